@@ -1,0 +1,21 @@
+#pragma once
+// The own process and how it ends.
+#include <platform/win32types.h>
+
+// The pseudo handle (HANDLE)-1 that stands for the own process.
+HANDLE GetCurrentProcess();
+DWORD GetCurrentProcessId();
+// For the own process: ends it with exitCode through the exit hook and does not
+// return. Any other handle fails with ERROR_INVALID_HANDLE.
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
+[[noreturn]] void ExitProcess(UINT exitCode);
+
+namespace platform {
+
+using ExitHook = void (*)(UINT exitCode);
+// Replaces how the process ends (null restores the default: flush every stdio
+// stream, then _exit(exitCode)). Returns the previous hook. A hook may throw (tests
+// do, to stay alive); if it returns, the default ending follows.
+ExitHook SetExitHook(ExitHook hook);
+
+}  // namespace platform
