@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Set-up, configure, build and run every test: once plainly, once under
+# AddressSanitizer and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+jobs=$(nproc)
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 600
+}
+
+run_suite build
+ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build-sanitize -DBRINDLE_SANITIZE=ON -DBRINDLE_BENCHMARKS=OFF
