@@ -1,3 +1,5 @@
+// CHANGE: namespace is bsq (as value.h).
+//
 // Bytecode of the script compiler: instruction encoding and the exact meaning of every opcode.
 //
 // The machine is stack based. Each call frame owns a window of the VM stack starting at `base`:
@@ -26,7 +28,7 @@
 
 #include <cstdint>
 
-namespace sq {
+namespace bsq {
 
 struct Instruction {
     uint8_t op;   // an Op
@@ -216,4 +218,4 @@ inline const char* OpName(uint8_t op) {
     return op < OP_COUNT ? kNames[op] : "?";
 }
 
-}  // namespace sq
+}  // namespace bsq
