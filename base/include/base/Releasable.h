@@ -43,8 +43,6 @@ class tThread {
   // first. False when the thread could not be made.
   bool Start();
   HANDLE GetHandle() const { return m_thread; }
-  // Closes the handle of an ended thread.
-  void CloseHandle();
 
  protected:
   HANDLE m_thread = nullptr;
