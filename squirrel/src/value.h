@@ -13,6 +13,8 @@
 // - Strings are interned per SharedState: two strings with equal contents are the same object,
 //   so string equality is pointer equality.
 //
+// CHANGE: the compiler hands its plain sq::FuncProto to MakeFuncProto(vm, proto) (below), which
+// makes the OT_FUNCPROTO value for CompileScript's *out.
 // How the compiler builds constants: a constant is a `Value`: Value::Null(), Value::Integer(n),
 // Value::Float(f), Value::Bool(b), or Value(String::Make(ss, text, len)). The compiler gets the
 // SharedState through SharedOf(vm); constants declared with `const`/`enum` go into the
@@ -24,7 +26,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <utility>
+
+namespace sq {
+struct FuncProto;
+}
 
 namespace bsq {
 
@@ -215,6 +222,9 @@ void TableNewSlot(Table* t, const Value& key, const Value& value);
 // and, when raiseerror, makes the description the VM's last error.
 void ReportCompileError(HSQUIRRELVM v, const SQChar* desc, const SQChar* source, SQInteger line, SQInteger column,
                         bool raiseerror);
+// Wraps a compiled prototype (funcproto.h) into the VM's function-prototype object, kind
+// OT_FUNCPROTO: its constants are turned into Values (strings interned) once, here.
+Value MakeFuncProto(HSQUIRRELVM v, std::shared_ptr<sq::FuncProto> proto);
 // Whether sq_enabledebuginfo asked for line information (the compiler always records lines).
 bool DebugInfoEnabled(HSQUIRRELVM v);
 
