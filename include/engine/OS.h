@@ -1,0 +1,86 @@
+#pragma once
+// Operating-system services of the engine: version queries, ticks, clipboard, key modifiers, error
+// texts, and the string operations the engine shares (UTF-8 conversions, bool parser, colour markup).
+#include <cstdint>
+#include <string>
+
+#include <platform/dialogs.h>
+#include <platform/win32types.h>
+
+namespace Vexil3D {
+
+// Key-modifier bits of GetModState.
+enum : std::uint32_t {
+  MOD_LSHIFT = 0x0001,
+  MOD_RSHIFT = 0x0002,
+  MOD_LCTRL = 0x0040,
+  MOD_RCTRL = 0x0080,
+  MOD_LALT = 0x0100,
+  MOD_RALT = 0x0200,
+  MOD_LWIN = 0x0400,
+  MOD_RWIN = 0x0800,
+  MOD_NUMLOCK = 0x1000,
+  MOD_CAPSLOCK = 0x2000,
+  MOD_SCROLLLOCK = 0x4000,
+};
+
+namespace OS {
+
+// The Windows version through RtlGetVersion of "ntdll.dll" (looked up at run time), else
+// GetVersionExW. The record's dwOSVersionInfoSize is set here.
+bool GetVersion(OSVERSIONINFOW* version);
+// IsWow64Process of "kernel32.dll" for the current process; false when missing or failing.
+bool IsWow64();
+
+// Puts the text (length units, no terminator needed) on the clipboard as CF_UNICODETEXT.
+bool SetClipboardText(const char16_t* text, unsigned int length);
+// A new zero-terminated copy of the clipboard's text (free with delete[]), or null when it holds none.
+char16_t* GetClipboardText();
+
+}  // namespace OS
+
+// Milliseconds since the tick counter started (it starts on the first call).
+std::uint64_t GetTicks();
+// Starts the tick counter if it has not started yet.
+void StartTicks();
+
+// The MOD_* bits of the keys held down and the locks switched on.
+std::uint32_t GetModState();
+
+// The system's text for a Win32 error code without its line break, or "Unknown error (0x...)".
+std::u16string GetWin32ErrorText(DWORD error);
+
+// UTF-8 conversions into new zero-terminated buffers (free with delete[]); the lengths exclude the
+// terminator. A length of -1 (as unsigned) measures the text up to its terminator.
+char* WideToUtf8(const char16_t* text, std::uint32_t length, std::uint32_t* outLength);
+char16_t* Utf8ToWide(const char* text, std::uint32_t length, std::uint32_t* outLength);
+
+// "true" and "1" give true, "false" and "0" give false; anything else is refused and leaves the
+// value unchanged.
+bool ParseBool(const char16_t* text, bool* value);
+
+// Turns each "[#RRGGBB]" of chat text into the GUI colour code U+0001 "ff" RRGGBB; everything else is
+// copied unchanged. Returns a new zero-terminated buffer (free with delete[]).
+char16_t* ConvertColourMarkup(const char16_t* text, std::uint32_t length, std::uint32_t* outLength);
+
+// Console text attributes used by the log.
+enum : WORD {
+  CONSOLE_COLOUR_DEFAULT = 10,
+  CONSOLE_COLOUR_WARNING = 14,
+  CONSOLE_COLOUR_ERROR = 12,
+  CONSOLE_COLOUR_CRITICAL = 207,
+};
+
+// "TaskDialogIndirect" of "Comctl32.dll", or null.
+using TaskDialogIndirectFn = HRESULT (*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+TaskDialogIndirectFn LoadTaskDialogIndirect();
+
+// Results of the assertion dialog.
+enum AssertionChoice { ASSERTION_OK = 0, ASSERTION_CANCEL = 1, ASSERTION_RETRY = 2, ASSERTION_YES = 3, ASSERTION_NO = 4 };
+// Asks about a failed assertion ("Assertion failed", OK and Cancel, warning icon).
+int ShowAssertionDialog(const char16_t* text);
+
+// True while a debugger is attached to the process.
+bool IsDebuggerAttached();
+
+}  // namespace Vexil3D

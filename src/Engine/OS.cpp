@@ -1,0 +1,359 @@
+// Operating-system services and the engine's shared string operations.
+#include <engine/OS.h>
+
+#include <engine/VexilAssert.h>
+
+#include <platform/errors.h>
+#include <platform/modules.h>
+#include <platform/os.h>
+#include <platform/process.h>
+#include <platform/sync.h>
+#include <platform/text.h>
+#include <platform/ui.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+namespace Vexil3D {
+
+namespace {
+
+using RtlGetVersionFn = NTSTATUS (*)(OSVERSIONINFOW*);
+using IsWow64ProcessFn = BOOL (*)(HANDLE, BOOL*);
+
+}  // namespace
+
+bool OS::GetVersion(OSVERSIONINFOW* version) {
+  if (version == nullptr) return false;
+  std::memset(version, 0, sizeof(*version));
+  version->dwOSVersionInfoSize = sizeof(*version);
+  if (HMODULE ntdll = LoadLibraryW(u"ntdll.dll")) {
+    auto rtlGetVersion = reinterpret_cast<RtlGetVersionFn>(GetProcAddress(ntdll, "RtlGetVersion"));
+    if (rtlGetVersion != nullptr) {
+      const NTSTATUS status = rtlGetVersion(version);
+      FreeLibrary(ntdll);
+      return status >= 0;
+    }
+    FreeLibrary(ntdll);
+  }
+  return GetVersionExW(version) != FALSE;
+}
+
+bool OS::IsWow64() {
+  HMODULE kernel32 = GetModuleHandleW(u"kernel32.dll");
+  if (kernel32 == nullptr) return false;
+  auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(GetProcAddress(kernel32, "IsWow64Process"));
+  if (isWow64Process == nullptr) return false;
+  BOOL wow64 = FALSE;
+  if (!isWow64Process(GetCurrentProcess(), &wow64)) return false;
+  return wow64 != FALSE;
+}
+
+bool OS::SetClipboardText(const char16_t* text, unsigned int length) {
+  if (text == nullptr && length != 0) return false;
+  if (!OpenClipboard(nullptr)) return false;
+  const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(char16_t);
+  HGLOBAL memory = length >= 0x3FFFFFFFu ? nullptr : GlobalAlloc(GMEM_MOVEABLE, bytes);
+  if (memory == nullptr) {
+    CloseClipboard();
+    VEXIL_ASSERT(0);
+    return false;
+  }
+  auto* out = static_cast<char16_t*>(GlobalLock(memory));
+  if (out == nullptr) {
+    GlobalFree(memory);
+    CloseClipboard();
+    VEXIL_ASSERT(0);
+    return false;
+  }
+  if (length != 0) std::memcpy(out, text, length * sizeof(char16_t));
+  out[length] = u'\0';
+  GlobalUnlock(memory);
+  if (!EmptyClipboard()) {
+    GlobalFree(memory);
+    CloseClipboard();
+    VEXIL_ASSERT(0);
+    return false;
+  }
+  if (SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
+    GlobalFree(memory);
+    CloseClipboard();
+    VEXIL_ASSERT(0);
+    return false;
+  }
+  CloseClipboard();
+  return true;
+}
+
+char16_t* OS::GetClipboardText() {
+  if (!IsClipboardFormatAvailable(CF_UNICODETEXT)) return nullptr;
+  if (!OpenClipboard(nullptr)) return nullptr;
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  if (data == nullptr) {
+    CloseClipboard();
+    VEXIL_ASSERT(0);
+    return nullptr;
+  }
+  const auto* units = static_cast<const char16_t*>(GlobalLock(data));
+  if (units == nullptr) {
+    CloseClipboard();
+    VEXIL_ASSERT(0);
+    return nullptr;
+  }
+  // The block may lack a terminator: never read past its size.
+  const SIZE_T capacity = GlobalSize(data) / sizeof(char16_t);
+  SIZE_T length = 0;
+  while (length < capacity && units[length] != u'\0') ++length;
+  auto* copy = new (std::nothrow) char16_t[length + 1];
+  if (copy != nullptr) {
+    std::memcpy(copy, units, length * sizeof(char16_t));
+    copy[length] = u'\0';
+  }
+  GlobalUnlock(data);
+  CloseClipboard();
+  return copy;
+}
+
+namespace {
+
+struct TickCounter {
+  std::once_flag started;
+  bool performance = false;
+  std::uint64_t start = 0;
+  std::uint64_t frequency = 1000;
+};
+
+TickCounter& Ticks() {
+  static TickCounter counter;
+  return counter;
+}
+
+std::uint64_t ReadCounter(bool performance) {
+  if (performance) {
+    LARGE_INTEGER now;
+    if (QueryPerformanceCounter(&now)) return static_cast<std::uint64_t>(now.QuadPart);
+  }
+  return GetTickCount();
+}
+
+}  // namespace
+
+void StartTicks() {
+  TickCounter& t = Ticks();
+  std::call_once(t.started, [&t] {
+    LARGE_INTEGER frequency;
+    if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0) {
+      t.performance = true;
+      t.frequency = static_cast<std::uint64_t>(frequency.QuadPart);
+    } else {
+      t.performance = false;
+      t.frequency = 1000;
+    }
+    t.start = ReadCounter(t.performance);
+  });
+}
+
+std::uint64_t GetTicks() {
+  StartTicks();
+  TickCounter& t = Ticks();
+  const std::uint64_t elapsed = ReadCounter(t.performance) - t.start;
+  // Split the scaling so that a long uptime cannot overflow the multiplication.
+  return (elapsed / t.frequency) * 1000 + (elapsed % t.frequency) * 1000 / t.frequency;
+}
+
+std::uint32_t GetModState() {
+  std::uint32_t state = 0;
+  auto down = [](int key) { return (static_cast<std::uint16_t>(GetKeyState(key)) & 0x8000u) != 0; };
+  auto on = [](int key) { return (static_cast<std::uint16_t>(GetKeyState(key)) & 0x0001u) != 0; };
+  if (down(VK_LSHIFT)) state |= MOD_LSHIFT;
+  if (down(VK_RSHIFT)) state |= MOD_RSHIFT;
+  if (down(VK_LCONTROL)) state |= MOD_LCTRL;
+  if (down(VK_RCONTROL)) state |= MOD_RCTRL;
+  if (down(VK_LMENU)) state |= MOD_LALT;
+  if (down(VK_RMENU)) state |= MOD_RALT;
+  if (down(VK_LWIN)) state |= MOD_LWIN;
+  if (down(VK_RWIN)) state |= MOD_RWIN;
+  if (on(VK_NUMLOCK)) state |= MOD_NUMLOCK;
+  if (on(VK_CAPITAL)) state |= MOD_CAPSLOCK;
+  if (on(VK_SCROLL)) state |= MOD_SCROLLLOCK;
+  return state;
+}
+
+std::u16string GetWin32ErrorText(DWORD error) {
+  LPWSTR buffer = nullptr;
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&buffer),
+                     0, nullptr);
+  if (length == 0 || buffer == nullptr) {
+    if (buffer != nullptr) LocalFree(buffer);
+    char narrow[32];
+    std::snprintf(narrow, sizeof(narrow), "Unknown error (0x%x)", static_cast<unsigned>(error));
+    return text::Utf8ToUtf16(narrow);
+  }
+  std::u16string result(buffer, length);
+  LocalFree(buffer);
+  while (!result.empty() && result.back() <= u' ') result.pop_back();
+  return result;
+}
+
+namespace {
+
+std::uint32_t MeasureWide(const char16_t* text, std::uint32_t length) {
+  if (length != 0xFFFFFFFFu) return length;
+  std::uint32_t n = 0;
+  while (text[n] != u'\0') ++n;
+  return n;
+}
+
+}  // namespace
+
+char* WideToUtf8(const char16_t* text, std::uint32_t length, std::uint32_t* outLength) {
+  if (text == nullptr) return nullptr;
+  const std::string utf8 = text::Utf16ToUtf8(std::u16string_view(text, MeasureWide(text, length)));
+  auto* out = new (std::nothrow) char[utf8.size() + 1];
+  if (out == nullptr) return nullptr;
+  std::memcpy(out, utf8.data(), utf8.size());
+  out[utf8.size()] = '\0';
+  if (outLength != nullptr) *outLength = static_cast<std::uint32_t>(utf8.size());
+  return out;
+}
+
+char16_t* Utf8ToWide(const char* text, std::uint32_t length, std::uint32_t* outLength) {
+  if (text == nullptr) return nullptr;
+  const std::size_t bytes = length == 0xFFFFFFFFu ? std::strlen(text) : length;
+  const std::u16string wide = text::Utf8ToUtf16(std::string_view(text, bytes));
+  auto* out = new (std::nothrow) char16_t[wide.size() + 1];
+  if (out == nullptr) return nullptr;
+  std::memcpy(out, wide.data(), wide.size() * sizeof(char16_t));
+  out[wide.size()] = u'\0';
+  if (outLength != nullptr) *outLength = static_cast<std::uint32_t>(wide.size());
+  return out;
+}
+
+bool ParseBool(const char16_t* text, bool* value) {
+  if (text == nullptr || value == nullptr) return false;
+  const std::u16string_view word(text);
+  if (word == u"true" || word == u"1") {
+    *value = true;
+    return true;
+  }
+  if (word == u"false" || word == u"0") {
+    *value = false;
+    return true;
+  }
+  return false;
+}
+
+namespace {
+
+bool IsHexDigit(char16_t c) {
+  return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// Length of the colour tag at text[i], or 0 when none starts there.
+constexpr std::uint32_t kTagLength = 9;  // "[#" + six digits + "]"
+
+bool IsColourTag(const char16_t* text, std::uint32_t length, std::uint32_t i) {
+  if (length - i < kTagLength) return false;
+  if (text[i] != u'[' || text[i + 1] != u'#' || text[i + 8] != u']') return false;
+  for (std::uint32_t k = 2; k < 8; ++k)
+    if (!IsHexDigit(text[i + k])) return false;
+  return true;
+}
+
+}  // namespace
+
+char16_t* ConvertColourMarkup(const char16_t* text, std::uint32_t length, std::uint32_t* outLength) {
+  if (text == nullptr) return nullptr;
+  length = MeasureWide(text, length);
+  // Every tag becomes exactly as many units as it had (U+0001 "ff" and six digits), so the output
+  // never outgrows the input; count anyway so that the size follows the conversion, not the guess.
+  std::uint64_t needed = 0;
+  for (std::uint32_t i = 0; i < length;) {
+    if (IsColourTag(text, length, i)) {
+      needed += 9;
+      i += kTagLength;
+    } else {
+      needed += 1;
+      i += 1;
+    }
+  }
+  if (needed >= 0x7FFFFFFFu) return nullptr;
+  auto* out = new (std::nothrow) char16_t[static_cast<std::size_t>(needed) + 1];
+  if (out == nullptr) return nullptr;
+  std::uint32_t o = 0;
+  for (std::uint32_t i = 0; i < length;) {
+    if (IsColourTag(text, length, i)) {
+      out[o++] = u'\x0001';
+      out[o++] = u'f';
+      out[o++] = u'f';
+      for (std::uint32_t k = 2; k < 8; ++k) out[o++] = text[i + k];
+      i += kTagLength;
+    } else {
+      out[o++] = text[i++];
+    }
+  }
+  out[o] = u'\0';
+  if (outLength != nullptr) *outLength = o;
+  return out;
+}
+
+TaskDialogIndirectFn LoadTaskDialogIndirect() {
+  HMODULE comctl = LoadLibraryW(u"Comctl32.dll");
+  if (comctl == nullptr) return nullptr;
+  return reinterpret_cast<TaskDialogIndirectFn>(GetProcAddress(comctl, "TaskDialogIndirect"));
+}
+
+int ShowAssertionDialog(const char16_t* text) {
+  static const char16_t kTitle[] = u"Assertion failed";
+  if (TaskDialogIndirectFn taskDialog = LoadTaskDialogIndirect()) {
+    TASKDIALOGCONFIG config;
+    std::memset(&config, 0, sizeof(config));
+    config.cbSize = sizeof(config);
+    config.hwndParent = GetAssertionOwnerWindow();
+    config.dwFlags = TDF_SIZE_TO_CONTENT;
+    config.dwCommonButtons = TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON;
+    config.pszWindowTitle = kTitle;
+    config.pszMainIcon = TD_WARNING_ICON;
+    config.pszContent = text;
+    int pressed = 0;
+    if (taskDialog(&config, &pressed, nullptr, nullptr) >= 0) {
+      switch (pressed) {
+        case IDOK: return ASSERTION_OK;
+        case IDRETRY: return ASSERTION_RETRY;
+        case IDYES: return ASSERTION_YES;
+        case IDNO: return ASSERTION_NO;
+        default: return ASSERTION_CANCEL;
+      }
+    }
+  }
+  switch (MessageBoxW(GetAssertionOwnerWindow(), text, kTitle, MB_OKCANCEL | MB_ICONWARNING)) {
+    case IDOK: return ASSERTION_OK;
+    case IDRETRY: return ASSERTION_RETRY;
+    case IDYES: return ASSERTION_YES;
+    case IDNO: return ASSERTION_NO;
+    default: return ASSERTION_CANCEL;  // a failing message box counts as Cancel
+  }
+}
+
+bool IsDebuggerAttached() {
+  FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return false;
+  char line[256];
+  bool attached = false;
+  while (std::fgets(line, sizeof(line), status) != nullptr) {
+    if (std::strncmp(line, "TracerPid:", 10) == 0) {
+      long pid = 0;
+      std::sscanf(line + 10, "%ld", &pid);
+      attached = pid != 0;
+      break;
+    }
+  }
+  std::fclose(status);
+  return attached;
+}
+
+}  // namespace Vexil3D
