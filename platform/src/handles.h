@@ -1,0 +1,75 @@
+#pragma once
+// The one table of kernel-object handles (events, threads, files, find handles).
+//
+// A handle value packs a slot index and the slot's generation, so a closed handle
+// that is used again (or a made-up value) is found stale instead of reaching
+// another object. Objects are shared: a call that looked one up keeps it alive
+// even when another thread closes the handle meanwhile.
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <platform/errors.h>
+#include <platform/win32types.h>
+
+namespace platform::detail {
+
+enum class HandleKind { Event, Thread, File, Find };
+
+struct HandleObject {
+  explicit HandleObject(HandleKind k) : kind(k) {}
+  virtual ~HandleObject() = default;
+  const HandleKind kind;
+};
+
+// Waitable state is guarded by one process-wide mutex and announced on one
+// condition variable; waits for several objects need a single view of them all.
+std::mutex& WaitMutex();
+std::condition_variable& WaitCondition();
+
+struct EventObject : HandleObject {
+  EventObject(bool manual, bool initial) : HandleObject(HandleKind::Event), manualReset(manual), signalled(initial) {}
+  const bool manualReset;
+  bool signalled;  // WaitMutex
+};
+
+struct ThreadObject : HandleObject {
+  ThreadObject() : HandleObject(HandleKind::Thread) {}
+  bool finished = false;  // WaitMutex
+  DWORD exitCode = 0;     // WaitMutex
+  DWORD threadId = 0;     // WaitMutex; set by the thread before it runs its routine
+  bool idKnown = false;   // WaitMutex
+};
+
+struct FileObject : HandleObject {
+  FileObject(int descriptor, bool owns, bool read, bool write)
+      : HandleObject(HandleKind::File), fd(descriptor), ownsDescriptor(owns), readable(read), writable(write) {}
+  ~FileObject() override;
+  const int fd;
+  const bool ownsDescriptor;
+  const bool readable;
+  const bool writable;
+  std::atomic<WORD> consoleAttribute{7};
+};
+
+// Inserts an object; null (ERROR_TOO_MANY_OPEN_FILES) when the table is full.
+HANDLE InsertHandle(std::shared_ptr<HandleObject> object);
+// The object behind a handle, or null with ERROR_INVALID_HANDLE set.
+std::shared_ptr<HandleObject> LookupHandle(HANDLE handle);
+// Removes a handle; null with ERROR_INVALID_HANDLE set when it is not open.
+std::shared_ptr<HandleObject> RemoveHandle(HANDLE handle);
+
+template <class T>
+std::shared_ptr<T> Lookup(HANDLE handle, HandleKind kind) {
+  std::shared_ptr<HandleObject> object = LookupHandle(handle);
+  if (!object) return nullptr;
+  if (object->kind != kind) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return std::static_pointer_cast<T>(object);
+}
+
+}  // namespace platform::detail
