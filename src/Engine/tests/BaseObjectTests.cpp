@@ -1,0 +1,465 @@
+// Reference counts, weak and strong holders, user data, the pool and the name hash.
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <engine/Arguments.h>
+#include <engine/Pool.h>
+#include <engine/VexilBase.h>
+#include <engine/VexilReference.h>
+#include <platform/text.h>
+
+#include "AssertionCapture.h"
+
+using namespace Vexil3D;
+
+namespace {
+
+// Counts destructions so a test can tell "gone once" from "gone twice" or "leaked".
+class Tracked : public CBaseObject {
+ public:
+  explicit Tracked(int* destroyed) : m_pDestroyed(destroyed) {}
+  ~Tracked() override {
+    if (m_pDestroyed) ++*m_pDestroyed;
+  }
+  Strong<Tracked> m_Child;
+  int m_Payload[8] = {};
+
+ private:
+  int* m_pDestroyed;
+};
+
+class RecordingUserData : public IUserData {
+ public:
+  RecordingUserData(std::vector<int>* order, int id, bool keep = false) : m_bKeep(keep), m_pOrder(order), m_iId(id) {}
+  ~RecordingUserData() override {
+    if (m_pOrder) m_pOrder->push_back(m_iId);
+  }
+  bool OnLastRelease() override {
+    ++m_iAsked;
+    return m_bKeep;
+  }
+  bool m_bKeep;
+  int m_iAsked = 0;
+
+ private:
+  std::vector<int>* m_pOrder;
+  int m_iId;
+};
+
+// Reads a weak holder while the object it watched is being torn down.
+class WeakProbe : public IUserData {
+ public:
+  WeakProbe(Weak<Tracked>* weak, bool* sawNull) : m_pWeak(weak), m_pSawNull(sawNull) {}
+  ~WeakProbe() override { *m_pSawNull = m_pWeak->Get() == nullptr; }
+
+ private:
+  Weak<Tracked>* m_pWeak;
+  bool* m_pSawNull;
+};
+
+}  // namespace
+
+TEST(RefCount, CountsFromOneAndDestroysOnLastRelease) {
+  int destroyed = 0;
+  auto* object = new Tracked(&destroyed);
+  EXPECT_EQ(object->GetRefCount(), 1);
+  EXPECT_EQ(object->AddRef(), 2);
+  EXPECT_EQ(object->Release(), 1);
+  EXPECT_EQ(destroyed, 0);
+  EXPECT_EQ(object->Release(), 0);
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST(RefCount, ReleaseAtZeroIsReportedAndChangesNothing) {
+  enginetest::AssertionCapture asserts;
+  int destroyed = 0;
+  auto* object = new Tracked(&destroyed);
+  auto* keeper = new RecordingUserData(nullptr, 3, /*keep=*/true);
+  object->SetUserData(2, keeper);
+
+  EXPECT_EQ(object->Release(), 0);  // kept alive by its user data, count now 0
+  EXPECT_EQ(object->GetRefCount(), 0);
+  EXPECT_EQ(keeper->m_iAsked, 1);
+  EXPECT_EQ(asserts.Count(), 0u);
+
+  EXPECT_EQ(object->Release(), 0);  // nothing left to release
+  EXPECT_EQ(asserts.Count(), 1u);
+  EXPECT_TRUE(asserts.LastNames(u"before > 0"));
+  EXPECT_EQ(object->GetRefCount(), 0);
+  EXPECT_EQ(destroyed, 0);
+  EXPECT_EQ(keeper->m_iAsked, 1);  // the lifetime hook is not asked again
+
+  EXPECT_EQ(object->AddRef(), 1);  // revived by its keeper
+  keeper->m_bKeep = false;
+  EXPECT_EQ(object->Release(), 0);
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST(RefCount, PlainCountedObjectReleasesOnce) {
+  auto* argument = new CArgumentInteger(7);
+  EXPECT_EQ(argument->AddRef(), 2);
+  EXPECT_EQ(argument->Release(), 1);
+  EXPECT_EQ(argument->Release(), 0);
+}
+
+TEST(RefCount, ConcurrentAddAndReleaseDestroyExactlyOnce) {
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 20000;
+  for (int trial = 0; trial < 20; ++trial) {
+    int destroyed = 0;
+    auto* object = new Tracked(&destroyed);
+    // Each thread owns one reference and lets it go at the end; the creator's goes first.
+    for (int i = 0; i < kThreads; ++i) object->AddRef();
+    object->Release();
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&] {
+        while (!go.load()) std::this_thread::yield();
+        for (int r = 0; r < kRounds; ++r) {
+          object->AddRef();
+          object->Release();
+        }
+        object->Release();
+      });
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+    ASSERT_EQ(destroyed, 1) << "trial " << trial;
+  }
+}
+
+TEST(WeakHolder, ReadsNullAfterTheTargetIsDestroyed) {
+  int destroyed = 0;
+  auto* object = new Tracked(&destroyed);
+  Weak<Tracked> a(object);
+  Weak<Tracked> b;
+  b = object;
+  Weak<Tracked> c(a);
+  EXPECT_EQ(object->GetWeakReferenceCount(), 3u);
+  EXPECT_EQ(a.Get(), object);
+  EXPECT_EQ(c.Get(), object);
+  object->Release();
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(a.Get(), nullptr);
+  EXPECT_EQ(b.Get(), nullptr);
+  EXPECT_EQ(c.Get(), nullptr);
+}
+
+TEST(WeakHolder, IsAlreadyNullWhileUserDataGoes) {
+  int destroyed = 0;
+  bool sawNull = false;
+  auto* object = new Tracked(&destroyed);
+  Weak<Tracked> weak(object);
+  object->SetUserData(1, new WeakProbe(&weak, &sawNull));
+  object->Release();
+  EXPECT_TRUE(sawNull);
+}
+
+TEST(WeakHolder, DestroyedFirstLeavesTheTargetClean) {
+  int destroyed = 0;
+  auto* object = new Tracked(&destroyed);
+  {
+    Weak<Tracked> a(object);
+    auto* b = new Weak<Tracked>(object);
+    EXPECT_EQ(object->GetWeakReferenceCount(), 2u);
+    delete b;
+    EXPECT_EQ(object->GetWeakReferenceCount(), 1u);
+  }
+  EXPECT_EQ(object->GetWeakReferenceCount(), 0u);
+  // The sanitizer build would report a write into a holder that no longer exists.
+  object->Release();
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST(WeakHolder, RepointingMovesTheAddressBetweenTargets) {
+  int destroyed = 0;
+  auto* first = new Tracked(&destroyed);
+  auto* second = new Tracked(&destroyed);
+  Weak<Tracked> weak(first);
+  weak = first;  // the same target: nothing changes
+  EXPECT_EQ(first->GetWeakReferenceCount(), 1u);
+  weak = second;
+  EXPECT_EQ(first->GetWeakReferenceCount(), 0u);
+  EXPECT_EQ(second->GetWeakReferenceCount(), 1u);
+  first->Release();
+  EXPECT_EQ(weak.Get(), second);
+  weak = nullptr;
+  EXPECT_EQ(second->GetWeakReferenceCount(), 0u);
+  second->Release();
+  EXPECT_EQ(destroyed, 2);
+}
+
+TEST(WeakHolder, EmptyDereferenceIsReportedAndGivesNull) {
+  enginetest::AssertionCapture asserts;
+  Weak<Tracked> weak;
+  EXPECT_EQ(weak.operator->(), nullptr);
+  ASSERT_EQ(asserts.Count(), 1u);
+  EXPECT_TRUE(asserts.LastNames(u"m_pRef"));
+  EXPECT_NE(asserts.Texts().back().find(u"File: include/engine/VexilReference\n"), std::u16string::npos);
+}
+
+TEST(StrongHolder, AssigningTheHeldPointerChangesNoCount) {
+  int destroyed = 0;
+  auto* object = new Tracked(&destroyed);
+  Strong<Tracked> strong(object);
+  object->Release();
+  EXPECT_EQ(object->GetRefCount(), 1);
+  strong = object;
+  EXPECT_EQ(object->GetRefCount(), 1);
+  strong = strong;
+  EXPECT_EQ(object->GetRefCount(), 1);
+  strong = nullptr;
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST(StrongHolder, NewReferenceIsTakenBeforeTheOldGoes) {
+  int destroyed = 0;
+  // The parent holds the only reference to the child; the holder the only one to the parent.
+  auto* parent = new Tracked(&destroyed);
+  auto* child = new Tracked(&destroyed);
+  parent->m_Child = child;
+  child->Release();
+  Strong<Tracked> holder(parent);
+  parent->Release();
+  ASSERT_EQ(child->GetRefCount(), 1);
+
+  holder = parent->m_Child.Get();  // the parent goes, the child must survive in the holder
+  EXPECT_EQ(destroyed, 1);
+  ASSERT_EQ(holder.Get(), child);
+  EXPECT_EQ(child->GetRefCount(), 1);
+  holder->m_Payload[0] = 5;  // still a live object (the sanitizer build checks)
+  holder = nullptr;
+  EXPECT_EQ(destroyed, 2);
+}
+
+TEST(StrongHolder, CopiesMovesAndAttachKeepCountsRight) {
+  int destroyed = 0;
+  auto* object = new Tracked(&destroyed);
+  Strong<Tracked> a;
+  a.Attach(object);  // takes over the maker's reference
+  EXPECT_EQ(object->GetRefCount(), 1);
+  Strong<Tracked> b(a);
+  EXPECT_EQ(object->GetRefCount(), 2);
+  Strong<Tracked> c(std::move(b));
+  EXPECT_EQ(object->GetRefCount(), 2);
+  EXPECT_EQ(b.Get(), nullptr);
+  Strong<CBaseObject> base(c);
+  EXPECT_EQ(object->GetRefCount(), 3);
+  c = std::move(a);
+  EXPECT_EQ(object->GetRefCount(), 2);
+  base = nullptr;
+  c = nullptr;
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST(StrongHolder, EmptyDereferenceIsReportedAndGivesNull) {
+  enginetest::AssertionCapture asserts;
+  Strong<Tracked> strong;
+  EXPECT_EQ(strong.operator->(), nullptr);
+  ASSERT_EQ(asserts.Count(), 1u);
+  EXPECT_TRUE(asserts.LastNames(u"m_pRef"));
+}
+
+TEST(AutoDeleteHolder, DeletesOnResetAndDestruction) {
+  int destroyed = 0;
+  {
+    AutoDelete<Tracked> owner(new Tracked(&destroyed));
+    owner.Reset(new Tracked(&destroyed));
+    EXPECT_EQ(destroyed, 1);
+    owner = owner.Get();  // the same object: kept
+    EXPECT_EQ(destroyed, 1);
+  }
+  EXPECT_EQ(destroyed, 2);
+
+  enginetest::AssertionCapture asserts;
+  AutoDelete<Tracked> empty;
+  EXPECT_EQ(empty.operator->(), nullptr);
+  EXPECT_TRUE(asserts.LastNames(u"m_pObject"));
+}
+
+TEST(UserData, DeletedInPlaceOrderAndFirstPlaceTakenOnce) {
+  enginetest::AssertionCapture asserts;
+  std::vector<int> order;
+  int destroyed = 0;
+  auto* object = new Tracked(&destroyed);
+  object->SetUserData(3, new RecordingUserData(&order, 4));
+  object->SetUserData(1, new RecordingUserData(&order, 2));
+  EXPECT_TRUE(object->AddUserData(new RecordingUserData(&order, 1)));
+  object->SetUserData(2, new RecordingUserData(&order, 3));
+
+  RecordingUserData second(nullptr, 99);
+  EXPECT_FALSE(object->AddUserData(&second));  // taken: refused, the caller keeps it
+  EXPECT_TRUE(asserts.LastNames(u"!m_pUser"));
+  EXPECT_NE(asserts.Texts().back().find(u"File: src/Engine/BaseObject\n"), std::u16string::npos);
+
+  object->Release();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(UserData, KeptObjectSurvivesAtZeroAndIsAskedAgainLater) {
+  int destroyed = 0;
+  auto* object = new Tracked(&destroyed);
+  auto* keeper = new RecordingUserData(nullptr, 0, true);
+  object->SetUserData(2, keeper);
+  EXPECT_EQ(object->Release(), 0);
+  EXPECT_EQ(destroyed, 0);
+  object->AddRef();
+  object->AddRef();
+  EXPECT_EQ(object->Release(), 1);
+  keeper->m_bKeep = false;
+  EXPECT_EQ(object->Release(), 0);
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST(BaseObject, CreateArgumentHoldsAReference) {
+  int destroyed = 0;
+  auto* object = new Tracked(&destroyed);
+  CArgument* argument = object->CreateArgument();
+  ASSERT_NE(argument, nullptr);
+  EXPECT_EQ(argument->GetType(), ARGUMENT_OBJECT);
+  EXPECT_EQ(argument->ToObject(), object);
+  EXPECT_EQ(object->GetRefCount(), 2);
+  object->Release();
+  EXPECT_EQ(destroyed, 0);
+  argument->Release();
+  EXPECT_EQ(destroyed, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(PoolAllocator, PooledObjectReturnsItsBlockOnLastRelease) {
+  int destroyed = 0;
+  Pool pool(sizeof(Tracked) + 16, 4);
+  auto* a = pool.Construct<Tracked>(&destroyed);
+  auto* b = pool.Construct<Tracked>(&destroyed);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_TRUE(pool.Exists(a));
+  EXPECT_EQ(a->GetPool(), &pool);
+  EXPECT_EQ(pool.GetUsedCount(), 2u);
+  EXPECT_EQ(pool.GetFirstFreeHint(), 2u);
+  Weak<Tracked> watch(a);
+
+  a->Release();
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(watch.Get(), nullptr);
+  EXPECT_EQ(pool.GetUsedCount(), 1u);
+  EXPECT_EQ(pool.GetFirstFreeHint(), 0u);  // moved down to the freed index
+  EXPECT_EQ(pool.GetSlot(0).m_uInUse, 0);
+
+  auto* c = pool.Construct<Tracked>(&destroyed);
+  EXPECT_EQ(static_cast<void*>(c), static_cast<void*>(a));  // the freed block is reused
+  b->Release();
+  EXPECT_EQ(pool.GetFirstFreeHint(), 1u);  // down from 2, the next free after the reused block
+  c->Release();
+  EXPECT_EQ(pool.GetFirstFreeHint(), 0u);
+  EXPECT_EQ(pool.GetUsedCount(), 0u);
+  EXPECT_EQ(destroyed, 3);
+}
+
+TEST(PoolAllocator, HintDoesNotMoveUpOnALaterFree) {
+  Pool pool(16, 8);
+  void* blocks[4];
+  for (auto& block : blocks) block = pool.New();
+  pool.Delete(blocks[1]);
+  EXPECT_EQ(pool.GetFirstFreeHint(), 1u);
+  pool.Delete(blocks[3]);
+  EXPECT_EQ(pool.GetFirstFreeHint(), 1u);
+  pool.Delete(blocks[0]);
+  EXPECT_EQ(pool.GetFirstFreeHint(), 0u);
+  EXPECT_EQ(pool.GetUsedCount(), 1u);
+}
+
+TEST(PoolAllocator, RunsTakeAndReturnSeveralElements) {
+  Pool pool(8, 6);
+  void* one = pool.New(1);
+  void* three = pool.New(3);
+  ASSERT_NE(three, nullptr);
+  EXPECT_EQ(pool.GetSlot(1).m_iSpan, 3);
+  EXPECT_EQ(pool.GetUsedCount(), 4u);
+  EXPECT_EQ(pool.New(3), nullptr);  // only two left
+  pool.Delete(three);
+  EXPECT_EQ(pool.GetUsedCount(), 1u);
+  for (std::uint32_t i = 1; i < 4; ++i) {
+    EXPECT_EQ(pool.GetSlot(i).m_uInUse, 0) << i;
+    EXPECT_EQ(pool.GetSlot(i).m_iSpan, 0) << i;
+  }
+  EXPECT_NE(pool.New(5), nullptr);
+  EXPECT_EQ(pool.GetUsedCount(), 6u);
+  EXPECT_EQ(pool.New(1), nullptr);
+  pool.Delete(one);
+}
+
+TEST(PoolAllocator, RefusesPointersThatAreNotLiveBlocks) {
+  enginetest::AssertionCapture asserts;
+  Pool pool(16, 4);
+  void* a = pool.New(2);
+  void* b = pool.New(1);
+  ASSERT_NE(a, nullptr);
+  int outside = 0;
+
+  struct Case {
+    const char* what;
+    void* pointer;
+    const char16_t* expression;
+  };
+  const Case cases[] = {
+      {"outside the pool", &outside, u"Exists(p)"},
+      {"null", nullptr, u"Exists(p)"},
+      {"not on a block boundary", static_cast<char*>(b) + 4, u"Exists(p)"},
+      {"inside a run", static_cast<char*>(a) + 16, u"m_pSlots[index].m_uInUse && m_pSlots[index].m_iSpan > 0"},
+      {"a free block", static_cast<char*>(b) + 16, u"m_pSlots[index].m_uInUse && m_pSlots[index].m_iSpan > 0"},
+  };
+  for (const Case& c : cases) {
+    asserts.Clear();
+    pool.Delete(c.pointer);
+    EXPECT_GE(asserts.Count(), 1u) << c.what;
+    EXPECT_TRUE(asserts.LastNames(c.expression)) << c.what;
+    EXPECT_EQ(pool.GetUsedCount(), 3u) << c.what;
+  }
+
+  pool.Delete(b);
+  EXPECT_EQ(pool.GetUsedCount(), 2u);
+  asserts.Clear();
+  pool.Delete(b);  // twice: refused, the count stays
+  EXPECT_EQ(asserts.Count(), 1u);
+  EXPECT_EQ(pool.GetUsedCount(), 2u);
+  EXPECT_EQ(pool.GetFirstFreeHint(), 2u);
+  pool.Delete(a);
+  EXPECT_EQ(pool.GetUsedCount(), 0u);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(NameHash, IsTheCrcOfTheUtf8Form) {
+  struct Case {
+    const char16_t* name;
+    bool fold;
+    std::uint32_t expected;
+  };
+  const Case cases[] = {
+      {u"", false, 0u},
+      {u"abc", false, 0x352441C2u},
+      {u"ABC", false, 0xA3830348u},
+      {u"ABC", true, 0x352441C2u},
+      {u"Hello World", false, 0x4A17B156u},
+      {u"\u00E9/Data.tar", false, 0x3EC65FEFu},
+      {u"\u00C9/DATA.TAR", true, GetNameHash(u"\u00C9/data.tar", 0, false)},  // only ASCII folds
+  };
+  for (const Case& c : cases) EXPECT_EQ(GetNameHash(c.name, 0, c.fold), c.expected) << text::Utf16ToUtf8(c.name);
+  EXPECT_EQ(GetNameHash(u"abcdef", 3, false), 0x352441C2u);
+  EXPECT_EQ(GetNameHash(std::u16string_view(u"abc\0def", 7), false), 0x352441C2u);  // stops at a zero
+}
+
+TEST(NameHash, IdentifiableKeepsCaseInItsHash) {
+  Strong<Identifiable> named;
+  named.Attach(new Identifiable());
+  EXPECT_EQ(named->GetNameHashValue(), 0u);
+  named->SetName(u"ABC");
+  EXPECT_EQ(named->GetName(), u"ABC");
+  EXPECT_EQ(named->GetNameHashValue(), 0xA3830348u);
+}
