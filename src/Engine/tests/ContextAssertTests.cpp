@@ -1,0 +1,200 @@
+// The assertion routine (log, dialog, OK returns, Cancel ends the process with 1) and the exceptions.
+#include <engine/Context.h>
+#include <engine/OS.h>
+#include <engine/Stream.h>
+#include <engine/VexilAssert.h>
+
+#include <platform/errors.h>
+#include <platform/testing/ScriptedDialogs.h>
+#include <platform/text.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using platform::testing::ScriptedDialogs;
+
+int g_Reached = 0;
+
+int FailingCheck() {
+  VEXIL_ASSERT(1 + 1 == 3);
+  ++g_Reached;
+  return __LINE__ - 2;
+}
+
+std::u16string ExpectedMessage(int line) {
+  const std::string signature = "int {anonymous}::FailingCheck()";
+  return text::Utf8ToUtf16("Assertion failed!\n\nFile: src/Engine/tests/ContextAssertTests\nFunction: " + signature +
+                           "\nLine: " + std::to_string(line) + "\n\nExpression: 1 + 1 == 3");
+}
+
+TEST(EngineAssert, SourcePathIsEngineRelativeWithoutExtension) {
+  EXPECT_STREQ(VEXIL_SOURCE_PATH, "src/Engine/tests/ContextAssertTests");
+  EXPECT_STREQ(Vexil3D::detail::MakeSourcePath<64>("/work/x/src/Engine/Tar.cpp").text, "src/Engine/Tar");
+  EXPECT_STREQ(Vexil3D::detail::MakeSourcePath<64>("C:\\b\\include\\engine\\VexilReference.h").text,
+               "include/engine/VexilReference");
+  EXPECT_STREQ(Vexil3D::detail::MakeSourcePath<64>("other/place.dir/file").text, "other/place.dir/file");
+}
+
+TEST(EngineAssert, TrueExpressionDoesNothing) {
+  ScriptedDialogs dialogs;
+  int evaluations = 0;
+  VEXIL_ASSERT(++evaluations == 1);
+  EXPECT_EQ(evaluations, 1);
+  EXPECT_EQ(dialogs.DialogCount(), 0u);
+}
+
+TEST(EngineAssert, OkReturnsToTheCallerAfterTheTaskDialog) {
+  EXPECT_FALSE(Vexil3D::IsDebuggerAttached());
+  ScriptedDialogs dialogs;
+  dialogs.QueueTaskDialog(IDOK);
+  g_Reached = 0;
+  const int line = FailingCheck();
+  EXPECT_EQ(g_Reached, 1);
+  const auto calls = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].windowTitle, u"Assertion failed");
+  EXPECT_EQ(calls[0].content, ExpectedMessage(line));
+  EXPECT_EQ(calls[0].mainIcon, 0xFFFFu);  // warning
+  EXPECT_EQ(calls[0].config.dwCommonButtons, TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON);
+  EXPECT_NE(calls[0].config.dwFlags & TDF_SIZE_TO_CONTENT, 0);
+  EXPECT_EQ(calls[0].owner, nullptr);
+}
+
+TEST(EngineAssert, DialogIsOwnedByTheOwnerWindow) {
+  ScriptedDialogs dialogs;
+  dialogs.QueueTaskDialog(IDOK);
+  HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
+  Vexil3D::SetAssertionOwnerWindow(owner);
+  FailingCheck();
+  Vexil3D::SetAssertionOwnerWindow(nullptr);
+  const auto calls = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].owner, owner);
+}
+
+TEST(EngineAssert, FailureIsLoggedAtErrorLevel) {
+  char buffer[4096] = {};
+  {
+    Vexil3D::Context context;
+    context.Initialise();
+    auto* stream = new Vexil3D::CMemoryStream(buffer, sizeof(buffer) - 1,
+                                              Vexil3D::CMemoryStream::ACCESS_READ | Vexil3D::CMemoryStream::ACCESS_WRITE);
+    context.GetLogWriter().SetStream(stream);
+    context.GetLogWriter().SetTimeFormat(u"");
+    stream->Release();
+    ScriptedDialogs dialogs;
+    dialogs.QueueTaskDialog(IDOK);
+    const int line = FailingCheck();
+    const std::string expected = "\xEF\xBB\xBF[ERROR]   " + text::Utf16ToUtf8(ExpectedMessage(line)) + "\r\n";
+    EXPECT_EQ(std::string(buffer).substr(0, expected.size()), expected);
+  }
+}
+
+TEST(EngineAssert, FailingTaskDialogFallsBackToAMessageBox) {
+  ScriptedDialogs dialogs;
+  dialogs.QueueTaskDialogFailure();
+  dialogs.QueueMessageBox(IDOK);
+  g_Reached = 0;
+  const int line = FailingCheck();
+  EXPECT_EQ(g_Reached, 1);
+  const auto boxes = dialogs.CallsOf(ScriptedDialogs::Kind::MessageBox);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, u"Assertion failed");
+  EXPECT_EQ(boxes[0].text, ExpectedMessage(line));
+  EXPECT_EQ(boxes[0].type, MB_OKCANCEL | MB_ICONWARNING);
+}
+
+TEST(EngineAssert, DialogResultsMapToChoices) {
+  struct Case {
+    int button;
+    int choice;
+  };
+  for (const Case& c : {Case{IDOK, Vexil3D::ASSERTION_OK}, Case{IDCANCEL, Vexil3D::ASSERTION_CANCEL},
+                        Case{IDRETRY, Vexil3D::ASSERTION_RETRY}, Case{IDYES, Vexil3D::ASSERTION_YES},
+                        Case{IDNO, Vexil3D::ASSERTION_NO}, Case{IDCLOSE, Vexil3D::ASSERTION_CANCEL}}) {
+    ScriptedDialogs dialogs;
+    dialogs.QueueTaskDialog(c.button);
+    EXPECT_EQ(Vexil3D::ShowAssertionDialog(u"x"), c.choice) << c.button;
+  }
+  ScriptedDialogs failing;
+  failing.QueueTaskDialogFailure();
+  failing.QueueMessageBox(0);  // the box could not be shown: counts as Cancel
+  EXPECT_EQ(Vexil3D::ShowAssertionDialog(u"x"), Vexil3D::ASSERTION_CANCEL);
+}
+
+using EngineAssertDeathTest = ::testing::Test;
+
+TEST_F(EngineAssertDeathTest, CancelEndsTheProcessWithCodeOne) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ScriptedDialogs dialogs;
+        dialogs.QueueTaskDialog(IDCANCEL);
+        FailingCheck();
+        std::_Exit(7);  // not reached
+      },
+      ::testing::ExitedWithCode(1), "");
+}
+
+TEST_F(EngineAssertDeathTest, FailedMessageBoxCountsAsCancel) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ScriptedDialogs dialogs;
+        dialogs.QueueTaskDialogFailure();
+        dialogs.QueueMessageBox(0);
+        FailingCheck();
+        std::_Exit(7);
+      },
+      ::testing::ExitedWithCode(1), "");
+}
+
+TEST(EngineExceptions, MessagesAndWin32Codes) {
+  Vexil3D::XException plain("src/Engine/Context", "void f()", 12);
+  EXPECT_STREQ(plain.what(), "Unknown exception");
+  EXPECT_FALSE(plain.HasMessage());
+  std::uint32_t code = 77;
+  EXPECT_FALSE(plain.GetWin32Error(&code));
+  EXPECT_EQ(code, 77u);
+  EXPECT_EQ(plain.GetFile(), "src/Engine/Context");
+  EXPECT_EQ(plain.GetFunction(), "void f()");
+  EXPECT_EQ(plain.GetLine(), 12);
+
+  Vexil3D::XException withText("a", "b", 1, "went wrong");
+  EXPECT_STREQ(withText.what(), "went wrong");
+
+  Vexil3D::XWin32Exception win32("a", "b", 2, ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(win32.GetWin32Error(&code));
+  EXPECT_EQ(code, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(std::string(win32.what()), text::Utf16ToUtf8(Vexil3D::GetWin32ErrorText(ERROR_FILE_NOT_FOUND)));
+
+  try {
+    VEXIL_THROW("thrown here");
+  } catch (const Vexil3D::XException& e) {
+    EXPECT_STREQ(e.what(), "thrown here");
+    EXPECT_EQ(e.GetFile(), "src/Engine/tests/ContextAssertTests");
+  }
+  try {
+    VEXIL_THROW_WIN32(ERROR_ACCESS_DENIED);
+  } catch (const std::exception& e) {
+    const auto* engine = dynamic_cast<const Vexil3D::XException*>(&e);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_TRUE(engine->GetWin32Error(&code));
+    EXPECT_EQ(code, ERROR_ACCESS_DENIED);
+  }
+}
+
+TEST(EngineErrorText, SystemTextWithoutLineBreakOrUnknown) {
+  const std::u16string known = Vexil3D::GetWin32ErrorText(ERROR_FILE_NOT_FOUND);
+  ASSERT_FALSE(known.empty());
+  EXPECT_NE(known.back(), u'\n');
+  EXPECT_NE(known.back(), u'\r');
+  EXPECT_NE(known.back(), u' ');
+  EXPECT_EQ(Vexil3D::GetWin32ErrorText(0x7ABCDEu), u"Unknown error (0x7abcde)");
+}
+
+}  // namespace

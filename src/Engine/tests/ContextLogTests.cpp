@@ -1,0 +1,222 @@
+// Log lines with a fixed clock, level prefixes, LogF's line-feed rule, the console copy, the closing
+// banner and the context's initialisation.
+#include <engine/Context.h>
+#include <engine/FileSystem.h>
+#include <engine/OS.h>
+#include <engine/Stream.h>
+
+#include <platform/os.h>
+#include <platform/process.h>
+#include <platform/text.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using Vexil3D::CMemoryStream;
+using Vexil3D::Context;
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+bool FixedClock(std::tm* now) {
+  std::memset(now, 0, sizeof(*now));
+  now->tm_mday = 1;
+  now->tm_mon = 1;  // February
+  now->tm_year = 2024 - 1900;
+  now->tm_hour = 10;
+  now->tm_min = 20;
+  now->tm_sec = 30;
+  return true;
+}
+
+// A context whose log goes into a memory block with the clock fixed at 01/02/2024 10:20:30.
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::memset(m_Buffer, 0, sizeof(m_Buffer));
+    m_pContext = new Context();
+    auto* stream =
+        new CMemoryStream(m_Buffer, sizeof(m_Buffer), CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE);
+    m_pContext->GetLogWriter().SetStream(stream);
+    stream->Release();
+    m_pContext->GetLogWriter().SetClock(FixedClock);
+  }
+  void TearDown() override { delete m_pContext; }
+
+  std::string Written() const { return std::string(m_Buffer); }
+
+  char m_Buffer[8192];
+  Context* m_pContext = nullptr;
+};
+
+TEST_F(LogTest, InfoLineHasTimeStampPrefixAndCrLf) {
+  m_pContext->Log(Vexil3D::LOG_INFO, u"text");
+  EXPECT_EQ(Written(), kBom + "<01/02/2024 - 10:20:30> [INFO]    text\r\n");
+}
+
+TEST_F(LogTest, ByteOrderMarkOnlyAtTheStart) {
+  m_pContext->Log(Vexil3D::LOG_INFO, u"one");
+  m_pContext->Log(Vexil3D::LOG_WARN, u"two");
+  EXPECT_EQ(Written(), kBom + "<01/02/2024 - 10:20:30> [INFO]    one\r\n<01/02/2024 - 10:20:30> [WARN]    two\r\n");
+}
+
+struct PrefixCase {
+  int level;
+  const char* line;
+};
+
+class LogPrefixTest : public LogTest, public ::testing::WithParamInterface<PrefixCase> {};
+
+TEST_P(LogPrefixTest, EachLevelHasItsTenCharacterPrefix) {
+  m_pContext->GetLogWriter().SetTimeFormat(u"");
+  m_pContext->Log(GetParam().level, u"x");
+  EXPECT_EQ(Written(), kBom + GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, LogPrefixTest,
+                         ::testing::Values(PrefixCase{0, "x\r\n"}, PrefixCase{1, "[VERBOSE] x\r\n"},
+                                           PrefixCase{2, "[DEBUG]   x\r\n"}, PrefixCase{3, "[INFO]    x\r\n"},
+                                           PrefixCase{4, "[WARN]    x\r\n"}, PrefixCase{5, "[ERROR]   x\r\n"},
+                                           PrefixCase{6, "[CRITICAL]x\r\n"}, PrefixCase{7, "x\r\n"},
+                                           PrefixCase{-1, "x\r\n"}));
+
+TEST_F(LogTest, LevelZeroHasNoPrefixButKeepsTheTime) {
+  m_pContext->Log(Vexil3D::LOG_NONE, u"plain");
+  EXPECT_EQ(Written(), kBom + "<01/02/2024 - 10:20:30> plain\r\n");
+}
+
+TEST_F(LogTest, LogFDropsOneTrailingLineFeed) {
+  m_pContext->GetLogWriter().SetTimeFormat(u"");
+  m_pContext->LogF(Vexil3D::LOG_NONE, u"%s=%d\n", u"a", 5);
+  m_pContext->LogF(Vexil3D::LOG_NONE, u"two\n\n");
+  m_pContext->LogF(Vexil3D::LOG_NONE, u"none");
+  EXPECT_EQ(Written(), kBom + "a=5\r\ntwo\n\r\nnone\r\n");
+}
+
+TEST_F(LogTest, ShortcutsLogAtTheirLevels) {
+  m_pContext->GetLogWriter().SetTimeFormat(u"");
+  m_pContext->LogInfo(u"i%d", 1);
+  m_pContext->LogWarning(u"w%d", 2);
+  m_pContext->LogError(u"e%d", 3);
+  EXPECT_EQ(Written(), kBom + "[INFO]    i1\r\n[WARN]    w2\r\n[ERROR]   e3\r\n");
+}
+
+TEST_F(LogTest, TextIsWrittenAsUtf8) {
+  m_pContext->GetLogWriter().SetTimeFormat(u"");
+  m_pContext->Log(Vexil3D::LOG_NONE, u"\u00e9\U0001F600");
+  EXPECT_EQ(Written(), kBom + "\xC3\xA9\xF0\x9F\x98\x80\r\n");
+}
+
+TEST_F(LogTest, CustomTimeFormat) {
+  m_pContext->GetLogWriter().SetTimeFormat(u"%Y-%m-%d %H.%M");
+  m_pContext->Log(Vexil3D::LOG_DEBUG, u"t");
+  EXPECT_EQ(Written(), kBom + "<2024-02-01 10.20> [DEBUG]   t\r\n");
+}
+
+TEST_F(LogTest, OverlongTimeFormatIsCut) {
+  const std::u16string longFormat(200, u'y');
+  m_pContext->GetLogWriter().SetTimeFormat(longFormat.c_str());
+  EXPECT_EQ(std::u16string(m_pContext->GetLogWriter().GetTimeFormat()).size(), 63u);
+}
+
+TEST_F(LogTest, WithoutAStreamNothingIsWritten) {
+  m_pContext->GetLogWriter().SetStream(nullptr);
+  m_pContext->Log(Vexil3D::LOG_ERROR, u"lost");
+  EXPECT_EQ(Written(), "");
+}
+
+TEST_F(LogTest, ConsoleGetsTheTextAloneAndALineFeed) {
+  ::testing::internal::CaptureStdout();
+  m_pContext->Log(Vexil3D::LOG_INFO, u"to the console");
+  m_pContext->Log(Vexil3D::LOG_CRITICAL, u"second");
+  const std::string console = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(console, "to the console\nsecond\n");
+}
+
+TEST_F(LogTest, ClosingBannerEndsTheLogAndReleasesTheStream) {
+  auto* stream = new CMemoryStream(m_Buffer, sizeof(m_Buffer), CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE);
+  m_pContext->GetLogWriter().SetStream(stream);
+  m_pContext->GetLogWriter().SetTimeFormat(u"");
+  EXPECT_EQ(stream->GetRefCount(), 2);
+  delete m_pContext;
+  m_pContext = nullptr;
+  EXPECT_EQ(stream->GetRefCount(), 1);
+  stream->Release();
+  const std::string hyphens(60, '-');
+  EXPECT_EQ(Written(), kBom + hyphens + "\r\n---------------------- Logging Ended -----------------------\r\n" + hyphens + "\r\n");
+}
+
+TEST_F(LogTest, LoggerBaseAndFreeFunctionsGoToTheCurrentContext) {
+  m_pContext->GetLogWriter().SetTimeFormat(u"");
+  Vexil3D::LogF(Vexil3D::LOG_INFO, u"no current context yet");
+  EXPECT_EQ(Written(), "");
+  m_pContext->Initialise();
+  ASSERT_EQ(Context::GetCurrent(), m_pContext);
+  Vexil3D::Logger logger;
+  logger.Log(Vexil3D::LOG_WARN, u"100% sure");
+  Vexil3D::LogF(Vexil3D::LOG_ERROR, u"%d%%", 50);
+  EXPECT_EQ(Written(), kBom + "[WARN]    100% sure\r\n[ERROR]   50%\r\n");
+  delete m_pContext;
+  m_pContext = nullptr;
+  EXPECT_EQ(Context::GetCurrent(), nullptr);
+}
+
+TEST_F(LogTest, LongTextIsCutToTheFormatBuffer) {
+  m_pContext->GetLogWriter().SetTimeFormat(u"");
+  const std::u16string longText(5000, u'z');
+  m_pContext->LogF(Vexil3D::LOG_NONE, u"%s", longText.c_str());
+  EXPECT_EQ(Written(), kBom + std::string(4095, 'z') + "\r\n");
+}
+
+TEST(ContextInitialise, MountsTheCurrentDirectoryAndBuildsTheUserAgent) {
+  char scratch[] = "/tmp/vexil_ctx_XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+  ASSERT_EQ(chdir(scratch), 0);
+  std::ofstream("here.txt") << "present";
+  {
+    Context context;
+    EXPECT_FALSE(context.IsInitialised());
+    EXPECT_EQ(context.GetFileSystem(), nullptr);
+    EXPECT_EQ(std::u16string(context.GetLogWriter().GetTimeFormat()), u"%d/%m/%Y - %X");
+    context.Initialise();
+    EXPECT_TRUE(context.IsInitialised());
+    EXPECT_EQ(Context::GetCurrent(), &context);
+    ASSERT_NE(context.GetFileSystem(), nullptr);
+    ASSERT_NE(context.GetRootConfig(), nullptr);
+    EXPECT_EQ(context.GetFileSystem()->GetRootCount(), 1u);
+    EXPECT_TRUE(context.GetFileSystem()->Exists(u"/here.txt", true, false));
+    EXPECT_TRUE(context.GetFileSystem()->Exists(u"here.txt", true, false));
+    EXPECT_EQ(Vexil3D::GetScreenDpiX(), 96);
+    EXPECT_EQ(Vexil3D::GetScreenDpiY(), 96);
+
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    ASSERT_GE(RtlGetVersion(&version), 0);
+    SYSTEM_INFO native{};
+    GetNativeSystemInfo(&native);
+    std::string suffix;
+    if (wow64)
+      suffix = "; WOW64";
+    else if (native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64)
+      suffix = "; Win64; x64";
+    const std::string expected = "Vexil3D/1.2.0  (Windows NT " + std::to_string(version.dwMajorVersion) + "." +
+                                 std::to_string(version.dwMinorVersion) + suffix + ")";
+    EXPECT_EQ(text::Utf16ToUtf8(context.GetUserAgent()), expected);
+    EXPECT_EQ(context.GetUserAgent(), Vexil3D::BuildUserAgent());
+  }
+  EXPECT_EQ(Context::GetCurrent(), nullptr);
+  ASSERT_EQ(chdir(previous), 0);
+  std::remove((std::string(scratch) + "/here.txt").c_str());
+  rmdir(scratch);
+}
+
+}  // namespace

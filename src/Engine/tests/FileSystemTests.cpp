@@ -1,0 +1,320 @@
+// The mount table's lookup order, named mounts and their stop flag, host-directory mounts and the
+// refusal of paths that would climb out of a mounted directory.
+#include <engine/FileSystem.h>
+#include <engine/Stream.h>
+
+#include <platform/text.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Vexil3D::CFileSystem;
+using Vexil3D::CMemoryStream;
+using Vexil3D::CMountedPath;
+using Vexil3D::CVirtualFileMgr;
+using Vexil3D::EnumerateEntry;
+using Vexil3D::Stream;
+
+// A manager that answers from a table of files and records what it was asked.
+class FakeManager : public CVirtualFileMgr {
+ public:
+  FakeManager(std::string tag, std::map<std::u16string, std::string> files, int* destroyed = nullptr)
+      : m_Tag(std::move(tag)), m_Files(std::move(files)), m_pDestroyed(destroyed) {}
+  ~FakeManager() override {
+    if (m_pDestroyed != nullptr) ++*m_pDestroyed;
+  }
+
+  Stream* Open(const char16_t* path, bool) override {
+    m_Asked.push_back(path);
+    auto it = m_Files.find(path);
+    if (it == m_Files.end()) return nullptr;
+    return new CMemoryStream(m_Tag.data(), static_cast<std::uint32_t>(m_Tag.size()));
+  }
+  Stream* Create(const char16_t* path) override {
+    m_Asked.push_back(path);
+    return nullptr;
+  }
+  bool Exists(const char16_t* path, bool acceptFile, bool) override {
+    m_Asked.push_back(path);
+    return acceptFile && m_Files.count(path) != 0;
+  }
+  bool Enumerate(const char16_t* path, Vexil3D::EnumerateCallback callback, void* context) override {
+    m_Asked.push_back(path);
+    for (const auto& [name, data] : m_Files) {
+      (void)data;
+      const std::u16string leaf = name.substr(name.find_last_of(u'/') + 1);
+      EnumerateEntry entry{1, 0, leaf.c_str(), path};
+      if (!callback(entry, context)) return false;
+    }
+    return true;
+  }
+
+  std::vector<std::u16string> m_Asked;
+
+ private:
+  std::string m_Tag;
+  std::map<std::u16string, std::string> m_Files;
+  int* m_pDestroyed;
+};
+
+std::string ReadAll(Stream* stream) {
+  if (stream == nullptr) return "<null>";
+  std::string out(static_cast<std::size_t>(stream->GetLength()), '\0');
+  out.resize(stream->Read(out.data(), static_cast<std::uint32_t>(out.size())));
+  stream->Release();
+  return out;
+}
+
+bool CollectNames(const EnumerateEntry& entry, void* context) {
+  static_cast<std::vector<std::u16string>*>(context)->push_back(entry.m_pName);
+  return true;
+}
+
+TEST(FileSystemMounts, RootMountsAnswerInMountOrder) {
+  CFileSystem fs;
+  auto* first = new FakeManager("first", {{u"/a.txt", ""}});
+  auto* second = new FakeManager("second", {{u"/a.txt", ""}, {u"/b.txt", ""}});
+  fs.Mount(u"/", first);
+  fs.Mount(u"/", second);
+  EXPECT_EQ(ReadAll(fs.Open(u"/a.txt", false)), "first");
+  EXPECT_EQ(ReadAll(fs.Open(u"/b.txt", false)), "second");
+  EXPECT_EQ(ReadAll(fs.Open(u"/c.txt", false)), "<null>");
+  EXPECT_TRUE(fs.Exists(u"/b.txt", true, false));
+  EXPECT_FALSE(fs.Exists(u"/b.txt", false, true));
+}
+
+TEST(FileSystemMounts, PathWithoutLeadingSlashGetsOne) {
+  CFileSystem fs;
+  auto* root = new FakeManager("root", {{u"/dir/a.txt", ""}});
+  fs.Mount(u"/", root);
+  EXPECT_EQ(ReadAll(fs.Open(u"dir/a.txt", false)), "root");
+  EXPECT_EQ(root->m_Asked.back(), u"/dir/a.txt");
+}
+
+TEST(FileSystemMounts, NamedMountGetsTheRestOfThePath) {
+  CFileSystem fs;
+  auto* mods = new FakeManager("mods", {{u"/x.txt", ""}, {u"", ""}});
+  fs.Mount(u"/Mods", mods);
+  EXPECT_EQ(ReadAll(fs.Open(u"/Mods/x.txt", false)), "mods");
+  EXPECT_EQ(mods->m_Asked.back(), u"/x.txt");
+  EXPECT_EQ(ReadAll(fs.Open(u"Mods", false)), "mods");
+  EXPECT_EQ(mods->m_Asked.back(), u"");
+  // Named mounts are matched without case folding.
+  EXPECT_EQ(ReadAll(fs.Open(u"/mods/x.txt", false)), "<null>");
+}
+
+TEST(FileSystemMounts, NamedMountFallsThroughToRootsUnlessStopped) {
+  CFileSystem fs;
+  auto* named = new FakeManager("named", {});
+  auto* root = new FakeManager("root", {{u"/Data/y.txt", ""}});
+  fs.Mount(u"/Data", named);
+  fs.Mount(u"/", root);
+  EXPECT_EQ(ReadAll(fs.Open(u"/Data/y.txt", false)), "root");
+  EXPECT_EQ(named->m_Asked.back(), u"/y.txt");
+
+  CFileSystem stopping;
+  auto* stopper = new FakeManager("stopper", {});
+  auto* behind = new FakeManager("behind", {{u"/y.txt", ""}});
+  auto* root2 = new FakeManager("root", {{u"/Data/y.txt", ""}});
+  stopping.Mount(u"/Data", stopper, true);
+  stopping.Mount(u"/Data", behind);
+  stopping.Mount(u"/", root2);
+  EXPECT_EQ(ReadAll(stopping.Open(u"/Data/y.txt", false)), "<null>");
+  EXPECT_FALSE(stopping.Exists(u"/Data/y.txt", true, true));
+  EXPECT_TRUE(behind->m_Asked.empty());
+  EXPECT_TRUE(root2->m_Asked.empty());
+  // Other first components never meet the stop.
+  EXPECT_EQ(ReadAll(stopping.Open(u"/Other", false)), "<null>");
+  EXPECT_EQ(root2->m_Asked.back(), u"/Other");
+}
+
+TEST(FileSystemMounts, UnmountDeletesManagers) {
+  int destroyed = 0;
+  {
+    CFileSystem fs;
+    fs.Mount(u"/", new FakeManager("r1", {}, &destroyed));
+    fs.Mount(u"/", new FakeManager("r2", {}, &destroyed));
+    fs.Mount(u"/N", new FakeManager("n1", {{u"/f", ""}}, &destroyed));
+    fs.Mount(u"/N", new FakeManager("n2", {{u"/f", ""}}, &destroyed));
+    fs.Mount(u"/M", new FakeManager("m", {}, &destroyed));
+    EXPECT_EQ(ReadAll(fs.Open(u"/N/f", false)), "n1");
+    EXPECT_TRUE(fs.Unmount(u"/N"));
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(ReadAll(fs.Open(u"/N/f", false)), "n2");
+    EXPECT_TRUE(fs.Unmount(u"/"));
+    EXPECT_EQ(destroyed, 3);
+    EXPECT_EQ(fs.GetRootCount(), 0u);
+    EXPECT_FALSE(fs.Unmount(u"/Unknown"));
+  }
+  EXPECT_EQ(destroyed, 5);
+}
+
+TEST(FileSystemMounts, EnumerateReportsEachNameOnce) {
+  CFileSystem fs;
+  fs.Mount(u"/", new FakeManager("first", {{u"/a.txt", ""}, {u"/b.txt", ""}}));
+  fs.Mount(u"/", new FakeManager("second", {{u"/a.txt", ""}, {u"/c.txt", ""}}));
+  std::vector<std::u16string> names;
+  EXPECT_TRUE(fs.Enumerate(u"/", CollectNames, &names));
+  std::multiset<std::u16string> counted(names.begin(), names.end());
+  EXPECT_EQ(counted, (std::multiset<std::u16string>{u"a.txt", u"b.txt", u"c.txt"}));
+
+  int calls = 0;
+  auto stop = [](const EnumerateEntry&, void* context) {
+    ++*static_cast<int*>(context);
+    return false;
+  };
+  EXPECT_FALSE(fs.Enumerate(u"/", stop, &calls));
+  EXPECT_EQ(calls, 1);
+}
+
+TEST(FileSystemMounts, NullAndSelfMountsAreRefused) {
+  CFileSystem fs;
+  EXPECT_FALSE(fs.Mount(u"/", nullptr));
+  EXPECT_FALSE(fs.Mount(u"/", &fs));
+  EXPECT_EQ(fs.Open(nullptr, false), nullptr);
+}
+
+struct JoinCase {
+  const char16_t* base;
+  const char16_t* part;
+  bool backslash;
+  const char16_t* joined;
+};
+
+class JoinPathTest : public ::testing::TestWithParam<JoinCase> {};
+
+TEST_P(JoinPathTest, Joins) {
+  const JoinCase& c = GetParam();
+  EXPECT_EQ(Vexil3D::JoinPath(c.base, c.part, c.backslash), c.joined);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, JoinPathTest,
+                         ::testing::Values(JoinCase{u"", u"a.txt", true, u"a.txt"},
+                                           JoinCase{u"C:\\dir", u"a.txt", true, u"C:\\dir\\a.txt"},
+                                           JoinCase{u"C:\\dir\\", u"a.txt", true, u"C:\\dir\\a.txt"},
+                                           JoinCase{u"/root/", u"a.txt", true, u"/root/a.txt"},
+                                           JoinCase{u"/root", u"a.txt", false, u"/root/a.txt"},
+                                           JoinCase{u"/root", u"", false, u"/root/"}));
+
+// A scratch host directory that disappears with the test.
+class MountedPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vexil_fs_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_Host = pattern;
+    ASSERT_EQ(mkdir((m_Host + "/inside").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((m_Host + "/inside/sub").c_str(), 0755), 0);
+    WriteHost("/inside/a.txt", "alpha");
+    WriteHost("/secret.txt", "outside");
+    m_Root = text::Utf8ToUtf16(m_Host + "/inside");
+  }
+  void TearDown() override {
+    if (!m_Host.empty()) std::system(("rm -rf '" + m_Host + "'").c_str());
+  }
+  void WriteHost(const std::string& relative, const std::string& data) {
+    std::ofstream(m_Host + relative, std::ios::binary) << data;
+  }
+  bool HostExists(const std::string& relative) {
+    struct stat st;
+    return stat((m_Host + relative).c_str(), &st) == 0;
+  }
+
+  std::string m_Host;
+  std::u16string m_Root;
+};
+
+TEST_F(MountedPathTest, OpensExistsAndEnumerates) {
+  CMountedPath mount(m_Root.c_str());
+  EXPECT_EQ(ReadAll(mount.Open(u"/a.txt", false)), "alpha");
+  EXPECT_EQ(ReadAll(mount.Open(u"/missing.txt", false)), "<null>");
+  EXPECT_TRUE(mount.Exists(u"/a.txt", true, false));
+  EXPECT_FALSE(mount.Exists(u"/a.txt", false, true));
+  EXPECT_TRUE(mount.Exists(u"/sub", false, true));
+  EXPECT_FALSE(mount.Exists(u"/sub", true, false));
+  EXPECT_FALSE(mount.Exists(u"/nothing", true, true));
+
+  std::vector<std::u16string> names;
+  EXPECT_TRUE(mount.Enumerate(u"/", CollectNames, &names));
+  EXPECT_EQ(std::set<std::u16string>(names.begin(), names.end()), (std::set<std::u16string>{u"a.txt", u"sub"}));
+  names.clear();
+  EXPECT_TRUE(mount.Enumerate(u"/no/such/dir", CollectNames, &names));
+  EXPECT_TRUE(names.empty());
+}
+
+TEST_F(MountedPathTest, CreateMakesTheMissingDirectories) {
+  CMountedPath mount(m_Root.c_str());
+  Stream* created = mount.Create(u"/deep/er/new.txt");
+  ASSERT_NE(created, nullptr);
+  EXPECT_EQ(created->Write("fresh", 5), 5u);
+  created->Release();
+  EXPECT_EQ(ReadAll(mount.Open(u"/deep/er/new.txt", false)), "fresh");
+  EXPECT_TRUE(HostExists("/inside/deep/er/new.txt"));
+}
+
+TEST_F(MountedPathTest, WritableOpenWritesThrough) {
+  CMountedPath mount(m_Root.c_str());
+  Stream* file = mount.Open(u"/a.txt", true);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->Write("ALPHA", 5), 5u);
+  file->Release();
+  EXPECT_EQ(ReadAll(mount.Open(u"/a.txt", false)), "ALPHA");
+}
+
+class TraversalTest : public MountedPathTest, public ::testing::WithParamInterface<const char16_t*> {};
+
+TEST_P(TraversalTest, EscapingPathsAreRefused) {
+  CMountedPath mount(m_Root.c_str());
+  const char16_t* path = GetParam();
+  std::u16string host;
+  EXPECT_FALSE(mount.ToHostPath(path, &host)) << text::Utf16ToUtf8(path);
+  EXPECT_EQ(mount.Open(path, false), nullptr);
+  EXPECT_EQ(mount.Open(path, true), nullptr);
+  EXPECT_FALSE(mount.Exists(path, true, true));
+  Stream* created = mount.Create(path);
+  EXPECT_EQ(created, nullptr);
+  if (created != nullptr) created->Release();
+  std::vector<std::u16string> names;
+  EXPECT_TRUE(mount.Enumerate(path, CollectNames, &names));
+  EXPECT_TRUE(names.empty());
+  // Nothing beside the mounted directory was touched.
+  EXPECT_EQ(ReadAll(CMountedPath(text::Utf8ToUtf16(m_Host).c_str()).Open(u"/secret.txt", false)), "outside");
+  EXPECT_FALSE(HostExists("/evil.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, TraversalTest,
+                         ::testing::Values(u"/../secret.txt", u"../secret.txt", u"/sub/../../secret.txt",
+                                           u"/./a.txt", u"/..", u"/sub/..", u"/..\\secret.txt",
+                                           u"/sub\\..\\..\\secret.txt", u"/C:secret.txt", u"/a.txt:stream",
+                                           u"/../evil.txt", u"/sub/./../../evil.txt"));
+
+TEST_F(MountedPathTest, OrdinaryNamesWithDotsAreFine) {
+  WriteHost("/inside/..hidden", "h");
+  WriteHost("/inside/a.b.c", "abc");
+  CMountedPath mount(m_Root.c_str());
+  EXPECT_EQ(ReadAll(mount.Open(u"/..hidden", false)), "h");
+  EXPECT_EQ(ReadAll(mount.Open(u"/a.b.c", false)), "abc");
+}
+
+TEST_F(MountedPathTest, MountPhysicalDirectoryServesTheFileSystem) {
+  CFileSystem fs;
+  ASSERT_TRUE(Vexil3D::MountPhysicalDirectory(&fs, u"/", m_Root.c_str()));
+  ASSERT_TRUE(Vexil3D::MountPhysicalDirectory(&fs, u"/Host", text::Utf8ToUtf16(m_Host).c_str()));
+  EXPECT_EQ(ReadAll(fs.Open(u"/a.txt", false)), "alpha");
+  EXPECT_EQ(ReadAll(fs.Open(u"/Host/secret.txt", false)), "outside");
+  EXPECT_EQ(ReadAll(fs.Open(u"/Host/../secret.txt", false)), "<null>");
+  EXPECT_EQ(ReadAll(fs.Open(u"/../secret.txt", false)), "<null>");
+  EXPECT_FALSE(Vexil3D::MountPhysicalDirectory(nullptr, u"/", m_Root.c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+// Version queries, ticks, clipboard (held in the process and through SDL), key modifiers, UTF-8
+// conversions and the bool parser.
+#include <engine/OS.h>
+
+#include <platform/os.h>
+#include <platform/process.h>
+#include <platform/sync.h>
+#include <platform/ui.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+// SDL is linked through the platform library; the tests drive it with its dummy video driver.
+extern "C" {
+int SDL_InitSubSystem(std::uint32_t flags);
+void SDL_QuitSubSystem(std::uint32_t flags);
+void SDL_SetModState(int modstate);
+char* SDL_GetClipboardText(void);
+int SDL_SetClipboardText(const char* text);
+void SDL_free(void* memory);
+}
+
+namespace {
+
+constexpr std::uint32_t kSdlInitVideo = 0x00000020u;
+
+struct WideDeleter {
+  void operator()(char16_t* p) const { delete[] p; }
+};
+using WidePtr = std::unique_ptr<char16_t[], WideDeleter>;
+
+TEST(OSVersion, GetVersionAndWow64AgreeWithThePlatform) {
+  OSVERSIONINFOW version;
+  ASSERT_TRUE(Vexil3D::OS::GetVersion(&version));
+  EXPECT_EQ(version.dwOSVersionInfoSize, sizeof(OSVERSIONINFOW));
+  OSVERSIONINFOW direct{};
+  direct.dwOSVersionInfoSize = sizeof(direct);
+  ASSERT_GE(RtlGetVersion(&direct), 0);
+  EXPECT_EQ(version.dwMajorVersion, direct.dwMajorVersion);
+  EXPECT_EQ(version.dwMinorVersion, direct.dwMinorVersion);
+  EXPECT_FALSE(Vexil3D::OS::GetVersion(nullptr));
+
+  BOOL wow64 = FALSE;
+  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+  EXPECT_EQ(Vexil3D::OS::IsWow64(), wow64 != FALSE);
+}
+
+TEST(OSTicks, CountMillisecondsFromTheFirstUse) {
+  const std::uint64_t first = Vexil3D::GetTicks();
+  Sleep(30);
+  const std::uint64_t second = Vexil3D::GetTicks();
+  EXPECT_GE(second - first, 25u);
+  EXPECT_LT(second - first, 5000u);
+  EXPECT_GE(Vexil3D::GetTicks(), second);
+}
+
+TEST(OSClipboard, HeldInsideTheProcessWithoutVideo) {
+  const std::u16string text = u"caf\u00e9 \U0001F600 line\r\nnext";
+  ASSERT_TRUE(Vexil3D::OS::SetClipboardText(text.data(), static_cast<unsigned>(text.size())));
+  WidePtr back(Vexil3D::OS::GetClipboardText());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(std::u16string(back.get()), text);
+
+  // Only the given length is taken.
+  ASSERT_TRUE(Vexil3D::OS::SetClipboardText(u"abcdef", 3));
+  back.reset(Vexil3D::OS::GetClipboardText());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(std::u16string(back.get()), u"abc");
+
+  ASSERT_TRUE(Vexil3D::OS::SetClipboardText(u"", 0));
+  back.reset(Vexil3D::OS::GetClipboardText());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(std::u16string(back.get()), u"");
+}
+
+TEST(OSClipboard, EmptiedClipboardGivesNull) {
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  ASSERT_TRUE(EmptyClipboard());
+  ASSERT_TRUE(CloseClipboard());
+  EXPECT_EQ(Vexil3D::OS::GetClipboardText(), nullptr);
+}
+
+TEST(OSClipboard, ClipboardOpenedElsewhereRefusesWithoutDialog) {
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  bool result = true;
+  std::thread other([&result] { result = Vexil3D::OS::SetClipboardText(u"x", 1); });
+  other.join();
+  EXPECT_FALSE(result);
+  ASSERT_TRUE(CloseClipboard());
+}
+
+// SDL's video subsystem with the dummy driver, shut again after the test.
+class SdlVideoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    if (SDL_InitSubSystem(kSdlInitVideo) != 0) GTEST_SKIP() << "no SDL video";
+  }
+  void TearDown() override {
+    SDL_SetModState(0);
+    SDL_QuitSubSystem(kSdlInitVideo);
+  }
+};
+
+TEST_F(SdlVideoTest, ClipboardGoesThroughSdl) {
+  const std::u16string text = u"gr\u00fc\u00df \U0001F600";
+  ASSERT_TRUE(Vexil3D::OS::SetClipboardText(text.data(), static_cast<unsigned>(text.size())));
+  char* utf8 = SDL_GetClipboardText();
+  ASSERT_NE(utf8, nullptr);
+  EXPECT_STREQ(utf8, "gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80");
+  SDL_free(utf8);
+
+  ASSERT_EQ(SDL_SetClipboardText("from SDL"), 0);
+  WidePtr back(Vexil3D::OS::GetClipboardText());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(std::u16string(back.get()), u"from SDL");
+}
+
+TEST_F(SdlVideoTest, ModifierBitsMapToTheEngineBits) {
+  struct Case {
+    int sdl;
+    std::uint32_t engine;
+  };
+  const Case cases[] = {
+      {0x0001, Vexil3D::MOD_LSHIFT},   {0x0002, Vexil3D::MOD_RSHIFT},     {0x0040, Vexil3D::MOD_LCTRL},
+      {0x0080, Vexil3D::MOD_RCTRL},    {0x0100, Vexil3D::MOD_LALT},       {0x0200, Vexil3D::MOD_RALT},
+      {0x0400, Vexil3D::MOD_LWIN},     {0x0800, Vexil3D::MOD_RWIN},       {0x1000, Vexil3D::MOD_NUMLOCK},
+      {0x2000, Vexil3D::MOD_CAPSLOCK}, {0x8000, Vexil3D::MOD_SCROLLLOCK}, {0x4000, 0},
+  };
+  for (const Case& c : cases) {
+    SDL_SetModState(c.sdl);
+    EXPECT_EQ(Vexil3D::GetModState(), c.engine) << std::hex << c.sdl;
+  }
+  SDL_SetModState(0x0001 | 0x0080 | 0x2000);
+  EXPECT_EQ(Vexil3D::GetModState(), Vexil3D::MOD_LSHIFT | Vexil3D::MOD_RCTRL | Vexil3D::MOD_CAPSLOCK);
+  EXPECT_NE(GetKeyState(VK_SHIFT) & 0x8000, 0);
+  EXPECT_NE(GetKeyState(VK_CONTROL) & 0x8000, 0);
+  EXPECT_EQ(GetKeyState(VK_MENU), 0);
+  EXPECT_EQ(GetKeyState(VK_CAPITAL) & 0x8000, 0);
+  EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 1);
+}
+
+TEST_F(SdlVideoTest, ScreenDpiNeverFails) {
+  HDC screen = GetDC(nullptr);
+  ASSERT_NE(screen, nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  EXPECT_GE(dpi, 24);
+  EXPECT_LE(dpi, 1200);
+  EXPECT_EQ(ReleaseDC(nullptr, screen), 1);
+}
+
+TEST(OSModifiers, NothingIsDownWithoutVideo) {
+  EXPECT_EQ(Vexil3D::GetModState(), 0u);
+  EXPECT_EQ(GetKeyState(VK_SHIFT), 0);
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(GetDeviceCaps(screen, LOGPIXELSX), 96);
+  EXPECT_EQ(GetDeviceCaps(screen, LOGPIXELSY), 96);
+  ReleaseDC(nullptr, screen);
+}
+
+TEST(OSStrings, Utf8ConversionsRoundTrip) {
+  const std::u16string wide = u"A\u00e9\u4e2d\U0001F600";
+  std::uint32_t length = 0;
+  std::unique_ptr<char[]> utf8(Vexil3D::WideToUtf8(wide.data(), static_cast<std::uint32_t>(wide.size()), &length));
+  ASSERT_NE(utf8, nullptr);
+  EXPECT_EQ(length, 1u + 2u + 3u + 4u);
+  EXPECT_EQ(std::strlen(utf8.get()), length);
+  WidePtr back(Vexil3D::Utf8ToWide(utf8.get(), length, &length));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(length, wide.size());
+  EXPECT_EQ(std::u16string(back.get()), wide);
+
+  // A length of all ones measures up to the terminator.
+  back.reset(Vexil3D::Utf8ToWide("abc", 0xFFFFFFFFu, &length));
+  EXPECT_EQ(length, 3u);
+  std::unique_ptr<char[]> narrow(Vexil3D::WideToUtf8(u"xyz", 0xFFFFFFFFu, &length));
+  EXPECT_STREQ(narrow.get(), "xyz");
+  EXPECT_EQ(Vexil3D::WideToUtf8(nullptr, 0, &length), nullptr);
+}
+
+struct BoolCase {
+  const char16_t* text;
+  bool accepted;
+  bool value;
+};
+
+class BoolParserTest : public ::testing::TestWithParam<BoolCase> {};
+
+TEST_P(BoolParserTest, ParsesOnlyTheFourWords) {
+  const BoolCase& c = GetParam();
+  for (bool initial : {false, true}) {
+    bool value = initial;
+    EXPECT_EQ(Vexil3D::ParseBool(c.text, &value), c.accepted);
+    EXPECT_EQ(value, c.accepted ? c.value : initial);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BoolParserTest,
+    ::testing::Values(BoolCase{u"true", true, true}, BoolCase{u"1", true, true}, BoolCase{u"false", true, false},
+                      BoolCase{u"0", true, false}, BoolCase{u"True", false, false}, BoolCase{u"TRUE", false, false},
+                      BoolCase{u"yes", false, false}, BoolCase{u"no", false, false}, BoolCase{u"", false, false},
+                      BoolCase{u" true", false, false}, BoolCase{u"true ", false, false},
+                      BoolCase{u"01", false, false}, BoolCase{u"2", false, false}, BoolCase{u"truex", false, false}));
+
+TEST(OSStrings, BoolParserRefusesNull) {
+  bool value = true;
+  EXPECT_FALSE(Vexil3D::ParseBool(nullptr, &value));
+  EXPECT_TRUE(value);
+}
+
+}  // namespace

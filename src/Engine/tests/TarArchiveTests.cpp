@@ -1,0 +1,368 @@
+// TAR archives built in memory: names, checksums, truncation, entry kinds, duplicates, hostile sizes.
+#include <engine/Context.h>
+#include <engine/FileSystem.h>
+#include <engine/Stream.h>
+#include <engine/Tar.h>
+
+#include <platform/testing/ScriptedDialogs.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Vexil3D::CMemoryStream;
+using Vexil3D::CTARArchive;
+using Vexil3D::Stream;
+
+struct Entry {
+  Entry(std::string entryName, std::string entryData) : name(std::move(entryName)), data(std::move(entryData)) {}
+
+  std::string name;
+  std::string data;
+  char type = '0';
+  std::string prefix;
+  bool ustar = true;
+  bool signedChecksum = false;
+  bool badChecksum = false;
+  std::string sizeField;   // replaces the octal size when not empty
+  std::string mtimeField;  // replaces the octal time when not empty
+};
+
+void PutField(std::string& block, std::size_t offset, std::size_t width, const std::string& value) {
+  std::memcpy(&block[offset], value.data(), std::min(width, value.size()));
+}
+
+std::string Octal(std::uint64_t value, int digits) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%0*llo", digits, static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string Header(const Entry& e) {
+  std::string block(512, '\0');
+  PutField(block, 0, 100, e.name);
+  PutField(block, 100, 8, "0000644");
+  PutField(block, 108, 8, "0001750");
+  PutField(block, 116, 8, "0001750");
+  PutField(block, 124, 12, e.sizeField.empty() ? Octal(e.data.size(), 11) : e.sizeField);
+  PutField(block, 136, 12, e.mtimeField.empty() ? Octal(1700000000, 11) : e.mtimeField);
+  block[156] = e.type;
+  if (e.ustar) {
+    PutField(block, 257, 6, std::string("ustar\0", 6));
+    PutField(block, 263, 2, "00");
+  }
+  PutField(block, 345, 155, e.prefix);
+  long sum = 0;
+  for (std::size_t i = 0; i < 512; ++i) {
+    const unsigned char byte = (i >= 148 && i < 156) ? ' ' : static_cast<unsigned char>(block[i]);
+    sum += e.signedChecksum ? static_cast<signed char>(byte) : byte;
+  }
+  if (e.badChecksum) sum += 1;
+  PutField(block, 148, 8, Octal(static_cast<std::uint64_t>(sum), 6) + std::string("\0 ", 2));
+  return block;
+}
+
+std::string Build(const std::vector<Entry>& entries, int endBlocks = 2) {
+  std::string tar;
+  for (const Entry& e : entries) {
+    tar += Header(e);
+    tar += e.data;
+    tar.append((512 - e.data.size() % 512) % 512, '\0');
+  }
+  tar.append(static_cast<std::size_t>(endBlocks) * 512, '\0');
+  return tar;
+}
+
+// Keeps the archive bytes alive for as long as the archive reads them.
+struct Archive {
+  std::string bytes;
+  CMemoryStream* stream = nullptr;
+  CTARArchive archive;
+  bool opened = false;
+
+  explicit Archive(std::string data) : bytes(std::move(data)) {
+    stream = new CMemoryStream(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    opened = archive.Open(stream);
+  }
+  ~Archive() { stream->Release(); }
+
+  std::string Read(const char16_t* path) {
+    Stream* file = archive.Open(path, false);
+    if (file == nullptr) return "<null>";
+    std::string out(static_cast<std::size_t>(file->GetLength()), '\0');
+    const std::uint32_t got = file->Read(out.data(), static_cast<std::uint32_t>(out.size()));
+    out.resize(got);
+    file->Release();
+    return out;
+  }
+};
+
+bool Collect(const Vexil3D::EnumerateEntry& entry, void* context) {
+  auto* names = static_cast<std::set<std::u16string>*>(context);
+  names->insert(std::u16string(entry.m_pName) + (entry.m_bDirectory ? u"/" : u""));
+  return true;
+}
+
+// Warnings of the archive reach the log of the current context; no dialog may appear.
+class TarArchiveTest : public ::testing::Test {
+ protected:
+  platform::testing::ScriptedDialogs dialogs;
+};
+
+TEST_F(TarArchiveTest, ReadsFilesAndTheirData) {
+  Archive a(Build({{"readme.txt", "hello"}, {"dir/a.bin", std::string(700, 'x')}, {"dir/sub/b.txt", "bee"}}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.archive.GetRecordCount(), 3u);
+  EXPECT_EQ(a.Read(u"/readme.txt"), "hello");
+  EXPECT_EQ(a.Read(u"readme.txt"), "hello");
+  EXPECT_EQ(a.Read(u"/dir/a.bin"), std::string(700, 'x'));
+  EXPECT_EQ(a.Read(u"/dir/sub/b.txt"), "bee");
+  EXPECT_EQ(a.archive.GetRecord(0).m_uModified, 1700000000u);
+  EXPECT_EQ(a.archive.GetRecord(1).m_uSize, 700u);
+  EXPECT_EQ(a.archive.GetRecord(1).m_uOffset, 512u + 512u + 512u);
+}
+
+TEST_F(TarArchiveTest, PathsAreCaseSensitive) {
+  Archive a(Build({{"Dir/File.txt", "x"}}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.Read(u"/Dir/File.txt"), "x");
+  EXPECT_EQ(a.Read(u"/dir/file.txt"), "<null>");
+}
+
+TEST_F(TarArchiveTest, UstarPrefixIsJoinedWithSlash) {
+  Entry e{"file.txt", "data"};
+  e.prefix = "dir";
+  Archive a(Build({e}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(std::u16string(a.archive.GetRecord(0).m_Name), u"dir/file.txt");
+  EXPECT_EQ(a.Read(u"/dir/file.txt"), "data");
+  EXPECT_EQ(a.Read(u"/dirfile.txt"), "<null>");
+}
+
+TEST_F(TarArchiveTest, PrefixIgnoredWithoutUstarMagic) {
+  Entry e{"file.txt", "data"};
+  e.prefix = "dir";
+  e.ustar = false;
+  Archive a(Build({e}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(std::u16string(a.archive.GetRecord(0).m_Name), u"file.txt");
+}
+
+TEST_F(TarArchiveTest, LongNameIsCutAt256Units) {
+  Entry e{std::string(100, 'n'), "z"};
+  e.prefix = std::string(155, 'p');
+  Archive a(Build({e}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(std::u16string(a.archive.GetRecord(0).m_Name).size(), 255u);
+}
+
+TEST_F(TarArchiveTest, SignedChecksumIsAccepted) {
+  Entry e{"caf\xC3\xA9.txt", "signed"};
+  e.signedChecksum = true;
+  Archive a(Build({e}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.Read(u"/caf\u00e9.txt"), "signed");
+}
+
+TEST_F(TarArchiveTest, BadChecksumFailsAndLeavesTheArchiveEmpty) {
+  Entry bad{"b.txt", "b"};
+  bad.badChecksum = true;
+  Archive a(Build({{"a.txt", "a"}, bad}));
+  EXPECT_FALSE(a.opened);
+  EXPECT_EQ(a.archive.GetRecordCount(), 0u);
+  EXPECT_EQ(a.Read(u"/a.txt"), "<null>");
+  EXPECT_FALSE(a.archive.Exists(u"/a.txt", true, true));
+  // The archive let go of the stream.
+  EXPECT_EQ(a.stream->GetRefCount(), 1);
+}
+
+TEST_F(TarArchiveTest, MissingEndBlocksKeepTheEntriesRead) {
+  for (int endBlocks : {0, 1}) {
+    Archive a(Build({{"a.txt", "first"}, {"b.txt", "second"}}, endBlocks));
+    ASSERT_TRUE(a.opened) << endBlocks;
+    EXPECT_EQ(a.Read(u"/a.txt"), "first");
+    EXPECT_EQ(a.Read(u"/b.txt"), "second");
+  }
+}
+
+TEST_F(TarArchiveTest, CutOffInsideAHeaderKeepsEarlierEntries) {
+  std::string bytes = Build({{"a.txt", "first"}, {"b.txt", "second"}}, 0);
+  bytes.resize(1024 + 100);  // the second header is incomplete
+  Archive a(bytes);
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.archive.GetRecordCount(), 1u);
+  EXPECT_EQ(a.Read(u"/a.txt"), "first");
+}
+
+TEST_F(TarArchiveTest, EmptyStreamIsAnEmptyArchive) {
+  Archive a("");
+  EXPECT_TRUE(a.opened);
+  EXPECT_EQ(a.archive.GetRecordCount(), 0u);
+  EXPECT_TRUE(a.archive.Exists(u"/", false, true));
+}
+
+TEST_F(TarArchiveTest, OtherEntryKindsAreSkippedWithTheirData) {
+  Entry link{"link", ""};
+  link.type = '2';
+  Entry longName{"././@LongLink", std::string(600, 'L')};
+  longName.type = 'L';
+  Entry pax{"pax", "27 path=whatever/else.txt\n"};
+  pax.type = 'x';
+  Entry nulType{"old.txt", "nul type"};
+  nulType.type = '\0';
+  Archive a(Build({link, longName, {"kept.txt", "kept"}, pax, nulType}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.archive.GetRecordCount(), 2u);
+  EXPECT_EQ(a.Read(u"/kept.txt"), "kept");
+  EXPECT_EQ(a.Read(u"/old.txt"), "nul type");
+  EXPECT_EQ(a.archive.GetRecord(1).m_Type, u'0');
+  EXPECT_FALSE(a.archive.Exists(u"/link", true, true));
+}
+
+TEST_F(TarArchiveTest, DirectoryRecordsAddNoNodeOfTheirOwn) {
+  Entry emptyDir{"empty/", ""};
+  emptyDir.type = '5';
+  Entry fullDir{"full/", ""};
+  fullDir.type = '5';
+  Archive a(Build({emptyDir, fullDir, {"full/x.txt", "x"}}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.archive.GetRecordCount(), 3u);
+  EXPECT_FALSE(a.archive.Exists(u"/empty", true, true));
+  EXPECT_TRUE(a.archive.Exists(u"/full", false, true));
+  EXPECT_FALSE(a.archive.Exists(u"/full", true, false));
+  EXPECT_TRUE(a.archive.Exists(u"/full/x.txt", true, false));
+  EXPECT_FALSE(a.archive.Exists(u"/full/x.txt", false, true));
+  EXPECT_FALSE(a.archive.Exists(u"/full/missing", true, true));
+}
+
+TEST_F(TarArchiveTest, OctalFieldsMayHaveLeadingSpaces) {
+  Entry e{"spaced.txt", "12345"};
+  e.sizeField = "          5";
+  e.mtimeField = "   17\0";
+  Archive a(Build({e}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.archive.GetRecord(0).m_uSize, 5u);
+  EXPECT_EQ(a.archive.GetRecord(0).m_uModified, 017u);
+  EXPECT_EQ(a.Read(u"/spaced.txt"), "12345");
+}
+
+TEST_F(TarArchiveTest, DuplicateEntryKeepsTheFirstWithoutADialog) {
+  Archive a(Build({{"same.txt", "first"}, {"same.txt", "second"}}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.Read(u"/same.txt"), "first");
+  EXPECT_EQ(dialogs.DialogCount(), 0u);
+}
+
+TEST_F(TarArchiveTest, FileDirectoryClashKeepsTheFirstWithoutADialog) {
+  Archive fileFirst(Build({{"a", "file"}, {"a/b.txt", "below"}}));
+  ASSERT_TRUE(fileFirst.opened);
+  EXPECT_EQ(fileFirst.Read(u"/a"), "file");
+  EXPECT_EQ(fileFirst.Read(u"/a/b.txt"), "<null>");
+
+  Archive directoryFirst(Build({{"a/b.txt", "below"}, {"a", "file"}}));
+  ASSERT_TRUE(directoryFirst.opened);
+  EXPECT_EQ(directoryFirst.Read(u"/a/b.txt"), "below");
+  EXPECT_EQ(directoryFirst.Read(u"/a"), "<null>");
+  EXPECT_TRUE(directoryFirst.archive.Exists(u"/a", false, true));
+  EXPECT_EQ(dialogs.DialogCount(), 0u);
+}
+
+TEST_F(TarArchiveTest, DuplicateWarningReachesTheLog) {
+  char buffer[4096] = {};  // outlives the context, which writes its closing banner here
+  Vexil3D::Context context;
+  context.Initialise();
+  auto* log = new CMemoryStream(buffer, sizeof(buffer), CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE);
+  context.GetLogWriter().SetStream(log);
+  context.GetLogWriter().SetTimeFormat(u"");
+  log->Release();
+  Archive a(Build({{"same.txt", "first"}, {"same.txt", "second"}}));
+  const std::string written(buffer);
+  EXPECT_NE(written.find("[WARN]    TAR: \"same.txt\""), std::string::npos) << written;
+  EXPECT_EQ(dialogs.DialogCount(), 0u);
+}
+
+TEST_F(TarArchiveTest, HostileSizesNeverReachPastTheArchive) {
+  // A size far beyond the stream: the archive ends before that entry.
+  Entry huge{"huge.bin", "tiny"};
+  huge.sizeField = "77777777777";
+  Archive a(Build({{"ok.txt", "ok"}, huge, {"after.txt", "after"}}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.Read(u"/ok.txt"), "ok");
+  EXPECT_EQ(a.Read(u"/huge.bin"), "<null>");
+  EXPECT_EQ(a.Read(u"/after.txt"), "<null>");
+
+  // Non-octal garbage reads as the digits before it.
+  Entry garbage{"g.txt", "abc"};
+  garbage.sizeField = "3zzzzzzzzzz";
+  Archive b(Build({garbage}));
+  ASSERT_TRUE(b.opened);
+  EXPECT_EQ(b.Read(u"/g.txt"), "abc");
+}
+
+TEST_F(TarArchiveTest, FilesAreWindowsThatStopAtTheirEnd) {
+  Archive a(Build({{"a.txt", "abc"}, {"b.txt", "defgh"}}));
+  ASSERT_TRUE(a.opened);
+  Stream* file = a.archive.Open(u"/a.txt", false);
+  ASSERT_NE(file, nullptr);
+  char buffer[64];
+  EXPECT_EQ(file->Read(buffer, sizeof(buffer)), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+  EXPECT_EQ(file->Read(buffer, sizeof(buffer)), 0u);
+  EXPECT_EQ(file->Write("zz", 2), 0u);
+  file->Release();
+}
+
+TEST_F(TarArchiveTest, WriteAndCreateAreRefused) {
+  Archive a(Build({{"a.txt", "abc"}}));
+  EXPECT_EQ(a.archive.Open(u"/a.txt", true), nullptr);
+  EXPECT_EQ(a.archive.Create(u"/a.txt"), nullptr);
+  EXPECT_EQ(a.archive.Create(u"/new.txt"), nullptr);
+}
+
+TEST_F(TarArchiveTest, EnumerateListsOneDirectory) {
+  Archive a(Build({{"top.txt", "1"}, {"dir/a.txt", "2"}, {"dir/b.txt", "3"}, {"dir/sub/c.txt", "4"}}));
+  ASSERT_TRUE(a.opened);
+  std::set<std::u16string> root, dir, missing;
+  EXPECT_TRUE(a.archive.Enumerate(u"", Collect, &root));
+  EXPECT_EQ(root, (std::set<std::u16string>{u"top.txt", u"dir/"}));
+  EXPECT_TRUE(a.archive.Enumerate(u"/dir", Collect, &dir));
+  EXPECT_EQ(dir, (std::set<std::u16string>{u"a.txt", u"b.txt", u"sub/"}));
+  EXPECT_TRUE(a.archive.Enumerate(u"/nope", Collect, &missing));
+  EXPECT_TRUE(missing.empty());
+
+  int calls = 0;
+  auto stopAtFirst = [](const Vexil3D::EnumerateEntry&, void* context) {
+    ++*static_cast<int*>(context);
+    return false;
+  };
+  EXPECT_FALSE(a.archive.Enumerate(u"/dir", stopAtFirst, &calls));
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(TarArchiveTest, ReopeningReplacesTheContent) {
+  std::string first = Build({{"one.txt", "1"}});
+  std::string second = Build({{"two.txt", "2"}});
+  auto* s1 = new CMemoryStream(first.data(), static_cast<std::uint32_t>(first.size()));
+  auto* s2 = new CMemoryStream(second.data(), static_cast<std::uint32_t>(second.size()));
+  {
+    CTARArchive archive;
+    ASSERT_TRUE(archive.Open(s1));
+    EXPECT_EQ(s1->GetRefCount(), 2);
+    ASSERT_TRUE(archive.Open(s2));
+    EXPECT_EQ(s1->GetRefCount(), 1);
+    EXPECT_FALSE(archive.Exists(u"/one.txt", true, false));
+    EXPECT_TRUE(archive.Exists(u"/two.txt", true, false));
+  }
+  EXPECT_EQ(s2->GetRefCount(), 1);
+  s1->Release();
+  s2->Release();
+}
+
+}  // namespace
