@@ -1,0 +1,620 @@
+// Memory, window and host-file streams; compact integers and strings; text reader and writer.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <engine/Stream.h>
+#include <engine/VexilReference.h>
+#include <platform/text.h>
+
+#include "AssertionCapture.h"
+
+using namespace Vexil3D;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A read-only stream over a copy of the bytes that lives as long as the stream.
+class OwnedBytes : public CRefCounted {
+ public:
+  explicit OwnedBytes(Bytes bytes) : m_Bytes(std::move(bytes)) {}
+  Bytes m_Bytes;
+};
+
+Strong<Stream> ReadStream(const Bytes& bytes) {
+  auto* owner = new OwnedBytes(bytes);
+  Strong<Stream> stream;
+  stream.Attach(new CMemoryStream(owner->m_Bytes.data(), static_cast<std::uint32_t>(owner->m_Bytes.size()),
+                                  CMemoryStream::ACCESS_READ, owner));
+  owner->Release();
+  return stream;
+}
+
+// A writable stream over a fixed buffer.
+struct WriteBuffer {
+  explicit WriteBuffer(std::uint32_t size = 256) : bytes(size, 0xCC) {
+    stream.Attach(new CMemoryStream(bytes.data(), size, CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE));
+  }
+  Bytes Written() { return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(stream->Tell())); }
+  Bytes bytes;
+  Strong<Stream> stream;
+};
+
+Bytes Utf16Bytes(std::u16string_view text) {
+  Bytes bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+Bytes Concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes AsciiBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Compact integers
+
+struct CompactCase {
+  std::uint32_t value;
+  Bytes bytes;
+};
+
+class CompactIntegerVectors : public testing::TestWithParam<CompactCase> {};
+
+TEST_P(CompactIntegerVectors, WriteGivesTheBytesAndReadGivesTheValueBack) {
+  const CompactCase& c = GetParam();
+  WriteBuffer out;
+  ASSERT_TRUE(WriteCompactInteger(out.stream, c.value));
+  EXPECT_EQ(out.Written(), c.bytes);
+  EXPECT_EQ(GetCompactIntegerSize(c.value), c.bytes.size());
+
+  Strong<Stream> in = ReadStream(c.bytes);
+  std::uint32_t value = 0xDEADBEEF;
+  ASSERT_TRUE(ReadCompactInteger(in, &value));
+  EXPECT_EQ(value, c.value);
+  EXPECT_EQ(in->Tell(), c.bytes.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Stream, CompactIntegerVectors,
+                         testing::Values(CompactCase{0, {0x00}}, CompactCase{1, {0x01}}, CompactCase{127, {0x7F}},
+                                         CompactCase{128, {0x80, 0x01}}, CompactCase{300, {0xAC, 0x02}},
+                                         CompactCase{16383, {0xFF, 0x7F}}, CompactCase{16384, {0x80, 0x80, 0x01}},
+                                         CompactCase{0x0FFFFFFF, {0xFF, 0xFF, 0xFF, 0x7F}},
+                                         CompactCase{0x10000000, {0x80, 0x80, 0x80, 0x80, 0x01}},
+                                         CompactCase{0xFFFFFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0x0F}}));
+
+struct BadCompact {
+  const char* what;
+  Bytes bytes;
+};
+
+class CompactIntegerHostile : public testing::TestWithParam<BadCompact> {};
+
+TEST_P(CompactIntegerHostile, ReadFails) {
+  Strong<Stream> in = ReadStream(GetParam().bytes);
+  std::uint32_t value = 0;
+  EXPECT_FALSE(ReadCompactInteger(in, &value)) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stream, CompactIntegerHostile,
+    testing::Values(BadCompact{"empty", {}}, BadCompact{"continuation then end", {0x80}},
+                    BadCompact{"four continuations then end", {0xFF, 0xFF, 0xFF, 0xFF}},
+                    BadCompact{"fifth byte above 0x0F", {0xFF, 0xFF, 0xFF, 0xFF, 0x10}},
+                    BadCompact{"fifth byte 0x7F", {0x80, 0x80, 0x80, 0x80, 0x7F}},
+                    BadCompact{"fifth byte continues", {0xFF, 0xFF, 0xFF, 0xFF, 0x8F, 0x00}},
+                    BadCompact{"sixth continuation byte", {0x80, 0x80, 0x80, 0x80, 0x80, 0x00}}));
+
+TEST(CompactInteger, NonMinimalFormStillReads) {
+  Strong<Stream> in = ReadStream({0x80, 0x80, 0x00, 0x7F});
+  std::uint32_t value = 1;
+  ASSERT_TRUE(ReadCompactInteger(in, &value));
+  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(in->Tell(), 3u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Compact strings
+
+struct StringCase {
+  std::u16string text;
+  Bytes bytes;
+};
+
+class CompactStringVectors : public testing::TestWithParam<StringCase> {};
+
+TEST_P(CompactStringVectors, RoundTrip) {
+  const StringCase& c = GetParam();
+  WriteBuffer out(512);
+  ASSERT_TRUE(WriteString(out.stream, c.text.c_str(), static_cast<std::uint32_t>(c.text.size())));
+  EXPECT_EQ(out.Written(), c.bytes);
+  EXPECT_EQ(GetStringSize(c.text.c_str(), static_cast<std::uint32_t>(c.text.size())), c.bytes.size());
+
+  Strong<Stream> in = ReadStream(c.bytes);
+  std::uint32_t length = 99;
+  std::uint32_t consumed = 0;
+  std::unique_ptr<char16_t[]> text(ReadString(in, &length, &consumed));
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::u16string(text.get(), length), c.text);
+  EXPECT_EQ(text[length], u'\0');
+  EXPECT_EQ(consumed, c.bytes.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stream, CompactStringVectors,
+    testing::Values(StringCase{u"", {0x00}}, StringCase{u"a", {0x01, 0x61}}, StringCase{u"\u00E9", {0x02, 0xC3, 0xA9}},
+                    StringCase{u"\U0001F600", {0x04, 0xF0, 0x9F, 0x98, 0x80}},
+                    StringCase{std::u16string(200, u'x'), Concat({0xC8, 0x01}, Bytes(200, 'x'))}));
+
+TEST(CompactString, HostileCountsFailWithoutReadingPastTheStream) {
+  const struct {
+    const char* what;
+    Bytes bytes;
+  } cases[] = {
+      {"count beyond the bytes left", {0x05, 'a', 'b'}},
+      {"huge count", {0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 'a', 'b', 'c'}},
+      {"count that would wrap with its terminator", {0xFF, 0xFF, 0xFF, 0xFF, 0x0F}},
+      {"truncated count", {0x80}},
+      {"overlong count", {0xFF, 0xFF, 0xFF, 0xFF, 0x1F, 'a'}},
+      {"empty stream", {}},
+  };
+  for (const auto& c : cases) {
+    Strong<Stream> in = ReadStream(c.bytes);
+    std::uint32_t length = 7;
+    std::uint32_t consumed = 7;
+    char16_t* text = ReadString(in, &length, &consumed);
+    EXPECT_EQ(text, nullptr) << c.what;
+    delete[] text;
+  }
+}
+
+TEST(CompactString, ConsumedCountsANonMinimalCount) {
+  Strong<Stream> in = ReadStream({0x82, 0x00, 'h', 'i', 'z'});
+  std::uint32_t length = 0;
+  std::uint32_t consumed = 0;
+  std::unique_ptr<char16_t[]> text(ReadString(in, &length, &consumed));
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::u16string(text.get(), length), u"hi");
+  EXPECT_EQ(consumed, 4u);
+}
+
+TEST(CompactString, WriteToAFullStreamFails) {
+  WriteBuffer out(3);
+  EXPECT_FALSE(WriteString(out.stream, u"abcd", 4));
+  WriteBuffer empty(0);
+  EXPECT_FALSE(WriteString(empty.stream, u"", 0));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memory streams
+
+TEST(MemoryStream, ReadsClampAtTheEndAndWritesAreAllOrNothing) {
+  std::uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  Strong<CMemoryStream> stream;
+  stream.Attach(new CMemoryStream(data, 8, CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE));
+  std::uint8_t buffer[16] = {};
+  EXPECT_EQ(stream->Read(buffer, 5), 5u);
+  EXPECT_EQ(stream->Read(buffer, 16), 3u);
+  EXPECT_EQ(buffer[2], 8);
+  EXPECT_EQ(stream->Read(buffer, 1), 0u);  // at the end
+
+  ASSERT_TRUE(stream->Seek(6, STREAM_SEEK_BEGIN));
+  const std::uint8_t patch[3] = {0xA, 0xB, 0xC};
+  EXPECT_EQ(stream->Write(patch, 3), 0u);  // would cross the end: nothing written
+  EXPECT_EQ(data[6], 7);
+  EXPECT_EQ(stream->Tell(), 6u);
+  EXPECT_EQ(stream->Write(patch, 2), 2u);
+  EXPECT_EQ(data[7], 0xB);
+  EXPECT_EQ(stream->GetLength(), 8u);
+}
+
+TEST(MemoryStream, AccessFlagsAreHonoured) {
+  std::uint8_t data[4] = {1, 2, 3, 4};
+  std::uint8_t buffer[4] = {};
+  Strong<Stream> readOnly;
+  readOnly.Attach(new CMemoryStream(static_cast<const void*>(data), 4));
+  EXPECT_EQ(readOnly->Write(buffer, 1), 0u);
+  EXPECT_EQ(data[0], 1);
+  Strong<Stream> writeOnly;
+  writeOnly.Attach(new CMemoryStream(data, 4, CMemoryStream::ACCESS_WRITE));
+  EXPECT_EQ(writeOnly->Read(buffer, 1), 0u);
+  EXPECT_EQ(writeOnly->Write(buffer, 1), 1u);
+  EXPECT_EQ(data[0], 0);
+}
+
+TEST(MemoryStream, SeekOrigins) {
+  std::uint8_t data[10] = {};
+  Strong<Stream> stream;
+  stream.Attach(new CMemoryStream(data, 10, CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE));
+  EXPECT_TRUE(stream->Seek(4, STREAM_SEEK_BEGIN));
+  EXPECT_TRUE(stream->Seek(3, STREAM_SEEK_CURRENT));
+  EXPECT_EQ(stream->Tell(), 7u);
+  EXPECT_TRUE(stream->Seek(-2, STREAM_SEEK_END));
+  EXPECT_EQ(stream->Tell(), 8u);
+  EXPECT_FALSE(stream->Seek(0, 3));
+  EXPECT_EQ(stream->Tell(), 8u);
+  EXPECT_FALSE(stream->Seek(-9, STREAM_SEEK_CURRENT));  // before the start
+  EXPECT_EQ(stream->Tell(), 8u);
+  EXPECT_FALSE(stream->Seek(0x100000000ll, STREAM_SEEK_BEGIN));  // beyond a 32-bit position
+  EXPECT_TRUE(stream->Seek(50, STREAM_SEEK_BEGIN));               // past the end is allowed
+  std::uint8_t byte = 0;
+  EXPECT_EQ(stream->Read(&byte, 1), 0u);
+  EXPECT_EQ(stream->Write(&byte, 1), 0u);
+}
+
+TEST(MemoryStream, WriteNearTheTopOfThePositionRangeDoesNotWrap) {
+  std::uint8_t data[16] = {};
+  Strong<Stream> stream;
+  stream.Attach(new CMemoryStream(data, 16, CMemoryStream::ACCESS_WRITE));
+  ASSERT_TRUE(stream->Seek(0xFFFFFFF8ll, STREAM_SEEK_BEGIN));
+  std::uint8_t payload[16] = {};
+  std::memset(payload, 0xEE, sizeof(payload));
+  // position + size would wrap to 8 and pass a naive end check.
+  EXPECT_EQ(stream->Write(payload, 16), 0u);
+  for (std::uint8_t b : data) EXPECT_EQ(b, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Window streams
+
+TEST(RangeStream, ReadsAndWritesStayInsideTheWindow) {
+  std::uint8_t data[32];
+  for (int i = 0; i < 32; ++i) data[i] = static_cast<std::uint8_t>(i);
+  Strong<Stream> source;
+  source.Attach(new CMemoryStream(data, 32, CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE));
+  Strong<Stream> window;
+  window.Attach(new CStreamRangeStream(source, 10, 10));
+  EXPECT_EQ(source->GetRefCount(), 2);
+  EXPECT_EQ(window->GetLength(), 10u);
+
+  ASSERT_TRUE(window->Seek(4, STREAM_SEEK_BEGIN));
+  std::uint8_t buffer[100] = {};
+  EXPECT_EQ(window->Read(buffer, 100), 6u);
+  EXPECT_EQ(buffer[0], 14);
+  EXPECT_EQ(buffer[5], 19);
+  EXPECT_EQ(window->Read(buffer, 1), 0u);
+
+  ASSERT_TRUE(window->Seek(-3, STREAM_SEEK_END));
+  const std::uint8_t patch[4] = {0xA0, 0xA1, 0xA2, 0xA3};
+  EXPECT_EQ(window->Write(patch, 4), 0u);  // one byte too many: nothing written
+  EXPECT_EQ(data[17], 17);
+  EXPECT_EQ(window->Write(patch, 3), 3u);
+  EXPECT_EQ(data[17], 0xA0);
+  EXPECT_EQ(data[19], 0xA2);
+  EXPECT_EQ(data[20], 20);
+  EXPECT_FALSE(window->Seek(-1, STREAM_SEEK_BEGIN));
+
+  window = nullptr;
+  EXPECT_EQ(source->GetRefCount(), 1);
+}
+
+TEST(RangeStream, WindowPastTheSourceEndGivesWhatTheSourceHas) {
+  std::uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  Strong<Stream> source;
+  source.Attach(new CMemoryStream(static_cast<const void*>(data), 8));
+  Strong<Stream> window;
+  window.Attach(new CStreamRangeStream(source, 6, 100));
+  std::uint8_t buffer[16] = {};
+  EXPECT_EQ(window->Read(buffer, 16), 2u);
+  EXPECT_EQ(window->Tell(), 2u);
+  EXPECT_EQ(window->Read(buffer, 16), 0u);
+}
+
+TEST(RangeStream, HugeWindowsDoNotWrapPositions) {
+  std::uint8_t data[8] = {};
+  Strong<Stream> source;
+  source.Attach(new CMemoryStream(data, 8, CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE));
+  Strong<Stream> window;
+  window.Attach(new CStreamRangeStream(source, 4, ~0ull));
+  EXPECT_EQ(window->GetLength(), ~0ull - 4);
+  EXPECT_FALSE(window->Seek(-1, STREAM_SEEK_END));  // beyond what the source can be asked for
+  EXPECT_TRUE(window->Seek(2, STREAM_SEEK_BEGIN));
+  std::uint8_t byte = 0x55;
+  EXPECT_EQ(window->Write(&byte, 1), 1u);
+  EXPECT_EQ(data[6], 0x55);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Host files
+
+class WindowsStreamTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/engine-stream-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_Directory = pattern;
+    m_File = m_Directory + "/data.bin";
+    std::ofstream(m_File, std::ios::binary) << "0123456789";
+  }
+  void TearDown() override {
+    std::remove(m_File.c_str());
+    rmdir(m_Directory.c_str());
+  }
+  std::string m_Directory;
+  std::string m_File;
+};
+
+TEST_F(WindowsStreamTest, ReadsWritesSeeksAndSetsTheTime) {
+  const std::u16string path = text::Utf8ToUtf16(m_File);
+  Strong<Stream> file;
+  file.Attach(CWindowsStream::Open(path.c_str(), true));
+  ASSERT_NE(file.Get(), nullptr);
+  EXPECT_EQ(file->GetLength(), 10u);
+  char buffer[16] = {};
+  EXPECT_EQ(file->Read(buffer, 4), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "0123");
+  EXPECT_EQ(file->Tell(), 4u);
+  ASSERT_TRUE(file->Seek(-2, STREAM_SEEK_END));
+  EXPECT_EQ(file->Write("AB", 2), 2u);
+  EXPECT_EQ(file->Write("CD", 2), 2u);
+  EXPECT_EQ(file->GetLength(), 12u);
+  EXPECT_FALSE(file->Seek(-100, STREAM_SEEK_CURRENT));
+  ASSERT_TRUE(file->SetFileTime(1700000000ull));
+  file = nullptr;
+
+  struct stat info{};
+  ASSERT_EQ(stat(m_File.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtime, 1700000000);
+  std::ifstream in(m_File, std::ios::binary);
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "01234567ABCD");
+}
+
+TEST_F(WindowsStreamTest, ReadOnlyOpenRefusesWritesAndMissingFilesGiveNull) {
+  const std::u16string path = text::Utf8ToUtf16(m_File);
+  Strong<Stream> file;
+  file.Attach(CWindowsStream::Open(path.c_str(), false));
+  ASSERT_NE(file.Get(), nullptr);
+  EXPECT_EQ(file->Write("x", 1), 0u);
+  const std::u16string missing = text::Utf8ToUtf16(m_Directory + "/missing.bin");
+  EXPECT_EQ(CWindowsStream::Open(missing.c_str(), false), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text reader
+
+struct EncodingCase {
+  const char* what;
+  Bytes bytes;
+  int encoding;
+  bool bigEndian;
+  bool loads;
+  std::u16string text;
+};
+
+class TextReaderEncodings : public testing::TestWithParam<EncodingCase> {};
+
+TEST_P(TextReaderEncodings, DetectsTheByteOrderMark) {
+  const EncodingCase& c = GetParam();
+  CTextReader reader(ReadStream(c.bytes));
+  EXPECT_EQ(reader.GetEncoding(), c.encoding) << c.what;
+  EXPECT_EQ(reader.IsBigEndian(), c.bigEndian) << c.what;
+  std::uint32_t length = 99;
+  const char16_t* text = reader.GetText(&length);
+  if (!c.loads) {
+    EXPECT_EQ(text, nullptr) << c.what;
+    char16_t line[16];
+    unsigned int lineLength = 5;
+    EXPECT_FALSE(reader.ReadLine(line, 16, &lineLength));
+    return;
+  }
+  ASSERT_NE(text, nullptr) << c.what;
+  EXPECT_EQ(std::u16string(text, length), c.text) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stream, TextReaderEncodings,
+    testing::Values(
+        EncodingCase{"no mark", AsciiBytes("abc"), CTextReader::ENCODING_UTF8, false, true, u"abc"},
+        EncodingCase{"empty", {}, CTextReader::ENCODING_UTF8, false, true, u""},
+        EncodingCase{"UTF-8 mark", Concat({0xEF, 0xBB, 0xBF}, AsciiBytes("h\xC3\xA9")), CTextReader::ENCODING_UTF8,
+                     false, true, u"h\u00E9"},
+        EncodingCase{"UTF-16 LE", Concat({0xFF, 0xFE}, Utf16Bytes(u"ab\u20AC")), CTextReader::ENCODING_UTF16, false,
+                     true, u"ab\u20AC"},
+        EncodingCase{"UTF-16 LE odd byte", {0xFF, 0xFE, 0x61, 0x00, 0x62}, CTextReader::ENCODING_UTF16, false, true,
+                     u"a"},
+        EncodingCase{"FF FE 00 00 read as UTF-16 LE", {0xFF, 0xFE, 0x00, 0x00, 0x61, 0x00},
+                     CTextReader::ENCODING_UTF16, false, true, std::u16string(u"\0a", 2)},
+        EncodingCase{"UTF-16 BE", {0xFE, 0xFF, 0x00, 0x61}, CTextReader::ENCODING_UTF16, true, false, u""},
+        EncodingCase{"UTF-32 BE", {0x00, 0x00, 0xFE, 0xFF, 0x00, 0x00, 0x00, 0x61}, CTextReader::ENCODING_UTF32, true,
+                     false, u""},
+        EncodingCase{"two bytes only", AsciiBytes("hi"), CTextReader::ENCODING_UTF8, false, true, u"hi"}));
+
+namespace {
+
+std::vector<std::u16string> ReadAllLines(CTextReader& reader, unsigned int capacity = CTextReader::kLineCapacity) {
+  std::vector<std::u16string> lines;
+  std::vector<char16_t> buffer(capacity + 1, u'#');
+  unsigned int length = 0;
+  while (reader.ReadLine(buffer.data(), capacity, &length)) {
+    EXPECT_LT(length, capacity);
+    EXPECT_EQ(buffer[length], u'\0');
+    lines.emplace_back(buffer.data(), length);
+    if (lines.size() > 10000) break;
+  }
+  EXPECT_EQ(buffer[capacity], u'#');  // nothing written past the room given
+  return lines;
+}
+
+}  // namespace
+
+TEST(TextReader, CrLfAndLfEndLinesAlike) {
+  enginetest::AssertionCapture asserts;
+  CTextReader reader(ReadStream(AsciiBytes("one\r\ntwo\n\nthree\r\n\r\nlast")));
+  EXPECT_EQ(ReadAllLines(reader), (std::vector<std::u16string>{u"one", u"two", u"", u"three", u"", u"last"}));
+  EXPECT_EQ(asserts.Count(), 0u);
+}
+
+TEST(TextReader, TextEndingInALineFeedHasNoEmptyLastLine) {
+  CTextReader reader(ReadStream(AsciiBytes("a\nb\n")));
+  EXPECT_EQ(ReadAllLines(reader), (std::vector<std::u16string>{u"a", u"b"}));
+}
+
+TEST(TextReader, LongLinesComeInPiecesAndNothingIsLost) {
+  enginetest::AssertionCapture asserts;
+  const std::string longLine(3000, 'x');
+  CTextReader reader(ReadStream(AsciiBytes(longLine + "\nafter\n")));
+  const auto lines = ReadAllLines(reader);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].size(), 1023u);
+  EXPECT_EQ(lines[1].size(), 1023u);
+  EXPECT_EQ(lines[2].size(), 954u);
+  EXPECT_EQ(lines[3], u"after");
+  EXPECT_EQ(asserts.Count(), 0u);  // file data never raises an assertion
+}
+
+TEST(TextReader, LineBoundariesAroundTheBufferSize) {
+  const struct {
+    const char* what;
+    std::string text;
+    std::vector<std::size_t> lengths;
+  } cases[] = {
+      {"exactly full with LF", std::string(1023, 'a') + "\nz", {1023, 1}},
+      {"exactly full with CR LF", std::string(1023, 'a') + "\r\nz", {1023, 1}},
+      {"one over with CR LF", std::string(1024, 'a') + "\r\nz", {1023, 1, 1}},
+      {"full without end", std::string(1023, 'a'), {1023}},
+      {"one over without end", std::string(1024, 'a'), {1023, 1}},
+  };
+  for (const auto& c : cases) {
+    CTextReader reader(ReadStream(AsciiBytes(c.text)));
+    std::vector<std::size_t> lengths;
+    for (const auto& line : ReadAllLines(reader)) lengths.push_back(line.size());
+    EXPECT_EQ(lengths, c.lengths) << c.what;
+  }
+}
+
+TEST(TextReader, SmallBuffersAndSurrogatePairsAtTheCut) {
+  CTextReader reader(ReadStream(Concat({0xFF, 0xFE}, Utf16Bytes(u"ab\U0001F600c\nabcdefgh"))));
+  // Room for three units: the pair is not split, so the first piece is "ab".
+  EXPECT_EQ(ReadAllLines(reader, 4),
+            (std::vector<std::u16string>{u"ab", u"\U0001F600c", u"abc", u"def", u"gh"}));
+}
+
+TEST(TextReader, ReadLineRefusesUselessBuffers) {
+  CTextReader reader(ReadStream(AsciiBytes("abc\n")));
+  char16_t buffer[2] = {u'#', u'#'};
+  unsigned int length = 9;
+  EXPECT_FALSE(reader.ReadLine(buffer, 1, &length));
+  EXPECT_EQ(buffer[0], u'\0');
+  EXPECT_EQ(length, 0u);
+  EXPECT_FALSE(reader.ReadLine(nullptr, 10, &length));
+  EXPECT_EQ(ReadAllLines(reader), (std::vector<std::u16string>{u"abc"}));
+}
+
+TEST(TextReader, ReadCodePointCombinesOnlyRealPairs) {
+  const std::u16string text = u"\U0001F600x\xD800y\xDC00";
+  CTextReader reader(ReadStream(Concat({0xFF, 0xFE}, Utf16Bytes(text))));
+  std::vector<std::uint32_t> points;
+  std::uint32_t point = 0;
+  while (reader.ReadCodePoint(&point)) points.push_back(point);
+  EXPECT_EQ(points, (std::vector<std::uint32_t>{0x1F600, 'x', 0xD800, 'y', 0xDC00}));
+}
+
+TEST(TextReader, ReadGivesUnitsAndCloseLetsTheStreamGo) {
+  Strong<Stream> stream = ReadStream(AsciiBytes("hello"));
+  auto* reader = new CTextReader(stream);
+  EXPECT_EQ(stream->GetRefCount(), 2);
+  char16_t buffer[8] = {};
+  EXPECT_EQ(reader->Read(buffer, 3), 3u);
+  EXPECT_EQ(std::u16string(buffer, 3), u"hel");
+  EXPECT_EQ(reader->Read(buffer, 8), 2u);
+  EXPECT_EQ(reader->Read(buffer, 8), 0u);
+  reader->Close();
+  EXPECT_EQ(stream->GetRefCount(), 1);
+  EXPECT_EQ(reader->GetText(nullptr), nullptr);
+  delete reader;
+}
+
+TEST(TextReader, StartsAtTheStreamPosition) {
+  Strong<Stream> stream = ReadStream(Concat(AsciiBytes("skip"), Concat({0xEF, 0xBB, 0xBF}, AsciiBytes("rest"))));
+  ASSERT_TRUE(stream->Seek(4, STREAM_SEEK_BEGIN));
+  CTextReader reader(stream);
+  std::uint32_t length = 0;
+  const char16_t* text = reader.GetText(&length);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::u16string(text, length), u"rest");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text writer
+
+TEST(TextWriter, WritesTheMarkOnlyAtTheStart) {
+  WriteBuffer fresh;
+  CTextWriter writer(fresh.stream);
+  ASSERT_TRUE(writer.Write(u"h\u00E9", 2));
+  ASSERT_TRUE(writer.Write(u"!", 1));
+  EXPECT_EQ(fresh.Written(), (Bytes{0xEF, 0xBB, 0xBF, 'h', 0xC3, 0xA9, '!'}));
+
+  WriteBuffer used;
+  const std::uint8_t existing = 'x';
+  used.stream->Write(&existing, 1);
+  CTextWriter second(used.stream);
+  EXPECT_FALSE(second.WriteBOM());
+  ASSERT_TRUE(second.Write(u"y", 1));
+  EXPECT_EQ(used.Written(), (Bytes{'x', 'y'}));
+}
+
+TEST(TextWriter, MarksOfEveryEncoding) {
+  const struct {
+    int encoding;
+    bool bigEndian;
+    Bytes mark;
+  } cases[] = {
+      {CTextWriter::ENCODING_NONE, false, {}},
+      {CTextWriter::ENCODING_UTF8, false, {0xEF, 0xBB, 0xBF}},
+      {CTextWriter::ENCODING_UTF16, false, {0xFF, 0xFE}},
+      {CTextWriter::ENCODING_UTF16, true, {0xFE, 0xFF}},
+      {CTextWriter::ENCODING_UTF32, false, {0xFF, 0xFE, 0x00, 0x00}},
+      {CTextWriter::ENCODING_UTF32, true, {0x00, 0x00, 0xFE, 0xFF}},
+  };
+  for (const auto& c : cases) {
+    WriteBuffer out;
+    CTextWriter writer(out.stream);
+    writer.SetEncoding(c.encoding, c.bigEndian);
+    EXPECT_TRUE(writer.WriteBOM());
+    EXPECT_EQ(out.Written(), c.mark) << c.encoding << c.bigEndian;
+  }
+  WriteBuffer tooSmall(1);
+  CTextWriter writer(tooSmall.stream);
+  EXPECT_FALSE(writer.WriteBOM());
+}
+
+TEST(TextWriter, Utf16LittleEndianAndRefusedEncodings) {
+  WriteBuffer out;
+  CTextWriter writer(out.stream);
+  writer.SetEncoding(CTextWriter::ENCODING_UTF16);
+  ASSERT_TRUE(writer.Write(u"A\u20AC", 2));
+  EXPECT_EQ(out.Written(), (Bytes{0xFF, 0xFE, 0x41, 0x00, 0xAC, 0x20}));
+
+  for (auto [encoding, bigEndian] : {std::pair{CTextWriter::ENCODING_UTF16, true},
+                                     std::pair{CTextWriter::ENCODING_UTF32, false},
+                                     std::pair{CTextWriter::ENCODING_NONE, false}}) {
+    WriteBuffer refused;
+    CTextWriter other(refused.stream);
+    other.SetEncoding(encoding, bigEndian);
+    EXPECT_FALSE(other.Write(u"A", 1));
+    EXPECT_EQ(refused.stream->Tell(), 0u);  // not even the mark
+  }
+}
+
+TEST(TextWriter, PrintfFormatsWideText) {
+  WriteBuffer out;
+  CTextWriter writer(out.stream);
+  ASSERT_TRUE(writer.Printf(u"%s=%d %hs\r\n", u"x", 42, "ok"));
+  EXPECT_EQ(out.Written(), Concat({0xEF, 0xBB, 0xBF}, AsciiBytes("x=42 ok\r\n")));
+}
