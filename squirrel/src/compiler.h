@@ -1,12 +1,14 @@
 // One-pass compiler from script source to a FuncProto.
 #pragma once
 
+#include <memory>
 #include <string>
 
-#include "funcproto.h"
-#include "value.h"
+#include <squirrel.h>
 
-namespace bsq {
+#include "funcproto.h"
+
+namespace sq {
 
 // Where and why compilation failed.
 struct CompileError {
@@ -16,15 +18,16 @@ struct CompileError {
 };
 
 // Compiles UTF-16 source text into the script's main function ("main", nparams 1, varargs). `const` and
-// `enum` declarations go into the VM's const table, where later compilations see them. Returns null and
-// fills *error on failure (nothing is reported to the VM).
-Value CompileSource(HSQUIRRELVM v, const std::u16string& source, const std::u16string& sourceName,
-                    CompileError* error);
+// `enum` declarations are written into the const table of `v` (where later compilations see them) and
+// looked up there; `v` may be null (constants then live only within this compilation). Returns null and
+// fills *error on failure; nothing is reported to the VM.
+std::shared_ptr<FuncProto> CompileSource(HSQUIRRELVM v, const std::u16string& source,
+                                         const std::u16string& sourceName, CompileError* error);
 
-// The VM entry: reads the source through `read` (one UTF-16 unit per call, 0 = end), compiles it and on
-// success stores the main prototype (OT_FUNCPROTO) in *out. On error it reports through
-// ReportCompileError (the compiler error handler, and the last error when raiseerror) and returns false.
+// The VM entry: reads the source through `read` (one UTF-16 unit per call, 0 = end) and compiles it. On
+// error it calls bsq::ReportCompileError (value.h: the compiler error handler, and the last error when
+// raiseerror) and returns false; on success *out is the main prototype.
 bool CompileScript(HSQUIRRELVM v, SQLEXREADFUNC read, SQUserPointer up, const SQChar* sourcename,
-                   SQBool raiseerror, SQBool lineinfo, Value* out);
+                   SQBool raiseerror, SQBool lineinfo, std::shared_ptr<FuncProto>* out);
 
-}  // namespace bsq
+}  // namespace sq

@@ -1,19 +1,33 @@
-// CHANGE: FuncProto now lives in namespace bsq, derives from Object (OT_FUNCPROTO) and keeps its constants
-//         and nested prototypes as Values, as value.h describes; opcodes moved to namespace bsq too.
+// Compiled function prototype: what the compiler hands to the VM.
 //
-// Compiled function prototype: what the compiler hands to the VM. Immutable once compiled; it holds no
-// container references (constants are scalars and strings, nested entries are prototypes), so it is not
-// tracked for cycle collection.
+// A prototype is plain data with no tie to a VM: constants are kept in a neutral form and the VM turns
+// them into its own values (interning the strings) once, when it wraps the prototype into its
+// function-prototype object. Nested prototypes are shared, immutable after compilation.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "opcodes.h"
-#include "value.h"
 
-namespace bsq {
+namespace sq {
+
+// A constant of the constant pool. Integers and floats are distinct constants (1 and 1.0 never merge).
+struct Constant {
+    enum Kind : uint8_t { Null, Bool, Integer, Float, String };
+    Kind kind = Null;
+    int32_t i = 0;           // Bool (0/1) and Integer
+    float f = 0.0f;          // Float
+    std::u16string s;        // String
+
+    static Constant MakeNull() { return Constant{}; }
+    static Constant MakeBool(bool v) { Constant c; c.kind = Bool; c.i = v ? 1 : 0; return c; }
+    static Constant MakeInt(int32_t v) { Constant c; c.kind = Integer; c.i = v; return c; }
+    static Constant MakeFloat(float v) { Constant c; c.kind = Float; c.f = v; return c; }
+    static Constant MakeString(std::u16string v) { Constant c; c.kind = String; c.s = std::move(v); return c; }
+};
 
 // Where a closure takes one of its outer cells from when OP_CLOSURE creates it.
 struct OuterInfo {
@@ -38,15 +52,13 @@ struct LineInfo {
     int32_t line = 0;
 };
 
-struct FuncProto : Object {
-    FuncProto() : Object(OT_FUNCPROTO) {}
-
+struct FuncProto {
     std::u16string name;                  // function name; "main" for a compiled script, "unnamed" for
                                           // function expressions and lambdas
     std::u16string sourceName;            // the sourcename given to the compiler
     std::vector<Instruction> code;
-    std::vector<Value> constants;         // null, bool, integer, float or string; 1 and 1.0 are distinct
-    std::vector<Value> functions;         // nested prototypes (OT_FUNCPROTO), indexed by OP_CLOSURE a
+    std::vector<Constant> constants;
+    std::vector<std::shared_ptr<FuncProto>> functions;   // nested prototypes (OP_CLOSURE a)
     std::vector<OuterInfo> outers;
     std::vector<LocalInfo> locals;        // every local ever declared, parameters included (debug info)
     std::vector<LineInfo> lines;          // always filled: one entry each time the source line changes
@@ -71,4 +83,4 @@ struct FuncProto : Object {
     }
 };
 
-}  // namespace bsq
+}  // namespace sq

@@ -1,4 +1,5 @@
-// CHANGE: namespace is bsq (as value.h). OP_CLOSURE: the bound environment lies below the defaults.
+// CHANGE: OP_CLOSURE: the bound environment lies below the defaults (not on top). The short-lived
+//         move of this header and funcproto.h to namespace bsq is undone: namespace sq, plain data.
 //
 // Bytecode of the script compiler: instruction encoding and the exact meaning of every opcode.
 //
@@ -28,7 +29,7 @@
 
 #include <cstdint>
 
-namespace bsq {
+namespace sq {
 
 struct Instruction {
     uint8_t op;   // an Op
@@ -218,4 +219,4 @@ inline const char* OpName(uint8_t op) {
     return op < OP_COUNT ? kNames[op] : "?";
 }
 
-}  // namespace bsq
+}  // namespace sq
