@@ -80,22 +80,24 @@ CFileSystem::tMountPoint::~tMountPoint() {
 
 bool CFileSystem::tMountPoint::MatchPath(const char16_t* resolvedPath, char16_t relative[kMaxPath]) const {
   if (resolvedPath == nullptr) return false;
-  const std::size_t pathLength = text::Length(resolvedPath);
-  if (pathLength >= kMaxPath) return false;
-  if (m_mountPath[0] == u'/' && m_mountPath[1] == 0) {
-    CopyFitting(relative, kMaxPath, resolvedPath);
-    return true;
+  const char16_t* rest = resolvedPath;
+  if (!(m_mountPath[0] == u'/' && m_mountPath[1] == 0)) {
+    const char16_t* mount = m_mountPath;
+    while (*mount != 0 && *mount == *rest) {
+      ++mount;
+      ++rest;
+    }
+    if (*mount != 0) return false;
+    if (*rest == 0) {
+      relative[0] = u'/';
+      relative[1] = 0;
+      return true;
+    }
+    if (*rest != u'/') return false;  // /UserDataX is not below /UserData
   }
-  const std::size_t mountLength = text::Length(m_mountPath);
-  if (pathLength < mountLength) return false;
-  if (std::memcmp(resolvedPath, m_mountPath, mountLength * sizeof(char16_t)) != 0) return false;
-  if (pathLength == mountLength) {
-    relative[0] = u'/';
-    relative[1] = 0;
-    return true;
-  }
-  if (resolvedPath[mountLength] != u'/') return false;
-  CopyFitting(relative, kMaxPath, resolvedPath + mountLength);
+  const std::size_t length = text::Length(rest);
+  if (length >= kMaxPath) return false;
+  std::memcpy(relative, rest, (length + 1) * sizeof(char16_t));
   return true;
 }
 
