@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -375,6 +376,9 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, DWORD* bytesWrit
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
+  // Standard output written through stdio must come out first.
+  if (!object->ownsDescriptor && object->fd == 1) std::fflush(stdout);
+  if (!object->ownsDescriptor && object->fd == 2) std::fflush(stderr);
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   DWORD done = 0;
   while (done < bytesToWrite) {

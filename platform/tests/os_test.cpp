@@ -1,0 +1,154 @@
+#include <platform/os.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include <platform/errors.h>
+#include <platform/files.h>
+#include <platform/process.h>
+#include <platform/sync.h>
+
+#include "temp_dir.h"
+
+namespace {
+
+bool KernelIs64Bit() {
+  utsname name;
+  return ::uname(&name) == 0 && std::string(name.machine) == "x86_64";
+}
+
+TEST(Version, ReportsWindowsTenAndChecksTheSize) {
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof(info);
+  ASSERT_EQ(RtlGetVersion(&info), STATUS_SUCCESS);
+  EXPECT_EQ(info.dwMajorVersion, 10u);
+  EXPECT_EQ(info.dwMinorVersion, 0u);
+  EXPECT_EQ(info.dwPlatformId, VER_PLATFORM_WIN32_NT);
+  EXPECT_GT(info.dwBuildNumber, 0u);
+  OSVERSIONINFOW viaEx{};
+  viaEx.dwOSVersionInfoSize = sizeof(viaEx);
+  ASSERT_TRUE(GetVersionExW(&viaEx));
+  EXPECT_EQ(viaEx.dwBuildNumber, info.dwBuildNumber);
+  OSVERSIONINFOW tooSmall{};
+  tooSmall.dwOSVersionInfoSize = 20;
+  EXPECT_NE(RtlGetVersion(&tooSmall), STATUS_SUCCESS);
+  EXPECT_FALSE(GetVersionExW(&tooSmall));
+  EXPECT_NE(RtlGetVersion(nullptr), STATUS_SUCCESS);
+}
+
+TEST(SystemInfo, ThirtyTwoBitProcessOnTheHostKernel) {
+  BOOL wow64 = 7;
+  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+  EXPECT_EQ(wow64, KernelIs64Bit() ? TRUE : FALSE);
+  SYSTEM_INFO native{}, own{};
+  GetNativeSystemInfo(&native);
+  GetSystemInfo(&own);
+  EXPECT_EQ(native.wProcessorArchitecture,
+            KernelIs64Bit() ? PROCESSOR_ARCHITECTURE_AMD64 : PROCESSOR_ARCHITECTURE_INTEL);
+  EXPECT_EQ(own.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_INTEL);
+  EXPECT_EQ(native.dwPageSize, static_cast<DWORD>(::sysconf(_SC_PAGESIZE)));
+  EXPECT_GE(native.dwNumberOfProcessors, 1u);
+  EXPECT_EQ(native.dwAllocationGranularity, 65536u);
+  EXPECT_FALSE(IsWow64Process(nullptr, &wow64));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+// Points descriptor 1 at a file for one test.
+class RedirectedOutput {
+ public:
+  RedirectedOutput() {
+    std::fflush(stdout);
+    saved_ = ::dup(1);
+    const int fd = ::open(dir_.Host("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, 1);
+    ::close(fd);
+  }
+  ~RedirectedOutput() { Restore(); }
+  std::string Text() {
+    Restore();
+    std::ifstream in(dir_.Host("out"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+ private:
+  void Restore() {
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    ::dup2(saved_, 1);
+    ::close(saved_);
+    saved_ = -1;
+  }
+  TempDir dir_;
+  int saved_ = -1;
+};
+
+TEST(Console, WritesUtf8AndKeepsColoursOffFiles) {
+  RedirectedOutput output;
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), out);
+  EXPECT_FALSE(platform::IsTerminal(out));
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(out, &info));
+  const WORD saved = info.wAttributes;
+  ASSERT_TRUE(SetConsoleTextAttribute(out, FOREGROUND_RED | FOREGROUND_INTENSITY));
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(out, &info));
+  EXPECT_EQ(info.wAttributes, FOREGROUND_RED | FOREGROUND_INTENSITY);
+  const char16_t text[] = u"caf\u00e9\n";
+  DWORD written = 0;
+  ASSERT_TRUE(WriteConsoleW(out, text, 5, &written, nullptr));
+  EXPECT_EQ(written, 5u);
+  std::printf("stdio ");
+  DWORD bytes = 0;
+  ASSERT_TRUE(WriteFile(out, "raw\n", 4, &bytes, nullptr));
+  SetConsoleTextAttribute(out, saved);
+  EXPECT_EQ(output.Text(), "caf\xc3\xa9\nstdio raw\n") << "no escape sequences may reach a file";
+}
+
+TEST(Console, TerminalGetsAnsiColours) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  ::dup2(terminal, 1);
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  const bool isTerminal = platform::IsTerminal(out);
+  SetConsoleTextAttribute(out, FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_INTENSITY);  // 14, yellow
+  SetConsoleTextAttribute(out, FOREGROUND_GREEN | FOREGROUND_INTENSITY | BACKGROUND_RED);
+  SetConsoleTextAttribute(out, 7);
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  char buffer[256];
+  const ssize_t got = ::read(master, buffer, sizeof(buffer));
+  ::close(terminal);
+  ::close(master);
+  EXPECT_TRUE(isTerminal);
+  ASSERT_GT(got, 0);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(got)), "\x1b[0;93;49m\x1b[0;92;41m\x1b[0m");
+}
+
+TEST(Console, StandardHandlesSurviveClosing) {
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  ASSERT_TRUE(CloseHandle(err));
+  EXPECT_GE(::fcntl(2, F_GETFD), 0) << "the descriptor stays open";
+  HANDLE again = GetStdHandle(STD_ERROR_HANDLE);
+  EXPECT_NE(again, INVALID_HANDLE_VALUE);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  EXPECT_TRUE(GetConsoleScreenBufferInfo(again, &info));
+  EXPECT_EQ(GetStdHandle(12345), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(SetConsoleTextAttribute(reinterpret_cast<HANDLE>(0x5000), 7));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+}  // namespace

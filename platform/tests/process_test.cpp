@@ -1,0 +1,83 @@
+#include <platform/process.h>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include <platform/errors.h>
+
+#include "temp_dir.h"
+
+namespace {
+
+struct HookCalled {
+  UINT code;
+};
+
+void ThrowingHook(UINT code) { throw HookCalled{code}; }
+
+void ReturningHook(UINT) {}
+
+TEST(Process, PseudoHandleAndId) {
+  EXPECT_EQ(GetCurrentProcess(), reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)));
+  EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(::getpid()));
+}
+
+TEST(ProcessDeathTest, ExitProcessEndsWithTheCodeAndFlushesStdio) {
+  TempDir dir;
+  const std::string path = dir.Host("out.txt");
+  EXPECT_EXIT(
+      {
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        std::setvbuf(file, nullptr, _IOFBF, 4096);
+        std::fputs("buffered text", file);  // not flushed by hand
+        ExitProcess(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+  std::ifstream in(path);
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "buffered text");
+}
+
+TEST(ProcessDeathTest, TerminateOwnProcessEndsWithTheCode) {
+  EXPECT_EXIT(TerminateProcess(GetCurrentProcess(), 1), ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(TerminateProcess(GetCurrentProcess(), 0), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ProcessDeathTest, AHookThatReturnsStillEndsTheProcess) {
+  EXPECT_EXIT(
+      {
+        platform::SetExitHook(ReturningHook);
+        ExitProcess(4);
+      },
+      ::testing::ExitedWithCode(4), "");
+}
+
+TEST(Process, HookSeesTheCodeAndMayThrowToStayAlive) {
+  platform::ExitHook previous = platform::SetExitHook(ThrowingHook);
+  try {
+    TerminateProcess(GetCurrentProcess(), 42);
+    ADD_FAILURE() << "TerminateProcess returned";
+  } catch (const HookCalled& called) {
+    EXPECT_EQ(called.code, 42u);
+  }
+  try {
+    ExitProcess(0xC0000005u);
+  } catch (const HookCalled& called) {
+    EXPECT_EQ(called.code, 0xC0000005u);
+  }
+  EXPECT_EQ(platform::SetExitHook(previous), &ThrowingHook);
+}
+
+TEST(Process, OtherProcessHandlesAreRefused) {
+  EXPECT_FALSE(TerminateProcess(nullptr, 1));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(TerminateProcess(reinterpret_cast<HANDLE>(0x1000), 1));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+}  // namespace
