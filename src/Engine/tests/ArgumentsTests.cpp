@@ -1,0 +1,661 @@
+// Typed arguments: exact stream bytes, serialised sizes of every type, hostile streams, nesting,
+// number conversions, getters, clones, arrays and maps.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <engine/Arguments.h>
+#include <engine/Context.h>
+#include <engine/Stream.h>
+#include <engine/VexilReference.h>
+#include <platform/text.h>
+
+#include "AssertionCapture.h"
+
+using namespace Vexil3D;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+template <class T>
+Strong<T> Own(T* object) {
+  Strong<T> held;
+  held.Attach(object);
+  return held;
+}
+
+// A growable in-memory sink/source: a write buffer large enough for every test.
+struct Buffer {
+  explicit Buffer(std::uint32_t size = 1 << 20) : bytes(size, 0) {
+    stream = Own<Stream>(
+        new CMemoryStream(bytes.data(), size, CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE));
+  }
+  Bytes Written() { return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(stream->Tell())); }
+  Bytes bytes;
+  Strong<Stream> stream;
+};
+
+class ByteSource : public CRefCounted {
+ public:
+  explicit ByteSource(Bytes b) : bytes(std::move(b)) {}
+  Bytes bytes;
+};
+
+Strong<Stream> ReadStream(const Bytes& bytes) {
+  auto* source = new ByteSource(bytes);
+  auto stream = Own<Stream>(new CMemoryStream(source->bytes.data(), static_cast<std::uint32_t>(source->bytes.size()),
+                                              CMemoryStream::ACCESS_READ, source));
+  source->Release();
+  return stream;
+}
+
+Bytes Serialise(CArgument* argument, bool* ok = nullptr) {
+  Buffer out;
+  const bool written = argument->Write(out.stream);
+  if (ok) *ok = written;
+  return out.Written();
+}
+
+class Thing : public CBaseObject {};
+
+// A sample value of every type with a class; null for the ids that have none.
+CArgument* MakeSample(std::uint8_t type) {
+  switch (type) {
+    case ARGUMENT_NIL:
+    case ARGUMENT_UNDEFINED:
+      return CArgument::Create(type);
+    case ARGUMENT_BOOLEAN: return new CArgumentBoolean(true);
+    case ARGUMENT_STRING: return new CArgumentString(u"h\u00E9llo \U0001F600");
+    case ARGUMENT_INTEGER: return new CArgumentInteger(-123456);
+    case ARGUMENT_FLOAT: return new CArgumentFloat(2.5f);
+    case ARGUMENT_VECTOR2D: return new CArgumentVector2D({1.0f, -2.0f});
+    case ARGUMENT_VECTOR3D: return new CArgumentVector3D({1.0f, 2.0f, 3.0f});
+    case ARGUMENT_MATRIX4X4: {
+      CMatrix4x4 m;
+      for (int i = 0; i < 16; ++i) m.m[i] = static_cast<float>(i) * 0.5f;
+      return new CArgumentMatrix4x4(m);
+    }
+    case ARGUMENT_LONGINTEGER: return new CArgumentLongInteger(-0x123456789ABCll);
+    case ARGUMENT_DOUBLE: return new CArgumentDouble(-1.0e100);
+    case ARGUMENT_ARRAY: {
+      auto* array = new CArgumentArray();
+      array->AppendBoolean(false);
+      array->AppendString(u"x", 1);
+      auto* inner = new CArgumentArray();
+      inner->AppendInteger(1);
+      array->Adopt(inner);
+      array->AppendNil();
+      return array;
+    }
+    case ARGUMENT_MAP: {
+      auto* map = new CArgumentMap();
+      map->Set(u"first", new CArgumentInteger(1));
+      map->Set(u"\u00FCber", new CArgumentString(u"value"));
+      auto* inner = new CArgumentMap();
+      inner->Set(u"", new CArgumentDouble(0.25));
+      map->Set(u"nested", inner);
+      return map;
+    }
+    case ARGUMENT_FUNCTION: return new CArgumentFunction();
+    case ARGUMENT_BYTES: {
+      const std::uint8_t bytes[300] = {1, 2, 3};
+      return new CArgumentBytes(bytes, sizeof(bytes));
+    }
+    default: return nullptr;
+  }
+}
+
+bool HasClass(std::uint8_t type) {
+  switch (type) {
+    case ARGUMENT_TABLE:
+    case ARGUMENT_NETOBJECT:
+    case ARGUMENT_OBJECT:
+    case ARGUMENT_VECTOR4D:
+    case ARGUMENT_LUAREF:
+    case ARGUMENT_JSVALUE:
+    case ARGUMENT_SQREF:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Every type id
+
+class EveryArgumentType : public testing::TestWithParam<int> {};
+
+TEST_P(EveryArgumentType, SerialisedSizeMatchesTheBytesWrittenAndReadsBack) {
+  const auto type = static_cast<std::uint8_t>(GetParam());
+  Strong<CArgument> created = Own(CArgument::Create(type));
+  if (!HasClass(type)) {
+    EXPECT_EQ(created.Get(), nullptr) << GetArgumentTypeName(type);
+    if (type != ARGUMENT_OBJECT) return;
+    // Objects come from their owner only and never travel in streams.
+    Strong<Thing> thing = Own(new Thing());
+    Strong<CArgument> object = Own(thing->CreateArgument());
+    std::uint32_t size = 77;
+    EXPECT_FALSE(object->GetSerialisedSize(&size));
+    bool ok = true;
+    EXPECT_TRUE(Serialise(object, &ok).empty());
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(object->Read(ReadStream({0, 0, 0, 0})));
+    return;
+  }
+  ASSERT_NE(created.Get(), nullptr) << GetArgumentTypeName(type);
+  EXPECT_EQ(created->GetType(), type);
+  EXPECT_EQ(created->GetRefCount(), 1);
+
+  for (Strong<CArgument> argument : {created, Own(MakeSample(type))}) {
+    std::uint32_t size = 0xFFFFFFFF;
+    ASSERT_TRUE(argument->GetSerialisedSize(&size)) << GetArgumentTypeName(type);
+    bool ok = false;
+    const Bytes bytes = Serialise(argument, &ok);
+    ASSERT_TRUE(ok) << GetArgumentTypeName(type);
+    EXPECT_EQ(size, bytes.size()) << GetArgumentTypeName(type);
+
+    Strong<CArgument> back = Own(CArgument::Create(type));
+    Strong<Stream> in = ReadStream(bytes);
+    ASSERT_TRUE(back->Read(in)) << GetArgumentTypeName(type);
+    EXPECT_EQ(in->Tell(), bytes.size()) << GetArgumentTypeName(type);
+    EXPECT_EQ(Serialise(back), bytes) << GetArgumentTypeName(type);
+
+    Strong<CArgument> clone = Own(argument->Clone());
+    ASSERT_NE(clone.Get(), nullptr);
+    EXPECT_EQ(clone->GetType(), type);
+    EXPECT_EQ(Serialise(clone), bytes);
+
+    // Every prefix of the stream form is a short read (types without payload have none).
+    for (std::size_t cut = 0; cut < bytes.size(); cut += 1 + bytes.size() / 64) {
+      Strong<CArgument> partial = Own(CArgument::Create(type));
+      EXPECT_FALSE(partial->Read(ReadStream(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)))))
+          << GetArgumentTypeName(type) << " cut at " << cut;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, EveryArgumentType, testing::Range(0, static_cast<int>(ARGUMENT_TYPE_COUNT)),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return std::string(GetArgumentTypeName(static_cast<std::uint8_t>(info.param)));
+                         });
+
+TEST(ArgumentTypes, NamesAndFactoryOutsideTheTable) {
+  EXPECT_STREQ(GetArgumentTypeName(ARGUMENT_TABLE), "ARGUMENT_TABLE");
+  EXPECT_STREQ(GetArgumentTypeName(ARGUMENT_BYTES), "ARGUMENT_BYTES");
+  EXPECT_STREQ(GetArgumentTypeName(22), "ARGUMENT_UNKNOWN");
+  for (int type = 22; type < 256; ++type) EXPECT_EQ(CArgument::Create(static_cast<std::uint8_t>(type)), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Exact bytes
+
+TEST(ArgumentBytes, ExactStreamForms) {
+  auto array = Own(new CArgumentArray());
+  array->AppendBoolean(true);
+  std::uint32_t size = 0;
+  ASSERT_TRUE(array->GetSerialisedSize(&size));
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(Serialise(array), (Bytes{0x01, 0x01, 0x01}));
+
+  auto map = Own(new CArgumentMap());
+  map->Set(u"a", new CArgumentInteger(5));
+  ASSERT_TRUE(map->GetSerialisedSize(&size));
+  EXPECT_EQ(size, 8u);
+  EXPECT_EQ(Serialise(map), (Bytes{0x01, 0x04, 0x01, 0x61, 0x05, 0x00, 0x00, 0x00}));
+
+  EXPECT_EQ(Serialise(Own(new CArgumentString())), (Bytes{0x00}));
+  EXPECT_EQ(Serialise(Own(new CArgumentBytes())), (Bytes{0x00}));
+  EXPECT_EQ(Serialise(Own(new CArgumentBoolean(false))), (Bytes{0x00}));
+  EXPECT_EQ(Serialise(Own(new CArgumentFloat(1.0f))), (Bytes{0x00, 0x00, 0x80, 0x3F}));
+  EXPECT_EQ(Serialise(Own(new CArgumentLongInteger(0x0102030405060708ll))),
+            (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_TRUE(Serialise(Own(CArgument::Create(ARGUMENT_NIL))).empty());
+  EXPECT_TRUE(Serialise(Own(new CArgumentFunction())).empty());
+}
+
+TEST(ArgumentBytes, BooleanReadsAnyNonZeroAsTrue) {
+  auto value = Own(new CArgumentBoolean());
+  ASSERT_TRUE(value->Read(ReadStream({0x7E})));
+  EXPECT_TRUE(value->ToBoolean());
+  EXPECT_EQ(Serialise(value), (Bytes{0x01}));
+}
+
+TEST(ArgumentBytes, EmptyBytesValueReadsBack) {
+  auto value = Own(new CArgumentBytes());
+  std::uint8_t junk = 9;
+  value->SetBytes(&junk, 1);
+  ASSERT_TRUE(value->Read(ReadStream({0x00})));
+  std::uint32_t size = 5;
+  value->GetBytes(&size);
+  EXPECT_EQ(size, 0u);
+
+  auto array = Own(new CArgumentArray());
+  ASSERT_TRUE(array->Read(ReadStream({0x01, ARGUMENT_BYTES, 0x00})));
+  ASSERT_EQ(array->GetCount(), 1u);
+  EXPECT_TRUE(array->Get(0)->IsBytes());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Arrays past the one-byte count
+
+TEST(ArgumentArrayLimits, MoreThan255ElementsFailToWriteAndWriteNothing) {
+  auto array = Own(new CArgumentArray());
+  for (int i = 0; i < 255; ++i) array->AppendInteger(i);
+  std::uint32_t size = 0;
+  ASSERT_TRUE(array->GetSerialisedSize(&size));
+  EXPECT_EQ(size, 1u + 255u * 5u);
+  bool ok = false;
+  EXPECT_EQ(Serialise(array, &ok).size(), size);
+  EXPECT_TRUE(ok);
+
+  array->AppendInteger(255);
+  EXPECT_FALSE(array->GetSerialisedSize(&size));
+  const Bytes written = Serialise(array, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(written.empty());
+}
+
+TEST(ArgumentArrayLimits, AnElementThatCannotBeSerialisedFailsTheWhole) {
+  auto array = Own(new CArgumentArray());
+  array->AppendInteger(1);
+  Strong<Thing> thing = Own(new Thing());
+  array->AppendObject(thing);
+  std::uint32_t size = 0;
+  EXPECT_FALSE(array->GetSerialisedSize(&size));
+  bool ok = true;
+  Serialise(array, &ok);
+  EXPECT_FALSE(ok);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile streams
+
+TEST(ArgumentHostile, CountsBeyondTheStreamFailWithoutAllocating) {
+  const struct {
+    const char* what;
+    std::uint8_t type;
+    Bytes bytes;
+  } cases[] = {
+      {"array count beyond the bytes", ARGUMENT_ARRAY, {200, ARGUMENT_NIL, ARGUMENT_NIL}},
+      {"map count near 2^32", ARGUMENT_MAP, {0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x00, 0x00, 0x00}},
+      {"map count beyond half the bytes", ARGUMENT_MAP, {0x03, 0x00, 0x00, 0x00, 0x00}},
+      {"bytes count near 2^32", ARGUMENT_BYTES, {0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x01}},
+      {"bytes count one too many", ARGUMENT_BYTES, {0x03, 0x01, 0x02}},
+      {"string count near 2^32", ARGUMENT_STRING, {0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 'a'}},
+      {"map key count beyond the bytes", ARGUMENT_MAP, {0x01, ARGUMENT_NIL, 0x7F, 'k'}},
+      {"array element of an unknown type", ARGUMENT_ARRAY, {0x01, 0xEE}},
+      {"array element of an object", ARGUMENT_ARRAY, {0x01, ARGUMENT_OBJECT}},
+      {"array element truncated", ARGUMENT_ARRAY, {0x02, ARGUMENT_INTEGER, 1, 2, 3, 4, ARGUMENT_INTEGER, 1}},
+  };
+  for (const auto& c : cases) {
+    Strong<CArgument> argument = Own(CArgument::Create(c.type));
+    EXPECT_FALSE(argument->Read(ReadStream(c.bytes))) << c.what;
+  }
+}
+
+TEST(ArgumentHostile, PartlyReadArrayKeepsItsGoodElements) {
+  auto array = Own(new CArgumentArray());
+  EXPECT_FALSE(array->Read(ReadStream({0x03, ARGUMENT_BOOLEAN, 0x01, ARGUMENT_INTEGER, 7, 0, 0, 0, ARGUMENT_TABLE})));
+  ASSERT_EQ(array->GetCount(), 2u);
+  EXPECT_TRUE(array->Get(0)->ToBoolean());
+  int value = 0;
+  EXPECT_TRUE(array->Get(1)->ToNumber(&value));
+  EXPECT_EQ(value, 7);
+}
+
+TEST(ArgumentHostile, UnknownTypeIsLoggedWithItsName) {
+  char log[4096] = {};
+  {
+    Context context;
+    auto* stream = new CMemoryStream(log, sizeof(log) - 1, CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE);
+    context.GetLogWriter().SetStream(stream);
+    stream->Release();
+    context.GetLogWriter().SetTimeFormat(u"");
+    context.Initialise();
+
+    auto array = Own(new CArgumentArray());
+    EXPECT_FALSE(array->Read(ReadStream({0x02, ARGUMENT_NIL, ARGUMENT_TABLE})));
+    auto map = Own(new CArgumentMap());
+    EXPECT_FALSE(map->Read(ReadStream({0x01, ARGUMENT_JSVALUE, 0x01, 'k'})));
+  }
+  const std::string text(log);
+  EXPECT_NE(text.find("[WARN]    CArgument::Create(ARGUMENT_TABLE) - Failed. (Argument 2 of 2)\r\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("[WARN]    CArgument::Create(ARGUMENT_JSVALUE) - Failed\r\n"), std::string::npos) << text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Nesting
+
+namespace {
+
+// depth arrays, each holding the next; the innermost holds one integer.
+CArgumentArray* NestedArrays(unsigned depth) {
+  auto* outer = new CArgumentArray();
+  CArgumentArray* current = outer;
+  for (unsigned level = 1; level < depth; ++level) {
+    auto* inner = new CArgumentArray();
+    current->Adopt(inner);
+    current = inner;
+  }
+  current->AppendInteger(42);
+  return outer;
+}
+
+Bytes NestedArrayBytes(unsigned depth) {
+  Bytes bytes;
+  for (unsigned level = 1; level < depth; ++level) {
+    bytes.push_back(0x01);
+    bytes.push_back(ARGUMENT_ARRAY);
+  }
+  bytes.insert(bytes.end(), {0x01, ARGUMENT_INTEGER, 42, 0, 0, 0});
+  return bytes;
+}
+
+}  // namespace
+
+TEST(ArgumentNesting, SixtyFourLevelsPassAndSixtyFiveFail) {
+  auto deepest = Own(NestedArrays(CArgument::kMaxNesting));
+  std::uint32_t size = 0;
+  ASSERT_TRUE(deepest->GetSerialisedSize(&size));
+  bool ok = false;
+  const Bytes bytes = Serialise(deepest, &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(bytes, NestedArrayBytes(CArgument::kMaxNesting));
+  EXPECT_EQ(size, bytes.size());
+  auto back = Own(new CArgumentArray());
+  EXPECT_TRUE(back->Read(ReadStream(bytes)));
+  EXPECT_NE(Own(deepest->Clone()).Get(), nullptr);
+
+  auto tooDeep = Own(NestedArrays(CArgument::kMaxNesting + 1));
+  EXPECT_FALSE(tooDeep->GetSerialisedSize(&size));
+  Serialise(tooDeep, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_FALSE(Own(new CArgumentArray())->Read(ReadStream(NestedArrayBytes(CArgument::kMaxNesting + 1))));
+}
+
+TEST(ArgumentNesting, HostileDepthFailsWithoutExhaustingTheStack) {
+  EXPECT_FALSE(Own(new CArgumentArray())->Read(ReadStream(NestedArrayBytes(200000))));
+  // Maps nest the same way: count 1, type map, key "".
+  Bytes maps;
+  for (int i = 0; i < 100000; ++i) maps.insert(maps.end(), {0x01, ARGUMENT_MAP, 0x00});
+  EXPECT_FALSE(Own(new CArgumentMap())->Read(ReadStream(maps)));
+  // The depth is counted per call: a later shallow read still works.
+  EXPECT_TRUE(Own(new CArgumentArray())->Read(ReadStream({0x01, ARGUMENT_NIL})));
+}
+
+TEST(ArgumentNesting, MapsAndArraysCountTogether) {
+  auto outer = Own(new CArgumentMap());
+  CArgument* current = outer;
+  for (unsigned level = 1; level <= CArgument::kMaxNesting; ++level) {
+    CArgument* next = (level % 2) ? static_cast<CArgument*>(new CArgumentArray()) : new CArgumentMap();
+    if (current->IsMap()) static_cast<CArgumentMap*>(current)->Set(u"k", next);
+    else static_cast<CArgumentArray*>(current)->Adopt(next);
+    current = next;
+  }
+  std::uint32_t size = 0;
+  EXPECT_FALSE(outer->GetSerialisedSize(&size));  // 65 levels
+}
+
+// ---------------------------------------------------------------------------------------------
+// Numbers
+
+struct NumberCase {
+  const char* what;
+  CArgument* (*make)();
+  int asInt;
+  unsigned int asUnsigned;
+  std::int64_t asInt64;
+  std::uint64_t asUint64;
+  float asFloat;  // NaN: expect NaN
+  double asDouble;
+};
+
+class ArgumentNumbers : public testing::TestWithParam<NumberCase> {};
+
+TEST_P(ArgumentNumbers, ConvertToEveryTarget) {
+  const NumberCase& c = GetParam();
+  auto argument = Own(c.make());
+  ASSERT_TRUE(argument->IsNumber());
+  int i = 1;
+  unsigned int u = 1;
+  std::int64_t l = 1;
+  std::uint64_t ul = 1;
+  float f = 1;
+  double d = 1;
+  EXPECT_TRUE(argument->ToNumber(&i));
+  EXPECT_TRUE(argument->ToNumber(&u));
+  EXPECT_TRUE(argument->ToNumber(&l));
+  EXPECT_TRUE(argument->ToNumber(&ul));
+  EXPECT_TRUE(argument->ToNumber(&f));
+  EXPECT_TRUE(argument->ToNumber(&d));
+  EXPECT_EQ(i, c.asInt) << c.what;
+  EXPECT_EQ(u, c.asUnsigned) << c.what;
+  EXPECT_EQ(l, c.asInt64) << c.what;
+  EXPECT_EQ(ul, c.asUint64) << c.what;
+  if (std::isnan(c.asFloat)) EXPECT_TRUE(std::isnan(f)) << c.what;
+  else EXPECT_EQ(f, c.asFloat) << c.what;
+  if (std::isnan(c.asDouble)) EXPECT_TRUE(std::isnan(d)) << c.what;
+  else EXPECT_EQ(d, c.asDouble) << c.what;
+}
+
+namespace {
+constexpr float kNaNf = std::numeric_limits<float>::quiet_NaN();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr float kInff = std::numeric_limits<float>::infinity();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr int kIntMax = std::numeric_limits<int>::max();
+constexpr int kIntMin = std::numeric_limits<int>::min();
+constexpr std::int64_t kI64Max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kI64Min = std::numeric_limits<std::int64_t>::min();
+constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ArgumentNumbers,
+    testing::Values(
+        NumberCase{"integer 7", []() -> CArgument* { return new CArgumentInteger(7); }, 7, 7u, 7, 7u, 7.0f, 7.0},
+        NumberCase{"integer -1", []() -> CArgument* { return new CArgumentInteger(-1); }, -1, 0xFFFFFFFFu, -1, kU64Max,
+                   -1.0f, -1.0},
+        NumberCase{"long 2^32+5", []() -> CArgument* { return new CArgumentLongInteger(0x100000005ll); }, 5, 5u,
+                   0x100000005ll, 0x100000005ull, 4294967301.0f, 4294967301.0},
+        NumberCase{"float -2.7", []() -> CArgument* { return new CArgumentFloat(-2.7f); }, -2, 0u, -2, 0u, -2.7f,
+                   static_cast<double>(-2.7f)},
+        NumberCase{"double 3.99", []() -> CArgument* { return new CArgumentDouble(3.99); }, 3, 3u, 3, 3u, 3.99f, 3.99},
+        NumberCase{"float NaN", []() -> CArgument* { return new CArgumentFloat(kNaNf); }, 0, 0u, 0, 0u, kNaNf, kNaN},
+        NumberCase{"double NaN", []() -> CArgument* { return new CArgumentDouble(kNaN); }, 0, 0u, 0, 0u, kNaNf, kNaN},
+        NumberCase{"float 1e20", []() -> CArgument* { return new CArgumentFloat(1e20f); }, kIntMax, 0xFFFFFFFFu,
+                   kI64Max, kU64Max, 1e20f, static_cast<double>(1e20f)},
+        NumberCase{"float -1e20", []() -> CArgument* { return new CArgumentFloat(-1e20f); }, kIntMin, 0u, kI64Min, 0u,
+                   -1e20f, static_cast<double>(-1e20f)},
+        NumberCase{"double 3e9", []() -> CArgument* { return new CArgumentDouble(3e9); }, kIntMax, 3000000000u,
+                   3000000000ll, 3000000000ull, 3e9f, 3e9},
+        NumberCase{"double 1e300", []() -> CArgument* { return new CArgumentDouble(1e300); }, kIntMax, 0xFFFFFFFFu,
+                   kI64Max, kU64Max, kInff, 1e300},
+        NumberCase{"double -1e300", []() -> CArgument* { return new CArgumentDouble(-1e300); }, kIntMin, 0u, kI64Min,
+                   0u, -kInff, -1e300},
+        NumberCase{"float infinity", []() -> CArgument* { return new CArgumentFloat(kInff); }, kIntMax, 0xFFFFFFFFu,
+                   kI64Max, kU64Max, kInff, kInf},
+        NumberCase{"double 2^63", []() -> CArgument* { return new CArgumentDouble(9223372036854775808.0); }, kIntMax,
+                   0xFFFFFFFFu, kI64Max, 9223372036854775808ull, 9223372036854775808.0f, 9223372036854775808.0},
+        NumberCase{"double -2^31", []() -> CArgument* { return new CArgumentDouble(-2147483648.0); }, kIntMin, 0u,
+                   -2147483648ll, 0u, -2147483648.0f, -2147483648.0}));
+
+TEST(ArgumentNumbers, NonNumbersAreReportedAndGiveZero) {
+  enginetest::AssertionCapture asserts;
+  auto text = Own(new CArgumentString(u"5"));
+  int i = 9;
+  double d = 9;
+  EXPECT_FALSE(text->ToNumber(&i));
+  EXPECT_EQ(i, 0);
+  EXPECT_FALSE(text->ToNumber(&d));
+  EXPECT_EQ(d, 0.0);
+  EXPECT_EQ(asserts.Count(), 2u);
+  EXPECT_TRUE(asserts.LastNames(u"IsNumber()"));
+  EXPECT_NE(asserts.Texts().back().find(u"File: src/Engine/Arguments\n"), std::u16string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Getters
+
+TEST(ArgumentGetters, RightTypeGivesTheValue) {
+  std::uint32_t length = 0;
+  EXPECT_EQ(std::u16string(Own(new CArgumentString(u"abc"))->ToString(&length)), u"abc");
+  EXPECT_EQ(length, 3u);
+  EXPECT_TRUE(Own(new CArgumentBoolean(true))->ToBoolean());
+  EXPECT_EQ(Own(new CArgumentVector2D({1, 2}))->ToVector2D().y, 2.0f);
+  EXPECT_EQ(Own(new CArgumentVector3D({1, 2, 3}))->ToVector3D().z, 3.0f);
+  CMatrix4x4 m;
+  m.m[15] = 4;
+  EXPECT_EQ(Own(new CArgumentMatrix4x4(m))->ToMatrix4x4().m[15], 4.0f);
+  Strong<Thing> function = Own(new Thing());
+  auto holder = Own(new CArgumentFunction(function.Get()));
+  EXPECT_EQ(holder->ToFunction<Thing>(), function.Get());
+  EXPECT_EQ(function->GetRefCount(), 2);
+  ASSERT_TRUE(holder->Read(ReadStream({})));  // the stream form carries no function
+  EXPECT_EQ(holder->ToFunction<Thing>(), nullptr);
+  EXPECT_EQ(function->GetRefCount(), 1);
+}
+
+TEST(ArgumentGetters, WrongTypeIsReportedWithItsTest) {
+  enginetest::AssertionCapture asserts;
+  auto nil = Own(CArgument::Create(ARGUMENT_NIL));
+  const struct {
+    const char16_t* expression;
+    bool (*call)(CArgument*);
+  } cases[] = {
+      {u"IsBoolean()", [](CArgument* a) { return a->ToBoolean() == false; }},
+      {u"IsString()", [](CArgument* a) {
+         std::uint32_t length = 9;
+         return a->ToString(&length) == nullptr && length == 0;
+       }},
+      {u"IsObject()", [](CArgument* a) { return a->ToObject() == nullptr; }},
+      {u"IsVector2D()", [](CArgument* a) { return a->ToVector2D().x == 0.0f; }},
+      {u"IsVector3D()", [](CArgument* a) { return a->ToVector3D().x == 0.0f; }},
+      {u"IsMatrix4x4()", [](CArgument* a) { return a->ToMatrix4x4().m[0] == 0.0f; }},
+      {u"IsFunction()", [](CArgument* a) { return a->ToFunction<CBaseObject>() == nullptr; }},
+  };
+  for (const auto& c : cases) {
+    asserts.Clear();
+    EXPECT_TRUE(c.call(nil));
+    EXPECT_EQ(asserts.Count(), 1u);
+    EXPECT_TRUE(asserts.LastNames(c.expression)) << text::Utf16ToUtf8(c.expression);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Clones, arrays and maps
+
+TEST(ArgumentClone, DeepCopiesWithTheContext) {
+  int context = 0;
+  auto array = Own(static_cast<CArgumentArray*>(MakeSample(ARGUMENT_ARRAY)));
+  array->SetContext(&context);
+  auto clone = Own(static_cast<CArgumentArray*>(array->Clone()));
+  ASSERT_NE(clone.Get(), nullptr);
+  EXPECT_EQ(clone->GetContext(), &context);
+  ASSERT_EQ(clone->GetCount(), array->GetCount());
+  for (std::uint32_t i = 0; i < clone->GetCount(); ++i) {
+    EXPECT_NE(clone->Get(i), array->Get(i));
+    EXPECT_EQ(clone->Get(i)->GetContext(), &context);
+  }
+  static_cast<CArgumentArray*>(clone->Get(2))->AppendInteger(5);
+  EXPECT_EQ(static_cast<CArgumentArray*>(array->Get(2))->GetCount(), 1u);
+
+  auto map = Own(static_cast<CArgumentMap*>(MakeSample(ARGUMENT_MAP)));
+  map->SetContext(&context);
+  auto mapClone = Own(static_cast<CArgumentMap*>(map->Clone()));
+  EXPECT_EQ(mapClone->GetContext(), &context);
+  EXPECT_NE(mapClone->Find(u"nested"), map->Find(u"nested"));
+  EXPECT_EQ(mapClone->Find(u"nested")->GetContext(), &context);
+  EXPECT_EQ(Serialise(mapClone), Serialise(map));
+
+  auto returned = Own(new CReturnValue());
+  returned->AppendInteger(3);
+  auto returnedClone = Own(returned->Clone());
+  EXPECT_NE(dynamic_cast<CReturnValue*>(returnedClone.Get()), nullptr);
+}
+
+TEST(ArgumentClone, ObjectsAndPlainArguments) {
+  Strong<Thing> thing = Own(new Thing());
+  auto object = Own(thing->CreateArgument());
+  auto copy = Own(object->Clone());
+  EXPECT_EQ(copy->ToObject(), thing.Get());
+  EXPECT_EQ(thing->GetRefCount(), 3);
+
+  auto undefined = Own(new CArgument(ARGUMENT_UNDEFINED));
+  EXPECT_TRUE(Own(undefined->Clone())->IsUndefined());
+  auto odd = Own(new CArgument(ARGUMENT_INTEGER));  // no payload class: cannot be cloned
+  EXPECT_EQ(odd->Clone(), nullptr);
+  auto array = Own(new CArgumentArray());
+  EXPECT_TRUE(array->Append(odd));
+  EXPECT_TRUE(array->Get(0)->IsUndefined());
+}
+
+TEST(ArgumentArrayOps, AppendClonesAndMoveTransfers) {
+  Strong<Thing> thing = Own(new Thing());
+  auto array = Own(new CArgumentArray());
+  auto value = Own(new CArgumentInteger(4));
+  array->Append(value);
+  EXPECT_EQ(value->GetRefCount(), 1);
+  EXPECT_NE(array->Get(0), value.Get());
+  array->AppendObject(thing);
+  array->AppendObject(nullptr);
+  array->AppendString(u"s", 1);
+  array->AppendLongInteger(5);
+  array->AppendFloat(1.5f);
+  array->AppendDouble(2.5);
+  array->AppendVector2D({1, 2});
+  array->AppendVector3D({1, 2, 3});
+  EXPECT_EQ(array->GetCount(), 9u);
+  EXPECT_TRUE(array->Get(2)->IsNil());
+  EXPECT_EQ(array->Get(9), nullptr);
+  EXPECT_EQ(thing->GetRefCount(), 2);
+
+  auto other = Own(new CArgumentArray());
+  other->AppendBoolean(true);
+  ASSERT_TRUE(array->AppendTo(other));
+  EXPECT_EQ(other->GetCount(), 10u);
+  EXPECT_EQ(thing->GetRefCount(), 3);
+  array->MoveTo(other);
+  EXPECT_EQ(array->GetCount(), 0u);
+  EXPECT_EQ(other->GetCount(), 19u);
+  EXPECT_EQ(thing->GetRefCount(), 3);
+  other->Clear();
+  EXPECT_EQ(thing->GetRefCount(), 1);
+}
+
+TEST(ArgumentMapOps, SetReplacesAndReleases) {
+  auto map = Own(new CArgumentMap());
+  auto* first = new CArgumentInteger(1);
+  first->AddRef();  // watched by the test
+  map->Set(u"k", first);
+  EXPECT_EQ(map->Find(u"k"), first);
+  EXPECT_EQ(map->Find(u"K"), nullptr);
+  map->Set(u"k", first);  // the value the key already holds: nothing happens
+  EXPECT_EQ(first->GetRefCount(), 2);
+  map->Set(u"k", new CArgumentInteger(2));
+  EXPECT_EQ(first->GetRefCount(), 1);
+  first->Release();
+  int value = 0;
+  map->Find(u"k")->ToNumber(&value);
+  EXPECT_EQ(value, 2);
+  map->Set(u"k", nullptr);
+  EXPECT_EQ(map->GetCount(), 0u);
+}
+
+TEST(ArgumentMapOps, ReadCopiesTheContextAndLaterKeysWin) {
+  int context = 0;
+  auto map = Own(new CArgumentMap());
+  map->SetContext(&context);
+  ASSERT_TRUE(map->Read(ReadStream({0x02, ARGUMENT_BOOLEAN, 0x01, 'a', 0x00, ARGUMENT_BOOLEAN, 0x01, 'a', 0x01})));
+  ASSERT_EQ(map->GetCount(), 1u);
+  EXPECT_TRUE(map->Find(u"a")->ToBoolean());
+  EXPECT_EQ(map->Find(u"a")->GetContext(), &context);
+}
