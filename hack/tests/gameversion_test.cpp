@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <hack/GameVersion.h>
+#include <hack/Messages.h>
+#include <platform/modules.h>
+#include <hack/testing/GameImage.h>
+#include <platform/testing/ScriptedDialogs.h>
+
+#include "HackTestSupport.h"
+
+namespace {
+
+using gameimage::CGameImage;
+using platform::testing::ScriptedDialogs;
+
+struct MarkerCase {
+  std::uint32_t marker;
+  std::uint32_t build;
+  const char* line;  // console line, "" for none
+};
+
+class Detection : public ::testing::TestWithParam<MarkerCase> {};
+
+TEST_P(Detection, MarkerGivesBuildAndItsLine) {
+  const MarkerCase& c = GetParam();
+  CGameImage image;
+  ASSERT_TRUE(image.IsMapped());
+  image.WriteMarkerValue(c.marker);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(DetectGameVersion(), c.build);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.line);
+  EXPECT_EQ(GameVersion, c.build);
+  EXPECT_EQ(g_GameImageBase, image.Base());
+  EXPECT_EQ(g_GameImageSize, image.Size());
+  EXPECT_EQ(GameVersionFromMarker(c.marker), c.build);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryMarker, Detection,
+    ::testing::Values(
+        MarkerCase{0x24247C89, 2, "BRINDLECORE: Game version detected as IV (Release Patched)\n"},
+        MarkerCase{0x1589108B, 3, "BRINDLECORE: Game version detected as IV (Editor)\n"},
+        MarkerCase{0x24448B00, 4, "BRINDLECORE: Game version detected as IV (Demo Corvel)\n"},
+        MarkerCase{0x1CC48300, 5, "BRINDLECORE: Game version detected as IV (Release)\n"},
+        MarkerCase{0x0C8D0051, 6, "BRINDLECORE: Game version detected as IV (Demo)\n"},
+        MarkerCase{0x12E82C46, 7, "BRINDLECORE: Game version detected as V (Release Patched)\n"},
+        MarkerCase{0x00000000, 0, "BRINDLECORE: Game version detected as II (Release)\n"},
+        MarkerCase{0x0146820F, 1, "BRINDLECORE: Game version detected as III (Release)\n"},
+        MarkerCase{0xEAE82C46, 8, "BRINDLECORE: Game version detected as V (Release)\n"},
+        MarkerCase{0x12E82C47, 9, ""}, MarkerCase{0xFFFFFFFF, 9, ""}, MarkerCase{0x892424C7, 9, ""}));
+
+TEST(Detection, MarkerWriterMatchesEveryBuild) {
+  for (std::uint32_t build = 0; build <= 9; ++build) {
+    EXPECT_EQ(GameVersionFromMarker(CGameImage::MarkerOf(build)), build);
+  }
+}
+
+// The marker's four bytes must all lie inside the image.
+TEST(Detection, ImageTooSmallForTheMarkerIsUnrecognised) {
+  struct SizeCase {
+    std::uint32_t size;
+    std::uint32_t build;
+  };
+  const SizeCase cases[] = {{0x6B487, 9}, {0x6B488, 9}, {0x6B48A, 9}, {0x6B48B, 2}, {0x6C000, 2}, {0x1000, 9}};
+  for (const SizeCase& c : cases) {
+    // Mapped generously: only the registered size may decide.
+    CGameImage image(gameimage::kPreferredBase, 0x80000);
+    ASSERT_TRUE(image.IsMapped());
+    image.WriteBuildMarker(GAMEVERSION_IV_RELEASE_PATCHED);
+    platform::RegisterGameImage(reinterpret_cast<void*>(std::uintptr_t(image.Base())), c.size,
+                                u"C:\\Games\\Quorvant\\quorvant.exe");
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(DetectGameVersion(), c.build) << std::hex << c.size;
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.empty(), c.build == 9) << out;
+  }
+}
+
+struct ColumnCase {
+  std::uint32_t build;
+  std::uint32_t column;  // 0 = A ... 3 = D
+};
+
+class Translation : public ::testing::TestWithParam<ColumnCase> {};
+
+TEST_P(Translation, RelocatedImagePicksTheBuildsColumn) {
+  const ColumnCase& c = GetParam();
+  CGameImage image(gameimage::kRelocatedBase);
+  ASSERT_TRUE(image.IsMapped());
+  image.WriteBuildMarker(c.build);
+  ::testing::internal::CaptureStdout();
+  DetectGameVersion();
+  ::testing::internal::GetCapturedStdout();
+  ScriptedDialogs dialogs;
+  ASSERT_TRUE(SelectGameBuild());
+  EXPECT_EQ(dialogs.DialogCount(), 0u);
+  const std::uint32_t columns[4] = {0x48C720, 0x48E9C0, 0x48E830, 0x4D1C00};
+  const std::uint32_t delta = gameimage::kRelocatedBase - 0x400000;
+  for (std::uint32_t size : {0u, 5u, 9u}) {
+    EXPECT_EQ(TranslateGameAddress(size, columns[0], columns[1], columns[2], columns[3]), columns[c.column] + delta);
+  }
+  // A place the build lacks translates to the load distance alone.
+  std::uint32_t lacking[4] = {0x401000, 0x401000, 0x401000, 0x401000};
+  lacking[c.column] = 0;
+  EXPECT_EQ(TranslateGameAddress(0, lacking[0], lacking[1], lacking[2], lacking[3]), delta);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, Translation,
+                         ::testing::Values(ColumnCase{GAMEVERSION_IV_EDITOR, 0},
+                                           ColumnCase{GAMEVERSION_IV_RELEASE_PATCHED, 1},
+                                           ColumnCase{GAMEVERSION_IV_DEMO_CORVEL, 2},
+                                           ColumnCase{GAMEVERSION_V_RELEASE_PATCHED, 3}));
+
+TEST(Translation, PreferredBaseAndOneMegabyteUp) {
+  const std::uint32_t bases[2] = {0x400000, 0x500000};
+  const std::uint32_t expected[2] = {0x48E9C0, 0x58E9C0};
+  for (int i = 0; i < 2; ++i) {
+    CGameImage image(bases[i], 0x80000);
+    ASSERT_TRUE(image.IsMapped()) << std::hex << bases[i];
+    image.WriteBuildMarker(GAMEVERSION_IV_RELEASE_PATCHED);
+    ::testing::internal::CaptureStdout();
+    DetectGameVersion();
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(SelectGameBuild());
+    EXPECT_EQ(TranslateGameAddress(0, 0x48C720, 0x48E9C0, 0x48E830, 0x4D1C00), expected[i]);
+  }
+}
+
+struct UnsupportedCase {
+  std::uint32_t build;
+  const char16_t* message;
+};
+
+class Unsupported : public ::testing::TestWithParam<UnsupportedCase> {};
+
+TEST_P(Unsupported, ShowsWhyAndRefuses) {
+  const UnsupportedCase& c = GetParam();
+  CGameImage image;
+  ASSERT_TRUE(image.IsMapped());
+  image.WriteBuildMarker(c.build);
+  ::testing::internal::CaptureStdout();
+  DetectGameVersion();
+  ::testing::internal::GetCapturedStdout();
+  for (bool closeOnly : {false, true}) {
+    SetCloseOnlyMessages(closeOnly);
+    ScriptedDialogs dialogs;
+    EXPECT_FALSE(SelectGameBuild());
+    const auto shown = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].content, c.message);
+    EXPECT_EQ(shown[0].mainIcon, std::uintptr_t(0xFFFE));
+    // OK alone, or Close alone when the launcher asked for it.
+    EXPECT_EQ(shown[0].config.dwCommonButtons, closeOnly ? 32 : 1);
+  }
+  SetCloseOnlyMessages(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Builds, Unsupported,
+    ::testing::Values(
+        UnsupportedCase{0, u"Quorvant II: Starring Kelv Dunmar is not currently supported."},
+        UnsupportedCase{1, u"Quorvant III: Adventures of Kelv Dunmar is not currently supported."},
+        UnsupportedCase{5, u"The unpatched release version of Quorvant: Ossmere is not currently supported."},
+        UnsupportedCase{6, u"The Brennic demo of Quorvant: Ossmere is not currently supported."},
+        UnsupportedCase{8, u"The unpatched release version of Quorvant: Thalwick is not currently supported."},
+        UnsupportedCase{9, u"Unrecognised game version."}));
+
+}  // namespace

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <hack/List.h>
+#include <hack/ModuleOptions.h>
+
+#include "HackTestSupport.h"
+
+namespace {
+
+std::vector<int> Walk(const tList& list) {
+  std::vector<int> values;
+  for (ListNode* node = list.m_pHead; node != nullptr; node = node->m_pNext) {
+    values.push_back(*static_cast<int*>(node->m_pRecord));
+    EXPECT_EQ(node->m_pList, &list);
+  }
+  // Backwards gives the same records in reverse.
+  std::vector<int> backwards;
+  for (ListNode* node = list.m_pTail; node != nullptr; node = node->m_pPrevious) {
+    backwards.push_back(*static_cast<int*>(node->m_pRecord));
+  }
+  EXPECT_EQ(std::vector<int>(backwards.rbegin(), backwards.rend()), values);
+  EXPECT_EQ(list.m_Count, values.size());
+  return values;
+}
+
+TEST(List, AppendAndRemoveKeepHeadTailAndCount) {
+  int records[4] = {0, 1, 2, 3};
+  tList list;
+  ListNode* nodes[4];
+  for (int i = 0; i < 4; ++i) nodes[i] = list.Append(&records[i]);
+  EXPECT_EQ(Walk(list), (std::vector<int>{0, 1, 2, 3}));
+  ListNode::Remove(nodes[1]);  // middle
+  EXPECT_EQ(Walk(list), (std::vector<int>{0, 2, 3}));
+  ListNode::Remove(nodes[0]);  // head
+  EXPECT_EQ(Walk(list), (std::vector<int>{2, 3}));
+  ListNode::Remove(nodes[3]);  // tail
+  EXPECT_EQ(Walk(list), (std::vector<int>{2}));
+  ListNode::Remove(nodes[2]);  // last
+  EXPECT_EQ(list.m_pHead, nullptr);
+  EXPECT_EQ(list.m_pTail, nullptr);
+  EXPECT_EQ(list.m_Count, 0u);
+  ListNode::Remove(nullptr);
+  list.Append(&records[0]);
+  list.Append(&records[1]);
+  list.Clear();
+  EXPECT_EQ(Walk(list), std::vector<int>{});
+}
+
+struct HashCase {
+  const char16_t* text;
+  bool fold;
+  std::uint32_t hash;
+};
+
+class HashNameVectors : public ::testing::TestWithParam<HashCase> {};
+
+TEST_P(HashNameVectors, StandardCrcOverLowBytes) {
+  EXPECT_EQ(HashName(GetParam().text, GetParam().fold), GetParam().hash);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, HashNameVectors,
+    ::testing::Values(HashCase{u"abc", false, 0x352441C2}, HashCase{u"abc", true, 0x352441C2},
+                      HashCase{u"ABC", true, 0x352441C2}, HashCase{u"ABC", false, 0xA3830348},
+                      HashCase{u"AbC", true, 0x352441C2}, HashCase{u"", false, 0}, HashCase{u"", true, 0},
+                      HashCase{nullptr, true, 0}, HashCase{u"a", false, 0xE8B7BE43},
+                      HashCase{u"The quick brown fox jumps over the lazy dog", false, 0x414FA339},
+                      // Only the low byte counts, and only A-Z fold: U+0141 is an "A".
+                      HashCase{u"\u0141", false, 0xD3D99E8B}, HashCase{u"\u0141", true, 0xD3D99E8B},
+                      HashCase{u"\u0161", false, 0xE8B7BE43},
+                      // "[" and "@" lie next to the letters and do not fold.
+                      HashCase{u"[", true, 0x2EBB67F1}, HashCase{u"@", true, 0xA4DEAE1D}));
+
+ModuleOption MakeOption(const char16_t* module, const char16_t* name, const char16_t* value) {
+  ModuleOption option{};
+  std::memcpy(option.optionName, name, (std::char_traits<char16_t>::length(name) + 1) * 2);
+  std::memcpy(option.moduleName, module, (std::char_traits<char16_t>::length(module) + 1) * 2);
+  std::memcpy(option.value, value, (std::char_traits<char16_t>::length(value) + 1) * 2);
+  return option;
+}
+
+class Options : public hacktest::RegistryTest {};
+
+TEST_F(Options, FirstDuplicateWinsAndAbsentGivesNull) {
+  const ModuleOption nick = MakeOption(u"Multiplayer", u"Nickname", u"Kelv");
+  const ModuleOption nickAgain = MakeOption(u"Multiplayer", u"nickname", u"Other");
+  const ModuleOption server = MakeOption(u"Multiplayer", u"Server", u"127.0.0.1:7777");
+  const ModuleOption squirrel = MakeOption(u"SquirrelSupport", u"Nickname", u"Script");
+  AddModuleOption(u"Multiplayer", u"Nickname", &nick);
+  AddModuleOption(u"MULTIPLAYER", u"nickname", &nickAgain);
+  AddModuleOption(u"Multiplayer", u"Server", &server);
+  AddModuleOption(u"SquirrelSupport", u"Nickname", &squirrel);
+
+  tModuleOptionTable* table = FindModuleOption(u"multiplayer");
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table, FindModuleOption(u"Multiplayer"));
+  const ModuleOption* found = FindModuleOptionEntry(table, u"NICKNAME");
+  ASSERT_NE(found, nullptr);
+  // Callers read the value at byte 260 of the record.
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(found) + 260)), u"Kelv");
+  EXPECT_NE(found, &nick);  // a copy
+  EXPECT_EQ(std::u16string(FindModuleOptionEntry(table, u"Server")->value), u"127.0.0.1:7777");
+  EXPECT_EQ(FindModuleOptionEntry(table, u"Password"), nullptr);
+  EXPECT_EQ(std::u16string(FindModuleOptionEntry(FindModuleOption(u"SquirrelSupport"), u"Nickname")->value),
+            u"Script");
+  EXPECT_EQ(FindModuleOption(u"CustomFiles"), nullptr);
+  EXPECT_EQ(FindModuleOptionEntry(nullptr, u"Nickname"), nullptr);
+  EXPECT_EQ(FindModuleOptionEntry(FindModuleOption(u"CustomFiles"), u"Nickname"), nullptr);
+}
+
+TEST_F(Options, ManyModulesAndOptionsShareBucketsCorrectly) {
+  // More names than buckets: every one must still be found by its own key.
+  for (int m = 0; m < 70; ++m) {
+    const std::u16string module = hacktest::U16(("Module" + std::to_string(m)).c_str());
+    for (int o = 0; o < 70; ++o) {
+      const std::u16string name = hacktest::U16(("Option" + std::to_string(o)).c_str());
+      const std::u16string value = hacktest::U16((std::to_string(m) + ":" + std::to_string(o)).c_str());
+      const ModuleOption option = MakeOption(module.c_str(), name.c_str(), value.c_str());
+      AddModuleOption(module.c_str(), name.c_str(), &option);
+    }
+  }
+  for (int m = 0; m < 70; m += 7) {
+    const tModuleOptionTable* table = FindModuleOption(hacktest::U16(("module" + std::to_string(m)).c_str()).c_str());
+    ASSERT_NE(table, nullptr);
+    for (int o = 0; o < 70; o += 3) {
+      const ModuleOption* option =
+          FindModuleOptionEntry(table, hacktest::U16(("option" + std::to_string(o)).c_str()).c_str());
+      ASSERT_NE(option, nullptr);
+      EXPECT_EQ(text::Utf16ToUtf8(option->value), std::to_string(m) + ":" + std::to_string(o));
+    }
+  }
+}
+
+}  // namespace
