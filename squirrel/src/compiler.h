@@ -30,4 +30,7 @@ std::shared_ptr<FuncProto> CompileSource(HSQUIRRELVM v, const std::u16string& so
 bool CompileScript(HSQUIRRELVM v, SQLEXREADFUNC read, SQUserPointer up, const SQChar* sourcename,
                    SQBool raiseerror, SQBool lineinfo, std::shared_ptr<FuncProto>* out);
 
+// Readable listing of a prototype and its nested prototypes (one instruction per line).
+std::string Disassemble(const FuncProto& proto);
+
 }  // namespace sq
