@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include <base/Stream.h>
+#include <platform/errors.h>
 #include <platform/files.h>
 #include <platform/sync.h>
 
@@ -20,45 +21,102 @@ std::uint32_t TransferableCount(std::uint32_t elementSize, std::uint32_t count) 
 // ---------------------------------------------------------------------------
 // CWindowsFileStream
 
-CWindowsFileStream::CWindowsFileStream(HANDLE file, bool writable) : m_file(file), m_writable(writable ? 1 : 0) {}
+CWindowsFileStream::CWindowsFileStream(HANDLE file, bool writable) : m_file(file), m_writable(writable ? 1 : 0) {
+  // Start where the handle stands (a file opened for appending may not be at 0).
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  LARGE_INTEGER now;
+  if (SetFilePointerEx(m_file, zero, &now, FILE_CURRENT) && now.QuadPart >= 0) {
+    m_position = m_hostPosition = static_cast<std::uint64_t>(now.QuadPart);
+    m_hostPositionKnown = true;
+  }
+}
 
 CWindowsFileStream::~CWindowsFileStream() {
   if (m_ownsHandle && m_file != nullptr && m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
 }
 
+bool CWindowsFileStream::PlaceHostPointer() {
+  if (m_hostPositionKnown && m_hostPosition == m_position) return true;
+  if (m_position > stream_positions::kMaxPosition) return false;
+  LARGE_INTEGER target;
+  target.QuadPart = static_cast<std::int64_t>(m_position);
+  if (!SetFilePointerEx(m_file, target, nullptr, FILE_BEGIN)) {
+    m_hostPositionKnown = false;
+    return false;
+  }
+  m_hostPosition = m_position;
+  m_hostPositionKnown = true;
+  return true;
+}
+
 bool CWindowsFileStream::Seek(std::int64_t offset, std::uint32_t origin) {
   tLockGuard guard(*this);
-  LARGE_INTEGER distance;
-  distance.QuadPart = offset;
-  return SetFilePointerEx(m_file, distance, nullptr, origin) != FALSE;
+  std::uint64_t base;
+  switch (origin) {
+    case FILE_BEGIN:
+      base = 0;
+      break;
+    case FILE_CURRENT:
+      base = m_position;
+      break;
+    case FILE_END: {
+      LARGE_INTEGER size;
+      if (!GetFileSizeEx(m_file, &size) || size.QuadPart < 0) return false;
+      base = static_cast<std::uint64_t>(size.QuadPart);
+      break;
+    }
+    default: {
+      // Whatever the host makes of other origins, the position follows it.
+      LARGE_INTEGER distance;
+      distance.QuadPart = offset;
+      LARGE_INTEGER now;
+      if (!SetFilePointerEx(m_file, distance, &now, origin)) return false;
+      m_position = m_hostPosition = static_cast<std::uint64_t>(now.QuadPart);
+      m_hostPositionKnown = true;
+      return true;
+    }
+  }
+  std::uint64_t next = 0;
+  if (!stream_positions::Offset(base, offset, &next)) {
+    SetLastError(offset < 0 ? ERROR_NEGATIVE_SEEK : ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  m_position = next;
+  return true;
 }
 
 std::uint32_t CWindowsFileStream::Read(void* buffer, std::uint32_t elementSize, std::uint32_t count) {
   if (elementSize == 0 || count == 0) return 0;
   count = TransferableCount(elementSize, count);
   tLockGuard guard(*this);
+  if (!PlaceHostPointer()) return 0;
   DWORD got = 0;
-  if (!ReadFile(m_file, buffer, elementSize * count, &got, nullptr)) return 0;
-  return got / elementSize;
+  const BOOL ok = ReadFile(m_file, buffer, elementSize * count, &got, nullptr);
+  m_position += got;
+  m_hostPosition = m_position;
+  // After a failure the host pointer may stand anywhere.
+  m_hostPositionKnown = ok != FALSE;
+  return ok ? got / elementSize : 0;
 }
 
 std::uint32_t CWindowsFileStream::Write(const void* buffer, std::uint32_t elementSize, std::uint32_t count) {
   if (elementSize == 0 || count == 0) return 0;
   count = TransferableCount(elementSize, count);
   tLockGuard guard(*this);
+  if (!PlaceHostPointer()) return 0;
   DWORD written = 0;
-  if (!WriteFile(m_file, buffer, elementSize * count, &written, nullptr)) return 0;
-  return written / elementSize;
+  const BOOL ok = WriteFile(m_file, buffer, elementSize * count, &written, nullptr);
+  m_position += written;
+  m_hostPosition = m_position;
+  m_hostPositionKnown = ok != FALSE;
+  return ok ? written / elementSize : 0;
 }
 
 bool CWindowsFileStream::GetPosition(std::uint64_t* position) {
   if (position == nullptr) return false;
   tLockGuard guard(*this);
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  LARGE_INTEGER now;
-  if (!SetFilePointerEx(m_file, zero, &now, kSeekCurrent) || now.QuadPart < 0) return false;
-  *position = static_cast<std::uint64_t>(now.QuadPart);
+  *position = m_position;
   return true;
 }
 
@@ -76,7 +134,7 @@ std::uint64_t CWindowsFileStream::GetSize(bool) {
 
 bool CWindowsFileStream::Truncate() {
   tLockGuard guard(*this);
-  return SetEndOfFile(m_file) != FALSE;
+  return PlaceHostPointer() && SetEndOfFile(m_file) != FALSE;
 }
 
 bool CWindowsFileStream::IsReadable() { return m_readable != 0; }

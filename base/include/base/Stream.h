@@ -130,6 +130,10 @@ class CStreamRangeStream : public CStream {
 };
 
 // A host file; always readable, owns (closes) its handle.
+//
+// The stream is the only user of its handle, so it keeps the position itself
+// and moves the host file pointer only when a transfer needs it there: views
+// that save, seek, read and restore cost one host read, not four calls.
 class CWindowsFileStream : public CStream {
  public:
   CWindowsFileStream(HANDLE file, bool writable);
@@ -146,13 +150,17 @@ class CWindowsFileStream : public CStream {
   bool IsWritable() override;
   CStream* GetTarget() override;
 
-  HANDLE GetHandle() const { return m_file; }
-
  private:
+  // Puts the host file pointer at m_position.
+  bool PlaceHostPointer();
+
   HANDLE m_file;
   std::uint8_t m_readable = 1;
   std::uint8_t m_writable;
   std::uint8_t m_ownsHandle = 1;
+  std::uint64_t m_position = 0;
+  std::uint64_t m_hostPosition = 0;
+  bool m_hostPositionKnown = false;
 };
 
 // A fixed memory buffer: size is the end of the data, capacity the bytes
