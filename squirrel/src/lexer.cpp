@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 namespace sq {
 
@@ -39,7 +40,7 @@ int HexValue(char16_t c) {
 
 }  // namespace
 
-Lexer::Lexer(const std::u16string& source) : src_(source) {}
+Lexer::Lexer(std::u16string source) : src_(std::move(source)) {}
 
 char16_t Lexer::Advance() {
     char16_t c = src_[pos_++];

@@ -54,7 +54,7 @@ struct LexError : std::runtime_error {
 
 class Lexer {
 public:
-    explicit Lexer(const std::u16string& source);
+    explicit Lexer(std::u16string source);
 
     // Reads the next token; returns its kind (also in token()).
     int32_t Next();
@@ -84,7 +84,7 @@ private:
     void ReadIdentifier();
     char16_t ReadEscapeInto(std::u16string& out);
 
-    const std::u16string& src_;
+    std::u16string src_;
     size_t pos_ = 0;
     int32_t line_ = 1;
     int32_t column_ = 1;
