@@ -207,7 +207,7 @@ struct String : Object {
 
  private:
   String() : Object(OT_STRING) {}
-  friend struct StringTable;
+  friend struct SharedState;
 };
 
 SQHash HashChars(const SQChar* s, SQInteger len);

@@ -1,0 +1,1289 @@
+// The public C interface over the virtual machine.
+#include <algorithm>
+#include <cstdlib>
+#include <unordered_map>
+
+#include <platform/text.h>
+
+#include "compiler.h"
+#include "runtime.h"
+
+using namespace bsq;
+
+namespace bsq {
+
+SharedState* SharedOf(HSQUIRRELVM v) { return v->ss; }
+Table* ConstTableOf(HSQUIRRELVM v) {
+  return v->ss->consttable.type == OT_TABLE ? v->ss->consttable.table() : nullptr;
+}
+bool DebugInfoEnabled(HSQUIRRELVM v) { return v->ss->debugInfo; }
+
+void ReportCompileError(HSQUIRRELVM v, const SQChar* desc, const SQChar* source, SQInteger line, SQInteger column,
+                        bool raiseerror) {
+  if (raiseerror && v->ss->compilerError) v->ss->compilerError(v, desc, source, line, column);
+  v->lastError = v->ss->Str(desc);
+  v->errorReported = true;
+}
+
+// sq_addref bookkeeping: how many references the host holds on each object.
+struct HostRefs {
+  std::unordered_map<Object*, SQUnsignedInteger> counts;
+};
+static std::unordered_map<SharedState*, HostRefs>& AllHostRefs() {
+  static std::unordered_map<SharedState*, HostRefs> refs;
+  return refs;
+}
+
+}  // namespace bsq
+
+namespace {
+
+const char16_t* kMetaNames[MT_COUNT] = {u"_add",    u"_sub",  u"_mul",   u"_div",     u"_unm",     u"_modulo",
+                                        u"_set",    u"_get",  u"_typeof", u"_nexti",  u"_cmp",     u"_call",
+                                        u"_cloned", u"_newslot", u"_delslot", u"_tostring", u"_newmember",
+                                        u"_inherited"};
+
+SQRESULT Fail(HSQUIRRELVM v, const SQChar* msg) {
+  v->lastError = v->ss->Str(msg);
+  v->errorReported = false;
+  return SQ_ERROR;
+}
+
+SQRESULT TypeFail(HSQUIRRELVM v, const Value& o) {
+  return Fail(v, text::FormatString(u"unexpected type %s", TypeName(o.type)).c_str());
+}
+
+template <typename F>
+SQRESULT Guard(HSQUIRRELVM v, F&& body) {
+  SQInteger savedTop = v->top;
+  try {
+    return body();
+  } catch (ScriptThrow&) {
+    if (v->top > savedTop) v->SetTop(savedTop);
+    return SQ_ERROR;
+  }
+}
+
+Value CloseFunc(HSQUIRRELVM v, const Value& proto) {
+  Closure* c = new Closure(v->ss, proto);
+  Value cv(c);
+  if (v->roottable.type == OT_TABLE) c->root = NewWeakRef(v->ss, v->roottable);
+  return cv;
+}
+
+}  // namespace
+
+// ---- virtual machine ------------------------------------------------------------------------------
+
+HSQUIRRELVM sq_open(SQInteger initialstacksize) {
+  SharedState* ss = new SharedState();
+  for (int i = 0; i < MT_COUNT; ++i) ss->metaNames[i] = ss->Str(kMetaNames[i]);
+  ss->constructorName = ss->Str(u"constructor");
+  ss->registry = Value(new Table(ss, 0));
+  ss->consttable = Value(new Table(ss, 0));
+  VM* v = new VM(ss, initialstacksize);
+  v->AddRef();  // the host's handle
+  ss->mainVM = v;
+  v->roottable = Value(new Table(ss, 0));
+  RegisterBaseLib(v);
+  return v;
+}
+
+HSQUIRRELVM sq_newthread(HSQUIRRELVM friendvm, SQInteger initialstacksize) {
+  VM* t = new VM(friendvm->ss, initialstacksize);
+  t->roottable = friendvm->roottable;
+  t->errorHandler = friendvm->errorHandler;
+  t->foreignPtr = friendvm->foreignPtr;
+  t->debugHook = friendvm->debugHook;
+  t->nativeDebugHook = friendvm->nativeDebugHook;
+  friendvm->Push(Value(t));
+  return t;
+}
+
+void sq_seterrorhandler(HSQUIRRELVM v) {
+  Value h = v->Top();
+  if (h.type == OT_CLOSURE || h.type == OT_NATIVECLOSURE || h.type == OT_NULL) {
+    v->errorHandler = h;
+    v->Pop();
+  }
+}
+
+void sq_close(HSQUIRRELVM v) {
+  SharedState* ss = v->ss;
+  VM* main = ss->mainVM;
+  if (main->releaseHook) main->releaseHook(main->foreignPtr, 0);
+  if (ss->releaseHook) ss->releaseHook(ss->foreignPtr, 0);
+  auto it = AllHostRefs().find(ss);
+  if (it != AllHostRefs().end()) {
+    std::vector<std::pair<Object*, SQUnsignedInteger>> held(it->second.counts.begin(), it->second.counts.end());
+    AllHostRefs().erase(it);
+    for (auto& [o, n] : held) o->AddRef();  // keep every held object until all are cleared
+    for (auto& [o, n] : held) o->refCount -= n;
+    for (auto& [o, n] : held) o->Release();
+  }
+  main->ClearRefs();
+  DestroyShared(ss);
+  main->Release();
+  // Strings still referenced by nobody are gone; anything else was leaked by the host.
+  delete ss;
+}
+
+void sq_setforeignptr(HSQUIRRELVM v, SQUserPointer p) { v->foreignPtr = p; }
+SQUserPointer sq_getforeignptr(HSQUIRRELVM v) { return v->foreignPtr; }
+void sq_setsharedforeignptr(HSQUIRRELVM v, SQUserPointer p) { v->ss->foreignPtr = p; }
+SQUserPointer sq_getsharedforeignptr(HSQUIRRELVM v) { return v->ss->foreignPtr; }
+void sq_setvmreleasehook(HSQUIRRELVM v, SQRELEASEHOOK hook) { v->releaseHook = hook; }
+SQRELEASEHOOK sq_getvmreleasehook(HSQUIRRELVM v) { return v->releaseHook; }
+void sq_setsharedreleasehook(HSQUIRRELVM v, SQRELEASEHOOK hook) { v->ss->releaseHook = hook; }
+SQRELEASEHOOK sq_getsharedreleasehook(HSQUIRRELVM v) { return v->ss->releaseHook; }
+
+void sq_setprintfunc(HSQUIRRELVM v, SQPRINTFUNCTION printfunc, SQPRINTFUNCTION errfunc) {
+  v->ss->printfn = printfunc;
+  v->ss->errorfn = errfunc;
+}
+SQPRINTFUNCTION sq_getprintfunc(HSQUIRRELVM v) { return v->ss->printfn; }
+SQPRINTFUNCTION sq_geterrorfunc(HSQUIRRELVM v) { return v->ss->errorfn; }
+
+SQRESULT sq_suspendvm(HSQUIRRELVM v) {
+  (void)v;
+  return kSuspendFlag;
+}
+
+SQRESULT sq_wakeupvm(HSQUIRRELVM v, SQBool resumedret, SQBool retval, SQBool raiseerror, SQBool throwerror) {
+  if (v->state != SQ_VMSTATE_SUSPENDED) return Fail(v, u"cannot resume a vm that is not running any code");
+  Value wake;
+  if (resumedret) {
+    wake = v->Top();
+    v->Pop();
+  }
+  size_t entry = v->suspendEntry;
+  SQInteger fslot = v->frames[entry].fslot;
+  v->SetTop(v->suspendTarget + 1);
+  v->stack[size_t(v->suspendTarget)] = wake;
+  v->state = SQ_VMSTATE_RUNNING;
+  v->suspendValue.SetNull();
+  bool savedRaise = v->raiseError;
+  v->raiseError = raiseerror != 0;
+  try {
+    if (throwerror) {
+      v->stack[size_t(v->suspendTarget)] = Value();
+      v->pendingThrow = true;
+    }
+    v->Execute(entry);
+  } catch (ScriptThrow&) {
+    v->state = SQ_VMSTATE_IDLE;
+    v->raiseError = savedRaise;
+    return SQ_ERROR;
+  }
+  v->raiseError = savedRaise;
+  if (v->state == SQ_VMSTATE_SUSPENDED) {
+    if (retval) v->suspendValue = v->suspendValue;
+    return SQ_OK;
+  }
+  v->state = SQ_VMSTATE_IDLE;
+  Value r = v->stack[size_t(fslot)];
+  v->SetTop(fslot);
+  if (retval) v->Push(r);
+  return SQ_OK;
+}
+
+SQInteger sq_getvmstate(HSQUIRRELVM v) { return v->state; }
+SQInteger sq_getversion() { return SQUIRREL_VERSION_NUMBER; }
+
+// ---- compiler -------------------------------------------------------------------------------------
+
+SQRESULT sq_compile(HSQUIRRELVM v, SQLEXREADFUNC read, SQUserPointer p, const SQChar* sourcename, SQBool raiseerror) {
+  std::shared_ptr<sq::FuncProto> compiled;
+  if (!sq::CompileScript(v, read, p, sourcename, raiseerror, v->ss->debugInfo, &compiled)) return SQ_ERROR;
+  v->Push(CloseFunc(v, WrapProto(v->ss, compiled)));
+  return SQ_OK;
+}
+
+namespace {
+struct BufferReader {
+  const SQChar* s;
+  SQInteger size;
+  SQInteger pos;
+};
+SQInteger ReadBuffer(SQUserPointer up) {
+  BufferReader* r = static_cast<BufferReader*>(up);
+  if (r->pos >= r->size) return 0;
+  return SQInteger(r->s[r->pos++]);
+}
+}  // namespace
+
+SQRESULT sq_compilebuffer(HSQUIRRELVM v, const SQChar* s, SQInteger size, const SQChar* sourcename, SQBool raiseerror) {
+  if (size < 0) size = SQInteger(text::Length(s));
+  BufferReader r{s, size, 0};
+  return sq_compile(v, ReadBuffer, &r, sourcename, raiseerror);
+}
+
+void sq_enabledebuginfo(HSQUIRRELVM v, SQBool enable) { v->ss->debugInfo = enable != 0; }
+void sq_notifyallexceptions(HSQUIRRELVM v, SQBool enable) { v->ss->notifyAll = enable != 0; }
+void sq_setcompilererrorhandler(HSQUIRRELVM v, SQCOMPILERERROR f) { v->ss->compilerError = f; }
+
+// ---- stack ----------------------------------------------------------------------------------------
+
+void sq_push(HSQUIRRELVM v, SQInteger idx) {
+  Value val = v->At(idx);
+  v->Push(std::move(val));
+}
+void sq_pop(HSQUIRRELVM v, SQInteger n) { v->Pop(n); }
+void sq_poptop(HSQUIRRELVM v) { v->Pop(); }
+void sq_remove(HSQUIRRELVM v, SQInteger idx) {
+  SQInteger a = v->AbsIndex(idx);
+  for (SQInteger i = a; i < v->top - 1; ++i) v->stack[size_t(i)] = std::move(v->stack[size_t(i + 1)]);
+  v->Pop();
+}
+SQInteger sq_gettop(HSQUIRRELVM v) { return v->top - v->stackBase; }
+void sq_settop(HSQUIRRELVM v, SQInteger newtop) { v->SetTop(v->stackBase + newtop); }
+SQRESULT sq_reservestack(HSQUIRRELVM v, SQInteger nsize) {
+  v->Reserve(nsize);
+  return SQ_OK;
+}
+SQInteger sq_cmp(HSQUIRRELVM v) {
+  try {
+    return v->Compare(v->At(-2), v->At(-1));
+  } catch (ScriptThrow&) {
+    return 0;
+  }
+}
+void sq_move(HSQUIRRELVM dest, HSQUIRRELVM src, SQInteger idx) {
+  Value val = src->At(idx);
+  dest->Push(std::move(val));
+}
+
+// ---- object creation ------------------------------------------------------------------------------
+
+SQUserPointer sq_newuserdata(HSQUIRRELVM v, SQUnsignedInteger size) {
+  UserData* u = new UserData(v->ss, size);
+  v->Push(Value(u));
+  return u->data;
+}
+void sq_newtable(HSQUIRRELVM v) { v->Push(Value(new Table(v->ss, 0))); }
+void sq_newtableex(HSQUIRRELVM v, SQInteger initialcapacity) { v->Push(Value(new Table(v->ss, initialcapacity))); }
+void sq_newarray(HSQUIRRELVM v, SQInteger size) { v->Push(Value(new Array(v->ss, size))); }
+
+void sq_newclosure(HSQUIRRELVM v, SQFUNCTION func, SQUnsignedInteger nfreevars) {
+  NativeClosure* nc = new NativeClosure(v->ss, func);
+  Value cv(nc);
+  for (SQUnsignedInteger i = 0; i < nfreevars; ++i) nc->outers.push_back(v->stack[size_t(v->top - nfreevars + i)]);
+  v->Pop(SQInteger(nfreevars));
+  v->Push(std::move(cv));
+}
+
+static SQInteger MaskLetter(SQChar ch) {
+  switch (ch) {
+    case u'o': return _RT_NULL;
+    case u'i': return _RT_INTEGER;
+    case u'f': return _RT_FLOAT;
+    case u'n': return _RT_INTEGER | _RT_FLOAT;
+    case u's': return _RT_STRING;
+    case u't': return _RT_TABLE;
+    case u'a': return _RT_ARRAY;
+    case u'u': return _RT_USERDATA;
+    case u'c': return _RT_CLOSURE | _RT_NATIVECLOSURE;
+    case u'b': return _RT_BOOL;
+    case u'g': return _RT_GENERATOR;
+    case u'p': return _RT_USERPOINTER;
+    case u'v': return _RT_THREAD;
+    case u'x': return _RT_INSTANCE;
+    case u'y': return _RT_CLASS;
+    case u'r': return _RT_WEAKREF;
+    case u'.': return -1;
+    default: return 0;
+  }
+}
+
+SQRESULT sq_setparamscheck(HSQUIRRELVM v, SQInteger nparamscheck, const SQChar* typemask) {
+  Value& o = v->At(-1);
+  if (o.type != OT_NATIVECLOSURE) return Fail(v, u"native closure expected");
+  NativeClosure* nc = o.nclosure();
+  std::vector<SQInteger> checks;
+  if (typemask) {
+    size_t i = 0;
+    while (typemask[i]) {
+      if (typemask[i] == u' ') {
+        ++i;
+        continue;
+      }
+      SQInteger mask = 0;
+      for (;;) {
+        SQInteger bits = MaskLetter(typemask[i]);
+        if (bits == 0) return Fail(v, u"invalid typemask");
+        mask = (bits == -1 || mask == -1) ? -1 : (mask | bits);
+        ++i;
+        if (typemask[i] != u'|') break;
+        ++i;
+      }
+      checks.push_back(mask);
+    }
+  }
+  nc->typecheck = std::move(checks);
+  nc->nparamscheck = nparamscheck == SQ_MATCHTYPEMASKSTRING ? SQInteger(nc->typecheck.size()) : nparamscheck;
+  return SQ_OK;
+}
+
+SQRESULT sq_bindenv(HSQUIRRELVM v, SQInteger idx) {
+  Value fn = v->At(idx);
+  Value env = v->At(-1);
+  if (env.type != OT_TABLE && env.type != OT_CLASS && env.type != OT_INSTANCE) return Fail(v, u"invalid environment");
+  Value weak = NewWeakRef(v->ss, env);
+  Value result;
+  if (fn.type == OT_CLOSURE) {
+    Closure* src = fn.closure();
+    Closure* c = new Closure(v->ss, src->proto);
+    result = Value(c);
+    c->outers = src->outers;
+    c->defaults = src->defaults;
+    c->root = src->root;
+    c->ownerBase = src->ownerBase;
+    c->owned = src->owned;
+    c->env = weak;
+  } else if (fn.type == OT_NATIVECLOSURE) {
+    NativeClosure* src = fn.nclosure();
+    NativeClosure* c = new NativeClosure(v->ss, src->fn);
+    result = Value(c);
+    c->outers = src->outers;
+    c->nparamscheck = src->nparamscheck;
+    c->typecheck = src->typecheck;
+    c->name = src->name;
+    c->env = weak;
+  } else {
+    return Fail(v, u"the target is not a closure");
+  }
+  v->Pop();
+  v->Push(std::move(result));
+  return SQ_OK;
+}
+
+SQRESULT sq_setclosureroot(HSQUIRRELVM v, SQInteger idx) {
+  Value fn = v->At(idx);
+  Value root = v->At(-1);
+  if (fn.type != OT_CLOSURE) return Fail(v, u"the target is not a closure");
+  if (root.type != OT_TABLE) return Fail(v, u"invalid type");
+  fn.closure()->root = NewWeakRef(v->ss, root);
+  v->Pop();
+  return SQ_OK;
+}
+
+SQRESULT sq_getclosureroot(HSQUIRRELVM v, SQInteger idx) {
+  Value fn = v->At(idx);
+  if (fn.type != OT_CLOSURE) return Fail(v, u"the target is not a closure");
+  Value r = WeakRefValue(fn.closure()->root);
+  v->Push(r.IsNull() ? v->roottable : r);
+  return SQ_OK;
+}
+
+void sq_pushstring(HSQUIRRELVM v, const SQChar* s, SQInteger len) {
+  if (!s) v->Push(Value());
+  else v->Push(v->ss->Str(s, len));
+}
+void sq_pushfloat(HSQUIRRELVM v, SQFloat f) { v->Push(Value::Float(f)); }
+void sq_pushinteger(HSQUIRRELVM v, SQInteger n) { v->Push(Value::Integer(n)); }
+void sq_pushbool(HSQUIRRELVM v, SQBool b) { v->Push(Value::Bool(b != 0)); }
+void sq_pushuserpointer(HSQUIRRELVM v, SQUserPointer p) { v->Push(Value::UserPointer(p)); }
+void sq_pushnull(HSQUIRRELVM v) { v->Push(Value()); }
+void sq_pushthread(HSQUIRRELVM v, HSQUIRRELVM thread) { v->Push(Value(static_cast<Object*>(thread))); }
+
+SQObjectType sq_gettype(HSQUIRRELVM v, SQInteger idx) { return v->At(idx).type; }
+
+SQRESULT sq_typeof(HSQUIRRELVM v, SQInteger idx) {
+  return Guard(v, [&] {
+    Value o = v->At(idx);
+    v->Push(v->TypeOf(o));
+    return SQ_OK;
+  });
+}
+
+SQInteger sq_getsize(HSQUIRRELVM v, SQInteger idx) {
+  const Value& o = v->At(idx);
+  switch (o.type) {
+    case OT_STRING: return o.str()->len;
+    case OT_TABLE: return o.table()->count;
+    case OT_ARRAY: return SQInteger(o.array()->items.size());
+    case OT_USERDATA: return SQInteger(o.userdata()->size);
+    case OT_INSTANCE: return o.instance()->cls ? o.instance()->cls->udsize : 0;
+    case OT_CLASS: return o.cls()->udsize;
+    default: return TypeFail(v, o);
+  }
+}
+
+SQHash sq_gethash(HSQUIRRELVM v, SQInteger idx) { return HashValue(v->At(idx)); }
+
+SQRESULT sq_getbase(HSQUIRRELVM v, SQInteger idx) {
+  Value o = v->At(idx);
+  if (o.type != OT_CLASS) return TypeFail(v, o);
+  v->Push(o.cls()->base ? Value(o.cls()->base) : Value());
+  return SQ_OK;
+}
+
+SQBool sq_instanceof(HSQUIRRELVM v) {
+  const Value& inst = v->At(-2);
+  const Value& cls = v->At(-1);
+  if (inst.type != OT_INSTANCE || cls.type != OT_CLASS) return SQFalse;
+  return inst.instance()->InstanceOf(cls.cls()) ? SQTrue : SQFalse;
+}
+
+SQRESULT sq_tostring(HSQUIRRELVM v, SQInteger idx) {
+  return Guard(v, [&] {
+    Value o = v->At(idx);
+    v->Push(v->ToString(o));
+    return SQ_OK;
+  });
+}
+
+void sq_tobool(HSQUIRRELVM v, SQInteger idx, SQBool* b) { *b = v->At(idx).Truthy() ? SQTrue : SQFalse; }
+
+SQRESULT sq_getstringandsize(HSQUIRRELVM v, SQInteger idx, const SQChar** c, SQInteger* size) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_STRING) return TypeFail(v, o);
+  *c = o.str()->chars();
+  *size = o.str()->len;
+  return SQ_OK;
+}
+
+SQRESULT sq_getstring(HSQUIRRELVM v, SQInteger idx, const SQChar** c) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_STRING) return TypeFail(v, o);
+  *c = o.str()->chars();
+  return SQ_OK;
+}
+
+SQRESULT sq_getinteger(HSQUIRRELVM v, SQInteger idx, SQInteger* i) {
+  const Value& o = v->At(idx);
+  switch (o.type) {
+    case OT_INTEGER:
+    case OT_BOOL: *i = o.v.nInteger; return SQ_OK;
+    case OT_FLOAT: *i = SQInteger(o.v.fFloat); return SQ_OK;
+    default: return TypeFail(v, o);
+  }
+}
+
+SQRESULT sq_getfloat(HSQUIRRELVM v, SQInteger idx, SQFloat* f) {
+  const Value& o = v->At(idx);
+  if (!o.IsNumeric()) return TypeFail(v, o);
+  *f = o.AsFloat();
+  return SQ_OK;
+}
+
+SQRESULT sq_getbool(HSQUIRRELVM v, SQInteger idx, SQBool* b) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_BOOL) return TypeFail(v, o);
+  *b = o.v.nInteger ? SQTrue : SQFalse;
+  return SQ_OK;
+}
+
+SQRESULT sq_getthread(HSQUIRRELVM v, SQInteger idx, HSQUIRRELVM* thread) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_THREAD) return TypeFail(v, o);
+  *thread = o.thread();
+  return SQ_OK;
+}
+
+SQRESULT sq_getuserpointer(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_USERPOINTER) return TypeFail(v, o);
+  *p = o.v.pUserPointer;
+  return SQ_OK;
+}
+
+SQRESULT sq_getuserdata(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p, SQUserPointer* typetag) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_USERDATA) return TypeFail(v, o);
+  *p = o.userdata()->data;
+  if (typetag) *typetag = o.userdata()->typetag;
+  return SQ_OK;
+}
+
+SQRESULT sq_settypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer typetag) {
+  const Value& o = v->At(idx);
+  if (o.type == OT_USERDATA) o.userdata()->typetag = typetag;
+  else if (o.type == OT_CLASS) o.cls()->typetag = typetag;
+  else return Fail(v, u"invalid object type");
+  return SQ_OK;
+}
+
+SQRESULT sq_getobjtypetag(const HSQOBJECT* o, SQUserPointer* typetag) {
+  switch (o->_type) {
+    case OT_INSTANCE: *typetag = o->_unVal.pInstance->cls ? o->_unVal.pInstance->cls->typetag : nullptr; break;
+    case OT_USERDATA: *typetag = o->_unVal.pUserData->typetag; break;
+    case OT_CLASS: *typetag = o->_unVal.pClass->typetag; break;
+    default: return SQ_ERROR;
+  }
+  return SQ_OK;
+}
+
+SQRESULT sq_gettypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer* typetag) {
+  const Value& o = v->At(idx);
+  if (SQ_FAILED(sq_getobjtypetag(&o.raw(), typetag))) return Fail(v, u"invalid object type");
+  return SQ_OK;
+}
+
+void sq_setreleasehook(HSQUIRRELVM v, SQInteger idx, SQRELEASEHOOK hook) {
+  const Value& o = v->At(idx);
+  if (o.type == OT_USERDATA) o.userdata()->hook = hook;
+  else if (o.type == OT_INSTANCE) o.instance()->hook = hook;
+  else if (o.type == OT_CLASS) o.cls()->hook = hook;
+}
+
+SQRELEASEHOOK sq_getreleasehook(HSQUIRRELVM v, SQInteger idx) {
+  const Value& o = v->At(idx);
+  if (o.type == OT_USERDATA) return o.userdata()->hook;
+  if (o.type == OT_INSTANCE) return o.instance()->hook;
+  if (o.type == OT_CLASS) return o.cls()->hook;
+  return nullptr;
+}
+
+SQChar* sq_getscratchpad(HSQUIRRELVM v, SQInteger minsize) {
+  if (minsize < 0) minsize = 0;
+  if (v->ss->scratch.size() < size_t(minsize) + 1) v->ss->scratch.resize(size_t(minsize) + 16);
+  return v->ss->scratch.data();
+}
+
+SQRESULT sq_getfunctioninfo(HSQUIRRELVM v, SQInteger level, SQFunctionInfo* fi) {
+  if (level < 0 || size_t(level) >= v->frames.size()) return Fail(v, u"the level doesn't exist");
+  const Frame& f = v->frames[v->frames.size() - 1 - size_t(level)];
+  if (f.native) return Fail(v, u"the object is not a closure");
+  fi->funcid = f.proto;
+  fi->name = f.proto->name.type == OT_STRING ? f.proto->name.str()->chars() : u"unknown";
+  fi->source = f.proto->sourceName.type == OT_STRING ? f.proto->sourceName.str()->chars() : u"unknown";
+  fi->line = f.code->firstLine;
+  return SQ_OK;
+}
+
+SQRESULT sq_getclosureinfo(HSQUIRRELVM v, SQInteger idx, SQInteger* nparams, SQInteger* nfreevars) {
+  const Value& o = v->At(idx);
+  if (o.type == OT_CLOSURE) {
+    const sq::FuncProto* p = o.closure()->fp()->code.get();
+    *nparams = SQInteger(p->nparams);
+    *nfreevars = SQInteger(p->outers.size());
+    return SQ_OK;
+  }
+  if (o.type == OT_NATIVECLOSURE) {
+    *nparams = o.nclosure()->nparamscheck;
+    *nfreevars = SQInteger(o.nclosure()->outers.size());
+    return SQ_OK;
+  }
+  return Fail(v, u"the object is not a closure");
+}
+
+SQRESULT sq_getclosurename(HSQUIRRELVM v, SQInteger idx) {
+  Value o = v->At(idx);
+  if (o.type == OT_CLOSURE) v->Push(o.closure()->fp()->name);
+  else if (o.type == OT_NATIVECLOSURE) v->Push(o.nclosure()->name);
+  else return Fail(v, u"the target is not a closure");
+  return SQ_OK;
+}
+
+SQRESULT sq_setnativeclosurename(HSQUIRRELVM v, SQInteger idx, const SQChar* name) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_NATIVECLOSURE) return Fail(v, u"the object is not a nativeclosure");
+  o.nclosure()->name = v->ss->Str(name);
+  return SQ_OK;
+}
+
+SQRESULT sq_setinstanceup(HSQUIRRELVM v, SQInteger idx, SQUserPointer p) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_INSTANCE) return Fail(v, u"the object is not a class instance");
+  o.instance()->up = p;
+  return SQ_OK;
+}
+
+SQRESULT sq_getinstanceup(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p, SQUserPointer typetag, SQBool throwerror) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_INSTANCE) {
+    if (throwerror) return Fail(v, u"the object is not a class instance");
+    return SQ_ERROR;
+  }
+  if (typetag) {
+    bool match = false;
+    for (const Class* c = o.instance()->cls; c; c = c->base) {
+      if (c->typetag == typetag) {
+        match = true;
+        break;
+      }
+    }
+    if (!match) {
+      if (throwerror) return Fail(v, u"invalid type tag");
+      return SQ_ERROR;
+    }
+  }
+  *p = o.instance()->up;
+  return SQ_OK;
+}
+
+SQRESULT sq_setclassudsize(HSQUIRRELVM v, SQInteger idx, SQInteger udsize) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
+  if (o.cls()->locked) return Fail(v, u"the class is locked");
+  o.cls()->udsize = udsize;
+  return SQ_OK;
+}
+
+SQRESULT sq_newclass(HSQUIRRELVM v, SQBool hasbase) {
+  Class* base = nullptr;
+  Value bv;
+  if (hasbase) {
+    bv = v->Top();
+    if (bv.type != OT_CLASS) return Fail(v, u"invalid base type");
+    base = bv.cls();
+  }
+  Class* c = new Class(v->ss, base);
+  Value cv(c);
+  if (hasbase) v->Pop();
+  v->Push(std::move(cv));
+  return SQ_OK;
+}
+
+SQRESULT sq_createinstance(HSQUIRRELVM v, SQInteger idx) {
+  Value o = v->At(idx);
+  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
+  v->Push(v->CreateInstanceRaw(o.cls()));
+  return SQ_OK;
+}
+
+static ClassMember* FindMember(Class* c, const Value& key) {
+  Value h;
+  if (!c->members->Get(key, h)) return nullptr;
+  SQInteger i = MemberIndex(h.v.nInteger);
+  return (h.v.nInteger & kMemberField) ? &c->fields[size_t(i)] : &c->methods[size_t(i)];
+}
+
+SQRESULT sq_setattributes(HSQUIRRELVM v, SQInteger idx) {
+  Value o = v->At(idx);
+  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
+  Value key = v->At(-2), val = v->At(-1);
+  Value old;
+  if (key.IsNull()) {
+    old = o.cls()->attrs;
+    o.cls()->attrs = val;
+  } else if (ClassMember* m = FindMember(o.cls(), key)) {
+    old = m->attrs;
+    m->attrs = val;
+  } else {
+    return Fail(v, u"wrong index");
+  }
+  v->Pop(2);
+  v->Push(std::move(old));
+  return SQ_OK;
+}
+
+SQRESULT sq_getattributes(HSQUIRRELVM v, SQInteger idx) {
+  Value o = v->At(idx);
+  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
+  Value key = v->At(-1);
+  Value r;
+  if (key.IsNull()) r = o.cls()->attrs;
+  else if (ClassMember* m = FindMember(o.cls(), key)) r = m->attrs;
+  else return Fail(v, u"wrong index");
+  v->Pop();
+  v->Push(std::move(r));
+  return SQ_OK;
+}
+
+SQRESULT sq_getclass(HSQUIRRELVM v, SQInteger idx) {
+  Value o = v->At(idx);
+  if (o.type != OT_INSTANCE) return Fail(v, u"the object is not a class instance");
+  v->Push(Value(o.instance()->cls));
+  return SQ_OK;
+}
+
+void sq_weakref(HSQUIRRELVM v, SQInteger idx) {
+  Value o = v->At(idx);
+  v->Push(NewWeakRef(v->ss, o));
+}
+
+SQRESULT sq_getdefaultdelegate(HSQUIRRELVM v, SQObjectType t) {
+  const Value& d = v->ss->defaultDelegates[RawTypeIndex(t)];
+  if (d.IsNull()) return Fail(v, u"the type doesn't have a default delegate");
+  v->Push(d);
+  return SQ_OK;
+}
+
+SQRESULT sq_getmemberhandle(HSQUIRRELVM v, SQInteger idx, HSQMEMBERHANDLE* handle) {
+  Value o = v->At(idx);
+  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
+  Value key = v->At(-1);
+  Value h;
+  if (!o.cls()->members->Get(key, h)) return Fail(v, u"wrong index");
+  handle->_static = (h.v.nInteger & kMemberField) ? SQFalse : SQTrue;
+  handle->_index = MemberIndex(h.v.nInteger);
+  v->Pop();
+  return SQ_OK;
+}
+
+static Value* HandleSlot(HSQUIRRELVM v, const Value& o, const HSQMEMBERHANDLE* handle) {
+  if (o.type == OT_INSTANCE) {
+    Instance* inst = o.instance();
+    if (handle->_static) {
+      if (size_t(handle->_index) < inst->cls->methods.size()) return &inst->cls->methods[size_t(handle->_index)].val;
+    } else if (size_t(handle->_index) < inst->fields.size()) {
+      return &inst->fields[size_t(handle->_index)];
+    }
+  } else if (o.type == OT_CLASS) {
+    Class* c = o.cls();
+    if (handle->_static) {
+      if (size_t(handle->_index) < c->methods.size()) return &c->methods[size_t(handle->_index)].val;
+    } else if (size_t(handle->_index) < c->fields.size()) {
+      return &c->fields[size_t(handle->_index)].val;
+    }
+  }
+  (void)v;
+  return nullptr;
+}
+
+SQRESULT sq_getbyhandle(HSQUIRRELVM v, SQInteger idx, const HSQMEMBERHANDLE* handle) {
+  Value o = v->At(idx);
+  Value* slot = HandleSlot(v, o, handle);
+  if (!slot) return Fail(v, u"wrong handle");
+  Value r = *slot;
+  v->Push(std::move(r));
+  return SQ_OK;
+}
+
+SQRESULT sq_setbyhandle(HSQUIRRELVM v, SQInteger idx, const HSQMEMBERHANDLE* handle) {
+  Value o = v->At(idx);
+  Value* slot = HandleSlot(v, o, handle);
+  if (!slot) return Fail(v, u"wrong handle");
+  *slot = v->Top();
+  v->Pop();
+  return SQ_OK;
+}
+
+// ---- object manipulation ----------------------------------------------------------------------------
+
+void sq_pushroottable(HSQUIRRELVM v) { v->Push(v->roottable); }
+void sq_pushregistrytable(HSQUIRRELVM v) { v->Push(v->ss->registry); }
+void sq_pushconsttable(HSQUIRRELVM v) { v->Push(v->ss->consttable); }
+
+SQRESULT sq_setroottable(HSQUIRRELVM v) {
+  Value o = v->Top();
+  if (o.type != OT_TABLE && o.type != OT_NULL) return Fail(v, u"invalid type");
+  v->roottable = o;
+  v->Pop();
+  return SQ_OK;
+}
+
+SQRESULT sq_setconsttable(HSQUIRRELVM v) {
+  Value o = v->Top();
+  if (o.type != OT_TABLE) return Fail(v, u"invalid type, expected table");
+  v->ss->consttable = o;
+  v->Pop();
+  return SQ_OK;
+}
+
+SQRESULT sq_newslot(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) {
+  if (v->top - v->stackBase < 3) return Fail(v, u"not enough parameters in the stack");
+  Value self = v->At(idx);
+  if (self.type != OT_TABLE && self.type != OT_CLASS) return Fail(v, u"invalid type");
+  Value key = v->At(-2), val = v->At(-1);
+  if (key.IsNull()) return Fail(v, u"null is not a valid key");
+  return Guard(v, [&] {
+    v->NewSlot(self, key, val, bstatic != 0);
+    v->Pop(2);
+    return SQ_OK;
+  });
+}
+
+SQRESULT sq_deleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
+  Value self = v->At(idx);
+  Value key = v->Top();
+  if (key.IsNull()) return Fail(v, u"null is not a valid key");
+  return Guard(v, [&] {
+    Value r = v->Delete(self, key);
+    v->Pop();
+    if (pushval) v->Push(std::move(r));
+    return SQ_OK;
+  });
+}
+
+SQRESULT sq_set(HSQUIRRELVM v, SQInteger idx) {
+  Value self = v->At(idx);
+  Value key = v->At(-2), val = v->At(-1);
+  SQRESULT r = Guard(v, [&] {
+    v->Set(self, key, val);
+    return SQ_OK;
+  });
+  v->Pop(2);
+  return r;
+}
+
+SQRESULT sq_get(HSQUIRRELVM v, SQInteger idx) {
+  Value self = v->At(idx);
+  Value key = v->Top();
+  SQInteger keySlot = v->top - 1;
+  try {
+    Value out;
+    if (v->Get(self, key, out)) {
+      v->SetTop(keySlot + 1);
+      v->stack[size_t(keySlot)] = std::move(out);
+      return SQ_OK;
+    }
+    v->lastError = v->ss->Str(u"the index doesn't exist");
+  } catch (ScriptThrow&) {
+  }
+  v->SetTop(keySlot);
+  return SQ_ERROR;
+}
+
+SQRESULT sq_rawget(HSQUIRRELVM v, SQInteger idx) {
+  Value self = v->At(idx);
+  Value key = v->Top();
+  v->Pop();
+  if (self.type != OT_TABLE && self.type != OT_ARRAY && self.type != OT_CLASS && self.type != OT_INSTANCE)
+    return Fail(v, u"rawget works only on array/table/instance and class");
+  Value out;
+  if (!v->Get(self, key, out, true)) return Fail(v, u"the index doesn't exist");
+  v->Push(std::move(out));
+  return SQ_OK;
+}
+
+SQRESULT sq_rawset(HSQUIRRELVM v, SQInteger idx) {
+  Value self = v->At(idx);
+  Value key = v->At(-2), val = v->At(-1);
+  v->Pop(2);
+  if (key.IsNull()) return Fail(v, u"null key");
+  return Guard(v, [&] {
+    switch (self.type) {
+      case OT_TABLE: self.table()->NewSlot(key, val); return SQ_OK;
+      case OT_CLASS: v->AddMember(self.cls(), key, val, Value(), false, true); return SQ_OK;
+      case OT_INSTANCE:
+      case OT_ARRAY: v->Set(self, key, val, true); return SQ_OK;
+      default: return Fail(v, u"rawset works only on array/table/class and instance");
+    }
+  });
+}
+
+SQRESULT sq_rawdeleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
+  Value self = v->At(idx);
+  Value key = v->Top();
+  v->Pop();
+  if (self.type != OT_TABLE) return Fail(v, u"invalid type");
+  Value removed;
+  if (!self.table()->Remove(key, &removed)) return Fail(v, u"the index doesn't exist");
+  if (pushval) v->Push(std::move(removed));
+  return SQ_OK;
+}
+
+static SQRESULT NewMember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic, bool raw) {
+  Value self = v->At(idx);
+  if (self.type != OT_CLASS) return Fail(v, u"new member only works with classes");
+  Value key = v->At(-3), val = v->At(-2), attrs = v->At(-1);
+  if (key.IsNull()) return Fail(v, u"null key");
+  SQRESULT r = Guard(v, [&] {
+    v->AddMember(self.cls(), key, val, attrs, bstatic != 0, raw);
+    return SQ_OK;
+  });
+  v->Pop(3);
+  return r;
+}
+SQRESULT sq_newmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) { return NewMember(v, idx, bstatic, false); }
+SQRESULT sq_rawnewmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) { return NewMember(v, idx, bstatic, true); }
+
+static Array* ArrayAt(HSQUIRRELVM v, SQInteger idx) {
+  const Value& o = v->At(idx);
+  return o.type == OT_ARRAY ? o.array() : nullptr;
+}
+
+SQRESULT sq_arrayappend(HSQUIRRELVM v, SQInteger idx) {
+  Array* a = ArrayAt(v, idx);
+  if (!a) return Fail(v, u"the object is not an array");
+  a->items.push_back(v->Top());
+  v->Pop();
+  return SQ_OK;
+}
+
+SQRESULT sq_arraypop(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
+  Array* a = ArrayAt(v, idx);
+  if (!a) return Fail(v, u"the object is not an array");
+  if (a->items.empty()) return Fail(v, u"empty array");
+  Value last = std::move(a->items.back());
+  a->items.pop_back();
+  if (pushval) v->Push(std::move(last));
+  return SQ_OK;
+}
+
+SQRESULT sq_arrayresize(HSQUIRRELVM v, SQInteger idx, SQInteger newsize) {
+  Array* a = ArrayAt(v, idx);
+  if (!a) return Fail(v, u"the object is not an array");
+  if (newsize < 0) return Fail(v, u"negative size");
+  a->items.resize(size_t(newsize));
+  return SQ_OK;
+}
+
+SQRESULT sq_arrayreverse(HSQUIRRELVM v, SQInteger idx) {
+  Array* a = ArrayAt(v, idx);
+  if (!a) return Fail(v, u"the object is not an array");
+  std::reverse(a->items.begin(), a->items.end());
+  return SQ_OK;
+}
+
+SQRESULT sq_arrayremove(HSQUIRRELVM v, SQInteger idx, SQInteger itemidx) {
+  Array* a = ArrayAt(v, idx);
+  if (!a) return Fail(v, u"the object is not an array");
+  if (itemidx < 0 || size_t(itemidx) >= a->items.size()) return Fail(v, u"index out of range");
+  a->items.erase(a->items.begin() + itemidx);
+  return SQ_OK;
+}
+
+SQRESULT sq_arrayinsert(HSQUIRRELVM v, SQInteger idx, SQInteger destpos) {
+  Array* a = ArrayAt(v, idx);
+  if (!a) return Fail(v, u"the object is not an array");
+  if (destpos < 0 || size_t(destpos) > a->items.size()) {
+    v->Pop();
+    return Fail(v, u"index out of range");
+  }
+  a->items.insert(a->items.begin() + destpos, v->Top());
+  v->Pop();
+  return SQ_OK;
+}
+
+SQRESULT sq_setdelegate(HSQUIRRELVM v, SQInteger idx) {
+  Value self = v->At(idx);
+  Value d = v->Top();
+  if (d.type != OT_TABLE && d.type != OT_NULL) return Fail(v, u"only tables can be delegates");
+  Table* dt = d.type == OT_TABLE ? d.table() : nullptr;
+  if (self.type == OT_TABLE) {
+    for (Table* t = dt; t; t = t->delegate)
+      if (t == self.table()) return Fail(v, u"delegate cycle");
+    self.table()->SetDelegate(dt);
+  } else if (self.type == OT_USERDATA) {
+    UserData* u = self.userdata();
+    if (dt) dt->AddRef();
+    if (u->delegate) u->delegate->Release();
+    u->delegate = dt;
+  } else {
+    return TypeFail(v, self);
+  }
+  v->Pop();
+  return SQ_OK;
+}
+
+SQRESULT sq_getdelegate(HSQUIRRELVM v, SQInteger idx) {
+  Value self = v->At(idx);
+  if (self.type == OT_TABLE) v->Push(self.table()->delegate ? Value(self.table()->delegate) : Value());
+  else if (self.type == OT_USERDATA) v->Push(self.userdata()->delegate ? Value(self.userdata()->delegate) : Value());
+  else return TypeFail(v, self);
+  return SQ_OK;
+}
+
+SQRESULT sq_clone(HSQUIRRELVM v, SQInteger idx) {
+  return Guard(v, [&] {
+    Value o = v->At(idx);
+    v->Push(v->Clone(o));
+    return SQ_OK;
+  });
+}
+
+SQRESULT sq_setfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval) {
+  Value self = v->At(idx);
+  Value val = v->Top();
+  if (self.type == OT_CLOSURE) {
+    Closure* c = self.closure();
+    if (nval >= c->outers.size()) return Fail(v, u"invalid free var index");
+    c->outers[nval].outer()->Ref() = val;
+  } else if (self.type == OT_NATIVECLOSURE) {
+    NativeClosure* c = self.nclosure();
+    if (nval >= c->outers.size()) return Fail(v, u"invalid free var index");
+    c->outers[nval] = val;
+  } else {
+    return Fail(v, u"invalid type");
+  }
+  v->Pop();
+  return SQ_OK;
+}
+
+SQRESULT sq_next(HSQUIRRELVM v, SQInteger idx) {
+  Value self = v->At(idx);
+  Value iter = v->Top();
+  SQInteger pos = iter.type == OT_INTEGER ? iter.v.nInteger : 0;
+  Value key, val;
+  switch (self.type) {
+    case OT_TABLE: {
+      int32_t next = self.table()->Next(pos, key, val);
+      if (next < 0) return SQ_ERROR;
+      v->Top() = Value::Integer(next);
+      break;
+    }
+    case OT_ARRAY: {
+      Array* a = self.array();
+      if (size_t(pos) >= a->items.size()) return SQ_ERROR;
+      key = Value::Integer(pos);
+      val = a->items[size_t(pos)];
+      v->Top() = Value::Integer(pos + 1);
+      break;
+    }
+    case OT_CLASS: {
+      Value h;
+      int32_t next = self.cls()->members->Next(pos, key, h);
+      if (next < 0) return SQ_ERROR;
+      self.cls()->GetMember(key, val);
+      v->Top() = Value::Integer(next);
+      break;
+    }
+    case OT_INSTANCE: {
+      Value h;
+      Instance* inst = self.instance();
+      int32_t next = inst->cls->members->Next(pos, key, h);
+      if (next < 0) return SQ_ERROR;
+      inst->Get(key, val);
+      v->Top() = Value::Integer(next);
+      break;
+    }
+    default: return Fail(v, u"cannot iterate a generator");
+  }
+  v->Push(std::move(key));
+  v->Push(std::move(val));
+  return SQ_OK;
+}
+
+SQRESULT sq_getweakrefval(HSQUIRRELVM v, SQInteger idx) {
+  Value o = v->At(idx);
+  if (o.type != OT_WEAKREF) return Fail(v, u"the object must be a weakref");
+  v->Push(WeakRefValue(o));
+  return SQ_OK;
+}
+
+SQRESULT sq_clear(HSQUIRRELVM v, SQInteger idx) {
+  Value o = v->At(idx);
+  if (o.type == OT_TABLE) o.table()->Clear();
+  else if (o.type == OT_ARRAY) o.array()->items.clear();
+  else return Fail(v, u"clear only works on table and array");
+  return SQ_OK;
+}
+
+// ---- calls ----------------------------------------------------------------------------------------
+
+SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerror) {
+  SQInteger fslot = v->top - params - 1;
+  if (fslot < 0) return Fail(v, u"not enough parameters in the stack");
+  v->Reserve(params + 1);
+  for (SQInteger i = 0; i <= params; ++i) v->Push(v->stack[size_t(fslot + i)]);
+  bool savedRaise = v->raiseError;
+  v->raiseError = raiseerror != 0;
+  Value result;
+  bool outermost = v->executeDepth == 0 && v->state != SQ_VMSTATE_SUSPENDED;
+  if (outermost) v->state = SQ_VMSTATE_RUNNING;
+  try {
+    v->Call(params, result);
+  } catch (ScriptThrow&) {
+    if (raiseerror && !v->errorReported && v->traps.empty()) v->ReportError();
+    v->raiseError = savedRaise;
+    v->SetTop(fslot + 1);
+    if (outermost) v->state = SQ_VMSTATE_IDLE;
+    return SQ_ERROR;
+  }
+  v->raiseError = savedRaise;
+  if (v->state == SQ_VMSTATE_SUSPENDED) return SQ_OK;
+  if (outermost) v->state = SQ_VMSTATE_IDLE;
+  v->SetTop(fslot + 1);
+  if (retval) v->Push(std::move(result));
+  return SQ_OK;
+}
+
+SQRESULT sq_resume(HSQUIRRELVM v, SQBool retval, SQBool raiseerror) {
+  Value g = v->Top();
+  if (g.type != OT_GENERATOR) return Fail(v, u"only generators can be resumed");
+  bool savedRaise = v->raiseError;
+  v->raiseError = raiseerror != 0;
+  SQRESULT r = Guard(v, [&] {
+    Value res = v->Resume(g.generator());
+    if (retval) v->Push(std::move(res));
+    return SQ_OK;
+  });
+  v->raiseError = savedRaise;
+  return r;
+}
+
+const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInteger idx) {
+  if (level >= v->frames.size()) return nullptr;
+  const Frame& f = v->frames[v->frames.size() - 1 - level];
+  if (f.native) return nullptr;
+  uint32_t pc = f.pc > 0 ? f.pc - 1 : 0;
+  SQUnsignedInteger n = 0;
+  const std::vector<sq::LocalInfo>& locals = f.code->locals;
+  for (auto it = locals.rbegin(); it != locals.rend(); ++it) {
+    if (pc >= it->startPc && pc < it->endPc) {
+      if (n == idx) {
+        Value val = v->stack[size_t(f.base + SQInteger(it->slot))];
+        v->Push(std::move(val));
+        Value name = v->ss->Str(it->name);
+        return name.str()->chars();  // interned: stays alive while the prototype does
+      }
+      ++n;
+    }
+  }
+  return nullptr;
+}
+
+SQRESULT sq_getcallee(HSQUIRRELVM v) {
+  if (v->frames.empty()) return Fail(v, u"no closure in the calls stack");
+  v->Push(v->frames.back().callee);
+  return SQ_OK;
+}
+
+const SQChar* sq_getfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval) {
+  Value self = v->At(idx);
+  if (self.type == OT_CLOSURE) {
+    Closure* c = self.closure();
+    const sq::FuncProto* p = c->fp()->code.get();
+    if (nval >= c->outers.size()) return nullptr;
+    Value val = c->outers[nval].outer()->Ref();
+    v->Push(std::move(val));
+    Value name = v->ss->Str(p->outers[nval].name);
+    return name.str()->chars();
+  }
+  if (self.type == OT_NATIVECLOSURE) {
+    NativeClosure* c = self.nclosure();
+    if (nval >= c->outers.size()) return nullptr;
+    v->Push(c->outers[nval]);
+    return u"@NATIVE";
+  }
+  return nullptr;
+}
+
+SQRESULT sq_throwerror(HSQUIRRELVM v, const SQChar* err) {
+  v->lastError = err ? v->ss->Str(err) : Value();
+  v->errorReported = false;
+  return SQ_ERROR;
+}
+
+SQRESULT sq_throwobject(HSQUIRRELVM v) {
+  v->lastError = v->Top();
+  v->errorReported = false;
+  v->Pop();
+  return SQ_ERROR;
+}
+
+void sq_reseterror(HSQUIRRELVM v) { v->lastError.SetNull(); }
+void sq_getlasterror(HSQUIRRELVM v) { v->Push(v->lastError); }
+
+SQRESULT sq_tailcall(HSQUIRRELVM v, SQInteger nparams) {
+  SQInteger fslot = v->top - nparams - 1;
+  if (fslot < v->stackBase) return Fail(v, u"not enough parameters in the stack");
+  return Guard(v, [&] {
+    Value r;
+    v->Call(nparams, r);
+    v->Push(std::move(r));
+    return SQInteger(1);
+  });
+}
+
+// ---- raw objects ----------------------------------------------------------------------------------
+
+SQRESULT sq_getstackobj(HSQUIRRELVM v, SQInteger idx, HSQOBJECT* po) {
+  *po = v->At(idx).raw();
+  return SQ_OK;
+}
+
+void sq_pushobject(HSQUIRRELVM v, HSQOBJECT obj) { v->Push(Value(obj)); }
+
+void sq_addref(HSQUIRRELVM v, HSQOBJECT* po) {
+  if (!ISREFCOUNTED(po->_type)) return;
+  po->_unVal.pRefCounted->AddRef();
+  ++AllHostRefs()[v->ss].counts[po->_unVal.pRefCounted];
+}
+
+SQBool sq_release(HSQUIRRELVM v, HSQOBJECT* po) {
+  if (!ISREFCOUNTED(po->_type)) return SQTrue;
+  Object* o = po->_unVal.pRefCounted;
+  auto& counts = AllHostRefs()[v->ss].counts;
+  auto it = counts.find(o);
+  if (it == counts.end()) return SQFalse;
+  bool last = --it->second == 0;
+  if (last) counts.erase(it);
+  o->Release();
+  return last ? SQTrue : SQFalse;
+}
+
+SQUnsignedInteger sq_getrefcount(HSQUIRRELVM v, HSQOBJECT* po) {
+  if (!ISREFCOUNTED(po->_type)) return 0;
+  auto& counts = AllHostRefs()[v->ss].counts;
+  auto it = counts.find(po->_unVal.pRefCounted);
+  return it == counts.end() ? 0 : it->second;
+}
+
+SQUnsignedInteger sq_getvmrefcount(HSQUIRRELVM, const HSQOBJECT* po) {
+  return ISREFCOUNTED(po->_type) ? po->_unVal.pRefCounted->refCount : 0;
+}
+
+void sq_resetobject(HSQOBJECT* po) {
+  po->_type = OT_NULL;
+  po->_unVal.raw = 0;
+}
+
+const SQChar* sq_objtostring(const HSQOBJECT* o) {
+  return o->_type == OT_STRING ? o->_unVal.pString->chars() : nullptr;
+}
+SQBool sq_objtobool(const HSQOBJECT* o) { return o->_type == OT_BOOL && o->_unVal.nInteger ? SQTrue : SQFalse; }
+SQInteger sq_objtointeger(const HSQOBJECT* o) {
+  if (o->_type == OT_INTEGER || o->_type == OT_BOOL) return o->_unVal.nInteger;
+  if (o->_type == OT_FLOAT) return SQInteger(o->_unVal.fFloat);
+  return 0;
+}
+SQFloat sq_objtofloat(const HSQOBJECT* o) {
+  if (o->_type == OT_FLOAT) return o->_unVal.fFloat;
+  if (o->_type == OT_INTEGER) return SQFloat(o->_unVal.nInteger);
+  return 0;
+}
+SQUserPointer sq_objtouserpointer(const HSQOBJECT* o) {
+  return o->_type == OT_USERPOINTER ? o->_unVal.pUserPointer : nullptr;
+}
+
+// ---- garbage collection ---------------------------------------------------------------------------
+
+SQInteger sq_collectgarbage(HSQUIRRELVM v) {
+  size_t before = v->ss->gcCount;
+  CollectCycles(v->ss, nullptr);
+  return SQInteger(before - std::min(before, v->ss->gcCount));
+}
+
+SQRESULT sq_resurrectunreachable(HSQUIRRELVM v) {
+  std::vector<Value> found;
+  CollectCycles(v->ss, &found);
+  if (found.empty()) {
+    v->Push(Value());
+    return SQ_OK;
+  }
+  Array* a = new Array(v->ss, 0);
+  Value av(a);
+  a->items = std::move(found);
+  v->Push(std::move(av));
+  return SQ_OK;
+}
+
+// ---- serialization --------------------------------------------------------------------------------
+
+SQRESULT sq_writeclosure(HSQUIRRELVM vm, SQWRITEFUNC, SQUserPointer) {
+  return Fail(vm, u"bytecode serialization is not supported");
+}
+SQRESULT sq_readclosure(HSQUIRRELVM vm, SQREADFUNC, SQUserPointer) {
+  return Fail(vm, u"bytecode serialization is not supported");
+}
+
+// ---- memory ---------------------------------------------------------------------------------------
+
+void* sq_malloc(SQUnsignedInteger size) { return std::malloc(size ? size : 1); }
+void* sq_realloc(void* p, SQUnsignedInteger, SQUnsignedInteger newsize) { return std::realloc(p, newsize ? newsize : 1); }
+void sq_free(void* p, SQUnsignedInteger) { std::free(p); }
+
+// ---- debug ----------------------------------------------------------------------------------------
+
+SQRESULT sq_stackinfos(HSQUIRRELVM v, SQInteger level, SQStackInfos* si) {
+  return v->StackInfo(level, si) ? SQ_OK : SQ_ERROR;
+}
+
+void sq_setdebughook(HSQUIRRELVM v) {
+  Value h = v->Top();
+  if (h.type == OT_CLOSURE || h.type == OT_NATIVECLOSURE || h.type == OT_NULL) {
+    v->debugHook = h;
+    v->nativeDebugHook = nullptr;
+    v->Pop();
+  }
+}
+
+void sq_setnativedebughook(HSQUIRRELVM v, SQDEBUGHOOK hook) {
+  v->nativeDebugHook = hook;
+  v->debugHook.SetNull();
+}

@@ -1,0 +1,582 @@
+// Heap objects: strings, tables, arrays, classes, instances, closures and the cycle collector.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "runtime.h"
+
+namespace bsq {
+
+Object::~Object() {
+  if (weak) {
+    weak->target = nullptr;
+    weak->targetType = OT_NULL;
+    WeakRef* w = weak;
+    weak = nullptr;
+    w->Release();
+  }
+  Untrack();
+}
+
+void Object::Track(SharedState* ss) {
+  tracker = ss;
+  gcPrev = nullptr;
+  gcNext = ss->gcHead;
+  if (ss->gcHead) ss->gcHead->gcPrev = this;
+  ss->gcHead = this;
+  ++ss->gcCount;
+}
+
+void Object::Untrack() {
+  if (!tracker) return;
+  if (gcPrev) gcPrev->gcNext = gcNext;
+  else tracker->gcHead = gcNext;
+  if (gcNext) gcNext->gcPrev = gcPrev;
+  --tracker->gcCount;
+  tracker = nullptr;
+  gcPrev = gcNext = nullptr;
+}
+
+WeakRef::~WeakRef() {
+  if (target) target->weak = nullptr;
+}
+
+// ---- strings ------------------------------------------------------------------------------------
+
+SQHash HashChars(const SQChar* s, SQInteger len) {
+  SQHash h = 2166136261u;
+  for (SQInteger i = 0; i < len; ++i) h = (h ^ SQHash(s[i])) * 16777619u;
+  return h;
+}
+
+String* String::Make(SharedState* ss, const SQChar* s, SQInteger len) { return ss->Intern(s, len); }
+
+void String::Destroy() {
+  shared->Unintern(this);
+  this->~String();
+  ::operator delete(static_cast<void*>(this));
+}
+
+String* SharedState::Intern(const SQChar* s, SQInteger len) {
+  if (len < 0) {
+    len = 0;
+    while (s[len]) ++len;
+  }
+  if (strBuckets.empty()) strBuckets.assign(256, nullptr);
+  SQHash h = HashChars(s, len);
+  size_t b = h & (strBuckets.size() - 1);
+  for (String* p = strBuckets[b]; p; p = p->chainNext) {
+    if (p->hash == h && p->len == len && std::memcmp(p->chars(), s, size_t(len) * sizeof(SQChar)) == 0) return p;
+  }
+  void* mem = ::operator new(sizeof(String) + size_t(len + 1) * sizeof(SQChar));
+  String* str = new (mem) String();
+  str->len = len;
+  str->hash = h;
+  str->shared = this;
+  if (len) std::memcpy(str->chars(), s, size_t(len) * sizeof(SQChar));
+  str->chars()[len] = 0;
+  str->chainNext = strBuckets[b];
+  strBuckets[b] = str;
+  if (++strCount > strBuckets.size() * 2) {
+    std::vector<String*> nb(strBuckets.size() * 4, nullptr);
+    for (String* head : strBuckets) {
+      while (head) {
+        String* next = head->chainNext;
+        size_t nbI = head->hash & (nb.size() - 1);
+        head->chainNext = nb[nbI];
+        nb[nbI] = head;
+        head = next;
+      }
+    }
+    strBuckets.swap(nb);
+  }
+  return str;
+}
+
+void SharedState::Unintern(String* s) {
+  size_t b = s->hash & (strBuckets.size() - 1);
+  String** pp = &strBuckets[b];
+  while (*pp && *pp != s) pp = &(*pp)->chainNext;
+  if (*pp) {
+    *pp = s->chainNext;
+    --strCount;
+  }
+}
+
+// ---- tables -------------------------------------------------------------------------------------
+
+SQHash HashValue(const Value& key) {
+  switch (key.type) {
+    case OT_STRING: return key.v.pString->hash;
+    case OT_INTEGER:
+    case OT_BOOL: return SQHash(key.v.nInteger) * 2654435761u;
+    case OT_FLOAT: return (SQHash(key.v.raw) * 2246822519u) ^ 0x5bd1e995u;
+    default: return SQHash(reinterpret_cast<uintptr_t>(key.v.pUserPointer) >> 3) * 2654435761u;
+  }
+}
+
+Table::Table(SharedState* ss, SQInteger capacity) : Object(OT_TABLE) {
+  size_t cap = 4;
+  while (cap < size_t(capacity)) cap <<= 1;
+  nodes.resize(cap);
+  buckets.assign(cap, -1);
+  Track(ss);
+}
+
+Table::~Table() {
+  if (delegate) delegate->Release();
+}
+
+Table::Node* Table::Find(const Value& key) const {
+  if (key.type == OT_NULL) return nullptr;
+  SQHash h = HashValue(key) & SQHash(buckets.size() - 1);
+  for (int32_t i = buckets[h]; i >= 0; i = nodes[size_t(i)].next) {
+    const Node& n = nodes[size_t(i)];
+    if (SameKey(n.key, key)) return const_cast<Node*>(&n);
+  }
+  return nullptr;
+}
+
+bool Table::Get(const Value& key, Value& out) const {
+  if (Node* n = Find(key)) {
+    out = n->val;
+    return true;
+  }
+  return false;
+}
+
+bool Table::SetExisting(const Value& key, const Value& val) {
+  if (Node* n = Find(key)) {
+    n->val = val;
+    return true;
+  }
+  return false;
+}
+
+int32_t Table::AllocNode() {
+  if (freeHead >= 0) {
+    int32_t i = freeHead;
+    freeHead = nodes[size_t(i)].next;
+    return i;
+  }
+  if (size_t(used) < nodes.size()) return used++;
+  return -1;
+}
+
+void Table::Rehash(size_t newCapacity) {
+  std::vector<Node> old;
+  old.swap(nodes);
+  nodes.clear();
+  nodes.resize(newCapacity);
+  buckets.assign(newCapacity, -1);
+  freeHead = -1;
+  used = 0;
+  count = 0;
+  for (Node& n : old) {
+    if (n.key.type != OT_NULL) NewSlot(n.key, n.val);
+  }
+}
+
+void Table::NewSlot(const Value& key, const Value& val) {
+  if (Node* n = Find(key)) {
+    n->val = val;
+    return;
+  }
+  int32_t i = AllocNode();
+  if (i < 0) {
+    Rehash(nodes.size() * 2);
+    i = AllocNode();
+  }
+  Node& n = nodes[size_t(i)];
+  n.key = key;
+  n.val = val;
+  SQHash h = HashValue(key) & SQHash(buckets.size() - 1);
+  n.next = buckets[h];
+  buckets[h] = i;
+  ++count;
+}
+
+bool Table::Remove(const Value& key, Value* removed) {
+  if (key.type == OT_NULL) return false;
+  SQHash h = HashValue(key) & SQHash(buckets.size() - 1);
+  int32_t* link = &buckets[h];
+  while (*link >= 0) {
+    Node& n = nodes[size_t(*link)];
+    if (SameKey(n.key, key)) {
+      int32_t idx = *link;
+      *link = n.next;
+      Value k = std::move(n.key);
+      Value v = std::move(n.val);
+      n.next = freeHead;
+      freeHead = idx;
+      --count;
+      if (removed) *removed = v;
+      return true;
+    }
+    link = &n.next;
+  }
+  return false;
+}
+
+void Table::Clear() {
+  std::vector<Node> old;
+  old.swap(nodes);
+  nodes.resize(4);
+  buckets.assign(4, -1);
+  freeHead = -1;
+  used = 0;
+  count = 0;
+}
+
+int32_t Table::Next(int32_t pos, Value& key, Value& val) const {
+  for (int32_t i = std::max(pos, 0); i < used; ++i) {
+    const Node& n = nodes[size_t(i)];
+    if (n.key.type != OT_NULL) {
+      key = n.key;
+      val = n.val;
+      return i + 1;
+    }
+  }
+  return -1;
+}
+
+void Table::SetDelegate(Table* d) {
+  if (d) d->AddRef();
+  if (delegate) delegate->Release();
+  delegate = d;
+}
+
+Table* Table::Clone(SharedState* ss) const {
+  Table* t = new Table(ss, count);
+  for (int32_t i = 0; i < used; ++i) {
+    const Node& n = nodes[size_t(i)];
+    if (n.key.type != OT_NULL) t->NewSlot(n.key, n.val);
+  }
+  t->SetDelegate(delegate);
+  return t;
+}
+
+void Table::ClearRefs() {
+  Clear();
+  SetDelegate(nullptr);
+}
+
+void Table::VisitRefs(RefVisitor fn, void* ctx) {
+  for (int32_t i = 0; i < used; ++i) {
+    const Node& n = nodes[size_t(i)];
+    if (n.key.IsRefCounted()) fn(n.key.obj(), ctx);
+    if (n.val.IsRefCounted()) fn(n.val.obj(), ctx);
+  }
+  if (delegate) fn(delegate, ctx);
+}
+
+Table* NewTable(SharedState* ss, SQInteger capacity) { return new Table(ss, capacity); }
+bool TableGet(Table* t, const Value& key, Value& out) { return t->Get(key, out); }
+void TableNewSlot(Table* t, const Value& key, const Value& value) { t->NewSlot(key, value); }
+
+// ---- arrays, userdata ---------------------------------------------------------------------------
+
+static void VisitValues(const std::vector<Value>& values, RefVisitor fn, void* ctx) {
+  for (const Value& v : values)
+    if (v.IsRefCounted()) fn(v.obj(), ctx);
+}
+static void VisitValue(const Value& v, RefVisitor fn, void* ctx) {
+  if (v.IsRefCounted()) fn(v.obj(), ctx);
+}
+
+Array::Array(SharedState* ss, SQInteger size) : Object(OT_ARRAY) {
+  items.resize(size_t(std::max<SQInteger>(size, 0)));
+  Track(ss);
+}
+Array::~Array() = default;
+void Array::ClearRefs() { std::vector<Value>().swap(items); }
+void Array::VisitRefs(RefVisitor fn, void* ctx) { VisitValues(items, fn, ctx); }
+
+UserData::UserData(SharedState* ss, SQUnsignedInteger sz) : Object(OT_USERDATA), size(sz) {
+  data = static_cast<unsigned char*>(::operator new(sz ? sz : 1));
+  std::memset(data, 0, sz ? sz : 1);
+  Track(ss);
+}
+UserData::~UserData() {
+  if (hook) hook(data, SQInteger(size));
+  ::operator delete(data);
+  if (delegate) delegate->Release();
+}
+void UserData::ClearRefs() {
+  if (delegate) {
+    Table* d = delegate;
+    delegate = nullptr;
+    d->Release();
+  }
+}
+void UserData::VisitRefs(RefVisitor fn, void* ctx) {
+  if (delegate) fn(delegate, ctx);
+}
+
+// ---- functions ----------------------------------------------------------------------------------
+
+Value WrapProto(SharedState* ss, const std::shared_ptr<sq::FuncProto>& proto) {
+  FuncProto* fp = new FuncProto();
+  Value result(fp);
+  fp->code = proto;
+  fp->constants.reserve(proto->constants.size());
+  for (const sq::Constant& c : proto->constants) {
+    switch (c.kind) {
+      case sq::Constant::Null: fp->constants.push_back(Value()); break;
+      case sq::Constant::Bool: fp->constants.push_back(Value::Bool(c.i != 0)); break;
+      case sq::Constant::Integer: fp->constants.push_back(Value::Integer(c.i)); break;
+      case sq::Constant::Float: fp->constants.push_back(Value::Float(c.f)); break;
+      case sq::Constant::String: fp->constants.push_back(ss->Str(c.s)); break;
+    }
+  }
+  fp->functions.resize(proto->functions.size());
+  fp->name = ss->Str(proto->name);
+  fp->sourceName = ss->Str(proto->sourceName);
+  return result;
+}
+
+Value MakeFuncProto(HSQUIRRELVM v, std::shared_ptr<sq::FuncProto> proto) { return WrapProto(v->ss, proto); }
+
+Outer::Outer(SharedState* ss) : Object(OT_OUTER) { Track(ss); }
+Outer::~Outer() = default;
+Value& Outer::Ref() { return slot >= 0 ? owner->stack[size_t(slot)] : closed; }
+void Outer::ClearRefs() { closed.SetNull(); }
+void Outer::VisitRefs(RefVisitor fn, void* ctx) { VisitValue(closed, fn, ctx); }
+
+Closure::Closure(SharedState* ss, const Value& p) : Object(OT_CLOSURE), proto(p) { Track(ss); }
+Closure::~Closure() = default;
+void Closure::ClearRefs() {
+  std::vector<Value>().swap(outers);
+  std::vector<Value>().swap(defaults);
+  env.SetNull();
+  root.SetNull();
+  ownerBase.SetNull();
+}
+void Closure::VisitRefs(RefVisitor fn, void* ctx) {
+  VisitValues(outers, fn, ctx);
+  VisitValues(defaults, fn, ctx);
+  VisitValue(env, fn, ctx);
+  VisitValue(root, fn, ctx);
+  VisitValue(ownerBase, fn, ctx);
+  VisitValue(proto, fn, ctx);
+}
+
+NativeClosure::NativeClosure(SharedState* ss, SQFUNCTION f) : Object(OT_NATIVECLOSURE), fn(f) { Track(ss); }
+NativeClosure::~NativeClosure() = default;
+void NativeClosure::ClearRefs() {
+  std::vector<Value>().swap(outers);
+  env.SetNull();
+}
+void NativeClosure::VisitRefs(RefVisitor visit, void* ctx) {
+  VisitValues(outers, visit, ctx);
+  VisitValue(env, visit, ctx);
+  VisitValue(name, visit, ctx);
+}
+
+Generator::Generator(SharedState* ss, const Value& c) : Object(OT_GENERATOR), closure(c) { Track(ss); }
+Generator::~Generator() = default;
+void Generator::ClearRefs() {
+  closure.SetNull();
+  std::vector<Value>().swap(stack);
+  state = Dead;
+}
+void Generator::VisitRefs(RefVisitor fn, void* ctx) {
+  VisitValue(closure, fn, ctx);
+  VisitValues(stack, fn, ctx);
+}
+
+// ---- classes ------------------------------------------------------------------------------------
+
+Class::Class(SharedState* ss, Class* b) : Object(OT_CLASS), base(b) {
+  if (base) {
+    base->AddRef();
+    members = base->members->Clone(ss);
+    fields = base->fields;
+    methods = base->methods;
+    for (int i = 0; i < MT_COUNT; ++i) metamethods[i] = base->metamethods[i];
+    constructor = base->constructor;
+    udsize = base->udsize;
+    hook = base->hook;
+  } else {
+    members = new Table(ss, 0);
+  }
+  members->AddRef();
+  Track(ss);
+}
+
+Class::~Class() {
+  if (members) members->Release();
+  if (base) base->Release();
+}
+
+bool Class::GetMember(const Value& key, Value& out) const {
+  Value h;
+  if (!members->Get(key, h)) return false;
+  SQInteger idx = MemberIndex(h.v.nInteger);
+  out = (h.v.nInteger & kMemberField) ? fields[size_t(idx)].val : methods[size_t(idx)].val;
+  return true;
+}
+
+void Class::ClearRefs() {
+  if (members) members->Clear();
+  fields.clear();
+  methods.clear();
+  for (Value& m : metamethods) m.SetNull();
+  attrs.SetNull();
+  constructor.SetNull();
+  if (base) {
+    Class* b = base;
+    base = nullptr;
+    b->Release();
+  }
+}
+
+void Class::VisitRefs(RefVisitor fn, void* ctx) {
+  if (base) fn(base, ctx);
+  if (members) fn(members, ctx);
+  for (const ClassMember& m : fields) {
+    VisitValue(m.val, fn, ctx);
+    VisitValue(m.attrs, fn, ctx);
+  }
+  for (const ClassMember& m : methods) {
+    VisitValue(m.val, fn, ctx);
+    VisitValue(m.attrs, fn, ctx);
+  }
+  for (const Value& m : metamethods) VisitValue(m, fn, ctx);
+  VisitValue(attrs, fn, ctx);
+  VisitValue(constructor, fn, ctx);
+}
+
+Instance::Instance(SharedState* ss, Class* c) : Object(OT_INSTANCE), cls(c) {
+  cls->AddRef();
+  fields.reserve(c->fields.size());
+  for (const ClassMember& m : c->fields) fields.push_back(m.val);
+  if (c->udsize > 0) {
+    userMemory.assign(size_t(c->udsize), 0);
+    up = userMemory.data();
+  }
+  Track(ss);
+}
+
+Instance::~Instance() {
+  if (hook) hook(up, SQInteger(userMemory.size()));
+  fields.clear();
+  if (cls) cls->Release();
+}
+
+bool Instance::Get(const Value& key, Value& out) const {
+  if (!cls) return false;
+  Value h;
+  if (!cls->members->Get(key, h)) return false;
+  SQInteger idx = MemberIndex(h.v.nInteger);
+  out = (h.v.nInteger & kMemberField) ? fields[size_t(idx)] : cls->methods[size_t(idx)].val;
+  return true;
+}
+
+bool Instance::InstanceOf(const Class* c) const {
+  for (const Class* k = cls; k; k = k->base)
+    if (k == c) return true;
+  return false;
+}
+
+void Instance::ClearRefs() { std::vector<Value>().swap(fields); }
+
+void Instance::VisitRefs(RefVisitor fn, void* ctx) {
+  if (cls) fn(cls, ctx);
+  VisitValues(fields, fn, ctx);
+}
+
+// ---- weak references ----------------------------------------------------------------------------
+
+Value NewWeakRef(SharedState*, const Value& v) {
+  if (!v.IsRefCounted()) return v;
+  Object* o = v.obj();
+  if (!o->weak) {
+    WeakRef* w = new WeakRef();
+    w->target = o;
+    w->targetType = v.type;
+    w->AddRef();  // held by the target until it dies
+    o->weak = w;
+  }
+  return Value(o->weak);
+}
+
+Value WeakRefValue(const Value& weak) {
+  if (weak.type != OT_WEAKREF) return weak;
+  WeakRef* w = weak.weakref();
+  if (!w->target) return Value();
+  Value r;
+  r.type = w->targetType;
+  r.v.pRefCounted = w->target;
+  w->target->AddRef();
+  return r;
+}
+
+// ---- cycle collection ---------------------------------------------------------------------------
+
+namespace {
+constexpr SQUnsignedInteger kAlive = UINT_MAX;
+
+void Decrement(Object* target, void*) {
+  if (target->tracker && target->gcMark != kAlive && target->gcMark > 0) --target->gcMark;
+}
+
+void MarkAlive(Object* target, void* ctx) {
+  if (target->tracker && target->gcMark != kAlive) {
+    target->gcMark = kAlive;
+    static_cast<std::vector<Object*>*>(ctx)->push_back(target);
+  }
+}
+}  // namespace
+
+void CollectCycles(SharedState* ss, std::vector<Value>* unreachable) {
+  for (Object* o = ss->gcHead; o; o = o->gcNext) o->gcMark = o->refCount;
+  for (Object* o = ss->gcHead; o; o = o->gcNext) o->VisitRefs(Decrement, nullptr);
+  std::vector<Object*> work;
+  for (Object* o = ss->gcHead; o; o = o->gcNext) {
+    if (o->gcMark != kAlive && o->gcMark > 0) {
+      o->gcMark = kAlive;
+      work.push_back(o);
+    }
+  }
+  while (!work.empty()) {
+    Object* o = work.back();
+    work.pop_back();
+    o->VisitRefs(MarkAlive, &work);
+  }
+  std::vector<Object*> garbage;
+  for (Object* o = ss->gcHead; o; o = o->gcNext)
+    if (o->gcMark != kAlive) garbage.push_back(o);
+  if (unreachable) {
+    for (Object* o : garbage) {
+      Value v;
+      v.type = o->kind;
+      v.v.pRefCounted = o;
+      o->AddRef();
+      unreachable->push_back(std::move(v));
+    }
+    return;
+  }
+  for (Object* o : garbage) o->AddRef();
+  for (Object* o : garbage) o->ClearRefs();
+  for (Object* o : garbage) o->Release();
+}
+
+void DestroyShared(SharedState* ss) {
+  ss->closing = true;
+  ss->registry.SetNull();
+  ss->consttable.SetNull();
+  for (Value& d : ss->defaultDelegates) d.SetNull();
+  ss->unreachable.clear();
+  // Break every remaining cycle: pin, clear, unpin.
+  std::vector<Object*> all;
+  for (Object* o = ss->gcHead; o; o = o->gcNext) all.push_back(o);
+  for (Object* o : all) o->AddRef();
+  for (Object* o : all) o->ClearRefs();
+  for (Object* o : all) o->Release();
+  for (Value& m : ss->metaNames) m.SetNull();
+  ss->constructorName.SetNull();
+}
+
+}  // namespace bsq

@@ -1,0 +1,352 @@
+#pragma once
+// Internal object kinds of the runtime and the virtual machine state.
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "funcproto.h"
+#include "value.h"
+
+namespace bsq {
+
+constexpr SQInteger kSuspendFlag = -666;  // a native returning this suspends the VM
+constexpr int kMaxNativeDepth = 200;      // nested native/VM re-entries before "Native stack overflow"
+constexpr size_t kMaxFrames = 200000;     // script call depth before "stack overflow"
+
+enum Meta : int {
+  MT_ADD, MT_SUB, MT_MUL, MT_DIV, MT_UNM, MT_MODULO, MT_SET, MT_GET, MT_TYPEOF, MT_NEXTI, MT_CMP, MT_CALL,
+  MT_CLONED, MT_NEWSLOT, MT_DELSLOT, MT_TOSTRING, MT_NEWMEMBER, MT_INHERITED, MT_COUNT
+};
+
+// Raised inside the VM; the error value is in VM::lastError.
+struct ScriptThrow {};
+
+struct WeakRef : Object {
+  Object* target = nullptr;  // not counted; cleared when the target dies
+  SQObjectType targetType = OT_NULL;
+  WeakRef() : Object(OT_WEAKREF) {}
+  ~WeakRef() override;
+};
+
+struct Table : Object {
+  struct Node {
+    Value key;
+    Value val;
+    int32_t next = -1;
+  };
+  std::vector<Node> nodes;      // capacity-sized; a null key marks a free node
+  std::vector<int32_t> buckets;  // heads of the collision chains
+  int32_t freeHead = -1;
+  int32_t used = 0;              // nodes handed out (up to nodes.size())
+  SQInteger count = 0;
+  Table* delegate = nullptr;     // counted
+
+  explicit Table(SharedState* ss, SQInteger capacity);
+  ~Table() override;
+  Node* Find(const Value& key) const;
+  bool Get(const Value& key, Value& out) const;
+  bool SetExisting(const Value& key, const Value& val);
+  void NewSlot(const Value& key, const Value& val);
+  bool Remove(const Value& key, Value* removed = nullptr);
+  void Clear();
+  // Iteration: pos is a node index to start from; returns the index after the found node, or -1.
+  int32_t Next(int32_t pos, Value& key, Value& val) const;
+  void SetDelegate(Table* d);
+  Table* Clone(SharedState* ss) const;
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+
+ private:
+  void Rehash(size_t newCapacity);
+  int32_t AllocNode();
+};
+
+SQHash HashValue(const Value& key);
+
+struct Array : Object {
+  std::vector<Value> items;
+  explicit Array(SharedState* ss, SQInteger size = 0);
+  ~Array() override;
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+};
+
+struct UserData : Object {
+  Table* delegate = nullptr;
+  SQUserPointer typetag = nullptr;
+  SQRELEASEHOOK hook = nullptr;
+  SQUnsignedInteger size = 0;
+  unsigned char* data = nullptr;
+  UserData(SharedState* ss, SQUnsignedInteger size);
+  ~UserData() override;
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+};
+
+// The VM's function-prototype object around a compiled prototype.
+struct FuncProto : Object {
+  std::shared_ptr<sq::FuncProto> code;
+  std::vector<Value> constants;
+  std::vector<Value> functions;  // nested prototypes, wrapped lazily on first use
+  Value name;
+  Value sourceName;
+  FuncProto() : Object(OT_FUNCPROTO) {}
+};
+Value WrapProto(SharedState* ss, const std::shared_ptr<sq::FuncProto>& proto);
+
+struct Outer : Object {
+  VM* owner = nullptr;     // thread whose stack holds the variable while it is open
+  SQInteger slot = -1;     // absolute stack index while open, -1 once closed
+  Value closed;
+  Outer* nextOpen = nullptr;
+  explicit Outer(SharedState* ss);
+  ~Outer() override;
+  Value& Ref();
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+};
+
+struct Class;
+
+struct Closure : Object {
+  Value proto;                    // FuncProto
+  std::vector<Value> outers;      // Outer cells
+  std::vector<Value> defaults;    // default parameter values
+  Value env;                      // weak reference to the bound environment, or null
+  Value root;                     // weak reference to the root table current at creation
+  Value ownerBase;                // base class of the class the closure is a member of
+  bool owned = false;             // stored in a class as a member
+  Closure(SharedState* ss, const Value& proto);
+  ~Closure() override;
+  FuncProto* fp() const { return proto.proto(); }
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+};
+
+struct NativeClosure : Object {
+  SQFUNCTION fn = nullptr;
+  std::vector<Value> outers;
+  SQInteger nparamscheck = 0;
+  std::vector<SQInteger> typecheck;  // one mask per parameter; -1 accepts anything
+  Value name;
+  Value env;
+  NativeClosure(SharedState* ss, SQFUNCTION f);
+  ~NativeClosure() override;
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+};
+
+struct ClassMember {
+  Value val;
+  Value attrs;
+};
+
+struct Class : Object {
+  Class* base = nullptr;              // counted
+  Table* members = nullptr;           // name -> encoded member handle, counted
+  std::vector<ClassMember> fields;    // per-instance defaults
+  std::vector<ClassMember> methods;   // shared values (methods and statics)
+  Value metamethods[MT_COUNT];
+  Value attrs;
+  Value constructor;
+  SQUserPointer typetag = nullptr;
+  SQRELEASEHOOK hook = nullptr;
+  SQInteger udsize = 0;
+  bool locked = false;
+  Class(SharedState* ss, Class* base);
+  ~Class() override;
+  bool GetMember(const Value& key, Value& out) const;
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+};
+
+// Member handle encoding in Class::members.
+constexpr SQInteger kMemberField = 0x1;
+constexpr SQInteger kMemberMethod = 0x2;
+inline SQInteger MemberIndex(SQInteger h) { return h >> 2; }
+
+struct Instance : Object {
+  Class* cls = nullptr;  // counted
+  std::vector<Value> fields;
+  SQUserPointer up = nullptr;
+  SQRELEASEHOOK hook = nullptr;
+  std::vector<unsigned char> userMemory;  // sq_setclassudsize
+  Instance(SharedState* ss, Class* cls);
+  ~Instance() override;
+  bool Get(const Value& key, Value& out) const;
+  bool InstanceOf(const Class* c) const;
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+};
+
+struct Trap {
+  size_t frame;         // index of the frame that installed it
+  SQInteger height;     // stack height (absolute) to restore
+  uint32_t target;      // pc of the handler
+};
+
+struct Frame {
+  Value callee;             // closure or native closure
+  Closure* closure = nullptr;
+  const sq::FuncProto* code = nullptr;
+  FuncProto* proto = nullptr;
+  uint32_t pc = 0;
+  SQInteger base = 0;       // absolute index of `this`
+  SQInteger fslot = 0;      // where the result goes (the function slot)
+  bool entry = false;       // the execution loop returns when this frame returns
+  bool native = false;
+  Generator* generator = nullptr;
+  SQInteger savedTop = 0;   // native frames: top to restore
+};
+
+struct Generator : Object {
+  enum State { Suspended, Running, Dead } state = Suspended;
+  Value closure;
+  std::vector<Value> stack;   // saved frame slots while suspended
+  uint32_t pc = 0;
+  std::vector<Trap> traps;    // saved, frame index relative (0)
+  Generator(SharedState* ss, const Value& closure);
+  ~Generator() override;
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+};
+
+struct SharedState {
+  // Interned strings.
+  std::vector<String*> strBuckets;
+  size_t strCount = 0;
+  // Tracked containers (doubly linked).
+  Object* gcHead = nullptr;
+  size_t gcCount = 0;
+  bool closing = false;
+
+  Value registry;
+  Value consttable;
+  Value metaNames[MT_COUNT];
+  Value constructorName;
+  Value defaultDelegates[18];  // indexed by raw type bit position
+  SQPRINTFUNCTION printfn = nullptr;
+  SQPRINTFUNCTION errorfn = nullptr;
+  SQCOMPILERERROR compilerError = nullptr;
+  SQUserPointer foreignPtr = nullptr;
+  SQRELEASEHOOK releaseHook = nullptr;
+  bool debugInfo = false;
+  bool notifyAll = false;
+  std::vector<SQChar> scratch;
+  VM* mainVM = nullptr;
+  std::vector<Value> unreachable;  // found by the collector after resurrectunreachable
+  bool resurrect = false;
+
+  String* Intern(const SQChar* s, SQInteger len);
+  void Unintern(String* s);
+  Value Str(const SQChar* s, SQInteger len = -1) { return Value(Intern(s, len)); }
+  Value Str(const std::u16string& s) { return Value(Intern(s.data(), SQInteger(s.size()))); }
+};
+
+int RawTypeIndex(SQObjectType t);
+
+struct VM : Object {
+  SharedState* ss = nullptr;
+  std::vector<Value> stack;
+  SQInteger top = 0;
+  SQInteger stackBase = 0;       // base for the public API's positive indices
+  std::deque<Frame> frames;  // stable addresses while frames are pushed
+  std::vector<Trap> traps;
+  Outer* openOuters = nullptr;   // sorted by slot, highest first
+  Value lastError;
+  Value errorHandler;
+  Value debugHook;
+  SQDEBUGHOOK nativeDebugHook = nullptr;
+  Value roottable;
+  SQUserPointer foreignPtr = nullptr;
+  SQRELEASEHOOK releaseHook = nullptr;
+  int nativeDepth = 0;
+  int state = SQ_VMSTATE_IDLE;
+  bool raiseError = true;
+  bool errorReported = false;
+  bool pendingThrow = false;     // resume a suspended VM by raising lastError
+  int executeDepth = 0;          // nested execution loops
+  size_t suspendEntry = 0;       // frame index of the loop that was suspended
+  SQInteger suspendTarget = -1;  // slot receiving the wakeup value
+  bool suspendRetval = false;    // the suspended call expected a value
+  Value suspendValue;
+
+  VM(SharedState* ss, SQInteger stackSize);
+  ~VM() override;
+  void ClearRefs() override;
+  void VisitRefs(RefVisitor fn, void* ctx) override;
+
+  // Stack.
+  void Reserve(SQInteger extra) {
+    if (top + extra > SQInteger(stack.size())) Grow(top + extra);
+  }
+  void Grow(SQInteger needed);
+  void Push(const Value& val) {
+    Reserve(1);
+    stack[top++] = val;
+  }
+  void Push(Value&& val) {
+    Reserve(1);
+    stack[top++] = std::move(val);
+  }
+  void Pop(SQInteger n = 1) {
+    while (n-- > 0) stack[--top].SetNull();
+  }
+  Value& Top() { return stack[top - 1]; }
+  SQInteger AbsIndex(SQInteger idx) const { return idx < 0 ? top + idx : stackBase + idx - 1; }
+  Value& At(SQInteger idx) { return stack[AbsIndex(idx)]; }
+  void SetTop(SQInteger newTop);
+  void CloseOuters(SQInteger fromSlot);
+
+  // Errors.
+  [[noreturn]] void Throw(const Value& err);
+  [[noreturn]] void Error(const SQChar* fmt, ...);
+  [[noreturn]] void ErrorIndex(const Value& key);
+
+  // Object protocol (throw ScriptThrow on error).
+  bool Get(const Value& self, const Value& key, Value& out, bool raw = false, bool defaults = true);
+  void GetOrThrow(const Value& self, const Value& key, Value& out);
+  void Set(const Value& self, const Value& key, const Value& val, bool raw = false);
+  void NewSlot(const Value& self, const Value& key, const Value& val, bool isStatic, bool raw = false);
+  Value Delete(const Value& self, const Value& key, bool raw = false);
+  bool Has(const Value& self, const Value& key);
+  Value Arith(int op, const Value& a, const Value& b);
+  Value Unary(int op, const Value& a);
+  SQInteger Compare(const Value& a, const Value& b);  // <0, 0, >0
+  static bool Equal(const Value& a, const Value& b);
+  Value ToString(const Value& v);
+  Value TypeOf(const Value& v);
+  Value Clone(const Value& v);
+  bool GetMeta(const Value& self, Meta m, Value& closure);
+  bool CallMeta(const Value& closure, const Value& self, int nargs, const Value* args, Value& result);
+  void AddMember(Class* c, const Value& key, const Value& val, const Value& attrs, bool isStatic, bool raw);
+  Value CreateInstanceRaw(Class* c);
+  Value NewClass(Class* base, const Value& attrs);
+
+  // Calls: the callee and its arguments (this first) are the top nargs+1 slots; on return they are
+  // replaced by nothing, and the result is in `result`.
+  void Call(SQInteger nargs, Value& result);
+  // Convenience: calls fn with this and args, leaves the stack as it was.
+  Value CallValue(const Value& fn, const Value& self, int nargs, const Value* args);
+  // Starts a call of the value at fslot with nargs arguments; script closures get a new frame
+  // (returns true), others run to completion with the result stored at fslot (returns false).
+  bool StartCall(SQInteger fslot, SQInteger nargs, bool entry);
+  void CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs);
+  void Execute(size_t entryFrame);
+  Value Resume(Generator* g);
+  void ReportError();
+
+  // Debug.
+  bool StackInfo(SQInteger level, SQStackInfos* si);
+};
+
+const SQChar* TypeName(SQObjectType t);
+Value NewWeakRef(SharedState* ss, const Value& v);
+Value WeakRefValue(const Value& weak);
+void RegisterBaseLib(VM* v);
+bool CheckParams(VM* v, NativeClosure* nc, SQInteger base, SQInteger nargs);
+std::u16string FormatFloat(SQFloat f);
+void CollectCycles(SharedState* ss, std::vector<Value>* unreachable);
+void DestroyShared(SharedState* ss);
+
+}  // namespace bsq

@@ -1,0 +1,1376 @@
+// The virtual machine: object protocol (get/set/arithmetic/comparison), calls and the
+// execution loop. Script-to-script calls push frames inside one loop; only natives,
+// metamethods, constructors and generator resumptions nest on the C stack.
+#include <bit>
+#include <cmath>
+#include <cstdarg>
+#include <climits>
+
+#include <platform/text.h>
+
+#include "runtime.h"
+
+namespace bsq {
+
+using sq::Instruction;
+
+const SQChar* TypeName(SQObjectType t) {
+  switch (_RAW_TYPE(t)) {
+    case _RT_NULL: return u"null";
+    case _RT_INTEGER: return u"integer";
+    case _RT_FLOAT: return u"float";
+    case _RT_BOOL: return u"bool";
+    case _RT_STRING: return u"string";
+    case _RT_TABLE: return u"table";
+    case _RT_ARRAY: return u"array";
+    case _RT_GENERATOR: return u"generator";
+    case _RT_CLOSURE:
+    case _RT_NATIVECLOSURE:
+    case _RT_FUNCPROTO: return u"function";
+    case _RT_USERDATA: return u"userdata";
+    case _RT_THREAD: return u"thread";
+    case _RT_CLASS: return u"class";
+    case _RT_INSTANCE: return u"instance";
+    case _RT_WEAKREF: return u"weakref";
+    case _RT_USERPOINTER: return u"userpointer";
+    case _RT_OUTER: return u"outer";
+    default: return u"unknown";
+  }
+}
+
+int RawTypeIndex(SQObjectType t) {
+  unsigned raw = _RAW_TYPE(unsigned(t));
+  int i = 0;
+  while (raw > 1) {
+    raw >>= 1;
+    ++i;
+  }
+  return i;
+}
+
+std::u16string FormatFloat(SQFloat f) {
+  char16_t buf[64];
+  text::Format(buf, 64, u"%g", double(f));
+  return buf;
+}
+
+// ---- VM object ------------------------------------------------------------------------------------
+
+VM::VM(SharedState* s, SQInteger stackSize) : Object(OT_THREAD), ss(s) {
+  stack.resize(size_t(std::max<SQInteger>(stackSize, 64)));
+  Track(s);
+}
+
+VM::~VM() {
+  CloseOuters(0);
+  ClearRefs();
+}
+
+void VM::ClearRefs() {
+  CloseOuters(0);
+  frames.clear();
+  traps.clear();
+  std::vector<Value>().swap(stack);
+  top = 0;
+  stackBase = 0;
+  lastError.SetNull();
+  errorHandler.SetNull();
+  debugHook.SetNull();
+  roottable.SetNull();
+  suspendValue.SetNull();
+}
+
+void VM::VisitRefs(RefVisitor fn, void* ctx) {
+  for (SQInteger i = 0; i < top; ++i)
+    if (stack[size_t(i)].IsRefCounted()) fn(stack[size_t(i)].obj(), ctx);
+  for (const Frame& f : frames)
+    if (f.callee.IsRefCounted()) fn(f.callee.obj(), ctx);
+  for (const Value* v : {&lastError, &errorHandler, &debugHook, &roottable, &suspendValue})
+    if (v->IsRefCounted()) fn(v->obj(), ctx);
+  for (Outer* o = openOuters; o; o = o->nextOpen) fn(o, ctx);
+}
+
+void VM::Grow(SQInteger needed) {
+  size_t n = std::max(size_t(needed), stack.size() * 2);
+  stack.resize(n);
+}
+
+void VM::SetTop(SQInteger newTop) {
+  if (newTop < top) {
+    CloseOuters(newTop);
+    while (top > newTop) stack[size_t(--top)].SetNull();
+  } else {
+    Reserve(newTop - top);
+    top = newTop;
+  }
+}
+
+void VM::CloseOuters(SQInteger fromSlot) {
+  while (openOuters && openOuters->slot >= fromSlot) {
+    Outer* o = openOuters;
+    openOuters = o->nextOpen;
+    o->closed = stack[size_t(o->slot)];
+    o->slot = -1;
+    o->nextOpen = nullptr;
+    o->Release();
+  }
+}
+
+static Outer* CaptureSlot(VM* v, SQInteger slot) {
+  Outer** link = &v->openOuters;
+  while (*link && (*link)->slot > slot) link = &(*link)->nextOpen;
+  if (*link && (*link)->slot == slot) return *link;
+  Outer* o = new Outer(v->ss);
+  o->owner = v;
+  o->slot = slot;
+  o->nextOpen = *link;
+  o->AddRef();  // held by the open list
+  *link = o;
+  return o;
+}
+
+// ---- errors ---------------------------------------------------------------------------------------
+
+void VM::Throw(const Value& err) {
+  lastError = err;
+  errorReported = false;
+  throw ScriptThrow{};
+}
+
+void VM::Error(const SQChar* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::u16string msg = text::FormatStringV(fmt, args);
+  va_end(args);
+  Throw(ss->Str(msg));
+}
+
+// Short printable form of a value for error messages.
+static std::u16string PrintVal(const Value& v) {
+  switch (v.type) {
+    case OT_STRING: return std::u16string(v.str()->chars(), size_t(v.str()->len));
+    case OT_INTEGER: return text::FormatString(u"%d", v.v.nInteger);
+    case OT_FLOAT: return text::FormatString(u"%.14g", double(v.v.fFloat));
+    default: return TypeName(v.type);
+  }
+}
+
+void VM::ErrorIndex(const Value& key) { Error(u"the index '%s' does not exist", PrintVal(key).c_str()); }
+
+// ---- object protocol ------------------------------------------------------------------------------
+
+bool VM::GetMeta(const Value& self, Meta m, Value& out) {
+  switch (self.type) {
+    case OT_TABLE:
+    case OT_USERDATA: {
+      Table* d = self.type == OT_TABLE ? self.table()->delegate : self.userdata()->delegate;
+      for (; d; d = d->delegate)
+        if (d->Get(ss->metaNames[m], out)) return true;
+      return false;
+    }
+    case OT_INSTANCE:
+      if (self.instance()->cls && !self.instance()->cls->metamethods[m].IsNull()) {
+        out = self.instance()->cls->metamethods[m];
+        return true;
+      }
+      return false;
+    default: return false;
+  }
+}
+
+bool VM::CallMeta(const Value& closure, const Value& self, int nargs, const Value* args, Value& result) {
+  result = CallValue(closure, self, nargs, args);
+  return true;
+}
+
+static bool DefaultDelegateGet(VM* v, const Value& self, const Value& key, Value& out) {
+  const Value& dd = v->ss->defaultDelegates[RawTypeIndex(self.type)];
+  return dd.type == OT_TABLE && dd.table()->Get(key, out);
+}
+
+// Raw lookup without delegation; `primary` reports whether the type was handled.
+static bool PrimaryGet(const Value& self, const Value& key, Value& out) {
+  switch (self.type) {
+    case OT_TABLE: return self.table()->Get(key, out);
+    case OT_ARRAY:
+      if (key.IsNumeric()) {
+        SQInteger i = key.AsInt();
+        Array* a = self.array();
+        if (i >= 0 && size_t(i) < a->items.size()) {
+          out = a->items[size_t(i)];
+          return true;
+        }
+      }
+      return false;
+    case OT_STRING:
+      if (key.IsNumeric()) {
+        SQInteger i = key.AsInt();
+        String* s = self.str();
+        if (i >= 0 && i < s->len) {
+          out = Value::Integer(SQInteger(s->chars()[i]));
+          return true;
+        }
+      }
+      return false;
+    case OT_INSTANCE: return self.instance()->Get(key, out);
+    case OT_CLASS: return self.cls()->GetMember(key, out);
+    default: return false;
+  }
+}
+
+bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool defaults) {
+  if (PrimaryGet(self, key, out)) return true;
+  if (raw) return false;
+  if (self.type == OT_TABLE || self.type == OT_USERDATA) {
+    Table* d = self.type == OT_TABLE ? self.table()->delegate : self.userdata()->delegate;
+    for (Table* t = d; t; t = t->delegate)
+      if (t->Get(key, out)) return true;
+  }
+  if (self.type == OT_TABLE || self.type == OT_USERDATA || self.type == OT_INSTANCE) {
+    Value mm;
+    if (GetMeta(self, MT_GET, mm)) {
+      try {
+        out = CallValue(mm, self, 1, &key);
+        return true;
+      } catch (ScriptThrow&) {
+        if (lastError.IsNull()) return false;  // a null thrown by _get means "no such index"
+        throw;
+      }
+    }
+  }
+  if (!defaults || ((self.type == OT_ARRAY || self.type == OT_STRING) && key.IsNumeric())) return false;
+  return DefaultDelegateGet(this, self, key, out);
+}
+
+void VM::GetOrThrow(const Value& self, const Value& key, Value& out) {
+  if (!Get(self, key, out)) ErrorIndex(key);
+}
+
+bool VM::Has(const Value& self, const Value& key) {
+  Value tmp;
+  return Get(self, key, tmp);
+}
+
+void VM::Set(const Value& self, const Value& key, const Value& val, bool raw) {
+  switch (self.type) {
+    case OT_TABLE:
+      if (self.table()->SetExisting(key, val)) return;
+      break;
+    case OT_ARRAY:
+      if (key.IsNumeric()) {
+        SQInteger i = key.AsInt();
+        Array* a = self.array();
+        if (i >= 0 && size_t(i) < a->items.size()) {
+          a->items[size_t(i)] = val;
+          return;
+        }
+      }
+      ErrorIndex(key);
+    case OT_INSTANCE: {
+      Instance* inst = self.instance();
+      Value h;
+      if (inst->cls && inst->cls->members->Get(key, h) && (h.v.nInteger & kMemberField)) {
+        inst->fields[size_t(MemberIndex(h.v.nInteger))] = val;
+        return;
+      }
+      break;
+    }
+    case OT_CLASS: {
+      Class* c = self.cls();
+      Value h;
+      if (c->members->Get(key, h)) {
+        if (h.v.nInteger & kMemberField) {
+          if (c->locked) Error(u"trying to modify a class that has already been instantiated");
+          c->fields[size_t(MemberIndex(h.v.nInteger))].val = val;
+        } else {
+          c->methods[size_t(MemberIndex(h.v.nInteger))].val = val;
+        }
+        return;
+      }
+      ErrorIndex(key);
+    }
+    case OT_USERDATA: break;
+    default:
+      if (key.IsNull()) Error(u"null cannot be used as index");
+      Error(u"trying to set '%s'", TypeName(self.type));
+  }
+  if (!raw) {
+    Value mm;
+    if (GetMeta(self, MT_SET, mm)) {
+      Value args[2] = {key, val};
+      try {
+        CallValue(mm, self, 2, args);
+        return;
+      } catch (ScriptThrow&) {
+        if (!lastError.IsNull()) throw;
+      }
+    }
+  }
+  ErrorIndex(key);
+}
+
+void VM::AddMember(Class* c, const Value& key, const Value& val, const Value& attrs, bool isStatic, bool raw) {
+  if (key.IsNull()) Error(u"null cannot be used as index");
+  if (!raw && !c->metamethods[MT_NEWMEMBER].IsNull()) {
+    Value args[4] = {key, val, attrs, Value::Bool(isStatic)};
+    CallValue(c->metamethods[MT_NEWMEMBER], Value(c), 4, args);
+    return;
+  }
+  bool shared = isStatic || val.type == OT_CLOSURE || val.type == OT_NATIVECLOSURE;
+  if (c->locked && !shared) Error(u"trying to modify a class that has already been instantiated");
+  if (val.type == OT_CLOSURE && !val.closure()->owned) {
+    val.closure()->owned = true;
+    if (c->base) val.closure()->ownerBase = Value(c->base);
+  }
+  Value h;
+  if (c->members->Get(key, h)) {
+    SQInteger idx = MemberIndex(h.v.nInteger);
+    if (h.v.nInteger & kMemberField) {
+      c->fields[size_t(idx)].val = val;
+      if (!attrs.IsNull()) c->fields[size_t(idx)].attrs = attrs;
+    } else {
+      c->methods[size_t(idx)].val = val;
+      if (!attrs.IsNull()) c->methods[size_t(idx)].attrs = attrs;
+      if (key.type == OT_STRING && key.str() == ss->constructorName.str()) c->constructor = val;
+    }
+    return;
+  }
+  if (shared) {
+    if (key.type == OT_STRING && (val.type == OT_CLOSURE || val.type == OT_NATIVECLOSURE)) {
+      for (int m = 0; m < MT_COUNT; ++m) {
+        if (key.str() == ss->metaNames[m].str()) {
+          c->metamethods[m] = val;
+          return;
+        }
+      }
+    }
+    c->methods.push_back({val, attrs});
+    c->members->NewSlot(key, Value::Integer((SQInteger(c->methods.size() - 1) << 2) | kMemberMethod));
+    if (key.type == OT_STRING && key.str() == ss->constructorName.str()) c->constructor = val;
+  } else {
+    c->fields.push_back({val, attrs});
+    c->members->NewSlot(key, Value::Integer((SQInteger(c->fields.size() - 1) << 2) | kMemberField));
+  }
+}
+
+void VM::NewSlot(const Value& self, const Value& key, const Value& val, bool isStatic, bool raw) {
+  if (key.IsNull()) Error(u"null cannot be used as index");
+  switch (self.type) {
+    case OT_TABLE: {
+      Table* t = self.table();
+      if (!raw && t->delegate && !t->Find(key)) {
+        Value mm;
+        if (GetMeta(self, MT_NEWSLOT, mm)) {
+          Value args[2] = {key, val};
+          CallValue(mm, self, 2, args);
+          return;
+        }
+      }
+      t->NewSlot(key, val);
+      return;
+    }
+    case OT_CLASS: AddMember(self.cls(), key, val, Value(), isStatic, raw); return;
+    case OT_INSTANCE: Error(u"class instances do not support the new slot operator");
+    case OT_USERDATA: {
+      Value mm;
+      if (!raw && GetMeta(self, MT_NEWSLOT, mm)) {
+        Value args[2] = {key, val};
+        CallValue(mm, self, 2, args);
+        return;
+      }
+      Error(u"trying to set '%s'", TypeName(self.type));
+    }
+    default: Error(u"trying to set '%s'", TypeName(self.type));
+  }
+}
+
+Value VM::Delete(const Value& self, const Value& key, bool raw) {
+  switch (self.type) {
+    case OT_TABLE: {
+      Value removed;
+      if (self.table()->Remove(key, &removed)) return removed;
+      break;
+    }
+    case OT_INSTANCE:
+    case OT_USERDATA: break;
+    default: Error(u"attempt to delete a slot from a %s", TypeName(self.type));
+  }
+  if (!raw) {
+    Value mm;
+    if (GetMeta(self, MT_DELSLOT, mm)) return CallValue(mm, self, 1, &key);
+  }
+  if (self.type != OT_TABLE) Error(u"attempt to delete a slot from a %s", TypeName(self.type));
+  ErrorIndex(key);
+}
+
+bool VM::Equal(const Value& a, const Value& b) {
+  if (a.type == b.type) {
+    if (a.type == OT_FLOAT) return a.v.fFloat == b.v.fFloat;
+    return a.v.raw == b.v.raw;
+  }
+  if (a.IsNumeric() && b.IsNumeric()) return a.AsFloat() == b.AsFloat();
+  return false;
+}
+
+static int OpChar(int op) {
+  switch (op) {
+    case sq::OP_ADD: return '+';
+    case sq::OP_SUB: return '-';
+    case sq::OP_MUL: return '*';
+    case sq::OP_DIV: return '/';
+    case sq::OP_MOD: return '%';
+    default: return '?';
+  }
+}
+
+Value VM::Arith(int op, const Value& a, const Value& b) {
+  if (a.type == OT_INTEGER && b.type == OT_INTEGER) {
+    uint32_t x = uint32_t(a.v.nInteger), y = uint32_t(b.v.nInteger);
+    SQInteger sx = a.v.nInteger, sy = b.v.nInteger;
+    switch (op) {
+      case sq::OP_ADD: return Value::Integer(SQInteger(x + y));
+      case sq::OP_SUB: return Value::Integer(SQInteger(x - y));
+      case sq::OP_MUL: return Value::Integer(SQInteger(x * y));
+      case sq::OP_DIV:
+        if (sy == 0) Error(u"division by zero");
+        if (sx == INT_MIN && sy == -1) Error(u"integer overflow");
+        return Value::Integer(sx / sy);
+      case sq::OP_MOD:
+        if (sy == 0) Error(u"modulo by zero");
+        if (sy == -1) return Value::Integer(0);
+        return Value::Integer(sx % sy);
+      case sq::OP_BAND: return Value::Integer(sx & sy);
+      case sq::OP_BOR: return Value::Integer(sx | sy);
+      case sq::OP_BXOR: return Value::Integer(sx ^ sy);
+      case sq::OP_SHL: return Value::Integer(SQInteger(x << (y & 31)));
+      case sq::OP_SHR: return Value::Integer(sx >> (y & 31));
+      case sq::OP_USHR: return Value::Integer(SQInteger(x >> (y & 31)));
+    }
+  }
+  bool bitwise = op >= sq::OP_BAND && op <= sq::OP_USHR;
+  if (bitwise) Error(u"bitwise op between '%s' and '%s'", TypeName(a.type), TypeName(b.type));
+  if (a.IsNumeric() && b.IsNumeric()) {
+    SQFloat x = a.AsFloat(), y = b.AsFloat();
+    switch (op) {
+      case sq::OP_ADD: return Value::Float(x + y);
+      case sq::OP_SUB: return Value::Float(x - y);
+      case sq::OP_MUL: return Value::Float(x * y);
+      case sq::OP_DIV: return Value::Float(x / y);
+      case sq::OP_MOD: return Value::Float(std::fmod(x, y));
+    }
+  }
+  if (op == sq::OP_ADD && (a.type == OT_STRING || b.type == OT_STRING)) {
+    Value sa = ToString(a), sb = ToString(b);
+    std::u16string r(sa.str()->chars(), size_t(sa.str()->len));
+    r.append(sb.str()->chars(), size_t(sb.str()->len));
+    return ss->Str(r);
+  }
+  Meta m = op == sq::OP_ADD ? MT_ADD : op == sq::OP_SUB ? MT_SUB : op == sq::OP_MUL ? MT_MUL
+                                     : op == sq::OP_DIV ? MT_DIV : MT_MODULO;
+  Value mm;
+  if (GetMeta(a, m, mm)) return CallValue(mm, a, 1, &b);
+  Error(u"arith op %c on between '%s' and '%s'", OpChar(op), TypeName(a.type), TypeName(b.type));
+}
+
+Value VM::Unary(int op, const Value& a) {
+  if (op == sq::OP_NEG) {
+    if (a.type == OT_INTEGER) return Value::Integer(SQInteger(0u - uint32_t(a.v.nInteger)));
+    if (a.type == OT_FLOAT) return Value::Float(-a.v.fFloat);
+    Value mm;
+    if (GetMeta(a, MT_UNM, mm)) return CallValue(mm, a, 0, nullptr);
+    Error(u"attempt to negate a %s", TypeName(a.type));
+  }
+  if (a.type == OT_INTEGER) return Value::Integer(~a.v.nInteger);
+  Error(u"attempt to perform a bitwise op on a %s", TypeName(a.type));
+}
+
+SQInteger VM::Compare(const Value& a, const Value& b) {
+  if (a.type == b.type) {
+    switch (a.type) {
+      case OT_INTEGER: return a.v.nInteger < b.v.nInteger ? -1 : a.v.nInteger > b.v.nInteger ? 1 : 0;
+      case OT_FLOAT: return a.v.fFloat < b.v.fFloat ? -1 : a.v.fFloat > b.v.fFloat ? 1 : 0;
+      case OT_STRING: {
+        String *x = a.str(), *y = b.str();
+        SQInteger n = std::min(x->len, y->len);
+        for (SQInteger i = 0; i < n; ++i)
+          if (x->chars()[i] != y->chars()[i]) return x->chars()[i] < y->chars()[i] ? -1 : 1;
+        return x->len < y->len ? -1 : x->len > y->len ? 1 : 0;
+      }
+      case OT_NULL: return 0;
+      case OT_BOOL: return a.v.nInteger - b.v.nInteger;
+      default: break;
+    }
+  } else if (a.IsNumeric() && b.IsNumeric()) {
+    SQFloat x = a.AsFloat(), y = b.AsFloat();
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  if (a.type == OT_TABLE || a.type == OT_INSTANCE || a.type == OT_USERDATA) {
+    Value mm;
+    if (GetMeta(a, MT_CMP, mm)) {
+      Value r = CallValue(mm, a, 1, &b);
+      if (r.type == OT_INTEGER) return r.v.nInteger;
+      if (r.type == OT_FLOAT) return r.v.fFloat < 0 ? -1 : r.v.fFloat > 0 ? 1 : 0;
+      Error(u"_cmp must return an integer");
+    }
+  }
+  if (a.type == b.type) {
+    uintptr_t x = uintptr_t(a.v.pUserPointer), y = uintptr_t(b.v.pUserPointer);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  Error(u"comparison between '%s' and '%s'", PrintVal(a).c_str(), PrintVal(b).c_str());
+}
+
+Value VM::ToString(const Value& v) {
+  switch (v.type) {
+    case OT_STRING: return v;
+    case OT_INTEGER: return ss->Str(text::FormatString(u"%d", v.v.nInteger));
+    case OT_FLOAT: return ss->Str(FormatFloat(v.v.fFloat));
+    case OT_BOOL: return ss->Str(v.v.nInteger ? u"true" : u"false");
+    case OT_NULL: return ss->Str(u"null");
+    case OT_TABLE:
+    case OT_INSTANCE:
+    case OT_USERDATA: {
+      Value mm;
+      if (GetMeta(v, MT_TOSTRING, mm)) {
+        Value r = CallValue(mm, v, 0, nullptr);
+        if (r.type == OT_STRING) return r;
+        return ToString(r);
+      }
+      break;
+    }
+    default: break;
+  }
+  return ss->Str(text::FormatString(u"(%s : 0x%08X)", TypeName(v.type), unsigned(uintptr_t(v.v.pUserPointer))));
+}
+
+Value VM::TypeOf(const Value& v) {
+  if (v.type == OT_TABLE || v.type == OT_INSTANCE || v.type == OT_USERDATA) {
+    Value mm;
+    if (GetMeta(v, MT_TYPEOF, mm)) return CallValue(mm, v, 0, nullptr);
+  }
+  return ss->Str(TypeName(v.type));
+}
+
+Value VM::Clone(const Value& v) {
+  switch (v.type) {
+    case OT_TABLE: return Value(v.table()->Clone(ss));
+    case OT_ARRAY: {
+      Array* a = new Array(ss, 0);
+      Value r(a);
+      a->items = v.array()->items;
+      return r;
+    }
+    case OT_INSTANCE: {
+      Instance* src = v.instance();
+      Instance* inst = new Instance(ss, src->cls);
+      Value r(inst);
+      inst->fields = src->fields;
+      if (src->cls && !src->cls->metamethods[MT_CLONED].IsNull()) CallValue(src->cls->metamethods[MT_CLONED], r, 1, &v);
+      return r;
+    }
+    default: return v;
+  }
+}
+
+Value VM::CreateInstanceRaw(Class* c) {
+  c->locked = true;
+  Instance* inst = new Instance(ss, c);
+  inst->hook = c->hook;
+  return Value(inst);
+}
+
+Value VM::NewClass(Class* base, const Value& attrs) {
+  Class* c = new Class(ss, base);
+  Value r(c);
+  c->attrs = attrs;
+  if (base && !base->metamethods[MT_INHERITED].IsNull()) CallValue(base->metamethods[MT_INHERITED], Value(base), 1, &r);
+  return r;
+}
+
+// ---- calls ----------------------------------------------------------------------------------------
+
+Value VM::CallValue(const Value& fn, const Value& self, int nargs, const Value* args) {
+  Reserve(nargs + 2);
+  Push(fn);
+  Push(self);
+  for (int i = 0; i < nargs; ++i) Push(args[i]);
+  Value r;
+  Call(nargs + 1, r);
+  return r;
+}
+
+void VM::Call(SQInteger nargs, Value& result) {
+  SQInteger fslot = top - nargs - 1;
+  if (StartCall(fslot, nargs, true)) Execute(frames.size() - 1);
+  if (state == SQ_VMSTATE_SUSPENDED) {
+    result = suspendValue;
+    return;
+  }
+  result = std::move(stack[size_t(fslot)]);
+  SetTop(fslot);
+}
+
+bool CheckParams(VM* v, NativeClosure* nc, SQInteger base, SQInteger nargs) {
+  SQInteger n = nc->nparamscheck;
+  if ((n > 0 && nargs != n) || (n < 0 && nargs < -n)) v->Error(u"wrong number of parameters");
+  size_t checks = std::min(nc->typecheck.size(), size_t(nargs));
+  for (size_t i = 0; i < checks; ++i) {
+    SQInteger mask = nc->typecheck[i];
+    const Value& arg = v->stack[size_t(base) + i];
+    if (mask != -1 && !(mask & SQInteger(_RAW_TYPE(unsigned(arg.type))))) {
+      std::u16string expected;
+      for (int bit = 0; bit < 18; ++bit) {
+        if (mask & (1 << bit)) {
+          if (!expected.empty()) expected += u"|";
+          expected += TypeName(SQObjectType(1 << bit));
+        }
+      }
+      v->Error(u"parameter %d has an invalid type '%s' ; expected: '%s'", int(i), TypeName(arg.type),
+               expected.c_str());
+    }
+  }
+  return true;
+}
+
+namespace {
+struct DepthGuard {
+  int& depth;
+  explicit DepthGuard(int& d) : depth(d) { ++depth; }
+  ~DepthGuard() { --depth; }
+};
+}  // namespace
+
+void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
+  if (nativeDepth + 1 > kMaxNativeDepth) Error(u"Native stack overflow");
+  SQInteger base = fslot + 1;
+  CheckParams(this, nc, base, nargs);
+  SetTop(base + nargs);
+  if (!nc->env.IsNull()) stack[size_t(base)] = WeakRefValue(nc->env);
+  Reserve(SQInteger(nc->outers.size()) + 20);
+  for (const Value& o : nc->outers) Push(o);
+  Frame f;
+  f.callee = Value(nc);
+  f.native = true;
+  f.base = base;
+  f.fslot = fslot;
+  frames.push_back(std::move(f));
+  SQInteger savedBase = stackBase;
+  stackBase = base;
+  SQInteger ret;
+  {
+    DepthGuard guard(nativeDepth);
+    ret = nc->fn(this);
+  }
+  stackBase = savedBase;
+  frames.pop_back();
+  if (ret == kSuspendFlag) {
+    if (executeDepth > 1 || frames.empty()) Error(u"cannot suspend through native calls");
+    Value sv = suspendValue;
+    SetTop(fslot);
+    Push(Value());
+    suspendTarget = fslot;
+    suspendValue = sv;
+    state = SQ_VMSTATE_SUSPENDED;
+    return;
+  }
+  if (ret < 0) throw ScriptThrow{};
+  Value result;
+  if (ret > 0 && top > 0) result = stack[size_t(top - 1)];
+  SetTop(fslot);
+  Push(std::move(result));
+}
+
+bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
+  Value callee = stack[size_t(fslot)];
+  switch (callee.type) {
+    case OT_CLOSURE: {
+      Closure* c = callee.closure();
+      const sq::FuncProto* p = c->fp()->code.get();
+      SQInteger base = fslot + 1;
+      SQInteger nparams = SQInteger(p->nparams);
+      if (nargs < nparams) {
+        SQInteger ndef = SQInteger(p->ndefaults);
+        if (nargs < nparams - ndef) Error(u"wrong number of parameters");
+        for (SQInteger i = nargs; i < nparams; ++i) Push(c->defaults[size_t(i - (nparams - ndef))]);
+      } else if (nargs > nparams && !p->varargs) {
+        Error(u"wrong number of parameters");
+      }
+      if (p->varargs) {
+        Array* va = new Array(ss, 0);
+        Value vargv(va);
+        for (SQInteger i = base + nparams; i < top; ++i) va->items.push_back(stack[size_t(i)]);
+        SetTop(base + nparams);
+        Push(std::move(vargv));
+      }
+      if (!c->env.IsNull()) stack[size_t(base)] = WeakRefValue(c->env);
+      if (frames.size() >= kMaxFrames) Error(u"stack overflow");
+      Reserve(SQInteger(p->stackSize) + 8);
+      if (p->generator) {
+        Generator* g = new Generator(ss, callee);
+        Value gv(g);
+        for (SQInteger i = base; i < top; ++i) g->stack.push_back(stack[size_t(i)]);
+        SetTop(fslot);
+        Push(std::move(gv));
+        return false;
+      }
+      Frame f;
+      f.callee = std::move(callee);
+      f.closure = c;
+      f.proto = c->fp();
+      f.code = p;
+      f.base = base;
+      f.fslot = fslot;
+      f.entry = entry;
+      frames.push_back(std::move(f));
+      return true;
+    }
+    case OT_NATIVECLOSURE: CallNative(callee.nclosure(), fslot, nargs); return false;
+    case OT_CLASS: {
+      Class* c = callee.cls();
+      Value inst = CreateInstanceRaw(c);
+      if (!c->constructor.IsNull()) {
+        stack[size_t(fslot)] = c->constructor;
+        stack[size_t(fslot + 1)] = inst;
+        Value ignored;
+        DepthGuard guard(nativeDepth);
+        if (nativeDepth > kMaxNativeDepth) Error(u"Native stack overflow");
+        Call(nargs, ignored);
+        if (state == SQ_VMSTATE_SUSPENDED) Error(u"cannot suspend through native calls");
+      } else {
+        SetTop(fslot);
+      }
+      SetTop(fslot);
+      Push(std::move(inst));
+      return false;
+    }
+    case OT_TABLE:
+    case OT_INSTANCE:
+    case OT_USERDATA: {
+      Value mm;
+      if (GetMeta(callee, MT_CALL, mm)) {
+        Push(Value());
+        for (SQInteger i = top - 1; i > fslot + 1; --i) stack[size_t(i)] = std::move(stack[size_t(i - 1)]);
+        stack[size_t(fslot + 1)] = callee;
+        stack[size_t(fslot)] = mm;
+        return StartCall(fslot, nargs + 1, entry);
+      }
+      break;
+    }
+    default: break;
+  }
+  Error(u"attempt to call '%s'", TypeName(callee.type));
+}
+
+Value VM::Resume(Generator* g) {
+  if (g->state == Generator::Dead) Error(u"resuming dead generator");
+  if (g->state == Generator::Running) Error(u"resuming active generator");
+  Value keep(g);
+  SQInteger fslot = top;
+  Push(Value());
+  SQInteger base = top;
+  Closure* c = g->closure.closure();
+  const sq::FuncProto* p = c->fp()->code.get();
+  Reserve(SQInteger(g->stack.size()) + SQInteger(p->stackSize) + 8);
+  for (Value& v : g->stack) stack[size_t(top++)] = std::move(v);
+  g->stack.clear();
+  Frame f;
+  f.callee = g->closure;
+  f.closure = c;
+  f.proto = c->fp();
+  f.code = p;
+  f.base = base;
+  f.fslot = fslot;
+  f.entry = true;
+  f.generator = g;
+  f.pc = g->pc;
+  frames.push_back(std::move(f));
+  for (const Trap& t : g->traps) traps.push_back({frames.size() - 1, base + t.height, t.target});
+  g->traps.clear();
+  g->state = Generator::Running;
+  try {
+    Execute(frames.size() - 1);
+  } catch (ScriptThrow&) {
+    g->state = Generator::Dead;
+    g->stack.clear();
+    throw;
+  }
+  Value r = std::move(stack[size_t(fslot)]);
+  SetTop(fslot);
+  return r;
+}
+
+void VM::ReportError() {
+  errorReported = true;
+  if (errorHandler.type != OT_CLOSURE && errorHandler.type != OT_NATIVECLOSURE) return;
+  Value err = lastError;
+  Value handler = errorHandler;
+  SQInteger savedTop = top;
+  bool savedRaise = raiseError;
+  raiseError = false;
+  try {
+    CallValue(handler, roottable, 1, &err);
+  } catch (ScriptThrow&) {
+  }
+  raiseError = savedRaise;
+  SetTop(savedTop);
+  lastError = err;
+  errorReported = true;
+}
+
+bool VM::StackInfo(SQInteger level, SQStackInfos* si) {
+  if (level < 0 || size_t(level) >= frames.size()) return false;
+  const Frame& f = frames[frames.size() - 1 - size_t(level)];
+  if (f.native) {
+    NativeClosure* nc = f.callee.nclosure();
+    si->funcname = nc->name.type == OT_STRING ? nc->name.str()->chars() : u"unknown";
+    si->source = u"NATIVE";
+    si->line = -1;
+  } else {
+    si->funcname = f.proto->name.type == OT_STRING ? f.proto->name.str()->chars() : u"unknown";
+    si->source = f.proto->sourceName.type == OT_STRING ? f.proto->sourceName.str()->chars() : u"unknown";
+    si->line = f.code->LineOf(f.pc > 0 ? f.pc - 1 : 0);
+  }
+  return true;
+}
+
+// ---- execution loop -------------------------------------------------------------------------------
+
+namespace {
+
+Value RootOf(VM* v, Closure* c) {
+  if (c && !c->root.IsNull()) {
+    Value r = WeakRefValue(c->root);
+    if (!r.IsNull()) return r;
+  }
+  return v->roottable;
+}
+
+}  // namespace
+
+static void PopFrame(VM* v) {
+  Frame& f = v->frames.back();
+  v->CloseOuters(f.base);
+  while (!v->traps.empty() && v->traps.back().frame >= v->frames.size() - 1) v->traps.pop_back();
+  if (f.generator) {
+    f.generator->state = Generator::Dead;
+    f.generator->stack.clear();
+  }
+  v->frames.pop_back();
+}
+
+static void RunLoop(VM* v, size_t entry);
+
+void VM::Execute(size_t entry) {
+  if (nativeDepth + 1 > kMaxNativeDepth) {
+    while (frames.size() > entry) PopFrame(this);
+    Error(u"Native stack overflow");
+  }
+  DepthGuard nd(nativeDepth);
+  DepthGuard ed(executeDepth);
+  for (;;) {
+    try {
+      RunLoop(this, entry);
+      return;
+    } catch (ScriptThrow&) {
+      if (!errorReported && raiseError && traps.empty()) ReportError();
+      if (!traps.empty() && traps.back().frame >= entry && traps.back().frame < frames.size()) {
+        Trap t = traps.back();
+        traps.pop_back();
+        while (frames.size() - 1 > t.frame) PopFrame(this);
+        SetTop(t.height);
+        Push(lastError);
+        frames.back().pc = t.target;
+        continue;
+      }
+      SQInteger fslot = entry < frames.size() ? frames[entry].fslot : top;
+      while (frames.size() > entry) PopFrame(this);
+      if (fslot <= top) SetTop(fslot);
+      throw;
+    }
+  }
+}
+
+static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
+
+static void RunLoop(VM* v, size_t entry) {
+  Frame* f = &v->frames.back();
+  const Instruction* code = f->code->code.data();
+  Value* consts = f->proto->constants.data();
+  SQInteger base = f->base;
+  auto& stack = v->stack;
+#define REFRESH()                                 \
+  do {                                            \
+    f = &v->frames.back();                        \
+    code = f->code->code.data();                  \
+    consts = f->proto->constants.data();          \
+    base = f->base;                               \
+  } while (0)
+#define TOP(i) stack[size_t(v->top - (i))]
+  if (v->pendingThrow) {
+    v->pendingThrow = false;
+    Value e = v->lastError;
+    v->Throw(e);
+  }
+  for (;;) {
+    const Instruction ins = code[f->pc++];
+    switch (ins.op) {
+      case sq::OP_LOADNULL: v->Push(Value()); break;
+      case sq::OP_LOADBOOL: v->Push(Value::Bool(ins.a != 0)); break;
+      case sq::OP_LOADINT: v->Push(Value::Integer(ins.a)); break;
+      case sq::OP_LOADFLOAT: v->Push(Value::Float(std::bit_cast<float>(ins.a))); break;
+      case sq::OP_LOADK: v->Push(consts[ins.a]); break;
+      case sq::OP_LOADROOT: v->Push(RootOf(v, f->closure)); break;
+      case sq::OP_LOADCONSTS: v->Push(v->ss->consttable); break;
+      case sq::OP_LOADLOCAL: {
+        Value t = stack[size_t(base + ins.a)];
+        v->Push(std::move(t));
+        break;
+      }
+      case sq::OP_STORELOCAL: stack[size_t(base + ins.a)] = TOP(1); break;
+      case sq::OP_LOADOUTER: {
+        Value t = f->closure->outers[size_t(ins.a)].outer()->Ref();
+        v->Push(std::move(t));
+        break;
+      }
+      case sq::OP_STOREOUTER: f->closure->outers[size_t(ins.a)].outer()->Ref() = TOP(1); break;
+      case sq::OP_LOADBASE: {
+        Value b = f->closure->ownerBase;
+        v->Push(std::move(b));
+        break;
+      }
+      case sq::OP_GETENV: {
+        Value self = stack[size_t(base)];
+        Value out;
+        const Value& key = consts[ins.a];
+        bool found = false;
+        if (self.type == OT_TABLE || self.type == OT_INSTANCE || self.type == OT_CLASS || self.type == OT_USERDATA)
+          found = v->Get(self, key, out, false, false);
+        if (!found) {
+          Value root = RootOf(v, f->closure);
+          if (!v->Get(root, key, out)) v->ErrorIndex(key);
+        }
+        v->Push(std::move(out));
+        break;
+      }
+      case sq::OP_SETENV: {
+        Value self = stack[size_t(base)];
+        const Value& key = consts[ins.a];
+        Value val = TOP(1);
+        Value probe;
+        if ((self.type == OT_TABLE || self.type == OT_INSTANCE || self.type == OT_CLASS || self.type == OT_USERDATA) &&
+            v->Get(self, key, probe, false, false)) {
+          v->Set(self, key, val);
+        } else {
+          v->Set(RootOf(v, f->closure), key, val);
+        }
+        break;
+      }
+      case sq::OP_GET: {
+        Value out;
+        v->GetOrThrow(TOP(2), TOP(1), out);
+        TOP(2) = std::move(out);
+        v->Pop();
+        break;
+      }
+      case sq::OP_GETK: {
+        Value out;
+        v->GetOrThrow(TOP(1), consts[ins.a], out);
+        TOP(1) = std::move(out);
+        break;
+      }
+      case sq::OP_SET: {
+        Value obj = TOP(3), key = TOP(2), val = TOP(1);
+        v->Set(obj, key, val);
+        TOP(3) = std::move(val);
+        v->Pop(2);
+        break;
+      }
+      case sq::OP_NEWSLOT: {
+        Value obj = TOP(3), key = TOP(2), val = TOP(1);
+        v->NewSlot(obj, key, val, false);
+        TOP(3) = std::move(val);
+        v->Pop(2);
+        break;
+      }
+      case sq::OP_DELETE: {
+        Value obj = TOP(2), key = TOP(1);
+        Value r = v->Delete(obj, key);
+        TOP(2) = std::move(r);
+        v->Pop();
+        break;
+      }
+      case sq::OP_PREPCALL: {
+        Value obj = TOP(2), out;
+        v->GetOrThrow(obj, TOP(1), out);
+        TOP(2) = std::move(out);
+        TOP(1) = std::move(obj);
+        break;
+      }
+      case sq::OP_PREPCALLK: {
+        Value obj = TOP(1), out;
+        v->GetOrThrow(obj, consts[ins.a], out);
+        TOP(1) = std::move(out);
+        v->Push(std::move(obj));
+        break;
+      }
+      case sq::OP_CALL: {
+        SQInteger fslot = v->top - ins.a - 1;
+        if (v->StartCall(fslot, ins.a, false)) {
+          REFRESH();
+        } else if (v->state == SQ_VMSTATE_SUSPENDED) {
+          v->suspendEntry = entry;
+          return;
+        }
+        break;
+      }
+      case sq::OP_RETURN: {
+        Value r = std::move(TOP(1));
+        bool isEntry = f->entry;
+        SQInteger fslot = f->fslot;
+        PopFrame(v);
+        stack[size_t(fslot)] = std::move(r);
+        v->SetTop(fslot + 1);
+        if (isEntry) return;
+        REFRESH();
+        break;
+      }
+      case sq::OP_YIELD: {
+        Generator* g = f->generator;
+        if (!g) v->Error(u"cannot yield outside a generator");
+        Value r = std::move(TOP(1));
+        v->Pop();
+        v->CloseOuters(base);
+        g->stack.assign(stack.begin() + base, stack.begin() + v->top);
+        g->pc = f->pc;
+        g->traps.clear();
+        size_t fi = v->frames.size() - 1;
+        while (!v->traps.empty() && v->traps.back().frame >= fi) {
+          Trap t = v->traps.back();
+          v->traps.pop_back();
+          g->traps.insert(g->traps.begin(), {0, t.height - base, t.target});
+        }
+        g->state = Generator::Suspended;
+        SQInteger fslot = f->fslot;
+        f->generator = nullptr;
+        v->frames.pop_back();
+        stack[size_t(fslot)] = std::move(r);
+        v->SetTop(fslot + 1);
+        g->state = Generator::Suspended;
+        return;
+      }
+      case sq::OP_ADD:
+        if (TOP(2).type == OT_INTEGER && TOP(1).type == OT_INTEGER) {
+          TOP(2).v.nInteger = SQInteger(uint32_t(TOP(2).v.nInteger) + uint32_t(TOP(1).v.nInteger));
+          v->top--;
+          break;
+        }
+        [[fallthrough]];
+      case sq::OP_SUB:
+      case sq::OP_MUL:
+      case sq::OP_DIV:
+      case sq::OP_MOD:
+      case sq::OP_BAND:
+      case sq::OP_BOR:
+      case sq::OP_BXOR:
+      case sq::OP_SHL:
+      case sq::OP_SHR:
+      case sq::OP_USHR: {
+        Value a = TOP(2), b = TOP(1);
+        Value r = v->Arith(ins.op, a, b);
+        TOP(2) = std::move(r);
+        v->Pop();
+        break;
+      }
+      case sq::OP_EQ:
+      case sq::OP_NE: {
+        bool eq = VM::Equal(TOP(2), TOP(1));
+        TOP(2) = Value::Bool(ins.op == sq::OP_EQ ? eq : !eq);
+        v->Pop();
+        break;
+      }
+      case sq::OP_LT:
+      case sq::OP_LE:
+      case sq::OP_GT:
+      case sq::OP_GE:
+      case sq::OP_CMP3: {
+        Value a = TOP(2), b = TOP(1);
+        SQInteger c = v->Compare(a, b);
+        Value r;
+        switch (ins.op) {
+          case sq::OP_LT: r = Value::Bool(c < 0); break;
+          case sq::OP_LE: r = Value::Bool(c <= 0); break;
+          case sq::OP_GT: r = Value::Bool(c > 0); break;
+          case sq::OP_GE: r = Value::Bool(c >= 0); break;
+          default: r = Value::Integer(c); break;
+        }
+        TOP(2) = std::move(r);
+        v->Pop();
+        break;
+      }
+      case sq::OP_IN: {
+        Value key = TOP(2), obj = TOP(1);
+        bool has = v->Has(obj, key);
+        TOP(2) = Value::Bool(has);
+        v->Pop();
+        break;
+      }
+      case sq::OP_INSTANCEOF: {
+        Value obj = TOP(2), cls = TOP(1);
+        if (cls.type != OT_CLASS)
+          v->Error(u"cannot apply instanceof between a '%s' and a '%s'", TypeName(obj.type), TypeName(cls.type));
+        bool r = obj.type == OT_INSTANCE && obj.instance()->InstanceOf(cls.cls());
+        TOP(2) = Value::Bool(r);
+        v->Pop();
+        break;
+      }
+      case sq::OP_NEG:
+      case sq::OP_BNOT: {
+        Value a = TOP(1);
+        TOP(1) = v->Unary(ins.op, a);
+        break;
+      }
+      case sq::OP_NOT: TOP(1) = Value::Bool(!TOP(1).Truthy()); break;
+      case sq::OP_TYPEOF: {
+        Value a = TOP(1);
+        TOP(1) = v->TypeOf(a);
+        break;
+      }
+      case sq::OP_CLONE: {
+        Value a = TOP(1);
+        TOP(1) = v->Clone(a);
+        break;
+      }
+      case sq::OP_RESUME: {
+        Value g = TOP(1);
+        if (g.type != OT_GENERATOR) v->Error(u"trying to resume a '%s',only genenerator can be resumed", TypeName(g.type));
+        Value r = v->Resume(g.generator());
+        TOP(1) = std::move(r);
+        break;
+      }
+      case sq::OP_POP: v->SetTop(v->top - ins.a); break;
+      case sq::OP_DUP: {
+        Value t = TOP(1);
+        v->Push(std::move(t));
+        break;
+      }
+      case sq::OP_DUP2: {
+        Value a = TOP(2), b = TOP(1);
+        v->Push(std::move(a));
+        v->Push(std::move(b));
+        break;
+      }
+      case sq::OP_JMP: f->pc += uint32_t(ins.a); break;
+      case sq::OP_JMPF: {
+        bool t = TOP(1).Truthy();
+        v->Pop();
+        if (!t) f->pc += uint32_t(ins.a);
+        break;
+      }
+      case sq::OP_JMPT: {
+        bool t = TOP(1).Truthy();
+        v->Pop();
+        if (t) f->pc += uint32_t(ins.a);
+        break;
+      }
+      case sq::OP_ANDJ:
+        if (!TOP(1).Truthy()) f->pc += uint32_t(ins.a);
+        else v->Pop();
+        break;
+      case sq::OP_ORJ:
+        if (TOP(1).Truthy()) f->pc += uint32_t(ins.a);
+        else v->Pop();
+        break;
+      case sq::OP_INCLOCAL: {
+        Value old = stack[size_t(base + ins.a)];
+        Value nv = v->Arith(sq::OP_ADD, old, Value::Integer(int16_t(ins.c)));
+        stack[size_t(base + ins.a)] = nv;
+        v->Push(ins.b ? std::move(old) : std::move(nv));
+        break;
+      }
+      case sq::OP_INCINDEX: {
+        Value obj = TOP(2), key = TOP(1), old;
+        v->GetOrThrow(obj, key, old);
+        Value nv = v->Arith(sq::OP_ADD, old, Value::Integer(int16_t(ins.c)));
+        v->Set(obj, key, nv);
+        TOP(2) = ins.b ? std::move(old) : std::move(nv);
+        v->Pop();
+        break;
+      }
+      case sq::OP_NEWTABLE: v->Push(Value(new Table(v->ss, ins.a))); break;
+      case sq::OP_NEWARRAY: {
+        Array* a = new Array(v->ss, 0);
+        a->items.reserve(size_t(std::max(ins.a, 0)));
+        v->Push(Value(a));
+        break;
+      }
+      case sq::OP_APPEND: {
+        TOP(2).array()->items.push_back(TOP(1));
+        v->Pop();
+        break;
+      }
+      case sq::OP_TABLESLOT: {
+        if (TOP(2).IsNull()) v->Error(u"null cannot be used as index");
+        Value obj = TOP(3);
+        if (obj.type == OT_TABLE) obj.table()->NewSlot(TOP(2), TOP(1));
+        else v->NewSlot(obj, TOP(2), TOP(1), false);
+        v->Pop(2);
+        break;
+      }
+      case sq::OP_CLASS: {
+        Value attrs, baseCls;
+        if (ins.b & 2) {
+          attrs = TOP(1);
+          v->Pop();
+        }
+        if (ins.b & 1) {
+          baseCls = TOP(1);
+          v->Pop();
+          if (baseCls.type != OT_CLASS) v->Error(u"trying to inherit from a %s", TypeName(baseCls.type));
+        }
+        Value c = v->NewClass(baseCls.type == OT_CLASS ? baseCls.cls() : nullptr, attrs);
+        v->Push(std::move(c));
+        break;
+      }
+      case sq::OP_NEWMEMBER: {
+        Value attrs;
+        if (ins.b & 1) {
+          attrs = TOP(1);
+          v->Pop();
+        }
+        Value cls = TOP(3), key = TOP(2), val = TOP(1);
+        v->Pop(2);
+        if (cls.type != OT_CLASS) v->Error(u"trying to add a member to a %s", TypeName(cls.type));
+        v->AddMember(cls.cls(), key, val, attrs, (ins.b & 2) != 0, false);
+        break;
+      }
+      case sq::OP_CLOSURE: {
+        FuncProto* fp = f->proto;
+        Value& pv = fp->functions[size_t(ins.a)];
+        if (pv.IsNull()) pv = WrapProto(v->ss, fp->code->functions[size_t(ins.a)]);
+        const sq::FuncProto* np = pv.proto()->code.get();
+        Closure* c = new Closure(v->ss, pv);
+        Value cv(c);
+        Value env;
+        if (ins.b == 1) {
+          env = TOP(1);
+          v->Pop();
+        }
+        size_t nd = np->ndefaults;
+        c->defaults.resize(nd);
+        for (size_t i = 0; i < nd; ++i) c->defaults[i] = stack[size_t(v->top) - nd + i];
+        v->Pop(SQInteger(nd));
+        c->outers.reserve(np->outers.size());
+        for (const sq::OuterInfo& oi : np->outers) {
+          if (oi.fromLocal) c->outers.push_back(Value(CaptureSlot(v, base + SQInteger(oi.index))));
+          else c->outers.push_back(f->closure->outers[oi.index]);
+        }
+        if (!env.IsNull()) c->env = NewWeakRef(v->ss, env);
+        if (v->roottable.type == OT_TABLE) c->root = NewWeakRef(v->ss, v->roottable);
+        v->Push(std::move(cv));
+        break;
+      }
+      case sq::OP_PUSHTRAP: v->traps.push_back({v->frames.size() - 1, v->top, f->pc + uint32_t(ins.a)}); break;
+      case sq::OP_POPTRAP:
+        for (int32_t i = 0; i < ins.a; ++i) v->traps.pop_back();
+        break;
+      case sq::OP_THROW: {
+        Value e = TOP(1);
+        v->Throw(e);
+      }
+      case sq::OP_FOREACH: ForEachStep(v, *f, ins); break;
+      default: v->Error(u"invalid instruction %d", int(ins.op));
+    }
+  }
+#undef REFRESH
+#undef TOP
+}
+
+static void ForEachStep(VM* v, Frame& f, const Instruction& ins) {
+  size_t c = size_t(f.base) + ins.c;
+  Value container = v->stack[c];
+  Value iter = v->stack[c + 1];
+  auto done = [&] { v->frames.back().pc += uint32_t(ins.a); };
+  switch (container.type) {
+    case OT_ARRAY: {
+      SQInteger i = iter.IsNull() ? 0 : iter.v.nInteger;
+      Array* a = container.array();
+      if (size_t(i) >= a->items.size()) return done();
+      v->stack[c + 2] = Value::Integer(i);
+      v->stack[c + 3] = a->items[size_t(i)];
+      v->stack[c + 1] = Value::Integer(i + 1);
+      return;
+    }
+    case OT_STRING: {
+      SQInteger i = iter.IsNull() ? 0 : iter.v.nInteger;
+      String* s = container.str();
+      if (i >= s->len) return done();
+      v->stack[c + 2] = Value::Integer(i);
+      v->stack[c + 3] = Value::Integer(SQInteger(s->chars()[i]));
+      v->stack[c + 1] = Value::Integer(i + 1);
+      return;
+    }
+    case OT_TABLE: {
+      Value key, val;
+      int32_t next = container.table()->Next(iter.IsNull() ? 0 : iter.v.nInteger, key, val);
+      if (next < 0) return done();
+      v->stack[c + 2] = std::move(key);
+      v->stack[c + 3] = std::move(val);
+      v->stack[c + 1] = Value::Integer(next);
+      return;
+    }
+    case OT_CLASS: {
+      Value key, h;
+      Class* cls = container.cls();
+      int32_t next = cls->members->Next(iter.IsNull() ? 0 : iter.v.nInteger, key, h);
+      if (next < 0) return done();
+      Value val;
+      cls->GetMember(key, val);
+      v->stack[c + 2] = std::move(key);
+      v->stack[c + 3] = std::move(val);
+      v->stack[c + 1] = Value::Integer(next);
+      return;
+    }
+    case OT_INSTANCE:
+    case OT_USERDATA: {
+      Value mm;
+      if (v->GetMeta(container, MT_NEXTI, mm)) {
+        Value key = v->CallValue(mm, container, 1, &iter);
+        if (key.IsNull()) return done();
+        Value val;
+        v->GetOrThrow(container, key, val);
+        v->stack[c + 1] = key;
+        v->stack[c + 2] = std::move(key);
+        v->stack[c + 3] = std::move(val);
+        return;
+      }
+      if (container.type == OT_INSTANCE) {
+        Instance* inst = container.instance();
+        Value key, h;
+        int32_t next = inst->cls->members->Next(iter.IsNull() ? 0 : iter.v.nInteger, key, h);
+        if (next < 0) return done();
+        Value val;
+        inst->Get(key, val);
+        v->stack[c + 2] = std::move(key);
+        v->stack[c + 3] = std::move(val);
+        v->stack[c + 1] = Value::Integer(next);
+        return;
+      }
+      break;
+    }
+    case OT_GENERATOR: {
+      Generator* g = container.generator();
+      if (g->state == Generator::Dead) return done();
+      SQInteger i = iter.IsNull() ? 0 : iter.v.nInteger;
+      Value r = v->Resume(g);
+      if (g->state == Generator::Dead) return done();
+      v->stack[c + 2] = Value::Integer(i);
+      v->stack[c + 3] = std::move(r);
+      v->stack[c + 1] = Value::Integer(i + 1);
+      return;
+    }
+    default: break;
+  }
+  v->Error(u"cannot iterate %s", TypeName(container.type));
+}
+
+}  // namespace bsq
