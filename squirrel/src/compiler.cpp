@@ -1,5 +1,6 @@
 #include "compiler.h"
 
+#include <algorithm>
 #include <bit>
 #include <optional>
 #include <cstring>
@@ -990,10 +991,16 @@ private:
             }
             size_t attrStart = 0, attrEnd = 0;
             int32_t attrLinesStart = 0;
+            int32_t attrPeak = 0;  // stack the attribute code needs above its start
             if (hasAttrs) {
                 attrStart = P().code.size();
                 attrLinesStart = int32_t(P().lines.size());
+                uint32_t savedSize = P().stackSize;
+                int32_t startDepth = fs_->depth;
+                P().stackSize = uint32_t(startDepth);
                 TableBody(TK_ATTR_CLOSE);
+                attrPeak = int32_t(P().stackSize) - startDepth;
+                P().stackSize = std::max(savedSize, P().stackSize);
                 attrEnd = P().code.size();
             }
             std::vector<Instruction> attrCode;
@@ -1031,6 +1038,7 @@ private:
             }
             if (hasAttrs) {
                 for (const Instruction& ins : attrCode) P().code.push_back(ins);
+                P().stackSize = std::max(P().stackSize, uint32_t(fs_->depth + attrPeak));
                 Adjust(1);
             }
             Emit(OP_NEWMEMBER, 0, mflags);
