@@ -229,12 +229,16 @@ bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool def
   if (self.type == OT_TABLE || self.type == OT_USERDATA || self.type == OT_INSTANCE) {
     Value mm;
     if (GetMeta(self, MT_GET, mm)) {
+      bool savedRaise = raiseError;
+      raiseError = false;  // metamethods never reach the error handler themselves
       try {
         out = CallValue(mm, self, 1, &key);
+        raiseError = savedRaise;
         return true;
       } catch (ScriptThrow&) {
-        if (lastError.IsNull()) return false;  // a null thrown by _get means "no such index"
-        throw;
+        raiseError = savedRaise;
+        if (!lastError.IsNull()) throw;
+        // A null thrown by _get means "no such index": the default delegate may still answer.
       }
     }
   }
@@ -298,10 +302,14 @@ void VM::Set(const Value& self, const Value& key, const Value& val, bool raw) {
     Value mm;
     if (GetMeta(self, MT_SET, mm)) {
       Value args[2] = {key, val};
+      bool savedRaise = raiseError;
+      raiseError = false;
       try {
         CallValue(mm, self, 2, args);
+        raiseError = savedRaise;
         return;
       } catch (ScriptThrow&) {
+        raiseError = savedRaise;
         if (!lastError.IsNull()) throw;
       }
     }
@@ -386,11 +394,7 @@ void VM::NewSlot(const Value& self, const Value& key, const Value& val, bool isS
 
 Value VM::Delete(const Value& self, const Value& key, bool raw) {
   switch (self.type) {
-    case OT_TABLE: {
-      Value removed;
-      if (self.table()->Remove(key, &removed)) return removed;
-      break;
-    }
+    case OT_TABLE:
     case OT_INSTANCE:
     case OT_USERDATA: break;
     default: Error(u"attempt to delete a slot from a %s", TypeName(self.type));
@@ -398,6 +402,10 @@ Value VM::Delete(const Value& self, const Value& key, bool raw) {
   if (!raw) {
     Value mm;
     if (GetMeta(self, MT_DELSLOT, mm)) return CallValue(mm, self, 1, &key);
+  }
+  if (self.type == OT_TABLE) {
+    Value removed;
+    if (self.table()->Remove(key, &removed)) return removed;
   }
   if (self.type != OT_TABLE) Error(u"attempt to delete a slot from a %s", TypeName(self.type));
   ErrorIndex(key);
