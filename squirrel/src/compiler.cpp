@@ -398,7 +398,19 @@ private:
 
     static bool IsAssignable(const Exp& e) { return e.kind != E_VALUE; }
 
+    // Bounds the compiler's recursion so that hostile sources report an error instead of exhausting
+    // the native stack (each level costs a chain of parser frames).
+    struct NestingGuard {
+        Compiler& c;
+        explicit NestingGuard(Compiler& owner) : c(owner) {
+            if (++c.nesting_ > kMaxNesting) c.Error(u"nesting too deep");
+        }
+        ~NestingGuard() { --c.nesting_; }
+    };
+    static constexpr int kMaxNesting = 200;
+
     Exp Expression() {
+        NestingGuard guard(*this);
         Exp e = LogicalOr();
         switch (tok_) {
             case u'=': case TK_NEWSLOT: case TK_PLUSEQ: case TK_MINUSEQ: case TK_MULEQ: case TK_DIVEQ:
@@ -560,6 +572,7 @@ private:
     }
 
     Exp Unary() {
+        NestingGuard guard(*this);
         switch (tok_) {
             case u'-': {
                 Lex();
@@ -1125,6 +1138,7 @@ private:
     }
 
     void Statement() {
+        NestingGuard guard(*this);
         switch (tok_) {
             case u';': Lex(); break;
             case u'{': {
@@ -1570,6 +1584,7 @@ private:
     int32_t tok_ = TK_EOF;
     int32_t prevTok_ = TK_EOF;
     int32_t prevLine_ = 0;
+    int nesting_ = 0;
 };
 
 }  // namespace

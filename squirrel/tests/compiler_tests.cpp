@@ -199,6 +199,31 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{u"local s = \"abc", u"unfinished string", 1, 15},
                       ErrorCase{u"enum E { A }\nlocal e = E.nope", u"invalid enum [no 'nope' field in 'E']", 2, 17}));
 
+TEST(CompilerErrors, DeepNestingIsAnErrorNotACrash) {
+    const std::pair<std::u16string, std::u16string> parts[] = {
+        {u"(", u")"}, {u"[", u"]"}, {u"-", u""}, {u"!", u""}, {u"{ x = ", u" }"}, {u"function() { return ", u" }"}};
+    for (const auto& [open, close] : parts) {
+        std::u16string src = u"local v = ";
+        for (int i = 0; i < 100000; ++i) src += open;
+        src += u"1";
+        for (int i = 0; i < 100000; ++i) src += close;
+        sq::CompileError err;
+        EXPECT_FALSE(sq::CompileSource(nullptr, src, u"deep.nut", &err));
+        EXPECT_EQ(err.message, u"nesting too deep");
+    }
+    std::u16string blocks;
+    for (int i = 0; i < 100000; ++i) blocks += u"{";
+    sq::CompileError err;
+    EXPECT_FALSE(sq::CompileSource(nullptr, blocks, u"deep.nut", &err));
+    EXPECT_EQ(err.message, u"nesting too deep");
+    // ordinary depth still compiles
+    std::u16string fine = u"local v = ";
+    for (int i = 0; i < 50; ++i) fine += u"(";
+    fine += u"1";
+    for (int i = 0; i < 50; ++i) fine += u")";
+    EXPECT_TRUE(MustCompile(fine));
+}
+
 // ---- language rules as bytecode ----------------------------------------------------------------------
 
 bool Uses(const FuncProto& p, uint8_t op, const std::u16string& constant = u"") {
