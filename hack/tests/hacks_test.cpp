@@ -43,7 +43,7 @@ class HackTest : public RegistryTest {
   }
   Bytes ReadBytes(std::uint32_t at, std::uint32_t n) const {
     Bytes bytes(n);
-    std::memcpy(bytes.data(), reinterpret_cast<const void*>(std::uintptr_t(at)), n);
+    if (n > 0) std::memcpy(bytes.data(), reinterpret_cast<const void*>(std::uintptr_t(at)), n);
     return bytes;
   }
   static DWORD ProtectionAt(std::uint32_t at) {
