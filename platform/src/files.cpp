@@ -646,7 +646,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
       directoryPart = std::u16string(name.substr(0, 2));
       pattern = name.substr(2);
     } else {
-      directoryPart = u".";
+      directoryPart.assign(1, u'.');
       pattern = name;
     }
   } else {

@@ -10,8 +10,6 @@
 
 #include <platform/errors.h>
 
-#include "temp_dir.h"
-
 namespace {
 
 struct HookCalled {
@@ -22,17 +20,24 @@ void ThrowingHook(UINT code) { throw HookCalled{code}; }
 
 void ReturningHook(UINT) {}
 
+// Earlier tests leave threads behind; re-executing the binary keeps the child sane.
+class ProcessDeathTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
 TEST(Process, PseudoHandleAndId) {
   EXPECT_EQ(GetCurrentProcess(), reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)));
   EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(::getpid()));
 }
 
-TEST(ProcessDeathTest, ExitProcessEndsWithTheCodeAndFlushesStdio) {
-  TempDir dir;
-  const std::string path = dir.Host("out.txt");
+TEST_F(ProcessDeathTest, ExitProcessEndsWithTheCodeAndFlushesStdio) {
+  // The child is a fresh run of this binary: it finds the file by its parent's id.
+  auto pathFor = [](pid_t parent) { return "/tmp/brindle-exit-test-" + std::to_string(parent) + ".txt"; };
+  const std::string path = pathFor(::getpid());
   EXPECT_EXIT(
       {
-        std::FILE* file = std::fopen(path.c_str(), "w");
+        std::FILE* file = std::fopen(pathFor(::getppid()).c_str(), "w");
         std::setvbuf(file, nullptr, _IOFBF, 4096);
         std::fputs("buffered text", file);  // not flushed by hand
         ExitProcess(3);
@@ -40,15 +45,16 @@ TEST(ProcessDeathTest, ExitProcessEndsWithTheCodeAndFlushesStdio) {
       ::testing::ExitedWithCode(3), "");
   std::ifstream in(path);
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(path.c_str());
   EXPECT_EQ(content, "buffered text");
 }
 
-TEST(ProcessDeathTest, TerminateOwnProcessEndsWithTheCode) {
+TEST_F(ProcessDeathTest, TerminateOwnProcessEndsWithTheCode) {
   EXPECT_EXIT(TerminateProcess(GetCurrentProcess(), 1), ::testing::ExitedWithCode(1), "");
   EXPECT_EXIT(TerminateProcess(GetCurrentProcess(), 0), ::testing::ExitedWithCode(0), "");
 }
 
-TEST(ProcessDeathTest, AHookThatReturnsStillEndsTheProcess) {
+TEST_F(ProcessDeathTest, AHookThatReturnsStillEndsTheProcess) {
   EXPECT_EXIT(
       {
         platform::SetExitHook(ReturningHook);
