@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -417,6 +418,8 @@ struct NumberCase {
   float asFloat;  // NaN: expect NaN
   double asDouble;
 };
+
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << c.what; }
 
 class ArgumentNumbers : public testing::TestWithParam<NumberCase> {};
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,8 @@ struct CompactCase {
   Bytes bytes;
 };
 
+void PrintTo(const CompactCase& c, std::ostream* os) { *os << c.value; }
+
 class CompactIntegerVectors : public testing::TestWithParam<CompactCase> {};
 
 TEST_P(CompactIntegerVectors, WriteGivesTheBytesAndReadGivesTheValueBack) {
@@ -102,6 +105,8 @@ struct BadCompact {
   const char* what;
   Bytes bytes;
 };
+
+void PrintTo(const BadCompact& c, std::ostream* os) { *os << c.what; }
 
 class CompactIntegerHostile : public testing::TestWithParam<BadCompact> {};
 
@@ -135,6 +140,8 @@ struct StringCase {
   std::u16string text;
   Bytes bytes;
 };
+
+void PrintTo(const StringCase& c, std::ostream* os) { *os << c.bytes.size() << " bytes"; }
 
 class CompactStringVectors : public testing::TestWithParam<StringCase> {};
 
@@ -396,6 +403,8 @@ struct EncodingCase {
   bool loads;
   std::u16string text;
 };
+
+void PrintTo(const EncodingCase& c, std::ostream* os) { *os << c.what; }
 
 class TextReaderEncodings : public testing::TestWithParam<EncodingCase> {};
 
