@@ -54,7 +54,7 @@ extern ModuleHandler const g_SlotHandlers[kSlots];
 inline std::u16string U16(const char* s) { return text::Utf8ToUtf16(std::string_view(s)); }
 
 // Registry and options are process-wide: every test starts and ends empty.
-class RegistryTest : public ::testing::Test {
+class HackRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
   void TearDown() override { Reset(); }

@@ -10,7 +10,7 @@ using gameimage::CEmitter;
 using Bytes = std::vector<std::uint8_t>;
 
 // The test image's code is only as good as its encodings.
-TEST(Emitter, Encodings) {
+TEST(HackEmitter, Encodings) {
   struct Case {
     const char* name;
     void (*emit)(CEmitter&);

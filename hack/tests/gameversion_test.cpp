@@ -21,9 +21,9 @@ struct MarkerCase {
   const char* line;  // console line, "" for none
 };
 
-class Detection : public ::testing::TestWithParam<MarkerCase> {};
+class HackDetection : public ::testing::TestWithParam<MarkerCase> {};
 
-TEST_P(Detection, MarkerGivesBuildAndItsLine) {
+TEST_P(HackDetection, MarkerGivesBuildAndItsLine) {
   const MarkerCase& c = GetParam();
   CGameImage image;
   ASSERT_TRUE(image.IsMapped());
@@ -38,7 +38,7 @@ TEST_P(Detection, MarkerGivesBuildAndItsLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EveryMarker, Detection,
+    EveryMarker, HackDetection,
     ::testing::Values(
         MarkerCase{0x24247C89, 2, "BRINDLECORE: Game version detected as IV (Release Patched)\n"},
         MarkerCase{0x1589108B, 3, "BRINDLECORE: Game version detected as IV (Editor)\n"},
@@ -51,14 +51,14 @@ INSTANTIATE_TEST_SUITE_P(
         MarkerCase{0xEAE82C46, 8, "BRINDLECORE: Game version detected as V (Release)\n"},
         MarkerCase{0x12E82C47, 9, ""}, MarkerCase{0xFFFFFFFF, 9, ""}, MarkerCase{0x892424C7, 9, ""}));
 
-TEST(Detection, MarkerWriterMatchesEveryBuild) {
+TEST(HackDetection, MarkerWriterMatchesEveryBuild) {
   for (std::uint32_t build = 0; build <= 9; ++build) {
     EXPECT_EQ(GameVersionFromMarker(CGameImage::MarkerOf(build)), build);
   }
 }
 
 // The marker's four bytes must all lie inside the image.
-TEST(Detection, ImageTooSmallForTheMarkerIsUnrecognised) {
+TEST(HackDetection, ImageTooSmallForTheMarkerIsUnrecognised) {
   struct SizeCase {
     std::uint32_t size;
     std::uint32_t build;
@@ -83,9 +83,9 @@ struct ColumnCase {
   std::uint32_t column;  // 0 = A ... 3 = D
 };
 
-class Translation : public ::testing::TestWithParam<ColumnCase> {};
+class HackTranslation : public ::testing::TestWithParam<ColumnCase> {};
 
-TEST_P(Translation, RelocatedImagePicksTheBuildsColumn) {
+TEST_P(HackTranslation, RelocatedImagePicksTheBuildsColumn) {
   const ColumnCase& c = GetParam();
   CGameImage image(gameimage::kRelocatedBase);
   ASSERT_TRUE(image.IsMapped());
@@ -107,13 +107,13 @@ TEST_P(Translation, RelocatedImagePicksTheBuildsColumn) {
   EXPECT_EQ(TranslateGameAddress(0, lacking[0], lacking[1], lacking[2], lacking[3]), delta);
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, Translation,
+INSTANTIATE_TEST_SUITE_P(Builds, HackTranslation,
                          ::testing::Values(ColumnCase{GAMEVERSION_IV_EDITOR, 0},
                                            ColumnCase{GAMEVERSION_IV_RELEASE_PATCHED, 1},
                                            ColumnCase{GAMEVERSION_IV_DEMO_CORVEL, 2},
                                            ColumnCase{GAMEVERSION_V_RELEASE_PATCHED, 3}));
 
-TEST(Translation, PreferredBaseAndOneMegabyteUp) {
+TEST(HackTranslation, PreferredBaseAndOneMegabyteUp) {
   const std::uint32_t bases[2] = {0x400000, 0x500000};
   const std::uint32_t expected[2] = {0x48E9C0, 0x58E9C0};
   for (int i = 0; i < 2; ++i) {
@@ -133,9 +133,9 @@ struct UnsupportedCase {
   const char16_t* message;
 };
 
-class Unsupported : public ::testing::TestWithParam<UnsupportedCase> {};
+class HackUnsupported : public ::testing::TestWithParam<UnsupportedCase> {};
 
-TEST_P(Unsupported, ShowsWhyAndRefuses) {
+TEST_P(HackUnsupported, ShowsWhyAndRefuses) {
   const UnsupportedCase& c = GetParam();
   CGameImage image;
   ASSERT_TRUE(image.IsMapped());
@@ -158,7 +158,7 @@ TEST_P(Unsupported, ShowsWhyAndRefuses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Builds, Unsupported,
+    Builds, HackUnsupported,
     ::testing::Values(
         UnsupportedCase{0, u"Quorvant II: Starring Kelv Dunmar is not currently supported."},
         UnsupportedCase{1, u"Quorvant III: Adventures of Kelv Dunmar is not currently supported."},

@@ -22,17 +22,17 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kFill = 0xCC;
 
-class HackTest : public RegistryTest {
+class HackTest : public HackRegistryTest {
  protected:
   void SetUp() override {
-    RegistryTest::SetUp();
+    HackRegistryTest::SetUp();
     ASSERT_TRUE(image.IsMapped()) << "could not map the game image at 0x400000";
     owner = Load(u"First", 0);
     other = Load(u"Second", 1);
   }
   void TearDown() override {
     hack::testing::ResetHackRegistry();  // patches go back while the image is still mapped
-    RegistryTest::TearDown();
+    HackRegistryTest::TearDown();
   }
   // Fills n bytes at a place with kFill and returns its runtime address.
   std::uint32_t Prepare(std::uint32_t preferred, std::uint32_t n) {
@@ -67,9 +67,9 @@ struct JumpCase {
   Bytes expected;
 };
 
-class JumpEncoding : public HackTest, public ::testing::WithParamInterface<JumpCase> {};
+class HackJumpEncoding : public HackTest, public ::testing::WithParamInterface<JumpCase> {};
 
-TEST_P(JumpEncoding, WritesOnlyTheJump) {
+TEST_P(HackJumpEncoding, WritesOnlyTheJump) {
   const JumpCase& c = GetParam();
   const std::uint32_t at = Prepare(0x401000, 16);
   {
@@ -83,7 +83,7 @@ TEST_P(JumpEncoding, WritesOnlyTheJump) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Boundaries, JumpEncoding,
+    Boundaries, HackJumpEncoding,
     ::testing::Values(JumpCase{-126, 2, {0xEB, 0x80}}, JumpCase{-127, 5, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}},
                       JumpCase{-127, 8, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}}, JumpCase{129, 2, {0xEB, 0x7F}},
                       JumpCase{129, 8, {0xEB, 0x7F}}, JumpCase{130, 5, {0xE9, 0x7D, 0x00, 0x00, 0x00}},
@@ -112,9 +112,9 @@ struct AdjustCase {
   Bytes expected;  // the rest of the stretch keeps its old bytes
 };
 
-class StackAdjustEncoding : public HackTest, public ::testing::WithParamInterface<AdjustCase> {};
+class HackStackAdjustEncoding : public HackTest, public ::testing::WithParamInterface<AdjustCase> {};
 
-TEST_P(StackAdjustEncoding, AdjustThenSkipOrFill) {
+TEST_P(HackStackAdjustEncoding, AdjustThenSkipOrFill) {
   const AdjustCase& c = GetParam();
   const std::uint32_t at = Prepare(0x401000, 200);
   {
@@ -127,7 +127,7 @@ TEST_P(StackAdjustEncoding, AdjustThenSkipOrFill) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Boundaries, StackAdjustEncoding,
+    Boundaries, HackStackAdjustEncoding,
     ::testing::Values(
         AdjustCase{10, -200, {0x81, 0xEC, 0xC8, 0x00, 0x00, 0x00, 0xEB, 0x02}},
         AdjustCase{2, 0, {0x90, 0x90}}, AdjustCase{1, 0, {0x90}}, AdjustCase{0, 0, {}},
@@ -229,9 +229,9 @@ struct OverlapCase {
   std::uint32_t firstAt, firstSize, secondAt, secondSize;
 };
 
-class Overlap : public HackTest, public ::testing::WithParamInterface<OverlapCase> {};
+class HackOverlap : public HackTest, public ::testing::WithParamInterface<OverlapCase> {};
 
-TEST_P(Overlap, NamesBothPatchesAndExitsWith2) {
+TEST_P(HackOverlap, NamesBothPatchesAndExitsWith2) {
   const OverlapCase& c = GetParam();
   const std::uint32_t first = image.At(c.firstAt);
   const std::uint32_t second = image.At(c.secondAt);
@@ -249,7 +249,7 @@ TEST_P(Overlap, NamesBothPatchesAndExitsWith2) {
       ::testing::ExitedWithCode(2), pattern);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ranges, Overlap,
+INSTANTIATE_TEST_SUITE_P(Ranges, HackOverlap,
                          ::testing::Values(OverlapCase{0x401000, 5, 0x401004, 2},   // tail
                                            OverlapCase{0x401004, 4, 0x401000, 5},   // head
                                            OverlapCase{0x401000, 10, 0x401002, 2},  // inside

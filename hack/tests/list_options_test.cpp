@@ -27,7 +27,7 @@ std::vector<int> Walk(const tList& list) {
   return values;
 }
 
-TEST(List, AppendAndRemoveKeepHeadTailAndCount) {
+TEST(HackList, AppendAndRemoveKeepHeadTailAndCount) {
   int records[4] = {0, 1, 2, 3};
   tList list;
   ListNode* nodes[4];
@@ -56,14 +56,14 @@ struct HashCase {
   std::uint32_t hash;
 };
 
-class HashNameVectors : public ::testing::TestWithParam<HashCase> {};
+class HackHashName : public ::testing::TestWithParam<HashCase> {};
 
-TEST_P(HashNameVectors, StandardCrcOverLowBytes) {
+TEST_P(HackHashName, StandardCrcOverLowBytes) {
   EXPECT_EQ(HashName(GetParam().text, GetParam().fold), GetParam().hash);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Vectors, HashNameVectors,
+    Vectors, HackHashName,
     ::testing::Values(HashCase{u"abc", false, 0x352441C2}, HashCase{u"abc", true, 0x352441C2},
                       HashCase{u"ABC", true, 0x352441C2}, HashCase{u"ABC", false, 0xA3830348},
                       HashCase{u"AbC", true, 0x352441C2}, HashCase{u"", false, 0}, HashCase{u"", true, 0},
@@ -83,9 +83,9 @@ ModuleOption MakeOption(const char16_t* module, const char16_t* name, const char
   return option;
 }
 
-class Options : public hacktest::RegistryTest {};
+class HackOptions : public hacktest::HackRegistryTest {};
 
-TEST_F(Options, FirstDuplicateWinsAndAbsentGivesNull) {
+TEST_F(HackOptions, FirstDuplicateWinsAndAbsentGivesNull) {
   const ModuleOption nick = MakeOption(u"Multiplayer", u"Nickname", u"Kelv");
   const ModuleOption nickAgain = MakeOption(u"Multiplayer", u"nickname", u"Other");
   const ModuleOption server = MakeOption(u"Multiplayer", u"Server", u"127.0.0.1:7777");
@@ -112,7 +112,7 @@ TEST_F(Options, FirstDuplicateWinsAndAbsentGivesNull) {
   EXPECT_EQ(FindModuleOptionEntry(FindModuleOption(u"CustomFiles"), u"Nickname"), nullptr);
 }
 
-TEST_F(Options, ManyModulesAndOptionsShareBucketsCorrectly) {
+TEST_F(HackOptions, ManyModulesAndOptionsShareBucketsCorrectly) {
   // More names than buckets: every one must still be found by its own key.
   for (int m = 0; m < 70; ++m) {
     const std::u16string module = hacktest::U16(("Module" + std::to_string(m)).c_str());

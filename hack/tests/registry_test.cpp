@@ -30,9 +30,9 @@ struct ReplyCase {
   std::vector<bool> loadedAfter;                // module handle still set
 };
 
-class Replies : public RegistryTest, public ::testing::WithParamInterface<ReplyCase> {};
+class HackReplies : public HackRegistryTest, public ::testing::WithParamInterface<ReplyCase> {};
 
-TEST_P(Replies, CombineWalkDropAndUnload) {
+TEST_P(HackReplies, CombineWalkDropAndUnload) {
   const ReplyCase& c = GetParam();
   const int count = int(c.replies.size());
   std::vector<int> asked;
@@ -67,7 +67,7 @@ TEST_P(Replies, CombineWalkDropAndUnload) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, Replies,
+    Table, HackReplies,
     ::testing::Values(
         ReplyCase{"HandledThenSkip", {7, 1}, 7, {1, 0}, {1, 0}, {true, true}},
         ReplyCase{"StopEndsTheWalk", {1, 3}, 3, {1}, {1, 0}, {true, true}},
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"UnloadWithoutHandledIsADrop", {1, 16}, 1, {1, 0}, {0}, {true, true}}),
     [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
 
-TEST_F(RegistryTest, BlockedEventAsksNobody) {
+TEST_F(HackRegistryTest, BlockedEventAsksNobody) {
   int asked = 0;
   g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
     if (event > MODULEEVENT_UNLOAD) ++asked;
@@ -97,7 +97,7 @@ TEST_F(RegistryTest, BlockedEventAsksNobody) {
   EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_COUNT, nullptr), 0u);
 }
 
-TEST_F(RegistryTest, BusyModuleIsPassedOver) {
+TEST_F(HackRegistryTest, BusyModuleIsPassedOver) {
   int asked = 0;
   g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
     if (event > MODULEEVENT_UNLOAD) ++asked;
@@ -111,7 +111,7 @@ TEST_F(RegistryTest, BusyModuleIsPassedOver) {
   EXPECT_EQ(asked, 1);
 }
 
-TEST_F(RegistryTest, ValueSuppliedReachesTheHook) {
+TEST_F(HackRegistryTest, ValueSuppliedReachesTheHook) {
   g_Slots[0] = [](std::uint32_t event, ModuleEventData* data) -> std::uint32_t {
     if (event != MODULEEVENT_QUERYFLAGA) return 1;
     static_cast<QueryFlagEventData*>(data)->flag = 1;
@@ -126,7 +126,7 @@ TEST_F(RegistryTest, ValueSuppliedReachesTheHook) {
 
 // A handler that raises its own event again (window messages do) while the
 // inner walk drops subscriptions that the outer walk still holds.
-TEST_F(RegistryTest, NestedRaiseOfTheSameEventDropsSafely) {
+TEST_F(HackRegistryTest, NestedRaiseOfTheSameEventDropsSafely) {
   std::vector<std::string> calls;
   int depth = 0;
   g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
@@ -162,7 +162,7 @@ TEST_F(RegistryTest, NestedRaiseOfTheSameEventDropsSafely) {
   EXPECT_EQ(calls, (std::vector<std::string>{"A"}));
 }
 
-TEST_F(RegistryTest, ModuleRegisteredDuringAWalkIsAskedNextTime) {
+TEST_F(HackRegistryTest, ModuleRegisteredDuringAWalkIsAskedNextTime) {
   std::vector<int> calls;
   g_Slots[1] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
     if (event == kEvent) calls.push_back(1);
@@ -187,9 +187,9 @@ struct InitCase {
   bool message;
 };
 
-class InitReplies : public RegistryTest, public ::testing::WithParamInterface<InitCase> {};
+class HackInitReplies : public HackRegistryTest, public ::testing::WithParamInterface<InitCase> {};
 
-TEST_P(InitReplies, RefusalRestoresPatchesAndClearsTheRecord) {
+TEST_P(HackInitReplies, RefusalRestoresPatchesAndClearsTheRecord) {
   const InitCase& c = GetParam();
   gameimage::CGameImage image;
   ASSERT_TRUE(image.IsMapped());
@@ -233,7 +233,7 @@ TEST_P(InitReplies, RefusalRestoresPatchesAndClearsTheRecord) {
   hack::testing::ResetHackRegistry();  // restores a kept patch while the image is mapped
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, InitReplies,
+INSTANTIATE_TEST_SUITE_P(Table, HackInitReplies,
                          ::testing::Values(InitCase{"Accepted", 1, true, false},
                                            InitCase{"ValueReplyAccepted", 11, true, false},
                                            InitCase{"Refused", 7, false, false},
@@ -242,14 +242,14 @@ INSTANTIATE_TEST_SUITE_P(Table, InitReplies,
                                            InitCase{"UnloadWithStopIsRefusal", 23, false, false}),
                          [](const ::testing::TestParamInfo<InitCase>& info) { return std::string(info.param.name); });
 
-TEST_F(RegistryTest, ModuleWithoutHandlerIsRefusedWith17) {
+TEST_F(HackRegistryTest, ModuleWithoutHandlerIsRefusedWith17) {
   tHackModule* module = CreateHackModule(u"x.dll", u"Nameless");
   EXPECT_EQ(RegisterHackModule(module, reinterpret_cast<HMODULE>(0x1234), true, nullptr), 17u);
   EXPECT_EQ(module->m_hModule, nullptr);
   EXPECT_EQ(CountModuleSubscribers(kEvent), 0u);
 }
 
-TEST_F(RegistryTest, UnloadRunsOnceAndRestoresPatchesNewestFirst) {
+TEST_F(HackRegistryTest, UnloadRunsOnceAndRestoresPatchesNewestFirst) {
   gameimage::CGameImage image;
   ASSERT_TRUE(image.IsMapped());
   const std::uint32_t place = image.At(0x402000);
@@ -279,7 +279,7 @@ TEST_F(RegistryTest, UnloadRunsOnceAndRestoresPatchesNewestFirst) {
   EXPECT_EQ(UnloadHackModule(nullptr), 0u);
 }
 
-TEST_F(RegistryTest, RefusedUnloadIsLoggedAndKeepsEverything) {
+TEST_F(HackRegistryTest, RefusedUnloadIsLoggedAndKeepsEverything) {
   gameimage::CGameImage image;
   ASSERT_TRUE(image.IsMapped());
   const std::uint32_t place = image.At(0x403000);
@@ -296,7 +296,7 @@ TEST_F(RegistryTest, RefusedUnloadIsLoggedAndKeepsEverything) {
   hack::testing::ResetHackRegistry();
 }
 
-TEST_F(RegistryTest, UnloadAllSparesTheCoreAndGoesNewestFirst) {
+TEST_F(HackRegistryTest, UnloadAllSparesTheCoreAndGoesNewestFirst) {
   std::vector<int> order;
   for (int i = 0; i < 4; ++i) {
     g_Slots[i] = [&, i](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
@@ -314,7 +314,7 @@ TEST_F(RegistryTest, UnloadAllSparesTheCoreAndGoesNewestFirst) {
   EXPECT_NE(core->m_hModule, nullptr);
 }
 
-TEST_F(RegistryTest, BuiltInNamesFindTheirHandlers) {
+TEST_F(HackRegistryTest, BuiltInNamesFindTheirHandlers) {
   EXPECT_EQ(FindBuiltInHandler(u"SquirrelSupport"), &SquirrelSupportModuleHandler);
   EXPECT_EQ(FindBuiltInHandler(u"squirrelSUPPORT"), &SquirrelSupportModuleHandler);
   EXPECT_EQ(FindBuiltInHandler(u"Multiplayer"), &MultiplayerModuleHandler);
@@ -337,7 +337,7 @@ TEST_F(RegistryTest, BuiltInNamesFindTheirHandlers) {
   EXPECT_EQ(unknown->m_hModule, nullptr);
 }
 
-TEST_F(RegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
+TEST_F(HackRegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
   // Put an accepting handler behind one name for the length of the test.
   tBuiltInModule& entry = g_BuiltInModules[4];
   ASSERT_EQ(std::u16string(entry.name), u"CustomFiles");
@@ -361,7 +361,7 @@ TEST_F(RegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
   first->m_FreeLibraryOnUnload = 0;  // the handle is made up
 }
 
-TEST_F(RegistryTest, StubsOfMissingModulesRefuseQuietly) {
+TEST_F(HackRegistryTest, StubsOfMissingModulesRefuseQuietly) {
   for (const tBuiltInModule& builtIn : g_BuiltInModules) {
     tHackModule* module = CreateHackModule(u"m.dll", builtIn.name);
     EXPECT_EQ(RegisterBuiltInModule(module, nullptr), 17u) << text::Utf16ToUtf8(builtIn.name);
@@ -369,7 +369,7 @@ TEST_F(RegistryTest, StubsOfMissingModulesRefuseQuietly) {
   }
 }
 
-TEST_F(RegistryTest, RecordsKeepTheirNamesCutToSize) {
+TEST_F(HackRegistryTest, RecordsKeepTheirNamesCutToSize) {
   std::u16string longName(80, u'n');
   std::u16string longPath(300, u'p');
   tHackModule* module = CreateHackModule(longPath.c_str(), longName.c_str());
