@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <platform/errors.h>
@@ -158,6 +162,86 @@ TEST(ReadWrite, LargeTransfersRoundTrip) {
   ASSERT_TRUE(ReadFile(file, back.data(), 10, &read, nullptr));
   EXPECT_EQ(read, 0u);
   CloseHandle(file);
+}
+
+// Signals without SA_RESTART interrupt blocking transfers; both calls must carry on.
+TEST(ReadWrite, InterruptedTransfersCarryOn) {
+  TempDir dir;
+  const std::string fifo = dir.Host("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct sigaction action {}, previous{};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART
+  ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+
+  constexpr DWORD kSize = 1 << 20;  // far more than a pipe holds
+  std::vector<unsigned char> data(kSize);
+  for (DWORD i = 0; i < kSize; ++i) data[i] = static_cast<unsigned char>(i * 7);
+  std::atomic<bool> writerDone{false};
+  BOOL writeResult = FALSE;
+  DWORD written = 0;
+  std::thread writer([&] {
+    HANDLE out = CreateFileW(dir.Win("pipe").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    writeResult = WriteFile(out, data.data(), kSize, &written, nullptr);
+    CloseHandle(out);
+    writerDone = true;
+  });
+  HANDLE in = CreateFileW(dir.Win("pipe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(in, INVALID_HANDLE_VALUE);
+  // The writer blocks on the full pipe: interrupt it a few times.
+  for (int i = 0; i < 20 && !writerDone; ++i) {
+    ::pthread_kill(writer.native_handle(), SIGUSR1);
+    ::usleep(2000);
+  }
+  std::vector<unsigned char> back;
+  std::vector<unsigned char> chunk(65536);
+  for (;;) {
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(in, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr));
+    if (got == 0) break;
+    back.insert(back.end(), chunk.begin(), chunk.begin() + got);
+  }
+  writer.join();
+  CloseHandle(in);
+  ::sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_TRUE(writeResult);
+  EXPECT_EQ(written, kSize);
+  EXPECT_TRUE(back == data);
+}
+
+TEST(ReadWrite, InterruptedReadWaitsForData) {
+  TempDir dir;
+  const std::string fifo = dir.Host("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct sigaction action {}, previous{};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+  std::atomic<bool> reading{false};
+  BOOL readResult = FALSE;
+  DWORD got = 0;
+  char buffer[16] = {};
+  std::thread reader([&] {
+    HANDLE in = CreateFileW(dir.Win("pipe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    reading = true;
+    readResult = ReadFile(in, buffer, sizeof(buffer), &got, nullptr);
+    CloseHandle(in);
+  });
+  HANDLE out = CreateFileW(dir.Win("pipe").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  while (!reading) ::usleep(1000);
+  for (int i = 0; i < 5; ++i) {
+    ::usleep(5000);
+    ::pthread_kill(reader.native_handle(), SIGUSR1);
+  }
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(out, "hello", 5, &written, nullptr));
+  reader.join();
+  CloseHandle(out);
+  ::sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_TRUE(readResult) << "an interrupted read must not fail";
+  EXPECT_EQ(std::string(buffer, got), "hello");
 }
 
 TEST(ReadWrite, AccessRightsAreEnforced) {
