@@ -135,7 +135,9 @@ private:
     }
 
     bool IsEndOfStatement() const {
-        return lex_.newlineBefore() || tok_ == TK_EOF || tok_ == u'}' || tok_ == u';';
+        // inside a switch the next label also ends a statement
+        return lex_.newlineBefore() || tok_ == TK_EOF || tok_ == u'}' || tok_ == u';' || tok_ == TK_CASE ||
+               tok_ == TK_DEFAULT;
     }
 
     void OptionalSemicolon() {
@@ -1205,7 +1207,14 @@ private:
         Lex();
         Condition();
         size_t toElse = Emit(OP_JMPF);
-        ScopedStatement();
+        {
+            // `if (c) a = 1 else b = 2` needs no separator before the else
+            size_t scope = BeginScope();
+            Statement();
+            if (prevTok_ != u'}' && prevTok_ != u';' && tok_ != TK_ELSE) OptionalSemicolon();
+            else if (tok_ == u';' && prevTok_ != u';' && prevTok_ != u'}') Lex();
+            EndScope(scope);
+        }
         if (tok_ == TK_ELSE) {
             Lex();
             size_t toEnd = Emit(OP_JMP);
@@ -1557,7 +1566,12 @@ private:
         Lex();
         size_t trap = Emit(OP_PUSHTRAP);
         fs_->traps++;
-        ScopedStatement();
+        {
+            size_t scope = BeginScope();
+            Statement();
+            if (tok_ == u';') Lex();
+            EndScope(scope);
+        }
         fs_->traps--;
         Emit(OP_POPTRAP, 1);
         size_t toEnd = Emit(OP_JMP);

@@ -114,5 +114,12 @@ foreach (v in [1, 2, 3, 4, 5, 6]) {
   total += v
 }
 p(total)
+// separators: case labels end statements, else needs none, try/catch bodies without blocks
+local lab = ""
+foreach (x in [1, 2, 3]) switch (x) { case 1: lab += "a" case 2: lab += "b"; break; default: lab += "c" }
+p(lab)
+if (lab.len() > 2) p("long") else p("short")
+try p(undefinedthing) catch (e) p(e)
+if (false) p("no"); else p("semicolon before else")
 ;;
 p("end")
