@@ -3,8 +3,6 @@
 // that collects errors instead of ending the process, and a way to make opening
 // files fail.
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,28 +127,6 @@ class CollectingAppContext : public tAppContext {
  public:
   CollectingAppContext() : tAppContext("Test", nullptr, MessageDisplayMode::Console) {}
   void AddError(const char* text) override { AppendError(text); }
-};
-
-// While alive, no further file descriptor can be opened (EMFILE): host opens and
-// listings fail while stat-based queries still work.
-class NoMoreFileDescriptors {
- public:
-  NoMoreFileDescriptors() {
-    getrlimit(RLIMIT_NOFILE, &saved_);
-    const int probe = open("/dev/null", O_RDONLY);
-    if (probe >= 0) close(probe);
-    rlimit limit = saved_;
-    limit.rlim_cur = probe >= 0 ? rlim_t(probe) : 0;
-    active_ = probe >= 0 && setrlimit(RLIMIT_NOFILE, &limit) == 0;
-  }
-  ~NoMoreFileDescriptors() {
-    if (active_) setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-  bool Active() const { return active_; }
-
- private:
-  rlimit saved_{};
-  bool active_ = false;
 };
 
 }  // namespace fstest

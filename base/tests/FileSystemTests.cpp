@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -493,54 +496,94 @@ TEST_F(FileSystemTest, ReadOnlyVirtualMountRefusesWritesAndDoesNotFallThrough) {
 // Files that exist but cannot be opened or replaced
 
 TEST_F(FileSystemTest, ExistingFileThatFailsToOpenIsNeverCreatedAnew) {
+  // A read-only file cannot be opened for writing; creating it would clear the
+  // attribute and truncate it.
   root_.Write("game/keep.txt", "keep me");
   ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  CStream* quiet = reinterpret_cast<CStream*>(1);
-  CStream* prompted = reinterpret_cast<CStream*>(1);
-  {
-    fstest::NoMoreFileDescriptors exhausted;
-    ASSERT_TRUE(exhausted.Active());
-    dialogs_.QueueConsoleInput(u"r\ni\n");
-    quiet = fs_->OpenFile(u"/GameData/keep.txt", true, true, true, false, false);
-    prompted = fs_->OpenFile(u"/GameData/keep.txt", true, true, true, true, true);
-  }
-  EXPECT_EQ(quiet, nullptr);
-  EXPECT_EQ(prompted, nullptr);
+  const std::u16string host = root_.WideSub("game/keep.txt");
+  ASSERT_TRUE(SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_READONLY));
+
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/keep.txt", true, true, true, false, false), nullptr);
+  EXPECT_TRUE(dialogs_.Calls().empty());
+  dialogs_.QueueConsoleInput(u"r\ni\n");
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/keep.txt", true, true, true, true, true), nullptr);
+
   EXPECT_EQ(root_.Read("game/keep.txt"), "keep me");
+  EXPECT_NE(GetFileAttributesW(host.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   const std::u16string prompt =
       u"The following file could not be opened:\n\n/GameData/keep.txt\n[C]lose [R]etry [I]gnore\n";
   EXPECT_EQ(dialogs_.ConsoleOutput(), prompt + prompt) << "Retry asks again, Ignore gives up";
-  // With descriptors back, the same open works.
-  EXPECT_EQ(Open(u"/GameData/keep.txt"), "keep me");
+  EXPECT_EQ(Open(u"/GameData/keep.txt"), "keep me") << "reading it still works";
+}
+
+// Records what the file system asks of a mount point.
+class ScriptedMount : public CFileSystem::tMountPoint {
+ public:
+  ScriptedMount(CFileSystem* fileSystem, const char16_t* path) : tMountPoint(fileSystem, path, true) {}
+  bool TranslatePath(const char16_t*, bool, bool, bool*, char16_t*, std::uint32_t) override { return false; }
+  bool OpenFile(const char16_t*, bool, bool, CStream** stream) override {
+    ++opens;
+    *stream = nullptr;
+    return true;  // found, but it could not be opened
+  }
+  bool Exists(const char16_t*, bool fileOk, bool) override { return fileOk; }
+  CStream* CreateFile(const char16_t*) override {
+    ++creates;
+    return nullptr;
+  }
+  bool Enumerate(const char16_t*, tEnumerateCallback, void*, tReportedNames*, bool) override { return true; }
+  int opens = 0;
+  int creates = 0;
+};
+
+TEST_F(FileSystemTest, FoundFileWithoutStreamNeverReachesCreate) {
+  auto* mount = new ScriptedMount(fs_.get(), u"/Locked");
+  for (const bool prompt : {false, true}) {
+    dialogs_.QueueConsoleInput(u"i\n");
+    EXPECT_EQ(fs_->OpenFile(u"/Locked/file", true, true, true, false, prompt), nullptr);
+    EXPECT_EQ(fs_->OpenFile(u"/Locked/file", true, true, true, prompt, prompt), nullptr);
+  }
+  EXPECT_EQ(mount->opens, 4);
+  EXPECT_EQ(mount->creates, 0);
+}
+
+// A socket file exists and takes attributes, but can never be opened as a file.
+std::u16string MakeSocketFile(const TempDir& root, const std::string& relative) {
+  const std::string path = root.Sub(relative);
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  const bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (fd >= 0) close(fd);
+  return bound ? Wide(path) : std::u16string();
 }
 
 TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
-  root_.Write("game/locked.sav", "locked");
+  root_.MakeDir("game");
+  const std::u16string host = MakeSocketFile(root_, "game/locked.sav");
+  ASSERT_FALSE(host.empty());
   ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  const std::u16string host = root_.WideSub("game/locked.sav");
   ASSERT_TRUE(SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_READONLY));
   const DWORD before = GetFileAttributesW(host.c_str());
+  ASSERT_NE(before, INVALID_FILE_ATTRIBUTES);
   ASSERT_NE(before & FILE_ATTRIBUTE_READONLY, 0u);
 
-  CStream* viaFileSystem = reinterpret_cast<CStream*>(1);
-  CStream* direct = reinterpret_cast<CStream*>(1);
-  {
-    fstest::NoMoreFileDescriptors exhausted;
-    ASSERT_TRUE(exhausted.Active());
-    viaFileSystem = fs_->CreateFile(u"/GameData/locked.sav", false, false);
-    direct = CreateHostFile(&context_, &context_, host.c_str(), false, false);
-  }
-  EXPECT_EQ(viaFileSystem, nullptr);
-  EXPECT_EQ(direct, nullptr);
+  EXPECT_EQ(fs_->CreateFile(u"/GameData/locked.sav", false, false), nullptr);
   EXPECT_EQ(GetFileAttributesW(host.c_str()), before) << "the read-only attribute must come back";
-  EXPECT_EQ(root_.Read("game/locked.sav"), "locked");
+  EXPECT_EQ(CreateHostFile(&context_, &context_, host.c_str(), false, false), nullptr);
+  EXPECT_EQ(GetFileAttributesW(host.c_str()), before);
 
-  // A create that works replaces the content of a read-only file.
-  CStream* stream = fs_->CreateFile(u"/GameData/locked.sav", false, false);
+  // A create that works replaces the content of an ordinary read-only file.
+  root_.Write("game/plain.sav", "old");
+  const std::u16string plain = root_.WideSub("game/plain.sav");
+  ASSERT_TRUE(SetFileAttributesW(plain.c_str(), FILE_ATTRIBUTE_READONLY));
+  CStream* stream = fs_->CreateFile(u"/GameData/plain.sav", false, false);
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(stream->Write("new", 1, 3), 3u);
   stream->Release();
-  EXPECT_EQ(root_.Read("game/locked.sav"), "new");
+  EXPECT_EQ(root_.Read("game/plain.sav"), "new");
+  EXPECT_TRUE(Errors().empty());
 }
 
 // ---------------------------------------------------------------------------
