@@ -1356,6 +1356,7 @@ private:
         CommaExpValue();
         Expect(u')');
         int32_t base = fs_->depth - 1;
+        if (base > 0xFFFF - 4) Error(u"too many local variables");
         DeclareLocal(u"@container");
         Emit(OP_LOADNULL);
         DeclareLocal(u"@iterator");

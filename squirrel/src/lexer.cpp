@@ -234,7 +234,11 @@ void Lexer::ReadNumber() {
         Advance();
         Advance();
         if (!IsHex(Peek())) Fail(u"expected hex digits after '0x'");
-        while (IsHex(Peek())) acc = acc * 16u + uint32_t(HexValue(Advance()));
+        int digits = 0;
+        while (IsHex(Peek())) {
+            if (++digits > 8) Fail(u"too many digits for an Hex number");
+            acc = acc * 16u + uint32_t(HexValue(Advance()));
+        }
         if (IsAlpha(Peek())) Fail(u"invalid hexadecimal number");
         int_ = int32_t(acc);
         token_ = TK_INTEGER;

@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(Literals, LexerIntegers,
                                            IntCase{u"2147483648", int32_t(0x80000000u)},
                                            IntCase{u"4294967296", 0}, IntCase{u"0xFFFFFFFF", -1},
                                            IntCase{u"0xff00A120", int32_t(0xFF00A120u)},
-                                           IntCase{u"0x1FFFFFFFF", -1}, IntCase{u"0753", 0753},
+                                           IntCase{u"0753", 0753},
                                            IntCase{u"017", 15}, IntCase{u"00", 0}, IntCase{u"'a'", 97},
                                            IntCase{u"'\\n'", 10}, IntCase{u"'\\x41'", 65},
                                            IntCase{u"'\\''", 39}, IntCase{u"'\\0'", 0}));
@@ -140,6 +140,7 @@ TEST(Lexer, Errors) {
     EXPECT_EQ(ErrorOf(u"/* open"), u"missing \"*/\" in comment");
     EXPECT_EQ(ErrorOf(u"089"), u"invalid octal number");
     EXPECT_EQ(ErrorOf(u"0x"), u"expected hex digits after '0x'");
+    EXPECT_EQ(ErrorOf(u"0x1FFFFFFFF"), u"too many digits for an Hex number");
     EXPECT_EQ(ErrorOf(u"1e"), u"exponent expected");
     EXPECT_EQ(ErrorOf(u"a $ b"), u"invalid character");
     EXPECT_EQ(ErrorOf(u"12abc"), u"invalid number");
