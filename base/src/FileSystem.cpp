@@ -1,10 +1,8 @@
 #include <base/FileSystem.h>
 
 #include <cstring>
-#include <initializer_list>
 
 #include <platform/files.h>
-#include <platform/process.h>
 #include <platform/text.h>
 
 #include <base/StringRoutines.h>
