@@ -130,9 +130,9 @@ class CTextReader {
   std::uint32_t Read(char16_t* buffer, std::uint32_t count);
   // One code point (a surrogate pair combined); false at the end.
   bool ReadCodePoint(std::uint32_t* codePoint);
-  // The next line without its CR LF or LF into buffer (capacity units with the terminator). A
-  // line longer than the buffer comes back in pieces, never splitting a surrogate pair. False at
-  // the end of the text or when it cannot be loaded.
+  // The next line without its CR LF or LF into buffer (capacity units with the terminator, at
+  // most kLineCapacity). A line longer than the buffer comes back in pieces, never splitting a
+  // surrogate pair. False at the end of the text or when it cannot be loaded.
   bool ReadLine(char16_t* buffer, unsigned int capacity, unsigned int* length);
 
   int GetEncoding();

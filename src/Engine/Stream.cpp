@@ -416,6 +416,8 @@ bool CTextReader::ReadCodePoint(std::uint32_t* codePoint) {
 bool CTextReader::ReadLine(char16_t* buffer, unsigned int capacity, unsigned int* length) {
   if (length) *length = 0;
   if (!buffer || capacity == 0) return false;
+  // Line buffers hold kLineCapacity units; a larger figure (a size in bytes, say) is not trusted.
+  if (capacity > kLineCapacity) capacity = kLineCapacity;
   buffer[0] = u'\0';
   if (capacity < 2 || !Load() || m_uPosition >= m_uLength) return false;
 

@@ -514,6 +514,15 @@ TEST(TextReader, SmallBuffersAndSurrogatePairsAtTheCut) {
             (std::vector<std::u16string>{u"ab", u"\U0001F600c", u"abc", u"def", u"gh"}));
 }
 
+TEST(TextReader, CapacityAboveTheLineBufferIsNotTrusted) {
+  CTextReader reader(ReadStream(AsciiBytes(std::string(1500, 'q'))));
+  std::vector<char16_t> buffer(CTextReader::kLineCapacity + 1, u'#');
+  unsigned int length = 0;
+  ASSERT_TRUE(reader.ReadLine(buffer.data(), 2 * CTextReader::kLineCapacity, &length));
+  EXPECT_EQ(length, CTextReader::kLineCapacity - 1);
+  EXPECT_EQ(buffer[CTextReader::kLineCapacity], u'#');
+}
+
 TEST(TextReader, ReadLineRefusesUselessBuffers) {
   CTextReader reader(ReadStream(AsciiBytes("abc\n")));
   char16_t buffer[2] = {u'#', u'#'};
