@@ -478,10 +478,11 @@ TEST_F(HackTest, GameCodeCallsIntoTheProgramFromAnyStackAlignment) {
 // Writing a patch never takes execution away from its page: another thread
 // running code on that page must not fault while patches come and go.
 TEST_F(HackTest, CodeOnThePatchedPageKeepsRunning) {
+  // The runner spends nearly all its time fetching from the patched page.
   CEmitter busy(image.At(0x406000));
-  busy.MovImm(gameimage::EAX, 7).Ret();
+  busy.Nop(0xE00).MovImm(gameimage::EAX, 7).Ret();
   image.Place(busy);
-  const std::uint32_t spot = image.At(0x406800);
+  const std::uint32_t spot = image.At(0x406F00);
   std::atomic<bool> stop{false};
   std::atomic<std::uint32_t> runs{0};
   std::thread runner([&] {
@@ -489,7 +490,8 @@ TEST_F(HackTest, CodeOnThePatchedPageKeepsRunning) {
       if (gameimage::CallGame(busy.Origin()) == 7) runs.fetch_add(1);
     }
   });
-  for (int i = 0; i < 2000; ++i) {
+  while (runs.load() == 0) std::this_thread::yield();
+  for (int i = 0; i < 3000; ++i) {
     CHackValueHack hack(owner, spot, std::uint32_t(i));
   }
   stop.store(true);
