@@ -21,6 +21,23 @@ using namespace platform::detail;
 
 namespace platform::detail {
 
+namespace {
+
+bool IsRegularDescriptor(int fd) {
+  struct stat info;
+  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+FileObject::FileObject(int descriptor, bool owns, bool read, bool write)
+    : HandleObject(HandleKind::File),
+      fd(descriptor),
+      ownsDescriptor(owns),
+      readable(read),
+      writable(write),
+      regularFile(IsRegularDescriptor(descriptor)) {}
+
 FileObject::~FileObject() {
   if (ownsDescriptor && fd >= 0) ::close(fd);
 }
@@ -342,8 +359,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, DWORD* bytesRead, L
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  struct stat info;
-  const bool regular = ::fstat(object->fd, &info) == 0 && S_ISREG(info.st_mode);
+  const bool regular = object->regularFile;
   auto* bytes = static_cast<unsigned char*>(buffer);
   DWORD done = 0;
   while (done < bytesToRead) {
@@ -404,45 +420,29 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distanceToMove, LARGE_INTEGER* 
   std::shared_ptr<FileObject> object = LookupFile(file);
   if (!object) return FALSE;
   // Never hand other origins to lseek: 3 and 4 are SEEK_DATA and SEEK_HOLE here.
-  std::int64_t base;
+  int whence;
   switch (moveMethod) {
-    case FILE_BEGIN:
-      base = 0;
-      break;
-    case FILE_CURRENT: {
-      const off_t current = ::lseek(object->fd, 0, SEEK_CUR);
-      if (current < 0) {
-        platform::SetLastErrorFromErrno(errno);
-        return FALSE;
-      }
-      base = current;
-      break;
-    }
-    case FILE_END: {
-      struct stat info;
-      if (::fstat(object->fd, &info) != 0) {
-        platform::SetLastErrorFromErrno(errno);
-        return FALSE;
-      }
-      base = info.st_size;
-      break;
-    }
+    case FILE_BEGIN: whence = SEEK_SET; break;
+    case FILE_CURRENT: whence = SEEK_CUR; break;
+    case FILE_END: whence = SEEK_END; break;
     default:
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
   }
-  std::int64_t target;
-  if (__builtin_add_overflow(base, distanceToMove.QuadPart, &target)) {
-    SetLastError(distanceToMove.QuadPart < 0 ? ERROR_NEGATIVE_SEEK : ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (target < 0) {
+  const std::int64_t distance = distanceToMove.QuadPart;
+  if (whence == SEEK_SET && distance < 0) {
     SetLastError(ERROR_NEGATIVE_SEEK);
     return FALSE;
   }
-  const off_t result = ::lseek(object->fd, static_cast<off_t>(target), SEEK_SET);
+  // One call: the host refuses a negative result (EINVAL) and leaves the position.
+  const off_t result = ::lseek(object->fd, static_cast<off_t>(distance), whence);
   if (result < 0) {
-    platform::SetLastErrorFromErrno(errno);
+    if (errno == EINVAL && distance < 0)
+      SetLastError(ERROR_NEGATIVE_SEEK);
+    else if (errno == EINVAL || errno == EOVERFLOW)
+      SetLastError(ERROR_INVALID_PARAMETER);
+    else
+      platform::SetLastErrorFromErrno(errno);
     return FALSE;
   }
   if (newFilePointer != nullptr) newFilePointer->QuadPart = result;

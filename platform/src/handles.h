@@ -44,13 +44,13 @@ struct ThreadObject : HandleObject {
 };
 
 struct FileObject : HandleObject {
-  FileObject(int descriptor, bool owns, bool read, bool write)
-      : HandleObject(HandleKind::File), fd(descriptor), ownsDescriptor(owns), readable(read), writable(write) {}
+  FileObject(int descriptor, bool owns, bool read, bool write);
   ~FileObject() override;
   const int fd;
   const bool ownsDescriptor;
   const bool readable;
   const bool writable;
+  const bool regularFile;  // reads of files fill the buffer; pipes and terminals give what they have
   std::atomic<WORD> consoleAttribute{7};
 };
 
