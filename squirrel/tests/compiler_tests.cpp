@@ -154,6 +154,44 @@ TEST(CompilerStack, EveryPathKeepsAConsistentHeight) {
     }
 }
 
+// Random token soup: the compiler either reports an error or produces code that passes the stack walk;
+// it never crashes. Deterministic seed so failures reproduce.
+TEST(CompilerStack, RandomSourcesCompileSoundlyOrFail) {
+    const char16_t* const vocab[] = {
+        u"local ", u"function ", u"class ", u"extends ", u"if ", u"else ", u"while ", u"do ", u"for ",
+        u"foreach ", u"in ", u"switch ", u"case ", u"default ", u"break ", u"continue ", u"return ", u"yield ",
+        u"try ", u"catch ", u"throw ", u"const ", u"enum ", u"static ", u"base", u"this", u"null", u"true",
+        u"typeof ", u"clone ", u"resume ", u"delete ", u"instanceof ", u"constructor", u"rawcall", u"a", u"b",
+        u"c", u"1", u"2.5", u"\"s\"", u"'c'", u"(", u")", u"[", u"]", u"{", u"}", u",", u";", u":", u"::",
+        u".", u"...", u"=", u"<-", u"+=", u"++", u"--", u"+", u"-", u"*", u"/", u"%", u"<", u">", u"<=", u"<=>",
+        u"==", u"!=", u"&&", u"||", u"!", u"~", u"&", u"|", u"^", u"<<", u">>", u">>>", u"?", u"@", u"</", u"/>",
+        u"\n", u" "};
+    const size_t n = sizeof(vocab) / sizeof(vocab[0]);
+    uint32_t seed = 12345;
+    auto next = [&]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) & 0xFFFFFF;
+    };
+    int compiled = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::u16string src;
+        int len = 1 + int(next() % 40);
+        for (int i = 0; i < len; ++i) src += vocab[next() % n];
+        sq::CompileError err;
+        auto p = sq::CompileSource(nullptr, src, u"fuzz.nut", &err);
+        if (p) {
+            ++compiled;
+            SCOPED_TRACE(std::string(src.begin(), src.end()));
+            VerifyStack(*p);
+            if (::testing::Test::HasFatalFailure()) return;
+        } else {
+            EXPECT_FALSE(err.message.empty());
+            EXPECT_GE(err.line, 1);
+        }
+    }
+    EXPECT_GT(compiled, 0);
+}
+
 // ---- errors ------------------------------------------------------------------------------------------
 
 struct ErrorCase {
