@@ -1108,8 +1108,7 @@ const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInte
       if (n == idx) {
         Value val = v->stack[size_t(f.base + SQInteger(it->slot))];
         v->Push(std::move(val));
-        Value name = v->ss->Str(it->name);
-        return name.str()->chars();  // interned: stays alive while the prototype does
+        return it->name.c_str();  // owned by the prototype, which the frame keeps alive
       }
       ++n;
     }
@@ -1131,8 +1130,7 @@ const SQChar* sq_getfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger
     if (nval >= c->outers.size()) return nullptr;
     Value val = c->outers[nval].outer()->Ref();
     v->Push(std::move(val));
-    Value name = v->ss->Str(p->outers[nval].name);
-    return name.str()->chars();
+    return p->outers[nval].name.c_str();
   }
   if (self.type == OT_NATIVECLOSURE) {
     NativeClosure* c = self.nclosure();
