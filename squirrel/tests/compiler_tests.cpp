@@ -235,7 +235,15 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{u"local z; delete z", u"cannot delete an (outer) local", 1, 18},
                       ErrorCase{u"function f(a = 1, b) {}", u"expected '='", 1, 20},
                       ErrorCase{u"local s = \"abc", u"unfinished string", 1, 15},
-                      ErrorCase{u"enum E { A }\nlocal e = E.nope", u"invalid enum [no 'nope' field in 'E']", 2, 17}));
+                      ErrorCase{u"enum E { A }\nlocal e = E.nope", u"invalid enum [no 'nope' field in 'E']", 2, 17},
+                      // operands that are not assignable, whatever precedence made of them
+                      ErrorCase{u"--base", u"can't '++' or '--' an expression", 1, 7},
+                      ErrorCase{u"delete base", u"can't delete an expression", 1, 12},
+                      ErrorCase{u"x-- = 1", u"can't assign expression", 1, 5},
+                      ErrorCase{u"local x; @() !x = 1", u"can't assign expression", 1, 17},
+                      ErrorCase{u"if (j == 0 && a = 0) {}", u"can't assign expression", 1, 17},
+                      ErrorCase{u"local t; function F(f) { 3 == t += 2;", u"can't assign expression", 1, 33},
+                      ErrorCase{u"this = 2", u"can't assign expression", 1, 6}));
 
 TEST(CompilerErrors, DeepNestingIsAnErrorNotACrash) {
     const std::pair<std::u16string, std::u16string> parts[] = {
