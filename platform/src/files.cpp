@@ -342,6 +342,12 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD /*shareMode*/, L
     ::close(fd);
     return INVALID_HANDLE_VALUE;
   }
+  // Overwriting takes the attributes asked for, as a new file does.
+  if (creationDisposition == CREATE_ALWAYS && existed && (flagsAndAttributes & FILE_ATTRIBUTE_READONLY)) {
+    struct stat info;
+    if (::fstat(fd, &info) == 0)
+      ::fchmod(fd, info.st_mode & 07777 & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH));
+  }
   const bool reportsExisting = creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS;
   SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return handle;

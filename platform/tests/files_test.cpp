@@ -135,6 +135,16 @@ TEST(CreateFile, NewFileTakesTheReadOnlyAttribute) {
   EXPECT_TRUE(WriteFile(file, "x", 1, &written, nullptr)) << "the creating handle may still write";
   CloseHandle(file);
   EXPECT_EQ(GetFileAttributesW(dir.Win("new.txt").c_str()), FILE_ATTRIBUTE_READONLY);
+  // Overwriting a writable file with the attribute makes it read-only as well.
+  WriteHostFile(dir.Host("old.txt"), "old");
+  file = CreateFileW(dir.Win("old.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_READONLY, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(WriteFile(file, "new", 3, &written, nullptr));
+  CloseHandle(file);
+  EXPECT_EQ(GetFileAttributesW(dir.Win("old.txt").c_str()), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(ReadHostFile(dir.Host("old.txt")), "new");
 }
 
 // ---------------------------------------------------------------------------
