@@ -9,6 +9,9 @@
 #include <platform/modules.h>
 #include <platform/process.h>
 #include <platform/os.h>
+#if __has_include(<platform/ui.h>)
+#include <platform/ui.h>
+#endif
 #if __has_include(<platform/memory.h>)
 #include <platform/memory.h>
 #endif
