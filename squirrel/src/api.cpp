@@ -791,7 +791,10 @@ SQRESULT sq_deleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
   Value key = v->Top();
   if (key.IsNull()) return Fail(v, u"null is not a valid key");
   return Guard(v, [&] {
-    Value r = v->Delete(self, key);
+    Value r;
+    Value mm;
+    // A missing slot is not an error here, unlike the script's delete operator.
+    if (self.type != OT_TABLE || self.table()->Find(key) || v->GetMeta(self, MT_DELSLOT, mm)) r = v->Delete(self, key);
     v->Pop();
     if (pushval) v->Push(std::move(r));
     return SQ_OK;
@@ -861,7 +864,7 @@ SQRESULT sq_rawdeleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
   v->Pop();
   if (self.type != OT_TABLE) return Fail(v, u"invalid type");
   Value removed;
-  if (!self.table()->Remove(key, &removed)) return Fail(v, u"the index doesn't exist");
+  self.table()->Remove(key, &removed);
   if (pushval) v->Push(std::move(removed));
   return SQ_OK;
 }

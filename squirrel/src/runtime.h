@@ -197,6 +197,7 @@ struct Frame {
   bool native = false;
   Generator* generator = nullptr;
   SQInteger savedTop = 0;   // native frames: top to restore
+  int32_t hookLine = -1;    // last line reported to the debug hook
 };
 
 struct Generator : Object {
@@ -264,7 +265,8 @@ struct VM : Object {
   int state = SQ_VMSTATE_IDLE;
   bool raiseError = true;
   bool errorReported = false;
-  bool pendingThrow = false;     // resume a suspended VM by raising lastError
+  bool pendingThrow = false;
+  bool inHook = false;           // the debug hook is running     // resume a suspended VM by raising lastError
   int executeDepth = 0;          // nested execution loops
   size_t suspendEntry = 0;       // frame index of the loop that was suspended
   SQInteger suspendTarget = -1;  // slot receiving the wakeup value
@@ -335,6 +337,7 @@ struct VM : Object {
   void Execute(size_t entryFrame);
   Value Resume(Generator* g);
   void ReportError();
+  void DebugHook(int type, Frame& f, int32_t line);
 
   // Debug.
   bool StackInfo(SQInteger level, SQStackInfos* si);

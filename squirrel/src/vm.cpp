@@ -825,6 +825,26 @@ void VM::ReportError() {
   errorReported = true;
 }
 
+void VM::DebugHook(int type, Frame& f, int32_t line) {
+  if (inHook) return;
+  inHook = true;
+  const SQChar* src = f.proto->sourceName.type == OT_STRING ? f.proto->sourceName.str()->chars() : u"unknown";
+  const SQChar* name = f.proto->name.type == OT_STRING ? f.proto->name.str()->chars() : u"unknown";
+  try {
+    if (nativeDebugHook) {
+      nativeDebugHook(this, type, src, line, name);
+    } else if (!debugHook.IsNull()) {
+      Value args[4] = {Value::Integer(type), ss->Str(src), Value::Integer(line), ss->Str(name)};
+      Value hook = debugHook;
+      CallValue(hook, roottable, 4, args);
+    }
+  } catch (ScriptThrow&) {
+    inHook = false;
+    throw;
+  }
+  inHook = false;
+}
+
 bool VM::StackInfo(SQInteger level, SQStackInfos* si) {
   if (level < 0 || size_t(level) >= frames.size()) return false;
   const Frame& f = frames[frames.size() - 1 - size_t(level)];
@@ -920,6 +940,15 @@ static void RunLoop(VM* v, size_t entry) {
     v->Throw(e);
   }
   for (;;) {
+    if ((v->nativeDebugHook || !v->debugHook.IsNull()) && !v->inHook) {
+      int32_t line = f->code->LineOf(f->pc);
+      if (f->pc == 0 && f->hookLine < 0) v->DebugHook('c', *f, line);
+      if (line != f->hookLine) {
+        f->hookLine = line;
+        v->DebugHook('l', *f, line);
+      }
+      if (code[f->pc].op == sq::OP_RETURN) v->DebugHook('r', *f, line);
+    }
     const Instruction ins = code[f->pc++];
     switch (ins.op) {
       case sq::OP_LOADNULL: v->Push(Value()); break;
