@@ -64,7 +64,9 @@ struct OVERLAPPED {
 using LPOVERLAPPED = OVERLAPPED*;
 
 // FILE_SHARE_* modes are accepted and not enforced (the host has no mandatory
-// sharing). Directories cannot be opened (ERROR_ACCESS_DENIED). CREATE_ALWAYS and
+// sharing). Directories cannot be opened (ERROR_ACCESS_DENIED) unless
+// FILE_FLAG_BACKUP_SEMANTICS is given. Files without the owner write bit refuse
+// write access and truncation (ERROR_ACCESS_DENIED), for root too. CREATE_ALWAYS and
 // OPEN_ALWAYS set ERROR_ALREADY_EXISTS when the file existed, else 0. A new file
 // takes FILE_ATTRIBUTE_READONLY from the attributes. The template must be null.
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
@@ -124,6 +126,7 @@ BOOL PathIsDirectoryW(LPCWSTR path);
 // Creates every missing directory of the path. Returns ERROR_SUCCESS,
 // ERROR_ALREADY_EXISTS when the directory existed, ERROR_FILE_EXISTS when a file
 // stands in the way, ERROR_PATH_NOT_FOUND / ERROR_ACCESS_DENIED / ... otherwise.
+// Unlike on Windows, a relative path is accepted (from the current directory).
 int SHCreateDirectoryExW(HWND window, LPCWSTR path, const SECURITY_ATTRIBUTES* attributes);
 
 // Characters written without the terminator; when the buffer is too small, the
