@@ -12,8 +12,9 @@ namespace gameimage {
 constexpr std::uint32_t kPreferredBase = 0x400000;
 // A base far from the preferred one, so that translation really moves places.
 constexpr std::uint32_t kRelocatedBase = 0x1400000;
-// Big enough for the build marker and a few hundred KiB of code around it.
-constexpr std::uint32_t kDefaultSize = 0x100000;
+// Covers every game place of the four builds (they end below 0xF00000 at the
+// preferred base); pages are only backed once touched.
+constexpr std::uint32_t kDefaultSize = 0xC00000;
 // The top of the image is a writable data area (like a .data section).
 constexpr std::uint32_t kDataAreaSize = 0x10000;
 constexpr char16_t kDefaultPath[] = u"C:\\Games\\Quorvant\\quorvant.exe";
