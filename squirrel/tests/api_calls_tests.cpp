@@ -3,7 +3,7 @@
 
 #include <vector>
 
-using apitest::VmTest;
+using apitest::SquirrelApi;
 
 namespace {
 
@@ -56,9 +56,9 @@ struct MaskCase {
   const char16_t* error;  // nullptr: the call succeeds
 };
 
-class ParamCheckTest : public VmTest, public ::testing::WithParamInterface<MaskCase> {};
+class SquirrelParamCheck : public SquirrelApi, public ::testing::WithParamInterface<MaskCase> {};
 
-TEST_P(ParamCheckTest, ChecksCountAndTypes) {
+TEST_P(SquirrelParamCheck, ChecksCountAndTypes) {
   const MaskCase& c = GetParam();
   RegisterGlobal(u"f", NativeCount, c.nparams, c.mask);
   bool ok = Run(std::u16string(u"f(") + c.call + u");");
@@ -71,7 +71,7 @@ TEST_P(ParamCheckTest, ChecksCountAndTypes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Masks, ParamCheckTest,
+    Masks, SquirrelParamCheck,
     ::testing::Values(
         MaskCase{u".n", 2, u"1", nullptr}, MaskCase{u".n", 2, u"1.5", nullptr},
         MaskCase{u".n", 2, u"\"s\"", u"parameter 1 has an invalid type 'string' ; expected: 'integer|float'"},
@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{u".r", 2, u"{}.weakref()", nullptr},
         MaskCase{u"..", 2, u"null", nullptr}, MaskCase{u"i", 1, u"", u"parameter 0 has an invalid type 'table' ; expected: 'integer'"}));
 
-TEST_F(VmTest, ParamCheckWithEveryLetterParses) {
+TEST_F(SquirrelApi, ParamCheckWithEveryLetterParses) {
   sq_newclosure(v, NativeCount, 0);
   EXPECT_TRUE(SQ_SUCCEEDED(sq_setparamscheck(v, SQ_MATCHTYPEMASKSTRING, u"oifnstauxcbgpvyr.")));
   SQInteger np = 0, nf = 0;
@@ -104,7 +104,7 @@ TEST_F(VmTest, ParamCheckWithEveryLetterParses) {
   EXPECT_EQ(LastError(), u"the object is not a nativeclosure");
 }
 
-TEST_F(VmTest, CallLeavesTheClosureAndPushesTheResult) {
+TEST_F(SquirrelApi, CallLeavesTheClosureAndPushesTheResult) {
   RegisterGlobal(u"sum", NativeSum);
   ASSERT_TRUE(Run(u"function add(a, b) { return a + b; }"));
   sq_pushroottable(v);
@@ -139,7 +139,7 @@ TEST_F(VmTest, CallLeavesTheClosureAndPushesTheResult) {
   EXPECT_EQ(i, 10);
 }
 
-TEST_F(VmTest, NativeClosureFreeVariablesAndName) {
+TEST_F(SquirrelApi, NativeClosureFreeVariablesAndName) {
   sq_pushinteger(v, 5);
   sq_pushstring(v, u"free", -1);
   sq_newclosure(v, [](HSQUIRRELVM vm) -> SQInteger {
@@ -168,7 +168,7 @@ TEST_F(VmTest, NativeClosureFreeVariablesAndName) {
   EXPECT_EQ(i, 10);
 }
 
-TEST_F(VmTest, ThrowErrorAndThrowObject) {
+TEST_F(SquirrelApi, ThrowErrorAndThrowObject) {
   RegisterGlobal(u"fail", [](HSQUIRRELVM vm) -> SQInteger { return sq_throwerror(vm, u"native failure"); });
   RegisterGlobal(u"failobj", [](HSQUIRRELVM vm) -> SQInteger {
     sq_newtable(vm);
@@ -187,7 +187,7 @@ TEST_F(VmTest, ThrowErrorAndThrowObject) {
   EXPECT_EQ(sq_gettype(v, -1), OT_NULL);
 }
 
-TEST_F(VmTest, ErrorHandlerSeesTheFailingFrame) {
+TEST_F(SquirrelApi, ErrorHandlerSeesTheFailingFrame) {
   g_handled.clear();
   sq_newclosure(v, ErrorHandler, 0);
   sq_seterrorhandler(v);
@@ -204,7 +204,7 @@ TEST_F(VmTest, ErrorHandlerSeesTheFailingFrame) {
   sq_settop(v, 0);
 }
 
-TEST_F(VmTest, CompileErrorsReachTheHandler) {
+TEST_F(SquirrelApi, CompileErrorsReachTheHandler) {
   g_compileErrors.clear();
   sq_setcompilererrorhandler(v, OnCompileError);
   EXPECT_TRUE(SQ_FAILED(sq_compilebuffer(v, u"local x = ;", -1, u"broken.nut", SQTrue)));
@@ -231,7 +231,7 @@ TEST_F(VmTest, CompileErrorsReachTheHandler) {
   EXPECT_EQ(i, 42);
 }
 
-TEST_F(VmTest, StackInfosFromANative) {
+TEST_F(SquirrelApi, StackInfosFromANative) {
   RegisterGlobal(u"where", [](HSQUIRRELVM vm) -> SQInteger {
     SQStackInfos si;
     if (SQ_FAILED(sq_stackinfos(vm, 0, &si))) return sq_throwerror(vm, u"no level 0");
@@ -247,7 +247,7 @@ TEST_F(VmTest, StackInfosFromANative) {
   EXPECT_TRUE(SQ_FAILED(sq_stackinfos(v, 0, &si))) << "nothing runs";
 }
 
-TEST_F(VmTest, NativeStackOverflowIsAnError) {
+TEST_F(SquirrelApi, NativeStackOverflowIsAnError) {
   RegisterGlobal(u"recurse", NativeRecurse);
   ASSERT_TRUE(Run(u"function again(f) { return recurse(f); }"));
   EXPECT_FALSE(Run(u"recurse(again);"));
@@ -256,7 +256,7 @@ TEST_F(VmTest, NativeStackOverflowIsAnError) {
   EXPECT_EQ(apitest::Output(), u"still usable");
 }
 
-TEST_F(VmTest, ClosureRootBindingAcrossThreads) {
+TEST_F(SquirrelApi, ClosureRootBindingAcrossThreads) {
   ASSERT_TRUE(Run(u"::who <- \"main\"; ::f <- function() { return ::who; };"));
   HSQUIRRELVM t = sq_newthread(v, 256);
   sq_newtable(t);
@@ -305,7 +305,7 @@ TEST_F(VmTest, ClosureRootBindingAcrossThreads) {
   sq_release(t, &threadFn);
 }
 
-TEST_F(VmTest, SuspendAndWakeUpFromTheHost) {
+TEST_F(SquirrelApi, SuspendAndWakeUpFromTheHost) {
   ASSERT_TRUE(Run(u"function co(a) { local b = suspend(a + 1); return a + b; }"));
   HSQUIRRELVM t = sq_newthread(v, 256);
   sq_pushroottable(t);
@@ -324,7 +324,7 @@ TEST_F(VmTest, SuspendAndWakeUpFromTheHost) {
   EXPECT_TRUE(SQ_FAILED(sq_wakeupvm(t, SQFalse, SQFalse, SQFalse, SQFalse)));
 }
 
-TEST_F(VmTest, BindEnvAndCallee) {
+TEST_F(SquirrelApi, BindEnvAndCallee) {
   ASSERT_TRUE(Run(u"::g <- function() { return this.tag; };"));
   sq_pushroottable(v);
   sq_pushstring(v, u"g", -1);
@@ -349,7 +349,7 @@ TEST_F(VmTest, BindEnvAndCallee) {
   EXPECT_EQ(apitest::Output(), u"true");
 }
 
-TEST_F(VmTest, GetLocalAndFunctionInfo) {
+TEST_F(SquirrelApi, GetLocalAndFunctionInfo) {
   RegisterGlobal(u"probe", [](HSQUIRRELVM vm) -> SQInteger {
     std::u16string r;
     for (SQUnsignedInteger i = 0;; ++i) {
@@ -370,7 +370,7 @@ TEST_F(VmTest, GetLocalAndFunctionInfo) {
   EXPECT_NE(apitest::Output().find(u"fn"), std::u16string::npos);
 }
 
-TEST_F(VmTest, PrintAndErrorGoThroughTheHostFunctions) {
+TEST_F(SquirrelApi, PrintAndErrorGoThroughTheHostFunctions) {
   ASSERT_TRUE(Run(u"print(1.5); error(\"oops\");"));
   EXPECT_EQ(apitest::Output(), u"1.5");
   EXPECT_EQ(apitest::Errors(), u"oops");
@@ -378,7 +378,7 @@ TEST_F(VmTest, PrintAndErrorGoThroughTheHostFunctions) {
   EXPECT_EQ(sq_geterrorfunc(v), apitest::CaptureError);
 }
 
-TEST_F(VmTest, ResumeAGeneratorFromTheHost) {
+TEST_F(SquirrelApi, ResumeAGeneratorFromTheHost) {
   ASSERT_TRUE(Run(u"::gen <- (function() { yield 1; yield 2; })();"));
   sq_pushroottable(v);
   sq_pushstring(v, u"gen", -1);

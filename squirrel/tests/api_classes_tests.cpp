@@ -3,7 +3,7 @@
 
 #include <vector>
 
-using apitest::VmTest;
+using apitest::SquirrelApi;
 
 namespace {
 int g_tagA, g_tagB, g_tagC;
@@ -14,7 +14,7 @@ SQInteger RecordRelease(SQUserPointer p, SQInteger) {
 }
 }  // namespace
 
-class ClassTest : public VmTest {
+class SquirrelClasses : public SquirrelApi {
  protected:
   // Makes classes A <- B <- C in the root table, tagged g_tagA/B/C.
   void MakeHierarchy() {
@@ -41,7 +41,7 @@ class ClassTest : public VmTest {
   }
 };
 
-TEST_F(ClassTest, TypeTagsAreFoundThroughBaseClasses) {
+TEST_F(SquirrelClasses, TypeTagsAreFoundThroughBaseClasses) {
   MakeHierarchy();
   struct Case {
     const SQChar* cls;
@@ -74,7 +74,7 @@ TEST_F(ClassTest, TypeTagsAreFoundThroughBaseClasses) {
   EXPECT_TRUE(SQ_FAILED(sq_setinstanceup(v, -1, nullptr)));
 }
 
-TEST_F(ClassTest, BaseAndClassQueries) {
+TEST_F(SquirrelClasses, BaseAndClassQueries) {
   MakeHierarchy();
   PushGlobal(u"C");
   ASSERT_TRUE(SQ_SUCCEEDED(sq_getbase(v, -1)));
@@ -96,7 +96,7 @@ TEST_F(ClassTest, BaseAndClassQueries) {
   EXPECT_TRUE(sq_instanceof(v));
 }
 
-TEST_F(ClassTest, ReleaseHooksRunWhenTheInstanceIsFreed) {
+TEST_F(SquirrelClasses, ReleaseHooksRunWhenTheInstanceIsFreed) {
   g_released.clear();
   sq_pushroottable(v);
   sq_pushstring(v, u"Res", -1);
@@ -119,7 +119,7 @@ TEST_F(ClassTest, ReleaseHooksRunWhenTheInstanceIsFreed) {
   EXPECT_EQ(g_released.size(), 2u);
 }
 
-TEST_F(ClassTest, MembersAttributesAndHandles) {
+TEST_F(SquirrelClasses, MembersAttributesAndHandles) {
   ASSERT_TRUE(Run(u"class K </ tag = \"cls\" /> { </ m = 1 /> field = 3; static st = 4; function meth() { return field; } }"));
   PushGlobal(u"K");
   sq_pushnull(v);
@@ -162,7 +162,7 @@ TEST_F(ClassTest, MembersAttributesAndHandles) {
   EXPECT_TRUE(SQ_SUCCEEDED(sq_newslot(v, -3, SQTrue))) << "static members may still be added";
 }
 
-TEST_F(ClassTest, NewMemberWithAttributes) {
+TEST_F(SquirrelClasses, NewMemberWithAttributes) {
   sq_newclass(v, SQFalse);
   sq_pushstring(v, u"x", -1);
   sq_pushinteger(v, 7);
@@ -183,7 +183,7 @@ TEST_F(ClassTest, NewMemberWithAttributes) {
   EXPECT_EQ(sq_getsize(v, -1), 24);
 }
 
-TEST_F(ClassTest, NativeConstructorAndInheritanceRefusal) {
+TEST_F(SquirrelClasses, NativeConstructorAndInheritanceRefusal) {
   sq_pushroottable(v);
   sq_pushstring(v, u"Sealed", -1);
   sq_newclass(v, SQFalse);

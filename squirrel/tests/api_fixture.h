@@ -32,7 +32,7 @@ inline void CaptureError(HSQUIRRELVM, const SQChar* fmt, ...) {
   va_end(args);
 }
 
-class VmTest : public ::testing::Test {
+class SquirrelApi : public ::testing::Test {
  protected:
   HSQUIRRELVM v = nullptr;
   void SetUp() override {

@@ -1,9 +1,9 @@
 // Tables, arrays, slots, references and garbage collection through the C interface.
 #include "api_fixture.h"
 
-using apitest::VmTest;
+using apitest::SquirrelApi;
 
-TEST_F(VmTest, TableSlotsWithStackEffects) {
+TEST_F(SquirrelApi, TableSlotsWithStackEffects) {
   sq_newtable(v);
   sq_pushstring(v, u"a", -1);
   sq_pushinteger(v, 1);
@@ -40,7 +40,7 @@ TEST_F(VmTest, TableSlotsWithStackEffects) {
   EXPECT_EQ(sq_getsize(v, -1), 0);
 }
 
-TEST_F(VmTest, IntegerAndFloatKeysAreDistinct) {
+TEST_F(SquirrelApi, IntegerAndFloatKeysAreDistinct) {
   sq_newtable(v);
   sq_pushinteger(v, 1);
   sq_pushstring(v, u"int", -1);
@@ -56,7 +56,7 @@ TEST_F(VmTest, IntegerAndFloatKeysAreDistinct) {
   EXPECT_EQ(std::u16string(s), u"float");
 }
 
-TEST_F(VmTest, RawAccessBypassesDelegates) {
+TEST_F(SquirrelApi, RawAccessBypassesDelegates) {
   ASSERT_TRUE(Run(u"::d <- { x = 5 }; ::t <- {}.setdelegate(::d);"));
   sq_pushroottable(v);
   sq_pushstring(v, u"t", -1);
@@ -84,7 +84,7 @@ TEST_F(VmTest, RawAccessBypassesDelegates) {
   EXPECT_EQ(sq_getsize(v, -1), 0);
 }
 
-TEST_F(VmTest, ArrayOperations) {
+TEST_F(SquirrelApi, ArrayOperations) {
   sq_newarray(v, 2);
   EXPECT_EQ(sq_getsize(v, -1), 2);
   sq_pushinteger(v, 10);
@@ -119,7 +119,7 @@ TEST_F(VmTest, ArrayOperations) {
   EXPECT_TRUE(SQ_FAILED(sq_arrayappend(v, -1))) << "an integer is not an array";
 }
 
-TEST_F(VmTest, NextIteratesEverySlot) {
+TEST_F(SquirrelApi, NextIteratesEverySlot) {
   ASSERT_TRUE(Run(u"::t <- { a = 1, b = 2, c = 3 };"));
   sq_pushroottable(v);
   sq_pushstring(v, u"t", -1);
@@ -139,7 +139,7 @@ TEST_F(VmTest, NextIteratesEverySlot) {
   EXPECT_EQ(sq_gettop(v), 2);
 }
 
-TEST_F(VmTest, CloneIsShallowAndIndependent) {
+TEST_F(SquirrelApi, CloneIsShallowAndIndependent) {
   ASSERT_TRUE(Run(u"::t <- { inner = [1] };"));
   sq_pushroottable(v);
   sq_pushstring(v, u"t", -1);
@@ -152,7 +152,7 @@ TEST_F(VmTest, CloneIsShallowAndIndependent) {
   EXPECT_EQ(sq_getsize(v, -2), 1);
 }
 
-TEST_F(VmTest, ReferencesKeepObjectsAlive) {
+TEST_F(SquirrelApi, ReferencesKeepObjectsAlive) {
   HSQOBJECT obj;
   sq_resetobject(&obj);
   EXPECT_EQ(obj._type, OT_NULL);
@@ -184,7 +184,7 @@ TEST_F(VmTest, ReferencesKeepObjectsAlive) {
   EXPECT_EQ(sq_objtostring(&num), nullptr);
 }
 
-TEST_F(VmTest, RegistryRootAndConstTables) {
+TEST_F(SquirrelApi, RegistryRootAndConstTables) {
   sq_pushregistrytable(v);
   sq_pushstring(v, u"hostdata", -1);
   sq_pushinteger(v, 1);
@@ -217,7 +217,7 @@ TEST_F(VmTest, RegistryRootAndConstTables) {
   EXPECT_TRUE(SQ_FAILED(sq_setconsttable(v)));
 }
 
-TEST_F(VmTest, WeakReferencesDropWithTheTarget) {
+TEST_F(SquirrelApi, WeakReferencesDropWithTheTarget) {
   sq_newtable(v);
   sq_weakref(v, -1);
   EXPECT_EQ(sq_gettype(v, -1), OT_WEAKREF);
@@ -232,7 +232,7 @@ TEST_F(VmTest, WeakReferencesDropWithTheTarget) {
   EXPECT_EQ(sq_gettype(v, -1), OT_INTEGER) << "values without a count are their own weak reference";
 }
 
-TEST_F(VmTest, CollectGarbageFreesCycles) {
+TEST_F(SquirrelApi, CollectGarbageFreesCycles) {
   ASSERT_TRUE(Run(u"for (local i = 0; i < 10; i++) { local a = {}; local b = { a = a }; a.b <- b; }"));
   sq_collectgarbage(v);
   ASSERT_TRUE(Run(u"local a = {}; a.self <- a; a = null; ::n <- collectgarbage();"));
@@ -249,7 +249,7 @@ TEST_F(VmTest, CollectGarbageFreesCycles) {
   ASSERT_TRUE(Run(u"::r = null;"));
 }
 
-TEST_F(VmTest, UserdataWithDelegateAndHook) {
+TEST_F(SquirrelApi, UserdataWithDelegateAndHook) {
   static int released = 0;
   released = 0;
   SQUserPointer p = sq_newuserdata(v, 16);

@@ -1,9 +1,9 @@
 // Stack manipulation, pushes and getters of the C interface.
 #include "api_fixture.h"
 
-using apitest::VmTest;
+using apitest::SquirrelApi;
 
-TEST_F(VmTest, PushesAndGettersRoundTrip) {
+TEST_F(SquirrelApi, PushesAndGettersRoundTrip) {
   EXPECT_EQ(sq_gettop(v), 0);
   sq_pushnull(v);
   sq_pushinteger(v, -42);
@@ -43,7 +43,7 @@ TEST_F(VmTest, PushesAndGettersRoundTrip) {
   EXPECT_EQ(sq_getsize(v, 5), 5);
 }
 
-TEST_F(VmTest, GetIntegerAcceptsBoolsAndFloatsButNotStrings) {
+TEST_F(SquirrelApi, GetIntegerAcceptsBoolsAndFloatsButNotStrings) {
   sq_pushbool(v, SQTrue);
   sq_pushfloat(v, -3.75f);
   sq_pushstring(v, u"12", -1);
@@ -64,7 +64,7 @@ TEST_F(VmTest, GetIntegerAcceptsBoolsAndFloatsButNotStrings) {
   EXPECT_EQ(sq_gettop(v), 4) << "failed getters leave the stack alone";
 }
 
-TEST_F(VmTest, SetTopPopRemoveAndPush) {
+TEST_F(SquirrelApi, SetTopPopRemoveAndPush) {
   for (int k = 1; k <= 5; ++k) sq_pushinteger(v, k);
   sq_remove(v, 2);  // 1 3 4 5
   sq_push(v, 1);    // 1 3 4 5 1
@@ -88,7 +88,7 @@ TEST_F(VmTest, SetTopPopRemoveAndPush) {
   EXPECT_EQ(sq_gettop(v), 5000);
 }
 
-TEST_F(VmTest, CompareAndToBool) {
+TEST_F(SquirrelApi, CompareAndToBool) {
   sq_pushinteger(v, 1);
   sq_pushfloat(v, 2.0f);
   EXPECT_LT(sq_cmp(v), 0);
@@ -118,7 +118,7 @@ TEST_F(VmTest, CompareAndToBool) {
   }
 }
 
-TEST_F(VmTest, ToStringTypeofAndHash) {
+TEST_F(SquirrelApi, ToStringTypeofAndHash) {
   sq_pushfloat(v, 3.0f);
   ASSERT_TRUE(SQ_SUCCEEDED(sq_tostring(v, -1)));
   const SQChar* s;
@@ -139,7 +139,7 @@ TEST_F(VmTest, ToStringTypeofAndHash) {
   EXPECT_EQ(a._unVal.pString, b._unVal.pString) << "equal strings are interned once";
 }
 
-TEST_F(VmTest, MoveBetweenThreads) {
+TEST_F(SquirrelApi, MoveBetweenThreads) {
   HSQUIRRELVM t = sq_newthread(v, 64);
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(sq_gettype(v, -1), OT_THREAD);
@@ -154,7 +154,7 @@ TEST_F(VmTest, MoveBetweenThreads) {
   EXPECT_EQ(sq_getvmstate(t), SQ_VMSTATE_IDLE);
 }
 
-TEST_F(VmTest, ForeignPointersAndVersion) {
+TEST_F(SquirrelApi, ForeignPointersAndVersion) {
   int host = 0;
   sq_setforeignptr(v, &host);
   EXPECT_EQ(sq_getforeignptr(v), &host);
@@ -169,7 +169,7 @@ TEST_F(VmTest, ForeignPointersAndVersion) {
   EXPECT_EQ(sizeof(SQFloat), 4u);
 }
 
-TEST(TypeConstants, MatchTheDocumentedValues) {
+TEST(SquirrelTypeConstants, MatchTheDocumentedValues) {
   EXPECT_EQ(unsigned(OT_NULL), 0x01000001u);
   EXPECT_EQ(unsigned(OT_INTEGER), 0x05000002u);
   EXPECT_EQ(unsigned(OT_FLOAT), 0x05000004u);
