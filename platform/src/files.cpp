@@ -656,7 +656,9 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
       pattern = name;
     }
   } else {
-    directoryPart = std::u16string(name.substr(0, split == 0 ? 1 : split));
+    // A root ("\", "C:\") keeps its separator.
+    const bool root = split == 0 || (split == 2 && name[1] == u':');
+    directoryPart = std::u16string(name.substr(0, root ? split + 1 : split));
     pattern = name.substr(split + 1);
   }
   if (pattern.empty()) {

@@ -525,6 +525,17 @@ TEST(Find, ListsWithoutDotEntriesAndMatchesWildcards) {
   EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
 }
 
+TEST(Find, RootsListTheHostRoot) {
+  for (const char16_t* pattern : {u"\\TMP", u"C:\\tmp", u"/t?p"}) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(pattern, &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE) << text::Utf16ToUtf8(pattern);
+    EXPECT_EQ(std::u16string(data.cFileName), u"tmp");
+    EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    FindClose(find);
+  }
+}
+
 TEST(Find, HandleClosesWithCloseHandleToo) {
   TempDir dir;
   WriteHostFile(dir.Host("a"), "");
