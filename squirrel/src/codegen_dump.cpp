@@ -21,7 +21,12 @@ std::string ConstantText(const Constant& c) {
         case Constant::Bool: return c.i ? "true" : "false";
         case Constant::Integer: std::snprintf(buf, sizeof buf, "%d", int(c.i)); return buf;
         case Constant::Float: std::snprintf(buf, sizeof buf, "%gf", double(c.f)); return buf;
-        case Constant::String: return "\"" + Narrow(c.s) + "\"";
+        case Constant::String: {
+            std::string r(1, '"');
+            r += Narrow(c.s);
+            r.push_back('"');
+            return r;
+        }
     }
     return "?";
 }
@@ -44,11 +49,14 @@ void DumpInto(const FuncProto& p, const std::string& indent, std::string& out) {
         out += buf;
         if ((ins.op == OP_LOADK || ins.op == OP_GETK || ins.op == OP_GETENV || ins.op == OP_SETENV ||
              ins.op == OP_PREPCALLK) && ins.a >= 0 && size_t(ins.a) < p.constants.size()) {
-            out += "  ; " + ConstantText(p.constants[size_t(ins.a)]);
+            out += "  ; ";
+            out += ConstantText(p.constants[size_t(ins.a)]);
         }
         out += "\n";
     }
-    for (const auto& f : p.functions) DumpInto(*f, indent + "  ", out);
+    std::string deeper = indent;
+    deeper.append("  ");
+    for (const auto& f : p.functions) DumpInto(*f, deeper, out);
 }
 
 }  // namespace

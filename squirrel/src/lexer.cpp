@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace sq {
@@ -216,15 +218,17 @@ int32_t Lexer::Next() {
 }
 
 void Lexer::ReadIdentifier() {
-    text_.clear();
-    while (!AtEnd() && (IsAlpha(Peek()) || IsDigit(Peek()))) text_.push_back(Advance());
-    for (const Keyword& k : kKeywords) {
-        if (text_ == k.word) {
-            token_ = k.token;
-            return;
-        }
-    }
-    token_ = TK_IDENTIFIER;
+    size_t start = pos_;
+    while (!AtEnd() && (IsAlpha(src_[pos_]) || IsDigit(src_[pos_]))) ++pos_;
+    column_ += int32_t(pos_ - start);  // identifiers never span lines
+    text_.assign(src_, start, pos_ - start);
+    static const std::unordered_map<std::u16string_view, int32_t> keywords = [] {
+        std::unordered_map<std::u16string_view, int32_t> m;
+        for (const Keyword& k : kKeywords) m.emplace(k.word, k.token);
+        return m;
+    }();
+    auto it = keywords.find(std::u16string_view(text_));
+    token_ = it != keywords.end() ? it->second : int32_t(TK_IDENTIFIER);
 }
 
 void Lexer::ReadNumber() {
