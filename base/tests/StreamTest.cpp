@@ -619,4 +619,47 @@ TEST(WindowsFileStream, UnknownOriginsAreRefused) {
   EXPECT_EQ(stream->GetTarget(), stream.get());
 }
 
+TEST(WindowsFileStream, StartsWhereTheHandleStands) {
+  TempDirectory temp;
+  ASSERT_TRUE(temp.Valid());
+  HANDLE file = temp.CreateWith("at.bin", kData);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER three;
+  three.QuadPart = 3;
+  ASSERT_TRUE(SetFilePointerEx(file, three, nullptr, FILE_BEGIN));
+  StreamRef stream(new CWindowsFileStream(file, true));
+  EXPECT_EQ(PositionOf(stream.get()), 3u);
+  char out[2];
+  ASSERT_EQ(stream->Read(out, 1, 2), 2u);
+  EXPECT_EQ(std::string(out, 2), "34");
+}
+
+TEST(WindowsFileStream, FailedReadKeepsThePositionForTheNextWrite) {
+  TempDirectory temp;
+  ASSERT_TRUE(temp.Valid());
+  HANDLE made = temp.CreateWith("wo.bin", kData);
+  ASSERT_NE(made, INVALID_HANDLE_VALUE);
+  CloseHandle(made);
+  const std::u16string path = temp.WidePath("wo.bin");
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  {
+    StreamRef stream(new CWindowsFileStream(file, true));
+    ASSERT_TRUE(stream->Seek(4, CStream::kSeekBegin));
+    char out[4];
+    EXPECT_EQ(stream->Read(out, 1, 4), 0u);  // the handle cannot read
+    EXPECT_EQ(PositionOf(stream.get()), 4u);
+    EXPECT_EQ(stream->Write("WXYZ", 1, 4), 4u);
+    EXPECT_EQ(PositionOf(stream.get()), 8u);
+    EXPECT_EQ(stream->GetSize(true), 16u);
+  }
+  HANDLE check = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(check, INVALID_HANDLE_VALUE);
+  StreamRef readBack(new CWindowsFileStream(check, false));
+  char all[16];
+  ASSERT_EQ(readBack->Read(all, 1, 16), 16u);
+  EXPECT_EQ(std::string(all, 16), "0123WXYZ89abcdef");
+}
+
 }  // namespace
