@@ -85,6 +85,8 @@ class WeakReference {
 
  protected:
   void Assign(CBaseObject* object) {
+    // An object already going could no longer null the holder: watch nothing instead.
+    if (object && object->IsDestroying()) object = nullptr;
     if (object == m_pRef) return;
     if (m_pRef) m_pRef->RemoveWeakReference(this);
     m_pRef = object;

@@ -159,6 +159,27 @@ TEST(WeakHolder, IsAlreadyNullWhileUserDataGoes) {
   EXPECT_TRUE(sawNull);
 }
 
+// Points a weak holder that outlives the object at it while the object is being torn down.
+class LateWatcher : public IUserData {
+ public:
+  LateWatcher(Tracked* object, Weak<Tracked>* weak) : m_pObject(object), m_pWeak(weak) {}
+  ~LateWatcher() override { *m_pWeak = m_pObject; }
+
+ private:
+  Tracked* m_pObject;
+  Weak<Tracked>* m_pWeak;
+};
+
+TEST(WeakHolder, PointingAtADyingObjectGivesNull) {
+  int destroyed = 0;
+  Weak<Tracked> late;
+  auto* object = new Tracked(&destroyed);
+  object->SetUserData(0, new LateWatcher(object, &late));
+  object->Release();
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(late.Get(), nullptr);
+}
+
 TEST(WeakHolder, DestroyedFirstLeavesTheTargetClean) {
   int destroyed = 0;
   auto* object = new Tracked(&destroyed);
