@@ -1004,27 +1004,9 @@ private:
                 Lex();
                 // Attributes are evaluated after the value: compile them into a scratch range and move it.
             }
-            size_t attrStart = 0, attrEnd = 0;
-            int32_t attrLinesStart = 0;
-            int32_t attrPeak = 0;  // stack the attribute code needs above its start
+            CodeSpan attrCode;
             if (hasAttrs) {
-                attrStart = P().code.size();
-                attrLinesStart = int32_t(P().lines.size());
-                uint32_t savedSize = P().stackSize;
-                int32_t startDepth = fs_->depth;
-                P().stackSize = uint32_t(startDepth);
-                TableBody(TK_ATTR_CLOSE);
-                attrPeak = int32_t(P().stackSize) - startDepth;
-                P().stackSize = std::max(savedSize, P().stackSize);
-                attrEnd = P().code.size();
-            }
-            std::vector<Instruction> attrCode;
-            if (hasAttrs) {
-                attrCode.assign(P().code.begin() + attrStart, P().code.begin() + attrEnd);
-                P().code.resize(attrStart);
-                P().lines.resize(attrLinesStart);
-                fs_->lastLine = -1;
-                Adjust(-1);
+                attrCode = CompileDetached([this] { TableBody(TK_ATTR_CLOSE); });
                 mflags |= 1;
             }
             if (tok_ == TK_STATIC) {
@@ -1051,24 +1033,60 @@ private:
                 Expect(u'=');
                 ExpValue();
             }
-            if (hasAttrs) {
-                for (const Instruction& ins : attrCode) P().code.push_back(ins);
-                P().stackSize = std::max(P().stackSize, uint32_t(fs_->depth + attrPeak));
-                Adjust(1);
-            }
+            if (hasAttrs) Reattach(attrCode);
             Emit(OP_NEWMEMBER, 0, mflags);
             if (tok_ == u';' || tok_ == u',') Lex();
         }
         Lex();
     }
 
+    // Code compiled out of its evaluation order: it pushes exactly one value, has no jumps leaving it and
+    // is re-emitted later by Reattach.
+    struct CodeSpan {
+        std::vector<Instruction> code;
+        int32_t peak = 0;  // stack it needs above its start
+    };
+
+    template <typename F>
+    CodeSpan CompileDetached(F compile) {
+        CodeSpan span;
+        size_t start = P().code.size();
+        size_t lines = P().lines.size();
+        uint32_t savedSize = P().stackSize;
+        int32_t startDepth = fs_->depth;
+        P().stackSize = uint32_t(startDepth);
+        compile();
+        span.peak = int32_t(P().stackSize) - startDepth;
+        P().stackSize = std::max(savedSize, P().stackSize);
+        span.code.assign(P().code.begin() + std::ptrdiff_t(start), P().code.end());
+        P().code.resize(start);
+        P().lines.resize(lines);
+        fs_->lastLine = -1;
+        Adjust(-1);
+        return span;
+    }
+
+    void Reattach(const CodeSpan& span) {
+        FuncProto& p = P();
+        if (fs_->lastLine < 0 && !span.code.empty()) {
+            p.lines.push_back(LineInfo{uint32_t(p.code.size()), prevLine_});
+            fs_->lastLine = prevLine_;
+        }
+        for (const Instruction& ins : span.code) p.code.push_back(ins);
+        p.stackSize = std::max(p.stackSize, uint32_t(fs_->depth + span.peak));
+        Adjust(1);
+    }
+
     // Parameters, body and closure creation of a function; the closure ends up on the stack.
     void FunctionExpr(const std::u16string& name, bool lambda) {
         int32_t line = lex_.line();
+        // OP_CLOSURE wants the bound environment above the defaults, but it is written first: its code is
+        // compiled here and moved after the defaults.
         bool boundEnv = false;
+        CodeSpan envCode;
         if (tok_ == u'[') {
             Lex();
-            ExpValue();
+            envCode = CompileDetached([this] { ExpValue(); });
             Expect(u']');
             boundEnv = true;
         }
@@ -1095,6 +1113,7 @@ private:
             else if (tok_ != u')') Error(u"expected ')' or ','");
         }
         Lex();
+        if (boundEnv) Reattach(envCode);
 
         FuncState fs;  // break/continue contexts of the enclosing function stay out of reach
         OpenFunction(fs, name);

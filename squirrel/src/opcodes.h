@@ -1,5 +1,5 @@
-// CHANGE: OP_CLOSURE: the bound environment lies below the defaults (not on top). The short-lived
-//         move of this header and funcproto.h to namespace bsq is undone: namespace sq, plain data.
+// CHANGE: OP_CLOSURE is back to the bound environment on top of the defaults (as first published; the
+//         compiler reorders the code). Namespace sq, plain data, as first published.
 //
 // Bytecode of the script compiler: instruction encoding and the exact meaning of every opcode.
 //
@@ -171,8 +171,8 @@ enum Op : uint8_t {
                      //   Non-static members are per-instance defaults (the value is shared between
                      //   instances, not copied deep). "constructor" is the constructor.
     OP_CLOSURE,      // a = index in FuncProto::functions of the nested prototype P; b = 1: an environment
-                     //   value lies below the defaults (function f[env]() syntax): bound as by bindenv().
-                     //   [.. (env) d1 .. dN] -> [.. closure], N = P.ndefaults: the values of
+                     //   value is on top (function f[env]() syntax): it is bound as by bindenv().
+                     //   [.. d1 .. dN (env)] -> [.. closure], N = P.ndefaults: the values of
                      //   the default parameters, evaluated now, in declaration order. Cells for P.outers
                      //   are created/shared from the current frame (fromLocal: stack[base+index]) or copied
                      //   from the running closure (outer cell index). The closure keeps the current root.

@@ -87,6 +87,9 @@ p(who.bindenv(other)())
 p(rawcall(obj.who, other))
 local bound = function[other]() { return name }
 p(bound())
+local boundDefaults = function[other](a = 1, b = "!") { return name + a + b }
+p(boundDefaults())
+p(boundDefaults(2, "?"))
 
 // function statement sugar into a table
 T <- {}
