@@ -237,6 +237,7 @@ struct SharedState {
   VM* mainVM = nullptr;
   std::vector<Value> unreachable;  // found by the collector after resurrectunreachable
   bool resurrect = false;
+  int nativeDepth = 0;  // native and loop nesting of every thread: they share one C stack
 
   String* Intern(const SQChar* s, SQInteger len);
   void Unintern(String* s);
@@ -261,7 +262,6 @@ struct VM : Object {
   Value roottable;
   SQUserPointer foreignPtr = nullptr;
   SQRELEASEHOOK releaseHook = nullptr;
-  int nativeDepth = 0;
   int state = SQ_VMSTATE_IDLE;
   bool raiseError = true;
   bool errorReported = false;

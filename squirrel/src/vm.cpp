@@ -649,7 +649,7 @@ struct DepthGuard {
 }  // namespace
 
 void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
-  if (nativeDepth + 1 > kMaxNativeDepth) Error(u"Native stack overflow");
+  if (ss->nativeDepth + 1 > kMaxNativeDepth) Error(u"Native stack overflow");
   SQInteger base = fslot + 1;
   CheckParams(this, nc, base, nargs);
   SetTop(base + nargs);
@@ -666,7 +666,7 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   stackBase = base;
   SQInteger ret;
   {
-    DepthGuard guard(nativeDepth);
+    DepthGuard guard(ss->nativeDepth);
     ret = nc->fn(this);
   }
   stackBase = savedBase;
@@ -740,8 +740,8 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
         stack[size_t(fslot)] = c->constructor;
         stack[size_t(fslot + 1)] = inst;
         Value ignored;
-        DepthGuard guard(nativeDepth);
-        if (nativeDepth > kMaxNativeDepth) Error(u"Native stack overflow");
+        DepthGuard guard(ss->nativeDepth);
+        if (ss->nativeDepth > kMaxNativeDepth) Error(u"Native stack overflow");
         Call(nargs, ignored);
         if (state == SQ_VMSTATE_SUSPENDED) Error(u"cannot suspend through native calls");
       } else {
@@ -889,11 +889,11 @@ static void PopFrame(VM* v) {
 static void RunLoop(VM* v, size_t entry);
 
 void VM::Execute(size_t entry) {
-  if (nativeDepth + 1 > kMaxNativeDepth) {
+  if (ss->nativeDepth + 1 > kMaxNativeDepth) {
     while (frames.size() > entry) PopFrame(this);
     Error(u"Native stack overflow");
   }
-  DepthGuard nd(nativeDepth);
+  DepthGuard nd(ss->nativeDepth);
   DepthGuard ed(executeDepth);
   for (;;) {
     try {
