@@ -98,6 +98,24 @@ TEST(RefCount, ReleaseAtZeroIsReportedAndChangesNothing) {
   EXPECT_EQ(destroyed, 1);
 }
 
+// A counted object on the stack: deleting it would be caught by the sanitizer build.
+class StackCounted : public CRefCounted {
+ public:
+  void ForceCount(std::int32_t count) { m_iRefCount = count; }
+};
+
+TEST(RefCount, PlainObjectReleaseAtZeroOrBelowIsRefused) {
+  enginetest::AssertionCapture asserts;
+  for (std::int32_t count : {0, -1, -1000}) {
+    StackCounted object;
+    object.ForceCount(count);
+    asserts.Clear();
+    EXPECT_EQ(object.Release(), 0);
+    EXPECT_EQ(asserts.Count(), 1u);
+    EXPECT_EQ(object.GetRefCount(), count);  // left as it was
+  }
+}
+
 TEST(RefCount, PlainCountedObjectReleasesOnce) {
   auto* argument = new CArgumentInteger(7);
   EXPECT_EQ(argument->AddRef(), 2);
