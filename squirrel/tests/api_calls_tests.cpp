@@ -392,3 +392,77 @@ TEST_F(SquirrelApi, ResumeAGeneratorFromTheHost) {
   sq_getinteger(v, -1, &i);
   EXPECT_EQ(i, 2);
 }
+
+namespace {
+// The host's way of running scripts: a thread per environment with its own root table
+// (a few names copied from the main root) and its own constant table swapped in while it runs.
+struct Environment {
+  HSQUIRRELVM thread = nullptr;
+  HSQOBJECT threadRef;
+  HSQOBJECT consts;
+};
+
+Environment MakeEnvironment(HSQUIRRELVM v) {
+  Environment env;
+  env.thread = sq_newthread(v, 1024);
+  sq_getstackobj(v, -1, &env.threadRef);
+  sq_addref(v, &env.threadRef);
+  sq_pop(v, 1);
+  HSQUIRRELVM t = env.thread;
+  sq_pushroottable(t);
+  sq_newtable(t);
+  for (const SQChar* name : {u"print", u"getroottable", u"Shared"}) {
+    sq_pushstring(t, name, -1);
+    sq_pushstring(t, name, -1);
+    sq_get(t, -4);
+    sq_newslot(t, -3, SQFalse);
+  }
+  sq_remove(t, -2);
+  sq_setroottable(t);
+  sq_pushconsttable(t);
+  sq_clone(t, -1);
+  sq_remove(t, -2);
+  sq_getstackobj(t, -1, &env.consts);
+  sq_addref(t, &env.consts);
+  sq_pop(t, 1);
+  return env;
+}
+
+bool RunIn(Environment& env, const std::u16string& code) {
+  HSQUIRRELVM t = env.thread;
+  sq_pushconsttable(t);
+  sq_pushobject(t, env.consts);
+  sq_setconsttable(t);
+  bool ok = SQ_SUCCEEDED(sq_compilebuffer(t, code.c_str(), SQInteger(code.size()), u"env", SQTrue));
+  if (ok) {
+    sq_pushroottable(t);
+    ok = SQ_SUCCEEDED(sq_call(t, 1, SQFalse, SQTrue));
+    sq_pop(t, 1);
+  }
+  sq_pushconsttable(t);
+  sq_release(t, &env.consts);
+  sq_getstackobj(t, -1, &env.consts);
+  sq_addref(t, &env.consts);
+  sq_pop(t, 1);
+  sq_setconsttable(t);
+  return ok;
+}
+
+void DropEnvironment(HSQUIRRELVM v, Environment& env) {
+  sq_release(env.thread, &env.consts);
+  sq_release(v, &env.threadRef);
+}
+}  // namespace
+
+TEST_F(SquirrelApi, EnvironmentsKeepTheirGlobalsAndConstantsApart) {
+  ASSERT_TRUE(Run(u"::Shared <- {};"));
+  Environment a = MakeEnvironment(v), b = MakeEnvironment(v);
+  ASSERT_TRUE(RunIn(a, u"const LIMIT = 3; ::mine <- 1; Shared.fromA <- LIMIT; print(getroottable().rawin(\"mine\"));"));
+  ASSERT_TRUE(RunIn(b, u"print(\" \" + (\"mine\" in getroottable()) + \" \" + Shared.fromA);"));
+  EXPECT_FALSE(RunIn(b, u"print(LIMIT);")) << "constants of one environment are not seen by another";
+  ASSERT_TRUE(RunIn(a, u"print(\" \" + LIMIT);")) << "and stay with their own environment";
+  EXPECT_EQ(apitest::Output(), u"true false 3 3");
+  EXPECT_FALSE(Run(u"print(mine);")) << "the main root table is untouched";
+  DropEnvironment(v, a);
+  DropEnvironment(v, b);
+}
