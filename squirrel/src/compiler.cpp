@@ -409,7 +409,7 @@ private:
         }
         ~NestingGuard() { --c.nesting_; }
     };
-    static constexpr int kMaxNesting = 200;
+    static constexpr int kMaxNesting = 500;  // about 200 KB of native stack at most
 
     Exp Expression() {
         NestingGuard guard(*this);
@@ -515,6 +515,7 @@ private:
     }
 
     Exp LogicalAnd() {
+        NestingGuard guard(*this);  // `&&` recurses to the right
         Exp e = BitOr();
         for (;;) {
             if (tok_ == TK_AND) {

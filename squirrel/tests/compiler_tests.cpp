@@ -247,7 +247,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CompilerErrors, DeepNestingIsAnErrorNotACrash) {
     const std::pair<std::u16string, std::u16string> parts[] = {
-        {u"(", u")"}, {u"[", u"]"}, {u"-", u""}, {u"!", u""}, {u"{ x = ", u" }"}, {u"function() { return ", u" }"}};
+        {u"(", u")"}, {u"[", u"]"}, {u"-", u""}, {u"!", u""}, {u"{ x = ", u" }"}, {u"function() { return ", u" }"},
+        {u"a && ", u""}, {u"a = ", u""}, {u"a ? b : ", u""}, {u"f(", u")"}};
     for (const auto& [open, close] : parts) {
         std::u16string src = u"local v = ";
         for (int i = 0; i < 100000; ++i) src += open;
