@@ -146,6 +146,10 @@ std::uint32_t RaiseModuleEvent(std::uint32_t event, ModuleEventData* data) {
 std::uint32_t RegisterHackModule(tHackModule* module, HMODULE handle, bool freeLibraryOnUnload,
                                  ModuleHandler handler) {
   Registry& registry = TheRegistry();
+  // The registry lock comes first: an Init that installs a patch takes it
+  // while this module's lock is held, and a patch made on another thread takes
+  // the two the other way round.
+  RegistryLock registryLock;
   ModuleLock lock(module);
   module->m_hModule = handle;
   module->m_FreeLibraryOnUnload = freeLibraryOnUnload ? 1 : 0;
@@ -222,6 +226,7 @@ std::uint32_t RegisterBuiltInModule(tHackModule* module, HMODULE handle) {
 
 std::uint32_t UnloadHackModule(tHackModule* module) {
   if (module == nullptr) return 0;
+  RegistryLock registryLock;  // before the module's lock, as in RegisterHackModule
   ModuleLock lock(module);
   // A record that is not loaded has nothing to unload (and no handler to call).
   if (module->m_hModule == nullptr || module->m_pHandler == nullptr) return 0;

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -378,6 +383,48 @@ TEST_F(HackRegistryTest, RecordsKeepTheirNamesCutToSize) {
   tHackModule* records[4];
   ASSERT_EQ(GetHackModules(records, 4), 1u);
   EXPECT_EQ(records[0], module);
+}
+
+}  // namespace
+
+namespace {
+
+// An Init that installs a patch while another thread installs one for another
+// module: both must finish (the registry lock is always taken first).
+TEST_F(HackRegistryTest, PatchInInitAndPatchOnAnotherThreadDoNotDeadlock) {
+  gameimage::CGameImage image;
+  ASSERT_TRUE(image.IsMapped());
+  const std::uint32_t place = image.At(0x404000);
+  tHackModule* bystander = Load(u"Bystander", 1);
+  tHackModule* slow = CreateHackModule(u"slow.dll", u"Slow");
+
+  std::atomic<bool> initRunning{false};
+  std::atomic<bool> otherDone{false};
+  g_Slots[0] = [&](std::uint32_t event, ModuleEventData* data) -> std::uint32_t {
+    if (event != MODULEEVENT_INIT) return 1;
+    initRunning = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the other thread reach its patch
+    new CHackValueHack(static_cast<ModuleInitData*>(data)->module, place, 1u);
+    return 1;
+  };
+  std::thread registrar([&] { RegisterHackModule(slow, reinterpret_cast<HMODULE>(0x5000), false, g_SlotHandlers[0]); });
+  std::thread other([&] {
+    while (!initRunning) std::this_thread::yield();
+    new CHackValueHack(bystander, place + 8, 2u);
+    otherDone = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!otherDone && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!otherDone) {
+    // The locks are held for good: nothing after this could run.
+    std::fprintf(stderr, "deadlock between an Init's patch and another thread's patch\n");
+    std::_Exit(1);
+  }
+  registrar.join();
+  other.join();
+  EXPECT_EQ(image.Read<std::uint32_t>(place), 1u);
+  EXPECT_EQ(image.Read<std::uint32_t>(place + 8), 2u);
+  hack::testing::ResetHackRegistry();
 }
 
 }  // namespace
