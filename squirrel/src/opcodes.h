@@ -96,8 +96,7 @@ enum Op : uint8_t {
                      //   foreach).
     OP_YIELD,        // [.. v] -> [..]; suspends the running generator; v is the result of the `resume`
                      //   (or the foreach value). On the next resume execution continues after YIELD
-                     //   with v popped. b == 0: v is the pushed value; the compiler pushes null for a bare
-                     //   `yield`.
+                     //   with v popped (a bare `yield` is compiled with a null pushed first).
 
     // ---- arithmetic and comparison: [.. x y] -> [.. x op y] ----------------------------------------
     OP_ADD,          // +   integers wrap at 32 bits; int op float -> float; string + any -> concatenation
