@@ -39,13 +39,9 @@ bool CMountedPath::ToHostPath(const char16_t* path, std::u16string* hostPath) co
     if (slash == std::u16string_view::npos) break;
     scan.remove_prefix(slash + 1);
   }
-  if (m_Root.empty()) {
-    *hostPath = std::u16string(rest);
-  } else {
-    // Mounted roots never hand out absolute host paths: extra leading separators are dropped.
-    while (!rest.empty() && rest.front() == u'/') rest.remove_prefix(1);
-    *hostPath = JoinPath(m_Root, rest, true);
-  }
+  // Extra leading separators would make the rest an absolute host path: they are dropped.
+  while (!rest.empty() && rest.front() == u'/') rest.remove_prefix(1);
+  *hostPath = m_Root.empty() ? std::u16string(rest) : JoinPath(m_Root, rest, true);
   return true;
 }
 

@@ -298,6 +298,19 @@ INSTANTIATE_TEST_SUITE_P(Paths, TraversalTest,
                                            u"/sub\\..\\..\\secret.txt", u"/C:secret.txt", u"/a.txt:stream",
                                            u"/../evil.txt", u"/sub/./../../evil.txt"));
 
+TEST_F(MountedPathTest, ExtraLeadingSlashesStayInside) {
+  CMountedPath mount(m_Root.c_str());
+  std::u16string host;
+  ASSERT_TRUE(mount.ToHostPath(u"//a.txt", &host));
+  EXPECT_EQ(host, m_Root + u"\\a.txt");
+  EXPECT_EQ(ReadAll(mount.Open(u"///a.txt", false)), "alpha");
+  CMountedPath unrooted(u"");
+  ASSERT_TRUE(unrooted.ToHostPath(u"//etc/passwd", &host));
+  EXPECT_EQ(host, u"etc/passwd");
+  ASSERT_TRUE(unrooted.ToHostPath(u"/rel/file", &host));
+  EXPECT_EQ(host, u"rel/file");
+}
+
 TEST_F(MountedPathTest, OrdinaryNamesWithDotsAreFine) {
   WriteHost("/inside/..hidden", "h");
   WriteHost("/inside/a.b.c", "abc");

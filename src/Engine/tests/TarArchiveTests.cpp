@@ -5,11 +5,14 @@
 #include <engine/Tar.h>
 
 #include <platform/testing/ScriptedDialogs.h>
+#include <platform/text.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <set>
 #include <string>
@@ -363,6 +366,43 @@ TEST_F(TarArchiveTest, ReopeningReplacesTheContent) {
   EXPECT_EQ(s2->GetRefCount(), 1);
   s1->Release();
   s2->Release();
+}
+
+TEST_F(TarArchiveTest, ArchiveFromTheFileSystemMountedBehindADirectory) {
+  char scratch[] = "/tmp/vexil_tar_XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  const std::string host = scratch;
+  std::ofstream(host + "/a.txt") << "from the directory";
+  std::ofstream(host + "/Data.tar", std::ios::binary) << Build({{"a.txt", "from the archive"}, {"b.txt", "only archived"}});
+  {
+    Vexil3D::CFileSystem fs;
+    ASSERT_TRUE(Vexil3D::MountPhysicalDirectory(&fs, u"/", text::Utf8ToUtf16(host).c_str()));
+    Stream* data = fs.Open(u"/Data.tar", false);
+    ASSERT_NE(data, nullptr);
+    auto* archive = new CTARArchive();
+    ASSERT_TRUE(archive->Open(data));
+    data->Release();
+    fs.Mount(u"/", archive);
+
+    auto read = [&fs](const char16_t* path) {
+      Stream* file = fs.Open(path, false);
+      if (file == nullptr) return std::string("<null>");
+      std::string out(static_cast<std::size_t>(file->GetLength()), '\0');
+      out.resize(file->Read(out.data(), static_cast<std::uint32_t>(out.size())));
+      file->Release();
+      return out;
+    };
+    EXPECT_EQ(read(u"/a.txt"), "from the directory");
+    EXPECT_EQ(read(u"/b.txt"), "only archived");
+    EXPECT_EQ(read(u"b.txt"), "only archived");
+
+    std::set<std::u16string> names;
+    EXPECT_TRUE(fs.Enumerate(u"/", Collect, &names));
+    EXPECT_EQ(names, (std::set<std::u16string>{u"a.txt", u"b.txt", u"Data.tar"}));
+    EXPECT_TRUE(fs.Unmount(u"/"));
+    EXPECT_EQ(read(u"/b.txt"), "<null>");
+  }
+  std::system(("rm -rf '" + host + "'").c_str());
 }
 
 }  // namespace
