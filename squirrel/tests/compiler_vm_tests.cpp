@@ -119,4 +119,40 @@ TEST_F(CompilerVm, ProgramsRun) {
     }
 }
 
+// Reports the calling script frame's line and function name, so line information can be checked.
+SQInteger Where(HSQUIRRELVM v) {
+    SQStackInfos si;
+    if (SQ_FAILED(sq_stackinfos(v, 1, &si))) return sq_throwerror(v, u"no caller");
+    std::u16string text = std::u16string(si.funcname ? si.funcname : u"?") + u"@";
+    for (char c : std::to_string(si.line)) text.push_back(char16_t(c));
+    sq_pushstring(v, text.c_str(), SQInteger(text.size()));
+    return 1;
+}
+
+TEST_F(CompilerVm, LineInformationReachesStackInfos) {
+    sq_pushroottable(v);
+    sq_pushstring(v, u"where", -1);
+    sq_newclosure(v, Where, 0);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_newslot(v, -3, SQFalse)));
+    sq_pop(v, 1);
+    SQInteger top = sq_gettop(v);
+    ASSERT_TRUE(SQ_SUCCEEDED(Compile(u"local a = where()\n"
+                                      u"\n"
+                                      u"function named() {\n"
+                                      u"  local x = 1\n"
+                                      u"  return where()\n"
+                                      u"}\n"
+                                      u"local anon = function() { return where() }\n"
+                                      u"for (local i = 0;\n"
+                                      u"     i < 1;\n"
+                                      u"     i += where().len()) {}\n"
+                                      u"return a + \" \" + named() + \" \" + anon() + \" \" + where()\n")));
+    sq_pushroottable(v);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQFalse)));
+    const SQChar* result = nullptr;
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_getstring(v, -1, &result)));
+    EXPECT_EQ(std::u16string(result), u"main@1 named@5 unnamed@7 main@11");
+    sq_settop(v, top);
+}
+
 }  // namespace
