@@ -455,7 +455,7 @@ SQRESULT sq_getinteger(HSQUIRRELVM v, SQInteger idx, SQInteger* i) {
   switch (o.type) {
     case OT_INTEGER:
     case OT_BOOL: *i = o.v.nInteger; return SQ_OK;
-    case OT_FLOAT: *i = SQInteger(o.v.fFloat); return SQ_OK;
+    case OT_FLOAT: *i = Value::FloatToInt(o.v.fFloat); return SQ_OK;
     default: return TypeFail(v, o);
   }
 }
@@ -1220,7 +1220,7 @@ const SQChar* sq_objtostring(const HSQOBJECT* o) {
 SQBool sq_objtobool(const HSQOBJECT* o) { return o->_type == OT_BOOL && o->_unVal.nInteger ? SQTrue : SQFalse; }
 SQInteger sq_objtointeger(const HSQOBJECT* o) {
   if (o->_type == OT_INTEGER || o->_type == OT_BOOL) return o->_unVal.nInteger;
-  if (o->_type == OT_FLOAT) return SQInteger(o->_unVal.fFloat);
+  if (o->_type == OT_FLOAT) return Value::FloatToInt(o->_unVal.fFloat);
   return 0;
 }
 SQFloat sq_objtofloat(const HSQOBJECT* o) {

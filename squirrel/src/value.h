@@ -159,7 +159,11 @@ struct Value {
   bool IsNumeric() const { return (type & SQOBJECT_NUMERIC) != 0; }
   bool IsRefCounted() const { return ISREFCOUNTED(type) != 0; }
   Object* obj() const { return ISREFCOUNTED(type) ? v.pRefCounted : nullptr; }
-  SQInteger AsInt() const { return type == OT_INTEGER ? v.nInteger : (type == OT_FLOAT ? SQInteger(v.fFloat) : v.nInteger); }
+  // Float to integer truncates; out-of-range and NaN give the x86 "integer indefinite" value.
+  static SQInteger FloatToInt(SQFloat f) {
+    return (f >= -2147483648.0f && f < 2147483648.0f) ? SQInteger(f) : SQInteger(-2147483647 - 1);
+  }
+  SQInteger AsInt() const { return type == OT_FLOAT ? FloatToInt(v.fFloat) : v.nInteger; }
   SQFloat AsFloat() const { return type == OT_FLOAT ? v.fFloat : SQFloat(v.nInteger); }
   // Truthiness: null, false, 0 and 0.0 are false; everything else (also "") is true.
   bool Truthy() const {

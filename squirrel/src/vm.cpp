@@ -781,6 +781,17 @@ Value VM::Resume(Generator* g) {
   Reserve(SQInteger(g->stack.size()) + SQInteger(p->stackSize) + 8);
   for (Value& v : g->stack) stack[size_t(top++)] = std::move(v);
   g->stack.clear();
+  std::vector<Outer*> parked;
+  parked.swap(g->parkedOuters);
+  for (Outer* o : parked) {
+    o->parked = nullptr;
+    o->owner = this;
+    o->slot += base;
+    Outer** link = &openOuters;
+    while (*link && (*link)->slot > o->slot) link = &(*link)->nextOpen;
+    o->nextOpen = *link;
+    *link = o;
+  }
   Frame f;
   f.callee = g->closure;
   f.closure = c;
@@ -1076,7 +1087,15 @@ static void RunLoop(VM* v, size_t entry) {
         if (!g) v->Error(u"cannot yield outside a generator");
         Value r = std::move(TOP(1));
         v->Pop();
-        v->CloseOuters(base);
+        // Variables captured from this frame follow it into the generator.
+        while (v->openOuters && v->openOuters->slot >= base) {
+          Outer* o = v->openOuters;
+          v->openOuters = o->nextOpen;
+          o->nextOpen = nullptr;
+          o->parked = g;
+          o->slot -= base;
+          g->parkedOuters.push_back(o);
+        }
         g->stack.assign(stack.begin() + base, stack.begin() + v->top);
         g->pc = f->pc;
         g->traps.clear();
