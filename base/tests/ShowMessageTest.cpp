@@ -2,8 +2,11 @@
 // every possible answer returns.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <base/TaskContext.h>
@@ -293,6 +296,36 @@ TEST(ShowMessageIcons, EachIconMapsToItsDialogAndBoxIcon) {
     EXPECT_EQ(calls[0].mainIcon, reinterpret_cast<std::uintptr_t>(c.taskIcon));
     EXPECT_EQ(calls[1].type, MB_OK | c.boxIcon);
   }
+}
+
+// Messages of one context appear one at a time, whichever threads show them.
+TEST(ShowMessageConcurrency, OneContextShowsOneMessageAtATime) {
+  struct Overlap : ScriptedDialogs {
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};
+    std::atomic<int> shown{0};
+    HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
+      const int now = ++inside;
+      int seen = most.load();
+      while (now > seen && !most.compare_exchange_weak(seen, now)) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      --inside;
+      ++shown;
+      return ScriptedDialogs::TaskDialog(config, pressed);
+    }
+  } dialogs;
+  dialogs.SetDefaultTaskDialogButton(IDOK);
+  tAppContext context("T", nullptr, MessageDisplayMode::Default);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&context] {
+      for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(ShowMessage(&context, MessageIcon::Information, MessageButtons::OK, u"m", nullptr, false), R::OK);
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(dialogs.shown.load(), 20);
+  EXPECT_EQ(dialogs.most.load(), 1);
 }
 
 }  // namespace
