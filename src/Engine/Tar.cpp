@@ -70,9 +70,10 @@ void CTARArchive::Clear() {
 }
 
 bool CTARArchive::Open(Stream* stream) {
+  // The new reference comes first: the stream may be the one the archive already holds.
+  if (stream != nullptr) stream->AddRef();
   Clear();
   if (stream == nullptr) return false;
-  stream->AddRef();
   m_pStream = stream;
 
   const std::uint64_t streamLength = stream->GetLength();

@@ -362,8 +362,18 @@ TEST_F(TarArchiveTest, ReopeningReplacesTheContent) {
     EXPECT_EQ(s1->GetRefCount(), 1);
     EXPECT_FALSE(archive.Exists(u"/one.txt", true, false));
     EXPECT_TRUE(archive.Exists(u"/two.txt", true, false));
+    ASSERT_TRUE(archive.Open(s2));  // the stream it already holds
+    EXPECT_EQ(s2->GetRefCount(), 2);
+    EXPECT_TRUE(archive.Exists(u"/two.txt", true, false));
   }
   EXPECT_EQ(s2->GetRefCount(), 1);
+  {
+    CTARArchive archive;
+    ASSERT_TRUE(archive.Open(s2));
+    EXPECT_FALSE(archive.Open(static_cast<Stream*>(nullptr)));
+    EXPECT_EQ(archive.GetRecordCount(), 0u);
+    EXPECT_EQ(s2->GetRefCount(), 1);
+  }
   s1->Release();
   s2->Release();
 }
