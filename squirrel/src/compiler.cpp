@@ -1529,11 +1529,6 @@ private:
                 if (negate) Error(u"scalar expected : integer, float, or string");
                 v = Constant::MakeString(lex_.text());
                 break;
-            case TK_TRUE:
-            case TK_FALSE:
-                if (negate) Error(u"scalar expected : integer, float, or string");
-                v = Constant::MakeBool(tok_ == TK_TRUE);
-                break;
             default:
                 Error(u"scalar expected : integer, float, or string");
         }
