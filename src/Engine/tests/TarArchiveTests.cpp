@@ -362,6 +362,7 @@ TEST_F(TarArchiveTest, ReopeningReplacesTheContent) {
     EXPECT_EQ(s1->GetRefCount(), 1);
     EXPECT_FALSE(archive.Exists(u"/one.txt", true, false));
     EXPECT_TRUE(archive.Exists(u"/two.txt", true, false));
+    ASSERT_TRUE(s2->Seek(0, Vexil3D::STREAM_SEEK_BEGIN));
     ASSERT_TRUE(archive.Open(s2));  // the stream it already holds
     EXPECT_EQ(s2->GetRefCount(), 2);
     EXPECT_TRUE(archive.Exists(u"/two.txt", true, false));
@@ -369,7 +370,9 @@ TEST_F(TarArchiveTest, ReopeningReplacesTheContent) {
   EXPECT_EQ(s2->GetRefCount(), 1);
   {
     CTARArchive archive;
+    ASSERT_TRUE(s2->Seek(0, Vexil3D::STREAM_SEEK_BEGIN));
     ASSERT_TRUE(archive.Open(s2));
+    EXPECT_TRUE(archive.Exists(u"/two.txt", true, false));
     EXPECT_FALSE(archive.Open(static_cast<Stream*>(nullptr)));
     EXPECT_EQ(archive.GetRecordCount(), 0u);
     EXPECT_EQ(s2->GetRefCount(), 1);
