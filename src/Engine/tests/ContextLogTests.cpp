@@ -138,6 +138,18 @@ TEST_F(LogTest, ConsoleGetsTheTextAloneAndALineFeed) {
   EXPECT_EQ(console, "to the console\nsecond\n");
 }
 
+TEST_F(LogTest, ConsoleAttributesAreRestoredAfterEachLine) {
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  ASSERT_TRUE(SetConsoleTextAttribute(console, 0x1F));
+  ::testing::internal::CaptureStdout();
+  for (int level = 0; level <= 6; ++level) m_pContext->Log(level, u"coloured");
+  ::testing::internal::GetCapturedStdout();
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(console, &info));
+  EXPECT_EQ(info.wAttributes, 0x1F);
+  SetConsoleTextAttribute(console, 7);
+}
+
 TEST_F(LogTest, ClosingBannerEndsTheLogAndReleasesTheStream) {
   auto* stream = new CMemoryStream(m_Buffer, sizeof(m_Buffer), CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE);
   m_pContext->GetLogWriter().SetStream(stream);
