@@ -118,6 +118,21 @@ TEST_F(LogTest, CustomTimeFormat) {
   EXPECT_EQ(Written(), kBom + "<2024-02-01 10.20> [DEBUG]   t\r\n");
 }
 
+TEST_F(LogTest, DefaultClockIsTheLocalTime) {
+  m_pContext->GetLogWriter().SetClock({});
+  m_pContext->Log(Vexil3D::LOG_INFO, u"now");
+  EXPECT_TRUE(::testing::internal::RE::FullMatch(
+      Written(), "\xEF\xBB\xBF<[0-9][0-9]/[0-9][0-9]/[0-9][0-9][0-9][0-9] - [0-9][0-9]:[0-9][0-9]:[0-9][0-9]> "
+                 "\\[INFO\\]    now\r\n"))
+      << Written();
+}
+
+TEST_F(LogTest, UnknownTimeLeavesTheBracketsEmpty) {
+  m_pContext->GetLogWriter().SetClock([](std::tm*) { return false; });
+  m_pContext->Log(Vexil3D::LOG_INFO, u"when?");
+  EXPECT_EQ(Written(), kBom + "<> [INFO]    when?\r\n");
+}
+
 TEST_F(LogTest, OverlongTimeFormatIsCut) {
   const std::u16string longFormat(200, u'y');
   m_pContext->GetLogWriter().SetTimeFormat(longFormat.c_str());
