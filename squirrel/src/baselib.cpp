@@ -373,7 +373,7 @@ SQInteger arr_slice(HSQUIRRELVM v) {
 SQInteger arr_find(HSQUIRRELVM v) {
   Array* a = Arr(v);
   for (size_t i = 0; i < a->items.size(); ++i)
-    if (VM::Equal(a->items[i], Arg(v, 2)) && a->items[i].type == Arg(v, 2).type) return Ret(v, Value::Integer(SQInteger(i)));
+    if (VM::Equal(a->items[i], Arg(v, 2))) return Ret(v, Value::Integer(SQInteger(i)));
   return Ret(v, Value());
 }
 

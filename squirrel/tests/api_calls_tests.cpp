@@ -1,5 +1,6 @@
 // Native closures, parameter checks, calls, errors, threads and debug information.
 #include "api_fixture.h"
+#include "runtime.h"
 
 #include <vector>
 
@@ -465,4 +466,22 @@ TEST_F(SquirrelApi, EnvironmentsKeepTheirGlobalsAndConstantsApart) {
   EXPECT_FALSE(Run(u"print(mine);")) << "the main root table is untouched";
   DropEnvironment(v, a);
   DropEnvironment(v, b);
+}
+
+TEST_F(SquirrelApi, CaughtErrorsLeaveNoStackBehind) {
+  const char16_t* scripts[] = {
+      u"for (local i = 0; i < 200; i++) { try { local t = {}; t.missing; } catch (e) {} }",
+      u"for (local i = 0; i < 200; i++) { try { [3, 2, 1].sort(@(a, b) a.x); } catch (e) {} }",
+      u"function g() { try { yield 1; throw \"x\"; } catch (e) { yield 2; } } for (local i = 0; i < 100; i++) foreach (v in g()) {}",
+      u"class C { function _get(k) { throw \"no \" + k; } } for (local i = 0; i < 100; i++) { try { C().q; } catch (e) {} }",
+      u"for (local i = 0; i < 100; i++) { try { local a = 1 + {}; } catch (e) {} try { local b = \"s\" < 1; } catch (e) {} }",
+      u"local t = newthread(function() { throw \"t\"; }); for (local i = 0; i < 50; i++) { try { t.call(); } catch (e) {} }",
+  };
+  for (const char16_t* code : scripts) {
+    EXPECT_TRUE(Run(code)) << text::Utf16ToUtf8(code);
+    EXPECT_EQ(sq_gettop(v), 0);
+    EXPECT_LE(v->top, 1) << "no values left on the VM stack";
+    EXPECT_TRUE(v->frames.empty());
+    EXPECT_TRUE(v->traps.empty());
+  }
 }
