@@ -1,0 +1,197 @@
+// Blob library: stream semantics, numeric round trips, byte access, hostile sizes and the C interface.
+#include <cstring>
+
+#include "stdlib_fixture.h"
+
+namespace sqstdtest {
+namespace {
+
+using BlobLib = StdLib;
+
+struct NumberCase {
+  const char* type;
+  const char* value;
+  int bytes;
+  const char* readBack;
+};
+std::ostream& operator<<(std::ostream& os, const NumberCase& c) { return os << c.type << " " << c.value; }
+
+class BlobNumbers : public StdLib, public ::testing::WithParamInterface<NumberCase> {};
+
+TEST_P(BlobNumbers, WriteThenReadGivesTheTruncatedValue) {
+  const NumberCase& c = GetParam();
+  std::string code = std::string("local b = blob(); b.writen(") + c.value + ", '" + c.type + "');" +
+                     "print(b.len() + \" \" + b.tell() + \" \"); b.seek(0); print(b.readn('" + c.type +
+                     "') + \" \" + (b.eos() != null));";
+  EXPECT_EQ(Out(code), std::to_string(c.bytes) + " " + std::to_string(c.bytes) + " " + c.readBack + " true");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, BlobNumbers,
+    ::testing::Values(NumberCase{"i", "-123456789", 4, "-123456789"}, NumberCase{"l", "2147483647", 4, "2147483647"},
+                      NumberCase{"s", "-2", 2, "-2"}, NumberCase{"s", "40000", 2, "-25536"},
+                      NumberCase{"w", "-1", 2, "65535"}, NumberCase{"w", "0x12345", 2, "9029"},
+                      NumberCase{"c", "200", 1, "-56"}, NumberCase{"b", "-1", 1, "255"},
+                      NumberCase{"b", "7.9", 1, "7"}, NumberCase{"f", "1.5", 4, "1.5"},
+                      NumberCase{"f", "3", 4, "3"}, NumberCase{"d", "-0.25", 8, "-0.25"}));
+
+TEST_F(BlobLib, LittleEndianLayoutAndByteAccess) {
+  EXPECT_EQ(Out("local b = blob(); b.writen(0x11223344, 'i'); print(b[0] + \",\" + b[1] + \",\" + b[2] + \",\" + b[3]);"),
+            "68,51,34,17");
+  EXPECT_EQ(Out("local b = blob(2); b[0] = 300; b[1] = -1; print(b[0] + \" \" + b[1] + \" \" + (b[0] = 5));"),
+            "44 255 5");
+}
+
+TEST_F(BlobLib, SeekTellAndEos) {
+  EXPECT_EQ(Out("local b = blob(10); print(b.tell() + \" \" + (b.eos() == null)); b.seek(4); b.seek(2, 'c');"
+                "print(\" \" + b.tell()); b.seek(-3, 'e'); print(\" \" + b.tell()); b.seek(0, 'e');"
+                "print(\" \" + b.eos());"),
+            "0 true 6 7 1");
+}
+
+struct ErrorCase {
+  const char* code;
+  const char* message;
+};
+std::ostream& operator<<(std::ostream& os, const ErrorCase& c) { return os << c.code; }
+
+class BlobErrors : public StdLib, public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(BlobErrors, RaiseAScriptErrorAndLeaveTheBlobUsable) {
+  std::string code = std::string("local b = blob(4); b.writen(7, 'b'); try { ") + GetParam().code +
+                     "; } catch (e) { print(e + \"|\" + b.len() + \"|\" + b.tell()); }";
+  EXPECT_EQ(Out(code), std::string(GetParam().message));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, BlobErrors,
+    ::testing::Values(ErrorCase{"blob(-1)", "negative blob size|4|1"},
+                      ErrorCase{"blob(0x7FFFFFFF)", "blob size exceeds the limit|4|1"},
+                      ErrorCase{"b.resize(-5)", "negative blob size|4|1"},
+                      ErrorCase{"b.resize(0x40000000)", "blob size exceeds the limit|4|1"},
+                      ErrorCase{"b.seek(-1)", "seek out of range|4|1"},
+                      ErrorCase{"b.seek(5)", "seek out of range|4|1"},
+                      ErrorCase{"b.seek(-2, 'c')", "seek out of range|4|1"},
+                      ErrorCase{"b.seek(0x7FFFFFFF, 'e')", "seek out of range|4|1"},
+                      ErrorCase{"b.seek(0, 'x')", "invalid origin|4|1"},
+                      ErrorCase{"b.readn('i')", "io error|4|1"},
+                      ErrorCase{"b.readn('q')", "invalid format|4|1"},
+                      ErrorCase{"b.writen(1, 'z')", "invalid format|4|1"},
+                      ErrorCase{"b.readblob(-1)", "invalid size|4|1"},
+                      ErrorCase{"b.seek(0, 'e'); b.readblob(1)", "no data left to read|4|4"},
+                      ErrorCase{"b[4]", "index out of range|4|1"},
+                      ErrorCase{"b[-1] = 0", "index out of range|4|1"},
+                      ErrorCase{"b[0] = \"x\"", "a blob byte must be a number|4|1"},
+                      ErrorCase{"b.nothing", "the index 'nothing' does not exist|4|1"},
+                      ErrorCase{"b.seek(2); b.seek(0x7FFFFFFF, 'c')", "seek out of range|4|2"},
+                      ErrorCase{"b.seek(4); b.writen(1, 'i'); b.writeblob(1)",
+                                "parameter 1 has an invalid type 'integer' ; expected: 'instance'|8|8"}));
+
+TEST_F(BlobLib, ReadBlobIsCappedByTheRemainingBytes) {
+  EXPECT_EQ(Out("local b = blob(); b.writen(0x04030201, 'i'); b.seek(1);"
+                "local c = b.readblob(0x7FFFFFFF); print(c.len() + \" \" + c[0] + c[2] + \" \" + b.tell());"),
+            "3 24 4");
+}
+
+TEST_F(BlobLib, ResizeKeepsContentAndClampsThePosition) {
+  EXPECT_EQ(Out("local b = blob(); for (local i = 0; i < 8; ++i) b.writen(i, 'b');"
+                "b.resize(3); print(b.len() + \" \" + b.tell() + \" \" + b[2]); b.resize(5); print(\" \" + b[4]);"),
+            "3 3 2 0");
+}
+
+TEST_F(BlobLib, WriteBlobIntoItselfDoublesTheContent) {
+  EXPECT_EQ(Out("local b = blob(); b.writen(0x0201, 'w'); b.writeblob(b); local s = \"\";"
+                "foreach (i, x in b) s += i + \":\" + x + \" \"; print(s);"),
+            "0:1 1:2 2:1 3:2 ");
+}
+
+TEST_F(BlobLib, ForeachOverAnEmptyBlobDoesNothing) {
+  EXPECT_EQ(Out("local n = 0; foreach (x in blob()) ++n; print(n);"), "0");
+}
+
+TEST_F(BlobLib, SwapsReverseWholeUnitsOnly) {
+  EXPECT_EQ(Out("local b = blob(); foreach (x in [1,2,3,4,5,6,7]) b.writen(x, 'b'); b.swap2(); local s = \"\";"
+                "foreach (x in b) s += x; b.swap2(); b.swap4(); s += \" \"; foreach (x in b) s += x; print(s);"),
+            "2143657 4321567");
+}
+
+TEST_F(BlobLib, TypeofCloneAndInheritance) {
+  EXPECT_EQ(Out("local b = blob(2); b[0] = 9; local c = clone b; c[0] = 1; c.writen(3, 'b');"
+                "print(typeof b + \" \" + (b instanceof blob) + \" \" + b[0] + \" \" + c[0] + \" \" + c.len());"),
+            "blob true 9 3 2");
+  EXPECT_EQ(Out("class Packet extends blob { constructor() { base.constructor(3); } function first() { return this[0]; } }"
+                "local p = Packet(); p[0] = 42; print(p.len() + \" \" + p.first() + \" \" + typeof p);"),
+            "3 42 blob");
+  EXPECT_EQ(Err("class Broken extends blob { constructor() {} } Broken().len();"), "invalid blob");
+}
+
+TEST_F(BlobLib, GlobalByteOrderHelpers) {
+  EXPECT_EQ(Out("print(castf2i(1.0) + \" \" + casti2f(0x40490FDB) + \" \" + castf2i(casti2f(-7)));"),
+            "1065353216 3.14159 -7");
+  EXPECT_EQ(Out("print(format(\"%x %x %d %x\", swap2(0x1234), swap4(0x12345678), swap2(0x00FF), swap4(swap4(-5))));"),
+            "3412 78563412 -256 fffffffb");
+  EXPECT_EQ(Out("print(swapfloat(swapfloat(2.5)) + \" \" + castf2i(swapfloat(1.0)));"), "2.5 32831");
+}
+
+TEST_F(BlobLib, CreateBlobFromC) {
+  SQInteger top = sq_gettop(v);
+  auto* payload = static_cast<unsigned char*>(sqstd_createblob(v, 4));
+  ASSERT_NE(payload, nullptr);
+  ASSERT_EQ(sq_gettop(v), top + 1);
+  std::memcpy(payload, "\x01\x02\x03\x04", 4);
+  EXPECT_EQ(sqstd_getblobsize(v, -1), 4);
+  SQUserPointer p = nullptr;
+  ASSERT_TRUE(SQ_SUCCEEDED(sqstd_getblob(v, -1, &p)));
+  EXPECT_EQ(p, payload);
+  sq_pushroottable(v);
+  sq_pushstring(v, u"fromC", -1);
+  sq_push(v, -3);
+  sq_newslot(v, -3, SQFalse);
+  sq_settop(v, top);
+  EXPECT_EQ(Out("print(fromC.readn('i'));"), "67305985");
+
+  void* empty = sqstd_createblob(v, 0);
+  EXPECT_NE(empty, nullptr);
+  EXPECT_EQ(sqstd_getblobsize(v, -1), 0);
+  sq_settop(v, top);
+}
+
+TEST_F(BlobLib, CInterfaceRefusesWhatIsNotABlob) {
+  SQInteger top = sq_gettop(v);
+  EXPECT_EQ(sqstd_createblob(v, -1), nullptr);
+  EXPECT_EQ(sqstd_createblob(v, 0x7FFFFFFF), nullptr);
+  EXPECT_EQ(sq_gettop(v), top);
+  sq_pushinteger(v, 5);
+  SQUserPointer p = nullptr;
+  EXPECT_TRUE(SQ_FAILED(sqstd_getblob(v, -1, &p)));
+  EXPECT_EQ(sqstd_getblobsize(v, -1), -1);
+  sq_settop(v, top);
+  ASSERT_TRUE(Exec("class Other {} ::other <- Other();"));
+  sq_pushroottable(v);
+  sq_pushstring(v, u"other", -1);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
+  EXPECT_TRUE(SQ_FAILED(sqstd_getblob(v, -1, &p)));
+  EXPECT_EQ(sqstd_getblobsize(v, -1), -1);
+  sq_settop(v, top);
+}
+
+TEST_F(BlobLib, CreateBlobWorksAfterScriptsReplaceTheGlobal) {
+  ASSERT_TRUE(Exec("blob = null;"));
+  SQInteger top = sq_gettop(v);
+  EXPECT_NE(sqstd_createblob(v, 2), nullptr);
+  EXPECT_EQ(sqstd_getblobsize(v, -1), 2);
+  sq_settop(v, top);
+}
+
+TEST_F(BlobLib, RegistrationNeedsATable) {
+  sq_pushinteger(v, 1);
+  EXPECT_TRUE(SQ_FAILED(sqstd_register_bloblib(v)));
+  EXPECT_TRUE(SQ_FAILED(sqstd_register_mathlib(v)));
+  EXPECT_TRUE(SQ_FAILED(sqstd_register_stringlib(v)));
+  EXPECT_TRUE(SQ_FAILED(sqstd_register_systemlib(v)));
+  EXPECT_EQ(sq_gettop(v), 1);
+  sq_pop(v, 1);
+}
+
+}  // namespace
+}  // namespace sqstdtest
