@@ -485,3 +485,32 @@ TEST_F(SquirrelApi, CaughtErrorsLeaveNoStackBehind) {
     EXPECT_TRUE(v->traps.empty());
   }
 }
+
+TEST(SquirrelLifetime, CloseFreesCyclesSuspendedThreadsAndHeldReferences) {
+  static int released;
+  released = 0;
+  HSQUIRRELVM v = sq_open(64);
+  const std::u16string code =
+      u"::a <- {}; ::a.self <- ::a;"
+      u"class K { me = null; constructor() { me = this; } } ::k <- K();"
+      u"::t <- newthread(function() { local x = [1, 2]; suspend(x); });"
+      u"::t.call();"
+      u"::g <- (function() { local y = {}; yield y; })(); resume ::g;";
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(v, code.c_str(), SQInteger(code.size()), u"life", SQTrue)));
+  sq_pushroottable(v);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQFalse, SQTrue)));
+  sq_pushroottable(v);
+  sq_pushstring(v, u"K", -1);
+  sq_get(v, -2);
+  sq_setreleasehook(v, -1, [](SQUserPointer, SQInteger) -> SQInteger {
+    ++released;
+    return 0;
+  });
+  sq_createinstance(v, -1);
+  HSQOBJECT held;
+  sq_getstackobj(v, -1, &held);
+  sq_addref(v, &held);
+  sq_pushstring(v, u"left on the stack", -1);
+  sq_close(v);
+  EXPECT_EQ(released, 1) << "the held instance is freed at close, and its hook runs";
+}
