@@ -1016,7 +1016,13 @@ private:
             }
             if (tok_ == TK_FUNCTION) {
                 Lex();
-                std::u16string name = ExpectIdentifier();
+                std::u16string name;
+                if (tok_ == TK_CONSTRUCTOR) {  // `function constructor()` names the constructor too
+                    Lex();
+                    name = u"constructor";
+                } else {
+                    name = ExpectIdentifier();
+                }
                 Emit(OP_LOADK, StringConstant(name));
                 FunctionExpr(name, false);
             } else if (tok_ == TK_CONSTRUCTOR) {

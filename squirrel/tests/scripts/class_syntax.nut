@@ -72,3 +72,7 @@ p(q.x)
 class Cnt { static n = [0]; function bump() { n[0]++ } }
 Cnt().bump(); Cnt().bump()
 p(Cnt.n[0])
+
+// `function constructor` is accepted in a class body
+class Named { v = 0; function constructor(x) { v = x } }
+p(Named(9).v)
