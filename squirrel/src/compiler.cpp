@@ -1644,7 +1644,14 @@ bool CompileScript(HSQUIRRELVM v, SQLEXREADFUNC read, SQUserPointer up, const SQ
     for (;;) {
         SQInteger c = read(up);
         if (c == 0) break;
-        source.push_back(char16_t(c));
+        uint32_t u = uint32_t(c);
+        if (u > 0xFFFF && u <= 0x10FFFF) {  // a reader handing out code points: keep them as UTF-16
+            u -= 0x10000;
+            source.push_back(char16_t(0xD800 + (u >> 10)));
+            source.push_back(char16_t(0xDC00 + (u & 0x3FF)));
+        } else {
+            source.push_back(char16_t(u));
+        }
     }
     std::u16string name = sourcename ? std::u16string(sourcename) : std::u16string(u"unnamedbuffer");
     CompileError err;

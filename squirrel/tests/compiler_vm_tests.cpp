@@ -119,6 +119,32 @@ TEST_F(CompilerVm, ProgramsRun) {
     }
 }
 
+struct CodePointReader {
+    std::u32string text;
+    size_t pos = 0;
+};
+
+SQInteger ReadCodePoint(SQUserPointer up) {
+    auto* r = static_cast<CodePointReader*>(up);
+    return r->pos < r->text.size() ? SQInteger(r->text[r->pos++]) : 0;
+}
+
+TEST_F(CompilerVm, ReaderMayHandOutCodePointsBeyondSixteenBits) {
+    CodePointReader reader{U"return \"a\U0001F600b\".len()", 0};
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_compile(v, ReadCodePoint, &reader, u"reader.nut", SQTrue)));
+    sq_pushroottable(v);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQFalse)));
+    SQInteger len = 0;
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_getinteger(v, -1, &len)));
+    EXPECT_EQ(len, 4);  // a, the surrogate pair, b
+    sq_pop(v, 2);
+
+    CodePointReader broken{U"local x = ", 0};
+    EXPECT_TRUE(SQ_FAILED(sq_compile(v, ReadCodePoint, &broken, u"reader.nut", SQTrue)));
+    EXPECT_EQ(g_reported.desc, u"unexpected end of file");
+    EXPECT_EQ(g_reported.source, u"reader.nut");
+}
+
 // Reports the calling script frame's line and function name, so line information can be checked.
 SQInteger Where(HSQUIRRELVM v) {
     SQStackInfos si;
