@@ -1,3 +1,12 @@
+// One-pass compiler: recursive descent straight to stack-machine code (opcodes.h).
+//
+// The compiler tracks the stack height of every point it emits code for, so each local is a fixed slot and
+// block exits, break/continue and traps know exactly how much to pop. Expressions that may be assigned to,
+// incremented or called are kept unloaded (an Exp names where the value lives) until the operator that
+// follows decides how to load or store them. Constants and enumerations are folded at compile time from the
+// VM's const table, which `const`/`enum` declarations also fill. Code that the source writes before its
+// evaluation point (for-loop increments, bound environments, member attributes) is compiled detached and
+// re-emitted where it runs.
 #include "compiler.h"
 
 #include <algorithm>
