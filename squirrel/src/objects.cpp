@@ -45,8 +45,12 @@ WeakRef::~WeakRef() {
 // ---- strings ------------------------------------------------------------------------------------
 
 SQHash HashChars(const SQChar* s, SQInteger len) {
-  SQHash h = 2166136261u;
-  for (SQInteger i = 0; i < len; ++i) h = (h ^ SQHash(s[i])) * 16777619u;
+  // Long strings hash a sample of their units: building a long string piece by piece would
+  // otherwise rehash every unit each time. Equal hashes are still compared in full.
+  SQHash h = 2166136261u ^ SQHash(len);
+  SQInteger step = (len >> 5) + 1;
+  for (SQInteger i = len; i >= step; i -= step) h = (h ^ SQHash(s[i - 1])) * 16777619u;
+  if (len > 0) h = (h ^ SQHash(s[0])) * 16777619u;
   return h;
 }
 

@@ -286,13 +286,13 @@ struct VM : Object {
     if (top + extra > SQInteger(stack.size())) Grow(top + extra);
   }
   void Grow(SQInteger needed);
-  void Push(const Value& val) {
-    Reserve(1);
-    stack[top++] = val;
+  [[gnu::always_inline]] void Push(const Value& val) {
+    if (top >= SQInteger(stack.size())) [[unlikely]] Grow(top + 1);
+    stack[size_t(top++)] = val;
   }
-  void Push(Value&& val) {
-    Reserve(1);
-    stack[top++] = std::move(val);
+  [[gnu::always_inline]] void Push(Value&& val) {
+    if (top >= SQInteger(stack.size())) [[unlikely]] Grow(top + 1);
+    stack[size_t(top++)] = std::move(val);
   }
   void Pop(SQInteger n = 1) {
     while (n-- > 0) stack[--top].SetNull();

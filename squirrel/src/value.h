@@ -94,10 +94,10 @@ struct Value {
     o.type = OT_NULL;
     o.v.raw = 0;
   }
-  ~Value() {
+  [[gnu::always_inline]] ~Value() {
     if (ISREFCOUNTED(type)) v.pRefCounted->Release();
   }
-  Value& operator=(const Value& o) {
+  [[gnu::always_inline]] Value& operator=(const Value& o) {
     if (ISREFCOUNTED(o.type)) o.v.pRefCounted->AddRef();
     SQObjectType ot = type;
     SQObjectValue ov = v;
@@ -106,7 +106,7 @@ struct Value {
     if (ISREFCOUNTED(ot)) ov.pRefCounted->Release();
     return *this;
   }
-  Value& operator=(Value&& o) noexcept {
+  [[gnu::always_inline]] Value& operator=(Value&& o) noexcept {
     if (this != &o) {
       SQObjectType ot = type;
       SQObjectValue ov = v;

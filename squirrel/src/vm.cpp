@@ -1122,6 +1122,12 @@ static void RunLoop(VM* v, size_t entry) {
         }
         [[fallthrough]];
       case sq::OP_SUB:
+        if (TOP(2).type == OT_INTEGER && TOP(1).type == OT_INTEGER) {
+          TOP(2).v.nInteger = SQInteger(uint32_t(TOP(2).v.nInteger) - uint32_t(TOP(1).v.nInteger));
+          v->top--;
+          break;
+        }
+        [[fallthrough]];
       case sq::OP_MUL:
       case sq::OP_DIV:
       case sq::OP_MOD:
@@ -1149,8 +1155,14 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_GT:
       case sq::OP_GE:
       case sq::OP_CMP3: {
-        Value a = TOP(2), b = TOP(1);
-        SQInteger c = v->Compare(a, b);
+        SQInteger c;
+        if (TOP(2).type == OT_INTEGER && TOP(1).type == OT_INTEGER) {
+          SQInteger x = TOP(2).v.nInteger, y = TOP(1).v.nInteger;
+          c = x < y ? -1 : (x > y ? 1 : 0);
+        } else {
+          Value a = TOP(2), b = TOP(1);
+          c = v->Compare(a, b);
+        }
         Value r;
         switch (ins.op) {
           case sq::OP_LT: r = Value::Bool(c < 0); break;
