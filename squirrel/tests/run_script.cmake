@@ -1,5 +1,8 @@
 # Runs one corpus script and compares its output with the expected files.
-execute_process(COMMAND ${RUNNER} ${SCRIPT}
+# Run from the script's folder with its bare name, so that error texts do not depend on paths.
+get_filename_component(script_dir ${SCRIPT} DIRECTORY)
+get_filename_component(script_name ${SCRIPT} NAME)
+execute_process(COMMAND ${RUNNER} ${script_name} WORKING_DIRECTORY ${script_dir}
                 OUTPUT_VARIABLE actual_out ERROR_VARIABLE actual_err RESULT_VARIABLE rc)
 file(READ ${EXPECTED} expected_out)
 string(REPLACE "\r\n" "\n" expected_out "${expected_out}")
@@ -14,6 +17,10 @@ if(EXISTS ${expected_err_file})
   string(REPLACE "\r\n" "\n" expected_err "${expected_err}")
   if(NOT actual_err STREQUAL expected_err)
     message("--- expected stderr ---\n${expected_err}--- actual stderr ---\n${actual_err}---")
+    set(failed TRUE)
+  endif()
+  if(rc EQUAL 0)
+    message("--- the runner succeeded although errors were expected ---")
     set(failed TRUE)
   endif()
 elseif(NOT rc EQUAL 0)
