@@ -284,8 +284,7 @@ void VM::Set(const Value& self, const Value& key, const Value& val, bool raw) {
       Value h;
       if (c->members->Get(key, h)) {
         if (h.v.nInteger & kMemberField) {
-          if (c->locked) Error(u"trying to modify a class that has already been instantiated");
-          c->fields[size_t(MemberIndex(h.v.nInteger))].val = val;
+          c->fields[size_t(MemberIndex(h.v.nInteger))].val = val;  // a new default for later instances
         } else {
           c->methods[size_t(MemberIndex(h.v.nInteger))].val = val;
         }
