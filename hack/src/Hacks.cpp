@@ -1,5 +1,6 @@
 #include <hack/Hacks.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -79,12 +80,23 @@ void WriteValues(std::uint32_t address, std::uint32_t available, const void* sou
   if (size == 0) return;
   void* target = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
   std::lock_guard<std::mutex> guard(WriteLock());
-  // Execute stays on: another thread may be running code of this very page.
-  DWORD old = 0;
-  if (!VirtualProtect(target, size, PAGE_EXECUTE_READWRITE, &old)) ProtectionFailed(address);
-  std::memcpy(target, source, size);
-  DWORD unused = 0;
-  if (!VirtualProtect(target, size, old, &unused)) ProtectionFailed(address);
+  // Page by page: the old protection that comes back is only that of the first
+  // page changed, and a stretch that runs from code into data must not leave
+  // the data page without write access (or the code page with it).
+  const std::uint32_t pageSize = static_cast<std::uint32_t>(platform::PageSize());
+  std::uint32_t done = 0;
+  while (done < size) {
+    const std::uint32_t at = address + done;
+    const std::uint32_t piece = std::min(size - done, pageSize - at % pageSize);
+    void* where = reinterpret_cast<void*>(static_cast<std::uintptr_t>(at));
+    // Execute stays on: another thread may be running code of this very page.
+    DWORD old = 0;
+    if (!VirtualProtect(where, piece, PAGE_EXECUTE_READWRITE, &old)) ProtectionFailed(at);
+    std::memcpy(where, static_cast<const std::uint8_t*>(source) + done, piece);
+    DWORD unused = 0;
+    if (!VirtualProtect(where, piece, old, &unused)) ProtectionFailed(at);
+    done += piece;
+  }
   FlushInstructionCache(GetCurrentProcess(), target, size);
 }
 
