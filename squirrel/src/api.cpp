@@ -1254,15 +1254,6 @@ SQRESULT sq_resurrectunreachable(HSQUIRRELVM v) {
   return SQ_OK;
 }
 
-// ---- serialization --------------------------------------------------------------------------------
-
-SQRESULT sq_writeclosure(HSQUIRRELVM vm, SQWRITEFUNC, SQUserPointer) {
-  return Fail(vm, u"bytecode serialization is not supported");
-}
-SQRESULT sq_readclosure(HSQUIRRELVM vm, SQREADFUNC, SQUserPointer) {
-  return Fail(vm, u"bytecode serialization is not supported");
-}
-
 // ---- memory ---------------------------------------------------------------------------------------
 
 void* sq_malloc(SQUnsignedInteger size) { return std::malloc(size ? size : 1); }

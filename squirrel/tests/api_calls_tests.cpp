@@ -514,3 +514,54 @@ TEST(SquirrelLifetime, CloseFreesCyclesSuspendedThreadsAndHeldReferences) {
   sq_close(v);
   EXPECT_EQ(released, 1) << "the held instance is freed at close, and its hook runs";
 }
+
+TEST_F(SquirrelApi, ClosuresSurviveAWriteAndReadRoundTrip) {
+  const std::u16string code =
+      u"local function sq(x) { return x * x; }\n"
+      u"local gen = function() { yield 1.5; yield \"two\"; };\n"
+      u"local total = 0; foreach (v in gen()) total += typeof v == \"string\" ? v.len() : v;\n"
+      u"return sq(3) + total;";
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(v, code.c_str(), SQInteger(code.size()), u"ser", SQTrue)));
+  std::string bytes;
+  SQWRITEFUNC write = [](SQUserPointer up, SQUserPointer data, SQInteger n) -> SQInteger {
+    static_cast<std::string*>(up)->append(static_cast<const char*>(data), size_t(n));
+    return n;
+  };
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_writeclosure(v, write, &bytes)));
+  sq_settop(v, 0);
+  struct Source {
+    std::string data;
+    size_t pos = 0;
+  };
+  SQREADFUNC read = [](SQUserPointer up, SQUserPointer out, SQInteger n) -> SQInteger {
+    Source* s = static_cast<Source*>(up);
+    size_t take = std::min(size_t(n), s->data.size() - s->pos);
+    memcpy(out, s->data.data() + s->pos, take);
+    s->pos += take;
+    return SQInteger(take);
+  };
+  Source good{bytes};
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_readclosure(v, read, &good)));
+  sq_pushroottable(v);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQTrue)));
+  SQFloat f = 0;
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_getfloat(v, -1, &f)));
+  EXPECT_FLOAT_EQ(f, 9 + 1.5f + 3);
+  sq_settop(v, 0);
+  // Truncated or damaged streams are refused without pushing anything.
+  for (size_t cut : {size_t(1), size_t(10), bytes.size() / 2, bytes.size() - 1}) {
+    Source truncated{bytes.substr(0, cut)};
+    EXPECT_TRUE(SQ_FAILED(sq_readclosure(v, read, &truncated))) << cut;
+    EXPECT_EQ(sq_gettop(v), 0);
+  }
+  std::string damaged = bytes;
+  damaged[14] ^= 0x55;
+  Source bad{damaged};
+  EXPECT_TRUE(SQ_FAILED(sq_readclosure(v, read, &bad)));
+  ASSERT_TRUE(Run(u"::f <- function() { return 1; }; local x = 2; ::g <- function() { return x; };"));
+  sq_pushroottable(v);
+  sq_pushstring(v, u"g", -1);
+  sq_get(v, -2);
+  std::string unused;
+  EXPECT_TRUE(SQ_FAILED(sq_writeclosure(v, write, &unused))) << "free variables cannot be written";
+}
