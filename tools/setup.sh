@@ -12,7 +12,7 @@ PACKAGES=(
   libogg-dev:i386 libvorbis-dev:i386
   libenet-dev:i386 libcurl4-openssl-dev:i386 libtinyxml-dev:i386
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
-  fonts-dejavu-core
+  fonts-dejavu-core lua5.4:i386
 )
 
 missing=()
