@@ -116,6 +116,55 @@ TEST_F(HackRegistryTest, HackCrossCheckUnloadReplyRefusedByTheModule) {
   EXPECT_EQ(asked, 2);
 }
 
+// "At once": the module's Unload has run (and its patches are gone) before the
+// next module is asked.
+TEST_F(HackRegistryTest, HackCrossCheckUnloadHappensBeforeTheNextModuleIsAsked) {
+  gameimage::CGameImage image;
+  ASSERT_TRUE(image.IsMapped());
+  const std::uint32_t place = image.At(0x401A00);
+  std::vector<std::string> log;
+  g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
+    if (event == kEvent) log.push_back("old sees " + std::to_string(image.Read<std::uint32_t>(place)));
+    return 1;
+  };
+  g_Slots[1] = [&](std::uint32_t event, ModuleEventData* data) -> std::uint32_t {
+    if (event == MODULEEVENT_INIT) new CHackValueHack(static_cast<ModuleInitData*>(data)->module, place, 5u);
+    if (event == MODULEEVENT_UNLOAD) log.push_back("new unloads");
+    if (event == kEvent) {
+      log.push_back("new asked");
+      return 17;
+    }
+    return 1;
+  };
+  Load(u"Old", 0);
+  Load(u"New", 1);
+  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), 17u);
+  EXPECT_EQ(log, (std::vector<std::string>{"new asked", "new unloads", "old sees 0"}));
+  hack::testing::ResetHackRegistry();
+}
+
+// Init and Unload go to the handler directly: block and busy counters, which
+// hold back the bus, do not hold them back, and registration zeroes the busy
+// counters.
+TEST_F(HackRegistryTest, HackCrossCheckInitAndUnloadBypassTheBus) {
+  std::vector<std::uint32_t> seen;
+  g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
+    seen.push_back(event);
+    return 1;
+  };
+  tHackModule* module = CreateHackModule(u"d.dll", u"Direct");
+  for (std::uint32_t event = 0; event < MODULEEVENT_COUNT; ++event) module->m_Busy[event] = 3;
+  g_ModuleEventBlocks[MODULEEVENT_INIT] = 1;
+  g_ModuleEventBlocks[MODULEEVENT_UNLOAD] = 1;
+  EXPECT_EQ(RegisterHackModule(module, reinterpret_cast<HMODULE>(0x7000), false, g_SlotHandlers[0]), 1u);
+  for (std::uint32_t event = 0; event < MODULEEVENT_COUNT; ++event) EXPECT_EQ(module->m_Busy[event], 0u) << event;
+  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_INIT, nullptr), std::uint32_t(MODULEREPLY_BLOCKED));
+  EXPECT_EQ(UnloadHackModule(module), 1u);
+  EXPECT_EQ(seen, (std::vector<std::uint32_t>{MODULEEVENT_INIT, MODULEEVENT_UNLOAD}));
+  g_ModuleEventBlocks[MODULEEVENT_INIT] = 0;
+  g_ModuleEventBlocks[MODULEEVENT_UNLOAD] = 0;
+}
+
 // --- Init replies --------------------------------------------------------------
 
 struct InitRow {
