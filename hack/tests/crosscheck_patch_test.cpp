@@ -360,6 +360,17 @@ TEST_F(HackCrossCheckPatch, PatchAcrossPagesRestoresEachPagesProtection) {
   EXPECT_EQ(image.Read<std::uint32_t>(boundary), 7u);
 }
 
+// The harness's own writes keep each page's protection too (later tests rely
+// on the data area staying writable).
+TEST_F(HackCrossCheckPatch, ImageWriteAcrossPagesKeepsEachProtection) {
+  const std::uint32_t boundary = image.Data();
+  const std::uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  image.Write(boundary - 4, bytes, sizeof bytes);
+  EXPECT_EQ(ReadBytes(boundary - 4, 8), Bytes(bytes, bytes + 8));
+  EXPECT_EQ(ProtectionAt(boundary - 1), DWORD(PAGE_EXECUTE_READ));
+  EXPECT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
+}
+
 // --- Overlap -----------------------------------------------------------------
 
 std::string OverlapPattern(const CGameImage& image, std::uint32_t newAt, const char* newName, std::uint32_t oldAt,

@@ -1,5 +1,7 @@
 #include <hack/testing/GameImage.h>
 
+#include <algorithm>
+
 #include <platform/memory.h>
 #include <platform/modules.h>
 #include <platform/process.h>
@@ -50,11 +52,21 @@ void CGameImage::WriteMarkerValue(std::uint32_t value) { Poke(m_Base + kGameBuil
 void CGameImage::Write(std::uint32_t address, const void* bytes, std::size_t size) {
   if (size == 0) return;
   void* target = reinterpret_cast<void*>(std::uintptr_t(address));
-  DWORD old = 0;
-  VirtualProtect(target, size, PAGE_EXECUTE_READWRITE, &old);
-  std::memcpy(target, bytes, size);
-  DWORD unused = 0;
-  VirtualProtect(target, size, old, &unused);
+  // Page by page, so that a write from code into the data area gives each
+  // page its own protection back.
+  const std::size_t pageSize = platform::PageSize();
+  std::size_t done = 0;
+  while (done < size) {
+    const std::uintptr_t at = std::uintptr_t(address) + done;
+    const std::size_t piece = std::min(size - done, pageSize - at % pageSize);
+    void* where = reinterpret_cast<void*>(at);
+    DWORD old = 0;
+    VirtualProtect(where, piece, PAGE_EXECUTE_READWRITE, &old);
+    std::memcpy(where, static_cast<const std::uint8_t*>(bytes) + done, piece);
+    DWORD unused = 0;
+    VirtualProtect(where, piece, old, &unused);
+    done += piece;
+  }
   FlushInstructionCache(GetCurrentProcess(), target, size);
 }
 
