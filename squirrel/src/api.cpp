@@ -25,15 +25,6 @@ void ReportCompileError(HSQUIRRELVM v, const SQChar* desc, const SQChar* source,
   v->errorReported = true;
 }
 
-// sq_addref bookkeeping: how many references the host holds on each object.
-struct HostRefs {
-  std::unordered_map<Object*, SQUnsignedInteger> counts;
-};
-static std::unordered_map<SharedState*, HostRefs>& AllHostRefs() {
-  static std::unordered_map<SharedState*, HostRefs> refs;
-  return refs;
-}
-
 }  // namespace bsq
 
 namespace {
@@ -113,10 +104,9 @@ void sq_close(HSQUIRRELVM v) {
   VM* main = ss->mainVM;
   if (main->releaseHook) main->releaseHook(main->foreignPtr, 0);
   if (ss->releaseHook) ss->releaseHook(ss->foreignPtr, 0);
-  auto it = AllHostRefs().find(ss);
-  if (it != AllHostRefs().end()) {
-    std::vector<std::pair<Object*, SQUnsignedInteger>> held(it->second.counts.begin(), it->second.counts.end());
-    AllHostRefs().erase(it);
+  {
+    std::vector<std::pair<Object*, SQUnsignedInteger>> held(ss->hostRefs.begin(), ss->hostRefs.end());
+    ss->hostRefs.clear();
     for (auto& [o, n] : held) o->AddRef();  // keep every held object until all are cleared
     for (auto& [o, n] : held) o->refCount -= n;
     for (auto& [o, n] : held) o->Release();
@@ -1183,13 +1173,13 @@ void sq_pushobject(HSQUIRRELVM v, HSQOBJECT obj) { v->Push(Value(obj)); }
 void sq_addref(HSQUIRRELVM v, HSQOBJECT* po) {
   if (!ISREFCOUNTED(po->_type)) return;
   po->_unVal.pRefCounted->AddRef();
-  ++AllHostRefs()[v->ss].counts[po->_unVal.pRefCounted];
+  ++v->ss->hostRefs[po->_unVal.pRefCounted];
 }
 
 SQBool sq_release(HSQUIRRELVM v, HSQOBJECT* po) {
   if (!ISREFCOUNTED(po->_type)) return SQTrue;
   Object* o = po->_unVal.pRefCounted;
-  auto& counts = AllHostRefs()[v->ss].counts;
+  auto& counts = v->ss->hostRefs;
   auto it = counts.find(o);
   if (it == counts.end()) return SQFalse;
   bool last = --it->second == 0;
@@ -1200,7 +1190,7 @@ SQBool sq_release(HSQUIRRELVM v, HSQOBJECT* po) {
 
 SQUnsignedInteger sq_getrefcount(HSQUIRRELVM v, HSQOBJECT* po) {
   if (!ISREFCOUNTED(po->_type)) return 0;
-  auto& counts = AllHostRefs()[v->ss].counts;
+  auto& counts = v->ss->hostRefs;
   auto it = counts.find(po->_unVal.pRefCounted);
   return it == counts.end() ? 0 : it->second;
 }

@@ -2,6 +2,7 @@
 // Internal object kinds of the runtime and the virtual machine state.
 #include <deque>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "funcproto.h"
@@ -240,6 +241,7 @@ struct SharedState {
   VM* mainVM = nullptr;
   std::vector<Value> unreachable;  // found by the collector after resurrectunreachable
   bool resurrect = false;
+  std::unordered_map<Object*, SQUnsignedInteger> hostRefs;  // sq_addref counts
   int nativeDepth = 0;  // native and loop nesting of every thread: they share one C stack
 
   String* Intern(const SQChar* s, SQInteger len);
