@@ -19,6 +19,26 @@ Object::~Object() {
   Untrack();
 }
 
+namespace {
+thread_local std::vector<Object*> t_pendingFree;
+thread_local bool t_freeing = false;
+}  // namespace
+
+void Object::Free() {
+  if (t_freeing) {
+    t_pendingFree.push_back(this);
+    return;
+  }
+  t_freeing = true;
+  Destroy();
+  while (!t_pendingFree.empty()) {
+    Object* o = t_pendingFree.back();
+    t_pendingFree.pop_back();
+    o->Destroy();
+  }
+  t_freeing = false;
+}
+
 void Object::Track(SharedState* ss) {
   tracker = ss;
   gcPrev = nullptr;

@@ -55,8 +55,11 @@ struct Object {
 
   void AddRef() { ++refCount; }
   void Release() {
-    if (--refCount == 0) Destroy();
+    if (--refCount == 0) Free();
   }
+  // Destroys the object; objects freed while another is being destroyed wait in a queue, so that
+  // freeing a long chain of objects does not recurse once per link.
+  void Free();
   // Frees the object; overridden by objects with custom storage.
   virtual void Destroy() { delete this; }
   // Drops every reference to other objects (cycle breaking and shutdown).

@@ -272,3 +272,10 @@ TEST_F(SquirrelApi, UserdataWithDelegateAndHook) {
   EXPECT_TRUE(SQ_FAILED(sq_settypetag(v, -1, &tag)));
   EXPECT_EQ(LastError(), u"invalid object type");
 }
+
+TEST_F(SquirrelApi, FreeingALongChainDoesNotExhaustTheStack) {
+  ASSERT_TRUE(Run(u"local head = null; for (local i = 0; i < 300000; i++) head = { next = head }; head = null;"
+                  u"local arr = null; for (local i = 0; i < 300000; i++) arr = [arr]; arr = null;"));
+  ASSERT_TRUE(Run(u"print(\"alive\");"));
+  EXPECT_EQ(apitest::Output(), u"alive");
+}

@@ -1,5 +1,9 @@
 // sqrun: runs a script file; the remaining command-line arguments arrive in vargv.
 // Output of print() goes to standard output, errors and the call stack to standard error.
+#include <sqstdblob.h>
+#include <sqstdmath.h>
+#include <sqstdstring.h>
+#include <sqstdsystem.h>
 #include <squirrel.h>
 
 #include <platform/text.h>
@@ -81,6 +85,13 @@ int main(int argc, char** argv) {
   sq_setcompilererrorhandler(v, CompileError);
   sq_newclosure(v, RuntimeError, 0);
   sq_seterrorhandler(v);
+  // The same standard libraries as the script host: blob, math, system and string.
+  sq_pushroottable(v);
+  sqstd_register_bloblib(v);
+  sqstd_register_mathlib(v);
+  sqstd_register_systemlib(v);
+  sqstd_register_stringlib(v);
+  sq_pop(v, 1);
 
   int exitCode = 0;
   if (SQ_FAILED(sq_compilebuffer(v, code.c_str(), SQInteger(code.size()), name.c_str(), SQTrue))) {
