@@ -4,7 +4,7 @@
 namespace sqstdtest {
 namespace {
 
-class AuxLib : public StdLib {
+class StdlibAux : public StdLib {
  protected:
   std::string Errors() { return text::Utf16ToUtf8(ErrorBuffer()); }
   bool Run(const std::string& code) {
@@ -21,7 +21,7 @@ class AuxLib : public StdLib {
   }
 };
 
-TEST_F(AuxLib, RuntimeErrorPrintsMessageCallStackAndLocals) {
+TEST_F(StdlibAux, RuntimeErrorPrintsMessageCallStackAndLocals) {
   sqstd_seterrorhandlers(v);
   EXPECT_FALSE(Run("function inner(n) {\n"
                    "  local s = \"txt\", f = 1.5, b = true, t = {}, a = [], nothing = null;\n"
@@ -43,13 +43,13 @@ TEST_F(AuxLib, RuntimeErrorPrintsMessageCallStackAndLocals) {
   EXPECT_EQ(text::Utf16ToUtf8(PrintBuffer()), "");  // nothing on the print channel
 }
 
-TEST_F(AuxLib, ErrorObjectsThatAreNotStringsAreUnknown) {
+TEST_F(StdlibAux, ErrorObjectsThatAreNotStringsAreUnknown) {
   sqstd_seterrorhandlers(v);
   EXPECT_FALSE(Run("throw {code = 5};"));
   EXPECT_NE(Errors().find("\nAN ERROR HAS OCCURRED [unknown]\n"), std::string::npos) << Errors();
 }
 
-TEST_F(AuxLib, CompileErrorNamesSourceLineAndColumn) {
+TEST_F(StdlibAux, CompileErrorNamesSourceLineAndColumn) {
   sqstd_seterrorhandlers(v);
   EXPECT_FALSE(Run("local a = 1;\nlocal = ;\n"));
   std::string err = Errors();
@@ -58,7 +58,7 @@ TEST_F(AuxLib, CompileErrorNamesSourceLineAndColumn) {
   EXPECT_EQ(err.back(), '\n');
 }
 
-TEST_F(AuxLib, PrintCallStackFromANative) {
+TEST_F(StdlibAux, PrintCallStackFromANative) {
   sq_pushroottable(v);
   sq_pushstring(v, u"dump", -1);
   sq_newclosure(
@@ -75,7 +75,7 @@ TEST_F(AuxLib, PrintCallStackFromANative) {
   EXPECT_NE(err.find("[y] 42\n[x] 21\n"), std::string::npos) << err;
 }
 
-TEST_F(AuxLib, NoErrorFunctionMeansSilence) {
+TEST_F(StdlibAux, NoErrorFunctionMeansSilence) {
   sq_setprintfunc(v, CapturePrint, nullptr);
   sqstd_seterrorhandlers(v);
   EXPECT_FALSE(Run("throw \"quiet\";"));

@@ -6,7 +6,7 @@
 namespace sqstdtest {
 namespace {
 
-using BlobLib = StdLib;
+using StdlibBlob = StdLib;
 
 struct NumberCase {
   const char* type;
@@ -16,9 +16,9 @@ struct NumberCase {
 };
 std::ostream& operator<<(std::ostream& os, const NumberCase& c) { return os << c.type << " " << c.value; }
 
-class BlobNumbers : public StdLib, public ::testing::WithParamInterface<NumberCase> {};
+class StdlibBlobNumbers : public StdLib, public ::testing::WithParamInterface<NumberCase> {};
 
-TEST_P(BlobNumbers, WriteThenReadGivesTheTruncatedValue) {
+TEST_P(StdlibBlobNumbers, WriteThenReadGivesTheTruncatedValue) {
   const NumberCase& c = GetParam();
   std::string code = std::string("local b = blob(); b.writen(") + c.value + ", '" + c.type + "');" +
                      "print(b.len() + \" \" + b.tell() + \" \"); b.seek(0); print(b.readn('" + c.type +
@@ -27,7 +27,7 @@ TEST_P(BlobNumbers, WriteThenReadGivesTheTruncatedValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Types, BlobNumbers,
+    Types, StdlibBlobNumbers,
     ::testing::Values(NumberCase{"i", "-123456789", 4, "-123456789"}, NumberCase{"l", "2147483647", 4, "2147483647"},
                       NumberCase{"s", "-2", 2, "-2"}, NumberCase{"s", "40000", 2, "-25536"},
                       NumberCase{"w", "-1", 2, "65535"}, NumberCase{"w", "0x12345", 2, "9029"},
@@ -35,14 +35,14 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"b", "7.9", 1, "7"}, NumberCase{"f", "1.5", 4, "1.5"},
                       NumberCase{"f", "3", 4, "3"}, NumberCase{"d", "-0.25", 8, "-0.25"}));
 
-TEST_F(BlobLib, LittleEndianLayoutAndByteAccess) {
+TEST_F(StdlibBlob, LittleEndianLayoutAndByteAccess) {
   EXPECT_EQ(Out("local b = blob(); b.writen(0x11223344, 'i'); print(b[0] + \",\" + b[1] + \",\" + b[2] + \",\" + b[3]);"),
             "68,51,34,17");
   EXPECT_EQ(Out("local b = blob(2); b[0] = 300; b[1] = -1; print(b[0] + \" \" + b[1] + \" \" + (b[0] = 5));"),
             "44 255 5");
 }
 
-TEST_F(BlobLib, SeekTellAndEos) {
+TEST_F(StdlibBlob, SeekTellAndEos) {
   EXPECT_EQ(Out("local b = blob(10); print(b.tell() + \" \" + (b.eos() == null)); b.seek(4); b.seek(2, 'c');"
                 "print(\" \" + b.tell()); b.seek(-3, 'e'); print(\" \" + b.tell()); b.seek(0, 'e');"
                 "print(\" \" + b.eos());"),
@@ -55,16 +55,16 @@ struct ErrorCase {
 };
 std::ostream& operator<<(std::ostream& os, const ErrorCase& c) { return os << c.code; }
 
-class BlobErrors : public StdLib, public ::testing::WithParamInterface<ErrorCase> {};
+class StdlibBlobErrors : public StdLib, public ::testing::WithParamInterface<ErrorCase> {};
 
-TEST_P(BlobErrors, RaiseAScriptErrorAndLeaveTheBlobUsable) {
+TEST_P(StdlibBlobErrors, RaiseAScriptErrorAndLeaveTheBlobUsable) {
   std::string code = std::string("local b = blob(4); b.writen(7, 'b'); try { ") + GetParam().code +
                      "; } catch (e) { print(e + \"|\" + b.len() + \"|\" + b.tell()); }";
   EXPECT_EQ(Out(code), std::string(GetParam().message));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Hostile, BlobErrors,
+    Hostile, StdlibBlobErrors,
     ::testing::Values(ErrorCase{"blob(-1)", "negative blob size|4|1"},
                       ErrorCase{"blob(0x7FFFFFFF)", "blob size exceeds the limit|4|1"},
                       ErrorCase{"b.resize(-5)", "negative blob size|4|1"},
@@ -87,35 +87,35 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{"b.seek(4); b.writen(1, 'i'); b.writeblob(1)",
                                 "parameter 1 has an invalid type 'integer' ; expected: 'instance'|8|8"}));
 
-TEST_F(BlobLib, ReadBlobIsCappedByTheRemainingBytes) {
+TEST_F(StdlibBlob, ReadBlobIsCappedByTheRemainingBytes) {
   EXPECT_EQ(Out("local b = blob(); b.writen(0x04030201, 'i'); b.seek(1);"
                 "local c = b.readblob(0x7FFFFFFF); print(c.len() + \" \" + c[0] + c[2] + \" \" + b.tell());"),
             "3 24 4");
 }
 
-TEST_F(BlobLib, ResizeKeepsContentAndClampsThePosition) {
+TEST_F(StdlibBlob, ResizeKeepsContentAndClampsThePosition) {
   EXPECT_EQ(Out("local b = blob(); for (local i = 0; i < 8; ++i) b.writen(i, 'b');"
                 "b.resize(3); print(b.len() + \" \" + b.tell() + \" \" + b[2]); b.resize(5); print(\" \" + b[4]);"),
             "3 3 2 0");
 }
 
-TEST_F(BlobLib, WriteBlobIntoItselfDoublesTheContent) {
+TEST_F(StdlibBlob, WriteBlobIntoItselfDoublesTheContent) {
   EXPECT_EQ(Out("local b = blob(); b.writen(0x0201, 'w'); b.writeblob(b); local s = \"\";"
                 "foreach (i, x in b) s += i + \":\" + x + \" \"; print(s);"),
             "0:1 1:2 2:1 3:2 ");
 }
 
-TEST_F(BlobLib, ForeachOverAnEmptyBlobDoesNothing) {
+TEST_F(StdlibBlob, ForeachOverAnEmptyBlobDoesNothing) {
   EXPECT_EQ(Out("local n = 0; foreach (x in blob()) ++n; print(n);"), "0");
 }
 
-TEST_F(BlobLib, SwapsReverseWholeUnitsOnly) {
+TEST_F(StdlibBlob, SwapsReverseWholeUnitsOnly) {
   EXPECT_EQ(Out("local b = blob(); foreach (x in [1,2,3,4,5,6,7]) b.writen(x, 'b'); b.swap2(); local s = \"\";"
                 "foreach (x in b) s += x; b.swap2(); b.swap4(); s += \" \"; foreach (x in b) s += x; print(s);"),
             "2143657 4321567");
 }
 
-TEST_F(BlobLib, TypeofCloneAndInheritance) {
+TEST_F(StdlibBlob, TypeofCloneAndInheritance) {
   EXPECT_EQ(Out("local b = blob(2); b[0] = 9; local c = clone b; c[0] = 1; c.writen(3, 'b');"
                 "print(typeof b + \" \" + (b instanceof blob) + \" \" + b[0] + \" \" + c[0] + \" \" + c.len());"),
             "blob true 9 3 2");
@@ -125,7 +125,7 @@ TEST_F(BlobLib, TypeofCloneAndInheritance) {
   EXPECT_EQ(Err("class Broken extends blob { constructor() {} } Broken().len();"), "invalid blob");
 }
 
-TEST_F(BlobLib, GlobalByteOrderHelpers) {
+TEST_F(StdlibBlob, GlobalByteOrderHelpers) {
   EXPECT_EQ(Out("print(castf2i(1.0) + \" \" + casti2f(0x40490FDB) + \" \" + castf2i(casti2f(-7)));"),
             "1065353216 3.14159 -7");
   EXPECT_EQ(Out("print(format(\"%x %x %d %x\", swap2(0x1234), swap4(0x12345678), swap2(0x00FF), swap4(swap4(-5))));"),
@@ -133,7 +133,7 @@ TEST_F(BlobLib, GlobalByteOrderHelpers) {
   EXPECT_EQ(Out("print(swapfloat(swapfloat(2.5)) + \" \" + castf2i(swapfloat(1.0)));"), "2.5 32831");
 }
 
-TEST_F(BlobLib, CreateBlobFromC) {
+TEST_F(StdlibBlob, CreateBlobFromC) {
   SQInteger top = sq_gettop(v);
   auto* payload = static_cast<unsigned char*>(sqstd_createblob(v, 4));
   ASSERT_NE(payload, nullptr);
@@ -156,7 +156,7 @@ TEST_F(BlobLib, CreateBlobFromC) {
   sq_settop(v, top);
 }
 
-TEST_F(BlobLib, CInterfaceRefusesWhatIsNotABlob) {
+TEST_F(StdlibBlob, CInterfaceRefusesWhatIsNotABlob) {
   SQInteger top = sq_gettop(v);
   EXPECT_EQ(sqstd_createblob(v, -1), nullptr);
   EXPECT_EQ(sqstd_createblob(v, 0x7FFFFFFF), nullptr);
@@ -175,7 +175,7 @@ TEST_F(BlobLib, CInterfaceRefusesWhatIsNotABlob) {
   sq_settop(v, top);
 }
 
-TEST_F(BlobLib, CreateBlobWorksAfterScriptsReplaceTheGlobal) {
+TEST_F(StdlibBlob, CreateBlobWorksAfterScriptsReplaceTheGlobal) {
   ASSERT_TRUE(Exec("blob = null;"));
   SQInteger top = sq_gettop(v);
   EXPECT_NE(sqstd_createblob(v, 2), nullptr);
@@ -183,7 +183,7 @@ TEST_F(BlobLib, CreateBlobWorksAfterScriptsReplaceTheGlobal) {
   sq_settop(v, top);
 }
 
-TEST_F(BlobLib, RegistrationNeedsATable) {
+TEST_F(StdlibBlob, RegistrationNeedsATable) {
   sq_pushinteger(v, 1);
   EXPECT_TRUE(SQ_FAILED(sqstd_register_bloblib(v)));
   EXPECT_TRUE(SQ_FAILED(sqstd_register_mathlib(v)));

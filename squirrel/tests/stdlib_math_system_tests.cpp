@@ -13,15 +13,15 @@
 namespace sqstdtest {
 namespace {
 
-using MathLib = StdLib;
-using SystemLib = StdLib;
+using StdlibMath = StdLib;
+using StdlibSystem = StdLib;
 
-class MathCases : public StdLib, public ::testing::WithParamInterface<ExprCase> {};
+class StdlibMathCases : public StdLib, public ::testing::WithParamInterface<ExprCase> {};
 
-TEST_P(MathCases, Result) { EXPECT_EQ(Out(std::string("print(") + GetParam().expr + ");"), GetParam().expected); }
+TEST_P(StdlibMathCases, Result) { EXPECT_EQ(Out(std::string("print(") + GetParam().expr + ");"), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Functions, MathCases,
+    Functions, StdlibMathCases,
     ::testing::Values(ExprCase{"abs(-5) + \" \" + abs(7) + \" \" + abs(-2.7)", "5 7 2"},
                       ExprCase{"abs(-2147483647 - 1)", "-2147483648"},
                       ExprCase{"fabs(-2.5) + \" \" + typeof fabs(-3)", "2.5 float"},
@@ -37,13 +37,13 @@ INSTANTIATE_TEST_SUITE_P(
                       ExprCase{"PI + \" \" + typeof PI + \" \" + RAND_MAX", "3.14159 float 32767"},
                       ExprCase{"(sqrt(-1) != sqrt(-1)) + \" \" + log(0)", "true -inf"}));
 
-TEST_F(MathLib, ParameterChecks) {
+TEST_F(StdlibMath, ParameterChecks) {
   EXPECT_EQ(Err("sqrt(\"4\");"), "parameter 1 has an invalid type 'string' ; expected: 'integer|float'");
   EXPECT_EQ(Err("pow(2);"), "wrong number of parameters");
   EXPECT_EQ(Err("rand(1);"), "wrong number of parameters");
 }
 
-TEST_F(MathLib, RandStaysInRangeAndRepeatsForASeed) {
+TEST_F(StdlibMath, RandStaysInRangeAndRepeatsForASeed) {
   EXPECT_EQ(Out(R"~(
     srand(1234); local first = []; for (local i = 0; i < 50; ++i) first.append(rand());
     srand(1234); local same = true; foreach (x in first) same = same && x == rand();
@@ -53,7 +53,7 @@ TEST_F(MathLib, RandStaysInRangeAndRepeatsForASeed) {
             "true true 64 true");
 }
 
-TEST_F(SystemLib, DateSplitsATime) {
+TEST_F(StdlibSystem, DateSplitsATime) {
   EXPECT_EQ(Out(R"~(local d = date(0, 'u');
                     print(d.year + "-" + d.month + "-" + d.day + " " + d.hour + ":" + d.min + ":" + d.sec + " " + d.wday + " " + d.yday);)~"),
             "1970-0-1 0:0:0 4 0");
@@ -67,7 +67,7 @@ TEST_F(SystemLib, DateSplitsATime) {
   EXPECT_EQ(Err("date(\"now\");"), "parameter 1 has an invalid type 'string' ; expected: 'integer|float'");
 }
 
-TEST_F(SystemLib, TimeAndClock) {
+TEST_F(StdlibSystem, TimeAndClock) {
   long long now = (long long)std::time(nullptr);
   ASSERT_TRUE(Exec("::t <- time(); ::c1 <- clock(); local x = 0; for (local i = 0; i < 100000; ++i) x += i; ::c2 <- clock();"));
   EXPECT_EQ(Out("print(typeof t + \" \" + typeof c1 + \" \" + (c1 >= 0) + \" \" + (c2 >= c1));"), "integer float true true");
@@ -75,7 +75,7 @@ TEST_F(SystemLib, TimeAndClock) {
   EXPECT_LE(std::llabs(std::stoll(Out("print(t);")) - now), 5);
 }
 
-TEST_F(SystemLib, Environment) {
+TEST_F(StdlibSystem, Environment) {
   setenv("SQSTD_TEST_VAR", "value \xC3\xA9", 1);
   unsetenv("SQSTD_TEST_MISSING");
   EXPECT_EQ(Out("print(getenv(\"SQSTD_TEST_VAR\") + \" \" + getenv(\"SQSTD_TEST_VAR\").len() + \" \" + "
@@ -83,11 +83,11 @@ TEST_F(SystemLib, Environment) {
             "value \xC3\xA9 7 true true");
 }
 
-TEST_F(SystemLib, SystemReturnsTheExitCode) {
+TEST_F(StdlibSystem, SystemReturnsTheExitCode) {
   EXPECT_EQ(Out("print(system(\"exit 3\") + \" \" + system(\"true\"));"), "3 0");
 }
 
-TEST_F(SystemLib, RemoveAndRename) {
+TEST_F(StdlibSystem, RemoveAndRename) {
   char dir[] = "/tmp/sqstd_files_XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   std::string a = std::string(dir) + "/a.txt", b = std::string(dir) + "/b.txt";

@@ -8,7 +8,7 @@
 namespace sqstdtest {
 namespace {
 
-using Regexp = StdLib;
+using StdlibRegexp = StdLib;
 
 struct SearchCase {
   const char* pattern;  // Squirrel verbatim string body
@@ -17,9 +17,9 @@ struct SearchCase {
 };
 std::ostream& operator<<(std::ostream& os, const SearchCase& c) { return os << c.pattern << " in " << c.subject; }
 
-class RegexpSearch : public StdLib, public ::testing::WithParamInterface<SearchCase> {};
+class StdlibRegexpSearch : public StdLib, public ::testing::WithParamInterface<SearchCase> {};
 
-TEST_P(RegexpSearch, FindsTheLeftmostMatchWithItsPriorities) {
+TEST_P(StdlibRegexpSearch, FindsTheLeftmostMatchWithItsPriorities) {
   const SearchCase& c = GetParam();
   std::string code = std::string("local m = regexp(@\"") + c.pattern + "\").search(\"" + c.subject +
                      "\"); print(m ? m.begin + \",\" + m.end : \"null\");";
@@ -27,7 +27,7 @@ TEST_P(RegexpSearch, FindsTheLeftmostMatchWithItsPriorities) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Constructs, RegexpSearch,
+    Constructs, StdlibRegexpSearch,
     ::testing::Values(
         SearchCase{"[a-zA-Z]+", "123 Test;", "4,8"}, SearchCase{"abc", "xxabcx", "2,5"},
         SearchCase{"abd", "abcabd", "3,6"}, SearchCase{"x", "abc", "null"}, SearchCase{"", "abc", "0,0"},
@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"(a*)*b", "aaab", "0,4"}, SearchCase{"(a|)+b", "aab", "0,3"}, SearchCase{"\\u4e2d", "x", "null"},
         SearchCase{"\u4e2d+", "x\u4e2d\u4e2dy", "1,3"}, SearchCase{"[\u00e0-\u00ff]", "caf\u00e9", "3,4"}));
 
-TEST_F(Regexp, InvalidPatternsAreCompileErrors) {
+TEST_F(StdlibRegexp, InvalidPatternsAreCompileErrors) {
   const char* patterns[] = {"(ab", "ab)", "[ab", "[]", "[z-a]", "*a", "a{", "a{2", "a{3,1}", "a{x}", "\\",
                             "a|*", "^*", "a{99999}", "(?:"};
   for (const char* p : patterns) {
@@ -62,11 +62,11 @@ TEST_F(Regexp, InvalidPatternsAreCompileErrors) {
   }
 }
 
-TEST_F(Regexp, ClassPatternWithClosingBracketFirstIsRejected) {
+TEST_F(StdlibRegexp, ClassPatternWithClosingBracketFirstIsRejected) {
   EXPECT_EQ(Err("regexp(@\"[]a]\");"), "empty character class");
 }
 
-TEST_F(Regexp, SearchFromAStartIndex) {
+TEST_F(StdlibRegexp, SearchFromAStartIndex) {
   EXPECT_EQ(Out(R"~(local r = regexp(@"\d+"); local m = r.search("1 22 333", 2); print(m.begin + "," + m.end);
                    print(" " + (r.search("1 22", 4) == null)); print(" " + regexp("^2").search("1 22", 2).begin);)~"),
             "2,4 true 2");
@@ -74,14 +74,14 @@ TEST_F(Regexp, SearchFromAStartIndex) {
   EXPECT_EQ(Err("regexp(\"a\").capture(\"abc\", -1);"), "invalid starting position");
 }
 
-TEST_F(Regexp, MatchNeedsTheWholeString) {
+TEST_F(StdlibRegexp, MatchNeedsTheWholeString) {
   EXPECT_EQ(Out(R"~(local r = regexp(@"\d+(\.\d+)?");
                    foreach (s in ["12", "12.5", "12.", "a12", "12a", ""]) print(r.match(s) + " ");)~"),
             "true true false false false false ");
   EXPECT_EQ(Out(R"~(print(regexp("a|ab").match("ab") + " " + regexp("(a|ab)(c|bcd)").match("abcd"));)~"), "true true");
 }
 
-TEST_F(Regexp, CaptureReportsEverySubexpression) {
+TEST_F(StdlibRegexp, CaptureReportsEverySubexpression) {
   EXPECT_EQ(Out(R"~(
     local ex = regexp(@"(\d+) ([a-zA-Z]+)(\p)");
     local string = "stuff 123 Test;";
@@ -97,13 +97,13 @@ TEST_F(Regexp, CaptureReportsEverySubexpression) {
   EXPECT_EQ(Out(R"~(print(typeof regexp("a") + " " + regexp("(a)(?:b)(c)").subexpcount());)~"), "regexp 3");
 }
 
-TEST_F(Regexp, NullCharactersInSubjectsAreOrdinaryCharacters) {
+TEST_F(StdlibRegexp, NullCharactersInSubjectsAreOrdinaryCharacters) {
   EXPECT_EQ(Out(R"~(local s = "a\x0000b"; local m = regexp("b").search(s); print(m.begin + " " + regexp("a.b").match(s));)~"),
             "2 true");
   EXPECT_EQ(Err(R"~(regexp("a\x0000b");)~"), "the pattern contains a null character");
 }
 
-TEST_F(Regexp, HostilePatternsFailCleanly) {
+TEST_F(StdlibRegexp, HostilePatternsFailCleanly) {
   std::string deep;
   for (int i = 0; i < 5000; ++i) deep += "(?:";
   deep += "a";
@@ -118,7 +118,7 @@ TEST_F(Regexp, HostilePatternsFailCleanly) {
   EXPECT_EQ(Err("regexp(\"" + groups + "\");"), "too many capturing groups");
 }
 
-TEST_F(Regexp, BacktrackingBlowUpsStayLinear) {
+TEST_F(StdlibRegexp, BacktrackingBlowUpsStayLinear) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Out(R"~(local s = ""; for (local i = 0; i < 14; ++i) s += s.len() ? s : "a";
                    print(s.len() + " " + (regexp("(a*)*b").search(s) == null) + " " + regexp("(a|aa)+$").match(s) + " ");
@@ -127,20 +127,20 @@ TEST_F(Regexp, BacktrackingBlowUpsStayLinear) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
-TEST_F(Regexp, LongSubjectsNeedNoStack) {
+TEST_F(StdlibRegexp, LongSubjectsNeedNoStack) {
   EXPECT_EQ(Out(R"~(local s = "x"; while (s.len() < 500000) s += s;
                    local m = regexp(".*").search(s); print(m.end + " " + regexp("(.)*").match(s));)~"),
             "524288 true");
 }
 
-TEST_F(Regexp, MethodsCheckTheirInstance) {
+TEST_F(StdlibRegexp, MethodsCheckTheirInstance) {
   EXPECT_EQ(Err("regexp.search.call({}, \"a\");"), "parameter 0 has an invalid type 'table' ; expected: 'instance'");
   EXPECT_EQ(Err("class R extends regexp { constructor() {} } R().search(\"a\");"), "invalid regexp");
 }
 
 // ---- the C interface ----------------------------------------------------------------------------
 
-TEST(RexApi, CompileSearchAndSubexpressions) {
+TEST(StdlibRexApi, CompileSearchAndSubexpressions) {
   const SQChar* error = u"untouched";
   SQRex* rex = sqstd_rex_compile(u"(\\d+)-(\\d+)?x", &error);
   ASSERT_NE(rex, nullptr);
@@ -172,7 +172,7 @@ TEST(RexApi, CompileSearchAndSubexpressions) {
   sqstd_rex_free(rex);
 }
 
-TEST(RexApi, CompileErrorsGiveADescription) {
+TEST(StdlibRexApi, CompileErrorsGiveADescription) {
   const SQChar* error = nullptr;
   EXPECT_EQ(sqstd_rex_compile(u"(a", &error), nullptr);
   ASSERT_NE(error, nullptr);

@@ -4,16 +4,16 @@
 namespace sqstdtest {
 namespace {
 
-using StringLib = StdLib;
+using StdlibString = StdLib;
 
-class FormatCases : public StdLib, public ::testing::WithParamInterface<ExprCase> {};
+class StdlibFormat : public StdLib, public ::testing::WithParamInterface<ExprCase> {};
 
-TEST_P(FormatCases, PrintsAsCPrintfWould) {
+TEST_P(StdlibFormat, PrintsAsCPrintfWould) {
   EXPECT_EQ(Out(std::string("print(") + GetParam().expr + ");"), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Conversions, FormatCases,
+    Conversions, StdlibFormat,
     ::testing::Values(
         ExprCase{R"(format("%s %d 0x%02X", "this is a test :", 123, 10))", "this is a test : 123 0x0A"},
         ExprCase{R"(format("%5d|%-5d|%05d|%+d", 42, 42, 42, 42))", "   42|42   |00042|+42"},
@@ -32,12 +32,12 @@ INSTANTIATE_TEST_SUITE_P(
         ExprCase{R"(format("%s|%s", "a\x0000b", "c").len())", "5"},
         ExprCase{R"(format("extra %d", 1, 2, 3))", "extra 1"}));
 
-class FormatErrors : public StdLib, public ::testing::WithParamInterface<ExprCase> {};
+class StdlibFormatErrors : public StdLib, public ::testing::WithParamInterface<ExprCase> {};
 
-TEST_P(FormatErrors, RaiseAScriptError) { EXPECT_EQ(Err(std::string("format(") + GetParam().expr + ");"), GetParam().expected); }
+TEST_P(StdlibFormatErrors, RaiseAScriptError) { EXPECT_EQ(Err(std::string("format(") + GetParam().expr + ");"), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rejected, FormatErrors,
+    Rejected, StdlibFormatErrors,
     ::testing::Values(ExprCase{R"("%s", 1)", "string expected for the specified format"},
                       ExprCase{R"("%s", null)", "string expected for the specified format"},
                       ExprCase{R"("%d", "1")", "integer expected for the specified format"},
@@ -53,16 +53,16 @@ INSTANTIATE_TEST_SUITE_P(
                       ExprCase{R"("%\u012Dd", 1)", "invalid format"},
                       ExprCase{R"(1)", "parameter 1 has an invalid type 'integer' ; expected: 'string'"}));
 
-TEST_F(StringLib, LargestFieldsAreAccepted) {
+TEST_F(StdlibString, LargestFieldsAreAccepted) {
   EXPECT_EQ(Out(R"(print(format("%1024d|%.1024f", 1, 1.0).len());)"), std::to_string(1024 + 1 + 2 + 1024));
 }
 
-TEST_F(StringLib, PrintfWritesThroughThePrintFunction) {
+TEST_F(StdlibString, PrintfWritesThroughThePrintFunction) {
   EXPECT_EQ(Out(R"(local r = printf("%s=%d\n", "x", 5); print(r == null);)"), "x=5\ntrue");
   EXPECT_EQ(Err(R"(printf("%d", "x");)"), "integer expected for the specified format");
 }
 
-TEST_F(StringLib, FormatFromC) {
+TEST_F(StdlibString, FormatFromC) {
   sq_pushstring(v, u"%s-%03d", -1);
   sq_pushstring(v, u"id", -1);
   sq_pushinteger(v, 7);
@@ -77,12 +77,12 @@ TEST_F(StringLib, FormatFromC) {
   sq_pop(v, 1);
 }
 
-class TextFunctions : public StdLib, public ::testing::WithParamInterface<ExprCase> {};
+class StdlibText : public StdLib, public ::testing::WithParamInterface<ExprCase> {};
 
-TEST_P(TextFunctions, Result) { EXPECT_EQ(Out(std::string("print(") + GetParam().expr + ");"), GetParam().expected); }
+TEST_P(StdlibText, Result) { EXPECT_EQ(Out(std::string("print(") + GetParam().expr + ");"), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(
-    StripSplitAffixes, TextFunctions,
+    StripSplitAffixes, StdlibText,
     ::testing::Values(ExprCase{R"("[" + strip(" \t\r\n a b \v\f") + "]")", "[a b]"},
                       ExprCase{R"("[" + lstrip("  a  ") + "][" + rstrip("  a  ") + "]")", "[a  ][  a]"},
                       ExprCase{R"("[" + strip("   ") + "][" + strip("") + "]")", "[][]"},
@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "true false false"}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Escape, TextFunctions,
+    Escape, StdlibText,
     ::testing::Values(ExprCase{R"(escape("a\tb\nc"))", R"(a\tb\nc)"},
                       ExprCase{R"(escape("\"q\" 'r' \\"))", R"(\"q\" \'r\' \\)"},
                       ExprCase{R"(escape("\a\b\v\f\r"))", R"(\a\b\v\f\r)"},
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ExprCase{R"(escape("\x01" + "2\x7f\x85"))", R"(\x00012\x007f\x0085)"},
                       ExprCase{R"(escape("caf\u00e9"))", "caf\xC3\xA9"}));
 
-TEST_F(StringLib, EscapedTextCompilesBackToTheOriginal) {
+TEST_F(StdlibString, EscapedTextCompilesBackToTheOriginal) {
   EXPECT_EQ(Out(R"(
     local s = "\x01" + "A\t\"'\\\x7f\u00e9\u4e2d\n\x0000end";
     local back = compilestring("return \"" + escape(s) + "\";")();
@@ -113,7 +113,7 @@ TEST_F(StringLib, EscapedTextCompilesBackToTheOriginal) {
             "true 14");
 }
 
-TEST_F(StringLib, ArgumentTypesAreChecked) {
+TEST_F(StdlibString, ArgumentTypesAreChecked) {
   EXPECT_EQ(Err("strip(1);"), "parameter 1 has an invalid type 'integer' ; expected: 'string'");
   EXPECT_EQ(Err("split(\"a\");"), "wrong number of parameters");
   EXPECT_EQ(Err("startswith(\"a\", 1);"), "parameter 2 has an invalid type 'integer' ; expected: 'string'");
