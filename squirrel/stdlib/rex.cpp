@@ -403,6 +403,7 @@ struct SQRex {
   std::vector<int> result;  // offsets of the last match from resultBase, -1 when unset
   const SQChar* resultBase = nullptr;
   bool hasResult = false;
+  int firstChar = -1;  // the character every match starts with, when the pattern fixes one
 
   // Matcher work areas, kept between calls to avoid reallocating.
   struct Thread {
@@ -518,7 +519,15 @@ bool SQRex::Run(const SQChar* begin, const SQChar* end, bool whole) {
     if (pos >= len) break;
     std::swap(clist, nlist);
     // A new attempt starts at each position until something matched; it has the lowest priority.
-    if (!matched && !whole) AddThread(*clist, 0, none.data(), pos + 1, begin, len);
+    if (!matched && !whole) {
+      int next = pos + 1;
+      if (clist->threads.empty() && firstChar >= 0) {
+        while (next < len && begin[next] != char16_t(firstChar)) ++next;
+        if (next >= len) break;
+        pos = next - 1;  // nothing alive in between: go straight to the candidate
+      }
+      AddThread(*clist, 0, none.data(), next, begin, len);
+    }
     if (clist->threads.empty() && (matched || whole)) break;
   }
   if (!matched) return false;
@@ -555,6 +564,9 @@ SQRex* sqstd_rex_compile(const SQChar* pattern, const SQChar** error) {
     emitter.Emit(Op::Save, 1);
     emitter.Emit(Op::Match);
     rex->slots = (parser.Groups() + 1) * 2;
+    size_t first = 1;
+    while (rex->prog[first].op == Op::Save && first + 1 < rex->prog.size()) ++first;
+    if (rex->prog[first].op == Op::Char) rex->firstChar = rex->prog[first].x;
     *error = nullptr;
     return rex.release();
   } catch (const ParseError& e) {
