@@ -371,6 +371,43 @@ TEST_F(HackCrossCheckPatch, ImageWriteAcrossPagesKeepsEachProtection) {
   EXPECT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
 }
 
+// A routine of the game replaced by a jump into the program: the 32-bit
+// displacement spans the whole distance between the image and the program,
+// whichever side the program lies on, and the game's caller gets our result.
+extern "C" __attribute__((force_align_arg_pointer, noinline)) std::uint32_t CrossCheckReplacement(std::uint32_t a,
+                                                                                                  std::uint32_t b) {
+  return a * 10 + b;
+}
+
+TEST(HackCrossCheckFarJump, GameRoutineReplacedByTheProgramsOwn) {
+  for (std::uint32_t base : {gameimage::kPreferredBase, gameimage::kRelocatedBase}) {
+    hack::testing::ResetHackRegistry();
+    CGameImage image(base);
+    ASSERT_TRUE(image.IsMapped());
+    tHackModule* module = CreateHackModule(u"r.dll", u"Replacer");
+    CEmitter routine(image.At(0x420000));
+    routine.MovImm(gameimage::EAX, 1).Ret();
+    image.Place(routine);
+    CEmitter caller(image.At(0x421000));
+    caller.PushImm(4).PushImm(7).Call(routine.Origin()).AddEsp(8).Ret();
+    image.Place(caller);
+    EXPECT_EQ(gameimage::CallGame(caller.Origin()), 1u);
+    const auto target = std::uint32_t(reinterpret_cast<std::uintptr_t>(&CrossCheckReplacement));
+    {
+      CHackJumpHack hack(module, routine.Origin(), target, 5);
+      std::uint8_t bytes[5];
+      std::memcpy(bytes, reinterpret_cast<const void*>(std::uintptr_t(routine.Origin())), 5);
+      std::uint32_t displacement;
+      std::memcpy(&displacement, bytes + 1, 4);
+      EXPECT_EQ(bytes[0], 0xE9);
+      EXPECT_EQ(displacement, target - routine.Origin() - 5);
+      EXPECT_EQ(gameimage::CallGame(caller.Origin()), 74u);
+    }
+    EXPECT_EQ(gameimage::CallGame(caller.Origin()), 1u);
+    hack::testing::ResetHackRegistry();
+  }
+}
+
 // --- Overlap -----------------------------------------------------------------
 
 std::string OverlapPattern(const CGameImage& image, std::uint32_t newAt, const char* newName, std::uint32_t oldAt,
