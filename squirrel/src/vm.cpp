@@ -720,7 +720,7 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
         Push(std::move(gv));
         return false;
       }
-      Frame f;
+      Frame& f = frames.emplace_back();
       f.callee = std::move(callee);
       f.closure = c;
       f.proto = c->fp();
@@ -728,7 +728,6 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
       f.base = base;
       f.fslot = fslot;
       f.entry = entry;
-      frames.push_back(std::move(f));
       return true;
     }
     case OT_NATIVECLOSURE: CallNative(callee.nclosure(), fslot, nargs); return false;
