@@ -897,6 +897,45 @@ static void PopFrame(VM* v) {
 
 static void RunLoop(VM* v, size_t entry);
 
+// Assignment to an identifier that is neither local nor outer: an existing slot of `this` or its
+// _set metamethod; false when `this` has no such slot (the root table is tried next).
+static bool EnvSet(VM* v, const Value& self, const Value& key, const Value& val) {
+  Value h;
+  switch (self.type) {
+    case OT_TABLE:
+      if (self.table()->SetExisting(key, val)) return true;
+      break;
+    case OT_INSTANCE: {
+      Instance* inst = self.instance();
+      if (inst->cls && inst->cls->members->Get(key, h) && (h.v.nInteger & kMemberField)) {
+        inst->fields[size_t(MemberIndex(h.v.nInteger))] = val;
+        return true;
+      }
+      break;
+    }
+    case OT_CLASS:
+      if (!self.cls()->members->Get(key, h)) return false;
+      v->Set(self, key, val);
+      return true;
+    case OT_USERDATA: break;
+    default: return false;
+  }
+  Value mm;
+  if (!v->GetMeta(self, MT_SET, mm)) return false;
+  Value args[2] = {key, val};
+  bool savedRaise = v->raiseError;
+  v->raiseError = false;
+  try {
+    v->CallValue(mm, self, 2, args);
+  } catch (ScriptThrow&) {
+    v->raiseError = savedRaise;
+    if (!v->lastError.IsNull()) throw;
+    return false;  // a null thrown by _set means "no such slot"
+  }
+  v->raiseError = savedRaise;
+  return true;
+}
+
 void VM::Execute(size_t entry) {
   if (ss->nativeDepth + 1 > kMaxNativeDepth) {
     while (frames.size() > entry) PopFrame(this);
@@ -989,8 +1028,9 @@ static void RunLoop(VM* v, size_t entry) {
         Value out;
         const Value& key = consts[ins.a];
         bool found = false;
+        // Like any index of `this` (default delegates included), then the closure's root table.
         if (self.type == OT_TABLE || self.type == OT_INSTANCE || self.type == OT_CLASS || self.type == OT_USERDATA)
-          found = v->Get(self, key, out, false, false);
+          found = v->Get(self, key, out);
         if (!found) {
           Value root = RootOf(v, f->closure);
           if (!v->Get(root, key, out)) v->ErrorIndex(key);
@@ -1002,13 +1042,7 @@ static void RunLoop(VM* v, size_t entry) {
         Value self = stack[size_t(base)];
         const Value& key = consts[ins.a];
         Value val = TOP(1);
-        Value probe;
-        if ((self.type == OT_TABLE || self.type == OT_INSTANCE || self.type == OT_CLASS || self.type == OT_USERDATA) &&
-            v->Get(self, key, probe, false, false)) {
-          v->Set(self, key, val);
-        } else {
-          v->Set(RootOf(v, f->closure), key, val);
-        }
+        if (!EnvSet(v, self, key, val)) v->Set(RootOf(v, f->closure), key, val);
         break;
       }
       case sq::OP_GET: {
