@@ -102,7 +102,6 @@ void sq_seterrorhandler(HSQUIRRELVM v) {
 void sq_close(HSQUIRRELVM v) {
   SharedState* ss = v->ss;
   VM* main = ss->mainVM;
-  if (main->releaseHook) main->releaseHook(main->foreignPtr, 0);
   if (ss->releaseHook) ss->releaseHook(ss->foreignPtr, 0);
   {
     std::vector<std::pair<Object*, SQUnsignedInteger>> held(ss->hostRefs.begin(), ss->hostRefs.end());

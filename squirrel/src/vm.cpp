@@ -64,6 +64,7 @@ VM::VM(SharedState* s, SQInteger stackSize) : Object(OT_THREAD), ss(s) {
 VM::~VM() {
   CloseOuters(0);
   ClearRefs();
+  if (releaseHook) releaseHook(foreignPtr, 0);
 }
 
 void VM::ClearRefs() {

@@ -1,6 +1,8 @@
 // Stack manipulation, pushes and getters of the C interface.
 #include "api_fixture.h"
 
+#include <vector>
+
 using apitest::SquirrelApi;
 
 TEST_F(SquirrelApi, PushesAndGettersRoundTrip) {
@@ -186,4 +188,25 @@ TEST(SquirrelTypeConstants, MatchTheDocumentedValues) {
   EXPECT_EQ(unsigned(OT_CLASS), 0x08004000u);
   EXPECT_EQ(unsigned(OT_INSTANCE), 0x0A008000u);
   EXPECT_EQ(unsigned(OT_WEAKREF), 0x08010000u);
+}
+
+TEST(SquirrelLifetimeHooks, VmAndThreadReleaseHooksRunOnce) {
+  static std::vector<intptr_t> calls;
+  calls.clear();
+  HSQUIRRELVM v = sq_open(64);
+  sq_setforeignptr(v, reinterpret_cast<SQUserPointer>(intptr_t(1)));
+  sq_setvmreleasehook(v, [](SQUserPointer p, SQInteger) -> SQInteger {
+    calls.push_back(reinterpret_cast<intptr_t>(p));
+    return 0;
+  });
+  EXPECT_NE(sq_getvmreleasehook(v), nullptr);
+  HSQUIRRELVM t = sq_newthread(v, 64);
+  sq_setforeignptr(t, reinterpret_cast<SQUserPointer>(intptr_t(2)));
+  sq_setvmreleasehook(t, sq_getvmreleasehook(v));
+  sq_pop(v, 1);  // the thread's last reference
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0], 2);
+  sq_close(v);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1], 1);
 }
