@@ -119,8 +119,9 @@ enum class MessageDisplayMode : std::uint32_t {
   Default = 6,
 };
 
-// Exit code of a process ended by a fatal error or by the user's Close: the
-// launcher reads 0 as "started".
+// Exit code of a process ended by a fatal error: the launcher reads 0 as
+// "started". (A Close chosen in a prompt is the user's own wish to end the
+// program and ends it with 0.)
 constexpr std::uint32_t kFatalExitCode = 1;
 
 // Ends the own process with kFatalExitCode.
