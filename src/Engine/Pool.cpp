@@ -5,6 +5,18 @@
 
 namespace Vexil3D {
 
+namespace {
+
+// The pool's reports name its operations by the signatures that tools matching on the engine's
+// assertion log already know, whatever this compiler spells for the function.
+constexpr const char kDeleteSignature[] = "void __thiscall Vexil3D::Pool::Delete(void *)";
+constexpr const char kIndexOfSignature[] = "unsigned int __thiscall Vexil3D::Pool::IndexOf(void *)";
+
+}  // namespace
+
+#define POOL_ASSERT(expr, signature) \
+  (static_cast<bool>(expr) ? static_cast<void>(0) : AssertionFailed(#expr, VEXIL_SOURCE_PATH, signature, __LINE__))
+
 Pool::Pool(std::uint32_t elementSize, std::uint32_t elementCount)
     : m_uElementSize(elementSize ? elementSize : 1), m_uElementCount(elementCount) {
   if (m_uElementCount != 0 && static_cast<std::uint64_t>(m_uElementSize) * m_uElementCount <= 0x7FFFFFFFu) {
@@ -73,19 +85,19 @@ bool Pool::Exists(void* p) const {
 }
 
 unsigned int Pool::IndexOf(void* p) {
-  VEXIL_ASSERT(Exists(p));
+  POOL_ASSERT(Exists(p), kIndexOfSignature);
   if (!Exists(p)) return 0;
   return static_cast<unsigned int>((reinterpret_cast<std::uintptr_t>(p) - reinterpret_cast<std::uintptr_t>(m_pBase)) /
                                    m_uElementSize);
 }
 
 void Pool::Delete(void* p) {
-  VEXIL_ASSERT(Exists(p));
+  POOL_ASSERT(Exists(p), kDeleteSignature);
   if (!Exists(p)) return;
   const unsigned int index = IndexOf(p);
   // Only the first element of a run in use can be returned; anything else is a double or
   // misplaced free and would corrupt the table.
-  VEXIL_ASSERT(m_pSlots[index].m_uInUse && m_pSlots[index].m_iSpan > 0);
+  POOL_ASSERT(m_pSlots[index].m_uInUse && m_pSlots[index].m_iSpan > 0, kDeleteSignature);
   if (!m_pSlots[index].m_uInUse || m_pSlots[index].m_iSpan <= 0) return;
   const std::uint32_t span = static_cast<std::uint32_t>(m_pSlots[index].m_iSpan);
   for (std::uint32_t i = 0; i < span && index + i < m_uElementCount; ++i) m_pSlots[index + i].m_uInUse = 0;
