@@ -87,6 +87,7 @@ HSQUIRRELVM sq_newthread(HSQUIRRELVM friendvm, SQInteger initialstacksize) {
   t->foreignPtr = friendvm->foreignPtr;
   t->debugHook = friendvm->debugHook;
   t->nativeDebugHook = friendvm->nativeDebugHook;
+  t->UpdateHooked();
   friendvm->Push(Value(t));
   return t;
 }
@@ -1260,6 +1261,7 @@ void sq_setdebughook(HSQUIRRELVM v) {
   if (h.type == OT_CLOSURE || h.type == OT_NATIVECLOSURE || h.type == OT_NULL) {
     v->debugHook = h;
     v->nativeDebugHook = nullptr;
+    v->UpdateHooked();
     v->Pop();
   }
 }
@@ -1267,4 +1269,5 @@ void sq_setdebughook(HSQUIRRELVM v) {
 void sq_setnativedebughook(HSQUIRRELVM v, SQDEBUGHOOK hook) {
   v->nativeDebugHook = hook;
   v->debugHook.SetNull();
+  v->UpdateHooked();
 }

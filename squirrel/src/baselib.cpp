@@ -79,6 +79,8 @@ SQInteger base_seterrorhandler(HSQUIRRELVM v) {
 }
 SQInteger base_setdebughook(HSQUIRRELVM v) {
   v->debugHook = Arg(v, 2);
+  v->nativeDebugHook = nullptr;
+  v->UpdateHooked();
   return 0;
 }
 SQInteger base_enabledebuginfo(HSQUIRRELVM v) {

@@ -271,7 +271,9 @@ struct VM : Object {
   bool raiseError = true;
   bool errorReported = false;
   bool pendingThrow = false;
-  bool inHook = false;           // the debug hook is running     // resume a suspended VM by raising lastError
+  bool inHook = false;           // the debug hook is running
+  bool hooked = false;           // a debug hook is set (checked before every instruction)
+  void UpdateHooked() { hooked = nativeDebugHook != nullptr || !debugHook.IsNull(); }     // resume a suspended VM by raising lastError
   int executeDepth = 0;          // nested execution loops
   size_t suspendEntry = 0;       // frame index of the loop that was suspended
   SQInteger suspendTarget = -1;  // slot receiving the wakeup value

@@ -77,6 +77,7 @@ void VM::ClearRefs() {
   lastError.SetNull();
   errorHandler.SetNull();
   debugHook.SetNull();
+  hooked = false;
   roottable.SetNull();
   suspendValue.SetNull();
 }
@@ -989,7 +990,7 @@ static void RunLoop(VM* v, size_t entry) {
     v->Throw(e);
   }
   for (;;) {
-    if ((v->nativeDebugHook || !v->debugHook.IsNull()) && !v->inHook) {
+    if (v->hooked && !v->inHook) [[unlikely]] {
       int32_t line = f->code->LineOf(f->pc);
       if (f->pc == 0 && f->hookLine < 0) v->DebugHook('c', *f, line);
       if (line != f->hookLine) {
@@ -1007,11 +1008,15 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_LOADK: v->Push(consts[ins.a]); break;
       case sq::OP_LOADROOT: v->Push(RootOf(v, f->closure)); break;
       case sq::OP_LOADCONSTS: v->Push(v->ss->consttable); break;
-      case sq::OP_LOADLOCAL: {
-        Value t = stack[size_t(base + ins.a)];
-        v->Push(std::move(t));
+      case sq::OP_LOADLOCAL:
+        if (v->top < SQInteger(stack.size())) [[likely]] {
+          stack[size_t(v->top)] = stack[size_t(base + ins.a)];
+          v->top++;
+        } else {
+          Value t = stack[size_t(base + ins.a)];
+          v->Push(std::move(t));
+        }
         break;
-      }
       case sq::OP_STORELOCAL: stack[size_t(base + ins.a)] = TOP(1); break;
       case sq::OP_LOADOUTER: {
         Value t = f->closure->outers[size_t(ins.a)].outer()->Ref();
@@ -1148,19 +1153,7 @@ static void RunLoop(VM* v, size_t entry) {
         return;
       }
       case sq::OP_ADD:
-        if (TOP(2).type == OT_INTEGER && TOP(1).type == OT_INTEGER) {
-          TOP(2).v.nInteger = SQInteger(uint32_t(TOP(2).v.nInteger) + uint32_t(TOP(1).v.nInteger));
-          v->top--;
-          break;
-        }
-        [[fallthrough]];
       case sq::OP_SUB:
-        if (TOP(2).type == OT_INTEGER && TOP(1).type == OT_INTEGER) {
-          TOP(2).v.nInteger = SQInteger(uint32_t(TOP(2).v.nInteger) - uint32_t(TOP(1).v.nInteger));
-          v->top--;
-          break;
-        }
-        [[fallthrough]];
       case sq::OP_MUL:
       case sq::OP_DIV:
       case sq::OP_MOD:
@@ -1170,6 +1163,38 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_SHL:
       case sq::OP_SHR:
       case sq::OP_USHR: {
+        Value& x = TOP(2);
+        const Value& y = TOP(1);
+        if (x.type == OT_INTEGER && y.type == OT_INTEGER) {
+          // Integer fast path; division and remainder by zero or overflow take the general path.
+          uint32_t ux = uint32_t(x.v.nInteger), uy = uint32_t(y.v.nInteger);
+          SQInteger sx = x.v.nInteger, sy = y.v.nInteger, r = 0;
+          bool done = true;
+          switch (ins.op) {
+            case sq::OP_ADD: r = SQInteger(ux + uy); break;
+            case sq::OP_SUB: r = SQInteger(ux - uy); break;
+            case sq::OP_MUL: r = SQInteger(ux * uy); break;
+            case sq::OP_DIV:
+              done = sy != 0 && !(sx == INT_MIN && sy == -1);
+              if (done) r = sx / sy;
+              break;
+            case sq::OP_MOD:
+              done = sy != 0;
+              if (done) r = sy == -1 ? 0 : sx % sy;
+              break;
+            case sq::OP_BAND: r = sx & sy; break;
+            case sq::OP_BOR: r = sx | sy; break;
+            case sq::OP_BXOR: r = sx ^ sy; break;
+            case sq::OP_SHL: r = SQInteger(ux << (uy & 31)); break;
+            case sq::OP_SHR: r = sx >> (uy & 31); break;
+            default: r = SQInteger(ux >> (uy & 31)); break;
+          }
+          if (done) {
+            x.v.nInteger = r;
+            v->top--;
+            break;
+          }
+        }
         Value a = TOP(2), b = TOP(1);
         Value r = v->Arith(ins.op, a, b);
         TOP(2) = std::move(r);
@@ -1248,7 +1273,12 @@ static void RunLoop(VM* v, size_t entry) {
         TOP(1) = std::move(r);
         break;
       }
-      case sq::OP_POP: v->SetTop(v->top - ins.a); break;
+      case sq::OP_POP: {
+        SQInteger nt = v->top - ins.a;
+        if (v->openOuters && v->openOuters->slot >= nt) v->CloseOuters(nt);
+        while (v->top > nt) stack[size_t(--v->top)].SetNull();
+        break;
+      }
       case sq::OP_DUP: {
         Value t = TOP(1);
         v->Push(std::move(t));
@@ -1282,6 +1312,13 @@ static void RunLoop(VM* v, size_t entry) {
         else v->Pop();
         break;
       case sq::OP_INCLOCAL: {
+        Value& slot = stack[size_t(base + ins.a)];
+        if (slot.type == OT_INTEGER && v->top < SQInteger(stack.size())) [[likely]] {
+          SQInteger before = slot.v.nInteger;
+          slot.v.nInteger = SQInteger(uint32_t(before) + uint32_t(int32_t(int16_t(ins.c))));
+          stack[size_t(v->top++)] = Value::Integer(ins.b ? before : slot.v.nInteger);
+          break;
+        }
         Value old = stack[size_t(base + ins.a)];
         Value nv = v->Arith(sq::OP_ADD, old, Value::Integer(int16_t(ins.c)));
         stack[size_t(base + ins.a)] = nv;
