@@ -279,3 +279,68 @@ TEST_F(SquirrelApi, FreeingALongChainDoesNotExhaustTheStack) {
   ASSERT_TRUE(Run(u"print(\"alive\");"));
   EXPECT_EQ(apitest::Output(), u"alive");
 }
+
+TEST_F(SquirrelApi, ClosureInfoFreeVariablesAndDefaultDelegates) {
+  ASSERT_TRUE(Run(u"local offset = 10; ::h <- function(a, b) { return a + b + offset; };"));
+  sq_pushroottable(v);
+  sq_pushstring(v, u"h", -1);
+  sq_get(v, -2);
+  SQInteger np = 0, nf = 0;
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_getclosureinfo(v, -1, &np, &nf)));
+  EXPECT_EQ(np, 3) << "this and two parameters";
+  EXPECT_EQ(nf, 1);
+  const SQChar* name = sq_getfreevariable(v, -1, 0);
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(std::u16string(name), u"offset");
+  sq_pop(v, 1);
+  EXPECT_EQ(sq_getfreevariable(v, -1, 5), nullptr);
+  sq_pushinteger(v, 100);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_setfreevariable(v, -2, 0)));
+  sq_pushroottable(v);
+  sq_pushinteger(v, 1);
+  sq_pushinteger(v, 2);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 3, SQTrue, SQTrue)));
+  SQInteger i = 0;
+  sq_getinteger(v, -1, &i);
+  EXPECT_EQ(i, 103);
+  sq_settop(v, 0);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_getdefaultdelegate(v, OT_ARRAY)));
+  sq_pushstring(v, u"append", -1);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_rawget(v, -2)));
+  EXPECT_EQ(sq_gettype(v, -1), OT_NATIVECLOSURE);
+  sq_settop(v, 0);
+  EXPECT_TRUE(SQ_FAILED(sq_getdefaultdelegate(v, OT_NULL)));
+  SQChar* pad = sq_getscratchpad(v, 100);
+  ASSERT_NE(pad, nullptr);
+  pad[99] = u'x';
+}
+
+TEST_F(SquirrelApi, TailCallFromANative) {
+  RegisterGlobal(u"forward", [](HSQUIRRELVM vm) -> SQInteger {
+    // forward(f, x) returns f(x) through a tail call.
+    sq_push(vm, 2);
+    sq_pushroottable(vm);
+    sq_push(vm, 3);
+    return sq_tailcall(vm, 2);
+  });
+  ASSERT_TRUE(Run(u"print(forward(@(x) x * 3, 14));"));
+  EXPECT_EQ(apitest::Output(), u"42");
+}
+
+TEST_F(SquirrelApi, RawNewMemberSkipsTheMetamethod) {
+  ASSERT_TRUE(Run(u"class K { function _newmember(k, v, a, s) { ::seen <- k; } }"));
+  sq_pushroottable(v);
+  sq_pushstring(v, u"K", -1);
+  sq_get(v, -2);
+  sq_pushstring(v, u"viaMeta", -1);
+  sq_pushinteger(v, 1);
+  sq_pushnull(v);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_newmember(v, -4, SQFalse)));
+  sq_pushstring(v, u"raw", -1);
+  sq_pushinteger(v, 2);
+  sq_pushnull(v);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_rawnewmember(v, -4, SQFalse)));
+  EXPECT_EQ(sq_gettop(v), 2);
+  ASSERT_TRUE(Run(u"print(::seen + \" \" + (\"viaMeta\" in K) + \" \" + K.raw);"));
+  EXPECT_EQ(apitest::Output(), u"viaMeta false 2");
+}
