@@ -98,4 +98,43 @@ TEST_F(CrossCheckFileSystemPrompts, EndOfInputTakesEachPromptsFallback) {
   EXPECT_TRUE(context_.GetErrors().empty());
 }
 
+// Each prompt's icon and buttons as a message box: not found (warning, Close /
+// Retry / Ignore), create (warning, Yes / No), already exists (warning, Yes / No /
+// Close), failure (error, Close / Retry / Ignore).
+TEST_F(CrossCheckFileSystemPrompts, EachPromptsIconAndButtonsInAMessageBox) {
+  using Kind = platform::testing::ScriptedDialogs::Kind;
+  context_.SetDisplayMode(MessageDisplayMode::ServiceMessageBox);
+  root_.Write("game/old.txt", "old");
+  MountPhysicalDirectory(u"/ReadOnly", false, root_.WideSub("game").c_str());
+  dialogs_.QueueMessageBox(IDIGNORE);  // not found: Ignore
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", true, false, false, true, false), nullptr);
+  dialogs_.QueueMessageBox(IDNO);  // create: No
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", true, true, true, true, false), nullptr);
+  dialogs_.QueueMessageBox(IDNO);  // already exists: No
+  EXPECT_EQ(fs_->CreateFile(u"/GameData/old.txt", true, false), nullptr);
+  dialogs_.QueueMessageBox(IDIGNORE);  // failure: Ignore
+  EXPECT_EQ(fs_->CreateFile(u"/ReadOnly/new.txt", false, true), nullptr);
+
+  const auto boxes = dialogs_.CallsOf(Kind::MessageBox);
+  ASSERT_EQ(boxes.size(), 4u);
+  const struct {
+    UINT type;
+    std::u16string text;
+  } expected[] = {
+      {MB_ABORTRETRYIGNORE | MB_ICONWARNING, u"The following file was not found:\n\n/GameData/none.txt"},
+      {MB_YESNO | MB_ICONWARNING,
+       u"The following file does not exist:\n\n/GameData/none.txt\n\nWould you like to create it?"},
+      {MB_YESNOCANCEL | MB_ICONWARNING,
+       u"The following file already exists:\n\n/GameData/old.txt\n\nWould you like to overwrite it?"},
+      {MB_ABORTRETRYIGNORE | MB_ICONERROR, u"The following file could not be created:\n\n/ReadOnly/new.txt"},
+  };
+  for (std::size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(boxes[i].type, expected[i].type | MB_SERVICE_NOTIFICATION);
+    EXPECT_EQ(boxes[i].text, expected[i].text);
+  }
+  EXPECT_FALSE(root_.Exists("game/none.txt"));
+  EXPECT_EQ(root_.Read("game/old.txt"), "old");
+}
+
 }  // namespace
