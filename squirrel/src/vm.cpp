@@ -2,6 +2,8 @@
 // execution loop. Script-to-script calls push frames inside one loop; only natives,
 // metamethods, constructors and generator resumptions nest on the C stack.
 #include <bit>
+#include <new>
+#include <stdexcept>
 #include <cmath>
 #include <cstdarg>
 #include <climits>
@@ -947,8 +949,19 @@ void VM::Execute(size_t entry) {
   DepthGuard ed(executeDepth);
   for (;;) {
     try {
-      RunLoop(this, entry);
-      return;
+      try {
+        RunLoop(this, entry);
+        return;
+      } catch (const std::bad_alloc&) {
+        lastError = ss->Str(u"not enough memory");
+        errorReported = false;
+        throw ScriptThrow{};
+      } catch (const std::length_error&) {
+        // A script asking for more memory than there is gets a catchable error, not a crash.
+        lastError = ss->Str(u"not enough memory");
+        errorReported = false;
+        throw ScriptThrow{};
+      }
     } catch (ScriptThrow&) {
       if (!errorReported && raiseError && traps.empty()) ReportError();
       if (!traps.empty() && traps.back().frame >= entry && traps.back().frame < frames.size()) {

@@ -44,3 +44,4 @@ print(ok + "\n");
 local count = 0;
 for (local i = 0; i < 100; i++) { try { if (i % 2) throw i; count++; } catch (e) { count += 2; } }
 print(count + "\n");
+try { local huge = array(400000000); } catch (e) { print(e + "\n"); }
