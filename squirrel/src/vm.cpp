@@ -668,9 +668,14 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   SQInteger savedBase = stackBase;
   stackBase = base;
   SQInteger ret;
-  {
+  try {
     DepthGuard guard(ss->nativeDepth);
     ret = nc->fn(this);
+  } catch (...) {
+    // Only our own natives can throw (out of memory): leave the frame as if they had failed.
+    stackBase = savedBase;
+    frames.pop_back();
+    throw;
   }
   stackBase = savedBase;
   frames.pop_back();
