@@ -1,6 +1,7 @@
 // The public C interface over the virtual machine.
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <unordered_map>
 
 #include <platform/text.h>
@@ -1058,9 +1059,18 @@ SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerr
   Value result;
   bool outermost = v->executeDepth == 0 && v->state != SQ_VMSTATE_SUSPENDED;
   if (outermost) v->state = SQ_VMSTATE_RUNNING;
+  bool failed = false;
   try {
     v->Call(params, result);
   } catch (ScriptThrow&) {
+    failed = true;
+  } catch (const std::exception&) {
+    // Allocation failures outside the execution loop (argument set-up) end the call cleanly.
+    v->lastError = v->ss->Str(u"not enough memory");
+    v->errorReported = false;
+    failed = true;
+  }
+  if (failed) {
     if (raiseerror && !v->errorReported && v->traps.empty()) v->ReportError();
     v->raiseError = savedRaise;
     v->SetTop(fslot + 1);
