@@ -968,7 +968,7 @@ void VM::Execute(size_t entry) {
         throw ScriptThrow{};
       }
     } catch (ScriptThrow&) {
-      if (!errorReported && raiseError && traps.empty()) ReportError();
+      if (!errorReported && raiseError && (traps.empty() || ss->notifyAll)) ReportError();
       if (!traps.empty() && traps.back().frame >= entry && traps.back().frame < frames.size()) {
         Trap t = traps.back();
         traps.pop_back();

@@ -565,3 +565,15 @@ TEST_F(SquirrelApi, ClosuresSurviveAWriteAndReadRoundTrip) {
   std::string unused;
   EXPECT_TRUE(SQ_FAILED(sq_writeclosure(v, write, &unused))) << "free variables cannot be written";
 }
+
+TEST_F(SquirrelApi, NotifyAllExceptionsReportsCaughtErrorsToo) {
+  g_handled.clear();
+  sq_newclosure(v, ErrorHandler, 0);
+  sq_seterrorhandler(v);
+  ASSERT_TRUE(Run(u"try { throw \"quiet\"; } catch (e) {}"));
+  EXPECT_TRUE(g_handled.empty());
+  sq_notifyallexceptions(v, SQTrue);
+  ASSERT_TRUE(Run(u"try { throw \"loud\"; } catch (e) {}"));
+  ASSERT_EQ(g_handled.size(), 1u);
+  EXPECT_EQ(g_handled[0].substr(0, 4), u"loud");
+}
