@@ -9,6 +9,7 @@
 #include <platform/text.h>
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -75,9 +76,16 @@ int main(int argc, char** argv) {
   std::stringstream buffer;
   buffer << file.rdbuf();
   std::string source = buffer.str();
-  if (source.size() >= 3 && source.compare(0, 3, "\xEF\xBB\xBF") == 0) source.erase(0, 3);
-  if (source.size() >= 2 && source[0] == '#' && source[1] == '!') source.insert(0, "//");
-  std::u16string code = text::Utf8ToUtf16(source);
+  std::u16string code;
+  if (source.size() >= 2 && uint8_t(source[0]) == 0xFF && uint8_t(source[1]) == 0xFE) {
+    // UTF-16 little-endian with its byte-order mark.
+    for (size_t i = 2; i + 1 < source.size(); i += 2)
+      code.push_back(char16_t(uint8_t(source[i]) | (uint8_t(source[i + 1]) << 8)));
+  } else {
+    if (source.size() >= 3 && source.compare(0, 3, "\xEF\xBB\xBF") == 0) source.erase(0, 3);
+    code = text::Utf8ToUtf16(source);
+  }
+  if (code.size() >= 2 && code[0] == u'#' && code[1] == u'!') code.insert(0, u"//");
   std::u16string name = text::Utf8ToUtf16(argv[1]);
 
   HSQUIRRELVM v = sq_open(1024);
