@@ -770,26 +770,29 @@ SQRESULT sq_newslot(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) {
   if (self.type != OT_TABLE && self.type != OT_CLASS) return Fail(v, u"invalid type");
   Value key = v->At(-2), val = v->At(-1);
   if (key.IsNull()) return Fail(v, u"null is not a valid key");
-  return Guard(v, [&] {
+  // The key and the value leave the stack whether or not the slot could be made.
+  SQRESULT r = Guard(v, [&] {
     v->NewSlot(self, key, val, bstatic != 0);
-    v->Pop(2);
     return SQ_OK;
   });
+  v->Pop(2);
+  return r;
 }
 
 SQRESULT sq_deleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
   Value self = v->At(idx);
   Value key = v->Top();
   if (key.IsNull()) return Fail(v, u"null is not a valid key");
-  return Guard(v, [&] {
-    Value r;
+  Value removed;
+  SQRESULT r = Guard(v, [&] {
     Value mm;
     // A missing slot is not an error here, unlike the script's delete operator.
-    if (self.type != OT_TABLE || self.table()->Find(key) || v->GetMeta(self, MT_DELSLOT, mm)) r = v->Delete(self, key);
-    v->Pop();
-    if (pushval) v->Push(std::move(r));
+    if (self.type != OT_TABLE || self.table()->Find(key) || v->GetMeta(self, MT_DELSLOT, mm)) removed = v->Delete(self, key);
     return SQ_OK;
   });
+  v->Pop();
+  if (SQ_SUCCEEDED(r) && pushval) v->Push(std::move(removed));
+  return r;
 }
 
 SQRESULT sq_set(HSQUIRRELVM v, SQInteger idx) {

@@ -156,7 +156,7 @@ TEST_F(SquirrelClasses, MembersAttributesAndHandles) {
   sq_pushinteger(v, 1);
   EXPECT_TRUE(SQ_FAILED(sq_newslot(v, -3, SQFalse)));
   EXPECT_EQ(LastError(), u"trying to modify a class that has already been instantiated");
-  sq_settop(v, 1);
+  EXPECT_EQ(sq_gettop(v), 1) << "key and value are popped on failure too";
   sq_pushstring(v, u"st2", -1);
   sq_pushinteger(v, 1);
   EXPECT_TRUE(SQ_SUCCEEDED(sq_newslot(v, -3, SQTrue))) << "static members may still be added";
