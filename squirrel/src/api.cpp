@@ -1106,20 +1106,32 @@ const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInte
   if (level >= v->frames.size()) return nullptr;
   const Frame& f = v->frames[v->frames.size() - 1 - level];
   if (f.native) return nullptr;
-  uint32_t pc = f.pc > 0 ? f.pc - 1 : 0;
-  SQUnsignedInteger n = 0;
-  const std::vector<sq::LocalInfo>& locals = f.code->locals;
-  for (auto it = locals.rbegin(); it != locals.rend(); ++it) {
-    if (pc >= it->startPc && pc < it->endPc) {
-      if (n == idx) {
-        Value val = v->stack[size_t(f.base + SQInteger(it->slot))];
-        v->Push(std::move(val));
-        return it->name.c_str();  // owned by the prototype, which the frame keeps alive
-      }
-      ++n;
-    }
+  // Free variables come first, then the live locals in stack order (`this` first).
+  const sq::FuncProto* p = f.code;
+  if (idx < f.closure->outers.size()) {
+    Value val = f.closure->outers[idx].outer()->Ref();
+    v->Push(std::move(val));
+    return p->outers[idx].name.c_str();
   }
-  return nullptr;
+  idx -= SQUnsignedInteger(f.closure->outers.size());
+  uint32_t pc = f.pc > 0 ? f.pc - 1 : 0;
+  std::vector<const sq::LocalInfo*> live;
+  for (const sq::LocalInfo& l : p->locals) {
+    if (pc < l.startPc || pc >= l.endPc) continue;
+    bool replaced = false;
+    for (const sq::LocalInfo*& other : live) {
+      if (other->slot == l.slot) {
+        if (l.startPc >= other->startPc) other = &l;  // the inner declaration shadows the slot
+        replaced = true;
+      }
+    }
+    if (!replaced) live.push_back(&l);
+  }
+  std::sort(live.begin(), live.end(), [](const sq::LocalInfo* a, const sq::LocalInfo* b) { return a->slot < b->slot; });
+  if (idx >= live.size()) return nullptr;
+  Value val = v->stack[size_t(f.base + SQInteger(live[idx]->slot))];
+  v->Push(std::move(val));
+  return live[idx]->name.c_str();  // owned by the prototype, which the frame keeps alive
 }
 
 SQRESULT sq_getcallee(HSQUIRRELVM v) {
