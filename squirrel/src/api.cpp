@@ -84,7 +84,6 @@ HSQUIRRELVM sq_open(SQInteger initialstacksize) {
 HSQUIRRELVM sq_newthread(HSQUIRRELVM friendvm, SQInteger initialstacksize) {
   VM* t = new VM(friendvm->ss, initialstacksize);
   t->roottable = friendvm->roottable;
-  t->errorHandler = friendvm->errorHandler;
   t->foreignPtr = friendvm->foreignPtr;
   t->debugHook = friendvm->debugHook;
   t->nativeDebugHook = friendvm->nativeDebugHook;
@@ -96,7 +95,7 @@ HSQUIRRELVM sq_newthread(HSQUIRRELVM friendvm, SQInteger initialstacksize) {
 void sq_seterrorhandler(HSQUIRRELVM v) {
   Value h = v->Top();
   if (h.type == OT_CLOSURE || h.type == OT_NATIVECLOSURE || h.type == OT_NULL) {
-    v->errorHandler = h;
+    v->ss->errorHandler = h;
     v->Pop();
   }
 }
@@ -168,7 +167,7 @@ SQRESULT sq_wakeupvm(HSQUIRRELVM v, SQBool resumedret, SQBool retval, SQBool rai
   }
   v->raiseError = savedRaise;
   if (v->state == SQ_VMSTATE_SUSPENDED) {
-    if (retval) v->suspendValue = v->suspendValue;
+    if (retval) v->Push(v->suspendValue);  // the next wake-up resets the stack to the suspension point
     return SQ_OK;
   }
   v->state = SQ_VMSTATE_IDLE;

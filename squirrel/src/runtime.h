@@ -226,6 +226,7 @@ struct SharedState {
   bool closing = false;
 
   Value registry;
+  Value errorHandler;  // shared by every thread of the VM
   Value consttable;
   Value metaNames[MT_COUNT];
   Value constructorName;
@@ -261,7 +262,6 @@ struct VM : Object {
   std::vector<Trap> traps;
   Outer* openOuters = nullptr;   // sorted by slot, highest first
   Value lastError;
-  Value errorHandler;
   Value debugHook;
   SQDEBUGHOOK nativeDebugHook = nullptr;
   Value roottable;

@@ -77,7 +77,6 @@ void VM::ClearRefs() {
   top = 0;
   stackBase = 0;
   lastError.SetNull();
-  errorHandler.SetNull();
   debugHook.SetNull();
   hooked = false;
   roottable.SetNull();
@@ -89,7 +88,7 @@ void VM::VisitRefs(RefVisitor fn, void* ctx) {
     if (stack[size_t(i)].IsRefCounted()) fn(stack[size_t(i)].obj(), ctx);
   for (const Frame& f : frames)
     if (f.callee.IsRefCounted()) fn(f.callee.obj(), ctx);
-  for (const Value* v : {&lastError, &errorHandler, &debugHook, &roottable, &suspendValue})
+  for (const Value* v : {&lastError, &debugHook, &roottable, &suspendValue})
     if (v->IsRefCounted()) fn(v->obj(), ctx);
   for (Outer* o = openOuters; o; o = o->nextOpen) fn(o, ctx);
 }
@@ -827,6 +826,7 @@ Value VM::Resume(Generator* g) {
 
 void VM::ReportError() {
   errorReported = true;
+  const Value& errorHandler = ss->errorHandler;
   if (errorHandler.type != OT_CLOSURE && errorHandler.type != OT_NATIVECLOSURE) return;
   Value err = lastError;
   Value handler = errorHandler;

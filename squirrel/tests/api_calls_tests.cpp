@@ -322,6 +322,24 @@ TEST_F(SquirrelApi, SuspendAndWakeUpFromTheHost) {
   SQInteger i = 0;
   sq_getinteger(t, -1, &i);
   EXPECT_EQ(i, 15);
+  // Suspending twice: each wake-up pushes the value handed to the next suspend.
+  ASSERT_TRUE(Run(u"function co2() { local a = suspend(1); local b = suspend(a + 1); return b * 10; }"));
+  sq_settop(t, 0);
+  sq_pushroottable(t);
+  sq_pushstring(t, u"co2", -1);
+  sq_get(t, -2);
+  sq_pushroottable(t);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(t, 1, SQTrue, SQTrue)));
+  sq_pushinteger(t, 7);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_wakeupvm(t, SQTrue, SQTrue, SQTrue, SQFalse)));
+  EXPECT_EQ(sq_getvmstate(t), SQ_VMSTATE_SUSPENDED);
+  sq_getinteger(t, -1, &i);
+  EXPECT_EQ(i, 8);
+  sq_pushinteger(t, 4);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_wakeupvm(t, SQTrue, SQTrue, SQTrue, SQFalse)));
+  EXPECT_EQ(sq_getvmstate(t), SQ_VMSTATE_IDLE);
+  sq_getinteger(t, -1, &i);
+  EXPECT_EQ(i, 40);
   EXPECT_TRUE(SQ_FAILED(sq_wakeupvm(t, SQFalse, SQFalse, SQFalse, SQFalse)));
 }
 
