@@ -1105,7 +1105,7 @@ const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInte
   if (level >= v->frames.size()) return nullptr;
   const Frame& f = v->frames[v->frames.size() - 1 - level];
   if (f.native) return nullptr;
-  // Free variables come first, then the live locals in stack order (`this` first).
+  // Free variables come first.
   const sq::FuncProto* p = f.code;
   if (idx < f.closure->outers.size()) {
     Value val = f.closure->outers[idx].outer()->Ref();
@@ -1113,24 +1113,17 @@ const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInte
     return p->outers[idx].name.c_str();
   }
   idx -= SQUnsignedInteger(f.closure->outers.size());
+  // Then the live locals, the most recently declared first (`this` comes last).
   uint32_t pc = f.pc > 0 ? f.pc - 1 : 0;
-  std::vector<const sq::LocalInfo*> live;
-  for (const sq::LocalInfo& l : p->locals) {
-    if (pc < l.startPc || pc >= l.endPc) continue;
-    bool replaced = false;
-    for (const sq::LocalInfo*& other : live) {
-      if (other->slot == l.slot) {
-        if (l.startPc >= other->startPc) other = &l;  // the inner declaration shadows the slot
-        replaced = true;
-      }
+  for (auto it = p->locals.rbegin(); it != p->locals.rend(); ++it) {
+    if (pc < it->startPc || pc >= it->endPc) continue;
+    if (idx-- == 0) {
+      Value val = v->stack[size_t(f.base + SQInteger(it->slot))];
+      v->Push(std::move(val));
+      return it->name.c_str();  // owned by the prototype, which the frame keeps alive
     }
-    if (!replaced) live.push_back(&l);
   }
-  std::sort(live.begin(), live.end(), [](const sq::LocalInfo* a, const sq::LocalInfo* b) { return a->slot < b->slot; });
-  if (idx >= live.size()) return nullptr;
-  Value val = v->stack[size_t(f.base + SQInteger(live[idx]->slot))];
-  v->Push(std::move(val));
-  return live[idx]->name.c_str();  // owned by the prototype, which the frame keeps alive
+  return nullptr;
 }
 
 SQRESULT sq_getcallee(HSQUIRRELVM v) {

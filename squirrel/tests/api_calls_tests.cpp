@@ -384,7 +384,7 @@ TEST_F(SquirrelApi, GetLocalAndFunctionInfo) {
     return 1;
   });
   ASSERT_TRUE(Run(u"local up = 1; function fn(a) { local b = up; print(probe()); }\nfn(1);"));
-  EXPECT_EQ(apitest::Output(), u"up,this,a,b,fn") << "free variables first, then the frame from `this` on";
+  EXPECT_EQ(apitest::Output(), u"up,b,a,this,fn") << "free variables first, then the newest local first";
 }
 
 TEST_F(SquirrelApi, PrintAndErrorGoThroughTheHostFunctions) {
