@@ -13,26 +13,12 @@
 #include <platform/process.h>
 #include <platform/text.h>
 
+#include "Locks.h"
+
 namespace {
 
-class ModuleLock {
- public:
-  explicit ModuleLock(tHackModule* module) : m_pModule(module) { EnterCriticalSection(&module->m_Lock); }
-  ~ModuleLock() { LeaveCriticalSection(&m_pModule->m_Lock); }
-  ModuleLock(const ModuleLock&) = delete;
-  ModuleLock& operator=(const ModuleLock&) = delete;
-
- private:
-  tHackModule* m_pModule;
-};
-
-class RegistryLock {
- public:
-  RegistryLock() { LockHackRegistry(); }
-  ~RegistryLock() { UnlockHackRegistry(); }
-  RegistryLock(const RegistryLock&) = delete;
-  RegistryLock& operator=(const RegistryLock&) = delete;
-};
+using hack_locks::ModuleLock;
+using hack_locks::RegistryLock;
 
 // Writes of two threads into one page must not hand each other's protection
 // back half-way through.

@@ -9,6 +9,8 @@
 #include <platform/modules.h>
 #include <platform/text.h>
 
+#include "Locks.h"
+
 std::uint32_t g_ModuleEventBlocks[MODULEEVENT_COUNT] = {};
 
 namespace {
@@ -29,24 +31,8 @@ Registry& TheRegistry() {
   return *registry;
 }
 
-class ModuleLock {
- public:
-  explicit ModuleLock(tHackModule* module) : m_pModule(module) { EnterCriticalSection(&module->m_Lock); }
-  ~ModuleLock() { LeaveCriticalSection(&m_pModule->m_Lock); }
-  ModuleLock(const ModuleLock&) = delete;
-  ModuleLock& operator=(const ModuleLock&) = delete;
-
- private:
-  tHackModule* m_pModule;
-};
-
-class RegistryLock {
- public:
-  RegistryLock() { LockHackRegistry(); }
-  ~RegistryLock() { UnlockHackRegistry(); }
-  RegistryLock(const RegistryLock&) = delete;
-  RegistryLock& operator=(const RegistryLock&) = delete;
-};
+using hack_locks::ModuleLock;
+using hack_locks::RegistryLock;
 
 // A subscription that is dropped while its event is being walked (a handler
 // may raise the same event again: window messages do) must stay linked until
