@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include <base/Stream.h>
+
 namespace stream_positions {
 
 constexpr std::uint64_t kMaxPosition = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
@@ -30,6 +32,30 @@ inline bool Advance(std::uint64_t base, std::uint64_t bytes, std::uint64_t* resu
   if (base > kMaxPosition || bytes > kMaxPosition - base) return false;
   *result = base + bytes;
   return true;
+}
+
+// Seek for the streams that keep their own position: where `offset` from
+// `origin` leads from `current`, with `end()` asked only for kSeekEnd. An origin
+// outside the three leaves the position where it is and still succeeds, as the
+// stream family has always answered it.
+template <typename End>
+bool SeekTarget(std::uint64_t current, std::int64_t offset, std::uint32_t origin, End end, std::uint64_t* result) {
+  std::uint64_t base;
+  switch (origin) {
+    case CStream::kSeekBegin:
+      base = 0;
+      break;
+    case CStream::kSeekCurrent:
+      base = current;
+      break;
+    case CStream::kSeekEnd:
+      base = end();
+      break;
+    default:
+      *result = current;
+      return true;
+  }
+  return Offset(base, offset, result);
 }
 
 }  // namespace stream_positions

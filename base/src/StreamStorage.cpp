@@ -160,23 +160,12 @@ void CByteArrayStream::SetReleaseFunction(ReleaseFunction release) {
 
 bool CByteArrayStream::Seek(std::int64_t offset, std::uint32_t origin) {
   tLockGuard guard(*this);
-  std::uint64_t base;
-  switch (origin) {
-    case kSeekBegin:
-      base = 0;
-      break;
-    case kSeekCurrent:
-      base = m_position;
-      break;
-    case kSeekEnd:
-      base = m_size;
-      break;
-    default:
-      return true;
-  }
   // Positions are 32-bit here: a target outside 0..2^32-1 is refused, never wrapped.
   std::uint64_t next = 0;
-  if (!stream_positions::Offset(base, offset, &next) || next > 0xFFFFFFFFu) return false;
+  if (!stream_positions::SeekTarget(m_position, offset, origin, [this] { return std::uint64_t{m_size}; }, &next) ||
+      next > 0xFFFFFFFFu) {
+    return false;
+  }
   m_position = static_cast<std::uint32_t>(next);
   return true;
 }

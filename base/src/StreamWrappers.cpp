@@ -7,25 +7,26 @@ using stream_positions::kMaxPosition;
 
 namespace {
 
-// Runs a transfer on the inner stream at `at` and puts the inner stream's own
-// position back afterwards, so the inner stream and other views over it are
-// undisturbed. The caller holds its own lock; the inner lock is taken after it.
+// Runs a transfer of elements on the inner stream at `at`, puts the inner
+// stream's own position back afterwards (so the inner stream and other views
+// over it are undisturbed) and moves the view's `position` past the elements
+// moved. The caller holds its own lock; the inner lock is taken after it.
 template <typename Transfer>
-std::uint32_t TransferAt(CStream* inner, std::uint64_t at, Transfer transfer) {
-  tLockGuard innerLock(*inner);
-  std::uint64_t saved = 0;
-  if (!inner->GetPosition(&saved)) return 0;
-  if (at > kMaxPosition || !inner->Seek(static_cast<std::int64_t>(at), CStream::kSeekBegin)) return 0;
-  const std::uint32_t moved = transfer();
-  if (saved <= kMaxPosition) inner->Seek(static_cast<std::int64_t>(saved), CStream::kSeekBegin);
-  return moved;
-}
-
-// Moves position past the elements just transferred.
-void AdvancePast(std::uint64_t* position, std::uint32_t elementSize, std::uint32_t elements) {
-  const std::uint64_t bytes = static_cast<std::uint64_t>(elementSize) * elements;
+std::uint32_t TransferAt(CStream* inner, std::uint64_t at, std::uint64_t* position, std::uint32_t elementSize,
+                         Transfer transfer) {
+  std::uint32_t moved = 0;
+  {
+    tLockGuard innerLock(*inner);
+    std::uint64_t saved = 0;
+    if (!inner->GetPosition(&saved)) return 0;
+    if (at > kMaxPosition || !inner->Seek(static_cast<std::int64_t>(at), CStream::kSeekBegin)) return 0;
+    moved = transfer();
+    if (saved <= kMaxPosition) inner->Seek(static_cast<std::int64_t>(saved), CStream::kSeekBegin);
+  }
+  const std::uint64_t bytes = static_cast<std::uint64_t>(elementSize) * moved;
   std::uint64_t next = 0;
   *position = stream_positions::Advance(*position, bytes, &next) ? next : kMaxPosition;
+  return moved;
 }
 
 }  // namespace
@@ -39,42 +40,22 @@ CStreamStream::~CStreamStream() { m_inner->Release(); }
 
 bool CStreamStream::Seek(std::int64_t offset, std::uint32_t origin) {
   tLockGuard guard(*this);
-  std::uint64_t base;
-  switch (origin) {
-    case kSeekBegin:
-      base = 0;
-      break;
-    case kSeekCurrent:
-      base = m_position;
-      break;
-    case kSeekEnd:
-      base = m_inner->GetSize(true);
-      break;
-    default:
-      return true;
-  }
-  std::uint64_t next = 0;
-  if (!stream_positions::Offset(base, offset, &next)) return false;
-  m_position = next;
-  return true;
+  return stream_positions::SeekTarget(m_position, offset, origin, [this] { return m_inner->GetSize(true); },
+                                      &m_position);
 }
 
 std::uint32_t CStreamStream::Read(void* buffer, std::uint32_t elementSize, std::uint32_t count) {
   if (elementSize == 0 || count == 0) return 0;
   tLockGuard guard(*this);
-  const std::uint32_t elements =
-      TransferAt(m_inner, m_position, [&] { return m_inner->Read(buffer, elementSize, count); });
-  AdvancePast(&m_position, elementSize, elements);
-  return elements;
+  return TransferAt(m_inner, m_position, &m_position, elementSize,
+                    [&] { return m_inner->Read(buffer, elementSize, count); });
 }
 
 std::uint32_t CStreamStream::Write(const void* buffer, std::uint32_t elementSize, std::uint32_t count) {
   if (elementSize == 0 || count == 0) return 0;
   tLockGuard guard(*this);
-  const std::uint32_t elements =
-      TransferAt(m_inner, m_position, [&] { return m_inner->Write(buffer, elementSize, count); });
-  AdvancePast(&m_position, elementSize, elements);
-  return elements;
+  return TransferAt(m_inner, m_position, &m_position, elementSize,
+                    [&] { return m_inner->Write(buffer, elementSize, count); });
 }
 
 bool CStreamStream::GetPosition(std::uint64_t* position) {
@@ -117,24 +98,7 @@ CStreamRangeStream::~CStreamRangeStream() { m_inner->Release(); }
 
 bool CStreamRangeStream::Seek(std::int64_t offset, std::uint32_t origin) {
   tLockGuard guard(*this);
-  std::uint64_t base;
-  switch (origin) {
-    case kSeekBegin:
-      base = 0;
-      break;
-    case kSeekCurrent:
-      base = m_position;
-      break;
-    case kSeekEnd:
-      base = m_length;
-      break;
-    default:
-      return true;
-  }
-  std::uint64_t next = 0;
-  if (!stream_positions::Offset(base, offset, &next)) return false;
-  m_position = next;
-  return true;
+  return stream_positions::SeekTarget(m_position, offset, origin, [this] { return m_length; }, &m_position);
 }
 
 std::uint32_t CStreamRangeStream::Read(void* buffer, std::uint32_t elementSize, std::uint32_t count) {
@@ -146,9 +110,7 @@ std::uint32_t CStreamRangeStream::Read(void* buffer, std::uint32_t elementSize, 
   if (count == 0) return 0;
   std::uint64_t at = 0;
   if (!stream_positions::Advance(m_start, m_position, &at)) return 0;
-  const std::uint32_t elements = TransferAt(m_inner, at, [&] { return m_inner->Read(buffer, elementSize, count); });
-  AdvancePast(&m_position, elementSize, elements);
-  return elements;
+  return TransferAt(m_inner, at, &m_position, elementSize, [&] { return m_inner->Read(buffer, elementSize, count); });
 }
 
 std::uint32_t CStreamRangeStream::Write(const void* buffer, std::uint32_t elementSize, std::uint32_t count) {
@@ -158,10 +120,7 @@ std::uint32_t CStreamRangeStream::Write(const void* buffer, std::uint32_t elemen
   if (count > (m_length - m_position) / elementSize) return 0;
   std::uint64_t at = 0;
   if (!stream_positions::Advance(m_start, m_position, &at)) return 0;
-  const std::uint32_t elements =
-      TransferAt(m_inner, at, [&] { return m_inner->Write(buffer, elementSize, count); });
-  AdvancePast(&m_position, elementSize, elements);
-  return elements;
+  return TransferAt(m_inner, at, &m_position, elementSize, [&] { return m_inner->Write(buffer, elementSize, count); });
 }
 
 bool CStreamRangeStream::GetPosition(std::uint64_t* position) {
