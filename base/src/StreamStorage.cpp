@@ -86,31 +86,30 @@ bool CWindowsFileStream::Seek(std::int64_t offset, std::uint32_t origin) {
   return true;
 }
 
-std::uint32_t CWindowsFileStream::Read(void* buffer, std::uint32_t elementSize, std::uint32_t count) {
+template <typename HostCall>
+std::uint32_t CWindowsFileStream::TransferElements(std::uint32_t elementSize, std::uint32_t count,
+                                                   HostCall hostCall) {
   if (elementSize == 0 || count == 0) return 0;
   count = TransferableCount(elementSize, count);
   tLockGuard guard(*this);
   if (!PlaceHostPointer()) return 0;
-  DWORD got = 0;
-  const BOOL ok = ReadFile(m_file, buffer, elementSize * count, &got, nullptr);
-  m_position += got;
+  DWORD done = 0;
+  const BOOL ok = hostCall(elementSize * count, &done);
+  m_position += done;
   m_hostPosition = m_position;
   // After a failure the host pointer may stand anywhere.
   m_hostPositionKnown = ok != FALSE;
-  return ok ? got / elementSize : 0;
+  return ok ? done / elementSize : 0;
+}
+
+std::uint32_t CWindowsFileStream::Read(void* buffer, std::uint32_t elementSize, std::uint32_t count) {
+  return TransferElements(elementSize, count,
+                          [&](DWORD bytes, DWORD* done) { return ReadFile(m_file, buffer, bytes, done, nullptr); });
 }
 
 std::uint32_t CWindowsFileStream::Write(const void* buffer, std::uint32_t elementSize, std::uint32_t count) {
-  if (elementSize == 0 || count == 0) return 0;
-  count = TransferableCount(elementSize, count);
-  tLockGuard guard(*this);
-  if (!PlaceHostPointer()) return 0;
-  DWORD written = 0;
-  const BOOL ok = WriteFile(m_file, buffer, elementSize * count, &written, nullptr);
-  m_position += written;
-  m_hostPosition = m_position;
-  m_hostPositionKnown = ok != FALSE;
-  return ok ? written / elementSize : 0;
+  return TransferElements(elementSize, count,
+                          [&](DWORD bytes, DWORD* done) { return WriteFile(m_file, buffer, bytes, done, nullptr); });
 }
 
 bool CWindowsFileStream::GetPosition(std::uint64_t* position) {

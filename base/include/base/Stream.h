@@ -153,6 +153,10 @@ class CWindowsFileStream : public CStream {
  private:
   // Puts the host file pointer at m_position.
   bool PlaceHostPointer();
+  // One host read or write of whole elements at m_position: `hostCall(bytes,
+  // &done)` moves the bytes, and both positions follow what the host moved.
+  template <typename HostCall>
+  std::uint32_t TransferElements(std::uint32_t elementSize, std::uint32_t count, HostCall hostCall);
 
   HANDLE m_file;
   std::uint8_t m_readable = 1;
