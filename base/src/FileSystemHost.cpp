@@ -40,76 +40,42 @@ bool IsDotEntry(const char16_t* name) {
   return name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0));
 }
 
-void EndProcessOnClose() { TerminateProcess(GetCurrentProcess(), 0); }
+// Shows the joined pieces as one prompt. Close ends the process (see
+// FileSystemPrompts.h); true when the user chose `accept`.
+bool Ask(tTaskContext* task, tAppContext* context, MessageIcon icon, MessageButtons buttons, MessageResult accept,
+         std::initializer_list<const char16_t*> pieces) {
+  if (context == nullptr) return false;
+  char16_t text[kPromptCapacity];
+  if (!ComposePrompt(task, text, pieces)) return false;
+  const MessageResult result = ShowMessage(context, icon, buttons, text, nullptr, false);
+  if (result == MessageResult::Close) TerminateProcess(GetCurrentProcess(), 0);
+  return result == accept;
+}
 
 }  // namespace
 
 namespace fsprompt {
 
 bool AskAfterFailure(tTaskContext* task, tAppContext* context, bool directory, bool created, const char16_t* path) {
-  if (context == nullptr) return false;
-  char16_t text[kPromptCapacity];
-  if (!ComposePrompt(task, text,
-                     {directory ? u"The following directory " : u"The following file ",
-                      created ? u"could not be created" : u"could not be opened", u":\n\n", path})) {
-    return false;
-  }
-  switch (ShowMessage(context, MessageIcon::Error, MessageButtons::CloseRetryIgnore, text, nullptr, false)) {
-    case MessageResult::Retry:
-      return true;
-    case MessageResult::Close:
-      EndProcessOnClose();
-      return false;
-    default:
-      return false;
-  }
+  return Ask(task, context, MessageIcon::Error, MessageButtons::CloseRetryIgnore, MessageResult::Retry,
+             {directory ? u"The following directory " : u"The following file ",
+              created ? u"could not be created" : u"could not be opened", u":\n\n", path});
 }
 
 bool AskAfterNotFound(tTaskContext* task, tAppContext* context, const char16_t* path) {
-  if (context == nullptr) return false;
-  char16_t text[kPromptCapacity];
-  if (!ComposePrompt(task, text, {u"The following file was not found:\n\n", path})) return false;
-  switch (ShowMessage(context, MessageIcon::Warning, MessageButtons::CloseRetryIgnore, text, nullptr, false)) {
-    case MessageResult::Retry:
-      return true;
-    case MessageResult::Close:
-      EndProcessOnClose();
-      return false;
-    default:
-      return false;
-  }
+  return Ask(task, context, MessageIcon::Warning, MessageButtons::CloseRetryIgnore, MessageResult::Retry,
+             {u"The following file was not found:\n\n", path});
 }
 
 bool AskOverwrite(tTaskContext* task, tAppContext* context, bool directory, const char16_t* path) {
-  if (context == nullptr) return false;
-  char16_t text[kPromptCapacity];
-  if (!ComposePrompt(task, text,
-                     {directory ? u"The following directory already exists:\n\n"
-                                : u"The following file already exists:\n\n",
-                      path,
-                      directory ? u"\n\nWould you like to continue?" : u"\n\nWould you like to overwrite it?"})) {
-    return false;
-  }
-  switch (ShowMessage(context, MessageIcon::Warning, MessageButtons::YesNoClose, text, nullptr, false)) {
-    case MessageResult::Yes:
-      return true;
-    case MessageResult::Close:
-      EndProcessOnClose();
-      return false;
-    default:
-      return false;
-  }
+  return Ask(task, context, MessageIcon::Warning, MessageButtons::YesNoClose, MessageResult::Yes,
+             {directory ? u"The following directory already exists:\n\n" : u"The following file already exists:\n\n",
+              path, directory ? u"\n\nWould you like to continue?" : u"\n\nWould you like to overwrite it?"});
 }
 
 bool AskCreate(tTaskContext* task, tAppContext* context, const char16_t* path) {
-  if (context == nullptr) return false;
-  char16_t text[kPromptCapacity];
-  if (!ComposePrompt(task, text,
-                     {u"The following file does not exist:\n\n", path, u"\n\nWould you like to create it?"})) {
-    return false;
-  }
-  return ShowMessage(context, MessageIcon::Warning, MessageButtons::YesNo, text, nullptr, false) ==
-         MessageResult::Yes;
+  return Ask(task, context, MessageIcon::Warning, MessageButtons::YesNo, MessageResult::Yes,
+             {u"The following file does not exist:\n\n", path, u"\n\nWould you like to create it?"});
 }
 
 }  // namespace fsprompt
