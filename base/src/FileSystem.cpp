@@ -494,29 +494,37 @@ bool CFileSystem::EnumerateInto(const char16_t* directoryPath, tEnumerateCallbac
 // ---------------------------------------------------------------------------
 // Mounting
 
-CFileSystem::tMountPoint* MountPhysicalDirectory(const char16_t* virtualPath, bool writable,
-                                                 const char16_t* hostDirectory) {
+namespace {
+
+// Both kinds of mount resolve the mount path and refuse a source path that the
+// mount point could not hold before anything is made; `make` gets the file
+// system and the resolved path.
+template <typename Make>
+CFileSystem::tMountPoint* Mount(const char16_t* virtualPath, const char16_t* sourcePath, Make make) {
   CFileSystem* fileSystem = g_FileSystem;
   if (fileSystem == nullptr) return nullptr;
   char16_t resolved[kMaxPath];
   if (!fileSystem->ResolvePath(virtualPath, resolved)) return nullptr;
-  if (LengthOf(hostDirectory) >= kMaxPath) {
+  if (LengthOf(sourcePath) >= kMaxPath) {
     ReportTo(fileSystem->GetContext(), kCopyStringTooShortMessage);
     return nullptr;
   }
-  return new CFileSystem::tPhysicalDirectoryMountPoint(fileSystem, resolved, hostDirectory, writable);
+  return make(fileSystem, resolved);
+}
+
+}  // namespace
+
+CFileSystem::tMountPoint* MountPhysicalDirectory(const char16_t* virtualPath, bool writable,
+                                                 const char16_t* hostDirectory) {
+  return Mount(virtualPath, hostDirectory, [&](CFileSystem* fileSystem, const char16_t* resolved) {
+    return new CFileSystem::tPhysicalDirectoryMountPoint(fileSystem, resolved, hostDirectory, writable);
+  });
 }
 
 CFileSystem::tMountPoint* MountVirtualDirectory(const char16_t* virtualPath, bool exclusive, bool writable,
                                                 const char16_t* targetVirtualPath) {
-  CFileSystem* fileSystem = g_FileSystem;
-  if (fileSystem == nullptr) return nullptr;
-  char16_t resolved[kMaxPath];
-  if (!fileSystem->ResolvePath(virtualPath, resolved)) return nullptr;
-  if (LengthOf(targetVirtualPath) >= kMaxPath) {
-    ReportTo(fileSystem->GetContext(), kCopyStringTooShortMessage);
-    return nullptr;
-  }
-  return new CFileSystem::tVirtualDirectoryMountPoint(fileSystem, resolved, exclusive, writable,
-                                                      targetVirtualPath != nullptr ? targetVirtualPath : u"");
+  return Mount(virtualPath, targetVirtualPath, [&](CFileSystem* fileSystem, const char16_t* resolved) {
+    return new CFileSystem::tVirtualDirectoryMountPoint(fileSystem, resolved, exclusive, writable,
+                                                        targetVirtualPath != nullptr ? targetVirtualPath : u"");
+  });
 }
