@@ -2,7 +2,9 @@
 // Shared pieces of the patch-framework tests.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include <hack/ModuleOptions.h>
 #include <hack/ModuleRegistry.h>
 #include <platform/dialogs.h>
+#include <platform/memory.h>
 #include <platform/text.h>
 
 namespace hacktest {
@@ -52,6 +55,26 @@ extern SlotBehaviour g_Slots[kSlots];
 extern ModuleHandler const g_SlotHandlers[kSlots];
 
 inline std::u16string U16(const char* s) { return text::Utf8ToUtf16(std::string_view(s)); }
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The n bytes now at a runtime address of the game image.
+inline Bytes ReadBytes(std::uint32_t at, std::uint32_t n) {
+  Bytes bytes(n);
+  if (n > 0) std::memcpy(bytes.data(), reinterpret_cast<const void*>(std::uintptr_t(at)), n);
+  return bytes;
+}
+
+// The protection of the page holding `at`. VirtualProtect is the only way to
+// learn it, so a readable probe is set and the old protection put back.
+inline DWORD ProtectionAt(std::uint32_t at) {
+  DWORD old = 0;
+  void* p = reinterpret_cast<void*>(std::uintptr_t(at));
+  EXPECT_TRUE(VirtualProtect(p, 1, PAGE_READONLY, &old));
+  DWORD unused = 0;
+  EXPECT_TRUE(VirtualProtect(p, 1, old, &unused));
+  return old;
+}
 
 // Registry and options are process-wide: every test starts and ends empty.
 class HackRegistryTest : public ::testing::Test {

@@ -18,7 +18,6 @@ namespace {
 using namespace hacktest;
 using gameimage::CEmitter;
 using gameimage::CGameImage;
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kTrap = 0xCC;  // int3: running an old byte that should be skipped kills the test
 
@@ -38,19 +37,6 @@ class HackCrossCheckPatch : public HackRegistryTest {
   void Fill(std::uint32_t at, std::uint32_t n, std::uint8_t value) {
     const Bytes fill(n, value);
     if (n > 0) image.Write(at, fill.data(), fill.size());
-  }
-  static Bytes ReadBytes(std::uint32_t at, std::uint32_t n) {
-    Bytes bytes(n);
-    if (n > 0) std::memcpy(bytes.data(), reinterpret_cast<const void*>(std::uintptr_t(at)), n);
-    return bytes;
-  }
-  static DWORD ProtectionAt(std::uint32_t at) {
-    DWORD old = 0;
-    void* p = reinterpret_cast<void*>(std::uintptr_t(at));
-    EXPECT_TRUE(VirtualProtect(p, 1, PAGE_NOACCESS, &old));
-    DWORD unused = 0;
-    EXPECT_TRUE(VirtualProtect(p, 1, old, &unused));
-    return old;
   }
 
   CGameImage image;

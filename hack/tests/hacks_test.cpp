@@ -18,7 +18,6 @@ namespace {
 using namespace hacktest;
 using gameimage::CEmitter;
 using gameimage::CGameImage;
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kFill = 0xCC;
 
@@ -40,19 +39,6 @@ class HackTest : public HackRegistryTest {
     const Bytes fill(n, kFill);
     image.Write(at, fill.data(), fill.size());
     return at;
-  }
-  Bytes ReadBytes(std::uint32_t at, std::uint32_t n) const {
-    Bytes bytes(n);
-    if (n > 0) std::memcpy(bytes.data(), reinterpret_cast<const void*>(std::uintptr_t(at)), n);
-    return bytes;
-  }
-  static DWORD ProtectionAt(std::uint32_t at) {
-    DWORD old = 0;
-    void* p = reinterpret_cast<void*>(std::uintptr_t(at));
-    EXPECT_TRUE(VirtualProtect(p, 1, PAGE_READONLY, &old));
-    DWORD unused = 0;
-    EXPECT_TRUE(VirtualProtect(p, 1, old, &unused));
-    return old;
   }
 
   CGameImage image;
