@@ -192,19 +192,25 @@ static bool DefaultDelegateGet(VM* v, const Value& self, const Value& key, Value
 }
 
 // Raw lookup without delegation; `primary` reports whether the type was handled.
+// A weak reference stored in a container reads as the object it points to (null once that died).
+static inline void ResolveWeak(Value& v) {
+  if (v.type == OT_WEAKREF) v = WeakRefValue(v);
+}
+
 static bool PrimaryGet(const Value& self, const Value& key, Value& out) {
+  bool found = false;
   switch (self.type) {
-    case OT_TABLE: return self.table()->Get(key, out);
+    case OT_TABLE: found = self.table()->Get(key, out); break;
     case OT_ARRAY:
       if (key.IsNumeric()) {
         SQInteger i = key.AsInt();
         Array* a = self.array();
         if (i >= 0 && size_t(i) < a->items.size()) {
           out = a->items[size_t(i)];
-          return true;
+          found = true;
         }
       }
-      return false;
+      break;
     case OT_STRING:
       if (key.IsNumeric()) {
         SQInteger i = key.AsInt();
@@ -215,10 +221,12 @@ static bool PrimaryGet(const Value& self, const Value& key, Value& out) {
         }
       }
       return false;
-    case OT_INSTANCE: return self.instance()->Get(key, out);
-    case OT_CLASS: return self.cls()->GetMember(key, out);
+    case OT_INSTANCE: found = self.instance()->Get(key, out); break;
+    case OT_CLASS: found = self.cls()->GetMember(key, out); break;
     default: return false;
   }
+  if (found) ResolveWeak(out);
+  return found;
 }
 
 bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool defaults) {
@@ -227,7 +235,10 @@ bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool def
   if (self.type == OT_TABLE || self.type == OT_USERDATA) {
     Table* d = self.type == OT_TABLE ? self.table()->delegate : self.userdata()->delegate;
     for (Table* t = d; t; t = t->delegate)
-      if (t->Get(key, out)) return true;
+      if (t->Get(key, out)) {
+        ResolveWeak(out);
+        return true;
+      }
   }
   if (self.type == OT_TABLE || self.type == OT_USERDATA || self.type == OT_INSTANCE) {
     Value mm;
@@ -262,6 +273,10 @@ void VM::Set(const Value& self, const Value& key, const Value& val, bool raw) {
   switch (self.type) {
     case OT_TABLE:
       if (self.table()->SetExisting(key, val)) return;
+      // A slot missing here is assigned in the nearest delegate that has it.
+      if (!raw)
+        for (Table* d = self.table()->delegate; d; d = d->delegate)
+          if (d->SetExisting(key, val)) return;
       break;
     case OT_ARRAY:
       if (key.IsNumeric()) {
@@ -563,7 +578,13 @@ Value VM::TypeOf(const Value& v) {
 
 Value VM::Clone(const Value& v) {
   switch (v.type) {
-    case OT_TABLE: return Value(v.table()->Clone(ss));
+    case OT_TABLE: {
+      // The copy keeps the delegate, so a delegate's _cloned hook sees the new table as this.
+      Value r(v.table()->Clone(ss));
+      Value mm;
+      if (GetMeta(r, MT_CLONED, mm)) CallValue(mm, r, 1, &v);
+      return r;
+    }
     case OT_ARRAY: {
       Array* a = new Array(ss, 0);
       Value r(a);
@@ -593,7 +614,8 @@ Value VM::NewClass(Class* base, const Value& attrs) {
   Class* c = new Class(ss, base);
   Value r(c);
   c->attrs = attrs;
-  if (base && !base->metamethods[MT_INHERITED].IsNull()) CallValue(base->metamethods[MT_INHERITED], Value(base), 1, &r);
+  // The hook runs with the new class as this and receives the new class's attributes.
+  if (base && !base->metamethods[MT_INHERITED].IsNull()) CallValue(base->metamethods[MT_INHERITED], r, 1, &attrs);
   return r;
 }
 
@@ -1453,6 +1475,7 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins) {
       if (size_t(i) >= a->items.size()) return done();
       v->stack[c + 2] = Value::Integer(i);
       v->stack[c + 3] = a->items[size_t(i)];
+      ResolveWeak(v->stack[c + 3]);
       v->stack[c + 1] = Value::Integer(i + 1);
       return;
     }
@@ -1469,6 +1492,7 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins) {
       Value key, val;
       int32_t next = container.table()->Next(iter.IsNull() ? 0 : iter.v.nInteger, key, val);
       if (next < 0) return done();
+      ResolveWeak(val);
       v->stack[c + 2] = std::move(key);
       v->stack[c + 3] = std::move(val);
       v->stack[c + 1] = Value::Integer(next);
@@ -1481,6 +1505,7 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins) {
       if (next < 0) return done();
       Value val;
       cls->GetMember(key, val);
+      ResolveWeak(val);
       v->stack[c + 2] = std::move(key);
       v->stack[c + 3] = std::move(val);
       v->stack[c + 1] = Value::Integer(next);

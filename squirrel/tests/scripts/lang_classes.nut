@@ -1,0 +1,120 @@
+function println(s) { print(s + "\n") }
+class Foo {
+    constructor(a) { testy = ["stuff",1,2,3,a] }
+    function PrintTesty() { foreach(i,val in testy) println("idx = "+i+" = "+val) }
+    testy = null
+}
+Foo(10).PrintTesty()
+FakeNamespace <- { Utils = {} }
+class FakeNamespace.Utils.SuperClass {
+    constructor() { println("FakeNamespace.Utils.SuperClass") }
+    function DoSomething() { println("DoSomething()") }
+}
+local testy = FakeNamespace.Utils.SuperClass()
+testy.DoSomething()
+class Bar { testy = null }
+Bar.stuff <- 10
+Bar.testy <- "I'm a string"
+local b = Bar()
+println(b.stuff + " " + b.testy)
+try { Bar.newprop <- 1 } catch(e) println(e)
+try { Bar.stuff <- 11 } catch(e) println(e)
+Bar.method <- function() { return "added method" }
+println(b.method())
+Bar.method <- function() { return "replaced method" }
+println(b.method())
+class S { constructor() {} name = "normal variable"; static classname = "The class name is foo" }
+println(S.classname + " " + S().classname)
+try { S().classname = "x" } catch(e) println(e)
+class Arr { myarray = [1,2,3]; mytable = {} }
+local a1 = Arr(), a2 = Arr()
+a1.myarray.push(4)
+println(a2.myarray.len() + " " + (a1.mytable == a2.mytable))
+class Rect { constructor(w,h) { width = w; height = h } x = 0; y = 0; width = null; height = null }
+local rc = Rect(100,100)
+println(rc.width + "x" + rc.height)
+try { Rect(1) } catch(e) println(e)
+if (rc instanceof Rect) println("It's a rect") else println("It isn't a rect")
+println(rc.getclass() == Rect)
+println((1 instanceof Rect) + " " + ({} instanceof Rect))
+try { rc.newmember <- 1 } catch(e) println(e)
+try { delete rc.x; println("deleted") } catch(e) println("instance members cannot be removed")
+class VA { constructor(...) { n = vargv.len() } n = 0 }
+println(VA(1,2,3).n)
+class Base1 { function DoSomething() { println("I'm the base") } }
+class SuperFoo extends Base1 { function DoSomething() { base.DoSomething(); println("I'm doing something") } }
+SuperFoo().DoSomething()
+println(SuperFoo.getbase() == Base1)
+println(Base1.getbase())
+class BaseClass { constructor() { println("Base constructor") } }
+class ChildClass extends BaseClass { constructor() { base.constructor(); println("Child constructor") } }
+local tc = ChildClass()
+println((tc instanceof ChildClass) + " " + (tc instanceof BaseClass))
+class F2 { function DoSomething() { println("I'm the base") } function DoIt() { DoSomething() } }
+class SF2 extends F2 { function DoSomething() { println("I'm the derived") } function DoIt() { base.DoIt() } }
+SF2().DoIt()
+// implicit base constructor when derived has none
+class NoCtor extends BaseClass {}
+NoCtor()
+class Vector3 {
+    constructor(...) { if(vargv.len() >= 3) { x = vargv[0]; y = vargv[1]; z = vargv[2] } }
+    function _add(other) { return ::Vector3(x+other.x,y+other.y,z+other.z) }
+    x = 0; y = 0; z = 0
+}
+local v2 = Vector3(1,2,3) + Vector3(11,12,13)
+println(v2.x + ", " + v2.y + ", " + v2.z)
+// attributes
+class AttrFoo </ test = "I'm a class level attribute" /> {
+    </ test = "freakin attribute" /> attr = 10
+    </ test = "x", n = 2 /> static sattr = 1
+    function meth() {}
+}
+println(AttrFoo.getattributes(null).test)
+println(AttrFoo.getattributes("attr").test)
+println(AttrFoo.getattributes("sattr").n)
+println(AttrFoo.getattributes("meth"))
+AttrFoo.setattributes("meth", {k = 5})
+println(AttrFoo.getattributes("meth").k)
+try { AttrFoo.getattributes("nope") } catch(e) println(e)
+// _inherited / _newmember
+class Watch {
+  function _inherited(attr) { println("inherited by class, attr=" + (attr ? attr.tag : "null")); ::lastchild <- this }
+}
+class Kid extends Watch </ tag = "k" /> { v = 1 }
+println(::lastchild == Kid)
+class Kid2 extends Watch {}
+class NMBase {
+  function _newmember(idx, val, attr, isstatic) { println("newmember " + idx + " static=" + isstatic + " attr=" + (attr ? attr.a : "null")); ::rawset_target <- this }
+}
+class NMKid extends NMBase { x = 1; </ a = 7 /> static y = 2; function f() {} }
+println(("x" in NMKid) + " " + ("f" in NMKid))
+// instance copy of members, class modification
+class Cnt { count = 0; function inc() { count++; return count } }
+local c1 = Cnt(), c2 = Cnt()
+c1.inc(); c1.inc()
+println(c1.count + " " + c2.count + " " + Cnt.count)
+// class rawin/rawget etc
+println(Cnt.rawin("count") + " " + c1.rawin("count") + " " + Cnt.rawget("count"))
+// instances: typeof, _typeof
+class Ty { function _typeof() { return "mytype" } }
+println(typeof Ty())
+// weakref, getclass in instance
+println(typeof c1.getclass())
+// instance of deriving from an instantiated class
+class Der extends Cnt { extra = 5 }
+println(Der().inc() + " " + Der().extra)
+// static in derived copy
+class SBase { static counter = 3 }
+class SDer extends SBase {}
+println(SDer.counter)
+// constructor return is ignored
+class RetC { constructor() { return 5 } }
+println(typeof RetC())
+// calling method with explicit this
+class Who { name = "who"; function get() { return name } }
+println(Who.get.call({name = "table"}))
+// member function from a table env
+local inst = Who()
+local fn = inst.get
+try { fn() } catch(e) println(e)
+println(inst.get())

@@ -1,0 +1,103 @@
+function println(s) { print(s + "\n") }
+// declarations
+local a = function(a, b, c) { return a + b - c }
+function ciao(a, b, c) { return a + b - c }
+this.ciao2 <- function(a, b, c) { return a + b - c }
+local function tuna(a, b, c) { return a + b - c }
+T <- {}
+function T::ciao(a, b, c) { return a + b - c }
+println(a(1, 2, 3) + " " + ciao(1, 2, 3) + " " + ciao2(4, 5, 6) + " " + tuna(7, 8, 9) + " " + T.ciao(1, 1, 1))
+// default parameters
+function test(a, b = 1, c = 2) { return a + b + c }
+println(test(10) + " " + test(10, 20) + " " + test(10, 20, 30))
+try { test() } catch(e) println(e)
+try { test(1, 2, 3, 4) } catch(e) println(e)
+// default expression evaluated at call time? (defaults are constants per declaration)
+// varargs
+function vtest(a, ...) {
+  local s = "a=" + a + " n=" + vargv.len()
+  foreach (i, val in vargv) s += " [" + i + "]=" + val
+  return s
+}
+println(vtest(1))
+println(vtest(1, "x", 3.5))
+// calling with this
+function getthis() { return this }
+local tt = { getthis = getthis, name = "tt" }
+println(tt.getthis().name)
+println(getthis() == getroottable())
+println(getthis.call(tt).name)
+// lambda
+local lam = @(x, y) x * y
+println(lam(6, 7))
+local arr = [3, 1, 2]
+arr.sort(@(a, b) a <=> b)
+println(arr[0] + "" + arr[1] + arr[2])
+// free variables (outers) captured by reference
+local counter = 0
+local inc = function() { counter++; return counter }
+inc(); inc()
+println(counter)
+function makecounter() {
+  local n = 0
+  return { inc = function() { return ++n }, get = function() { return n } }
+}
+local c1 = makecounter(), c2 = makecounter()
+c1.inc(); c1.inc(); c2.inc()
+println(c1.get() + " " + c2.get())
+// closures in loops: each iteration has its own local
+local fns = []
+for (local i = 0; i < 3; i++) { local j = i; fns.push(function() { return j }) }
+println(fns[0]() + " " + fns[1]() + " " + fns[2]())
+local fns2 = []
+foreach (i, v in ["a", "b", "c"]) fns2.push(@() v)
+println(fns2[0]() + fns2[1]() + fns2[2]())
+local fns3 = []
+for (local i = 0; i < 3; i++) fns3.push(@() i)
+println(fns3[0]() + " " + fns3[2]())
+// local function is not visible in its own body
+local function fact(n) { return n <= 1 ? 1 : n * fact(n - 1) }
+try { println(fact(5)) } catch(e) println(e)
+function gfact(n) { return n <= 1 ? 1 : n * gfact(n - 1) }
+println(gfact(10))
+// recursion via local declared first
+local rfact
+rfact = function(n) { return n <= 1 ? 1 : n * rfact(n - 1) }
+println(rfact(6))
+// bindenv
+class Foo { x = "foo's x"; function get() { return x } }
+local inst = Foo()
+local unbound = function() { return x }
+local bound = unbound.bindenv(inst)
+println(bound())
+local tenv = { x = "table x" }
+println(unbound.bindenv(tenv)())
+println(bound.call({ x = "ignored" }))
+try { unbound() } catch(e) println(e)
+// bindenv keeps a weak reference to the environment
+local weakenv = { x = "weak" }
+local wb = unbound.bindenv(weakenv)
+println(wb())
+// tail recursion does not overflow
+function loop(n) { if (n == 0) return "done"; return loop(n - 1) }
+println(loop(100000))
+// deep non-tail recursion in script does not use the C stack
+function depth(n) { return n == 0 ? 0 : 1 + depth(n - 1) }
+println(depth(5000))
+// parameter count errors on natives
+try { "abc".slice() } catch(e) println(e)
+try { [1].push() } catch(e) println(e)
+try { "abc".slice("x") } catch(e) println(e)
+try { array("x") } catch(e) println(e)
+// functions are values
+local ops = { add = @(a, b) a + b, sub = @(a, b) a - b }
+println(ops.add(2, 3) + " " + ops["sub"](9, 4))
+// environment: function called through table member gets that table as this
+local obj = { v = 5, get = function() { return v } }
+println(obj.get())
+local g = obj.get
+try { g() } catch(e) println(e)
+// getinfos defparams
+function dp(a, b = 3, c = "x") {}
+local inf = dp.getinfos()
+println(inf.parameters.len() + " " + inf.defparams.len() + " " + inf.defparams[0] + " " + inf.defparams[1])

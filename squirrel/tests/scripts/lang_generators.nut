@@ -1,0 +1,61 @@
+function println(s) { print(s + "\n") }
+// the docs' example
+function geny(n) { for (local i = 1; i <= n; i += 1) yield i; return null }
+local gtor = geny(10)
+local x
+while (x = resume gtor) print(x + "\n")
+println(gtor.getstatus())
+try { resume gtor } catch(e) println(e)
+// return value of the generator is the value of the last resume
+function withret() { yield 1; return "final" }
+local g = withret()
+println(resume g)
+println(resume g)
+println(g.getstatus())
+// generator as foreach iterable: index counts from 0, return value is not iterated
+function letters() { yield "x"; yield "y"; return "z" }
+foreach (i, v in letters()) print(i + "=" + v + " ")
+println("")
+// yield without value yields null
+function ynull() { yield; yield 5 }
+local gn = ynull()
+println(resume gn + " " + resume gn)
+// a generator with parameters and free variables
+local offs = 100
+function counter(start) { local n = start; while (true) yield offs + n++ }
+local gc = counter(5)
+println(resume gc + " " + resume gc)
+offs = 200
+println(resume gc)
+// generator status while running
+local self_g
+function selfcheck() { yield self_g.getstatus() }
+self_g = selfcheck()
+println(resume self_g)
+// resume a running generator fails
+local rg
+function resumer() { resume rg; yield 1 }
+rg = resumer()
+try { resume rg } catch(e) println(e)
+// errors inside a generator propagate to the resumer and kill it
+function bad() { yield 1; throw "gen error" }
+local gb = bad()
+resume gb
+try { resume gb } catch(e) println(e)
+println(gb.getstatus())
+// generators inside classes
+class Tree {
+  items = null
+  constructor() { items = [3, 1, 2] }
+  function each() { foreach (v in items) yield v }
+}
+local sum = 0
+foreach (v in Tree().each()) sum += v
+println(sum)
+// yield in a nested try keeps the handler
+function trygen() { try { yield 1; throw "inside" } catch(e) { yield "caught " + e } }
+local tg = trygen()
+println(resume tg)
+println(resume tg)
+// typeof
+println(typeof tg)

@@ -1,0 +1,85 @@
+function println(s) { print(s + "\n") }
+// blocks and scoping
+local x = 1
+{ local x = 2; println("inner " + x) }
+println("outer " + x)
+// if/else
+if (x == 1) println("one") else if (x == 2) println("two") else println("other")
+// while / do-while
+local i = 0
+while (i < 3) { print(i + " "); i++ }
+println("")
+do { print("do" + i + " "); i-- } while (i > 0)
+println("")
+do println("runs once"); while (false)
+// for
+for (local j = 0; j < 3; j++) print("j" + j + " ")
+println("")
+for (;;) { println("infinite broken"); break }
+// foreach forms
+foreach (v in [10, 20]) print(v + " ")
+foreach (idx, v in [10, 20]) print(idx + "=" + v + " ")
+println("")
+local tbl = { only = 1 }
+foreach (k, v in tbl) println(k + "->" + v)
+foreach (i, c in "hi") print(i + ":" + c + " ")
+println("")
+function gen() { yield "a"; yield "b" }
+foreach (i, v in gen()) print(i + ":" + v + " ")
+println("")
+class Cls { a = 1; static s = 2; function m() {} }
+local members = []
+foreach (k, v in Cls) members.push(k)
+members.sort()
+foreach (m in members) print(m + " ")
+println("")
+try { foreach (v in 5) {} } catch(e) println(e)
+// break / continue
+for (local k = 0; k < 6; k++) { if (k == 1) continue; if (k == 4) break; print(k + " ") }
+println("")
+local n = 0
+while (true) { n++; if (n < 3) continue; break }
+println(n)
+// switch
+function sw(v) {
+  local out = ""
+  switch (v) {
+    case 1: out += "one "
+    case 2: out += "two "; break
+    case "s": out += "str "; break
+    case 3.5: out += "float "; break
+    default: out += "default "
+  }
+  return out
+}
+println(sw(1) + "|" + sw(2) + "|" + sw("s") + "|" + sw(3.5) + "|" + sw(99))
+function sw2(v) { switch (v) { case 1: return "x"; } return "none" }
+println(sw2(1) + " " + sw2(2))
+local cv = 2
+switch (2) { case cv: println("case with expression"); break; default: println("no") }
+// local declarations
+local a, b = 2, c
+println(a + " " + b + " " + c)
+// try / catch / throw with any value
+try { throw "string" } catch (e) println(typeof e + " " + e)
+try { throw 42 } catch (e) println(typeof e + " " + e)
+try { throw { code = 7 } } catch (e) println(e.code)
+try { try { throw "inner" } catch (e) { throw e + " rethrown" } } catch (e) println(e)
+try { local z = null; z.field } catch (e) println(e)
+try { local f = null; f() } catch (e) println(e)
+try { local q = 1; q.foo() } catch (e) println(e)
+function thrower() { throw "from function" }
+try { thrower() } catch (e) println(e)
+// return from nested loops inside try
+function findit() { foreach (i in [1, 2, 3]) { try { if (i == 2) return i } catch (e) {} } return -1 }
+println(findit())
+// const and enum statements exist at statement level
+const LIMIT = 3
+enum E { A, B }
+println(LIMIT + " " + E.B)
+// function declaration statement, nested table path
+T <- {}
+function T::method(v) { return "T::method " + v }
+println(T.method(1))
+// expression statements: table constructor as statement
+local last = [1, 2, 3].top(); println(last)
