@@ -131,3 +131,37 @@ println(si.func + " " + typeof si.line + " " + typeof si.locals)
 println(typeof collectgarbage())
 println(typeof getstackinfos(0))
 println(typeof newthread(print))
+// documented return values and class/thread extras
+local ra = [3,1,2]
+print((ra.append(4) == ra) + " " + (ra.push(5) == ra) + " " + (ra.extend([6]) == ra) + " " + (ra.insert(0, 0) == ra) + " " + (ra.resize(3) == ra) + " " + (ra.sort() == ra) + " " + (ra.reverse() == ra) + "\n")
+local rt = {x=1}
+print((rt.rawset("y", 2) == rt) + " " + (rt.clear() == rt) + "\n")
+class AC </ ca = 1 /> { </ a = 1 /> m = 1; constructor() { print("ctor\n") } }
+print(AC.setattributes("m", { a = 2 }).a + " " + AC.getattributes("m").a + "\n")
+print(AC.setattributes(null, "classattr").ca + " " + AC.getattributes(null) + "\n")
+local ai = AC.instance()
+print(typeof ai + " " + ai.m + "\n")
+print(typeof print.getinfos().paramscheck + " " + typeof print.getinfos().typecheck + "\n")
+local wth = newthread(function() { suspend(1); return 2 })
+wth.call()
+try { wth.wakeupthrow("thrown in") } catch(e) print("caught: " + e + "\n")
+print(wth.getstatus() + "\n")
+print(({}).tostring().slice(0, 8) + " " + [].tostring().slice(0,8) + " " + print.tostring().slice(0, 12) + " " + AC.tostring().slice(0, 8) + "\n")
+local withts = {}.setdelegate({ _tostring = function() { return "custom" } })
+print(withts.tostring() + "\n")
+enabledebuginfo(null)
+enabledebuginfo(true)
+print("tick\n")
+class NM2 {}
+NM2.newmember("f", 10, { tag = "t" }, false)
+NM2.newmember("s", 20, null, true)
+NM2.rawnewmember("r", 30)
+print(NM2.f + " " + NM2.getattributes("f").tag + " " + NM2.s + " " + NM2.r + "\n")
+local inst = NM2()
+print(inst.f + " " + inst.s + " " + inst.r + "\n")
+class Hooked { function _newmember(k, v, a, s) { ::hooked <- k } }
+class HK extends Hooked {}
+HK.newmember("viahook", 1)
+print(::hooked + " " + HK.rawin("viahook") + "\n")
+HK.rawnewmember("raw", 2)
+print(HK.rawin("raw") + "\n")

@@ -101,3 +101,34 @@ try { g() } catch(e) println(e)
 function dp(a, b = 3, c = "x") {}
 local inf = dp.getinfos()
 println(inf.parameters.len() + " " + inf.defparams.len() + " " + inf.defparams[0] + " " + inf.defparams[1])
+// free variables in loops, nested functions and generators
+local fs = []
+local k = 0
+while (k < 3) { local kk = k; fs.push(@() kk); k++ }
+print(fs[0]() + " " + fs[2]() + "\n")
+function outer() {
+  local a = 1
+  local mid = function() {
+    local inner = function() { a++; return a }
+    return inner
+  }
+  local f = mid()
+  f(); f()
+  return a
+}
+print(outer() + "\n")
+function mk(p) { return [@() p, function(v) { p = v }] }
+local pr = mk(5); pr[1](9); print(pr[0]() + "\n")
+// closure capturing loop variable modified after
+local arr = []
+foreach (v in [1,2,3]) { local c = v * 10; arr.push(function() { return c }) }
+print(arr[0]() + arr[1]() + arr[2]() + "\n")
+// closures created in a generator
+function gg() { for (local i = 0; i < 2; i++) { local j = i; yield @() j } }
+local gs = []
+foreach (f in gg()) gs.push(f)
+print(gs[0]() + " " + gs[1]() + "\n")
+// try/catch inside loop with closures
+local tc = []
+for (local i = 0; i < 2; i++) { local q = i; try { tc.push(@() q); throw "x" } catch (e) {} }
+print(tc[0]() + " " + tc[1]() + "\n")

@@ -103,3 +103,15 @@ local chain = {}.setdelegate({}.setdelegate({ deep = "deep value" }))
 println(chain.deep)
 println(obj.getdelegate() == basedel)
 println(obj.rawin("greet") + " " + ("greet" in obj))
+// sort without a comparator uses _cmp; metamethods are inherited and may be added after instantiation
+class MA { v = 1; function _tostring() { return "A" } function _cmp(o) { return v <=> o.v } }
+class B extends MA { function _tostring() { return "B" } }
+print(B() + "\n")
+local arr = [MA(), MA(), MA()]; arr[0].v = 3; arr[1].v = 1; arr[2].v = 2
+arr.sort()
+foreach (x in arr) print(x.v + " ")
+print("\n")
+class C extends MA {}
+print((C() + "") + "\n")
+MA._add <- function(o) { return "late add" }
+print((MA() + 1) + "\n")

@@ -83,3 +83,13 @@ function T::method(v) { return "T::method " + v }
 println(T.method(1))
 // expression statements: table constructor as statement
 local last = [1, 2, 3].top(); println(last)
+// switch compares with ==, continue inside a switch continues the loop
+switch (1.0) { case 1: print("float matches int case\n"); break; default: print("no\n") }
+local out = ""
+for (local i = 0; i < 4; i++) { switch (i) { case 1: continue; case 2: out += "two"; break; default: out += i } out += "," }
+print(out + "\n")
+switch ("x") { }
+print("empty switch ok\n")
+local r = 0
+switch (5) { default: r = 1 }
+print(r + "\n")
