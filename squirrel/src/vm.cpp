@@ -746,6 +746,8 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
         Generator* g = new Generator(ss, callee);
         Value gv(g);
         for (SQInteger i = base; i < top; ++i) g->stack.push_back(stack[size_t(i)]);
+        // A suspended generator keeps its environment object only weakly.
+        g->stack[0] = NewWeakRef(ss, g->stack[0]);
         SetTop(fslot);
         Push(std::move(gv));
         return false;
@@ -809,6 +811,7 @@ Value VM::Resume(Generator* g) {
   Reserve(SQInteger(g->stack.size()) + SQInteger(p->stackSize) + 8);
   for (Value& v : g->stack) stack[size_t(top++)] = std::move(v);
   g->stack.clear();
+  if (stack[size_t(base)].type == OT_WEAKREF) stack[size_t(base)] = WeakRefValue(stack[size_t(base)]);
   std::vector<Outer*> parked;
   parked.swap(g->parkedOuters);
   for (Outer* o : parked) {
@@ -1175,6 +1178,7 @@ static void RunLoop(VM* v, size_t entry) {
           g->parkedOuters.push_back(o);
         }
         g->stack.assign(stack.begin() + base, stack.begin() + v->top);
+        g->stack[0] = NewWeakRef(v->ss, g->stack[0]);
         g->pc = f->pc;
         g->traps.clear();
         size_t fi = v->frames.size() - 1;

@@ -30,10 +30,12 @@ print("\n");
 class Tree {
   items = null;
   constructor(i) { items = i; }
-  function walk() { foreach (x in items) { if (typeof x == "array") { foreach (y in Tree(x).walk()) yield y; } else yield x; } }
+  // A suspended generator holds its this only weakly, so each subtree is kept in a local.
+  function walk() { foreach (x in items) { if (typeof x == "array") { local sub = Tree(x); foreach (y in sub.walk()) yield y; } else yield x; } }
 }
 local flat = [];
-foreach (x in Tree([1, [2, [3, 4]], 5]).walk()) flat.append(x);
+local tree = Tree([1, [2, [3, 4]], 5]);
+foreach (x in tree.walk()) flat.append(x);
 print(flat.len() + " " + flat[2] + "\n");
 // this inside nested functions and lambdas
 local obj = { v = 3, get = function() { return (@() this.v)(); } };

@@ -50,7 +50,8 @@ class Tree {
   function each() { foreach (v in items) yield v }
 }
 local sum = 0
-foreach (v in Tree().each()) sum += v
+local tree = Tree()
+foreach (v in tree.each()) sum += v
 println(sum)
 // yield in a nested try keeps the handler
 function trygen() { try { yield 1; throw "inside" } catch(e) { yield "caught " + e } }
@@ -59,3 +60,19 @@ println(resume tg)
 println(resume tg)
 // typeof
 println(typeof tg)
+// a suspended generator holds its this only weakly, its other locals strongly
+class Obj { v = 1; function gen() { yield v; yield 2 } }
+local o = Obj(), ow = o.weakref(), og = o.gen()
+println(resume og)
+o = null
+println(ow.ref())
+local held = [1, 2], hw = held.weakref()
+function holder(a) { yield a.len(); yield a.len() }
+local hg = holder(held)
+resume hg
+held = null
+println(typeof hw.ref() + " " + resume hg)
+// an object kept alive elsewhere is seen again on resume
+class Keeper { tag = "kept"; function gen() { yield 1; yield tag } }
+local keeper = Keeper(), kg = keeper.gen()
+println(resume kg + " " + resume kg)

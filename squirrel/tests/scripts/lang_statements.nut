@@ -93,3 +93,20 @@ print("empty switch ok\n")
 local r = 0
 switch (5) { default: r = 1 }
 print(r + "\n")
+// the chapter examples: global loop counter, resume in a for, computed class keys
+glob <- null
+for (glob = 0; glob < 3; glob += 1) { print(glob + " ") }
+print("\n")
+function geny(n) { for (local i = 1; i <= n; ++i) yield i; return null }
+local gtor = geny(3)
+for (local x = resume gtor; x; x = resume gtor) ::print(x + "\n")
+class KeyExpr { ["computed" + 1] = 5; [2] = "two" }
+print(KeyExpr.computed1 + " " + KeyExpr[2] + " " + KeyExpr().computed1 + "\n")
+try { compilestring("switch (1) { default: break; case 1: break }"); print("default not last accepted\n") } catch(e) print("default must be last\n")
+local ab = 0; switch (1) { case 1: ab = 1; case 2: ab += 10 } print(ab + "\n")
+function noret() {}
+function emptyret() { return }
+print(noret() + " " + emptyret() + "\n")
+local a = 10, b = 5
+if (a > b) a = b; else b = a
+print(a + " " + b + "\n")
