@@ -218,15 +218,17 @@ void sq_push(HSQUIRRELVM v, SQInteger idx) {
   Value val = v->At(idx);
   v->Push(std::move(val));
 }
-void sq_pop(HSQUIRRELVM v, SQInteger n) { v->Pop(n); }
-void sq_poptop(HSQUIRRELVM v) { v->Pop(); }
+// Popping never goes below the frame's base: the values under it belong to the caller.
+void sq_pop(HSQUIRRELVM v, SQInteger n) { v->Pop(std::clamp<SQInteger>(n, 0, v->top - v->stackBase)); }
+void sq_poptop(HSQUIRRELVM v) { sq_pop(v, 1); }
 void sq_remove(HSQUIRRELVM v, SQInteger idx) {
+  if (!v->ValidIndex(idx)) return;
   SQInteger a = v->AbsIndex(idx);
   for (SQInteger i = a; i < v->top - 1; ++i) v->stack[size_t(i)] = std::move(v->stack[size_t(i + 1)]);
   v->Pop();
 }
 SQInteger sq_gettop(HSQUIRRELVM v) { return v->top - v->stackBase; }
-void sq_settop(HSQUIRRELVM v, SQInteger newtop) { v->SetTop(v->stackBase + newtop); }
+void sq_settop(HSQUIRRELVM v, SQInteger newtop) { v->SetTop(v->stackBase + std::max<SQInteger>(newtop, 0)); }
 SQRESULT sq_reservestack(HSQUIRRELVM v, SQInteger nsize) {
   v->Reserve(nsize);
   return SQ_OK;
@@ -298,13 +300,20 @@ SQRESULT sq_setparamscheck(HSQUIRRELVM v, SQInteger nparamscheck, const SQChar* 
         continue;
       }
       SQInteger mask = 0;
+      // Spaces may stand anywhere, also around the '|' that joins the alternatives of one parameter.
+      auto skipSpaces = [&] {
+        while (typemask[i] == u' ') ++i;
+      };
       for (;;) {
         SQInteger bits = MaskLetter(typemask[i]);
         if (bits == 0) return Fail(v, u"invalid typemask");
         mask = (bits == -1 || mask == -1) ? -1 : (mask | bits);
         ++i;
-        if (typemask[i] != u'|') break;
-        ++i;
+        size_t next = i;
+        while (typemask[next] == u' ') ++next;
+        if (typemask[next] != u'|') break;
+        i = next + 1;
+        skipSpaces();
       }
       checks.push_back(mask);
     }
@@ -1053,7 +1062,7 @@ SQRESULT sq_clear(HSQUIRRELVM v, SQInteger idx) {
 
 SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerror) {
   SQInteger fslot = v->top - params - 1;
-  if (fslot < 0) return Fail(v, u"not enough parameters in the stack");
+  if (params < 0 || fslot < v->stackBase) return Fail(v, u"not enough parameters in the stack");
   v->Reserve(params + 1);
   for (SQInteger i = 0; i <= params; ++i) v->Push(v->stack[size_t(fslot + i)]);
   bool savedRaise = v->raiseError;
@@ -1200,7 +1209,10 @@ SQBool sq_release(HSQUIRRELVM v, HSQOBJECT* po) {
   auto it = counts.find(o);
   if (it == counts.end()) return SQFalse;
   bool last = --it->second == 0;
-  if (last) counts.erase(it);
+  if (last) {
+    counts.erase(it);
+    sq_resetobject(po);  // the handle no longer keeps anything alive
+  }
   o->Release();
   return last ? SQTrue : SQFalse;
 }

@@ -279,6 +279,7 @@ struct VM : Object {
   SQInteger suspendTarget = -1;  // slot receiving the wakeup value
   bool suspendRetval = false;    // the suspended call expected a value
   Value suspendValue;
+  Value outOfFrame;  // what At() hands out for an index outside the frame; always null when read
 
   VM(SharedState* ss, SQInteger stackSize);
   ~VM() override;
@@ -303,7 +304,20 @@ struct VM : Object {
   }
   Value& Top() { return stack[top - 1]; }
   SQInteger AbsIndex(SQInteger idx) const { return idx < 0 ? top + idx : stackBase + idx - 1; }
-  Value& At(SQInteger idx) { return stack[AbsIndex(idx)]; }
+  // A position outside the current frame (0, below its base, at or above the top) reads as null: a
+  // stray index from the host must neither reach into a caller's frame nor run off the stack.
+  Value& At(SQInteger idx) {
+    SQInteger a = AbsIndex(idx);
+    if (idx == 0 || a < stackBase || a >= top) [[unlikely]] {
+      outOfFrame.SetNull();
+      return outOfFrame;
+    }
+    return stack[size_t(a)];
+  }
+  bool ValidIndex(SQInteger idx) const {
+    SQInteger a = AbsIndex(idx);
+    return idx != 0 && a >= stackBase && a < top;
+  }
   void SetTop(SQInteger newTop);
   void CloseOuters(SQInteger fromSlot);
 
