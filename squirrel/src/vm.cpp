@@ -1144,6 +1144,21 @@ static void RunLoop(VM* v, size_t entry) {
       }
       case sq::OP_CALL: {
         SQInteger fslot = v->top - ins.a - 1;
+        // `return f(...)` into a script function: the finished caller frame is dropped first, so
+        // tail recursion and tail-calling state machines run in constant stack.
+        if (code[f->pc].op == sq::OP_RETURN && !f->generator && !v->hooked &&
+            stack[size_t(fslot)].type == OT_CLOSURE && !stack[size_t(fslot)].closure()->fp()->code->generator &&
+            (v->traps.empty() || v->traps.back().frame < v->frames.size() - 1)) {
+          SQInteger dst = f->fslot;
+          bool isEntry = f->entry;
+          v->CloseOuters(base);
+          for (SQInteger i = 0; i <= SQInteger(ins.a); ++i) stack[size_t(dst + i)] = std::move(stack[size_t(fslot + i)]);
+          PopFrame(v);
+          v->SetTop(dst + ins.a + 1);
+          v->StartCall(dst, ins.a, isEntry);
+          REFRESH();
+          break;
+        }
         if (v->StartCall(fslot, ins.a, false)) {
           REFRESH();
         } else if (v->state == SQ_VMSTATE_SUSPENDED) {

@@ -27,7 +27,7 @@ TEST_F(StdlibAux, RuntimeErrorPrintsMessageCallStackAndLocals) {
                    "  local s = \"txt\", f = 1.5, b = true, t = {}, a = [], nothing = null;\n"
                    "  return undefined_name + n;\n"
                    "}\n"
-                   "function outer() { return inner(7); }\n"
+                   "function outer() { local r = inner(7); return r; }\n"
                    "outer();\n"));
   std::string err = Errors();
   EXPECT_NE(err.find("\nAN ERROR HAS OCCURRED [the index 'undefined_name' does not exist]\n"), std::string::npos) << err;

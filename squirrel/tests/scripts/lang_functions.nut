@@ -132,3 +132,18 @@ print(gs[0]() + " " + gs[1]() + "\n")
 local tc = []
 for (local i = 0; i < 2; i++) { local q = i; try { tc.push(@() q); throw "x" } catch (e) {} }
 print(tc[0]() + " " + tc[1]() + "\n")
+// tail recursion collapses the caller's frame, so depth is not limited by the call stack
+local tailcount = 0
+function loopy(n) { if (n > 0) { ::tailcount_g <- n; return loopy(n - 1) } return "bottom" }
+println(loopy(1000000) + " " + ::tailcount_g)
+function even(n) { return n == 0 ? true : odd(n - 1) }
+function odd(n) { if (n == 0) return false; return even(n - 1) }
+println(even(300001) + " " + odd(300001))
+// a call inside try is not a tail call: the handler still catches
+function thrower2(n) { if (n == 0) throw "deep"; return thrower2(n - 1) }
+function guarded() { try { return thrower2(10) } catch (e) { return "caught " + e } }
+println(guarded())
+// free variables of the finished frame stay valid in closures it handed over
+function maker(v) { local cell = v; return apply2(@() cell) }
+function apply2(fn) { return fn() }
+println(maker("kept"))

@@ -50,3 +50,16 @@ local out = [producer.call()]
 while (producer.getstatus() == "suspended") out.push(producer.wakeup())
 foreach (v in out) print(v + " ")
 println("")
+// tail calls inside a thread: the state machine from the chapter runs without growing the stack
+function state1() { ::suspend("state1"); return state2() }
+function state2() { ::suspend("state2"); return state3() }
+function state3() { ::suspend("state3"); return state1() }
+local statethread = ::newthread(state1)
+::print(statethread.call() + "\n")
+local counts = { state1 = 0, state2 = 0, state3 = 0 }
+local last
+for (local i = 0; i < 10000; i++) { last = statethread.wakeup(); counts[last]++ }
+::print(counts.state1 + " " + counts.state2 + " " + counts.state3 + " " + last + "\n")
+local depth = 0
+while (statethread.getstackinfos(depth) != null) depth++
+::print("stack stays small: " + (depth < 4) + "\n")

@@ -2,7 +2,7 @@ function inner(x) {
   return x.missing;
 }
 function outer() {
-  return inner({});
+  local r = inner({}); return r;  // not a tail call, so outer() stays on the call stack
 }
 print("before\n");
 outer();
