@@ -118,3 +118,27 @@ local inst = Who()
 local fn = inst.get
 try { fn() } catch(e) println(e)
 println(inst.get())
+// methods cannot be set on instances; inherited constructors; statics shared with derived classes
+class Rect2 { constructor(w, h) { width = w; height = h } width = 0; height = 0; function area() { return width * height } }
+local rc = Rect2(2, 3)
+try { rc.area = function() { return 0 }; print("method set\n") } catch(e) print(e + "\n")
+print(rc.area() + "\n")
+class Sq2 extends Rect2 {}
+local s = Sq2(4, 5)
+print(s.area() + " " + (s instanceof Rect2) + "\n")
+try { Sq2(1) } catch(e) print(e + "\n")
+print(rc.rawin("area") + " " + rc.rawin("width") + " " + ("area" in rc) + "\n")
+// base in a method added after declaration refers to the class's base
+Sq2.describe <- function() { return "Sq over " + (base.area != null) }
+print(s.describe() + "\n")
+// static members are shared with derived classes and instances
+class Counter { static count = [0]; function bump() { count[0]++; return count[0] } }
+class SubCounter extends Counter {}
+Counter().bump(); SubCounter().bump()
+print(Counter.count[0] + "\n")
+// class used before declaration complete: members referencing the class
+class Self { function make() { return Self() } }
+print(typeof Self().make() + "\n")
+// a class is a value: stored, passed, compared
+local classes = [Rect2, Sq2]
+print((classes[1].getbase() == classes[0]) + " " + typeof classes[0] + "\n")

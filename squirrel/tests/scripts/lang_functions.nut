@@ -147,3 +147,44 @@ println(guarded())
 function maker(v) { local cell = v; return apply2(@() cell) }
 function apply2(fn) { return fn() }
 println(maker("kept"))
+// post-call initializers, rawcall, bound environments, the chapter examples
+function pinit() { local retval = { x = 0, y = 0 }; return retval }
+local ret1 = pinit() { x = 10, y = 20 }
+local ret2 = pinit() { x = 30, y = 40 }
+print(ret1.x + " " + ret1.y + " " + ret2.x + " " + ret2.y + "\n")
+class vector3 { x = 0; y = 0; z = 0 }
+local v0 = vector3() { x = 1, y = 2, z = 3 }
+print(v0.x + " " + v0.y + " " + v0.z + "\n")
+class entity { position = null; direction = null }
+local ent = entity() {
+  position = vector3() { x = 1, y = 2, z = 3 }
+  direction = vector3() { x = 0, y = 1, z = 0 }
+}
+print(ent.position.z + " " + ent.direction.y + "\n")
+local keyed = pinit() { ["x"] = 5 }
+print(keyed.x + "\n")
+try { pinit() { nokey = 1 } } catch(e) print(e + "\n")
+local env = { base_ = 100 }
+function addenv(a, b) { return a + b + this.base_ }
+print(rawcall(addenv, env, 1, 2) + "\n")
+local benv = { k = "bound env" }
+function bound1[benv]() { return k }
+local bound2 = function[benv]() { return k }
+local function bound3[benv]() { return k }
+print(bound1() + " " + bound2() + " " + bound3() + " " + bound1.call({ k = "other" }) + "\n")
+function test4(a, b, ...) {
+  for (local i = 0; i < vargv.len(); i++) ::print("varparam " + i + " = " + vargv[i] + "\n")
+}
+test4("goes in a", "goes in b", 0, 1, 2)
+local fx = 10, fy = 20
+local testy = "I'm testy"
+function foo(a, b) { ::print(testy + "\n"); return a + b + fx + fy }
+print(foo(1, 2) + "\n")
+local sarr = [2,3,5,8,3,5,1,2,6]
+sarr.sort(@(a,b) -(a <=> b))
+print(sarr[0] + " " + sarr[8] + "\n")
+// default parameter expressions are evaluated at runtime
+local dcounter = 0
+function nextval() { return ++dcounter }
+function withdyn(a = nextval()) { return a }
+print(withdyn() + " " + withdyn() + " " + withdyn(7) + "\n")
