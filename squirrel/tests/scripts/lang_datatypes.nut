@@ -35,3 +35,7 @@ t2.v = 5
 local i1 = 1, i2 = i1
 i2 = 5
 println(t1.v + " " + i1)
+// single precision arithmetic is observable
+println((0.1 + 0.2 == 0.3) + " " + (1 <=> 1.0) + " " + (2147483647 + 1.0) + " " + typeof (2147483647 + 1.0) + " " + (16777216.0 + 1.0 == 16777216.0))
+println((1.0 / 3.0 * 3.0 == 1.0) + " " + (3.0).tostring() + " " + (-0.5).tostring() + " " + (5 / 2.0))
+println((7).tofloat() / 2 + " " + (-7.9).tointeger() + " " + (0.5 + 0.5).tointeger() + " " + "2.5e2".tofloat() + " " + "-3".tofloat())

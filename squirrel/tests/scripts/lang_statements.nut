@@ -110,3 +110,35 @@ print(noret() + " " + emptyret() + "\n")
 local a = 10, b = 5
 if (a > b) a = b; else b = a
 print(a + " " + b + "\n")
+// break, continue and return inside try; errors from catch blocks, metamethods and callbacks
+for (local i = 0; i < 3; i++) { try { if (i == 1) break } catch (e) { println("wrong catch") } }
+try { throw "after break" } catch (e) println("outer caught " + e)
+local tn = 0
+for (local i = 0; i < 5; i++) { try { if (i % 2) continue; tn++ } catch (e) {} }
+println(tn)
+function tf() { while (true) { try { return "returned from try" } catch (e) {} } }
+println(tf())
+function tg() { try { tf(); throw "g throws" } catch (e) { return e } }
+println(tg())
+// nested try with rethrow across frames
+function lvl3() { throw "deep" }
+function lvl2() { try { lvl3() } catch (e) { throw e + "+2" } }
+function lvl1() { try { lvl2() } catch (e) { return e + "+1" } }
+println(lvl1())
+// stack is consistent after catching inside expressions
+local tarr = []
+for (local i = 0; i < 3; i++) { try { tarr.push(i + (i == 1 ? null.x : 0)) } catch (e) { tarr.push(-1) } }
+foreach (v in tarr) print(v + " ")
+println("")
+// foreach + try + break inside switch
+local tout = ""
+foreach (v in [1, 2, 3]) { try { switch (v) { case 2: break; default: tout += v } } catch (e) {} }
+println(tout)
+// error inside a catch block propagates
+try { try { throw 1 } catch (e) { throw "from catch" } } catch (e2) println(e2)
+// errors inside metamethods are catchable
+class Bad { function _add(o) { throw "in _add" } }
+try { Bad() + 1 } catch (e) println(e)
+// errors inside native callbacks (sort comparator) propagate
+try { [3, 1, 2].sort(function(a, b) { throw "cmp fail" }) } catch (e) println(e)
+try { [1].map(function(v) { throw "map fail" }) } catch (e) println(e)
