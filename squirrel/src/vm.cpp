@@ -938,6 +938,8 @@ static bool EnvSet(VM* v, const Value& self, const Value& key, const Value& val)
   switch (self.type) {
     case OT_TABLE:
       if (self.table()->SetExisting(key, val)) return true;
+      for (Table* d = self.table()->delegate; d; d = d->delegate)
+        if (d->SetExisting(key, val)) return true;
       break;
     case OT_INSTANCE: {
       Instance* inst = self.instance();
@@ -993,7 +995,10 @@ void VM::Execute(size_t entry) {
         throw ScriptThrow{};
       }
     } catch (ScriptThrow&) {
-      if (!errorReported && raiseError && (traps.empty() || ss->notifyAll)) ReportError();
+      // Reported when no trap inside the innermost host call will catch it: a try further out, in
+      // the script that called the native which made that call, does not hide it.
+      bool trappedInCall = !traps.empty() && traps.back().frame >= raiseBoundary;
+      if (!errorReported && raiseError && (!trappedInCall || ss->notifyAll)) ReportError();
       if (!traps.empty() && traps.back().frame >= entry && traps.back().frame < frames.size()) {
         Trap t = traps.back();
         traps.pop_back();

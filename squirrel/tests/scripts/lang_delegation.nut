@@ -39,3 +39,8 @@ try { local q = {}; q.setdelegate([]) } catch(e) println("setdelegate rejects ar
 local c1 = {}, c2 = {}
 c1.setdelegate(c2)
 try { c2.setdelegate(c1); println("cycle accepted") } catch(e) println("cycle refused")
+// an implicit assignment inside a delegate method also reaches the delegate slot
+local hproto = { hits = 0, function hit() { hits = hits + 1; return hits } }
+local hobj = {}.setdelegate(hproto)
+hobj.hit(); hobj.hit()
+print(hproto.hits + " " + hobj.rawin("hits") + "\n")
