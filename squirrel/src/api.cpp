@@ -1066,7 +1066,9 @@ SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerr
   v->Reserve(params + 1);
   for (SQInteger i = 0; i <= params; ++i) v->Push(v->stack[size_t(fslot + i)]);
   bool savedRaise = v->raiseError;
+  size_t savedBoundary = v->raiseBoundary;
   v->raiseError = raiseerror != 0;
+  v->raiseBoundary = v->frames.size();
   Value result;
   bool outermost = v->executeDepth == 0 && v->state != SQ_VMSTATE_SUSPENDED;
   if (outermost) v->state = SQ_VMSTATE_RUNNING;
@@ -1082,13 +1084,16 @@ SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerr
     failed = true;
   }
   if (failed) {
-    if (raiseerror && !v->errorReported && v->traps.empty()) v->ReportError();
+    bool trappedInCall = !v->traps.empty() && v->traps.back().frame >= v->raiseBoundary;
+    if (raiseerror && !v->errorReported && !trappedInCall) v->ReportError();
     v->raiseError = savedRaise;
+    v->raiseBoundary = savedBoundary;
     v->SetTop(fslot + 1);
     if (outermost) v->state = SQ_VMSTATE_IDLE;
     return SQ_ERROR;
   }
   v->raiseError = savedRaise;
+  v->raiseBoundary = savedBoundary;
   if (v->state == SQ_VMSTATE_SUSPENDED) return SQ_OK;
   if (outermost) v->state = SQ_VMSTATE_IDLE;
   v->SetTop(fslot + 1);

@@ -492,6 +492,9 @@ SQInteger fn_call_common(HSQUIRRELVM v, bool raise) {
   // Stack: fn this args... ; call fn with the given this and args.
   v->Push(Arg(v, 1));
   for (SQInteger i = 2; i <= n; ++i) v->Push(Arg(v, i));
+  // A script function reached through call() runs as if the script had called it directly: whether
+  // its error is reported is decided where the calling script does or does not catch it.
+  if (raise && Arg(v, 1).type == OT_CLOSURE) raise = false;
   if (SQ_FAILED(sq_call(v, n - 1, SQTrue, raise ? SQTrue : SQFalse))) return SQ_ERROR;
   return 1;
 }

@@ -269,6 +269,7 @@ struct VM : Object {
   SQRELEASEHOOK releaseHook = nullptr;
   int state = SQ_VMSTATE_IDLE;
   bool raiseError = true;
+  size_t raiseBoundary = 0;      // frames from this index on belong to the innermost sq_call
   bool errorReported = false;
   bool pendingThrow = false;
   bool inHook = false;           // the debug hook is running

@@ -600,7 +600,7 @@ TEST_F(ApiReviewHost, TwoEnvironmentsShareOnlyWhatTheyShouldAndErrorsPrintAStack
                       u"local copy = clone v2; print(\"clone \" + copy.Sum() + \"\\n\");\n"
                       u"try { v2.Dot2(v1); } catch (e) { print(\"A: \" + e + \"\\n\"); }\n"
                       u"try { v1.Dot2(v2); } catch (e) { print(\"B: \" + e + \"\\n\"); }\n"
-                      u"try { v2.Sum.call({}); } catch (e) { print(\"C: \" + e + \"\\n\"); }\n"
+                      u"try { v2.Sum.pcall({}); } catch (e) { print(\"C: \" + e + \"\\n\"); }\n"
                       u"try { Engine.Texture(1); } catch (e) { print(\"D: \" + e + \"\\n\"); }\n"
                       u"try { local t = Engine.Texture(\"x\"); local u = clone t; } catch (e) { print(\"E: \" + e + \"\\n\"); }\n"
                       u"try { class Mine extends Engine.Vector1D {} } catch (e) { print(\"F: \" + e + \"\\n\"); }\n",
@@ -681,6 +681,45 @@ TEST_F(ApiReviewHost, TwoEnvironmentsShareOnlyWhatTheyShouldAndErrorsPrintAStack
     sq_settop(host.vm, 0);
   }
   EXPECT_EQ(g_liveVecs, 0);
+}
+
+}  // namespace
+
+namespace {
+
+using apitest::SquirrelApi;
+
+// A native that calls its argument with the error handler asked for.
+SQInteger CallRaising(HSQUIRRELVM v) {
+  sq_push(v, 2);
+  sq_pushroottable(v);
+  if (SQ_FAILED(sq_call(v, 1, SQFalse, SQTrue))) return SQ_ERROR;
+  sq_poptop(v);
+  return 0;
+}
+
+// The handler runs when an error leaves a call made with raiseerror, even when an outer script
+// catches the error afterwards; an error caught inside the call itself is not reported.
+TEST_F(SquirrelApi, ApiReviewNestedCallsReportTheirOwnUncaughtErrors) {
+  struct Row {
+    const char16_t* script;
+    int reports;
+  };
+  RegisterGlobal(u"callraising", CallRaising);
+  for (Row r : {Row{u"try { callraising(function() { throw \"inner\"; }); } catch (e) {}", 1},
+                Row{u"try { callraising(function() { local x = {}; x.nope; }); } catch (e) {}", 1},
+                Row{u"callraising(function() { try { throw \"inner\"; } catch (e) {} });", 0},
+                Row{u"try { throw \"outer\"; } catch (e) {}", 0},
+                Row{u"callraising(function() { throw \"inner\"; });", 1},
+                // call() of a script function behaves like a direct call: the outer try decides.
+                Row{u"try { (function() { throw \"inner\"; }).call(this); } catch (e) {}", 0},
+                Row{u"(function() { throw \"inner\"; }).call(this);", 1}}) {
+    g_handlerCalls = 0;
+    sq_newclosure(v, CountingHandler, 0);
+    sq_seterrorhandler(v);
+    Run(r.script);
+    EXPECT_EQ(g_handlerCalls, r.reports) << U8(r.script);
+  }
 }
 
 }  // namespace
