@@ -30,3 +30,19 @@ try { compilestring("const W = 1 + 2") } catch(e) println("compile error 2")
 try { compilestring("enum Z { a = 1 + 1 }") } catch(e) println("compile error 3")
 // global lookups of an enum name by string yield the table in the const table, not the root
 println("Stuff" in getroottable())
+// constants shadow globals (still reachable with ::); the const table is editable at runtime
+::shadowed <- "global slot"
+const shadowed = 100
+println(shadowed + " " + ::shadowed)
+enum shadowenum { a = 5 }
+::shadowenum <- "global enum slot"
+println(shadowenum.a + " " + ::shadowenum)
+getconsttable()["something"] <- 10
+getconsttable()["somethingelse"] <- { a = "10", c = "20", d = "200" }
+println(compilestring("return something + somethingelse.c")())
+delete getconsttable()["something"]
+println("something" in getconsttable())
+local old = setconsttable({ fresh = "new const table" })
+println(compilestring("return fresh")())
+setconsttable(old)
+println(old.len() > 0)

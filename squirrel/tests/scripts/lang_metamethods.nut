@@ -115,3 +115,11 @@ class C extends MA {}
 print((C() + "") + "\n")
 MA._add <- function(o) { return "late add" }
 print((MA() + 1) + "\n")
+// print and tostring go through _tostring; %g formatting in concatenation
+print({}.setdelegate({ _tostring = function() { return "T!" } })); print("\n")
+class P { function _tostring() { return "P!" } }
+print(P()); print("\n")
+print(P().tostring() + " " + ({}.setdelegate({ _tostring = @() "D" })).tostring() + "\n")
+print(1.5); print(" "); print(true); print(" "); print(null); print(" "); print('a'); print("\n")
+print((123).tostring() + (1.25).tostring() + "\n")
+print(("" + 1e15) + " " + ("" + -1e-7) + " " + ("" + 65536.0 * 65536.0) + "\n")
