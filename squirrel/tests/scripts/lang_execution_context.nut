@@ -43,3 +43,7 @@ println(denv.inner())
 // a nested function does not see the locals of the enclosing function unless captured as free variables
 function outerfn() { local captured = "captured"; return function() { return captured } }
 println(outerfn()())
+// a local of an enclosing function wins over a slot of this with the same name
+local shadow = "enclosing local"
+local holder = { shadow = "slot of this", get = function() { return shadow }, getthis = function() { return this.shadow } }
+println(holder.get() + " / " + holder.getthis())

@@ -142,3 +142,26 @@ try { Bad() + 1 } catch (e) println(e)
 // errors inside native callbacks (sort comparator) propagate
 try { [3, 1, 2].sort(function(a, b) { throw "cmp fail" }) } catch (e) println(e)
 try { [1].map(function(v) { throw "map fail" }) } catch (e) println(e)
+// separators: trailing commas, newlines, chained assignment
+local ta = [1, 2, ]
+local t = { x = 1, y = 2, }
+print(ta.len() + " " + t.len() + "\n")
+try { compilestring("foo(1, 2, )") ; print("trailing comma in call accepted\n") } catch(e) print("trailing comma in call rejected\n")
+local p, q, r
+p = q = r = 7
+print(p + q + r + "\n")
+local tt = {
+  a = 1
+  b = 2
+  function c() { return a + b }
+}
+print(tt.c() + "\n")
+class K { x = 1; y = 2
+  z = 3 }
+print(K().z + "\n")
+local s = "multi" +
+  "line"
+print(s + "\n")
+local v = 1
++ 2
+print(v + "\n")
