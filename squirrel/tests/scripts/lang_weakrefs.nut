@@ -47,3 +47,17 @@ println(wf.ref()())
 local o2 = {}
 local ww = o2.weakref().weakref()
 println(typeof ww)
+// iteration, delegates and class members read through weak references too
+local live = { name = "live" }
+local coll = [live.weakref()]
+foreach (v in coll) println(typeof v + " " + v.name)
+local wt = { k = live.weakref() }
+foreach (k, v in wt) println(k + " " + typeof v)
+local wdel = {}.setdelegate({ fromdelegate = live.weakref() })
+println(wdel.fromdelegate.name)
+class WHolder { static target = null }
+WHolder.target <- live.weakref()
+println(WHolder.target.name + " " + (WHolder.rawget("target") == live))
+live = null
+foreach (v in coll) println(v)
+println(wdel.fromdelegate + " " + WHolder.target)
