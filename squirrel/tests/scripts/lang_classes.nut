@@ -142,3 +142,10 @@ print(typeof Self().make() + "\n")
 // a class is a value: stored, passed, compared
 local classes = [Rect2, Sq2]
 print((classes[1].getbase() == classes[0]) + " " + typeof classes[0] + "\n")
+// _inherited runs for every level of derivation, with the new class as this
+class Registry { static all = []; function _inherited(attr) { all.push(attr ? attr.name : "anon") } }
+class First extends Registry </ name = "first" /> {}
+class Second extends First </ name = "second" /> {}
+class Third extends Second {}
+foreach (n in Registry.all) print(n + " ")
+print("\n")
