@@ -149,3 +149,9 @@ class Second extends First </ name = "second" /> {}
 class Third extends Second {}
 foreach (n in Registry.all) print(n + " ")
 print("\n")
+// member attributes are copied into a derived class; class-level attributes are not
+class AB </ level = "base" /> { </ doc = "member doc" /> m = 1 }
+class AD extends AB {}
+print(AD.getattributes("m").doc + " " + AD.getattributes(null) + "\n")
+AD.setattributes("m", { doc = "derived doc" })
+print(AB.getattributes("m").doc + " " + AD.getattributes("m").doc + "\n")
