@@ -104,3 +104,8 @@ println("😀"[0] + " " + "😀"[1])
 try { 1 % 0 } catch(e) println(e)
 try { -2147483648 / -1 } catch(e) println(e)
 try { 1 / 0 } catch(e) println(e)
+// parameter 0 is this in parameter-check errors; a negative minimum count allows extra arguments
+try { "abc".slice.call(5, 1) } catch(e) println(e)
+try { [].push.call({}, 1) } catch(e) println(e)
+println(array(2, 1, 3).len())
+local wi = 2147483647; wi++; local wm = 65536; wm *= 65536; println(wi + " " + wm)
