@@ -76,3 +76,24 @@ println(typeof hw.ref() + " " + resume hg)
 class Keeper { tag = "kept"; function gen() { yield 1; yield tag } }
 local keeper = Keeper(), kg = keeper.gen()
 println(resume kg + " " + resume kg)
+// generator edge cases
+function g0() { return 5; yield 1 }
+local ga = g0()
+print(resume ga); print(" " + ga.getstatus() + "\n")
+function gp(n, step = 2) { for (local i = 0; i < n; i += step) yield i }
+local gout = []
+foreach (v in gp(7)) gout.push(v)
+foreach (v in gp(7, 3)) gout.push(v)
+foreach (v in gout) print(v + " ")
+print("\n")
+// breaking out of a foreach leaves the generator suspended
+local gg = gp(10)
+foreach (v in gg) if (v == 4) break
+print(gg.getstatus() + " " + resume gg + "\n")
+// generators are independent instances
+local g1 = gp(3, 1), g2 = gp(3, 1)
+resume g1
+print(resume g1 + " " + resume g2 + "\n")
+// clone of a generator? typeof of a generator function
+print(typeof gp + "\n")
+try { compilestring("local x = yield 1"); println("yield accepted as expression") } catch(e) println("yield is a statement")
