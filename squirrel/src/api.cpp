@@ -93,7 +93,8 @@ HSQUIRRELVM sq_newthread(HSQUIRRELVM friendvm, SQInteger initialstacksize) {
 }
 
 void sq_seterrorhandler(HSQUIRRELVM v) {
-  Value h = v->Top();
+  if (!v->ValidIndex(-1)) return;
+  Value h = v->At(-1);
   if (h.type == OT_CLOSURE || h.type == OT_NATIVECLOSURE || h.type == OT_NULL) {
     v->ss->errorHandler = h;
     v->Pop();
@@ -624,7 +625,7 @@ SQRESULT sq_newclass(HSQUIRRELVM v, SQBool hasbase) {
   Class* base = nullptr;
   Value bv;
   if (hasbase) {
-    bv = v->Top();
+    bv = v->At(-1);
     if (bv.type != OT_CLASS) return Fail(v, u"invalid base type");
     base = bv.cls();
   }
@@ -757,6 +758,7 @@ void sq_pushregistrytable(HSQUIRRELVM v) { v->Push(v->ss->registry); }
 void sq_pushconsttable(HSQUIRRELVM v) { v->Push(v->ss->consttable); }
 
 SQRESULT sq_setroottable(HSQUIRRELVM v) {
+  if (v->top <= v->stackBase) return Fail(v, u"invalid type");
   Value o = v->Top();
   if (o.type != OT_TABLE && o.type != OT_NULL) return Fail(v, u"invalid type");
   v->roottable = o;
@@ -765,7 +767,7 @@ SQRESULT sq_setroottable(HSQUIRRELVM v) {
 }
 
 SQRESULT sq_setconsttable(HSQUIRRELVM v) {
-  Value o = v->Top();
+  Value o = v->At(-1);
   if (o.type != OT_TABLE) return Fail(v, u"invalid type, expected table");
   v->ss->consttable = o;
   v->Pop();
@@ -810,11 +812,12 @@ SQRESULT sq_set(HSQUIRRELVM v, SQInteger idx) {
     v->Set(self, key, val);
     return SQ_OK;
   });
-  v->Pop(2);
+  sq_pop(v, 2);
   return r;
 }
 
 SQRESULT sq_get(HSQUIRRELVM v, SQInteger idx) {
+  if (v->top <= v->stackBase) return Fail(v, u"no key on the stack");
   Value self = v->At(idx);
   Value key = v->Top();
   SQInteger keySlot = v->top - 1;
@@ -894,6 +897,7 @@ static Array* ArrayAt(HSQUIRRELVM v, SQInteger idx) {
 SQRESULT sq_arrayappend(HSQUIRRELVM v, SQInteger idx) {
   Array* a = ArrayAt(v, idx);
   if (!a) return Fail(v, u"the object is not an array");
+  if (!v->ValidIndex(-1)) return Fail(v, u"nothing to append");
   a->items.push_back(v->Top());
   v->Pop();
   return SQ_OK;
@@ -1172,9 +1176,9 @@ SQRESULT sq_throwerror(HSQUIRRELVM v, const SQChar* err) {
 }
 
 SQRESULT sq_throwobject(HSQUIRRELVM v) {
-  v->lastError = v->Top();
+  v->lastError = v->At(-1);
   v->errorReported = false;
-  v->Pop();
+  sq_poptop(v);
   return SQ_ERROR;
 }
 
