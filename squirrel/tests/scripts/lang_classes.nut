@@ -155,3 +155,21 @@ class AD extends AB {}
 print(AD.getattributes("m").doc + " " + AD.getattributes(null) + "\n")
 AD.setattributes("m", { doc = "derived doc" })
 print(AB.getattributes("m").doc + " " + AD.getattributes("m").doc + "\n")
+// static functions, factory methods, constructor and method chains through base
+class Util { static prefix = ">"; function fmt(s) { return prefix + s } static function make() { return "static fn" } }
+print(Util.fmt("x") + " " + Util.make() + " " + Util().fmt("y") + "\n")
+class Fact { static function create(n) { local o = Fact(); o.n = n; return o } n = 0 }
+print(Fact.create(4).n + "\n")
+// methods see the class through the instance's getclass
+class Named { function cls() { return getclass() == Named } }
+print(Named().cls() + "\n")
+// constructor chaining with arguments through base
+class A1 { v = null; constructor(x) { v = "A1(" + x + ")" } }
+class B1 extends A1 { constructor(x) { base.constructor(x * 2) ; v += "+B1" } }
+class C1 extends B1 { constructor() { base.constructor(5); v += "+C1" } }
+print(C1().v + "\n")
+// base in a deeper method chain
+class L1 { function who() { return "L1" } }
+class L2 extends L1 { function who() { return "L2>" + base.who() } }
+class L3 extends L2 { function who() { return "L3>" + base.who() } }
+print(L3().who() + "\n")
