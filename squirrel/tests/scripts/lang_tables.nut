@@ -62,3 +62,16 @@ println(nest["inner"]["deeper"]["value"])
 println(({} == {}) + " " + (obj == obj))
 // tostring of tables starts with "(table : "
 println(obj.tostring().slice(0, 9))
+// the chapter's examples
+local na = {}
+try { na.newslot = 1234 } catch(e) println("assignment to a missing slot fails")
+na.newslot <- 1234
+na[1] <- "I'm the value of the new slot"
+println(na.newslot + " " + na[1])
+tdel <- {
+  test1 = 1234
+  deleteme = "now"
+}
+delete tdel.test1
+println(delete tdel.deleteme)
+println(tdel.len())
