@@ -165,3 +165,9 @@ print(s + "\n")
 local v = 1
 + 2
 print(v + "\n")
+// each switch case and block has its own scope
+function pick(v) { switch (v) { case 1: local x = "one"; return x; case 2: local x = "two"; return x; default: local x = "other"; return x } }
+print(pick(1) + " " + pick(2) + " " + pick(3) + "\n")
+local sx = 1
+{ local x = 2; { local x = 3; print(x) } print(x) }
+print(sx + "\n")
