@@ -221,6 +221,9 @@ TEST_F(SquirrelApi, ApiReviewVmStates) {
   sq_pushroottable(t);
   ASSERT_TRUE(SQ_SUCCEEDED(sq_call(t, 1, SQFalse, SQFalse)));
   EXPECT_EQ(sq_getvmstate(t), SQ_VMSTATE_SUSPENDED);
+  ASSERT_GE(sq_gettop(t), 2) << "a suspended call leaves the closure and its arguments";
+  EXPECT_EQ(sq_gettype(t, 1), OT_CLOSURE);
+  EXPECT_EQ(sq_gettype(t, 2), OT_TABLE);
   EXPECT_EQ(sq_getvmstate(v), SQ_VMSTATE_IDLE) << "each thread has its own state";
   ASSERT_TRUE(SQ_SUCCEEDED(sq_wakeupvm(t, SQFalse, SQFalse, SQFalse, SQFalse)));
   EXPECT_EQ(sq_getvmstate(t), SQ_VMSTATE_IDLE);
@@ -665,6 +668,16 @@ TEST_F(ApiReviewHost, TwoEnvironmentsShareOnlyWhatTheyShouldAndErrorsPrintAStack
                        u"()] envB line [4]\n"))
         << U8(host.err);
     host.err.clear();
+
+    // An error value that is not a string gives the stack dump alone.
+    EXPECT_FALSE(b.Run(u"throw { code = 1 };", u"envB"));
+    EXPECT_TRUE(Framed(host.err, u"Stack Dump:\n[1]: function [", u"()] envB line [1]\n")) << U8(host.err);
+    host.err.clear();
+
+    // getroottable() inside an environment is that environment's root table.
+    ASSERT_TRUE(b.Run(u"print(getroottable().who + \"\\n\");", u"envB"));
+    EXPECT_EQ(host.out, u"B\n");
+    host.out.clear();
 
     // A compile error goes to the compiler error handler in the host's format, nothing runs.
     EXPECT_FALSE(a.Run(u"local x = ;", u"broken"));
