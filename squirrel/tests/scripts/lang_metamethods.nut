@@ -123,3 +123,13 @@ print(P().tostring() + " " + ({}.setdelegate({ _tostring = @() "D" })).tostring(
 print(1.5); print(" "); print(true); print(" "); print(null); print(" "); print('a'); print("\n")
 print((123).tostring() + (1.25).tostring() + "\n")
 print(("" + 1e15) + " " + ("" + -1e-7) + " " + ("" + 65536.0 * 65536.0) + "\n")
+// every arithmetic metamethod through a table delegate; _get deep in the delegate chain
+local ad = {
+  _sub = @(o) "sub " + o, _mul = @(o) "mul " + o, _div = @(o) "div " + o, _modulo = @(o) "mod " + o
+}
+local at = {}.setdelegate(ad)
+print((at - 1) + ", " + (at * 2) + ", " + (at / 3) + ", " + (at % 4) + "\n")
+local deep = {}.setdelegate({}.setdelegate({ _get = @(k) "deep get " + k }))
+print(deep.anything + "\n")
+at -= 5
+print(at + "\n")
