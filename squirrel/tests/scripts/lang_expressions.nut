@@ -72,3 +72,9 @@ try { "abc"[5] } catch(e) println(e)
 local keys = {}
 keys[1] <- "int"; keys[1.0] <- "float"
 println(keys.len() + " " + keys[1] + " " + keys[1.0])
+// precedence table: in is at the level of &&, instanceof at the relational level
+local pt = { a = 1 }
+print(("a" in pt == true) + " " + ("b" in pt == false) + "\n")
+class PC {}
+local pc = PC()
+print((pc instanceof PC == true) + "\n")
