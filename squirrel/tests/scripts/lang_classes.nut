@@ -173,3 +173,11 @@ class L1 { function who() { return "L1" } }
 class L2 extends L1 { function who() { return "L2>" + base.who() } }
 class L3 extends L2 { function who() { return "L3>" + base.who() } }
 print(L3().who() + "\n")
+// after instantiation statics and methods may still be added, fields may not
+class Late { v = 1 }
+local li = Late()
+Late.newmember("addedstatic", 42, null, true)
+print(Late.addedstatic + " " + li.addedstatic + "\n")
+try { Late.newmember("addedfield", 1, null, false) } catch(e) print(e + "\n")
+Late.lateMethod <- function() { return "late method sees v=" + v }
+print(li.lateMethod() + "\n")
