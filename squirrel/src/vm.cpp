@@ -394,7 +394,8 @@ void VM::NewSlot(const Value& self, const Value& key, const Value& val, bool isS
       t->NewSlot(key, val);
       return;
     }
-    case OT_CLASS: AddMember(self.cls(), key, val, Value(), isStatic, raw); return;
+    // _newmember hears only of members declared in the class body (and class.newmember()).
+    case OT_CLASS: AddMember(self.cls(), key, val, Value(), isStatic, true); return;
     case OT_INSTANCE: Error(u"class instances do not support the new slot operator");
     case OT_USERDATA: {
       Value mm;

@@ -181,3 +181,8 @@ print(Late.addedstatic + " " + li.addedstatic + "\n")
 try { Late.newmember("addedfield", 1, null, false) } catch(e) print(e + "\n")
 Late.lateMethod <- function() { return "late method sees v=" + v }
 print(li.lateMethod() + "\n")
+// _newmember is called for members declared in the class body, not for a later new slot
+class NHooked { function _newmember(k, v, a, s) { print("hook " + k + "\n") } }
+class NHK extends NHooked { declared = 1 }
+NHK.viaNewslot <- 2
+print(NHK.rawin("viaNewslot") + "\n")
