@@ -260,6 +260,8 @@ void sq_newarray(HSQUIRRELVM v, SQInteger size) { v->Push(Value(new Array(v->ss,
 void sq_newclosure(HSQUIRRELVM v, SQFUNCTION func, SQUnsignedInteger nfreevars) {
   NativeClosure* nc = new NativeClosure(v->ss, func);
   Value cv(nc);
+  // Free variables come from the current frame only.
+  nfreevars = std::min(nfreevars, SQUnsignedInteger(v->top - v->stackBase));
   for (SQUnsignedInteger i = 0; i < nfreevars; ++i) nc->outers.push_back(v->stack[size_t(v->top - nfreevars + i)]);
   v->Pop(SQInteger(nfreevars));
   v->Push(std::move(cv));

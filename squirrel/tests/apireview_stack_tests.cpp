@@ -383,3 +383,34 @@ TEST_F(SquirrelApi, ApiReviewOperandsMissingFromAnEmptyStack) {
 }
 
 }  // namespace
+
+namespace {
+
+SQInteger CountsItsStack(HSQUIRRELVM v) {
+  sq_pushinteger(v, sq_gettop(v));
+  return 1;
+}
+
+TEST_F(SquirrelApi, ApiReviewNewClosurePopsItsFreeVariables) {
+  struct Row {
+    SQUnsignedInteger freevars;
+    SQInteger pushed;
+    SQInteger topAfter;
+    SQInteger seenByCall;  // this, one argument and the free variables
+  };
+  for (Row r : {Row{0, 2, 3, 2}, Row{2, 2, 1, 4}, Row{1, 3, 3, 3}, Row{5, 2, 1, 4}}) {
+    sq_settop(v, 0);
+    for (SQInteger i = 0; i < r.pushed; ++i) sq_pushinteger(v, i);
+    sq_newclosure(v, CountsItsStack, r.freevars);  // more than there are: only the frame's values
+    EXPECT_EQ(sq_gettop(v), r.topAfter) << r.freevars;
+    EXPECT_EQ(sq_gettype(v, -1), OT_NATIVECLOSURE);
+    sq_pushroottable(v);
+    sq_pushinteger(v, 1);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 2, SQTrue, SQFalse)));
+    SQInteger seen = 0;
+    sq_getinteger(v, -1, &seen);
+    EXPECT_EQ(seen, r.seenByCall) << r.freevars;
+  }
+}
+
+}  // namespace
