@@ -606,7 +606,8 @@ TEST_F(ApiReviewHost, TwoEnvironmentsShareOnlyWhatTheyShouldAndErrorsPrintAStack
                       u"try { v2.Sum.pcall({}); } catch (e) { print(\"C: \" + e + \"\\n\"); }\n"
                       u"try { Engine.Texture(1); } catch (e) { print(\"D: \" + e + \"\\n\"); }\n"
                       u"try { local t = Engine.Texture(\"x\"); local u = clone t; } catch (e) { print(\"E: \" + e + \"\\n\"); }\n"
-                      u"try { class Mine extends Engine.Vector1D {} } catch (e) { print(\"F: \" + e + \"\\n\"); }\n",
+                      u"try { class Mine extends Engine.Vector1D {} } catch (e) { print(\"F: \" + e + \"\\n\"); }\n"
+                      u"try { class Mine2 extends Engine.Vector2D {} } catch (e) { print(\"G: \" + e + \"\\n\"); }\n",
                       u"envA"))
         << U8(host.err);
     EXPECT_EQ(host.out,
@@ -617,7 +618,8 @@ TEST_F(ApiReviewHost, TwoEnvironmentsShareOnlyWhatTheyShouldAndErrorsPrintAStack
               u"C: parameter 0 has an invalid type 'table' ; expected: 'instance'\n"
               u"D: parameter 1 has an invalid type 'integer' ; expected: 'string'\n"
               u"E: instances of this class cannot be cloned\n"
-              u"F: this class cannot be inherited\n");
+              u"F: this class cannot be inherited\n"
+              u"G: this class cannot be inherited\n");
     EXPECT_EQ(host.err, u"");
     EXPECT_EQ(g_liveVecs, 0) << "every vector was released when its instance went";
     host.out.clear();

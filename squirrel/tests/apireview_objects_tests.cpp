@@ -248,12 +248,14 @@ TEST_F(ApiReviewClasses, TypeTagQueries) {
   EXPECT_EQ(std::u16string(s ? s : u""), u"invalid object type");
   sq_pop(v, 2);
   // A userdata takes a tag too.
-  sq_newuserdata(v, 4);
+  SQUserPointer made = sq_newuserdata(v, 4);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(made) % 4, 0u) << "userdata buffers are aligned to 4 bytes";
+  EXPECT_EQ(sq_gettype(v, -1), OT_USERDATA);
   EXPECT_TRUE(SQ_SUCCEEDED(sq_settypetag(v, -1, &g_otherTag)));
   SQUserPointer data = nullptr;
   ASSERT_TRUE(SQ_SUCCEEDED(sq_getuserdata(v, -1, &data, &t)));
   EXPECT_EQ(t, &g_otherTag);
-  EXPECT_NE(data, nullptr);
+  EXPECT_EQ(data, made);
 }
 
 TEST_F(ApiReviewClasses, ClassAndBaseQueries) {
