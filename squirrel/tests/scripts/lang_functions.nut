@@ -188,3 +188,9 @@ local dcounter = 0
 function nextval() { return ++dcounter }
 function withdyn(a = nextval()) { return a }
 print(withdyn() + " " + withdyn() + " " + withdyn(7) + "\n")
+// a bound environment is held weakly: once it dies, this is null
+local benvobj = { x = "alive" }
+local bgetter = function() { return typeof this }.bindenv(benvobj)
+print(bgetter() + "\n")
+benvobj = null
+print(bgetter() + "\n")
