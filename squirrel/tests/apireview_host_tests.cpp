@@ -641,6 +641,17 @@ TEST_F(ApiReviewHost, TwoEnvironmentsShareOnlyWhatTheyShouldAndErrorsPrintAStack
         << U8(host.err);
     EXPECT_EQ(host.out, u"in B this A\nback in B true\n") << "a closure keeps the root of where it was made";
     host.out.clear();
+
+    // A handler that fails in the other environment is reported there; the caller goes on.
+    ASSERT_TRUE(b.Run(u"local ok = Engine.CallOther(function() {\n  throw \"handler failed\";\n});\n"
+                      u"print(\"after \" + ok + \"\\n\");\n",
+                      u"envB"))
+        << U8(host.err);
+    EXPECT_EQ(host.out, u"after false\n");
+    EXPECT_TRUE(Framed(host.err, u"sqvm: handler failed.\nStack Dump:\n[1]: function [", u"()] envB line [2]\n"))
+        << U8(host.err);
+    host.out.clear();
+    host.err.clear();
     ASSERT_TRUE(a.Run(u"::hello <- function() { print(\"hello from \" + ::who + \" this \" + this.who + \"\\n\"); };", u"envA"));
     ASSERT_TRUE(b.Run(u"", u"envB"));
     {
