@@ -78,3 +78,14 @@ print(("a" in pt == true) + " " + ("b" in pt == false) + "\n")
 class PC {}
 local pc = PC()
 print((pc instanceof PC == true) + "\n")
+// clone: shallow, keeps the delegate, does not run the constructor
+class CtorCount { static made = [0]; items = null; constructor() { made[0]++; items = [1] } }
+local cc1 = CtorCount()
+local cc2 = clone cc1
+cc2.items.push(2)
+println(CtorCount.made[0] + " " + cc1.items.len() + " " + (cc2 instanceof CtorCount))
+local cdel = { marker = "delegate" }
+local csrc = { own = 1 }.setdelegate(cdel)
+local ccopy = clone csrc
+println(ccopy.marker + " " + (ccopy.getdelegate() == cdel) + " " + (ccopy != csrc))
+println(clone 5)
