@@ -165,3 +165,13 @@ HK.newmember("viahook", 1)
 print(::hooked + " " + HK.rawin("viahook") + "\n")
 HK.rawnewmember("raw", 2)
 print(HK.rawin("raw") + "\n")
+// cycle collection: resurrectunreachable hands back unreachable objects, collectgarbage counts them
+collectgarbage()
+print(typeof resurrectunreachable() + "\n")
+local ca = {}; ca.self <- ca; ca = null
+local rr = resurrectunreachable()
+print(typeof rr + " " + rr.len() + " " + typeof rr[0] + "\n")
+rr = null
+local cb = []; cb.push(cb); cb = null
+print((collectgarbage() >= 1) + "\n")
+print(collectgarbage() + "\n")
