@@ -201,3 +201,31 @@ TEST_F(SquirrelApi, ApiReviewInstantiatedClassRefusesNewSlots) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ApiReviewDefaults, ANewMachineStartsWithNothingOfTheHost) {
+  HSQUIRRELVM v = sq_open(16);
+  EXPECT_EQ(sq_getforeignptr(v), nullptr);
+  EXPECT_EQ(sq_getsharedforeignptr(v), nullptr);
+  EXPECT_EQ(sq_getprintfunc(v), nullptr);
+  EXPECT_EQ(sq_geterrorfunc(v), nullptr);
+  EXPECT_EQ(sq_gettop(v), 0);
+  EXPECT_EQ(sq_getvmstate(v), SQ_VMSTATE_IDLE);
+  // Without a compiler error handler or print function a failing script is only a result.
+  EXPECT_TRUE(SQ_FAILED(sq_compilebuffer(v, u"local = ;", -1, u"x", SQTrue)));
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(v, u"print(\"x\"); throw \"y\";", -1, u"x", SQTrue)));
+  sq_pushroottable(v);
+  EXPECT_TRUE(SQ_FAILED(sq_call(v, 1, SQFalse, SQTrue)));
+  sq_settop(v, 0);
+  // The registry is one table for the machine and all its threads, apart from the root table.
+  HSQUIRRELVM t = sq_newthread(v, 16);
+  sq_pushregistrytable(t);
+  sq_pushregistrytable(v);
+  EXPECT_TRUE(SameObject(t, -1, v, -1));
+  sq_pushroottable(v);
+  EXPECT_FALSE(SameObject(v, -1, v, -2));
+  sq_close(v);
+}
+
+}  // namespace
