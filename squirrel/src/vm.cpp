@@ -560,7 +560,18 @@ Value VM::ToString(const Value& v) {
       if (GetMeta(v, MT_TOSTRING, mm)) {
         Value r = CallValue(mm, v, 0, nullptr);
         if (r.type == OT_STRING) return r;
-        return ToString(r);
+        // A _tostring answering yet another object with a _tostring would otherwise recurse here
+        // without bound: each level counts as a native nesting level.
+        if (ss->nativeDepth + 1 > kMaxNativeDepth) Error(u"Native stack overflow");
+        ++ss->nativeDepth;
+        try {
+          Value s = ToString(r);
+          --ss->nativeDepth;
+          return s;
+        } catch (...) {
+          --ss->nativeDepth;
+          throw;
+        }
       }
       break;
     }
