@@ -41,6 +41,10 @@ SQRESULT Fail(HSQUIRRELVM v, const SQChar* msg) {
   return SQ_ERROR;
 }
 
+// Operands taken from the top must lie in the current frame: a host call made with too few values
+// pushed must not read or pop the caller's stack below it.
+bool HasOperands(HSQUIRRELVM v, SQInteger n) { return v->top - v->stackBase >= n; }
+
 SQRESULT TypeFail(HSQUIRRELVM v, const Value& o) {
   return Fail(v, text::FormatString(u"unexpected type %s", TypeName(o.type)).c_str());
 }
@@ -745,6 +749,7 @@ SQRESULT sq_getbyhandle(HSQUIRRELVM v, SQInteger idx, const HSQMEMBERHANDLE* han
 }
 
 SQRESULT sq_setbyhandle(HSQUIRRELVM v, SQInteger idx, const HSQMEMBERHANDLE* handle) {
+  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Value o = v->At(idx);
   Value* slot = HandleSlot(v, o, handle);
   if (!slot) return Fail(v, u"wrong handle");
@@ -792,6 +797,7 @@ SQRESULT sq_newslot(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) {
 }
 
 SQRESULT sq_deleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
+  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Value self = v->At(idx);
   Value key = v->Top();
   if (key.IsNull()) return Fail(v, u"null is not a valid key");
@@ -850,6 +856,7 @@ SQRESULT sq_rawget(HSQUIRRELVM v, SQInteger idx) {
 }
 
 SQRESULT sq_rawset(HSQUIRRELVM v, SQInteger idx) {
+  if (!HasOperands(v, 2)) return Fail(v, u"missing operand on the stack");
   Value self = v->At(idx);
   Value key = v->At(-2), val = v->At(-1);
   v->Pop(2);
@@ -866,6 +873,7 @@ SQRESULT sq_rawset(HSQUIRRELVM v, SQInteger idx) {
 }
 
 SQRESULT sq_rawdeleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
+  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Value self = v->At(idx);
   Value key = v->Top();
   v->Pop();
@@ -939,6 +947,7 @@ SQRESULT sq_arrayremove(HSQUIRRELVM v, SQInteger idx, SQInteger itemidx) {
 }
 
 SQRESULT sq_arrayinsert(HSQUIRRELVM v, SQInteger idx, SQInteger destpos) {
+  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Array* a = ArrayAt(v, idx);
   if (!a) return Fail(v, u"the object is not an array");
   if (destpos < 0 || size_t(destpos) > a->items.size()) {
@@ -951,6 +960,7 @@ SQRESULT sq_arrayinsert(HSQUIRRELVM v, SQInteger idx, SQInteger destpos) {
 }
 
 SQRESULT sq_setdelegate(HSQUIRRELVM v, SQInteger idx) {
+  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Value self = v->At(idx);
   Value d = v->Top();
   if (d.type != OT_TABLE && d.type != OT_NULL) return Fail(v, u"only tables can be delegates");
@@ -988,6 +998,7 @@ SQRESULT sq_clone(HSQUIRRELVM v, SQInteger idx) {
 }
 
 SQRESULT sq_setfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval) {
+  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Value self = v->At(idx);
   Value val = v->Top();
   if (self.type == OT_CLOSURE) {
@@ -1006,6 +1017,7 @@ SQRESULT sq_setfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval
 }
 
 SQRESULT sq_next(HSQUIRRELVM v, SQInteger idx) {
+  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Value self = v->At(idx);
   Value iter = v->Top();
   SQInteger pos = iter.type == OT_INTEGER ? iter.v.nInteger : 0;
@@ -1108,6 +1120,7 @@ SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerr
 }
 
 SQRESULT sq_resume(HSQUIRRELVM v, SQBool retval, SQBool raiseerror) {
+  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Value g = v->Top();
   if (g.type != OT_GENERATOR) return Fail(v, u"only generators can be resumed");
   bool savedRaise = v->raiseError;
@@ -1297,6 +1310,7 @@ SQRESULT sq_stackinfos(HSQUIRRELVM v, SQInteger level, SQStackInfos* si) {
 }
 
 void sq_setdebughook(HSQUIRRELVM v) {
+  if (!HasOperands(v, 1)) return;
   Value h = v->Top();
   if (h.type == OT_CLOSURE || h.type == OT_NATIVECLOSURE || h.type == OT_NULL) {
     v->debugHook = h;

@@ -1,0 +1,407 @@
+// The C interface driven the wrong way: stray stack indexes, wrong value types, calls with more
+// or fewer arguments than the stack holds, and release hooks that run scripts. None of it may
+// crash or corrupt the VM; every failure is a failed SQRESULT and the VM stays usable.
+#include "api_fixture.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using apitest::Output;
+
+class HostileApi : public apitest::SquirrelApi {
+ protected:
+  // The VM still compiles and runs scripts and its stack is where the caller left it.
+  void ExpectUsable(SQInteger top) {
+    EXPECT_EQ(sq_gettop(v), top);
+    Output().clear();
+    EXPECT_TRUE(Run(u"local t = {a = [1, 2, 3]}; print(t.a.len() + 39);"));
+    EXPECT_EQ(Output(), u"42");
+    EXPECT_EQ(sq_gettop(v), top);
+  }
+};
+
+// Indexes that name nothing on a two-value stack: zero, just past the top, far away both ways,
+// and the extremes of the integer range.
+const SQInteger kBadIndexes[] = {0, 3, -3, 1000, -1000, 2147483647, -2147483647 - 1};
+
+struct IndexCase {
+  const char* name;
+  std::function<SQRESULT(HSQUIRRELVM, SQInteger)> call;
+};
+
+std::vector<IndexCase> IndexCases() {
+  return {
+      {"sq_get", [](HSQUIRRELVM v, SQInteger i) { sq_pushstring(v, u"k", -1); return sq_get(v, i); }},
+      {"sq_rawget", [](HSQUIRRELVM v, SQInteger i) { sq_pushstring(v, u"k", -1); return sq_rawget(v, i); }},
+      {"sq_set",
+       [](HSQUIRRELVM v, SQInteger i) {
+         sq_pushstring(v, u"k", -1);
+         sq_pushinteger(v, 1);
+         return sq_set(v, i);
+       }},
+      {"sq_newslot",
+       [](HSQUIRRELVM v, SQInteger i) {
+         sq_pushstring(v, u"k", -1);
+         sq_pushinteger(v, 1);
+         return sq_newslot(v, i, SQFalse);
+       }},
+      {"sq_deleteslot",
+       [](HSQUIRRELVM v, SQInteger i) { sq_pushstring(v, u"k", -1); return sq_deleteslot(v, i, SQTrue); }},
+      {"sq_arrayappend", [](HSQUIRRELVM v, SQInteger i) { sq_pushnull(v); return sq_arrayappend(v, i); }},
+      {"sq_arraypop", [](HSQUIRRELVM v, SQInteger i) { return sq_arraypop(v, i, SQTrue); }},
+      {"sq_arrayresize", [](HSQUIRRELVM v, SQInteger i) { return sq_arrayresize(v, i, 4); }},
+      {"sq_arrayreverse", [](HSQUIRRELVM v, SQInteger i) { return sq_arrayreverse(v, i); }},
+      {"sq_arrayremove", [](HSQUIRRELVM v, SQInteger i) { return sq_arrayremove(v, i, 0); }},
+      {"sq_arrayinsert", [](HSQUIRRELVM v, SQInteger i) { sq_pushnull(v); return sq_arrayinsert(v, i, 0); }},
+      {"sq_clone", [](HSQUIRRELVM v, SQInteger i) { return sq_clone(v, i); }},
+      {"sq_clear", [](HSQUIRRELVM v, SQInteger i) { return sq_clear(v, i); }},
+      {"sq_next", [](HSQUIRRELVM v, SQInteger i) { sq_pushnull(v); return sq_next(v, i); }},
+      {"sq_setdelegate", [](HSQUIRRELVM v, SQInteger i) { sq_newtable(v); return sq_setdelegate(v, i); }},
+      {"sq_getdelegate", [](HSQUIRRELVM v, SQInteger i) { return sq_getdelegate(v, i); }},
+      {"sq_getweakrefval", [](HSQUIRRELVM v, SQInteger i) { return sq_getweakrefval(v, i); }},
+      {"sq_getclass", [](HSQUIRRELVM v, SQInteger i) { return sq_getclass(v, i); }},
+      {"sq_getbase", [](HSQUIRRELVM v, SQInteger i) { return sq_getbase(v, i); }},
+      {"sq_createinstance", [](HSQUIRRELVM v, SQInteger i) { return sq_createinstance(v, i); }},
+      {"sq_setinstanceup", [](HSQUIRRELVM v, SQInteger i) { return sq_setinstanceup(v, i, nullptr); }},
+      {"sq_setclassudsize", [](HSQUIRRELVM v, SQInteger i) { return sq_setclassudsize(v, i, 16); }},
+      {"sq_getattributes", [](HSQUIRRELVM v, SQInteger i) { sq_pushnull(v); return sq_getattributes(v, i); }},
+      {"sq_setattributes",
+       [](HSQUIRRELVM v, SQInteger i) {
+         sq_pushnull(v);
+         sq_pushnull(v);
+         return sq_setattributes(v, i);
+       }},
+      {"sq_settypetag", [](HSQUIRRELVM v, SQInteger i) { return sq_settypetag(v, i, &v); }},
+      {"sq_gettypetag",
+       [](HSQUIRRELVM v, SQInteger i) {
+         SQUserPointer tag = nullptr;
+         return sq_gettypetag(v, i, &tag);
+       }},
+      {"sq_getinstanceup",
+       [](HSQUIRRELVM v, SQInteger i) {
+         SQUserPointer p = nullptr;
+         return sq_getinstanceup(v, i, &p, nullptr, SQTrue);
+       }},
+      {"sq_bindenv", [](HSQUIRRELVM v, SQInteger i) { return sq_bindenv(v, i); }},
+      {"sq_setclosureroot", [](HSQUIRRELVM v, SQInteger i) { sq_newtable(v); return sq_setclosureroot(v, i); }},
+      {"sq_getclosureroot", [](HSQUIRRELVM v, SQInteger i) { return sq_getclosureroot(v, i); }},
+      {"sq_getclosurename", [](HSQUIRRELVM v, SQInteger i) { return sq_getclosurename(v, i); }},
+      {"sq_getclosureinfo",
+       [](HSQUIRRELVM v, SQInteger i) {
+         SQInteger n = 0, f = 0;
+         return sq_getclosureinfo(v, i, &n, &f);
+       }},
+      {"sq_setnativeclosurename", [](HSQUIRRELVM v, SQInteger i) { return sq_setnativeclosurename(v, i, u"x"); }},
+      {"sq_setfreevariable",
+       [](HSQUIRRELVM v, SQInteger i) {
+         sq_pushnull(v);
+         return sq_setfreevariable(v, i, 7);
+       }},
+      {"sq_typeof", [](HSQUIRRELVM v, SQInteger i) { return sq_typeof(v, i); }},
+      {"sq_tostring", [](HSQUIRRELVM v, SQInteger i) { return sq_tostring(v, i); }},
+      {"sq_getmemberhandle",
+       [](HSQUIRRELVM v, SQInteger i) {
+         HSQMEMBERHANDLE h;
+         sq_pushstring(v, u"k", -1);
+         return sq_getmemberhandle(v, i, &h);
+       }},
+      {"sq_getstring",
+       [](HSQUIRRELVM v, SQInteger i) {
+         const SQChar* s = nullptr;
+         return sq_getstring(v, i, &s);
+       }},
+      {"sq_getinteger",
+       [](HSQUIRRELVM v, SQInteger i) {
+         SQInteger n = 0;
+         return sq_getinteger(v, i, &n);
+       }},
+      {"sq_getuserdata",
+       [](HSQUIRRELVM v, SQInteger i) {
+         SQUserPointer p = nullptr, tag = nullptr;
+         return sq_getuserdata(v, i, &p, &tag);
+       }},
+      {"sq_getthread",
+       [](HSQUIRRELVM v, SQInteger i) {
+         HSQUIRRELVM t = nullptr;
+         return sq_getthread(v, i, &t);
+       }},
+      {"sq_getstackobj",
+       [](HSQUIRRELVM v, SQInteger i) {
+         HSQOBJECT o;
+         return sq_getstackobj(v, i, &o);
+       }},
+  };
+}
+
+// Every index-taking function, at every stray index, on a stack holding [root table, 5]: each
+// returns a failure (or, for the few that treat any index as null, harmlessly succeeds) and
+// leaves the VM as usable as before.
+TEST_F(HostileApi, StrayIndexesFailCleanly) {
+  for (const IndexCase& c : IndexCases()) {
+    for (SQInteger index : kBadIndexes) {
+      SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(index));
+      sq_settop(v, 0);
+      sq_pushroottable(v);
+      sq_pushinteger(v, 5);
+      c.call(v, index);
+      sq_settop(v, 2);
+      SQInteger n = 0;
+      EXPECT_TRUE(SQ_SUCCEEDED(sq_getinteger(v, 2, &n)));
+      EXPECT_EQ(n, 5);
+      EXPECT_EQ(sq_gettype(v, 1), OT_TABLE);
+    }
+  }
+  sq_settop(v, 0);
+  ExpectUsable(0);
+}
+
+// The same functions aimed at an integer (index 2) instead of a container: a wrong type is a failed
+// result, never a reinterpretation of the value.
+TEST_F(HostileApi, WrongTypesFailCleanly) {
+  const std::vector<std::string> mayAcceptAnInteger = {"sq_typeof",    "sq_tostring",   "sq_getinteger",
+                                                       "sq_getstackobj", "sq_clone",    "sq_getdelegate",
+                                                       "sq_getweakrefval", "sq_get",    "sq_getclosureroot"};
+  for (const IndexCase& c : IndexCases()) {
+    SCOPED_TRACE(c.name);
+    sq_settop(v, 0);
+    sq_pushroottable(v);
+    sq_pushinteger(v, 5);
+    SQRESULT r = c.call(v, 2);
+    bool tolerated = false;
+    for (const std::string& name : mayAcceptAnInteger) tolerated |= name == c.name;
+    if (!tolerated) {
+      EXPECT_TRUE(SQ_FAILED(r));
+    }
+    sq_settop(v, 2);
+    SQInteger n = 0;
+    EXPECT_TRUE(SQ_SUCCEEDED(sq_getinteger(v, 2, &n)));
+    EXPECT_EQ(n, 5);
+  }
+  sq_settop(v, 0);
+  ExpectUsable(0);
+}
+
+// Stack manipulation with counts and positions that do not exist.
+TEST_F(HostileApi, StackOperationsOutOfRange) {
+  sq_pushinteger(v, 1);
+  sq_pushinteger(v, 2);
+  sq_remove(v, 0);
+  sq_remove(v, 3);
+  sq_remove(v, -3);
+  sq_remove(v, -2147483647 - 1);
+  EXPECT_EQ(sq_gettop(v), 2);
+  sq_push(v, 7);
+  sq_push(v, -9);
+  sq_push(v, 0);
+  EXPECT_EQ(sq_gettop(v), 5);
+  for (SQInteger i = 3; i <= 5; ++i) EXPECT_EQ(sq_gettype(v, i), OT_NULL) << i;
+  sq_settop(v, -5);
+  EXPECT_GE(sq_gettop(v), 0);
+  sq_settop(v, 2);
+  EXPECT_EQ(sq_gettype(v, 100), OT_NULL);
+  EXPECT_EQ(sq_gettype(v, -100), OT_NULL);
+  EXPECT_EQ(sq_getsize(v, 100), -1);
+  SQBool b = SQTrue;
+  sq_tobool(v, 1000, &b);
+  EXPECT_EQ(b, SQFalse);
+  sq_settop(v, 0);
+  ExpectUsable(0);
+}
+
+// sq_call with a parameter count the stack does not hold, or without even the callee.
+TEST_F(HostileApi, CallWithImpossibleParameterCounts) {
+  ASSERT_TRUE(Run(u"function f(a, b) { return a; }"));
+  // Too many: the stack holds the function, this and one argument, the call claims 50.
+  sq_pushroottable(v);
+  sq_pushstring(v, u"f", -1);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
+  sq_pushroottable(v);
+  sq_pushinteger(v, 1);
+  EXPECT_TRUE(SQ_FAILED(sq_call(v, 50, SQTrue, SQFalse)));
+  sq_settop(v, 0);
+  // Zero parameters: not even this.
+  sq_pushroottable(v);
+  sq_pushstring(v, u"f", -1);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
+  EXPECT_TRUE(SQ_FAILED(sq_call(v, 0, SQTrue, SQFalse)));
+  sq_settop(v, 0);
+  // Negative count and an empty stack.
+  EXPECT_TRUE(SQ_FAILED(sq_call(v, -3, SQTrue, SQFalse)));
+  EXPECT_TRUE(SQ_FAILED(sq_call(v, 1, SQTrue, SQFalse)));
+  // A value that is not callable.
+  sq_pushinteger(v, 3);
+  sq_pushroottable(v);
+  EXPECT_TRUE(SQ_FAILED(sq_call(v, 1, SQTrue, SQFalse)));
+  sq_settop(v, 0);
+  // Too few for the function's declared parameters: a script error, not a crash.
+  sq_pushroottable(v);
+  sq_pushstring(v, u"f", -1);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
+  sq_pushroottable(v);
+  EXPECT_TRUE(SQ_FAILED(sq_call(v, 1, SQTrue, SQFalse)));
+  EXPECT_EQ(LastError(), u"wrong number of parameters");
+  sq_settop(v, 0);
+  ExpectUsable(0);
+}
+
+// Objects handed back through the reference API in the wrong state.
+TEST_F(HostileApi, ResumeAndWakeupOfIdleVm) {
+  EXPECT_TRUE(SQ_FAILED(sq_wakeupvm(v, SQFalse, SQFalse, SQFalse, SQFalse)));
+  EXPECT_TRUE(SQ_FAILED(sq_resume(v, SQFalse, SQFalse)));
+  EXPECT_TRUE(SQ_FAILED(sq_suspendvm(v)));
+  ExpectUsable(0);
+}
+
+// A release hook that compiles and runs a script while the VM is freeing the instance, from the
+// middle of a script statement and from a collection.
+HSQUIRRELVM g_hookVm = nullptr;
+int g_hookRuns = 0;
+
+SQInteger RunScriptFromHook(SQUserPointer, SQInteger) {
+  if (!g_hookVm) return 0;
+  ++g_hookRuns;
+  HSQUIRRELVM v = g_hookVm;
+  SQInteger top = sq_gettop(v);
+  const std::u16string code = u"::freed <- (\"freed\" in getroottable() ? ::freed : 0) + 1; ::junk <- array(50, {});";
+  if (SQ_SUCCEEDED(sq_compilebuffer(v, code.c_str(), SQInteger(code.size()), u"hook", SQFalse))) {
+    sq_pushroottable(v);
+    sq_call(v, 1, SQFalse, SQFalse);
+  }
+  sq_settop(v, top);
+  return 0;
+}
+
+SQInteger MakeHooked(HSQUIRRELVM v) {
+  sq_newtable(v);
+  sq_pushstring(v, u"x", -1);
+  sq_pushinteger(v, 1);
+  sq_newslot(v, -3, SQFalse);
+  sq_newclass(v, SQFalse);
+  sq_createinstance(v, -1);
+  sq_setreleasehook(v, -1, RunScriptFromHook);
+  sq_remove(v, -2);
+  sq_remove(v, -2);
+  return 1;
+}
+
+TEST_F(HostileApi, ReleaseHookRunsScripts) {
+  g_hookVm = v;
+  g_hookRuns = 0;
+  RegisterGlobal(u"hooked", MakeHooked);
+  ASSERT_TRUE(Run(
+      u"local a = [];"
+      u"for (local i = 0; i < 20; i++) a.push(hooked());"
+      u"a.clear();"
+      u"local b = array(10).map(@(x) hooked());"
+      u"b.sort(function(x, y) { b.resize(0); return 0; });"
+      u"local t = {}; for (local i = 0; i < 10; i++) t[i] <- hooked();"
+      u"foreach (k, v in t) { delete t[k]; collectgarbage(); }"
+      u"local c = {}; c.self <- c; c.h <- hooked(); c = null; collectgarbage();"));
+  // Registers of the finished script may hold the last few until the next collection.
+  sq_collectgarbage(v);
+  EXPECT_EQ(g_hookRuns, 41);
+  Output().clear();
+  ASSERT_TRUE(Run(u"print(::freed + \" \" + ::junk.len());"));
+  EXPECT_EQ(Output(), u"41 50");
+  ExpectUsable(0);
+  g_hookVm = nullptr;  // no scripts while the VM closes
+}
+
+}  // namespace
+
+namespace {
+
+// Operations that take their operands from the top of the stack, called with nothing pushed: the
+// missing operand is a failed result (or nothing at all), never a read or pop below the frame.
+struct EmptyStackCase {
+  const char* name;
+  std::function<void(HSQUIRRELVM)> call;
+};
+
+class HostileEmptyStack : public apitest::SquirrelApi, public ::testing::WithParamInterface<EmptyStackCase> {};
+
+TEST_P(HostileEmptyStack, MissingOperandsFailCleanly) {
+  // Run inside a native call so that the frame sits above the runner's own values, as a host
+  // callback would: a pop below the frame would eat the caller's stack.
+  static std::function<void(HSQUIRRELVM)> current;
+  current = GetParam().call;
+  RegisterGlobal(u"probe", [](HSQUIRRELVM vm) -> SQInteger {
+    sq_settop(vm, 0);
+    current(vm);
+    sq_settop(vm, 0);
+    sq_pushinteger(vm, 11);
+    return 1;
+  });
+  Output().clear();
+  EXPECT_TRUE(Run(u"local a = 1, b = 2; local r = probe(); print(a + b + r);"));
+  EXPECT_EQ(Output(), u"14");
+  EXPECT_TRUE(Run(u"print(\"ok\");"));
+}
+
+std::vector<EmptyStackCase> EmptyStackCases() {
+  return {
+      {"get", [](HSQUIRRELVM v) { sq_get(v, 1); }},
+      {"rawget", [](HSQUIRRELVM v) { sq_rawget(v, 1); }},
+      {"set", [](HSQUIRRELVM v) { sq_set(v, 1); }},
+      {"rawset", [](HSQUIRRELVM v) { sq_rawset(v, 1); }},
+      {"newslot", [](HSQUIRRELVM v) { sq_newslot(v, 1, SQFalse); }},
+      {"newmember", [](HSQUIRRELVM v) { sq_newmember(v, 1, SQFalse); }},
+      {"deleteslot", [](HSQUIRRELVM v) { sq_deleteslot(v, 1, SQTrue); }},
+      {"rawdeleteslot", [](HSQUIRRELVM v) { sq_rawdeleteslot(v, 1, SQTrue); }},
+      {"arrayappend", [](HSQUIRRELVM v) { sq_arrayappend(v, 1); }},
+      {"arrayinsert", [](HSQUIRRELVM v) { sq_arrayinsert(v, 1, 0); }},
+      {"setdelegate", [](HSQUIRRELVM v) { sq_setdelegate(v, 1); }},
+      {"setfreevariable", [](HSQUIRRELVM v) { sq_setfreevariable(v, 1, 0); }},
+      {"next", [](HSQUIRRELVM v) { sq_next(v, 1); }},
+      {"resume", [](HSQUIRRELVM v) { sq_resume(v, SQTrue, SQFalse); }},
+      {"setdebughook", [](HSQUIRRELVM v) { sq_setdebughook(v); }},
+      {"seterrorhandler", [](HSQUIRRELVM v) { sq_seterrorhandler(v); }},
+      {"setroottable", [](HSQUIRRELVM v) { sq_setroottable(v); }},
+      {"setconsttable", [](HSQUIRRELVM v) { sq_setconsttable(v); }},
+      {"setattributes", [](HSQUIRRELVM v) { sq_setattributes(v, 1); }},
+      {"getattributes", [](HSQUIRRELVM v) { sq_getattributes(v, 1); }},
+      {"newclass", [](HSQUIRRELVM v) { sq_newclass(v, SQTrue); }},
+      {"instanceof", [](HSQUIRRELVM v) { sq_instanceof(v); }},
+      {"cmp", [](HSQUIRRELVM v) { sq_cmp(v); }},
+      {"throwobject", [](HSQUIRRELVM v) { sq_throwobject(v); }},
+      {"bindenv", [](HSQUIRRELVM v) { sq_bindenv(v, 1); }},
+      {"setclosureroot", [](HSQUIRRELVM v) { sq_setclosureroot(v, 1); }},
+      {"setparamscheck", [](HSQUIRRELVM v) { sq_setparamscheck(v, 2, u"tt"); }},
+      {"setnativeclosurename", [](HSQUIRRELVM v) { sq_setnativeclosurename(v, -1, u"x"); }},
+      {"setbyhandle",
+       [](HSQUIRRELVM v) {
+         HSQMEMBERHANDLE h{};
+         sq_setbyhandle(v, 1, &h);
+       }},
+      {"getbyhandle",
+       [](HSQUIRRELVM v) {
+         HSQMEMBERHANDLE h{};
+         sq_getbyhandle(v, 1, &h);
+       }},
+      {"getmemberhandle",
+       [](HSQUIRRELVM v) {
+         HSQMEMBERHANDLE h{};
+         sq_getmemberhandle(v, 1, &h);
+       }},
+      {"createinstance", [](HSQUIRRELVM v) { sq_createinstance(v, -1); }},
+      {"tailcall", [](HSQUIRRELVM v) { sq_tailcall(v, 1); }},
+      {"call", [](HSQUIRRELVM v) { sq_call(v, 1, SQTrue, SQFalse); }},
+      {"wakeupvm", [](HSQUIRRELVM v) { sq_wakeupvm(v, SQTrue, SQTrue, SQFalse, SQFalse); }},
+      {"poptop", [](HSQUIRRELVM v) { sq_poptop(v); }},
+      {"pop", [](HSQUIRRELVM v) { sq_pop(v, 3); }},
+      {"remove", [](HSQUIRRELVM v) { sq_remove(v, -1); }},
+      {"move", [](HSQUIRRELVM v) { sq_move(v, v, -1); }},
+      {"weakref", [](HSQUIRRELVM v) { sq_weakref(v, -1); }},
+      {"push", [](HSQUIRRELVM v) { sq_push(v, -1); }},
+      {"writeclosure",
+       [](HSQUIRRELVM v) { sq_writeclosure(v, [](SQUserPointer, SQUserPointer, SQInteger n) { return n; }, nullptr); }},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, HostileEmptyStack, ::testing::ValuesIn(EmptyStackCases()),
+                         [](const ::testing::TestParamInfo<EmptyStackCase>& info) { return info.param.name; });
+
+}  // namespace
