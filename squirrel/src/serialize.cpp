@@ -35,7 +35,7 @@ struct Reader {
   bool ok = true;
   void Bytes(void* p, size_t n) {
     if (ok && n && fn(up, p, SQInteger(n)) != SQInteger(n)) ok = false;
-    if (!ok) std::memset(p, 0, n);
+    if (!ok && n) std::memset(p, 0, n);  // an empty field may have no storage at all
   }
   uint32_t U32() {
     uint32_t v = 0;

@@ -3,6 +3,8 @@
 // crash or corrupt the VM; every failure is a failed SQRESULT and the VM stays usable.
 #include "api_fixture.h"
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -403,5 +405,68 @@ std::vector<EmptyStackCase> EmptyStackCases() {
 
 INSTANTIATE_TEST_SUITE_P(Operations, HostileEmptyStack, ::testing::ValuesIn(EmptyStackCases()),
                          [](const ::testing::TestParamInfo<EmptyStackCase>& info) { return info.param.name; });
+
+}  // namespace
+
+namespace {
+
+// A compiled closure read back from damaged bytes: every truncation and a spread of flipped bytes
+// either loads or fails, without reading past the input or allocating what the length fields claim.
+struct ByteSource {
+  const std::vector<unsigned char>* bytes;
+  size_t pos = 0;
+};
+
+SQInteger ReadBytes(SQUserPointer up, SQUserPointer dst, SQInteger size) {
+  auto* src = static_cast<ByteSource*>(up);
+  size_t n = std::min(size_t(size), src->bytes->size() - src->pos);
+  if (n) std::memcpy(dst, src->bytes->data() + src->pos, n);
+  src->pos += n;
+  return n == size_t(size) ? size : -1;
+}
+
+SQInteger WriteBytes(SQUserPointer up, SQUserPointer src, SQInteger size) {
+  auto* out = static_cast<std::vector<unsigned char>*>(up);
+  auto* p = static_cast<unsigned char*>(src);
+  out->insert(out->end(), p, p + size);
+  return size;
+}
+
+TEST_F(HostileApi, DamagedCompiledClosuresFailToLoad) {
+  const std::u16string code =
+      u"local t = {a = 1, b = \"two\"}; function f(x, y = 3, ...) { foreach (k, v in t) x += y; return x; }"
+      u" class C { m = 1.5; function g() { yield m; } } return f(1) + \"\" + t.b;";
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(v, code.c_str(), SQInteger(code.size()), u"damaged", SQTrue)));
+  std::vector<unsigned char> bytes;
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_writeclosure(v, WriteBytes, &bytes)));
+  sq_settop(v, 0);
+  ASSERT_GT(bytes.size(), 64u);
+  // Intact bytes load.
+  {
+    ByteSource src{&bytes};
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_readclosure(v, ReadBytes, &src)));
+    EXPECT_EQ(sq_gettype(v, -1), OT_CLOSURE);
+    sq_settop(v, 0);
+  }
+  for (size_t cut = 0; cut < bytes.size(); ++cut) {
+    std::vector<unsigned char> part(bytes.begin(), bytes.begin() + cut);
+    ByteSource src{&part};
+    EXPECT_TRUE(SQ_FAILED(sq_readclosure(v, ReadBytes, &src))) << cut;
+    sq_settop(v, 0);
+  }
+  const unsigned char patterns[] = {0x00, 0xFF};
+  for (size_t at = 0; at < bytes.size(); at += 3) {
+    for (unsigned char p : patterns) {
+      std::vector<unsigned char> damaged = bytes;
+      damaged[at] = p;
+      ByteSource src{&damaged};
+      if (SQ_SUCCEEDED(sq_readclosure(v, ReadBytes, &src))) {
+        EXPECT_EQ(sq_gettype(v, -1), OT_CLOSURE);
+      }
+      sq_settop(v, 0);
+    }
+  }
+  ExpectUsable(0);
+}
 
 }  // namespace
