@@ -75,6 +75,7 @@ HSQUIRRELVM sq_open(SQInteger initialstacksize) {
   SharedState* ss = new SharedState();
   for (int i = 0; i < MT_COUNT; ++i) ss->metaNames[i] = ss->Str(kMetaNames[i]);
   ss->constructorName = ss->Str(u"constructor");
+  ss->outOfMemoryText = ss->Str(u"not enough memory");
   ss->registry = Value(new Table(ss, 0));
   ss->consttable = Value(new Table(ss, 0));
   VM* v = new VM(ss, initialstacksize);

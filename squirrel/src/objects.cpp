@@ -20,20 +20,26 @@ Object::~Object() {
 }
 
 namespace {
-thread_local std::vector<Object*> t_pendingFree;
+thread_local Object* t_pendingFree = nullptr;
 thread_local bool t_freeing = false;
 }  // namespace
 
 void Object::Free() {
   if (t_freeing) {
-    t_pendingFree.push_back(this);
+    // A dead object waits off the collector's list (a collection run by a release hook meanwhile
+    // must not free it a second time), linked through its own collector link, so that deferring
+    // never allocates: it also happens while memory is exhausted.
+    Untrack();
+    gcNext = t_pendingFree;
+    t_pendingFree = this;
     return;
   }
   t_freeing = true;
   Destroy();
-  while (!t_pendingFree.empty()) {
-    Object* o = t_pendingFree.back();
-    t_pendingFree.pop_back();
+  while (t_pendingFree) {
+    Object* o = t_pendingFree;
+    t_pendingFree = o->gcNext;
+    o->gcNext = nullptr;
     o->Destroy();
   }
   t_freeing = false;
@@ -617,6 +623,7 @@ void DestroyShared(SharedState* ss) {
   for (Object* o : all) o->Release();
   for (Value& m : ss->metaNames) m.SetNull();
   ss->constructorName.SetNull();
+  ss->outOfMemoryText.SetNull();
 }
 
 }  // namespace bsq

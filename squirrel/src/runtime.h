@@ -230,6 +230,8 @@ struct SharedState {
   Value consttable;
   Value metaNames[MT_COUNT];
   Value constructorName;
+  // Interned for the VM's lifetime, so that reporting exhausted memory finds the text without allocating.
+  Value outOfMemoryText;
   Value defaultDelegates[18];  // indexed by raw type bit position
   SQPRINTFUNCTION printfn = nullptr;
   SQPRINTFUNCTION errorfn = nullptr;

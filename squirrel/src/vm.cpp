@@ -873,6 +873,9 @@ void VM::ReportError() {
   try {
     CallValue(handler, roottable, 1, &err);
   } catch (ScriptThrow&) {
+  } catch (const std::exception&) {
+    // A handler that runs out of memory (as it may while reporting exactly that) leaves the
+    // error to the caller as it was; nothing may escape into the host.
   }
   raiseError = savedRaise;
   SetTop(savedTop);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -261,13 +262,14 @@ TEST_F(HostileApi, ResumeAndWakeupOfIdleVm) {
 // middle of a script statement and from a collection.
 HSQUIRRELVM g_hookVm = nullptr;
 int g_hookRuns = 0;
+std::u16string g_hookCode;
 
 SQInteger RunScriptFromHook(SQUserPointer, SQInteger) {
   if (!g_hookVm) return 0;
   ++g_hookRuns;
   HSQUIRRELVM v = g_hookVm;
   SQInteger top = sq_gettop(v);
-  const std::u16string code = u"::freed <- (\"freed\" in getroottable() ? ::freed : 0) + 1; ::junk <- array(50, {});";
+  const std::u16string code = g_hookCode;
   if (SQ_SUCCEEDED(sq_compilebuffer(v, code.c_str(), SQInteger(code.size()), u"hook", SQFalse))) {
     sq_pushroottable(v);
     sq_call(v, 1, SQFalse, SQFalse);
@@ -292,6 +294,7 @@ SQInteger MakeHooked(HSQUIRRELVM v) {
 TEST_F(HostileApi, ReleaseHookRunsScripts) {
   g_hookVm = v;
   g_hookRuns = 0;
+  g_hookCode = u"::freed <- (\"freed\" in getroottable() ? ::freed : 0) + 1; ::junk <- array(50, {});";
   RegisterGlobal(u"hooked", MakeHooked);
   ASSERT_TRUE(Run(
       u"local a = [];"
@@ -310,6 +313,26 @@ TEST_F(HostileApi, ReleaseHookRunsScripts) {
   EXPECT_EQ(Output(), u"41 50");
   ExpectUsable(0);
   g_hookVm = nullptr;  // no scripts while the VM closes
+}
+
+// A hook that collects garbage while other objects freed by the same release still wait to be
+// destroyed: the collector must not find and free them a second time.
+TEST_F(HostileApi, ReleaseHookCollectsWhileObjectsAwaitDestruction) {
+  g_hookVm = v;
+  g_hookRuns = 0;
+  g_hookCode = u"::collectgarbage(); ::junk <- [{}, [], {}];";
+  RegisterGlobal(u"hooked", MakeHooked);
+  ASSERT_TRUE(Run(
+      u"local holder = [hooked(), {a = {}}, [[]], {}, hooked(), function() {}, {}];"
+      u"holder = null;"
+      u"local chain = null; for (local i = 0; i < 100; i++) chain = {next = chain, h = hooked()};"
+      u"chain = null;"
+      u"print(\"done\");"));
+  sq_collectgarbage(v);
+  EXPECT_EQ(g_hookRuns, 102);
+  EXPECT_EQ(Output(), u"done");
+  ExpectUsable(0);
+  g_hookVm = nullptr;
 }
 
 }  // namespace
@@ -466,6 +489,28 @@ TEST_F(HostileApi, DamagedCompiledClosuresFailToLoad) {
       sq_settop(v, 0);
     }
   }
+  ExpectUsable(0);
+}
+
+}  // namespace
+
+namespace {
+
+// Memory running out inside the error handler, or inside a native called by a script, stays a
+// failed call with a catchable "not enough memory"; nothing escapes into the host.
+TEST_F(HostileApi, OutOfMemoryInHandlersAndNativesStaysInside) {
+  sq_newclosure(v, [](HSQUIRRELVM) -> SQInteger { throw std::bad_alloc(); }, 0);
+  sq_seterrorhandler(v);
+  EXPECT_FALSE(Run(u"throw \"first\";"));
+  EXPECT_EQ(LastError(), u"first");
+  RegisterGlobal(u"exhaust", [](HSQUIRRELVM) -> SQInteger { throw std::bad_alloc(); });
+  Output().clear();
+  EXPECT_TRUE(Run(u"try { exhaust(); } catch (e) print(e);"));
+  EXPECT_EQ(Output(), u"not enough memory");
+  EXPECT_FALSE(Run(u"exhaust();"));
+  EXPECT_EQ(LastError(), u"not enough memory");
+  sq_pushnull(v);
+  sq_seterrorhandler(v);
   ExpectUsable(0);
 }
 
