@@ -615,12 +615,16 @@ void DestroyShared(SharedState* ss) {
   ss->consttable.SetNull();
   for (Value& d : ss->defaultDelegates) d.SetNull();
   ss->unreachable.clear();
-  // Break every remaining cycle: pin, clear, unpin.
-  std::vector<Object*> all;
-  for (Object* o = ss->gcHead; o; o = o->gcNext) all.push_back(o);
-  for (Object* o : all) o->AddRef();
-  for (Object* o : all) o->ClearRefs();
-  for (Object* o : all) o->Release();
+  // Break every remaining cycle: pin, clear, unpin. The walk follows the collector's own list and
+  // allocates nothing, since closing is also what follows a script that exhausted memory. Once
+  // every object is pinned and cleared, releasing one pin can free only that object.
+  for (Object* o = ss->gcHead; o; o = o->gcNext) o->AddRef();
+  for (Object* o = ss->gcHead; o; o = o->gcNext) o->ClearRefs();
+  for (Object* o = ss->gcHead; o;) {
+    Object* next = o->gcNext;
+    o->Release();
+    o = next;
+  }
   for (Value& m : ss->metaNames) m.SetNull();
   ss->constructorName.SetNull();
   ss->outOfMemoryText.SetNull();
