@@ -244,6 +244,7 @@ bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool def
     Value mm;
     if (GetMeta(self, MT_GET, mm)) {
       bool savedRaise = raiseError;
+      SQInteger savedTop = top;
       raiseError = false;  // metamethods never reach the error handler themselves
       try {
         out = CallValue(mm, self, 1, &key);
@@ -251,6 +252,8 @@ bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool def
         return true;
       } catch (ScriptThrow&) {
         raiseError = savedRaise;
+        // A failed native _get leaves its call on the stack; the caller's operands are below it.
+        SetTop(savedTop);
         if (!lastError.IsNull()) throw;
         // A null thrown by _get means "no such index": the default delegate may still answer.
       }
@@ -975,11 +978,13 @@ static bool EnvSet(VM* v, const Value& self, const Value& key, const Value& val)
   if (!v->GetMeta(self, MT_SET, mm)) return false;
   Value args[2] = {key, val};
   bool savedRaise = v->raiseError;
+  SQInteger savedTop = v->top;
   v->raiseError = false;
   try {
     v->CallValue(mm, self, 2, args);
   } catch (ScriptThrow&) {
     v->raiseError = savedRaise;
+    v->SetTop(savedTop);
     if (!v->lastError.IsNull()) throw;
     return false;  // a null thrown by _set means "no such slot"
   }
