@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Set-up, configure, build and run every test: once plainly, once under
-# AddressSanitizer and UBSan.
+# Set-up, configure, build and run every test: once plainly (the concurrency
+# suites also under valgrind's DRD), once under AddressSanitizer and UBSan, then
+# a short run of every fuzz target over its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -17,3 +18,4 @@ run_suite build
 ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-sanitize -DBRINDLE_SANITIZE=ON -DBRINDLE_BENCHMARKS=OFF
+bash tools/fuzz.sh

@@ -14,7 +14,6 @@ CFileSystem* g_FileSystem = nullptr;
 namespace {
 
 constexpr std::uint32_t kMaxPath = CFileSystem::kMaxPath;
-constexpr std::uint32_t kMaxComponent = CFileSystem::kMaxComponent;
 
 void ReportTo(tTaskContext* context, const char* message) {
   // Through the task-context interface: a test context may return where the

@@ -126,7 +126,7 @@ class CArgument : public CRefCounted {
  private:
   CBaseObject* ToFunctionObject() const;
 
-  std::uint32_t m_uReserved = 0;
+  [[maybe_unused]] std::uint32_t m_uReserved = 0;  // a word of the argument record that nothing reads
   void* m_pContext = nullptr;
   std::uint8_t m_Type;
 };
