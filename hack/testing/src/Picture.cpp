@@ -58,7 +58,7 @@ bool SavePng(const CPicture& picture, const std::string& path, std::string* erro
   image.width = picture.Width();
   image.height = picture.Height();
   image.format = kPngFormat;
-  const png_int_32 stride = png_int_32(picture.Width());  // in pixels of the format
+  const auto stride = png_int_32(PNG_IMAGE_ROW_STRIDE(image));  // in components, four a pixel
   if (png_image_write_to_file(&image, path.c_str(), 0, picture.Pixels().data(), stride, nullptr) == 0) {
     if (error) *error = image.message;
     png_image_free(&image);
