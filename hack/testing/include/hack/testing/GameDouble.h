@@ -198,7 +198,9 @@ class CGameDouble {
 
   // Runs a routine as the game would: arguments pushed right to left, the
   // registers and flags of the options loaded, called with a 4-byte aligned
-  // stack. A routine the build lacks ends the test process.
+  // stack. A routine the build lacks ends the test process. Each run writes a
+  // thunk into the code section (two protection changes): a benchmark calls
+  // Address(routine) directly as a cdecl function pointer instead.
   RunResult Run(Routine routine, std::initializer_list<std::uint32_t> arguments = {},
                 const RunOptions& options = {});
   RunResult Run(std::uint32_t address, std::initializer_list<std::uint32_t> arguments = {},
