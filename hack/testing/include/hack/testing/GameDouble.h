@@ -301,8 +301,6 @@ class CGameDouble {
   std::uint32_t Dispatch(std::uint32_t tag, std::uint32_t* pushad);
 
  private:
-  struct Layout;
-  void Build_();
   Build m_Build;
   std::unique_ptr<gameimage::CGameImage> m_Image;
   CRendererDouble m_Renderer;
