@@ -1,0 +1,113 @@
+// Clone, move and toString through a reflected class: results, references and every failure text.
+#include <functional>
+#include <string>
+#include <utility>
+
+#include <gtest/gtest.h>
+
+#include <engine/Native.h>
+
+using namespace Vexil3D;
+
+namespace {
+
+// A value object whose class's special functions copy, move and print its number.
+class Counter : public CBaseObject {
+ public:
+  explicit Counter(ReflectedClass* cls, int value = 0) : m_iValue(value) { SetReflectedClass(cls); }
+  int m_iValue;
+};
+
+bool CloneCounter(CNativeState* state, int, void*) {
+  CBaseObject* self = nullptr;
+  if (!state->GetThis(nullptr, &self)) return false;
+  auto* copy = new Counter(self->GetReflectedClass(), static_cast<Counter*>(self)->m_iValue);
+  state->ReturnObject(copy);
+  copy->Release();
+  return true;
+}
+
+bool MoveCounter(CNativeState* state, int, void*) {
+  CBaseObject* self = nullptr;
+  CBaseObject* source = nullptr;
+  if (!state->GetThis(nullptr, &self) || !state->CheckObject(self->GetReflectedClass(), 0, false, &source))
+    return false;
+  static_cast<Counter*>(self)->m_iValue = std::exchange(static_cast<Counter*>(source)->m_iValue, 0);
+  return true;
+}
+
+bool PrintCounter(CNativeState* state, int, void*) {
+  CBaseObject* self = nullptr;
+  if (!state->GetThis(nullptr, &self)) return false;
+  const std::u16string text = u"#" + std::u16string(static_cast<std::size_t>(static_cast<Counter*>(self)->m_iValue), u'x');
+  return state->ReturnString(text.c_str(), static_cast<std::uint32_t>(text.size()));
+}
+
+bool ReturnNothing(CNativeState*, int, void*) { return true; }
+bool ReturnNumber(CNativeState* state, int, void*) { return state->ReturnInteger(1); }
+
+TEST(ReflectedClassTest, CloneMoveAndToStringCallTheClass) {
+  ReflectedClass cls(u"Counter", nullptr);
+  cls.SetClone(&CloneCounter, nullptr);
+  cls.SetMove(&MoveCounter, nullptr);
+  cls.SetToString(&PrintCounter, nullptr);
+  Strong<Counter> a;
+  a.Attach(new Counter(&cls, 3));
+  Strong<Counter> b;
+  b.Attach(static_cast<Counter*>(ReflectedClass::Clone(a)));
+  ASSERT_NE(b.Get(), nullptr);
+  EXPECT_EQ(b->m_iValue, 3);
+  EXPECT_EQ(b->GetRefCount(), 1);
+  b->m_iValue = 5;
+  EXPECT_TRUE(ReflectedClass::Move(a, b));
+  EXPECT_EQ(a->m_iValue, 5);
+  EXPECT_EQ(b->m_iValue, 0);
+  std::uint32_t length = 0;
+  char16_t* text = ReflectedClass::ToString(a, &length);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::u16string(text), u"#xxxxx");
+  EXPECT_EQ(length, 6u);
+  delete[] text;
+}
+
+TEST(ReflectedClassTest, FailuresLeaveTheirText) {
+  ReflectedClass bare(u"Bare", nullptr);
+  ReflectedClass empty(u"Empty", nullptr);
+  empty.SetClone(&ReturnNothing, nullptr);
+  empty.SetToString(&ReturnNothing, nullptr);
+  ReflectedClass numeric(u"Numeric", nullptr);
+  numeric.SetClone(&ReturnNumber, nullptr);
+  numeric.SetToString(&ReturnNumber, nullptr);
+  Counter classless(nullptr), plain(&bare), hollow(&empty), number(&numeric);
+  std::uint32_t length = 7;
+  const struct {
+    const char* label;
+    std::function<bool()> run;
+    const char16_t* text;
+  } cases[] = {
+      {"clone classless", [&] { return ReflectedClass::Clone(&classless) != nullptr; }, u"Class not part of reflection"},
+      {"clone null", [&] { return ReflectedClass::Clone(nullptr) != nullptr; }, u"Class not part of reflection"},
+      {"clone bare", [&] { return ReflectedClass::Clone(&plain) != nullptr; }, u"Class is not cloneable"},
+      {"clone empty", [&] { return ReflectedClass::Clone(&hollow) != nullptr; }, u"Clone didn't return anything"},
+      {"clone number", [&] { return ReflectedClass::Clone(&number) != nullptr; }, u"Clone didn't return anything"},
+      {"move same", [&] { return ReflectedClass::Move(&plain, &plain); }, u"Cannot move to same place"},
+      {"move classless", [&] { return ReflectedClass::Move(&classless, &plain); }, u"Class not part of reflection"},
+      {"move bare", [&] { return ReflectedClass::Move(&plain, &hollow); }, u"Class is not movable"},
+      {"print classless", [&] { return ReflectedClass::ToString(&classless, &length) != nullptr; },
+       u"Class not part of reflection"},
+      {"print bare", [&] { return ReflectedClass::ToString(&plain, &length) != nullptr; },
+       u"Class doesn't implement ToString"},
+      {"print empty", [&] { return ReflectedClass::ToString(&hollow, &length) != nullptr; },
+       u"ToString didn't return anything"},
+      {"print number", [&] { return ReflectedClass::ToString(&number, &length) != nullptr; },
+       u"ToString didn't return a string"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_FALSE(c.run());
+    EXPECT_EQ(std::u16string(GetLastErrorText()), c.text);
+  }
+  EXPECT_EQ(length, 0u);
+}
+
+}  // namespace
