@@ -1,0 +1,266 @@
+// Command table: console lines, privileges, script commands of resources, handlers that change the
+// table from inside their own call, and the consoleCommand nesting cap.
+#include <functional>
+#include <list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <engine/Scripting.h>
+#include <scripting/CommandMgr.h>
+#include <scripting/Resource.h>
+
+using namespace Vexil3D;
+
+namespace {
+
+struct Call {
+  std::u16string name;
+  std::optional<std::u16string> parameters;
+  bool operator==(const Call&) const = default;
+};
+
+class CommandMgrTest : public ::testing::Test {
+ protected:
+  CCommandHandler* Recorder() {
+    return new CCallbackCommandHandler([this](const char16_t* name, const char16_t* parameters, CBaseObject*) {
+      calls.push_back({name, parameters ? std::optional<std::u16string>(parameters) : std::nullopt});
+    });
+  }
+  // A script function that records the arguments it is called with.
+  Strong<CFunction> ScriptFunction(std::function<void(CNativeState*)> body) {
+    bodies.push_back(std::move(body));
+    Strong<CFunction> function;
+    function.Attach(new CFunction(u"handler", &RunBody, nullptr, &bodies.back()));
+    return function;
+  }
+  static bool RunBody(CNativeState* state, int, void* user) {
+    (*static_cast<std::function<void(CNativeState*)>*>(user))(state);
+    return true;
+  }
+  // Calls a script function of the global namespace as the resource's script; its boolean result.
+  std::optional<bool> Script(const char16_t* function, CResource* resource, std::function<void(CArgumentArray&)> fill) {
+    CArgumentArray args;
+    fill(args);
+    CNativeState state(&scripting, resource, &args);
+    if (!scripting.m_Global.FindFunction(function)->callable.Call(&state, static_cast<int>(args.GetCount())))
+      return std::nullopt;
+    return state.GetResults().Get(0)->ToBoolean();
+  }
+  std::optional<bool> AddScript(CResource* resource, const char16_t* name, CFunction* function, bool replace) {
+    return Script(u"addCommandHandler", resource, [&](CArgumentArray& a) {
+      a.AppendString(name, static_cast<std::uint32_t>(std::char_traits<char16_t>::length(name)));
+      a.Adopt(new CArgumentFunction(function));
+      a.AppendBoolean(replace);
+    });
+  }
+  Strong<CResource> MakeResource(const char16_t* name, bool privileged) {
+    Strong<CResource> resource;
+    resource.Attach(new CResource(nullptr, name));
+    resource->SetPrivileged(privileged);
+    return resource;
+  }
+
+  std::vector<Call> calls;
+  std::list<std::function<void(CNativeState*)>> bodies;
+  CScripting scripting;
+  CCommandMgr table{nullptr, &scripting};
+};
+
+TEST_F(CommandMgrTest, LinesReachTheirHandlerOrTheFallback) {
+  const std::u16string longest = u"/echo " + std::u16string(CCommandMgr::kMaxLine - 7, u'x');
+  const std::u16string tooLong = longest + u"x";
+  const struct {
+    std::u16string line;
+    bool result;
+    std::vector<Call> calls;
+  } cases[] = {
+      {u"/ECHO hi", true, {{u"ECHO", u"hi"}}},
+      {u"/echo  word", true, {{u"echo", u" word"}}},
+      {u"/echo", true, {{u"echo", u""}}},
+      {u"/echo hi\r\n\r", true, {{u"echo", u"hi"}}},
+      {u"/echo\r\n", true, {{u"echo", u""}}},
+      {u"/nope x y", false, {{u"nope", u"x y"}}},
+      {u"/nope", false, {{u"nope", std::nullopt}}},
+      {u"hello there", false, {{u"say", u"hello there"}}},
+      {longest, true, {{u"echo", longest.substr(6)}}},
+      {tooLong, false, {}},
+      {u"", false, {}},
+      {u"/", false, {}},
+  };
+  ASSERT_TRUE(table.AddCommandHandler(Recorder(), u"echo"));
+  table.SetFallbackHandler(Recorder());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.line.begin(), c.line.begin() + std::min<std::size_t>(c.line.size(), 20)));
+    calls.clear();
+    EXPECT_EQ(table.ExecuteLine(c.line.c_str(), true), c.result);
+    EXPECT_EQ(calls, c.calls);
+  }
+  // With a "say" command the chat line is taken by it.
+  ASSERT_TRUE(table.AddCommandHandler(Recorder(), u"Say"));
+  calls.clear();
+  EXPECT_TRUE(table.ExecuteLine(u"hi", true));
+  EXPECT_EQ(calls, (std::vector<Call>{{u"say", u"hi"}}));
+}
+
+TEST_F(CommandMgrTest, RestrictedCommandsNeedPrivilege) {
+  Strong<CResource> resource = MakeResource(u"res", false);
+  ASSERT_TRUE(table.AddCommandHandler(Recorder(), u"native"));
+  table.SetFallbackHandler(Recorder());
+  ASSERT_EQ(AddScript(resource, u"open", ScriptFunction([this](CNativeState*) { calls.push_back({u"open", {}}); }),
+                      false),
+            true);
+  // Unprivileged: the native command and the (native, restricted) fallback stay out of reach.
+  EXPECT_FALSE(table.ExecuteLine(u"/native", false));
+  EXPECT_FALSE(table.ExecuteLine(u"chat", false));
+  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(table.ExecuteLine(u"/open", false));
+  EXPECT_EQ(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/native", 7); }), false);
+  resource->SetPrivileged(true);
+  EXPECT_EQ(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/native", 7); }), true);
+  EXPECT_EQ(calls, (std::vector<Call>{{u"open", {}}, {u"native", u""}}));
+}
+
+TEST_F(CommandMgrTest, ScriptCommandsBelongToTheirResource) {
+  Strong<CResource> a = MakeResource(u"a", false), b = MakeResource(u"b", false);
+  std::vector<std::u16string> seen;
+  const auto record = [&](const char16_t* tag) {
+    return ScriptFunction([&seen, tag](CNativeState* s) {
+      std::u16string line = tag;
+      for (std::uint32_t i = 0; i < s->GetArgumentCount(); ++i)
+        line += s->GetArgument(static_cast<int>(i))->IsString() ? u"|" + std::u16string(s->CheckString(
+                                                                            static_cast<int>(i), nullptr))
+                                                                  : u"|-";
+      seen.push_back(line);
+    });
+  };
+  ASSERT_TRUE(table.AddCommandHandler(Recorder(), u"native"));
+  const struct {
+    const char* label;
+    CResource* resource;
+    const char16_t* name;
+    const char16_t* tag;
+    bool replace;
+    bool result;
+  } adds[] = {
+      {"first", a, u"cmd", u"a1", false, true},       {"taken", a, u"CMD", u"a2", false, false},
+      {"other resource", b, u"cmd", u"b1", true, false}, {"same resource", a, u"cmd", u"a3", true, true},
+      {"native", a, u"native", u"a4", true, false},   {"no resource", nullptr, u"free", u"n", false, false},
+  };
+  for (const auto& c : adds) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(AddScript(c.resource, c.name, record(c.tag), c.replace), c.result);
+  }
+  EXPECT_TRUE(table.ExecuteLine(u"/cmd x", false));
+  table.SetPassCaller(true);
+  EXPECT_TRUE(table.ExecuteLine(u"/cmd", false));
+  EXPECT_EQ(seen, (std::vector<std::u16string>{u"a3|cmd|x", u"a3|cmd||-"}));
+  const auto has = [&](const char16_t* name) {
+    return Script(u"hasCommandHandler", nullptr, [&](CArgumentArray& args) { args.AppendString(name, 3); });
+  };
+  const auto remove = [&](CResource* resource) {
+    return Script(u"removeCommandHandler", resource, [](CArgumentArray& args) { args.AppendString(u"Cmd", 3); });
+  };
+  EXPECT_EQ(remove(b), false);
+  EXPECT_EQ(remove(nullptr), false);
+  EXPECT_EQ(has(u"cmd"), true);
+  EXPECT_EQ(remove(a), true);
+  EXPECT_EQ(has(u"cmd"), false);
+  EXPECT_EQ(Script(u"addCommandHandler", a, [](CArgumentArray& args) { args.AppendString(u"x", 1); }), std::nullopt);
+  EXPECT_EQ(std::u16string(GetLastErrorText()), u"Expected Function for argument 2");
+  ASSERT_EQ(AddScript(a, u"one", record(u"r"), false), true);
+  ASSERT_EQ(AddScript(b, u"two", record(u"r"), false), true);
+  table.RemoveResourceHandlers(a);
+  EXPECT_FALSE(table.HasCommandHandler(u"one"));
+  EXPECT_TRUE(table.HasCommandHandler(u"two"));
+  EXPECT_TRUE(table.HasCommandHandler(u"native"));
+}
+
+// Changes the table from inside its own call, then reads its own fields: destroying it at once would
+// be a use after free (caught under ASan) and would show in the count.
+class SelfChangingHandler : public CScriptCommandHandler {
+ public:
+  SelfChangingHandler(CResource* resource, CFunction* function, std::function<void()> change, int* destroyed,
+                      bool* aliveAfterChange)
+      : CScriptCommandHandler(resource, function),
+        m_Change(std::move(change)),
+        m_pDestroyed(destroyed),
+        m_pAliveAfterChange(aliveAfterChange) {}
+  ~SelfChangingHandler() override { ++*m_pDestroyed; }
+  void Execute(const char16_t*, const char16_t*, CBaseObject*) override {
+    m_Change();
+    *m_pAliveAfterChange = *m_pDestroyed == 0 && m_Tag == u"self";
+  }
+
+ private:
+  std::function<void()> m_Change;
+  int* m_pDestroyed;
+  bool* m_pAliveAfterChange;
+  std::u16string m_Tag = u"self";
+};
+
+TEST_F(CommandMgrTest, HandlerChangedInsideItsOwnCallGoesAfterIt) {
+  Strong<CResource> resource = MakeResource(u"res", false);
+  Strong<CFunction> other = ScriptFunction([](CNativeState*) {});
+  const struct {
+    const char* label;
+    std::function<void()> change;
+    bool fallback;
+  } cases[] = {
+      {"remove", [&] { table.RemoveCommandHandler(u"self", nullptr); }, false},
+      {"replace", [&] { table.AddScriptCommandHandler(resource, other, u"self", true); }, false},
+      {"clear", [&] { table.Clear(); }, false},
+      {"resource", [&] { table.RemoveResourceHandlers(resource); }, false},
+      {"fallback replaced", [&] { table.SetFallbackHandler(nullptr); }, true},
+      {"fallback cleared", [&] { table.Clear(); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    table.Clear();
+    int destroyed = 0;
+    bool aliveAfterChange = false;
+    auto* handler = new SelfChangingHandler(resource, other, c.change, &destroyed, &aliveAfterChange);
+    if (c.fallback) {
+      table.SetFallbackHandler(handler);
+      EXPECT_FALSE(table.ExecuteLine(u"/absent", false));
+    } else {
+      ASSERT_TRUE(table.AddCommandHandler(handler, u"self"));
+      EXPECT_TRUE(table.ExecuteLine(u"/self", false));
+    }
+    EXPECT_TRUE(aliveAfterChange);
+    EXPECT_EQ(destroyed, 1);
+  }
+}
+
+TEST_F(CommandMgrTest, ConsoleCommandNestingIsCapped) {
+  Strong<CResource> resource = MakeResource(u"res", false);
+  int depth = 0;
+  std::vector<std::optional<bool>> results;
+  Strong<CFunction> loop = ScriptFunction([&](CNativeState*) {
+    ++depth;
+    results.push_back(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/loop", 5); }));
+  });
+  ASSERT_EQ(AddScript(resource, u"loop", loop, false), true);
+  EXPECT_EQ(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/loop", 5); }), true);
+  EXPECT_EQ(depth, CCommandMgr::kMaxConsoleDepth);
+  ASSERT_FALSE(results.empty());
+  EXPECT_EQ(results.front(), false);
+  // The cap is on nesting, not on calls: the table answers again afterwards.
+  depth = 0;
+  EXPECT_EQ(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/loop", 5); }), true);
+  EXPECT_EQ(depth, CCommandMgr::kMaxConsoleDepth);
+}
+
+TEST_F(CommandMgrTest, EmptyCallablesAreRefused) {
+  auto* empty = new CCallbackCommandHandler(nullptr);
+  EXPECT_FALSE(table.AddCommandHandler(empty, u"empty"));
+  EXPECT_FALSE(table.HasCommandHandler(u"empty"));
+  EXPECT_FALSE(table.AddScriptCommandHandler(nullptr, nullptr, u"empty", false));
+  // Installed directly as the fallback, it is passed over instead of throwing into the line.
+  table.SetFallbackHandler(empty);
+  EXPECT_NO_THROW(EXPECT_FALSE(table.ExecuteLine(u"chat", true)));
+}
+
+}  // namespace
