@@ -116,7 +116,9 @@ bool ReflectedClass::RegisterProperty(std::u16string_view name, std::uint8_t typ
   return true;
 }
 
-void ReflectedClass::SetClone(NativeFunction callback, void* user) { m_Clone = MakeRecord(u"clone", u"", callback, user); }
+void ReflectedClass::SetClone(NativeFunction callback, void* user) {
+  m_Clone = MakeRecord(u"clone", u"", callback, user);
+}
 void ReflectedClass::SetMove(NativeFunction callback, void* user) { m_Move = MakeRecord(u"move", u"", callback, user); }
 void ReflectedClass::SetToString(NativeFunction callback, void* user) {
   m_ToString = MakeRecord(u"toString", u"", callback, user);

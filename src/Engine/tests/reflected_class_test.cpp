@@ -39,7 +39,7 @@ bool MoveCounter(CNativeState* state, int, void*) {
 bool PrintCounter(CNativeState* state, int, void*) {
   CBaseObject* self = nullptr;
   if (!state->GetThis(nullptr, &self)) return false;
-  const std::u16string text = u"#" + std::u16string(static_cast<std::size_t>(static_cast<Counter*>(self)->m_iValue), u'x');
+  const std::u16string text = u"#" + std::u16string(static_cast<Counter*>(self)->m_iValue, u'x');
   return state->ReturnString(text.c_str(), static_cast<std::uint32_t>(text.size()));
 }
 
@@ -80,30 +80,24 @@ TEST(ReflectedClassTest, FailuresLeaveTheirText) {
   numeric.SetToString(&ReturnNumber, nullptr);
   Counter classless(nullptr), plain(&bare), hollow(&empty), number(&numeric);
   std::uint32_t length = 7;
+  const auto clone = [](CBaseObject* object) { return [object] { return ReflectedClass::Clone(object) != nullptr; }; };
+  const auto print = [&](CBaseObject* object) {
+    return [object, &length] { return ReflectedClass::ToString(object, &length) != nullptr; };
+  };
+  const auto move = [](CBaseObject* to, CBaseObject* from) { return [=] { return ReflectedClass::Move(to, from); }; };
   const struct {
-    const char* label;
     std::function<bool()> run;
     const char16_t* text;
   } cases[] = {
-      {"clone classless", [&] { return ReflectedClass::Clone(&classless) != nullptr; }, u"Class not part of reflection"},
-      {"clone null", [&] { return ReflectedClass::Clone(nullptr) != nullptr; }, u"Class not part of reflection"},
-      {"clone bare", [&] { return ReflectedClass::Clone(&plain) != nullptr; }, u"Class is not cloneable"},
-      {"clone empty", [&] { return ReflectedClass::Clone(&hollow) != nullptr; }, u"Clone didn't return anything"},
-      {"clone number", [&] { return ReflectedClass::Clone(&number) != nullptr; }, u"Clone didn't return anything"},
-      {"move same", [&] { return ReflectedClass::Move(&plain, &plain); }, u"Cannot move to same place"},
-      {"move classless", [&] { return ReflectedClass::Move(&classless, &plain); }, u"Class not part of reflection"},
-      {"move bare", [&] { return ReflectedClass::Move(&plain, &hollow); }, u"Class is not movable"},
-      {"print classless", [&] { return ReflectedClass::ToString(&classless, &length) != nullptr; },
-       u"Class not part of reflection"},
-      {"print bare", [&] { return ReflectedClass::ToString(&plain, &length) != nullptr; },
-       u"Class doesn't implement ToString"},
-      {"print empty", [&] { return ReflectedClass::ToString(&hollow, &length) != nullptr; },
-       u"ToString didn't return anything"},
-      {"print number", [&] { return ReflectedClass::ToString(&number, &length) != nullptr; },
-       u"ToString didn't return a string"},
+      {clone(&classless), u"Class not part of reflection"},  {clone(nullptr), u"Class not part of reflection"},
+      {clone(&plain), u"Class is not cloneable"},            {clone(&hollow), u"Clone didn't return anything"},
+      {clone(&number), u"Clone didn't return anything"},     {move(&plain, &plain), u"Cannot move to same place"},
+      {move(&classless, &plain), u"Class not part of reflection"}, {move(&plain, &hollow), u"Class is not movable"},
+      {print(&classless), u"Class not part of reflection"},  {print(&plain), u"Class doesn't implement ToString"},
+      {print(&hollow), u"ToString didn't return anything"},  {print(&number), u"ToString didn't return a string"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
+    SCOPED_TRACE(&c - cases);
     EXPECT_FALSE(c.run());
     EXPECT_EQ(std::u16string(GetLastErrorText()), c.text);
   }

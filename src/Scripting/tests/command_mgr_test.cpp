@@ -40,21 +40,18 @@ class CommandMgrTest : public ::testing::Test {
     (*static_cast<std::function<void(CNativeState*)>*>(user))(state);
     return true;
   }
-  // Calls a script function of the global namespace as the resource's script; its boolean result.
-  std::optional<bool> Script(const char16_t* function, CResource* resource, std::function<void(CArgumentArray&)> fill) {
+  // Calls a global script function as the resource's script with a text (then a function and a flag,
+  // when given); its boolean result, or nothing when the call failed.
+  std::optional<bool> Script(const char16_t* function, CResource* resource, std::u16string_view text,
+                             CFunction* callable = nullptr, std::optional<bool> flag = {}) {
     CArgumentArray args;
-    fill(args);
+    args.AppendString(text.data(), static_cast<std::uint32_t>(text.size()));
+    if (callable) args.Adopt(new CArgumentFunction(callable));
+    if (flag) args.AppendBoolean(*flag);
     CNativeState state(&scripting, resource, &args);
     if (!scripting.m_Global.FindFunction(function)->callable.Call(&state, static_cast<int>(args.GetCount())))
       return std::nullopt;
     return state.GetResults().Get(0)->ToBoolean();
-  }
-  std::optional<bool> AddScript(CResource* resource, const char16_t* name, CFunction* function, bool replace) {
-    return Script(u"addCommandHandler", resource, [&](CArgumentArray& a) {
-      a.AppendString(name, static_cast<std::uint32_t>(std::char_traits<char16_t>::length(name)));
-      a.Adopt(new CArgumentFunction(function));
-      a.AppendBoolean(replace);
-    });
   }
   Strong<CResource> MakeResource(const char16_t* name, bool privileged) {
     Strong<CResource> resource;
@@ -109,18 +106,22 @@ TEST_F(CommandMgrTest, RestrictedCommandsNeedPrivilege) {
   Strong<CResource> resource = MakeResource(u"res", false);
   ASSERT_TRUE(table.AddCommandHandler(Recorder(), u"native"));
   table.SetFallbackHandler(Recorder());
-  ASSERT_EQ(AddScript(resource, u"open", ScriptFunction([this](CNativeState*) { calls.push_back({u"open", {}}); }),
-                      false),
-            true);
+  const auto open = ScriptFunction([this](CNativeState*) { calls.push_back({u"open", {}}); });
+  ASSERT_EQ(Script(u"addCommandHandler", resource, u"open", open, false), true);
   // Unprivileged: the native command and the (native, restricted) fallback stay out of reach.
   EXPECT_FALSE(table.ExecuteLine(u"/native", false));
   EXPECT_FALSE(table.ExecuteLine(u"chat", false));
   EXPECT_TRUE(calls.empty());
   EXPECT_TRUE(table.ExecuteLine(u"/open", false));
-  EXPECT_EQ(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/native", 7); }), false);
+  EXPECT_EQ(Script(u"consoleCommand", resource, u"/native"), false);
   resource->SetPrivileged(true);
-  EXPECT_EQ(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/native", 7); }), true);
+  EXPECT_EQ(Script(u"consoleCommand", resource, u"/native"), true);
   EXPECT_EQ(calls, (std::vector<Call>{{u"open", {}}, {u"native", u""}}));
+  // An empty callable is refused when added; installed as the fallback it is passed over, never thrown into.
+  auto* empty = new CCallbackCommandHandler(nullptr);
+  EXPECT_FALSE(table.AddCommandHandler(empty, u"empty") || table.AddScriptCommandHandler(resource, nullptr, u"e", 0));
+  table.SetFallbackHandler(empty);
+  EXPECT_NO_THROW(EXPECT_FALSE(table.ExecuteLine(u"chat", true)));
 }
 
 TEST_F(CommandMgrTest, ScriptCommandsBelongToTheirResource) {
@@ -129,10 +130,8 @@ TEST_F(CommandMgrTest, ScriptCommandsBelongToTheirResource) {
   const auto record = [&](const char16_t* tag) {
     return ScriptFunction([&seen, tag](CNativeState* s) {
       std::u16string line = tag;
-      for (std::uint32_t i = 0; i < s->GetArgumentCount(); ++i)
-        line += s->GetArgument(static_cast<int>(i))->IsString() ? u"|" + std::u16string(s->CheckString(
-                                                                            static_cast<int>(i), nullptr))
-                                                                  : u"|-";
+      for (int i = 0; s->GetArgument(i); ++i)
+        line += s->GetArgument(i)->IsString() ? u"|" + std::u16string(s->CheckString(i, nullptr)) : u"|-";
       seen.push_back(line);
     });
   };
@@ -151,27 +150,23 @@ TEST_F(CommandMgrTest, ScriptCommandsBelongToTheirResource) {
   };
   for (const auto& c : adds) {
     SCOPED_TRACE(c.label);
-    EXPECT_EQ(AddScript(c.resource, c.name, record(c.tag), c.replace), c.result);
+    EXPECT_EQ(Script(u"addCommandHandler", c.resource, c.name, record(c.tag), c.replace), c.result);
   }
   EXPECT_TRUE(table.ExecuteLine(u"/cmd x", false));
   table.SetPassCaller(true);
   EXPECT_TRUE(table.ExecuteLine(u"/cmd", false));
   EXPECT_EQ(seen, (std::vector<std::u16string>{u"a3|cmd|x", u"a3|cmd||-"}));
-  const auto has = [&](const char16_t* name) {
-    return Script(u"hasCommandHandler", nullptr, [&](CArgumentArray& args) { args.AppendString(name, 3); });
-  };
-  const auto remove = [&](CResource* resource) {
-    return Script(u"removeCommandHandler", resource, [](CArgumentArray& args) { args.AppendString(u"Cmd", 3); });
-  };
+  const auto has = [&](const char16_t* name) { return Script(u"hasCommandHandler", nullptr, name); };
+  const auto remove = [&](CResource* resource) { return Script(u"removeCommandHandler", resource, u"Cmd"); };
   EXPECT_EQ(remove(b), false);
   EXPECT_EQ(remove(nullptr), false);
   EXPECT_EQ(has(u"cmd"), true);
   EXPECT_EQ(remove(a), true);
   EXPECT_EQ(has(u"cmd"), false);
-  EXPECT_EQ(Script(u"addCommandHandler", a, [](CArgumentArray& args) { args.AppendString(u"x", 1); }), std::nullopt);
+  EXPECT_EQ(Script(u"addCommandHandler", a, u"x"), std::nullopt);
   EXPECT_EQ(std::u16string(GetLastErrorText()), u"Expected Function for argument 2");
-  ASSERT_EQ(AddScript(a, u"one", record(u"r"), false), true);
-  ASSERT_EQ(AddScript(b, u"two", record(u"r"), false), true);
+  ASSERT_EQ(Script(u"addCommandHandler", a, u"one", record(u"r")), true);
+  ASSERT_EQ(Script(u"addCommandHandler", b, u"two", record(u"r")), true);
   table.RemoveResourceHandlers(a);
   EXPECT_FALSE(table.HasCommandHandler(u"one"));
   EXPECT_TRUE(table.HasCommandHandler(u"two"));
@@ -183,21 +178,16 @@ TEST_F(CommandMgrTest, ScriptCommandsBelongToTheirResource) {
 class SelfChangingHandler : public CScriptCommandHandler {
  public:
   SelfChangingHandler(CResource* resource, CFunction* function, std::function<void()> change, int* destroyed,
-                      bool* aliveAfterChange)
-      : CScriptCommandHandler(resource, function),
-        m_Change(std::move(change)),
-        m_pDestroyed(destroyed),
-        m_pAliveAfterChange(aliveAfterChange) {}
+                      bool* alive)
+      : CScriptCommandHandler(resource, function), m_Change(change), m_pDestroyed(destroyed), m_pAlive(alive) {}
   ~SelfChangingHandler() override { ++*m_pDestroyed; }
   void Execute(const char16_t*, const char16_t*, CBaseObject*) override {
     m_Change();
-    *m_pAliveAfterChange = *m_pDestroyed == 0 && m_Tag == u"self";
+    *m_pAlive = *m_pDestroyed == 0 && m_Tag == u"self";
   }
-
- private:
   std::function<void()> m_Change;
   int* m_pDestroyed;
-  bool* m_pAliveAfterChange;
+  bool* m_pAlive;
   std::u16string m_Tag = u"self";
 };
 
@@ -240,27 +230,17 @@ TEST_F(CommandMgrTest, ConsoleCommandNestingIsCapped) {
   std::vector<std::optional<bool>> results;
   Strong<CFunction> loop = ScriptFunction([&](CNativeState*) {
     ++depth;
-    results.push_back(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/loop", 5); }));
+    results.push_back(Script(u"consoleCommand", resource, u"/loop"));
   });
-  ASSERT_EQ(AddScript(resource, u"loop", loop, false), true);
-  EXPECT_EQ(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/loop", 5); }), true);
+  ASSERT_EQ(Script(u"addCommandHandler", resource, u"loop", loop, false), true);
+  EXPECT_EQ(Script(u"consoleCommand", resource, u"/loop"), true);
   EXPECT_EQ(depth, CCommandMgr::kMaxConsoleDepth);
   ASSERT_FALSE(results.empty());
   EXPECT_EQ(results.front(), false);
   // The cap is on nesting, not on calls: the table answers again afterwards.
   depth = 0;
-  EXPECT_EQ(Script(u"consoleCommand", resource, [](CArgumentArray& a) { a.AppendString(u"/loop", 5); }), true);
+  EXPECT_EQ(Script(u"consoleCommand", resource, u"/loop"), true);
   EXPECT_EQ(depth, CCommandMgr::kMaxConsoleDepth);
-}
-
-TEST_F(CommandMgrTest, EmptyCallablesAreRefused) {
-  auto* empty = new CCallbackCommandHandler(nullptr);
-  EXPECT_FALSE(table.AddCommandHandler(empty, u"empty"));
-  EXPECT_FALSE(table.HasCommandHandler(u"empty"));
-  EXPECT_FALSE(table.AddScriptCommandHandler(nullptr, nullptr, u"empty", false));
-  // Installed directly as the fallback, it is passed over instead of throwing into the line.
-  table.SetFallbackHandler(empty);
-  EXPECT_NO_THROW(EXPECT_FALSE(table.ExecuteLine(u"chat", true)));
 }
 
 }  // namespace
