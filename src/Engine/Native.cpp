@@ -60,7 +60,14 @@ bool CFunction::Call(CNativeState* state, int argumentCount, void* user) {
 bool CFunction::CallModule(CNativeState* state, int, void*) { return state->Error(u"Cannot call %s", m_Name.c_str()); }
 
 // -------------------------------------------------------------------------------------------------
-// CScriptStream
+// Objects that hold a value for scripts
+
+// The values that script classes own.
+template class CObjectValue<CVector2D>;
+template class CObjectValue<CVector3D>;
+template class CObjectValue<CMatrix4x4>;
+template class CObjectValue<AutoDelete<CTextReader>>;
+template class CObjectValue<Strong<Stream>>;
 
 CScriptStream::CScriptStream(Stream* stream, ReflectedClass* streamClass) : CObjectValue<Strong<Stream>>(stream) {
   SetReflectedClass(streamClass);
