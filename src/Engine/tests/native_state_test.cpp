@@ -38,16 +38,39 @@ void AppendNumbers(CArgumentArray& args, std::vector<double> numbers) {
 }
 
 using Fill = std::function<void(CArgumentArray&, Classes&)>;
-using Check = std::function<bool(CNativeState&, Classes&)>;
+// Places a check writes into.
+struct Scratch {
+  CVector2D v2;
+  CVector3D v3;
+  int i = 0;
+  std::uint8_t u8 = 0;
+  std::uint32_t n = 0;
+  CBaseObject* o = nullptr;
+};
+using Check = std::function<bool(CNativeState&, Classes&, Scratch&)>;
 #define ARGS(...) [](CArgumentArray& a, Classes& c) { (void)c; (void)a; __VA_ARGS__; }
-#define CHECK(...) [](CNativeState& s, Classes& c) { [[maybe_unused]] CBaseObject* o; (void)c; return __VA_ARGS__; }
+#define CHECK(...) [](CNativeState& s, Classes& c, Scratch& x) { (void)c; (void)x; return __VA_ARGS__; }
 
-TEST(NativeStateTest, FailedChecksGiveTheirTextWithoutAssertions) {
+// Each check against what passes it and what does not; a failure leaves its text and no assertion.
+TEST(NativeStateTest, ChecksAndTheirTexts) {
   const struct {
     Fill fill;
     Check check;
-    const char16_t* text;
+    const char16_t* text;  // null: the check passes
   } cases[] = {
+      {ARGS(AppendNumbers(a, {1, 2.5})), CHECK(s.CheckVector2D(0, &x.v2) && x.v2.x == 1 && x.v2.y == 2.5f), nullptr},
+      {ARGS(a.AppendVector2D({3, 4})), CHECK(s.CheckVector2D(0, &x.v2) && x.v2.y == 4.0f), nullptr},
+      {ARGS(AppendNumbers(a, {4, 5, 6})), CHECK(s.CheckVector3D(0, &x.v3) && x.v3.z == 6.0f), nullptr},
+      {ARGS(a.AppendDouble(-2.9)), CHECK(s.CheckNumber(0, &x.i) && x.i == -2), nullptr},
+      {ARGS(a.AppendInteger(300)), CHECK(s.CheckNumber(0, &x.u8) && x.u8 == 300 % 256), nullptr},
+      {ARGS(a.AppendNil()), CHECK(s.CheckObject(c.base, 0, true, &x.o) && x.o == nullptr), nullptr},
+      {ARGS(a.AppendObject(MakeObject(c.derived))),
+       CHECK(s.CheckObject(c.base, 0, false, &x.o) && s.GetArgument(0)->ToObject(c.base) == x.o &&
+             !s.GetArgument(0)->ToObject(c.other)),
+       nullptr},
+      {ARGS(a.AppendObject(MakeObject(c.derived))), CHECK((s.SetThis(s.CheckInstance(0)), s.GetThis(c.base, &x.o))),
+       nullptr},
+      {ARGS(a.AppendString(u"\u00e9", 1)), CHECK(s.CheckBytes(0, &x.n)[1] == 0xA9 && x.n == 2), nullptr},
       {ARGS(), CHECK(s.CheckBoolean(0, nullptr)), u"Expected boolean for argument 1"},
       {ARGS(a.AppendString(u"1", 1)), CHECK(s.CheckNumber(0, (std::int8_t*)nullptr)),
        u"Expected integer for argument 1"},
@@ -60,86 +83,50 @@ TEST(NativeStateTest, FailedChecksGiveTheirTextWithoutAssertions) {
       {ARGS(a.AppendNil()), CHECK(s.CheckInstance(0) != nullptr), u"Expected Instance for argument 1"},
       {ARGS(a.AppendInteger(1)), CHECK(s.CheckFunction(0) != nullptr), u"Expected Function for argument 1"},
       {ARGS(a.AppendBoolean(0)), CHECK(s.CheckBytes(0, nullptr) != nullptr), u"Expected bytes for argument 1"},
-      {ARGS(a.AppendObject(MakeObject(c.other))), CHECK(s.CheckObject(c.base, 0, 1, &o)),
+      {ARGS(a.AppendObject(MakeObject(c.other))), CHECK(s.CheckObject(c.base, 0, 1, &x.o)),
        u"Expected Base for argument 1"},
-      {ARGS(a.AppendObject(MakeObject(c.base))), CHECK(s.CheckObject(c.derived, 0, 0, &o)),
+      {ARGS(a.AppendObject(MakeObject(c.base))), CHECK(s.CheckObject(c.derived, 0, 0, &x.o)),
        u"Expected Derived for argument 1"},
-      {ARGS(a.AppendNil()), CHECK(s.CheckObject(c.base, 0, false, &o)), u"Expected Base for argument 1"},
-      {ARGS(a.AppendObject(MakeObject(nullptr))), CHECK(s.CheckObject(c.base, 0, 0, &o)),
+      {ARGS(a.AppendNil()), CHECK(s.CheckObject(c.base, 0, false, &x.o)), u"Expected Base for argument 1"},
+      {ARGS(a.AppendObject(MakeObject(nullptr))), CHECK(s.CheckObject(c.base, 0, 0, &x.o)),
        u"Expected Base for argument 1"},
       {ARGS(a.AppendObject(MakeObject(c.other))), CHECK(s.CheckStream(0) != nullptr),
        u"Expected Stream for argument 1"},
       {ARGS(), CHECK(s.GetThis(c.base, nullptr)), u"'this' is null"},
+      {ARGS(a.AppendObject(MakeObject(c.base))), CHECK((s.SetThis(s.CheckInstance(0)), s.GetThis(c.other, &x.o))),
+       u"Other expected for 'this'"},
   };
   enginetest::AssertionCapture assertions;
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     Classes classes;
     CArgumentArray args;
+    Scratch scratch;
     c.fill(args, classes);
     CNativeState state(&classes.scripting, nullptr, &args);
-    EXPECT_FALSE(c.check(state, classes));
-    EXPECT_TRUE(state.HasError());
-    EXPECT_EQ(std::u16string(GetLastErrorText()), c.text);
+    EXPECT_EQ(c.check(state, classes, scratch), c.text == nullptr);
+    EXPECT_EQ(state.HasError(), c.text != nullptr);
+    EXPECT_EQ(std::u16string(GetLastErrorText()), c.text ? c.text : u"");
   }
   EXPECT_EQ(assertions.Count(), 0u);
 }
 
-TEST(NativeStateTest, ChecksThatPass) {
-  Classes c;
-  CArgumentArray args;
-  AppendNumbers(args, {1, 2.5});
-  AppendNumbers(args, {4, 5, 6});
-  args.AppendDouble(-2.9);
-  args.AppendInteger(300);
-  args.AppendObject(MakeObject(c.derived));
-  args.AppendNil();
-  args.AppendString(u"\u00e9", 1);
-  CNativeState state(&c.scripting, nullptr, &args);
-  CVector2D v2;
-  CVector3D v3;
-  int truncated = 0;
-  std::uint8_t wrapped = 0;
-  CBaseObject *object = nullptr, *none = nullptr;
-  std::uint32_t size = 0;
-  ASSERT_TRUE(state.CheckVector2D(0, &v2) && state.CheckVector3D(1, &v3) && state.CheckNumber(2, &truncated) &&
-              state.CheckNumber(3, &wrapped) && state.CheckObject(c.base, 4, false, &object) &&
-              state.CheckObject(c.base, 5, true, &none));
-  EXPECT_TRUE(v2.x == 1.0f && v2.y == 2.5f && v3.z == 6.0f);
-  EXPECT_EQ(truncated, -2);
-  EXPECT_EQ(wrapped, 300 % 256);
-  EXPECT_TRUE(object != nullptr && none == nullptr);
-  EXPECT_TRUE(args.Get(4)->ToObject(c.base) == object && args.Get(4)->ToObject(c.other) == nullptr);
-  const std::uint8_t* bytes = state.CheckBytes(6, &size);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), size), "\xC3\xA9");
-  state.SetThis(object);
-  EXPECT_TRUE(state.GetThis(c.base, &object));
-  EXPECT_FALSE(state.GetThis(c.other, &object));
-  EXPECT_EQ(std::u16string(GetLastErrorText()), u"Other expected for 'this'");
-}
-
 TEST(NativeStateTest, ErrorTextIsCutWithoutSplittingAPair) {
-  const std::u16string plain(5000, u'a');
-  // The pair's high half would be the last unit kept.
-  const std::u16string straddling = std::u16string(kLastErrorCapacity - 2, u'b') + u"\U0001F600" + u"tail";
-  const std::u16string percent = u"%s%d%n";
-  struct Case {
-    const std::u16string* text;
-    std::size_t kept;
-  } cases[] = {{&plain, kLastErrorCapacity - 1}, {&straddling, kLastErrorCapacity - 2}, {&percent, percent.size()}};
-  for (const auto& c : cases) {
+  // 5,000 units; a pair whose high half would be the last unit kept; a text that looks like a format.
+  const std::u16string texts[] = {std::u16string(5000, u'a'),
+                                  std::u16string(kLastErrorCapacity - 2, u'b') + u"\U0001F600tail", u"%s%d%n"};
+  const std::size_t kept[] = {kLastErrorCapacity - 1, kLastErrorCapacity - 2, 6};
+  for (std::size_t i = 0; i < std::size(texts); ++i) {
     CNativeState state(nullptr, nullptr, nullptr);
-    EXPECT_FALSE(state.Error(u"%s", c.text->c_str()));
-    const std::u16string stored = GetLastErrorText();
-    EXPECT_EQ(stored, c.text->substr(0, c.kept));
+    EXPECT_FALSE(state.Error(u"%s", texts[i].c_str()));
+    EXPECT_EQ(std::u16string(GetLastErrorText()), texts[i].substr(0, kept[i]));
   }
   // Names go in as arguments: a namespace named like a format is reported as it is.
   CReflection global(u"global");
   EXPECT_EQ(global.FindNamespace(u"%s%n"), nullptr);
   EXPECT_EQ(std::u16string(GetLastErrorText()), u"Namespace %s%n not found.");
   CReflection* made = global.GetNamespace(u"Sub");
-  EXPECT_EQ(global.FindNamespace(u"Sub"), made);
-  EXPECT_EQ(global.FindNamespace(u"sub"), nullptr);
+  EXPECT_TRUE(global.FindNamespace(u"Sub") == made && global.FindNamespace(u"sub") == nullptr);
 }
 
 TEST(NativeStateTest, ResultsOfEveryAppender) {
@@ -152,14 +139,12 @@ TEST(NativeStateTest, ResultsOfEveryAppender) {
               state.ReturnString(u"ab", 2) && state.ReturnVector2D({}) && state.ReturnVector3D({}) &&
               state.ReturnMatrix4x4({}) && state.ReturnObject(nullptr) && state.ReturnFunction(function));
   std::vector<int> types;
-  for (std::uint32_t i = 0; i < state.GetResults().GetCount(); ++i)
-    types.push_back(state.GetResults().Get(i)->GetType());
+  for (std::uint32_t i = 0; state.GetResults().Get(i); ++i) types.push_back(state.GetResults().Get(i)->GetType());
   EXPECT_EQ(types, (std::vector<int>{ARGUMENT_BOOLEAN, ARGUMENT_INTEGER, ARGUMENT_LONGINTEGER, ARGUMENT_LONGINTEGER,
                                      ARGUMENT_FLOAT, ARGUMENT_DOUBLE, ARGUMENT_STRING, ARGUMENT_VECTOR2D,
                                      ARGUMENT_VECTOR3D, ARGUMENT_MATRIX4X4, ARGUMENT_NIL, ARGUMENT_FUNCTION}));
   std::int64_t unsignedValue = 0;
-  state.GetResults().Get(2)->ToNumber(&unsignedValue);
-  EXPECT_EQ(unsignedValue, 0xFFFFFFFFll);
+  EXPECT_TRUE(state.GetResults().Get(2)->ToNumber(&unsignedValue) && unsignedValue == 0xFFFFFFFFll);
   EXPECT_EQ(function->GetRefCount(), 2);
   // A function without a callback refuses the call under its name, which is no format.
   EXPECT_FALSE(function->Call(&state, 0));
@@ -177,15 +162,12 @@ TEST(NativeStateTest, ReturnedStreamChecksUntilClosed) {
     ASSERT_TRUE(state.ReturnStream(stream));
     state.GetResults().MoveTo(&results);
   }
-  EXPECT_EQ(stream->GetRefCount(), 2);
   CNativeState state(&c.scripting, nullptr, &results);
-  EXPECT_EQ(state.CheckStream(0), stream.Get());
   auto* scriptStream = static_cast<CScriptStream*>(results.Get(0)->ToObject());
+  EXPECT_TRUE(stream->GetRefCount() == 2 && state.CheckStream(0) == stream.Get() && scriptStream->GetReader());
   EXPECT_EQ(scriptStream->GetReflectedClass(), c.stream);
-  ASSERT_NE(scriptStream->GetReader(), nullptr);
   scriptStream->Close();
-  EXPECT_EQ(stream->GetRefCount(), 1);
-  EXPECT_EQ(state.CheckStream(0), nullptr);
+  EXPECT_TRUE(stream->GetRefCount() == 1 && state.CheckStream(0) == nullptr);
   EXPECT_EQ(std::u16string(GetLastErrorText()), u"Stream closed");
   // A script stream dropped while open lets its stream go.
   results.Clear();
@@ -223,7 +205,6 @@ TEST(ReflectionRegistryTest, GlobalNotesTheWellKnownClasses) {
 TEST(ReflectionRegistryTest, ClearingDestroysEveryEntry) {
   CReflection global(u"global");
   std::vector<Weak<CFunction>> functions;
-  const auto watch = [&](const CallableRecord& record) { functions.emplace_back(record.function.Get()); };
   CReflection* nested = global.GetNamespace(u"A")->GetNamespace(u"B");
   for (CReflection* space : {&global, nested}) {
     ASSERT_TRUE(space->RegisterFunction(u"f", u"i", &Nothing, nullptr));
@@ -237,14 +218,12 @@ TEST(ReflectionRegistryTest, ClearingDestroysEveryEntry) {
     ASSERT_FALSE(cls->RegisterMethod(u"m", u"t", &Nothing, nullptr, true) ||
                  cls->RegisterProperty(u"m", ARGUMENT_FLOAT, &Nothing, nullptr, nullptr));
     ASSERT_TRUE(cls->RegisterProperty(u"p", ARGUMENT_FLOAT, &Nothing, &Nothing, nullptr));
-    watch(space->FindFunction(u"f")->callable);
-    watch(space->FindValue(u"v")->getter);
-    for (const CallableRecord* r : {&cls->GetConstructor(), &cls->GetCloneFunction(), &cls->GetMoveFunction(),
+    for (const CallableRecord* r : {&space->FindFunction(u"f")->callable, &space->FindValue(u"v")->getter,
+                                    &cls->GetConstructor(), &cls->GetCloneFunction(), &cls->GetMoveFunction(),
                                     &cls->GetToStringFunction(), &cls->FindMethod(u"m")->callable,
                                     &cls->FindProperty(u"p")->getter, &cls->FindProperty(u"p")->setter})
-      watch(*r);
+      functions.emplace_back(r->function.Get());
   }
-  ASSERT_EQ(functions.size(), 18u);
   const auto alive = [&] { return std::count_if(functions.begin(), functions.end(), [](auto& f) { return f.Get(); }); };
   EXPECT_EQ(alive(), 18);
   global.Clear();
@@ -253,29 +232,26 @@ TEST(ReflectionRegistryTest, ClearingDestroysEveryEntry) {
   EXPECT_EQ(global.GetNamespaceCount() + global.GetFunctionCount() + global.GetClassCount(), 0u);
 }
 
-class CountingEngine : public CScriptEngine {
- public:
-  CountingEngine(std::vector<int>* log, int id) : m_pLog(log), m_iId(id) {}
-  ~CountingEngine() override { m_pLog->push_back(-m_iId); }
-  void CollectGarbage() override { m_pLog->push_back(m_iId); }
+// Logs its id when collecting and minus its id when deleted.
+struct CountingEngine : CScriptEngine {
+  CountingEngine(std::vector<int>* log, int id) : log(log), id(id) {}
+  ~CountingEngine() override { log->push_back(-id); }
+  void CollectGarbage() override { log->push_back(id); }
   CScriptContext* CreateContext(const char16_t*) override { return nullptr; }
-
- private:
-  std::vector<int>* m_pLog;
-  int m_iId;
+  std::vector<int>* log;
+  int id;
 };
 
 TEST(ReflectionRegistryTest, EnginesAreKeptInOrder) {
   std::vector<int> log;
   {
     CScripting scripting;
-    CountingEngine* first = new CountingEngine(&log, 1);
-    ASSERT_TRUE(scripting.RegisterScriptEngine(u"Squirrel", first));
-    ASSERT_TRUE(scripting.RegisterScriptEngine(u"Lua", new CountingEngine(&log, 2)));
-    ASSERT_TRUE(scripting.RegisterScriptEngine(u"Squirrel", new CountingEngine(&log, 3)));
-    EXPECT_FALSE(scripting.RegisterScriptEngine(u"None", nullptr));
-    EXPECT_EQ(scripting.FindScriptEngine(u"Squirrel"), first);
-    EXPECT_EQ(scripting.FindScriptEngine(u"squirrel"), nullptr);
+    auto* first = new CountingEngine(&log, 1);
+    ASSERT_TRUE(scripting.RegisterScriptEngine(u"Squirrel", first) &&
+                scripting.RegisterScriptEngine(u"Lua", new CountingEngine(&log, 2)) &&
+                scripting.RegisterScriptEngine(u"Squirrel", new CountingEngine(&log, 3)) &&
+                !scripting.RegisterScriptEngine(u"None", nullptr));
+    EXPECT_TRUE(scripting.FindScriptEngine(u"Squirrel") == first && !scripting.FindScriptEngine(u"squirrel"));
     scripting.CollectGarbage();
     EXPECT_EQ(log, (std::vector<int>{1, 2, 3}));
   }

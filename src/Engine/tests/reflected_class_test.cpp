@@ -1,4 +1,5 @@
 // Clone, move and toString through a reflected class: results, references and every failure text.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -18,29 +19,28 @@ class Counter : public CBaseObject {
   int m_iValue;
 };
 
-bool CloneCounter(CNativeState* state, int, void*) {
-  CBaseObject* self = nullptr;
+// The class's clone, move and toString, told apart by their user value.
+enum Special { kClone, kMove, kPrint };
+bool CounterSpecial(CNativeState* state, int, void* user) {
+  CBaseObject *self = nullptr, *source = nullptr;
   if (!state->GetThis(nullptr, &self)) return false;
-  auto* copy = new Counter(self->GetReflectedClass(), static_cast<Counter*>(self)->m_iValue);
-  state->ReturnObject(copy);
-  copy->Release();
-  return true;
-}
-
-bool MoveCounter(CNativeState* state, int, void*) {
-  CBaseObject* self = nullptr;
-  CBaseObject* source = nullptr;
-  if (!state->GetThis(nullptr, &self) || !state->CheckObject(self->GetReflectedClass(), 0, false, &source))
-    return false;
-  static_cast<Counter*>(self)->m_iValue = std::exchange(static_cast<Counter*>(source)->m_iValue, 0);
-  return true;
-}
-
-bool PrintCounter(CNativeState* state, int, void*) {
-  CBaseObject* self = nullptr;
-  if (!state->GetThis(nullptr, &self)) return false;
-  const std::u16string text = u"#" + std::u16string(static_cast<Counter*>(self)->m_iValue, u'x');
-  return state->ReturnString(text.c_str(), static_cast<std::uint32_t>(text.size()));
+  int& value = static_cast<Counter*>(self)->m_iValue;
+  switch (static_cast<Special>(reinterpret_cast<std::intptr_t>(user))) {
+    case kClone: {
+      Strong<Counter> copy;
+      copy.Attach(new Counter(self->GetReflectedClass(), value));
+      return state->ReturnObject(copy);
+    }
+    case kMove:
+      if (!state->CheckObject(self->GetReflectedClass(), 0, false, &source)) return false;
+      value = std::exchange(static_cast<Counter*>(source)->m_iValue, 0);
+      return true;
+    case kPrint: {
+      const std::u16string text = u"#" + std::u16string(value, u'x');
+      return state->ReturnString(text.c_str(), static_cast<std::uint32_t>(text.size()));
+    }
+  }
+  return false;
 }
 
 bool ReturnNothing(CNativeState*, int, void*) { return true; }
@@ -48,9 +48,9 @@ bool ReturnNumber(CNativeState* state, int, void*) { return state->ReturnInteger
 
 TEST(ReflectedClassTest, CloneMoveAndToStringCallTheClass) {
   ReflectedClass cls(u"Counter", nullptr);
-  cls.SetClone(&CloneCounter, nullptr);
-  cls.SetMove(&MoveCounter, nullptr);
-  cls.SetToString(&PrintCounter, nullptr);
+  cls.SetClone(&CounterSpecial, reinterpret_cast<void*>(kClone));
+  cls.SetMove(&CounterSpecial, reinterpret_cast<void*>(kMove));
+  cls.SetToString(&CounterSpecial, reinterpret_cast<void*>(kPrint));
   Strong<Counter> a;
   a.Attach(new Counter(&cls, 3));
   Strong<Counter> b;

@@ -53,10 +53,9 @@ class CommandMgrTest : public ::testing::Test {
       return std::nullopt;
     return state.GetResults().Get(0)->ToBoolean();
   }
-  Strong<CResource> MakeResource(const char16_t* name, bool privileged) {
+  static Strong<CResource> MakeResource(const char16_t* name) {
     Strong<CResource> resource;
     resource.Attach(new CResource(nullptr, name));
-    resource->SetPrivileged(privileged);
     return resource;
   }
 
@@ -103,7 +102,7 @@ TEST_F(CommandMgrTest, LinesReachTheirHandlerOrTheFallback) {
 }
 
 TEST_F(CommandMgrTest, RestrictedCommandsNeedPrivilege) {
-  Strong<CResource> resource = MakeResource(u"res", false);
+  Strong<CResource> resource = MakeResource(u"res");
   ASSERT_TRUE(table.AddCommandHandler(Recorder(), u"native"));
   table.SetFallbackHandler(Recorder());
   const auto open = ScriptFunction([this](CNativeState*) { calls.push_back({u"open", {}}); });
@@ -125,7 +124,7 @@ TEST_F(CommandMgrTest, RestrictedCommandsNeedPrivilege) {
 }
 
 TEST_F(CommandMgrTest, ScriptCommandsBelongToTheirResource) {
-  Strong<CResource> a = MakeResource(u"a", false), b = MakeResource(u"b", false);
+  Strong<CResource> a = MakeResource(u"a"), b = MakeResource(u"b");
   std::vector<std::u16string> seen;
   const auto record = [&](const char16_t* tag) {
     return ScriptFunction([&seen, tag](CNativeState* s) {
@@ -136,111 +135,89 @@ TEST_F(CommandMgrTest, ScriptCommandsBelongToTheirResource) {
     });
   };
   ASSERT_TRUE(table.AddCommandHandler(Recorder(), u"native"));
+  // Taken by the same resource without replace, by another resource, by the native side, or by a caller
+  // without resource: refused. The same resource with replace: replaced.
   const struct {
-    const char* label;
     CResource* resource;
-    const char16_t* name;
-    const char16_t* tag;
-    bool replace;
-    bool result;
-  } adds[] = {
-      {"first", a, u"cmd", u"a1", false, true},       {"taken", a, u"CMD", u"a2", false, false},
-      {"other resource", b, u"cmd", u"b1", true, false}, {"same resource", a, u"cmd", u"a3", true, true},
-      {"native", a, u"native", u"a4", true, false},   {"no resource", nullptr, u"free", u"n", false, false},
-  };
-  for (const auto& c : adds) {
-    SCOPED_TRACE(c.label);
-    EXPECT_EQ(Script(u"addCommandHandler", c.resource, c.name, record(c.tag), c.replace), c.result);
-  }
+    const char16_t *name, *tag;
+    bool replace, result;
+  } adds[] = {{a, u"cmd", u"a1", false, true},    {a, u"CMD", u"a2", false, false}, {b, u"cmd", u"b1", true, false},
+              {a, u"cmd", u"a3", true, true},     {a, u"native", u"a4", true, false}, {nullptr, u"free", u"n", 0, 0}};
+  for (const auto& c : adds)
+    EXPECT_EQ(Script(u"addCommandHandler", c.resource, c.name, record(c.tag), c.replace), c.result) << &c - adds;
   EXPECT_TRUE(table.ExecuteLine(u"/cmd x", false));
   table.SetPassCaller(true);
   EXPECT_TRUE(table.ExecuteLine(u"/cmd", false));
   EXPECT_EQ(seen, (std::vector<std::u16string>{u"a3|cmd|x", u"a3|cmd||-"}));
   const auto has = [&](const char16_t* name) { return Script(u"hasCommandHandler", nullptr, name); };
   const auto remove = [&](CResource* resource) { return Script(u"removeCommandHandler", resource, u"Cmd"); };
-  EXPECT_EQ(remove(b), false);
-  EXPECT_EQ(remove(nullptr), false);
-  EXPECT_EQ(has(u"cmd"), true);
-  EXPECT_EQ(remove(a), true);
-  EXPECT_EQ(has(u"cmd"), false);
+  EXPECT_TRUE(remove(b) == false && remove(nullptr) == false && has(u"cmd") == true);
+  EXPECT_TRUE(remove(a) == true && has(u"cmd") == false);
   EXPECT_EQ(Script(u"addCommandHandler", a, u"x"), std::nullopt);
   EXPECT_EQ(std::u16string(GetLastErrorText()), u"Expected Function for argument 2");
   ASSERT_EQ(Script(u"addCommandHandler", a, u"one", record(u"r")), true);
   ASSERT_EQ(Script(u"addCommandHandler", b, u"two", record(u"r")), true);
   table.RemoveResourceHandlers(a);
-  EXPECT_FALSE(table.HasCommandHandler(u"one"));
-  EXPECT_TRUE(table.HasCommandHandler(u"two"));
-  EXPECT_TRUE(table.HasCommandHandler(u"native"));
+  EXPECT_TRUE(!table.HasCommandHandler(u"one") && table.HasCommandHandler(u"two") &&
+              table.HasCommandHandler(u"native"));
 }
 
 // Changes the table from inside its own call, then reads its own fields: destroying it at once would
 // be a use after free (caught under ASan) and would show in the count.
 class SelfChangingHandler : public CScriptCommandHandler {
  public:
-  SelfChangingHandler(CResource* resource, CFunction* function, std::function<void()> change, int* destroyed,
-                      bool* alive)
-      : CScriptCommandHandler(resource, function), m_Change(change), m_pDestroyed(destroyed), m_pAlive(alive) {}
+  SelfChangingHandler(CResource* resource, CFunction* function, std::function<void()> change, int* destroyed)
+      : CScriptCommandHandler(resource, function), m_Change(change), m_pDestroyed(destroyed) {}
   ~SelfChangingHandler() override { ++*m_pDestroyed; }
   void Execute(const char16_t*, const char16_t*, CBaseObject*) override {
     m_Change();
-    *m_pAlive = *m_pDestroyed == 0 && m_Tag == u"self";
+    EXPECT_TRUE(*m_pDestroyed == 0 && m_Tag == u"self");
   }
   std::function<void()> m_Change;
   int* m_pDestroyed;
-  bool* m_pAlive;
   std::u16string m_Tag = u"self";
 };
 
 TEST_F(CommandMgrTest, HandlerChangedInsideItsOwnCallGoesAfterIt) {
-  Strong<CResource> resource = MakeResource(u"res", false);
+  Strong<CResource> resource = MakeResource(u"res");
   Strong<CFunction> other = ScriptFunction([](CNativeState*) {});
+  // Removal, replacement, clearing and the resource's removal of a command; replacing and clearing a fallback.
   const struct {
-    const char* label;
     std::function<void()> change;
     bool fallback;
   } cases[] = {
-      {"remove", [&] { table.RemoveCommandHandler(u"self", nullptr); }, false},
-      {"replace", [&] { table.AddScriptCommandHandler(resource, other, u"self", true); }, false},
-      {"clear", [&] { table.Clear(); }, false},
-      {"resource", [&] { table.RemoveResourceHandlers(resource); }, false},
-      {"fallback replaced", [&] { table.SetFallbackHandler(nullptr); }, true},
-      {"fallback cleared", [&] { table.Clear(); }, true},
+      {[&] { table.RemoveCommandHandler(u"self", nullptr); }, false},
+      {[&] { table.AddScriptCommandHandler(resource, other, u"self", true); }, false},
+      {[&] { table.Clear(); }, false},
+      {[&] { table.RemoveResourceHandlers(resource); }, false},
+      {[&] { table.SetFallbackHandler(nullptr); }, true},
+      {[&] { table.Clear(); }, true},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
+    SCOPED_TRACE(&c - cases);
     table.Clear();
     int destroyed = 0;
-    bool aliveAfterChange = false;
-    auto* handler = new SelfChangingHandler(resource, other, c.change, &destroyed, &aliveAfterChange);
-    if (c.fallback) {
-      table.SetFallbackHandler(handler);
-      EXPECT_FALSE(table.ExecuteLine(u"/absent", false));
-    } else {
-      ASSERT_TRUE(table.AddCommandHandler(handler, u"self"));
-      EXPECT_TRUE(table.ExecuteLine(u"/self", false));
-    }
-    EXPECT_TRUE(aliveAfterChange);
+    auto* handler = new SelfChangingHandler(resource, other, c.change, &destroyed);
+    if (c.fallback) table.SetFallbackHandler(handler);
+    ASSERT_TRUE(c.fallback || table.AddCommandHandler(handler, u"self"));
+    EXPECT_EQ(table.ExecuteLine(c.fallback ? u"/absent" : u"/self", false), !c.fallback);
     EXPECT_EQ(destroyed, 1);
   }
 }
 
 TEST_F(CommandMgrTest, ConsoleCommandNestingIsCapped) {
-  Strong<CResource> resource = MakeResource(u"res", false);
-  int depth = 0;
-  std::vector<std::optional<bool>> results;
-  Strong<CFunction> loop = ScriptFunction([&](CNativeState*) {
-    ++depth;
-    results.push_back(Script(u"consoleCommand", resource, u"/loop"));
-  });
+  Strong<CResource> resource = MakeResource(u"res");
+  std::vector<std::optional<bool>> results;  // of each nested consoleCommand, innermost first
+  Strong<CFunction> loop =
+      ScriptFunction([&](CNativeState*) { results.push_back(Script(u"consoleCommand", resource, u"/loop")); });
   ASSERT_EQ(Script(u"addCommandHandler", resource, u"loop", loop, false), true);
-  EXPECT_EQ(Script(u"consoleCommand", resource, u"/loop"), true);
-  EXPECT_EQ(depth, CCommandMgr::kMaxConsoleDepth);
-  ASSERT_FALSE(results.empty());
-  EXPECT_EQ(results.front(), false);
-  // The cap is on nesting, not on calls: the table answers again afterwards.
-  depth = 0;
-  EXPECT_EQ(Script(u"consoleCommand", resource, u"/loop"), true);
-  EXPECT_EQ(depth, CCommandMgr::kMaxConsoleDepth);
+  // The cap is on nesting, not on calls: the table answers the same way a second time.
+  for (int round = 0; round < 2; ++round) {
+    results.clear();
+    EXPECT_EQ(Script(u"consoleCommand", resource, u"/loop"), true);
+    ASSERT_EQ(results.size(), static_cast<std::size_t>(CCommandMgr::kMaxConsoleDepth));
+    EXPECT_TRUE(results.front() == false && results.back() == true);
+  }
 }
 
 }  // namespace
