@@ -263,7 +263,8 @@ bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool def
       }
     }
   }
-  if (builtinsFirst || !defaults || ((self.type == OT_ARRAY || self.type == OT_STRING) && key.IsNumeric())) return false;
+  if (builtinsFirst || !defaults) return false;
+  if ((self.type == OT_ARRAY || self.type == OT_STRING) && key.IsNumeric()) return false;
   return DefaultDelegateGet(this, self, key, out);
 }
 
@@ -1053,7 +1054,9 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
 
 // The member handle of `key` in the instance's class, through the instruction's cache; false when the
 // class has no such member (the general lookup then decides).
-static inline bool MemberHandle(MemberCache& mc, const Instance* inst, const Value& key, SQInteger& handle) {
+// Out of line, so that the execution loop keeps its registers for the common instructions.
+[[gnu::noinline]] static bool MemberHandle(MemberCache& mc, const Instance* inst, const Value& key,
+                                           SQInteger& handle) {
   const Class* c = inst->cls;
   if (!c) return false;
   if (mc.classSerial != c->serial) [[unlikely]] {
@@ -1067,11 +1070,47 @@ static inline bool MemberHandle(MemberCache& mc, const Instance* inst, const Val
 }
 
 // Reads a member of an instance through the cache of the instruction at pc; false when not a member.
-static inline bool CachedMemberGet(FuncProto* fp, uint32_t pc, const Instance* inst, const Value& key, Value& out) {
+[[gnu::noinline]] static bool CachedMemberGet(FuncProto* fp, uint32_t pc, const Instance* inst, const Value& key,
+                                              Value& out) {
   SQInteger h;
   if (!MemberHandle(fp->memberCache[pc], inst, key, h)) return false;
   out = (h & kMemberField) ? inst->fields[size_t(MemberIndex(h))] : inst->cls->methods[size_t(MemberIndex(h))].val;
   ResolveWeak(out);
+  return true;
+}
+
+// The cached forms of GETENV, SETENV, GETK and PREPCALLK on an instance; false leaves the work to the
+// general path. Out of line, like the helpers above.
+[[gnu::noinline]] static bool GetEnvCached(VM* v, Frame* f, const Value& key) {
+  Value out;
+  if (!CachedMemberGet(f->proto, f->pc - 1, v->stack[size_t(f->base)].instance(), key, out)) return false;
+  v->Push(std::move(out));
+  return true;
+}
+
+[[gnu::noinline]] static bool SetEnvCached(VM* v, Frame* f, const Value& key) {
+  Instance* inst = v->stack[size_t(f->base)].instance();
+  SQInteger h;
+  if (!MemberHandle(f->proto->memberCache[f->pc - 1], inst, key, h) || !(h & kMemberField)) return false;
+  inst->fields[size_t(MemberIndex(h))] = v->stack[size_t(v->top - 1)];
+  return true;
+}
+
+[[gnu::noinline]] static bool GetKCached(VM* v, Frame* f, const Value& key) {
+  Value& slot = v->stack[size_t(v->top - 1)];
+  Value out;
+  if (!CachedMemberGet(f->proto, f->pc - 1, slot.instance(), key, out)) return false;
+  slot = std::move(out);
+  return true;
+}
+
+[[gnu::noinline]] static bool PrepCallKCached(VM* v, Frame* f, const Value& key) {
+  Value& slot = v->stack[size_t(v->top - 1)];
+  Value out;
+  if (!CachedMemberGet(f->proto, f->pc - 1, slot.instance(), key, out)) return false;
+  Value obj = std::move(slot);
+  slot = std::move(out);
+  v->Push(std::move(obj));
   return true;
 }
 
@@ -1144,13 +1183,7 @@ static void RunLoop(VM* v, size_t entry) {
       }
       case sq::OP_GETENV: {
         const Value& key = consts[ins.a];
-        if (stack[size_t(base)].type == OT_INSTANCE) {
-          Value out;
-          if (CachedMemberGet(f->proto, f->pc - 1, stack[size_t(base)].instance(), key, out)) {
-            v->Push(std::move(out));
-            break;
-          }
-        }
+        if (stack[size_t(base)].type == OT_INSTANCE && GetEnvCached(v, f, key)) break;
         Value self = stack[size_t(base)];
         Value out;
         bool found = false;
@@ -1165,14 +1198,7 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_SETENV: {
-        if (stack[size_t(base)].type == OT_INSTANCE) {
-          Instance* inst = stack[size_t(base)].instance();
-          SQInteger h;
-          if (MemberHandle(f->proto->memberCache[f->pc - 1], inst, consts[ins.a], h) && (h & kMemberField)) {
-            inst->fields[size_t(MemberIndex(h))] = TOP(1);
-            break;
-          }
-        }
+        if (stack[size_t(base)].type == OT_INSTANCE && SetEnvCached(v, f, consts[ins.a])) break;
         Value self = stack[size_t(base)];
         const Value& key = consts[ins.a];
         Value val = TOP(1);
@@ -1187,11 +1213,8 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_GETK: {
+        if (TOP(1).type == OT_INSTANCE && GetKCached(v, f, consts[ins.a])) break;
         Value out;
-        if (TOP(1).type == OT_INSTANCE && CachedMemberGet(f->proto, f->pc - 1, TOP(1).instance(), consts[ins.a], out)) {
-          TOP(1) = std::move(out);
-          break;
-        }
         v->GetOrThrow(TOP(1), consts[ins.a], out);
         TOP(1) = std::move(out);
         break;
@@ -1225,9 +1248,9 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_PREPCALLK: {
+        if (TOP(1).type == OT_INSTANCE && PrepCallKCached(v, f, consts[ins.a])) break;
         Value obj = TOP(1), out;
-        if (obj.type != OT_INSTANCE || !CachedMemberGet(f->proto, f->pc - 1, obj.instance(), consts[ins.a], out))
-          v->GetOrThrow(obj, consts[ins.a], out);
+        v->GetOrThrow(obj, consts[ins.a], out);
         TOP(1) = std::move(out);
         v->Push(std::move(obj));
         break;

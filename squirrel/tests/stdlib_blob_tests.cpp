@@ -48,8 +48,9 @@ TEST_F(StdlibBlob, SeekTellAndEos) {
                 "print(\" \" + b.eos());"),
             "0 true 6 7 1");
   // Out of range answers -1 and leaves the position; in range answers 0.
-  EXPECT_EQ(Out("local b = blob(4); b.seek(1); local r = [b.seek(-1), b.seek(5), b.seek(-2, 'c'), b.seek(0x7FFFFFFF, 'e'),"
-                "b.seek(0x7FFFFFFF, 'c'), b.seek(2, 'c')]; foreach (x in r) print(x + \" \"); print(b.tell());"),
+  EXPECT_EQ(Out("local b = blob(4); b.seek(1);"
+                "local r = [b.seek(-1), b.seek(5), b.seek(-2, 'c'), b.seek(0x7FFFFFFF, 'e'), b.seek(0x7FFFFFFF, 'c'),"
+                "b.seek(2, 'c')]; foreach (x in r) print(x + \" \"); print(b.tell());"),
             "-1 -1 -1 -1 -1 0 3");
 }
 

@@ -2,7 +2,8 @@
 function p(x) { print(x + "\n") }
 local b = blob(4)
 b.seek(2)
-p(b.seek(5) + " " + b.tell() + " " + b.seek(-1) + " " + b.tell() + " " + b.seek(-3, 'c') + " " + b.seek(1, 'e') + " " + b.tell())
+p(b.seek(5) + " " + b.tell() + " " + b.seek(-1) + " " + b.tell())
+p(b.seek(-3, 'c') + " " + b.seek(1, 'e') + " " + b.tell())
 p(b.seek(1, 'c') + " " + b.tell() + " " + b.seek(0, 'e') + " " + b.tell())
 // resize sets the capacity: larger keeps len(), smaller cuts it
 local r = blob(3)

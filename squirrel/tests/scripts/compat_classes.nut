@@ -3,7 +3,8 @@ function p(x) { print(x + "\n") }
 // null orders below every other value, so arrays holding null sort
 local a = [3, null, 1, null]
 a.sort(function(x, y) { return x <=> y })
-p((a[0] == null) + " " + (a[1] == null) + " " + (null < 1) + " " + (null < "") + " " + (1 > null) + " " + (null <=> null))
+p((a[0] == null) + " " + (a[1] == null) + " " + (null < 1) + " " + (null < ""))
+p((1 > null) + " " + (null <=> null))
 local b = [2, null, 1]
 b.sort()
 p(b[0] + " " + b[1] + " " + b[2])
