@@ -967,8 +967,10 @@ SQRESULT sq_setdelegate(HSQUIRRELVM v, SQInteger idx) {
   if (d.type != OT_TABLE && d.type != OT_NULL) return Fail(v, u"only tables can be delegates");
   Table* dt = d.type == OT_TABLE ? d.table() : nullptr;
   if (self.type == OT_TABLE) {
-    for (Table* t = dt; t; t = t->delegate)
-      if (t == self.table()) return Fail(v, u"delegate cycle");
+    // Only a table that already serves as a delegate can close a cycle; then one walk of the chain decides.
+    if (dt == self.table() || self.table()->delegators > 0)
+      for (Table* t = dt; t; t = t->delegate)
+        if (t == self.table()) return Fail(v, u"delegate cycle");
     self.table()->SetDelegate(dt);
   } else if (self.type == OT_USERDATA) {
     UserData* u = self.userdata();

@@ -185,9 +185,10 @@ bool ParseNumber(const String* s, SQInteger base, Value& out) {
     if (end == begin) return false;
     out = Value::Float(SQFloat(d));
   } else {
+    // Saturates at the 32-bit limits as the C library's strtol does where long has 32 bits.
     long long n = std::strtoll(begin, &end, int(base));
     if (end == begin) return false;
-    out = Value::Integer(SQInteger(uint32_t(n)));
+    out = Value::Integer(SQInteger(std::clamp<long long>(n, INT32_MIN, INT32_MAX)));
   }
   return true;
 }
@@ -216,7 +217,7 @@ bool SliceRange(HSQUIRRELVM v, SQInteger len, SQInteger& start, SQInteger& end) 
 SQInteger str_slice(HSQUIRRELVM v) {
   String* s = Arg(v, 1).str();
   SQInteger a, b;
-  if (!SliceRange(v, s->len, a, b)) return Throw(v, u"wrong indexes");
+  if (!SliceRange(v, s->len, a, b)) return Throw(v, u"slice out of range");
   return Ret(v, v->ss->Str(s->chars() + a, b - a));
 }
 
@@ -224,7 +225,7 @@ SQInteger str_find(HSQUIRRELVM v) {
   std::u16string_view hay(Arg(v, 1).str()->chars(), size_t(Arg(v, 1).str()->len));
   std::u16string_view needle(Arg(v, 2).str()->chars(), size_t(Arg(v, 2).str()->len));
   SQInteger start = NArgs(v) >= 3 ? Arg(v, 3).AsInt() : 0;
-  if (start < 0 || size_t(start) > hay.size()) return Throw(v, u"invalid start index");
+  if (start < 0 || size_t(start) > hay.size()) return Ret(v, Value());
   size_t pos = hay.find(needle, size_t(start));
   if (pos == std::u16string_view::npos) return Ret(v, Value());
   return Ret(v, Value::Integer(SQInteger(pos)));
@@ -244,10 +245,7 @@ SQInteger str_toupper(HSQUIRRELVM v) { return str_case(v, true); }
 SQInteger tbl_len(HSQUIRRELVM v) { return Ret(v, Value::Integer(Arg(v, 1).table()->count)); }
 SQInteger obj_rawget(HSQUIRRELVM v) {
   Value out;
-  if (!v->Get(Arg(v, 1), Arg(v, 2), out, true)) {
-    if (Arg(v, 1).type == OT_TABLE) return Ret(v, Value());
-    return Safe(v, [&]() -> SQInteger { v->ErrorIndex(Arg(v, 2)); });
-  }
+  if (!v->Get(Arg(v, 1), Arg(v, 2), out, true)) return Throw(v, u"the index doesn't exist");
   return Ret(v, out);
 }
 SQInteger obj_rawset(HSQUIRRELVM v) {
@@ -299,6 +297,22 @@ SQInteger tbl_filter(HSQUIRRELVM v) {
     return Ret(v, ov);
   });
 }
+// map(f): an array of f(key, value) for every slot.
+SQInteger tbl_map(HSQUIRRELVM v) {
+  return Safe(v, [&] {
+    Value self = Arg(v, 1), fn = Arg(v, 2);
+    Table* src = self.table();
+    Array* out = new Array(v->ss, 0);
+    Value ov(out);
+    Value key, val;
+    for (int32_t pos = src->Next(0, key, val); pos >= 0; pos = src->Next(pos, key, val)) {
+      Value args[2] = {key, val};
+      out->items.push_back(v->CallValue(fn, self, 2, args));
+    }
+    return Ret(v, ov);
+  });
+}
+
 SQInteger tbl_keys_values(HSQUIRRELVM v, bool keys) {
   Table* src = Arg(v, 1).table();
   Array* out = new Array(v->ss, 0);
@@ -354,7 +368,7 @@ SQInteger arr_remove(HSQUIRRELVM v) {
 SQInteger arr_resize(HSQUIRRELVM v) {
   Array* a = Arr(v);
   SQInteger n = Arg(v, 2).AsInt();
-  if (n < 0) return Throw(v, u"negative size");
+  if (n < 0) return Throw(v, u"resizing to negative length");
   Value fill = NArgs(v) >= 3 ? Arg(v, 3) : Value();
   a->items.resize(size_t(n), fill);
   return Ret(v, Arg(v, 1));
@@ -366,7 +380,7 @@ SQInteger arr_reverse(HSQUIRRELVM v) {
 SQInteger arr_slice(HSQUIRRELVM v) {
   Array* a = Arr(v);
   SQInteger s, e;
-  if (!SliceRange(v, SQInteger(a->items.size()), s, e)) return Throw(v, u"wrong indexes");
+  if (!SliceRange(v, SQInteger(a->items.size()), s, e)) return Throw(v, u"slice out of range");
   Array* out = new Array(v->ss, 0);
   Value ov(out);
   out->items.assign(a->items.begin() + s, a->items.begin() + e);
@@ -505,6 +519,8 @@ SQInteger fn_acall_common(HSQUIRRELVM v, bool raise) {
   Value args = Arg(v, 2);
   v->Push(Arg(v, 1));
   for (const Value& a : args.array()->items) v->Push(a);
+  // As with call(): a script function's error is reported where the calling script does not catch it.
+  if (raise && Arg(v, 1).type == OT_CLOSURE) raise = false;
   if (SQ_FAILED(sq_call(v, SQInteger(args.array()->items.size()), SQTrue, raise ? SQTrue : SQFalse))) return SQ_ERROR;
   return 1;
 }
@@ -533,7 +549,8 @@ Value FuncInfos(HSQUIRRELVM v, const Value& fn) {
   if (fn.type == OT_CLOSURE) {
     const sq::FuncProto* p = fn.closure()->fp()->code.get();
     t->NewSlot(ss->Str(u"native"), Value::Bool(false));
-    t->NewSlot(ss->Str(u"name"), ss->Str(p->name));
+    // The compiler names function expressions and lambdas "unnamed"; scripts see them without a name.
+    t->NewSlot(ss->Str(u"name"), p->name == u"unnamed" ? Value() : ss->Str(p->name));
     t->NewSlot(ss->Str(u"src"), ss->Str(p->sourceName));
     Array* params = new Array(ss, 0);
     Value pv(params);
@@ -747,6 +764,7 @@ void RegisterBaseLib(VM* v) {
                        {u"setdelegate", tbl_setdelegate, 2, u".t|o"},
                        {u"getdelegate", tbl_getdelegate, 1, u"t"},
                        {u"filter", tbl_filter, 2, u"tc"},
+                       {u"map", tbl_map, 2, u"tc"},
                        {u"keys", tbl_keys, 1, u"t"},
                        {u"values", tbl_values, 1, u"t"}});
   ss->defaultDelegates[RawTypeIndex(OT_ARRAY)] =

@@ -899,8 +899,6 @@ private:
             case u'-': case u'!': case u'~': case TK_TYPEOF: case TK_CLONE: case TK_RESUME:
             case TK_PLUSPLUS: case TK_MINUSMINUS: case TK_DELETE:
                 return Unary();
-            case TK_EOF:
-                Error(u"unexpected end of file");
             default:
                 Error(u"expression expected");
         }

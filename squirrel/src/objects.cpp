@@ -88,26 +88,35 @@ void String::Destroy() {
   ::operator delete(static_cast<void*>(this));
 }
 
-String* SharedState::Intern(const SQChar* s, SQInteger len) {
-  if (len < 0) {
-    len = 0;
-    while (s[len]) ++len;
-  }
-  if (strBuckets.empty()) strBuckets.assign(256, nullptr);
-  SQHash h = HashChars(s, len);
-  size_t b = h & (strBuckets.size() - 1);
-  for (String* p = strBuckets[b]; p; p = p->chainNext) {
-    if (p->hash == h && p->len == len && std::memcmp(p->chars(), s, size_t(len) * sizeof(SQChar)) == 0) return p;
-  }
+// Concatenation writes both operands once into an exactly sized string, which the intern table
+// adopts unless an equal string already exists.
+String* SharedState::Concat(const SQChar* a, SQInteger alen, const SQChar* b, SQInteger blen) {
+  SQInteger len = alen + blen;
   void* mem = ::operator new(sizeof(String) + size_t(len + 1) * sizeof(SQChar));
   String* str = new (mem) String();
   str->len = len;
-  str->hash = h;
-  str->shared = this;
-  if (len) std::memcpy(str->chars(), s, size_t(len) * sizeof(SQChar));
+  if (alen) std::memcpy(str->chars(), a, size_t(alen) * sizeof(SQChar));
+  if (blen) std::memcpy(str->chars() + alen, b, size_t(blen) * sizeof(SQChar));
   str->chars()[len] = 0;
-  str->chainNext = strBuckets[b];
-  strBuckets[b] = str;
+  SQHash h = HashChars(str->chars(), len);
+  if (strBuckets.empty()) strBuckets.assign(kInitialStringBuckets, nullptr);
+  size_t bucket = h & (strBuckets.size() - 1);
+  for (String* p = strBuckets[bucket]; p; p = p->chainNext) {
+    if (p->hash == h && p->len == len && std::memcmp(p->chars(), str->chars(), size_t(len) * sizeof(SQChar)) == 0) {
+      str->~String();
+      ::operator delete(mem);
+      return p;
+    }
+  }
+  str->hash = h;
+  Link(str, bucket);
+  return str;
+}
+
+void SharedState::Link(String* str, size_t bucket) {
+  str->shared = this;
+  str->chainNext = strBuckets[bucket];
+  strBuckets[bucket] = str;
   if (++strCount > strBuckets.size() * 2) {
     std::vector<String*> nb(strBuckets.size() * 4, nullptr);
     for (String* head : strBuckets) {
@@ -121,6 +130,26 @@ String* SharedState::Intern(const SQChar* s, SQInteger len) {
     }
     strBuckets.swap(nb);
   }
+}
+
+String* SharedState::Intern(const SQChar* s, SQInteger len) {
+  if (len < 0) {
+    len = 0;
+    while (s[len]) ++len;
+  }
+  if (strBuckets.empty()) strBuckets.assign(kInitialStringBuckets, nullptr);
+  SQHash h = HashChars(s, len);
+  size_t b = h & (strBuckets.size() - 1);
+  for (String* p = strBuckets[b]; p; p = p->chainNext) {
+    if (p->hash == h && p->len == len && std::memcmp(p->chars(), s, size_t(len) * sizeof(SQChar)) == 0) return p;
+  }
+  void* mem = ::operator new(sizeof(String) + size_t(len + 1) * sizeof(SQChar));
+  String* str = new (mem) String();
+  str->len = len;
+  str->hash = h;
+  if (len) std::memcpy(str->chars(), s, size_t(len) * sizeof(SQChar));
+  str->chars()[len] = 0;
+  Link(str, b);
   return str;
 }
 
@@ -155,7 +184,10 @@ Table::Table(SharedState* ss, SQInteger capacity) : Object(OT_TABLE) {
 }
 
 Table::~Table() {
-  if (delegate) delegate->Release();
+  if (delegate) {
+    --delegate->delegators;
+    delegate->Release();
+  }
 }
 
 Table::Node* Table::Find(const Value& key) const {
@@ -272,9 +304,16 @@ int32_t Table::Next(int32_t pos, Value& key, Value& val) const {
 }
 
 void Table::SetDelegate(Table* d) {
-  if (d) d->AddRef();
-  if (delegate) delegate->Release();
+  if (d) {
+    d->AddRef();
+    ++d->delegators;
+  }
+  Table* old = delegate;
   delegate = d;
+  if (old) {
+    --old->delegators;
+    old->Release();
+  }
 }
 
 Table* Table::Clone(SharedState* ss) const {
@@ -350,6 +389,7 @@ Value WrapProto(SharedState* ss, const std::shared_ptr<sq::FuncProto>& proto) {
   FuncProto* fp = new FuncProto();
   Value result(fp);
   fp->code = proto;
+  fp->memberCache.resize(proto->code.size());
   fp->constants.reserve(proto->constants.size());
   for (const sq::Constant& c : proto->constants) {
     switch (c.kind) {
@@ -433,7 +473,7 @@ void Generator::VisitRefs(RefVisitor fn, void* ctx) {
 
 // ---- classes ------------------------------------------------------------------------------------
 
-Class::Class(SharedState* ss, Class* b) : Object(OT_CLASS), base(b) {
+Class::Class(SharedState* ss, Class* b) : Object(OT_CLASS), base(b), serial(++ss->classSerials) {
   if (base) {
     base->AddRef();
     members = base->members->Clone(ss);

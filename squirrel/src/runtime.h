@@ -12,7 +12,9 @@ namespace bsq {
 
 constexpr SQInteger kSuspendFlag = -666;  // a native returning this suspends the VM
 constexpr int kMaxNativeDepth = 200;      // nested native/VM re-entries before "Native stack overflow"
-constexpr size_t kMaxFrames = 200000;     // script call depth before "stack overflow"
+// Memory that one thread's script calls may hold (frames plus value stack) before "stack overflow": a
+// million levels of a plain function fit, a runaway recursion stops long before memory runs out.
+constexpr size_t kMaxCallStackBytes = size_t(128) << 20;
 
 enum Meta : int {
   MT_ADD, MT_SUB, MT_MUL, MT_DIV, MT_UNM, MT_MODULO, MT_SET, MT_GET, MT_TYPEOF, MT_NEXTI, MT_CMP, MT_CALL,
@@ -41,6 +43,7 @@ struct Table : Object {
   int32_t used = 0;              // nodes handed out (up to nodes.size())
   SQInteger count = 0;
   Table* delegate = nullptr;     // counted
+  int32_t delegators = 0;        // tables whose delegate this is: none means no delegate chain can reach it
 
   explicit Table(SharedState* ss, SQInteger capacity);
   ~Table() override;
@@ -84,9 +87,18 @@ struct UserData : Object {
   void VisitRefs(RefVisitor fn, void* ctx) override;
 };
 
+// What one member-reading or -writing instruction last found on an instance: the class (by serial,
+// which no other class ever reuses) and the member handle of Class::members. Handles of a class never
+// change once made, so a matching serial makes the lookup unnecessary.
+struct MemberCache {
+  uint32_t classSerial = 0;  // 0: empty
+  SQInteger handle = 0;
+};
+
 // The VM's function-prototype object around a compiled prototype.
 struct FuncProto : Object {
   std::shared_ptr<sq::FuncProto> code;
+  std::vector<MemberCache> memberCache;  // one per instruction
   std::vector<Value> constants;
   std::vector<Value> functions;  // nested prototypes, wrapped lazily on first use
   Value name;
@@ -155,6 +167,7 @@ struct Class : Object {
   SQRELEASEHOOK hook = nullptr;
   SQInteger udsize = 0;
   bool locked = false;
+  uint32_t serial = 0;                // unique among the classes of the VM, never 0
   Class(SharedState* ss, Class* base);
   ~Class() override;
   bool GetMember(const Value& key, Value& out) const;
@@ -202,6 +215,43 @@ struct Frame {
   int32_t hookLine = -1;    // last line reported to the debug hook
 };
 
+// The call frames of a thread: chunks that stay allocated, so that pushing and popping frames allocates
+// nothing once a depth was reached, and a frame's address stays put while frames are pushed above it.
+class FrameStack {
+ public:
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  Frame& operator[](size_t i) { return chunks_[i >> kShift][i & kMask]; }
+  const Frame& operator[](size_t i) const { return chunks_[i >> kShift][i & kMask]; }
+  Frame& back() { return (*this)[count_ - 1]; }
+  // A frame with every field at its default.
+  Frame& emplace_back() {
+    if ((count_ >> kShift) >= chunks_.size()) chunks_.push_back(std::make_unique<Frame[]>(kChunk));
+    Frame& f = (*this)[count_++];
+    f = Frame();
+    return f;
+  }
+  void push_back(Frame&& f) { emplace_back() = std::move(f); }
+  void pop_back() {
+    back().callee.SetNull();
+    --count_;
+    // Two spare chunks stay, so a depth that swings across a chunk boundary does not allocate each time.
+    if ((count_ & kMask) == 0)
+      while (chunks_.size() > (count_ >> kShift) + kSpareChunks) chunks_.pop_back();
+  }
+  void clear() {
+    while (count_ > 0) pop_back();
+  }
+
+ private:
+  static constexpr size_t kShift = 8;
+  static constexpr size_t kChunk = size_t(1) << kShift;
+  static constexpr size_t kMask = kChunk - 1;
+  static constexpr size_t kSpareChunks = 2;
+  std::vector<std::unique_ptr<Frame[]>> chunks_;
+  size_t count_ = 0;
+};
+
 struct Generator : Object {
   enum State { Suspended, Running, Dead } state = Suspended;
   Value closure;
@@ -216,6 +266,9 @@ struct Generator : Object {
   void VisitRefs(RefVisitor fn, void* ctx) override;
 };
 
+constexpr size_t kInitialStringBuckets = 256;
+constexpr size_t kMinAutoCollect = 4096;
+
 struct SharedState {
   // Interned strings.
   std::vector<String*> strBuckets;
@@ -223,6 +276,10 @@ struct SharedState {
   // Tracked containers (doubly linked).
   Object* gcHead = nullptr;
   size_t gcCount = 0;
+  // Containers that trigger the next automatic cycle collection: twice what survived the last one, so
+  // unreachable cycles cannot pile up, and the cost per allocation stays constant.
+  size_t gcThreshold = kMinAutoCollect;
+  uint32_t classSerials = 0;  // the last serial handed to a class
   bool closing = false;
 
   Value registry;
@@ -248,6 +305,9 @@ struct SharedState {
   int nativeDepth = 0;  // native and loop nesting of every thread: they share one C stack
 
   String* Intern(const SQChar* s, SQInteger len);
+  // The interned string of a followed by b, built without intermediate copies.
+  String* Concat(const SQChar* a, SQInteger alen, const SQChar* b, SQInteger blen);
+  void Link(String* fresh, size_t bucket);
   void Unintern(String* s);
   Value Str(const SQChar* s, SQInteger len = -1) { return Value(Intern(s, len)); }
   Value Str(const std::u16string& s) { return Value(Intern(s.data(), SQInteger(s.size()))); }
@@ -260,7 +320,7 @@ struct VM : Object {
   std::vector<Value> stack;
   SQInteger top = 0;
   SQInteger stackBase = 0;       // base for the public API's positive indices
-  std::deque<Frame> frames;  // stable addresses while frames are pushed
+  FrameStack frames;
   std::vector<Trap> traps;
   Outer* openOuters = nullptr;   // sorted by slot, highest first
   Value lastError;

@@ -86,8 +86,8 @@ void VM::ClearRefs() {
 void VM::VisitRefs(RefVisitor fn, void* ctx) {
   for (SQInteger i = 0; i < top; ++i)
     if (stack[size_t(i)].IsRefCounted()) fn(stack[size_t(i)].obj(), ctx);
-  for (const Frame& f : frames)
-    if (f.callee.IsRefCounted()) fn(f.callee.obj(), ctx);
+  for (size_t i = 0; i < frames.size(); ++i)
+    if (frames[i].callee.IsRefCounted()) fn(frames[i].callee.obj(), ctx);
   for (const Value* v : {&lastError, &debugHook, &roottable, &suspendValue})
     if (v->IsRefCounted()) fn(v->obj(), ctx);
   for (Outer* o = openOuters; o; o = o->nextOpen) fn(o, ctx);
@@ -215,6 +215,7 @@ static bool PrimaryGet(const Value& self, const Value& key, Value& out) {
       if (key.IsNumeric()) {
         SQInteger i = key.AsInt();
         String* s = self.str();
+        if (i < 0) i += s->len;  // strings also index from the end
         if (i >= 0 && i < s->len) {
           out = Value::Integer(SQInteger(s->chars()[i]));
           return true;
@@ -240,6 +241,9 @@ bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool def
         return true;
       }
   }
+  // The type's built-in methods come before _get, so that a handler can reach rawget, rawset and the like.
+  bool builtinsFirst = defaults && (self.type == OT_TABLE || self.type == OT_USERDATA || self.type == OT_INSTANCE);
+  if (builtinsFirst && DefaultDelegateGet(this, self, key, out)) return true;
   if (self.type == OT_TABLE || self.type == OT_USERDATA || self.type == OT_INSTANCE) {
     Value mm;
     if (GetMeta(self, MT_GET, mm)) {
@@ -259,7 +263,8 @@ bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool def
       }
     }
   }
-  if (!defaults || ((self.type == OT_ARRAY || self.type == OT_STRING) && key.IsNumeric())) return false;
+  if (builtinsFirst || !defaults) return false;
+  if ((self.type == OT_ARRAY || self.type == OT_STRING) && key.IsNumeric()) return false;
   return DefaultDelegateGet(this, self, key, out);
 }
 
@@ -267,9 +272,10 @@ void VM::GetOrThrow(const Value& self, const Value& key, Value& out) {
   if (!Get(self, key, out)) ErrorIndex(key);
 }
 
+// `in` and rawin: the object's own slots only, neither delegates nor built-in methods.
 bool VM::Has(const Value& self, const Value& key) {
   Value tmp;
-  return Get(self, key, tmp);
+  return PrimaryGet(self, key, tmp);
 }
 
 void VM::Set(const Value& self, const Value& key, const Value& val, bool raw) {
@@ -299,19 +305,6 @@ void VM::Set(const Value& self, const Value& key, const Value& val, bool raw) {
         return;
       }
       break;
-    }
-    case OT_CLASS: {
-      Class* c = self.cls();
-      Value h;
-      if (c->members->Get(key, h)) {
-        if (h.v.nInteger & kMemberField) {
-          c->fields[size_t(MemberIndex(h.v.nInteger))].val = val;  // a new default for later instances
-        } else {
-          c->methods[size_t(MemberIndex(h.v.nInteger))].val = val;
-        }
-        return;
-      }
-      ErrorIndex(key);
     }
     case OT_USERDATA: break;
     default:
@@ -409,7 +402,7 @@ void VM::NewSlot(const Value& self, const Value& key, const Value& val, bool isS
       }
       Error(u"trying to set '%s'", TypeName(self.type));
     }
-    default: Error(u"trying to set '%s'", TypeName(self.type));
+    default: Error(u"indexing %s with %s", TypeName(self.type), TypeName(key.type));
   }
 }
 
@@ -420,6 +413,7 @@ Value VM::Delete(const Value& self, const Value& key, bool raw) {
     case OT_USERDATA: break;
     default: Error(u"attempt to delete a slot from a %s", TypeName(self.type));
   }
+  if (self.type == OT_INSTANCE) Error(u"cannot delete a slot from instance");
   if (!raw) {
     Value mm;
     if (GetMeta(self, MT_DELSLOT, mm)) return CallValue(mm, self, 1, &key);
@@ -489,10 +483,8 @@ Value VM::Arith(int op, const Value& a, const Value& b) {
     }
   }
   if (op == sq::OP_ADD && (a.type == OT_STRING || b.type == OT_STRING)) {
-    Value sa = ToString(a), sb = ToString(b);
-    std::u16string r(sa.str()->chars(), size_t(sa.str()->len));
-    r.append(sb.str()->chars(), size_t(sb.str()->len));
-    return ss->Str(r);
+    Value sa = a.type == OT_STRING ? a : ToString(a), sb = b.type == OT_STRING ? b : ToString(b);
+    return Value(ss->Concat(sa.str()->chars(), sa.str()->len, sb.str()->chars(), sb.str()->len));
   }
   Meta m = op == sq::OP_ADD ? MT_ADD : op == sq::OP_SUB ? MT_SUB : op == sq::OP_MUL ? MT_MUL
                                      : op == sq::OP_DIV ? MT_DIV : MT_MODULO;
@@ -532,6 +524,8 @@ SQInteger VM::Compare(const Value& a, const Value& b) {
   } else if (a.IsNumeric() && b.IsNumeric()) {
     SQFloat x = a.AsFloat(), y = b.AsFloat();
     return x < y ? -1 : x > y ? 1 : 0;
+  } else if (a.type == OT_NULL || b.type == OT_NULL) {
+    return a.type == OT_NULL ? -1 : 1;  // null orders below every other value
   }
   if (a.type == OT_TABLE || a.type == OT_INSTANCE || a.type == OT_USERDATA) {
     Value mm;
@@ -549,10 +543,24 @@ SQInteger VM::Compare(const Value& a, const Value& b) {
   Error(u"comparison between '%s' and '%s'", PrintVal(a).c_str(), PrintVal(b).c_str());
 }
 
+constexpr int kIntegerTextMax = 12;  // "-2147483648"
+
 Value VM::ToString(const Value& v) {
   switch (v.type) {
     case OT_STRING: return v;
-    case OT_INTEGER: return ss->Str(text::FormatString(u"%d", v.v.nInteger));
+    case OT_INTEGER: {
+      // Digits written backwards into a buffer that fits INT_MIN, without going through a format string.
+      SQChar buf[kIntegerTextMax];
+      SQChar* end = buf + kIntegerTextMax;
+      SQChar* p = end;
+      uint32_t mag = v.v.nInteger < 0 ? 0u - uint32_t(v.v.nInteger) : uint32_t(v.v.nInteger);
+      do {
+        *--p = SQChar(u'0' + mag % 10);
+        mag /= 10;
+      } while (mag);
+      if (v.v.nInteger < 0) *--p = u'-';
+      return Value(ss->Intern(p, SQInteger(end - p)));
+    }
     case OT_FLOAT: return ss->Str(FormatFloat(v.v.fFloat));
     case OT_BOOL: return ss->Str(v.v.nInteger ? u"true" : u"false");
     case OT_NULL: return ss->Str(u"null");
@@ -614,14 +622,15 @@ Value VM::Clone(const Value& v) {
       if (src->cls && !src->cls->metamethods[MT_CLONED].IsNull()) CallValue(src->cls->metamethods[MT_CLONED], r, 1, &v);
       return r;
     }
-    default: return v;
+    default: Error(u"cloning a %s", TypeName(v.type));
   }
 }
 
 Value VM::CreateInstanceRaw(Class* c) {
   c->locked = true;
   Instance* inst = new Instance(ss, c);
-  inst->hook = c->hook;
+  // A hook set on a base class after this class was declared still covers its instances.
+  for (const Class* k = c; k && !inst->hook; k = k->base) inst->hook = k->hook;
   return Value(inst);
 }
 
@@ -656,6 +665,10 @@ void VM::Call(SQInteger nargs, Value& result) {
   result = std::move(stack[size_t(fslot)]);
   SetTop(fslot);
 }
+
+constexpr const SQChar* kSuspendThroughNative = u"cannot suspend through native calls/metamethods";
+// Parameter counts in this text include `this`.
+constexpr const SQChar* kWrongParameterCount = u"wrong number of parameters (%d passed, %d required)";
 
 bool CheckParams(VM* v, NativeClosure* nc, SQInteger base, SQInteger nargs) {
   SQInteger n = nc->nparamscheck;
@@ -716,7 +729,7 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   stackBase = savedBase;
   frames.pop_back();
   if (ret == kSuspendFlag) {
-    if (executeDepth > 1 || frames.empty()) Error(u"cannot suspend through native calls");
+    if (executeDepth > 1 || frames.empty()) Error(kSuspendThroughNative);
     Value sv = suspendValue;
     SetTop(fslot);
     Push(Value());
@@ -742,10 +755,10 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
       SQInteger nparams = SQInteger(p->nparams);
       if (nargs < nparams) {
         SQInteger ndef = SQInteger(p->ndefaults);
-        if (nargs < nparams - ndef) Error(u"wrong number of parameters");
+        if (nargs < nparams - ndef) Error(kWrongParameterCount, int(nargs), int(nparams - ndef));
         for (SQInteger i = nargs; i < nparams; ++i) Push(c->defaults[size_t(i - (nparams - ndef))]);
       } else if (nargs > nparams && !p->varargs) {
-        Error(u"wrong number of parameters");
+        Error(kWrongParameterCount, int(nargs), int(nparams));
       }
       if (p->varargs) {
         Array* va = new Array(ss, 0);
@@ -755,7 +768,8 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
         Push(std::move(vargv));
       }
       if (!c->env.IsNull()) stack[size_t(base)] = WeakRefValue(c->env);
-      if (frames.size() >= kMaxFrames) Error(u"stack overflow");
+      if (frames.size() * sizeof(Frame) + stack.size() * sizeof(Value) > kMaxCallStackBytes) [[unlikely]]
+        Error(u"stack overflow");
       Reserve(SQInteger(p->stackSize) + 8);
       if (p->generator) {
         Generator* g = new Generator(ss, callee);
@@ -788,7 +802,7 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
         DepthGuard guard(ss->nativeDepth);
         if (ss->nativeDepth > kMaxNativeDepth) Error(u"Native stack overflow");
         Call(nargs, ignored);
-        if (state == SQ_VMSTATE_SUSPENDED) Error(u"cannot suspend through native calls");
+        if (state == SQ_VMSTATE_SUSPENDED) Error(kSuspendThroughNative);
       } else {
         SetTop(fslot);
       }
@@ -1038,6 +1052,76 @@ void VM::Execute(size_t entry) {
 
 static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
 
+// The member handle of `key` in the instance's class, through the instruction's cache; false when the
+// class has no such member (the general lookup then decides).
+// Out of line, so that the execution loop keeps its registers for the common instructions.
+[[gnu::noinline]] static bool MemberHandle(MemberCache& mc, const Instance* inst, const Value& key,
+                                           SQInteger& handle) {
+  const Class* c = inst->cls;
+  if (!c) return false;
+  if (mc.classSerial != c->serial) [[unlikely]] {
+    Value h;
+    if (!c->members->Get(key, h)) return false;
+    mc.classSerial = c->serial;
+    mc.handle = h.v.nInteger;
+  }
+  handle = mc.handle;
+  return true;
+}
+
+// Reads a member of an instance through the cache of the instruction at pc; false when not a member.
+[[gnu::noinline]] static bool CachedMemberGet(FuncProto* fp, uint32_t pc, const Instance* inst, const Value& key,
+                                              Value& out) {
+  SQInteger h;
+  if (!MemberHandle(fp->memberCache[pc], inst, key, h)) return false;
+  out = (h & kMemberField) ? inst->fields[size_t(MemberIndex(h))] : inst->cls->methods[size_t(MemberIndex(h))].val;
+  ResolveWeak(out);
+  return true;
+}
+
+// The cached forms of GETENV, SETENV, GETK and PREPCALLK on an instance; false leaves the work to the
+// general path. Out of line, like the helpers above.
+[[gnu::noinline]] static bool GetEnvCached(VM* v, Frame* f, const Value& key) {
+  Value out;
+  if (!CachedMemberGet(f->proto, f->pc - 1, v->stack[size_t(f->base)].instance(), key, out)) return false;
+  v->Push(std::move(out));
+  return true;
+}
+
+[[gnu::noinline]] static bool SetEnvCached(VM* v, Frame* f, const Value& key) {
+  Instance* inst = v->stack[size_t(f->base)].instance();
+  SQInteger h;
+  if (!MemberHandle(f->proto->memberCache[f->pc - 1], inst, key, h) || !(h & kMemberField)) return false;
+  inst->fields[size_t(MemberIndex(h))] = v->stack[size_t(v->top - 1)];
+  return true;
+}
+
+[[gnu::noinline]] static bool GetKCached(VM* v, Frame* f, const Value& key) {
+  Value& slot = v->stack[size_t(v->top - 1)];
+  Value out;
+  if (!CachedMemberGet(f->proto, f->pc - 1, slot.instance(), key, out)) return false;
+  slot = std::move(out);
+  return true;
+}
+
+[[gnu::noinline]] static bool PrepCallKCached(VM* v, Frame* f, const Value& key) {
+  Value& slot = v->stack[size_t(v->top - 1)];
+  Value out;
+  if (!CachedMemberGet(f->proto, f->pc - 1, slot.instance(), key, out)) return false;
+  Value obj = std::move(slot);
+  slot = std::move(out);
+  v->Push(std::move(obj));
+  return true;
+}
+
+// Collects unreachable cycles when enough containers were made since the last collection. Only from the
+// outermost execution loop: no native is then half-way through building an object it holds uncounted.
+static void AutoCollect(VM* v) {
+  SharedState* ss = v->ss;
+  if (ss->nativeDepth == 1 && !ss->closing) CollectCycles(ss, nullptr);
+  ss->gcThreshold = std::max(kMinAutoCollect, ss->gcCount * 2);
+}
+
 static void RunLoop(VM* v, size_t entry) {
   Frame* f = &v->frames.back();
   const Instruction* code = f->code->code.data();
@@ -1098,9 +1182,10 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_GETENV: {
+        const Value& key = consts[ins.a];
+        if (stack[size_t(base)].type == OT_INSTANCE && GetEnvCached(v, f, key)) break;
         Value self = stack[size_t(base)];
         Value out;
-        const Value& key = consts[ins.a];
         bool found = false;
         // Like any index of `this` (default delegates included), then the closure's root table.
         if (self.type == OT_TABLE || self.type == OT_INSTANCE || self.type == OT_CLASS || self.type == OT_USERDATA)
@@ -1113,6 +1198,7 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_SETENV: {
+        if (stack[size_t(base)].type == OT_INSTANCE && SetEnvCached(v, f, consts[ins.a])) break;
         Value self = stack[size_t(base)];
         const Value& key = consts[ins.a];
         Value val = TOP(1);
@@ -1127,6 +1213,7 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_GETK: {
+        if (TOP(1).type == OT_INSTANCE && GetKCached(v, f, consts[ins.a])) break;
         Value out;
         v->GetOrThrow(TOP(1), consts[ins.a], out);
         TOP(1) = std::move(out);
@@ -1161,6 +1248,7 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_PREPCALLK: {
+        if (TOP(1).type == OT_INSTANCE && PrepCallKCached(v, f, consts[ins.a])) break;
         Value obj = TOP(1), out;
         v->GetOrThrow(obj, consts[ins.a], out);
         TOP(1) = std::move(out);
@@ -1327,7 +1415,7 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_INSTANCEOF: {
         Value obj = TOP(2), cls = TOP(1);
         if (cls.type != OT_CLASS)
-          v->Error(u"cannot apply instanceof between a '%s' and a '%s'", TypeName(obj.type), TypeName(cls.type));
+          v->Error(u"cannot apply instanceof between a %s and a %s", TypeName(obj.type), TypeName(cls.type));
         bool r = obj.type == OT_INSTANCE && obj.instance()->InstanceOf(cls.cls());
         TOP(2) = Value::Bool(r);
         v->Pop();
@@ -1418,11 +1506,15 @@ static void RunLoop(VM* v, size_t entry) {
         v->Pop();
         break;
       }
-      case sq::OP_NEWTABLE: v->Push(Value(new Table(v->ss, ins.a))); break;
+      case sq::OP_NEWTABLE:
+        v->Push(Value(new Table(v->ss, ins.a)));
+        if (v->ss->gcCount >= v->ss->gcThreshold) [[unlikely]] AutoCollect(v);
+        break;
       case sq::OP_NEWARRAY: {
         Array* a = new Array(v->ss, 0);
         a->items.reserve(size_t(std::max(ins.a, 0)));
         v->Push(Value(a));
+        if (v->ss->gcCount >= v->ss->gcThreshold) [[unlikely]] AutoCollect(v);
         break;
       }
       case sq::OP_APPEND: {
@@ -1489,6 +1581,7 @@ static void RunLoop(VM* v, size_t entry) {
         if (!env.IsNull()) c->env = NewWeakRef(v->ss, env);
         if (v->roottable.type == OT_TABLE) c->root = NewWeakRef(v->ss, v->roottable);
         v->Push(std::move(cv));
+        if (v->ss->gcCount >= v->ss->gcThreshold) [[unlikely]] AutoCollect(v);
         break;
       }
       case sq::OP_PUSHTRAP: v->traps.push_back({v->frames.size() - 1, v->top, f->pc + uint32_t(ins.a)}); break;
@@ -1568,18 +1661,7 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins) {
         v->stack[c + 3] = std::move(val);
         return;
       }
-      if (container.type == OT_INSTANCE) {
-        Instance* inst = container.instance();
-        Value key, h;
-        int32_t next = inst->cls->members->Next(iter.IsNull() ? 0 : iter.v.nInteger, key, h);
-        if (next < 0) return done();
-        Value val;
-        inst->Get(key, val);
-        v->stack[c + 2] = std::move(key);
-        v->stack[c + 3] = std::move(val);
-        v->stack[c + 1] = Value::Integer(next);
-        return;
-      }
+      if (container.type == OT_INSTANCE) v->Error(u"_nexti failed");
       break;
     }
     case OT_GENERATOR: {

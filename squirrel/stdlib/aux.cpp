@@ -3,6 +3,8 @@
 
 namespace {
 
+constexpr SQInteger kDumpEndLevels = 10;  // levels shown at each end of a long call stack
+
 void PrintLocal(HSQUIRRELVM v, SQPRINTFUNCTION pf, const SQChar* name) {
   switch (sq_gettype(v, -1)) {
     case OT_NULL: pf(v, u"[%s] NULL\n", name); break;
@@ -70,13 +72,26 @@ void sqstd_printcallstack(HSQUIRRELVM v) {
   if (!pf) return;
   // Level 0 is the native that asked for the dump; the script levels start above it.
   SQStackInfos si;
+  SQInteger levels = 1;
+  while (SQ_SUCCEEDED(sq_stackinfos(v, levels, &si))) ++levels;
+  // A runaway recursion would print hundreds of thousands of levels: its ends say where it came from.
+  bool cut = levels - 1 > 2 * kDumpEndLevels;
+  auto skip = [&](SQInteger& level) {
+    if (!cut || level != kDumpEndLevels + 1) return false;
+    pf(v, u"... %d levels not shown ...\n", int(levels - 1 - 2 * kDumpEndLevels));
+    level = levels - 1 - kDumpEndLevels;
+    return true;
+  };
   pf(v, u"\nCALLSTACK\n");
-  for (SQInteger level = 1; SQ_SUCCEEDED(sq_stackinfos(v, level, &si)); ++level) {
+  for (SQInteger level = 1; level < levels; ++level) {
+    if (skip(level)) continue;
+    sq_stackinfos(v, level, &si);
     pf(v, u"*FUNCTION [%s()] %s line [%d]\n", si.funcname ? si.funcname : u"unknown",
        si.source ? si.source : u"unknown", si.line);
   }
   pf(v, u"\nLOCALS\n");
-  for (SQInteger level = 1; SQ_SUCCEEDED(sq_stackinfos(v, level, &si)); ++level) {
+  for (SQInteger level = 1; level < levels; ++level) {
+    if (skip(level)) continue;
     SQInteger top = sq_gettop(v);
     for (SQUnsignedInteger seq = 0;; ++seq) {
       const SQChar* name = sq_getlocal(v, SQUnsignedInteger(level), seq);

@@ -37,6 +37,18 @@ struct Blob {
     return true;
   }
 
+  // resize(): sets the room reserved for the contents; only a smaller size changes the length.
+  bool SetCapacity(int64_t size) {
+    if (size < 0 || size > kMaxBlobSize) return false;
+    if (size < Len()) return Resize(size);
+    try {
+      bytes.reserve(size_t(size));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
   bool Write(const void* src, SQInteger n) {
     int64_t end = int64_t(pos) + n;
     if (end > Len() && !Resize(end)) return false;
@@ -81,6 +93,10 @@ SQInteger BlobConstructor(HSQUIRRELVM v) {
   SQInteger size = 0;
   if (sq_gettop(v) >= 2) sq_getinteger(v, 2, &size);
   Blob* b = new Blob();
+  if (size < 0) {
+    delete b;
+    return sq_throwerror(v, u"cannot create blob with negative size");
+  }
   if (!b->Resize(size)) {
     delete b;
     return SizeError(v, size);
@@ -125,7 +141,7 @@ SQInteger BlobResize(HSQUIRRELVM v) {
   if (!b) return SQ_ERROR;
   SQInteger size = 0;
   sq_getinteger(v, 2, &size);
-  if (!b->Resize(size)) return SizeError(v, size);
+  if (!b->SetCapacity(size)) return SizeError(v, size);
   return 0;
 }
 
@@ -143,9 +159,11 @@ SQInteger BlobSeek(HSQUIRRELVM v) {
     default: return sq_throwerror(v, u"invalid origin");
   }
   int64_t target = base + offset;
-  if (target < 0 || target > b->Len()) return sq_throwerror(v, u"seek out of range");
-  b->pos = SQInteger(target);
-  return 0;
+  // Out of range leaves the position where it was and answers -1; success answers 0.
+  bool inRange = target >= 0 && target <= b->Len();
+  if (inRange) b->pos = SQInteger(target);
+  sq_pushinteger(v, inRange ? 0 : -1);
+  return 1;
 }
 
 SQInteger BlobReadBlob(HSQUIRRELVM v) {

@@ -117,6 +117,8 @@ struct Node {
   std::vector<int> children;
 };
 
+constexpr const SQChar* kEscapeArgumentExpected = u"letter expected for argument of escape sequence";
+
 struct ParseError {
   const SQChar* message;
 };
@@ -127,7 +129,7 @@ class Parser {
 
   int ParseAll() {
     int root = ParseAlternation(0);
-    if (*p_ == u')') throw ParseError{u"unexpected ')'"};
+    if (*p_ == u')') throw ParseError{u"unexpected character"};
     return root;
   }
   std::vector<Node>& Nodes() { return nodes_; }
@@ -171,7 +173,7 @@ class Parser {
   }
 
   int ParseNumber() {
-    if (!IsDigit(*p_)) throw ParseError{u"number expected in repetition"};
+    if (!IsDigit(*p_)) throw ParseError{u"number expected"};
     int n = 0;
     while (IsDigit(*p_)) {
       n = n * 10 + (*p_ - u'0');
@@ -231,7 +233,7 @@ class Parser {
           capture = ++groups_;
         }
         int inner = ParseAlternation(depth + 1);
-        if (*p_ != u')') throw ParseError{u"expected ')'"};
+        if (*p_ != u')') throw ParseError{u"letter expected"};
         ++p_;
         Node g(NodeKind::Group);
         g.value = capture;
@@ -243,12 +245,14 @@ class Parser {
       case u'.': ++p_; return Leaf(NodeKind::Any);
       case u'^': ++p_; return Leaf(NodeKind::Bol);
       case u'$': ++p_; return Leaf(NodeKind::Eol);
-      case u'*': case u'+': case u'?': case u'{':
+      // Nothing precedes a '*' here, so it stands for itself.
+      case u'*': ++p_; return Leaf(NodeKind::Char, c);
+      case u'+': case u'?': case u'{':
         throw ParseError{u"nothing to repeat"};
       case u'\\': {
         ++p_;
         char16_t e = *p_;
-        if (!e) throw ParseError{u"unexpected end of pattern after '\\'"};
+        if (!e) throw ParseError{kEscapeArgumentExpected};
         ++p_;
         if (e == u'b') return Leaf(NodeKind::WordBoundary);
         if (e == u'B') return Leaf(NodeKind::NotWordBoundary);
@@ -274,11 +278,11 @@ class Parser {
     }
     if (*p_ == u']') throw ParseError{u"empty character class"};
     while (*p_ != u']') {
-      if (!*p_) throw ParseError{u"expected ']'"};
+      if (!*p_) throw ParseError{u"letter expected"};
       char16_t first;
       if (*p_ == u'\\') {
         ++p_;
-        if (!*p_) throw ParseError{u"expected ']'"};
+        if (!*p_) throw ParseError{u"letter expected"};
         char16_t e = *p_++;
         if (IsNamedClassLetter(e)) {
           cc.named.push_back(e);
@@ -293,7 +297,7 @@ class Parser {
         char16_t last;
         if (*p_ == u'\\') {
           ++p_;
-          if (!*p_) throw ParseError{u"expected ']'"};
+          if (!*p_) throw ParseError{u"letter expected"};
           char16_t e = *p_++;
           if (IsNamedClassLetter(e)) throw ParseError{u"invalid range in character class"};
           last = EscapedChar(e);

@@ -11,6 +11,9 @@
 
 namespace {
 
+constexpr SQChar kFirstPrintable = 0x20;  // printable ASCII: the characters escape() keeps as they are
+constexpr SQChar kLastPrintable = 0x7E;
+
 // Widths and precisions beyond this are refused: a script must not make one conversion allocate
 // megabytes.
 constexpr int kMaxFieldSize = 1024;
@@ -198,45 +201,41 @@ SQInteger RStrip(HSQUIRRELVM v) {
   return 1;
 }
 
+// Pieces between separators; a trailing empty piece is never produced, and skipempty drops the others.
 SQInteger Split(HSQUIRRELVM v) {
   std::u16string_view s = StringAt(v, 2);
   std::u16string_view separators = StringAt(v, 3);
+  SQBool skipEmpty = SQFalse;
+  if (sq_gettop(v) >= 4) sq_getbool(v, 4, &skipEmpty);
+  if (separators.empty()) return sq_throwerror(v, u"empty separators string");
   sq_newarray(v, 0);
   size_t start = 0;
-  for (size_t i = 0; i <= s.size(); ++i) {
-    if (i == s.size() || separators.find(s[i]) != std::u16string_view::npos) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (separators.find(s[i]) == std::u16string_view::npos) continue;
+    if (!skipEmpty || i > start) {
       PushString(v, s.substr(start, i - start));
       sq_arrayappend(v, -2);
-      start = i + 1;
     }
+    start = i + 1;
+  }
+  if (start < s.size()) {
+    PushString(v, s.substr(start));
+    sq_arrayappend(v, -2);
   }
   return 1;
 }
 
+// Every character outside printable ASCII becomes a four-digit \x escape, so the result read back as a
+// string literal gives the original string exactly.
 SQInteger Escape(HSQUIRRELVM v) {
   std::u16string_view s = StringAt(v, 2);
   std::u16string out;
   out.reserve(s.size());
   for (SQChar c : s) {
-    const char16_t* named = nullptr;
-    switch (c) {
-      case u'\t': named = u"\\t"; break;
-      case u'\a': named = u"\\a"; break;
-      case u'\b': named = u"\\b"; break;
-      case u'\n': named = u"\\n"; break;
-      case u'\r': named = u"\\r"; break;
-      case u'\v': named = u"\\v"; break;
-      case u'\f': named = u"\\f"; break;
-      case u'\\': named = u"\\\\"; break;
-      case u'"': named = u"\\\""; break;
-      case u'\'': named = u"\\'"; break;
-      case u'\0': named = u"\\0"; break;
-      default: break;
-    }
-    if (named) {
-      out += named;
-    } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
-      // Four digits: the lexer reads up to four, so a following hex digit cannot join the escape.
+    if (c == u'\\' || c == u'"' || c == u'\'') {
+      out.push_back(u'\\');
+      out.push_back(c);
+    } else if (c < kFirstPrintable || c > kLastPrintable) {
       static const char16_t kHex[] = u"0123456789abcdef";
       out += u"\\x";
       for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 0xF]);
@@ -346,9 +345,9 @@ SQInteger RegexpCapture(HSQUIRRELVM v) {
   for (SQInteger n = 0; n < count; ++n) {
     SQRexMatch m;
     sqstd_rex_getsubexp(rex, n, &m);
-    // A group that took no part in the match reports -1 for both ends.
+    // A group that took no part in the match reports 0 for both ends.
     if (m.begin) PushRange(v, m.begin - s.data(), m.begin - s.data() + m.len);
-    else PushRange(v, -1, -1);
+    else PushRange(v, 0, 0);
     sq_arrayappend(v, -2);
   }
   return 1;
@@ -390,7 +389,7 @@ const SQRegFunction kStringFunctions[] = {
     {u"strip", Strip, 2, u".s"},
     {u"lstrip", LStrip, 2, u".s"},
     {u"rstrip", RStrip, 2, u".s"},
-    {u"split", Split, 3, u".ss"},
+    {u"split", Split, -3, u".ssb"},
     {u"escape", Escape, 2, u".s"},
     {u"startswith", StartsWith, 3, u".ss"},
     {u"endswith", EndsWith, 3, u".ss"},

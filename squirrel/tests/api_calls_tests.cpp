@@ -123,7 +123,7 @@ TEST_F(SquirrelApi, CallLeavesTheClosureAndPushesTheResult) {
   sq_pushroottable(v);
   sq_pushinteger(v, 1);
   EXPECT_TRUE(SQ_FAILED(sq_call(v, 2, SQFalse, SQFalse))) << "a missing argument of a script function";
-  EXPECT_EQ(LastError(), u"wrong number of parameters");
+  EXPECT_EQ(LastError(), u"wrong number of parameters (2 passed, 3 required)");
   EXPECT_EQ(sq_gettop(v), 2) << "the arguments are popped on failure too";
   sq_pushroottable(v);
   sq_pushinteger(v, 1);

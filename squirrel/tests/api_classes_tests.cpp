@@ -119,6 +119,24 @@ TEST_F(SquirrelClasses, ReleaseHooksRunWhenTheInstanceIsFreed) {
   EXPECT_EQ(g_released.size(), 2u);
 }
 
+TEST_F(SquirrelClasses, ClassReleaseHooksCoverSubclassesDeclaredBeforeTheHook) {
+  g_released.clear();
+  ASSERT_TRUE(Run(u"class Base {} class Mid extends Base {} class Leaf extends Mid {}"));
+  PushGlobal(u"Base");
+  sq_setreleasehook(v, -1, RecordRelease);
+  sq_pop(v, 1);
+  ASSERT_TRUE(Run(u"local a = Leaf(), b = Mid(), c = Base(); a = b = c = null;"));
+  EXPECT_EQ(g_released.size(), 3u) << "instances of the class and of every subclass";
+  ASSERT_TRUE(Run(u"local k = class extends Leaf {}; local i = k(); i = null;"));
+  EXPECT_EQ(g_released.size(), 4u) << "subclasses declared after the hook inherit it";
+  ASSERT_TRUE(Run(u"::kept <- Leaf();"));
+  PushGlobal(u"Base");
+  sq_setreleasehook(v, -1, nullptr);
+  sq_pop(v, 1);
+  ASSERT_TRUE(Run(u"::kept = null; local i = Leaf(); i = null;"));
+  EXPECT_EQ(g_released.size(), 5u) << "an instance keeps the hook it was made with";
+}
+
 TEST_F(SquirrelClasses, MembersAttributesAndHandles) {
   ASSERT_TRUE(Run(u"class K </ tag = \"cls\" /> { </ m = 1 /> field = 3; static st = 4; function meth() { return field; } }"));
   PushGlobal(u"K");

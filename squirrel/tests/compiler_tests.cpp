@@ -224,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{u"1 = 2", u"can't assign expression", 1, 3},
                       ErrorCase{u"local a\na <- 1", u"can't 'create' a local slot", 2, 3},
                       ErrorCase{u"f(1,)", u"expression expected, found ')'", 1, 5},
-                      ErrorCase{u"local x =", u"unexpected end of file", 1, 10},
+                      ErrorCase{u"local x =", u"expression expected", 1, 10},
                       ErrorCase{u"local y = )", u"expression expected", 1, 11},
                       ErrorCase{u"if (x) { y", u"expected '}'", 1, 11},
                       ErrorCase{u"enum E { A = foo }", u"scalar expected : integer, float, or string", 1, 14},

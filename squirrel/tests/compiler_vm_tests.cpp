@@ -141,7 +141,7 @@ TEST_F(CompilerVm, ReaderMayHandOutCodePointsBeyondSixteenBits) {
 
     CodePointReader broken{U"local x = ", 0};
     EXPECT_TRUE(SQ_FAILED(sq_compile(v, ReadCodePoint, &broken, u"reader.nut", SQTrue)));
-    EXPECT_EQ(g_reported.desc, u"unexpected end of file");
+    EXPECT_EQ(g_reported.desc, u"expression expected");
     EXPECT_EQ(g_reported.source, u"reader.nut");
 }
 

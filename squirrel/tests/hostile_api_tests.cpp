@@ -245,7 +245,7 @@ TEST_F(HostileApi, CallWithImpossibleParameterCounts) {
   ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
   sq_pushroottable(v);
   EXPECT_TRUE(SQ_FAILED(sq_call(v, 1, SQTrue, SQFalse)));
-  EXPECT_EQ(LastError(), u"wrong number of parameters");
+  EXPECT_EQ(LastError(), u"wrong number of parameters (1 passed, 3 required)");
   sq_settop(v, 0);
   ExpectUsable(0);
 }

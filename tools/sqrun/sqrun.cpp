@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr SQInteger kDumpEndLevels = 10;  // levels shown at each end of a long call stack
+
 void WriteFormatted(FILE* out, const SQChar* format, va_list args) {
   std::u16string text = text::FormatStringV(format, args);
   std::string utf8 = text::Utf16ToUtf8(text);
@@ -53,7 +55,16 @@ SQInteger RuntimeError(HSQUIRRELVM v) {
   if (SQ_SUCCEEDED(sq_getstring(v, 2, &message))) ErrorLine(text::FormatString(u"sqvm: %s.\n", message));
   ErrorLine(u"Stack Dump:\n");
   SQStackInfos info;
-  for (SQInteger level = 1; SQ_SUCCEEDED(sq_stackinfos(v, level, &info)); ++level) {
+  SQInteger levels = 1;
+  while (SQ_SUCCEEDED(sq_stackinfos(v, levels, &info))) ++levels;
+  // A runaway recursion would print hundreds of thousands of lines: its ends say where it came from.
+  for (SQInteger level = 1; level < levels; ++level) {
+    if (levels - 1 > 2 * kDumpEndLevels && level == kDumpEndLevels + 1) {
+      ErrorLine(text::FormatString(u"... %d levels not shown ...\n", int(levels - 1 - 2 * kDumpEndLevels)));
+      level = levels - 1 - kDumpEndLevels;
+      continue;
+    }
+    sq_stackinfos(v, level, &info);
     ErrorLine(text::FormatString(u"[%d]: function [%s()] %s line [%d]\n", level,
                                  info.funcname ? info.funcname : u"unknown_function",
                                  info.source ? info.source : u"unknown_source_file", info.line));

@@ -4,10 +4,10 @@ function p(x) { print(x + "\n") }
 class Animal </ kind = "base" /> {
   name = null
   legs = 4
-  static count = 0
+  static count = [0]
   </ doc = "speaks" />
   function speak() { return name + " makes a sound" }
-  constructor(n) { name = n; Animal.count++ }
+  constructor(n) { name = n; Animal.count[0]++ }
   function describe() { return name + " has " + legs + " legs" }
 }
 
@@ -22,7 +22,7 @@ local b = Bird("Tweety")
 p(a.speak())
 p(b.speak())
 p(b.describe())
-p(Animal.count)
+p(Animal.count[0])
 p(b instanceof Animal)
 p(a instanceof Bird)
 p(typeof a)

@@ -1,9 +1,9 @@
 class Animal {
   name = null;
   legs = 4;
-  static count = 0;
+  static count = [0];
   tags = [];
-  constructor(n) { name = n; Animal.count++; }
+  constructor(n) { name = n; Animal.count[0]++; }
   function speak() { return name + " makes a sound"; }
   function _tostring() { return "Animal(" + name + ")"; }
 }
@@ -15,7 +15,7 @@ local a = Animal("cat");
 local d = Dog("rex");
 print(a.speak() + "\n");
 print(d.speak() + "\n");
-print(Animal.count + "\n");
+print(Animal.count[0] + "\n");
 print(d.legs + "\n");
 print((d instanceof Animal) + " " + (a instanceof Dog) + "\n");
 print(a + "\n");

@@ -88,4 +88,4 @@ local cdel = { marker = "delegate" }
 local csrc = { own = 1 }.setdelegate(cdel)
 local ccopy = clone csrc
 println(ccopy.marker + " " + (ccopy.getdelegate() == cdel) + " " + (ccopy != csrc))
-println(clone 5)
+try { println(clone 5) } catch (e) { println(e) }
