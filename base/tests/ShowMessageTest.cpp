@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <map>
 #include <string>
 #include <thread>
@@ -326,6 +327,32 @@ TEST(ShowMessageConcurrency, OneContextShowsOneMessageAtATime) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(dialogs.shown.load(), 20);
   EXPECT_EQ(dialogs.most.load(), 1);
+}
+
+// A dialog up on one thread keeps no other thread from the context's settings: with a real window
+// system the game thread that owns the dialog's window would otherwise wait for the dialog forever.
+TEST(ShowMessageConcurrency, SettingsStayReachableWhileADialogIsUp) {
+  struct Held : ScriptedDialogs {
+    std::promise<void> up;
+    std::promise<void> settingsDone;
+    bool reachedInTime = false;
+    HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
+      up.set_value();
+      reachedInTime = settingsDone.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+      return ScriptedDialogs::TaskDialog(config, pressed);
+    }
+  } dialogs;
+  dialogs.SetDefaultTaskDialogButton(IDOK);
+  tAppContext context("T", nullptr, MessageDisplayMode::Default);
+  std::thread shower(
+      [&context] { ShowMessage(&context, MessageIcon::Information, MessageButtons::OK, u"m", nullptr, false); });
+  dialogs.up.get_future().wait();
+  context.SetOwnerWindow(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234)));
+  context.SetDisplayMode(MessageDisplayMode::InGame);
+  EXPECT_EQ(context.GetDisplayMode(), MessageDisplayMode::InGame);
+  dialogs.settingsDone.set_value();
+  shower.join();
+  EXPECT_TRUE(dialogs.reachedInTime);
 }
 
 }  // namespace
