@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <map>
 #include <string>
@@ -327,6 +329,27 @@ TEST(ShowMessageConcurrency, OneContextShowsOneMessageAtATime) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(dialogs.shown.load(), 20);
   EXPECT_EQ(dialogs.most.load(), 1);
+}
+
+// With nobody left to answer (a headless run, a closed standard input) no prompt answers Close on
+// nobody's behalf: each gives what lets its caller fail, as the console prompt does.
+TEST(ShowMessageDeathTest, EndOfInputNeverAnswersClose) {
+  const struct {
+    MessageButtons buttons;
+    R expected;
+  } cases[] = {{MessageButtons::CloseRetryIgnore, R::Ignore},
+               {MessageButtons::YesNoClose, R::No},
+               {MessageButtons::AbortRetryIgnore, R::Ignore}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.buttons));
+    EXPECT_EXIT(
+        {
+          if (std::freopen("/dev/null", "r", stdin) == nullptr) std::exit(EXIT_FAILURE);
+          tAppContext context("T", nullptr, MessageDisplayMode::Default);
+          std::exit(static_cast<int>(ShowMessage(&context, MessageIcon::Error, c.buttons, u"m", nullptr, false)));
+        },
+        ::testing::ExitedWithCode(static_cast<int>(c.expected)), "");
+  }
 }
 
 // A dialog up on one thread keeps no other thread from the context's settings: with a real window
