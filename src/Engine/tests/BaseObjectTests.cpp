@@ -1,5 +1,6 @@
 // Reference counts, weak and strong holders, user data, the pool and the name hash.
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -301,6 +302,25 @@ TEST(StrongHolder, EmptyDereferenceIsReportedAndGivesNull) {
   EXPECT_EQ(strong.operator->(), nullptr);
   ASSERT_EQ(asserts.Count(), 1u);
   EXPECT_TRUE(asserts.LastNames(u"m_pRef"));
+}
+
+// A star dereference of an empty holder asserts before the null reference is used: the Cancel
+// that the scripted dialog answers ends the process there.
+TEST(HolderDeathTest, EmptyStarDereferenceAsserts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto use = [](const Tracked& object) { std::_Exit(object.GetRefCount() + 2); };
+  EXPECT_EXIT(
+      {
+        platform::testing::ScriptedDialogs cancel;
+        use(*Strong<Tracked>());
+      },
+      ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(
+      {
+        platform::testing::ScriptedDialogs cancel;
+        use(*Weak<Tracked>());
+      },
+      ::testing::ExitedWithCode(1), "");
 }
 
 TEST(AutoDeleteHolder, DeletesOnResetAndDestruction) {
