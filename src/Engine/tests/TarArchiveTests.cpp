@@ -292,9 +292,9 @@ TEST_F(TarArchiveTest, WarningsReachTheLog) {
   Archive a(bytes);
   const std::string written(buffer);
   EXPECT_NE(written.find("[WARN]    TAR: \"same.txt\""), std::string::npos) << written;
-  EXPECT_NE(written.find("[WARN]    TAR: \"cut.bin\" runs past the end of the archive; 504 of its 512 bytes are kept."),
-            std::string::npos)
-      << written;
+  const std::string cutLine =
+      "[WARN]    TAR: \"cut.bin\" runs past the end of the archive; 504 of its 512 bytes are kept.";
+  EXPECT_NE(written.find(cutLine), std::string::npos) << written;
   EXPECT_EQ(dialogs.DialogCount(), 0u);
 }
 
