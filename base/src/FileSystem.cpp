@@ -47,6 +47,37 @@ bool IsUnsafeComponent(const char16_t* begin, std::size_t length) {
   return false;
 }
 
+// Virtual mount points hand their operations back to the file system, so mounts that lead into each
+// other (/a -> /b -> /a, or a target below its own mount) would recurse without end. The depth is
+// counted per thread (the loader thread uses the file system beside the main thread); the cycle is
+// reported once per outermost operation.
+constexpr std::uint32_t kMaxVirtualDepth = 16;
+constexpr char kMountCycleMessage[] = "The virtual mount points of a path lead back into each other.";
+thread_local std::uint32_t t_virtualDepth = 0;
+thread_local bool t_cycleReported = false;
+
+class tVirtualDepth {
+ public:
+  explicit tVirtualDepth(const CFileSystem* fileSystem) {
+    if (++t_virtualDepth <= kMaxVirtualDepth) return;
+    m_exceeded = true;
+    if (!t_cycleReported) {
+      t_cycleReported = true;
+      ReportTo(fileSystem != nullptr ? fileSystem->GetContext() : nullptr, kMountCycleMessage);
+    }
+  }
+  ~tVirtualDepth() {
+    if (--t_virtualDepth == 0) t_cycleReported = false;
+  }
+  tVirtualDepth(const tVirtualDepth&) = delete;
+  tVirtualDepth& operator=(const tVirtualDepth&) = delete;
+
+  bool Exceeded() const { return m_exceeded; }
+
+ private:
+  bool m_exceeded = false;
+};
+
 // Host listing filter of one mount point's phase of a listing: each name once.
 struct tFilterData {
   tEnumerateCallback callback;
@@ -74,6 +105,8 @@ CFileSystem::tMountPoint::tMountPoint(CFileSystem* fileSystem, const char16_t* r
 CFileSystem::tMountPoint::~tMountPoint() {
   if (m_fileSystem != nullptr) m_fileSystem->Unlink(this);
 }
+
+bool CFileSystem::tMountPoint::TranslateForCreate(const char16_t*, char16_t*, std::uint32_t) { return false; }
 
 bool CFileSystem::tMountPoint::MatchPath(const char16_t* resolvedPath, char16_t relative[kMaxPath]) const {
   if (resolvedPath == nullptr) return false;
@@ -160,6 +193,11 @@ bool CFileSystem::tPhysicalDirectoryMountPoint::TranslatePath(const char16_t* re
   return BuildHostPath(relative, out, outSize);
 }
 
+bool CFileSystem::tPhysicalDirectoryMountPoint::TranslateForCreate(const char16_t* relative, char16_t* out,
+                                                                    std::uint32_t outSize) {
+  return m_writable && BuildHostPath(relative, out, outSize);
+}
+
 bool CFileSystem::tPhysicalDirectoryMountPoint::Exists(const char16_t* relative, bool fileOk, bool directoryOk) {
   char16_t host[kMaxPath];
   if (!BuildHostPath(relative, host, kMaxPath)) return false;
@@ -217,14 +255,23 @@ std::u16string CFileSystem::tVirtualDirectoryMountPoint::TargetOf(const char16_t
 bool CFileSystem::tVirtualDirectoryMountPoint::TranslatePath(const char16_t* relative, bool fileOk,
                                                               bool directoryOk, bool* exists, char16_t* out,
                                                               std::uint32_t outSize) {
-  if (m_target == nullptr) return false;
+  const tVirtualDepth depth(m_fileSystem);
+  if (depth.Exceeded() || m_target == nullptr) return false;
   return m_target->TranslatePath(TargetOf(relative).c_str(), fileOk, directoryOk, exists, out, outSize);
+}
+
+bool CFileSystem::tVirtualDirectoryMountPoint::TranslateForCreate(const char16_t* relative, char16_t* out,
+                                                                   std::uint32_t outSize) {
+  const tVirtualDepth depth(m_fileSystem);
+  if (depth.Exceeded() || !m_writable || m_target == nullptr) return false;
+  return m_target->TranslateForCreate(TargetOf(relative).c_str(), out, outSize);
 }
 
 bool CFileSystem::tVirtualDirectoryMountPoint::OpenFile(const char16_t* relative, bool readable, bool writable,
                                                          CStream** stream) {
   *stream = nullptr;
-  if (m_target == nullptr) return false;
+  const tVirtualDepth depth(m_fileSystem);
+  if (depth.Exceeded() || m_target == nullptr) return false;
   const std::u16string target = TargetOf(relative);
   if (!m_target->Exists(target.c_str(), true, false)) return false;
   if (writable && !m_writable) return true;
@@ -233,17 +280,20 @@ bool CFileSystem::tVirtualDirectoryMountPoint::OpenFile(const char16_t* relative
 }
 
 bool CFileSystem::tVirtualDirectoryMountPoint::Exists(const char16_t* relative, bool fileOk, bool directoryOk) {
-  return m_target != nullptr && m_target->Exists(TargetOf(relative).c_str(), fileOk, directoryOk);
+  const tVirtualDepth depth(m_fileSystem);
+  return !depth.Exceeded() && m_target != nullptr && m_target->Exists(TargetOf(relative).c_str(), fileOk, directoryOk);
 }
 
 CStream* CFileSystem::tVirtualDirectoryMountPoint::CreateFile(const char16_t* relative) {
-  if (!m_writable || m_target == nullptr) return nullptr;
+  const tVirtualDepth depth(m_fileSystem);
+  if (depth.Exceeded() || !m_writable || m_target == nullptr) return nullptr;
   return m_target->CreateFile(TargetOf(relative).c_str(), false, false);
 }
 
 bool CFileSystem::tVirtualDirectoryMountPoint::Enumerate(const char16_t* relative, tEnumerateCallback callback,
                                                           void* user, tReportedNames* reported, bool oldestFirst) {
-  if (m_target == nullptr) return true;
+  const tVirtualDepth depth(m_fileSystem);
+  if (depth.Exceeded() || m_target == nullptr) return true;
   const std::u16string target = TargetOf(relative);
   if (!m_target->Exists(target.c_str(), false, true)) return true;
   return m_target->EnumerateInto(target.c_str(), callback, user, reported, oldestFirst);
@@ -328,6 +378,18 @@ bool CFileSystem::TranslatePath(const char16_t* path, bool fileOk, bool director
   for (tMountPoint* mount = m_head; mount != nullptr; mount = mount->m_next) {
     if (!mount->MatchPath(resolved, relative)) continue;
     if (mount->TranslatePath(relative, fileOk, directoryOk, exists, out, outSize)) return true;
+    if (mount->IsExclusive()) break;
+  }
+  return false;
+}
+
+bool CFileSystem::TranslateForCreate(const char16_t* path, char16_t* out, std::uint32_t outSize) {
+  char16_t resolved[kMaxPath];
+  if (!ResolvePath(path, resolved)) return false;
+  char16_t relative[kMaxPath];
+  for (tMountPoint* mount = m_head; mount != nullptr; mount = mount->m_next) {
+    if (!mount->MatchPath(resolved, relative)) continue;
+    if (mount->TranslateForCreate(relative, out, outSize)) return true;
     if (mount->IsExclusive()) break;
   }
   return false;
@@ -418,17 +480,9 @@ bool CFileSystem::CreateDirectory(const char16_t* path) {
       if (mount->Exists(relative, false, true)) return true;
       if (mount->IsExclusive()) break;
     }
+    // A read-only mount point refuses, as it refuses a writable open.
     char16_t host[kMaxPath];
-    bool translated = false;
-    for (tMountPoint* mount = m_head; mount != nullptr; mount = mount->m_next) {
-      if (!mount->MatchPath(resolved, relative)) continue;
-      if (mount->TranslatePath(relative, false, true, nullptr, host, kMaxPath)) {
-        translated = true;
-        break;
-      }
-      if (mount->IsExclusive()) break;
-    }
-    if (translated && CreateHostDirectoryChain(m_context, m_context, host)) return true;
+    if (TranslateForCreate(path, host, kMaxPath) && CreateHostDirectoryChain(m_context, m_context, host)) return true;
     if (ErrorCountOf(m_context) != errorsBefore) return false;
     if (fsprompt::AskAfterFailure(m_context, m_context, true, true, path)) continue;
     return false;

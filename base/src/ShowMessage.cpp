@@ -230,8 +230,14 @@ MessageResult ShowMessage(tAppContext* context, MessageIcon icon, MessageButtons
   const std::uint32_t set = ButtonSet(buttons);
   if (text == nullptr) text = u"";
 
-  tLockGuard guard(*context);
-  const auto mode = context->GetDisplayMode();
+  const tLockGuard oneAtATime(context->m_messageLock);
+  HWND owner;
+  MessageDisplayMode mode;
+  {
+    const tLockGuard guard(*context);
+    owner = context->m_ownerWindow;
+    mode = context->m_displayMode;
+  }
   if (mode == MessageDisplayMode::Console) return ShowConsolePrompt(set, text);
 
   const bool serviceNotification = mode == MessageDisplayMode::ServiceMessageBox;
@@ -253,7 +259,7 @@ MessageResult ShowMessage(tAppContext* context, MessageIcon icon, MessageButtons
     TASKDIALOGCONFIG config;
     std::memset(&config, 0, sizeof(config));
     config.cbSize = sizeof(config);
-    config.hwndParent = context->GetOwnerWindow();
+    config.hwndParent = owner;
     config.hInstance = nullptr;
     config.dwFlags = TDF_SIZE_TO_CONTENT;
     config.dwCommonButtons = TaskDialogButtons(set);
@@ -271,7 +277,7 @@ MessageResult ShowMessage(tAppContext* context, MessageIcon icon, MessageButtons
     }
     result = TaskDialogResult(set, pressed);
   } else {
-    const int answer = MessageBoxW(context->GetOwnerWindow(), text, heading,
+    const int answer = MessageBoxW(owner, text, heading,
                                    MessageBoxType(set, icon, serviceNotification));
     result = MessageBoxResult(set, answer);
   }

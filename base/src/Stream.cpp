@@ -63,8 +63,9 @@ bool CStream::SaveTo(tTaskContext* task, void* context, CStream* destination) {
 
 bool CStream::LoadFrom(tTaskContext*, void*, CStream* source) {
   if (source == nullptr) return false;
-  tLockGuard ownLock(*this);
-  tLockGuard sourceLock(*source);
+  // One lock at a time: each Read and Write takes its own stream's lock. Holding this stream's lock
+  // across the source's would invert the wrapper-first order whenever the source wraps this stream
+  // (or two streams copy into each other at once).
   unsigned char buffer[kCopyChunk];
   for (;;) {
     const std::uint32_t got = source->Read(buffer, 1, kCopyChunk);

@@ -8,14 +8,20 @@
 
 namespace {
 
+// A UTF-8 sequence has at most this many bytes after its lead byte.
+constexpr std::size_t kMaxContinuationBytes = 3;
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 // Length of the longest prefix of text (at most limit bytes) that does not
 // end inside a UTF-8 sequence, so a cut message stays valid text.
 std::size_t Utf8PrefixLength(const char* text, std::size_t length, std::size_t limit) {
   if (length <= limit) return length;
-  std::size_t cut = limit;
-  // Step back over continuation bytes to the lead byte of the last sequence.
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return cut;
+  // Step back to the lead byte of the sequence that the limit splits. A longer
+  // run of continuation bytes belongs to no sequence: the cut stays at the limit.
+  std::size_t back = 0;
+  while (back < kMaxContinuationBytes && back < limit && IsContinuationByte(text[limit - back])) ++back;
+  return IsContinuationByte(text[limit - back]) ? limit : limit - back;
 }
 
 constexpr std::size_t kJoinedTextLimit = 4095;

@@ -475,6 +475,34 @@ TEST_F(FileSystemTest, ReadOnlyMountRefusesCreateAndWritableOpen) {
   EXPECT_EQ(fs_->CreateFile(u"/GameData/new.txt", false, true), nullptr);
   EXPECT_EQ(dialogs_.ConsoleOutput(),
             u"The following file could not be created:\n\n/GameData/new.txt\n[C]lose [R]etry [I]gnore\n");
+
+  // A directory that is there already is the answer; a new one is refused like a writable open.
+  root_.MakeDir("ro/sub");
+  EXPECT_TRUE(fs_->CreateDirectory(u"/GameData/sub"));
+  EXPECT_FALSE(fs_->CreateDirectory(u"/GameData/made"));
+  EXPECT_FALSE(root_.Exists("ro/made"));
+  EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(FileSystemTest, CyclesOfVirtualMountsAreReportedAndFail) {
+  const char kCycle[] = "The virtual mount points of a path lead back into each other.";
+  using Mounts = std::vector<std::pair<const char16_t*, const char16_t*>>;
+  // Onto itself, through a second mount, and a target below its own mount (which grows the path).
+  const Mounts cycles[] = {{{u"/a", u"/a"}}, {{u"/a", u"/b"}, {u"/b", u"/a"}}, {{u"/a", u"/a/x"}}};
+  for (const Mounts& cycle : cycles) {
+    SCOPED_TRACE(Narrow(cycle.back().second));
+    std::vector<CFileSystem::tMountPoint*> mounts;
+    for (const auto& [path, target] : cycle) mounts.push_back(Virtual(path, true, true, target));
+    const std::size_t before = Errors().size();
+    EXPECT_FALSE(fs_->Exists(u"/a/f", true, true));
+    EXPECT_EQ(Open(u"/a/f"), "<null>");
+    EXPECT_EQ(fs_->CreateFile(u"/a/f", false, false), nullptr);
+    EXPECT_TRUE(List(u"/a").empty());
+    const std::vector<std::string> errors = Errors();
+    ASSERT_EQ(errors.size(), before + 4);  // once per operation
+    for (std::size_t i = before; i < errors.size(); ++i) EXPECT_EQ(errors[i], kCycle);
+    for (CFileSystem::tMountPoint* mount : mounts) delete mount;
+  }
 }
 
 TEST_F(FileSystemTest, ReadOnlyVirtualMountRefusesWritesAndDoesNotFallThrough) {

@@ -74,6 +74,8 @@ TEST(Thread, RunResultIsTheExitCode) {
   worker.exitCode_ = 7;
   SetEvent(worker.stop_);
   ASSERT_TRUE(worker.Start());
+  EXPECT_FALSE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   ASSERT_EQ(WaitForSingleObject(worker.GetHandle(), 5000), WAIT_OBJECT_0);
   EXPECT_TRUE(GetExitCodeThread(worker.GetHandle(), &code));
   EXPECT_EQ(code, 7u);
@@ -125,8 +127,12 @@ TEST(Thread, DestroyingTheObjectDoesNotWaitForTheThread) {
   ASSERT_TRUE(thread->Start());
   ASSERT_EQ(WaitForSingleObject(thread->started, 5000), WAIT_OBJECT_0);
   CloseHandle(thread->started);
+  HANDLE handle = thread->GetHandle();
   delete thread;  // returns at once although the thread is blocked
   EXPECT_EQ(WaitForSingleObject(finished, 0), WAIT_TIMEOUT);
+  DWORD code = 0;
+  EXPECT_FALSE(GetExitCodeThread(handle, &code)) << "the destructor closes the handle";
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   SetEvent(release);
   EXPECT_EQ(WaitForSingleObject(finished, 5000), WAIT_OBJECT_0);
   CloseHandle(release);

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <map>
 #include <string>
 #include <thread>
@@ -326,6 +329,53 @@ TEST(ShowMessageConcurrency, OneContextShowsOneMessageAtATime) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(dialogs.shown.load(), 20);
   EXPECT_EQ(dialogs.most.load(), 1);
+}
+
+// With nobody left to answer (a headless run, a closed standard input) no prompt answers Close on
+// nobody's behalf: each gives what lets its caller fail, as the console prompt does.
+TEST(ShowMessageDeathTest, EndOfInputNeverAnswersClose) {
+  const struct {
+    MessageButtons buttons;
+    R expected;
+  } cases[] = {{MessageButtons::CloseRetryIgnore, R::Ignore},
+               {MessageButtons::YesNoClose, R::No},
+               {MessageButtons::AbortRetryIgnore, R::Ignore}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.buttons));
+    EXPECT_EXIT(
+        {
+          if (std::freopen("/dev/null", "r", stdin) == nullptr) std::exit(EXIT_FAILURE);
+          tAppContext context("T", nullptr, MessageDisplayMode::Default);
+          std::exit(static_cast<int>(ShowMessage(&context, MessageIcon::Error, c.buttons, u"m", nullptr, false)));
+        },
+        ::testing::ExitedWithCode(static_cast<int>(c.expected)), "");
+  }
+}
+
+// A dialog up on one thread keeps no other thread from the context's settings: with a real window
+// system the game thread that owns the dialog's window would otherwise wait for the dialog forever.
+TEST(ShowMessageConcurrency, SettingsStayReachableWhileADialogIsUp) {
+  struct Held : ScriptedDialogs {
+    std::promise<void> up;
+    std::promise<void> settingsDone;
+    bool reachedInTime = false;
+    HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
+      up.set_value();
+      reachedInTime = settingsDone.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+      return ScriptedDialogs::TaskDialog(config, pressed);
+    }
+  } dialogs;
+  dialogs.SetDefaultTaskDialogButton(IDOK);
+  tAppContext context("T", nullptr, MessageDisplayMode::Default);
+  std::thread shower(
+      [&context] { ShowMessage(&context, MessageIcon::Information, MessageButtons::OK, u"m", nullptr, false); });
+  dialogs.up.get_future().wait();
+  context.SetOwnerWindow(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234)));
+  context.SetDisplayMode(MessageDisplayMode::InGame);
+  EXPECT_EQ(context.GetDisplayMode(), MessageDisplayMode::InGame);
+  dialogs.settingsDone.set_value();
+  shower.join();
+  EXPECT_TRUE(dialogs.reachedInTime);
 }
 
 }  // namespace

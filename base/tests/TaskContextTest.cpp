@@ -33,12 +33,15 @@ TEST(TaskContext, LongMessagesAreCutAtACharacterBoundary) {
   task.AddError((std::string(1022, 'c') + "\xC3\xA9tail").c_str());
   // A four-byte character straddling the limit.
   task.AddError((std::string(1021, 'd') + "\xF0\x9F\x98\x80").c_str());
+  // Stray continuation bytes are no character to keep whole: the cut stays at the limit.
+  task.AddError(("e" + std::string(1500, '\xA9')).c_str());
   auto errors = task.GetErrors();
-  ASSERT_EQ(errors.size(), 4u);
+  ASSERT_EQ(errors.size(), 5u);
   EXPECT_EQ(errors[0], std::string(1023, 'a'));
   EXPECT_EQ(errors[1], std::string(1023, 'b'));
   EXPECT_EQ(errors[2], std::string(1022, 'c'));
   EXPECT_EQ(errors[3], std::string(1021, 'd'));
+  EXPECT_EQ(errors[4], "e" + std::string(1022, '\xA9'));
 }
 
 TEST(TaskContext, ConcurrentAddErrorKeepsEveryMessage) {

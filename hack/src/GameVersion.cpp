@@ -9,7 +9,7 @@
 std::uint32_t GameVersion = GAMEVERSION_UNRECOGNISED;
 std::uint32_t g_GameImageBase = 0;
 std::uint32_t g_GameImageSize = 0;
-tTranslateGameAddress TranslateGameAddress = nullptr;
+tTranslateGameAddress TranslateGameAddress = TranslateBeforeBuildSelected;
 
 namespace {
 
@@ -86,6 +86,13 @@ bool SelectGameBuild() {
   }
   ShowErrorMessage(message);
   return false;
+}
+
+std::uint32_t TranslateBeforeBuildSelected(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                                          std::uint32_t) {
+  // No column is right before the build is known; a guessed address would patch the wrong code.
+  g_AppContext.AddError("TranslateGameAddress was called before SelectGameBuild chose the game's build.");
+  return 0;
 }
 
 std::uint32_t PickAddressColumnA(std::uint32_t, std::uint32_t a, std::uint32_t, std::uint32_t, std::uint32_t) {

@@ -128,6 +128,16 @@ TEST(HackTranslation, PreferredBaseAndOneMegabyteUp) {
   }
 }
 
+TEST(HackTranslation, BeforeABuildIsSelectedIsFatal) {
+  EXPECT_EXIT(
+      {
+        hacktest::ShowMessagesOnStderr();
+        TranslateGameAddress = TranslateBeforeBuildSelected;  // as before start-up selects a build
+        TranslateGameAddress(0, 0x401000, 0x401000, 0x401000, 0x401000);
+      },
+      ::testing::ExitedWithCode(kFatalExitCode), "TranslateGameAddress was called before SelectGameBuild");
+}
+
 struct UnsupportedCase {
   std::uint32_t build;
   const char16_t* message;

@@ -99,6 +99,9 @@ class CArgument : public CRefCounted {
   CBaseObject* ToObject(RC* pClass) const;
   CVector2D ToVector2D() const;
   CVector3D ToVector3D() const;
+  // No argument class holds a four-component vector: there is no value to give, so this asserts
+  // "IsVector4D()" and then ends the process.
+  [[noreturn]] CVector4D ToVector4D() const;
   CMatrix4x4 ToMatrix4x4() const;
   template <class F = CFunction>
   F* ToFunction() const {

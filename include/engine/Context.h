@@ -82,7 +82,8 @@ class Context {
 
   // Starts the ticks, becomes the current context, reads the screen DPI, makes the file system and the
   // root configuration element, mounts the current directory at "/" and builds the user agent.
-  // Throws XException or XWin32Exception when the platform refuses.
+  // Throws XException or XWin32Exception when the platform refuses. Once only: a second call is an
+  // assertion and changes nothing (callers keep the file system and configuration they hold).
   void Initialise();
   bool IsInitialised() const { return m_bInitialised; }
 

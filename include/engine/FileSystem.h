@@ -1,6 +1,6 @@
 #pragma once
 // The engine's virtual file system: file managers (host directories, archives) combined under
-// virtual paths with "/" separators.
+// virtual paths with "/" separators. Takes no lock: mounting and lookups run on the game's main thread.
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -65,7 +65,9 @@ class CFileSystem : public CVirtualFileMgr {
   // Takes ownership of the manager. With stop set, a path that a named mount does not answer is
   // not offered to the managers after it.
   bool Mount(const char16_t* name, CVirtualFileMgr* manager, bool stop = false);
-  // "/" deletes every root manager; another name deletes the first manager mounted under it.
+  // "/" deletes every root manager; another name deletes the first manager mounted under it. Called
+  // from inside a lookup (an Enumerate callback), the managers leave the table at once but are
+  // deleted only when the outermost lookup ends, so the walk never reaches a freed manager.
   bool Unmount(const char16_t* name);
 
   Stream* Open(const char16_t* path, bool write) override;
@@ -82,11 +84,27 @@ class CFileSystem : public CVirtualFileMgr {
     bool stop;
   };
 
+  // Counts the lookups under way; the last one to end deletes the retired managers.
+  class LookupScope {
+   public:
+    explicit LookupScope(CFileSystem& fileSystem);
+    ~LookupScope();
+    LookupScope(const LookupScope&) = delete;
+    LookupScope& operator=(const LookupScope&) = delete;
+
+   private:
+    CFileSystem& m_FileSystem;
+  };
+
   template <class Operation>
   bool Resolve(const char16_t* path, Operation&& operation);
+  // Deletes an unmounted manager now, or at the end of the lookups under way.
+  void Retire(CVirtualFileMgr* manager);
 
   std::vector<CVirtualFileMgr*> m_Roots;
   std::unordered_map<std::uint32_t, std::vector<NamedMount>> m_Named;
+  std::vector<CVirtualFileMgr*> m_Retired;
+  std::uint32_t m_uLookups = 0;
 };
 
 // Mounts a host directory under name ("/" appends it to the root list).

@@ -18,10 +18,13 @@ class CArgument;
 class CBaseObject;
 class WeakReference;
 
-// The engine's name key: CRC-32 (reflected, as zlib) over the UTF-8 form of the name, stopping at a
-// zero byte; ASCII letters are lowered first when caseFold is set. A length of 0 means "up to the
-// terminator".
-std::uint32_t GetNameHash(const char16_t* name, std::uint32_t length = 0, bool caseFold = true);
+// The engine's name key: CRC-32 (reflected) over the UTF-8 form of the name, stopping at a zero
+// byte; ASCII letters are lowered first when caseFold is set. Every caller chooses both: archive,
+// resource and mount keys are case-sensitive. The pointer form hashes length units (0 is the empty
+// name, whose hash is 0), or the whole zero-terminated name for kNameHashToTerminator; a null name
+// is the empty name.
+constexpr std::uint32_t kNameHashToTerminator = 0xFFFFFFFFu;
+std::uint32_t GetNameHash(const char16_t* name, std::uint32_t length, bool caseFold);
 std::uint32_t GetNameHash(std::u16string_view name, bool caseFold);
 
 class CBase {

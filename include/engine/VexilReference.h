@@ -70,6 +70,11 @@ class Strong {
     VEXIL_ASSERT(m_pRef);
     return m_pRef;
   }
+  // An empty holder asserts; continuing past the assertion dereferences null.
+  T& operator*() const {
+    VEXIL_ASSERT(m_pRef);
+    return *m_pRef;
+  }
 
  private:
   T* m_pRef = nullptr;
@@ -121,6 +126,11 @@ class Weak : public WeakReference {
   T* operator->() const {
     VEXIL_ASSERT(m_pRef);
     return Get();
+  }
+  // An empty holder asserts; continuing past the assertion dereferences null.
+  T& operator*() const {
+    VEXIL_ASSERT(m_pRef);
+    return *Get();
   }
 };
 

@@ -51,16 +51,21 @@ std::u16string PromptLabel(const Choice& choice) {
   return result;
 }
 
+// The console's answer at the end of input where the dialog has none of its own.
+constexpr int kNoAnswer = 0;
+
+// The fallback is the answer that lets the caller fail (as the console prompt of
+// the application context answers): the end of input, or Escape in a box.
 std::vector<Choice> MessageBoxChoices(UINT type, int& fallback) {
   switch (type & MB_TYPEMASK) {
     case MB_OKCANCEL:
       fallback = IDCANCEL;
       return {{IDOK, u"OK"}, {IDCANCEL, u"Cancel"}};
     case MB_ABORTRETRYIGNORE:
-      fallback = IDABORT;
+      fallback = IDIGNORE;
       return {{IDABORT, u"Abort"}, {IDRETRY, u"Retry"}, {IDIGNORE, u"Ignore"}};
     case MB_YESNOCANCEL:
-      fallback = IDCANCEL;
+      fallback = IDNO;
       return {{IDYES, u"Yes"}, {IDNO, u"No"}, {IDCANCEL, u"Cancel"}};
     case MB_YESNO:
       fallback = IDNO;
@@ -135,8 +140,12 @@ class DefaultBackend final : public platform::IDialogBackend {
     }
     const std::u16string title = TextOrEmpty(config.pszWindowTitle);
     int answer = 0;
-    if (!ShowWithSdl(flags, title, body, choices, fallback, answer))
-      answer = AskOnConsole(title, body, choices, fallback);
+    // At the end of input nobody answered: the dialog could not be shown, and the caller's
+    // message-box fallback gives the answer that lets it fail. Any button of the dialog itself
+    // (Close where Cancel is missing) would be a choice made on nobody's behalf.
+    if (!ShowWithSdl(flags, title, body, choices, fallback, answer) &&
+        (answer = AskOnConsole(title, body, choices, kNoAnswer)) == kNoAnswer)
+      return E_FAIL;
     if (pressedButton != nullptr) *pressedButton = answer;
     return S_OK;
   }

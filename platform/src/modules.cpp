@@ -15,6 +15,7 @@
 #include <platform/files.h>
 #include <platform/os.h>
 #include <platform/process.h>
+#include <platform/testing/PseudoExports.h>
 #include <platform/text.h>
 
 namespace {
@@ -34,13 +35,20 @@ struct PseudoModule {
 
 alignas(16) char g_pseudoImages[3][16];  // their distinct module handles
 
-const std::vector<PseudoModule>& PseudoModules() {
-  static const std::vector<PseudoModule> modules = {
+// Tests may stand other entries in (platform/testing/PseudoExports.h): addresses are read and
+// replaced under this lock; the names never change.
+std::mutex& PseudoExportMutex() {
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+
+std::vector<PseudoModule>& PseudoModules() {
+  static auto* modules = new std::vector<PseudoModule>{
       {u"Comctl32.dll", {{"TaskDialogIndirect", reinterpret_cast<FARPROC>(&TaskDialogIndirect)}}},
       {u"ntdll.dll", {{"RtlGetVersion", reinterpret_cast<FARPROC>(&RtlGetVersion)}}},
       {u"kernel32.dll", {{"IsWow64Process", reinterpret_cast<FARPROC>(&IsWow64Process)}}},
   };
-  return modules;
+  return *modules;
 }
 
 HMODULE PseudoHandle(std::size_t index) { return reinterpret_cast<HMODULE>(g_pseudoImages[index]); }
@@ -274,8 +282,11 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     return nullptr;
   }
   if (const int pseudo = PseudoIndex(module); pseudo >= 0) {
-    for (const PseudoExport& entry : PseudoModules()[static_cast<std::size_t>(pseudo)].exports)
-      if (std::strcmp(entry.name, procName) == 0) return entry.address;
+    {
+      std::lock_guard<std::mutex> lock(PseudoExportMutex());
+      for (const PseudoExport& entry : PseudoModules()[static_cast<std::size_t>(pseudo)].exports)
+        if (std::strcmp(entry.name, procName) == 0 && entry.address != nullptr) return entry.address;
+    }
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
@@ -436,6 +447,23 @@ BOOL GetModuleInformation(HANDLE process, HMODULE module, LPMODULEINFO moduleInf
   moduleInfo->EntryPoint = span.entry;
   return TRUE;
 }
+
+namespace platform::testing {
+
+FARPROC ReplacePseudoExport(LPCWSTR module, LPCSTR name, FARPROC replacement) {
+  const int pseudo = module != nullptr && name != nullptr ? FindPseudo(module) : -1;
+  if (pseudo < 0) return nullptr;
+  std::lock_guard<std::mutex> lock(PseudoExportMutex());
+  for (PseudoExport& entry : PseudoModules()[static_cast<std::size_t>(pseudo)].exports) {
+    if (std::strcmp(entry.name, name) != 0) continue;
+    const FARPROC previous = entry.address;
+    entry.address = replacement;
+    return previous;
+  }
+  return nullptr;
+}
+
+}  // namespace platform::testing
 
 namespace platform {
 

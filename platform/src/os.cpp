@@ -1,11 +1,13 @@
 #include <platform/os.h>
 
+#include <sys/time.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -115,6 +117,25 @@ BOOL GetVersionExW(OSVERSIONINFOW* versionInformation) {
     return FALSE;
   }
   return TRUE;
+}
+
+void GetLocalTime(SYSTEMTIME* localTime) {
+  if (localTime == nullptr) return;
+  constexpr long kMicrosecondsPerMillisecond = 1000;
+  constexpr int kFirstYear = 1900;
+  timeval now{};
+  ::gettimeofday(&now, nullptr);
+  std::tm local{};
+  const std::time_t seconds = now.tv_sec;
+  ::localtime_r(&seconds, &local);
+  localTime->wYear = static_cast<WORD>(local.tm_year + kFirstYear);
+  localTime->wMonth = static_cast<WORD>(local.tm_mon + 1);
+  localTime->wDayOfWeek = static_cast<WORD>(local.tm_wday);
+  localTime->wDay = static_cast<WORD>(local.tm_mday);
+  localTime->wHour = static_cast<WORD>(local.tm_hour);
+  localTime->wMinute = static_cast<WORD>(local.tm_min);
+  localTime->wSecond = static_cast<WORD>(local.tm_sec);
+  localTime->wMilliseconds = static_cast<WORD>(now.tv_usec / kMicrosecondsPerMillisecond);
 }
 
 BOOL IsWow64Process(HANDLE process, BOOL* wow64) {

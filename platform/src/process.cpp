@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include <platform/errors.h>
 
@@ -38,6 +40,25 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
 }
 
 void ExitProcess(UINT exitCode) { EndProcess(exitCode); }
+
+BOOL IsDebuggerPresent() {
+  // The kernel names the tracing process in the status file; 0 when there is none.
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return FALSE;
+  static constexpr char kTracer[] = "TracerPid:";
+  char line[256];
+  long tracer = 0;
+  while (std::fgets(line, sizeof(line), status) != nullptr) {
+    if (std::strncmp(line, kTracer, sizeof(kTracer) - 1) == 0) {
+      std::sscanf(line + sizeof(kTracer) - 1, "%ld", &tracer);
+      break;
+    }
+  }
+  std::fclose(status);
+  return tracer != 0 ? TRUE : FALSE;
+}
+
+void DebugBreak() { std::raise(SIGTRAP); }
 
 namespace platform {
 

@@ -108,8 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
                       MessageBoxCase{"YesNoCancelNo", MB_YESNOCANCEL, "n", IDNO, "[Y]es [N]o [C]ancel"},
                       MessageBoxCase{"RetryAfterNonsense", MB_ABORTRETRYIGNORE, "x\n\nr\n", IDRETRY,
                                      "[A]bort [R]etry [I]gnore"},
-                      MessageBoxCase{"NonsenseThenEnd", MB_ABORTRETRYIGNORE, "zzz\n", IDABORT,
+                      MessageBoxCase{"NonsenseThenEnd", MB_ABORTRETRYIGNORE, "zzz\n", IDIGNORE,
                                      "[A]bort [R]etry [I]gnore"},
+                      MessageBoxCase{"YesNoCancelAtEnd", MB_YESNOCANCEL, "", IDNO, "[Y]es [N]o [C]ancel"},
                       MessageBoxCase{"RetryCancel", MB_RETRYCANCEL, "c\n", IDCANCEL, "[R]etry [C]ancel"},
                       MessageBoxCase{"TryAgain", MB_CANCELTRYCONTINUE, "t\n", IDTRYAGAIN,
                                      "[C]ancel [T]ry Again C[o]ntinue"}),
@@ -126,7 +127,7 @@ struct TaskDialogCase {
   const char* name;
   int buttons;
   const char* input;
-  int expected;
+  int expected;  // 0: nobody answered, the dialog fails
   const char* buttonLine;
 };
 
@@ -139,7 +140,7 @@ TEST_P(ConsoleTaskDialog, MapsCommonButtons) {
   config.pszMainInstruction = u"Heading";
   int pressed = -1, radio = -1;
   BOOL verified = TRUE;
-  EXPECT_EQ(TaskDialogIndirect(&config, &pressed, &radio, &verified), S_OK);
+  EXPECT_EQ(TaskDialogIndirect(&config, &pressed, &radio, &verified), c.expected != 0 ? S_OK : E_FAIL);
   const std::string output = console.Output();
   EXPECT_EQ(pressed, c.expected);
   EXPECT_EQ(verified, FALSE);
@@ -150,14 +151,14 @@ TEST_P(ConsoleTaskDialog, MapsCommonButtons) {
 INSTANTIATE_TEST_SUITE_P(
     Table, ConsoleTaskDialog,
     ::testing::Values(
-        TaskDialogCase{"OkOnlyAtEnd", TDCBF_OK_BUTTON, "", IDCANCEL, "[O]K"},
-        TaskDialogCase{"CloseOnlyAtEnd", TDCBF_CLOSE_BUTTON, "", IDCLOSE, "[C]lose"},
+        TaskDialogCase{"CloseOnlyAtEnd", TDCBF_CLOSE_BUTTON, "", 0, "[C]lose"},
         TaskDialogCase{"OkCancel", TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON, "o\n", IDOK, "[O]K [C]ancel"},
-        TaskDialogCase{"YesNoCancelAtEnd", TDCBF_YES_BUTTON | TDCBF_NO_BUTTON | TDCBF_CANCEL_BUTTON, "", IDCANCEL,
+        TaskDialogCase{"YesNoCancelAtEnd", TDCBF_YES_BUTTON | TDCBF_NO_BUTTON | TDCBF_CANCEL_BUTTON, "", 0,
                        "[Y]es [N]o [C]ancel"},
         TaskDialogCase{"OkRetryClose", TDCBF_OK_BUTTON | TDCBF_RETRY_BUTTON | TDCBF_CLOSE_BUTTON, "C\n", IDCLOSE,
                        "[O]K [R]etry [C]lose"},
-        TaskDialogCase{"RetryCloseAtEnd", TDCBF_RETRY_BUTTON | TDCBF_CLOSE_BUTTON, "", IDCLOSE, "[R]etry [C]lose"},
+        TaskDialogCase{"OkRetryCloseAtEnd", TDCBF_OK_BUTTON | TDCBF_RETRY_BUTTON | TDCBF_CLOSE_BUTTON, "", 0,
+                       "[O]K [R]etry [C]lose"},
         TaskDialogCase{"CancelAndCloseBothReachable", TDCBF_CANCEL_BUTTON | TDCBF_CLOSE_BUTTON, "l\n", IDCLOSE,
                        "[C]ancel C[l]ose"},
         TaskDialogCase{"NoButtonsShowsOk", 0, "o\n", IDOK, "[O]K"}),

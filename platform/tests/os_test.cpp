@@ -7,6 +7,8 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 
@@ -22,6 +24,45 @@ namespace {
 bool KernelIs64Bit() {
   utsname name;
   return ::uname(&name) == 0 && std::string(name.machine) == "x86_64";
+}
+
+// The local time in zones east and west of UTC, against the UTC breakdown of the instant shifted by
+// hand (read twice around the call until both reads fall in one second).
+TEST(LocalTime, FollowsTheTimeZone) {
+  const char* saved = std::getenv("TZ");
+  const std::string previous = saved != nullptr ? saved : "";
+  const struct {
+    const char* zone;
+    long offsetSeconds;
+  } zones[] = {{"UTC0", 0}, {"<+0530>-5:30", 19800}, {"<-10>10", -36000}};
+  for (const auto& zone : zones) {
+    SCOPED_TRACE(zone.zone);
+    ::setenv("TZ", zone.zone, 1);
+    ::tzset();
+    SYSTEMTIME local{};
+    std::time_t before = 0;
+    for (std::time_t after = -1; before != after;) {
+      before = std::time(nullptr);
+      GetLocalTime(&local);
+      after = std::time(nullptr);
+    }
+    const std::time_t shifted = before + zone.offsetSeconds;
+    std::tm expected{};
+    ASSERT_NE(::gmtime_r(&shifted, &expected), nullptr);
+    EXPECT_EQ(local.wYear, expected.tm_year + 1900);
+    EXPECT_EQ(local.wMonth, expected.tm_mon + 1);
+    EXPECT_EQ(local.wDay, expected.tm_mday);
+    EXPECT_EQ(local.wDayOfWeek, expected.tm_wday);
+    EXPECT_EQ(local.wHour, expected.tm_hour);
+    EXPECT_EQ(local.wMinute, expected.tm_min);
+    EXPECT_EQ(local.wSecond, expected.tm_sec);
+    EXPECT_LT(local.wMilliseconds, 1000);
+  }
+  if (saved != nullptr)
+    ::setenv("TZ", previous.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
 }
 
 TEST(Version, ReportsWindowsTenAndChecksTheSize) {

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/ptrace.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <fstream>
@@ -77,6 +81,27 @@ TEST(Process, HookSeesTheCodeAndMayThrowToStayAlive) {
     EXPECT_EQ(called.code, 0xC0000005u);
   }
   EXPECT_EQ(platform::SetExitHook(previous), &ThrowingHook);
+}
+
+TEST_F(ProcessDeathTest, DebugBreakRaisesTheTrap) {
+  EXPECT_EXIT(DebugBreak(), ::testing::KilledBySignal(SIGTRAP), "");
+}
+
+TEST(Process, ADebuggerIsPresentOnlyWhileOneTraces) {
+  enum : int { kTraced = 3, kNotTraced, kTracingRefused };
+  EXPECT_FALSE(IsDebuggerPresent());
+  // A child that asks this process (its parent) to trace it sees a tracer.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(kTracingRefused);
+    ::_exit(IsDebuggerPresent() ? kTraced : kNotTraced);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == kTracingRefused) GTEST_SKIP() << "tracing is not allowed here";
+  EXPECT_EQ(WEXITSTATUS(status), kTraced);
 }
 
 TEST(Process, OtherProcessHandlesAreRefused) {

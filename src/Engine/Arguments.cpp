@@ -9,11 +9,15 @@
 
 #include <engine/Context.h>
 #include <engine/Stream.h>
+#include <platform/process.h>
 #include <platform/text.h>
 
 namespace Vexil3D {
 
 namespace {
+
+// As an assertion that the user cancels: a getter with no value to give cannot return.
+constexpr UINT kNoValueExitCode = 1;
 
 const char* const kTypeNames[ARGUMENT_TYPE_COUNT] = {
     "ARGUMENT_NIL",       "ARGUMENT_BOOLEAN",    "ARGUMENT_STRING",   "ARGUMENT_TABLE",     "ARGUMENT_INTEGER",
@@ -190,6 +194,11 @@ CVector3D CArgument::ToVector3D() const {
   VEXIL_ASSERT(IsVector3D());
   if (!IsVector3D()) return {};
   return static_cast<const CArgumentVector3D*>(this)->GetValue();
+}
+
+CVector4D CArgument::ToVector4D() const {
+  VEXIL_ASSERT(IsVector4D());
+  ExitProcess(kNoValueExitCode);
 }
 
 CMatrix4x4 CArgument::ToMatrix4x4() const {

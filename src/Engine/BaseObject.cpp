@@ -40,7 +40,7 @@ std::uint32_t GetNameHash(std::u16string_view name, bool caseFold) {
 
 std::uint32_t GetNameHash(const char16_t* name, std::uint32_t length, bool caseFold) {
   if (!name) return GetNameHash(std::u16string_view(), caseFold);
-  if (length == 0) length = static_cast<std::uint32_t>(text::Length(name));
+  if (length == kNameHashToTerminator) length = static_cast<std::uint32_t>(text::Length(name));
   return GetNameHash(std::u16string_view(name, length), caseFold);
 }
 

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <vector>
 
 namespace Vexil3D {
@@ -31,9 +32,27 @@ std::atomic<int> g_ScreenDpiY{96};
 constexpr std::size_t kLogFormatCapacity = 4096;
 constexpr std::size_t kTimeCapacity = 512;
 
+constexpr int kTmFirstYear = 1900;
+constexpr int kDaysBeforeMonth[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// The platform's local time in the C library's form, for strftime.
 bool LocalNow(std::tm* now) {
-  const std::time_t seconds = std::time(nullptr);
-  return localtime_r(&seconds, now) != nullptr;
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  if (local.wMonth < 1 || local.wMonth > std::size(kDaysBeforeMonth)) return false;
+  *now = std::tm{};
+  now->tm_year = local.wYear - kTmFirstYear;
+  now->tm_mon = local.wMonth - 1;
+  now->tm_mday = local.wDay;
+  now->tm_hour = local.wHour;
+  now->tm_min = local.wMinute;
+  now->tm_sec = local.wSecond;
+  now->tm_wday = local.wDayOfWeek;
+  now->tm_yday = kDaysBeforeMonth[now->tm_mon] + local.wDay - 1 + (now->tm_mon > 1 && IsLeapYear(local.wYear));
+  now->tm_isdst = -1;
+  return true;
 }
 
 WORD ConsoleColour(int level) {
@@ -134,6 +153,10 @@ Context::~Context() {
 Context* Context::GetCurrent() { return g_CurrentContext.load(); }
 
 void Context::Initialise() {
+  // Callers hold the file system and configuration that the first call made: a second call would
+  // delete them under their feet.
+  VEXIL_ASSERT(!m_bInitialised);
+  if (m_bInitialised) return;
   StartTicks();
   m_bInitialised = true;
   g_CurrentContext.store(this);
@@ -146,10 +169,7 @@ void Context::Initialise() {
 
   std::srand(static_cast<unsigned>(std::time(nullptr)));
 
-  // A second initialisation starts from a fresh file system and configuration.
-  delete m_pFileSystem;
   m_pFileSystem = new CFileSystem();
-  delete m_pRootConfig;
   m_pRootConfig = new ConfigElement();
 
   const DWORD needed = GetCurrentDirectoryW(0, nullptr);

@@ -113,6 +113,28 @@ CFileSystem::~CFileSystem() {
   m_Named.clear();
   for (CVirtualFileMgr* manager : m_Roots) delete manager;
   m_Roots.clear();
+  for (CVirtualFileMgr* manager : m_Retired) delete manager;
+}
+
+void CFileSystem::Retire(CVirtualFileMgr* manager) {
+  if (m_uLookups != 0)
+    m_Retired.push_back(manager);
+  else
+    delete manager;
+}
+
+CFileSystem::LookupScope::LookupScope(CFileSystem& fileSystem) : m_FileSystem(fileSystem) {
+  ++m_FileSystem.m_uLookups;
+}
+
+CFileSystem::LookupScope::~LookupScope() {
+  if (--m_FileSystem.m_uLookups != 0) return;
+  // Deleting a manager may unmount others (a manager that owns a file system): they retire again.
+  while (!m_FileSystem.m_Retired.empty()) {
+    CVirtualFileMgr* manager = m_FileSystem.m_Retired.back();
+    m_FileSystem.m_Retired.pop_back();
+    delete manager;
+  }
 }
 
 namespace {
@@ -139,13 +161,13 @@ bool CFileSystem::Mount(const char16_t* name, CVirtualFileMgr* manager, bool sto
 bool CFileSystem::Unmount(const char16_t* name) {
   if (name == nullptr) return false;
   if (std::u16string_view(name) == u"/") {
-    for (CVirtualFileMgr* manager : m_Roots) delete manager;
+    for (CVirtualFileMgr* manager : m_Roots) Retire(manager);
     m_Roots.clear();
     return true;
   }
   auto it = m_Named.find(GetNameHash(WithoutLeadingSlash(name), false));
   if (it == m_Named.end() || it->second.empty()) return false;
-  delete it->second.front().manager;
+  Retire(it->second.front().manager);
   it->second.erase(it->second.begin());
   if (it->second.empty()) m_Named.erase(it);
   return true;
@@ -155,6 +177,7 @@ bool CFileSystem::Unmount(const char16_t* name) {
 template <class Operation>
 bool CFileSystem::Resolve(const char16_t* path, Operation&& operation) {
   if (path == nullptr) return false;
+  const LookupScope scope(*this);
   const bool leadingSlash = path[0] == u'/';
   const char16_t* relative = leadingSlash ? path + 1 : path;
   const std::u16string_view relativeView(relative);
@@ -164,7 +187,7 @@ bool CFileSystem::Resolve(const char16_t* path, Operation&& operation) {
   auto named = m_Named.find(GetNameHash(first, false));
   if (named != m_Named.end()) {
     const char16_t* rest = slash == std::u16string_view::npos ? u"" : relative + slash;
-    // A manager may be mounted or unmounted by a callback: walk a copy.
+    // A callback may mount or unmount: walk a copy (managers unmounted meanwhile live until the scope ends).
     const std::vector<NamedMount> entries = named->second;
     for (const NamedMount& mount : entries) {
       if (operation(mount.manager, rest)) return true;

@@ -53,7 +53,10 @@ bool OS::IsWow64() {
 
 bool OS::SetClipboardText(const char16_t* text, unsigned int length) {
   if (text == nullptr && length != 0) return false;
-  if (!OpenClipboard(nullptr)) return false;
+  if (!OpenClipboard(nullptr)) {
+    VEXIL_ASSERT(0);
+    return false;
+  }
   const SIZE_T bytes = (static_cast<SIZE_T>(length) + 1) * sizeof(char16_t);
   HGLOBAL memory = length >= 0x3FFFFFFFu ? nullptr : GlobalAlloc(GMEM_MOVEABLE, bytes);
   if (memory == nullptr) {
@@ -339,21 +342,6 @@ int ShowAssertionDialog(const char16_t* text) {
   }
 }
 
-bool IsDebuggerAttached() {
-  FILE* status = std::fopen("/proc/self/status", "r");
-  if (status == nullptr) return false;
-  char line[256];
-  bool attached = false;
-  while (std::fgets(line, sizeof(line), status) != nullptr) {
-    if (std::strncmp(line, "TracerPid:", 10) == 0) {
-      long pid = 0;
-      std::sscanf(line + 10, "%ld", &pid);
-      attached = pid != 0;
-      break;
-    }
-  }
-  std::fclose(status);
-  return attached;
-}
+bool IsDebuggerAttached() { return IsDebuggerPresent() != FALSE; }
 
 }  // namespace Vexil3D

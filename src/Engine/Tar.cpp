@@ -88,8 +88,10 @@ bool CTARArchive::Open(Stream* stream) {
     char type = static_cast<char>(block[156]);
     if (type == '\0') type = '0';
     const std::uint64_t dataOffset = stream->Tell();
-    // A header whose data runs past the end of the stream: the archive was cut off here.
-    if (dataOffset > streamLength || size > streamLength - dataOffset) break;
+    // Data that runs past the end of the stream: the archive was cut off inside this entry. The
+    // entry is kept with what there is of it, and nothing can follow it.
+    const bool cutOff = dataOffset > streamLength || size > streamLength - dataOffset;
+    const std::uint64_t kept = !cutOff ? size : dataOffset > streamLength ? 0 : streamLength - dataOffset;
 
     if (type == '0' || type == '5') {
       std::string name = FieldText(block, 100);
@@ -104,11 +106,15 @@ bool CTARArchive::Open(Stream* stream) {
       std::memcpy(record.m_Name, wide.data(), wide.size() * sizeof(char16_t));
       record.m_Type = static_cast<char16_t>(type);
       record.m_uOffset = dataOffset;
-      record.m_uSize = size;
+      record.m_uSize = kept;
       record.m_uModified = ReadOctal(block + 136, 12);
       if (m_Records.size() == m_Records.capacity()) m_Records.reserve(m_Records.empty() ? 2 : m_Records.size() * 2);
       m_Records.push_back(record);
+      if (cutOff)
+        LogF(LOG_WARN, u"TAR: \"%s\" runs past the end of the archive; %llu of its %llu bytes are kept.",
+             record.m_Name, static_cast<unsigned long long>(kept), static_cast<unsigned long long>(size));
     }
+    if (cutOff) break;
 
     const std::uint64_t padded = size + (kBlock - size % kBlock) % kBlock;
     if (padded > static_cast<std::uint64_t>(INT64_MAX) ||

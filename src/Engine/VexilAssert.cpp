@@ -8,7 +8,6 @@
 #include <platform/text.h>
 
 #include <atomic>
-#include <csignal>
 
 namespace Vexil3D {
 
@@ -20,7 +19,7 @@ std::atomic<HWND> g_AssertionOwner{nullptr};
 // itself again and again.
 thread_local int t_ReportDepth = 0;
 
-void BreakIntoDebugger() { std::raise(SIGTRAP); }
+void BreakIntoDebugger() { DebugBreak(); }
 
 }  // namespace
 

@@ -6,7 +6,8 @@
 // point that fails an operation ends the search.
 //
 // Virtual paths are UTF-16 and separated by "/"; host paths use "\". Errors (a
-// path too long for its buffer) go to the file system's context; for the one
+// path too long for its buffer, virtual mount points nested more than 16 deep as
+// a cycle of them makes) go to the file system's context and fail the operation; for the one
 // instance that is g_AppContext, so they are fatal. Failures can be put to the
 // user as retry / ignore / close, create and overwrite prompts.
 //
@@ -65,6 +66,9 @@ class CFileSystem {
                            tReportedNames* reported, bool oldestFirst) = 0;
     // Unlinks the mount point from its file system.
     virtual ~tMountPoint();
+    // The host path at which a directory may be made; false on a read-only mount point (and for
+    // mount points that make no directories, the default).
+    virtual bool TranslateForCreate(const char16_t* relative, char16_t* out, std::uint32_t outSize);
 
     // Whether the resolved path lies at or below the mount path; relative receives the
     // rest of it from its "/" ("/" for the mount path itself, the whole path for a
@@ -103,6 +107,7 @@ class CFileSystem {
     CStream* CreateFile(const char16_t* relative) override;
     bool Enumerate(const char16_t* relative, tEnumerateCallback callback, void* user, tReportedNames* reported,
                    bool oldestFirst) override;
+    bool TranslateForCreate(const char16_t* relative, char16_t* out, std::uint32_t outSize) override;
 
     const char16_t* GetHostDirectory() const { return m_hostDirectory; }
     bool IsWritable() const { return m_writable != 0; }
@@ -129,6 +134,7 @@ class CFileSystem {
     CStream* CreateFile(const char16_t* relative) override;
     bool Enumerate(const char16_t* relative, tEnumerateCallback callback, void* user, tReportedNames* reported,
                    bool oldestFirst) override;
+    bool TranslateForCreate(const char16_t* relative, char16_t* out, std::uint32_t outSize) override;
 
     CFileSystem* GetTargetFileSystem() const { return m_target; }
     const char16_t* GetTargetPath() const { return m_targetPath; }
@@ -161,7 +167,8 @@ class CFileSystem {
                     bool promptOnFailure);
   // An empty file (an existing one is replaced), or null.
   CStream* CreateFile(const char16_t* path, bool promptBeforeOverwrite, bool promptOnFailure);
-  // Creates every missing host directory of the path.
+  // Creates every missing host directory of the path. True when the directory exists already,
+  // even on a read-only mount point; a read-only mount point never gets one made.
   bool CreateDirectory(const char16_t* path);
   // Lists a directory: first the mount points below it (as directories), then the
   // entries of the mount points that cover it. Each name once. False when the
@@ -177,6 +184,8 @@ class CFileSystem {
   // TranslatePath of the first covering mount point that can translate the path.
   bool TranslatePath(const char16_t* path, bool fileOk, bool directoryOk, bool* exists, char16_t* out,
                      std::uint32_t outSize);
+  // TranslateForCreate of the first covering mount point that allows it.
+  bool TranslateForCreate(const char16_t* path, char16_t* out, std::uint32_t outSize);
 
   tAppContext* GetContext() const { return m_context; }
   tMountPoint* GetNewestMountPoint() const { return m_head; }

@@ -47,6 +47,8 @@ class CStream : public tStreamable {
   CStream();
 
   // slots 0-3
+  // Both copy through a kCopyChunk buffer holding one stream's lock at a time, so other threads'
+  // operations on either stream may fall between two chunks.
   bool SaveTo(tTaskContext* task, void* context, CStream* destination) override;
   bool LoadFrom(tTaskContext* task, void* context, CStream* source) override;
   bool GetSavedSize(tTaskContext* task, void* context, std::uint64_t* size) override;

@@ -155,16 +155,24 @@ class tAppContext : public tTaskContext {
   void SetDisplayMode(MessageDisplayMode mode);
 
  private:
+  friend MessageResult ShowMessage(tAppContext* context, MessageIcon icon, MessageButtons buttons,
+                                   const char16_t* text, const char16_t* heading, bool forceMessageBox);
+
   char m_title[64];
   HWND m_ownerWindow;
   MessageDisplayMode m_displayMode;
+  // Held while a message is up, so that messages appear one at a time. The context's own lock
+  // is held only to read what a message needs: a dialog never keeps the getters waiting.
+  tLockable m_messageLock;
 };
 
 // "Quorvant Mod Launcher", owner window 0, display mode 6.
 extern tAppContext g_AppContext;
 
 // Shows text (and an optional heading, not written in console mode) with a set
-// of buttons, one message of a context at a time, and returns the answer.
+// of buttons, one message of a context at a time, and returns the answer. The
+// context's lock is not held while the message is up (the owner window and the
+// display mode can be changed meanwhile; the message uses what they were).
 MessageResult ShowMessage(tAppContext* context, MessageIcon icon, MessageButtons buttons, const char16_t* text,
                           const char16_t* heading, bool forceMessageBox);
 

@@ -39,7 +39,12 @@ bool SelectGameBuild();
 // V Release Patched) -> the address in the running game.
 using tTranslateGameAddress = std::uint32_t (*)(std::uint32_t size, std::uint32_t a, std::uint32_t b,
                                                 std::uint32_t c, std::uint32_t d);
+// TranslateBeforeBuildSelected until SelectGameBuild accepts a build.
 extern tTranslateGameAddress TranslateGameAddress;
+
+// A misuse: ends the process through g_AppContext with a message naming the call.
+std::uint32_t TranslateBeforeBuildSelected(std::uint32_t size, std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                                          std::uint32_t d);
 
 std::uint32_t PickAddressColumnA(std::uint32_t size, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d);
 std::uint32_t PickAddressColumnB(std::uint32_t size, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d);

@@ -109,10 +109,18 @@ std::uint32_t GetHackModules(tHackModule** records, std::uint32_t capacity);
 extern std::uint32_t g_ModuleEventBlocks[MODULEEVENT_COUNT];
 
 std::uint32_t RaiseModuleEvent(std::uint32_t event, ModuleEventData* data);
+// Registers the module and runs its Init handler; UnloadHackModule runs its Unload
+// handler. Both hold the registry lock, then the module's lock, for the whole call,
+// handler included: module loading holds the registry lock across the load, and a
+// patch made inside Init takes the registry lock, so letting it go around the
+// handler would invert the lock order. So an Init or Unload handler runs under the
+// registry lock and must not wait for another thread that takes it (one that
+// registers, unloads, makes or removes a patch, or lists the modules).
 std::uint32_t RegisterHackModule(tHackModule* module, HMODULE handle, bool freeLibraryOnUnload, ModuleHandler handler);
 std::uint32_t RegisterBuiltInModule(tHackModule* module, HMODULE handle);
 // The built-in handler of that name (ASCII case folded), or null.
 ModuleHandler FindBuiltInHandler(const char16_t* name);
+// Under the registry lock, as RegisterHackModule (see there).
 std::uint32_t UnloadHackModule(tHackModule* module);
 void UnloadAllHackModules();
 

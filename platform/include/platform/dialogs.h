@@ -4,9 +4,11 @@
 // The default backend shows SDL's message box when SDL's video subsystem is up
 // (it never initialises SDL itself) and otherwise asks on the console: the text
 // and the buttons go to standard output and the answer is read from standard
-// input. At the end of input the console answer is the dialog's "other" result
-// (IDCANCEL, or IDCLOSE where only Close can end it), so nothing ever waits
-// without a terminal.
+// input. Nothing ever waits without a terminal, and nothing is chosen on
+// nobody's behalf: at the end of input a message box answers what lets its
+// caller fail (IDIGNORE for Abort/Retry/Ignore, IDNO for Yes/No and
+// Yes/No/Cancel, IDCANCEL for the other sets with Cancel, IDOK for OK alone),
+// and a task dialog fails with E_FAIL, so that its caller falls back to a box.
 #include <cstdint>
 #include <string_view>
 
@@ -138,7 +140,8 @@ static_assert(sizeof(TASKDIALOGCONFIG) == 96, "TASKDIALOGCONFIG must keep its 32
 // IDNO, IDCANCEL, IDRETRY and IDCLOSE; custom buttons give their nButtonID. Radio
 // buttons, verification boxes and callbacks are not supported (the radio result is
 // the default radio button, the box stays unchecked). A null config or a cbSize
-// other than sizeof(TASKDIALOGCONFIG) gives E_INVALIDARG.
+// other than sizeof(TASKDIALOGCONFIG) gives E_INVALIDARG; a dialog that nobody
+// answered (the console's end of input) gives E_FAIL.
 HRESULT TaskDialogIndirect(const TASKDIALOGCONFIG* config, int* pressedButton, int* pressedRadioButton,
                            BOOL* verificationFlagChecked);
 

@@ -18,6 +18,20 @@ constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 NTSTATUS RtlGetVersion(PRTL_OSVERSIONINFOW versionInformation);
 BOOL GetVersionExW(OSVERSIONINFOW* versionInformation);
 
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;      // 1 January
+  WORD wDayOfWeek;  // 0 Sunday
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+
+// The current local date and time, in the host's time zone (TZ included).
+void GetLocalTime(SYSTEMTIME* localTime);
+
 // TRUE in *wow64 for a 32-bit process on a 64-bit (x86_64) kernel.
 BOOL IsWow64Process(HANDLE process, BOOL* wow64);
 

@@ -10,6 +10,12 @@ DWORD GetCurrentProcessId();
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 [[noreturn]] void ExitProcess(UINT exitCode);
 
+// TRUE while a debugger (the host's tracer of the process) is attached.
+BOOL IsDebuggerPresent();
+// A breakpoint trap: an attached debugger stops here; without one the trap ends
+// the process (the host's SIGTRAP).
+void DebugBreak();
+
 namespace platform {
 
 using ExitHook = void (*)(UINT exitCode);

@@ -1,6 +1,7 @@
 // Typed arguments: exact stream bytes, serialised sizes of every type, hostile streams, nesting,
 // number conversions, getters, clones, arrays and maps.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <ostream>
@@ -551,6 +552,26 @@ TEST(ArgumentGetters, WrongTypeIsReportedWithItsTest) {
     EXPECT_EQ(asserts.Count(), 1u);
     EXPECT_TRUE(asserts.LastNames(c.expression)) << text::Utf16ToUtf8(c.expression);
   }
+}
+
+// No argument holds a four-component vector: the getter reports its test and cannot go on, even when
+// the user continues past the assertion.
+TEST(ArgumentGettersDeathTest, Vector4DAssertsAndEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Continues past every assertion, after showing its text where the death test can see it.
+  struct ContinueAndShow : platform::testing::ScriptedDialogs {
+    HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
+      std::fprintf(stderr, "%s\n", text::Utf16ToUtf8(config.pszContent).c_str());
+      *pressed = IDOK;
+      return S_OK;
+    }
+  };
+  EXPECT_EXIT(
+      {
+        ContinueAndShow dialogs;
+        Own(CArgument::Create(ARGUMENT_NIL))->ToVector4D();
+      },
+      ::testing::ExitedWithCode(1), "Expression: IsVector4D\\(\\)");
 }
 
 // ---------------------------------------------------------------------------------------------

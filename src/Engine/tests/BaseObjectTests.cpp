@@ -1,5 +1,6 @@
 // Reference counts, weak and strong holders, user data, the pool and the name hash.
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -303,6 +304,25 @@ TEST(StrongHolder, EmptyDereferenceIsReportedAndGivesNull) {
   EXPECT_TRUE(asserts.LastNames(u"m_pRef"));
 }
 
+// A star dereference of an empty holder asserts before the null reference is used: the Cancel
+// that the scripted dialog answers ends the process there.
+TEST(HolderDeathTest, EmptyStarDereferenceAsserts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto use = [](const Tracked& object) { std::_Exit(object.GetRefCount() + 2); };
+  EXPECT_EXIT(
+      {
+        platform::testing::ScriptedDialogs cancel;
+        use(*Strong<Tracked>());
+      },
+      ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(
+      {
+        platform::testing::ScriptedDialogs cancel;
+        use(*Weak<Tracked>());
+      },
+      ::testing::ExitedWithCode(1), "");
+}
+
 TEST(AutoDeleteHolder, DeletesOnResetAndDestruction) {
   int destroyed = 0;
   {
@@ -487,10 +507,16 @@ TEST(NameHash, IsTheCrcOfTheUtf8Form) {
       {u"ABC", true, 0x352441C2u},
       {u"Hello World", false, 0x4A17B156u},
       {u"\u00E9/Data.tar", false, 0x3EC65FEFu},
-      {u"\u00C9/DATA.TAR", true, GetNameHash(u"\u00C9/data.tar", 0, false)},  // only ASCII folds
+      {u"\u00C9/DATA.TAR", true, GetNameHash(u"\u00C9/data.tar", false)},  // only ASCII folds
   };
-  for (const Case& c : cases) EXPECT_EQ(GetNameHash(c.name, 0, c.fold), c.expected) << text::Utf16ToUtf8(c.name);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(text::Utf16ToUtf8(c.name));
+    EXPECT_EQ(GetNameHash(c.name, kNameHashToTerminator, c.fold), c.expected);
+    EXPECT_EQ(GetNameHash(std::u16string_view(c.name), c.fold), c.expected);
+  }
   EXPECT_EQ(GetNameHash(u"abcdef", 3, false), 0x352441C2u);
+  EXPECT_EQ(GetNameHash(u"abcdef", 0, false), 0u) << "an empty substring is the empty name";
+  EXPECT_EQ(GetNameHash(u"ABC", false), 0xA3830348u) << "a pointer and a case choice keep the case";
   EXPECT_EQ(GetNameHash(std::u16string_view(u"abc\0def", 7), false), 0x352441C2u);  // stops at a zero
 }
 

@@ -1,5 +1,6 @@
 // Log lines with a fixed clock, level prefixes, LogF's line-feed rule, the console copy, the closing
 // banner and the context's initialisation.
+#include <engine/Config.h>
 #include <engine/Context.h>
 #include <engine/FileSystem.h>
 #include <engine/OS.h>
@@ -7,6 +8,7 @@
 
 #include <platform/os.h>
 #include <platform/process.h>
+#include <platform/testing/PseudoExports.h>
 #include <platform/text.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +17,8 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
+
+#include "AssertionCapture.h"
 
 namespace {
 
@@ -208,6 +212,16 @@ TEST(ContextInitialise, MountsTheCurrentDirectoryAndBuildsTheUserAgent) {
   ASSERT_EQ(chdir(scratch), 0);
   std::ofstream("here.txt") << "present";
   {
+    // The system entries answer what this host never would.
+    platform::testing::PseudoExportStandIn rtl(u"ntdll.dll", "RtlGetVersion", +[](OSVERSIONINFOW* version) {
+      version->dwMajorVersion = 6;
+      version->dwMinorVersion = 1;
+      return STATUS_SUCCESS;
+    });
+    platform::testing::PseudoExportStandIn wow(u"kernel32.dll", "IsWow64Process", +[](HANDLE, BOOL* wow64) {
+      *wow64 = TRUE;
+      return TRUE;
+    });
     Context context;
     EXPECT_FALSE(context.IsInitialised());
     EXPECT_EQ(context.GetFileSystem(), nullptr);
@@ -223,22 +237,17 @@ TEST(ContextInitialise, MountsTheCurrentDirectoryAndBuildsTheUserAgent) {
     EXPECT_EQ(Vexil3D::GetScreenDpiX(), 96);
     EXPECT_EQ(Vexil3D::GetScreenDpiY(), 96);
 
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof(version);
-    ASSERT_GE(RtlGetVersion(&version), 0);
-    SYSTEM_INFO native{};
-    GetNativeSystemInfo(&native);
-    std::string suffix;
-    if (wow64)
-      suffix = "; WOW64";
-    else if (native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64)
-      suffix = "; Win64; x64";
-    const std::string expected = "Vexil3D/1.2.0  (Windows NT " + std::to_string(version.dwMajorVersion) + "." +
-                                 std::to_string(version.dwMinorVersion) + suffix + ")";
-    EXPECT_EQ(text::Utf16ToUtf8(context.GetUserAgent()), expected);
-    EXPECT_EQ(context.GetUserAgent(), Vexil3D::BuildUserAgent());
+    EXPECT_EQ(context.GetUserAgent(), u"Vexil3D/1.2.0  (Windows NT 6.1; WOW64)");
+
+    // A second call is refused: what callers hold stays, and stays mounted.
+    enginetest::AssertionCapture asserts;
+    Vexil3D::CFileSystem* fileSystem = context.GetFileSystem();
+    Vexil3D::ConfigElement* config = context.GetRootConfig();
+    context.Initialise();
+    EXPECT_EQ(asserts.Count(), 1u);
+    EXPECT_EQ(context.GetFileSystem(), fileSystem);
+    EXPECT_EQ(context.GetRootConfig(), config);
+    EXPECT_EQ(fileSystem->GetRootCount(), 1u);
   }
   EXPECT_EQ(Context::GetCurrent(), nullptr);
   ASSERT_EQ(chdir(previous), 0);

@@ -159,6 +159,28 @@ TEST(FileSystemMounts, UnmountDeletesManagers) {
   EXPECT_EQ(destroyed, 5);
 }
 
+TEST(FileSystemMounts, UnmountFromACallbackWaitsForTheLookupToEnd) {
+  struct Probe {
+    CFileSystem fs;
+    int destroyed = 0;
+    int destroyedInCallback = -1;
+  } probe;
+  probe.fs.Mount(u"/", new FakeManager("r1", {{u"/a", ""}}, &probe.destroyed));
+  probe.fs.Mount(u"/", new FakeManager("r2", {{u"/b", ""}}, &probe.destroyed));
+  auto unmountAll = [](const EnumerateEntry&, void* context) {
+    auto* p = static_cast<Probe*>(context);
+    if (p->destroyedInCallback < 0) {
+      EXPECT_TRUE(p->fs.Unmount(u"/"));
+      p->destroyedInCallback = p->destroyed;
+    }
+    return true;
+  };
+  EXPECT_TRUE(probe.fs.Enumerate(u"/", unmountAll, &probe));
+  EXPECT_EQ(probe.destroyedInCallback, 0) << "the walk still holds both root managers";
+  EXPECT_EQ(probe.destroyed, 2);
+  EXPECT_EQ(probe.fs.GetRootCount(), 0u);
+}
+
 TEST(FileSystemMounts, EnumerateReportsEachNameOnce) {
   CFileSystem fs;
   fs.Mount(u"/", new FakeManager("first", {{u"/a.txt", ""}, {u"/b.txt", ""}}));

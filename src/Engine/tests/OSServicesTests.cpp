@@ -5,6 +5,7 @@
 #include <platform/os.h>
 #include <platform/process.h>
 #include <platform/sync.h>
+#include <platform/testing/PseudoExports.h>
 #include <platform/ui.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+
+#include "AssertionCapture.h"
 
 // SDL is linked through the platform library; the tests drive it with its dummy video driver.
 extern "C" {
@@ -33,20 +36,56 @@ struct WideDeleter {
 };
 using WidePtr = std::unique_ptr<char16_t[], WideDeleter>;
 
-TEST(OSVersion, GetVersionAndWow64AgreeWithThePlatform) {
+// Stand-ins for the system entries that the version queries look up, answering what this host never
+// would (it reports Windows 10.0 and a 64-bit kernel).
+NTSTATUS VersionSixOne(OSVERSIONINFOW* version) {
+  version->dwMajorVersion = 6;
+  version->dwMinorVersion = 1;
+  return STATUS_SUCCESS;
+}
+NTSTATUS VersionFails(OSVERSIONINFOW*) { return STATUS_INVALID_PARAMETER; }
+BOOL Wow64No(HANDLE, BOOL* wow64) {
+  *wow64 = FALSE;
+  return TRUE;
+}
+BOOL Wow64Fails(HANDLE, BOOL* wow64) {
+  *wow64 = TRUE;
+  return FALSE;
+}
+
+TEST(OSVersion, AsksTheSystemEntriesFoundAtRunTime) {
+  using platform::testing::PseudoExportStandIn;
   OSVERSIONINFOW version;
-  ASSERT_TRUE(Vexil3D::OS::GetVersion(&version));
-  EXPECT_EQ(version.dwOSVersionInfoSize, sizeof(OSVERSIONINFOW));
-  OSVERSIONINFOW direct{};
-  direct.dwOSVersionInfoSize = sizeof(direct);
-  ASSERT_GE(RtlGetVersion(&direct), 0);
-  EXPECT_EQ(version.dwMajorVersion, direct.dwMajorVersion);
-  EXPECT_EQ(version.dwMinorVersion, direct.dwMinorVersion);
+  {
+    PseudoExportStandIn rtl(u"ntdll.dll", "RtlGetVersion", VersionSixOne);
+    ASSERT_TRUE(Vexil3D::OS::GetVersion(&version));
+    EXPECT_EQ(version.dwOSVersionInfoSize, sizeof(OSVERSIONINFOW));
+    EXPECT_EQ(version.dwMajorVersion * 10 + version.dwMinorVersion, 61u);
+  }
+  {
+    PseudoExportStandIn rtl(u"ntdll.dll", "RtlGetVersion", VersionFails);
+    EXPECT_FALSE(Vexil3D::OS::GetVersion(&version));
+  }
+  {
+    PseudoExportStandIn rtl(u"ntdll.dll", "RtlGetVersion", nullptr);
+    ASSERT_TRUE(Vexil3D::OS::GetVersion(&version)) << "without the entry GetVersionExW answers";
+    EXPECT_EQ(version.dwMajorVersion * 10 + version.dwMinorVersion, 100u);
+  }
   EXPECT_FALSE(Vexil3D::OS::GetVersion(nullptr));
 
-  BOOL wow64 = FALSE;
-  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
-  EXPECT_EQ(Vexil3D::OS::IsWow64(), wow64 != FALSE);
+  EXPECT_TRUE(Vexil3D::OS::IsWow64()) << "a 32-bit process on this 64-bit kernel";
+  {
+    PseudoExportStandIn wow(u"kernel32.dll", "IsWow64Process", Wow64No);
+    EXPECT_FALSE(Vexil3D::OS::IsWow64());
+  }
+  {
+    PseudoExportStandIn wow(u"kernel32.dll", "IsWow64Process", Wow64Fails);
+    EXPECT_FALSE(Vexil3D::OS::IsWow64());
+  }
+  {
+    PseudoExportStandIn wow(u"kernel32.dll", "IsWow64Process", nullptr);
+    EXPECT_FALSE(Vexil3D::OS::IsWow64());
+  }
 }
 
 TEST(OSTicks, CountMillisecondsFromTheFirstUse) {
@@ -84,13 +123,16 @@ TEST(OSClipboard, EmptiedClipboardGivesNull) {
   EXPECT_EQ(Vexil3D::OS::GetClipboardText(), nullptr);
 }
 
-TEST(OSClipboard, ClipboardOpenedElsewhereRefusesWithoutDialog) {
+TEST(OSClipboard, ClipboardOpenedElsewhereAssertsAndRefuses) {
+  enginetest::AssertionCapture asserts;
   ASSERT_TRUE(OpenClipboard(nullptr));
   bool result = true;
   std::thread other([&result] { result = Vexil3D::OS::SetClipboardText(u"x", 1); });
   other.join();
   EXPECT_FALSE(result);
   ASSERT_TRUE(CloseClipboard());
+  EXPECT_EQ(asserts.Count(), 1u);
+  EXPECT_TRUE(asserts.LastNames(u"0"));
 }
 
 // SDL's video subsystem with the dummy driver, shut again after the test.
