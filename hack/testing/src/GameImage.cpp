@@ -1,6 +1,8 @@
+// The synthetic game image: mapping, sections, registration and writes.
 #include <hack/testing/GameImage.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include <platform/memory.h>
 #include <platform/modules.h>
@@ -10,26 +12,56 @@
 
 namespace gameimage {
 
+namespace {
+// The image registered as the game executable, if any: the platform knows one
+// main module, so a second registration would silently take its place.
+CGameImage* g_RegisteredImage = nullptr;
+
+std::uint32_t PageFloor(std::uint32_t offset) {
+  const auto page = std::uint32_t(platform::PageSize());
+  return offset - offset % page;
+}
+}  // namespace
+
 CGameImage::CGameImage(std::uint32_t base, std::uint32_t size, const char16_t* path, bool registerAsGame)
     : m_Base(base), m_Size(size) {
+  if (registerAsGame && g_RegisteredImage != nullptr) {
+    std::fprintf(stderr,
+                 "gameimage: refused a second game image at 0x%X while the one at 0x%X is registered; "
+                 "destroy that one first\n",
+                 base, g_RegisteredImage->Base());
+    return;
+  }
   void* wanted = reinterpret_cast<void*>(std::uintptr_t(base));
   m_pMemory = VirtualAlloc(wanted, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (m_pMemory == nullptr) return;
-  DWORD old = 0;
-  if (size > kDataAreaSize) {
-    VirtualProtect(m_pMemory, size - kDataAreaSize, PAGE_EXECUTE_READ, &old);
-  } else {
-    VirtualProtect(m_pMemory, size, PAGE_EXECUTE_READ, &old);
-  }
+  // Code ends at the page that holds the data area's first byte, so the whole
+  // data area stays writable whatever the size.
+  SetCodeSection(m_Base, m_Base + PageFloor(Data() - m_Base));
   if (registerAsGame) {
     platform::RegisterGameImage(m_pMemory, size, path);
     m_Registered = true;
+    g_RegisteredImage = this;
   }
 }
 
 CGameImage::~CGameImage() {
-  if (m_Registered) platform::UnregisterGameImage();
+  if (m_Registered) {
+    platform::UnregisterGameImage();
+    g_RegisteredImage = nullptr;
+  }
   if (m_pMemory != nullptr) VirtualFree(m_pMemory, 0, MEM_RELEASE);
+}
+
+std::uint32_t CGameImage::Data() const { return m_Base + m_Size - std::min(m_Size, kDataAreaSize); }
+
+void CGameImage::SetCodeSection(std::uint32_t begin, std::uint32_t end) {
+  const std::uint32_t from = m_Base + PageFloor(begin - m_Base);
+  const std::uint32_t to = std::min(m_Base + PageFloor(end - m_Base), m_Base + m_Size);
+  DWORD old = 0;
+  auto pointer = [](std::uint32_t address) { return reinterpret_cast<void*>(std::uintptr_t(address)); };
+  VirtualProtect(pointer(m_Base), m_Size, PAGE_READWRITE, &old);
+  if (to > from) VirtualProtect(pointer(from), to - from, PAGE_EXECUTE_READ, &old);
 }
 
 std::uint32_t CGameImage::MarkerOf(std::uint32_t build) {

@@ -23,10 +23,12 @@ class CGameImage {
  public:
   // Maps size bytes (zero-filled) at exactly base with MAP_FIXED_NOREPLACE:
   // code pages execute-read, the data area read-write. Registers it as the game
-  // executable unless told not to. Check IsMapped() before use.
+  // executable unless told not to; while another image is registered, a
+  // registering image is refused with a message on standard error and stays
+  // unmapped. Check IsMapped() before use.
   explicit CGameImage(std::uint32_t base = kPreferredBase, std::uint32_t size = kDefaultSize,
                       const char16_t* path = kDefaultPath, bool registerAsGame = true);
-  // Unregisters and unmaps.
+  // Unregisters (only when this image is the registered one) and unmaps.
   ~CGameImage();
   CGameImage(const CGameImage&) = delete;
   CGameImage& operator=(const CGameImage&) = delete;
@@ -36,8 +38,13 @@ class CGameImage {
   std::uint32_t Size() const { return m_Size; }
   // The address in this image of a place given at the preferred base.
   std::uint32_t At(std::uint32_t preferredAddress) const { return preferredAddress - kPreferredBase + m_Base; }
-  // Start of the writable data area.
-  std::uint32_t Data() const { return m_Base + m_Size - kDataAreaSize; }
+  // Start of the writable data area: the last kDataAreaSize bytes, or the
+  // whole image when it is smaller. Always on a writable page.
+  std::uint32_t Data() const;
+  // Makes the pages of [begin, end) execute-read (begin rounded down, end
+  // rounded down to a page boundary) and every other page of the image
+  // read-write, as the sections of a real image are.
+  void SetCodeSection(std::uint32_t begin, std::uint32_t end);
 
   // The marker value of a build (GameVersion numbers 0..8); anything else gives
   // a value no build uses.
