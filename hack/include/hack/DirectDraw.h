@@ -102,7 +102,9 @@ struct IDirectSound : IComObject {};
 
 template <typename Result = HRESULT, typename... Arguments>
 Result ComCall(IComObject* object, std::uint32_t slot, Arguments... arguments) {
-  using Routine = __attribute__((stdcall)) Result (*)(IComObject*, Arguments...);
+  // The attribute sits inside the declarator: in front of the type GCC drops
+  // it from a dependent function pointer type.
+  typedef Result(__attribute__((stdcall)) * Routine)(IComObject*, Arguments...);
   return reinterpret_cast<Routine>(object->vtable[slot])(object, arguments...);
 }
 
