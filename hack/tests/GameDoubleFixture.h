@@ -1,11 +1,11 @@
 #pragma once
 // A test per build (and base) on the game double, with the core's record
 // registered on test slot 0 and the build selected for translation.
-#include <memory>
-#include <string>
-
 #include <hack/GameVersion.h>
 #include <hack/testing/GameDouble.h>
+
+#include <memory>
+#include <string>
 
 #include "HackTestSupport.h"
 
@@ -21,11 +21,12 @@ inline std::string DoubleCaseName(const ::testing::TestParamInfo<DoubleCase>& in
          (info.param.base == gameimage::kPreferredBase ? "" : "Relocated");
 }
 
-inline std::vector<DoubleCase> AllBuilds(bool relocatedToo) {
+// Each build at the preferred base and at a relocated one.
+inline std::vector<DoubleCase> AllBuilds() {
   std::vector<DoubleCase> cases;
   for (auto build : gamedouble::kBuilds) {
     cases.push_back({build, gameimage::kPreferredBase});
-    if (relocatedToo) cases.push_back({build, gameimage::kRelocatedBase});
+    cases.push_back({build, gameimage::kRelocatedBase});
   }
   return cases;
 }

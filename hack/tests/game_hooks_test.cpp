@@ -1,12 +1,12 @@
 // The core's game hooks on the game double of each build: patched routines against the unpatched ones, the
 // replies each hook acts on, re-entry, and installing and removing every hook.
-#include <algorithm>
-#include <cstring>
-#include <functional>
-
 #include <hack/GameHooks.h>
 #include <hack/Hacks.h>
 #include <hack/ModuleEventData.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
 
 #include "GameDoubleFixture.h"
 
@@ -133,12 +133,14 @@ class GameHooksTest : public GameDoubleTest {
     cases.push_back(plain("LoadItems", Routine::LoadItems));
     if (!Editor()) cases.push_back(plain("LoadItemsSecond", Routine::LoadItemsSecond));
     cases.push_back(plain("RollingBallDeath", Routine::RollingBallDeath));
-    cases.push_back({"QueryFlagA", [](CGameDouble& g, std::uint32_t) {
+    cases.push_back({"QueryFlagA",
+                     [](CGameDouble& g, std::uint32_t) {
                        g.Write(Place{0x4BF5C0, 0x4BF6F0, 0x4BF730, 0x51D01C}, std::uint32_t(5));
                        return g.Run(Routine::QueryFlagA);
                      },
                      kFlags});
-    cases.push_back({"QueryFlagB", [](CGameDouble& g, std::uint32_t b) {
+    cases.push_back({"QueryFlagB",
+                     [](CGameDouble& g, std::uint32_t b) {
                        g.Write(Place{0x7FD158, 0x7FD278, 0x7FD2B8, 0xE5C2BC}, b + offsetof(Buffers, flagWord));
                        return g.Run(Routine::QueryFlagB);
                      },
@@ -149,17 +151,20 @@ class GameHooksTest : public GameDoubleTest {
                        g.SetKeyboard(keys);
                        return g.Run(Routine::GetKeyStates, {b});
                      }});
-    cases.push_back({"GetJoypadStates", [](CGameDouble& g, std::uint32_t b) {
+    cases.push_back({"GetJoypadStates",
+                     [](CGameDouble& g, std::uint32_t b) {
                        g.SetJoypad(true, 0x11, 0x22, 0x33);
                        return g.Run(Routine::GetJoypadStates, {b + 256, b + 260});
                      },
                      V() ? kCdecl : kKeepsAll});
-    cases.push_back({"LoadSampleCaller", [](CGameDouble& g, std::uint32_t b) {
+    cases.push_back({"LoadSampleCaller",
+                     [](CGameDouble& g, std::uint32_t b) {
                        g.SetResult(Routine::SampleLoader, 1);
                        return g.Run(Routine::LoadSampleCaller, {b + offsetof(Buffers, sample), 16, 3, 9});
                      },
                      kCdecl});
-    cases.push_back({"FallDamage", [](CGameDouble& g, std::uint32_t) {
+    cases.push_back({"FallDamage",
+                     [](CGameDouble& g, std::uint32_t) {
                        std::int16_t fall[2] = {150, 1000};
                        std::memcpy(g.Item(0) + 32, fall, sizeof fall);
                        return g.Run(Routine::FallDamage, {Address(g.Item(0))});
@@ -168,9 +173,8 @@ class GameHooksTest : public GameDoubleTest {
     cases.push_back({"DivingRollLandDeath", [](CGameDouble& g, std::uint32_t) {
                        return g.Run(Routine::DivingRollLandDeath, {Address(g.Item(0))});
                      }});
-    cases.push_back({"FlipeffectCaller", [](CGameDouble& g, std::uint32_t) {
-                       return g.Run(Routine::FlipeffectCaller, {5});
-                     }});
+    cases.push_back(
+        {"FlipeffectCaller", [](CGameDouble& g, std::uint32_t) { return g.Run(Routine::FlipeffectCaller, {5}); }});
     cases.push_back({"ReplacedCall", [](CGameDouble& g, std::uint32_t) {
                        return g.Run(Routine::ReplacedCall, {0x10, 0x20, 0x30, 0x40});
                      }});
@@ -394,8 +398,8 @@ TEST_P(GameHooksTest, FlipeffectsStayInsideTheTable) {
     std::uint32_t reply, number, argument;
     bool called;
   };
-  for (const Row& row : {Row{1, 3, 9, true}, Row{1, limit - 1, 0, true}, Row{1, limit, 0, false},
-                         Row{1, 255, 0, false}, Row{1, 0xFFFFFFFF, 0, false}, Row{7, 3, 0, false}}) {
+  for (const Row& row : {Row{1, 3, 9, true}, Row{1, limit - 1, 0, true}, Row{1, limit, 0, false}, Row{1, 255, 0, false},
+                         Row{1, 0xFFFFFFFF, 0, false}, Row{7, 3, 0, false}}) {
     SCOPED_TRACE(row.number);
     game->ClearCalls();
     Answer<FlipeffectEventData>(MODULEEVENT_FLIPEFFECT, [&](FlipeffectEventData* d) {
@@ -509,7 +513,7 @@ TEST_P(GameHooksTest, CrashFilterAndAudioSourceAnswers) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, GameHooksTest, ::testing::ValuesIn(AllBuilds(false)), DoubleCaseName);
+INSTANTIATE_TEST_SUITE_P(Builds, GameHooksTest, ::testing::ValuesIn(AllBuilds()), DoubleCaseName);
 
 }  // namespace
 }  // namespace hacktest

@@ -1,7 +1,7 @@
 // The Game:: accessors on the game double of each build, at its preferred and a relocated base.
-#include <functional>
-
 #include <hack/GameRoutines.h>
+
+#include <functional>
 
 #include "GameDoubleFixture.h"
 
@@ -66,27 +66,31 @@ TEST_P(GameRoutinesTest, CallsReachTheGamesRoutinesWithTheirArguments) {
       {Routine::CallItemRoutineB, [] { return Game::CallItemRoutineB(8), 0u; }, {8}, 0},
       {Routine::MoveItemToRoom, [] { return Game::MoveItemToRoom(9, 12), 0u; }, {9, 12}, 0},
       {Routine::RemoveEffect, [] { return Game::RemoveEffect(10), 0u; }, {10}, 0},
-      {Routine::PlaySoundEffect, [&] { return std::uint32_t(Game::PlaySoundEffect(4, position, 2)); },
-       {4, Address(position), 2}, 1},
-      {Routine::RenderString, [&] { return Game::RenderString(1, 2, 3, text, 5), 0u; }, {1, 2, 3, Address(text), 5},
-       0},
+      {Routine::PlaySoundEffect,
+       [&] { return std::uint32_t(Game::PlaySoundEffect(4, position, 2)); },
+       {4, Address(position), 2},
+       1},
+      {Routine::RenderString, [&] { return Game::RenderString(1, 2, 3, text, 5), 0u; }, {1, 2, 3, Address(text), 5}, 0},
       {Routine::RoutineC, [] { return Game::CallRoutineC(), 0u; }, {}, 0},
       {Routine::RoutineD, [] { return Game::CallRoutineD(), 0u; }, {}, 0},
       {Routine::RoutineE, [] { return Game::CallRoutineE(), 0u; }, {}, 0},
   };
   if (V()) {
     rows.push_back({Routine::RoutineDV, [] { return Game::CallRoutineDV(1), 0u; }, {1}, 0});
-    rows.push_back({Routine::ProgressBarV, [] { return Game::RenderProgressBarV(1, 2, 3, 4, 5, 6, 7), 0u; },
-                    {1, 2, 3, 4, 5, 6, 7}, 0});
+    rows.push_back({Routine::ProgressBarV,
+                    [] { return Game::RenderProgressBarV(1, 2, 3, 4, 5, 6, 7), 0u; },
+                    {1, 2, 3, 4, 5, 6, 7},
+                    0});
   } else {
-    rows.push_back({Routine::ProgressBar, [] { return Game::RenderProgressBar(1, 2, 3, 4, 5, 6, 7), 0u; },
-                    {1, 2, 3, 4, 5, 6, 7}, 0});
+    rows.push_back({Routine::ProgressBar,
+                    [] { return Game::RenderProgressBar(1, 2, 3, 4, 5, 6, 7), 0u; },
+                    {1, 2, 3, 4, 5, 6, 7},
+                    0});
   }
   rows.push_back({Routine::SampleLoader,
-                  [&] {
-                    return Editor() ? Game::LoadSampleEditor(text, 4, 3, 2) : Game::LoadSample(text, 4, 3, 2);
-                  },
-                  {Address(text), 4, 3, 2}, 1});
+                  [&] { return Editor() ? Game::LoadSampleEditor(text, 4, 3, 2) : Game::LoadSample(text, 4, 3, 2); },
+                  {Address(text), 4, 3, 2},
+                  1});
   for (const Row& row : rows) {
     SCOPED_TRACE(gamedouble::NameOf(row.routine));
     game->ClearCalls();
@@ -98,7 +102,7 @@ TEST_P(GameRoutinesTest, CallsReachTheGamesRoutinesWithTheirArguments) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, GameRoutinesTest, ::testing::ValuesIn(AllBuilds(true)), DoubleCaseName);
+INSTANTIATE_TEST_SUITE_P(Builds, GameRoutinesTest, ::testing::ValuesIn(AllBuilds()), DoubleCaseName);
 
 }  // namespace
 }  // namespace hacktest

@@ -1,21 +1,21 @@
 // The renderer bridge on the game double of each build: texture surfaces, failures that release everything,
 // quad corners, and pictures drawn by the double's rasteriser compared with expected PNG files.
+#include <base/ImageData.h>
+#include <hack/RendererBridge.h>
+
 #include <cmath>
 #include <cstring>
 #include <numbers>
-
-#include <base/ImageData.h>
-#include <hack/RendererBridge.h>
 
 #include "GameDoubleFixture.h"
 
 namespace hacktest {
 namespace {
 
+using Game::FloatPair;
 using gamedouble::Method;
 using gamedouble::Place;
 using gamedouble::Routine;
-using Game::FloatPair;
 
 class PixelImage : public CImageData {
  public:
@@ -44,8 +44,8 @@ class RendererBridgeTest : public GameDoubleTest {
     game->SetScreenSize(64, 48);
   }
   // One quad through the build's own drawing call (DrawQuadV on game V).
-  void Draw(const Game::GameTexture* texture, FloatPair position, FloatPair size, std::uint32_t colour,
-            float angle = 0, FloatPair pivot = {0, 0}, FloatPair scale = {1, 1}) {
+  void Draw(const Game::GameTexture* texture, FloatPair position, FloatPair size, std::uint32_t colour, float angle = 0,
+            FloatPair pivot = {0, 0}, FloatPair scale = {1, 1}) {
     const FloatPair uvOrigin{0, 0}, uvSize{1, 1};
     if (V()) {
       std::uint8_t block[Game::kRenderStateBlockSize] = {};
@@ -60,7 +60,7 @@ class RendererBridgeTest : public GameDoubleTest {
   void ExpectPicture(const char* name) {
     const std::string file = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/pictures/" + name;
     const auto result = gamedouble::ComparePictureWithFile(game->Frame(), file + ".png",
-                                                           std::string(name) + "." + gamedouble::NameOf(GetParam().build));
+                                                           std::string(name) + "." + DoubleCaseName({GetParam(), 0}));
     EXPECT_TRUE(result.same) << result.report;
   }
 };
@@ -80,8 +80,8 @@ TEST_P(RendererBridgeTest, TextureSurfaceHoldsTheImageAtThePitch) {
   EXPECT_EQ(info->desc.flags, 0x1007u);
   EXPECT_EQ(info->desc.width * 10 + info->desc.height, 53u);
   const auto& format = info->desc.pixelFormat;
-  EXPECT_EQ((std::vector<std::uint32_t>{format.size, format.flags, format.rgbBitCount, format.redMask,
-                                        format.greenMask, format.blueMask, format.alphaMask}),
+  EXPECT_EQ((std::vector<std::uint32_t>{format.size, format.flags, format.rgbBitCount, format.redMask, format.greenMask,
+                                        format.blueMask, format.alphaMask}),
             (std::vector<std::uint32_t>{32, 0x41, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000}));
   EXPECT_EQ(info->desc.caps, 0x1000u);
   EXPECT_EQ(info->desc.caps2, 0x10u);
@@ -114,6 +114,7 @@ TEST_P(RendererBridgeTest, EveryFailureReleasesWhatWasMade) {
     EXPECT_EQ(Game::CreateTextureSurface(&image, &texture, nullptr, nullptr), nullptr);
     EXPECT_EQ(texture, nullptr);
     EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);
+    EXPECT_EQ(game->Renderer().DirectDrawReferences(), 1u);
   }
   // Before the game made its renderer nothing is asked of it.
   game->SetRendererPresent(false, true);
@@ -221,7 +222,7 @@ TEST_P(RendererBridgeTest, DrawingPutsTheGamesTextureBack) {
   EXPECT_TRUE(game->Renderer().Queued().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, RendererBridgeTest, ::testing::ValuesIn(AllBuilds(false)), DoubleCaseName);
+INSTANTIATE_TEST_SUITE_P(Builds, RendererBridgeTest, ::testing::ValuesIn(AllBuilds()), DoubleCaseName);
 
 }  // namespace
 }  // namespace hacktest
