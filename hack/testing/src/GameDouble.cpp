@@ -348,7 +348,8 @@ std::uint32_t CGameDouble::Dispatch(std::uint32_t tag, std::uint32_t* pushad) {
     case Routine::FrameRoutine3: FlushQueue(); break;
     default: break;
   }
-  const auto& handler = m_Handlers[std::size_t(routine)];
+  // A copy: the handler may replace itself while it runs.
+  const auto handler = m_Handlers[std::size_t(routine)];
   return handler ? handler(call) : m_Results[std::size_t(routine)];
 }
 

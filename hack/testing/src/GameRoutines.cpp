@@ -40,6 +40,7 @@ constexpr std::uint16_t kDivingRollLandAnimation = 8;
 constexpr std::uint8_t kQueryFlagBBit = 2;
 constexpr std::uint32_t kKeyTableWords = 256 / 4;
 constexpr std::uint16_t kWindowProcedureArgumentBytes = 16;
+constexpr std::int32_t kWord = 4;
 
 [[noreturn]] void Broken(const char* what, std::uint32_t address) {
   std::fprintf(stderr, "game double: %s at 0x%X\n", what, address);
@@ -141,9 +142,9 @@ void WriteFrame(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
   // The tail: the four frame routines, then the epilogue.
   CEmitter tail = w.At(In(w, kFrame));
   tail.Call(Rt(w, kFrameRoutine1));
-  tail.PushImm(Rt(w, kFrameRoutine2Address)).PushMem(Rt(w, kFrameRoutine2Value)).Call(Rt(w, kFrameRoutine2)).AddEsp(8);
+  tail.PushImm(Rt(w, kFrameRoutine2Address)).PushMem(Rt(w, kFrameRoutine2Value)).Call(Rt(w, kFrameRoutine2)).AddEsp(2 * kWord);
   tail.Call(Rt(w, kFrameRoutine3));
-  tail.PushImm(Rt(w, kFrameRoutine4Address)).Call(Rt(w, kFrameRoutine4)).AddEsp(4);
+  tail.PushImm(Rt(w, kFrameRoutine4Address)).Call(Rt(w, kFrameRoutine4)).AddEsp(kWord);
   if (v) tail.Pop(EDI).Pop(ESI).Pop(EBX);
   tail.AddEsp(kFrameFrame).Ret();
   w.Put(tail);
@@ -193,12 +194,13 @@ void WriteGetJoypadStates(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
 }
 
 void WriteLoadSampleCaller(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
-  constexpr std::int8_t kLastArgument = 16;  // moves down one word per push
+  constexpr int kSampleLoaderArguments = 4;
+  constexpr std::int8_t kLastArgument = kSampleLoaderArguments * kWord;  // moves down one word per push
   entries[std::size_t(Routine::LoadSampleCaller)] = w.PutBefore(In(w, kLoadSampleCall), [](CEmitter& e) {
-    for (int i = 0; i < 4; ++i) e.PushStack(kLastArgument);
+    for (int i = 0; i < kSampleLoaderArguments; ++i) e.PushStack(kLastArgument);
   });
   CEmitter code = w.At(In(w, kLoadSampleCall));
-  code.Call(Rt(w, kSampleLoader)).AddEsp(16).Ret();
+  code.Call(Rt(w, kSampleLoader)).AddEsp(kSampleLoaderArguments * kWord).Ret();
   w.Put(code);
 }
 
@@ -281,7 +283,7 @@ void WriteFlipeffectCaller(CCodeWriter& w, std::vector<std::uint32_t>& entries) 
   entries[std::size_t(Routine::FlipeffectCaller)] =
       w.PutBefore(In(w, kFlipeffect), [](CEmitter& e) { e.LoadStack(EAX, 4); });
   CEmitter code = w.At(In(w, kFlipeffect));
-  code.PushImm8(0).CallTable(EAX, Rt(w, kFlipeffectTable)).AddEsp(4);  // 12 bytes; the patch takes 9
+  code.PushImm8(0).CallTable(EAX, Rt(w, kFlipeffectTable)).AddEsp(kWord);  // 12 bytes; the patch takes 9
   code.Ret();
   w.Put(code);
 }
@@ -334,7 +336,7 @@ void WriteStubs(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
     const Routine routine = i < limit ? Routine::Flipeffect : Routine::FlipeffectOutOfRange;
     EmitStub(code, StubTag(routine, i));
     w.Put(code);
-    w.Game().Image().Poke(table + i * 4, code.Origin());
+    w.Game().Image().Poke(table + i * kWord, code.Origin());
     if (i == 0) entries[std::size_t(Routine::Flipeffect)] = code.Origin();
     if (i == limit) entries[std::size_t(Routine::FlipeffectOutOfRange)] = code.Origin();
   }

@@ -188,6 +188,18 @@ TEST_P(GameDoubleRoutines, StubsRecordArgumentsAndAnswer) {
   }
 }
 
+TEST_P(GameDoubleRoutines, AStubsHandlerMayRunTheGameAgain) {
+  game->Write<std::uint32_t>(Place{0x4BF5C0, 0x4BF6F0, 0x4BF730, 0x51D01C}, 1);
+  std::uint32_t depth = 0;
+  game->OnCall(Routine::RoutineC, [&](const StubCall&) {
+    return ++depth < 3 ? game->Call(Routine::RoutineC) + game->Call(Routine::QueryFlagA) : 0u;
+  });
+  const RunResult run = game->Run(Routine::RoutineC);
+  EXPECT_EQ(run.after.eax, 2u);
+  EXPECT_EQ(run.after.esi, run.before.esi);
+  EXPECT_EQ(game->CallsOf(Routine::RoutineC).size(), 3u);
+}
+
 TEST_P(GameDoubleRoutines, BuildIsDetectedAndPlacesTranslate) {
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(DetectGameVersion(), GameVersionOf(GetParam().build));

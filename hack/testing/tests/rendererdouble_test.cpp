@@ -158,6 +158,15 @@ TEST(GameDoubleDrawing, FlushDrawsWithTheTextureCurrentThenAndPicturesRoundTrip)
     const PictureComparison comparison = ComparePictureWithFile(expected, path, std::string("flush-") + NameOf(build));
     EXPECT_TRUE(comparison.same) << comparison.report;
     std::remove(path.c_str());
+    // A record whose two interfaces belong to different surfaces draws untextured and is counted.
+    const std::uint32_t other = game.Renderer().MakeTexture(1, 1, {0xFF00FF00});
+    record.texture = game.Renderer().TextureOf(other);
+    std::memcpy(block, &record, sizeof record);
+    if (v) std::memcpy(reinterpret_cast<void*>(std::uintptr_t(game.At(0xD99DA8))), block, sizeof block);
+    game.Renderer().Queue(quad);
+    game.Run(Routine::FrameRoutine1);
+    EXPECT_EQ(game.Renderer().BadTextures(), 1u);
+    EXPECT_EQ(game.Frame().At(1, 1), 0xFFFFFFFFu);
   }
 }
 

@@ -22,6 +22,39 @@
 // of the test). Stubs and Run are re-entrant on that thread (a stub's handler
 // may run other routines of the double).
 //
+// The original instructions at the places, where the game's description names
+// only their effect (the hooks render the same effect):
+// - Main (start place): IV Editor `sub esp, 20; push ebx; push ebp` (5 bytes);
+//   IV Release Patched and IV Demo Corvel `sub esp, 168`, V `sub esp, 164`
+//   (6 bytes each). Each return place: `add esp, frame; ret 16` (IV Editor:
+//   `pop ebp; pop ebx` just before it). The body loads EBX and EBP with other
+//   values, so a prologue rendered with other registers shows.
+// - Window-procedure value: the imm32 of `mov eax, procedure` (the B8 opcode
+//   lies one byte before the place); WindowChanged: `mov [window global], eax`.
+// - DefineAllObjects: `add esp, 8; ret; int3`. SetUpItemLinkedLists: `add esp,
+//   12; xor ecx, ecx`, then the routine returns ECX.
+// - Frame tail: `call R1; push address; push dword [value]; call R2; add esp,
+//   8; call R3; push address; call R4; add esp, 4; (V: pop edi; pop esi; pop
+//   ebx;) add esp, 20; ret`; V's routine saved EBX, ESI, EDI after reserving
+//   its 20 bytes.
+// - QueryFlagA: `mov eax, [flag]`, then the routine answers (EAX != 0).
+// - GetKeyStates: `mov eax, [keyboard]`; EAX is the device the rest reads from.
+// - GetJoypadStates (A-C): `sub esp, 52; lea eax, [esp + 0]` (3 + 4 bytes).
+// - ScriptLoaded, LoadItems (both places): `pop esi; add esp, frame; ret`.
+// - QueryFlagB: EAX holds bit 2 (0 or 1) of the word the pointer leads to
+//   before the place; the stretch up to the resume place is A, B `mov cl, 1;
+//   sub cl, al; nop`, C `add esp, 4; mov cl, 1; sub cl, al; nop`, V `add esp,
+//   4; mov dl, 1; sub dl, al; nop`; the routine then returns that byte.
+// - RollingBallDeath: `mov eax, [player item]`; between the resume places the
+//   game sets the item's health (i16 at 34) to −1 and EDX to 1; the routine
+//   returns EDX (0 when the stretch was skipped).
+// - DivingRollLandDeath: `mov word [esi + 16], 8` (6 bytes), then a jump over
+//   the rest of the 14-byte stretch.
+// - Flipeffect: `push 0; call [table + eax * 4]; add esp, 4` (12 bytes).
+// - ReplacedCall: `mov al, 1; add esp, 56; ret`; EAX's upper bytes stay
+//   0x123456 from the body.
+// - LoadSample: `call loader` with the four arguments pushed; cdecl.
+//
 // Calling conventions the double settles: every game routine and stub is cdecl
 // (the caller removes arguments; result in EAX), except the game's main
 // routine (stdcall, four arguments) and the window procedure (stdcall, four
@@ -198,7 +231,9 @@ class CGameDouble {
 
   // Runs a routine as the game would: arguments pushed right to left, the
   // registers and flags of the options loaded, called with a 4-byte aligned
-  // stack. A routine the build lacks ends the test process.
+  // stack. A routine the build lacks ends the test process. Each run writes a
+  // thunk into the code section (two protection changes): a benchmark calls
+  // Address(routine) directly as a cdecl function pointer instead.
   RunResult Run(Routine routine, std::initializer_list<std::uint32_t> arguments = {},
                 const RunOptions& options = {});
   RunResult Run(std::uint32_t address, std::initializer_list<std::uint32_t> arguments = {},
@@ -266,8 +301,6 @@ class CGameDouble {
   std::uint32_t Dispatch(std::uint32_t tag, std::uint32_t* pushad);
 
  private:
-  struct Layout;
-  void Build_();
   Build m_Build;
   std::unique_ptr<gameimage::CGameImage> m_Image;
   CRendererDouble m_Renderer;
