@@ -20,11 +20,28 @@ std::string TypeName(HSQUIRRELVM v, SQInteger index) {
   return result;
 }
 
+// Scalars as "type:value", other values by type name.
 SQInteger Record(HSQUIRRELVM v) {
   std::string types;
-  for (SQInteger i = 2; i <= sq_gettop(v); ++i) types += (i > 2 ? "," : "") + TypeName(v, i);
+  for (SQInteger i = 2; i <= sq_gettop(v); ++i) {
+    types += (i > 2 ? "," : "") + TypeName(v, i);
+    const SQObjectType type = sq_gettype(v, i);
+    if (type == OT_INTEGER || type == OT_FLOAT || type == OT_BOOL || type == OT_STRING) {
+      sq_tostring(v, i);
+      const SQChar* value = nullptr;
+      sq_getstring(v, -1, &value);
+      types += ":" + Narrow(value);
+      sq_poptop(v);
+    }
+  }
   Recorded().push_back(types);
   return 0;
+}
+
+// The number of environments on the running list.
+SQInteger Depth(HSQUIRRELVM v) {
+  sq_pushinteger(v, SQInteger(CScriptHost::FromVM(v)->GetRunningEnvironments().m_Count));
+  return 1;
 }
 
 CClassBinding* Binding(HSQUIRRELVM v, ScriptClass which) { return CScriptHost::FromVM(v)->GetBinding(which); }
@@ -154,6 +171,7 @@ void RegisterTestApi(CScriptHost* host) {
   const HSQUIRRELVM v = host->GetVM();
   host->GetEngineTable().Push(v);
   RegisterFunction(v, u"Record", Record, 0, nullptr);
+  RegisterFunction(v, u"Depth", Depth, 0, nullptr);
   RegisterFunctionTyped(v, u"Take", Take, u"..");
   RegisterFunctionTyped(v, u"AddHandler", AddHandler, u".sc");
   RegisterFunction(v, u"Fire", Fire, -2, u".s");

@@ -36,11 +36,11 @@ struct tBox : tSquirrelReferenceableReleasable<tBox> {
 //   Engine.Box(int)      non-clonable (slot Texture);  GetValue()
 //   Engine.Vec1(n)       clonable (slot Vector1D), own _cloned; Engine.Vec3(n) derives from it (slot Vector3D)
 //   Engine.Event(name)   an event of the registered type (slot Event); PreventDefault(), Trigger(...)
-// and natives Engine.Record(...) (records its arguments' types), Engine.Take(box) (GetInstance of Vec1),
+// and natives Engine.Record(...) (records its arguments), Engine.Depth() (length of the running list), Engine.Take(box) (GetInstance of Vec1),
 // Engine.AddHandler(name, closure), Engine.Fire(name, ...).
 void RegisterTestApi(CScriptHost* host);
 
-// Type names of the arguments of every Engine.Record call, one string per call ("integer,string").
+// The arguments of every Engine.Record call, one string per call ("integer:1,string:a,table").
 std::vector<std::string>& Recorded();
 
 class HostTest : public ::testing::Test {
