@@ -1,0 +1,170 @@
+// Event types and events: handler order, prevent-default, filters, the registry, handlers of environments that
+// go, and an event re-triggered from its own handler.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "scripthost_fixture.h"
+
+namespace hosttest {
+namespace {
+
+class Events : public HostTest {
+ protected:
+  // Adds handlers from script: each records (tag, arguments after the event) and may prevent the default.
+  void AddRecordingHandler(CScriptEnvironment* environment, const char* type, const char* tag, bool prevent) {
+    const std::string code = std::string("Engine.AddHandler(\"") + type + "\", function(e, ...) { Engine.Record(\"" +
+                             tag + "\", vargv.len() > 0 ? vargv[0] : null); " + (prevent ? "e.PreventDefault(); " : "") +
+                             "});";
+    ASSERT_TRUE(Run(environment, text::Utf8ToUtf16(code)));
+  }
+  bool Fire(CEventType* type, CScriptEnvironment* filter = nullptr, CListScriptArguments* arguments = nullptr) {
+    auto* event = new CEvent(type);
+    event->Trigger(arguments, filter);
+    const bool prevented = event->IsDefaultPrevented();
+    event->Release();
+    return prevented;
+  }
+};
+
+TEST_F(Events, HandlerWalks) {
+  struct Handler {
+    int environment;
+    const char* tag;
+    bool prevent;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Handler> handlers;
+    int filter;  // -1 none
+    std::vector<std::string> called;
+    bool prevented;
+  };
+  const std::vector<Case> cases = {
+      {"no handlers", {}, -1, {}, false},
+      {"second prevents, third not called", {{0, "a", false}, {0, "b", true}, {0, "c", false}}, -1,
+       {"string:a,integer:7", "string:b,integer:7"}, true},
+      {"prevent stops other environments too", {{0, "a", true}, {1, "b", false}}, -1, {"string:a,integer:7"}, true},
+      {"filter calls only its environment, in order",
+       {{0, "a", false}, {1, "b", false}, {0, "c", false}, {1, "d", false}}, 1,
+       {"string:b,integer:7", "string:d,integer:7"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CScriptEnvironment* environment[] = {MakeEnvironment(u"A"), MakeEnvironment(u"B")};
+    CEventType* type = AddEventType(text::Utf8ToUtf16(c.name).c_str());
+    for (const Handler& h : c.handlers) AddRecordingHandler(environment[h.environment], c.name, h.tag, h.prevent);
+    Recorded().clear();
+    CListScriptArguments arguments(host.get());
+    arguments.AddInteger(7);
+    EXPECT_EQ(Fire(type, c.filter >= 0 ? environment[c.filter] : nullptr, &arguments), c.prevented);
+    EXPECT_EQ(Recorded(), c.called);
+    environments.clear();
+  }
+}
+
+TEST_F(Events, EventTriggerPassesEventThenArgumentsAndErrorsDoNotStopTheWalk) {
+  CScriptEnvironment* environment = MakeEnvironment(u"args");
+  AddEventType(u"OnArgs");
+  std::string errors = RunCapturingErrors(environment,
+                                          u"Engine.AddHandler(\"OnArgs\", function(e, a, b) { throw \"first\"; });\n"
+                                          u"Engine.AddHandler(\"OnArgs\", function(e, a, b) {\n"
+                                          u"  Engine.Record(typeof e, a, b, this == getroottable());\n"
+                                          u"  Engine.AddHandler(\"OnArgs\", function(e, a, b) { Engine.Record(\"late\"); });\n"
+                                          u"});\n"
+                                          u"Engine.Record(Engine.Event(\"OnArgs\").Trigger(1, \"a\"));");
+  EXPECT_EQ(Recorded(), (std::vector<std::string>{"string:instance,integer:1,string:a,bool:true", "string:late",
+                                                  "bool:false"}));
+  EXPECT_EQ(errors, "sqvm: first.\nStack Dump:\n[1]: function [unnamed()] test.nut line [1]\n"
+                    "[2]: function [Trigger()] NATIVE line [-1]\n[3]: function [main()] test.nut line [6]\n");
+}
+
+TEST_F(Events, RegistryFindsByExactNameAndRemovesByOwner) {
+  CScriptEnvironment* a = MakeEnvironment(u"A");
+  CScriptEnvironment* b = MakeEnvironment(u"B");
+  CEventType* lower = AddEventType(u"onthing");
+  CEventType* upper = AddEventType(u"OnThing");
+  CEventType* first = AddEventType(u"Twice", a);
+  CEventType* second = AddEventType(u"Twice", b);
+  CEventType* ofB = AddEventType(u"OfB", b);
+  CEventTypeRegistry& registry = host->GetEventTypes();
+  EXPECT_EQ(registry.Find(u"onthing"), lower);
+  EXPECT_EQ(registry.Find(u"OnThing"), upper);
+  EXPECT_EQ(registry.Find(u"ONTHING"), nullptr);
+  EXPECT_EQ(registry.Find(u"Twice"), first);
+  registry.RemoveOwnedBy(a);
+  EXPECT_EQ(registry.Find(u"Twice"), second);
+  EXPECT_EQ(registry.Find(u"OnThing"), upper);
+  ofB->AddRef();
+  registry.RemoveOwnedBy(nullptr);
+  EXPECT_EQ(registry.Find(u"OnThing"), nullptr);
+  EXPECT_EQ(registry.Find(u"OfB"), ofB);
+  registry.Remove(ofB);
+  EXPECT_FALSE(ofB->IsRegistered());
+  registry.Remove(ofB);  // not registered: nothing changes
+  EXPECT_EQ(registry.Find(u"OfB"), nullptr);
+  EXPECT_EQ(registry.GetTable().GetCount(), 1u);
+  ofB->Release();
+}
+
+// A handler whose environment goes is gone from every type, registered or not, even in the middle of a firing.
+TEST_F(Events, HandlersLeaveWithTheirEnvironment) {
+  CScriptEnvironment* keep = MakeEnvironment(u"keep");
+  auto* leaving = new CScriptEnvironment(host.get(), u"leaving");
+  auto* unregistered = new CEventType(&host->GetEventTypes(), nullptr, u"OnLoose");
+  host->GetEventTypes().Add(unregistered);
+  AddRecordingHandler(leaving, "OnLoose", "gone", false);
+  AddRecordingHandler(keep, "OnLoose", "kept", false);
+  host->GetEventTypes().Remove(unregistered);
+  delete leaving;
+  Recorded().clear();
+  Fire(unregistered);
+  EXPECT_EQ(Recorded(), std::vector<std::string>{"string:kept,null"});
+  unregistered->Release();
+
+  // Destroyed by a native while its own handler list is walked.
+  static CScriptEnvironment* s_doomed = nullptr;
+  s_doomed = new CScriptEnvironment(host.get(), u"doomed");
+  const HSQUIRRELVM v = host->GetVM();
+  host->GetEngineTable().Push(v);
+  RegisterFunction(v, u"Doom", [](HSQUIRRELVM) -> SQInteger {
+    delete s_doomed;
+    s_doomed = nullptr;
+    return 0;
+  }, 0, nullptr);
+  sq_poptop(v);
+  CEventType* type = AddEventType(u"OnDoom");
+  AddRecordingHandler(keep, "OnDoom", "before", false);
+  ASSERT_TRUE(Run(keep, u"Engine.AddHandler(\"OnDoom\", function(e) { Engine.Doom(); });"));
+  AddRecordingHandler(s_doomed, "OnDoom", "doomed", false);
+  AddRecordingHandler(keep, "OnDoom", "after", false);
+  Recorded().clear();
+  Fire(type);
+  EXPECT_EQ(Recorded(), (std::vector<std::string>{"string:before,null", "string:after,null"}));
+  EXPECT_EQ(type->GetHandlers().m_Count, 3u);
+}
+
+// The machine refuses the innermost nested call; every level unwinds normally.
+TEST_F(Events, ReTriggeringFromItsOwnHandlerEndsInNativeStackOverflow) {
+  CScriptEnvironment* environment = MakeEnvironment(u"loop");
+  CEventType* type = AddEventType(u"OnLoop");
+  ASSERT_TRUE(Run(environment, u"Engine.AddHandler(\"OnLoop\", function(e) { Engine.Record(1); e.Trigger(); });"));
+  Recorded().clear();
+  Fire(type);
+  EXPECT_GT(Recorded().size(), 1u);
+  const HSQUIRRELVM t = environment->GetThread();
+  EXPECT_EQ(sq_gettop(t), 0);
+  sq_getlasterror(t);
+  const SQChar* error = nullptr;
+  sq_getstring(t, -1, &error);
+  EXPECT_EQ(Narrow(error != nullptr ? error : u""), "Native stack overflow");
+  sq_poptop(t);
+  EXPECT_EQ(host->GetRunningEnvironments().m_Count, 0u);
+  Recorded().clear();
+  EXPECT_TRUE(Run(environment, u"Engine.Record(2);"));
+  EXPECT_EQ(Recorded(), std::vector<std::string>{"integer:2"});
+}
+
+}  // namespace
+}  // namespace hosttest
