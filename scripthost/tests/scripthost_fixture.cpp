@@ -62,7 +62,7 @@ SQInteger BoxGetValue(HSQUIRRELVM v) {
   return 1;
 }
 
-// Vec1 and Vec3 share one constructor and _cloned, bound to this instance's own class.
+// Vec3 inherits Vec1's _cloned, which makes the object of the new instance's own class.
 CClassBinding* OwnBinding(HSQUIRRELVM v) {
   HSQOBJECT self;
   sq_getstackobj(v, 1, &self);
@@ -71,8 +71,9 @@ CClassBinding* OwnBinding(HSQUIRRELVM v) {
   return static_cast<CClassBinding*>(tag);
 }
 
+template <ScriptClass kClass>
 SQInteger VecConstructor(HSQUIRRELVM v) {
-  auto* vec = new tVec(Binding(v, ScriptClass::Vector1D));
+  auto* vec = new tVec(Binding(v, kClass));
   if (sq_gettop(v) >= 2) sq_getfloat(v, 2, vec->GetValue());
   const SQRESULT result = vec->BindConstructedInstance(v);
   vec->Release();
@@ -181,10 +182,10 @@ void RegisterTestApi(CScriptHost* host) {
   RegisterFunctionTyped(v, u"GetValue", BoxGetValue, u"x");
   sq_poptop(v);
 
-  RegisterValueClass(v, u"Vec1", false, VecConstructor, u"xn");
+  RegisterValueClass(v, u"Vec1", false, VecConstructor<ScriptClass::Vector1D>, u"xn");
   host->BindClass(ScriptClass::Vector1D, v, true);
   RegisterFunctionTyped(v, u"_cloned", VecCloned, u"xx");
-  RegisterValueClass(v, u"Vec3", true, VecConstructor, u"xn");
+  RegisterValueClass(v, u"Vec3", true, VecConstructor<ScriptClass::Vector3D>, u"xn");
   host->BindClass(ScriptClass::Vector3D, v, true);
   sq_poptop(v);
 
