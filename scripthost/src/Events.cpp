@@ -180,11 +180,29 @@ void CEvent::Trigger(CScriptArguments* arguments, CScriptEnvironment* filter) {
   AddRef();
   type->AddRef();
   ++type->m_firing;
+  // Consecutive handlers of one environment run within one entry: the same pushes, swaps and their undoing as
+  // a CallHandler per handler, without swapping back and forth in between.
+  CScriptEnvironment* entered = nullptr;
   for (CEventType::tHandler* handler = type->m_handlers.m_pHead; handler != nullptr; handler = handler->m_pNext) {
     CScriptEnvironment* environment = handler->m_pEnvironment;
     if (environment == nullptr || (filter != nullptr && environment != filter)) continue;
-    environment->CallHandler(handler->m_closure, &eventArguments);
+    if (environment != entered) {
+      if (entered != nullptr) {
+        entered->Leave();
+        host->PopRunningEnvironment();
+        entered = nullptr;
+      }
+      if (environment->GetThread() == nullptr) continue;
+      host->PushRunningEnvironment(environment);
+      environment->Enter();
+      entered = environment;
+    }
+    entered->CallEntered(handler->m_closure, &eventArguments);
     if (m_preventDefault != 0) break;
+  }
+  if (entered != nullptr) {
+    entered->Leave();
+    host->PopRunningEnvironment();
   }
   if (--type->m_firing == 0 && type->m_needsSweep) type->Sweep();
   type->Release();

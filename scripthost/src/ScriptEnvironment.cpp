@@ -129,12 +129,19 @@ void CScriptEnvironment::Leave() {
 
 bool CScriptEnvironment::CallHandler(const CScriptObjectRef& closure, CScriptArguments* arguments) {
   if (m_thread == nullptr) return false;
-  const HSQUIRRELVM t = m_thread;
   CScriptHost* host = m_pHost;
   host->PushRunningEnvironment(this);
+  Enter();
+  const bool succeeded = CallEntered(closure, arguments);
+  Leave();
+  host->PopRunningEnvironment();
+  return succeeded;
+}
+
+bool CScriptEnvironment::CallEntered(const CScriptObjectRef& closure, CScriptArguments* arguments) {
+  const HSQUIRRELVM t = m_thread;
   // The top is the thread's own record: a handler that suspends leaves its frame and values behind.
   const SQInteger top = sq_gettop(t);
-  Enter();
   closure.Push(t);
   sq_pushroottable(t);
   SQInteger parameters = 1;
@@ -150,10 +157,7 @@ bool CScriptEnvironment::CallHandler(const CScriptObjectRef& closure, CScriptArg
     if (SQ_FAILED(sq_wakeupvm(t, SQFalse, SQFalse, SQTrue, SQTrue))) break;
   }
   // Back to the constant table that Enter left on the stack.
-  sq_settop(t, top + 1);
-  Leave();
   sq_settop(t, top);
-  host->PopRunningEnvironment();
   return succeeded;
 }
 

@@ -110,13 +110,46 @@ CScriptHost::~CScriptHost() {
   // Types still registered lost their handlers above; the registry's references go with it.
   m_eventTypes.Clear();
   m_running.Clear();
+  while (m_pSpareRunning != nullptr) {
+    ListNode* next = m_pSpareRunning->m_pNext;
+    delete m_pSpareRunning;
+    m_pSpareRunning = next;
+  }
 }
 
 void CScriptHost::Delete(CScriptHost* host) { delete host; }
 
-void CScriptHost::PushRunningEnvironment(CScriptEnvironment* environment) { m_running.Append(environment); }
+// Every handler call pushes and pops one node: nodes are kept for reuse rather than allocated each time.
+void CScriptHost::PushRunningEnvironment(CScriptEnvironment* environment) {
+  ListNode* node = m_pSpareRunning;
+  if (node != nullptr) {
+    m_pSpareRunning = node->m_pNext;
+  } else {
+    node = new ListNode;
+  }
+  *node = ListNode{&m_running, m_running.m_pTail, nullptr, environment};
+  if (m_running.m_pTail != nullptr) {
+    m_running.m_pTail->m_pNext = node;
+  } else {
+    m_running.m_pHead = node;
+  }
+  m_running.m_pTail = node;
+  ++m_running.m_Count;
+}
 
-void CScriptHost::PopRunningEnvironment() { ListNode::Remove(m_running.m_pTail); }
+void CScriptHost::PopRunningEnvironment() {
+  ListNode* node = m_running.m_pTail;
+  if (node == nullptr) return;
+  m_running.m_pTail = node->m_pPrevious;
+  if (m_running.m_pTail != nullptr) {
+    m_running.m_pTail->m_pNext = nullptr;
+  } else {
+    m_running.m_pHead = nullptr;
+  }
+  --m_running.m_Count;
+  node->m_pNext = m_pSpareRunning;
+  m_pSpareRunning = node;
+}
 
 void CScriptHost::LinkDependent(tHostDependent* dependent) {
   dependent->m_pPreviousDependent = nullptr;

@@ -2,7 +2,6 @@
 #include <scripthost/TaskQueue.h>
 
 CTaskQueue::CTaskQueue() {
-  InitializeCriticalSection(&m_lock);
   m_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 }
 
@@ -14,7 +13,6 @@ CTaskQueue::~CTaskQueue() {
     m_pSpare = next;
   }
   if (m_event != nullptr) CloseHandle(m_event);
-  DeleteCriticalSection(&m_lock);
 }
 
 void CTaskQueue::Push(std::uint32_t kind, std::uint32_t value) {
@@ -53,8 +51,11 @@ void CTaskQueue::RemoveEntry(tEntry* entry) {
     m_entries.m_pTail = entry->m_pPrevious;
   }
   --m_entries.m_Count;
+  Recycle(entry);
+}
+
+void CTaskQueue::Recycle(tEntry* entry) {
   if (m_spareCount < kSpareLimit) {
-    entry->m_pList = nullptr;
     entry->m_pNext = m_pSpare;
     m_pSpare = entry;
     ++m_spareCount;
@@ -81,7 +82,15 @@ bool CTaskQueue::Pop(std::uint32_t* kind, std::uint32_t* value) {
   }
   *kind = head->m_Kind;
   *value = head->m_Value;
-  RemoveEntry(head);
+  // The head alone: no previous node to mend.
+  m_entries.m_pHead = head->m_pNext;
+  if (m_entries.m_pHead != nullptr) {
+    m_entries.m_pHead->m_pPrevious = nullptr;
+  } else {
+    m_entries.m_pTail = nullptr;
+  }
+  --m_entries.m_Count;
+  Recycle(head);
   Unlock();
   return true;
 }

@@ -53,8 +53,11 @@ class CScriptEnvironment {
 
  private:
   friend class CScriptHost;
+  friend class CEvent;
   // The host is going: drop the held values and forget host, machine and node.
   void DetachFromHost();
+  // CallHandler's call alone, for a caller that has pushed the environment on the running list and entered it.
+  bool CallEntered(const CScriptObjectRef& closure, CScriptArguments* arguments);
 
   CScriptHost* m_pHost;
   HSQUIRRELVM m_thread = nullptr;

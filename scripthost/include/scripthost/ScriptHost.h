@@ -100,6 +100,8 @@ class CScriptHost {
   tList m_environments;
   CEventTypeRegistry m_eventTypes;
   tHostDependent* m_pDependents = nullptr;
+  // Nodes of the running list kept for reuse, chained through m_pNext.
+  ListNode* m_pSpareRunning = nullptr;
 };
 
 // The game's one host, or null.

