@@ -175,7 +175,7 @@ void CEvent::Trigger(CScriptArguments* arguments, CScriptEnvironment* filter) {
   CEventType* type = m_pType;
   CScriptHost* host = type->GetHost();
   if (type->m_handlers.m_pHead == nullptr || host == nullptr) return;
-  CEventScriptArguments eventArguments(host, this, arguments);
+  CEventScriptArguments eventArguments(this, arguments);
   // Handlers may drop the last script references on this event or its type, or remove handlers.
   AddRef();
   type->AddRef();

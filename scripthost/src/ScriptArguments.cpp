@@ -199,8 +199,10 @@ bool WriteStackArguments(HSQUIRRELVM v, SQInteger first, CStream* stream) {
         break;
       }
       case CListScriptArguments::kTagFloat: {
-        const SQFloat number = sq_objtofloat(&value.object);
-        if (!WriteField(stream, &number, kNumberBytes, 1)) return false;
+        // The bits as they are: a float returned through the x87 stack would lose a signalling NaN's payload.
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &value.object._unVal.fFloat, kNumberBytes);
+        if (!WriteField(stream, &bits, kNumberBytes, 1)) return false;
         break;
       }
       case CListScriptArguments::kTagBool: {

@@ -100,6 +100,22 @@ TEST_F(ScriptArguments, StringsRoundTripAsUtf8) {
   }
 }
 
+// What was read goes back out through the machine's stack byte for byte (a signalling NaN included).
+TEST_F(ScriptArguments, ReadValuesWriteBackUnchanged) {
+  const std::vector<Bytes> lists = {
+      {5, 0, 0, 0, 1, 5, 0, 0, 0, 2, 0, 0, 0x20, 0x40, 3, 1, 4, 3, 0, 0x61, 0x62, 0x63, 0},
+      {2, 0, 0, 0, 2, 0, 0, 0x9F, 0xFF, 1, 0, 0, 0, 0x80},
+      {1, 0, 0, 0, 4, 2, 0, 0xC3, 0xA9},
+  };
+  for (const Bytes& list : lists) {
+    CListScriptArguments arguments(host.get());
+    ASSERT_TRUE(Read(list, &arguments));
+    Bytes written;
+    ASSERT_TRUE(Write([&](HSQUIRRELVM v) { arguments.Push(v); }, &written));
+    EXPECT_EQ(written, list);
+  }
+}
+
 TEST_F(ScriptArguments, ReadingAppendsAndTakesUnknownTagsAsNull) {
   CListScriptArguments list(host.get());
   list.AddInteger(7);

@@ -66,13 +66,11 @@ class CListScriptArguments : public CScriptArguments, public tHostDependent {
 // Puts the event's script instance in front of another list (or of nothing).
 class CEventScriptArguments : public CScriptArguments {
  public:
-  CEventScriptArguments(CScriptHost* host, CEvent* event, CScriptArguments* inner)
-      : m_pHost(host), m_pEvent(event), m_pInner(inner) {}
+  CEventScriptArguments(CEvent* event, CScriptArguments* inner) : m_pEvent(event), m_pInner(inner) {}
   SQInteger GetCount() override { return 1 + (m_pInner != nullptr ? m_pInner->GetCount() : 0); }
   void Push(HSQUIRRELVM v) override;
 
  private:
-  CScriptHost* m_pHost;
   CEvent* m_pEvent;
   CScriptArguments* m_pInner;
 };
