@@ -1,8 +1,6 @@
 // The test classes and natives of the script-host tests.
 #include "scripthost_fixture.h"
 
-#include <cstring>
-
 #include <base/Stream.h>
 
 namespace hosttest {
@@ -11,40 +9,36 @@ namespace {
 
 using tVec = tSquirrelReleasableReferenceableValue<float>;
 
-std::string TypeName(HSQUIRRELVM v, SQInteger index) {
-  sq_typeof(v, index);
-  const SQChar* name = nullptr;
-  sq_getstring(v, -1, &name);
-  std::string result = Narrow(name != nullptr ? name : u"?");
-  sq_poptop(v);
-  return result;
+CClassBinding* Binding(HSQUIRRELVM v, ScriptClass which) { return CScriptHost::FromVM(v)->GetBinding(which); }
+
+std::string StringAt(HSQUIRRELVM v, SQInteger index) {
+  const SQChar* text = nullptr;
+  sq_getstring(v, index, &text);
+  return Narrow(text != nullptr ? text : u"?");
 }
 
 // Scalars as "type:value", other values by type name.
 SQInteger Record(HSQUIRRELVM v) {
-  std::string types;
-  for (SQInteger i = 2; i <= sq_gettop(v); ++i) {
-    types += (i > 2 ? "," : "") + TypeName(v, i);
+  const SQInteger top = sq_gettop(v);
+  std::string line;
+  for (SQInteger i = 2; i <= top; ++i) {
+    sq_typeof(v, i);
+    line += (i > 2 ? "," : "") + StringAt(v, -1);
     const SQObjectType type = sq_gettype(v, i);
     if (type == OT_INTEGER || type == OT_FLOAT || type == OT_BOOL || type == OT_STRING) {
       sq_tostring(v, i);
-      const SQChar* value = nullptr;
-      sq_getstring(v, -1, &value);
-      types += ":" + Narrow(value);
-      sq_poptop(v);
+      line += ":" + StringAt(v, -1);
     }
+    sq_settop(v, top);
   }
-  Recorded().push_back(types);
+  Recorded().push_back(line);
   return 0;
 }
 
-// The number of environments on the running list.
 SQInteger Depth(HSQUIRRELVM v) {
   sq_pushinteger(v, SQInteger(CScriptHost::FromVM(v)->GetRunningEnvironments().m_Count));
   return 1;
 }
-
-CClassBinding* Binding(HSQUIRRELVM v, ScriptClass which) { return CScriptHost::FromVM(v)->GetBinding(which); }
 
 SQInteger BoxConstructor(HSQUIRRELVM v) {
   SQInteger value = 0;
@@ -55,22 +49,8 @@ SQInteger BoxConstructor(HSQUIRRELVM v) {
   return result;
 }
 
-SQInteger BoxGetValue(HSQUIRRELVM v) {
-  tSquirrelReferenceable* object = nullptr;
-  if (SQ_FAILED(CClassBinding::GetInstance(Binding(v, ScriptClass::Texture), v, 1, &object))) return SQ_ERROR;
-  sq_pushinteger(v, static_cast<tBox*>(object)->m_value);
-  return 1;
-}
-
-// Vec3 inherits Vec1's _cloned, which makes the object of the new instance's own class.
-CClassBinding* OwnBinding(HSQUIRRELVM v) {
-  HSQOBJECT self;
-  sq_getstackobj(v, 1, &self);
-  SQUserPointer tag = nullptr;
-  sq_getobjtypetag(&self, &tag);
-  return static_cast<CClassBinding*>(tag);
-}
-
+// Each vector class constructs objects of its own binding; Vec3 inherits Vec1's _cloned, which makes the
+// object of the new instance's own class.
 template <ScriptClass kClass>
 SQInteger VecConstructor(HSQUIRRELVM v) {
   auto* vec = new tVec(Binding(v, kClass));
@@ -83,7 +63,11 @@ SQInteger VecConstructor(HSQUIRRELVM v) {
 SQInteger VecCloned(HSQUIRRELVM v) {
   tSquirrelReferenceable* source = nullptr;
   if (SQ_FAILED(CClassBinding::GetInstance(Binding(v, ScriptClass::Vector1D), v, 2, &source))) return SQ_ERROR;
-  auto* vec = new tVec(OwnBinding(v));
+  HSQOBJECT self;
+  sq_getstackobj(v, 1, &self);
+  SQUserPointer tag = nullptr;
+  sq_getobjtypetag(&self, &tag);
+  auto* vec = new tVec(static_cast<CClassBinding*>(tag));
   *vec->GetValue() = *static_cast<tVec*>(source)->GetValue();
   const SQRESULT result = vec->BindConstructedInstance(v);
   vec->Release();
@@ -93,71 +77,40 @@ SQInteger VecCloned(HSQUIRRELVM v) {
 SQInteger Take(HSQUIRRELVM v) {
   tSquirrelReferenceable* object = nullptr;
   if (SQ_FAILED(CClassBinding::GetInstance(Binding(v, ScriptClass::Vector1D), v, 2, &object))) return SQ_ERROR;
-  if (object == nullptr) {
-    sq_pushnull(v);
-  } else {
-    sq_pushfloat(v, *static_cast<tVec*>(object)->GetValue());
-  }
+  object == nullptr ? sq_pushnull(v) : sq_pushfloat(v, *static_cast<tVec*>(object)->GetValue());
   return 1;
 }
 
-SQInteger EventConstructor(HSQUIRRELVM v) {
-  const SQChar* name = nullptr;
-  sq_getstring(v, 2, &name);
-  CEventType* type = CScriptHost::FromVM(v)->GetEventTypes().Find(name);
-  if (type == nullptr) return sq_throwerror(v, u"no such event type");
-  auto* event = new CEvent(type);
-  const SQRESULT result = event->BindConstructedInstance(v);
-  event->Release();
-  return result;
-}
-
-CEvent* ThisEvent(HSQUIRRELVM v) {
-  tSquirrelReferenceable* object = nullptr;
-  if (SQ_FAILED(CClassBinding::GetInstance(Binding(v, ScriptClass::Event), v, 1, &object))) return nullptr;
-  return static_cast<CEvent*>(object);
-}
-
-SQInteger EventPreventDefault(HSQUIRRELVM v) {
-  CEvent* event = ThisEvent(v);
-  if (event == nullptr) return SQ_ERROR;
-  event->PreventDefault();
+SQInteger PreventDefault(HSQUIRRELVM v) {
+  tSquirrelReferenceable* event = nullptr;
+  if (SQ_FAILED(CClassBinding::GetInstance(Binding(v, ScriptClass::Event), v, 1, &event))) return SQ_ERROR;
+  static_cast<CEvent*>(event)->PreventDefault();
   return 0;
 }
 
-// Triggers the event with the call's arguments after this; answers whether the default was prevented.
-SQInteger TriggerWithArguments(HSQUIRRELVM v, CEvent* event, SQInteger first) {
+CEventType* TypeNamed(HSQUIRRELVM v) {
+  const SQChar* name = nullptr;
+  sq_getstring(v, 2, &name);
+  return CScriptHost::FromVM(v)->GetEventTypes().Find(name);
+}
+
+// A new event of the named type, triggered with the call's further arguments; answers PreventDefault.
+SQInteger Fire(HSQUIRRELVM v) {
+  CEventType* type = TypeNamed(v);
+  if (type == nullptr) return sq_throwerror(v, u"no such event type");
   CListScriptArguments arguments(CScriptHost::FromVM(v));
-  for (SQInteger i = first; i <= sq_gettop(v); ++i) arguments.AddFromStack(v, i);
+  for (SQInteger i = 3; i <= sq_gettop(v); ++i) arguments.AddFromStack(v, i);
+  auto* event = new CEvent(type);
   event->Trigger(&arguments, nullptr);
-  arguments.Clear();
   sq_pushbool(v, event->IsDefaultPrevented() ? SQTrue : SQFalse);
+  event->Release();
   return 1;
 }
 
-SQInteger EventTrigger(HSQUIRRELVM v) {
-  CEvent* event = ThisEvent(v);
-  return event == nullptr ? SQ_ERROR : TriggerWithArguments(v, event, 2);
-}
-
-SQInteger Fire(HSQUIRRELVM v) {
-  const SQChar* name = nullptr;
-  sq_getstring(v, 2, &name);
-  CEventType* type = CScriptHost::FromVM(v)->GetEventTypes().Find(name);
-  if (type == nullptr) return sq_throwerror(v, u"no such event type");
-  auto* event = new CEvent(type);
-  const SQInteger result = TriggerWithArguments(v, event, 3);
-  event->Release();
-  return result;
-}
-
 SQInteger AddHandler(HSQUIRRELVM v) {
-  const SQChar* name = nullptr;
-  sq_getstring(v, 2, &name);
-  CScriptHost* host = CScriptHost::FromVM(v);
-  CEventType* type = host->GetEventTypes().Find(name);
+  CEventType* type = TypeNamed(v);
   if (type == nullptr) return sq_throwerror(v, u"no such event type");
-  type->AddHandler(host->GetRunningEnvironment(), v, 3);
+  type->AddHandler(CScriptHost::FromVM(v)->GetRunningEnvironment(), v, 3);
   return 0;
 }
 
@@ -176,25 +129,21 @@ void RegisterTestApi(CScriptHost* host) {
   RegisterFunctionTyped(v, u"Take", Take, u"..");
   RegisterFunctionTyped(v, u"AddHandler", AddHandler, u".sc");
   RegisterFunction(v, u"Fire", Fire, -2, u".s");
+  RegisterFunction(v, u"Handler", ScriptRuntimeErrorHandler, 0, nullptr);
 
   RegisterClassWithConstructor(v, u"Box", BoxConstructor, u"xi");
   host->BindClass(ScriptClass::Texture, v, false);
-  RegisterFunctionTyped(v, u"GetValue", BoxGetValue, u"x");
   sq_poptop(v);
-
   RegisterValueClass(v, u"Vec1", false, VecConstructor<ScriptClass::Vector1D>, u"xn");
   host->BindClass(ScriptClass::Vector1D, v, true);
   RegisterFunctionTyped(v, u"_cloned", VecCloned, u"xx");
   RegisterValueClass(v, u"Vec3", true, VecConstructor<ScriptClass::Vector3D>, u"xn");
   host->BindClass(ScriptClass::Vector3D, v, true);
   sq_poptop(v);
-
-  RegisterClassWithConstructor(v, u"Event", EventConstructor, u"xs");
+  RegisterClass(v, u"Event", false);
   host->BindClass(ScriptClass::Event, v, false);
-  RegisterFunctionTyped(v, u"PreventDefault", EventPreventDefault, u"x");
-  RegisterFunction(v, u"Trigger", EventTrigger, -1, u"x");
-  sq_poptop(v);
-  sq_poptop(v);
+  RegisterFunctionTyped(v, u"PreventDefault", PreventDefault, u"x");
+  sq_pop(v, 2);
 }
 
 bool HostTest::Run(CScriptEnvironment* environment, const std::u16string& code) {
@@ -217,7 +166,7 @@ bool HostTest::Run(CScriptEnvironment* environment, const std::u16string& code) 
   return ok;
 }
 
-std::string HostTest::RunCapturingErrors(CScriptEnvironment* environment, const std::u16string& code, bool* ok) {
+std::string HostTest::Errors(CScriptEnvironment* environment, const std::u16string& code, bool* ok) {
   ::testing::internal::CaptureStderr();
   const bool succeeded = Run(environment, code);
   if (ok != nullptr) *ok = succeeded;

@@ -33,11 +33,13 @@ struct tBox : tSquirrelReferenceableReleasable<tBox> {
 };
 
 // Test classes, registered in Engine by RegisterTestApi under the binding slots named here:
-//   Engine.Box(int)      non-clonable (slot Texture);  GetValue()
-//   Engine.Vec1(n)       clonable (slot Vector1D), own _cloned; Engine.Vec3(n) derives from it (slot Vector3D)
-//   Engine.Event(name)   an event of the registered type (slot Event); PreventDefault(), Trigger(...)
-// and natives Engine.Record(...) (records its arguments), Engine.Depth() (length of the running list), Engine.Take(box) (GetInstance of Vec1),
-// Engine.AddHandler(name, closure), Engine.Fire(name, ...).
+//   Engine.Box(int)   non-clonable (slot Texture)
+//   Engine.Vec1(n)    clonable (slot Vector1D), own _cloned; Engine.Vec3(n) derives from it (slot Vector3D)
+//   Engine.Event      no constructor (slot Event): the class of events handed to handlers; PreventDefault()
+// and natives Engine.Record(...) (records its arguments), Engine.Depth() (length of the running list),
+// Engine.Take(v) (the value of a Vec1 through GetInstance), Engine.AddHandler(name, closure),
+// Engine.Fire(name, ...) (a new event of the type, answers PreventDefault), Engine.Handler (the host's
+// runtime error handler as a native).
 void RegisterTestApi(CScriptHost* host);
 
 // The arguments of every Engine.Record call, one string per call ("integer:1,string:a,table").
@@ -65,7 +67,7 @@ class HostTest : public ::testing::Test {
   // Compiles and runs the text in the environment as the resource start does; true on success.
   bool Run(CScriptEnvironment* environment, const std::u16string& code);
   // Runs code; returns what it wrote to standard error.
-  std::string RunCapturingErrors(CScriptEnvironment* environment, const std::u16string& code, bool* ok = nullptr);
+  std::string Errors(CScriptEnvironment* environment, const std::u16string& code, bool* ok = nullptr);
   // Registers a native event type without owner.
   CEventType* AddEventType(const char16_t* name, CScriptEnvironment* owner = nullptr);
 
