@@ -11,15 +11,16 @@ constexpr const char* kBufferFailed = "Failed to create sound buffer.";
 constexpr std::uint32_t kMillisecondsPerSecond = 1000;
 constexpr std::uint32_t kHalves = 2;
 constexpr std::uint32_t kBitsPerByte = 8;
-constexpr std::uint32_t kFloatBits = 32;
+constexpr std::uint32_t kMaxContainerBits = 32;
 constexpr double kVolumeStepsPerDecade = 2000.0;  // hundredths of a decibel per factor 10 of amplitude
 constexpr DWORD kBufferFlags = DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPOSITIONNOTIFY |
                                DSBCAPS_GLOBALFOCUS;
 constexpr DWORD kWaitStop = WAIT_OBJECT_0;
 constexpr DWORD kWaitHalf0 = WAIT_OBJECT_0 + 1;
 
+// What DirectSound plays: 1 to 8 channels of 1 to 4 whole bytes, 100 to 200,000 frames a second.
 bool Valid(std::uint32_t channels, std::uint32_t rate, std::uint32_t container, std::uint32_t bits) {
-  const bool containerOk = container == 8 || container == 16 || container == 24 || container == 32;
+  const bool containerOk = container != 0 && container % kBitsPerByte == 0 && container <= kMaxContainerBits;
   return channels >= 1 && channels <= kDSoundMaxChannels && rate >= DSBFREQUENCY_MIN && rate <= DSBFREQUENCY_MAX &&
          containerOk && bits >= 1 && bits <= container;
 }
