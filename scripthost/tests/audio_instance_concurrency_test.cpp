@@ -28,7 +28,7 @@ constexpr float kSilence = -1.0f;  // marks a frame expected silent
 // so what the test reads next is settled.
 struct Rig {
   platform::testing::DSoundClock clock{kRate};
-  CDSoundAudio device{kWindow};
+  std::unique_ptr<CDSoundAudio> device = std::make_unique<CDSoundAudio>(kWindow);
   std::unique_ptr<CAudioInstance> instance;
   std::uint32_t cursor = 0;
   std::uint32_t fills = 0;
@@ -44,11 +44,11 @@ struct Rig {
     // The wait functions make their lock on first use; make it before any thread
     // (DRD does not take the guard of a local static as ordering).
     WaitForSingleObject(nullptr, 0);
-    EXPECT_TRUE(device.Initialise());
+    EXPECT_TRUE(device->Initialise());
     for (const Queued& q : queue) {
       auto* source = new CountingSource(q.frames, kRate, 1, 32, q.base);
       if (!instance) {
-        instance.reset(device.CreateInstance(nullptr, source, q.loop));
+        instance.reset(device->CreateInstance(nullptr, source, q.loop));
       } else {
         instance->QueueSource(source, q.loop);
       }
@@ -203,7 +203,7 @@ TEST(AudioInstanceThread, DestructionInEveryState) {
       if (state == State::Lost) {
         platform::MarkDSoundBufferLost(static_cast<CDSoundAudioInstance*>(rig.instance.get())->GetBuffer());
       }
-      if (state == State::DeviceGone) rig.device.~CDSoundAudio(), new (&rig.device) CDSoundAudio(kWindow);
+      if (state == State::DeviceGone) rig.device.reset();
       rig.instance.reset();
       EXPECT_TRUE(destroyed);
       EXPECT_EQ(rig.clock.OpenDevices(), state == State::DeviceGone ? 0u : 1u);

@@ -20,6 +20,13 @@ HWND const kWindow = reinterpret_cast<HWND>(0x1000);
 constexpr std::uint32_t kRate = 44100;
 const char* const kFailed = "Failed to create sound buffer.";
 
+// An instance of a new counting source (the instance holds the only reference), or null.
+std::unique_ptr<CDSoundAudioInstance> Create(CAudio& device, CountingSource* source, tTaskContext* task = nullptr) {
+  auto* instance = static_cast<CDSoundAudioInstance*>(device.CreateInstance(task, source, false));
+  source->Release();
+  return std::unique_ptr<CDSoundAudioInstance>(instance);
+}
+
 struct Rig {
   DSoundClock clock{kRate};
   CDSoundAudio device{kWindow};
@@ -57,12 +64,9 @@ TEST(AudioInstance, BufferSizesAndFormatFollowTheFirstSource) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.channels << " x " << c.bits);
-    auto* source = new CountingSource(10, c.rate, c.channels, c.bits);
-    tTaskContext task;
-    std::unique_ptr<CAudioInstance> instance(rig.device.CreateInstance(&task, source, false));
-    source->Release();
+    auto instance = Create(rig.device, new CountingSource(10, c.rate, c.channels, c.bits));
     ASSERT_NE(instance, nullptr);
-    IDirectSoundBuffer* buffer = static_cast<CDSoundAudioInstance*>(instance.get())->GetBuffer();
+    IDirectSoundBuffer* buffer = instance->GetBuffer();
     void* ring = nullptr;
     DWORD bytes = 0;
     ASSERT_EQ(buffer->Lock(0, 0, &ring, &bytes, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
@@ -116,11 +120,9 @@ TEST(AudioInstance, CreationFailuresReachTheCallersTaskOnly) {
 
 TEST(AudioInstance, VolumeBecomesHundredthsOfADecibel) {
   Rig rig;
-  auto* source = new CountingSource(10, kRate);
-  std::unique_ptr<CAudioInstance> instance(rig.device.CreateInstance(nullptr, source, false));
-  source->Release();
+  auto instance = Create(rig.device, new CountingSource(10, kRate));
   ASSERT_NE(instance, nullptr);
-  IDirectSoundBuffer* buffer = static_cast<CDSoundAudioInstance*>(instance.get())->GetBuffer();
+  IDirectSoundBuffer* buffer = instance->GetBuffer();
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   struct Case {
@@ -147,16 +149,14 @@ TEST(AudioInstance, OutlivesItsDevice) {
   auto device = std::make_unique<CDSoundAudio>(kWindow);
   ASSERT_TRUE(device->Initialise());
   device->SetMasterVolume(0.5f);
-  auto* source = new CountingSource(10, kRate);
-  std::unique_ptr<CAudioInstance> instance(device->CreateInstance(nullptr, source, false));
-  source->Release();
+  auto instance = Create(*device, new CountingSource(10, kRate));
   ASSERT_NE(instance, nullptr);
   device->Shutdown();
   device.reset();
   EXPECT_EQ(clock.OpenDevices(), 1u);  // the buffer keeps it
   instance->SetVolume(1.0f);
   LONG level = 0;
-  ASSERT_EQ(static_cast<CDSoundAudioInstance*>(instance.get())->GetBuffer()->GetVolume(&level), DS_OK);
+  ASSERT_EQ(instance->GetBuffer()->GetVolume(&level), DS_OK);
   EXPECT_EQ(level, -602);
   instance->Play();
   EXPECT_TRUE(instance->IsPlaying());
@@ -170,9 +170,7 @@ TEST(AudioInstanceRealTime, DummyDriverSoundEnds) {
   CDSoundAudio device(kWindow);
   ASSERT_TRUE(device.Initialise());
   constexpr std::uint32_t kSlowRate = 8000;
-  auto* source = new CountingSource(kSlowRate / 10, kSlowRate);
-  std::unique_ptr<CAudioInstance> instance(device.CreateInstance(nullptr, source, false));
-  source->Release();
+  auto instance = Create(device, new CountingSource(kSlowRate / 10, kSlowRate));
   ASSERT_NE(instance, nullptr);
   instance->Play();
   constexpr DWORD kDeadlineMs = 20000;
