@@ -103,6 +103,9 @@ TEST_F(Events, RegistryFindsByExactNameAndRemovesByOwner) {
   registry.RemoveOwnedBy(nullptr);
   EXPECT_EQ(registry.Find(u"OnThing"), nullptr);
   EXPECT_EQ(registry.Find(u"OfB"), ofB);
+  registry.Add(ofB);  // entered twice: one removal leaves the other entry
+  registry.Remove(ofB);
+  EXPECT_EQ(registry.Find(u"OfB"), ofB);
   registry.Remove(ofB);
   registry.Remove(ofB);  // not registered: nothing changes
   EXPECT_FALSE(ofB->IsRegistered());
