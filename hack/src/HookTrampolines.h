@@ -1,0 +1,124 @@
+#pragma once
+// The one shape of trampoline that every jump hook of the core uses, and the
+// context through which its C++ body renders the game code it replaced.
+//
+// A jump patch sends the game to a trampoline (HookTrampolines.cpp). It keeps
+// kHookStackGap bytes of the game's free stack below the game's stack pointer,
+// saves EFLAGS and all registers (a HookContext), realigns the stack, calls its
+// body with the context and, once the body returns, restores every register
+// and the flags from the context, sets the stack pointer to the context's
+// target and returns through the address stored there. A body therefore
+// performs the overwritten instructions (or the replacement the event asks
+// for) on the context: it changes saved registers and flags, reads and writes
+// the game's stack, and finally names where and with which stack the game goes
+// on (Resume, ReturnFrom). Everything a hook carries between its event and its
+// return path lives in the body's own frame or in the context, both on the
+// stack of this very call, so a hook re-entered from inside its own event
+// keeps the outer call's values.
+//
+// Errors: a body that names a stack the trampoline cannot reach ends the
+// process through g_AppContext (a programming error). No locks: the game calls
+// these places from its main thread only.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// Bytes of the game's free stack the trampoline leaves between the game's
+// stack pointer and its saved registers. A body may resume with a stack that
+// grew by up to this much less one word (the start hook reserves 168 bytes).
+constexpr std::uint32_t kHookStackGap = 256;
+
+// EFLAGS bits that arithmetic instructions define.
+constexpr std::uint32_t kFlagCarry = 0x001;
+constexpr std::uint32_t kFlagParity = 0x004;
+constexpr std::uint32_t kFlagAdjust = 0x010;
+constexpr std::uint32_t kFlagZero = 0x040;
+constexpr std::uint32_t kFlagSign = 0x080;
+constexpr std::uint32_t kFlagOverflow = 0x800;
+constexpr std::uint32_t kStatusFlags = kFlagCarry | kFlagParity | kFlagAdjust | kFlagZero | kFlagSign | kFlagOverflow;
+
+// The trampoline's frame, from its lowest address: PUSHAD's eight registers,
+// the flags, the target word and the gap. The game's stack pointer at the
+// patch is the address just past the gap.
+struct HookContext {
+  std::uint32_t edi, esi, ebp, espAtPushad, ebx, edx, ecx, eax;
+  std::uint32_t eflags;
+  std::uint32_t target;  // the stack pointer before the final return; the resume address lies there
+  std::uint8_t gap[kHookStackGap];
+
+  // The game's stack pointer when it reached the patch.
+  std::uint32_t GameEsp() const {
+    return std::uint32_t(reinterpret_cast<std::uintptr_t>(this)) + std::uint32_t(sizeof(HookContext));
+  }
+
+  // Continues the game at address with the stack pointer at esp. The
+  // resume address is written into the word below esp, which the game treats
+  // as free.
+  inline void Resume(std::uint32_t address, std::uint32_t esp);
+  void ResumeAt(std::uint32_t address) { Resume(address, GameEsp()); }
+  // Returns as the game's `ret argumentBytes` would with the stack pointer at
+  // esp: to the address stored there, dropping it and argumentBytes more.
+  inline void ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes = 0);
+
+  // The status flags as `add esp, bytes` / `sub esp, bytes` would leave them
+  // on a stack pointer of esp; the other flags stay.
+  void SetFlagsOfAdd(std::uint32_t esp, std::uint32_t bytes);
+  void SetFlagsOfSub(std::uint32_t esp, std::uint32_t bytes);
+  // The status flags as `xor r32, r32` leaves them.
+  void SetFlagsOfClear();
+};
+static_assert(offsetof(HookContext, eflags) == 32 && offsetof(HookContext, target) == 36);
+
+// Words of the game's stack. Raw reads and writes at whatever the game holds
+// there: the sanitizer does not know the game's frames.
+__attribute__((no_sanitize_address)) inline std::uint32_t ReadGameWord(std::uint32_t address) {
+  std::uint32_t value;
+  std::memcpy(&value, reinterpret_cast<const void*>(std::uintptr_t(address)), sizeof value);
+  return value;
+}
+__attribute__((no_sanitize_address)) inline void WriteGameWord(std::uint32_t address, std::uint32_t value) {
+  std::memcpy(reinterpret_cast<void*>(std::uintptr_t(address)), &value, sizeof value);
+}
+
+// A stack the trampoline cannot reach: ends the process (a hook's mistake).
+[[noreturn]] void HookStackOutOfReach();
+
+void HookContext::Resume(std::uint32_t address, std::uint32_t esp) {
+  // The target word must lie in the gap or above it: below, it would overwrite
+  // this context before the trampoline has read it back.
+  if (esp - 4 < GameEsp() - kHookStackGap) HookStackOutOfReach();
+  WriteGameWord(esp - 4, address);
+  target = esp - 4;
+}
+
+void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
+  Resume(ReadGameWord(esp), esp + 4 + argumentBytes);
+}
+
+// The trampolines, one per hook body. Each is code the game jumps to, never a
+// function to call from C++; their addresses are what the jump patches name.
+#define BRINDLE_HOOK_TRAMPOLINES(X) \
+  X(Start)                          \
+  X(Exit)                           \
+  X(WindowChanged)                  \
+  X(DefineAllObjects)               \
+  X(SetUpItemLinkedLists)           \
+  X(Frame)                          \
+  X(QueryFlagA)                     \
+  X(GetKeyStates)                   \
+  X(GetJoypadStates)                \
+  X(ScriptLoaded)                   \
+  X(QueryFlagB)                     \
+  X(LoadItems)                      \
+  X(RollingBallDeath)               \
+  X(DivingRollLandDeath)            \
+  X(Flipeffect)                     \
+  X(ReplacedCall)
+
+#define BRINDLE_DECLARE_TRAMPOLINE(name)  \
+  extern "C" void HookTrampoline##name(); \
+  extern "C" __attribute__((visibility("hidden"))) void HookBody##name(HookContext* context);
+BRINDLE_HOOK_TRAMPOLINES(BRINDLE_DECLARE_TRAMPOLINE)
+#undef BRINDLE_DECLARE_TRAMPOLINE
+
+inline std::uint32_t CodeAddress(void (*code)()) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(code)); }

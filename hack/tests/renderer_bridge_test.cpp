@@ -1,0 +1,228 @@
+// The renderer bridge on the game double of each build: texture surfaces, failures that release everything,
+// quad corners, and pictures drawn by the double's rasteriser compared with expected PNG files.
+#include <base/ImageData.h>
+#include <hack/RendererBridge.h>
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+#include "GameDoubleFixture.h"
+
+namespace hacktest {
+namespace {
+
+using Game::FloatPair;
+using gamedouble::Method;
+using gamedouble::Place;
+using gamedouble::Routine;
+
+class PixelImage : public CImageData {
+ public:
+  PixelImage(std::uint32_t width, std::uint32_t height, std::vector<std::uint32_t> pixels)
+      : m_Width(width), m_Height(height), m_Pixels(std::move(pixels)) {}
+  std::uint32_t GetWidth() override { return m_Width; }
+  std::uint32_t GetHeight() override { return m_Height; }
+  bool HasAlpha() override { return true; }
+  std::uint32_t GetPixel(std::uint32_t x, std::uint32_t y) override { return m_Pixels[y * m_Width + x]; }
+
+ private:
+  std::uint32_t m_Width, m_Height;
+  std::vector<std::uint32_t> m_Pixels;
+};
+
+constexpr std::uint32_t kOpaqueBlack = 0xFF000000;
+const Place kTextureGlobal{0x7537C8, 0x7538F4, 0x753934, 0};
+const Place kStateBlock{0, 0, 0, 0xD99DA8};
+
+class RendererBridgeTest : public GameDoubleTest {
+ protected:
+  void SetUp() override {
+    GameDoubleTest::SetUp();
+    if (HasFatalFailure()) return;
+    game->SetRendererPresent(true, true);
+    game->SetScreenSize(64, 48);
+  }
+  // One quad through the build's own drawing call (DrawQuadV on game V).
+  void Draw(const Game::GameTexture* texture, FloatPair position, FloatPair size, std::uint32_t colour, float angle = 0,
+            FloatPair pivot = {0, 0}, FloatPair scale = {1, 1}) {
+    const FloatPair uvOrigin{0, 0}, uvSize{1, 1};
+    if (V()) {
+      std::uint8_t block[Game::kRenderStateBlockSize] = {};
+      if (texture != nullptr) std::memcpy(block, texture, 8);
+      Game::DrawQuadV(texture != nullptr ? block : nullptr, &position, &size, &uvOrigin, &uvSize, colour, colour,
+                      colour, colour, &pivot, angle, &scale, false);
+    } else {
+      Game::DrawQuad(texture, &position, &size, &uvOrigin, &uvSize, colour, colour, colour, colour, &pivot, angle,
+                     &scale, false);
+    }
+  }
+  void ExpectPicture(const char* name) {
+    const std::string file = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/pictures/" + name;
+    const auto result = gamedouble::ComparePictureWithFile(game->Frame(), file + ".png",
+                                                           std::string(name) + "." + DoubleCaseName({GetParam(), 0}));
+    EXPECT_TRUE(result.same) << result.report;
+  }
+};
+
+TEST_P(RendererBridgeTest, TextureSurfaceHoldsTheImageAtThePitch) {
+  std::vector<std::uint32_t> pixels(5 * 3);
+  for (std::uint32_t i = 0; i < pixels.size(); ++i) pixels[i] = 0x80102030u + i * 0x01010101u;
+  PixelImage image(5, 3, pixels);
+  IDirect3DTexture2* texture = nullptr;
+  std::uint32_t width = 0, height = 0;
+  IDirectDrawSurface7* surface = Game::CreateTextureSurface(&image, &texture, &width, &height);
+  ASSERT_NE(surface, nullptr);
+  const gamedouble::SurfaceInfo* info = game->Renderer().Find(Address(surface));
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(Address(texture), info->texture);
+  EXPECT_EQ(width * 10 + height, 53u);
+  EXPECT_EQ(info->desc.flags, 0x1007u);
+  EXPECT_EQ(info->desc.width * 10 + info->desc.height, 53u);
+  const auto& format = info->desc.pixelFormat;
+  EXPECT_EQ((std::vector<std::uint32_t>{format.size, format.flags, format.rgbBitCount, format.redMask, format.greenMask,
+                                        format.blueMask, format.alphaMask}),
+            (std::vector<std::uint32_t>{32, 0x41, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000}));
+  EXPECT_EQ(info->desc.caps, 0x1000u);
+  EXPECT_EQ(info->desc.caps2, 0x10u);
+  EXPECT_EQ(info->lockFlags, 0x800u);
+  EXPECT_TRUE(info->lockedWhole);
+  EXPECT_FALSE(info->locked);
+  for (std::uint32_t y = 0; y < 3; ++y) {
+    for (std::uint32_t x = 0; x < 5; ++x) EXPECT_EQ(game->Renderer().Pixel(Address(surface), x, y), pixels[y * 5 + x]);
+  }
+  EXPECT_TRUE(game->Renderer().PaddingIntact(Address(surface)));
+  EXPECT_EQ(info->references, 2u);
+  ComRelease(texture);
+  ComRelease(surface);
+  EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);
+
+  // Without a texture pointer the caller holds the surface alone.
+  Game::GameTexture record{};
+  ASSERT_TRUE(Game::CreateTexture(&image, &record));
+  EXPECT_EQ(game->Renderer().Find(Address(record.surface))->references, 2u);
+  surface = Game::CreateTextureSurface(&image, nullptr, nullptr, nullptr);
+  EXPECT_EQ(game->Renderer().Find(Address(surface))->references, 1u);
+}
+
+TEST_P(RendererBridgeTest, EveryFailureReleasesWhatWasMade) {
+  PixelImage image(2, 2, {1, 2, 3, 4});
+  for (Method method : {Method::CreateSurface, Method::QueryInterface, Method::Lock}) {
+    SCOPED_TRACE(int(method));
+    game->Renderer().InjectFailure(method);
+    IDirect3DTexture2* texture = reinterpret_cast<IDirect3DTexture2*>(1);
+    EXPECT_EQ(Game::CreateTextureSurface(&image, &texture, nullptr, nullptr), nullptr);
+    EXPECT_EQ(texture, nullptr);
+    EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);
+    EXPECT_EQ(game->Renderer().DirectDrawReferences(), 1u);
+  }
+  // Before the game made its renderer nothing is asked of it.
+  game->SetRendererPresent(false, true);
+  Game::GameTexture record{};
+  EXPECT_FALSE(Game::CreateTexture(&image, &record));
+  EXPECT_EQ(game->Renderer().CallCount(Method::CreateSurface), 3u);
+  game->SetRendererPresent(true, false);
+  Draw(nullptr, {1, 1}, {4, 4}, 0xFFFFFFFF);
+  EXPECT_TRUE(game->Renderer().Submitted().empty());
+  EXPECT_TRUE(game->Calls().empty());
+}
+
+TEST_P(RendererBridgeTest, CornersFollowPivotRotationAndScale) {
+  const float depth = 0.25f;
+  game->Write(Place{0x753C28, 0x753CC0, 0x753D00, 0x55D25C}, depth);
+  std::uint32_t state[2] = {7, 7};
+  game->Write(Place{0x753854, 0x75397C, 0x7539BC, 0xD9AB34}, Address(state));
+  const FloatPair position{100, 50}, size{40, 20}, uvOrigin{0.25f, 0.5f}, uvSize{0.5f, 0.25f}, pivot{0.5f, 0.5f};
+  struct Row {
+    float angle;
+    FloatPair scale;
+    float corners[8];  // x, y of top left, top right, bottom right, bottom left
+  };
+  const float half = std::numbers::pi_v<float> / 2;
+  for (const Row& row : {Row{0, {1, 1}, {79.5f, 39.5f, 119.5f, 39.5f, 119.5f, 59.5f, 79.5f, 59.5f}},
+                         Row{half, {2, 1}, {119.5f, 29.5f, 119.5f, 69.5f, 79.5f, 69.5f, 79.5f, 29.5f}}}) {
+    SCOPED_TRACE(row.angle);
+    Game::DrawRotatedQuad(&position, &size, &uvOrigin, &uvSize, 1, 2, 3, 4, &pivot, row.angle, &row.scale, true);
+    const auto& quad = game->Renderer().Submitted().back();
+    EXPECT_EQ(quad.mode, 2);
+    EXPECT_EQ(quad.zero, 0);
+    for (int i = 0; i < 4; ++i) {
+      const auto& v = quad.vertices[i];
+      EXPECT_NEAR(v.x, row.corners[2 * i], 1e-4) << i;
+      EXPECT_NEAR(v.y, row.corners[2 * i + 1], 1e-4) << i;
+      EXPECT_EQ(v.z, depth);
+      EXPECT_EQ(v.rhw, depth);
+      EXPECT_EQ(v.colour, std::uint32_t(i + 1));
+      EXPECT_EQ(v.specular, 0xFF000000u);
+      EXPECT_EQ(v.u, i == 1 || i == 2 ? 0.75f : 0.25f);
+      EXPECT_EQ(v.v, i >= 2 ? 0.75f : 0.5f);
+    }
+  }
+  EXPECT_EQ(state[0] + state[1], 0u);
+  EXPECT_EQ(game->Read<std::uint32_t>(Place{0x7E70D0, 0x7E71E0, 0x7E7220, 0xE4B100}), 4u);
+  const auto& states = game->Renderer().RenderStates();
+  ASSERT_GE(states.size(), 2u);
+  EXPECT_EQ(states[0], (std::array<std::uint32_t, 2>{44, 3}));
+  EXPECT_EQ(states[1], (std::array<std::uint32_t, 2>{45, 3}));
+}
+
+// A tinted quad of a white texture covers exactly the pixels whose centres lie
+// inside it (top-left rule), in the tint.
+TEST_P(RendererBridgeTest, TintedQuadCoversItsPixels) {
+  PixelImage white(1, 1, {0xFFFFFFFF});
+  Game::GameTexture texture{};
+  ASSERT_TRUE(Game::CreateTexture(&white, &texture));
+  Draw(&texture, {10, 10}, {20, 10}, 0xFF3366CC);
+  for (std::uint32_t y = 0; y < 48; ++y) {
+    for (std::uint32_t x = 0; x < 64; ++x) {
+      const bool inside = x >= 9 && x < 29 && y >= 9 && y < 19;
+      ASSERT_EQ(game->Frame().At(x, y), inside ? 0xFF3366CCu : kOpaqueBlack) << x << "," << y;
+    }
+  }
+  ExpectPicture("tinted_quad");
+}
+
+TEST_P(RendererBridgeTest, PicturesOfRotatedTexturedAndBlendedQuads) {
+  std::vector<std::uint32_t> checker(16);
+  for (std::uint32_t i = 0; i < 16; ++i) checker[i] = ((i ^ (i / 4)) & 1) ? 0xFFFFD040 : 0xFF2060FF;
+  PixelImage image(4, 4, checker);
+  Game::GameTexture texture{};
+  ASSERT_TRUE(Game::CreateTexture(&image, &texture));
+  Draw(&texture, {32, 24}, {30, 20}, 0xFFFFFFFF, 0.5f, {0.5f, 0.5f});
+  ExpectPicture("rotated_textured_quad");
+
+  game->Frame().Fill(kOpaqueBlack);
+  Draw(nullptr, {8, 8}, {32, 24}, 0xFF20C040);
+  Draw(nullptr, {24, 16}, {32, 24}, 0x80FF2020);
+  ExpectPicture("blended_quads");
+  EXPECT_EQ(game->Renderer().BadTextures(), 0u);
+}
+
+// The game's own texture (global or state block) is back after the quad, and
+// the quad was drawn with the caller's.
+TEST_P(RendererBridgeTest, DrawingPutsTheGamesTextureBack) {
+  PixelImage red(1, 1, {0xFFFF0000}), blue(1, 1, {0xFF0000FF});
+  Game::GameTexture ours{}, games{};
+  ASSERT_TRUE(Game::CreateTexture(&red, &ours));
+  ASSERT_TRUE(Game::CreateTexture(&blue, &games));
+  std::vector<std::uint8_t> gameBlock(Game::kRenderStateBlockSize, 0xEE);
+  std::memcpy(gameBlock.data(), &games, 8);
+  const std::uint32_t where = V() ? game->At(kStateBlock) : game->At(kTextureGlobal);
+  if (V()) {
+    std::memcpy(reinterpret_cast<void*>(std::uintptr_t(where)), gameBlock.data(), gameBlock.size());
+  } else {
+    game->Write(kTextureGlobal, Address(&games));
+  }
+  const Bytes before = ReadBytes(where, V() ? Game::kRenderStateBlockSize : 4);
+  Draw(&ours, {0, 0}, {4, 4}, 0xFFFFFFFF);
+  EXPECT_EQ(ReadBytes(where, V() ? Game::kRenderStateBlockSize : 4), before);
+  EXPECT_EQ(game->Frame().At(1, 1), 0xFFFF0000u);
+  // Flushed before and after: the quad never waits for the game's next frame.
+  EXPECT_EQ(game->CallsOf(Routine::FrameRoutine1).size(), 2u);
+  EXPECT_TRUE(game->Renderer().Queued().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, RendererBridgeTest, ::testing::ValuesIn(AllBuilds()), DoubleCaseName);
+
+}  // namespace
+}  // namespace hacktest
