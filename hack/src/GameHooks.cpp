@@ -5,6 +5,7 @@
 #include <hack/ModuleEventData.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "GamePlace.h"
 #include "HookTrampolines.h"
@@ -79,11 +80,15 @@ constexpr GamePlace kFlipeffect{0x436B7B, 0x43712B, 0x43711B, 0x4326CB};
 constexpr std::uint32_t kFlipeffectPatchSize = 9;
 // push 0 (2 bytes), call [table + eax*4] (7), add esp, 4 (3).
 constexpr std::uint32_t kFlipeffectStretch = 12;
-constexpr std::uint32_t kFlipeffectArgumentBytes = 4;
+constexpr std::uint32_t kFlipeffectArgumentBytes = kStackWord;
 constexpr GamePlace kReplacedCall{0x4721D6, 0x473F16, 0x473D76, 0x4A3F86};
 constexpr std::uint32_t kReplacedCallPatchSize = 6;
 constexpr std::uint32_t kReplacedCallFrame = 56;
 constexpr std::uint32_t kJumpPatchSize = 5;
+// At a routine's entry the return address is on top and the first argument above it.
+constexpr std::uint32_t kFirstArgument = kStackWord;
+// AL, CL, DL within their registers.
+constexpr std::uint32_t kLowByte = 0xFF;
 constexpr std::uint32_t kCallPatchSize = 5;
 
 // The registers the game's epilogues pop that the hooks replace. The game
@@ -131,7 +136,7 @@ template <std::size_t N>
 std::uint32_t PopRegisters(HookContext* context, std::uint32_t esp, std::uint32_t HookContext::*const (&registers)[N]) {
   for (std::size_t i = N; i-- > 0;) {
     context->*registers[i] = ReadGameWord(esp);
-    esp += 4;
+    esp += kStackWord;
   }
   return esp;
 }
@@ -160,7 +165,7 @@ extern "C" void HookBodyStart(HookContext* context) {
   esp -= frame;
   if (GameVersion == GAMEVERSION_IV_EDITOR) {
     for (auto saved : kMainSavedRegisters) {
-      esp -= 4;
+      esp -= kStackWord;
       WriteGameWord(esp, context->*saved);
     }
   }
@@ -225,7 +230,7 @@ extern "C" void HookBodyGetKeyStates(HookContext* context) {
   const std::uint32_t esp = context->GameEsp();
   GetKeyStatesEventData data{};
   data.size = sizeof data;
-  data.keys = static_cast<std::uint8_t*>(GamePointer(ReadGameWord(esp + 4)));
+  data.keys = static_cast<std::uint8_t*>(GamePointer(ReadGameWord(esp + kFirstArgument)));
   const std::uint32_t reply = Raise(MODULEEVENT_GETKEYSTATES, &data);
   if (ReplyHolds(reply, MODULEREPLY_VALUE)) {
     context->ReturnFrom(esp);
@@ -243,8 +248,8 @@ extern "C" void HookBodyGetJoypadStates(HookContext* context) {
   const std::uint32_t esp = context->GameEsp();
   GetJoypadStatesEventData data{};
   data.size = sizeof data;
-  data.first = static_cast<std::uint32_t*>(GamePointer(ReadGameWord(esp + 4)));
-  data.second = static_cast<std::uint32_t*>(GamePointer(ReadGameWord(esp + 8)));
+  data.first = static_cast<std::uint32_t*>(GamePointer(ReadGameWord(esp + kFirstArgument)));
+  data.second = static_cast<std::uint32_t*>(GamePointer(ReadGameWord(esp + kFirstArgument + kStackWord)));
   const std::uint32_t reply = Raise(MODULEEVENT_GETJOYPADSTATES, &data);
   if (ReplyHolds(reply, MODULEREPLY_VALUE)) {
     context->eax = data.result;
@@ -267,7 +272,7 @@ extern "C" void HookBodyScriptLoaded(HookContext* context) {
   Raise(MODULEEVENT_SCRIPTLOADED);
   const std::uint32_t esp = context->GameEsp();
   context->*kOneSavedRegister = ReadGameWord(esp);
-  ReleaseAndReturn(context, esp + 4, kScriptLoadedFrame);
+  ReleaseAndReturn(context, esp + kStackWord, kScriptLoadedFrame);
 }
 
 extern "C" void HookBodyQueryFlagB(HookContext* context) {
@@ -287,15 +292,15 @@ extern "C" void HookBodyQueryFlagB(HookContext* context) {
   switch (GameVersion) {
     case GAMEVERSION_IV_EDITOR:
     case GAMEVERSION_IV_RELEASE_PATCHED:
-      context->ecx = (context->ecx & ~0xFFu) | result;
+      context->ecx = (context->ecx & ~kLowByte) | result;
       break;
     case GAMEVERSION_IV_DEMO_CORVEL:
-      context->ecx = (context->ecx & ~0xFFu) | result;
-      esp += 4;
+      context->ecx = (context->ecx & ~kLowByte) | result;
+      esp += kStackWord;
       break;
     default:
-      context->edx = (context->edx & ~0xFFu) | result;
-      esp += 4;
+      context->edx = (context->edx & ~kLowByte) | result;
+      esp += kStackWord;
       break;
   }
   context->Resume(g_Translated.queryFlagBBack, esp);
@@ -306,7 +311,7 @@ extern "C" void HookBodyLoadItems(HookContext* context) {
   Raise(MODULEEVENT_LOADITEMS);
   const std::uint32_t esp = context->GameEsp();
   context->*kOneSavedRegister = ReadGameWord(esp);
-  ReleaseAndReturn(context, esp + 4, kLoadItemsFrame);
+  ReleaseAndReturn(context, esp + kStackWord, kLoadItemsFrame);
 }
 
 extern "C" void HookBodyRollingBallDeath(HookContext* context) {
@@ -353,9 +358,12 @@ extern "C" void HookBodyReplacedCall(HookContext* context) {
   const std::uint32_t esp = context->GameEsp();
   ReplacedCallEventData data{};
   data.size = sizeof data;
-  for (std::uint32_t i = 0; i < 4; ++i) data.arguments[i] = ReadGameWord(esp + kReplacedCallFrame + 4 + 4 * i);
+  // Above the frame: the return address, then the routine's arguments.
+  for (std::uint32_t i = 0; i < std::size(data.arguments); ++i) {
+    data.arguments[i] = ReadGameWord(esp + kReplacedCallFrame + kFirstArgument + kStackWord * i);
+  }
   Raise(MODULEEVENT_REPLACEDCALL, &data);
-  context->eax = (context->eax & ~0xFFu) | 1;
+  context->eax = (context->eax & ~kLowByte) | 1;
   ReleaseAndReturn(context, esp, kReplacedCallFrame);
 }
 
@@ -466,7 +474,7 @@ void InstallCoreHooks(tHackModule* module) {
   Jump(module, kStart, HookTrampolineStart, StartPatchSize());
   for (const GamePlace& exit : kExits) Jump(module, exit, HookTrampolineExit, ExitPatchSize());
   Jump(module, kWindowChanged, HookTrampolineWindowChanged, kJumpPatchSize);
-  new CHackValueHack(module, kWindowProcedureValue.At(4), EntryAddress(&HookWindowMessage));
+  new CHackValueHack(module, kWindowProcedureValue.At(kStackWord), EntryAddress(&HookWindowMessage));
   Jump(module, kDefineAllObjects, HookTrampolineDefineAllObjects, kJumpPatchSize);
   Jump(module, kSetUpItemLinkedLists, HookTrampolineSetUpItemLinkedLists, kJumpPatchSize);
   Jump(module, kFrame, HookTrampolineFrame, kJumpPatchSize);

@@ -1,6 +1,10 @@
 #pragma once
 // A game place as its four build columns, and per-build values, for the code
 // that names game places at its point of use (hooks, accessors, renderer bridge).
+//
+// Errors: none; a place the running build lacks translates to the load
+// distance alone (callers test Exists or the build first). Locks: none; the
+// translation is chosen once before the game runs.
 #include <hack/GameVersion.h>
 
 #include <cstdint>

@@ -137,7 +137,7 @@ std::uint32_t CallWindowProcedure(HWND window, std::uint32_t message, std::uint3
 
 std::uint32_t CallFlipeffect(std::uint32_t number, std::uint32_t argument) {
   const std::uint32_t table = GamePlace{0x4ABE80, 0x4ADE8C, 0x4ADE8C, 0x507964}.At();
-  const auto entry = ReadGame<std::uint32_t>(table + 4 * number);
+  const auto entry = ReadGame<std::uint32_t>(table + sizeof(std::uint32_t) * number);
   return reinterpret_cast<std::uint32_t (*)(std::uint32_t)>(std::uintptr_t(entry))(argument);
 }
 

@@ -28,6 +28,9 @@
 // grew by up to this much less one word (the start hook reserves 168 bytes).
 constexpr std::uint32_t kHookStackGap = 256;
 
+// The game's stack words.
+constexpr std::uint32_t kStackWord = 4;
+
 // EFLAGS bits that arithmetic instructions define.
 constexpr std::uint32_t kFlagCarry = 0x001;
 constexpr std::uint32_t kFlagParity = 0x004;
@@ -86,13 +89,13 @@ __attribute__((no_sanitize_address)) inline void WriteGameWord(std::uint32_t add
 void HookContext::Resume(std::uint32_t address, std::uint32_t esp) {
   // The target word must lie in the gap or above it: below, it would overwrite
   // this context before the trampoline has read it back.
-  if (esp - 4 < GameEsp() - kHookStackGap) HookStackOutOfReach();
-  WriteGameWord(esp - 4, address);
-  target = esp - 4;
+  if (esp - kStackWord < GameEsp() - kHookStackGap) HookStackOutOfReach();
+  WriteGameWord(esp - kStackWord, address);
+  target = esp - kStackWord;
 }
 
 void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
-  Resume(ReadGameWord(esp), esp + 4 + argumentBytes);
+  Resume(ReadGameWord(esp), esp + kStackWord + argumentBytes);
 }
 
 // The trampolines, one per hook body. Each is code the game jumps to, never a

@@ -30,7 +30,7 @@ struct GameVertex {
 struct GameQuad {
   std::uint16_t mode;
   std::uint16_t zero;
-  GameVertex vertices[4];
+  GameVertex vertices[kQuadPrimitiveVertices];
 };
 static_assert(sizeof(GameVertex) == 32 && sizeof(GameQuad) == 132);
 
@@ -151,8 +151,7 @@ void DrawRotatedQuad(const FloatPair* position, const FloatPair* size, const Flo
 
   const auto state = ReadAt<std::uint32_t>(kQuadStatePointer);
   if (state != 0) {
-    WriteGame<std::uint32_t>(state, 0);
-    WriteGame<std::uint32_t>(state + 4, 0);
+    WriteGame<std::uint64_t>(state, 0);  // its two u32
   }
   WriteGame<std::uint32_t>(kPrimitiveVertices.At(), kQuadPrimitiveVertices);
   ComCall(device, kSlotDeviceSetRenderState, D3DRENDERSTATE_TEXTUREADDRESSU, D3DTADDRESS_CLAMP);
