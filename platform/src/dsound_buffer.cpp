@@ -19,6 +19,8 @@ constexpr float kScale16 = 1.0f / 32768.0f;
 constexpr float kScale24 = 1.0f / 8388608.0f;
 constexpr float kScale32 = 1.0f / 2147483648.0f;
 constexpr DWORD kBytes8 = 1, kBytes16 = 2, kBytes24 = 3;
+constexpr DWORD kBitsPerByte = 8;
+constexpr std::uint32_t kLeft = 0, kRight = 1;
 constexpr int kByteShift = 8;
 
 using SampleLoader = float (*)(const std::uint8_t*);
@@ -54,7 +56,7 @@ bool IsFloatFormat(const WAVEFORMATEXTENSIBLE& format) {
 
 SampleLoader LoaderFor(const WAVEFORMATEXTENSIBLE& format) {
   if (IsFloatFormat(format)) return &LoadFloat;
-  switch (format.Format.wBitsPerSample / 8) {
+  switch (format.Format.wBitsPerSample / kBitsPerByte) {
     case kBytes8: return &Load8;
     case kBytes16: return &Load16;
     case kBytes24: return &Load24;
@@ -339,8 +341,8 @@ void DSoundBuffer::Mix(float* out, std::uint32_t frames, std::uint32_t rate) {
           for (std::uint32_t i = 0; i < chunk * kDSoundMixChannels; ++i) o[i] += gain * samples[i];
         } else {
           for (std::uint32_t i = 0; i < chunk; ++i, in += m_blockAlign) {
-            o[2 * i] += gain * load(in);
-            o[2 * i + 1] += gain * load(in + rightOffset);
+            o[kDSoundMixChannels * i + kLeft] += gain * load(in);
+            o[kDSoundMixChannels * i + kRight] += gain * load(in + rightOffset);
           }
         }
       }
@@ -351,8 +353,8 @@ void DSoundBuffer::Mix(float* out, std::uint32_t frames, std::uint32_t rate) {
       chunk = 1;
       if (out != nullptr) {
         const std::uint8_t* in = ring + std::size_t{frame} * m_blockAlign;
-        out[2 * done] += gain * load(in);
-        out[2 * done + 1] += gain * load(in + rightOffset);
+        out[kDSoundMixChannels * done + kLeft] += gain * load(in);
+        out[kDSoundMixChannels * done + kRight] += gain * load(in + rightOffset);
       }
       const std::uint64_t before = at >> 32;
       at += step;

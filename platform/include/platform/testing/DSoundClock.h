@@ -13,9 +13,9 @@
 // Release every device before the clock goes: the destructor puts back the
 // backend that was installed before. All members are safe to use from several
 // threads; a device opened while another clock was installed is not moved.
-#include <condition_variable>
+#include <pthread.h>
+
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include <platform/dsound_backend.h>
@@ -59,8 +59,10 @@ class DSoundClock final : public IDSoundBackend {
 
   std::uint32_t m_rate;
   IDSoundBackend* m_previous;
-  mutable std::mutex m_mutex;
-  mutable std::condition_variable m_called;
+  // POSIX calls directly: DRD follows pthread_cond_timedwait, not the steady-clock
+  // wait that std::condition_variable makes of a timed wait.
+  mutable pthread_mutex_t m_mutex = PTHREAD_MUTEX_INITIALIZER;
+  mutable pthread_cond_t m_called = PTHREAD_COND_INITIALIZER;
   std::vector<DSoundMixer*> m_devices;
   std::vector<Failure> m_failures;
   std::vector<float> m_output;

@@ -1,0 +1,210 @@
+// Event types, their handlers, events and the registry of types by name hash.
+#include <scripthost/Events.h>
+
+#include <utility>
+#include <vector>
+
+#include <hack/ModuleOptions.h>
+
+#include <scripthost/ScriptArguments.h>
+#include <scripthost/ScriptEnvironment.h>
+#include <scripthost/ScriptHost.h>
+
+namespace {
+
+CClassBinding* BindingOf(CEventTypeRegistry* registry, ScriptClass which) {
+  CScriptHost* host = registry != nullptr ? registry->GetHost() : nullptr;
+  return host != nullptr ? host->GetBinding(which) : nullptr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------------
+// Registry
+
+CEventTypeRegistry::~CEventTypeRegistry() { Clear(); }
+
+void CEventTypeRegistry::Add(CEventType* type) {
+  NameHashTable::tNode* node = m_table.Add(type->m_nameHash, type);
+  // A type entered twice keeps the link of its latest entry; each entry holds its own reference.
+  type->m_pRegistryLink = node;
+  type->AddRef();
+}
+
+CEventType* CEventTypeRegistry::Find(const char16_t* name) const {
+  NameHashTable::tNode* node = m_table.Find(HashName(name, false));
+  return node != nullptr ? static_cast<CEventType*>(node->m_pValue) : nullptr;
+}
+
+void CEventTypeRegistry::Remove(CEventType* type) {
+  if (type->m_pRegistryLink == nullptr) return;
+  NameHashTable::RemoveNode(type->m_pRegistryLink);
+  type->m_pRegistryLink = nullptr;
+  // A second entry of the same type keeps it registered.
+  for (const ListNode* node = m_table.GetOrdered().m_pHead; node != nullptr; node = node->m_pNext) {
+    auto* entry = static_cast<NameHashTable::tNode*>(node->m_pRecord);
+    if (entry->m_pValue == type) type->m_pRegistryLink = entry;
+  }
+  type->Release();
+}
+
+void CEventTypeRegistry::RemoveOwnedBy(CScriptEnvironment* owner) {
+  // References are dropped after the walk: a type's destruction releases script values.
+  std::vector<CEventType*> removed;
+  for (ListNode* node = m_table.GetOrdered().m_pHead; node != nullptr;) {
+    ListNode* next = node->m_pNext;
+    auto* entry = static_cast<NameHashTable::tNode*>(node->m_pRecord);
+    auto* type = static_cast<CEventType*>(entry->m_pValue);
+    if (type->m_pOwner == owner) {
+      NameHashTable::RemoveNode(entry);
+      type->m_pRegistryLink = nullptr;
+      removed.push_back(type);
+    }
+    node = next;
+  }
+  for (CEventType* type : removed) type->Release();
+}
+
+void CEventTypeRegistry::Clear() {
+  std::vector<CEventType*> removed;
+  while (m_table.GetOrdered().m_pHead != nullptr) {
+    auto* entry = static_cast<NameHashTable::tNode*>(m_table.GetOrdered().m_pHead->m_pRecord);
+    auto* type = static_cast<CEventType*>(entry->m_pValue);
+    NameHashTable::RemoveNode(entry);
+    type->m_pRegistryLink = nullptr;
+    removed.push_back(type);
+  }
+  for (CEventType* type : removed) type->Release();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Event types
+
+CEventType::CEventType(CEventTypeRegistry* registry, CScriptEnvironment* owner, const char16_t* name)
+    : tSquirrelReferenceableReleasable<CEventType>(BindingOf(registry, ScriptClass::EventType)),
+      tHostDependent(registry != nullptr ? registry->GetHost() : nullptr),
+      m_pRegistry(registry),
+      m_pOwner(owner),
+      m_nameHash(HashName(name, false)) {}
+
+CEventType::~CEventType() {
+  while (m_handlers.m_pHead != nullptr) Unlink(m_handlers.m_pHead);
+}
+
+void CEventType::AddHandler(CScriptEnvironment* environment, HSQUIRRELVM v, SQInteger index) {
+  auto* handler = new tHandler{&m_handlers, m_handlers.m_pTail, nullptr, environment, {}};
+  HSQOBJECT closure;
+  if (SQ_FAILED(sq_getstackobj(v, index, &closure))) sq_resetobject(&closure);
+  CScriptHost* host = GetHost();
+  handler->m_closure.Set(host != nullptr ? host->GetVM() : v, closure);
+  if (m_handlers.m_pTail != nullptr) {
+    m_handlers.m_pTail->m_pNext = handler;
+  } else {
+    m_handlers.m_pHead = handler;
+  }
+  m_handlers.m_pTail = handler;
+  ++m_handlers.m_Count;
+}
+
+void CEventType::Unlink(tHandler* handler) {
+  if (handler->m_pPrevious != nullptr) {
+    handler->m_pPrevious->m_pNext = handler->m_pNext;
+  } else {
+    m_handlers.m_pHead = handler->m_pNext;
+  }
+  if (handler->m_pNext != nullptr) {
+    handler->m_pNext->m_pPrevious = handler->m_pPrevious;
+  } else {
+    m_handlers.m_pTail = handler->m_pPrevious;
+  }
+  --m_handlers.m_Count;
+  delete handler;
+}
+
+void CEventType::TakeValuesOf(CScriptEnvironment* environment, std::vector<CScriptObjectRef>& closures) {
+  if (environment == nullptr) return;
+  for (tHandler* handler = m_handlers.m_pHead; handler != nullptr;) {
+    tHandler* next = handler->m_pNext;
+    if (handler->m_pEnvironment == environment) {
+      closures.push_back(std::move(handler->m_closure));
+      if (m_firing != 0) {
+        // A firing walks this list now: the node stays, marked gone, until it ends.
+        handler->m_pEnvironment = nullptr;
+        m_needsSweep = true;
+      } else {
+        Unlink(handler);
+      }
+    }
+    handler = next;
+  }
+}
+
+void CEventType::Sweep() {
+  m_needsSweep = false;
+  for (tHandler* handler = m_handlers.m_pHead; handler != nullptr;) {
+    tHandler* next = handler->m_pNext;
+    if (handler->m_pEnvironment == nullptr) Unlink(handler);
+    handler = next;
+  }
+}
+
+void CEventType::DropHostValues() {
+  std::vector<CScriptObjectRef> closures;
+  for (tHandler* handler = m_handlers.m_pHead; handler != nullptr; handler = handler->m_pNext) {
+    closures.push_back(std::move(handler->m_closure));
+    handler->m_pEnvironment = nullptr;
+  }
+  if (m_firing == 0) Sweep();
+  m_pRegistry = nullptr;
+  AddRef();
+  closures.clear();
+  Release();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Events
+
+CEvent::CEvent(CEventType* type)
+    : tSquirrelReferenceableReleasable<CEvent>(BindingOf(type->GetRegistry(), ScriptClass::Event)), m_pType(type) {
+  m_pType->AddRef();
+}
+
+CEvent::~CEvent() { m_pType->Release(); }
+
+void CEvent::Trigger(CScriptArguments* arguments, CScriptEnvironment* filter) {
+  CEventType* type = m_pType;
+  CScriptHost* host = type->GetHost();
+  if (type->m_handlers.m_pHead == nullptr || host == nullptr) return;
+  CEventScriptArguments eventArguments(this, arguments);
+  // Handlers may drop the last script references on this event or its type, or remove handlers.
+  AddRef();
+  type->AddRef();
+  ++type->m_firing;
+  // Consecutive handlers of one environment run within one entry: the same pushes, swaps and their undoing as
+  // a CallHandler per handler, without swapping back and forth in between.
+  CScriptEnvironment* entered = nullptr;
+  for (CEventType::tHandler* handler = type->m_handlers.m_pHead; handler != nullptr; handler = handler->m_pNext) {
+    CScriptEnvironment* environment = handler->m_pEnvironment;
+    if (environment == nullptr || (filter != nullptr && environment != filter)) continue;
+    if (environment != entered) {
+      if (entered != nullptr) {
+        entered->Leave();
+        host->PopRunningEnvironment();
+        entered = nullptr;
+      }
+      if (environment->GetThread() == nullptr) continue;
+      host->PushRunningEnvironment(environment);
+      environment->Enter();
+      entered = environment;
+    }
+    entered->CallEntered(handler->m_closure, &eventArguments);
+    if (m_preventDefault != 0) break;
+  }
+  if (entered != nullptr) {
+    entered->Leave();
+    host->PopRunningEnvironment();
+  }
+  if (--type->m_firing == 0 && type->m_needsSweep) type->Sweep();
+  type->Release();
+  Release();
+}

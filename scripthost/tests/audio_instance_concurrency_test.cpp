@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <platform/dsound_backend.h>
+#include <platform/sync.h>
+#include <platform/testing/DSoundClock.h>
+#include <scripthost/Audio.h>
+
+#include "counting_source.h"
+
+namespace {
+
+using platform::DSoundCall;
+
+HWND const kWindow = reinterpret_cast<HWND>(0x1000);
+// 1000 Hz: halves of 250 frames; the clock plays one source frame per output frame.
+constexpr std::uint32_t kRate = 1000;
+constexpr std::uint32_t kHalf = kRate / 4;
+constexpr std::uint32_t kRing = 2 * kHalf;
+constexpr std::uint32_t kDeadlineMs = 20000;
+constexpr float kSilence = -1.0f;  // marks a frame expected silent
+
+// One device and one instance on the test clock. Every time the play cursor enters
+// a half the streaming thread refills the other one; Advance waits for those refills,
+// so what the test reads next is settled.
+struct Rig {
+  platform::testing::DSoundClock clock{kRate};
+  std::unique_ptr<CDSoundAudio> device = std::make_unique<CDSoundAudio>(kWindow);
+  std::unique_ptr<CAudioInstance> instance;
+  std::uint32_t cursor = 0;
+  std::uint32_t fills = 0;
+  bool playing = false;
+
+  // Sources: {frames, base of their counting samples, loop}.
+  struct Queued {
+    std::uint32_t frames;
+    float base;
+    bool loop;
+  };
+  explicit Rig(std::initializer_list<Queued> queue) {
+    // The wait functions make their lock on first use; make it before any thread
+    // (DRD does not take the guard of a local static as ordering).
+    WaitForSingleObject(nullptr, 0);
+    EXPECT_TRUE(device->Initialise());
+    for (const Queued& q : queue) {
+      auto* source = new CountingSource(q.frames, kRate, 1, 32, q.base);
+      if (!instance) {
+        instance.reset(device->CreateInstance(nullptr, source, q.loop));
+      } else {
+        instance->QueueSource(source, q.loop);
+      }
+      source->Release();
+    }
+  }
+  ~Rig() { instance.reset(); }
+
+  void Play() {
+    instance->Play();
+    // Play fills half 0; the start notification has the thread fill half 1.
+    fills += 2;
+    cursor = 0;
+    playing = true;
+    Settle();
+  }
+  void Stop() {
+    instance->Stop();
+    playing = false;
+  }
+  void Settle() { ASSERT_TRUE(clock.WaitForCalls(DSoundCall::Unlock, fills, kDeadlineMs)); }
+  // Plays frames, a half at most at a time so that the refills keep up, and checks
+  // each frame against expected(t) for t counted from the first.
+  template <typename F>
+  void Advance(std::uint32_t frames, F expected) {
+    for (std::uint32_t done = 0; done < frames;) {
+      const std::uint32_t chunk = std::min(frames - done, playing ? kHalf - cursor % kHalf : frames);
+      clock.Advance(chunk);
+      if (playing) {
+        fills += (cursor + chunk) / kHalf - cursor / kHalf;
+        cursor = (cursor + chunk) % kRing;
+      }
+      Settle();
+      const std::vector<float> out = clock.Output();
+      for (std::uint32_t t = 0; t < chunk; ++t) {
+        const float want = expected(done + t);
+        ASSERT_EQ(out[2 * t], want == kSilence ? 0.0f : want) << "frame " << done + t;
+      }
+      done += chunk;
+    }
+  }
+  std::uint32_t Sample(bool* ended = nullptr, CAudioQueueEntry** entry = nullptr) {
+    return instance->GetSample(entry, nullptr, ended);
+  }
+};
+
+TEST(AudioInstanceThread, TwoSourcesPlayBackToBackThenEnd) {
+  Rig rig({{300, 1000, false}, {400, 5000, false}});
+  ASSERT_NE(rig.instance, nullptr);
+  rig.Play();
+  for (std::uint32_t step = 0; step < 10; ++step) {
+    SCOPED_TRACE(step);
+    const std::uint32_t at = step * 100;
+    rig.Advance(100, [&](std::uint32_t t) {
+      const std::uint32_t f = at + t;
+      return f < 300 ? 1000.0f + f : f < 700 ? 5000.0f + (f - 300) : kSilence;
+    });
+    const std::uint32_t now = at + 100;
+    bool ended = false;
+    CAudioQueueEntry* entry = nullptr;
+    const std::uint32_t frame = rig.Sample(&ended, &entry);
+    EXPECT_EQ(ended, now >= 700);
+    EXPECT_EQ(rig.instance->IsPlaying(), now < 700);
+    EXPECT_EQ(frame, now < 300 ? now : now < 700 ? now - 300 : 0);
+    EXPECT_EQ(entry, now >= 300 && now < 700 ? rig.instance->GetFirstEntry()->m_pNext : rig.instance->GetFirstEntry());
+  }
+}
+
+TEST(AudioInstanceThread, LoopingEntryNeverEnds) {
+  Rig rig({{300, 0, true}});
+  rig.Play();
+  for (std::uint32_t at = 0; at < 2000; at += 125) {
+    SCOPED_TRACE(at);
+    rig.Advance(125, [&](std::uint32_t t) { return static_cast<float>((at + t) % 300); });
+    EXPECT_TRUE(rig.instance->IsPlaying());
+    EXPECT_EQ(rig.Sample(), (at + 125) % 300);
+  }
+}
+
+TEST(AudioInstanceThread, StopThenPlayResumesAndSetSampleWaitsForStop) {
+  Rig rig({{2000, 0, false}});
+  rig.Play();
+  rig.Advance(370, [](std::uint32_t t) { return static_cast<float>(t); });
+  rig.instance->SetSample(rig.instance->GetFirstEntry(), 1500);  // playing: nothing changes
+  rig.Advance(30, [](std::uint32_t t) { return 370.0f + t; });
+  rig.Stop();
+  EXPECT_FALSE(rig.instance->IsPlaying());
+  EXPECT_EQ(rig.Sample(), 400u);
+  rig.Advance(50, [](std::uint32_t) { return kSilence; });
+  rig.Play();
+  rig.Advance(300, [](std::uint32_t t) { return 400.0f + t; });
+  rig.Stop();
+  rig.instance->SetSample(rig.instance->GetFirstEntry(), 1500);
+  EXPECT_EQ(rig.Sample(), 1500u);
+  rig.Play();
+  rig.Advance(600, [](std::uint32_t t) { return t < 500 ? 1500.0f + t : kSilence; });
+  EXPECT_FALSE(rig.instance->IsPlaying());
+}
+
+TEST(AudioInstanceThread, PlayAfterTheEndRestartsAtTheFirstEntry) {
+  Rig rig({{100, 0, false}, {100, 200, false}});
+  rig.Play();
+  rig.Advance(450, [](std::uint32_t t) { return t < 100 ? t : t < 200 ? 200.0f + (t - 100) : kSilence; });
+  EXPECT_FALSE(rig.instance->IsPlaying());
+  // The buffer still runs silence with its thread; Play stops and joins that thread first.
+  rig.Play();
+  rig.Advance(150, [](std::uint32_t t) { return t < 100 ? t : 200.0f + (t - 100); });
+}
+
+TEST(AudioInstanceThread, EmptyLoopingEntryEndsInsteadOfSpinning) {
+  Rig rig({{0, 0, true}, {100, 700, false}});
+  rig.Play();
+  rig.Advance(150, [](std::uint32_t t) { return t < 100 ? 700.0f + t : kSilence; });
+  EXPECT_FALSE(rig.instance->IsPlaying());
+  Rig alone({{0, 0, true}});
+  alone.Play();
+  EXPECT_FALSE(alone.instance->IsPlaying());
+  alone.Advance(300, [](std::uint32_t) { return kSilence; });
+}
+
+TEST(AudioInstanceThread, LostBufferReadsAsNotPlayingAndPlaysAgain) {
+  Rig rig({{1000, 0, false}});
+  rig.Play();
+  rig.Advance(100, [](std::uint32_t t) { return static_cast<float>(t); });
+  platform::MarkDSoundBufferLost(static_cast<CDSoundAudioInstance*>(rig.instance.get())->GetBuffer());
+  rig.playing = false;
+  EXPECT_FALSE(rig.instance->IsPlaying());
+  rig.Play();
+  EXPECT_TRUE(rig.instance->IsPlaying());
+}
+
+TEST(AudioInstanceThread, QueueingWhilePlaying) {
+  Rig rig({{600, 0, false}});
+  rig.Play();
+  auto* later = new CountingSource(200, kRate, 1, 32, 900);
+  rig.instance->QueueSource(later, false);
+  later->Release();
+  rig.Advance(900, [](std::uint32_t t) { return t < 600 ? t : t < 800 ? 900.0f + (t - 600) : kSilence; });
+}
+
+TEST(AudioInstanceThread, DestructionInEveryState) {
+  enum class State { Created, Playing, Stopped, Ended, Lost, DeviceGone };
+  for (State state : {State::Created, State::Playing, State::Stopped, State::Ended, State::Lost, State::DeviceGone}) {
+    SCOPED_TRACE(static_cast<int>(state));
+    bool destroyed = false;
+    {
+      Rig rig({{300, 0, false}});
+      static_cast<CountingSource*>(rig.instance->GetFirstEntry()->m_pSource)->destroyed_ = &destroyed;
+      if (state != State::Created) rig.Play();
+      if (state == State::Stopped) rig.Stop();
+      if (state == State::Ended) rig.Advance(400, [](std::uint32_t t) { return t < 300 ? t : kSilence; });
+      if (state == State::Lost) {
+        platform::MarkDSoundBufferLost(static_cast<CDSoundAudioInstance*>(rig.instance.get())->GetBuffer());
+      }
+      if (state == State::DeviceGone) rig.device.reset();
+      rig.instance.reset();
+      EXPECT_TRUE(destroyed);
+      EXPECT_EQ(rig.clock.OpenDevices(), state == State::DeviceGone ? 0u : 1u);
+    }
+  }
+}
+
+}  // namespace
