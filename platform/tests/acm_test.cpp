@@ -7,6 +7,8 @@
 
 #include <platform/acm.h>
 
+#include "WaveFixture.h"
+
 namespace {
 
 ADPCMWAVEFORMAT AdpcmFormat(WORD channels, WORD blockAlign, DWORD rate = 22050) {
@@ -78,69 +80,16 @@ TEST(Acm, HandWorkedBlocks) {
   }
 }
 
-// A WAV file written by libsndfile in memory.
-struct MemoryFile {
-  std::vector<std::uint8_t> bytes;
-  sf_count_t position = 0;
-};
-SF_VIRTUAL_IO MemoryIo() {
-  return {[](void* u) { return sf_count_t(static_cast<MemoryFile*>(u)->bytes.size()); },
-          [](sf_count_t offset, int whence, void* u) {
-            auto* f = static_cast<MemoryFile*>(u);
-            f->position = (whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f->position : sf_count_t(f->bytes.size())) + offset;
-            return f->position;
-          },
-          [](void* p, sf_count_t n, void* u) {
-            auto* f = static_cast<MemoryFile*>(u);
-            n = std::max<sf_count_t>(0, std::min<sf_count_t>(n, sf_count_t(f->bytes.size()) - f->position));
-            std::memcpy(p, f->bytes.data() + f->position, size_t(n));
-            f->position += n;
-            return n;
-          },
-          [](const void* p, sf_count_t n, void* u) {
-            auto* f = static_cast<MemoryFile*>(u);
-            if (f->bytes.size() < size_t(f->position + n)) f->bytes.resize(size_t(f->position + n));
-            std::memcpy(f->bytes.data() + f->position, p, size_t(n));
-            f->position += n;
-            return n;
-          },
-          [](void* u) { return static_cast<MemoryFile*>(u)->position; }};
-}
-
-const std::uint8_t* FindChunk(const std::vector<std::uint8_t>& file, const char* id, std::uint32_t* size) {
-  for (std::size_t at = 12; at + 8 <= file.size();) {
-    std::memcpy(size, &file[at + 4], 4);
-    if (std::memcmp(&file[at], id, 4) == 0) return &file[at + 8];
-    at += 8 + *size + (*size & 1);
-  }
-  return nullptr;
-}
-
 TEST(Acm, DecodesAsLibsndfileReadsTheWholeFile) {
   for (int channels : {1, 2}) {
     SCOPED_TRACE(channels);
-    MemoryFile file;
-    SF_VIRTUAL_IO io = MemoryIo();
-    SF_INFO info{0, 22050, channels, SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 0, 0};
-    SNDFILE* writer = sf_open_virtual(&io, SFM_WRITE, &info, &file);
-    ASSERT_NE(writer, nullptr);
-    std::vector<std::int16_t> input(5000 * channels);
-    for (std::size_t i = 0; i < input.size(); ++i) input[i] = std::int16_t((i * 7919) % 30000 - 15000);
-    sf_writef_short(writer, input.data(), 5000);
-    sf_close(writer);
-
-    file.position = 0;
-    SF_INFO readInfo{};
-    SNDFILE* reader = sf_open_virtual(&io, SFM_READ, &readInfo, &file);
-    ASSERT_NE(reader, nullptr);
+    const wavefixture::AdpcmFile file = wavefixture::EncodeAdpcm(channels, 22050, 5000);
     std::uint32_t formatBytes = 0, dataBytes = 0;
-    const auto* format = reinterpret_cast<const ADPCMWAVEFORMAT*>(FindChunk(file.bytes, "fmt ", &formatBytes));
-    const std::uint8_t* data = FindChunk(file.bytes, "data", &dataBytes);
+    const auto* format =
+        reinterpret_cast<const ADPCMWAVEFORMAT*>(wavefixture::FindChunk(file.bytes, "fmt ", &formatBytes));
+    const std::uint8_t* data = wavefixture::FindChunk(file.bytes, "data", &dataBytes);
     ASSERT_TRUE(format && data);
-    const std::uint32_t blocks = dataBytes / format->wfx.nBlockAlign;
-    std::vector<std::int16_t> expected(std::size_t(blocks) * format->wSamplesPerBlock * channels);
-    sf_readf_short(reader, expected.data(), sf_count_t(expected.size() / channels));
-    sf_close(reader);
+    const std::vector<std::int16_t>& expected = file.decoded;
 
     std::vector<std::int16_t> out;
     const DWORD pcmBytes = DWORD(expected.size() * 2);
