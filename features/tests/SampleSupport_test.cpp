@@ -43,7 +43,6 @@ class SampleSupportTest : public ::testing::TestWithParam<Build> {
                        [](std::uint32_t, ModuleEventData*) -> std::uint32_t { return MODULEREPLY_HANDLED; });
     InstallCoreHooks(core);
     ASSERT_TRUE(game->StartSound());
-    game->Write<Entry>(Table(), {kUntouched, kUntouched, kUntouched});
   }
   void TearDown() override {
     hack::testing::ResetHackRegistry();
@@ -100,96 +99,64 @@ Bytes PcmWave(std::uint16_t tag, std::uint32_t formatBytes, const Bytes& samples
   return file;
 }
 
-TEST_P(SampleSupportTest, PCMSupport) {
+// Both modules are registered: PCMSupport loads on every build but the IV Editor, ADPCMSupport only there.
+// The double's ADPCM stream takes what the encoder writes for mono 22050 Hz (512-byte blocks, a fact chunk).
+TEST_P(SampleSupportTest, LoadSample) {
   ASSERT_EQ(Register(u"PCMSupport"), Editor() ? MODULEREPLY_UNLOADNOW : MODULEREPLY_HANDLED);
+  ASSERT_EQ(Register(u"ADPCMSupport"), Editor() ? MODULEREPLY_HANDLED : MODULEREPLY_UNLOADNOW);
   Bytes samples(3000);
   for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = std::uint8_t(i * 13);
-  if (Editor()) {
-    EXPECT_EQ(Load(PcmWave(1, 16, samples, 3000), 0, true), 0u);
-    return;
-  }
-  ASSERT_EQ(Load(PcmWave(1, 16, samples, 3000), 0, false), 1u);
-  EXPECT_EQ(EntryBytes(), samples);
-  game->Write<Entry>(Table(), {kUntouched, kUntouched, kUntouched});
-
-  const Bytes good = PcmWave(1, 16, samples, 3000);
-  struct Case {
-    const char* name;
-    Bytes file;
-    std::uint32_t size;
-    std::function<void()> arrange;
-  } cases[] = {
-      {"18-byte format chunk", PcmWave(1, 18, samples, 3000), 0, nullptr},
-      {"format tag 2", PcmWave(2, 16, samples, 3000), 0, nullptr},
-      {"shorter than its header", Bytes(good.begin(), good.begin() + 43), 0, nullptr},
-      {"empty data chunk", PcmWave(1, 16, samples, 0), 0, nullptr},
-      {"data chunk past the sample", PcmWave(1, 16, samples, 3001), 0, nullptr},
-      {"size shorter than the data chunk", good, 44 + 2999, nullptr},
-      {"no DirectSound", good, 0, [&] { game->SetDirectSound(0); }},
-      {"CreateSoundBuffer fails",
-       good, 0, [&] { clock.FailNext(platform::DSoundCall::CreateSoundBuffer, DSERR_OUTOFMEMORY); }},
-      {"Lock fails", good, 0, [&] { clock.FailNext(platform::DSoundCall::Lock, DSERR_BUFFERLOST); }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (c.arrange) c.arrange();
-    EXPECT_EQ(Load(c.file, 0, true, c.size), 0u);
-  }
-}
-
-// The double's ADPCM stream takes mono 22050 Hz files of 512-byte blocks with the standard extension and a
-// fact chunk: what the encoder writes for that rate.
-TEST_P(SampleSupportTest, ADPCMSupport) {
-  ASSERT_EQ(Register(u"ADPCMSupport"), Editor() ? MODULEREPLY_HANDLED : MODULEREPLY_UNLOADNOW);
+  const Bytes pcm = PcmWave(1, 16, samples, 3000);
   const wavefixture::AdpcmFile adpcm = wavefixture::EncodeAdpcm(1, kGameRate, 9000);
   std::uint32_t dataBytes = 0;
   ASSERT_EQ(wavefixture::FindChunk(adpcm.bytes, "data", &dataBytes) - adpcm.bytes.data(),
             std::ptrdiff_t(gamedouble::CGameDouble::kAdpcmDataOffset));
-  const Bytes pcm(reinterpret_cast<const std::uint8_t*>(adpcm.decoded.data()),
-                  reinterpret_cast<const std::uint8_t*>(adpcm.decoded.data() + adpcm.decoded.size()));
-  const std::uint32_t third = std::uint32_t(pcm.size()) + 32;
-  if (!Editor()) {
-    EXPECT_EQ(Load(adpcm.bytes, third, true), 0u);
-    return;
-  }
-  struct Good {
-    const char* name;
-    std::uint32_t third;
-    std::size_t bytes;
-  } goods[] = {{"as the file says", third, pcm.size()},
-               {"third asks for more than was converted", third + 4000, pcm.size()},
-               {"third asks for less", third - 1000, pcm.size() - 1000}};
-  for (const auto& g : goods) {
-    SCOPED_TRACE(g.name);
-    game->Write<Entry>(Table(), {kUntouched, kUntouched, kUntouched});
-    ASSERT_EQ(Load(adpcm.bytes, g.third, false), 1u);
-    EXPECT_EQ(EntryBytes(), Bytes(pcm.begin(), pcm.begin() + std::ptrdiff_t(g.bytes)));
-  }
-  game->Write<Entry>(Table(), {kUntouched, kUntouched, kUntouched});
-
-  Bytes pcmFile = adpcm.bytes, hugeExtra = adpcm.bytes;
-  pcmFile[20] = 1;
+  const Bytes decoded(reinterpret_cast<const std::uint8_t*>(adpcm.decoded.data()),
+                      reinterpret_cast<const std::uint8_t*>(adpcm.decoded.data() + adpcm.decoded.size()));
+  const std::uint32_t third = std::uint32_t(decoded.size()) + 32;
+  Bytes pcmTagged = adpcm.bytes, hugeExtra = adpcm.bytes;
+  pcmTagged[20] = 1;
   hugeExtra[36] = hugeExtra[37] = 0xFF;
+  const Bytes& native = Editor() ? adpcm.bytes : pcm;
+  const Bytes less(decoded.begin(), decoded.end() - 1000);
+  const auto fail = [&](platform::DSoundCall call) { return [&, call] { clock.FailNext(call, DSERR_GENERIC); }; };
   struct Case {
     const char* name;
     Bytes file;
     std::uint32_t third, size;
     std::function<void()> arrange;
+    const Bytes* loaded;  // what the buffer holds when the build's module takes the file; null: refused
+    bool editor;          // the build whose module takes it
   } cases[] = {
-      {"PCM sample", pcmFile, third, 0, nullptr},
-      {"shorter than its format fields", Bytes(adpcm.bytes.begin(), adpcm.bytes.begin() + 37), third, 0, nullptr},
-      {"extension past the sample", hugeExtra, third, 0, nullptr},
-      {"third below its bias", adpcm.bytes, 31, 0, nullptr},
-      {"size past the prepared source", adpcm.bytes, third, 0x20000, nullptr},
-      {"no DirectSound", adpcm.bytes, third, 0, [&] { game->SetDirectSound(0); }},
-      {"CreateSoundBuffer fails", adpcm.bytes, third, 0,
-       [&] { clock.FailNext(platform::DSoundCall::CreateSoundBuffer, DSERR_OUTOFMEMORY); }},
-      {"Lock fails", adpcm.bytes, third, 0, [&] { clock.FailNext(platform::DSoundCall::Lock, DSERR_BUFFERLOST); }},
+      {"PCM", pcm, 0, 0, nullptr, &samples, false},
+      {"PCM, 18-byte format chunk", PcmWave(1, 18, samples, 3000), 0, 0, nullptr, nullptr, false},
+      {"PCM, format tag 2", PcmWave(2, 16, samples, 3000), third, 0, nullptr, nullptr, false},
+      {"PCM, shorter than its header", Bytes(pcm.begin(), pcm.begin() + 43), 0, 0, nullptr, nullptr, false},
+      {"PCM, empty data chunk", PcmWave(1, 16, samples, 0), 0, 0, nullptr, nullptr, false},
+      {"PCM, data chunk past the sample", PcmWave(1, 16, samples, 3001), 0, 0, nullptr, nullptr, false},
+      {"PCM, size short of the data chunk", pcm, 0, 44 + 2999, nullptr, nullptr, false},
+      {"ADPCM", adpcm.bytes, third, 0, nullptr, &decoded, true},
+      {"ADPCM, third past the conversion", adpcm.bytes, third + 4000, 0, nullptr, &decoded, true},
+      {"ADPCM, third short of it", adpcm.bytes, third - 1000, 0, nullptr, &less, true},
+      {"ADPCM layout, format tag 1", pcmTagged, third, 0, nullptr, nullptr, true},
+      {"ADPCM, shorter than its format fields", Bytes(adpcm.bytes.begin(), adpcm.bytes.begin() + 37), third, 0,
+       nullptr, nullptr, true},
+      {"ADPCM, extension past the sample", hugeExtra, third, 0, nullptr, nullptr, true},
+      {"ADPCM, third below its bias", adpcm.bytes, 31, 0, nullptr, nullptr, true},
+      {"ADPCM, size past the prepared source", adpcm.bytes, third, 0x20000, nullptr, nullptr, true},
+      {"no DirectSound", native, third, 0, [&] { game->SetDirectSound(0); }, nullptr, Editor()},
+      {"CreateSoundBuffer fails", native, third, 0, fail(platform::DSoundCall::CreateSoundBuffer), nullptr, Editor()},
+      {"Lock fails", native, third, 0, fail(platform::DSoundCall::Lock), nullptr, Editor()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    game->Write<Entry>(Table(), {kUntouched, kUntouched, kUntouched});
     if (c.arrange) c.arrange();
-    EXPECT_EQ(Load(c.file, c.third, true, c.size), 0u);
+    const bool loads = c.loaded != nullptr && c.editor == Editor();
+    EXPECT_EQ(Load(c.file, c.third, !loads, c.size), loads ? 1u : 0u);
+    if (loads) {
+      EXPECT_EQ(EntryBytes(), *c.loaded);
+    }
   }
 }
 
