@@ -24,16 +24,19 @@ class Material : public Resource {
   Texture* GetTexture() const { return m_pTexture.Get(); }
   bool IsChanged() const { return m_bChanged; }
   void ClearChanged() { m_bChanged = false; }
-  CARGB GetColour() const { return m_Colour; }
-  void SetColour(CARGB colour) { m_Colour = colour; }
+  // Drawing settings; their meaning is the renderer's.
+  struct Settings {
+    std::uint32_t layerCount = 1;
+    std::uint32_t textureLayerCount = 1;
+    std::uint32_t blendMode = kDefaultMode;
+    CARGB colour = COLOUR_WHITE;
+    std::uint32_t modes[3] = {kDefaultMode, kDefaultMode, kDefaultMode};
+  };
+  const Settings& GetSettings() const { return m_Settings; }
+  Settings& GetSettings() { return m_Settings; }
 
  private:
-  // Drawing settings read by the renderer.
-  std::uint32_t m_uLayerCount = 1;
-  std::uint32_t m_uTextureLayerCount = 1;
-  std::uint32_t m_uBlendMode = kDefaultMode;
-  CARGB m_Colour = COLOUR_WHITE;
-  std::uint32_t m_uModes[3] = {kDefaultMode, kDefaultMode, kDefaultMode};
+  Settings m_Settings;
   bool m_bChanged = false;
   Strong<Texture> m_pTexture;
   Strong<Resource> m_pResources[2];

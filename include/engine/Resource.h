@@ -35,7 +35,7 @@ class Resource : public Identifiable {
  private:
   friend class HWResource;
 
-  std::uint32_t m_uReserved = 0;
+  [[maybe_unused]] std::uint32_t m_uReserved = 0;
   HWResource* m_pHWResource = nullptr;
 };
 

@@ -41,7 +41,7 @@ class CMipLevel {
   std::uint64_t GetPixelCount() const { return std::uint64_t(m_uWidth) * m_uHeight; }
 
  private:
-  std::uint8_t m_bExternal = 0;  // the buffer always belongs to the level here
+  [[maybe_unused]] std::uint8_t m_bExternal = 0;  // the buffer always belongs to the level here
   std::uint32_t m_uWidth = 0;
   std::uint32_t m_uHeight = 0;
   std::uint8_t m_bAlpha = 0;
@@ -72,7 +72,7 @@ class Texture : public Surface {
  private:
   CMipLevel* GetCurrentLevel() { return GetMipLevel(m_uCurrentMip); }
 
-  std::uint32_t m_uReserved = 0;
+  [[maybe_unused]] std::uint32_t m_uReserved = 0;
   std::uint32_t m_uCurrentMip = 0;
   std::uint32_t m_uMipCount;
   std::unique_ptr<CMipLevel[]> m_pLevels;

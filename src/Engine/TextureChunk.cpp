@@ -88,6 +88,11 @@ void CTextureChunk::LoadLevel(std::uint32_t index) {
     case FORMAT_RAW: {
       const std::uint32_t width = LevelSide(m_uWidth, index);
       const std::uint32_t height = LevelSide(m_uHeight, index);
+      if (width > CMipLevel::kMaxSide || height > CMipLevel::kMaxSide) {
+        LogF(LOG_ERROR, u"Mip level %u of texture %s is %u by %u pixels, over %u!", index, GetName().c_str(), width,
+             height, CMipLevel::kMaxSide);
+        return;
+      }
       const std::uint64_t needed = std::uint64_t(width) * height * kBytesPerPixel;
       if (data->GetSize() < needed) {
         LogF(LOG_ERROR, u"Mip level %u of texture %s holds %u bytes of %llu!", index, GetName().c_str(),
