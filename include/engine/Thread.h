@@ -3,7 +3,7 @@
 //
 // Errors: false or null results. Locking: each loader slot has its own critical section; the slot
 // table is fixed before the worker starts (AddSlot, then Start). A Thread's owner stops it (Stop)
-// before the object that Run uses goes.
+// before deleting it: the running thread reaches the object until it is joined.
 #include <cstdint>
 #include <memory>
 #include <vector>

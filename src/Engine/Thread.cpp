@@ -52,7 +52,9 @@ CAsyncFileLoader::CAsyncFileLoader(Stream* source)
 }
 
 CAsyncFileLoader::~CAsyncFileLoader() {
-  m_pWorker.reset();  // joins the worker
+  // Joined before its destruction begins: the running thread still reaches the object through it.
+  if (m_pWorker) m_pWorker->Stop();
+  m_pWorker.reset();
   for (auto& slot : m_Slots) {
     slot->buffer = nullptr;
     CloseHandle(slot->requested);
