@@ -5,8 +5,10 @@
 
 namespace Vexil3D {
 
+// Trivially constructible, so that pixel buffers can be made without clearing them: `CARGB c{}` is
+// transparent black, `CARGB c;` is unset.
 struct CARGB {
-  std::uint32_t argb = 0;
+  std::uint32_t argb;
 
   constexpr CARGB() = default;
   constexpr CARGB(std::uint32_t value) : argb(value) {}

@@ -46,7 +46,7 @@ struct CQuadVertex {
   float x = 0.0f;
   float y = 0.0f;
   float z = 0.0f;
-  CARGB colour;
+  CARGB colour{};
   float u = 0.0f;
   float v = 0.0f;
 };
@@ -84,7 +84,7 @@ class CQuad {
   CQuadVertex m_Vertices[kMaxVertices];
   CVector2D m_Position;
   CVector2D m_Size;
-  CARGB m_Colours[kCorners];
+  CARGB m_Colours[kCorners] = {};
   float m_fAngle;
   CVector2D m_Centre;
   CVector2D m_TextureOrigin;

@@ -70,7 +70,70 @@ std::uint32_t MeasureXmlDepth(const char* p, const char* end) {
   return depth;
 }
 
-std::u16string FromUtf8(const char* text) { return text ? text::Utf8ToUtf16(std::string_view(text)) : std::u16string(); }
+// Names and values are nearly always ASCII: those widen unit by unit.
+std::u16string FromUtf8(const char* text) {
+  if (!text) return std::u16string();
+  std::u16string wide;
+  for (const char* p = text; *p; ++p) {
+    if (static_cast<unsigned char>(*p) >= 0x80) return text::Utf8ToUtf16(std::string_view(text));
+    wide.push_back(static_cast<char16_t>(*p));
+  }
+  return wide;
+}
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool IsUtf8(const unsigned char* p, const unsigned char* end) {
+  while (p < end) {
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    std::uint32_t follow = 0;
+    std::uint32_t value = 0;
+    std::uint32_t least = 0;
+    if ((*p & 0xE0) == 0xC0) follow = 1, value = *p & 0x1F, least = 0x80;
+    else if ((*p & 0xF0) == 0xE0) follow = 2, value = *p & 0x0F, least = 0x800;
+    else if ((*p & 0xF8) == 0xF0) follow = 3, value = *p & 0x07, least = 0x10000;
+    else return false;
+    if (static_cast<std::size_t>(end - p) <= follow) return false;
+    for (std::uint32_t i = 1; i <= follow; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+      value = value << 6 | (p[i] & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+    p += follow + 1;
+  }
+  return true;
+}
+
+// The text of the stream from its start as UTF-8 (a byte-order mark dropped), or null. Well-formed
+// UTF-8 is taken as it stands; anything else goes through the text reader, which decodes UTF-16 and
+// mends damaged UTF-8.
+std::unique_ptr<char[]> ReadUtf8Text(Stream* stream, std::uint32_t* length) {
+  static constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+  if (!stream->Seek(0, STREAM_SEEK_BEGIN)) return nullptr;
+  const std::uint64_t size = stream->GetRemaining();
+  if (size < 0x7FFFFFFFu) {
+    std::unique_ptr<char[]> bytes(new (std::nothrow) char[std::size_t(size) + 1]);
+    if (!bytes) return nullptr;
+    const auto got = static_cast<std::uint32_t>(size ? stream->Read(bytes.get(), static_cast<std::uint32_t>(size)) : 0);
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.get());
+    const bool wide = got >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF) || p[0] == 0);
+    const std::uint32_t mark = got >= sizeof(kUtf8Mark) && std::memcmp(p, kUtf8Mark, sizeof(kUtf8Mark)) == 0 ? 3 : 0;
+    if (!wide && got == size && IsUtf8(p + mark, p + got)) {
+      std::memmove(bytes.get(), bytes.get() + mark, got - mark);
+      bytes[got - mark] = '\0';
+      *length = got - mark;
+      return bytes;
+    }
+  }
+  if (!stream->Seek(0, STREAM_SEEK_BEGIN)) return nullptr;
+  CTextReader reader(stream);
+  std::uint32_t units = 0;
+  const char16_t* text = reader.GetText(&units);
+  if (!text) return nullptr;
+  return std::unique_ptr<char[]>(WideToUtf8(text, units, length));
+}
 
 }  // namespace
 
@@ -90,14 +153,8 @@ CElementChunk* CElementChunk::Load(Stream* stream) {
       return element;
     }
   }
-  if (!stream->Seek(0, STREAM_SEEK_BEGIN)) return nullptr;
-  CTextReader reader(stream);
-  std::uint32_t length = 0;
-  const char16_t* text = reader.GetText(&length);
-  if (!text) return nullptr;
   std::uint32_t utf8Length = 0;
-  std::unique_ptr<char[]> utf8(WideToUtf8(text, length, &utf8Length));
-  reader.Close();
+  std::unique_ptr<char[]> utf8 = ReadUtf8Text(stream, &utf8Length);
   if (!utf8 || MeasureXmlDepth(utf8.get(), utf8.get() + utf8Length) > kMaxDepth) return nullptr;
 
   // The text is UTF-8 whatever the file was: character references must come out as UTF-8 too.
