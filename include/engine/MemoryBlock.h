@@ -13,11 +13,11 @@ namespace Vexil3D {
 
 class CMemoryBlock : public CRefCounted {
  public:
-  // A new zero-filled block (one reference for the caller), or null when allocation fails.
+  // A new block of unset bytes (one reference for the caller), or null when allocation fails.
   static CMemoryBlock* Create(std::uint32_t size) {
     auto* block = new (std::nothrow) CMemoryBlock;
     if (!block) return nullptr;
-    block->m_pData.reset(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]());
+    block->m_pData.reset(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
     if (!block->m_pData) {
       block->Release();
       return nullptr;

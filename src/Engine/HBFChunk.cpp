@@ -28,6 +28,10 @@ constexpr std::uint64_t kMinChildBytes = 4 + 1 + 4 + 4;
 constexpr std::uint64_t kMinOldChildBytes = 4 + 2 + 1 + 4 + 4 + 2;
 constexpr std::uint32_t kMaxCompactBytes = 5;
 constexpr std::uint32_t kOverflowBuckets = 8;
+// Deflate never expands its input by more than this (plus a few bytes of stream framing): a stated
+// size beyond it cannot come out of the compressed bytes, and is refused before allocating.
+constexpr std::uint64_t kMaxDeflateRatio = 1032;
+constexpr std::uint64_t kDeflateSlack = 64;
 
 template <class T>
 bool ReadValue(Stream* stream, T* value) {
@@ -265,6 +269,7 @@ bool CRootChunk::Read(Stream* source) {
     if (!ReadValue(source, &inflatedSize) || !ReadValue(source, &compressedSize) || !ReadValue(source, &m_uKept))
       return false;
     if (inflatedSize > kMaxInflatedSize || compressedSize > source->GetRemaining()) return false;
+    if (inflatedSize > std::uint64_t(compressedSize) * kMaxDeflateRatio + kDeflateSlack) return false;
     std::unique_ptr<std::uint8_t[]> compressed(new (std::nothrow) std::uint8_t[compressedSize == 0 ? 1 : compressedSize]);
     if (!compressed || source->Read(compressed.get(), compressedSize) != compressedSize) return false;
     Strong<CMemoryBlock> block;

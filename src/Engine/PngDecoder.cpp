@@ -19,6 +19,10 @@ static_assert(std::endian::native == std::endian::little,
 constexpr std::uint32_t kCheckedSignatureBytes = 4;
 constexpr png_byte kOpaque = 0xFF;
 constexpr int kEightBits = 8;
+constexpr int kBitsPerByte = 8;
+// Deflate never expands its input by more than this: an image whose rows need more than this many
+// times the bytes left cannot be in them, and is refused before its pixels are allocated.
+constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
 // Everything the decode owns, kept outside the frame that libpng's error jump leaves: that frame
 // holds no object with a destructor.
@@ -73,6 +77,9 @@ bool DecodeRows(PngDecode* d) {
   // B, G, R, A in memory is the word 0xAARRGGBB.
   png_set_bgr(d->png);
   png_set_interlace_handling(d->png);
+  const std::uint64_t rowBytes =
+      (std::uint64_t(d->width) * png_get_channels(d->png, d->info) * bitDepth + kBitsPerByte - 1) / kBitsPerByte;
+  if (std::uint64_t(d->height) * (rowBytes + 1) > d->stream->GetRemaining() * kMaxDeflateRatio) return false;
   png_read_update_info(d->png, d->info);
   if (png_get_rowbytes(d->png, d->info) != std::size_t(d->width) * sizeof(CARGB)) return false;
 

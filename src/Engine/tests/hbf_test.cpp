@@ -100,6 +100,7 @@ TEST(Hbf, HostileHeadersAndSizesFailCleanly) {
       {"root payload size", 8, false, 17, 0xFFFFFFFF}, {"child payload size", 8, false, 31, 0xFFFFFFFF},
       {"root child count", 8, false, 21, 0xFFFFFFFF},  {"child count", 8, false, 36, 0xFFFFFFFF},
       {"inflated size over the cap", 8, true, 12, CRootChunk::kMaxInflatedSize + 1},
+      {"inflated size beyond what deflate gives", 8, true, 12, CRootChunk::kMaxInflatedSize},
       {"inflated size too large", 8, true, 12, 29},    {"inflated size too small", 8, true, 12, 27},
       {"compressed size", 8, true, 16, 0xFFFFFFFF},    {"v6 header size", 6, false, 12, 0},
       {"v6 record size", 6, false, 15, 3},
