@@ -109,7 +109,11 @@ TEST_P(TexturePng, DecodesEveryTakenLayout) {
 INSTANTIATE_TEST_SUITE_P(Layouts, TexturePng,
                          ::testing::ValuesIn(std::vector<PngCase>{
                              {0, 1, false}, {0, 2, true}, {0, 4, false}, {0, 8, true}, {0, 16, false}, {2, 8, false},
-                             {2, 16, true}, {4, 8, true}, {4, 16, false}, {6, 8, false}, {6, 8, true}, {6, 16, true}}));
+                             {2, 16, true}, {4, 8, true}, {4, 16, false}, {6, 8, false}, {6, 8, true}, {6, 16, true}}),
+                         [](const ::testing::TestParamInfo<PngCase>& info) {
+                           return "Type" + std::to_string(info.param.colourType) + "Depth" +
+                                  std::to_string(info.param.depth) + (info.param.interlaced ? "Interlaced" : "");
+                         });
 
 TEST(TexturePng, GreyAndAlphaPixel) {
   auto chunk = LoadTexture(CTextureChunk::FORMAT_PNG, 0, 0, {enginetest::WritePng(1, 1, 4, 8, false, {{0x40, 0x80}})});
