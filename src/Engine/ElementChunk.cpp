@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include <platform/text.h>
 
@@ -17,14 +18,22 @@ namespace Vexil3D {
 namespace {
 
 // Skips to just past the terminator; the end of the text when it is missing.
-const char* SkipPast(const char* p, const char* end, const char* terminator) {
-  const std::size_t length = std::strlen(terminator);
-  for (; p + length <= end; ++p)
-    if (std::memcmp(p, terminator, length) == 0) return p + length;
+const char* SkipPast(const char* p, const char* end, std::string_view terminator) {
+  for (; p + terminator.size() <= end; ++p)
+    if (std::memcmp(p, terminator.data(), terminator.size()) == 0) return p + terminator.size();
   return end;
 }
 
+bool StartsWith(const char* p, const char* end, std::string_view prefix) {
+  return static_cast<std::size_t>(end - p) >= prefix.size() && std::memcmp(p, prefix.data(), prefix.size()) == 0;
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+constexpr std::string_view kCommentOpen = "<!--";
+constexpr std::string_view kCommentClose = "-->";
+constexpr std::string_view kDataOpen = "<![CDATA[";
+constexpr std::string_view kDataClose = "]]>";
 
 // The deepest element nesting in the text, counted the way the parser will nest (comments, CDATA,
 // declarations and quoted attribute values hold no tags), or kMaxDepth + 1 as soon as it is passed.
@@ -36,16 +45,16 @@ std::uint32_t MeasureXmlDepth(const char* p, const char* end) {
       ++p;
       continue;
     }
-    const std::size_t left = static_cast<std::size_t>(end - p);
-    if (left >= 4 && std::memcmp(p, "<!--", 4) == 0) {
-      p = SkipPast(p + 4, end, "-->");
-    } else if (left >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0) {
-      p = SkipPast(p + 9, end, "]]>");
-    } else if (left >= 2 && (p[1] == '?' || p[1] == '!')) {
-      p = SkipPast(p + 2, end, ">");
-    } else if (left >= 2 && p[1] == '/') {
+    const bool more = end - p > 1;
+    if (StartsWith(p, end, kCommentOpen)) {
+      p = SkipPast(p + kCommentOpen.size(), end, kCommentClose);
+    } else if (StartsWith(p, end, kDataOpen)) {
+      p = SkipPast(p + kDataOpen.size(), end, kDataClose);
+    } else if (more && (p[1] == '?' || p[1] == '!')) {
+      p = SkipPast(p + 1, end, ">");
+    } else if (more && p[1] == '/') {
       if (depth > 0) --depth;
-      p = SkipPast(p + 2, end, ">");
+      p = SkipPast(p + 1, end, ">");
     } else {
       // An opening tag: attributes up to '>', quoted values taken whole.
       ++p;
@@ -55,8 +64,7 @@ std::uint32_t MeasureXmlDepth(const char* p, const char* end) {
           ++p;
           while (p < end && IsBlank(*p)) ++p;
           if (p < end && (*p == '"' || *p == '\'')) {
-            const char quote[2] = {*p, '\0'};
-            p = SkipPast(p + 1, end, quote);
+            p = SkipPast(p + 1, end, std::string_view(p, 1));
           }
           continue;
         }
@@ -111,15 +119,17 @@ bool IsUtf8(const unsigned char* p, const unsigned char* end) {
 // mends damaged UTF-8.
 std::unique_ptr<char[]> ReadUtf8Text(Stream* stream, std::uint32_t* length) {
   static constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+  static constexpr std::uint64_t kLargestText = 0x7FFFFFFF;
   if (!stream->Seek(0, STREAM_SEEK_BEGIN)) return nullptr;
   const std::uint64_t size = stream->GetRemaining();
-  if (size < 0x7FFFFFFFu) {
+  if (size < kLargestText) {
     std::unique_ptr<char[]> bytes(new (std::nothrow) char[std::size_t(size) + 1]);
     if (!bytes) return nullptr;
     const auto got = static_cast<std::uint32_t>(size ? stream->Read(bytes.get(), static_cast<std::uint32_t>(size)) : 0);
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.get());
     const bool wide = got >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF) || p[0] == 0);
-    const std::uint32_t mark = got >= sizeof(kUtf8Mark) && std::memcmp(p, kUtf8Mark, sizeof(kUtf8Mark)) == 0 ? 3 : 0;
+    const std::uint32_t mark =
+        got >= sizeof(kUtf8Mark) && std::memcmp(p, kUtf8Mark, sizeof(kUtf8Mark)) == 0 ? sizeof(kUtf8Mark) : 0;
     if (!wide && got == size && IsUtf8(p + mark, p + got)) {
       std::memmove(bytes.get(), bytes.get() + mark, got - mark);
       bytes[got - mark] = '\0';

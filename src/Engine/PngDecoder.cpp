@@ -23,6 +23,7 @@ constexpr int kBitsPerByte = 8;
 // Deflate never expands its input by more than this: an image whose rows need more than this many
 // times the bytes left cannot be in them, and is refused before its pixels are allocated.
 constexpr std::uint64_t kMaxDeflateRatio = 1032;
+constexpr png_size_t kLargestRead = 0x7FFFFFFF;
 
 // Everything the decode owns, kept outside the frame that libpng's error jump leaves: that frame
 // holds no object with a destructor.
@@ -40,7 +41,7 @@ struct PngDecode {
 void ReadFromStream(png_structp png, png_bytep data, png_size_t length) {
   auto* stream = static_cast<Stream*>(png_get_io_ptr(png));
   while (length > 0) {
-    const auto chunk = static_cast<std::uint32_t>(length > 0x7FFFFFFFu ? 0x7FFFFFFFu : length);
+    const auto chunk = static_cast<std::uint32_t>(length > kLargestRead ? kLargestRead : length);
     const std::uint32_t got = stream->Read(data, chunk);
     if (got == 0) png_error(png, "truncated");
     data += got;
