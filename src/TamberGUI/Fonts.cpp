@@ -253,6 +253,14 @@ bool CFreeTypeBitmapImageData::GetRow(std::uint32_t row, Vexil3D::CARGB* out) co
   const std::uint32_t step = static_cast<std::uint32_t>(m_Bitmap.pitch < 0 ? -m_Bitmap.pitch : m_Bitmap.pitch);
   const std::uint32_t stored = m_Bitmap.pitch < 0 ? m_Bitmap.rows - 1 - row : row;
   const unsigned char* bytes = m_Bitmap.buffer + static_cast<std::size_t>(stored) * step;
+  // Damaged fonts can render bitmaps without pixels or with rows shorter than their width.
+  const std::size_t needed = m_Bitmap.pixel_mode == FT_PIXEL_MODE_MONO   ? (width + kBitsPerByte - 1) / kBitsPerByte
+                             : m_Bitmap.pixel_mode == FT_PIXEL_MODE_BGRA ? std::size_t(width) * kBytesPerBgraPixel
+                                                                         : width;
+  if (m_Bitmap.buffer == nullptr || step < needed) {
+    std::fill(out, out + width, Vexil3D::CARGB{0u});
+    return false;
+  }
   switch (m_Bitmap.pixel_mode) {
     case FT_PIXEL_MODE_MONO:
       for (std::uint32_t x = 0; x < width; ++x) {

@@ -126,6 +126,7 @@ TEST(Fonts, BitmapRowsConvertByPixelMode) {
       {"bgra", FT_PIXEL_MODE_BGRA, {0x10, 0x20, 0x40, 0x80, 0x11, 0x22, 0x33, 0x00, 0xFF, 0xFF, 0xFF, 0x10}, 3,
        {0x80801F40u /* 0x40*255/0x80 = 127 ... */, 0x00332211u, 0x10FFFFFFu}, true},
       {"lcd", FT_PIXEL_MODE_LCD, {0, 0, 0}, 1, {0xDEADBEEF}, false},
+      {"rows shorter than the width", FT_PIXEL_MODE_BGRA, {1, 2, 3}, 1, {0}, false},
   };
   cases[0].row0 = {0xFFFFFFFF, 0x00FFFFFF, 0xFFFFFFFF, 0x00FFFFFF, 0x00FFFFFF,
                    0x00FFFFFF, 0x00FFFFFF, 0x00FFFFFF, 0xFFFFFFFF};
