@@ -73,6 +73,7 @@ CFont::~CFont() {
 bool CFont::SetFace(FT_Face face) {
   m_pFace = face;
   m_pSelected = nullptr;
+  m_pSlotSize = nullptr;
   m_Family = FaceName(face ? face->family_name : nullptr);
   m_Style = FaceName(face ? face->style_name : nullptr);
   return true;
@@ -113,12 +114,15 @@ CFontSize::~CFontSize() {
   // The glyphs go first; the face then no longer stands at this size.
   m_Glyphs.clear();
   if (m_pFont->m_pSelected == this) m_pFont->m_pSelected = nullptr;
+  if (m_pFont->m_pSlotSize == this) m_pFont->m_pSlotSize = nullptr;
 }
 
 bool CFontSize::SetSize() {
   FT_Face face = m_pFont->GetFace();
   if (face == nullptr) return false;
   if (m_pFont->m_pSelected == this) return true;
+  m_pFont->m_pSelected = nullptr;
+  m_pFont->m_pSlotSize = nullptr;
   if (face->face_flags & FT_FACE_FLAG_SCALABLE) {
     const FT_F26Dot6 size = static_cast<FT_F26Dot6>(m_uSize);
     const FT_Error error = size < 0 ? FT_Err_Invalid_Pixel_Size : FT_Set_Char_Size(face, size, size, 0, 0);
@@ -181,8 +185,11 @@ CGlyphLayer::CGlyphLayer(CGlyph* glyph, std::uint32_t index) : m_pGlyph(glyph), 
   if (!size->SetSize()) return;
   FT_Face face = size->GetFace();
   const FT_Error error = FT_Load_Glyph(face, index, kLoadFlags);
+  size->m_pFont->m_pSlotSize = nullptr;
   VEXIL_ASSERT(error == 0);
   if (error != 0) return;
+  size->m_pFont->m_pSlotSize = size;
+  size->m_pFont->m_uSlotIndex = index;
   const FT_Glyph_Metrics& m = face->glyph->metrics;
   m_Metrics = {m.width, m.height, m.horiBearingX, m.horiBearingY, m.horiAdvance,
                m.vertBearingX, m.vertBearingY, m.vertAdvance};
@@ -201,9 +208,15 @@ Vexil3D::Texture* CGlyphLayer::GetSurface() {
   CFontSize* size = m_pGlyph->m_pFontSize;
   if (!size->SetSize()) return nullptr;
   FT_Face face = size->GetFace();
-  FT_Error error = FT_Load_Glyph(face, m_uIndex, kLoadFlags);
-  VEXIL_ASSERT(error == 0);
-  if (error != 0) return nullptr;
+  CFont* font = size->m_pFont.get();
+  FT_Error error = 0;
+  if (font->m_pSlotSize != size || font->m_uSlotIndex != m_uIndex) {
+    error = FT_Load_Glyph(face, m_uIndex, kLoadFlags);
+    VEXIL_ASSERT(error == 0);
+    if (error != 0) return nullptr;
+  }
+  // Rendering replaces the loaded glyph in the slot.
+  font->m_pSlotSize = nullptr;
   error = FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL);
   VEXIL_ASSERT(error == 0);
   if (error != 0) return nullptr;

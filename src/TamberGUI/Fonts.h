@@ -4,7 +4,8 @@
 // glyph's one CGlyphLayer renders its bitmap into a texture on first request.
 //
 // One face serves every size of a font, so each FreeType call for a size first selects it (a size
-// that is already selected is not selected again).
+// that is already selected is not selected again). The face belongs to its font: others must not
+// select sizes or load glyphs on it.
 // Errors: null results. A font whose face cannot be opened, a size FreeType refuses (or a one-strike
 // face whose strike has no pixel size) give null sizes; FreeType errors on loading and rendering are
 // assertions, after which the glyph has no surface. Every font keeps its FreeType library alive,
@@ -87,6 +88,7 @@ class CFont : public std::enable_shared_from_this<CFont> {
 
  private:
   friend class CFontSize;
+  friend class CGlyphLayer;
 
   Vexil3D::FreeTypeLibrary m_Library;  // first member: ends after the face
   FT_Face m_pFace = nullptr;
@@ -97,6 +99,10 @@ class CFont : public std::enable_shared_from_this<CFont> {
   FT_StreamRec m_Stream{};
   std::unordered_map<std::uint32_t, std::weak_ptr<CFontSize>> m_Sizes;
   const CFontSize* m_pSelected = nullptr;  // the size the face is set to now (not counted)
+  // The glyph the face's slot holds as loaded (not rendered), so a surface made right after the
+  // glyph's metrics were read does not load it again; null size when unknown.
+  const CFontSize* m_pSlotSize = nullptr;
+  std::uint32_t m_uSlotIndex = 0;
 };
 
 // FreeType's size metrics copied when the size is made (26.6 units where FreeType has them).
