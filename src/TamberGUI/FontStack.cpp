@@ -17,6 +17,11 @@ CFontStack::CFontStack(std::shared_ptr<CFontSize> primary, std::vector<std::shar
 }
 
 CGlyph* CFontStack::GetGlyph(char32_t codePoint) {
+  if (codePoint < kDirectCodePoints) {
+    CGlyph*& slot = m_pDirect[codePoint];
+    if (slot == nullptr) slot = Find(codePoint);
+    return slot;
+  }
   const auto found = m_Glyphs.find(codePoint);
   if (found != m_Glyphs.end()) return found->second;
   CGlyph* glyph = Find(codePoint);

@@ -33,6 +33,8 @@ class CFontStack {
   static constexpr std::size_t kInitialBuckets = 8;
   static constexpr float kSpacesPerTab = 8.0f;
 
+  static constexpr char32_t kDirectCodePoints = 128;
+
   CGlyph* Find(char32_t codePoint);
 
   std::shared_ptr<CFontSize> m_pPrimary;
@@ -40,6 +42,8 @@ class CFontStack {
   float m_fSpaceAdvance = 0.0f;
   float m_fTabWidth = 0.0f;
   std::unordered_map<char32_t, CGlyph*> m_Glyphs;
+  // ASCII, the bulk of most texts, looked up without hashing; null until first asked.
+  CGlyph* m_pDirect[kDirectCodePoints] = {};
 };
 
 }  // namespace TamberGUI

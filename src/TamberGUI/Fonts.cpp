@@ -15,6 +15,7 @@ constexpr FT_Int32 kLoadFlags = FT_LOAD_COLOR;
 constexpr std::uint8_t kMaxChannel = 0xFF;
 constexpr unsigned kBitsPerByte = 8;
 constexpr unsigned kBytesPerBgraPixel = 4;
+constexpr unsigned kPairShift = 32;
 constexpr std::uint32_t kOpaqueWhite = 0xFFFFFFFFu;
 constexpr std::uint32_t kTransparentWhite = 0x00FFFFFFu;
 constexpr std::uint32_t kWhiteRgb = 0x00FFFFFFu;
@@ -156,12 +157,17 @@ CGlyph* CFontSize::GetGlyph(std::uint32_t index) {
 bool CFontSize::HasKerning() const { return m_bValid && FT_HAS_KERNING(GetFace()); }
 
 float CFontSize::GetKerning(std::uint32_t left, std::uint32_t right) {
+  const std::uint64_t key = std::uint64_t(left) << kPairShift | right;
+  const auto found = m_Kerning.find(key);
+  if (found != m_Kerning.end()) return found->second;
   if (!SetSize()) return 0.0f;
   FT_Vector kerning{};
   const FT_Error error = FT_Get_Kerning(GetFace(), left, right, FT_KERNING_DEFAULT, &kerning);
   VEXIL_ASSERT(error == 0);
   if (error != 0) return 0.0f;
-  return static_cast<float>(kerning.x) / kUnitsPerPixel * m_fScale;
+  const float pixels = static_cast<float>(kerning.x) / kUnitsPerPixel * m_fScale;
+  m_Kerning.emplace(key, pixels);
+  return pixels;
 }
 
 float CFontSize::GetLineHeight() const { return static_cast<float>(m_Metrics.height) / kUnitsPerPixel * m_fScale; }

@@ -132,7 +132,8 @@ class CFontSize {
   bool IsValid() const { return m_bValid; }
   // The cached glyph of that index, built on first request. Null for an invalid size.
   CGlyph* GetGlyph(std::uint32_t index);
-  // The horizontal kerning of the pair in pixels; 0 after an assertion when FreeType fails.
+  // The horizontal kerning of the pair in pixels (asked of FreeType once per pair); 0 after an
+  // assertion when FreeType fails.
   float GetKerning(std::uint32_t left, std::uint32_t right);
   bool HasKerning() const;
 
@@ -150,6 +151,7 @@ class CFontSize {
 
   std::shared_ptr<CFont> m_pFont;
   std::unordered_map<std::uint32_t, std::unique_ptr<CGlyph>> m_Glyphs;
+  std::unordered_map<std::uint64_t, float> m_Kerning;  // by left index << 32 | right index
   CSizeMetrics m_Metrics;
   std::uint32_t m_uSize;
   float m_fScale = 1.0f;

@@ -36,8 +36,27 @@ class CText {
     CGlyph* glyph;
     float x;  // offset within the piece
   };
+  // The glyphs of a piece: almost always none or one, which are kept without an allocation.
+  class tPieceGlyphs {
+   public:
+    void push_back(const tPieceGlyph& glyph) {
+      if (m_uCount++ == 0) {
+        m_First = glyph;
+      } else {
+        m_More.push_back(glyph);
+      }
+    }
+    std::size_t size() const { return m_uCount; }
+    bool empty() const { return m_uCount == 0; }
+    const tPieceGlyph& operator[](std::size_t index) const { return index == 0 ? m_First : m_More[index - 1]; }
+
+   private:
+    std::uint32_t m_uCount = 0;
+    tPieceGlyph m_First{};
+    std::vector<tPieceGlyph> m_More;
+  };
   struct tPiece {
-    std::vector<tPieceGlyph> glyphs;
+    tPieceGlyphs glyphs;
     float x = 0;  // pen position at the piece's start
     std::uint32_t start = 0;
     std::uint32_t end = 0;  // exclusive

@@ -155,7 +155,8 @@ void CText::RenderGlyphs(Vexil3D::I2D* renderer, bool ignoreSelection, bool draw
         colour = m_Settings.selectionColour;
       }
       if (forceColour) colour = (forced & kRgbMask) | (piece.colour & kAlphaMask);
-      for (const tPieceGlyph& entry : piece.glyphs) {
+      for (std::size_t g = 0; g < piece.glyphs.size(); ++g) {
+        const tPieceGlyph& entry = piece.glyphs[g];
         if (entry.glyph == nullptr) continue;
         CGlyphLayer* layer = entry.glyph->GetLayer();
         Vexil3D::Material* material = layer->GetMaterial();
