@@ -241,3 +241,18 @@ TEST(Fonts, LazyFaceFailureGivesNoSize) {
   EXPECT_EQ(capture.Count(), 1u);  // asked once, not on every use
   EXPECT_TRUE(capture.LastNames(u"m_pFace"));
 }
+
+TEST(Fonts, StrikeWithoutPixelSizeIsAFailedSize) {
+  enginetest::AssertionCapture capture;
+  const char bdf[] =
+      "STARTFONT 2.1\nFONT -test-Zero-Medium-R-Normal--0-0-75-75-C-40-ISO10646-1\nSIZE 0 75 75\n"
+      "FONTBOUNDINGBOX 4 2 0 0\nSTARTPROPERTIES 4\nFAMILY_NAME \"Zero\"\nPIXEL_SIZE 0\nFONT_ASCENT 0\n"
+      "FONT_DESCENT 0\nENDPROPERTIES\nCHARS 1\nSTARTCHAR A\nENCODING 65\nSWIDTH 0 0\nDWIDTH 5 0\nBBX 4 2 0 0\n"
+      "BITMAP\nF0\n90\nENDCHAR\nENDFONT\n";
+  CFonts fonts(guitest::NewLibrary());
+  Vexil3D::Strong<Vexil3D::Stream> stream;
+  stream.Attach(new Vexil3D::CMemoryStream(bdf, sizeof(bdf) - 1));
+  ASSERT_TRUE(fonts.AddFont(stream));
+  EXPECT_FALSE(fonts.GetFont(u"Zero", u"Regular")->GetSize(23 * kPixels));  // no division by a zero strike
+  EXPECT_TRUE(capture.LastNames(u"ppem != 0"));
+}

@@ -29,10 +29,10 @@ TEST(StringConversion, Utf16ToUtf32Cases) {
 }
 
 TEST(StringConversion, CountedConversionStopsAtItsCount) {
-  // The high surrogate's partner lies beyond the count and must not be read.
-  const char16_t units[] = {u'a', 0xD83D, 0xDE00};
-  EXPECT_EQ(utf16_to_utf32_n(units, 2), std::u32string(U"a\xD83D"));
-  EXPECT_EQ(utf16_to_utf32_n(units, 0), std::u32string());
+  // Exactly two units on the heap: a read of a third (the high surrogate's partner) is caught.
+  std::unique_ptr<char16_t[]> units(new char16_t[2]{u'a', 0xD83D});
+  EXPECT_EQ(utf16_to_utf32_n(units.get(), 2), std::u32string(U"a\xD83D"));
+  EXPECT_EQ(utf16_to_utf32_n(units.get(), 0), std::u32string());
 }
 
 TEST(StringConversion, Utf32ToUtf16Cases) {

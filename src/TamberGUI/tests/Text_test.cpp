@@ -61,6 +61,43 @@ TEST_F(Layout, TabsAdvanceToTheNextStop) {
   EXPECT_FLOAT_EQ(advance, tab - 3.0f);
 }
 
+TEST_F(Layout, TabsWithoutTabStopsAdvanceNothing) {
+  // A one-strike font whose only glyph (also glyph 0, standing in for the space) has no advance.
+  const char bdf[] =
+      "STARTFONT 2.1\nFONT -test-Flat-Medium-R-Normal--8-80-75-75-C-40-ISO10646-1\nSIZE 8 75 75\n"
+      "FONTBOUNDINGBOX 4 2 0 0\nSTARTPROPERTIES 3\nFAMILY_NAME \"Flat\"\nFONT_ASCENT 6\nFONT_DESCENT 2\n"
+      "ENDPROPERTIES\nCHARS 1\nSTARTCHAR A\nENCODING 65\nSWIDTH 0 0\nDWIDTH 0 0\nBBX 4 2 0 0\nBITMAP\nF0\n90\n"
+      "ENDCHAR\nENDFONT\n";
+  Vexil3D::Strong<Vexil3D::Stream> stream;
+  stream.Attach(new Vexil3D::CMemoryStream(bdf, sizeof(bdf) - 1));
+  ASSERT_TRUE(fonts.AddFont(stream));
+  CFontStack flat(fonts.GetFont(u"Flat", u"Regular")->GetSize(kSize));
+  EXPECT_EQ(flat.GetTabWidth(), 0.0f);
+  float advance = -1;
+  std::uint32_t units;
+  text.GetGlyph(U"\t", &flat, 5.0f, &advance, &units);
+  EXPECT_EQ(advance, 0.0f);
+  text.Update(U"a\t\tb", &flat);
+  EXPECT_EQ(text.GetWidth(), 0.0f);
+}
+
+TEST_F(Layout, ColourCodeReaderStopsAtTheTerminator) {
+  text.GetSettings().colourCodes = 1;
+  // Exactly sized on the heap: reading past the terminator is caught.
+  for (std::size_t digits = 0; digits < 8; ++digits) {
+    SCOPED_TRACE(digits);
+    std::unique_ptr<char32_t[]> cut(new char32_t[digits + 2]);
+    cut[0] = 1;
+    for (std::size_t i = 0; i < digits; ++i) cut[i + 1] = U'f';
+    cut[digits + 1] = 0;
+    eColourInstruction instruction;
+    Vexil3D::CARGB colour;
+    EXPECT_EQ(text.GetColourCodeLength(cut.get(), &instruction, &colour), 0u);
+    Lay(cut.get());
+    EXPECT_EQ(text.GetLine(0).pieces.size(), digits + 1);
+  }
+}
+
 TEST_F(Layout, ColourCodesSetAndRestoreOneLevel) {
   text.GetSettings().colourCodes = 1;
   text.GetSettings().textColour = 0xFF112233u;
@@ -192,6 +229,11 @@ TEST_F(Layout, MissingUpdateOrFontsAnswerNothing) {
   text.RenderCharacters(&renderer, false, false, false, 0, {});
   EXPECT_TRUE(capture.LastNames(u"m_bUpdated"));
   text.Update(U"abc", nullptr);
+  EXPECT_EQ(text.GetLineCount(), 0u);
+  CFont* missing = fonts.GetFont(u"Open Sans", u"Bold");  // not installed: a stack without a primary
+  CFontStack empty(missing ? missing->GetSize(kSize) : nullptr);
+  EXPECT_EQ(empty.GetGlyph(U'a'), nullptr);
+  text.Update(U"abc", &empty);
   EXPECT_EQ(text.GetLineCount(), 0u);
   text.RenderCharacters(&renderer, false, false, false, 0, {});
   EXPECT_TRUE(renderer.draws.empty());
