@@ -44,11 +44,12 @@ void CText::ResetBounds() {
 
 // --- Characters ---
 
-std::uint32_t CText::GetCharacterLength(const char32_t* text, std::uint32_t length) const {
-  if (m_Settings.debug) return length;
-  VEXIL_ASSERT(*text || length < 1);
-  while (IsJoiner(text[length])) ++length;
-  return length;
+// Parameter names as the assertion texts give them.
+std::uint32_t CText::GetCharacterLength(const char32_t* psz, std::uint32_t Length) const {
+  if (m_Settings.debug) return Length;
+  VEXIL_ASSERT(*psz || Length < 1);
+  while (IsJoiner(psz[Length])) ++Length;
+  return Length;
 }
 
 bool CText::IsJoiner(char32_t c) const { return c == kJoiner || (c >= kSelectorFirst && c <= kSelectorLast); }
@@ -80,9 +81,10 @@ char32_t CText::Transform(char32_t c) const {
   return c;
 }
 
-CGlyph* CText::GetGlyph(const char32_t* text, CFontStack* fonts, float x, float* advance,
+CGlyph* CText::GetGlyph(const char32_t* psz, CFontStack* fonts, float x, float* advance,
                         std::uint32_t* units) const {
-  VEXIL_ASSERT(*text);
+  VEXIL_ASSERT(*psz);
+  const char32_t* text = psz;
   *advance = 0;
   eColourInstruction instruction;
   Vexil3D::CARGB colour;
@@ -122,18 +124,18 @@ CGlyph* CText::Kerned(CGlyph* glyph, const char32_t* next, CFontStack* fonts, fl
   return glyph;
 }
 
-float CText::GetWidth(const char32_t* text, std::uint32_t length, CFontStack* fonts, float x) const {
+float CText::GetWidth(const char32_t* text, std::uint32_t Length, CFontStack* fonts, float x) const {
   float width = 0;
-  std::uint32_t used = 0;
-  while (used < length && text[used] != 0) {
+  std::uint32_t Length2 = 0;
+  while (Length2 < Length && text[Length2] != 0) {
     float advance;
     std::uint32_t units;
-    CGlyph* glyph = GetGlyph(text + used, fonts, x + width, &advance, &units);
-    used += units;
-    if (used < length) Kerned(glyph, text + used, fonts, &advance);
+    CGlyph* glyph = GetGlyph(text + Length2, fonts, x + width, &advance, &units);
+    Length2 += units;
+    if (Length2 < Length) Kerned(glyph, text + Length2, fonts, &advance);
     width += advance;
   }
-  VEXIL_ASSERT(length >= used);
+  VEXIL_ASSERT(Length >= Length2);
   return width;
 }
 
