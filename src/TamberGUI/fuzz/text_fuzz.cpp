@@ -68,10 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::u32string text((size - sizeof(head)) / sizeof(char32_t), U'\0');
   std::memcpy(text.data(), data + sizeof(head), text.size() * sizeof(char32_t));
 
-  const std::uint32_t pixels = kSizes[head.sizeIndex % std::size(kSizes)];
-  auto primary = fonts.registry.GetFont(u"Open Sans", u"Regular")->GetSize(pixels);
-  auto emoji = fonts.registry.GetFont(u"Noto Color Emoji", u"Regular")->GetSize(pixels);
-  TamberGUI::CFontStack stack(primary, {emoji});
+  const std::size_t which = head.sizeIndex % std::size(kSizes);
+  // Held across runs, so glyphs are rendered once and runs measure layout, not FreeType.
+  static std::shared_ptr<TamberGUI::CFontSize> primaries[std::size(kSizes)], emojis[std::size(kSizes)];
+  if (!primaries[which]) {
+    primaries[which] = fonts.registry.GetFont(u"Open Sans", u"Regular")->GetSize(kSizes[which]);
+    emojis[which] = fonts.registry.GetFont(u"Noto Color Emoji", u"Regular")->GetSize(kSizes[which]);
+  }
+  TamberGUI::CFontStack stack(primaries[which], {emojis[which]});
   TamberGUI::CText layout;
   auto& s = layout.GetSettings();
   const std::uint8_t f = head.flags[0], g = head.flags[1];
