@@ -29,6 +29,23 @@ const char kBdf[] =
     "ENDPROPERTIES\nCHARS 1\nSTARTCHAR A\nENCODING 65\nSWIDTH 500 0\nDWIDTH 5 0\nBBX 4 2 0 0\nBITMAP\nF0\n90\n"
     "ENDCHAR\nENDFONT\n";
 
+// A font's bytes behind a stream that cannot seek.
+class UnseekableStream : public Vexil3D::CMemoryStream {
+ public:
+  using CMemoryStream::CMemoryStream;
+  bool Seek(std::int64_t, std::uint32_t) override { return false; }
+};
+
+// Refuses positions past its end.
+class StrictStream : public Vexil3D::CMemoryStream {
+ public:
+  using CMemoryStream::CMemoryStream;
+  bool Seek(std::int64_t offset, std::uint32_t origin) override {
+    return origin == Vexil3D::STREAM_SEEK_BEGIN && std::uint64_t(offset) <= GetLength() &&
+           CMemoryStream::Seek(offset, origin);
+  }
+};
+
 struct Registry {
   guitest::FontFiles files;
   CFonts fonts{guitest::NewLibrary()};
@@ -177,14 +194,21 @@ TEST(Fonts, StreamReferencesBalanceThroughTheBridge) {
   struct Case {
     const void* data;
     std::uint32_t size;
+    bool seeks;
     bool opens;
-  } cases[] = {{bytes.data(), static_cast<std::uint32_t>(bytes.size()), true}, {junk, sizeof(junk), false},
-               {junk, 0, false}};
+  } cases[] = {{bytes.data(), static_cast<std::uint32_t>(bytes.size()), true, true},
+               {bytes.data(), static_cast<std::uint32_t>(bytes.size()), false, false},
+               {junk, sizeof(junk), true, false},
+               {junk, 0, true, false}};
   FT_Library library = guitest::NewLibrary();
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.size);
+    SCOPED_TRACE(testing::Message() << c.size << (c.seeks ? "" : " unseekable"));
     Vexil3D::Strong<Vexil3D::Stream> stream;
-    stream.Attach(new Vexil3D::CMemoryStream(c.data, c.size));
+    if (c.seeks) {
+      stream.Attach(new Vexil3D::CMemoryStream(c.data, c.size));
+    } else {
+      stream.Attach(new UnseekableStream(c.data, c.size));
+    }
     FT_StreamRec record{};
     FT_Face face = Vexil3D::CFonts::OpenFace(library, stream, &record);
     EXPECT_EQ(face != nullptr, c.opens);
@@ -192,6 +216,18 @@ TEST(Fonts, StreamReferencesBalanceThroughTheBridge) {
     if (face) FT_Done_Face(face);
     EXPECT_EQ(stream->GetRefCount(), 1);
   }
+  // A read of count 0 is a seek, answering 0 for success and non-zero for failure.
+  Vexil3D::Strong<Vexil3D::Stream> strict;
+  strict.Attach(new StrictStream(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+  FT_StreamRec record{};
+  FT_Face face = Vexil3D::CFonts::OpenFace(library, strict, &record);
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(record.read(&record, 0, nullptr, 0), 0u);
+  EXPECT_NE(record.read(&record, bytes.size() + 1, nullptr, 0), 0u);
+  unsigned char buffer[4];
+  EXPECT_EQ(record.read(&record, bytes.size() + 1, buffer, sizeof(buffer)), 0u);
+  FT_Done_Face(face);
+  EXPECT_EQ(strict->GetRefCount(), 1);
   FT_Done_FreeType(library);
 }
 
