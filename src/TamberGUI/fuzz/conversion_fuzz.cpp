@@ -6,6 +6,13 @@
 #include <cstring>
 #include <string>
 
+namespace {
+
+constexpr char32_t kFirstSurrogate = 0xD800;
+constexpr char32_t kLastSurrogate = 0xDFFF;
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string utf8(reinterpret_cast<const char*>(data), size);
   TamberGUI::utf8_to_utf32(utf8.c_str());
@@ -21,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(points.data(), data, points.size() * sizeof(char32_t));
   const std::u16string wide = TamberGUI::utf32_to_utf16(points.data(), points.size(), true);
   const std::u32string back = TamberGUI::utf16_to_utf32_n(wide.data(), wide.size());
-  if (back.size() < points.size()) std::abort();
+  // Every code point comes back (LF as CR LF), unless surrogate code points, which are written as
+  // they are, meet and pair up.
+  bool surrogates = false;
+  for (char32_t c : points) surrogates |= c >= kFirstSurrogate && c <= kLastSurrogate;
+  if (!surrogates && back.size() < points.size()) std::abort();
   return 0;
 }
