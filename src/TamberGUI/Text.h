@@ -25,7 +25,11 @@
 
 namespace TamberGUI {
 
-enum eColourInstruction : std::uint8_t { COLOUR_INSTRUCTION_NONE = 0, COLOUR_INSTRUCTION_SET = 1, COLOUR_INSTRUCTION_RESTORE = 2 };
+enum eColourInstruction : std::uint8_t {
+  COLOUR_INSTRUCTION_NONE = 0,
+  COLOUR_INSTRUCTION_SET = 1,
+  COLOUR_INSTRUCTION_RESTORE = 2,
+};
 enum eTextTransform : std::uint32_t { TEXT_TRANSFORM_NONE = 0, TEXT_TRANSFORM_UPPER = 1, TEXT_TRANSFORM_LOWER = 2 };
 
 class CText {
