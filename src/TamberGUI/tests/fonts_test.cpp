@@ -138,16 +138,15 @@ TEST(Fonts, BitmapRowsConvertByPixelMode) {
     std::vector<std::uint32_t> row0;
     bool supported;
   } cases[] = {
-      {"mono", FT_PIXEL_MODE_MONO, {0xA0, 0x80}, 9, {}, true},
+      {"mono", FT_PIXEL_MODE_MONO, {0xA0, 0x80}, 9,
+       {~0u, 0x00FFFFFF, ~0u, 0x00FFFFFF, 0x00FFFFFF, 0x00FFFFFF, 0x00FFFFFF, 0x00FFFFFF, ~0u}, true},
       {"gray", FT_PIXEL_MODE_GRAY, {0x00, 0x7F, 0xFF}, 3, {0x00FFFFFF, 0x7FFFFFFF, 0xFFFFFFFF}, true},
+      // Un-premultiplied (0x40 * 255 / 0x80 = 0x7F); alpha 0 keeps its colour; a colour above its alpha clamps.
       {"bgra", FT_PIXEL_MODE_BGRA, {0x10, 0x20, 0x40, 0x80, 0x11, 0x22, 0x33, 0x00, 0xFF, 0xFF, 0xFF, 0x10}, 3,
-       {0x80801F40u /* 0x40*255/0x80 = 127 ... */, 0x00332211u, 0x10FFFFFFu}, true},
+       {0x807F3F1Fu, 0x00332211u, 0x10FFFFFFu}, true},
       {"lcd", FT_PIXEL_MODE_LCD, {0, 0, 0}, 1, {0xDEADBEEF}, false},
       {"rows shorter than the width", FT_PIXEL_MODE_BGRA, {1, 2, 3}, 1, {0}, false},
   };
-  cases[0].row0 = {0xFFFFFFFF, 0x00FFFFFF, 0xFFFFFFFF, 0x00FFFFFF, 0x00FFFFFF,
-                   0x00FFFFFF, 0x00FFFFFF, 0x00FFFFFF, 0xFFFFFFFF};
-  cases[2].row0[0] = CARGB(0x80, 0x40 * 255 / 0x80, 0x20 * 255 / 0x80, 0x10 * 255 / 0x80);
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     FT_Bitmap bitmap{};
