@@ -98,6 +98,7 @@ struct MemberCache {
 // The VM's function-prototype object around a compiled prototype.
 struct FuncProto : Object {
   std::shared_ptr<sq::FuncProto> code;
+  std::vector<sq::Instruction> exec;     // code->code with fused instructions (fused.h): what the loop runs
   std::vector<MemberCache> memberCache;  // one per instruction
   std::vector<Value> constants;
   std::vector<Value> functions;  // nested prototypes, wrapped lazily on first use
@@ -267,7 +268,7 @@ struct Generator : Object {
 };
 
 constexpr size_t kInitialStringBuckets = 256;
-constexpr size_t kMinAutoCollect = 4096;
+constexpr size_t kMinAutoCollect = 1024;
 
 struct SharedState {
   // Interned strings.

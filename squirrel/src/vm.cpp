@@ -10,6 +10,7 @@
 
 #include <platform/text.h>
 
+#include "fused.h"
 #include "runtime.h"
 
 namespace bsq {
@@ -100,7 +101,7 @@ void VM::Grow(SQInteger needed) {
 
 void VM::SetTop(SQInteger newTop) {
   if (newTop < top) {
-    CloseOuters(newTop);
+    if (openOuters && openOuters->slot >= newTop) CloseOuters(newTop);
     while (top > newTop) stack[size_t(--top)].SetNull();
   } else {
     Reserve(newTop - top);
@@ -952,7 +953,7 @@ Value RootOf(VM* v, Closure* c) {
 
 static void PopFrame(VM* v) {
   Frame& f = v->frames.back();
-  v->CloseOuters(f.base);
+  if (v->openOuters && v->openOuters->slot >= f.base) v->CloseOuters(f.base);
   while (!v->traps.empty() && v->traps.back().frame >= v->frames.size() - 1) v->traps.pop_back();
   if (f.generator) {
     f.generator->state = Generator::Dead;
@@ -1124,14 +1125,14 @@ static void AutoCollect(VM* v) {
 
 static void RunLoop(VM* v, size_t entry) {
   Frame* f = &v->frames.back();
-  const Instruction* code = f->code->code.data();
+  const Instruction* code = f->proto->exec.data();
   Value* consts = f->proto->constants.data();
   SQInteger base = f->base;
   auto& stack = v->stack;
 #define REFRESH()                                 \
   do {                                            \
     f = &v->frames.back();                        \
-    code = f->code->code.data();                  \
+    code = f->proto->exec.data();                 \
     consts = f->proto->constants.data();          \
     base = f->base;                               \
   } while (0)
@@ -1151,7 +1152,9 @@ static void RunLoop(VM* v, size_t entry) {
       }
       if (code[f->pc].op == sq::OP_RETURN) v->DebugHook('r', *f, line);
     }
-    const Instruction ins = code[f->pc++];
+    const Instruction* ip = &code[f->pc++];
+  dispatch:
+    const Instruction& ins = *ip;
     switch (ins.op) {
       case sq::OP_LOADNULL: v->Push(Value()); break;
       case sq::OP_LOADBOOL: v->Push(Value::Bool(ins.a != 0)); break;
@@ -1337,35 +1340,12 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_USHR: {
         Value& x = TOP(2);
         const Value& y = TOP(1);
-        if (x.type == OT_INTEGER && y.type == OT_INTEGER) {
-          // Integer fast path; division and remainder by zero or overflow take the general path.
-          uint32_t ux = uint32_t(x.v.nInteger), uy = uint32_t(y.v.nInteger);
-          SQInteger sx = x.v.nInteger, sy = y.v.nInteger, r = 0;
-          bool done = true;
-          switch (ins.op) {
-            case sq::OP_ADD: r = SQInteger(ux + uy); break;
-            case sq::OP_SUB: r = SQInteger(ux - uy); break;
-            case sq::OP_MUL: r = SQInteger(ux * uy); break;
-            case sq::OP_DIV:
-              done = sy != 0 && !(sx == INT_MIN && sy == -1);
-              if (done) r = sx / sy;
-              break;
-            case sq::OP_MOD:
-              done = sy != 0;
-              if (done) r = sy == -1 ? 0 : sx % sy;
-              break;
-            case sq::OP_BAND: r = sx & sy; break;
-            case sq::OP_BOR: r = sx | sy; break;
-            case sq::OP_BXOR: r = sx ^ sy; break;
-            case sq::OP_SHL: r = SQInteger(ux << (uy & 31)); break;
-            case sq::OP_SHR: r = sx >> (uy & 31); break;
-            default: r = SQInteger(ux >> (uy & 31)); break;
-          }
-          if (done) {
-            x.v.nInteger = r;
-            v->top--;
-            break;
-          }
+        SQInteger ir;
+        // Integer fast path; division and remainder by zero or overflow take the general path.
+        if (x.type == OT_INTEGER && y.type == OT_INTEGER && IntArith(ins.op, x.v.nInteger, y.v.nInteger, ir)) {
+          x.v.nInteger = ir;
+          v->top--;
+          break;
         }
         Value a = TOP(2), b = TOP(1);
         Value r = v->Arith(ins.op, a, b);
@@ -1593,6 +1573,26 @@ static void RunLoop(VM* v, size_t entry) {
         v->Throw(e);
       }
       case sq::OP_FOREACH: ForEachStep(v, *f, ins); break;
+// Operands without a fast path: the original instructions run one by one.
+#define FUSED(OP, RUN)                            \
+  case OP:                                        \
+    if (RUN(v, f, code, base, ins)) break;        \
+    ip = &f->code->code[f->pc - 1];               \
+    goto dispatch;
+      FUSED(XOP_LOCAL_INT_CMPJ, RunLocalIntCmpJ)
+      FUSED(XOP_LOCAL_INT_ARITH, RunLocalArith<true>)
+      FUSED(XOP_LOCAL_LOCAL_ARITH, RunLocalArith<false>)
+      FUSED(XOP_INT_ARITH, RunTopArith<true>)
+      FUSED(XOP_LOCAL_ARITH, RunTopArith<false>)
+      FUSED(XOP_CMPJ, RunCmpJ)
+      FUSED(XOP_STOREPOP, RunStorePop)
+      FUSED(XOP_INCPOP, RunIncPop)
+      FUSED(XOP_LOCAL_INT_ARITH_STORE, RunLocalArithStore<true>)
+      FUSED(XOP_LOCAL_LOCAL_ARITH_STORE, RunLocalArithStore<false>)
+      FUSED(XOP_INT_ARITH_STORE, RunArithStore<true>)
+      FUSED(XOP_ARITH_STORE, RunArithStore<false>)
+      FUSED(XOP_JMP_CMPJ, RunJmpCmpJ)
+#undef FUSED
       default: v->Error(u"invalid instruction %d", int(ins.op));
     }
   }
