@@ -27,6 +27,19 @@ bool Jumps(uint8_t op) {
 
 }  // namespace
 
+size_t FusedLength(uint8_t op) {
+  switch (op) {
+    case XOP_LOCAL_INT_CMPJ: return 4;
+    case XOP_CMPJ:
+    case XOP_STOREPOP:
+    case XOP_INCPOP: return 2;
+    default: break;
+  }
+  if (op < XOP_ARITH_FIRST || op >= XOP_ARITH_FIRST + kArithForms * kArithOps) return 1;
+  static constexpr size_t kLength[kArithForms] = {3, 3, 2, 2, 5, 5, 4, 3};
+  return kLength[(op - XOP_ARITH_FIRST) / kArithOps];
+}
+
 std::vector<Instruction> FuseInstructions(const sq::FuncProto& p) {
   std::vector<Instruction> out = p.code;
   const size_t n = out.size();
@@ -62,13 +75,13 @@ std::vector<Instruction> FuseInstructions(const sq::FuncProto& p) {
     if (ins.op == sq::OP_LOADLOCAL) {
       if (op(i + 1) == sq::OP_LOADINT && IsArith(op(i + 2)) && storePop(3) && runnable(i, 5)) {
         ins.b = op(i + 2);
-        ins.op = XOP_LOCAL_INT_ARITH_STORE;
+        ins.op = ArithFusedOp(FORM_LOCAL_INT_STORE, ins.b);
         len = 5;
       } else if (op(i + 1) == sq::OP_LOADLOCAL && out[i + 1].a >= 0 && out[i + 1].a <= UINT16_MAX &&
                  IsArith(op(i + 2)) && storePop(3) && runnable(i, 5)) {
         ins.c = uint16_t(out[i + 1].a);
         ins.b = op(i + 2);
-        ins.op = XOP_LOCAL_LOCAL_ARITH_STORE;
+        ins.op = ArithFusedOp(FORM_LOCAL_LOCAL_STORE, ins.b);
         len = 5;
       } else if (op(i + 1) == sq::OP_LOADINT && IsCompare(op(i + 2)) && IsCondJump(op(i + 3)) && runnable(i, 4)) {
         ins.c = op(i + 3) == sq::OP_JMPT ? 1 : 0;
@@ -77,34 +90,34 @@ std::vector<Instruction> FuseInstructions(const sq::FuncProto& p) {
         len = 4;
       } else if (op(i + 1) == sq::OP_LOADINT && IsArith(op(i + 2)) && runnable(i, 3)) {
         ins.b = op(i + 2);
-        ins.op = XOP_LOCAL_INT_ARITH;
+        ins.op = ArithFusedOp(FORM_LOCAL_INT, ins.b);
         len = 3;
       } else if (op(i + 1) == sq::OP_LOADLOCAL && out[i + 1].a >= 0 && out[i + 1].a <= UINT16_MAX &&
                  IsArith(op(i + 2)) && runnable(i, 3)) {
         ins.c = uint16_t(out[i + 1].a);
         ins.b = op(i + 2);
-        ins.op = XOP_LOCAL_LOCAL_ARITH;
+        ins.op = ArithFusedOp(FORM_LOCAL_LOCAL, ins.b);
         len = 3;
       } else if (IsArith(op(i + 1)) && runnable(i, 2)) {
         ins.b = op(i + 1);
-        ins.op = XOP_LOCAL_ARITH;
+        ins.op = ArithFusedOp(FORM_LOCAL, ins.b);
         len = 2;
       }
     } else if (ins.op == sq::OP_LOADINT && IsArith(op(i + 1)) && storePop(2) && runnable(i, 4)) {
       ins.b = op(i + 1);
-      ins.op = XOP_INT_ARITH_STORE;
+      ins.op = ArithFusedOp(FORM_INT_STORE, ins.b);
       len = 4;
     } else if (IsArith(ins.op) && storePop(1) && runnable(i, 3)) {
       ins.b = ins.op;
       ins.a = out[i + 1].a;
-      ins.op = XOP_ARITH_STORE;
+      ins.op = ArithFusedOp(FORM_STORE, ins.b);
       len = 3;
     } else if (ins.op == sq::OP_JMP && ins.a < 0 && int64_t(i) + 1 + ins.a >= 0 &&
                out[size_t(int64_t(i) + 1 + ins.a)].op == XOP_LOCAL_INT_CMPJ) {
       ins.op = XOP_JMP_CMPJ;
     } else if (ins.op == sq::OP_LOADINT && IsArith(op(i + 1)) && runnable(i, 2)) {
       ins.b = op(i + 1);
-      ins.op = XOP_INT_ARITH;
+      ins.op = ArithFusedOp(FORM_INT, ins.b);
       len = 2;
     } else if (IsCompare(ins.op) && IsCondJump(op(i + 1)) && runnable(i, 2)) {
       ins.c = op(i + 1) == sq::OP_JMPT ? 1 : 0;

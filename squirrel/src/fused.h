@@ -22,23 +22,35 @@ namespace bsq {
 enum FusedOp : uint8_t {
   // LOADLOCAL a; LOADINT k; <cmp>; JMPF|JMPT  -> branch on (local a <cmp> k); b = <cmp>, c = 1 for JMPT
   XOP_LOCAL_INT_CMPJ = sq::OP_COUNT,
-  XOP_LOCAL_INT_ARITH,    // LOADLOCAL a; LOADINT k; <arith>   -> push local a <arith> k; b = <arith>
-  XOP_LOCAL_LOCAL_ARITH,  // LOADLOCAL a; LOADLOCAL c; <arith> -> push local a <arith> local c; b = <arith>
-  XOP_INT_ARITH,          // LOADINT k; <arith>      -> top = top <arith> k; b = <arith>
-  XOP_LOCAL_ARITH,        // LOADLOCAL a; <arith>    -> top = top <arith> local a; b = <arith>
   XOP_CMPJ,               // <cmp>; JMPF|JMPT        -> pop two, branch; b = <cmp>, c = 1 for JMPT
   XOP_STOREPOP,           // STORELOCAL a; POP 1     -> local a = popped top
   XOP_INCPOP,             // INCLOCAL a (c = delta); POP 1 -> local a += delta
-  // LOADLOCAL a; LOADINT k; <arith>; STORELOCAL d; POP 1    -> local d = local a <arith> k; b = <arith>
-  XOP_LOCAL_INT_ARITH_STORE,
-  // LOADLOCAL a; LOADLOCAL c; <arith>; STORELOCAL d; POP 1  -> local d = local a <arith> local c
-  XOP_LOCAL_LOCAL_ARITH_STORE,
-  XOP_INT_ARITH_STORE,    // LOADINT k; <arith>; STORELOCAL d; POP 1 -> local d = popped top <arith> k
-  XOP_ARITH_STORE,        // <arith>; STORELOCAL a; POP 1     -> local a = x <arith> y, both popped
   // JMP back to an XOP_LOCAL_INT_CMPJ: runs that test and branch from there (a loop's back edge)
   XOP_JMP_CMPJ,
-  XOP_END
+  XOP_ARITH_FIRST         // then one opcode per ArithForm and arithmetic operator: ArithFusedOp()
 };
+
+// The runs ending in an arithmetic operator <arith> (ADD .. USHR), b = <arith>. Each form has one opcode
+// per operator, so that the operator is known where the fused instruction is run.
+enum ArithForm : uint8_t {
+  FORM_LOCAL_INT,          // LOADLOCAL a; LOADINT k; <arith>   -> push local a <arith> k
+  FORM_LOCAL_LOCAL,        // LOADLOCAL a; LOADLOCAL c; <arith> -> push local a <arith> local c
+  FORM_INT,                // LOADINT k; <arith>      -> top = top <arith> k
+  FORM_LOCAL,              // LOADLOCAL a; <arith>    -> top = top <arith> local a
+  FORM_LOCAL_INT_STORE,    // LOADLOCAL a; LOADINT k; <arith>; STORELOCAL d; POP 1 -> local d = local a <arith> k
+  FORM_LOCAL_LOCAL_STORE,  // LOADLOCAL a; LOADLOCAL c; <arith>; STORELOCAL d; POP 1
+  FORM_INT_STORE,          // LOADINT k; <arith>; STORELOCAL d; POP 1 -> local d = popped top <arith> k
+  FORM_STORE,              // <arith>; STORELOCAL a; POP 1  -> local a = x <arith> y, both popped
+  kArithForms
+};
+constexpr int kArithOps = sq::OP_USHR - sq::OP_ADD + 1;
+constexpr uint8_t ArithFusedOp(int form, uint8_t arith) {
+  return uint8_t(XOP_ARITH_FIRST + form * kArithOps + (arith - sq::OP_ADD));
+}
+static_assert(XOP_ARITH_FIRST + kArithForms * kArithOps <= 256, "fused opcodes fit in a byte");
+
+// How many original instructions the fused instruction `op` covers (1 for an instruction left as it was).
+size_t FusedLength(uint8_t op);
 
 // The code the execution loop runs for `p`: p.code with the first instruction of each fusible run replaced.
 std::vector<sq::Instruction> FuseInstructions(const sq::FuncProto& p);
@@ -96,7 +108,7 @@ std::vector<sq::Instruction> FuseInstructions(const sq::FuncProto& p);
 }
 
 // Pushes `x <arith> y` where y is the integer constant of the LOADINT after ins, or local c.
-template <bool kConstant>
+template <bool kConstant, uint8_t kOp>
 [[gnu::always_inline]] inline bool RunLocalArith(BSQ_FUSED_ARGS) {
   auto& stack = v->stack;
   SQInteger top = v->top;
@@ -110,7 +122,7 @@ template <bool kConstant>
     if (l.type != OT_INTEGER) return false;
     y = l.v.nInteger;
   }
-  if (!IntArith(ins.b, x.v.nInteger, y, r)) return false;
+  if (!IntArith(kOp, x.v.nInteger, y, r)) return false;
   stack[size_t(top)] = Value::Integer(r);
   v->top = top + 1;
   f->pc += 2;
@@ -118,7 +130,7 @@ template <bool kConstant>
 }
 
 // top = top <arith> y, y the instruction's integer a or local a.
-template <bool kConstant>
+template <bool kConstant, uint8_t kOp>
 [[gnu::always_inline]] inline bool RunTopArith(BSQ_FUSED_ARGS) {
   BSQ_FUSED_UNUSED;
   Value& x = v->stack[size_t(v->top - 1)];
@@ -130,7 +142,7 @@ template <bool kConstant>
     if (l.type != OT_INTEGER) return false;
     y = l.v.nInteger;
   }
-  if (x.type != OT_INTEGER || !IntArith(ins.b, x.v.nInteger, y, r)) return false;
+  if (x.type != OT_INTEGER || !IntArith(kOp, x.v.nInteger, y, r)) return false;
   x.v.nInteger = r;
   f->pc += 1;
   return true;
@@ -173,7 +185,7 @@ template <bool kConstant>
 }
 
 // local d = local a <arith> y, y the integer constant of the LOADINT after ins or local c.
-template <bool kConstant>
+template <bool kConstant, uint8_t kOp>
 [[gnu::always_inline]] inline bool RunLocalArithStore(BSQ_FUSED_ARGS) {
   auto& stack = v->stack;
   const Value& x = stack[size_t(base + ins.a)];
@@ -186,7 +198,7 @@ template <bool kConstant>
     if (l.type != OT_INTEGER) return false;
     y = l.v.nInteger;
   }
-  if (!IntArith(ins.b, x.v.nInteger, y, r)) return false;
+  if (!IntArith(kOp, x.v.nInteger, y, r)) return false;
   // Nothing is pushed, so no variable can have captured the temporary the original run pops.
   stack[size_t(base + code[f->pc + 2].a)] = Value::Integer(r);
   f->pc += 4;
@@ -194,7 +206,7 @@ template <bool kConstant>
 }
 
 // local d = x <arith> y: y is the constant (kConstant) or the top; x the value below it.
-template <bool kConstant>
+template <bool kConstant, uint8_t kOp>
 [[gnu::always_inline]] inline bool RunArithStore(BSQ_FUSED_ARGS) {
   auto& stack = v->stack;
   SQInteger top = v->top;
@@ -209,7 +221,7 @@ template <bool kConstant>
     if (l.type != OT_INTEGER) return false;
     y = l.v.nInteger;
   }
-  if (x.type != OT_INTEGER || dst >= nt || !IntArith(ins.b, x.v.nInteger, y, r)) return false;
+  if (x.type != OT_INTEGER || dst >= nt || !IntArith(kOp, x.v.nInteger, y, r)) return false;
   if (v->openOuters && v->openOuters->slot >= nt) v->CloseOuters(nt);
   // The popped operands are integers: they hold no references.
   stack[size_t(dst)] = Value::Integer(r);
@@ -230,6 +242,19 @@ template <bool kConstant>
   if (IntCompare(cond.b, x.v.nInteger, code[t + 1].a) == (cond.c != 0)) next += uint32_t(code[t + 3].a);
   f->pc = next;
   return true;
+}
+
+// The fused instruction of form kForm and operator kOp.
+template <int kForm, uint8_t kOp>
+[[gnu::always_inline]] inline bool RunArith(BSQ_FUSED_ARGS) {
+  if constexpr (kForm == FORM_LOCAL_INT) return RunLocalArith<true, kOp>(v, f, code, base, ins);
+  if constexpr (kForm == FORM_LOCAL_LOCAL) return RunLocalArith<false, kOp>(v, f, code, base, ins);
+  if constexpr (kForm == FORM_INT) return RunTopArith<true, kOp>(v, f, code, base, ins);
+  if constexpr (kForm == FORM_LOCAL) return RunTopArith<false, kOp>(v, f, code, base, ins);
+  if constexpr (kForm == FORM_LOCAL_INT_STORE) return RunLocalArithStore<true, kOp>(v, f, code, base, ins);
+  if constexpr (kForm == FORM_LOCAL_LOCAL_STORE) return RunLocalArithStore<false, kOp>(v, f, code, base, ins);
+  if constexpr (kForm == FORM_INT_STORE) return RunArithStore<true, kOp>(v, f, code, base, ins);
+  if constexpr (kForm == FORM_STORE) return RunArithStore<false, kOp>(v, f, code, base, ins);
 }
 
 #undef BSQ_FUSED_ARGS

@@ -1580,18 +1580,30 @@ static void RunLoop(VM* v, size_t entry) {
     ip = &f->code->code[f->pc - 1];               \
     goto dispatch;
       FUSED(XOP_LOCAL_INT_CMPJ, RunLocalIntCmpJ)
-      FUSED(XOP_LOCAL_INT_ARITH, RunLocalArith<true>)
-      FUSED(XOP_LOCAL_LOCAL_ARITH, RunLocalArith<false>)
-      FUSED(XOP_INT_ARITH, RunTopArith<true>)
-      FUSED(XOP_LOCAL_ARITH, RunTopArith<false>)
       FUSED(XOP_CMPJ, RunCmpJ)
       FUSED(XOP_STOREPOP, RunStorePop)
       FUSED(XOP_INCPOP, RunIncPop)
-      FUSED(XOP_LOCAL_INT_ARITH_STORE, RunLocalArithStore<true>)
-      FUSED(XOP_LOCAL_LOCAL_ARITH_STORE, RunLocalArithStore<false>)
-      FUSED(XOP_INT_ARITH_STORE, RunArithStore<true>)
-      FUSED(XOP_ARITH_STORE, RunArithStore<false>)
       FUSED(XOP_JMP_CMPJ, RunJmpCmpJ)
+#define FUSED_ARITH_OP(FORM, OP)                                    \
+  case ArithFusedOp(FORM, OP):                                      \
+    if (RunArith<FORM, OP>(v, f, code, base, ins)) break;           \
+    ip = &f->code->code[f->pc - 1];                                 \
+    goto dispatch;
+#define FUSED_ARITH(FORM)                                                                          \
+  FUSED_ARITH_OP(FORM, sq::OP_ADD) FUSED_ARITH_OP(FORM, sq::OP_SUB) FUSED_ARITH_OP(FORM, sq::OP_MUL)     \
+  FUSED_ARITH_OP(FORM, sq::OP_DIV) FUSED_ARITH_OP(FORM, sq::OP_MOD) FUSED_ARITH_OP(FORM, sq::OP_BAND)    \
+  FUSED_ARITH_OP(FORM, sq::OP_BOR) FUSED_ARITH_OP(FORM, sq::OP_BXOR) FUSED_ARITH_OP(FORM, sq::OP_SHL)    \
+  FUSED_ARITH_OP(FORM, sq::OP_SHR) FUSED_ARITH_OP(FORM, sq::OP_USHR)
+      FUSED_ARITH(FORM_LOCAL_INT)
+      FUSED_ARITH(FORM_LOCAL_LOCAL)
+      FUSED_ARITH(FORM_INT)
+      FUSED_ARITH(FORM_LOCAL)
+      FUSED_ARITH(FORM_LOCAL_INT_STORE)
+      FUSED_ARITH(FORM_LOCAL_LOCAL_STORE)
+      FUSED_ARITH(FORM_INT_STORE)
+      FUSED_ARITH(FORM_STORE)
+#undef FUSED_ARITH
+#undef FUSED_ARITH_OP
 #undef FUSED
       default: v->Error(u"invalid instruction %d", int(ins.op));
     }

@@ -21,21 +21,40 @@ std::vector<sq::Instruction> Fuse(const std::u16string& src, std::shared_ptr<sq:
   return *proto ? bsq::FuseInstructions(**proto) : std::vector<sq::Instruction>{};
 }
 
+constexpr uint8_t A(bsq::ArithForm form, sq::Op op) { return bsq::ArithFusedOp(form, op); }
+using bsq::FORM_INT;
+using bsq::FORM_INT_STORE;
+using bsq::FORM_LOCAL;
+using bsq::FORM_LOCAL_INT;
+using bsq::FORM_LOCAL_INT_STORE;
+using bsq::FORM_LOCAL_LOCAL;
+using bsq::FORM_LOCAL_LOCAL_STORE;
+using bsq::FORM_STORE;
+using sq::OP_ADD;
+using sq::OP_BAND;
+using sq::OP_BXOR;
+using sq::OP_DIV;
+using sq::OP_MOD;
+using sq::OP_MUL;
+using sq::OP_SHL;
+using sq::OP_SUB;
+using sq::OP_USHR;
+
 TEST(Fused, RewritesTheCommonRunsOnly) {
   const FuseCase cases[] = {
-      {u"local x = 1; x = x * 31;", {bsq::XOP_LOCAL_INT_ARITH_STORE}},
-      {u"local x = 1, y = 2; y = x & y;", {bsq::XOP_LOCAL_LOCAL_ARITH_STORE}},
-      {u"local a = 1, b = 2, c = 3; a = b ^ (c & 255);", {bsq::XOP_LOCAL_INT_ARITH, bsq::XOP_ARITH_STORE}},
-      {u"local x = 1, y = 2; local z = x - y;", {bsq::XOP_LOCAL_LOCAL_ARITH}},
-      {u"local x = 1, y = 2; x = (x + 1) % 7;", {bsq::XOP_LOCAL_INT_ARITH, bsq::XOP_INT_ARITH_STORE}},
-      {u"local x = 1, y = 2; x = (x + 1) % 7 - y;",
-       {bsq::XOP_LOCAL_INT_ARITH, bsq::XOP_INT_ARITH, bsq::XOP_LOCAL_ARITH, bsq::XOP_STOREPOP}},
+      {u"local x = 1; x = x * 31;", {A(FORM_LOCAL_INT_STORE, OP_MUL)}},
+      {u"local x = 1, y = 2; y = x & y;", {A(FORM_LOCAL_LOCAL_STORE, OP_BAND)}},
+      {u"local a = 1, b = 2, c = 3; a = b ^ (c & 255);", {A(FORM_LOCAL_INT, OP_BAND), A(FORM_STORE, OP_BXOR)}},
+      {u"local x = 1, y = 2; local z = x - y;", {A(FORM_LOCAL_LOCAL, OP_SUB)}},
+      {u"local x = 1, y = 2; x = (x + 1) % 7;", {A(FORM_LOCAL_INT, OP_ADD), A(FORM_INT_STORE, OP_MOD)}},
+      {u"local x = 1, y = 2; x = (x << 1) / 7 >>> y;",
+       {A(FORM_LOCAL_INT, OP_SHL), A(FORM_INT, OP_DIV), A(FORM_LOCAL, OP_USHR), bsq::XOP_STOREPOP}},
       {u"for (local i = 0; i < 10; ++i) {}", {bsq::XOP_LOCAL_INT_CMPJ, bsq::XOP_INCPOP, bsq::XOP_JMP_CMPJ}},
       {u"local a = 1, b = 2; if (a != b) a = 3;", {bsq::XOP_CMPJ, bsq::XOP_STOREPOP}},
       // A value on each side of a ternary: the jump into the middle keeps both runs apart.
       {u"local a = 1; local b = a ? 2 : 3;", {}},
       // Two lines: an error must name the line of its own instruction, so only the second line's pair fuses.
-      {u"local a = 1; local b = a\n * 2;", {bsq::XOP_INT_ARITH}},
+      {u"local a = 1; local b = a\n * 2;", {A(FORM_INT, OP_MUL)}},
   };
   for (const FuseCase& c : cases) {
     std::u16string src(c.source);
@@ -69,22 +88,7 @@ TEST(Fused, NoJumpLandsInsideARun) {
   ASSERT_TRUE(proto);
   std::vector<bool> inside(code.size(), false);
   for (size_t i = 0; i < code.size(); ++i) {
-    size_t len = 0;
-    switch (code[i].op) {
-      case bsq::XOP_LOCAL_INT_ARITH_STORE:
-      case bsq::XOP_LOCAL_LOCAL_ARITH_STORE: len = 5; break;
-      case bsq::XOP_LOCAL_INT_CMPJ:
-      case bsq::XOP_INT_ARITH_STORE: len = 4; break;
-      case bsq::XOP_ARITH_STORE:
-      case bsq::XOP_LOCAL_INT_ARITH:
-      case bsq::XOP_LOCAL_LOCAL_ARITH: len = 3; break;
-      case bsq::XOP_INT_ARITH:
-      case bsq::XOP_LOCAL_ARITH:
-      case bsq::XOP_CMPJ:
-      case bsq::XOP_STOREPOP:
-      case bsq::XOP_INCPOP: len = 2; break;
-      default: break;
-    }
+    size_t len = bsq::FusedLength(code[i].op);
     for (size_t k = 1; k < len; ++k) inside[i + k] = true;
   }
   size_t jumps = 0;
