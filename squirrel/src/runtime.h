@@ -211,6 +211,7 @@ struct Frame {
   SQInteger fslot = 0;      // where the result goes (the function slot)
   bool entry = false;       // the execution loop returns when this frame returns
   bool native = false;
+  bool constructor = false; // a class's script constructor: returns `this` (the new instance), not its value
   Generator* generator = nullptr;
   SQInteger savedTop = 0;   // native frames: top to restore
   int32_t hookLine = -1;    // last line reported to the debug hook

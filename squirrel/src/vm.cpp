@@ -701,6 +701,13 @@ struct DepthGuard {
 };
 }  // namespace
 
+// Whether a constructor frame is running: a constructor cannot be suspended, wherever it was called from.
+static bool InConstructor(VM* v) {
+  for (size_t i = 0; i < v->frames.size(); ++i)
+    if (v->frames[i].constructor) return true;
+  return false;
+}
+
 void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   if (ss->nativeDepth + 1 > kMaxNativeDepth) Error(u"Native stack overflow");
   SQInteger base = fslot + 1;
@@ -730,7 +737,7 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   stackBase = savedBase;
   frames.pop_back();
   if (ret == kSuspendFlag) {
-    if (executeDepth > 1 || frames.empty()) Error(kSuspendThroughNative);
+    if (executeDepth > 1 || frames.empty() || InConstructor(this)) Error(kSuspendThroughNative);
     Value sv = suspendValue;
     SetTop(fslot);
     Push(Value());
@@ -796,6 +803,16 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
     case OT_CLASS: {
       Class* c = callee.cls();
       Value inst = CreateInstanceRaw(c);
+      const Value& ctor = c->constructor;
+      // A script constructor runs as a frame of the calling loop (no nested execution loop); its return
+      // gives the instance. One with a bound environment would not see the instance as `this`.
+      if (ctor.type == OT_CLOSURE && ctor.closure()->env.IsNull() && !ctor.closure()->fp()->code->generator) {
+        stack[size_t(fslot)] = ctor;
+        stack[size_t(fslot + 1)] = std::move(inst);
+        StartCall(fslot, nargs, entry);
+        frames.back().constructor = true;
+        return true;
+      }
       if (!c->constructor.IsNull()) {
         stack[size_t(fslot)] = c->constructor;
         stack[size_t(fslot + 1)] = inst;
@@ -1187,6 +1204,15 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_GETENV: {
         const Value& key = consts[ins.a];
         if (stack[size_t(base)].type == OT_INSTANCE && GetEnvCached(v, f, key)) break;
+        // A slot of a table `this` (the root table for plain function calls), as VM::Get finds it first.
+        if (stack[size_t(base)].type == OT_TABLE && v->top < SQInteger(stack.size())) {
+          Value& dst = stack[size_t(v->top)];
+          if (stack[size_t(base)].table()->Get(key, dst)) {
+            ResolveWeak(dst);
+            v->top++;
+            break;
+          }
+        }
         Value self = stack[size_t(base)];
         Value out;
         bool found = false;
@@ -1262,7 +1288,7 @@ static void RunLoop(VM* v, size_t entry) {
         SQInteger fslot = v->top - ins.a - 1;
         // `return f(...)` into a script function: the finished caller frame is dropped first, so
         // tail recursion and tail-calling state machines run in constant stack.
-        if (code[f->pc].op == sq::OP_RETURN && !f->generator && !v->hooked &&
+        if (code[f->pc].op == sq::OP_RETURN && !f->generator && !f->constructor && !v->hooked &&
             stack[size_t(fslot)].type == OT_CLOSURE && !stack[size_t(fslot)].closure()->fp()->code->generator &&
             (v->traps.empty() || v->traps.back().frame < v->frames.size() - 1)) {
           SQInteger dst = f->fslot;
@@ -1284,7 +1310,7 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_RETURN: {
-        Value r = std::move(TOP(1));
+        Value r = f->constructor ? stack[size_t(base)] : std::move(TOP(1));
         bool isEntry = f->entry;
         SQInteger fslot = f->fslot;
         PopFrame(v);
