@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "fused.h"
 #include "runtime.h"
 
 namespace bsq {
@@ -389,6 +390,7 @@ Value WrapProto(SharedState* ss, const std::shared_ptr<sq::FuncProto>& proto) {
   FuncProto* fp = new FuncProto();
   Value result(fp);
   fp->code = proto;
+  fp->exec = FuseInstructions(*proto);
   fp->memberCache.resize(proto->code.size());
   fp->constants.reserve(proto->constants.size());
   for (const sq::Constant& c : proto->constants) {

@@ -98,6 +98,7 @@ struct MemberCache {
 // The VM's function-prototype object around a compiled prototype.
 struct FuncProto : Object {
   std::shared_ptr<sq::FuncProto> code;
+  std::vector<sq::Instruction> exec;     // code->code with fused instructions (fused.h): what the loop runs
   std::vector<MemberCache> memberCache;  // one per instruction
   std::vector<Value> constants;
   std::vector<Value> functions;  // nested prototypes, wrapped lazily on first use
@@ -210,6 +211,7 @@ struct Frame {
   SQInteger fslot = 0;      // where the result goes (the function slot)
   bool entry = false;       // the execution loop returns when this frame returns
   bool native = false;
+  bool constructor = false; // a class's script constructor: returns `this` (the new instance), not its value
   Generator* generator = nullptr;
   SQInteger savedTop = 0;   // native frames: top to restore
   int32_t hookLine = -1;    // last line reported to the debug hook
@@ -267,7 +269,7 @@ struct Generator : Object {
 };
 
 constexpr size_t kInitialStringBuckets = 256;
-constexpr size_t kMinAutoCollect = 4096;
+constexpr size_t kMinAutoCollect = 1024;
 
 struct SharedState {
   // Interned strings.

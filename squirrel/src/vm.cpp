@@ -10,6 +10,7 @@
 
 #include <platform/text.h>
 
+#include "fused.h"
 #include "runtime.h"
 
 namespace bsq {
@@ -100,7 +101,7 @@ void VM::Grow(SQInteger needed) {
 
 void VM::SetTop(SQInteger newTop) {
   if (newTop < top) {
-    CloseOuters(newTop);
+    if (openOuters && openOuters->slot >= newTop) CloseOuters(newTop);
     while (top > newTop) stack[size_t(--top)].SetNull();
   } else {
     Reserve(newTop - top);
@@ -700,6 +701,13 @@ struct DepthGuard {
 };
 }  // namespace
 
+// Whether a constructor frame is running: a constructor cannot be suspended, wherever it was called from.
+static bool InConstructor(VM* v) {
+  for (size_t i = 0; i < v->frames.size(); ++i)
+    if (v->frames[i].constructor) return true;
+  return false;
+}
+
 void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   if (ss->nativeDepth + 1 > kMaxNativeDepth) Error(u"Native stack overflow");
   SQInteger base = fslot + 1;
@@ -729,7 +737,7 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   stackBase = savedBase;
   frames.pop_back();
   if (ret == kSuspendFlag) {
-    if (executeDepth > 1 || frames.empty()) Error(kSuspendThroughNative);
+    if (executeDepth > 1 || frames.empty() || InConstructor(this)) Error(kSuspendThroughNative);
     Value sv = suspendValue;
     SetTop(fslot);
     Push(Value());
@@ -795,6 +803,16 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
     case OT_CLASS: {
       Class* c = callee.cls();
       Value inst = CreateInstanceRaw(c);
+      const Value& ctor = c->constructor;
+      // A script constructor runs as a frame of the calling loop (no nested execution loop); its return
+      // gives the instance. One with a bound environment would not see the instance as `this`.
+      if (ctor.type == OT_CLOSURE && ctor.closure()->env.IsNull() && !ctor.closure()->fp()->code->generator) {
+        stack[size_t(fslot)] = ctor;
+        stack[size_t(fslot + 1)] = std::move(inst);
+        StartCall(fslot, nargs, entry);
+        frames.back().constructor = true;
+        return true;
+      }
       if (!c->constructor.IsNull()) {
         stack[size_t(fslot)] = c->constructor;
         stack[size_t(fslot + 1)] = inst;
@@ -952,7 +970,7 @@ Value RootOf(VM* v, Closure* c) {
 
 static void PopFrame(VM* v) {
   Frame& f = v->frames.back();
-  v->CloseOuters(f.base);
+  if (v->openOuters && v->openOuters->slot >= f.base) v->CloseOuters(f.base);
   while (!v->traps.empty() && v->traps.back().frame >= v->frames.size() - 1) v->traps.pop_back();
   if (f.generator) {
     f.generator->state = Generator::Dead;
@@ -1124,14 +1142,14 @@ static void AutoCollect(VM* v) {
 
 static void RunLoop(VM* v, size_t entry) {
   Frame* f = &v->frames.back();
-  const Instruction* code = f->code->code.data();
+  const Instruction* code = f->proto->exec.data();
   Value* consts = f->proto->constants.data();
   SQInteger base = f->base;
   auto& stack = v->stack;
 #define REFRESH()                                 \
   do {                                            \
     f = &v->frames.back();                        \
-    code = f->code->code.data();                  \
+    code = f->proto->exec.data();                 \
     consts = f->proto->constants.data();          \
     base = f->base;                               \
   } while (0)
@@ -1151,7 +1169,9 @@ static void RunLoop(VM* v, size_t entry) {
       }
       if (code[f->pc].op == sq::OP_RETURN) v->DebugHook('r', *f, line);
     }
-    const Instruction ins = code[f->pc++];
+    const Instruction* ip = &code[f->pc++];
+  dispatch:
+    const Instruction& ins = *ip;
     switch (ins.op) {
       case sq::OP_LOADNULL: v->Push(Value()); break;
       case sq::OP_LOADBOOL: v->Push(Value::Bool(ins.a != 0)); break;
@@ -1184,6 +1204,15 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_GETENV: {
         const Value& key = consts[ins.a];
         if (stack[size_t(base)].type == OT_INSTANCE && GetEnvCached(v, f, key)) break;
+        // A slot of a table `this` (the root table for plain function calls), as VM::Get finds it first.
+        if (stack[size_t(base)].type == OT_TABLE && v->top < SQInteger(stack.size())) {
+          Value& dst = stack[size_t(v->top)];
+          if (stack[size_t(base)].table()->Get(key, dst)) {
+            ResolveWeak(dst);
+            v->top++;
+            break;
+          }
+        }
         Value self = stack[size_t(base)];
         Value out;
         bool found = false;
@@ -1259,7 +1288,7 @@ static void RunLoop(VM* v, size_t entry) {
         SQInteger fslot = v->top - ins.a - 1;
         // `return f(...)` into a script function: the finished caller frame is dropped first, so
         // tail recursion and tail-calling state machines run in constant stack.
-        if (code[f->pc].op == sq::OP_RETURN && !f->generator && !v->hooked &&
+        if (code[f->pc].op == sq::OP_RETURN && !f->generator && !f->constructor && !v->hooked &&
             stack[size_t(fslot)].type == OT_CLOSURE && !stack[size_t(fslot)].closure()->fp()->code->generator &&
             (v->traps.empty() || v->traps.back().frame < v->frames.size() - 1)) {
           SQInteger dst = f->fslot;
@@ -1281,7 +1310,7 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_RETURN: {
-        Value r = std::move(TOP(1));
+        Value r = f->constructor ? stack[size_t(base)] : std::move(TOP(1));
         bool isEntry = f->entry;
         SQInteger fslot = f->fslot;
         PopFrame(v);
@@ -1337,35 +1366,12 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_USHR: {
         Value& x = TOP(2);
         const Value& y = TOP(1);
-        if (x.type == OT_INTEGER && y.type == OT_INTEGER) {
-          // Integer fast path; division and remainder by zero or overflow take the general path.
-          uint32_t ux = uint32_t(x.v.nInteger), uy = uint32_t(y.v.nInteger);
-          SQInteger sx = x.v.nInteger, sy = y.v.nInteger, r = 0;
-          bool done = true;
-          switch (ins.op) {
-            case sq::OP_ADD: r = SQInteger(ux + uy); break;
-            case sq::OP_SUB: r = SQInteger(ux - uy); break;
-            case sq::OP_MUL: r = SQInteger(ux * uy); break;
-            case sq::OP_DIV:
-              done = sy != 0 && !(sx == INT_MIN && sy == -1);
-              if (done) r = sx / sy;
-              break;
-            case sq::OP_MOD:
-              done = sy != 0;
-              if (done) r = sy == -1 ? 0 : sx % sy;
-              break;
-            case sq::OP_BAND: r = sx & sy; break;
-            case sq::OP_BOR: r = sx | sy; break;
-            case sq::OP_BXOR: r = sx ^ sy; break;
-            case sq::OP_SHL: r = SQInteger(ux << (uy & 31)); break;
-            case sq::OP_SHR: r = sx >> (uy & 31); break;
-            default: r = SQInteger(ux >> (uy & 31)); break;
-          }
-          if (done) {
-            x.v.nInteger = r;
-            v->top--;
-            break;
-          }
+        SQInteger ir;
+        // Integer fast path; division and remainder by zero or overflow take the general path.
+        if (x.type == OT_INTEGER && y.type == OT_INTEGER && IntArith(ins.op, x.v.nInteger, y.v.nInteger, ir)) {
+          x.v.nInteger = ir;
+          v->top--;
+          break;
         }
         Value a = TOP(2), b = TOP(1);
         Value r = v->Arith(ins.op, a, b);
@@ -1593,6 +1599,38 @@ static void RunLoop(VM* v, size_t entry) {
         v->Throw(e);
       }
       case sq::OP_FOREACH: ForEachStep(v, *f, ins); break;
+// Operands without a fast path: the original instructions run one by one.
+#define FUSED(OP, RUN)                            \
+  case OP:                                        \
+    if (RUN(v, f, code, base, ins)) break;        \
+    ip = &f->code->code[f->pc - 1];               \
+    goto dispatch;
+      FUSED(XOP_LOCAL_INT_CMPJ, RunLocalIntCmpJ)
+      FUSED(XOP_CMPJ, RunCmpJ)
+      FUSED(XOP_STOREPOP, RunStorePop)
+      FUSED(XOP_INCPOP, RunIncPop)
+      FUSED(XOP_JMP_CMPJ, RunJmpCmpJ)
+#define FUSED_ARITH_OP(FORM, OP)                                    \
+  case ArithFusedOp(FORM, OP):                                      \
+    if (RunArith<FORM, OP>(v, f, code, base, ins)) break;           \
+    ip = &f->code->code[f->pc - 1];                                 \
+    goto dispatch;
+#define FUSED_ARITH(FORM)                                                                          \
+  FUSED_ARITH_OP(FORM, sq::OP_ADD) FUSED_ARITH_OP(FORM, sq::OP_SUB) FUSED_ARITH_OP(FORM, sq::OP_MUL)     \
+  FUSED_ARITH_OP(FORM, sq::OP_DIV) FUSED_ARITH_OP(FORM, sq::OP_MOD) FUSED_ARITH_OP(FORM, sq::OP_BAND)    \
+  FUSED_ARITH_OP(FORM, sq::OP_BOR) FUSED_ARITH_OP(FORM, sq::OP_BXOR) FUSED_ARITH_OP(FORM, sq::OP_SHL)    \
+  FUSED_ARITH_OP(FORM, sq::OP_SHR) FUSED_ARITH_OP(FORM, sq::OP_USHR)
+      FUSED_ARITH(FORM_LOCAL_INT)
+      FUSED_ARITH(FORM_LOCAL_LOCAL)
+      FUSED_ARITH(FORM_INT)
+      FUSED_ARITH(FORM_LOCAL)
+      FUSED_ARITH(FORM_LOCAL_INT_STORE)
+      FUSED_ARITH(FORM_LOCAL_LOCAL_STORE)
+      FUSED_ARITH(FORM_INT_STORE)
+      FUSED_ARITH(FORM_STORE)
+#undef FUSED_ARITH
+#undef FUSED_ARITH_OP
+#undef FUSED
       default: v->Error(u"invalid instruction %d", int(ins.op));
     }
   }
