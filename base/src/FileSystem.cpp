@@ -1,3 +1,4 @@
+// The virtual file system: mount points, path resolution, file and directory operations on the mounted tree.
 #include <base/FileSystem.h>
 
 #include <cstring>

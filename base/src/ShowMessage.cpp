@@ -1,3 +1,4 @@
+// Message prompts to the user: task dialog, message box or console, and the application context's follow-up.
 #include <cstring>
 #include <string>
 

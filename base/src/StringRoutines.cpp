@@ -1,3 +1,4 @@
+// Checked string copies, UTF-16/UTF-8 conversions, string buffers and lists that report into a task context.
 #include <base/StringRoutines.h>
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Lockables and the task context that collects error messages.
 #include <base/TaskContext.h>
 
 #include <cstring>
