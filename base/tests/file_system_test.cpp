@@ -1,3 +1,4 @@
+// The file system: path resolution, mount points, listings, host files, prompts, buffer limits and cycles.
 #include <gtest/gtest.h>
 
 #include <grp.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -18,7 +20,7 @@
 
 #include <base/FileSystem.h>
 
-#include "FileSystemTestSupport.h"
+#include "file_system_test_support.h"
 
 namespace {
 
@@ -59,6 +61,18 @@ bool Collect(const char16_t* name, bool isDirectory, void* user) {
   return true;
 }
 
+// Runs an action the first time a prompt line is written, as a user who fixes
+// things before answering would.
+class FixingDialogs : public platform::testing::ScriptedDialogs {
+ public:
+  std::function<void()> onFirstPrompt;
+  int prompts = 0;
+  void ConsoleWrite(std::u16string_view text) override {
+    ScriptedDialogs::ConsoleWrite(text);
+    if (!text.empty() && text.front() == u'[' && ++prompts == 1 && onFirstPrompt) onFirstPrompt();
+  }
+};
+
 class FileSystemTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -94,7 +108,7 @@ class FileSystemTest : public testing::Test {
 
   TempDir root_;
   CollectingAppContext context_;
-  platform::testing::ScriptedDialogs dialogs_;
+  FixingDialogs dialogs_;
   std::unique_ptr<CFileSystem> fs_;
 };
 
@@ -677,21 +691,91 @@ TEST_F(FileSystemTest, DirectoryFailurePromptAfterTheChainGivesUp) {
   EXPECT_EQ(root_.Read("game/blocker"), "a file where a directory should go");
 }
 
-TEST_F(FileSystemTest, PromptsUseTheirIconsAndButtonsInTaskDialogs) {
-  context_.SetDisplayMode(MessageDisplayMode::Default);
-  ASSERT_NE(Physical(u"/GameData", "game", false), nullptr);
-  dialogs_.QueueTaskDialog(IDRETRY);
-  dialogs_.QueueTaskDialog(IDOK);  // the Ignore answer of the Close / Retry / Ignore set
-  dialogs_.QueueTaskDialog(IDOK);
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/missing.txt", true, false, false, true, false), nullptr);
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/missing.txt", false, true), nullptr);
-  const auto dialogs = dialogs_.CallsOf(platform::testing::ScriptedDialogs::Kind::TaskDialog);
-  ASSERT_EQ(dialogs.size(), 3u);
-  EXPECT_EQ(dialogs[0].content, u"The following file was not found:\n\n/GameData/missing.txt");
-  EXPECT_EQ(dialogs[0].mainIcon, reinterpret_cast<std::uintptr_t>(TD_WARNING_ICON));
-  EXPECT_EQ(dialogs[0].config.dwCommonButtons, TDCBF_OK_BUTTON | TDCBF_RETRY_BUTTON | TDCBF_CLOSE_BUTTON);
-  EXPECT_EQ(dialogs[2].content, u"The following file could not be created:\n\n/GameData/missing.txt");
-  EXPECT_EQ(dialogs[2].mainIcon, reinterpret_cast<std::uintptr_t>(TD_ERROR_ICON));
+TEST_F(FileSystemTest, RetryAfterNotFoundFindsAFileThatAppeared) {
+  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+  dialogs_.onFirstPrompt = [this] { root_.Write("game/late.txt", "arrived"); };
+  dialogs_.QueueConsoleInput(u"r\n");
+  CStream* stream = fs_->OpenFile(u"/GameData/late.txt", true, false, false, true, false);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(ReadAndRelease(stream), "arrived");
+  EXPECT_EQ(dialogs_.prompts, 1);
+}
+
+TEST_F(FileSystemTest, RetryAfterAFailedCreateSucceedsOnceTheWayIsClear) {
+  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+  // "blocked/new.txt" cannot be made while "blocked" is a file; the user clears the
+  // way before answering Retry, and the second attempt makes the file.
+  root_.Write("game/blocked", "a file");
+  dialogs_.onFirstPrompt = [this] {
+    std::remove(root_.Sub("game/blocked").c_str());
+    root_.MakeDir("game/blocked");
+  };
+  dialogs_.QueueConsoleInput(u"r\n");
+  CStream* stream = fs_->CreateFile(u"/GameData/blocked/new.txt", false, true);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Write("made", 1, 4), 4u);
+  stream->Release();
+  EXPECT_EQ(root_.Read("game/blocked/new.txt"), "made");
+  EXPECT_EQ(dialogs_.prompts, 1);
+  EXPECT_EQ(dialogs_.ConsoleOutput(),
+            u"The following file could not be created:\n\n/GameData/blocked/new.txt\n[C]lose [R]etry [I]gnore\n");
+}
+
+// At the end of input each prompt gives its fallback: never Close (which would end
+// the process), never a second question.
+TEST_F(FileSystemTest, EndOfInputTakesEachPromptsFallback) {
+  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+  root_.Write("game/kept.txt", "kept");
+  // Not found: Ignore.
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", true, false, false, true, true), nullptr);
+  // Create: No.
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", true, true, true, true, true), nullptr);
+  EXPECT_FALSE(root_.Exists("game/none.txt"));
+  // Already exists: No.
+  EXPECT_EQ(fs_->CreateFile(u"/GameData/kept.txt", true, true), nullptr);
+  EXPECT_EQ(root_.Read("game/kept.txt"), "kept");
+  EXPECT_EQ(dialogs_.prompts, 3);
+  EXPECT_TRUE(context_.GetErrors().empty());
+}
+
+// Each prompt's icon and buttons as a message box: not found (warning, Close /
+// Retry / Ignore), create (warning, Yes / No), already exists (warning, Yes / No /
+// Close), failure (error, Close / Retry / Ignore).
+TEST_F(FileSystemTest, EachPromptsIconAndButtonsInAMessageBox) {
+  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+  using Kind = platform::testing::ScriptedDialogs::Kind;
+  context_.SetDisplayMode(MessageDisplayMode::ServiceMessageBox);
+  root_.Write("game/old.txt", "old");
+  MountPhysicalDirectory(u"/ReadOnly", false, root_.WideSub("game").c_str());
+  dialogs_.QueueMessageBox(IDIGNORE);  // not found: Ignore
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", true, false, false, true, false), nullptr);
+  dialogs_.QueueMessageBox(IDNO);  // create: No
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", true, true, true, true, false), nullptr);
+  dialogs_.QueueMessageBox(IDNO);  // already exists: No
+  EXPECT_EQ(fs_->CreateFile(u"/GameData/old.txt", true, false), nullptr);
+  dialogs_.QueueMessageBox(IDIGNORE);  // failure: Ignore
+  EXPECT_EQ(fs_->CreateFile(u"/ReadOnly/new.txt", false, true), nullptr);
+
+  const auto boxes = dialogs_.CallsOf(Kind::MessageBox);
+  ASSERT_EQ(boxes.size(), 4u);
+  const struct {
+    UINT type;
+    std::u16string text;
+  } expected[] = {
+      {MB_ABORTRETRYIGNORE | MB_ICONWARNING, u"The following file was not found:\n\n/GameData/none.txt"},
+      {MB_YESNO | MB_ICONWARNING,
+       u"The following file does not exist:\n\n/GameData/none.txt\n\nWould you like to create it?"},
+      {MB_YESNOCANCEL | MB_ICONWARNING,
+       u"The following file already exists:\n\n/GameData/old.txt\n\nWould you like to overwrite it?"},
+      {MB_ABORTRETRYIGNORE | MB_ICONERROR, u"The following file could not be created:\n\n/ReadOnly/new.txt"},
+  };
+  for (std::size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(boxes[i].type, expected[i].type | MB_SERVICE_NOTIFICATION);
+    EXPECT_EQ(boxes[i].text, expected[i].text);
+  }
+  EXPECT_FALSE(root_.Exists("game/none.txt"));
+  EXPECT_EQ(root_.Read("game/old.txt"), "old");
 }
 
 TEST_F(FileSystemTest, OverlongPromptTextIsReportedNotShown) {
