@@ -7,7 +7,7 @@
 #include <type_traits>
 
 #include <base/Stream.h>
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 #include <platform/modules.h>
 #include <platform/os.h>
 #include <platform/text.h>

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 #include <platform/dialogs.h>
 #include <platform/testing/ScriptedDialogs.h>
 #include <platform/text.h>

@@ -19,8 +19,8 @@
 
 #include <platform/win32types.h>
 
+#include <base/AppContext.h>
 #include <base/Stream.h>
-#include <base/TaskContext.h>
 
 // Receives one directory entry; false stops the listing.
 using tEnumerateCallback = bool (*)(const char16_t* name, bool isDirectory, void* user);
