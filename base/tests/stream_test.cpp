@@ -350,19 +350,6 @@ TEST(StreamCopy, LoadFromReportsAShortWrite) {
 // ---------------------------------------------------------------------------
 // CByteArrayStream
 
-TEST(ByteArrayStream, ReadCopiesWholeElementsOfWhatIsLeft) {
-  unsigned char data[10];
-  std::memcpy(data, kData, 10);
-  StreamRef stream(new CByteArrayStream(data, 10));
-  ASSERT_TRUE(stream->Seek(4, CStream::kSeekBegin));
-  char out[8] = {};
-  EXPECT_EQ(stream->Read(out, 4, 2), 1u);
-  EXPECT_EQ(std::string(out, 4), "4567");
-  EXPECT_EQ(PositionOf(stream.get()), 8u);  // the partial element stays unread
-  EXPECT_EQ(stream->Read(out, 4, 1), 0u);
-  EXPECT_EQ(stream->Read(out, 1, 4), 2u);
-}
-
 TEST(ByteArrayStream, WriteStopsAtTheCapacityAndGrowsTheSize) {
   unsigned char data[10] = {};
   StreamRef stream(new CByteArrayStream(data, 10));
@@ -551,29 +538,6 @@ TEST(StreamStream, TruncateEndsTheInnerStreamAtTheViewsPosition) {
   EXPECT_EQ(PositionOf(stream.get()), 2u);
 }
 
-TEST(StreamStream, TwoViewsOfOneFileReadIndependently) {
-  TempDirectory temp;
-  ASSERT_TRUE(temp.Valid());
-  HANDLE file = temp.CreateWith("v.bin", kData);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  StreamRef stream(new CWindowsFileStream(file, true));
-  ASSERT_TRUE(stream->Seek(5, CStream::kSeekBegin));
-  tTaskContext task;
-  StreamRef first(stream->OpenStream(&task, nullptr, true, false));
-  StreamRef second(stream->OpenStream(&task, nullptr, true, false));
-  ASSERT_NE(first.get(), nullptr);
-  ASSERT_NE(second.get(), nullptr);
-  ASSERT_TRUE(second->Seek(8, CStream::kSeekBegin));
-  char a[4], b[4];
-  for (int round = 0; round < 2; ++round) {
-    ASSERT_EQ(first->Read(a, 1, 4), 4u);
-    ASSERT_EQ(second->Read(b, 2, 2), 2u);
-    EXPECT_EQ(std::string(a, 4), std::string(kData + round * 4, 4));
-    EXPECT_EQ(std::string(b, 4), std::string(kData + 8 + round * 4, 4));
-  }
-  EXPECT_EQ(PositionOf(stream.get()), 5u);
-}
-
 // ---------------------------------------------------------------------------
 // CWindowsFileStream
 
@@ -599,17 +563,6 @@ TEST(WindowsFileStream, SparseFileBeyondFourGiB) {
   EXPECT_EQ(PositionOf(view.get()), std::uint64_t(kFiveGiB));
   EXPECT_TRUE(stream->TruncateAt(std::uint64_t(kFiveGiB) + 2, true));
   EXPECT_EQ(stream->GetSize(false), std::uint64_t(kFiveGiB) + 2);
-}
-
-TEST(WindowsFileStream, PartialElementAtTheEndIsReadButNotCounted) {
-  TempDirectory temp;
-  ASSERT_TRUE(temp.Valid());
-  HANDLE file = temp.CreateWith("p.bin", "abcdefg");
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  StreamRef stream(new CWindowsFileStream(file, true));
-  char out[8];
-  EXPECT_EQ(stream->Read(out, 2, 4), 3u);
-  EXPECT_EQ(PositionOf(stream.get()), 7u);
 }
 
 TEST(WindowsFileStream, UnknownOriginsAreRefused) {
