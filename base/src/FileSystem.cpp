@@ -1,3 +1,4 @@
+// The virtual file system: mount points, path resolution, file and directory operations on the mounted tree.
 #include <base/FileSystem.h>
 
 #include <cstring>
@@ -412,8 +413,12 @@ bool CFileSystem::FindAndOpenFile(const char16_t* path, bool readable, bool writ
   return false;
 }
 
-CStream* CFileSystem::OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing,
-                               bool promptIfMissing, bool promptOnFailure) {
+CStream* CFileSystem::OpenFile(const char16_t* path, std::uint32_t flags) {
+  const bool readable = (flags & kOpenFileRead) != 0;
+  const bool writable = (flags & kOpenFileWrite) != 0;
+  const bool createIfMissing = (flags & kOpenFileCreateIfMissing) != 0;
+  const bool promptIfMissing = (flags & kOpenFilePromptIfMissing) != 0;
+  const bool promptOnFailure = (flags & kOpenFilePromptOnFailure) != 0;
   for (;;) {
     const std::uint32_t errorsBefore = ErrorCountOf(m_context);
     CStream* stream = nullptr;

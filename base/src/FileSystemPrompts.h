@@ -3,7 +3,7 @@
 // CFileSystem::kPromptCapacity characters (a text that does not fit is reported to
 // the task and not shown) and shows it through ShowMessage. A Close answer ends the
 // process: Close is the user's wish to end the program, so the exit code is 0.
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 
 namespace fsprompt {
 

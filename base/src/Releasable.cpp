@@ -1,3 +1,4 @@
+// Reference-counted releasables and the thread object that runs a task on its own thread.
 #include <base/Releasable.h>
 
 #include <platform/sync.h>

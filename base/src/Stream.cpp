@@ -1,3 +1,4 @@
+// The stream base: reference counting, the streamable save/load/size operations and stream opening.
 #include <base/Stream.h>
 
 #include "StreamPositions.h"

@@ -1,3 +1,4 @@
+// Checked string copies, UTF-16/UTF-8 conversions, string buffers and lists that report into a task context.
 #include <base/StringRoutines.h>
 
 #include <cstring>
@@ -6,7 +7,7 @@
 #include <type_traits>
 
 #include <base/Stream.h>
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 #include <platform/modules.h>
 #include <platform/os.h>
 #include <platform/text.h>

@@ -1,3 +1,4 @@
+// Linear text readers over streams (UCS-2, ANSI, or chosen by byte order mark) and the UCS-2 writer.
 #include <base/TextReader.h>
 
 const char kUCS2ToANSIUnsupportedMessage[] =

@@ -1,7 +1,7 @@
 // The trampolines of the core's jump hooks and the context their bodies work on.
 #include "HookTrampolines.h"
 
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 
 // Each trampoline (AT&T syntax), entered by a jump with the game's stack
 // pointer E:

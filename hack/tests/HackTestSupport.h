@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 #include <hack/ModuleOptions.h>
 #include <hack/ModuleRegistry.h>
 #include <platform/dialogs.h>

@@ -1,3 +1,4 @@
+// Message boxes and task dialogs: the replaceable dialog backend and its console default.
 #include <platform/dialogs.h>
 
 #include <SDL.h>

@@ -1,3 +1,4 @@
+// The thread's last error, system error texts for FormatMessageW and errno translation.
 #include <platform/errors.h>
 
 #include <cerrno>

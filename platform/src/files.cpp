@@ -1,3 +1,4 @@
+// Files and directories over POSIX: case-insensitive path mapping, handles, find, attributes and times.
 #include <platform/files.h>
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// Modules over the dynamic loader, with pseudo-modules whose exports are registered in-process.
 #include <platform/modules.h>
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// Version and system information, local time, console handles and text colours.
 #include <platform/os.h>
 
 #include <sys/time.h>

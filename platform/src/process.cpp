@@ -1,3 +1,4 @@
+// The current process: its handle and id, termination with a replaceable exit hook, debugger checks.
 #include <platform/process.h>
 
 #include <unistd.h>

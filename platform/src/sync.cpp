@@ -1,3 +1,4 @@
+// The handle table and the kernel objects behind it: events, mutexes, semaphores, threads and waits.
 #include <platform/sync.h>
 
 #include <pthread.h>

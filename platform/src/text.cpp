@@ -1,3 +1,4 @@
+// UTF-8/UTF-16 conversion and the locale-independent wide string routines.
 #include <platform/text.h>
 
 #include <charconv>

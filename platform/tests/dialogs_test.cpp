@@ -1,3 +1,4 @@
+// Message boxes and task dialogs: the replaceable backend, the console default and its answers at end of input.
 #include <platform/dialogs.h>
 
 #include <gtest/gtest.h>

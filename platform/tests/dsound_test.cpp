@@ -1,3 +1,4 @@
+// The DirectSound stand-in: creation, buffers, locks, cursors, notifications, refusals and mixing.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Last errors: errno translation and FormatMessageW's texts, allocation and refusals.
 #include <platform/errors.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The host file API: dispositions, transfers, seeks, sizes, times, attributes, directories, paths and finds.
 #include <platform/files.h>
 
 #include <gtest/gtest.h>
@@ -468,6 +469,12 @@ TEST(Paths, MissingComponentsMatchCaseInsensitively) {
   ASSERT_NE(created, INVALID_HANDLE_VALUE);
   CloseHandle(created);
   EXPECT_EQ(::access(dir.Host("GameData/New.txt").c_str(), F_OK), 0);
+  // Replacing a name spelt in another case replaces the file that exists, not a second one beside it.
+  created = CreateFileW(dir.Win("gamedata\\new.TXT").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(created, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  CloseHandle(created);
+  EXPECT_NE(::access(dir.Host("GameData/new.TXT").c_str(), F_OK), 0);
   // An exact name wins over a case-folded one; among folded ones the choice is stable.
   ::mkdir(dir.Host("data").c_str(), 0777);
   ::mkdir(dir.Host("Data").c_str(), 0777);

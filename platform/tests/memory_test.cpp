@@ -1,3 +1,4 @@
+// Page protection and allocation: VirtualProtect and VirtualAlloc, their Win32 values and refusals, under threads.
 #include <platform/memory.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Modules: pseudo-modules and their exports, host libraries, the game image and address lookups.
 #include <platform/modules.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Version and system queries, local time and the console handles with their colours.
 #include <platform/os.h>
 
 #include <gtest/gtest.h>

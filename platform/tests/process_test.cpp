@@ -1,3 +1,4 @@
+// The current process: handles, exit and termination through the hook, debugger checks.
 #include <platform/process.h>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Kernel objects and waits: critical sections, events, handles, threads, waits, clocks and the last error.
 #include <platform/sync.h>
 
 #include <gtest/gtest.h>

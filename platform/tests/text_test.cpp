@@ -1,3 +1,4 @@
+// Text: UTF-8/UTF-16 conversion of hostile sequences, code pages and wide formatting.
 #include <platform/text.h>
 
 #include <gtest/gtest.h>

@@ -106,7 +106,8 @@ void CScriptEnvironment::DetachFromHost() {
 
 CStream* CScriptEnvironment::OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing) {
   if (g_FileSystem == nullptr) return nullptr;
-  return g_FileSystem->OpenFile(path, readable, writable, createIfMissing, false, false);
+  return g_FileSystem->OpenFile(path, (readable ? kOpenFileRead : 0u) | (writable ? kOpenFileWrite : 0u) |
+                                          (createIfMissing ? kOpenFileCreateIfMissing : 0u));
 }
 
 bool CScriptEnvironment::Enter() {

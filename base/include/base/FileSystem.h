@@ -19,8 +19,8 @@
 
 #include <platform/win32types.h>
 
+#include <base/AppContext.h>
 #include <base/Stream.h>
-#include <base/TaskContext.h>
 
 // Receives one directory entry; false stops the listing.
 using tEnumerateCallback = bool (*)(const char16_t* name, bool isDirectory, void* user);
@@ -35,6 +35,18 @@ class tReportedNames {
 
  private:
   std::unordered_set<std::u16string> m_names;
+};
+
+// How CFileSystem::OpenFile opens a file; OR them together.
+enum OpenFileFlags : std::uint32_t {
+  kOpenFileRead = 1u << 0,
+  kOpenFileWrite = 1u << 1,
+  // No mount point has the file: create it (after asking, with kOpenFilePromptIfMissing).
+  kOpenFileCreateIfMissing = 1u << 2,
+  // No mount point has the file: ask (Retry / Ignore, or Yes / No before creating it).
+  kOpenFilePromptIfMissing = 1u << 3,
+  // The file exists but cannot be opened, or cannot be created: ask (Retry / Ignore).
+  kOpenFilePromptOnFailure = 1u << 4,
 };
 
 class CFileSystem {
@@ -162,9 +174,8 @@ class CFileSystem {
   bool ResolvePath(const char16_t* path, char16_t out[kMaxPath]);
 
   bool Exists(const char16_t* path, bool fileOk, bool directoryOk);
-  // One reference for the caller, or null.
-  CStream* OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing, bool promptIfMissing,
-                    bool promptOnFailure);
+  // One reference for the caller, or null. flags: OpenFileFlags OR-ed together.
+  CStream* OpenFile(const char16_t* path, std::uint32_t flags);
   // An empty file (an existing one is replaced), or null.
   CStream* CreateFile(const char16_t* path, bool promptBeforeOverwrite, bool promptOnFailure);
   // Creates every missing host directory of the path. True when the directory exists already,

@@ -1,6 +1,6 @@
 #pragma once
 // Fatal and refusal messages of the patch framework.
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 
 // The launcher's closeOnlyMessages flag: fatal messages then offer Close only
 // (button set 11) instead of OK (set 0). Start-up sets it from its header copy.

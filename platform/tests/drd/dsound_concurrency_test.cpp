@@ -1,3 +1,4 @@
+// The DirectSound stand-in under concurrent locks, cursor reads and notifications (run under DRD).
 #include <gtest/gtest.h>
 
 #include <algorithm>

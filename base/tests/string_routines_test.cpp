@@ -1,3 +1,4 @@
+// String routines: checked copies, UTF-8 conversion, the version query, string buffers and lists, UCS-2 units.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,8 @@
 #include <base/Stream.h>
 #include <base/StringRoutines.h>
 #include <base/TaskContext.h>
+#include <platform/modules.h>
+#include <platform/os.h>
 #include <platform/testing/ScriptedDialogs.h>
 
 namespace {
@@ -109,14 +112,28 @@ TEST(WideToUTF8, ConvertsWithTheTerminator) {
   delete[] utf8;
 }
 
-TEST(GetWindowsVersion, AnswersAVersion) {
+// The version comes from RtlGetVersion when the system has it, and then its status decides: a structure of the
+// wrong size is refused rather than answered by the older call.
+TEST(GetWindowsVersion, RtlGetVersionsStatusDecides) {
+  ASSERT_NE(GetModuleHandleW(u"ntdll.dll"), nullptr);
+  OSVERSIONINFOW expected{};
+  expected.dwOSVersionInfoSize = sizeof(expected);
+  ASSERT_EQ(RtlGetVersion(&expected), STATUS_SUCCESS);
   OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof(info);
   ASSERT_TRUE(GetWindowsVersion(&info));
-  EXPECT_GE(info.dwMajorVersion, 5u);
+  EXPECT_EQ(info.dwMajorVersion, expected.dwMajorVersion);
+  EXPECT_EQ(info.dwMinorVersion, expected.dwMinorVersion);
+  EXPECT_EQ(info.dwBuildNumber, expected.dwBuildNumber);
+  EXPECT_EQ(info.dwPlatformId, expected.dwPlatformId);
+
   OSVERSIONINFOW unsized{};
   EXPECT_TRUE(GetWindowsVersion(&unsized));
   EXPECT_EQ(unsized.dwMajorVersion, info.dwMajorVersion);
+  OSVERSIONINFOW tooSmall{};
+  tooSmall.dwOSVersionInfoSize = 4;
+  EXPECT_FALSE(GetWindowsVersion(&tooSmall));
+  EXPECT_EQ(tooSmall.dwMajorVersion, 0u);
   EXPECT_FALSE(GetWindowsVersion(nullptr));
 }
 

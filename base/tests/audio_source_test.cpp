@@ -1,3 +1,4 @@
+// Audio sources: the speaker masks answered for each channel count.
 #include <gtest/gtest.h>
 
 #include <base/AudioSource.h>

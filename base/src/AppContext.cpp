@@ -1,12 +1,21 @@
+// The application context and its message display: task dialog, message box or console prompt, and fatal errors.
 #include <cstring>
 #include <string>
 
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 #include <platform/dialogs.h>
 #include <platform/modules.h>
+#include <platform/process.h>
 #include <platform/text.h>
 
+#include "Utf8Prefix.h"
+
 namespace {
+
+using base_detail::Utf8PrefixLength;
+
+// The display buffer of a joined error text holds this many bytes.
+constexpr std::size_t kJoinedTextLimit = 4095;
 
 using TaskDialogIndirectFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG* config, int* pressedButton,
                                                     int* pressedRadioButton, BOOL* verificationFlagChecked);
@@ -286,3 +295,73 @@ MessageResult ShowMessage(tAppContext* context, MessageIcon icon, MessageButtons
   CallAfterMessage(context);
   return result;
 }
+
+void TerminateAfterFatalError() {
+  TerminateProcess(GetCurrentProcess(), kFatalExitCode);
+  // TerminateProcess of the own process does not come back; should a hook let
+  // it return, the process must still end as a failure.
+  ExitProcess(kFatalExitCode);
+}
+
+tMessageCallback g_BeforeMessageCallback = nullptr;
+tMessageCallback g_AfterMessageCallback = nullptr;
+
+tAppContext::tAppContext(const char* title, HWND ownerWindow, MessageDisplayMode displayMode)
+    : m_ownerWindow(ownerWindow), m_displayMode(displayMode) {
+  const char* source = title != nullptr ? title : "";
+  const std::size_t length = Utf8PrefixLength(source, std::strlen(source), sizeof(m_title) - 1);
+  std::memcpy(m_title, source, length);
+  m_title[length] = '\0';
+}
+
+tAppContext::~tAppContext() = default;
+
+void tAppContext::AddError(const char* text) {
+  AppendError(text);
+  ShowErrors(this, MessageButtons::Close);
+  TerminateAfterFatalError();
+}
+
+MessageResult tAppContext::ShowErrors(tTaskContext* task, MessageButtons buttons) {
+  std::string joined;
+  if (task != nullptr) {
+    // Under the task's lock: another thread may be adding to it meanwhile.
+    task->ForEachError([&joined](const char* text) {
+      if (joined.size() >= kJoinedTextLimit) return;
+      if (!joined.empty()) joined += ' ';
+      joined += text;
+    });
+  }
+  // The display buffer holds 4095 bytes of text; cut without splitting a character.
+  joined.resize(Utf8PrefixLength(joined.data(), joined.size(), kJoinedTextLimit));
+  const std::u16string wide = text::Utf8ToUtf16(std::string_view(joined));
+  return ShowMessage(this, MessageIcon::Error, buttons, wide.c_str(), nullptr, false);
+}
+
+MessageResult tAppContext::ShowErrorsOK(tTaskContext* task) { return ShowErrors(task, MessageButtons::OK); }
+
+void tAppContext::BeforeMessage() {}
+
+void tAppContext::AfterMessage() {}
+
+HWND tAppContext::GetOwnerWindow() const {
+  tLockGuard guard(*this);
+  return m_ownerWindow;
+}
+
+void tAppContext::SetOwnerWindow(HWND window) {
+  tLockGuard guard(*this);
+  m_ownerWindow = window;
+}
+
+MessageDisplayMode tAppContext::GetDisplayMode() const {
+  tLockGuard guard(*this);
+  return m_displayMode;
+}
+
+void tAppContext::SetDisplayMode(MessageDisplayMode mode) {
+  tLockGuard guard(*this);
+  m_displayMode = mode;
+}
+
+tAppContext g_AppContext("Quorvant Mod Launcher", nullptr, MessageDisplayMode::Default);

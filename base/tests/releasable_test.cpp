@@ -1,3 +1,4 @@
+// Releasables and threads: reference counts, exit codes, handles closed once, destruction without waiting.
 #include <gtest/gtest.h>
 
 #include <atomic>

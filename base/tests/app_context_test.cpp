@@ -1,5 +1,5 @@
-// What ShowMessage shows for each button set in each display mode, and what
-// every possible answer returns.
+// The application context and its message display: what ShowMessage shows for each button set in each display
+// mode and what every answer returns, callbacks, console answers, threads, ShowErrors and fatal errors.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,9 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 #include <platform/dialogs.h>
 #include <platform/testing/ScriptedDialogs.h>
+#include <platform/text.h>
 
 namespace {
 
@@ -376,6 +377,144 @@ TEST(ShowMessageConcurrency, SettingsStayReachableWhileADialogIsUp) {
   dialogs.settingsDone.set_value();
   shower.join();
   EXPECT_TRUE(dialogs.reachedInTime);
+}
+
+// ---------------------------------------------------------------------------
+// ShowErrors and the application context
+
+class ShowErrorsTest : public ::testing::Test {
+ protected:
+  ScriptedDialogs dialogs_;
+  tAppContext app_{"App", nullptr, MessageDisplayMode::Default};
+
+  std::u16string ShownText() {
+    auto calls = dialogs_.CallsOf(ScriptedDialogs::Kind::TaskDialog);
+    return calls.empty() ? u"<nothing>" : calls.back().content;
+  }
+};
+
+// The joined text: one blank between messages, put in only when something is already there.
+TEST_F(ShowErrorsTest, MessagesAreJoinedWithOneBlankAsAnError) {
+  const struct {
+    std::vector<const char*> messages;
+    std::u16string shown;
+  } cases[] = {{{}, u""},
+               {{"a", "b", "\xC3\xA9t\xC3\xA9"}, u"a b \u00e9t\u00e9"},
+               {{"", "b"}, u"b"},
+               {{"a", "", "b"}, u"a  b"},
+               {{"a", ""}, u"a "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.messages.size());
+    tTaskContext task;
+    for (const char* message : c.messages) task.AddError(message);
+    dialogs_.QueueTaskDialog(IDRETRY);
+    EXPECT_EQ(app_.ShowErrors(&task, MessageButtons::RetryCancel), MessageResult::Retry);
+    EXPECT_EQ(ShownText(), c.shown);
+    auto call = dialogs_.CallsOf(ScriptedDialogs::Kind::TaskDialog).back();
+    EXPECT_EQ(call.mainIcon, reinterpret_cast<std::uintptr_t>(TD_ERROR_ICON));
+    EXPECT_FALSE(call.hasMainInstruction);
+    EXPECT_EQ(call.config.dwCommonButtons, TDCBF_RETRY_BUTTON | TDCBF_CANCEL_BUTTON);
+  }
+  tTaskContext task;
+  dialogs_.QueueTaskDialog(IDOK);
+  EXPECT_EQ(app_.ShowErrorsOK(&task), MessageResult::OK);
+  EXPECT_EQ(dialogs_.CallsOf(ScriptedDialogs::Kind::TaskDialog).back().config.dwCommonButtons, TDCBF_OK_BUTTON);
+}
+
+TEST_F(ShowErrorsTest, JoinedTextIsBoundedWithoutSplittingACharacter) {
+  tTaskContext task;
+  for (int i = 0; i < 10; ++i) task.AddError(std::string(1000, 'z').c_str());
+  // Runs of two-byte characters after 3003 bytes, so the cut lands inside one.
+  std::string accents;
+  for (int i = 0; i < 511; ++i) accents += "\xC3\xA9";
+  tTaskContext mixed;
+  for (int i = 0; i < 3; ++i) mixed.AddError(std::string(1000, 'y').c_str());
+  mixed.AddError(accents.c_str());
+  mixed.AddError(accents.c_str());
+
+  dialogs_.QueueTaskDialog(IDOK);
+  app_.ShowErrorsOK(&task);
+  const std::u16string shown = ShownText();
+  EXPECT_EQ(shown.size(), 4095u);
+  EXPECT_EQ(shown.substr(0, 1001), std::u16string(1000, u'z') + u" ");
+
+  dialogs_.QueueTaskDialog(IDOK);
+  app_.ShowErrorsOK(&mixed);
+  const std::string utf8 = text::Utf16ToUtf8(ShownText());
+  EXPECT_LE(utf8.size(), 4095u);
+  EXPECT_EQ(utf8.find("\xEF\xBF\xBD"), std::string::npos);  // no broken character
+  EXPECT_EQ(utf8.size(), 4094u);  // 4095 would end inside a character
+}
+
+TEST_F(ShowErrorsTest, JoinWaitsForTheTasksLock) {
+  tTaskContext task;
+  task.AddError("first");
+  std::atomic<bool> shown{false};
+  task.Lock();
+  std::thread shower([&] {
+    app_.ShowErrorsOK(&task);
+    shown = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(shown.load());
+  task.AddError("second");  // re-entered on the owning thread
+  task.Unlock();
+  shower.join();
+  EXPECT_TRUE(shown.load());
+  EXPECT_EQ(ShownText(), u"first second");
+}
+
+TEST(AppContext, GlobalContextStartsWithItsTitleAndMode) {
+  EXPECT_STREQ(g_AppContext.GetTitle(), "Quorvant Mod Launcher");
+  EXPECT_EQ(g_AppContext.GetOwnerWindow(), nullptr);
+  EXPECT_EQ(g_AppContext.GetDisplayMode(), MessageDisplayMode::Default);
+  EXPECT_EQ(g_AppContext.GetErrorCount(), 0u);
+}
+
+TEST(AppContext, OverlongTitleIsCut) {
+  tAppContext context(std::string(100, 't').c_str(), nullptr, MessageDisplayMode::Default);
+  EXPECT_EQ(std::string(context.GetTitle()), std::string(63, 't'));
+}
+
+// The launcher reads exit code 0 as "started": a fatal error must never end with it.
+TEST(AppContextDeathTest, FatalErrorShowsItsMessagesAndExitsWithCodeOne) {
+  EXPECT_EXIT(
+      {
+        ScriptedDialogs dialogs;
+        tAppContext context("App", nullptr, MessageDisplayMode::Console);
+        context.AddError("Something broke.");
+      },
+      ::testing::ExitedWithCode(1), "");
+}
+
+TEST(AppContextDeathTest, GlobalContextErrorExitsWithCodeOne) {
+  EXPECT_EXIT(
+      {
+        ScriptedDialogs dialogs;
+        dialogs.QueueTaskDialog(IDCLOSE);
+        g_AppContext.AddError("fatal");
+      },
+      ::testing::ExitedWithCode(1), "");
+}
+
+TEST(AppContextDeathTest, ShownTextAndButtonsOfAFatalError) {
+  // The message is written before the process ends; the prompt offers Close only.
+  EXPECT_EXIT(
+      {
+        struct Echo : ScriptedDialogs {
+          void ConsoleWrite(std::u16string_view text) override {
+            std::fputs(text::Utf16ToUtf8(text).c_str(), stderr);
+          }
+        } dialogs;
+        tAppContext context("App", nullptr, MessageDisplayMode::Console);
+        context.AddError("one");
+        context.AddError("two");  // never reached
+      },
+      ::testing::ExitedWithCode(1), "one\n\\[C\\]lose\n");
+}
+
+TEST(AppContextDeathTest, TerminateAfterFatalErrorUsesCodeOne) {
+  EXPECT_EXIT(TerminateAfterFatalError(), ::testing::ExitedWithCode(1), "");
 }
 
 }  // namespace

@@ -1,6 +1,13 @@
+// Streams: behaviour every kind shares, references, copies, each class's bounds and sharing between threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <limits>
 #include <memory>
 #include <string>
@@ -9,7 +16,7 @@
 
 #include <base/Stream.h>
 
-#include "StreamTestSupport.h"
+#include "stream_test_support.h"
 
 namespace {
 
@@ -222,6 +229,34 @@ TEST(StreamReferences, OpenStreamRefusesWhatTheStreamCannotDo) {
   EXPECT_EQ(task.GetErrorCount(), 1u);
 }
 
+// A stream that can neither be read nor written, to reach OpenStream's refusal of a readable view.
+class ClosedStream : public CStream {
+ public:
+  bool Seek(std::int64_t, std::uint32_t) override { return true; }
+  std::uint32_t Read(void*, std::uint32_t, std::uint32_t) override { return 0; }
+  std::uint32_t Write(const void*, std::uint32_t, std::uint32_t) override { return 0; }
+  bool GetPosition(std::uint64_t* position) override {
+    *position = 0;
+    return true;
+  }
+  bool Flush() override { return true; }
+  bool Truncate() override { return false; }
+  bool IsReadable() override { return false; }
+  bool IsWritable() override { return false; }
+  CStream* GetTarget() override { return this; }
+};
+
+TEST(StreamReferences, OpenStreamRefusesAReadableViewOfANonreadableStream) {
+  StreamRef stream(new ClosedStream);
+  tTaskContext task;
+  EXPECT_EQ(stream->OpenStream(&task, nullptr, true, true), nullptr);
+  EXPECT_EQ(task.GetErrors(),
+            (std::vector<std::string>{"An attempt was made to open a nonreadable stream as readable."}));
+  StreamRef neither(stream->OpenStream(&task, nullptr, false, false));
+  ASSERT_NE(neither.get(), nullptr);
+  EXPECT_EQ(neither->GetTarget(), stream.get());
+}
+
 // An object that is no stream but opens one over itself.
 class Blob : public tStreamable {
  public:
@@ -314,19 +349,6 @@ TEST(StreamCopy, LoadFromReportsAShortWrite) {
 
 // ---------------------------------------------------------------------------
 // CByteArrayStream
-
-TEST(ByteArrayStream, ReadCopiesWholeElementsOfWhatIsLeft) {
-  unsigned char data[10];
-  std::memcpy(data, kData, 10);
-  StreamRef stream(new CByteArrayStream(data, 10));
-  ASSERT_TRUE(stream->Seek(4, CStream::kSeekBegin));
-  char out[8] = {};
-  EXPECT_EQ(stream->Read(out, 4, 2), 1u);
-  EXPECT_EQ(std::string(out, 4), "4567");
-  EXPECT_EQ(PositionOf(stream.get()), 8u);  // the partial element stays unread
-  EXPECT_EQ(stream->Read(out, 4, 1), 0u);
-  EXPECT_EQ(stream->Read(out, 1, 4), 2u);
-}
 
 TEST(ByteArrayStream, WriteStopsAtTheCapacityAndGrowsTheSize) {
   unsigned char data[10] = {};
@@ -516,58 +538,6 @@ TEST(StreamStream, TruncateEndsTheInnerStreamAtTheViewsPosition) {
   EXPECT_EQ(PositionOf(stream.get()), 2u);
 }
 
-TEST(StreamStream, TwoViewsOfOneFileReadIndependently) {
-  TempDirectory temp;
-  ASSERT_TRUE(temp.Valid());
-  HANDLE file = temp.CreateWith("v.bin", kData);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  StreamRef stream(new CWindowsFileStream(file, true));
-  ASSERT_TRUE(stream->Seek(5, CStream::kSeekBegin));
-  tTaskContext task;
-  StreamRef first(stream->OpenStream(&task, nullptr, true, false));
-  StreamRef second(stream->OpenStream(&task, nullptr, true, false));
-  ASSERT_NE(first.get(), nullptr);
-  ASSERT_NE(second.get(), nullptr);
-  ASSERT_TRUE(second->Seek(8, CStream::kSeekBegin));
-  char a[4], b[4];
-  for (int round = 0; round < 2; ++round) {
-    ASSERT_EQ(first->Read(a, 1, 4), 4u);
-    ASSERT_EQ(second->Read(b, 2, 2), 2u);
-    EXPECT_EQ(std::string(a, 4), std::string(kData + round * 4, 4));
-    EXPECT_EQ(std::string(b, 4), std::string(kData + 8 + round * 4, 4));
-  }
-  EXPECT_EQ(PositionOf(stream.get()), 5u);
-}
-
-TEST(StreamStream, TwoThreadsReadOneFileThroughSeparateViews) {
-  TempDirectory temp;
-  ASSERT_TRUE(temp.Valid());
-  std::string contents(1 << 20, '\0');
-  for (std::size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>((i * 2654435761u) >> 24);
-  HANDLE file = temp.CreateWith("threads.bin", contents);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  StreamRef stream(new CWindowsFileStream(file, false));
-  std::string results[2];
-  auto reader = [&](int index) {
-    StreamRef view(new CStreamStream(stream.get()));
-    std::string& out = results[index];
-    char buffer[7919];
-    // Different chunk sizes so the two interleave at odd offsets.
-    const std::uint32_t chunk = index == 0 ? 4096 : 7919;
-    for (;;) {
-      const std::uint32_t got = view->Read(buffer, 1, chunk);
-      if (got == 0) break;
-      out.append(buffer, got);
-    }
-  };
-  std::thread one(reader, 0), two(reader, 1);
-  one.join();
-  two.join();
-  EXPECT_TRUE(results[0] == contents);
-  EXPECT_TRUE(results[1] == contents);
-  EXPECT_EQ(PositionOf(stream.get()), 0u);
-}
-
 // ---------------------------------------------------------------------------
 // CWindowsFileStream
 
@@ -593,17 +563,6 @@ TEST(WindowsFileStream, SparseFileBeyondFourGiB) {
   EXPECT_EQ(PositionOf(view.get()), std::uint64_t(kFiveGiB));
   EXPECT_TRUE(stream->TruncateAt(std::uint64_t(kFiveGiB) + 2, true));
   EXPECT_EQ(stream->GetSize(false), std::uint64_t(kFiveGiB) + 2);
-}
-
-TEST(WindowsFileStream, PartialElementAtTheEndIsReadButNotCounted) {
-  TempDirectory temp;
-  ASSERT_TRUE(temp.Valid());
-  HANDLE file = temp.CreateWith("p.bin", "abcdefg");
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  StreamRef stream(new CWindowsFileStream(file, true));
-  char out[8];
-  EXPECT_EQ(stream->Read(out, 2, 4), 3u);
-  EXPECT_EQ(PositionOf(stream.get()), 7u);
 }
 
 TEST(WindowsFileStream, UnknownOriginsAreRefused) {
@@ -660,6 +619,131 @@ TEST(WindowsFileStream, FailedReadKeepsThePositionForTheNextWrite) {
   char all[16];
   ASSERT_EQ(readBack->Read(all, 1, 16), 16u);
   EXPECT_EQ(std::string(all, 16), "0123WXYZ89abcdef");
+}
+
+// ---------------------------------------------------------------------------
+// Streams shared between threads: one deletion, views at their own positions, copies that never deadlock
+
+std::atomic<int> g_destroyed{0};
+
+class CountedStream : public CByteArrayStream {
+ public:
+  CountedStream(void* buffer, std::uint32_t size) : CByteArrayStream(buffer, size) {}
+  ~CountedStream() override { ++g_destroyed; }
+};
+
+TEST(StreamThreads, ConcurrentReferencesEndInOneDeletion) {
+  g_destroyed = 0;
+  std::uint8_t buffer[4] = {};
+  CStream* stream = new CountedStream(buffer, sizeof buffer);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([stream] {
+      for (int i = 0; i < 5000; ++i) {
+        stream->AddRef();
+        // A view takes and drops its own reference as well.
+        CStream* view = new CStreamStream(stream);
+        view->Release();
+        EXPECT_GE(stream->Release(), 1);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(g_destroyed.load(), 0);
+  EXPECT_EQ(stream->Release(), 0);
+  EXPECT_EQ(g_destroyed.load(), 1);
+}
+
+TEST(StreamThreads, OneViewWritesWhileAnotherReadsTheSameFile) {
+  TempDirectory directory;
+  ASSERT_TRUE(directory.Valid());
+  constexpr std::uint32_t kBlock = 512;
+  constexpr int kBlocks = 64;
+  // The second half holds a known pattern for the reader; the writer fills the first half.
+  std::string initial(kBlock * kBlocks * 2, '\0');
+  for (std::size_t i = kBlock * kBlocks; i < initial.size(); ++i) initial[i] = static_cast<char>('a' + i % 26);
+  HANDLE handle = directory.CreateWith("shared.bin", initial);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  StreamRef file(new CWindowsFileStream(handle, true));
+  StreamRef writerView(new CStreamStream(file.get()));
+  StreamRef readerView(new CStreamStream(file.get()));
+  ASSERT_TRUE(readerView->Seek(kBlock * kBlocks, 0));
+
+  std::thread writer([&] {
+    std::string block(kBlock, '\0');
+    for (int b = 0; b < kBlocks; ++b) {
+      block.assign(kBlock, static_cast<char>('A' + b % 26));
+      EXPECT_EQ(writerView->Write(block.data(), kBlock, 1), 1u);
+    }
+  });
+  std::string seen;
+  std::vector<char> block(kBlock);
+  for (int b = 0; b < kBlocks; ++b) {
+    ASSERT_EQ(readerView->Read(block.data(), 1, kBlock), kBlock);
+    seen.append(block.data(), kBlock);
+  }
+  writer.join();
+
+  EXPECT_EQ(seen, initial.substr(kBlock * kBlocks));
+  EXPECT_EQ(PositionOf(writerView.get()), std::uint64_t{kBlock} * kBlocks);
+  EXPECT_EQ(PositionOf(file.get()), 0u) << "the views never move the file's own position";
+  ASSERT_TRUE(file->Rewind());
+  std::vector<char> written(kBlock * kBlocks);
+  ASSERT_EQ(file->Read(written.data(), 1, std::uint32_t(written.size())), written.size());
+  for (int b = 0; b < kBlocks; ++b)
+    EXPECT_EQ(std::string(written.data() + b * kBlock, kBlock), std::string(kBlock, static_cast<char>('A' + b % 26)));
+}
+
+// Runs both loops at once. Deadlocked threads cannot be joined: past a deadline that only a hang
+// reaches, the test process ends.
+void RunTogether(const std::function<void()>& first, const std::function<void()>& second) {
+  std::promise<void> done;
+  std::future<void> finished = done.get_future();
+  std::thread runner([&] {
+    std::thread other(second);
+    first();
+    other.join();
+    done.set_value();
+  });
+  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    std::fprintf(stderr, "the two copies deadlocked\n");
+    std::_Exit(EXIT_FAILURE);
+  }
+  runner.join();
+}
+
+TEST(StreamThreads, CopiesBetweenAWrapperAndItsStreamNeverDeadlock) {
+  constexpr int kRounds = 2000;
+  std::uint8_t innerBytes[64] = {}, otherBytes[64] = {};
+  StreamRef inner(new CByteArrayStream(innerBytes, sizeof innerBytes));
+  StreamRef other(new CByteArrayStream(otherBytes, sizeof otherBytes));
+  StreamRef view(new CStreamStream(inner.get()));
+  // The stream loads from its own wrapper while the wrapper reads on another thread.
+  RunTogether(
+      [&] {
+        for (int i = 0; i < kRounds; ++i) inner->LoadFrom(nullptr, nullptr, view.get());
+      },
+      [&] {
+        std::uint8_t byte;
+        for (int i = 0; i < kRounds; ++i) {
+          view->Read(&byte, 1, 1);
+          view->Rewind();
+        }
+      });
+  // Two streams copy into each other.
+  RunTogether(
+      [&] {
+        for (int i = 0; i < kRounds; ++i) {
+          other->Rewind();
+          inner->LoadFrom(nullptr, nullptr, other.get());
+        }
+      },
+      [&] {
+        for (int i = 0; i < kRounds; ++i) {
+          inner->Rewind();
+          other->LoadFrom(nullptr, nullptr, inner.get());
+        }
+      });
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 
 #include <platform/text.h>
 
-#include <base/TaskContext.h>
+#include <base/AppContext.h>
 
 namespace fstest {
 

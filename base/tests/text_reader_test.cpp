@@ -1,3 +1,5 @@
+// Text readers and writers: the encoding chosen from the mark, where the text starts, the units each encoding
+// holds, both byte orders, full streams and the round trip.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -93,6 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
         DetectionCase{"MarkOnly", {0xFF, 0xFE}, Kind::UCS2, 0, 2, U""},
         DetectionCase{"OddTrailingByte", {0xFF, 0xFE, 0x41, 0x00, 0x42}, Kind::UCS2, 1, 2, U"A"},
         DetectionCase{"LeadingZeroIsEightBit", {0x00, 0x41}, Kind::ANSI, 2, 0, std::u32string(U"\0A", 2)},
+        DetectionCase{"BothZeroIsEightBit", {0x00, 0x00, 0x41}, Kind::ANSI, 3, 0, std::u32string{0, 0, 0x41}},
+        DetectionCase{"MarkInReverseHalfIsEightBit", {0xFE, 0x41}, Kind::ANSI, 2, 0, U"\u00FEA"},
         DetectionCase{"Utf8MarkIsThreeCharacters", {0xEF, 0xBB, 0xBF, 0x41}, Kind::ANSI, 4, 0,
                       U"\u00EF\u00BB\u00BFA"},
         DetectionCase{"HighBytesAreNotSignExtended", {0xE9, 0xFF}, Kind::ANSI, 2, 0, U"\u00E9\u00FF"},
@@ -200,15 +204,18 @@ TEST(TextWriter, CodePointBeyondUCS2FailsAndWritesNothing) {
             "support the character.");
 }
 
-TEST(TextWriter, WriteThatDoesNotTakeTheWholeUnitFails) {
+TEST(TextWriter, AFullStreamFailsEachKindOfWrite) {
   OwnedBytes bytes({}, 3);  // room for one unit and one stray byte
   CUCS2LinearTextWriter writer(bytes.Stream(), false);
   tTaskContext task;
-  EXPECT_TRUE(writer.WriteUCS2(&task, u'A'));
-  EXPECT_FALSE(writer.WriteUCS2(&task, u'B'));
-  ASSERT_EQ(task.GetErrorCount(), 1u);
-  EXPECT_EQ(task.GetErrors()[0], "Failed to write a UCS-2 character to a stream.");
-  EXPECT_EQ(bytes.Written(), (Bytes{'A', 0}));
+  EXPECT_TRUE(writer.WriteANSI(&task, '\xE9'));
+  // One byte of room is not a unit: nothing goes in.
+  EXPECT_FALSE(writer.WriteANSI(&task, 'a'));
+  EXPECT_FALSE(writer.WriteUCS2(&task, u'b'));
+  EXPECT_FALSE(writer.WriteUTF32(&task, U'c', false));
+  const std::string failed = "Failed to write a UCS-2 character to a stream.";
+  EXPECT_EQ(task.GetErrors(), (std::vector<std::string>{failed, failed, failed}));
+  EXPECT_EQ(bytes.Written(), (Bytes{0xE9, 0}));
 }
 
 TEST(TextWriter, RoundTripsThroughTheDetectingReader) {

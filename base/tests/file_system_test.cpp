@@ -1,3 +1,4 @@
+// The file system: path resolution, mount points, listings, host files, prompts, buffer limits and cycles.
 #include <gtest/gtest.h>
 
 #include <grp.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -18,7 +20,7 @@
 
 #include <base/FileSystem.h>
 
-#include "FileSystemTestSupport.h"
+#include "file_system_test_support.h"
 
 namespace {
 
@@ -59,6 +61,18 @@ bool Collect(const char16_t* name, bool isDirectory, void* user) {
   return true;
 }
 
+// Runs an action the first time a prompt line is written, as a user who fixes
+// things before answering would.
+class FixingDialogs : public platform::testing::ScriptedDialogs {
+ public:
+  std::function<void()> onFirstPrompt;
+  int prompts = 0;
+  void ConsoleWrite(std::u16string_view text) override {
+    ScriptedDialogs::ConsoleWrite(text);
+    if (!text.empty() && text.front() == u'[' && ++prompts == 1 && onFirstPrompt) onFirstPrompt();
+  }
+};
+
 class FileSystemTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -81,7 +95,7 @@ class FileSystemTest : public testing::Test {
     return MountVirtualDirectory(virtualPath, exclusive, writable, target);
   }
 
-  std::string Open(const char16_t* path) { return ReadAndRelease(fs_->OpenFile(path, true, false, false, false, false)); }
+  std::string Open(const char16_t* path) { return ReadAndRelease(fs_->OpenFile(path, kOpenFileRead)); }
 
   std::vector<Entry> List(const char16_t* path, bool oldestFirst = false, bool* result = nullptr) {
     std::vector<Entry> entries;
@@ -94,7 +108,7 @@ class FileSystemTest : public testing::Test {
 
   TempDir root_;
   CollectingAppContext context_;
-  platform::testing::ScriptedDialogs dialogs_;
+  FixingDialogs dialogs_;
   std::unique_ptr<CFileSystem> fs_;
 };
 
@@ -245,15 +259,16 @@ TEST_F(FileSystemTest, OpenCreatesInTheNewestWritableMountWhenAsked) {
   ASSERT_NE(Virtual(u"/GameData", true, true, u"/GameDir"), nullptr);
   ASSERT_NE(Virtual(u"/UserData/SavedGames", true, true, u"/GameData"), nullptr);
 
-  EXPECT_EQ(fs_->OpenFile(u"/UserData/SavedGames/savegame.0", true, true, false, false, false), nullptr);
-  CStream* stream = fs_->OpenFile(u"/UserData/SavedGames/savegame.0", true, true, true, false, false);
+  EXPECT_EQ(fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kOpenFileRead | kOpenFileWrite), nullptr);
+  CStream* stream =
+      fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing);
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(stream->Write("saved", 1, 5), 5u);
   stream->Release();
   EXPECT_EQ(root_.Read("game/savegame.0"), "saved");
 
   // A writable open of the existing file through the chain of virtual mounts.
-  stream = fs_->OpenFile(u"/UserData/SavedGames/savegame.0", true, true, false, false, false);
+  stream = fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kOpenFileRead | kOpenFileWrite);
   ASSERT_NE(stream, nullptr);
   EXPECT_TRUE(stream->IsWritable());
   ASSERT_TRUE(stream->Seek(0, CStream::kSeekEnd));
@@ -405,8 +420,8 @@ TEST_P(TraversalTest, EveryOperationRefusesAndTouchesNothingOutside) {
   const char16_t* path = GetParam().path.c_str();
 
   EXPECT_FALSE(fs_->Exists(path, true, true));
-  EXPECT_EQ(ReadAndRelease(fs_->OpenFile(path, true, false, false, false, false)), "<null>");
-  EXPECT_EQ(ReadAndRelease(fs_->OpenFile(path, true, true, true, false, false)), "<null>");
+  EXPECT_EQ(ReadAndRelease(fs_->OpenFile(path, kOpenFileRead)), "<null>");
+  EXPECT_EQ(ReadAndRelease(fs_->OpenFile(path, kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing)), "<null>");
   EXPECT_EQ(ReadAndRelease(fs_->CreateFile(path, false, false)), "<null>");
   EXPECT_FALSE(fs_->CreateDirectory(path));  // prompts; the scripted answer is Ignore
   const std::u16string child = GetParam().path + u"/made";
@@ -459,12 +474,12 @@ TEST_F(FileSystemTest, ReadOnlyMountRefusesCreateAndWritableOpen) {
   ASSERT_NE(Physical(u"/GameData", "ro", false), nullptr);
 
   EXPECT_EQ(Open(u"/GameData/data.txt"), "original");
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/data.txt", true, true, false, false, false), nullptr);
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/data.txt", true, true, true, false, false), nullptr)
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/data.txt", kOpenFileRead | kOpenFileWrite), nullptr);
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/data.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing), nullptr)
       << "a refused writable open must not turn into a create";
   EXPECT_EQ(fs_->CreateFile(u"/GameData/data.txt", false, false), nullptr);
   EXPECT_EQ(fs_->CreateFile(u"/GameData/new.txt", false, false), nullptr);
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/new2.txt", true, true, true, false, false), nullptr);
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/new2.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing), nullptr);
   EXPECT_EQ(root_.Read("ro/data.txt"), "original");
   EXPECT_FALSE(root_.Exists("ro/new.txt"));
   EXPECT_FALSE(root_.Exists("ro/new2.txt"));
@@ -512,7 +527,7 @@ TEST_F(FileSystemTest, ReadOnlyVirtualMountRefusesWritesAndDoesNotFallThrough) {
   ASSERT_NE(Physical(u"/Mods/m", "mod", false), nullptr);
   ASSERT_NE(Virtual(u"/GameData", false, false, u"/Mods/m"), nullptr);
 
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/data.txt", true, true, false, false, false), nullptr)
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/data.txt", kOpenFileRead | kOpenFileWrite), nullptr)
       << "the overlay's file is the one the path names; the game's copy must not be opened for writing";
   EXPECT_EQ(fs_->CreateFile(u"/GameData/data.txt", false, false), nullptr);
   EXPECT_EQ(root_.Read("game/data.txt"), "game");
@@ -531,10 +546,12 @@ TEST_F(FileSystemTest, ExistingFileThatFailsToOpenIsNeverCreatedAnew) {
   const std::u16string host = root_.WideSub("game/keep.txt");
   ASSERT_TRUE(SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_READONLY));
 
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/keep.txt", true, true, true, false, false), nullptr);
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/keep.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing), nullptr);
   EXPECT_TRUE(dialogs_.Calls().empty());
   dialogs_.QueueConsoleInput(u"r\ni\n");
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/keep.txt", true, true, true, true, true), nullptr);
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/keep.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing |
+                                                     kOpenFilePromptIfMissing | kOpenFilePromptOnFailure),
+            nullptr);
 
   EXPECT_EQ(root_.Read("game/keep.txt"), "keep me");
   EXPECT_NE(GetFileAttributesW(host.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
@@ -568,8 +585,12 @@ TEST_F(FileSystemTest, FoundFileWithoutStreamNeverReachesCreate) {
   auto* mount = new ScriptedMount(fs_.get(), u"/Locked");
   for (const bool prompt : {false, true}) {
     dialogs_.QueueConsoleInput(u"i\n");
-    EXPECT_EQ(fs_->OpenFile(u"/Locked/file", true, true, true, false, prompt), nullptr);
-    EXPECT_EQ(fs_->OpenFile(u"/Locked/file", true, true, true, prompt, prompt), nullptr);
+    EXPECT_EQ(fs_->OpenFile(u"/Locked/file", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing |
+                                                 (prompt ? kOpenFilePromptOnFailure : 0u)),
+              nullptr);
+    EXPECT_EQ(fs_->OpenFile(u"/Locked/file", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing |
+                                                 (prompt ? kOpenFilePromptIfMissing | kOpenFilePromptOnFailure : 0u)),
+              nullptr);
   }
   EXPECT_EQ(mount->opens, 4);
   EXPECT_EQ(mount->creates, 0);
@@ -620,7 +641,7 @@ TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
 TEST_F(FileSystemTest, NotFoundPromptRetriesUntilIgnored) {
   ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
   dialogs_.QueueConsoleInput(u"R\nr\ni\n");
-  EXPECT_EQ(fs_->OpenFile(u"GameData//missing.txt", true, false, false, true, false), nullptr);
+  EXPECT_EQ(fs_->OpenFile(u"GameData//missing.txt", kOpenFileRead | kOpenFilePromptIfMissing), nullptr);
   const std::u16string prompt = u"The following file was not found:\n\nGameData//missing.txt\n[C]lose [R]etry [I]gnore\n";
   EXPECT_EQ(dialogs_.ConsoleOutput(), prompt + prompt + prompt) << "the path is shown as the caller gave it";
 }
@@ -629,14 +650,17 @@ TEST_F(FileSystemTest, CreatePromptCreatesOnYesOnly) {
   root_.MakeDir("game");
   ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
   dialogs_.QueueConsoleInput(u"n\n");
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/new.txt", true, true, true, true, false), nullptr);
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/new.txt",
+                          kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing | kOpenFilePromptIfMissing),
+            nullptr);
   EXPECT_FALSE(root_.Exists("game/new.txt"));
   EXPECT_EQ(dialogs_.ConsoleOutput(),
             u"The following file does not exist:\n\n/GameData/new.txt\n\nWould you like to create it?\n[Y]es [N]o\n");
 
   dialogs_.ClearCalls();
   dialogs_.QueueConsoleInput(u"y\n");
-  CStream* stream = fs_->OpenFile(u"/GameData/new.txt", true, true, true, true, false);
+  CStream* stream = fs_->OpenFile(u"/GameData/new.txt",
+                                  kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing | kOpenFilePromptIfMissing);
   ASSERT_NE(stream, nullptr);
   stream->Release();
   EXPECT_TRUE(root_.Exists("game/new.txt"));
@@ -677,21 +701,96 @@ TEST_F(FileSystemTest, DirectoryFailurePromptAfterTheChainGivesUp) {
   EXPECT_EQ(root_.Read("game/blocker"), "a file where a directory should go");
 }
 
-TEST_F(FileSystemTest, PromptsUseTheirIconsAndButtonsInTaskDialogs) {
-  context_.SetDisplayMode(MessageDisplayMode::Default);
-  ASSERT_NE(Physical(u"/GameData", "game", false), nullptr);
-  dialogs_.QueueTaskDialog(IDRETRY);
-  dialogs_.QueueTaskDialog(IDOK);  // the Ignore answer of the Close / Retry / Ignore set
-  dialogs_.QueueTaskDialog(IDOK);
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/missing.txt", true, false, false, true, false), nullptr);
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/missing.txt", false, true), nullptr);
-  const auto dialogs = dialogs_.CallsOf(platform::testing::ScriptedDialogs::Kind::TaskDialog);
-  ASSERT_EQ(dialogs.size(), 3u);
-  EXPECT_EQ(dialogs[0].content, u"The following file was not found:\n\n/GameData/missing.txt");
-  EXPECT_EQ(dialogs[0].mainIcon, reinterpret_cast<std::uintptr_t>(TD_WARNING_ICON));
-  EXPECT_EQ(dialogs[0].config.dwCommonButtons, TDCBF_OK_BUTTON | TDCBF_RETRY_BUTTON | TDCBF_CLOSE_BUTTON);
-  EXPECT_EQ(dialogs[2].content, u"The following file could not be created:\n\n/GameData/missing.txt");
-  EXPECT_EQ(dialogs[2].mainIcon, reinterpret_cast<std::uintptr_t>(TD_ERROR_ICON));
+TEST_F(FileSystemTest, RetryAfterNotFoundFindsAFileThatAppeared) {
+  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+  dialogs_.onFirstPrompt = [this] { root_.Write("game/late.txt", "arrived"); };
+  dialogs_.QueueConsoleInput(u"r\n");
+  CStream* stream = fs_->OpenFile(u"/GameData/late.txt", kOpenFileRead | kOpenFilePromptIfMissing);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(ReadAndRelease(stream), "arrived");
+  EXPECT_EQ(dialogs_.prompts, 1);
+}
+
+TEST_F(FileSystemTest, RetryAfterAFailedCreateSucceedsOnceTheWayIsClear) {
+  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+  // "blocked/new.txt" cannot be made while "blocked" is a file; the user clears the
+  // way before answering Retry, and the second attempt makes the file.
+  root_.Write("game/blocked", "a file");
+  dialogs_.onFirstPrompt = [this] {
+    std::remove(root_.Sub("game/blocked").c_str());
+    root_.MakeDir("game/blocked");
+  };
+  dialogs_.QueueConsoleInput(u"r\n");
+  CStream* stream = fs_->CreateFile(u"/GameData/blocked/new.txt", false, true);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Write("made", 1, 4), 4u);
+  stream->Release();
+  EXPECT_EQ(root_.Read("game/blocked/new.txt"), "made");
+  EXPECT_EQ(dialogs_.prompts, 1);
+  EXPECT_EQ(dialogs_.ConsoleOutput(),
+            u"The following file could not be created:\n\n/GameData/blocked/new.txt\n[C]lose [R]etry [I]gnore\n");
+}
+
+// At the end of input each prompt gives its fallback: never Close (which would end
+// the process), never a second question.
+TEST_F(FileSystemTest, EndOfInputTakesEachPromptsFallback) {
+  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+  root_.Write("game/kept.txt", "kept");
+  // Not found: Ignore.
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", kOpenFileRead | kOpenFilePromptIfMissing | kOpenFilePromptOnFailure),
+            nullptr);
+  // Create: No.
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing |
+                                                     kOpenFilePromptIfMissing | kOpenFilePromptOnFailure),
+            nullptr);
+  EXPECT_FALSE(root_.Exists("game/none.txt"));
+  // Already exists: No.
+  EXPECT_EQ(fs_->CreateFile(u"/GameData/kept.txt", true, true), nullptr);
+  EXPECT_EQ(root_.Read("game/kept.txt"), "kept");
+  EXPECT_EQ(dialogs_.prompts, 3);
+  EXPECT_TRUE(context_.GetErrors().empty());
+}
+
+// Each prompt's icon and buttons as a message box: not found (warning, Close /
+// Retry / Ignore), create (warning, Yes / No), already exists (warning, Yes / No /
+// Close), failure (error, Close / Retry / Ignore).
+TEST_F(FileSystemTest, EachPromptsIconAndButtonsInAMessageBox) {
+  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+  using Kind = platform::testing::ScriptedDialogs::Kind;
+  context_.SetDisplayMode(MessageDisplayMode::ServiceMessageBox);
+  root_.Write("game/old.txt", "old");
+  MountPhysicalDirectory(u"/ReadOnly", false, root_.WideSub("game").c_str());
+  dialogs_.QueueMessageBox(IDIGNORE);  // not found: Ignore
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", kOpenFileRead | kOpenFilePromptIfMissing), nullptr);
+  dialogs_.QueueMessageBox(IDNO);  // create: No
+  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt",
+                          kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing | kOpenFilePromptIfMissing),
+            nullptr);
+  dialogs_.QueueMessageBox(IDNO);  // already exists: No
+  EXPECT_EQ(fs_->CreateFile(u"/GameData/old.txt", true, false), nullptr);
+  dialogs_.QueueMessageBox(IDIGNORE);  // failure: Ignore
+  EXPECT_EQ(fs_->CreateFile(u"/ReadOnly/new.txt", false, true), nullptr);
+
+  const auto boxes = dialogs_.CallsOf(Kind::MessageBox);
+  ASSERT_EQ(boxes.size(), 4u);
+  const struct {
+    UINT type;
+    std::u16string text;
+  } expected[] = {
+      {MB_ABORTRETRYIGNORE | MB_ICONWARNING, u"The following file was not found:\n\n/GameData/none.txt"},
+      {MB_YESNO | MB_ICONWARNING,
+       u"The following file does not exist:\n\n/GameData/none.txt\n\nWould you like to create it?"},
+      {MB_YESNOCANCEL | MB_ICONWARNING,
+       u"The following file already exists:\n\n/GameData/old.txt\n\nWould you like to overwrite it?"},
+      {MB_ABORTRETRYIGNORE | MB_ICONERROR, u"The following file could not be created:\n\n/ReadOnly/new.txt"},
+  };
+  for (std::size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(boxes[i].type, expected[i].type | MB_SERVICE_NOTIFICATION);
+    EXPECT_EQ(boxes[i].text, expected[i].text);
+  }
+  EXPECT_FALSE(root_.Exists("game/none.txt"));
+  EXPECT_EQ(root_.Read("game/old.txt"), "old");
 }
 
 TEST_F(FileSystemTest, OverlongPromptTextIsReportedNotShown) {
@@ -788,7 +887,7 @@ TEST_P(FileSystemCloseDeathTest, CloseEndsTheProcessWithExitCodeZero) {
         dialogs_.QueueConsoleInput(u"c\n");
         switch (which) {
           case 0:  // not found
-            fs_->OpenFile(u"/GameData/missing.txt", true, false, false, true, false);
+            fs_->OpenFile(u"/GameData/missing.txt", kOpenFileRead | kOpenFilePromptIfMissing);
             break;
           case 1:  // already exists
             fs_->CreateFile(u"/GameData/existing.txt", true, false);
