@@ -178,10 +178,9 @@ namespace {
 BOOL ChangeEvent(HANDLE handle, bool signalled) {
   std::shared_ptr<EventObject> event = Lookup<EventObject>(handle, HandleKind::Event);
   if (!event) return FALSE;
-  {
-    std::lock_guard<std::mutex> lock(WaitMutex());
-    event->signalled = signalled;
-  }
+  // Waiters are woken under the lock, so that a race detector sees the wake-up ordered with the change.
+  std::lock_guard<std::mutex> lock(WaitMutex());
+  event->signalled = signalled;
   if (signalled) WaitCondition().notify_all();
   return TRUE;
 }
@@ -309,8 +308,8 @@ void* ThreadMain(void* argument) {
     std::lock_guard<std::mutex> lock(WaitMutex());
     thread->threadId = GetCurrentThreadId();
     thread->idKnown = true;
+    WaitCondition().notify_all();
   }
-  WaitCondition().notify_all();
   const LPTHREAD_START_ROUTINE routine = start->routine;
   const LPVOID parameter = start->parameter;
   start.reset();
@@ -319,8 +318,8 @@ void* ThreadMain(void* argument) {
     std::lock_guard<std::mutex> lock(WaitMutex());
     thread->exitCode = exitCode;
     thread->finished = true;
+    WaitCondition().notify_all();
   }
-  WaitCondition().notify_all();
   return nullptr;
 }
 

@@ -1,0 +1,233 @@
+// HBF chunk trees: versions and bodies, hostile sizes and nesting, every prefix, detaching, payloads.
+#include <gtest/gtest.h>
+
+#include "AssertionCapture.h"
+#include "ChunkFixtures.h"
+
+using namespace Vexil3D;
+using enginetest::Bytes;
+
+namespace {
+
+CChunk* Add(CChunk* parent, CChunk* child, const std::u16string& name) {
+  child->SetName(name);
+  parent->AppendChild(child);
+  return child;
+}
+
+// root { data "d" [1 2 3], history "h" "log", element "e" {x="1"} { unknown 40 "u" [9] }, unknown 500 }
+void BuildTree(CRootChunk* root) {
+  root->SetName(u"root");
+  static_cast<CDataChunk*>(Add(root, new CDataChunk, u"d"))->SetData("\x01\x02\x03", 3);
+  auto* history = new CHistoryChunk;
+  Add(root, history, u"h");
+  Bytes text = {'l', 'o', 'g'};
+  history->ReadData(enginetest::Over(text));
+  auto* element = static_cast<CElementChunk*>(Add(root, new CElementChunk, u"e"));
+  element->GetAttributes().Set(u"x", new CArgumentString(u"1"));
+  static_cast<CDataChunk*>(Add(element, new CDataChunk(40), u"u"))->SetData("\x09", 1);
+  Add(root, new CDataChunk(500), std::u16string(200, u'n'));  // a name with a two-byte prefix
+}
+
+void ExpectTree(CChunk* root) {
+  ASSERT_EQ(root->GetChildCount(), 4u);
+  auto* data = dynamic_cast<CDataChunk*>(root->GetChild(0));
+  ASSERT_TRUE(data);
+  EXPECT_EQ(Bytes(data->GetData(), data->GetData() + data->GetSize()), (Bytes{1, 2, 3}));
+  EXPECT_STREQ(dynamic_cast<CHistoryChunk*>(root->GetChild(1))->GetText(), "log");
+  auto* element = dynamic_cast<CElementChunk*>(root->GetChild(2));
+  ASSERT_TRUE(element);
+  EXPECT_EQ(std::u16string(element->GetStringAttribute(u"x")), u"1");
+  EXPECT_EQ(element->GetChild(0)->GetType(), 40u);
+  EXPECT_EQ(dynamic_cast<CDataChunk*>(element->GetChild(0))->GetData()[0], 9);
+  EXPECT_EQ(root->GetChild(3)->GetType(), 500u);
+  EXPECT_EQ(root->GetChild(3)->GetName(), std::u16string(200, u'n'));
+  EXPECT_EQ(root->GetChild(3)->GetParent(), root);
+  EXPECT_EQ(root->GetChild(4), nullptr);
+}
+
+struct Layout {
+  std::uint32_t version;
+  bool compressed;
+  bool oneBytePrefix;
+};
+
+class HbfLayout : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(HbfLayout, ReadsBackAndEveryPrefixFails) {
+  CRootChunk written;
+  BuildTree(&written);
+  const Bytes file = enginetest::WriteFile(&written, GetParam().version, GetParam().compressed, GetParam().oneBytePrefix);
+  CRootChunk read;
+  ASSERT_TRUE(read.Read(enginetest::Over(file)));
+  EXPECT_EQ(read.GetVersion(), GetParam().version);
+  EXPECT_EQ(read.IsCompressed(), GetParam().compressed);
+  ExpectTree(&read);
+  for (std::size_t length = 0; length < file.size(); ++length) {
+    CRootChunk prefix;
+    EXPECT_FALSE(prefix.Read(enginetest::Over(Bytes(file.begin(), file.begin() + length)))) << length;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, HbfLayout,
+                         ::testing::Values(Layout{6, false, false}, Layout{6, false, true}, Layout{6, true, false},
+                                           Layout{7, false, false}, Layout{7, true, false}, Layout{8, false, false},
+                                           Layout{8, true, false}));
+
+// Offsets into a version-8 plain file of one data chunk named "a" with payload [7]:
+// 0 magic, 4 version, 8 skipped, 12 skipped, 16 root name, 17 root P, 21 root N, 25 child type,
+// 29 child name, 31 child P, 35 payload, 36 child N. Compressed: 12 inflated size (28), 16 compressed
+// size. Version 6 plain: 12 root header size (u16), 14 root name, 15 root record size.
+Bytes SmallFile(std::uint32_t version, bool compressed) {
+  CRootChunk root;
+  static_cast<CDataChunk*>(Add(&root, new CDataChunk, u"a"))->SetData("\x07", 1);
+  return enginetest::WriteFile(&root, version, compressed);
+}
+
+void Patch(Bytes* file, std::size_t at, std::uint32_t value) { std::memcpy(file->data() + at, &value, sizeof(value)); }
+
+TEST(Hbf, HostileHeadersAndSizesFailCleanly) {
+  struct Case {
+    const char* what;
+    std::uint32_t version;
+    bool compressed;
+    std::size_t at;
+    std::uint32_t value;
+  };
+  const Case cases[] = {
+      {"magic", 8, false, 0, 0x46424858},        {"flag", 8, false, 0, 0x41464248},
+      {"version 5", 8, false, 4, 5},             {"version 9", 8, false, 4, 9},
+      {"root payload size", 8, false, 17, 0xFFFFFFFF}, {"child payload size", 8, false, 31, 0xFFFFFFFF},
+      {"root child count", 8, false, 21, 0xFFFFFFFF},  {"child count", 8, false, 36, 0xFFFFFFFF},
+      {"inflated size over the cap", 8, true, 12, CRootChunk::kMaxInflatedSize + 1},
+      {"inflated size beyond what deflate gives", 8, true, 12, CRootChunk::kMaxInflatedSize},
+      {"inflated size too large", 8, true, 12, 29},    {"inflated size too small", 8, true, 12, 27},
+      {"compressed size", 8, true, 16, 0xFFFFFFFF},    {"v6 header size", 6, false, 12, 0},
+      {"v6 record size", 6, false, 15, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes file = SmallFile(c.version, c.compressed);
+    CRootChunk intact;
+    ASSERT_TRUE(intact.Read(enginetest::Over(file)));
+    if (c.version == 6) {
+      std::uint16_t small = static_cast<std::uint16_t>(c.value);
+      std::memcpy(file.data() + c.at, &small, sizeof(small));  // version 6: root H at 12, root T at 15
+    } else {
+      Patch(&file, c.at, c.value);
+    }
+    CRootChunk root;
+    EXPECT_FALSE(root.Read(enginetest::Over(file)));
+  }
+}
+
+TEST(Hbf, DeepNestingFailsCleanly) {
+  constexpr std::uint32_t kLevels = 100000;
+  Bytes file = {'H', 'B', 'F', 0xFF};
+  enginetest::Put<std::uint32_t>(&file, 7);
+  enginetest::Put<std::uint32_t>(&file, 0);
+  for (std::uint32_t i = 0; i < kLevels; ++i) {
+    file.push_back(0);                            // name
+    enginetest::Put<std::uint32_t>(&file, 0);     // payload size
+    enginetest::Put<std::uint32_t>(&file, 1);     // one child...
+    enginetest::Put<std::uint32_t>(&file, CHUNK_DATA);  // ...of type 1
+  }
+  CRootChunk root;
+  EXPECT_FALSE(root.Read(enginetest::Over(file)));
+}
+
+// A chunk that reads one byte of its payload and counts its destruction.
+struct ShortReader : CChunk {
+  static inline int destroyed = 0;
+  ~ShortReader() override { ++destroyed; }
+  bool ReadData(Stream* payload) override {
+    std::uint8_t byte;
+    return payload->Read(&byte, 1) == 1 && byte != 0xEE;
+  }
+};
+
+TEST(Hbf, ShortPayloadReadersResumeAtTheEndAndFailedChildrenGo) {
+  constexpr std::uint32_t kShortType = 150;
+  CChunk::Register(kShortType, [] { return static_cast<CChunk*>(new ShortReader); });
+  CRootChunk written;
+  for (int i = 0; i < 3; ++i) static_cast<CDataChunk*>(Add(&written, new CDataChunk(kShortType), u"s"))->SetData("\x01\x02\x03", 3);
+  Bytes file = enginetest::WriteFile(&written, 8, false);
+  {
+    CRootChunk read;
+    ASSERT_TRUE(read.Read(enginetest::Over(file)));
+    ASSERT_EQ(read.GetChildCount(), 3u);
+    EXPECT_TRUE(dynamic_cast<ShortReader*>(read.GetChild(2)));
+  }
+  EXPECT_EQ(ShortReader::destroyed, 3);
+  file[file.size() - 4 - 3] = 0xEE;  // the third child's payload now fails its reader
+  {
+    CRootChunk read;
+    EXPECT_FALSE(read.Read(enginetest::Over(file)));
+    EXPECT_EQ(read.GetChildCount(), 2u);
+  }
+  EXPECT_EQ(ShortReader::destroyed, 6);
+  CChunk::RegisterTypes();
+  std::unique_ptr<CChunk> unregistered(CChunk::Create(kShortType));
+  EXPECT_EQ(unregistered->GetType(), kShortType);  // a plain data chunk again
+}
+
+TEST(Hbf, DetachFindsChunksByIdentity) {
+  CRootChunk root;
+  CChunk* first = Add(&root, new CDataChunk, u"a");
+  CChunk* middle = Add(&root, new CDataChunk, u"b");
+  CChunk* last = Add(&root, new CDataChunk, u"c");
+  delete middle;  // detaches itself
+  last->Detach();
+  EXPECT_EQ(last->GetParent(), nullptr);
+  delete last;
+  ASSERT_EQ(root.GetChildCount(), 1u);
+  EXPECT_EQ(root.GetChild(0), first);
+}
+
+TEST(Hbf, ReadingIntoAChunkWithChildrenAssertsAndFails) {
+  enginetest::AssertionCapture capture;
+  CDataChunk parent;
+  Add(&parent, new CDataChunk, u"a");
+  Bytes record;
+  CDataChunk empty;
+  enginetest::WriteRecord(&record, &empty, 8);
+  EXPECT_FALSE(parent.Read(enginetest::Over(record)));
+  EXPECT_TRUE(capture.LastNames(u"m_Children.size() == 0"));
+  EXPECT_EQ(parent.GetChildCount(), 1u);
+}
+
+// A stream that hands out at most one byte per read.
+struct Trickle : CMemoryStream {
+  using CMemoryStream::CMemoryStream;
+  std::uint32_t Read(void* buffer, std::uint32_t size) override { return CMemoryStream::Read(buffer, size ? 1 : 0); }
+};
+
+TEST(Hbf, PayloadsRoundTripAndShortReadsFail) {
+  CRootChunk root;
+  BuildTree(&root);
+  auto* texture = new CTextureChunk;
+  texture->SetDescription(CTextureChunk::FORMAT_RAW, 64, 32);
+  Add(&root, texture, u"t");
+  auto* image = new CImageDataChunk;
+  image->SetData("\x01\x02\x03\x04", 4);
+  Add(&root, image, u"i");
+  for (std::uint32_t i = 0; i < root.GetChildCount(); ++i) {
+    CChunk* chunk = root.GetChild(i);
+    SCOPED_TRACE(chunk->GetType());
+    enginetest::GrowingStream first;
+    ASSERT_TRUE(chunk->WriteData(&first));
+    CChunk* copy = CChunk::Create(chunk->GetType());
+    ASSERT_TRUE(copy->ReadData(enginetest::Over(first.bytes)));
+    enginetest::GrowingStream second;
+    ASSERT_TRUE(copy->WriteData(&second));
+    EXPECT_EQ(first.bytes, second.bytes);
+    if (dynamic_cast<CDataChunk*>(copy) || dynamic_cast<CHistoryChunk*>(copy)) {
+      Strong<Stream> trickle;
+      trickle.Attach(new Trickle(first.bytes.data(), static_cast<std::uint32_t>(first.bytes.size())));
+      EXPECT_EQ(copy->ReadData(trickle), first.bytes.size() <= 1);
+    }
+    delete copy;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,272 @@
+// Textures from texture chunks: raw and PNG levels of every colour type and depth, damaged input,
+// hostile sizes, the image-data writer; hardware sides and the resource table.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include <engine/Context.h>
+
+#include "ChunkFixtures.h"
+
+using namespace Vexil3D;
+using enginetest::Bytes;
+
+namespace {
+
+// A texture chunk as read from a file, with one image-data child per level.
+std::unique_ptr<CTextureChunk> LoadTexture(std::uint16_t format, std::uint32_t width, std::uint32_t height,
+                                           const std::vector<Bytes>& levels) {
+  auto chunk = std::make_unique<CTextureChunk>();
+  chunk->SetName(u"tex");
+  chunk->SetDescription(format, width, height);
+  for (const Bytes& level : levels) {
+    auto* child = new CImageDataChunk;
+    child->SetData(level.data(), static_cast<std::uint32_t>(level.size()));
+    chunk->AppendChild(child);
+  }
+  chunk->OnLoaded();
+  return chunk;
+}
+
+TEST(TextureRaw, LevelsHalveAndPixelsBecomeWordsAndBack) {
+  std::vector<Bytes> levels;
+  for (std::uint32_t w = 64, h = 32; w >= 16; w /= 2, h /= 2) {
+    Bytes bytes(w * h * 4);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + w);
+    levels.push_back(bytes);
+  }
+  auto chunk = LoadTexture(CTextureChunk::FORMAT_RAW, 64, 32, levels);
+  Texture* texture = chunk->GetTexture();
+  ASSERT_TRUE(texture);
+  EXPECT_EQ(texture->GetName(), u"tex");
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    CMipLevel* level = texture->GetMipLevel(i);
+    EXPECT_EQ(level->GetWidth(), 64u >> i);
+    EXPECT_EQ(level->GetHeight(), 32u >> i);
+    EXPECT_TRUE(level->HasAlpha());
+    const std::uint8_t* b = levels[i].data();
+    EXPECT_EQ(level->GetPixels()[1], CARGB(b[7], b[4], b[5], b[6]));  // R, G, B, A in the file
+    enginetest::GrowingStream written;
+    ASSERT_TRUE(chunk->GetChild(i)->WriteData(&written));
+    EXPECT_EQ(written.bytes, levels[i]);
+  }
+  EXPECT_EQ(texture->GetMipLevel(3), nullptr);
+}
+
+struct PngCase {
+  int colourType;
+  int depth;
+  bool interlaced;
+};
+
+// Sample s of pixel x in row y, and what an 8-bit channel of it becomes.
+std::uint32_t Sample(std::uint32_t x, std::uint32_t y, std::uint32_t channel, int depth) {
+  return (x * 5 + y * 3 + channel * 7) & ((1u << depth) - 1);
+}
+std::uint8_t Expand(std::uint32_t sample, int depth) {
+  if (depth == 16) return static_cast<std::uint8_t>(sample >> 8);
+  return static_cast<std::uint8_t>(sample * 255 / ((1u << depth) - 1));
+}
+
+class TexturePng : public ::testing::TestWithParam<PngCase> {};
+
+TEST_P(TexturePng, DecodesEveryTakenLayout) {
+  const PngCase c = GetParam();
+  const std::uint32_t channels = c.colourType == 0 ? 1 : c.colourType == 2 ? 3 : c.colourType == 4 ? 2 : 4;
+  constexpr std::uint32_t kWidth = 13, kHeight = 9;
+  std::vector<Bytes> rows;
+  for (std::uint32_t y = 0; y < kHeight; ++y) {
+    Bytes row((kWidth * channels * c.depth + 7) / 8);
+    for (std::uint32_t x = 0; x < kWidth; ++x)
+      for (std::uint32_t ch = 0; ch < channels; ++ch) {
+        const std::uint32_t bit = (x * channels + ch) * c.depth;
+        const std::uint32_t s = Sample(x, y, ch, c.depth);
+        if (c.depth == 16) {
+          row[bit / 8] = static_cast<std::uint8_t>(s >> 8);
+          row[bit / 8 + 1] = static_cast<std::uint8_t>(s);
+        } else {
+          row[bit / 8] |= static_cast<std::uint8_t>(s << (8 - c.depth - bit % 8));
+        }
+      }
+    rows.push_back(row);
+  }
+  auto chunk = LoadTexture(CTextureChunk::FORMAT_PNG, 0, 0,
+                           {enginetest::WritePng(kWidth, kHeight, c.colourType, c.depth, c.interlaced, rows)});
+  CMipLevel* level = chunk->GetTexture()->GetMipLevel(0);
+  ASSERT_EQ(level->GetWidth(), kWidth);
+  ASSERT_EQ(level->GetHeight(), kHeight);
+  EXPECT_EQ(level->HasAlpha(), c.colourType == 4 || c.colourType == 6);
+  for (std::uint32_t y = 0; y < kHeight; ++y)
+    for (std::uint32_t x = 0; x < kWidth; ++x) {
+      auto at = [&](std::uint32_t ch) { return Expand(Sample(x, y, ch, c.depth), c.depth); };
+      const bool grey = channels <= 2;
+      const std::uint8_t alpha = channels == 2 ? at(1) : channels == 4 ? at(3) : 0xFF;
+      const CARGB expected = grey ? CARGB(alpha, at(0), at(0), at(0)) : CARGB(alpha, at(0), at(1), at(2));
+      ASSERT_EQ(level->GetPixels()[y * kWidth + x], expected) << x << "," << y;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, TexturePng,
+                         ::testing::ValuesIn(std::vector<PngCase>{
+                             {0, 1, false}, {0, 2, true}, {0, 4, false}, {0, 8, true}, {0, 16, false}, {2, 8, false},
+                             {2, 16, true}, {4, 8, true}, {4, 16, false}, {6, 8, false}, {6, 8, true}, {6, 16, true}}),
+                         [](const ::testing::TestParamInfo<PngCase>& info) {
+                           return "Type" + std::to_string(info.param.colourType) + "Depth" +
+                                  std::to_string(info.param.depth) + (info.param.interlaced ? "Interlaced" : "");
+                         });
+
+TEST(TexturePng, GreyAndAlphaPixel) {
+  auto chunk = LoadTexture(CTextureChunk::FORMAT_PNG, 0, 0, {enginetest::WritePng(1, 1, 4, 8, false, {{0x40, 0x80}})});
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(chunk->GetTexture()->GetMipLevel(0)->GetPixels());
+  EXPECT_EQ(Bytes(bytes, bytes + 4), (Bytes{0x40, 0x40, 0x40, 0x80}));
+}
+
+TEST(TexturePng, RefusedInputLeavesTheLevelAsItWas) {
+  const Bytes good = enginetest::WritePng(2, 2, 6, 8, false, {Bytes(8, 1), Bytes(8, 2)});
+  const Bytes palette = enginetest::WritePng(2, 1, 3, 8, false, {{0, 1}}, {1, 2, 3, 4, 5, 6});
+  const Bytes tooWide = enginetest::WritePng(CMipLevel::kMaxSide + 1, 1, 0, 1, false, {Bytes(2049, 0)});
+  struct Case {
+    const char* what;
+    Bytes bytes;
+  };
+  const Case cases[] = {
+      {"palette", palette},
+      {"truncated", Bytes(good.begin(), good.end() - 20)},
+      {"no signature", Bytes(good.begin() + 8, good.end())},
+      {"damaged signature", [&] { Bytes b = good; b[5] ^= 1; return b; }()},
+      {"too wide", tooWide},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CMipLevel level;
+    ASSERT_TRUE(level.Create(1, 1));
+    level.GetPixels()[0] = COLOUR_ORANGE;
+    EXPECT_FALSE(DecodePNG(enginetest::Over(c.bytes), &level));
+    EXPECT_EQ(level.GetWidth(), 1u);
+    EXPECT_EQ(level.GetPixels()[0], COLOUR_ORANGE);
+  }
+}
+
+TEST(TextureRaw, HostileSizesAndChildren) {
+  Context context;
+  context.Initialise();
+  char log[4096] = {};
+  Strong<Stream> logStream;
+  logStream.Attach(new CMemoryStream(log, sizeof(log) - 1, CMemoryStream::ACCESS_WRITE));
+  context.GetLogWriter().SetStream(logStream);
+  context.GetLogWriter().SetTimeFormat(u"");
+
+  struct Case {
+    const char* what;
+    std::uint16_t format;
+    std::uint32_t width, height, levels, bytes;
+    std::uint32_t lastWidth, lastHeight;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"short payload", 1, 4, 4, 1, 63, 0, 0, "Mip level 0 of texture tex holds 63 bytes of 64!"},
+      {"side over the cap", 1, CMipLevel::kMaxSide * 2, 1, 1, 0, 0, 0, "is 32768 by 1 pixels, over 16384!"},
+      {"huge sides", 1, 0xFFFFFFFF, 0xFFFFFFFF, 1, 0, 0, 0, "is 4294967295 by 4294967295 pixels"},
+      {"level 32 and up are empty", 1, 0x80000000u, 1, 34, 0, 0, 0, nullptr},
+      {"unknown format", 7, 1, 1, 1, 4, 0, 0, "Unknown texture format 7 in texture tex!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::memset(log, 0, sizeof(log));
+    logStream->Seek(0, STREAM_SEEK_BEGIN);
+    auto chunk = LoadTexture(c.format, c.width, c.height, std::vector<Bytes>(c.levels, Bytes(c.bytes, 0xAB)));
+    CMipLevel* last = chunk->GetTexture()->GetMipLevel(c.levels - 1);
+    EXPECT_EQ(last->GetWidth(), c.lastWidth);
+    EXPECT_EQ(last->GetHeight(), c.lastHeight);
+    EXPECT_EQ(last->GetPixels(), nullptr);
+    if (c.logged) {
+      EXPECT_NE(std::string(log).find(c.logged), std::string::npos) << log;
+    }
+  }
+  // A child that is not a data chunk leaves its level empty; a texture without levels answers 0 and null.
+  CTextureChunk odd;
+  odd.SetDescription(CTextureChunk::FORMAT_RAW, 1, 1);
+  odd.AppendChild(new CElementChunk);
+  odd.OnLoaded();
+  EXPECT_EQ(odd.GetTexture()->GetWidth(), 0u);
+  Texture empty(0);
+  EXPECT_EQ(empty.GetWidth(), 0u);
+  EXPECT_EQ(empty.GetFormat(), 0u);
+  EXPECT_EQ(empty.GetMipLevel(0), nullptr);
+}
+
+TEST(TextureRaw, WriteRowsStaysInsideTheBuffer) {
+  CMipLevel level;
+  ASSERT_TRUE(level.Create(4, 2));
+  const CARGB row[9] = {};
+  EXPECT_TRUE(level.WriteRows(1, 4, row));
+  EXPECT_TRUE(level.WriteRows(0, 8, row));
+  EXPECT_FALSE(level.WriteRows(1, 5, row));
+  EXPECT_FALSE(level.WriteRows(0, 9, row));
+  EXPECT_FALSE(level.WriteRows(2, 1, row));
+  EXPECT_FALSE(CMipLevel().WriteRows(0, 0, row));
+}
+
+// A hardware side that counts how many of its kind live.
+struct CountedSide : HWResource {
+  static inline int live = 0;
+  explicit CountedSide(Resource* owner) : HWResource(owner) { ++live; }
+  ~CountedSide() override { --live; }
+  bool Create() override { return true; }
+};
+
+// A resource that is its own hardware side.
+struct SelfSide : Texture, CountedSide {
+  SelfSide() : Texture(0), CountedSide(this) { SetHWResource(this); }
+};
+
+TEST(HardwareSides, EveryDeletionPathClearsTheOwner) {
+  Strong<Texture> texture;
+  texture.Attach(new Texture(1));
+  texture->SetHWResource(new CountedSide(texture));
+  delete texture->GetHWResource();
+  EXPECT_EQ(texture->GetHWResource(), nullptr);
+  texture->SetHWResource(new CountedSide(texture));
+  HWResource::ReleaseAll();
+  EXPECT_EQ(texture->GetHWResource(), nullptr);
+  texture->SetHWResource(new CountedSide(texture));
+  texture->ReleaseHWResource();
+  EXPECT_EQ(CountedSide::live, 0);
+
+  Strong<SelfSide> self;
+  self.Attach(new SelfSide);
+  self->ReleaseHWResource();
+  EXPECT_EQ(self->GetHWResource(), nullptr);
+  self->SetHWResource(static_cast<CountedSide*>(self.Get()));
+  HWResource::ReleaseAll();
+  EXPECT_EQ(CountedSide::live, 1);
+  self = nullptr;
+  EXPECT_EQ(CountedSide::live, 0);
+}
+
+TEST(ResourceTable, AddFindReleaseClear) {
+  CResourceTable table;
+  std::vector<Strong<Texture>> textures;
+  const char16_t* names[] = {u"a", u"b", u"A", u"self"};
+  for (unsigned i = 0; i < 4; ++i) {
+    textures.push_back(nullptr);
+    textures.back().Attach(i == 3 ? new SelfSide : new Texture(1));
+    textures.back()->SetName(names[i]);
+    if (i != 3) textures.back()->SetHWResource(new CountedSide(textures.back()));
+    table.GetList(i % 2 == 0 ? 2 : 3, 0).Add(textures.back());
+    EXPECT_EQ(textures.back()->GetRefCount(), 2);
+  }
+  table.GetList(1, 1).Add(textures[0]);  // not a first list: invisible to the table's find
+  EXPECT_EQ(table.Find(u"a").Get(), textures[0].Get());
+  EXPECT_EQ(table.Find(u"A").Get(), textures[2].Get());  // case kept
+  EXPECT_EQ(table.Find(u"c").Get(), nullptr);
+  EXPECT_EQ(table.GetList(3, 0).ReleaseHWResources(), 2u);  // "b" and the self side
+  EXPECT_EQ(CountedSide::live, 3);
+  EXPECT_EQ(textures[3]->GetHWResource(), nullptr);
+  EXPECT_EQ(table.GetList(2, 0).Clear(), 0u);
+  textures[1] = nullptr;
+  EXPECT_EQ(table.GetList(3, 0).Clear(), 1u);
+  EXPECT_EQ(table.GetList(3, 0).GetCount(), 0u);
+}
+
+}  // namespace
