@@ -366,7 +366,8 @@ bool CEventMgr::NativeBindEventHandler(CNativeState* state, int, void* user) {
   CEventType* type = table->FindEventType(name);
   if (!type) return state->Error(u"Event '%s' doesn't exist", name);
   if (type->GetBindableIndex() == kNotBindable) return state->Error(u"Event '%s' is not bindable", name);
-  if (!type->BindHandler(object, state->GetResource(), function)) return state->Error(u"Event '%s' failed to bind", name);
+  if (!type->BindHandler(object, state->GetResource(), function))
+    return state->Error(u"Event '%s' failed to bind", name);
   return state->ReturnBoolean(true);
 }
 
