@@ -54,3 +54,26 @@ inline void AppendFunction(Vexil3D::CArgumentArray& arguments, Vexil3D::CFunctio
 }
 
 }  // namespace scripting_testing
+
+namespace scripting_testing {
+
+// Calls a method or property getter of the object's class with the arguments; false when it failed. The
+// first result (when any) is copied into out.
+inline bool CallMember(Vexil3D::CBaseObject* object, const char16_t* member, Vexil3D::CArgumentArray* arguments,
+                       Vexil3D::CArgumentArray* out) {
+  Vexil3D::ReflectedClass* cls = object->GetReflectedClass();
+  const Vexil3D::CallableRecord* callable = nullptr;
+  if (const auto* method = cls->FindMethod(member)) callable = &method->callable;
+  if (const auto* property = cls->FindProperty(member)) callable = &property->getter;
+  if (!callable) return false;
+  Vexil3D::CNativeState state(nullptr, nullptr, arguments);
+  state.SetThis(object);
+  if (!callable->Call(&state, arguments ? static_cast<int>(arguments->GetCount()) : 0)) return false;
+  if (out) {
+    out->Clear();
+    if (state.GetResults().GetCount()) out->Append(state.GetResults().Get(0));
+  }
+  return true;
+}
+
+}  // namespace scripting_testing
