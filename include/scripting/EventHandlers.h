@@ -158,6 +158,8 @@ class CEventMgr {
   CEventType* FindEventType(const char16_t* name) const;
   // The resource's handlers in every type, and its deferred records; the count of handlers removed.
   std::uint32_t RemoveResourceHandlers(CResource* resource);
+  // The handlers bound to the object in every type; the count removed.
+  std::uint32_t UnbindObjectHandlers(CBaseObject* object);
   // Every handler, type and deferred record; the count of handlers removed.
   std::uint32_t Clear();
 

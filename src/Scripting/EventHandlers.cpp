@@ -249,6 +249,12 @@ std::uint32_t CEventMgr::RemoveResourceHandlers(CResource* resource) {
   return removed;
 }
 
+std::uint32_t CEventMgr::UnbindObjectHandlers(CBaseObject* object) {
+  std::uint32_t removed = 0;
+  for (auto& [key, type] : m_Types) removed += type->UnbindHandlers(object, nullptr);
+  return removed;
+}
+
 std::uint32_t CEventMgr::Clear() {
   std::uint32_t removed = 0;
   DropDeferred(nullptr, nullptr);
