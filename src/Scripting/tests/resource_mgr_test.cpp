@@ -11,11 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <platform/modules.h>
+#include <platform/text.h>
 #include <scripting/ResourceMgr.h>
 
 #include "ScriptFixture.h"
 
 using namespace Vexil3D;
+using namespace Vexil3D::TimerHandlers;
 using namespace scripting_testing;
 
 namespace {
@@ -253,6 +256,52 @@ TEST_F(ResourceTest, FilesOverTheArchiveAndTheDirectory) {
   load.AppendString(u"out.txt", 7);
   ASSERT_TRUE(CallGlobal(manager->GetScripting(), u"loadTextFile", loose, load));
   EXPECT_TRUE(std::u16string(results.Get(0)->ToString()) == text);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> g_Teardown;
+void RecordTeardown(const char* line) { g_Teardown.push_back(line); }
+
+// Two loads of the real module (each counted by the loader); an object whose destruction callback is module
+// code is kept alive by a timer until the tables go.
+TEST_F(ResourceTest, TeardownUnregistersEveryModuleBeforeFreeingAny) {
+  const std::u16string path = text::Utf8ToUtf16(BRINDLE_TEST_MODULE);
+  HMODULE first = LoadLibraryW(path.c_str());
+  HMODULE second = LoadLibraryW(path.c_str());
+  ASSERT_NE(first, nullptr);
+  reinterpret_cast<void (*)(void (*)(const char*))>(GetProcAddress(first, "SetLog"))(&RecordTeardown);
+  manager->AddNativeModule(first, const_cast<char*>("unregister first"));
+  manager->AddNativeModule(second, const_cast<char*>("unregister second"));
+  {
+    // The module's Probe attaches its destruction callback to the object it is given.
+    auto* cls = manager->GetScripting().m_Global.RegisterClass(u"Thing", nullptr);
+    Strong<CBaseObject> object;
+    object.Attach(new CBaseObject());
+    object->SetReflectedClass(cls);
+    CArgumentArray arguments;
+    arguments.AppendObject(object);
+    auto* map = new CArgumentMap();
+    map->Set(u"a", new CArgumentInteger(1));
+    arguments.Adopt(map);
+    auto* array = new CArgumentArray();
+    arguments.Adopt(array);
+    Strong<CFunction> probe;
+    probe.Attach(new CFunction(u"Probe", nullptr,
+                               reinterpret_cast<ModuleNativeFunction>(GetProcAddress(first, "Probe")), nullptr));
+    CNativeState state(nullptr, nullptr, &arguments);
+    ASSERT_TRUE(probe->Call(&state, 3));
+    reinterpret_cast<int (*)()>(GetProcAddress(first, "KeptClassClear"))();
+    CScriptTimer* timer = manager->GetTimers().CreateTimer(nullptr, probe, 0, 1, 1.0e9);
+    timer->GetArguments().AppendObject(object);
+    timer->Release();
+  }
+  g_Teardown.clear();
+  manager.reset();
+  EXPECT_EQ(g_Teardown, (std::vector<std::string>{"unregister first", "unregister second", "object gone",
+                                                  "module unloaded"}));
 }
 
 }  // namespace
