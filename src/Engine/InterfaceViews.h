@@ -6,6 +6,7 @@
 // function, argument, array and map views are cached per wrapped thing and hold a reference on it; class
 // views hold none and answer -5 once their class is gone. Locking: none; the game's main thread only.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <engine/Interfaces.h>
@@ -84,7 +85,8 @@ class CNativeStateImpl final : public INativeState {
 
   int m_iRefCount = 1;
   CNativeState* m_pState;
-  std::string m_Strings[kStringSlots];
+  // The UTF-8 forms handed out, made on the first CheckString: most calls ask for none.
+  std::unique_ptr<std::string[]> m_pStrings;
   bool m_bStringSet[kStringSlots] = {};
 };
 

@@ -575,11 +575,12 @@ const char* CNativeStateImpl::CheckString(int index, std::uint32_t* length) {
     std::uint32_t units = 0;
     const char16_t* text = m_pState->CheckString(index, &units);
     if (!text) return nullptr;
-    m_Strings[index] = text::Utf16ToUtf8(std::u16string_view(text, units));
+    if (!m_pStrings) m_pStrings = std::make_unique<std::string[]>(kStringSlots);
+    m_pStrings[index] = text::Utf16ToUtf8(std::u16string_view(text, units));
     m_bStringSet[index] = true;
   }
-  if (length) *length = static_cast<std::uint32_t>(m_Strings[index].size());
-  return m_Strings[index].c_str();
+  if (length) *length = static_cast<std::uint32_t>(m_pStrings[index].size());
+  return m_pStrings[index].c_str();
 }
 
 bool CNativeStateImpl::CheckVector2D(int index, float* x, float* y) {
