@@ -111,6 +111,7 @@ class CEventType {
   bool Trigger(CArgumentArray* arguments, bool* prevented);
 
   CEventMgr* GetTable() const { return m_pTable; }
+  std::uint32_t GetKey() const { return m_uKey; }
   const std::u16string& GetName() const { return m_Name; }
   const std::u16string& GetDescription() const { return m_Description; }
   std::int32_t GetArgumentCount() const { return m_iArgumentCount; }
@@ -174,6 +175,7 @@ class CEventMgr {
 
   std::size_t GetTypeCount() const { return m_Types.size(); }
   int GetTriggering() const { return m_iTriggering; }
+  CResourceMgr* GetOwner() const { return m_pOwner; }
   CScripting* GetScripting() const { return m_pScripting; }
   ReflectedClass* GetEventClass() const { return m_pEventClass; }
   ReflectedClass* GetCancellableEventClass() const { return m_pCancellableClass; }

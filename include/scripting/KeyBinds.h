@@ -114,6 +114,7 @@ class CKeyBinds {
   void SetPassCaller(bool pass) { m_bPassCaller = pass; }
   bool GetPassCaller() const { return m_bPassCaller; }
   ReflectedClass* GetKeyEventClass() const { return m_pKeyEventClass; }
+  CResourceMgr* GetOwner() const { return m_pOwner; }
   CScripting* GetScripting() const { return m_pScripting; }
 
   void RegisterFunctions(CScripting* scripting);

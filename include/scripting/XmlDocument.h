@@ -74,6 +74,7 @@ class CXmlClasses {
   CXmlClasses(const CXmlClasses&) = delete;
   CXmlClasses& operator=(const CXmlClasses&) = delete;
 
+  CResourceMgr* GetOwner() const { return m_pOwner; }
   ReflectedClass* GetDocumentClass() const { return m_pDocumentClass; }
   ReflectedClass* GetElementClass() const { return m_pElementClass; }
 
