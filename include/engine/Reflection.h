@@ -21,8 +21,11 @@ namespace Vexil3D {
 class CBaseObject;
 class CFunction;
 class CNativeState;
+class ReflectedClass;
 namespace Interfaces {
 class INativeState;
+// Detaches the class's module view (which then answers -5) and frees its module callback records.
+void OnReflectedClassDestroyed(ReflectedClass* cls);
 }
 
 // An engine native: false means an error whose text stands in the last error text.

@@ -13,6 +13,7 @@
 
 namespace Vexil3D {
 
+class CConstantTable;
 class CResource;
 class Stream;
 
@@ -57,6 +58,8 @@ class CScripting {
   void CollectGarbage();
 
   CReflection m_Global;
+  // The resource manager's constants, for an engine to publish (not owned; null until handed over).
+  const CConstantTable* m_pConstants = nullptr;
 
  private:
   struct EngineEntry {

@@ -87,6 +87,9 @@ class CBaseObject : public CRefCounted {
   Pool* GetPool() const { return m_pPool; }
   void SetPool(Pool* pool) { m_pPool = pool; }
   bool IsDestroying() const { return m_bDestroying != 0; }
+  // The word a native module keeps in the object (0 until set).
+  std::uint32_t GetModuleValue() const { return m_uReserved; }
+  void SetModuleValue(std::uint32_t value) { m_uReserved = value; }
 
  protected:
   std::uint8_t m_bDestroying = 0;

@@ -1,6 +1,8 @@
 // Native calls: the argument checks, results and errors of CNativeState, CFunction and script streams.
 #include <engine/Native.h>
 
+#include "InterfaceViews.h"
+
 #include <cstdarg>
 #include <limits>
 #include <new>
@@ -54,10 +56,12 @@ bool CFunction::Call(CNativeState* state, int argumentCount, void* user) {
   return state->Error(u"Cannot call %s", m_Name.c_str());
 }
 
-// A module native is handed a module-side view of the state (made on the stack, with 64 slots for the
-// UTF-8 strings it hands out). That view belongs to the native-module interface layer; until it is
-// built into the engine no module can register a function, and one that somehow arrives is refused.
-bool CFunction::CallModule(CNativeState* state, int, void*) { return state->Error(u"Cannot call %s", m_Name.c_str()); }
+// A module native is handed a module-side view of the state, made on the stack for this call; the UTF-8
+// strings it hands out go with it.
+bool CFunction::CallModule(CNativeState* state, int argumentCount, void* user) {
+  Interfaces::CNativeStateImpl view(state);
+  return m_pModuleCallback(&view, argumentCount, user);
+}
 
 // -------------------------------------------------------------------------------------------------
 // Objects that hold a value for scripts

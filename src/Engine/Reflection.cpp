@@ -82,7 +82,8 @@ bool CallableRecord::Call(CNativeState* state, int argumentCount) const {
 
 ReflectedClass::ReflectedClass(std::u16string_view name, ReflectedClass* base) : m_Name(name), m_pBaseClass(base) {}
 
-ReflectedClass::~ReflectedClass() = default;
+// Module views of a class hold no reference: they are told of its end.
+ReflectedClass::~ReflectedClass() { Interfaces::OnReflectedClassDestroyed(this); }
 
 void ReflectedClass::SetConstructor(NativeFunction callback, void* user) {
   m_Constructor = MakeRecord(m_Name, u"", callback, user);

@@ -1,0 +1,307 @@
+// Resources over a recording script engine: start and stop with their exact log lines, prevented starts and
+// stops, dependencies, restarts, stopping everything from a stop handler, what a stop takes away, and file
+// access over a TAR archive and a directory in the real engine file system.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <platform/modules.h>
+#include <platform/text.h>
+#include <scripting/ResourceMgr.h>
+
+#include "ScriptFixture.h"
+
+using namespace Vexil3D;
+using namespace Vexil3D::TimerHandlers;
+using namespace scripting_testing;
+
+namespace {
+
+// A context that keeps the scripts handed to it; refuses those whose name begins with "bad".
+struct RecordingContext : CScriptContext {
+  explicit RecordingContext(std::vector<std::u16string>* log) : log(log) {}
+  void Release() override { delete this; }
+  bool LoadScript(Stream*, const char16_t* name) override {
+    log->push_back(name);
+    return std::u16string_view(name).substr(0, 3) != u"bad";
+  }
+  std::vector<std::u16string>* log;
+};
+
+struct RecordingEngine : CScriptEngine {
+  explicit RecordingEngine(std::vector<std::u16string>* log) : log(log) {}
+  void CollectGarbage() override { log->push_back(u"gc"); }
+  CScriptContext* CreateContext(const char16_t*) override { return new RecordingContext(log); }
+  std::vector<std::u16string>* log;
+};
+
+// One ustar header and the data padded to whole blocks.
+void AppendTarFile(std::string& tar, const std::string& name, const std::string& data) {
+  constexpr std::size_t kBlock = 512;
+  std::string header(kBlock, '\0');
+  header.replace(0, name.size(), name);
+  std::snprintf(&header[100], 8, "%07o", 0644);
+  std::snprintf(&header[124], 12, "%011o", static_cast<unsigned>(data.size()));
+  std::snprintf(&header[136], 12, "%011o", 0u);
+  header[156] = '0';
+  header.replace(257, 6, std::string("ustar\0", 6));
+  header.replace(148, 8, std::string(8, ' '));
+  unsigned sum = 0;
+  for (unsigned char c : header) sum += c;
+  std::snprintf(&header[148], 8, "%06o", sum);
+  tar += header + data + std::string((kBlock - data.size() % kBlock) % kBlock, '\0');
+}
+
+class ResourceTest : public ::testing::Test, public ScriptFixture {
+ protected:
+  void SetUp() override {
+    char scratch[] = "/tmp/brindle_res_XXXXXX";
+    ASSERT_NE(mkdtemp(scratch), nullptr);
+    root = scratch;
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(root);
+    context.GetLogWriter().SetStream(nullptr);
+    context.Initialise();
+    manager = std::make_unique<CResourceMgr>(&context);
+  }
+  void TearDown() override {
+    manager.reset();
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(root);
+  }
+  CResource* Add(const char16_t* name) {
+    Strong<CResource> resource;
+    resource.Attach(manager->CreateResource(name));
+    manager->AddResource(resource);
+    return resource;
+  }
+  void Engines(int count) {
+    for (int i = 0; i < count; ++i)
+      manager->GetScripting().RegisterScriptEngine(CResource::kEngineNames[i], new RecordingEngine(&scripts));
+  }
+  // The console lines that the action logs.
+  template <class F>
+  std::string Logged(F action) {
+    ::testing::internal::CaptureStdout();
+    action();
+    return ::testing::internal::GetCapturedStdout();
+  }
+  void PreventOn(EventHandlers::CEventType* type) {
+    type->BindHandler(nullptr, nullptr, Function([](CNativeState* state) {
+      static_cast<EventHandlers::CCancellableEvent*>(state->GetArgument(0)->ToObject())->PreventDefault();
+    }));
+  }
+
+  std::filesystem::path root, previous;
+  Context context;
+  std::unique_ptr<CResourceMgr> manager;
+  std::vector<std::u16string> scripts;
+};
+
+constexpr char kStarted[] = "START: Starting resource r...\nSTART: Resource r started.\n";
+constexpr char kStopped[] = "STOP: Stopping resource r...\nSTOP: Resource r stopped.\n";
+constexpr char kFailed[] =
+    "START: Starting resource r...\nSTART: Resource r failed to load!\nSTOP: Stopping resource r...\n";
+
+TEST_F(ResourceTest, StartAndStopWithTheirLines) {
+  enum Setup { kNoEngines, kOneEngine, kThreeEngines, kBadScript, kPreventStart, kPreventBoth, kPreventStop };
+  const struct {
+    Setup setup;
+    const char* startLog;
+    bool running;
+    const char* stopLog;
+  } cases[] = {
+      {kNoEngines, kStarted, true, kStopped},
+      {kOneEngine, kStarted, true, kStopped},
+      {kThreeEngines, kStarted, true, kStopped},
+      {kBadScript, "START: Starting resource r...\nSTART: Resource r failed to load!\n"
+                   "STOP: Stopping resource r...\nSTOP: Resource r stopped.\n", false,
+       "STOP: Stopping resource r...\nSTOP: Resource r already stopped!\n"},
+      {kPreventStart, "START: Starting resource r...\nSTART: Resource r failed to load!\n"
+                      "STOP: Stopping resource r...\nSTOP: Resource r stopped.\n", false,
+       "STOP: Stopping resource r...\nSTOP: Resource r already stopped!\n"},
+      // A failed start ends stopped even when a stop handler objects.
+      {kPreventBoth, "START: Starting resource r...\nSTART: Resource r failed to load!\nSTOP: Stopping resource r...\n"
+                     "STOP: Resource r failed to start and cannot be kept running.\nSTOP: Resource r stopped.\n", false,
+       "STOP: Stopping resource r...\nSTOP: Resource r already stopped!\n"},
+      {kPreventStop, kStarted, true, "STOP: Stopping resource r...\nSTOP: Resource r failed to stop!\n"},
+  };
+  // A resource with a script for an engine that is not registered fails to load.
+  CResource* orphan = Add(u"orphan");
+  orphan->SetDirectoryPath(u"/o");
+  orphan->AddFile(false, RESOURCE_FILE_SPIDERMONKEY, u"x.js", {});
+  EXPECT_FALSE(orphan->Start());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.setup);
+    manager = std::make_unique<CResourceMgr>(&context);
+    Engines(c.setup == kOneEngine ? 1 : c.setup == kNoEngines ? 0 : 3);
+    CResource* resource = Add(u"r");
+    resource->SetDirectoryPath(u"/r");
+    if (c.setup == kOneEngine) resource->AddFile(false, RESOURCE_FILE_LUA, u"main.lua", {});
+    if (c.setup >= kThreeEngines)
+      resource->AddFile(false, RESOURCE_FILE_SQUIRREL, c.setup == kBadScript ? u"bad.nut" : u"main.nut", {'x'});
+    if (c.setup == kPreventStart || c.setup == kPreventBoth) PreventOn(manager->GetStartEvent());
+    if (c.setup == kPreventStop || c.setup == kPreventBoth) PreventOn(manager->GetStopEvent());
+    EXPECT_EQ(Logged([&] { resource->Start(); }), c.startLog);
+    EXPECT_EQ(resource->IsRunning(), c.running);
+    EXPECT_FALSE(resource->IsStarting());
+    EXPECT_EQ(Logged([&] { resource->Stop(false); }), c.stopLog);
+  }
+}
+
+TEST_F(ResourceTest, DependenciesRestartAndTheScriptsLoaded) {
+  Engines(3);
+  CResource* a = Add(u"a");
+  CResource* b = Add(u"b");
+  a->AddDependency(b);
+  b->AddDependency(a);  // a cycle: b finds a already starting
+  a->SetDirectoryPath(u"/a");
+  b->SetDirectoryPath(u"/b");
+  a->AddFile(false, RESOURCE_FILE_LUA, u"a.lua", {});
+  b->AddFile(false, RESOURCE_FILE_SPIDERMONKEY, u"b.js", {});
+  b->AddFile(true, RESOURCE_FILE_SQUIRREL, u"unused.nut", {});  // the other list
+  EXPECT_TRUE(a->Start());
+  EXPECT_TRUE(b->IsRunning());
+  EXPECT_EQ(scripts, (std::vector<std::u16string>{u"b.js", u"a.lua"}));
+  EXPECT_EQ(Logged([&] { EXPECT_TRUE(b->Restart()); }),
+            "RESTART: Restarting resource b...\nSTOP: Stopping resource b...\nSTOP: Resource b stopped.\n"
+            "START: Starting resource b...\nSTART: Resource b started.\n");
+  EXPECT_EQ(Logged([&] { EXPECT_FALSE(a->Start()); }),
+            "START: Starting resource a...\nSTART: Resource a already running!\n");
+}
+
+TEST_F(ResourceTest, StopAllResourcesFromAStopHandlerAndWhatAStopTakesAway) {
+  CResource* r = Add(u"r");
+  r->SetDirectoryPath(u"/r");
+  Add(u"s")->SetDirectoryPath(u"/s");
+  ASSERT_TRUE(r->Start());
+  ASSERT_TRUE(manager->FindResource(u"S")->Start());
+  // The resource's own things in each table.
+  manager->GetEvents().FindEventType(u"OnResourceStop")->BindHandler(nullptr, r, Function([](CNativeState*) {}));
+  manager->GetCommands().AddScriptCommandHandler(r, Function([](CNativeState*) {}), u"cmd", false);
+  manager->GetTimers().CreateTimer(r, Function([](CNativeState*) {}), 0, 0, 1.0)->Release();
+  manager->GetKeyBinds().AddKeyBind(new CScriptKeyBind(r, Function([](CNativeState*) {})), SDLK_a, 1, false);
+  int stops = 0;
+  manager->GetStopEvent()->BindHandler(nullptr, nullptr, Function([&](CNativeState*) {
+    if (++stops == 1) manager->StopAllResources();
+  }));
+  manager->StopAllResources();
+  EXPECT_EQ(manager->GetResourceCount(), 0u);
+  EXPECT_EQ(stops, 2);
+  EXPECT_EQ(manager->GetStopEvent()->GetHandlerCount(), 1u);  // only the native one is left
+  EXPECT_EQ(manager->GetCommands().GetCount(), 0u);
+  EXPECT_EQ(manager->GetTimers().GetCount(), 0u);
+  EXPECT_EQ(manager->GetKeyBinds().GetCount(), 0u);
+}
+
+TEST_F(ResourceTest, FilesOverTheArchiveAndTheDirectory) {
+  std::filesystem::create_directories(root / "pack");
+  std::ofstream(root / "pack" / "both.txt") << "from the directory";
+  std::ofstream(root / "pack" / "dir.txt") << "directory only";
+  std::string tar;
+  AppendTarFile(tar, "both.txt", "from the archive");
+  tar += std::string(1024, '\0');
+  std::ofstream(root / "pack.tar", std::ios::binary) << tar;
+  CResource* packed = Add(u"packed");
+  packed->SetArchivePath(u"/pack.tar");
+  packed->SetDirectoryPath(u"/pack");
+  CResource* loose = Add(u"loose");
+  loose->SetDirectoryPath(u"/pack");
+  CResource* bare = Add(u"bare");  // neither archive nor directory
+  std::ofstream(root / "rel.txt") << "at the engine root";
+
+  auto read = [&](CResource* resource, const char16_t* path) -> std::string {
+    Strong<Stream> stream;
+    stream.Attach(resource->OpenFile(path, false));
+    if (!stream) return "<null>";
+    std::string text(static_cast<std::size_t>(stream->GetLength()), '\0');
+    stream->Read(text.data(), static_cast<std::uint32_t>(text.size()));
+    return text;
+  };
+  const struct {
+    CResource* resource;
+    const char16_t* path;
+    const char* text;
+  } cases[] = {
+      {packed, u"both.txt", "from the archive"},  {packed, u"dir.txt", "directory only"},
+      {loose, u"both.txt", "from the directory"}, {loose, u"/rel.txt", "at the engine root"},
+      {loose, u"../rel.txt", "<null>"},           {loose, u"..\\rel.txt", "<null>"},
+      {bare, u"rel.txt", "<null>"},                // never the engine root's relative path
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.text));
+    EXPECT_EQ(read(c.resource, c.path), c.text);
+  }
+  EXPECT_EQ(loose->OpenFile(u"/rel.txt", true), nullptr);
+  EXPECT_EQ(loose->CreateFile(u"../x.txt"), nullptr);
+  EXPECT_EQ(packed->CreateFile(u"x.txt"), nullptr);  // a resource with an archive writes nothing
+  EXPECT_EQ(bare->CreateFile(u"x.txt"), nullptr);
+  EXPECT_TRUE(packed->FileExists(u"both.txt", true, false));
+  EXPECT_FALSE(bare->FileExists(u"rel.txt", true, true));
+
+  // saveTextFile and loadTextFile as the resource's script.
+  const std::u16string text = u"Grüße, \u4e16\u754c \U0001F600";
+  CArgumentArray save;
+  save.AppendString(u"out.txt", 7);
+  save.AppendString(text.c_str(), static_cast<std::uint32_t>(text.size()));
+  ASSERT_TRUE(CallGlobal(manager->GetScripting(), u"saveTextFile", loose, save));
+  EXPECT_TRUE(results.Get(0)->ToBoolean());
+  CArgumentArray load;
+  load.AppendString(u"out.txt", 7);
+  ASSERT_TRUE(CallGlobal(manager->GetScripting(), u"loadTextFile", loose, load));
+  EXPECT_TRUE(std::u16string(results.Get(0)->ToString()) == text);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> g_Teardown;
+void RecordTeardown(const char* line) { g_Teardown.push_back(line); }
+
+// Two loads of the real module (each counted by the loader); an object whose destruction callback is module
+// code is kept alive by a timer until the tables go.
+TEST_F(ResourceTest, TeardownUnregistersEveryModuleBeforeFreeingAny) {
+  const std::u16string path = text::Utf8ToUtf16(BRINDLE_TEST_MODULE);
+  HMODULE first = LoadLibraryW(path.c_str());
+  HMODULE second = LoadLibraryW(path.c_str());
+  ASSERT_NE(first, nullptr);
+  reinterpret_cast<void (*)(void (*)(const char*))>(GetProcAddress(first, "SetLog"))(&RecordTeardown);
+  manager->AddNativeModule(first, const_cast<char*>("unregister first"));
+  manager->AddNativeModule(second, const_cast<char*>("unregister second"));
+  {
+    // The module's Probe attaches its destruction callback to the object it is given.
+    auto* cls = manager->GetScripting().m_Global.RegisterClass(u"Thing", nullptr);
+    Strong<CBaseObject> object;
+    object.Attach(new CBaseObject());
+    object->SetReflectedClass(cls);
+    CArgumentArray arguments;
+    arguments.AppendObject(object);
+    auto* map = new CArgumentMap();
+    map->Set(u"a", new CArgumentInteger(1));
+    arguments.Adopt(map);
+    auto* array = new CArgumentArray();
+    arguments.Adopt(array);
+    Strong<CFunction> probe;
+    probe.Attach(new CFunction(u"Probe", nullptr,
+                               reinterpret_cast<ModuleNativeFunction>(GetProcAddress(first, "Probe")), nullptr));
+    CNativeState state(nullptr, nullptr, &arguments);
+    ASSERT_TRUE(probe->Call(&state, 3));
+    reinterpret_cast<int (*)()>(GetProcAddress(first, "KeptClassClear"))();
+    CScriptTimer* timer = manager->GetTimers().CreateTimer(nullptr, probe, 0, 1, 1.0e9);
+    timer->GetArguments().AppendObject(object);
+    timer->Release();
+  }
+  g_Teardown.clear();
+  manager.reset();
+  EXPECT_EQ(g_Teardown, (std::vector<std::string>{"unregister first", "unregister second", "object gone",
+                                                  "module unloaded"}));
+}
+
+}  // namespace

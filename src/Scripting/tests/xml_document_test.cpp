@@ -1,0 +1,134 @@
+// XML documents: mirroring, attribute getters, clear with kept children, reloading, release order and deep
+// trees (the ownership cases are meant for the sanitizer build).
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <engine/Stream.h>
+#include <scripting/XmlDocument.h>
+
+#include "ScriptFixture.h"
+
+using namespace Vexil3D;
+using namespace scripting_testing;
+
+namespace {
+
+class XmlTest : public ::testing::Test {
+ protected:
+  bool Load(CXmlDocument* into, const std::string& text) {
+    Strong<Stream> stream;
+    stream.Attach(new CMemoryStream(text.data(), static_cast<std::uint32_t>(text.size())));
+    return into->Load(stream.Get());
+  }
+  std::u16string Text(CBaseObject* object, const char16_t* member) {
+    CArgumentArray out;
+    EXPECT_TRUE(CallMember(object, member, nullptr, &out));
+    return out.Get(0) ? out.Get(0)->ToString() : u"";
+  }
+  CXmlElement* Root() { return document->GetRootElement(); }
+
+  CScripting scripting;
+  CXmlClasses classes{nullptr, &scripting};
+  Strong<CXmlDocument> document = [this] {
+    Strong<CXmlDocument> made;
+    made.Attach(new CXmlDocument(&classes));
+    return made;
+  }();
+};
+
+const char kThree[] =
+    "<root a='12abc' b='abc' big='99999999999' small='-99999999999' t='1' y='yes' f='2.5'>"
+    "<first/><second>text</second><third/></root>";
+
+TEST_F(XmlTest, ChildrenInDocumentOrderWithTheirParent) {
+  ASSERT_TRUE(Load(document, kThree));
+  CArgumentArray out;
+  ASSERT_TRUE(CallMember(Root(), u"childrenCount", nullptr, &out));
+  int count = 0;
+  ASSERT_TRUE(out.Get(0)->ToNumber(&count));
+  EXPECT_EQ(count, 3);
+  const char16_t* names[] = {u"first", u"second", u"third"};
+  ASSERT_EQ(Root()->GetChildren().size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    CXmlElement* child = Root()->GetChildren()[i].Get();
+    EXPECT_TRUE(Text(child, u"name") == names[i]);
+    EXPECT_EQ(child->GetParent(), Root());
+  }
+  EXPECT_TRUE(Text(Root()->GetChildren()[1], u"text") == u"text");
+}
+
+TEST_F(XmlTest, AttributeGetters) {
+  ASSERT_TRUE(Load(document, kThree));
+  const struct {
+    const char16_t* method;
+    const char16_t* name;
+    bool ok;
+    double value;
+  } cases[] = {
+      {u"getIntegerAttribute", u"a", true, 12},          {u"getIntegerAttribute", u"b", true, 0},
+      {u"getIntegerAttribute", u"big", true, 2147483647}, {u"getIntegerAttribute", u"small", true, -2147483648.0},
+      {u"getIntegerAttribute", u"none", false, 0},       {u"getBoolAttribute", u"t", true, 1},
+      {u"getBoolAttribute", u"y", false, 0},             {u"getFloatAttribute", u"f", true, 2.5},
+      {u"getStringAttribute", u"none", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name)));
+    CArgumentArray arguments, out;
+    arguments.AppendString(c.name, static_cast<std::uint32_t>(std::char_traits<char16_t>::length(c.name)));
+    ASSERT_EQ(CallMember(Root(), c.method, &arguments, &out), c.ok);
+    if (!c.ok) {
+      EXPECT_TRUE(std::u16string(GetLastErrorText()) == u"attribute " + std::u16string(c.name) + u" doesn't exist");
+      continue;
+    }
+    double value = 0;
+    if (out.Get(0)->IsBoolean())
+      value = out.Get(0)->ToBoolean();
+    else
+      out.Get(0)->ToNumber(&value);
+    EXPECT_EQ(value, c.value);
+  }
+}
+
+TEST_F(XmlTest, KeptChildrenOutliveClearReloadAndTheDocument) {
+  ASSERT_TRUE(Load(document, kThree));
+  Strong<CXmlElement> second = Root()->GetChildren()[1];
+  ASSERT_TRUE(CallMember(Root(), u"clear", nullptr, nullptr));
+  EXPECT_TRUE(Root()->GetChildren().empty());
+  EXPECT_EQ(Root()->GetChunk()->GetChildCount(), 0u);
+  EXPECT_EQ(second->GetParent(), nullptr);  // a detached root now
+  EXPECT_TRUE(Text(second, u"text") == u"text");
+
+  Strong<CXmlElement> third;
+  ASSERT_TRUE(Load(document, kThree));
+  third = Root()->GetChildren()[2];
+  Strong<CXmlElement> oldRoot = Root();
+  EXPECT_FALSE(Load(document, "not a tree"));
+  EXPECT_EQ(Root(), oldRoot.Get());  // a failed load keeps the root
+  ASSERT_TRUE(Load(document, "<other><x/></other>"));
+  EXPECT_TRUE(Text(Root(), u"name") == u"other");
+  oldRoot = nullptr;
+  document = nullptr;
+  EXPECT_TRUE(Text(third, u"name") == u"third");
+  EXPECT_EQ(third->GetParent(), nullptr);
+  EXPECT_TRUE(Text(second, u"name") == u"second");
+}
+
+TEST_F(XmlTest, DeepTreesMirrorAndGoWithinTheNestingCap) {
+  const std::uint32_t levels = CChunk::kMaxDepth - 1;
+  std::string text;
+  for (std::uint32_t i = 0; i < levels; ++i) text += "<e>";
+  for (std::uint32_t i = 0; i < levels; ++i) text += "</e>";
+  ASSERT_TRUE(Load(document, text));
+  std::uint32_t depth = 1;
+  Strong<CXmlElement> deepest = Root();
+  while (!deepest->GetChildren().empty()) {
+    deepest = deepest->GetChildren()[0];
+    ++depth;
+  }
+  EXPECT_EQ(depth, levels);
+  document = nullptr;  // the chain above the kept deepest element goes
+  EXPECT_EQ(deepest->GetParent(), nullptr);
+}
+
+}  // namespace
