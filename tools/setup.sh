@@ -9,7 +9,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(
   g++-multilib cmake pkg-config make
   libsdl2-dev:i386 libfreetype-dev:i386 libpng-dev:i386 zlib1g-dev:i386
-  libogg-dev:i386 libvorbis-dev:i386
+  libogg-dev:i386 libvorbis-dev:i386 libsndfile1-dev:i386
   libenet-dev:i386 libcurl4-openssl-dev:i386 libtinyxml-dev:i386
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
   fonts-dejavu-core lua5.4:i386

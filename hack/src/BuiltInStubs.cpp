@@ -10,7 +10,6 @@ std::uint32_t RefuseUntilPresent(std::uint32_t, ModuleEventData*) { return MODUL
 #define BRINDLE_MODULE_STUB(handler) \
   std::uint32_t handler(std::uint32_t event, ModuleEventData* data) { return RefuseUntilPresent(event, data); }
 
-BRINDLE_MODULE_STUB(ADPCMSupportModuleHandler)
 BRINDLE_MODULE_STUB(AspectRatioSupportModuleHandler)
 BRINDLE_MODULE_STUB(MultipleInstanceSupportModuleHandler)
 BRINDLE_MODULE_STUB(BugFixesModuleHandler)
@@ -19,6 +18,4 @@ BRINDLE_MODULE_STUB(IncreasedLimitsModuleHandler)
 BRINDLE_MODULE_STUB(MultiplayerModuleHandler)
 BRINDLE_MODULE_STUB(MultiplePlayerSupportModuleHandler)
 BRINDLE_MODULE_STUB(NoDrawDistanceModuleHandler)
-BRINDLE_MODULE_STUB(OggVorbisSupportModuleHandler)
-BRINDLE_MODULE_STUB(PCMSupportModuleHandler)
 BRINDLE_MODULE_STUB(SquirrelSupportModuleHandler)

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <thread>
 #include <string>
 #include <vector>
@@ -367,7 +369,9 @@ TEST_F(HackRegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
 }
 
 TEST_F(HackRegistryTest, StubsOfMissingModulesRefuseQuietly) {
+  const std::u16string_view present[] = {u"ADPCMSupport", u"OggVorbisSupport", u"PCMSupport"};
   for (const tBuiltInModule& builtIn : g_BuiltInModules) {
+    if (std::find(std::begin(present), std::end(present), builtIn.name) != std::end(present)) continue;
     tHackModule* module = CreateHackModule(u"m.dll", builtIn.name);
     EXPECT_EQ(RegisterBuiltInModule(module, nullptr), 17u) << text::Utf16ToUtf8(builtIn.name);
     EXPECT_EQ(module->m_hModule, nullptr);

@@ -1,11 +1,14 @@
 // The game double: image set-up, game data, running routines, and the stubs' entry.
 #include <hack/testing/GameDouble.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include <hack/GameVersion.h>
+#include <platform/acm.h>
+#include <platform/dsound.h>
 #include <platform/memory.h>
 
 #include "GamePlaces.h"
@@ -175,6 +178,7 @@ CGameDouble::CGameDouble(Build build, std::uint32_t base)
 }
 
 CGameDouble::~CGameDouble() {
+  if (IsReady()) StopSound();
   if (g_Double == this) g_Double = nullptr;
 }
 
@@ -311,6 +315,88 @@ void CGameDouble::SetRendererPresent(bool directDraw, bool device) {
 }
 
 void CGameDouble::SetDirectSound(std::uint32_t pointer) { Write<std::uint32_t>(kDirectSound, pointer); }
+
+namespace {
+// Any non-null window: the stand-in only checks that there is one.
+const HWND kSoundWindow = reinterpret_cast<HWND>(std::uintptr_t(0x1234));
+constexpr WORD kAdpcmBitsPerSample = 4;
+constexpr WORD kAdpcmBlockHeaderBytes = 7;
+constexpr WORD kNibblesPerByte = 2;
+constexpr WORD kHeaderSamples = 2;
+}  // namespace
+
+bool CGameDouble::StartSound() {
+  StopSound();
+  if (DirectSoundCreate8(nullptr, &m_Sound, nullptr) != DS_OK) {
+    m_Sound = nullptr;
+    return false;
+  }
+  if (m_Sound->SetCooperativeLevel(kSoundWindow, DSSCL_NORMAL) != DS_OK) {
+    StopSound();
+    return false;
+  }
+  WAVEFORMATEX pcm = Read<WAVEFORMATEX>(kWaveFormat);
+  ADPCMWAVEFORMAT adpcm{};
+  const WORD samplesPerBlock = WORD((kAdpcmBlockAlign - kAdpcmBlockHeaderBytes) * kNibblesPerByte + kHeaderSamples);
+  adpcm.wfx = {WAVE_FORMAT_ADPCM, pcm.nChannels, pcm.nSamplesPerSec,
+               pcm.nSamplesPerSec * kAdpcmBlockAlign / samplesPerBlock, kAdpcmBlockAlign, kAdpcmBitsPerSample,
+               kAdpcmStandardExtra};
+  adpcm.wSamplesPerBlock = samplesPerBlock;
+  adpcm.wNumCoef = kAdpcmStandardCoefficients;
+  std::memcpy(adpcm.aCoef, kAdpcmStandardCoefficientTable, sizeof(adpcm.aCoef));
+  if (acmStreamOpen(&m_AcmStream, nullptr, &adpcm.wfx, &pcm, nullptr, 0, 0, 0) != MMSYSERR_NOERROR) {
+    m_AcmStream = nullptr;
+    StopSound();
+    return false;
+  }
+  m_SampleReadBuffer.assign(kSampleReadBufferBytes, 0);
+  m_AcmOutput.assign(kAcmOutputBytes, 0);
+  auto* header = reinterpret_cast<ACMSTREAMHEADER*>(std::uintptr_t(At(kAcmHeader)));
+  *header = {};
+  header->cbStruct = sizeof(ACMSTREAMHEADER);
+  header->pbSrc = m_SampleReadBuffer.data() + kAdpcmDataOffset;
+  header->cbSrcLength = kSampleReadBufferBytes - kAdpcmDataOffset;
+  header->pbDst = m_AcmOutput.data();
+  header->cbDstLength = kAcmOutputBytes;
+  if (acmStreamPrepareHeader(m_AcmStream, header, 0) != MMSYSERR_NOERROR) {
+    StopSound();
+    return false;
+  }
+  Write<std::uint32_t>(kAcmStream, std::uint32_t(std::uintptr_t(m_AcmStream)));
+  Write<std::uint32_t>(kAcmOutputPointer, std::uint32_t(std::uintptr_t(m_AcmOutput.data())));
+  SetDirectSound(std::uint32_t(std::uintptr_t(m_Sound)));
+  return true;
+}
+
+void CGameDouble::StopSound() {
+  if (m_AcmStream != nullptr) {
+    auto* header = reinterpret_cast<ACMSTREAMHEADER*>(std::uintptr_t(At(kAcmHeader)));
+    if ((header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) != 0) {
+      // The game may have shortened the lengths for a conversion; unprepare with the prepared ones.
+      header->cbSrcLength = kSampleReadBufferBytes - kAdpcmDataOffset;
+      header->cbDstLength = kAcmOutputBytes;
+      acmStreamUnprepareHeader(m_AcmStream, header, 0);
+    }
+    acmStreamClose(m_AcmStream, 0);
+    m_AcmStream = nullptr;
+  }
+  if (m_Sound != nullptr) {
+    m_Sound->Release();
+    m_Sound = nullptr;
+  }
+  Write<std::uint32_t>(kAcmStream, 0);
+  Write<std::uint32_t>(kAcmOutputPointer, 0);
+  SetDirectSound(0);
+}
+
+std::uint32_t CGameDouble::LoadSampleFile(const std::vector<std::uint8_t>& file, std::uint32_t third,
+                                          std::uint32_t index) {
+  if (m_SampleReadBuffer.size() < kSampleReadBufferBytes) m_SampleReadBuffer.assign(kSampleReadBufferBytes, 0);
+  const std::size_t bytes = std::min<std::size_t>(file.size(), m_SampleReadBuffer.size());
+  std::memcpy(m_SampleReadBuffer.data(), file.data(), bytes);
+  return Call(Routine::LoadSampleCaller, {std::uint32_t(std::uintptr_t(m_SampleReadBuffer.data())),
+                                          std::uint32_t(file.size()), third, index});
+}
 
 const TextureRecord* CGameDouble::CurrentTexture() const {
   if (m_Build == Build::VReleasePatched) {

@@ -73,6 +73,9 @@ constexpr Place kStateByte{0x7FD170, 0x7FD290, 0x7FD2D0, 0xE5C2D0};
 constexpr Place kDirectSound{0x7538D1, 0x7539F9, 0x753A39, 0xD9ABB1};
 constexpr Place kWaveFormat{0x52A968, 0x52AA98, 0x52AAD8, 0x86BEC8};
 constexpr Place kSampleTable{0x52A990, 0x52AAC0, 0x52AB00, 0x86BEF0};
+constexpr Place kAcmStream{0x52A98C, 0x52AABC, 0x52AAFC, 0x86BEEC};        // u32 HACMSTREAM
+constexpr Place kAcmHeader{0x52A910, 0x52AA40, 0x52AA80, 0x86BE70};        // ACMSTREAMHEADER
+constexpr Place kAcmOutputPointer{0x52B718, 0x52B848, 0x52B888, 0x86CC78}; // u32, the header's pbDst
 constexpr Place kDirectDraw{0x7538B1, 0x7539D9, 0x753A19, 0xD9AB91};
 constexpr Place kDevice{0x7538B9, 0x7539E1, 0x753A21, 0xD9AB99};
 constexpr Place kProgressBar{0x47AF60, 0x47CE10, 0x47CC60, 0};

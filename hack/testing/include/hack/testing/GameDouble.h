@@ -72,6 +72,9 @@
 #include <hack/testing/Picture.h>
 #include <hack/testing/RendererDouble.h>
 
+struct IDirectSound8;
+struct ACMSTREAM;
+
 namespace gamedouble {
 
 enum class Build : std::uint32_t { IVEditor, IVReleasePatched, IVDemoCorvel, VReleasePatched };
@@ -290,6 +293,31 @@ class CGameDouble {
   void SetRendererPresent(bool directDraw, bool device);
   void SetDirectSound(std::uint32_t pointer);
 
+  // The game's sound as it makes it at start: a DirectSound device of the
+  // platform stand-in (normal cooperative level) at the DirectSound place; an
+  // ACM stream from kAdpcmSourceFormat to the game's wave format, its handle at
+  // the ACM stream place; and its ACMSTREAMHEADER at the header place, prepared
+  // over the sample read buffer and the conversion output buffer (whose
+  // address is at the output pointer place). The game reads each sample file
+  // into the read buffer whole and passes its start to the loader; the
+  // header's source begins kAdpcmDataOffset bytes into it, where the data chunk
+  // of a RIFF/WAVE MS-ADPCM file with the standard 32-byte format extension
+  // and a fact chunk begins, and spans the rest of the buffer. False (and
+  // nothing kept) when DirectSound or the ACM refused. StopSound (also run by
+  // the destructor) unprepares, closes and releases them and clears the places.
+  static constexpr std::uint32_t kSampleReadBufferBytes = 0x10000;
+  static constexpr std::uint32_t kAdpcmDataOffset = 90;
+  static constexpr std::uint32_t kAcmOutputBytes = 0x40000;
+  static constexpr std::uint16_t kAdpcmBlockAlign = 512;
+  bool StartSound();
+  void StopSound();
+  IDirectSound8* Sound() const { return m_Sound; }
+  // Reads a sample file into the read buffer (at most its size) and runs the
+  // game's loader call (LoadSampleCaller) on (buffer, size, third, index);
+  // answers the call's result.
+  std::uint32_t LoadSampleFile(const std::vector<std::uint8_t>& file, std::uint32_t third, std::uint32_t index);
+  std::uint8_t* SampleReadBuffer() { return m_SampleReadBuffer.data(); }
+
   // Renderer and frame buffer.
   CRendererDouble& Renderer() { return m_Renderer; }
   CPicture& Frame() { return m_Frame; }
@@ -306,6 +334,10 @@ class CGameDouble {
   CRendererDouble m_Renderer;
   CPicture m_Frame;
   std::vector<std::uint8_t> m_Items;
+  std::vector<std::uint8_t> m_SampleReadBuffer;
+  std::vector<std::uint8_t> m_AcmOutput;
+  IDirectSound8* m_Sound = nullptr;  // counted
+  ACMSTREAM* m_AcmStream = nullptr;
   std::vector<StubCall> m_Calls;
   std::vector<std::uint32_t> m_Results;
   std::vector<std::function<std::uint32_t(const StubCall&)>> m_Handlers;

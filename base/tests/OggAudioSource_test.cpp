@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include <base/OggAudioSource.h>
+#include <base/Stream.h>
+
+#include "OggFixture.h"
+
+namespace {
+
+constexpr long kRate = 22050;
+constexpr long kFrames = 6000;
+
+// A memory stream that cannot seek.
+class ForwardOnlyStream : public CStream {
+ public:
+  explicit ForwardOnlyStream(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
+  bool Seek(std::int64_t, std::uint32_t) override { return false; }
+  std::uint32_t Read(void* buffer, std::uint32_t size, std::uint32_t count) override {
+    if (size == 0) return 0;
+    const std::uint32_t n = std::min<std::uint32_t>(count, std::uint32_t((m_bytes.size() - m_at) / size));
+    std::memcpy(buffer, m_bytes.data() + m_at, std::size_t(n) * size);
+    m_at += std::size_t(n) * size;
+    return n;
+  }
+  std::uint32_t Write(const void*, std::uint32_t, std::uint32_t) override { return 0; }
+  bool GetPosition(std::uint64_t* position) override { return *position = m_at, true; }
+  bool Flush() override { return true; }
+  bool Truncate() override { return false; }
+  bool IsReadable() override { return true; }
+  bool IsWritable() override { return false; }
+  CStream* GetTarget() override { return this; }
+
+ private:
+  std::vector<std::uint8_t> m_bytes;
+  std::size_t m_at = 0;
+};
+
+// Opens a source over a stream the caller no longer holds: the source keeps it alive.
+COggAudioSource* OpenOver(CStream* stream) {
+  auto* source = new COggAudioSource(stream);
+  stream->Release();
+  tTaskContext task;
+  EXPECT_TRUE(source->Open(&task));
+  return source;
+}
+
+std::vector<float> ReadAll(COggAudioSource* source, std::uint32_t chunkBytes) {
+  std::vector<float> all, chunk(chunkBytes / 4);
+  for (std::uint32_t got; (got = source->Read(chunk.data(), chunkBytes)) != 0;) {
+    EXPECT_EQ(got % (source->GetChannels() * 4), 0u);
+    all.insert(all.end(), chunk.begin(), chunk.begin() + got / 4);
+  }
+  return all;
+}
+
+TEST(OggAudioSource, ReadsWholeFramesAndSeeksToTheSameSamples) {
+  auto bytes = oggfixture::Encode(2, kRate, kFrames);
+  COggAudioSource* source = OpenOver(new CByteArrayStream(bytes.data(), std::uint32_t(bytes.size())));
+  std::uint32_t length = 0;
+  ASSERT_TRUE(source->GetLength(&length));
+  EXPECT_EQ(length, std::uint32_t(kFrames));
+  EXPECT_TRUE(source->IsFloat());
+  EXPECT_EQ(source->GetBlockAlign(), 8u);
+  const std::vector<float> all = ReadAll(source, 1003);  // not a multiple of a frame
+  EXPECT_EQ(all.size(), std::size_t(kFrames) * 2);
+  EXPECT_EQ(source->GetPosition(), kFrames);
+  for (std::uint32_t frame : {0u, 1u, 2047u, 4999u}) {
+    SCOPED_TRACE(frame);
+    ASSERT_EQ(source->Seek(frame), 0);
+    EXPECT_EQ(source->GetPosition(), std::int32_t(frame));
+    float got[16];
+    ASSERT_EQ(source->Read(got, sizeof(got)), sizeof(got));
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(got[i], all[frame * 2 + i], 1e-4f);
+  }
+  EXPECT_NE(source->Seek(kFrames + 10), 0);
+  source->Release();
+}
+
+// Output channel i carries Vorbis channel order[i] (its amplitude tells which).
+TEST(OggAudioSource, ChannelOrderAndMasks) {
+  struct Case {
+    int channels;
+    std::uint32_t mask;
+    std::vector<int> order;
+  } cases[] = {{1, 0x4, {0}},          {2, 0x3, {0, 1}},          {3, 0x3, {0, 2, 1}},
+               {4, 0x33, {0, 1, 2, 3}}, {5, 0x10F, {0, 1, 2, 3, 4}}, {6, 0x3F, {0, 2, 1, 5, 3, 4}},
+               {7, 0x13F, {0, 1, 2, 3, 4, 5, 6}}, {8, 0x637, {0, 1, 2, 3, 4, 5, 6, 7}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.channels);
+    auto bytes = oggfixture::Encode(c.channels, kRate, 4096);
+    COggAudioSource* source = OpenOver(new CByteArrayStream(bytes.data(), std::uint32_t(bytes.size())));
+    EXPECT_EQ(source->GetChannelMask(), c.mask);
+    const std::vector<float> all = ReadAll(source, 4096);
+    for (int ch = 0; ch < c.channels; ++ch) {
+      float peak = 0;
+      for (std::size_t i = ch; i < all.size(); i += c.channels) peak = std::max(peak, std::fabs(all[i]));
+      EXPECT_NEAR(peak, oggfixture::kAmplitudeStep * float(c.order[ch] + 1), 0.03f) << "channel " << ch;
+    }
+    source->Release();
+  }
+}
+
+TEST(OggAudioSource, InsideARangeAndUnseekable) {
+  auto ogg = oggfixture::Encode(1, kRate, kFrames);
+  std::vector<std::uint8_t> framed(100 + ogg.size() + 50, 0xEE);
+  std::copy(ogg.begin(), ogg.end(), framed.begin() + 100);
+  auto* whole = new CByteArrayStream(framed.data(), std::uint32_t(framed.size()));
+  COggAudioSource* ranged = OpenOver(new CStreamRangeStream(whole, 100, ogg.size()));
+  whole->Release();
+  std::uint32_t length = 0;
+  EXPECT_TRUE(ranged->GetLength(&length));
+  EXPECT_EQ(ReadAll(ranged, 4000).size(), std::size_t(kFrames));
+  ranged->Release();
+
+  COggAudioSource* forward = OpenOver(new ForwardOnlyStream(ogg));
+  EXPECT_FALSE(forward->GetLength(&length));
+  EXPECT_NE(forward->Seek(0), 0);
+  EXPECT_EQ(ReadAll(forward, 4000).size(), std::size_t(kFrames));
+  forward->Release();
+}
+
+TEST(OggAudioSource, NotOggFailsQuietly) {
+  std::vector<std::uint8_t> junk(4000, 0x42);
+  auto* stream = new CByteArrayStream(junk.data(), std::uint32_t(junk.size()));
+  auto* source = new COggAudioSource(stream);
+  tTaskContext task;
+  EXPECT_FALSE(source->Open(&task));
+  EXPECT_EQ(task.GetErrorCount(), 0u);
+  EXPECT_EQ(source->GetPosition(), -131);
+  float frame[2];
+  EXPECT_EQ(source->Read(frame, sizeof(frame)), 0u);
+  source->Release();
+  stream->Release();
+}
+
+}  // namespace
