@@ -296,6 +296,22 @@ BOOL CloseHandle(HANDLE handle) {
 namespace {
 
 thread_local DWORD t_threadId = 0;
+// The exit code a thread of CreateThread leaves, set by its routine's return or by ExitThread.
+thread_local DWORD t_exitCode = 0;
+
+// Marks the thread finished however it ends: by returning or by ExitThread. The host's thread exit runs this
+// destructor even when ExitThread's unwinding stops at frames without unwind data (game code), as it does there.
+struct ThreadFinisher {
+  std::shared_ptr<ThreadObject> thread;
+  ~ThreadFinisher() {
+    if (thread == nullptr) return;
+    std::lock_guard<std::mutex> lock(WaitMutex());
+    thread->exitCode = t_exitCode;
+    thread->finished = true;
+    WaitCondition().notify_all();
+  }
+};
+thread_local ThreadFinisher t_finisher;
 
 struct ThreadStart {
   std::shared_ptr<ThreadObject> thread;
@@ -315,13 +331,8 @@ void* ThreadMain(void* argument) {
   const LPTHREAD_START_ROUTINE routine = start->routine;
   const LPVOID parameter = start->parameter;
   start.reset();
-  const DWORD exitCode = routine(parameter);
-  {
-    std::lock_guard<std::mutex> lock(WaitMutex());
-    thread->exitCode = exitCode;
-    thread->finished = true;
-    WaitCondition().notify_all();
-  }
+  t_finisher.thread = std::move(thread);
+  t_exitCode = routine(parameter);
   return nullptr;
 }
 
@@ -363,6 +374,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*attributes*/, SIZE_T stackSize, LPTH
     *threadId = thread->threadId;
   }
   return handle;
+}
+
+void ExitThread(DWORD exitCode) {
+  t_exitCode = exitCode;
+  pthread_exit(nullptr);
 }
 
 BOOL GetExitCodeThread(HANDLE handle, DWORD* exitCode) {

@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -242,3 +243,9 @@ int WINAPI GetDeviceCaps(HDC dc, int index) {
   }
   return dpi;
 }
+
+namespace {
+std::atomic<int> g_cursorCount{0};
+}  // namespace
+
+int WINAPI ShowCursor(BOOL show) { return show ? ++g_cursorCount : --g_cursorCount; }

@@ -310,3 +310,27 @@ TEST(LastError, IsPerThread) {
 }
 
 }  // namespace
+
+// ExitThread ends the thread from inside nested calls with its full 32-bit code; objects of the frames it leaves
+// are destroyed.
+TEST(PlatformThreads, ExitThreadEndsWithItsCodeFromNestedCalls) {
+  static std::atomic<int> destroyed{0};
+  struct Counted {
+    ~Counted() { ++destroyed; }
+  };
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        Counted held;
+        [] { ExitThread(0xC0000005u); }();
+        return 1;
+      },
+      nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  DWORD code = 0;
+  ASSERT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 0xC0000005u);
+  EXPECT_EQ(destroyed.load(), 1);
+  CloseHandle(thread);
+}

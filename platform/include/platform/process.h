@@ -16,6 +16,11 @@ BOOL IsDebuggerPresent();
 // the process (the host's SIGTRAP).
 void DebugBreak();
 
+// The filter of unhandled exceptions: receives the exception pointers, answers EXCEPTION_EXECUTE_HANDLER (1) or
+// EXCEPTION_CONTINUE_SEARCH (0). Stored for the process; returns the previous filter (null at start).
+using LPTOP_LEVEL_EXCEPTION_FILTER = __attribute__((stdcall)) LONG (*)(void* exceptionPointers);
+LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
+
 namespace platform {
 
 using ExitHook = void (*)(UINT exitCode);

@@ -63,6 +63,9 @@ constexpr DWORD STILL_ACTIVE = 259;
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD creationFlags, DWORD* threadId);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
+// Ends the calling thread with exitCode (its handle reads that code). Only for threads made by CreateThread:
+// the host thread unwinds, so objects on its stack are destroyed.
+[[noreturn]] void ExitThread(DWORD exitCode);
 DWORD GetCurrentThreadId();
 
 void Sleep(DWORD milliseconds);

@@ -63,3 +63,7 @@ SHORT WINAPI GetKeyState(int virtualKey);
 HDC WINAPI GetDC(HWND window);
 int WINAPI ReleaseDC(HWND window, HDC dc);
 int WINAPI GetDeviceCaps(HDC dc, int index);
+
+// The cursor's display counter (0 at start; the cursor shows while it is not negative): TRUE adds one, FALSE
+// takes one off; returns the new count.
+int WINAPI ShowCursor(BOOL show);

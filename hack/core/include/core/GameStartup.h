@@ -1,0 +1,45 @@
+#pragma once
+// The game side's start-up and shutdown: the launcher's header copy and lists, the start event, the
+// initialisation thread's core start, the routine the start hook runs on the game's main thread, the exit hooks'
+// unload and the console control handler.
+//
+// Errors: a refused core or module ends the game's main thread (exit code 2); a module library that does not load
+// is logged and skipped; GameStart may end the process with a module's exit code.
+// Locks: GameStartRoutine holds the registry lock while it loads and registers modules; the rest takes none.
+#include <cstddef>
+#include <cstdint>
+
+#include <hack/List.h>
+#include <launcher/InitialisationData.h>
+#include <platform/win32types.h>
+
+// The header copy and its lists (ModuleDescriptor and ModuleOption records), filled by StartCoreModule.
+extern InitialisationData g_InitialisationData;
+extern tList g_InitDescriptors;
+extern tList g_InitOptions;
+// The library's own module handle (DllMain).
+extern HMODULE g_hModule;
+// Manual-reset, not set until the start routine has raised WindowChanged: the launcher then sees "started".
+extern HANDLE g_StartEvent;
+
+constexpr std::uint32_t kStartRefused = 2;
+constexpr BOOL kDllProcessAttach = 1;
+
+BOOL DllMain(HMODULE module, DWORD reason, void* reserved);
+
+// The initialisation thread's work before it resumes the game: the header and lists read from the block (at most
+// size bytes), the core's record made and named after the library file, the core registered. Returns the core's
+// Init reply; 0 when the block did not parse (nothing registered).
+std::uint32_t StartCoreModule(const void* block, std::size_t size);
+// Whether a core Init reply refuses the start (17 or 7 held as a whole).
+bool CoreRefused(std::uint32_t reply);
+
+// Runs once on the game's main thread before the game's own code (the start hook's routine).
+void GameStartRoutine();
+// The exit hooks' routine: unloads the core, which unloads every other module first.
+void UnloadCoreModule();
+
+constexpr DWORD kCtrlCEvent = 0;
+constexpr DWORD kCtrlCloseEvent = 2;
+// Ctrl+C and closing the console end the game with exit code 0 (TRUE); other types are not handled (FALSE).
+BOOL ConsoleCtrlHandler(DWORD type);

@@ -1,0 +1,148 @@
+// Start-up and shutdown of the game side: the core's start, the start routine's module loading and events.
+#include <core/GameStartup.h>
+
+#include <core/CoreModule.h>
+
+#include <base/FileSystem.h>
+#include <base/TaskContext.h>
+#include <hack/GameHooks.h>
+#include <hack/Messages.h>
+#include <hack/ModuleEventData.h>
+#include <hack/ModuleOptions.h>
+#include <hack/ModuleRegistry.h>
+#include <platform/modules.h>
+#include <platform/process.h>
+#include <platform/sync.h>
+#include <platform/text.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+InitialisationData g_InitialisationData{};
+tList g_InitDescriptors;
+tList g_InitOptions;
+HMODULE g_hModule = nullptr;
+HANDLE g_StartEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+namespace {
+
+constexpr std::uint32_t kGameStartExitCode = 255;
+constexpr std::size_t kModulePathLength = 260;
+
+// The lists live until process exit, with their records.
+struct InitListsFreer {
+  ~InitListsFreer() { FreeInitDataLists(&g_InitDescriptors, &g_InitOptions); }
+} g_initListsFreer;
+
+std::string Utf8(const std::u16string& text) { return text::Utf16ToUtf8(text); }
+
+// Ends the start: everything the start routine loaded and the core itself are unloaded, then the main thread.
+[[noreturn]] void EndMainThread() {
+  UnloadHackModule(g_pCoreModule);
+  ExitThread(kStartRefused);
+}
+
+void MakeRecordsAndMounts() {
+  for (const ListNode* node = g_InitDescriptors.m_pHead; node != nullptr; node = node->m_pNext) {
+    const auto* descriptor = static_cast<const ModuleDescriptor*>(node->m_pRecord);
+    const std::u16string name = FieldText(descriptor->name);
+    const std::u16string path = FieldText(descriptor->path);
+    if (descriptor->kind == kModuleKindLibrary) {
+      CreateHackModule(path.c_str(), name.c_str());
+    } else if (descriptor->kind == kModuleKindModDirectory) {
+      // A name that is empty or holds a separator would mount outside "/Mods/" or over it.
+      if (!IsMountableModName(name)) {
+        LogConsole("BRINDLECORE: Mod directory \"%s\" has an unusable name and is not mounted\n", Utf8(name).c_str());
+        continue;
+      }
+      MountPhysicalDirectory((u"/Mods/" + name).c_str(), false, path.c_str());
+    }
+  }
+}
+
+void AddOptions() {
+  for (const ListNode* node = g_InitOptions.m_pHead; node != nullptr; node = node->m_pNext) {
+    const auto* option = static_cast<const ModuleOption*>(node->m_pRecord);
+    AddModuleOption(FieldText(option->moduleName).c_str(), FieldText(option->optionName).c_str(), option);
+  }
+}
+
+// Loads and registers every record not loaded yet, oldest first; a refusal with 7 ends the start.
+void LoadModules() {
+  LockHackRegistry();
+  std::vector<tHackModule*> records(GetHackModules(nullptr, 0));
+  records.resize(GetHackModules(records.data(), std::uint32_t(records.size())));
+  for (tHackModule* record : records) {
+    if (record == g_pCoreModule || record->m_hModule != nullptr) continue;
+    const HMODULE handle = LoadLibraryW(reinterpret_cast<LPCWSTR>(record->m_Path));
+    if (handle == nullptr) {
+      LogConsole("BRINDLECORE: Hack module \"%s\" could not be loaded\n", Utf8(record->m_Path).c_str());
+      continue;
+    }
+    const std::uint32_t reply = RegisterBuiltInModule(record, handle);
+    if (ReplyHolds(reply, MODULEREPLY_UNLOADNOW) || ReplyHolds(reply, MODULEREPLY_SKIP)) FreeLibrary(handle);
+    if (ReplyHolds(reply, MODULEREPLY_SKIP)) {
+      UnloadAllHackModules();
+      UnlockHackRegistry();
+      EndMainThread();
+    }
+  }
+  UnlockHackRegistry();
+}
+
+}  // namespace
+
+BOOL DllMain(HMODULE module, DWORD reason, void*) {
+  if (reason == kDllProcessAttach) g_hModule = module;
+  return TRUE;
+}
+
+bool CoreRefused(std::uint32_t reply) {
+  return ReplyHolds(reply, MODULEREPLY_UNLOADNOW) || ReplyHolds(reply, MODULEREPLY_SKIP);
+}
+
+std::uint32_t StartCoreModule(const void* block, std::size_t size) {
+  g_AppContext.SetDisplayMode(MessageDisplayMode::InGame);
+  FreeInitDataLists(&g_InitDescriptors, &g_InitOptions);
+  if (!ParseInitialisationData(block, size, &g_InitialisationData, &g_InitDescriptors, &g_InitOptions)) return 0;
+  SetCloseOnlyMessages(g_InitialisationData.closeOnlyMessages != 0);
+  char16_t path[kModulePathLength + 1] = {};
+  GetModuleFileNameW(g_hModule, reinterpret_cast<LPWSTR>(path), DWORD(kModulePathLength));
+  tHackModule* core = CreateHackModule(path, CoreModuleName(path).c_str());
+  g_AppContext.SetOwnerWindow(reinterpret_cast<HWND>(std::uintptr_t(g_InitialisationData.ownerWindow)));
+  return RegisterHackModule(core, g_hModule, false, CoreModuleHandler);
+}
+
+void GameStartRoutine() {
+  if (g_InitialisationData.startDelay != 0) Sleep(g_InitialisationData.startDelay);
+  MakeRecordsAndMounts();
+  AddOptions();
+  LoadModules();
+  if (g_InitialisationData.disableGame != 0) {
+    ShowMessage(&g_AppContext, MessageIcon::Information, FatalMessageButtons(),
+                u"Game disabled for debugging purposes.", nullptr, false);
+    EndMainThread();
+  }
+  WindowChangedEventData window{{sizeof(WindowChangedEventData)}, nullptr};
+  RaiseModuleEvent(MODULEEVENT_WINDOWCHANGED, &window);
+  SetEvent(g_StartEvent);
+  GameStartEventData start{{sizeof(GameStartEventData)}, kGameStartExitCode};
+  const std::uint32_t reply = RaiseModuleEvent(MODULEEVENT_GAMESTART, &start);
+  if (ReplyHolds(reply, MODULEREPLY_VALUE)) {
+    UnloadHackModule(g_pCoreModule);
+    ExitProcess(start.exitCode);
+  }
+  if (ReplyHolds(reply, MODULEREPLY_SKIP)) {
+    UnloadHackModule(g_pCoreModule);
+    ExitProcess(0);
+  }
+}
+
+void UnloadCoreModule() { UnloadHackModule(g_pCoreModule); }
+
+BOOL ConsoleCtrlHandler(DWORD type) {
+  if (type != kCtrlCEvent && type != kCtrlCloseEvent) return FALSE;
+  TerminateProcess(GetCurrentProcess(), 0);
+  return TRUE;
+}

@@ -1,0 +1,305 @@
+// The core's start on the game double: header and build refusals, the six mounts, module loading, the start
+// routine's events, and every way out leaving the game image as it was.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include <base/FileSystem.h>
+#include <core/CoreModule.h>
+#include <core/GameStartup.h>
+#include <hack/BuiltInModules.h>
+#include <hack/GameHooks.h>
+#include <hack/ModuleEventData.h>
+#include <hack/ModuleOptions.h>
+#include <hack/testing/GameDouble.h>
+#include <platform/process.h>
+#include <platform/sync.h>
+
+#include "HackTestSupport.h"
+
+namespace {
+
+using gamedouble::Build;
+using gamedouble::CGameDouble;
+using gamedouble::Routine;
+
+// A built-in name with a scripted handler behind it, for the modules the start routine loads.
+constexpr const char16_t* kScripted = u"CustomFiles";
+std::function<std::uint32_t(std::uint32_t, ModuleEventData*)> g_script;
+std::uint32_t ScriptedHandler(std::uint32_t event, ModuleEventData* data) { return g_script(event, data); }
+
+// The library's handle in this process, as DllMain would have stored it.
+const HMODULE kCoreHandle = reinterpret_cast<HMODULE>(0x7000);
+
+// A library every host has, standing for a module's file.
+constexpr const char16_t* kAnyLibrary = u"libm.so.6";
+
+std::vector<std::u16string> MountPaths() {
+  std::vector<std::u16string> paths;
+  if (g_FileSystem == nullptr) return paths;
+  for (auto* m = g_FileSystem->GetOldestMountPoint(); m != nullptr; m = m->GetPrevious()) {
+    paths.emplace_back(m->GetMountPath());
+  }
+  return paths;
+}
+
+ModuleDescriptor* Descriptor(ModuleKind kind, std::u16string_view name, std::u16string_view path) {
+  auto* d = new ModuleDescriptor{};
+  d->kind = kind;
+  SetFieldText(d->name, name);
+  SetFieldText(d->path, path);
+  return d;
+}
+
+class CoreStart : public hacktest::HackRegistryTest {
+ protected:
+  void SetUp() override {
+    HackRegistryTest::SetUp();
+    header = MakeInitialisationHeader();
+    DllMain(kCoreHandle, kDllProcessAttach, nullptr);
+    for (tBuiltInModule& module : g_BuiltInModules) {
+      if (std::u16string_view(module.name) == kScripted) saved = std::exchange(module.handler, ScriptedHandler);
+    }
+    g_script = [this](std::uint32_t event, ModuleEventData* data) { return Record(event, data); };
+  }
+  void TearDown() override {
+    for (tBuiltInModule& module : g_BuiltInModules) {
+      if (std::u16string_view(module.name) == kScripted) module.handler = saved;
+    }
+    hack::testing::ResetHackRegistry();
+    delete g_FileSystem;
+    game.reset();
+    FreeInitDataLists(&descriptors, &options);
+    ResetEvent(g_StartEvent);
+    SetUnhandledExceptionFilter(nullptr);
+    g_pCoreModule = nullptr;
+    HackHooksBack();
+    HackRegistryTest::TearDown();
+  }
+  static void HackHooksBack() {
+    g_GameStartRoutine = [] { ++GetHookStandInCalls().gameStart; };
+    g_UnloadCoreModule = [] { ++GetHookStandInCalls().unloadCore; };
+  }
+
+  // What the scripted module saw, one line per event; its replies come from `replies`.
+  std::uint32_t Record(std::uint32_t event, ModuleEventData* data) {
+    std::string line = std::to_string(event);
+    if (event == MODULEEVENT_WINDOWCHANGED) {
+      line += " window " + std::to_string(std::uintptr_t(static_cast<WindowChangedEventData*>(data)->window));
+      line += WaitForSingleObject(g_StartEvent, 0) == WAIT_OBJECT_0 ? " started" : "";
+    }
+    if (event == MODULEEVENT_GAMESTART) {
+      line += WaitForSingleObject(g_StartEvent, 0) == WAIT_OBJECT_0 ? " started" : "";
+      static_cast<GameStartEventData*>(data)->exitCode = gameStartExitCode;
+    }
+    if (event == MODULEEVENT_INIT) {
+      line += FindModuleOptionEntry(FindModuleOption(kScripted), u"mode") != nullptr ? " option" : "";
+      mountsAtInit = MountPaths();
+    }
+    seen.push_back(line);
+    return event < std::size(replies) ? replies[event] : 0;
+  }
+
+  std::uint32_t Start(Build build) {
+    game = std::make_unique<CGameDouble>(build);
+    if (!game->IsReady()) return 0;
+    // Run writes its calling thunk into the code section: one plain run first, so the snapshot holds it.
+    game->Run(Routine::Main, {0, 0, 0, 0});
+    pristine = hacktest::ReadBytes(game->At(0x401000), game->CodeEnd() - game->At(0x401000));
+    auto block = SerialiseInitialisationData(header, 1, descriptors, options);
+    return StartCoreModule(block.data(), block.size());
+  }
+  bool ImagePristine() {
+    return hacktest::ReadBytes(game->At(0x401000), game->CodeEnd() - game->At(0x401000)) == pristine;
+  }
+  tHackModule* Scripted() {
+    tHackModule* records[16];
+    const std::uint32_t n = std::min<std::uint32_t>(GetHackModules(records, 16), 16);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (std::u16string_view(records[i]->m_Name) == kScripted) return records[i];
+    }
+    return nullptr;
+  }
+
+  InitialisationData header{};
+  tList descriptors, options;
+  std::unique_ptr<CGameDouble> game;
+  hacktest::Bytes pristine;
+  ModuleHandler saved = nullptr;
+  std::vector<std::string> seen;
+  std::vector<std::u16string> mountsAtInit;
+  std::uint32_t replies[MODULEEVENT_COUNT] = {1, 1, 1, 0, 0, 1};
+  std::uint32_t gameStartExitCode = 255;
+};
+
+struct Refusal {
+  const char* what;
+  std::function<void(InitialisationData*)> change;
+  std::uint32_t marker;  // 0: the build's own
+  std::uint32_t reply;
+};
+
+TEST_F(CoreStart, InitRefusesOtherHeadersAndUnknownBuildsWithoutTouchingTheGame) {
+  const Refusal cases[] = {
+      {"magic", [](InitialisationData* h) { h->magic[3] = 'X'; }, 0, MODULEREPLY_NOTCOMPATIBLE},
+      {"major", [](InitialisationData* h) { h->major = 2; }, 0, MODULEREPLY_NOTCOMPATIBLE},
+      {"minor", [](InitialisationData* h) { h->minor = 1; }, 0, MODULEREPLY_NOTCOMPATIBLE},
+      {"build", [](InitialisationData* h) { h->build = 11; }, 0, MODULEREPLY_NOTCOMPATIBLE},
+      {"revision", [](InitialisationData* h) { h->revision = 1; }, 0, MODULEREPLY_NOTCOMPATIBLE},
+      {"unknown game build", [](InitialisationData*) {}, 0x12345678, MODULEREPLY_SKIP},
+  };
+  for (const Refusal& c : cases) {
+    SCOPED_TRACE(c.what);
+    header = MakeInitialisationHeader();
+    c.change(&header);
+    game = std::make_unique<CGameDouble>(Build::IVReleasePatched);
+    ASSERT_TRUE(game->IsReady());
+    if (c.marker != 0) game->Image().WriteMarkerValue(c.marker);
+    pristine = hacktest::ReadBytes(game->At(0x401000), game->CodeEnd() - game->At(0x401000));
+    auto block = SerialiseInitialisationData(header, 1, descriptors, options);
+    const std::uint32_t reply = StartCoreModule(block.data(), block.size());
+    EXPECT_EQ(reply, c.reply);
+    EXPECT_TRUE(CoreRefused(reply));
+    EXPECT_TRUE(ImagePristine());
+    EXPECT_EQ(g_FileSystem, nullptr);
+    hack::testing::ResetHackRegistry();
+    game.reset();
+  }
+}
+
+class CoreStartOnEveryBuild : public CoreStart, public ::testing::WithParamInterface<Build> {};
+
+TEST_P(CoreStartOnEveryBuild, StartsModulesRaisesStartEventsAndLeavesTheImageAsItWas) {
+  const auto mods = std::filesystem::temp_directory_path();
+  descriptors.Append(Descriptor(kModuleKindModDirectory, u"Levels", mods.u16string()));
+  descriptors.Append(Descriptor(kModuleKindModDirectory, u"..", mods.u16string()));
+  descriptors.Append(Descriptor(kModuleKindLibrary, u"NoSuchModule", kAnyLibrary));
+  descriptors.Append(Descriptor(kModuleKindLibrary, kScripted, kAnyLibrary));
+  auto* option = new ModuleOption{};
+  SetFieldText(option->moduleName, kScripted);
+  SetFieldText(option->optionName, u"mode");
+  options.Append(option);
+
+  ASSERT_EQ(Start(GetParam()), MODULEREPLY_HANDLED);
+  EXPECT_FALSE(ImagePristine());  // hooks in
+  EXPECT_EQ(g_GameStartRoutine, &GameStartRoutine);
+  EXPECT_EQ(MountPaths(), (std::vector<std::u16string>{u"/GameDir", u"/UserData/Caches", u"/GameData",
+                                                       u"/UserData/SavedGames", u"/UserData/Screenshots",
+                                                       u"/UserData/Debug"}));
+  EXPECT_EQ(SetUnhandledExceptionFilter(CrashFilter), &CrashFilter);
+  EXPECT_EQ(g_BeforeMessageCallback, &ShowCursorForMessage);
+
+  game->SetMainBehaviour(0x777, 0);
+  game->Run(Routine::Main, {0, 0, 0, 0});
+  ASSERT_GE(seen.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 3),
+            (std::vector<std::string>{"0 option", "2 window 0", "5 started"}));
+  EXPECT_EQ(seen.back(), "1");
+  EXPECT_EQ(mountsAtInit.size(), 7u);  // the six and "/Mods/Levels", never "/Mods/.."
+  EXPECT_EQ(mountsAtInit.back(), u"/Mods/Levels");
+  EXPECT_TRUE(ImagePristine());
+  EXPECT_EQ(g_FileSystem, nullptr);
+  EXPECT_EQ(g_pCoreModule->m_hModule, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, CoreStartOnEveryBuild, ::testing::ValuesIn(gamedouble::kBuilds),
+                         [](const auto& info) { return std::string(gamedouble::NameOf(info.param)); });
+
+// Ways the start routine ends the game's main thread or the process; the thread's exit code tells which.
+struct Ending {
+  const char* what;
+  std::uint32_t initReply, gameStartReply, gameStartExitCode;
+  bool disableGame;
+  DWORD exitCode;
+};
+
+void EndThreadInstead(UINT code) { ExitThread(code); }
+
+TEST_F(CoreStart, EveryWayOutUnloadsEverythingAndRestoresTheImage) {
+  const Ending cases[] = {
+      {"module refuses with 7", MODULEREPLY_SKIP, 1, 0, false, kStartRefused},
+      {"game disabled", 1, 1, 0, true, kStartRefused},
+      {"GameStart 11 with its code", 1, MODULEREPLY_VALUE, 42, false, 42},
+      {"GameStart 7", 1, MODULEREPLY_SKIP, 42, false, 0},
+      {"game runs and returns", 1, 1, 0, false, gamedouble::kMainExitCode},
+  };
+  hacktest::ShowMessagesOnStderr();
+  platform::ExitHook previous = platform::SetExitHook(EndThreadInstead);
+  for (const Ending& c : cases) {
+    SCOPED_TRACE(c.what);
+    seen.clear();
+    replies[MODULEEVENT_INIT] = c.initReply;
+    replies[MODULEEVENT_GAMESTART] = c.gameStartReply;
+    gameStartExitCode = c.gameStartExitCode;
+    header.disableGame = c.disableGame;
+    descriptors.Append(Descriptor(kModuleKindLibrary, kScripted, kAnyLibrary));
+    ASSERT_EQ(Start(Build::VReleasePatched), MODULEREPLY_HANDLED);
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID g) -> DWORD { return static_cast<CGameDouble*>(g)->Run(Routine::Main, {0, 0, 0, 0}).after.eax; },
+        game.get(), 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    EXPECT_EQ(code, c.exitCode);
+    EXPECT_EQ(seen.back(), c.initReply == MODULEREPLY_HANDLED ? "1" : "0");  // Unload last, when it was loaded
+    EXPECT_TRUE(ImagePristine());
+    EXPECT_EQ(g_FileSystem, nullptr);
+    EXPECT_EQ(g_pCoreModule->m_hModule, nullptr);
+    hack::testing::ResetHackRegistry();
+    hack::testing::ClearModuleOptions();
+    FreeInitDataLists(&descriptors, &options);
+    ResetEvent(g_StartEvent);
+    game.reset();
+  }
+  platform::SetExitHook(previous);
+}
+
+struct Flip {
+  Build build;
+  std::uint32_t number, reply;
+};
+
+TEST_F(CoreStart, FlipeffectsPastTheTableAreRefused) {
+  const Flip cases[] = {{Build::IVEditor, 46, 1},        {Build::IVEditor, 47, 7}, {Build::IVReleasePatched, 47, 7},
+                        {Build::VReleasePatched, 58, 1}, {Build::VReleasePatched, 59, 7}};
+  for (const Flip& c : cases) {
+    SCOPED_TRACE(c.number);
+    ASSERT_EQ(Start(c.build), MODULEREPLY_HANDLED);
+    FlipeffectEventData flip{{sizeof(FlipeffectEventData)}, c.number, 0};
+    EXPECT_EQ(CoreModuleHandler(MODULEEVENT_FLIPEFFECT, &flip), c.reply);
+    UnloadCoreModule();
+    hack::testing::ResetHackRegistry();
+    game.reset();
+  }
+}
+
+TEST(CoreModule, NameIsTheFileNameCutAtItsLastDot) {
+  const std::pair<std::u16string_view, std::u16string_view> cases[] = {
+      {u"C:\\Games\\Brindlecore.dll", u"Brindlecore"}, {u"/opt/b/Brindlecore.so", u"Brindlecore"},
+      {u"a.b.c", u"a.b"}, {u"noext", u"noext"}, {u"dir.d/plain", u"plain"}, {u"", u""},
+  };
+  for (const auto& [path, name] : cases) EXPECT_EQ(CoreModuleName(path), name);
+  EXPECT_EQ(CoreModuleName(std::u16string(70, u'x') + u".dll"), std::u16string(64, u'x'));
+}
+
+TEST(CoreModule, ANonPngImageLeavesTheStreamWhereItWas) {
+  std::uint8_t bytes[] = "not a PNG image at all";
+  auto* stream = new CByteArrayStream(bytes, sizeof bytes);
+  ASSERT_TRUE(stream->Seek(4, CStream::kSeekBegin));
+  LoadImageEventData load{{sizeof(LoadImageEventData)}, nullptr, stream};
+  EXPECT_EQ(CoreModuleHandler(MODULEEVENT_LOADIMAGE, &load), MODULEREPLY_HANDLED);
+  EXPECT_EQ(load.result, nullptr);
+  std::uint64_t position = 0;
+  EXPECT_TRUE(stream->GetPosition(&position));
+  EXPECT_EQ(position, 4u);
+  stream->Release();
+}
+
+}  // namespace
