@@ -1,3 +1,4 @@
+// The patch writers, the patch records and their overlap check.
 #include <hack/Hacks.h>
 
 #include <algorithm>

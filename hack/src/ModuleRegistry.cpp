@@ -1,3 +1,4 @@
+// The module registry and the event bus: registration, Init and Unload, raising events.
 #include <hack/ModuleRegistry.h>
 
 #include <cstring>
