@@ -45,10 +45,12 @@ enum ModuleReply : std::uint32_t {
   MODULEREPLY_INCOMPATIBLE = 64,
 };
 // The replies hooks and the registry test, each "as a whole".
-constexpr std::uint32_t MODULEREPLY_SKIP = 7;         // Handled | Stop | SkipOriginal; at Init/Unload: refuse
-constexpr std::uint32_t MODULEREPLY_VALUE = 11;       // Handled | Stop | ValueSupplied
-constexpr std::uint32_t MODULEREPLY_UNLOADNOW = 17;   // Handled | Unload; at Init: refuse quietly
-constexpr std::uint32_t MODULEREPLY_NOTCOMPATIBLE = 71;  // 7 | Incompatible
+// At Init/Unload: refuse.
+constexpr std::uint32_t MODULEREPLY_SKIP = MODULEREPLY_HANDLED | MODULEREPLY_STOP | MODULEREPLY_SKIPORIGINAL;
+constexpr std::uint32_t MODULEREPLY_VALUE = MODULEREPLY_HANDLED | MODULEREPLY_STOP | MODULEREPLY_VALUESUPPLIED;
+// At Init: refuse quietly.
+constexpr std::uint32_t MODULEREPLY_UNLOADNOW = MODULEREPLY_HANDLED | MODULEREPLY_UNLOAD;
+constexpr std::uint32_t MODULEREPLY_NOTCOMPATIBLE = MODULEREPLY_SKIP | MODULEREPLY_INCOMPATIBLE;
 
 constexpr bool ReplyHolds(std::uint32_t reply, std::uint32_t bits) { return (reply & bits) == bits; }
 
@@ -79,7 +81,7 @@ using ModuleHandler = std::uint32_t (*)(std::uint32_t event, ModuleEventData* da
 struct tHackModule {
   CRITICAL_SECTION m_Lock;
   tList m_Hacks;  // CHackHack*, oldest first
-  char16_t m_Path[260];
+  char16_t m_Path[MAX_PATH];
   HMODULE m_hModule;
   std::uint8_t m_FreeLibraryOnUnload;
   char16_t m_Name[65];
