@@ -11,6 +11,7 @@
 #include <platform/modules.h>
 #include <platform/text.h>
 
+#include "../testing/include/hack/testing/RegistryReset.h"
 #include "Locks.h"
 
 std::uint32_t g_ModuleEventBlocks[MODULEEVENT_COUNT] = {};

@@ -139,9 +139,3 @@ void UnloadAllHackModules();
 
 // Number of modules subscribed to an event right now (for diagnostics and tests).
 std::uint32_t CountModuleSubscribers(std::uint32_t event);
-
-namespace hack::testing {
-// Empties the registry and the subscriber lists without unloading anything.
-// Only for tests, between cases.
-void ResetHackRegistry();
-}  // namespace hack::testing
