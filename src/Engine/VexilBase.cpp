@@ -1,4 +1,4 @@
-// Reference counting, weak holders, user data and the name hash of engine objects.
+// The roots of engine objects (VexilBase.h): reference counting, weak holders, user data and the name hash.
 #include <engine/VexilBase.h>
 
 #include <array>
