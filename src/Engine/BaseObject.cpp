@@ -1,4 +1,4 @@
-// The roots of engine objects (VexilBase.h): reference counting, weak holders, user data and the name hash.
+// Reference counting, weak holders, user data and the name hash of engine objects.
 #include <engine/VexilBase.h>
 
 #include <array>
