@@ -10,6 +10,7 @@
 
 #include <hack/Hacks.h>
 #include <hack/ModuleRegistry.h>
+#include <hack/testing/RegistryReset.h>
 #include <hack/testing/GameImage.h>
 
 namespace {

@@ -10,6 +10,7 @@
 #include <hack/ModuleEventData.h>
 #include <hack/ModuleRegistry.h>
 #include <hack/testing/GameImage.h>
+#include <hack/testing/RegistryReset.h>
 
 #include <chrono>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The table of built-in modules, by name.
 #include <hack/BuiltInModules.h>
 
 tBuiltInModule g_BuiltInModules[12] = {

@@ -1,3 +1,4 @@
+// Build detection: which game and build runs, and where its places are.
 #include <hack/GameVersion.h>
 
 #include <cstring>

@@ -1,7 +1,9 @@
+// The patch writers, the patch records and their overlap check.
 #include <hack/Hacks.h>
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -20,6 +22,30 @@ namespace {
 using hack_locks::ModuleLock;
 using hack_locks::RegistryLock;
 
+// The x86-32 instruction shapes the writers emit.
+constexpr std::uint8_t kJumpShort = 0xEB;        // EB rel8            jmp short
+constexpr std::uint8_t kJumpNear = 0xE9;         // E9 rel32           jmp near
+constexpr std::uint8_t kCallNear = 0xE8;         // E8 rel32           call near
+constexpr std::uint8_t kAluImm8 = 0x83;          // 83 /r imm8         add/sub r/m32, sign-extended imm8
+constexpr std::uint8_t kAluImm32 = 0x81;         // 81 /r imm32        add/sub r/m32, imm32
+constexpr std::uint8_t kModRmAddEsp = 0xC4;      // mod 11, /0 (add), rm esp
+constexpr std::uint8_t kModRmSubEsp = 0xEC;      // mod 11, /5 (sub), rm esp
+constexpr std::uint8_t kNop = 0x90;              // 90                 nop
+constexpr std::uint32_t kJumpShortLength = 2;
+constexpr std::uint32_t kJumpNearLength = 5;
+constexpr std::uint32_t kCallNearLength = 5;
+constexpr std::uint32_t kAluImm8Length = 3;
+constexpr std::uint32_t kAluImm32Length = 6;
+constexpr std::uint32_t kRel32Size = 4;
+// The reach of a short jump, measured from its own first byte: rel8 counts from the next instruction.
+constexpr std::int32_t kShortReachBack = INT8_MIN + kJumpShortLength;
+constexpr std::int32_t kShortReachAhead = INT8_MAX + kJumpShortLength;
+// Records fetched on the stack before the overlap check asks for more room.
+constexpr std::uint32_t kModulesOnStack = 256;
+constexpr std::uint32_t kOverlapMessageLength = 2048;
+// Overlapping patches end the process with this code.
+constexpr UINT kOverlapExitCode = 2;
+
 // Writes of two threads into one page must not hand each other's protection
 // back half-way through.
 std::mutex& WriteLock() {
@@ -28,7 +54,7 @@ std::mutex& WriteLock() {
 }
 
 [[noreturn]] void ProtectionFailed(std::uint32_t address) {
-  char16_t where[512];
+  char16_t where[kCodeAddressLength];
   FormatCodeAddress(address, where);
   const std::string text = "Failed to change the memory protection at " + text::Utf16ToUtf8(where) + ".";
   g_AppContext.AddError(text.c_str());
@@ -38,16 +64,16 @@ std::mutex& WriteLock() {
 
 }  // namespace
 
-void FormatCodeAddress(std::uint32_t address, char16_t buffer[512]) {
+void FormatCodeAddress(std::uint32_t address, char16_t buffer[kCodeAddressLength]) {
   HMODULE module = nullptr;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                           reinterpret_cast<LPCWSTR>(static_cast<std::uintptr_t>(address)), &module) ||
       module == nullptr) {
-    text::Format(buffer, 512, u"0x%X", address);
+    text::Format(buffer, kCodeAddressLength, u"0x%X", address);
     return;
   }
-  char16_t path[260] = {};
-  GetModuleFileNameW(module, path, 260);
+  char16_t path[MAX_PATH] = {};
+  GetModuleFileNameW(module, path, std::size(path));
   const char16_t* name = path;
   for (const char16_t* p = path; *p != 0; ++p) {
     if (*p == u'\\' || *p == u'/') name = p + 1;
@@ -58,7 +84,7 @@ void FormatCodeAddress(std::uint32_t address, char16_t buffer[512]) {
   if (GetModuleInformation(GetCurrentProcess(), module, &info, sizeof info)) {
     base = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll));
   }
-  text::Format(buffer, 512, u"%s+0x%X (0x%X)", name, address - base, address);
+  text::Format(buffer, kCodeAddressLength, u"%s+0x%X (0x%X)", name, address - base, address);
 }
 
 void WriteValues(std::uint32_t address, std::uint32_t available, const void* source, std::uint32_t size) {
@@ -88,17 +114,17 @@ void WriteValues(std::uint32_t address, std::uint32_t available, const void* sou
 
 void WriteJump(std::uint32_t address, std::uint32_t target, std::uint32_t size) {
   const std::int32_t distance = static_cast<std::int32_t>(target - address);
-  std::uint8_t bytes[5];
+  std::uint8_t bytes[kJumpNearLength];
   std::uint32_t length;
-  if (distance >= -126 && distance <= 129 && size >= 2) {
-    bytes[0] = 0xEB;
-    bytes[1] = static_cast<std::uint8_t>(distance - 2);
-    length = 2;
-  } else if (size >= 5) {
-    const std::uint32_t displacement = static_cast<std::uint32_t>(distance) - 5;
-    bytes[0] = 0xE9;
-    std::memcpy(bytes + 1, &displacement, 4);
-    length = 5;
+  if (distance >= kShortReachBack && distance <= kShortReachAhead && size >= kJumpShortLength) {
+    bytes[0] = kJumpShort;
+    bytes[1] = static_cast<std::uint8_t>(distance - kJumpShortLength);
+    length = kJumpShortLength;
+  } else if (size >= kJumpNearLength) {
+    const std::uint32_t displacement = static_cast<std::uint32_t>(distance) - kJumpNearLength;
+    bytes[0] = kJumpNear;
+    std::memcpy(bytes + 1, &displacement, kRel32Size);
+    length = kJumpNearLength;
   } else {
     NotEnoughSpace("Not enough space to write jump.");
   }
@@ -114,31 +140,32 @@ void WriteStackAdjust(std::uint32_t address, std::uint32_t size, std::int32_t ad
     const std::uint32_t magnitude =
         subtract ? 0u - static_cast<std::uint32_t>(adjustment) : static_cast<std::uint32_t>(adjustment);
     const char* short_of = subtract ? "Not enough space to write subtract." : "Not enough space to write add.";
-    std::uint8_t bytes[6];
+    std::uint8_t bytes[kAluImm32Length];
     std::uint32_t length;
-    if (magnitude <= 127) {
-      if (left < 3) NotEnoughSpace(short_of);
-      bytes[0] = 0x83;
-      bytes[1] = subtract ? 0xEC : 0xC4;
+    if (magnitude <= INT8_MAX) {
+      if (left < kAluImm8Length) NotEnoughSpace(short_of);
+      bytes[0] = kAluImm8;
+      bytes[1] = subtract ? kModRmSubEsp : kModRmAddEsp;
       bytes[2] = static_cast<std::uint8_t>(magnitude);
-      length = 3;
+      length = kAluImm8Length;
     } else {
-      if (left < 6) NotEnoughSpace(short_of);
-      bytes[0] = 0x81;
-      bytes[1] = subtract ? 0xEC : 0xC4;
-      std::memcpy(bytes + 2, &magnitude, 4);
-      length = 6;
+      if (left < kAluImm32Length) NotEnoughSpace(short_of);
+      bytes[0] = kAluImm32;
+      bytes[1] = subtract ? kModRmSubEsp : kModRmAddEsp;
+      std::memcpy(bytes + 2, &magnitude, kRel32Size);
+      length = kAluImm32Length;
     }
     WriteValues(at, left, bytes, length);
     at += length;
     left -= length;
   }
-  const std::uint32_t jumpLength = left <= 129 ? 2 : 5;
+  // What is left is skipped by a jump when that is shorter than running through nops.
+  const std::uint32_t jumpLength = left <= std::uint32_t(kShortReachAhead) ? kJumpShortLength : kJumpNearLength;
   if (left > jumpLength) {
     WriteJump(at, at + left, left);
   } else if (left > 0) {
-    std::uint8_t nops[5];
-    std::memset(nops, 0x90, sizeof nops);
+    std::uint8_t nops[kJumpNearLength];
+    std::memset(nops, kNop, sizeof nops);
     WriteValues(at, left, nops, left);
   }
 }
@@ -148,11 +175,11 @@ CHackHack::CHackHack(tHackModule* module, std::uint32_t address, std::uint32_t s
   std::memcpy(m_pSaved.get(), reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), size);
   {
     RegistryLock registryLock;
-    tHackModule* records[256];
-    std::uint32_t count = GetHackModules(records, 256);
+    tHackModule* records[kModulesOnStack];
+    std::uint32_t count = GetHackModules(records, std::size(records));
     std::unique_ptr<tHackModule*[]> more;
     tHackModule** list = records;
-    if (count > 256) {
+    if (count > std::size(records)) {
       more.reset(new tHackModule*[count]);
       count = GetHackModules(more.get(), count);
       list = more.get();
@@ -165,17 +192,17 @@ CHackHack::CHackHack(tHackModule* module, std::uint32_t address, std::uint32_t s
         const std::uint64_t newStart = address, newEnd = std::uint64_t(address) + size;
         const std::uint64_t oldStart = hack->m_Address, oldEnd = std::uint64_t(hack->m_Address) + hack->m_Size;
         if (newStart < oldEnd && newEnd > oldStart) {
-          char16_t here[512];
-          char16_t there[512];
+          char16_t here[kCodeAddressLength];
+          char16_t there[kCodeAddressLength];
           FormatCodeAddress(address, here);
           FormatCodeAddress(hack->m_Address, there);
-          char16_t message[2048];
-          text::Format(message, 2048,
+          char16_t message[kOverlapMessageLength];
+          text::Format(message, std::size(message),
                        u"The hack being installed at %s by '%s' intersects with the hack installed at %s by '%s'.",
                        here, module->m_Name, there, other->m_Name);
           ShowErrorMessage(message);
-          TerminateProcess(GetCurrentProcess(), 2);
-          ExitProcess(2);
+          TerminateProcess(GetCurrentProcess(), kOverlapExitCode);
+          ExitProcess(kOverlapExitCode);
         }
       }
     }
@@ -199,12 +226,12 @@ CHackJumpHack::CHackJumpHack(tHackModule* module, std::uint32_t address, std::ui
 
 CHackCallHack::CHackCallHack(tHackModule* module, std::uint32_t address, std::uint32_t target, std::uint32_t size)
     : CHackHack(module, address, size) {
-  if (size < 5) NotEnoughSpace("Not enough space to write call.");
+  if (size < kCallNearLength) NotEnoughSpace("Not enough space to write call.");
   std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[size]);
-  const std::uint32_t displacement = target - (address + 5);
-  bytes[0] = 0xE8;
-  std::memcpy(bytes.get() + 1, &displacement, 4);
-  std::memset(bytes.get() + 5, 0x90, size - 5);
+  const std::uint32_t displacement = target - (address + kCallNearLength);
+  bytes[0] = kCallNear;
+  std::memcpy(bytes.get() + 1, &displacement, kRel32Size);
+  std::memset(bytes.get() + kCallNearLength, kNop, size - kCallNearLength);
   WriteValues(address, size, bytes.get(), size);
 }
 

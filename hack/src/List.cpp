@@ -1,3 +1,4 @@
+// The game side's doubly linked list.
 #include <hack/List.h>
 
 ListNode* tList::Append(void* record) {

@@ -1,3 +1,4 @@
+// Fatal and refusal messages of the patch framework.
 #include <hack/Messages.h>
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// Per-module launcher options and the game side's name hash.
 #include <hack/ModuleOptions.h>
 
 #include <array>

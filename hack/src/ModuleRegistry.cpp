@@ -1,6 +1,8 @@
+// The module registry and the event bus: registration, Init and Unload, raising events.
 #include <hack/ModuleRegistry.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include <hack/BuiltInModules.h>
@@ -9,6 +11,7 @@
 #include <platform/modules.h>
 #include <platform/text.h>
 
+#include "../testing/include/hack/testing/RegistryReset.h"
 #include "Locks.h"
 
 std::uint32_t g_ModuleEventBlocks[MODULEEVENT_COUNT] = {};
@@ -85,8 +88,8 @@ tHackModule* CreateHackModule(const char16_t* path, const char16_t* name) {
   tHackModule* module = new tHackModule;
   {
     ModuleLock lock(module);
-    text::Copy(module->m_Path, 260, path != nullptr ? path : u"");
-    text::Copy(module->m_Name, 65, name != nullptr ? name : u"");
+    text::Copy(module->m_Path, std::size(module->m_Path), path != nullptr ? path : u"");
+    text::Copy(module->m_Name, std::size(module->m_Name), name != nullptr ? name : u"");
   }
   registry.modules.Append(module);
   return module;
@@ -169,8 +172,8 @@ std::uint32_t RegisterHackModule(tHackModule* module, HMODULE handle, bool freeL
 
   if (ReplyHolds(reply, MODULEREPLY_NOTCOMPATIBLE)) {
     char16_t message[256];
-    text::Format(message, 256, u"The hack \"%s\" is not compatible with this version of Quorvant Mod Launcher.",
-                 module->m_Name);
+    text::Format(message, std::size(message),
+                 u"The hack \"%s\" is not compatible with this version of Quorvant Mod Launcher.", module->m_Name);
     ShowErrorMessage(message);
   }
   // Whatever the refused Init had patched goes back.

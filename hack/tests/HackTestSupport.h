@@ -12,6 +12,7 @@
 #include <base/AppContext.h>
 #include <hack/ModuleOptions.h>
 #include <hack/ModuleRegistry.h>
+#include <hack/testing/RegistryReset.h>
 #include <platform/dialogs.h>
 #include <platform/memory.h>
 #include <platform/text.h>

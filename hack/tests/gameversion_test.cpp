@@ -1,3 +1,4 @@
+// Build detection from the marker, the build's column of places, and the refusal of unsupported builds.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -49,7 +50,28 @@ INSTANTIATE_TEST_SUITE_P(
         MarkerCase{0x00000000, 0, "BRINDLECORE: Game version detected as II (Release)\n"},
         MarkerCase{0x0146820F, 1, "BRINDLECORE: Game version detected as III (Release)\n"},
         MarkerCase{0xEAE82C46, 8, "BRINDLECORE: Game version detected as V (Release)\n"},
-        MarkerCase{0x12E82C47, 9, ""}, MarkerCase{0xFFFFFFFF, 9, ""}, MarkerCase{0x892424C7, 9, ""}));
+        MarkerCase{0x12E82C47, 9, ""}, MarkerCase{0xFFFFFFFF, 9, ""}, MarkerCase{0x892424C7, 9, ""},
+        // Byte order matters: the IV Release Patched value read the other way round.
+        MarkerCase{0x897C2424, 9, ""}));
+
+// The marker is the four raw bytes at +0x6B487; the same bytes one byte to either side are nothing.
+TEST(HackDetection, OnlyThatOffsetCounts) {
+  const std::uint8_t patched[4] = {0x89, 0x7C, 0x24, 0x24};
+  for (std::uint32_t offset : {0x6B487u, 0x6B486u, 0x6B488u, 0x6B484u}) {
+    SCOPED_TRACE(offset);
+    CGameImage image;
+    ASSERT_TRUE(image.IsMapped());
+    image.Write(image.Base() + offset, patched, 4);
+    // II Release is the zero value: make the real marker something else.
+    const std::uint8_t spoiler = 0xFF;
+    if (offset < 0x6B487) image.Write(image.Base() + 0x6B48A, &spoiler, 1);
+    if (offset > 0x6B487) image.Write(image.Base() + 0x6B487, &spoiler, 1);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(DetectGameVersion(), offset == 0x6B487 ? std::uint32_t(GAMEVERSION_IV_RELEASE_PATCHED)
+                                                     : std::uint32_t(GAMEVERSION_UNRECOGNISED));
+    ::testing::internal::GetCapturedStdout();
+  }
+}
 
 TEST(HackDetection, MarkerWriterMatchesEveryBuild) {
   for (std::uint32_t build = 0; build <= 9; ++build) {

@@ -1,8 +1,12 @@
+// Patches: every encoding boundary checked byte by byte and run for real, restoration of bytes and page
+// protections, overlap naming, and patches made while code runs on the page.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,162 +23,393 @@ using namespace hacktest;
 using gameimage::CEmitter;
 using gameimage::CGameImage;
 
-constexpr std::uint8_t kFill = 0xCC;
+constexpr std::uint8_t kTrap = 0xCC;  // int3: running an old byte that should be skipped kills the test
 
 class HackTest : public HackRegistryTest {
  protected:
   void SetUp() override {
     HackRegistryTest::SetUp();
     ASSERT_TRUE(image.IsMapped()) << "could not map the game image at 0x400000";
-    owner = Load(u"First", 0);
-    other = Load(u"Second", 1);
+    first = Load(u"First", 0);
+    second = Load(u"Second", 1);
+    third = Load(u"Third", 2);
   }
   void TearDown() override {
     hack::testing::ResetHackRegistry();  // patches go back while the image is still mapped
     HackRegistryTest::TearDown();
   }
-  // Fills n bytes at a place with kFill and returns its runtime address.
-  std::uint32_t Prepare(std::uint32_t preferred, std::uint32_t n) {
-    const std::uint32_t at = image.At(preferred);
-    const Bytes fill(n, kFill);
-    image.Write(at, fill.data(), fill.size());
-    return at;
+  void Fill(std::uint32_t at, std::uint32_t n, std::uint8_t value) {
+    const Bytes fill(n, value);
+    if (n > 0) image.Write(at, fill.data(), fill.size());
   }
 
   CGameImage image;
-  tHackModule* owner = nullptr;
-  tHackModule* other = nullptr;
+  tHackModule* first = nullptr;
+  tHackModule* second = nullptr;
+  tHackModule* third = nullptr;
 };
 
-// Jumps: (distance, room) -> bytes; the rest of the room keeps its old bytes.
-struct JumpCase {
+// --- Jumps: every (distance, room) pair around the short/near boundary -----
+
+struct JumpRow {
   std::int32_t distance;
   std::uint32_t size;
-  Bytes expected;
+  Bytes bytes;  // what the jump writes; the rest of the room keeps its old bytes
 };
 
-class HackJumpEncoding : public HackTest, public ::testing::WithParamInterface<JumpCase> {};
+class HackJumps : public HackTest, public ::testing::WithParamInterface<JumpRow> {};
 
-TEST_P(HackJumpEncoding, WritesOnlyTheJump) {
-  const JumpCase& c = GetParam();
-  const std::uint32_t at = Prepare(0x401000, 16);
+TEST_P(HackJumps, BytesAndLanding) {
+  const JumpRow& row = GetParam();
+  // Room for the longest backward and forward distance of the table.
+  const std::uint32_t at = image.At(0x402000);
+  const std::uint32_t target = at + std::uint32_t(row.distance);
+  Fill(at - 0x200, 0x400, kTrap);
+  CEmitter landing(target);
+  landing.MovImm(gameimage::EAX, 0x600D).Ret();
+  image.Place(landing);
+  CEmitter before(at);
+  before.MovImm(gameimage::EAX, 0xBAD).Ret();
+  image.Place(before);  // the original routine, run again after the restore
   {
-    CHackJumpHack hack(owner, at, at + std::uint32_t(c.distance), c.size);
-    Bytes expected = c.expected;
-    expected.resize(c.size, kFill);
-    EXPECT_EQ(ReadBytes(at, c.size), expected);
-    EXPECT_EQ(ReadBytes(at + c.size, 1), Bytes{kFill});
+    CHackJumpHack hack(first, at, target, row.size);
+    Bytes expected = row.bytes;
+    const Bytes old = hack.GetSavedBytes() ? Bytes(hack.GetSavedBytes(), hack.GetSavedBytes() + row.size) : Bytes{};
+    for (std::size_t i = expected.size(); i < row.size; ++i) expected.push_back(old[i]);
+    EXPECT_EQ(ReadBytes(at, row.size), expected);
+    EXPECT_EQ(gameimage::CallGame(at), 0x600Du);
   }
-  EXPECT_EQ(ReadBytes(at, 16), Bytes(16, kFill));
+  EXPECT_EQ(gameimage::CallGame(at), 0xBADu);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Boundaries, HackJumpEncoding,
-    ::testing::Values(JumpCase{-126, 2, {0xEB, 0x80}}, JumpCase{-127, 5, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}},
-                      JumpCase{-127, 8, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}}, JumpCase{129, 2, {0xEB, 0x7F}},
-                      JumpCase{129, 8, {0xEB, 0x7F}}, JumpCase{130, 5, {0xE9, 0x7D, 0x00, 0x00, 0x00}},
-                      JumpCase{0, 2, {0xEB, 0xFE}}, JumpCase{2, 2, {0xEB, 0x00}},
-                      JumpCase{0x10000, 5, {0xE9, 0xFB, 0xFF, 0x00, 0x00}}));
+    Table, HackJumps,
+    ::testing::Values(
+        // Short: -126 .. 129 with room for two bytes; EB and d - 2.
+        JumpRow{-126, 2, {0xEB, 0x80}}, JumpRow{-126, 5, {0xEB, 0x80}}, JumpRow{-125, 2, {0xEB, 0x81}},
+        JumpRow{-7, 2, {0xEB, 0xF7}}, JumpRow{7, 2, {0xEB, 0x05}}, JumpRow{127, 2, {0xEB, 0x7D}},
+        JumpRow{128, 2, {0xEB, 0x7E}}, JumpRow{129, 2, {0xEB, 0x7F}}, JumpRow{129, 6, {0xEB, 0x7F}},
+        // Near: E9 and d - 5 as 32 bits.
+        JumpRow{-127, 5, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}}, JumpRow{-128, 5, {0xE9, 0x7B, 0xFF, 0xFF, 0xFF}},
+        JumpRow{-200, 5, {0xE9, 0x33, 0xFF, 0xFF, 0xFF}}, JumpRow{130, 5, {0xE9, 0x7D, 0x00, 0x00, 0x00}},
+        JumpRow{131, 7, {0xE9, 0x7E, 0x00, 0x00, 0x00}}, JumpRow{0x1FF, 5, {0xE9, 0xFA, 0x01, 0x00, 0x00}},
+        // Short distances in rooms too small for a near jump.
+        JumpRow{60, 3, {0xEB, 0x3A}}, JumpRow{-60, 4, {0xEB, 0xC2}}, JumpRow{-127, 8, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}},
+        JumpRow{0x10000, 5, {0xE9, 0xFB, 0xFF, 0x00, 0x00}}));
 
-TEST_F(HackTest, JumpWithoutRoomIsFatal) {
-  const std::uint32_t at = Prepare(0x401000, 8);
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        CHackJumpHack hack(owner, at, at + 130, 4);
-      },
-      ::testing::ExitedWithCode(kFatalExitCode), "Not enough space to write jump\\.");
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        WriteJump(at, at + 10, 1);
-      },
-      ::testing::ExitedWithCode(kFatalExitCode), "Not enough space to write jump\\.");
+// Too little room for what a writer has to write is fatal, with the writer's own text.
+TEST_F(HackTest, TooLittleRoomIsFatal) {
+  const std::uint32_t at = image.At(0x402000);
+  const std::uint8_t three[] = {1, 2, 3};
+  struct Row {
+    const char* what;
+    std::function<void()> write;
+    const char* message;
+  };
+  const auto jump = [at](std::int32_t distance, std::uint32_t size) {
+    return [=] { WriteJump(at, at + std::uint32_t(distance), size); };
+  };
+  const auto adjust = [at](std::uint32_t size, std::int32_t adjustment) {
+    return [=] { WriteStackAdjust(at, size, adjustment); };
+  };
+  const Row rows[] = {
+      // A short distance in one byte of room; near distances in 2 to 4 bytes.
+      {"short in 1", jump(10, 1), "Not enough space to write jump\\."},
+      {"short back in 1", jump(-126, 1), "Not enough space to write jump\\."},
+      {"near in 4", jump(130, 4), "Not enough space to write jump\\."},
+      {"near back in 4", jump(-127, 4), "Not enough space to write jump\\."},
+      {"near back in 2", jump(-127, 2), "Not enough space to write jump\\."},
+      {"near in 3", jump(130, 3), "Not enough space to write jump\\."},
+      {"sub8 in 2", adjust(2, -127), "Not enough space to write subtract\\."},
+      {"add8 in 2", adjust(2, 127), "Not enough space to write add\\."},
+      {"sub32 in 5", adjust(5, -128), "Not enough space to write subtract\\."},
+      {"add32 in 5", adjust(5, 128), "Not enough space to write add\\."},
+      {"sub in 0", adjust(0, -1), "Not enough space to write subtract\\."},
+      {"values", [&] { WriteValues(at, 2, three, 3); }, "Not enough space to write values\\."},
+      {"call", [&] { CHackCallHack call(first, at, at + 100, 4); }, "Not enough space to write call\\."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EXIT(
+        {
+          ShowMessagesOnStderr();
+          row.write();
+        },
+        ::testing::ExitedWithCode(kFatalExitCode), row.message);
+  }
 }
 
-struct AdjustCase {
+// --- Calls ---------------------------------------------------------------------
+
+struct CallRow {
+  std::int32_t distance;
+  std::uint32_t size;
+  Bytes bytes;  // the whole stretch
+};
+
+class HackCalls : public HackTest, public ::testing::WithParamInterface<CallRow> {};
+
+TEST_P(HackCalls, CallThenNopsToTheEnd) {
+  const CallRow& row = GetParam();
+  const std::uint32_t at = image.At(0x402000);
+  Fill(at - 0x100, 0x200, kTrap);
+  {
+    CHackCallHack hack(first, at, at + std::uint32_t(row.distance), row.size);
+    EXPECT_EQ(ReadBytes(at, row.size), row.bytes);
+    EXPECT_EQ(ReadBytes(at + row.size, 1), Bytes{kTrap});  // nothing past the stretch
+  }
+  EXPECT_EQ(ReadBytes(at, row.size), Bytes(row.size, kTrap));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HackCalls,
+    ::testing::Values(
+        // Always the 5-byte call, even for a distance a short jump would reach.
+        CallRow{5, 5, {0xE8, 0x00, 0x00, 0x00, 0x00}}, CallRow{0, 5, {0xE8, 0xFB, 0xFF, 0xFF, 0xFF}},
+        CallRow{10, 5, {0xE8, 0x05, 0x00, 0x00, 0x00}}, CallRow{-0x80, 6, {0xE8, 0x7B, 0xFF, 0xFF, 0xFF, 0x90}},
+        CallRow{0x90, 9, {0xE8, 0x8B, 0x00, 0x00, 0x00, 0x90, 0x90, 0x90, 0x90}}));
+
+// A call placed backwards and forwards lands on its target and comes back to
+// the NOP fill, which runs into the game's next instruction.
+TEST_F(HackTest, CallsRunBothWays) {
+  const std::uint32_t place = image.At(0x403000);
+  CEmitter back(image.At(0x402F00));
+  back.AddImm(gameimage::EAX, 0x10).Ret();
+  CEmitter ahead(image.At(0x403100));
+  ahead.AddImm(gameimage::EAX, 0x20).Ret();
+  image.Place(back);
+  image.Place(ahead);
+  CEmitter game(place);
+  game.MovImm(gameimage::EAX, 1);
+  const std::uint32_t patchAt = game.Here();
+  game.Raw({kTrap, kTrap, kTrap, kTrap, kTrap, kTrap, kTrap}).AddImm(gameimage::EAX, 0x100).Ret();
+  image.Place(game);
+  {
+    CHackCallHack hack(first, patchAt, back.Origin(), 7);
+    EXPECT_EQ(gameimage::CallGame(place), 0x111u);
+  }
+  {
+    CHackCallHack hack(first, patchAt, ahead.Origin(), 7);
+    EXPECT_EQ(gameimage::CallGame(place), 0x121u);
+  }
+}
+
+// --- Stack adjustments -------------------------------------------------------
+
+struct AdjustRow {
   std::uint32_t size;
   std::int32_t adjustment;
-  Bytes expected;  // the rest of the stretch keeps its old bytes
+  Bytes bytes;  // what is written; the rest of the stretch keeps its old bytes
 };
 
-class HackStackAdjustEncoding : public HackTest, public ::testing::WithParamInterface<AdjustCase> {};
+class HackStackAdjusts : public HackTest, public ::testing::WithParamInterface<AdjustRow> {};
 
-TEST_P(HackStackAdjustEncoding, AdjustThenSkipOrFill) {
-  const AdjustCase& c = GetParam();
-  const std::uint32_t at = Prepare(0x401000, 200);
+// The stretch sits in a routine that measures how far the stack pointer moved
+// across it; its old bytes are int3, so whatever the patch skips must really be
+// skipped.
+TEST_P(HackStackAdjusts, BytesAndTheStackPointerMove) {
+  const AdjustRow& row = GetParam();
+  CEmitter frame(image.At(0x404000));
+  frame.Push(gameimage::EBP).Mov(gameimage::EBP, gameimage::ESP);
+  frame.AddEsp(-0x400);  // room, so that an addition stays inside this frame
+  frame.Mov(gameimage::ECX, gameimage::ESP);
+  const std::uint32_t at = frame.Here();
+  for (std::uint32_t i = 0; i < row.size; ++i) frame.Int3();
+  frame.Mov(gameimage::EAX, gameimage::ECX).Raw({0x29, 0xE0});  // eax = before - after
+  frame.Mov(gameimage::ESP, gameimage::EBP).Pop(gameimage::EBP).Ret();
+  image.Place(frame);
   {
-    CHackNOPHack hack(owner, at, c.size, c.adjustment);
-    Bytes expected = c.expected;
-    expected.resize(c.size, kFill);
-    EXPECT_EQ(ReadBytes(at, c.size), expected);
+    CHackNOPHack hack(first, at, row.size, row.adjustment);
+    Bytes expected = row.bytes;
+    expected.resize(row.size, kTrap);
+    EXPECT_EQ(ReadBytes(at, row.size), expected);
+    EXPECT_EQ(std::int32_t(gameimage::CallGame(frame.Origin())), -row.adjustment);
   }
-  EXPECT_EQ(ReadBytes(at, 200), Bytes(200, kFill));
+  EXPECT_EQ(ReadBytes(at, row.size), Bytes(row.size, kTrap));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Boundaries, HackStackAdjustEncoding,
+    Table, HackStackAdjusts,
     ::testing::Values(
-        AdjustCase{10, -200, {0x81, 0xEC, 0xC8, 0x00, 0x00, 0x00, 0xEB, 0x02}},
-        AdjustCase{2, 0, {0x90, 0x90}}, AdjustCase{1, 0, {0x90}}, AdjustCase{0, 0, {}},
-        AdjustCase{3, 0, {0xEB, 0x01}}, AdjustCase{3, 127, {0x83, 0xC4, 0x7F}},
-        AdjustCase{3, -127, {0x83, 0xEC, 0x7F}}, AdjustCase{6, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00}},
-        AdjustCase{6, -128, {0x81, 0xEC, 0x80, 0x00, 0x00, 0x00}},
-        AdjustCase{5, 8, {0x83, 0xC4, 0x08, 0x90, 0x90}}, AdjustCase{8, 8, {0x83, 0xC4, 0x08, 0xEB, 0x03}},
-        AdjustCase{129, 0, {0xEB, 0x7F}}, AdjustCase{130, 0, {0xE9, 0x7D, 0x00, 0x00, 0x00}},
-        AdjustCase{136, -128, {0x81, 0xEC, 0x80, 0x00, 0x00, 0x00, 0xE9, 0x7D, 0x00, 0x00, 0x00}},
-        AdjustCase{7, 0x7FFFFFFF, {0x81, 0xC4, 0xFF, 0xFF, 0xFF, 0x7F, 0x90}},
-        AdjustCase{6, std::int32_t(0x80000000), {0x81, 0xEC, 0x00, 0x00, 0x00, 0x80}}));
+        // 83 /5 (sub) and 83 /0 (add) with one byte up to 127.
+        AdjustRow{3, -1, {0x83, 0xEC, 0x01}}, AdjustRow{3, 1, {0x83, 0xC4, 0x01}},
+        AdjustRow{3, -127, {0x83, 0xEC, 0x7F}}, AdjustRow{3, 127, {0x83, 0xC4, 0x7F}},
+        // 81 with 32 bits from 128 on, both signs.
+        AdjustRow{6, -128, {0x81, 0xEC, 0x80, 0x00, 0x00, 0x00}},
+        AdjustRow{6, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00}},
+        AdjustRow{6, -0x300, {0x81, 0xEC, 0x00, 0x03, 0x00, 0x00}},
+        // What is left: NOPs while a jump would be as long, then a jump over it.
+        AdjustRow{4, -4, {0x83, 0xEC, 0x04, 0x90}}, AdjustRow{5, 4, {0x83, 0xC4, 0x04, 0x90, 0x90}},
+        AdjustRow{6, -4, {0x83, 0xEC, 0x04, 0xEB, 0x01}}, AdjustRow{7, -128, {0x81, 0xEC, 0x80, 0x00, 0x00, 0x00, 0x90}},
+        AdjustRow{8, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00, 0x90, 0x90}},
+        AdjustRow{9, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00, 0xEB, 0x01}},
+        AdjustRow{10, -200, {0x81, 0xEC, 0xC8, 0x00, 0x00, 0x00, 0xEB, 0x02}},
+        // Jump over 129 left bytes is short, over 130 near.
+        AdjustRow{132, -16, {0x83, 0xEC, 0x10, 0xEB, 0x7F}},
+        AdjustRow{133, 16, {0x83, 0xC4, 0x10, 0xE9, 0x7D, 0x00, 0x00, 0x00}},
+        // No adjustment: the whole stretch is what is left.
+        AdjustRow{0, 0, {}}, AdjustRow{1, 0, {0x90}}, AdjustRow{2, 0, {0x90, 0x90}}, AdjustRow{3, 0, {0xEB, 0x01}},
+        AdjustRow{5, 0, {0xEB, 0x03}}, AdjustRow{129, 0, {0xEB, 0x7F}},
+        AdjustRow{130, 0, {0xE9, 0x7D, 0x00, 0x00, 0x00}}, AdjustRow{200, 0, {0xE9, 0xC3, 0x00, 0x00, 0x00}}));
 
-TEST_F(HackTest, StackAdjustWithoutRoomIsFatal) {
-  const std::uint32_t at = Prepare(0x401000, 8);
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        CHackNOPHack hack(owner, at, 2, -4);
-      },
-      ::testing::ExitedWithCode(kFatalExitCode), "Not enough space to write subtract\\.");
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        CHackNOPHack hack(owner, at, 5, 128);
-      },
-      ::testing::ExitedWithCode(kFatalExitCode), "Not enough space to write add\\.");
+// Magnitudes no frame can move by: only the bytes. INT32_MIN keeps its meaning as a subtraction.
+TEST_F(HackTest, ExtremeAdjustmentsEncodeTheirMagnitude) {
+  const std::uint32_t at = image.At(0x404000);
+  Fill(at, 8, kTrap);
+  WriteStackAdjust(at, 7, 0x7FFFFFFF);
+  EXPECT_EQ(ReadBytes(at, 7), (Bytes{0x81, 0xC4, 0xFF, 0xFF, 0xFF, 0x7F, 0x90}));
+  WriteStackAdjust(at, 6, std::int32_t(0x80000000));
+  EXPECT_EQ(ReadBytes(at, 7), (Bytes{0x81, 0xEC, 0x00, 0x00, 0x00, 0x80, 0x90}));
 }
 
-TEST_F(HackTest, CallValueAndValuesEncodings) {
-  const std::uint32_t at = Prepare(0x401000, 32);
+// --- Values ------------------------------------------------------------------
+
+TEST_F(HackTest, ValuesAreLittleEndianAndExactlyTheirWidth) {
+  const std::uint32_t at = image.At(0x405000);
+  Fill(at, 8, kTrap);
   {
-    CHackCallHack call(owner, at, at + 0x100, 7);
-    EXPECT_EQ(ReadBytes(at, 8), (Bytes{0xE8, 0xFB, 0x00, 0x00, 0x00, 0x90, 0x90, kFill}));
-  }
-  {
-    CHackCallHack call(owner, at, at - 0x10, 5);
-    EXPECT_EQ(ReadBytes(at, 6), (Bytes{0xE8, 0xEB, 0xFF, 0xFF, 0xFF, kFill}));
-  }
-  {
-    CHackValueHack wide(owner, at, std::uint32_t(0x01020304));
-    CHackValueHack narrow(owner, at + 4, std::uint8_t(0x7A));
-    EXPECT_EQ(ReadBytes(at, 6), (Bytes{0x04, 0x03, 0x02, 0x01, 0x7A, kFill}));
+    CHackValueHack wide(first, at + 1, std::uint32_t(0xDEADBEEF));
+    CHackValueHack narrow(first, at + 6, std::uint8_t(0x00));
+    EXPECT_EQ(ReadBytes(at, 8), (Bytes{kTrap, 0xEF, 0xBE, 0xAD, 0xDE, kTrap, 0x00, kTrap}));
+    EXPECT_EQ(wide.GetAddress(), at + 1);
+    EXPECT_EQ(narrow.GetAddress(), at + 6);
     EXPECT_EQ(wide.GetSize(), 4u);
     EXPECT_EQ(narrow.GetSize(), 1u);
   }
-  EXPECT_EQ(ReadBytes(at, 32), Bytes(32, kFill));
-  const std::uint8_t three[] = {1, 2, 3};
-  WriteValues(at, 3, three, 3);
-  EXPECT_EQ(ReadBytes(at, 4), (Bytes{1, 2, 3, kFill}));
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        WriteValues(at, 2, three, 3);
-      },
-      ::testing::ExitedWithCode(kFatalExitCode), "Not enough space to write values\\.");
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        CHackCallHack call(owner, at, at + 100, 4);
-      },
-      ::testing::ExitedWithCode(kFatalExitCode), "Not enough space to write call\\.");
+  EXPECT_EQ(ReadBytes(at, 8), Bytes(8, kTrap));
+}
+
+// --- Restoration -------------------------------------------------------------
+
+std::vector<int> g_Destroyed;
+
+class CountedHack : public CHackValueHack {
+ public:
+  CountedHack(tHackModule* module, std::uint32_t address, int id)
+      : CHackValueHack(module, address, std::uint32_t(0x11111111u * std::uint32_t(id))), m_Id(id) {}
+  ~CountedHack() override { g_Destroyed.push_back(m_Id); }
+
+ private:
+  int m_Id;
+};
+
+// Unloading a module destroys its patches from the newest to the oldest; the
+// other modules' patches stay.
+TEST_F(HackTest, UnloadDestroysNewestFirstAndOnlyItsOwn) {
+  const std::uint32_t at = image.At(0x406000);
+  Fill(at, 32, 0xAB);
+  g_Destroyed.clear();
+  new CountedHack(second, at + 0, 1);
+  new CountedHack(second, at + 4, 2);
+  new CountedHack(third, at + 8, 9);
+  new CountedHack(second, at + 12, 3);
+  EXPECT_EQ(UnloadHackModule(second), 1u);
+  EXPECT_EQ(g_Destroyed, (std::vector<int>{3, 2, 1}));
+  Bytes expected(32, 0xAB);
+  for (int i = 8; i < 12; ++i) expected[std::size_t(i)] = 0x99;
+  EXPECT_EQ(ReadBytes(at, 32), expected);
+  EXPECT_EQ(second->m_Hacks.m_Count, 0u);
+  EXPECT_EQ(third->m_Hacks.m_Count, 1u);
+  g_Destroyed.clear();
+}
+
+// A refused Init takes back every patch it made, code and data alike.
+TEST_F(HackTest, RefusedInitTakesBackEveryPatch) {
+  const std::uint32_t code = image.At(0x407000);
+  CEmitter routine(code);
+  routine.MovImm(gameimage::EAX, 5).Ret();
+  image.Place(routine);
+  const Bytes before = ReadBytes(code, 16);
+  g_Destroyed.clear();
+  g_Slots[3] = [&](std::uint32_t event, ModuleEventData* data) -> std::uint32_t {
+    if (event != MODULEEVENT_INIT) return 1;
+    tHackModule* self = static_cast<ModuleInitData*>(data)->module;
+    new CHackValueHack(self, code + 1, std::uint32_t(6));
+    new CHackNOPHack(self, code + 6, 3, -4);
+    new CountedHack(self, code + 9, 4);
+    EXPECT_EQ(gameimage::CallGame(code), 6u);  // patched while Init runs
+    return 71;
+  };
+  ShowMessagesOnStderr();
+  tHackModule* refused = Load(u"Refused", 3);
+  EXPECT_EQ(refused->m_hModule, nullptr);
+  EXPECT_EQ(refused->m_Hacks.m_Count, 0u);
+  EXPECT_EQ(g_Destroyed, std::vector<int>{4});
+  EXPECT_EQ(ReadBytes(code, 16), before);
+  EXPECT_EQ(gameimage::CallGame(code), 5u);
+  platform::SetDialogBackend(nullptr);
+  g_Destroyed.clear();
+}
+
+// A patch that straddles two pages of different protections gives each page
+// its own protection back: a data page that came back execute-read would fault
+// on the game's next write to it.
+TEST_F(HackTest, PatchAcrossPagesRestoresEachPagesProtection) {
+  const std::uint32_t boundary = image.Data();  // code below, data from here
+  ASSERT_EQ(boundary % platform::PageSize(), 0u);
+  ASSERT_EQ(ProtectionAt(boundary - 1), DWORD(PAGE_EXECUTE_READ));
+  ASSERT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
+  const std::uint32_t at = boundary - 2;
+  {
+    CHackValueHack hack(first, at, std::uint32_t(0x44332211));
+    EXPECT_EQ(ProtectionAt(boundary - 1), DWORD(PAGE_EXECUTE_READ));
+    EXPECT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
+    EXPECT_EQ(image.Read<std::uint32_t>(at), 0x44332211u);
+  }
+  EXPECT_EQ(ProtectionAt(boundary - 1), DWORD(PAGE_EXECUTE_READ));
+  EXPECT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
+  EXPECT_EQ(image.Read<std::uint32_t>(at), 0u);
+  // The data page is still writable by plain stores.
+  *reinterpret_cast<volatile std::uint32_t*>(std::uintptr_t(boundary)) = 7;
+  EXPECT_EQ(image.Read<std::uint32_t>(boundary), 7u);
+}
+
+// The harness's own writes keep each page's protection too (later tests rely
+// on the data area staying writable).
+TEST_F(HackTest, ImageWriteAcrossPagesKeepsEachProtection) {
+  const std::uint32_t boundary = image.Data();
+  const std::uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  image.Write(boundary - 4, bytes, sizeof bytes);
+  EXPECT_EQ(ReadBytes(boundary - 4, 8), Bytes(bytes, bytes + 8));
+  EXPECT_EQ(ProtectionAt(boundary - 1), DWORD(PAGE_EXECUTE_READ));
+  EXPECT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
+}
+
+// A routine of the game replaced by a jump into the program: the 32-bit
+// displacement spans the whole distance between the image and the program,
+// whichever side the program lies on, and the game's caller gets our result.
+extern "C" __attribute__((force_align_arg_pointer, noinline)) std::uint32_t CrossCheckReplacement(std::uint32_t a,
+                                                                                                  std::uint32_t b) {
+  return a * 10 + b;
+}
+
+TEST(HackFarJump, GameRoutineReplacedByTheProgramsOwn) {
+  for (std::uint32_t base : {gameimage::kPreferredBase, gameimage::kRelocatedBase}) {
+    hack::testing::ResetHackRegistry();
+    CGameImage image(base);
+    ASSERT_TRUE(image.IsMapped());
+    tHackModule* module = CreateHackModule(u"r.dll", u"Replacer");
+    CEmitter routine(image.At(0x420000));
+    routine.MovImm(gameimage::EAX, 1).Ret();
+    image.Place(routine);
+    CEmitter caller(image.At(0x421000));
+    caller.PushImm(4).PushImm(7).Call(routine.Origin()).AddEsp(8).Ret();
+    image.Place(caller);
+    EXPECT_EQ(gameimage::CallGame(caller.Origin()), 1u);
+    const auto target = std::uint32_t(reinterpret_cast<std::uintptr_t>(&CrossCheckReplacement));
+    {
+      CHackJumpHack hack(module, routine.Origin(), target, 5);
+      std::uint8_t bytes[5];
+      std::memcpy(bytes, reinterpret_cast<const void*>(std::uintptr_t(routine.Origin())), 5);
+      std::uint32_t displacement;
+      std::memcpy(&displacement, bytes + 1, 4);
+      EXPECT_EQ(bytes[0], 0xE9);
+      EXPECT_EQ(displacement, target - routine.Origin() - 5);
+      EXPECT_EQ(gameimage::CallGame(caller.Origin()), 74u);
+    }
+    EXPECT_EQ(gameimage::CallGame(caller.Origin()), 1u);
+    hack::testing::ResetHackRegistry();
+  }
 }
 
 TEST_F(HackTest, DestructionRestoresBytesAndProtection) {
@@ -186,29 +421,76 @@ TEST_F(HackTest, DestructionRestoresBytesAndProtection) {
   EXPECT_EQ(ProtectionAt(code), DWORD(PAGE_EXECUTE_READ));
   EXPECT_EQ(ProtectionAt(data), DWORD(PAGE_READWRITE));
   {
-    CHackNOPHack a(owner, code, 8, 0);
-    CHackJumpHack b(owner, data, data + 0x1000, 8);
+    CHackNOPHack a(first, code, 8, 0);
+    CHackJumpHack b(first, data, data + 0x1000, 8);
     EXPECT_EQ(std::memcmp(a.GetSavedBytes(), original, 8), 0);
     EXPECT_EQ(ProtectionAt(code), DWORD(PAGE_EXECUTE_READ));
     EXPECT_EQ(ProtectionAt(data), DWORD(PAGE_READWRITE));
-    EXPECT_EQ(owner->m_Hacks.m_Count, 2u);
+    EXPECT_EQ(first->m_Hacks.m_Count, 2u);
   }
-  EXPECT_EQ(owner->m_Hacks.m_Count, 0u);
+  EXPECT_EQ(first->m_Hacks.m_Count, 0u);
   EXPECT_EQ(ReadBytes(code, 8), Bytes(original, original + 8));
   EXPECT_EQ(ReadBytes(data, 8), Bytes(original, original + 8));
   EXPECT_EQ(ProtectionAt(code), DWORD(PAGE_EXECUTE_READ));
   EXPECT_EQ(ProtectionAt(data), DWORD(PAGE_READWRITE));
 }
 
-TEST_F(HackTest, TouchingRangesAreAllowed) {
-  const std::uint32_t at = Prepare(0x401000, 32);
-  CHackValueHack middle(owner, at + 8, std::uint32_t(1));
-  CHackValueHack after(other, at + 12, std::uint32_t(2));
-  CHackValueHack before(other, at + 4, std::uint32_t(3));
-  CHackNOPHack empty(owner, at + 8, 0, 0);  // nothing at all overlaps nothing
-  EXPECT_EQ(image.Read<std::uint32_t>(at + 4), 3u);
-  EXPECT_EQ(image.Read<std::uint32_t>(at + 8), 1u);
-  EXPECT_EQ(image.Read<std::uint32_t>(at + 12), 2u);
+// --- Overlap -----------------------------------------------------------------
+
+std::string OverlapPattern(const CGameImage& image, std::uint32_t newAt, const char* newName, std::uint32_t oldAt,
+                           const char* oldName) {
+  char pattern[512];
+  std::snprintf(pattern, sizeof pattern,
+                "The hack being installed at quorvant\\.exe\\+0x%X \\(0x%X\\) by '%s' intersects with the hack "
+                "installed at quorvant\\.exe\\+0x%X \\(0x%X\\) by '%s'\\.",
+                newAt - image.Base(), newAt, newName, oldAt - image.Base(), oldAt, oldName);
+  return pattern;
+}
+
+// When the new patch meets several, the message names the first found: modules
+// oldest first, and within a module its patches oldest first (not by address).
+TEST_F(HackTest, OverlapNamesTheOldestModulesOldestPatch) {
+  const std::uint32_t at = image.At(0x408000);
+  CHackValueHack firstsOlder(first, at + 12, std::uint8_t(1));
+  CHackValueHack seconds(second, at + 8, std::uint32_t(2));
+  CHackValueHack firstsNewer(first, at + 4, std::uint32_t(3));
+  EXPECT_EXIT(
+      {
+        ShowMessagesOnStderr();
+        CHackNOPHack clash(third, at, 16, 0);
+      },
+      ::testing::ExitedWithCode(2), OverlapPattern(image, at, "Third", at + 12, "First"));
+  // Second's patch is older than First's newer one, but First is the older module.
+  EXPECT_EXIT(
+      {
+        ShowMessagesOnStderr();
+        CHackNOPHack clash(third, at + 6, 4, 0);
+      },
+      ::testing::ExitedWithCode(2), OverlapPattern(image, at + 6, "Third", at + 4, "First"));
+  EXPECT_EXIT(
+      {
+        ShowMessagesOnStderr();
+        CHackValueHack clash(third, at + 11, std::uint8_t(9));
+      },
+      ::testing::ExitedWithCode(2), OverlapPattern(image, at + 11, "Third", at + 8, "Second"));
+}
+
+TEST_F(HackTest, OverlapWithTheSameModulesOwnPatch) {
+  const std::uint32_t at = image.At(0x409000);
+  CHackValueHack kept(first, at, std::uint32_t(1));
+  EXPECT_EXIT(
+      {
+        ShowMessagesOnStderr();
+        CHackValueHack clash(first, at + 3, std::uint32_t(2));
+      },
+      ::testing::ExitedWithCode(2), OverlapPattern(image, at + 3, "First", at, "First"));
+  // One byte either side touches without overlapping.
+  CHackValueHack below(second, at - 4, std::uint32_t(3));
+  CHackValueHack above(second, at + 4, std::uint8_t(4));
+  CHackNOPHack empty(third, at, 0, 0);  // nothing at all overlaps nothing
+  EXPECT_EQ(image.Read<std::uint32_t>(at - 4), 3u);
+  EXPECT_EQ(image.Read<std::uint32_t>(at), 1u);
+  EXPECT_EQ(image.Read<std::uint8_t>(at + 4), 4u);
 }
 
 struct OverlapCase {
@@ -219,20 +501,15 @@ class HackOverlap : public HackTest, public ::testing::WithParamInterface<Overla
 
 TEST_P(HackOverlap, NamesBothPatchesAndExitsWith2) {
   const OverlapCase& c = GetParam();
-  const std::uint32_t first = image.At(c.firstAt);
-  const std::uint32_t second = image.At(c.secondAt);
-  char pattern[512];
-  std::snprintf(pattern, sizeof pattern,
-                "The hack being installed at quorvant\\.exe\\+0x%X \\(0x%X\\) by 'Second' intersects with the "
-                "hack installed at quorvant\\.exe\\+0x%X \\(0x%X\\) by 'First'\\.",
-                second - image.Base(), second, first - image.Base(), first);
-  CHackNOPHack kept(owner, first, c.firstSize, 0);
+  const std::uint32_t kept = image.At(c.firstAt);
+  const std::uint32_t clashing = image.At(c.secondAt);
+  CHackNOPHack keep(first, kept, c.firstSize, 0);
   EXPECT_EXIT(
       {
         ShowMessagesOnStderr();
-        CHackNOPHack clash(other, second, c.secondSize, 0);
+        CHackNOPHack clash(second, clashing, c.secondSize, 0);
       },
-      ::testing::ExitedWithCode(2), pattern);
+      ::testing::ExitedWithCode(2), OverlapPattern(image, clashing, "Second", kept, "First"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, HackOverlap,
@@ -294,7 +571,14 @@ TEST_F(HackTest, FailedProtectionChangeIsFatalAndNamesTheAddress) {
       ::testing::ExitedWithCode(kFatalExitCode), pattern);
 }
 
-// --- Patched code runs -----------------------------------------------------
+// A restored place can be patched again by anyone.
+TEST_F(HackTest, DestroyedPatchFreesItsPlace) {
+  const std::uint32_t at = image.At(0x40A000);
+  Fill(at, 8, 0x5A);
+  { CHackNOPHack gone(first, at, 8, 0); }
+  CHackCallHack again(second, at, at + 0x100, 8);
+  EXPECT_EQ(ReadBytes(at, 8), (Bytes{0xE8, 0xFB, 0x00, 0x00, 0x00, 0x90, 0x90, 0x90}));
+}
 
 TEST_F(HackTest, PatchedCallLandsWithRegistersFlagsAndStackIntact) {
   const std::uint32_t capture = image.Data();
@@ -325,7 +609,7 @@ TEST_F(HackTest, PatchedCallLandsWithRegistersFlagsAndStackIntact) {
   EXPECT_EQ(image.Read<gameimage::RegisterCapture>(capture).calls, 0u);
 
   {
-    CHackCallHack hack(owner, patchAt, probe.Origin(), 7);
+    CHackCallHack hack(first, patchAt, probe.Origin(), 7);
     gameimage::CallGame(game.Origin());
     const auto seen = image.Read<gameimage::RegisterCapture>(capture);
     EXPECT_EQ(seen.calls, 1u);
@@ -346,84 +630,6 @@ TEST_F(HackTest, PatchedCallLandsWithRegistersFlagsAndStackIntact) {
   gameimage::CallGame(game.Origin());
   EXPECT_EQ(image.Read<std::uint32_t>(eaxAfter), 0x12345678u);
   EXPECT_EQ(image.Read<gameimage::RegisterCapture>(capture).calls, 1u);
-}
-
-TEST_F(HackTest, JumpsNearAndFarLandOnTheirTargets) {
-  CEmitter routine(image.At(0x401000));
-  routine.MovImm(gameimage::EAX, 1).Ret();
-  image.Place(routine);
-  CEmitter nearTarget(image.At(0x401000) + 128);
-  nearTarget.MovImm(gameimage::EAX, 2).Ret();
-  image.Place(nearTarget);
-  CEmitter farTarget(image.At(0x430000));
-  farTarget.MovImm(gameimage::EAX, 3).Ret();
-  image.Place(farTarget);
-
-  EXPECT_EQ(gameimage::CallGame(routine.Origin()), 1u);
-  {
-    CHackJumpHack hack(owner, routine.Origin(), nearTarget.Origin(), 5);
-    EXPECT_EQ(image.Read<std::uint8_t>(routine.Origin()), 0xEB);
-    EXPECT_EQ(gameimage::CallGame(routine.Origin()), 2u);
-  }
-  {
-    CHackJumpHack hack(owner, routine.Origin(), farTarget.Origin(), 5);
-    EXPECT_EQ(image.Read<std::uint8_t>(routine.Origin()), 0xE9);
-    EXPECT_EQ(gameimage::CallGame(routine.Origin()), 3u);
-  }
-  EXPECT_EQ(gameimage::CallGame(routine.Origin()), 1u);
-}
-
-TEST_F(HackTest, NopHackSkipsACallAndBalancesItsArguments) {
-  CEmitter callee(image.At(0x402000));
-  callee.MovImm(gameimage::EAX, 0x99).Ret();
-  image.Place(callee);
-  CEmitter game(image.At(0x401000));
-  game.MovImm(gameimage::EAX, 0x55).PushImm(0x11).PushImm(0x22);
-  const std::uint32_t patchAt = game.Here();
-  game.Call(callee.Origin()).AddEsp(8).Ret();
-  image.Place(game);
-
-  EXPECT_EQ(gameimage::CallGame(game.Origin()), 0x99u);
-  {
-    CHackNOPHack hack(owner, patchAt, 8, 8);  // the call and its "add esp, 8"
-    EXPECT_EQ(gameimage::CallGame(game.Origin()), 0x55u);
-  }
-  EXPECT_EQ(gameimage::CallGame(game.Origin()), 0x99u);
-
-  // A reservation made by the patch shows in the frame the routine measures.
-  CEmitter frame(image.At(0x403000));
-  frame.Push(gameimage::EBP).Mov(gameimage::EBP, gameimage::ESP);
-  const std::uint32_t reserveAt = frame.Here();
-  frame.Nop(10);
-  frame.Mov(gameimage::EAX, gameimage::EBP).Raw({0x29, 0xE0});  // sub eax, esp
-  frame.Mov(gameimage::ESP, gameimage::EBP).Pop(gameimage::EBP).Ret();
-  image.Place(frame);
-  EXPECT_EQ(gameimage::CallGame(frame.Origin()), 0u);
-  {
-    CHackNOPHack hack(owner, reserveAt, 10, -200);
-    EXPECT_EQ(gameimage::CallGame(frame.Origin()), 200u);
-  }
-  {
-    CHackNOPHack hack(owner, reserveAt, 10, -24);
-    EXPECT_EQ(gameimage::CallGame(frame.Origin()), 24u);
-  }
-}
-
-TEST_F(HackTest, ValueHacksChangeWhatTheCodeComputes) {
-  CEmitter wide(image.At(0x401000));
-  wide.MovImm(gameimage::EAX, 640).Ret();
-  CEmitter narrow(image.At(0x401100));
-  narrow.Raw({0x31, 0xC0}).MovAlImm(47).Ret();  // xor eax, eax; mov al, 47
-  image.Place(wide);
-  image.Place(narrow);
-  {
-    CHackValueHack width(owner, wide.Origin() + 1, std::uint32_t(1920));
-    CHackValueHack limit(owner, narrow.Origin() + 3, std::uint8_t(200));
-    EXPECT_EQ(gameimage::CallGame(wide.Origin()), 1920u);
-    EXPECT_EQ(gameimage::CallGame(narrow.Origin()), 200u);
-  }
-  EXPECT_EQ(gameimage::CallGame(wide.Origin()), 640u);
-  EXPECT_EQ(gameimage::CallGame(narrow.Origin()), 47u);
 }
 
 // The game keeps its stack 4-byte aligned; an entry it calls directly must not
@@ -452,7 +658,7 @@ TEST_F(HackTest, GameCodeCallsIntoTheProgramFromAnyStackAlignment) {
     game.Nop(6);
     game.AddEsp(std::int32_t(12 + 4 * padding)).Ret();
     image.Place(game);
-    CHackCallHack hack(owner, patchAt, target, 6);
+    CHackCallHack hack(first, patchAt, target, 6);
     g_LocalAddress = 1;
     EXPECT_EQ(gameimage::CallGame(game.Origin()), 123u) << padding;
     EXPECT_EQ(g_Arguments[0], 1u);
@@ -478,7 +684,7 @@ TEST_F(HackTest, CodeOnThePatchedPageKeepsRunning) {
   });
   while (runs.load() == 0) std::this_thread::yield();
   for (int i = 0; i < 3000; ++i) {
-    CHackValueHack hack(owner, spot, std::uint32_t(i));
+    CHackValueHack hack(first, spot, std::uint32_t(i));
   }
   stop.store(true);
   runner.join();
@@ -492,13 +698,13 @@ TEST_F(HackTest, PatchesOfDifferentThreadsDoNotTearTheProtection) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 300; ++i) {
-        CHackValueHack hack(t % 2 ? owner : other, base + 16 * t, std::uint32_t(i));
+        CHackValueHack hack(t % 2 ? first : second, base + 16 * t, std::uint32_t(i));
       }
     });
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(ProtectionAt(base), DWORD(PAGE_EXECUTE_READ));
-  EXPECT_EQ(owner->m_Hacks.m_Count + other->m_Hacks.m_Count, 0u);
+  EXPECT_EQ(first->m_Hacks.m_Count + second->m_Hacks.m_Count, 0u);
 }
 
 }  // namespace

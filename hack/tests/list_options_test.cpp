@@ -1,3 +1,4 @@
+// The game side's list, its name hash and the per-module option tables.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -73,7 +74,13 @@ INSTANTIATE_TEST_SUITE_P(
                       HashCase{u"\u0141", false, 0xD3D99E8B}, HashCase{u"\u0141", true, 0xD3D99E8B},
                       HashCase{u"\u0161", false, 0xE8B7BE43},
                       // "[" and "@" lie next to the letters and do not fold.
-                      HashCase{u"[", true, 0x2EBB67F1}, HashCase{u"@", true, 0xA4DEAE1D}));
+                      HashCase{u"[", true, 0x2EBB67F1}, HashCase{u"@", true, 0xA4DEAE1D},
+                      HashCase{u"Nickname", false, 0x58FE9C32}, HashCase{u"Nickname", true, 0xA188FE64},
+                      HashCase{u"MULTIPLAYER", false, 0xC81C89CD}, HashCase{u"MULTIPLAYER", true, 0x451F1B25},
+                      HashCase{u"SquirrelSupport", true, 0x7D98835C}, HashCase{u"Z", false, 0x59BC5767},
+                      HashCase{u"Z", true, 0x62D277AF}, HashCase{u"z", true, 0x62D277AF},
+                      // Two names of one CRC (used below).
+                      HashCase{u"plumless", true, 0x4DDB0C25}, HashCase{u"buckeroo", false, 0x4DDB0C25}));
 
 ModuleOption MakeOption(const char16_t* module, const char16_t* name, const char16_t* value) {
   ModuleOption option{};
@@ -133,6 +140,36 @@ TEST_F(HackOptions, ManyModulesAndOptionsShareBucketsCorrectly) {
       EXPECT_EQ(text::Utf16ToUtf8(option->value), std::to_string(m) + ":" + std::to_string(o));
     }
   }
+}
+
+ModuleOption Option(const char16_t* value) {
+  ModuleOption option{};
+  text::Copy(option.value, 64, value);
+  return option;
+}
+
+// Entries are told apart by their 32-bit key alone: two names of one CRC are
+// one name to the tables, and the first stored wins.
+TEST_F(HackOptions, KeysAloneDecide) {
+  const ModuleOption a = Option(u"first"), b = Option(u"second"), c = Option(u"third");
+  AddModuleOption(u"Multiplayer", u"plumless", &a);
+  AddModuleOption(u"Multiplayer", u"BUCKEROO", &b);
+  AddModuleOption(u"plumless", u"Nickname", &c);
+  tModuleOptionTable* table = FindModuleOption(u"MultiPlayer");
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(std::u16string(FindModuleOptionEntry(table, u"buckeroo")->value), u"first");
+  EXPECT_EQ(std::u16string(FindModuleOptionEntry(table, u"Plumless")->value), u"first");
+  // A module named by a colliding name finds the other's table.
+  tModuleOptionTable* other = FindModuleOption(u"Buckeroo");
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(other, FindModuleOption(u"plumless"));
+  EXPECT_EQ(std::u16string(FindModuleOptionEntry(other, u"NICKNAME")->value), u"third");
+  EXPECT_EQ(FindModuleOptionEntry(other, u"plumless"), nullptr);
+  EXPECT_EQ(FindModuleOptionEntry(table, u"Nickname"), nullptr);
+  // Empty names hash to 0 and are a name like any other.
+  const ModuleOption d = Option(u"empty");
+  AddModuleOption(u"", u"", &d);
+  EXPECT_EQ(std::u16string(FindModuleOptionEntry(FindModuleOption(u""), u"")->value), u"empty");
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// The module registry and the event bus: reply combining over walks, Init and Unload replies, built-in
+// modules, records, and the lock order of patches made in Init.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 
 #include <hack/BuiltInModules.h>
 #include <hack/Hacks.h>
+#include <hack/Messages.h>
 #include <hack/ModuleEventData.h>
 #include <hack/testing/GameImage.h>
 #include <platform/testing/ScriptedDialogs.h>
@@ -22,72 +25,88 @@
 namespace {
 
 using namespace hacktest;
+using platform::testing::ScriptedDialogs;
 
-constexpr std::uint32_t kEvent = MODULEEVENT_PROCESS;
+constexpr std::uint32_t kEvent = MODULEEVENT_RENDER2D;
 
-// One row: the replies of the modules (registered oldest first) to the first
-// raise, what the bus combines, who was asked, and what the second raise (every
-// module then replies 1) finds.
-struct ReplyCase {
+// Replies by module (oldest first) to the first raise; every later raise gets 1
+// from everyone. `asked` and `askedAgain` list module indices in asking order.
+struct BusRow {
   const char* name;
-  std::vector<std::uint32_t> replies;          // by module, oldest first
+  std::vector<std::uint32_t> replies;
   std::uint32_t result;
-  std::vector<int> asked;                       // module indices, in asking order
-  std::vector<int> askedAgain;                  // second raise
-  std::vector<bool> loadedAfter;                // module handle still set
+  std::vector<int> asked;
+  std::vector<int> askedAgain;
+  std::vector<int> unloaded;  // indices whose Unload ran, in order
 };
 
-class HackReplies : public HackRegistryTest, public ::testing::WithParamInterface<ReplyCase> {};
+class HackReplies : public HackRegistryTest, public ::testing::WithParamInterface<BusRow> {};
 
-TEST_P(HackReplies, CombineWalkDropAndUnload) {
-  const ReplyCase& c = GetParam();
-  const int count = int(c.replies.size());
+TEST_P(HackReplies, Walk) {
+  const BusRow& row = GetParam();
   std::vector<int> asked;
-  std::vector<int> unloaded(count, 0);
-  int raise = 0;
+  std::vector<int> unloaded;
+  bool again = false;
   std::vector<tHackModule*> modules;
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < int(row.replies.size()); ++i) {
     g_Slots[i] = [&, i](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
       if (event == MODULEEVENT_INIT) return 1;
       if (event == MODULEEVENT_UNLOAD) {
-        ++unloaded[i];
+        unloaded.push_back(i);
         return 1;
       }
+      if (event != kEvent) return 1;
       asked.push_back(i);
-      return raise == 0 ? c.replies[i] : 1;
+      return again ? 1 : row.replies[std::size_t(i)];
     };
-    modules.push_back(Load(hacktest::U16(("M" + std::to_string(i)).c_str()).c_str(), i));
+    modules.push_back(Load(U16(("Mod" + std::to_string(i)).c_str()).c_str(), i));
   }
-
-  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), c.result);
-  EXPECT_EQ(asked, c.asked);
+  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), row.result);
+  EXPECT_EQ(asked, row.asked);
+  EXPECT_EQ(unloaded, row.unloaded);
   asked.clear();
-  raise = 1;
-  RaiseModuleEvent(kEvent, nullptr);
-  EXPECT_EQ(asked, c.askedAgain);
-  for (int i = 0; i < count; ++i) {
-    EXPECT_EQ(modules[i]->m_hModule != nullptr, bool(c.loadedAfter[i])) << "module " << i;
-    EXPECT_EQ(unloaded[i], c.loadedAfter[i] ? 0 : 1) << "module " << i;
+  again = true;
+  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), row.askedAgain.empty() ? 0u : 1u);
+  EXPECT_EQ(asked, row.askedAgain);
+  for (int i = 0; i < int(modules.size()); ++i) {
+    const bool wasUnloaded = std::find(row.unloaded.begin(), row.unloaded.end(), i) != row.unloaded.end();
+    EXPECT_EQ(modules[std::size_t(i)]->m_hModule == nullptr, wasUnloaded) << i;
+    // A dropped subscription clears the record's entry for that event only.
+    const bool dropped = std::find(row.askedAgain.begin(), row.askedAgain.end(), i) == row.askedAgain.end();
+    EXPECT_EQ(modules[std::size_t(i)]->m_pSubscription[kEvent] == nullptr, dropped && !wasUnloaded) << i;
+    EXPECT_NE(modules[std::size_t(i)]->m_pSubscription[MODULEEVENT_PROCESS], nullptr) << i;
   }
   // Other events are untouched by what happened on this one.
-  EXPECT_EQ(CountModuleSubscribers(MODULEEVENT_RENDER2D), std::uint32_t(count));
+  EXPECT_EQ(CountModuleSubscribers(MODULEEVENT_PROCESS), std::uint32_t(modules.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HackReplies,
     ::testing::Values(
-        ReplyCase{"HandledThenSkip", {7, 1}, 7, {1, 0}, {1, 0}, {true, true}},
-        ReplyCase{"StopEndsTheWalk", {1, 3}, 3, {1}, {1, 0}, {true, true}},
-        ReplyCase{"ZeroDropsForGood", {1, 0}, 1, {1, 0}, {0}, {true, true}},
-        ReplyCase{"NobodyAnswers", {0, 0, 0}, 0, {2, 1, 0}, {}, {true, true, true}},
-        ReplyCase{"UnloadAtOnce", {1, 17}, 17, {1, 0}, {0}, {true, false}},
-        ReplyCase{"UnloadAndStop", {1, 1, 19}, 19, {2}, {1, 0}, {true, true, false}},
-        ReplyCase{"OnesOrTogether", {1, 1, 1}, 1, {2, 1, 0}, {2, 1, 0}, {true, true, true}},
-        ReplyCase{"ValueFromTheNewest", {1, 7, 11}, 11, {2}, {2, 1, 0}, {true, true, true}},
-        ReplyCase{"MiddleStops", {1, 7, 1}, 7, {2, 1}, {2, 1, 0}, {true, true, true}},
-        ReplyCase{"DropThenStop", {7, 1, 0}, 7, {2, 1, 0}, {1, 0}, {true, true, true}},
-        ReplyCase{"UnloadWithoutHandledIsADrop", {1, 16}, 1, {1, 0}, {0}, {true, true}}),
-    [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
+        // Stop or Unload without Handled count for nothing: a drop, and the walk goes on.
+        BusRow{"StopWithoutHandled", {1, 2}, 1, {1, 0}, {0}, {}},
+        BusRow{"SkipStopWithoutHandled", {1, 6}, 1, {1, 0}, {0}, {}},
+        BusRow{"ValueWithoutHandled", {5, 8}, 5, {1, 0}, {0}, {}},
+        BusRow{"OnesOrTogether", {1, 1, 1}, 1, {2, 1, 0}, {2, 1, 0}, {}},
+        BusRow{"StopEndsTheWalk", {1, 3}, 3, {1}, {1, 0}, {}},
+        BusRow{"MiddleStops", {1, 7, 1}, 7, {2, 1}, {2, 1, 0}, {}},
+        BusRow{"DropThenStop", {7, 1, 0}, 7, {2, 1, 0}, {1, 0}, {}},
+        // Handled without Stop: the walk goes on and the bits add up.
+        BusRow{"SkipWithoutStopGoesOn", {1, 5}, 5, {1, 0}, {1, 0}, {}},
+        BusRow{"BitsOrTogether", {9, 5}, 13, {1, 0}, {1, 0}, {}},
+        BusRow{"IncompatibleIsJustABit", {1, 65}, 65, {1, 0}, {1, 0}, {}},
+        BusRow{"BlockedFromAModuleIsJustABit", {1, 33}, 33, {1, 0}, {1, 0}, {}},
+        BusRow{"SeventyOneStops", {1, 71}, 71, {1}, {1, 0}, {}},
+        // The core (oldest) comes last and is not asked after a Stop.
+        BusRow{"NewestStopsBeforeTheCore", {7, 1, 11}, 11, {2}, {2, 1, 0}, {}},
+        BusRow{"MiddleDropsNewestAndOldestStay", {3, 0, 1}, 3, {2, 1, 0}, {2, 0}, {}},
+        // Unload runs at once, in the walk, and the walk goes on unless stopped.
+        BusRow{"MiddleUnloads", {1, 17, 1}, 17, {2, 1, 0}, {2, 0}, {1}},
+        BusRow{"UnloadAndStop", {1, 1, 19}, 19, {2}, {1, 0}, {2}},
+        BusRow{"TwoUnload", {17, 1, 17}, 17, {2, 1, 0}, {1}, {2, 0}},
+        BusRow{"UnloadWithValue", {1, 27}, 27, {1}, {0}, {1}},
+        BusRow{"EveryoneDrops", {0, 16, 2}, 0, {2, 1, 0}, {}, {}}),
+    [](const ::testing::TestParamInfo<BusRow>& info) { return std::string(info.param.name); });
 
 TEST_F(HackRegistryTest, BlockedEventAsksNobody) {
   int asked = 0;
@@ -96,10 +115,10 @@ TEST_F(HackRegistryTest, BlockedEventAsksNobody) {
     return 1;
   };
   Load(u"A", 0);
-  g_ModuleEventBlocks[kEvent] = 1;
-  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), std::uint32_t(MODULEREPLY_BLOCKED));
-  g_ModuleEventBlocks[kEvent] = 0;
-  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), 1u);
+  g_ModuleEventBlocks[MODULEEVENT_PROCESS] = 1;
+  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), std::uint32_t(MODULEREPLY_BLOCKED));
+  g_ModuleEventBlocks[MODULEEVENT_PROCESS] = 0;
+  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), 1u);
   EXPECT_EQ(asked, 1);
   EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_COUNT, nullptr), 0u);
 }
@@ -111,10 +130,10 @@ TEST_F(HackRegistryTest, BusyModuleIsPassedOver) {
     return 1;
   };
   tHackModule* a = Load(u"A", 0);
-  a->m_Busy[kEvent] = 1;
-  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), 0u);
-  a->m_Busy[kEvent] = 0;
-  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), 1u);
+  a->m_Busy[MODULEEVENT_PROCESS] = 1;
+  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), 0u);
+  a->m_Busy[MODULEEVENT_PROCESS] = 0;
+  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), 1u);
   EXPECT_EQ(asked, 1);
 }
 
@@ -172,88 +191,215 @@ TEST_F(HackRegistryTest, NestedRaiseOfTheSameEventDropsSafely) {
 TEST_F(HackRegistryTest, ModuleRegisteredDuringAWalkIsAskedNextTime) {
   std::vector<int> calls;
   g_Slots[1] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
-    if (event == kEvent) calls.push_back(1);
+    if (event == MODULEEVENT_PROCESS) calls.push_back(1);
     return 1;
   };
   g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
-    if (event != kEvent) return 1;
+    if (event != MODULEEVENT_PROCESS) return 1;
     calls.push_back(0);
     if (calls.size() == 1) Load(u"Late", 1);
     return 1;
   };
   Load(u"A", 0);
-  RaiseModuleEvent(kEvent, nullptr);
-  RaiseModuleEvent(kEvent, nullptr);
+  RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr);
+  RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr);
   EXPECT_EQ(calls, (std::vector<int>{0, 1, 0}));
 }
 
-struct InitCase {
-  const char* name;
+// Unload asked for by the reply but refused by the module's Unload handler: the
+// module keeps running and keeps its subscription.
+TEST_F(HackRegistryTest, UnloadReplyRefusedByTheModule) {
+  int asked = 0;
+  g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
+    if (event == MODULEEVENT_INIT) return 1;
+    if (event == MODULEEVENT_UNLOAD) return 7;
+    ++asked;
+    return 17;
+  };
+  tHackModule* module = Load(u"Clingy", 0);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), 17u);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "BRINDLECORE: Failed to unload hack \"Clingy\"\n");
+  EXPECT_NE(module->m_hModule, nullptr);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), 17u);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(asked, 2);
+}
+
+// "At once": the module's Unload has run (and its patches are gone) before the
+// next module is asked.
+TEST_F(HackRegistryTest, UnloadHappensBeforeTheNextModuleIsAsked) {
+  gameimage::CGameImage image;
+  ASSERT_TRUE(image.IsMapped());
+  const std::uint32_t place = image.At(0x401A00);
+  std::vector<std::string> log;
+  g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
+    if (event == kEvent) log.push_back("old sees " + std::to_string(image.Read<std::uint32_t>(place)));
+    return 1;
+  };
+  g_Slots[1] = [&](std::uint32_t event, ModuleEventData* data) -> std::uint32_t {
+    if (event == MODULEEVENT_INIT) new CHackValueHack(static_cast<ModuleInitData*>(data)->module, place, 5u);
+    if (event == MODULEEVENT_UNLOAD) log.push_back("new unloads");
+    if (event == kEvent) {
+      log.push_back("new asked");
+      return 17;
+    }
+    return 1;
+  };
+  Load(u"Old", 0);
+  Load(u"New", 1);
+  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), 17u);
+  EXPECT_EQ(log, (std::vector<std::string>{"new asked", "new unloads", "old sees 0"}));
+  hack::testing::ResetHackRegistry();
+}
+
+// Init and Unload go to the handler directly: block and busy counters, which
+// hold back the bus, do not hold them back, and registration zeroes the busy
+// counters.
+TEST_F(HackRegistryTest, InitAndUnloadBypassTheBus) {
+  std::vector<std::uint32_t> seen;
+  g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
+    seen.push_back(event);
+    return 1;
+  };
+  tHackModule* module = CreateHackModule(u"d.dll", u"Direct");
+  for (std::uint32_t event = 0; event < MODULEEVENT_COUNT; ++event) module->m_Busy[event] = 3;
+  g_ModuleEventBlocks[MODULEEVENT_INIT] = 1;
+  g_ModuleEventBlocks[MODULEEVENT_UNLOAD] = 1;
+  EXPECT_EQ(RegisterHackModule(module, reinterpret_cast<HMODULE>(0x7000), false, g_SlotHandlers[0]), 1u);
+  for (std::uint32_t event = 0; event < MODULEEVENT_COUNT; ++event) EXPECT_EQ(module->m_Busy[event], 0u) << event;
+  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_INIT, nullptr), std::uint32_t(MODULEREPLY_BLOCKED));
+  EXPECT_EQ(UnloadHackModule(module), 1u);
+  EXPECT_EQ(seen, (std::vector<std::uint32_t>{MODULEEVENT_INIT, MODULEEVENT_UNLOAD}));
+  g_ModuleEventBlocks[MODULEEVENT_INIT] = 0;
+  g_ModuleEventBlocks[MODULEEVENT_UNLOAD] = 0;
+}
+
+// Init replies: 7 or 17 as a whole refuse, and a refusal takes back what Init patched.
+
+struct InitRow {
   std::uint32_t reply;
-  bool subscribed;
+  bool accepted;
   bool message;
 };
 
-class HackInitReplies : public HackRegistryTest, public ::testing::WithParamInterface<InitCase> {};
+class HackInitReplies : public HackRegistryTest, public ::testing::WithParamInterface<InitRow> {};
 
-TEST_P(HackInitReplies, RefusalRestoresPatchesAndClearsTheRecord) {
-  const InitCase& c = GetParam();
+TEST_P(HackInitReplies, AcceptRefuseAndTell) {
+  const InitRow& row = GetParam();
   gameimage::CGameImage image;
   ASSERT_TRUE(image.IsMapped());
-  const std::uint32_t place = image.At(0x401000);
-  image.Poke<std::uint32_t>(place, 0x11223344);
-  platform::testing::ScriptedDialogs dialogs;
-
+  const std::uint32_t place = image.At(0x401800);
+  image.Poke<std::uint32_t>(place, 0x01234567);
+  int events = 0;
   ModuleInitData seen{};
   g_Slots[0] = [&](std::uint32_t event, ModuleEventData* data) -> std::uint32_t {
-    if (event != MODULEEVENT_INIT) return 1;
-    seen = *static_cast<ModuleInitData*>(data);
-    new CHackValueHack(seen.module, place, std::uint32_t(0xAABBCCDD));
-    return c.reply;
+    if (event == MODULEEVENT_INIT) {
+      seen = *static_cast<ModuleInitData*>(data);
+      new CHackValueHack(seen.module, place, std::uint32_t(0x89ABCDEF));
+      return row.reply;
+    }
+    ++events;
+    return 1;
   };
-  std::uint32_t reply = 0;
-  tHackModule* module = Load(u"Strict", 0, &reply);
-  EXPECT_EQ(reply, c.reply);
-  EXPECT_EQ(seen.size, 28u);
-  EXPECT_EQ(seen.module, module);
-  EXPECT_EQ(std::memcmp(seen.magic, "KAVO", 4), 0);
-  EXPECT_EQ(seen.major, 1u);
-  EXPECT_EQ(seen.minor, 0u);
-  EXPECT_EQ(seen.build, 12u);
-  EXPECT_EQ(seen.revision, 0u);
-
-  EXPECT_EQ(module->m_hModule != nullptr, c.subscribed);
-  EXPECT_EQ(module->m_pHandler != nullptr, c.subscribed);
-  EXPECT_EQ(CountModuleSubscribers(kEvent), c.subscribed ? 1u : 0u);
-  EXPECT_EQ(image.Read<std::uint32_t>(place), c.subscribed ? 0xAABBCCDDu : 0x11223344u);
-  EXPECT_EQ(module->m_Hacks.m_Count, c.subscribed ? 1u : 0u);
-
-  const auto shown = dialogs.CallsOf(platform::testing::ScriptedDialogs::Kind::TaskDialog);
-  if (c.message) {
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].content,
-              u"The hack \"Strict\" is not compatible with this version of Quorvant Mod Launcher.");
-    EXPECT_EQ(shown[0].mainIcon, std::uintptr_t(0xFFFE));  // error icon
-  } else {
-    EXPECT_TRUE(shown.empty());
+  for (bool closeOnly : {false, true}) {
+    hack::testing::ResetHackRegistry();
+    events = 0;
+    SetCloseOnlyMessages(closeOnly);
+    ScriptedDialogs dialogs;
+    std::uint32_t reply = 0;
+    tHackModule* module = Load(u"Picky", 0, &reply);
+    EXPECT_EQ(reply, row.reply);
+    // The Init block: {28, module, "KAVO", 1, 0, 12, 0}.
+    EXPECT_EQ(seen.size, 28u);
+    EXPECT_EQ(seen.module, module);
+    EXPECT_EQ(std::memcmp(seen.magic, "KAVO", 4), 0);
+    EXPECT_EQ(seen.major, 1u);
+    EXPECT_EQ(seen.minor, 0u);
+    EXPECT_EQ(seen.build, 12u);
+    EXPECT_EQ(seen.revision, 0u);
+    EXPECT_EQ(module->m_Hacks.m_Count, row.accepted ? 1u : 0u);
+    EXPECT_EQ(module->m_hModule != nullptr, row.accepted);
+    EXPECT_EQ(module->m_pHandler != nullptr, row.accepted);
+    EXPECT_EQ(image.Read<std::uint32_t>(place), row.accepted ? 0x89ABCDEFu : 0x01234567u);
+    for (std::uint32_t event = 0; event < MODULEEVENT_COUNT; ++event) {
+      EXPECT_EQ(module->m_pSubscription[event] != nullptr, row.accepted) << event;
+    }
+    RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr);
+    EXPECT_EQ(events, row.accepted ? 1 : 0);
+    const auto shown = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
+    if (row.message) {
+      ASSERT_EQ(shown.size(), 1u);
+      EXPECT_EQ(shown[0].content, u"The hack \"Picky\" is not compatible with this version of Quorvant Mod Launcher.");
+      EXPECT_EQ(shown[0].mainIcon, std::uintptr_t(0xFFFE));
+      EXPECT_EQ(shown[0].config.dwCommonButtons, closeOnly ? 32 : 1);
+    } else {
+      EXPECT_TRUE(shown.empty());
+    }
+    hack::testing::ResetHackRegistry();
   }
-  hack::testing::ResetHackRegistry();  // restores a kept patch while the image is mapped
+  SetCloseOnlyMessages(false);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, HackInitReplies,
-                         ::testing::Values(InitCase{"Accepted", 1, true, false},
-                                           InitCase{"ValueReplyAccepted", 11, true, false},
-                                           InitCase{"Refused", 7, false, false},
-                                           InitCase{"RefusedQuietly", 17, false, false},
-                                           InitCase{"Incompatible", 71, false, true},
-                                           InitCase{"UnloadWithStopIsRefusal", 23, false, false}),
-                         [](const ::testing::TestParamInfo<InitCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, HackInitReplies,
+    ::testing::Values(
+        // Neither 17 nor 7 as a whole: accepted, whatever other bits are set.
+        InitRow{0, true, false}, InitRow{1, true, false}, InitRow{3, true, false}, InitRow{5, true, false},
+        InitRow{6, true, false}, InitRow{16, true, false}, InitRow{18, true, false}, InitRow{65, true, false},
+        InitRow{70, true, false}, InitRow{11, true, false},
+        // 7 or 17 as a whole: refused; 71 as a whole also says why.
+        InitRow{7, false, false}, InitRow{15, false, false}, InitRow{17, false, false}, InitRow{19, false, false},
+        InitRow{49, false, false}, InitRow{71, false, true}, InitRow{79, false, true}, InitRow{87, false, true},
+        InitRow{127, false, true}, InitRow{81, false, false}),
+    [](const ::testing::TestParamInfo<InitRow>& info) { return "Reply" + std::to_string(info.param.reply); });
+
+TEST_F(HackRegistryTest, IncompatibleTextWithALongName) {
+  ScriptedDialogs dialogs;
+  g_Slots[0] = [](std::uint32_t event, ModuleEventData*) -> std::uint32_t { return event == MODULEEVENT_INIT ? 71 : 1; };
+  const std::u16string name(64, u'W');
+  Load(name.c_str(), 0);
+  const auto shown = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].content,
+            u"The hack \"" + name + u"\" is not compatible with this version of Quorvant Mod Launcher.");
+}
+
+
+class HackUnloadReplies : public HackRegistryTest, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(HackUnloadReplies, SevenAsAWholeRefuses) {
+  const std::uint32_t reply = GetParam();
+  const bool refused = (reply & 7) == 7;
+  gameimage::CGameImage image;
+  ASSERT_TRUE(image.IsMapped());
+  const std::uint32_t place = image.At(0x401900);
+  g_Slots[0] = [&](std::uint32_t event, ModuleEventData* data) -> std::uint32_t {
+    if (event == MODULEEVENT_INIT) new CHackValueHack(static_cast<ModuleInitData*>(data)->module, place, std::uint8_t(0x42));
+    return event == MODULEEVENT_UNLOAD ? reply : 1;
+  };
+  tHackModule* module = Load(u"Leaving", 0);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(UnloadHackModule(module), reply);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            refused ? "BRINDLECORE: Failed to unload hack \"Leaving\"\n" : "");
+  EXPECT_EQ(module->m_hModule != nullptr, refused);
+  EXPECT_EQ(image.Read<std::uint8_t>(place), refused ? 0x42 : 0x00);
+  // Subscriptions stay either way; the bus passes an unloaded module over.
+  EXPECT_NE(module->m_pSubscription[kEvent], nullptr);
+  EXPECT_EQ(RaiseModuleEvent(kEvent, nullptr), refused ? 1u : 0u);
+  hack::testing::ResetHackRegistry();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HackUnloadReplies,
+                         ::testing::Values(0u, 1u, 3u, 5u, 6u, 16u, 17u, 64u, 7u, 15u, 23u, 71u, 127u));
 
 TEST_F(HackRegistryTest, ModuleWithoutHandlerIsRefusedWith17) {
   tHackModule* module = CreateHackModule(u"x.dll", u"Nameless");
   EXPECT_EQ(RegisterHackModule(module, reinterpret_cast<HMODULE>(0x1234), true, nullptr), 17u);
   EXPECT_EQ(module->m_hModule, nullptr);
-  EXPECT_EQ(CountModuleSubscribers(kEvent), 0u);
+  EXPECT_EQ(CountModuleSubscribers(MODULEEVENT_PROCESS), 0u);
 }
 
 TEST_F(HackRegistryTest, UnloadRunsOnceAndRestoresPatchesNewestFirst) {
@@ -286,23 +432,6 @@ TEST_F(HackRegistryTest, UnloadRunsOnceAndRestoresPatchesNewestFirst) {
   EXPECT_EQ(UnloadHackModule(nullptr), 0u);
 }
 
-TEST_F(HackRegistryTest, RefusedUnloadIsLoggedAndKeepsEverything) {
-  gameimage::CGameImage image;
-  ASSERT_TRUE(image.IsMapped());
-  const std::uint32_t place = image.At(0x403000);
-  g_Slots[0] = [&](std::uint32_t event, ModuleEventData* data) -> std::uint32_t {
-    if (event == MODULEEVENT_INIT) new CHackValueHack(static_cast<ModuleInitData*>(data)->module, place, 5u);
-    return event == MODULEEVENT_UNLOAD ? 7 : 1;
-  };
-  tHackModule* module = Load(u"Stubborn", 0);
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(UnloadHackModule(module), 7u);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "BRINDLECORE: Failed to unload hack \"Stubborn\"\n");
-  EXPECT_NE(module->m_hModule, nullptr);
-  EXPECT_EQ(image.Read<std::uint32_t>(place), 5u);
-  hack::testing::ResetHackRegistry();
-}
-
 TEST_F(HackRegistryTest, UnloadAllSparesTheCoreAndGoesNewestFirst) {
   std::vector<int> order;
   for (int i = 0; i < 4; ++i) {
@@ -321,13 +450,19 @@ TEST_F(HackRegistryTest, UnloadAllSparesTheCoreAndGoesNewestFirst) {
   EXPECT_NE(core->m_hModule, nullptr);
 }
 
-TEST_F(HackRegistryTest, BuiltInNamesFindTheirHandlers) {
-  EXPECT_EQ(FindBuiltInHandler(u"SquirrelSupport"), &SquirrelSupportModuleHandler);
-  EXPECT_EQ(FindBuiltInHandler(u"squirrelSUPPORT"), &SquirrelSupportModuleHandler);
-  EXPECT_EQ(FindBuiltInHandler(u"Multiplayer"), &MultiplayerModuleHandler);
-  EXPECT_EQ(FindBuiltInHandler(u"MultiplePlayerSupport"), &MultiplePlayerSupportModuleHandler);
-  EXPECT_EQ(FindBuiltInHandler(u"PCMSupport"), &PCMSupportModuleHandler);
-  EXPECT_EQ(FindBuiltInHandler(u"Multiplayer2"), nullptr);
+TEST_F(HackRegistryTest, BuiltInNamesFindTheirHandlersInTheirOrder) {
+  const char16_t* const names[12] = {u"ADPCMSupport",   u"AspectRatioSupport",     u"MultipleInstanceSupport",
+                                     u"BugFixes",       u"CustomFiles",            u"IncreasedLimits",
+                                     u"Multiplayer",    u"MultiplePlayerSupport",  u"NoDrawDistance",
+                                     u"OggVorbisSupport", u"PCMSupport",           u"SquirrelSupport"};
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_EQ(std::u16string(g_BuiltInModules[i].name), names[i]) << i;
+    std::u16string upper(names[i]);
+    for (char16_t& c : upper) c = text::ToUpperAscii(c);
+    EXPECT_EQ(FindBuiltInHandler(upper.c_str()), g_BuiltInModules[i].handler) << i;
+  }
+  EXPECT_EQ(FindBuiltInHandler(u"BugFixes "), nullptr);
+  EXPECT_EQ(FindBuiltInHandler(u"Bug"), nullptr);
   EXPECT_EQ(FindBuiltInHandler(u""), nullptr);
   EXPECT_EQ(FindBuiltInHandler(nullptr), nullptr);
   int distinct = 0;
@@ -337,7 +472,6 @@ TEST_F(HackRegistryTest, BuiltInNamesFindTheirHandlers) {
     distinct += !seen;
   }
   EXPECT_EQ(distinct, 12);
-
   // An unknown name has no handler and is refused with 17.
   tHackModule* unknown = CreateHackModule(u"u.dll", u"NoSuchModule");
   EXPECT_EQ(RegisterBuiltInModule(unknown, reinterpret_cast<HMODULE>(0x2000)), 17u);
@@ -363,7 +497,7 @@ TEST_F(HackRegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
   EXPECT_EQ(RegisterBuiltInModule(second, reinterpret_cast<HMODULE>(0x3001)), 17u);
   EXPECT_EQ(inits, 1);
   EXPECT_EQ(second->m_hModule, nullptr);
-  EXPECT_EQ(CountModuleSubscribers(kEvent), 1u);
+  EXPECT_EQ(CountModuleSubscribers(MODULEEVENT_PROCESS), 1u);
   entry.handler = original;
   first->m_FreeLibraryOnUnload = 0;  // the handle is made up
 }
@@ -388,10 +522,6 @@ TEST_F(HackRegistryTest, RecordsKeepTheirNamesCutToSize) {
   ASSERT_EQ(GetHackModules(records, 4), 1u);
   EXPECT_EQ(records[0], module);
 }
-
-}  // namespace
-
-namespace {
 
 // An Init that installs a patch while another thread installs one for another
 // module: both must finish (the registry lock is always taken first).

@@ -66,5 +66,7 @@ void WriteJump(std::uint32_t address, std::uint32_t target, std::uint32_t size);
 void WriteStackAdjust(std::uint32_t address, std::uint32_t size, std::int32_t adjustment);
 void WriteValues(std::uint32_t address, std::uint32_t available, const void* source, std::uint32_t size);
 
+// Room FormatCodeAddress needs, terminator included.
+constexpr std::uint32_t kCodeAddressLength = 512;
 // "module+0xOFFSET (0xADDRESS)" when a module holds the address, else "0xADDRESS".
-void FormatCodeAddress(std::uint32_t address, char16_t buffer[512]);
+void FormatCodeAddress(std::uint32_t address, char16_t buffer[kCodeAddressLength]);

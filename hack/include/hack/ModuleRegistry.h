@@ -45,10 +45,12 @@ enum ModuleReply : std::uint32_t {
   MODULEREPLY_INCOMPATIBLE = 64,
 };
 // The replies hooks and the registry test, each "as a whole".
-constexpr std::uint32_t MODULEREPLY_SKIP = 7;         // Handled | Stop | SkipOriginal; at Init/Unload: refuse
-constexpr std::uint32_t MODULEREPLY_VALUE = 11;       // Handled | Stop | ValueSupplied
-constexpr std::uint32_t MODULEREPLY_UNLOADNOW = 17;   // Handled | Unload; at Init: refuse quietly
-constexpr std::uint32_t MODULEREPLY_NOTCOMPATIBLE = 71;  // 7 | Incompatible
+// At Init/Unload: refuse.
+constexpr std::uint32_t MODULEREPLY_SKIP = MODULEREPLY_HANDLED | MODULEREPLY_STOP | MODULEREPLY_SKIPORIGINAL;
+constexpr std::uint32_t MODULEREPLY_VALUE = MODULEREPLY_HANDLED | MODULEREPLY_STOP | MODULEREPLY_VALUESUPPLIED;
+// At Init: refuse quietly.
+constexpr std::uint32_t MODULEREPLY_UNLOADNOW = MODULEREPLY_HANDLED | MODULEREPLY_UNLOAD;
+constexpr std::uint32_t MODULEREPLY_NOTCOMPATIBLE = MODULEREPLY_SKIP | MODULEREPLY_INCOMPATIBLE;
 
 constexpr bool ReplyHolds(std::uint32_t reply, std::uint32_t bits) { return (reply & bits) == bits; }
 
@@ -79,7 +81,7 @@ using ModuleHandler = std::uint32_t (*)(std::uint32_t event, ModuleEventData* da
 struct tHackModule {
   CRITICAL_SECTION m_Lock;
   tList m_Hacks;  // CHackHack*, oldest first
-  char16_t m_Path[260];
+  char16_t m_Path[MAX_PATH];
   HMODULE m_hModule;
   std::uint8_t m_FreeLibraryOnUnload;
   char16_t m_Name[65];
@@ -108,9 +110,20 @@ std::uint32_t GetHackModules(tHackModule** records, std::uint32_t capacity);
 // Per-event block counters: while one is positive the event answers Blocked.
 extern std::uint32_t g_ModuleEventBlocks[MODULEEVENT_COUNT];
 
+// Hands an event to its subscribers, newest subscriber first, and returns their replies ORed together
+// (0 when none handled it, or for an event out of range; MODULEREPLY_BLOCKED while the event is blocked).
+// A subscriber whose reply lacks Handled is unsubscribed from that event; one that adds Unload is unloaded
+// after its reply; Stop ends the walk. A module already inside a handler for this event is passed over.
+// No lock is taken, so a handler may register, unload or patch; subscriptions dropped during a walk are
+// unlinked when the outermost walk of that event ends.
 std::uint32_t RaiseModuleEvent(std::uint32_t event, ModuleEventData* data);
-// Registers the module and runs its Init handler; UnloadHackModule runs its Unload
-// handler. Both hold the registry lock, then the module's lock, for the whole call,
+// Registers the module and runs its Init handler (a null handler refuses quietly); unless Init replies
+// UnloadNow or Skip, the module is subscribed to every event and Init's reply returned. A refused Init has
+// its patches removed and the record left unloaded; NotCompatible also shows the user a message. A record
+// registered again keeps one subscription per event.
+// UnloadHackModule runs its Unload handler: Skip refuses (logged, the module stays); otherwise the module's
+// patches go back, its library is freed if so registered, and the record is left unloaded. A record that is
+// not loaded returns 0. Both hold the registry lock, then the module's lock, for the whole call,
 // handler included: module loading holds the registry lock across the load, and a
 // patch made inside Init takes the registry lock, so letting it go around the
 // handler would invert the lock order. So an Init or Unload handler runs under the
@@ -120,15 +133,9 @@ std::uint32_t RegisterHackModule(tHackModule* module, HMODULE handle, bool freeL
 std::uint32_t RegisterBuiltInModule(tHackModule* module, HMODULE handle);
 // The built-in handler of that name (ASCII case folded), or null.
 ModuleHandler FindBuiltInHandler(const char16_t* name);
-// Under the registry lock, as RegisterHackModule (see there).
+// See RegisterHackModule.
 std::uint32_t UnloadHackModule(tHackModule* module);
 void UnloadAllHackModules();
 
 // Number of modules subscribed to an event right now (for diagnostics and tests).
 std::uint32_t CountModuleSubscribers(std::uint32_t event);
-
-namespace hack::testing {
-// Empties the registry and the subscriber lists without unloading anything.
-// Only for tests, between cases.
-void ResetHackRegistry();
-}  // namespace hack::testing

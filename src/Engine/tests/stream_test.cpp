@@ -86,7 +86,7 @@ TEST_P(CompactIntegerVectors, WriteGivesTheBytesAndReadGivesTheValueBack) {
   EXPECT_EQ(out.Written(), c.bytes);
   EXPECT_EQ(GetCompactIntegerSize(c.value), c.bytes.size());
 
-  Strong<Stream> in = ReadStream(c.bytes);
+  Strong<Stream> in = ReadStream(Concat(c.bytes, {0x7E}));  // the read stops at the value's end
   std::uint32_t value = 0xDEADBEEF;
   ASSERT_TRUE(ReadCompactInteger(in, &value));
   EXPECT_EQ(value, c.value);
@@ -97,8 +97,11 @@ INSTANTIATE_TEST_SUITE_P(Stream, CompactIntegerVectors,
                          testing::Values(CompactCase{0, {0x00}}, CompactCase{1, {0x01}}, CompactCase{127, {0x7F}},
                                          CompactCase{128, {0x80, 0x01}}, CompactCase{300, {0xAC, 0x02}},
                                          CompactCase{16383, {0xFF, 0x7F}}, CompactCase{16384, {0x80, 0x80, 0x01}},
+                                         CompactCase{0x1FFFFF, {0xFF, 0xFF, 0x7F}},
+                                         CompactCase{0x200000, {0x80, 0x80, 0x80, 0x01}},
                                          CompactCase{0x0FFFFFFF, {0xFF, 0xFF, 0xFF, 0x7F}},
                                          CompactCase{0x10000000, {0x80, 0x80, 0x80, 0x80, 0x01}},
+                                         CompactCase{0x12345678, {0xF8, 0xAC, 0xD1, 0x91, 0x01}},
                                          CompactCase{0xFFFFFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0x0F}}));
 
 struct BadCompact {
@@ -188,6 +191,10 @@ TEST(CompactString, HostileCountsFailWithoutReadingPastTheStream) {
     EXPECT_EQ(text, nullptr) << c.what;
     delete[] text;
   }
+  // The count is measured from where the string starts, not from the start of the stream.
+  Strong<Stream> in = ReadStream({'x', 'x', 'x', 0x03, 'a', 'b'});
+  ASSERT_TRUE(in->Seek(3, STREAM_SEEK_BEGIN));
+  EXPECT_EQ(ReadString(in, nullptr, nullptr), nullptr);
 }
 
 TEST(CompactString, ConsumedCountsANonMinimalCount) {
@@ -274,6 +281,36 @@ TEST(MemoryStream, WriteNearTheTopOfThePositionRangeDoesNotWrap) {
   // position + size would wrap to 8 and pass a naive end check.
   EXPECT_EQ(stream->Write(payload, 16), 0u);
   for (std::uint8_t b : data) EXPECT_EQ(b, 0);
+}
+
+// A stream with no length of its own: the base measures by seeking to the end and back.
+namespace {
+class Unmeasured : public Stream {
+ public:
+  std::uint32_t Read(void*, std::uint32_t) override { return 0; }
+  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
+  bool Seek(std::int64_t offset, std::uint32_t origin) override {
+    seeks.push_back(origin);
+    if (origin == STREAM_SEEK_BEGIN) position = static_cast<std::uint64_t>(offset);
+    else if (origin == STREAM_SEEK_END) position = 77 + static_cast<std::uint64_t>(offset);
+    else position += static_cast<std::uint64_t>(offset);
+    return true;
+  }
+  std::uint64_t Tell() override { return position; }
+
+  std::uint64_t position = 0;
+  std::vector<std::uint32_t> seeks;
+};
+}  // namespace
+
+TEST(StreamBase, LengthIsMeasuredAtTheEndAndThePositionPutBack) {
+  Strong<Unmeasured> stream;
+  stream.Attach(new Unmeasured());
+  stream->position = 12;
+  EXPECT_EQ(stream->GetLength(), 77u);
+  EXPECT_EQ(stream->position, 12u);
+  EXPECT_EQ(stream->seeks, (std::vector<std::uint32_t>{STREAM_SEEK_END, STREAM_SEEK_BEGIN}));
+  EXPECT_FALSE(stream->SetFileTime(0));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -247,7 +247,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BoolCase{u"0", true, false}, BoolCase{u"True", false, false}, BoolCase{u"TRUE", false, false},
                       BoolCase{u"yes", false, false}, BoolCase{u"no", false, false}, BoolCase{u"", false, false},
                       BoolCase{u" true", false, false}, BoolCase{u"true ", false, false},
-                      BoolCase{u"01", false, false}, BoolCase{u"2", false, false}, BoolCase{u"truex", false, false}));
+                      BoolCase{u"01", false, false}, BoolCase{u"2", false, false}, BoolCase{u"truex", false, false},
+                      BoolCase{u"-1", false, false}, BoolCase{u"fals", false, false}));
 
 TEST(OSStrings, BoolParserRefusesNull) {
   bool value = true;

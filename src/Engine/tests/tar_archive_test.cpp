@@ -36,6 +36,8 @@ struct Entry {
   bool badChecksum = false;
   std::string sizeField;   // replaces the octal size when not empty
   std::string mtimeField;  // replaces the octal time when not empty
+  std::string magic;       // replaces the ustar magic and version when not empty
+  std::string checksumField;  // "%06o" and NUL, blank unless replaced (a printf form for the sum)
 };
 
 void PutField(std::string& block, std::size_t offset, std::size_t width, const std::string& value) {
@@ -57,7 +59,9 @@ std::string Header(const Entry& e) {
   PutField(block, 124, 12, e.sizeField.empty() ? Octal(e.data.size(), 11) : e.sizeField);
   PutField(block, 136, 12, e.mtimeField.empty() ? Octal(1700000000, 11) : e.mtimeField);
   block[156] = e.type;
-  if (e.ustar) {
+  if (!e.magic.empty()) {
+    PutField(block, 257, 8, e.magic);
+  } else if (e.ustar) {
     PutField(block, 257, 6, std::string("ustar\0", 6));
     PutField(block, 263, 2, "00");
   }
@@ -68,7 +72,13 @@ std::string Header(const Entry& e) {
     sum += e.signedChecksum ? static_cast<signed char>(byte) : byte;
   }
   if (e.badChecksum) sum += 1;
-  PutField(block, 148, 8, Octal(static_cast<std::uint64_t>(sum), 6) + std::string("\0 ", 2));
+  if (e.checksumField.empty()) {
+    PutField(block, 148, 8, Octal(static_cast<std::uint64_t>(sum), 6) + std::string("\0 ", 2));
+  } else {
+    char field[16];
+    std::snprintf(field, sizeof(field), e.checksumField.c_str(), static_cast<unsigned>(sum));
+    PutField(block, 148, 8, std::string(field) + std::string(8, '\0'));
+  }
   return block;
 }
 
@@ -158,6 +168,21 @@ TEST_F(TarArchiveTest, PrefixIgnoredWithoutUstarMagic) {
   EXPECT_EQ(std::u16string(a.archive.GetRecord(0).m_Name), u"file.txt");
 }
 
+// Old GNU magic also begins with "ustar"; checksums of seven digits without a trailer, behind blanks,
+// and over signed bytes are all accepted.
+TEST_F(TarArchiveTest, HeaderFieldForms) {
+  Entry gnu{"n", "g"};
+  gnu.magic = std::string("ustar  \0", 8);
+  gnu.prefix = "p";
+  Entry seven{"b", "2"};
+  seven.checksumField = "%07o";
+  Entry blanks{"c", "3"};
+  blanks.checksumField = "  %05o";
+  Archive a(Build({gnu, seven, blanks}));
+  ASSERT_TRUE(a.opened);
+  EXPECT_EQ(a.Read(u"/p/n") + a.Read(u"/b") + a.Read(u"/c"), "g23");
+}
+
 TEST_F(TarArchiveTest, LongNameIsCutAt256Units) {
   Entry e{std::string(100, 'n'), "z"};
   e.prefix = std::string(155, 'p');
@@ -193,6 +218,11 @@ TEST_F(TarArchiveTest, MissingEndBlocksKeepTheEntriesRead) {
     EXPECT_EQ(a.Read(u"/a.txt"), "first");
     EXPECT_EQ(a.Read(u"/b.txt"), "second");
   }
+  // A header after the first zero block belongs to no archive.
+  Archive late(Build({{"two", "2"}}, 1) + Header(Entry{"late", ""}));
+  ASSERT_TRUE(late.opened);
+  EXPECT_EQ(late.archive.GetRecordCount(), 1u);
+  EXPECT_FALSE(late.archive.Exists(u"/late", true, true));
 }
 
 TEST_F(TarArchiveTest, CutOffInsideAHeaderKeepsEarlierEntries) {
@@ -220,7 +250,9 @@ TEST_F(TarArchiveTest, OtherEntryKindsAreSkippedWithTheirData) {
   pax.type = 'x';
   Entry nulType{"old.txt", "nul type"};
   nulType.type = '\0';
-  Archive a(Build({link, longName, {"kept.txt", "kept"}, pax, nulType}));
+  Entry hard{"hard", ""};
+  hard.type = '1';
+  Archive a(Build({link, longName, {"kept.txt", "kept"}, pax, hard, nulType}));
   ASSERT_TRUE(a.opened);
   EXPECT_EQ(a.archive.GetRecordCount(), 2u);
   EXPECT_EQ(a.Read(u"/kept.txt"), "kept");
@@ -243,6 +275,8 @@ TEST_F(TarArchiveTest, DirectoryRecordsAddNoNodeOfTheirOwn) {
   EXPECT_TRUE(a.archive.Exists(u"/full/x.txt", true, false));
   EXPECT_FALSE(a.archive.Exists(u"/full/x.txt", false, true));
   EXPECT_FALSE(a.archive.Exists(u"/full/missing", true, true));
+  // Only directories are descended into.
+  EXPECT_FALSE(a.archive.Exists(u"/full/x.txt/y", true, true));
 }
 
 TEST_F(TarArchiveTest, OctalFieldsMayHaveLeadingSpaces) {

@@ -198,28 +198,155 @@ TEST(ArgumentTypes, NamesAndFactoryOutsideTheTable) {
 // ---------------------------------------------------------------------------------------------
 // Exact bytes
 
-TEST(ArgumentBytes, ExactStreamForms) {
-  auto array = Own(new CArgumentArray());
-  array->AppendBoolean(true);
+// Each type's payload: the value, the bytes a reader of the format expects, and what reads back.
+namespace {
+
+
+struct PayloadCase {
+  const char* name;
+  CArgument* (*make)();
+  Bytes payload;
+};
+
+CMatrix4x4 Identity() {
+  CMatrix4x4 m;
+  for (int i = 0; i < 4; ++i) m.m[i * 5] = 1.0f;
+  return m;
+}
+
+Bytes IdentityBytes() {
+  Bytes out;
+  for (int i = 0; i < 16; ++i) {
+    const Bytes one = {0x00, 0x00, 0x80, 0x3F};
+    const Bytes zero = {0, 0, 0, 0};
+    const Bytes& cell = (i % 5 == 0) ? one : zero;
+    out.insert(out.end(), cell.begin(), cell.end());
+  }
+  return out;
+}
+
+const PayloadCase kPayloads[] = {
+    {"Nil", [] { return CArgument::Create(ARGUMENT_NIL); }, {}},
+    {"Undefined", [] { return CArgument::Create(ARGUMENT_UNDEFINED); }, {}},
+    {"BooleanTrue", []() -> CArgument* { return new CArgumentBoolean(true); }, {0x01}},
+    {"BooleanFalse", []() -> CArgument* { return new CArgumentBoolean(false); }, {0x00}},
+    {"StringEmpty", []() -> CArgument* { return new CArgumentString(u""); }, {0x00}},
+    {"StringAscii", []() -> CArgument* { return new CArgumentString(u"abc"); }, {0x03, 'a', 'b', 'c'}},
+    {"StringTwoByteUtf8", []() -> CArgument* { return new CArgumentString(u"\u00E9"); }, {0x02, 0xC3, 0xA9}},
+    {"StringThreeByteUtf8", []() -> CArgument* { return new CArgumentString(u"\u20AC"); }, {0x03, 0xE2, 0x82, 0xAC}},
+    {"StringSurrogatePair", []() -> CArgument* { return new CArgumentString(u"\U0001F600"); },
+     {0x04, 0xF0, 0x9F, 0x98, 0x80}},
+    {"IntegerFive", []() -> CArgument* { return new CArgumentInteger(5); }, {0x05, 0x00, 0x00, 0x00}},
+    {"IntegerMinusTwo", []() -> CArgument* { return new CArgumentInteger(-2); }, {0xFE, 0xFF, 0xFF, 0xFF}},
+    {"IntegerOrder", []() -> CArgument* { return new CArgumentInteger(0x01020304); }, {0x04, 0x03, 0x02, 0x01}},
+    {"FloatOne", []() -> CArgument* { return new CArgumentFloat(1.0f); }, {0x00, 0x00, 0x80, 0x3F}},
+    {"FloatMinusTwo", []() -> CArgument* { return new CArgumentFloat(-2.0f); }, {0x00, 0x00, 0x00, 0xC0}},
+    {"LongInteger", []() -> CArgument* { return new CArgumentLongInteger(0x0102030405060708ll); },
+     {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}},
+    {"LongIntegerMinusOne", []() -> CArgument* { return new CArgumentLongInteger(-1); },
+     {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+    {"DoubleOne", []() -> CArgument* { return new CArgumentDouble(1.0); },
+     {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x3F}},
+    {"Vector2D", []() -> CArgument* { return new CArgumentVector2D({1.0f, -2.0f}); },
+     {0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0xC0}},
+    {"Vector3D", []() -> CArgument* { return new CArgumentVector3D({1.0f, 2.0f, 3.0f}); },
+     {0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x40, 0x40}},
+    {"Matrix4x4Identity", []() -> CArgument* { return new CArgumentMatrix4x4(Identity()); }, IdentityBytes()},
+    {"Function", []() -> CArgument* { return new CArgumentFunction(); }, {}},
+    {"BytesEmpty", []() -> CArgument* { return new CArgumentBytes(nullptr, 0); }, {0x00}},
+    {"BytesTwo", []() -> CArgument* {
+       const std::uint8_t b[] = {0xAA, 0xBB};
+       return new CArgumentBytes(b, 2);
+     },
+     {0x02, 0xAA, 0xBB}},
+    {"ArrayOfOneTrue", []() -> CArgument* {
+       auto* a = new CArgumentArray();
+       a->AppendBoolean(true);
+       return a;
+     },
+     {0x01, 0x01, 0x01}},
+    {"ArrayEmpty", []() -> CArgument* { return new CArgumentArray(); }, {0x00}},
+    {"ArrayMixed", []() -> CArgument* {
+       auto* a = new CArgumentArray();
+       a->AppendNil();
+       a->AppendInteger(7);
+       a->AppendString(u"hi", 2);
+       a->Adopt(new CArgumentArray());
+       a->Adopt(new CArgumentMap());
+       a->Adopt(new CArgumentFunction());
+       a->Adopt(CArgument::Create(ARGUMENT_UNDEFINED));
+       return a;
+     },
+     // count, then per element its type byte and its payload
+     {0x07, 0x00, 0x04, 0x07, 0x00, 0x00, 0x00, 0x02, 0x02, 'h', 'i', 0x11, 0x00, 0x12, 0x00, 0x13, 0x0C}},
+    {"MapOneInteger", []() -> CArgument* {
+       auto* m = new CArgumentMap();
+       m->Set(u"a", new CArgumentInteger(5));
+       return m;
+     },
+     {0x01, 0x04, 0x01, 0x61, 0x05, 0x00, 0x00, 0x00}},
+    {"MapEmpty", []() -> CArgument* { return new CArgumentMap(); }, {0x00}},
+    {"MapEmptyKeyAndNestedArray", []() -> CArgument* {
+       auto* m = new CArgumentMap();
+       auto* a = new CArgumentArray();
+       a->AppendBoolean(false);
+       m->Set(u"", a);
+       return m;
+     },
+     // count, type, key "" (one zero byte), then the array payload
+     {0x01, 0x11, 0x00, 0x01, 0x01, 0x00}},
+};
+
+class ArgumentPayload : public testing::TestWithParam<PayloadCase> {};
+
+}  // namespace
+
+TEST_P(ArgumentPayload, WritesExactlyTheHandWrittenBytes) {
+  const PayloadCase& c = GetParam();
+  Strong<CArgument> argument = Own(c.make());
+  ASSERT_NE(argument.Get(), nullptr);
+  EXPECT_EQ(Serialise(argument), c.payload);
+  std::uint32_t size = 0xDEADBEEF;
+  ASSERT_TRUE(argument->GetSerialisedSize(&size));
+  EXPECT_EQ(size, c.payload.size());
+}
+
+TEST_P(ArgumentPayload, ReadsTheHandWrittenBytesBackAndStopsAtTheirEnd) {
+  const PayloadCase& c = GetParam();
+  Strong<CArgument> original = Own(c.make());
+  Strong<CArgument> back = Own(CArgument::Create(original->GetType()));
+  ASSERT_NE(back.Get(), nullptr);
+  // A trailing byte that belongs to whatever follows must stay unread.
+  Bytes followed = c.payload;
+  followed.push_back(0x5A);
+  Strong<Stream> in = ReadStream(followed);
+  ASSERT_TRUE(back->Read(in));
+  EXPECT_EQ(in->Tell(), c.payload.size());
+  EXPECT_EQ(Serialise(back), c.payload);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, ArgumentPayload, testing::ValuesIn(kPayloads),
+                         [](const testing::TestParamInfo<PayloadCase>& info) { return std::string(info.param.name); });
+
+TEST(ArgumentBytes, LongStringAndBytesCountsTakeTwoAndThreeBytes) {
+  // 128 bytes of text: the count 128 is 80 01.
+  Strong<CArgument> text = Own<CArgument>(new CArgumentString(std::u16string(128, u'x')));
+  const Bytes written = Serialise(text);
+  ASSERT_EQ(written.size(), 130u);
+  EXPECT_EQ(written[0], 0x80);
+  EXPECT_EQ(written[1], 0x01);
   std::uint32_t size = 0;
-  ASSERT_TRUE(array->GetSerialisedSize(&size));
-  EXPECT_EQ(size, 3u);
-  EXPECT_EQ(Serialise(array), (Bytes{0x01, 0x01, 0x01}));
+  ASSERT_TRUE(text->GetSerialisedSize(&size));
+  EXPECT_EQ(size, 130u);
 
-  auto map = Own(new CArgumentMap());
-  map->Set(u"a", new CArgumentInteger(5));
-  ASSERT_TRUE(map->GetSerialisedSize(&size));
-  EXPECT_EQ(size, 8u);
-  EXPECT_EQ(Serialise(map), (Bytes{0x01, 0x04, 0x01, 0x61, 0x05, 0x00, 0x00, 0x00}));
-
-  EXPECT_EQ(Serialise(Own(new CArgumentString())), (Bytes{0x00}));
-  EXPECT_EQ(Serialise(Own(new CArgumentBytes())), (Bytes{0x00}));
-  EXPECT_EQ(Serialise(Own(new CArgumentBoolean(false))), (Bytes{0x00}));
-  EXPECT_EQ(Serialise(Own(new CArgumentFloat(1.0f))), (Bytes{0x00, 0x00, 0x80, 0x3F}));
-  EXPECT_EQ(Serialise(Own(new CArgumentLongInteger(0x0102030405060708ll))),
-            (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
-  EXPECT_TRUE(Serialise(Own(CArgument::Create(ARGUMENT_NIL))).empty());
-  EXPECT_TRUE(Serialise(Own(new CArgumentFunction())).empty());
+  // 16384 bytes: the count is 80 80 01.
+  const Bytes block(16384, 0x11);
+  Strong<CArgument> bytes = Own<CArgument>(new CArgumentBytes(block.data(), 16384));
+  const Bytes out = Serialise(bytes);
+  ASSERT_EQ(out.size(), 16387u);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 3), (Bytes{0x80, 0x80, 0x01}));
+  ASSERT_TRUE(bytes->GetSerialisedSize(&size));
+  EXPECT_EQ(size, 16387u);
 }
 
 TEST(ArgumentBytes, BooleanReadsAnyNonZeroAsTrue) {

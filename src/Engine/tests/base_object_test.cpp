@@ -490,6 +490,16 @@ TEST(PoolAllocator, RefusesPointersThatAreNotLiveBlocks) {
   EXPECT_EQ(pool.GetFirstFreeHint(), 2u);
   pool.Delete(a);
   EXPECT_EQ(pool.GetUsedCount(), 0u);
+
+  // The report names the file and the function's full signature as the game's build spelled them.
+  asserts.Clear();
+  EXPECT_EQ(pool.IndexOf(&outside), 0u);
+  ASSERT_EQ(asserts.Texts().size(), 1u);
+  const std::u16string report = asserts.Texts()[0];
+  EXPECT_EQ(report.substr(0, report.find(u"\nLine: ")),
+            u"Assertion failed!\n\nFile: src/Engine/Pool\nFunction: unsigned int __thiscall "
+            u"Vexil3D::Pool::IndexOf(void *)");
+  EXPECT_TRUE(asserts.LastNames(u"Exists(p)"));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -80,62 +80,114 @@ bool CollectNames(const EnumerateEntry& entry, void* context) {
   return true;
 }
 
-TEST(FileSystemMounts, RootMountsAnswerInMountOrder) {
-  CFileSystem fs;
-  auto* first = new FakeManager("first", {{u"/a.txt", ""}});
-  auto* second = new FakeManager("second", {{u"/a.txt", ""}, {u"/b.txt", ""}});
-  fs.Mount(u"/", first);
-  fs.Mount(u"/", second);
-  EXPECT_EQ(ReadAll(fs.Open(u"/a.txt", false)), "first");
-  EXPECT_EQ(ReadAll(fs.Open(u"/b.txt", false)), "second");
-  EXPECT_EQ(ReadAll(fs.Open(u"/c.txt", false)), "<null>");
-  EXPECT_TRUE(fs.Exists(u"/b.txt", true, false));
-  EXPECT_FALSE(fs.Exists(u"/b.txt", false, true));
+// Records every call as "<tag>:<op>:<path>" into a shared journal; answers for the paths it holds.
+class JournalManager : public CVirtualFileMgr {
+ public:
+  JournalManager(std::string tag, std::vector<std::u16string> files, std::vector<std::string>* journal)
+      : m_Tag(std::move(tag)), m_Files(std::move(files)), m_pJournal(journal) {}
+
+  Stream* Open(const char16_t* path, bool) override {
+    Note("open", path);
+    return Has(path) ? new CMemoryStream(m_Tag.data(), static_cast<std::uint32_t>(m_Tag.size())) : nullptr;
+  }
+  Stream* Create(const char16_t* path) override {
+    Note("create", path);
+    return Has(path) ? new CMemoryStream(m_Tag.data(), static_cast<std::uint32_t>(m_Tag.size())) : nullptr;
+  }
+  bool Exists(const char16_t* path, bool acceptFile, bool) override {
+    Note("exists", path);
+    return acceptFile && Has(path);
+  }
+
+ private:
+  bool Has(const char16_t* path) const {
+    for (const auto& f : m_Files)
+      if (f == path) return true;
+    return false;
+  }
+  void Note(const char* op, const char16_t* path) {
+    std::string narrow;
+    for (const char16_t* p = path; *p; ++p) narrow += static_cast<char>(*p);
+    m_pJournal->push_back(m_Tag + ":" + op + ":" + narrow);
+  }
+
+  std::string m_Tag;
+  std::vector<std::u16string> m_Files;
+  std::vector<std::string>* m_pJournal;
+};
+
+std::string Tag(Stream* stream) {
+  if (stream == nullptr) return "<none>";
+  char text[16] = {};
+  stream->Read(text, sizeof(text) - 1);
+  stream->Release();
+  return text;
 }
 
-TEST(FileSystemMounts, PathWithoutLeadingSlashGetsOne) {
+using Journal = std::vector<std::string>;
+
+TEST(FileSystemMounts, NamedMountsByFirstComponentThenRootsInMountOrder) {
+  Journal journal;
   CFileSystem fs;
-  auto* root = new FakeManager("root", {{u"/dir/a.txt", ""}});
-  fs.Mount(u"/", root);
-  EXPECT_EQ(ReadAll(fs.Open(u"dir/a.txt", false)), "root");
-  EXPECT_EQ(root->m_Asked.back(), u"/dir/a.txt");
+  fs.Mount(u"/", new JournalManager("root1", {}, &journal));
+  fs.Mount(u"/", new JournalManager("root2", {u"/data/x.txt"}, &journal));
+  fs.Mount(u"/data", new JournalManager("named1", {}, &journal));
+  fs.Mount(u"/data", new JournalManager("named2", {}, &journal));
+
+  EXPECT_EQ(Tag(fs.Open(u"/data/x.txt", false)), "root2");
+  EXPECT_EQ(journal, (Journal{"named1:open:/x.txt", "named2:open:/x.txt", "root1:open:/data/x.txt",
+                              "root2:open:/data/x.txt"}));
+
+  // Without its leading "/" the path reaches the named mounts the same way and the roots with one.
+  journal.clear();
+  EXPECT_EQ(Tag(fs.Open(u"data/x.txt", false)), "root2");
+  EXPECT_EQ(journal, (Journal{"named1:open:/x.txt", "named2:open:/x.txt", "root1:open:/data/x.txt",
+                              "root2:open:/data/x.txt"}));
+
+  // The component alone gives the named mounts the empty rest.
+  journal.clear();
+  EXPECT_FALSE(fs.Exists(u"/data", true, true));
+  EXPECT_EQ(journal, (Journal{"named1:exists:", "named2:exists:", "root1:exists:/data", "root2:exists:/data"}));
+
+  // The component's hash is taken without case folding: "/DATA" is not the named mount.
+  journal.clear();
+  EXPECT_EQ(fs.Create(u"/DATA/y"), nullptr);
+  EXPECT_EQ(journal, (Journal{"root1:create:/DATA/y", "root2:create:/DATA/y"}));
+
+  // A longer first component that merely begins with the name is another name.
+  journal.clear();
+  EXPECT_EQ(fs.Open(u"/database/x.txt", false), nullptr);
+  EXPECT_EQ(journal, (Journal{"root1:open:/database/x.txt", "root2:open:/database/x.txt"}));
 }
 
-TEST(FileSystemMounts, NamedMountGetsTheRestOfThePath) {
+TEST(FileSystemMounts, FirstAnswerWinsAndAStopFlagEndsTheSearch) {
+  Journal journal;
   CFileSystem fs;
-  auto* mods = new FakeManager("mods", {{u"/x.txt", ""}, {u"", ""}});
-  fs.Mount(u"/Mods", mods);
-  EXPECT_EQ(ReadAll(fs.Open(u"/Mods/x.txt", false)), "mods");
-  EXPECT_EQ(mods->m_Asked.back(), u"/x.txt");
-  EXPECT_EQ(ReadAll(fs.Open(u"Mods", false)), "mods");
-  EXPECT_EQ(mods->m_Asked.back(), u"");
-  // Named mounts are matched without case folding.
-  EXPECT_EQ(ReadAll(fs.Open(u"/mods/x.txt", false)), "<null>");
-}
+  fs.Mount(u"/", new JournalManager("root", {u"/pak/a", u"/pak/b", u"/pak/c"}, &journal));
+  fs.Mount(u"/pak", new JournalManager("first", {u"/a"}, &journal));
+  fs.Mount(u"/pak", new JournalManager("stopper", {u"/b"}, &journal), true);
+  fs.Mount(u"/pak", new JournalManager("after", {u"/c"}, &journal));
 
-TEST(FileSystemMounts, NamedMountFallsThroughToRootsUnlessStopped) {
-  CFileSystem fs;
-  auto* named = new FakeManager("named", {});
-  auto* root = new FakeManager("root", {{u"/Data/y.txt", ""}});
-  fs.Mount(u"/Data", named);
-  fs.Mount(u"/", root);
-  EXPECT_EQ(ReadAll(fs.Open(u"/Data/y.txt", false)), "root");
-  EXPECT_EQ(named->m_Asked.back(), u"/y.txt");
+  EXPECT_EQ(Tag(fs.Open(u"/pak/a", false)), "first");
+  EXPECT_EQ(journal, (Journal{"first:open:/a"}));
 
-  CFileSystem stopping;
-  auto* stopper = new FakeManager("stopper", {});
-  auto* behind = new FakeManager("behind", {{u"/y.txt", ""}});
-  auto* root2 = new FakeManager("root", {{u"/Data/y.txt", ""}});
-  stopping.Mount(u"/Data", stopper, true);
-  stopping.Mount(u"/Data", behind);
-  stopping.Mount(u"/", root2);
-  EXPECT_EQ(ReadAll(stopping.Open(u"/Data/y.txt", false)), "<null>");
-  EXPECT_FALSE(stopping.Exists(u"/Data/y.txt", true, true));
-  EXPECT_TRUE(behind->m_Asked.empty());
-  EXPECT_TRUE(root2->m_Asked.empty());
-  // Other first components never meet the stop.
-  EXPECT_EQ(ReadAll(stopping.Open(u"/Other", false)), "<null>");
-  EXPECT_EQ(root2->m_Asked.back(), u"/Other");
+  journal.clear();
+  EXPECT_EQ(Tag(fs.Open(u"/pak/b", false)), "stopper");
+  EXPECT_EQ(journal, (Journal{"first:open:/b", "stopper:open:/b"}));
+
+  // The stopping mount does not answer: neither the mount after it nor the roots are asked.
+  journal.clear();
+  EXPECT_EQ(fs.Open(u"/pak/c", false), nullptr);
+  EXPECT_EQ(journal, (Journal{"first:open:/c", "stopper:open:/c"}));
+  journal.clear();
+  EXPECT_FALSE(fs.Exists(u"/pak/c", true, false));
+  EXPECT_EQ(journal, (Journal{"first:exists:/c", "stopper:exists:/c"}));
+
+  // Unmounting the name removes its first manager only; the stop still holds for the rest.
+  ASSERT_TRUE(fs.Unmount(u"/pak"));
+  journal.clear();
+  EXPECT_EQ(fs.Open(u"/pak/a", false), nullptr);
+  EXPECT_EQ(journal, (Journal{"stopper:open:/a"}));
 }
 
 TEST(FileSystemMounts, UnmountDeletesManagers) {

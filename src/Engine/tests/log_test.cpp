@@ -172,14 +172,17 @@ TEST_F(LogTest, ConsoleAttributesAreRestoredAfterEachLine) {
 TEST_F(LogTest, ClosingBannerEndsTheLogAndReleasesTheStream) {
   auto* stream = new CMemoryStream(m_Buffer, sizeof(m_Buffer), CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE);
   m_pContext->GetLogWriter().SetStream(stream);
-  m_pContext->GetLogWriter().SetTimeFormat(u"");
   EXPECT_EQ(stream->GetRefCount(), 2);
   delete m_pContext;
   m_pContext = nullptr;
   EXPECT_EQ(stream->GetRefCount(), 1);
   stream->Release();
+  // Each banner line carries its time stamp.
+  const std::string stamp = "<01/02/2024 - 10:20:30> ";
   const std::string hyphens(60, '-');
-  EXPECT_EQ(Written(), kBom + hyphens + "\r\n---------------------- Logging Ended -----------------------\r\n" + hyphens + "\r\n");
+  EXPECT_EQ(Written(), kBom + stamp + hyphens + "\r\n" + stamp +
+                           "---------------------- Logging Ended -----------------------\r\n" + stamp + hyphens +
+                           "\r\n");
 }
 
 TEST_F(LogTest, LoggerBaseAndFreeFunctionsGoToTheCurrentContext) {

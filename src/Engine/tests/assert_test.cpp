@@ -27,12 +27,12 @@ int FailingCheck() {
 
 std::u16string ExpectedMessage(int line) {
   const std::string signature = "int {anonymous}::FailingCheck()";
-  return text::Utf8ToUtf16("Assertion failed!\n\nFile: src/Engine/tests/ContextAssertTests\nFunction: " + signature +
+  return text::Utf8ToUtf16("Assertion failed!\n\nFile: src/Engine/tests/assert_test\nFunction: " + signature +
                            "\nLine: " + std::to_string(line) + "\n\nExpression: 1 + 1 == 3");
 }
 
 TEST(EngineAssert, SourcePathIsEngineRelativeWithoutExtension) {
-  EXPECT_STREQ(VEXIL_SOURCE_PATH, "src/Engine/tests/ContextAssertTests");
+  EXPECT_STREQ(VEXIL_SOURCE_PATH, "src/Engine/tests/assert_test");
   EXPECT_STREQ(Vexil3D::detail::MakeSourcePath<64>("/work/x/src/Engine/Tar.cpp").text, "src/Engine/Tar");
   EXPECT_STREQ(Vexil3D::detail::MakeSourcePath<64>("C:\\b\\include\\engine\\VexilReference.h").text,
                "include/engine/VexilReference");
@@ -176,7 +176,7 @@ TEST(EngineExceptions, MessagesAndWin32Codes) {
     VEXIL_THROW("thrown here");
   } catch (const Vexil3D::XException& e) {
     EXPECT_STREQ(e.what(), "thrown here");
-    EXPECT_EQ(e.GetFile(), "src/Engine/tests/ContextAssertTests");
+    EXPECT_EQ(e.GetFile(), "src/Engine/tests/assert_test");
   }
   try {
     VEXIL_THROW_WIN32(ERROR_ACCESS_DENIED);
