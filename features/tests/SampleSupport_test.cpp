@@ -9,6 +9,7 @@
 #include <hack/GameHooks.h>
 #include <hack/GameVersion.h>
 #include <hack/testing/GameDouble.h>
+#include <hack/testing/RegistryReset.h>
 #include <platform/acm.h>
 #include <platform/testing/DSoundClock.h>
 

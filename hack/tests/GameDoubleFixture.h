@@ -3,6 +3,7 @@
 // registered on test slot 0 and the build selected for translation.
 #include <hack/GameVersion.h>
 #include <hack/testing/GameDouble.h>
+#include <hack/testing/RegistryReset.h>
 
 #include <memory>
 #include <string>
