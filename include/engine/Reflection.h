@@ -46,7 +46,7 @@ void ClearLastErrorText();
 // is counted here; an empty record has none.
 struct CallableRecord {
   std::u16string name;
-  // Short argument specification for scripts' argument checking ("iii|i").
+  // The argument types a script call must bring, one letter each, optional ones after "|" ("iii|i").
   std::u16string typeSpec;
   Strong<CFunction> function;
   void* user = nullptr;
