@@ -189,7 +189,7 @@ SQInteger sq_getversion() { return SQUIRREL_VERSION_NUMBER; }
 // ---- compiler -------------------------------------------------------------------------------------
 
 SQRESULT sq_compile(HSQUIRRELVM v, SQLEXREADFUNC read, SQUserPointer p, const SQChar* sourcename, SQBool raiseerror) {
-  std::shared_ptr<sq::FuncProto> compiled;
+  std::shared_ptr<sq::CompiledFunction> compiled;
   if (!sq::CompileScript(v, read, p, sourcename, raiseerror, v->ss->debugInfo, &compiled)) return SQ_ERROR;
   v->Push(CloseFunc(v, WrapProto(v->ss, compiled)));
   return SQ_OK;
@@ -562,7 +562,7 @@ SQRESULT sq_getfunctioninfo(HSQUIRRELVM v, SQInteger level, SQFunctionInfo* fi) 
 SQRESULT sq_getclosureinfo(HSQUIRRELVM v, SQInteger idx, SQInteger* nparams, SQInteger* nfreevars) {
   const Value& o = v->At(idx);
   if (o.type == OT_CLOSURE) {
-    const sq::FuncProto* p = o.closure()->fp()->code.get();
+    const sq::CompiledFunction* p = o.closure()->fp()->code.get();
     *nparams = SQInteger(p->nparams);
     *nfreevars = SQInteger(p->outers.size());
     return SQ_OK;
@@ -1142,7 +1142,7 @@ const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInte
   const Frame& f = v->frames[v->frames.size() - 1 - level];
   if (f.native) return nullptr;
   // Free variables come first.
-  const sq::FuncProto* p = f.code;
+  const sq::CompiledFunction* p = f.code;
   if (idx < f.closure->outers.size()) {
     Value val = f.closure->outers[idx].outer()->Ref();
     v->Push(std::move(val));
@@ -1172,7 +1172,7 @@ const SQChar* sq_getfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger
   Value self = v->At(idx);
   if (self.type == OT_CLOSURE) {
     Closure* c = self.closure();
-    const sq::FuncProto* p = c->fp()->code.get();
+    const sq::CompiledFunction* p = c->fp()->code.get();
     if (nval >= c->outers.size()) return nullptr;
     Value val = c->outers[nval].outer()->Ref();
     v->Push(std::move(val));

@@ -31,7 +31,7 @@ std::string ConstantText(const Constant& c) {
     return "?";
 }
 
-void DumpInto(const FuncProto& p, const std::string& indent, std::string& out) {
+void DumpInto(const CompiledFunction& p, const std::string& indent, std::string& out) {
     char buf[160];
     std::snprintf(buf, sizeof buf, "%sfunction %s params=%u defaults=%u varargs=%d generator=%d stack=%u\n",
                   indent.c_str(), Narrow(p.name).c_str(), unsigned(p.nparams), unsigned(p.ndefaults),
@@ -61,7 +61,7 @@ void DumpInto(const FuncProto& p, const std::string& indent, std::string& out) {
 
 }  // namespace
 
-std::string Disassemble(const FuncProto& proto) {
+std::string Disassemble(const CompiledFunction& proto) {
     std::string out;
     DumpInto(proto, "", out);
     return out;

@@ -89,7 +89,7 @@ ConstKey KeyOf(const Constant& c) {
 
 struct FuncState {
     FuncState* parent = nullptr;
-    std::shared_ptr<FuncProto> proto;
+    std::shared_ptr<CompiledFunction> proto;
     std::vector<LocalVar> locals;
     int32_t depth = 0;
     int32_t traps = 0;
@@ -103,7 +103,7 @@ public:
     Compiler(HSQUIRRELVM v, const std::u16string& source, const std::u16string& sourceName)
         : vm_(v), ss_(v ? bsq::SharedOf(v) : nullptr), lex_(source), sourceName_(sourceName) {}
 
-    std::shared_ptr<FuncProto> Compile() {
+    std::shared_ptr<CompiledFunction> Compile() {
         FuncState fs;
         OpenFunction(fs, u"main");
         fs.proto->varargs = true;
@@ -162,20 +162,20 @@ private:
 
     void OpenFunction(FuncState& fs, const std::u16string& name) {
         fs.parent = fs_;
-        fs.proto = std::make_shared<FuncProto>();
+        fs.proto = std::make_shared<CompiledFunction>();
         fs.proto->name = name;
         fs.proto->sourceName = sourceName_;
         fs_ = &fs;
     }
 
-    std::shared_ptr<FuncProto> CloseFunction(FuncState& fs) {
+    std::shared_ptr<CompiledFunction> CloseFunction(FuncState& fs) {
         uint32_t end = uint32_t(fs.proto->code.size());
         for (const LocalVar& lv : fs.locals) fs.proto->locals[lv.infoIndex].endPc = end;
         fs_ = fs.parent;
         return fs.proto;
     }
 
-    FuncProto& P() { return *fs_->proto; }
+    CompiledFunction& P() { return *fs_->proto; }
     int32_t Pc() const { return int32_t(fs_->proto->code.size()); }
 
     void Adjust(int32_t delta) {
@@ -210,7 +210,7 @@ private:
     }
 
     size_t EmitWithEffect(uint8_t op, int32_t a, uint8_t b, uint16_t c, int32_t effect) {
-        FuncProto& p = P();
+        CompiledFunction& p = P();
         int32_t line = prevLine_ > 0 ? prevLine_ : lex_.line();
         if (line != fs_->lastLine) {
             p.lines.push_back(LineInfo{uint32_t(p.code.size()), line});
@@ -334,7 +334,7 @@ private:
 
     // The value on top of the stack becomes local `name`.
     void DeclareLocal(const std::u16string& name) {
-        FuncProto& p = P();
+        CompiledFunction& p = P();
         uint32_t slot = uint32_t(fs_->depth - 1);
         p.locals.push_back(LocalInfo{name, slot, uint32_t(p.code.size()), 0});
         fs_->locals.push_back(LocalVar{name, slot, p.locals.size() - 1});
@@ -1081,7 +1081,7 @@ private:
     }
 
     void Reattach(const CodeSpan& span) {
-        FuncProto& p = P();
+        CompiledFunction& p = P();
         if (fs_->lastLine < 0 && !span.code.empty()) {
             p.lines.push_back(LineInfo{uint32_t(p.code.size()), prevLine_});
             fs_->lastLine = prevLine_;
@@ -1151,7 +1151,7 @@ private:
             Emit(OP_LOADNULL);
             Emit(OP_RETURN);
         }
-        std::shared_ptr<FuncProto> proto = CloseFunction(fs);
+        std::shared_ptr<CompiledFunction> proto = CloseFunction(fs);
         int32_t index = int32_t(P().functions.size());
         P().functions.push_back(proto);
         EmitWithEffect(OP_CLOSURE, index, boundEnv ? 1 : 0, 0, 1 - ndefaults - (boundEnv ? 1 : 0));
@@ -1632,7 +1632,7 @@ private:
 
 }  // namespace
 
-std::shared_ptr<FuncProto> CompileSource(HSQUIRRELVM v, const std::u16string& source,
+std::shared_ptr<CompiledFunction> CompileSource(HSQUIRRELVM v, const std::u16string& source,
                                          const std::u16string& sourceName, CompileError* error) {
     try {
         Compiler c(v, source, sourceName);
@@ -1646,7 +1646,7 @@ std::shared_ptr<FuncProto> CompileSource(HSQUIRRELVM v, const std::u16string& so
 }
 
 bool CompileScript(HSQUIRRELVM v, SQLEXREADFUNC read, SQUserPointer up, const SQChar* sourcename,
-                   SQBool raiseerror, SQBool /*lineinfo*/, std::shared_ptr<FuncProto>* out) {
+                   SQBool raiseerror, SQBool /*lineinfo*/, std::shared_ptr<CompiledFunction>* out) {
     std::u16string source;
     for (;;) {
         SQInteger c = read(up);
@@ -1662,7 +1662,7 @@ bool CompileScript(HSQUIRRELVM v, SQLEXREADFUNC read, SQUserPointer up, const SQ
     }
     std::u16string name = sourcename ? std::u16string(sourcename) : std::u16string(u"unnamedbuffer");
     CompileError err;
-    std::shared_ptr<FuncProto> proto = CompileSource(v, source, name, &err);
+    std::shared_ptr<CompiledFunction> proto = CompileSource(v, source, name, &err);
     if (!proto) {
         bsq::ReportCompileError(v, err.message.c_str(), name.c_str(), err.line, err.column, raiseerror != 0);
         return false;

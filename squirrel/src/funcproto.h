@@ -52,13 +52,13 @@ struct LineInfo {
     int32_t line = 0;
 };
 
-struct FuncProto {
+struct CompiledFunction {
     std::u16string name;                  // function name; "main" for a compiled script, "unnamed" for
                                           // function expressions and lambdas
     std::u16string sourceName;            // the sourcename given to the compiler
     std::vector<Instruction> code;
     std::vector<Constant> constants;
-    std::vector<std::shared_ptr<FuncProto>> functions;   // nested prototypes (OP_CLOSURE a)
+    std::vector<std::shared_ptr<CompiledFunction>> functions;   // nested prototypes (OP_CLOSURE a)
     std::vector<OuterInfo> outers;
     std::vector<LocalInfo> locals;        // every local ever declared, parameters included (debug info)
     std::vector<LineInfo> lines;          // always filled: one entry each time the source line changes

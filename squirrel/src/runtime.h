@@ -97,7 +97,7 @@ struct MemberCache {
 
 // The VM's function-prototype object around a compiled prototype.
 struct FuncProto : Object {
-  std::shared_ptr<sq::FuncProto> code;
+  std::shared_ptr<sq::CompiledFunction> code;
   std::vector<sq::Instruction> exec;     // code->code with fused instructions (fused.h): what the loop runs
   std::vector<MemberCache> memberCache;  // one per instruction
   std::vector<Value> constants;
@@ -106,7 +106,7 @@ struct FuncProto : Object {
   Value sourceName;
   FuncProto() : Object(OT_FUNCPROTO) {}
 };
-Value WrapProto(SharedState* ss, const std::shared_ptr<sq::FuncProto>& proto);
+Value WrapProto(SharedState* ss, const std::shared_ptr<sq::CompiledFunction>& proto);
 
 struct Outer : Object {
   VM* owner = nullptr;     // thread whose stack holds the variable while it is open
@@ -204,7 +204,7 @@ struct Trap {
 struct Frame {
   Value callee;             // closure or native closure
   Closure* closure = nullptr;
-  const sq::FuncProto* code = nullptr;
+  const sq::CompiledFunction* code = nullptr;
   FuncProto* proto = nullptr;
   uint32_t pc = 0;
   SQInteger base = 0;       // absolute index of `this`

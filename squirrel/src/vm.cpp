@@ -758,7 +758,7 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
   switch (callee.type) {
     case OT_CLOSURE: {
       Closure* c = callee.closure();
-      const sq::FuncProto* p = c->fp()->code.get();
+      const sq::CompiledFunction* p = c->fp()->code.get();
       SQInteger base = fslot + 1;
       SQInteger nparams = SQInteger(p->nparams);
       if (nargs < nparams) {
@@ -854,7 +854,7 @@ Value VM::Resume(Generator* g) {
   Push(Value());
   SQInteger base = top;
   Closure* c = g->closure.closure();
-  const sq::FuncProto* p = c->fp()->code.get();
+  const sq::CompiledFunction* p = c->fp()->code.get();
   Reserve(SQInteger(g->stack.size()) + SQInteger(p->stackSize) + 8);
   for (Value& v : g->stack) stack[size_t(top++)] = std::move(v);
   g->stack.clear();
@@ -1567,7 +1567,7 @@ static void RunLoop(VM* v, size_t entry) {
         FuncProto* fp = f->proto;
         Value& pv = fp->functions[size_t(ins.a)];
         if (pv.IsNull()) pv = WrapProto(v->ss, fp->code->functions[size_t(ins.a)]);
-        const sq::FuncProto* np = pv.proto()->code.get();
+        const sq::CompiledFunction* np = pv.proto()->code.get();
         Closure* c = new Closure(v->ss, pv);
         Value cv(c);
         Value env;
