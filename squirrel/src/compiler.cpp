@@ -485,6 +485,7 @@ class Compiler {
   };
   static constexpr int kMaxNesting = 500;  // about 200 KB of native stack at most
 
+  // exp := logicalor [ assignop exp | '?' exp ':' exp ]   assignop := = <- += -= *= /= %=
   Exp Expression() {
     NestingGuard guard(*this);
     Exp e = LogicalOr();
@@ -583,6 +584,7 @@ class Compiler {
     e = Exp{};
   }
 
+  // logicalor := logicaland { '||' logicaland }
   Exp LogicalOr() {
     Exp e = LogicalAnd();
     while (tok_ == TK_OR) {
@@ -597,6 +599,7 @@ class Compiler {
     return e;
   }
 
+  // logicaland := bitor [ '&&' logicaland | 'in' bitor ]...
   Exp LogicalAnd() {
     NestingGuard guard(*this);  // `&&` recurses to the right
     Exp e = BitOr();
@@ -639,6 +642,8 @@ class Compiler {
     }
   }
 
+  // bitor := bitxor { '|' bitxor }, and so on down the table: ^ & (== != <=>) (< <= > >= instanceof)
+  // (<< >> >>>) (+ -) (* / %), each level left-associative over the next
   Exp BitOr() { return BinaryLevel(&Compiler::BitXor, {{u'|', OP_BOR}}); }
   Exp BitXor() { return BinaryLevel(&Compiler::BitAnd, {{u'^', OP_BXOR}}); }
   Exp BitAnd() { return BinaryLevel(&Compiler::Equality, {{u'&', OP_BAND}}); }
@@ -651,6 +656,8 @@ class Compiler {
   Exp Additive() { return BinaryLevel(&Compiler::Multiplicative, {{u'+', OP_ADD}, {u'-', OP_SUB}}); }
   Exp Multiplicative() { return BinaryLevel(&Compiler::Unary, {{u'*', OP_MUL}, {u'/', OP_DIV}, {u'%', OP_MOD}}); }
 
+  // unary := ( '-' | '!' | '~' | 'typeof' | 'clone' | 'resume' ) unary | ( '++' | '--' ) unary
+  //        | 'delete' postfix | postfix
   Exp Unary() {
     NestingGuard guard(*this);
     switch (tok_) {
@@ -756,6 +763,7 @@ class Compiler {
     e = Exp{};
   }
 
+  // postfix := primary { '.' ident | '[' exp ']' | '(' args ')' [ table ] | '++' | '--' }
   Exp Postfix() {
     Exp e = Primary();
     for (;;) {
@@ -873,6 +881,9 @@ class Compiler {
     return e;
   }
 
+  // primary := number | string | 'null' | 'true' | 'false' | '__LINE__' | '__FILE__' | 'this' | 'base'
+  //          | '::' ident | ident | '(' commaexp ')' | '[' exps ']' | table | 'function' funcbody
+  //          | '@' funcbody | 'class' classbody | 'rawcall' '(' args ')' | unary
   Exp Primary() {
     switch (tok_) {
       case TK_INTEGER: {
@@ -1056,8 +1067,9 @@ class Compiler {
     return e;
   }
 
-  // Slots of a table literal or an attribute block, up to `terminator` (consumed). The table is on the
-  // stack already for '}' (it is created here).
+  // table := '{' { slot [ ',' ] } '}'
+  // slot := ident '=' exp | '[' exp ']' '=' exp | string ( ':' | '=' ) exp | 'function' ident funcbody
+  // Slots of a table literal or an attribute block, up to `terminator` (consumed); the table is created here.
   void TableBody(int32_t terminator) {
     size_t at = Emit(OP_NEWTABLE, 0);
     int32_t n = 0;
@@ -1096,6 +1108,8 @@ class Compiler {
     P().code[at].a = n;
   }
 
+  // classbody := [ 'extends' exp ] [ '</' table '/>' ] '{' { member [ ';' ] } '}'
+  // member := [ 'static' ] ident '=' exp | '[' exp ']' '=' exp | 'function' ident funcbody | 'constructor' funcbody
   void ClassExpr() {
     uint8_t flags = 0;
     if (tok_ == TK_EXTENDS) {
@@ -1197,6 +1211,8 @@ class Compiler {
     Adjust(1);
   }
 
+  // funcbody := [ '[' exp ']' ] '(' [ param { ',' param } ] ')' ( stmt | exp for a lambda )
+  // param := ident [ '=' exp ] | '...'
   // Parameters, body and closure creation of a function; the closure ends up on the stack.
   void FunctionExpr(const std::u16string& name, bool lambda) {
     int32_t line = lex_.line();
@@ -1280,6 +1296,8 @@ class Compiler {
     EndScope(scope);
   }
 
+  // stmt := ';' | '{' { stmt } '}' | if | while | do | for | foreach | switch | local | return | yield
+  //       | break | continue | function | class | enum | const | try | throw | commaexp
   void Statement() {
     NestingGuard guard(*this);
     switch (tok_) {
@@ -1378,6 +1396,7 @@ class Compiler {
     Expect(u')');
   }
 
+  // if := 'if' '(' commaexp ')' stmt [ 'else' stmt ]
   void IfStatement() {
     Lex();
     Condition();
@@ -1444,6 +1463,7 @@ class Compiler {
     }
   }
 
+  // while := 'while' '(' commaexp ')' stmt
   void WhileStatement() {
     Lex();
     int32_t start = Pc();
@@ -1457,6 +1477,7 @@ class Compiler {
     PopLoop(start);
   }
 
+  // do := 'do' stmt 'while' '(' commaexp ')'
   void DoWhileStatement() {
     Lex();
     int32_t start = Pc();
@@ -1473,6 +1494,7 @@ class Compiler {
     PopLoop(condPc);
   }
 
+  // for := 'for' '(' [ local | commaexp ] ';' [ commaexp ] ';' [ commaexp ] ')' stmt
   void ForStatement() {
     Lex();
     Expect(u'(');
@@ -1519,6 +1541,7 @@ class Compiler {
     EndScope(scope);
   }
 
+  // foreach := 'foreach' '(' [ ident ',' ] ident 'in' exp ')' stmt
   void ForeachStatement() {
     Lex();
     Expect(u'(');
@@ -1552,6 +1575,7 @@ class Compiler {
     EndScope(scope);
   }
 
+  // switch := 'switch' '(' commaexp ')' '{' { 'case' exp ':' { stmt } } [ 'default' ':' { stmt } ] '}'
   void SwitchStatement() {
     Lex();
     Condition();
@@ -1605,6 +1629,7 @@ class Compiler {
     EndScope(scope);
   }
 
+  // local := 'local' ( 'function' ident funcbody | ident [ '=' exp ] { ',' ident [ '=' exp ] } )
   void LocalStatement() {
     Lex();
     if (tok_ == TK_FUNCTION) {
@@ -1628,6 +1653,7 @@ class Compiler {
     }
   }
 
+  // function := 'function' ident { '::' ident } funcbody
   void FunctionStatement() {
     Lex();
     std::u16string name = ExpectIdentifier();
@@ -1649,6 +1675,7 @@ class Compiler {
     Emit(OP_POP, 1);
   }
 
+  // class := 'class' ident { '.' ident } classbody
   void ClassStatement() {
     Lex();
     std::u16string name = ExpectIdentifier();
@@ -1695,6 +1722,7 @@ class Compiler {
     return v;
   }
 
+  // const := 'const' ident '=' scalar
   void ConstStatement() {
     Lex();
     std::u16string name = ExpectIdentifier();
@@ -1707,6 +1735,7 @@ class Compiler {
     }
   }
 
+  // enum := 'enum' ident '{' [ ident [ '=' scalar ] { ',' ident [ '=' scalar ] } ] '}'
   void EnumStatement() {
     Lex();
     std::u16string name = ExpectIdentifier();
@@ -1737,6 +1766,7 @@ class Compiler {
     enums_[name] = std::move(members);
   }
 
+  // try := 'try' stmt 'catch' '(' ident ')' stmt
   void TryStatement() {
     Lex();
     size_t trap = Emit(OP_PUSHTRAP);
