@@ -407,6 +407,10 @@ struct VM : Object {
   Value Clone(const Value& v);
   bool GetMeta(const Value& self, Meta m, Value& closure);
   bool CallMeta(const Value& closure, const Value& self, int nargs, const Value* args, Value& result);
+  // Calls a _get or _set metamethod as an index lookup does: the error handler is never reached, and a
+  // null thrown means "no such slot" (false). Any other error is rethrown. Either way out leaves the raise
+  // flag and the stack top as they were.
+  bool CallQuietMeta(const Value& closure, const Value& self, int nargs, const Value* args, Value& result);
   void AddMember(Class* c, const Value& key, const Value& val, const Value& attrs, bool isStatic, bool raw);
   Value CreateInstanceRaw(Class* c);
   Value NewClass(Class* base, const Value& attrs);
@@ -427,6 +431,19 @@ struct VM : Object {
 
   // Debug.
   bool StackInfo(SQInteger level, SQStackInfos* si);
+};
+
+// Sets the VM's raise flag for a nested call and restores it on every way out, thrown or not.
+class RaiseFlagScope {
+ public:
+  RaiseFlagScope(VM* v, bool raise) : v_(v), saved_(v->raiseError) { v->raiseError = raise; }
+  ~RaiseFlagScope() { v_->raiseError = saved_; }
+  RaiseFlagScope(const RaiseFlagScope&) = delete;
+  RaiseFlagScope& operator=(const RaiseFlagScope&) = delete;
+
+ private:
+  VM* v_;
+  bool saved_;
 };
 
 const SQChar* TypeName(SQObjectType t);
