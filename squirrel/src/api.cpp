@@ -158,20 +158,19 @@ SQRESULT sq_wakeupvm(HSQUIRRELVM v, SQBool resumedret, SQBool retval, SQBool rai
   v->stack[size_t(v->suspendTarget)] = wake;
   v->state = SQ_VMSTATE_RUNNING;
   v->suspendValue.SetNull();
-  bool savedRaise = v->raiseError;
-  v->raiseError = raiseerror != 0;
-  try {
-    if (throwerror) {
-      v->stack[size_t(v->suspendTarget)] = Value();
-      v->pendingThrow = true;
+  {
+    RaiseFlagScope raise(v, raiseerror != 0);
+    try {
+      if (throwerror) {
+        v->stack[size_t(v->suspendTarget)] = Value();
+        v->pendingThrow = true;
+      }
+      v->Execute(entry);
+    } catch (ScriptThrow&) {
+      v->state = SQ_VMSTATE_IDLE;
+      return SQ_ERROR;
     }
-    v->Execute(entry);
-  } catch (ScriptThrow&) {
-    v->state = SQ_VMSTATE_IDLE;
-    v->raiseError = savedRaise;
-    return SQ_ERROR;
   }
-  v->raiseError = savedRaise;
   if (v->state == SQ_VMSTATE_SUSPENDED) {
     if (retval) v->Push(v->suspendValue);  // the next wake-up resets the stack to the suspension point
     return SQ_OK;
@@ -189,7 +188,7 @@ SQInteger sq_getversion() { return SQUIRREL_VERSION_NUMBER; }
 // ---- compiler -------------------------------------------------------------------------------------
 
 SQRESULT sq_compile(HSQUIRRELVM v, SQLEXREADFUNC read, SQUserPointer p, const SQChar* sourcename, SQBool raiseerror) {
-  std::shared_ptr<sq::FuncProto> compiled;
+  std::shared_ptr<sq::CompiledFunction> compiled;
   if (!sq::CompileScript(v, read, p, sourcename, raiseerror, v->ss->debugInfo, &compiled)) return SQ_ERROR;
   v->Push(CloseFunc(v, WrapProto(v->ss, compiled)));
   return SQ_OK;
@@ -562,7 +561,7 @@ SQRESULT sq_getfunctioninfo(HSQUIRRELVM v, SQInteger level, SQFunctionInfo* fi) 
 SQRESULT sq_getclosureinfo(HSQUIRRELVM v, SQInteger idx, SQInteger* nparams, SQInteger* nfreevars) {
   const Value& o = v->At(idx);
   if (o.type == OT_CLOSURE) {
-    const sq::FuncProto* p = o.closure()->fp()->code.get();
+    const sq::CompiledFunction* p = o.closure()->fp()->code.get();
     *nparams = SQInteger(p->nparams);
     *nfreevars = SQInteger(p->outers.size());
     return SQ_OK;
@@ -1086,9 +1085,8 @@ SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerr
   if (params < 0 || fslot < v->stackBase) return Fail(v, u"not enough parameters in the stack");
   v->Reserve(params + 1);
   for (SQInteger i = 0; i <= params; ++i) v->Push(v->stack[size_t(fslot + i)]);
-  bool savedRaise = v->raiseError;
+  RaiseFlagScope raise(v, raiseerror != 0);
   size_t savedBoundary = v->raiseBoundary;
-  v->raiseError = raiseerror != 0;
   v->raiseBoundary = v->frames.size();
   Value result;
   bool outermost = v->executeDepth == 0 && v->state != SQ_VMSTATE_SUSPENDED;
@@ -1107,13 +1105,11 @@ SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerr
   if (failed) {
     bool trappedInCall = !v->traps.empty() && v->traps.back().frame >= v->raiseBoundary;
     if (raiseerror && !v->errorReported && !trappedInCall) v->ReportError();
-    v->raiseError = savedRaise;
     v->raiseBoundary = savedBoundary;
     v->SetTop(fslot + 1);
     if (outermost) v->state = SQ_VMSTATE_IDLE;
     return SQ_ERROR;
   }
-  v->raiseError = savedRaise;
   v->raiseBoundary = savedBoundary;
   if (v->state == SQ_VMSTATE_SUSPENDED) return SQ_OK;
   if (outermost) v->state = SQ_VMSTATE_IDLE;
@@ -1126,15 +1122,12 @@ SQRESULT sq_resume(HSQUIRRELVM v, SQBool retval, SQBool raiseerror) {
   if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Value g = v->Top();
   if (g.type != OT_GENERATOR) return Fail(v, u"only generators can be resumed");
-  bool savedRaise = v->raiseError;
-  v->raiseError = raiseerror != 0;
-  SQRESULT r = Guard(v, [&] {
+  RaiseFlagScope raise(v, raiseerror != 0);
+  return Guard(v, [&] {
     Value res = v->Resume(g.generator());
     if (retval) v->Push(std::move(res));
     return SQ_OK;
   });
-  v->raiseError = savedRaise;
-  return r;
 }
 
 const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInteger idx) {
@@ -1142,7 +1135,7 @@ const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInte
   const Frame& f = v->frames[v->frames.size() - 1 - level];
   if (f.native) return nullptr;
   // Free variables come first.
-  const sq::FuncProto* p = f.code;
+  const sq::CompiledFunction* p = f.code;
   if (idx < f.closure->outers.size()) {
     Value val = f.closure->outers[idx].outer()->Ref();
     v->Push(std::move(val));
@@ -1172,7 +1165,7 @@ const SQChar* sq_getfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger
   Value self = v->At(idx);
   if (self.type == OT_CLOSURE) {
     Closure* c = self.closure();
-    const sq::FuncProto* p = c->fp()->code.get();
+    const sq::CompiledFunction* p = c->fp()->code.get();
     if (nval >= c->outers.size()) return nullptr;
     Value val = c->outers[nval].outer()->Ref();
     v->Push(std::move(val));

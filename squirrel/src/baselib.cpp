@@ -429,7 +429,7 @@ SQInteger arr_sort(HSQUIRRELVM v) {
 
 SQInteger CallArity(const Value& fn) {
   if (fn.type == OT_CLOSURE) {
-    const sq::FuncProto* p = fn.closure()->fp()->code.get();
+    const sq::CompiledFunction* p = fn.closure()->fp()->code.get();
     return p->varargs ? 4 : SQInteger(p->nparams);
   }
   if (fn.type == OT_NATIVECLOSURE) {
@@ -547,7 +547,7 @@ Value FuncInfos(HSQUIRRELVM v, const Value& fn) {
   Table* t = new Table(ss, 0);
   Value tv(t);
   if (fn.type == OT_CLOSURE) {
-    const sq::FuncProto* p = fn.closure()->fp()->code.get();
+    const sq::CompiledFunction* p = fn.closure()->fp()->code.get();
     t->NewSlot(ss->Str(u"native"), Value::Bool(false));
     // The compiler names function expressions and lambdas "unnamed"; scripts see them without a name.
     t->NewSlot(ss->Str(u"name"), p->name == u"unnamed" ? Value() : ss->Str(p->name));

@@ -40,7 +40,7 @@ size_t FusedLength(uint8_t op) {
   return kLength[(op - XOP_ARITH_FIRST) / kArithOps];
 }
 
-std::vector<Instruction> FuseInstructions(const sq::FuncProto& p) {
+std::vector<Instruction> FuseInstructions(const sq::CompiledFunction& p) {
   std::vector<Instruction> out = p.code;
   const size_t n = out.size();
   std::vector<bool> target(n + 1, false);

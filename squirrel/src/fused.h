@@ -53,7 +53,7 @@ static_assert(XOP_ARITH_FIRST + kArithForms * kArithOps <= 256, "fused opcodes f
 size_t FusedLength(uint8_t op);
 
 // The code the execution loop runs for `p`: p.code with the first instruction of each fusible run replaced.
-std::vector<sq::Instruction> FuseInstructions(const sq::FuncProto& p);
+std::vector<sq::Instruction> FuseInstructions(const sq::CompiledFunction& p);
 
 // `x op y` for two integers and the arithmetic operators (wrapping at 32 bits); false where the general
 // path decides (division or remainder by zero, the one overflowing quotient).

@@ -386,7 +386,7 @@ void UserData::VisitRefs(RefVisitor fn, void* ctx) {
 
 // ---- functions ----------------------------------------------------------------------------------
 
-Value WrapProto(SharedState* ss, const std::shared_ptr<sq::FuncProto>& proto) {
+Value WrapProto(SharedState* ss, const std::shared_ptr<sq::CompiledFunction>& proto) {
   FuncProto* fp = new FuncProto();
   Value result(fp);
   fp->code = proto;
@@ -408,7 +408,7 @@ Value WrapProto(SharedState* ss, const std::shared_ptr<sq::FuncProto>& proto) {
   return result;
 }
 
-Value MakeFuncProto(HSQUIRRELVM v, std::shared_ptr<sq::FuncProto> proto) { return WrapProto(v->ss, proto); }
+Value MakeFuncProto(HSQUIRRELVM v, std::shared_ptr<sq::CompiledFunction> proto) { return WrapProto(v->ss, proto); }
 
 Outer::Outer(SharedState* ss) : Object(OT_OUTER) { Track(ss); }
 Outer::~Outer() = default;

@@ -1,6 +1,3 @@
-// CHANGE: OP_CLOSURE is back to the bound environment on top of the defaults (as first published; the
-//         compiler reorders the code). Namespace sq, plain data, as first published.
-//
 // Bytecode of the script compiler: instruction encoding and the exact meaning of every opcode.
 //
 // The machine is stack based. Each call frame owns a window of the VM stack starting at `base`:
@@ -13,13 +10,13 @@
 // Locals and temporaries share one stack: a `local x = e` leaves the value of `e` on the stack and
 // that slot becomes `x`. At every statement boundary the stack height (relative to base) equals the
 // number of live locals, so the compiler always knows the absolute slot of every value it pushes.
-// FuncProto::stackSize is the largest height the function ever reaches (parameters included).
+// CompiledFunction::stackSize is the largest height the function ever reaches (parameters included).
 //
 // Notation below: [.. a b] -> [.. c] means: pops b (top) and a, pushes c.
-// "K(n)" is FuncProto::constants[n]. Jump offsets are relative to the instruction that follows the
+// "K(n)" is CompiledFunction::constants[n]. Jump offsets are relative to the instruction that follows the
 // jump (an offset of 0 jumps to the next instruction, -1 jumps to the jump itself).
 //
-// Free variables (outers): a closure holds one cell per FuncProto::outers entry. While the frame that
+// Free variables (outers): a closure holds one cell per CompiledFunction::outers entry. While the frame that
 // declared the captured local is alive the cell refers to that stack slot (reads and writes go to the
 // slot, so every closure capturing it and the frame itself see one variable). When the slot is popped
 // (POP, RETURN, a trap unwinding the stack, generator death) every cell still referring to it is
@@ -169,7 +166,7 @@ enum Op : uint8_t {
                      //   (closures become methods of the class for OP_LOADBASE), sets its attributes.
                      //   Non-static members are per-instance defaults (the value is shared between
                      //   instances, not copied deep). "constructor" is the constructor.
-    OP_CLOSURE,      // a = index in FuncProto::functions of the nested prototype P; b = 1: an environment
+    OP_CLOSURE,      // a = index in CompiledFunction::functions of the nested prototype P; b = 1: an environment
                      //   value is on top (function f[env]() syntax): it is bound as by bindenv().
                      //   [.. d1 .. dN (env)] -> [.. closure], N = P.ndefaults: the values of
                      //   the default parameters, evaluated now, in declaration order. Cells for P.outers

@@ -97,7 +97,7 @@ struct MemberCache {
 
 // The VM's function-prototype object around a compiled prototype.
 struct FuncProto : Object {
-  std::shared_ptr<sq::FuncProto> code;
+  std::shared_ptr<sq::CompiledFunction> code;
   std::vector<sq::Instruction> exec;     // code->code with fused instructions (fused.h): what the loop runs
   std::vector<MemberCache> memberCache;  // one per instruction
   std::vector<Value> constants;
@@ -106,7 +106,7 @@ struct FuncProto : Object {
   Value sourceName;
   FuncProto() : Object(OT_FUNCPROTO) {}
 };
-Value WrapProto(SharedState* ss, const std::shared_ptr<sq::FuncProto>& proto);
+Value WrapProto(SharedState* ss, const std::shared_ptr<sq::CompiledFunction>& proto);
 
 struct Outer : Object {
   VM* owner = nullptr;     // thread whose stack holds the variable while it is open
@@ -204,7 +204,7 @@ struct Trap {
 struct Frame {
   Value callee;             // closure or native closure
   Closure* closure = nullptr;
-  const sq::FuncProto* code = nullptr;
+  const sq::CompiledFunction* code = nullptr;
   FuncProto* proto = nullptr;
   uint32_t pc = 0;
   SQInteger base = 0;       // absolute index of `this`
@@ -407,6 +407,10 @@ struct VM : Object {
   Value Clone(const Value& v);
   bool GetMeta(const Value& self, Meta m, Value& closure);
   bool CallMeta(const Value& closure, const Value& self, int nargs, const Value* args, Value& result);
+  // Calls a _get or _set metamethod as an index lookup does: the error handler is never reached, and a
+  // null thrown means "no such slot" (false). Any other error is rethrown. Either way out leaves the raise
+  // flag and the stack top as they were.
+  bool CallQuietMeta(const Value& closure, const Value& self, int nargs, const Value* args, Value& result);
   void AddMember(Class* c, const Value& key, const Value& val, const Value& attrs, bool isStatic, bool raw);
   Value CreateInstanceRaw(Class* c);
   Value NewClass(Class* base, const Value& attrs);
@@ -427,6 +431,19 @@ struct VM : Object {
 
   // Debug.
   bool StackInfo(SQInteger level, SQStackInfos* si);
+};
+
+// Sets the VM's raise flag for a nested call and restores it on every way out, thrown or not.
+class RaiseFlagScope {
+ public:
+  RaiseFlagScope(VM* v, bool raise) : v_(v), saved_(v->raiseError) { v->raiseError = raise; }
+  ~RaiseFlagScope() { v_->raiseError = saved_; }
+  RaiseFlagScope(const RaiseFlagScope&) = delete;
+  RaiseFlagScope& operator=(const RaiseFlagScope&) = delete;
+
+ private:
+  VM* v_;
+  bool saved_;
 };
 
 const SQChar* TypeName(SQObjectType t);

@@ -60,7 +60,7 @@ struct Reader {
   }
 };
 
-void WriteProto(Writer& w, const sq::FuncProto& p) {
+void WriteProto(Writer& w, const sq::CompiledFunction& p) {
   w.U32(kPart);
   w.Str(p.name);
   w.Str(p.sourceName);
@@ -102,12 +102,12 @@ void WriteProto(Writer& w, const sq::FuncProto& p) {
   for (const auto& f : p.functions) WriteProto(w, *f);
 }
 
-std::shared_ptr<sq::FuncProto> ReadProto(Reader& r, int depth) {
+std::shared_ptr<sq::CompiledFunction> ReadProto(Reader& r, int depth) {
   if (depth > 200 || r.U32() != kPart) {
     r.ok = false;
     return nullptr;
   }
-  auto p = std::make_shared<sq::FuncProto>();
+  auto p = std::make_shared<sq::CompiledFunction>();
   p->name = r.Str();
   p->sourceName = r.Str();
   p->code.resize(r.Count());
@@ -225,7 +225,7 @@ SQRESULT sq_readclosure(HSQUIRRELVM v, SQREADFUNC readf, SQUserPointer up) {
   if (!r.ok || tag != SQ_BYTECODE_STREAM_TAG) return sq_throwerror(v, u"invalid stream");
   if (r.U32() != sizeof(SQChar) || r.U32() != sizeof(SQInteger) || r.U32() != sizeof(SQFloat))
     return sq_throwerror(v, u"the stream was written by a differently configured runtime");
-  std::shared_ptr<sq::FuncProto> proto = ReadProto(r, 0);
+  std::shared_ptr<sq::CompiledFunction> proto = ReadProto(r, 0);
   if (!proto || r.U32() != kTail || !r.ok) return sq_throwerror(v, u"invalid stream");
   Closure* c = new Closure(v->ss, WrapProto(v->ss, proto));
   Value cv(c);

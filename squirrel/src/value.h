@@ -13,15 +13,9 @@
 // - Strings are interned per SharedState: two strings with equal contents are the same object,
 //   so string equality is pointer equality.
 //
-// CHANGE: the compiler hands its plain sq::FuncProto to MakeFuncProto(vm, proto) (below), which
-// makes the OT_FUNCPROTO value for CompileScript's *out.
-// How the compiler builds constants: a constant is a `Value`: Value::Null(), Value::Integer(n),
-// Value::Float(f), Value::Bool(b), or Value(String::Make(ss, text, len)). The compiler gets the
-// SharedState through SharedOf(vm); constants declared with `const`/`enum` go into the
-// VM's constant table through ConstTableOf(vm) / TableGet / TableNewSlot (enum bodies are made with
-// NewTable(ss)). A FuncProto (funcproto.h, bsq::FuncProto) derives from Object with kind
-// OT_FUNCPROTO and stores its constants as std::vector<Value>; it holds no container references,
-// so it is not tracked for cycle collection.
+// The compiler produces a plain sq::CompiledFunction (funcproto.h) with constants in a neutral form;
+// MakeFuncProto (below) wraps it into the VM's bsq::FuncProto, kind OT_FUNCPROTO, turning the constants
+// into Values once. A FuncProto holds no container references, so it is not tracked for cycle collection.
 #include <squirrel.h>
 
 #include <cstdint>
@@ -30,7 +24,7 @@
 #include <utility>
 
 namespace sq {
-struct FuncProto;
+struct CompiledFunction;
 }
 
 namespace bsq {
@@ -231,7 +225,7 @@ void ReportCompileError(HSQUIRRELVM v, const SQChar* desc, const SQChar* source,
                         bool raiseerror);
 // Wraps a compiled prototype (funcproto.h) into the VM's function-prototype object, kind
 // OT_FUNCPROTO: its constants are turned into Values (strings interned) once, here.
-Value MakeFuncProto(HSQUIRRELVM v, std::shared_ptr<sq::FuncProto> proto);
+Value MakeFuncProto(HSQUIRRELVM v, std::shared_ptr<sq::CompiledFunction> proto);
 // Whether sq_enabledebuginfo asked for line information (the compiler always records lines).
 bool DebugInfoEnabled(HSQUIRRELVM v);
 

@@ -187,6 +187,20 @@ bool VM::CallMeta(const Value& closure, const Value& self, int nargs, const Valu
   return true;
 }
 
+bool VM::CallQuietMeta(const Value& closure, const Value& self, int nargs, const Value* args, Value& result) {
+  SQInteger savedTop = top;
+  RaiseFlagScope quiet(this, false);  // metamethods never reach the error handler themselves
+  try {
+    result = CallValue(closure, self, nargs, args);
+    return true;
+  } catch (ScriptThrow&) {
+    // A failed native metamethod leaves its call on the stack; the caller's operands are below it.
+    SetTop(savedTop);
+    if (!lastError.IsNull()) throw;
+    return false;
+  }
+}
+
 static bool DefaultDelegateGet(VM* v, const Value& self, const Value& key, Value& out) {
   const Value& dd = v->ss->defaultDelegates[RawTypeIndex(self.type)];
   return dd.type == OT_TABLE && dd.table()->Get(key, out);
@@ -246,23 +260,9 @@ bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool def
   bool builtinsFirst = defaults && (self.type == OT_TABLE || self.type == OT_USERDATA || self.type == OT_INSTANCE);
   if (builtinsFirst && DefaultDelegateGet(this, self, key, out)) return true;
   if (self.type == OT_TABLE || self.type == OT_USERDATA || self.type == OT_INSTANCE) {
+    // A null thrown by _get means "no such index": the default delegate may still answer.
     Value mm;
-    if (GetMeta(self, MT_GET, mm)) {
-      bool savedRaise = raiseError;
-      SQInteger savedTop = top;
-      raiseError = false;  // metamethods never reach the error handler themselves
-      try {
-        out = CallValue(mm, self, 1, &key);
-        raiseError = savedRaise;
-        return true;
-      } catch (ScriptThrow&) {
-        raiseError = savedRaise;
-        // A failed native _get leaves its call on the stack; the caller's operands are below it.
-        SetTop(savedTop);
-        if (!lastError.IsNull()) throw;
-        // A null thrown by _get means "no such index": the default delegate may still answer.
-      }
-    }
+    if (GetMeta(self, MT_GET, mm) && CallQuietMeta(mm, self, 1, &key, out)) return true;
   }
   if (builtinsFirst || !defaults) return false;
   if ((self.type == OT_ARRAY || self.type == OT_STRING) && key.IsNumeric()) return false;
@@ -313,20 +313,9 @@ void VM::Set(const Value& self, const Value& key, const Value& val, bool raw) {
       Error(u"trying to set '%s'", TypeName(self.type));
   }
   if (!raw) {
-    Value mm;
-    if (GetMeta(self, MT_SET, mm)) {
-      Value args[2] = {key, val};
-      bool savedRaise = raiseError;
-      raiseError = false;
-      try {
-        CallValue(mm, self, 2, args);
-        raiseError = savedRaise;
-        return;
-      } catch (ScriptThrow&) {
-        raiseError = savedRaise;
-        if (!lastError.IsNull()) throw;
-      }
-    }
+    Value mm, ignored;
+    Value args[2] = {key, val};
+    if (GetMeta(self, MT_SET, mm) && CallQuietMeta(mm, self, 2, args, ignored)) return;
   }
   ErrorIndex(key);
 }
@@ -758,7 +747,7 @@ bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
   switch (callee.type) {
     case OT_CLOSURE: {
       Closure* c = callee.closure();
-      const sq::FuncProto* p = c->fp()->code.get();
+      const sq::CompiledFunction* p = c->fp()->code.get();
       SQInteger base = fslot + 1;
       SQInteger nparams = SQInteger(p->nparams);
       if (nargs < nparams) {
@@ -854,7 +843,7 @@ Value VM::Resume(Generator* g) {
   Push(Value());
   SQInteger base = top;
   Closure* c = g->closure.closure();
-  const sq::FuncProto* p = c->fp()->code.get();
+  const sq::CompiledFunction* p = c->fp()->code.get();
   Reserve(SQInteger(g->stack.size()) + SQInteger(p->stackSize) + 8);
   for (Value& v : g->stack) stack[size_t(top++)] = std::move(v);
   g->stack.clear();
@@ -903,16 +892,16 @@ void VM::ReportError() {
   Value err = lastError;
   Value handler = errorHandler;
   SQInteger savedTop = top;
-  bool savedRaise = raiseError;
-  raiseError = false;
-  try {
-    CallValue(handler, roottable, 1, &err);
-  } catch (ScriptThrow&) {
-  } catch (const std::exception&) {
-    // A handler that runs out of memory (as it may while reporting exactly that) leaves the
-    // error to the caller as it was; nothing may escape into the host.
+  {
+    RaiseFlagScope quiet(this, false);
+    try {
+      CallValue(handler, roottable, 1, &err);
+    } catch (ScriptThrow&) {
+    } catch (const std::exception&) {
+      // A handler that runs out of memory (as it may while reporting exactly that) leaves the
+      // error to the caller as it was; nothing may escape into the host.
+    }
   }
-  raiseError = savedRaise;
   SetTop(savedTop);
   lastError = err;
   errorReported = true;
@@ -1006,22 +995,10 @@ static bool EnvSet(VM* v, const Value& self, const Value& key, const Value& val)
     case OT_USERDATA: break;
     default: return false;
   }
-  Value mm;
-  if (!v->GetMeta(self, MT_SET, mm)) return false;
+  // A null thrown by _set means "no such slot": the root table is tried next.
+  Value mm, ignored;
   Value args[2] = {key, val};
-  bool savedRaise = v->raiseError;
-  SQInteger savedTop = v->top;
-  v->raiseError = false;
-  try {
-    v->CallValue(mm, self, 2, args);
-  } catch (ScriptThrow&) {
-    v->raiseError = savedRaise;
-    v->SetTop(savedTop);
-    if (!v->lastError.IsNull()) throw;
-    return false;  // a null thrown by _set means "no such slot"
-  }
-  v->raiseError = savedRaise;
-  return true;
+  return v->GetMeta(self, MT_SET, mm) && v->CallQuietMeta(mm, self, 2, args, ignored);
 }
 
 void VM::Execute(size_t entry) {
@@ -1567,7 +1544,7 @@ static void RunLoop(VM* v, size_t entry) {
         FuncProto* fp = f->proto;
         Value& pv = fp->functions[size_t(ins.a)];
         if (pv.IsNull()) pv = WrapProto(v->ss, fp->code->functions[size_t(ins.a)]);
-        const sq::FuncProto* np = pv.proto()->code.get();
+        const sq::CompiledFunction* np = pv.proto()->code.get();
         Closure* c = new Closure(v->ss, pv);
         Value cv(c);
         Value env;

@@ -490,6 +490,7 @@ TEST_F(SquirrelApi, CaughtErrorsLeaveNoStackBehind) {
       u"for (local i = 0; i < 200; i++) { try { [3, 2, 1].sort(@(a, b) a.x); } catch (e) {} }",
       u"function g() { try { yield 1; throw \"x\"; } catch (e) { yield 2; } } for (local i = 0; i < 100; i++) foreach (v in g()) {}",
       u"class C { function _get(k) { throw \"no \" + k; } } for (local i = 0; i < 100; i++) { try { C().q; } catch (e) {} }",
+      u"class C { _get = ::array; _set = ::array; } for (local i = 0; i < 100; i++) { try { C().q; } catch (e) {} try { C().q = 1; } catch (e) {} }",
       u"for (local i = 0; i < 100; i++) { try { local a = 1 + {}; } catch (e) {} try { local b = \"s\" < 1; } catch (e) {} }",
       u"local t = newthread(function() { throw \"t\"; }); for (local i = 0; i < 50; i++) { try { t.call(); } catch (e) {} }",
   };

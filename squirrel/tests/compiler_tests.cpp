@@ -11,10 +11,10 @@
 
 namespace {
 
-using sq::FuncProto;
+using sq::CompiledFunction;
 using sq::Instruction;
 
-std::shared_ptr<FuncProto> MustCompile(const std::u16string& src) {
+std::shared_ptr<CompiledFunction> MustCompile(const std::u16string& src) {
     sq::CompileError err;
     auto proto = sq::CompileSource(nullptr, src, u"test.nut", &err);
     EXPECT_TRUE(proto) << "compile failed: " << std::string(err.message.begin(), err.message.end()) << " at "
@@ -26,7 +26,7 @@ std::shared_ptr<FuncProto> MustCompile(const std::u16string& src) {
 
 // Effect of one instruction on the stack height along its fall-through path, derived from the opcode
 // documentation independently of the compiler's own table.
-int Effect(const FuncProto& p, const Instruction& i) {
+int Effect(const CompiledFunction& p, const Instruction& i) {
     switch (i.op) {
         case sq::OP_LOADNULL: case sq::OP_LOADBOOL: case sq::OP_LOADINT: case sq::OP_LOADFLOAT:
         case sq::OP_LOADK: case sq::OP_LOADROOT: case sq::OP_LOADCONSTS: case sq::OP_LOADLOCAL:
@@ -52,7 +52,7 @@ int Effect(const FuncProto& p, const Instruction& i) {
 
 // Walks every path of every prototype: heights agree where paths join, never drop below the
 // parameters, never exceed stackSize; slots used are live; every path ends in RETURN or THROW.
-void VerifyStack(const FuncProto& p) {
+void VerifyStack(const CompiledFunction& p) {
     int params = int(p.nparams) + (p.varargs ? 1 : 0);
     std::map<int, int> depthAt;
     std::vector<std::pair<int, int>> work{{0, params}};
@@ -273,7 +273,7 @@ TEST(CompilerErrors, DeepNestingIsAnErrorNotACrash) {
 
 // ---- language rules as bytecode ----------------------------------------------------------------------
 
-bool Uses(const FuncProto& p, uint8_t op, const std::u16string& constant = u"") {
+bool Uses(const CompiledFunction& p, uint8_t op, const std::u16string& constant = u"") {
     for (const Instruction& i : p.code) {
         if (i.op != op) continue;
         if (constant.empty()) return true;
@@ -297,8 +297,8 @@ TEST(CompilerRules, LocalFunctionIsNotVisibleInItsOwnBody) {
 TEST(CompilerRules, OuterVariablesChainThroughEnclosingFunctions) {
     auto p = MustCompile(u"local x = 1\nfunction a() { local y = 2; return function() { return x + y } }");
     ASSERT_TRUE(p);
-    const FuncProto& fa = *p->functions.at(0);
-    const FuncProto& inner = *fa.functions.at(0);
+    const CompiledFunction& fa = *p->functions.at(0);
+    const CompiledFunction& inner = *fa.functions.at(0);
     ASSERT_EQ(inner.outers.size(), 2u);
     EXPECT_EQ(inner.outers[0].name, u"x");
     EXPECT_FALSE(inner.outers[0].fromLocal);  // from a's own outer cell
@@ -329,7 +329,7 @@ TEST(CompilerRules, PrototypeShape) {
     EXPECT_EQ(p->name, u"main");
     EXPECT_EQ(p->nparams, 1u);
     EXPECT_TRUE(p->varargs);
-    const FuncProto& f = *p->functions.at(0);
+    const CompiledFunction& f = *p->functions.at(0);
     EXPECT_EQ(f.name, u"f");
     EXPECT_EQ(f.nparams, 3u);
     EXPECT_EQ(f.ndefaults, 1u);
@@ -337,7 +337,7 @@ TEST(CompilerRules, PrototypeShape) {
     EXPECT_TRUE(f.generator);
     EXPECT_EQ(f.paramNames, (std::vector<std::u16string>{u"this", u"a", u"b"}));
     EXPECT_EQ(f.sourceName, u"test.nut");
-    const FuncProto& l = *p->functions.at(1);
+    const CompiledFunction& l = *p->functions.at(1);
     EXPECT_FALSE(l.generator);
     EXPECT_EQ(l.nparams, 2u);
 }
@@ -375,7 +375,7 @@ TEST(CompilerRules, MethodCallsPassTheIndexedObjectAndBaseCallsKeepThis) {
     auto p = MustCompile(u"t.f(1)\nclass C extends D { function g() { return base.g() } }");
     ASSERT_TRUE(p);
     EXPECT_TRUE(Uses(*p, sq::OP_PREPCALLK, u"f"));
-    const FuncProto& g = *p->functions.at(0);
+    const CompiledFunction& g = *p->functions.at(0);
     EXPECT_TRUE(Uses(g, sq::OP_LOADBASE));
     EXPECT_FALSE(Uses(g, sq::OP_PREPCALLK));
 }

@@ -14,7 +14,7 @@ struct FuseCase {
   std::vector<uint8_t> expected;  // fused opcodes of the main function, in order
 };
 
-std::vector<sq::Instruction> Fuse(const std::u16string& src, std::shared_ptr<sq::FuncProto>* proto) {
+std::vector<sq::Instruction> Fuse(const std::u16string& src, std::shared_ptr<sq::CompiledFunction>* proto) {
   sq::CompileError err;
   *proto = sq::CompileSource(nullptr, src, u"fused.nut", &err);
   EXPECT_TRUE(*proto) << std::string(err.message.begin(), err.message.end());
@@ -59,7 +59,7 @@ TEST(Fused, RewritesTheCommonRunsOnly) {
   for (const FuseCase& c : cases) {
     std::u16string src(c.source);
     SCOPED_TRACE(std::string(src.begin(), src.end()));
-    std::shared_ptr<sq::FuncProto> proto;
+    std::shared_ptr<sq::CompiledFunction> proto;
     std::vector<sq::Instruction> code = Fuse(src, &proto);
     ASSERT_TRUE(proto);
     ASSERT_EQ(code.size(), proto->code.size());
@@ -79,7 +79,7 @@ TEST(Fused, RewritesTheCommonRunsOnly) {
 
 // Every jump of a larger function lands on an instruction that is the start of a run (or no run).
 TEST(Fused, NoJumpLandsInsideARun) {
-  std::shared_ptr<sq::FuncProto> proto;
+  std::shared_ptr<sq::CompiledFunction> proto;
   std::vector<sq::Instruction> code = Fuse(
       u"local s = 0;\n"
       u"for (local i = 0; i < 100; ++i) { if (i % 3 == 0) continue; s = s + i; while (s > 50) s = s - 7; }\n"
