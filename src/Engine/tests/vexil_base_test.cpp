@@ -353,7 +353,7 @@ TEST(UserData, DeletedInPlaceOrderAndFirstPlaceTakenOnce) {
   RecordingUserData second(nullptr, 99);
   EXPECT_FALSE(object->AddUserData(&second));  // taken: refused, the caller keeps it
   EXPECT_TRUE(asserts.LastNames(u"!m_pUser"));
-  EXPECT_NE(asserts.Texts().back().find(u"File: src/Engine/BaseObject\n"), std::u16string::npos);
+  EXPECT_NE(asserts.Texts().back().find(u"File: src/Engine/VexilBase\n"), std::u16string::npos);
 
   object->Release();
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
