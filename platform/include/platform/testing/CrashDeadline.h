@@ -1,0 +1,11 @@
+#pragma once
+// How long a crash's filter may run before the process ends with the exception code anyway (30 s at start), so
+// that a test of a filter that never returns ends in a second.
+//
+// Usage: platform::testing::SetCrashDeadline(1); then fault in a child process.
+namespace platform::testing {
+
+// Returns the previous deadline. Takes effect at the next fault.
+unsigned SetCrashDeadline(unsigned seconds);
+
+}  // namespace platform::testing
