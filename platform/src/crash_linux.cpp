@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <sys/ucontext.h>
 #include <time.h>
 #include <unistd.h>
@@ -21,7 +22,9 @@ namespace {
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
 constexpr ULONG kDefaultAlternateStack = 256 * 1024;
-constexpr unsigned kDefaultDeadlineSeconds = 30;
+constexpr unsigned kDefaultDeadlineMilliseconds = 30000;
+constexpr unsigned kMillisecondsPerSecond = 1000;
+constexpr long kMicrosecondsPerMillisecond = 1000;
 // A page fault this close below the stack pointer (or just above it) is the stack running out.
 constexpr std::uintptr_t kStackOverflowReach = 64 * 1024;
 constexpr std::uintptr_t kPageSize = 4096;
@@ -42,7 +45,7 @@ constexpr long kWaitNanoseconds = 1000000;
 
 std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> g_filter{nullptr};
 std::once_flag g_installOnce;
-std::atomic<unsigned> g_deadlineSeconds{kDefaultDeadlineSeconds};
+std::atomic<unsigned> g_deadlineMilliseconds{kDefaultDeadlineMilliseconds};
 // The thread whose fault is being handled (0: none). One crash at a time, so one record and context suffice.
 std::atomic<DWORD> g_crashingThread{0};
 EXCEPTION_RECORD g_record;
@@ -53,6 +56,14 @@ volatile sig_atomic_t g_crashCode = 0;
 [[noreturn]] void EndNow() { ::_exit(static_cast<int>(g_crashCode)); }
 
 void OnDeadline(int) { EndNow(); }
+
+// Arms (0: disarms) the one real-time timer of the process; its signal ends the process.
+void SetDeadline(unsigned milliseconds) {
+  itimerval timer{};
+  timer.it_value.tv_sec = time_t(milliseconds / kMillisecondsPerSecond);
+  timer.it_value.tv_usec = suseconds_t(milliseconds % kMillisecondsPerSecond) * kMicrosecondsPerMillisecond;
+  ::setitimer(ITIMER_REAL, &timer, nullptr);
+}
 
 DWORD HostThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
 
@@ -178,13 +189,13 @@ void OnFault(int signal, siginfo_t* info, void* raw) {
   struct sigaction deadline {};
   deadline.sa_handler = OnDeadline;
   ::sigaction(SIGALRM, &deadline, nullptr);
-  ::alarm(g_deadlineSeconds.load());
+  SetDeadline(g_deadlineMilliseconds.load());
 
   EXCEPTION_POINTERS pointers{&g_record, &g_context};
   const LPTOP_LEVEL_EXCEPTION_FILTER filter = g_filter.load();
   const LONG answer = filter != nullptr ? filter(&pointers) : EXCEPTION_CONTINUE_SEARCH;
   if (answer == EXCEPTION_CONTINUE_EXECUTION) {
-    ::alarm(0);
+    SetDeadline(0);
     ApplyContext(&g_context, uc);
     g_crashingThread.store(0);
     return;
@@ -194,7 +205,6 @@ void OnFault(int signal, siginfo_t* info, void* raw) {
 }
 
 void InstallHandlers() {
-  platform::detail::ReserveDumpMemory();
   struct sigaction action {};
   action.sa_sigaction = OnFault;
   // NODEFER: a fault inside the filter comes back here (and ends the process) instead of killing it silently.
@@ -209,6 +219,7 @@ thread_local ULONG t_alternateStack = 0;
 
 LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
   if (filter != nullptr) {
+    platform::detail::PrepareDumps();
     std::call_once(g_installOnce, InstallHandlers);
     ULONG size = 0;
     SetThreadStackGuarantee(&size);
@@ -245,6 +256,6 @@ BOOL SetThreadStackGuarantee(ULONG* stackSize) {
 
 namespace platform::testing {
 
-unsigned SetCrashDeadline(unsigned seconds) { return g_deadlineSeconds.exchange(seconds); }
+unsigned SetCrashDeadline(unsigned milliseconds) { return g_deadlineMilliseconds.exchange(milliseconds); }
 
 }  // namespace platform::testing

@@ -45,6 +45,14 @@ constexpr std::uint32_t kScannedStackBytes = 64 * 1024;
 // Memory that a register or stack word points at is kept in blocks of this size.
 constexpr std::uint32_t kReferencedBlock = 256;
 constexpr std::uint32_t kRvaAlignment = 4;
+constexpr std::uint64_t kHundredNanosecondsPerMicrosecond = 10;
+constexpr unsigned kAffinityBits = 64;
+constexpr int kDecimal = 10;
+// UTF-8 lead bytes and the UTF-16 surrogate ranges.
+constexpr unsigned char kLead2 = 0xC0, kLead3 = 0xE0, kLead4 = 0xF0, kContinuationBits = 0x3F;
+constexpr char32_t kFirstSupplementary = 0x10000, kHighSurrogate = 0xD800, kLowSurrogate = 0xDC00;
+constexpr char32_t kSurrogateBits = 0x3FF;
+constexpr int kContinuationShift = 6, kSurrogateShift = 10;
 
 constexpr DWORD kNormalPriorityClass = 0x20;
 constexpr BYTE kWorkstation = 1;
@@ -71,7 +79,7 @@ struct Range {
   RVA rva;
 };
 
-// The writer's working memory, mapped once before any fault (ReserveDumpMemory).
+// The writer's working memory, mapped once before any fault (PrepareDumps).
 struct Arena {
   char maps[kMapsBytes];
   Region regions[kMaxRegions];
@@ -83,6 +91,11 @@ struct Arena {
   char16_t name[kMaxNameUnits + 2];
   char link[kLinkBytes];
   char zeros[kZeroBytes];
+  // The main module (the game image once registered) as it was when dumps were last prepared.
+  MINIDUMP_MODULE main;
+  char16_t mainName[kMaxNameUnits + 1];
+  DWORD mainNameUnits;
+  bool mainKnown;
 };
 
 std::once_flag g_reserveOnce;
@@ -160,14 +173,16 @@ class DumpFile {
     std::size_t units = 0;
     for (std::size_t i = 0; i < length && units + 2 <= kMaxNameUnits;) {
       const auto lead = static_cast<unsigned char>(text[i]);
-      const std::size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-      char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-      for (std::size_t k = 1; k <= extra && i + k < length; ++k) c = (c << 6) | (text[i + k] & 0x3F);
+      const std::size_t extra = lead >= kLead4 ? 3 : lead >= kLead3 ? 2 : lead >= kLead2 ? 1 : 0;
+      char32_t c = extra == 0 ? lead : lead & (kContinuationBits >> extra);
+      for (std::size_t k = 1; k <= extra && i + k < length; ++k) {
+        c = (c << kContinuationShift) | (text[i + k] & kContinuationBits);
+      }
       i += extra + 1;
-      if (c >= 0x10000) {
-        c -= 0x10000;
-        g_arena->name[units++] = char16_t(0xD800 + (c >> 10));
-        c = 0xDC00 + (c & 0x3FF);
+      if (c >= kFirstSupplementary) {
+        c -= kFirstSupplementary;
+        g_arena->name[units++] = char16_t(kHighSurrogate + (c >> kSurrogateShift));
+        c = kLowSurrogate + (c & kSurrogateBits);
       }
       g_arena->name[units++] = char16_t(c);
     }
@@ -279,7 +294,7 @@ DWORD ProtectOf(const Region& r) {
 }
 
 std::uint64_t HundredNanoseconds(const timeval& t) {
-  return std::uint64_t(t.tv_sec) * kHundredNanosecondsPerSecond + std::uint64_t(t.tv_usec) * 10;
+  return std::uint64_t(t.tv_sec) * kHundredNanosecondsPerSecond + std::uint64_t(t.tv_usec) * kHundredNanosecondsPerMicrosecond;
 }
 
 // The process's start as seconds since 1970: its start in the kernel's boot clock, moved onto the real clock.
@@ -294,7 +309,7 @@ DWORD ProcessCreateTime() {
     if (*p++ == ' ') ++field;
   }
   std::uint64_t ticks = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) ticks = ticks * 10 + std::uint64_t(*p - '0');
+  for (; *p >= '0' && *p <= '9'; ++p) ticks = ticks * kDecimal + std::uint64_t(*p - '0');
   timespec boot{}, now{};
   ::clock_gettime(CLOCK_BOOTTIME, &boot);
   ::clock_gettime(CLOCK_REALTIME, &now);
@@ -326,11 +341,12 @@ void WriteSystemInfo(DumpFile& out, MINIDUMP_DIRECTORY* entry) {
     info.VendorId[2] = ecx;
   }
   if (__get_cpuid(kCpuidVersion, &eax, &ebx, &ecx, &edx) != 0) {
-    constexpr unsigned kFamilyShift = 8, kModelShift = 4, kNibble = 0xF;
+    // Family, model and stepping; the revision holds the model above the stepping, a byte each.
+    constexpr unsigned kFamilyShift = 8, kModelShift = 4, kNibble = 0xF, kByteShift = 8;
     info.VersionInformation = eax;
     info.FeatureInformation = edx;
     info.ProcessorLevel = WORD((eax >> kFamilyShift) & kNibble);
-    info.ProcessorRevision = WORD((((eax >> kModelShift) & kNibble) << 8) | (eax & kNibble));
+    info.ProcessorRevision = WORD((((eax >> kModelShift) & kNibble) << kByteShift) | (eax & kNibble));
   }
   if (__get_cpuid(kCpuidExtended, &eax, &ebx, &ecx, &edx) != 0) info.AMDExtendedCpuFeatures = edx;
   info.NumberOfProcessors = ProcessorCount();
@@ -371,17 +387,11 @@ void WriteModules(DumpFile& out, std::size_t regions, MINIDUMP_DIRECTORY* entry)
   Arena& a = *g_arena;
   std::size_t count = 0;
   std::uint32_t gameStart = 0, gameEnd = 0;
-  MODULEINFO game{};
-  const HMODULE gameModule = GetModuleHandleW(nullptr);
-  if (gameModule != nullptr && GetModuleInformation(GetCurrentProcess(), gameModule, &game, sizeof game)) {
-    const DWORD units = GetModuleFileNameW(gameModule, a.name, DWORD(kMaxNameUnits));
-    gameStart = std::uint32_t(reinterpret_cast<std::uintptr_t>(game.lpBaseOfDll));
-    gameEnd = gameStart + game.SizeOfImage;
-    MINIDUMP_MODULE& m = a.modules[count++];
-    m = {};
-    m.BaseOfImage = gameStart;
-    m.SizeOfImage = game.SizeOfImage;
-    m.ModuleNameRva = out.AppendString(a.name, units);
+  if (a.mainKnown) {
+    gameStart = std::uint32_t(a.main.BaseOfImage);
+    gameEnd = gameStart + a.main.SizeOfImage;
+    a.modules[count] = a.main;
+    a.modules[count++].ModuleNameRva = out.AppendString(a.mainName, a.mainNameUnits);
   }
   for (std::size_t i = 0; i < regions && count < kMaxModules; ++i) {
     const Region& r = a.regions[i];
@@ -417,7 +427,7 @@ void WriteHandles(DumpFile& out, MINIDUMP_DIRECTORY* entry) {
         at += d->d_reclen;
         if (d->d_name[0] < '0' || d->d_name[0] > '9') continue;
         int fd = 0;
-        for (const char* c = d->d_name; *c != 0; ++c) fd = fd * 10 + (*c - '0');
+        for (const char* c = d->d_name; *c != 0; ++c) fd = fd * kDecimal + (*c - '0');
         if (fd == directory) continue;
         const ssize_t length = ::readlinkat(directory, d->d_name, a.link, kLinkBytes);
         MINIDUMP_HANDLE_DESCRIPTOR& h = a.handles[count++];
@@ -466,7 +476,7 @@ void WriteThreadInfo(DumpFile& out, DWORD threadId, MINIDUMP_DIRECTORY* entry) {
   info.KernelTime = HundredNanoseconds(usage.ru_stime);
   cpu_set_t set;
   if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-    for (unsigned cpu = 0; cpu < 64; ++cpu) {
+    for (unsigned cpu = 0; cpu < kAffinityBits; ++cpu) {
       if (CPU_ISSET(cpu, &set)) info.Affinity |= std::uint64_t(1) << cpu;
     }
   }
@@ -493,12 +503,23 @@ __attribute__((noinline)) void CurrentContext(CONTEXT* context) {
 
 namespace platform::detail {
 
-void ReserveDumpMemory() {
+void PrepareDumps() {
   std::call_once(g_reserveOnce, [] {
     void* memory = ::mmap(nullptr, sizeof(Arena), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE,
                           -1, 0);
     if (memory != MAP_FAILED) g_arena = static_cast<Arena*>(memory);
   });
+  if (g_arena == nullptr) return;
+  // The module queries lock and allocate, which a dump written from a fault must not: ask them now.
+  Arena& a = *g_arena;
+  MODULEINFO info{};
+  const HMODULE main = GetModuleHandleW(nullptr);
+  a.mainKnown = main != nullptr && GetModuleInformation(GetCurrentProcess(), main, &info, sizeof info);
+  if (!a.mainKnown) return;
+  a.main = {};
+  a.main.BaseOfImage = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
+  a.main.SizeOfImage = info.SizeOfImage;
+  a.mainNameUnits = GetModuleFileNameW(main, a.mainName, DWORD(std::size(a.mainName)));
 }
 
 }  // namespace platform::detail
@@ -528,7 +549,7 @@ BOOL MiniDumpWriteDump(HANDLE process, DWORD processId, HANDLE file, MINIDUMP_TY
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  platform::detail::ReserveDumpMemory();
+  if (g_arena == nullptr) platform::detail::PrepareDumps();
   if (g_arena == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;

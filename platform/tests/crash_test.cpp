@@ -53,6 +53,8 @@ const Fault kFaults[] = {
     {"ud2", {MARK, 0x0F, 0x0B}, EXCEPTION_ILLEGAL_INSTRUCTION, 0, 0, 0, PROT_READ | PROT_WRITE | PROT_EXEC, false},
     {"idiv by zero", {MARK, 0x31, 0xC9, 0x99, 0xF7, 0xF9, 0xC3}, EXCEPTION_INT_DIVIDE_BY_ZERO, 0, 0, 0,
      PROT_READ | PROT_WRITE | PROT_EXEC, false},
+    {"stack overflow", {MARK, 0x50, 0xEB, 0xFD}, EXCEPTION_STACK_OVERFLOW, 2, kAccessWrite, 0,
+     PROT_READ | PROT_WRITE | PROT_EXEC, false},
     {"past a file's end", {MARK, 0x8B, 0x0D, 0, 0, 0, 0, 0xC3}, EXCEPTION_IN_PAGE_ERROR, 3, kAccessRead, 0,
      PROT_READ | PROT_WRITE | PROT_EXEC, true},
 };
@@ -205,7 +207,8 @@ TEST_F(CrashDeathTest, AFilterThatFaultsOrHangsStillEndsWithTheFirstCode) {
       ::testing::ExitedWithCode(int(EXCEPTION_ILLEGAL_INSTRUCTION & 0xFF)), "");
   EXPECT_EXIT(
       {
-        platform::testing::SetCrashDeadline(1);
+        constexpr unsigned kDeadlineMilliseconds = 100;
+        platform::testing::SetCrashDeadline(kDeadlineMilliseconds);
         SetUnhandledExceptionFilter(NeverReturn);
         RunCode({0x31, 0xC9, 0xF7, 0xF9}, PROT_READ | PROT_WRITE | PROT_EXEC, false);
         std::_Exit(0);

@@ -10,9 +10,10 @@
 // host exit status keeps its low 8 bits), never 0. A filter that has not returned after a deadline also ends the
 // process with the exception code: the fault may have struck inside a lock or the allocator that the filter needs.
 //
-// Dumps: MiniDumpWriteDump takes no lock and allocates nothing: it runs in the faulting thread's handler. Its
-// memory is reserved when a filter is first set (or by the first call otherwise). Errors are Win32's: FALSE with
-// SetLastError (ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED, ERROR_DISK_FULL).
+// Dumps: MiniDumpWriteDump allocates nothing and takes one lock only, the handle table's, briefly to find its
+// file: it runs in the faulting thread's handler. Its memory is reserved, and the main module (the game image)
+// recorded, whenever a filter is set (by the first call otherwise). Errors are Win32's: FALSE with SetLastError
+// (ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED, ERROR_DISK_FULL).
 #include <cstdint>
 
 #include <platform/memory.h>
@@ -338,7 +339,7 @@ struct MINIDUMP_CALLBACK_INFORMATION;
 // Writes a minidump of the current process (GetCurrentProcess() and its id) into the file from its current start:
 // the header, the stream directory and the streams ExceptionStream (with exceptionParam), ThreadListStream (the
 // calling thread: the context of exceptionParam, else its own at the call; its stack from the stack pointer to the
-// stack's end), ModuleListStream (the game image first, then the host libraries mapped in), MemoryListStream,
+// stack's end), ModuleListStream (the main module as recorded, then the host files mapped in), MemoryListStream,
 // SystemInfoStream and MiscInfoStream, and as the dump type asks HandleDataStream (the open descriptors),
 // UnloadedModuleListStream (empty: libraries leave no record), MemoryInfoListStream (every mapping),
 // ThreadInfoListStream, and memory that the registers and stack words point at. Memory that cannot be read is

@@ -1,11 +1,11 @@
 #pragma once
 // How long a crash's filter may run before the process ends with the exception code anyway (30 s at start), so
-// that a test of a filter that never returns ends in a second.
+// that a test of a filter that never returns ends at once.
 //
-// Usage: platform::testing::SetCrashDeadline(1); then fault in a child process.
+// Usage: platform::testing::SetCrashDeadline(200); then fault in a child process.
 namespace platform::testing {
 
 // Returns the previous deadline. Takes effect at the next fault.
-unsigned SetCrashDeadline(unsigned seconds);
+unsigned SetCrashDeadline(unsigned milliseconds);
 
 }  // namespace platform::testing
