@@ -57,12 +57,27 @@ volatile sig_atomic_t g_crashCode = 0;
 
 void OnDeadline(int) { EndNow(); }
 
-// Arms (0: disarms) the one real-time timer of the process; its signal ends the process.
-void SetDeadline(unsigned milliseconds) {
+// The process's real-time timer and its signal, as they were before a crash took them over.
+struct TimerState {
+  struct sigaction action;
+  itimerval timer;
+};
+
+// Points the process's one real-time timer at the deadline; its signal ends the process.
+void ArmDeadline(unsigned milliseconds, TimerState* saved) {
+  struct sigaction deadline {};
+  deadline.sa_handler = OnDeadline;
+  ::sigaction(SIGALRM, &deadline, &saved->action);
   itimerval timer{};
   timer.it_value.tv_sec = time_t(milliseconds / kMillisecondsPerSecond);
   timer.it_value.tv_usec = suseconds_t(milliseconds % kMillisecondsPerSecond) * kMicrosecondsPerMillisecond;
-  ::setitimer(ITIMER_REAL, &timer, nullptr);
+  ::setitimer(ITIMER_REAL, &timer, &saved->timer);
+}
+
+// A resumed thread gives the program its timer back.
+void DisarmDeadline(const TimerState& saved) {
+  ::setitimer(ITIMER_REAL, &saved.timer, nullptr);
+  ::sigaction(SIGALRM, &saved.action, nullptr);
 }
 
 DWORD HostThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
@@ -186,16 +201,14 @@ void OnFault(int signal, siginfo_t* info, void* raw) {
   Describe(signal, info, uc, &g_record);
   FillContext(uc, &g_context);
   g_crashCode = static_cast<sig_atomic_t>(g_record.ExceptionCode);
-  struct sigaction deadline {};
-  deadline.sa_handler = OnDeadline;
-  ::sigaction(SIGALRM, &deadline, nullptr);
-  SetDeadline(g_deadlineMilliseconds.load());
+  TimerState saved;
+  ArmDeadline(g_deadlineMilliseconds.load(), &saved);
 
   EXCEPTION_POINTERS pointers{&g_record, &g_context};
   const LPTOP_LEVEL_EXCEPTION_FILTER filter = g_filter.load();
   const LONG answer = filter != nullptr ? filter(&pointers) : EXCEPTION_CONTINUE_SEARCH;
   if (answer == EXCEPTION_CONTINUE_EXECUTION) {
-    SetDeadline(0);
+    DisarmDeadline(saved);
     ApplyContext(&g_context, uc);
     g_crashingThread.store(0);
     return;
