@@ -1,6 +1,7 @@
 #pragma once
 // A reader of minidump files for tests: the header, the stream directory, one stream by type, strings and the
 // captured memory. Every access is bounds-checked against the file; what does not fit reads as absent.
+// Locks: none; the file is read once, at construction.
 //
 // Usage:
 //   platform::testing::MinidumpReader dump("/tmp/x.dmp");
