@@ -14,7 +14,6 @@
 namespace {
 
 std::atomic<platform::ExitHook> g_exitHook{nullptr};
-std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> g_exceptionFilter{nullptr};
 
 [[noreturn]] void DefaultExit(UINT exitCode) {
   std::fflush(nullptr);
@@ -29,10 +28,6 @@ std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> g_exceptionFilter{nullptr};
 }  // namespace
 
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
-
-LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
-  return g_exceptionFilter.exchange(filter);
-}
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 

@@ -151,6 +151,8 @@ class CWindowsFileStream : public CStream {
   bool IsReadable() override;
   bool IsWritable() override;
   CStream* GetTarget() override;
+  // The host file, still the stream's own (for writers that take a file handle, such as the crash dump's).
+  HANDLE GetHandle() const { return m_file; }
 
  private:
   // Puts the host file pointer at m_position.

@@ -1,6 +1,7 @@
 // The core module's handler: the header and build checks, the game-side file system, hooks and its own events.
 #include <core/CoreModule.h>
 
+#include <core/CrashDump.h>
 #include <core/GameStartup.h>
 #include <core/SampleConversion.h>
 
@@ -141,8 +142,8 @@ std::uint32_t CoreModuleHandler(std::uint32_t event, ModuleEventData* data) {
       return LoadSample(static_cast<LoadSampleEventData*>(data));
     case MODULEEVENT_FLIPEFFECT:
       return Flipeffect(static_cast<FlipeffectEventData*>(data));
-    case MODULEEVENT_UNHANDLEDEXCEPTION:  // no dump writer on this platform yet: the search goes on
-      return MODULEREPLY_HANDLED;
+    case MODULEEVENT_UNHANDLEDEXCEPTION:
+      return WriteCrashDump(static_cast<UnhandledExceptionEventData*>(data));
     case MODULEEVENT_LOADIMAGE:
       return LoadImage(static_cast<LoadImageEventData*>(data));
     default:

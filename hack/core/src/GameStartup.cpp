@@ -10,6 +10,7 @@
 #include <hack/ModuleEventData.h>
 #include <hack/ModuleOptions.h>
 #include <hack/ModuleRegistry.h>
+#include <platform/crash.h>
 #include <platform/modules.h>
 #include <platform/process.h>
 #include <platform/sync.h>
@@ -116,6 +117,10 @@ std::uint32_t StartCoreModule(const void* block, std::size_t size) {
 
 void GameStartRoutine() {
   if (g_InitialisationData.startDelay != 0) Sleep(g_InitialisationData.startDelay);
+  // The crash filter was set on the initialisation thread; the game's own thread needs its own reserve of stack
+  // for the filter to run when that thread's stack runs out.
+  ULONG crashStack = 0;
+  SetThreadStackGuarantee(&crashStack);
   MakeRecordsAndMounts();
   AddOptions();
   LoadModules();

@@ -4,23 +4,33 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
+#include <vorbis/vorbisfile.h>
 
 #include <base/FileSystem.h>
 #include <core/CoreModule.h>
 #include <core/GameStartup.h>
 #include <hack/BuiltInModules.h>
 #include <hack/GameHooks.h>
+#include <hack/GameRoutines.h>
 #include <hack/ModuleEventData.h>
 #include <hack/ModuleOptions.h>
 #include <hack/testing/GameDouble.h>
+#include <platform/dsound.h>
+#include <platform/files.h>
 #include <platform/process.h>
 #include <platform/sync.h>
+#include <platform/testing/DSoundClock.h>
 
 #include "HackTestSupport.h"
+#include "OggFixture.h"
 
 namespace {
 
@@ -128,6 +138,7 @@ class CoreStart : public hacktest::HackRegistryTest {
 
   InitialisationData header{};
   tList descriptors, options;
+  std::unique_ptr<platform::testing::DSoundClock> clock;  // outlives the game's sound
   std::unique_ptr<CGameDouble> game;
   hacktest::Bytes pristine;
   ModuleHandler saved = nullptr;
@@ -278,6 +289,106 @@ TEST_F(CoreStart, FlipeffectsPastTheTableAreRefused) {
     hack::testing::ResetHackRegistry();
     game.reset();
   }
+}
+
+TEST_F(CoreStart, TheSixMountsResolveToTheirHostDirectories) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("brindle-mounts-" + std::to_string(::getpid()));
+  const fs::path gameDir = root / "game", caches = root / "caches", debug = root / "debug";
+  for (const fs::path& dir : {gameDir, caches, debug}) fs::create_directories(dir);
+  SetFieldText(header.cachesDirectory, caches.u16string());
+  SetFieldText(header.debugDirectory, debug.u16string());
+  const fs::path previous = fs::current_path();
+  fs::current_path(gameDir);
+  const std::uint32_t reply = Start(Build::IVReleasePatched);
+  fs::current_path(previous);
+  ASSERT_EQ(reply, MODULEREPLY_HANDLED);
+  const std::pair<std::u16string, fs::path> cases[] = {
+      {u"/GameDir/level.dat", gameDir},           {u"/GameData/level.dat", gameDir},
+      {u"/UserData/SavedGames/level.dat", gameDir}, {u"/UserData/Screenshots/level.dat", gameDir},
+      {u"/UserData/Caches/level.dat", caches},      {u"/UserData/Debug/level.dat", debug},
+  };
+  for (const auto& [path, host] : cases) {
+    SCOPED_TRACE(text::Utf16ToUtf8(path));
+    std::ofstream(host / "level.dat") << "x";
+    char16_t translated[CFileSystem::kMaxPath] = {};
+    bool exists = false;
+    ASSERT_TRUE(g_FileSystem->TranslatePath(path.c_str(), true, false, &exists, translated, CFileSystem::kMaxPath));
+    EXPECT_TRUE(exists);
+    EXPECT_TRUE(fs::equivalent(platform::ToHostPath(translated), host / "level.dat"));
+    fs::remove(host / "level.dat");
+  }
+  fs::remove_all(root);
+}
+
+// The frames as vorbisfile decodes them, mixed to one channel as the game's mono format asks.
+std::vector<float> DecodeToMono(const std::vector<std::uint8_t>& ogg) {
+  struct Source {
+    const std::vector<std::uint8_t>* bytes;
+    std::size_t at;
+  } source{&ogg, 0};
+  ov_callbacks callbacks{};
+  callbacks.read_func = [](void* out, std::size_t size, std::size_t count, void* raw) -> std::size_t {
+    auto* s = static_cast<Source*>(raw);
+    const std::size_t n = std::min(size * count, s->bytes->size() - s->at);
+    std::memcpy(out, s->bytes->data() + s->at, n);
+    s->at += n;
+    return size == 0 ? 0 : n / size;
+  };
+  OggVorbis_File file;
+  std::vector<float> mono;
+  if (ov_open_callbacks(&source, &file, nullptr, 0, callbacks) != 0) return mono;
+  float** channels = nullptr;
+  int section = 0;
+  constexpr int kChunk = 1024;
+  for (long n; (n = ov_read_float(&file, &channels, kChunk, &section)) > 0;) {
+    for (long i = 0; i < n; ++i) mono.push_back((channels[0][i] + channels[1][i]) / 2);
+  }
+  ov_clear(&file);
+  return mono;
+}
+
+TEST_F(CoreStart, AFloatOggSampleBecomesTheGamesSixteenBitSamplesInItsTableEntry) {
+  constexpr std::uint32_t kClockRate = 44100;
+  clock = std::make_unique<platform::testing::DSoundClock>(kClockRate);
+  ASSERT_EQ(Start(Build::IVReleasePatched), MODULEREPLY_HANDLED);
+  ASSERT_TRUE(game->StartSound());
+  ASSERT_EQ(RegisterBuiltInModule(CreateHackModule(u"module.dll", u"OggVorbisSupport"), HMODULE(0x2000)),
+            MODULEREPLY_HANDLED);
+  constexpr long kFrames = 3000;
+  const std::vector<std::uint8_t> ogg = oggfixture::Encode(2, 22050, kFrames);
+  ASSERT_LE(ogg.size(), gamedouble::CGameDouble::kSampleReadBufferBytes);
+  std::memcpy(game->SampleReadBuffer(), ogg.data(), ogg.size());
+  struct Entry {
+    std::uint32_t buffer, rate, third;
+  };
+  constexpr std::uint32_t kIndex = 5, kUntouched = 0xDEADBEEF;
+  auto* entry = reinterpret_cast<Entry*>(Game::GetSampleTable() + kIndex * Game::kSampleEntrySize);
+  *entry = {kUntouched, kUntouched, kUntouched};
+
+  EXPECT_EQ(game->Call(Routine::LoadSampleCaller, {std::uint32_t(std::uintptr_t(game->SampleReadBuffer())),
+                                                   std::uint32_t(ogg.size()), 0, kIndex}),
+            1u);
+  EXPECT_TRUE(game->CallsOf(Routine::SampleLoader).empty());  // the game's own loader never ran
+  EXPECT_EQ(entry->rate, 22050u);
+  EXPECT_EQ(entry->third, kUntouched);
+  auto* buffer = reinterpret_cast<IDirectSoundBuffer*>(std::uintptr_t(entry->buffer));
+  ASSERT_NE(buffer, nullptr);
+  void* bytes = nullptr;
+  DWORD size = 0;
+  ASSERT_EQ(buffer->Lock(0, 0, &bytes, &size, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+  const std::vector<std::int16_t> samples(static_cast<std::int16_t*>(bytes),
+                                          static_cast<std::int16_t*>(bytes) + size / sizeof(std::int16_t));
+  buffer->Unlock(bytes, size, nullptr, 0);
+  buffer->Release();
+  const std::vector<float> expected = DecodeToMono(ogg);
+  ASSERT_EQ(samples.size(), std::size_t(kFrames));
+  ASSERT_EQ(expected.size(), samples.size());
+  int off = 0;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    off += std::abs(samples[i] - int(std::lround(expected[i] * 32767))) > 1;
+  }
+  EXPECT_EQ(off, 0);
 }
 
 TEST(CoreModule, NameIsTheFileNameCutAtItsLastDot) {

@@ -17,7 +17,8 @@ BOOL IsDebuggerPresent();
 void DebugBreak();
 
 // The filter of unhandled exceptions: receives the exception pointers, answers EXCEPTION_EXECUTE_HANDLER (1) or
-// EXCEPTION_CONTINUE_SEARCH (0). Stored for the process; returns the previous filter (null at start).
+// EXCEPTION_CONTINUE_SEARCH (0). Stored for the process; returns the previous filter (null at start). A filter
+// set makes the host's fault signals exceptions that reach it (crash.h).
 using LPTOP_LEVEL_EXCEPTION_FILTER = __attribute__((stdcall)) LONG (*)(void* exceptionPointers);
 LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
 
