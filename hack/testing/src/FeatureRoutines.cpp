@@ -189,7 +189,8 @@ void WriteOpenGameData(CFeatureWriter& f) {
   CEmitter code = f.w.At(f.In(kOpenGameData));
   code.PushImm(f.Rt(kModeStrings)).Push(path).Call(f.Entry(Routine::FileOpen)).Mov(ESI, EAX);
   f.ExpectHere(code, f.In(kOpenGameData) + kOpenGameDataStretch);
-  code.AddEsp(kOpenCallWords * kWord).Mov(EAX, ESI).Pop(ESI).Ret();
+  // The stream the game goes on with in ESI comes back in EDX, beside EAX's.
+  code.AddEsp(kOpenCallWords * kWord).Mov(EDX, ESI).Pop(ESI).Ret();
   f.w.Put(code);
 }
 
@@ -212,7 +213,7 @@ void WriteOpenSavedGame(CFeatureWriter& f) {
   code.PushImm(f.Rt(kModeStrings)).Push(EDX).Call(f.Entry(Routine::FileOpen));
   code.AddEsp((kSavedGamePushedWords + kOpenCallWords) * kWord).Mov(ESI, EAX);
   f.ExpectHere(code, place + kOpenSavedGameStretchIV);
-  code.Mov(EAX, ESI).Pop(ESI).Ret();
+  code.Mov(EDX, ESI).Pop(ESI).Ret();
   f.w.Put(code);
 }
 
@@ -303,6 +304,8 @@ void WriteSaveWriter(CFeatureWriter& f) {
   code.AddEsp(kSaveWriterFrame).Ret();
   code.Bind(created);
   f.ExpectHere(code, f.In(kSaveWriterBack));
+  // What EAX held where the game went on stays in ECX (the stubs keep it) for the caller to see.
+  code.Mov(ECX, EAX);
   // WriteFile(handle, buffer, size, &written, 0).
   code.PushImm8(0).LeaStack(EAX, kWord).Push(EAX).Push(EBP).Push(EDI).Push(ESI);
   f.PadTo(code, f.In(kSaveWriterWriteSlot) - 2);

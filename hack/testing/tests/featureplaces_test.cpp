@@ -39,6 +39,9 @@ TEST_P(FeaturePlaces, FileRoutinesOpenAndCloseThroughTheRuntime) {
     game->SetResult(Routine::FileOpen, 0x5100 + std::uint32_t(i));
     const RunResult run = game->Run(opens[i], {Address(path)});
     EXPECT_EQ(run.after.eax, 0x5100 + i);
+    if (opens[i] == Routine::OpenGameData || (opens[i] == Routine::OpenSavedGame && !Is(Build::VReleasePatched))) {
+      EXPECT_EQ(run.after.edx, 0x5100 + i);  // the stream is in ESI too
+    }
     EXPECT_EQ(run.stackDelta, 0);
     const StubCall open = Only(Routine::FileOpen);
     ASSERT_EQ(open.arguments.size(), 2u);
@@ -90,6 +93,9 @@ TEST_P(FeaturePlaces, Win32SaveRoutinesCreateWriteReadAndClose) {
       EXPECT_NE(call.arguments[3], 0u);  // the count pointer
       EXPECT_EQ(call.arguments[4], 0u);
       EXPECT_EQ(Only(Routine::CloseHandleW32).arguments[0], handle);
+      // Where the game goes on, EAX holds 0 on the editor's writer and the handle elsewhere.
+      const std::uint32_t eax = routine == Routine::SaveWriter ? run.after.ecx : call.eax;
+      EXPECT_EQ(eax, routine == Routine::SaveWriter && Is(Build::IVEditor) ? 0u : handle);
     }
   }
 }
