@@ -198,6 +198,9 @@ std::uint32_t Round(double value) {
 std::uint32_t Sample(const CRendererDouble::Texels* texels, double u, double v) {
   if (texels == nullptr) return kWhite;
   const auto clampTo = [](double coordinate, std::uint32_t size) {
+    // A coordinate that is no number (the game's interpolator would give
+    // garbage) takes the first texel rather than an undefined conversion.
+    if (std::isnan(coordinate)) return std::uint32_t(0);
     const double scaled = std::floor(coordinate * size);
     return std::uint32_t(std::clamp(scaled, 0.0, double(size - 1)));
   };
