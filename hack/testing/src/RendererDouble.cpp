@@ -192,6 +192,7 @@ bool IsTopLeft(const Point& a, const Point& b) { return (a.y == b.y && b.x > a.x
 bool Covers(double edge, bool topLeft) { return edge > 0 || (edge == 0 && topLeft); }
 
 std::uint32_t Round(double value) {
+  if (std::isnan(value)) return 0;  // far-away corners can make an interpolation 0 × infinity
   return std::uint32_t(std::clamp(std::floor(value + 0.5), 0.0, double(kChannelMax)));
 }
 
