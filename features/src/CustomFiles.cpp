@@ -287,10 +287,11 @@ extern "C" void HookBodyFilesOpenSaved(HookContext* context) {
   context->Resume(g_At.openSavedBack, esp + kOpenSavedReleased);
 }
 
-// Mode 0, path in EAX; the stream to EBP on the IV Editor, EBX elsewhere; 20 bytes released.
+// Mode 0, path in EAX; the stream to EBP on the IV Editor, EBX elsewhere, and EAX; 20 bytes released.
 extern "C" void HookBodyFilesCreate(HookContext* context) {
   const std::uint32_t stream = Address(MapGameFile(PathIn(context->eax), kMapCreate));
-  (GameVersion == GAMEVERSION_IV_EDITOR ? context->ebp : context->ebx) = stream;
+  // The replaced `mov ebp / ebx, eax` left the stream in both.
+  (GameVersion == GAMEVERSION_IV_EDITOR ? context->ebp : context->ebx) = context->eax = stream;
   const std::uint32_t esp = context->GameEsp();
   context->SetFlagsOfAdd(esp, kCreateReleased);
   context->Resume(g_At.createBack, esp + kCreateReleased);

@@ -160,10 +160,6 @@ TEST_P(CustomFilesTest, ModsOverlayTheGameDataAndTheFirstListedWins) {
 
 // The replaced routines run from their patched entries, as the game calls them, on a 4-byte aligned stack.
 TEST_P(CustomFilesTest, TheReplacedFileCallsAnswerAsTheGameExpects) {
-  for (const gamedouble::Place& entry : {kRead, kSeek, kWrite}) {
-    // Until the double's code section reaches every replaced routine.
-    if (At(entry) >= game->CodeEnd()) GTEST_SKIP() << "the double has no code at " << entry.In(B());
-  }
   ASSERT_EQ(Register(u"CustomFiles"), 1u);
   root.Write("install/digits.txt", "0123456789");
   CStream* stream = Open("digits.txt", kMapOpenData);
@@ -217,5 +213,71 @@ TEST_P(CustomFilesTest, UnloadPutsBackEveryByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, CustomFilesTest, ::testing::ValuesIn(gamedouble::kBuilds), BuildName);
+
+}  // namespace
+
+namespace {
+
+using featuretest::Address;
+using featuretest::Routine;
+
+// The patched places run as the game runs them: paths from the game's registers, streams where it expects them.
+TEST_P(CustomFilesTest, ThePatchedPlacesOpenCreateAndCloseThroughTheFileSystem) {
+  ASSERT_EQ(Register(u"CustomFiles"), 1u);
+  root.Write("install/data/title.wad", "title");
+  root.Write("install/savegame.2", "saved");
+  ::testing::internal::CaptureStdout();
+  const char data[] = "data\\title.wad", saved[] = "savegame.2", created[] = "savegame.5", missing[] = "none.wad";
+  const auto open = [&](Routine routine, const char* path) { return game->Call(routine, {Address(path)}); };
+  const std::uint32_t title = open(Routine::OpenGameData, data);
+  const std::uint32_t save = open(Routine::OpenSavedGame, saved);
+  const std::uint32_t made = open(Routine::CreateGameFile, created);
+  EXPECT_EQ(open(Routine::OpenGameData, missing), 0u);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(game->CallsOf(Routine::FileOpen).empty()) << "the game's own open never runs";
+  ASSERT_NE(title, 0u);
+  ASSERT_NE(save, 0u);
+  ASSERT_NE(made, 0u);
+  EXPECT_TRUE(root.Exists("install/savegame.5"));
+
+  // Each close place releases one reference; the last releases here.
+  auto* stream = reinterpret_cast<CStream*>(std::uintptr_t(title));
+  const Routine closers[] = {Routine::CloseCaller1, Routine::CloseCaller2, Routine::CloseCaller3,
+                             Routine::CloseCaller4, Routine::CloseCallerV1, Routine::CloseCallerV2,
+                             Routine::CloseCallerV3};
+  const std::size_t count = V() ? std::size(closers) : 4;
+  for (std::size_t i = 0; i < count; ++i) stream->AddRef();
+  for (std::size_t i = 0; i < count; ++i) game->Run(closers[i], {title});
+  EXPECT_TRUE(game->CallsOf(Routine::FileClose).empty());
+  EXPECT_EQ(ReadAll(stream), "title");
+  game->Run(Routine::CloseCaller1, {save});
+  game->Run(Routine::CloseCaller2, {made});
+}
+
+TEST_P(CustomFilesTest, TheObjectTestFollowsTheFlagAtByte32) {
+  ASSERT_EQ(Register(u"CustomFiles"), 1u);
+  std::uint8_t object[64] = {};
+  EXPECT_EQ(game->Run(Routine::ObjectTest, {Address(object)}).after.edx, 2u);
+  object[32] = 1;
+  EXPECT_EQ(game->Run(Routine::ObjectTest, {Address(object)}).after.edx, 1u);
+}
+
+// The Win32-style save writer and loader: through the mapper and the stream, never the game's imports.
+TEST_P(CustomFilesTest, TheSaveWriterAndLoaderUseTheStream) {
+  ASSERT_EQ(Register(u"CustomFiles"), 1u);
+  ::testing::internal::CaptureStdout();
+  const char name[] = "savegame.4", bad[] = "no\\such\\place.sav", absent[] = "savegame.9";
+  const char text[] = "the saved state";
+  EXPECT_EQ(game->Call(Routine::SaveWriter, {Address(name), Address(text), sizeof text}), 1u);
+  EXPECT_EQ(game->Call(Routine::SaveWriter, {Address(bad), Address(text), sizeof text}), 0u);
+  char buffer[sizeof text] = {};
+  EXPECT_EQ(game->Call(Routine::SaveLoader, {Address(name), Address(buffer), sizeof buffer}), 1u);
+  EXPECT_EQ(game->Call(Routine::SaveLoader, {Address(absent), Address(buffer), sizeof buffer}), 0u);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_STREQ(buffer, text);
+  EXPECT_EQ(root.Read("install/savegame.4"), std::string(text, sizeof text));
+  for (Routine routine : {Routine::CreateFileW32, Routine::WriteFileW32, Routine::ReadFileW32, Routine::CloseHandleW32})
+    EXPECT_TRUE(game->CallsOf(routine).empty()) << gamedouble::NameOf(routine);
+}
 
 }  // namespace
