@@ -121,6 +121,66 @@ TEST_P(PatchModulesTest, MultipleInstanceSupportRemovesItsStretches) {
   ExpectUnloadRestores(module, before);
 }
 
+// The game's code at the patched places, before and after: each module's stub or jump as the game runs it.
+TEST_P(PatchModulesTest, ThePatchedPlacesRunAsTheModulesSay) {
+  float ratio = 0;
+  const auto aspect = [&] {
+    const std::uint32_t bits = game->Call(Routine::AspectRatio);
+    std::memcpy(&ratio, &bits, sizeof ratio);
+    return ratio;
+  };
+  game->SetScreenSize(800, 450);
+  if (!V()) {
+    EXPECT_FLOAT_EQ(aspect(), 800.0f / 450.0f * 0.75f);
+  }
+  EXPECT_EQ(game->Call(Routine::BugFixChecks, {1, 0}), 2u);
+  EXPECT_EQ(game->Call(Routine::BugFixChecks, {0, 1}), 3u);
+  constexpr std::uint32_t kFar = 0x7FFFFFFF;
+  if (Editor()) {
+    EXPECT_EQ(game->Call(Routine::LimitStore, {0x1234}), 0x34u);
+    for (Routine check : {Routine::DrawDistanceCheck1, Routine::DrawDistanceCheck2, Routine::DrawDistanceCheck3})
+      EXPECT_EQ(game->Call(check, {kFar}), 0u);
+  }
+
+  for (const char16_t* name : {u"AspectRatioSupport", u"BugFixes", u"IncreasedLimits", u"NoDrawDistance"})
+    RegisterQuietly(name);
+  if (!V()) {
+    // 1.0 on the FPU stack, 18 bytes on: the game stores it as its ratio.
+    const gamedouble::RunResult run = game->Run(Routine::AspectRatio);
+    std::memcpy(&ratio, &run.after.eax, sizeof ratio);
+    EXPECT_EQ(ratio, 1.0f);
+    EXPECT_EQ(run.after.ebx, run.before.ebx);
+    EXPECT_EQ(run.after.esi, run.before.esi);
+  }
+  EXPECT_EQ(game->Call(Routine::BugFixChecks, {1, 0}), 1u);
+  EXPECT_EQ(game->Call(Routine::BugFixChecks, {0, 1}), 1u);
+  if (Editor()) {
+    // The whole 16-bit value unless AL is 0.
+    EXPECT_EQ(game->Call(Routine::LimitStore, {0x1234}), 0x1234u);
+    EXPECT_EQ(game->Call(Routine::LimitStore, {0x1200}), 0u);
+    EXPECT_EQ(game->Call(Routine::LimitStore, {0x0001}), 1u);
+    for (Routine check : {Routine::DrawDistanceCheck1, Routine::DrawDistanceCheck2, Routine::DrawDistanceCheck3})
+      EXPECT_EQ(game->Call(check, {kFar}), 1u);
+  }
+}
+
+// Main's single-instance check is gone: a second copy starts, and nothing it did not take is released.
+TEST_P(PatchModulesTest, MainRunsBesideAnotherCopy) {
+  game->SetResult(Routine::InstanceCheck, 1);
+  game->SetMainBehaviour(0, 0);
+  const std::initializer_list<std::uint32_t> arguments = {At({0x400000, 0x400000, 0x400000, 0x400000}), 0, 0, 1};
+  EXPECT_EQ(game->Run(Routine::Main, arguments).after.eax, gamedouble::kMainAnotherInstanceCode);
+  RegisterQuietly(u"MultipleInstanceSupport");
+  game->ClearCalls();
+  const gamedouble::RunResult run = game->Run(Routine::Main, arguments);
+  EXPECT_EQ(run.after.eax, gamedouble::kMainExitCode);
+  EXPECT_EQ(run.stackDelta, 16);
+  EXPECT_EQ(run.after.ebx, run.before.ebx);
+  EXPECT_EQ(run.after.ebp, run.before.ebp);
+  EXPECT_TRUE(game->CallsOf(Routine::InstanceCheck).empty());
+  EXPECT_TRUE(game->CallsOf(Routine::InstanceRelease).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, PatchModulesTest, ::testing::ValuesIn(gamedouble::kBuilds), BuildName);
 
 }  // namespace
