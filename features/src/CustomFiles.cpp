@@ -23,9 +23,6 @@ namespace {
 // ---- Mapping a game path -------------------------------------------------------------------------------------------
 
 CFileSystem::tMountPoint* g_CdMount = nullptr;
-// The request the trampolines hand to MapGameFile, and its answer (the game's main thread only).
-const char* g_RequestPath = nullptr;
-CStream* g_RequestStream = nullptr;
 
 constexpr std::size_t kDriveRootLength = 3;  // "D:\"
 constexpr char16_t kTooShort[] = u"An attempt was made to copy a string into a buffer too short to hold the string.";
@@ -144,9 +141,7 @@ __attribute__((stdcall, force_align_arg_pointer)) std::uint32_t Win32CloseReplac
 std::uint32_t g_CustomFilesWin32Write = 0;
 std::uint32_t g_CustomFilesWin32Read = 0;
 
-CStream* MapGameFile(std::uint32_t mode) {
-  const char* path = g_RequestPath;
-  g_RequestStream = nullptr;
+CStream* MapGameFile(const char* path, std::uint32_t mode) {
   if (path == nullptr || g_FileSystem == nullptr) return nullptr;
   if (mode == kMapOpenData && HasCd() && IsLetter(path[0]) && path[1] == ':' && path[2] == '\\') {
     MountCdOnce(path);
@@ -175,14 +170,6 @@ CStream* MapGameFile(std::uint32_t mode) {
     LogConsole("CUSTOM FILES: Opening file \"%s\"\n", shown.c_str());
     g_FileSystem->FindAndOpenFile(target, true, false, &stream);
   }
-  g_RequestStream = stream;
-  return stream;
-}
-
-CStream* MapGameFile(const char* path, std::uint32_t mode) {
-  g_RequestPath = path;
-  CStream* stream = MapGameFile(mode);
-  g_RequestPath = nullptr;
   return stream;
 }
 
@@ -333,10 +320,6 @@ extern "C" void HookBodyFilesSaveLoader(HookContext* context) {
 
 namespace {
 
-struct MountList {
-  tHackModule* module;
-};
-
 bool MountModFiles(const char16_t* name, bool isDirectory, void*) {
   if (!isDirectory) return true;
   const std::u16string target = std::u16string(u"/Mods/") + name + u"/CustomFiles";
@@ -353,6 +336,8 @@ void Call(tHackModule* module, const GamePlace& place, std::uint32_t target, std
 
 std::uint32_t Init(tHackModule* module) {
   const Places& p = kPlaces;
+  // A CD mount of an earlier load went with its file system, or with that load's Unload.
+  g_CdMount = nullptr;
   g_At.openDataBack = p.openData.At() + kOpenDataResume;
   g_At.openSavedBack = IsGameV() ? p.openSavedBackV.At() : p.openSaved.At() + kOpenSavedResume;
   g_At.createBack = p.create.At() + kCreateResume;
@@ -397,8 +382,16 @@ std::uint32_t Init(tHackModule* module) {
   return MODULEREPLY_HANDLED;
 }
 
+// Whether the file system still holds the mount point (deleting the file system deletes its mount points).
+bool IsMounted(const CFileSystem::tMountPoint* mount) {
+  if (g_FileSystem == nullptr) return false;
+  for (const CFileSystem::tMountPoint* m = g_FileSystem->GetNewestMountPoint(); m != nullptr; m = m->GetNext())
+    if (m == mount) return true;
+  return false;
+}
+
 void Unload() {
-  delete g_CdMount;
+  if (g_CdMount != nullptr && IsMounted(g_CdMount)) delete g_CdMount;
   g_CdMount = nullptr;
 }
 

@@ -144,6 +144,10 @@ TEST_P(CustomFilesTest, TheCdIsMountedOnceBesideTheInstallDirectory) {
 
   ASSERT_EQ(UnloadHackModule(module), 1u);
   EXPECT_EQ(ReadAll(files->OpenFile(u"/GameData/data/title.wad", kOpenFileRead)), "<null>");
+  // Loaded again, the module mounts the CD again at its first access.
+  ASSERT_EQ(Register(u"CustomFiles"), 1u);
+  EXPECT_EQ(Map("D:\\data\\title.wad", kMapOpenData, &first), title);
+  EXPECT_EQ(first.find("CD") != std::string::npos, HasCd());
 }
 
 TEST_P(CustomFilesTest, ModsOverlayTheGameDataAndTheFirstListedWins) {
