@@ -221,7 +221,8 @@ void SwitchedOverBare(benchmark::State& state) {
     return 0;
   });
   using Routine = void (*)();
-  const auto switched = reinterpret_cast<Routine>(std::uintptr_t(game.Address(gamedouble::Routine::PlayerControlCaller)));
+  const auto switched =
+      reinterpret_cast<Routine>(std::uintptr_t(game.Address(gamedouble::Routine::PlayerControlCaller)));
   const auto bare = reinterpret_cast<Routine>(std::uintptr_t(game.Address(gamedouble::Routine::PlayerControlRoutine)));
   Clock::duration ours{}, theirs{};
   bool first = true;

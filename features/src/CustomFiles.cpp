@@ -51,8 +51,8 @@ bool MatchNumberedName(const char* name, const char* prefix, const char* suffix,
   const char* p = name + prefixLength;
   unsigned value = 0;
   const char* digits = p;
-  constexpr unsigned kLargest = 999999999;  // saturates below overflow
-  for (; IsDigit(*p); ++p) value = value > kLargest / 10 ? kLargest : value * 10 + unsigned(*p - '0');
+  constexpr unsigned kLargest = 999999999, kBase = 10;  // saturates below overflow
+  for (; IsDigit(*p); ++p) value = value > kLargest / kBase ? kLargest : value * kBase + unsigned(*p - '0');
   if (p == digits || std::strcmp(p, suffix) != 0) return false;
   *number = value;
   return true;
@@ -74,9 +74,10 @@ bool WidenGamePath(const char16_t* prefix, const char* path, char16_t (&out)[CFi
 void MountCdOnce(const char* path) {
   if (g_CdMount != nullptr) return;
   const char root[] = {path[0], ':', '\\', 0};
-  LogConsole("CUSTOM FILES: Game attempting to access file from CD for the first time; mounting \"%s\" over "
-             "\"/GameDir\"\n",
-             root);
+  LogConsole(
+      "CUSTOM FILES: Game attempting to access file from CD for the first time; mounting \"%s\" over "
+      "\"/GameDir\"\n",
+      root);
   const char16_t wideRoot[] = {char16_t(path[0]), u':', u'\\', 0};
   // Not exclusive: what the CD lacks is still found in the install directory, which also keeps taking writes.
   g_CdMount = MountSharedPhysicalDirectory(u"/GameDir", false, wideRoot);
@@ -94,7 +95,7 @@ __attribute__((force_align_arg_pointer)) std::uint32_t ReadReplacement(void* buf
 // As the C runtime's seek: 0 on success, non-zero on failure.
 constexpr std::int32_t kSeekFailed = -1;
 __attribute__((force_align_arg_pointer)) std::int32_t SeekReplacement(void* stream, std::int32_t offset,
-                                                                       std::uint32_t origin) {
+                                                                      std::uint32_t origin) {
   return stream != nullptr && StreamOf(stream)->Seek(offset, origin) ? 0 : kSeekFailed;
 }
 
@@ -113,8 +114,7 @@ __attribute__((force_align_arg_pointer)) std::uint32_t CloseReplacement(void* st
   return 0;
 }
 
-__attribute__((stdcall, force_align_arg_pointer)) std::uint32_t Win32WriteReplacement(void* stream,
-                                                                                      const void* buffer,
+__attribute__((stdcall, force_align_arg_pointer)) std::uint32_t Win32WriteReplacement(void* stream, const void* buffer,
                                                                                       std::uint32_t size,
                                                                                       std::uint32_t* count, void*) {
   const std::uint32_t written = stream != nullptr ? StreamOf(stream)->Write(buffer, 1, size) : 0;
@@ -234,8 +234,7 @@ constexpr std::uint32_t kSaveLoaderFrame = 92;
 
 // Translated once at Init.
 struct Translated {
-  std::uint32_t openDataBack, openSavedBack, createBack, objectTestZero, objectTestSet, saveWriterBack,
-      saveLoaderBack;
+  std::uint32_t openDataBack, openSavedBack, createBack, objectTestZero, objectTestSet, saveWriterBack, saveLoaderBack;
 };
 Translated g_At{};
 
@@ -343,8 +342,8 @@ std::uint32_t Init(tHackModule* module) {
   g_At.createBack = p.create.At() + kCreateResume;
   g_At.objectTestZero = p.objectTestZero.At();
   g_At.objectTestSet = p.objectTestSet.At();
-  g_At.saveWriterBack = GameVersion == GAMEVERSION_IV_EDITOR ? p.saveWriterBackEditor.At()
-                                                             : p.saveWriter.At() + kSaveWriterResume;
+  g_At.saveWriterBack =
+      GameVersion == GAMEVERSION_IV_EDITOR ? p.saveWriterBackEditor.At() : p.saveWriter.At() + kSaveWriterResume;
   g_At.saveLoaderBack = p.saveLoaderBack.At();
   g_CustomFilesWin32Write = EntryOf(&Win32WriteReplacement);
   g_CustomFilesWin32Read = EntryOf(&Win32ReadReplacement);
