@@ -147,11 +147,16 @@ std::uint32_t SquirrelSupportModuleHandler(std::uint32_t event, ModuleEventData*
     case MODULEEVENT_GETKEYSTATES: return Reply(Fire(kOnGetKeyStates));
     case MODULEEVENT_GETJOYPADSTATES: return Reply(Fire(kOnGetJoypadStates));
     case MODULEEVENT_ROLLINGBALLDEATH: return Reply(Fire(kOnRollingBallDeath));
+    // The hooks always hand these blocks; without one there is nothing to fire with.
     case MODULEEVENT_FALLDAMAGE:
+      if (data == nullptr) return MODULEREPLY_HANDLED;
       return Reply(FireWithItem(kOnFallDamage, static_cast<FallDamageEventData*>(data)->item));
     case MODULEEVENT_DIVINGROLLLANDDEATH:
+      if (data == nullptr) return MODULEREPLY_HANDLED;
       return Reply(FireWithItem(kOnDivingRollLandDeath, static_cast<DivingRollLandDeathEventData*>(data)->item));
-    case MODULEEVENT_FLIPEFFECT: return Reply(FireFlipeffect(static_cast<FlipeffectEventData*>(data)));
+    case MODULEEVENT_FLIPEFFECT:
+      if (data == nullptr) return MODULEREPLY_HANDLED;
+      return Reply(FireFlipeffect(static_cast<FlipeffectEventData*>(data)));
     default:
       // GameStart, LoadSample, QueryFlagA, QueryFlagB and everything from UnhandledException on: not ours, and
       // answering without Handled leaves those events for good.
