@@ -184,6 +184,18 @@ TEST_P(SquirrelSupportTest, UnloadFiresOnUnloadTearsDownAndPutsTheImageBack) {
   DispatchKeyEvents();
 }
 
+TEST_P(SquirrelSupportTest, AnEventTriggeringItselfEndlesslyEndsInAScriptError) {
+  ::testing::internal::CaptureStderr();
+  const bool ran = Run(u"local loop = Engine.EventType(\"Loop\"); local depth = 0;"
+                       u"loop.AddHandler(function(e) { depth++; Engine.Event(loop).Trigger(); });"
+                       u"Engine.Event(loop).Trigger(); Engine.Record(\"depth\", depth > 10 ? 1 : 0);");
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(ran);
+  EXPECT_NE(errors.find("sqvm: Native stack overflow."), std::string::npos);
+  EXPECT_EQ(Logged(), (Lines{"depth 1"}));
+  game->Run(Routine::Frame);  // the machine goes on
+}
+
 CScriptEnvironment* g_onLoadEnvironment = nullptr;
 
 TEST_P(SquirrelSupportTest, APreventedOnLoadTearsDownAndRepliesSeven) {
