@@ -11,4 +11,3 @@ std::uint32_t RefuseUntilPresent(std::uint32_t, ModuleEventData*) { return MODUL
   std::uint32_t handler(std::uint32_t event, ModuleEventData* data) { return RefuseUntilPresent(event, data); }
 
 BRINDLE_MODULE_STUB(MultiplayerModuleHandler)
-BRINDLE_MODULE_STUB(SquirrelSupportModuleHandler)

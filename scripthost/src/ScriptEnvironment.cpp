@@ -9,6 +9,7 @@
 
 #include <scripthost/ScriptArguments.h>
 #include <scripthost/ScriptHost.h>
+#include <scripthost/SquirrelSupport.h>
 
 const SQChar* const CScriptEnvironment::kCopiedNames[kCopiedNameCount] = {
     u"seterrorhandler", u"setdebughook", u"enabledebuginfo", u"getstackinfos", u"getroottable",
@@ -88,6 +89,11 @@ CScriptEnvironment::~CScriptEnvironment() {
   }
   values.clear();
   host->GetEventTypes().RemoveOwnedBy(this);
+  for (tHostDependent* dependent = host->GetFirstDependent(); dependent != nullptr;
+       dependent = dependent->GetNextDependent()) {
+    dependent->ForgetEnvironment(this);
+  }
+  StopEnvironmentAudio(this);
   ListNode::Remove(m_pNode);
   m_pNode = nullptr;
   m_constantTable.Release();

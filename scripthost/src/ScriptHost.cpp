@@ -8,6 +8,7 @@
 #include <sqstdstring.h>
 #include <sqstdsystem.h>
 
+#include <scripthost/ScriptClasses.h>
 #include <scripthost/ScriptEnvironment.h>
 
 CScriptHost* g_ScriptHost = nullptr;
@@ -61,8 +62,12 @@ void CScriptHost::Register() {
   RegisterTable(m_vm, u"QVUtil");
   sq_poptop(m_vm);
   RegisterTable(m_vm, u"EventSystem");
+  RegisterEventSystem(m_vm);
   sq_poptop(m_vm);
   // The classes come between EventSystem and QV.
+  RegisterEventClasses(this, m_vm);
+  RegisterVectorClasses(this, m_vm);
+  RegisterMatrixClass(this, m_vm);
   RegisterTable(m_vm, u"QV");
   sq_poptop(m_vm);
 
