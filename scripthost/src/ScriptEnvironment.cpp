@@ -8,6 +8,7 @@
 #include <base/TextReader.h>
 
 #include <scripthost/ScriptArguments.h>
+#include <scripthost/ScriptAudioInstance.h>
 #include <scripthost/ScriptHost.h>
 
 const SQChar* const CScriptEnvironment::kCopiedNames[kCopiedNameCount] = {
@@ -88,6 +89,7 @@ CScriptEnvironment::~CScriptEnvironment() {
   }
   values.clear();
   host->GetEventTypes().RemoveOwnedBy(this);
+  StopEnvironmentAudio(this);
   ListNode::Remove(m_pNode);
   m_pNode = nullptr;
   m_constantTable.Release();

@@ -7,17 +7,11 @@
 //
 // Errors: HRESULTs as the interfaces return them (negative is failure).
 // Locking: none; the game's renderer is used from its main thread.
+#include <platform/guid.h>
 #include <platform/win32types.h>
 
 #include <cstddef>
 #include <cstdint>
-
-struct GUID {
-  std::uint32_t data1;
-  std::uint16_t data2;
-  std::uint16_t data3;
-  std::uint8_t data4[8];
-};
 
 struct DDCOLORKEY {
   std::uint32_t low;

@@ -1,0 +1,63 @@
+#pragma once
+// What the natives of the script classes share: reaching the native object behind `this` and refusing a
+// constructor called on an instance that is bound already. Errors: Squirrel errors (sq_throwerror), returned as
+// negative results. Locking: none; the game's main thread.
+#include <cstdint>
+#include <cstring>
+
+#include <squirrel.h>
+
+#include <hack/GameVersion.h>
+
+#include <scripthost/ClassBinding.h>
+#include <scripthost/Referenceable.h>
+#include <scripthost/ScriptHost.h>
+
+namespace natives {
+
+constexpr SQInteger kThis = 1;
+
+// The object of class `which` behind this: fails with the binding's error for an instance of another class or
+// one with no object (made by instance(), or whose constructor failed).
+template <typename T>
+SQRESULT GetThis(HSQUIRRELVM v, ScriptClass which, T** out) {
+  *out = nullptr;
+  CScriptHost* host = CScriptHost::FromVM(v);
+  CClassBinding* binding = host != nullptr ? host->GetBinding(which) : nullptr;
+  if (binding == nullptr) return sq_throwerror(v, u"invalid type tag");
+  tSquirrelReferenceable* object = nullptr;
+  if (SQ_FAILED(CClassBinding::GetInstance(binding, v, kThis, &object))) return SQ_ERROR;
+  if (object == nullptr) return sq_throwerror(v, kNotBoundMessage);
+  *out = static_cast<T*>(object);
+  return SQ_OK;
+}
+
+// A constructor must bind a fresh instance: one called again on a bound instance would do its work (open
+// files, make game textures) only to be refused at the binding.
+inline SQRESULT CheckUnbound(HSQUIRRELVM v) {
+  if (sq_gettype(v, kThis) != OT_INSTANCE) return sq_throwerror(v, u"the object is not a class instance");
+  SQUserPointer current = nullptr;
+  sq_getinstanceup(v, kThis, &current, nullptr, SQFalse);
+  if (current != nullptr) return sq_throwerror(v, kAlreadyBoundMessage);
+  return SQ_OK;
+}
+
+// A game place by its four build columns (IV Editor, IV Release Patched, IV Demo Corvel, V Release Patched).
+struct GamePlace {
+  std::uint32_t a, b, c, d;
+  std::uint32_t At(std::uint32_t size = 0) const { return TranslateGameAddress(size, a, b, c, d); }
+};
+
+// Values of the game's data; memcpy, since some of its globals lie at odd addresses.
+template <typename T>
+T ReadGame(const GamePlace& place) {
+  T value;
+  std::memcpy(&value, reinterpret_cast<const void*>(std::uintptr_t(place.At())), sizeof value);
+  return value;
+}
+template <typename T>
+void WriteGame(const GamePlace& place, const T& value) {
+  std::memcpy(reinterpret_cast<void*>(std::uintptr_t(place.At())), &value, sizeof value);
+}
+
+}  // namespace natives
