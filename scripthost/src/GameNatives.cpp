@@ -10,10 +10,10 @@
 #include <platform/sync.h>
 
 #include <scripthost/ScriptHost.h>
+#include <scripthost/SquirrelSupport.h>
 
 #include "NativeSupport.h"
 
-tHackModule* g_SquirrelSupportModule = nullptr;
 CHackValueHack* g_FPSLimitPatch = nullptr;
 
 const SQChar kUnrepresentableCharacterMessage[] =
@@ -121,13 +121,13 @@ SQInteger SetFPSLimit(HSQUIRRELVM v) {
   const auto rate = std::int32_t(IntegerAt(v, 2));
   // A rate of 0 would divide by zero and a negative one make a negative wait: refused, the limit kept.
   if (rate <= 0) return sq_throwerror(v, kFrameRateNotPositiveMessage);
-  if (g_SquirrelSupportModule == nullptr) return sq_throwerror(v, kNoModuleRecordMessage);
+  if (g_pSquirrelSupportModule == nullptr) return sq_throwerror(v, kNoModuleRecordMessage);
   delete g_FPSLimitPatch;  // its destructor clears the global
   if (rate == kGameFrameRate) return 0;
   LARGE_INTEGER frequency{};
   QueryPerformanceFrequency(&frequency);
   g_FPSLimitPatch =
-      new CFPSLimitPatch(g_SquirrelSupportModule, kFrameTime.At(kFrameTimeBytes), FrameTicks(frequency.QuadPart, rate));
+      new CFPSLimitPatch(g_pSquirrelSupportModule, kFrameTime.At(kFrameTimeBytes), FrameTicks(frequency.QuadPart, rate));
   return 0;
 }
 

@@ -10,10 +10,9 @@
 #include <scripthost/ClassBinding.h>
 #include <scripthost/ScriptEnvironment.h>
 #include <scripthost/ScriptHost.h>
+#include <scripthost/SquirrelSupport.h>
 
 #include "NativeSupport.h"
-
-CAudio* g_ScriptAudioDevice = nullptr;
 
 const SQChar kAudioNotInitialisedMessage[] = u"audio is not initialised";
 const SQChar kAudioOpenFailedMessage[] = u"failed to open audio file";
@@ -36,7 +35,7 @@ SQRESULT GetThis(HSQUIRRELVM v, tScriptAudioInstance** out) {
 SQInteger Constructor(HSQUIRRELVM v) {
   if (SQ_FAILED(natives::CheckUnbound(v))) return SQ_ERROR;
   CScriptHost* host = CScriptHost::FromVM(v);
-  if (g_ScriptAudioDevice == nullptr) return sq_throwerror(v, kAudioNotInitialisedMessage);
+  if (g_pAudio == nullptr) return sq_throwerror(v, kAudioNotInitialisedMessage);
   const SQChar* path = nullptr;
   SQBool loop = SQFalse;
   sq_getstring(v, kPathIndex, &path);
@@ -50,7 +49,7 @@ SQInteger Constructor(HSQUIRRELVM v) {
   if (source != nullptr) {
     // A refused buffer (a server's file of a format DirectSound will not take) must not end the game.
     tTaskContext task;
-    instance = g_ScriptAudioDevice->CreateInstance(&task, source, loop != SQFalse);
+    instance = g_pAudio->CreateInstance(&task, source, loop != SQFalse);
     source->Release();
   }
   stream->Release();
@@ -182,6 +181,21 @@ void tScriptAudioInstance::Unlist() {
   ListNode::Remove(m_pPlayingNode);
   m_pPlayingNode = nullptr;
   Release();
+}
+
+void UnlistStoppedAudioInstances() {
+  std::vector<tScriptAudioInstance*> ended;
+  for (ListNode* node = g_PlayingAudioInstances.m_pHead; node != nullptr; node = node->m_pNext) {
+    tScriptAudioInstance* instance = GetPlayingAudioInstance(node);
+    if (!instance->GetAudioInstance()->IsPlaying()) {
+      instance->AddRef();
+      ended.push_back(instance);
+    }
+  }
+  for (tScriptAudioInstance* instance : ended) {
+    instance->Unlist();
+    instance->Release();
+  }
 }
 
 void StopEnvironmentAudio(CScriptEnvironment* environment) {

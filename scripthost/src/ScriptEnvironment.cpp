@@ -10,6 +10,7 @@
 #include <scripthost/ScriptArguments.h>
 #include <scripthost/ScriptAudioInstance.h>
 #include <scripthost/ScriptHost.h>
+#include <scripthost/SquirrelSupport.h>
 
 const SQChar* const CScriptEnvironment::kCopiedNames[kCopiedNameCount] = {
     u"seterrorhandler", u"setdebughook", u"enabledebuginfo", u"getstackinfos", u"getroottable",
@@ -89,6 +90,10 @@ CScriptEnvironment::~CScriptEnvironment() {
   }
   values.clear();
   host->GetEventTypes().RemoveOwnedBy(this);
+  for (tHostDependent* dependent = host->GetFirstDependent(); dependent != nullptr;
+       dependent = dependent->GetNextDependent()) {
+    dependent->ForgetEnvironment(this);
+  }
   StopEnvironmentAudio(this);
   ListNode::Remove(m_pNode);
   m_pNode = nullptr;

@@ -11,6 +11,7 @@
 #include <scripthost/EngineNatives.h>
 #include <scripthost/GameNatives.h>
 #include <scripthost/ScriptAudioInstance.h>
+#include <scripthost/ScriptClasses.h>
 #include <scripthost/ScriptEnvironment.h>
 #include <scripthost/ScriptTexture.h>
 
@@ -68,11 +69,15 @@ void CScriptHost::Register() {
   RegisterQVUtilNatives(m_vm);
   sq_poptop(m_vm);
   RegisterTable(m_vm, u"EventSystem");
+  RegisterEventSystem(m_vm);
   sq_poptop(m_vm);
   RegisterFrameNatives(m_vm);
   // The classes come between EventSystem and QV.
   RegisterAudioInstanceClass(this, m_vm);
   RegisterTextureClass(this, m_vm);
+  RegisterEventClasses(this, m_vm);
+  RegisterVectorClasses(this, m_vm);
+  RegisterMatrixClass(this, m_vm);
   RegisterTable(m_vm, u"QV");
   RegisterQVNatives(m_vm);
   sq_poptop(m_vm);

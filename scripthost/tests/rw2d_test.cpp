@@ -46,7 +46,9 @@ class Rw2DTest : public GameDoubleTest {
   void TearDown() override {
     if (renderer != nullptr) renderer->Release();
     // Every surface the renderer made went with its texture.
-    if (game) EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);
+    if (game) {
+      EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);
+    }
     GameDoubleTest::TearDown();
   }
   void Draw(Vexil3D::Material* material, const QuadSpec& spec) {
@@ -167,7 +169,7 @@ TEST_P(Rw2DTest, RefusedTextureDrawsUntexturedAndIsTriedAgain) {
     game->Renderer().InjectFailure(method);
     Draw(material, {{3, 3}, {2, 2}, {0xFF808080, 0xFF808080, 0xFF808080, 0xFF808080}});
     EXPECT_EQ(texture->GetHWResource(), nullptr);
-    EXPECT_EQ(game->Renderer().LiveSurfaces(), 1u);  // the default texture's alone
+    EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);
     ExpectFrame(Filled(3, 3, 2, 2, 0xFF808080), "rw2d-refused");
   }
   Draw(material, {{3, 3}, {2, 2}});

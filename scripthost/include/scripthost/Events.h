@@ -72,6 +72,11 @@ class CEventType : public tSquirrelReferenceableReleasable<CEventType>, public t
   void AddHandler(CScriptEnvironment* environment, HSQUIRRELVM v, SQInteger index);
   // Removes every handler of the environment, moving their closures out for the caller to release.
   void TakeValuesOf(CScriptEnvironment* environment, std::vector<CScriptObjectRef>& closures) override;
+  // A type made by the environment and kept alive elsewhere (Shared, a global of another environment) becomes a
+  // type without owner.
+  void ForgetEnvironment(CScriptEnvironment* environment) override {
+    if (m_pOwner == environment) m_pOwner = nullptr;
+  }
 
   CEventTypeRegistry* GetRegistry() const { return m_pRegistry; }
   CScriptEnvironment* GetOwner() const { return m_pOwner; }

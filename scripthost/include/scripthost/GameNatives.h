@@ -13,8 +13,6 @@
 struct tHackModule;
 class CHackValueHack;
 
-// The SquirrelSupport module's own record while it is loaded (its patches go with it), else null.
-extern tHackModule* g_SquirrelSupportModule;
 // The patch of the latest SetFPSLimit, or null; it clears itself whenever it is removed, also when the
 // module's record removes its patches.
 extern CHackValueHack* g_FPSLimitPatch;

@@ -17,9 +17,6 @@
 class CScriptEnvironment;
 class CScriptHost;
 
-// The SquirrelSupport module's audio device while it has one, else null (AudioInstance then refuses).
-extern CAudio* g_ScriptAudioDevice;
-
 class tScriptAudioInstance : public tSquirrelReferenceableReleasable<tScriptAudioInstance> {
  public:
   // Takes over instance; environment is the one whose script made it (none for native code).
@@ -47,6 +44,9 @@ class tScriptAudioInstance : public tSquirrelReferenceableReleasable<tScriptAudi
   ListNode* m_pLiveNode;
 };
 
+// Unlists every listed instance whose sound ended by itself, dropping the list's reference (the module's
+// Process handling, before OnProcess).
+void UnlistStoppedAudioInstances();
 // Stops every listed instance that belongs to the environment (every one when null), unlists it and drops
 // the list's reference; instances that scripts still hold live on, stopped. Instances of the environment
 // that were not playing forget it, so none keeps a destroyed environment.

@@ -72,6 +72,9 @@ class tHostDependent {
   // An environment is going: values of its own (handlers) move out to the caller, who releases them once
   // every holder is settled.
   virtual void TakeValuesOf(CScriptEnvironment* /*environment*/, std::vector<CScriptObjectRef>& /*values*/) {}
+  // An environment is gone: whatever still names it as its owner forgets it, so no later walk compares
+  // against, or reaches, a destroyed environment.
+  virtual void ForgetEnvironment(CScriptEnvironment* /*environment*/) {}
 
  protected:
   // Links into host's list (none: stays unlinked, as after a detach).
