@@ -9,6 +9,9 @@
 #include <hack/ModuleEventData.h>
 #include <hack/ModuleRegistry.h>
 #include <hack/testing/RegistryReset.h>
+#include <platform/text.h>
+#include <scripthost/ScriptAudioInstance.h>
+#include <scripthost/SquirrelSupport.h>
 
 namespace doubletest {
 namespace {
@@ -94,6 +97,55 @@ void GameDoubleTest::ExpectFrame(const gamedouble::CPicture& expected, const std
   const auto result = gamedouble::ComparePictures(game->Frame(), expected,
                                                   name + "." + gamedouble::NameOf(GetParam()), tolerance);
   EXPECT_TRUE(result.same) << result.report;
+}
+
+CStream* MemoryEnvironment::OpenFile(const char16_t* path, bool, bool, bool) {
+  auto found = files.find(path);
+  if (found == files.end()) return nullptr;
+  return new CByteArrayStream(found->second.data(), std::uint32_t(found->second.size()));
+}
+
+void ScriptDoubleTest::SetUp() {
+  GameDoubleTest::SetUp();
+  if (HasFatalFailure()) return;
+  host = std::make_unique<CScriptHost>();
+  g_ScriptHost = host.get();
+  g_pSquirrelSupportModule = module;
+  environment = std::make_unique<MemoryEnvironment>(host.get(), u"test");
+}
+
+void ScriptDoubleTest::TearDown() {
+  // The host goes first: script objects (audio instances reading the environment's files) go with it.
+  g_ScriptHost = nullptr;
+  host.reset();
+  environment.reset();
+  StopEnvironmentAudio(nullptr);
+  g_pSquirrelSupportModule = nullptr;
+  GameDoubleTest::TearDown();
+}
+
+ScriptDoubleTest::Outcome ScriptDoubleTest::Run(const std::u16string& code) {
+  const HSQUIRRELVM t = environment->GetThread();
+  const SQInteger top = sq_gettop(t);
+  std::string bytes = text::Utf16ToUtf8(code);
+  auto* stream = new CByteArrayStream(bytes.data(), std::uint32_t(bytes.size()));
+  Outcome outcome{false, {}, {}};
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  host->PushRunningEnvironment(environment.get());
+  environment->Enter();
+  if (SQ_SUCCEEDED(CompileScriptFile(nullptr, t, stream, u"test.nut"))) {
+    sq_pushroottable(t);
+    outcome.ok = SQ_SUCCEEDED(sq_call(t, 1, SQFalse, SQTrue));
+    sq_settop(t, top + 1);
+  }
+  environment->Leave();
+  host->PopRunningEnvironment();
+  stream->Release();
+  sq_settop(t, top);
+  outcome.out = ::testing::internal::GetCapturedStdout();
+  outcome.err = ::testing::internal::GetCapturedStderr();
+  return outcome;
 }
 
 }  // namespace doubletest

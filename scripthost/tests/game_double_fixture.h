@@ -5,14 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <hack/GameVersion.h>
 #include <hack/testing/GameDouble.h>
+#include <platform/text.h>
+#include <scripthost/ScriptEnvironment.h>
+#include <scripthost/ScriptHost.h>
 
 struct tHackModule;
+class CStream;
 
 namespace doubletest {
 
@@ -36,6 +41,32 @@ class GameDoubleTest : public ::testing::TestWithParam<gamedouble::Build> {
   static constexpr std::uint32_t kOpaqueBlack = 0xFF000000;
   std::unique_ptr<gamedouble::CGameDouble> game;
   tHackModule* module = nullptr;
+};
+
+// An environment whose files are kept in memory by name.
+class MemoryEnvironment : public CScriptEnvironment {
+ public:
+  using CScriptEnvironment::CScriptEnvironment;
+  CStream* OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing) override;
+  std::map<std::u16string, std::vector<std::uint8_t>> files;
+};
+
+// A script host with one environment on the double; the module record is the SquirrelSupport module's.
+class ScriptDoubleTest : public GameDoubleTest {
+ protected:
+  struct Outcome {
+    bool ok;
+    std::string out, err;
+  };
+  void SetUp() override;
+  void TearDown() override;
+  // Compiles and runs the text in the environment; what it printed and what errors it raised.
+  Outcome Run(const std::u16string& code);
+  // The first line of the error output ("sqvm: <message>." for an uncaught script error).
+  static std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+  std::unique_ptr<CScriptHost> host;
+  std::unique_ptr<MemoryEnvironment> environment;
 };
 
 inline std::string BuildName(const ::testing::TestParamInfo<gamedouble::Build>& info) {
