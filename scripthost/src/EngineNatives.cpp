@@ -48,30 +48,31 @@ SQInteger GetRawValue(HSQUIRRELVM v) {
   return 1;
 }
 
-// An optional number: the default past the arguments given; integers become floats.
-float NumberAt(HSQUIRRELVM v, SQInteger index, float fallback) {
-  if (index > sq_gettop(v)) return fallback;
+// An optional number: the default past the arguments given (top); integers become floats.
+float NumberAt(HSQUIRRELVM v, SQInteger top, SQInteger index, float fallback) {
+  if (index > top) return fallback;
   SQFloat value = fallback;
   sq_getfloat(v, index, &value);
   return value;
 }
 
 // An optional integer: floats truncated, bools 0 or 1.
-std::uint32_t IntegerAt(HSQUIRRELVM v, SQInteger index, std::uint32_t fallback) {
-  if (index > sq_gettop(v)) return fallback;
+std::uint32_t IntegerAt(HSQUIRRELVM v, SQInteger top, SQInteger index, std::uint32_t fallback) {
+  if (index > top) return fallback;
   SQInteger value = SQInteger(fallback);
   sq_getinteger(v, index, &value);
   return std::uint32_t(value);
 }
 
-Game::FloatPair PairAt(HSQUIRRELVM v, SQInteger index, float fallback) {
-  return {NumberAt(v, index, fallback), NumberAt(v, index + 1, fallback)};
+Game::FloatPair PairAt(HSQUIRRELVM v, SQInteger top, SQInteger index, float fallback) {
+  return {NumberAt(v, top, index, fallback), NumberAt(v, top, index + 1, fallback)};
 }
 
 SQInteger DrawRectangle(HSQUIRRELVM v) {
   // Without the game's device nothing can be drawn; scripts drawing before the game's renderer exists are
   // not in error.
   if (Game::GetDirect3DDevice() == nullptr) return 0;
+  const SQInteger top = sq_gettop(v);
 
   tScriptTexture* texture = nullptr;
   std::uint16_t index = 0;
@@ -85,21 +86,21 @@ SQInteger DrawRectangle(HSQUIRRELVM v) {
     texture = static_cast<tScriptTexture*>(object);
   } else {
     const auto count = natives::ReadGame<std::uint32_t>(kTextureCount);
-    index = std::uint16_t(IntegerAt(v, kTextureArgument, 0) & kTextureIndexMask);
+    index = std::uint16_t(IntegerAt(v, top, kTextureArgument, 0) & kTextureIndexMask);
     if (index >= count) return sq_throwerror(v, kTextureIndexOutOfBoundsMessage);
   }
 
-  const Game::FloatPair position = PairAt(v, kPositionArgument, 0);
-  const Game::FloatPair size = PairAt(v, kSizeArgument, 0);
-  const Game::FloatPair uvOrigin = PairAt(v, kUvOriginArgument, 0);
-  const Game::FloatPair uvSize = PairAt(v, kUvSizeArgument, 1);
+  const Game::FloatPair position = PairAt(v, top, kPositionArgument, 0);
+  const Game::FloatPair size = PairAt(v, top, kSizeArgument, 0);
+  const Game::FloatPair uvOrigin = PairAt(v, top, kUvOriginArgument, 0);
+  const Game::FloatPair uvSize = PairAt(v, top, kUvSizeArgument, 1);
   std::uint32_t colours[kCorners];
-  for (std::uint32_t i = 0; i < kCorners; ++i) colours[i] = IntegerAt(v, kColourArgument + SQInteger(i), kDefaultColour);
-  const Game::FloatPair pivot = PairAt(v, kPivotArgument, 0);
-  const float angle = NumberAt(v, kAngleArgument, 0);
-  const Game::FloatPair scale = PairAt(v, kScaleArgument, 1);
+  for (std::uint32_t i = 0; i < kCorners; ++i) colours[i] = IntegerAt(v, top, kColourArgument + SQInteger(i), kDefaultColour);
+  const Game::FloatPair pivot = PairAt(v, top, kPivotArgument, 0);
+  const float angle = NumberAt(v, top, kAngleArgument, 0);
+  const Game::FloatPair scale = PairAt(v, top, kScaleArgument, 1);
   SQBool flag = SQFalse;
-  if (kFlagArgument <= sq_gettop(v)) sq_getbool(v, kFlagArgument, &flag);
+  if (kFlagArgument <= top) sq_getbool(v, kFlagArgument, &flag);
 
   if (texture != nullptr) {
     CGameTextureRecord::Draw(&texture->GetRecord(), &position, &size, &uvOrigin, &uvSize, colours, &pivot, angle,
