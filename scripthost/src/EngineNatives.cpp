@@ -77,13 +77,7 @@ SQInteger DrawRectangle(HSQUIRRELVM v) {
   tScriptTexture* texture = nullptr;
   std::uint16_t index = 0;
   if (sq_gettype(v, kTextureArgument) == OT_INSTANCE) {
-    CScriptHost* host = CScriptHost::FromVM(v);
-    CClassBinding* binding = host != nullptr ? host->GetBinding(ScriptClass::Texture) : nullptr;
-    tSquirrelReferenceable* object = nullptr;
-    if (binding == nullptr) return sq_throwerror(v, u"invalid type tag");
-    if (SQ_FAILED(CClassBinding::GetInstance(binding, v, kTextureArgument, &object))) return SQ_ERROR;
-    if (object == nullptr) return sq_throwerror(v, kNotBoundMessage);
-    texture = static_cast<tScriptTexture*>(object);
+    if (SQ_FAILED(natives::Object(v, kTextureArgument, ScriptClass::Texture, &texture))) return SQ_ERROR;
   } else {
     const auto count = natives::ReadGame<std::uint32_t>(kTextureCount);
     index = std::uint16_t(IntegerAt(v, top, kTextureArgument, 0) & kTextureIndexMask);

@@ -1,7 +1,7 @@
 #pragma once
-// What the natives of the script classes share: reaching the native object behind `this` and refusing a
-// constructor called on an instance that is bound already. Errors: Squirrel errors (sq_throwerror), returned as
-// negative results. Locking: none; the game's main thread.
+// What the natives of Texture, AudioInstance and the game natives add to NativeHelpers.h: refusing a
+// constructor called on an instance that is bound already, and the game's data by build column.
+// Errors: Squirrel errors (sq_throwerror), returned as negative results. Locking: none; the game's main thread.
 #include <cstdint>
 #include <cstring>
 
@@ -9,28 +9,9 @@
 
 #include <hack/GameVersion.h>
 
-#include <scripthost/ClassBinding.h>
-#include <scripthost/Referenceable.h>
-#include <scripthost/ScriptHost.h>
+#include "NativeHelpers.h"
 
 namespace natives {
-
-constexpr SQInteger kThis = 1;
-
-// The object of class `which` behind this: fails with the binding's error for an instance of another class or
-// one with no object (made by instance(), or whose constructor failed).
-template <typename T>
-SQRESULT GetThis(HSQUIRRELVM v, ScriptClass which, T** out) {
-  *out = nullptr;
-  CScriptHost* host = CScriptHost::FromVM(v);
-  CClassBinding* binding = host != nullptr ? host->GetBinding(which) : nullptr;
-  if (binding == nullptr) return sq_throwerror(v, u"invalid type tag");
-  tSquirrelReferenceable* object = nullptr;
-  if (SQ_FAILED(CClassBinding::GetInstance(binding, v, kThis, &object))) return SQ_ERROR;
-  if (object == nullptr) return sq_throwerror(v, kNotBoundMessage);
-  *out = static_cast<T*>(object);
-  return SQ_OK;
-}
 
 // A constructor must bind a fresh instance: one called again on a bound instance would do its work (open
 // files, make game textures) only to be refused at the binding.

@@ -29,7 +29,7 @@ constexpr SQInteger kLoopIndex = 3;
 constexpr SQInteger kValueIndex = 2;
 
 SQRESULT GetThis(HSQUIRRELVM v, tScriptAudioInstance** out) {
-  return natives::GetThis(v, ScriptClass::AudioInstance, out);
+  return natives::Object(v, natives::kThis, ScriptClass::AudioInstance, out);
 }
 
 SQInteger Constructor(HSQUIRRELVM v) {
@@ -57,9 +57,7 @@ SQInteger Constructor(HSQUIRRELVM v) {
   if (instance == nullptr) return sq_throwerror(v, kAudioCreateFailedMessage);
 
   auto* object = new tScriptAudioInstance(host->GetBinding(ScriptClass::AudioInstance), instance, environment);
-  const SQRESULT bound = object->BindConstructedInstance(v);
-  object->Release();
-  return SQ_SUCCEEDED(bound) ? 0 : SQ_ERROR;
+  return natives::BindNew(v, object, object);
 }
 
 SQInteger IsPlaying(HSQUIRRELVM v) {

@@ -63,28 +63,26 @@ SQInteger Constructor(HSQUIRRELVM v) {
     object->Release();
     return sq_throwerror(v, kTextureCreateFailedMessage);
   }
-  const SQRESULT bound = object->BindConstructedInstance(v);
-  object->Release();
-  return SQ_SUCCEEDED(bound) ? 0 : SQ_ERROR;
+  return natives::BindNew(v, object, object);
 }
 
 SQInteger GetWidth(HSQUIRRELVM v) {
   tScriptTexture* self = nullptr;
-  if (SQ_FAILED(natives::GetThis(v, ScriptClass::Texture, &self))) return SQ_ERROR;
+  if (SQ_FAILED(natives::Object(v, natives::kThis, ScriptClass::Texture, &self))) return SQ_ERROR;
   sq_pushinteger(v, SQInteger(self->GetRecord().GetWidth()));
   return 1;
 }
 
 SQInteger GetHeight(HSQUIRRELVM v) {
   tScriptTexture* self = nullptr;
-  if (SQ_FAILED(natives::GetThis(v, ScriptClass::Texture, &self))) return SQ_ERROR;
+  if (SQ_FAILED(natives::Object(v, natives::kThis, ScriptClass::Texture, &self))) return SQ_ERROR;
   sq_pushinteger(v, SQInteger(self->GetRecord().GetHeight()));
   return 1;
 }
 
 SQInteger TypeOf(HSQUIRRELVM v) {
   tScriptTexture* self = nullptr;
-  if (SQ_FAILED(natives::GetThis(v, ScriptClass::Texture, &self))) return SQ_ERROR;
+  if (SQ_FAILED(natives::Object(v, natives::kThis, ScriptClass::Texture, &self))) return SQ_ERROR;
   sq_pushstring(v, u"Texture", -1);
   return 1;
 }
