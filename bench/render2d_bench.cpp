@@ -71,8 +71,8 @@ struct Rig {
     SelectGameBuild();
     game.SetRendererPresent(true, true);
     game.SetScreenSize(640, 480);
-    for (auto routine : {gamedouble::Routine::FrameRoutine1, gamedouble::Routine::FrameRoutine2,
-                         gamedouble::Routine::FrameRoutine3}) {
+    for (auto routine :
+         {gamedouble::Routine::FrameRoutine1, gamedouble::Routine::FrameRoutine2, gamedouble::Routine::FrameRoutine3}) {
       gameimage::CEmitter code(game.Address(routine));
       code.Ret();
       game.Image().Place(code);
@@ -96,8 +96,8 @@ void Paired(benchmark::State& state, const char* name, Ours ours, Bare bare) {
       total += Clock::now() - start;
       return g_Quads - before == kBatch;
     };
-    const bool ok = oursFirst ? (timed(ours, oursTime) && timed(bare, bareTime))
-                              : (timed(bare, bareTime) && timed(ours, oursTime));
+    const bool ok =
+        oursFirst ? (timed(ours, oursTime) && timed(bare, bareTime)) : (timed(bare, bareTime) && timed(ours, oursTime));
     if (!ok) {
       state.SkipWithError("the game did not receive every quad");
       return;
@@ -109,8 +109,7 @@ void Paired(benchmark::State& state, const char* name, Ours ours, Bare bare) {
 }
 
 void BareDraws(const Game::GameTexture* texture) {
-  const Game::FloatPair position{10, 20}, size{kSide, kSide}, uvOrigin{0, 0}, uvSize{1, 1}, pivot{0, 0},
-      scale{1, 1};
+  const Game::FloatPair position{10, 20}, size{kSide, kSide}, uvOrigin{0, 0}, uvSize{1, 1}, pivot{0, 0}, scale{1, 1};
   for (std::uint32_t i = 0; i < kBatch; ++i) {
     Game::DrawQuad(texture, &position, &size, &uvOrigin, &uvSize, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF,
                    &pivot, 0, &scale, false);
@@ -175,7 +174,8 @@ struct ScriptRig {
     sq_pushstring(v, u"DrawRectangle", -1);
     sq_get(v, -2);
     draw = sq_gettop(v);
-    sq_newclosure(v, [](HSQUIRRELVM) -> SQInteger { return 0; }, 0);
+    sq_newclosure(
+        v, [](HSQUIRRELVM) -> SQInteger { return 0; }, 0);
     empty = sq_gettop(v);
   }
   ~ScriptRig() {

@@ -45,20 +45,34 @@ struct Call {
   bool member;  // of a class under Engine: this comes from the arguments
 };
 const Call kCalls[] = {
-    {u"Debug", u"GetRegistryTable", false},  {nullptr, u"GetRawValue", false},
-    {nullptr, u"GetPlayingAudioInstances", false}, {u"QVUtil", u"DrawRectangle", false},
-    {nullptr, u"SetFPSLimit", false},        {nullptr, u"Sleep", false},
-    {u"QV", u"GetScreenWidth", false},       {u"QV", u"GetScreenHeight", false},
-    {u"QV", u"GetFontHeight", false},        {u"QV", u"RenderProgressBar", false},
-    {u"QV", u"RenderString", false},         {u"QV", u"ChangeLevel", false},
-    {u"QV", u"SetFlipeffect", false},        {u"QV", u"PlaySoundEffect", false},
-    {u"QV", u"PlaySoundEffect3D", false},    {u"Texture", u"constructor", true},
-    {u"Texture", u"GetWidth", true},         {u"Texture", u"GetHeight", true},
-    {u"Texture", u"_typeof", true},          {u"AudioInstance", u"constructor", true},
-    {u"AudioInstance", u"IsPlaying", true},  {u"AudioInstance", u"Stop", true},
-    {u"AudioInstance", u"Play", true},       {u"AudioInstance", u"SetSample", true},
-    {u"AudioInstance", u"GetSample", true},  {u"AudioInstance", u"SetSamplesPerSec", true},
-    {u"AudioInstance", u"GetSamplesPerSec", true}, {u"AudioInstance", u"SetVolume", true},
+    {u"Debug", u"GetRegistryTable", false},
+    {nullptr, u"GetRawValue", false},
+    {nullptr, u"GetPlayingAudioInstances", false},
+    {u"QVUtil", u"DrawRectangle", false},
+    {nullptr, u"SetFPSLimit", false},
+    {nullptr, u"Sleep", false},
+    {u"QV", u"GetScreenWidth", false},
+    {u"QV", u"GetScreenHeight", false},
+    {u"QV", u"GetFontHeight", false},
+    {u"QV", u"RenderProgressBar", false},
+    {u"QV", u"RenderString", false},
+    {u"QV", u"ChangeLevel", false},
+    {u"QV", u"SetFlipeffect", false},
+    {u"QV", u"PlaySoundEffect", false},
+    {u"QV", u"PlaySoundEffect3D", false},
+    {u"Texture", u"constructor", true},
+    {u"Texture", u"GetWidth", true},
+    {u"Texture", u"GetHeight", true},
+    {u"Texture", u"_typeof", true},
+    {u"AudioInstance", u"constructor", true},
+    {u"AudioInstance", u"IsPlaying", true},
+    {u"AudioInstance", u"Stop", true},
+    {u"AudioInstance", u"Play", true},
+    {u"AudioInstance", u"SetSample", true},
+    {u"AudioInstance", u"GetSample", true},
+    {u"AudioInstance", u"SetSamplesPerSec", true},
+    {u"AudioInstance", u"GetSamplesPerSec", true},
+    {u"AudioInstance", u"SetVolume", true},
     {u"AudioInstance", u"_typeof", true},
 };
 
@@ -159,7 +173,9 @@ void PushInstanceOf(HSQUIRRELVM v, const char16_t* cls) {
 
 void PushValue(HSQUIRRELVM v, Reader& in, std::vector<HSQOBJECT>& made) {
   switch (in.Byte() % 12) {
-    case 0: sq_pushinteger(v, SQInteger(in.Word())); break;
+    case 0:
+      sq_pushinteger(v, SQInteger(in.Word()));
+      break;
     case 1: {
       const std::uint32_t bits = in.Word();
       float value;
@@ -174,14 +190,30 @@ void PushValue(HSQUIRRELVM v, Reader& in, std::vector<HSQOBJECT>& made) {
       sq_pushstring(v, text.data(), SQInteger(text.size()));
       break;
     }
-    case 3: sq_pushnull(v); break;
-    case 4: sq_pushbool(v, in.Byte() & 1); break;
-    case 5: sq_pushstring(v, in.Byte() & 1 ? u"f" : u"missing", -1); break;
-    case 6: PushInstanceOf(v, u"Texture"); break;
-    case 7: PushInstanceOf(v, u"AudioInstance"); break;
-    case 8: PushInstanceOf(v, u"Vector2D"); break;
-    case 9: sq_newtable(v); break;
-    case 10: sq_pushinteger(v, SQInteger(0x80000000u)); break;
+    case 3:
+      sq_pushnull(v);
+      break;
+    case 4:
+      sq_pushbool(v, in.Byte() & 1);
+      break;
+    case 5:
+      sq_pushstring(v, in.Byte() & 1 ? u"f" : u"missing", -1);
+      break;
+    case 6:
+      PushInstanceOf(v, u"Texture");
+      break;
+    case 7:
+      PushInstanceOf(v, u"AudioInstance");
+      break;
+    case 8:
+      PushInstanceOf(v, u"Vector2D");
+      break;
+    case 9:
+      sq_newtable(v);
+      break;
+    case 10:
+      sq_pushinteger(v, SQInteger(0x80000000u));
+      break;
     default:
       // An object made by an earlier call of this input.
       if (made.empty()) {

@@ -89,7 +89,8 @@ SQInteger DrawRectangle(HSQUIRRELVM v) {
   const Game::FloatPair uvOrigin = PairAt(v, top, kUvOriginArgument, 0);
   const Game::FloatPair uvSize = PairAt(v, top, kUvSizeArgument, 1);
   std::uint32_t colours[kCorners];
-  for (std::uint32_t i = 0; i < kCorners; ++i) colours[i] = IntegerAt(v, top, kColourArgument + SQInteger(i), kDefaultColour);
+  for (std::uint32_t i = 0; i < kCorners; ++i)
+    colours[i] = IntegerAt(v, top, kColourArgument + SQInteger(i), kDefaultColour);
   const Game::FloatPair pivot = PairAt(v, top, kPivotArgument, 0);
   const float angle = NumberAt(v, top, kAngleArgument, 0);
   const Game::FloatPair scale = PairAt(v, top, kScaleArgument, 1);

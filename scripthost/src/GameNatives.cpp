@@ -25,11 +25,11 @@ const SQChar kNoModuleRecordMessage[] = u"SquirrelSupport is not loaded";
 
 namespace {
 
-constexpr natives::GamePlace kLevel{0x7FD190, 0x7FD2B0, 0x7FD2F0, 0xE5C2F0};              // u8
-constexpr natives::GamePlace kLevelSecond{0x7FD150, 0x7FD270, 0x7FD2B0, 0xE5C2B4};        // u8
-constexpr natives::GamePlace kFlipeffect{0x4ACBFC, 0x4AEBFC, 0x4AEBFC, 0x506C60};         // u32
-constexpr natives::GamePlace kFlipeffectSecond{0x4BF2D4, 0x4BF3FC, 0x4BF43C, 0x51CA5A};   // u8
-constexpr natives::GamePlace kFrameTime{0x7537D8, 0x753900, 0x753940, 0xD9AAB0};          // u64
+constexpr natives::GamePlace kLevel{0x7FD190, 0x7FD2B0, 0x7FD2F0, 0xE5C2F0};             // u8
+constexpr natives::GamePlace kLevelSecond{0x7FD150, 0x7FD270, 0x7FD2B0, 0xE5C2B4};       // u8
+constexpr natives::GamePlace kFlipeffect{0x4ACBFC, 0x4AEBFC, 0x4AEBFC, 0x506C60};        // u32
+constexpr natives::GamePlace kFlipeffectSecond{0x4BF2D4, 0x4BF3FC, 0x4BF43C, 0x51CA5A};  // u8
+constexpr natives::GamePlace kFrameTime{0x7537D8, 0x753900, 0x753940, 0xD9AAB0};         // u64
 constexpr std::uint32_t kFrameTimeBytes = sizeof(std::uint64_t);
 constexpr std::uint32_t kByteLimit = 0xFF;
 constexpr SQInteger kFirstArgument = 2;  // after this
@@ -126,8 +126,8 @@ SQInteger SetFPSLimit(HSQUIRRELVM v) {
   if (rate == kGameFrameRate) return 0;
   LARGE_INTEGER frequency{};
   QueryPerformanceFrequency(&frequency);
-  g_FPSLimitPatch =
-      new CFPSLimitPatch(g_pSquirrelSupportModule, kFrameTime.At(kFrameTimeBytes), FrameTicks(frequency.QuadPart, rate));
+  g_FPSLimitPatch = new CFPSLimitPatch(g_pSquirrelSupportModule, kFrameTime.At(kFrameTimeBytes),
+                                       FrameTicks(frequency.QuadPart, rate));
   return 0;
 }
 

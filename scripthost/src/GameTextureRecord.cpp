@@ -49,8 +49,8 @@ void CGameTextureRecord::Draw(const CGameTextureRecord* record, const Game::Floa
                               const Game::FloatPair* pivot, float angle, const Game::FloatPair* scale, bool flag) {
   const bool textured = record != nullptr && record->IsCreated();
   if (IsGameVBuild()) {
-    Game::DrawQuadV(textured ? record->m_StateBlock : nullptr, position, size, uvOrigin, uvSize, colours[0],
-                    colours[1], colours[2], colours[3], pivot, angle, scale, flag);
+    Game::DrawQuadV(textured ? record->m_StateBlock : nullptr, position, size, uvOrigin, uvSize, colours[0], colours[1],
+                    colours[2], colours[3], pivot, angle, scale, flag);
   } else {
     Game::DrawQuad(textured ? &record->m_Texture : nullptr, position, size, uvOrigin, uvSize, colours[0], colours[1],
                    colours[2], colours[3], pivot, angle, scale, flag);

@@ -111,8 +111,7 @@ TEST_P(AudioNativesTest, EnvironmentTearDownStopsItsAudio) {
   EXPECT_EQ(Printed(u"Shared.kept.Play(); print(Shared.kept.IsPlaying()); Shared.kept.Stop();"), "true");
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, AudioNativesTest, ::testing::Values(gamedouble::Build::IVReleasePatched),
-                         BuildName);
+INSTANTIATE_TEST_SUITE_P(Builds, AudioNativesTest, ::testing::Values(gamedouble::Build::IVReleasePatched), BuildName);
 
 }  // namespace
 }  // namespace doubletest

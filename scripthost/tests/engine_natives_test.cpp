@@ -38,11 +38,11 @@ class EngineNativesTest : public ScriptDoubleTest {
 };
 
 TEST_P(EngineNativesTest, RawValuesAndTheRegistryTable) {
-  const Outcome outcome = Run(
-      u"print(format(\"%x %d %d %d %d\\n\", Engine.GetRawValue(1.0), Engine.GetRawValue(-7),"
-      u" Engine.GetRawValue(null), Engine.GetRawValue(true), Engine.GetRawValue(false)));"
-      u"local r = Debug.GetRegistryTable(); print(typeof r + \" \" + (r == Debug.GetRegistryTable()) + \"\\n\");"
-      u"print((Engine.GetRawValue({}) != 0) + \"\\n\");");
+  const Outcome outcome =
+      Run(u"print(format(\"%x %d %d %d %d\\n\", Engine.GetRawValue(1.0), Engine.GetRawValue(-7),"
+          u" Engine.GetRawValue(null), Engine.GetRawValue(true), Engine.GetRawValue(false)));"
+          u"local r = Debug.GetRegistryTable(); print(typeof r + \" \" + (r == Debug.GetRegistryTable()) + \"\\n\");"
+          u"print((Engine.GetRawValue({}) != 0) + \"\\n\");");
   EXPECT_TRUE(outcome.ok) << outcome.err;
   EXPECT_EQ(outcome.out, "3f800000 -7 0 1 0\ntable true\ntrue\n");
 }
@@ -50,12 +50,12 @@ TEST_P(EngineNativesTest, RawValuesAndTheRegistryTable) {
 // Omitted arguments take the values that written-out ones give: the same record reaches the game.
 TEST_P(EngineNativesTest, DrawRectangleDefaultsEqualExplicitValues) {
   game->Write<std::uint32_t>(kTextureCount, 3);
-  const Outcome outcome = Run(
-      u"local Q = Engine.QVUtil;"
-      u"Q.DrawRectangle(1, 10, 12, 8, 6);"
-      u"Q.DrawRectangle(1, 10.0, 12.0, 8.0, 6.0, 0, 0, 1, 1, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF,"
-      u"  0, 0, 0.0, 1, 1, false);"
-      u"Q.DrawRectangle(65538, 1, 2, 3, 4, 0.25, 0.5, 0.5, 0.25, 1, 2, 3, 4, 0.5, 0.5, 1.5, 2, 3, true);");
+  const Outcome outcome =
+      Run(u"local Q = Engine.QVUtil;"
+          u"Q.DrawRectangle(1, 10, 12, 8, 6);"
+          u"Q.DrawRectangle(1, 10.0, 12.0, 8.0, 6.0, 0, 0, 1, 1, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF,"
+          u"  0, 0, 0.0, 1, 1, false);"
+          u"Q.DrawRectangle(65538, 1, 2, 3, 4, 0.25, 0.5, 0.5, 0.25, 1, 2, 3, 4, 0.5, 0.5, 1.5, 2, 3, true);");
   ASSERT_TRUE(outcome.ok) << outcome.err;
   ASSERT_EQ(Submitted().size(), 3u);
   EXPECT_EQ(std::memcmp(&Submitted()[0], &Submitted()[1], sizeof(gamedouble::QuadRecord)), 0);
@@ -134,10 +134,10 @@ TEST_P(EngineNativesTest, TextureErrorTexts) {
 // the last script reference.
 TEST_P(EngineNativesTest, TextureDrawnByDrawRectangle) {
   AddPng(u"tile.png", 3, 2);
-  const Outcome outcome = Run(
-      u"local t = Engine.Texture(\"tile.png\");"
-      u"print(t.GetWidth() + \"x\" + t.GetHeight() + \" \" + typeof t + \"\\n\");"
-      u"Engine.QVUtil.DrawRectangle(t, 5, 6, 3, 2);");
+  const Outcome outcome =
+      Run(u"local t = Engine.Texture(\"tile.png\");"
+          u"print(t.GetWidth() + \"x\" + t.GetHeight() + \" \" + typeof t + \"\\n\");"
+          u"Engine.QVUtil.DrawRectangle(t, 5, 6, 3, 2);");
   ASSERT_TRUE(outcome.ok) << outcome.err;
   EXPECT_EQ(outcome.out, "3x2 Texture\n");
   ASSERT_EQ(Submitted().size(), 1u);

@@ -94,8 +94,8 @@ gamedouble::CPicture GameDoubleTest::Filled(std::int32_t x, std::int32_t y, std:
 
 void GameDoubleTest::ExpectFrame(const gamedouble::CPicture& expected, const std::string& name,
                                  std::uint32_t tolerance) {
-  const auto result = gamedouble::ComparePictures(game->Frame(), expected,
-                                                  name + "." + gamedouble::NameOf(GetParam()), tolerance);
+  const auto result =
+      gamedouble::ComparePictures(game->Frame(), expected, name + "." + gamedouble::NameOf(GetParam()), tolerance);
   EXPECT_TRUE(result.same) << result.report;
 }
 

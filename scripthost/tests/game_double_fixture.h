@@ -22,7 +22,8 @@ class CStream;
 namespace doubletest {
 
 // Image data of given pixels (0xAARRGGBB, rows top to bottom).
-std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& pixels);
+std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height,
+                                    const std::vector<std::uint32_t>& pixels);
 
 class GameDoubleTest : public ::testing::TestWithParam<gamedouble::Build> {
  protected:
@@ -34,7 +35,8 @@ class GameDoubleTest : public ::testing::TestWithParam<gamedouble::Build> {
 
   bool V() const { return GetParam() == gamedouble::Build::VReleasePatched; }
   // A rectangle of one colour over opaque black, the size of the frame.
-  gamedouble::CPicture Filled(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, std::uint32_t colour) const;
+  gamedouble::CPicture Filled(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
+                              std::uint32_t colour) const;
   void ExpectFrame(const gamedouble::CPicture& expected, const std::string& name, std::uint32_t tolerance = 0);
   void ClearFrame() { game->Frame().Fill(kOpaqueBlack); }
 

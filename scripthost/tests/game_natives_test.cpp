@@ -46,15 +46,16 @@ TEST_P(GameNativesTest, RoutinesReceiveTheScriptsValues) {
     return 0u;
   });
   game->OnCall(Routine::PlaySoundEffect, [&](const gamedouble::StubCall& call) {
-    if (call.arguments[1] != 0) std::memcpy(position, reinterpret_cast<const void*>(std::uintptr_t(call.arguments[1])), sizeof position);
+    if (call.arguments[1] != 0)
+      std::memcpy(position, reinterpret_cast<const void*>(std::uintptr_t(call.arguments[1])), sizeof position);
     return call.arguments[0] == 11 ? 1u : 0u;
   });
-  const Outcome outcome = Run(
-      u"local Q = Engine.QV;"
-      u"print(Q.GetScreenWidth() + \" \" + Q.GetScreenHeight() + \" \" + Q.GetFontHeight() + \"\\n\");"
-      u"Q.RenderProgressBar(1, 2, 3, 4, 5, 6, 7);"
-      u"Q.RenderString(8, 9, 10, \"ABC\", -1);"
-      u"print(Q.PlaySoundEffect(10, 0) + \" \" + Q.PlaySoundEffect3D(11, -1, 2, 3, 4) + \"\\n\");");
+  const Outcome outcome =
+      Run(u"local Q = Engine.QV;"
+          u"print(Q.GetScreenWidth() + \" \" + Q.GetScreenHeight() + \" \" + Q.GetFontHeight() + \"\\n\");"
+          u"Q.RenderProgressBar(1, 2, 3, 4, 5, 6, 7);"
+          u"Q.RenderString(8, 9, 10, \"ABC\", -1);"
+          u"print(Q.PlaySoundEffect(10, 0) + \" \" + Q.PlaySoundEffect3D(11, -1, 2, 3, 4) + \"\\n\");");
   ASSERT_TRUE(outcome.ok) << outcome.err;
   EXPECT_EQ(outcome.out, "640 480 17\nfalse true\n");
   const bool v = V();

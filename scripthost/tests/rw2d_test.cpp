@@ -83,10 +83,18 @@ TEST_P(Rw2DTest, QuadsWithoutMaterialShowTheirColourOverExactlyTheirPixels) {
   const float quarter = std::numbers::pi_v<float> / 2;
   const Row rows[] = {
       {"plain", {{10, 12}, {8, 6}, {0xFF336699, 0xFF336699, 0xFF336699, 0xFF336699}}, 10, 12, 8, 6},
-      {"rotated", {{20, 20}, {8, 4}, {0xFF00FF00, 0xFF00FF00, 0xFF00FF00, 0xFF00FF00}, quarter, {0.5f, 0.5f}},
-       18, 16, 4, 8},
-      {"scaled", {{5, 30}, {6, 4}, {0xFFFF0000, 0xFFFF0000, 0xFFFF0000, 0xFFFF0000}, 0, {0, 0}, {0, 0}, {1, 1},
-                  {2, 1}}, 5, 30, 12, 4},
+      {"rotated",
+       {{20, 20}, {8, 4}, {0xFF00FF00, 0xFF00FF00, 0xFF00FF00, 0xFF00FF00}, quarter, {0.5f, 0.5f}},
+       18,
+       16,
+       4,
+       8},
+      {"scaled",
+       {{5, 30}, {6, 4}, {0xFFFF0000, 0xFFFF0000, 0xFFFF0000, 0xFFFF0000}, 0, {0, 0}, {0, 0}, {1, 1}, {2, 1}},
+       5,
+       30,
+       12,
+       4},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -1,0 +1,29 @@
+// Natives of Debug, Engine and Engine.QV from a script run by the SquirrelSupport module: raw values, the
+// playing list, refusals raised as script errors that the script catches (the game goes on), and the frame-rate
+// limit installed on the module's record, which its unload takes away.
+local function attempt(name, f) {
+  try {
+    f();
+    print(name + ": ok\n");
+  } catch (e) {
+    print(name + ": " + e + "\n");
+  }
+}
+print(format("%x %x %d\n", Engine.GetRawValue(1.0), Engine.GetRawValue(-1), Engine.GetRawValue(null)));
+print(typeof Debug.GetRegistryTable() + " " + Engine.GetPlayingAudioInstances().len() + "\n");
+attempt("text above 255", @() Engine.QV.RenderString(0, 0, 0, "A\xFFFF", 0));
+attempt("text of bytes", @() Engine.QV.RenderString(0, 0, 0, "ABC\xFF", 0));
+attempt("limit 0", @() Engine.SetFPSLimit(0));
+attempt("limit -5", @() Engine.SetFPSLimit(-5));
+attempt("limit 60", @() Engine.SetFPSLimit(60));
+attempt("limit 30", @() Engine.SetFPSLimit(30));
+attempt("limit 45", @() Engine.SetFPSLimit(45));
+attempt("sleep -1", @() Engine.Sleep(-1));
+attempt("sleep 0", @() Engine.Sleep(0));
+attempt("texture index", @() Engine.QVUtil.DrawRectangle(65536 * 3 + 4000, 0, 0, 1, 1));
+attempt("texture file", @() Engine.Texture("no such file.png"));
+attempt("audio file", @() Engine.AudioInstance("no such file.ogg", false));
+attempt("unbound texture", @() Engine.Texture.instance().GetWidth());
+attempt("unbound audio", @() Engine.AudioInstance.instance().Play());
+attempt("audio on a texture", @() Engine.AudioInstance.Play.call(Engine.Texture.instance()));
+print(Engine.QV.PlaySoundEffect(10, 0) + "\n");
