@@ -142,7 +142,7 @@ SQInteger Sleep(HSQUIRRELVM v) {
 }  // namespace
 
 std::uint64_t FrameTicks(std::int64_t frequency, std::int32_t rate) {
-  const float value = float(double(frequency)) / float(2 * rate);
+  const float value = float(double(frequency)) / float(2 * std::int64_t(rate));
   // Values of 2^63 and above convert through the unsigned range; no finite float reaches 2^64 here.
   constexpr float kTwoTo63 = 9223372036854775808.0f;
   if (!(value >= 0)) return 0;

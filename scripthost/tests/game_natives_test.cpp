@@ -102,6 +102,7 @@ TEST(FrameTicks, FloatQuotientTruncated) {
   EXPECT_EQ(FrameTicks(10000000, 30), 166666u);
   EXPECT_EQ(FrameTicks(1, 1), 0u);
   EXPECT_EQ(FrameTicks(INT64_MAX, 1), 1ull << 62);
+  EXPECT_EQ(FrameTicks(1 << 30, INT32_MAX), 0u);
 }
 
 // 60 patches, 30 restores, 60 twice replaces without overlap, 0 and -5 are refused with the limit kept, and
