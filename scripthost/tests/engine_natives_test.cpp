@@ -147,6 +147,22 @@ TEST_P(EngineNativesTest, TextureDrawnByDrawRectangle) {
   EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);  // the script's texture went with its local
 }
 
+// An integer draws the game's own texture of that index (its low 16 bits), found where the game keeps it.
+TEST_P(EngineNativesTest, GameTextureByIndexDrawnOneToOne) {
+  const std::vector<std::uint32_t> pixels = {0xFF112233, 0xFF445566, 0xFF778899, 0xFFAABBCC};
+  game->AddGameTexture(game->Renderer().MakeTexture(1, 1, {0xFFFFFFFF}));
+  const std::uint16_t index = game->AddGameTexture(game->Renderer().MakeTexture(2, 2, pixels));
+  const std::u16string code = u"Engine.QVUtil.DrawRectangle(" + text::Utf8ToUtf16(std::to_string(65536 + index)) +
+                              u", 4, 5, 2, 2);";
+  ASSERT_TRUE(Run(code).ok);
+  // Drawn by the game's next flush, as the game draws its own queued quads.
+  game->Run(gamedouble::Routine::FrameRoutine1);
+  gamedouble::CPicture expected = Filled(0, 0, 0, 0, 0);
+  for (std::uint32_t i = 0; i < pixels.size(); ++i) expected.Set(4 + i % 2, 5 + i / 2, pixels[i]);
+  ExpectFrame(expected, "drawrectangle-index");
+  EXPECT_EQ(game->Renderer().BadTextures(), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, EngineNativesTest, ::testing::ValuesIn(gamedouble::kBuilds), BuildName);
 
 }  // namespace
