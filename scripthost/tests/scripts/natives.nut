@@ -27,3 +27,18 @@ attempt("unbound texture", @() Engine.Texture.instance().GetWidth());
 attempt("unbound audio", @() Engine.AudioInstance.instance().Play());
 attempt("audio on a texture", @() Engine.AudioInstance.Play.call(Engine.Texture.instance()));
 print(Engine.QV.PlaySoundEffect(10, 0) + "\n");
+// Each frame draws: a 4 by 4 texture magnified 8 times (each texel a square of 8 pixels, red and blue apart), a
+// white texture tinted plain and as a corner gradient, turned by 45 degrees about its middle, and one
+// half-transparent quad over the rest.
+local tile = Engine.Texture("/GameDir/natives-tile.png");
+local white = Engine.Texture("/GameDir/natives-white.png");
+print(tile.GetWidth() + "x" + tile.GetHeight() + " " + typeof white + "\n");
+Engine.EventSystem.GetEventType("OnRender2D").AddHandler(function(e) {
+  local Q = Engine.QVUtil;
+  Q.DrawRectangle(tile, 8, 8, 32, 32);
+  Q.DrawRectangle(white, 48, 8, 48, 32, 0, 0, 1, 1, 0xFF3366CC, 0xFF3366CC, 0xFF3366CC, 0xFF3366CC);
+  Q.DrawRectangle(white, 104, 8, 64, 48, 0, 0, 1, 1, 0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF);
+  Q.DrawRectangle(white, 40, 80, 32, 32, 0, 0, 1, 1, 0xFFFFCC00, 0xFFFFCC00, 0xFFFFCC00, 0xFFFFCC00, 0.5, 0.5,
+                  PI / 4);
+  Q.DrawRectangle(white, 24, 24, 64, 64, 0, 0, 1, 1, 0x80FFFFFF, 0x80FFFFFF, 0x80FFFFFF, 0x80FFFFFF);
+});
