@@ -1,6 +1,4 @@
 // The natives of Engine.EventSystem and the script classes EventType and Event.
-#include <platform/text.h>
-
 #include <scripthost/Events.h>
 #include <scripthost/ScriptArguments.h>
 #include <scripthost/ScriptClasses.h>
@@ -154,14 +152,3 @@ void RegisterEventClasses(CScriptHost* host, HSQUIRRELVM v) {
   RegisterFunctionTyped(v, u"_typeof", EventTypeOf, u"x");
   sq_poptop(v);
 }
-
-namespace natives {
-
-const SQChar kNotAnInstanceMessage[] = u"the object is not a class instance";
-
-void PushAscii(HSQUIRRELVM v, const char* text) {
-  const std::u16string wide = text::Utf8ToUtf16(std::string_view(text));
-  sq_pushstring(v, wide.c_str(), SQInteger(wide.size()));
-}
-
-}  // namespace natives

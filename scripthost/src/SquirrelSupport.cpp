@@ -147,11 +147,16 @@ std::uint32_t SquirrelSupportModuleHandler(std::uint32_t event, ModuleEventData*
     case MODULEEVENT_GETKEYSTATES: return Reply(Fire(kOnGetKeyStates));
     case MODULEEVENT_GETJOYPADSTATES: return Reply(Fire(kOnGetJoypadStates));
     case MODULEEVENT_ROLLINGBALLDEATH: return Reply(Fire(kOnRollingBallDeath));
+    // The hooks always hand these blocks; without one there is nothing to fire with.
     case MODULEEVENT_FALLDAMAGE:
+      if (data == nullptr) return MODULEREPLY_HANDLED;
       return Reply(FireWithItem(kOnFallDamage, static_cast<FallDamageEventData*>(data)->item));
     case MODULEEVENT_DIVINGROLLLANDDEATH:
+      if (data == nullptr) return MODULEREPLY_HANDLED;
       return Reply(FireWithItem(kOnDivingRollLandDeath, static_cast<DivingRollLandDeathEventData*>(data)->item));
-    case MODULEEVENT_FLIPEFFECT: return Reply(FireFlipeffect(static_cast<FlipeffectEventData*>(data)));
+    case MODULEEVENT_FLIPEFFECT:
+      if (data == nullptr) return MODULEREPLY_HANDLED;
+      return Reply(FireFlipeffect(static_cast<FlipeffectEventData*>(data)));
     default:
       // GameStart, LoadSample, QueryFlagA, QueryFlagB and everything from UnhandledException on: not ours, and
       // answering without Handled leaves those events for good.
@@ -169,16 +174,15 @@ void QueueKeyEvent(std::uint32_t kind, std::uint32_t code) { GetKeyEventQueue().
 void DispatchKeyEvents() {
   CTaskQueue& queue = GetKeyEventQueue();
   std::uint32_t kind = 0, code = 0;
-  // Pop leaves the queue's event as the entries say; the firing happens outside the queue's lock, so a handler
-  // (or the window procedure meanwhile) may queue more, which this same drain delivers.
-  while (WaitForSingleObject(queue.GetEvent(), 0) == WAIT_OBJECT_0) {
-    while (queue.Pop(&kind, &code)) {
-      if (kind != kKeyEventDown && kind != kKeyEventUp) continue;
-      if (g_ScriptHost == nullptr) continue;
-      CListScriptArguments arguments(g_ScriptHost);
-      arguments.AddInteger(SQInteger(code));
-      Fire(kind == kKeyEventDown ? kOnKeyDown : kOnKeyUp, &arguments);
-    }
+  // Pop answers an empty queue as a wait of 0 on its event would, without the event's own lock each frame, and
+  // leaves the event as the entries say. The firing happens outside the queue's lock, so a handler (or the window
+  // procedure meanwhile) may queue more, which this same drain delivers.
+  while (queue.Pop(&kind, &code)) {
+    if (kind != kKeyEventDown && kind != kKeyEventUp) continue;
+    if (g_ScriptHost == nullptr) continue;
+    CListScriptArguments arguments(g_ScriptHost);
+    arguments.AddInteger(SQInteger(code));
+    Fire(kind == kKeyEventDown ? kOnKeyDown : kOnKeyUp, &arguments);
   }
 }
 

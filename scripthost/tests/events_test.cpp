@@ -142,6 +142,26 @@ TEST_F(Events, HandlersLeaveWithTheirEnvironment) {
   loose->Release();
 }
 
+// A type a script made and kept in Shared outlives its environment: it forgets the environment as its owner, so
+// a later environment at the same address cannot take it out of the registry, and only live handlers run.
+TEST_F(Events, ATypeKeptBeyondItsEnvironmentForgetsItsOwner) {
+  auto maker = std::make_unique<CScriptEnvironment>(host.get(), u"maker");
+  ASSERT_TRUE(Run(maker.get(), u"::Shared.kept <- Engine.EventType(\"Kept\");"
+                               u"Shared.kept.AddHandler(@(e) Engine.Record(\"maker\"));"));
+  maker.reset();
+  CScriptEnvironment* user = MakeEnvironment(u"user");
+  ASSERT_TRUE(Run(user, u"Engine.EventSystem.AddEventType(Shared.kept);"
+                        u"Shared.kept.AddHandler(@(e) Engine.Record(\"user\"));"));
+  CEventType* type = host->GetEventTypes().Find(u"Kept");
+  ASSERT_NE(type, nullptr);
+  EXPECT_EQ(type->GetOwner(), nullptr);
+  for (int i = 0; i < 3; ++i) std::make_unique<CScriptEnvironment>(host.get(), u"later").reset();
+  EXPECT_TRUE(type->IsRegistered());
+  Recorded().clear();
+  Fire(type);
+  EXPECT_EQ(Recorded(), (Lines{"string:user"}));
+}
+
 // The machine refuses the innermost nested call; every level unwinds normally.
 TEST_F(Events, ReTriggeringFromItsOwnHandlerEndsInNativeStackOverflow) {
   CScriptEnvironment* environment = MakeEnvironment(u"loop");

@@ -11,6 +11,7 @@
 // procedure's thread and carries its own lock.
 #include <cstdint>
 
+#include <hack/BuiltInModules.h>
 #include <hack/ModuleRegistry.h>
 
 class CAudio;

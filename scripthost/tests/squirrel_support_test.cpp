@@ -1,0 +1,225 @@
+// The SquirrelSupport module on the game double of each build, behind the core's real hooks: every game event's
+// arguments and what a prevented default does to the game, key messages before OnProcess, the events it leaves,
+// one audio device, a prevented OnLoad, and the game image put back at the end.
+#include "squirrel_support_fixture.h"
+
+#include <cstring>
+#include <functional>
+
+#include <hack/GameHooks.h>
+#include <platform/testing/DSoundClock.h>
+
+#include <scripthost/Events.h>
+#include <scripthost/SquirrelSupportTesting.h>
+
+namespace sstest {
+namespace {
+
+using gamedouble::Routine;
+
+std::uint16_t Word(std::uint8_t* item, std::uint32_t offset) {
+  std::uint16_t value;
+  std::memcpy(&value, item + offset, sizeof value);
+  return value;
+}
+void SetWord(std::uint8_t* item, std::uint32_t offset, std::uint16_t value) {
+  std::memcpy(item + offset, &value, sizeof value);
+}
+
+constexpr std::uint32_t kFallOffset = 32, kHealthOffset = 34, kStateOffset = 16;
+
+struct GameEventCase {
+  const char* name;
+  Lines logged;
+  // Runs the game's code and says what the game did.
+  std::function<std::string(gamedouble::CGameDouble& game)> run;
+  // What the game did without and with a prevented default.
+  std::string normal, prevented;
+};
+
+TEST_P(SquirrelSupportTest, EachGameEventCarriesItsArgumentsAndPreventingSkipsTheGamesCode) {
+  const std::vector<GameEventCase> cases = {
+      {"FallDamage", {"OnFallDamage 3"},
+       [](gamedouble::CGameDouble& g) {
+         SetWord(g.Item(3), kFallOffset, 150);
+         SetWord(g.Item(3), kHealthOffset, 1000);
+         const std::uint32_t killed = g.Call(Routine::FallDamage, {Address(g.Item(3))});
+         return std::to_string(killed) + " " + std::to_string(Word(g.Item(3), kHealthOffset));
+       },
+       "0 490", "0 1000"},
+      {"DivingRollLandDeath", {"OnDivingRollLandDeath 5"},
+       [](gamedouble::CGameDouble& g) {
+         g.Run(Routine::DivingRollLandDeath, {Address(g.Item(5))});
+         return std::to_string(Word(g.Item(5), kStateOffset));
+       },
+       "8", "2"},
+      {"RollingBallDeath", {"OnRollingBallDeath"},
+       [](gamedouble::CGameDouble& g) { return std::to_string(g.Call(Routine::RollingBallDeath)); }, "1", "0"},
+      {"Flipeffect", {"OnFlipeffect 5 null"},
+       [](gamedouble::CGameDouble& g) {
+         g.ClearCalls();
+         g.Run(Routine::FlipeffectCaller, {5});
+         return std::to_string(g.CallsOf(Routine::Flipeffect).size());
+       },
+       "1", "0"},
+      {"GetKeyStates", {"OnGetKeyStates"},
+       [](gamedouble::CGameDouble& g) {
+         std::uint8_t keyboard[256], table[256];
+         std::memset(keyboard, 0x80, sizeof keyboard);
+         std::memset(table, 0xEE, sizeof table);
+         g.SetKeyboard(keyboard);
+         g.Run(Routine::GetKeyStates, {Address(table)});
+         int cleared = 0;
+         for (std::uint8_t key : table) cleared += key == 0;
+         return std::to_string(cleared);
+       },
+       "0", "256"},
+      {"GetJoypadStates", {"OnGetJoypadStates"},
+       [](gamedouble::CGameDouble& g) {
+         std::uint32_t pads[2] = {0xEEEE, 0xEEEE};
+         g.SetJoypad(true, 3, 4, 9);
+         const std::uint32_t result = g.Call(Routine::GetJoypadStates, {Address(&pads[0]), Address(&pads[1])});
+         return std::to_string(result) + " " + std::to_string(pads[0]) + " " + std::to_string(pads[1]);
+       },
+       "9 3 4", "0 0 0"},
+      {"Frame", {"OnProcess", "OnRender2D"},
+       [](gamedouble::CGameDouble& g) {
+         g.ClearCalls();
+         g.Run(Routine::Frame);
+         return std::to_string(g.CallsOf(Routine::FrameRoutine1).size() + g.CallsOf(Routine::FrameRoutine4).size());
+       },
+       "2", "2"},
+      {"ScriptLoaded", {"OnLoadedScript"}, [](gamedouble::CGameDouble& g) { return Ran(g, Routine::ScriptLoaded); },
+       "ran", "ran"},
+      {"DefineAllObjects", {"OnDefineAllObjects"},
+       [](gamedouble::CGameDouble& g) { return Ran(g, Routine::DefineAllObjects); }, "ran", "ran"},
+      {"SetUpItemLinkedLists", {"OnSetUpItemLinkedLists"},
+       [](gamedouble::CGameDouble& g) { return Ran(g, Routine::SetUpItemLinkedLists); }, "ran", "ran"},
+      {"LoadItems", {"OnLoadItems"}, [](gamedouble::CGameDouble& g) { return Ran(g, Routine::LoadItems); }, "ran",
+       "ran"},
+  };
+  AddRecordingHandlers();
+  for (const GameEventCase& c : cases) {
+    for (bool prevent : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (prevent ? " prevented" : ""));
+      ASSERT_TRUE(Run(prevent ? u"::Prevent = true;" : u"::Prevent = false;"));
+      Logged().clear();
+      // Game V's joypad routine is replaced outright and raises no event.
+      const bool raised = !(GetParam() == gamedouble::Build::VReleasePatched && c.logged[0] == "OnGetJoypadStates");
+      EXPECT_EQ(c.run(*game), prevent && raised ? c.prevented : c.normal);
+      EXPECT_EQ(Logged(), raised ? c.logged : Lines{});
+    }
+  }
+}
+
+TEST_P(SquirrelSupportTest, RepliesAndItemArgumentsOfTheHandlerItself) {
+  AddRecordingHandlers();
+  ASSERT_TRUE(Run(u"::Prevent = true;"));
+  FlipeffectEventData flip{{sizeof(FlipeffectEventData)}, 7, Address(game->Item(9))};
+  EXPECT_EQ(SquirrelSupportModuleHandler(MODULEEVENT_FLIPEFFECT, &flip), MODULEREPLY_SKIP);
+  FallDamageEventData fall{{sizeof(FallDamageEventData)}, game->Item(0) - 2 * gamedouble::CGameDouble::kItemSize, 0};
+  EXPECT_EQ(SquirrelSupportModuleHandler(MODULEEVENT_FALLDAMAGE, &fall), MODULEREPLY_SKIP);
+  EXPECT_EQ(SquirrelSupportModuleHandler(MODULEEVENT_PROCESS, nullptr), MODULEREPLY_HANDLED);
+  EXPECT_EQ(SquirrelSupportModuleHandler(MODULEEVENT_RENDER2D, nullptr), MODULEREPLY_HANDLED);
+  EXPECT_EQ(Logged(), (Lines{"OnFlipeffect 7 9", "OnFallDamage -2", "OnProcess", "OnRender2D"}));
+
+  // Events that are not the module's are answered 0 once and never delivered again.
+  GameStartEventData start{{sizeof(GameStartEventData)}, 0};
+  LoadSampleEventData sample{{sizeof(LoadSampleEventData)}, 0, nullptr, 0, 0, 0};
+  QueryFlagEventData flagA{{sizeof(QueryFlagEventData)}, 0}, flagB{{sizeof(QueryFlagEventData)}, 0};
+  const std::pair<std::uint32_t, ModuleEventData*> others[] = {{MODULEEVENT_GAMESTART, &start},
+                                                               {MODULEEVENT_LOADSAMPLE, &sample},
+                                                               {MODULEEVENT_QUERYFLAGA, &flagA},
+                                                               {MODULEEVENT_QUERYFLAGB, &flagB}};
+  for (const auto& [event, data] : others) {
+    SCOPED_TRACE(event);
+    EXPECT_EQ(SquirrelSupportModuleHandler(event, data), 0u);
+    ASSERT_NE(module->m_pSubscription[event], nullptr);
+    RaiseModuleEvent(event, data);
+    EXPECT_EQ(module->m_pSubscription[event], nullptr);
+  }
+}
+
+TEST_P(SquirrelSupportTest, KeyMessagesOfAFrameComeInOrderBeforeOnProcess) {
+  AddRecordingHandlers();
+  constexpr std::uint32_t kA = 0x41, kAlt = 0x12, kMouseMove = 0x200;
+  const std::uint32_t messages[][2] = {{0x100, kA}, {0x101, kA}, {kMouseMove, 7}, {0x104, kAlt}, {0x105, kAlt}};
+  for (const auto& message : messages) HookWindowMessage(kWindow, message[0], message[1], 0);
+  Logged().clear();
+  game->Run(Routine::Frame);
+  EXPECT_EQ(Logged(), (Lines{"OnKeyDown 65", "OnKeyUp 65", "OnKeyDown 18", "OnKeyUp 18", "OnProcess", "OnRender2D"}));
+  Logged().clear();
+  game->Run(Routine::Frame);
+  EXPECT_EQ(Logged(), (Lines{"OnProcess", "OnRender2D"}));
+}
+
+TEST_P(SquirrelSupportTest, OneAudioDeviceWhateverTheWindowChanges) {
+  platform::testing::DSoundClock clock(kClockRate);
+  WindowChangedEventData none{{sizeof(WindowChangedEventData)}, nullptr};
+  WindowChangedEventData window{{sizeof(WindowChangedEventData)}, kWindow};
+  RaiseModuleEvent(MODULEEVENT_WINDOWCHANGED, &none);
+  EXPECT_EQ(g_pAudio, nullptr);
+  RaiseModuleEvent(MODULEEVENT_WINDOWCHANGED, &window);
+  CAudio* device = g_pAudio;
+  ASSERT_NE(device, nullptr);
+  RaiseModuleEvent(MODULEEVENT_WINDOWCHANGED, &window);
+  EXPECT_EQ(g_pAudio, device);
+  EXPECT_EQ(clock.OpenDevices(), 1u);
+  ShutDown();
+  EXPECT_EQ(g_pAudio, nullptr);
+  EXPECT_EQ(clock.OpenDevices(), 0u);
+}
+
+TEST_P(SquirrelSupportTest, UnloadFiresOnUnloadTearsDownAndPutsTheImageBack) {
+  ASSERT_TRUE(Run(u"Engine.EventSystem.GetEventType(\"OnUnload\").AddHandler(@(e) Engine.Record(\"unload\"));"
+                  u"::kept <- Engine.EventType(\"Mine\"); Engine.EventSystem.AddEventType(kept);"));
+  ShutDown();
+  EXPECT_EQ(Logged(), (Lines{"unload"}));
+  EXPECT_EQ(g_ScriptHost, nullptr);
+  for (CEventType* type : g_GameEventTypes) EXPECT_EQ(type, nullptr);
+  EXPECT_TRUE(ImagePristine());
+  // Later events find nothing to touch.
+  EXPECT_EQ(SquirrelSupportModuleHandler(MODULEEVENT_PROCESS, nullptr), MODULEREPLY_HANDLED);
+  QueueKeyEvent(kKeyEventDown, 1);
+  DispatchKeyEvents();
+}
+
+TEST_P(SquirrelSupportTest, AnEventTriggeringItselfEndlesslyEndsInAScriptError) {
+  ::testing::internal::CaptureStderr();
+  const bool ran = Run(u"local loop = Engine.EventType(\"Loop\"); local depth = 0;"
+                       u"loop.AddHandler(function(e) { depth++; Engine.Event(loop).Trigger(); });"
+                       u"Engine.Event(loop).Trigger(); Engine.Record(\"depth\", depth > 10 ? 1 : 0);");
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(ran);
+  EXPECT_NE(errors.find("sqvm: Native stack overflow."), std::string::npos);
+  EXPECT_EQ(Logged(), (Lines{"depth 1"}));
+  game->Run(Routine::Frame);  // the machine goes on
+}
+
+CScriptEnvironment* g_onLoadEnvironment = nullptr;
+
+TEST_P(SquirrelSupportTest, APreventedOnLoadTearsDownAndRepliesSeven) {
+  ShutDown();
+  scripthost::testing::SetHostReadyHook([](CScriptHost* host) {
+    g_onLoadEnvironment = new CScriptEnvironment(host, u"early");
+    RunIn(g_onLoadEnvironment, u"Engine.EventSystem.GetEventType(\"OnLoad\").AddHandler(@(e) e.PreventDefault());"
+                               u"::Shared.type <- Engine.EventType(\"Early\");");
+  });
+  tHackModule* refused = CreateHackModule(u"SquirrelSupport.dll", u"SquirrelSupport");
+  EXPECT_EQ(RegisterBuiltInModule(refused, kLibraryHandle), MODULEREPLY_SKIP);
+  scripthost::testing::SetHostReadyHook(nullptr);
+  EXPECT_EQ(g_ScriptHost, nullptr);
+  EXPECT_EQ(refused->m_hModule, nullptr);
+  for (CEventType* type : g_GameEventTypes) EXPECT_EQ(type, nullptr);
+  // The environment outlived its host: it was detached and goes without touching it.
+  delete g_onLoadEnvironment;
+  g_onLoadEnvironment = nullptr;
+  game->Run(Routine::Frame);
+  EXPECT_EQ(SquirrelSupportModuleHandler(MODULEEVENT_FALLDAMAGE, nullptr), MODULEREPLY_HANDLED);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, SquirrelSupportTest, ::testing::ValuesIn(gamedouble::kBuilds),
+                         [](const auto& info) { return std::string(gamedouble::NameOf(info.param)); });
+
+}  // namespace
+}  // namespace sstest
