@@ -28,8 +28,8 @@ class AudioNativesTest : public ScriptDoubleTest {
     if (HasFatalFailure()) return;
     RegisterHackModule(CreateHackModule(u"ogg", u"OggVorbisSupport"), reinterpret_cast<HMODULE>(std::uintptr_t(3)),
                        false, OggVorbisSupportModuleHandler);
-    environment->files[u"short.ogg"] = oggfixture::Encode(1, kRate, kShortFrames);
-    environment->files[u"text.ogg"] = {'n', 'o', 't', ' ', 'o', 'g', 'g'};
+    files[u"short.ogg"] = oggfixture::Encode(1, kRate, kShortFrames);
+    files[u"text.ogg"] = {'n', 'o', 't', ' ', 'o', 'g', 'g'};
     ASSERT_TRUE(device.Initialise());
     g_pAudio = &device;
   }
@@ -107,7 +107,7 @@ TEST_P(AudioNativesTest, EnvironmentTearDownStopsItsAudio) {
   EXPECT_EQ(g_PlayingAudioInstances.m_Count, 0u);
   EXPECT_EQ(kept->GetEnvironment(), nullptr);
   EXPECT_FALSE(kept->GetAudioInstance()->IsPlaying());
-  environment = std::make_unique<MemoryEnvironment>(host.get(), u"second");
+  environment = std::make_unique<MemoryEnvironment>(host.get(), u"second", &files);
   EXPECT_EQ(Printed(u"Shared.kept.Play(); print(Shared.kept.IsPlaying()); Shared.kept.Stop();"), "true");
 }
 

@@ -33,7 +33,7 @@ class EngineNativesTest : public ScriptDoubleTest {
   void AddPng(const char16_t* name, std::uint32_t width, std::uint32_t height) {
     std::vector<std::uint32_t> pixels(std::size_t(width) * height);
     for (std::uint32_t i = 0; i < pixels.size(); ++i) pixels[i] = 0xFF000000u | i * 0x030507u;
-    environment->files[name] = EncodePng(width, height, pixels);
+    files[name] = EncodePng(width, height, pixels);
   }
 };
 
@@ -101,8 +101,8 @@ TEST_P(EngineNativesTest, TextureErrorTexts) {
   AddPng(u"ok.png", 3, 2);
   std::vector<std::uint8_t> corrupt = EncodePng(4, 4, std::vector<std::uint32_t>(16, 0xFF00FF00));
   for (std::size_t i = corrupt.size() / 2; i < corrupt.size() - 12; ++i) corrupt[i] ^= 0x5A;  // the pixel data
-  environment->files[u"corrupt.png"] = corrupt;
-  environment->files[u"text.png"] = {'n', 'o', 't', ' ', 'p', 'n', 'g'};
+  files[u"corrupt.png"] = corrupt;
+  files[u"text.png"] = {'n', 'o', 't', ' ', 'p', 'n', 'g'};
   struct Row {
     const char16_t* code;
     const char* error;

@@ -100,8 +100,8 @@ void GameDoubleTest::ExpectFrame(const gamedouble::CPicture& expected, const std
 }
 
 CStream* MemoryEnvironment::OpenFile(const char16_t* path, bool, bool, bool) {
-  auto found = files.find(path);
-  if (found == files.end()) return nullptr;
+  auto found = m_pFiles->find(path);
+  if (found == m_pFiles->end()) return nullptr;
   return new CByteArrayStream(found->second.data(), std::uint32_t(found->second.size()));
 }
 
@@ -111,7 +111,7 @@ void ScriptDoubleTest::SetUp() {
   host = std::make_unique<CScriptHost>();
   g_ScriptHost = host.get();
   g_pSquirrelSupportModule = module;
-  environment = std::make_unique<MemoryEnvironment>(host.get(), u"test");
+  environment = std::make_unique<MemoryEnvironment>(host.get(), u"test", &files);
 }
 
 void ScriptDoubleTest::TearDown() {

@@ -45,12 +45,16 @@ class GameDoubleTest : public ::testing::TestWithParam<gamedouble::Build> {
   tHackModule* module = nullptr;
 };
 
-// An environment whose files are kept in memory by name.
+// Files kept in memory by name, and an environment that opens them (they outlive it: sources read them).
+using MemoryFiles = std::map<std::u16string, std::vector<std::uint8_t>>;
 class MemoryEnvironment : public CScriptEnvironment {
  public:
-  using CScriptEnvironment::CScriptEnvironment;
+  MemoryEnvironment(CScriptHost* host, const char16_t* name, MemoryFiles* files)
+      : CScriptEnvironment(host, name), m_pFiles(files) {}
   CStream* OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing) override;
-  std::map<std::u16string, std::vector<std::uint8_t>> files;
+
+ private:
+  MemoryFiles* m_pFiles;
 };
 
 // A script host with one environment on the double; the module record is the SquirrelSupport module's.
@@ -67,6 +71,7 @@ class ScriptDoubleTest : public GameDoubleTest {
   // The first line of the error output ("sqvm: <message>." for an uncaught script error).
   static std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
+  MemoryFiles files;
   std::unique_ptr<CScriptHost> host;
   std::unique_ptr<MemoryEnvironment> environment;
 };
