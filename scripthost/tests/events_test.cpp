@@ -162,6 +162,21 @@ TEST_F(Events, ATypeKeptBeyondItsEnvironmentForgetsItsOwner) {
   EXPECT_EQ(Recorded(), (Lines{"string:user"}));
 }
 
+// Each entry of a type added twice holds its own reference; the environment's tear-down takes out both.
+TEST_F(Events, ATypeAddedTwiceLeavesWithItsEnvironment) {
+  auto maker = std::make_unique<CScriptEnvironment>(host.get(), u"maker");
+  ASSERT_TRUE(Run(maker.get(), u"::twice <- Engine.EventType(\"Twice\");"
+                               u"Engine.EventSystem.AddEventType(twice); Engine.EventSystem.AddEventType(twice);"));
+  CEventType* type = host->GetEventTypes().Find(u"Twice");
+  ASSERT_NE(type, nullptr);
+  EXPECT_EQ(type->GetRefCount(), 3u);  // the script instance's and the two entries'
+  maker.reset();
+  EXPECT_EQ(host->GetEventTypes().Find(u"Twice"), nullptr);
+  EXPECT_FALSE(type->IsRegistered());
+  // Debug.RootTables keeps the environment's globals, and with them the instance.
+  EXPECT_EQ(type->GetRefCount(), 1u);
+}
+
 // The machine refuses the innermost nested call; every level unwinds normally.
 TEST_F(Events, ReTriggeringFromItsOwnHandlerEndsInNativeStackOverflow) {
   CScriptEnvironment* environment = MakeEnvironment(u"loop");
