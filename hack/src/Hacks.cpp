@@ -250,3 +250,8 @@ CHackValueHack::CHackValueHack(tHackModule* module, std::uint32_t address, std::
     : CHackHack(module, address, 1) {
   WriteValues(address, 1, &value, 1);
 }
+
+CHackValueHack::CHackValueHack(tHackModule* module, std::uint32_t address, std::uint64_t value)
+    : CHackHack(module, address, sizeof value) {
+  WriteValues(address, sizeof value, &value, sizeof value);
+}

@@ -20,6 +20,8 @@ constexpr float kPixelCentre = 0.5f;
 constexpr std::uint16_t kQuadModeFlagSet = 2;
 constexpr std::uint16_t kQuadModeFlagClear = 3;
 constexpr std::uint32_t kQuadPrimitiveVertices = 4;
+// DrawQuad and DrawQuadV put their texture in place themselves.
+constexpr std::uint16_t kNoTextureIndex = 0;
 
 // The game's transformed-and-lit vertex and the record its quad routine takes.
 struct GameVertex {
@@ -29,7 +31,7 @@ struct GameVertex {
 };
 struct GameQuad {
   std::uint16_t mode;
-  std::uint16_t zero;
+  std::uint16_t textureIndex;
   GameVertex vertices[kQuadPrimitiveVertices];
 };
 static_assert(sizeof(GameVertex) == 32 && sizeof(GameQuad) == 132);
@@ -116,7 +118,8 @@ bool CreateTexture(CImageData* image, GameTexture* record) {
 
 void DrawRotatedQuad(const FloatPair* position, const FloatPair* size, const FloatPair* uvOrigin,
                      const FloatPair* uvSize, std::uint32_t colour0, std::uint32_t colour1, std::uint32_t colour2,
-                     std::uint32_t colour3, const FloatPair* pivot, float angle, const FloatPair* scale, bool flag) {
+                     std::uint32_t colour3, const FloatPair* pivot, float angle, const FloatPair* scale, bool flag,
+                     std::uint16_t textureIndex) {
   IDirect3DDevice3* device = GetDirect3DDevice();
   if (device == nullptr) return;
 
@@ -130,6 +133,7 @@ void DrawRotatedQuad(const FloatPair* position, const FloatPair* size, const Flo
 
   GameQuad quad{};
   quad.mode = flag ? kQuadModeFlagSet : kQuadModeFlagClear;
+  quad.textureIndex = textureIndex;
   for (std::uint32_t i = 0; i < kQuadPrimitiveVertices; ++i) {
     float x = (kCornerX[i] - pivot->x) * size->x;
     float y = (kCornerY[i] - pivot->y) * size->y;
@@ -175,7 +179,8 @@ void DrawQuad(const GameTexture* texture, const FloatPair* position, const Float
   const std::uint32_t global = kTextureGlobal.At();
   const auto saved = ReadGame<std::uint32_t>(global);
   WriteGame(global, std::uint32_t(reinterpret_cast<std::uintptr_t>(texture)));
-  DrawRotatedQuad(position, size, uvOrigin, uvSize, colour0, colour1, colour2, colour3, pivot, angle, scale, flag);
+  DrawRotatedQuad(position, size, uvOrigin, uvSize, colour0, colour1, colour2, colour3, pivot, angle, scale, flag,
+                  kNoTextureIndex);
   FlushGameDrawing();
   WriteGame(global, saved);
 }
@@ -191,7 +196,8 @@ void DrawQuadV(const void* block, const FloatPair* position, const FloatPair* si
   std::uint8_t saved[kRenderStateBlockSize];
   std::memcpy(saved, game, sizeof saved);
   std::memcpy(game, block != nullptr ? block : kNoTexture, kRenderStateBlockSize);
-  DrawRotatedQuad(position, size, uvOrigin, uvSize, colour0, colour1, colour2, colour3, pivot, angle, scale, flag);
+  DrawRotatedQuad(position, size, uvOrigin, uvSize, colour0, colour1, colour2, colour3, pivot, angle, scale, flag,
+                  kNoTextureIndex);
   FlushGameDrawing();
   std::memcpy(game, saved, sizeof saved);
 }

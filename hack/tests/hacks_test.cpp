@@ -277,6 +277,13 @@ TEST_F(HackTest, ValuesAreLittleEndianAndExactlyTheirWidth) {
     EXPECT_EQ(narrow.GetSize(), 1u);
   }
   EXPECT_EQ(ReadBytes(at, 8), Bytes(8, kTrap));
+  Fill(at, 10, kTrap);
+  {
+    CHackValueHack quad(first, at + 1, std::uint64_t(0x0807060504030201ull));
+    EXPECT_EQ(ReadBytes(at, 10), (Bytes{kTrap, 1, 2, 3, 4, 5, 6, 7, 8, kTrap}));
+    EXPECT_EQ(quad.GetSize(), 8u);
+  }
+  EXPECT_EQ(ReadBytes(at, 10), Bytes(10, kTrap));
 }
 
 // --- Restoration -------------------------------------------------------------

@@ -136,16 +136,18 @@ TEST_P(RendererBridgeTest, CornersFollowPivotRotationAndScale) {
   struct Row {
     float angle;
     FloatPair scale;
+    std::uint16_t textureIndex;
     float corners[8];  // x, y of top left, top right, bottom left, bottom right
   };
   const float half = std::numbers::pi_v<float> / 2;
-  for (const Row& row : {Row{0, {1, 1}, {79.5f, 39.5f, 119.5f, 39.5f, 79.5f, 59.5f, 119.5f, 59.5f}},
-                         Row{half, {2, 1}, {119.5f, 29.5f, 119.5f, 69.5f, 79.5f, 29.5f, 79.5f, 69.5f}}}) {
+  for (const Row& row : {Row{0, {1, 1}, 0, {79.5f, 39.5f, 119.5f, 39.5f, 79.5f, 59.5f, 119.5f, 59.5f}},
+                         Row{half, {2, 1}, 513, {119.5f, 29.5f, 119.5f, 69.5f, 79.5f, 29.5f, 79.5f, 69.5f}}}) {
     SCOPED_TRACE(row.angle);
-    Game::DrawRotatedQuad(&position, &size, &uvOrigin, &uvSize, 1, 2, 3, 4, &pivot, row.angle, &row.scale, true);
+    Game::DrawRotatedQuad(&position, &size, &uvOrigin, &uvSize, 1, 2, 3, 4, &pivot, row.angle, &row.scale, true,
+                          row.textureIndex);
     const auto& quad = game->Renderer().Submitted().back();
     EXPECT_EQ(quad.mode, 2);
-    EXPECT_EQ(quad.textureIndex, 0);
+    EXPECT_EQ(quad.textureIndex, row.textureIndex);
     for (int i = 0; i < 4; ++i) {
       const auto& v = quad.vertices[i];
       EXPECT_NEAR(v.x, row.corners[2 * i], 1e-4) << i;

@@ -8,6 +8,7 @@
 #include <base/TextReader.h>
 
 #include <scripthost/ScriptArguments.h>
+#include <scripthost/ScriptAudioInstance.h>
 #include <scripthost/ScriptHost.h>
 #include <scripthost/SquirrelSupport.h>
 

@@ -8,8 +8,12 @@
 #include <sqstdstring.h>
 #include <sqstdsystem.h>
 
+#include <scripthost/EngineNatives.h>
+#include <scripthost/GameNatives.h>
+#include <scripthost/ScriptAudioInstance.h>
 #include <scripthost/ScriptClasses.h>
 #include <scripthost/ScriptEnvironment.h>
+#include <scripthost/ScriptTexture.h>
 
 CScriptHost* g_ScriptHost = nullptr;
 
@@ -55,20 +59,27 @@ void CScriptHost::Register() {
   RegisterTable(m_vm, u"ConstantTables");
   m_constantTables.SetFromStack(m_vm, -1);
   sq_poptop(m_vm);
+  RegisterDebugNatives(m_vm);
   sq_poptop(m_vm);
 
   RegisterTable(m_vm, u"Engine");
   m_engine.SetFromStack(m_vm, -1);
+  RegisterEngineNatives(m_vm);
   RegisterTable(m_vm, u"QVUtil");
+  RegisterQVUtilNatives(m_vm);
   sq_poptop(m_vm);
   RegisterTable(m_vm, u"EventSystem");
   RegisterEventSystem(m_vm);
   sq_poptop(m_vm);
+  RegisterFrameNatives(m_vm);
   // The classes come between EventSystem and QV.
+  RegisterAudioInstanceClass(this, m_vm);
+  RegisterTextureClass(this, m_vm);
   RegisterEventClasses(this, m_vm);
   RegisterVectorClasses(this, m_vm);
   RegisterMatrixClass(this, m_vm);
   RegisterTable(m_vm, u"QV");
+  RegisterQVNatives(m_vm);
   sq_poptop(m_vm);
 
   sq_settop(m_vm, root);

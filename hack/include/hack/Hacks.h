@@ -52,11 +52,12 @@ class CHackNOPHack : public CHackHack {
   CHackNOPHack(tHackModule* module, std::uint32_t address, std::uint32_t size, std::int32_t stackAdjustment);
 };
 
-// A 4-byte or 1-byte value.
+// An 8-byte, 4-byte or 1-byte value.
 class CHackValueHack : public CHackHack {
  public:
   CHackValueHack(tHackModule* module, std::uint32_t address, std::uint32_t value);
   CHackValueHack(tHackModule* module, std::uint32_t address, std::uint8_t value);
+  CHackValueHack(tHackModule* module, std::uint32_t address, std::uint64_t value);
 };
 
 // The writers; each reports too little space as a fatal error. They make the

@@ -46,12 +46,14 @@ bool CreateTexture(CImageData* image, GameTexture* record);
 // Hands the game one quad: corners (0, 0) to (1, 1) of size taken about pivot
 // (a fraction of the size), rotated by angle (radians), scaled, moved to
 // position; texture coordinates from uvOrigin to uvOrigin + uvSize; corner
-// colours top left, top right, bottom right, bottom left; flag chooses the
-// game's quad mode (2 when set, 3 when not). Draws with whatever texture the
-// game has current.
+// colours top left, top right, bottom left, bottom right; flag chooses the
+// game's quad mode (2 when set, 3 when not). textureIndex goes into the quad
+// record's second u16: the game's own texture of that index, or 0, which
+// draws with whatever texture the game has current (DrawQuad, DrawQuadV).
 void DrawRotatedQuad(const FloatPair* position, const FloatPair* size, const FloatPair* uvOrigin,
                      const FloatPair* uvSize, std::uint32_t colour0, std::uint32_t colour1, std::uint32_t colour2,
-                     std::uint32_t colour3, const FloatPair* pivot, float angle, const FloatPair* scale, bool flag);
+                     std::uint32_t colour3, const FloatPair* pivot, float angle, const FloatPair* scale, bool flag,
+                     std::uint16_t textureIndex);
 
 // Draws what the game has queued so far (the three routines of its frame).
 void FlushGameDrawing();

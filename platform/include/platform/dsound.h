@@ -20,27 +20,15 @@
 // Unlock. All methods may be called from any thread.
 #include <cstdint>
 
+#include <platform/guid.h>
 #include <platform/win32types.h>
 
 #define DSOUND_STDCALL __attribute__((stdcall))
 
-struct GUID {
-  std::uint32_t Data1;
-  std::uint16_t Data2;
-  std::uint16_t Data3;
-  std::uint8_t Data4[8];
-};
 using REFIID = const GUID&;
 using REFGUID = const GUID&;
 using LPGUID = GUID*;
 using LPCGUID = const GUID*;
-inline bool operator==(const GUID& a, const GUID& b) {
-  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
-  for (int i = 0; i < 8; ++i) {
-    if (a.Data4[i] != b.Data4[i]) return false;
-  }
-  return true;
-}
 
 inline constexpr GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr GUID IID_IDirectSound8 = {0xC50A7E93, 0xF395, 0x4834, {0x9E, 0xF6, 0x7F, 0xA9, 0x9D, 0xE5, 0x09, 0x66}};

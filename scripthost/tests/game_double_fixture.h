@@ -1,0 +1,83 @@
+#pragma once
+// Script-host tests on the game double: one double per build, its renderer present on a screen of a given
+// size, a module record of the SquirrelSupport module's and a decoder module that answers LoadImage with PNG
+// images, as the core does.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <hack/GameVersion.h>
+#include <hack/testing/GameDouble.h>
+#include <platform/text.h>
+#include <scripthost/ScriptEnvironment.h>
+#include <scripthost/ScriptHost.h>
+
+struct tHackModule;
+class CStream;
+
+namespace doubletest {
+
+// Image data of given pixels (0xAARRGGBB, rows top to bottom).
+std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height,
+                                    const std::vector<std::uint32_t>& pixels);
+
+class GameDoubleTest : public ::testing::TestWithParam<gamedouble::Build> {
+ protected:
+  static constexpr std::uint32_t kScreenWidth = 64;
+  static constexpr std::uint32_t kScreenHeight = 48;
+
+  void SetUp() override;
+  void TearDown() override;
+
+  bool V() const { return GetParam() == gamedouble::Build::VReleasePatched; }
+  // A rectangle of one colour over opaque black, the size of the frame.
+  gamedouble::CPicture Filled(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
+                              std::uint32_t colour) const;
+  void ExpectFrame(const gamedouble::CPicture& expected, const std::string& name, std::uint32_t tolerance = 0);
+  void ClearFrame() { game->Frame().Fill(kOpaqueBlack); }
+
+  static constexpr std::uint32_t kOpaqueBlack = 0xFF000000;
+  std::unique_ptr<gamedouble::CGameDouble> game;
+  tHackModule* module = nullptr;
+};
+
+// Files kept in memory by name, and an environment that opens them (they outlive it: sources read them).
+using MemoryFiles = std::map<std::u16string, std::vector<std::uint8_t>>;
+class MemoryEnvironment : public CScriptEnvironment {
+ public:
+  MemoryEnvironment(CScriptHost* host, const char16_t* name, MemoryFiles* files)
+      : CScriptEnvironment(host, name), m_pFiles(files) {}
+  CStream* OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing) override;
+
+ private:
+  MemoryFiles* m_pFiles;
+};
+
+// A script host with one environment on the double; the module record is the SquirrelSupport module's.
+class ScriptDoubleTest : public GameDoubleTest {
+ protected:
+  struct Outcome {
+    bool ok;
+    std::string out, err;
+  };
+  void SetUp() override;
+  void TearDown() override;
+  // Compiles and runs the text in the environment; what it printed and what errors it raised.
+  Outcome Run(const std::u16string& code);
+  // The first line of the error output ("sqvm: <message>." for an uncaught script error).
+  static std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+  MemoryFiles files;
+  std::unique_ptr<CScriptHost> host;
+  std::unique_ptr<MemoryEnvironment> environment;
+};
+
+inline std::string BuildName(const ::testing::TestParamInfo<gamedouble::Build>& info) {
+  return gamedouble::NameOf(info.param);
+}
+
+}  // namespace doubletest

@@ -1,0 +1,44 @@
+// Natives of Debug, Engine and Engine.QV from a script run by the SquirrelSupport module: raw values, the
+// playing list, refusals raised as script errors that the script catches (the game goes on), and the frame-rate
+// limit installed on the module's record, which its unload takes away.
+local function attempt(name, f) {
+  try {
+    f();
+    print(name + ": ok\n");
+  } catch (e) {
+    print(name + ": " + e + "\n");
+  }
+}
+print(format("%x %x %d\n", Engine.GetRawValue(1.0), Engine.GetRawValue(-1), Engine.GetRawValue(null)));
+print(typeof Debug.GetRegistryTable() + " " + Engine.GetPlayingAudioInstances().len() + "\n");
+attempt("text above 255", @() Engine.QV.RenderString(0, 0, 0, "A\xFFFF", 0));
+attempt("text of bytes", @() Engine.QV.RenderString(0, 0, 0, "ABC\xFF", 0));
+attempt("limit 0", @() Engine.SetFPSLimit(0));
+attempt("limit -5", @() Engine.SetFPSLimit(-5));
+attempt("limit 60", @() Engine.SetFPSLimit(60));
+attempt("limit 30", @() Engine.SetFPSLimit(30));
+attempt("limit 45", @() Engine.SetFPSLimit(45));
+attempt("sleep -1", @() Engine.Sleep(-1));
+attempt("sleep 0", @() Engine.Sleep(0));
+attempt("texture index", @() Engine.QVUtil.DrawRectangle(65536 * 3 + 4000, 0, 0, 1, 1));
+attempt("texture file", @() Engine.Texture("no such file.png"));
+attempt("audio file", @() Engine.AudioInstance("no such file.ogg", false));
+attempt("unbound texture", @() Engine.Texture.instance().GetWidth());
+attempt("unbound audio", @() Engine.AudioInstance.instance().Play());
+attempt("audio on a texture", @() Engine.AudioInstance.Play.call(Engine.Texture.instance()));
+print(Engine.QV.PlaySoundEffect(10, 0) + "\n");
+// Each frame draws: a 4 by 4 texture magnified 8 times (each texel a square of 8 pixels, red and blue apart), a
+// white texture tinted plain and as a corner gradient, turned by 45 degrees about its middle, and one
+// half-transparent quad over the rest.
+local tile = Engine.Texture("/GameDir/natives-tile.png");
+local white = Engine.Texture("/GameDir/natives-white.png");
+print(tile.GetWidth() + "x" + tile.GetHeight() + " " + typeof white + "\n");
+Engine.EventSystem.GetEventType("OnRender2D").AddHandler(function(e) {
+  local Q = Engine.QVUtil;
+  Q.DrawRectangle(tile, 8, 8, 32, 32);
+  Q.DrawRectangle(white, 48, 8, 48, 32, 0, 0, 1, 1, 0xFF3366CC, 0xFF3366CC, 0xFF3366CC, 0xFF3366CC);
+  Q.DrawRectangle(white, 104, 8, 64, 48, 0, 0, 1, 1, 0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF);
+  Q.DrawRectangle(white, 40, 80, 32, 32, 0, 0, 1, 1, 0xFFFFCC00, 0xFFFFCC00, 0xFFFFCC00, 0xFFFFCC00, 0.5, 0.5,
+                  PI / 4);
+  Q.DrawRectangle(white, 24, 24, 64, 64, 0, 0, 1, 1, 0x80FFFFFF, 0x80FFFFFF, 0x80FFFFFF, 0x80FFFFFF);
+});
