@@ -204,8 +204,3 @@ void ReleaseGameEventTypes() {
 namespace scripthost::testing {
 void SetHostReadyHook(tHostReadyHook hook) { g_hostReadyHook = hook; }
 }  // namespace scripthost::testing
-
-// Until the AudioInstance class joins, nothing can enter the playing list: both walks find it empty. The class's
-// own definitions replace these.
-__attribute__((weak)) void UnlistStoppedAudioInstances() {}
-__attribute__((weak)) void StopEnvironmentAudio(CScriptEnvironment* /*environment*/) {}
