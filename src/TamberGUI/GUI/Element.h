@@ -143,6 +143,9 @@ class CElement : public Vexil3D::CBaseObject {
   CClipRect m_Clip;
 
  protected:
+  // A one-pixel frame around the element's rectangle, clipped to its clip (debug drawing).
+  void DrawOutline(Vexil3D::I2D* renderer, Vexil3D::CARGB colour);
+
   CManager* m_pManager;
   CElementContainer* m_pParentContainer = nullptr;
   CElement* m_pParentElement = nullptr;

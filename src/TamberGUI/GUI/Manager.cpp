@@ -6,7 +6,9 @@
 
 #include <engine/Stream.h>
 
+#include <TamberGUI/GUI/Button.h>
 #include <TamberGUI/GUI/Page.h>
+#include <TamberGUI/GUI/Rectangle.h>
 #include <TamberGUI/GUI/Text.h>
 
 namespace TamberGUI::GUI {
@@ -150,7 +152,9 @@ void CManager::HandleEvent(const SDL_Event& event) {
 }
 
 CElement* CManager::CreateElement(const std::u16string& type) {
+  if (type == u"Rectangle") return new CRectangle(this);
   if (type == u"Text") return new CText(this);
+  if (type == u"Button") return new CButton(this);
   if (type == u"Page") return new CPage(this);
   if (type == u"HtmlView") return m_HtmlViewFactory ? m_HtmlViewFactory(this) : nullptr;
   return nullptr;
