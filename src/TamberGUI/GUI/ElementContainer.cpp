@@ -128,7 +128,10 @@ void CElementContainer::ClipChildren(const CClipRect& clip) {
 }
 
 void CElementContainer::RenderChildren(Vexil3D::I2D* renderer, bool debug) {
-  for (auto& child : Snapshot()) {
+  // By index, each child held while it draws: cheaper than a snapshot on the per-frame path and as
+  // safe (a list that changes under the walk is read again at each step).
+  for (std::size_t i = 0; i < m_Children.size(); ++i) {
+    const Vexil3D::Strong<CElement> child(m_Children[i]);
     if (!child->IsVisible()) continue;
     if (debug) {
       child->RenderDebug(renderer);
@@ -139,7 +142,10 @@ void CElementContainer::RenderChildren(Vexil3D::I2D* renderer, bool debug) {
 }
 
 void CElementContainer::ProcessChildren(float seconds) {
-  for (auto& child : Snapshot()) child->Process(seconds);
+  for (std::size_t i = 0; i < m_Children.size(); ++i) {
+    const Vexil3D::Strong<CElement> child(m_Children[i]);
+    child->Process(seconds);
+  }
 }
 
 CElement* CElementContainer::HitTestChildren(const Vexil3D::CVector2D& point) {

@@ -2,8 +2,9 @@
 // The children of a page or rectangle: strong references in drawing order (first drawn first), the
 // focused child, and the bounding box of the children after layout.
 //
-// Walks that call into children (layout, drawing, time, hit tests) go over a snapshot of the list,
-// so a child that removes itself or a sibling during the call leaves the walk sound.
+// Walks that call into children hold each child while it is called and either go over a snapshot
+// of the list (layout, clipping, hit tests) or read the list again at each step (drawing, time), so
+// a child that removes itself or a sibling during the call leaves the walk sound.
 // Errors: element trees deeper than kMaxDepth load no further children (after an assertion).
 // Locking: none (the game's main thread only).
 #include <vector>
