@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr std::uint32_t kPixelSize = 18 * 64;  // the page's Size at scale 1
+
 constexpr char kPage[] = R"(<Page>
   <FontStack Name="Body"><Font Family="Open Sans"/><Font Family="Noto Color Emoji"/></FontStack>
   <Text Name="Input" Left="10" Top="10" Width="300" FontStack="Body" Size="18" Colour="#ffffff" Editable="true"
@@ -15,6 +17,10 @@ constexpr char kPage[] = R"(<Page>
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   guifuzz::AnswerAssertions();
   static guifuzz::Fonts fonts;
+  // Held across runs, so glyphs are rendered once and runs measure the element, not FreeType.
+  static const std::shared_ptr<TamberGUI::CFontSize> held[] = {
+      fonts.registry.GetFont(u"Open Sans", u"Regular")->GetSize(kPixelSize),
+      fonts.registry.GetFont(u"Noto Color Emoji", u"Regular")->GetSize(kPixelSize)};
   Vexil3D::CFileSystem files;
   TamberGUI::GUI::CManager manager(&files, &fonts.registry);
   manager.SetScreen(0, 0, 640, 480, 1);
