@@ -42,7 +42,7 @@ TEST_F(WindowTest, AncestorsFollowTheRecordedChain) {
     HWND expected;
   };
   const Case cases[] = {
-      {leaf, GA_PARENT, middle}, {leaf, GA_ROOT, top},     {leaf, GA_ROOTOWNER, top}, {top, GA_ROOT, top},
+      {leaf, GA_PARENT, middle}, {leaf, GA_ROOT, top},        {leaf, GA_ROOTOWNER, top}, {top, GA_ROOT, top},
       {top, GA_PARENT, nullptr}, {nullptr, GA_ROOT, nullptr}, {leaf, 7, nullptr},
   };
   for (const Case& c : cases) {

@@ -14,13 +14,14 @@ namespace {
 
 struct DragAction {
   const char16_t* action;
-  float dLeft, dTop, dWidth, dHeight;  // left += dLeft * dx, top += dTop * dy, width += dWidth * dx, height += dHeight * dy
+  float dLeft, dTop, dWidth,
+      dHeight;  // left += dLeft * dx, top += dTop * dy, width += dWidth * dx, height += dHeight * dy
 };
 
 constexpr DragAction kDragActions[] = {
-    {u"SizeGrip", 0, 0, 1, 1},        {u"SizeBottomRight", 0, 0, 1, 1}, {u"SizeRight", 0, 0, 1, 0},
-    {u"SizeBottom", 0, 0, 0, 1},      {u"SizeBottomLeft", 1, 0, -1, 1}, {u"SizeLeft", 1, 0, -1, 0},
-    {u"SizeTopLeft", 1, 1, -1, -1},   {u"SizeTop", 0, 1, 0, -1},        {u"SizeTopRight", 0, 1, 1, -1},
+    {u"SizeGrip", 0, 0, 1, 1},      {u"SizeBottomRight", 0, 0, 1, 1}, {u"SizeRight", 0, 0, 1, 0},
+    {u"SizeBottom", 0, 0, 0, 1},    {u"SizeBottomLeft", 1, 0, -1, 1}, {u"SizeLeft", 1, 0, -1, 0},
+    {u"SizeTopLeft", 1, 1, -1, -1}, {u"SizeTop", 0, 1, 0, -1},        {u"SizeTopRight", 0, 1, 1, -1},
     {u"Move", 1, 1, 0, 0},
 };
 
@@ -37,12 +38,18 @@ struct CursorRule {
 };
 
 constexpr CursorRule kCursors[] = {
-    {u"Custom", SDL_SYSTEM_CURSOR_HAND},          {u"Exit", SDL_SYSTEM_CURSOR_HAND},
-    {u"Notepad", SDL_SYSTEM_CURSOR_HAND},         {u"SizeBottomRight", SDL_SYSTEM_CURSOR_SIZENWSE},
-    {u"SizeGrip", SDL_SYSTEM_CURSOR_SIZENWSE},    {u"SizeTopLeft", SDL_SYSTEM_CURSOR_SIZENWSE},
-    {u"SizeLeft", SDL_SYSTEM_CURSOR_SIZEWE},      {u"SizeRight", SDL_SYSTEM_CURSOR_SIZEWE},
-    {u"SizeBottomLeft", SDL_SYSTEM_CURSOR_SIZENESW}, {u"SizeTopRight", SDL_SYSTEM_CURSOR_SIZENESW},
-    {u"SizeTop", SDL_SYSTEM_CURSOR_SIZENS},       {u"SizeBottom", SDL_SYSTEM_CURSOR_SIZENS},
+    {u"Custom", SDL_SYSTEM_CURSOR_HAND},
+    {u"Exit", SDL_SYSTEM_CURSOR_HAND},
+    {u"Notepad", SDL_SYSTEM_CURSOR_HAND},
+    {u"SizeBottomRight", SDL_SYSTEM_CURSOR_SIZENWSE},
+    {u"SizeGrip", SDL_SYSTEM_CURSOR_SIZENWSE},
+    {u"SizeTopLeft", SDL_SYSTEM_CURSOR_SIZENWSE},
+    {u"SizeLeft", SDL_SYSTEM_CURSOR_SIZEWE},
+    {u"SizeRight", SDL_SYSTEM_CURSOR_SIZEWE},
+    {u"SizeBottomLeft", SDL_SYSTEM_CURSOR_SIZENESW},
+    {u"SizeTopRight", SDL_SYSTEM_CURSOR_SIZENESW},
+    {u"SizeTop", SDL_SYSTEM_CURSOR_SIZENS},
+    {u"SizeBottom", SDL_SYSTEM_CURSOR_SIZENS},
 };
 
 }  // namespace

@@ -238,8 +238,10 @@ Vexil3D::CARGB CElement::ParseColour(const char16_t* psz) {
 void CElement::DrawOutline(Vexil3D::I2D* renderer, Vexil3D::CARGB colour) {
   constexpr float kLine = 1.0f;
   const float x = m_fLeft, y = m_fTopEdge, w = m_fWidthPx, h = m_fHeightPx;
-  const float edges[][4] = {{x, y, w, kLine}, {x, y + h - kLine, w, kLine}, {x, y, kLine, h}, {x + w - kLine, y, kLine, h}};
-  for (const auto& e : edges) m_pManager->DrawQuad(renderer, nullptr, colour, e[0], e[1], e[2], e[3], m_Clip, 0, 0, 1, 1, 0, 0);
+  const float edges[][4] = {
+      {x, y, w, kLine}, {x, y + h - kLine, w, kLine}, {x, y, kLine, h}, {x + w - kLine, y, kLine, h}};
+  for (const auto& e : edges)
+    m_pManager->DrawQuad(renderer, nullptr, colour, e[0], e[1], e[2], e[3], m_Clip, 0, 0, 1, 1, 0, 0);
 }
 
 CPage* CElement::GetNearestPage() const {

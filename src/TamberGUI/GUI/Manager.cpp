@@ -136,7 +136,8 @@ void CManager::HandleEvent(const SDL_Event& event) {
     case SDL_MOUSEBUTTONUP: {
       if (event.button.which == SDL_TOUCH_MOUSEID || event.button.button != kLeftButton) break;
       Vexil3D::Strong<CElement> pressed(m_pPressed);
-      if (pressed != nullptr) pressed->OnMouseUp({static_cast<float>(event.button.x), static_cast<float>(event.button.y)});
+      if (pressed != nullptr)
+        pressed->OnMouseUp({static_cast<float>(event.button.x), static_cast<float>(event.button.y)});
       break;
     }
     case SDL_WINDOWEVENT: {

@@ -79,7 +79,8 @@ class CManager {
   bool Drop(IDataObject* data, DWORD keyState, const Vexil3D::CVector2D& point, DWORD* effect);
 
   // Draws one quad of the element rectangle, clipped; the source rectangle in the units of the
-  // texture size (1 x 1 for texture coordinates), texture size 0 for the whole texture. Nothing for a texture that is not ready or a rectangle outside the clip.
+  // texture size (1 x 1 for texture coordinates), texture size 0 for the whole texture. Nothing for a texture that is
+  // not ready or a rectangle outside the clip.
   void DrawQuad(Vexil3D::I2D* renderer, Vexil3D::Material* material, Vexil3D::CARGB colour, float x, float y,
                 float width, float height, const CClipRect& clip, float sourceX, float sourceY, float sourceWidth,
                 float sourceHeight, float textureWidth, float textureHeight);

@@ -163,11 +163,11 @@ void CRectangle::Render(Vexil3D::I2D* renderer) {
     const bool textured = m_pMaterial->GetTexture() != nullptr;
     const bool sized = TextureSize(&width, &height);
     if (!textured) {
-      m_pManager->DrawQuad(renderer, nullptr, m_Colour, m_fLeft, m_fTopEdge, m_fWidthPx, m_fHeightPx, m_Clip, 0, 0,
-                           1, 1, 0, 0);
+      m_pManager->DrawQuad(renderer, nullptr, m_Colour, m_fLeft, m_fTopEdge, m_fWidthPx, m_fHeightPx, m_Clip, 0, 0, 1,
+                           1, 0, 0);
     } else if (sized && m_bTile && m_fScale > 0) {
-      m_pManager->DrawQuad(renderer, m_pMaterial, m_Colour, m_fLeft, m_fTopEdge, m_fWidthPx, m_fHeightPx, m_Clip, 0,
-                           0, m_fWidthPx / (width * m_fScale), m_fHeightPx / (height * m_fScale), 1, 1);
+      m_pManager->DrawQuad(renderer, m_pMaterial, m_Colour, m_fLeft, m_fTopEdge, m_fWidthPx, m_fHeightPx, m_Clip, 0, 0,
+                           m_fWidthPx / (width * m_fScale), m_fHeightPx / (height * m_fScale), 1, 1);
     } else if (sized && !m_bTile) {
       m_pManager->DrawQuad(renderer, m_pMaterial, m_Colour, m_fLeft, m_fTopEdge, m_fWidthPx, m_fHeightPx, m_Clip,
                            m_fSourceU, m_fSourceV, m_fSourceWidth, m_fSourceHeight, 1, 1);

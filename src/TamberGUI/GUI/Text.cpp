@@ -155,9 +155,8 @@ void CText::LayoutHorizontal() {
 
 void CText::UpdateLayout() {
   const float pixels = std::round(m_fSize * m_fScale * kSubpixels);
-  const std::uint32_t pixelSize = std::isfinite(pixels) && pixels > 0 && pixels < float(UINT32_MAX)
-                                      ? static_cast<std::uint32_t>(pixels)
-                                      : 0;
+  const std::uint32_t pixelSize =
+      std::isfinite(pixels) && pixels > 0 && pixels < float(UINT32_MAX) ? static_cast<std::uint32_t>(pixels) : 0;
   if (pixelSize != m_uPixelSize || m_pFonts == nullptr) {
     m_uPixelSize = pixelSize;
     RebuildFontStack();
@@ -229,9 +228,9 @@ bool CText::ContainsPoint(const Vexil3D::CVector2D& point) {
 bool CText::GetCursor(std::uint32_t* cursor) {
   TamberGUI::CText::tCaretPosition caret;
   const auto& settings = m_Layout.GetSettings();
-  const bool overText = m_Layout.IsUpdated() && m_Layout.GetLineCount() != 0 &&
-                        m_Layout.GetCaretPosition(m_fHoverX - settings.originX, m_fHoverY - settings.originY, true,
-                                                  &caret);
+  const bool overText =
+      m_Layout.IsUpdated() && m_Layout.GetLineCount() != 0 &&
+      m_Layout.GetCaretPosition(m_fHoverX - settings.originX, m_fHoverY - settings.originY, true, &caret);
   if (!overText) return CElement::GetCursor(cursor);
   *cursor = IsOverSelection({m_fHoverX, m_fHoverY}) ? SDL_SYSTEM_CURSOR_ARROW : SDL_SYSTEM_CURSOR_IBEAM;
   return true;

@@ -15,7 +15,9 @@ namespace {
 constexpr LONG kAllIndices = -1;
 constexpr bool Failed(HRESULT hr) { return hr < 0; }
 
-FORMATETC TextFormat() { return {static_cast<CLIPFORMAT>(CF_UNICODETEXT), nullptr, DVASPECT_CONTENT, kAllIndices, TYMED_HGLOBAL}; }
+FORMATETC TextFormat() {
+  return {static_cast<CLIPFORMAT>(CF_UNICODETEXT), nullptr, DVASPECT_CONTENT, kAllIndices, TYMED_HGLOBAL};
+}
 
 bool IsTextFormat(const FORMATETC* format) {
   return format != nullptr && format->cfFormat == CF_UNICODETEXT && (format->tymed & TYMED_HGLOBAL) != 0 &&
@@ -151,7 +153,8 @@ bool CText::OnDragOver(DWORD keyState, const Vexil3D::CVector2D& point, DWORD* e
   *effect = DROPEFFECT_NONE;
   if (m_bDropAccepted) {
     m_uDropPosition = PositionAt(point);
-    const bool inside = m_bDraggingOwn && GetSelectionFirst() <= m_uDropPosition && m_uDropPosition <= GetSelectionLast();
+    const bool inside =
+        m_bDraggingOwn && GetSelectionFirst() <= m_uDropPosition && m_uDropPosition <= GetSelectionLast();
     if (inside) {
       *effect = DROPEFFECT_NONE;
     } else if (m_bDraggingOwn && (keyState & MK_CONTROL) != 0) {

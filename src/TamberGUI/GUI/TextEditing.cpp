@@ -164,8 +164,7 @@ bool CText::OnContextMenu(const Vexil3D::CVector2D&) {
   const bool selection = GetSelectionFirst() != GetSelectionLast();
   m_pManager->AddContextMenuItem(u"Cut", TEXT_MENU_CUT, m_bEditable && selection);
   m_pManager->AddContextMenuItem(u"Copy", TEXT_MENU_COPY, selection);
-  m_pManager->AddContextMenuItem(u"Paste", TEXT_MENU_PASTE,
-                                 m_bEditable && IsClipboardFormatAvailable(CF_UNICODETEXT));
+  m_pManager->AddContextMenuItem(u"Paste", TEXT_MENU_PASTE, m_bEditable && IsClipboardFormatAvailable(CF_UNICODETEXT));
   m_pManager->AddContextMenuItem(u"Delete", TEXT_MENU_DELETE, m_bEditable && selection);
   m_pManager->AddContextMenuItem(nullptr, kSeparatorId, false);
   m_pManager->AddContextMenuItem(u"Select All", TEXT_MENU_SELECT_ALL, !m_Text.empty());

@@ -27,13 +27,13 @@ std::shared_ptr<TamberGUI::CFontSize> SizeOf(TamberGUI::CFonts* fonts, const cha
 CChatWindow::CChatWindow(void* owner, TamberGUI::CFonts* fonts, float scale)
     : m_pOwner(owner), m_pRegistry(fonts), m_fScale(scale) {
   const float pixels = std::round(scale * kBasePixels * kSubpixels);
-  const std::uint32_t size = std::isfinite(pixels) && pixels > 0 && pixels < float(UINT32_MAX)
-                                 ? static_cast<std::uint32_t>(pixels)
-                                 : 0;
+  const std::uint32_t size =
+      std::isfinite(pixels) && pixels > 0 && pixels < float(UINT32_MAX) ? static_cast<std::uint32_t>(pixels) : 0;
   std::shared_ptr<TamberGUI::CFontSize> primary = size != 0 ? SizeOf(fonts, u"Open Sans", size) : nullptr;
   if (primary != nullptr) {
     m_pFonts = std::make_unique<TamberGUI::CFontStack>(
-        std::move(primary), std::vector{SizeOf(fonts, u"Segoe UI Emoji", size), SizeOf(fonts, u"Noto Color Emoji", size)});
+        std::move(primary),
+        std::vector{SizeOf(fonts, u"Segoe UI Emoji", size), SizeOf(fonts, u"Noto Color Emoji", size)});
   }
 }
 

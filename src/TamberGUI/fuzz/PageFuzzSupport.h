@@ -69,10 +69,11 @@ class OneFile : public Vexil3D::CVirtualFileMgr {
 };
 
 // Feeds events, four bytes each: kind, x, y, detail.
-inline void Replay(TamberGUI::GUI::CManager* manager, const std::uint8_t* data, std::size_t size, Vexil3D::I2D* renderer) {
-  static const SDL_Keycode keys[] = {SDLK_a,    SDLK_c,   SDLK_v,    SDLK_x,      SDLK_z,      SDLK_LEFT,
-                                     SDLK_RIGHT, SDLK_UP, SDLK_DOWN, SDLK_HOME,   SDLK_END,    SDLK_DELETE,
-                                     SDLK_BACKSPACE, SDLK_RETURN, SDLK_TAB, SDLK_ESCAPE, SDLK_b};
+inline void Replay(TamberGUI::GUI::CManager* manager, const std::uint8_t* data, std::size_t size,
+                   Vexil3D::I2D* renderer) {
+  static const SDL_Keycode keys[] = {SDLK_a,         SDLK_c,      SDLK_v,    SDLK_x,      SDLK_z,   SDLK_LEFT,
+                                     SDLK_RIGHT,     SDLK_UP,     SDLK_DOWN, SDLK_HOME,   SDLK_END, SDLK_DELETE,
+                                     SDLK_BACKSPACE, SDLK_RETURN, SDLK_TAB,  SDLK_ESCAPE, SDLK_b};
   static const Uint16 mods[] = {KMOD_NONE, KMOD_LSHIFT, KMOD_LCTRL, KMOD_LCTRL | KMOD_LSHIFT};
   constexpr std::size_t kEventSize = 4;
   for (std::size_t at = 0; at + kEventSize <= size; at += kEventSize) {

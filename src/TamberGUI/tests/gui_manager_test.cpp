@@ -159,7 +159,9 @@ TEST_F(Manager, CloseDuringDispatchFreesAfterTheCall) {
       <HtmlView Name="input" Left="0" Top="0" Width="10" Height="10" Focusable="true"/></Page></Page>)"));
   root = manager.GetRoot();
   Click(5, 5);
-  static_cast<Probe*>(dynamic_cast<CPage*>(Find(u"dialog"))->FindElement(u"input"))->onKey = [root](Probe* probe) { root->GetContainer().RemovePage(probe->GetNearestPage()); };
+  static_cast<Probe*>(dynamic_cast<CPage*>(Find(u"dialog"))->FindElement(u"input"))->onKey = [root](Probe* probe) {
+    root->GetContainer().RemovePage(probe->GetNearestPage());
+  };
   Key(SDLK_RETURN);
   EXPECT_EQ(Find(u"dialog"), nullptr);
   EXPECT_EQ(manager.GetFocusedElement(), manager.GetRoot());
@@ -172,7 +174,8 @@ TEST_F(Manager, PagesFromFilesAndTheClientPage) {
   files->files[u"/GUI/Client.xml"] = R"(<Page><HtmlView Name="clientProbe" Width="5" Height="5"/></Page>)";
   manager.SetClientPage(true);
   ASSERT_TRUE(Load(R"(<Page>
-    <Page Name="dialog" FileName="Dialog.xml" Width="50" Height="50"><HtmlView Name="ignored" Width="5" Height="5"/></Page>
+    <Page Name="dialog" FileName="Dialog.xml" Width="50" Height="50">
+      <HtmlView Name="ignored" Width="5" Height="5"/></Page>
     <Page Name="self" FileName="Self.xml" Width="10" Height="10"/>
     <Page Name="missing" FileName="Missing.xml" Width="10" Height="10"/>
     <HtmlView Name="Script" Width="1" Height="1"/>
@@ -220,8 +223,12 @@ TEST_F(Manager, ColoursParseOrAssert) {
     bool asserts;
   };
   const Case cases[] = {
-      {u"#ff8000", 0xFFFF8000u, false}, {u"#80FF8000", 0x80FF8000u, false}, {u"ff8000", 0, true},
-      {u"#ff80", 0, true},              {u"#ff80zz", 0, true},              {u"#", 0, true},
+      {u"#ff8000", 0xFFFF8000u, false},
+      {u"#80FF8000", 0x80FF8000u, false},
+      {u"ff8000", 0, true},
+      {u"#ff80", 0, true},
+      {u"#ff80zz", 0, true},
+      {u"#", 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)));

@@ -124,11 +124,11 @@ TEST_F(ButtonTest, CursorsByAction) {
     const char* action;
     std::uint32_t cursor;
   };
-  const Case cases[] = {{nullptr, SDL_SYSTEM_CURSOR_NO},           {"Custom", SDL_SYSTEM_CURSOR_HAND},
-                        {"Notepad", SDL_SYSTEM_CURSOR_HAND},       {"Close", SDL_SYSTEM_CURSOR_ARROW},
-                        {"Move", SDL_SYSTEM_CURSOR_ARROW},         {"SizeGrip", SDL_SYSTEM_CURSOR_SIZENWSE},
-                        {"SizeLeft", SDL_SYSTEM_CURSOR_SIZEWE},    {"SizeTopRight", SDL_SYSTEM_CURSOR_SIZENESW},
-                        {"SizeBottom", SDL_SYSTEM_CURSOR_SIZENS},  {"Whatever", SDL_SYSTEM_CURSOR_HAND}};
+  const Case cases[] = {{nullptr, SDL_SYSTEM_CURSOR_NO},          {"Custom", SDL_SYSTEM_CURSOR_HAND},
+                        {"Notepad", SDL_SYSTEM_CURSOR_HAND},      {"Close", SDL_SYSTEM_CURSOR_ARROW},
+                        {"Move", SDL_SYSTEM_CURSOR_ARROW},        {"SizeGrip", SDL_SYSTEM_CURSOR_SIZENWSE},
+                        {"SizeLeft", SDL_SYSTEM_CURSOR_SIZEWE},   {"SizeTopRight", SDL_SYSTEM_CURSOR_SIZENESW},
+                        {"SizeBottom", SDL_SYSTEM_CURSOR_SIZENS}, {"Whatever", SDL_SYSTEM_CURSOR_HAND}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.action ? c.action : "none");
     const std::string action = c.action ? std::string(" Action=\"") + c.action + "\"" : "";
@@ -157,7 +157,8 @@ TEST_F(ButtonTest, ClickActions) {
   Click(2, 2);
   EXPECT_EQ(customs, 1);
 
-  const HWND game = reinterpret_cast<HWND>(std::uintptr_t(0x7000)), top = reinterpret_cast<HWND>(std::uintptr_t(0x7100));
+  const HWND game = reinterpret_cast<HWND>(std::uintptr_t(0x7000)),
+             top = reinterpret_cast<HWND>(std::uintptr_t(0x7100));
   platform::ResetWindows();
   SetParent(game, top);
   platform::SetWindowProcedure(top, RecordMessage);
@@ -168,7 +169,8 @@ TEST_F(ButtonTest, ClickActions) {
   platform::ResetWindows();
 
   std::vector<std::u16string> seen;
-  manager.SetActionCallback([&](const std::u16string& action, CButton*) { return seen.push_back(action), action == u"Close"; });
+  manager.SetActionCallback(
+      [&](const std::u16string& action, CButton*) { return seen.push_back(action), action == u"Close"; });
   Click(52, 2);
   EXPECT_NE(Find(u"dialog"), nullptr);  // the owner handled it
   manager.SetActionCallback({});
@@ -193,7 +195,8 @@ TEST_F(ButtonTest, DragsChangeAnchorsAndCancelPutsThemBack) {
   for (const DragCase& c : cases) {
     SCOPED_TRACE(c.action);
     ASSERT_TRUE(Load(std::string(R"(<Page><Page Name="window" Left="10" Top="20" Width="50" Height="40">
-        <Button Name="b" Left="0" Top="0" Width="5" Height="5" Action=")") + c.action + R"("/></Page></Page>)"));
+        <Button Name="b" Left="0" Top="0" Width="5" Height="5" Action=")") +
+                     c.action + R"("/></Page></Page>)"));
     CElement* window = Find(u"window");
     const int x = static_cast<int>(window->m_fLeft) + 2, y = static_cast<int>(window->m_fTopEdge) + 2;
     Mouse(SDL_MOUSEBUTTONDOWN, x, y);

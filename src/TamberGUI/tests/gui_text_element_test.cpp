@@ -93,8 +93,13 @@ TEST_F(TextTest, KeyTable) {
       {"shift right extends", 0, u"abc", 1, 1, SDLK_RIGHT, KMOD_RSHIFT, false, true, U"abc", 1, 2},
       {"left at start", 2, u"abc", 0, 0, SDLK_LEFT, KMOD_NONE, false, true, U"abc", 0, 0},
       {"ctrl left", 2, u"abc", 1, 1, SDLK_LEFT, KMOD_LCTRL, false, false, U"abc", 1, 1},
-      {"colour code is one step", 2, u"\x01" u"ff00ff00x", 0, 0, SDLK_RIGHT, KMOD_NONE, false, true,
-       U"\x01" U"ff00ff00x", 9, 9},
+      {"colour code is one step", 2,
+       u"\x01"
+       u"ff00ff00x",
+       0, 0, SDLK_RIGHT, KMOD_NONE, false, true,
+       U"\x01"
+       U"ff00ff00x",
+       9, 9},
       {"home", 2, u"ab\ncd", 4, 4, SDLK_HOME, KMOD_NONE, true, true, U"ab\ncd", 3, 3},
       {"end", 2, u"ab\ncd", 0, 0, SDLK_END, KMOD_NONE, true, true, U"ab\ncd", 2, 2},
       {"down", 2, u"ab\ncd", 1, 1, SDLK_DOWN, KMOD_NONE, true, true, U"ab\ncd", 4, 4},
@@ -295,8 +300,8 @@ struct DropCase {
 TEST_F(TextTest, DropsFromElsewhere) {
   enginetest::AssertionCapture capture;
   const DropCase cases[] = {
-      {"move allowed, copied without alt", DROPEFFECT_MOVE | DROPEFFECT_COPY, 0, S_OK, DROPEFFECT_MOVE,
-       DROPEFFECT_COPY, U"xyzab"},
+      {"move allowed, copied without alt", DROPEFFECT_MOVE | DROPEFFECT_COPY, 0, S_OK, DROPEFFECT_MOVE, DROPEFFECT_COPY,
+       U"xyzab"},
       {"alt moves", DROPEFFECT_MOVE | DROPEFFECT_COPY, MK_ALT, S_OK, DROPEFFECT_MOVE, DROPEFFECT_MOVE, U"xyzab"},
       {"copy only", DROPEFFECT_COPY, MK_ALT, S_OK, DROPEFFECT_COPY, DROPEFFECT_COPY, U"xyzab"},
       {"move only without alt", DROPEFFECT_MOVE, 0, S_OK, DROPEFFECT_MOVE, DROPEFFECT_NONE, U"ab"},

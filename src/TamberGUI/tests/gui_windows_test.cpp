@@ -26,8 +26,8 @@ TEST_F(ChatTest, SevenSlotsNewestAtTheBottom) {
     EXPECT_EQ(chat.GetLine(slot).text, u"line " + std::u16string(1, char16_t(u'1' + slot)));
     EXPECT_EQ(chat.GetLine(slot).kind, Vexil3D::CChatWindow::LINE_STATUS);
   }
-  const std::pair<int, std::uint32_t> levels[] = {{Vexil3D::LOG_NONE, 1}, {Vexil3D::LOG_INFO, 1},
-                                                  {Vexil3D::LOG_WARN, 2}, {Vexil3D::LOG_ERROR, 3},
+  const std::pair<int, std::uint32_t> levels[] = {{Vexil3D::LOG_NONE, 1},    {Vexil3D::LOG_INFO, 1},
+                                                  {Vexil3D::LOG_WARN, 2},    {Vexil3D::LOG_ERROR, 3},
                                                   {Vexil3D::LOG_VERBOSE, 3}, {42, 3}};
   for (const auto& [level, kind] : levels) {
     chat.Log(level, u"x");
@@ -37,7 +37,9 @@ TEST_F(ChatTest, SevenSlotsNewestAtTheBottom) {
   EXPECT_EQ(std::uint32_t(chat.GetKindColour(3)), 0xFF04A36Bu);
   EXPECT_EQ(std::uint32_t(chat.GetKindColour(0xFF123456u)), 0xFF123456u);
   chat.AddLine(u"a[#ff0000]b", 1);
-  EXPECT_EQ(chat.GetLine(6).text, u"a\x01" u"ffff0000b");
+  EXPECT_EQ(chat.GetLine(6).text,
+            u"a\x01"
+            u"ffff0000b");
 }
 
 TEST_F(ChatTest, PrintfAndWrapBounds) {
@@ -57,9 +59,11 @@ TEST_F(ChatTest, PrintfAndWrapBounds) {
   const std::u16string sixty(60, u'a'), seventy(70, u'b');
   const Case cases[] = {
       {sixty + u" " + std::u16string(20, u'c'), sixty, std::u16string(20, u'c')},  // space 4 before the column
-      {std::u16string(50, u'a') + u" " + std::u16string(30, u'c'), std::u16string(50, u'a') + u" " +
-       std::u16string(13, u'c'), std::u16string(17, u'c')},  // space too far back: cut at 64
-      {seventy + std::u16string(300, u'd'), std::u16string(64, u'b'), std::u16string(6, u'b') + std::u16string(123, u'd')},
+      {std::u16string(50, u'a') + u" " + std::u16string(30, u'c'),
+       std::u16string(50, u'a') + u" " + std::u16string(13, u'c'),
+       std::u16string(17, u'c')},  // space too far back: cut at 64
+      {seventy + std::u16string(300, u'd'), std::u16string(64, u'b'),
+       std::u16string(6, u'b') + std::u16string(123, u'd')},
   };
   for (const Case& c : cases) {
     chat.PushLine(c.text, 2);
@@ -104,10 +108,10 @@ struct CmdTest : testing::Test, PageFixture {
   std::unique_ptr<Vexil3D::CCmdWindow2> console;
   void SetUp() override {
     ASSERT_TRUE(Load(kConsole));
-    commands.AddCommandHandler(new Vexil3D::CCallbackCommandHandler([this](const char16_t*, const char16_t* p,
-                                                                          Vexil3D::CBaseObject*) {
-      said.push_back(p ? p : u"");
-    }), u"say");
+    commands.AddCommandHandler(
+        new Vexil3D::CCallbackCommandHandler(
+            [this](const char16_t*, const char16_t* p, Vexil3D::CBaseObject*) { said.push_back(p ? p : u""); }),
+        u"say");
     console = std::make_unique<Vexil3D::CCmdWindow2>(&manager);
   }
   TamberGUI::GUI::CText* Input() {
@@ -147,8 +151,8 @@ TEST_F(CmdTest, SubmitKeepsHistoryAndExecutesPrivileged) {
   EXPECT_TRUE(console->IsVisible());
   EXPECT_EQ(Input()->GetText().size(), 256u);
 
-  for (int i = 0; i < 256; ++i) Submit(u"line " + std::u16string(1, char16_t(u'0' + i % 10)) + u"#" +
-                                        std::u16string(i / 10 + 1, u'x'));
+  for (int i = 0; i < 256; ++i)
+    Submit(u"line " + std::u16string(1, char16_t(u'0' + i % 10)) + u"#" + std::u16string(i / 10 + 1, u'x'));
   EXPECT_EQ(console->GetCount(), Vexil3D::CCmdWindow2::kHistory);
   EXPECT_EQ(std::u16string(console->GetAt(0).Get()), u"line 0#x");  // the 255-a line went first
   enginetest::AssertionCapture capture;
@@ -158,10 +162,11 @@ TEST_F(CmdTest, SubmitKeepsHistoryAndExecutesPrivileged) {
 
 TEST_F(CmdTest, ACommandRemovingTheConsoleLeavesSubmitSound) {
   enginetest::AssertionCapture capture;
-  commands.AddCommandHandler(new Vexil3D::CCallbackCommandHandler([this](const char16_t*, const char16_t*,
-                                                                         Vexil3D::CBaseObject*) {
-    manager.GetRoot()->GetContainer().RemovePage(Find(u"CmdWindow"));
-  }), u"close");
+  commands.AddCommandHandler(
+      new Vexil3D::CCallbackCommandHandler([this](const char16_t*, const char16_t*, Vexil3D::CBaseObject*) {
+        manager.GetRoot()->GetContainer().RemovePage(Find(u"CmdWindow"));
+      }),
+      u"close");
   Submit(u"/close");
   EXPECT_EQ(Find(u"CmdWindow"), nullptr);
   EXPECT_EQ(capture.Count(), 0u);  // submit saw the page go and stopped
