@@ -56,6 +56,7 @@ class CChatWindow : public Logger {
   void SetStatusColour(CARGB colour) { m_StatusColour = colour; }
   CARGB GetKindColour(std::uint32_t kind) const;
   void* GetOwner() const { return m_pOwner; }
+  TamberGUI::CFonts* GetFonts() const { return m_pRegistry; }
 
  private:
   void Scroll();
