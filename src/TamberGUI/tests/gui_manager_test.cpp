@@ -1,0 +1,289 @@
+// The GUI manager and the element base: anchored layout, event routing, capture, focus walks,
+// pages from files, name maps, the context menu, strings and removal during dispatch.
+#include <gtest/gtest.h>
+
+#include <platform/window.h>
+
+#include "AssertionCapture.h"
+#include "GuiPages.h"
+
+using namespace guitest;
+
+namespace {
+
+struct Manager : testing::Test, PageFixture {};
+
+struct LayoutCase {
+  const char* attributes;
+  float scale;
+  float x, y, width, height;
+};
+
+TEST_F(Manager, AnchoredLayout) {
+  const LayoutCase cases[] = {
+      {R"(Left="10" Right="10" Top="0" Height="5")", 2, 20, 0, 160, 10},
+      {R"(Width="50" Height="10")", 1, 75, 45, 50, 10},  // X and Y 0.5 centre it
+      {R"(Width="50" Height="10" X="0" Y="1")", 1, 0, 90, 50, 10},
+      {R"(Right="5" Bottom="5" Width="20" Height="10")", 1, 175, 85, 20, 10},
+      {R"(Left="0" Top="10" Bottom="10" Height="20" Width="1")", 1, 0, 10, 1, 60},  // Height taken off again
+      {R"(Left="0.5" Top="0.25" Width="1" Height="1")", 1, 1, 0, 1, 1},             // rounded half away from zero
+  };
+  for (const LayoutCase& c : cases) {
+    SCOPED_TRACE(c.attributes);
+    manager.SetScreen(0, 0, kScreenWidth, kScreenHeight, c.scale);
+    ASSERT_TRUE(Load(std::string("<Page><HtmlView Name=\"a\" ") + c.attributes + "/></Page>"));
+    CElement* a = Find(u"a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_FLOAT_EQ(a->m_fLeft, c.x);
+    EXPECT_FLOAT_EQ(a->m_fTopEdge, c.y);
+    EXPECT_FLOAT_EQ(a->m_fWidthPx, c.width);
+    EXPECT_FLOAT_EQ(a->m_fHeightPx, c.height);
+  }
+}
+
+TEST_F(Manager, ElementsWithoutASizeOfTheirOwnAssert) {
+  enginetest::AssertionCapture capture;
+  ASSERT_TRUE(Load(R"(<Page><HtmlView Name="a" Left="0" Top="0"/></Page>)"));
+  EXPECT_EQ(capture.Count(), 2u);  // no Width, no Height
+  EXPECT_EQ(Find(u"a")->m_fWidthPx, 0.0f);
+}
+
+constexpr const char* kTwoProbes = R"(<Page>
+  <HtmlView Name="under" Left="0" Top="0" Width="100" Height="100" Focusable="true"/>
+  <HtmlView Name="over" Left="50" Top="0" Width="100" Height="100" Focusable="true"/>
+  <HtmlView Name="hidden" Left="0" Top="0" Width="200" Height="100" Visible="false"/>
+</Page>)";
+
+TEST_F(Manager, MouseButtonsReachTheHitOrPressedElement) {
+  ASSERT_TRUE(Load(kTwoProbes));
+  Probe* under = FindProbe(u"under");
+  Probe* over = FindProbe(u"over");
+  Mouse(SDL_MOUSEBUTTONDOWN, 60, 10, SDL_BUTTON_RIGHT);
+  Mouse(SDL_MOUSEBUTTONDOWN, 60, 10, SDL_BUTTON_LEFT, SDL_TOUCH_MOUSEID);
+  EXPECT_EQ(under->downs + over->downs, 0);
+
+  Click(60, 10);  // both contain the point: the later sibling (drawn on top) is hit, the hidden one never
+  EXPECT_EQ(over->clicks, 1);
+  EXPECT_EQ(under->clicks, 0);
+  EXPECT_EQ(manager.GetPressed(), nullptr);
+
+  // Pressed on one, released over another: the pressed one gets the release, nobody a click.
+  Mouse(SDL_MOUSEBUTTONDOWN, 10, 10);
+  Mouse(SDL_MOUSEMOTION, 160, 10);  // captured: no hover change while pressed
+  EXPECT_EQ(manager.GetHovered(), nullptr);
+  Mouse(SDL_MOUSEBUTTONUP, 160, 10);
+  EXPECT_EQ(under->ups, 1);
+  EXPECT_EQ(over->ups, 1);  // only its own earlier click
+  EXPECT_EQ(under->clicks, 0);
+
+  Mouse(SDL_MOUSEMOTION, 10, 10);
+  EXPECT_EQ(manager.GetHovered(), under);
+  SDL_Event leave{};
+  leave.type = SDL_WINDOWEVENT;
+  leave.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+  Mouse(SDL_MOUSEBUTTONDOWN, 10, 10);
+  manager.HandleEvent(leave);
+  EXPECT_EQ(under->cancels, 1);
+  EXPECT_EQ(manager.GetPressed(), nullptr);
+}
+
+TEST_F(Manager, KeysFollowTheFocusMode) {
+  ASSERT_TRUE(Load(kTwoProbes));
+  Probe* under = FindProbe(u"under");
+  Click(10, 10);
+  const HWND game = reinterpret_cast<HWND>(std::uintptr_t(0x5000));
+  manager.SetWindow(game);
+  manager.SetFocusMode(FOCUS_MODE_WINDOW);
+  SetFocus(nullptr);
+  Key(SDLK_a);
+  Type("a");
+  EXPECT_EQ(under->keys + under->texts, 0);
+  SetFocus(game);
+  Key(SDLK_a);
+  Type("a");
+  EXPECT_EQ(under->keys, 1);
+  EXPECT_EQ(under->texts, 1);
+  SetFocus(nullptr);
+  manager.SetFocusMode(FOCUS_MODE_FLAG);
+  manager.SetFocusFlag(false);
+  Key(SDLK_a);
+  manager.SetFocusFlag(true);
+  Key(SDLK_a);
+  EXPECT_EQ(under->keys, 2);
+}
+
+TEST_F(Manager, FocusWalksUpAndHandsOn) {
+  ASSERT_TRUE(Load(R"(<Page>
+    <HtmlView Name="first" Left="0" Top="0" Width="10" Height="10" Focusable="true"/>
+    <Page Name="window" Left="20" Top="0" Width="100" Height="100" BringToTop="true">
+      <HtmlView Name="inner" Left="0" Top="0" Width="10" Height="10" Focusable="true"/>
+      <HtmlView Name="label" Left="0" Top="20" Width="10" Height="10"/>
+    </Page>
+    <HtmlView Name="last" Left="150" Top="0" Width="10" Height="10" Focusable="true"/>
+  </Page>)"));
+  CPage* root = manager.GetRoot();
+  auto* window = dynamic_cast<CPage*>(root->FindElement(u"window"));
+  ASSERT_NE(window, nullptr);
+  EXPECT_NE(window->FindElement(u"inner"), nullptr);  // named in the nearest page only
+  EXPECT_EQ(Find(u"inner"), nullptr);
+  Click(25, 25);  // the label cannot take the focus: its page's focusable content takes the walk
+  EXPECT_EQ(manager.GetFocusedElement(), root);
+  Click(25, 5);
+  EXPECT_EQ(manager.GetFocusedElement(), window->FindElement(u"inner"));
+  EXPECT_EQ(root->GetContainer().GetChildren().back(), window);  // brought to the top
+  // Hiding the focused element hands the focus to the previous visible focusable sibling, else up.
+  window->FindElement(u"inner")->SetVisible(false);
+  EXPECT_EQ(manager.GetFocusedElement(), Find(u"last"));
+  Find(u"last")->SetVisible(false);
+  EXPECT_EQ(manager.GetFocusedElement(), Find(u"first"));
+}
+
+TEST_F(Manager, CloseDuringDispatchFreesAfterTheCall) {
+  ASSERT_TRUE(Load(R"(<Page>
+    <Page Name="dialog" Left="0" Top="0" Width="100" Height="100">
+      <HtmlView Name="close" Left="0" Top="0" Width="10" Height="10" Focusable="true"/>
+    </Page></Page>)"));
+  CPage* root = manager.GetRoot();
+  auto removeDialog = [root](Probe* probe) { root->GetContainer().RemovePage(probe->GetNearestPage()); };
+  auto* dialog = dynamic_cast<CPage*>(Find(u"dialog"));
+  ASSERT_NE(dialog, nullptr);
+  static_cast<Probe*>(dialog->FindElement(u"close"))->onClick = removeDialog;
+  Mouse(SDL_MOUSEMOTION, 5, 5);
+  Click(5, 5);  // ASan: the page and its button die only after the release call returns
+  EXPECT_EQ(Find(u"dialog"), nullptr);
+  EXPECT_EQ(manager.GetPressed(), nullptr);
+  EXPECT_EQ(manager.GetHovered(), nullptr);
+  EXPECT_EQ(manager.GetFocusedElement(), root);
+
+  ASSERT_TRUE(Load(R"(<Page><Page Name="dialog" Left="0" Top="0" Width="100" Height="100">
+      <HtmlView Name="input" Left="0" Top="0" Width="10" Height="10" Focusable="true"/></Page></Page>)"));
+  root = manager.GetRoot();
+  Click(5, 5);
+  static_cast<Probe*>(dynamic_cast<CPage*>(Find(u"dialog"))->FindElement(u"input"))->onKey = [root](Probe* probe) {
+    root->GetContainer().RemovePage(probe->GetNearestPage());
+  };
+  Key(SDLK_RETURN);
+  EXPECT_EQ(Find(u"dialog"), nullptr);
+  EXPECT_EQ(manager.GetFocusedElement(), manager.GetRoot());
+}
+
+TEST_F(Manager, PagesFromFilesAndTheClientPage) {
+  enginetest::AssertionCapture capture;
+  files->files[u"/GUI/Dialog.xml"] = R"(<Page><HtmlView Name="fromFile" Width="5" Height="5"/></Page>)";
+  files->files[u"/GUI/Self.xml"] = R"(<Page FileName="Self.xml"/>)";
+  files->files[u"/GUI/Client.xml"] = R"(<Page><HtmlView Name="clientProbe" Width="5" Height="5"/></Page>)";
+  manager.SetClientPage(true);
+  ASSERT_TRUE(Load(R"(<Page>
+    <Page Name="dialog" FileName="Dialog.xml" Width="50" Height="50">
+      <HtmlView Name="ignored" Width="5" Height="5"/></Page>
+    <Page Name="self" FileName="Self.xml" Width="10" Height="10"/>
+    <Page Name="missing" FileName="Missing.xml" Width="10" Height="10"/>
+    <HtmlView Name="Script" Width="1" Height="1"/>
+  </Page>)"));
+  auto* dialog = dynamic_cast<CPage*>(Find(u"dialog"));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_NE(dialog->FindElement(u"fromFile"), nullptr);
+  EXPECT_EQ(dialog->FindElement(u"ignored"), nullptr);
+  EXPECT_TRUE(capture.LastNames(u"depth < kMaxFileDepth"));  // the file naming itself stops
+  EXPECT_EQ(capture.Count(), 1u);
+  auto* client = dynamic_cast<CPage*>(Find(u"Client"));
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(client->GetParentElement(), manager.GetRoot());
+  EXPECT_NE(client->FindElement(u"clientProbe"), nullptr);
+  EXPECT_EQ(manager.GetScriptElement(), Find(u"Script"));
+
+  files->files.erase(u"/GUI/Client.xml");
+  ASSERT_TRUE(Load("<Page/>"));
+  EXPECT_EQ(Find(u"Client"), nullptr);
+}
+
+TEST_F(Manager, DeepTreesStopLoading) {
+  enginetest::AssertionCapture capture;
+  std::string xml;
+  for (std::uint32_t i = 0; i < CElementContainer::kMaxDepth + 10; ++i) xml += "<Page Width=\"1\" Height=\"1\">";
+  for (std::uint32_t i = 0; i < CElementContainer::kMaxDepth + 10; ++i) xml += "</Page>";
+  ASSERT_TRUE(Load(xml));
+  EXPECT_EQ(capture.Count(), 1u);
+  const CElement* deepest = manager.GetRoot();
+  std::uint32_t depth = 0;
+  while (auto* page = dynamic_cast<const CPage*>(deepest)) {
+    const auto& children = const_cast<CPage*>(page)->GetContainer().GetChildren();
+    if (children.empty()) break;
+    deepest = children.front();
+    ++depth;
+  }
+  EXPECT_EQ(depth, CElementContainer::kMaxDepth - 1);
+}
+
+TEST_F(Manager, ColoursParseOrAssert) {
+  enginetest::AssertionCapture capture;
+  struct Case {
+    const char16_t* text;
+    std::uint32_t argb;
+    bool asserts;
+  };
+  const Case cases[] = {
+      {u"#ff8000", 0xFFFF8000u, false},
+      {u"#80FF8000", 0x80FF8000u, false},
+      {u"ff8000", 0, true},
+      {u"#ff80", 0, true},
+      {u"#ff80zz", 0, true},
+      {u"#", 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)));
+    capture.Clear();
+    EXPECT_EQ(std::uint32_t(CElement::ParseColour(c.text)), c.argb);
+    EXPECT_EQ(capture.Count() != 0, c.asserts);
+  }
+}
+
+TEST_F(Manager, MenuDirtyRectangleAndStrings) {
+  for (std::uint32_t i = 0; i < CManager::kMaxContextMenuItems; ++i) {
+    EXPECT_EQ(manager.AddContextMenuItem(u"Item", i, true), i);
+  }
+  EXPECT_EQ(manager.AddContextMenuItem(u"Item", 99, true), CManager::kNoMenuItem);
+
+  manager.Invalidate({10, 10}, {5, 5});
+  manager.Invalidate({4, 12}, {3, 20});
+  const auto& dirty = manager.GetDirtyRect();
+  EXPECT_FLOAT_EQ(dirty.x, 4);
+  EXPECT_FLOAT_EQ(dirty.width, 11);  // grown by 6 to the left
+  EXPECT_FLOAT_EQ(dirty.height, 20);
+
+  EXPECT_EQ(manager.GetString(u"Title", nullptr), nullptr);
+  manager.SetString(u"Title", u"Hello");
+  std::uint32_t length = 0;
+  ASSERT_NE(manager.GetString(u"TITLE", &length), nullptr);  // keyed by the case-folded name key
+  EXPECT_EQ(std::u16string(manager.GetString(u"title", nullptr)), u"Hello");
+  EXPECT_EQ(length, 5u);
+}
+
+TEST_F(Manager, QuadsAreClippedInProportion) {
+  RecordingI2D renderer;
+  const CClipRect clip{0, 0, 50, 50};
+  manager.DrawQuad(&renderer, nullptr, Vexil3D::COLOUR_WHITE, 60, 0, 10, 10, clip, 0, 0, 1, 1, 1, 1);
+  manager.DrawQuad(&renderer, nullptr, Vexil3D::COLOUR_WHITE, 40, 40, 20, 20, clip, 0, 0, 1, 1, 1, 1);
+  ASSERT_EQ(renderer.draws.size(), 1u);
+  const auto& d = renderer.draws[0];
+  EXPECT_FLOAT_EQ(d.width, 10);
+  EXPECT_FLOAT_EQ(d.uExtent, 0.5f);
+  EXPECT_FLOAT_EQ(d.vExtent, 0.5f);
+}
+
+TEST_F(Manager, FontStacksHoldTheirFonts) {
+  enginetest::AssertionCapture capture;
+  ASSERT_TRUE(Load(R"(<Page>
+    <FontStack Name="Body"><Font Family="Open Sans"/><Font Family="DejaVu Sans"/><Font Family="Nope"/>
+      <Font Family="DejaVu Sans" Style="Book"/></FontStack>
+    <FontStack Name="Body"/>
+  </Page>)"));
+  EXPECT_TRUE(capture.LastNames(u"Result.second"));
+  const CPage::FontStack* stack = manager.GetRoot()->GetFontStack(u"Body");
+  ASSERT_NE(stack, nullptr);
+  ASSERT_EQ(stack->size(), 2u);  // DejaVu Sans has no "Regular"; the unknown family is skipped
+  fonts.Clear();
+  EXPECT_NE((*stack)[1]->GetSize(12 * 64), nullptr);  // still held by the page
+}
+
+}  // namespace
