@@ -18,7 +18,9 @@ print((function() { local x = 5; local r = x > 3 ? x < 10 ? 1 : 2 : 3; return r 
 print((0x7FFFFFFF + 1 == -2147483648 ? 1 : 0) + "\n")
 print((function() { local t = { a = 1 }; t.a += 4; t.a++; return t.a })() + "\n")
 print((function() { local a = [1, 2]; a[1] *= 10; return a[0] + a[1] })() + "\n")
-print((function() { local c = 0; local i = 0; do { i++; if (i == 2) continue; c += i } while (i < 4); return c })() + "\n")
+print((function() {
+  local c = 0; local i = 0; do { i++; if (i == 2) continue; c += i } while (i < 4); return c
+})() + "\n")
 class A { v = 1; function get() { return v } }
 class B extends A { function get() { return base.get() + 10 } }
 print(B().get() + "\n")
