@@ -477,16 +477,6 @@ TEST(AppContext, OverlongTitleIsCut) {
 }
 
 // The launcher reads exit code 0 as "started": a fatal error must never end with it.
-TEST(AppContextDeathTest, FatalErrorShowsItsMessagesAndExitsWithCodeOne) {
-  EXPECT_EXIT(
-      {
-        ScriptedDialogs dialogs;
-        tAppContext context("App", nullptr, MessageDisplayMode::Console);
-        context.AddError("Something broke.");
-      },
-      ::testing::ExitedWithCode(1), "");
-}
-
 TEST(AppContextDeathTest, GlobalContextErrorExitsWithCodeOne) {
   EXPECT_EXIT(
       {

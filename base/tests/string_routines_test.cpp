@@ -19,12 +19,31 @@ const std::string kCopyMessage = "An attempt was made to copy a string into a bu
 const std::string kBufferMessage =
     "An attempt was made to add a character to a string buffer too short to hold any more characters.";
 
-TEST(CopyStringChecked, AppendThatDoesNotFitKeepsThePriorText) {
-  tTaskContext errors;
-  char16_t buffer[4] = u"abc";
-  EXPECT_FALSE(CopyStringChecked(&errors, buffer, 4, u"def", true));
-  EXPECT_EQ(errors.GetErrors(), std::vector<std::string>{kCopyMessage});
-  EXPECT_EQ(std::u16string(buffer), u"abc");
+// Each refused copy leaves the buffer as it was and adds one error (none once the task has already failed).
+TEST(CopyStringChecked, RefusedCopiesLeaveTheBufferUntouched) {
+  struct Row {
+    const char* name;
+    std::u16string before;  // the buffer's content, unterminated when it fills the capacity
+    std::uint32_t capacity;
+    const char16_t* source;
+    bool append, failedBefore;
+  };
+  for (const Row& r : {Row{"append too long", u"abc", 4, u"def", true, false},
+                       Row{"copy too long", u"old", 5, u"12345", false, false},
+                       Row{"append to unterminated", u"abcd", 4, u"", true, false},
+                       Row{"task failed earlier", u"keep", 8, u"new", false, true}}) {
+    SCOPED_TRACE(r.name);
+    tTaskContext errors;
+    if (r.failedBefore) errors.AddError("earlier");
+    char16_t buffer[8] = {};
+    std::copy(r.before.begin(), r.before.end(), buffer);
+    EXPECT_FALSE(CopyStringChecked(&errors, buffer, r.capacity, r.source, r.append));
+    EXPECT_EQ(std::u16string(buffer, r.before.size()), r.before);
+    EXPECT_EQ(errors.GetErrorCount(), 1u);
+    if (!r.failedBefore) {
+      EXPECT_EQ(errors.GetErrors(), std::vector<std::string>{kCopyMessage});
+    }
+  }
 }
 
 TEST(CopyStringChecked, CopyAndAppendThatFitExactly) {
@@ -41,14 +60,6 @@ TEST(CopyStringChecked, CopyAndAppendThatFitExactly) {
   EXPECT_EQ(errors.GetErrorCount(), 0u);
 }
 
-TEST(CopyStringChecked, CopyThatDoesNotFitLeavesTheBufferUntouched) {
-  tTaskContext errors;
-  char16_t buffer[5] = u"old";
-  EXPECT_FALSE(CopyStringChecked(&errors, buffer, 5, u"12345", false));
-  EXPECT_EQ(std::u16string(buffer), u"old");
-  EXPECT_EQ(errors.GetErrorCount(), 1u);
-}
-
 TEST(CopyStringChecked, InvalidCapacitiesAreRefused) {
   for (std::uint32_t capacity : {0u, 0x80000000u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(capacity);
@@ -63,23 +74,6 @@ TEST(CopyStringChecked, InvalidCapacitiesAreRefused) {
   char16_t buffer[4] = u"xyz";
   EXPECT_TRUE(CopyStringChecked(&errors, buffer, 0x7FFFFFFFu, u"q", false));
   EXPECT_EQ(std::u16string(buffer), u"q");
-}
-
-TEST(CopyStringChecked, AppendToUnterminatedBufferFails) {
-  tTaskContext errors;
-  char16_t buffer[4] = {u'a', u'b', u'c', u'd'};
-  EXPECT_FALSE(CopyStringChecked(&errors, buffer, 4, u"", true));
-  EXPECT_EQ(errors.GetErrorCount(), 1u);
-  EXPECT_EQ(buffer[3], u'd');
-}
-
-TEST(CopyStringChecked, DoesNothingOnceTheTaskHasFailed) {
-  tTaskContext errors;
-  errors.AddError("earlier");
-  char16_t buffer[8] = u"keep";
-  EXPECT_FALSE(CopyStringChecked(&errors, buffer, 8, u"new", false));
-  EXPECT_EQ(std::u16string(buffer), u"keep");
-  EXPECT_EQ(errors.GetErrorCount(), 1u);
 }
 
 TEST(CopyStringCheckedA, CopiesAndAppendsBytes) {

@@ -1,60 +1,168 @@
-// The host's stack contract: indexes, pushes, getters and handles, case by case.
+// The stack contract of the C interface: indexes, pushes, getters, sizes, stack operations and handles.
 #include "api_fixture.h"
 
 #include <functional>
-
-namespace {
+#include <vector>
 
 using apitest::SquirrelApi;
 
-// ---- pushes: each leaves exactly one value of its type -----------------------------------------------
-
-struct PushCase {
-  const char* name;
-  std::function<void(HSQUIRRELVM)> push;
-  SQObjectType type;
-};
-
-class ApiReviewPush : public SquirrelApi, public ::testing::WithParamInterface<PushCase> {};
-
-TEST_P(ApiReviewPush, PushesOneValueOfItsType) {
-  const PushCase& c = GetParam();
-  sq_pushinteger(v, 7);  // something below, so positive and negative indexes differ
-  SQInteger before = sq_gettop(v);
-  c.push(v);
-  ASSERT_EQ(sq_gettop(v), before + 1);
-  EXPECT_EQ(sq_gettype(v, -1), c.type);
-  EXPECT_EQ(sq_gettype(v, before + 1), c.type);
-  EXPECT_EQ(sq_gettype(v, -2), OT_INTEGER);
-  EXPECT_EQ(sq_gettype(v, 1), OT_INTEGER);
+TEST_F(SquirrelApi, StringPrefixesAreTerminated) {
+  sq_pushstring(v, u"abcdef", 3);
+  const SQChar* s = nullptr;
+  SQInteger size = 0;
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_getstringandsize(v, -1, &s, &size)));
+  EXPECT_EQ(std::u16string(s, size_t(size)), u"abc");
+  EXPECT_EQ(s[3], 0) << "strings are always terminated";
 }
 
-int g_marker;
+TEST_F(SquirrelApi, SetTopPopRemoveAndPush) {
+  for (int k = 1; k <= 5; ++k) sq_pushinteger(v, k);
+  sq_remove(v, 2);  // 1 3 4 5
+  sq_push(v, 1);    // 1 3 4 5 1
+  EXPECT_EQ(sq_gettop(v), 5);
+  SQInteger i;
+  sq_getinteger(v, -1, &i);
+  EXPECT_EQ(i, 1);
+  sq_getinteger(v, 2, &i);
+  EXPECT_EQ(i, 3);
+  sq_pop(v, 2);
+  EXPECT_EQ(sq_gettop(v), 3);
+  sq_poptop(v);
+  EXPECT_EQ(sq_gettop(v), 2);
+  sq_settop(v, 6);
+  EXPECT_EQ(sq_gettop(v), 6);
+  EXPECT_EQ(sq_gettype(v, 6), OT_NULL);
+  sq_settop(v, 0);
+  EXPECT_EQ(sq_gettop(v), 0);
+  EXPECT_TRUE(SQ_SUCCEEDED(sq_reservestack(v, 5000)));
+  for (int k = 0; k < 5000; ++k) sq_pushinteger(v, k);
+  EXPECT_EQ(sq_gettop(v), 5000);
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    ApiReview, ApiReviewPush,
-    ::testing::Values(PushCase{"null", [](HSQUIRRELVM v) { sq_pushnull(v); }, OT_NULL},
-                      PushCase{"integer", [](HSQUIRRELVM v) { sq_pushinteger(v, -5); }, OT_INTEGER},
-                      PushCase{"float", [](HSQUIRRELVM v) { sq_pushfloat(v, 2.5f); }, OT_FLOAT},
-                      PushCase{"bool", [](HSQUIRRELVM v) { sq_pushbool(v, SQTrue); }, OT_BOOL},
-                      PushCase{"string", [](HSQUIRRELVM v) { sq_pushstring(v, u"abc", -1); }, OT_STRING},
-                      PushCase{"userpointer", [](HSQUIRRELVM v) { sq_pushuserpointer(v, &g_marker); }, OT_USERPOINTER},
-                      PushCase{"roottable", [](HSQUIRRELVM v) { sq_pushroottable(v); }, OT_TABLE},
-                      PushCase{"consttable", [](HSQUIRRELVM v) { sq_pushconsttable(v); }, OT_TABLE},
-                      PushCase{"registrytable", [](HSQUIRRELVM v) { sq_pushregistrytable(v); }, OT_TABLE},
-                      PushCase{"newtable", [](HSQUIRRELVM v) { sq_newtable(v); }, OT_TABLE},
-                      PushCase{"newarray", [](HSQUIRRELVM v) { sq_newarray(v, 3); }, OT_ARRAY},
-                      PushCase{"newclass", [](HSQUIRRELVM v) { sq_newclass(v, SQFalse); }, OT_CLASS},
-                      PushCase{"newclosure", [](HSQUIRRELVM v) { sq_newclosure(v, [](HSQUIRRELVM) -> SQInteger { return 0; }, 0); },
-                               OT_NATIVECLOSURE},
-                      PushCase{"object", [](HSQUIRRELVM v) {
-                                 HSQOBJECT o;
-                                 sq_resetobject(&o);
-                                 o._type = OT_INTEGER;
-                                 o._unVal.nInteger = 3;
-                                 sq_pushobject(v, o);
-                               }, OT_INTEGER}),
-    [](const ::testing::TestParamInfo<PushCase>& info) { return std::string(info.param.name); });
+TEST_F(SquirrelApi, CompareAndToBool) {
+  sq_pushinteger(v, 1);
+  sq_pushfloat(v, 2.0f);
+  EXPECT_LT(sq_cmp(v), 0);
+  sq_pop(v, 2);
+  sq_pushstring(v, u"b", -1);
+  sq_pushstring(v, u"a", -1);
+  EXPECT_GT(sq_cmp(v), 0);
+  sq_pop(v, 2);
+  struct Case {
+    void (*push)(HSQUIRRELVM);
+    SQBool truthy;
+  };
+  const Case cases[] = {
+      {[](HSQUIRRELVM vm) { sq_pushstring(vm, u"", 0); }, SQTrue},
+      {[](HSQUIRRELVM vm) { sq_pushinteger(vm, 0); }, SQFalse},
+      {[](HSQUIRRELVM vm) { sq_pushfloat(vm, 0.0f); }, SQFalse},
+      {[](HSQUIRRELVM vm) { sq_pushnull(vm); }, SQFalse},
+      {[](HSQUIRRELVM vm) { sq_newarray(vm, 0); }, SQTrue},
+      {[](HSQUIRRELVM vm) { sq_pushbool(vm, SQFalse); }, SQFalse},
+  };
+  for (const Case& c : cases) {
+    c.push(v);
+    SQBool b = 7;
+    sq_tobool(v, -1, &b);
+    EXPECT_EQ(b, c.truthy);
+    sq_pop(v, 1);
+  }
+}
+
+TEST_F(SquirrelApi, ToStringTypeofAndHash) {
+  sq_pushfloat(v, 3.0f);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_tostring(v, -1)));
+  const SQChar* s;
+  sq_getstring(v, -1, &s);
+  EXPECT_EQ(std::u16string(s), u"3");
+  sq_pop(v, 2);
+  sq_newtable(v);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_typeof(v, -1)));
+  sq_getstring(v, -1, &s);
+  EXPECT_EQ(std::u16string(s), u"table");
+  sq_pop(v, 2);
+  sq_pushstring(v, u"key", -1);
+  sq_pushstring(v, u"key", -1);
+  EXPECT_EQ(sq_gethash(v, -1), sq_gethash(v, -2));
+  HSQOBJECT a, b;
+  sq_getstackobj(v, -1, &a);
+  sq_getstackobj(v, -2, &b);
+  EXPECT_EQ(a._unVal.pString, b._unVal.pString) << "equal strings are interned once";
+}
+
+TEST_F(SquirrelApi, MoveBetweenThreads) {
+  HSQUIRRELVM t = sq_newthread(v, 64);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(sq_gettype(v, -1), OT_THREAD);
+  sq_pushinteger(v, 77);
+  sq_move(t, v, -1);
+  SQInteger i = 0;
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_getinteger(t, -1, &i)));
+  EXPECT_EQ(i, 77);
+  HSQUIRRELVM got = nullptr;
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_getthread(v, -2, &got)));
+  EXPECT_EQ(got, t);
+  EXPECT_EQ(sq_getvmstate(t), SQ_VMSTATE_IDLE);
+}
+
+TEST_F(SquirrelApi, ForeignPointersAndVersion) {
+  int host = 0;
+  sq_setforeignptr(v, &host);
+  EXPECT_EQ(sq_getforeignptr(v), &host);
+  HSQUIRRELVM t = sq_newthread(v, 64);
+  EXPECT_EQ(sq_getforeignptr(t), &host) << "threads start with their parent's foreign pointer";
+  sq_setsharedforeignptr(v, &host);
+  EXPECT_EQ(sq_getsharedforeignptr(t), &host);
+  EXPECT_EQ(sq_getversion(), 320);
+  EXPECT_EQ(sizeof(HSQOBJECT), 8u);
+  EXPECT_EQ(sizeof(SQChar), 2u);
+  EXPECT_EQ(sizeof(SQInteger), 4u);
+  EXPECT_EQ(sizeof(SQFloat), 4u);
+}
+
+TEST(SquirrelTypeConstants, MatchTheDocumentedValues) {
+  EXPECT_EQ(unsigned(OT_NULL), 0x01000001u);
+  EXPECT_EQ(unsigned(OT_INTEGER), 0x05000002u);
+  EXPECT_EQ(unsigned(OT_FLOAT), 0x05000004u);
+  EXPECT_EQ(unsigned(OT_BOOL), 0x01000008u);
+  EXPECT_EQ(unsigned(OT_STRING), 0x08000010u);
+  EXPECT_EQ(unsigned(OT_TABLE), 0x0A000020u);
+  EXPECT_EQ(unsigned(OT_ARRAY), 0x08000040u);
+  EXPECT_EQ(unsigned(OT_USERDATA), 0x0A000080u);
+  EXPECT_EQ(unsigned(OT_CLOSURE), 0x08000100u);
+  EXPECT_EQ(unsigned(OT_NATIVECLOSURE), 0x08000200u);
+  EXPECT_EQ(unsigned(OT_GENERATOR), 0x08000400u);
+  EXPECT_EQ(unsigned(OT_USERPOINTER), 0x00000800u);
+  EXPECT_EQ(unsigned(OT_THREAD), 0x08001000u);
+  EXPECT_EQ(unsigned(OT_CLASS), 0x08004000u);
+  EXPECT_EQ(unsigned(OT_INSTANCE), 0x0A008000u);
+  EXPECT_EQ(unsigned(OT_WEAKREF), 0x08010000u);
+}
+
+TEST(SquirrelLifetimeHooks, VmAndThreadReleaseHooksRunOnce) {
+  static std::vector<intptr_t> calls;
+  calls.clear();
+  HSQUIRRELVM v = sq_open(64);
+  sq_setforeignptr(v, reinterpret_cast<SQUserPointer>(intptr_t(1)));
+  sq_setvmreleasehook(v, [](SQUserPointer p, SQInteger) -> SQInteger {
+    calls.push_back(reinterpret_cast<intptr_t>(p));
+    return 0;
+  });
+  EXPECT_NE(sq_getvmreleasehook(v), nullptr);
+  HSQUIRRELVM t = sq_newthread(v, 64);
+  sq_setforeignptr(t, reinterpret_cast<SQUserPointer>(intptr_t(2)));
+  sq_setvmreleasehook(t, sq_getvmreleasehook(v));
+  sq_pop(v, 1);  // the thread's last reference
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0], 2);
+  sq_close(v);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1], 1);
+}
+
+namespace {
+
+int g_marker;
 
 // ---- getters: which types each accepts; a getter never changes the stack -----------------------------
 
@@ -69,9 +177,9 @@ struct GetCase {
   const char16_t* text;
 };
 
-class ApiReviewGet : public SquirrelApi, public ::testing::WithParamInterface<GetCase> {};
+class Getters : public SquirrelApi, public ::testing::WithParamInterface<GetCase> {};
 
-TEST_P(ApiReviewGet, AcceptsItsTypesOnly) {
+TEST_P(Getters, AcceptsItsTypesOnly) {
   const GetCase& c = GetParam();
   c.push(v);
   SQInteger top = sq_gettop(v);
@@ -136,17 +244,19 @@ void Table(HSQUIRRELVM v) { sq_newtable(v); }
 void UserPtr(HSQUIRRELVM v) { sq_pushuserpointer(v, &g_marker); }
 
 INSTANTIATE_TEST_SUITE_P(
-    ApiReview, ApiReviewGet,
+    Cases, Getters,
     ::testing::Values(
         GetCase{"IntegerFromInteger", Int(-42), Getter::Integer, true, -42, nullptr},
         GetCase{"IntegerFromTrue", Bool(SQTrue), Getter::Integer, true, 1, nullptr},
         GetCase{"IntegerFromFalse", Bool(SQFalse), Getter::Integer, true, 0, nullptr},
+        GetCase{"IntegerFromFloat", Flt(-3.75f), Getter::Integer, true, -3, nullptr},
         GetCase{"IntegerFromString", Str(u"12"), Getter::Integer, false, 0, nullptr},
         GetCase{"IntegerFromNull", Null, Getter::Integer, false, 0, nullptr},
         GetCase{"IntegerFromTable", Table, Getter::Integer, false, 0, nullptr},
         GetCase{"FloatFromFloat", Flt(0.25f), Getter::Float, true, 0.25, nullptr},
         GetCase{"FloatFromString", Str(u"1.5"), Getter::Float, false, 0, nullptr},
         GetCase{"FloatFromNull", Null, Getter::Float, false, 0, nullptr},
+        GetCase{"FloatFromBool", Bool(SQTrue), Getter::Float, false, 0, nullptr},
         GetCase{"BoolFromTrue", Bool(SQTrue), Getter::Bool, true, 1, nullptr},
         GetCase{"BoolFromFalse", Bool(SQFalse), Getter::Bool, true, 0, nullptr},
         GetCase{"BoolFromInteger", Int(1), Getter::Bool, false, 0, nullptr},
@@ -155,6 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
         GetCase{"StringFromEmpty", Str(u""), Getter::String, true, 0, u""},
         GetCase{"StringFromInteger", Int(5), Getter::String, false, 0, nullptr},
         GetCase{"StringFromNull", Null, Getter::String, false, 0, nullptr},
+        GetCase{"StringFromBool", Bool(SQTrue), Getter::String, false, 0, nullptr},
         GetCase{"UserPointerFromUserPointer", UserPtr, Getter::UserPointer, true, 0, nullptr},
         GetCase{"UserPointerFromInteger", Int(5), Getter::UserPointer, false, 0, nullptr},
         GetCase{"UserPointerFromNull", Null, Getter::UserPointer, false, 0, nullptr}),
@@ -162,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- sizes --------------------------------------------------------------------------------------------
 
-TEST_F(SquirrelApi, ApiReviewGetSizeOfEachKind) {
+TEST_F(SquirrelApi, GetSizeOfEachKind) {
   sq_pushstring(v, u"h\u00e9\U0001F600", -1);  // the surrogate pair counts as two units
   EXPECT_EQ(sq_getsize(v, -1), 4);
   sq_pushstring(v, u"abcdef", 3);  // an explicit length takes a prefix
@@ -217,16 +328,16 @@ struct StackCase {
   std::vector<SQInteger> after;  // starting from 10 20 30 40
 };
 
-class ApiReviewStackOps : public SquirrelApi, public ::testing::WithParamInterface<StackCase> {};
+class StackOps : public SquirrelApi, public ::testing::WithParamInterface<StackCase> {};
 
-TEST_P(ApiReviewStackOps, LeaveTheDocumentedStack) {
+TEST_P(StackOps, LeaveTheDocumentedStack) {
   for (SQInteger n : {10, 20, 30, 40}) sq_pushinteger(v, n);
   GetParam().op(v);
   EXPECT_EQ(Ints(v), GetParam().after);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    ApiReview, ApiReviewStackOps,
+    Cases, StackOps,
     ::testing::Values(
         StackCase{"PushPositive", [](HSQUIRRELVM v) { sq_push(v, 2); }, {10, 20, 30, 40, 20}},
         StackCase{"PushNegative", [](HSQUIRRELVM v) { sq_push(v, -4); }, {10, 20, 30, 40, 10}},
@@ -248,24 +359,6 @@ INSTANTIATE_TEST_SUITE_P(
         StackCase{"SetTopNegative", [](HSQUIRRELVM v) { sq_settop(v, -3); }, {}}),
     [](const ::testing::TestParamInfo<StackCase>& info) { return std::string(info.param.name); });
 
-TEST_F(SquirrelApi, ApiReviewIndexesOutsideTheStackReadAsNothing) {
-  sq_pushinteger(v, 1);
-  sq_pushinteger(v, 2);
-  SQInteger i = 0;
-  for (SQInteger idx : {0, 3, 50, -3, -50}) {
-    EXPECT_EQ(sq_gettype(v, idx), OT_NULL) << idx;
-    EXPECT_TRUE(SQ_FAILED(sq_getinteger(v, idx, &i))) << idx;
-  }
-  sq_push(v, 0);
-  EXPECT_EQ(sq_gettop(v), 3);
-  EXPECT_EQ(sq_gettype(v, -1), OT_NULL);
-  sq_poptop(v);
-  sq_settop(v, 0);
-  sq_poptop(v);  // on an empty stack: nothing to do
-  EXPECT_EQ(sq_gettop(v), 0);
-  EXPECT_EQ(sq_gettype(v, -1), OT_NULL);
-}
-
 // Inside a native the stack starts at its own parameters: index 1 is `this`, the caller's values are
 // out of reach in both directions.
 SQInteger NativeSeesOnlyItsFrame(HSQUIRRELVM v) {
@@ -281,7 +374,7 @@ SQInteger NativeSeesOnlyItsFrame(HSQUIRRELVM v) {
   return 1;
 }
 
-TEST_F(SquirrelApi, ApiReviewNativeFrameIsBoundedByItsBase) {
+TEST_F(SquirrelApi, NativeFrameIsBoundedByItsBase) {
   RegisterGlobal(u"probe", NativeSeesOnlyItsFrame);
   ASSERT_TRUE(Run(u"local a = 1, b = 2; ::r <- probe(5); if (a != 1 || b != 2) throw \"caller changed\";"))
       << std::string(LastError().begin(), LastError().end());
@@ -290,47 +383,7 @@ TEST_F(SquirrelApi, ApiReviewNativeFrameIsBoundedByItsBase) {
 
 // ---- handles -----------------------------------------------------------------------------------------
 
-TEST_F(SquirrelApi, ApiReviewHandlesKeepObjectsUntilTheLastRelease) {
-  HSQOBJECT h;
-  sq_resetobject(&h);
-  EXPECT_EQ(h._type, OT_NULL);
-  EXPECT_EQ(sizeof(HSQOBJECT), 8u);
-
-  sq_newtable(v);
-  sq_pushstring(v, u"x", -1);
-  sq_pushinteger(v, 5);
-  sq_newslot(v, -3, SQFalse);
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_getstackobj(v, -1, &h)));
-  EXPECT_EQ(h._type, OT_TABLE);
-  sq_addref(v, &h);
-  sq_addref(v, &h);
-  sq_pop(v, 1);
-  sq_collectgarbage(v);
-
-  EXPECT_EQ(sq_release(v, &h), SQFalse) << "one reference is left";
-  EXPECT_EQ(h._type, OT_TABLE);
-  sq_pushobject(v, h);
-  sq_pushstring(v, u"x", -1);
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
-  SQInteger x = 0;
-  sq_getinteger(v, -1, &x);
-  EXPECT_EQ(x, 5);
-  sq_pop(v, 2);
-
-  EXPECT_EQ(sq_release(v, &h), SQTrue) << "the last reference is gone";
-  EXPECT_EQ(h._type, OT_NULL) << "a handle that lost all its references is reset to null";
-
-  // A negative index gets the same object as the positive one.
-  sq_pushinteger(v, 1);
-  sq_pushstring(v, u"s", -1);
-  HSQOBJECT a, b;
-  sq_getstackobj(v, -1, &a);
-  sq_getstackobj(v, sq_gettop(v), &b);
-  EXPECT_EQ(a._type, OT_STRING);
-  EXPECT_EQ(a._unVal.pString, b._unVal.pString);
-}
-
-TEST_F(SquirrelApi, ApiReviewHandleOfAReleasedInstanceRunsItsHookOnce) {
+TEST_F(SquirrelApi, HandleOfAReleasedInstanceRunsItsHookOnce) {
   static int calls;
   calls = 0;
   sq_newclass(v, SQFalse);
@@ -346,52 +399,12 @@ TEST_F(SquirrelApi, ApiReviewHandleOfAReleasedInstanceRunsItsHookOnce) {
   EXPECT_EQ(h._type, OT_NULL);
 }
 
-}  // namespace
-
-namespace {
-
-// Calls that take their operands from the stack find none on an empty stack: they fail or do
-// nothing, and never reach below the stack.
-TEST_F(SquirrelApi, ApiReviewOperandsMissingFromAnEmptyStack) {
-  sq_newtable(v);
-  sq_newarray(v, 0);
-  HSQUIRRELVM t = sq_newthread(v, 16);
-  ASSERT_EQ(sq_gettop(t), 0);
-  EXPECT_TRUE(SQ_FAILED(sq_setroottable(t)));
-  EXPECT_TRUE(SQ_FAILED(sq_setconsttable(t)));
-  EXPECT_TRUE(SQ_FAILED(sq_newclass(t, SQTrue)));
-  EXPECT_EQ(sq_gettop(t), 0);
-  EXPECT_EQ(sq_throwobject(t), SQ_ERROR);
-  sq_seterrorhandler(t);
-  sq_pushroottable(t);
-  EXPECT_TRUE(SQ_FAILED(sq_set(t, 1)));
-  EXPECT_TRUE(SQ_FAILED(sq_newslot(t, 1, SQFalse)));
-  sq_poptop(t);
-  EXPECT_TRUE(SQ_FAILED(sq_get(t, 1)));
-  EXPECT_EQ(sq_gettop(t), 0);
-  EXPECT_TRUE(SQ_FAILED(sq_arrayappend(t, 1)));
-  sq_move(t, v, 2);  // the array, which is also the only value to append
-  EXPECT_TRUE(SQ_SUCCEEDED(sq_arrayappend(t, 1)));
-  EXPECT_EQ(sq_gettop(t), 0);
-  EXPECT_EQ(sq_getsize(v, 2), 1);
-  sq_move(t, v, 2);
-  sq_pushinteger(t, 0);
-  sq_pushnull(t);
-  EXPECT_TRUE(SQ_SUCCEEDED(sq_set(t, 1))) << "break the self-reference";
-  sq_settop(t, 0);
-  EXPECT_EQ(sq_gettop(v), 3);
-}
-
-}  // namespace
-
-namespace {
-
 SQInteger CountsItsStack(HSQUIRRELVM v) {
   sq_pushinteger(v, sq_gettop(v));
   return 1;
 }
 
-TEST_F(SquirrelApi, ApiReviewNewClosurePopsItsFreeVariables) {
+TEST_F(SquirrelApi, NewClosurePopsItsFreeVariables) {
   struct Row {
     SQUnsignedInteger freevars;
     SQInteger pushed;

@@ -41,61 +41,6 @@ class SquirrelClasses : public SquirrelApi {
   }
 };
 
-TEST_F(SquirrelClasses, TypeTagsAreFoundThroughBaseClasses) {
-  MakeHierarchy();
-  struct Case {
-    const SQChar* cls;
-    void* tag;
-    bool ok;
-  };
-  const Case cases[] = {
-      {u"C", &g_tagA, true}, {u"C", &g_tagB, true}, {u"C", &g_tagC, true},
-      {u"B", &g_tagC, false}, {u"A", &g_tagB, false}, {u"A", nullptr, true},
-  };
-  for (const Case& c : cases) {
-    PushGlobal(c.cls);
-    ASSERT_TRUE(SQ_SUCCEEDED(sq_createinstance(v, -1)));
-    int payload = 5;
-    ASSERT_TRUE(SQ_SUCCEEDED(sq_setinstanceup(v, -1, &payload)));
-    SQUserPointer p = nullptr;
-    SQRESULT r = sq_getinstanceup(v, -1, &p, c.tag, SQTrue);
-    EXPECT_EQ(SQ_SUCCEEDED(r), c.ok);
-    if (c.ok) EXPECT_EQ(p, &payload);
-    else EXPECT_EQ(LastError(), u"invalid type tag");
-    SQUserPointer tag = nullptr;
-    ASSERT_TRUE(SQ_SUCCEEDED(sq_gettypetag(v, -1, &tag)));
-    EXPECT_EQ(tag, c.cls[0] == u'A' ? &g_tagA : c.cls[0] == u'B' ? static_cast<void*>(&g_tagB) : &g_tagC);
-    sq_pop(v, 2);
-  }
-  sq_pushinteger(v, 3);
-  SQUserPointer p;
-  EXPECT_TRUE(SQ_FAILED(sq_getinstanceup(v, -1, &p, nullptr, SQTrue)));
-  EXPECT_EQ(LastError(), u"the object is not a class instance");
-  EXPECT_TRUE(SQ_FAILED(sq_setinstanceup(v, -1, nullptr)));
-}
-
-TEST_F(SquirrelClasses, BaseAndClassQueries) {
-  MakeHierarchy();
-  PushGlobal(u"C");
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_getbase(v, -1)));
-  PushGlobal(u"B");
-  HSQOBJECT a, b;
-  sq_getstackobj(v, -1, &a);
-  sq_getstackobj(v, -2, &b);
-  EXPECT_EQ(a._unVal.pClass, b._unVal.pClass);
-  sq_settop(v, 0);
-  PushGlobal(u"A");
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_getbase(v, -1)));
-  EXPECT_EQ(sq_gettype(v, -1), OT_NULL);
-  sq_pop(v, 1);
-  sq_createinstance(v, -1);
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_getclass(v, -1)));
-  EXPECT_EQ(sq_gettype(v, -1), OT_CLASS);
-  sq_push(v, -2);  // instance
-  sq_push(v, -2);  // class
-  EXPECT_TRUE(sq_instanceof(v));
-}
-
 TEST_F(SquirrelClasses, ReleaseHooksRunWhenTheInstanceIsFreed) {
   g_released.clear();
   sq_pushroottable(v);
@@ -239,3 +184,196 @@ TEST_F(SquirrelClasses, NativeConstructorAndInheritanceRefusal) {
   EXPECT_EQ(LastError(), u"parameter 1 has an invalid type 'string' ; expected: 'integer'");
   EXPECT_TRUE(Run(u"local s = Sub(2);"));
 }
+
+namespace {
+
+SQInteger IntAt(HSQUIRRELVM v, SQInteger idx) {
+  SQInteger n = -999;
+  sq_getinteger(v, idx, &n);
+  return n;
+}
+
+// ---- classes, instances, type tags ------------------------------------------------------------------
+
+int g_baseTag, g_midTag, g_otherTag, g_marker;
+
+class TaggedHierarchy : public SquirrelApi {
+ protected:
+  // Stack after: 1 Base, 2 Mid (extends Base, tagged), 3 Leaf (extends Mid, untagged),
+  // 4 an instance of Leaf, 5 an instance of Base.
+  void Build() {
+    sq_newclass(v, SQFalse);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_settypetag(v, -1, &g_baseTag)));
+    sq_push(v, 1);
+    SQInteger top = sq_gettop(v);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_newclass(v, SQTrue)));
+    EXPECT_EQ(sq_gettop(v), top) << "the base is popped, the new class pushed";
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_settypetag(v, -1, &g_midTag)));
+    sq_push(v, 2);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_newclass(v, SQTrue)));
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_createinstance(v, 3)));
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_setinstanceup(v, -1, &g_otherTag)));
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_createinstance(v, 1)));
+    ASSERT_EQ(sq_gettop(v), 5);
+  }
+};
+
+TEST_F(TaggedHierarchy, InstanceUserPointerWalksTheBaseClasses) {
+  Build();
+  struct Row {
+    SQInteger idx;
+    void* tag;
+    bool ok;
+  };
+  const Row rows[] = {{4, nullptr, true},     {4, &g_midTag, true},   {4, &g_baseTag, true},
+                      {4, &g_otherTag, false}, {5, &g_baseTag, true}, {5, &g_midTag, false},
+                      {-2, &g_baseTag, true},  {1, nullptr, false}};
+  for (const Row& r : rows) {
+    for (SQBool throwerror : {SQFalse, SQTrue}) {
+      sq_reseterror(v);
+      SQUserPointer p = &g_marker;
+      SQRESULT res = sq_getinstanceup(v, r.idx, &p, r.tag, throwerror);
+      EXPECT_EQ(SQ_SUCCEEDED(res), r.ok) << r.idx;
+      if (r.ok) {
+        EXPECT_EQ(p, r.idx == 5 ? nullptr : static_cast<void*>(&g_otherTag));
+      } else {
+        EXPECT_EQ(p, &g_marker) << "the output is untouched on failure";
+        sq_getlasterror(v);
+        if (throwerror) {
+          const SQChar* s = nullptr;
+          ASSERT_TRUE(SQ_SUCCEEDED(sq_getstring(v, -1, &s)));
+          EXPECT_EQ(std::u16string(s), r.idx == 1 ? u"the object is not a class instance" : u"invalid type tag");
+        } else {
+          EXPECT_EQ(sq_gettype(v, -1), OT_NULL) << "no error is raised when not asked";
+        }
+        sq_poptop(v);
+      }
+    }
+  }
+  EXPECT_EQ(sq_gettop(v), 5);
+}
+
+TEST_F(TaggedHierarchy, TypeTagQueries) {
+  Build();
+  struct Row {
+    SQInteger idx;
+    bool ok;
+    void* tag;
+  };
+  for (Row r : {Row{1, true, &g_baseTag}, Row{2, true, &g_midTag}, Row{3, true, nullptr},
+                Row{5, true, &g_baseTag}}) {
+    SQUserPointer t = &g_marker;
+    EXPECT_TRUE(SQ_SUCCEEDED(sq_gettypetag(v, r.idx, &t))) << r.idx;
+    EXPECT_EQ(t, r.tag) << r.idx;
+  }
+  sq_newtable(v);
+  SQUserPointer t = nullptr;
+  EXPECT_TRUE(SQ_FAILED(sq_gettypetag(v, -1, &t)));
+  EXPECT_TRUE(SQ_FAILED(sq_settypetag(v, -1, &g_otherTag)));
+  sq_getlasterror(v);
+  const SQChar* s = nullptr;
+  sq_getstring(v, -1, &s);
+  EXPECT_EQ(std::u16string(s ? s : u""), u"invalid object type");
+  sq_pop(v, 2);
+  // A userdata takes a tag too.
+  SQUserPointer made = sq_newuserdata(v, 4);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(made) % 4, 0u) << "userdata buffers are aligned to 4 bytes";
+  EXPECT_EQ(sq_gettype(v, -1), OT_USERDATA);
+  EXPECT_TRUE(SQ_SUCCEEDED(sq_settypetag(v, -1, &g_otherTag)));
+  SQUserPointer data = nullptr;
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_getuserdata(v, -1, &data, &t)));
+  EXPECT_EQ(t, &g_otherTag);
+  EXPECT_EQ(data, made);
+}
+
+TEST_F(TaggedHierarchy, ClassAndBaseQueries) {
+  Build();
+  struct Row {
+    SQInteger idx;
+    bool classOk;
+    SQInteger classIs;  // stack position of the expected class
+    bool baseOk;
+    SQInteger baseIs;  // 0 for null
+  };
+  for (Row r : {Row{4, true, 3, false, 0}, Row{5, true, 1, false, 0}, Row{3, false, 0, true, 2},
+                Row{2, false, 0, true, 1}, Row{1, false, 0, true, 0}}) {
+    SQInteger top = sq_gettop(v);
+    EXPECT_EQ(SQ_SUCCEEDED(sq_getclass(v, r.idx)), r.classOk) << r.idx;
+    if (r.classOk) {
+      HSQOBJECT a, b;
+      sq_getstackobj(v, -1, &a);
+      sq_getstackobj(v, r.classIs, &b);
+      EXPECT_EQ(a._unVal.pClass, b._unVal.pClass) << r.idx;
+      sq_poptop(v);
+    }
+    EXPECT_EQ(sq_gettop(v), top);
+    EXPECT_EQ(SQ_SUCCEEDED(sq_getbase(v, r.idx)), r.baseOk) << r.idx;
+    if (r.baseOk) {
+      if (r.baseIs == 0) {
+        EXPECT_EQ(sq_gettype(v, -1), OT_NULL);
+      } else {
+        HSQOBJECT a, b;
+        sq_getstackobj(v, -1, &a);
+        sq_getstackobj(v, r.baseIs, &b);
+        EXPECT_EQ(a._unVal.pClass, b._unVal.pClass) << r.idx;
+      }
+      sq_poptop(v);
+    }
+    EXPECT_EQ(sq_gettop(v), top);
+  }
+  sq_pushinteger(v, 1);
+  EXPECT_TRUE(SQ_FAILED(sq_newclass(v, SQTrue))) << "the base must be a class";
+  EXPECT_TRUE(SQ_FAILED(sq_createinstance(v, -1)));
+  EXPECT_TRUE(SQ_FAILED(sq_setinstanceup(v, -1, nullptr)));
+}
+
+TEST_F(SquirrelApi, CreateInstanceSkipsTheConstructor) {
+  ASSERT_TRUE(Run(u"class C { x = 1; constructor() { x = 2; } }"));
+  sq_pushroottable(v);
+  sq_pushstring(v, u"C", -1);
+  sq_get(v, -2);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_createinstance(v, -1)));
+  EXPECT_EQ(sq_gettype(v, -1), OT_INSTANCE);
+  sq_pushstring(v, u"x", -1);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
+  EXPECT_EQ(IntAt(v, -1), 1);
+  // Calling the class makes an instance through its constructor.
+  sq_settop(v, 3);
+  sq_push(v, 2);
+  sq_pushroottable(v);  // the dummy that the new instance replaces as this
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQFalse)));
+  sq_pushstring(v, u"x", -1);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
+  EXPECT_EQ(IntAt(v, -1), 2);
+}
+
+TEST_F(SquirrelApi, ReleaseHooksGetTheUserPointer) {
+  static std::vector<std::pair<SQUserPointer, SQInteger>> seen;
+  seen.clear();
+  SQRELEASEHOOK hook = [](SQUserPointer p, SQInteger size) -> SQInteger {
+    seen.emplace_back(p, size);
+    return 1;
+  };
+  static int payload;
+  sq_newclass(v, SQFalse);
+  sq_createinstance(v, -1);
+  sq_setinstanceup(v, -1, &payload);
+  sq_setreleasehook(v, -1, hook);
+  EXPECT_EQ(sq_getreleasehook(v, -1), hook);
+  sq_newuserdata(v, 16);
+  SQUserPointer data = nullptr;
+  sq_getuserdata(v, -1, &data, nullptr);
+  sq_setreleasehook(v, -1, hook);
+  sq_pushinteger(v, 1);
+  EXPECT_EQ(sq_getreleasehook(v, -1), nullptr) << "other types have no hook";
+  sq_pop(v, 2);
+  ASSERT_EQ(seen.size(), 1u) << "the userdata's hook runs when it is freed";
+  EXPECT_EQ(seen[0].first, data);
+  EXPECT_EQ(seen[0].second, 16);
+  sq_pop(v, 1);
+  ASSERT_EQ(seen.size(), 2u) << "the instance's hook runs when it is freed";
+  EXPECT_EQ(seen[1].first, &payload);
+  EXPECT_EQ(seen[1].second, 0);
+}
+
+}  // namespace

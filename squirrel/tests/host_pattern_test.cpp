@@ -1,17 +1,15 @@
-// Calls, errors and compilation as the script host uses them, and one run of the host's whole pattern:
-// a registered class hierarchy, two environments on their own threads with their own root and constant
-// tables, a closure crossing between them, and errors printed with a stack dump.
-#include "api_fixture.h"
+// The script host's whole pattern, end to end: a registered class hierarchy, two environments on their own threads
+// with their own root and constant tables, a closure crossing between them, and errors printed with a stack dump.
+#include <gtest/gtest.h>
+#include <squirrel.h>
 
 #include <platform/text.h>
 
 #include <cstdarg>
-#include <functional>
-#include <map>
+#include <string>
+#include <vector>
 
 namespace {
-
-using apitest::SquirrelApi;
 
 std::string U8(const std::u16string& s) { return text::Utf16ToUtf8(s); }
 
@@ -20,259 +18,6 @@ bool Framed(const std::u16string& s, const std::u16string& prefix, const std::u1
   return s.size() > prefix.size() + suffix.size() && s.compare(0, prefix.size(), prefix) == 0 &&
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
-
-// ---- sq_call: stack effect, result and error handler ---------------------------------------------------
-
-int g_handlerCalls;
-std::u16string g_handlerSaw;
-
-SQInteger CountingHandler(HSQUIRRELVM v) {
-  ++g_handlerCalls;
-  const SQChar* s = nullptr;
-  g_handlerSaw = sq_gettop(v) >= 2 && SQ_SUCCEEDED(sq_getstring(v, 2, &s)) ? s : u"<none>";
-  return 0;
-}
-
-struct CallCase {
-  const char* name;
-  const char16_t* body;
-  SQBool retval;
-  SQBool raiseerror;
-  bool ok;
-  int handlerCalls;
-};
-
-class ApiReviewCall : public SquirrelApi, public ::testing::WithParamInterface<CallCase> {};
-
-TEST_P(ApiReviewCall, PopsTheParametersAndKeepsTheClosure) {
-  const CallCase& c = GetParam();
-  g_handlerCalls = 0;
-  sq_newclosure(v, CountingHandler, 0);
-  sq_seterrorhandler(v);
-  EXPECT_EQ(sq_gettop(v), 0) << "seterrorhandler pops the handler";
-  std::u16string code = std::u16string(u"return function(a, b) { ") + c.body + u" }";
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(v, code.c_str(), -1, u"call", SQTrue)));
-  sq_pushroottable(v);
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQTrue)));
-  sq_remove(v, -2);  // the compiled main function
-  ASSERT_EQ(sq_gettop(v), 1);
-  sq_pushroottable(v);
-  sq_pushinteger(v, 20);
-  sq_pushinteger(v, 22);
-  SQRESULT r = sq_call(v, 3, c.retval, c.raiseerror);
-  EXPECT_EQ(SQ_SUCCEEDED(r), c.ok);
-  EXPECT_EQ(sq_gettop(v), 1 + (c.ok && c.retval ? 1 : 0));
-  EXPECT_EQ(sq_gettype(v, 1), OT_CLOSURE) << "the closure stays";
-  if (c.ok && c.retval) {
-    SQInteger n = 0;
-    sq_getinteger(v, -1, &n);
-    EXPECT_EQ(n, 42);
-  }
-  EXPECT_EQ(g_handlerCalls, c.handlerCalls);
-  if (!c.ok) {
-    EXPECT_EQ(LastError(), u"boom") << "the error stays the last error";
-    if (c.handlerCalls) {
-      EXPECT_EQ(g_handlerSaw, u"boom") << "the handler gets the error as its parameter";
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ApiReview, ApiReviewCall,
-    ::testing::Values(CallCase{"ResultKept", u"return a + b;", SQTrue, SQTrue, true, 0},
-                      CallCase{"ResultDropped", u"return a + b;", SQFalse, SQTrue, true, 0},
-                      CallCase{"ErrorRaised", u"throw \"boom\";", SQTrue, SQTrue, false, 1},
-                      CallCase{"ErrorQuiet", u"throw \"boom\";", SQTrue, SQFalse, false, 0},
-                      CallCase{"CaughtInside", u"try { throw \"boom\"; } catch (e) {} return a + b;", SQTrue,
-                               SQTrue, true, 0}),
-    [](const ::testing::TestParamInfo<CallCase>& info) { return std::string(info.param.name); });
-
-TEST_F(SquirrelApi, ApiReviewCallWithTooFewValuesFails) {
-  sq_pushinteger(v, 1);
-  EXPECT_TRUE(SQ_FAILED(sq_call(v, 3, SQFalse, SQFalse)));
-  EXPECT_EQ(sq_gettop(v), 1);
-  EXPECT_TRUE(SQ_FAILED(sq_call(v, 1, SQFalse, SQFalse))) << "an integer is not callable";
-}
-
-// ---- errors thrown by natives ------------------------------------------------------------------------
-
-SQInteger ThrowsText(HSQUIRRELVM v) { return sq_throwerror(v, u"native failure"); }
-SQInteger ThrowsTable(HSQUIRRELVM v) {
-  SQInteger top = sq_gettop(v);
-  sq_newtable(v);
-  sq_pushstring(v, u"code", -1);
-  sq_pushinteger(v, 7);
-  sq_newslot(v, -3, SQFalse);
-  SQRESULT r = sq_throwobject(v);
-  if (sq_gettop(v) != top) return sq_throwerror(v, u"throwobject did not pop");
-  return r;
-}
-
-TEST_F(SquirrelApi, ApiReviewNativesThrowTextsAndObjects) {
-  EXPECT_EQ(sq_throwerror(v, u"x"), SQ_ERROR);
-  sq_pushinteger(v, 1);
-  EXPECT_EQ(sq_throwobject(v), SQ_ERROR);
-  EXPECT_EQ(sq_gettop(v), 0);
-  RegisterGlobal(u"t1", ThrowsText);
-  RegisterGlobal(u"t2", ThrowsTable);
-  ASSERT_TRUE(Run(u"local m = null; try { t1(); } catch (e) { m = e; } if (m != \"native failure\") throw \"t1\";"
-                  u"try { t2(); } catch (e) { m = e; } if (typeof m != \"table\" || m.code != 7) throw \"t2\";"))
-      << U8(LastError());
-  EXPECT_FALSE(Run(u"t1();"));
-  EXPECT_EQ(LastError(), u"native failure");
-}
-
-// ---- compiling ------------------------------------------------------------------------------------------
-
-struct Reader {
-  std::u16string text;
-  size_t pos = 0;
-  int reads = 0;
-};
-SQInteger ReadChar(SQUserPointer p) {
-  Reader* r = static_cast<Reader*>(p);
-  ++r->reads;
-  return r->pos < r->text.size() ? SQInteger(r->text[r->pos++]) : 0;
-}
-
-struct CompileError {
-  std::u16string desc, source;
-  SQInteger line, column;
-};
-std::vector<CompileError> g_compileErrors;
-void RecordCompileError(HSQUIRRELVM, const SQChar* desc, const SQChar* source, SQInteger line, SQInteger column) {
-  g_compileErrors.push_back({desc, source, line, column});
-}
-
-TEST_F(SquirrelApi, ApiReviewCompileThroughAReader) {
-  g_compileErrors.clear();
-  sq_setcompilererrorhandler(v, RecordCompileError);
-  Reader r{u"local a = 40;\nreturn a + 2;"};
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_compile(v, ReadChar, &r, u"reader", SQTrue)));
-  EXPECT_EQ(sq_gettop(v), 1);
-  EXPECT_EQ(sq_gettype(v, -1), OT_CLOSURE);
-  EXPECT_GT(r.reads, int(r.text.size())) << "read until the reader answered 0";
-  sq_pushroottable(v);
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQFalse)));
-  SQInteger n = 0;
-  sq_getinteger(v, -1, &n);
-  EXPECT_EQ(n, 42);
-  sq_settop(v, 0);
-
-  // A syntax error: nothing pushed, the handler gets description, source, line and column.
-  Reader bad{u"local a = 1;\nlocal = 2;"};
-  EXPECT_TRUE(SQ_FAILED(sq_compile(v, ReadChar, &bad, u"broken.nut", SQTrue)));
-  EXPECT_EQ(sq_gettop(v), 0);
-  ASSERT_EQ(g_compileErrors.size(), 1u);
-  EXPECT_EQ(g_compileErrors[0].source, u"broken.nut");
-  EXPECT_EQ(g_compileErrors[0].line, 2);
-  EXPECT_GT(g_compileErrors[0].column, 0);
-  EXPECT_FALSE(g_compileErrors[0].desc.empty());
-
-  // Without raiseerror the handler is not called.
-  Reader quiet{u"local = 2;"};
-  EXPECT_TRUE(SQ_FAILED(sq_compile(v, ReadChar, &quiet, u"quiet", SQFalse)));
-  EXPECT_EQ(g_compileErrors.size(), 1u);
-  EXPECT_EQ(sq_gettop(v), 0);
-
-  // The handler is shared with threads.
-  HSQUIRRELVM t = sq_newthread(v, 64);
-  Reader onThread{u"local = 3;"};
-  EXPECT_TRUE(SQ_FAILED(sq_compile(t, ReadChar, &onThread, u"thread", SQTrue)));
-  ASSERT_EQ(g_compileErrors.size(), 2u);
-  EXPECT_EQ(g_compileErrors[1].source, u"thread");
-  EXPECT_EQ(sq_gettop(t), 0);
-}
-
-TEST_F(SquirrelApi, ApiReviewCompileBufferTakesSizeCharacters) {
-  const SQChar* src = u"return 5; this is not squirrel";
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(v, src, 9, u"prefix", SQFalse)));
-  sq_pushroottable(v);
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQFalse)));
-  SQInteger n = 0;
-  sq_getinteger(v, -1, &n);
-  EXPECT_EQ(n, 5);
-  sq_settop(v, 0);
-  EXPECT_TRUE(SQ_FAILED(sq_compilebuffer(v, src, -1, u"whole", SQFalse)));
-  EXPECT_EQ(sq_gettop(v), 0);
-}
-
-// ---- vm state and stack infos ------------------------------------------------------------------------
-
-std::vector<SQInteger> g_states;
-SQInteger RecordState(HSQUIRRELVM v) {
-  g_states.push_back(sq_getvmstate(v));
-  return 0;
-}
-SQInteger Suspends(HSQUIRRELVM v) { return sq_suspendvm(v); }
-
-TEST_F(SquirrelApi, ApiReviewVmStates) {
-  g_states.clear();
-  EXPECT_EQ(sq_getvmstate(v), SQ_VMSTATE_IDLE);
-  RegisterGlobal(u"state", RecordState);
-  RegisterGlobal(u"pause", Suspends);
-  ASSERT_TRUE(Run(u"state();"));
-  ASSERT_EQ(g_states.size(), 1u);
-  EXPECT_EQ(g_states[0], SQ_VMSTATE_RUNNING);
-  EXPECT_EQ(sq_getvmstate(v), SQ_VMSTATE_IDLE);
-
-  HSQUIRRELVM t = sq_newthread(v, 64);  // lives as long as the thread object on v's stack
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(t, u"pause(); state();", -1, u"t", SQFalse)));
-  sq_pushroottable(t);
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(t, 1, SQFalse, SQFalse)));
-  EXPECT_EQ(sq_getvmstate(t), SQ_VMSTATE_SUSPENDED);
-  ASSERT_GE(sq_gettop(t), 2) << "a suspended call leaves the closure and its arguments";
-  EXPECT_EQ(sq_gettype(t, 1), OT_CLOSURE);
-  EXPECT_EQ(sq_gettype(t, 2), OT_TABLE);
-  EXPECT_EQ(sq_getvmstate(v), SQ_VMSTATE_IDLE) << "each thread has its own state";
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_wakeupvm(t, SQFalse, SQFalse, SQFalse, SQFalse)));
-  EXPECT_EQ(sq_getvmstate(t), SQ_VMSTATE_IDLE);
-  ASSERT_EQ(g_states.size(), 2u);
-  EXPECT_EQ(g_states[1], SQ_VMSTATE_RUNNING);
-}
-
-std::vector<std::tuple<std::u16string, std::u16string, SQInteger>> g_frames;
-SQInteger RecordFrames(HSQUIRRELVM v) {
-  g_frames.clear();
-  SQStackInfos si;
-  for (SQInteger level = 0; SQ_SUCCEEDED(sq_stackinfos(v, level, &si)); ++level)
-    g_frames.emplace_back(si.funcname ? si.funcname : u"", si.source ? si.source : u"", si.line);
-  if (SQ_SUCCEEDED(sq_stackinfos(v, -1, &si))) return sq_throwerror(v, u"negative level accepted");
-  return 0;
-}
-
-TEST_F(SquirrelApi, ApiReviewStackInfosNameEachLevel) {
-  RegisterGlobal(u"where", RecordFrames);
-  std::u16string code = u"function outer() {\n  inner();\n}\nfunction inner() {\n  where();\n}\nouter();\n";
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(v, code.c_str(), -1, u"frames.nut", SQTrue)));
-  sq_pushroottable(v);
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQFalse, SQTrue))) << U8(LastError());
-  ASSERT_EQ(g_frames.size(), 4u);
-  EXPECT_EQ(std::get<0>(g_frames[0]), u"where") << "a native is known by its closure name";
-  EXPECT_EQ(g_frames[1], std::make_tuple(std::u16string(u"inner"), std::u16string(u"frames.nut"), SQInteger(5)));
-  EXPECT_EQ(g_frames[2], std::make_tuple(std::u16string(u"outer"), std::u16string(u"frames.nut"), SQInteger(2)));
-  EXPECT_EQ(std::get<1>(g_frames[3]), u"frames.nut");
-  EXPECT_EQ(std::get<2>(g_frames[3]), 7);
-  SQStackInfos si;
-  EXPECT_TRUE(SQ_FAILED(sq_stackinfos(v, 0, &si))) << "no call is running";
-}
-
-// ---- print functions ---------------------------------------------------------------------------------
-
-TEST_F(SquirrelApi, ApiReviewPrintAndErrorFunctions) {
-  ASSERT_TRUE(Run(u"print(\"out \" + 1); error(\"err \" + 2.5);"));
-  EXPECT_EQ(apitest::Output(), u"out 1");
-  EXPECT_EQ(apitest::Errors(), u"err 2.5");
-  EXPECT_EQ(sq_getprintfunc(v), &apitest::CapturePrint);
-  EXPECT_EQ(sq_geterrorfunc(v), &apitest::CaptureError);
-  sq_setprintfunc(v, nullptr, nullptr);
-  EXPECT_TRUE(Run(u"print(\"gone\"); error(\"gone\");")) << "no output function: nothing printed";
-  EXPECT_EQ(apitest::Output(), u"out 1");
-}
-
-// ======================================================================================================
-// The host's pattern, end to end.
-// ======================================================================================================
 
 struct Host;
 
@@ -540,7 +285,7 @@ SQInteger CallOther(HSQUIRRELVM v) {
   return 1;
 }
 
-class ApiReviewHost : public ::testing::Test {
+class HostPattern : public ::testing::Test {
  protected:
   Host host;
   void SetUp() override {
@@ -588,7 +333,7 @@ class ApiReviewHost : public ::testing::Test {
   }
 };
 
-TEST_F(ApiReviewHost, TwoEnvironmentsShareOnlyWhatTheyShouldAndErrorsPrintAStackDump) {
+TEST_F(HostPattern, TwoEnvironmentsShareOnlyWhatTheyShouldAndErrorsPrintAStackDump) {
   {
     Env a(&host, u"envA"), b(&host, u"envB");
     g_other = &a;
@@ -707,45 +452,6 @@ TEST_F(ApiReviewHost, TwoEnvironmentsShareOnlyWhatTheyShouldAndErrorsPrintAStack
     sq_settop(host.vm, 0);
   }
   EXPECT_EQ(g_liveVecs, 0);
-}
-
-}  // namespace
-
-namespace {
-
-using apitest::SquirrelApi;
-
-// A native that calls its argument with the error handler asked for.
-SQInteger CallRaising(HSQUIRRELVM v) {
-  sq_push(v, 2);
-  sq_pushroottable(v);
-  if (SQ_FAILED(sq_call(v, 1, SQFalse, SQTrue))) return SQ_ERROR;
-  sq_poptop(v);
-  return 0;
-}
-
-// The handler runs when an error leaves a call made with raiseerror, even when an outer script
-// catches the error afterwards; an error caught inside the call itself is not reported.
-TEST_F(SquirrelApi, ApiReviewNestedCallsReportTheirOwnUncaughtErrors) {
-  struct Row {
-    const char16_t* script;
-    int reports;
-  };
-  RegisterGlobal(u"callraising", CallRaising);
-  for (Row r : {Row{u"try { callraising(function() { throw \"inner\"; }); } catch (e) {}", 1},
-                Row{u"try { callraising(function() { local x = {}; x.nope; }); } catch (e) {}", 1},
-                Row{u"callraising(function() { try { throw \"inner\"; } catch (e) {} });", 0},
-                Row{u"try { throw \"outer\"; } catch (e) {}", 0},
-                Row{u"callraising(function() { throw \"inner\"; });", 1},
-                // call() of a script function behaves like a direct call: the outer try decides.
-                Row{u"try { (function() { throw \"inner\"; }).call(this); } catch (e) {}", 0},
-                Row{u"(function() { throw \"inner\"; }).call(this);", 1}}) {
-    g_handlerCalls = 0;
-    sq_newclosure(v, CountingHandler, 0);
-    sq_seterrorhandler(v);
-    Run(r.script);
-    EXPECT_EQ(g_handlerCalls, r.reports) << U8(r.script);
-  }
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
-// Compiler: error texts and positions, bytecode shape of language rules, and a stack-discipline check
-// of everything it emits.
+// Compiler: error texts and positions, bytecode shape of language rules, a stack-discipline check of everything it
+// emits, and the compiler inside a VM (the error handler and the last error, the const table shared between
+// compilations, readers, line information).
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <squirrel.h>
 
 #include "compiler.h"
 
@@ -403,6 +406,145 @@ TEST(CompilerRules, LocalsCarryNamesAndLiveRanges) {
     EXPECT_EQ(byName[u"c"].slot, 3u);  // b's slot is reused
     EXPECT_LE(byName[u"b"].endPc, byName[u"c"].startPc);
     EXPECT_EQ(byName[u"a"].endPc, p->code.size());
+}
+
+// ---- the compiler inside a VM ----------------------------------------------------------------------
+
+
+struct Reported {
+    std::u16string desc, source;
+    SQInteger line = 0, column = 0;
+    int calls = 0;
+};
+Reported g_reported;
+
+void OnCompileError(HSQUIRRELVM, const SQChar* desc, const SQChar* source, SQInteger line, SQInteger column) {
+    g_reported.desc = desc;
+    g_reported.source = source;
+    g_reported.line = line;
+    g_reported.column = column;
+    g_reported.calls++;
+}
+
+class CompilerVm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_reported = Reported{};
+        v = sq_open(1024);
+        sq_setcompilererrorhandler(v, OnCompileError);
+    }
+    void TearDown() override { sq_close(v); }
+
+    SQRESULT Compile(const std::u16string& src, SQBool raise = SQTrue) {
+        return sq_compilebuffer(v, src.c_str(), SQInteger(src.size()), u"unit.nut", raise);
+    }
+
+    // Compiles and runs `src` (main called with the root table as this); returns its integer result.
+    SQInteger RunInt(const std::u16string& src) {
+        SQInteger top = sq_gettop(v);
+        EXPECT_TRUE(SQ_SUCCEEDED(Compile(src))) << std::string(g_reported.desc.begin(), g_reported.desc.end());
+        sq_pushroottable(v);
+        EXPECT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQFalse)));
+        SQInteger result = -12345;
+        EXPECT_TRUE(SQ_SUCCEEDED(sq_getinteger(v, -1, &result)));
+        sq_settop(v, top);
+        return result;
+    }
+
+    HSQUIRRELVM v = nullptr;
+};
+
+TEST_F(CompilerVm, ErrorGoesToHandlerAndBecomesLastError) {
+    SQInteger top = sq_gettop(v);
+    EXPECT_TRUE(SQ_FAILED(Compile(u"local a = 1\nlocal b = a b")));
+    EXPECT_EQ(sq_gettop(v), top);  // nothing pushed on failure
+    EXPECT_EQ(g_reported.calls, 1);
+    EXPECT_EQ(g_reported.desc, u"end of statement expected (; or lf)");
+    EXPECT_EQ(g_reported.source, u"unit.nut");
+    EXPECT_EQ(g_reported.line, 2);
+    EXPECT_EQ(g_reported.column, 13);
+    sq_getlasterror(v);
+    const SQChar* last = nullptr;
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_getstring(v, -1, &last)));
+    EXPECT_EQ(std::u16string(last), u"end of statement expected (; or lf)");
+    sq_settop(v, top);
+}
+
+TEST_F(CompilerVm, ConstantsPersistAcrossCompilations) {
+    EXPECT_EQ(RunInt(u"const LIMIT = 40\nenum Level { Low, High = 100 }\nreturn LIMIT + 2"), 42);
+    // a later compilation sees both through the VM's const table
+    EXPECT_EQ(RunInt(u"return LIMIT + Level.High + Level.Low"), 140);
+    // the const table changed at run time is what the next compilation folds
+    EXPECT_EQ(RunInt(u"getconsttable()[\"LIMIT\"] <- 7\nreturn 0"), 0);
+    EXPECT_EQ(RunInt(u"return LIMIT"), 7);
+}
+
+TEST_F(CompilerVm, EnumMissingMemberIsACompileError) {
+    EXPECT_EQ(RunInt(u"enum Shape { Square, Circle }\nreturn Shape.Circle"), 1);
+    EXPECT_TRUE(SQ_FAILED(Compile(u"return Shape.Triangle")));
+    EXPECT_EQ(g_reported.desc, u"invalid enum [no 'Triangle' field in 'Shape']");
+}
+
+struct CodePointReader {
+    std::u32string text;
+    size_t pos = 0;
+};
+
+SQInteger ReadCodePoint(SQUserPointer up) {
+    auto* r = static_cast<CodePointReader*>(up);
+    return r->pos < r->text.size() ? SQInteger(r->text[r->pos++]) : 0;
+}
+
+TEST_F(CompilerVm, ReaderMayHandOutCodePointsBeyondSixteenBits) {
+    CodePointReader reader{U"return \"a\U0001F600b\".len()", 0};
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_compile(v, ReadCodePoint, &reader, u"reader.nut", SQTrue)));
+    sq_pushroottable(v);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQFalse)));
+    SQInteger len = 0;
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_getinteger(v, -1, &len)));
+    EXPECT_EQ(len, 4);  // a, the surrogate pair, b
+    sq_pop(v, 2);
+
+    CodePointReader broken{U"local x = ", 0};
+    EXPECT_TRUE(SQ_FAILED(sq_compile(v, ReadCodePoint, &broken, u"reader.nut", SQTrue)));
+    EXPECT_EQ(g_reported.desc, u"expression expected");
+    EXPECT_EQ(g_reported.source, u"reader.nut");
+}
+
+// Reports the calling script frame's line and function name, so line information can be checked.
+SQInteger Where(HSQUIRRELVM v) {
+    SQStackInfos si;
+    if (SQ_FAILED(sq_stackinfos(v, 1, &si))) return sq_throwerror(v, u"no caller");
+    std::u16string text = std::u16string(si.funcname ? si.funcname : u"?") + u"@";
+    for (char c : std::to_string(si.line)) text.push_back(char16_t(c));
+    sq_pushstring(v, text.c_str(), SQInteger(text.size()));
+    return 1;
+}
+
+TEST_F(CompilerVm, LineInformationReachesStackInfos) {
+    sq_pushroottable(v);
+    sq_pushstring(v, u"where", -1);
+    sq_newclosure(v, Where, 0);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_newslot(v, -3, SQFalse)));
+    sq_pop(v, 1);
+    SQInteger top = sq_gettop(v);
+    ASSERT_TRUE(SQ_SUCCEEDED(Compile(u"local a = where()\n"
+                                      u"\n"
+                                      u"function named() {\n"
+                                      u"  local x = 1\n"
+                                      u"  return where()\n"
+                                      u"}\n"
+                                      u"local anon = function() { return where() }\n"
+                                      u"for (local i = 0;\n"
+                                      u"     i < 1;\n"
+                                      u"     i += where().len()) {}\n"
+                                      u"return a + \" \" + named() + \" \" + anon() + \" \" + where()\n")));
+    sq_pushroottable(v);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQFalse)));
+    const SQChar* result = nullptr;
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_getstring(v, -1, &result)));
+    EXPECT_EQ(std::u16string(result), u"main@1 named@5 unnamed@7 main@11");
+    sq_settop(v, top);
 }
 
 }  // namespace

@@ -455,6 +455,37 @@ SQInteger WriteBytes(SQUserPointer up, SQUserPointer src, SQInteger size) {
   return size;
 }
 
+// Setters and slot calls on a thread with nothing on its stack: each fails and takes nothing from elsewhere.
+TEST_F(HostileApi, OperandsMissingFromAFreshThreadFailWithoutReadingBelowIt) {
+  sq_newtable(v);
+  sq_newarray(v, 0);
+  HSQUIRRELVM t = sq_newthread(v, 16);
+  ASSERT_EQ(sq_gettop(t), 0);
+  EXPECT_TRUE(SQ_FAILED(sq_setroottable(t)));
+  EXPECT_TRUE(SQ_FAILED(sq_setconsttable(t)));
+  EXPECT_TRUE(SQ_FAILED(sq_newclass(t, SQTrue)));
+  EXPECT_EQ(sq_gettop(t), 0);
+  EXPECT_EQ(sq_throwobject(t), SQ_ERROR);
+  sq_seterrorhandler(t);
+  sq_pushroottable(t);
+  EXPECT_TRUE(SQ_FAILED(sq_set(t, 1)));
+  EXPECT_TRUE(SQ_FAILED(sq_newslot(t, 1, SQFalse)));
+  sq_poptop(t);
+  EXPECT_TRUE(SQ_FAILED(sq_get(t, 1)));
+  EXPECT_EQ(sq_gettop(t), 0);
+  EXPECT_TRUE(SQ_FAILED(sq_arrayappend(t, 1)));
+  sq_move(t, v, 2);  // the array, which is also the only value to append
+  EXPECT_TRUE(SQ_SUCCEEDED(sq_arrayappend(t, 1)));
+  EXPECT_EQ(sq_gettop(t), 0);
+  EXPECT_EQ(sq_getsize(v, 2), 1);
+  sq_move(t, v, 2);
+  sq_pushinteger(t, 0);
+  sq_pushnull(t);
+  EXPECT_TRUE(SQ_SUCCEEDED(sq_set(t, 1))) << "break the self-reference";
+  sq_settop(t, 0);
+  EXPECT_EQ(sq_gettop(v), 3);
+}
+
 TEST_F(HostileApi, DamagedCompiledClosuresFailToLoad) {
   const std::u16string code =
       u"local t = {a = 1, b = \"two\"}; function f(x, y = 3, ...) { foreach (k, v in t) x += y; return x; }"
