@@ -11,8 +11,8 @@
 //     --option MODULE.NAME=VALUE
 //     --caches DIR, --debug DIR, --start-delay MS, --disable-game, --close-only-messages
 //     --magic TEXT, --header-build N   (for trying a launcher of another version)
-// Exit status: the game's exit code (its low 8 bits, as the host keeps them); 1 when it did not start, or the
-// initialisation thread's code (2: the start was refused).
+// Exit status: the game's exit code (its low 8 bits, as the host keeps them) once it reported its start; else the
+// initialisation thread's code (2: the start was refused) or 1.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -182,10 +182,9 @@ int main(int argc, char** argv) {
   DWORD exitCode = 0;
   GetExitCodeProcess(process, &exitCode);
   CloseHandle(process);
-  if (!started) {
-    std::fprintf(stderr, "brindle_launch: the game did not start (initialisation ended with %u)\n", initCode);
-    return initCode > 1 && initCode < 256 ? int(initCode) : kDidNotStart;
-  }
   std::fprintf(stderr, "brindle_launch: the game ended with exit code 0x%X\n", exitCode);
-  return int(exitCode & 0xFF);
+  if (!started) std::fprintf(stderr, "brindle_launch: the game did not start (initialisation ended with %u)\n", initCode);
+  // A game that reported its start and ended before the poll saw it running still ends with its own code.
+  if (initCode == 0) return int(exitCode & 0xFF);
+  return initCode > 1 && initCode < 256 ? int(initCode) : kDidNotStart;
 }

@@ -1,13 +1,19 @@
 // The game double as a program: the game executable a launcher starts, injects into and waits for.
 //
-//   quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W]
+//   quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] [--interrupt 1]
+//                             [--frame-time MS]
 //
+// --marker writes another build marker (a build no launcher supports); --interrupt sends the program Ctrl+C
+// (SIGINT) after its frames and waits for it to end the process; --frame-time paces each frame as a game would.
 // The host part maps the double (the loader's work), puts the frame loop between the window's creation and the
 // main function's returns, keeps a pristine copy of the code and hands over at platform::EnterGameMain, where a
 // suspended start waits. The game part is the double's main function: the start hook's place, the window places,
 // N frames through the frame hook (keys read, a quad drawn, a sample loaded on the first), and the chosen return.
 // After the exit hooks the code must equal its pristine copy. The process ends with the main function's result
 // (0x100 + the return's index), or kImageChanged.
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +24,7 @@
 #include <hack/testing/GameDouble.h>
 #include <platform/memory.h>
 #include <platform/process.h>
+#include <platform/sync.h>
 
 #include "../src/GamePlaces.h"
 
@@ -41,10 +48,16 @@ struct Options {
   std::uint32_t frames = 3;
   std::uint32_t exitIndex = 0;
   std::uint32_t window = 0x00010010;
+  bool marker = false;
+  std::uint32_t markerValue = 0;
+  bool interrupt = false;
+  std::uint32_t frameTime = 0;
 };
 
 CGameDouble* g_Game = nullptr;
 std::uint32_t g_Frames = 0;
+bool g_Interrupt = false;
+std::uint32_t g_FrameTime = 0;
 
 template <typename F>
 F Entry(Routine routine) {
@@ -74,9 +87,14 @@ __attribute__((force_align_arg_pointer)) void RunFrames() {
           sample, sizeof sample, 0, kSampleIndex);
     }
     Entry<void (*)()>(Routine::Frame)();
+    if (g_FrameTime != 0) Sleep(g_FrameTime);
   }
   std::printf("quorvant: %u frames run\n", g_Frames);
   std::fflush(stdout);
+  if (g_Interrupt) {
+    ::kill(::getpid(), SIGINT);
+    for (;;) ::pause();  // the console control handler ends the process
+  }
 }
 
 bool Parse(int argc, char** argv, Options* options) {
@@ -91,6 +109,12 @@ bool Parse(int argc, char** argv, Options* options) {
       options->exitIndex = std::uint32_t(std::strtoul(value, nullptr, 0));
     else if (name == "--window")
       options->window = std::uint32_t(std::strtoul(value, nullptr, 0));
+    else if (name == "--marker")
+      options->marker = true, options->markerValue = std::uint32_t(std::strtoul(value, nullptr, 0));
+    else if (name == "--frame-time")
+      options->frameTime = std::uint32_t(std::strtoul(value, nullptr, 0));
+    else if (name == "--interrupt")
+      options->interrupt = std::strtoul(value, nullptr, 0) != 0;
     else
       return false;
   }
@@ -121,7 +145,8 @@ bool PutFrameLoop(CGameDouble& game) {
 int main(int argc, char** argv) {
   Options options;
   if (!Parse(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W]\n");
+    std::fprintf(stderr, "usage: quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] "
+                         "[--interrupt 1]\n");
     return int(kUsage);
   }
   CGameDouble game(options.build);
@@ -131,6 +156,9 @@ int main(int argc, char** argv) {
   }
   g_Game = &game;
   g_Frames = options.frames;
+  g_Interrupt = options.interrupt;
+  g_FrameTime = options.frameTime;
+  if (options.marker) game.Image().WriteMarkerValue(options.markerValue);
   game.SetScreenSize(kScreenWidth, kScreenHeight);
   game.SetMainBehaviour(options.window, options.exitIndex);
   if (!PutFrameLoop(game)) {
