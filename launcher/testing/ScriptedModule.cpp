@@ -1,5 +1,6 @@
 // A test build's module: a handler put behind the built-in name "BugFixes" that answers as its options say
-// ("Init", "GameStart": the reply; "ExitCode": GameStart's exit code) and prints every event it is asked.
+// ("Init", "GameStart": the reply; "ExitCode": GameStart's exit code; "EndMainThread": Init ends the game's main
+// thread with this code) and prints every event it is asked.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,7 +27,15 @@ std::uint32_t OptionValue(const char16_t* name, std::uint32_t otherwise) {
 std::uint32_t ScriptedHandler(std::uint32_t event, ModuleEventData* data) {
   std::string line = "SCRIPTED: " + std::to_string(event);
   std::uint32_t reply = MODULEREPLY_HANDLED;
-  if (event == MODULEEVENT_INIT) reply = OptionValue(u"Init", MODULEREPLY_HANDLED);
+  if (event == MODULEEVENT_INIT) {
+    reply = OptionValue(u"Init", MODULEREPLY_HANDLED);
+    constexpr std::uint32_t kKeepRunning = 0xFFFFFFFF;
+    if (const std::uint32_t code = OptionValue(u"EndMainThread", kKeepRunning); code != kKeepRunning) {
+      std::printf("%s ending the main thread\n", line.c_str());
+      std::fflush(stdout);
+      ExitThread(code);
+    }
+  }
   if (event == MODULEEVENT_WINDOWCHANGED)
     line += " window " + std::to_string(std::uintptr_t(static_cast<WindowChangedEventData*>(data)->window));
   if (event == MODULEEVENT_GAMESTART) {
