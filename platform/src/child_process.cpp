@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include <platform/console.h>
 #include <platform/errors.h>
 #include <platform/files.h>
 #include <platform/memory.h>
@@ -277,17 +278,20 @@ bool RemoteThreadRequest(const std::shared_ptr<ProcessObject>& process, ChannelK
 }  // namespace platform::detail
 
 DWORD ExceptionCodeOfSignal(int signal) {
+  constexpr DWORD kAccessViolation = 0xC0000005, kInPageError = 0xC0000006, kIllegalInstruction = 0xC000001D,
+                  kIntegerDivideByZero = 0xC0000094, kBreakpoint = 0x80000003, kFailFast = 0xC0000409,
+                  kUnknownEnding = 1;
   switch (signal) {
-    case SIGSEGV: return 0xC0000005;  // access violation
-    case SIGBUS: return 0xC0000006;   // in-page error
-    case SIGILL: return 0xC000001D;   // illegal instruction
-    case SIGFPE: return 0xC0000094;   // integer divide by zero
-    case SIGTRAP: return 0x80000003;  // breakpoint
-    case SIGABRT: return 0xC0000409;  // fail fast
+    case SIGSEGV: return kAccessViolation;
+    case SIGBUS: return kInPageError;
+    case SIGILL: return kIllegalInstruction;
+    case SIGFPE: return kIntegerDivideByZero;
+    case SIGTRAP: return kBreakpoint;
+    case SIGABRT: return kFailFast;
     case SIGINT:
     case SIGHUP:
-    case SIGTERM: return 0xC000013A;  // ended by Ctrl+C or the console closing
-    default: return 1;
+    case SIGTERM: return STATUS_CONTROL_C_EXIT;  // Ctrl+C or the console closing
+    default: return kUnknownEnding;
   }
 }
 

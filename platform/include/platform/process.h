@@ -6,7 +6,9 @@
 HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();
 // For the own process: ends it with exitCode through the exit hook and does not
-// return. Any other handle fails with ERROR_INVALID_HANDLE.
+// return. A process this one started is killed and reads exitCode from then on
+// (FALSE with ERROR_ACCESS_DENIED once it has ended); other handles fail with
+// ERROR_INVALID_HANDLE.
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 [[noreturn]] void ExitProcess(UINT exitCode);
 
@@ -42,7 +44,7 @@ ExitHook SetExitHook(ExitHook hook);
 //
 // Exit codes of another process: the code it reported as it ended (ExitProcess, TerminateProcess of itself); the
 // code TerminateProcess gave it from outside; else its host exit status; death by a signal reads as the matching
-// exception code (kExceptionCodeOfSignal). A thread of another process that has not ended when the process ends
+// exception code (ExceptionCodeOfSignal). A thread of another process that has not ended when the process ends
 // takes the process's exit code.
 
 struct STARTUPINFOW {
