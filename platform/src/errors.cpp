@@ -47,6 +47,7 @@ constexpr ErrorText kErrorTexts[] = {
     {WAIT_TIMEOUT, u"The wait operation timed out."},
     {ERROR_DIRECTORY, u"The directory name is invalid."},
     {ERROR_MR_MID_NOT_FOUND, u"The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {ERROR_PARTIAL_COPY, u"Only part of a ReadProcessMemory or WriteProcessMemory request was completed."},
     {ERROR_INVALID_ADDRESS, u"Attempt to access invalid address."},
     {ERROR_NOACCESS, u"Invalid access to memory location."},
     {ERROR_TIMEOUT, u"This operation returned because the timeout period expired."},

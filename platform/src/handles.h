@@ -16,7 +16,7 @@
 
 namespace platform::detail {
 
-enum class HandleKind { Event, Thread, File, Find };
+enum class HandleKind { Event, Thread, File, Find, Process };
 
 struct HandleObject {
   explicit HandleObject(HandleKind k) : kind(k) {}
@@ -35,12 +35,34 @@ struct EventObject : HandleObject {
   bool signalled;  // WaitMutex
 };
 
-struct ThreadObject : HandleObject {
-  ThreadObject() : HandleObject(HandleKind::Thread) {}
+// Threads and processes: signalled once they have ended, then holding their exit code.
+struct EndingObject : HandleObject {
+  using HandleObject::HandleObject;
   bool finished = false;  // WaitMutex
   DWORD exitCode = 0;     // WaitMutex
+};
+
+struct ProcessObject;
+
+struct ThreadObject : EndingObject {
+  ThreadObject() : EndingObject(HandleKind::Thread) {}
   DWORD threadId = 0;     // WaitMutex; set by the thread before it runs its routine
   bool idKnown = false;   // WaitMutex
+  // A thread of this process that was not made by CreateThread (OpenThread found it by id): ExitThread and
+  // TerminateThread finish it, as nothing else knows when it ends.
+  bool adopted = false;
+  bool held = false;        // WaitMutex: a main thread created suspended, waiting for ResumeThread
+  bool terminated = false;  // WaitMutex: ended by TerminateThread while held
+  // A thread of another process (set before the handle is made); empty for the own process's threads.
+  std::weak_ptr<ProcessObject> process;
+};
+
+struct ChildChannel;
+
+// A process this one started: signalled when it has ended.
+struct ProcessObject : EndingObject {
+  ProcessObject() : EndingObject(HandleKind::Process) {}
+  std::shared_ptr<ChildChannel> channel;  // set before the handle is made
 };
 
 struct FileObject : HandleObject {
@@ -60,6 +82,14 @@ HANDLE InsertHandle(std::shared_ptr<HandleObject> object);
 std::shared_ptr<HandleObject> LookupHandle(HANDLE handle);
 // Removes a handle; null with ERROR_INVALID_HANDLE set when it is not open.
 std::shared_ptr<HandleObject> RemoveHandle(HANDLE handle);
+
+// Threads of this process by id, for OpenThread (threads_open.cpp): CreateThread registers each of its threads;
+// ExitThread of a thread it did not make finishes the object OpenThread adopted for it.
+void RegisterOwnThread(const std::shared_ptr<ThreadObject>& thread);
+void FinishAdoptedThread(DWORD threadId, DWORD exitCode);
+// The object of a thread of this process by id: the registered one, else a new adopted one when the id names a
+// live thread of this process; null otherwise.
+std::shared_ptr<ThreadObject> AdoptOwnThread(DWORD threadId);
 
 template <class T>
 std::shared_ptr<T> Lookup(HANDLE handle, HandleKind kind) {

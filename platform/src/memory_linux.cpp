@@ -299,3 +299,14 @@ BOOL FlushInstructionCache(HANDLE process, LPCVOID address, SIZE_T size) {
   __sync_synchronize();
   return TRUE;
 }
+
+namespace platform {
+
+SIZE_T AllocationSize(LPCVOID base) {
+  MemoryState& state = State();
+  std::lock_guard<std::mutex> guard(state.lock);
+  const auto it = state.allocations.find(Address(base));
+  return it == state.allocations.end() ? 0 : it->second;
+}
+
+}  // namespace platform

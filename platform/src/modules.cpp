@@ -19,6 +19,8 @@
 #include <platform/testing/PseudoExports.h>
 #include <platform/text.h>
 
+#include "shared_entries.h"
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -47,7 +49,11 @@ std::vector<PseudoModule>& PseudoModules() {
   static auto* modules = new std::vector<PseudoModule>{
       {u"Comctl32.dll", {{"TaskDialogIndirect", reinterpret_cast<FARPROC>(&TaskDialogIndirect)}}},
       {u"ntdll.dll", {{"RtlGetVersion", reinterpret_cast<FARPROC>(&RtlGetVersion)}}},
-      {u"kernel32.dll", {{"IsWow64Process", reinterpret_cast<FARPROC>(&IsWow64Process)}}},
+      {u"kernel32.dll",
+       {{"IsWow64Process", reinterpret_cast<FARPROC>(&IsWow64Process)},
+        // At one address in every process, as remote threads need them.
+        {"LoadLibraryW", platform::detail::SharedEntryAddress(platform::detail::SharedEntry::LoadLibraryW)},
+        {"FreeLibrary", platform::detail::SharedEntryAddress(platform::detail::SharedEntry::FreeLibrary)}}},
   };
   return *modules;
 }
@@ -225,10 +231,13 @@ HMODULE LoadLibraryW(LPCWSTR fileName) {
   if (EndsWithDll(name)) {
     const std::string stem = candidates[0].substr(0, candidates[0].size() - 4);
     candidates.push_back(stem + ".so");
-    if (!hasDirectory) candidates.push_back("lib" + stem + ".so");
+    // "dir/x.dll" is also "dir/libx.so", as a bare "x.dll" is "libx.so".
+    const std::size_t slash = stem.find_last_of('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    candidates.push_back(stem.substr(0, nameStart) + "lib" + stem.substr(nameStart) + ".so");
   }
-  std::lock_guard<std::mutex> lock(ModuleMutex());
   for (const std::string& candidate : candidates) {
+    // Loaded outside the lock: a library's constructors may ask for modules themselves.
     void* host = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (host == nullptr) continue;
     const HMODULE handle = BaseOfLoaded(host);
@@ -236,6 +245,7 @@ HMODULE LoadLibraryW(LPCWSTR fileName) {
       ::dlclose(host);
       continue;
     }
+    std::lock_guard<std::mutex> lock(ModuleMutex());
     if (Library* library = FindLibrary(handle)) {
       ::dlclose(host);  // the loader counts as well; one host handle per library is enough
       ++library->references;

@@ -11,12 +11,16 @@
 
 #include <platform/errors.h>
 
+#include "process_channel.h"
+
 namespace {
 
 std::atomic<platform::ExitHook> g_exitHook{nullptr};
 
 [[noreturn]] void DefaultExit(UINT exitCode) {
   std::fflush(nullptr);
+  // The host keeps 8 bits of an exit status: a parent that started this process learns all 32 first.
+  platform::detail::ReportProcessEnding(exitCode);
   ::_exit(static_cast<int>(exitCode));
 }
 
@@ -32,11 +36,7 @@ HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::in
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
-  if (process != GetCurrentProcess()) {
-    // Other processes are not started by this program yet, so no handle can name one.
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (process != GetCurrentProcess()) return platform::detail::TerminateChildProcess(process, exitCode);
   EndProcess(exitCode);
 }
 

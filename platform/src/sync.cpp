@@ -200,7 +200,7 @@ namespace {
 
 bool IsSignalled(const HandleObject& object) {
   if (object.kind == HandleKind::Event) return static_cast<const EventObject&>(object).signalled;
-  return static_cast<const ThreadObject&>(object).finished;
+  return static_cast<const EndingObject&>(object).finished;
 }
 
 // Taking an object's signal: auto-reset events let one waiter through.
@@ -223,7 +223,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
   for (DWORD i = 0; i < count; ++i) {
     std::shared_ptr<HandleObject> object = LookupHandle(handles[i]);
     if (!object) return WAIT_FAILED;
-    if (object->kind != HandleKind::Event && object->kind != HandleKind::Thread) {
+    if (object->kind != HandleKind::Event && object->kind != HandleKind::Thread &&
+        object->kind != HandleKind::Process) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
@@ -331,6 +332,7 @@ void* ThreadMain(void* argument) {
   const LPTHREAD_START_ROUTINE routine = start->routine;
   const LPVOID parameter = start->parameter;
   start.reset();
+  RegisterOwnThread(thread);
   t_finisher.thread = std::move(thread);
   t_exitCode = routine(parameter);
   return nullptr;
@@ -378,6 +380,8 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*attributes*/, SIZE_T stackSize, LPTH
 
 void ExitThread(DWORD exitCode) {
   t_exitCode = exitCode;
+  // A thread this program did not start (the game's main thread) has no finisher: its opened handles learn here.
+  if (t_finisher.thread == nullptr) FinishAdoptedThread(GetCurrentThreadId(), exitCode);
   pthread_exit(nullptr);
 }
 

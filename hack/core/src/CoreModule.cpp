@@ -70,6 +70,7 @@ std::uint32_t Unload() {
   LogConsole("BRINDLECORE: Unloading...\n");
   UnloadAllHackModules();
   delete g_FileSystem;  // its destructor destroys every mount point
+  DeactivateStartContext();
   return MODULEREPLY_HANDLED;
 }
 

@@ -10,6 +10,7 @@
 #include <hack/ModuleEventData.h>
 #include <hack/ModuleOptions.h>
 #include <hack/ModuleRegistry.h>
+#include <platform/actctx.h>
 #include <platform/crash.h>
 #include <platform/modules.h>
 #include <platform/process.h>
@@ -29,6 +30,12 @@ HANDLE g_StartEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 namespace {
 
 constexpr std::uint32_t kGameStartExitCode = 255;
+constexpr std::uintptr_t kManifestResource = 2;
+
+// The start routine's activation context, kept active on the game's main thread until the core unloads.
+HANDLE g_StartContext = INVALID_HANDLE_VALUE;
+ULONG_PTR g_StartContextCookie = 0;
+bool g_StartContextActive = false;
 constexpr std::size_t kModulePathLength = 260;
 
 // The lists live until process exit, with their records.
@@ -94,6 +101,31 @@ void LoadModules() {
 
 }  // namespace
 
+bool ActivateOwnManifest(HANDLE* context, ULONG_PTR* cookie) {
+  ACTCTXW request{};
+  request.cbSize = sizeof request;
+  request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_HMODULE_VALID;
+  request.lpResourceName = reinterpret_cast<LPCWSTR>(kManifestResource);
+  request.hModule = g_hModule;
+  *context = CreateActCtxW(&request);
+  if (*context == INVALID_HANDLE_VALUE) return false;
+  if (ActivateActCtx(*context, cookie)) return true;
+  ReleaseActCtx(*context);
+  *context = INVALID_HANDLE_VALUE;
+  return false;
+}
+
+void DeactivateOwnManifest(HANDLE context, ULONG_PTR cookie) {
+  DeactivateActCtx(0, cookie);
+  ReleaseActCtx(context);
+}
+
+void DeactivateStartContext() {
+  if (!g_StartContextActive) return;
+  DeactivateOwnManifest(g_StartContext, g_StartContextCookie);
+  g_StartContextActive = false;
+}
+
 BOOL DllMain(HMODULE module, DWORD reason, void*) {
   if (reason == kDllProcessAttach) g_hModule = module;
   return TRUE;
@@ -111,11 +143,18 @@ std::uint32_t StartCoreModule(const void* block, std::size_t size) {
   char16_t path[kModulePathLength + 1] = {};
   GetModuleFileNameW(g_hModule, reinterpret_cast<LPWSTR>(path), DWORD(kModulePathLength));
   tHackModule* core = CreateHackModule(path, CoreModuleName(path).c_str());
+  // Without a context the core's Init runs all the same.
+  HANDLE context = INVALID_HANDLE_VALUE;
+  ULONG_PTR cookie = 0;
+  const bool active = ActivateOwnManifest(&context, &cookie);
   g_AppContext.SetOwnerWindow(reinterpret_cast<HWND>(std::uintptr_t(g_InitialisationData.ownerWindow)));
-  return RegisterHackModule(core, g_hModule, false, CoreModuleHandler);
+  const std::uint32_t reply = RegisterHackModule(core, g_hModule, false, CoreModuleHandler);
+  if (active) DeactivateOwnManifest(context, cookie);
+  return reply;
 }
 
 void GameStartRoutine() {
+  g_StartContextActive = ActivateOwnManifest(&g_StartContext, &g_StartContextCookie);
   if (g_InitialisationData.startDelay != 0) Sleep(g_InitialisationData.startDelay);
   // The crash filter was set on the initialisation thread; the game's own thread needs its own reserve of stack
   // for the filter to run when that thread's stack runs out.

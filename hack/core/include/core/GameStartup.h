@@ -11,6 +11,7 @@
 
 #include <hack/List.h>
 #include <launcher/InitialisationData.h>
+#include <platform/actctx.h>
 #include <platform/win32types.h>
 
 // The header copy and its lists (ModuleDescriptor and ModuleOption records), filled by StartCoreModule.
@@ -31,6 +32,12 @@ BOOL DllMain(HMODULE module, DWORD reason, void* reserved);
 // size bytes), the core's record made and named after the library file, the core registered. Returns the core's
 // Init reply; 0 when the block did not parse (nothing registered).
 std::uint32_t StartCoreModule(const void* block, std::size_t size);
+// The library's manifest context made and activated on the calling thread (false: none is active), and undone.
+bool ActivateOwnManifest(HANDLE* context, ULONG_PTR* cookie);
+void DeactivateOwnManifest(HANDLE context, ULONG_PTR cookie);
+// Undoes the start routine's context when it is active (the core's Unload, on the game's main thread).
+void DeactivateStartContext();
+
 // Whether a core Init reply refuses the start (17 or 7 held as a whole).
 bool CoreRefused(std::uint32_t reply);
 

@@ -1,0 +1,182 @@
+// The game double as a program: the game executable a launcher starts, injects into and waits for.
+//
+//   quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] [--interrupt 1]
+//                             [--frame-time MS]
+//
+// --marker writes another build marker (a build no launcher supports); --interrupt sends the program Ctrl+C
+// (SIGINT) after its frames and waits for it to end the process; --frame-time paces each frame as a game would.
+// The host part maps the double (the loader's work), puts the frame loop between the window's creation and the
+// main function's returns, keeps a pristine copy of the code and hands over at platform::EnterGameMain, where a
+// suspended start waits. The game part is the double's main function: the start hook's place, the window places,
+// N frames through the frame hook (keys read, a quad drawn, a sample loaded on the first), and the chosen return.
+// After the exit hooks the code must equal its pristine copy. The process ends with the main function's result
+// (0x100 + the return's index), or kImageChanged.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <hack/testing/GameDouble.h>
+#include <platform/memory.h>
+#include <platform/process.h>
+#include <platform/sync.h>
+
+#include "../src/GamePlaces.h"
+
+namespace {
+
+using gamedouble::Build;
+using gamedouble::CGameDouble;
+using gamedouble::Routine;
+
+constexpr UINT kImageChanged = 0xBAD1;
+constexpr UINT kUsage = 64;
+constexpr std::uint32_t kWindowChangedStoreBytes = 5;  // mov [window global], eax
+constexpr std::uint8_t kJmpRel32 = 0xE9;
+constexpr std::uint32_t kJmpBytes = 5;
+constexpr std::uint32_t kScreenWidth = 640, kScreenHeight = 480;
+constexpr std::uint32_t kSampleIndex = 3;
+constexpr std::uint8_t kKeyDown = 0x80;
+
+struct Options {
+  Build build = Build::VReleasePatched;
+  std::uint32_t frames = 3;
+  std::uint32_t exitIndex = 0;
+  std::uint32_t window = 0x00010010;
+  bool marker = false;
+  std::uint32_t markerValue = 0;
+  bool interrupt = false;
+  std::uint32_t frameTime = 0;
+};
+
+CGameDouble* g_Game = nullptr;
+std::uint32_t g_Frames = 0;
+bool g_Interrupt = false;
+std::uint32_t g_FrameTime = 0;
+
+template <typename F>
+F Entry(Routine routine) {
+  return reinterpret_cast<F>(std::uintptr_t(g_Game->Address(routine)));
+}
+
+gamedouble::QuadRecord QuadAt(float left, float top, float size, std::uint32_t colour) {
+  gamedouble::QuadRecord quad{gamedouble::kQuadModeFlagFalse, 0, {}};
+  const float xs[] = {left, left + size, left + size, left}, ys[] = {top, top, top + size, top + size};
+  for (int i = 0; i < 4; ++i) quad.vertices[i] = {xs[i], ys[i], 0.5f, 1.0f, colour, 0, 0.0f, 0.0f};
+  return quad;
+}
+
+// The frames, run from game code between the window's creation and the main function's returns.
+__attribute__((force_align_arg_pointer)) void RunFrames() {
+  for (std::uint32_t frame = 0; frame < g_Frames; ++frame) {
+    std::uint8_t keys[256] = {};
+    keys[frame % std::size(keys)] = kKeyDown;
+    g_Game->SetKeyboard(keys);
+    std::uint8_t states[256] = {};
+    Entry<void (*)(std::uint8_t*)>(Routine::GetKeyStates)(states);
+    gamedouble::QuadRecord quad = QuadAt(float(frame * 8), 16.0f, 32.0f, 0xFF20A040u + frame);
+    Entry<void (*)(gamedouble::QuadRecord*)>(Routine::QuadRoutine)(&quad);
+    if (frame == 0) {
+      static char sample[] = "RIFF not a sample this game decodes";
+      Entry<std::uint32_t (*)(void*, std::uint32_t, std::uint32_t, std::uint32_t)>(Routine::LoadSampleCaller)(
+          sample, sizeof sample, 0, kSampleIndex);
+    }
+    Entry<void (*)()>(Routine::Frame)();
+    if (g_FrameTime != 0) Sleep(g_FrameTime);
+  }
+  std::printf("quorvant: %u frames run\n", g_Frames);
+  std::fflush(stdout);
+  if (g_Interrupt) {
+    ::kill(::getpid(), SIGINT);
+    for (;;) ::pause();  // the console control handler ends the process
+  }
+}
+
+bool Parse(int argc, char** argv, Options* options) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i];
+    const char* value = argv[i + 1];
+    if (name == "--build" && std::strlen(value) == 1 && value[0] >= 'A' && value[0] <= 'D')
+      options->build = gamedouble::kBuilds[value[0] - 'A'];
+    else if (name == "--frames")
+      options->frames = std::uint32_t(std::strtoul(value, nullptr, 0));
+    else if (name == "--exit" && std::strtoul(value, nullptr, 0) < std::size(gamedouble::places::kMainExits))
+      options->exitIndex = std::uint32_t(std::strtoul(value, nullptr, 0));
+    else if (name == "--window")
+      options->window = std::uint32_t(std::strtoul(value, nullptr, 0));
+    else if (name == "--marker")
+      options->marker = true, options->markerValue = std::uint32_t(std::strtoul(value, nullptr, 0));
+    else if (name == "--frame-time")
+      options->frameTime = std::uint32_t(std::strtoul(value, nullptr, 0));
+    else if (name == "--interrupt")
+      options->interrupt = std::strtoul(value, nullptr, 0) != 0;
+    else
+      return false;
+  }
+  return argc % 2 == 1;
+}
+
+// Sends the jump after the WindowChanged store through the frame loop on its way to the returns.
+bool PutFrameLoop(CGameDouble& game) {
+  const std::uint32_t place = game.At(gamedouble::places::kMainWindowChanged) + kWindowChangedStoreBytes;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(place));
+  if (bytes[0] != kJmpRel32) return false;
+  std::int32_t relative;
+  std::memcpy(&relative, bytes + 1, sizeof relative);
+  const std::uint32_t dispatch = place + kJmpBytes + std::uint32_t(relative);
+  void* page = VirtualAlloc(nullptr, platform::PageSize(), MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+  if (page == nullptr) return false;
+  gameimage::CEmitter loop(std::uint32_t(reinterpret_cast<std::uintptr_t>(page)));
+  loop.Pushad().Call(std::uint32_t(reinterpret_cast<std::uintptr_t>(&RunFrames))).Popad().Jmp(dispatch);
+  std::memcpy(page, loop.Code().data(), loop.Code().size());
+  gameimage::CEmitter jump(place);
+  jump.Jmp(loop.Origin());
+  game.Image().Place(jump);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!Parse(argc, argv, &options)) {
+    std::fprintf(stderr, "usage: quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] "
+                         "[--interrupt 1]\n");
+    return int(kUsage);
+  }
+  CGameDouble game(options.build);
+  if (!game.IsReady()) {
+    std::fprintf(stderr, "quorvant: the game image could not be mapped\n");
+    return int(kUsage);
+  }
+  g_Game = &game;
+  g_Frames = options.frames;
+  g_Interrupt = options.interrupt;
+  g_FrameTime = options.frameTime;
+  if (options.marker) game.Image().WriteMarkerValue(options.markerValue);
+  game.SetScreenSize(kScreenWidth, kScreenHeight);
+  game.SetMainBehaviour(options.window, options.exitIndex);
+  if (!PutFrameLoop(game)) {
+    std::fprintf(stderr, "quorvant: the main function is not laid out as expected\n");
+    return int(kUsage);
+  }
+  const auto* code = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game.At(gameimage::kPreferredBase)));
+  const std::vector<std::uint8_t> pristine(code, code + (game.CodeEnd() - game.At(gameimage::kPreferredBase)));
+
+  platform::EnterGameMain();
+  using MainFunction = __attribute__((stdcall)) std::uint32_t (*)(std::uint32_t, std::uint32_t, std::uint32_t,
+                                                                  std::uint32_t);
+  const std::uint32_t result = reinterpret_cast<MainFunction>(std::uintptr_t(game.Address(Routine::Main)))(
+      game.At(gameimage::kPreferredBase), 0, 0, 1);
+  if (std::memcmp(code, pristine.data(), pristine.size()) != 0) {
+    std::fprintf(stderr, "quorvant: the code differs from its pristine copy after the exit hooks\n");
+    ExitProcess(kImageChanged);
+  }
+  std::printf("quorvant: the main function returned 0x%X\n", result);
+  ExitProcess(result);
+}

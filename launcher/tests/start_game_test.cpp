@@ -1,0 +1,119 @@
+// The real launcher starting the real game double: two processes, the start, refusals, every way out, and each
+// step of the start forced to fail in the platform layer.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <launcher/StartGame.h>
+
+namespace {
+
+struct LaunchRun {
+  std::string output;
+  int status = -1;
+};
+
+// Runs the launcher on the double with the environment given; the output of both processes, and the exit status.
+LaunchRun Launch(const std::string& environment, const std::string& launcherArguments, const std::string& gameArguments) {
+  const std::string command = "env " + environment + " " BRINDLE_LAUNCH " --game " BRINDLE_GAME " " +
+                              launcherArguments + " -- " + gameArguments + " </dev/null 2>&1";
+  LaunchRun run;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, got);
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::size_t Count(const std::string& text, const std::string& piece) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+  return count;
+}
+
+constexpr const char* kScripted = "LD_LIBRARY_PATH=" BRINDLE_SCRIPTED_DIR;
+constexpr const char* kUnloading = "BRINDLECORE: Unloading...";
+constexpr const char* kNoGameCode = "quorvant: ";  // anything the game's own code prints
+
+struct Case {
+  const char* what;
+  const char* environment;
+  const char* launcher;
+  const char* game;
+  int status;
+  std::vector<const char*> expected;  // in this order
+  std::size_t unloads;
+  bool gameCodeRan;
+};
+
+TEST(StartGame, TheRealLauncherOnTheDouble) {
+  const Case cases[] = {
+      {"started with every module", "", "--all-modules", "--frames 2 --exit 1 --frame-time 40", 1,
+       {"BRINDLECORE: Game version detected as V", "quorvant: 2 frames run", kUnloading,
+        "the main function returned 0x101", "exit code 0x101"}, 1, true},
+      {"another magic", "", "--magic KAVX", "", 2,
+       {"The hack \"Brindlecore\" is not compatible with this version of Quorvant Mod Launcher.",
+        "did not start (initialisation ended with 2)"}, 0, false},
+      {"an unsupported build", "", "", "--marker 5 --build B", 2,
+       {"Unrecognised game version.", "did not start"}, 0, false},
+      {"a module refuses with 7", kScripted, "--module BugFixes --option BugFixes.Init=7", "", 2,
+       {"SCRIPTED: 0", kUnloading, "did not start"}, 1, false},
+      {"the game disabled", "", "--disable-game", "", 2,
+       {"Game disabled for debugging purposes.", kUnloading, "did not start"}, 1, false},
+      {"an unknown name is skipped", kScripted, "--module Nameless --module BugFixes", "--exit 0 --frame-time 40", 0,
+       {"SCRIPTED: 0", "SCRIPTED: 2 window 0", "SCRIPTED: 5 started", "SCRIPTED: 10", kUnloading, "SCRIPTED: 1",
+        "exit code 0x100"}, 1, true},
+      {"GameStart 11", kScripted, "--module BugFixes --option BugFixes.GameStart=11 --option BugFixes.ExitCode=42", "",
+       42, {"SCRIPTED: 5 started", kUnloading, "SCRIPTED: 1", "exit code 0x2A"}, 1, false},
+      {"GameStart 7", kScripted, "--module BugFixes --option BugFixes.GameStart=7 --option BugFixes.ExitCode=42", "",
+       0, {"SCRIPTED: 5 started", kUnloading, "exit code 0x0"}, 1, false},
+      {"the main thread ends with 0 first", kScripted, "--module BugFixes --option BugFixes.EndMainThread=0", "", 1,
+       {"SCRIPTED: 0 ending the main thread", kTerminatedWhileInitialising, "did not start (initialisation ended with 1)"},
+       0, false},
+      {"the main thread ends with 5 first", kScripted, "--module BugFixes --option BugFixes.EndMainThread=5", "", 5,
+       {"SCRIPTED: 0 ending the main thread", "did not start (initialisation ended with 5)"}, 0, false},
+      {"Ctrl+C ends the game", "", "", "--interrupt 1", 0, {"quorvant: 3 frames run", "exit code 0x0"}, 0, true},
+      {"no process", "BRINDLE_FORCE_FAILURE=CreateProcessW:1", "", "", 1, {kFailedToStartGame}, 0, false},
+      {"SDL2's path", "BRINDLE_FORCE_FAILURE=VirtualAllocEx:1", "", "", 1,
+       {kFailedToAllocatePath, "Failed to inject SDL2.dll"}, 0, false},
+      {"SDL2's path written short", "BRINDLE_FORCE_FAILURE=WriteProcessMemory:1", "", "", 1,
+       {kFailedToWritePath, "Failed to inject SDL2.dll"}, 0, false},
+      {"SDL2's loader", "BRINDLE_FORCE_FAILURE=CreateRemoteThread:1", "", "", 1,
+       {kFailedToStartLoader, "Failed to inject SDL2.dll"}, 0, false},
+      {"SDL2 missing", "", "--sdl /nonexistent", "", 1, {"Failed to inject SDL2.dll"}, 0, false},
+      {"the library's loader", "BRINDLE_FORCE_FAILURE=CreateRemoteThread:2", "", "", 1,
+       {kFailedToStartLoader, kFailedToInjectSelf}, 0, false},
+      {"the block", "BRINDLE_FORCE_FAILURE=VirtualAllocEx:3", "", "", 1, {kFailedToAllocateBlock}, 0, false},
+      {"the block written short", "BRINDLE_FORCE_FAILURE=WriteProcessMemory:3", "", "", 1, {kFailedToWriteBlock}, 0,
+       false},
+      {"the initialisation thread", "BRINDLE_FORCE_FAILURE=CreateRemoteThread:3", "", "", 1,
+       {kFailedToStartInitThread}, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const LaunchRun run = Launch(c.environment, c.launcher, c.game);
+    SCOPED_TRACE(run.output);
+    EXPECT_EQ(run.status, c.status);
+    std::size_t at = 0;
+    for (const char* piece : c.expected) {
+      at = run.output.find(piece, at);
+      EXPECT_NE(at, std::string::npos) << piece;
+      if (at == std::string::npos) break;
+    }
+    EXPECT_EQ(Count(run.output, kUnloading), c.unloads);
+    EXPECT_EQ(run.output.find(kNoGameCode) != std::string::npos, c.gameCodeRan);
+    EXPECT_EQ(run.output.find("differs from its pristine copy"), std::string::npos);
+    // The launcher's own lines interleave with the game's; a game paced to run on after its start is seen so.
+    if (std::string(c.game).find("--frame-time") != std::string::npos) {
+      EXPECT_NE(run.output.find("the game has started"), std::string::npos);
+    }
+  }
+}
+
+}  // namespace
