@@ -118,10 +118,65 @@ void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
   X(Flipeffect)                     \
   X(ReplacedCall)
 
+// The feature modules' jump hooks have the same shape: a module declares each of its
+// trampolines with BRINDLE_DECLARE_TRAMPOLINE and emits it with BRINDLE_EMIT_TRAMPOLINE.
+//
+// Each trampoline (AT&T syntax), entered by a jump with the game's stack
+// pointer E:
+//   lea  -(gap+4)(%esp), %esp   keep the gap and a target word; LEA leaves the flags alone
+//   pushfl; pushal              the flags, then every register: the HookContext
+//   mov  %esp, %ebx             EBX survives the body (callee-saved) and is restored below
+//   and  $-16, %esp             the game keeps its stack 4-byte aligned only
+//   sub  $12, %esp; push %ebx   one argument, 16-byte aligned at the call
+//   call HookBody<name>
+//   mov  %ebx, %esp
+//   (flags from the context)    POPFD costs more than the rest of the trampoline: OF is
+//                               set by adding 1 to 0x7F or 0 in AL, then SAHF loads SF, ZF,
+//                               AF, PF and CF from AH; the direction and system flags are
+//                               never changed by a body
+//   popal                       registers as the body left them (POPAD leaves the flags)
+//   lea  4(%esp), %esp          past the flags word
+//   pop  %esp                   the target word: the game's stack, one word below its resume point
+//   lea  4(%esp), %esp          the game's stack as the body asked
+//   jmp  *-4(%esp)              to the resume address; a jump, not a return, so the
+//                               processor's return predictions stay paired with the game's calls
+static_assert(kHookStackGap + 4 == 260, "the trampoline text below spells out the gap");
+static_assert(offsetof(HookContext, eflags) == 0x20, "the trampoline text below reads the flags there");
+#define BRINDLE_EMIT_TRAMPOLINE(name) \
+  asm(".pushsection .text\n" \
+      ".globl HookTrampoline" #name "\n" \
+      ".hidden HookTrampoline" #name "\n" \
+      ".type HookTrampoline" #name ", @function\n" \
+      ".p2align 4\n" \
+      "HookTrampoline" #name ":\n" \
+      "  lea -260(%esp), %esp\n" \
+      "  pushfl\n" \
+      "  pushal\n" \
+      "  mov %esp, %ebx\n" \
+      "  and $-16, %esp\n" \
+      "  sub $12, %esp\n" \
+      "  push %ebx\n" \
+      "  call HookBody" #name "\n" \
+      "  mov %ebx, %esp\n" \
+      "  mov 32(%esp), %eax\n" \
+      "  mov %eax, %ecx\n" \
+      "  shr $11, %ecx\n" \
+      "  and $1, %ecx\n" \
+      "  imul $0x7F, %ecx, %ecx\n" \
+      "  mov %al, %ah\n" \
+      "  mov %cl, %al\n" \
+      "  add $1, %al\n" \
+      "  sahf\n" \
+      "  popal\n" \
+      "  lea 4(%esp), %esp\n" \
+      "  pop %esp\n" \
+      "  lea 4(%esp), %esp\n" \
+      "  jmp *-4(%esp)\n" \
+      ".size HookTrampoline" #name ", .-HookTrampoline" #name "\n" \
+      ".popsection\n");
 #define BRINDLE_DECLARE_TRAMPOLINE(name)  \
   extern "C" void HookTrampoline##name(); \
   extern "C" __attribute__((visibility("hidden"))) void HookBody##name(HookContext* context);
 BRINDLE_HOOK_TRAMPOLINES(BRINDLE_DECLARE_TRAMPOLINE)
-#undef BRINDLE_DECLARE_TRAMPOLINE
 
 inline std::uint32_t CodeAddress(void (*code)()) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(code)); }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -84,14 +85,39 @@ bool FindNoCase(const std::string& directory, const std::string& name, std::stri
   return any;
 }
 
+constexpr std::size_t kDriveLetters = 'Z' - 'A' + 1;
+
+// The drive table: the host directory each letter stands for ("" for the host root).
+struct DriveTable {
+  std::mutex lock;
+  std::string directories[kDriveLetters];
+};
+DriveTable& Drives() {
+  static DriveTable* table = new DriveTable;
+  return *table;
+}
+
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+std::size_t DriveIndex(char c) { return std::size_t((c >= 'a' ? c - 'a' : c - 'A')); }
+
 // Windows path (UTF-8) to host path: separators become "/", a drive prefix
-// stands for the root, and missing components are matched case-insensitively.
+// stands for its mapped directory or the root, and missing components are
+// matched case-insensitively.
 std::string MapPath(std::string path) {
   for (char& c : path)
     if (c == '\\') c = '/';
-  if (path.size() >= 2 && path[1] == ':' &&
-      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+  if (path.size() >= 2 && path[1] == ':' && IsDriveLetter(path[0])) {
+    std::string directory;
+    {
+      DriveTable& drives = Drives();
+      std::lock_guard<std::mutex> guard(drives.lock);
+      directory = drives.directories[DriveIndex(path[0])];
+    }
     path.erase(0, 2);
+    if (!directory.empty()) {
+      if (!path.empty() && path[0] != '/') directory += '/';
+      path = directory + path;
+    }
     if (path.empty()) path = ".";
   }
   if (path.empty() || Exists(path)) return path;
@@ -790,6 +816,24 @@ namespace platform {
 std::string ToHostPath(LPCWSTR path) {
   if (path == nullptr) return std::string();
   return HostPath(path);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+BOOL MapDriveLetter(char16_t letter, LPCWSTR hostDirectory) {
+  if (letter > 0x7F || !IsDriveLetter(char(letter))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string directory = hostDirectory != nullptr ? text::Utf16ToUtf8(hostDirectory) : std::string();
+  // "X:\" joins the rest with one separator.
+  while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+  DriveTable& drives = Drives();
+  std::lock_guard<std::mutex> guard(drives.lock);
+  drives.directories[DriveIndex(char(letter))] = std::move(directory);
+  return TRUE;
 }
 
 }  // namespace platform

@@ -3,7 +3,8 @@
 //
 // Paths: "\" and "/" both separate components. A path without a drive maps onto
 // the host as it is (absolute or relative to the current directory); a drive
-// prefix such as "C:\" stands for the host root. Where a component's exact name
+// prefix such as "C:\" stands for the host root, unless MapDriveLetter made the
+// letter stand for a host directory. Where a component's exact name
 // does not exist, the first entry of that directory whose name matches it with
 // ASCII case folding is used, since Windows callers spell names in any case.
 #include <string>
@@ -138,5 +139,11 @@ namespace platform {
 // The host (UTF-8) path for a Windows-style path, case-insensitive matching
 // applied, for code that hands a path to a POSIX library. Null gives "".
 std::string ToHostPath(LPCWSTR path);
+
+// Makes the drive letter (A-Z, either case) stand for hostDirectory (UTF-16, a
+// host path), or, with null, for the host root again. FALSE with
+// ERROR_INVALID_PARAMETER for anything but a letter. The table is process-wide
+// and guarded by its own lock.
+BOOL MapDriveLetter(char16_t letter, LPCWSTR hostDirectory);
 
 }  // namespace platform
