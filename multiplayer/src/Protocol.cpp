@@ -168,12 +168,6 @@ void EncodeReady(std::uint8_t (&out)[kPacketHeaderSize]) {
   std::memcpy(out, &header, sizeof header);
 }
 
-void EncodePlayerState(const PlayerStateFormat& state, std::uint8_t (&out)[kPlayerStateMessageSize]) {
-  const PacketHeader header{kPacketMagic, PACKET_PLAYER_STATE};
-  std::memcpy(out, &header, sizeof header);
-  std::memcpy(out + sizeof header, &state, sizeof state);
-}
-
 bool EncodeChat(std::string_view text, std::vector<std::uint8_t>* out) {
   out->clear();
   if (text.empty()) return false;
@@ -244,13 +238,9 @@ bool ReadRemotePlayerStates(CStream* stream, std::vector<RemotePlayerStateEntry>
   if (!in.Value(&count)) return false;
   const std::uint64_t whole = in.Left() / kRemotePlayerEntrySize;
   if (count > whole) count = std::uint32_t(whole);
+  // The entries lie back to back exactly as the packed records do: one read takes them all.
   out->resize(count);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (!in.Bytes(&(*out)[i], kRemotePlayerEntrySize)) {
-      out->resize(i);
-      break;
-    }
-  }
+  if (count != 0 && !in.Bytes(out->data(), count * kRemotePlayerEntrySize)) out->clear();
   return true;
 }
 

@@ -166,9 +166,10 @@ bool ConnectToServer(CMultiplayerState* state, const char* host, std::uint16_t p
 CQVNetClient::CQVNetClient(CMultiplayerState* state) : m_pModule(state) {}
 
 CQVNetClient::~CQVNetClient() {
-  if (m_pResources) m_pResources->DestroyResources();
-  // The server info's loader still reads the client resources' records until it has joined.
+  // The server info's loader reads the client resources' records until it has cancelled every job and
+  // joined, so it goes before them.
   m_pServerInfo.reset();
+  if (m_pResources) m_pResources->DestroyResources();
   const std::uint16_t local = GetLocalPlayerItem();
   for (CRemotePlayer& entry : m_pModule->m_RemotePlayers) {
     // The local player's own item stays: removing it would take the player out of the game.

@@ -265,15 +265,18 @@ void RespawnRemotePlayer(CRemotePlayer* entry) {
 void ApplyRemotePlayerStates(CMultiplayerState* state, std::int32_t ownId,
                              const std::vector<RemotePlayerStateEntry>& entries) {
   const std::size_t size = state->m_RemotePlayers.size();
+  // Neither changes while a message is applied: every switch is undone before the next entry.
+  const std::int32_t rooms = GetRoomCount();
+  const std::uint16_t local = GetLocalPlayerItem();
   for (const RemotePlayerStateEntry& received : entries) {
     const std::uint32_t id = received.id;
     if (std::int32_t(id) == ownId || id >= size) continue;
     CRemotePlayer& entry = state->m_RemotePlayers[id];
     // The local player's item is never a puppet, whatever id the server files it under.
-    if (entry.m_Item >= 0 && std::uint16_t(entry.m_Item) == GetLocalPlayerItem()) continue;
+    if (entry.m_Item >= 0 && std::uint16_t(entry.m_Item) == local) continue;
     entry.m_State = received.state;
     const std::int16_t room = received.state.room;
-    if (IsValidRoom(room)) {
+    if (room >= 0 && room < rooms) {
       if (entry.m_Item < 0) {
         CreateRemotePlayerItem(&entry);
       } else {

@@ -39,7 +39,7 @@ inline std::string CaseName(const ::testing::TestParamInfo<ClientCase>& info) {
 // Records what the client hands on of messages 9 to 11.
 class CRecordingTable : public CClientResourceTable {
  public:
-  explicit CRecordingTable(std::vector<std::string>* log) : m_pLog(log) {}
+  CRecordingTable(std::vector<std::string>* log, CQVNetClient* client) : m_pLog(log), m_pClient(client) {}
   void OnResourceList(const ResourceListMessage& list) override {
     m_pLog->push_back("list " + std::to_string(list.resources.size()));
   }
@@ -47,10 +47,14 @@ class CRecordingTable : public CClientResourceTable {
     m_pLog->push_back("state " + std::to_string(state.action));
   }
   void OnScriptEvent(const ScriptEventMessage& event) override { m_pLog->push_back("event " + event.name); }
-  void DestroyResources() override { m_pLog->push_back("destroy resources"); }
+  // The loader that reads the resources must be gone by now.
+  void DestroyResources() override {
+    m_pLog->push_back(m_pClient->GetServerInfo() == nullptr ? "destroy resources" : "destroy resources too early");
+  }
 
  private:
   std::vector<std::string>* m_pLog;
+  CQVNetClient* m_pClient;
 };
 
 class ClientTest : public ::testing::TestWithParam<ClientCase> {
@@ -107,7 +111,8 @@ class ClientTest : public ::testing::TestWithParam<ClientCase> {
   CQVNetClient* MakeClient(NetClientState target, std::uint32_t ownId = 1) {
     state->m_pClient = std::make_unique<CQVNetClient>(state.get());
     CQVNetClient* client = state->m_pClient.get();
-    client->SetResourceTable(std::make_unique<CRecordingTable>(&table));
+    client->SetResourceTable(std::make_unique<CRecordingTable>(&table, client));
+    client->SetServerInfo(std::make_unique<CServerInfo>("127.0.0.1", 22000));
     Receive(netserver::Accepted(ownId, 1, 2, 0, 0));
     OnLoadItems(state.get());
     client->SetState(target);

@@ -95,6 +95,30 @@ TEST_P(PlayersTest, IdsOutsideTheTableAndTheOwnIdAreLeftAlone) {
   EXPECT_EQ(0u, mps::CountPlayers());
 }
 
+TEST_P(PlayersTest, RoomsOutsideTheLevelNeverReachTheGame) {
+  MakeClient(NETCLIENT_IN_GAME, 1);
+  Receive(netserver::PlayerStates({{2, StateIn(3)}, {3, StateIn(-4)}}));
+  ASSERT_EQ(-1, state->m_RemotePlayers[3].m_Item);
+  state->m_SavedStart.room = std::int16_t(kRooms);
+  game->ClearCalls();
+  for (const std::int16_t room : {std::int16_t(kRooms), std::int16_t(-5)}) {
+    netserver::Update u;
+    u.flags = 0x01;
+    u.id = 2;
+    u.room = room;
+    Receive(netserver::PlayerUpdate(u));
+  }
+  netserver::Update respawn;
+  respawn.flags = 0x10;
+  respawn.id = 2;
+  Receive(netserver::PlayerUpdate(respawn));  // to a saved start outside the level: stays in its room
+  respawn.id = 3;
+  Receive(netserver::PlayerUpdate(respawn));  // from a stored state outside the level: no puppet
+  EXPECT_EQ(0u, CallCount(Routine::MoveItemToRoom));
+  EXPECT_EQ(0u, CallCount(Routine::AllocateItem));
+  EXPECT_EQ(-1, state->m_RemotePlayers[3].m_Item);
+}
+
 TEST_P(PlayersTest, WithoutAFreeItemTheEntryStaysWithoutAPuppet) {
   MakeClient(NETCLIENT_IN_GAME, 1);
   freeItems = false;
@@ -166,8 +190,10 @@ TEST_P(PlayersTest, PlayerUpdateActsOnEachFlag) {
   }
 }
 
-TEST_P(PlayersTest, RespawnOnGameVPassesItsByte) {
-  if (!V()) GTEST_SKIP() << "game V only";
+// Game V's post-switch routine takes a byte.
+using GameVPlayersTest = PlayersTest;
+
+TEST_P(GameVPlayersTest, RespawnPassesItsByte) {
   const struct {
     std::uint8_t level, gameByte;
     std::uint32_t argument;
@@ -242,6 +268,9 @@ INSTANTIATE_TEST_SUITE_P(Builds, PlayersTest,
                                            ClientCase{Build::IVReleasePatched, false},
                                            ClientCase{Build::IVDemoCorvel, false},
                                            ClientCase{Build::VReleasePatched, false}),
+                         CaseName);
+
+INSTANTIATE_TEST_SUITE_P(GameV, GameVPlayersTest, ::testing::Values(ClientCase{Build::VReleasePatched, false}),
                          CaseName);
 
 }  // namespace

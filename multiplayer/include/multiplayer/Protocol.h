@@ -13,6 +13,7 @@
 // Locking: none; the game's main thread alone uses these (the stream takes its own lock per read).
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,8 +96,12 @@ bool EncodeConnectRequest(std::uint32_t gameVersion, std::uint32_t clientValue, 
                           std::string_view nickname, std::vector<std::uint8_t>* out);
 // Message 3: the header alone.
 void EncodeReady(std::uint8_t (&out)[kPacketHeaderSize]);
-// Message 4: header and state, 42 bytes.
-void EncodePlayerState(const PlayerStateFormat& state, std::uint8_t (&out)[kPlayerStateMessageSize]);
+// Message 4: header and state, 42 bytes (inline: it goes out every frame).
+inline void EncodePlayerState(const PlayerStateFormat& state, std::uint8_t (&out)[kPlayerStateMessageSize]) {
+  const PacketHeader header{kPacketMagic, PACKET_PLAYER_STATE};
+  std::memcpy(out, &header, sizeof header);
+  std::memcpy(out + sizeof header, &state, sizeof state);
+}
 // Messages 6 and 7: header, u32 length, UTF-8 bytes. Chat answers false (nothing to send) for an empty text.
 bool EncodeChat(std::string_view text, std::vector<std::uint8_t>* out);
 // A command line: the name, and one blank and the arguments when there are any.

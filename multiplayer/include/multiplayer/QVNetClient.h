@@ -85,8 +85,8 @@ class CClientResourceTable {
 class CQVNetClient : public CNetClient {
  public:
   explicit CQVNetClient(CMultiplayerState* state);
-  // In order: the client resources, the server info (its loader joins), every puppet but the local player's
-  // item, the disconnect with reason 6, the resource table, then the host.
+  // In order: the server info (its loader cancels every job and joins), the client resources, every puppet but
+  // the local player's item, the disconnect with reason 6, the resource table, then the host.
   ~CQVNetClient() override;
 
   void OnReceive(ENetPeer* peer, ENetPacket* packet) override;
