@@ -1,6 +1,7 @@
 // CQVNetClient: the connection's states, the server's messages acted on by state, and the module's calls.
 #include <multiplayer/QVNetClient.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <base/Stream.h>
@@ -97,10 +98,12 @@ void InstallOptionalPatches(CMultiplayerState* state) {
 // ---- CServerInfo --------------------------------------------------------------------------------------------------
 
 CServerInfo::CServerInfo(const char* host, std::uint16_t port) : m_Port(port) {
-  char16_t wide[kMaxHostLength + 1] = {};
-  const int units = host != nullptr ? MultiByteToWideChar(CP_UTF8, 0, host, -1, wide, int(kMaxHostLength + 1)) : 0;
-  if (units > 0) m_Host.assign(wide, std::char_traits<char16_t>::length(wide));
-  if (m_Host.size() > kMaxHostLength) m_Host.resize(kMaxHostLength);
+  const int units = host != nullptr ? MultiByteToWideChar(CP_UTF8, 0, host, -1, nullptr, 0) : 0;
+  if (units <= 1) return;
+  m_Host.resize(std::size_t(units));
+  MultiByteToWideChar(CP_UTF8, 0, host, -1, m_Host.data(), units);
+  // Without its terminator, and cut to the longest host kept.
+  m_Host.resize(std::min<std::size_t>(std::size_t(units) - 1, kMaxHostLength));
 }
 
 void CServerInfo::SetByteCounts(std::uint32_t total, std::uint32_t downloaded) {

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
 #include "client_fixture.h"
-#include "netserver_fixture.h"
+#include <netserver/TestServer.h>
 
 namespace nettest {
 namespace {
@@ -221,8 +223,39 @@ TEST_P(ConnectionTest, QuitRemovesThePuppetsKeepsTheLocalItemAndSaysWhy) {
   EXPECT_EQ(0u, game->CallsOf(Routine::RemoveItem).size());
 }
 
+TEST_P(SlowConnectionTest, AScenarioFileDrivesTheServer) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("netserver_scenario_" + std::to_string(getpid()));
+  std::filesystem::create_directories(root / "race");
+  std::ofstream(root / "race" / "client.nut") << "print(1)";
+  std::ofstream(root / "scenario.txt") << "# a client joins, chats and gets one resource\n"
+                                          "wait 1 5000\naccept 1 5 9 0 0\nchat from the scenario\n"
+                                          "wait 3 5000\nresources race:1\n";
+  {
+    CTestServer scripted(root.string(), (root / "scenario.txt").string());
+    ASSERT_TRUE(scripted.Started());
+    ASSERT_TRUE(ConnectToServer(state.get(), "127.0.0.1", scripted.EnetPort()));
+    state->m_pClient->SetResourceTable(std::make_unique<CRecordingTable>(&table, state->m_pClient.get()));
+    EXPECT_EQ(0u, scripted.Reply().rfind("connect 24 ", 0));
+    EXPECT_EQ("ok", scripted.Reply());
+    EXPECT_EQ("ok", scripted.Reply());
+    ASSERT_TRUE(PumpUntil([&] { return !chat.empty() && chat.back() == "from the scenario"; }));
+    game->Write<std::uint8_t>(kStateByte, kLevel);
+    OnLoadItems(state.get());
+    ProcessNetFrame(state.get());
+    ASSERT_EQ(NETCLIENT_IN_GAME, StateNow());
+    EXPECT_EQ("ready", scripted.Reply());
+    EXPECT_EQ("ok", scripted.Reply());
+    EXPECT_TRUE(PumpUntil([&] { return !table.empty() && table.back() == "list 1"; }));
+    state.reset();
+  }
+  std::filesystem::remove_all(root);
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, ConnectionTest,
                          ::testing::Values(ClientCase{Build::IVEditor, false}, ClientCase{Build::IVEditor, true},
+                                           ClientCase{Build::IVReleasePatched, false},
+                                           ClientCase{Build::IVDemoCorvel, false},
                                            ClientCase{Build::VReleasePatched, false}),
                          CaseName);
 INSTANTIATE_TEST_SUITE_P(OneBuild, SlowConnectionTest, ::testing::Values(ClientCase{Build::VReleasePatched, false}),

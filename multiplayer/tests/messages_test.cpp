@@ -105,6 +105,28 @@ TEST_P(MessagesTest, UnsoundResourceNamesAreSkippedWithAConsoleLine) {
   EXPECT_NE(std::string::npos, console.find("MULTIPLAYER: Skipping file"));
 }
 
+TEST(ServerInfo, KeepsTheHostWidenedAndCutAndCountsBytes) {
+  const struct {
+    std::string host;
+    std::u16string wide;
+  } cases[] = {{"127.0.0.1", u"127.0.0.1"},
+               {"h\xC3\xB4te", u"h\u00F4te"},
+               {"", u""},
+               {std::string(300, 'a'), std::u16string(CServerInfo::kMaxHostLength, u'a')}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    CServerInfo info(c.host.c_str(), 22000);
+    EXPECT_EQ(c.wide, info.GetHost());
+  }
+  CServerInfo info("h", 1);
+  info.SetByteCounts(100, 10);
+  info.AddDownloadedBytes(5);
+  std::uint32_t total = 0, downloaded = 0;
+  info.GetByteCounts(&total, &downloaded);
+  EXPECT_EQ(100u, total);
+  EXPECT_EQ(15u, downloaded);
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, MessagesTest,
                          ::testing::Values(ClientCase{Build::IVEditor, false},
                                            ClientCase{Build::VReleasePatched, false}),

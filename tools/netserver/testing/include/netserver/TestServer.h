@@ -15,8 +15,9 @@ class CTestServer {
  public:
   static constexpr std::chrono::milliseconds kReplyTimeout{10000};
 
-  // Starts the server (files: the HTTP server's directory). Started() tells whether both ports came.
-  explicit CTestServer(const std::string& files = ".");
+  // Starts the server (files: the HTTP server's directory; scenario: a file of commands it runs instead of
+  // reading them from the test). Started() tells whether both ports came.
+  explicit CTestServer(const std::string& files = ".", const std::string& scenario = "");
   ~CTestServer();
   CTestServer(const CTestServer&) = delete;
   CTestServer& operator=(const CTestServer&) = delete;
@@ -27,8 +28,9 @@ class CTestServer {
   pid_t Pid() const { return m_Pid; }
 
   // Sends one command line and answers the server's reply line ("" when none came in time). The HTTP server's
-  // log lines that come meanwhile are kept in HttpLog.
+  // log lines that come meanwhile are kept in HttpLog. With a scenario, Reply reads the next reply alone.
   std::string Command(const std::string& line, std::chrono::milliseconds timeout = kReplyTimeout);
+  std::string Reply(std::chrono::milliseconds timeout = kReplyTimeout);
   const std::vector<std::string>& HttpLog() const { return m_HttpLog; }
 
  private:

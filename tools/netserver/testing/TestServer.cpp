@@ -1,5 +1,5 @@
-// The test server child process: start, line exchange with time-outs, and its end by process id.
-#include "netserver_fixture.h"
+// The test server as a child process: start, line exchange with time-outs, and its end by process id.
+#include <netserver/TestServer.h>
 
 #include <poll.h>
 #include <signal.h>
@@ -21,7 +21,7 @@ constexpr char kHttpLogPrefix[] = "http /";
 
 }  // namespace
 
-CTestServer::CTestServer(const std::string& files) {
+CTestServer::CTestServer(const std::string& files, const std::string& scenario) {
   // A server that died must fail the next command, not end the test process.
   signal(SIGPIPE, SIG_IGN);
   int toChild[2], fromChild[2];
@@ -39,7 +39,12 @@ CTestServer::CTestServer(const std::string& files) {
     close(toChild[1]);
     close(fromChild[0]);
     close(fromChild[1]);
-    execl(NETSERVER_PATH, NETSERVER_PATH, "--files", files.c_str(), static_cast<char*>(nullptr));
+    if (scenario.empty()) {
+      execl(NETSERVER_PATH, NETSERVER_PATH, "--files", files.c_str(), static_cast<char*>(nullptr));
+    } else {
+      execl(NETSERVER_PATH, NETSERVER_PATH, "--files", files.c_str(), "--scenario", scenario.c_str(),
+            static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
   close(toChild[0]);
@@ -100,6 +105,10 @@ bool CTestServer::ReadLine(std::string* line, Clock::time_point deadline) {
 std::string CTestServer::Command(const std::string& line, std::chrono::milliseconds timeout) {
   const std::string text = line + "\n";
   if (m_Input < 0 || write(m_Input, text.data(), text.size()) != ssize_t(text.size())) return "";
+  return Reply(timeout);
+}
+
+std::string CTestServer::Reply(std::chrono::milliseconds timeout) {
   std::string reply;
   // The server's own wait may take its time-out; the reply comes after it.
   return ReadLine(&reply, Clock::now() + timeout) ? reply : "";
