@@ -137,8 +137,8 @@ bool CFileSystem::tMountPoint::MatchPath(const char16_t* resolvedPath, char16_t 
 CFileSystem::tPhysicalDirectoryMountPoint::tPhysicalDirectoryMountPoint(CFileSystem* fileSystem,
                                                                         const char16_t* resolvedMountPath,
                                                                         const char16_t* hostDirectory,
-                                                                        bool writable)
-    : tMountPoint(fileSystem, resolvedMountPath, true), m_writable(writable ? 1 : 0) {
+                                                                        bool writable, bool exclusive)
+    : tMountPoint(fileSystem, resolvedMountPath, exclusive), m_writable(writable ? 1 : 0) {
   CopyFitting(m_hostDirectory, kMaxPath, hostDirectory);
 }
 
@@ -576,6 +576,13 @@ CFileSystem::tMountPoint* MountPhysicalDirectory(const char16_t* virtualPath, bo
                                                  const char16_t* hostDirectory) {
   return Mount(virtualPath, hostDirectory, [&](CFileSystem* fileSystem, const char16_t* resolved) {
     return new CFileSystem::tPhysicalDirectoryMountPoint(fileSystem, resolved, hostDirectory, writable);
+  });
+}
+
+CFileSystem::tMountPoint* MountSharedPhysicalDirectory(const char16_t* virtualPath, bool writable,
+                                                       const char16_t* hostDirectory) {
+  return Mount(virtualPath, hostDirectory, [&](CFileSystem* fileSystem, const char16_t* resolved) {
+    return new CFileSystem::tPhysicalDirectoryMountPoint(fileSystem, resolved, hostDirectory, writable, false);
   });
 }
 

@@ -211,6 +211,27 @@ TEST_F(FileSystemTest, NewestMountIsTheOnlyOneAskedForItsPath) {
   EXPECT_EQ(root_.Read("old/only-old.txt"), "old");
 }
 
+// A shared physical mount (the game CD over the install directory) covers only what it holds.
+TEST_F(FileSystemTest, SharedPhysicalMountLeavesTheRestToOlderMounts) {
+  root_.Write("install/only-install.txt", "install");
+  root_.Write("install/both.txt", "install both");
+  root_.Write("cd/both.txt", "cd both");
+  ASSERT_NE(Physical(u"/GameDir", "install"), nullptr);
+  ASSERT_NE(Virtual(u"/GameData", true, true, u"/GameDir"), nullptr);
+  CFileSystem::tMountPoint* cd = MountSharedPhysicalDirectory(u"/GameDir", false, root_.WideSub("cd").c_str());
+  ASSERT_NE(cd, nullptr);
+  EXPECT_FALSE(cd->IsExclusive());
+
+  EXPECT_EQ(Open(u"/GameData/both.txt"), "cd both");
+  EXPECT_EQ(Open(u"/GameData/only-install.txt"), "install");
+  // The read-only CD takes no file: creating reaches the writable install directory.
+  ReadAndRelease(fs_->CreateFile(u"/GameData/saved.txt", false, false));
+  EXPECT_TRUE(root_.Exists("install/saved.txt"));
+  EXPECT_FALSE(root_.Exists("cd/saved.txt"));
+  delete cd;
+  EXPECT_EQ(Open(u"/GameData/both.txt"), "install both");
+}
+
 TEST_F(FileSystemTest, DeletingAMountPointUnlinksIt) {
   root_.Write("old/a.txt", "old");
   root_.Write("new/a.txt", "new");

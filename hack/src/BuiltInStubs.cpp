@@ -10,10 +10,5 @@ std::uint32_t RefuseUntilPresent(std::uint32_t, ModuleEventData*) { return MODUL
 #define BRINDLE_MODULE_STUB(handler) \
   std::uint32_t handler(std::uint32_t event, ModuleEventData* data) { return RefuseUntilPresent(event, data); }
 
-BRINDLE_MODULE_STUB(AspectRatioSupportModuleHandler)
-BRINDLE_MODULE_STUB(MultipleInstanceSupportModuleHandler)
-BRINDLE_MODULE_STUB(BugFixesModuleHandler)
-BRINDLE_MODULE_STUB(CustomFilesModuleHandler)
 BRINDLE_MODULE_STUB(MultiplayerModuleHandler)
-BRINDLE_MODULE_STUB(NoDrawDistanceModuleHandler)
 BRINDLE_MODULE_STUB(SquirrelSupportModuleHandler)

@@ -120,8 +120,8 @@ void DrawRotatedQuad(const FloatPair* position, const FloatPair* size, const Flo
   IDirect3DDevice3* device = GetDirect3DDevice();
   if (device == nullptr) return;
 
-  // Corners in the order top left, top right, bottom right, bottom left.
-  constexpr float kCornerX[kQuadPrimitiveVertices] = {0, 1, 1, 0};
+  // Corners in the engine quad's order: top left, top right, bottom left, bottom right.
+  constexpr float kCornerX[kQuadPrimitiveVertices] = {0, 1, 0, 1};
   constexpr float kCornerY[kQuadPrimitiveVertices] = {0, 0, 1, 1};
   const std::uint32_t colours[kQuadPrimitiveVertices] = {colour0, colour1, colour2, colour3};
   const float depth = ReadAt<float>(kDepth);

@@ -504,7 +504,8 @@ TEST_F(HackRegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
 
 TEST_F(HackRegistryTest, StubsOfMissingModulesRefuseQuietly) {
   const std::u16string_view present[] = {u"ADPCMSupport", u"OggVorbisSupport", u"PCMSupport",
-                                         u"IncreasedLimits", u"MultiplePlayerSupport"};
+                                         u"IncreasedLimits", u"MultiplePlayerSupport", u"AspectRatioSupport",
+                                         u"MultipleInstanceSupport", u"BugFixes", u"NoDrawDistance", u"CustomFiles"};
   for (const tBuiltInModule& builtIn : g_BuiltInModules) {
     if (std::find(std::begin(present), std::end(present), builtIn.name) != std::end(present)) continue;
     tHackModule* module = CreateHackModule(u"m.dll", builtIn.name);

@@ -136,16 +136,16 @@ TEST_P(RendererBridgeTest, CornersFollowPivotRotationAndScale) {
   struct Row {
     float angle;
     FloatPair scale;
-    float corners[8];  // x, y of top left, top right, bottom right, bottom left
+    float corners[8];  // x, y of top left, top right, bottom left, bottom right
   };
   const float half = std::numbers::pi_v<float> / 2;
-  for (const Row& row : {Row{0, {1, 1}, {79.5f, 39.5f, 119.5f, 39.5f, 119.5f, 59.5f, 79.5f, 59.5f}},
-                         Row{half, {2, 1}, {119.5f, 29.5f, 119.5f, 69.5f, 79.5f, 69.5f, 79.5f, 29.5f}}}) {
+  for (const Row& row : {Row{0, {1, 1}, {79.5f, 39.5f, 119.5f, 39.5f, 79.5f, 59.5f, 119.5f, 59.5f}},
+                         Row{half, {2, 1}, {119.5f, 29.5f, 119.5f, 69.5f, 79.5f, 29.5f, 79.5f, 69.5f}}}) {
     SCOPED_TRACE(row.angle);
     Game::DrawRotatedQuad(&position, &size, &uvOrigin, &uvSize, 1, 2, 3, 4, &pivot, row.angle, &row.scale, true);
     const auto& quad = game->Renderer().Submitted().back();
     EXPECT_EQ(quad.mode, 2);
-    EXPECT_EQ(quad.zero, 0);
+    EXPECT_EQ(quad.textureIndex, 0);
     for (int i = 0; i < 4; ++i) {
       const auto& v = quad.vertices[i];
       EXPECT_NEAR(v.x, row.corners[2 * i], 1e-4) << i;
@@ -154,7 +154,7 @@ TEST_P(RendererBridgeTest, CornersFollowPivotRotationAndScale) {
       EXPECT_EQ(v.rhw, depth);
       EXPECT_EQ(v.colour, std::uint32_t(i + 1));
       EXPECT_EQ(v.specular, 0xFF000000u);
-      EXPECT_EQ(v.u, i == 1 || i == 2 ? 0.75f : 0.25f);
+      EXPECT_EQ(v.u, i == 1 || i == 3 ? 0.75f : 0.25f);
       EXPECT_EQ(v.v, i >= 2 ? 0.75f : 0.5f);
     }
   }
@@ -175,7 +175,7 @@ TEST_P(RendererBridgeTest, TintedQuadCoversItsPixels) {
   Draw(&texture, {10, 10}, {20, 10}, 0xFF3366CC);
   for (std::uint32_t y = 0; y < 48; ++y) {
     for (std::uint32_t x = 0; x < 64; ++x) {
-      const bool inside = x >= 9 && x < 29 && y >= 9 && y < 19;
+      const bool inside = x >= 10 && x < 30 && y >= 10 && y < 20;
       ASSERT_EQ(game->Frame().At(x, y), inside ? 0xFF3366CCu : kOpaqueBlack) << x << "," << y;
     }
   }

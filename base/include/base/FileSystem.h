@@ -106,11 +106,11 @@ class CFileSystem {
     friend class CFileSystem;
   };
 
-  // A host directory; always exclusive. Refuses any component that could leave it.
+  // A host directory; exclusive unless made otherwise. Refuses any component that could leave it.
   class tPhysicalDirectoryMountPoint : public tMountPoint {
    public:
     tPhysicalDirectoryMountPoint(CFileSystem* fileSystem, const char16_t* resolvedMountPath,
-                                 const char16_t* hostDirectory, bool writable);
+                                 const char16_t* hostDirectory, bool writable, bool exclusive = true);
 
     bool TranslatePath(const char16_t* relative, bool fileOk, bool directoryOk, bool* exists, char16_t* out,
                        std::uint32_t outSize) override;
@@ -219,6 +219,9 @@ extern CFileSystem* g_FileSystem;
 // there is no file system or a path does not fit.
 CFileSystem::tMountPoint* MountPhysicalDirectory(const char16_t* virtualPath, bool writable,
                                                  const char16_t* hostDirectory);
+// The same, not exclusive: what it lacks is searched for in older mount points.
+CFileSystem::tMountPoint* MountSharedPhysicalDirectory(const char16_t* virtualPath, bool writable,
+                                                       const char16_t* hostDirectory);
 // Mounts another virtual path of g_FileSystem at a virtual path.
 CFileSystem::tMountPoint* MountVirtualDirectory(const char16_t* virtualPath, bool exclusive, bool writable,
                                                 const char16_t* targetVirtualPath);

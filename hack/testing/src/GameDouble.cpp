@@ -11,7 +11,7 @@
 #include <platform/dsound.h>
 #include <platform/memory.h>
 
-#include "GamePlaces.h"
+#include "FeaturePlaces.h"
 
 namespace gamedouble {
 
@@ -55,8 +55,22 @@ constexpr WaveFormat kGameWaveFormat{1, 1, 22050, 44100, 2, 16, 0};
 
 std::uint32_t Arity(Routine routine) {
   switch (routine) {
+    case Routine::CreateFileW32: return 7;
+    case Routine::WriteFileW32:
+    case Routine::ReadFileW32: return 5;
     case Routine::WindowProcedure:
+    case Routine::FileRead:
+    case Routine::FileWrite:
     case Routine::SampleLoader: return 4;
+    case Routine::FileSeek: return 3;
+    case Routine::FileOpen: return 2;
+    case Routine::FileClose:
+    case Routine::FileLength:
+    case Routine::CloseHandleW32:
+    case Routine::InstanceCheck:
+    case Routine::InstanceRelease:
+    case Routine::ObjectDefaultRoutine:
+    case Routine::ItemRoutine: return 1;
     case Routine::ProgressBar:
     case Routine::ProgressBarV: return 7;
     case Routine::RenderString: return 5;
@@ -136,7 +150,16 @@ const char* NameOf(Routine routine) {
       "WindowProcedure", "FrameRoutine1", "FrameRoutine2", "FrameRoutine3", "FrameRoutine4", "SampleLoader",
       "ProgressBar", "ProgressBarV", "AllocateItem", "SetUpItem", "RemoveItem", "CallItemRoutineA",
       "CallItemRoutineB", "MoveItemToRoom", "RemoveEffect", "PlaySoundEffect", "RenderString", "RoutineC",
-      "RoutineD", "RoutineDV", "RoutineE", "Flipeffect", "FlipeffectOutOfRange", "QuadRoutine"};
+      "RoutineD", "RoutineDV", "RoutineE", "Flipeffect", "FlipeffectOutOfRange", "QuadRoutine",
+      "OpenGameData", "OpenSavedGame", "CreateGameFile", "CloseCaller1", "CloseCaller2", "CloseCaller3",
+      "CloseCaller4", "CloseCallerV1", "CloseCallerV2", "CloseCallerV3", "ObjectTest", "SaveWriter", "SaveLoader",
+      "LimitStore", "AspectRatio", "BugFixChecks", "DrawDistanceCheck1", "DrawDistanceCheck2",
+      "DrawDistanceCheck3", "PlayerDrawCaller", "MirroredDrawCaller", "PlayerControlCaller", "ItemRoutineCaller",
+      "ItemCreationCaller", "ObjectRoutineCaller", "FileOpen", "FileClose", "FileRead", "FileSeek", "FileWrite",
+      "FileLength", "CreateFileW32", "WriteFileW32", "ReadFileW32", "CloseHandleW32", "InstanceCheck",
+      "InstanceRelease", "PlayerControlRoutine", "PlayerControlRoutineV", "PlayerDrawRoutine", "RemoteDrawRoutine",
+      "PlayerMeshRoutine", "MatrixRoutine", "PlayerExtraRoutine", "HeldObjectRoutine", "ObjectDefaultRoutine",
+      "ItemRoutine"};
   static_assert(std::size(kNames) == std::size_t(Routine::Count));
   return std::uint32_t(routine) < std::size(kNames) ? kNames[std::size_t(routine)] : "?";
 }
@@ -174,6 +197,9 @@ CGameDouble::CGameDouble(Build build, std::uint32_t base)
   Write<std::uint32_t>(kClearPair, kUncleared);
   Write<std::uint32_t>(kClearPair + kWord, kUncleared);
   Write<std::uint32_t>(kQuadRoutinePointer, Address(Routine::QuadRoutine));
+  if (build != Build::VReleasePatched) Write<std::uint32_t>(kTextureGlobal, At(kTextureTable));
+  Write<std::uint32_t>(kTextureCount, 0);
+  WriteFeatureData(*this, m_Entries);
   SetRendererPresent(true, true);
 }
 
@@ -398,18 +424,58 @@ std::uint32_t CGameDouble::LoadSampleFile(const std::vector<std::uint8_t>& file,
                                           std::uint32_t(file.size()), third, index});
 }
 
-const TextureRecord* CGameDouble::CurrentTexture() const {
-  if (m_Build == Build::VReleasePatched) {
-    const auto* block = reinterpret_cast<const TextureRecord*>(std::uintptr_t(At(kStateBlock)));
-    return block->surface == 0 && block->texture == 0 ? nullptr : block;
-  }
-  const auto record = Read<std::uint32_t>(kTextureGlobal);
-  return reinterpret_cast<const TextureRecord*>(std::uintptr_t(record));
+namespace {
+std::uint32_t TextureRecordStride(Build build) {
+  return build == Build::VReleasePatched ? kStateBlockSize : kTextureRecordStrideIV;
+}
+}  // namespace
+
+std::uint16_t CGameDouble::AddGameTexture(std::uint32_t surface) {
+  const std::uint32_t count = GameTextureCount();
+  if (count >= kGameTextureSlots) Fatal("the game's texture table is full", count);
+  const std::uint32_t table = m_Build == Build::VReleasePatched ? At(kStateBlock) : At(kTextureTable);
+  const TextureRecord record{surface, m_Renderer.TextureOf(surface)};
+  m_Image->Write(table + count * TextureRecordStride(m_Build), &record, sizeof record);
+  Write<std::uint32_t>(kTextureCount, count + 1);
+  return std::uint16_t(count);
 }
 
-void CGameDouble::FlushQueue() { m_Renderer.Flush(CurrentTexture(), m_Frame); }
+std::uint32_t CGameDouble::GameTextureCount() const { return Read<std::uint32_t>(kTextureCount); }
+
+bool CGameDouble::LookUpTexture(std::uint16_t index, TextureRecord& record) const {
+  record = {};
+  std::uint32_t table = 0;
+  bool ownTable = true;
+  if (m_Build == Build::VReleasePatched) {
+    table = At(kStateBlock);
+  } else {
+    table = Read<std::uint32_t>(kTextureGlobal);
+    ownTable = table == At(kTextureTable);
+    if (table == 0) return index == 0;  // no table: untextured
+  }
+  // Index 0 is where the DLL's own record stands while it draws; beyond it
+  // only the game's own table holds records.
+  if (index != 0 && (!ownTable || index >= GameTextureCount() || index >= kGameTextureSlots)) return false;
+  std::memcpy(&record, reinterpret_cast<const void*>(std::uintptr_t(table + index * TextureRecordStride(m_Build))),
+              sizeof record);
+  return true;
+}
+
+void CGameDouble::FlushQueue() {
+  TextureRecord scratch{};
+  m_Renderer.Flush(
+      [this, &scratch](const QuadRecord& quad, bool& valid) -> const TextureRecord* {
+        valid = LookUpTexture(quad.textureIndex, scratch);
+        return valid ? &scratch : nullptr;
+      },
+      m_Frame);
+}
 
 std::uint32_t CGameDouble::Dispatch(std::uint32_t tag, std::uint32_t* pushad) {
+  if (tag == std::uint32_t(InternalWork::FrameStart)) {
+    m_Frame.Fill(kFrameBackground);
+    return pushad[kEax];
+  }
   const auto routine = Routine(tag & ((1u << kTagIndexShift) - 1));
   StubCall call{};
   call.routine = routine;

@@ -81,6 +81,7 @@ constexpr Place kDevice{0x7538B9, 0x7539E1, 0x753A21, 0xD9AB99};
 constexpr Place kProgressBar{0x47AF60, 0x47CE10, 0x47CC60, 0};
 constexpr Place kProgressBarV{0, 0, 0, 0x4B1250};
 constexpr Place kTextureGlobal{0x7537C8, 0x7538F4, 0x753934, 0};
+constexpr Place kTextureCount{0x7537C4, 0x7538F0, 0x753930, 0xD9A868};
 constexpr Place kStateBlock{0, 0, 0, 0xD99DA8};
 constexpr Place kDepthValue{0x753C28, 0x753CC0, 0x753D00, 0x55D25C};
 constexpr Place kClearPairPointer{0x753854, 0x75397C, 0x7539BC, 0xD9AB34};
@@ -88,13 +89,14 @@ constexpr Place kPrimitiveCount{0x7E70D0, 0x7E71E0, 0x7E7220, 0xE4B100};
 constexpr Place kQuadRoutinePointer{0x5339A4, 0x533AD4, 0x533B14, 0x876C04};
 
 // The end of the code section per build family; game data lies above.
-constexpr Place kCodeEnd{0x4A0000, 0x4A0000, 0x4A0000, 0x4E0000};
+constexpr Place kCodeEnd{0x4A8000, 0x4A8000, 0x4A8000, 0x4E8000};
 
 // The double's own code: the chosen stubs (GameDouble.h), then the quad
 // routine, the flipeffect entries and the run thunks.
 constexpr Place kOwnCode{0x498000, 0x498000, 0x498000, 0x4D8000};
 constexpr std::uint32_t kStubSlot = 0x40;
 constexpr std::uint32_t kQuadRoutineOffset = 0x340;
+constexpr std::uint32_t kFrameStartOffset = 0x380;  // clears the frame buffer, records nothing
 constexpr std::uint32_t kFlipeffectStubsOffset = 0x400;
 constexpr std::uint32_t kFlipeffectStubSlot = 0x20;
 constexpr std::uint32_t kFlipeffectTableEntries = 256;
@@ -114,6 +116,7 @@ constexpr std::uint32_t kQueryFlagBWord = kOwnData + 0x50;  // the u32 the Query
 constexpr std::uint32_t kKeyboard = kOwnData + 0x100;       // 256 key bytes
 constexpr std::uint32_t kRunBlocks = kOwnData + 0x1000;     // one per run depth
 constexpr std::uint32_t kRunBlockSize = 0x100;
+constexpr std::uint32_t kTextureTable = kOwnData + 0x2000;  // A-C: the game's texture records
 
 }  // namespace gamedouble::places
 
@@ -144,8 +147,11 @@ class CCodeWriter {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> m_Written;
 };
 
-// The tag a stub hands its entry: the routine, and an index above it.
+// The tag a stub hands its entry: the routine, and an index above it. Tags
+// with kInternalTag set are the double's own work and are not recorded.
 constexpr std::uint32_t kTagIndexShift = 16;
+constexpr std::uint32_t kInternalTag = 0x8000;
+enum class InternalWork : std::uint32_t { FrameStart = kInternalTag };
 constexpr std::uint32_t StubTag(Routine routine, std::uint32_t index = 0) {
   return std::uint32_t(routine) | (index << kTagIndexShift);
 }

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "GamePlaces.h"
+#include "FeaturePlaces.h"
 
 namespace gamedouble {
 
@@ -70,7 +70,10 @@ void WriteMain(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
   CEmitter entry = w.At(In(w, kMainEntry));
   entry.AddEsp(-frame);
   if (editor) entry.Push(EBX).Push(EBP).MovImm(EBX, kClobberEbx).MovImm(EBP, kClobberEbp);
-  entry.Jmp(Rt(w, kMainWindowProcedureValue) - 1);
+  // The single-instance check comes first; it leaves by the first return when another copy runs.
+  const std::uint32_t popBytes = editor ? 2 : 0;
+  entry.Jmp(WriteInstanceCheck(w, entries, Rt(w, kMainWindowProcedureValue) - 1,
+                               Rt(w, In(w, kMainExits[0]) - popBytes)));
   w.Put(entry);
   entries[std::size_t(Routine::Main)] = entry.Origin();
 
@@ -84,11 +87,10 @@ void WriteMain(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
   const std::uint32_t lastExit = In(w, kMainExits[std::size(kMainExits) - 1]);
   const std::uint32_t dispatch = lastExit + 0x20;
   CEmitter changed = w.At(In(w, kMainWindowChanged));
-  changed.Store(Rt(w, kWindowGlobal), EAX).Jmp(Rt(w, dispatch));
+  changed.Store(Rt(w, kWindowGlobal), EAX).Jmp(WriteInstanceRelease(w, entries, Rt(w, dispatch)));
   w.Put(changed);
 
   // Which return: EAX = kMainExitCode + choice, then one compare per return.
-  const std::uint32_t popBytes = editor ? 2 : 0;
   CEmitter choose = w.At(dispatch);
   choose.Load(ECX, Rt(w, kExitChoice)).MovImm(EAX, kMainExitCode).Add(EAX, ECX);
   for (std::uint32_t i = 0; i < std::size(kMainExits); ++i) {
@@ -135,8 +137,13 @@ void WriteSetUpItemLinkedLists(CCodeWriter& w, std::vector<std::uint32_t>& entri
 
 void WriteFrame(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
   const bool v = BuildOf(w) == Build::VReleasePatched;
-  entries[std::size_t(Routine::Frame)] = w.PutBefore(In(w, kFrame), [v](CEmitter& e) {
-    e.AddEsp(-kFrameFrame);
+  // Each frame begins on a cleared frame buffer.
+  const std::uint32_t frameStart = Rt(w, In(w, kOwnCode) + kFrameStartOffset);
+  CEmitter start = w.At(In(w, kOwnCode) + kFrameStartOffset);
+  EmitStub(start, std::uint32_t(InternalWork::FrameStart));
+  w.Put(start);
+  entries[std::size_t(Routine::Frame)] = w.PutBefore(In(w, kFrame), [v, frameStart](CEmitter& e) {
+    e.Call(frameStart).AddEsp(-kFrameFrame);
     if (v) e.Push(EBX).Push(ESI).Push(EDI).MovImm(EBX, kClobberEbx).MovImm(ESI, kClobberEsi).MovImm(EDI, kClobberEdi);
   });
   // The tail: the four frame routines, then the epilogue.
@@ -345,6 +352,7 @@ void WriteStubs(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
 }  // namespace
 
 void WriteGameRoutines(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
+  WriteFeatureStubs(w, entries);
   WriteMain(w, entries);
   WriteDefineAllObjects(w, entries);
   WriteSetUpItemLinkedLists(w, entries);
@@ -365,6 +373,7 @@ void WriteGameRoutines(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
   WriteFlipeffectCaller(w, entries);
   WriteReplacedCall(w, entries);
   WriteStubs(w, entries);
+  WriteFeatureRoutines(w, entries);
 }
 
 }  // namespace gamedouble

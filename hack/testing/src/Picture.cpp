@@ -97,7 +97,7 @@ std::string PictureOutputDirectory() {
 }
 
 PictureComparison ComparePictures(const CPicture& actual, const CPicture& expected, const std::string& name,
-                                  std::uint32_t tolerance) {
+                                  const PictureTolerance& tolerance) {
   PictureComparison result;
   const bool sameSize = actual.Width() == expected.Width() && actual.Height() == expected.Height();
   CPicture difference = sameSize ? expected : actual;
@@ -107,13 +107,14 @@ PictureComparison ComparePictures(const CPicture& actual, const CPicture& expect
   } else {
     for (std::uint32_t y = 0; y < actual.Height(); ++y) {
       for (std::uint32_t x = 0; x < actual.Width(); ++x) {
-        if (ChannelDistance(actual.At(x, y), expected.At(x, y)) <= tolerance) continue;
+        if (ChannelDistance(actual.At(x, y), expected.At(x, y)) <= tolerance.channel) continue;
         if (result.differingPixels++ == 0) result.firstX = x, result.firstY = y;
         difference.Set(x, y, kMismatchPixel);
       }
     }
   }
-  result.same = sameSize && result.differingPixels == 0;
+  const double allowed = tolerance.fractionBeyond * double(actual.Width()) * double(actual.Height());
+  result.same = sameSize && double(result.differingPixels) <= allowed;
   if (result.same) {
     result.report = name + ": pictures match";
     return result;
@@ -132,7 +133,7 @@ PictureComparison ComparePictures(const CPicture& actual, const CPicture& expect
 }
 
 PictureComparison ComparePictureWithFile(const CPicture& actual, const std::string& expectedPath,
-                                         const std::string& name, std::uint32_t tolerance) {
+                                         const std::string& name, const PictureTolerance& tolerance) {
   CPicture expected;
   std::string error;
   if (!LoadPng(expectedPath, expected, &error)) {

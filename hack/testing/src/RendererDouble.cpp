@@ -221,16 +221,18 @@ void DrawTriangle(const TLVertex& v0, const TLVertex& v1, const TLVertex& v2,
   }
   const bool topLeft[3] = {IsTopLeft(p[1], p[2]), IsTopLeft(p[2], p[0]), IsTopLeft(p[0], p[1])};
   const double minX = std::min({p[0].x, p[1].x, p[2].x}), maxX = std::max({p[0].x, p[1].x, p[2].x});
+  // Far outside the frame (or not finite) nothing is drawn; this also keeps the bounds below in range.
+  constexpr double kFarAway = 1 << 24;
+  if (!(maxX >= 0 && minX <= kFarAway)) return;
   const double minY = std::min({p[0].y, p[1].y, p[2].y}), maxY = std::max({p[0].y, p[1].y, p[2].y});
-  const auto first = [](double low) { return std::int64_t(std::floor(low - 0.5)); };
-  const auto last = [](double high) { return std::int64_t(std::ceil(high - 0.5)); };
-  const std::int64_t x0 = std::max<std::int64_t>(first(minX), 0);
-  const std::int64_t y0 = std::max<std::int64_t>(first(minY), 0);
-  const std::int64_t x1 = std::min<std::int64_t>(last(maxX), std::int64_t(frame.Width()) - 1);
-  const std::int64_t y1 = std::min<std::int64_t>(last(maxY), std::int64_t(frame.Height()) - 1);
+  if (!(maxY >= 0 && minY <= kFarAway)) return;
+  const auto x0 = std::int64_t(std::max(std::floor(minX), 0.0));
+  const auto y0 = std::int64_t(std::max(std::floor(minY), 0.0));
+  const auto x1 = std::int64_t(std::min(std::ceil(maxX), double(frame.Width()) - 1));
+  const auto y1 = std::int64_t(std::min(std::ceil(maxY), double(frame.Height()) - 1));
   for (std::int64_t y = y0; y <= y1; ++y) {
     for (std::int64_t x = x0; x <= x1; ++x) {
-      const Point centre{double(x) + 0.5, double(y) + 0.5};
+      const Point centre{double(x), double(y)};
       const double w0 = Edge(p[1], p[2], centre), w1 = Edge(p[2], p[0], centre), w2 = Edge(p[0], p[1], centre);
       if (!Covers(w0, topLeft[0]) || !Covers(w1, topLeft[1]) || !Covers(w2, topLeft[2])) continue;
       const double b[3] = {w0 / area, w1 / area, w2 / area};
@@ -358,20 +360,25 @@ std::uint32_t CRendererDouble::TextureOf(std::uint32_t surface) const {
 }
 
 void CRendererDouble::Flush(const TextureRecord* texture, CPicture& frame) {
-  Texels texels{};
-  const Texels* source = nullptr;
-  if (texture != nullptr && texture->surface != 0) {
-    const SurfaceInfo* info = Find(texture->surface);
-    const bool valid = info != nullptr && info->surface == texture->surface && info->references > 0 &&
-                       (texture->texture == 0 || texture->texture == info->texture);
-    if (valid) {
-      texels = {PixelsAt(std::uint32_t(info - m_Surfaces.data())), info->width, info->height, info->pitch};
-      source = &texels;
-    } else {
-      m_BadTextures += std::uint32_t(m_Queue.size());
-    }
-  }
+  Flush([texture](const QuadRecord&, bool&) { return texture; }, frame);
+}
+
+void CRendererDouble::Flush(const TextureLookup& lookup, CPicture& frame) {
   for (const QuadRecord& quad : m_Queue) {
+    bool valid = true;
+    const TextureRecord* texture = lookup(quad, valid);
+    Texels texels{};
+    const Texels* source = nullptr;
+    if (valid && texture != nullptr && texture->surface != 0) {
+      const SurfaceInfo* info = Find(texture->surface);
+      valid = info != nullptr && info->surface == texture->surface && info->references > 0 &&
+              (texture->texture == 0 || texture->texture == info->texture);
+      if (valid) {
+        texels = {PixelsAt(std::uint32_t(info - m_Surfaces.data())), info->width, info->height, info->pitch};
+        source = &texels;
+      }
+    }
+    if (!valid) ++m_BadTextures;
     DrawQuad(quad, source, frame);
     ++m_DrawnQuads;
   }
@@ -380,8 +387,8 @@ void CRendererDouble::Flush(const TextureRecord* texture, CPicture& frame) {
 
 void CRendererDouble::DrawQuad(const QuadRecord& quad, const Texels* texels, CPicture& frame) {
   const TLVertex* v = quad.vertices;
-  DrawTriangle(v[0], v[1], v[2], texels, frame);
-  DrawTriangle(v[0], v[2], v[3], texels, frame);
+  DrawTriangle(v[kCornerTopLeft], v[kCornerTopRight], v[kCornerBottomLeft], texels, frame);
+  DrawTriangle(v[kCornerTopRight], v[kCornerBottomRight], v[kCornerBottomLeft], texels, frame);
 }
 
 }  // namespace gamedouble

@@ -73,10 +73,10 @@ TEST(RendererDouble, InjectedFailuresAnswerTheirCodeOnce) {
   EXPECT_EQ(renderer.CallCount(Method::SetRenderState), 2u);
 }
 
-// A quad of the bridge's shape: corners (x0, y0) .. (x1, y1), one colour, UV 0..1.
+// A quad of the bridge's shape: corners (x0, y0) .. (x1, y1) in the engine quad's order, one colour, UV 0..1.
 QuadRecord Quad(float x0, float y0, float x1, float y1, std::uint32_t colour, float uv1 = 1) {
   QuadRecord quad{kQuadModeFlagFalse, 0, {}};
-  const float xs[4] = {x0, x1, x1, x0}, ys[4] = {y0, y0, y1, y1}, us[4] = {0, uv1, uv1, 0}, vs[4] = {0, 0, uv1, uv1};
+  const float xs[4] = {x0, x1, x0, x1}, ys[4] = {y0, y0, y1, y1}, us[4] = {0, uv1, 0, uv1}, vs[4] = {0, 0, uv1, uv1};
   for (int i = 0; i < 4; ++i) quad.vertices[i] = {xs[i], ys[i], 0.5f, 0.5f, colour, 0xFF000000, us[i], vs[i]};
   return quad;
 }
@@ -90,10 +90,27 @@ TEST(RendererDouble, RasterRulesOnHandWorkedPictures) {
     CPicture expected;
   };
   std::vector<Case> cases;
-  {  // Edges through pixel centres: top and left edges take them, right and bottom do not.
+  {  // Edges through pixel centres (integers): top and left edges take them, right and bottom do not.
     CPicture expected(4, 4, kBlack);
-    expected.FillRect(0, 0, 2, 2, 0xFF00FF00);
-    cases.push_back({"topleft", Quad(0.5f, 0.5f, 2.5f, 2.5f, 0xFF00FF00), {}, expected});
+    expected.FillRect(1, 0, 2, 2, 0xFF00FF00);
+    cases.push_back({"topleft", Quad(1, 0, 3, 2, 0xFF00FF00), {}, expected});
+  }
+  {  // The bridge's −0.5: a quad at (1, 1) of size 2 × 3 covers exactly those pixels.
+    CPicture expected(4, 5, kBlack);
+    expected.FillRect(1, 1, 2, 3, 0xFF00FF00);
+    cases.push_back({"bridge", Quad(0.5f, 0.5f, 2.5f, 3.5f, 0xFF00FF00), {}, expected});
+  }
+  {  // Corners in the engine quad's order, Gouraud over (top left, top right, bottom left) and
+     // (top right, bottom right, bottom left); the diagonal belongs to the second.
+    CPicture expected(2, 2, kBlack);
+    expected.Set(0, 0, 0xFF804040);
+    expected.Set(1, 0, 0xFF00BF40);
+    expected.Set(0, 1, 0xFF0040BF);
+    expected.Set(1, 1, 0xFF80BFBF);
+    QuadRecord corners = Quad(-0.5f, -0.5f, 1.5f, 1.5f, 0);
+    const std::uint32_t colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
+    for (int i = 0; i < 4; ++i) corners.vertices[i].colour = colours[i];
+    cases.push_back({"corners", corners, {}, expected});
   }
   {  // Nearest texel, clamped beyond the texture; texel × colour.
     CPicture expected(4, 4, kBlack);
@@ -113,8 +130,8 @@ TEST(RendererDouble, RasterRulesOnHandWorkedPictures) {
     CPicture expected(2, 1, kBlack);
     expected.Set(0, 0, 0xFF404040);
     expected.Set(1, 0, 0xFFBFBFBF);
-    QuadRecord ramp = Quad(0, 0, 2, 1, 0xFF000000);
-    ramp.vertices[1].colour = ramp.vertices[2].colour = 0xFFFFFFFF;
+    QuadRecord ramp = Quad(-0.5f, -0.5f, 1.5f, 0.5f, 0xFF000000);
+    ramp.vertices[kCornerTopRight].colour = ramp.vertices[kCornerBottomRight].colour = 0xFFFFFFFF;
     cases.push_back({"ramp", ramp, {}, expected});
   }
   for (const Case& c : cases) {
@@ -131,42 +148,55 @@ TEST(RendererDouble, RasterRulesOnHandWorkedPictures) {
   }
 }
 
-TEST(GameDoubleDrawing, FlushDrawsWithTheTextureCurrentThenAndPicturesRoundTrip) {
-  for (Build build : {Build::IVReleasePatched, Build::VReleasePatched}) {
+// The quad routine draws with the texture its record's index names in the table current at the flush; a value
+// left where no game looks draws untextured; each frame starts cleared.
+TEST(GameDoubleDrawing, QuadsFindTheirTextureWhereTheGameKeepsIt) {
+  constexpr std::uint32_t kRed = 0xFFFF0000, kBlue = 0xFF0000FF, kGreen = 0xFF00FF00, kWhite = 0xFFFFFFFF;
+  for (Build build : kBuilds) {
     SCOPED_TRACE(NameOf(build));
     CGameDouble game(build);
     ASSERT_TRUE(game.IsReady());
     game.SetScreenSize(8, 4);
-    const std::uint32_t surface = game.Renderer().MakeTexture(1, 1, {0xFF0000FF});
-    TextureRecord record{surface, game.Renderer().TextureOf(surface)};
-    const bool v = build == Build::VReleasePatched;
+    CRendererDouble& renderer = game.Renderer();
+    EXPECT_EQ(game.AddGameTexture(renderer.MakeTexture(1, 1, {kRed})), 0u);
+    EXPECT_EQ(game.AddGameTexture(renderer.MakeTexture(1, 1, {kBlue})), 1u);
+    const std::uint32_t green = renderer.MakeTexture(1, 1, {kGreen});
     std::uint8_t block[kStateBlockSize] = {};
-    std::memcpy(block, &record, sizeof record);
-    if (v) {
-      std::memcpy(reinterpret_cast<void*>(std::uintptr_t(game.At(0xD99DA8))), block, sizeof block);
-    } else {
-      game.Write<std::uint32_t>(0x7538F4, Address(&record));
+    const TextureRecord ours{green, renderer.TextureOf(green)};
+    std::memcpy(block, &ours, sizeof ours);
+    const bool v = build == Build::VReleasePatched;
+    const std::uint32_t quadRoutine = game.Read<std::uint32_t>(Place{0x5339A4, 0x533AD4, 0x533B14, 0x876C04});
+    struct Row {
+      std::uint16_t index;
+      bool swapped;  // the DLL's record in the global (A-C) or the state block (D)
+      std::uint32_t pixel;
+      std::uint32_t badTextures;
+    };
+    const Row rows[] = {{1, false, kBlue, 0}, {0, false, kRed, 0}, {2, false, kWhite, 1},
+                        {0, true, kGreen, 1}, {1, true, v ? kBlue : kWhite, v ? 1u : 2u}};
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.index);
+      const std::uint32_t saved = v ? 0 : game.Read<std::uint32_t>(Place{0x7537C8, 0x7538F4, 0x753934, 0});
+      std::uint8_t savedBlock[kStateBlockSize] = {};
+      auto* stateBlock = reinterpret_cast<std::uint8_t*>(std::uintptr_t(game.At(0xD99DA8)));
+      if (row.swapped && v) {
+        std::memcpy(savedBlock, stateBlock, sizeof savedBlock);
+        std::memcpy(stateBlock, block, sizeof block);
+      } else if (row.swapped) {
+        game.Write<std::uint32_t>(Place{0x7537C8, 0x7538F4, 0x753934, 0}, Address(block));
+      }
+      QuadRecord quad = Quad(-0.5f, -0.5f, 3.5f, 3.5f, kWhite);
+      quad.textureIndex = row.index;
+      game.CallAddress(quadRoutine, {Address(&quad)});
+      game.Run(Routine::FrameRoutine3);
+      EXPECT_EQ(game.Frame().At(3, 3), row.pixel);
+      EXPECT_EQ(game.Frame().At(4, 3), 0xFF000000u);
+      EXPECT_EQ(renderer.BadTextures(), row.badTextures);
+      if (row.swapped && v) std::memcpy(stateBlock, savedBlock, sizeof savedBlock);
+      if (row.swapped && !v) game.Write<std::uint32_t>(Place{0x7537C8, 0x7538F4, 0x753934, 0}, saved);
     }
-    QuadRecord quad = Quad(0, 0, 4, 4, 0xFFFFFFFF);
-    game.CallAddress(game.Read<std::uint32_t>(Place{0, 0x533AD4, 0, 0x876C04}), {Address(&quad)});
-    EXPECT_EQ(game.Renderer().Queued().size(), 1u);
-    game.Run(Routine::FrameRoutine3);
-    CPicture expected(8, 4, 0xFF000000);
-    expected.FillRect(0, 0, 4, 4, 0xFF0000FF);
-    const std::string path = PictureOutputDirectory() + "/roundtrip-" + NameOf(build) + ".png";
-    ASSERT_TRUE(SavePng(game.Frame(), path));
-    const PictureComparison comparison = ComparePictureWithFile(expected, path, std::string("flush-") + NameOf(build));
-    EXPECT_TRUE(comparison.same) << comparison.report;
-    std::remove(path.c_str());
-    // A record whose two interfaces belong to different surfaces draws untextured and is counted.
-    const std::uint32_t other = game.Renderer().MakeTexture(1, 1, {0xFF00FF00});
-    record.texture = game.Renderer().TextureOf(other);
-    std::memcpy(block, &record, sizeof record);
-    if (v) std::memcpy(reinterpret_cast<void*>(std::uintptr_t(game.At(0xD99DA8))), block, sizeof block);
-    game.Renderer().Queue(quad);
-    game.Run(Routine::FrameRoutine1);
-    EXPECT_EQ(game.Renderer().BadTextures(), 1u);
-    EXPECT_EQ(game.Frame().At(1, 1), 0xFFFFFFFFu);
+    game.Run(Routine::Frame);
+    EXPECT_EQ(game.Frame(), CPicture(8, 4, 0xFF000000));
   }
 }
 
@@ -174,6 +204,12 @@ TEST(GameDoubleDrawing, AMismatchWritesActualAndDifferencePictures) {
   CPicture actual(2, 2, 0xFF000000), expected(2, 2, 0xFF000000);
   actual.Set(1, 0, 0xFF010101);
   EXPECT_TRUE(ComparePictures(actual, expected, "tolerated", 1).same);
+  actual.Set(0, 1, 0xFF030303);
+  EXPECT_TRUE(ComparePictures(actual, expected, "fraction", {0, 0.5}).same);
+  EXPECT_FALSE(ComparePictures(actual, expected, "fraction", kTransformedPicture).same);
+  std::remove((PictureOutputDirectory() + "/fraction.actual.png").c_str());
+  std::remove((PictureOutputDirectory() + "/fraction.difference.png").c_str());
+  actual.Set(0, 1, 0xFF000000);
   const PictureComparison comparison = ComparePictures(actual, expected, "mismatch");
   EXPECT_EQ(comparison.differingPixels, 1u);
   EXPECT_EQ(comparison.firstX, 1u);

@@ -164,6 +164,57 @@ enum class Routine : std::uint32_t {
   Flipeffect,            // the table's entries 0 .. limit − 1: (argument); StubCall::index is the entry
   FlipeffectOutOfRange,  // entries limit .. 255 of the table lead here
   QuadRoutine,           // (QuadRecord*) ; queues the record
+
+  // The feature modules' places (FeatureRoutines.cpp tells each one's original
+  // instructions). Runnable routines holding the places:
+  OpenGameData,       // (path) -> stream ; opens for reading, path in ECX (C: EDX) at the place
+  OpenSavedGame,      // (path) -> stream ; path in EDX (V: ECX)
+  CreateGameFile,     // (path) -> stream ; path in EAX, stream to EBP (A) or EBX
+  CloseCaller1,       // (stream) ; the close calls, in the order of kCloseCalls
+  CloseCaller2,
+  CloseCaller3,
+  CloseCaller4,       // A: the routine ends in a jump to the close routine
+  CloseCallerV1,      // game V only
+  CloseCallerV2,
+  CloseCallerV3,
+  ObjectTest,         // (object*) ; EAX = object; EDX = 1 resumed where the flag is set, 2 where clear
+  SaveWriter,         // (path, buffer, size) -> 1 written, 0 not created ; Win32-style
+  SaveLoader,         // (path, buffer, size) -> 1 read, 0 not opened ; Win32-style
+  LimitStore,         // (value) -> the u16 stored at byte 10 of EBP's frame (A)
+  AspectRatio,        // () -> float bits: width / height × 3/4 (A-C)
+  BugFixChecks,       // (a, b) -> 1 reached the common target, 2 left at the first check (a != 0), 3 at the second
+  DrawDistanceCheck1, // (distance) -> 1 drawn, 0 beyond the limit (A)
+  DrawDistanceCheck2,
+  DrawDistanceCheck3,
+  PlayerDrawCaller,   // () ; draws the player
+  MirroredDrawCaller, // () ; draws the mirrored player, one argument word pushed before
+  PlayerControlCaller,  // () ; controls the player (V: and the second routine in state 5)
+  ItemRoutineCaller,  // (item number, routine) ; calls routine(item number) as the game does
+  ItemCreationCaller, // (structure*, item number) -> item number ; marks the structure
+  ObjectRoutineCaller,  // (item number, item*, argument) ; calls the object record's routine
+  // Stubs the feature places lead to.
+  FileOpen,           // (path, mode) -> stream ; the game's C runtime open
+  FileClose,          // (stream)
+  FileRead,           // (buffer, size, count, stream) -> count ; at the read place
+  FileSeek,           // (stream, offset, origin) -> 0
+  FileWrite,          // (buffer, size, count, stream) -> count
+  FileLength,         // (stream) -> length
+  CreateFileW32,      // stdcall (path, access, share, security, disposition, attributes, template) -> handle, −1 failed
+  WriteFileW32,       // stdcall (handle, buffer, size, written*, overlapped) -> BOOL
+  ReadFileW32,        // stdcall (handle, buffer, size, read*, overlapped) -> BOOL
+  CloseHandleW32,     // stdcall (handle) -> BOOL
+  InstanceCheck,      // (name) -> non-zero when another copy runs
+  InstanceRelease,    // stdcall (handle)
+  PlayerControlRoutine,   // ()
+  PlayerControlRoutineV,  // () game V
+  PlayerDrawRoutine,      // ()
+  RemoteDrawRoutine,      // ()
+  PlayerMeshRoutine,      // ()
+  MatrixRoutine,          // ()
+  PlayerExtraRoutine,     // ()
+  HeldObjectRoutine,      // ()
+  ObjectDefaultRoutine,   // (argument)
+  ItemRoutine,            // (item number) ; a routine to hand ItemRoutineCaller
   Count
 };
 const char* NameOf(Routine routine);
@@ -172,6 +223,9 @@ const char* NameOf(Routine routine);
 std::uint32_t FlipeffectLimit(Build build);
 // What Main answers: kMainExitCode + the index of the return it left by.
 constexpr std::uint32_t kMainExitCode = 0x100;
+// What Main answers when its single-instance check finds another copy running
+// (the InstanceCheck stub answered non-zero).
+constexpr std::uint32_t kMainAnotherInstanceCode = 0x1FF;
 
 // Registers in and out of a run. ESP is ignored on the way in.
 struct Registers {
@@ -286,7 +340,7 @@ class CGameDouble {
   // The item array (records of kItemSize bytes, on the heap as the game keeps
   // it); the player item pointer is set to record 0.
   static constexpr std::uint32_t kItemSize = 5622;
-  static constexpr std::uint32_t kItemCount = 256;
+  static constexpr std::uint32_t kItemCount = 1024;  // as many as raised limits allow
   std::uint8_t* Item(std::uint32_t index);
   // DirectDraw object and device pointers at their odd places (0: the game
   // has not made its renderer yet); DirectSound pointer likewise.
@@ -318,11 +372,23 @@ class CGameDouble {
   std::uint32_t LoadSampleFile(const std::vector<std::uint8_t>& file, std::uint32_t third, std::uint32_t index);
   std::uint8_t* SampleReadBuffer() { return m_SampleReadBuffer.data(); }
 
-  // Renderer and frame buffer.
+  // Renderer and frame buffer. The frame buffer has the screen's size and is
+  // cleared to opaque black at the start of every run of Routine::Frame (and
+  // by SetScreenSize); it keeps what was drawn until then.
   CRendererDouble& Renderer() { return m_Renderer; }
   CPicture& Frame() { return m_Frame; }
-  // The texture current at this moment (global on A-C, block on D); null when none.
-  const TextureRecord* CurrentTexture() const;
+  // The game's texture table (RendererDouble.h says where it lies): appends a
+  // record for a surface that Renderer() made and answers its index; the
+  // table holds kGameTextureSlots records (a fuller table ends the process).
+  std::uint16_t AddGameTexture(std::uint32_t surface);
+  std::uint32_t GameTextureCount() const;
+  // The record the quad routine's flush would use for a texture index now;
+  // false (record zeroed) when no game would find a texture there.
+  bool LookUpTexture(std::uint16_t index, TextureRecord& record) const;
+
+  // Where the game's matrix stack pointer starts (A-C, and V's first; second:
+  // V's other pointer); the module's pops move it down by 48 bytes each.
+  std::uint32_t MatrixStackStart(bool second = false) const;
 
   // The flush stubs' work (internal, called from the stub entry).
   void FlushQueue();

@@ -48,7 +48,8 @@ std::string PictureOutputDirectory();
 
 struct PictureComparison {
   bool same = false;
-  // Pixels whose channels differ by more than the tolerance.
+  // Pixels whose channels differ by more than the channel tolerance (within
+  // the allowed fraction they are listed here but the pictures count as same).
   std::uint32_t differingPixels = 0;
   // First such pixel (meaningful when differingPixels > 0).
   std::uint32_t firstX = 0, firstY = 0;
@@ -56,18 +57,33 @@ struct PictureComparison {
   std::string report;
 };
 
-// Compares channel by channel, allowing |actual − expected| <= tolerance in
-// each channel. A size mismatch counts every pixel. On a mismatch writes
+// How far a picture may stray: each channel within `channel` of the expected
+// one, except for at most `fractionBeyond` of the pixels (the edges of
+// rotated or scaled quads, where rounding decides coverage).
+struct PictureTolerance {
+  PictureTolerance(std::uint32_t channelTolerance = 0, double fraction = 0)  // NOLINT: a bare number is the channel
+      : channel(channelTolerance), fractionBeyond(fraction) {}
+  std::uint32_t channel;
+  double fractionBeyond;
+};
+// Axis-aligned 1:1 quads land exactly; rotated, scaled or tinted ones within
+// 2 per channel with at most 0.5 % of the pixels beyond.
+inline const PictureTolerance kExactPicture{};
+inline const PictureTolerance kTransformedPicture{2, 0.005};
+
+// Compares channel by channel, allowing |actual − expected| <= the channel
+// tolerance, and at most the fraction of pixels beyond it. A size mismatch
+// counts every pixel. On a mismatch writes
 // "<name>.actual.png" and "<name>.difference.png" (differing pixels opaque
 // red over a dimmed copy of the expected picture, or of the actual one when
 // the sizes differ) into PictureOutputDirectory().
 PictureComparison ComparePictures(const CPicture& actual, const CPicture& expected, const std::string& name,
-                                  std::uint32_t tolerance = 0);
+                                  const PictureTolerance& tolerance = {});
 
 // As above against a PNG file. A missing or unreadable file is a mismatch and
 // still writes the actual picture, so that a new expected picture can be
 // inspected and adopted.
 PictureComparison ComparePictureWithFile(const CPicture& actual, const std::string& expectedPath,
-                                         const std::string& name, std::uint32_t tolerance = 0);
+                                         const std::string& name, const PictureTolerance& tolerance = {});
 
 }  // namespace gamedouble

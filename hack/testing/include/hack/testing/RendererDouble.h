@@ -14,37 +14,53 @@
 //   are one object with one reference count, as in DirectDraw: CreateSurface
 //   gives 1, QueryInterface adds 1, Release through either interface takes 1,
 //   and the object dies at 0.
-// - Texture records: the texture global of builds A-C holds 0 or the address
-//   of a texture record, and the 43-byte state block of build D is such a
-//   record: u32 at offset 0 the IDirectDrawSurface7*, u32 at offset 4 that
-//   surface's IDirect3DTexture2* (or 0); the remaining bytes of the block are
-//   state the double keeps but does not read. A zero surface draws untextured
-//   (texel white); a surface the double did not make, or a texture interface
-//   of another surface, counts in BadTextures() and draws untextured.
-// - Quad records: QuadRecord below: u16 mode, u16 0, then four TLVertex
-//   corners in the order (0,0), (1,0), (1,1), (0,1) of the unrotated quad
-//   (top left, top right, bottom right, bottom left), drawn as the triangles
-//   (v0, v1, v2) and (v0, v2, v3). The quad routine is cdecl and takes one
-//   argument: the record's address; it copies the record.
+// - Texture records: 8 bytes, u32 at offset 0 the IDirectDrawSurface7*, u32
+//   at offset 4 that surface's IDirect3DTexture2* (or 0). A zero surface draws
+//   untextured (texel white); a surface the double did not make, a released
+//   one, or a texture interface of another surface counts in BadTextures() and
+//   draws untextured.
+// - Where the quad routine finds its texture: the quad record's second u16 is
+//   a texture index into the game's texture table. Builds A-C: the texture
+//   global holds the table's address (the double's own table of
+//   kGameTextureSlots records of kTextureRecordStrideIV bytes, its count in
+//   the u32 just below the global); the DLL's DrawQuad swaps the global for
+//   the address of its own record and draws index 0. Build D: the table is
+//   kGameTextureSlots records of kStateBlockSize bytes whose first is the
+//   43-byte state block (its count just after the last); DrawQuadV swaps that
+//   block with its own. Index 0 is always read; an index from 1 up is read
+//   only while it is below the count and the global (A-C) still holds the
+//   double's own table, else it counts as a bad texture and draws untextured.
+//   The table is read when the queue is flushed, as the game's own renderer
+//   does, so a value stored in the wrong place (or put back before the flush)
+//   draws untextured.
+// - Quad records: QuadRecord below: u16 mode, u16 texture index, then four
+//   TLVertex corners in the order of the engine's quad (top left, top right,
+//   bottom left, bottom right of the unrotated quad), drawn as the triangles
+//   (top left, top right, bottom left) and (top right, bottom right, bottom
+//   left). The quad routine is cdecl and takes one argument: the record's
+//   address; it copies the record.
 // - Vertices: the 32-byte transformed-and-lit layout: x, y, z, rhw (floats),
 //   colour, specular (u32 0xAARRGGBB), u, v (floats). The bridge writes the
 //   game's depth value into both z and rhw; the rasteriser reads x, y,
 //   colour, u and v. Both modes (2 and 3) draw alike; the mode is recorded.
 //
-// Rasterisation rules: pixel centres at (x + .5, y + .5); a centre exactly on
-// an edge belongs to the triangle when the edge is a top edge (horizontal,
-// the triangle below it) or a left edge; colour and (u, v) are interpolated
-// linearly (barycentric, no perspective); the texel is the nearest one,
-// floor(u × width), floor(v × height), each clamped to the texture; texel ×
-// colour per channel, (t × c + 127) / 255; blended over the frame with the
-// source alpha a: rgb = (s × a + d × (255 − a) + 127) / 255, alpha = a + d_a ×
-// (255 − a) / 255 (rounded the same way). Quads outside the frame are clipped.
+// Rasterisation rules: pixel centres on integer coordinates (x, y), so that a
+// quad the bridge moves by −0.5 covers exactly the pixels of its rectangle; a
+// centre exactly on an edge belongs to the triangle when the edge is a top
+// edge (horizontal, the triangle below it) or a left edge, so the shared
+// diagonal is drawn once; colour and (u, v) are interpolated linearly
+// (barycentric, no perspective); the texel is the nearest one, floor(u ×
+// width), floor(v × height), each clamped to the texture; texel × colour per
+// channel, (t × c + 127) / 255; blended over the frame with the source alpha
+// a: rgb = (s × a + d × (255 − a) + 127) / 255, alpha = a + (d_a × (255 − a)
+// + 127) / 255. Quads outside the frame are clipped.
 //
 // Errors: every COM entry answers an HRESULT; an injected failure answers the
 // injected code and changes nothing. No locks: game's main thread only.
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -114,20 +130,26 @@ struct TLVertex {
 static_assert(sizeof(TLVertex) == 32);
 
 constexpr std::uint16_t kQuadModeFlagFalse = 3, kQuadModeFlagTrue = 2;
+// Corner indices of a quad record, in the engine quad's order.
+constexpr std::uint32_t kCornerTopLeft = 0, kCornerTopRight = 1, kCornerBottomLeft = 2, kCornerBottomRight = 3;
+constexpr std::uint32_t kQuadCorners = 4;
 struct QuadRecord {
   std::uint16_t mode;
-  std::uint16_t zero;
-  TLVertex vertices[4];
+  std::uint16_t textureIndex;
+  TLVertex vertices[kQuadCorners];
 };
 static_assert(sizeof(QuadRecord) == 132);
 
-// The texture record the texture global (A-C) points to, and the start of the
-// 43-byte state block (D).
+// The start of a record of the game's texture table (and of the 43-byte
+// state block of D, its first record).
 struct TextureRecord {
   std::uint32_t surface;  // IDirectDrawSurface7*
   std::uint32_t texture;  // IDirect3DTexture2* of the same surface, or 0
 };
 constexpr std::uint32_t kStateBlockSize = 43;
+// The IV builds' records: surface, texture, width, height.
+constexpr std::uint32_t kTextureRecordStrideIV = 16;
+constexpr std::uint32_t kGameTextureSlots = 64;
 
 // The methods whose failure tests can inject.
 enum class Method : std::uint32_t {
@@ -200,6 +222,11 @@ class CRendererDouble {
   // Rasterises the queue into the frame with the texture record given (null:
   // untextured) and empties it.
   void Flush(const TextureRecord* texture, CPicture& frame);
+  // The same with a texture looked up per quad: the lookup answers the record
+  // (null: untextured) and clears `valid` for a texture value that no game
+  // would hold there (counted in BadTextures()).
+  using TextureLookup = std::function<const TextureRecord*(const QuadRecord& quad, bool& valid)>;
+  void Flush(const TextureLookup& lookup, CPicture& frame);
   std::uint32_t DrawnQuads() const { return m_DrawnQuads; }
   std::uint32_t BadTextures() const { return m_BadTextures; }
 

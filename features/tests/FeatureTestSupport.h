@@ -1,0 +1,77 @@
+#pragma once
+// The fixture of the feature modules' tests: the game double of one build, the core's record registered (its
+// hooks installed), modules registered by name, and the code section's bytes for before/after comparisons.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <hack/BuiltInModules.h>
+#include <hack/GameHooks.h>
+#include <hack/GameVersion.h>
+#include <hack/ModuleRegistry.h>
+#include <hack/testing/GameDouble.h>
+#include <hack/testing/RegistryReset.h>
+
+namespace featuretest {
+
+using gamedouble::Build;
+using gamedouble::Routine;
+using Bytes = std::vector<std::uint8_t>;
+
+inline std::string BuildName(const ::testing::TestParamInfo<Build>& info) { return gamedouble::NameOf(info.param); }
+inline std::uint32_t Address(const void* p) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(p)); }
+
+class FeatureTest : public ::testing::TestWithParam<Build> {
+ protected:
+  void SetUp() override {
+    hack::testing::ResetHackRegistry();
+    game = std::make_unique<gamedouble::CGameDouble>(GetParam());
+    ASSERT_TRUE(game->IsReady());
+    DetectGameVersion();
+    ASSERT_TRUE(SelectGameBuild());
+    core = CreateHackModule(u"core.dll", u"core");
+    RegisterHackModule(core, reinterpret_cast<HMODULE>(0x1000), false,
+                       [](std::uint32_t, ModuleEventData*) -> std::uint32_t { return MODULEREPLY_HANDLED; });
+    InstallCoreHooks(core);
+  }
+  void TearDown() override {
+    hack::testing::ResetHackRegistry();
+    game.reset();
+  }
+
+  // Registers the built-in module of that name; its record in *record.
+  std::uint32_t Register(const char16_t* name, tHackModule** record = nullptr) {
+    tHackModule* module = CreateHackModule(u"module.dll", name);
+    if (record != nullptr) *record = module;
+    return RegisterBuiltInModule(module, reinterpret_cast<HMODULE>(0x2000));
+  }
+  std::uint32_t PatchCount(tHackModule* module) const { return module->m_Hacks.m_Count; }
+
+  // The game's code and data below the double's own data, as they are now.
+  Bytes Image() const {
+    const auto* begin = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(0x401000)));
+    const auto* end = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(kImageCompared)));
+    Bytes bytes(begin, end);
+    // The double writes a thunk for each run there.
+    const std::uint32_t thunks = (V() ? kOwnCodeV : kOwnCodeIV) + kRunThunks - 0x401000;
+    std::memset(bytes.data() + thunks, 0, kRunThunksBytes);
+    return bytes;
+  }
+
+  Build B() const { return GetParam(); }
+  bool Editor() const { return GetParam() == Build::IVEditor; }
+  bool V() const { return GetParam() == Build::VReleasePatched; }
+  std::uint32_t At(const gamedouble::Place& place) const { return game->At(place); }
+
+  // Up to the double's own data area (its run thunks and records change with every run).
+  static constexpr std::uint32_t kImageCompared = 0xF00000;
+  static constexpr std::uint32_t kOwnCodeIV = 0x498000, kOwnCodeV = 0x4D8000, kRunThunks = 0x2800;
+  static constexpr std::uint32_t kRunThunksBytes = 0x1000;
+  std::unique_ptr<gamedouble::CGameDouble> game;
+  tHackModule* core = nullptr;
+};
+
+}  // namespace featuretest

@@ -1,0 +1,162 @@
+// Tests of the game double's code at the feature modules' places: each routine runs unpatched with hand-worked
+// results on every build, and the bytes the modules write there do what their descriptions say.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+
+#include <hack/testing/GameDouble.h>
+
+namespace {
+
+using namespace gamedouble;
+
+std::uint32_t Address(const void* pointer) { return std::uint32_t(std::uintptr_t(pointer)); }
+
+class FeaturePlaces : public ::testing::TestWithParam<Build> {
+ protected:
+  void SetUp() override {
+    game = std::make_unique<CGameDouble>(GetParam(), gameimage::kRelocatedBase);
+    ASSERT_TRUE(game->IsReady());
+  }
+  bool Is(Build build) const { return GetParam() == build; }
+  // The one recorded call of a stub, or a failure.
+  StubCall Only(Routine routine) {
+    const auto calls = game->CallsOf(routine);
+    EXPECT_EQ(calls.size(), 1u) << NameOf(routine);
+    return calls.empty() ? StubCall{} : calls[0];
+  }
+  std::unique_ptr<CGameDouble> game;
+};
+
+TEST_P(FeaturePlaces, FileRoutinesOpenAndCloseThroughTheRuntime) {
+  const char path[] = "data\\title.wad";
+  const Routine opens[] = {Routine::OpenGameData, Routine::OpenSavedGame, Routine::CreateGameFile};
+  const char* const modes[] = {"rb", "rb", "wb"};
+  for (std::size_t i = 0; i < std::size(opens); ++i) {
+    SCOPED_TRACE(NameOf(opens[i]));
+    game->ClearCalls();
+    game->SetResult(Routine::FileOpen, 0x5100 + std::uint32_t(i));
+    const RunResult run = game->Run(opens[i], {Address(path)});
+    EXPECT_EQ(run.after.eax, 0x5100 + i);
+    EXPECT_EQ(run.stackDelta, 0);
+    const StubCall open = Only(Routine::FileOpen);
+    ASSERT_EQ(open.arguments.size(), 2u);
+    EXPECT_EQ(open.arguments[0], Address(path));
+    EXPECT_STREQ(reinterpret_cast<const char*>(std::uintptr_t(open.arguments[1])), modes[i]);
+  }
+  const Routine closes[] = {Routine::CloseCaller1,  Routine::CloseCaller2,  Routine::CloseCaller3, Routine::CloseCaller4,
+                            Routine::CloseCallerV1, Routine::CloseCallerV2, Routine::CloseCallerV3};
+  for (Routine close : closes) {
+    SCOPED_TRACE(NameOf(close));
+    const bool present = game->Address(close) != 0;
+    EXPECT_EQ(present, Is(Build::VReleasePatched) || close < Routine::CloseCallerV1);
+    if (!present) continue;
+    game->ClearCalls();
+    EXPECT_EQ(game->Run(close, {0x77}).stackDelta, 0);
+    EXPECT_EQ(Only(Routine::FileClose).arguments[0], 0x77u);
+  }
+  std::uint8_t object[64] = {};
+  for (std::uint8_t flag : {0, 1}) {
+    object[32] = flag;
+    const RunResult run = game->Run(Routine::ObjectTest, {Address(object)});
+    EXPECT_EQ(run.after.edx, flag != 0 ? 1u : 2u);
+    EXPECT_EQ(run.after.eax, Address(object));
+  }
+}
+
+TEST_P(FeaturePlaces, Win32SaveRoutinesCreateWriteReadAndClose) {
+  std::uint8_t buffer[16] = {};
+  for (Routine routine : {Routine::SaveWriter, Routine::SaveLoader}) {
+    const Routine transfer = routine == Routine::SaveWriter ? Routine::WriteFileW32 : Routine::ReadFileW32;
+    for (std::uint32_t handle : {0xFFFFFFFFu, 0x88u}) {
+      SCOPED_TRACE(std::string(NameOf(routine)) + " " + std::to_string(handle));
+      game->ClearCalls();
+      game->SetResult(Routine::CreateFileW32, handle);
+      const RunResult run = game->Run(routine, {Address("savegame.3"), Address(buffer), sizeof buffer});
+      EXPECT_EQ(run.stackDelta, 0);
+      const StubCall create = Only(Routine::CreateFileW32);
+      EXPECT_STREQ(reinterpret_cast<const char*>(std::uintptr_t(create.arguments[0])), "savegame.3");
+      EXPECT_EQ(create.arguments[1], routine == Routine::SaveWriter ? 0x40000000u : 0x80000000u);
+      if (handle == 0xFFFFFFFFu) {
+        EXPECT_EQ(run.after.eax, 0u);
+        EXPECT_TRUE(game->CallsOf(transfer).empty());
+        continue;
+      }
+      EXPECT_EQ(run.after.eax, 1u);
+      const StubCall call = Only(transfer);
+      EXPECT_EQ(std::vector<std::uint32_t>(call.arguments.begin(), call.arguments.begin() + 3),
+                (std::vector<std::uint32_t>{handle, Address(buffer), sizeof buffer}));
+      EXPECT_NE(call.arguments[3], 0u);  // the count pointer
+      EXPECT_EQ(call.arguments[4], 0u);
+      EXPECT_EQ(Only(Routine::CloseHandleW32).arguments[0], handle);
+    }
+  }
+}
+
+TEST_P(FeaturePlaces, SmallFeatureRoutinesAnswerAsTheGameWould) {
+  EXPECT_EQ(game->Address(Routine::LimitStore) != 0, Is(Build::IVEditor));
+  EXPECT_EQ(game->Address(Routine::AspectRatio) == 0, Is(Build::VReleasePatched));
+  if (Is(Build::IVEditor)) {
+    EXPECT_EQ(game->Call(Routine::LimitStore, {0x1234}), 0x34u);
+  }
+  if (!Is(Build::VReleasePatched)) {
+    game->SetScreenSize(800, 480);
+    EXPECT_EQ(std::bit_cast<float>(game->Call(Routine::AspectRatio)), 1.25f);
+  }
+  for (auto [a, b, result] : {std::array<std::uint32_t, 3>{0, 0, 1}, {1, 0, 2}, {0, 1, 3}, {1, 1, 2}})
+    EXPECT_EQ(game->Call(Routine::BugFixChecks, {a, b}), result) << a << b;
+  // The single-instance check leaves Main early; the release runs on the normal way out.
+  game->SetMainBehaviour(0x3D0000, 0);
+  game->SetResult(Routine::InstanceCheck, 1);
+  const RunResult refused = game->Run(Routine::Main, {game->At(0x400000), 0, 0, 1});
+  EXPECT_EQ(refused.after.eax, kMainAnotherInstanceCode);
+  EXPECT_EQ(refused.stackDelta, 16);
+  EXPECT_TRUE(game->CallsOf(Routine::InstanceRelease).empty());
+  game->SetResult(Routine::InstanceCheck, 0);
+  EXPECT_EQ(game->Run(Routine::Main, {game->At(0x400000), 0, 0, 1}).after.eax, kMainExitCode);
+  EXPECT_EQ(game->CallsOf(Routine::InstanceRelease).size(), 1u);
+}
+
+TEST_P(FeaturePlaces, PlayerPlacesCallTheGamesRoutines) {
+  const bool v = Is(Build::VReleasePatched);
+  if (v) game->Write<std::uint8_t>(0xEEEAD0, 5);  // the state in which V also runs its second control routine
+  for (Routine caller : {Routine::PlayerDrawCaller, Routine::MirroredDrawCaller, Routine::PlayerControlCaller}) {
+    SCOPED_TRACE(NameOf(caller));
+    game->ClearCalls();
+    EXPECT_EQ(game->Run(caller).stackDelta, 0);
+    const Routine own = caller == Routine::PlayerControlCaller ? Routine::PlayerControlRoutine : Routine::PlayerDrawRoutine;
+    Only(own);
+    EXPECT_EQ(game->CallsOf(Routine::PlayerControlRoutineV).size(), v && caller == Routine::PlayerControlCaller ? 1u : 0u);
+  }
+  game->ClearCalls();
+  game->Run(Routine::ItemRoutineCaller, {7, game->Address(Routine::ItemRoutine)});
+  EXPECT_EQ(Only(Routine::ItemRoutine).arguments[0], 7u);
+  std::uint8_t structure[40] = {};
+  EXPECT_EQ(game->Call(Routine::ItemCreationCaller, {Address(structure), 5}), 5u);
+  EXPECT_EQ(structure[34] | structure[35] << 8, 0x4210);
+  game->Run(Routine::ObjectRoutineCaller, {3, 0, 9});
+  EXPECT_EQ(Only(Routine::ObjectDefaultRoutine).arguments[0], 3u);
+}
+
+// NoDrawDistance's bytes jump from each check to where the item is drawn, whatever its distance.
+TEST(FeaturePlacesEditor, DrawDistanceChecksAndTheirShortJumps) {
+  CGameDouble game(Build::IVEditor);
+  ASSERT_TRUE(game.IsReady());
+  const std::pair<Routine, std::uint32_t> checks[] = {{Routine::DrawDistanceCheck1, 0x4702A6},
+                                                      {Routine::DrawDistanceCheck2, 0x470492},
+                                                      {Routine::DrawDistanceCheck3, 0x4706A8}};
+  const std::uint8_t written[3][2] = {{0xEB, 0x0E}, {0xEB, 0x0D}, {0xEB, 0x0D}};
+  for (std::size_t i = 0; i < std::size(checks); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(game.Call(checks[i].first, {100}), 1u);
+    EXPECT_EQ(game.Call(checks[i].first, {1000000}), 0u);
+    game.Image().Write(game.At(checks[i].second), written[i], sizeof written[i]);
+    EXPECT_EQ(game.Call(checks[i].first, {1000000}), 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllBuilds, FeaturePlaces, ::testing::ValuesIn(kBuilds),
+                         [](const ::testing::TestParamInfo<Build>& info) { return NameOf(info.param); });
+
+}  // namespace
