@@ -9,8 +9,8 @@
 #include <functional>
 #include <thread>
 
-#include "client_fixture.h"
 #include <netserver/TestServer.h>
+#include "client_fixture.h"
 
 namespace nettest {
 namespace {

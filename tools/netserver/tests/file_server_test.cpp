@@ -99,7 +99,9 @@ TEST_F(FileServerTest, EachFaultModeServesAsItSays) {
     const Fetched got = Fetch(server->HttpPort(), "/race/clientfile?client.nut", c.follow);
     EXPECT_EQ(c.code, got.code) << curl_easy_strerror(got.code);
     EXPECT_EQ(c.status, got.status);
-    if (c.bodySize >= 0) EXPECT_EQ(std::size_t(c.bodySize), got.body.size());
+    if (c.bodySize >= 0) {
+      EXPECT_EQ(std::size_t(c.bodySize), got.body.size());
+    }
     EXPECT_EQ(c.sameBody, got.body == content);
     if (std::string(c.mode) == "crc") {
       const auto crc = [](const std::string& s) {
@@ -107,7 +109,9 @@ TEST_F(FileServerTest, EachFaultModeServesAsItSays) {
       };
       EXPECT_NE(crc(content), crc(got.body));
     }
-    if (std::string(c.mode) == "slow") EXPECT_GE(got.took, std::chrono::milliseconds(200));
+    if (std::string(c.mode) == "slow") {
+      EXPECT_GE(got.took, std::chrono::milliseconds(200));
+    }
   }
 }
 
