@@ -234,6 +234,46 @@ TEST_P(PlayersTest, TheStateFlagCallsRoutineEOrEndsTheFlagBit) {
   EXPECT_EQ(1u, CallCount(Routine::RoutineE));
 }
 
+TEST_P(PlayersTest, ThePuppetsEffectsEndWithItsFlagAndWithIt) {
+  MakeClient(NETCLIENT_IN_GAME, 1);
+  Receive(netserver::PlayerStates({{2, StateIn(3)}}));
+  const std::uint16_t puppet = std::uint16_t(state->m_RemotePlayers[2].m_Item);
+  // Effects belong to the player current when the game made them.
+  const auto make = [&](std::uint16_t effect, std::uint16_t owner) {
+    std::memcpy(Game::GetPlayerRecord(), &owner, sizeof owner);
+    std::uint8_t structure[64] = {};
+    game->Run(Routine::ItemCreationCaller, {std::uint32_t(std::uintptr_t(structure)), effect});
+    const std::uint16_t local = 0;
+    std::memcpy(Game::GetPlayerRecord(), &local, sizeof local);
+  };
+  make(5, puppet);
+  make(6, 0);
+  make(7, puppet);
+  ASSERT_EQ(puppet, mps::GetItemOwner(5));
+  constexpr std::uint32_t kRecord = 40, kObject = 20, kNext = 24;
+  std::vector<std::uint8_t> effects(8 * kRecord, 0);
+  const std::int16_t flagObject = V() ? 120 : 142, otherObject = 99;
+  const std::int16_t links[][3] = {{5, flagObject, 6}, {6, flagObject, 7}, {7, otherObject, -1}};
+  for (const auto& link : links) {
+    std::memcpy(&effects[std::size_t(link[0]) * kRecord + kObject], &link[1], sizeof link[1]);
+    std::memcpy(&effects[std::size_t(link[0]) * kRecord + kNext], &link[2], sizeof link[2]);
+  }
+  game->Write<std::uint32_t>(gamedouble::Place{0x8011C0, 0x8012E0, 0x801320, 0xE5C5E0},
+                             std::uint32_t(std::uintptr_t(effects.data())));
+  game->Write<std::int16_t>(gamedouble::Place{0x8011D0, 0x8012F0, 0x801330, 0xE5C5FC}, 5);
+  // The flag off ends the puppet's effects of the flag's object while the bit says they run.
+  std::uint8_t* snapshot = mps::GetPlayerSnapshot(puppet);
+  const std::int32_t bit = 0x08;
+  std::memcpy(snapshot + kRecordFlags, &bit, sizeof bit);
+  game->ClearCalls();
+  Receive(netserver::PlayerStates({{2, StateIn(3)}}));
+  EXPECT_EQ(std::vector<std::uint32_t>{5}, FirstArguments(game->CallsOf(Routine::RemoveEffect)));
+  // Leaving ends all of them.
+  game->ClearCalls();
+  Receive(netserver::PlayerLeft(2));
+  EXPECT_EQ((std::vector<std::uint32_t>{5, 7}), FirstArguments(game->CallsOf(Routine::RemoveEffect)));
+}
+
 TEST_P(PlayersTest, DestroyingTheClientRemovesThePuppetsButNeverTheLocalItem) {
   MakeClient(NETCLIENT_IN_GAME, 1);
   Receive(netserver::PlayerStates({{2, StateIn(3)}, {3, StateIn(4)}}));
