@@ -2,6 +2,10 @@
 // The loopback test server as a child process: started with pipes on its standard input and output, its ENet
 // and HTTP ports read from its first lines, driven by line commands, ended by its process id. Every wait has a
 // time-out, so a hung server fails the test instead of hanging it.
+//
+// Errors: a server that did not start answers Started() false; a command that got no reply answers "". A
+// server that died makes later writes fail (SIGPIPE is ignored) rather than end the test. Locking: none; one
+// thread drives one server.
 #include <sys/types.h>
 
 #include <chrono>
