@@ -44,6 +44,11 @@ bool CNetClient::Connect(const char* host, std::uint16_t port) {
     const int serviced = enet_host_service(m_pHost, &event, left);
     if (serviced > 0 && event.type == ENET_EVENT_TYPE_CONNECT && event.peer == m_pPeer) return true;
     if (serviced > 0 && event.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(event.packet);
+    // A refusal ends the wait at once; ENet has reset the peer already.
+    if (serviced > 0 && event.type == ENET_EVENT_TYPE_DISCONNECT && event.peer == m_pPeer) {
+      m_pPeer = nullptr;
+      return false;
+    }
     if (serviced < 0 || left == 0) break;
   }
   enet_peer_reset(m_pPeer);
