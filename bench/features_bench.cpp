@@ -3,7 +3,9 @@
 // read routine against CStream::Read on the same file ("replacement/read", goal under 1.1), and an open through
 // MapGameFile with ten mod overlays over /GameData against CFileSystem::OpenFile of the path it resolves to
 // ("mapped/open"). Each iteration times a batch of each, in alternating order; the reads' checksums and the
-// opens' successes are checked.
+// opens' successes are checked. Then the cost of switching players: the game's patched control place with
+// eight remote players linked (nine runs of the game's control routine, eight switches there and back) against
+// that routine called nine times bare ("switched/bare"); both count the routine's calls.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -17,6 +19,7 @@
 
 #include <base/FileSystem.h>
 #include <features/CustomFiles.h>
+#include <features/MultiplePlayerSupport.h>
 #include <hack/BuiltInModules.h>
 #include <hack/GameVersion.h>
 #include <hack/ModuleRegistry.h>
@@ -196,5 +199,70 @@ void MappedOverOpen(benchmark::State& state) {
   Report(state, "mapped/open", ours, theirs);
 }
 BENCHMARK(MappedOverOpen);
+
+void SwitchedOverBare(benchmark::State& state) {
+  constexpr int kRemotePlayers = 8;
+  constexpr int kRuns = kRemotePlayers + 1;
+  constexpr int kControlBatch = 200;
+  hack::testing::ResetHackRegistry();
+  gamedouble::CGameDouble game(gamedouble::Build::IVReleasePatched);
+  if (!game.IsReady()) {
+    state.SkipWithError("could not map the double");
+    return;
+  }
+  DetectGameVersion();
+  SelectGameBuild();
+  tHackModule* module = CreateHackModule(u"module.dll", u"MultiplePlayerSupport");
+  bool ok = RegisterBuiltInModule(module, reinterpret_cast<HMODULE>(0x2000)) == MODULEREPLY_HANDLED;
+  for (std::uint16_t item = 1; item <= kRemotePlayers; ++item) ok = ok && MultiplePlayerSupport::LinkPlayer(item);
+  std::uint64_t calls = 0;
+  game.OnCall(gamedouble::Routine::PlayerControlRoutine, [&calls](const gamedouble::StubCall&) -> std::uint32_t {
+    ++calls;
+    return 0;
+  });
+  using Routine = void (*)();
+  const auto switched =
+      reinterpret_cast<Routine>(std::uintptr_t(game.Address(gamedouble::Routine::PlayerControlCaller)));
+  const auto bare = reinterpret_cast<Routine>(std::uintptr_t(game.Address(gamedouble::Routine::PlayerControlRoutine)));
+  Clock::duration ours{}, theirs{};
+  bool first = true;
+  for (auto _ : state) {
+    const auto timeOurs = [&] {
+      const std::uint64_t before = calls;
+      const auto start = Clock::now();
+      for (int i = 0; i < kControlBatch; ++i) switched();
+      ours += Clock::now() - start;
+      ok = ok && calls - before == std::uint64_t(kRuns) * kControlBatch;
+    };
+    const auto timeTheirs = [&] {
+      const std::uint64_t before = calls;
+      const auto start = Clock::now();
+      for (int i = 0; i < kControlBatch; ++i)
+        for (int run = 0; run < kRuns; ++run) bare();
+      theirs += Clock::now() - start;
+      ok = ok && calls - before == std::uint64_t(kRuns) * kControlBatch;
+    };
+    if (first) {
+      timeOurs();
+      timeTheirs();
+    } else {
+      timeTheirs();
+      timeOurs();
+    }
+    first = !first;
+    game.ClearCalls();
+  }
+  hack::testing::ResetHackRegistry();
+  if (!ok) state.SkipWithError("a control run went astray");
+  const double batches = static_cast<double>(state.iterations()) * kControlBatch;
+  const double oursNs = std::chrono::duration<double, std::nano>(ours).count();
+  const double theirsNs = std::chrono::duration<double, std::nano>(theirs).count();
+  if (batches > 0 && theirsNs > 0) {
+    state.counters["switched_ns"] = oursNs / batches;
+    state.counters["bare_ns"] = theirsNs / batches;
+    state.counters["switched/bare"] = oursNs / theirsNs;
+  }
+}
+BENCHMARK(SwitchedOverBare);
 
 }  // namespace

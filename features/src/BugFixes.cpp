@@ -1,4 +1,4 @@
-// The BugFixes module: two of the game's checks jumped over, the window kept at its screen size, no input while in the background.
+// The BugFixes module: two game checks jumped over, the window kept at its size, no input while in the background.
 #include <hack/BuiltInModules.h>
 #include <hack/GameRoutines.h>
 #include <hack/Hacks.h>

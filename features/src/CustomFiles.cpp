@@ -23,9 +23,6 @@ namespace {
 // ---- Mapping a game path -------------------------------------------------------------------------------------------
 
 CFileSystem::tMountPoint* g_CdMount = nullptr;
-// The request the trampolines hand to MapGameFile, and its answer (the game's main thread only).
-const char* g_RequestPath = nullptr;
-CStream* g_RequestStream = nullptr;
 
 constexpr std::size_t kDriveRootLength = 3;  // "D:\"
 constexpr char16_t kTooShort[] = u"An attempt was made to copy a string into a buffer too short to hold the string.";
@@ -54,8 +51,8 @@ bool MatchNumberedName(const char* name, const char* prefix, const char* suffix,
   const char* p = name + prefixLength;
   unsigned value = 0;
   const char* digits = p;
-  constexpr unsigned kLargest = 999999999;  // saturates below overflow
-  for (; IsDigit(*p); ++p) value = value > kLargest / 10 ? kLargest : value * 10 + unsigned(*p - '0');
+  constexpr unsigned kLargest = 999999999, kBase = 10;  // saturates below overflow
+  for (; IsDigit(*p); ++p) value = value > kLargest / kBase ? kLargest : value * kBase + unsigned(*p - '0');
   if (p == digits || std::strcmp(p, suffix) != 0) return false;
   *number = value;
   return true;
@@ -77,9 +74,10 @@ bool WidenGamePath(const char16_t* prefix, const char* path, char16_t (&out)[CFi
 void MountCdOnce(const char* path) {
   if (g_CdMount != nullptr) return;
   const char root[] = {path[0], ':', '\\', 0};
-  LogConsole("CUSTOM FILES: Game attempting to access file from CD for the first time; mounting \"%s\" over "
-             "\"/GameDir\"\n",
-             root);
+  LogConsole(
+      "CUSTOM FILES: Game attempting to access file from CD for the first time; mounting \"%s\" over "
+      "\"/GameDir\"\n",
+      root);
   const char16_t wideRoot[] = {char16_t(path[0]), u':', u'\\', 0};
   // Not exclusive: what the CD lacks is still found in the install directory, which also keeps taking writes.
   g_CdMount = MountSharedPhysicalDirectory(u"/GameDir", false, wideRoot);
@@ -97,7 +95,7 @@ __attribute__((force_align_arg_pointer)) std::uint32_t ReadReplacement(void* buf
 // As the C runtime's seek: 0 on success, non-zero on failure.
 constexpr std::int32_t kSeekFailed = -1;
 __attribute__((force_align_arg_pointer)) std::int32_t SeekReplacement(void* stream, std::int32_t offset,
-                                                                       std::uint32_t origin) {
+                                                                      std::uint32_t origin) {
   return stream != nullptr && StreamOf(stream)->Seek(offset, origin) ? 0 : kSeekFailed;
 }
 
@@ -116,8 +114,7 @@ __attribute__((force_align_arg_pointer)) std::uint32_t CloseReplacement(void* st
   return 0;
 }
 
-__attribute__((stdcall, force_align_arg_pointer)) std::uint32_t Win32WriteReplacement(void* stream,
-                                                                                      const void* buffer,
+__attribute__((stdcall, force_align_arg_pointer)) std::uint32_t Win32WriteReplacement(void* stream, const void* buffer,
                                                                                       std::uint32_t size,
                                                                                       std::uint32_t* count, void*) {
   const std::uint32_t written = stream != nullptr ? StreamOf(stream)->Write(buffer, 1, size) : 0;
@@ -144,9 +141,7 @@ __attribute__((stdcall, force_align_arg_pointer)) std::uint32_t Win32CloseReplac
 std::uint32_t g_CustomFilesWin32Write = 0;
 std::uint32_t g_CustomFilesWin32Read = 0;
 
-CStream* MapGameFile(std::uint32_t mode) {
-  const char* path = g_RequestPath;
-  g_RequestStream = nullptr;
+CStream* MapGameFile(const char* path, std::uint32_t mode) {
   if (path == nullptr || g_FileSystem == nullptr) return nullptr;
   if (mode == kMapOpenData && HasCd() && IsLetter(path[0]) && path[1] == ':' && path[2] == '\\') {
     MountCdOnce(path);
@@ -175,14 +170,6 @@ CStream* MapGameFile(std::uint32_t mode) {
     LogConsole("CUSTOM FILES: Opening file \"%s\"\n", shown.c_str());
     g_FileSystem->FindAndOpenFile(target, true, false, &stream);
   }
-  g_RequestStream = stream;
-  return stream;
-}
-
-CStream* MapGameFile(const char* path, std::uint32_t mode) {
-  g_RequestPath = path;
-  CStream* stream = MapGameFile(mode);
-  g_RequestPath = nullptr;
   return stream;
 }
 
@@ -247,8 +234,7 @@ constexpr std::uint32_t kSaveLoaderFrame = 92;
 
 // Translated once at Init.
 struct Translated {
-  std::uint32_t openDataBack, openSavedBack, createBack, objectTestZero, objectTestSet, saveWriterBack,
-      saveLoaderBack;
+  std::uint32_t openDataBack, openSavedBack, createBack, objectTestZero, objectTestSet, saveWriterBack, saveLoaderBack;
 };
 Translated g_At{};
 
@@ -333,10 +319,6 @@ extern "C" void HookBodyFilesSaveLoader(HookContext* context) {
 
 namespace {
 
-struct MountList {
-  tHackModule* module;
-};
-
 bool MountModFiles(const char16_t* name, bool isDirectory, void*) {
   if (!isDirectory) return true;
   const std::u16string target = std::u16string(u"/Mods/") + name + u"/CustomFiles";
@@ -353,13 +335,15 @@ void Call(tHackModule* module, const GamePlace& place, std::uint32_t target, std
 
 std::uint32_t Init(tHackModule* module) {
   const Places& p = kPlaces;
+  // A CD mount of an earlier load went with its file system, or with that load's Unload.
+  g_CdMount = nullptr;
   g_At.openDataBack = p.openData.At() + kOpenDataResume;
   g_At.openSavedBack = IsGameV() ? p.openSavedBackV.At() : p.openSaved.At() + kOpenSavedResume;
   g_At.createBack = p.create.At() + kCreateResume;
   g_At.objectTestZero = p.objectTestZero.At();
   g_At.objectTestSet = p.objectTestSet.At();
-  g_At.saveWriterBack = GameVersion == GAMEVERSION_IV_EDITOR ? p.saveWriterBackEditor.At()
-                                                             : p.saveWriter.At() + kSaveWriterResume;
+  g_At.saveWriterBack =
+      GameVersion == GAMEVERSION_IV_EDITOR ? p.saveWriterBackEditor.At() : p.saveWriter.At() + kSaveWriterResume;
   g_At.saveLoaderBack = p.saveLoaderBack.At();
   g_CustomFilesWin32Write = EntryOf(&Win32WriteReplacement);
   g_CustomFilesWin32Read = EntryOf(&Win32ReadReplacement);
@@ -397,8 +381,16 @@ std::uint32_t Init(tHackModule* module) {
   return MODULEREPLY_HANDLED;
 }
 
+// Whether the file system still holds the mount point (deleting the file system deletes its mount points).
+bool IsMounted(const CFileSystem::tMountPoint* mount) {
+  if (g_FileSystem == nullptr) return false;
+  for (const CFileSystem::tMountPoint* m = g_FileSystem->GetNewestMountPoint(); m != nullptr; m = m->GetNext())
+    if (m == mount) return true;
+  return false;
+}
+
 void Unload() {
-  delete g_CdMount;
+  if (g_CdMount != nullptr && IsMounted(g_CdMount)) delete g_CdMount;
   g_CdMount = nullptr;
 }
 

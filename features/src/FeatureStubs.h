@@ -11,6 +11,7 @@
   "  call 9f\n"                    \
   "9:\n"                           \
   "  pop %eax\n"                   \
-  "  mov " slot "-9b(%eax), %eax\n" \
+  "  mov " slot                    \
+  "-9b(%eax), %eax\n"              \
   "  xchg %eax, (%esp)\n"          \
   "  ret\n"

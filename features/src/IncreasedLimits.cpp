@@ -52,8 +52,8 @@ struct BytePatch {
 
 // What each raised constant counts is the game's matter; the values are what the raised game needs.
 constexpr WordPatch kWordPatches[] = {
-    {0x42DD19, 8},          {0x4546EC, 113528},     {0x454703, 8},          {0x4746EC, 5000000},
-    {0x48EBB1, 20000000},   {0x48EBC8, 20000000},   {0x48EBD7, 20000000},
+    {0x42DD19, 8},        {0x4546EC, 113528},   {0x454703, 8},        {0x4746EC, 5000000},
+    {0x48EBB1, 20000000}, {0x48EBC8, 20000000}, {0x48EBD7, 20000000},
 };
 constexpr BytePatch kBytePatches[] = {
     {0x4547D2, 8}, {0x4547EC, 8}, {0x4548C8, 8}, {0x46FBD9, 0}, {0x470BC0, 127}, {0x470C48, 127},
@@ -82,7 +82,8 @@ std::uint32_t Init(tHackModule* module) {
     default:
       break;
   }
-  for (const WordPatch& patch : kWordPatches) new CHackValueHack(module, Editor(patch.place).At(kWordSize), patch.value);
+  for (const WordPatch& patch : kWordPatches)
+    new CHackValueHack(module, Editor(patch.place).At(kWordSize), patch.value);
   for (const BytePatch& patch : kBytePatches) new CHackValueHack(module, Editor(patch.place).At(1), patch.value);
   g_ItemLimit = kIncreasedItemLimit;
   for (std::uint32_t place : kItemCountPlaces) new CHackValueHack(module, Editor(place).At(kWordSize), g_ItemLimit);

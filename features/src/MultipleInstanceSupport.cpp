@@ -1,4 +1,4 @@
-// The MultipleInstanceSupport module: the stretches of the game's main function that keep a second copy from running are removed.
+// The MultipleInstanceSupport module: the game's main function no longer keeps a second copy from running.
 #include <hack/BuiltInModules.h>
 #include <hack/Hacks.h>
 #include <hack/ModuleEventData.h>

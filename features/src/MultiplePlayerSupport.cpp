@@ -21,6 +21,8 @@ using MultiplePlayerSupport::kNoItem;
 using MultiplePlayerSupport::kSnapshotSize;
 
 constexpr std::uint32_t kItemRecordBytes = 5622;
+// Item numbers travel in the low word of the game's registers.
+constexpr std::uint32_t kLowWord = 0xFFFF;
 
 // ---- The snapshot: pieces of the game's player state ---------------------------------------------------------
 
@@ -39,10 +41,10 @@ constexpr SnapshotPiece kPiecesIV[] = {
     {1680, 720, {0x80E600, 0x80E720, 0x80E760, 0}},
 };
 constexpr SnapshotPiece kPiecesV[] = {
-    {0, 343, {0, 0, 0, 0xE5BD60}},   {343, 588, {0, 0, 0, 0xE5C000}},  {931, 1, {0, 0, 0, 0xEEEAD0}},
-    {932, 4, {0, 0, 0, 0x878D98}},   {936, 4, {0, 0, 0, 0xEEF960}},    {940, 8, {0, 0, 0, 0xE5BF60}},
-    {948, 2, {0, 0, 0, 0xE5BF04}},   {950, 2, {0, 0, 0, 0xEEF984}},    {952, 2, {0, 0, 0, 0xEEF986}},
-    {956, 4, {0, 0, 0, 0xEEF96C}},   {960, 720, {0, 0, 0, 0xE86600}}, {1680, 720, {0, 0, 0, 0xE868E0}},
+    {0, 343, {0, 0, 0, 0xE5BD60}},    {343, 588, {0, 0, 0, 0xE5C000}},  {931, 1, {0, 0, 0, 0xEEEAD0}},
+    {932, 4, {0, 0, 0, 0x878D98}},    {936, 4, {0, 0, 0, 0xEEF960}},    {940, 8, {0, 0, 0, 0xE5BF60}},
+    {948, 2, {0, 0, 0, 0xE5BF04}},    {950, 2, {0, 0, 0, 0xEEF984}},    {952, 2, {0, 0, 0, 0xEEF986}},
+    {956, 4, {0, 0, 0, 0xEEF96C}},    {960, 720, {0, 0, 0, 0xE86600}},  {1680, 720, {0, 0, 0, 0xE868E0}},
     {2400, 720, {0, 0, 0, 0xE86BC0}}, {3120, 720, {0, 0, 0, 0xE86320}},
 };
 
@@ -62,6 +64,7 @@ constexpr GamePlace kControlRoutineV{0, 0, 0, 0x47C950};
 constexpr GamePlace kDrawRoutine{0x41D030, 0x41D140, 0x41D140, 0x401F14};
 constexpr GamePlace kDrawRoutineA{0x41FCA0, 0x41FE50, 0x41FE50, 0x403102};
 constexpr GamePlace kDrawRoutineAAgainFlag{0x7FD140, 0x7FD260, 0x7FD2A0, 0xE5C2A0};
+constexpr std::uint8_t kDrawAgainBit = 1;
 constexpr GamePlace kDrawRoutineB{0x41CF00, 0x41D010, 0x41D010, 0x402220};
 constexpr GamePlace kDrawRoutineC{0x48DF90, 0x490310, 0x490150, 0x48FA90};
 constexpr GamePlace kDrawRoutineD{0x48DF30, 0x4902B0, 0x4900F0, 0x401951};
@@ -231,7 +234,8 @@ void Mirror(std::uint32_t mirror) {
   TurnLong(item + kItemMirrorLong, mirror);
   for (std::uint32_t offset : kItemNegatedWords)
     WriteGame<std::uint16_t>(item + offset, std::uint16_t(0u - ReadGame<std::uint16_t>(item + offset)));
-  WriteGame<std::uint16_t>(item + kItemTurnedWord, std::uint16_t(ReadGame<std::uint16_t>(item + kItemTurnedWord) + kHalfTurn));
+  WriteGame<std::uint16_t>(item + kItemTurnedWord,
+                           std::uint16_t(ReadGame<std::uint16_t>(item + kItemTurnedWord) + kHalfTurn));
 }
 
 void PopMatrixStack() {
@@ -256,7 +260,7 @@ void DrawRemote(std::uint16_t item, bool mirrored, std::uint32_t mirror) {
     Mirror(mirror);
   } else if (!StateByteSaysSecondRoutine()) {
     Run(kDrawRoutineA);
-    if ((ReadGame<std::uint8_t>(kDrawRoutineAAgainFlag.At()) & 1) != 0) Run(kDrawRoutineA);
+    if ((ReadGame<std::uint8_t>(kDrawRoutineAAgainFlag.At()) & kDrawAgainBit) != 0) Run(kDrawRoutineA);
   }
   Run(kDrawRoutineB);
   if (!mirrored) {
@@ -342,7 +346,7 @@ extern "C" void HookBodyPlayersControl(HookContext* context) {
 
 // `push ecx; call eax; add esp, 4`: the item's routine with its number, inside its owner's state.
 extern "C" void HookBodyPlayersItemRoutine(HookContext* context) {
-  const std::uint32_t item = context->ecx & 0xFFFF;
+  const std::uint32_t item = context->ecx & kLowWord;
   const bool switched = EnterItemOwner(item);
   using ItemRoutine = std::uint32_t (*)(std::uint32_t);
   context->eax = reinterpret_cast<ItemRoutine>(std::uintptr_t(context->eax))(context->ecx);
@@ -353,7 +357,7 @@ extern "C" void HookBodyPlayersItemRoutine(HookContext* context) {
 
 // The overwritten `mov word [ecx + 34], 0x4210`, and the new item's owner.
 extern "C" void HookBodyPlayersItemCreation(HookContext* context) {
-  RecordItemOwner(context->eax & 0xFFFF, context->ecx);
+  RecordItemOwner(context->eax & kLowWord, context->ecx);
   context->ResumeAt(g_At.itemCreationBack);
 }
 
@@ -383,9 +387,9 @@ void Hook(tHackModule* module, const HookPlace& hook, void (*trampoline)()) {
 }
 
 std::uint32_t Init(tHackModule* module) {
-  g_At = {kPlayerItemPointer.At(), kItemArrayPointer.At(), kPlayerState.At(), kPlayerStateSecond.At(),
-          kDrawHook.back.At(), kMirroredDrawHook.back.At(), kControlHook.back.At(), kItemRoutineHook.back.At(),
-          kItemCreationHook.back.At()};
+  g_At = {kPlayerItemPointer.At(), kItemArrayPointer.At(),     kPlayerState.At(),
+          kPlayerStateSecond.At(), kDrawHook.back.At(),        kMirroredDrawHook.back.At(),
+          kControlHook.back.At(),  kItemRoutineHook.back.At(), kItemCreationHook.back.At()};
   g_State = new State{};
   g_List = {};
   g_RemoteCurrent = false;
@@ -418,23 +422,28 @@ void Unload() {
 
 }  // namespace
 
-// ---- The client's face ------------------------------------------------------------------------------------------------
+// ---- The client's face
+// ------------------------------------------------------------------------------------------------
 
 namespace MultiplePlayerSupport {
 
 void SavePlayerState(std::uint8_t* snapshot) {
   if (IsGameV()) {
-    for (const SnapshotPiece& piece : kPiecesV) std::memcpy(snapshot + piece.offset, GamePointer(piece.place.At()), piece.size);
+    for (const SnapshotPiece& piece : kPiecesV)
+      std::memcpy(snapshot + piece.offset, GamePointer(piece.place.At()), piece.size);
   } else {
-    for (const SnapshotPiece& piece : kPiecesIV) std::memcpy(snapshot + piece.offset, GamePointer(piece.place.At()), piece.size);
+    for (const SnapshotPiece& piece : kPiecesIV)
+      std::memcpy(snapshot + piece.offset, GamePointer(piece.place.At()), piece.size);
   }
 }
 
 void LoadPlayerState(const std::uint8_t* snapshot) {
   if (IsGameV()) {
-    for (const SnapshotPiece& piece : kPiecesV) std::memcpy(GamePointer(piece.place.At()), snapshot + piece.offset, piece.size);
+    for (const SnapshotPiece& piece : kPiecesV)
+      std::memcpy(GamePointer(piece.place.At()), snapshot + piece.offset, piece.size);
   } else {
-    for (const SnapshotPiece& piece : kPiecesIV) std::memcpy(GamePointer(piece.place.At()), snapshot + piece.offset, piece.size);
+    for (const SnapshotPiece& piece : kPiecesIV)
+      std::memcpy(GamePointer(piece.place.At()), snapshot + piece.offset, piece.size);
   }
 }
 

@@ -59,8 +59,8 @@ TEST_P(BugFixesTest, InTheBackgroundTheGameReadsNoInput) {
   for (std::uint32_t i = 0; i < std::size(keys); ++i) keys[i] = std::uint8_t(i | 1);
   game->SetKeyboard(keys);
   game->SetJoypad(true, 0x11, 0x22, 0x33);
-  HWND other = CreateWindowExW(0, nullptr, nullptr, WS_POPUP | WS_VISIBLE, 0, 0, 8, 8, nullptr, nullptr, nullptr,
-                               nullptr);
+  HWND other =
+      CreateWindowExW(0, nullptr, nullptr, WS_POPUP | WS_VISIBLE, 0, 0, 8, 8, nullptr, nullptr, nullptr, nullptr);
   for (bool front : {true, false, true}) {
     SCOPED_TRACE(front ? "in front" : "behind");
     SetForegroundWindow(front ? window : other);

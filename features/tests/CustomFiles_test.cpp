@@ -45,7 +45,8 @@ class CustomFilesTest : public FeatureTest {
     MountVirtualDirectory(u"/UserData/Screenshots", true, true, u"/GameData");
     for (const char* mod : {"first", "second"}) {
       root.MakeDir(std::string("mods/") + mod + "/CustomFiles");
-      MountPhysicalDirectory((u"/Mods/" + fstest::Wide(mod)).c_str(), false, root.WideSub(std::string("mods/") + mod).c_str());
+      MountPhysicalDirectory((u"/Mods/" + fstest::Wide(mod)).c_str(), false,
+                             root.WideSub(std::string("mods/") + mod).c_str());
     }
     root.MakeDir("cd");
     ASSERT_TRUE(platform::MapDriveLetter(u'D', root.WideSub("cd").c_str()));
@@ -144,6 +145,10 @@ TEST_P(CustomFilesTest, TheCdIsMountedOnceBesideTheInstallDirectory) {
 
   ASSERT_EQ(UnloadHackModule(module), 1u);
   EXPECT_EQ(ReadAll(files->OpenFile(u"/GameData/data/title.wad", kOpenFileRead)), "<null>");
+  // Loaded again, the module mounts the CD again at its first access.
+  ASSERT_EQ(Register(u"CustomFiles"), 1u);
+  EXPECT_EQ(Map("D:\\data\\title.wad", kMapOpenData, &first), title);
+  EXPECT_EQ(first.find("CD") != std::string::npos, HasCd());
 }
 
 TEST_P(CustomFilesTest, ModsOverlayTheGameDataAndTheFirstListedWins) {
@@ -177,7 +182,9 @@ TEST_P(CustomFilesTest, TheReplacedFileCallsAnswerAsTheGameExpects) {
   EXPECT_NE(game->CallAddress(At(kSeek), {s, std::uint32_t(-20), 1}), 0u);
 
   // The Win32-style read through the slot the patched indirect call uses: the callee removes five words.
-  const auto slot = [&](const gamedouble::Place& place) { return game->Read<std::uint32_t>(game->Read<std::uint32_t>(place)); };
+  const auto slot = [&](const gamedouble::Place& place) {
+    return game->Read<std::uint32_t>(game->Read<std::uint32_t>(place));
+  };
   std::uint32_t count = 0xFFFF;
   game->CallAddress(At(kSeek), {s, 0, 0});
   const gamedouble::RunResult read = game->Run(slot(kWin32ReadSlot), {s, b, 3, Address(&count), 0});
@@ -192,7 +199,8 @@ TEST_P(CustomFilesTest, TheReplacedFileCallsAnswerAsTheGameExpects) {
   ASSERT_NE(created, nullptr);
   const char text[] = "abcdef";
   EXPECT_EQ(game->CallAddress(At(kWrite), {Address(text), 3, 1, Address(created)}), 1u);
-  const gamedouble::RunResult written = game->Run(slot(kWin32WriteSlot), {Address(created), Address(text + 3), 3, Address(&count), 0});
+  const gamedouble::RunResult written =
+      game->Run(slot(kWin32WriteSlot), {Address(created), Address(text + 3), 3, Address(&count), 0});
   EXPECT_EQ(written.after.eax, 3u);
   EXPECT_EQ(written.stackDelta, 20);
   EXPECT_EQ(count, 3u);
@@ -242,7 +250,7 @@ TEST_P(CustomFilesTest, ThePatchedPlacesOpenCreateAndCloseThroughTheFileSystem) 
 
   // Each close place releases one reference; the last releases here.
   auto* stream = reinterpret_cast<CStream*>(std::uintptr_t(title));
-  const Routine closers[] = {Routine::CloseCaller1, Routine::CloseCaller2, Routine::CloseCaller3,
+  const Routine closers[] = {Routine::CloseCaller1, Routine::CloseCaller2,  Routine::CloseCaller3,
                              Routine::CloseCaller4, Routine::CloseCallerV1, Routine::CloseCallerV2,
                              Routine::CloseCallerV3};
   const std::size_t count = V() ? std::size(closers) : 4;

@@ -1,5 +1,4 @@
-// Every feature module of the game side together with the core on each build: no two patches overlap, the
-// refusals fall where they should, and unloading puts back every byte of the game.
+// Every feature module with the core on each build: no overlaps, the refusals, and every byte back at unload.
 #include <features/ItemLimit.h>
 
 #include <base/FileSystem.h>

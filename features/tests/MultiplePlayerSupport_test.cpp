@@ -15,14 +15,22 @@ struct Piece {
 };
 // Written from the table of the player state's pieces (column C's piece at 956 at the demo's own address).
 const Piece kPieces[] = {
-    {0, 346, {0x80DEC0, 0x80DFE0, 0x80E020, 0}},    {346, 420, {0x80E040, 0x80E160, 0x80E1A0, 0}},
-    {0, 343, {0, 0, 0, 0xE5BD60}},                  {343, 588, {0, 0, 0, 0xE5C000}},
-    {931, 1, {0, 0, 0, 0xEEEAD0}},                  {932, 4, {0x5355D8, 0x535704, 0x535744, 0x878D98}},
-    {936, 4, {0x7FE720, 0x7FE840, 0x7FE880, 0xEEF960}}, {940, 8, {0x80E020, 0x80E140, 0x80E180, 0xE5BF60}},
-    {948, 2, {0x80E01A, 0x80E13A, 0x80E17A, 0xE5BF04}}, {950, 2, {0x7FE744, 0x7FE864, 0x7FE8A4, 0xEEF984}},
-    {952, 2, {0x7FE746, 0x7FE866, 0x7FE8A6, 0xEEF986}}, {956, 4, {0x7FE72C, 0x7FE84C, 0x7FE88C, 0xEEF96C}},
-    {960, 720, {0x80E8E0, 0x80EA00, 0x80EA40, 0xE86600}}, {1680, 720, {0x80E600, 0x80E720, 0x80E760, 0xE868E0}},
-    {2400, 720, {0, 0, 0, 0xE86BC0}},               {3120, 720, {0, 0, 0, 0xE86320}},
+    {0, 346, {0x80DEC0, 0x80DFE0, 0x80E020, 0}},
+    {346, 420, {0x80E040, 0x80E160, 0x80E1A0, 0}},
+    {0, 343, {0, 0, 0, 0xE5BD60}},
+    {343, 588, {0, 0, 0, 0xE5C000}},
+    {931, 1, {0, 0, 0, 0xEEEAD0}},
+    {932, 4, {0x5355D8, 0x535704, 0x535744, 0x878D98}},
+    {936, 4, {0x7FE720, 0x7FE840, 0x7FE880, 0xEEF960}},
+    {940, 8, {0x80E020, 0x80E140, 0x80E180, 0xE5BF60}},
+    {948, 2, {0x80E01A, 0x80E13A, 0x80E17A, 0xE5BF04}},
+    {950, 2, {0x7FE744, 0x7FE864, 0x7FE8A4, 0xEEF984}},
+    {952, 2, {0x7FE746, 0x7FE866, 0x7FE8A6, 0xEEF986}},
+    {956, 4, {0x7FE72C, 0x7FE84C, 0x7FE88C, 0xEEF96C}},
+    {960, 720, {0x80E8E0, 0x80EA00, 0x80EA40, 0xE86600}},
+    {1680, 720, {0x80E600, 0x80E720, 0x80E760, 0xE868E0}},
+    {2400, 720, {0, 0, 0, 0xE86BC0}},
+    {3120, 720, {0, 0, 0, 0xE86320}},
 };
 
 class MultiplePlayerSupportTest : public FeatureTest {
@@ -31,7 +39,9 @@ class MultiplePlayerSupportTest : public FeatureTest {
     FeatureTest::TearDown();
     g_ItemLimit = kGameItemLimit;
   }
-  std::uint8_t* GamePlace(const Piece& piece) { return reinterpret_cast<std::uint8_t*>(std::uintptr_t(At(piece.place))); }
+  std::uint8_t* GamePlace(const Piece& piece) {
+    return reinterpret_cast<std::uint8_t*>(std::uintptr_t(At(piece.place)));
+  }
 };
 
 // Every piece lands at its offset and goes back; the snapshot's gaps are never written.

@@ -134,6 +134,8 @@ TEST_P(PlayerSwitchingTest, TheMirroredDrawIsUndoneExactly) {
     std::memcpy(mirroredWords, item + 76, 6);
     mirroredJoint = game->Read<std::int32_t>(kSecondBlock.In(B()) + longAt);
     mirroredJointWord = game->Read<std::int16_t>(kSecondBlock.In(B()) + wordAt);
+    // The game's routines may change the value; the undoing still uses the one read before.
+    game->Write<std::int32_t>(kMirrorValue, 555);
     return 0;
   });
   ExpectKept(game->Run(Routine::MirroredDrawCaller));

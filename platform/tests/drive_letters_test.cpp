@@ -23,8 +23,10 @@ TEST(DriveLetters, AMappedLetterStandsForItsDirectory) {
     DWORD attributes;
   };
   const Case cases[] = {
-      {u"D:\\title.wad", FILE_ATTRIBUTE_NORMAL},  {u"d:/TITLE.WAD", FILE_ATTRIBUTE_NORMAL},
-      {u"D:title.wad", FILE_ATTRIBUTE_NORMAL},    {u"D:\\", FILE_ATTRIBUTE_DIRECTORY},
+      {u"D:\\title.wad", FILE_ATTRIBUTE_NORMAL},
+      {u"d:/TITLE.WAD", FILE_ATTRIBUTE_NORMAL},
+      {u"D:title.wad", FILE_ATTRIBUTE_NORMAL},
+      {u"D:\\", FILE_ATTRIBUTE_DIRECTORY},
       {u"D:\\missing.wad", INVALID_FILE_ATTRIBUTES},
       // Unmapped letters keep the host root.
       {u"E:\\tmp", FILE_ATTRIBUTE_DIRECTORY},

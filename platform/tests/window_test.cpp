@@ -40,8 +40,8 @@ TEST(Window, AdjustWindowRectAddsTheFrameOfTheStyle) {
 }
 
 TEST(Window, HandlesSizesAndStyleUntilDestroyed) {
-  HWND window = CreateWindowExW(0, u"class", u"title", WS_OVERLAPPEDWINDOW, 10, 20, 300, 200, nullptr, nullptr,
-                                nullptr, nullptr);
+  HWND window =
+      CreateWindowExW(0, u"class", u"title", WS_OVERLAPPEDWINDOW, 10, 20, 300, 200, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(IsWindow(window));
   EXPECT_EQ(DWORD(GetWindowLongW(window, GWL_STYLE)), WS_OVERLAPPEDWINDOW);
@@ -68,8 +68,8 @@ TEST(Window, HandlesSizesAndStyleUntilDestroyed) {
 }
 
 TEST(Window, MinimisingAndTheForeground) {
-  HWND game = CreateWindowExW(0, nullptr, nullptr, WS_POPUP | WS_VISIBLE, 0, 0, 64, 48, nullptr, nullptr, nullptr,
-                              nullptr);
+  HWND game =
+      CreateWindowExW(0, nullptr, nullptr, WS_POPUP | WS_VISIBLE, 0, 0, 64, 48, nullptr, nullptr, nullptr, nullptr);
   ASSERT_EQ(GetForegroundWindow(), game);
   HWND other = CreateWindowExW(0, nullptr, nullptr, WS_POPUP, 0, 0, 8, 8, nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(GetForegroundWindow(), game);  // a hidden window takes nothing

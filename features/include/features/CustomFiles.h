@@ -11,9 +11,9 @@ class CStream;
 
 // MapGameFile's modes.
 enum : std::uint32_t {
-  kMapCreate = 0,    // create (saving); saved-game and screenshot names mapped
-  kMapOpenData = 1,  // open a game data file; a drive path mounts the CD over /GameDir on the builds with a CD
-  kMapOpenSaved = 2, // open an existing file (loading); saved-game and screenshot names mapped
+  kMapCreate = 0,     // create (saving); saved-game and screenshot names mapped
+  kMapOpenData = 1,   // open a game data file; a drive path mounts the CD over /GameDir on the builds with a CD
+  kMapOpenSaved = 2,  // open an existing file (loading); saved-game and screenshot names mapped
 };
 
 // "savegame.N" and "VeskNNNN.tga", whole names only, go to /UserData/SavedGames

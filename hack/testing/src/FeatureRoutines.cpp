@@ -61,8 +61,7 @@ using namespace places;
 namespace {
 
 constexpr std::int32_t kWord = 4;
-constexpr std::uint8_t kOpcodeJmpRel32 = 0xE9, kOpcodeCallRel32 = 0xE8;
-constexpr std::uint32_t kRel32Bytes = 5, kJccRel32Bytes = 6, kJccRel8Bytes = 2;
+constexpr std::uint32_t kJccRel32Bytes = 6, kJccRel8Bytes = 2;
 constexpr std::uint32_t kModeRead = 0x6272;   // "rb"
 constexpr std::uint32_t kModeWrite = 0x6277;  // "wb"
 constexpr std::uint32_t kInstanceHandleValue = 0x1D0C;
@@ -95,7 +94,6 @@ void JccShortTo(CEmitter& e, Cond cond, std::uint32_t target) {  // jcc rel8
 void Nop3(CEmitter& e) { e.Raw({0x0F, 0x1F, 0x00}); }
 void Nop4(CEmitter& e) { e.Raw({0x0F, 0x1F, 0x40, 0x00}); }
 void Nop5(CEmitter& e) { e.Raw({0x0F, 0x1F, 0x44, 0x00, 0x00}); }
-constexpr Cond kCondG = CondG, kCondNE = CondNE, kCondE = CondE;
 
 class CFeatureWriter {
  public:
@@ -189,7 +187,8 @@ void WriteOpenGameData(CFeatureWriter& f) {
   CEmitter code = f.w.At(f.In(kOpenGameData));
   code.PushImm(f.Rt(kModeStrings)).Push(path).Call(f.Entry(Routine::FileOpen)).Mov(ESI, EAX);
   f.ExpectHere(code, f.In(kOpenGameData) + kOpenGameDataStretch);
-  code.AddEsp(kOpenCallWords * kWord).Mov(EAX, ESI).Pop(ESI).Ret();
+  // The stream the game goes on with in ESI comes back in EDX, beside EAX's.
+  code.AddEsp(kOpenCallWords * kWord).Mov(EDX, ESI).Pop(ESI).Ret();
   f.w.Put(code);
 }
 
@@ -212,7 +211,7 @@ void WriteOpenSavedGame(CFeatureWriter& f) {
   code.PushImm(f.Rt(kModeStrings)).Push(EDX).Call(f.Entry(Routine::FileOpen));
   code.AddEsp((kSavedGamePushedWords + kOpenCallWords) * kWord).Mov(ESI, EAX);
   f.ExpectHere(code, place + kOpenSavedGameStretchIV);
-  code.Mov(EAX, ESI).Pop(ESI).Ret();
+  code.Mov(EDX, ESI).Pop(ESI).Ret();
   f.w.Put(code);
 }
 
@@ -260,7 +259,7 @@ void WriteObjectTest(CFeatureWriter& f) {
   f.SetEntry(Routine::ObjectTest, f.w.PutBefore(place, [](CEmitter& e) { e.LoadStack(EAX, kWord); }));
   CEmitter code = f.w.At(place);
   code.Raw({0x80, 0x78, std::uint8_t(kObjectTestFlagOffset), 0x00});  // cmp byte [eax + 32], 0
-  JccShortTo(code, kCondE, f.Rt(kObjectTestFlagClear));
+  JccShortTo(code, CondE, f.Rt(kObjectTestFlagClear));
   code.MovImm(EDX, kFlagSetResult).Ret();
   while (code.Here() < f.Rt(kObjectTestFlagClear)) code.Int3();
   code.MovImm(EDX, kFlagClearResult).Ret();
@@ -298,11 +297,13 @@ void WriteSaveWriter(CFeatureWriter& f) {
   code.Mov(ESI, EAX);
   if (editor) code.Xor(EAX, EAX);
   code.CmpImm8(ESI, -1);
-  const std::size_t created = code.JccShort(kCondNE);
+  const std::size_t created = code.JccShort(CondNE);
   if (!editor) code.Xor(EAX, EAX);
   code.AddEsp(kSaveWriterFrame).Ret();
   code.Bind(created);
   f.ExpectHere(code, f.In(kSaveWriterBack));
+  // What EAX held where the game went on stays in ECX (the stubs keep it) for the caller to see.
+  code.Mov(ECX, EAX);
   // WriteFile(handle, buffer, size, &written, 0).
   code.PushImm8(0).LeaStack(EAX, kWord).Push(EAX).Push(EBP).Push(EDI).Push(ESI);
   f.PadTo(code, f.In(kSaveWriterWriteSlot) - 2);
@@ -325,7 +326,7 @@ void WriteSaveLoader(CFeatureWriter& f) {
   PushCreateArguments(code, kGenericRead, kOpenExisting, kFileShareRead, false);
   CallMem(code, f.Slot(Import::CreateFile));
   code.Mov(ESI, EAX).CmpImm8(ESI, -1);
-  const std::size_t failed = code.JccShort(kCondE);
+  const std::size_t failed = code.JccShort(CondE);
   f.ExpectHere(code, f.In(kSaveLoaderBack));
   code.Push(ESI);
   CallMem(code, f.Slot(Import::ReadFile));
@@ -387,10 +388,10 @@ void WriteBugFixChecks(CFeatureWriter& f) {
     e.LoadStack(EAX, kWord).Test(EAX, EAX);
   }));
   CEmitter code = f.w.At(f.In(kBugFixCheck1));
-  JccNear(code, kCondNE, f.Rt(target + kExitBytes));
+  JccNear(code, CondNE, f.Rt(target + kExitBytes));
   code.LoadStack(EAX, 2 * kWord).Test(EAX, EAX);
   f.PadTo(code, f.In(kBugFixCheck2));
-  JccShortTo(code, kCondNE, f.Rt(target + 2 * kExitBytes));
+  JccShortTo(code, CondNE, f.Rt(target + 2 * kExitBytes));
   f.PadTo(code, target);
   code.MovImm(EAX, kReached).Ret().MovImm(EAX, kFirst).Ret().MovImm(EAX, kSecond).Ret();
   f.w.Put(code);
@@ -406,7 +407,7 @@ void WriteDrawDistanceChecks(CFeatureWriter& f) {
     }));
     CEmitter code = f.w.At(kDrawDistanceChecks[i]);
     code.Raw({0x3B, 0xC2});  // cmp eax, edx
-    JccShortTo(code, kCondG, f.Rt(kDrawDistancePassed[i] + kPassedBytes));
+    JccShortTo(code, CondG, f.Rt(kDrawDistancePassed[i] + kPassedBytes));
     f.PadTo(code, kDrawDistancePassed[i]);
     code.MovImm(EAX, 1).Ret().Xor(EAX, EAX).Ret();
     f.w.Put(code);
@@ -447,7 +448,7 @@ void WritePlayerCallers(CFeatureWriter& f) {
   control.Call(f.Entry(Routine::PlayerControlRoutine));
   if (f.V()) {
     control.Raw({0x80, 0x3D}).Imm32(f.Rt(kVStateByte)).Raw({kVControlState});  // cmp byte [state], 5
-    const std::size_t other = control.JccShort(kCondNE);
+    const std::size_t other = control.JccShort(CondNE);
     control.Call(f.Entry(Routine::PlayerControlRoutineV));
     control.Bind(other);
   }
@@ -481,7 +482,7 @@ std::uint32_t WriteInstanceCheck(CCodeWriter& writer, std::vector<std::uint32_t>
   constexpr std::int8_t kOverRefusal = 14;  // mov eax, code; jmp exit; int3 × 4
   constexpr std::uint32_t kTrailingInt3 = 4;
   const auto refusal = [&](CEmitter& e) {
-    e.Raw({std::uint8_t(0x70 | kCondE), std::uint8_t(kOverRefusal)});
+    e.Raw({std::uint8_t(0x70 | CondE), std::uint8_t(kOverRefusal)});
     e.MovImm(EAX, kMainAnotherInstanceCode).Jmp(refusedExit);
     for (std::uint32_t i = 0; i < kTrailingInt3; ++i) e.Int3();
   };

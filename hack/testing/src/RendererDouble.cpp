@@ -192,12 +192,16 @@ bool IsTopLeft(const Point& a, const Point& b) { return (a.y == b.y && b.x > a.x
 bool Covers(double edge, bool topLeft) { return edge > 0 || (edge == 0 && topLeft); }
 
 std::uint32_t Round(double value) {
+  if (std::isnan(value)) return 0;  // far-away corners can make an interpolation 0 × infinity
   return std::uint32_t(std::clamp(std::floor(value + 0.5), 0.0, double(kChannelMax)));
 }
 
 std::uint32_t Sample(const CRendererDouble::Texels* texels, double u, double v) {
   if (texels == nullptr) return kWhite;
   const auto clampTo = [](double coordinate, std::uint32_t size) {
+    // A coordinate that is no number (the game's interpolator would give
+    // garbage) takes the first texel rather than an undefined conversion.
+    if (std::isnan(coordinate)) return std::uint32_t(0);
     const double scaled = std::floor(coordinate * size);
     return std::uint32_t(std::clamp(scaled, 0.0, double(size - 1)));
   };

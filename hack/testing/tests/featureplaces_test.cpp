@@ -39,6 +39,9 @@ TEST_P(FeaturePlaces, FileRoutinesOpenAndCloseThroughTheRuntime) {
     game->SetResult(Routine::FileOpen, 0x5100 + std::uint32_t(i));
     const RunResult run = game->Run(opens[i], {Address(path)});
     EXPECT_EQ(run.after.eax, 0x5100 + i);
+    if (opens[i] == Routine::OpenGameData || (opens[i] == Routine::OpenSavedGame && !Is(Build::VReleasePatched))) {
+      EXPECT_EQ(run.after.edx, 0x5100 + i);  // the stream is in ESI too
+    }
     EXPECT_EQ(run.stackDelta, 0);
     const StubCall open = Only(Routine::FileOpen);
     ASSERT_EQ(open.arguments.size(), 2u);
@@ -90,6 +93,9 @@ TEST_P(FeaturePlaces, Win32SaveRoutinesCreateWriteReadAndClose) {
       EXPECT_NE(call.arguments[3], 0u);  // the count pointer
       EXPECT_EQ(call.arguments[4], 0u);
       EXPECT_EQ(Only(Routine::CloseHandleW32).arguments[0], handle);
+      // Where the game goes on, EAX holds 0 on the editor's writer and the handle elsewhere.
+      const std::uint32_t eax = routine == Routine::SaveWriter ? run.after.ecx : call.eax;
+      EXPECT_EQ(eax, routine == Routine::SaveWriter && Is(Build::IVEditor) ? 0u : handle);
     }
   }
 }
@@ -137,6 +143,33 @@ TEST_P(FeaturePlaces, PlayerPlacesCallTheGamesRoutines) {
   EXPECT_EQ(structure[34] | structure[35] << 8, 0x4210);
   game->Run(Routine::ObjectRoutineCaller, {3, 0, 9});
   EXPECT_EQ(Only(Routine::ObjectDefaultRoutine).arguments[0], 3u);
+}
+
+// MultipleInstanceSupport's removals leave a Main that skips the check and the release and keeps its stack:
+// A-C three stretches and the release filled with NOPs, V its 31 bytes as `add esp, 60` and a jump over the rest.
+TEST_P(FeaturePlaces, MainRunsWithTheSingleInstanceCodeRemoved) {
+  const auto fill = [this](std::uint32_t place, std::vector<std::uint8_t> bytes, std::size_t size) {
+    bytes.resize(size, 0x90);
+    game->Image().Write(game->At(place), bytes.data(), bytes.size());
+  };
+  if (Is(Build::VReleasePatched)) {
+    fill(0x4D1D37, {0x83, 0xC4, 60, 0xEB, 31 - 5}, 31);
+  } else {
+    const std::uint32_t starts[3][3] = {{0x48C735, 0x48C742, 0x48C758}, {0x48E9D9, 0x48E9E6, 0x48E9FC},
+                                        {0x48E849, 0x48E856, 0x48E86C}};
+    const std::size_t sizes[3] = {10, 5, 16};
+    for (int i = 0; i < 3; ++i) fill(starts[int(GetParam())][i], {}, sizes[i]);
+  }
+  fill(Place{0x48CBF4, 0x48EF34, 0x48ED74, 0x4D23F4}.In(GetParam()), {}, 12);
+  game->SetResult(Routine::InstanceCheck, 1);
+  game->SetMainBehaviour(0x3D0001, 1);
+  const RunResult run = game->Run(Routine::Main, {game->At(0x400000), 0, 0, 1});
+  EXPECT_EQ(run.after.eax, kMainExitCode + 1);
+  EXPECT_EQ(run.stackDelta, 16);
+  EXPECT_EQ(run.after.ebx, run.before.ebx);
+  EXPECT_EQ(run.after.ebp, run.before.ebp);
+  EXPECT_TRUE(game->CallsOf(Routine::InstanceCheck).empty());
+  EXPECT_TRUE(game->CallsOf(Routine::InstanceRelease).empty());
 }
 
 // NoDrawDistance's bytes jump from each check to where the item is drawn, whatever its distance.

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include <hack/testing/GameDouble.h>
 
@@ -133,6 +134,15 @@ TEST(RendererDouble, RasterRulesOnHandWorkedPictures) {
     QuadRecord ramp = Quad(-0.5f, -0.5f, 1.5f, 0.5f, 0xFF000000);
     ramp.vertices[kCornerTopRight].colour = ramp.vertices[kCornerBottomRight].colour = 0xFFFFFFFF;
     cases.push_back({"ramp", ramp, {}, expected});
+  }
+  {  // Texture coordinates that are no number take the first texel (a fuzzed script may hand them in).
+    CPicture expected(4, 4, kBlack);
+    expected.FillRect(0, 0, 4, 4, 0xFF0000FF);
+    QuadRecord wild = Quad(-0.5f, -0.5f, 3.5f, 3.5f, 0xFFFFFFFF);
+    wild.vertices[kCornerTopLeft].u = wild.vertices[kCornerBottomLeft].u = std::numeric_limits<float>::quiet_NaN();
+    wild.vertices[kCornerTopRight].u = wild.vertices[kCornerBottomRight].u = 1e30f;
+    for (TLVertex& vertex : wild.vertices) vertex.v = 0;
+    cases.push_back({"wild", wild, {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF7F7F7F}, expected});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -54,6 +54,9 @@
 // - ReplacedCall: `mov al, 1; add esp, 56; ret`; EAX's upper bytes stay
 //   0x123456 from the body.
 // - LoadSample: `call loader` with the four arguments pushed; cdecl.
+// - The places the feature modules patch (file access, limits, aspect ratio,
+//   single instance, window checks, draw distance, several players): listed
+//   with their instructions at the top of src/FeatureRoutines.cpp.
 //
 // Calling conventions the double settles: every game routine and stub is cdecl
 // (the caller removes arguments; result in EAX), except the game's main
@@ -167,8 +170,8 @@ enum class Routine : std::uint32_t {
 
   // The feature modules' places (FeatureRoutines.cpp tells each one's original
   // instructions). Runnable routines holding the places:
-  OpenGameData,       // (path) -> stream ; opens for reading, path in ECX (C: EDX) at the place
-  OpenSavedGame,      // (path) -> stream ; path in EDX (V: ECX)
+  OpenGameData,       // (path) -> stream (EAX; EDX: the ESI it went on with) ; path in ECX (C: EDX) at the place
+  OpenSavedGame,      // (path) -> stream (IV: as OpenGameData) ; path in EDX (V: ECX)
   CreateGameFile,     // (path) -> stream ; path in EAX, stream to EBP (A) or EBX
   CloseCaller1,       // (stream) ; the close calls, in the order of kCloseCalls
   CloseCaller2,
@@ -178,7 +181,7 @@ enum class Routine : std::uint32_t {
   CloseCallerV2,
   CloseCallerV3,
   ObjectTest,         // (object*) ; EAX = object; EDX = 1 resumed where the flag is set, 2 where clear
-  SaveWriter,         // (path, buffer, size) -> 1 written, 0 not created ; Win32-style
+  SaveWriter,         // (path, buffer, size) -> 1 written, 0 not created ; ECX: EAX where it went on
   SaveLoader,         // (path, buffer, size) -> 1 read, 0 not opened ; Win32-style
   LimitStore,         // (value) -> the u16 stored at byte 10 of EBP's frame (A)
   AspectRatio,        // () -> float bits: width / height × 3/4 (A-C)
