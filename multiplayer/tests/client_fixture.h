@@ -1,0 +1,164 @@
+#pragma once
+// The network client's tests on the game double: one build, MultiplePlayerSupport loaded (and IncreasedLimits
+// when asked), the module-wide state with a recording chat sink and resource table, and helpers that hand the
+// client packets built by the test server's own encoders.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <features/ItemLimit.h>
+#include <features/MultiplePlayerSupport.h>
+#include <hack/GameRoutines.h>
+#include <hack/GameVersion.h>
+#include <hack/ModuleRegistry.h>
+#include <hack/testing/GameDouble.h>
+#include <hack/testing/RegistryReset.h>
+
+#include <multiplayer/QVNetClient.h>
+#include <multiplayer/RemotePlayers.h>
+
+#include "../../tools/netserver/ServerProtocol.h"
+
+namespace nettest {
+
+using gamedouble::Build;
+using gamedouble::Routine;
+using netserver::Bytes;
+
+struct ClientCase {
+  Build build;
+  bool increasedLimits;
+};
+inline std::string CaseName(const ::testing::TestParamInfo<ClientCase>& info) {
+  return std::string(gamedouble::NameOf(info.param.build)) + (info.param.increasedLimits ? "_1024" : "_256");
+}
+
+// Records what the client hands on of messages 9 to 11.
+class CRecordingTable : public CClientResourceTable {
+ public:
+  CRecordingTable(std::vector<std::string>* log, CQVNetClient* client) : m_pLog(log), m_pClient(client) {}
+  void OnResourceList(const ResourceListMessage& list) override {
+    m_pLog->push_back("list " + std::to_string(list.resources.size()));
+  }
+  void OnResourceState(const ResourceStateMessage& state) override {
+    m_pLog->push_back("state " + std::to_string(state.action));
+  }
+  void OnScriptEvent(const ScriptEventMessage& event) override { m_pLog->push_back("event " + event.name); }
+  // The loader that reads the resources must be gone by now.
+  void DestroyResources() override {
+    m_pLog->push_back(m_pClient->GetServerInfo() == nullptr ? "destroy resources" : "destroy resources too early");
+  }
+
+ private:
+  std::vector<std::string>* m_pLog;
+  CQVNetClient* m_pClient;
+};
+
+class ClientTest : public ::testing::TestWithParam<ClientCase> {
+ protected:
+  static constexpr std::uint16_t kRooms = 20;
+  static constexpr std::uint16_t kFirstFreeItem = 40;
+  static constexpr std::uint32_t kRoomCountV = 0x87514C, kRoomCountA = 0x53392C, kRoomCountB = 0x533A5C,
+                                 kRoomCountC = 0x533A9C;
+
+  void SetUp() override {
+    hack::testing::ResetHackRegistry();
+    game = std::make_unique<gamedouble::CGameDouble>(GetParam().build);
+    ASSERT_TRUE(game->IsReady());
+    DetectGameVersion();
+    ASSERT_TRUE(SelectGameBuild());
+    if (GetParam().increasedLimits) {
+      ASSERT_EQ(Build::IVEditor, GetParam().build) << "IncreasedLimits serves the IV Editor alone";
+      Register(u"IncreasedLimits");
+      ASSERT_EQ(kIncreasedItemLimit, g_ItemLimit);
+      // The game's array grows with the limit.
+      items.assign(std::size_t(g_ItemLimit) * Game::kItemRecordSize, 0);
+      game->Write<std::uint32_t>(gamedouble::Place{0x7FE16C, 0x7FE28C, 0x7FE2CC, 0xEEEFF0},
+                                 std::uint32_t(std::uintptr_t(items.data())));
+      game->Write<std::uint32_t>(gamedouble::Place{0x80E01C, 0x80E13C, 0x80E17C, 0xE5BF08},
+                                 std::uint32_t(std::uintptr_t(items.data())));
+    }
+    Register(u"MultiplePlayerSupport");
+    module = CreateHackModule(u"multiplayer.dll", u"Multiplayer");
+    RegisterHackModule(module, reinterpret_cast<HMODULE>(0x3000), false,
+                       [](std::uint32_t, ModuleEventData*) -> std::uint32_t { return 1; });
+    game->Write<std::uint16_t>(gamedouble::Place{kRoomCountA, kRoomCountB, kRoomCountC, kRoomCountV}, kRooms);
+    nextItem = kFirstFreeItem;
+    game->OnCall(Routine::AllocateItem,
+                 [this](const gamedouble::StubCall&) -> std::uint32_t { return freeItems ? nextItem++ : 0xFFFF; });
+    state = std::make_unique<CMultiplayerState>(module);
+    state->m_ChatSink = [this](const char* text) { chat.push_back(text); };
+  }
+
+  void TearDown() override {
+    state.reset();
+    hack::testing::ResetHackRegistry();
+    game.reset();
+  }
+
+  void Register(const char16_t* name) {
+    tHackModule* record = CreateHackModule(u"module.dll", name);
+    ASSERT_EQ(1u, RegisterBuiltInModule(record, reinterpret_cast<HMODULE>(0x2000)) & 1);
+  }
+
+  bool V() const { return GetParam().build == Build::VReleasePatched; }
+  std::size_t TableSize() const { return state->m_RemotePlayers.size(); }
+
+  // A client without a connection, in the state asked, with own id.
+  CQVNetClient* MakeClient(NetClientState target, std::uint32_t ownId = 1) {
+    state->m_pClient = std::make_unique<CQVNetClient>(state.get());
+    CQVNetClient* client = state->m_pClient.get();
+    client->SetResourceTable(std::make_unique<CRecordingTable>(&table, client));
+    client->SetServerInfo(std::make_unique<CServerInfo>("127.0.0.1", 22000));
+    Receive(netserver::Accepted(ownId, 1, 2, 0, 0));
+    OnLoadItems(state.get());
+    client->SetState(target);
+    chat.clear();
+    return client;
+  }
+  void Receive(Bytes packet) { state->m_pClient->ReceivePacket(packet.data(), packet.size()); }
+
+  std::uint8_t* Item(std::uint32_t number) { return Game::GetItemArray() + number * Game::kItemRecordSize; }
+  template <typename T>
+  T ItemField(std::uint32_t number, std::uint32_t offset) {
+    T value;
+    std::memcpy(&value, Item(number) + offset, sizeof value);
+    return value;
+  }
+  // The local player's state as MultiplePlayerSupport copies it, and its item record.
+  Bytes LocalState() {
+    Bytes bytes(MultiplePlayerSupport::kSnapshotSize + Game::kItemRecordSize);
+    MultiplePlayerSupport::SavePlayerState(bytes.data());
+    std::memcpy(bytes.data() + MultiplePlayerSupport::kSnapshotSize, Game::GetPlayerItem(), Game::kItemRecordSize);
+    return bytes;
+  }
+  std::size_t CallCount(Routine routine) const { return game->CallsOf(routine).size(); }
+
+  std::unique_ptr<gamedouble::CGameDouble> game;
+  std::vector<std::uint8_t> items;
+  tHackModule* module = nullptr;
+  std::unique_ptr<CMultiplayerState> state;
+  std::vector<std::string> chat;
+  std::vector<std::string> table;
+  std::uint32_t nextItem = kFirstFreeItem;
+  bool freeItems = true;
+};
+
+inline netserver::State StateIn(std::int16_t room, std::int32_t x = 100) {
+  netserver::State s;
+  s.room = room;
+  s.x = x;
+  s.y = -50;
+  s.z = 7;
+  s.heading = 0x4000;
+  s.stateWord = 0xFFFFFFFF;
+  s.wordA = 0xAAAA;
+  s.wordB = 0xBBBB;
+  s.word44 = 44;
+  return s;
+}
+
+}  // namespace nettest

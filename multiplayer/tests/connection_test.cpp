@@ -1,0 +1,265 @@
+// The connection against the loopback test server: connect, accept, level changes, reasons, hostile peers.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include <netserver/TestServer.h>
+#include "client_fixture.h"
+
+namespace nettest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kPumpTimeout = std::chrono::seconds(10);
+constexpr std::uint8_t kLevel = 5, kSecondLevel = 9;
+constexpr gamedouble::Place kJumpFromA{0x44A78E, 0x44B11C, 0x44B10C, 0x416EC8};
+constexpr gamedouble::Place kJumpFromB{0x44A872, 0x44B1FA, 0x44B1EA, 0x416FA3};
+constexpr gamedouble::Place kJumpTarget{0x44AB6A, 0x44B4E2, 0x44B4D2, 0x4171FC};
+constexpr gamedouble::Place kNopPlace{0x44AA7F, 0x44B3FB, 0x44B3EB, 0x4171C1};
+constexpr gamedouble::Place kStateByte{0x7FD170, 0x7FD290, 0x7FD2D0, 0xE5C2D0};
+constexpr gamedouble::Place kSecondLevelByte{0x7FD150, 0x7FD270, 0x7FD2B0, 0xE5C2B4};
+constexpr gamedouble::Place kLevelByte{0x7FD190, 0x7FD2B0, 0x7FD2F0, 0xE5C2F0};
+constexpr std::uint8_t kJumpOpcode = 0xE9;
+
+class ConnectionTest : public ClientTest {
+ protected:
+  void SetUp() override {
+    ClientTest::SetUp();
+    ASSERT_EQ(0, enet_initialize());
+    server = std::make_unique<CTestServer>();
+    ASSERT_TRUE(server->Started());
+    state->m_Nickname = "Kelv";
+    state->m_Password = "pw";
+    state->m_ClientValue = 5;
+  }
+  void TearDown() override {
+    state.reset();
+    server.reset();
+    ClientTest::TearDown();
+  }
+
+  // Runs the frame's network work until done() or the time-out; false on the time-out.
+  bool PumpUntil(const std::function<bool()>& done, Clock::duration timeout = kPumpTimeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+      if (Clock::now() >= deadline) return false;
+      ProcessNetFrame(state.get());
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+  NetClientState StateNow() const { return state->m_pClient ? state->m_pClient->GetState() : NETCLIENT_NONE; }
+
+  // Connects, has the server read message 1 and accept; the client is connected afterwards.
+  void ConnectAndAccept(std::uint32_t ownId, std::uint32_t flags) {
+    ASSERT_TRUE(ConnectToServer(state.get(), "127.0.0.1", server->EnetPort()));
+    EXPECT_EQ("Waiting for server...", chat.back());
+    EXPECT_EQ("connect 24 " + std::to_string(GameVersion) + " 5 pw Kelv", server->Command("wait 1 5000"));
+    ASSERT_EQ("ok", server->Command("accept " + std::to_string(ownId) + " " + std::to_string(kLevel) + " " +
+                                    std::to_string(kSecondLevel) + " " + std::to_string(flags) + " 77"));
+    ASSERT_TRUE(PumpUntil([&] { return StateNow() == NETCLIENT_CONNECTED; }));
+    EXPECT_EQ("Connected", chat.back());
+  }
+  void EnterGame() {
+    game->Write<std::uint8_t>(kStateByte, kLevel);
+    OnLoadItems(state.get());
+    ProcessNetFrame(state.get());
+    ASSERT_EQ(NETCLIENT_IN_GAME, StateNow());
+    EXPECT_EQ("ready", server->Command("wait 3 5000"));
+  }
+  Bytes Code(const gamedouble::Place& place, std::size_t size) {
+    const auto* at = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(place)));
+    return Bytes(at, at + size);
+  }
+
+  std::unique_ptr<CTestServer> server;
+};
+
+// Cases that wait for ENet's own time-outs run on one build.
+using SlowConnectionTest = ConnectionTest;
+
+TEST_P(ConnectionTest, LevelsAndTheOptionalPatchesFollowMessage2) {
+  const Bytes jumpA = Code(kJumpFromA, 6), jumpB = Code(kJumpFromB, 6), nop = Code(kNopPlace, V() ? 15 : 11);
+  ConnectAndAccept(1, 0x9);
+  EXPECT_EQ(77u, state->m_ScriptLoadedValue);
+  const Bytes patched = Code(kJumpFromA, 5);
+  EXPECT_EQ(kJumpOpcode, patched[0]);
+  std::int32_t relative;
+  std::memcpy(&relative, patched.data() + 1, sizeof relative);
+  EXPECT_EQ(game->At(kJumpTarget), game->At(kJumpFromA) + 5 + std::uint32_t(relative));
+  EXPECT_EQ(jumpB, Code(kJumpFromB, 6));
+  EXPECT_NE(nop, Code(kNopPlace, V() ? 15 : 11));
+  // A second message 2 takes the first's patches away before it puts its own.
+  ASSERT_EQ("ok", server->Command("accept 1 5 9 2 0"));
+  ASSERT_TRUE(PumpUntil([&] { return state->m_Flags == 2; }));
+  EXPECT_EQ(jumpA, Code(kJumpFromA, 6));
+  EXPECT_EQ(kJumpOpcode, Code(kJumpFromB, 1)[0]);
+  EXPECT_EQ(nop, Code(kNopPlace, V() ? 15 : 11));
+
+  // Another level: the level bytes go into the game, and the client waits for that level's items.
+  game->Write<std::uint8_t>(kStateByte, 2);
+  OnLoadItems(state.get());
+  EXPECT_EQ(NETCLIENT_LEVEL_LOADED, StateNow());
+  ProcessNetFrame(state.get());
+  EXPECT_EQ(NETCLIENT_CONNECTED, StateNow());
+  EXPECT_EQ(kLevel, game->Read<std::uint8_t>(kLevelByte));
+  EXPECT_EQ(kSecondLevel, game->Read<std::uint8_t>(kSecondLevelByte));
+  EnterGame();
+  const std::string own = server->Command("wait 4 5000");
+  EXPECT_EQ(0u, own.rfind("state ", 0)) << own;
+}
+
+TEST_P(ConnectionTest, EachReasonGivesItsChatText) {
+  const std::uint32_t reasons[] = {0, 1, 2, 3, 4, 5, 6, 7, 99};
+  for (const std::uint32_t reason : reasons) {
+    SCOPED_TRACE(reason);
+    ASSERT_TRUE(ConnectToServer(state.get(), "127.0.0.1", server->EnetPort()));
+    ASSERT_NE("timeout", server->Command("wait 1 5000"));
+    ASSERT_EQ("ok", server->Command("reject " + std::to_string(reason)));
+    ASSERT_TRUE(PumpUntil([&] { return state->m_Disconnected; }));
+    EXPECT_EQ(GetDisconnectChatText(reason), chat.back());
+    EXPECT_EQ(reason, state->m_DisconnectReason);
+    ProcessNetFrame(state.get());
+    EXPECT_EQ(nullptr, state->m_pClient);
+    EXPECT_FALSE(state->m_Disconnected);
+  }
+}
+
+TEST_P(SlowConnectionTest, APortWithoutAServerFailsInAboutFiveSeconds) {
+  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(0, bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  ASSERT_EQ(0, getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length));
+  close(probe);
+  const auto start = Clock::now();
+  EXPECT_FALSE(ConnectToServer(state.get(), "127.0.0.1", ntohs(address.sin_port)));
+  const auto took = Clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(4500));
+  EXPECT_LE(took, std::chrono::milliseconds(8000));
+  EXPECT_EQ("Error connecting!", chat.back());
+  EXPECT_EQ(nullptr, state->m_pClient);
+}
+
+TEST_P(SlowConnectionTest, AConnectedClientOutlastsThePeersTimeOut) {
+  ConnectAndAccept(1, 0);
+  // The server gives up on a silent client within a second; a client outside the game still answers.
+  ASSERT_EQ("ok", server->Command("timeout 4 300 1000"));
+  const auto until = Clock::now() + std::chrono::milliseconds(2000);
+  PumpUntil([&] { return Clock::now() >= until; });
+  EXPECT_EQ("timeout", server->Command("wait disconnect 10"));
+  ASSERT_EQ("ok", server->Command("chat still here"));
+  EXPECT_TRUE(PumpUntil([&] { return chat.back() == "still here"; }));
+  EXPECT_EQ(NETCLIENT_CONNECTED, StateNow());
+}
+
+TEST_P(ConnectionTest, UnderAFloodProcessAndQuitStayBounded) {
+  ConnectAndAccept(1, 0);
+  EnterGame();
+  constexpr std::size_t kFlood = 3000;
+  ASSERT_EQ("ok", server->Command("flood " + std::to_string(kFlood)));
+  // Every frame handles a bounded share of what has arrived, until the whole flood is through.
+  std::size_t most = 0;
+  const std::size_t first = chat.size();
+  EXPECT_TRUE(PumpUntil([&] {
+    const std::size_t before = chat.size();
+    ProcessNetFrame(state.get());
+    most = std::max(most, chat.size() - before);
+    return chat.size() - first >= kFlood;
+  }));
+  EXPECT_LE(most, std::size_t(CNetClient::kMaxEventsPerProcess));
+  ASSERT_EQ("ok", server->Command("flood " + std::to_string(kFlood)));
+  const auto start = Clock::now();
+  state->m_pClient.reset();
+  EXPECT_LE(Clock::now() - start, std::chrono::milliseconds(CNetClient::kDisconnectTotalMs + 1500));
+  EXPECT_EQ("disconnect 6", server->Command("wait disconnect 5000"));
+}
+
+TEST_P(ConnectionTest, AMuteServerCannotHoldTheQuit) {
+  ConnectAndAccept(1, 0);
+  ASSERT_EQ("ok", server->Command("mute"));
+  const auto start = Clock::now();
+  state->m_pClient.reset();
+  EXPECT_LE(Clock::now() - start, std::chrono::milliseconds(CNetClient::kDisconnectTotalMs + 1500));
+}
+
+TEST_P(SlowConnectionTest, ADroppedServerTimesOut) {
+  ConnectAndAccept(1, 0);
+  EnterGame();
+  ASSERT_EQ("ok", server->Command("drop"));
+  ASSERT_TRUE(PumpUntil([&] { return state->m_Disconnected; }, std::chrono::seconds(40)));
+  EXPECT_EQ("Timed out", chat.back());
+}
+
+TEST_P(ConnectionTest, QuitRemovesThePuppetsKeepsTheLocalItemAndSaysWhy) {
+  ConnectAndAccept(1, 0);
+  EnterGame();
+  ASSERT_EQ("ok", server->Command("states 2,3,10,20,30 3,4,10,20,30"));
+  ASSERT_TRUE(PumpUntil([] { return MultiplePlayerSupport::CountPlayers() == 2; }));
+  game->ClearCalls();
+  state->m_pClient.reset();
+  const auto removed = game->CallsOf(Routine::RemoveItem);
+  ASSERT_EQ(2u, removed.size());
+  for (const auto& call : removed) EXPECT_NE(0u, call.arguments[0] & 0xFFFF);
+  EXPECT_EQ("disconnect 6", server->Command("wait disconnect 5000"));
+
+  // After the server's own disconnect the own id is gone; the local item is still told apart by its number.
+  ConnectAndAccept(1, 0);
+  EnterGame();
+  ASSERT_EQ("ok", server->Command("kick 4"));
+  ASSERT_TRUE(PumpUntil([&] { return state->m_Disconnected; }));
+  EXPECT_EQ(-1, state->m_pClient->GetOwnId());
+  game->ClearCalls();
+  ProcessNetFrame(state.get());
+  EXPECT_EQ(nullptr, state->m_pClient);
+  EXPECT_EQ(0u, game->CallsOf(Routine::RemoveItem).size());
+}
+
+TEST_P(SlowConnectionTest, AScenarioFileDrivesTheServer) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("netserver_scenario_" + std::to_string(getpid()));
+  std::filesystem::create_directories(root / "race");
+  std::ofstream(root / "race" / "client.nut") << "print(1)";
+  std::ofstream(root / "scenario.txt") << "# a client joins, chats and gets one resource\n"
+                                          "wait 1 5000\naccept 1 5 9 0 0\nchat from the scenario\n"
+                                          "wait 3 5000\nresources race:1\n";
+  {
+    CTestServer scripted(root.string(), (root / "scenario.txt").string());
+    ASSERT_TRUE(scripted.Started());
+    ASSERT_TRUE(ConnectToServer(state.get(), "127.0.0.1", scripted.EnetPort()));
+    state->m_pClient->SetResourceTable(std::make_unique<CRecordingTable>(&table, state->m_pClient.get()));
+    EXPECT_EQ(0u, scripted.Reply().rfind("connect 24 ", 0));
+    EXPECT_EQ("ok", scripted.Reply());
+    EXPECT_EQ("ok", scripted.Reply());
+    ASSERT_TRUE(PumpUntil([&] { return !chat.empty() && chat.back() == "from the scenario"; }));
+    game->Write<std::uint8_t>(kStateByte, kLevel);
+    OnLoadItems(state.get());
+    ProcessNetFrame(state.get());
+    ASSERT_EQ(NETCLIENT_IN_GAME, StateNow());
+    EXPECT_EQ("ready", scripted.Reply());
+    EXPECT_EQ("ok", scripted.Reply());
+    EXPECT_TRUE(PumpUntil([&] { return !table.empty() && table.back() == "list 1"; }));
+    state.reset();
+  }
+  std::filesystem::remove_all(root);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, ConnectionTest,
+                         ::testing::Values(ClientCase{Build::IVEditor, false}, ClientCase{Build::IVEditor, true},
+                                           ClientCase{Build::IVReleasePatched, false},
+                                           ClientCase{Build::IVDemoCorvel, false},
+                                           ClientCase{Build::VReleasePatched, false}),
+                         CaseName);
+INSTANTIATE_TEST_SUITE_P(OneBuild, SlowConnectionTest, ::testing::Values(ClientCase{Build::VReleasePatched, false}),
+                         CaseName);
+
+}  // namespace
+}  // namespace nettest
