@@ -9,4 +9,6 @@ game_arguments=("$@")
 bash tools/setup.sh
 cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" --target brindle_launch Brindlecore quorvant
+# Without a sound card the audio library would print its failed device probes; the game then plays silently.
+if [ ! -e /dev/snd ] && [ -z "${SDL_AUDIODRIVER:-}" ]; then export SDL_AUDIODRIVER=dummy; fi
 exec build/brindle_launch --game "$PWD/build/hack/testing/program/quorvant" --all-modules -- "${game_arguments[@]}"
