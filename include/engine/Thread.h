@@ -6,6 +6,8 @@
 // before deleting it: the running thread reaches the object until it is joined.
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include <engine/MemoryBlock.h>
@@ -54,9 +56,11 @@ class CAsyncFileLoader {
   CAsyncFileLoader(const CAsyncFileLoader&) = delete;
   CAsyncFileLoader& operator=(const CAsyncFileLoader&) = delete;
 
-  // A slot over pages [firstPage, firstPage + pageCount); its index, or UINT32_MAX before a started
-  // worker (slots are added first).
-  std::uint32_t AddSlot(std::uint32_t firstPage, std::uint32_t pageCount);
+  // A slot over pages [firstPage, firstPage + pageCount), found by name when it has one; its index, or
+  // UINT32_MAX before a started worker (slots are added first).
+  std::uint32_t AddSlot(std::uint32_t firstPage, std::uint32_t pageCount, std::u16string_view name = {});
+  // The first slot of that (non-empty) name, or UINT32_MAX.
+  std::uint32_t FindSlot(std::u16string_view name) const;
   std::uint32_t GetSlotCount() const { return static_cast<std::uint32_t>(m_Slots.size()); }
   bool Start();
 
@@ -79,6 +83,7 @@ class CAsyncFileLoader {
     std::uint32_t size = 0;
     std::uint32_t firstPage = 0;
     std::uint32_t pageCount = 0;
+    std::u16string name;
   };
   class Worker : public Thread {
    public:

@@ -9,11 +9,13 @@
 // Ownership: the resource owns its file lists, contexts (released on stop), archive and exports; its
 // dependencies are counted. Locking: the paged-loader lock only; everything else on the game's main thread.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <engine/Arguments.h>
+#include <engine/Thread.h>
 #include <engine/VexilBase.h>
 #include <engine/VexilReference.h>
 
@@ -81,8 +83,13 @@ class CResource : public CBaseObject {
   void AddFile(bool secondList, std::uint32_t type, std::u16string_view name, std::vector<std::uint8_t> data);
   void SetDirectoryPath(std::u16string_view path) { m_DirectoryPath = path; }
   void SetArchivePath(std::u16string_view path) { m_ArchivePath = path; }
+  // Takes ownership of the paged loader whose named slots reads look in after the archive (null: none).
+  void SetLoader(CAsyncFileLoader* loader);
 
  protected:
+  // The stream of the loader's slot named path; null without a loader or such a slot.
+  Stream* OpenLoaderSlot(std::u16string_view path);
+  bool HasLoaderSlot(std::u16string_view path);
   // Runs the stop; force carries on when a handler prevents it (after a failed start).
   bool StopRunning(bool restarting, bool force);
   void ReleaseContexts();
@@ -99,6 +106,9 @@ class CResource : public CBaseObject {
   bool m_bRunning = false;
   std::u16string m_DirectoryPath;
   std::u16string m_ArchivePath;
+  // Guards the loader pointer: the loader's own worker thread may be at work on its slots.
+  CRITICAL_SECTION m_LoaderLock;
+  std::unique_ptr<CAsyncFileLoader> m_pLoader;
   CTARArchive* m_pArchive = nullptr;  // owned
   CArgumentMap m_Exports;
 };

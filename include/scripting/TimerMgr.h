@@ -7,6 +7,7 @@
 // one more. A timer made while a step runs starts counting in the next step. Locking: none; the game's
 // main thread only.
 #include <cstdint>
+#include <vector>
 
 #include <engine/Arguments.h>
 #include <engine/Native.h>
@@ -36,7 +37,9 @@ class CScriptTimer : public CBaseObject {
   CResource* GetResource() const { return m_pResource; }
   std::uint32_t GetSlot() const { return m_uSlot; }
   double GetInterval() const { return m_dInterval; }
-  double GetElapsed() const { return m_dElapsed; }
+  // While the timer stands in a table the table keeps its count; the timer's own copy is brought up to
+  // date when it leaves.
+  double GetElapsed() const;
   // 0 repeats for ever; n > 0 gives n more calls.
   std::int32_t GetRepeatCount() const { return m_iRepeatCount; }
   // Passed to every call.
@@ -54,7 +57,6 @@ class CScriptTimer : public CBaseObject {
   std::int32_t m_iRepeatCount;
   CArgumentArray m_Arguments;
   Strong<CFunction> m_pFunction;
-  std::uint32_t m_uBornInStep = 0;  // the step during which it was added (0: outside any step)
 };
 
 class CTimerMgr {
@@ -99,11 +101,23 @@ class CTimerMgr {
   static bool NativeSetImmediate(CNativeState* state, int argumentCount, void* user);
   static bool NativeClearTimer(CNativeState* state, int argumentCount, void* user);
 
+  friend class CScriptTimer;
+
+  // What the frame step reads of every timer, kept side by side so that an idle pass touches one
+  // contiguous array and no timer object.
+  struct Slot {
+    double elapsed = 0.0;
+    double interval = 0.0;
+    CScriptTimer* timer = nullptr;  // counted by the table; null marks a free slot
+    std::uint32_t bornInStep = 0;   // the step during which it was added (0: outside any step)
+  };
+  // Calls a due timer and counts down its repeats.
+  void Fire(CScriptTimer* timer);
+
   CResourceMgr* m_pOwner;
   std::uint32_t m_uCapacity = kCapacity;
   std::uint32_t m_uUsed = 0;
-  bool m_bUsed[kCapacity] = {};
-  Array<CScriptTimer*> m_Timers;
+  std::vector<Slot> m_Slots;
   ReflectedClass* m_pTimerClass = nullptr;  // owned by the registry
   CScripting* m_pScripting;                 // not owned
   std::uint32_t m_uStep = 0;                // the step running now, 0 between steps

@@ -1,6 +1,8 @@
 // The script registry of the resource framework: the "global" namespace and the script engines.
 #include <engine/Scripting.h>
 
+#include <engine/CoreLibrary.h>
+
 #include <platform/text.h>
 
 namespace Vexil3D {
@@ -15,7 +17,7 @@ std::uint32_t EngineKey(const char16_t* name) {
 
 }  // namespace
 
-CScripting::CScripting() : m_Global(u"global") {}
+CScripting::CScripting() : m_Global(u"global") { RegisterCoreLibrary(this); }
 
 CScripting::~CScripting() {
   // Registered natives may belong to an engine's code: the namespace goes first.

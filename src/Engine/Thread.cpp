@@ -66,7 +66,14 @@ CAsyncFileLoader::~CAsyncFileLoader() {
   DeleteCriticalSection(&m_SourceLock);
 }
 
-std::uint32_t CAsyncFileLoader::AddSlot(std::uint32_t firstPage, std::uint32_t pageCount) {
+std::uint32_t CAsyncFileLoader::FindSlot(std::u16string_view name) const {
+  if (name.empty()) return UINT32_MAX;
+  for (std::size_t i = 0; i < m_Slots.size(); ++i)
+    if (m_Slots[i]->name == name) return static_cast<std::uint32_t>(i);
+  return UINT32_MAX;
+}
+
+std::uint32_t CAsyncFileLoader::AddSlot(std::uint32_t firstPage, std::uint32_t pageCount, std::u16string_view name) {
   if (m_pWorker) return UINT32_MAX;
   auto slot = std::make_unique<Slot>();
   slot->requested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -81,6 +88,7 @@ std::uint32_t CAsyncFileLoader::AddSlot(std::uint32_t firstPage, std::uint32_t p
   InitializeCriticalSection(&slot->lock);
   slot->firstPage = firstPage;
   slot->pageCount = pageCount;
+  slot->name = name;
   m_Slots.push_back(std::move(slot));
   return GetSlotCount() - 1;
 }

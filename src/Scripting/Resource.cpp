@@ -24,13 +24,44 @@ CFileSystem* FileSystemOf(CResourceMgr* manager) {
 
 }  // namespace
 
-CResource::CResource(CResourceMgr* manager, std::u16string_view name) : m_pManager(manager), m_Name(name) {}
+namespace {
+constexpr DWORD kLoaderLockSpins = 2000;
+}  // namespace
+
+CResource::CResource(CResourceMgr* manager, std::u16string_view name) : m_pManager(manager), m_Name(name) {
+  InitializeCriticalSectionAndSpinCount(&m_LoaderLock, kLoaderLockSpins);
+}
 
 CResource::~CResource() {
   FreeFiles();
   if (m_pManager) m_pManager->ForgetResource(this, true);
   ReleaseContexts();
   UnmountArchive();
+  m_pLoader.reset();
+  DeleteCriticalSection(&m_LoaderLock);
+}
+
+void CResource::SetLoader(CAsyncFileLoader* loader) {
+  std::unique_ptr<CAsyncFileLoader> old;
+  EnterCriticalSection(&m_LoaderLock);
+  old = std::move(m_pLoader);
+  m_pLoader.reset(loader);
+  LeaveCriticalSection(&m_LoaderLock);
+}
+
+Stream* CResource::OpenLoaderSlot(std::u16string_view path) {
+  EnterCriticalSection(&m_LoaderLock);
+  const std::uint32_t slot = m_pLoader ? m_pLoader->FindSlot(path) : UINT32_MAX;
+  Stream* stream = slot != UINT32_MAX ? m_pLoader->GetStream(slot) : nullptr;
+  LeaveCriticalSection(&m_LoaderLock);
+  return stream;
+}
+
+bool CResource::HasLoaderSlot(std::u16string_view path) {
+  EnterCriticalSection(&m_LoaderLock);
+  const bool found = m_pLoader && m_pLoader->FindSlot(path) != UINT32_MAX;
+  LeaveCriticalSection(&m_LoaderLock);
+  return found;
 }
 
 ReflectedClass* CResource::GetReflectedClass() { return m_pManager ? m_pManager->GetResourceClass() : nullptr; }
@@ -188,6 +219,8 @@ Stream* CResource::OpenFile(std::u16string_view path, bool write) {
   if (Rooted(path)) return write || !fileSystem ? nullptr : fileSystem->Open(text.c_str(), false);
   if (!write && m_pArchive)
     if (Stream* stream = m_pArchive->Open(text.c_str(), false)) return stream;
+  if (!write)
+    if (Stream* stream = OpenLoaderSlot(path)) return stream;
   // Without a directory a relative path would land at the engine root.
   const std::u16string joined = InDirectory(path);
   return joined.empty() || !fileSystem ? nullptr : fileSystem->Open(joined.c_str(), write);
@@ -206,6 +239,7 @@ bool CResource::FileExists(std::u16string_view path, bool files, bool directorie
   const std::u16string text(path);
   if (Rooted(path)) return fileSystem && fileSystem->Exists(text.c_str(), files, directories);
   if (MountArchive() && m_pArchive && m_pArchive->Exists(text.c_str(), files, directories)) return true;
+  if (files && HasLoaderSlot(path)) return true;
   const std::u16string joined = InDirectory(path);
   return !joined.empty() && fileSystem && fileSystem->Exists(joined.c_str(), files, directories);
 }

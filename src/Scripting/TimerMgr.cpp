@@ -16,8 +16,12 @@ CScriptTimer::CScriptTimer(CResource* resource, CFunction* function, std::int32_
 
 ReflectedClass* CScriptTimer::GetReflectedClass() { return m_pTable ? m_pTable->GetTimerClass() : nullptr; }
 
-CTimerMgr::CTimerMgr(CResourceMgr* owner, CScripting* scripting) : m_pOwner(owner), m_pScripting(scripting) {
-  m_Timers.SetSize(kCapacity);
+double CScriptTimer::GetElapsed() const {
+  return m_pTable && m_uSlot != kNoSlot ? m_pTable->m_Slots[m_uSlot].elapsed : m_dElapsed;
+}
+
+CTimerMgr::CTimerMgr(CResourceMgr* owner, CScripting* scripting)
+    : m_pOwner(owner), m_Slots(kCapacity), m_pScripting(scripting) {
   if (scripting) RegisterFunctions(scripting);
 }
 
@@ -28,12 +32,10 @@ bool CTimerMgr::AddTimer(CScriptTimer* timer) {
   timer->m_pTable = this;
   if (m_uUsed >= m_uCapacity) return false;
   std::uint32_t slot = 0;
-  while (m_bUsed[slot]) ++slot;
-  m_bUsed[slot] = true;
-  m_Timers.SetAt(slot, timer);
+  while (m_Slots[slot].timer) ++slot;
+  m_Slots[slot] = Slot{timer->m_dElapsed, timer->m_dInterval, timer, m_uStep};
   ++m_uUsed;
   timer->m_uSlot = slot;
-  timer->m_uBornInStep = m_uStep;
   timer->AddRef();
   return true;
 }
@@ -52,9 +54,9 @@ CScriptTimer* CTimerMgr::CreateTimer(CResource* resource, CFunction* function, s
 bool CTimerMgr::RemoveTimer(CScriptTimer* timer) {
   if (!timer) return false;
   const std::uint32_t slot = timer->m_uSlot;
-  if (slot >= m_uCapacity || !m_bUsed[slot] || m_Timers.GetAt(slot) != timer) return false;
-  m_bUsed[slot] = false;
-  m_Timers.SetAt(slot, nullptr);
+  if (slot >= m_uCapacity || m_Slots[slot].timer != timer) return false;
+  timer->m_dElapsed = m_Slots[slot].elapsed;
+  m_Slots[slot] = Slot{};
   --m_uUsed;
   timer->m_uSlot = CScriptTimer::kNoSlot;
   timer->Release();
@@ -64,8 +66,8 @@ bool CTimerMgr::RemoveTimer(CScriptTimer* timer) {
 std::uint32_t CTimerMgr::RemoveResourceTimers(CResource* resource) {
   std::uint32_t removed = 0;
   for (std::uint32_t slot = 0; slot < m_uCapacity; ++slot) {
-    if (!m_bUsed[slot]) continue;
-    CScriptTimer* timer = m_Timers.GetAt(slot);
+    if (!m_Slots[slot].timer) continue;
+    CScriptTimer* timer = m_Slots[slot].timer;
     if ((!resource || timer->m_pResource == resource) && RemoveTimer(timer)) ++removed;
   }
   return removed;
@@ -73,37 +75,42 @@ std::uint32_t CTimerMgr::RemoveResourceTimers(CResource* resource) {
 
 std::uint32_t CTimerMgr::Clear() {
   const std::uint32_t removed = RemoveResourceTimers(nullptr);
-  for (bool& used : m_bUsed) used = false;
+  for (Slot& slot : m_Slots) slot = Slot{};
   m_uUsed = 0;
   return removed;
 }
 
 CScriptTimer* CTimerMgr::GetTimer(std::uint32_t slot) const {
-  return slot < m_uCapacity && m_bUsed[slot] ? m_Timers.GetAt(slot) : nullptr;
+  return slot < m_uCapacity ? m_Slots[slot].timer : nullptr;
 }
 
 void CTimerMgr::Step(double seconds) {
   const std::uint32_t outer = m_uStep;
   if (++m_uStepCounter == 0) ++m_uStepCounter;  // 0 stands for "outside any step"
-  m_uStep = m_uStepCounter;
-  for (std::uint32_t slot = 0; slot < m_uCapacity; ++slot) {
-    if (!m_bUsed[slot]) continue;
-    CScriptTimer* timer = m_Timers.GetAt(slot);
-    if (timer->m_uBornInStep == m_uStep) continue;
-    timer->m_dElapsed += seconds;
-    if (timer->m_dElapsed < timer->m_dInterval) continue;
-    // The call may clear the timer (or stop its resource): it must live until the step is done with it.
-    Strong<CScriptTimer> hold(timer);
-    Strong<CFunction> function = timer->m_pFunction;
-    if (function) {
-      CNativeState state(m_pScripting, timer->m_pResource, &timer->m_Arguments);
-      function->Call(&state, static_cast<int>(timer->m_Arguments.GetCount()));
-    }
-    timer->m_dElapsed = 0.0;
-    if (timer->m_uSlot == CScriptTimer::kNoSlot || timer->m_iRepeatCount <= 0) continue;
-    if (timer->m_iRepeatCount-- == 1) RemoveTimer(timer);
+  const std::uint32_t step = m_uStep = m_uStepCounter;
+  // The idle check stays in this loop; a due timer's call is the rare, out-of-line path.
+  for (std::uint32_t slot = 0; slot < kCapacity; ++slot) {
+    Slot& hot = m_Slots[slot];
+    if (!hot.timer || hot.bornInStep == step) continue;
+    hot.elapsed += seconds;
+    if (hot.elapsed >= hot.interval) Fire(hot.timer);
   }
   m_uStep = outer;
+}
+
+void CTimerMgr::Fire(CScriptTimer* timer) {
+  // The call may clear the timer (or stop its resource): it must live until the step is done with it.
+  Strong<CScriptTimer> hold(timer);
+  Strong<CFunction> function = timer->m_pFunction;
+  if (function) {
+    CNativeState state(m_pScripting, timer->m_pResource, &timer->m_Arguments);
+    function->Call(&state, static_cast<int>(timer->m_Arguments.GetCount()));
+  }
+  // The call may have moved the timer: its own slot is the one to reset.
+  timer->m_dElapsed = 0.0;
+  if (timer->m_uSlot != CScriptTimer::kNoSlot) m_Slots[timer->m_uSlot].elapsed = 0.0;
+  if (timer->m_uSlot == CScriptTimer::kNoSlot || timer->m_iRepeatCount <= 0) return;
+  if (timer->m_iRepeatCount-- == 1) RemoveTimer(timer);
 }
 
 // -------------------------------------------------------------------------------------------------

@@ -241,6 +241,20 @@ TEST_F(ResourceTest, FilesOverTheArchiveAndTheDirectory) {
   EXPECT_EQ(loose->OpenFile(u"/rel.txt", true), nullptr);
   EXPECT_EQ(loose->CreateFile(u"../x.txt"), nullptr);
   EXPECT_EQ(packed->CreateFile(u"x.txt"), nullptr);  // a resource with an archive writes nothing
+  // Named slots of a paged loader answer after the archive and before the directory, for files only.
+  const std::string paged = "from the loader";
+  for (CResource* resource : {packed, loose}) {
+    Strong<Stream> source;
+    source.Attach(new CMemoryStream(paged.data(), static_cast<std::uint32_t>(paged.size())));
+    auto* loader = new CAsyncFileLoader(source.Get());
+    loader->AddSlot(0, 1, u"both.txt");
+    loader->AddSlot(0, 1, u"paged.txt");
+    resource->SetLoader(loader);
+  }
+  EXPECT_EQ(read(packed, u"both.txt"), "from the archive");
+  EXPECT_EQ(read(loose, u"both.txt"), "from the loader");
+  EXPECT_EQ(read(packed, u"paged.txt"), "from the loader");
+  EXPECT_TRUE(loose->FileExists(u"paged.txt", true, false) && !loose->FileExists(u"paged.txt", false, true));
   EXPECT_EQ(bare->CreateFile(u"x.txt"), nullptr);
   EXPECT_TRUE(packed->FileExists(u"both.txt", true, false));
   EXPECT_FALSE(bare->FileExists(u"rel.txt", true, true));

@@ -132,3 +132,28 @@ TEST_F(XmlTest, DeepTreesMirrorAndGoWithinTheNestingCap) {
 }
 
 }  // namespace
+
+namespace {
+
+// The script-level load takes a script stream of the core library's "Stream" class, and refuses it closed.
+TEST_F(XmlTest, ScriptLoadTakesAStream) {
+  const std::string text = kThree;
+  Strong<Stream> stream;
+  stream.Attach(new CMemoryStream(text.data(), static_cast<std::uint32_t>(text.size())));
+  Strong<CScriptStream> script;
+  script.Attach(new CScriptStream(stream.Get(), scripting.m_Global.m_pStreamClass));
+  const CallableRecord& load = classes.GetDocumentClass()->FindMethod(u"load")->callable;
+  for (bool open : {true, false}) {
+    SCOPED_TRACE(open);
+    if (!open) script->Close();
+    CArgumentArray arguments;
+    arguments.AppendObject(script.Get());
+    CNativeState state(&scripting, nullptr, &arguments);
+    state.SetThis(document.Get());
+    ASSERT_EQ(load.Call(&state, 1), open);
+    if (open) EXPECT_TRUE(state.GetResults().Get(0)->ToBoolean() && Root()->GetChildren().size() == 3u);
+    else EXPECT_TRUE(std::u16string(GetLastErrorText()) == u"Stream closed");
+  }
+}
+
+}  // namespace

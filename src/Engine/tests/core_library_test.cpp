@@ -1,0 +1,374 @@
+// The core script library: registration and type specifications, colours, the polygon test, stream widths
+// at their limits, text readers, matrices, vectors without NaN, and the reflection utilities.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <engine/CoreLibrary.h>
+#include <engine/Native.h>
+#include <engine/Scripting.h>
+
+using namespace Vexil3D;
+
+namespace {
+
+struct Args {
+  CArgumentArray a;
+  template <class... T>
+  explicit Args(T... values) {
+    (Add(values), ...);
+  }
+  void Add(int v) { a.AppendInteger(v); }
+  void Add(std::int64_t v) { a.AppendLongInteger(v); }
+  void Add(double v) { a.AppendDouble(v); }
+  void Add(const char16_t* v) { a.AppendString(v, static_cast<std::uint32_t>(std::char_traits<char16_t>::length(v))); }
+  void Add(CBaseObject* v) { a.AppendObject(v); }
+  void Add(CVector2D v) { a.AppendVector2D(v); }
+  void Add(CVector3D v) { a.AppendVector3D(v); }
+};
+
+std::string Narrow(const char16_t* text) {
+  return text ? std::string(text, text + std::char_traits<char16_t>::length(text)) : "";
+}
+
+class CoreLibraryTest : public ::testing::Test {
+ protected:
+  // Calls the record with "this"; the results stay in `results`, the error text in `error`.
+  bool Call(const CallableRecord& record, CBaseObject* self, Args&& args = Args()) {
+    results.Clear();
+    CNativeState state(&scripting, nullptr, &args.a);
+    state.SetThis(self);
+    const bool ok = record.Call(&state, static_cast<int>(args.a.GetCount()));
+    error = Narrow(GetLastErrorText());
+    state.GetResults().AppendTo(&results);
+    return ok;
+  }
+  bool Function(const char16_t* space, const char16_t* name, Args&& args = Args()) {
+    CReflection* ns = space ? global.FindNamespace(space) : &global;
+    return Call(ns->FindFunction(name)->callable, nullptr, std::move(args));
+  }
+  bool Method(CBaseObject* self, const char16_t* name, Args&& args = Args()) {
+    ReflectedClass* cls = self->GetReflectedClass();
+    if (const PropertyEntry* p = cls->FindProperty(name)) return Call(p->getter, self, std::move(args));
+    return Call(cls->FindMethod(name)->callable, self, std::move(args));
+  }
+  bool Set(CBaseObject* self, const char16_t* name, double value) {
+    return Call(self->GetReflectedClass()->FindProperty(name)->setter, self, Args(value));
+  }
+  Strong<CBaseObject> New(const char16_t* className, Args&& args = Args()) {
+    EXPECT_TRUE(Call(global.FindClass(className)->GetConstructor(), nullptr, std::move(args))) << error;
+    return Strong<CBaseObject>(results.Get(0) ? results.Get(0)->ToObject() : nullptr);
+  }
+  Strong<CBaseObject> Memory(const void* data, std::uint32_t size, std::uint32_t access) {
+    Strong<Stream> stream;
+    stream.Attach(new CMemoryStream(const_cast<void*>(data), size, access));
+    Strong<CBaseObject> object;
+    object.Attach(new CScriptStream(stream.Get(), global.m_pStreamClass));
+    return object;
+  }
+  double Number(std::uint32_t i = 0) {
+    double value = std::nan("");
+    if (results.Get(i)) results.Get(i)->ToNumber(&value);
+    return value;
+  }
+  std::vector<float> Vector(std::uint32_t i = 0) {
+    CBaseObject* object = results.Get(i) ? results.Get(i)->ToObject() : nullptr;
+    if (auto* v2 = dynamic_cast<CObjectValue<CVector2D>*>(object)) return {v2->GetValue().x, v2->GetValue().y};
+    if (auto* v3 = dynamic_cast<CObjectValue<CVector3D>*>(object))
+      return {v3->GetValue().x, v3->GetValue().y, v3->GetValue().z};
+    return {};
+  }
+
+  CScripting scripting;
+  CReflection& global = scripting.m_Global;
+  CArgumentArray results;
+  std::string error;
+};
+
+TEST_F(CoreLibraryTest, EntriesCarryTheirTypeSpecifications) {
+  // {namespace ("" for global) or class, entry, specification}; the classes' rows name their class.
+  const char16_t* functions[][3] = {{u"", u"toColour", u"iii|i"},
+                                    {u"", u"inPoly", u"z*"},
+                                    {u"sdl", u"getModState", u""},
+                                    {u"reflection", u"move", u"xx"},
+                                    {u"reflection", u"createFunction", u"c"}};
+  for (const auto& f : functions)
+    EXPECT_TRUE((*f[0] ? global.FindNamespace(f[0]) : &global)->FindFunction(f[1])->callable.typeSpec == f[2]);
+  const char16_t* methods[][3] = {{u"Stream", u"readBytes", u"ti"},        {u"Stream", u"writeDouble", u"tf"},
+                                  {u"Matrix4x4", u"setMultiply", u"txx*"}, {u"Matrix4x4", u"setElement", u"tif"},
+                                  {u"Vec2", u"interpolate", u"tzf"},       {u"Vec3", u"interpolate", u"tvf"}};
+  for (const auto& m : methods) EXPECT_TRUE(global.FindClass(m[0])->FindMethod(m[1])->callable.typeSpec == m[2]);
+  EXPECT_EQ(global.FindNamespace(u"module")->GetFunctionCount(), 0u);
+  EXPECT_TRUE(global.FindNamespace(u"reflection")->FindClass(u"Function"));
+  for (auto noted : {global.m_pStreamClass, global.m_pMatrix4x4Class, global.m_pVec2Class, global.m_pVec3Class})
+    EXPECT_TRUE(noted);
+  const ValueEntry* platformName = global.FindNamespace(u"platform")->FindValue(u"name");
+  ASSERT_TRUE(platformName && Call(platformName->getter, nullptr));
+  EXPECT_TRUE(results.Get(0)->ToString() == std::u16string(u"Windows"));
+}
+
+TEST_F(CoreLibraryTest, ToColourPacksEightBitChannels) {
+  EXPECT_TRUE(Function(nullptr, u"toColour", Args(255, 0, 0)));
+  EXPECT_EQ(Number(), double(0xFFFF0000u));
+  EXPECT_TRUE(Function(nullptr, u"toColour", Args(255, 0, 0, 0)));
+  EXPECT_EQ(Number(), double(0x00FF0000u));
+  EXPECT_TRUE(Function(nullptr, u"toColour", Args(0x1FF, 0x102, 3, 0x180)));
+  EXPECT_EQ(Number(), double(0x80FF0203u));
+  EXPECT_FALSE(Function(nullptr, u"toColour", Args(1, 2)));
+}
+
+TEST_F(CoreLibraryTest, InPolyEvenOdd) {
+  // A "U": two arms joined at the bottom, the notch between them open at the top.
+  const std::vector<CVector2D> u = {{0, 0}, {30, 0}, {30, 30}, {20, 30}, {20, 10}, {10, 10}, {10, 30}, {0, 30}};
+  const std::vector<CVector2D> square = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+  const struct {
+    CVector2D point;
+    const std::vector<CVector2D>* polygon;
+    bool inside;
+  } cases[] = {{{5, 20}, &u, true},
+               {{15, 20}, &u, false},
+               {{15, 5}, &u, true},
+               {{25, 25}, &u, true},
+               {{35, 5}, &u, false},
+               {{5, 5}, &square, true},
+               {{5, 15}, &square, false},
+               // On the vertical edges: the left one is outside its column, the right one inside.
+               {{0, 5}, &square, false},
+               {{10, 5}, &square, true},
+               {{5, -1}, &square, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.point.x << "," << c.point.y);
+    Args args(c.point);
+    for (const CVector2D& p : *c.polygon) args.Add(p);
+    ASSERT_TRUE(Function(nullptr, u"inPoly", std::move(args))) << error;
+    EXPECT_EQ(results.Get(0)->ToBoolean(), c.inside);
+    EXPECT_EQ(PointInPolygon(c.point, c.polygon->data(), static_cast<std::uint32_t>(c.polygon->size())), c.inside);
+  }
+  EXPECT_TRUE(Function(nullptr, u"inPoly", Args(CVector2D{})));
+  EXPECT_FALSE(results.Get(0)->ToBoolean());
+  Args tooMany(CVector2D{});
+  for (std::uint32_t i = 0; i <= kMaxPolygonPoints; ++i) tooMany.Add(CVector2D{float(i), 0});
+  EXPECT_FALSE(Function(nullptr, u"inPoly", std::move(tooMany)));
+  EXPECT_EQ(error, "Too many points");
+}
+
+TEST_F(CoreLibraryTest, EachWidthRoundTripsAtItsLimits) {
+  constexpr std::int64_t kI64Min = std::numeric_limits<std::int64_t>::min();
+  constexpr std::int64_t kI64Max = std::numeric_limits<std::int64_t>::max();
+  const struct {
+    const char16_t* write;
+    const char16_t* read;
+    double argument;  // written as a double unless wide is set
+    std::int64_t wide;
+    std::vector<std::uint8_t> bytes;
+    double expected;  // what the read gives back
+  } cases[] = {
+      {u"writeInt8", u"readInt8", -128, 0, {0x80}, -128},
+      {u"writeInt8", u"readInt8", 127, 0, {0x7F}, 127},
+      {u"writeUInt8", u"readUInt8", 255, 0, {0xFF}, 255},
+      {u"writeInt16", u"readInt16", -32768, 0, {0x00, 0x80}, -32768},
+      {u"writeUInt16", u"readUInt16", 65535, 0, {0xFF, 0xFF}, 65535},
+      {u"writeInt32", u"readInt32", -2147483648.0, 0, {0, 0, 0, 0x80}, -2147483648.0},
+      {u"writeUInt32", u"readUInt32", 4294967295.0, 0, {0xFF, 0xFF, 0xFF, 0xFF}, -1},
+      {u"writeInt64", u"readInt64", 0, kI64Min, {0, 0, 0, 0, 0, 0, 0, 0x80}, double(kI64Min)},
+      {u"writeInt64", u"readUInt64", 0, kI64Max, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, double(kI64Max)},
+      {u"writeFloat", u"readFloat", -1.5, 0, {0, 0, 0xC0, 0xBF}, -1.5},
+      {u"writeDouble", u"readDouble", 0.1, 0, {0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0xB9, 0x3F}, 0.1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.write));
+    std::uint8_t buffer[8] = {};
+    Strong<CBaseObject> stream =
+        Memory(buffer, sizeof buffer, CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE);
+    ASSERT_TRUE(c.wide ? Method(stream, c.write, Args(c.wide)) : Method(stream, c.write, Args(c.argument))) << error;
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + c.bytes.size()), c.bytes);
+    // The same bytes read back, then one byte short of them.
+    Strong<CBaseObject> reader = Memory(buffer, static_cast<std::uint32_t>(c.bytes.size()), CMemoryStream::ACCESS_READ);
+    ASSERT_TRUE(Method(reader, c.read)) << error;
+    EXPECT_EQ(Number(), c.expected);
+    Strong<CBaseObject> shortOne =
+        Memory(buffer, static_cast<std::uint32_t>(c.bytes.size() - 1), CMemoryStream::ACCESS_READ);
+    EXPECT_FALSE(Method(shortOne, c.read));
+    EXPECT_EQ(error, "unable to read");
+    Strong<CBaseObject> full =
+        Memory(buffer, static_cast<std::uint32_t>(c.bytes.size() - 1), CMemoryStream::ACCESS_WRITE);
+    EXPECT_FALSE(c.wide ? Method(full, c.write, Args(c.wide)) : Method(full, c.write, Args(c.argument)));
+    EXPECT_EQ(error, "unable to write");
+  }
+}
+
+TEST_F(CoreLibraryTest, ReadBytesRefusesCountsBeyondTheStreamBeforeReading) {
+  const char data[] = "abcdef";
+  Strong<CBaseObject> stream = Memory(data, 6, CMemoryStream::ACCESS_READ);
+  for (int count : {-1, 7, std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min()}) {
+    SCOPED_TRACE(count);
+    EXPECT_FALSE(Method(stream, u"readBytes", Args(count)));
+    EXPECT_EQ(error, "unable to read");
+  }
+  ASSERT_TRUE(Method(stream, u"position"));
+  EXPECT_EQ(Number(), 0);
+  ASSERT_TRUE(Method(stream, u"readBytes", Args(6))) << error;
+  std::uint32_t size = 0;
+  const std::uint8_t* bytes = static_cast<CArgumentBytes*>(results.Get(0))->GetBytes(&size);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), size), "abcdef");
+}
+
+TEST_F(CoreLibraryTest, StringsLinesAndClosing) {
+  std::uint8_t buffer[64] = {};
+  Strong<CBaseObject> out = Memory(buffer, sizeof buffer, CMemoryStream::ACCESS_WRITE);
+  ASSERT_TRUE(Method(out, u"writeString", Args(u"Gr\u00FC\u00DFe \u20AC")));
+  ASSERT_TRUE(Method(out, u"writeBytes", Args(u"one\r\ntwo")));
+  Strong<CBaseObject> in = Memory(buffer, 12 + 8, CMemoryStream::ACCESS_READ);
+  ASSERT_TRUE(Method(in, u"readString")) << error;
+  EXPECT_TRUE(results.Get(0)->ToString() == std::u16string(u"Gr\u00FC\u00DFe \u20AC"));
+  for (const char16_t* line :
+       {u"one", u"two", static_cast<const char16_t*>(nullptr), static_cast<const char16_t*>(nullptr)}) {
+    ASSERT_TRUE(Method(in, u"readLine"));
+    if (line)
+      EXPECT_TRUE(results.Get(0)->ToString() == std::u16string(line));
+    else
+      EXPECT_TRUE(results.Get(0)->IsNil());
+  }
+  ASSERT_TRUE(Method(in, u"close"));
+  const struct {
+    const char16_t* member;
+    const char* text;
+  } closed[] = {{u"close", "stream already closed"},
+                {u"length", "stream already closed"},
+                {u"position", "stream already closed"},
+                {u"readInt8", "stream closed"},
+                {u"readLine", "stream closed"}};
+  for (const auto& c : closed) {
+    EXPECT_FALSE(Method(in, c.member));
+    EXPECT_EQ(error, c.text);
+  }
+  // A TextReader takes a Stream, and refuses once closed.
+  const char text[] = "a\xE2\x82\xAC\nb";
+  Strong<CBaseObject> source = Memory(text, 6, CMemoryStream::ACCESS_READ);
+  Strong<CBaseObject> reader = New(u"TextReader", Args(source.Get()));
+  ASSERT_TRUE(reader);
+  for (double codePoint : {double('a'), double(0x20AC)}) {
+    ASSERT_TRUE(Method(reader, u"readCharacter"));
+    EXPECT_EQ(Number(), codePoint);
+  }
+  ASSERT_TRUE(Method(reader, u"close"));
+  EXPECT_FALSE(Method(reader, u"readLine"));
+  EXPECT_EQ(error, "TextReader is closed");
+  EXPECT_FALSE(Call(global.FindClass(u"TextReader")->GetConstructor(), nullptr, Args(1)));
+}
+
+TEST_F(CoreLibraryTest, MatrixElementsProductsAndInverse) {
+  Strong<CBaseObject> m = New(u"Matrix4x4");
+  for (int bad : {16, -1}) {
+    EXPECT_FALSE(Method(m, u"getElement", Args(bad)));
+    EXPECT_EQ(error, "invalid index");
+    EXPECT_FALSE(Method(m, u"setElement", Args(bad, 1.0)));
+    EXPECT_EQ(error, "invalid index");
+  }
+  EXPECT_FALSE(Method(m, u"getVector3", Args(4)));
+  ASSERT_TRUE(Method(m, u"setTranslate", Args(CVector3D{5, 6, 7})));
+  ASSERT_TRUE(Method(m, u"transformCoordinate", Args(CVector3D{1, 2, 3})));
+  EXPECT_EQ(Vector(), (std::vector<float>{6, 8, 10}));
+  ASSERT_TRUE(Method(m, u"m43"));
+  EXPECT_EQ(Number(), 7);
+  // (scale 2) x (translate 5, 6, 7), then x (scale 2): a point (1, 1, 1) goes to ((2 + 5) x 2, ...).
+  Strong<CBaseObject> scale = New(u"Matrix4x4");
+  ASSERT_TRUE(Method(scale, u"setScale", Args(CVector3D{2, 2, 2})));
+  Strong<CBaseObject> product = New(u"Matrix4x4");
+  ASSERT_TRUE(Method(product, u"setMultiply", Args(scale.Get(), m.Get()))) << error;
+  ASSERT_TRUE(Method(product, u"multiply", Args(scale.Get())));
+  ASSERT_TRUE(Method(product, u"transformCoordinate", Args(CVector3D{1, 1, 1})));
+  EXPECT_EQ(Vector(), (std::vector<float>{14, 16, 18}));
+  EXPECT_FALSE(Method(product, u"setMultiply", Args(scale.Get())));
+  ASSERT_TRUE(Method(product, u"setInverse", Args(scale.Get())));
+  EXPECT_EQ(Number(), 8);
+  ASSERT_TRUE(Method(product, u"getElement", Args(0)));
+  EXPECT_EQ(Number(), 0.5);
+  ASSERT_TRUE(Set(scale, u"m22", 0.0));
+  ASSERT_TRUE(Method(product, u"setInverse", Args(scale.Get())));
+  EXPECT_TRUE(results.Get(0)->IsNil());
+}
+
+TEST_F(CoreLibraryTest, VectorsNeverGiveNaN) {
+  Strong<CBaseObject> one = New(u"Vec2", Args(1.0));
+  ASSERT_TRUE(Method(one, u"y"));
+  EXPECT_EQ(Number(), 0);
+  std::uint32_t length = 0;
+  std::unique_ptr<char16_t[]> text(ReflectedClass::ToString(one, &length));
+  EXPECT_EQ(Narrow(text.get()), "X: 1.000 Y: 0.000");
+  Strong<CBaseObject> huge = New(u"Vec3", Args(-3e38, -3e38, -3e38));
+  EXPECT_FALSE(ReflectedClass::ToString(huge, &length));
+  EXPECT_EQ(Narrow(GetLastErrorText()), "Unable to generate the string");
+
+  const CVector3D zero{}, x{1, 0, 0}, y{0, 1, 0};
+  const struct {
+    const char16_t* cls;
+    CVector3D self;
+    const char16_t* method;
+    CVector3D other;
+    std::vector<float> expected;
+  } cases[] = {
+      {u"Vec3", zero, u"normalise", zero, {0, 0, 0}},
+      {u"Vec3", {0, 3, 4}, u"normalise", zero, {0, 0.6f, 0.8f}},
+      {u"Vec3", zero, u"cartesianToSpherical", zero, {0, 0, 0}},
+      {u"Vec3", x, u"sphericalInterpolate", {2, 0, 0}, {1.5f, 0, 0}},
+      {u"Vec3", x, u"sphericalInterpolate", {-1, 0, 0}, {0, 0, 0}},
+      {u"Vec3", zero, u"sphericalExtrapolate", x, {0.5f, 0, 0}},
+      {u"Vec3", x, u"sphericalInterpolate", y, {float(M_SQRT1_2), float(M_SQRT1_2), 0}},
+      {u"Vec3", x, u"crossProduct", y, {0, 0, 1}},
+      {u"Vec2", x, u"sphericalInterpolate", {-1, 0, 0}, {0, 0}},
+      {u"Vec2", zero, u"cartesianToPolar", zero, {0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.method));
+    Strong<CBaseObject> self = New(c.cls, Args(double(c.self.x), double(c.self.y), double(c.self.z)));
+    Args args;
+    if (std::u16string(c.cls) == u"Vec3")
+      args.Add(c.other);
+    else
+      args.Add(CVector2D{c.other.x, c.other.y});
+    args.Add(0.5);
+    ASSERT_TRUE(Method(self, c.method, std::move(args))) << error;
+    const std::vector<float> got = Vector();
+    ASSERT_EQ(got.size(), c.expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], c.expected[i], 1e-6) << i;
+  }
+}
+
+TEST_F(CoreLibraryTest, ReflectionUtilities) {
+  Strong<CBaseObject> v = New(u"Vec3", Args(1.0, 2.0, 3.0));
+  ASSERT_TRUE(Function(u"reflection", u"clone", Args(v.Get())));
+  EXPECT_NE(results.Get(0)->ToObject(), v.Get());
+  EXPECT_EQ(Vector(), (std::vector<float>{1, 2, 3}));
+  for (const char16_t* name : {u"clone", u"tostring", u"move"}) {
+    EXPECT_FALSE(Function(u"reflection", name, Args(1)));
+    EXPECT_EQ(error, "Expected Object for argument 1");
+  }
+  EXPECT_FALSE(Function(u"reflection", u"move", Args(v.Get(), 1)));
+  EXPECT_EQ(error, "Expected Object for argument 2");
+  ASSERT_TRUE(Function(u"reflection", u"tostring", Args(v.Get())));
+  EXPECT_TRUE(results.Get(0)->ToString() == std::u16string(u"X: 1.000 Y: 2.000 Z: 3.000"));
+
+  // A function made an object, then called with the remaining arguments.
+  Strong<CFunction> twice;
+  twice.Attach(new CFunction(
+      u"twice",
+      [](CNativeState* state, int, void*) {
+        int n = 0;
+        return state->CheckNumber(0, &n) && state->ReturnInteger(2 * n);
+      },
+      nullptr, nullptr));
+  Args function;
+  function.a.Adopt(new CArgumentFunction(twice.Get()));
+  ASSERT_TRUE(Function(u"reflection", u"createFunction", std::move(function)));
+  Strong<CBaseObject> object(results.Get(0)->ToObject());
+  ASSERT_TRUE(Function(u"reflection", u"call", Args(object.Get(), 21))) << error;
+  EXPECT_EQ(Number(), 42);
+  EXPECT_FALSE(Function(u"reflection", u"call", Args(v.Get(), 21)));
+}
+
+}  // namespace
