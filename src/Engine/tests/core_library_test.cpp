@@ -90,7 +90,7 @@ class CoreLibraryTest : public ::testing::Test {
 };
 
 TEST_F(CoreLibraryTest, EntriesCarryTheirTypeSpecifications) {
-  // {namespace ("" for global) or class, entry, specification}; the classes' rows name their class.
+  // {namespace ("" for global) or class, entry, argument types}; the classes' rows name their class.
   const char16_t* functions[][3] = {{u"", u"toColour", u"iii|i"},
                                     {u"", u"inPoly", u"z*"},
                                     {u"sdl", u"getModState", u""},
