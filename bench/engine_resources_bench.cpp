@@ -8,6 +8,8 @@
 #include <engine/Texture.h>
 
 #include <benchmark/benchmark.h>
+
+#include "PairedRatio.h"
 #include <png.h>
 #include <tinyxml.h>
 #include <zlib.h>
@@ -21,7 +23,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Clock = std::chrono::steady_clock;
 using Vexil3D::Strong;
 
 constexpr std::uint32_t kSide = 1024;
@@ -37,29 +38,6 @@ Strong<Vexil3D::Stream> Over(const Bytes& bytes) {
 }
 
 // Times one engine pass and one bare pass per iteration and reports the ratio of the sums.
-template <class Engine, class Bare>
-void Compare(benchmark::State& state, Engine engine, Bare bare) {
-  Clock::duration engineTime{}, bareTime{};
-  for (auto _ : state) {
-    const auto start = Clock::now();
-    const bool engineOk = engine();
-    const auto middle = Clock::now();
-    const bool bareOk = bare();
-    bareTime += Clock::now() - middle;
-    engineTime += middle - start;
-    if (!engineOk || !bareOk) {
-      state.SkipWithError("results differ");
-      return;
-    }
-  }
-  const double passes = static_cast<double>(state.iterations());
-  const double engineMs = std::chrono::duration<double, std::milli>(engineTime).count();
-  const double bareMs = std::chrono::duration<double, std::milli>(bareTime).count();
-  state.counters["engine_ms"] = engineMs / passes;
-  state.counters["bare_ms"] = bareMs / passes;
-  state.counters["engine/bare"] = engineMs / bareMs;
-}
-
 // ---------------------------------------------------------------------------------------------
 // PNG texture
 
@@ -131,8 +109,7 @@ void BM_PngTexture(benchmark::State& state) {
   auto* level = new Vexil3D::CImageDataChunk;
   level->SetData(file.data(), static_cast<std::uint32_t>(file.size()));
   chunk.AppendChild(level);
-  Compare(
-      state,
+  bench::Paired(state, "engine/bare",
       [&] {
         chunk.OnLoaded();
         Vexil3D::CMipLevel* decoded = chunk.GetTexture()->GetMipLevel(0);
@@ -168,8 +145,7 @@ const std::string& XmlText() {
 void BM_XmlElements(benchmark::State& state) {
   const std::string& text = XmlText();
   const Bytes bytes(text.begin(), text.end());
-  Compare(
-      state,
+  bench::Paired(state, "engine/bare",
       [&] {
         std::unique_ptr<Vexil3D::CElementChunk> page(Vexil3D::CElementChunk::Load(Over(bytes)));
         return page && page->GetChildCount() == kXmlElements;
@@ -255,8 +231,7 @@ const HbfFile& HbfBytes() {
 void BM_CompressedHbf(benchmark::State& state) {
   const HbfFile& hbf = HbfBytes();
   constexpr std::size_t header = 24;  // magic and flag, version, a u32, inflated and compressed sizes, a u32
-  Compare(
-      state,
+  bench::Paired(state, "engine/bare",
       [&] {
         Vexil3D::CRootChunk root;
         return root.Read(Over(hbf.file)) && root.GetChildCount() == kHbfElements;

@@ -5,6 +5,8 @@
 // against the same function as an engine callback. Each pass checks its result.
 #include <benchmark/benchmark.h>
 
+#include "PairedRatio.h"
+
 #include <chrono>
 #include <vector>
 
@@ -16,34 +18,9 @@
 namespace {
 
 using namespace Vexil3D;
-using Clock = std::chrono::steady_clock;
-
 constexpr int kBatch = 1000;
 constexpr int kHandlers = 8;
 constexpr double kIdleInterval = 1.0e9;
-
-template <class Engine, class Bare>
-void Compare(benchmark::State& state, Engine engine, Bare bare) {
-  Clock::duration engineTime{}, bareTime{};
-  for (auto _ : state) {
-    const auto start = Clock::now();
-    const bool engineOk = engine();
-    const auto middle = Clock::now();
-    const bool bareOk = bare();
-    bareTime += Clock::now() - middle;
-    engineTime += middle - start;
-    if (!engineOk || !bareOk) {
-      state.SkipWithError("results differ");
-      return;
-    }
-  }
-  const double engineNs = std::chrono::duration<double, std::nano>(engineTime).count();
-  const double bareNs = std::chrono::duration<double, std::nano>(bareTime).count();
-  const double operations = static_cast<double>(state.iterations()) * kBatch;
-  state.counters["engine_ns"] = engineNs / operations;
-  state.counters["bare_ns"] = bareNs / operations;
-  state.counters["engine/bare"] = engineNs / bareNs;
-}
 
 int g_Calls = 0;
 bool Count(CNativeState*, int, void*) {
@@ -66,8 +43,7 @@ void BM_TriggerEightHandlers(benchmark::State& state) {
   Strong<CArgumentArray> arguments;
   arguments.Attach(new CArgumentArray());
   arguments->AppendInteger(1);
-  Compare(
-      state,
+  bench::Paired(state, "engine/bare",
       [&] {
         g_Calls = 0;
         for (int i = 0; i < kBatch; ++i) type->TriggerWithEvent(event, arguments);
@@ -102,8 +78,7 @@ void BM_StepIdleTimers(benchmark::State& state) {
   for (std::uint32_t i = 0; i < TimerHandlers::CTimerMgr::kCapacity; ++i)
     table.CreateTimer(nullptr, function, 0, 0, kIdleInterval)->Release();
   constexpr int kSteps = kBatch / 100;  // a step is 4,096 timers: fewer of them per pass
-  Compare(
-      state,
+  bench::Paired(state, "engine/bare",
       [&] {
         g_Calls = 0;
         for (int i = 0; i < kSteps; ++i) table.Step(0.016);
@@ -151,7 +126,7 @@ void BM_ModuleCall(benchmark::State& state) {
     }
     return sum == kBatch * 42;
   };
-  Compare(state, [&] { return run(module); }, [&] { return run(engine); });
+  bench::Paired(state, "engine/bare", [&] { return run(module); }, [&] { return run(engine); });
 }
 BENCHMARK(BM_ModuleCall);
 

@@ -10,6 +10,8 @@
 // Each checks the count of quads the game received and reports the ratio of the summed times as a counter.
 #include <benchmark/benchmark.h>
 
+#include "PairedRatio.h"
+
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -29,7 +31,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kBatch = 64;
 constexpr std::uint32_t kSide = 16;
 constexpr std::uint32_t kQuadRoutinePointer = 0x533AD4;  // IV Release Patched
@@ -83,29 +84,14 @@ struct Rig {
   }
 };
 
-// Times `ours` and `bare` alternately first, sums both and reports their ratio under `name`.
-template <typename Ours, typename Bare>
-void Paired(benchmark::State& state, const char* name, Ours ours, Bare bare) {
-  Clock::duration oursTime{}, bareTime{};
-  bool oursFirst = true;
-  for (auto _ : state) {
-    const auto timed = [](auto& work, Clock::duration& total) {
-      const std::uint32_t before = g_Quads;
-      const auto start = Clock::now();
-      work();
-      total += Clock::now() - start;
-      return g_Quads - before == kBatch;
-    };
-    const bool ok =
-        oursFirst ? (timed(ours, oursTime) && timed(bare, bareTime)) : (timed(bare, bareTime) && timed(ours, oursTime));
-    if (!ok) {
-      state.SkipWithError("the game did not receive every quad");
-      return;
-    }
-    oursFirst = !oursFirst;
-  }
-  const double bareNs = std::chrono::duration<double, std::nano>(bareTime).count();
-  if (bareNs > 0) state.counters[name] = std::chrono::duration<double, std::nano>(oursTime).count() / bareNs;
+// A workload that checks the game received one quad per draw of the batch.
+template <typename Work>
+auto EveryQuadArrives(Work work) {
+  return [work]() mutable {
+    const std::uint32_t before = g_Quads;
+    work();
+    return g_Quads - before == kBatch;
+  };
 }
 
 void BareDraws(const Game::GameTexture* texture) {
@@ -130,12 +116,11 @@ void Rw2DOverBridge(benchmark::State& state) {
   material->SetTexture(texture);
   const Vexil3D::CARGB colours[Vexil3D::CQuad::kCorners] = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
   const Vexil3D::CQuad quad({10, 20}, {kSide, kSide}, colours, 0, {0, 0}, {0, 0}, {1, 1}, {1, 1});
-  Paired(
-      state, "rw2d/bridge",
-      [&] {
+  bench::Paired(
+      state, "rw2d/bridge", EveryQuadArrives([&] {
         for (std::uint32_t i = 0; i < kBatch; ++i) renderer->DrawQuad(material, &quad);
-      },
-      [&] { BareDraws(&bare); });
+      }),
+      EveryQuadArrives([&] { BareDraws(&bare); }));
   state.counters["surfaces"] = double(rig.game.Renderer().Surfaces().size());
   texture->Release();
   material->Release();
@@ -202,19 +187,18 @@ struct ScriptRig {
 
 void DrawRectangleOverBridge(benchmark::State& state) {
   ScriptRig rig;
-  Paired(
-      state, "drawrectangle/bridge", [&] { rig.Calls(rig.draw); }, [&] { BareDraws(&rig.bare); });
+  bench::Paired(state, "drawrectangle/bridge", EveryQuadArrives([&] { rig.Calls(rig.draw); }),
+                EveryQuadArrives([&] { BareDraws(&rig.bare); }));
 }
 BENCHMARK(DrawRectangleOverBridge);
 
 void DrawRectangleOverCallAndBridge(benchmark::State& state) {
   ScriptRig rig;
-  Paired(
-      state, "drawrectangle/(call+bridge)", [&] { rig.Calls(rig.draw); },
-      [&] {
-        rig.Calls(rig.empty);
-        BareDraws(&rig.bare);
-      });
+  bench::Paired(state, "drawrectangle/(call+bridge)", EveryQuadArrives([&] { rig.Calls(rig.draw); }),
+                EveryQuadArrives([&] {
+                  rig.Calls(rig.empty);
+                  BareDraws(&rig.bare);
+                }));
 }
 BENCHMARK(DrawRectangleOverCallAndBridge);
 

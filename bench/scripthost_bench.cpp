@@ -9,6 +9,8 @@
 // Each checks its results and reports the ratio of the summed times as a counter.
 #include <benchmark/benchmark.h>
 
+#include "PairedRatio.h"
+
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -30,37 +32,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Times `ours` and `bare` alternately first, sums both and reports their ratio under `name`.
-template <typename Ours, typename Bare>
-void Paired(benchmark::State& state, const char* name, Ours ours, Bare bare) {
-  Clock::duration oursTime{}, bareTime{};
-  bool oursFirst = true;
-  for (auto _ : state) {
-    const auto timeOurs = [&] {
-      const auto start = Clock::now();
-      const bool ok = ours();
-      oursTime += Clock::now() - start;
-      return ok;
-    };
-    const auto timeBare = [&] {
-      const auto start = Clock::now();
-      const bool ok = bare();
-      bareTime += Clock::now() - start;
-      return ok;
-    };
-    const bool ok = oursFirst ? (timeOurs() && timeBare()) : (timeBare() && timeOurs());
-    if (!ok) {
-      state.SkipWithError("wrong result");
-      return;
-    }
-    oursFirst = !oursFirst;
-  }
-  const double bareNs = std::chrono::duration<double, std::nano>(bareTime).count();
-  if (bareNs > 0) state.counters[name] = std::chrono::duration<double, std::nano>(oursTime).count() / bareNs;
-}
-
 constexpr std::uint32_t kBatch = 256;
 
 void QueueOverDeque(benchmark::State& state) {
@@ -68,7 +39,7 @@ void QueueOverDeque(benchmark::State& state) {
   std::mutex mutex;
   std::deque<std::pair<std::uint32_t, std::uint32_t>> deque;
   constexpr std::uint32_t kExpectedSum = kBatch * (kBatch - 1) / 2;
-  Paired(
+  bench::Paired(
       state, "queue/deque",
       [&] {
         for (std::uint32_t i = 0; i < kBatch; ++i) queue.Push(0, i);
@@ -118,7 +89,7 @@ void NameTableOverMap(benchmark::State& state) {
     expected += i + 1;
   }
   constexpr int kRounds = 16;
-  Paired(
+  bench::Paired(
       state, "table/map",
       [&] {
         std::uintptr_t sum = 0;
@@ -189,7 +160,7 @@ void TriggerOverCalls(benchmark::State& state) {
     if (!compiled) {
       state.SkipWithError("bench script did not compile");
     } else {
-      Paired(
+      bench::Paired(
           state, "trigger/calls",
           [&] {
             auto* event = new CEvent(type);

@@ -8,6 +8,8 @@
 // Each checks its results and reports the ratio of the summed times as a counter.
 #include <benchmark/benchmark.h>
 
+#include "PairedRatio.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -22,36 +24,6 @@
 #include <scripthost/SquirrelSupport.h>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-template <typename Ours, typename Bare>
-void Paired(benchmark::State& state, const char* name, Ours ours, Bare bare) {
-  Clock::duration oursTime{}, bareTime{};
-  bool oursFirst = true;
-  for (auto _ : state) {
-    const auto timeOurs = [&] {
-      const auto start = Clock::now();
-      const bool ok = ours();
-      oursTime += Clock::now() - start;
-      return ok;
-    };
-    const auto timeBare = [&] {
-      const auto start = Clock::now();
-      const bool ok = bare();
-      bareTime += Clock::now() - start;
-      return ok;
-    };
-    const bool ok = oursFirst ? (timeOurs() && timeBare()) : (timeBare() && timeOurs());
-    if (!ok) {
-      state.SkipWithError("wrong result");
-      return;
-    }
-    oursFirst = !oursFirst;
-  }
-  const double bareNs = std::chrono::duration<double, std::nano>(bareTime).count();
-  if (bareNs > 0) state.counters[name] = std::chrono::duration<double, std::nano>(oursTime).count() / bareNs;
-}
 
 // Compiles and runs code in the environment; true on success.
 bool RunIn(CScriptEnvironment* environment, const std::string& code) {
@@ -130,7 +102,7 @@ void ProcessOverCalls(benchmark::State& state) {
     if (!ok) {
       state.SkipWithError("bench script did not run");
     } else {
-      Paired(
+      bench::Paired(
           state, "process/calls",
           [] { return SquirrelSupportModuleHandler(MODULEEVENT_PROCESS, nullptr) == MODULEREPLY_HANDLED; },
           [&] {
@@ -201,7 +173,7 @@ void Operators(benchmark::State& state, const char* counter, const std::string& 
       state.SkipWithError("bench script did not run");
     } else {
       const double expected = CallIn(&environment, u"expected", 0);
-      Paired(
+      bench::Paired(
           state, counter, [&] { return CallIn(&environment, u"ours", kLoop) == expected; },
           [&] { return CallIn(&environment, u"bare", kLoop) == 0.0; });
       state.SetItemsProcessed(state.iterations() * kLoop);
