@@ -1,4 +1,4 @@
-// The core script library: registration and type specifications, colours, the polygon test, stream widths
+// The core script library: registration and argument types, colours, the polygon test, stream widths
 // at their limits, text readers, matrices, vectors without NaN, and the reflection utilities.
 #include <cmath>
 #include <cstring>
@@ -89,7 +89,7 @@ class CoreLibraryTest : public ::testing::Test {
   std::string error;
 };
 
-TEST_F(CoreLibraryTest, EntriesCarryTheirTypeSpecifications) {
+TEST_F(CoreLibraryTest, EntriesCarryTheirArgumentTypes) {
   // {namespace ("" for global) or class, entry, argument types}; the classes' rows name their class.
   const char16_t* functions[][3] = {{u"", u"toColour", u"iii|i"},
                                     {u"", u"inPoly", u"z*"},
