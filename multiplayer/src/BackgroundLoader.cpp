@@ -79,7 +79,8 @@ void CBackgroundLoader::Start() {
     auto thread = std::make_unique<CBackgroundLoadingThread>(this, m_PerProcessor, processor);
     if (thread->Start()) m_Threads.push_back(std::move(thread));
   }
-  m_Started = true;
+  // Without a thread nothing would ever finish: the next frame tries again.
+  m_Started = !m_Threads.empty();
 }
 
 void CBackgroundLoader::ProcessFinished() {

@@ -9,7 +9,7 @@ namespace {
 
 constexpr int kRounds = 200;
 // Under valgrind every thread ever made stays on DRD's books and makes each later step dearer: fewer rounds there.
-constexpr int kRoundsUnderValgrind = 40;
+constexpr int kRoundsUnderValgrind = 25;
 constexpr std::size_t kGoodSize = 4096, kSlowSize = 2048;
 
 ::testing::Environment* const g_World = ::testing::AddGlobalTestEnvironment(new DownloadWorld);

@@ -71,7 +71,7 @@ class CBackgroundLoader : public tLockable {
   // Prepare, then the job joins the queued list with a reference of the loader's; the caller keeps its own.
   // False when Prepare refused.
   bool Queue(tLoadable* job);
-  // Makes the threads (once); nothing when started.
+  // Makes the threads (once); nothing when started. Not started when no thread could be made.
   void Start();
   // The game thread's per-frame call: starts the threads when work waits, delivers finished jobs (OnLoaded, then
   // the loader's reference goes), and stops and joins the threads when nothing is left.
