@@ -25,8 +25,7 @@ constexpr SQInteger kNoResult = 0;
 constexpr SQInteger kAtLeastName = -2;
 constexpr char16_t kFirstCharacterAbove8Bits = 0x100;
 
-const char16_t* const kEventNames[] = {u"OnFileDownload", u"OnResourceReady", u"OnResourceStart",
-                                       u"OnResourceStop"};
+const char16_t* const kEventNames[] = {u"OnFileDownload", u"OnResourceReady", u"OnResourceStart", u"OnResourceStop"};
 static_assert(std::size(kEventNames) == static_cast<std::uint32_t>(ClientEvent::Count));
 
 const SQChar kNoResourceMessage[] = u"no resource script environment is running";
@@ -41,8 +40,9 @@ CClientScripting* g_CurrentScripting = nullptr;
 class CGrowingStream : public CStream {
  public:
   bool Seek(std::int64_t offset, std::uint32_t origin) override {
-    const std::int64_t base = origin == kSeekBegin ? 0 : origin == kSeekEnd ? std::int64_t(m_bytes.size())
-                                                                            : std::int64_t(m_position);
+    const std::int64_t base = origin == kSeekBegin ? 0
+                              : origin == kSeekEnd ? std::int64_t(m_bytes.size())
+                                                   : std::int64_t(m_position);
     if (base + offset < 0 || std::uint64_t(base + offset) > m_bytes.size()) return false;
     m_position = std::size_t(base + offset);
     return true;

@@ -43,8 +43,8 @@ bool IsCurrent(std::u16string_view resource, std::u16string_view file, std::uint
   return std::uint32_t(sum) == crc;
 }
 
-bool QueueDownload(CQVNetClient*, CClientResource* resource, const std::u16string& file, std::uint32_t,
-                   std::uint32_t, bool) {
+bool QueueDownload(CQVNetClient*, CClientResource* resource, const std::u16string& file, std::uint32_t, std::uint32_t,
+                   bool) {
   // Without a loader on the connection nothing can be fetched.
   LogConsole("Unable to download %s\n", text::Utf16ToUtf8(CachePath(resource->GetName(), file)).c_str());
   return false;

@@ -62,12 +62,7 @@ class ResourceTest : public ClientTest {
     return {type, file, std::uint32_t(content.size()),
             netserver::Crc32(reinterpret_cast<const std::uint8_t*>(content.data()), content.size())};
   }
-  // Receives the packet and answers what went to the console meanwhile.
-  std::string Console(const Bytes& packet) {
-    testing::internal::CaptureStdout();
-    Receive(packet);
-    return testing::internal::GetCapturedStdout();
-  }
+  // What went to the console meanwhile.
   std::string Console(const std::function<void()>& work) {
     testing::internal::CaptureStdout();
     work();

@@ -76,8 +76,7 @@ TEST_P(ResourceServerTest, CachedResourceRunsWithoutRequestsAndItsEventReachesTh
   EXPECT_TRUE(server->HttpLog().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, ResourceServerTest, ::testing::Values(ClientCase{Build::IVEditor, false}),
-                         CaseName);
+INSTANTIATE_TEST_SUITE_P(Builds, ResourceServerTest, ::testing::Values(ClientCase{Build::IVEditor, false}), CaseName);
 
 }  // namespace
 }  // namespace nettest
