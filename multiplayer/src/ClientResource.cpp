@@ -12,6 +12,12 @@
 
 #include "ResourceCache.h"
 
+std::u16string WidenBytes(std::string_view bytes) {
+  std::u16string wide(bytes.size(), u'\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) wide[i] = char16_t(static_cast<unsigned char>(bytes[i]));
+  return wide;
+}
+
 std::uint32_t HashResourceName(std::u16string_view name) {
   const std::u16string terminated(name);
   return HashName(terminated.c_str(), true);
@@ -122,9 +128,8 @@ bool CClientResource::StopResource(bool restarting, bool force) {
 
 void CClientResource::CreateFromList(CClientResources* table, const ResourceListMessage& list) {
   for (const ResourceRecord& record : list.resources) {
-    LogConsole("CREATE: Creating resource %s...\n", record.name.c_str());
-    // Names travel one byte per character.
-    const std::u16string name(record.name.begin(), record.name.end());
+    const std::u16string name = WidenBytes(record.name);
+    LogConsole("CREATE: Creating resource %s...\n", text::Utf16ToUtf8(name).c_str());
     table->FindOrCreate(name)->ReadFileList(record);
   }
 }
@@ -138,7 +143,7 @@ void CClientResource::ReadFileList(const ResourceRecord& record) {
   // The connection's jobs of the old list are cancelled by now: nothing points into the old entries.
   m_Scripts.clear();
   for (const ResourceFileRecord& file : record.files) {
-    const std::u16string fileName(file.name.begin(), file.name.end());
+    const std::u16string fileName = WidenBytes(file.name);
     const bool script = file.type == RESOURCE_FILE_SCRIPT;
     const bool cached = resourcecache::IsCurrent(m_Name, fileName, file.crc);
     if (script) m_Scripts.push_back(tScript{!cached, fileName});

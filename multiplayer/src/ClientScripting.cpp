@@ -248,8 +248,7 @@ std::uint32_t CClientScripting::RunCommand(std::u16string_view name, std::u16str
 void CClientScripting::OnServerEvent(const ScriptEventMessage& event) {
   CScriptHost* host = GetHost();
   if (host == nullptr) return;
-  // Names travel one byte per character.
-  const std::u16string name(event.name.begin(), event.name.end());
+  const std::u16string name = WidenBytes(event.name);
   CEventType* type = host->GetEventTypes().Find(name.c_str());
   if (type == nullptr) return;
   CListScriptArguments list(host);

@@ -24,6 +24,13 @@ TEST_P(ResourcesTest, AllCachedResourceStartsAndIsReadyInTheSameMessage) {
   std::uint32_t total = 1, downloaded = 1;
   state->m_pClient->GetServerInfo()->GetByteCounts(&total, &downloaded);
   EXPECT_EQ(0u, total + downloaded);
+  // A name byte above 0x7F is one character: its folder, its name to scripts and on the console.
+  chat.clear();
+  const auto accented = Cache("caf\xC3\xA9", "c.nut",
+                              "Multiplayer.OutputChatBox(Multiplayer.GetResourceName(Multiplayer.GetThisResource()))");
+  const std::string line = Console([&] { Receive(netserver::ResourceList({{"caf\xE9", true, {accented}}})); });
+  EXPECT_EQ((Lines{"caf\xC3\xA9", "start race caf\xC3\xA9", "ready race caf\xC3\xA9"}), chat);
+  EXPECT_TRUE(Has(line, "START: Resource caf\xC3\xA9 started.\n"));
 }
 
 // Messages 9 and 10 in turn: a listed running resource stops restarting and starts again; a stopped one keeps its

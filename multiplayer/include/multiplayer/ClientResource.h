@@ -27,6 +27,9 @@
 class CClientResource;
 class CClientScripting;
 
+// Text that travels one byte per character, widened unit by unit (0x80 to 0xFF stay themselves).
+std::u16string WidenBytes(std::string_view bytes);
+
 // The table's key of a resource name: the case-folded name hash over the name's bytes; "" gives 0.
 std::uint32_t HashResourceName(std::u16string_view name);
 
