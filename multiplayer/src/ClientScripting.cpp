@@ -49,8 +49,9 @@ class CGrowingStream : public CStream {
   }
   std::uint32_t Read(void*, std::uint32_t, std::uint32_t) override { return 0; }
   std::uint32_t Write(const void* buffer, std::uint32_t elementSize, std::uint32_t count) override {
-    const std::size_t bytes = std::size_t(elementSize) * count;
-    if (bytes == 0) return 0;
+    const std::uint64_t wide = std::uint64_t(elementSize) * count;
+    if (wide == 0 || wide > m_bytes.max_size() - m_position) return 0;
+    const auto bytes = std::size_t(wide);
     if (m_position + bytes > m_bytes.size()) m_bytes.resize(m_position + bytes);
     std::memcpy(m_bytes.data() + m_position, buffer, bytes);
     m_position += bytes;

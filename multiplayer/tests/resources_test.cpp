@@ -140,6 +140,7 @@ TEST_P(ResourcesTest, OpenFileStaysInsideItsOwnCacheFolder) {
     bool opens;
   } cases[] = {
       {u"/UserData/Caches/res/d.txt", true},
+      {u"/UserData/Caches/res/missing.txt", false},  // without asking anyone
       {u"/UserData/Caches/other/secret.txt", false},
       {u"/UserData/Caches/res/../other/secret.txt", false},
       {u"/UserData/Caches/res/./d.txt", false},
