@@ -49,7 +49,11 @@ bool CClientResources::Contains(const void* record) const {
 
 void CClientResources::OnResourceList(const ResourceListMessage& list) {
   // The old list's jobs point into the records' script lists, which the new list replaces.
-  if (CServerInfo* info = m_pClient != nullptr ? m_pClient->GetServerInfo() : nullptr) info->SetByteCounts(0, 0);
+  if (CServerInfo* info = m_pClient != nullptr ? m_pClient->GetServerInfo() : nullptr) {
+    info->GetLoader().CancelAll();
+    info->GetLoader().WaitForThreads();
+    info->ResetByteCounts();
+  }
   CClientResource::CreateFromList(this, list);
 }
 

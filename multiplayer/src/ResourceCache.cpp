@@ -3,7 +3,6 @@
 
 #include <vector>
 
-#include <zlib.h>
 
 #include <base/FileSystem.h>
 #include <base/Stream.h>
@@ -11,12 +10,13 @@
 #include <platform/text.h>
 
 #include <multiplayer/ClientResource.h>
+#include <multiplayer/Downloads.h>
+#include <multiplayer/QVNetClient.h>
 
 namespace resourcecache {
 
 namespace {
 
-constexpr std::uint32_t kReadChunk = 64 * 1024;
 
 std::u16string CachePath(std::u16string_view resource, std::u16string_view file) {
   std::u16string path = text::Utf8ToUtf16(kResourceCacheRoot);
@@ -27,27 +27,22 @@ std::u16string CachePath(std::u16string_view resource, std::u16string_view file)
 }  // namespace
 
 bool IsCurrent(std::u16string_view resource, std::u16string_view file, std::uint32_t crc) {
-  const std::u16string path = CachePath(resource, file);
-  if (g_FileSystem == nullptr || !IsInsideCacheFolder(resource, path)) return false;
-  if (!g_FileSystem->Exists(path.c_str(), true, false)) return false;
-  CStream* stream = g_FileSystem->OpenFile(path.c_str(), kOpenFileRead);
-  if (stream == nullptr) return false;
-  std::vector<Bytef> buffer(kReadChunk);
-  uLong sum = crc32(0L, Z_NULL, 0);
-  for (;;) {
-    const std::uint32_t got = stream->Read(buffer.data(), 1, kReadChunk);
-    if (got == 0) break;
-    sum = crc32(sum, buffer.data(), uInt(got));
-  }
-  stream->Release();
-  return std::uint32_t(sum) == crc;
+  std::u16string path;
+  return MakeCachePath(resource, file, &path) && IsCachedCopyCurrent(path, crc);
 }
 
-bool QueueDownload(CQVNetClient*, CClientResource* resource, const std::u16string& file, std::uint32_t, std::uint32_t,
-                   bool) {
-  // Without a loader on the connection nothing can be fetched.
-  LogConsole("Unable to download %s\n", text::Utf16ToUtf8(CachePath(resource->GetName(), file)).c_str());
-  return false;
+bool QueueDownload(CQVNetClient* client, CClientResource* resource, const std::u16string& file, std::uint32_t size,
+                   std::uint32_t crc, bool script) {
+  CServerInfo* info = client != nullptr ? client->GetServerInfo() : nullptr;
+  if (info == nullptr) {
+    LogConsole("Unable to download %s\n", text::Utf16ToUtf8(CachePath(resource->GetName(), file)).c_str());
+    return false;
+  }
+  CClientFile* job = script ? new CClientScriptFile(info, resource, file, size, crc)
+                            : new CClientFile(info, resource, file, size, crc);
+  const bool queued = info->GetLoader().Queue(job);
+  job->Release();
+  return queued;
 }
 
 }  // namespace resourcecache

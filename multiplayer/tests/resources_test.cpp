@@ -21,7 +21,7 @@ TEST_P(ResourcesTest, AllCachedResourceStartsAndIsReadyInTheSameMessage) {
   }
   ASSERT_NE(Find(u"RACE"), nullptr);
   EXPECT_TRUE(Find(u"race")->IsRunning());
-  std::uint32_t total = 1, downloaded = 1;
+  std::uint64_t total = 1, downloaded = 1;
   state->m_pClient->GetServerInfo()->GetByteCounts(&total, &downloaded);
   EXPECT_EQ(0u, total + downloaded);
   // A name byte above 0x7F is one character: its folder, its name to scripts and on the console.
