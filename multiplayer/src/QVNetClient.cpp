@@ -12,6 +12,7 @@
 #include <hack/Messages.h>
 #include <platform/text.h>
 
+#include <multiplayer/ClientScripting.h>
 #include <multiplayer/RemotePlayers.h>
 
 #include "GamePlace.h"

@@ -25,6 +25,7 @@
 class CHackHack;
 struct tHackModule;
 class CMultiplayerState;
+class CClientScripting;
 
 enum NetClientState : std::uint32_t {
   NETCLIENT_NONE = 0,          // just created
@@ -147,6 +148,8 @@ class CMultiplayerState {
   CMultiplayerState& operator=(const CMultiplayerState&) = delete;
 
   tHackModule* m_pModule;  // owner of the optional patches
+  // The client's event types, natives and script commands (ClientScripting.h); outlives the client.
+  std::unique_ptr<CClientScripting> m_pScripting;
   // The connect request's values: the options "Nickname" and "Password" (UTF-8) and the launcher's clientValue.
   std::string m_Nickname, m_Password;
   std::uint32_t m_ClientValue = 0;
