@@ -1,7 +1,8 @@
 #pragma once
 // The download cache's host side: cache paths translated to host paths through the mount of "/UserData/Caches",
 // and the host calls on them. Nothing here prompts or reports to the game-side file system's (fatal) context:
-// every path is checked against the limits before the file system sees it.
+// every path is checked against the limits before the file system sees it. Errors are false or null results.
+// Locking: none; any thread (the file system's mount list does not change while files are in use).
 #include <cstdint>
 #include <string>
 
