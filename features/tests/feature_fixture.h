@@ -1,6 +1,7 @@
 #pragma once
 // The fixture of the feature modules' tests: the game double of one build, the core's record registered (its
-// hooks installed), modules registered by name, and the code section's bytes for before/after comparisons.
+// hooks installed), modules registered by name, console capture, and the code section's bytes for before/after
+// comparisons. The item limit goes back to the game's at the end of each test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <features/ItemLimit.h>
 #include <hack/BuiltInModules.h>
 #include <hack/GameHooks.h>
 #include <hack/GameVersion.h>
@@ -23,6 +25,14 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline std::string BuildName(const ::testing::TestParamInfo<Build>& info) { return gamedouble::NameOf(info.param); }
 inline std::uint32_t Address(const void* p) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(p)); }
+
+// What the call writes to standard output.
+template <typename F>
+std::string Console(F&& call) {
+  ::testing::internal::CaptureStdout();
+  call();
+  return ::testing::internal::GetCapturedStdout();
+}
 
 class FeatureTest : public ::testing::TestWithParam<Build> {
  protected:
@@ -40,6 +50,7 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
   void TearDown() override {
     hack::testing::ResetHackRegistry();
     game.reset();
+    g_ItemLimit = kGameItemLimit;
   }
 
   // Registers the built-in module of that name; its record in *record.
@@ -47,6 +58,11 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
     tHackModule* module = CreateHackModule(u"module.dll", name);
     if (record != nullptr) *record = module;
     return RegisterBuiltInModule(module, reinterpret_cast<HMODULE>(0x2000));
+  }
+  std::uint32_t Quietly(const char16_t* name, tHackModule** record = nullptr) {
+    std::uint32_t reply = 0;
+    Console([&] { reply = Register(name, record); });
+    return reply;
   }
   std::uint32_t PatchCount(tHackModule* module) const { return module->m_Hacks.m_Count; }
 
@@ -65,6 +81,7 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
   bool Editor() const { return GetParam() == Build::IVEditor; }
   bool V() const { return GetParam() == Build::VReleasePatched; }
   std::uint32_t At(const gamedouble::Place& place) const { return game->At(place); }
+  std::uint8_t Byte(std::uint32_t preferred) const { return game->Read<std::uint8_t>(preferred); }
 
   // Up to the double's own data area (its run thunks and records change with every run).
   static constexpr std::uint32_t kImageCompared = 0xF00000;

@@ -1,20 +1,20 @@
 // BugFixes: the window kept at the framed screen size, and no input while the game's window is in the background.
 #include <platform/window.h>
 
-#include "FeatureTestSupport.h"
+#include "feature_fixture.h"
 
 namespace {
 
 using namespace featuretest;
 
 constexpr gamedouble::Place kWindowGlobal{0x75385C, 0x753984, 0x7539C4, 0xD9AB3C};
-constexpr DWORD kGameStyle = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
 
 class BugFixesTest : public FeatureTest {
  protected:
   void SetUp() override {
     FeatureTest::SetUp();
-    window = CreateWindowExW(0, u"game", u"game", kGameStyle, 30, 40, 640, 480, nullptr, nullptr, nullptr, nullptr);
+    window = CreateWindowExW(0, u"game", u"game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 30, 40, 640, 480, nullptr,
+                             nullptr, nullptr, nullptr);
     game->Write<std::uint32_t>(kWindowGlobal, Address(window));
     ASSERT_EQ(Register(u"BugFixes"), 1u);
   }
@@ -23,14 +23,12 @@ class BugFixesTest : public FeatureTest {
     FeatureTest::TearDown();
   }
   std::string Process() {
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), MODULEREPLY_HANDLED);
-    return ::testing::internal::GetCapturedStdout();
+    return Console([] { EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), MODULEREPLY_HANDLED); });
   }
-  RECT Rect() {
+  std::vector<LONG> Rect() {
     RECT rect{};
     GetWindowRect(window, &rect);
-    return rect;
+    return {rect.left, rect.top, rect.right, rect.bottom};
   }
   HWND window = nullptr;
 };
@@ -38,17 +36,13 @@ class BugFixesTest : public FeatureTest {
 TEST_P(BugFixesTest, TheWindowGetsTheFramedScreenSize) {
   // The overlapped frame: 4 on every side and a caption of 19 (640 + 8, 480 + 19 + 8).
   EXPECT_EQ(Process(), "BUG FIXES: Window size is incorrect (640x480); correcting (to 648x507)\n");
-  EXPECT_EQ(Rect().left, 30);
-  EXPECT_EQ(Rect().top, 40);
-  EXPECT_EQ(Rect().right, 30 + 648);
-  EXPECT_EQ(Rect().bottom, 40 + 507);
+  EXPECT_EQ(Rect(), (std::vector<LONG>{30, 40, 30 + 648, 40 + 507}));
   EXPECT_EQ(Process(), "");
-
   // Minimised, or gone: never resized.
   MoveWindow(window, 0, 0, 100, 100, TRUE);
   ShowWindow(window, SW_MINIMIZE);
   EXPECT_EQ(Process(), "");
-  EXPECT_EQ(Rect().right, 100);
+  EXPECT_EQ(Rect()[2], 100);
   ShowWindow(window, SW_RESTORE);
   game->Write<std::uint32_t>(kWindowGlobal, 0);
   EXPECT_EQ(Process(), "");
@@ -70,11 +64,10 @@ TEST_P(BugFixesTest, InTheBackgroundTheGameReadsNoInput) {
     for (std::uint32_t i = 0; i < std::size(table); ++i) ASSERT_EQ(table[i], front ? keys[i] : 0) << i;
     // Game V's joypad routine is replaced whole and raises no event.
     if (V()) continue;
-    std::uint32_t first = 0xCC, second = 0xCC;
-    const std::uint32_t result = game->Call(Routine::GetJoypadStates, {Address(&first), Address(&second)});
-    EXPECT_EQ(first, front ? 0x11u : 0u);
-    EXPECT_EQ(second, front ? 0x22u : 0u);
-    EXPECT_EQ(result, front ? 0x33u : 0u);
+    std::uint32_t pads[2] = {0xCC, 0xCC};
+    const std::uint32_t result = game->Call(Routine::GetJoypadStates, {Address(&pads[0]), Address(&pads[1])});
+    const std::vector<std::uint32_t> read = {pads[0], pads[1], result}, expected = {0x11, 0x22, 0x33};
+    EXPECT_EQ(read, front ? expected : std::vector<std::uint32_t>(3, 0));
   }
   DestroyWindow(other);
 }

@@ -1,28 +1,23 @@
-#include <gtest/gtest.h>
-
-#include <cstring>
+// PCMSupport and ADPCMSupport loading samples into the game's table on every build, and OggVorbisSupport
+// answering OpenAudioSource.
 #include <functional>
-#include <memory>
-#include <vector>
 
-#include <hack/BuiltInModules.h>
-#include <hack/GameHooks.h>
-#include <hack/GameVersion.h>
-#include <hack/testing/GameDouble.h>
-#include <hack/testing/RegistryReset.h>
+#include <base/AudioSource.h>
+#include <base/Stream.h>
+#include <hack/ModuleEventData.h>
 #include <platform/acm.h>
 #include <platform/testing/DSoundClock.h>
 
+#include "OggFixture.h"
 #include "WaveFixture.h"
+#include "feature_fixture.h"
 
 namespace {
 
-using gamedouble::Build;
-using gamedouble::Routine;
-using Bytes = std::vector<std::uint8_t>;
+using namespace featuretest;
 
-constexpr std::uint32_t kSampleTable[] = {0x52A990, 0x52AAC0, 0x52AB00, 0x86BEF0};
-constexpr std::uint32_t kIndex = 5;
+constexpr gamedouble::Place kSampleTable{0x52A990, 0x52AAC0, 0x52AB00, 0x86BEF0};
+constexpr std::uint32_t kIndex = 5, kEntryBytes = 12;
 constexpr std::uint32_t kUntouched = 0xDEADBEEF;
 constexpr std::uint32_t kGameRate = 22050;
 
@@ -30,38 +25,22 @@ struct Entry {
   std::uint32_t buffer, rate, third;
 };
 
-// The game double of one build with its sound made, the core's hooks in, and one module registered by name.
-class SampleSupportTest : public ::testing::TestWithParam<Build> {
+class SampleSupportTest : public FeatureTest {
  protected:
   void SetUp() override {
-    hack::testing::ResetHackRegistry();
-    game = std::make_unique<gamedouble::CGameDouble>(GetParam());
-    ASSERT_TRUE(game->IsReady());
-    DetectGameVersion();
-    ASSERT_TRUE(SelectGameBuild());
-    tHackModule* core = CreateHackModule(u"core.dll", u"core");
-    RegisterHackModule(core, reinterpret_cast<HMODULE>(0x1000), false,
-                       [](std::uint32_t, ModuleEventData*) -> std::uint32_t { return MODULEREPLY_HANDLED; });
-    InstallCoreHooks(core);
+    FeatureTest::SetUp();
     ASSERT_TRUE(game->StartSound());
   }
-  void TearDown() override {
-    hack::testing::ResetHackRegistry();
-    game.reset();
-  }
-  std::uint32_t Register(const char16_t* name) {
-    return RegisterBuiltInModule(CreateHackModule(u"module.dll", name), reinterpret_cast<HMODULE>(0x2000));
-  }
-  std::uint32_t Table() const { return kSampleTable[std::size_t(GetParam())] + kIndex * 12; }
-  bool Editor() const { return GetParam() == Build::IVEditor; }
+  std::uint32_t Table() const { return kSampleTable.In(B()) + kIndex * kEntryBytes; }
 
   // Loads a sample through the game's loader call; the game's own loader must run exactly when refused.
   std::uint32_t Load(const Bytes& file, std::uint32_t third, bool refused, std::uint32_t size = 0) {
     game->ClearCalls();
-    std::memcpy(game->SampleReadBuffer(), file.data(), std::min<std::size_t>(file.size(), gamedouble::CGameDouble::kSampleReadBufferBytes));
-    const std::uint32_t result =
-        game->Call(Routine::LoadSampleCaller, {std::uint32_t(std::uintptr_t(game->SampleReadBuffer())),
-                                                size != 0 ? size : std::uint32_t(file.size()), third, kIndex});
+    std::memcpy(game->SampleReadBuffer(), file.data(),
+                std::min<std::size_t>(file.size(), gamedouble::CGameDouble::kSampleReadBufferBytes));
+    const std::uint32_t result = game->Call(
+        Routine::LoadSampleCaller,
+        {Address(game->SampleReadBuffer()), size != 0 ? size : std::uint32_t(file.size()), third, kIndex});
     EXPECT_EQ(game->CallsOf(Routine::SampleLoader).size(), refused ? 1u : 0u);
     const Entry entry = game->Read<Entry>(Table());
     if (refused) {
@@ -85,12 +64,13 @@ class SampleSupportTest : public ::testing::TestWithParam<Build> {
   }
 
   platform::testing::DSoundClock clock{44100};
-  std::unique_ptr<gamedouble::CGameDouble> game;
 };
 
 Bytes PcmWave(std::uint16_t tag, std::uint32_t formatBytes, const Bytes& samples, std::uint32_t claimed) {
   Bytes file;
-  auto put = [&](const void* p, std::size_t n) { file.insert(file.end(), (const std::uint8_t*)p, (const std::uint8_t*)p + n); };
+  auto put = [&](const void* p, std::size_t n) {
+    file.insert(file.end(), static_cast<const std::uint8_t*>(p), static_cast<const std::uint8_t*>(p) + n);
+  };
   auto u32 = [&](std::uint32_t v) { put(&v, 4); };
   auto u16 = [&](std::uint16_t v) { put(&v, 2); };
   put("RIFF", 4), u32(0), put("WAVE", 4), put("fmt ", 4), u32(formatBytes);
@@ -161,7 +141,47 @@ TEST_P(SampleSupportTest, LoadSample) {
   }
 }
 
-std::string BuildName(const ::testing::TestParamInfo<Build>& info) { return gamedouble::NameOf(info.param); }
 INSTANTIATE_TEST_SUITE_P(Builds, SampleSupportTest, ::testing::ValuesIn(gamedouble::kBuilds), BuildName);
+
+// The handler answers 11 with a source of the stream's sound, or 1 with the stream back where it stood.
+TEST(OggVorbisSupport, OpenAudioSource) {
+  constexpr std::uint32_t kStart = 7;
+  const Bytes ogg = oggfixture::Encode(2, 22050, 3000);
+  Bytes prefixed(ogg.size() + kStart, 0);
+  std::copy(ogg.begin(), ogg.end(), prefixed.begin() + kStart);
+  const struct {
+    const char* name;
+    Bytes bytes;
+    std::uint32_t reply;
+  } cases[] = {{"Ogg Vorbis", prefixed, MODULEREPLY_VALUE},
+               {"not Ogg", Bytes(5000, 0x55), MODULEREPLY_HANDLED},
+               {"cut short", Bytes(prefixed.begin(), prefixed.begin() + 60), MODULEREPLY_HANDLED}};
+  EXPECT_EQ(OggVorbisSupportModuleHandler(MODULEEVENT_INIT, nullptr), MODULEREPLY_HANDLED);
+  EXPECT_EQ(OggVorbisSupportModuleHandler(MODULEEVENT_LOADSAMPLE, nullptr), 0u);
+  for (auto c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* stream = new CByteArrayStream(c.bytes.data(), std::uint32_t(c.bytes.size()));
+    ASSERT_TRUE(stream->Seek(kStart, CStream::kSeekBegin));
+    OpenAudioSourceEventData block{};
+    block.size = sizeof(block);
+    block.stream = stream;
+    EXPECT_EQ(OggVorbisSupportModuleHandler(MODULEEVENT_OPENAUDIOSOURCE, &block), c.reply);
+    std::uint64_t position = 0;
+    EXPECT_TRUE(stream->GetPosition(&position));
+    stream->Release();  // a source keeps its stream
+    if (c.reply != MODULEREPLY_VALUE) {
+      EXPECT_EQ(position, kStart);
+      EXPECT_EQ(block.result, nullptr);
+      continue;
+    }
+    ASSERT_NE(block.result, nullptr);
+    std::uint32_t frames = 0;
+    EXPECT_TRUE(block.result->GetLength(&frames));
+    EXPECT_EQ(frames, 3000u);
+    float sample[2];
+    EXPECT_EQ(block.result->Read(sample, sizeof(sample)), sizeof(sample));
+    block.result->Release();
+  }
+}
 
 }  // namespace
