@@ -37,11 +37,6 @@ class AudioNativesTest : public ScriptDoubleTest {
     ScriptDoubleTest::TearDown();
     g_pAudio = nullptr;
   }
-  std::string Error(const std::u16string& code) {
-    const Outcome outcome = Run(code);
-    EXPECT_FALSE(outcome.ok);
-    return FirstLine(outcome.err);
-  }
   std::string Printed(const std::u16string& code) {
     const Outcome outcome = Run(code);
     EXPECT_TRUE(outcome.ok) << outcome.err;
@@ -53,11 +48,7 @@ class AudioNativesTest : public ScriptDoubleTest {
 };
 
 TEST_P(AudioNativesTest, ErrorTexts) {
-  struct Row {
-    const char16_t* code;
-    const char* error;
-  };
-  const Row rows[] = {
+  ExpectErrors({
       {u"Engine.AudioInstance(\"missing.ogg\", false)", "sqvm: failed to open audio file."},
       {u"Engine.AudioInstance(\"text.ogg\", false)", "sqvm: failed to load audio file."},
       {u"Engine.AudioInstance.instance().Play()", "sqvm: the instance is not bound to an object."},
@@ -65,11 +56,7 @@ TEST_P(AudioNativesTest, ErrorTexts) {
       {u"clone Engine.AudioInstance(\"short.ogg\", false)", "sqvm: instances of this class cannot be cloned."},
       {u"Engine.AudioInstance(\"short.ogg\", false).constructor(\"short.ogg\", true)",
        "sqvm: the instance is already bound to an object."},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(text::Utf16ToUtf8(row.code));
-    EXPECT_EQ(Error(row.code), row.error);
-  }
+  });
   // A buffer DirectSound refuses fails the constructor and nothing else.
   clock.FailNext(DSoundCall::CreateSoundBuffer, DSERR_OUTOFMEMORY);
   EXPECT_EQ(Error(u"Engine.AudioInstance(\"short.ogg\", false)"), "sqvm: failed to create audio instance.");
