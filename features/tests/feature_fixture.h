@@ -1,7 +1,7 @@
 #pragma once
-// The fixture of the feature modules' tests: the game double of one build, the core's record registered (its
-// hooks installed), modules registered by name, console capture, and the code section's bytes for before/after
-// comparisons. The item limit goes back to the game's at the end of each test.
+// The fixture of the feature modules' tests: the game double of one build with the core's record registered (its
+// hooks installed), built-in modules registered by name, console capture, and the game image's bytes for
+// before/after comparisons. The item limit goes back to the game's at the end of each test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -22,6 +22,8 @@ namespace featuretest {
 using gamedouble::Build;
 using gamedouble::Routine;
 using Bytes = std::vector<std::uint8_t>;
+using Words = std::vector<std::uint32_t>;
+using namespace std::string_literals;
 
 inline std::string BuildName(const ::testing::TestParamInfo<Build>& info) { return gamedouble::NameOf(info.param); }
 inline std::uint32_t Address(const void* p) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(p)); }
@@ -53,27 +55,23 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
     g_ItemLimit = kGameItemLimit;
   }
 
-  // Registers the built-in module of that name; its record in *record.
-  std::uint32_t Register(const char16_t* name, tHackModule** record = nullptr) {
+  // Registers the built-in module of that name (its record in *record); its console lines in *lines if given.
+  std::uint32_t Register(const char16_t* name, tHackModule** record = nullptr, std::string* lines = nullptr) {
     tHackModule* module = CreateHackModule(u"module.dll", name);
     if (record != nullptr) *record = module;
-    return RegisterBuiltInModule(module, reinterpret_cast<HMODULE>(0x2000));
-  }
-  std::uint32_t Quietly(const char16_t* name, tHackModule** record = nullptr) {
     std::uint32_t reply = 0;
-    Console([&] { reply = Register(name, record); });
+    const std::string out = Console([&] { reply = RegisterBuiltInModule(module, reinterpret_cast<HMODULE>(0x2000)); });
+    if (lines != nullptr) *lines = out;
     return reply;
   }
-  std::uint32_t PatchCount(tHackModule* module) const { return module->m_Hacks.m_Count; }
+  std::size_t Calls(Routine routine) const { return game->CallsOf(routine).size(); }
 
   // The game's code and data below the double's own data, as they are now.
   Bytes Image() const {
     const auto* begin = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(0x401000)));
-    const auto* end = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(kImageCompared)));
-    Bytes bytes(begin, end);
+    Bytes bytes(begin, reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(kImageCompared))));
     // The double writes a thunk for each run there.
-    const std::uint32_t thunks = (V() ? kOwnCodeV : kOwnCodeIV) + kRunThunks - 0x401000;
-    std::memset(bytes.data() + thunks, 0, kRunThunksBytes);
+    std::memset(bytes.data() + (V() ? kOwnCodeV : kOwnCodeIV) + kRunThunks - 0x401000, 0, kRunThunksBytes);
     return bytes;
   }
 
@@ -81,7 +79,6 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
   bool Editor() const { return GetParam() == Build::IVEditor; }
   bool V() const { return GetParam() == Build::VReleasePatched; }
   std::uint32_t At(const gamedouble::Place& place) const { return game->At(place); }
-  std::uint8_t Byte(std::uint32_t preferred) const { return game->Read<std::uint8_t>(preferred); }
 
   // Up to the double's own data area (its run thunks and records change with every run).
   static constexpr std::uint32_t kImageCompared = 0xF00000;

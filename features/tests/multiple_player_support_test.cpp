@@ -10,13 +10,17 @@ namespace {
 
 using namespace featuretest;
 namespace mps = MultiplePlayerSupport;
-using gamedouble::Place;
+using P = gamedouble::Place;
 
-constexpr Place kPlayerState{0x80DEC0, 0x80DFE0, 0x80E020, 0xE5BD60};
-constexpr Place kPlayerItem{0x80E01C, 0x80E13C, 0x80E17C, 0xE5BF08};
+constexpr P kPlayerState{0x80DEC0, 0x80DFE0, 0x80E020, 0xE5BD60}, kSecondBlock{0x80E040, 0x80E160, 0x80E1A0, 0xE5C000};
+constexpr P kPlayerItem{0x80E01C, 0x80E13C, 0x80E17C, 0xE5BF08}, kMirrorValue{0x7FDE44, 0x7FDF64, 0x7FDFA4, 0xE6D748};
+constexpr P kMatrixStack{0x7E70C8, 0x7E71D8, 0x7E7218, 0x55DA2C}, kObjects{0x52B720, 0x52B850, 0x52B890, 0x86CF50};
+constexpr std::uint32_t kMatrixStackV2 = 0xE4B0F8, kStateByteV = 0xEEEAD0;
+constexpr std::uint32_t kMarker = 10;  // a byte of the player state's first block, for the routines to change
+constexpr std::uint16_t kLocal = 0, kFirst = 5, kSecond = 9;
 struct Piece {
   std::uint32_t offset, size;
-  Place place;
+  P place;
 };
 // Written from the table of the player state's pieces (column C's piece at 956 at the demo's own address).
 const Piece kPieces[] = {
@@ -32,94 +36,107 @@ const Piece kPieces[] = {
 
 class MultiplePlayerSupportTest : public FeatureTest {
  protected:
-  std::uint8_t* GamePlace(const Piece& piece) {
-    return reinterpret_cast<std::uint8_t*>(std::uintptr_t(At(piece.place)));
+  // The module registered, the local player current with its marker set.
+  void Start() {
+    ASSERT_EQ(Register(u"MultiplePlayerSupport", &module), 1u);
+    game->Write<std::uint16_t>(kPlayerState, kLocal);
+    game->Write<std::uint8_t>(kPlayerState.In(B()) + kMarker, 0x40);
   }
+  std::uint8_t Marker() const { return game->Read<std::uint8_t>(kPlayerState.In(B()) + kMarker); }
+  std::uint32_t Item(std::uint32_t number) { return Address(game->Item(number)); }
+  // A remote player with its item number in its snapshot and its own marker.
+  std::uint8_t* Link(std::uint16_t item) {
+    EXPECT_TRUE(mps::LinkPlayer(item));
+    std::uint8_t* snapshot = mps::GetPlayerSnapshot(item);
+    std::memcpy(snapshot, &item, sizeof item);
+    snapshot[kMarker] = std::uint8_t(item);
+    return snapshot;
+  }
+  // Records who each call of the routine sees (player, player's item, marker) and changes the game's marker.
+  void Watch(Routine routine, std::function<void()> more = nullptr) {
+    game->OnCall(routine, [this, more](const gamedouble::StubCall&) -> std::uint32_t {
+      seen.push_back({game->Read<std::uint16_t>(kPlayerState), game->Read<std::uint32_t>(kPlayerItem), Marker()});
+      game->Write<std::uint8_t>(kPlayerState.In(B()) + kMarker, std::uint8_t(Marker() + 1));
+      if (more) more();
+      return 0;
+    });
+  }
+  Bytes LocalState() {
+    Bytes state(mps::kSnapshotSize);
+    mps::SavePlayerState(state.data());
+    return state;
+  }
+  // Runs a routine and checks the callee-saved registers and the stack are as the caller left them.
+  void RunKept(Routine routine, std::initializer_list<std::uint32_t> arguments = {}) {
+    const gamedouble::RunResult run = game->Run(routine, arguments);
+    const auto saved = [&](const auto& r) { return Words{r.ebx, r.esi, r.edi, r.ebp, unsigned(run.stackDelta)}; };
+    EXPECT_EQ(saved(run.after), saved(run.before)) << gamedouble::NameOf(routine);
+  }
+  tHackModule* module = nullptr;
+  std::vector<Words> seen;
 };
 
 // Every piece lands at its offset and goes back; the snapshot's gaps are never written.
 TEST_P(MultiplePlayerSupportTest, SnapshotsCopyEveryPieceBothWays) {
-  std::vector<std::uint8_t> snapshot(mps::kSnapshotSize, 0xEE);
-  std::uint8_t seed = 1;
-  for (const Piece& piece : kPieces) {
-    if (piece.place.In(B()) == 0) continue;
-    for (std::uint32_t i = 0; i < piece.size; ++i) GamePlace(piece)[i] = std::uint8_t(seed + i * 7);
-    seed += 13;
-  }
-  std::vector<bool> covered(mps::kSnapshotSize, false);
-  const auto expectPiecesEqual = [&] {
+  Bytes snapshot(mps::kSnapshotSize, 0xEE), gaps(mps::kSnapshotSize, 0xEE);
+  const auto place = [&](const Piece& p) { return reinterpret_cast<std::uint8_t*>(std::uintptr_t(At(p.place))); };
+  const auto same = [&] {  // the pieces in the game and in the snapshot; marks what the pieces cover
+    Bytes inGame, inSnapshot;
     for (const Piece& piece : kPieces) {
       if (piece.place.In(B()) == 0) continue;
-      EXPECT_EQ(std::memcmp(snapshot.data() + piece.offset, GamePlace(piece), piece.size), 0) << piece.offset;
-      for (std::uint32_t i = 0; i < piece.size; ++i) covered[piece.offset + i] = true;
+      inGame.insert(inGame.end(), place(piece), place(piece) + piece.size);
+      inSnapshot.insert(inSnapshot.end(), &snapshot[piece.offset], &snapshot[piece.offset] + piece.size);
+      std::fill_n(gaps.begin() + piece.offset, piece.size, 0);
     }
+    return inGame == inSnapshot;
   };
-  mps::SavePlayerState(snapshot.data());
-  expectPiecesEqual();
-  for (std::uint32_t i = 0; i < mps::kSnapshotSize; ++i) {
-    if (!covered[i]) {
-      ASSERT_EQ(snapshot[i], 0xEE) << i;
-    }
+  std::uint8_t seed = 1;
+  for (const Piece& piece : kPieces) {
+    for (std::uint32_t i = 0; piece.place.In(B()) != 0 && i < piece.size; ++i) place(piece)[i] = seed + i * 7;
+    seed += 13;
   }
+  mps::SavePlayerState(snapshot.data());
+  EXPECT_TRUE(same());
+  for (std::uint32_t i = 0; i < mps::kSnapshotSize; ++i) ASSERT_EQ(gaps[i] ? snapshot[i] : 0xEE, 0xEE) << i;
   for (std::uint32_t i = 0; i < mps::kSnapshotSize; ++i) snapshot[i] = std::uint8_t(i * 3);
   mps::LoadPlayerState(snapshot.data());
-  expectPiecesEqual();
+  EXPECT_TRUE(same());
 }
 
-TEST_P(MultiplePlayerSupportTest, TheClientsCallsAreSafeBeforeInitAndAfterUnload) {
-  const auto refusesEverything = [] {
-    EXPECT_FALSE(mps::LinkPlayer(1));
-    EXPECT_FALSE(mps::UnlinkPlayer(1));
-    EXPECT_FALSE(mps::IsPlayerLinked(1));
-    EXPECT_EQ(mps::CountPlayers(), 0u);
-    EXPECT_EQ(mps::GetPlayerSnapshot(1), nullptr);
-    EXPECT_EQ(mps::GetLocalSnapshot(), nullptr);
-    EXPECT_EQ(mps::GetItemOwner(1), mps::kNoItem);
-    EXPECT_FALSE(mps::SwitchToPlayer(1));
+// Every call answers "no" before Init and after Unload; between them the remote list keeps its order and refuses
+// what is not usable, snapshots start zero, laying the items out forgets everyone, and DefineAllObjects sets the
+// object record until Unload. The player's item is back as it was.
+TEST_P(MultiplePlayerSupportTest, TheClientsCallsFromInitToUnload) {
+  const auto link = mps::LinkPlayer, unlink = mps::UnlinkPlayer;
+  const auto refuses = [&](const char* when) {
     mps::SetRemoteCurrent(true);
-    EXPECT_FALSE(mps::IsRemoteCurrent());
+    EXPECT_EQ((Words{link(1), unlink(1), mps::IsPlayerLinked(1), mps::CountPlayers(), !!mps::GetPlayerSnapshot(1),
+                     !!mps::GetLocalSnapshot(), mps::GetItemOwner(1) != mps::kNoItem, mps::SwitchToPlayer(1),
+                     mps::IsRemoteCurrent()}), Words(9, 0)) << when;
   };
-  const std::uint32_t playerItem = game->Read<std::uint32_t>(kPlayerItem);
-  {
-    SCOPED_TRACE("before Init");
-    refusesEverything();
-  }
-  tHackModule* module = nullptr;
-  ASSERT_EQ(Register(u"MultiplePlayerSupport", &module), 1u);
-  EXPECT_TRUE(mps::LinkPlayer(1));
-  ASSERT_EQ(UnloadHackModule(module), 1u);
-  {
-    SCOPED_TRACE("after Unload");
-    refusesEverything();
-    mps::SwitchToLocalPlayer();
-  }
-  EXPECT_EQ(game->Read<std::uint32_t>(kPlayerItem), playerItem);
-}
-
-TEST_P(MultiplePlayerSupportTest, TheRemoteListKeepsItsOrderAndRefusesWhatIsNotUsable) {
-  ASSERT_EQ(Register(u"MultiplePlayerSupport"), 1u);
-  for (std::uint16_t item : {5, 9, 7}) EXPECT_TRUE(mps::LinkPlayer(item));
-  EXPECT_FALSE(mps::LinkPlayer(9));
-  EXPECT_EQ(mps::CountPlayers(), 3u);
-  EXPECT_TRUE(mps::UnlinkPlayer(9));
-  EXPECT_FALSE(mps::UnlinkPlayer(9));
-  EXPECT_TRUE(mps::LinkPlayer(9));
-  EXPECT_TRUE(mps::UnlinkPlayer(5));
-  EXPECT_TRUE(mps::UnlinkPlayer(9));
-  EXPECT_TRUE(mps::UnlinkPlayer(7));
-  EXPECT_EQ(mps::CountPlayers(), 0u);
-  EXPECT_TRUE(mps::LinkPlayer(7));
-
-  // Snapshots are zero at Init.
+  const std::uint32_t playerItem = game->Read<std::uint32_t>(kPlayerItem), routine = kObjects.In(B()) + 32;
+  const std::uint32_t count = routine + 8;
+  const auto objects = [&] { return Words{game->Read<std::uint32_t>(routine), game->Read<std::uint16_t>(count)}; };
+  game->Write<std::uint32_t>(routine, 0x11223344);
+  game->Write<std::uint16_t>(count, 3);
+  refuses("before Init");
+  Start();
+  EXPECT_EQ(module->m_Hacks.m_Count, V() ? 6u : 5u);
+  EXPECT_EQ((Words{link(5), link(9), link(7), link(9), mps::CountPlayers(), unlink(9), unlink(9), link(9), unlink(5),
+                   unlink(9), unlink(7), mps::CountPlayers(), link(7)}),
+            (Words{1, 1, 1, 0, 3, 1, 0, 1, 1, 1, 1, 0, 1}));
   const std::uint8_t* snapshot = mps::GetPlayerSnapshot(200);
-  ASSERT_NE(snapshot, nullptr);
-  for (std::uint32_t i = 0; i < mps::kSnapshotSize; ++i) ASSERT_EQ(snapshot[i], 0) << i;
-
-  // The game is about to lay its items out: nobody survives.
+  EXPECT_TRUE(snapshot != nullptr && Bytes(snapshot, snapshot + mps::kSnapshotSize) == Bytes(mps::kSnapshotSize, 0));
   RaiseModuleEvent(MODULEEVENT_SETUPITEMLINKEDLISTS, nullptr);
-  EXPECT_EQ(mps::CountPlayers(), 0u);
-  EXPECT_FALSE(mps::IsPlayerLinked(7));
-  EXPECT_TRUE(mps::LinkPlayer(7));
+  EXPECT_EQ((Words{mps::CountPlayers(), mps::IsPlayerLinked(7), link(7)}), (Words{0, 0, 1}));
+  RaiseModuleEvent(MODULEEVENT_DEFINEALLOBJECTS, nullptr);
+  EXPECT_NE(objects()[0], 0x11223344u);
+  EXPECT_EQ(objects()[1], 15u);
+  ASSERT_EQ(UnloadHackModule(module), 1u);
+  refuses("after Unload");
+  mps::SwitchToLocalPlayer();
+  EXPECT_EQ(objects(), (Words{0x11223344, 3}));
+  EXPECT_EQ(game->Read<std::uint32_t>(kPlayerItem), playerItem);
 }
 
 // Item numbers are checked against the item limit, whichever order the two modules load in.
@@ -128,243 +145,131 @@ TEST_P(MultiplePlayerSupportTest, ItemNumbersAtTheLimit) {
     SCOPED_TRACE(limitsFirst ? "IncreasedLimits first" : "MultiplePlayerSupport first");
     hack::testing::ResetHackRegistry();
     g_ItemLimit = kGameItemLimit;
-    tHackModule* players = nullptr;
-    tHackModule* limits = nullptr;
+    tHackModule *players = nullptr, *limits = nullptr;
     if (limitsFirst) Register(u"IncreasedLimits", &limits);
     ASSERT_EQ(Register(u"MultiplePlayerSupport", &players), 1u);
     if (!limitsFirst) Register(u"IncreasedLimits", &limits);
-    const bool raised = Editor();
-    EXPECT_EQ(g_ItemLimit, raised ? kIncreasedItemLimit : kGameItemLimit);
-    EXPECT_TRUE(mps::LinkPlayer(255));
-    EXPECT_EQ(mps::LinkPlayer(256), raised);
-    EXPECT_EQ(mps::LinkPlayer(1023), raised);
-    EXPECT_EQ(mps::GetPlayerSnapshot(1023) != nullptr, raised);
-    EXPECT_FALSE(mps::LinkPlayer(1024));
-    EXPECT_EQ(mps::GetPlayerSnapshot(1024), nullptr);
-    EXPECT_FALSE(mps::SwitchToPlayer(-1));
+    const std::uint32_t raised = Editor();
+    EXPECT_EQ((Words{g_ItemLimit == kIncreasedItemLimit, mps::LinkPlayer(255), mps::LinkPlayer(256),
+                     mps::LinkPlayer(1023), !!mps::GetPlayerSnapshot(1023), mps::LinkPlayer(1024),
+                     !!mps::GetPlayerSnapshot(1024), mps::SwitchToPlayer(-1)}),
+              (Words{raised, 1, raised, raised, raised, 0, 0, 0}));
     UnloadHackModule(limits);
-    EXPECT_EQ(g_ItemLimit, kGameItemLimit);
-    EXPECT_EQ(mps::GetPlayerSnapshot(1023), nullptr);
+    EXPECT_EQ((Words{g_ItemLimit, !!mps::GetPlayerSnapshot(1023)}), (Words{kGameItemLimit, 0}));
     UnloadHackModule(players);
   }
 }
 
-TEST_P(MultiplePlayerSupportTest, DefineAllObjectsSetsTheObjectRecordUntilUnload) {
-  const std::uint32_t record = Place{0x52B720, 0x52B850, 0x52B890, 0x86CF50}.In(B()), routine = record + 32;
-  const std::uint32_t count = record + 40;
-  game->Write<std::uint32_t>(routine, 0x11223344);
-  game->Write<std::uint16_t>(count, 3);
-  tHackModule* module = nullptr;
-  ASSERT_EQ(Register(u"MultiplePlayerSupport", &module), 1u);
-  EXPECT_EQ(PatchCount(module), V() ? 6u : 5u);
-  RaiseModuleEvent(MODULEEVENT_DEFINEALLOBJECTS, nullptr);
-  EXPECT_NE(game->Read<std::uint32_t>(routine), 0x11223344u);
-  EXPECT_EQ(game->Read<std::uint16_t>(count), 15);
-  UnloadHackModule(module);
-  EXPECT_EQ(game->Read<std::uint32_t>(routine), 0x11223344u);
-  EXPECT_EQ(game->Read<std::uint16_t>(count), 3);
-}
-
-INSTANTIATE_TEST_SUITE_P(Builds, MultiplePlayerSupportTest, ::testing::ValuesIn(gamedouble::kBuilds), BuildName);
-
-constexpr Place kSecondBlock{0x80E040, 0x80E160, 0x80E1A0, 0xE5C000};
-constexpr Place kMirrorValue{0x7FDE44, 0x7FDF64, 0x7FDFA4, 0xE6D748};
-constexpr Place kMatrixStack{0x7E70C8, 0x7E71D8, 0x7E7218, 0x55DA2C};
-constexpr std::uint32_t kMatrixStackV2 = 0xE4B0F8, kStateByteV = 0xEEEAD0;
-constexpr std::uint32_t kMarker = 10;  // a byte of the player state's first block, for the routines to change
-constexpr std::uint16_t kLocal = 0, kFirst = 5, kSecond = 9;
-
-struct Seen {
-  std::uint16_t player;
-  std::uint32_t item;
-  std::uint8_t marker;
-};
-
-class PlayerSwitchingTest : public MultiplePlayerSupportTest {
- protected:
-  void SetUp() override {
-    FeatureTest::SetUp();
-    ASSERT_EQ(Register(u"MultiplePlayerSupport"), 1u);
-    game->Write<std::uint16_t>(kPlayerState, kLocal);
-    game->Write<std::uint8_t>(kPlayerState.In(B()) + kMarker, 0x40);
-  }
-  std::uint16_t Player() const { return game->Read<std::uint16_t>(kPlayerState); }
-  std::uint8_t Marker() const { return game->Read<std::uint8_t>(kPlayerState.In(B()) + kMarker); }
-  std::uint32_t PlayerItem() const { return game->Read<std::uint32_t>(kPlayerItem); }
-  std::uint32_t Item(std::uint32_t number) { return Address(game->Item(number)); }
-  // A remote player with its item number in its snapshot and its own marker.
-  void Link(std::uint16_t item) {
-    ASSERT_TRUE(mps::LinkPlayer(item));
-    std::uint8_t* snapshot = mps::GetPlayerSnapshot(item);
-    std::memcpy(snapshot, &item, sizeof item);
-    snapshot[kMarker] = std::uint8_t(item);
-  }
-  // Records who each call of the routine sees, and changes the marker in the game's state.
-  std::vector<Seen>& Watch(Routine routine, std::function<void()> more = nullptr) {
-    game->OnCall(routine, [this, more](const gamedouble::StubCall&) -> std::uint32_t {
-      seen.push_back({Player(), PlayerItem(), Marker()});
-      game->Write<std::uint8_t>(kPlayerState.In(B()) + kMarker, std::uint8_t(Marker() + 1));
-      if (more) more();
-      return 0;
-    });
-    return seen;
-  }
-  Bytes LocalState() {
-    Bytes state(mps::kSnapshotSize);
-    mps::SavePlayerState(state.data());
-    return state;
-  }
-  // The callee-saved registers and the stack as the caller left them.
-  void ExpectKept(const gamedouble::RunResult& run) {
-    const auto saved = [](const auto& r) { return std::vector<std::uint32_t>{r.ebx, r.esi, r.edi, r.ebp}; };
-    EXPECT_EQ(saved(run.after), saved(run.before));
-    EXPECT_EQ(run.stackDelta, 0);
-  }
-  std::vector<Seen> seen;
-};
-
-TEST_P(PlayerSwitchingTest, AnEmptyListRunsOnlyTheLocalPlayersRoutines) {
+// With no remote player only the local player's routines run; with one, the draw pops the matrix stack for it and
+// draws what it holds.
+TEST_P(MultiplePlayerSupportTest, TheDrawPopsTheMatrixStackAndDrawsHeldObjects) {
+  Start();
   if (V()) game->Write<std::uint8_t>(kStateByteV, 5);
-  ExpectKept(game->Run(Routine::PlayerControlCaller));
-  ExpectKept(game->Run(Routine::PlayerDrawCaller));
-  ExpectKept(game->Run(Routine::MirroredDrawCaller));
-  EXPECT_EQ(game->CallsOf(Routine::PlayerControlRoutine).size(), 1u);
-  EXPECT_EQ(game->CallsOf(Routine::PlayerControlRoutineV).size(), V() ? 1u : 0u);
-  EXPECT_EQ(game->CallsOf(Routine::PlayerDrawRoutine).size(), 2u);
-  EXPECT_EQ(game->Calls().size(), V() ? 4u : 3u);
+  for (Routine caller : {Routine::PlayerControlCaller, Routine::PlayerDrawCaller, Routine::MirroredDrawCaller})
+    RunKept(caller);
+  EXPECT_EQ((Words{Calls(Routine::PlayerControlRoutine), Calls(Routine::PlayerControlRoutineV),
+                   Calls(Routine::PlayerDrawRoutine), game->Calls().size()}), (Words{1, V(), 2, V() ? 4u : 3u}));
+  game->ClearCalls();
+  Link(kFirst)[V() ? 0xD6 : 0xD4] = 1;  // one held object
+  const std::uint32_t top = game->Read<std::uint32_t>(kMatrixStack), topV = game->Read<std::uint32_t>(kMatrixStackV2);
+  RunKept(Routine::PlayerDrawCaller);
+  EXPECT_EQ((Words{game->Read<std::uint32_t>(kMatrixStack), game->Read<std::uint32_t>(kMatrixStackV2),
+                   Calls(Routine::HeldObjectRoutine), Calls(Routine::PlayerDrawRoutine),
+                   Calls(Routine::PlayerMeshRoutine), Calls(Routine::MatrixRoutine),
+                   Calls(Routine::PlayerExtraRoutine)}),
+            (Words{top - 2 * 48, V() ? topV - 2 * 48 : topV, 1, 2, 2, 1, 1}));
 }
 
-TEST_P(PlayerSwitchingTest, EachRemotePlayerIsControlledInItsOwnState) {
+TEST_P(MultiplePlayerSupportTest, EachRemotePlayerIsControlledInItsOwnState) {
+  Start();
   Link(kFirst);
   Link(kSecond);
   Watch(Routine::PlayerControlRoutine);
-  const Bytes before = LocalState();
-  ExpectKept(game->Run(Routine::PlayerControlCaller));
-  ExpectKept(game->Run(Routine::PlayerControlCaller));
-  ASSERT_EQ(seen.size(), 6u);
-  const std::uint16_t order[] = {kLocal, kFirst, kSecond};
-  for (std::size_t i = 0; i < seen.size(); ++i) {
-    SCOPED_TRACE(i);
-    const std::uint16_t player = order[i % 3];
-    EXPECT_EQ(seen[i].player, player);
-    EXPECT_EQ(seen[i].item, Item(player));
-    // Each change persists in that player's own state.
-    EXPECT_EQ(seen[i].marker, (player == kLocal ? 0x40 : player) + i / 3);
-  }
-  Bytes expected = before;
+  Bytes expected = LocalState();
+  RunKept(Routine::PlayerControlCaller);
+  RunKept(Routine::PlayerControlCaller);
+  // Each change persists in that player's own state; the local state ends as the local routine left it.
+  std::vector<Words> order;
+  for (std::uint32_t round = 0; round < 2; ++round)
+    for (std::uint16_t player : {kLocal, kFirst, kSecond})
+      order.push_back({player, Item(player), (player == kLocal ? 0x40u : player) + round});
+  EXPECT_EQ(seen, order);
   expected[kMarker] += 2;
-  EXPECT_TRUE(LocalState() == expected) << "the local state ends as the local routine left it";
-  EXPECT_EQ(PlayerItem(), Item(kLocal));
-  EXPECT_FALSE(mps::IsRemoteCurrent());
-  EXPECT_EQ(mps::GetPlayerSnapshot(kSecond)[kMarker], kSecond + 2);
+  EXPECT_TRUE(LocalState() == expected);
+  EXPECT_EQ((Words{game->Read<std::uint32_t>(kPlayerItem), mps::IsRemoteCurrent(),
+                   mps::GetPlayerSnapshot(kSecond)[kMarker]}), (Words{Item(kLocal), 0, kSecond + 2}));
 }
 
 // The mirrored draw turns the remote player's values over and back exactly, at the ends of their ranges too.
-TEST_P(PlayerSwitchingTest, TheMirroredDrawIsUndoneExactly) {
-  Link(kFirst);
+TEST_P(MultiplePlayerSupportTest, TheMirroredDrawIsUndoneExactly) {
+  Start();
+  std::uint8_t *snapshot = Link(kFirst), *item = game->Item(kFirst);
   const std::uint32_t block = V() ? 343 : 346, longAt = V() ? 0x104 : 0xBC, wordAt = V() ? 0x10A : 0xC2;
   const std::uint32_t stride = V() ? 42 : 30;
-  std::uint8_t* snapshot = mps::GetPlayerSnapshot(kFirst);
   const std::int32_t longs[] = {INT32_MIN, INT32_MAX, -1, 0, 1000, 7, -300};
-  const std::int16_t words[] = {-32768, 32767, -1, 0, 100, 3, -7};
+  const std::int16_t words[] = {-32768, 32767, -1, 0, 100, 3, -7}, itemWords[] = {-32768, 12, -32768};
   for (std::uint32_t k = 0; k < 7; ++k) {
     std::memcpy(snapshot + block + longAt - stride * k, &longs[k], 4);
     std::memcpy(snapshot + block + wordAt - stride * k, &words[k], 2);
   }
-  std::uint8_t* item = game->Item(kFirst);
-  const std::int32_t itemLong = INT32_MIN;
-  const std::int16_t itemWords[] = {-32768, 12, -32768};
-  std::memcpy(item + 72, &itemLong, 4);
+  std::memcpy(item + 72, &longs[0], 4);
   std::memcpy(item + 76, itemWords, sizeof itemWords);
   game->Write<std::int32_t>(kMirrorValue, 100);
-  const Bytes snapshotBefore(snapshot, snapshot + mps::kSnapshotSize);
-  const Bytes itemBefore(item, item + 96);
-
-  std::int32_t mirroredLong = 0, mirroredJoint = 0;
-  std::int16_t mirroredWords[3] = {}, mirroredJointWord = 0;
+  const Bytes snapshotBefore(snapshot, snapshot + mps::kSnapshotSize), itemBefore(item, item + 96);
+  std::vector<std::int32_t> mirrored;  // the item's long and three words, the joint's long and word
   game->OnCall(Routine::PlayerMeshRoutine, [&](const gamedouble::StubCall&) -> std::uint32_t {
-    std::memcpy(&mirroredLong, item + 72, 4);
-    std::memcpy(mirroredWords, item + 76, 6);
-    mirroredJoint = game->Read<std::int32_t>(kSecondBlock.In(B()) + longAt);
-    mirroredJointWord = game->Read<std::int16_t>(kSecondBlock.In(B()) + wordAt);
+    const std::uint32_t at = Address(item), joint = kSecondBlock.In(B());
+    mirrored = {game->Read<std::int32_t>(at + 72), game->Read<std::int16_t>(at + 76), game->Read<std::int16_t>(at + 78),
+                game->Read<std::int16_t>(at + 80), game->Read<std::int32_t>(joint + longAt),
+                game->Read<std::int16_t>(joint + wordAt)};
     // The game's routines may change the value; the undoing still uses the one read before.
     game->Write<std::int32_t>(kMirrorValue, 555);
     return 0;
   });
-  ExpectKept(game->Run(Routine::MirroredDrawCaller));
-  EXPECT_EQ(mirroredLong, std::int32_t(200u - std::uint32_t(INT32_MIN)));
-  EXPECT_EQ(mirroredWords[0], -32768);
-  EXPECT_EQ(mirroredWords[1], -12);
-  EXPECT_EQ(mirroredWords[2], 0);
-  EXPECT_EQ(mirroredJoint, std::int32_t(200u - std::uint32_t(INT32_MIN)));
-  EXPECT_EQ(mirroredJointWord, 0) << "-0x8000 - (-32768) in 16 bits";
-  EXPECT_TRUE(Bytes(snapshot, snapshot + mps::kSnapshotSize) == snapshotBefore);
-  EXPECT_TRUE(Bytes(item, item + 96) == itemBefore);
+  RunKept(Routine::MirroredDrawCaller);
+  // The joint's word: -0x8000 - (-32768) in 16 bits.
+  const std::int32_t mirroredLong = std::int32_t(200u - std::uint32_t(INT32_MIN));
+  EXPECT_EQ(mirrored, (std::vector<std::int32_t>{mirroredLong, -32768, -12, 0, mirroredLong, 0}));
+  EXPECT_TRUE(Bytes(snapshot, snapshot + mps::kSnapshotSize) == snapshotBefore && Bytes(item, item + 96) == itemBefore);
 }
 
-TEST_P(PlayerSwitchingTest, TheDrawPopsTheMatrixStackAndDrawsHeldObjects) {
-  Link(kFirst);
-  std::uint8_t* snapshot = mps::GetPlayerSnapshot(kFirst);
-  snapshot[V() ? 0xD6 : 0xD4] = 1;  // one held object
-  const std::uint32_t top = game->Read<std::uint32_t>(kMatrixStack);
-  const std::uint32_t topV = V() ? game->Read<std::uint32_t>(kMatrixStackV2) : 0;
-  ExpectKept(game->Run(Routine::PlayerDrawCaller));
-  EXPECT_EQ(game->Read<std::uint32_t>(kMatrixStack), top - 2 * 48);
-  if (V()) {
-    EXPECT_EQ(game->Read<std::uint32_t>(kMatrixStackV2), topV - 2 * 48);
-  }
-  EXPECT_EQ(game->CallsOf(Routine::HeldObjectRoutine).size(), 1u);
-  EXPECT_EQ(game->CallsOf(Routine::PlayerDrawRoutine).size(), 2u);
-  EXPECT_EQ(game->CallsOf(Routine::PlayerMeshRoutine).size(), 2u);
-  EXPECT_EQ(game->CallsOf(Routine::MatrixRoutine).size(), 1u);
-  EXPECT_EQ(game->CallsOf(Routine::PlayerExtraRoutine).size(), 1u);
-}
-
-// Items belong to the player that was current when they were made; their routines run in that player's state.
-TEST_P(PlayerSwitchingTest, ItemsRunInTheirOwnersState) {
+// Items belong to the player that was current when they were made; their routines run in that player's state. An
+// object routine leaves player items alone.
+TEST_P(MultiplePlayerSupportTest, ItemsRunInTheirOwnersState) {
+  Start();
   constexpr std::uint16_t kMade = 40;
   std::uint8_t structure[64] = {};
-  Link(kFirst);
+  std::uint8_t* remote = Link(kFirst);
   Watch(Routine::PlayerControlRoutine, [&] {
-    if (Player() == kFirst) game->Run(Routine::ItemCreationCaller, {Address(structure), kMade});
+    if (game->Read<std::uint16_t>(kPlayerState) == kFirst)
+      game->Run(Routine::ItemCreationCaller, {Address(structure), kMade});
   });
   game->Run(Routine::PlayerControlCaller);
-  EXPECT_EQ(mps::GetItemOwner(kMade), kFirst);
-  EXPECT_EQ(structure[34] | structure[35] << 8, 0x4210);
-
+  EXPECT_EQ((Words{mps::GetItemOwner(kMade), structure[34] | structure[35] << 8 | 0u}), (Words{kFirst, 0x4210}));
   seen.clear();
   Watch(Routine::ItemRoutine);
   const Bytes local = LocalState();
-  const std::uint8_t remoteMarker = mps::GetPlayerSnapshot(kFirst)[kMarker];
-  ExpectKept(game->Run(Routine::ItemRoutineCaller, {kMade, game->Address(Routine::ItemRoutine)}));
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].player, kFirst);
-  EXPECT_EQ(seen[0].item, Item(kFirst));
+  const std::uint8_t remoteMarker = remote[kMarker];
+  RunKept(Routine::ItemRoutineCaller, {kMade, game->Address(Routine::ItemRoutine)});
+  EXPECT_EQ(seen, (std::vector<Words>{{kFirst, Item(kFirst), remoteMarker}}));
   EXPECT_TRUE(LocalState() == local);
-  EXPECT_EQ(mps::GetPlayerSnapshot(kFirst)[kMarker], remoteMarker + 1);
-
-  // An owner that left the list is neither switched to nor back from.
+  EXPECT_EQ(remote[kMarker], remoteMarker + 1);
+  // An owner that left the list is neither switched to nor back from: the local change stays.
   ASSERT_TRUE(mps::UnlinkPlayer(kFirst));
   game->Run(Routine::ItemRoutineCaller, {kMade, game->Address(Routine::ItemRoutine)});
   ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[1].player, kLocal);
-  EXPECT_EQ(Marker(), local[kMarker] + 1) << "the local change stays";
-
+  EXPECT_EQ((Words{seen[1][0], Marker()}), (Words{kLocal, local[kMarker] + 1u}));
   // SetUpItemLinkedLists forgets every owner.
   RaiseModuleEvent(MODULEEVENT_SETUPITEMLINKEDLISTS, nullptr);
   EXPECT_EQ(mps::GetItemOwner(kMade), mps::kNoItem);
-}
-
-TEST_P(PlayerSwitchingTest, TheObjectRoutineLeavesPlayerItemsAlone) {
   RaiseModuleEvent(MODULEEVENT_DEFINEALLOBJECTS, nullptr);
   game->Run(Routine::ObjectRoutineCaller, {3, Item(3), 77});
-  EXPECT_TRUE(game->CallsOf(Routine::ObjectDefaultRoutine).empty());
+  EXPECT_EQ(Calls(Routine::ObjectDefaultRoutine), 0u);
   game->Run(Routine::ObjectRoutineCaller, {3, Item(4), 77});
   const auto calls = game->CallsOf(Routine::ObjectDefaultRoutine);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].arguments[0], 77u);
+  EXPECT_EQ(calls.size() == 1 ? Words{calls[0].arguments[0]} : Words{}, Words(1, 77));
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, PlayerSwitchingTest, ::testing::ValuesIn(gamedouble::kBuilds), BuildName);
+INSTANTIATE_TEST_SUITE_P(Builds, MultiplePlayerSupportTest, ::testing::ValuesIn(gamedouble::kBuilds), BuildName);
 
 }  // namespace

@@ -1,6 +1,11 @@
 // Every feature module with the core on each build: replies and refusals, the bytes the patches write (no two
-// overlap), every byte back at unload; and the small modules' patched places as the game runs them.
+// overlap), every byte back at unload; and the small modules' patched places as the game runs them (BugFixes'
+// window size and background input, AspectRatioSupport, IncreasedLimits, NoDrawDistance, MultipleInstanceSupport).
+#include <bit>
+#include <tuple>
+
 #include <base/FileSystem.h>
+#include <platform/window.h>
 
 #include "feature_fixture.h"
 #include "file_system_test_support.h"
@@ -9,26 +14,16 @@ namespace {
 
 using namespace featuretest;
 
-constexpr std::uint32_t kOk = MODULEREPLY_HANDLED, kRefused = MODULEREPLY_UNLOADNOW;
-struct ModuleCase {
-  const char16_t* name;
-  std::uint32_t replies[4];  // by build: IV Editor, IV Release Patched, IV Demo Corvel, V Release Patched
-  const char* refusal;       // the console line of a refusal, %s the build's name in kGameNames
-};
-const ModuleCase kModules[] = {
-    {u"CustomFiles", {kOk, kOk, kOk, kOk}, ""},
-    {u"IncreasedLimits", {kOk, kRefused, kRefused, kRefused}, "INCREASED LIMITS: The %s is not currently supported\n"},
-    {u"MultiplePlayerSupport", {kOk, kOk, kOk, kOk}, ""},
-    {u"AspectRatioSupport", {kOk, kOk, kOk, kRefused},
-     "ASPECT RATIO SUPPORT: This game version is not currently supported\n"},
-    {u"MultipleInstanceSupport", {kOk, kOk, kOk, kOk}, ""},
-    {u"BugFixes", {kOk, kOk, kOk, kOk}, ""},
-    {u"NoDrawDistance", {kOk, kRefused, kRefused, kRefused},
-     "NO DRAW DISTANCE: Only the editor of Quorvant: Ossmere is currently supported\n"},
-    {u"PCMSupport", {kRefused, kOk, kOk, kOk}, "PCM SUPPORT: The %s already supports PCM\n"},
-    {u"ADPCMSupport", {kOk, kRefused, kRefused, kRefused}, "ADPCM SUPPORT: The %s already supports ADPCM\n"},
-    {u"OggVorbisSupport", {kOk, kOk, kOk, kOk}, ""},
-};
+// By module: whether it loads on each build ('+'; IV Editor, IV Release Patched, IV Demo Corvel, V Release Patched),
+// and the console line of a refusal (%s the build's name in kGameNames).
+const std::tuple<const char16_t*, const char*, const char*> kModules[] = {
+    {u"CustomFiles", "++++", ""}, {u"IncreasedLimits", "+---", "INCREASED LIMITS: The %s is not currently supported\n"},
+    {u"MultiplePlayerSupport", "++++", ""},
+    {u"AspectRatioSupport", "+++-", "ASPECT RATIO SUPPORT: This game version is not currently supported\n"},
+    {u"MultipleInstanceSupport", "++++", ""}, {u"BugFixes", "++++", ""},
+    {u"NoDrawDistance", "+---", "NO DRAW DISTANCE: Only the editor of Quorvant: Ossmere is currently supported\n"},
+    {u"PCMSupport", "-+++", "PCM SUPPORT: The %s already supports PCM\n"},
+    {u"ADPCMSupport", "+---", "ADPCM SUPPORT: The %s already supports ADPCM\n"}, {u"OggVorbisSupport", "++++", ""}};
 const char* const kGameNames[] = {"editor of Quorvant: Ossmere", "patched release of Quorvant: Ossmere",
                                   "Corvel Demo of Quorvant: Ossmere", "patched release of Quorvant Thalwick"};
 constexpr std::size_t kMultipleInstanceSupport = 4;
@@ -63,74 +58,57 @@ TEST_P(PatchModulesTest, AllTogetherAndBackAgain) {
   const std::size_t build = std::size_t(B());
   tHackModule* records[std::size(kModules)] = {};
   for (std::size_t i = 0; i < std::size(kModules); ++i) {
-    const ModuleCase& module = kModules[i];
-    SCOPED_TRACE(text::Utf16ToUtf8(module.name));
-    std::uint32_t reply = 0;
-    const std::string lines = Console([&] { reply = Register(module.name, &records[i]); });
-    EXPECT_EQ(reply, module.replies[build]);
-    EXPECT_EQ(records[i]->m_hModule == nullptr, reply == kRefused);
-    if (reply == kRefused) {
-      std::string line = module.refusal;
-      if (const auto at = line.find("%s"); at != std::string::npos) line.replace(at, 2, kGameNames[build]);
-      EXPECT_EQ(lines, line);
-    }
+    const auto& [name, loadsOn, refusal] = kModules[i];
+    SCOPED_TRACE(text::Utf16ToUtf8(name));
+    std::string lines, line = refusal;
+    const std::uint32_t reply = Register(name, &records[i], &lines), loads = loadsOn[build] == '+';
+    if (const auto at = line.find("%s"); at != std::string::npos) line.replace(at, 2, kGameNames[build]);
+    EXPECT_EQ((Words{reply, records[i]->m_hModule != nullptr}),
+              (Words{loads ? MODULEREPLY_HANDLED : MODULEREPLY_UNLOADNOW, loads}));
+    EXPECT_EQ(loads ? line : lines, line);
   }
   EXPECT_NE(Image(), before);
   EXPECT_EQ(g_ItemLimit, Editor() ? kIncreasedItemLimit : kGameItemLimit);
-  EXPECT_EQ(PatchCount(records[kMultipleInstanceSupport]), V() ? 2u : 4u);
+  EXPECT_EQ(records[kMultipleInstanceSupport]->m_Hacks.m_Count, V() ? 2u : 4u);
   for (const ByteCase& c : kPatchedBytes) {
     const std::uint32_t at = c.place.In(B());
     if (at == 0) continue;
-    SCOPED_TRACE(at);
-    const std::uint32_t value = c.width == 1   ? Byte(at)
+    const std::uint32_t value = c.width == 1   ? game->Read<std::uint8_t>(at)
                                 : c.width == 2 ? game->Read<std::uint16_t>(at)
                                                : game->Read<std::uint32_t>(at);
-    EXPECT_EQ(value, c.value);
+    EXPECT_EQ(value, c.value) << at;
   }
-  for (std::size_t i = std::size(kModules); i-- > 0;) {
+  for (std::size_t i = std::size(kModules); i-- > 0;)
     if (records[i]->m_hModule != nullptr) UnloadHackModule(records[i]);
-  }
   EXPECT_TRUE(Image() == before);
   EXPECT_EQ(g_ItemLimit, kGameItemLimit);
 }
 
 // The game's code at the patched places, before and after: each module's stub or jump as the game runs it.
 TEST_P(PatchModulesTest, ThePatchedPlacesRunAsTheModulesSay) {
-  float ratio = 0;
   game->SetScreenSize(800, 450);
-  if (!V()) {
-    const std::uint32_t bits = game->Call(Routine::AspectRatio);
-    std::memcpy(&ratio, &bits, sizeof ratio);
-    EXPECT_FLOAT_EQ(ratio, 800.0f / 450.0f * 0.75f);
-  }
-  EXPECT_EQ(game->Call(Routine::BugFixChecks, {1, 0}), 2u);
-  EXPECT_EQ(game->Call(Routine::BugFixChecks, {0, 1}), 3u);
-  constexpr std::uint32_t kFar = 0x7FFFFFFF;
-  const Routine checks[] = {Routine::DrawDistanceCheck1, Routine::DrawDistanceCheck2, Routine::DrawDistanceCheck3};
-  if (Editor()) {
-    EXPECT_EQ(game->Call(Routine::LimitStore, {0x1234}), 0x34u);
-    for (Routine check : checks) EXPECT_EQ(game->Call(check, {kFar}), 0u);
-  }
-
+  const auto ratio = [&](std::uint32_t bits) { return std::bit_cast<float>(bits); };
+  const float wide = 800.0f / 450.0f * 0.75f;
+  EXPECT_FLOAT_EQ(V() ? wide : ratio(game->Call(Routine::AspectRatio)), wide);
+  const auto checks = [&] {
+    Words out{game->Call(Routine::BugFixChecks, {1, 0}), game->Call(Routine::BugFixChecks, {0, 1})};
+    if (!Editor()) return out;
+    for (std::uint32_t value : {0x1234, 0x1200, 0x0001}) out.push_back(game->Call(Routine::LimitStore, {value}));
+    for (Routine check : {Routine::DrawDistanceCheck1, Routine::DrawDistanceCheck2, Routine::DrawDistanceCheck3})
+      out.push_back(game->Call(check, {0x7FFFFFFF}));
+    return out;
+  };
+  EXPECT_EQ(checks(), (Editor() ? Words{2, 3, 0x34, 0, 1, 0, 0, 0} : Words{2, 3}));
   for (const char16_t* name : {u"AspectRatioSupport", u"BugFixes", u"IncreasedLimits", u"NoDrawDistance"})
-    Quietly(name);
+    Register(name);
   if (!V()) {
     // 1.0 on the FPU stack, 18 bytes on: the game stores it as its ratio.
     const gamedouble::RunResult run = game->Run(Routine::AspectRatio);
-    std::memcpy(&ratio, &run.after.eax, sizeof ratio);
-    EXPECT_EQ(ratio, 1.0f);
-    EXPECT_EQ(run.after.ebx, run.before.ebx);
-    EXPECT_EQ(run.after.esi, run.before.esi);
+    EXPECT_EQ(ratio(run.after.eax), 1.0f);
+    EXPECT_EQ((Words{run.after.ebx, run.after.esi}), (Words{run.before.ebx, run.before.esi}));
   }
-  EXPECT_EQ(game->Call(Routine::BugFixChecks, {1, 0}), 1u);
-  EXPECT_EQ(game->Call(Routine::BugFixChecks, {0, 1}), 1u);
-  if (Editor()) {
-    // The whole 16-bit value unless AL is 0.
-    EXPECT_EQ(game->Call(Routine::LimitStore, {0x1234}), 0x1234u);
-    EXPECT_EQ(game->Call(Routine::LimitStore, {0x1200}), 0u);
-    EXPECT_EQ(game->Call(Routine::LimitStore, {0x0001}), 1u);
-    for (Routine check : checks) EXPECT_EQ(game->Call(check, {kFar}), 1u);
-  }
+  // IncreasedLimits stores the whole 16-bit value unless AL is 0.
+  EXPECT_EQ(checks(), (Editor() ? Words{1, 1, 0x1234, 0, 1, 1, 1, 1} : Words{1, 1}));
 }
 
 // Main's single-instance check is gone: a second copy starts, and nothing it did not take is released.
@@ -139,15 +117,61 @@ TEST_P(PatchModulesTest, MainRunsBesideAnotherCopy) {
   game->SetMainBehaviour(0, 0);
   const std::initializer_list<std::uint32_t> arguments = {At({0x400000, 0x400000, 0x400000, 0x400000}), 0, 0, 1};
   EXPECT_EQ(game->Run(Routine::Main, arguments).after.eax, gamedouble::kMainAnotherInstanceCode);
-  Quietly(u"MultipleInstanceSupport");
+  Register(u"MultipleInstanceSupport");
   game->ClearCalls();
   const gamedouble::RunResult run = game->Run(Routine::Main, arguments);
-  EXPECT_EQ(run.after.eax, gamedouble::kMainExitCode);
-  EXPECT_EQ(run.stackDelta, 16);
-  EXPECT_EQ(run.after.ebx, run.before.ebx);
-  EXPECT_EQ(run.after.ebp, run.before.ebp);
-  EXPECT_TRUE(game->CallsOf(Routine::InstanceCheck).empty());
-  EXPECT_TRUE(game->CallsOf(Routine::InstanceRelease).empty());
+  EXPECT_EQ((Words{run.after.eax, std::uint32_t(run.stackDelta), run.after.ebx, run.after.ebp}),
+            (Words{gamedouble::kMainExitCode, 16, run.before.ebx, run.before.ebp}));
+  EXPECT_EQ(Calls(Routine::InstanceCheck) + Calls(Routine::InstanceRelease), 0u);
+}
+
+// BugFixes keeps the window at the framed screen size (minimised or gone: never resized) and lets the game read no
+// input while its window is in the background.
+TEST_P(PatchModulesTest, BugFixesFramesTheWindowAndReadsNoInputInTheBackground) {
+  constexpr gamedouble::Place kWindowGlobal{0x75385C, 0x753984, 0x7539C4, 0xD9AB3C};
+  HWND window = CreateWindowExW(0, u"game", u"game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 30, 40, 640, 480, nullptr,
+                                nullptr, nullptr, nullptr);
+  game->Write<std::uint32_t>(kWindowGlobal, Address(window));
+  ASSERT_EQ(Register(u"BugFixes"), 1u);
+  const auto process = [&] {  // the console lines of one PROCESS event, and the window's rectangle after it
+    const std::string lines =
+        Console([] { EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), MODULEREPLY_HANDLED); });
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return std::pair(lines, std::vector<LONG>{rect.left, rect.top, rect.right, rect.bottom});
+  };
+  // The overlapped frame: 4 on every side and a caption of 19 (640 + 8, 480 + 19 + 8).
+  const std::vector<LONG> framed{30, 40, 30 + 648, 40 + 507};
+  EXPECT_EQ(process(), std::pair("BUG FIXES: Window size is incorrect (640x480); correcting (to 648x507)\n"s, framed));
+  EXPECT_EQ(process(), std::pair(""s, framed));
+
+  std::uint8_t keys[256], table[256];
+  HWND other =
+      CreateWindowExW(0, nullptr, nullptr, WS_POPUP | WS_VISIBLE, 0, 0, 8, 8, nullptr, nullptr, nullptr, nullptr);
+  for (std::uint32_t i = 0; i < std::size(keys); ++i) keys[i] = std::uint8_t(i | 1);
+  game->SetKeyboard(keys);
+  game->SetJoypad(true, 0x11, 0x22, 0x33);
+  for (bool front : {true, false, true}) {
+    SCOPED_TRACE(front ? "in front" : "behind");
+    SetForegroundWindow(front ? window : other);
+    std::memset(table, 0xCC, sizeof table);
+    game->Run(Routine::GetKeyStates, {Address(table)});
+    EXPECT_EQ(Bytes(table, std::end(table)), front ? Bytes(keys, std::end(keys)) : Bytes(sizeof table, 0));
+    if (V()) continue;  // Game V's joypad routine is replaced whole and raises no event.
+    std::uint32_t pads[2] = {0xCC, 0xCC};
+    const std::uint32_t result = game->Call(Routine::GetJoypadStates, {Address(&pads[0]), Address(&pads[1])});
+    EXPECT_EQ((Words{pads[0], pads[1], result}), (front ? Words{0x11, 0x22, 0x33} : Words(3, 0)));
+  }
+
+  MoveWindow(window, 0, 0, 100, 100, TRUE);
+  ShowWindow(window, SW_MINIMIZE);
+  const auto minimised = process();
+  EXPECT_EQ((std::pair(minimised.first, minimised.second[2])), std::pair(""s, LONG(100)));
+  ShowWindow(window, SW_RESTORE);
+  game->Write<std::uint32_t>(kWindowGlobal, 0);
+  EXPECT_EQ(process(), std::pair(""s, std::vector<LONG>{0, 0, 100, 100}));
+  DestroyWindow(other);
+  DestroyWindow(window);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, PatchModulesTest, ::testing::ValuesIn(gamedouble::kBuilds), BuildName);

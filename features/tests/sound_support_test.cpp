@@ -1,6 +1,7 @@
 // PCMSupport and ADPCMSupport loading samples into the game's table on every build, and OggVorbisSupport
 // answering OpenAudioSource.
 #include <functional>
+#include <tuple>
 
 #include <base/AudioSource.h>
 #include <base/Stream.h>
@@ -17,13 +18,7 @@ namespace {
 using namespace featuretest;
 
 constexpr gamedouble::Place kSampleTable{0x52A990, 0x52AAC0, 0x52AB00, 0x86BEF0};
-constexpr std::uint32_t kIndex = 5, kEntryBytes = 12;
-constexpr std::uint32_t kUntouched = 0xDEADBEEF;
-constexpr std::uint32_t kGameRate = 22050;
-
-struct Entry {
-  std::uint32_t buffer, rate, third;
-};
+constexpr std::uint32_t kIndex = 5, kEntryBytes = 12, kUntouched = 0xDEADBEEF, kGameRate = 22050;
 
 class SampleSupportTest : public FeatureTest {
  protected:
@@ -31,36 +26,29 @@ class SampleSupportTest : public FeatureTest {
     FeatureTest::SetUp();
     ASSERT_TRUE(game->StartSound());
   }
-  std::uint32_t Table() const { return kSampleTable.In(B()) + kIndex * kEntryBytes; }
-
-  // Loads a sample through the game's loader call; the game's own loader must run exactly when refused.
-  std::uint32_t Load(const Bytes& file, std::uint32_t third, bool refused, std::uint32_t size = 0) {
+  // Loads a sample through the game's loader call: its result, how often the game's own loader ran, and the
+  // bytes of the buffer the table entry (buffer, rate, third) holds; none when the entry was left alone.
+  std::tuple<std::uint32_t, std::size_t, Bytes> Load(const Bytes& file, std::uint32_t third, std::uint32_t size) {
     game->ClearCalls();
+    const std::uint32_t table = kSampleTable.In(B()) + kIndex * kEntryBytes;
+    for (std::uint32_t i = 0; i < kEntryBytes; i += 4) game->Write<std::uint32_t>(table + i, kUntouched);
     std::memcpy(game->SampleReadBuffer(), file.data(),
                 std::min<std::size_t>(file.size(), gamedouble::CGameDouble::kSampleReadBufferBytes));
     const std::uint32_t result = game->Call(
         Routine::LoadSampleCaller,
         {Address(game->SampleReadBuffer()), size != 0 ? size : std::uint32_t(file.size()), third, kIndex});
-    EXPECT_EQ(game->CallsOf(Routine::SampleLoader).size(), refused ? 1u : 0u);
-    const Entry entry = game->Read<Entry>(Table());
-    if (refused) {
-      EXPECT_EQ(entry.buffer, kUntouched);
-    }
-    EXPECT_EQ(entry.third, kUntouched);
-    return result;
-  }
-  // The bytes of the buffer the table entry holds.
-  Bytes EntryBytes() {
-    const Entry entry = game->Read<Entry>(Table());
-    EXPECT_EQ(entry.rate, kGameRate);
-    auto* buffer = reinterpret_cast<IDirectSoundBuffer*>(std::uintptr_t(entry.buffer));
+    const std::uint32_t buffer = game->Read<std::uint32_t>(table);
+    EXPECT_EQ(game->Read<std::uint32_t>(table + 8), kUntouched);
+    if (buffer == kUntouched) return {result, Calls(Routine::SampleLoader), {}};
+    EXPECT_EQ(game->Read<std::uint32_t>(table + 4), kGameRate);
+    auto* sound = reinterpret_cast<IDirectSoundBuffer*>(std::uintptr_t(buffer));
     void* first = nullptr;
     DWORD bytes = 0;
-    EXPECT_EQ(buffer->Lock(0, 0, &first, &bytes, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+    EXPECT_EQ(sound->Lock(0, 0, &first, &bytes, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
     Bytes out(static_cast<std::uint8_t*>(first), static_cast<std::uint8_t*>(first) + bytes);
-    buffer->Unlock(first, bytes, nullptr, 0);
-    buffer->Release();
-    return out;
+    sound->Unlock(first, bytes, nullptr, 0);
+    sound->Release();
+    return {result, Calls(Routine::SampleLoader), out};
   }
 
   platform::testing::DSoundClock clock{44100};
@@ -68,9 +56,7 @@ class SampleSupportTest : public FeatureTest {
 
 Bytes PcmWave(std::uint16_t tag, std::uint32_t formatBytes, const Bytes& samples, std::uint32_t claimed) {
   Bytes file;
-  auto put = [&](const void* p, std::size_t n) {
-    file.insert(file.end(), static_cast<const std::uint8_t*>(p), static_cast<const std::uint8_t*>(p) + n);
-  };
+  auto put = [&](const void* p, std::size_t n) { file.insert(file.end(), (const char*)p, (const char*)p + n); };
   auto u32 = [&](std::uint32_t v) { put(&v, 4); };
   auto u16 = [&](std::uint16_t v) { put(&v, 2); };
   put("RIFF", 4), u32(0), put("WAVE", 4), put("fmt ", 4), u32(formatBytes);
@@ -80,8 +66,9 @@ Bytes PcmWave(std::uint16_t tag, std::uint32_t formatBytes, const Bytes& samples
   return file;
 }
 
-// Both modules are registered: PCMSupport loads on every build but the IV Editor, ADPCMSupport only there.
-// The double's ADPCM stream takes what the encoder writes for mono 22050 Hz (512-byte blocks, a fact chunk).
+// Both modules are registered: PCMSupport loads on every build but the IV Editor, ADPCMSupport only there; the
+// game's own loader runs exactly when the file is refused. The double's ADPCM stream takes what the encoder
+// writes for mono 22050 Hz (512-byte blocks, a fact chunk).
 TEST_P(SampleSupportTest, LoadSample) {
   ASSERT_EQ(Register(u"PCMSupport"), Editor() ? MODULEREPLY_UNLOADNOW : MODULEREPLY_HANDLED);
   ASSERT_EQ(Register(u"ADPCMSupport"), Editor() ? MODULEREPLY_HANDLED : MODULEREPLY_UNLOADNOW);
@@ -92,14 +79,14 @@ TEST_P(SampleSupportTest, LoadSample) {
   std::uint32_t dataBytes = 0;
   ASSERT_EQ(wavefixture::FindChunk(adpcm.bytes, "data", &dataBytes) - adpcm.bytes.data(),
             std::ptrdiff_t(gamedouble::CGameDouble::kAdpcmDataOffset));
-  const Bytes decoded(reinterpret_cast<const std::uint8_t*>(adpcm.decoded.data()),
-                      reinterpret_cast<const std::uint8_t*>(adpcm.decoded.data() + adpcm.decoded.size()));
+  const auto* decodedBegin = reinterpret_cast<const std::uint8_t*>(adpcm.decoded.data());
+  const Bytes decoded(decodedBegin, decodedBegin + adpcm.decoded.size() * 2);
+  const Bytes less(decoded.begin(), decoded.end() - 1000);
   const std::uint32_t third = std::uint32_t(decoded.size()) + 32;
   Bytes pcmTagged = adpcm.bytes, hugeExtra = adpcm.bytes;
   pcmTagged[20] = 1;
   hugeExtra[36] = hugeExtra[37] = 0xFF;
   const Bytes& native = Editor() ? adpcm.bytes : pcm;
-  const Bytes less(decoded.begin(), decoded.end() - 1000);
   const auto fail = [&](platform::DSoundCall call) { return [&, call] { clock.FailNext(call, DSERR_GENERIC); }; };
   struct Case {
     const char* name;
@@ -131,13 +118,9 @@ TEST_P(SampleSupportTest, LoadSample) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    game->Write<Entry>(Table(), {kUntouched, kUntouched, kUntouched});
     if (c.arrange) c.arrange();
     const bool loads = c.loaded != nullptr && c.editor == Editor();
-    EXPECT_EQ(Load(c.file, c.third, !loads, c.size), loads ? 1u : 0u);
-    if (loads) {
-      EXPECT_EQ(EntryBytes(), *c.loaded);
-    }
+    EXPECT_EQ(Load(c.file, c.third, c.size), std::tuple(loads ? 1u : 0u, loads ? 0u : 1u, loads ? *c.loaded : Bytes{}));
   }
 }
 
@@ -147,40 +130,31 @@ INSTANTIATE_TEST_SUITE_P(Builds, SampleSupportTest, ::testing::ValuesIn(gamedoub
 TEST(OggVorbisSupport, OpenAudioSource) {
   constexpr std::uint32_t kStart = 7;
   const Bytes ogg = oggfixture::Encode(2, 22050, 3000);
-  Bytes prefixed(ogg.size() + kStart, 0);
-  std::copy(ogg.begin(), ogg.end(), prefixed.begin() + kStart);
-  const struct {
-    const char* name;
-    Bytes bytes;
-    std::uint32_t reply;
-  } cases[] = {{"Ogg Vorbis", prefixed, MODULEREPLY_VALUE},
-               {"not Ogg", Bytes(5000, 0x55), MODULEREPLY_HANDLED},
-               {"cut short", Bytes(prefixed.begin(), prefixed.begin() + 60), MODULEREPLY_HANDLED}};
-  EXPECT_EQ(OggVorbisSupportModuleHandler(MODULEEVENT_INIT, nullptr), MODULEREPLY_HANDLED);
-  EXPECT_EQ(OggVorbisSupportModuleHandler(MODULEEVENT_LOADSAMPLE, nullptr), 0u);
-  for (auto c : cases) {
-    SCOPED_TRACE(c.name);
-    auto* stream = new CByteArrayStream(c.bytes.data(), std::uint32_t(c.bytes.size()));
+  Bytes prefixed(kStart, 0);
+  prefixed.insert(prefixed.end(), ogg.begin(), ogg.end());
+  EXPECT_EQ((Words{OggVorbisSupportModuleHandler(MODULEEVENT_INIT, nullptr),
+                   OggVorbisSupportModuleHandler(MODULEEVENT_LOADSAMPLE, nullptr)}), (Words{MODULEREPLY_HANDLED, 0}));
+  const Bytes cut(prefixed.begin(), prefixed.begin() + 60);
+  for (auto [name, bytes, reply] : {std::tuple{"Ogg Vorbis", prefixed, MODULEREPLY_VALUE},
+                                     {"not Ogg", Bytes(5000, 0x55), MODULEREPLY_HANDLED},
+                                     {"cut short", cut, MODULEREPLY_HANDLED}}) {
+    SCOPED_TRACE(name);
+    auto* stream = new CByteArrayStream(bytes.data(), std::uint32_t(bytes.size()));
     ASSERT_TRUE(stream->Seek(kStart, CStream::kSeekBegin));
     OpenAudioSourceEventData block{};
     block.size = sizeof(block);
     block.stream = stream;
-    EXPECT_EQ(OggVorbisSupportModuleHandler(MODULEEVENT_OPENAUDIOSOURCE, &block), c.reply);
     std::uint64_t position = 0;
-    EXPECT_TRUE(stream->GetPosition(&position));
-    stream->Release();  // a source keeps its stream
-    if (c.reply != MODULEREPLY_VALUE) {
-      EXPECT_EQ(position, kStart);
-      EXPECT_EQ(block.result, nullptr);
-      continue;
-    }
-    ASSERT_NE(block.result, nullptr);
     std::uint32_t frames = 0;
-    EXPECT_TRUE(block.result->GetLength(&frames));
-    EXPECT_EQ(frames, 3000u);
     float sample[2];
-    EXPECT_EQ(block.result->Read(sample, sizeof(sample)), sizeof(sample));
-    block.result->Release();
+    const std::uint32_t answer = OggVorbisSupportModuleHandler(MODULEEVENT_OPENAUDIOSOURCE, &block);
+    EXPECT_EQ((Words{answer, stream->GetPosition(&position)}), (Words{reply, 1}));
+    stream->Release();  // a source keeps its stream
+    CAudioSource* source = block.result;
+    EXPECT_EQ((source ? Words{source->GetLength(&frames), frames, source->Read(sample, sizeof sample)}
+                      : Words{unsigned(position)}),
+              (reply == MODULEREPLY_VALUE ? Words{1, 3000, sizeof sample} : Words{kStart}));
+    if (source != nullptr) source->Release();
   }
 }
 
