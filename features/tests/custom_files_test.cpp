@@ -1,6 +1,8 @@
 // CustomFiles: the path mapper in its three modes, the CD mount, mod overlays and the replaced file calls.
 #include <features/CustomFiles.h>
 
+#include <tuple>
+
 #include <base/FileSystem.h>
 #include <core/GameStartup.h>
 #include <platform/files.h>
@@ -63,11 +65,6 @@ class CustomFilesTest : public FeatureTest {
     const std::string lines = Console([&] { content = ReadAll(MapGameFile(path, mode)); });
     return {content, lines};
   }
-  CStream* Open(const char* path, std::uint32_t mode) {
-    CStream* stream = nullptr;
-    Console([&] { stream = MapGameFile(path, mode); });
-    return stream;
-  }
 
   TempDir root;
   fstest::CollectingAppContext context;
@@ -88,14 +85,8 @@ TEST_P(CustomFilesTest, MapsNamesInItsThreeModesOverTheMods) {
                                    {"mods/second/CustomFiles/level.dat", "second"}, {"install/level.dat", "game"},
                                    {"mods/second/CustomFiles/extra.dat", "second only"}})
     root.Write(path, text);
-  struct Case {
-    const char* path;
-    std::uint32_t mode;
-    const char* line;
-    const char* content;  // what the mapped stream reads, "<null>" for none
-    const char* created;  // the host file mode 0 makes
-  };
-  const Case cases[] = {
+  // The game's name and mode, the console line, what the mapped stream reads ("<null>": none), the file mode 0 makes.
+  const std::tuple<const char*, std::uint32_t, const char*, const char*, const char*> cases[] = {
       {"data\\title.wad", kMapOpenData, "Opening file \"/GameData/data/title.wad\"", "title", nullptr},
       {"savegame.3", kMapOpenSaved, "Opening file \"/UserData/SavedGames/savegame.3\"", "saved", nullptr},
       {"savegame.3", kMapOpenData, "Opening file \"/GameData/savegame.3\"", "data file", nullptr},
@@ -108,10 +99,10 @@ TEST_P(CustomFilesTest, MapsNamesInItsThreeModesOverTheMods) {
       {"level.dat", kMapOpenData, "Opening file \"/GameData/level.dat\"", "first", nullptr},
       {"extra.dat", kMapOpenData, "Opening file \"/GameData/extra.dat\"", "second only", nullptr},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.path) + " mode " + std::to_string(c.mode));
-    EXPECT_EQ(Map(c.path, c.mode), std::pair(std::string(c.content), "CUSTOM FILES: "s + c.line + "\n"));
-    EXPECT_TRUE(c.created == nullptr || root.Exists(c.created));
+  for (const auto& [path, mode, line, content, created] : cases) {
+    SCOPED_TRACE(std::string(path) + " mode " + std::to_string(mode));
+    EXPECT_EQ(Map(path, mode), std::pair(std::string(content), "CUSTOM FILES: "s + line + "\n"));
+    EXPECT_TRUE(created == nullptr || root.Exists(created));
   }
   EXPECT_EQ(root.Read("install/savegame.3"), "data file");
 }
@@ -140,14 +131,33 @@ TEST_P(CustomFilesTest, TheCdIsMountedOnceBesideTheInstallDirectory) {
   EXPECT_EQ(std::pair(again.first, again.second.find("CD") != std::string::npos), std::pair(title, HasCd()));
 }
 
-// The replaced routines run from their patched entries, as the game calls them, on a 4-byte aligned stack.
-TEST_P(CustomFilesTest, TheReplacedFileCallsAnswerAsTheGameExpects) {
+// The patched places run as the game runs them: paths from the game's registers, streams where it expects them, the
+// save writer and loader through the mapper, the replaced routines from their patched entries on a 4-byte aligned
+// stack; the game's own open, close and file imports never run.
+TEST_P(CustomFilesTest, ThePatchedPlacesAndReplacedCallsRunThroughTheFileSystem) {
   ASSERT_EQ(Register(u"CustomFiles"), 1u);
+  root.Write("install/data/title.wad", "title");
+  root.Write("install/savegame.2", "saved");
   root.Write("install/digits.txt", "0123456789");
-  CStream* stream = Open("digits.txt", kMapOpenData);
-  ASSERT_NE(stream, nullptr);
-  char buffer[16] = {};
-  const std::uint32_t s = Address(stream), b = Address(buffer);
+  const char name[] = "savegame.4", bad[] = "no\\such\\place.sav", absent[] = "savegame.9", text[] = "the saved state";
+  char buffer[sizeof text] = {};
+  Words opened, saves;
+  Console([&] {
+    for (const auto& [routine, path] :
+         {std::pair{Routine::OpenGameData, "data\\title.wad"}, {Routine::OpenSavedGame, "savegame.2"},
+          {Routine::CreateGameFile, "savegame.5"}, {Routine::OpenGameData, "none.wad"},
+          {Routine::OpenGameData, "digits.txt"}, {Routine::CreateGameFile, "written.txt"}})
+      opened.push_back(game->Call(routine, {Address(path)}));
+    saves = {game->Call(Routine::SaveWriter, {Address(name), Address(text), sizeof text}),
+             game->Call(Routine::SaveWriter, {Address(bad), Address(text), sizeof text}),
+             game->Call(Routine::SaveLoader, {Address(name), Address(buffer), sizeof buffer}),
+             game->Call(Routine::SaveLoader, {Address(absent), Address(buffer), sizeof buffer})};
+  });
+  ASSERT_TRUE(opened[0] != 0 && opened[1] != 0 && opened[2] != 0 && opened[4] != 0 && opened[5] != 0);
+  EXPECT_EQ((Words{opened[3], root.Exists("install/savegame.5")}), (Words{0, 1}));
+
+  char digits[16] = {};
+  const std::uint32_t s = opened[4], b = Address(digits);
   const auto call = [&](const P& place, std::initializer_list<std::uint32_t> arguments) {
     return game->CallAddress(At(place), arguments);
   };
@@ -155,7 +165,7 @@ TEST_P(CustomFilesTest, TheReplacedFileCallsAnswerAsTheGameExpects) {
   EXPECT_EQ((Words{call(kRead, {b, 2, 2, s}), call(kLength, {s}), call(kRead, {b + 4, 1, 1, s}), call(kSeek, {s, 8, 0}),
                    call(kRead, {b + 5, 1, 5, s}), call(kSeek, {s, std::uint32_t(-20), 1}) != 0}),
             (Words{2, 10, 1, 0, 2, 1}));
-  EXPECT_EQ(std::string(buffer, 7), "0123489");
+  EXPECT_EQ(std::string(digits, 7), "0123489");
   // The Win32-style read and write through the slots the patched indirect calls use: the callee removes five words;
   // a null count pointer is left alone.
   const auto slot = [&](const P& place) { return game->Read<std::uint32_t>(game->Read<std::uint32_t>(place)); };
@@ -164,43 +174,18 @@ TEST_P(CustomFilesTest, TheReplacedFileCallsAnswerAsTheGameExpects) {
   const gamedouble::RunResult read = game->Run(slot(kWin32ReadSlot), {s, b, 3, Address(&count), 0});
   EXPECT_EQ((Words{read.after.eax, std::uint32_t(read.stackDelta), count}), (Words{3, 20, 3}));
   EXPECT_EQ(game->Run(slot(kWin32ReadSlot), {s, b, 3, 0, 0}).after.eax, 3u);
-  EXPECT_EQ(std::string(buffer, 3), "345");
-  stream->Release();
-  CStream* created = Open("written.txt", kMapCreate);
-  ASSERT_NE(created, nullptr);
-  const char text[] = "abcdef";
-  EXPECT_EQ(call(kWrite, {Address(text), 3, 1, Address(created)}), 1u);
+  EXPECT_EQ(std::string(digits, 3), "345");
+  reinterpret_cast<CStream*>(std::uintptr_t(s))->Release();
+  const char letters[] = "abcdef";
+  EXPECT_EQ(call(kWrite, {Address(letters), 3, 1, opened[5]}), 1u);
   count = 0;
   const gamedouble::RunResult written =
-      game->Run(slot(kWin32WriteSlot), {Address(created), Address(text + 3), 3, Address(&count), 0});
+      game->Run(slot(kWin32WriteSlot), {opened[5], Address(letters + 3), 3, Address(&count), 0});
   EXPECT_EQ((Words{written.after.eax, std::uint32_t(written.stackDelta), count}), (Words{3, 20, 3}));
   // The Win32-style close the patched call reaches: one word removed, the stream released.
   const std::uint32_t target = At(kClose) + 5 + game->Read<std::uint32_t>(kClose.In(B()) + 1);
-  EXPECT_EQ(game->Run(target, {Address(created)}).stackDelta, 4);
+  EXPECT_EQ(game->Run(target, {opened[5]}).stackDelta, 4);
   EXPECT_EQ(root.Read("install/written.txt"), "abcdef");
-}
-
-// The patched places run as the game runs them: paths from the game's registers, streams where it expects them, the
-// save writer and loader through the mapper; the game's own open, close and file imports never run.
-TEST_P(CustomFilesTest, ThePatchedPlacesOpenCreateCloseSaveAndTestThroughTheFileSystem) {
-  ASSERT_EQ(Register(u"CustomFiles"), 1u);
-  root.Write("install/data/title.wad", "title");
-  root.Write("install/savegame.2", "saved");
-  const char name[] = "savegame.4", bad[] = "no\\such\\place.sav", absent[] = "savegame.9", text[] = "the saved state";
-  char buffer[sizeof text] = {};
-  Words opened, saves;
-  Console([&] {
-    for (const auto& [routine, path] : {std::pair{Routine::OpenGameData, "data\\title.wad"},
-                                        {Routine::OpenSavedGame, "savegame.2"}, {Routine::CreateGameFile, "savegame.5"},
-                                        {Routine::OpenGameData, "none.wad"}})
-      opened.push_back(game->Call(routine, {Address(path)}));
-    saves = {game->Call(Routine::SaveWriter, {Address(name), Address(text), sizeof text}),
-             game->Call(Routine::SaveWriter, {Address(bad), Address(text), sizeof text}),
-             game->Call(Routine::SaveLoader, {Address(name), Address(buffer), sizeof buffer}),
-             game->Call(Routine::SaveLoader, {Address(absent), Address(buffer), sizeof buffer})};
-  });
-  ASSERT_TRUE(opened[0] != 0 && opened[1] != 0 && opened[2] != 0);
-  EXPECT_EQ((Words{opened[3], root.Exists("install/savegame.5")}), (Words{0, 1}));
   EXPECT_EQ(saves, (Words{1, 0, 1, 0}));
   EXPECT_STREQ(buffer, text);
   EXPECT_EQ(root.Read("install/savegame.4"), std::string(text, sizeof text));
@@ -209,9 +194,9 @@ TEST_P(CustomFilesTest, ThePatchedPlacesOpenCreateCloseSaveAndTestThroughTheFile
   const Routine closers[] = {Routine::CloseCaller1,  Routine::CloseCaller2,  Routine::CloseCaller3,
                              Routine::CloseCaller4,  Routine::CloseCallerV1, Routine::CloseCallerV2,
                              Routine::CloseCallerV3};
-  const std::size_t count = V() ? std::size(closers) : 4;
-  for (std::size_t i = 0; i < count; ++i) stream->AddRef();
-  for (std::size_t i = 0; i < count; ++i) game->Run(closers[i], {opened[0]});
+  const std::size_t places = V() ? std::size(closers) : 4;
+  for (std::size_t i = 0; i < places; ++i) stream->AddRef();
+  for (std::size_t i = 0; i < places; ++i) game->Run(closers[i], {opened[0]});
   EXPECT_EQ(ReadAll(stream), "title");
   game->Run(Routine::CloseCaller1, {opened[1]});
   game->Run(Routine::CloseCaller2, {opened[2]});

@@ -4,11 +4,6 @@
 // before/after comparisons. The item limit goes back to the game's at the end of each test.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include <features/ItemLimit.h>
 #include <hack/BuiltInModules.h>
 #include <hack/GameHooks.h>
@@ -44,7 +39,7 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
     ASSERT_TRUE(game->IsReady());
     DetectGameVersion();
     ASSERT_TRUE(SelectGameBuild());
-    core = CreateHackModule(u"core.dll", u"core");
+    tHackModule* core = CreateHackModule(u"core.dll", u"core");
     RegisterHackModule(core, reinterpret_cast<HMODULE>(0x1000), false,
                        [](std::uint32_t, ModuleEventData*) -> std::uint32_t { return MODULEREPLY_HANDLED; });
     InstallCoreHooks(core);
@@ -81,11 +76,9 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
   std::uint32_t At(const gamedouble::Place& place) const { return game->At(place); }
 
   // Up to the double's own data area (its run thunks and records change with every run).
-  static constexpr std::uint32_t kImageCompared = 0xF00000;
-  static constexpr std::uint32_t kOwnCodeIV = 0x498000, kOwnCodeV = 0x4D8000, kRunThunks = 0x2800;
-  static constexpr std::uint32_t kRunThunksBytes = 0x1000;
+  static constexpr std::uint32_t kImageCompared = 0xF00000, kOwnCodeIV = 0x498000, kOwnCodeV = 0x4D8000;
+  static constexpr std::uint32_t kRunThunks = 0x2800, kRunThunksBytes = 0x1000;
   std::unique_ptr<gamedouble::CGameDouble> game;
-  tHackModule* core = nullptr;
 };
 
 }  // namespace featuretest

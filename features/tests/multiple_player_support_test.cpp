@@ -90,11 +90,8 @@ TEST_P(MultiplePlayerSupportTest, SnapshotsCopyEveryPieceBothWays) {
     }
     return inGame == inSnapshot;
   };
-  std::uint8_t seed = 1;
-  for (const Piece& piece : kPieces) {
-    for (std::uint32_t i = 0; piece.place.In(B()) != 0 && i < piece.size; ++i) place(piece)[i] = seed + i * 7;
-    seed += 13;
-  }
+  for (const Piece& p : kPieces)
+    for (std::uint32_t i = 0; p.place.In(B()) != 0 && i < p.size; ++i) place(p)[i] = std::uint8_t(p.offset + i * 7);
   mps::SavePlayerState(snapshot.data());
   EXPECT_TRUE(same());
   for (std::uint32_t i = 0; i < mps::kSnapshotSize; ++i) ASSERT_EQ(gaps[i] ? snapshot[i] : 0xEE, 0xEE) << i;
@@ -161,8 +158,8 @@ TEST_P(MultiplePlayerSupportTest, ItemNumbersAtTheLimit) {
 }
 
 // With no remote player only the local player's routines run; with one, the draw pops the matrix stack for it and
-// draws what it holds.
-TEST_P(MultiplePlayerSupportTest, TheDrawPopsTheMatrixStackAndDrawsHeldObjects) {
+// draws what it holds, and the mirrored draw turns its values over and back exactly, at the ends of their ranges too.
+TEST_P(MultiplePlayerSupportTest, TheDrawsRunForEachPlayerAndUndoWhatTheyChange) {
   Start();
   if (V()) game->Write<std::uint8_t>(kStateByteV, 5);
   for (Routine caller : {Routine::PlayerControlCaller, Routine::PlayerDrawCaller, Routine::MirroredDrawCaller})
@@ -170,7 +167,8 @@ TEST_P(MultiplePlayerSupportTest, TheDrawPopsTheMatrixStackAndDrawsHeldObjects) 
   EXPECT_EQ((Words{Calls(Routine::PlayerControlRoutine), Calls(Routine::PlayerControlRoutineV),
                    Calls(Routine::PlayerDrawRoutine), game->Calls().size()}), (Words{1, V(), 2, V() ? 4u : 3u}));
   game->ClearCalls();
-  Link(kFirst)[V() ? 0xD6 : 0xD4] = 1;  // one held object
+  std::uint8_t *snapshot = Link(kFirst), *item = game->Item(kFirst);
+  snapshot[V() ? 0xD6 : 0xD4] = 1;  // one held object
   const std::uint32_t top = game->Read<std::uint32_t>(kMatrixStack), topV = game->Read<std::uint32_t>(kMatrixStackV2);
   RunKept(Routine::PlayerDrawCaller);
   EXPECT_EQ((Words{game->Read<std::uint32_t>(kMatrixStack), game->Read<std::uint32_t>(kMatrixStackV2),
@@ -178,32 +176,7 @@ TEST_P(MultiplePlayerSupportTest, TheDrawPopsTheMatrixStackAndDrawsHeldObjects) 
                    Calls(Routine::PlayerMeshRoutine), Calls(Routine::MatrixRoutine),
                    Calls(Routine::PlayerExtraRoutine)}),
             (Words{top - 2 * 48, V() ? topV - 2 * 48 : topV, 1, 2, 2, 1, 1}));
-}
 
-TEST_P(MultiplePlayerSupportTest, EachRemotePlayerIsControlledInItsOwnState) {
-  Start();
-  Link(kFirst);
-  Link(kSecond);
-  Watch(Routine::PlayerControlRoutine);
-  Bytes expected = LocalState();
-  RunKept(Routine::PlayerControlCaller);
-  RunKept(Routine::PlayerControlCaller);
-  // Each change persists in that player's own state; the local state ends as the local routine left it.
-  std::vector<Words> order;
-  for (std::uint32_t round = 0; round < 2; ++round)
-    for (std::uint16_t player : {kLocal, kFirst, kSecond})
-      order.push_back({player, Item(player), (player == kLocal ? 0x40u : player) + round});
-  EXPECT_EQ(seen, order);
-  expected[kMarker] += 2;
-  EXPECT_TRUE(LocalState() == expected);
-  EXPECT_EQ((Words{game->Read<std::uint32_t>(kPlayerItem), mps::IsRemoteCurrent(),
-                   mps::GetPlayerSnapshot(kSecond)[kMarker]}), (Words{Item(kLocal), 0, kSecond + 2}));
-}
-
-// The mirrored draw turns the remote player's values over and back exactly, at the ends of their ranges too.
-TEST_P(MultiplePlayerSupportTest, TheMirroredDrawIsUndoneExactly) {
-  Start();
-  std::uint8_t *snapshot = Link(kFirst), *item = game->Item(kFirst);
   const std::uint32_t block = V() ? 343 : 346, longAt = V() ? 0x104 : 0xBC, wordAt = V() ? 0x10A : 0xC2;
   const std::uint32_t stride = V() ? 42 : 30;
   const std::int32_t longs[] = {INT32_MIN, INT32_MAX, -1, 0, 1000, 7, -300};
@@ -233,22 +206,35 @@ TEST_P(MultiplePlayerSupportTest, TheMirroredDrawIsUndoneExactly) {
   EXPECT_TRUE(Bytes(snapshot, snapshot + mps::kSnapshotSize) == snapshotBefore && Bytes(item, item + 96) == itemBefore);
 }
 
-// Items belong to the player that was current when they were made; their routines run in that player's state. An
-// object routine leaves player items alone.
-TEST_P(MultiplePlayerSupportTest, ItemsRunInTheirOwnersState) {
+// Each remote player is controlled in its own state. Items belong to the player that was current when they were
+// made; their routines run in that player's state. An object routine leaves player items alone.
+TEST_P(MultiplePlayerSupportTest, EachPlayerAndItsItemsRunInItsOwnState) {
   Start();
   constexpr std::uint16_t kMade = 40;
   std::uint8_t structure[64] = {};
   std::uint8_t* remote = Link(kFirst);
+  Link(kSecond);
   Watch(Routine::PlayerControlRoutine, [&] {
     if (game->Read<std::uint16_t>(kPlayerState) == kFirst)
       game->Run(Routine::ItemCreationCaller, {Address(structure), kMade});
   });
-  game->Run(Routine::PlayerControlCaller);
-  EXPECT_EQ((Words{mps::GetItemOwner(kMade), structure[34] | structure[35] << 8 | 0u}), (Words{kFirst, 0x4210}));
+  Bytes local = LocalState();
+  RunKept(Routine::PlayerControlCaller);
+  RunKept(Routine::PlayerControlCaller);
+  // Each change persists in that player's own state; the local state ends as the local routine left it.
+  std::vector<Words> order;
+  for (std::uint32_t round = 0; round < 2; ++round)
+    for (std::uint16_t player : {kLocal, kFirst, kSecond})
+      order.push_back({player, Item(player), (player == kLocal ? 0x40u : player) + round});
+  EXPECT_EQ(seen, order);
+  local[kMarker] += 2;
+  EXPECT_TRUE(LocalState() == local);
+  EXPECT_EQ((Words{game->Read<std::uint32_t>(kPlayerItem), mps::IsRemoteCurrent(),
+                   mps::GetPlayerSnapshot(kSecond)[kMarker], mps::GetItemOwner(kMade),
+                   structure[34] | structure[35] << 8 | 0u}),
+            (Words{Item(kLocal), 0, kSecond + 2, kFirst, 0x4210}));
   seen.clear();
   Watch(Routine::ItemRoutine);
-  const Bytes local = LocalState();
   const std::uint8_t remoteMarker = remote[kMarker];
   RunKept(Routine::ItemRoutineCaller, {kMade, game->Address(Routine::ItemRoutine)});
   EXPECT_EQ(seen, (std::vector<Words>{{kFirst, Item(kFirst), remoteMarker}}));

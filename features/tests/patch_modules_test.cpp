@@ -29,14 +29,10 @@ const char* const kGameNames[] = {"editor of Quorvant: Ossmere", "patched releas
 constexpr std::size_t kMultipleInstanceSupport = 4;
 
 constexpr gamedouble::Place E(std::uint32_t editor) { return {editor, 0, 0, 0}; }
-struct ByteCase {
-  gamedouble::Place place;
-  std::uint32_t width, value;
-};
 // Hand-copied. IncreasedLimits on the IV Editor: item count 1024, the item array of 1024 × 5622 bytes, and an
 // 8-byte jump in the rel32 form. NoDrawDistance's short jumps there; AspectRatioSupport's jump; the stretches
 // MultipleInstanceSupport skips (Game V keeps the removed code's +60 on the stack).
-const ByteCase kPatchedBytes[] = {
+const std::tuple<gamedouble::Place, std::uint32_t, std::uint32_t> kPatchedBytes[] = {  // place, width, value
     {E(0x42DD19), 4, 8},        {E(0x4546EC), 4, 113528},   {E(0x454703), 4, 8},       {E(0x4547D2), 1, 8},
     {E(0x4547EC), 1, 8},        {E(0x4548C8), 1, 8},        {E(0x45A04E), 4, 1024},    {E(0x45A074), 4, 1024},
     {E(0x45A0B6), 4, 1024},     {E(0x45A0D9), 4, 1024},     {E(0x45A291), 4, 1024},    {E(0x45A2CD), 4, 1024},
@@ -70,13 +66,11 @@ TEST_P(PatchModulesTest, AllTogetherAndBackAgain) {
   EXPECT_NE(Image(), before);
   EXPECT_EQ(g_ItemLimit, Editor() ? kIncreasedItemLimit : kGameItemLimit);
   EXPECT_EQ(records[kMultipleInstanceSupport]->m_Hacks.m_Count, V() ? 2u : 4u);
-  for (const ByteCase& c : kPatchedBytes) {
-    const std::uint32_t at = c.place.In(B());
+  for (const auto& [place, width, value] : kPatchedBytes) {
+    const std::uint32_t at = place.In(B());
     if (at == 0) continue;
-    const std::uint32_t value = c.width == 1   ? game->Read<std::uint8_t>(at)
-                                : c.width == 2 ? game->Read<std::uint16_t>(at)
-                                               : game->Read<std::uint32_t>(at);
-    EXPECT_EQ(value, c.value) << at;
+    EXPECT_EQ(width == 1 ? game->Read<std::uint8_t>(at) : width == 2 ? game->Read<std::uint16_t>(at)
+                                                                     : game->Read<std::uint32_t>(at), value) << at;
   }
   for (std::size_t i = std::size(kModules); i-- > 0;)
     if (records[i]->m_hModule != nullptr) UnloadHackModule(records[i]);
@@ -84,9 +78,13 @@ TEST_P(PatchModulesTest, AllTogetherAndBackAgain) {
   EXPECT_EQ(g_ItemLimit, kGameItemLimit);
 }
 
-// The game's code at the patched places, before and after: each module's stub or jump as the game runs it.
+// The game's code at the patched places, before and after: each module's stub or jump as the game runs it. Main's
+// single-instance check is gone: a second copy starts, and nothing it did not take is released.
 TEST_P(PatchModulesTest, ThePatchedPlacesRunAsTheModulesSay) {
   game->SetScreenSize(800, 450);
+  game->SetResult(Routine::InstanceCheck, 1);
+  game->SetMainBehaviour(0, 0);
+  const std::initializer_list<std::uint32_t> arguments = {At({0x400000, 0x400000, 0x400000, 0x400000}), 0, 0, 1};
   const auto ratio = [&](std::uint32_t bits) { return std::bit_cast<float>(bits); };
   const float wide = 800.0f / 450.0f * 0.75f;
   EXPECT_FLOAT_EQ(V() ? wide : ratio(game->Call(Routine::AspectRatio)), wide);
@@ -99,7 +97,9 @@ TEST_P(PatchModulesTest, ThePatchedPlacesRunAsTheModulesSay) {
     return out;
   };
   EXPECT_EQ(checks(), (Editor() ? Words{2, 3, 0x34, 0, 1, 0, 0, 0} : Words{2, 3}));
-  for (const char16_t* name : {u"AspectRatioSupport", u"BugFixes", u"IncreasedLimits", u"NoDrawDistance"})
+  EXPECT_EQ(game->Run(Routine::Main, arguments).after.eax, gamedouble::kMainAnotherInstanceCode);
+  for (const char16_t* name :
+       {u"AspectRatioSupport", u"BugFixes", u"IncreasedLimits", u"NoDrawDistance", u"MultipleInstanceSupport"})
     Register(name);
   if (!V()) {
     // 1.0 on the FPU stack, 18 bytes on: the game stores it as its ratio.
@@ -109,15 +109,6 @@ TEST_P(PatchModulesTest, ThePatchedPlacesRunAsTheModulesSay) {
   }
   // IncreasedLimits stores the whole 16-bit value unless AL is 0.
   EXPECT_EQ(checks(), (Editor() ? Words{1, 1, 0x1234, 0, 1, 1, 1, 1} : Words{1, 1}));
-}
-
-// Main's single-instance check is gone: a second copy starts, and nothing it did not take is released.
-TEST_P(PatchModulesTest, MainRunsBesideAnotherCopy) {
-  game->SetResult(Routine::InstanceCheck, 1);
-  game->SetMainBehaviour(0, 0);
-  const std::initializer_list<std::uint32_t> arguments = {At({0x400000, 0x400000, 0x400000, 0x400000}), 0, 0, 1};
-  EXPECT_EQ(game->Run(Routine::Main, arguments).after.eax, gamedouble::kMainAnotherInstanceCode);
-  Register(u"MultipleInstanceSupport");
   game->ClearCalls();
   const gamedouble::RunResult run = game->Run(Routine::Main, arguments);
   EXPECT_EQ((Words{run.after.eax, std::uint32_t(run.stackDelta), run.after.ebx, run.after.ebp}),

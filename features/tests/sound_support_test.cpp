@@ -88,14 +88,10 @@ TEST_P(SampleSupportTest, LoadSample) {
   hugeExtra[36] = hugeExtra[37] = 0xFF;
   const Bytes& native = Editor() ? adpcm.bytes : pcm;
   const auto fail = [&](platform::DSoundCall call) { return [&, call] { clock.FailNext(call, DSERR_GENERIC); }; };
-  struct Case {
-    const char* name;
-    Bytes file;
-    std::uint32_t third, size;
-    std::function<void()> arrange;
-    const Bytes* loaded;  // what the buffer holds when the build's module takes the file; null: refused
-    bool editor;          // the build whose module takes it
-  } cases[] = {
+  // Name, file, third, size, what to arrange first, what the buffer holds when the build's module takes the file (null:
+  // refused), and whether the IV Editor's module is the one to take it.
+  using Case = std::tuple<const char*, Bytes, std::uint32_t, std::uint32_t, std::function<void()>, const Bytes*, bool>;
+  const Case cases[] = {
       {"PCM", pcm, 0, 0, nullptr, &samples, false},
       {"PCM, 18-byte format chunk", PcmWave(1, 18, samples, 3000), 0, 0, nullptr, nullptr, false},
       {"PCM, format tag 2", PcmWave(2, 16, samples, 3000), third, 0, nullptr, nullptr, false},
@@ -116,11 +112,11 @@ TEST_P(SampleSupportTest, LoadSample) {
       {"CreateSoundBuffer fails", native, third, 0, fail(platform::DSoundCall::CreateSoundBuffer), nullptr, Editor()},
       {"Lock fails", native, third, 0, fail(platform::DSoundCall::Lock), nullptr, Editor()},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (c.arrange) c.arrange();
-    const bool loads = c.loaded != nullptr && c.editor == Editor();
-    EXPECT_EQ(Load(c.file, c.third, c.size), std::tuple(loads ? 1u : 0u, loads ? 0u : 1u, loads ? *c.loaded : Bytes{}));
+  for (const auto& [name, file, third, size, arrange, loaded, editor] : cases) {
+    SCOPED_TRACE(name);
+    if (arrange) arrange();
+    const bool loads = loaded != nullptr && editor == Editor();
+    EXPECT_EQ(Load(file, third, size), std::tuple(loads ? 1u : 0u, loads ? 0u : 1u, loads ? *loaded : Bytes{}));
   }
 }
 
@@ -130,8 +126,8 @@ INSTANTIATE_TEST_SUITE_P(Builds, SampleSupportTest, ::testing::ValuesIn(gamedoub
 TEST(OggVorbisSupport, OpenAudioSource) {
   constexpr std::uint32_t kStart = 7;
   const Bytes ogg = oggfixture::Encode(2, 22050, 3000);
-  Bytes prefixed(kStart, 0);
-  prefixed.insert(prefixed.end(), ogg.begin(), ogg.end());
+  Bytes prefixed(ogg.size() + kStart, 0);
+  std::copy(ogg.begin(), ogg.end(), prefixed.begin() + kStart);
   EXPECT_EQ((Words{OggVorbisSupportModuleHandler(MODULEEVENT_INIT, nullptr),
                    OggVorbisSupportModuleHandler(MODULEEVENT_LOADSAMPLE, nullptr)}), (Words{MODULEREPLY_HANDLED, 0}));
   const Bytes cut(prefixed.begin(), prefixed.begin() + 60);
