@@ -13,7 +13,6 @@
 namespace {
 
 using namespace featuretest;
-using fstest::TempDir;
 
 using P = gamedouble::Place;
 constexpr P kRead{0x49E05D, 0x4A0831, 0x4A02E1, 0x4E1D20}, kSeek{0x49E174, 0x4A0948, 0x4A03F8, 0x4E1F30};
@@ -36,8 +35,7 @@ class CustomFilesTest : public FeatureTest {
  protected:
   void SetUp() override {
     FeatureTest::SetUp();
-    files = std::make_unique<CFileSystem>(&context);
-    ASSERT_EQ(g_FileSystem, files.get());
+    ASSERT_EQ(g_FileSystem, &files);
     root.MakeDir("install");
     MountPhysicalDirectory(u"/GameDir", true, root.WideSub("install").c_str());
     MountVirtualDirectory(u"/GameData", true, true, u"/GameDir");
@@ -54,7 +52,6 @@ class CustomFilesTest : public FeatureTest {
   }
   void TearDown() override {
     FeatureTest::TearDown();
-    files.reset();
     platform::MapDriveLetter(u'D', nullptr);
     g_InitialisationData = {};
   }
@@ -66,9 +63,9 @@ class CustomFilesTest : public FeatureTest {
     return {content, lines};
   }
 
-  TempDir root;
+  fstest::TempDir root;
   fstest::CollectingAppContext context;
-  std::unique_ptr<CFileSystem> files;
+  CFileSystem files{&context};
 };
 
 TEST_P(CustomFilesTest, MapsNamesInItsThreeModesOverTheMods) {
@@ -124,7 +121,7 @@ TEST_P(CustomFilesTest, TheCdIsMountedOnceBesideTheInstallDirectory) {
   EXPECT_EQ(Map("only-installed.txt", kMapOpenData).first + Map("savegame.1", kMapCreate).first, "installed");
   EXPECT_EQ(std::pair(root.Exists("install/savegame.1"), root.Exists("cd/savegame.1")), std::pair(true, false));
   ASSERT_EQ(UnloadHackModule(module), 1u);
-  EXPECT_EQ(ReadAll(files->OpenFile(u"/GameData/data/title.wad", kOpenFileRead)), "<null>");
+  EXPECT_EQ(ReadAll(files.OpenFile(u"/GameData/data/title.wad", kOpenFileRead)), "<null>");
   // Loaded again, the module mounts the CD again at its first access.
   ASSERT_EQ(Register(u"CustomFiles"), 1u);
   const auto again = Map("D:\\data\\title.wad", kMapOpenData);

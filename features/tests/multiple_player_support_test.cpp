@@ -78,26 +78,25 @@ class MultiplePlayerSupportTest : public FeatureTest {
 
 // Every piece lands at its offset and goes back; the snapshot's gaps are never written.
 TEST_P(MultiplePlayerSupportTest, SnapshotsCopyEveryPieceBothWays) {
-  Bytes snapshot(mps::kSnapshotSize, 0xEE), gaps(mps::kSnapshotSize, 0xEE);
+  Bytes snapshot(mps::kSnapshotSize, 0xEE);
   const auto place = [&](const Piece& p) { return reinterpret_cast<std::uint8_t*>(std::uintptr_t(At(p.place))); };
-  const auto same = [&] {  // the pieces in the game and in the snapshot; marks what the pieces cover
-    Bytes inGame, inSnapshot;
-    for (const Piece& piece : kPieces) {
-      if (piece.place.In(B()) == 0) continue;
-      inGame.insert(inGame.end(), place(piece), place(piece) + piece.size);
-      inSnapshot.insert(inSnapshot.end(), &snapshot[piece.offset], &snapshot[piece.offset] + piece.size);
-      std::fill_n(gaps.begin() + piece.offset, piece.size, 0);
+  const auto pieces = [&] {  // whether the game and the snapshot hold the same pieces, and the snapshot's gaps
+    Bytes inGame, inSnapshot, gaps = snapshot;
+    for (const Piece& p : kPieces) {
+      if (p.place.In(B()) == 0) continue;
+      inGame.insert(inGame.end(), place(p), place(p) + p.size);
+      inSnapshot.insert(inSnapshot.end(), &snapshot[p.offset], &snapshot[p.offset] + p.size);
+      std::fill_n(gaps.begin() + p.offset, p.size, 0xEE);
     }
-    return inGame == inSnapshot;
+    return std::pair(inGame == inSnapshot, gaps);
   };
   for (const Piece& p : kPieces)
     for (std::uint32_t i = 0; p.place.In(B()) != 0 && i < p.size; ++i) place(p)[i] = std::uint8_t(p.offset + i * 7);
   mps::SavePlayerState(snapshot.data());
-  EXPECT_TRUE(same());
-  for (std::uint32_t i = 0; i < mps::kSnapshotSize; ++i) ASSERT_EQ(gaps[i] ? snapshot[i] : 0xEE, 0xEE) << i;
+  EXPECT_EQ(pieces(), std::pair(true, Bytes(mps::kSnapshotSize, 0xEE)));
   for (std::uint32_t i = 0; i < mps::kSnapshotSize; ++i) snapshot[i] = std::uint8_t(i * 3);
   mps::LoadPlayerState(snapshot.data());
-  EXPECT_TRUE(same());
+  EXPECT_TRUE(pieces().first);
 }
 
 // Every call answers "no" before Init and after Unload; between them the remote list keeps its order and refuses
@@ -127,8 +126,7 @@ TEST_P(MultiplePlayerSupportTest, TheClientsCallsFromInitToUnload) {
   RaiseModuleEvent(MODULEEVENT_SETUPITEMLINKEDLISTS, nullptr);
   EXPECT_EQ((Words{mps::CountPlayers(), mps::IsPlayerLinked(7), link(7)}), (Words{0, 0, 1}));
   RaiseModuleEvent(MODULEEVENT_DEFINEALLOBJECTS, nullptr);
-  EXPECT_NE(objects()[0], 0x11223344u);
-  EXPECT_EQ(objects()[1], 15u);
+  EXPECT_EQ((Words{objects()[0] != 0x11223344u, objects()[1]}), (Words{1, 15}));
   ASSERT_EQ(UnloadHackModule(module), 1u);
   refuses("after Unload");
   mps::SwitchToLocalPlayer();
@@ -147,10 +145,10 @@ TEST_P(MultiplePlayerSupportTest, ItemNumbersAtTheLimit) {
     ASSERT_EQ(Register(u"MultiplePlayerSupport", &players), 1u);
     if (!limitsFirst) Register(u"IncreasedLimits", &limits);
     const std::uint32_t raised = Editor();
-    EXPECT_EQ((Words{g_ItemLimit == kIncreasedItemLimit, mps::LinkPlayer(255), mps::LinkPlayer(256),
-                     mps::LinkPlayer(1023), !!mps::GetPlayerSnapshot(1023), mps::LinkPlayer(1024),
-                     !!mps::GetPlayerSnapshot(1024), mps::SwitchToPlayer(-1)}),
-              (Words{raised, 1, raised, raised, raised, 0, 0, 0}));
+    EXPECT_EQ((Words{g_ItemLimit, mps::LinkPlayer(255), mps::LinkPlayer(256), mps::LinkPlayer(1023),
+                     !!mps::GetPlayerSnapshot(1023), mps::LinkPlayer(1024), !!mps::GetPlayerSnapshot(1024),
+                     mps::SwitchToPlayer(-1)}),
+              (Words{raised ? kIncreasedItemLimit : kGameItemLimit, 1, raised, raised, raised, 0, 0, 0}));
     UnloadHackModule(limits);
     EXPECT_EQ((Words{g_ItemLimit, !!mps::GetPlayerSnapshot(1023)}), (Words{kGameItemLimit, 0}));
     UnloadHackModule(players);
@@ -238,13 +236,11 @@ TEST_P(MultiplePlayerSupportTest, EachPlayerAndItsItemsRunInItsOwnState) {
   const std::uint8_t remoteMarker = remote[kMarker];
   RunKept(Routine::ItemRoutineCaller, {kMade, game->Address(Routine::ItemRoutine)});
   EXPECT_EQ(seen, (std::vector<Words>{{kFirst, Item(kFirst), remoteMarker}}));
-  EXPECT_TRUE(LocalState() == local);
-  EXPECT_EQ(remote[kMarker], remoteMarker + 1);
+  EXPECT_EQ(std::pair(LocalState() == local, remote[kMarker] + 0u), std::pair(true, remoteMarker + 1u));
   // An owner that left the list is neither switched to nor back from: the local change stays.
   ASSERT_TRUE(mps::UnlinkPlayer(kFirst));
   game->Run(Routine::ItemRoutineCaller, {kMade, game->Address(Routine::ItemRoutine)});
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ((Words{seen[1][0], Marker()}), (Words{kLocal, local[kMarker] + 1u}));
+  EXPECT_EQ((Words{seen.size(), seen.back()[0], Marker()}), (Words{2, kLocal, local[kMarker] + 1u}));
   // SetUpItemLinkedLists forgets every owner.
   RaiseModuleEvent(MODULEEVENT_SETUPITEMLINKEDLISTS, nullptr);
   EXPECT_EQ(mps::GetItemOwner(kMade), mps::kNoItem);

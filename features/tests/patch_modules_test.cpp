@@ -1,6 +1,5 @@
-// Every feature module with the core on each build: replies and refusals, the bytes the patches write (no two
-// overlap), every byte back at unload; and the small modules' patched places as the game runs them (BugFixes'
-// window size and background input, AspectRatioSupport, IncreasedLimits, NoDrawDistance, MultipleInstanceSupport).
+// Every feature module with the core on each build: replies, refusals, the bytes the patches write (no two overlap),
+// every byte back at unload; and the small modules' patched places (BugFixes' among them) as the game runs them.
 #include <bit>
 #include <tuple>
 

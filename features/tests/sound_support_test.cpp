@@ -137,9 +137,7 @@ TEST(OggVorbisSupport, OpenAudioSource) {
     SCOPED_TRACE(name);
     auto* stream = new CByteArrayStream(bytes.data(), std::uint32_t(bytes.size()));
     ASSERT_TRUE(stream->Seek(kStart, CStream::kSeekBegin));
-    OpenAudioSourceEventData block{};
-    block.size = sizeof(block);
-    block.stream = stream;
+    OpenAudioSourceEventData block{{sizeof(OpenAudioSourceEventData)}, nullptr, stream};
     std::uint64_t position = 0;
     std::uint32_t frames = 0;
     float sample[2];
