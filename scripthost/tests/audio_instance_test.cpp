@@ -92,7 +92,8 @@ TEST(AudioInstance, CreationFailuresReachTheCallersTaskOnly) {
       {"no channels", 0, kRate, 32, DSoundCall::Count},     {"9 channels", 9, kRate, 32, DSoundCall::Count},
       {"99 Hz", 2, 99, 32, DSoundCall::Count},              {"200001 Hz", 2, 200001, 32, DSoundCall::Count},
       {"40 bits", 2, kRate, 40, DSoundCall::Count},         {"0 bits", 2, kRate, 0, DSoundCall::Count},
-      {"4 billion Hz", 2, 0xFFFFFFFF, 32, DSoundCall::Count}, {"buffer refused", 2, kRate, 32, DSoundCall::CreateSoundBuffer},
+      {"4 billion Hz", 2, 0xFFFFFFFF, 32, DSoundCall::Count},
+      {"buffer refused", 2, kRate, 32, DSoundCall::CreateSoundBuffer},
       {"no notifications", 2, kRate, 32, DSoundCall::QueryInterface},
   };
   for (const Case& c : cases) {

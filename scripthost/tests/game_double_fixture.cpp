@@ -13,6 +13,8 @@
 #include <scripthost/ScriptAudioInstance.h>
 #include <scripthost/SquirrelSupport.h>
 
+#include "run_script.h"
+
 namespace doubletest {
 namespace {
 
@@ -125,27 +127,29 @@ void ScriptDoubleTest::TearDown() {
 }
 
 ScriptDoubleTest::Outcome ScriptDoubleTest::Run(const std::u16string& code) {
-  const HSQUIRRELVM t = environment->GetThread();
-  const SQInteger top = sq_gettop(t);
-  std::string bytes = text::Utf16ToUtf8(code);
-  auto* stream = new CByteArrayStream(bytes.data(), std::uint32_t(bytes.size()));
   Outcome outcome{false, {}, {}};
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
-  host->PushRunningEnvironment(environment.get());
-  environment->Enter();
-  if (SQ_SUCCEEDED(CompileScriptFile(nullptr, t, stream, u"test.nut"))) {
-    sq_pushroottable(t);
-    outcome.ok = SQ_SUCCEEDED(sq_call(t, 1, SQFalse, SQTrue));
-    sq_settop(t, top + 1);
-  }
-  environment->Leave();
-  host->PopRunningEnvironment();
-  stream->Release();
-  sq_settop(t, top);
+  outcome.ok = scripttest::RunScript(environment.get(), code);
   outcome.out = ::testing::internal::GetCapturedStdout();
   outcome.err = ::testing::internal::GetCapturedStderr();
   return outcome;
+}
+
+std::string ScriptDoubleTest::Error(const std::u16string& code) {
+  const Outcome outcome = Run(code);
+  EXPECT_FALSE(outcome.ok) << outcome.out;
+  return FirstLine(outcome.err);
+}
+
+void ScriptDoubleTest::ExpectErrors(std::initializer_list<std::pair<const char16_t*, const char*>> rows) {
+  for (const auto& [code, error] : rows) {
+    SCOPED_TRACE(text::Utf16ToUtf8(code));
+    const std::string first = Error(code);
+    if (error != nullptr) {
+      EXPECT_EQ(first, error);
+    }
+  }
 }
 
 }  // namespace doubletest

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <hack/GameVersion.h>
@@ -70,6 +72,10 @@ class ScriptDoubleTest : public GameDoubleTest {
   Outcome Run(const std::u16string& code);
   // The first line of the error output ("sqvm: <message>." for an uncaught script error).
   static std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+  // Runs code that must fail; the first line of its error output.
+  std::string Error(const std::u16string& code);
+  // Each code must fail with its first error line (null: any).
+  void ExpectErrors(std::initializer_list<std::pair<const char16_t*, const char*>> rows);
 
   MemoryFiles files;
   std::unique_ptr<CScriptHost> host;

@@ -24,11 +24,6 @@ constexpr std::int64_t kPlatformFrequency = 1000000000;
 
 class GameNativesTest : public ScriptDoubleTest {
  protected:
-  std::string Error(const std::u16string& code) {
-    const Outcome outcome = Run(code);
-    EXPECT_FALSE(outcome.ok);
-    return FirstLine(outcome.err);
-  }
   std::vector<std::uint32_t> ArgumentsOf(Routine routine) {
     const auto calls = game->CallsOf(routine);
     return calls.empty() ? std::vector<std::uint32_t>{} : calls.back().arguments;
@@ -137,12 +132,6 @@ TEST_P(GameNativesTest, FrameRateLimitPatch) {
   UnloadHackModule(module);
   EXPECT_EQ(g_FPSLimitPatch, nullptr);
   EXPECT_EQ(game->Read<std::uint64_t>(kFrameTime), kGameFrameTime);
-}
-
-TEST_P(GameNativesTest, SleepRefusesNegativeTimes) {
-  EXPECT_EQ(Error(u"Engine.Sleep(-1)"), "sqvm: the sleep time must not be negative.");
-  EXPECT_NE(Error(u"Engine.Sleep(\"1\")"), "");
-  EXPECT_TRUE(Run(u"Engine.Sleep(0); Engine.Sleep(1)").ok);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, GameNativesTest, ::testing::ValuesIn(gamedouble::kBuilds), BuildName);

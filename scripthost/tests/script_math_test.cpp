@@ -38,21 +38,24 @@ void AddMatrix(Sample& s, const Matrix4& actual) {
   for (std::uint32_t i = 0; i < Matrix4::kElements; ++i) s.actual.push_back(actual.Element(i));
 }
 
+// Appends one element: its value, the double-precision sum of bias and terms, and the sizes of what was summed.
+template <typename Term>
+void AddSum(Sample& s, float actual, std::uint32_t terms, Term term, double bias = 0) {
+  double sum = bias, scale = std::fabs(bias);
+  for (std::uint32_t k = 0; k < terms; ++k) sum += term(k), scale += std::fabs(term(k));
+  s.actual.push_back(actual);
+  s.expected.push_back(sum);
+  s.scale.push_back(scale);
+}
+
 Sample Multiply(std::mt19937& random) {
   const Matrix4 a = RandomMatrix(random), b = RandomMatrix(random);
   Matrix4 out;
   MatrixMultiply(out, a, b);
   Sample s;
-  AddMatrix(s, out);
   for (std::uint32_t i = 0; i < kN; ++i) {
     for (std::uint32_t j = 0; j < kN; ++j) {
-      double sum = 0, scale = 0;
-      for (std::uint32_t k = 0; k < kN; ++k) {
-        sum += double(a[i][k]) * b[k][j];
-        scale += std::fabs(double(a[i][k]) * b[k][j]);
-      }
-      s.expected.push_back(sum);
-      s.scale.push_back(scale);
+      AddSum(s, out[i][j], kN, [&](std::uint32_t k) { return double(a[i][k]) * b[k][j]; });
     }
   }
   return s;
@@ -65,14 +68,7 @@ Sample Transform(std::mt19937& random, bool coordinate) {
   coordinate ? MatrixTransformCoordinate(out, m, v) : MatrixTransformNormal(out, m, v);
   Sample s;
   for (std::uint32_t j = 0; j < 3; ++j) {
-    double sum = coordinate ? m[3][j] : 0.0, scale = coordinate ? std::fabs(m[3][j]) : 0.0;
-    for (std::uint32_t k = 0; k < 3; ++k) {
-      sum += double(v[k]) * m[k][j];
-      scale += std::fabs(double(v[k]) * m[k][j]);
-    }
-    s.actual.push_back(out[j]);
-    s.expected.push_back(sum);
-    s.scale.push_back(scale);
+    AddSum(s, out[j], 3, [&](std::uint32_t k) { return double(v[k]) * m[k][j]; }, coordinate ? m[3][j] : 0.0);
   }
   return s;
 }

@@ -1,7 +1,6 @@
 // The test classes and natives of the script-host tests.
 #include "scripthost_fixture.h"
 
-#include <base/Stream.h>
 
 namespace hosttest {
 
@@ -144,26 +143,6 @@ void RegisterTestApi(CScriptHost* host) {
   host->BindClass(ScriptClass::Event, v, false);
   RegisterFunctionTyped(v, u"PreventDefault", PreventDefault, u"x");
   sq_pop(v, 2);
-}
-
-bool HostTest::Run(CScriptEnvironment* environment, const std::u16string& code) {
-  const HSQUIRRELVM t = environment->GetThread();
-  const SQInteger top = sq_gettop(t);
-  const std::string bytes = Narrow(code);
-  auto* stream = new CByteArrayStream(const_cast<char*>(bytes.data()), std::uint32_t(bytes.size()));
-  bool ok = false;
-  host->PushRunningEnvironment(environment);
-  environment->Enter();
-  if (SQ_SUCCEEDED(CompileScriptFile(nullptr, t, stream, u"test.nut"))) {
-    sq_pushroottable(t);
-    ok = SQ_SUCCEEDED(sq_call(t, 1, SQFalse, SQTrue));
-    sq_settop(t, top + 1);
-  }
-  environment->Leave();
-  host->PopRunningEnvironment();
-  stream->Release();
-  EXPECT_EQ(sq_gettop(t), top);
-  return ok;
 }
 
 std::string HostTest::Errors(CScriptEnvironment* environment, const std::u16string& code, bool* ok) {

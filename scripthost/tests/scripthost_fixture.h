@@ -18,6 +18,8 @@
 #include <scripthost/ScriptEnvironment.h>
 #include <scripthost/ScriptHost.h>
 
+#include "run_script.h"
+
 namespace hosttest {
 
 inline std::string Narrow(const std::u16string& s) { return text::Utf16ToUtf8(s); }
@@ -65,7 +67,9 @@ class HostTest : public ::testing::Test {
     return environments.back().get();
   }
   // Compiles and runs the text in the environment as the resource start does; true on success.
-  bool Run(CScriptEnvironment* environment, const std::u16string& code);
+  bool Run(CScriptEnvironment* environment, const std::u16string& code) {
+    return scripttest::RunScript(environment, code);
+  }
   // Runs code; returns what it wrote to standard error.
   std::string Errors(CScriptEnvironment* environment, const std::u16string& code, bool* ok = nullptr);
   // Registers a native event type without owner.

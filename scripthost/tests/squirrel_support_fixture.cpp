@@ -10,6 +10,8 @@
 #include <launcher/InitialisationData.h>
 #include <platform/text.h>
 
+#include "run_script.h"
+
 namespace sstest {
 
 namespace {
@@ -42,28 +44,7 @@ Lines& Logged() {
 }
 
 bool RunIn(CScriptEnvironment* environment, const std::u16string& code) {
-  CScriptHost* host = environment->GetHost();
-  const HSQUIRRELVM t = environment->GetThread();
-  const SQInteger top = sq_gettop(t);
-  const std::string bytes = text::Utf16ToUtf8(code);
-  auto* stream = new CByteArrayStream(const_cast<char*>(bytes.data()), std::uint32_t(bytes.size()));
-  bool ok = false;
-  host->PushRunningEnvironment(environment);
-  environment->Enter();
-  if (SQ_SUCCEEDED(CompileScriptFile(nullptr, t, stream, u"test.nut"))) {
-    sq_pushroottable(t);
-    ok = SQ_SUCCEEDED(sq_call(t, 1, SQFalse, SQTrue));
-  }
-  sq_settop(t, top);
-  environment->Leave();
-  host->PopRunningEnvironment();
-  stream->Release();
-  return ok;
-}
-
-std::string Ran(gamedouble::CGameDouble& game, gamedouble::Routine routine) {
-  game.Run(routine);
-  return "ran";
+  return scripttest::RunScript(environment, code);
 }
 
 void SquirrelSupportTest::SetUp() {

@@ -32,8 +32,6 @@ inline std::uint32_t Address(const void* p) { return std::uint32_t(reinterpret_c
 Lines& Logged();
 // Compiles and runs script text in the environment as a resource start does; true on success.
 bool RunIn(CScriptEnvironment* environment, const std::u16string& code);
-// Runs a routine of the double that only continues the game's code: "ran" when it returned.
-std::string Ran(gamedouble::CGameDouble& game, gamedouble::Routine routine);
 
 class SquirrelSupportTest : public hacktest::HackRegistryTest, public ::testing::WithParamInterface<gamedouble::Build> {
  protected:

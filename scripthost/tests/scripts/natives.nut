@@ -9,8 +9,10 @@ local function attempt(name, f) {
     print(name + ": " + e + "\n");
   }
 }
-print(format("%x %x %d\n", Engine.GetRawValue(1.0), Engine.GetRawValue(-1), Engine.GetRawValue(null)));
-print(typeof Debug.GetRegistryTable() + " " + Engine.GetPlayingAudioInstances().len() + "\n");
+print(format("%x %x %d %d %d %d\n", Engine.GetRawValue(1.0), Engine.GetRawValue(-1), Engine.GetRawValue(null),
+             Engine.GetRawValue(-7), Engine.GetRawValue(true), Engine.GetRawValue(false)));
+print(typeof Debug.GetRegistryTable() + " " + Engine.GetPlayingAudioInstances().len() + " " +
+      (Debug.GetRegistryTable() == Debug.GetRegistryTable()) + " " + (Engine.GetRawValue({}) != 0) + "\n");
 attempt("text above 255", @() Engine.QV.RenderString(0, 0, 0, "A\xFFFF", 0));
 attempt("text of bytes", @() Engine.QV.RenderString(0, 0, 0, "ABC\xFF", 0));
 attempt("limit 0", @() Engine.SetFPSLimit(0));
@@ -20,6 +22,8 @@ attempt("limit 30", @() Engine.SetFPSLimit(30));
 attempt("limit 45", @() Engine.SetFPSLimit(45));
 attempt("sleep -1", @() Engine.Sleep(-1));
 attempt("sleep 0", @() Engine.Sleep(0));
+attempt("sleep 1", @() Engine.Sleep(1));
+attempt("sleep of text", @() Engine.Sleep("1"));
 attempt("texture index", @() Engine.QVUtil.DrawRectangle(65536 * 3 + 4000, 0, 0, 1, 1));
 attempt("texture file", @() Engine.Texture("no such file.png"));
 attempt("audio file", @() Engine.AudioInstance("no such file.ogg", false));

@@ -1,13 +1,10 @@
 #pragma once
-// The fixture of the feature modules' tests: the game double of one build, the core's record registered (its
-// hooks installed), modules registered by name, and the code section's bytes for before/after comparisons.
+// The fixture of the feature modules' tests: the game double of one build with the core's record registered (its
+// hooks installed), built-in modules registered by name, console capture, and the game image's bytes for
+// before/after comparisons. The item limit goes back to the game's at the end of each test.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <memory>
-#include <string>
-#include <vector>
-
+#include <features/ItemLimit.h>
 #include <hack/BuiltInModules.h>
 #include <hack/GameHooks.h>
 #include <hack/GameVersion.h>
@@ -20,9 +17,19 @@ namespace featuretest {
 using gamedouble::Build;
 using gamedouble::Routine;
 using Bytes = std::vector<std::uint8_t>;
+using Words = std::vector<std::uint32_t>;
+using namespace std::string_literals;
 
 inline std::string BuildName(const ::testing::TestParamInfo<Build>& info) { return gamedouble::NameOf(info.param); }
 inline std::uint32_t Address(const void* p) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(p)); }
+
+// What the call writes to standard output.
+template <typename F>
+std::string Console(F&& call) {
+  ::testing::internal::CaptureStdout();
+  call();
+  return ::testing::internal::GetCapturedStdout();
+}
 
 class FeatureTest : public ::testing::TestWithParam<Build> {
  protected:
@@ -32,7 +39,7 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
     ASSERT_TRUE(game->IsReady());
     DetectGameVersion();
     ASSERT_TRUE(SelectGameBuild());
-    core = CreateHackModule(u"core.dll", u"core");
+    tHackModule* core = CreateHackModule(u"core.dll", u"core");
     RegisterHackModule(core, reinterpret_cast<HMODULE>(0x1000), false,
                        [](std::uint32_t, ModuleEventData*) -> std::uint32_t { return MODULEREPLY_HANDLED; });
     InstallCoreHooks(core);
@@ -40,24 +47,26 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
   void TearDown() override {
     hack::testing::ResetHackRegistry();
     game.reset();
+    g_ItemLimit = kGameItemLimit;
   }
 
-  // Registers the built-in module of that name; its record in *record.
-  std::uint32_t Register(const char16_t* name, tHackModule** record = nullptr) {
+  // Registers the built-in module of that name (its record in *record); its console lines in *lines if given.
+  std::uint32_t Register(const char16_t* name, tHackModule** record = nullptr, std::string* lines = nullptr) {
     tHackModule* module = CreateHackModule(u"module.dll", name);
     if (record != nullptr) *record = module;
-    return RegisterBuiltInModule(module, reinterpret_cast<HMODULE>(0x2000));
+    std::uint32_t reply = 0;
+    const std::string out = Console([&] { reply = RegisterBuiltInModule(module, reinterpret_cast<HMODULE>(0x2000)); });
+    if (lines != nullptr) *lines = out;
+    return reply;
   }
-  std::uint32_t PatchCount(tHackModule* module) const { return module->m_Hacks.m_Count; }
+  std::size_t Calls(Routine routine) const { return game->CallsOf(routine).size(); }
 
   // The game's code and data below the double's own data, as they are now.
   Bytes Image() const {
     const auto* begin = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(0x401000)));
-    const auto* end = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(kImageCompared)));
-    Bytes bytes(begin, end);
+    Bytes bytes(begin, reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(kImageCompared))));
     // The double writes a thunk for each run there.
-    const std::uint32_t thunks = (V() ? kOwnCodeV : kOwnCodeIV) + kRunThunks - 0x401000;
-    std::memset(bytes.data() + thunks, 0, kRunThunksBytes);
+    std::memset(bytes.data() + (V() ? kOwnCodeV : kOwnCodeIV) + kRunThunks - 0x401000, 0, kRunThunksBytes);
     return bytes;
   }
 
@@ -67,11 +76,9 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
   std::uint32_t At(const gamedouble::Place& place) const { return game->At(place); }
 
   // Up to the double's own data area (its run thunks and records change with every run).
-  static constexpr std::uint32_t kImageCompared = 0xF00000;
-  static constexpr std::uint32_t kOwnCodeIV = 0x498000, kOwnCodeV = 0x4D8000, kRunThunks = 0x2800;
-  static constexpr std::uint32_t kRunThunksBytes = 0x1000;
+  static constexpr std::uint32_t kImageCompared = 0xF00000, kOwnCodeIV = 0x498000, kOwnCodeV = 0x4D8000;
+  static constexpr std::uint32_t kRunThunks = 0x2800, kRunThunksBytes = 0x1000;
   std::unique_ptr<gamedouble::CGameDouble> game;
-  tHackModule* core = nullptr;
 };
 
 }  // namespace featuretest
