@@ -72,6 +72,12 @@ class HostTest : public ::testing::Test {
   bool Run(CScriptEnvironment* environment, const std::u16string& code) {
     return scripttest::RunScript(environment, code);
   }
+  // Runs code that must succeed; what it recorded.
+  Lines Recording(CScriptEnvironment* environment, const std::u16string& code) {
+    Recorded().clear();
+    EXPECT_TRUE(Run(environment, code)) << Narrow(code);
+    return Recorded();
+  }
   // Runs code; returns what it wrote to standard error.
   std::string Errors(CScriptEnvironment* environment, const std::u16string& code, bool* ok = nullptr) {
     ::testing::internal::CaptureStderr();

@@ -37,6 +37,13 @@ print(Engine.QV.PlaySoundEffect(10, 0) + "\n");
 local tile = Engine.Texture("/GameDir/natives-tile.png");
 local white = Engine.Texture("/GameDir/natives-white.png");
 print(tile.GetWidth() + "x" + tile.GetHeight() + " " + typeof white + "\n");
+attempt("texture bound again", @() tile.constructor("/GameDir/natives-tile.png"));
+attempt("texture width of a vector", @() Engine.Texture.GetWidth.call(Engine.Vector1D(1)));
+attempt("unbound texture height", @() tile.GetHeight.call(Engine.Texture.instance()));
+attempt("clone of a texture", @() clone tile);
+attempt("texture constructor on a vector",
+        @() Engine.Texture.constructor.call(Engine.Vector1D.instance(), "/GameDir/natives-tile.png"));
+attempt("audio playing of a vector", @() Engine.AudioInstance.IsPlaying.call(Engine.Vector3D(1, 2, 3)));
 Engine.EventSystem.GetEventType("OnRender2D").AddHandler(function(e) {
   local Q = Engine.QVUtil;
   Q.DrawRectangle(tile, 8, 8, 32, 32);
