@@ -1,7 +1,9 @@
+// Audio instances with their streaming thread on the DirectSound test clock, under DRD.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include <platform/dsound_backend.h>
@@ -35,27 +37,22 @@ struct Rig {
   bool playing = false;
 
   // Sources: {frames, base of their counting samples, loop}.
-  struct Queued {
-    std::uint32_t frames;
-    float base;
-    bool loop;
-  };
-  explicit Rig(std::initializer_list<Queued> queue) {
+  explicit Rig(std::initializer_list<std::tuple<std::uint32_t, float, bool>> queue) {
     // The wait functions make their lock on first use; make it before any thread
     // (DRD does not take the guard of a local static as ordering).
     WaitForSingleObject(nullptr, 0);
     EXPECT_TRUE(device->Initialise());
-    for (const Queued& q : queue) {
-      auto* source = new CountingSource(q.frames, kRate, 1, 32, q.base);
-      if (!instance) {
-        instance.reset(device->CreateInstance(nullptr, source, q.loop));
-      } else {
-        instance->QueueSource(source, q.loop);
-      }
+    for (const auto& [frames, base, loop] : queue) {
+      auto* source = new CountingSource(frames, kRate, 1, 32, base);
+      instance ? instance->QueueSource(source, loop) : instance.reset(device->CreateInstance(nullptr, source, loop));
       source->Release();
     }
   }
   ~Rig() { instance.reset(); }
+  void Lose() {
+    platform::MarkDSoundBufferLost(static_cast<CDSoundAudioInstance*>(instance.get())->GetBuffer());
+    playing = false;
+  }
 
   void Play() {
     instance->Play();
@@ -65,10 +62,7 @@ struct Rig {
     playing = true;
     Settle();
   }
-  void Stop() {
-    instance->Stop();
-    playing = false;
-  }
+  void Stop() { instance->Stop(), playing = false; }
   void Settle() { ASSERT_TRUE(clock.WaitForCalls(DSoundCall::Unlock, fills, kDeadlineMs)); }
   // Plays frames, a half at most at a time so that the refills keep up, and checks
   // each frame against expected(t) for t counted from the first.
@@ -173,8 +167,7 @@ TEST(AudioInstanceThread, LostBufferReadsAsNotPlayingAndPlaysAgain) {
   Rig rig({{1000, 0, false}});
   rig.Play();
   rig.Advance(100, [](std::uint32_t t) { return static_cast<float>(t); });
-  platform::MarkDSoundBufferLost(static_cast<CDSoundAudioInstance*>(rig.instance.get())->GetBuffer());
-  rig.playing = false;
+  rig.Lose();
   EXPECT_FALSE(rig.instance->IsPlaying());
   rig.Play();
   EXPECT_TRUE(rig.instance->IsPlaying());
@@ -200,9 +193,7 @@ TEST(AudioInstanceThread, DestructionInEveryState) {
       if (state != State::Created) rig.Play();
       if (state == State::Stopped) rig.Stop();
       if (state == State::Ended) rig.Advance(400, [](std::uint32_t t) { return t < 300 ? t : kSilence; });
-      if (state == State::Lost) {
-        platform::MarkDSoundBufferLost(static_cast<CDSoundAudioInstance*>(rig.instance.get())->GetBuffer());
-      }
+      if (state == State::Lost) rig.Lose();
       if (state == State::DeviceGone) rig.device.reset();
       rig.instance.reset();
       EXPECT_TRUE(destroyed);

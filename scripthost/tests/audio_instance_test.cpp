@@ -1,3 +1,4 @@
+// Audio instances without their streaming thread on the test clock, and one real-time play on SDL's dummy driver.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -25,6 +26,12 @@ std::unique_ptr<CDSoundAudioInstance> Create(CAudio& device, CountingSource* sou
   auto* instance = static_cast<CDSoundAudioInstance*>(device.CreateInstance(task, source, false));
   source->Release();
   return std::unique_ptr<CDSoundAudioInstance>(instance);
+}
+
+LONG Level(CDSoundAudioInstance& instance) {
+  LONG level = 1;
+  EXPECT_EQ(instance.GetBuffer()->GetVolume(&level), DS_OK);
+  return level;
 }
 
 struct Rig {
@@ -123,7 +130,6 @@ TEST(AudioInstance, VolumeBecomesHundredthsOfADecibel) {
   Rig rig;
   auto instance = Create(rig.device, new CountingSource(10, kRate));
   ASSERT_NE(instance, nullptr);
-  IDirectSoundBuffer* buffer = instance->GetBuffer();
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   struct Case {
@@ -136,12 +142,10 @@ TEST(AudioInstance, VolumeBecomesHundredthsOfADecibel) {
                         {0.9f, 1.0f, -91}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.volume << " x " << c.master);
-    buffer->SetVolume(-1);  // a marker the instance must replace
+    instance->GetBuffer()->SetVolume(-1);  // a marker the instance must replace
     rig.device.SetMasterVolume(c.master);
     instance->SetVolume(c.volume);
-    LONG level = 1;
-    ASSERT_EQ(buffer->GetVolume(&level), DS_OK);
-    EXPECT_EQ(level, c.level);
+    EXPECT_EQ(Level(*instance), c.level);
   }
 }
 
@@ -156,9 +160,7 @@ TEST(AudioInstance, OutlivesItsDevice) {
   device.reset();
   EXPECT_EQ(clock.OpenDevices(), 1u);  // the buffer keeps it
   instance->SetVolume(1.0f);
-  LONG level = 0;
-  ASSERT_EQ(instance->GetBuffer()->GetVolume(&level), DS_OK);
-  EXPECT_EQ(level, -602);
+  EXPECT_EQ(Level(*instance), -602);
   instance->Play();
   EXPECT_TRUE(instance->IsPlaying());
   instance.reset();

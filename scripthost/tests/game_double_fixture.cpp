@@ -1,7 +1,10 @@
 // The game-double fixture of the script-host tests and its PNG encoder.
 #include "game_double_fixture.h"
 
-#include <png.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
 
 #include <base/PNGImageData.h>
 #include <base/Stream.h>
@@ -9,11 +12,8 @@
 #include <hack/ModuleEventData.h>
 #include <hack/ModuleRegistry.h>
 #include <hack/testing/RegistryReset.h>
-#include <platform/text.h>
 #include <scripthost/ScriptAudioInstance.h>
 #include <scripthost/SquirrelSupport.h>
-
-#include "run_script.h"
 
 namespace doubletest {
 namespace {
@@ -35,36 +35,17 @@ std::uint32_t DecoderHandler(std::uint32_t event, ModuleEventData* data) {
 
 std::uint32_t QuietHandler(std::uint32_t, ModuleEventData*) { return MODULEREPLY_HANDLED; }
 
-void AppendBytes(png_structp png, png_bytep data, png_size_t length) {
-  auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + length);
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height,
                                     const std::vector<std::uint32_t>& pixels) {
-  std::vector<std::uint8_t> out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  png_set_write_fn(png, &out, AppendBytes, nullptr);
-  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  std::vector<std::uint8_t> row(std::size_t(width) * 4);
-  for (std::uint32_t y = 0; y < height; ++y) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      const std::uint32_t p = pixels[std::size_t(y) * width + x];
-      row[x * 4 + 0] = std::uint8_t(p >> 16);
-      row[x * 4 + 1] = std::uint8_t(p >> 8);
-      row[x * 4 + 2] = std::uint8_t(p);
-      row[x * 4 + 3] = std::uint8_t(p >> 24);
-    }
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return out;
+  gamedouble::CPicture picture(width, height);
+  for (std::uint32_t i = 0; i < pixels.size(); ++i) picture.Set(i % width, i / width, pixels[i]);
+  // Test cases of one binary may run side by side: each process writes its own file.
+  const std::string path = ::testing::TempDir() + "encoded-" + std::to_string(getpid()) + ".png";
+  EXPECT_TRUE(gamedouble::SavePng(picture, path));
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void GameDoubleTest::SetUp() {
@@ -85,20 +66,6 @@ void GameDoubleTest::TearDown() {
   // Patches go back while the image is still mapped.
   hack::testing::ResetHackRegistry();
   game.reset();
-}
-
-gamedouble::CPicture GameDoubleTest::Filled(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
-                                            std::uint32_t colour) const {
-  gamedouble::CPicture picture(kScreenWidth, kScreenHeight, kOpaqueBlack);
-  picture.FillRect(x, y, w, h, colour);
-  return picture;
-}
-
-void GameDoubleTest::ExpectFrame(const gamedouble::CPicture& expected, const std::string& name,
-                                 std::uint32_t tolerance) {
-  const auto result =
-      gamedouble::ComparePictures(game->Frame(), expected, name + "." + gamedouble::NameOf(GetParam()), tolerance);
-  EXPECT_TRUE(result.same) << result.report;
 }
 
 CStream* MemoryEnvironment::OpenFile(const char16_t* path, bool, bool, bool) {
@@ -124,32 +91,6 @@ void ScriptDoubleTest::TearDown() {
   StopEnvironmentAudio(nullptr);
   g_pSquirrelSupportModule = nullptr;
   GameDoubleTest::TearDown();
-}
-
-ScriptDoubleTest::Outcome ScriptDoubleTest::Run(const std::u16string& code) {
-  Outcome outcome{false, {}, {}};
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  outcome.ok = scripttest::RunScript(environment.get(), code);
-  outcome.out = ::testing::internal::GetCapturedStdout();
-  outcome.err = ::testing::internal::GetCapturedStderr();
-  return outcome;
-}
-
-std::string ScriptDoubleTest::Error(const std::u16string& code) {
-  const Outcome outcome = Run(code);
-  EXPECT_FALSE(outcome.ok) << outcome.out;
-  return FirstLine(outcome.err);
-}
-
-void ScriptDoubleTest::ExpectErrors(std::initializer_list<std::pair<const char16_t*, const char*>> rows) {
-  for (const auto& [code, error] : rows) {
-    SCOPED_TRACE(text::Utf16ToUtf8(code));
-    const std::string first = Error(code);
-    if (error != nullptr) {
-      EXPECT_EQ(first, error);
-    }
-  }
 }
 
 }  // namespace doubletest

@@ -18,6 +18,8 @@
 #include <scripthost/ScriptEnvironment.h>
 #include <scripthost/ScriptHost.h>
 
+#include "run_script.h"
+
 struct tHackModule;
 class CStream;
 
@@ -38,8 +40,16 @@ class GameDoubleTest : public ::testing::TestWithParam<gamedouble::Build> {
   bool V() const { return GetParam() == gamedouble::Build::VReleasePatched; }
   // A rectangle of one colour over opaque black, the size of the frame.
   gamedouble::CPicture Filled(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
-                              std::uint32_t colour) const;
-  void ExpectFrame(const gamedouble::CPicture& expected, const std::string& name, std::uint32_t tolerance = 0);
+                              std::uint32_t colour) const {
+    gamedouble::CPicture picture(kScreenWidth, kScreenHeight, kOpaqueBlack);
+    picture.FillRect(x, y, w, h, colour);
+    return picture;
+  }
+  void ExpectFrame(const gamedouble::CPicture& expected, const std::string& name, std::uint32_t tolerance = 0) {
+    const auto result =
+        gamedouble::ComparePictures(game->Frame(), expected, name + "." + gamedouble::NameOf(GetParam()), tolerance);
+    EXPECT_TRUE(result.same) << result.report;
+  }
   void ClearFrame() { game->Frame().Fill(kOpaqueBlack); }
 
   static constexpr std::uint32_t kOpaqueBlack = 0xFF000000;
@@ -69,13 +79,29 @@ class ScriptDoubleTest : public GameDoubleTest {
   void SetUp() override;
   void TearDown() override;
   // Compiles and runs the text in the environment; what it printed and what errors it raised.
-  Outcome Run(const std::u16string& code);
-  // The first line of the error output ("sqvm: <message>." for an uncaught script error).
-  static std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
-  // Runs code that must fail; the first line of its error output.
-  std::string Error(const std::u16string& code);
+  Outcome Run(const std::u16string& code) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const bool ok = scripttest::RunScript(environment.get(), code);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    return {ok, out, ::testing::internal::GetCapturedStderr()};
+  }
+  // Runs code that must fail; the first line of its error output ("sqvm: <message>." for an uncaught error).
+  std::string Error(const std::u16string& code) {
+    const Outcome outcome = Run(code);
+    EXPECT_FALSE(outcome.ok) << outcome.out;
+    return outcome.err.substr(0, outcome.err.find('\n'));
+  }
   // Each code must fail with its first error line (null: any).
-  void ExpectErrors(std::initializer_list<std::pair<const char16_t*, const char*>> rows);
+  void ExpectErrors(std::initializer_list<std::pair<const char16_t*, const char*>> rows) {
+    for (const auto& [code, error] : rows) {
+      SCOPED_TRACE(text::Utf16ToUtf8(code));
+      const std::string first = Error(code);
+      if (error != nullptr) {
+        EXPECT_EQ(first, error);
+      }
+    }
+  }
 
   MemoryFiles files;
   std::unique_ptr<CScriptHost> host;

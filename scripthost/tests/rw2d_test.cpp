@@ -1,5 +1,6 @@
 // The 2-D renderer on the game double of each build: engine quads and textures as the double's rasteriser
 // draws them, the game texture made once per engine texture, refusals, and every COM reference given back.
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -28,12 +29,18 @@ CQuad MakeQuad(const QuadSpec& s) {
   return CQuad(s.position, s.size, colours, s.angle, s.centre, s.origin, s.extent, s.scale);
 }
 
-Vexil3D::Texture* MakeTexture(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& pixels) {
-  auto* texture = new Vexil3D::Texture(1);
+// A material over a new texture of the given pixels, which `texture` holds too.
+Vexil3D::Strong<Vexil3D::Material> Textured(std::uint32_t width, std::uint32_t height,
+                                            const std::vector<std::uint32_t>& pixels,
+                                            Vexil3D::Strong<Vexil3D::Texture>& texture) {
+  texture.Attach(new Vexil3D::Texture(1));
   Vexil3D::CMipLevel* level = texture->GetMipLevel(0);
   EXPECT_TRUE(level->Create(width, height));
-  for (std::size_t i = 0; i < pixels.size(); ++i) level->GetPixels()[i] = pixels[i];
-  return texture;
+  std::copy(pixels.begin(), pixels.end(), level->GetPixels());
+  Vexil3D::Strong<Vexil3D::Material> material;
+  material.Attach(new Vexil3D::Material);
+  material->SetTexture(texture);
+  return material;
 }
 
 class Rw2DTest : public GameDoubleTest {
@@ -60,15 +67,6 @@ class Rw2DTest : public GameDoubleTest {
   CRw2D* renderer = nullptr;
 };
 
-TEST_P(Rw2DTest, ViewportIsTheGameScreen) {
-  game->SetScreenSize(640, 480);
-  Vexil3D::CViewport viewport;
-  viewport.x = viewport.y = 9;
-  renderer->GetViewport(&viewport);
-  EXPECT_EQ(std::vector<float>({viewport.x, viewport.y, viewport.width, viewport.height}),
-            std::vector<float>({0, 0, 640, 480}));
-}
-
 // Without material the white 1 by 1 texture leaves the colour alone; axis-aligned quads cover exactly their
 // pixels, also rotated by 90 degrees about their middle and scaled.
 TEST_P(Rw2DTest, QuadsWithoutMaterialShowTheirColourOverExactlyTheirPixels) {
@@ -93,17 +91,21 @@ TEST_P(Rw2DTest, QuadsWithoutMaterialShowTheirColourOverExactlyTheirPixels) {
                 row.quad.angle != 0 ? 2 : 0);
   }
   EXPECT_EQ(Surfaces(), 1u);  // the default texture, once
+  // The viewport is the game's screen, whatever its size.
+  game->SetScreenSize(640, 480);
+  Vexil3D::CViewport viewport;
+  viewport.x = viewport.y = 9;
+  renderer->GetViewport(&viewport);
+  EXPECT_EQ(std::vector<float>({viewport.x, viewport.y, viewport.width, viewport.height}),
+            std::vector<float>({0, 0, 640, 480}));
 }
 
 // Pixels keep their channels (0xAARRGGBB words, no red-blue swap) and rows their pitch.
 TEST_P(Rw2DTest, TextureDrawnOneToOneIsExact) {
   std::vector<std::uint32_t> pixels(16);
   for (std::uint32_t i = 0; i < pixels.size(); ++i) pixels[i] = 0xFF000000u | (i * 16) << 16 | (255 - i * 16);
-  Vexil3D::Strong<Vexil3D::Material> material;
-  material.Attach(new Vexil3D::Material);
   Vexil3D::Strong<Vexil3D::Texture> texture;
-  texture.Attach(MakeTexture(4, 4, pixels));
-  material->SetTexture(texture);
+  const auto material = Textured(4, 4, pixels, texture);
   Draw(material, {{7, 9}, {4, 4}});
   gamedouble::CPicture expected = Filled(0, 0, 0, 0, 0);
   for (std::uint32_t y = 0; y < 4; ++y)
@@ -118,27 +120,22 @@ TEST_P(Rw2DTest, TextureDrawnOneToOneIsExact) {
 TEST_P(Rw2DTest, CornerColoursBlendAcrossTheQuad) {
   QuadSpec spec{{0, 0}, {33, 33}, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF}};
   Draw(nullptr, spec);
-  const auto near = [&](std::uint32_t x, std::uint32_t y, std::uint32_t expected, int tolerance) {
+  // {x, y, colour, tolerance}: the middle lies on the diagonal between the top-right and bottom-left corners.
+  const std::uint32_t points[][4] = {
+      {0, 0, 0xFFFF0000, 8}, {32, 0, 0xFF00FF00, 8}, {0, 32, 0xFF0000FF, 8}, {32, 32, 0xFFFFFFFF, 8},
+      {16, 16, 0xFF007F7F, 6}};
+  for (const auto [x, y, expected, tolerance] : points) {
     const std::uint32_t actual = game->Frame().At(x, y);
     for (int shift : {0, 8, 16}) {
-      EXPECT_NEAR(int(actual >> shift & 0xFF), int(expected >> shift & 0xFF), tolerance)
+      EXPECT_NEAR(int(actual >> shift & 0xFF), int(expected >> shift & 0xFF), int(tolerance))
           << std::hex << actual << " at " << std::dec << x << "," << y;
     }
-  };
-  near(0, 0, 0xFFFF0000, 8);
-  near(32, 0, 0xFF00FF00, 8);
-  near(0, 32, 0xFF0000FF, 8);
-  near(32, 32, 0xFFFFFFFF, 8);
-  // The middle lies on the diagonal between the top-right and bottom-left corners.
-  near(16, 16, 0xFF007F7F, 6);
+  }
 }
 
 TEST_P(Rw2DTest, GameTextureIsMadeOnceAndAgainAfterItsRelease) {
-  Vexil3D::Strong<Vexil3D::Material> material;
-  material.Attach(new Vexil3D::Material);
   Vexil3D::Strong<Vexil3D::Texture> texture;
-  texture.Attach(MakeTexture(2, 2, {0xFF010203, 0xFF040506, 0xFF070809, 0xFF0A0B0C}));
-  material->SetTexture(texture);
+  const auto material = Textured(2, 2, {0xFF010203, 0xFF040506, 0xFF070809, 0xFF0A0B0C}, texture);
   Draw(material, {{0, 0}, {2, 2}});
   Draw(material, {{4, 0}, {2, 2}});
   EXPECT_EQ(Surfaces(), 1u);
@@ -154,11 +151,8 @@ TEST_P(Rw2DTest, GameTextureIsMadeOnceAndAgainAfterItsRelease) {
 
 // A refused surface (or interface, or lock) draws untextured, leaks nothing, and the next draw tries again.
 TEST_P(Rw2DTest, RefusedTextureDrawsUntexturedAndIsTriedAgain) {
-  Vexil3D::Strong<Vexil3D::Material> material;
-  material.Attach(new Vexil3D::Material);
   Vexil3D::Strong<Vexil3D::Texture> texture;
-  texture.Attach(MakeTexture(1, 1, {0xFF204060}));
-  material->SetTexture(texture);
+  const auto material = Textured(1, 1, {0xFF204060}, texture);
   for (Method method : {Method::CreateSurface, Method::QueryInterface, Method::Lock}) {
     SCOPED_TRACE(int(method));
     ClearFrame();

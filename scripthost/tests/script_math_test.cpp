@@ -34,10 +34,6 @@ Matrix4 RandomMatrix(std::mt19937& random) {
   return m;
 }
 
-void AddMatrix(Sample& s, const Matrix4& actual) {
-  for (std::uint32_t i = 0; i < Matrix4::kElements; ++i) s.actual.push_back(actual.Element(i));
-}
-
 // Appends one element: its value, the double-precision sum of bias and terms, and the sizes of what was summed.
 template <typename Term>
 void AddSum(Sample& s, float actual, std::uint32_t terms, Term term, double bias = 0) {
@@ -75,29 +71,24 @@ Sample Transform(std::mt19937& random, bool coordinate) {
 
 // Every element of a projection or rotation is one term: its own size is the scale.
 Sample Single(const Matrix4& actual, const std::vector<double>& expected) {
-  Sample s;
-  AddMatrix(s, actual);
-  s.expected = expected;
+  Sample s{{}, expected, {}};
+  for (std::uint32_t i = 0; i < Matrix4::kElements; ++i) s.actual.push_back(actual.Element(i));
   for (double e : expected) s.scale.push_back(std::fabs(e) + 1.0);
   return s;
 }
 
+// Turning about one axis: its own diagonal element stays 1, the two others are the cosine, and the sines sit
+// between them (the sign flipped about Y).
 Sample Rotate(std::mt19937& random, int axis) {
   const float angle = Random(random, 7.0f);
-  const double c = std::cos(double(angle)), s = std::sin(double(angle));
+  const double c = std::cos(double(angle)), s = std::sin(double(angle)) * (axis == 1 ? -1 : 1);
   Matrix4 m;
+  (axis == 0 ? MatrixRotateX : axis == 1 ? MatrixRotateY : MatrixRotateZ)(m, angle);
+  const int a = axis == 0 ? 1 : 0, b = axis == 2 ? 1 : 2;
   std::vector<double> e(Matrix4::kElements, 0.0);
-  e[15] = 1;
-  if (axis == 0) {
-    MatrixRotateX(m, angle);
-    e[0] = 1, e[5] = c, e[6] = s, e[9] = -s, e[10] = c;
-  } else if (axis == 1) {
-    MatrixRotateY(m, angle);
-    e[0] = c, e[2] = -s, e[5] = 1, e[8] = s, e[10] = c;
-  } else {
-    MatrixRotateZ(m, angle);
-    e[0] = c, e[1] = s, e[4] = -s, e[5] = c, e[10] = 1;
-  }
+  e[15] = e[axis * 5] = 1;
+  e[a * 5] = e[b * 5] = c;
+  e[a * 4 + b] = s, e[b * 4 + a] = -s;
   return Single(m, e);
 }
 
@@ -165,13 +156,8 @@ Sample LookAt(std::mt19937& random) {
   return s;
 }
 
-struct Formula {
-  const char* name;
-  std::function<Sample(std::mt19937&)> make;
-};
-
 TEST(ScriptMath, FormulasAgreeWithDoublePrecisionReferences) {
-  const Formula formulas[] = {
+  const std::pair<const char*, std::function<Sample(std::mt19937&)>> formulas[] = {
       {"product", Multiply},
       {"normal", [](std::mt19937& r) { return Transform(r, false); }},
       {"coordinate", [](std::mt19937& r) { return Transform(r, true); }},
@@ -183,11 +169,11 @@ TEST(ScriptMath, FormulasAgreeWithDoublePrecisionReferences) {
       {"ortho", Ortho},
       {"look-at", LookAt},
   };
-  for (const Formula& formula : formulas) {
-    SCOPED_TRACE(formula.name);
+  for (const auto& [name, make] : formulas) {
+    SCOPED_TRACE(name);
     std::mt19937 random(7);
     for (int n = 0; n < kSamples; ++n) {
-      const Sample s = formula.make(random);
+      const Sample s = make(random);
       ASSERT_EQ(s.actual.size(), s.expected.size());
       for (std::size_t i = 0; i < s.actual.size(); ++i) {
         ASSERT_NEAR(s.actual[i], s.expected[i], kRelative * s.scale[i] + 1e-30) << "sample " << n << " element " << i;
@@ -254,28 +240,28 @@ TEST(ScriptMath, DegenerateInputGivesNonFiniteElementsWithoutError) {
 TEST(ScriptMath, ResultsMayOverwriteTheirOperands) {
   std::mt19937 random(3);
   const Matrix4 a = RandomMatrix(random), b = RandomMatrix(random);
+  const auto same = [](const void* x, const void* y, std::size_t size) { EXPECT_EQ(std::memcmp(x, y, size), 0); };
   Matrix4 expected, aliased = a;
   MatrixMultiply(expected, a, b);
   MatrixMultiply(aliased, aliased, b);
-  EXPECT_EQ(std::memcmp(&aliased, &expected, sizeof expected), 0);
+  same(&aliased, &expected, sizeof expected);
   aliased = b;
-  MatrixMultiply(expected, a, b);
   MatrixMultiply(aliased, a, aliased);
-  EXPECT_EQ(std::memcmp(&aliased, &expected, sizeof expected), 0);
+  same(&aliased, &expected, sizeof expected);
   MatrixInverse(expected, a, nullptr);
   aliased = a;
   MatrixInverse(aliased, aliased, nullptr);
-  EXPECT_EQ(std::memcmp(&aliased, &expected, sizeof expected), 0);
+  same(&aliased, &expected, sizeof expected);
   // A row of the matrix itself as the vector operand.
-  Matrix4 translated = a;
   const float row[3] = {a[1][0], a[1][1], a[1][2]};
   MatrixTranslate(expected, row);
-  MatrixTranslate(translated, translated[1].m);
-  EXPECT_EQ(std::memcmp(&translated, &expected, sizeof expected), 0);
+  aliased = a;
+  MatrixTranslate(aliased, aliased[1].m);
+  same(&aliased, &expected, sizeof expected);
   float v[3] = {1, 2, 3}, w[3] = {4, 5, 6}, crossed[3];
   VectorCross(crossed, v, w);
   VectorCross(v, v, w);
-  EXPECT_EQ(std::memcmp(v, crossed, sizeof crossed), 0);
+  same(v, crossed, sizeof crossed);
 }
 
 }  // namespace

@@ -145,18 +145,4 @@ void RegisterTestApi(CScriptHost* host) {
   sq_pop(v, 2);
 }
 
-std::string HostTest::Errors(CScriptEnvironment* environment, const std::u16string& code, bool* ok) {
-  ::testing::internal::CaptureStderr();
-  const bool succeeded = Run(environment, code);
-  if (ok != nullptr) *ok = succeeded;
-  return ::testing::internal::GetCapturedStderr();
-}
-
-CEventType* HostTest::AddEventType(const char16_t* name, CScriptEnvironment* owner) {
-  auto* type = new CEventType(&host->GetEventTypes(), owner, name);
-  host->GetEventTypes().Add(type);
-  type->Release();
-  return type;
-}
-
 }  // namespace hosttest

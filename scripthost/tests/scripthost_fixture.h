@@ -22,6 +22,8 @@
 
 namespace hosttest {
 
+using Lines = std::vector<std::string>;
+
 inline std::string Narrow(const std::u16string& s) { return text::Utf16ToUtf8(s); }
 
 // A counted object of the test classes; counts its destructions.
@@ -70,10 +72,26 @@ class HostTest : public ::testing::Test {
   bool Run(CScriptEnvironment* environment, const std::u16string& code) {
     return scripttest::RunScript(environment, code);
   }
+  // Runs code that must succeed; what it recorded.
+  Lines Recording(CScriptEnvironment* environment, const std::u16string& code) {
+    Recorded().clear();
+    EXPECT_TRUE(Run(environment, code)) << Narrow(code);
+    return Recorded();
+  }
   // Runs code; returns what it wrote to standard error.
-  std::string Errors(CScriptEnvironment* environment, const std::u16string& code, bool* ok = nullptr);
+  std::string Errors(CScriptEnvironment* environment, const std::u16string& code, bool* ok = nullptr) {
+    ::testing::internal::CaptureStderr();
+    const bool succeeded = Run(environment, code);
+    if (ok != nullptr) *ok = succeeded;
+    return ::testing::internal::GetCapturedStderr();
+  }
   // Registers a native event type without owner.
-  CEventType* AddEventType(const char16_t* name, CScriptEnvironment* owner = nullptr);
+  CEventType* AddEventType(const char16_t* name, CScriptEnvironment* owner = nullptr) {
+    auto* type = new CEventType(&host->GetEventTypes(), owner, name);
+    host->GetEventTypes().Add(type);
+    type->Release();
+    return type;
+  }
 
   std::unique_ptr<CScriptHost> host;
   std::vector<std::unique_ptr<CScriptEnvironment>> environments;

@@ -1,5 +1,5 @@
 // Natives of Debug, Engine and Engine.QV from a script run by the SquirrelSupport module: raw values, the
-// playing list, refusals raised as script errors that the script catches (the game goes on), and the frame-rate
+// environment's root, the playing list, refusals raised as script errors that the script catches (the game goes on), and the frame-rate
 // limit installed on the module's record, which its unload takes away.
 local function attempt(name, f) {
   try {
@@ -11,6 +11,9 @@ local function attempt(name, f) {
 }
 print(format("%x %x %d %d %d %d\n", Engine.GetRawValue(1.0), Engine.GetRawValue(-1), Engine.GetRawValue(null),
              Engine.GetRawValue(-7), Engine.GetRawValue(true), Engine.GetRawValue(false)));
+// The environment's root has no process or file functions, nor printf; format and print are there.
+print(("system" in getroottable()) + " " + ("remove" in getroottable()) + " " + ("rename" in getroottable()) + " " +
+      ("printf" in getroottable()) + " " + format("%d", 7) + " " + ("print" in getroottable()) + "\n");
 print(typeof Debug.GetRegistryTable() + " " + Engine.GetPlayingAudioInstances().len() + " " +
       (Debug.GetRegistryTable() == Debug.GetRegistryTable()) + " " + (Engine.GetRawValue({}) != 0) + "\n");
 attempt("text above 255", @() Engine.QV.RenderString(0, 0, 0, "A\xFFFF", 0));
@@ -37,6 +40,13 @@ print(Engine.QV.PlaySoundEffect(10, 0) + "\n");
 local tile = Engine.Texture("/GameDir/natives-tile.png");
 local white = Engine.Texture("/GameDir/natives-white.png");
 print(tile.GetWidth() + "x" + tile.GetHeight() + " " + typeof white + "\n");
+attempt("texture bound again", @() tile.constructor("/GameDir/natives-tile.png"));
+attempt("texture width of a vector", @() Engine.Texture.GetWidth.call(Engine.Vector1D(1)));
+attempt("unbound texture height", @() tile.GetHeight.call(Engine.Texture.instance()));
+attempt("clone of a texture", @() clone tile);
+attempt("texture constructor on a vector",
+        @() Engine.Texture.constructor.call(Engine.Vector1D.instance(), "/GameDir/natives-tile.png"));
+attempt("audio playing of a vector", @() Engine.AudioInstance.IsPlaying.call(Engine.Vector3D(1, 2, 3)));
 Engine.EventSystem.GetEventType("OnRender2D").AddHandler(function(e) {
   local Q = Engine.QVUtil;
   Q.DrawRectangle(tile, 8, 8, 32, 32);
