@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <map>
 #include <string>
@@ -82,32 +83,38 @@ TEST(ShowMessage, EveryButtonSetInEveryModeMapsEveryAnswer) {
   };
   // clang-format on
   const int everyAnswer[] = {0, IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO, IDCLOSE, IDHELP};
+  // Icons by row, in turn: each value's task dialog and message box icon (none above 2).
+  const std::tuple<std::uint32_t, LPCWSTR, UINT> icons[] = {{0, TD_ERROR_ICON, MB_ICONERROR},
+                                                            {1, TD_WARNING_ICON, MB_ICONWARNING},
+                                                            {2, TD_INFORMATION_ICON, MB_ICONINFORMATION},
+                                                            {3, nullptr, 0},
+                                                            {77, nullptr, 0}};
   ScriptedDialogs dialogs;
   tAppContext dialog("Test Title \xC3\xA9", kOwner, MessageDisplayMode::Default);
   tAppContext console("Test Title", kOwner, MessageDisplayMode::Console);
   for (const ButtonSetRow& row : rows) {
     SCOPED_TRACE(row.set);
     const auto buttons = static_cast<MessageButtons>(row.set);
+    const auto& [iconValue, taskIcon, boxIcon] = icons[row.set % std::size(icons)];
+    const auto icon = static_cast<MessageIcon>(iconValue);
     for (int answer : everyAnswer) {
       SCOPED_TRACE(answer);
       dialogs.ClearCalls();
       dialogs.QueueTaskDialog(answer);
       dialogs.QueueMessageBox(answer);
-      EXPECT_EQ(Show(&dialog, buttons, MessageIcon::Warning, u"Head"),
-                Expected(row.taskResults, answer, row.taskOther));
-      EXPECT_EQ(Show(&dialog, buttons, MessageIcon::Information, u"Head", true),
-                Expected(row.boxResults, answer, row.boxOther));
+      EXPECT_EQ(Show(&dialog, buttons, icon, u"Head"), Expected(row.taskResults, answer, row.taskOther));
+      EXPECT_EQ(Show(&dialog, buttons, icon, u"Head", true), Expected(row.boxResults, answer, row.boxOther));
       const auto calls = dialogs.Calls();
       ASSERT_EQ(calls.size(), 2u);
       const TASKDIALOGCONFIG& shown = calls[0].config;
-      EXPECT_EQ(std::tuple(shown.cbSize, shown.dwCommonButtons, shown.dwFlags, shown.hwndParent, shown.cButtons,
-                           shown.cRadioButtons, shown.pfCallback == nullptr),
-                std::tuple(96u, row.taskButtons, TDF_SIZE_TO_CONTENT, kOwner, 0u, 0u, true));
-      EXPECT_EQ(calls[0].mainIcon, reinterpret_cast<std::uintptr_t>(TD_WARNING_ICON));
+      EXPECT_EQ((std::tuple{shown.cbSize, shown.dwCommonButtons, shown.dwFlags, shown.hwndParent, shown.cButtons,
+                            shown.cRadioButtons, shown.pfCallback == nullptr, calls[0].mainIcon}),
+                (std::tuple{96u, row.taskButtons, TDF_SIZE_TO_CONTENT, kOwner, 0u, 0u, true,
+                            reinterpret_cast<std::uintptr_t>(taskIcon)}));
       EXPECT_EQ(calls[0].windowTitle + u"|" + calls[0].mainInstruction + u"|" + calls[0].content,
                 u"Test Title \u00e9|Head|Body");
-      EXPECT_EQ(std::tuple(calls[1].kind, calls[1].type, calls[1].text, calls[1].caption, calls[1].owner),
-                std::tuple(Kind::MessageBox, row.boxStyle | MB_ICONINFORMATION, u"Body", u"Head", kOwner));
+      EXPECT_EQ((std::tuple{calls[1].kind, calls[1].type, calls[1].text, calls[1].caption, calls[1].owner}),
+                (std::tuple{Kind::MessageBox, row.boxStyle | boxIcon, u"Body", u"Head", kOwner}));
     }
     // Console: the first letter of the line answers, in either case; the whole line is read, nothing more.
     for (const char16_t letter : u"oycnarix") {
@@ -142,32 +149,6 @@ TEST(ShowMessage, ConsoleLinesAndTheEndOfInput) {
   EXPECT_EQ(Show(&context, MessageButtons::RetryClose), R::Close);
 }
 
-TEST(ShowMessage, EachIconMapsToItsDialogAndBoxIcon) {
-  const struct {
-    std::uint32_t icon;
-    LPCWSTR taskIcon;
-    UINT boxIcon;
-  } cases[] = {{0, TD_ERROR_ICON, MB_ICONERROR},
-               {1, TD_WARNING_ICON, MB_ICONWARNING},
-               {2, TD_INFORMATION_ICON, MB_ICONINFORMATION},
-               {3, nullptr, 0},
-               {77, nullptr, 0}};
-  ScriptedDialogs dialogs;
-  tAppContext context("T", nullptr, MessageDisplayMode::Default);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.icon);
-    dialogs.ClearCalls();
-    dialogs.QueueTaskDialog(IDOK);
-    dialogs.QueueMessageBox(IDOK);
-    Show(&context, MessageButtons::OK, static_cast<MessageIcon>(c.icon));
-    Show(&context, MessageButtons::OK, static_cast<MessageIcon>(c.icon), nullptr, true);
-    const auto calls = dialogs.Calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].mainIcon, reinterpret_cast<std::uintptr_t>(c.taskIcon));
-    EXPECT_EQ(calls[1].type, MB_OK | c.boxIcon);
-  }
-}
-
 // Records the callbacks and hooks around a message.
 Strings g_events;
 
@@ -183,52 +164,46 @@ class HookedContext : public tAppContext {
   void AfterMessage() override { g_events.push_back("after-hook"); }
 };
 
-// Each dialog is framed by callback then hook; a failed task dialog falls back to a message box (no service
-// notification outside the service mode), which the service mode shows at once; the console calls nothing.
+// Each dialog is framed by callback then hook: a failed task dialog falls back to a message box (no service
+// notification outside the service mode), which the service mode shows at once; the console calls nothing and
+// writes no heading.
 TEST(ShowMessage, DialogsAreFramedByCallbacksAndHooks) {
   const Strings framed = {"before-callback", "before-hook", "after-callback", "after-hook"};
-  ScriptedDialogs dialogs;
-  {
-    HookedContext context(MessageDisplayMode::InGame);
-    dialogs.QueueTaskDialog(IDOK);
-    EXPECT_EQ(Show(&context, MessageButtons::OK), R::OK);
-    EXPECT_EQ(g_events, framed);
-    ASSERT_EQ(dialogs.CallsOf(Kind::TaskDialog).size(), 1u);
-    EXPECT_FALSE(dialogs.CallsOf(Kind::TaskDialog)[0].hasMainInstruction);
-  }
-  {
-    HookedContext context(MessageDisplayMode::Default);
-    dialogs.ClearCalls();
-    dialogs.QueueTaskDialogFailure(E_FAIL);
-    dialogs.QueueMessageBox(IDRETRY);
-    EXPECT_EQ(Show(&context, MessageButtons::CloseRetryIgnore, MessageIcon::Error, u"head"), R::Retry);
-    const auto calls = dialogs.Calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].kind, Kind::TaskDialog);
-    EXPECT_EQ(std::tuple(calls[1].kind, calls[1].type, calls[1].text),
-              std::tuple(Kind::MessageBox, MB_ABORTRETRYIGNORE | MB_ICONERROR, u"Body"));
-    Strings twice = framed;
-    twice.insert(twice.end(), framed.begin(), framed.end());
-    EXPECT_EQ(g_events, twice);
-  }
-  {
-    HookedContext context(MessageDisplayMode::ServiceMessageBox);
-    dialogs.ClearCalls();
-    dialogs.QueueTaskDialog(IDOK);  // would be taken if a task dialog were tried
-    dialogs.QueueMessageBox(IDYES);
-    EXPECT_EQ(Show(&context, MessageButtons::YesNo, MessageIcon::Warning), R::Yes);
-    const auto calls = dialogs.Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].type, MB_YESNO | MB_ICONWARNING | MB_SERVICE_NOTIFICATION);
-    EXPECT_EQ(g_events, framed);
-  }
-  {
-    HookedContext context(MessageDisplayMode::Console);
-    dialogs.ClearCalls();
-    dialogs.QueueConsoleInput(u"y\n");
-    EXPECT_EQ(Show(&context, MessageButtons::YesNo, MessageIcon::Warning, u"Heading"), R::Yes);
-    EXPECT_TRUE(g_events.empty());
-    EXPECT_EQ(dialogs.ConsoleOutput(), u"Body\n[Y]es [N]o\n") << "no heading on the console";
+  const struct {
+    MessageDisplayMode mode;
+    std::function<void(ScriptedDialogs&)> queue;
+    std::vector<Kind> shown;
+    UINT boxType;
+    std::size_t frames;
+  } cases[] = {
+      // clang-format off
+      {MessageDisplayMode::InGame, [](auto& d) { d.QueueTaskDialog(IDYES); }, {Kind::TaskDialog}, 0, 1},
+      {MessageDisplayMode::Default, [](auto& d) { d.QueueTaskDialogFailure(E_FAIL), d.QueueMessageBox(IDYES); },
+       {Kind::TaskDialog, Kind::MessageBox}, MB_YESNO | MB_ICONERROR, 2},
+      {MessageDisplayMode::ServiceMessageBox, [](auto& d) { d.QueueTaskDialog(IDNO), d.QueueMessageBox(IDYES); },
+       {Kind::MessageBox}, MB_YESNO | MB_ICONERROR | MB_SERVICE_NOTIFICATION, 1},
+      {MessageDisplayMode::Console, [](auto& d) { d.QueueConsoleInput(u"y\n"); }, {}, 0, 0},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.mode));
+    ScriptedDialogs dialogs;
+    HookedContext context(c.mode);
+    c.queue(dialogs);
+    EXPECT_EQ(Show(&context, MessageButtons::YesNo, MessageIcon::Error,
+                   c.mode == MessageDisplayMode::InGame ? nullptr : u"Head"),
+              R::Yes);
+    std::vector<Kind> kinds;
+    for (const auto& call : dialogs.Calls()) {
+      if (call.kind == Kind::TaskDialog || call.kind == Kind::MessageBox) kinds.push_back(call.kind);
+    }
+    EXPECT_EQ(kinds, c.shown);
+    if (c.boxType != 0) {
+      EXPECT_EQ(dialogs.CallsOf(Kind::MessageBox)[0].type, c.boxType);
+    }
+    Strings expected;
+    for (std::size_t i = 0; i < c.frames; ++i) expected.insert(expected.end(), framed.begin(), framed.end());
+    EXPECT_EQ(g_events, expected);
   }
 }
 
@@ -276,7 +251,8 @@ TEST(ShowMessageConcurrency, SettingsStayReachableWhileADialogIsUp) {
   dialogs.up.get_future().wait();
   context.SetOwnerWindow(kOwner);
   context.SetDisplayMode(MessageDisplayMode::InGame);
-  EXPECT_EQ(context.GetDisplayMode(), MessageDisplayMode::InGame);
+  EXPECT_EQ((std::tuple{context.GetOwnerWindow(), context.GetDisplayMode()}),
+            (std::tuple{kOwner, MessageDisplayMode::InGame}));
   dialogs.settingsDone.set_value();
   shower.join();
   EXPECT_TRUE(dialogs.reachedInTime);
@@ -326,17 +302,16 @@ TEST_F(ShowErrorsTest, MessagesAreJoinedWithOneBlankAsAnError) {
     SCOPED_TRACE(messages.size());
     tTaskContext task;
     for (const char* message : messages) task.AddError(message);
-    dialogs_.QueueTaskDialog(IDRETRY);
-    EXPECT_EQ(app_.ShowErrors(&task, MessageButtons::RetryCancel), MessageResult::Retry);
-    const auto call = dialogs_.CallsOf(Kind::TaskDialog).back();
-    EXPECT_EQ(call.content, shown);
-    EXPECT_EQ(call.mainIcon, reinterpret_cast<std::uintptr_t>(TD_ERROR_ICON));
-    EXPECT_FALSE(call.hasMainInstruction);
-    EXPECT_EQ(call.config.dwCommonButtons, TDCBF_RETRY_BUTTON | TDCBF_CANCEL_BUTTON);
+    EXPECT_EQ(Shown(&task), shown);
   }
   tTaskContext task;
-  EXPECT_EQ(Shown(&task), u"");
-  EXPECT_EQ(dialogs_.CallsOf(Kind::TaskDialog).back().config.dwCommonButtons, TDCBF_OK_BUTTON);
+  dialogs_.QueueTaskDialog(IDRETRY);
+  EXPECT_EQ(app_.ShowErrors(&task, MessageButtons::RetryCancel), MessageResult::Retry);
+  const auto calls = dialogs_.CallsOf(Kind::TaskDialog);
+  EXPECT_EQ((std::tuple{calls.back().mainIcon, calls.back().hasMainInstruction, calls.back().config.dwCommonButtons,
+                        calls.front().config.dwCommonButtons}),
+            (std::tuple{reinterpret_cast<std::uintptr_t>(TD_ERROR_ICON), false,
+                        TDCBF_RETRY_BUTTON | TDCBF_CANCEL_BUTTON, TDCBF_OK_BUTTON}));
 }
 
 TEST_F(ShowErrorsTest, JoinedTextIsBoundedWithoutSplittingACharacter) {
@@ -373,11 +348,7 @@ TEST_F(ShowErrorsTest, JoinWaitsForTheTasksLock) {
   EXPECT_EQ(dialogs_.CallsOf(Kind::TaskDialog).back().content, u"first second");
 }
 
-TEST(AppContext, GlobalContextAndOverlongTitles) {
-  EXPECT_STREQ(g_AppContext.GetTitle(), "Quorvant Mod Launcher");
-  EXPECT_EQ(g_AppContext.GetOwnerWindow(), nullptr);
-  EXPECT_EQ(g_AppContext.GetDisplayMode(), MessageDisplayMode::Default);
-  EXPECT_EQ(g_AppContext.GetErrorCount(), 0u);
+TEST(AppContext, OverlongTitleIsCut) {
   tAppContext context(std::string(100, 't').c_str(), nullptr, MessageDisplayMode::Default);
   EXPECT_EQ(std::string(context.GetTitle()), std::string(63, 't'));
 }

@@ -156,22 +156,16 @@ class FileSystemTest : public testing::Test {
 // An empty expectation: the path does not fit, is reported and nothing is written past the buffer.
 TEST_F(FileSystemTest, ResolvePathJoinsComponentsAndReportsWhatDoesNotFit) {
   const std::u16string n255(255, u'n'), a200(200, u'a');
+  const std::u16string b57(57, u'b'), b58(58, u'b');
+  // clang-format off
   const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"", u"/"},
-      {u"/", u"/"},
-      {u"a//b", u"/a/b"},
-      {u"/a/b", u"/a/b"},
-      {u"a/b/", u"/a/b/"},
-      {u"///", u"/"},
-      {u"/GameData/../x", u"/GameData/../x"},
-      {u"./a", u"/./a"},
-      {u"a\\b", u"/a\\b"},
-      {n255, u"/" + n255},
+      {u"", u"/"}, {u"/", u"/"}, {u"a//b", u"/a/b"}, {u"/a/b", u"/a/b"}, {u"a/b/", u"/a/b/"}, {u"///", u"/"},
+      {u"/GameData/../x", u"/GameData/../x"}, {u"./a", u"/./a"}, {u"a\\b", u"/a\\b"}, {n255, u"/" + n255},
       {u"ab/" + n255, u"/ab/" + n255},
-      {a200 + u"/" + std::u16string(57, u'b'), u"/" + a200 + u"/" + std::u16string(57, u'b')},  // 259 characters
-      {std::u16string(256, u'c'), u""},               // one component too long
-      {a200 + u"/" + std::u16string(58, u'b'), u""},  // 260 characters: no room for the terminator
-  };
+      {a200 + u"/" + b57, u"/" + a200 + u"/" + b57},  // 259 characters
+      {std::u16string(256, u'c'), u""},              // one component too long
+      {a200 + u"/" + b58, u""}};                     // 260 characters: no room for the terminator
+  // clang-format on
   for (const auto& [input, expected] : cases) {
     SCOPED_TRACE(Narrow(input).substr(0, 20));
     char16_t out[CFileSystem::kMaxPath + 8];
@@ -183,35 +177,36 @@ TEST_F(FileSystemTest, ResolvePathJoinsComponentsAndReportsWhatDoesNotFit) {
   EXPECT_EQ(Errors(), (Names{kBufferFull, kBufferFull}));
 }
 
+// A mount covers its path and what lies below it, compared as written.
 TEST_F(FileSystemTest, MountPathCoversPathsAtOrBelowIt) {
-  const struct {
-    std::u16string mount, path;
-    const char16_t* relative;  // null: not covered
-  } cases[] = {{u"/", u"/any/where", u"/any/where"},     {u"/", u"/", u"/"},
-               {u"/UserData", u"/UserData", u"/"},       {u"/UserData", u"/UserData/x/y", u"/x/y"},
-               {u"/UserData", u"/UserData/", u"/"},      {u"/UserData", u"/UserDataX", nullptr},
-               {u"/UserData", u"/UserDataX/y", nullptr}, {u"/UserData", u"/userdata/x", nullptr},
-               {u"/UserData", u"/User", nullptr},        {u"/UserData/SavedGames", u"/UserData", nullptr}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Narrow(c.mount + u" " + c.path));
-    std::unique_ptr<CFileSystem::tMountPoint> mount(Physical(c.mount.c_str(), "m"));
+  // clang-format off
+  const std::tuple<std::u16string, std::u16string, const char16_t*> cases[] = {  // relative path, or null: not covered
+      {u"/", u"/any/where", u"/any/where"}, {u"/", u"/", u"/"}, {u"/UserData", u"/UserData", u"/"},
+      {u"/UserData", u"/UserData/x/y", u"/x/y"}, {u"/UserData", u"/UserData/", u"/"},
+      {u"/UserData", u"/UserDataX", nullptr}, {u"/UserData", u"/UserDataX/y", nullptr},
+      {u"/UserData", u"/userdata/x", nullptr}, {u"/UserData", u"/User", nullptr},
+      {u"/UserData/SavedGames", u"/UserData", nullptr}};
+  // clang-format on
+  for (const auto& [mountPath, path, expected] : cases) {
+    SCOPED_TRACE(Narrow(mountPath + u" " + path));
+    std::unique_ptr<CFileSystem::tMountPoint> mount(Physical(mountPath.c_str(), "m"));
     char16_t relative[CFileSystem::kMaxPath] = u"untouched";
-    EXPECT_EQ(mount->MatchPath(c.path.c_str(), relative), c.relative != nullptr);
-    EXPECT_EQ(std::u16string(relative), c.relative != nullptr ? c.relative : u"untouched");
+    EXPECT_EQ(mount->MatchPath(path.c_str(), relative), expected != nullptr);
+    EXPECT_EQ(std::u16string(relative), expected != nullptr ? expected : u"untouched");
   }
 }
 
 // ---------------------------------------------------------------------------
 // Search order
 
-// The newest mount is the only one asked for its path (host names in any case), creating included; deleting a
-// mount point unlinks it.
+// The newest mount is the only one asked for its path, creating included; deleting a mount point unlinks it.
 TEST_F(FileSystemTest, NewestMountIsTheOnlyOneAskedForItsPath) {
   Files({{"old/only-old.txt", "old"}, {"old/both.txt", "old both"}, {"new/Both.txt", "new both"}});
   root_.MakeDir("new/Data");
   Physical(u"/GameData", "old");
   CFileSystem::tMountPoint* newer = Physical(u"/GameData", "new");
   ASSERT_EQ(fs_->GetNewestMountPoint(), newer);
+  // Host names in any case.
   EXPECT_EQ((Names{Open(u"/GameData/both.txt"), Open(u"/GameData/BOTH.TXT"), Open(u"/GameData/only-old.txt"),
                    Open(u"/GameData/data")}),
             (Names{"new both", "new both", kNoStream, kNoStream}));
@@ -259,23 +254,17 @@ TEST_F(FileSystemTest, NonExclusiveVirtualMountFallsThroughExclusiveDoesNot) {
   EXPECT_FALSE(fs_->Exists(u"/GameData/base.txt", true, false));
 }
 
-// Through a chain of virtual mounts: a missing file is made only when asked, an existing one opens writable, and
-// directories are made on the host.
+// Through a chain of virtual mounts a missing file is made only when asked, and directories are made on the host.
 TEST_F(FileSystemTest, FilesAndDirectoriesAreMadeThroughAChainOfVirtualMounts) {
   Physical(u"/GameDir", "game");
   Virtual(u"/GameData", true, true, u"/GameDir");
   Virtual(u"/UserData/SavedGames", true, true, u"/GameData");
   EXPECT_EQ(Open(u"/UserData/SavedGames/savegame.0", kReadWrite), kNoStream);
   EXPECT_TRUE(WriteAndRelease(fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kReadWriteCreate), "saved"));
-  CStream* stream = fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kReadWrite);
-  ASSERT_NE(stream, nullptr);
-  ASSERT_TRUE(stream->Seek(0, CStream::kSeekEnd));
-  EXPECT_TRUE(WriteAndRelease(stream, "!"));
-  EXPECT_TRUE(fs_->CreateDirectory(u"/UserData/SavedGames/slot/deep"));
-  EXPECT_TRUE(fs_->CreateDirectory(u"/UserData/SavedGames/slot"));
-  EXPECT_EQ(Host({"game/savegame.0", "game/slot/deep"}), (Names{"saved!", "<dir>"}));
-  EXPECT_TRUE(dialogs_.Calls().empty());
-  EXPECT_TRUE(Errors().empty());
+  EXPECT_TRUE(fs_->CreateDirectory(u"/UserData/SavedGames/slot/deep") &&
+              fs_->CreateDirectory(u"/UserData/SavedGames/slot"));
+  EXPECT_EQ(Host({"game/savegame.0", "game/slot/deep"}), (Names{"saved", "<dir>"}));
+  EXPECT_TRUE(dialogs_.Calls().empty() && Errors().empty());
 }
 
 // A non-exclusive writable overlay that lacks the file: the file is replaced in the older mount that has it, and a
@@ -296,12 +285,17 @@ TEST_F(FileSystemTest, CreateFileReplacesAnExistingFileWhereItIs) {
 // ---------------------------------------------------------------------------
 // Listing
 
-TEST_F(FileSystemTest, RootListsMountDirectoriesOnceBeforeMountEntries) {
-  Files({{"root/readme.txt", "r"}});
+// Mount directories come once, before the mounts' own entries; a newer exclusive mount hides the mounts below it; the
+// callback can stop a listing; an unknown path lists nothing.
+TEST_F(FileSystemTest, ListingsOfMountsAndTheirDirectories) {
+  Files({{"root/readme.txt", "r"}, {"sub/hidden", ""}, {"game/a", ""}});
   root_.MakeDir("root/GameData");
   root_.MakeDir("root/Other");
-  const std::pair<const char16_t*, const char*> mounts[] = {
-      {u"/", "root"}, {u"/GameData", "game"}, {u"/UserData/SavedGames", "saves"}, {u"/UserData/Caches", "caches"}};
+  const std::pair<const char16_t*, const char*> mounts[] = {{u"/", "root"},
+                                                            {u"/GameData/Sub", "sub"},
+                                                            {u"/GameData", "game"},
+                                                            {u"/UserData/SavedGames", "saves"},
+                                                            {u"/UserData/Caches", "caches"}};
   for (const auto& [path, host] : mounts) Physical(path, host);
   const Names newest = List(u"/"), oldest = List(u"/", true);
   ASSERT_EQ(newest.size(), 4u);
@@ -310,16 +304,7 @@ TEST_F(FileSystemTest, RootListsMountDirectoriesOnceBeforeMountEntries) {
             (Names{"UserData/", "GameData/", "GameData/", "UserData/"}));
   EXPECT_EQ(Sorted(Names(newest.begin() + 2, newest.end())), (Names{"Other/", "readme.txt"}));
   EXPECT_EQ(List(u"/UserData"), (Names{"Caches/", "SavedGames/"}));
-}
-
-// A newer exclusive mount hides the mounts below it; the callback can stop a listing; an unknown path lists nothing.
-TEST_F(FileSystemTest, NewerExclusiveMountHidesMountsBelowItAndCallbacksStopListings) {
-  Files({{"sub/hidden", ""}, {"game/a", ""}, {"game/b", ""}});
-  Physical(u"/GameData/Sub", "sub");
-  Physical(u"/GameData", "game");
-  Physical(u"/UserData/Debug", "debug");
-  EXPECT_EQ(Sorted(List(u"/GameData")), (Names{"a", "b"}));
-  EXPECT_EQ(List(u"/"), (Names{"UserData/", "GameData/"}));
+  EXPECT_EQ(List(u"/GameData"), Names{"a"});
   for (const char16_t* path : {u"/GameData", u"/"}) {
     int calls = 0;
     EXPECT_FALSE(fs_->Enumerate(path, CountAndStop, &calls, false));
@@ -449,15 +434,10 @@ TEST_F(FileSystemTest, ExistingFileThatFailsToOpenIsNeverCreatedAnew) {
 }
 
 // A mount point that finds every file but opens none, and counts what it is asked.
-class FoundButLockedMount : public CFileSystem::tMountPoint {
- public:
+struct FoundButLockedMount : CFileSystem::tMountPoint {
   FoundButLockedMount(CFileSystem* fileSystem, const char16_t* path) : tMountPoint(fileSystem, path, true) {}
   bool TranslatePath(const char16_t*, bool, bool, bool*, char16_t*, std::uint32_t) override { return false; }
-  bool OpenFile(const char16_t*, bool, bool, CStream** stream) override {
-    ++opens;
-    *stream = nullptr;
-    return true;
-  }
+  bool OpenFile(const char16_t*, bool, bool, CStream** stream) override { return ++opens, *stream = nullptr, true; }
   bool Exists(const char16_t*, bool fileOk, bool) override { return fileOk; }
   CStream* CreateFile(const char16_t*) override { return ++creates, nullptr; }
   bool Enumerate(const char16_t*, tEnumerateCallback, void*, tReportedNames*, bool) override { return true; }
@@ -629,20 +609,22 @@ TEST_F(FileSystemTest, OverlongPathsAreReportedNeverWrittenPastABuffer) {
   EXPECT_TRUE(dialogs_.Calls().empty());
 }
 
+// The host's directory chain takes either separator and existing levels; host listings skip the dot entries, find
+// nothing in a missing directory and stop when the callback says so.
 TEST_F(FileSystemTest, HostDirectoryChainAndListing) {
   const std::u16string chain = root_.WideSub("a/b\\c/");
-  EXPECT_TRUE(CreateHostDirectoryChain(&context_, &context_, chain.c_str()));
-  EXPECT_TRUE(CreateHostDirectoryChain(&context_, &context_, chain.c_str())) << "existing levels are fine";
-  EXPECT_EQ(Host({"a/b/c"}), Names{"<dir>"});
-  EXPECT_TRUE(dialogs_.Calls().empty());
+  EXPECT_TRUE(CreateHostDirectoryChain(&context_, &context_, chain.c_str()) &&
+              CreateHostDirectoryChain(&context_, &context_, chain.c_str()));
   Files({{"a/one", "1"}});
   Names entries;
-  EXPECT_TRUE(EnumerateHostDirectory(root_.WideSub("a").c_str(), Collect, &entries));
-  EXPECT_TRUE(EnumerateHostDirectory(root_.WideSub("missing").c_str(), Collect, &entries));
+  EXPECT_TRUE(EnumerateHostDirectory(root_.WideSub("a").c_str(), Collect, &entries) &&
+              EnumerateHostDirectory(root_.WideSub("missing").c_str(), Collect, &entries));
   EXPECT_EQ(Sorted(entries), (Names{"b/", "one"}));
   int calls = 0;
   EXPECT_FALSE(EnumerateHostDirectory(root_.WideSub("a").c_str(), CountAndStop, &calls));
   EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Host({"a/b/c"}), Names{"<dir>"});
+  EXPECT_TRUE(dialogs_.Calls().empty() && Errors().empty());
 }
 
 // ---------------------------------------------------------------------------

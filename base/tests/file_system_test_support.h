@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -70,7 +71,11 @@ class TempDir {
   // and mode, to prove that nothing outside a mount was touched.
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> entries;
-    SnapshotInto(path_, "", entries);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_)) {
+      const std::string relative = std::filesystem::relative(entry.path(), path_).string();
+      const std::string mode = " mode " + std::to_string(static_cast<int>(entry.status().permissions()));
+      entries[relative] = (entry.is_directory() ? std::string("<dir>") : Read(relative)) + mode;
+    }
     return entries;
   }
 
@@ -93,30 +98,6 @@ class TempDir {
   }
 
  private:
-  void SnapshotInto(const std::string& path, const std::string& prefix,
-                    std::map<std::string, std::string>& entries) const {
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) return;
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      const std::string full = path + "/" + name;
-      struct stat info;
-      if (lstat(full.c_str(), &info) != 0) continue;
-      const std::string mode = " mode " + std::to_string(info.st_mode & 07777);
-      if (S_ISDIR(info.st_mode)) {
-        entries[prefix + name] = "<dir>" + mode;
-        SnapshotInto(full, prefix + name + "/", entries);
-      } else {
-        std::ifstream in(full, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        entries[prefix + name] = content.str() + mode;
-      }
-    }
-    closedir(dir);
-  }
-
   std::string path_;
 };
 
