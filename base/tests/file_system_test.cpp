@@ -261,6 +261,7 @@ TEST_F(FileSystemTest, FilesAndDirectoriesAreMadeThroughAChainOfVirtualMounts) {
   Virtual(u"/UserData/SavedGames", true, true, u"/GameData");
   EXPECT_EQ(Open(u"/UserData/SavedGames/savegame.0", kReadWrite), kNoStream);
   EXPECT_TRUE(WriteAndRelease(fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kReadWriteCreate), "saved"));
+  EXPECT_EQ(Open(u"/UserData/SavedGames/savegame.0", kReadWrite), "saved");
   EXPECT_TRUE(fs_->CreateDirectory(u"/UserData/SavedGames/slot/deep") &&
               fs_->CreateDirectory(u"/UserData/SavedGames/slot"));
   EXPECT_EQ(Host({"game/savegame.0", "game/slot/deep"}), (Names{"saved", "<dir>"}));

@@ -65,6 +65,7 @@ TEST(TextReader, ChoosesTheReaderFromTheMarkAndReadsTheText) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    std::u32string expected = c.characters;
     OwnedBytes bytes(c.bytes);
     tTaskContext task;
     CFileLinearTextReader reader(bytes.stream);
@@ -74,9 +75,14 @@ TEST(TextReader, ChoosesTheReaderFromTheMarkAndReadsTheText) {
     EXPECT_EQ(c.ucs2 ? ucs2->GetLength() : ansi->GetLength(), c.length);
     EXPECT_EQ(reader.GetTextStart(), c.textStart);
     EXPECT_EQ(ReadAll<char32_t>(reader, &task), c.characters);
-    // Rewind goes back to the text after the mark, and UCS-2 reads agree.
+    // Rewind goes back to the text after the mark, and UCS-2 reads agree, as do 8-bit reads where they can.
     ASSERT_TRUE(reader.Rewind());
     EXPECT_EQ(ReadAll<char16_t>(reader, &task), c.characters);
+    ASSERT_TRUE(reader.Rewind());
+    std::u32string eightBit;
+    for (char byte; reader.ReadANSI(&task, &byte, true);) eightBit.push_back(static_cast<unsigned char>(byte));
+    for (char32_t& character : expected) character = character > 0xFF ? U'?' : character;
+    EXPECT_EQ(eightBit, expected);
     EXPECT_EQ(task.GetErrorCount(), 0u);
   }
 }
