@@ -417,8 +417,8 @@ TEST_F(FileSystemTest, CyclesOfVirtualMountsAreReportedAndFail) {
   }
 }
 
-// A read-only file cannot be opened for writing; creating it would clear the attribute and truncate it. Retry asks
-// again, Ignore gives up, and reading it still works.
+// A read-only file cannot be opened for writing; creating it would clear the attribute and truncate it, whatever the
+// prompt flags. Retry asks again, Ignore gives up, and reading it still works.
 TEST_F(FileSystemTest, ExistingFileThatFailsToOpenIsNeverCreatedAnew) {
   Files({{"game/keep.txt", "keep me"}});
   Physical(u"/GameData", "game");
@@ -426,32 +426,13 @@ TEST_F(FileSystemTest, ExistingFileThatFailsToOpenIsNeverCreatedAnew) {
   ASSERT_TRUE(SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(Open(u"/GameData/keep.txt", kReadWriteCreate), kNoStream);
   EXPECT_TRUE(dialogs_.Calls().empty());
-  dialogs_.QueueConsoleInput(u"r\ni\n");
+  dialogs_.QueueConsoleInput(u"r\ni\ni\n");
   EXPECT_EQ(Open(u"/GameData/keep.txt", kReadWriteCreate | kPromptAlways), kNoStream);
+  EXPECT_EQ(Open(u"/GameData/keep.txt", kReadWriteCreate | kOpenFilePromptOnFailure), kNoStream);
   EXPECT_NE(GetFileAttributesW(host.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-  EXPECT_EQ(dialogs_.ConsoleOutput(), Prompt(u"file could not be opened", u"/GameData/keep.txt") +
-                                          Prompt(u"file could not be opened", u"/GameData/keep.txt"));
+  const std::u16string prompt = Prompt(u"file could not be opened", u"/GameData/keep.txt");
+  EXPECT_EQ(dialogs_.ConsoleOutput(), prompt + prompt + prompt);
   EXPECT_EQ(Open(u"/GameData/keep.txt"), "keep me");
-}
-
-// A mount point that finds every file but opens none, and counts what it is asked.
-struct FoundButLockedMount : CFileSystem::tMountPoint {
-  FoundButLockedMount(CFileSystem* fileSystem, const char16_t* path) : tMountPoint(fileSystem, path, true) {}
-  bool TranslatePath(const char16_t*, bool, bool, bool*, char16_t*, std::uint32_t) override { return false; }
-  bool OpenFile(const char16_t*, bool, bool, CStream** stream) override { return ++opens, *stream = nullptr, true; }
-  bool Exists(const char16_t*, bool fileOk, bool) override { return fileOk; }
-  CStream* CreateFile(const char16_t*) override { return ++creates, nullptr; }
-  bool Enumerate(const char16_t*, tEnumerateCallback, void*, tReportedNames*, bool) override { return true; }
-  int opens = 0, creates = 0;
-};
-
-TEST_F(FileSystemTest, FoundFileWithoutStreamNeverReachesCreate) {
-  auto* mount = new FoundButLockedMount(fs_.get(), u"/Locked");
-  for (const std::uint32_t prompts : {0u, std::uint32_t(kOpenFilePromptOnFailure), std::uint32_t(kPromptAlways)}) {
-    dialogs_.QueueConsoleInput(u"i\n");
-    EXPECT_EQ(Open(u"/Locked/file", kReadWriteCreate | prompts), kNoStream);
-  }
-  EXPECT_EQ((std::pair{mount->opens, mount->creates}), (std::pair{3, 0}));
 }
 
 // A socket file exists and takes attributes, but can never be opened as a file: a failed create puts its read-only

@@ -138,26 +138,6 @@ INSTANTIATE_TEST_SUITE_P(Kinds, AnyStream, ::testing::Values(Kind::ByteArray, Ki
 // ---------------------------------------------------------------------------
 // Reference counts, lifetimes, opened views, objects saved through their own streams, copies
 
-// The last release calls the release function with the stream's buffer; wrappers keep their inner stream alive.
-TEST(StreamReferences, TheLastReleaseFreesAndWrappersKeepTheirInnerStreamAlive) {
-  static int released;
-  released = 0;
-  unsigned char buffer[16];
-  std::memcpy(buffer, kData, 16);
-  auto* inner = new CByteArrayStream(buffer, 16);
-  inner->SetReleaseFunction(
-      [](void* b) { static_cast<unsigned char*>(b)[15] = static_cast<unsigned char>(++released); });
-  inner->AddRef();
-  EXPECT_EQ(inner->Release(), 1);
-  Ref view(new CStreamStream(inner)), range(new CStreamRangeStream(inner, 4, 8));
-  EXPECT_EQ(inner->Release(), 2);  // the creator lets go
-  EXPECT_EQ(ReadText(view.get(), 4) + ReadText(range.get(), 8), "0123456789ab");
-  view.reset();
-  EXPECT_EQ(released, 0);
-  range.reset();
-  EXPECT_EQ(std::pair(released, int(buffer[15])), std::pair(1, 1));
-}
-
 // A stream that can neither be read nor written, to reach OpenStream's refusal of a readable view.
 class ClosedStream : public CStream {
  public:
