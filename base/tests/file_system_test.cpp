@@ -26,6 +26,7 @@ namespace {
 using fstest::Narrow;
 using Kind = platform::testing::ScriptedDialogs::Kind;
 using Names = std::vector<std::string>;
+using Mount = CFileSystem::tMountPoint;
 
 const char kBufferFull[] =
     "An attempt was made to add a character to a string buffer too short to hold any more characters.";
@@ -45,15 +46,13 @@ std::string ReadAndRelease(CStream* stream) {
   return content;
 }
 
-// Writes text through a stream and lets it go; false when there was no stream.
+// False when there was no stream.
 bool WriteAndRelease(CStream* stream, const std::string& text) {
   if (stream == nullptr) return false;
   const bool written = stream->Write(text.data(), 1, std::uint32_t(text.size())) == text.size();
-  stream->Release();
-  return written;
+  return stream->Release(), written;
 }
 
-// A prompt as the file system writes it to the console.
 std::u16string Prompt(const std::u16string& what, const std::u16string& path,
                       const std::u16string& buttons = u"[C]lose [R]etry [I]gnore") {
   return u"The following " + what + u":\n\n" + path + u"\n" + buttons + u"\n";
@@ -64,20 +63,11 @@ bool Collect(const char16_t* name, bool isDirectory, void* user) {
   static_cast<Names*>(user)->push_back(Narrow(name) + (isDirectory ? "/" : ""));
   return true;
 }
-
-bool CountAndStop(const char16_t*, bool, void* user) {
-  ++*static_cast<int*>(user);
-  return false;
-}
-
-Names Sorted(Names names) {
-  std::sort(names.begin(), names.end());
-  return names;
-}
+bool CountAndStop(const char16_t*, bool, void* user) { return ++*static_cast<int*>(user), false; }
+Names Sorted(Names names) { return std::sort(names.begin(), names.end()), names; }
 
 // Runs an action the first time a prompt line is written, as a user who fixes things before answering would.
-class FixingDialogs : public platform::testing::ScriptedDialogs {
- public:
+struct FixingDialogs : platform::testing::ScriptedDialogs {
   std::function<void()> onFirstPrompt;
   int prompts = 0;
   void ConsoleWrite(std::u16string_view text) override {
@@ -97,7 +87,6 @@ class FileSystemTest : public testing::Test {
     fs_.reset();
     EXPECT_EQ(g_FileSystem, nullptr);
   }
-
   void Files(std::initializer_list<std::pair<std::string, std::string>> files) {
     for (const auto& [path, content] : files) root_.Write(path, content);
   }
@@ -106,20 +95,19 @@ class FileSystemTest : public testing::Test {
     Names contents;
     for (const char* path : paths) {
       const DWORD attributes = GetFileAttributesW(root_.WideSub(path).c_str());
-      contents.push_back(attributes == INVALID_FILE_ATTRIBUTES          ? "<none>"
-                         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "<dir>"
-                                                                        : root_.Read(path));
+      contents.push_back(attributes == INVALID_FILE_ATTRIBUTES            ? "<none>"
+                         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "<dir>" : root_.Read(path));
     }
     return contents;
   }
-  CFileSystem::tMountPoint* Physical(const char16_t* virtualPath, const std::string& host, bool writable = true) {
+  Mount* Physical(const char16_t* virtualPath, const std::string& host, bool writable = true) {
     root_.MakeDir(host);
-    CFileSystem::tMountPoint* mount = MountPhysicalDirectory(virtualPath, writable, root_.WideSub(host).c_str());
+    Mount* mount = MountPhysicalDirectory(virtualPath, writable, root_.WideSub(host).c_str());
     EXPECT_NE(mount, nullptr);
     return mount;
   }
-  CFileSystem::tMountPoint* Virtual(const char16_t* path, bool exclusive, bool writable, const char16_t* target) {
-    CFileSystem::tMountPoint* mount = MountVirtualDirectory(path, exclusive, writable, target);
+  Mount* Virtual(const char16_t* path, bool exclusive, bool writable, const char16_t* target) {
+    Mount* mount = MountVirtualDirectory(path, exclusive, writable, target);
     EXPECT_NE(mount, nullptr);
     return mount;
   }
@@ -129,7 +117,6 @@ class FileSystemTest : public testing::Test {
     Physical(u"/Mods/m", "mod", false);
     Virtual(u"/GameData", false, false, u"/Mods/m");
   }
-
   std::string Open(const char16_t* path, std::uint32_t flags = kOpenFileRead) {
     return ReadAndRelease(fs_->OpenFile(path, flags));
   }
@@ -150,21 +137,15 @@ class FileSystemTest : public testing::Test {
   std::unique_ptr<CFileSystem> fs_;
 };
 
-// ---------------------------------------------------------------------------
-// Paths
-
 // An empty expectation: the path does not fit, is reported and nothing is written past the buffer.
 TEST_F(FileSystemTest, ResolvePathJoinsComponentsAndReportsWhatDoesNotFit) {
-  const std::u16string n255(255, u'n'), a200(200, u'a');
-  const std::u16string b57(57, u'b'), b58(58, u'b');
+  const std::u16string n255(255, u'n'), a200(200, u'a'), b57(57, u'b'), b58(58, u'b');
   // clang-format off
   const std::pair<std::u16string, std::u16string> cases[] = {
       {u"", u"/"}, {u"/", u"/"}, {u"a//b", u"/a/b"}, {u"/a/b", u"/a/b"}, {u"a/b/", u"/a/b/"}, {u"///", u"/"},
       {u"/GameData/../x", u"/GameData/../x"}, {u"./a", u"/./a"}, {u"a\\b", u"/a\\b"}, {n255, u"/" + n255},
-      {u"ab/" + n255, u"/ab/" + n255},
-      {a200 + u"/" + b57, u"/" + a200 + u"/" + b57},  // 259 characters
-      {std::u16string(256, u'c'), u""},              // one component too long
-      {a200 + u"/" + b58, u""}};                     // 260 characters: no room for the terminator
+      {u"ab/" + n255, u"/ab/" + n255}, {a200 + u"/" + b57, u"/" + a200 + u"/" + b57} /* 259 characters */,
+      {std::u16string(256, u'c'), u""} /* one component too long */, {a200 + u"/" + b58, u""} /* no terminator */};
   // clang-format on
   for (const auto& [input, expected] : cases) {
     SCOPED_TRACE(Narrow(input).substr(0, 20));
@@ -189,22 +170,19 @@ TEST_F(FileSystemTest, MountPathCoversPathsAtOrBelowIt) {
   // clang-format on
   for (const auto& [mountPath, path, expected] : cases) {
     SCOPED_TRACE(Narrow(mountPath + u" " + path));
-    std::unique_ptr<CFileSystem::tMountPoint> mount(Physical(mountPath.c_str(), "m"));
+    std::unique_ptr<Mount> mount(Physical(mountPath.c_str(), "m"));
     char16_t relative[CFileSystem::kMaxPath] = u"untouched";
     EXPECT_EQ(mount->MatchPath(path.c_str(), relative), expected != nullptr);
     EXPECT_EQ(std::u16string(relative), expected != nullptr ? expected : u"untouched");
   }
 }
 
-// ---------------------------------------------------------------------------
-// Search order
-
 // The newest mount is the only one asked for its path, creating included; deleting a mount point unlinks it.
 TEST_F(FileSystemTest, NewestMountIsTheOnlyOneAskedForItsPath) {
   Files({{"old/only-old.txt", "old"}, {"old/both.txt", "old both"}, {"new/Both.txt", "new both"}});
   root_.MakeDir("new/Data");
   Physical(u"/GameData", "old");
-  CFileSystem::tMountPoint* newer = Physical(u"/GameData", "new");
+  Mount* newer = Physical(u"/GameData", "new");
   ASSERT_EQ(fs_->GetNewestMountPoint(), newer);
   // Host names in any case.
   EXPECT_EQ((Names{Open(u"/GameData/both.txt"), Open(u"/GameData/BOTH.TXT"), Open(u"/GameData/only-old.txt"),
@@ -228,7 +206,7 @@ TEST_F(FileSystemTest, SharedPhysicalMountLeavesTheRestToOlderMounts) {
   Files({{"install/only-install.txt", "install"}, {"install/both.txt", "install both"}, {"cd/both.txt", "cd both"}});
   Physical(u"/GameDir", "install");
   Virtual(u"/GameData", true, true, u"/GameDir");
-  CFileSystem::tMountPoint* cd = MountSharedPhysicalDirectory(u"/GameDir", false, root_.WideSub("cd").c_str());
+  Mount* cd = MountSharedPhysicalDirectory(u"/GameDir", false, root_.WideSub("cd").c_str());
   ASSERT_NE(cd, nullptr);
   EXPECT_FALSE(cd->IsExclusive());
   EXPECT_EQ((Names{Open(u"/GameData/both.txt"), Open(u"/GameData/only-install.txt"), Create(u"/GameData/saved.txt")}),
@@ -255,7 +233,10 @@ TEST_F(FileSystemTest, NonExclusiveVirtualMountFallsThroughExclusiveDoesNot) {
 }
 
 // Through a chain of virtual mounts a missing file is made only when asked, and directories are made on the host.
-TEST_F(FileSystemTest, FilesAndDirectoriesAreMadeThroughAChainOfVirtualMounts) {
+// Beside it, a writable overlay that lacks a file: the file is replaced in the older mount that has it, and a new file
+// goes to the first covering mount that can create it.
+TEST_F(FileSystemTest, FilesAreMadeThroughVirtualMountsAndReplacedWhereTheyAre) {
+  Files({{"game/save.dat", "old content"}});
   Physical(u"/GameDir", "game");
   Virtual(u"/GameData", true, true, u"/GameDir");
   Virtual(u"/UserData/SavedGames", true, true, u"/GameData");
@@ -264,15 +245,6 @@ TEST_F(FileSystemTest, FilesAndDirectoriesAreMadeThroughAChainOfVirtualMounts) {
   EXPECT_EQ(Open(u"/UserData/SavedGames/savegame.0", kReadWrite), "saved");
   EXPECT_TRUE(fs_->CreateDirectory(u"/UserData/SavedGames/slot/deep") &&
               fs_->CreateDirectory(u"/UserData/SavedGames/slot"));
-  EXPECT_EQ(Host({"game/savegame.0", "game/slot/deep"}), (Names{"saved", "<dir>"}));
-  EXPECT_TRUE(dialogs_.Calls().empty() && Errors().empty());
-}
-
-// A non-exclusive writable overlay that lacks the file: the file is replaced in the older mount that has it, and a
-// new file goes to the first covering mount that can create it.
-TEST_F(FileSystemTest, CreateFileReplacesAnExistingFileWhereItIs) {
-  Files({{"game/save.dat", "old content"}});
-  Physical(u"/GameData", "game");
   Physical(u"/User", "user");
   Virtual(u"/GameData", false, true, u"/User");
   CStream* stream = fs_->CreateFile(u"/GameData/save.dat", false, false);
@@ -280,24 +252,21 @@ TEST_F(FileSystemTest, CreateFileReplacesAnExistingFileWhereItIs) {
   EXPECT_EQ(stream->GetSize(true), 0u);
   EXPECT_TRUE(WriteAndRelease(stream, "new"));
   EXPECT_EQ(Create(u"/GameData/fresh.dat"), "");
-  EXPECT_EQ(Host({"game/save.dat", "user/save.dat", "user/fresh.dat"}), (Names{"new", "<none>", ""}));
+  EXPECT_EQ(Host({"game/savegame.0", "game/slot/deep", "game/save.dat", "user/save.dat", "user/fresh.dat"}),
+            (Names{"saved", "<dir>", "new", "<none>", ""}));
+  EXPECT_TRUE(dialogs_.Calls().empty() && Errors().empty());
 }
 
-// ---------------------------------------------------------------------------
-// Listing
-
 // Mount directories come once, before the mounts' own entries; a newer exclusive mount hides the mounts below it; the
-// callback can stop a listing; an unknown path lists nothing.
+// callback can stop a listing; an unknown path lists nothing. Duplicate names come once from the first mount asked
+// (the mod's directory "Data" over the game's file), names that differ in case both.
 TEST_F(FileSystemTest, ListingsOfMountsAndTheirDirectories) {
   Files({{"root/readme.txt", "r"}, {"sub/hidden", ""}, {"game/a", ""}});
   root_.MakeDir("root/GameData");
   root_.MakeDir("root/Other");
-  const std::pair<const char16_t*, const char*> mounts[] = {{u"/", "root"},
-                                                            {u"/GameData/Sub", "sub"},
-                                                            {u"/GameData", "game"},
-                                                            {u"/UserData/SavedGames", "saves"},
-                                                            {u"/UserData/Caches", "caches"}};
-  for (const auto& [path, host] : mounts) Physical(path, host);
+  for (const auto& [path, host] : {std::pair{u"/", "root"}, {u"/GameData/Sub", "sub"}, {u"/GameData", "game"},
+                                   {u"/UserData/SavedGames", "saves"}, {u"/UserData/Caches", "caches"}})
+    Physical(path, host);
   const Names newest = List(u"/"), oldest = List(u"/", true);
   ASSERT_EQ(newest.size(), 4u);
   ASSERT_EQ(oldest.size(), 4u);
@@ -314,47 +283,27 @@ TEST_F(FileSystemTest, ListingsOfMountsAndTheirDirectories) {
   bool result = false;
   EXPECT_TRUE(List(u"/Nowhere", false, &result).empty());
   EXPECT_TRUE(result);
-}
-
-// The mod is asked first: its directory "Data" wins over the game's file of that name.
-TEST_F(FileSystemTest, DuplicateNamesOnceFromTheFirstMountCaseDifferingNamesBoth) {
-  Files({{"game/title.wad", "game"},
-         {"game/Title.wad", "game"},
-         {"game/Data", "a file"},
-         {"game/only-game.txt", "g"},
-         {"mod/Title.wad", "mod"}});
+  Files({{"game/title.wad", "game"}, {"game/Title.wad", "game"}, {"game/Data", "a file"}, {"mod/Title.wad", "mod"}});
   root_.MakeDir("mod/Data");
-  ModOverlay();
-  EXPECT_EQ(Sorted(List(u"/GameData")), (Names{"Data/", "Title.wad", "only-game.txt", "title.wad"}));
+  Physical(u"/Mods/m", "mod", false);
+  Virtual(u"/GameData", false, false, u"/Mods/m");
+  EXPECT_EQ(Sorted(List(u"/GameData")), (Names{"Data/", "Title.wad", "a", "title.wad"}));
 }
-
-// ---------------------------------------------------------------------------
-// Nothing escapes a mount
 
 TEST_F(FileSystemTest, EveryOperationRefusesTraversalAndTouchesNothingOutside) {
-  Files({{"outside.txt", "secret"},
-         {"mnt/inside.txt", "inside"},
-         {"mnt/sub/deeper.txt", "deeper"},
+  Files({{"outside.txt", "secret"}, {"mnt/inside.txt", "inside"}, {"mnt/sub/deeper.txt", "deeper"},
          {"mnt/C/x", "drive-relative"}});
   Physical(u"/GameData", "mnt");
   Virtual(u"/Alias", true, true, u"/GameData");
   Virtual(u"/Overlay", false, true, u"/GameData/sub");
   Virtual(u"/Escape", true, true, u"/GameData/..");  // a mod name such as ".." ends up inside a target path
-  const std::u16string paths[] = {u"/GameData/../outside.txt",
-                                  u"/GameData/..",
-                                  u"/GameData/sub/../../outside.txt",
-                                  u"/GameData/./inside.txt",
-                                  u"/GameData/.",
-                                  u"/GameData/sub\\..\\..\\outside.txt",
-                                  u"/GameData/a\\..\\b",
-                                  u"/GameData/sub\\deeper.txt",
-                                  u"/GameData/C:x",
-                                  u"/GameData/inside.txt:stream",
-                                  u"/Alias/../outside.txt",
-                                  u"/Overlay/../../outside.txt",
-                                  u"/Alias/./inside.txt",
-                                  u"/Escape/outside.txt",
-                                  u"/Escape"};
+  // clang-format off
+  const std::u16string paths[] = {
+      u"/GameData/../outside.txt", u"/GameData/..", u"/GameData/sub/../../outside.txt", u"/GameData/./inside.txt",
+      u"/GameData/.", u"/GameData/sub\\..\\..\\outside.txt", u"/GameData/a\\..\\b", u"/GameData/sub\\deeper.txt",
+      u"/GameData/C:x", u"/GameData/inside.txt:stream", u"/Alias/../outside.txt", u"/Overlay/../../outside.txt",
+      u"/Alias/./inside.txt", u"/Escape/outside.txt", u"/Escape"};
+  // clang-format on
   const auto before = root_.Snapshot();
   for (const std::u16string& path : paths) {
     SCOPED_TRACE(Narrow(path));
@@ -374,9 +323,6 @@ TEST_F(FileSystemTest, EveryOperationRefusesTraversalAndTouchesNothingOutside) {
   }
   EXPECT_TRUE(Errors().empty()) << "a refused component is not found, not an error";
 }
-
-// ---------------------------------------------------------------------------
-// Read-only mounts, cycles, files that exist but cannot be opened or replaced
 
 // A refused writable open never turns into a create; prompts only with prompt flags; an existing directory is the
 // answer to CreateDirectory, a new one is refused.
@@ -403,10 +349,9 @@ TEST_F(FileSystemTest, CyclesOfVirtualMountsAreReportedAndFail) {
   const char kCycle[] = "The virtual mount points of a path lead back into each other.";
   using Mounts = std::vector<std::pair<const char16_t*, const char16_t*>>;
   // Onto itself, through a second mount, and a target below its own mount (which grows the path).
-  const Mounts cycles[] = {{{u"/a", u"/a"}}, {{u"/a", u"/b"}, {u"/b", u"/a"}}, {{u"/a", u"/a/x"}}};
-  for (const Mounts& cycle : cycles) {
+  for (const Mounts& cycle : {Mounts{{u"/a", u"/a"}}, Mounts{{u"/a", u"/b"}, {u"/b", u"/a"}}, Mounts{{u"/a", u"/a/x"}}}) {
     SCOPED_TRACE(Narrow(cycle.back().second));
-    std::vector<std::unique_ptr<CFileSystem::tMountPoint>> mounts;
+    std::vector<std::unique_ptr<Mount>> mounts;
     for (const auto& [path, target] : cycle) mounts.emplace_back(Virtual(path, true, true, target));
     const std::size_t before = Errors().size();
     EXPECT_FALSE(fs_->Exists(u"/a/f", true, true));
@@ -460,61 +405,62 @@ TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
   EXPECT_TRUE(Errors().empty());
 }
 
-// ---------------------------------------------------------------------------
-// Prompts
-
+// Each console prompt with its answers: Retry asks again, the path shown as the caller gave it; Create asks once and
+// makes the file on Yes; Overwrite keeps the file on No and empties it on Yes; a directory the host cannot make shows
+// first the host's own prompt, then the file system's once the chain gives up.
 TEST_F(FileSystemTest, ConsolePromptsAndTheirAnswers) {
   Files({{"game/save.dat", "precious"}, {"game/blocker", "a file where a directory should go"}});
   Physical(u"/GameData", "game");
-  // Not found: asked again on Retry, the path shown as the caller gave it.
-  dialogs_.QueueConsoleInput(u"R\nr\ni\n");
-  EXPECT_EQ(Open(u"GameData//missing.txt", kOpenFileRead | kOpenFilePromptIfMissing), kNoStream);
-  const std::u16string notFound = Prompt(u"file was not found", u"GameData//missing.txt");
-  EXPECT_EQ(dialogs_.ConsoleOutput(), notFound + notFound + notFound);
-  // Create: No makes nothing; Yes makes the file with one question only.
-  for (const char16_t* answer : {u"n\n", u"y\n"}) {
+  const std::u16string notFound = Prompt(u"file was not found", u"GameData//missing.txt"),
+                       create = Prompt(u"file does not exist", u"/GameData/new.txt\n\nWould you like to create it?",
+                                       u"[Y]es [N]o"),
+                       overwrite = Prompt(u"file already exists",
+                                          u"/GameData/save.dat\n\nWould you like to overwrite it?", u"[Y]es [N]o [C]lose"),
+                       noDir = u"directory could not be created";
+  const struct {
+    const char16_t* input;
+    std::function<std::string()> ask;
+    std::string result;
+    std::u16string output;
+    std::size_t reads;  // console reads: the answers and nothing more
+  } cases[] = {
+      {u"R\nr\ni\n", [&] { return Open(u"GameData//missing.txt", kOpenFileRead | kOpenFilePromptIfMissing); },
+       kNoStream, notFound + notFound + notFound, 6},
+      {u"n\n", [&] { return Open(u"/GameData/new.txt", kReadWriteCreate | kOpenFilePromptIfMissing); }, kNoStream,
+       create, 2},
+      {u"y\n", [&] { return Open(u"/GameData/new.txt", kReadWriteCreate | kOpenFilePromptIfMissing); }, "", create, 2},
+      {u"n\ny\n",
+       [&] {
+         const std::string kept = Create(u"/GameData/save.dat", true, false) + Host({"game/save.dat"})[0];
+         return kept + "|" + Create(u"/GameData/save.dat", true, false);
+       },
+       std::string(kNoStream) + "precious|", overwrite + overwrite, 4},
+      {u"i\ni\n", [&] { return std::to_string(fs_->CreateDirectory(u"/GameData/blocker/sub")); }, "0",
+       Prompt(noDir, root_.WideSub("game") + u"\\blocker\\sub") + Prompt(noDir, u"/GameData/blocker/sub"), 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.output));
     dialogs_.ClearCalls();
-    dialogs_.QueueConsoleInput(answer);
-    EXPECT_EQ(Open(u"/GameData/new.txt", kReadWriteCreate | kOpenFilePromptIfMissing),
-              answer[0] == u'y' ? "" : kNoStream);
-    EXPECT_EQ(dialogs_.ConsoleOutput(),
-              Prompt(u"file does not exist", u"/GameData/new.txt\n\nWould you like to create it?", u"[Y]es [N]o"));
-    EXPECT_EQ(dialogs_.CallsOf(Kind::ConsoleRead).size(), 2u);
+    dialogs_.QueueConsoleInput(c.input);
+    EXPECT_EQ(c.ask(), c.result);
+    EXPECT_EQ(dialogs_.ConsoleOutput(), c.output);
+    EXPECT_EQ(dialogs_.CallsOf(Kind::ConsoleRead).size(), c.reads);
   }
-  // Already exists: No keeps the file, Yes empties it.
-  dialogs_.ClearCalls();
-  dialogs_.QueueConsoleInput(u"n\ny\n");
-  EXPECT_EQ((Names{Create(u"/GameData/save.dat", true, false), Host({"game/save.dat"})[0],
-                   Create(u"/GameData/save.dat", true, false)}),
-            (Names{kNoStream, "precious", ""}));
-  const std::u16string overwrite =
-      Prompt(u"file already exists", u"/GameData/save.dat\n\nWould you like to overwrite it?", u"[Y]es [N]o [C]lose");
-  EXPECT_EQ(dialogs_.ConsoleOutput(), overwrite + overwrite);
-  // A directory the host cannot make: first the host's own prompt, then the file system's once the chain gives up.
-  dialogs_.ClearCalls();
-  dialogs_.QueueConsoleInput(u"i\ni\n");
-  EXPECT_FALSE(fs_->CreateDirectory(u"/GameData/blocker/sub"));
-  const std::u16string what = u"directory could not be created";
-  EXPECT_EQ(dialogs_.ConsoleOutput(),
-            Prompt(what, root_.WideSub("game") + u"\\blocker\\sub") + Prompt(what, u"/GameData/blocker/sub"));
   EXPECT_EQ(Host({"game/new.txt", "game/save.dat", "game/blocker"}),
             (Names{"", "", "a file where a directory should go"}));
 }
 
+// Retry after the user fixed things: a file that appeared is found, a file is created once its way is clear.
 TEST_F(FileSystemTest, RetryFindsAFileThatAppearedAndCreatesOnceTheWayIsClear) {
   Physical(u"/GameData", "game");
   dialogs_.onFirstPrompt = [this] { root_.Write("game/late.txt", "arrived"); };
   dialogs_.QueueConsoleInput(u"r\n");
   EXPECT_EQ(Open(u"/GameData/late.txt", kOpenFileRead | kOpenFilePromptIfMissing), "arrived");
   EXPECT_EQ(dialogs_.prompts, 1);
-  // "blocked/new.txt" cannot be made while "blocked" is a file; the user clears the way before answering Retry.
   Files({{"game/blocked", "a file"}});
   dialogs_.ClearCalls();
   dialogs_.prompts = 0;
-  dialogs_.onFirstPrompt = [this] {
-    std::remove(root_.Sub("game/blocked").c_str());
-    root_.MakeDir("game/blocked");
-  };
+  dialogs_.onFirstPrompt = [this] { std::remove(root_.Sub("game/blocked").c_str()), root_.MakeDir("game/blocked"); };
   dialogs_.QueueConsoleInput(u"r\n");
   EXPECT_TRUE(WriteAndRelease(fs_->CreateFile(u"/GameData/blocked/new.txt", false, true), "made"));
   EXPECT_EQ(Host({"game/blocked/new.txt"}), Names{"made"});
@@ -562,24 +508,20 @@ TEST_F(FileSystemTest, EachPromptInAMessageBoxAndAtTheEndOfInput) {
   EXPECT_TRUE(Errors().empty());
 }
 
-// ---------------------------------------------------------------------------
-// Buffer limits and host operations
-
-TEST_F(FileSystemTest, OverlongPathsAreReportedNeverWrittenPastABuffer) {
+// Paths that do not fit are reported, never written past a buffer, and an error in the context is not also a prompt.
+// The host's directory chain takes either separator and existing levels; host listings skip the dot entries, find
+// nothing in a missing directory and stop when the callback says so.
+TEST_F(FileSystemTest, OverlongPathsHostDirectoryChainsAndHostListings) {
   root_.MakeDir("game");
-  // Mounting: virtual path, host directory and target path that do not fit.
   EXPECT_EQ(MountPhysicalDirectory((u"/" + std::u16string(300, u'v')).c_str(), true, u"/tmp"), nullptr);
   EXPECT_EQ(MountPhysicalDirectory(u"/Long", true, (u"/" + std::u16string(300, u'h')).c_str()), nullptr);
   EXPECT_EQ(MountVirtualDirectory(u"/Long", true, true, (u"/" + std::u16string(300, u't')).c_str()), nullptr);
   EXPECT_EQ(fs_->GetNewestMountPoint(), nullptr);
-  // A host directory of 250 characters leaves no room for a long component, and an error in the context is not
-  // also a prompt.
-  const std::u16string game = root_.WideSub("game/");
+  const std::u16string game = root_.WideSub("game/");  // 250 characters leave no room for a long component
   ASSERT_NE(MountPhysicalDirectory(u"/Deep", true, (game + std::u16string(250 - game.size(), u'd')).c_str()), nullptr);
   EXPECT_FALSE(fs_->Exists(u"/Deep/a-name-that-does-not-fit", true, true));
   EXPECT_EQ(Create(u"/Deep/a-name-that-does-not-fit", false, true), kNoStream);
-  // A virtual target plus the relative path beyond the limit.
-  Virtual(u"/V", true, true, (u"/Deep/" + std::u16string(200, u'x')).c_str());
+  Virtual(u"/V", true, true, (u"/Deep/" + std::u16string(200, u'x')).c_str());  // target plus relative path too long
   EXPECT_FALSE(fs_->Exists((u"/V/" + std::u16string(100, u'y')).c_str(), true, true));
   // The directory chain is checked before anything is made; a prompt text too long for its buffer is not shown.
   EXPECT_FALSE(CreateHostDirectoryChain(&context_, &context_, (game + u"chain/" + std::u16string(260, u'c')).c_str()));
@@ -588,12 +530,7 @@ TEST_F(FileSystemTest, OverlongPathsAreReportedNeverWrittenPastABuffer) {
   EXPECT_EQ(Errors(), (Names{kBufferFull, kCopyTooShort, kCopyTooShort, kBufferFull, kBufferFull, kBufferFull,
                              kBufferFull, kCopyTooShort}));
   EXPECT_EQ(Host({"game/chain"}), Names{"<none>"});
-  EXPECT_TRUE(dialogs_.Calls().empty());
-}
 
-// The host's directory chain takes either separator and existing levels; host listings skip the dot entries, find
-// nothing in a missing directory and stop when the callback says so.
-TEST_F(FileSystemTest, HostDirectoryChainAndListing) {
   const std::u16string chain = root_.WideSub("a/b\\c/");
   EXPECT_TRUE(CreateHostDirectoryChain(&context_, &context_, chain.c_str()) &&
               CreateHostDirectoryChain(&context_, &context_, chain.c_str()));
@@ -606,11 +543,8 @@ TEST_F(FileSystemTest, HostDirectoryChainAndListing) {
   EXPECT_FALSE(EnumerateHostDirectory(root_.WideSub("a").c_str(), CountAndStop, &calls));
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(Host({"a/b/c"}), Names{"<dir>"});
-  EXPECT_TRUE(dialogs_.Calls().empty() && Errors().empty());
+  EXPECT_TRUE(dialogs_.Calls().empty());
 }
-
-// ---------------------------------------------------------------------------
-// Ending the process and unreadable directories (in child processes)
 
 using FileSystemDeathTest = FileSystemTest;
 
@@ -622,17 +556,10 @@ TEST_F(FileSystemDeathTest, CloseEndsTheProcessWithExitCodeZero) {
       [&] { fs_->OpenFile(u"/GameData/missing.txt", kOpenFileRead | kOpenFilePromptIfMissing); },
       [&] { fs_->CreateFile(u"/GameData/existing.txt", true, false); },
       [&] { fs_->CreateFile(u"/ReadOnly/new.txt", false, true); },
-      [&] { OpenHostFile(&context_, &context_, root_.WideSub("nothing").c_str(), false, true, false); },
-  };
-  for (const auto& prompt : prompts) {
-    EXPECT_EXIT(
-        {
-          dialogs_.QueueConsoleInput(u"c\n");
-          prompt();
-          std::exit(42);  // only reached when Close did not end the process
-        },
-        testing::ExitedWithCode(0), "");
-  }
+      [&] { OpenHostFile(&context_, &context_, root_.WideSub("nothing").c_str(), false, true, false); }};
+  for (const auto& prompt : prompts)
+    EXPECT_EXIT((dialogs_.QueueConsoleInput(u"c\n"), prompt(), std::exit(42)),  // 42: Close did not end the process
+                testing::ExitedWithCode(0), "");
 }
 
 // Run as an ordinary user: root reads every directory. Exit code 10 when that is not possible here.
