@@ -32,17 +32,19 @@ MessageResult Show(tAppContext* context, MessageButtons buttons, MessageIcon ico
   return ShowMessage(context, icon, buttons, u"Body", heading, forceMessageBox);
 }
 
+// Per button set: task dialog buttons (TDCBF_*), message box style, console prompt line, then for the pressed task
+// dialog button, the message box answer and the lower-case console letter the result, and the result of any other.
 struct ButtonSetRow {
   std::uint32_t set;
-  int taskButtons;                       // TDCBF_* shown by the task dialog
-  UINT boxStyle;                         // MB_* style of the message box
-  std::u16string prompt;                 // console prompt line
-  std::map<int, R> taskResults;          // pressed button -> result
-  R taskOther;                           //   any other button
-  std::map<int, R> boxResults;           // MessageBoxW answer -> result
-  R boxOther;                            //   any other answer
-  std::map<char16_t, R> consoleResults;  // lower-case answer letter -> result
-  R consoleOther;                        //   any other letter, or the end of input
+  int taskButtons;
+  UINT boxStyle;
+  std::u16string prompt;
+  std::map<int, R> taskResults;
+  R taskOther;
+  std::map<int, R> boxResults;
+  R boxOther;
+  std::map<char16_t, R> consoleResults;
+  R consoleOther;  // also the end of input
 };
 
 template <typename K>
@@ -85,10 +87,7 @@ TEST(ShowMessage, EveryButtonSetInEveryModeMapsEveryAnswer) {
   const int everyAnswer[] = {0, IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO, IDCLOSE, IDHELP};
   // Icons by row, in turn: each value's task dialog and message box icon (none above 2).
   const std::tuple<std::uint32_t, LPCWSTR, UINT> icons[] = {{0, TD_ERROR_ICON, MB_ICONERROR},
-                                                            {1, TD_WARNING_ICON, MB_ICONWARNING},
-                                                            {2, TD_INFORMATION_ICON, MB_ICONINFORMATION},
-                                                            {3, nullptr, 0},
-                                                            {77, nullptr, 0}};
+      {1, TD_WARNING_ICON, MB_ICONWARNING}, {2, TD_INFORMATION_ICON, MB_ICONINFORMATION}, {3, nullptr, 0}, {77, nullptr, 0}};
   ScriptedDialogs dialogs;
   tAppContext dialog("Test Title \xC3\xA9", kOwner, MessageDisplayMode::Default);
   tAppContext console("Test Title", kOwner, MessageDisplayMode::Console);
@@ -117,8 +116,7 @@ TEST(ShowMessage, EveryButtonSetInEveryModeMapsEveryAnswer) {
                 (std::tuple{Kind::MessageBox, row.boxStyle | boxIcon, u"Body", u"Head", kOwner}));
     }
     // Console: the first letter of the line answers, in either case; the whole line is read, nothing more.
-    for (const char16_t letter : u"oycnarix") {
-      if (letter == 0) break;
+    for (const char16_t letter : std::u16string_view(u"oycnarix")) {
       for (const std::u16string& line :
            {std::u16string(1, letter) + u"\n", char16_t(letter - 32) + std::u16string(u"es, more\n")}) {
         SCOPED_TRACE(std::string(line.begin(), line.end()));
@@ -126,15 +124,14 @@ TEST(ShowMessage, EveryButtonSetInEveryModeMapsEveryAnswer) {
         dialogs.QueueConsoleInput(line);
         EXPECT_EQ(Show(&console, buttons, MessageIcon::Error, u"Head"),
                   Expected(row.consoleResults, letter, row.consoleOther));
-        EXPECT_EQ(dialogs.ConsoleOutput(), u"Body\n" + row.prompt + u"\n");
-        EXPECT_EQ(dialogs.CallsOf(Kind::ConsoleRead).size(), line.size());
-        EXPECT_EQ(dialogs.DialogCount(), 0u);
+        EXPECT_EQ((std::tuple{dialogs.ConsoleOutput(), dialogs.CallsOf(Kind::ConsoleRead).size(), dialogs.DialogCount()}),
+                  (std::tuple{u"Body\n" + row.prompt + u"\n", line.size(), 0u}));
       }
     }
     // End of input gives the fallback at once.
     dialogs.ClearCalls();
-    EXPECT_EQ(Show(&console, buttons), row.consoleOther);
-    EXPECT_EQ(dialogs.CallsOf(Kind::ConsoleRead).size(), 1u);
+    EXPECT_EQ((std::tuple{Show(&console, buttons), dialogs.CallsOf(Kind::ConsoleRead).size()}),
+              (std::tuple{row.consoleOther, 1u}));
   }
 }
 
@@ -143,10 +140,9 @@ TEST(ShowMessage, ConsoleLinesAndTheEndOfInput) {
   ScriptedDialogs dialogs;
   tAppContext context("T", nullptr, MessageDisplayMode::Console);
   dialogs.QueueConsoleInput(u"\ny\ny\nr");
-  EXPECT_EQ(Show(&context, MessageButtons::YesNo), R::No);
-  EXPECT_EQ(Show(&context, MessageButtons::YesNo), R::Yes);
-  EXPECT_EQ(Show(&context, MessageButtons::RetryClose), R::Retry);
-  EXPECT_EQ(Show(&context, MessageButtons::RetryClose), R::Close);
+  EXPECT_EQ((std::tuple{Show(&context, MessageButtons::YesNo), Show(&context, MessageButtons::YesNo),
+                        Show(&context, MessageButtons::RetryClose), Show(&context, MessageButtons::RetryClose)}),
+            (std::tuple{R::No, R::Yes, R::Retry, R::Close}));
 }
 
 // Records the callbacks and hooks around a message.
@@ -194,13 +190,10 @@ TEST(ShowMessage, DialogsAreFramedByCallbacksAndHooks) {
                    c.mode == MessageDisplayMode::InGame ? nullptr : u"Head"),
               R::Yes);
     std::vector<Kind> kinds;
-    for (const auto& call : dialogs.Calls()) {
+    for (const auto& call : dialogs.Calls())
       if (call.kind == Kind::TaskDialog || call.kind == Kind::MessageBox) kinds.push_back(call.kind);
-    }
     EXPECT_EQ(kinds, c.shown);
-    if (c.boxType != 0) {
-      EXPECT_EQ(dialogs.CallsOf(Kind::MessageBox)[0].type, c.boxType);
-    }
+    EXPECT_EQ(c.boxType == 0 ? 0 : dialogs.CallsOf(Kind::MessageBox)[0].type, c.boxType);
     Strings expected;
     for (std::size_t i = 0; i < c.frames; ++i) expected.insert(expected.end(), framed.begin(), framed.end());
     EXPECT_EQ(g_events, expected);
@@ -213,8 +206,7 @@ TEST(ShowMessageConcurrency, OneContextShowsOneMessageAtATime) {
     std::atomic<int> inside{0}, most{0}, shown{0};
     HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
       const int now = ++inside;
-      for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
-      }
+      for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) continue;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       --inside;
       ++shown;
@@ -229,8 +221,7 @@ TEST(ShowMessageConcurrency, OneContextShowsOneMessageAtATime) {
       for (int i = 0; i < 5; ++i) EXPECT_EQ(Show(&context, MessageButtons::OK), R::OK);
     });
   for (auto& thread : threads) thread.join();
-  EXPECT_EQ(dialogs.shown.load(), 20);
-  EXPECT_EQ(dialogs.most.load(), 1);
+  EXPECT_EQ((std::tuple{dialogs.shown.load(), dialogs.most.load()}), (std::tuple{20, 1}));
 }
 
 // A dialog up on one thread keeps no other thread from the context's settings: with a real window system the game
@@ -261,10 +252,8 @@ TEST(ShowMessageConcurrency, SettingsStayReachableWhileADialogIsUp) {
 // With nobody left to answer (a headless run, a closed standard input) no prompt answers Close on nobody's
 // behalf: each gives what lets its caller fail, as the console prompt does.
 TEST(ShowMessageDeathTest, EndOfInputNeverAnswersClose) {
-  const std::pair<MessageButtons, R> cases[] = {{MessageButtons::CloseRetryIgnore, R::Ignore},
-                                                {MessageButtons::YesNoClose, R::No},
-                                                {MessageButtons::AbortRetryIgnore, R::Ignore}};
-  for (const auto& [buttons, expected] : cases) {
+  for (const auto& [buttons, expected] : {std::pair{MessageButtons::CloseRetryIgnore, R::Ignore},
+                                          {MessageButtons::YesNoClose, R::No}, {MessageButtons::AbortRetryIgnore, R::Ignore}})
     EXPECT_EXIT(
         {
           if (std::freopen("/dev/null", "r", stdin) == nullptr) std::exit(EXIT_FAILURE);
@@ -272,11 +261,7 @@ TEST(ShowMessageDeathTest, EndOfInputNeverAnswersClose) {
           std::exit(static_cast<int>(Show(&context, buttons)));
         },
         ::testing::ExitedWithCode(static_cast<int>(expected)), "");
-  }
 }
-
-// ---------------------------------------------------------------------------
-// ShowErrors and the application context
 
 class ShowErrorsTest : public ::testing::Test {
  protected:
@@ -292,11 +277,8 @@ class ShowErrorsTest : public ::testing::Test {
 
 // One blank between messages, put in only when something is already there.
 TEST_F(ShowErrorsTest, MessagesAreJoinedWithOneBlankAsAnError) {
-  const std::pair<std::vector<const char*>, std::u16string> cases[] = {
-      {{}, u""},
-      {{"a", "b", "\xC3\xA9t\xC3\xA9"}, u"a b \u00e9t\u00e9"},
-      {{"", "b"}, u"b"},
-      {{"a", "", "b"}, u"a  b"},
+  const std::pair<std::vector<const char*>, std::u16string> cases[] = {{{}, u""},
+      {{"a", "b", "\xC3\xA9t\xC3\xA9"}, u"a b \u00e9t\u00e9"}, {{"", "b"}, u"b"}, {{"a", "", "b"}, u"a  b"},
       {{"a", ""}, u"a "}};
   for (const auto& [messages, shown] : cases) {
     SCOPED_TRACE(messages.size());
@@ -318,8 +300,7 @@ TEST_F(ShowErrorsTest, JoinedTextIsBoundedWithoutSplittingACharacter) {
   tTaskContext ascii, mixed;
   for (int i = 0; i < 10; ++i) ascii.AddError(std::string(1000, 'z').c_str());
   const std::u16string shown = Shown(&ascii);
-  EXPECT_EQ(shown.size(), 4095u);
-  EXPECT_EQ(shown.substr(0, 1001), std::u16string(1000, u'z') + u" ");
+  EXPECT_EQ((std::tuple{shown.size(), shown.substr(0, 1001)}), (std::tuple{4095u, std::u16string(1000, u'z') + u" "}));
   // Runs of two-byte characters after 3003 bytes, so the cut lands inside one.
   std::string accents;
   for (int i = 0; i < 511; ++i) accents += "\xC3\xA9";
@@ -336,10 +317,7 @@ TEST_F(ShowErrorsTest, JoinWaitsForTheTasksLock) {
   task.AddError("first");
   std::atomic<bool> shown{false};
   task.Lock();
-  std::thread shower([&] {
-    app_.ShowErrorsOK(&task);
-    shown = true;
-  });
+  std::thread shower([&] { app_.ShowErrorsOK(&task), shown = true; });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(shown.load());
   task.AddError("second");  // re-entered on the owning thread

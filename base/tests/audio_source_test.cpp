@@ -54,10 +54,7 @@ TEST(AudioSource, ChannelMasksOfCountsBeyondTheLayouts) {
     bool Open(tTaskContext*) override { return true; }
     std::uint32_t channels;
   };
-  for (std::uint32_t channels : {0u, 9u, 32u, 40u}) {
-    SCOPED_TRACE(channels);
-    EXPECT_EQ(FormatOnly(channels).GetChannelMask(), 0x3u);
-  }
+  for (std::uint32_t channels : {0u, 9u, 32u, 40u}) EXPECT_EQ(FormatOnly(channels).GetChannelMask(), 0x3u) << channels;
 }
 
 TEST(OggAudioSource, ReadsWholeFramesAndSeeksToTheSameSamples) {
@@ -65,9 +62,7 @@ TEST(OggAudioSource, ReadsWholeFramesAndSeeksToTheSameSamples) {
   COggAudioSource* source = OpenOver(bytes);
   std::uint32_t length = 0;
   ASSERT_TRUE(source->GetLength(&length));
-  EXPECT_EQ(length, std::uint32_t(kFrames));
-  EXPECT_TRUE(source->IsFloat());
-  EXPECT_EQ(source->GetBlockAlign(), 8u);
+  EXPECT_EQ((std::tuple{length, source->IsFloat(), source->GetBlockAlign()}), (std::tuple{std::uint32_t(kFrames), true, 8u}));
   const std::vector<float> all = ReadAll(source, 1003);  // not a multiple of a frame
   EXPECT_EQ(all.size(), std::size_t(kFrames) * 2);
   EXPECT_EQ(source->GetPosition(), kFrames);
@@ -89,13 +84,8 @@ TEST(OggAudioSource, ChannelOrderAndMasks) {
     int channels;
     std::uint32_t mask;
     std::vector<int> order;
-  } cases[] = {{1, 0x4, {0}},
-               {2, 0x3, {0, 1}},
-               {3, 0x3, {0, 2, 1}},
-               {4, 0x33, {0, 1, 2, 3}},
-               {5, 0x10F, {0, 1, 2, 3, 4}},
-               {6, 0x3F, {0, 2, 1, 5, 3, 4}},
-               {7, 0x13F, {0, 1, 2, 3, 4, 5, 6}},
+  } cases[] = {{1, 0x4, {0}}, {2, 0x3, {0, 1}}, {3, 0x3, {0, 2, 1}}, {4, 0x33, {0, 1, 2, 3}},
+               {5, 0x10F, {0, 1, 2, 3, 4}}, {6, 0x3F, {0, 2, 1, 5, 3, 4}}, {7, 0x13F, {0, 1, 2, 3, 4, 5, 6}},
                {8, 0x637, {0, 1, 2, 3, 4, 5, 6, 7}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.channels);
@@ -112,7 +102,6 @@ TEST(OggAudioSource, ChannelOrderAndMasks) {
   }
 }
 
-// A stream that cannot seek.
 struct ForwardOnlyStream : CByteArrayStream {
   using CByteArrayStream::CByteArrayStream;
   bool Seek(std::int64_t, std::uint32_t) override { return false; }
@@ -144,11 +133,9 @@ TEST(OggAudioSource, NotOggFailsQuietly) {
   auto* source = new COggAudioSource(stream);
   stream->Release();
   tTaskContext task;
-  EXPECT_FALSE(source->Open(&task));
-  EXPECT_EQ(task.GetErrorCount(), 0u);
-  EXPECT_EQ(source->GetPosition(), -131);
   float frame[2];
-  EXPECT_EQ(source->Read(frame, sizeof(frame)), 0u);
+  EXPECT_EQ((std::tuple{source->Open(&task), task.GetErrorCount(), source->GetPosition(), source->Read(frame, 8)}),
+            (std::tuple{false, 0u, -131, 0u}));
   source->Release();
 }
 

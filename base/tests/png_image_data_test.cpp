@@ -28,13 +28,10 @@ Bytes WritePng(const PngSpec& spec) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep data, size_t n) {
-        auto* o = static_cast<Bytes*>(png_get_io_ptr(p));
-        o->insert(o->end(), data, data + n);
-      },
-      nullptr);
+  const auto append = [](png_structp p, png_bytep data, size_t n) {
+    static_cast<Bytes*>(png_get_io_ptr(p))->insert(static_cast<Bytes*>(png_get_io_ptr(p))->end(), data, data + n);
+  };
+  png_set_write_fn(png, &out, append, nullptr);
   png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
   png_set_IHDR(png, info, spec.width, spec.height, spec.depth, spec.type,
                spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -80,10 +77,8 @@ struct PixelCase {
 
 TEST(PNGImageData, PixelsAfterTransformations) {
   const PixelCase cases[] = {
-      {"palette with a transparent entry",
-       {2, 1, 8, PNG_COLOR_TYPE_PALETTE, {0, 1}, {{0xFF, 0, 0}, {0, 0xFF, 0}}, {0xFF, 0}},
-       true,
-       {0xFFFF0000, 0x0000FF00}},
+      {"palette with a transparent entry", {2, 1, 8, PNG_COLOR_TYPE_PALETTE, {0, 1}, {{0xFF, 0, 0}, {0, 0xFF, 0}},
+       {0xFF, 0}}, true, {0xFFFF0000, 0x0000FF00}},
       {"1-bit grey", {2, 1, 1, PNG_COLOR_TYPE_GRAY, {0x40}}, false, {0xFF000000, 0xFFFFFFFF}},
       {"2-bit grey", {2, 1, 2, PNG_COLOR_TYPE_GRAY, {0x70}}, false, {0xFF555555, 0xFFFFFFFF}},
       {"grey and alpha", {1, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {0x80, 0x40}}, true, {0x40808080}},
@@ -143,9 +138,7 @@ TEST(PNGImageData, ForeignDataFailsQuietlyAndStepsKeepTheirOrder) {
     EXPECT_FALSE(d.loaded || !d.errors.empty());
   }
   tTaskContext task;
-  CPNGImageData image;
-  EXPECT_FALSE(image.Decode(&task));
-  EXPECT_EQ(task.GetErrorCount(), 1u);
+  EXPECT_FALSE(CPNGImageData().Decode(&task) || task.GetErrorCount() != 1);
 }
 
 }  // namespace

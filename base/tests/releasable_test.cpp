@@ -20,11 +20,8 @@ TEST(Releasable, AddedReferencesKeepItAliveUntilTheLastRelease) {
   auto* object = new Tracked;
   object->AddRef();
   object->AddRef();
-  EXPECT_EQ(object->Release(), 2u);
-  EXPECT_EQ(object->Release(), 1u);
-  EXPECT_FALSE(destroyed);
-  EXPECT_EQ(object->Release(), 0u);
-  EXPECT_TRUE(destroyed);
+  EXPECT_EQ((std::tuple{object->Release(), object->Release(), destroyed}), (std::tuple{2u, 1u, false}));
+  EXPECT_EQ((std::tuple{object->Release(), destroyed}), (std::tuple{0u, true}));
 }
 
 HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }

@@ -29,11 +29,9 @@ TEST(CopyStringChecked, RefusedCopiesLeaveTheBufferUntouched) {
     std::uint32_t capacity;
     const char16_t* source;
     bool append, failedBefore;
-  } rows[] = {{"append too long", u"abc", 4, u"def", true, false},
-              {"copy too long", u"old", 5, u"12345", false, false},
+  } rows[] = {{"append too long", u"abc", 4, u"def", true, false}, {"copy too long", u"old", 5, u"12345", false, false},
               {"append to unterminated", u"abcd", 4, u"", true, false},
-              {"task failed earlier", u"keep", 8, u"new", false, true},
-              {"no capacity", u"xyz", 0, u"", false, false},
+              {"task failed earlier", u"keep", 8, u"new", false, true}, {"no capacity", u"xyz", 0, u"", false, false},
               {"capacity of 2^31", u"xyz", 0x80000000u, u"", true, false},
               {"capacity of 2^32 - 1", u"xyz", 0xFFFFFFFFu, u"", false, false}};
   for (const auto& r : rows) {
@@ -42,9 +40,8 @@ TEST(CopyStringChecked, RefusedCopiesLeaveTheBufferUntouched) {
     if (r.failedBefore) errors.AddError("earlier");
     char16_t buffer[8] = {};
     std::copy(r.before.begin(), r.before.end(), buffer);
-    if (!r.failedBefore) {
-      EXPECT_FALSE(CopyStringChecked(nullptr, buffer, r.capacity, r.source, r.append)) << "without a task too";
-    }
+    EXPECT_FALSE(!r.failedBefore && CopyStringChecked(nullptr, buffer, r.capacity, r.source, r.append))
+        << "without a task too";
     EXPECT_FALSE(CopyStringChecked(&errors, buffer, r.capacity, r.source, r.append));
     EXPECT_EQ(std::u16string(buffer, r.before.size()), r.before);
     EXPECT_EQ(errors.GetErrors(), r.failedBefore ? Strings{"earlier"} : Strings{kCopyMessage});
@@ -56,30 +53,23 @@ TEST(CopyStringChecked, CopiesAndAppendsThatFitExactly) {
   char16_t buffer[6] = {u'#', u'#', u'#', u'#', u'#', u'#'};
   EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, u"hello", false));
   EXPECT_EQ(std::u16string(buffer), u"hello");
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 3, u"a", false));
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 3, u"b", true));
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, u"", true));
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, nullptr, true));
+  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 3, u"a", false) && CopyStringChecked(&errors, buffer, 3, u"b", true) &&
+              CopyStringChecked(&errors, buffer, 6, u"", true) && CopyStringChecked(&errors, buffer, 6, nullptr, true));
   EXPECT_EQ(std::u16string(buffer), u"ab");
   EXPECT_TRUE(CopyStringChecked(&errors, buffer, 0x7FFFFFFFu, u"q", false)) << "the largest capacity";
   EXPECT_EQ(std::u16string(buffer), u"q");
   EXPECT_EQ(errors.GetErrorCount(), 0u);
 
   char bytes[8] = "zz";
-  EXPECT_TRUE(CopyStringCheckedA(bytes, 8, "abc", false));
-  EXPECT_TRUE(CopyStringCheckedA(bytes, 8, "defg", true));
+  EXPECT_TRUE(CopyStringCheckedA(bytes, 8, "abc", false) && CopyStringCheckedA(bytes, 8, "defg", true));
   EXPECT_STREQ(bytes, "abcdefg");
 }
 
 // Overflow of a byte string goes to the application context: fatal, exit code 1.
 TEST(CopyStringCheckedADeathTest, OverflowIsFatal) {
-  EXPECT_EXIT(
-      {
-        platform::testing::ScriptedDialogs dialogs;
-        char buffer[4] = "abc";
-        CopyStringCheckedA(buffer, 4, "d", true);
-      },
-      ::testing::ExitedWithCode(1), "");
+  platform::testing::ScriptedDialogs dialogs;
+  char buffer[4] = "abc";
+  EXPECT_EXIT(CopyStringCheckedA(buffer, 4, "d", true), ::testing::ExitedWithCode(1), "");
 }
 
 TEST(WideToUTF8, ConvertsWithTheTerminatorAndReplacesLoneSurrogates) {
@@ -103,12 +93,10 @@ TEST(GetWindowsVersion, RtlGetVersionsStatusDecides) {
   EXPECT_EQ(
       std::tuple(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, info.dwPlatformId),
       std::tuple(expected.dwMajorVersion, expected.dwMinorVersion, expected.dwBuildNumber, expected.dwPlatformId));
-  EXPECT_TRUE(GetWindowsVersion(&unsized));
-  EXPECT_EQ(unsized.dwMajorVersion, info.dwMajorVersion);
   tooSmall.dwOSVersionInfoSize = 4;
-  EXPECT_FALSE(GetWindowsVersion(&tooSmall));
-  EXPECT_EQ(tooSmall.dwMajorVersion, 0u);
-  EXPECT_FALSE(GetWindowsVersion(nullptr));
+  EXPECT_EQ((std::tuple{GetWindowsVersion(&unsized), unsized.dwMajorVersion, GetWindowsVersion(&tooSmall),
+                        tooSmall.dwMajorVersion, GetWindowsVersion(nullptr)}),
+            (std::tuple{true, info.dwMajorVersion, false, 0u, false}));
 }
 
 TEST(AppendToStringBuffer, StopsAtTheFirstCharacterThatDoesNotFit) {
@@ -124,8 +112,7 @@ TEST(AppendToStringBuffer, StopsAtTheFirstCharacterThatDoesNotFit) {
   EXPECT_TRUE(AppendToStringBuffer(&buffer, &errors, ""));
   EXPECT_FALSE(AppendToStringBuffer(&buffer, &errors, "q"));
   tStringBuffer empty{nullptr, 0, 0};
-  EXPECT_FALSE(AppendToStringBuffer(&empty, &errors, u"a"));
-  EXPECT_EQ(empty.length, 0u);
+  EXPECT_FALSE(AppendToStringBuffer(&empty, &errors, u"a") || empty.length != 0);
   EXPECT_EQ(errors.GetErrors(), Strings(3, kBufferMessage));
 }
 
@@ -144,25 +131,21 @@ TEST(StringList, AppendsCopiesInOrderAndFreesThem) {
   std::vector<std::u16string> texts;
   for (tStringListNode* node = list.head; node != nullptr; node = node->next) texts.emplace_back(node->text);
   EXPECT_EQ(texts, (std::vector<std::u16string>{u"first", u"second", u""}));
-  EXPECT_EQ(list.tail->next, nullptr);
-  EXPECT_EQ(std::u16string(list.tail->text), u"");
+  EXPECT_EQ((std::tuple{list.tail->next, std::u16string(list.tail->text)}), (std::tuple{nullptr, u""}));
   FreeStringList(&list);
-  EXPECT_EQ(list.head, nullptr);
-  EXPECT_EQ(list.tail, nullptr);
+  EXPECT_EQ((std::tuple{list.head, list.tail}), (std::tuple{nullptr, nullptr}));
   FreeStringList(&list);
 }
 
 TEST(UCS2Units, RoundTripInBothByteOrdersAndWholeUnitsOnly) {
   unsigned char data[8] = {};
   CByteArrayStream* stream = new CByteArrayStream(data, 8);
-  EXPECT_TRUE(WriteUCS2Unit(stream, 0x1234, false));
-  EXPECT_TRUE(WriteUCS2Unit(stream, 0x1234, true));
+  EXPECT_TRUE(WriteUCS2Unit(stream, 0x1234, false) && WriteUCS2Unit(stream, 0x1234, true));
   EXPECT_EQ(WriteBytesToStream(stream, "\xFF", 1), 1u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 5), "\x34\x12\x12\x34\xFF");
   ASSERT_TRUE(stream->Rewind());
   char16_t units[2] = {};
-  EXPECT_TRUE(ReadUCS2Unit(stream, &units[0], false));
-  EXPECT_TRUE(ReadUCS2Unit(stream, &units[1], true));
+  EXPECT_TRUE(ReadUCS2Unit(stream, &units[0], false) && ReadUCS2Unit(stream, &units[1], true));
   EXPECT_EQ(std::u16string(units, 2), u"\x1234\x1234");
   ASSERT_TRUE(stream->TruncateAt(5, false));
   EXPECT_FALSE(ReadUCS2Unit(stream, &units[0], false));  // one byte left: no unit
