@@ -87,7 +87,10 @@ TEST(ShowMessage, EveryButtonSetInEveryModeMapsEveryAnswer) {
   const int everyAnswer[] = {0, IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO, IDCLOSE, IDHELP};
   // Icons by row, in turn: each value's task dialog and message box icon (none above 2).
   const std::tuple<std::uint32_t, LPCWSTR, UINT> icons[] = {{0, TD_ERROR_ICON, MB_ICONERROR},
-      {1, TD_WARNING_ICON, MB_ICONWARNING}, {2, TD_INFORMATION_ICON, MB_ICONINFORMATION}, {3, nullptr, 0}, {77, nullptr, 0}};
+                                                            {1, TD_WARNING_ICON, MB_ICONWARNING},
+                                                            {2, TD_INFORMATION_ICON, MB_ICONINFORMATION},
+                                                            {3, nullptr, 0},
+                                                            {77, nullptr, 0}};
   ScriptedDialogs dialogs;
   tAppContext dialog("Test Title \xC3\xA9", kOwner, MessageDisplayMode::Default);
   tAppContext console("Test Title", kOwner, MessageDisplayMode::Console);
@@ -124,8 +127,9 @@ TEST(ShowMessage, EveryButtonSetInEveryModeMapsEveryAnswer) {
         dialogs.QueueConsoleInput(line);
         EXPECT_EQ(Show(&console, buttons, MessageIcon::Error, u"Head"),
                   Expected(row.consoleResults, letter, row.consoleOther));
-        EXPECT_EQ((std::tuple{dialogs.ConsoleOutput(), dialogs.CallsOf(Kind::ConsoleRead).size(), dialogs.DialogCount()}),
-                  (std::tuple{u"Body\n" + row.prompt + u"\n", line.size(), 0u}));
+        EXPECT_EQ(
+            (std::tuple{dialogs.ConsoleOutput(), dialogs.CallsOf(Kind::ConsoleRead).size(), dialogs.DialogCount()}),
+            (std::tuple{u"Body\n" + row.prompt + u"\n", line.size(), 0u}));
       }
     }
     // End of input gives the fallback at once.
@@ -253,7 +257,8 @@ TEST(ShowMessageConcurrency, SettingsStayReachableWhileADialogIsUp) {
 // behalf: each gives what lets its caller fail, as the console prompt does.
 TEST(ShowMessageDeathTest, EndOfInputNeverAnswersClose) {
   for (const auto& [buttons, expected] : {std::pair{MessageButtons::CloseRetryIgnore, R::Ignore},
-                                          {MessageButtons::YesNoClose, R::No}, {MessageButtons::AbortRetryIgnore, R::Ignore}})
+                                          {MessageButtons::YesNoClose, R::No},
+                                          {MessageButtons::AbortRetryIgnore, R::Ignore}})
     EXPECT_EXIT(
         {
           if (std::freopen("/dev/null", "r", stdin) == nullptr) std::exit(EXIT_FAILURE);
@@ -277,8 +282,11 @@ class ShowErrorsTest : public ::testing::Test {
 
 // One blank between messages, put in only when something is already there.
 TEST_F(ShowErrorsTest, MessagesAreJoinedWithOneBlankAsAnError) {
-  const std::pair<std::vector<const char*>, std::u16string> cases[] = {{{}, u""},
-      {{"a", "b", "\xC3\xA9t\xC3\xA9"}, u"a b \u00e9t\u00e9"}, {{"", "b"}, u"b"}, {{"a", "", "b"}, u"a  b"},
+  const std::pair<std::vector<const char*>, std::u16string> cases[] = {
+      {{}, u""},
+      {{"a", "b", "\xC3\xA9t\xC3\xA9"}, u"a b \u00e9t\u00e9"},
+      {{"", "b"}, u"b"},
+      {{"a", "", "b"}, u"a  b"},
       {{"a", ""}, u"a "}};
   for (const auto& [messages, shown] : cases) {
     SCOPED_TRACE(messages.size());

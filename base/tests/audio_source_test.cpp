@@ -62,7 +62,8 @@ TEST(OggAudioSource, ReadsWholeFramesAndSeeksToTheSameSamples) {
   COggAudioSource* source = OpenOver(bytes);
   std::uint32_t length = 0;
   ASSERT_TRUE(source->GetLength(&length));
-  EXPECT_EQ((std::tuple{length, source->IsFloat(), source->GetBlockAlign()}), (std::tuple{std::uint32_t(kFrames), true, 8u}));
+  EXPECT_EQ((std::tuple{length, source->IsFloat(), source->GetBlockAlign()}),
+            (std::tuple{std::uint32_t(kFrames), true, 8u}));
   const std::vector<float> all = ReadAll(source, 1003);  // not a multiple of a frame
   EXPECT_EQ(all.size(), std::size_t(kFrames) * 2);
   EXPECT_EQ(source->GetPosition(), kFrames);
@@ -84,8 +85,13 @@ TEST(OggAudioSource, ChannelOrderAndMasks) {
     int channels;
     std::uint32_t mask;
     std::vector<int> order;
-  } cases[] = {{1, 0x4, {0}}, {2, 0x3, {0, 1}}, {3, 0x3, {0, 2, 1}}, {4, 0x33, {0, 1, 2, 3}},
-               {5, 0x10F, {0, 1, 2, 3, 4}}, {6, 0x3F, {0, 2, 1, 5, 3, 4}}, {7, 0x13F, {0, 1, 2, 3, 4, 5, 6}},
+  } cases[] = {{1, 0x4, {0}},
+               {2, 0x3, {0, 1}},
+               {3, 0x3, {0, 2, 1}},
+               {4, 0x33, {0, 1, 2, 3}},
+               {5, 0x10F, {0, 1, 2, 3, 4}},
+               {6, 0x3F, {0, 2, 1, 5, 3, 4}},
+               {7, 0x13F, {0, 1, 2, 3, 4, 5, 6}},
                {8, 0x637, {0, 1, 2, 3, 4, 5, 6, 7}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.channels);

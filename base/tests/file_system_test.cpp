@@ -95,8 +95,9 @@ class FileSystemTest : public testing::Test {
     Names contents;
     for (const char* path : paths) {
       const DWORD attributes = GetFileAttributesW(root_.WideSub(path).c_str());
-      contents.push_back(attributes == INVALID_FILE_ATTRIBUTES            ? "<none>"
-                         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "<dir>" : root_.Read(path));
+      contents.push_back(attributes == INVALID_FILE_ATTRIBUTES          ? "<none>"
+                         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "<dir>"
+                                                                        : root_.Read(path));
     }
     return contents;
   }
@@ -110,6 +111,12 @@ class FileSystemTest : public testing::Test {
     Mount* mount = MountVirtualDirectory(path, exclusive, writable, target);
     EXPECT_NE(mount, nullptr);
     return mount;
+  }
+  // The layout of the prompt cases: /GameData on "game" and the same directory read-only as /ReadOnly.
+  void PromptLayout() {
+    Files({{"game/save.dat", "precious"}, {"game/blocker", "a file where a directory should go"}});
+    Physical(u"/GameData", "game");
+    Physical(u"/ReadOnly", "game", false);
   }
   // /GameData on "game", with the read-only mod "mod" laid over it (not exclusive, not writable).
   void ModOverlay() {
@@ -264,8 +271,11 @@ TEST_F(FileSystemTest, ListingsOfMountsAndTheirDirectories) {
   Files({{"root/readme.txt", "r"}, {"sub/hidden", ""}, {"game/a", ""}});
   root_.MakeDir("root/GameData");
   root_.MakeDir("root/Other");
-  for (const auto& [path, host] : {std::pair{u"/", "root"}, {u"/GameData/Sub", "sub"}, {u"/GameData", "game"},
-                                   {u"/UserData/SavedGames", "saves"}, {u"/UserData/Caches", "caches"}})
+  for (const auto& [path, host] : {std::pair{u"/", "root"},
+                                   {u"/GameData/Sub", "sub"},
+                                   {u"/GameData", "game"},
+                                   {u"/UserData/SavedGames", "saves"},
+                                   {u"/UserData/Caches", "caches"}})
     Physical(path, host);
   const Names newest = List(u"/"), oldest = List(u"/", true);
   ASSERT_EQ(newest.size(), 4u);
@@ -291,7 +301,9 @@ TEST_F(FileSystemTest, ListingsOfMountsAndTheirDirectories) {
 }
 
 TEST_F(FileSystemTest, EveryOperationRefusesTraversalAndTouchesNothingOutside) {
-  Files({{"outside.txt", "secret"}, {"mnt/inside.txt", "inside"}, {"mnt/sub/deeper.txt", "deeper"},
+  Files({{"outside.txt", "secret"},
+         {"mnt/inside.txt", "inside"},
+         {"mnt/sub/deeper.txt", "deeper"},
          {"mnt/C/x", "drive-relative"}});
   Physical(u"/GameData", "mnt");
   Virtual(u"/Alias", true, true, u"/GameData");
@@ -349,7 +361,8 @@ TEST_F(FileSystemTest, CyclesOfVirtualMountsAreReportedAndFail) {
   const char kCycle[] = "The virtual mount points of a path lead back into each other.";
   using Mounts = std::vector<std::pair<const char16_t*, const char16_t*>>;
   // Onto itself, through a second mount, and a target below its own mount (which grows the path).
-  for (const Mounts& cycle : {Mounts{{u"/a", u"/a"}}, Mounts{{u"/a", u"/b"}, {u"/b", u"/a"}}, Mounts{{u"/a", u"/a/x"}}}) {
+  for (const Mounts& cycle :
+       {Mounts{{u"/a", u"/a"}}, Mounts{{u"/a", u"/b"}, {u"/b", u"/a"}}, Mounts{{u"/a", u"/a/x"}}}) {
     SCOPED_TRACE(Narrow(cycle.back().second));
     std::vector<std::unique_ptr<Mount>> mounts;
     for (const auto& [path, target] : cycle) mounts.emplace_back(Virtual(path, true, true, target));
@@ -409,13 +422,13 @@ TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
 // makes the file on Yes; Overwrite keeps the file on No and empties it on Yes; a directory the host cannot make shows
 // first the host's own prompt, then the file system's once the chain gives up.
 TEST_F(FileSystemTest, ConsolePromptsAndTheirAnswers) {
-  Files({{"game/save.dat", "precious"}, {"game/blocker", "a file where a directory should go"}});
-  Physical(u"/GameData", "game");
+  PromptLayout();
   const std::u16string notFound = Prompt(u"file was not found", u"GameData//missing.txt"),
                        create = Prompt(u"file does not exist", u"/GameData/new.txt\n\nWould you like to create it?",
                                        u"[Y]es [N]o"),
-                       overwrite = Prompt(u"file already exists",
-                                          u"/GameData/save.dat\n\nWould you like to overwrite it?", u"[Y]es [N]o [C]lose"),
+                       overwrite =
+                           Prompt(u"file already exists", u"/GameData/save.dat\n\nWould you like to overwrite it?",
+                                  u"[Y]es [N]o [C]lose"),
                        noDir = u"directory could not be created";
   const struct {
     const char16_t* input;
@@ -470,9 +483,7 @@ TEST_F(FileSystemTest, RetryFindsAFileThatAppearedAndCreatesOnceTheWayIsClear) {
 // Each prompt's icon and buttons in a message box; at the end of console input each gives its fallback: never Close
 // (which would end the process), never a second question.
 TEST_F(FileSystemTest, EachPromptInAMessageBoxAndAtTheEndOfInput) {
-  Files({{"game/old.txt", "old"}});
-  Physical(u"/GameData", "game");
-  Physical(u"/ReadOnly", "game", false);
+  PromptLayout();
   const struct {
     std::function<CStream*()> ask;
     int answer;
@@ -484,8 +495,8 @@ TEST_F(FileSystemTest, EachPromptInAMessageBoxAndAtTheEndOfInput) {
       {[&] { return fs_->OpenFile(u"/GameData/none.txt", kReadWriteCreate | kPromptAlways); }, IDNO,
        MB_YESNO | MB_ICONWARNING,
        u"The following file does not exist:\n\n/GameData/none.txt\n\nWould you like to create it?"},
-      {[&] { return fs_->CreateFile(u"/GameData/old.txt", true, true); }, IDNO, MB_YESNOCANCEL | MB_ICONWARNING,
-       u"The following file already exists:\n\n/GameData/old.txt\n\nWould you like to overwrite it?"},
+      {[&] { return fs_->CreateFile(u"/GameData/save.dat", true, true); }, IDNO, MB_YESNOCANCEL | MB_ICONWARNING,
+       u"The following file already exists:\n\n/GameData/save.dat\n\nWould you like to overwrite it?"},
       {[&] { return fs_->CreateFile(u"/ReadOnly/new.txt", false, true); }, IDIGNORE, MB_ABORTRETRYIGNORE | MB_ICONERROR,
        u"The following file could not be created:\n\n/ReadOnly/new.txt"},
   };
@@ -504,7 +515,7 @@ TEST_F(FileSystemTest, EachPromptInAMessageBoxAndAtTheEndOfInput) {
     }
   }
   EXPECT_EQ(dialogs_.prompts, 4);
-  EXPECT_EQ(Host({"game/none.txt", "game/old.txt"}), (Names{"<none>", "old"}));
+  EXPECT_EQ(Host({"game/none.txt", "game/save.dat"}), (Names{"<none>", "precious"}));
   EXPECT_TRUE(Errors().empty());
 }
 
@@ -549,12 +560,10 @@ TEST_F(FileSystemTest, OverlongPathsHostDirectoryChainsAndHostListings) {
 using FileSystemDeathTest = FileSystemTest;
 
 TEST_F(FileSystemDeathTest, CloseEndsTheProcessWithExitCodeZero) {
-  Files({{"game/existing.txt", "x"}});
-  Physical(u"/GameData", "game");
-  Physical(u"/ReadOnly", "ro", false);
+  PromptLayout();
   const std::function<void()> prompts[] = {
       [&] { fs_->OpenFile(u"/GameData/missing.txt", kOpenFileRead | kOpenFilePromptIfMissing); },
-      [&] { fs_->CreateFile(u"/GameData/existing.txt", true, false); },
+      [&] { fs_->CreateFile(u"/GameData/save.dat", true, false); },
       [&] { fs_->CreateFile(u"/ReadOnly/new.txt", false, true); },
       [&] { OpenHostFile(&context_, &context_, root_.WideSub("nothing").c_str(), false, true, false); }};
   for (const auto& prompt : prompts)

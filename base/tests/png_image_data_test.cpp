@@ -77,8 +77,10 @@ struct PixelCase {
 
 TEST(PNGImageData, PixelsAfterTransformations) {
   const PixelCase cases[] = {
-      {"palette with a transparent entry", {2, 1, 8, PNG_COLOR_TYPE_PALETTE, {0, 1}, {{0xFF, 0, 0}, {0, 0xFF, 0}},
-       {0xFF, 0}}, true, {0xFFFF0000, 0x0000FF00}},
+      {"palette with a transparent entry",
+       {2, 1, 8, PNG_COLOR_TYPE_PALETTE, {0, 1}, {{0xFF, 0, 0}, {0, 0xFF, 0}}, {0xFF, 0}},
+       true,
+       {0xFFFF0000, 0x0000FF00}},
       {"1-bit grey", {2, 1, 1, PNG_COLOR_TYPE_GRAY, {0x40}}, false, {0xFF000000, 0xFFFFFFFF}},
       {"2-bit grey", {2, 1, 2, PNG_COLOR_TYPE_GRAY, {0x70}}, false, {0xFF555555, 0xFFFFFFFF}},
       {"grey and alpha", {1, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {0x80, 0x40}}, true, {0x40808080}},

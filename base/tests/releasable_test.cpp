@@ -58,16 +58,14 @@ TEST(Thread, RunResultIsTheExitCodeAndARestartClosesTheOldHandle) {
   ASSERT_EQ(WaitForSingleObject(worker.started, kWaitMs), WAIT_OBJECT_0);
   EXPECT_EQ(ExitCodeOf(first), STILL_ACTIVE);
   SetEvent(worker.release);
-  ASSERT_EQ(WaitForSingleObject(first, kWaitMs), WAIT_OBJECT_0);
-  EXPECT_EQ(ExitCodeOf(first), 0xC0FFEEu);
-
+  EXPECT_EQ((std::tuple{WaitForSingleObject(first, kWaitMs), ExitCodeOf(first)}),
+            (std::tuple{WAIT_OBJECT_0, 0xC0FFEEu}));
   worker.exitCode = 7;
   ASSERT_TRUE(worker.Start());
   DWORD code = 0;
-  EXPECT_FALSE(GetExitCodeThread(first, &code));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  ASSERT_EQ(WaitForSingleObject(worker.GetHandle(), kWaitMs), WAIT_OBJECT_0);
-  EXPECT_EQ(ExitCodeOf(worker.GetHandle()), 7u);
+  EXPECT_EQ((std::tuple{GetExitCodeThread(first, &code), GetLastError()}), (std::tuple{FALSE, ERROR_INVALID_HANDLE}));
+  EXPECT_EQ((std::tuple{WaitForSingleObject(worker.GetHandle(), kWaitMs), ExitCodeOf(worker.GetHandle())}),
+            (std::tuple{WAIT_OBJECT_0, 7u}));
   EXPECT_EQ(tThread::ThreadProc(&worker), 7u) << "the start routine runs the object";
   EXPECT_EQ(worker.runs.load(), 3);
   for (HANDLE event : {worker.started, worker.release, worker.finished}) CloseHandle(event);
@@ -91,8 +89,8 @@ TEST(Thread, DestructionClosesTheHandleAndNeverWaits) {
   delete worker;  // returns at once although the thread is blocked
   EXPECT_EQ(WaitForSingleObject(finished, 0), WAIT_TIMEOUT);
   DWORD code = 0;
-  EXPECT_FALSE(GetExitCodeThread(thread, &code)) << "the destructor closes the handle";
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ((std::tuple{GetExitCodeThread(thread, &code), GetLastError()}), (std::tuple{FALSE, ERROR_INVALID_HANDLE}))
+      << "the destructor closes the handle";
   SetEvent(release);
   EXPECT_EQ(WaitForSingleObject(finished, kWaitMs), WAIT_OBJECT_0);
   for (HANDLE event : {started, release, finished}) CloseHandle(event);

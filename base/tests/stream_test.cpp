@@ -256,8 +256,9 @@ TEST(RangeStream, WindowsAndViewsStayInsideAndNeverWrap) {
 
   Ref unreachable(new CStreamRangeStream(inner.get(), ~0ull - 4, 100)),
       huge(new CStreamRangeStream(inner.get(), 0, ~0ull));
-  EXPECT_EQ((std::tuple{ReadText(unreachable.get(), 4), unreachable->Write("abcd", 1, 4), PositionOf(unreachable.get())}),
-            (std::tuple{"", 0u, 0u}));
+  EXPECT_EQ(
+      (std::tuple{ReadText(unreachable.get(), 4), unreachable->Write("abcd", 1, 4), PositionOf(unreachable.get())}),
+      (std::tuple{"", 0u, 0u}));
   EXPECT_TRUE(huge->Seek(kMaxI64, CStream::kSeekBegin));
   EXPECT_FALSE(huge->Skip(1) || huge->Seek(0, CStream::kSeekEnd));
   EXPECT_EQ(PositionOf(huge.get()), std::uint64_t(kMaxI64));

@@ -29,9 +29,11 @@ TEST(CopyStringChecked, RefusedCopiesLeaveTheBufferUntouched) {
     std::uint32_t capacity;
     const char16_t* source;
     bool append, failedBefore;
-  } rows[] = {{"append too long", u"abc", 4, u"def", true, false}, {"copy too long", u"old", 5, u"12345", false, false},
+  } rows[] = {{"append too long", u"abc", 4, u"def", true, false},
+              {"copy too long", u"old", 5, u"12345", false, false},
               {"append to unterminated", u"abcd", 4, u"", true, false},
-              {"task failed earlier", u"keep", 8, u"new", false, true}, {"no capacity", u"xyz", 0, u"", false, false},
+              {"task failed earlier", u"keep", 8, u"new", false, true},
+              {"no capacity", u"xyz", 0, u"", false, false},
               {"capacity of 2^31", u"xyz", 0x80000000u, u"", true, false},
               {"capacity of 2^32 - 1", u"xyz", 0xFFFFFFFFu, u"", false, false}};
   for (const auto& r : rows) {

@@ -11,8 +11,10 @@ namespace {
 
 // Messages keep their order; a null one is empty; a long one is cut to 1023 bytes, never inside a character.
 TEST(TaskContext, CollectsMessagesInOrderCutAtACharacterBoundary) {
-  const std::pair<std::string, std::string> cases[] = {{"first", "first"},
-      {std::string(1023, 'a'), std::string(1023, 'a')}, {std::string(5000, 'b'), std::string(1023, 'b')},
+  const std::pair<std::string, std::string> cases[] = {
+      {"first", "first"},
+      {std::string(1023, 'a'), std::string(1023, 'a')},
+      {std::string(5000, 'b'), std::string(1023, 'b')},
       {std::string(1022, 'c') + "\xC3\xA9tail", std::string(1022, 'c')},      // the character would end at byte 1024
       {std::string(1021, 'd') + "\xF0\x9F\x98\x80", std::string(1021, 'd')},  // it straddles the limit
       // Stray continuation bytes are no character to keep whole: the cut stays at the limit.

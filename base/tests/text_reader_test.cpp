@@ -148,9 +148,10 @@ TEST(TextWriter, RefusedCharactersAndAFullStreamWriteNothing) {
   OwnedBytes bytes({}, 3);  // room for one unit and one stray byte
   CUCS2LinearTextWriter writer(bytes.stream, false);
   tTaskContext task;
-  EXPECT_EQ((std::tuple{writer.WriteUTF32(&task, 0x1F600, false), writer.WriteANSI(&task, '\xE9'),
-                        writer.WriteANSI(&task, 'a'), writer.WriteUCS2(&task, u'b'), writer.WriteUTF32(&task, U'c', false)}),
-            (std::tuple{false, true, false, false, false}));
+  EXPECT_EQ(
+      (std::tuple{writer.WriteUTF32(&task, 0x1F600, false), writer.WriteANSI(&task, '\xE9'),
+                  writer.WriteANSI(&task, 'a'), writer.WriteUCS2(&task, u'b'), writer.WriteUTF32(&task, U'c', false)}),
+      (std::tuple{false, true, false, false, false}));
   EXPECT_EQ(bytes.Written(), (Bytes{0xE9, 0}));
   const std::string failed = "Failed to write a UCS-2 character to a stream.";
   EXPECT_EQ(task.GetErrors(), (std::vector<std::string>{"An attempt was made to convert a UTF-32 character being "
