@@ -538,8 +538,6 @@ TEST_F(FileSystemTest, OverlongPathsHostDirectoryChainsAndHostListings) {
   EXPECT_FALSE(CreateHostDirectoryChain(&context_, &context_, (game + u"chain/" + std::u16string(260, u'c')).c_str()));
   EXPECT_EQ(OpenHostFile(&context_, &context_, (game + std::u16string(2100, u'm')).c_str(), false, true, true),
             nullptr);
-  EXPECT_EQ(Errors(), (Names{kBufferFull, kCopyTooShort, kCopyTooShort, kBufferFull, kBufferFull, kBufferFull,
-                             kBufferFull, kCopyTooShort}));
   EXPECT_EQ(Host({"game/chain"}), Names{"<none>"});
 
   const std::u16string chain = root_.WideSub("a/b\\c/");
@@ -554,7 +552,9 @@ TEST_F(FileSystemTest, OverlongPathsHostDirectoryChainsAndHostListings) {
   EXPECT_FALSE(EnumerateHostDirectory(root_.WideSub("a").c_str(), CountAndStop, &calls));
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(Host({"a/b/c"}), Names{"<dir>"});
-  EXPECT_TRUE(dialogs_.Calls().empty());
+  EXPECT_EQ(Errors(), (Names{kBufferFull, kCopyTooShort, kCopyTooShort, kBufferFull, kBufferFull, kBufferFull,
+                             kBufferFull, kCopyTooShort}));
+  EXPECT_TRUE(dialogs_.Calls().empty()) << "the host chain and listings report nothing";
 }
 
 using FileSystemDeathTest = FileSystemTest;
