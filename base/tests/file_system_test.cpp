@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,47 +23,51 @@
 
 namespace {
 
-using fstest::CollectingAppContext;
 using fstest::Narrow;
-using fstest::TempDir;
-using fstest::Wide;
+using Kind = platform::testing::ScriptedDialogs::Kind;
+using Names = std::vector<std::string>;
+using Mount = CFileSystem::tMountPoint;
 
 const char kBufferFull[] =
     "An attempt was made to add a character to a string buffer too short to hold any more characters.";
 const char kCopyTooShort[] = "An attempt was made to copy a string into a buffer too short to hold the string.";
+constexpr std::uint32_t kReadWrite = kOpenFileRead | kOpenFileWrite;
+constexpr std::uint32_t kReadWriteCreate = kReadWrite | kOpenFileCreateIfMissing;
+constexpr std::uint32_t kPromptAlways = kOpenFilePromptIfMissing | kOpenFilePromptOnFailure;
+constexpr char kNoStream[] = "<null>";
 
+// What a stream holds (it is released), or kNoStream.
 std::string ReadAndRelease(CStream* stream) {
+  if (stream == nullptr) return kNoStream;
   std::string content;
-  if (stream == nullptr) return "<null>";
   char buffer[256];
-  for (;;) {
-    const std::uint32_t got = stream->Read(buffer, 1, sizeof buffer);
-    if (got == 0) break;
-    content.append(buffer, got);
-  }
+  for (std::uint32_t got; (got = stream->Read(buffer, 1, sizeof buffer)) != 0;) content.append(buffer, got);
   stream->Release();
   return content;
 }
 
-struct Entry {
-  std::string name;
-  bool isDirectory;
-  bool operator==(const Entry& other) const { return name == other.name && isDirectory == other.isDirectory; }
-};
-
-std::ostream& operator<<(std::ostream& out, const Entry& entry) {
-  return out << entry.name << (entry.isDirectory ? "/" : "");
+// False when there was no stream.
+bool WriteAndRelease(CStream* stream, const std::string& text) {
+  if (stream == nullptr) return false;
+  const bool written = stream->Write(text.data(), 1, std::uint32_t(text.size())) == text.size();
+  return stream->Release(), written;
 }
 
+std::u16string Prompt(const std::u16string& what, const std::u16string& path,
+                      const std::u16string& buttons = u"[C]lose [R]etry [I]gnore") {
+  return u"The following " + what + u":\n\n" + path + u"\n" + buttons + u"\n";
+}
+
+// Entries as "name", directories as "name/".
 bool Collect(const char16_t* name, bool isDirectory, void* user) {
-  static_cast<std::vector<Entry>*>(user)->push_back({Narrow(name), isDirectory});
+  static_cast<Names*>(user)->push_back(Narrow(name) + (isDirectory ? "/" : ""));
   return true;
 }
+bool CountAndStop(const char16_t*, bool, void* user) { return ++*static_cast<int*>(user), false; }
+Names Sorted(Names names) { return std::sort(names.begin(), names.end()), names; }
 
-// Runs an action the first time a prompt line is written, as a user who fixes
-// things before answering would.
-class FixingDialogs : public platform::testing::ScriptedDialogs {
- public:
+// Runs an action the first time a prompt line is written, as a user who fixes things before answering would.
+struct FixingDialogs : platform::testing::ScriptedDialogs {
   std::function<void()> onFirstPrompt;
   int prompts = 0;
   void ConsoleWrite(std::u16string_view text) override {
@@ -84,439 +87,273 @@ class FileSystemTest : public testing::Test {
     fs_.reset();
     EXPECT_EQ(g_FileSystem, nullptr);
   }
-
-  CFileSystem::tMountPoint* Physical(const char16_t* virtualPath, const std::string& hostDirectory,
-                                     bool writable = true) {
-    root_.MakeDir(hostDirectory);
-    return MountPhysicalDirectory(virtualPath, writable, root_.WideSub(hostDirectory).c_str());
+  void Files(std::initializer_list<std::pair<std::string, std::string>> files) {
+    for (const auto& [path, content] : files) root_.Write(path, content);
   }
-  CFileSystem::tMountPoint* Virtual(const char16_t* virtualPath, bool exclusive, bool writable,
-                                    const char16_t* target) {
-    return MountVirtualDirectory(virtualPath, exclusive, writable, target);
+  // Host files' contents, "<dir>" for a directory, "<none>" for nothing.
+  Names Host(std::initializer_list<const char*> paths) {
+    Names contents;
+    for (const char* path : paths) {
+      const DWORD attributes = GetFileAttributesW(root_.WideSub(path).c_str());
+      contents.push_back(attributes == INVALID_FILE_ATTRIBUTES          ? "<none>"
+                         : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "<dir>"
+                                                                        : root_.Read(path));
+    }
+    return contents;
   }
-
-  std::string Open(const char16_t* path) { return ReadAndRelease(fs_->OpenFile(path, kOpenFileRead)); }
-
-  std::vector<Entry> List(const char16_t* path, bool oldestFirst = false, bool* result = nullptr) {
-    std::vector<Entry> entries;
+  Mount* Physical(const char16_t* virtualPath, const std::string& host, bool writable = true) {
+    root_.MakeDir(host);
+    Mount* mount = MountPhysicalDirectory(virtualPath, writable, root_.WideSub(host).c_str());
+    EXPECT_NE(mount, nullptr);
+    return mount;
+  }
+  Mount* Virtual(const char16_t* path, bool exclusive, bool writable, const char16_t* target) {
+    Mount* mount = MountVirtualDirectory(path, exclusive, writable, target);
+    EXPECT_NE(mount, nullptr);
+    return mount;
+  }
+  // The layout of the prompt cases: /GameData on "game" and the same directory read-only as /ReadOnly.
+  void PromptLayout() {
+    Files({{"game/save.dat", "precious"}, {"game/blocker", "a file where a directory should go"}});
+    Physical(u"/GameData", "game");
+    Physical(u"/ReadOnly", "game", false);
+  }
+  // /GameData on "game", with the read-only mod "mod" laid over it (not exclusive, not writable).
+  void ModOverlay() {
+    Physical(u"/GameData", "game");
+    Physical(u"/Mods/m", "mod", false);
+    Virtual(u"/GameData", false, false, u"/Mods/m");
+  }
+  std::string Open(const char16_t* path, std::uint32_t flags = kOpenFileRead) {
+    return ReadAndRelease(fs_->OpenFile(path, flags));
+  }
+  std::string Create(const char16_t* path, bool promptBeforeOverwrite = false, bool promptOnFailure = false) {
+    return ReadAndRelease(fs_->CreateFile(path, promptBeforeOverwrite, promptOnFailure));
+  }
+  Names List(const char16_t* path, bool oldestFirst = false, bool* result = nullptr) {
+    Names entries;
     const bool done = fs_->Enumerate(path, Collect, &entries, oldestFirst);
     if (result != nullptr) *result = done;
     return entries;
   }
+  Names Errors() const { return context_.GetErrors(); }
 
-  std::vector<std::string> Errors() const { return context_.GetErrors(); }
-
-  TempDir root_;
-  CollectingAppContext context_;
+  fstest::TempDir root_;
+  fstest::CollectingAppContext context_;
   FixingDialogs dialogs_;
   std::unique_ptr<CFileSystem> fs_;
 };
 
-// ---------------------------------------------------------------------------
-// Path resolution
-
-struct ResolveCase {
-  std::u16string input;
-  std::u16string expected;
-};
-
-class ResolvePathTest : public FileSystemTest, public testing::WithParamInterface<ResolveCase> {};
-
-TEST_P(ResolvePathTest, JoinsComponentsWithSingleSlashes) {
-  char16_t out[CFileSystem::kMaxPath];
-  ASSERT_TRUE(fs_->ResolvePath(GetParam().input.c_str(), out));
-  EXPECT_EQ(Narrow(out), Narrow(GetParam().expected));
-  EXPECT_TRUE(Errors().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, ResolvePathTest,
-                         testing::Values(ResolveCase{u"", u"/"}, ResolveCase{u"/", u"/"},
-                                         ResolveCase{u"a//b", u"/a/b"}, ResolveCase{u"/a/b", u"/a/b"},
-                                         ResolveCase{u"a/b/", u"/a/b/"}, ResolveCase{u"///", u"/"},
-                                         ResolveCase{u"/GameData/../x", u"/GameData/../x"},
-                                         ResolveCase{u"./a", u"/./a"}, ResolveCase{u"a\\b", u"/a\\b"},
-                                         ResolveCase{std::u16string(255, u'n'), u"/" + std::u16string(255, u'n')},
-                                         ResolveCase{u"ab/" + std::u16string(255, u'n'),
-                                                     u"/ab/" + std::u16string(255, u'n')}));
-
-TEST_F(FileSystemTest, ResolvePathReportsWhatDoesNotFit) {
-  char16_t out[CFileSystem::kMaxPath + 8];
-  std::fill(std::begin(out), std::end(out), u'#');
-  // A component of 256 characters, and a result of 260 characters (no room for the
-  // terminator) made of components that fit.
-  const std::u16string longComponent(256, u'c');
-  const std::u16string longPath = std::u16string(200, u'a') + u"/" + std::u16string(58, u'b');
-  EXPECT_FALSE(fs_->ResolvePath(longComponent.c_str(), out));
-  EXPECT_FALSE(fs_->ResolvePath(longPath.c_str(), out));
-  EXPECT_EQ(Errors(), (std::vector<std::string>{kBufferFull, kBufferFull}));
-  for (std::size_t i = CFileSystem::kMaxPath; i < CFileSystem::kMaxPath + 8; ++i) {
-    EXPECT_EQ(out[i], u'#') << "written past the buffer at " << i;
+// An empty expectation: the path does not fit, is reported and nothing is written past the buffer.
+TEST_F(FileSystemTest, ResolvePathJoinsComponentsAndReportsWhatDoesNotFit) {
+  const std::u16string n255(255, u'n'), a200(200, u'a'), b57(57, u'b'), b58(58, u'b');
+  // clang-format off
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"", u"/"}, {u"/", u"/"}, {u"a//b", u"/a/b"}, {u"/a/b", u"/a/b"}, {u"a/b/", u"/a/b/"}, {u"///", u"/"},
+      {u"/GameData/../x", u"/GameData/../x"}, {u"./a", u"/./a"}, {u"a\\b", u"/a\\b"}, {n255, u"/" + n255},
+      {u"ab/" + n255, u"/ab/" + n255}, {a200 + u"/" + b57, u"/" + a200 + u"/" + b57} /* 259 characters */,
+      {std::u16string(256, u'c'), u""} /* one component too long */, {a200 + u"/" + b58, u""} /* no terminator */};
+  // clang-format on
+  for (const auto& [input, expected] : cases) {
+    SCOPED_TRACE(Narrow(input).substr(0, 20));
+    char16_t out[CFileSystem::kMaxPath + 8];
+    std::fill(std::begin(out), std::end(out), u'#');
+    ASSERT_EQ(fs_->ResolvePath(input.c_str(), out), !expected.empty());
+    EXPECT_EQ(expected.empty() ? u"" : std::u16string(out), expected);
+    EXPECT_EQ(std::u16string(out + CFileSystem::kMaxPath, 8), std::u16string(8, u'#'));
   }
-  // One character less fits exactly.
-  const std::u16string fitting = std::u16string(200, u'a') + u"/" + std::u16string(57, u'b');
-  EXPECT_TRUE(fs_->ResolvePath(fitting.c_str(), out));
-  EXPECT_EQ(text::Length(out), CFileSystem::kMaxPath - 1);
+  EXPECT_EQ(Errors(), (Names{kBufferFull, kBufferFull}));
 }
 
-struct MatchCase {
-  std::u16string mount;
-  std::u16string path;
-  bool matches;
-  std::u16string relative;
-};
-
-class MatchPathTest : public FileSystemTest, public testing::WithParamInterface<MatchCase> {};
-
-TEST_P(MatchPathTest, CoversPathsAtOrBelowTheMountPath) {
-  CFileSystem::tMountPoint* mount = Physical(GetParam().mount.c_str(), "m");
-  ASSERT_NE(mount, nullptr);
-  char16_t relative[CFileSystem::kMaxPath] = u"untouched";
-  EXPECT_EQ(mount->MatchPath(GetParam().path.c_str(), relative), GetParam().matches);
-  if (GetParam().matches) {
-    EXPECT_EQ(Narrow(relative), Narrow(GetParam().relative));
+// A mount covers its path and what lies below it, compared as written.
+TEST_F(FileSystemTest, MountPathCoversPathsAtOrBelowIt) {
+  // clang-format off
+  const std::tuple<std::u16string, std::u16string, const char16_t*> cases[] = {  // relative path, or null: not covered
+      {u"/", u"/any/where", u"/any/where"}, {u"/", u"/", u"/"}, {u"/UserData", u"/UserData", u"/"},
+      {u"/UserData", u"/UserData/x/y", u"/x/y"}, {u"/UserData", u"/UserData/", u"/"},
+      {u"/UserData", u"/UserDataX", nullptr}, {u"/UserData", u"/UserDataX/y", nullptr},
+      {u"/UserData", u"/userdata/x", nullptr}, {u"/UserData", u"/User", nullptr},
+      {u"/UserData/SavedGames", u"/UserData", nullptr}};
+  // clang-format on
+  for (const auto& [mountPath, path, expected] : cases) {
+    SCOPED_TRACE(Narrow(mountPath + u" " + path));
+    std::unique_ptr<Mount> mount(Physical(mountPath.c_str(), "m"));
+    char16_t relative[CFileSystem::kMaxPath] = u"untouched";
+    EXPECT_EQ(mount->MatchPath(path.c_str(), relative), expected != nullptr);
+    EXPECT_EQ(std::u16string(relative), expected != nullptr ? expected : u"untouched");
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, MatchPathTest,
-                         testing::Values(MatchCase{u"/", u"/any/where", true, u"/any/where"},
-                                         MatchCase{u"/", u"/", true, u"/"},
-                                         MatchCase{u"/UserData", u"/UserData", true, u"/"},
-                                         MatchCase{u"/UserData", u"/UserData/x/y", true, u"/x/y"},
-                                         MatchCase{u"/UserData", u"/UserData/", true, u"/"},
-                                         MatchCase{u"/UserData", u"/UserDataX", false, u""},
-                                         MatchCase{u"/UserData", u"/UserDataX/y", false, u""},
-                                         MatchCase{u"/UserData", u"/userdata/x", false, u""},
-                                         MatchCase{u"/UserData", u"/User", false, u""},
-                                         MatchCase{u"/UserData/SavedGames", u"/UserData", false, u""}));
-
-// ---------------------------------------------------------------------------
-// Search order
-
+// The newest mount is the only one asked for its path, creating included; deleting a mount point unlinks it.
 TEST_F(FileSystemTest, NewestMountIsTheOnlyOneAskedForItsPath) {
-  root_.Write("old/only-old.txt", "old");
-  root_.Write("old/both.txt", "old both");
-  root_.Write("new/both.txt", "new both");
-  ASSERT_NE(Physical(u"/GameData", "old"), nullptr);
-  ASSERT_NE(Physical(u"/GameData", "new"), nullptr);
-
-  EXPECT_EQ(Open(u"/GameData/both.txt"), "new both");
-  EXPECT_EQ(Open(u"/GameData/only-old.txt"), "<null>") << "the older mount must never be asked";
-  EXPECT_FALSE(fs_->Exists(u"/GameData/only-old.txt", true, true));
-  std::vector<Entry> entries = List(u"/GameData");
-  EXPECT_EQ(entries, (std::vector<Entry>{{"both.txt", false}}));
-
-  // Creating goes to the newest mount too, never next to the older file.
-  ReadAndRelease(fs_->CreateFile(u"/GameData/only-old.txt", false, false));
-  EXPECT_TRUE(root_.Exists("new/only-old.txt"));
-  EXPECT_EQ(root_.Read("old/only-old.txt"), "old");
+  Files({{"old/only-old.txt", "old"}, {"old/both.txt", "old both"}, {"new/Both.txt", "new both"}});
+  root_.MakeDir("new/Data");
+  Physical(u"/GameData", "old");
+  Mount* newer = Physical(u"/GameData", "new");
+  ASSERT_EQ(fs_->GetNewestMountPoint(), newer);
+  // Host names in any case.
+  EXPECT_EQ((Names{Open(u"/GameData/both.txt"), Open(u"/GameData/BOTH.TXT"), Open(u"/GameData/only-old.txt"),
+                   Open(u"/GameData/data")}),
+            (Names{"new both", "new both", kNoStream, kNoStream}));
+  EXPECT_EQ((std::tuple{fs_->Exists(u"/GameData/only-old.txt", true, true), fs_->Exists(u"/GameData/data", false, true),
+                        fs_->Exists(u"/GameData/data", true, false)}),
+            (std::tuple{false, true, false}))
+      << "a directory is not a file";
+  EXPECT_EQ(Sorted(List(u"/GameData")), (Names{"Both.txt", "Data/"}));
+  EXPECT_EQ(Create(u"/GameData/only-old.txt"), "");
+  EXPECT_EQ(Host({"new/only-old.txt", "old/only-old.txt"}), (Names{"", "old"}));
+  delete newer;
+  EXPECT_EQ(Open(u"/GameData/both.txt"), "old both");
+  EXPECT_EQ(fs_->GetNewestMountPoint(), fs_->GetOldestMountPoint());
 }
 
-// A shared physical mount (the game CD over the install directory) covers only what it holds.
+// A shared physical mount (the game CD over the install directory) covers only what it holds; the read-only CD
+// takes no file, so creating reaches the writable install directory.
 TEST_F(FileSystemTest, SharedPhysicalMountLeavesTheRestToOlderMounts) {
-  root_.Write("install/only-install.txt", "install");
-  root_.Write("install/both.txt", "install both");
-  root_.Write("cd/both.txt", "cd both");
-  ASSERT_NE(Physical(u"/GameDir", "install"), nullptr);
-  ASSERT_NE(Virtual(u"/GameData", true, true, u"/GameDir"), nullptr);
-  CFileSystem::tMountPoint* cd = MountSharedPhysicalDirectory(u"/GameDir", false, root_.WideSub("cd").c_str());
+  Files({{"install/only-install.txt", "install"}, {"install/both.txt", "install both"}, {"cd/both.txt", "cd both"}});
+  Physical(u"/GameDir", "install");
+  Virtual(u"/GameData", true, true, u"/GameDir");
+  Mount* cd = MountSharedPhysicalDirectory(u"/GameDir", false, root_.WideSub("cd").c_str());
   ASSERT_NE(cd, nullptr);
   EXPECT_FALSE(cd->IsExclusive());
-
-  EXPECT_EQ(Open(u"/GameData/both.txt"), "cd both");
-  EXPECT_EQ(Open(u"/GameData/only-install.txt"), "install");
-  // The read-only CD takes no file: creating reaches the writable install directory.
-  ReadAndRelease(fs_->CreateFile(u"/GameData/saved.txt", false, false));
-  EXPECT_TRUE(root_.Exists("install/saved.txt"));
-  EXPECT_FALSE(root_.Exists("cd/saved.txt"));
+  EXPECT_EQ((Names{Open(u"/GameData/both.txt"), Open(u"/GameData/only-install.txt"), Create(u"/GameData/saved.txt")}),
+            (Names{"cd both", "install", ""}));
+  EXPECT_EQ(Host({"install/saved.txt", "cd/saved.txt"}), (Names{"", "<none>"}));
   delete cd;
   EXPECT_EQ(Open(u"/GameData/both.txt"), "install both");
 }
 
-TEST_F(FileSystemTest, DeletingAMountPointUnlinksIt) {
-  root_.Write("old/a.txt", "old");
-  root_.Write("new/a.txt", "new");
-  ASSERT_NE(Physical(u"/GameData", "old"), nullptr);
-  CFileSystem::tMountPoint* newer = Physical(u"/GameData", "new");
-  EXPECT_EQ(fs_->GetNewestMountPoint(), newer);
-  delete newer;
-  EXPECT_EQ(Open(u"/GameData/a.txt"), "old");
-  EXPECT_EQ(fs_->GetNewestMountPoint(), fs_->GetOldestMountPoint());
-}
-
+// A file missing in a non-exclusive overlay comes from older mounts; the overlay's own file is the one the path
+// names, so it is not opened for writing, nor the game's copy instead. An exclusive mount ends the search.
 TEST_F(FileSystemTest, NonExclusiveVirtualMountFallsThroughExclusiveDoesNot) {
-  root_.Write("game/base.txt", "base");
-  root_.Write("game/shared.txt", "game shared");
-  root_.Write("mod/shared.txt", "mod shared");
-  ASSERT_NE(Physical(u"/GameDir", "game"), nullptr);
-  ASSERT_NE(Virtual(u"/GameData", true, true, u"/GameDir"), nullptr);
-  ASSERT_NE(Physical(u"/Mods/m", "mod", false), nullptr);
-  CFileSystem::tMountPoint* overlay = Virtual(u"/GameData", false, false, u"/Mods/m");
-  ASSERT_NE(overlay, nullptr);
-
-  EXPECT_EQ(Open(u"/GameData/shared.txt"), "mod shared");
-  EXPECT_EQ(Open(u"/GameData/base.txt"), "base") << "a file missing in the overlay comes from older mounts";
+  Files({{"game/base.txt", "base"}, {"game/shared.txt", "game shared"}, {"mod/shared.txt", "mod shared"}});
+  ModOverlay();
+  EXPECT_EQ((Names{Open(u"/GameData/shared.txt"), Open(u"/GameData/base.txt"),
+                   Open(u"/GameData/shared.txt", kReadWrite), Create(u"/GameData/shared.txt")}),
+            (Names{"mod shared", "base", kNoStream, kNoStream}));
   EXPECT_TRUE(fs_->Exists(u"/GameData/base.txt", true, false));
-
-  delete overlay;
-  ASSERT_NE(Virtual(u"/GameData", true, false, u"/Mods/m"), nullptr);
-  EXPECT_EQ(Open(u"/GameData/shared.txt"), "mod shared");
-  EXPECT_EQ(Open(u"/GameData/base.txt"), "<null>") << "an exclusive mount ends the search";
+  EXPECT_EQ(Host({"game/shared.txt", "mod/shared.txt"}), (Names{"game shared", "mod shared"}));
+  delete fs_->GetNewestMountPoint();
+  Virtual(u"/GameData", true, false, u"/Mods/m");
+  EXPECT_EQ((Names{Open(u"/GameData/shared.txt"), Open(u"/GameData/base.txt")}), (Names{"mod shared", kNoStream}));
   EXPECT_FALSE(fs_->Exists(u"/GameData/base.txt", true, false));
 }
 
-TEST_F(FileSystemTest, HostLookupIgnoresCase) {
-  root_.Write("game/Data/Title.WAD", "title");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  EXPECT_EQ(Open(u"/GameData/data/title.wad"), "title");
-  EXPECT_EQ(Open(u"/GameData/DATA/TITLE.wad"), "title");
-  EXPECT_TRUE(fs_->Exists(u"/GameData/data", false, true));
-  EXPECT_FALSE(fs_->Exists(u"/GameData/data", true, false)) << "a directory is not a file";
-  EXPECT_EQ(Open(u"/GameData/data"), "<null>");
-}
-
-TEST_F(FileSystemTest, OpenCreatesInTheNewestWritableMountWhenAsked) {
-  root_.MakeDir("game");
-  ASSERT_NE(Physical(u"/GameDir", "game"), nullptr);
-  ASSERT_NE(Virtual(u"/GameData", true, true, u"/GameDir"), nullptr);
-  ASSERT_NE(Virtual(u"/UserData/SavedGames", true, true, u"/GameData"), nullptr);
-
-  EXPECT_EQ(fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kOpenFileRead | kOpenFileWrite), nullptr);
-  CStream* stream =
-      fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(stream->Write("saved", 1, 5), 5u);
-  stream->Release();
-  EXPECT_EQ(root_.Read("game/savegame.0"), "saved");
-
-  // A writable open of the existing file through the chain of virtual mounts.
-  stream = fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kOpenFileRead | kOpenFileWrite);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_TRUE(stream->IsWritable());
-  ASSERT_TRUE(stream->Seek(0, CStream::kSeekEnd));
-  EXPECT_EQ(stream->Write("!", 1, 1), 1u);
-  stream->Release();
-  EXPECT_EQ(root_.Read("game/savegame.0"), "saved!");
-  EXPECT_TRUE(Errors().empty());
-}
-
-TEST_F(FileSystemTest, CreateFileReplacesAnExistingFileWhereItIs) {
-  root_.Write("game/save.dat", "old content");
-  root_.MakeDir("user");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  // A non-exclusive writable overlay that lacks the file: the file is replaced in
-  // the older mount that has it, so the next open sees the new one.
-  ASSERT_NE(Physical(u"/User", "user"), nullptr);
-  ASSERT_NE(Virtual(u"/GameData", false, true, u"/User"), nullptr);
+// Through a chain of virtual mounts a missing file is made only when asked, and directories are made on the host.
+// Beside it, a writable overlay that lacks a file: the file is replaced in the older mount that has it, and a new file
+// goes to the first covering mount that can create it.
+TEST_F(FileSystemTest, FilesAreMadeThroughVirtualMountsAndReplacedWhereTheyAre) {
+  Files({{"game/save.dat", "old content"}});
+  Physical(u"/GameDir", "game");
+  Virtual(u"/GameData", true, true, u"/GameDir");
+  Virtual(u"/UserData/SavedGames", true, true, u"/GameData");
+  EXPECT_EQ(Open(u"/UserData/SavedGames/savegame.0", kReadWrite), kNoStream);
+  EXPECT_TRUE(WriteAndRelease(fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kReadWriteCreate), "saved"));
+  EXPECT_EQ(Open(u"/UserData/SavedGames/savegame.0", kReadWrite), "saved");
+  EXPECT_TRUE(fs_->CreateDirectory(u"/UserData/SavedGames/slot/deep") &&
+              fs_->CreateDirectory(u"/UserData/SavedGames/slot"));
+  Physical(u"/User", "user");
+  Virtual(u"/GameData", false, true, u"/User");
   CStream* stream = fs_->CreateFile(u"/GameData/save.dat", false, false);
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(stream->GetSize(true), 0u);
-  stream->Write("new", 1, 3);
-  stream->Release();
-  EXPECT_EQ(root_.Read("game/save.dat"), "new");
-  EXPECT_FALSE(root_.Exists("user/save.dat"));
-  // A new file goes to the first covering mount that can create it.
-  ReadAndRelease(fs_->CreateFile(u"/GameData/fresh.dat", false, false));
-  EXPECT_TRUE(root_.Exists("user/fresh.dat"));
+  EXPECT_TRUE(WriteAndRelease(stream, "new"));
+  EXPECT_EQ(Create(u"/GameData/fresh.dat"), "");
+  EXPECT_EQ(Host({"game/savegame.0", "game/slot/deep", "game/save.dat", "user/save.dat", "user/fresh.dat"}),
+            (Names{"saved", "<dir>", "new", "<none>", ""}));
+  EXPECT_TRUE(dialogs_.Calls().empty() && Errors().empty());
 }
 
-TEST_F(FileSystemTest, CreateDirectoryMakesTheHostChainThroughVirtualMounts) {
-  root_.MakeDir("game");
-  ASSERT_NE(Physical(u"/GameDir", "game"), nullptr);
-  ASSERT_NE(Virtual(u"/GameData", true, true, u"/GameDir"), nullptr);
-  ASSERT_NE(Virtual(u"/UserData/SavedGames", true, true, u"/GameData"), nullptr);
-  EXPECT_TRUE(fs_->CreateDirectory(u"/UserData/SavedGames/slot/deep"));
-  EXPECT_TRUE(root_.Exists("game/slot/deep"));
-  EXPECT_TRUE(fs_->CreateDirectory(u"/UserData/SavedGames/slot"));
-  EXPECT_EQ(dialogs_.DialogCount() + dialogs_.CallsOf(platform::testing::ScriptedDialogs::Kind::ConsoleWrite).size(),
-            0u);
-  EXPECT_TRUE(Errors().empty());
-}
-
-// ---------------------------------------------------------------------------
-// Listing
-
-TEST_F(FileSystemTest, RootListsMountDirectoriesOnceBeforeMountEntries) {
-  root_.Write("root/readme.txt", "r");
+// Mount directories come once, before the mounts' own entries; a newer exclusive mount hides the mounts below it; the
+// callback can stop a listing; an unknown path lists nothing. Duplicate names come once from the first mount asked
+// (the mod's directory "Data" over the game's file), names that differ in case both.
+TEST_F(FileSystemTest, ListingsOfMountsAndTheirDirectories) {
+  Files({{"root/readme.txt", "r"}, {"sub/hidden", ""}, {"game/a", ""}});
   root_.MakeDir("root/GameData");
   root_.MakeDir("root/Other");
-  ASSERT_NE(Physical(u"/", "root"), nullptr);
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  ASSERT_NE(Physical(u"/UserData/SavedGames", "saves"), nullptr);
-  ASSERT_NE(Physical(u"/UserData/Caches", "caches"), nullptr);
-
-  std::vector<Entry> newest = List(u"/");
-  ASSERT_GE(newest.size(), 2u);
-  EXPECT_EQ(std::vector<Entry>(newest.begin(), newest.begin() + 2),
-            (std::vector<Entry>{{"UserData", true}, {"GameData", true}}));
-  std::vector<Entry> rest(newest.begin() + 2, newest.end());
-  std::sort(rest.begin(), rest.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  EXPECT_EQ(rest, (std::vector<Entry>{{"Other", true}, {"readme.txt", false}}));
-
-  std::vector<Entry> oldest = List(u"/", true);
-  ASSERT_GE(oldest.size(), 2u);
-  EXPECT_EQ(std::vector<Entry>(oldest.begin(), oldest.begin() + 2),
-            (std::vector<Entry>{{"GameData", true}, {"UserData", true}}));
-  EXPECT_EQ(oldest.size(), 4u);
-
-  EXPECT_EQ(List(u"/UserData"), (std::vector<Entry>{{"Caches", true}, {"SavedGames", true}}));
-}
-
-TEST_F(FileSystemTest, NewerExclusiveMountHidesMountsBelowIt) {
-  ASSERT_NE(Physical(u"/GameData/Sub", "sub"), nullptr);
-  root_.Write("game/file.txt", "f");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  // /GameData/Sub is covered by the newer exclusive /GameData: only its own entries count.
-  EXPECT_EQ(List(u"/GameData"), (std::vector<Entry>{{"file.txt", false}}));
-  EXPECT_EQ(List(u"/"), (std::vector<Entry>{{"GameData", true}}));
-}
-
-TEST_F(FileSystemTest, DuplicateNamesOnceFromTheFirstMountCaseDifferingNamesBoth) {
-  root_.Write("game/title.wad", "game");
-  root_.Write("game/Title.wad", "game");
-  root_.Write("game/Data", "a file in the game");
-  root_.Write("game/only-game.txt", "g");
-  root_.Write("mod/Title.wad", "mod");
-  root_.MakeDir("mod/Data");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  ASSERT_NE(Physical(u"/Mods/m", "mod", false), nullptr);
-  ASSERT_NE(Virtual(u"/GameData", false, false, u"/Mods/m"), nullptr);
-
-  std::vector<Entry> entries = List(u"/GameData");
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  EXPECT_EQ(entries, (std::vector<Entry>{
-                         {"Data", true},  // the mod was asked first: its directory wins
-                         {"Title.wad", false},
-                         {"only-game.txt", false},
-                         {"title.wad", false},
-                     }));
-}
-
-TEST_F(FileSystemTest, CallbackCanStopTheListing) {
-  root_.Write("game/a", "");
-  root_.Write("game/b", "");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  ASSERT_NE(Physical(u"/UserData/Debug", "debug"), nullptr);
-  int calls = 0;
-  auto stop = [](const char16_t*, bool, void* user) {
-    ++*static_cast<int*>(user);
-    return false;
-  };
-  EXPECT_FALSE(fs_->Enumerate(u"/GameData", stop, &calls, false));
-  EXPECT_EQ(calls, 1);
-  calls = 0;
-  EXPECT_FALSE(fs_->Enumerate(u"/", stop, &calls, false));
-  EXPECT_EQ(calls, 1);
+  for (const auto& [path, host] : {std::pair{u"/", "root"},
+                                   {u"/GameData/Sub", "sub"},
+                                   {u"/GameData", "game"},
+                                   {u"/UserData/SavedGames", "saves"},
+                                   {u"/UserData/Caches", "caches"}})
+    Physical(path, host);
+  const Names newest = List(u"/"), oldest = List(u"/", true);
+  ASSERT_EQ(newest.size(), 4u);
+  ASSERT_EQ(oldest.size(), 4u);
+  EXPECT_EQ((Names{newest[0], newest[1], oldest[0], oldest[1]}),
+            (Names{"UserData/", "GameData/", "GameData/", "UserData/"}));
+  EXPECT_EQ(Sorted(Names(newest.begin() + 2, newest.end())), (Names{"Other/", "readme.txt"}));
+  EXPECT_EQ(List(u"/UserData"), (Names{"Caches/", "SavedGames/"}));
+  EXPECT_EQ(List(u"/GameData"), Names{"a"});
+  for (const char16_t* path : {u"/GameData", u"/"}) {
+    int calls = 0;
+    EXPECT_FALSE(fs_->Enumerate(path, CountAndStop, &calls, false));
+    EXPECT_EQ(calls, 1);
+  }
   bool result = false;
   EXPECT_TRUE(List(u"/Nowhere", false, &result).empty());
   EXPECT_TRUE(result);
+  Files({{"game/title.wad", "game"}, {"game/Title.wad", "game"}, {"game/Data", "a file"}, {"mod/Title.wad", "mod"}});
+  root_.MakeDir("mod/Data");
+  Physical(u"/Mods/m", "mod", false);
+  Virtual(u"/GameData", false, false, u"/Mods/m");
+  EXPECT_EQ(Sorted(List(u"/GameData")), (Names{"Data/", "Title.wad", "a", "title.wad"}));
 }
 
-// ---------------------------------------------------------------------------
-// Nothing escapes a mount
-
-struct TraversalCase {
-  const char* name;
-  std::u16string path;
-};
-
-void PrintTo(const TraversalCase& c, std::ostream* out) { *out << c.name; }
-
-class TraversalTest : public FileSystemTest, public testing::WithParamInterface<TraversalCase> {
- protected:
-  void SetUp() override {
-    FileSystemTest::SetUp();
-    root_.Write("outside.txt", "secret");
-    root_.Write("mnt/inside.txt", "inside");
-    root_.Write("mnt/sub/deeper.txt", "deeper");
-    root_.Write("mnt/C/x", "drive-relative");
-    ASSERT_NE(Physical(u"/GameData", "mnt"), nullptr);
-    ASSERT_NE(Virtual(u"/Alias", true, true, u"/GameData"), nullptr);
-    ASSERT_NE(Virtual(u"/Overlay", false, true, u"/GameData/sub"), nullptr);
-    dialogs_.QueueConsoleInput(u"i\ni\ni\ni\ni\ni\ni\ni\n");
-  }
-};
-
-TEST_P(TraversalTest, EveryOperationRefusesAndTouchesNothingOutside) {
+TEST_F(FileSystemTest, EveryOperationRefusesTraversalAndTouchesNothingOutside) {
+  Files({{"outside.txt", "secret"},
+         {"mnt/inside.txt", "inside"},
+         {"mnt/sub/deeper.txt", "deeper"},
+         {"mnt/C/x", "drive-relative"}});
+  Physical(u"/GameData", "mnt");
+  Virtual(u"/Alias", true, true, u"/GameData");
+  Virtual(u"/Overlay", false, true, u"/GameData/sub");
+  Virtual(u"/Escape", true, true, u"/GameData/..");  // a mod name such as ".." ends up inside a target path
+  // clang-format off
+  const std::u16string paths[] = {
+      u"/GameData/../outside.txt", u"/GameData/..", u"/GameData/sub/../../outside.txt", u"/GameData/./inside.txt",
+      u"/GameData/.", u"/GameData/sub\\..\\..\\outside.txt", u"/GameData/a\\..\\b", u"/GameData/sub\\deeper.txt",
+      u"/GameData/C:x", u"/GameData/inside.txt:stream", u"/Alias/../outside.txt", u"/Overlay/../../outside.txt",
+      u"/Alias/./inside.txt", u"/Escape/outside.txt", u"/Escape"};
+  // clang-format on
   const auto before = root_.Snapshot();
-  const char16_t* path = GetParam().path.c_str();
-
-  EXPECT_FALSE(fs_->Exists(path, true, true));
-  EXPECT_EQ(ReadAndRelease(fs_->OpenFile(path, kOpenFileRead)), "<null>");
-  EXPECT_EQ(ReadAndRelease(fs_->OpenFile(path, kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing)), "<null>");
-  EXPECT_EQ(ReadAndRelease(fs_->CreateFile(path, false, false)), "<null>");
-  EXPECT_FALSE(fs_->CreateDirectory(path));  // prompts; the scripted answer is Ignore
-  const std::u16string child = GetParam().path + u"/made";
-  EXPECT_EQ(ReadAndRelease(fs_->CreateFile(child.c_str(), false, false)), "<null>");
-  EXPECT_FALSE(fs_->CreateDirectory(child.c_str()));
-  char16_t host[CFileSystem::kMaxPath];
-  EXPECT_FALSE(fs_->TranslatePath(path, true, true, nullptr, host, CFileSystem::kMaxPath));
-  bool listed = false;
-  EXPECT_EQ(List(path, false, &listed), std::vector<Entry>{});
-  EXPECT_TRUE(listed);
-
-  EXPECT_EQ(root_.Snapshot(), before) << "a file outside the mount was created or changed";
+  for (const std::u16string& path : paths) {
+    SCOPED_TRACE(Narrow(path));
+    dialogs_.QueueConsoleInput(u"i\ni\n");  // the directory prompts
+    const std::u16string child = path + u"/made";
+    EXPECT_EQ(
+        (Names{Open(path.c_str()), Open(path.c_str(), kReadWriteCreate), Create(path.c_str()), Create(child.c_str())}),
+        Names(4, kNoStream));
+    char16_t host[CFileSystem::kMaxPath];
+    bool listed = false;
+    EXPECT_EQ((std::tuple{fs_->Exists(path.c_str(), true, true), fs_->CreateDirectory(path.c_str()),
+                          fs_->CreateDirectory(child.c_str()),
+                          fs_->TranslatePath(path.c_str(), true, true, nullptr, host, CFileSystem::kMaxPath),
+                          List(path.c_str(), false, &listed), listed}),
+              (std::tuple{false, false, false, false, Names{}, true}));
+    EXPECT_EQ(root_.Snapshot(), before) << "a file outside the mount was created or changed";
+  }
   EXPECT_TRUE(Errors().empty()) << "a refused component is not found, not an error";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Components, TraversalTest,
-    testing::Values(TraversalCase{"Parent", u"/GameData/../outside.txt"},
-                    TraversalCase{"ParentOnly", u"/GameData/.."},
-                    TraversalCase{"ParentAfterSub", u"/GameData/sub/../../outside.txt"},
-                    TraversalCase{"Self", u"/GameData/./inside.txt"},
-                    TraversalCase{"SelfOnly", u"/GameData/."},
-                    TraversalCase{"BackslashParent", u"/GameData/sub\\..\\..\\outside.txt"},
-                    TraversalCase{"BackslashInName", u"/GameData/a\\..\\b"},
-                    TraversalCase{"Backslash", u"/GameData/sub\\deeper.txt"},
-                    TraversalCase{"DriveColon", u"/GameData/C:x"},
-                    TraversalCase{"StreamColon", u"/GameData/inside.txt:stream"},
-                    TraversalCase{"ViaExclusiveVirtual", u"/Alias/../outside.txt"},
-                    TraversalCase{"ViaNonExclusiveVirtual", u"/Overlay/../../outside.txt"},
-                    TraversalCase{"ViaVirtualSelf", u"/Alias/./inside.txt"}),
-    [](const testing::TestParamInfo<TraversalCase>& info) { return std::string(info.param.name); });
-
-TEST_F(FileSystemTest, TargetPathWithParentComponentStaysInside) {
-  root_.Write("outside.txt", "secret");
-  root_.Write("mnt/inside.txt", "inside");
-  ASSERT_NE(Physical(u"/GameData", "mnt"), nullptr);
-  // A mod name such as ".." ends up inside a target path: it must not leave the mount.
-  ASSERT_NE(Virtual(u"/Escape", true, true, u"/GameData/.."), nullptr);
-  EXPECT_EQ(Open(u"/Escape/outside.txt"), "<null>");
-  EXPECT_EQ(ReadAndRelease(fs_->CreateFile(u"/Escape/created.txt", false, false)), "<null>");
-  EXPECT_FALSE(root_.Exists("created.txt"));
-  EXPECT_EQ(List(u"/Escape"), std::vector<Entry>{});
-}
-
-// ---------------------------------------------------------------------------
-// Read-only mounts
-
+// A refused writable open never turns into a create; prompts only with prompt flags; an existing directory is the
+// answer to CreateDirectory, a new one is refused.
 TEST_F(FileSystemTest, ReadOnlyMountRefusesCreateAndWritableOpen) {
-  root_.Write("ro/data.txt", "original");
-  ASSERT_NE(Physical(u"/GameData", "ro", false), nullptr);
-
-  EXPECT_EQ(Open(u"/GameData/data.txt"), "original");
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/data.txt", kOpenFileRead | kOpenFileWrite), nullptr);
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/data.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing), nullptr)
-      << "a refused writable open must not turn into a create";
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/data.txt", false, false), nullptr);
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/new.txt", false, false), nullptr);
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/new2.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing), nullptr);
-  EXPECT_EQ(root_.Read("ro/data.txt"), "original");
-  EXPECT_FALSE(root_.Exists("ro/new.txt"));
-  EXPECT_FALSE(root_.Exists("ro/new2.txt"));
-  EXPECT_TRUE(dialogs_.Calls().empty()) << "no prompt without prompt flags";
-
-  // With promptOnFailure the refusal is put to the user.
-  dialogs_.QueueConsoleInput(u"i\n");
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/new.txt", false, true), nullptr);
-  EXPECT_EQ(dialogs_.ConsoleOutput(),
-            u"The following file could not be created:\n\n/GameData/new.txt\n[C]lose [R]etry [I]gnore\n");
-
-  // A directory that is there already is the answer; a new one is refused like a writable open.
+  Files({{"ro/data.txt", "original"}});
   root_.MakeDir("ro/sub");
+  Physical(u"/GameData", "ro", false);
+  EXPECT_EQ((Names{Open(u"/GameData/data.txt"), Open(u"/GameData/data.txt", kReadWrite),
+                   Open(u"/GameData/data.txt", kReadWriteCreate), Create(u"/GameData/data.txt"),
+                   Create(u"/GameData/new.txt"), Open(u"/GameData/new2.txt", kReadWriteCreate)}),
+            (Names{"original", kNoStream, kNoStream, kNoStream, kNoStream, kNoStream}));
+  EXPECT_TRUE(dialogs_.Calls().empty());
+  dialogs_.QueueConsoleInput(u"i\n");
+  EXPECT_EQ(Create(u"/GameData/new.txt", false, true), kNoStream);
+  EXPECT_EQ(dialogs_.ConsoleOutput(), Prompt(u"file could not be created", u"/GameData/new.txt"));
   EXPECT_TRUE(fs_->CreateDirectory(u"/GameData/sub"));
   EXPECT_FALSE(fs_->CreateDirectory(u"/GameData/made"));
-  EXPECT_FALSE(root_.Exists("ro/made"));
+  EXPECT_EQ(root_.Snapshot().size(), 3u) << "nothing made beside data.txt and sub";
+  EXPECT_EQ(Host({"ro/data.txt"}), Names{"original"});
   EXPECT_TRUE(Errors().empty());
 }
 
@@ -524,439 +361,230 @@ TEST_F(FileSystemTest, CyclesOfVirtualMountsAreReportedAndFail) {
   const char kCycle[] = "The virtual mount points of a path lead back into each other.";
   using Mounts = std::vector<std::pair<const char16_t*, const char16_t*>>;
   // Onto itself, through a second mount, and a target below its own mount (which grows the path).
-  const Mounts cycles[] = {{{u"/a", u"/a"}}, {{u"/a", u"/b"}, {u"/b", u"/a"}}, {{u"/a", u"/a/x"}}};
-  for (const Mounts& cycle : cycles) {
+  for (const Mounts& cycle :
+       {Mounts{{u"/a", u"/a"}}, Mounts{{u"/a", u"/b"}, {u"/b", u"/a"}}, Mounts{{u"/a", u"/a/x"}}}) {
     SCOPED_TRACE(Narrow(cycle.back().second));
-    std::vector<CFileSystem::tMountPoint*> mounts;
-    for (const auto& [path, target] : cycle) mounts.push_back(Virtual(path, true, true, target));
+    std::vector<std::unique_ptr<Mount>> mounts;
+    for (const auto& [path, target] : cycle) mounts.emplace_back(Virtual(path, true, true, target));
     const std::size_t before = Errors().size();
     EXPECT_FALSE(fs_->Exists(u"/a/f", true, true));
-    EXPECT_EQ(Open(u"/a/f"), "<null>");
-    EXPECT_EQ(fs_->CreateFile(u"/a/f", false, false), nullptr);
+    EXPECT_EQ((Names{Open(u"/a/f"), Create(u"/a/f")}), Names(2, kNoStream));
     EXPECT_TRUE(List(u"/a").empty());
-    const std::vector<std::string> errors = Errors();
-    ASSERT_EQ(errors.size(), before + 4);  // once per operation
-    for (std::size_t i = before; i < errors.size(); ++i) EXPECT_EQ(errors[i], kCycle);
-    for (CFileSystem::tMountPoint* mount : mounts) delete mount;
+    const Names errors = Errors();
+    EXPECT_EQ(Names(errors.begin() + before, errors.end()), Names(4, kCycle)) << "once per operation";
   }
 }
 
-TEST_F(FileSystemTest, ReadOnlyVirtualMountRefusesWritesAndDoesNotFallThrough) {
-  root_.Write("game/data.txt", "game");
-  root_.Write("mod/data.txt", "mod");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  ASSERT_NE(Physical(u"/Mods/m", "mod", false), nullptr);
-  ASSERT_NE(Virtual(u"/GameData", false, false, u"/Mods/m"), nullptr);
-
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/data.txt", kOpenFileRead | kOpenFileWrite), nullptr)
-      << "the overlay's file is the one the path names; the game's copy must not be opened for writing";
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/data.txt", false, false), nullptr);
-  EXPECT_EQ(root_.Read("game/data.txt"), "game");
-  EXPECT_EQ(root_.Read("mod/data.txt"), "mod");
-  EXPECT_EQ(Open(u"/GameData/data.txt"), "mod");
-}
-
-// ---------------------------------------------------------------------------
-// Files that exist but cannot be opened or replaced
-
+// A read-only file cannot be opened for writing; creating it would clear the attribute and truncate it, whatever the
+// prompt flags. Retry asks again, Ignore gives up, and reading it still works.
 TEST_F(FileSystemTest, ExistingFileThatFailsToOpenIsNeverCreatedAnew) {
-  // A read-only file cannot be opened for writing; creating it would clear the
-  // attribute and truncate it.
-  root_.Write("game/keep.txt", "keep me");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+  Files({{"game/keep.txt", "keep me"}});
+  Physical(u"/GameData", "game");
   const std::u16string host = root_.WideSub("game/keep.txt");
   ASSERT_TRUE(SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_READONLY));
-
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/keep.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing), nullptr);
+  EXPECT_EQ(Open(u"/GameData/keep.txt", kReadWriteCreate), kNoStream);
   EXPECT_TRUE(dialogs_.Calls().empty());
-  dialogs_.QueueConsoleInput(u"r\ni\n");
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/keep.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing |
-                                                     kOpenFilePromptIfMissing | kOpenFilePromptOnFailure),
-            nullptr);
-
-  EXPECT_EQ(root_.Read("game/keep.txt"), "keep me");
+  dialogs_.QueueConsoleInput(u"r\ni\ni\n");
+  EXPECT_EQ(Open(u"/GameData/keep.txt", kReadWriteCreate | kPromptAlways), kNoStream);
+  EXPECT_EQ(Open(u"/GameData/keep.txt", kReadWriteCreate | kOpenFilePromptOnFailure), kNoStream);
   EXPECT_NE(GetFileAttributesW(host.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-  const std::u16string prompt =
-      u"The following file could not be opened:\n\n/GameData/keep.txt\n[C]lose [R]etry [I]gnore\n";
-  EXPECT_EQ(dialogs_.ConsoleOutput(), prompt + prompt) << "Retry asks again, Ignore gives up";
-  EXPECT_EQ(Open(u"/GameData/keep.txt"), "keep me") << "reading it still works";
+  const std::u16string prompt = Prompt(u"file could not be opened", u"/GameData/keep.txt");
+  EXPECT_EQ(dialogs_.ConsoleOutput(), prompt + prompt + prompt);
+  EXPECT_EQ(Open(u"/GameData/keep.txt"), "keep me");
 }
 
-// Records what the file system asks of a mount point.
-class ScriptedMount : public CFileSystem::tMountPoint {
- public:
-  ScriptedMount(CFileSystem* fileSystem, const char16_t* path) : tMountPoint(fileSystem, path, true) {}
-  bool TranslatePath(const char16_t*, bool, bool, bool*, char16_t*, std::uint32_t) override { return false; }
-  bool OpenFile(const char16_t*, bool, bool, CStream** stream) override {
-    ++opens;
-    *stream = nullptr;
-    return true;  // found, but it could not be opened
-  }
-  bool Exists(const char16_t*, bool fileOk, bool) override { return fileOk; }
-  CStream* CreateFile(const char16_t*) override {
-    ++creates;
-    return nullptr;
-  }
-  bool Enumerate(const char16_t*, tEnumerateCallback, void*, tReportedNames*, bool) override { return true; }
-  int opens = 0;
-  int creates = 0;
-};
-
-TEST_F(FileSystemTest, FoundFileWithoutStreamNeverReachesCreate) {
-  auto* mount = new ScriptedMount(fs_.get(), u"/Locked");
-  for (const bool prompt : {false, true}) {
-    dialogs_.QueueConsoleInput(u"i\n");
-    EXPECT_EQ(fs_->OpenFile(u"/Locked/file", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing |
-                                                 (prompt ? kOpenFilePromptOnFailure : 0u)),
-              nullptr);
-    EXPECT_EQ(fs_->OpenFile(u"/Locked/file", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing |
-                                                 (prompt ? kOpenFilePromptIfMissing | kOpenFilePromptOnFailure : 0u)),
-              nullptr);
-  }
-  EXPECT_EQ(mount->opens, 4);
-  EXPECT_EQ(mount->creates, 0);
-}
-
-// A socket file exists and takes attributes, but can never be opened as a file.
-std::u16string MakeSocketFile(const TempDir& root, const std::string& relative) {
-  const std::string path = root.Sub(relative);
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+// A socket file exists and takes attributes, but can never be opened as a file: a failed create puts its read-only
+// attribute back. A create that works replaces the content of an ordinary read-only file.
+TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
+  Files({{"game/plain.sav", "old"}});
+  Physical(u"/GameData", "game");
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  const bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  if (fd >= 0) close(fd);
-  return bound ? Wide(path) : std::u16string();
-}
-
-TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
-  root_.MakeDir("game");
-  const std::u16string host = MakeSocketFile(root_, "game/locked.sav");
-  ASSERT_FALSE(host.empty());
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  ASSERT_TRUE(SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_READONLY));
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", root_.Sub("game/locked.sav").c_str());
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(fd);
+  for (const char* name : {"game/locked.sav", "game/plain.sav"})
+    ASSERT_TRUE(SetFileAttributesW(root_.WideSub(name).c_str(), FILE_ATTRIBUTE_READONLY));
+  const std::u16string host = root_.WideSub("game/locked.sav");
   const DWORD before = GetFileAttributesW(host.c_str());
   ASSERT_NE(before, INVALID_FILE_ATTRIBUTES);
-  ASSERT_NE(before & FILE_ATTRIBUTE_READONLY, 0u);
-
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/locked.sav", false, false), nullptr);
+  EXPECT_EQ(Create(u"/GameData/locked.sav"), kNoStream);
   EXPECT_EQ(GetFileAttributesW(host.c_str()), before) << "the read-only attribute must come back";
   EXPECT_EQ(CreateHostFile(&context_, &context_, host.c_str(), false, false), nullptr);
   EXPECT_EQ(GetFileAttributesW(host.c_str()), before);
-
-  // A create that works replaces the content of an ordinary read-only file.
-  root_.Write("game/plain.sav", "old");
-  const std::u16string plain = root_.WideSub("game/plain.sav");
-  ASSERT_TRUE(SetFileAttributesW(plain.c_str(), FILE_ATTRIBUTE_READONLY));
-  CStream* stream = fs_->CreateFile(u"/GameData/plain.sav", false, false);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(stream->Write("new", 1, 3), 3u);
-  stream->Release();
-  EXPECT_EQ(root_.Read("game/plain.sav"), "new");
+  EXPECT_TRUE(WriteAndRelease(fs_->CreateFile(u"/GameData/plain.sav", false, false), "new"));
+  EXPECT_EQ(Host({"game/plain.sav"}), Names{"new"});
   EXPECT_TRUE(Errors().empty());
 }
 
-// ---------------------------------------------------------------------------
-// Prompts
-
-TEST_F(FileSystemTest, NotFoundPromptRetriesUntilIgnored) {
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  dialogs_.QueueConsoleInput(u"R\nr\ni\n");
-  EXPECT_EQ(fs_->OpenFile(u"GameData//missing.txt", kOpenFileRead | kOpenFilePromptIfMissing), nullptr);
-  const std::u16string prompt = u"The following file was not found:\n\nGameData//missing.txt\n[C]lose [R]etry [I]gnore\n";
-  EXPECT_EQ(dialogs_.ConsoleOutput(), prompt + prompt + prompt) << "the path is shown as the caller gave it";
+// Each console prompt with its answers: Retry asks again, the path shown as the caller gave it; Create asks once and
+// makes the file on Yes; Overwrite keeps the file on No and empties it on Yes; a directory the host cannot make shows
+// first the host's own prompt, then the file system's once the chain gives up.
+TEST_F(FileSystemTest, ConsolePromptsAndTheirAnswers) {
+  PromptLayout();
+  const std::u16string notFound = Prompt(u"file was not found", u"GameData//missing.txt"),
+                       create = Prompt(u"file does not exist", u"/GameData/new.txt\n\nWould you like to create it?",
+                                       u"[Y]es [N]o"),
+                       overwrite =
+                           Prompt(u"file already exists", u"/GameData/save.dat\n\nWould you like to overwrite it?",
+                                  u"[Y]es [N]o [C]lose"),
+                       noDir = u"directory could not be created";
+  const struct {
+    const char16_t* input;
+    std::function<std::string()> ask;
+    std::string result;
+    std::u16string output;
+    std::size_t reads;  // console reads: the answers and nothing more
+  } cases[] = {
+      {u"R\nr\ni\n", [&] { return Open(u"GameData//missing.txt", kOpenFileRead | kOpenFilePromptIfMissing); },
+       kNoStream, notFound + notFound + notFound, 6},
+      {u"n\n", [&] { return Open(u"/GameData/new.txt", kReadWriteCreate | kOpenFilePromptIfMissing); }, kNoStream,
+       create, 2},
+      {u"y\n", [&] { return Open(u"/GameData/new.txt", kReadWriteCreate | kOpenFilePromptIfMissing); }, "", create, 2},
+      {u"n\ny\n",
+       [&] {
+         const std::string kept = Create(u"/GameData/save.dat", true, false) + Host({"game/save.dat"})[0];
+         return kept + "|" + Create(u"/GameData/save.dat", true, false);
+       },
+       std::string(kNoStream) + "precious|", overwrite + overwrite, 4},
+      {u"i\ni\n", [&] { return std::to_string(fs_->CreateDirectory(u"/GameData/blocker/sub")); }, "0",
+       Prompt(noDir, root_.WideSub("game") + u"\\blocker\\sub") + Prompt(noDir, u"/GameData/blocker/sub"), 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.output));
+    dialogs_.ClearCalls();
+    dialogs_.QueueConsoleInput(c.input);
+    EXPECT_EQ(c.ask(), c.result);
+    EXPECT_EQ(dialogs_.ConsoleOutput(), c.output);
+    EXPECT_EQ(dialogs_.CallsOf(Kind::ConsoleRead).size(), c.reads);
+  }
+  EXPECT_EQ(Host({"game/new.txt", "game/save.dat", "game/blocker"}),
+            (Names{"", "", "a file where a directory should go"}));
 }
 
-TEST_F(FileSystemTest, CreatePromptCreatesOnYesOnly) {
-  root_.MakeDir("game");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  dialogs_.QueueConsoleInput(u"n\n");
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/new.txt",
-                          kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing | kOpenFilePromptIfMissing),
-            nullptr);
-  EXPECT_FALSE(root_.Exists("game/new.txt"));
-  EXPECT_EQ(dialogs_.ConsoleOutput(),
-            u"The following file does not exist:\n\n/GameData/new.txt\n\nWould you like to create it?\n[Y]es [N]o\n");
-
-  dialogs_.ClearCalls();
-  dialogs_.QueueConsoleInput(u"y\n");
-  CStream* stream = fs_->OpenFile(u"/GameData/new.txt",
-                                  kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing | kOpenFilePromptIfMissing);
-  ASSERT_NE(stream, nullptr);
-  stream->Release();
-  EXPECT_TRUE(root_.Exists("game/new.txt"));
-  EXPECT_EQ(dialogs_.CallsOf(platform::testing::ScriptedDialogs::Kind::ConsoleRead).size(), 2u)
-      << "one prompt: the file did not exist, so no overwrite question follows";
-}
-
-TEST_F(FileSystemTest, OverwritePromptKeepsTheFileOnNo) {
-  root_.Write("game/save.dat", "precious");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  dialogs_.QueueConsoleInput(u"n\n");
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/save.dat", true, false), nullptr);
-  EXPECT_EQ(root_.Read("game/save.dat"), "precious");
-  EXPECT_EQ(dialogs_.ConsoleOutput(),
-            u"The following file already exists:\n\n/GameData/save.dat\n\nWould you like to overwrite it?\n"
-            u"[Y]es [N]o [C]lose\n");
-
-  dialogs_.QueueConsoleInput(u"y\n");
-  CStream* stream = fs_->CreateFile(u"/GameData/save.dat", true, false);
-  ASSERT_NE(stream, nullptr);
-  stream->Release();
-  EXPECT_EQ(root_.Read("game/save.dat"), "");
-}
-
-TEST_F(FileSystemTest, DirectoryFailurePromptAfterTheChainGivesUp) {
-  root_.Write("game/blocker", "a file where a directory should go");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  dialogs_.QueueConsoleInput(u"i\ni\n");
-  EXPECT_FALSE(fs_->CreateDirectory(u"/GameData/blocker/sub"));
-  const std::string output = Narrow(dialogs_.ConsoleOutput());
-  EXPECT_NE(output.find("The following directory could not be created:\n\n" + root_.Sub("game") +
-                        "\\blocker\\sub\n[C]lose [R]etry [I]gnore\n"),
-            std::string::npos)
-      << output;
-  EXPECT_NE(output.find("The following directory could not be created:\n\n/GameData/blocker/sub\n"),
-            std::string::npos)
-      << output;
-  EXPECT_EQ(root_.Read("game/blocker"), "a file where a directory should go");
-}
-
-TEST_F(FileSystemTest, RetryAfterNotFoundFindsAFileThatAppeared) {
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
+// Retry after the user fixed things: a file that appeared is found, a file is created once its way is clear.
+TEST_F(FileSystemTest, RetryFindsAFileThatAppearedAndCreatesOnceTheWayIsClear) {
+  Physical(u"/GameData", "game");
   dialogs_.onFirstPrompt = [this] { root_.Write("game/late.txt", "arrived"); };
   dialogs_.QueueConsoleInput(u"r\n");
-  CStream* stream = fs_->OpenFile(u"/GameData/late.txt", kOpenFileRead | kOpenFilePromptIfMissing);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(ReadAndRelease(stream), "arrived");
+  EXPECT_EQ(Open(u"/GameData/late.txt", kOpenFileRead | kOpenFilePromptIfMissing), "arrived");
   EXPECT_EQ(dialogs_.prompts, 1);
-}
-
-TEST_F(FileSystemTest, RetryAfterAFailedCreateSucceedsOnceTheWayIsClear) {
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  // "blocked/new.txt" cannot be made while "blocked" is a file; the user clears the
-  // way before answering Retry, and the second attempt makes the file.
-  root_.Write("game/blocked", "a file");
-  dialogs_.onFirstPrompt = [this] {
-    std::remove(root_.Sub("game/blocked").c_str());
-    root_.MakeDir("game/blocked");
-  };
+  Files({{"game/blocked", "a file"}});
+  dialogs_.ClearCalls();
+  dialogs_.prompts = 0;
+  dialogs_.onFirstPrompt = [this] { std::remove(root_.Sub("game/blocked").c_str()), root_.MakeDir("game/blocked"); };
   dialogs_.QueueConsoleInput(u"r\n");
-  CStream* stream = fs_->CreateFile(u"/GameData/blocked/new.txt", false, true);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(stream->Write("made", 1, 4), 4u);
-  stream->Release();
-  EXPECT_EQ(root_.Read("game/blocked/new.txt"), "made");
-  EXPECT_EQ(dialogs_.prompts, 1);
-  EXPECT_EQ(dialogs_.ConsoleOutput(),
-            u"The following file could not be created:\n\n/GameData/blocked/new.txt\n[C]lose [R]etry [I]gnore\n");
+  EXPECT_TRUE(WriteAndRelease(fs_->CreateFile(u"/GameData/blocked/new.txt", false, true), "made"));
+  EXPECT_EQ(Host({"game/blocked/new.txt"}), Names{"made"});
+  EXPECT_EQ(dialogs_.ConsoleOutput(), Prompt(u"file could not be created", u"/GameData/blocked/new.txt"));
 }
 
-// At the end of input each prompt gives its fallback: never Close (which would end
-// the process), never a second question.
-TEST_F(FileSystemTest, EndOfInputTakesEachPromptsFallback) {
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  root_.Write("game/kept.txt", "kept");
-  // Not found: Ignore.
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", kOpenFileRead | kOpenFilePromptIfMissing | kOpenFilePromptOnFailure),
-            nullptr);
-  // Create: No.
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing |
-                                                     kOpenFilePromptIfMissing | kOpenFilePromptOnFailure),
-            nullptr);
-  EXPECT_FALSE(root_.Exists("game/none.txt"));
-  // Already exists: No.
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/kept.txt", true, true), nullptr);
-  EXPECT_EQ(root_.Read("game/kept.txt"), "kept");
-  EXPECT_EQ(dialogs_.prompts, 3);
-  EXPECT_TRUE(context_.GetErrors().empty());
-}
-
-// Each prompt's icon and buttons as a message box: not found (warning, Close /
-// Retry / Ignore), create (warning, Yes / No), already exists (warning, Yes / No /
-// Close), failure (error, Close / Retry / Ignore).
-TEST_F(FileSystemTest, EachPromptsIconAndButtonsInAMessageBox) {
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  using Kind = platform::testing::ScriptedDialogs::Kind;
-  context_.SetDisplayMode(MessageDisplayMode::ServiceMessageBox);
-  root_.Write("game/old.txt", "old");
-  MountPhysicalDirectory(u"/ReadOnly", false, root_.WideSub("game").c_str());
-  dialogs_.QueueMessageBox(IDIGNORE);  // not found: Ignore
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt", kOpenFileRead | kOpenFilePromptIfMissing), nullptr);
-  dialogs_.QueueMessageBox(IDNO);  // create: No
-  EXPECT_EQ(fs_->OpenFile(u"/GameData/none.txt",
-                          kOpenFileRead | kOpenFileWrite | kOpenFileCreateIfMissing | kOpenFilePromptIfMissing),
-            nullptr);
-  dialogs_.QueueMessageBox(IDNO);  // already exists: No
-  EXPECT_EQ(fs_->CreateFile(u"/GameData/old.txt", true, false), nullptr);
-  dialogs_.QueueMessageBox(IDIGNORE);  // failure: Ignore
-  EXPECT_EQ(fs_->CreateFile(u"/ReadOnly/new.txt", false, true), nullptr);
-
-  const auto boxes = dialogs_.CallsOf(Kind::MessageBox);
-  ASSERT_EQ(boxes.size(), 4u);
+// Each prompt's icon and buttons in a message box; at the end of console input each gives its fallback: never Close
+// (which would end the process), never a second question.
+TEST_F(FileSystemTest, EachPromptInAMessageBoxAndAtTheEndOfInput) {
+  PromptLayout();
   const struct {
+    std::function<CStream*()> ask;
+    int answer;
     UINT type;
     std::u16string text;
-  } expected[] = {
-      {MB_ABORTRETRYIGNORE | MB_ICONWARNING, u"The following file was not found:\n\n/GameData/none.txt"},
-      {MB_YESNO | MB_ICONWARNING,
+  } prompts[] = {
+      {[&] { return fs_->OpenFile(u"/GameData/none.txt", kOpenFileRead | kPromptAlways); }, IDIGNORE,
+       MB_ABORTRETRYIGNORE | MB_ICONWARNING, u"The following file was not found:\n\n/GameData/none.txt"},
+      {[&] { return fs_->OpenFile(u"/GameData/none.txt", kReadWriteCreate | kPromptAlways); }, IDNO,
+       MB_YESNO | MB_ICONWARNING,
        u"The following file does not exist:\n\n/GameData/none.txt\n\nWould you like to create it?"},
-      {MB_YESNOCANCEL | MB_ICONWARNING,
-       u"The following file already exists:\n\n/GameData/old.txt\n\nWould you like to overwrite it?"},
-      {MB_ABORTRETRYIGNORE | MB_ICONERROR, u"The following file could not be created:\n\n/ReadOnly/new.txt"},
+      {[&] { return fs_->CreateFile(u"/GameData/save.dat", true, true); }, IDNO, MB_YESNOCANCEL | MB_ICONWARNING,
+       u"The following file already exists:\n\n/GameData/save.dat\n\nWould you like to overwrite it?"},
+      {[&] { return fs_->CreateFile(u"/ReadOnly/new.txt", false, true); }, IDIGNORE, MB_ABORTRETRYIGNORE | MB_ICONERROR,
+       u"The following file could not be created:\n\n/ReadOnly/new.txt"},
   };
-  for (std::size_t i = 0; i < 4; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(boxes[i].type, expected[i].type | MB_SERVICE_NOTIFICATION);
-    EXPECT_EQ(boxes[i].text, expected[i].text);
+  for (const MessageDisplayMode mode : {MessageDisplayMode::ServiceMessageBox, MessageDisplayMode::Console}) {
+    context_.SetDisplayMode(mode);
+    for (const auto& prompt : prompts) {
+      SCOPED_TRACE(Narrow(prompt.text));
+      dialogs_.ClearCalls();
+      if (mode != MessageDisplayMode::Console) dialogs_.QueueMessageBox(prompt.answer);
+      EXPECT_EQ(prompt.ask(), nullptr);
+      const auto boxes = dialogs_.CallsOf(Kind::MessageBox);
+      if (mode == MessageDisplayMode::Console) continue;
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ((std::tuple{boxes[0].type, boxes[0].text}),
+                (std::tuple{prompt.type | MB_SERVICE_NOTIFICATION, prompt.text}));
+    }
   }
-  EXPECT_FALSE(root_.Exists("game/none.txt"));
-  EXPECT_EQ(root_.Read("game/old.txt"), "old");
+  EXPECT_EQ(dialogs_.prompts, 4);
+  EXPECT_EQ(Host({"game/none.txt", "game/save.dat"}), (Names{"<none>", "precious"}));
+  EXPECT_TRUE(Errors().empty());
 }
 
-TEST_F(FileSystemTest, OverlongPromptTextIsReportedNotShown) {
+// Paths that do not fit are reported, never written past a buffer, and an error in the context is not also a prompt.
+// The host's directory chain takes either separator and existing levels; host listings skip the dot entries, find
+// nothing in a missing directory and stop when the callback says so.
+TEST_F(FileSystemTest, OverlongPathsHostDirectoryChainsAndHostListings) {
   root_.MakeDir("game");
-  const std::u16string missing = root_.WideSub("game/") + std::u16string(2100, u'm');
-  EXPECT_EQ(OpenHostFile(&context_, &context_, missing.c_str(), false, true, true), nullptr);
-  EXPECT_EQ(Errors(), std::vector<std::string>{kCopyTooShort});
-  EXPECT_TRUE(dialogs_.Calls().empty());
-}
-
-// ---------------------------------------------------------------------------
-// Buffer limits
-
-TEST_F(FileSystemTest, OverlongPathsAreReportedNeverWrittenPastABuffer) {
-  root_.MakeDir("game");
-  // Mounting: virtual path, host directory and target path that do not fit.
   EXPECT_EQ(MountPhysicalDirectory((u"/" + std::u16string(300, u'v')).c_str(), true, u"/tmp"), nullptr);
   EXPECT_EQ(MountPhysicalDirectory(u"/Long", true, (u"/" + std::u16string(300, u'h')).c_str()), nullptr);
   EXPECT_EQ(MountVirtualDirectory(u"/Long", true, true, (u"/" + std::u16string(300, u't')).c_str()), nullptr);
-  EXPECT_EQ(Errors(), (std::vector<std::string>{kBufferFull, kCopyTooShort, kCopyTooShort}));
   EXPECT_EQ(fs_->GetNewestMountPoint(), nullptr);
-
-  // A host directory of 250 characters leaves no room for a long component.
-  const std::u16string longHost = root_.WideSub("game/") + std::u16string(250 - root_.WideSub("game/").size(), u'd');
-  ASSERT_NE(MountPhysicalDirectory(u"/Deep", true, longHost.c_str()), nullptr);
-  const std::size_t before = Errors().size();
+  const std::u16string game = root_.WideSub("game/");  // 250 characters leave no room for a long component
+  ASSERT_NE(MountPhysicalDirectory(u"/Deep", true, (game + std::u16string(250 - game.size(), u'd')).c_str()), nullptr);
   EXPECT_FALSE(fs_->Exists(u"/Deep/a-name-that-does-not-fit", true, true));
-  EXPECT_EQ(fs_->CreateFile(u"/Deep/a-name-that-does-not-fit", false, true), nullptr);
-  EXPECT_EQ(Errors().size(), before + 2);
-  EXPECT_EQ(Errors().back(), kBufferFull);
-  EXPECT_TRUE(dialogs_.Calls().empty()) << "an error in the context is not also a prompt";
-
-  // A virtual target plus the relative path beyond the limit.
-  ASSERT_NE(Virtual(u"/V", true, true, (u"/Deep/" + std::u16string(200, u'x')).c_str()), nullptr);
+  EXPECT_EQ(Create(u"/Deep/a-name-that-does-not-fit", false, true), kNoStream);
+  Virtual(u"/V", true, true, (u"/Deep/" + std::u16string(200, u'x')).c_str());  // target plus relative path too long
   EXPECT_FALSE(fs_->Exists((u"/V/" + std::u16string(100, u'y')).c_str(), true, true));
-  EXPECT_EQ(Errors().back(), kBufferFull);
+  // The directory chain is checked before anything is made; a prompt text too long for its buffer is not shown.
+  EXPECT_FALSE(CreateHostDirectoryChain(&context_, &context_, (game + u"chain/" + std::u16string(260, u'c')).c_str()));
+  EXPECT_EQ(OpenHostFile(&context_, &context_, (game + std::u16string(2100, u'm')).c_str(), false, true, true),
+            nullptr);
+  EXPECT_EQ(Host({"game/chain"}), Names{"<none>"});
 
-  // The directory chain is checked before anything is made.
-  const std::u16string longChain = root_.WideSub("game/chain/") + std::u16string(260, u'c');
-  EXPECT_FALSE(CreateHostDirectoryChain(&context_, &context_, longChain.c_str()));
-  EXPECT_EQ(Errors().back(), kBufferFull);
-  EXPECT_FALSE(root_.Exists("game/chain"));
-}
-
-// ---------------------------------------------------------------------------
-// Host operations
-
-TEST_F(FileSystemTest, HostDirectoryChainCreatesEachMissingLevel) {
   const std::u16string chain = root_.WideSub("a/b\\c/");
-  EXPECT_TRUE(CreateHostDirectoryChain(&context_, &context_, chain.c_str()));
-  EXPECT_TRUE(root_.Exists("a/b/c"));
-  EXPECT_TRUE(CreateHostDirectoryChain(&context_, &context_, chain.c_str())) << "existing levels are fine";
-  EXPECT_TRUE(dialogs_.Calls().empty());
-}
-
-TEST_F(FileSystemTest, HostListingSkipsDotEntriesAndStopsOnFalse) {
-  root_.Write("d/one", "1");
-  root_.MakeDir("d/two");
-  std::vector<Entry> entries;
-  EXPECT_TRUE(EnumerateHostDirectory(root_.WideSub("d").c_str(), Collect, &entries));
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  EXPECT_EQ(entries, (std::vector<Entry>{{"one", false}, {"two", true}}));
-  EXPECT_TRUE(EnumerateHostDirectory(root_.WideSub("missing").c_str(), Collect, &entries));
+  EXPECT_TRUE(CreateHostDirectoryChain(&context_, &context_, chain.c_str()) &&
+              CreateHostDirectoryChain(&context_, &context_, chain.c_str()));
+  Files({{"a/one", "1"}});
+  Names entries;
+  EXPECT_TRUE(EnumerateHostDirectory(root_.WideSub("a").c_str(), Collect, &entries) &&
+              EnumerateHostDirectory(root_.WideSub("missing").c_str(), Collect, &entries));
+  EXPECT_EQ(Sorted(entries), (Names{"b/", "one"}));
   int calls = 0;
-  EXPECT_FALSE(EnumerateHostDirectory(
-      root_.WideSub("d").c_str(),
-      [](const char16_t*, bool, void* user) {
-        ++*static_cast<int*>(user);
-        return false;
-      },
-      &calls));
+  EXPECT_FALSE(EnumerateHostDirectory(root_.WideSub("a").c_str(), CountAndStop, &calls));
   EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Host({"a/b/c"}), Names{"<dir>"});
+  EXPECT_EQ(Errors(), (Names{kBufferFull, kCopyTooShort, kCopyTooShort, kBufferFull, kBufferFull, kBufferFull,
+                             kBufferFull, kCopyTooShort}));
+  EXPECT_TRUE(dialogs_.Calls().empty()) << "the host chain and listings report nothing";
 }
-
-// ---------------------------------------------------------------------------
-// Ending the process and unreadable directories (in child processes)
 
 using FileSystemDeathTest = FileSystemTest;
 
-struct ClosePrompt {
-  const char* name;
-  int which;
-};
-
-class FileSystemCloseDeathTest : public FileSystemTest, public testing::WithParamInterface<ClosePrompt> {};
-
-TEST_P(FileSystemCloseDeathTest, CloseEndsTheProcessWithExitCodeZero) {
-  root_.Write("game/existing.txt", "x");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  ASSERT_NE(Physical(u"/ReadOnly", "ro", false), nullptr);
-  const int which = GetParam().which;
-  EXPECT_EXIT(
-      {
-        dialogs_.QueueConsoleInput(u"c\n");
-        switch (which) {
-          case 0:  // not found
-            fs_->OpenFile(u"/GameData/missing.txt", kOpenFileRead | kOpenFilePromptIfMissing);
-            break;
-          case 1:  // already exists
-            fs_->CreateFile(u"/GameData/existing.txt", true, false);
-            break;
-          case 2:  // failure
-            fs_->CreateFile(u"/ReadOnly/new.txt", false, true);
-            break;
-          default:  // host not found
-            OpenHostFile(&context_, &context_, root_.WideSub("nothing").c_str(), false, true, false);
-            break;
-        }
-        std::exit(42);  // only reached when Close did not end the process
-      },
-      testing::ExitedWithCode(0), "");
+TEST_F(FileSystemDeathTest, CloseEndsTheProcessWithExitCodeZero) {
+  PromptLayout();
+  const std::function<void()> prompts[] = {
+      [&] { fs_->OpenFile(u"/GameData/missing.txt", kOpenFileRead | kOpenFilePromptIfMissing); },
+      [&] { fs_->CreateFile(u"/GameData/save.dat", true, false); },
+      [&] { fs_->CreateFile(u"/ReadOnly/new.txt", false, true); },
+      [&] { OpenHostFile(&context_, &context_, root_.WideSub("nothing").c_str(), false, true, false); }};
+  for (const auto& prompt : prompts)
+    EXPECT_EXIT((dialogs_.QueueConsoleInput(u"c\n"), prompt(), std::exit(42)),  // 42: Close did not end the process
+                testing::ExitedWithCode(0), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Prompts, FileSystemCloseDeathTest,
-                         testing::Values(ClosePrompt{"NotFound", 0}, ClosePrompt{"AlreadyExists", 1},
-                                         ClosePrompt{"Failure", 2}, ClosePrompt{"HostNotFound", 3}),
-                         [](const testing::TestParamInfo<ClosePrompt>& info) { return std::string(info.param.name); });
-
-// Leaves root (which reads every directory) for an ordinary user; exit code 10
-// when that is not possible here.
-void BecomeOrdinaryUser() {
-  if (geteuid() != 0) return;
-  if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) std::_Exit(10);
-}
-
+// Run as an ordinary user: root reads every directory. Exit code 10 when that is not possible here.
 TEST_F(FileSystemDeathTest, UnlistableDirectoryDoesNotEndTheListing) {
-  root_.Write("game/a.txt", "a");
-  root_.Write("game/b.txt", "b");
-  root_.Write("mod/hidden.txt", "h");
-  ASSERT_NE(Physical(u"/GameData", "game"), nullptr);
-  ASSERT_NE(Physical(u"/Mods/m", "mod", false), nullptr);
-  ASSERT_NE(Virtual(u"/GameData", false, false, u"/Mods/m"), nullptr);
+  Files({{"game/a.txt", "a"}, {"game/b.txt", "b"}, {"mod/hidden.txt", "h"}});
+  ModOverlay();
   ASSERT_EQ(chmod(root_.Sub("mod").c_str(), 0311), 0);  // searchable, not listable
   const std::u16string pattern = root_.WideSub("mod") + u"\\*";
   EXPECT_EXIT(
       {
-        BecomeOrdinaryUser();
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) std::_Exit(10);
         WIN32_FIND_DATAW probe;
         if (FindFirstFileW(pattern.c_str(), &probe) != INVALID_HANDLE_VALUE) std::_Exit(11);
-        std::vector<Entry> entries;
-        const bool done = fs_->Enumerate(u"/GameData", Collect, &entries, false);
-        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-        if (!done) std::_Exit(1);
-        if (entries != std::vector<Entry>{{"a.txt", false}, {"b.txt", false}}) std::_Exit(2);
-        std::_Exit(0);
+        bool done = false;
+        const Names entries = Sorted(List(u"/GameData", false, &done));
+        std::_Exit(!done ? 1 : entries != Names{"a.txt", "b.txt"} ? 2 : 0);
       },
       testing::ExitedWithCode(0), "");
 }

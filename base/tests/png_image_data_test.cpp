@@ -1,6 +1,8 @@
+// PNG image data: pixels after each transformation, interlaced files, damaged and foreign data.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -16,9 +18,9 @@ using Bytes = std::vector<std::uint8_t>;
 struct PngSpec {
   std::uint32_t width, height;
   int depth, type;
-  Bytes rows;                    // packed rows, 16-bit samples big-endian as PNG stores them
+  Bytes rows;  // packed rows, 16-bit samples big-endian as PNG stores them
   std::vector<png_color> palette = {};
-  Bytes transparency = {};       // tRNS of a palette
+  Bytes transparency = {};  // tRNS of a palette
   bool interlaced = false;
 };
 
@@ -26,12 +28,10 @@ Bytes WritePng(const PngSpec& spec) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
-  png_set_write_fn(
-      png, &out, [](png_structp p, png_bytep data, size_t n) {
-        auto* o = static_cast<Bytes*>(png_get_io_ptr(p));
-        o->insert(o->end(), data, data + n);
-      },
-      nullptr);
+  const auto append = [](png_structp p, png_bytep data, size_t n) {
+    static_cast<Bytes*>(png_get_io_ptr(p))->insert(static_cast<Bytes*>(png_get_io_ptr(p))->end(), data, data + n);
+  };
+  png_set_write_fn(png, &out, append, nullptr);
   png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
   png_set_IHDR(png, info, spec.width, spec.height, spec.depth, spec.type,
                spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -52,20 +52,20 @@ Bytes WritePng(const PngSpec& spec) {
 struct Decoded {
   bool loaded = false, decoded = false;
   std::vector<std::string> errors;
-  CPNGImageData* image = nullptr;
-  ~Decoded() {
-    if (image) image->Release();
-  }
+  std::shared_ptr<CPNGImageData> image;
 };
 
-void DecodeBytes(Bytes bytes, Decoded& out) {
+// Loads and decodes; the stream is let go in between, as the image keeps it until Decode ends.
+Decoded DecodeBytes(Bytes bytes) {
+  Decoded out;
   auto* stream = new CByteArrayStream(bytes.data(), std::uint32_t(bytes.size()));
   tTaskContext task;
-  out.image = new CPNGImageData;
+  out.image.reset(new CPNGImageData, [](CPNGImageData* image) { image->Release(); });
   out.loaded = out.image->Load(&task, stream);
-  stream->Release();  // the image keeps the stream alive until Decode ends
-  if (out.loaded) out.decoded = out.image->Decode(&task);
+  stream->Release();
+  out.decoded = out.loaded && out.image->Decode(&task);
   out.errors = task.GetErrors();
+  return out;
 }
 
 struct PixelCase {
@@ -91,8 +91,7 @@ TEST(PNGImageData, PixelsAfterTransformations) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Decoded d;
-    DecodeBytes(WritePng(c.spec), d);
+    const Decoded d = DecodeBytes(WritePng(c.spec));
     ASSERT_TRUE(d.decoded) << (d.errors.empty() ? "" : d.errors[0]);
     EXPECT_EQ(d.image->HasAlpha(), c.alpha);
     for (std::uint32_t i = 0; i < c.pixels.size(); ++i)
@@ -106,9 +105,7 @@ TEST(PNGImageData, InterlacedEqualsPlainTwin) {
   for (auto& b : plain.rows) b = std::uint8_t(random());
   PngSpec interlaced = plain;
   interlaced.interlaced = true;
-  Decoded a, b;
-  DecodeBytes(WritePng(plain), a);
-  DecodeBytes(WritePng(interlaced), b);
+  const Decoded a = DecodeBytes(WritePng(plain)), b = DecodeBytes(WritePng(interlaced));
   ASSERT_TRUE(a.decoded && b.decoded);
   for (std::uint32_t y = 0; y < plain.height; ++y)
     for (std::uint32_t x = 0; x < plain.width; ++x) ASSERT_EQ(a.image->GetPixel(x, y), b.image->GetPixel(x, y));
@@ -120,17 +117,18 @@ TEST(PNGImageData, DamagedFilesFailWithAMessage) {
   for (std::size_t i = 0; i < spec.rows.size(); ++i) spec.rows[i] = std::uint8_t(i * 31);
   const Bytes good = WritePng(spec);
   std::vector<std::pair<std::string, Bytes>> damaged;
-  for (std::size_t cut : {9u, 20u, 33u, 40u, 60u}) damaged.emplace_back("cut at " + std::to_string(cut), Bytes(good.begin(), good.begin() + cut));
+  for (std::size_t cut : {9u, 20u, 33u, 40u, 60u})
+    damaged.emplace_back("cut at " + std::to_string(cut), Bytes(good.begin(), good.begin() + cut));
   damaged.emplace_back("cut before IEND", Bytes(good.begin(), good.end() - 12));
   Bytes corrupt = good;
   for (std::size_t i = 45; i < 70; ++i) corrupt[i] ^= 0x5A;  // inside IDAT, behind a valid header
   damaged.emplace_back("corrupt pixel data", corrupt);
-  PngSpec wide{CPNGImageData::kMaxDimension + 1, 1, 1, PNG_COLOR_TYPE_GRAY, Bytes(CPNGImageData::kMaxDimension / 8 + 1)};
+  PngSpec wide{CPNGImageData::kMaxDimension + 1, 1, 1, PNG_COLOR_TYPE_GRAY,
+               Bytes(CPNGImageData::kMaxDimension / 8 + 1)};
   damaged.emplace_back("too wide", WritePng(wide));
   for (const auto& [name, bytes] : damaged) {
     SCOPED_TRACE(name);
-    Decoded d;
-    DecodeBytes(bytes, d);
+    const Decoded d = DecodeBytes(bytes);
     EXPECT_FALSE(d.decoded);
     EXPECT_FALSE(d.errors.empty());
   }
@@ -138,15 +136,11 @@ TEST(PNGImageData, DamagedFilesFailWithAMessage) {
 
 TEST(PNGImageData, ForeignDataFailsQuietlyAndStepsKeepTheirOrder) {
   for (const Bytes& bytes : {Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}, Bytes{0x89, 'P', 'N'}, Bytes{}}) {
-    Decoded d;
-    DecodeBytes(bytes, d);
-    EXPECT_FALSE(d.loaded);
-    EXPECT_TRUE(d.errors.empty());
+    const Decoded d = DecodeBytes(bytes);
+    EXPECT_FALSE(d.loaded || !d.errors.empty());
   }
   tTaskContext task;
-  CPNGImageData image;
-  EXPECT_FALSE(image.Decode(&task));
-  EXPECT_EQ(task.GetErrorCount(), 1u);
+  EXPECT_FALSE(CPNGImageData().Decode(&task) || task.GetErrorCount() != 1);
 }
 
 }  // namespace

@@ -15,120 +15,90 @@
 
 namespace {
 
+using Strings = std::vector<std::string>;
+
 const std::string kCopyMessage = "An attempt was made to copy a string into a buffer too short to hold the string.";
 const std::string kBufferMessage =
     "An attempt was made to add a character to a string buffer too short to hold any more characters.";
 
 // Each refused copy leaves the buffer as it was and adds one error (none once the task has already failed).
 TEST(CopyStringChecked, RefusedCopiesLeaveTheBufferUntouched) {
-  struct Row {
+  const struct {
     const char* name;
     std::u16string before;  // the buffer's content, unterminated when it fills the capacity
     std::uint32_t capacity;
     const char16_t* source;
     bool append, failedBefore;
-  };
-  for (const Row& r : {Row{"append too long", u"abc", 4, u"def", true, false},
-                       Row{"copy too long", u"old", 5, u"12345", false, false},
-                       Row{"append to unterminated", u"abcd", 4, u"", true, false},
-                       Row{"task failed earlier", u"keep", 8, u"new", false, true}}) {
+  } rows[] = {{"append too long", u"abc", 4, u"def", true, false},
+              {"copy too long", u"old", 5, u"12345", false, false},
+              {"append to unterminated", u"abcd", 4, u"", true, false},
+              {"task failed earlier", u"keep", 8, u"new", false, true},
+              {"no capacity", u"xyz", 0, u"", false, false},
+              {"capacity of 2^31", u"xyz", 0x80000000u, u"", true, false},
+              {"capacity of 2^32 - 1", u"xyz", 0xFFFFFFFFu, u"", false, false}};
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     tTaskContext errors;
     if (r.failedBefore) errors.AddError("earlier");
     char16_t buffer[8] = {};
     std::copy(r.before.begin(), r.before.end(), buffer);
+    EXPECT_FALSE(!r.failedBefore && CopyStringChecked(nullptr, buffer, r.capacity, r.source, r.append))
+        << "without a task too";
     EXPECT_FALSE(CopyStringChecked(&errors, buffer, r.capacity, r.source, r.append));
     EXPECT_EQ(std::u16string(buffer, r.before.size()), r.before);
-    EXPECT_EQ(errors.GetErrorCount(), 1u);
-    if (!r.failedBefore) {
-      EXPECT_EQ(errors.GetErrors(), std::vector<std::string>{kCopyMessage});
-    }
+    EXPECT_EQ(errors.GetErrors(), r.failedBefore ? Strings{"earlier"} : Strings{kCopyMessage});
   }
 }
 
-TEST(CopyStringChecked, CopyAndAppendThatFitExactly) {
+TEST(CopyStringChecked, CopiesAndAppendsThatFitExactly) {
   tTaskContext errors;
   char16_t buffer[6] = {u'#', u'#', u'#', u'#', u'#', u'#'};
   EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, u"hello", false));
   EXPECT_EQ(std::u16string(buffer), u"hello");
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 3, u"a", false));
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 3, u"b", true));
+  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 3, u"a", false) && CopyStringChecked(&errors, buffer, 3, u"b", true) &&
+              CopyStringChecked(&errors, buffer, 6, u"", true) && CopyStringChecked(&errors, buffer, 6, nullptr, true));
   EXPECT_EQ(std::u16string(buffer), u"ab");
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, u"", true));
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, nullptr, true));
-  EXPECT_EQ(std::u16string(buffer), u"ab");
-  EXPECT_EQ(errors.GetErrorCount(), 0u);
-}
-
-TEST(CopyStringChecked, InvalidCapacitiesAreRefused) {
-  for (std::uint32_t capacity : {0u, 0x80000000u, 0xFFFFFFFFu}) {
-    SCOPED_TRACE(capacity);
-    tTaskContext errors;
-    char16_t buffer[4] = u"xyz";
-    EXPECT_FALSE(CopyStringChecked(&errors, buffer, capacity, u"", false));
-    EXPECT_FALSE(CopyStringChecked(nullptr, buffer, capacity, u"", true));
-    EXPECT_EQ(errors.GetErrors(), std::vector<std::string>{kCopyMessage});
-    EXPECT_EQ(std::u16string(buffer), u"xyz");
-  }
-  tTaskContext errors;
-  char16_t buffer[4] = u"xyz";
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 0x7FFFFFFFu, u"q", false));
+  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 0x7FFFFFFFu, u"q", false)) << "the largest capacity";
   EXPECT_EQ(std::u16string(buffer), u"q");
-}
+  EXPECT_EQ(errors.GetErrorCount(), 0u);
 
-TEST(CopyStringCheckedA, CopiesAndAppendsBytes) {
-  char buffer[8] = "zz";
-  EXPECT_TRUE(CopyStringCheckedA(buffer, 8, "abc", false));
-  EXPECT_TRUE(CopyStringCheckedA(buffer, 8, "defg", true));
-  EXPECT_STREQ(buffer, "abcdefg");
+  char bytes[8] = "zz";
+  EXPECT_TRUE(CopyStringCheckedA(bytes, 8, "abc", false) && CopyStringCheckedA(bytes, 8, "defg", true));
+  EXPECT_STREQ(bytes, "abcdefg");
 }
 
 // Overflow of a byte string goes to the application context: fatal, exit code 1.
 TEST(CopyStringCheckedADeathTest, OverflowIsFatal) {
-  EXPECT_EXIT(
-      {
-        platform::testing::ScriptedDialogs dialogs;
-        char buffer[4] = "abc";
-        CopyStringCheckedA(buffer, 4, "d", true);
-      },
-      ::testing::ExitedWithCode(1), "");
+  platform::testing::ScriptedDialogs dialogs;
+  char buffer[4] = "abc";
+  EXPECT_EXIT(CopyStringCheckedA(buffer, 4, "d", true), ::testing::ExitedWithCode(1), "");
 }
 
-TEST(WideToUTF8, ConvertsWithTheTerminator) {
-  char* empty = WideToUTF8(u"");
-  ASSERT_NE(empty, nullptr);
-  EXPECT_EQ(empty[0], '\0');
-  delete[] empty;
-
-  const char16_t text[] = {u'A', 0x00E9, 0xD83D, 0xDE00, 0xD800, u'z', 0};
-  char* utf8 = WideToUTF8(text);
-  EXPECT_STREQ(utf8, "A\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDz");
-  delete[] utf8;
+TEST(WideToUTF8, ConvertsWithTheTerminatorAndReplacesLoneSurrogates) {
+  for (const auto& [wide, utf8] : {std::pair<std::u16string, std::string>{u"", ""},
+                                   {u"A\u00E9\U0001F600\xD800z", "A\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDz"}}) {
+    char* converted = WideToUTF8(wide.c_str());
+    ASSERT_NE(converted, nullptr);
+    EXPECT_EQ(std::string(converted), utf8);
+    delete[] converted;
+  }
 }
 
 // The version comes from RtlGetVersion when the system has it, and then its status decides: a structure of the
 // wrong size is refused rather than answered by the older call.
 TEST(GetWindowsVersion, RtlGetVersionsStatusDecides) {
   ASSERT_NE(GetModuleHandleW(u"ntdll.dll"), nullptr);
-  OSVERSIONINFOW expected{};
-  expected.dwOSVersionInfoSize = sizeof(expected);
+  OSVERSIONINFOW expected{}, info{}, unsized{}, tooSmall{};
+  expected.dwOSVersionInfoSize = info.dwOSVersionInfoSize = sizeof(info);
   ASSERT_EQ(RtlGetVersion(&expected), STATUS_SUCCESS);
-  OSVERSIONINFOW info{};
-  info.dwOSVersionInfoSize = sizeof(info);
   ASSERT_TRUE(GetWindowsVersion(&info));
-  EXPECT_EQ(info.dwMajorVersion, expected.dwMajorVersion);
-  EXPECT_EQ(info.dwMinorVersion, expected.dwMinorVersion);
-  EXPECT_EQ(info.dwBuildNumber, expected.dwBuildNumber);
-  EXPECT_EQ(info.dwPlatformId, expected.dwPlatformId);
-
-  OSVERSIONINFOW unsized{};
-  EXPECT_TRUE(GetWindowsVersion(&unsized));
-  EXPECT_EQ(unsized.dwMajorVersion, info.dwMajorVersion);
-  OSVERSIONINFOW tooSmall{};
+  EXPECT_EQ(
+      std::tuple(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, info.dwPlatformId),
+      std::tuple(expected.dwMajorVersion, expected.dwMinorVersion, expected.dwBuildNumber, expected.dwPlatformId));
   tooSmall.dwOSVersionInfoSize = 4;
-  EXPECT_FALSE(GetWindowsVersion(&tooSmall));
-  EXPECT_EQ(tooSmall.dwMajorVersion, 0u);
-  EXPECT_FALSE(GetWindowsVersion(nullptr));
+  EXPECT_EQ((std::tuple{GetWindowsVersion(&unsized), unsized.dwMajorVersion, GetWindowsVersion(&tooSmall),
+                        tooSmall.dwMajorVersion, GetWindowsVersion(nullptr)}),
+            (std::tuple{true, info.dwMajorVersion, false, 0u, false}));
 }
 
 TEST(AppendToStringBuffer, StopsAtTheFirstCharacterThatDoesNotFit) {
@@ -138,23 +108,14 @@ TEST(AppendToStringBuffer, StopsAtTheFirstCharacterThatDoesNotFit) {
   tStringBuffer buffer{storage, 5, 0};
   EXPECT_TRUE(AppendToStringBuffer(&buffer, &errors, u"ab"));
   EXPECT_TRUE(AppendToStringBuffer(&buffer, &errors, "c\xE9"));  // bytes widen one to one
-  EXPECT_EQ(buffer.length, 4u);
   EXPECT_FALSE(AppendToStringBuffer(&buffer, &errors, u"xyz"));
   EXPECT_EQ(buffer.length, 5u);
-  EXPECT_EQ(std::u16string(storage, 5), u"abc\u00e9x");
-  EXPECT_EQ(storage[5], u'#');  // never terminated, never written past the capacity
-  EXPECT_EQ(errors.GetErrors(), std::vector<std::string>{kBufferMessage});
+  EXPECT_EQ(std::u16string(storage, 6), u"abc\u00e9x#") << "never terminated, never written past the capacity";
   EXPECT_TRUE(AppendToStringBuffer(&buffer, &errors, ""));
   EXPECT_FALSE(AppendToStringBuffer(&buffer, &errors, "q"));
-  EXPECT_EQ(errors.GetErrorCount(), 2u);
-}
-
-TEST(AppendToStringBuffer, ZeroCapacityTakesNothing) {
-  tTaskContext errors;
-  tStringBuffer buffer{nullptr, 0, 0};
-  EXPECT_FALSE(AppendToStringBuffer(&buffer, &errors, u"a"));
-  EXPECT_EQ(buffer.length, 0u);
-  EXPECT_EQ(errors.GetErrorCount(), 1u);
+  tStringBuffer empty{nullptr, 0, 0};
+  EXPECT_FALSE(AppendToStringBuffer(&empty, &errors, u"a") || empty.length != 0);
+  EXPECT_EQ(errors.GetErrors(), Strings(3, kBufferMessage));
 }
 
 TEST(StringList, AppendsCopiesInOrderAndFreesThem) {
@@ -165,48 +126,32 @@ TEST(StringList, AppendsCopiesInOrderAndFreesThem) {
   source[0] = u'F';  // the list holds its own copy
   EXPECT_TRUE(AppendStringCopy(&list, &errors, u"second"));
   EXPECT_TRUE(AppendStringCopy(&list, &errors, u""));
+  // A failed task reports and leaves the list alone.
+  errors.AddError("earlier");
+  EXPECT_FALSE(AppendStringCopy(&list, &errors, u"dropped"));
+  EXPECT_EQ(errors.GetErrors(), (Strings{"earlier", kCopyMessage}));
   std::vector<std::u16string> texts;
   for (tStringListNode* node = list.head; node != nullptr; node = node->next) texts.emplace_back(node->text);
   EXPECT_EQ(texts, (std::vector<std::u16string>{u"first", u"second", u""}));
-  EXPECT_EQ(list.tail->next, nullptr);
+  EXPECT_EQ((std::tuple{list.tail->next, std::u16string(list.tail->text)}), (std::tuple{nullptr, u""}));
   FreeStringList(&list);
-  EXPECT_EQ(list.head, nullptr);
-  EXPECT_EQ(list.tail, nullptr);
-  FreeStringList(&list);
-}
-
-TEST(StringList, FailedTaskReportsAndLeavesTheListAlone) {
-  tTaskContext errors;
-  tStringList list{nullptr, nullptr};
-  ASSERT_TRUE(AppendStringCopy(&list, &errors, u"kept"));
-  errors.AddError("earlier");
-  EXPECT_FALSE(AppendStringCopy(&list, &errors, u"dropped"));
-  EXPECT_EQ(errors.GetErrors(), (std::vector<std::string>{"earlier", kCopyMessage}));
-  EXPECT_EQ(list.head, list.tail);
-  EXPECT_EQ(std::u16string(list.head->text), u"kept");
+  EXPECT_EQ((std::tuple{list.head, list.tail}), (std::tuple{nullptr, nullptr}));
   FreeStringList(&list);
 }
 
-TEST(UCS2Units, RoundTripInBothByteOrders) {
+TEST(UCS2Units, RoundTripInBothByteOrdersAndWholeUnitsOnly) {
   unsigned char data[8] = {};
   CByteArrayStream* stream = new CByteArrayStream(data, 8);
-  EXPECT_TRUE(WriteUCS2Unit(stream, 0x1234, false));
-  EXPECT_TRUE(WriteUCS2Unit(stream, 0x1234, true));
+  EXPECT_TRUE(WriteUCS2Unit(stream, 0x1234, false) && WriteUCS2Unit(stream, 0x1234, true));
   EXPECT_EQ(WriteBytesToStream(stream, "\xFF", 1), 1u);
-  EXPECT_EQ(data[0], 0x34);
-  EXPECT_EQ(data[1], 0x12);
-  EXPECT_EQ(data[2], 0x12);
-  EXPECT_EQ(data[3], 0x34);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 5), "\x34\x12\x12\x34\xFF");
   ASSERT_TRUE(stream->Rewind());
-  char16_t unit = 0;
-  EXPECT_TRUE(ReadUCS2Unit(stream, &unit, false));
-  EXPECT_EQ(unit, 0x1234);
-  EXPECT_TRUE(ReadUCS2Unit(stream, &unit, true));
-  EXPECT_EQ(unit, 0x1234);
+  char16_t units[2] = {};
+  EXPECT_TRUE(ReadUCS2Unit(stream, &units[0], false) && ReadUCS2Unit(stream, &units[1], true));
+  EXPECT_EQ(std::u16string(units, 2), u"\x1234\x1234");
   ASSERT_TRUE(stream->TruncateAt(5, false));
-  unit = 0x7777;
-  EXPECT_FALSE(ReadUCS2Unit(stream, &unit, false));  // one byte left: no unit
-  EXPECT_EQ(unit, 0x7777);
+  EXPECT_FALSE(ReadUCS2Unit(stream, &units[0], false));  // one byte left: no unit
+  EXPECT_EQ(units[0], 0x1234);
   ASSERT_TRUE(stream->Seek(7, CStream::kSeekBegin));
   EXPECT_FALSE(WriteUCS2Unit(stream, 0x4141, false));  // one byte of room: nothing written
   EXPECT_EQ(data[7], 0);

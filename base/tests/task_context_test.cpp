@@ -9,39 +9,30 @@
 
 namespace {
 
-TEST(TaskContext, CollectsMessagesInOrderAndCounts) {
+// Messages keep their order; a null one is empty; a long one is cut to 1023 bytes, never inside a character.
+TEST(TaskContext, CollectsMessagesInOrderCutAtACharacterBoundary) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"first", "first"},
+      {std::string(1023, 'a'), std::string(1023, 'a')},
+      {std::string(5000, 'b'), std::string(1023, 'b')},
+      {std::string(1022, 'c') + "\xC3\xA9tail", std::string(1022, 'c')},      // the character would end at byte 1024
+      {std::string(1021, 'd') + "\xF0\x9F\x98\x80", std::string(1021, 'd')},  // it straddles the limit
+      // Stray continuation bytes are no character to keep whole: the cut stays at the limit.
+      {"e" + std::string(1500, '\xA9'), "e" + std::string(1022, '\xA9')}};
   tTaskContext task;
-  EXPECT_EQ(task.GetErrorCount(), 0u);
-  task.AddError("first");
-  task.AddError("second");
   task.AddError(nullptr);
-  EXPECT_EQ(task.GetErrorCount(), 3u);
-  EXPECT_EQ(task.GetErrors(), (std::vector<std::string>{"first", "second", ""}));
-}
-
-TEST(TaskContext, LongMessagesAreCutAtACharacterBoundary) {
-  tTaskContext task;
-  task.AddError(std::string(1023, 'a').c_str());
-  task.AddError(std::string(5000, 'b').c_str());
-  // 1022 ASCII bytes then a two-byte character that would end at byte 1024.
-  task.AddError((std::string(1022, 'c') + "\xC3\xA9tail").c_str());
-  // A four-byte character straddling the limit.
-  task.AddError((std::string(1021, 'd') + "\xF0\x9F\x98\x80").c_str());
-  // Stray continuation bytes are no character to keep whole: the cut stays at the limit.
-  task.AddError(("e" + std::string(1500, '\xA9')).c_str());
-  auto errors = task.GetErrors();
-  ASSERT_EQ(errors.size(), 5u);
-  EXPECT_EQ(errors[0], std::string(1023, 'a'));
-  EXPECT_EQ(errors[1], std::string(1023, 'b'));
-  EXPECT_EQ(errors[2], std::string(1022, 'c'));
-  EXPECT_EQ(errors[3], std::string(1021, 'd'));
-  EXPECT_EQ(errors[4], "e" + std::string(1022, '\xA9'));
+  std::vector<std::string> expected = {""};
+  for (const auto& [message, kept] : cases) {
+    task.AddError(message.c_str());
+    expected.push_back(kept);
+  }
+  EXPECT_EQ(task.GetErrorCount(), expected.size());
+  EXPECT_EQ(task.GetErrors(), expected);
 }
 
 TEST(TaskContext, ConcurrentAddErrorKeepsEveryMessage) {
   tTaskContext task;
-  constexpr int kThreads = 4;
-  constexpr int kEach = 500;
+  constexpr int kThreads = 4, kEach = 500;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([&task, t] {
@@ -49,15 +40,13 @@ TEST(TaskContext, ConcurrentAddErrorKeepsEveryMessage) {
     });
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(task.GetErrorCount(), std::uint32_t(kThreads * kEach));
-  auto errors = task.GetErrors();
-  EXPECT_EQ(errors.size(), std::size_t(kThreads * kEach));
   // Each thread's own messages stay in its order.
   std::vector<int> next(kThreads, 0);
-  for (const auto& e : errors) {
+  for (const auto& e : task.GetErrors()) {
     const int t = e[1] - '0';
-    EXPECT_EQ(e, "t" + std::to_string(t) + "-" + std::to_string(next[t]));
-    ++next[t];
+    EXPECT_EQ(e, "t" + std::to_string(t) + "-" + std::to_string(next[t]++));
   }
+  EXPECT_EQ(next, std::vector<int>(kThreads, kEach));
 }
 
 }  // namespace
