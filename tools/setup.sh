@@ -11,7 +11,7 @@ PACKAGES=(
   libsdl2-dev:i386 libfreetype-dev:i386 libpng-dev:i386 zlib1g-dev:i386
   libogg-dev:i386 libvorbis-dev:i386 libsndfile1-dev:i386
   libenet-dev:i386 libcurl4-openssl-dev:i386 libtinyxml-dev:i386
-  libmicrohttpd-dev:i386
+  libmicrohttpd-dev:i386 curl
   libgtest-dev:i386 libgmock-dev:i386 libbenchmark-dev:i386
   fonts-dejavu-core fonts-open-sans fonts-noto-color-emoji lua5.4:i386
   clang libclang-rt-14-dev valgrind gcovr

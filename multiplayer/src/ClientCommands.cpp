@@ -2,6 +2,7 @@
 #include <multiplayer/MultiplayerModule.h>
 
 #include <hack/GameRoutines.h>
+#include <multiplayer/ClientScripting.h>
 #include <platform/text.h>
 
 namespace multiplayer {
@@ -34,6 +35,10 @@ void OnSayCommand(const char16_t*, const char16_t* parameters, Vexil3D::CBaseObj
 }
 
 void OnUnknownCommand(const char16_t* name, const char16_t* parameters, Vexil3D::CBaseObject*) {
+  // The resources' own commands run first; the line still goes to the server, whose commands they may shadow.
+  CModule* running = GetModule();
+  if (running != nullptr && running->m_pState != nullptr && running->m_pState->m_pScripting != nullptr)
+    running->m_pState->m_pScripting->RunCommand(name != nullptr ? name : u"", parameters != nullptr ? parameters : u"");
   CQVNetClient* client = NetClient();
   if (client == nullptr) {
     CModule* module = GetModule();

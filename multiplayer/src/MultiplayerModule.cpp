@@ -23,7 +23,9 @@
 #include <platform/text.h>
 #include <scripthost/TaskQueue.h>
 
+#include <multiplayer/ClientScripting.h>
 #include <multiplayer/RemotePlayers.h>
+#include <scripthost/ScriptHost.h>
 
 #include "GamePlace.h"
 
@@ -176,6 +178,8 @@ std::uint32_t Init(ModuleInitData* data) {
   CMultiplayerState* state = module->m_pState.get();
   state->m_ClientValue = g_InitialisationData.clientValue;
   state->m_ChatSink = &PrintChat;
+  // The natives and the client's event types live on the script host; without SquirrelSupport there are none.
+  state->m_pScripting = CClientScripting::Create(g_ScriptHost, state);
   const tModuleOptionTable* options = FindModuleOption(kModuleName);
   state->m_Nickname = OptionText(options, u"Nickname");
   state->m_Password = OptionText(options, u"Password");
@@ -203,6 +207,7 @@ std::uint32_t Init(ModuleInitData* data) {
     ShowStartMessage(kConnectFailed);
     return MODULEREPLY_SKIP;
   }
+  state->m_pClient->SetResourceTable(CreateClientResourceTable(state, state->m_pClient.get()));
   return AwaitServer(module);
 }
 
@@ -268,7 +273,11 @@ void OnProcess(CModule* module) {
       client->GetResources()->GetKeyBinds().Dispatch(event.key.keysym, event.key.repeat, false);
     }
   }
-  ProcessNetFrame(module->m_pState.get());
+  CMultiplayerState* state = module->m_pState.get();
+  ProcessNetFrame(state);
+  // Finished downloads are delivered on this thread; a client the frame destroyed took its loader with it.
+  if (state->m_pClient != nullptr && state->m_pClient->GetServerInfo() != nullptr)
+    state->m_pClient->GetServerInfo()->GetLoader().ProcessFinished();
   ProcessTaskQueue();
 }
 
@@ -276,12 +285,12 @@ void OnRender2D(CModule* module) {
   if (module->m_pClient != nullptr) module->m_pClient->Render();
   CQVNetClient* net = module->m_pState->m_pClient.get();
   if (net == nullptr || net->GetState() != NETCLIENT_IN_GAME || net->GetServerInfo() == nullptr) return;
-  std::uint32_t total = 0, downloaded = 0;
+  std::uint64_t total = 0, downloaded = 0;
   net->GetServerInfo()->GetByteCounts(&total, &downloaded);
   if (total == 0 || total == downloaded) return;
-  // More bytes than announced (a server that sends too much) still draw a full bar, never past it.
-  std::uint32_t value = std::uint32_t(float(downloaded) * float(kPercent) / float(total));
-  if (value > kPercent) value = kPercent;
+  // Counts past what was announced still draw a full bar, never past it.
+  const float share = float(downloaded) * float(kPercent) / float(total);
+  const std::uint32_t value = share >= float(kPercent) ? kPercent : std::uint32_t(share);
   if (IsGameV()) {
     Game::RenderProgressBarV(kBarXV, kScreenHeightV - Game::GetFontHeight(), kBarWidthV, kBarHeight, value,
                              kBarColour, kBarColour);

@@ -12,6 +12,7 @@
 #include <hack/Messages.h>
 #include <platform/text.h>
 
+#include <multiplayer/ClientScripting.h>
 #include <multiplayer/RemotePlayers.h>
 
 #include "GamePlace.h"
@@ -106,18 +107,36 @@ CServerInfo::CServerInfo(const char* host, std::uint16_t port) : m_Port(port) {
   m_Host.resize(std::min<std::size_t>(std::size_t(units) - 1, kMaxHostLength));
 }
 
-void CServerInfo::SetByteCounts(std::uint32_t total, std::uint32_t downloaded) {
-  tLockGuard guard(*this);
-  m_TotalBytes = total;
-  m_DownloadedBytes = downloaded;
+CServerInfo::~CServerInfo() {
+  // Running jobs write into the counts and read the host: they end before any of it goes.
+  m_Loader.CancelAll();
+  m_Loader.WaitForThreads();
 }
 
-void CServerInfo::AddDownloadedBytes(std::uint32_t bytes) {
+void CServerInfo::AddTotalBytes(std::uint64_t bytes) {
+  tLockGuard guard(*this);
+  m_TotalBytes += bytes;
+}
+
+void CServerInfo::AddDownloadedBytes(std::uint64_t bytes) {
   tLockGuard guard(*this);
   m_DownloadedBytes += bytes;
 }
 
-void CServerInfo::GetByteCounts(std::uint32_t* total, std::uint32_t* downloaded) const {
+void CServerInfo::RemoveBytes(std::uint64_t total, std::uint64_t downloaded) {
+  tLockGuard guard(*this);
+  // A reset in between (message 9) leaves less than the share: never below 0.
+  m_TotalBytes -= std::min(total, m_TotalBytes);
+  m_DownloadedBytes -= std::min(downloaded, m_DownloadedBytes);
+}
+
+void CServerInfo::ResetByteCounts() {
+  tLockGuard guard(*this);
+  m_TotalBytes = 0;
+  m_DownloadedBytes = 0;
+}
+
+void CServerInfo::GetByteCounts(std::uint64_t* total, std::uint64_t* downloaded) const {
   tLockGuard guard(*this);
   *total = m_TotalBytes;
   *downloaded = m_DownloadedBytes;

@@ -119,12 +119,19 @@ TEST(ServerInfo, KeepsTheHostWidenedAndCutAndCountsBytes) {
     EXPECT_EQ(c.wide, info.GetHost());
   }
   CServerInfo info("h", 1);
-  info.SetByteCounts(100, 10);
+  // Past 32 bits, and a share taken out after a reset stops at 0.
+  info.AddTotalBytes(0x1'0000'0000ull);
+  info.AddTotalBytes(100);
   info.AddDownloadedBytes(5);
-  std::uint32_t total = 0, downloaded = 0;
+  info.RemoveBytes(100, 2);
+  std::uint64_t total = 0, downloaded = 0;
   info.GetByteCounts(&total, &downloaded);
-  EXPECT_EQ(100u, total);
-  EXPECT_EQ(15u, downloaded);
+  EXPECT_EQ(0x1'0000'0000ull, total);
+  EXPECT_EQ(3u, downloaded);
+  info.ResetByteCounts();
+  info.RemoveBytes(7, 7);
+  info.GetByteCounts(&total, &downloaded);
+  EXPECT_EQ(0u, total + downloaded);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, MessagesTest,

@@ -226,17 +226,20 @@ TEST_P(RepliesTest, TheDownloadBarDrawsItsShareAndNeverPastFull) {
   const gamedouble::Routine bar = v ? gamedouble::Routine::ProgressBarV : gamedouble::Routine::ProgressBar;
   struct Case {
     NetClientState state;
-    std::uint32_t total, downloaded;
+    std::uint64_t total, downloaded;
     std::int64_t value;  // -1: no bar
   };
   const Case cases[] = {
       {NETCLIENT_CONNECTED, 100, 50, -1}, {NETCLIENT_IN_GAME, 0, 0, -1},     {NETCLIENT_IN_GAME, 300, 300, -1},
       {NETCLIENT_IN_GAME, 300, 100, 33},  {NETCLIENT_IN_GAME, 100, 250, 100}, {NETCLIENT_IN_GAME, 7, 0, 0},
+      {NETCLIENT_IN_GAME, 1ull << 33, 1ull << 32, 50},  // past what 32 bits count
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.total) + " " + std::to_string(c.downloaded));
     state->m_pClient->SetState(c.state);
-    info->SetByteCounts(c.total, c.downloaded);
+    info->ResetByteCounts();
+    info->AddTotalBytes(c.total);
+    info->AddDownloadedBytes(c.downloaded);
     const std::size_t before = game->CallsOf(bar).size();
     Send(MODULEEVENT_RENDER2D);
     const auto calls = game->CallsOf(bar);

@@ -638,6 +638,33 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
   return TRUE;
 }
 
+BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags) {
+  if (existingFileName == nullptr || newFileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string from = HostPath(existingFileName);
+  const std::string to = HostPath(newFileName);
+  struct stat info;
+  if (::lstat(from.c_str(), &info) != 0) {
+    SetErrorForPath(errno, from);
+    return FALSE;
+  }
+  struct stat target;
+  if (::lstat(to.c_str(), &target) == 0) {
+    // Windows never replaces a directory, and replaces a file only when asked to.
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 || S_ISDIR(target.st_mode) || S_ISDIR(info.st_mode)) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return FALSE;
+    }
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    SetErrorForPath(errno, to);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 BOOL DeleteFileW(LPCWSTR fileName) {
   if (fileName == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -569,3 +569,36 @@ TEST(CurrentDirectory, ReportsSizesAsWin32Does) {
 }
 
 }  // namespace
+
+TEST(Files, MoveReplacesOnlyWhenAskedAndNeverADirectory) {
+  TempDir dir;
+  ::mkdir(dir.Host("folder").c_str(), 0755);
+  const struct {
+    const char* target;  // null: none there
+    DWORD flags;
+    bool moved;
+    DWORD error;
+  } cases[] = {
+      {nullptr, 0, true, 0},
+      {"old", MOVEFILE_REPLACE_EXISTING, true, 0},
+      {"old", 0, false, ERROR_ALREADY_EXISTS},
+      {"folder", MOVEFILE_REPLACE_EXISTING, false, ERROR_ALREADY_EXISTS},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target != nullptr ? c.target : "none");
+    WriteHostFile(dir.Host("from"), "new");
+    const std::string to = c.target != nullptr && std::string(c.target) == "folder" ? "folder" : "to";
+    if (c.target != nullptr && to == "to") WriteHostFile(dir.Host("to"), c.target);
+    EXPECT_EQ(c.moved, MoveFileExW(dir.Win("from").c_str(), dir.Win(to).c_str(), c.flags) != FALSE);
+    if (c.moved) {
+      EXPECT_EQ("new", ReadHostFile(dir.Host(to)));
+      EXPECT_FALSE(PathFileExistsW(dir.Win("from").c_str()));
+    } else {
+      EXPECT_EQ(c.error, GetLastError());
+      EXPECT_TRUE(PathFileExistsW(dir.Win("from").c_str()));
+    }
+    ::unlink(dir.Host("to").c_str());
+  }
+  EXPECT_FALSE(MoveFileExW(dir.Win("missing").c_str(), dir.Win("to").c_str(), 0));
+  EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+}

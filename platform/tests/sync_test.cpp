@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/resource.h>
+
 #include <atomic>
 #include <vector>
 
@@ -333,4 +336,53 @@ TEST(PlatformThreads, ExitThreadEndsWithItsCodeFromNestedCalls) {
   EXPECT_EQ(code, 0xC0000005u);
   EXPECT_EQ(destroyed.load(), 1);
   CloseHandle(thread);
+}
+
+namespace {
+
+// Runs body on a thread of its own (priorities and affinity stay off the test's own thread).
+template <typename Body>
+void OnOwnThread(Body body) {
+  struct Call {
+    static DWORD Run(LPVOID self) {
+      (*static_cast<Body*>(self))();
+      return 0;
+    }
+  };
+  HANDLE thread = CreateThread(nullptr, 0, &Call::Run, &body, 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, INFINITE));
+  CloseHandle(thread);
+}
+
+}  // namespace
+
+TEST(ThreadPriority, BackgroundModeLowersOnlyTheCallingThread) {
+  const int before = getpriority(PRIO_PROCESS, id_t(GetCurrentThreadId()));
+  OnOwnThread([] {
+    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN));
+    EXPECT_EQ(19, getpriority(PRIO_PROCESS, id_t(GetCurrentThreadId())));
+    EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
+    EXPECT_FALSE(SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_END));
+    EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), GetLastError());
+  });
+  EXPECT_EQ(before, getpriority(PRIO_PROCESS, id_t(GetCurrentThreadId())));
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_FALSE(SetThreadPriority(event, THREAD_MODE_BACKGROUND_BEGIN));
+  EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), GetLastError());
+  CloseHandle(event);
+}
+
+TEST(ThreadPriority, AffinityPinsToTheMaskAndAnswersTheOldOne) {
+  OnOwnThread([] {
+    const DWORD_PTR old = SetThreadAffinityMask(GetCurrentThread(), 1);
+    EXPECT_NE(0u, old & 1) << "processor 0 was allowed before";
+    cpu_set_t set;
+    ASSERT_EQ(0, sched_getaffinity(0, sizeof set, &set));
+    EXPECT_EQ(1, CPU_COUNT(&set));
+    EXPECT_TRUE(CPU_ISSET(0, &set));
+    EXPECT_EQ(DWORD_PTR(1), SetThreadAffinityMask(GetCurrentThread(), old));
+    EXPECT_EQ(0u, SetThreadAffinityMask(GetCurrentThread(), 0));
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+  });
 }

@@ -8,7 +8,8 @@
 // otherwise it is dropped, at most with a console line ("MULTIPLAYER: ..."). Failures of the connection show as
 // chat lines. Nothing throws but std::bad_alloc.
 // Locking: everything runs on the game's main thread; only CServerInfo's byte counts are locked (the loading
-// thread writes them). Game data is reached through the Game accessors and MultiplePlayerSupport's interface.
+// thread writes them) and its loader's lists (Downloads.h). Game data is reached through the Game accessors and
+// MultiplePlayerSupport's interface.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,12 +18,14 @@
 
 #include <base/TaskContext.h>
 
+#include <multiplayer/Downloads.h>
 #include <multiplayer/NetClient.h>
 #include <multiplayer/Protocol.h>
 
 class CHackHack;
 struct tHackModule;
 class CMultiplayerState;
+class CClientScripting;
 
 enum NetClientState : std::uint32_t {
   NETCLIENT_NONE = 0,          // just created
@@ -32,23 +35,33 @@ enum NetClientState : std::uint32_t {
   NETCLIENT_IN_GAME = 4,       // message 3 sent
 };
 
-// One connection's server: host and port (for downloads) and the download byte counts.
+// One connection's server: host and port (for downloads), the download byte counts and the loader that fetches
+// the resources' files. Its destruction cancels every job, running ones included, and joins the loader's threads
+// before anything else of it goes.
 class CServerInfo : public tLockable {
  public:
   static constexpr std::size_t kMaxHostLength = 256;
   // host is UTF-8; it is kept widened, cut at kMaxHostLength units.
   CServerInfo(const char* host, std::uint16_t port);
+  ~CServerInfo();
   const std::u16string& GetHost() const { return m_Host; }
   std::uint16_t GetPort() const { return m_Port; }
-  void SetByteCounts(std::uint32_t total, std::uint32_t downloaded);
-  void AddDownloadedBytes(std::uint32_t bytes);
-  void GetByteCounts(std::uint32_t* total, std::uint32_t* downloaded) const;
+  CBackgroundLoader& GetLoader() { return m_Loader; }
+
+  // The byte counts of the files being downloaded (any thread; under the server info's lock). A file that
+  // fails takes its share out of both.
+  void AddTotalBytes(std::uint64_t bytes);
+  void AddDownloadedBytes(std::uint64_t bytes);
+  void RemoveBytes(std::uint64_t total, std::uint64_t downloaded);
+  void ResetByteCounts();
+  void GetByteCounts(std::uint64_t* total, std::uint64_t* downloaded) const;
 
  private:
   std::u16string m_Host;
   std::uint16_t m_Port;
-  std::uint32_t m_TotalBytes = 0;
-  std::uint32_t m_DownloadedBytes = 0;
+  std::uint64_t m_TotalBytes = 0;
+  std::uint64_t m_DownloadedBytes = 0;
+  CBackgroundLoader m_Loader;
 };
 
 // One entry of the remote-player table (one per player id). The own id's entry holds the local player's item.
@@ -135,6 +148,8 @@ class CMultiplayerState {
   CMultiplayerState& operator=(const CMultiplayerState&) = delete;
 
   tHackModule* m_pModule;  // owner of the optional patches
+  // The client's event types, natives and script commands (ClientScripting.h); outlives the client.
+  std::unique_ptr<CClientScripting> m_pScripting;
   // The connect request's values: the options "Nickname" and "Password" (UTF-8) and the launcher's clientValue.
   std::string m_Nickname, m_Password;
   std::uint32_t m_ClientValue = 0;

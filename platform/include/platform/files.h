@@ -97,6 +97,10 @@ BOOL SetFileAttributesW(LPCWSTR fileName, DWORD fileAttributes);
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES attributes);
 BOOL RemoveDirectoryW(LPCWSTR pathName);
 BOOL DeleteFileW(LPCWSTR fileName);
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
+// Renames a file within its volume (the host's one file system); other flags are ignored. Without
+// MOVEFILE_REPLACE_EXISTING an existing target fails with ERROR_ALREADY_EXISTS; a directory target always does.
+BOOL MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
 
 struct WIN32_FIND_DATAW {
   DWORD dwFileAttributes;

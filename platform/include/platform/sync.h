@@ -67,6 +67,19 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
 // the host thread unwinds, so objects on its stack are destroyed.
 [[noreturn]] void ExitThread(DWORD exitCode);
 DWORD GetCurrentThreadId();
+// The pseudo handle (HANDLE)-2 that stands for the calling thread (never to be closed).
+HANDLE GetCurrentThread();
+constexpr int THREAD_PRIORITY_NORMAL = 0;
+constexpr int THREAD_MODE_BACKGROUND_BEGIN = 0x00010000;
+constexpr int THREAD_MODE_BACKGROUND_END = 0x00020000;
+// Only the calling thread's background mode is supported (other handles and priorities fail with
+// ERROR_NOT_SUPPORTED, THREAD_PRIORITY_NORMAL on the calling thread excepted, which changes nothing).
+// Background mode is the host's lowest scheduling priority for this thread; it cannot be left again (the host
+// lets no thread raise its priority back), so ending it fails with ERROR_NOT_SUPPORTED.
+BOOL SetThreadPriority(HANDLE thread, int priority);
+// The calling thread (its pseudo handle) or a thread of CreateThread; answers the previous mask, or 0 with
+// ERROR_INVALID_PARAMETER for a mask naming no processor of the process.
+DWORD_PTR SetThreadAffinityMask(HANDLE thread, DWORD_PTR mask);
 
 void Sleep(DWORD milliseconds);
 
