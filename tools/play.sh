@@ -26,7 +26,7 @@ finish() {
 trap finish EXIT
 
 # The client's data: the fonts and a console page.
-mkdir -p "$play/client/Fonts" "$play/client/GUI" "$play/files/welcome"
+mkdir -p "$play/client/Fonts" "$play/client/GUI" "$play/files/welcome" "$play/caches"
 cp /usr/share/fonts/truetype/open-sans/OpenSans-Regular.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf \
    "$play/client/Fonts/"
 cat > "$play/client/GUI/Main.xml" <<'EOF'
@@ -37,30 +37,38 @@ cat > "$play/client/GUI/Main.xml" <<'EOF'
   </Page>
 </Page>
 EOF
-# The server's resource: a client script and a data file it reads.
+# The server's resource: a client script that greets and reports its downloads, and a data file.
 cat > "$play/files/welcome/client.nut" <<'EOF'
-Event.Add("OnResourceStart", function(e, resource) {
-  Multiplayer.OutputChatBox("Resource " + Multiplayer.GetResourceName(resource) + " started");
-  Multiplayer.TriggerServerEvent("onWelcome", "Kelv");
+local function greet(e, resource) {
+  local name = Multiplayer.GetResourceName(resource);
+  Multiplayer.OutputChatBox("Hello from " + name);
+  Multiplayer.TriggerServerEvent("onWelcome", name);
+}
+Engine.EventSystem.GetEventType("OnResourceStart").AddHandler(greet);
+Engine.EventSystem.GetEventType("OnResourceReady").AddHandler(greet);
+Engine.EventSystem.GetEventType("OnFileDownload").AddHandler(function(e, file) {
+  Multiplayer.OutputChatBox("Downloaded " + file);
 });
-Event.Add("OnFileDownload", function(e, file) { print("downloaded " + file + "\n"); });
 EOF
-echo "Welcome to the loopback server." > "$play/files/welcome/motd.txt"
+head -c 2000 /dev/zero | tr '\0' 'm' > "$play/files/welcome/motd.txt"
 
-# What the server does: accept, greet, list the resource, show another player who moves and leaves, then wait
-# for the player's words and the quit.
+# What the server does: accept, greet, list the resource (its data file comes slowly, under the download bar), hear
+# the script's event, show another player who moves and leaves, then wait for the player's words and the quit.
 cat > "$play/scenario.txt" <<'EOF'
 wait 1 15000
 accept 0 5 9 0 0
 chat Welcome aboard, Kelv!
-resources welcome:1
 wait 3 15000
+fault welcome/motd.txt slow
+resources welcome:1
+wait 11 10000
 states 1,3,1000,-50,7
 wait 4 5000
 update 1 1 3 2000 -50 7 0 0
-wait 11 5000
+wait 4 5000
 wait 6 15000
 left 1
+wait 4 5000
 wait disconnect 15000
 EOF
 build/tools/netserver/netserver --files "$play/files" --scenario "$play/scenario.txt" > "$play/server.txt" 2>&1 &
@@ -79,9 +87,10 @@ for module in ADPCMSupport AspectRatioSupport MultipleInstanceSupport BugFixes C
   modules+=(--module "$module")
 done
 status=0
-build/brindle_launch --game "$PWD/build/hack/testing/program/quorvant" --client-data "$play/client" "${modules[@]}" \
+build/brindle_launch --game "$PWD/build/hack/testing/program/quorvant" --client-data "$play/client" \
+  --caches "$play/caches" "${modules[@]}" \
   --option Multiplayer.Server="127.0.0.1:$port" --option Multiplayer.Nickname=Kelv \
-  -- --frames 400 --frame-time 10 --level 5 --type 150:/say+Hello,+everyone --type 300:/quit \
+  -- --frames 500 --frame-time 10 --level 5 --type 300:/say+Hello,+everyone --type 450:/quit \
   "${game_arguments[@]}" || status=$?
 # The server's last lines (the quit) come within moments; then it goes.
 sleep 0.5

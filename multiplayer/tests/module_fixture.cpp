@@ -50,6 +50,7 @@ void ModuleTest::SetUp() {
   std::memcpy(reinterpret_cast<void*>(std::uintptr_t(Game::GetWindowAddress())), &window, sizeof window);
   SetFocus(reinterpret_cast<HWND>(std::uintptr_t(kWindow)));
   Register(u"MultiplePlayerSupport");
+  Register(u"SquirrelSupport");
   std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
   std::replace(name.begin(), name.end(), '/', '_');
   folder = std::filesystem::temp_directory_path() / ("mp_module_" + std::to_string(::getpid()) + "_" + name);
@@ -58,12 +59,19 @@ void ModuleTest::SetUp() {
   std::filesystem::create_directories(folder / "GUI");
   for (const char* font : kFontFiles)
     std::filesystem::copy_file(font, folder / "Fonts" / std::filesystem::path(font).filename());
+  std::filesystem::create_directories(folder / "UserData");
+  appContext = std::make_unique<tAppContext>("Test", nullptr, MessageDisplayMode::Console);
+  fileSystem = std::make_unique<CFileSystem>(appContext.get());
+  ASSERT_NE(nullptr, MountPhysicalDirectory(u"/UserData", true, text::Utf8ToUtf16((folder / "UserData").string()).c_str()));
 }
 
 void ModuleTest::TearDown() {
   if (multiplayer::GetModule() != nullptr) Send(MODULEEVENT_UNLOAD);
+  SquirrelSupportModuleHandler(MODULEEVENT_UNLOAD, nullptr);
   hack::testing::ResetHackRegistry();
   hack::testing::ClearModuleOptions();
+  fileSystem.reset();
+  appContext.reset();
   game.reset();
   server.reset();
   platform::SetDialogBackend(previousDialogs);
@@ -78,6 +86,7 @@ std::uint32_t ModuleTest::Start(const std::string& serverText, bool page) {
     if (multiplayer::GetModule() != nullptr) Send(MODULEEVENT_UNLOAD);
     hack::testing::ResetHackRegistry();
     Register(u"MultiplePlayerSupport");
+    Register(u"SquirrelSupport");
   }
   if (page) std::ofstream(folder / "GUI" / "Main.xml") << kMainPage;
   const std::u16string directory = text::Utf8ToUtf16(folder.string());

@@ -1,6 +1,7 @@
 #pragma once
 // The Multiplayer module started as the game's start routine starts it: the game double of one build,
-// MultiplePlayerSupport and the module registered by their built-in names, a client data folder with the packaged
+// MultiplePlayerSupport, SquirrelSupport and the module registered by their built-in names, a game-side file system
+// whose "/UserData" (the download cache) is a temporary folder, a client data folder with the packaged
 // fonts and (when asked) a console page, the module's options, SDL on its dummy video driver, and a dialog backend
 // that keeps every message shown.
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <base/AppContext.h>
+#include <base/FileSystem.h>
 #include <core/GameStartup.h>
 #include <hack/BuiltInModules.h>
 #include <hack/GameVersion.h>
@@ -78,6 +81,8 @@ class ModuleTest : public ::testing::TestWithParam<gamedouble::Build> {
   std::string Address() const { return "127.0.0.1:" + std::to_string(server->EnetPort()); }
 
   std::unique_ptr<gamedouble::CGameDouble> game;
+  std::unique_ptr<tAppContext> appContext;
+  std::unique_ptr<CFileSystem> fileSystem;
   std::unique_ptr<nettest::CTestServer> server;
   std::filesystem::path folder;
   CMessages messages;

@@ -89,6 +89,40 @@ TEST_P(ModuleTest, AMuteServerEndsTheWaitAtItsBound) {
   EXPECT_EQ("You timed out from the server.", messages.shown.back());
 }
 
+TEST_P(ModuleTest, AStalledDownloadHoldsNeitherQuitNorUnload) {
+  // The loader lets a running transfer go within a second; the disconnect takes a round trip.
+  constexpr auto kBound = std::chrono::milliseconds(2500);
+  constexpr std::uint8_t kLevel = 5;
+  const gamedouble::Place stateByte{0x7FD170, 0x7FD290, 0x7FD2D0, 0xE5C2D0};
+  std::filesystem::create_directories(folder / "big");
+  std::ofstream(folder / "big" / "data.bin") << std::string(1 << 16, 'b');
+  for (const bool quit : {true, false}) {
+    SCOPED_TRACE(quit ? "quit" : "unload");
+    Serve({"wait 1 5000", "accept 0 5 9 0 0", "wait 3 5000", "fault big/data.bin stalled", "resources big:1",
+           "wait disconnect 15000"});
+    ASSERT_EQ(MODULEREPLY_HANDLED, Start(Address()));
+    game->Write<std::uint8_t>(stateByte, kLevel);
+    Send(MODULEEVENT_LOADITEMS);
+    CMultiplayerState* state = multiplayer::GetModule()->m_pState.get();
+    std::uint64_t total = 0, downloaded = 0;
+    for (const auto deadline = Clock::now() + std::chrono::seconds(5); downloaded == 0 && Clock::now() < deadline;) {
+      Frame();
+      state->m_pClient->GetServerInfo()->GetByteCounts(&total, &downloaded);
+    }
+    ASSERT_GT(downloaded, 0u);
+    ASSERT_LT(downloaded, total);  // half of it came, then the server stalled
+    const auto start = Clock::now();
+    if (quit) {
+      Client()->GetCommands()->ExecuteLine(u"/quit", true);
+    } else {
+      Send(MODULEEVENT_UNLOAD);
+    }
+    EXPECT_LT(Clock::now() - start, kBound);
+    for (const char* reply : {"connect", "ok", "ready", "ok", "ok", "disconnect 6"})
+      EXPECT_EQ(0u, server->Reply().rfind(reply, 0)) << reply;
+  }
+}
+
 std::vector<std::string>& Routed() {
   static std::vector<std::string> routed;
   return routed;
