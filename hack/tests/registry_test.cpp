@@ -502,19 +502,6 @@ TEST_F(HackRegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
   first->m_FreeLibraryOnUnload = 0;  // the handle is made up
 }
 
-TEST_F(HackRegistryTest, StubsOfMissingModulesRefuseQuietly) {
-  const std::u16string_view present[] = {u"ADPCMSupport", u"OggVorbisSupport", u"PCMSupport",
-                                         u"IncreasedLimits", u"MultiplePlayerSupport", u"AspectRatioSupport",
-                                         u"MultipleInstanceSupport", u"BugFixes", u"NoDrawDistance", u"CustomFiles",
-                                         u"SquirrelSupport"};
-  for (const tBuiltInModule& builtIn : g_BuiltInModules) {
-    if (std::find(std::begin(present), std::end(present), builtIn.name) != std::end(present)) continue;
-    tHackModule* module = CreateHackModule(u"m.dll", builtIn.name);
-    EXPECT_EQ(RegisterBuiltInModule(module, nullptr), 17u) << text::Utf16ToUtf8(builtIn.name);
-    EXPECT_EQ(module->m_hModule, nullptr);
-  }
-}
-
 TEST_F(HackRegistryTest, RecordsKeepTheirNamesCutToSize) {
   std::u16string longName(80, u'n');
   std::u16string longPath(300, u'p');

@@ -9,6 +9,7 @@
 //     --all-modules          every built-in module, in the table's order
 //     --mod NAME=DIR         a mod directory mounted as /Mods/NAME
 //     --option MODULE.NAME=VALUE
+//     --client-data DIR      the multiplayer client's data (fonts, GUI pages), mounted at "/" of its files
 //     --caches DIR, --debug DIR, --start-delay MS, --disable-game, --close-only-messages
 //     --magic TEXT, --header-build N   (for trying a launcher of another version)
 // Exit status: the game's exit code (its low 8 bits, as the host keeps them) once it reported its start; else the
@@ -120,6 +121,8 @@ bool Apply(Settings* settings, const std::vector<std::string>& words) {
       SetFieldText(header.sdlDirectory, Wide(value));
     } else if (word == "--caches") {
       SetFieldText(header.cachesDirectory, Wide(value));
+    } else if (word == "--client-data") {
+      SetFieldText(header.clientDataDirectory, Wide(value));
     } else if (word == "--debug") {
       SetFieldText(header.debugDirectory, Wide(value));
     } else if (word == "--module") {

@@ -112,10 +112,10 @@ CFileServer::~CFileServer() {
   if (m_pDaemon != nullptr) MHD_stop_daemon(m_pDaemon);
 }
 
-bool CFileServer::Start() {
+bool CFileServer::Start(std::uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = 0;
+  address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   m_pDaemon = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr,
                                &Answer, this, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_URI_LOG_CALLBACK, &KeepUri,

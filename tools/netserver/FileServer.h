@@ -38,7 +38,8 @@ class CFileServer {
   CFileServer(std::string root, LogFunction log) : m_Root(std::move(root)), m_Log(std::move(log)) {}
   ~CFileServer();
 
-  bool Start();
+  // Listens on the port (0: any free one).
+  bool Start(std::uint16_t port = 0);
   std::uint16_t Port() const { return m_Port; }
   // key: "<resource>/<file>"
   void SetFault(const std::string& key, Fault fault);

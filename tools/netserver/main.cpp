@@ -2,10 +2,10 @@
 //
 //   netserver [--files DIR] [--scenario FILE]
 //
-// Prints "enet <port>" and "http <port>" first. Then reads one command per line from FILE, or from standard
-// input (ENet is serviced between lines, so the link stays up while it waits), and answers each with one line:
-// "ok", the result of a wait, or "error <why>". The HTTP server's request log comes as "http ..." lines at any
-// time. End of input ends the server.
+// Prints "enet <port>" and "http <port>" first (one number, as a real server's, unless that TCP port was taken).
+// Then reads one command per line from FILE, or from standard input (ENet is serviced between lines, so the link
+// stays up while it waits), and answers each with one line: "ok", the result of a wait, or "error <why>". The HTTP
+// server's request log comes as "http ..." lines at any time. End of input ends the server.
 //
 //   accept ID LEVEL SECOND FLAGS VALUE    message 2
 //   reject REASON | kick REASON           disconnect with the reason
@@ -49,6 +49,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxPeers = 8;
 constexpr std::size_t kChannels = 2;
 constexpr int kIdlePollMs = 5;
+constexpr int kSamePortAttempts = 8;
 
 std::mutex g_OutputLock;
 void Say(const std::string& line) {
@@ -297,16 +298,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "netserver: ENet did not start\n");
     return 1;
   }
-  ENetAddress address{};
-  enet_address_set_host(&address, "127.0.0.1");
-  address.port = 0;
-  ENetHost* host = enet_host_create(&address, kMaxPeers, kChannels, 0, 0);
-  if (host == nullptr) {
-    std::fprintf(stderr, "netserver: no ENet host\n");
-    return 1;
-  }
+  // A real server serves its files on the port number of its ENet host (TCP beside UDP), which is where clients
+  // download from: a few tries for a UDP port whose TCP twin is free too, then any port for the files.
+  ENetHost* host = nullptr;
   netserver::CFileServer fileServer(files, Say);
-  if (!fileServer.Start()) {
+  bool serving = false;
+  for (int attempt = 0; attempt < kSamePortAttempts && !serving; ++attempt) {
+    if (host != nullptr) enet_host_destroy(host);
+    ENetAddress address{};
+    enet_address_set_host(&address, "127.0.0.1");
+    address.port = 0;
+    host = enet_host_create(&address, kMaxPeers, kChannels, 0, 0);
+    if (host == nullptr) {
+      std::fprintf(stderr, "netserver: no ENet host\n");
+      return 1;
+    }
+    serving = fileServer.Start(host->address.port);
+  }
+  if (!serving && !fileServer.Start()) {
     std::fprintf(stderr, "netserver: no HTTP server\n");
     return 1;
   }

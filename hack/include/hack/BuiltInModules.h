@@ -1,8 +1,5 @@
 #pragma once
 // Handlers of the built-in modules, found by the module's name.
-//
-// A module whose code is not part of the program yet is linked as a stub that
-// refuses its Init with 17 (so it is freed and skipped like an unknown name).
 #include <hack/ModuleRegistry.h>
 
 std::uint32_t ADPCMSupportModuleHandler(std::uint32_t event, ModuleEventData* data);

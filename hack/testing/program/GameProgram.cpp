@@ -1,10 +1,13 @@
 // The game double as a program: the game executable a launcher starts, injects into and waits for.
 //
 //   quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] [--interrupt 1]
-//                             [--frame-time MS]
+//                             [--frame-time MS] [--level L] [--type FRAME:TEXT]...
 //
 // --marker writes another build marker (a build no launcher supports); --interrupt sends the program Ctrl+C
 // (SIGINT) after its frames and waits for it to end the process; --frame-time paces each frame as a game would.
+// --level makes L the current level and loads its items before the first frame; --type has the player type TEXT
+// ("+" for a blank) into the console before frame FRAME: the console key, the text and Return, as SDL events on the
+// game window, which holds the keyboard focus.
 // The host part maps the double (the loader's work), puts the frame loop between the window's creation and the
 // main function's returns, keeps a pristine copy of the code and hands over at platform::EnterGameMain, where a
 // suspended start waits. The game part is the double's main function: the start hook's place, the window places,
@@ -17,14 +20,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <SDL.h>
 
 #include <hack/testing/GameDouble.h>
 #include <platform/memory.h>
 #include <platform/process.h>
 #include <platform/sync.h>
+#include <platform/window.h>
 
 #include "../src/GamePlaces.h"
 
@@ -42,6 +49,10 @@ constexpr std::uint32_t kJmpBytes = 5;
 constexpr std::uint32_t kScreenWidth = 640, kScreenHeight = 480;
 constexpr std::uint32_t kSampleIndex = 3;
 constexpr std::uint8_t kKeyDown = 0x80;
+// A level's rooms, and the first item number a level leaves free for new items.
+constexpr gamedouble::Place kRoomCount{0x53392C, 0x533A5C, 0x533A9C, 0x87514C};
+constexpr std::uint16_t kLevelRooms = 20;
+constexpr std::uint32_t kFirstFreeItem = 40;
 
 struct Options {
   Build build = Build::VReleasePatched;
@@ -52,12 +63,21 @@ struct Options {
   std::uint32_t markerValue = 0;
   bool interrupt = false;
   std::uint32_t frameTime = 0;
+  std::int32_t level = -1;
+};
+
+// A line the player types before a frame.
+struct Typed {
+  std::uint32_t frame;
+  std::string text;
 };
 
 CGameDouble* g_Game = nullptr;
 std::uint32_t g_Frames = 0;
 bool g_Interrupt = false;
 std::uint32_t g_FrameTime = 0;
+std::int32_t g_Level = -1;
+std::vector<Typed> g_Typed;
 
 template <typename F>
 F Entry(Routine routine) {
@@ -71,9 +91,43 @@ gamedouble::QuadRecord QuadAt(float left, float top, float size, std::uint32_t c
   return quad;
 }
 
+void PushKey(SDL_Keycode key) {
+  SDL_Event event{};
+  event.type = SDL_KEYDOWN;
+  event.key.state = SDL_PRESSED;
+  event.key.keysym.sym = key;
+  event.key.keysym.scancode = SDL_GetScancodeFromKey(key);
+  SDL_PushEvent(&event);
+}
+
+void PushText(const std::string& text) {
+  SDL_Event event{};
+  event.type = SDL_TEXTINPUT;
+  std::strncpy(event.text.text, text.c_str(), sizeof event.text.text - 1);
+  SDL_PushEvent(&event);
+}
+
+void TypeLine(const std::string& line) {
+  SetFocus(reinterpret_cast<HWND>(std::uintptr_t(g_Game->Read<std::uint32_t>(gamedouble::places::kWindowGlobal))));
+  PushKey(SDLK_t);
+  PushText("t");
+  PushText(line);
+  PushKey(SDLK_RETURN);
+}
+
 // The frames, run from game code between the window's creation and the main function's returns.
 __attribute__((force_align_arg_pointer)) void RunFrames() {
+  if (g_Level >= 0) {
+    g_Game->Write<std::uint16_t>(kRoomCount, kLevelRooms);
+    static std::uint32_t next = kFirstFreeItem;
+    g_Game->OnCall(Routine::AllocateItem, [](const gamedouble::StubCall&) -> std::uint32_t { return next++; });
+    g_Game->Write<std::uint8_t>(gamedouble::places::kStateByte, std::uint8_t(g_Level));
+    Entry<void (*)()>(Routine::LoadItems)();
+  }
   for (std::uint32_t frame = 0; frame < g_Frames; ++frame) {
+    for (const Typed& typed : g_Typed) {
+      if (typed.frame == frame) TypeLine(typed.text);
+    }
     std::uint8_t keys[256] = {};
     keys[frame % std::size(keys)] = kKeyDown;
     g_Game->SetKeyboard(keys);
@@ -89,7 +143,8 @@ __attribute__((force_align_arg_pointer)) void RunFrames() {
     Entry<void (*)()>(Routine::Frame)();
     if (g_FrameTime != 0) Sleep(g_FrameTime);
   }
-  std::printf("quorvant: %u frames run\n", g_Frames);
+  std::printf("quorvant: %u frames run, %zu progress bars drawn\n", g_Frames,
+              g_Game->CallsOf(Routine::ProgressBar).size() + g_Game->CallsOf(Routine::ProgressBarV).size());
   std::fflush(stdout);
   if (g_Interrupt) {
     ::kill(::getpid(), SIGINT);
@@ -115,7 +170,13 @@ bool Parse(int argc, char** argv, Options* options) {
       options->frameTime = std::uint32_t(std::strtoul(value, nullptr, 0));
     else if (name == "--interrupt")
       options->interrupt = std::strtoul(value, nullptr, 0) != 0;
-    else
+    else if (name == "--level")
+      options->level = std::int32_t(std::strtoul(value, nullptr, 0) & 0xFF);
+    else if (name == "--type" && std::strchr(value, ':') != nullptr) {
+      std::string text = std::strchr(value, ':') + 1;
+      std::replace(text.begin(), text.end(), '+', ' ');
+      g_Typed.push_back({std::uint32_t(std::strtoul(value, nullptr, 0)), text});
+    }    else
       return false;
   }
   return argc % 2 == 1;
@@ -146,7 +207,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!Parse(argc, argv, &options)) {
     std::fprintf(stderr, "usage: quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] "
-                         "[--interrupt 1]\n");
+                         "[--interrupt 1] [--frame-time MS] [--level L] [--type FRAME:TEXT]\n");
     return int(kUsage);
   }
   CGameDouble game(options.build);
@@ -158,6 +219,7 @@ int main(int argc, char** argv) {
   g_Frames = options.frames;
   g_Interrupt = options.interrupt;
   g_FrameTime = options.frameTime;
+  g_Level = options.level;
   if (options.marker) game.Image().WriteMarkerValue(options.markerValue);
   game.SetScreenSize(kScreenWidth, kScreenHeight);
   game.SetMainBehaviour(options.window, options.exitIndex);

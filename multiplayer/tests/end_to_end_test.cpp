@@ -1,0 +1,126 @@
+// The whole client end to end: the launcher starts the game double with the feature modules, SquirrelSupport and
+// Multiplayer against the loopback test server, the player types into the console, and the game leaves normally.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <netserver/TestServer.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The game's frames (paced), when the player types, and the level the server names.
+constexpr int kFrames = 400, kFrameTimeMs = 10, kSayFrame = 250, kQuitFrame = 350, kLevel = 5;
+// The server's resource: a script that greets at its start or once its files are in, and a data file that comes
+// slowly enough for the bar to show.
+constexpr const char* kScript = R"(
+local function greet(e, resource) {
+  local name = Multiplayer.GetResourceName(resource);
+  Multiplayer.OutputChatBox("Hello from " + name);
+  Multiplayer.TriggerServerEvent("onWelcome", name);
+}
+Engine.EventSystem.GetEventType("OnResourceStart").AddHandler(greet);
+Engine.EventSystem.GetEventType("OnResourceReady").AddHandler(greet);
+Engine.EventSystem.GetEventType("OnFileDownload").AddHandler(function(e, file) {
+  Multiplayer.OutputChatBox("Downloaded " + file);
+});
+)";
+constexpr std::size_t kDataBytes = 2000;
+constexpr const char* kMainPage = R"(<Page>
+  <FontStack Name="Mono"><Font Family="Open Sans"/></FontStack>
+  <Page Name="CmdWindow" Left="0" Top="20" Width="400" Height="30" Visible="false">
+    <Text Name="Input" Left="0" Top="0" Width="400" FontStack="Mono" Size="14" Colour="#ffffff" AllowNewLines="false"/>
+  </Page></Page>)";
+constexpr const char* kModules[] = {"CustomFiles", "IncreasedLimits", "BugFixes", "MultiplePlayerSupport",
+                                    "SquirrelSupport", "Multiplayer"};
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = fs::temp_directory_path() / ("mp_end_to_end_" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder / "client" / "Fonts");
+    fs::create_directories(folder / "client" / "GUI");
+    fs::create_directories(folder / "files" / "welcome");
+    fs::create_directories(folder / "caches");
+    std::ofstream(folder / "files" / "welcome" / "client.nut") << kScript;
+    std::ofstream(folder / "files" / "welcome" / "motd.txt") << std::string(kDataBytes, 'm');
+    for (const char* font : {GUI_FONT_OPEN_SANS, GUI_FONT_DEJAVU})
+      fs::copy_file(font, folder / "client" / "Fonts" / fs::path(font).filename());
+    std::ofstream(folder / "client" / "GUI" / "Main.xml") << kMainPage;
+  }
+  void TearDown() override {
+    server.reset();
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+
+  void Serve(const std::vector<std::string>& scenario) {
+    std::ofstream out(folder / "scenario.txt");
+    for (const std::string& line : scenario) out << line << "\n";
+    out.close();
+    server = std::make_unique<nettest::CTestServer>((folder / "files").string(), (folder / "scenario.txt").string());
+    ASSERT_TRUE(server->Started());
+  }
+
+  // Runs the launcher to the game's end; its exit status, the output in `output`.
+  int Play() {
+    std::ostringstream command;
+    command << "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy " << BRINDLE_LAUNCH << " --game " << BRINDLE_GAME
+            << " --client-data " << (folder / "client").string() << " --caches " << (folder / "caches").string();
+    for (const char* module : kModules) command << " --module " << module;
+    command << " --option Multiplayer.Server=127.0.0.1:" << server->EnetPort()
+            << " --option Multiplayer.Nickname=Kelv -- --frames " << kFrames << " --frame-time " << kFrameTimeMs
+            << " --level " << kLevel << " --type " << kSayFrame << ":/say+Hello+there --type " << kQuitFrame
+            << ":/quit > " << (folder / "game.txt").string() << " 2>&1";
+    const int status = std::system(command.str().c_str());
+    std::ifstream in(folder / "game.txt");
+    output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  bool Printed(const std::string& line) const { return output.find(line) != std::string::npos; }
+
+  fs::path folder;
+  std::unique_ptr<nettest::CTestServer> server;
+  std::string output;
+};
+
+TEST_F(EndToEndTest, APlayedGameDownloadsRunsChatsMeetsAPlayerAndQuitsAndASecondDownloadsNothing) {
+  for (const bool cached : {false, true}) {
+    SCOPED_TRACE(cached ? "second run" : "first run");
+    Serve({"wait 1 10000", "accept 0 " + std::to_string(kLevel) + " 9 0 0", "chat Welcome aboard", "wait 3 10000",
+           "fault welcome/motd.txt slow", "resources welcome:1", "wait 11 10000", "states 1,3,1000,-50,7",
+           "wait 4 5000", "update 1 1 3 2000 -50 7 0 0", "wait 4 5000", "wait 6 10000", "left 1", "wait 4 5000",
+           "wait disconnect 10000"});
+    EXPECT_EQ(0, Play()) << output;
+    EXPECT_TRUE(Printed("MULTIPLAYER: Using server \"127.0.0.1\" and port \"" +
+                        std::to_string(server->EnetPort()) + "\"\n"))
+        << output;
+    for (const char* line : {"CHAT: Waiting for server...\n", "CHAT: Connected\n", "CHAT: Welcome aboard\n",
+                             "CHAT: Hello from welcome\n", "brindle_launch: the game has started\n",
+                             "BRINDLECORE: Unloading...\n", "brindle_launch: the game ended with exit code 0x100\n"})
+      EXPECT_TRUE(Printed(line)) << line << output;
+    // The data file came in while the game ran, under its bar; a cached copy is neither fetched nor announced.
+    EXPECT_EQ(!cached, Printed("CHAT: Downloaded motd.txt\n")) << output;
+    EXPECT_EQ(cached, Printed(" 0 progress bars drawn")) << output;
+
+    const std::string expected[] = {"connect 24 7 0  Kelv", "ok", "ok", "ready", "ok", "ok",
+                                    "event onWelcome ",     "ok", "state", "ok", "state", "chat Hello there",
+                                    "ok",                   "state", "disconnect 6"};
+    for (const std::string& reply : expected) {
+      const std::string got = server->Reply();
+      EXPECT_EQ(0u, got.rfind(reply, 0)) << reply << " / " << got;
+    }
+    EXPECT_EQ(cached ? 0u : 2u, server->HttpLog().size());
+  }
+}
+
+}  // namespace

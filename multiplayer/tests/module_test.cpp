@@ -1,0 +1,298 @@
+// The Multiplayer module's Init against the loopback test server, and its replies to the game's events.
+#include <chrono>
+
+#include <features/MultiplePlayerSupport.h>
+#include <hack/GameRoutines.h>
+#include <multiplayer/Protocol.h>
+
+#include "module_fixture.h"
+
+namespace mptest {
+namespace {
+
+namespace mps = MultiplePlayerSupport;
+using Clock = std::chrono::steady_clock;
+
+TEST(ServerOption, SplitsHostAndPort) {
+  struct Case {
+    const char16_t* text;
+    bool valid;
+    const char16_t* host;
+    std::uint16_t port;
+  };
+  const Case cases[] = {
+      {u"[::1]:23000", true, u"::1", 23000},      {u"[fe80::1]", true, u"fe80::1", 22000},
+      {u"example.net", true, u"example.net", 22000}, {u"10.0.0.1:65535", true, u"10.0.0.1", 65535},
+      {u"10.0.0.1:0", true, u"10.0.0.1", 0},      {u"host:abc", false, u"", 0},
+      {u"host:65536", false, u"", 0},             {u"host:4294989296", false, u"", 0},
+      {u"host:", false, u"", 0},                  {u"host:22000x", false, u"", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(text::Utf16ToUtf8(c.text));
+    std::u16string host;
+    std::uint16_t port = 1;
+    ASSERT_EQ(c.valid, multiplayer::SplitServer(c.text, &host, &port));
+    if (!c.valid) continue;
+    EXPECT_EQ(std::u16string(c.host), host);
+    EXPECT_EQ(c.port, port);
+  }
+}
+
+TEST_P(ModuleTest, WithoutAUsableServerTheModuleRunsUnconnected) {
+  for (const char* server : {"", "127.0.0.1:abc", "127.0.0.1:70000"}) {
+    SCOPED_TRACE(server);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(MODULEREPLY_HANDLED, Start(server));
+    const std::string console = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(*server != 0, console.find("MULTIPLAYER: Unable to connect; invalid port\n") != std::string::npos);
+    EXPECT_EQ(nullptr, multiplayer::GetModule()->m_pState->m_pClient);
+    Frame();
+    ASSERT_NE(nullptr, Client());
+    EXPECT_EQ(CClient::kWelcomeLine, LastChat());
+    Client()->GetCommands()->ExecuteLine(u"/say hello", true);
+    EXPECT_EQ("Not connected to a server!", LastChat());
+    Client()->GetCommands()->ExecuteLine(u"/kick Bob", true);
+    EXPECT_EQ("'kick' is not recognized as an internal or external command, operable program or batch file.",
+              LastChat());
+    Send(MODULEEVENT_UNLOAD);
+    EXPECT_EQ(nullptr, multiplayer::GetModule());
+    EXPECT_TRUE(messages.shown.empty());
+  }
+}
+
+TEST_P(ModuleTest, EachReasonAtInitShowsItsTextAndRefuses) {
+  for (const std::uint32_t reason : {std::uint32_t(DISCONNECT_SERVER_FULL), std::uint32_t(DISCONNECT_WRONG_PASSWORD), 99u}) {
+    SCOPED_TRACE(reason);
+    Serve({"wait 1 5000", "reject " + std::to_string(reason)});
+    EXPECT_EQ(MODULEREPLY_SKIP, Start(Address()));
+    EXPECT_EQ("connect 24 " + std::to_string(GameVersion) + " 0 pw Kelv", server->Reply());
+    ASSERT_FALSE(messages.shown.empty());
+    EXPECT_EQ(GetDisconnectMessageText(reason), messages.shown.back());
+    EXPECT_EQ(nullptr, multiplayer::GetModule());
+  }
+}
+
+TEST_P(ModuleTest, AMuteServerEndsTheWaitAtItsBound) {
+  constexpr std::uint32_t kBoundMs = 300;
+  // The client's own disconnect gives a mute peer one step before it lets go.
+  constexpr auto kSlack = std::chrono::milliseconds(CNetClient::kDisconnectTotalMs);
+  const std::uint32_t saved = multiplayer::g_ConnectWaitBoundMs;
+  multiplayer::g_ConnectWaitBoundMs = kBoundMs;
+  Serve({"wait 1 5000", "mute", "wait any 10000"});
+  const auto start = Clock::now();
+  EXPECT_EQ(MODULEREPLY_SKIP, Start(Address()));
+  const auto took = Clock::now() - start;
+  multiplayer::g_ConnectWaitBoundMs = saved;
+  EXPECT_GE(took, std::chrono::milliseconds(kBoundMs));
+  EXPECT_LT(took, std::chrono::milliseconds(kBoundMs) + kSlack);
+  ASSERT_FALSE(messages.shown.empty());
+  EXPECT_EQ("You timed out from the server.", messages.shown.back());
+}
+
+TEST_P(ModuleTest, AStalledDownloadHoldsNeitherQuitNorUnload) {
+  // The loader lets a running transfer go within a second; the disconnect takes a round trip.
+  constexpr auto kBound = std::chrono::milliseconds(2500);
+  constexpr std::uint8_t kLevel = 5;
+  const gamedouble::Place stateByte{0x7FD170, 0x7FD290, 0x7FD2D0, 0xE5C2D0};
+  std::filesystem::create_directories(folder / "big");
+  std::ofstream(folder / "big" / "data.bin") << std::string(1 << 16, 'b');
+  for (const bool quit : {true, false}) {
+    SCOPED_TRACE(quit ? "quit" : "unload");
+    Serve({"wait 1 5000", "accept 0 5 9 0 0", "wait 3 5000", "fault big/data.bin stalled", "resources big:1",
+           "wait disconnect 15000"});
+    ASSERT_EQ(MODULEREPLY_HANDLED, Start(Address()));
+    game->Write<std::uint8_t>(stateByte, kLevel);
+    Send(MODULEEVENT_LOADITEMS);
+    CMultiplayerState* state = multiplayer::GetModule()->m_pState.get();
+    std::uint64_t total = 0, downloaded = 0;
+    for (const auto deadline = Clock::now() + std::chrono::seconds(5); downloaded == 0 && Clock::now() < deadline;) {
+      Frame();
+      state->m_pClient->GetServerInfo()->GetByteCounts(&total, &downloaded);
+    }
+    ASSERT_GT(downloaded, 0u);
+    ASSERT_LT(downloaded, total);  // half of it came, then the server stalled
+    const auto start = Clock::now();
+    if (quit) {
+      Client()->GetCommands()->ExecuteLine(u"/quit", true);
+    } else {
+      Send(MODULEEVENT_UNLOAD);
+    }
+    EXPECT_LT(Clock::now() - start, kBound);
+    for (const char* reply : {"connect", "ok", "ready", "ok", "ok", "disconnect 6"})
+      EXPECT_EQ(0u, server->Reply().rfind(reply, 0)) << reply;
+  }
+}
+
+std::vector<std::string>& Routed() {
+  static std::vector<std::string> routed;
+  return routed;
+}
+LRESULT GameProcedure(HWND, UINT message, WPARAM, LPARAM) {
+  Routed().push_back("game " + std::to_string(message));
+  return 1;
+}
+LRESULT SdlProcedure(HWND, UINT message, WPARAM, LPARAM) {
+  Routed().push_back("sdl " + std::to_string(message));
+  return 2;
+}
+
+TEST_P(ModuleTest, TheWindowProcedureRoutesAndCharactersOpenTheConsole) {
+  constexpr UINT kNcCreate = 0x81, kKeyDown = 0x100, kChar = 0x102, kMouseMove = 0x200;
+  const HWND window = reinterpret_cast<HWND>(0x778);
+  platform::SetWindowProcedure(window, &GameProcedure);
+  ASSERT_EQ(MODULEREPLY_HANDLED, Start(""));
+  Frame();
+  auto message = [&](UINT which, WPARAM wParam) {
+    WindowMessageEventData data{};
+    data.window = window;
+    data.message = which;
+    data.wParam = std::uint32_t(wParam);
+    return Send(MODULEEVENT_WINDOWMESSAGE, &data);
+  };
+  EXPECT_EQ(MODULEREPLY_HANDLED, message(kNcCreate, 0));
+  // The dummy video driver takes no foreign window: SDL's procedure is stood in for.
+  ASSERT_EQ(nullptr, multiplayer::GetModule()->m_SdlWindowProc);
+  Routed().clear();
+  EXPECT_EQ(1, SendMessageW(window, kMouseMove, 0, 0));  // without SDL's procedure the game's takes everything
+  multiplayer::GetModule()->m_SdlWindowProc = &SdlProcedure;
+  const UINT toGame[] = {0x05, 0x06, 0x0F, 0x14, 0x18, 0x24, 0x46, 0x47, 0x83, 0x84, 0x86, 0x233};
+  std::vector<std::string> expected = {"game " + std::to_string(kMouseMove)};
+  for (const UINT which : toGame) {
+    SendMessageW(window, which, 0, 0);
+    expected.push_back("game " + std::to_string(which));
+  }
+  for (const UINT which : {kKeyDown, kChar, kMouseMove, WM_CLOSE}) {
+    SendMessageW(window, which, 0, 0);
+    expected.push_back("sdl " + std::to_string(which));
+  }
+  EXPECT_EQ(expected, Routed());
+
+  // Window characters open the console the key asked for; window keys are dropped.
+  EXPECT_EQ(MODULEREPLY_HANDLED, message(kKeyDown, 'T'));
+  Frame();
+  EXPECT_FALSE(Client()->IsConsoleRequested());
+  PushKey(SDLK_t);
+  Frame();
+  ASSERT_TRUE(Client()->IsConsoleRequested());
+  EXPECT_EQ(MODULEREPLY_HANDLED, message(kChar, 't'));
+  Frame();
+  EXPECT_TRUE(Client()->IsConsoleVisible());
+  EXPECT_EQ("", Input());
+  Send(MODULEEVENT_UNLOAD);
+  Routed().clear();
+  SendMessageW(window, kKeyDown, 0, 0);
+  EXPECT_EQ(std::vector<std::string>{"game " + std::to_string(kKeyDown)}, Routed());
+  platform::SetWindowProcedure(window, nullptr);
+}
+
+using RepliesTest = ModuleTest;
+
+TEST_P(RepliesTest, ConsoleKeysScriptLoadedAndFlagB) {
+  ASSERT_EQ(MODULEREPLY_HANDLED, Start(""));
+  EXPECT_EQ(MODULEREPLY_HANDLED, Send(MODULEEVENT_GETKEYSTATES));  // before the client object exists
+  Frame();
+  const std::uint32_t events[] = {MODULEEVENT_GETKEYSTATES, MODULEEVENT_GETJOYPADSTATES};
+  for (const std::uint32_t event : events) EXPECT_EQ(MODULEREPLY_HANDLED, Send(event));
+  PushKey(SDLK_t);
+  PushText("t");
+  Frame();
+  ASSERT_TRUE(Client()->IsConsoleVisible());
+  for (const std::uint32_t event : events) EXPECT_EQ(MODULEREPLY_SKIP, Send(event));
+  PushKey(SDLK_ESCAPE);
+  Frame();
+  for (const std::uint32_t event : events) EXPECT_EQ(MODULEREPLY_HANDLED, Send(event));
+
+  QueryFlagEventData flag{};
+  flag.flag = 5;
+  EXPECT_EQ(MODULEREPLY_VALUE, Send(MODULEEVENT_QUERYFLAGB, &flag));
+  EXPECT_EQ(0, flag.flag);
+
+  const gamedouble::Place pointer{0x7FD158, 0x7FD278, 0x7FD2B8, 0xE5C2BC};
+  std::uint32_t loaded = 0xFFFFFFFF;
+  game->Write<std::uint32_t>(pointer, std::uint32_t(std::uintptr_t(&loaded)));
+  EXPECT_EQ(MODULEREPLY_HANDLED, Send(MODULEEVENT_SCRIPTLOADED));
+  EXPECT_EQ(0u, loaded);  // before message 2
+  multiplayer::GetModule()->m_pState->m_ScriptLoadedValue = 77;
+  EXPECT_EQ(MODULEREPLY_HANDLED, Send(MODULEEVENT_SCRIPTLOADED));
+  EXPECT_EQ(77u, loaded);
+}
+
+TEST_P(RepliesTest, DamageAndDeathRunForTheLocalItemAlone) {
+  constexpr std::uint16_t kPuppet = 40;
+  ASSERT_EQ(MODULEREPLY_HANDLED, Start(""));
+  const std::uint16_t local = Game::GetPlayerItemNumber();
+  ASSERT_NE(mps::kNoItem, local);
+  ASSERT_NE(kPuppet, local);
+  auto record = [](std::uint16_t item) { return Game::GetItemArray() + std::size_t(item) * Game::kItemRecordSize; };
+  auto damage = [&](std::uint16_t item) {
+    FallDamageEventData fall{};
+    fall.item = record(item);
+    DivingRollLandDeathEventData roll{};
+    roll.item = record(item);
+    const std::uint32_t first = Send(MODULEEVENT_FALLDAMAGE, &fall);
+    EXPECT_EQ(first, Send(MODULEEVENT_DIVINGROLLLANDDEATH, &roll));
+    return first;
+  };
+  EXPECT_EQ(MODULEREPLY_HANDLED, damage(local));
+  EXPECT_EQ(MODULEREPLY_SKIP, damage(kPuppet));
+  EXPECT_EQ(MODULEREPLY_HANDLED, Send(MODULEEVENT_ROLLINGBALLDEATH));
+
+  // The puppet swapped in as the game's player: the game's player item is the puppet's, yet the local item rules.
+  ASSERT_TRUE(mps::LinkPlayer(kPuppet));
+  mps::SavePlayerState(mps::GetLocalSnapshot());
+  mps::SetRemoteCurrent(true);
+  ASSERT_TRUE(mps::SwitchToPlayer(kPuppet));
+  ASSERT_EQ(record(kPuppet), Game::GetPlayerItem());
+  EXPECT_EQ(MODULEREPLY_HANDLED, damage(local));
+  EXPECT_EQ(MODULEREPLY_SKIP, damage(kPuppet));
+  EXPECT_EQ(MODULEREPLY_SKIP, Send(MODULEEVENT_ROLLINGBALLDEATH));
+  mps::SwitchToLocalPlayer();
+  EXPECT_EQ(record(local), Game::GetPlayerItem());
+}
+
+TEST_P(RepliesTest, TheDownloadBarDrawsItsShareAndNeverPastFull) {
+  ASSERT_EQ(MODULEREPLY_HANDLED, Start(""));
+  CMultiplayerState* state = multiplayer::GetModule()->m_pState.get();
+  state->m_pClient = std::make_unique<CQVNetClient>(state);
+  state->m_pClient->SetServerInfo(std::make_unique<CServerInfo>("127.0.0.1", multiplayer::kDefaultPort));
+  CServerInfo* info = state->m_pClient->GetServerInfo();
+  const bool v = GetParam() == gamedouble::Build::VReleasePatched;
+  const gamedouble::Routine bar = v ? gamedouble::Routine::ProgressBarV : gamedouble::Routine::ProgressBar;
+  struct Case {
+    NetClientState state;
+    std::uint64_t total, downloaded;
+    std::int64_t value;  // -1: no bar
+  };
+  const Case cases[] = {
+      {NETCLIENT_CONNECTED, 100, 50, -1}, {NETCLIENT_IN_GAME, 0, 0, -1},     {NETCLIENT_IN_GAME, 300, 300, -1},
+      {NETCLIENT_IN_GAME, 300, 100, 33},  {NETCLIENT_IN_GAME, 100, 250, 100}, {NETCLIENT_IN_GAME, 7, 0, 0},
+      {NETCLIENT_IN_GAME, 1ull << 33, 1ull << 32, 50},  // past what 32 bits count
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.total) + " " + std::to_string(c.downloaded));
+    state->m_pClient->SetState(c.state);
+    info->ResetByteCounts();
+    info->AddTotalBytes(c.total);
+    info->AddDownloadedBytes(c.downloaded);
+    const std::size_t before = game->CallsOf(bar).size();
+    Send(MODULEEVENT_RENDER2D);
+    const auto calls = game->CallsOf(bar);
+    ASSERT_EQ(before + (c.value >= 0 ? 1 : 0), calls.size());
+    if (c.value < 0) continue;
+    const std::uint32_t font = Game::GetFontHeight();
+    const std::vector<std::uint32_t> expected =
+        v ? std::vector<std::uint32_t>{170, 480 - font, 300, 15, std::uint32_t(c.value), 0xFF00FFFF, 0xFF00FFFF}
+          : std::vector<std::uint32_t>{20, Game::GetScreenHeight() - 1 - font, 600, 15, std::uint32_t(c.value),
+                                       0xFF00FFFF, 0xFF00FFFF};
+    EXPECT_EQ(expected, calls.back().arguments);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, ModuleTest, ::testing::Values(gamedouble::Build::VReleasePatched),
+                         [](const auto& info) { return std::string(gamedouble::NameOf(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Builds, RepliesTest,
+                         ::testing::Values(gamedouble::Build::IVEditor, gamedouble::Build::VReleasePatched),
+                         [](const auto& info) { return std::string(gamedouble::NameOf(info.param)); });
+
+}  // namespace
+}  // namespace mptest
