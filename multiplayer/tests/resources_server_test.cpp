@@ -34,11 +34,14 @@ class ResourceServerTest : public ResourceTest {
     std::ofstream(root + "/server/race/" + file, std::ios::binary) << content;
     Cache("race", file, content);
   }
+  // The module's frame: the connection, then the delivery of finished downloads.
   bool PumpUntil(const std::function<bool()>& done) {
     const auto deadline = Clock::now() + kPumpTimeout;
     while (!done()) {
       if (Clock::now() >= deadline) return false;
       ProcessNetFrame(state.get());
+      CServerInfo* info = state->m_pClient ? state->m_pClient->GetServerInfo() : nullptr;
+      if (info != nullptr) info->GetLoader().ProcessFinished();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -74,6 +77,51 @@ TEST_P(ResourceServerTest, CachedResourceRunsWithoutRequestsAndItsEventReachesTh
   // Three values: integer 5, string "hi", bool true.
   EXPECT_EQ("event onJoin 03000000010500000004020068690301", server->Command("wait 11 5000"));
   EXPECT_TRUE(server->HttpLog().empty());
+}
+
+// Files not cached come from the server: a script runs when it arrives, OnFileDownload reaches its own resource
+// alone, OnResourceReady follows the last file; a file that fails fires nothing and is never run, yet the resource
+// gets ready. A second list finds everything cached and asks the server for nothing.
+TEST_P(ResourceServerTest, DownloadedFilesRunAndReachOnlyTheirResource) {
+  for (const char* fault : {"none", "404"}) {
+    SCOPED_TRACE(fault);
+    std::filesystem::remove_all(root + "/Caches");
+    Cache("other", "other.nut", kReportingScript);
+    std::ofstream(root + "/server/race/client.nut") << kReportingScript;
+    std::ofstream(root + "/server/race/track.dat") << "track";
+    const std::uint32_t crc = netserver::Crc32(reinterpret_cast<const std::uint8_t*>(kReportingScript),
+                                               sizeof kReportingScript - 1);
+    ConnectAndEnterGame();
+    // The test server's files come from a port of their own.
+    state->m_pClient->SetServerInfo(std::make_unique<CServerInfo>("127.0.0.1", server->HttpPort()));
+    ASSERT_EQ("ok", server->Command(std::string("fault race/client.nut ") + fault));
+    const bool ok = std::string(fault) == "none";
+    const auto has = [&](const std::string& line) { return std::find(chat.begin(), chat.end(), line) != chat.end(); };
+    chat.clear();
+    // "other" is the list's own, cached resource; "race" comes from the server's folder.
+    Receive(netserver::ResourceList({{"other", true, {{1, "other.nut", sizeof kReportingScript - 1, crc}}}}));
+    const std::string console = Console([&] {
+      ASSERT_EQ("ok", server->Command("resources race:1"));
+      ASSERT_TRUE(PumpUntil([&] { return has("ready other race"); }));
+    });
+    EXPECT_EQ(ok, has("loaded race"));
+    EXPECT_EQ(ok, has("file race client.nut"));
+    EXPECT_EQ(ok, has("file race track.dat"));
+    EXPECT_TRUE(has("start other race"));
+    EXPECT_FALSE(has("file other track.dat") || has("file other client.nut"));
+    EXPECT_EQ(!ok, console.find("Unable to download") != std::string::npos);
+    // The second list: nothing requested, the scripts that arrived run at once.
+    ASSERT_EQ("ok", server->Command("unmute"));  // collects the request log so far
+    const std::size_t requests = server->HttpLog().size();
+    EXPECT_GE(requests, 2u);
+    chat.clear();
+    ASSERT_EQ("ok", server->Command("resources race:1"));
+    ASSERT_TRUE(PumpUntil([&] { return has("ready other race"); }));
+    EXPECT_EQ(ok, has("loaded race"));
+    ASSERT_EQ("ok", server->Command("unmute"));
+    EXPECT_EQ(requests + (ok ? 0 : 1), server->HttpLog().size());
+    state->m_pClient.reset();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ResourceServerTest, ::testing::Values(ClientCase{Build::IVEditor, false}), CaseName);
