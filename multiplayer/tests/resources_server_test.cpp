@@ -124,6 +124,24 @@ TEST_P(ResourceServerTest, DownloadedFilesRunAndReachOnlyTheirResource) {
   }
 }
 
+// A resource stopped while its script still downloads: the transfer ends, and its delivery reaches no environment
+// and runs nothing; the next start runs without the script that never arrived.
+TEST_P(ResourceServerTest, StoppingDuringADownloadEndsItWithoutEvents) {
+  std::ofstream(root + "/server/race/client.nut") << kReportingScript;
+  ConnectAndEnterGame();
+  state->m_pClient->SetServerInfo(std::make_unique<CServerInfo>("127.0.0.1", server->HttpPort()));
+  ASSERT_EQ("ok", server->Command("fault race/client.nut stalled"));
+  ASSERT_EQ("ok", server->Command("resources race:1"));
+  ASSERT_TRUE(PumpUntil([&] { return Resources() != nullptr && Find(u"race") != nullptr; }));
+  chat.clear();
+  ASSERT_EQ("ok", server->Command("resstate race 0"));
+  ASSERT_TRUE(PumpUntil([&] { return Find(u"race")->GetPendingCount() == 0; }));
+  EXPECT_FALSE(Find(u"race")->IsRunning());
+  EXPECT_TRUE(chat.empty());
+  EXPECT_TRUE(Find(u"race")->GetScripts().empty());
+  EXPECT_TRUE(Find(u"race")->Start());
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, ResourceServerTest, ::testing::Values(ClientCase{Build::IVEditor, false}), CaseName);
 
 }  // namespace
