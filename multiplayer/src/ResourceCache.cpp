@@ -1,11 +1,6 @@
-// The cache check over the game-side file system and the hand-over of files to be downloaded.
+// The resource records' cache check and their hand-over of files to the connection's loader.
 #include "ResourceCache.h"
 
-#include <vector>
-
-
-#include <base/FileSystem.h>
-#include <base/Stream.h>
 #include <hack/Messages.h>
 #include <platform/text.h>
 
@@ -16,7 +11,6 @@
 namespace resourcecache {
 
 namespace {
-
 
 std::u16string CachePath(std::u16string_view resource, std::u16string_view file) {
   std::u16string path = text::Utf8ToUtf16(kResourceCacheRoot);

@@ -75,10 +75,12 @@ class ResourceTest : public ClientTest {
   std::unique_ptr<CScriptHost> host;
 };
 
-// A handler script of the client events: each event says "<event> <own resource> <arguments>" in the chat.
+// A handler script of the client events: each event says "<event> <own resource> <arguments>" in the chat; its
+// loading tells the server too.
 inline const char kReportingScript[] = R"(
 local me = Multiplayer.GetResourceName(Multiplayer.GetThisResource());
 Multiplayer.OutputChatBox("loaded " + me);
+Multiplayer.TriggerServerEvent("loaded", me, 5, true);
 local function On(name, report) {
   Engine.EventSystem.GetEventType(name).AddHandler(function(e, ...) { Multiplayer.OutputChatBox(report(vargv)); });
 }
