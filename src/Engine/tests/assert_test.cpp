@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -39,41 +40,29 @@ TEST(EngineAssert, SourcePathIsEngineRelativeWithoutExtension) {
   EXPECT_STREQ(Vexil3D::detail::MakeSourcePath<64>("other/place.dir/file").text, "other/place.dir/file");
 }
 
-TEST(EngineAssert, TrueExpressionDoesNothing) {
-  ScriptedDialogs dialogs;
-  int evaluations = 0;
-  VEXIL_ASSERT(++evaluations == 1);
-  EXPECT_EQ(evaluations, 1);
-  EXPECT_EQ(dialogs.DialogCount(), 0u);
-}
-
-TEST(EngineAssert, OkReturnsToTheCallerAfterTheTaskDialog) {
+TEST(EngineAssert, OkReturnsToTheCallerAfterTheTaskDialogOwnedByTheOwnerWindow) {
   EXPECT_FALSE(Vexil3D::IsDebuggerAttached());
   ScriptedDialogs dialogs;
+  int evaluations = 0;
+  VEXIL_ASSERT(++evaluations == 1);  // a true expression, evaluated once, does nothing
+  EXPECT_EQ((std::tuple{evaluations, dialogs.DialogCount()}), (std::tuple{1, 0u}));
+  dialogs.QueueTaskDialog(IDOK);
   dialogs.QueueTaskDialog(IDOK);
   g_Reached = 0;
   const int line = FailingCheck();
-  EXPECT_EQ(g_Reached, 1);
+  HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
+  Vexil3D::SetAssertionOwnerWindow(owner);
+  FailingCheck();
+  Vexil3D::SetAssertionOwnerWindow(nullptr);
+  EXPECT_EQ(g_Reached, 2);
   const auto calls = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
-  ASSERT_EQ(calls.size(), 1u);
+  ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].windowTitle, u"Assertion failed");
   EXPECT_EQ(calls[0].content, ExpectedMessage(line));
   EXPECT_EQ(calls[0].mainIcon, 0xFFFFu);  // warning
   EXPECT_EQ(calls[0].config.dwCommonButtons, TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON);
   EXPECT_NE(calls[0].config.dwFlags & TDF_SIZE_TO_CONTENT, 0);
-  EXPECT_EQ(calls[0].owner, nullptr);
-}
-
-TEST(EngineAssert, DialogIsOwnedByTheOwnerWindow) {
-  ScriptedDialogs dialogs;
-  dialogs.QueueTaskDialog(IDOK);
-  HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
-  Vexil3D::SetAssertionOwnerWindow(owner);
-  FailingCheck();
-  Vexil3D::SetAssertionOwnerWindow(nullptr);
-  const auto calls = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].owner, owner);
+  EXPECT_EQ((std::tuple{calls[0].owner, calls[1].owner}), (std::tuple{nullptr, owner}));
 }
 
 TEST(EngineAssert, FailureIsLoggedAtErrorLevel) {
@@ -128,41 +117,33 @@ TEST(EngineAssert, DialogResultsMapToChoices) {
 
 using EngineAssertDeathTest = ::testing::Test;
 
+// Cancel, and a message box that could not be shown, end the process with code 1.
 TEST_F(EngineAssertDeathTest, CancelEndsTheProcessWithCodeOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        ScriptedDialogs dialogs;
-        dialogs.QueueTaskDialog(IDCANCEL);
-        FailingCheck();
-        std::_Exit(7);  // not reached
-      },
-      ::testing::ExitedWithCode(1), "");
-}
-
-TEST_F(EngineAssertDeathTest, FailedMessageBoxCountsAsCancel) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        ScriptedDialogs dialogs;
-        dialogs.QueueTaskDialogFailure();
-        dialogs.QueueMessageBox(0);
-        FailingCheck();
-        std::_Exit(7);
-      },
-      ::testing::ExitedWithCode(1), "");
+  for (bool boxFails : {false, true}) {
+    EXPECT_EXIT(
+        {
+          ScriptedDialogs dialogs;
+          if (boxFails) {
+            dialogs.QueueTaskDialogFailure();
+            dialogs.QueueMessageBox(0);
+          } else {
+            dialogs.QueueTaskDialog(IDCANCEL);
+          }
+          FailingCheck();
+          std::_Exit(7);  // not reached
+        },
+        ::testing::ExitedWithCode(1), "");
+  }
 }
 
 TEST(EngineExceptions, MessagesAndWin32Codes) {
   Vexil3D::XException plain("src/Engine/Context", "void f()", 12);
-  EXPECT_STREQ(plain.what(), "Unknown exception");
-  EXPECT_FALSE(plain.HasMessage());
   std::uint32_t code = 77;
-  EXPECT_FALSE(plain.GetWin32Error(&code));
-  EXPECT_EQ(code, 77u);
-  EXPECT_EQ(plain.GetFile(), "src/Engine/Context");
-  EXPECT_EQ(plain.GetFunction(), "void f()");
-  EXPECT_EQ(plain.GetLine(), 12);
+  EXPECT_EQ((std::tuple{std::string(plain.what()), plain.HasMessage(), plain.GetWin32Error(&code), code}),
+            (std::tuple{"Unknown exception", false, false, 77u}));
+  EXPECT_EQ((std::tuple{plain.GetFile(), plain.GetFunction(), plain.GetLine()}),
+            (std::tuple{"src/Engine/Context", "void f()", 12}));
 
   Vexil3D::XException withText("a", "b", 1, "went wrong");
   EXPECT_STREQ(withText.what(), "went wrong");

@@ -5,13 +5,16 @@
 
 #include <platform/text.h>
 
+#include "ChunkFixtures.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -24,123 +27,67 @@ using Vexil3D::CMountedPath;
 using Vexil3D::CVirtualFileMgr;
 using Vexil3D::EnumerateEntry;
 using Vexil3D::Stream;
+using Names = std::vector<std::u16string>;
+using enginetest::ReadAll;
 
-// A manager that answers from a table of files and records what it was asked.
-class FakeManager : public CVirtualFileMgr {
+using Journal = std::vector<std::string>;
+
+// A manager that answers for the paths it holds (its tag is the content of each), records every call
+// as "<tag>:<op>:<path>" into a journal when given one, and counts its own deletion.
+class Manager : public CVirtualFileMgr {
  public:
-  FakeManager(std::string tag, std::map<std::u16string, std::string> files, int* destroyed = nullptr)
-      : m_Tag(std::move(tag)), m_Files(std::move(files)), m_pDestroyed(destroyed) {}
-  ~FakeManager() override {
+  Manager(std::string tag, std::vector<std::u16string> files, Journal* journal = nullptr, int* destroyed = nullptr)
+      : m_Tag(std::move(tag)), m_Files(std::move(files)), m_pJournal(journal), m_pDestroyed(destroyed) {}
+  ~Manager() override {
     if (m_pDestroyed != nullptr) ++*m_pDestroyed;
   }
 
-  Stream* Open(const char16_t* path, bool) override {
-    m_Asked.push_back(path);
-    auto it = m_Files.find(path);
-    if (it == m_Files.end()) return nullptr;
-    return new CMemoryStream(m_Tag.data(), static_cast<std::uint32_t>(m_Tag.size()));
-  }
-  Stream* Create(const char16_t* path) override {
-    m_Asked.push_back(path);
-    return nullptr;
-  }
-  bool Exists(const char16_t* path, bool acceptFile, bool) override {
-    m_Asked.push_back(path);
-    return acceptFile && m_Files.count(path) != 0;
-  }
+  Stream* Open(const char16_t* path, bool) override { return Note("open", path) ? Tagged() : nullptr; }
+  Stream* Create(const char16_t* path) override { return Note("create", path) ? Tagged() : nullptr; }
+  bool Exists(const char16_t* path, bool acceptFile, bool) override { return Note("exists", path) && acceptFile; }
   bool Enumerate(const char16_t* path, Vexil3D::EnumerateCallback callback, void* context) override {
-    m_Asked.push_back(path);
-    for (const auto& [name, data] : m_Files) {
-      (void)data;
+    for (const auto& name : m_Files) {
       const std::u16string leaf = name.substr(name.find_last_of(u'/') + 1);
-      EnumerateEntry entry{1, 0, leaf.c_str(), path};
-      if (!callback(entry, context)) return false;
+      if (!callback(EnumerateEntry{1, 0, leaf.c_str(), path}, context)) return false;
     }
     return true;
   }
 
-  std::vector<std::u16string> m_Asked;
-
  private:
+  Stream* Tagged() { return new CMemoryStream(m_Tag.data(), static_cast<std::uint32_t>(m_Tag.size())); }
+  // Records the call; true when the manager holds the path.
+  bool Note(const char* op, const char16_t* path) {
+    if (m_pJournal != nullptr) m_pJournal->push_back(m_Tag + ":" + op + ":" + text::Utf16ToUtf8(path));
+    return std::find(m_Files.begin(), m_Files.end(), path) != m_Files.end();
+  }
+
   std::string m_Tag;
-  std::map<std::u16string, std::string> m_Files;
+  std::vector<std::u16string> m_Files;
+  Journal* m_pJournal;
   int* m_pDestroyed;
 };
 
-std::string ReadAll(Stream* stream) {
-  if (stream == nullptr) return "<null>";
-  std::string out(static_cast<std::size_t>(stream->GetLength()), '\0');
-  out.resize(stream->Read(out.data(), static_cast<std::uint32_t>(out.size())));
-  stream->Release();
-  return out;
-}
 
 bool CollectNames(const EnumerateEntry& entry, void* context) {
   static_cast<std::vector<std::u16string>*>(context)->push_back(entry.m_pName);
   return true;
 }
 
-// Records every call as "<tag>:<op>:<path>" into a shared journal; answers for the paths it holds.
-class JournalManager : public CVirtualFileMgr {
- public:
-  JournalManager(std::string tag, std::vector<std::u16string> files, std::vector<std::string>* journal)
-      : m_Tag(std::move(tag)), m_Files(std::move(files)), m_pJournal(journal) {}
-
-  Stream* Open(const char16_t* path, bool) override {
-    Note("open", path);
-    return Has(path) ? new CMemoryStream(m_Tag.data(), static_cast<std::uint32_t>(m_Tag.size())) : nullptr;
-  }
-  Stream* Create(const char16_t* path) override {
-    Note("create", path);
-    return Has(path) ? new CMemoryStream(m_Tag.data(), static_cast<std::uint32_t>(m_Tag.size())) : nullptr;
-  }
-  bool Exists(const char16_t* path, bool acceptFile, bool) override {
-    Note("exists", path);
-    return acceptFile && Has(path);
-  }
-
- private:
-  bool Has(const char16_t* path) const {
-    for (const auto& f : m_Files)
-      if (f == path) return true;
-    return false;
-  }
-  void Note(const char* op, const char16_t* path) {
-    std::string narrow;
-    for (const char16_t* p = path; *p; ++p) narrow += static_cast<char>(*p);
-    m_pJournal->push_back(m_Tag + ":" + op + ":" + narrow);
-  }
-
-  std::string m_Tag;
-  std::vector<std::u16string> m_Files;
-  std::vector<std::string>* m_pJournal;
-};
-
-std::string Tag(Stream* stream) {
-  if (stream == nullptr) return "<none>";
-  char text[16] = {};
-  stream->Read(text, sizeof(text) - 1);
-  stream->Release();
-  return text;
-}
-
-using Journal = std::vector<std::string>;
-
 TEST(FileSystemMounts, NamedMountsByFirstComponentThenRootsInMountOrder) {
   Journal journal;
   CFileSystem fs;
-  fs.Mount(u"/", new JournalManager("root1", {}, &journal));
-  fs.Mount(u"/", new JournalManager("root2", {u"/data/x.txt"}, &journal));
-  fs.Mount(u"/data", new JournalManager("named1", {}, &journal));
-  fs.Mount(u"/data", new JournalManager("named2", {}, &journal));
+  fs.Mount(u"/", new Manager("root1", {}, &journal));
+  fs.Mount(u"/", new Manager("root2", {u"/data/x.txt"}, &journal));
+  fs.Mount(u"/data", new Manager("named1", {}, &journal));
+  fs.Mount(u"/data", new Manager("named2", {}, &journal));
 
-  EXPECT_EQ(Tag(fs.Open(u"/data/x.txt", false)), "root2");
+  EXPECT_EQ(ReadAll(fs.Open(u"/data/x.txt", false)), "root2");
   EXPECT_EQ(journal, (Journal{"named1:open:/x.txt", "named2:open:/x.txt", "root1:open:/data/x.txt",
                               "root2:open:/data/x.txt"}));
 
   // Without its leading "/" the path reaches the named mounts the same way and the roots with one.
   journal.clear();
-  EXPECT_EQ(Tag(fs.Open(u"data/x.txt", false)), "root2");
+  EXPECT_EQ(ReadAll(fs.Open(u"data/x.txt", false)), "root2");
   EXPECT_EQ(journal, (Journal{"named1:open:/x.txt", "named2:open:/x.txt", "root1:open:/data/x.txt",
                               "root2:open:/data/x.txt"}));
 
@@ -163,16 +110,16 @@ TEST(FileSystemMounts, NamedMountsByFirstComponentThenRootsInMountOrder) {
 TEST(FileSystemMounts, FirstAnswerWinsAndAStopFlagEndsTheSearch) {
   Journal journal;
   CFileSystem fs;
-  fs.Mount(u"/", new JournalManager("root", {u"/pak/a", u"/pak/b", u"/pak/c"}, &journal));
-  fs.Mount(u"/pak", new JournalManager("first", {u"/a"}, &journal));
-  fs.Mount(u"/pak", new JournalManager("stopper", {u"/b"}, &journal), true);
-  fs.Mount(u"/pak", new JournalManager("after", {u"/c"}, &journal));
+  fs.Mount(u"/", new Manager("root", {u"/pak/a", u"/pak/b", u"/pak/c"}, &journal));
+  fs.Mount(u"/pak", new Manager("first", {u"/a"}, &journal));
+  fs.Mount(u"/pak", new Manager("stopper", {u"/b"}, &journal), true);
+  fs.Mount(u"/pak", new Manager("after", {u"/c"}, &journal));
 
-  EXPECT_EQ(Tag(fs.Open(u"/pak/a", false)), "first");
+  EXPECT_EQ(ReadAll(fs.Open(u"/pak/a", false)), "first");
   EXPECT_EQ(journal, (Journal{"first:open:/a"}));
 
   journal.clear();
-  EXPECT_EQ(Tag(fs.Open(u"/pak/b", false)), "stopper");
+  EXPECT_EQ(ReadAll(fs.Open(u"/pak/b", false)), "stopper");
   EXPECT_EQ(journal, (Journal{"first:open:/b", "stopper:open:/b"}));
 
   // The stopping mount does not answer: neither the mount after it nor the roots are asked.
@@ -194,11 +141,9 @@ TEST(FileSystemMounts, UnmountDeletesManagers) {
   int destroyed = 0;
   {
     CFileSystem fs;
-    fs.Mount(u"/", new FakeManager("r1", {}, &destroyed));
-    fs.Mount(u"/", new FakeManager("r2", {}, &destroyed));
-    fs.Mount(u"/N", new FakeManager("n1", {{u"/f", ""}}, &destroyed));
-    fs.Mount(u"/N", new FakeManager("n2", {{u"/f", ""}}, &destroyed));
-    fs.Mount(u"/M", new FakeManager("m", {}, &destroyed));
+    for (auto [at, tag, files] : {std::tuple{u"/", "r1", Names{}}, {u"/", "r2", Names{}}, {u"/N", "n1", Names{u"/f"}},
+                                  {u"/N", "n2", Names{u"/f"}}, {u"/M", "m", Names{}}})
+      fs.Mount(at, new Manager(tag, files, nullptr, &destroyed));
     EXPECT_EQ(ReadAll(fs.Open(u"/N/f", false)), "n1");
     EXPECT_TRUE(fs.Unmount(u"/N"));
     EXPECT_EQ(destroyed, 1);
@@ -217,8 +162,8 @@ TEST(FileSystemMounts, UnmountFromACallbackWaitsForTheLookupToEnd) {
     int destroyed = 0;
     int destroyedInCallback = -1;
   } probe;
-  probe.fs.Mount(u"/", new FakeManager("r1", {{u"/a", ""}}, &probe.destroyed));
-  probe.fs.Mount(u"/", new FakeManager("r2", {{u"/b", ""}}, &probe.destroyed));
+  probe.fs.Mount(u"/", new Manager("r1", {u"/a"}, nullptr, &probe.destroyed));
+  probe.fs.Mount(u"/", new Manager("r2", {u"/b"}, nullptr, &probe.destroyed));
   auto unmountAll = [](const EnumerateEntry&, void* context) {
     auto* p = static_cast<Probe*>(context);
     if (p->destroyedInCallback < 0) {
@@ -235,8 +180,8 @@ TEST(FileSystemMounts, UnmountFromACallbackWaitsForTheLookupToEnd) {
 
 TEST(FileSystemMounts, EnumerateReportsEachNameOnce) {
   CFileSystem fs;
-  fs.Mount(u"/", new FakeManager("first", {{u"/a.txt", ""}, {u"/b.txt", ""}}));
-  fs.Mount(u"/", new FakeManager("second", {{u"/a.txt", ""}, {u"/c.txt", ""}}));
+  fs.Mount(u"/", new Manager("first", {u"/a.txt", u"/b.txt"}));
+  fs.Mount(u"/", new Manager("second", {u"/a.txt", u"/c.txt"}));
   std::vector<std::u16string> names;
   EXPECT_TRUE(fs.Enumerate(u"/", CollectNames, &names));
   std::multiset<std::u16string> counted(names.begin(), names.end());

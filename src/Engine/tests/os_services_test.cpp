@@ -8,12 +8,15 @@
 #include <platform/testing/PseudoExports.h>
 #include <platform/ui.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <tuple>
 
 #include "AssertionCapture.h"
 
@@ -97,26 +100,20 @@ TEST(OSTicks, CountMillisecondsFromTheFirstUse) {
   EXPECT_GE(Vexil3D::GetTicks(), second);
 }
 
-TEST(OSClipboard, HeldInsideTheProcessWithoutVideo) {
+TEST(OSClipboard, HeldInsideTheProcessWithoutVideoAndEmptiedGivesNull) {
   const std::u16string text = u"caf\u00e9 \U0001F600 line\r\nnext";
-  ASSERT_TRUE(Vexil3D::OS::SetClipboardText(text.data(), static_cast<unsigned>(text.size())));
-  WidePtr back(Vexil3D::OS::GetClipboardText());
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(std::u16string(back.get()), text);
-
   // Only the given length is taken.
-  ASSERT_TRUE(Vexil3D::OS::SetClipboardText(u"abcdef", 3));
-  back.reset(Vexil3D::OS::GetClipboardText());
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(std::u16string(back.get()), u"abc");
-
-  ASSERT_TRUE(Vexil3D::OS::SetClipboardText(u"", 0));
-  back.reset(Vexil3D::OS::GetClipboardText());
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(std::u16string(back.get()), u"");
-}
-
-TEST(OSClipboard, EmptiedClipboardGivesNull) {
+  const struct {
+    const char16_t* given;
+    std::size_t length;
+    std::u16string kept;
+  } cases[] = {{text.c_str(), text.size(), text}, {u"abcdef", 3, u"abc"}, {u"", 0, u""}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Vexil3D::OS::SetClipboardText(c.given, static_cast<unsigned>(c.length)));
+    WidePtr back(Vexil3D::OS::GetClipboardText());
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(std::u16string(back.get()), c.kept);
+  }
   ASSERT_TRUE(OpenClipboard(nullptr));
   ASSERT_TRUE(EmptyClipboard());
   ASSERT_TRUE(CloseClipboard());
@@ -163,17 +160,16 @@ TEST_F(SdlVideoTest, ClipboardGoesThroughSdl) {
 }
 
 TEST_F(SdlVideoTest, ModifierBitsMapToTheEngineBits) {
-  struct Case {
+  const struct {
     int sdl;
     std::uint32_t engine;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {0x0001, Vexil3D::MOD_LSHIFT},   {0x0002, Vexil3D::MOD_RSHIFT},     {0x0040, Vexil3D::MOD_LCTRL},
       {0x0080, Vexil3D::MOD_RCTRL},    {0x0100, Vexil3D::MOD_LALT},       {0x0200, Vexil3D::MOD_RALT},
       {0x0400, Vexil3D::MOD_LWIN},     {0x0800, Vexil3D::MOD_RWIN},       {0x1000, Vexil3D::MOD_NUMLOCK},
       {0x2000, Vexil3D::MOD_CAPSLOCK}, {0x8000, Vexil3D::MOD_SCROLLLOCK}, {0x4000, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SDL_SetModState(c.sdl);
     EXPECT_EQ(Vexil3D::GetModState(), c.engine) << std::hex << c.sdl;
   }
@@ -189,9 +185,7 @@ TEST_F(SdlVideoTest, ModifierBitsMapToTheEngineBits) {
 TEST_F(SdlVideoTest, ScreenDpiNeverFails) {
   HDC screen = GetDC(nullptr);
   ASSERT_NE(screen, nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-  EXPECT_GE(dpi, 24);
-  EXPECT_LE(dpi, 1200);
+  EXPECT_THAT(GetDeviceCaps(screen, LOGPIXELSX), ::testing::AllOf(::testing::Ge(24), ::testing::Le(1200)));
   EXPECT_EQ(ReleaseDC(nullptr, screen), 1);
 }
 
@@ -199,8 +193,7 @@ TEST(OSModifiers, NothingIsDownWithoutVideo) {
   EXPECT_EQ(Vexil3D::GetModState(), 0u);
   EXPECT_EQ(GetKeyState(VK_SHIFT), 0);
   HDC screen = GetDC(nullptr);
-  EXPECT_EQ(GetDeviceCaps(screen, LOGPIXELSX), 96);
-  EXPECT_EQ(GetDeviceCaps(screen, LOGPIXELSY), 96);
+  EXPECT_EQ((std::tuple{GetDeviceCaps(screen, LOGPIXELSX), GetDeviceCaps(screen, LOGPIXELSY)}), (std::tuple{96, 96}));
   ReleaseDC(nullptr, screen);
 }
 
@@ -209,12 +202,10 @@ TEST(OSStrings, Utf8ConversionsRoundTrip) {
   std::uint32_t length = 0;
   std::unique_ptr<char[]> utf8(Vexil3D::WideToUtf8(wide.data(), static_cast<std::uint32_t>(wide.size()), &length));
   ASSERT_NE(utf8, nullptr);
-  EXPECT_EQ(length, 1u + 2u + 3u + 4u);
-  EXPECT_EQ(std::strlen(utf8.get()), length);
+  EXPECT_EQ((std::tuple{length, std::strlen(utf8.get())}), (std::tuple{1u + 2u + 3u + 4u, length}));
   WidePtr back(Vexil3D::Utf8ToWide(utf8.get(), length, &length));
   ASSERT_NE(back, nullptr);
-  EXPECT_EQ(length, wide.size());
-  EXPECT_EQ(std::u16string(back.get()), wide);
+  EXPECT_EQ((std::tuple{length, std::u16string(back.get())}), (std::tuple{wide.size(), wide}));
 
   // A length of all ones measures up to the terminator.
   back.reset(Vexil3D::Utf8ToWide("abc", 0xFFFFFFFFu, &length));
@@ -239,6 +230,9 @@ TEST_P(BoolParserTest, ParsesOnlyTheFourWords) {
     EXPECT_EQ(Vexil3D::ParseBool(c.text, &value), c.accepted);
     EXPECT_EQ(value, c.accepted ? c.value : initial);
   }
+  bool untouched = true;  // null is refused
+  EXPECT_FALSE(Vexil3D::ParseBool(nullptr, &untouched));
+  EXPECT_TRUE(untouched);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -249,11 +243,5 @@ INSTANTIATE_TEST_SUITE_P(
                       BoolCase{u" true", false, false}, BoolCase{u"true ", false, false},
                       BoolCase{u"01", false, false}, BoolCase{u"2", false, false}, BoolCase{u"truex", false, false},
                       BoolCase{u"-1", false, false}, BoolCase{u"fals", false, false}));
-
-TEST(OSStrings, BoolParserRefusesNull) {
-  bool value = true;
-  EXPECT_FALSE(Vexil3D::ParseBool(nullptr, &value));
-  EXPECT_TRUE(value);
-}
 
 }  // namespace
