@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -81,6 +82,34 @@ TEST(EngineAssert, FailureIsLoggedAtErrorLevel) {
     const std::string expected = "\xEF\xBB\xBF[ERROR]   " + text::Utf16ToUtf8(ExpectedMessage(line)) + "\r\n";
     EXPECT_EQ(std::string(buffer).substr(0, expected.size()), expected);
   }
+}
+
+std::vector<std::u16string> g_Handled;
+void RecordReport(const char16_t* report) { g_Handled.push_back(report); }
+
+TEST(EngineAssert, WithoutAContextTheReportGoesToStandardErrorAndTheDialog) {
+  ScriptedDialogs dialogs;
+  dialogs.QueueTaskDialog(IDOK);
+  ::testing::internal::CaptureStderr();
+  const int line = FailingCheck();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), text::Utf16ToUtf8(ExpectedMessage(line)) + "\n");
+  EXPECT_EQ(dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog).size(), 1u);
+}
+
+TEST(EngineAssert, AContextInstallsItsHandlerAndRestoresThePreviousOneWhenClosed) {
+  g_Handled.clear();
+  EXPECT_EQ(Vexil3D::SetAssertionHandler(&RecordReport), &Vexil3D::DefaultAssertionHandler);
+  {
+    ScriptedDialogs dialogs;
+    dialogs.QueueTaskDialog(IDOK);
+    Vexil3D::Context context;
+    context.Initialise();
+    FailingCheck();
+    EXPECT_EQ((std::tuple{g_Handled.size(), dialogs.DialogCount()}), (std::tuple{0u, 1u}));
+  }
+  const int line = FailingCheck();
+  EXPECT_EQ(g_Handled, std::vector<std::u16string>{ExpectedMessage(line)});
+  EXPECT_EQ(Vexil3D::SetAssertionHandler(nullptr), &RecordReport);
 }
 
 TEST(EngineAssert, FailingTaskDialogFallsBackToAMessageBox) {
