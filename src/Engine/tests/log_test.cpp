@@ -58,15 +58,13 @@ class LogTest : public ::testing::Test {
   Context* m_pContext = nullptr;
 };
 
-TEST_F(LogTest, InfoLineHasTimeStampPrefixAndCrLf) {
-  m_pContext->Log(Vexil3D::LOG_INFO, u"text");
-  EXPECT_EQ(Written(), kBom + "<01/02/2024 - 10:20:30> [INFO]    text\r\n");
-}
-
-TEST_F(LogTest, ByteOrderMarkOnlyAtTheStart) {
+// Time stamp, prefix and CR LF on each line; the mark only at the start; level 0 keeps the time.
+TEST_F(LogTest, LinesHaveTimeStampPrefixAndCrLf) {
   m_pContext->Log(Vexil3D::LOG_INFO, u"one");
   m_pContext->Log(Vexil3D::LOG_WARN, u"two");
-  EXPECT_EQ(Written(), kBom + "<01/02/2024 - 10:20:30> [INFO]    one\r\n<01/02/2024 - 10:20:30> [WARN]    two\r\n");
+  m_pContext->Log(Vexil3D::LOG_NONE, u"plain");
+  const std::string stamp = "<01/02/2024 - 10:20:30> ";
+  EXPECT_EQ(Written(), kBom + stamp + "[INFO]    one\r\n" + stamp + "[WARN]    two\r\n" + stamp + "plain\r\n");
 }
 
 struct PrefixCase {
@@ -89,11 +87,6 @@ INSTANTIATE_TEST_SUITE_P(Levels, LogPrefixTest,
                                            PrefixCase{6, "[CRITICAL]x\r\n"}, PrefixCase{7, "x\r\n"},
                                            PrefixCase{-1, "x\r\n"}));
 
-TEST_F(LogTest, LevelZeroHasNoPrefixButKeepsTheTime) {
-  m_pContext->Log(Vexil3D::LOG_NONE, u"plain");
-  EXPECT_EQ(Written(), kBom + "<01/02/2024 - 10:20:30> plain\r\n");
-}
-
 TEST_F(LogTest, LogFDropsOneTrailingLineFeed) {
   m_pContext->GetLogWriter().SetTimeFormat(u"");
   m_pContext->LogF(Vexil3D::LOG_NONE, u"%s=%d\n", u"a", 5);
@@ -102,18 +95,13 @@ TEST_F(LogTest, LogFDropsOneTrailingLineFeed) {
   EXPECT_EQ(Written(), kBom + "a=5\r\ntwo\n\r\nnone\r\n");
 }
 
-TEST_F(LogTest, ShortcutsLogAtTheirLevels) {
+TEST_F(LogTest, ShortcutsLogAtTheirLevelsInUtf8) {
   m_pContext->GetLogWriter().SetTimeFormat(u"");
   m_pContext->LogInfo(u"i%d", 1);
   m_pContext->LogWarning(u"w%d", 2);
   m_pContext->LogError(u"e%d", 3);
-  EXPECT_EQ(Written(), kBom + "[INFO]    i1\r\n[WARN]    w2\r\n[ERROR]   e3\r\n");
-}
-
-TEST_F(LogTest, TextIsWrittenAsUtf8) {
-  m_pContext->GetLogWriter().SetTimeFormat(u"");
   m_pContext->Log(Vexil3D::LOG_NONE, u"\u00e9\U0001F600");
-  EXPECT_EQ(Written(), kBom + "\xC3\xA9\xF0\x9F\x98\x80\r\n");
+  EXPECT_EQ(Written(), kBom + "[INFO]    i1\r\n[WARN]    w2\r\n[ERROR]   e3\r\n\xC3\xA9\xF0\x9F\x98\x80\r\n");
 }
 
 TEST_F(LogTest, CustomTimeFormat) {
@@ -131,22 +119,16 @@ TEST_F(LogTest, DefaultClockIsTheLocalTime) {
       << Written();
 }
 
-TEST_F(LogTest, UnknownTimeLeavesTheBracketsEmpty) {
+// An unknown time leaves the brackets empty; without a stream nothing more is written.
+TEST_F(LogTest, UnknownTimeLeavesTheBracketsEmptyAndNoStreamWritesNothing) {
   m_pContext->GetLogWriter().SetClock([](std::tm*) { return false; });
   m_pContext->Log(Vexil3D::LOG_INFO, u"when?");
-  EXPECT_EQ(Written(), kBom + "<> [INFO]    when?\r\n");
-}
-
-TEST_F(LogTest, OverlongTimeFormatIsCut) {
-  const std::u16string longFormat(200, u'y');
-  m_pContext->GetLogWriter().SetTimeFormat(longFormat.c_str());
-  EXPECT_EQ(std::u16string(m_pContext->GetLogWriter().GetTimeFormat()).size(), 63u);
-}
-
-TEST_F(LogTest, WithoutAStreamNothingIsWritten) {
   m_pContext->GetLogWriter().SetStream(nullptr);
   m_pContext->Log(Vexil3D::LOG_ERROR, u"lost");
-  EXPECT_EQ(Written(), "");
+  EXPECT_EQ(Written(), kBom + "<> [INFO]    when?\r\n");
+  // An overlong time format is cut.
+  m_pContext->GetLogWriter().SetTimeFormat(std::u16string(200, u'y').c_str());
+  EXPECT_EQ(std::u16string(m_pContext->GetLogWriter().GetTimeFormat()).size(), 63u);
 }
 
 TEST_F(LogTest, ConsoleGetsTheTextAloneAndALineFeed) {

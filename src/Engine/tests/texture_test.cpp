@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include <engine/Context.h>
 
@@ -41,9 +42,8 @@ TEST(TextureRaw, LevelsHalveAndPixelsBecomeWordsAndBack) {
   EXPECT_EQ(texture->GetName(), u"tex");
   for (std::uint32_t i = 0; i < 3; ++i) {
     CMipLevel* level = texture->GetMipLevel(i);
-    EXPECT_EQ(level->GetWidth(), 64u >> i);
-    EXPECT_EQ(level->GetHeight(), 32u >> i);
-    EXPECT_TRUE(level->HasAlpha());
+    EXPECT_EQ((std::tuple{level->GetWidth(), level->GetHeight(), level->HasAlpha()}),
+              (std::tuple{64u >> i, 32u >> i, true}));
     const std::uint8_t* b = levels[i].data();
     EXPECT_EQ(level->GetPixels()[1], CARGB(b[7], b[4], b[5], b[6]));  // R, G, B, A in the file
     enginetest::GrowingStream written;
@@ -176,9 +176,8 @@ TEST(TextureRaw, HostileSizesAndChildren) {
     logStream->Seek(0, STREAM_SEEK_BEGIN);
     auto chunk = LoadTexture(c.format, c.width, c.height, std::vector<Bytes>(c.levels, Bytes(c.bytes, 0xAB)));
     CMipLevel* last = chunk->GetTexture()->GetMipLevel(c.levels - 1);
-    EXPECT_EQ(last->GetWidth(), c.lastWidth);
-    EXPECT_EQ(last->GetHeight(), c.lastHeight);
-    EXPECT_EQ(last->GetPixels(), nullptr);
+    EXPECT_EQ((std::tuple{last->GetWidth(), last->GetHeight(), last->GetPixels()}),
+              (std::tuple{c.lastWidth, c.lastHeight, nullptr}));
     if (c.logged) {
       EXPECT_NE(std::string(log).find(c.logged), std::string::npos) << log;
     }
@@ -190,21 +189,16 @@ TEST(TextureRaw, HostileSizesAndChildren) {
   odd.OnLoaded();
   EXPECT_EQ(odd.GetTexture()->GetWidth(), 0u);
   Texture empty(0);
-  EXPECT_EQ(empty.GetWidth(), 0u);
-  EXPECT_EQ(empty.GetFormat(), 0u);
-  EXPECT_EQ(empty.GetMipLevel(0), nullptr);
+  EXPECT_EQ((std::tuple{empty.GetWidth(), empty.GetFormat(), empty.GetMipLevel(0)}), (std::tuple{0u, 0u, nullptr}));
 }
 
 TEST(TextureRaw, WriteRowsStaysInsideTheBuffer) {
   CMipLevel level;
   ASSERT_TRUE(level.Create(4, 2));
   const CARGB row[9] = {};
-  EXPECT_TRUE(level.WriteRows(1, 4, row));
-  EXPECT_TRUE(level.WriteRows(0, 8, row));
-  EXPECT_FALSE(level.WriteRows(1, 5, row));
-  EXPECT_FALSE(level.WriteRows(0, 9, row));
-  EXPECT_FALSE(level.WriteRows(2, 1, row));
-  EXPECT_FALSE(CMipLevel().WriteRows(0, 0, row));
+  EXPECT_EQ((std::tuple{level.WriteRows(1, 4, row), level.WriteRows(0, 8, row), level.WriteRows(1, 5, row),
+                        level.WriteRows(0, 9, row), level.WriteRows(2, 1, row), CMipLevel().WriteRows(0, 0, row)}),
+            (std::tuple{true, true, false, false, false, false}));
 }
 
 // A hardware side that counts how many of its kind live.
@@ -257,12 +251,12 @@ TEST(ResourceTable, AddFindReleaseClear) {
     EXPECT_EQ(textures.back()->GetRefCount(), 2);
   }
   table.GetList(1, 1).Add(textures[0]);  // not a first list: invisible to the table's find
-  EXPECT_EQ(table.Find(u"a").Get(), textures[0].Get());
-  EXPECT_EQ(table.Find(u"A").Get(), textures[2].Get());  // case kept
-  EXPECT_EQ(table.Find(u"c").Get(), nullptr);
-  EXPECT_EQ(table.GetList(3, 0).ReleaseHWResources(), 2u);  // "b" and the self side
-  EXPECT_EQ(CountedSide::live, 3);
-  EXPECT_EQ(textures[3]->GetHWResource(), nullptr);
+  // The case is kept.
+  EXPECT_EQ((std::tuple{table.Find(u"a").Get(), table.Find(u"A").Get(), table.Find(u"c").Get()}),
+            (std::tuple{textures[0].Get(), textures[2].Get(), nullptr}));
+  // Released: "b" and the self side.
+  EXPECT_EQ((std::tuple{table.GetList(3, 0).ReleaseHWResources(), CountedSide::live, textures[3]->GetHWResource()}),
+            (std::tuple{2u, 3, nullptr}));
   EXPECT_EQ(table.GetList(2, 0).Clear(), 0u);
   textures[1] = nullptr;
   EXPECT_EQ(table.GetList(3, 0).Clear(), 1u);
