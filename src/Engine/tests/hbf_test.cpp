@@ -1,6 +1,8 @@
 // HBF chunk trees: versions and bodies, hostile sizes and nesting, every prefix, detaching, payloads.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "AssertionCapture.h"
 #include "ChunkFixtures.h"
 
@@ -32,10 +34,9 @@ void BuildTree(CRootChunk* root) {
 // Every chunk class, names, types and payloads come back: written again, the tree gives the same bytes.
 void ExpectTree(CRootChunk* root, const Bytes& file, std::uint32_t version, bool compressed, bool oneBytePrefix) {
   ASSERT_EQ(root->GetChildCount(), 4u);
-  EXPECT_TRUE(dynamic_cast<CHistoryChunk*>(root->GetChild(1)));
-  EXPECT_EQ(root->GetChild(2)->GetChild(0)->GetType(), 40u);
-  EXPECT_EQ(root->GetChild(3)->GetParent(), root);
-  EXPECT_EQ(root->GetChild(4), nullptr);
+  EXPECT_EQ((std::tuple{dynamic_cast<CHistoryChunk*>(root->GetChild(1)) != nullptr,
+                        root->GetChild(2)->GetChild(0)->GetType(), root->GetChild(3)->GetParent(), root->GetChild(4)}),
+            (std::tuple{true, 40u, root, nullptr}));
   EXPECT_EQ(enginetest::WriteFile(root, version, compressed, oneBytePrefix), file);
 }
 
@@ -53,8 +54,8 @@ TEST_P(HbfLayout, ReadsBackAndEveryPrefixFails) {
   const Bytes file = enginetest::WriteFile(&written, GetParam().version, GetParam().compressed, GetParam().oneBytePrefix);
   CRootChunk read;
   ASSERT_TRUE(read.Read(enginetest::Over(file)));
-  EXPECT_EQ(read.GetVersion(), GetParam().version);
-  EXPECT_EQ(read.IsCompressed(), GetParam().compressed);
+  EXPECT_EQ((std::tuple{read.GetVersion(), read.IsCompressed()}),
+            (std::tuple{GetParam().version, GetParam().compressed}));
   ExpectTree(&read, file, GetParam().version, GetParam().compressed, GetParam().oneBytePrefix);
   for (std::size_t length = 0; length < file.size(); ++length) {
     CRootChunk prefix;
@@ -80,14 +81,13 @@ Bytes SmallFile(std::uint32_t version, bool compressed) {
 void Patch(Bytes* file, std::size_t at, std::uint32_t value) { std::memcpy(file->data() + at, &value, sizeof(value)); }
 
 TEST(Hbf, HostileHeadersAndSizesFailCleanly) {
-  struct Case {
+  const struct {
     const char* what;
     std::uint32_t version;
     bool compressed;
     std::size_t at;
     std::uint32_t value;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"magic", 8, false, 0, 0x46424858},        {"flag", 8, false, 0, 0x41464248},
       {"version 5", 8, false, 4, 5},             {"version 9", 8, false, 4, 9},
       {"root payload size", 8, false, 17, 0xFFFFFFFF}, {"child payload size", 8, false, 31, 0xFFFFFFFF},
@@ -98,7 +98,7 @@ TEST(Hbf, HostileHeadersAndSizesFailCleanly) {
       {"compressed size", 8, true, 16, 0xFFFFFFFF},    {"v6 header size", 6, false, 12, 0},
       {"v6 record size", 6, false, 15, 3},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes file = SmallFile(c.version, c.compressed);
     CRootChunk intact;
@@ -173,8 +173,7 @@ TEST(Hbf, DetachFindsChunksByIdentity) {
   last->Detach();
   EXPECT_EQ(last->GetParent(), nullptr);
   delete last;
-  ASSERT_EQ(root.GetChildCount(), 1u);
-  EXPECT_EQ(root.GetChild(0), first);
+  EXPECT_EQ((std::tuple{root.GetChildCount(), root.GetChild(0)}), (std::tuple{1u, first}));
 }
 
 TEST(Hbf, ReadingIntoAChunkWithChildrenAssertsAndFails) {
@@ -185,8 +184,7 @@ TEST(Hbf, ReadingIntoAChunkWithChildrenAssertsAndFails) {
   CDataChunk empty;
   enginetest::WriteRecord(&record, &empty, 8);
   EXPECT_FALSE(parent.Read(enginetest::Over(record)));
-  EXPECT_TRUE(capture.LastNames(u"m_Children.size() == 0"));
-  EXPECT_EQ(parent.GetChildCount(), 1u);
+  EXPECT_EQ((std::tuple{capture.LastNames(u"m_Children.size() == 0"), parent.GetChildCount()}), (std::tuple{true, 1u}));
 }
 
 // A stream that hands out at most one byte per read.
