@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 #include "AssertionCapture.h"
@@ -135,8 +136,7 @@ TEST_F(LogTest, ConsoleGetsTheTextAloneAndALineFeed) {
   ::testing::internal::CaptureStdout();
   m_pContext->Log(Vexil3D::LOG_INFO, u"to the console");
   m_pContext->Log(Vexil3D::LOG_CRITICAL, u"second");
-  const std::string console = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(console, "to the console\nsecond\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "to the console\nsecond\n");
 }
 
 TEST_F(LogTest, ConsoleAttributesAreRestoredAfterEachLine) {
@@ -154,10 +154,10 @@ TEST_F(LogTest, ConsoleAttributesAreRestoredAfterEachLine) {
 TEST_F(LogTest, ClosingBannerEndsTheLogAndReleasesTheStream) {
   auto* stream = new CMemoryStream(m_Buffer, sizeof(m_Buffer), CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE);
   m_pContext->GetLogWriter().SetStream(stream);
-  EXPECT_EQ(stream->GetRefCount(), 2);
+  const int held = stream->GetRefCount();
   delete m_pContext;
   m_pContext = nullptr;
-  EXPECT_EQ(stream->GetRefCount(), 1);
+  EXPECT_EQ((std::tuple{held, stream->GetRefCount()}), (std::tuple{2, 1}));
   stream->Release();
   // Each banner line carries its time stamp.
   const std::string stamp = "<01/02/2024 - 10:20:30> ";
@@ -184,8 +184,7 @@ TEST_F(LogTest, LoggerBaseAndFreeFunctionsGoToTheCurrentContext) {
 
 TEST_F(LogTest, LongTextIsCutToTheFormatBuffer) {
   m_pContext->GetLogWriter().SetTimeFormat(u"");
-  const std::u16string longText(5000, u'z');
-  m_pContext->LogF(Vexil3D::LOG_NONE, u"%s", longText.c_str());
+  m_pContext->LogF(Vexil3D::LOG_NONE, u"%s", std::u16string(5000, u'z').c_str());
   EXPECT_EQ(Written(), kBom + std::string(4095, 'z') + "\r\n");
 }
 
@@ -208,31 +207,25 @@ TEST(ContextInitialise, MountsTheCurrentDirectoryAndBuildsTheUserAgent) {
       return TRUE;
     });
     Context context;
-    EXPECT_FALSE(context.IsInitialised());
-    EXPECT_EQ(context.GetFileSystem(), nullptr);
-    EXPECT_EQ(std::u16string(context.GetLogWriter().GetTimeFormat()), u"%d/%m/%Y - %X");
+    EXPECT_EQ((std::tuple{context.IsInitialised(), context.GetFileSystem(),
+                          std::u16string(context.GetLogWriter().GetTimeFormat())}),
+              (std::tuple{false, nullptr, u"%d/%m/%Y - %X"}));
     context.Initialise();
-    EXPECT_TRUE(context.IsInitialised());
-    EXPECT_EQ(Context::GetCurrent(), &context);
-    ASSERT_NE(context.GetFileSystem(), nullptr);
-    ASSERT_NE(context.GetRootConfig(), nullptr);
-    EXPECT_EQ(context.GetFileSystem()->GetRootCount(), 1u);
-    EXPECT_TRUE(context.GetFileSystem()->Exists(u"/here.txt", true, false));
-    EXPECT_TRUE(context.GetFileSystem()->Exists(u"here.txt", true, false));
-    EXPECT_EQ(Vexil3D::GetScreenDpiX(), 96);
-    EXPECT_EQ(Vexil3D::GetScreenDpiY(), 96);
-
-    EXPECT_EQ(context.GetUserAgent(), u"Vexil3D/1.2.0  (Windows NT 6.1; WOW64)");
+    ASSERT_TRUE(context.GetFileSystem() && context.GetRootConfig());
+    EXPECT_EQ((std::tuple{context.IsInitialised(), Context::GetCurrent(), context.GetFileSystem()->GetRootCount(),
+                          context.GetFileSystem()->Exists(u"/here.txt", true, false),
+                          context.GetFileSystem()->Exists(u"here.txt", true, false), Vexil3D::GetScreenDpiX(),
+                          Vexil3D::GetScreenDpiY(), context.GetUserAgent()}),
+              (std::tuple{true, &context, 1u, true, true, 96, 96, u"Vexil3D/1.2.0  (Windows NT 6.1; WOW64)"}));
 
     // A second call is refused: what callers hold stays, and stays mounted.
     enginetest::AssertionCapture asserts;
     Vexil3D::CFileSystem* fileSystem = context.GetFileSystem();
     Vexil3D::ConfigElement* config = context.GetRootConfig();
     context.Initialise();
-    EXPECT_EQ(asserts.Count(), 1u);
-    EXPECT_EQ(context.GetFileSystem(), fileSystem);
-    EXPECT_EQ(context.GetRootConfig(), config);
-    EXPECT_EQ(fileSystem->GetRootCount(), 1u);
+    EXPECT_EQ(
+        (std::tuple{asserts.Count(), context.GetFileSystem(), context.GetRootConfig(), fileSystem->GetRootCount()}),
+              (std::tuple{1u, fileSystem, config, 1u}));
   }
   EXPECT_EQ(Context::GetCurrent(), nullptr);
   ASSERT_EQ(chdir(previous), 0);
