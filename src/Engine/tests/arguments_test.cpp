@@ -112,9 +112,8 @@ TEST_P(EveryArgumentType, SerialisedSizeMatchesTheBytesWrittenAndReadsBack) {
     Strong<CArgument> object = Own(thing->CreateArgument());
     SizeOf(object, false);
     bool ok = true;
-    EXPECT_TRUE(Serialise(object, &ok).empty());
-    EXPECT_FALSE(ok);
-    EXPECT_FALSE(object->Read(Read({0, 0, 0, 0})));
+    const Bytes written = Serialise(object, &ok);
+    EXPECT_EQ((std::tuple{written.size(), ok, object->Read(Read({0, 0, 0, 0}))}), (std::tuple{0u, false, false}));
     return;
   }
   ASSERT_NE(created.Get(), nullptr);
@@ -135,8 +134,7 @@ TEST_P(EveryArgumentType, SerialisedSizeMatchesTheBytesWrittenAndReadsBack) {
 
     Strong<CArgument> clone = Own(argument->Clone());
     ASSERT_NE(clone.Get(), nullptr);
-    EXPECT_EQ(clone->GetType(), type);
-    EXPECT_EQ(Serialise(clone), bytes);
+    EXPECT_EQ((std::tuple{clone->GetType(), Serialise(clone)}), (std::tuple{type, bytes}));
 
     // Every prefix of the stream form is a short read (types without payload have none).
     for (std::size_t cut = 0; cut < bytes.size(); cut += 1 + bytes.size() / 64)
@@ -150,9 +148,9 @@ INSTANTIATE_TEST_SUITE_P(Arguments, EveryArgumentType, testing::Range(0, static_
                          });
 
 TEST(ArgumentTypes, NamesAndFactoryOutsideTheTable) {
-  EXPECT_STREQ(GetArgumentTypeName(ARGUMENT_TABLE), "ARGUMENT_TABLE");
-  EXPECT_STREQ(GetArgumentTypeName(ARGUMENT_BYTES), "ARGUMENT_BYTES");
-  EXPECT_STREQ(GetArgumentTypeName(22), "ARGUMENT_UNKNOWN");
+  EXPECT_EQ((std::tuple{std::string(GetArgumentTypeName(ARGUMENT_TABLE)),
+                        std::string(GetArgumentTypeName(ARGUMENT_BYTES)), std::string(GetArgumentTypeName(22))}),
+            (std::tuple{"ARGUMENT_TABLE", "ARGUMENT_BYTES", "ARGUMENT_UNKNOWN"}));
   for (int type = 22; type < 256; ++type) EXPECT_EQ(CArgument::Create(static_cast<std::uint8_t>(type)), nullptr);
 }
 
@@ -257,8 +255,7 @@ TEST_P(ArgumentPayload, WritesTheHandWrittenBytesAndReadsThemBackStoppingAtTheir
   const PayloadCase& c = GetParam();
   Strong<CArgument> argument = Own(c.make());
   ASSERT_NE(argument.Get(), nullptr);
-  EXPECT_EQ(Serialise(argument), c.payload);
-  EXPECT_EQ(SizeOf(argument), c.payload.size());
+  EXPECT_EQ((std::tuple{Serialise(argument), SizeOf(argument)}), (std::tuple{c.payload, c.payload.size()}));
   Strong<CArgument> back = Own(CArgument::Create(argument->GetType()));
   ASSERT_NE(back.Get(), nullptr);
   // A trailing byte that belongs to whatever follows must stay unread.
@@ -266,8 +263,7 @@ TEST_P(ArgumentPayload, WritesTheHandWrittenBytesAndReadsThemBackStoppingAtTheir
   followed.push_back(0x5A);
   Strong<Stream> in = Read(followed);
   ASSERT_TRUE(back->Read(in));
-  EXPECT_EQ(in->Tell(), c.payload.size());
-  EXPECT_EQ(Serialise(back), c.payload);
+  EXPECT_EQ((std::tuple{in->Tell(), Serialise(back)}), (std::tuple{c.payload.size(), c.payload}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, ArgumentPayload, testing::ValuesIn(kPayloads),
@@ -283,14 +279,13 @@ TEST(ArgumentBytes, LongCountsBooleansAndEmptyBytes) {
   Strong<CArgument> bytes = Own<CArgument>(new CArgumentBytes(block.data(), 16384));
   const Bytes out = Serialise(bytes);
   ASSERT_EQ(out.size(), 16387u);
-  EXPECT_EQ(Bytes(out.begin(), out.begin() + 3), (Bytes{0x80, 0x80, 0x01}));
-  EXPECT_EQ(SizeOf(bytes), 16387u);
+  EXPECT_EQ((std::tuple{Bytes(out.begin(), out.begin() + 3), SizeOf(bytes)}),
+            (std::tuple{Bytes{0x80, 0x80, 0x01}, 16387u}));
 
   // Any non-zero byte reads as true.
   auto boolean = Own(new CArgumentBoolean());
   ASSERT_TRUE(boolean->Read(Read({0x7E})));
-  EXPECT_TRUE(boolean->ToBoolean());
-  EXPECT_EQ(Serialise(boolean), (Bytes{0x01}));
+  EXPECT_EQ((std::tuple{boolean->ToBoolean(), Serialise(boolean)}), (std::tuple{true, Bytes{0x01}}));
 
   auto value = Own(new CArgumentBytes());
   std::uint8_t junk = 9;
@@ -298,11 +293,10 @@ TEST(ArgumentBytes, LongCountsBooleansAndEmptyBytes) {
   ASSERT_TRUE(value->Read(Read({0x00})));
   std::uint32_t size = 5;
   value->GetBytes(&size);
-  EXPECT_EQ(size, 0u);
   auto array = Own(new CArgumentArray());
   ASSERT_TRUE(array->Read(Read({0x01, ARGUMENT_BYTES, 0x00})));
-  ASSERT_EQ(array->GetCount(), 1u);
-  EXPECT_TRUE(array->Get(0)->IsBytes());
+  EXPECT_EQ((std::tuple{size, array->GetCount(), array->Get(0) && array->Get(0)->IsBytes()}),
+            (std::tuple{0u, 1u, true}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -312,13 +306,11 @@ TEST(ArgumentArrayLimits, MoreThan255ElementsOrAnObjectFailToWriteAndWriteNothin
   auto array = Own(new CArgumentArray());
   for (int i = 0; i < 255; ++i) array->AppendInteger(i);
   bool ok = false;
-  EXPECT_EQ(SizeOf(array), 1u + 255u * 5u);
-  EXPECT_EQ(Serialise(array, &ok).size(), 1u + 255u * 5u);
-  EXPECT_TRUE(ok);
+  EXPECT_EQ((std::tuple{SizeOf(array), Serialise(array, &ok).size(), ok}),
+            (std::tuple{1u + 255u * 5u, 1u + 255u * 5u, true}));
   array->AppendInteger(255);
   SizeOf(array, false);
-  EXPECT_TRUE(Serialise(array, &ok).empty());
-  EXPECT_FALSE(ok);
+  EXPECT_EQ((std::tuple{Serialise(array, &ok).size(), ok}), (std::tuple{0u, false}));
 
   auto withObject = Own(new CArgumentArray());
   withObject->AppendInteger(1);
@@ -352,10 +344,9 @@ TEST(ArgumentHostile, CountsBeyondTheStreamFailWithoutAllocating) {
   auto array = Own(new CArgumentArray());
   EXPECT_FALSE(array->Read(Read({0x03, ARGUMENT_BOOLEAN, 0x01, ARGUMENT_INTEGER, 7, 0, 0, 0, ARGUMENT_TABLE})));
   ASSERT_EQ(array->GetCount(), 2u);
-  EXPECT_TRUE(array->Get(0)->ToBoolean());
   int value = 0;
-  EXPECT_TRUE(array->Get(1)->ToNumber(&value));
-  EXPECT_EQ(value, 7);
+  EXPECT_EQ((std::tuple{array->Get(0)->ToBoolean(), array->Get(1)->ToNumber(&value), value}),
+            (std::tuple{true, true, 7}));
 }
 
 TEST(ArgumentHostile, UnknownTypeIsLoggedWithItsName) {
@@ -408,16 +399,14 @@ TEST(ArgumentNesting, SixtyFourLevelsPassAndSixtyFiveFail) {
   bool ok = false;
   const Bytes bytes = Serialise(deepest, &ok);
   ASSERT_TRUE(ok);
-  EXPECT_EQ(bytes, NestedArrayBytes(CArgument::kMaxNesting));
-  EXPECT_EQ(SizeOf(deepest), bytes.size());
-  EXPECT_TRUE(Own(new CArgumentArray())->Read(Read(bytes)));
-  EXPECT_NE(Own(deepest->Clone()).Get(), nullptr);
+  EXPECT_EQ((std::tuple{bytes, SizeOf(deepest), Own(new CArgumentArray())->Read(Read(bytes)), !!Own(deepest->Clone())}),
+            (std::tuple{NestedArrayBytes(CArgument::kMaxNesting), bytes.size(), true, true}));
 
   auto tooDeep = Own(NestedArrays(CArgument::kMaxNesting + 1));
   SizeOf(tooDeep, false);
   Serialise(tooDeep, &ok);
-  EXPECT_FALSE(ok);
-  EXPECT_FALSE(Own(new CArgumentArray())->Read(Read(NestedArrayBytes(CArgument::kMaxNesting + 1))));
+  EXPECT_EQ((std::tuple{ok, Own(new CArgumentArray())->Read(Read(NestedArrayBytes(CArgument::kMaxNesting + 1)))}),
+            (std::tuple{false, false}));
 
   // Maps and arrays count together: 65 levels.
   auto outer = Own(new CArgumentMap());
@@ -525,14 +514,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ArgumentGetters, RightTypeGivesTheValue) {
   std::uint32_t length = 0;
-  EXPECT_EQ(std::u16string(Own(new CArgumentString(u"abc"))->ToString(&length)), u"abc");
-  EXPECT_EQ(length, 3u);
-  EXPECT_TRUE(Own(new CArgumentBoolean(true))->ToBoolean());
-  EXPECT_EQ(Own(new CArgumentVector2D({1, 2}))->ToVector2D().y, 2.0f);
-  EXPECT_EQ(Own(new CArgumentVector3D({1, 2, 3}))->ToVector3D().z, 3.0f);
   CMatrix4x4 m;
   m.m[15] = 4;
-  EXPECT_EQ(Own(new CArgumentMatrix4x4(m))->ToMatrix4x4().m[15], 4.0f);
+  EXPECT_EQ(
+      (std::tuple{std::u16string(Own(new CArgumentString(u"abc"))->ToString(&length)), length,
+                  Own(new CArgumentBoolean(true))->ToBoolean(), Own(new CArgumentVector2D({1, 2}))->ToVector2D().y,
+                  Own(new CArgumentVector3D({1, 2, 3}))->ToVector3D().z,
+                  Own(new CArgumentMatrix4x4(m))->ToMatrix4x4().m[15]}),
+      (std::tuple{u"abc", 3u, true, 2.0f, 3.0f, 4.0f}));
   Strong<Thing> function = Own(new Thing());
   auto holder = Own(new CArgumentFunction(function.Get()));
   EXPECT_EQ((std::tuple{holder->ToFunction<Thing>(), function->GetRefCount()}), (std::tuple{function.Get(), 2}));
@@ -567,9 +556,8 @@ TEST(ArgumentGetters, WrongTypeIsReportedWithItsTestAndGivesAnEmptyValue) {
   for (const auto& c : cases) {
     SCOPED_TRACE(text::Utf16ToUtf8(c.expression));
     asserts.Clear();
-    EXPECT_TRUE(c.call(nil));
-    EXPECT_EQ(asserts.Count(), c.expression == std::u16string(u"IsNumber()") ? 2u : 1u);
-    EXPECT_TRUE(asserts.LastNames(c.expression));
+    EXPECT_EQ((std::tuple{c.call(nil), asserts.Count(), asserts.LastNames(c.expression)}),
+              (std::tuple{true, c.expression == std::u16string(u"IsNumber()") ? 2u : 1u, true}));
   }
   EXPECT_NE(asserts.Texts().back().find(u"File: src/Engine/Arguments\n"), std::u16string::npos);
 }
@@ -613,10 +601,9 @@ TEST(ArgumentClone, DeepCopiesWithTheContext) {
   auto map = Own(static_cast<CArgumentMap*>(MakeSample(ARGUMENT_MAP)));
   map->SetContext(&context);
   auto mapClone = Own(static_cast<CArgumentMap*>(map->Clone()));
-  EXPECT_EQ(mapClone->GetContext(), &context);
-  EXPECT_NE(mapClone->Find(u"nested"), map->Find(u"nested"));
-  EXPECT_EQ(mapClone->Find(u"nested")->GetContext(), &context);
-  EXPECT_EQ(Serialise(mapClone), Serialise(map));
+  EXPECT_EQ((std::tuple{mapClone->GetContext(), mapClone->Find(u"nested") != map->Find(u"nested"),
+                        mapClone->Find(u"nested")->GetContext(), Serialise(mapClone)}),
+            (std::tuple{&context, true, &context, Serialise(map)}));
 
   auto returned = Own(new CReturnValue());
   returned->AppendInteger(3);
@@ -628,12 +615,11 @@ TEST(ArgumentClone, ObjectsAndPlainArguments) {
   auto object = Own(thing->CreateArgument());
   auto copy = Own(object->Clone());
   EXPECT_EQ((std::tuple{copy->ToObject(), thing->GetRefCount()}), (std::tuple{thing.Get(), 3}));
-  EXPECT_TRUE(Own(Own(new CArgument(ARGUMENT_UNDEFINED))->Clone())->IsUndefined());
   auto odd = Own(new CArgument(ARGUMENT_INTEGER));  // no payload class: cannot be cloned
-  EXPECT_EQ(odd->Clone(), nullptr);
   auto array = Own(new CArgumentArray());
-  EXPECT_TRUE(array->Append(odd));
-  EXPECT_TRUE(array->Get(0)->IsUndefined());
+  EXPECT_EQ((std::tuple{Own(Own(new CArgument(ARGUMENT_UNDEFINED))->Clone())->IsUndefined(), odd->Clone(),
+                        array->Append(odd), array->Get(0)->IsUndefined()}),
+            (std::tuple{true, nullptr, true, true}));
 }
 
 TEST(ArgumentArrayOps, AppendClonesAndMoveTransfers) {
@@ -641,8 +627,7 @@ TEST(ArgumentArrayOps, AppendClonesAndMoveTransfers) {
   auto array = Own(new CArgumentArray());
   auto value = Own(new CArgumentInteger(4));
   array->Append(value);
-  EXPECT_EQ(value->GetRefCount(), 1);
-  EXPECT_NE(array->Get(0), value.Get());
+  EXPECT_EQ((std::tuple{value->GetRefCount(), array->Get(0) != value.Get()}), (std::tuple{1, true}));
   array->AppendObject(thing);
   array->AppendObject(nullptr);
   array->AppendString(u"s", 1);
@@ -669,18 +654,16 @@ TEST(ArgumentMapOps, SetReplacesAndReleases) {
   auto* first = new CArgumentInteger(1);
   first->AddRef();  // watched by the test
   map->Set(u"k", first);
-  EXPECT_EQ(map->Find(u"k"), first);
-  EXPECT_EQ(map->Find(u"K"), nullptr);
+  EXPECT_EQ((std::tuple{map->Find(u"k"), map->Find(u"K")}), (std::tuple{first, nullptr}));
   map->Set(u"k", first);  // the value the key already holds: nothing happens
-  EXPECT_EQ(first->GetRefCount(), 2);
+  const int unchanged = first->GetRefCount();
   map->Set(u"k", new CArgumentInteger(2));
-  EXPECT_EQ(first->GetRefCount(), 1);
+  EXPECT_EQ((std::tuple{unchanged, first->GetRefCount()}), (std::tuple{2, 1}));
   first->Release();
   int value = 0;
   map->Find(u"k")->ToNumber(&value);
-  EXPECT_EQ(value, 2);
   map->Set(u"k", nullptr);
-  EXPECT_EQ(map->GetCount(), 0u);
+  EXPECT_EQ((std::tuple{value, map->GetCount()}), (std::tuple{2, 0u}));
 }
 
 TEST(ArgumentMapOps, ReadCopiesTheContextAndLaterKeysWin) {
@@ -689,6 +672,5 @@ TEST(ArgumentMapOps, ReadCopiesTheContextAndLaterKeysWin) {
   map->SetContext(&context);
   ASSERT_TRUE(map->Read(Read({0x02, ARGUMENT_BOOLEAN, 0x01, 'a', 0x00, ARGUMENT_BOOLEAN, 0x01, 'a', 0x01})));
   ASSERT_EQ(map->GetCount(), 1u);
-  EXPECT_TRUE(map->Find(u"a")->ToBoolean());
-  EXPECT_EQ(map->Find(u"a")->GetContext(), &context);
+  EXPECT_EQ((std::tuple{map->Find(u"a")->ToBoolean(), map->Find(u"a")->GetContext()}), (std::tuple{true, &context}));
 }
