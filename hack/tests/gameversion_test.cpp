@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include <hack/GameVersion.h>
 #include <hack/Messages.h>
@@ -14,6 +15,14 @@
 namespace {
 
 using gameimage::CGameImage;
+
+// Detects the build with its console line left out.
+std::uint32_t DetectQuietly() {
+  ::testing::internal::CaptureStdout();
+  const std::uint32_t build = DetectGameVersion();
+  ::testing::internal::GetCapturedStdout();
+  return build;
+}
 using platform::testing::ScriptedDialogs;
 
 struct MarkerCase {
@@ -32,10 +41,10 @@ TEST_P(HackDetection, MarkerGivesBuildAndItsLine) {
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(DetectGameVersion(), c.build);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.line);
-  EXPECT_EQ(GameVersion, c.build);
-  EXPECT_EQ(g_GameImageBase, image.Base());
-  EXPECT_EQ(g_GameImageSize, image.Size());
-  EXPECT_EQ(GameVersionFromMarker(c.marker), c.build);
+  EXPECT_EQ((std::tuple{GameVersion, g_GameImageBase, g_GameImageSize, GameVersionFromMarker(c.marker)}),
+            (std::tuple{c.build, image.Base(), image.Size(), c.build}));
+  // The image's marker writer agrees for every build.
+  EXPECT_EQ(GameVersionFromMarker(CGameImage::MarkerOf(c.build)), c.build);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -66,27 +75,18 @@ TEST(HackDetection, OnlyThatOffsetCounts) {
     const std::uint8_t spoiler = 0xFF;
     if (offset < 0x6B487) image.Write(image.Base() + 0x6B48A, &spoiler, 1);
     if (offset > 0x6B487) image.Write(image.Base() + 0x6B487, &spoiler, 1);
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(DetectGameVersion(), offset == 0x6B487 ? std::uint32_t(GAMEVERSION_IV_RELEASE_PATCHED)
-                                                     : std::uint32_t(GAMEVERSION_UNRECOGNISED));
-    ::testing::internal::GetCapturedStdout();
-  }
-}
-
-TEST(HackDetection, MarkerWriterMatchesEveryBuild) {
-  for (std::uint32_t build = 0; build <= 9; ++build) {
-    EXPECT_EQ(GameVersionFromMarker(CGameImage::MarkerOf(build)), build);
+    EXPECT_EQ(DetectQuietly(), offset == 0x6B487 ? std::uint32_t(GAMEVERSION_IV_RELEASE_PATCHED)
+                                                 : std::uint32_t(GAMEVERSION_UNRECOGNISED));
   }
 }
 
 // The marker's four bytes must all lie inside the image.
 TEST(HackDetection, ImageTooSmallForTheMarkerIsUnrecognised) {
-  struct SizeCase {
+  const struct {
     std::uint32_t size;
     std::uint32_t build;
-  };
-  const SizeCase cases[] = {{0x6B487, 9}, {0x6B488, 9}, {0x6B48A, 9}, {0x6B48B, 2}, {0x6C000, 2}, {0x1000, 9}};
-  for (const SizeCase& c : cases) {
+  } cases[] = {{0x6B487, 9}, {0x6B488, 9}, {0x6B48A, 9}, {0x6B48B, 2}, {0x6C000, 2}, {0x1000, 9}};
+  for (const auto& c : cases) {
     // Mapped generously: only the registered size may decide.
     CGameImage image(gameimage::kPreferredBase, 0x80000);
     ASSERT_TRUE(image.IsMapped());
@@ -112,9 +112,7 @@ TEST_P(HackTranslation, RelocatedImagePicksTheBuildsColumn) {
   CGameImage image(gameimage::kRelocatedBase);
   ASSERT_TRUE(image.IsMapped());
   image.WriteBuildMarker(c.build);
-  ::testing::internal::CaptureStdout();
-  DetectGameVersion();
-  ::testing::internal::GetCapturedStdout();
+  DetectQuietly();
   ScriptedDialogs dialogs;
   ASSERT_TRUE(SelectGameBuild());
   EXPECT_EQ(dialogs.DialogCount(), 0u);
@@ -142,9 +140,7 @@ TEST(HackTranslation, PreferredBaseAndOneMegabyteUp) {
     CGameImage image(bases[i], 0x80000);
     ASSERT_TRUE(image.IsMapped()) << std::hex << bases[i];
     image.WriteBuildMarker(GAMEVERSION_IV_RELEASE_PATCHED);
-    ::testing::internal::CaptureStdout();
-    DetectGameVersion();
-    ::testing::internal::GetCapturedStdout();
+    DetectQuietly();
     ASSERT_TRUE(SelectGameBuild());
     EXPECT_EQ(TranslateGameAddress(0, 0x48C720, 0x48E9C0, 0x48E830, 0x4D1C00), expected[i]);
   }
@@ -172,9 +168,7 @@ TEST_P(HackUnsupported, ShowsWhyAndRefuses) {
   CGameImage image;
   ASSERT_TRUE(image.IsMapped());
   image.WriteBuildMarker(c.build);
-  ::testing::internal::CaptureStdout();
-  DetectGameVersion();
-  ::testing::internal::GetCapturedStdout();
+  DetectQuietly();
   for (bool closeOnly : {false, true}) {
     SetCloseOnlyMessages(closeOnly);
     ScriptedDialogs dialogs;

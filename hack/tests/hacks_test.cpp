@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <hack/Hacks.h>
@@ -271,10 +273,8 @@ TEST_F(HackTest, ValuesAreLittleEndianAndExactlyTheirWidth) {
     CHackValueHack wide(first, at + 1, std::uint32_t(0xDEADBEEF));
     CHackValueHack narrow(first, at + 6, std::uint8_t(0x00));
     EXPECT_EQ(ReadBytes(at, 8), (Bytes{kTrap, 0xEF, 0xBE, 0xAD, 0xDE, kTrap, 0x00, kTrap}));
-    EXPECT_EQ(wide.GetAddress(), at + 1);
-    EXPECT_EQ(narrow.GetAddress(), at + 6);
-    EXPECT_EQ(wide.GetSize(), 4u);
-    EXPECT_EQ(narrow.GetSize(), 1u);
+    EXPECT_EQ((std::tuple{wide.GetAddress(), narrow.GetAddress(), wide.GetSize(), narrow.GetSize()}),
+              (std::tuple{at + 1, at + 6, 4u, 1u}));
   }
   EXPECT_EQ(ReadBytes(at, 8), Bytes(8, kTrap));
   Fill(at, 10, kTrap);
@@ -315,8 +315,7 @@ TEST_F(HackTest, UnloadDestroysNewestFirstAndOnlyItsOwn) {
   Bytes expected(32, 0xAB);
   for (int i = 8; i < 12; ++i) expected[std::size_t(i)] = 0x99;
   EXPECT_EQ(ReadBytes(at, 32), expected);
-  EXPECT_EQ(second->m_Hacks.m_Count, 0u);
-  EXPECT_EQ(third->m_Hacks.m_Count, 1u);
+  EXPECT_EQ((std::tuple{second->m_Hacks.m_Count, third->m_Hacks.m_Count}), (std::tuple{0u, 1u}));
   g_Destroyed.clear();
 }
 
@@ -339,14 +338,18 @@ TEST_F(HackTest, RefusedInitTakesBackEveryPatch) {
   };
   ShowMessagesOnStderr();
   tHackModule* refused = Load(u"Refused", 3);
-  EXPECT_EQ(refused->m_hModule, nullptr);
-  EXPECT_EQ(refused->m_Hacks.m_Count, 0u);
-  EXPECT_EQ(g_Destroyed, std::vector<int>{4});
-  EXPECT_EQ(ReadBytes(code, 16), before);
-  EXPECT_EQ(gameimage::CallGame(code), 5u);
+  EXPECT_EQ((std::tuple{refused->m_hModule, refused->m_Hacks.m_Count, g_Destroyed}),
+            (std::tuple{nullptr, 0u, std::vector<int>{4}}));
+  EXPECT_EQ((std::tuple{ReadBytes(code, 16), gameimage::CallGame(code)}), (std::tuple{before, 5u}));
   platform::SetDialogBackend(nullptr);
   g_Destroyed.clear();
 }
+
+// The protections of a code place and a data place, for comparing with what they should be.
+std::pair<DWORD, DWORD> Protections(std::uint32_t code, std::uint32_t data) {
+  return {ProtectionAt(code), ProtectionAt(data)};
+}
+const std::pair<DWORD, DWORD> kCodeAndData{PAGE_EXECUTE_READ, PAGE_READWRITE};
 
 // A patch that straddles two pages of different protections gives each page
 // its own protection back: a data page that came back execute-read would fault
@@ -354,32 +357,25 @@ TEST_F(HackTest, RefusedInitTakesBackEveryPatch) {
 TEST_F(HackTest, PatchAcrossPagesRestoresEachPagesProtection) {
   const std::uint32_t boundary = image.Data();  // code below, data from here
   ASSERT_EQ(boundary % platform::PageSize(), 0u);
-  ASSERT_EQ(ProtectionAt(boundary - 1), DWORD(PAGE_EXECUTE_READ));
-  ASSERT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
+  ASSERT_EQ(Protections(boundary - 1, boundary), kCodeAndData);
   const std::uint32_t at = boundary - 2;
   {
     CHackValueHack hack(first, at, std::uint32_t(0x44332211));
-    EXPECT_EQ(ProtectionAt(boundary - 1), DWORD(PAGE_EXECUTE_READ));
-    EXPECT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
+    EXPECT_EQ(Protections(boundary - 1, boundary), kCodeAndData);
     EXPECT_EQ(image.Read<std::uint32_t>(at), 0x44332211u);
   }
-  EXPECT_EQ(ProtectionAt(boundary - 1), DWORD(PAGE_EXECUTE_READ));
-  EXPECT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
+  EXPECT_EQ(Protections(boundary - 1, boundary), kCodeAndData);
   EXPECT_EQ(image.Read<std::uint32_t>(at), 0u);
   // The data page is still writable by plain stores.
   *reinterpret_cast<volatile std::uint32_t*>(std::uintptr_t(boundary)) = 7;
   EXPECT_EQ(image.Read<std::uint32_t>(boundary), 7u);
-}
 
-// The harness's own writes keep each page's protection too (later tests rely
-// on the data area staying writable).
-TEST_F(HackTest, ImageWriteAcrossPagesKeepsEachProtection) {
-  const std::uint32_t boundary = image.Data();
+  // The harness's own writes keep each page's protection too (later tests rely on the data area staying
+  // writable).
   const std::uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   image.Write(boundary - 4, bytes, sizeof bytes);
   EXPECT_EQ(ReadBytes(boundary - 4, 8), Bytes(bytes, bytes + 8));
-  EXPECT_EQ(ProtectionAt(boundary - 1), DWORD(PAGE_EXECUTE_READ));
-  EXPECT_EQ(ProtectionAt(boundary), DWORD(PAGE_READWRITE));
+  EXPECT_EQ(Protections(boundary - 1, boundary), kCodeAndData);
 }
 
 // A routine of the game replaced by a jump into the program: the 32-bit
@@ -406,12 +402,9 @@ TEST(HackFarJump, GameRoutineReplacedByTheProgramsOwn) {
     const auto target = std::uint32_t(reinterpret_cast<std::uintptr_t>(&CrossCheckReplacement));
     {
       CHackJumpHack hack(module, routine.Origin(), target, 5);
-      std::uint8_t bytes[5];
-      std::memcpy(bytes, reinterpret_cast<const void*>(std::uintptr_t(routine.Origin())), 5);
-      std::uint32_t displacement;
-      std::memcpy(&displacement, bytes + 1, 4);
-      EXPECT_EQ(bytes[0], 0xE9);
-      EXPECT_EQ(displacement, target - routine.Origin() - 5);
+      const std::uint32_t at = routine.Origin();
+      EXPECT_EQ((std::tuple{image.Read<std::uint8_t>(at), image.Read<std::uint32_t>(at + 1)}),
+                (std::tuple{std::uint8_t(0xE9), target - at - 5}));
       EXPECT_EQ(gameimage::CallGame(caller.Origin()), 74u);
     }
     EXPECT_EQ(gameimage::CallGame(caller.Origin()), 1u);
@@ -425,21 +418,17 @@ TEST_F(HackTest, DestructionRestoresBytesAndProtection) {
   const std::uint8_t original[] = {0x55, 0x8B, 0xEC, 0x83, 0xEC, 0x14, 0x53, 0x56};
   image.Write(code, original, sizeof original);
   image.Write(data, original, sizeof original);
-  EXPECT_EQ(ProtectionAt(code), DWORD(PAGE_EXECUTE_READ));
-  EXPECT_EQ(ProtectionAt(data), DWORD(PAGE_READWRITE));
+  EXPECT_EQ(Protections(code, data), kCodeAndData);
   {
     CHackNOPHack a(first, code, 8, 0);
     CHackJumpHack b(first, data, data + 0x1000, 8);
     EXPECT_EQ(std::memcmp(a.GetSavedBytes(), original, 8), 0);
-    EXPECT_EQ(ProtectionAt(code), DWORD(PAGE_EXECUTE_READ));
-    EXPECT_EQ(ProtectionAt(data), DWORD(PAGE_READWRITE));
+    EXPECT_EQ(Protections(code, data), kCodeAndData);
     EXPECT_EQ(first->m_Hacks.m_Count, 2u);
   }
-  EXPECT_EQ(first->m_Hacks.m_Count, 0u);
-  EXPECT_EQ(ReadBytes(code, 8), Bytes(original, original + 8));
-  EXPECT_EQ(ReadBytes(data, 8), Bytes(original, original + 8));
-  EXPECT_EQ(ProtectionAt(code), DWORD(PAGE_EXECUTE_READ));
-  EXPECT_EQ(ProtectionAt(data), DWORD(PAGE_READWRITE));
+  const Bytes kept(original, original + 8);
+  EXPECT_EQ((std::tuple{first->m_Hacks.m_Count, ReadBytes(code, 8), ReadBytes(data, 8)}), (std::tuple{0u, kept, kept}));
+  EXPECT_EQ(Protections(code, data), kCodeAndData);
 }
 
 // --- Overlap -----------------------------------------------------------------
@@ -461,25 +450,19 @@ TEST_F(HackTest, OverlapNamesTheOldestModulesOldestPatch) {
   CHackValueHack firstsOlder(first, at + 12, std::uint8_t(1));
   CHackValueHack seconds(second, at + 8, std::uint32_t(2));
   CHackValueHack firstsNewer(first, at + 4, std::uint32_t(3));
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        CHackNOPHack clash(third, at, 16, 0);
-      },
-      ::testing::ExitedWithCode(2), OverlapPattern(image, at, "Third", at + 12, "First"));
   // Second's patch is older than First's newer one, but First is the older module.
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        CHackNOPHack clash(third, at + 6, 4, 0);
-      },
-      ::testing::ExitedWithCode(2), OverlapPattern(image, at + 6, "Third", at + 4, "First"));
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        CHackValueHack clash(third, at + 11, std::uint8_t(9));
-      },
-      ::testing::ExitedWithCode(2), OverlapPattern(image, at + 11, "Third", at + 8, "Second"));
+  const struct {
+    std::uint32_t offset, size, namedOffset;
+    const char* named;
+  } clashes[] = {{0, 16, 12, "First"}, {6, 4, 4, "First"}, {11, 1, 8, "Second"}};
+  for (const auto& c : clashes) {
+    EXPECT_EXIT(
+        {
+          ShowMessagesOnStderr();
+          CHackNOPHack clash(third, at + c.offset, c.size, 0);
+        },
+        ::testing::ExitedWithCode(2), OverlapPattern(image, at + c.offset, "Third", at + c.namedOffset, c.named));
+  }
 }
 
 TEST_F(HackTest, OverlapWithTheSameModulesOwnPatch) {
@@ -618,14 +601,9 @@ TEST_F(HackTest, PatchedCallLandsWithRegistersFlagsAndStackIntact) {
     CHackCallHack hack(first, patchAt, probe.Origin(), 7);
     gameimage::CallGame(game.Origin());
     const auto seen = image.Read<gameimage::RegisterCapture>(capture);
-    EXPECT_EQ(seen.calls, 1u);
-    EXPECT_EQ(seen.eax, 0xA1A1A1A1u);
-    EXPECT_EQ(seen.ecx, 0xC1C1C1C1u);
-    EXPECT_EQ(seen.edx, 0xD1D1D1D1u);
-    EXPECT_EQ(seen.ebx, 0xB1B1B1B1u);
-    EXPECT_EQ(seen.esi, 0x51515151u);
-    EXPECT_EQ(seen.edi, 0xD2D2D2D2u);
-    EXPECT_EQ(seen.ebp, 0xB0B0B0B0u);
+    EXPECT_EQ((std::tuple{seen.calls, seen.eax, seen.ecx, seen.edx, seen.ebx, seen.esi, seen.edi, seen.ebp}),
+              (std::tuple{1u, 0xA1A1A1A1u, 0xC1C1C1C1u, 0xD1D1D1D1u, 0xB1B1B1B1u, 0x51515151u, 0xD2D2D2D2u,
+                          0xB0B0B0B0u}));
     EXPECT_EQ(seen.eflags & 1u, 1u);  // the carry set before the call
     EXPECT_EQ(seen.returnAddress, patchAt + 5);
     EXPECT_EQ(seen.esp, image.Read<std::uint32_t>(espAtPatch) - 4);

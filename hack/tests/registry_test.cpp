@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <set>
 #include <thread>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -108,33 +110,23 @@ INSTANTIATE_TEST_SUITE_P(
         BusRow{"EveryoneDrops", {0, 16, 2}, 0, {2, 1, 0}, {}, {}}),
     [](const ::testing::TestParamInfo<BusRow>& info) { return std::string(info.param.name); });
 
-TEST_F(HackRegistryTest, BlockedEventAsksNobody) {
-  int asked = 0;
-  g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
-    if (event > MODULEEVENT_UNLOAD) ++asked;
-    return 1;
-  };
-  Load(u"A", 0);
-  g_ModuleEventBlocks[MODULEEVENT_PROCESS] = 1;
-  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), std::uint32_t(MODULEREPLY_BLOCKED));
-  g_ModuleEventBlocks[MODULEEVENT_PROCESS] = 0;
-  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), 1u);
-  EXPECT_EQ(asked, 1);
-  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_COUNT, nullptr), 0u);
-}
-
-TEST_F(HackRegistryTest, BusyModuleIsPassedOver) {
+// A blocked event asks nobody and answers Blocked; a busy module is passed over.
+TEST_F(HackRegistryTest, BlockedEventAsksNobodyAndABusyModuleIsPassedOver) {
   int asked = 0;
   g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
     if (event > MODULEEVENT_UNLOAD) ++asked;
     return 1;
   };
   tHackModule* a = Load(u"A", 0);
+  g_ModuleEventBlocks[MODULEEVENT_PROCESS] = 1;
+  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), std::uint32_t(MODULEREPLY_BLOCKED));
+  g_ModuleEventBlocks[MODULEEVENT_PROCESS] = 0;
   a->m_Busy[MODULEEVENT_PROCESS] = 1;
   EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), 0u);
   a->m_Busy[MODULEEVENT_PROCESS] = 0;
   EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_PROCESS, nullptr), 1u);
   EXPECT_EQ(asked, 1);
+  EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_COUNT, nullptr), 0u);
 }
 
 TEST_F(HackRegistryTest, ValueSuppliedReachesTheHook) {
@@ -312,16 +304,11 @@ TEST_P(HackInitReplies, AcceptRefuseAndTell) {
     tHackModule* module = Load(u"Picky", 0, &reply);
     EXPECT_EQ(reply, row.reply);
     // The Init block: {28, module, "KAVO", 1, 0, 12, 0}.
-    EXPECT_EQ(seen.size, 28u);
-    EXPECT_EQ(seen.module, module);
-    EXPECT_EQ(std::memcmp(seen.magic, "KAVO", 4), 0);
-    EXPECT_EQ(seen.major, 1u);
-    EXPECT_EQ(seen.minor, 0u);
-    EXPECT_EQ(seen.build, 12u);
-    EXPECT_EQ(seen.revision, 0u);
-    EXPECT_EQ(module->m_Hacks.m_Count, row.accepted ? 1u : 0u);
-    EXPECT_EQ(module->m_hModule != nullptr, row.accepted);
-    EXPECT_EQ(module->m_pHandler != nullptr, row.accepted);
+    EXPECT_EQ((std::tuple{seen.size, seen.module, std::string(seen.magic, 4), seen.major, seen.minor, seen.build,
+                          seen.revision}),
+              (std::tuple{28u, module, "KAVO", 1u, 0u, 12u, 0u}));
+    EXPECT_EQ((std::tuple{module->m_Hacks.m_Count, module->m_hModule != nullptr, module->m_pHandler != nullptr}),
+              (std::tuple{row.accepted ? 1u : 0u, row.accepted, row.accepted}));
     EXPECT_EQ(image.Read<std::uint32_t>(place), row.accepted ? 0x89ABCDEFu : 0x01234567u);
     for (std::uint32_t event = 0; event < MODULEEVENT_COUNT; ++event) {
       EXPECT_EQ(module->m_pSubscription[event] != nullptr, row.accepted) << event;
@@ -418,17 +405,13 @@ TEST_F(HackRegistryTest, UnloadRunsOnceAndRestoresPatchesNewestFirst) {
     return 1;
   };
   tHackModule* module = Load(u"A", 0);
-  EXPECT_EQ(image.Read<std::uint32_t>(place), 0xFFFFFFFFu);
-  EXPECT_EQ(image.Read<std::uint8_t>(place + 4), 0xEE);
+  EXPECT_EQ(image.Read<std::uint64_t>(place), 0x080706EEFFFFFFFFull);  // both patches over the original bytes
   EXPECT_EQ(UnloadHackModule(module), 1u);
-  EXPECT_EQ(image.Read<std::uint64_t>(place), 0x0807060504030201ull);
-  EXPECT_EQ(module->m_hModule, nullptr);
-  // A record that is not loaded any more has nothing to unload.
-  EXPECT_EQ(UnloadHackModule(module), 0u);
-  EXPECT_EQ(unloads, 1);
-  // Never loaded at all: no handler to call through.
-  tHackModule* bare = CreateHackModule(u"y.dll", u"Bare");
-  EXPECT_EQ(UnloadHackModule(bare), 0u);
+  EXPECT_EQ((std::tuple{image.Read<std::uint64_t>(place), module->m_hModule}),
+            (std::tuple{0x0807060504030201ull, nullptr}));
+  // A record that is not loaded any more has nothing to unload; one never loaded has no handler to call.
+  EXPECT_EQ((std::tuple{UnloadHackModule(module), unloads}), (std::tuple{0u, 1}));
+  EXPECT_EQ(UnloadHackModule(CreateHackModule(u"y.dll", u"Bare")), 0u);
   EXPECT_EQ(UnloadHackModule(nullptr), 0u);
 }
 
@@ -461,17 +444,11 @@ TEST_F(HackRegistryTest, BuiltInNamesFindTheirHandlersInTheirOrder) {
     for (char16_t& c : upper) c = text::ToUpperAscii(c);
     EXPECT_EQ(FindBuiltInHandler(upper.c_str()), g_BuiltInModules[i].handler) << i;
   }
-  EXPECT_EQ(FindBuiltInHandler(u"BugFixes "), nullptr);
-  EXPECT_EQ(FindBuiltInHandler(u"Bug"), nullptr);
-  EXPECT_EQ(FindBuiltInHandler(u""), nullptr);
-  EXPECT_EQ(FindBuiltInHandler(nullptr), nullptr);
-  int distinct = 0;
-  for (int i = 0; i < 12; ++i) {
-    bool seen = false;
-    for (int j = 0; j < i; ++j) seen |= g_BuiltInModules[j].handler == g_BuiltInModules[i].handler;
-    distinct += !seen;
-  }
-  EXPECT_EQ(distinct, 12);
+  for (const char16_t* other : {u"BugFixes ", u"Bug", u"", static_cast<const char16_t*>(nullptr)})
+    EXPECT_EQ(FindBuiltInHandler(other), nullptr);
+  std::set<ModuleHandler> distinct;
+  for (const tBuiltInModule& builtIn : g_BuiltInModules) distinct.insert(builtIn.handler);
+  EXPECT_EQ(distinct.size(), 12u);
   // An unknown name has no handler and is refused with 17.
   tHackModule* unknown = CreateHackModule(u"u.dll", u"NoSuchModule");
   EXPECT_EQ(RegisterBuiltInModule(unknown, reinterpret_cast<HMODULE>(0x2000)), 17u);
@@ -495,9 +472,8 @@ TEST_F(HackRegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
   EXPECT_EQ(RegisterBuiltInModule(first, reinterpret_cast<HMODULE>(0x3000)), 1u);
   EXPECT_EQ(first->m_FreeLibraryOnUnload, 1);
   EXPECT_EQ(RegisterBuiltInModule(second, reinterpret_cast<HMODULE>(0x3001)), 17u);
-  EXPECT_EQ(inits, 1);
-  EXPECT_EQ(second->m_hModule, nullptr);
-  EXPECT_EQ(CountModuleSubscribers(MODULEEVENT_PROCESS), 1u);
+  EXPECT_EQ((std::tuple{inits, second->m_hModule, CountModuleSubscribers(MODULEEVENT_PROCESS)}),
+            (std::tuple{1, nullptr, 1u}));
   entry.handler = original;
   first->m_FreeLibraryOnUnload = 0;  // the handle is made up
 }

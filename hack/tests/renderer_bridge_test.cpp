@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <tuple>
 
 #include "GameDoubleFixture.h"
 
@@ -75,19 +76,14 @@ TEST_P(RendererBridgeTest, TextureSurfaceHoldsTheImageAtThePitch) {
   ASSERT_NE(surface, nullptr);
   const gamedouble::SurfaceInfo* info = game->Renderer().Find(Address(surface));
   ASSERT_NE(info, nullptr);
-  EXPECT_EQ(Address(texture), info->texture);
-  EXPECT_EQ(width * 10 + height, 53u);
-  EXPECT_EQ(info->desc.flags, 0x1007u);
-  EXPECT_EQ(info->desc.width * 10 + info->desc.height, 53u);
+  EXPECT_EQ((std::tuple{Address(texture), width, height, info->desc.flags, info->desc.width, info->desc.height}),
+            (std::tuple{info->texture, 5u, 3u, 0x1007u, 5u, 3u}));
   const auto& format = info->desc.pixelFormat;
   EXPECT_EQ((std::vector<std::uint32_t>{format.size, format.flags, format.rgbBitCount, format.redMask, format.greenMask,
                                         format.blueMask, format.alphaMask}),
             (std::vector<std::uint32_t>{32, 0x41, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000}));
-  EXPECT_EQ(info->desc.caps, 0x1000u);
-  EXPECT_EQ(info->desc.caps2, 0x10u);
-  EXPECT_EQ(info->lockFlags, 0x800u);
-  EXPECT_TRUE(info->lockedWhole);
-  EXPECT_FALSE(info->locked);
+  EXPECT_EQ((std::tuple{info->desc.caps, info->desc.caps2, info->lockFlags, info->lockedWhole, info->locked}),
+            (std::tuple{0x1000u, 0x10u, 0x800u, true, false}));
   for (std::uint32_t y = 0; y < 3; ++y) {
     for (std::uint32_t x = 0; x < 5; ++x) EXPECT_EQ(game->Renderer().Pixel(Address(surface), x, y), pixels[y * 5 + x]);
   }
@@ -112,9 +108,8 @@ TEST_P(RendererBridgeTest, EveryFailureReleasesWhatWasMade) {
     game->Renderer().InjectFailure(method);
     IDirect3DTexture2* texture = reinterpret_cast<IDirect3DTexture2*>(1);
     EXPECT_EQ(Game::CreateTextureSurface(&image, &texture, nullptr, nullptr), nullptr);
-    EXPECT_EQ(texture, nullptr);
-    EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);
-    EXPECT_EQ(game->Renderer().DirectDrawReferences(), 1u);
+    EXPECT_EQ((std::tuple{texture, game->Renderer().LiveSurfaces(), game->Renderer().DirectDrawReferences()}),
+              (std::tuple{nullptr, 0u, 1u}));
   }
   // Before the game made its renderer nothing is asked of it.
   game->SetRendererPresent(false, true);
@@ -146,18 +141,15 @@ TEST_P(RendererBridgeTest, CornersFollowPivotRotationAndScale) {
     Game::DrawRotatedQuad(&position, &size, &uvOrigin, &uvSize, 1, 2, 3, 4, &pivot, row.angle, &row.scale, true,
                           row.textureIndex);
     const auto& quad = game->Renderer().Submitted().back();
-    EXPECT_EQ(quad.mode, 2);
-    EXPECT_EQ(quad.textureIndex, row.textureIndex);
+    EXPECT_EQ((std::tuple{quad.mode, quad.textureIndex}), (std::tuple{2, row.textureIndex}));
     for (int i = 0; i < 4; ++i) {
+      SCOPED_TRACE(i);
       const auto& v = quad.vertices[i];
-      EXPECT_NEAR(v.x, row.corners[2 * i], 1e-4) << i;
-      EXPECT_NEAR(v.y, row.corners[2 * i + 1], 1e-4) << i;
-      EXPECT_EQ(v.z, depth);
-      EXPECT_EQ(v.rhw, depth);
-      EXPECT_EQ(v.colour, std::uint32_t(i + 1));
-      EXPECT_EQ(v.specular, 0xFF000000u);
-      EXPECT_EQ(v.u, i == 1 || i == 3 ? 0.75f : 0.25f);
-      EXPECT_EQ(v.v, i >= 2 ? 0.75f : 0.5f);
+      EXPECT_NEAR(v.x, row.corners[2 * i], 1e-4);
+      EXPECT_NEAR(v.y, row.corners[2 * i + 1], 1e-4);
+      EXPECT_EQ((std::tuple{v.z, v.rhw, v.colour, v.specular, v.u, v.v}),
+                (std::tuple{depth, depth, std::uint32_t(i + 1), 0xFF000000u, i == 1 || i == 3 ? 0.75f : 0.25f,
+                            i >= 2 ? 0.75f : 0.5f}));
     }
   }
   EXPECT_EQ(state[0] + state[1], 0u);

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include <engine/VexilAssert.h>
+
 #include <platform/win32types.h>
 
 namespace Vexil3D {
@@ -80,8 +82,10 @@ class Context {
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
 
-  // Starts the ticks, becomes the current context, reads the screen DPI, makes the file system and the
-  // root configuration element, mounts the current directory at "/" and builds the user agent.
+  // Starts the ticks, becomes the current context, installs the assertion handler that logs each report
+  // at the error level before asking (the one in place before comes back when the context is
+  // destroyed), reads the screen DPI, makes the file system and the root configuration element, mounts
+  // the current directory at "/" and builds the user agent.
   // Throws XException or XWin32Exception when the platform refuses. Once only: a second call is an
   // assertion and changes nothing (callers keep the file system and configuration they hold).
   void Initialise();
@@ -115,6 +119,7 @@ class Context {
   ConfigElement* m_pRootConfig = nullptr;
   std::u16string m_UserAgent;
   CLogWriter m_LogWriter;
+  AssertionHandler m_PreviousAssertionHandler = nullptr;
 };
 
 // Logging through the current context; nothing happens when there is none.

@@ -7,6 +7,9 @@
 #include <platform/dialogs.h>
 #include <platform/win32types.h>
 
+// The assertion dialog and its loader live with the assertion routine.
+#include <engine/VexilAssert.h>
+
 namespace Vexil3D {
 
 // Key-modifier bits of GetModState.
@@ -70,15 +73,6 @@ enum : WORD {
   CONSOLE_COLOUR_ERROR = 12,
   CONSOLE_COLOUR_CRITICAL = 207,
 };
-
-// "TaskDialogIndirect" of "Comctl32.dll", or null.
-using TaskDialogIndirectFn = HRESULT (*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
-TaskDialogIndirectFn LoadTaskDialogIndirect();
-
-// Results of the assertion dialog.
-enum AssertionChoice { ASSERTION_OK = 0, ASSERTION_CANCEL = 1, ASSERTION_RETRY = 2, ASSERTION_YES = 3, ASSERTION_NO = 4 };
-// Asks about a failed assertion ("Assertion failed", OK and Cancel, warning icon).
-int ShowAssertionDialog(const char16_t* text);
 
 // True while a debugger is attached to the process.
 bool IsDebuggerAttached();

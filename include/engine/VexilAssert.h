@@ -1,22 +1,47 @@
 #pragma once
-// Engine assertions and exceptions.
+// Engine assertions, their handler and dialog, and the engine exceptions.
 //
-// VEXIL_ASSERT(expr) evaluates expr once; when it is false the assertion routine logs the failure at
-// the error level, breaks into an attached debugger or asks the user, and then returns, so the caller
-// goes on (the user may choose to end the process instead). The routine is told the expression text,
-// the source path from "src/Engine/" or "include/engine/" on without its extension, the function's
-// full signature and the line.
+// VEXIL_ASSERT(expr) evaluates expr once; when it is false the assertion routine formats the report
+// ("Assertion failed!", the source path from "src/Engine/" or "include/engine/" on without its
+// extension, the function's full signature, the line and the expression text) and hands it to the
+// installed handler, then returns, so the caller goes on (the user may choose to end the process
+// instead). The routine knows nothing above the platform layer: the layers above install a handler
+// (the engine context installs one that logs the report at the error level while it is initialised).
+// With none installed, the default handler writes the report to standard error and asks as below.
+// Handlers are installed and called from any thread; the handler in place is read atomically.
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
 
+#include <platform/dialogs.h>
 #include <platform/win32types.h>
 
 namespace Vexil3D {
 
-// Reports a failed assertion; returns unless the user ends the process.
+// Reports a failed assertion through the installed handler; returns unless the process is ended.
 void AssertionFailed(const char* expression, const char* file, const char* function, int line);
+
+// Receives the text of a failed assertion; returns when the caller may go on.
+using AssertionHandler = void (*)(const char16_t* report);
+// Installs the handler every failed assertion goes to; null installs the default again. Returns the
+// handler in place before (the default's address when none was installed), for restoring it.
+AssertionHandler SetAssertionHandler(AssertionHandler handler);
+// The report on standard error (UTF-8, one line feed after it), then AskAboutAssertion.
+void DefaultAssertionHandler(const char16_t* report);
+// Breaks into an attached debugger; without one shows the assertion dialog, where Cancel ends the
+// process with exit code 1 (and a debugger attached meanwhile gets the break).
+void AskAboutAssertion(const char16_t* report);
+
+// "TaskDialogIndirect" of "Comctl32.dll", or null.
+using TaskDialogIndirectFn = HRESULT (*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+TaskDialogIndirectFn LoadTaskDialogIndirect();
+
+// Results of the assertion dialog.
+enum AssertionChoice { ASSERTION_OK = 0, ASSERTION_CANCEL = 1, ASSERTION_RETRY = 2, ASSERTION_YES = 3, ASSERTION_NO = 4 };
+// Asks about a failed assertion ("Assertion failed", OK and Cancel, warning icon): a task dialog, or a
+// message box when that cannot be shown; a message box that fails too counts as Cancel.
+int ShowAssertionDialog(const char16_t* text);
 
 // Owner window of the assertion dialog; null shows an unowned dialog.
 void SetAssertionOwnerWindow(HWND owner);

@@ -55,6 +55,22 @@ bool LocalNow(std::tm* now) {
   return true;
 }
 
+// An assertion raised while one is being reported (from the log, say) is not logged again.
+thread_local int t_ReportDepth = 0;
+
+// The context's assertion handler: the report goes to the log of the current context, then the user
+// is asked. Left installed with no context current, it reports as the default handler does.
+void LogAssertion(const char16_t* report) {
+  if (Context::GetCurrent() == nullptr) {
+    DefaultAssertionHandler(report);
+    return;
+  }
+  ++t_ReportDepth;
+  if (t_ReportDepth == 1) Log(LOG_ERROR, report);
+  AskAboutAssertion(report);
+  --t_ReportDepth;
+}
+
 WORD ConsoleColour(int level) {
   switch (level) {
     case LOG_WARN: return CONSOLE_COLOUR_WARNING;
@@ -142,6 +158,7 @@ Context::~Context() {
   LogF(LOG_NONE, u"---------------------- Logging Ended -----------------------");
   LogF(LOG_NONE, u"------------------------------------------------------------");
   m_LogWriter.Close();
+  if (m_bInitialised) SetAssertionHandler(m_PreviousAssertionHandler);
   Context* self = this;
   g_CurrentContext.compare_exchange_strong(self, nullptr);
   delete m_pFileSystem;
@@ -160,6 +177,7 @@ void Context::Initialise() {
   StartTicks();
   m_bInitialised = true;
   g_CurrentContext.store(this);
+  m_PreviousAssertionHandler = SetAssertionHandler(&LogAssertion);
 
   HDC screen = GetDC(nullptr);
   if (screen == nullptr) throw XException(VEXIL_SOURCE_PATH, __PRETTY_FUNCTION__, __LINE__);

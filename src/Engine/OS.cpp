@@ -304,44 +304,6 @@ char16_t* ConvertColourMarkup(const char16_t* text, std::uint32_t length, std::u
   return out;
 }
 
-TaskDialogIndirectFn LoadTaskDialogIndirect() {
-  HMODULE comctl = LoadLibraryW(u"Comctl32.dll");
-  if (comctl == nullptr) return nullptr;
-  return reinterpret_cast<TaskDialogIndirectFn>(GetProcAddress(comctl, "TaskDialogIndirect"));
-}
-
-int ShowAssertionDialog(const char16_t* text) {
-  static const char16_t kTitle[] = u"Assertion failed";
-  if (TaskDialogIndirectFn taskDialog = LoadTaskDialogIndirect()) {
-    TASKDIALOGCONFIG config;
-    std::memset(&config, 0, sizeof(config));
-    config.cbSize = sizeof(config);
-    config.hwndParent = GetAssertionOwnerWindow();
-    config.dwFlags = TDF_SIZE_TO_CONTENT;
-    config.dwCommonButtons = TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON;
-    config.pszWindowTitle = kTitle;
-    config.pszMainIcon = TD_WARNING_ICON;
-    config.pszContent = text;
-    int pressed = 0;
-    if (taskDialog(&config, &pressed, nullptr, nullptr) >= 0) {
-      switch (pressed) {
-        case IDOK: return ASSERTION_OK;
-        case IDRETRY: return ASSERTION_RETRY;
-        case IDYES: return ASSERTION_YES;
-        case IDNO: return ASSERTION_NO;
-        default: return ASSERTION_CANCEL;
-      }
-    }
-  }
-  switch (MessageBoxW(GetAssertionOwnerWindow(), text, kTitle, MB_OKCANCEL | MB_ICONWARNING)) {
-    case IDOK: return ASSERTION_OK;
-    case IDRETRY: return ASSERTION_RETRY;
-    case IDYES: return ASSERTION_YES;
-    case IDNO: return ASSERTION_NO;
-    default: return ASSERTION_CANCEL;  // a failing message box counts as Cancel
-  }
-}
-
 bool IsDebuggerAttached() { return IsDebuggerPresent() != FALSE; }
 
 }  // namespace Vexil3D

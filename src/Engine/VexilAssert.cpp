@@ -1,45 +1,101 @@
-// The assertion routine and the engine exceptions.
+// The assertion routine, its default handler and dialog, and the engine exceptions.
 #include <engine/VexilAssert.h>
 
-#include <engine/Context.h>
-#include <engine/OS.h>
+#include <engine/OS.h>  // the system's text of a Win32 error, for XWin32Exception
 
+#include <platform/files.h>
+#include <platform/modules.h>
+#include <platform/os.h>
 #include <platform/process.h>
 #include <platform/text.h>
 
 #include <atomic>
+#include <cstring>
+#include <string>
 
 namespace Vexil3D {
 
 namespace {
 
-std::atomic<HWND> g_AssertionOwner{nullptr};
+constexpr std::size_t kReportCapacity = 4096;
+constexpr UINT kCancelExitCode = 1;
 
-// An assertion raised while an assertion is being reported (from the log, say) must not report
-// itself again and again.
-thread_local int t_ReportDepth = 0;
+std::atomic<HWND> g_AssertionOwner{nullptr};
+std::atomic<AssertionHandler> g_AssertionHandler{&DefaultAssertionHandler};
 
 void BreakIntoDebugger() { DebugBreak(); }
+bool DebuggerAttached() { return IsDebuggerPresent() != FALSE; }
 
 }  // namespace
 
 void SetAssertionOwnerWindow(HWND owner) { g_AssertionOwner.store(owner); }
 HWND GetAssertionOwnerWindow() { return g_AssertionOwner.load(); }
 
+AssertionHandler SetAssertionHandler(AssertionHandler handler) {
+  return g_AssertionHandler.exchange(handler != nullptr ? handler : &DefaultAssertionHandler);
+}
+
 void AssertionFailed(const char* expression, const char* file, const char* function, int line) {
-  char16_t message[4096];
-  text::Format(message, sizeof(message) / sizeof(message[0]),
-               u"Assertion failed!\n\nFile: %hs\nFunction: %hs\nLine: %d\n\nExpression: %hs", file ? file : "",
-               function ? function : "", line, expression ? expression : "");
-  ++t_ReportDepth;
-  if (t_ReportDepth == 1) Log(LOG_ERROR, message);
-  if (IsDebuggerAttached()) {
+  char16_t report[kReportCapacity];
+  text::Format(report, kReportCapacity, u"Assertion failed!\n\nFile: %hs\nFunction: %hs\nLine: %d\n\nExpression: %hs",
+               file ? file : "", function ? function : "", line, expression ? expression : "");
+  g_AssertionHandler.load()(report);
+}
+
+void DefaultAssertionHandler(const char16_t* report) {
+  const std::string utf8 = text::Utf16ToUtf8(report != nullptr ? report : u"") + "\n";
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written = 0;
+  if (error != nullptr && error != INVALID_HANDLE_VALUE)
+    WriteFile(error, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+  AskAboutAssertion(report);
+}
+
+void AskAboutAssertion(const char16_t* report) {
+  if (DebuggerAttached()) {
     BreakIntoDebugger();
-  } else {
-    if (ShowAssertionDialog(message) == ASSERTION_CANCEL) TerminateProcess(GetCurrentProcess(), 1);
-    if (IsDebuggerAttached()) BreakIntoDebugger();
+    return;
   }
-  --t_ReportDepth;
+  if (ShowAssertionDialog(report) == ASSERTION_CANCEL) TerminateProcess(GetCurrentProcess(), kCancelExitCode);
+  if (DebuggerAttached()) BreakIntoDebugger();
+}
+
+TaskDialogIndirectFn LoadTaskDialogIndirect() {
+  HMODULE comctl = LoadLibraryW(u"Comctl32.dll");
+  if (comctl == nullptr) return nullptr;
+  return reinterpret_cast<TaskDialogIndirectFn>(GetProcAddress(comctl, "TaskDialogIndirect"));
+}
+
+int ShowAssertionDialog(const char16_t* text) {
+  static const char16_t kTitle[] = u"Assertion failed";
+  if (TaskDialogIndirectFn taskDialog = LoadTaskDialogIndirect()) {
+    TASKDIALOGCONFIG config;
+    std::memset(&config, 0, sizeof(config));
+    config.cbSize = sizeof(config);
+    config.hwndParent = GetAssertionOwnerWindow();
+    config.dwFlags = TDF_SIZE_TO_CONTENT;
+    config.dwCommonButtons = TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON;
+    config.pszWindowTitle = kTitle;
+    config.pszMainIcon = TD_WARNING_ICON;
+    config.pszContent = text;
+    int pressed = 0;
+    if (taskDialog(&config, &pressed, nullptr, nullptr) >= 0) {
+      switch (pressed) {
+        case IDOK: return ASSERTION_OK;
+        case IDRETRY: return ASSERTION_RETRY;
+        case IDYES: return ASSERTION_YES;
+        case IDNO: return ASSERTION_NO;
+        default: return ASSERTION_CANCEL;
+      }
+    }
+  }
+  switch (MessageBoxW(GetAssertionOwnerWindow(), text, kTitle, MB_OKCANCEL | MB_ICONWARNING)) {
+    case IDOK: return ASSERTION_OK;
+    case IDRETRY: return ASSERTION_RETRY;
+    case IDYES: return ASSERTION_YES;
+    case IDNO: return ASSERTION_NO;
+    default: return ASSERTION_CANCEL;  // a failing message box counts as Cancel
+  }
 }
 
 XException::XException(const char* file, const char* function, int line)

@@ -46,6 +46,23 @@ inline Vexil3D::Strong<Vexil3D::Stream> Over(const Bytes& bytes) {
   return stream;
 }
 
+// Takes over the maker's reference.
+template <class T>
+Vexil3D::Strong<T> Own(T* object) {
+  Vexil3D::Strong<T> held;
+  held.Attach(object);
+  return held;
+}
+
+// The whole content of a stream, which is released; "<null>" for none.
+inline std::string ReadAll(Vexil3D::Stream* stream) {
+  if (stream == nullptr) return "<null>";
+  std::string out(static_cast<std::size_t>(stream->GetLength()), '\0');
+  out.resize(stream->Read(out.data(), static_cast<std::uint32_t>(out.size())));
+  stream->Release();
+  return out;
+}
+
 template <class T>
 void Put(Bytes* out, T value) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(&value);

@@ -12,6 +12,8 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -32,48 +34,36 @@ std::u16string ExpectedMessage(int line) {
 }
 
 TEST(EngineAssert, SourcePathIsEngineRelativeWithoutExtension) {
-  EXPECT_STREQ(VEXIL_SOURCE_PATH, "src/Engine/tests/assert_test");
-  EXPECT_STREQ(Vexil3D::detail::MakeSourcePath<64>("/work/x/src/Engine/Tar.cpp").text, "src/Engine/Tar");
-  EXPECT_STREQ(Vexil3D::detail::MakeSourcePath<64>("C:\\b\\include\\engine\\VexilReference.h").text,
-               "include/engine/VexilReference");
-  EXPECT_STREQ(Vexil3D::detail::MakeSourcePath<64>("other/place.dir/file").text, "other/place.dir/file");
+  using Vexil3D::detail::MakeSourcePath;
+  EXPECT_EQ((std::tuple{std::string(VEXIL_SOURCE_PATH),
+                        std::string(MakeSourcePath<64>("/work/x/src/Engine/Tar.cpp").text),
+                        std::string(MakeSourcePath<64>("C:\\b\\include\\engine\\VexilReference.h").text),
+                        std::string(MakeSourcePath<64>("other/place.dir/file").text)}),
+            (std::tuple{"src/Engine/tests/assert_test", "src/Engine/Tar", "include/engine/VexilReference",
+                        "other/place.dir/file"}));
 }
 
-TEST(EngineAssert, TrueExpressionDoesNothing) {
-  ScriptedDialogs dialogs;
-  int evaluations = 0;
-  VEXIL_ASSERT(++evaluations == 1);
-  EXPECT_EQ(evaluations, 1);
-  EXPECT_EQ(dialogs.DialogCount(), 0u);
-}
-
-TEST(EngineAssert, OkReturnsToTheCallerAfterTheTaskDialog) {
+TEST(EngineAssert, OkReturnsToTheCallerAfterTheTaskDialogOwnedByTheOwnerWindow) {
   EXPECT_FALSE(Vexil3D::IsDebuggerAttached());
   ScriptedDialogs dialogs;
+  int evaluations = 0;
+  VEXIL_ASSERT(++evaluations == 1);  // a true expression, evaluated once, does nothing
+  EXPECT_EQ((std::tuple{evaluations, dialogs.DialogCount()}), (std::tuple{1, 0u}));
+  dialogs.QueueTaskDialog(IDOK);
   dialogs.QueueTaskDialog(IDOK);
   g_Reached = 0;
   const int line = FailingCheck();
-  EXPECT_EQ(g_Reached, 1);
-  const auto calls = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].windowTitle, u"Assertion failed");
-  EXPECT_EQ(calls[0].content, ExpectedMessage(line));
-  EXPECT_EQ(calls[0].mainIcon, 0xFFFFu);  // warning
-  EXPECT_EQ(calls[0].config.dwCommonButtons, TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON);
-  EXPECT_NE(calls[0].config.dwFlags & TDF_SIZE_TO_CONTENT, 0);
-  EXPECT_EQ(calls[0].owner, nullptr);
-}
-
-TEST(EngineAssert, DialogIsOwnedByTheOwnerWindow) {
-  ScriptedDialogs dialogs;
-  dialogs.QueueTaskDialog(IDOK);
   HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
   Vexil3D::SetAssertionOwnerWindow(owner);
   FailingCheck();
   Vexil3D::SetAssertionOwnerWindow(nullptr);
   const auto calls = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].owner, owner);
+  ASSERT_EQ((std::tuple{g_Reached, calls.size()}), (std::tuple{2, 2u}));
+  constexpr std::uint32_t kWarningIcon = 0xFFFFu;
+  EXPECT_EQ((std::tuple{calls[0].windowTitle, calls[0].content, calls[0].mainIcon, calls[0].config.dwCommonButtons,
+                        (calls[0].config.dwFlags & TDF_SIZE_TO_CONTENT) != 0, calls[0].owner, calls[1].owner}),
+            (std::tuple{u"Assertion failed", ExpectedMessage(line), kWarningIcon, TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON,
+                        true, nullptr, owner}));
 }
 
 TEST(EngineAssert, FailureIsLoggedAtErrorLevel) {
@@ -94,31 +84,53 @@ TEST(EngineAssert, FailureIsLoggedAtErrorLevel) {
   }
 }
 
+std::vector<std::u16string> g_Handled;
+void RecordReport(const char16_t* report) { g_Handled.push_back(report); }
+
+TEST(EngineAssert, WithoutAContextTheReportGoesToStandardErrorAndTheDialog) {
+  ScriptedDialogs dialogs;
+  dialogs.QueueTaskDialog(IDOK);
+  ::testing::internal::CaptureStderr();
+  const int line = FailingCheck();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), text::Utf16ToUtf8(ExpectedMessage(line)) + "\n");
+  EXPECT_EQ(dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog).size(), 1u);
+}
+
+TEST(EngineAssert, AContextInstallsItsHandlerAndRestoresThePreviousOneWhenClosed) {
+  g_Handled.clear();
+  EXPECT_EQ(Vexil3D::SetAssertionHandler(&RecordReport), &Vexil3D::DefaultAssertionHandler);
+  {
+    ScriptedDialogs dialogs;
+    dialogs.QueueTaskDialog(IDOK);
+    Vexil3D::Context context;
+    context.Initialise();
+    FailingCheck();
+    EXPECT_EQ((std::tuple{g_Handled.size(), dialogs.DialogCount()}), (std::tuple{0u, 1u}));
+  }
+  const int line = FailingCheck();
+  EXPECT_EQ(g_Handled, std::vector<std::u16string>{ExpectedMessage(line)});
+  EXPECT_EQ(Vexil3D::SetAssertionHandler(nullptr), &RecordReport);
+}
+
 TEST(EngineAssert, FailingTaskDialogFallsBackToAMessageBox) {
   ScriptedDialogs dialogs;
   dialogs.QueueTaskDialogFailure();
   dialogs.QueueMessageBox(IDOK);
   g_Reached = 0;
   const int line = FailingCheck();
-  EXPECT_EQ(g_Reached, 1);
   const auto boxes = dialogs.CallsOf(ScriptedDialogs::Kind::MessageBox);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].caption, u"Assertion failed");
-  EXPECT_EQ(boxes[0].text, ExpectedMessage(line));
-  EXPECT_EQ(boxes[0].type, MB_OKCANCEL | MB_ICONWARNING);
+  ASSERT_EQ((std::tuple{g_Reached, boxes.size()}), (std::tuple{1, 1u}));
+  EXPECT_EQ((std::tuple{boxes[0].caption, boxes[0].text, boxes[0].type}),
+            (std::tuple{u"Assertion failed", ExpectedMessage(line), MB_OKCANCEL | MB_ICONWARNING}));
 }
 
 TEST(EngineAssert, DialogResultsMapToChoices) {
-  struct Case {
-    int button;
-    int choice;
-  };
-  for (const Case& c : {Case{IDOK, Vexil3D::ASSERTION_OK}, Case{IDCANCEL, Vexil3D::ASSERTION_CANCEL},
-                        Case{IDRETRY, Vexil3D::ASSERTION_RETRY}, Case{IDYES, Vexil3D::ASSERTION_YES},
-                        Case{IDNO, Vexil3D::ASSERTION_NO}, Case{IDCLOSE, Vexil3D::ASSERTION_CANCEL}}) {
+  for (auto [button, choice] : {std::pair{IDOK, Vexil3D::ASSERTION_OK}, {IDCANCEL, Vexil3D::ASSERTION_CANCEL},
+                                 {IDRETRY, Vexil3D::ASSERTION_RETRY}, {IDYES, Vexil3D::ASSERTION_YES},
+                                 {IDNO, Vexil3D::ASSERTION_NO}, {IDCLOSE, Vexil3D::ASSERTION_CANCEL}}) {
     ScriptedDialogs dialogs;
-    dialogs.QueueTaskDialog(c.button);
-    EXPECT_EQ(Vexil3D::ShowAssertionDialog(u"x"), c.choice) << c.button;
+    dialogs.QueueTaskDialog(button);
+    EXPECT_EQ(Vexil3D::ShowAssertionDialog(u"x"), choice) << button;
   }
   ScriptedDialogs failing;
   failing.QueueTaskDialogFailure();
@@ -128,72 +140,59 @@ TEST(EngineAssert, DialogResultsMapToChoices) {
 
 using EngineAssertDeathTest = ::testing::Test;
 
+// Cancel, and a message box that could not be shown, end the process with code 1.
 TEST_F(EngineAssertDeathTest, CancelEndsTheProcessWithCodeOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        ScriptedDialogs dialogs;
-        dialogs.QueueTaskDialog(IDCANCEL);
-        FailingCheck();
-        std::_Exit(7);  // not reached
-      },
-      ::testing::ExitedWithCode(1), "");
-}
-
-TEST_F(EngineAssertDeathTest, FailedMessageBoxCountsAsCancel) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        ScriptedDialogs dialogs;
-        dialogs.QueueTaskDialogFailure();
-        dialogs.QueueMessageBox(0);
-        FailingCheck();
-        std::_Exit(7);
-      },
-      ::testing::ExitedWithCode(1), "");
+  for (bool boxFails : {false, true}) {
+    EXPECT_EXIT(
+        {
+          ScriptedDialogs dialogs;
+          if (boxFails) {
+            dialogs.QueueTaskDialogFailure();
+            dialogs.QueueMessageBox(0);
+          } else {
+            dialogs.QueueTaskDialog(IDCANCEL);
+          }
+          FailingCheck();
+          std::_Exit(7);  // not reached
+        },
+        ::testing::ExitedWithCode(1), "");
+  }
 }
 
 TEST(EngineExceptions, MessagesAndWin32Codes) {
   Vexil3D::XException plain("src/Engine/Context", "void f()", 12);
-  EXPECT_STREQ(plain.what(), "Unknown exception");
-  EXPECT_FALSE(plain.HasMessage());
   std::uint32_t code = 77;
-  EXPECT_FALSE(plain.GetWin32Error(&code));
-  EXPECT_EQ(code, 77u);
-  EXPECT_EQ(plain.GetFile(), "src/Engine/Context");
-  EXPECT_EQ(plain.GetFunction(), "void f()");
-  EXPECT_EQ(plain.GetLine(), 12);
+  EXPECT_EQ((std::tuple{std::string(plain.what()), plain.HasMessage(), plain.GetWin32Error(&code), code}),
+            (std::tuple{"Unknown exception", false, false, 77u}));
+  EXPECT_EQ((std::tuple{plain.GetFile(), plain.GetFunction(), plain.GetLine()}),
+            (std::tuple{"src/Engine/Context", "void f()", 12}));
 
   Vexil3D::XException withText("a", "b", 1, "went wrong");
-  EXPECT_STREQ(withText.what(), "went wrong");
-
   Vexil3D::XWin32Exception win32("a", "b", 2, ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(win32.GetWin32Error(&code));
-  EXPECT_EQ(code, ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(std::string(win32.what()), text::Utf16ToUtf8(Vexil3D::GetWin32ErrorText(ERROR_FILE_NOT_FOUND)));
+  EXPECT_EQ((std::tuple{std::string(withText.what()), win32.GetWin32Error(&code), code, std::string(win32.what())}),
+            (std::tuple{"went wrong", true, std::uint32_t(ERROR_FILE_NOT_FOUND),
+                        text::Utf16ToUtf8(Vexil3D::GetWin32ErrorText(ERROR_FILE_NOT_FOUND))}));
 
   try {
     VEXIL_THROW("thrown here");
   } catch (const Vexil3D::XException& e) {
-    EXPECT_STREQ(e.what(), "thrown here");
-    EXPECT_EQ(e.GetFile(), "src/Engine/tests/assert_test");
+    EXPECT_EQ((std::tuple{std::string(e.what()), std::string(e.GetFile())}),
+              (std::tuple{"thrown here", "src/Engine/tests/assert_test"}));
   }
   try {
     VEXIL_THROW_WIN32(ERROR_ACCESS_DENIED);
   } catch (const std::exception& e) {
     const auto* engine = dynamic_cast<const Vexil3D::XException*>(&e);
     ASSERT_NE(engine, nullptr);
-    EXPECT_TRUE(engine->GetWin32Error(&code));
-    EXPECT_EQ(code, ERROR_ACCESS_DENIED);
+    EXPECT_EQ((std::tuple{engine->GetWin32Error(&code), code}), (std::tuple{true, std::uint32_t(ERROR_ACCESS_DENIED)}));
   }
 }
 
 TEST(EngineErrorText, SystemTextWithoutLineBreakOrUnknown) {
   const std::u16string known = Vexil3D::GetWin32ErrorText(ERROR_FILE_NOT_FOUND);
   ASSERT_FALSE(known.empty());
-  EXPECT_NE(known.back(), u'\n');
-  EXPECT_NE(known.back(), u'\r');
-  EXPECT_NE(known.back(), u' ');
+  EXPECT_EQ(std::u16string(u"\n\r ").find(known.back()), std::u16string::npos);
   EXPECT_EQ(Vexil3D::GetWin32ErrorText(0x7ABCDEu), u"Unknown error (0x7abcde)");
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include "ChunkFixtures.h"
 
@@ -18,15 +19,14 @@ std::unique_ptr<CElementChunk> LoadText(const std::string& text) {
 TEST(ElementXml, ElementsTextAndAttributes) {
   auto a = LoadText("<a x=\"1\"><b/>some text<c/></a>");
   ASSERT_TRUE(a);
-  EXPECT_EQ(a->GetName(), u"a");
-  EXPECT_EQ(a->GetParent(), nullptr);
-  EXPECT_EQ(std::u16string(a->GetStringAttribute(u"x")), u"1");
-  EXPECT_EQ(a->GetText().GetValue(), u"");  // the first node is an element
+  // The text is empty: the first node is an element.
+  EXPECT_EQ((std::tuple{a->GetName(), a->GetParent(), std::u16string(a->GetStringAttribute(u"x")),
+                        a->GetText().GetValue()}),
+            (std::tuple{u"a", nullptr, u"1", u""}));
   ASSERT_EQ(a->GetChildCount(), 2u);
-  EXPECT_EQ(a->GetChild(0)->GetName(), u"b");
-  EXPECT_EQ(a->GetChild(1)->GetName(), u"c");
-  EXPECT_EQ(a->GetChild(1)->GetIndex(), 1u);
-  EXPECT_EQ(a->GetChild(1)->GetParent(), a.get());
+  EXPECT_EQ((std::tuple{a->GetChild(0)->GetName(), a->GetChild(1)->GetName(), a->GetChild(1)->GetIndex(),
+                        a->GetChild(1)->GetParent()}),
+            (std::tuple{u"b", u"c", 1u, a.get()}));
 }
 
 TEST(ElementXml, TextIsUtf8WhateverTheFileWas) {
@@ -66,8 +66,7 @@ TEST(ElementHbf, FirstChunkDecides) {
   root.AppendChild(element);
   std::unique_ptr<CElementChunk> loaded(CElementChunk::Load(enginetest::Over(enginetest::WriteFile(&root, 8, true))));
   ASSERT_TRUE(loaded);
-  EXPECT_EQ(loaded->GetName(), u"page");
-  EXPECT_EQ(loaded->GetParent(), nullptr);
+  EXPECT_EQ((std::tuple{loaded->GetName(), loaded->GetParent()}), (std::tuple{u"page", nullptr}));
 
   // A data chunk first: null, and the bytes are not tried as XML.
   CRootChunk data;
@@ -100,10 +99,8 @@ TEST(ElementAttributes, Getters) {
     SCOPED_TRACE(text::Utf16ToUtf8(c.name));
     bool flag = true;
     float number = -1.0f;
-    EXPECT_EQ(e->GetBoolAttribute(c.name, &flag), c.boolFound);
-    EXPECT_EQ(flag, c.boolValue);
-    EXPECT_EQ(e->GetFloatAttribute(c.name, &number), c.floatFound);
-    EXPECT_EQ(number, c.floatValue);
+    EXPECT_EQ((std::tuple{e->GetBoolAttribute(c.name, &flag), flag, e->GetFloatAttribute(c.name, &number), number}),
+              (std::tuple{c.boolFound, c.boolValue, c.floatFound, c.floatValue}));
   }
   EXPECT_EQ(e->GetStringAttribute(u"n"), nullptr);
 }

@@ -1,6 +1,8 @@
 // HBF chunk trees: versions and bodies, hostile sizes and nesting, every prefix, detaching, payloads.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "AssertionCapture.h"
 #include "ChunkFixtures.h"
 
@@ -32,10 +34,9 @@ void BuildTree(CRootChunk* root) {
 // Every chunk class, names, types and payloads come back: written again, the tree gives the same bytes.
 void ExpectTree(CRootChunk* root, const Bytes& file, std::uint32_t version, bool compressed, bool oneBytePrefix) {
   ASSERT_EQ(root->GetChildCount(), 4u);
-  EXPECT_TRUE(dynamic_cast<CHistoryChunk*>(root->GetChild(1)));
-  EXPECT_EQ(root->GetChild(2)->GetChild(0)->GetType(), 40u);
-  EXPECT_EQ(root->GetChild(3)->GetParent(), root);
-  EXPECT_EQ(root->GetChild(4), nullptr);
+  EXPECT_EQ((std::tuple{dynamic_cast<CHistoryChunk*>(root->GetChild(1)) != nullptr,
+                        root->GetChild(2)->GetChild(0)->GetType(), root->GetChild(3)->GetParent(), root->GetChild(4)}),
+            (std::tuple{true, 40u, root, nullptr}));
   EXPECT_EQ(enginetest::WriteFile(root, version, compressed, oneBytePrefix), file);
 }
 
@@ -53,8 +54,8 @@ TEST_P(HbfLayout, ReadsBackAndEveryPrefixFails) {
   const Bytes file = enginetest::WriteFile(&written, GetParam().version, GetParam().compressed, GetParam().oneBytePrefix);
   CRootChunk read;
   ASSERT_TRUE(read.Read(enginetest::Over(file)));
-  EXPECT_EQ(read.GetVersion(), GetParam().version);
-  EXPECT_EQ(read.IsCompressed(), GetParam().compressed);
+  EXPECT_EQ((std::tuple{read.GetVersion(), read.IsCompressed()}),
+            (std::tuple{GetParam().version, GetParam().compressed}));
   ExpectTree(&read, file, GetParam().version, GetParam().compressed, GetParam().oneBytePrefix);
   for (std::size_t length = 0; length < file.size(); ++length) {
     CRootChunk prefix;
@@ -80,14 +81,13 @@ Bytes SmallFile(std::uint32_t version, bool compressed) {
 void Patch(Bytes* file, std::size_t at, std::uint32_t value) { std::memcpy(file->data() + at, &value, sizeof(value)); }
 
 TEST(Hbf, HostileHeadersAndSizesFailCleanly) {
-  struct Case {
+  const struct {
     const char* what;
     std::uint32_t version;
     bool compressed;
     std::size_t at;
     std::uint32_t value;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"magic", 8, false, 0, 0x46424858},        {"flag", 8, false, 0, 0x41464248},
       {"version 5", 8, false, 4, 5},             {"version 9", 8, false, 4, 9},
       {"root payload size", 8, false, 17, 0xFFFFFFFF}, {"child payload size", 8, false, 31, 0xFFFFFFFF},
@@ -98,19 +98,15 @@ TEST(Hbf, HostileHeadersAndSizesFailCleanly) {
       {"compressed size", 8, true, 16, 0xFFFFFFFF},    {"v6 header size", 6, false, 12, 0},
       {"v6 record size", 6, false, 15, 3},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes file = SmallFile(c.version, c.compressed);
     CRootChunk intact;
     ASSERT_TRUE(intact.Read(enginetest::Over(file)));
-    if (c.version == 6) {
-      std::uint16_t small = static_cast<std::uint16_t>(c.value);
-      std::memcpy(file.data() + c.at, &small, sizeof(small));  // version 6: root H at 12, root T at 15
-    } else {
-      Patch(&file, c.at, c.value);
-    }
-    CRootChunk root;
-    EXPECT_FALSE(root.Read(enginetest::Over(file)));
+    const std::uint16_t small = static_cast<std::uint16_t>(c.value);  // version 6: root H at 12, root T at 15
+    if (c.version == 6) std::memcpy(file.data() + c.at, &small, sizeof(small));
+    else Patch(&file, c.at, c.value);
+    EXPECT_FALSE(CRootChunk().Read(enginetest::Over(file)));
   }
 }
 
@@ -125,8 +121,7 @@ TEST(Hbf, DeepNestingFailsCleanly) {
     enginetest::Put<std::uint32_t>(&file, 1);     // one child...
     enginetest::Put<std::uint32_t>(&file, CHUNK_DATA);  // ...of type 1
   }
-  CRootChunk root;
-  EXPECT_FALSE(root.Read(enginetest::Over(file)));
+  EXPECT_FALSE(CRootChunk().Read(enginetest::Over(file)));
 }
 
 // A chunk that reads one byte of its payload and counts its destruction.
@@ -143,7 +138,8 @@ TEST(Hbf, ShortPayloadReadersResumeAtTheEndAndFailedChildrenGo) {
   constexpr std::uint32_t kShortType = 150;
   CChunk::Register(kShortType, [] { return static_cast<CChunk*>(new ShortReader); });
   CRootChunk written;
-  for (int i = 0; i < 3; ++i) static_cast<CDataChunk*>(Add(&written, new CDataChunk(kShortType), u"s"))->SetData("\x01\x02\x03", 3);
+  for (int i = 0; i < 3; ++i)
+    static_cast<CDataChunk*>(Add(&written, new CDataChunk(kShortType), u"s"))->SetData("\x01\x02\x03", 3);
   Bytes file = enginetest::WriteFile(&written, 8, false);
   {
     CRootChunk read;
@@ -151,17 +147,15 @@ TEST(Hbf, ShortPayloadReadersResumeAtTheEndAndFailedChildrenGo) {
     ASSERT_EQ(read.GetChildCount(), 3u);
     EXPECT_TRUE(dynamic_cast<ShortReader*>(read.GetChild(2)));
   }
-  EXPECT_EQ(ShortReader::destroyed, 3);
+  const int afterGood = ShortReader::destroyed;
   file[file.size() - 4 - 3] = 0xEE;  // the third child's payload now fails its reader
   {
     CRootChunk read;
-    EXPECT_FALSE(read.Read(enginetest::Over(file)));
-    EXPECT_EQ(read.GetChildCount(), 2u);
+    EXPECT_EQ((std::tuple{read.Read(enginetest::Over(file)), read.GetChildCount()}), (std::tuple{false, 2u}));
   }
-  EXPECT_EQ(ShortReader::destroyed, 6);
   CChunk::RegisterTypes();
-  std::unique_ptr<CChunk> unregistered(CChunk::Create(kShortType));
-  EXPECT_EQ(unregistered->GetType(), kShortType);  // a plain data chunk again
+  std::unique_ptr<CChunk> unregistered(CChunk::Create(kShortType));  // a plain data chunk again
+  EXPECT_EQ((std::tuple{afterGood, ShortReader::destroyed, unregistered->GetType()}), (std::tuple{3, 6, kShortType}));
 }
 
 TEST(Hbf, DetachFindsChunksByIdentity) {
@@ -171,10 +165,9 @@ TEST(Hbf, DetachFindsChunksByIdentity) {
   CChunk* last = Add(&root, new CDataChunk, u"c");
   delete middle;  // detaches itself
   last->Detach();
-  EXPECT_EQ(last->GetParent(), nullptr);
+  CChunk* const parent = last->GetParent();
   delete last;
-  ASSERT_EQ(root.GetChildCount(), 1u);
-  EXPECT_EQ(root.GetChild(0), first);
+  EXPECT_EQ((std::tuple{parent, root.GetChildCount(), root.GetChild(0)}), (std::tuple{nullptr, 1u, first}));
 }
 
 TEST(Hbf, ReadingIntoAChunkWithChildrenAssertsAndFails) {
@@ -185,8 +178,7 @@ TEST(Hbf, ReadingIntoAChunkWithChildrenAssertsAndFails) {
   CDataChunk empty;
   enginetest::WriteRecord(&record, &empty, 8);
   EXPECT_FALSE(parent.Read(enginetest::Over(record)));
-  EXPECT_TRUE(capture.LastNames(u"m_Children.size() == 0"));
-  EXPECT_EQ(parent.GetChildCount(), 1u);
+  EXPECT_EQ((std::tuple{capture.LastNames(u"m_Children.size() == 0"), parent.GetChildCount()}), (std::tuple{true, 1u}));
 }
 
 // A stream that hands out at most one byte per read.
@@ -210,9 +202,8 @@ TEST(Hbf, PayloadsRoundTripAndShortReadsFail) {
     enginetest::GrowingStream first;
     ASSERT_TRUE(chunk->WriteData(&first));
     CChunk* copy = CChunk::Create(chunk->GetType());
-    ASSERT_TRUE(copy->ReadData(enginetest::Over(first.bytes)));
     enginetest::GrowingStream second;
-    ASSERT_TRUE(copy->WriteData(&second));
+    ASSERT_TRUE(copy->ReadData(enginetest::Over(first.bytes)) && copy->WriteData(&second));
     EXPECT_EQ(first.bytes, second.bytes);
     if (dynamic_cast<CDataChunk*>(copy) || dynamic_cast<CHistoryChunk*>(copy)) {
       Strong<Stream> trickle;

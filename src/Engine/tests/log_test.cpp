@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 #include "AssertionCapture.h"
@@ -58,15 +59,13 @@ class LogTest : public ::testing::Test {
   Context* m_pContext = nullptr;
 };
 
-TEST_F(LogTest, InfoLineHasTimeStampPrefixAndCrLf) {
-  m_pContext->Log(Vexil3D::LOG_INFO, u"text");
-  EXPECT_EQ(Written(), kBom + "<01/02/2024 - 10:20:30> [INFO]    text\r\n");
-}
-
-TEST_F(LogTest, ByteOrderMarkOnlyAtTheStart) {
+// Time stamp, prefix and CR LF on each line; the mark only at the start; level 0 keeps the time.
+TEST_F(LogTest, LinesHaveTimeStampPrefixAndCrLf) {
   m_pContext->Log(Vexil3D::LOG_INFO, u"one");
   m_pContext->Log(Vexil3D::LOG_WARN, u"two");
-  EXPECT_EQ(Written(), kBom + "<01/02/2024 - 10:20:30> [INFO]    one\r\n<01/02/2024 - 10:20:30> [WARN]    two\r\n");
+  m_pContext->Log(Vexil3D::LOG_NONE, u"plain");
+  const std::string stamp = "<01/02/2024 - 10:20:30> ";
+  EXPECT_EQ(Written(), kBom + stamp + "[INFO]    one\r\n" + stamp + "[WARN]    two\r\n" + stamp + "plain\r\n");
 }
 
 struct PrefixCase {
@@ -89,11 +88,6 @@ INSTANTIATE_TEST_SUITE_P(Levels, LogPrefixTest,
                                            PrefixCase{6, "[CRITICAL]x\r\n"}, PrefixCase{7, "x\r\n"},
                                            PrefixCase{-1, "x\r\n"}));
 
-TEST_F(LogTest, LevelZeroHasNoPrefixButKeepsTheTime) {
-  m_pContext->Log(Vexil3D::LOG_NONE, u"plain");
-  EXPECT_EQ(Written(), kBom + "<01/02/2024 - 10:20:30> plain\r\n");
-}
-
 TEST_F(LogTest, LogFDropsOneTrailingLineFeed) {
   m_pContext->GetLogWriter().SetTimeFormat(u"");
   m_pContext->LogF(Vexil3D::LOG_NONE, u"%s=%d\n", u"a", 5);
@@ -102,18 +96,13 @@ TEST_F(LogTest, LogFDropsOneTrailingLineFeed) {
   EXPECT_EQ(Written(), kBom + "a=5\r\ntwo\n\r\nnone\r\n");
 }
 
-TEST_F(LogTest, ShortcutsLogAtTheirLevels) {
+TEST_F(LogTest, ShortcutsLogAtTheirLevelsInUtf8) {
   m_pContext->GetLogWriter().SetTimeFormat(u"");
   m_pContext->LogInfo(u"i%d", 1);
   m_pContext->LogWarning(u"w%d", 2);
   m_pContext->LogError(u"e%d", 3);
-  EXPECT_EQ(Written(), kBom + "[INFO]    i1\r\n[WARN]    w2\r\n[ERROR]   e3\r\n");
-}
-
-TEST_F(LogTest, TextIsWrittenAsUtf8) {
-  m_pContext->GetLogWriter().SetTimeFormat(u"");
   m_pContext->Log(Vexil3D::LOG_NONE, u"\u00e9\U0001F600");
-  EXPECT_EQ(Written(), kBom + "\xC3\xA9\xF0\x9F\x98\x80\r\n");
+  EXPECT_EQ(Written(), kBom + "[INFO]    i1\r\n[WARN]    w2\r\n[ERROR]   e3\r\n\xC3\xA9\xF0\x9F\x98\x80\r\n");
 }
 
 TEST_F(LogTest, CustomTimeFormat) {
@@ -131,30 +120,23 @@ TEST_F(LogTest, DefaultClockIsTheLocalTime) {
       << Written();
 }
 
-TEST_F(LogTest, UnknownTimeLeavesTheBracketsEmpty) {
+// An unknown time leaves the brackets empty; without a stream nothing more is written.
+TEST_F(LogTest, UnknownTimeLeavesTheBracketsEmptyAndNoStreamWritesNothing) {
   m_pContext->GetLogWriter().SetClock([](std::tm*) { return false; });
   m_pContext->Log(Vexil3D::LOG_INFO, u"when?");
-  EXPECT_EQ(Written(), kBom + "<> [INFO]    when?\r\n");
-}
-
-TEST_F(LogTest, OverlongTimeFormatIsCut) {
-  const std::u16string longFormat(200, u'y');
-  m_pContext->GetLogWriter().SetTimeFormat(longFormat.c_str());
-  EXPECT_EQ(std::u16string(m_pContext->GetLogWriter().GetTimeFormat()).size(), 63u);
-}
-
-TEST_F(LogTest, WithoutAStreamNothingIsWritten) {
   m_pContext->GetLogWriter().SetStream(nullptr);
   m_pContext->Log(Vexil3D::LOG_ERROR, u"lost");
-  EXPECT_EQ(Written(), "");
+  EXPECT_EQ(Written(), kBom + "<> [INFO]    when?\r\n");
+  // An overlong time format is cut.
+  m_pContext->GetLogWriter().SetTimeFormat(std::u16string(200, u'y').c_str());
+  EXPECT_EQ(std::u16string(m_pContext->GetLogWriter().GetTimeFormat()).size(), 63u);
 }
 
 TEST_F(LogTest, ConsoleGetsTheTextAloneAndALineFeed) {
   ::testing::internal::CaptureStdout();
   m_pContext->Log(Vexil3D::LOG_INFO, u"to the console");
   m_pContext->Log(Vexil3D::LOG_CRITICAL, u"second");
-  const std::string console = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(console, "to the console\nsecond\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "to the console\nsecond\n");
 }
 
 TEST_F(LogTest, ConsoleAttributesAreRestoredAfterEachLine) {
@@ -172,10 +154,10 @@ TEST_F(LogTest, ConsoleAttributesAreRestoredAfterEachLine) {
 TEST_F(LogTest, ClosingBannerEndsTheLogAndReleasesTheStream) {
   auto* stream = new CMemoryStream(m_Buffer, sizeof(m_Buffer), CMemoryStream::ACCESS_READ | CMemoryStream::ACCESS_WRITE);
   m_pContext->GetLogWriter().SetStream(stream);
-  EXPECT_EQ(stream->GetRefCount(), 2);
+  const int held = stream->GetRefCount();
   delete m_pContext;
   m_pContext = nullptr;
-  EXPECT_EQ(stream->GetRefCount(), 1);
+  EXPECT_EQ((std::tuple{held, stream->GetRefCount()}), (std::tuple{2, 1}));
   stream->Release();
   // Each banner line carries its time stamp.
   const std::string stamp = "<01/02/2024 - 10:20:30> ";
@@ -202,8 +184,7 @@ TEST_F(LogTest, LoggerBaseAndFreeFunctionsGoToTheCurrentContext) {
 
 TEST_F(LogTest, LongTextIsCutToTheFormatBuffer) {
   m_pContext->GetLogWriter().SetTimeFormat(u"");
-  const std::u16string longText(5000, u'z');
-  m_pContext->LogF(Vexil3D::LOG_NONE, u"%s", longText.c_str());
+  m_pContext->LogF(Vexil3D::LOG_NONE, u"%s", std::u16string(5000, u'z').c_str());
   EXPECT_EQ(Written(), kBom + std::string(4095, 'z') + "\r\n");
 }
 
@@ -226,31 +207,25 @@ TEST(ContextInitialise, MountsTheCurrentDirectoryAndBuildsTheUserAgent) {
       return TRUE;
     });
     Context context;
-    EXPECT_FALSE(context.IsInitialised());
-    EXPECT_EQ(context.GetFileSystem(), nullptr);
-    EXPECT_EQ(std::u16string(context.GetLogWriter().GetTimeFormat()), u"%d/%m/%Y - %X");
+    EXPECT_EQ((std::tuple{context.IsInitialised(), context.GetFileSystem(),
+                          std::u16string(context.GetLogWriter().GetTimeFormat())}),
+              (std::tuple{false, nullptr, u"%d/%m/%Y - %X"}));
     context.Initialise();
-    EXPECT_TRUE(context.IsInitialised());
-    EXPECT_EQ(Context::GetCurrent(), &context);
-    ASSERT_NE(context.GetFileSystem(), nullptr);
-    ASSERT_NE(context.GetRootConfig(), nullptr);
-    EXPECT_EQ(context.GetFileSystem()->GetRootCount(), 1u);
-    EXPECT_TRUE(context.GetFileSystem()->Exists(u"/here.txt", true, false));
-    EXPECT_TRUE(context.GetFileSystem()->Exists(u"here.txt", true, false));
-    EXPECT_EQ(Vexil3D::GetScreenDpiX(), 96);
-    EXPECT_EQ(Vexil3D::GetScreenDpiY(), 96);
-
-    EXPECT_EQ(context.GetUserAgent(), u"Vexil3D/1.2.0  (Windows NT 6.1; WOW64)");
+    ASSERT_TRUE(context.GetFileSystem() && context.GetRootConfig());
+    EXPECT_EQ((std::tuple{context.IsInitialised(), Context::GetCurrent(), context.GetFileSystem()->GetRootCount(),
+                          context.GetFileSystem()->Exists(u"/here.txt", true, false),
+                          context.GetFileSystem()->Exists(u"here.txt", true, false), Vexil3D::GetScreenDpiX(),
+                          Vexil3D::GetScreenDpiY(), context.GetUserAgent()}),
+              (std::tuple{true, &context, 1u, true, true, 96, 96, u"Vexil3D/1.2.0  (Windows NT 6.1; WOW64)"}));
 
     // A second call is refused: what callers hold stays, and stays mounted.
     enginetest::AssertionCapture asserts;
     Vexil3D::CFileSystem* fileSystem = context.GetFileSystem();
     Vexil3D::ConfigElement* config = context.GetRootConfig();
     context.Initialise();
-    EXPECT_EQ(asserts.Count(), 1u);
-    EXPECT_EQ(context.GetFileSystem(), fileSystem);
-    EXPECT_EQ(context.GetRootConfig(), config);
-    EXPECT_EQ(fileSystem->GetRootCount(), 1u);
+    EXPECT_EQ(
+        (std::tuple{asserts.Count(), context.GetFileSystem(), context.GetRootConfig(), fileSystem->GetRootCount()}),
+              (std::tuple{1u, fileSystem, config, 1u}));
   }
   EXPECT_EQ(Context::GetCurrent(), nullptr);
   ASSERT_EQ(chdir(previous), 0);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 #include <random>
+#include <tuple>
 
 #include <engine/Material.h>
 
@@ -15,35 +16,30 @@ namespace {
 constexpr float kPi = std::numbers::pi_v<float>;
 
 TEST(Quad, CornersRotationAndScale) {
-  struct Case {
+  const struct {
     const char* what;
     CVector2D centre;
     float angle;
     CVector2D scale;
     CVector2D topLeft, bottomRight;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"plain", {0, 0}, 0, {1, 1}, {100, 50}, {120, 60}},
       {"about the middle", {0.5f, 0.5f}, kPi / 2, {1, 1}, {105, 40}, {95, 60}},
       {"about the corner", {0, 0}, kPi / 2, {1, 1}, {100, 50}, {90, 70}},
       {"doubled width", {0, 0}, 0, {2, 1}, {100, 50}, {140, 60}},
   };
   const CARGB colours[CQuad::kCorners] = {COLOUR_WHITE, COLOUR_RED, COLOUR_LIME, COLOUR_BLUE};
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const CQuad quad({100, 50}, {20, 10}, colours, c.angle, c.centre, {0.25f, 0.5f}, {0.5f, 0.25f}, c.scale);
     ASSERT_EQ(quad.GetVertexCount(), 4u);
     const CQuadVertex* tl = quad.GetVertex(CQuad::TOP_LEFT);
     const CQuadVertex* br = quad.GetVertex(CQuad::BOTTOM_RIGHT);
-    EXPECT_NEAR(tl->x, c.topLeft.x, 1e-4);
-    EXPECT_NEAR(tl->y, c.topLeft.y, 1e-4);
-    EXPECT_NEAR(br->x, c.bottomRight.x, 1e-4);
-    EXPECT_NEAR(br->y, c.bottomRight.y, 1e-4);
-    EXPECT_EQ(br->colour, COLOUR_BLUE);
-    EXPECT_FLOAT_EQ(br->u, 0.75f);
-    EXPECT_FLOAT_EQ(br->v, 0.75f);
-    EXPECT_EQ(quad.GetVertex(4), nullptr);
-    EXPECT_FALSE(quad.IsTranslucent());
+    for (auto [got, want] : {std::pair{tl->x, c.topLeft.x}, {tl->y, c.topLeft.y}, {br->x, c.bottomRight.x},
+                             {br->y, c.bottomRight.y}})
+      EXPECT_NEAR(got, want, 1e-4);
+    EXPECT_EQ((std::tuple{br->colour, br->u, br->v, quad.GetVertex(4), quad.IsTranslucent()}),
+              (std::tuple{COLOUR_BLUE, 0.75f, 0.75f, nullptr, false}));
   }
   const CARGB almost[CQuad::kCorners] = {COLOUR_WHITE, COLOUR_WHITE, COLOUR_WHITE, 0xFEFFFFFFu};
   EXPECT_TRUE(CQuad({0, 0}, {1, 1}, almost, 0, {0, 0}, {0, 0}, {1, 1}, {1, 1}).IsTranslucent());
@@ -57,12 +53,10 @@ TEST(MaterialTexture, SetTextureCountsAndMarksChanges) {
     material.Attach(new Material);
     EXPECT_EQ(material->GetSettings().colour, COLOUR_WHITE);
     material->SetTexture(texture);
-    EXPECT_TRUE(material->IsChanged());
-    EXPECT_EQ(texture->GetRefCount(), 2);
+    EXPECT_EQ((std::tuple{material->IsChanged(), texture->GetRefCount()}), (std::tuple{true, 2}));
     material->ClearChanged();
-    material->SetTexture(texture);
-    EXPECT_FALSE(material->IsChanged());
-    EXPECT_EQ(texture->GetRefCount(), 2);
+    material->SetTexture(texture);  // the same texture again: no change
+    EXPECT_EQ((std::tuple{material->IsChanged(), texture->GetRefCount()}), (std::tuple{false, 2}));
   }
   EXPECT_EQ(texture->GetRefCount(), 1);
 }
@@ -91,9 +85,9 @@ TEST(Matrix, InverseTimesMatrixIsIdentity) {
   CMatrix4x4 target = Random(&random);
   const CMatrix4x4 before = target;
   float determinant = 7.0f;
-  EXPECT_FALSE(target.SetInverse(singular, &determinant));
-  EXPECT_EQ(std::memcmp(&target, &before, sizeof(target)), 0);
-  EXPECT_EQ(determinant, 7.0f);
+  EXPECT_EQ((std::tuple{target.SetInverse(singular, &determinant), std::memcmp(&target, &before, sizeof(target)),
+                        determinant}),
+            (std::tuple{false, 0, 7.0f}));
 }
 
 TEST(Matrix, ProductsAliasAndRotationsCompose) {
@@ -103,8 +97,7 @@ TEST(Matrix, ProductsAliasAndRotationsCompose) {
   CMatrix4x4::Multiply(&expected, a, b);
   CMatrix4x4::Multiply(&left, left, b);
   CMatrix4x4::Multiply(&right, a, right);
-  EXPECT_EQ(std::memcmp(&left, &expected, sizeof(expected)), 0);
-  EXPECT_EQ(std::memcmp(&right, &expected, sizeof(expected)), 0);
+  EXPECT_EQ(std::memcmp(&left, &expected, sizeof(expected)) | std::memcmp(&right, &expected, sizeof(expected)), 0);
 
   CMatrix4x4 x, y, z, xyz, rotate;
   x.SetRotateX(0.3f);

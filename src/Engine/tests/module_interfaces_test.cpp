@@ -2,6 +2,7 @@
 // LoadLibraryW): module calls through CFunction, the layer's result codes, view identity and release,
 // QueryInterface of each view with each id, slots called by index, and views that outlive what they wrap.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -50,17 +51,15 @@ TEST_F(ModuleTest, CallsThroughCFunction) {
   CNativeState state(nullptr, nullptr, &arguments);
   ASSERT_TRUE(Native("Add")->Call(&state, 2));
   int sum = 0;
-  ASSERT_TRUE(state.GetResults().Get(0)->ToNumber(&sum));
-  EXPECT_EQ(sum, 42);
+  EXPECT_TRUE(state.GetResults().Get(0)->ToNumber(&sum) && sum == 42) << sum;
   CArgumentArray wrong;
   wrong.AppendBoolean(true);
   CNativeState failing(nullptr, nullptr, &wrong);
-  EXPECT_FALSE(Native("Add")->Call(&failing, 1));
-  EXPECT_TRUE(std::u16string(GetLastErrorText()) == u"Expected integer for argument 1");
-  CNativeState twice(nullptr, nullptr, nullptr);
-  ASSERT_TRUE(Native("Twice")->Call(&twice, 0));
-  EXPECT_EQ(twice.GetResults().GetCount(), 1u);  // the first value stays
-  EXPECT_EQ(Export<int>("SecondReturn"), kResultWrongState);
+  EXPECT_EQ((std::tuple{Native("Add")->Call(&failing, 1), std::u16string(GetLastErrorText())}),
+            (std::tuple{false, u"Expected integer for argument 1"}));
+  CNativeState twice(nullptr, nullptr, nullptr);  // a second return is refused: the first value stays
+  EXPECT_EQ((std::tuple{Native("Twice")->Call(&twice, 0), twice.GetResults().GetCount(), Export<int>("SecondReturn")}),
+            (std::tuple{true, 1u, kResultWrongState}));
 }
 
 TEST_F(ModuleTest, ResultCodesIdentityAndDetachedViews) {
@@ -118,15 +117,16 @@ TEST_F(ModuleTest, QueryInterfaceOfEachViewWithEachId) {
   using CountSlot = int (*)(void*);
   using TypeSlot = std::uint8_t (*)(void*);
   auto slot = [](void* view, int index) { return (*reinterpret_cast<void***>(view))[index]; };
-  EXPECT_EQ(reinterpret_cast<CountSlot>(slot(views[1], 1))(views[1]), 2);
-  EXPECT_EQ(reinterpret_cast<CountSlot>(slot(views[1], 2))(views[1]), 1);
-  EXPECT_EQ(reinterpret_cast<TypeSlot>(slot(views[1], 4))(views[1]), ARGUMENT_ARRAY);
+  EXPECT_EQ((std::tuple{reinterpret_cast<CountSlot>(slot(views[1], 1))(views[1]),
+                        reinterpret_cast<CountSlot>(slot(views[1], 2))(views[1]),
+                        reinterpret_cast<TypeSlot>(slot(views[1], 4))(views[1])}),
+            (std::tuple{2, 1, std::uint8_t(ARGUMENT_ARRAY)}));
   array->AppendNil();
   EXPECT_EQ(reinterpret_cast<CountSlot>(slot(views[2], 3))(views[2]), 1);
   // One view per thing while it is held; a new one once all are released.
   IArgument* same = GetArgumentView(array);
-  EXPECT_EQ(same, views[1]);
   same->Release();
+  EXPECT_EQ(same, views[1]);
   for (IUnknown* view : views) view->Release();
   array->Release();
   map->Release();

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -104,9 +105,9 @@ TEST(NativeStateTest, ChecksAndTheirTexts) {
     Scratch scratch;
     c.fill(args, classes);
     CNativeState state(&classes.scripting, nullptr, &args);
-    EXPECT_EQ(c.check(state, classes, scratch), c.text == nullptr);
-    EXPECT_EQ(state.HasError(), c.text != nullptr);
-    EXPECT_EQ(std::u16string(GetLastErrorText()), c.text ? c.text : u"");
+    const bool passed = c.check(state, classes, scratch);
+    EXPECT_EQ((std::tuple{passed, state.HasError(), std::u16string(GetLastErrorText())}),
+              (std::tuple{c.text == nullptr, c.text != nullptr, c.text ? c.text : u""}));
   }
   EXPECT_EQ(assertions.Count(), 0u);
 }
@@ -118,13 +119,13 @@ TEST(NativeStateTest, ErrorTextIsCutWithoutSplittingAPair) {
   const std::size_t kept[] = {kLastErrorCapacity - 1, kLastErrorCapacity - 2, 6};
   for (std::size_t i = 0; i < std::size(texts); ++i) {
     CNativeState state(nullptr, nullptr, nullptr);
-    EXPECT_FALSE(state.Error(u"%s", texts[i].c_str()));
-    EXPECT_EQ(std::u16string(GetLastErrorText()), texts[i].substr(0, kept[i]));
+    EXPECT_EQ((std::tuple{state.Error(u"%s", texts[i].c_str()), std::u16string(GetLastErrorText())}),
+              (std::tuple{false, texts[i].substr(0, kept[i])}));
   }
   // Names go in as arguments: a namespace named like a format is reported as it is.
   CReflection global(u"global");
-  EXPECT_EQ(global.FindNamespace(u"%s%n"), nullptr);
-  EXPECT_EQ(std::u16string(GetLastErrorText()), u"Namespace %s%n not found.");
+  EXPECT_EQ((std::tuple{global.FindNamespace(u"%s%n"), std::u16string(GetLastErrorText())}),
+            (std::tuple{nullptr, u"Namespace %s%n not found."}));
   CReflection* made = global.GetNamespace(u"Sub");
   EXPECT_TRUE(global.FindNamespace(u"Sub") == made && global.FindNamespace(u"sub") == nullptr);
 }
@@ -144,11 +145,10 @@ TEST(NativeStateTest, ResultsOfEveryAppender) {
                                      ARGUMENT_FLOAT, ARGUMENT_DOUBLE, ARGUMENT_STRING, ARGUMENT_VECTOR2D,
                                      ARGUMENT_VECTOR3D, ARGUMENT_MATRIX4X4, ARGUMENT_NIL, ARGUMENT_FUNCTION}));
   std::int64_t unsignedValue = 0;
-  EXPECT_TRUE(state.GetResults().Get(2)->ToNumber(&unsignedValue) && unsignedValue == 0xFFFFFFFFll);
-  EXPECT_EQ(function->GetRefCount(), 2);
   // A function without a callback refuses the call under its name, which is no format.
-  EXPECT_FALSE(function->Call(&state, 0));
-  EXPECT_EQ(std::u16string(GetLastErrorText()), u"Cannot call %s");
+  EXPECT_EQ((std::tuple{state.GetResults().Get(2)->ToNumber(&unsignedValue), unsignedValue, function->GetRefCount(),
+                        function->Call(&state, 0), std::u16string(GetLastErrorText())}),
+            (std::tuple{true, 0xFFFFFFFFll, 2, false, u"Cannot call %s"}));
 }
 
 TEST(NativeStateTest, ReturnedStreamChecksUntilClosed) {
@@ -164,11 +164,11 @@ TEST(NativeStateTest, ReturnedStreamChecksUntilClosed) {
   }
   CNativeState state(&c.scripting, nullptr, &results);
   auto* scriptStream = static_cast<CScriptStream*>(results.Get(0)->ToObject());
-  EXPECT_TRUE(stream->GetRefCount() == 2 && state.CheckStream(0) == stream.Get() && scriptStream->GetReader());
-  EXPECT_EQ(scriptStream->GetReflectedClass(), c.stream);
+  EXPECT_TRUE(stream->GetRefCount() == 2 && state.CheckStream(0) == stream.Get() && scriptStream->GetReader() &&
+              scriptStream->GetReflectedClass() == c.stream);
   scriptStream->Close();
-  EXPECT_TRUE(stream->GetRefCount() == 1 && state.CheckStream(0) == nullptr);
-  EXPECT_EQ(std::u16string(GetLastErrorText()), u"Stream closed");
+  EXPECT_EQ((std::tuple{stream->GetRefCount(), state.CheckStream(0), std::u16string(GetLastErrorText())}),
+            (std::tuple{1, nullptr, u"Stream closed"}));
   // A script stream dropped while open lets its stream go.
   results.Clear();
   {
@@ -225,11 +225,11 @@ TEST(ReflectionRegistryTest, ClearingDestroysEveryEntry) {
       functions.emplace_back(r->function.Get());
   }
   const auto alive = [&] { return std::count_if(functions.begin(), functions.end(), [](auto& f) { return f.Get(); }); };
-  EXPECT_EQ(alive(), 18);
+  const auto registered = alive();
   global.Clear();
-  EXPECT_EQ(alive(), 0);
-  EXPECT_EQ(global.m_pVec2Class, nullptr);
-  EXPECT_EQ(global.GetNamespaceCount() + global.GetFunctionCount() + global.GetClassCount(), 0u);
+  EXPECT_EQ((std::tuple{registered, alive(), global.m_pVec2Class,
+                        global.GetNamespaceCount() + global.GetFunctionCount() + global.GetClassCount()}),
+            (std::tuple{18, 0, nullptr, 0u}));
 }
 
 // Logs its id when collecting and minus its id when deleted.

@@ -1,6 +1,8 @@
 // Clone, move and toString through a reflected class: results, references and every failure text.
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <tuple>
 #include <string>
 #include <utility>
 
@@ -56,18 +58,14 @@ TEST(ReflectedClassTest, CloneMoveAndToStringCallTheClass) {
   Strong<Counter> b;
   b.Attach(static_cast<Counter*>(ReflectedClass::Clone(a)));
   ASSERT_NE(b.Get(), nullptr);
-  EXPECT_EQ(b->m_iValue, 3);
-  EXPECT_EQ(b->GetRefCount(), 1);
+  EXPECT_EQ((std::tuple{b->m_iValue, b->GetRefCount()}), (std::tuple{3, 1}));
   b->m_iValue = 5;
   EXPECT_TRUE(ReflectedClass::Move(a, b));
-  EXPECT_EQ(a->m_iValue, 5);
-  EXPECT_EQ(b->m_iValue, 0);
+  EXPECT_EQ((std::tuple{a->m_iValue, b->m_iValue}), (std::tuple{5, 0}));
   std::uint32_t length = 0;
-  char16_t* text = ReflectedClass::ToString(a, &length);
+  std::unique_ptr<char16_t[]> text(ReflectedClass::ToString(a, &length));
   ASSERT_NE(text, nullptr);
-  EXPECT_EQ(std::u16string(text), u"#xxxxx");
-  EXPECT_EQ(length, 6u);
-  delete[] text;
+  EXPECT_EQ((std::tuple{std::u16string(text.get()), length}), (std::tuple{u"#xxxxx", 6u}));
 }
 
 TEST(ReflectedClassTest, FailuresLeaveTheirText) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include <engine/Context.h>
 
@@ -41,14 +42,13 @@ TEST(TextureRaw, LevelsHalveAndPixelsBecomeWordsAndBack) {
   EXPECT_EQ(texture->GetName(), u"tex");
   for (std::uint32_t i = 0; i < 3; ++i) {
     CMipLevel* level = texture->GetMipLevel(i);
-    EXPECT_EQ(level->GetWidth(), 64u >> i);
-    EXPECT_EQ(level->GetHeight(), 32u >> i);
-    EXPECT_TRUE(level->HasAlpha());
+    EXPECT_EQ((std::tuple{level->GetWidth(), level->GetHeight(), level->HasAlpha()}),
+              (std::tuple{64u >> i, 32u >> i, true}));
     const std::uint8_t* b = levels[i].data();
-    EXPECT_EQ(level->GetPixels()[1], CARGB(b[7], b[4], b[5], b[6]));  // R, G, B, A in the file
     enginetest::GrowingStream written;
-    ASSERT_TRUE(chunk->GetChild(i)->WriteData(&written));
-    EXPECT_EQ(written.bytes, levels[i]);
+    // R, G, B, A in the file.
+    EXPECT_EQ((std::tuple{level->GetPixels()[1], chunk->GetChild(i)->WriteData(&written), written.bytes}),
+              (std::tuple{CARGB(b[7], b[4], b[5], b[6]), true, levels[i]}));
   }
   EXPECT_EQ(texture->GetMipLevel(3), nullptr);
 }
@@ -93,9 +93,8 @@ TEST_P(TexturePng, DecodesEveryTakenLayout) {
   auto chunk = LoadTexture(CTextureChunk::FORMAT_PNG, 0, 0,
                            {enginetest::WritePng(kWidth, kHeight, c.colourType, c.depth, c.interlaced, rows)});
   CMipLevel* level = chunk->GetTexture()->GetMipLevel(0);
-  ASSERT_EQ(level->GetWidth(), kWidth);
-  ASSERT_EQ(level->GetHeight(), kHeight);
-  EXPECT_EQ(level->HasAlpha(), c.colourType == 4 || c.colourType == 6);
+  ASSERT_EQ((std::tuple{level->GetWidth(), level->GetHeight(), level->HasAlpha()}),
+            (std::tuple{kWidth, kHeight, c.colourType == 4 || c.colourType == 6}));
   for (std::uint32_t y = 0; y < kHeight; ++y)
     for (std::uint32_t x = 0; x < kWidth; ++x) {
       auto at = [&](std::uint32_t ch) { return Expand(Sample(x, y, ch, c.depth), c.depth); };
@@ -125,25 +124,23 @@ TEST(TexturePng, RefusedInputLeavesTheLevelAsItWas) {
   const Bytes good = enginetest::WritePng(2, 2, 6, 8, false, {Bytes(8, 1), Bytes(8, 2)});
   const Bytes palette = enginetest::WritePng(2, 1, 3, 8, false, {{0, 1}}, {1, 2, 3, 4, 5, 6});
   const Bytes tooWide = enginetest::WritePng(CMipLevel::kMaxSide + 1, 1, 0, 1, false, {Bytes(2049, 0)});
-  struct Case {
+  const struct {
     const char* what;
     Bytes bytes;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"palette", palette},
       {"truncated", Bytes(good.begin(), good.end() - 20)},
       {"no signature", Bytes(good.begin() + 8, good.end())},
       {"damaged signature", [&] { Bytes b = good; b[5] ^= 1; return b; }()},
       {"too wide", tooWide},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& c : cases) {
     CMipLevel level;
     ASSERT_TRUE(level.Create(1, 1));
     level.GetPixels()[0] = COLOUR_ORANGE;
-    EXPECT_FALSE(DecodePNG(enginetest::Over(c.bytes), &level));
-    EXPECT_EQ(level.GetWidth(), 1u);
-    EXPECT_EQ(level.GetPixels()[0], COLOUR_ORANGE);
+    EXPECT_EQ((std::tuple{DecodePNG(enginetest::Over(c.bytes), &level), level.GetWidth(), level.GetPixels()[0]}),
+              (std::tuple{false, 1u, COLOUR_ORANGE}))
+        << c.what;
   }
 }
 
@@ -156,32 +153,28 @@ TEST(TextureRaw, HostileSizesAndChildren) {
   context.GetLogWriter().SetStream(logStream);
   context.GetLogWriter().SetTimeFormat(u"");
 
-  struct Case {
+  const struct {
     const char* what;
     std::uint16_t format;
     std::uint32_t width, height, levels, bytes;
     std::uint32_t lastWidth, lastHeight;
     const char* logged;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"short payload", 1, 4, 4, 1, 63, 0, 0, "Mip level 0 of texture tex holds 63 bytes of 64!"},
       {"side over the cap", 1, CMipLevel::kMaxSide * 2, 1, 1, 0, 0, 0, "is 32768 by 1 pixels, over 16384!"},
       {"huge sides", 1, 0xFFFFFFFF, 0xFFFFFFFF, 1, 0, 0, 0, "is 4294967295 by 4294967295 pixels"},
       {"level 32 and up are empty", 1, 0x80000000u, 1, 34, 0, 0, 0, nullptr},
       {"unknown format", 7, 1, 1, 1, 4, 0, 0, "Unknown texture format 7 in texture tex!"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::memset(log, 0, sizeof(log));
     logStream->Seek(0, STREAM_SEEK_BEGIN);
     auto chunk = LoadTexture(c.format, c.width, c.height, std::vector<Bytes>(c.levels, Bytes(c.bytes, 0xAB)));
     CMipLevel* last = chunk->GetTexture()->GetMipLevel(c.levels - 1);
-    EXPECT_EQ(last->GetWidth(), c.lastWidth);
-    EXPECT_EQ(last->GetHeight(), c.lastHeight);
-    EXPECT_EQ(last->GetPixels(), nullptr);
-    if (c.logged) {
-      EXPECT_NE(std::string(log).find(c.logged), std::string::npos) << log;
-    }
+    EXPECT_EQ((std::tuple{last->GetWidth(), last->GetHeight(), last->GetPixels()}),
+              (std::tuple{c.lastWidth, c.lastHeight, nullptr}));
+    EXPECT_TRUE(!c.logged || std::string(log).find(c.logged) != std::string::npos) << log;
   }
   // A child that is not a data chunk leaves its level empty; a texture without levels answers 0 and null.
   CTextureChunk odd;
@@ -190,21 +183,16 @@ TEST(TextureRaw, HostileSizesAndChildren) {
   odd.OnLoaded();
   EXPECT_EQ(odd.GetTexture()->GetWidth(), 0u);
   Texture empty(0);
-  EXPECT_EQ(empty.GetWidth(), 0u);
-  EXPECT_EQ(empty.GetFormat(), 0u);
-  EXPECT_EQ(empty.GetMipLevel(0), nullptr);
+  EXPECT_EQ((std::tuple{empty.GetWidth(), empty.GetFormat(), empty.GetMipLevel(0)}), (std::tuple{0u, 0u, nullptr}));
 }
 
 TEST(TextureRaw, WriteRowsStaysInsideTheBuffer) {
   CMipLevel level;
   ASSERT_TRUE(level.Create(4, 2));
   const CARGB row[9] = {};
-  EXPECT_TRUE(level.WriteRows(1, 4, row));
-  EXPECT_TRUE(level.WriteRows(0, 8, row));
-  EXPECT_FALSE(level.WriteRows(1, 5, row));
-  EXPECT_FALSE(level.WriteRows(0, 9, row));
-  EXPECT_FALSE(level.WriteRows(2, 1, row));
-  EXPECT_FALSE(CMipLevel().WriteRows(0, 0, row));
+  EXPECT_EQ((std::tuple{level.WriteRows(1, 4, row), level.WriteRows(0, 8, row), level.WriteRows(1, 5, row),
+                        level.WriteRows(0, 9, row), level.WriteRows(2, 1, row), CMipLevel().WriteRows(0, 0, row)}),
+            (std::tuple{true, true, false, false, false, false}));
 }
 
 // A hardware side that counts how many of its kind live.
@@ -225,21 +213,21 @@ TEST(HardwareSides, EveryDeletionPathClearsTheOwner) {
   texture.Attach(new Texture(1));
   texture->SetHWResource(new CountedSide(texture));
   delete texture->GetHWResource();
-  EXPECT_EQ(texture->GetHWResource(), nullptr);
+  HWResource* const afterDelete = texture->GetHWResource();
   texture->SetHWResource(new CountedSide(texture));
   HWResource::ReleaseAll();
-  EXPECT_EQ(texture->GetHWResource(), nullptr);
+  HWResource* const afterReleaseAll = texture->GetHWResource();
   texture->SetHWResource(new CountedSide(texture));
   texture->ReleaseHWResource();
-  EXPECT_EQ(CountedSide::live, 0);
+  EXPECT_EQ((std::tuple{afterDelete, afterReleaseAll, CountedSide::live}), (std::tuple{nullptr, nullptr, 0}));
 
   Strong<SelfSide> self;
   self.Attach(new SelfSide);
   self->ReleaseHWResource();
-  EXPECT_EQ(self->GetHWResource(), nullptr);
+  HWResource* const released = self->GetHWResource();
   self->SetHWResource(static_cast<CountedSide*>(self.Get()));
   HWResource::ReleaseAll();
-  EXPECT_EQ(CountedSide::live, 1);
+  EXPECT_EQ((std::tuple{released, CountedSide::live}), (std::tuple{nullptr, 1}));
   self = nullptr;
   EXPECT_EQ(CountedSide::live, 0);
 }
@@ -257,16 +245,16 @@ TEST(ResourceTable, AddFindReleaseClear) {
     EXPECT_EQ(textures.back()->GetRefCount(), 2);
   }
   table.GetList(1, 1).Add(textures[0]);  // not a first list: invisible to the table's find
-  EXPECT_EQ(table.Find(u"a").Get(), textures[0].Get());
-  EXPECT_EQ(table.Find(u"A").Get(), textures[2].Get());  // case kept
-  EXPECT_EQ(table.Find(u"c").Get(), nullptr);
-  EXPECT_EQ(table.GetList(3, 0).ReleaseHWResources(), 2u);  // "b" and the self side
-  EXPECT_EQ(CountedSide::live, 3);
-  EXPECT_EQ(textures[3]->GetHWResource(), nullptr);
-  EXPECT_EQ(table.GetList(2, 0).Clear(), 0u);
+  // The case is kept.
+  EXPECT_EQ((std::tuple{table.Find(u"a").Get(), table.Find(u"A").Get(), table.Find(u"c").Get()}),
+            (std::tuple{textures[0].Get(), textures[2].Get(), nullptr}));
+  // Released: "b" and the self side.
+  EXPECT_EQ((std::tuple{table.GetList(3, 0).ReleaseHWResources(), CountedSide::live, textures[3]->GetHWResource()}),
+            (std::tuple{2u, 3, nullptr}));
+  const std::uint32_t clearedHeld = table.GetList(2, 0).Clear();
   textures[1] = nullptr;
-  EXPECT_EQ(table.GetList(3, 0).Clear(), 1u);
-  EXPECT_EQ(table.GetList(3, 0).GetCount(), 0u);
+  EXPECT_EQ((std::tuple{clearedHeld, table.GetList(3, 0).Clear(), table.GetList(3, 0).GetCount()}),
+            (std::tuple{0u, 1u, 0u}));
 }
 
 }  // namespace

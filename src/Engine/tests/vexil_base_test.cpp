@@ -1,7 +1,9 @@
 // Reference counts, weak and strong holders, user data, the pool and the name hash.
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -50,15 +52,20 @@ class RecordingUserData : public IUserData {
   int m_iId;
 };
 
-// Reads a weak holder while the object it watched is being torn down.
-class WeakProbe : public IUserData {
+// Runs a step while the object it belongs to is torn down.
+class TeardownStep : public IUserData {
  public:
-  WeakProbe(Weak<Tracked>* weak, bool* sawNull) : m_pWeak(weak), m_pSawNull(sawNull) {}
-  ~WeakProbe() override { *m_pSawNull = m_pWeak->Get() == nullptr; }
+  explicit TeardownStep(std::function<void()> step) : m_Step(std::move(step)) {}
+  ~TeardownStep() override { m_Step(); }
 
  private:
-  Weak<Tracked>* m_pWeak;
-  bool* m_pSawNull;
+  std::function<void()> m_Step;
+};
+
+// A counted object on the stack: deleting it would be caught by the sanitizer build.
+class StackCounted : public CRefCounted {
+ public:
+  void ForceCount(std::int32_t count) { m_iRefCount = count; }
 };
 
 }  // namespace
@@ -66,12 +73,11 @@ class WeakProbe : public IUserData {
 TEST(RefCount, CountsFromOneAndDestroysOnLastRelease) {
   int destroyed = 0;
   auto* object = new Tracked(&destroyed);
-  EXPECT_EQ(object->GetRefCount(), 1);
-  EXPECT_EQ(object->AddRef(), 2);
-  EXPECT_EQ(object->Release(), 1);
-  EXPECT_EQ(destroyed, 0);
-  EXPECT_EQ(object->Release(), 0);
-  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ((std::tuple{object->GetRefCount(), object->AddRef(), object->Release(), destroyed}),
+            (std::tuple{1, 2, 1, 0}));
+  EXPECT_EQ((std::tuple{object->Release(), destroyed}), (std::tuple{0, 1}));
+  auto* argument = new CArgumentInteger(7);  // a plain counted object
+  EXPECT_EQ((std::tuple{argument->AddRef(), argument->Release(), argument->Release()}), (std::tuple{2, 1, 0}));
 }
 
 TEST(RefCount, ReleaseAtZeroIsReportedAndChangesNothing) {
@@ -81,47 +87,25 @@ TEST(RefCount, ReleaseAtZeroIsReportedAndChangesNothing) {
   auto* keeper = new RecordingUserData(nullptr, 3, /*keep=*/true);
   object->SetUserData(2, keeper);
 
-  EXPECT_EQ(object->Release(), 0);  // kept alive by its user data, count now 0
-  EXPECT_EQ(object->GetRefCount(), 0);
-  EXPECT_EQ(keeper->m_iAsked, 1);
-  EXPECT_EQ(asserts.Count(), 0u);
+  // Kept alive by its user data, count now 0.
+  EXPECT_EQ((std::tuple{object->Release(), object->GetRefCount(), keeper->m_iAsked, asserts.Count()}),
+            (std::tuple{0, 0, 1, 0u}));
+  EXPECT_EQ((std::tuple{object->Release(), asserts.Count(), asserts.LastNames(u"before > 0")}),
+            (std::tuple{0, 1u, true}));  // nothing left to release
+  // The lifetime hook is not asked again.
+  EXPECT_EQ((std::tuple{object->GetRefCount(), destroyed, keeper->m_iAsked}), (std::tuple{0, 0, 1}));
 
-  EXPECT_EQ(object->Release(), 0);  // nothing left to release
-  EXPECT_EQ(asserts.Count(), 1u);
-  EXPECT_TRUE(asserts.LastNames(u"before > 0"));
-  EXPECT_EQ(object->GetRefCount(), 0);
-  EXPECT_EQ(destroyed, 0);
-  EXPECT_EQ(keeper->m_iAsked, 1);  // the lifetime hook is not asked again
-
-  EXPECT_EQ(object->AddRef(), 1);  // revived by its keeper
+  EXPECT_EQ((std::tuple{object->AddRef(), object->AddRef(), object->Release()}), (std::tuple{1, 2, 1}));  // revived
   keeper->m_bKeep = false;
-  EXPECT_EQ(object->Release(), 0);
-  EXPECT_EQ(destroyed, 1);
-}
+  EXPECT_EQ((std::tuple{object->Release(), destroyed}), (std::tuple{0, 1}));
 
-// A counted object on the stack: deleting it would be caught by the sanitizer build.
-class StackCounted : public CRefCounted {
- public:
-  void ForceCount(std::int32_t count) { m_iRefCount = count; }
-};
-
-TEST(RefCount, PlainObjectReleaseAtZeroOrBelowIsRefused) {
-  enginetest::AssertionCapture asserts;
+  // A plain object at zero or below is left as it was.
   for (std::int32_t count : {0, -1, -1000}) {
-    StackCounted object;
-    object.ForceCount(count);
+    StackCounted plain;
+    plain.ForceCount(count);
     asserts.Clear();
-    EXPECT_EQ(object.Release(), 0);
-    EXPECT_EQ(asserts.Count(), 1u);
-    EXPECT_EQ(object.GetRefCount(), count);  // left as it was
+    EXPECT_EQ((std::tuple{plain.Release(), asserts.Count(), plain.GetRefCount()}), (std::tuple{0, 1u, count}));
   }
-}
-
-TEST(RefCount, PlainCountedObjectReleasesOnce) {
-  auto* argument = new CArgumentInteger(7);
-  EXPECT_EQ(argument->AddRef(), 2);
-  EXPECT_EQ(argument->Release(), 1);
-  EXPECT_EQ(argument->Release(), 0);
 }
 
 TEST(RefCount, ConcurrentAddAndReleaseDestroyExactlyOnce) {
@@ -135,84 +119,54 @@ TEST(RefCount, ConcurrentAddAndReleaseDestroyExactlyOnce) {
     object->Release();
     std::atomic<bool> go{false};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
       threads.emplace_back([&] {
         while (!go.load()) std::this_thread::yield();
-        for (int r = 0; r < kRounds; ++r) {
-          object->AddRef();
-          object->Release();
-        }
+        for (int r = 0; r < kRounds; ++r) object->AddRef(), object->Release();
         object->Release();
       });
-    }
     go = true;
     for (auto& thread : threads) thread.join();
     ASSERT_EQ(destroyed, 1) << "trial " << trial;
   }
 }
 
-TEST(WeakHolder, ReadsNullAfterTheTargetIsDestroyed) {
+TEST(WeakHolder, ReadsNullAfterTheTargetIsDestroyedAndAlreadyWhileUserDataGoes) {
   int destroyed = 0;
   auto* object = new Tracked(&destroyed);
-  Weak<Tracked> a(object);
-  Weak<Tracked> b;
+  Weak<Tracked> a(object), b, c(a);
   b = object;
-  Weak<Tracked> c(a);
-  EXPECT_EQ(object->GetWeakReferenceCount(), 3u);
-  EXPECT_EQ(a.Get(), object);
-  EXPECT_EQ(c.Get(), object);
-  object->Release();
-  EXPECT_EQ(destroyed, 1);
-  EXPECT_EQ(a.Get(), nullptr);
-  EXPECT_EQ(b.Get(), nullptr);
-  EXPECT_EQ(c.Get(), nullptr);
-}
-
-TEST(WeakHolder, IsAlreadyNullWhileUserDataGoes) {
-  int destroyed = 0;
+  EXPECT_EQ((std::tuple{object->GetWeakReferenceCount(), a.Get(), c.Get()}), (std::tuple{3u, object, object}));
   bool sawNull = false;
-  auto* object = new Tracked(&destroyed);
-  Weak<Tracked> weak(object);
-  object->SetUserData(1, new WeakProbe(&weak, &sawNull));
+  object->SetUserData(1, new TeardownStep([&] { sawNull = a.Get() == nullptr; }));
   object->Release();
   EXPECT_TRUE(sawNull);
+  EXPECT_EQ((std::tuple{destroyed, a.Get(), b.Get(), c.Get()}), (std::tuple{1, nullptr, nullptr, nullptr}));
 }
-
-// Points a weak holder that outlives the object at it while the object is being torn down.
-class LateWatcher : public IUserData {
- public:
-  LateWatcher(Tracked* object, Weak<Tracked>* weak) : m_pObject(object), m_pWeak(weak) {}
-  ~LateWatcher() override { *m_pWeak = m_pObject; }
-
- private:
-  Tracked* m_pObject;
-  Weak<Tracked>* m_pWeak;
-};
 
 TEST(WeakHolder, PointingAtADyingObjectGivesNull) {
   int destroyed = 0;
   Weak<Tracked> late;
   auto* object = new Tracked(&destroyed);
-  object->SetUserData(0, new LateWatcher(object, &late));
+  object->SetUserData(0, new TeardownStep([&] { late = object; }));
   object->Release();
-  EXPECT_EQ(destroyed, 1);
-  EXPECT_EQ(late.Get(), nullptr);
+  EXPECT_EQ((std::tuple{destroyed, late.Get()}), (std::tuple{1, nullptr}));
 }
 
 TEST(WeakHolder, DestroyedFirstLeavesTheTargetClean) {
   int destroyed = 0;
   auto* object = new Tracked(&destroyed);
+  std::uint32_t counts[3] = {};
   {
     Weak<Tracked> a(object);
     auto* b = new Weak<Tracked>(object);
-    EXPECT_EQ(object->GetWeakReferenceCount(), 2u);
+    counts[0] = object->GetWeakReferenceCount();
     delete b;
-    EXPECT_EQ(object->GetWeakReferenceCount(), 1u);
+    counts[1] = object->GetWeakReferenceCount();
   }
-  EXPECT_EQ(object->GetWeakReferenceCount(), 0u);
-  // The sanitizer build would report a write into a holder that no longer exists.
-  object->Release();
-  EXPECT_EQ(destroyed, 1);
+  counts[2] = object->GetWeakReferenceCount();
+  object->Release();  // the sanitizer build would report a write into a holder that no longer exists
+  EXPECT_EQ((std::tuple{counts[0], counts[1], counts[2], destroyed}), (std::tuple{2u, 1u, 0u, 1}));
 }
 
 TEST(WeakHolder, RepointingMovesTheAddressBetweenTargets) {
@@ -221,10 +175,10 @@ TEST(WeakHolder, RepointingMovesTheAddressBetweenTargets) {
   auto* second = new Tracked(&destroyed);
   Weak<Tracked> weak(first);
   weak = first;  // the same target: nothing changes
-  EXPECT_EQ(first->GetWeakReferenceCount(), 1u);
+  const std::uint32_t same = first->GetWeakReferenceCount();
   weak = second;
-  EXPECT_EQ(first->GetWeakReferenceCount(), 0u);
-  EXPECT_EQ(second->GetWeakReferenceCount(), 1u);
+  EXPECT_EQ((std::tuple{same, first->GetWeakReferenceCount(), second->GetWeakReferenceCount()}),
+            (std::tuple{1u, 0u, 1u}));
   first->Release();
   EXPECT_EQ(weak.Get(), second);
   weak = nullptr;
@@ -233,13 +187,15 @@ TEST(WeakHolder, RepointingMovesTheAddressBetweenTargets) {
   EXPECT_EQ(destroyed, 2);
 }
 
-TEST(WeakHolder, EmptyDereferenceIsReportedAndGivesNull) {
+TEST(Holders, EmptyDereferenceIsReportedAndGivesNull) {
   enginetest::AssertionCapture asserts;
-  Weak<Tracked> weak;
-  EXPECT_EQ(weak.operator->(), nullptr);
-  ASSERT_EQ(asserts.Count(), 1u);
-  EXPECT_TRUE(asserts.LastNames(u"m_pRef"));
+  EXPECT_EQ((std::tuple{Weak<Tracked>().operator->(), asserts.Count(), asserts.LastNames(u"m_pRef")}),
+            (std::tuple{nullptr, 1u, true}));
   EXPECT_NE(asserts.Texts().back().find(u"File: include/engine/VexilReference\n"), std::u16string::npos);
+  EXPECT_EQ((std::tuple{Strong<Tracked>().operator->(), asserts.Count(), asserts.LastNames(u"m_pRef")}),
+            (std::tuple{nullptr, 2u, true}));
+  EXPECT_EQ((std::tuple{AutoDelete<Tracked>().operator->(), asserts.LastNames(u"m_pObject")}),
+            (std::tuple{nullptr, true}));
 }
 
 TEST(StrongHolder, AssigningTheHeldPointerChangesNoCount) {
@@ -247,11 +203,10 @@ TEST(StrongHolder, AssigningTheHeldPointerChangesNoCount) {
   auto* object = new Tracked(&destroyed);
   Strong<Tracked> strong(object);
   object->Release();
-  EXPECT_EQ(object->GetRefCount(), 1);
   strong = object;
-  EXPECT_EQ(object->GetRefCount(), 1);
+  const int afterSame = object->GetRefCount();
   strong = strong;
-  EXPECT_EQ(object->GetRefCount(), 1);
+  EXPECT_EQ((std::tuple{afterSame, object->GetRefCount()}), (std::tuple{1, 1}));
   strong = nullptr;
   EXPECT_EQ(destroyed, 1);
 }
@@ -268,9 +223,7 @@ TEST(StrongHolder, NewReferenceIsTakenBeforeTheOldGoes) {
   ASSERT_EQ(child->GetRefCount(), 1);
 
   holder = parent->m_Child.Get();  // the parent goes, the child must survive in the holder
-  EXPECT_EQ(destroyed, 1);
-  ASSERT_EQ(holder.Get(), child);
-  EXPECT_EQ(child->GetRefCount(), 1);
+  ASSERT_EQ((std::tuple{destroyed, holder.Get(), child->GetRefCount()}), (std::tuple{1, child, 1}));
   holder->m_Payload[0] = 5;  // still a live object (the sanitizer build checks)
   holder = nullptr;
   EXPECT_EQ(destroyed, 2);
@@ -281,27 +234,18 @@ TEST(StrongHolder, CopiesMovesAndAttachKeepCountsRight) {
   auto* object = new Tracked(&destroyed);
   Strong<Tracked> a;
   a.Attach(object);  // takes over the maker's reference
-  EXPECT_EQ(object->GetRefCount(), 1);
+  const int attached = object->GetRefCount();
   Strong<Tracked> b(a);
-  EXPECT_EQ(object->GetRefCount(), 2);
+  const int copied = object->GetRefCount();
   Strong<Tracked> c(std::move(b));
-  EXPECT_EQ(object->GetRefCount(), 2);
-  EXPECT_EQ(b.Get(), nullptr);
+  EXPECT_EQ((std::tuple{attached, copied, object->GetRefCount(), b.Get()}), (std::tuple{1, 2, 2, nullptr}));
   Strong<CBaseObject> base(c);
-  EXPECT_EQ(object->GetRefCount(), 3);
+  const int upcast = object->GetRefCount();
   c = std::move(a);
-  EXPECT_EQ(object->GetRefCount(), 2);
+  EXPECT_EQ((std::tuple{upcast, object->GetRefCount()}), (std::tuple{3, 2}));
   base = nullptr;
   c = nullptr;
   EXPECT_EQ(destroyed, 1);
-}
-
-TEST(StrongHolder, EmptyDereferenceIsReportedAndGivesNull) {
-  enginetest::AssertionCapture asserts;
-  Strong<Tracked> strong;
-  EXPECT_EQ(strong.operator->(), nullptr);
-  ASSERT_EQ(asserts.Count(), 1u);
-  EXPECT_TRUE(asserts.LastNames(u"m_pRef"));
 }
 
 // A star dereference of an empty holder asserts before the null reference is used: the Cancel
@@ -309,18 +253,9 @@ TEST(StrongHolder, EmptyDereferenceIsReportedAndGivesNull) {
 TEST(HolderDeathTest, EmptyStarDereferenceAsserts) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto use = [](const Tracked& object) { std::_Exit(object.GetRefCount() + 2); };
-  EXPECT_EXIT(
-      {
-        platform::testing::ScriptedDialogs cancel;
-        use(*Strong<Tracked>());
-      },
-      ::testing::ExitedWithCode(1), "");
-  EXPECT_EXIT(
-      {
-        platform::testing::ScriptedDialogs cancel;
-        use(*Weak<Tracked>());
-      },
-      ::testing::ExitedWithCode(1), "");
+  const auto cancelled = ::testing::ExitedWithCode(1);
+  EXPECT_EXIT({ platform::testing::ScriptedDialogs cancel; use(*Strong<Tracked>()); }, cancelled, "");
+  EXPECT_EXIT({ platform::testing::ScriptedDialogs cancel; use(*Weak<Tracked>()); }, cancelled, "");
 }
 
 TEST(AutoDeleteHolder, DeletesOnResetAndDestruction) {
@@ -328,16 +263,10 @@ TEST(AutoDeleteHolder, DeletesOnResetAndDestruction) {
   {
     AutoDelete<Tracked> owner(new Tracked(&destroyed));
     owner.Reset(new Tracked(&destroyed));
-    EXPECT_EQ(destroyed, 1);
     owner = owner.Get();  // the same object: kept
     EXPECT_EQ(destroyed, 1);
   }
   EXPECT_EQ(destroyed, 2);
-
-  enginetest::AssertionCapture asserts;
-  AutoDelete<Tracked> empty;
-  EXPECT_EQ(empty.operator->(), nullptr);
-  EXPECT_TRUE(asserts.LastNames(u"m_pObject"));
 }
 
 TEST(UserData, DeletedInPlaceOrderAndFirstPlaceTakenOnce) {
@@ -351,27 +280,12 @@ TEST(UserData, DeletedInPlaceOrderAndFirstPlaceTakenOnce) {
   object->SetUserData(2, new RecordingUserData(&order, 3));
 
   RecordingUserData second(nullptr, 99);
-  EXPECT_FALSE(object->AddUserData(&second));  // taken: refused, the caller keeps it
-  EXPECT_TRUE(asserts.LastNames(u"!m_pUser"));
+  EXPECT_EQ((std::tuple{object->AddUserData(&second), asserts.LastNames(u"!m_pUser")}),
+            (std::tuple{false, true}));  // taken: refused, the caller keeps it
   EXPECT_NE(asserts.Texts().back().find(u"File: src/Engine/VexilBase\n"), std::u16string::npos);
 
   object->Release();
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
-}
-
-TEST(UserData, KeptObjectSurvivesAtZeroAndIsAskedAgainLater) {
-  int destroyed = 0;
-  auto* object = new Tracked(&destroyed);
-  auto* keeper = new RecordingUserData(nullptr, 0, true);
-  object->SetUserData(2, keeper);
-  EXPECT_EQ(object->Release(), 0);
-  EXPECT_EQ(destroyed, 0);
-  object->AddRef();
-  object->AddRef();
-  EXPECT_EQ(object->Release(), 1);
-  keeper->m_bKeep = false;
-  EXPECT_EQ(object->Release(), 0);
-  EXPECT_EQ(destroyed, 1);
 }
 
 TEST(BaseObject, CreateArgumentHoldsAReference) {
@@ -379,13 +293,12 @@ TEST(BaseObject, CreateArgumentHoldsAReference) {
   auto* object = new Tracked(&destroyed);
   CArgument* argument = object->CreateArgument();
   ASSERT_NE(argument, nullptr);
-  EXPECT_EQ(argument->GetType(), ARGUMENT_OBJECT);
-  EXPECT_EQ(argument->ToObject(), object);
-  EXPECT_EQ(object->GetRefCount(), 2);
+  EXPECT_EQ((std::tuple{argument->GetType(), argument->ToObject(), object->GetRefCount()}),
+            (std::tuple{std::uint8_t(ARGUMENT_OBJECT), object, 2}));
   object->Release();
-  EXPECT_EQ(destroyed, 0);
+  const int whileHeld = destroyed;
   argument->Release();
-  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ((std::tuple{whileHeld, destroyed}), (std::tuple{0, 1}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -395,42 +308,32 @@ TEST(PoolAllocator, PooledObjectReturnsItsBlockOnLastRelease) {
   Pool pool(sizeof(Tracked) + 16, 4);
   auto* a = pool.Construct<Tracked>(&destroyed);
   auto* b = pool.Construct<Tracked>(&destroyed);
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  EXPECT_TRUE(pool.Exists(a));
-  EXPECT_EQ(a->GetPool(), &pool);
-  EXPECT_EQ(pool.GetUsedCount(), 2u);
-  EXPECT_EQ(pool.GetFirstFreeHint(), 2u);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ((std::tuple{pool.Exists(a), a->GetPool(), pool.GetUsedCount(), pool.GetFirstFreeHint()}),
+            (std::tuple{true, &pool, 2u, 2u}));
   Weak<Tracked> watch(a);
 
   a->Release();
-  EXPECT_EQ(destroyed, 1);
-  EXPECT_EQ(watch.Get(), nullptr);
-  EXPECT_EQ(pool.GetUsedCount(), 1u);
-  EXPECT_EQ(pool.GetFirstFreeHint(), 0u);  // moved down to the freed index
-  EXPECT_EQ(pool.GetSlot(0).m_uInUse, 0);
+  // The hint moves down to the freed index.
+  EXPECT_EQ(
+      (std::tuple{destroyed, watch.Get(), pool.GetUsedCount(), pool.GetFirstFreeHint(), pool.GetSlot(0).m_uInUse}),
+      (std::tuple{1, nullptr, 1u, 0u, 0}));
 
   auto* c = pool.Construct<Tracked>(&destroyed);
   EXPECT_EQ(static_cast<void*>(c), static_cast<void*>(a));  // the freed block is reused
   b->Release();
   EXPECT_EQ(pool.GetFirstFreeHint(), 1u);  // down from 2, the next free after the reused block
   c->Release();
-  EXPECT_EQ(pool.GetFirstFreeHint(), 0u);
-  EXPECT_EQ(pool.GetUsedCount(), 0u);
-  EXPECT_EQ(destroyed, 3);
-}
+  EXPECT_EQ((std::tuple{pool.GetFirstFreeHint(), pool.GetUsedCount(), destroyed}), (std::tuple{0u, 0u, 3}));
 
-TEST(PoolAllocator, HintDoesNotMoveUpOnALaterFree) {
-  Pool pool(16, 8);
+  // The hint does not move up on a later free.
   void* blocks[4];
   for (auto& block : blocks) block = pool.New();
   pool.Delete(blocks[1]);
-  EXPECT_EQ(pool.GetFirstFreeHint(), 1u);
   pool.Delete(blocks[3]);
   EXPECT_EQ(pool.GetFirstFreeHint(), 1u);
   pool.Delete(blocks[0]);
-  EXPECT_EQ(pool.GetFirstFreeHint(), 0u);
-  EXPECT_EQ(pool.GetUsedCount(), 1u);
+  EXPECT_EQ((std::tuple{pool.GetFirstFreeHint(), pool.GetUsedCount()}), (std::tuple{0u, 1u}));
 }
 
 TEST(PoolAllocator, RunsTakeAndReturnSeveralElements) {
@@ -438,18 +341,13 @@ TEST(PoolAllocator, RunsTakeAndReturnSeveralElements) {
   void* one = pool.New(1);
   void* three = pool.New(3);
   ASSERT_NE(three, nullptr);
-  EXPECT_EQ(pool.GetSlot(1).m_iSpan, 3);
-  EXPECT_EQ(pool.GetUsedCount(), 4u);
-  EXPECT_EQ(pool.New(3), nullptr);  // only two left
-  pool.Delete(three);
+  EXPECT_EQ((std::tuple{pool.GetSlot(1).m_iSpan, pool.GetUsedCount(), pool.New(3)}), (std::tuple{3, 4u, nullptr}));
+  pool.Delete(three);  // (only two were left for the second run of three)
   EXPECT_EQ(pool.GetUsedCount(), 1u);
-  for (std::uint32_t i = 1; i < 4; ++i) {
-    EXPECT_EQ(pool.GetSlot(i).m_uInUse, 0) << i;
-    EXPECT_EQ(pool.GetSlot(i).m_iSpan, 0) << i;
-  }
+  for (std::uint32_t i = 1; i < 4; ++i)
+    EXPECT_TRUE(pool.GetSlot(i).m_uInUse == 0 && pool.GetSlot(i).m_iSpan == 0) << i;
   EXPECT_NE(pool.New(5), nullptr);
-  EXPECT_EQ(pool.GetUsedCount(), 6u);
-  EXPECT_EQ(pool.New(1), nullptr);
+  EXPECT_EQ((std::tuple{pool.GetUsedCount(), pool.New(1)}), (std::tuple{6u, nullptr}));
   pool.Delete(one);
 }
 
@@ -461,33 +359,30 @@ TEST(PoolAllocator, RefusesPointersThatAreNotLiveBlocks) {
   ASSERT_NE(a, nullptr);
   int outside = 0;
 
-  struct Case {
+  const char16_t* kLive = u"m_pSlots[index].m_uInUse && m_pSlots[index].m_iSpan > 0";
+  const struct {
     const char* what;
     void* pointer;
     const char16_t* expression;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"outside the pool", &outside, u"Exists(p)"},
       {"null", nullptr, u"Exists(p)"},
       {"not on a block boundary", static_cast<char*>(b) + 4, u"Exists(p)"},
-      {"inside a run", static_cast<char*>(a) + 16, u"m_pSlots[index].m_uInUse && m_pSlots[index].m_iSpan > 0"},
-      {"a free block", static_cast<char*>(b) + 16, u"m_pSlots[index].m_uInUse && m_pSlots[index].m_iSpan > 0"},
+      {"inside a run", static_cast<char*>(a) + 16, kLive},
+      {"a free block", static_cast<char*>(b) + 16, kLive},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     asserts.Clear();
     pool.Delete(c.pointer);
-    EXPECT_GE(asserts.Count(), 1u) << c.what;
-    EXPECT_TRUE(asserts.LastNames(c.expression)) << c.what;
-    EXPECT_EQ(pool.GetUsedCount(), 3u) << c.what;
+    EXPECT_EQ((std::tuple{asserts.Count() >= 1u, asserts.LastNames(c.expression), pool.GetUsedCount()}),
+              (std::tuple{true, true, 3u}));
   }
 
   pool.Delete(b);
-  EXPECT_EQ(pool.GetUsedCount(), 2u);
   asserts.Clear();
   pool.Delete(b);  // twice: refused, the count stays
-  EXPECT_EQ(asserts.Count(), 1u);
-  EXPECT_EQ(pool.GetUsedCount(), 2u);
-  EXPECT_EQ(pool.GetFirstFreeHint(), 2u);
+  EXPECT_EQ((std::tuple{asserts.Count(), pool.GetUsedCount(), pool.GetFirstFreeHint()}), (std::tuple{1u, 2u, 2u}));
   pool.Delete(a);
   EXPECT_EQ(pool.GetUsedCount(), 0u);
 
@@ -505,12 +400,11 @@ TEST(PoolAllocator, RefusesPointersThatAreNotLiveBlocks) {
 // ---------------------------------------------------------------------------------------------
 
 TEST(NameHash, IsTheCrcOfTheUtf8Form) {
-  struct Case {
+  const struct {
     const char16_t* name;
     bool fold;
     std::uint32_t expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"", false, 0u},
       {u"abc", false, 0x352441C2u},
       {u"ABC", false, 0xA3830348u},
@@ -519,22 +413,20 @@ TEST(NameHash, IsTheCrcOfTheUtf8Form) {
       {u"\u00E9/Data.tar", false, 0x3EC65FEFu},
       {u"\u00C9/DATA.TAR", true, GetNameHash(u"\u00C9/data.tar", false)},  // only ASCII folds
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(text::Utf16ToUtf8(c.name));
     EXPECT_EQ(GetNameHash(c.name, kNameHashToTerminator, c.fold), c.expected);
     EXPECT_EQ(GetNameHash(std::u16string_view(c.name), c.fold), c.expected);
   }
-  EXPECT_EQ(GetNameHash(u"abcdef", 3, false), 0x352441C2u);
-  EXPECT_EQ(GetNameHash(u"abcdef", 0, false), 0u) << "an empty substring is the empty name";
-  EXPECT_EQ(GetNameHash(u"ABC", false), 0xA3830348u) << "a pointer and a case choice keep the case";
-  EXPECT_EQ(GetNameHash(std::u16string_view(u"abc\0def", 7), false), 0x352441C2u);  // stops at a zero
-}
+  // An empty substring is the empty name; a pointer and a case choice keep the case; a view stops at a zero.
+  EXPECT_EQ((std::tuple{GetNameHash(u"abcdef", 3, false), GetNameHash(u"abcdef", 0, false), GetNameHash(u"ABC", false),
+                        GetNameHash(std::u16string_view(u"abc\0def", 7), false)}),
+            (std::tuple{0x352441C2u, 0u, 0xA3830348u, 0x352441C2u}));
 
-TEST(NameHash, IdentifiableKeepsCaseInItsHash) {
+  // A named object keeps the case in its hash.
   Strong<Identifiable> named;
   named.Attach(new Identifiable());
-  EXPECT_EQ(named->GetNameHashValue(), 0u);
+  const std::uint32_t unnamed = named->GetNameHashValue();
   named->SetName(u"ABC");
-  EXPECT_EQ(named->GetName(), u"ABC");
-  EXPECT_EQ(named->GetNameHashValue(), 0xA3830348u);
+  EXPECT_EQ((std::tuple{unnamed, named->GetNameHashValue()}), (std::tuple{0u, 0xA3830348u}));
 }
