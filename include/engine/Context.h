@@ -113,9 +113,7 @@ class Context {
   HMODULE m_hModule = nullptr;
   bool m_bInitialised = false;
   std::u16string m_Reserved;
-  void* m_pServices[8] = {};
   CFileSystem* m_pFileSystem = nullptr;
-  void* m_pOwned = nullptr;
   ConfigElement* m_pRootConfig = nullptr;
   std::u16string m_UserAgent;
   CLogWriter m_LogWriter;
