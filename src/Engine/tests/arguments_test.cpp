@@ -95,7 +95,6 @@ bool HasClass(std::uint8_t type) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
 // Every type id
 
 class EveryArgumentType : public testing::TestWithParam<int> {};
@@ -154,7 +153,6 @@ TEST(ArgumentTypes, NamesAndFactoryOutsideTheTable) {
   for (int type = 22; type < 256; ++type) EXPECT_EQ(CArgument::Create(static_cast<std::uint8_t>(type)), nullptr);
 }
 
-// ---------------------------------------------------------------------------------------------
 // Exact bytes
 
 // Each type's payload: the value, the bytes a reader of the format expects, and what reads back.
@@ -181,6 +179,7 @@ Bytes IdentityBytes() {
   return out;
 }
 
+// Builders that fit a table row: each element is a callback that appends to the array.
 template <class... Appends>
 CArgumentArray* ArrayOf(Appends... appends) {
   auto* array = new CArgumentArray();
@@ -188,64 +187,55 @@ CArgumentArray* ArrayOf(Appends... appends) {
   return array;
 }
 
+CArgumentMap* MapOf(const char16_t* key, CArgument* value) {
+  auto* map = new CArgumentMap();
+  map->Set(key, value);
+  return map;
+}
+
+template <std::size_t N>
+CArgument* BytesOf(const std::uint8_t (&bytes)[N]) { return new CArgumentBytes(bytes, N); }
+
+#define MAKE(expr) []() -> CArgument* { return expr; }
+const std::uint8_t kTwoBytes[] = {0xAA, 0xBB};
 const PayloadCase kPayloads[] = {
-    {"Nil", [] { return CArgument::Create(ARGUMENT_NIL); }, {}},
-    {"Undefined", [] { return CArgument::Create(ARGUMENT_UNDEFINED); }, {}},
-    {"BooleanTrue", []() -> CArgument* { return new CArgumentBoolean(true); }, {0x01}},
-    {"BooleanFalse", []() -> CArgument* { return new CArgumentBoolean(false); }, {0x00}},
-    {"StringEmpty", []() -> CArgument* { return new CArgumentString(u""); }, {0x00}},
-    {"StringAscii", []() -> CArgument* { return new CArgumentString(u"abc"); }, {0x03, 'a', 'b', 'c'}},
-    {"StringTwoByteUtf8", []() -> CArgument* { return new CArgumentString(u"\u00E9"); }, {0x02, 0xC3, 0xA9}},
-    {"StringThreeByteUtf8", []() -> CArgument* { return new CArgumentString(u"\u20AC"); }, {0x03, 0xE2, 0x82, 0xAC}},
-    {"StringSurrogatePair", []() -> CArgument* { return new CArgumentString(u"\U0001F600"); },
-     {0x04, 0xF0, 0x9F, 0x98, 0x80}},
-    {"IntegerFive", []() -> CArgument* { return new CArgumentInteger(5); }, {0x05, 0x00, 0x00, 0x00}},
-    {"IntegerMinusTwo", []() -> CArgument* { return new CArgumentInteger(-2); }, {0xFE, 0xFF, 0xFF, 0xFF}},
-    {"IntegerOrder", []() -> CArgument* { return new CArgumentInteger(0x01020304); }, {0x04, 0x03, 0x02, 0x01}},
-    {"FloatOne", []() -> CArgument* { return new CArgumentFloat(1.0f); }, {0x00, 0x00, 0x80, 0x3F}},
-    {"FloatMinusTwo", []() -> CArgument* { return new CArgumentFloat(-2.0f); }, {0x00, 0x00, 0x00, 0xC0}},
-    {"LongInteger", []() -> CArgument* { return new CArgumentLongInteger(0x0102030405060708ll); },
-     {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}},
-    {"LongIntegerMinusOne", []() -> CArgument* { return new CArgumentLongInteger(-1); }, Bytes(8, 0xFF)},
-    {"DoubleOne", []() -> CArgument* { return new CArgumentDouble(1.0); }, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
-    {"Vector2D", []() -> CArgument* { return new CArgumentVector2D({1.0f, -2.0f}); },
-     {0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0xC0}},
-    {"Vector3D", []() -> CArgument* { return new CArgumentVector3D({1.0f, 2.0f, 3.0f}); },
-     {0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x40, 0x40}},
-    {"Matrix4x4Identity", []() -> CArgument* { return new CArgumentMatrix4x4(Identity()); }, IdentityBytes()},
-    {"Function", []() -> CArgument* { return new CArgumentFunction(); }, {}},
-    {"BytesEmpty", []() -> CArgument* { return new CArgumentBytes(nullptr, 0); }, {0x00}},
-    {"BytesTwo", []() -> CArgument* {
-       const std::uint8_t b[] = {0xAA, 0xBB};
-       return new CArgumentBytes(b, 2);
-     },
-     {0x02, 0xAA, 0xBB}},
-    {"ArrayOfOneTrue", []() -> CArgument* { return ArrayOf([](auto* a) { a->AppendBoolean(true); }); },
-     {0x01, 0x01, 0x01}},
-    {"ArrayEmpty", []() -> CArgument* { return new CArgumentArray(); }, {0x00}},
-    {"ArrayMixed", []() -> CArgument* {
-       return ArrayOf([](auto* a) { a->AppendNil(); }, [](auto* a) { a->AppendInteger(7); },
-                      [](auto* a) { a->AppendString(u"hi", 2); }, [](auto* a) { a->Adopt(new CArgumentArray()); },
-                      [](auto* a) { a->Adopt(new CArgumentMap()); }, [](auto* a) { a->Adopt(new CArgumentFunction()); },
-                      [](auto* a) { a->Adopt(CArgument::Create(ARGUMENT_UNDEFINED)); });
-     },
-     // count, then per element its type byte and its payload
+    {"Nil", MAKE(CArgument::Create(ARGUMENT_NIL)), {}}, {"Undefined", MAKE(CArgument::Create(ARGUMENT_UNDEFINED)), {}},
+    {"BooleanTrue", MAKE(new CArgumentBoolean(true)), {0x01}},
+    {"BooleanFalse", MAKE(new CArgumentBoolean(false)), {0x00}},
+    {"StringEmpty", MAKE(new CArgumentString(u"")), {0x00}},
+    {"StringAscii", MAKE(new CArgumentString(u"abc")), {0x03, 'a', 'b', 'c'}},
+    {"StringTwoByteUtf8", MAKE(new CArgumentString(u"\u00E9")), {0x02, 0xC3, 0xA9}},
+    {"StringThreeByteUtf8", MAKE(new CArgumentString(u"\u20AC")), {0x03, 0xE2, 0x82, 0xAC}},
+    {"StringSurrogatePair", MAKE(new CArgumentString(u"\U0001F600")), {0x04, 0xF0, 0x9F, 0x98, 0x80}},
+    {"IntegerFive", MAKE(new CArgumentInteger(5)), {0x05, 0x00, 0x00, 0x00}},
+    {"IntegerMinusTwo", MAKE(new CArgumentInteger(-2)), {0xFE, 0xFF, 0xFF, 0xFF}},
+    {"IntegerOrder", MAKE(new CArgumentInteger(0x01020304)), {0x04, 0x03, 0x02, 0x01}},
+    {"FloatOne", MAKE(new CArgumentFloat(1.0f)), {0x00, 0x00, 0x80, 0x3F}},
+    {"FloatMinusTwo", MAKE(new CArgumentFloat(-2.0f)), {0x00, 0x00, 0x00, 0xC0}},
+    {"LongInteger", MAKE(new CArgumentLongInteger(0x0102030405060708ll)), {8, 7, 6, 5, 4, 3, 2, 1}},
+    {"LongIntegerMinusOne", MAKE(new CArgumentLongInteger(-1)), Bytes(8, 0xFF)},
+    {"DoubleOne", MAKE(new CArgumentDouble(1.0)), {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
+    {"Vector2D", MAKE(new CArgumentVector2D({1.0f, -2.0f})), {0, 0, 0x80, 0x3F, 0, 0, 0, 0xC0}},
+    {"Vector3D", MAKE(new CArgumentVector3D({1.0f, 2.0f, 3.0f})), {0, 0, 0x80, 0x3F, 0, 0, 0, 0x40, 0, 0, 0x40, 0x40}},
+    {"Matrix4x4Identity", MAKE(new CArgumentMatrix4x4(Identity())), IdentityBytes()},
+    {"Function", MAKE(new CArgumentFunction()), {}}, {"BytesEmpty", MAKE(new CArgumentBytes(nullptr, 0)), {0x00}},
+    {"BytesTwo", MAKE(BytesOf(kTwoBytes)), {0x02, 0xAA, 0xBB}},
+    {"ArrayOfOneTrue", MAKE(ArrayOf([](auto* a) { a->AppendBoolean(true); })), {0x01, 0x01, 0x01}},
+    {"ArrayEmpty", MAKE(new CArgumentArray()), {0x00}},
+    // count, then per element its type byte and its payload
+    {"ArrayMixed",
+     MAKE(ArrayOf([](auto* a) { a->AppendNil(); }, [](auto* a) { a->AppendInteger(7); },
+                  [](auto* a) { a->AppendString(u"hi", 2); }, [](auto* a) { a->Adopt(new CArgumentArray()); },
+                  [](auto* a) { a->Adopt(new CArgumentMap()); }, [](auto* a) { a->Adopt(new CArgumentFunction()); },
+                  [](auto* a) { a->Adopt(CArgument::Create(ARGUMENT_UNDEFINED)); })),
      {0x07, 0x00, 0x04, 0x07, 0x00, 0x00, 0x00, 0x02, 0x02, 'h', 'i', 0x11, 0x00, 0x12, 0x00, 0x13, 0x0C}},
-    {"MapOneInteger", []() -> CArgument* {
-       auto* m = new CArgumentMap();
-       m->Set(u"a", new CArgumentInteger(5));
-       return m;
-     },
-     {0x01, 0x04, 0x01, 0x61, 0x05, 0x00, 0x00, 0x00}},
-    {"MapEmpty", []() -> CArgument* { return new CArgumentMap(); }, {0x00}},
-    {"MapEmptyKeyAndNestedArray", []() -> CArgument* {
-       auto* m = new CArgumentMap();
-       m->Set(u"", ArrayOf([](auto* a) { a->AppendBoolean(false); }));
-       return m;
-     },
-     // count, type, key "" (one zero byte), then the array payload
+    {"MapOneInteger", MAKE(MapOf(u"a", new CArgumentInteger(5))), {0x01, 0x04, 0x01, 0x61, 0x05, 0x00, 0x00, 0x00}},
+    {"MapEmpty", MAKE(new CArgumentMap()), {0x00}},
+    // count, type, key "" (one zero byte), then the array payload
+    {"MapEmptyKeyAndNestedArray", MAKE(MapOf(u"", ArrayOf([](auto* a) { a->AppendBoolean(false); }))),
      {0x01, 0x11, 0x00, 0x01, 0x01, 0x00}},
 };
+#undef MAKE
 
 class ArgumentPayload : public testing::TestWithParam<PayloadCase> {};
 
@@ -299,7 +289,6 @@ TEST(ArgumentBytes, LongCountsBooleansAndEmptyBytes) {
             (std::tuple{0u, 1u, true}));
 }
 
-// ---------------------------------------------------------------------------------------------
 // Arrays past the one-byte count, unserialisable elements, hostile streams
 
 TEST(ArgumentArrayLimits, MoreThan255ElementsOrAnObjectFailToWriteAndWriteNothing) {
@@ -322,11 +311,7 @@ TEST(ArgumentArrayLimits, MoreThan255ElementsOrAnObjectFailToWriteAndWriteNothin
 }
 
 TEST(ArgumentHostile, CountsBeyondTheStreamFailWithoutAllocating) {
-  const struct {
-    const char* what;
-    std::uint8_t type;
-    Bytes bytes;
-  } cases[] = {
+  const struct { const char* what; std::uint8_t type; Bytes bytes; } cases[] = {
       {"array count beyond the bytes", ARGUMENT_ARRAY, {200, ARGUMENT_NIL, ARGUMENT_NIL}},
       {"map count near 2^32", ARGUMENT_MAP, {0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x00, 0x00, 0x00}},
       {"map count beyond half the bytes", ARGUMENT_MAP, {0x03, 0x00, 0x00, 0x00, 0x00}},
@@ -367,7 +352,6 @@ TEST(ArgumentHostile, UnknownTypeIsLoggedWithItsName) {
   EXPECT_NE(text.find("[WARN]    CArgument::Create(ARGUMENT_JSVALUE) - Failed\r\n"), std::string::npos) << text;
 }
 
-// ---------------------------------------------------------------------------------------------
 // Nesting
 
 namespace {
@@ -430,12 +414,12 @@ TEST(ArgumentNesting, HostileDepthFailsWithoutExhaustingTheStack) {
   EXPECT_TRUE(Own(new CArgumentArray())->Read(Read({0x01, ARGUMENT_NIL})));
 }
 
-// ---------------------------------------------------------------------------------------------
 // Numbers
 
+// A number of the given type and value, and what it converts to for every target.
 struct NumberCase {
-  const char* what;
-  CArgument* (*make)();
+  std::uint8_t type;
+  double value;
   int asInt;
   unsigned int asUnsigned;
   std::int64_t asInt64;
@@ -444,13 +428,22 @@ struct NumberCase {
   double asDouble;
 };
 
-void PrintTo(const NumberCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << GetArgumentTypeName(c.type) << ' ' << c.value; }
+
+CArgument* MakeNumber(const NumberCase& c) {
+  switch (c.type) {
+    case ARGUMENT_INTEGER: return new CArgumentInteger(static_cast<int>(c.value));
+    case ARGUMENT_LONGINTEGER: return new CArgumentLongInteger(static_cast<std::int64_t>(c.value));
+    case ARGUMENT_FLOAT: return new CArgumentFloat(static_cast<float>(c.value));
+    default: return new CArgumentDouble(c.value);
+  }
+}
 
 class ArgumentNumbers : public testing::TestWithParam<NumberCase> {};
 
 TEST_P(ArgumentNumbers, ConvertToEveryTarget) {
   const NumberCase& c = GetParam();
-  auto argument = Own(c.make());
+  auto argument = Own(MakeNumber(c));
   ASSERT_TRUE(argument->IsNumber());
   int i = 1;
   unsigned int u = 1;
@@ -477,39 +470,31 @@ constexpr int kIntMin = std::numeric_limits<int>::min();
 constexpr std::int64_t kI64Max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kI64Min = std::numeric_limits<std::int64_t>::min();
 constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint32_t kU32Max = 0xFFFFFFFFu;
+constexpr double k2p63 = 9223372036854775808.0;
+constexpr std::int64_t kLong = 0x100000005ll;
+constexpr double kF27 = static_cast<double>(-2.7f), kF1e20 = static_cast<double>(1e20f);
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, ArgumentNumbers,
     testing::Values(
-        NumberCase{"integer 7", []() -> CArgument* { return new CArgumentInteger(7); }, 7, 7u, 7, 7u, 7.0f, 7.0},
-        NumberCase{"integer -1", []() -> CArgument* { return new CArgumentInteger(-1); }, -1, 0xFFFFFFFFu, -1, kU64Max,
-                   -1.0f, -1.0},
-        NumberCase{"long 2^32+5", []() -> CArgument* { return new CArgumentLongInteger(0x100000005ll); }, 5, 5u,
-                   0x100000005ll, 0x100000005ull, 4294967301.0f, 4294967301.0},
-        NumberCase{"float -2.7", []() -> CArgument* { return new CArgumentFloat(-2.7f); }, -2, 0u, -2, 0u, -2.7f,
-                   static_cast<double>(-2.7f)},
-        NumberCase{"double 3.99", []() -> CArgument* { return new CArgumentDouble(3.99); }, 3, 3u, 3, 3u, 3.99f, 3.99},
-        NumberCase{"float NaN", []() -> CArgument* { return new CArgumentFloat(kNaNf); }, 0, 0u, 0, 0u, kNaNf, kNaN},
-        NumberCase{"double NaN", []() -> CArgument* { return new CArgumentDouble(kNaN); }, 0, 0u, 0, 0u, kNaNf, kNaN},
-        NumberCase{"float 1e20", []() -> CArgument* { return new CArgumentFloat(1e20f); }, kIntMax, 0xFFFFFFFFu,
-                   kI64Max, kU64Max, 1e20f, static_cast<double>(1e20f)},
-        NumberCase{"float -1e20", []() -> CArgument* { return new CArgumentFloat(-1e20f); }, kIntMin, 0u, kI64Min, 0u,
-                   -1e20f, static_cast<double>(-1e20f)},
-        NumberCase{"double 3e9", []() -> CArgument* { return new CArgumentDouble(3e9); }, kIntMax, 3000000000u,
-                   3000000000ll, 3000000000ull, 3e9f, 3e9},
-        NumberCase{"double 1e300", []() -> CArgument* { return new CArgumentDouble(1e300); }, kIntMax, 0xFFFFFFFFu,
-                   kI64Max, kU64Max, kInff, 1e300},
-        NumberCase{"double -1e300", []() -> CArgument* { return new CArgumentDouble(-1e300); }, kIntMin, 0u, kI64Min,
-                   0u, -kInff, -1e300},
-        NumberCase{"float infinity", []() -> CArgument* { return new CArgumentFloat(kInff); }, kIntMax, 0xFFFFFFFFu,
-                   kI64Max, kU64Max, kInff, kInf},
-        NumberCase{"double 2^63", []() -> CArgument* { return new CArgumentDouble(9223372036854775808.0); }, kIntMax,
-                   0xFFFFFFFFu, kI64Max, 9223372036854775808ull, 9223372036854775808.0f, 9223372036854775808.0},
-        NumberCase{"double -2^31", []() -> CArgument* { return new CArgumentDouble(-2147483648.0); }, kIntMin, 0u,
-                   -2147483648ll, 0u, -2147483648.0f, -2147483648.0}));
+        NumberCase{ARGUMENT_INTEGER, 7, 7, 7u, 7, 7u, 7.0f, 7.0},
+        NumberCase{ARGUMENT_INTEGER, -1, -1, kU32Max, -1, kU64Max, -1.0f, -1.0},
+        NumberCase{ARGUMENT_LONGINTEGER, 4294967301.0, 5, 5u, kLong, kLong, 4294967301.0f, 4294967301.0},
+        NumberCase{ARGUMENT_FLOAT, -2.7, -2, 0u, -2, 0u, -2.7f, kF27},
+        NumberCase{ARGUMENT_DOUBLE, 3.99, 3, 3u, 3, 3u, 3.99f, 3.99},
+        NumberCase{ARGUMENT_FLOAT, kNaN, 0, 0u, 0, 0u, kNaNf, kNaN},
+        NumberCase{ARGUMENT_DOUBLE, kNaN, 0, 0u, 0, 0u, kNaNf, kNaN},
+        NumberCase{ARGUMENT_FLOAT, 1e20, kIntMax, kU32Max, kI64Max, kU64Max, 1e20f, kF1e20},
+        NumberCase{ARGUMENT_FLOAT, -1e20, kIntMin, 0u, kI64Min, 0u, -1e20f, -kF1e20},
+        NumberCase{ARGUMENT_DOUBLE, 3e9, kIntMax, 3000000000u, 3000000000ll, 3000000000ull, 3e9f, 3e9},
+        NumberCase{ARGUMENT_DOUBLE, 1e300, kIntMax, kU32Max, kI64Max, kU64Max, kInff, 1e300},
+        NumberCase{ARGUMENT_DOUBLE, -1e300, kIntMin, 0u, kI64Min, 0u, -kInff, -1e300},
+        NumberCase{ARGUMENT_FLOAT, kInf, kIntMax, kU32Max, kI64Max, kU64Max, kInff, kInf},
+        NumberCase{ARGUMENT_DOUBLE, k2p63, kIntMax, kU32Max, kI64Max, 9223372036854775808ull, float(k2p63), k2p63},
+        NumberCase{ARGUMENT_DOUBLE, -2147483648.0, kIntMin, 0u, -2147483648ll, 0u, -2147483648.0f, -2147483648.0}));
 
-// ---------------------------------------------------------------------------------------------
 // Getters
 
 TEST(ArgumentGetters, RightTypeGivesTheValue) {
@@ -582,7 +567,6 @@ TEST(ArgumentGettersDeathTest, Vector4DAssertsAndEndsTheProcess) {
       ::testing::ExitedWithCode(1), "Expression: IsVector4D\\(\\)");
 }
 
-// ---------------------------------------------------------------------------------------------
 // Clones, arrays and maps
 
 TEST(ArgumentClone, DeepCopiesWithTheContext) {

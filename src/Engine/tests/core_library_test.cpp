@@ -96,8 +96,7 @@ class CoreLibraryTest : public ::testing::Test {
 TEST_F(CoreLibraryTest, EntriesCarryTheirArgumentTypes) {
   // {namespace ("" for global) or class, entry, argument types}; the classes' rows name their class.
   const char16_t* functions[][3] = {{u"", u"toColour", u"iii|i"},
-                                    {u"", u"inPoly", u"z*"},
-                                    {u"sdl", u"getModState", u""},
+                                    {u"", u"inPoly", u"z*"}, {u"sdl", u"getModState", u""},
                                     {u"reflection", u"move", u"xx"},
                                     {u"reflection", u"createFunction", u"c"}};
   for (const auto& f : functions)
@@ -161,8 +160,7 @@ TEST_F(CoreLibraryTest, EachWidthRoundTripsAtItsLimits) {
     std::vector<std::uint8_t> bytes;
     double expected;  // what the read gives back
   } cases[] = {
-      {u"writeInt8", u"readInt8", -128, 0, {0x80}, -128},
-      {u"writeInt8", u"readInt8", 127, 0, {0x7F}, 127},
+      {u"writeInt8", u"readInt8", -128, 0, {0x80}, -128}, {u"writeInt8", u"readInt8", 127, 0, {0x7F}, 127},
       {u"writeUInt8", u"readUInt8", 255, 0, {0xFF}, 255},
       {u"writeInt16", u"readInt16", -32768, 0, {0x00, 0x80}, -32768},
       {u"writeUInt16", u"readUInt16", 65535, 0, {0xFF, 0xFF}, 65535},
@@ -281,15 +279,13 @@ TEST_F(CoreLibraryTest, VectorsNeverGiveNaN) {
     CVector3D other;
     std::vector<float> expected;
   } cases[] = {
-      {u"Vec3", zero, u"normalise", zero, {0, 0, 0}},
-      {u"Vec3", {0, 3, 4}, u"normalise", zero, {0, 0.6f, 0.8f}},
+      {u"Vec3", zero, u"normalise", zero, {0, 0, 0}}, {u"Vec3", {0, 3, 4}, u"normalise", zero, {0, 0.6f, 0.8f}},
       {u"Vec3", zero, u"cartesianToSpherical", zero, {0, 0, 0}},
       {u"Vec3", x, u"sphericalInterpolate", {2, 0, 0}, {1.5f, 0, 0}},
       {u"Vec3", x, u"sphericalInterpolate", {-1, 0, 0}, {0, 0, 0}},
       {u"Vec3", zero, u"sphericalExtrapolate", x, {0.5f, 0, 0}},
       {u"Vec3", x, u"sphericalInterpolate", y, {float(M_SQRT1_2), float(M_SQRT1_2), 0}},
-      {u"Vec3", x, u"crossProduct", y, {0, 0, 1}},
-      {u"Vec2", x, u"sphericalInterpolate", {-1, 0, 0}, {0, 0}},
+      {u"Vec3", x, u"crossProduct", y, {0, 0, 1}}, {u"Vec2", x, u"sphericalInterpolate", {-1, 0, 0}, {0, 0}},
       {u"Vec2", zero, u"cartesianToPolar", zero, {0, 0}},
   };
   for (const auto& c : cases) {

@@ -42,10 +42,7 @@ TEST(ElementXml, TextIsUtf8WhateverTheFileWas) {
 }
 
 TEST(ElementXml, NestingBeyondTheLimitIsRefusedBeforeParsing) {
-  struct Case {
-    std::uint32_t depth;
-    bool loads;
-  };
+  struct Case { std::uint32_t depth; bool loads; };
   for (const Case& c : {Case{CChunk::kMaxDepth, true}, Case{CChunk::kMaxDepth + 1, false}, Case{100000, false}}) {
     SCOPED_TRACE(c.depth);
     std::string text;
@@ -83,13 +80,7 @@ TEST(ElementAttributes, Getters) {
   auto e = LoadText("<e t=\"True\" z=\"0\" o=\"1\" f=\"1.5\" w=\"x\"/>");
   ASSERT_TRUE(e);
   e->GetAttributes().Set(u"n", new CArgumentFixed<std::int32_t, ARGUMENT_INTEGER>);
-  struct Case {
-    const char16_t* name;
-    bool boolFound;
-    bool boolValue;
-    bool floatFound;
-    float floatValue;
-  };
+  struct Case { const char16_t* name; bool boolFound; bool boolValue; bool floatFound; float floatValue; };
   const Case cases[] = {
       {u"t", false, true, true, 0.0f}, {u"z", true, false, true, 0.0f},  {u"o", true, true, true, 1.0f},
       {u"f", false, true, true, 1.5f}, {u"w", false, true, true, 0.0f},  {u"n", false, true, false, -1.0f},

@@ -179,12 +179,7 @@ TEST(FileSystemMounts, EnumerateReportsEachNameOnce) {
             (std::tuple{false, false, nullptr}));
 }
 
-struct JoinCase {
-  const char16_t* base;
-  const char16_t* part;
-  bool backslash;
-  const char16_t* joined;
-};
+struct JoinCase { const char16_t* base; const char16_t* part; bool backslash; const char16_t* joined; };
 
 class JoinPathTest : public ::testing::TestWithParam<JoinCase> {};
 

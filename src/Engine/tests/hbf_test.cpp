@@ -40,11 +40,7 @@ void ExpectTree(CRootChunk* root, const Bytes& file, std::uint32_t version, bool
   EXPECT_EQ(enginetest::WriteFile(root, version, compressed, oneBytePrefix), file);
 }
 
-struct Layout {
-  std::uint32_t version;
-  bool compressed;
-  bool oneBytePrefix;
-};
+struct Layout { std::uint32_t version; bool compressed; bool oneBytePrefix; };
 
 class HbfLayout : public ::testing::TestWithParam<Layout> {};
 

@@ -68,10 +68,7 @@ TEST_F(LogTest, LinesHaveTimeStampPrefixAndCrLf) {
   EXPECT_EQ(Written(), kBom + stamp + "[INFO]    one\r\n" + stamp + "[WARN]    two\r\n" + stamp + "plain\r\n");
 }
 
-struct PrefixCase {
-  int level;
-  const char* line;
-};
+struct PrefixCase { int level; const char* line; };
 
 class LogPrefixTest : public LogTest, public ::testing::WithParamInterface<PrefixCase> {};
 

@@ -10,10 +10,7 @@
 
 namespace {
 
-struct MarkupCase {
-  const char16_t* input;
-  const char16_t* output;
-};
+struct MarkupCase { const char16_t* input; const char16_t* output; };
 
 class ColourMarkupTest : public ::testing::TestWithParam<MarkupCase> {};
 

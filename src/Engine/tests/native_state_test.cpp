@@ -179,7 +179,6 @@ TEST(NativeStateTest, ReturnedStreamChecksUntilClosed) {
   EXPECT_EQ(stream->GetRefCount(), 1);
 }
 
-// -------------------------------------------------------------------------------------------------
 // Registry and engines
 
 bool Nothing(CNativeState*, int, void*) { return true; }

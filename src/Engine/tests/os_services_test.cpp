@@ -144,10 +144,7 @@ TEST_F(SdlVideoTest, ClipboardGoesThroughSdl) {
 }
 
 TEST_F(SdlVideoTest, ModifierBitsMapToTheEngineBits) {
-  const struct {
-    int sdl;
-    std::uint32_t engine;
-  } cases[] = {
+  const struct { int sdl; std::uint32_t engine; } cases[] = {
       {0x0001, Vexil3D::MOD_LSHIFT},   {0x0002, Vexil3D::MOD_RSHIFT},     {0x0040, Vexil3D::MOD_LCTRL},
       {0x0080, Vexil3D::MOD_RCTRL},    {0x0100, Vexil3D::MOD_LALT},       {0x0200, Vexil3D::MOD_RALT},
       {0x0400, Vexil3D::MOD_LWIN},     {0x0800, Vexil3D::MOD_RWIN},       {0x1000, Vexil3D::MOD_NUMLOCK},
@@ -197,11 +194,7 @@ TEST(OSStrings, Utf8ConversionsRoundTrip) {
             (std::tuple{3u, "xyz", nullptr}));
 }
 
-struct BoolCase {
-  const char16_t* text;
-  bool accepted;
-  bool value;
-};
+struct BoolCase { const char16_t* text; bool accepted; bool value; };
 
 class BoolParserTest : public ::testing::TestWithParam<BoolCase> {};
 

@@ -56,13 +56,9 @@ Bytes AsciiBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
 // Compact integers
 
-struct CompactCase {
-  std::uint32_t value;
-  Bytes bytes;
-};
+struct CompactCase { std::uint32_t value; Bytes bytes; };
 
 void PrintTo(const CompactCase& c, std::ostream* os) { *os << c.value; }
 
@@ -94,16 +90,11 @@ INSTANTIATE_TEST_SUITE_P(Stream, CompactIntegerVectors,
                                          CompactCase{0xFFFFFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0x0F}}));
 
 TEST(CompactInteger, HostileFormsFailAndANonMinimalFormStillReads) {
-  const struct {
-    const char* what;
-    Bytes bytes;
-  } cases[] = {{"empty", {}},
-               {"continuation then end", {0x80}},
-               {"four continuations then end", {0xFF, 0xFF, 0xFF, 0xFF}},
-               {"fifth byte above 0x0F", {0xFF, 0xFF, 0xFF, 0xFF, 0x10}},
-               {"fifth byte 0x7F", {0x80, 0x80, 0x80, 0x80, 0x7F}},
-               {"fifth byte continues", {0xFF, 0xFF, 0xFF, 0xFF, 0x8F, 0x00}},
-               {"sixth continuation byte", {0x80, 0x80, 0x80, 0x80, 0x80, 0x00}}};
+  const struct { const char* what; Bytes bytes; } cases[] = {
+      {"empty", {}}, {"continuation then end", {0x80}}, {"four continuations then end", {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"fifth byte above 0x0F", {0xFF, 0xFF, 0xFF, 0xFF, 0x10}}, {"fifth byte 0x7F", {0x80, 0x80, 0x80, 0x80, 0x7F}},
+      {"fifth byte continues", {0xFF, 0xFF, 0xFF, 0xFF, 0x8F, 0x00}},
+      {"sixth continuation byte", {0x80, 0x80, 0x80, 0x80, 0x80, 0x00}}};
   std::uint32_t value = 1;
   for (const auto& c : cases) EXPECT_FALSE(ReadCompactInteger(ReadStream(c.bytes), &value)) << c.what;
   Strong<Stream> in = ReadStream({0x80, 0x80, 0x00, 0x7F});
@@ -111,13 +102,9 @@ TEST(CompactInteger, HostileFormsFailAndANonMinimalFormStillReads) {
   EXPECT_EQ((std::tuple{value, in->Tell()}), (std::tuple{0u, 3u}));
 }
 
-// ---------------------------------------------------------------------------------------------
 // Compact strings
 
-struct StringCase {
-  std::u16string text;
-  Bytes bytes;
-};
+struct StringCase { std::u16string text; Bytes bytes; };
 
 void PrintTo(const StringCase& c, std::ostream* os) { *os << c.bytes.size() << " bytes"; }
 
@@ -147,16 +134,10 @@ INSTANTIATE_TEST_SUITE_P(Stream, CompactStringVectors,
                                          StringCase{std::u16string(200, u'x'), Concat({0xC8, 0x01}, Bytes(200, 'x'))}));
 
 TEST(CompactString, HostileCountsFailWithoutReadingPastTheStream) {
-  const struct {
-    const char* what;
-    Bytes bytes;
-  } cases[] = {
-      {"count beyond the bytes left", {0x05, 'a', 'b'}},
-      {"huge count", {0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 'a', 'b', 'c'}},
-      {"count that would wrap with its terminator", {0xFF, 0xFF, 0xFF, 0xFF, 0x0F}},
-      {"truncated count", {0x80}},
-      {"overlong count", {0xFF, 0xFF, 0xFF, 0xFF, 0x1F, 'a'}},
-      {"empty stream", {}},
+  const struct { const char* what; Bytes bytes; } cases[] = {
+      {"count beyond the bytes left", {0x05, 'a', 'b'}}, {"huge count", {0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 'a', 'b', 'c'}},
+      {"count that would wrap with its terminator", {0xFF, 0xFF, 0xFF, 0xFF, 0x0F}}, {"truncated count", {0x80}},
+      {"overlong count", {0xFF, 0xFF, 0xFF, 0xFF, 0x1F, 'a'}}, {"empty stream", {}},
   };
   std::uint32_t length = 7;
   std::uint32_t consumed = 7;
@@ -178,7 +159,6 @@ TEST(CompactString, HostileCountsFailWithoutReadingPastTheStream) {
   EXPECT_FALSE(WriteString(empty.stream, u"", 0));
 }
 
-// ---------------------------------------------------------------------------------------------
 // Memory streams
 
 TEST(MemoryStream, ReadsClampAtTheEndAndWritesAreAllOrNothing) {
@@ -254,7 +234,6 @@ TEST(StreamBase, LengthIsMeasuredAtTheEndAndThePositionPutBack) {
             (std::tuple{77u, 12u, std::vector<std::uint32_t>{STREAM_SEEK_END, STREAM_SEEK_BEGIN}, false}));
 }
 
-// ---------------------------------------------------------------------------------------------
 // Window streams
 
 TEST(RangeStream, ReadsAndWritesStayInsideTheWindow) {
@@ -294,7 +273,6 @@ TEST(RangeStream, WindowsPastTheSourceEndGiveWhatTheSourceHasAndDoNotWrap) {
   EXPECT_EQ((std::tuple{huge->Write(&byte, 1), data[6]}), (std::tuple{1u, 0x55}));
 }
 
-// ---------------------------------------------------------------------------------------------
 // Host files
 
 class WindowsStreamTest : public testing::Test {
@@ -344,17 +322,9 @@ TEST_F(WindowsStreamTest, ReadOnlyOpenRefusesWritesAndMissingFilesGiveNull) {
   EXPECT_EQ(CWindowsStream::Open(missing.c_str(), false), nullptr);
 }
 
-// ---------------------------------------------------------------------------------------------
 // Text reader
 
-struct EncodingCase {
-  const char* what;
-  Bytes bytes;
-  int encoding;
-  bool bigEndian;
-  bool loads;
-  std::u16string text;
-};
+struct EncodingCase { const char* what; Bytes bytes; int encoding; bool bigEndian; bool loads; std::u16string text; };
 
 void PrintTo(const EncodingCase& c, std::ostream* os) { *os << c.what; }
 
@@ -425,16 +395,11 @@ TEST(TextReader, LongLinesComeInPiecesAndNothingIsLost) {
 }
 
 TEST(TextReader, LineBoundariesAroundTheBufferSize) {
-  const struct {
-    const char* what;
-    std::string text;
-    std::vector<std::size_t> lengths;
-  } cases[] = {
+  const struct { const char* what; std::string text; std::vector<std::size_t> lengths; } cases[] = {
       {"exactly full with LF", std::string(1023, 'a') + "\nz", {1023, 1}},
       {"exactly full with CR LF", std::string(1023, 'a') + "\r\nz", {1023, 1}},
       {"one over with CR LF", std::string(1024, 'a') + "\r\nz", {1023, 1, 1}},
-      {"full without end", std::string(1023, 'a'), {1023}},
-      {"one over without end", std::string(1024, 'a'), {1023, 1}},
+      {"full without end", std::string(1023, 'a'), {1023}}, {"one over without end", std::string(1024, 'a'), {1023, 1}},
   };
   for (const auto& c : cases) {
     CTextReader reader(ReadStream(AsciiBytes(c.text)));
@@ -495,7 +460,6 @@ TEST(TextReader, ReadGivesUnitsAndCloseLetsTheStreamGo) {
   EXPECT_EQ(text ? std::u16string(text, length) : u"(none)", u"rest");
 }
 
-// ---------------------------------------------------------------------------------------------
 // Text writer
 
 TEST(TextWriter, WritesTheMarkOnlyAtTheStart) {
@@ -515,15 +479,9 @@ TEST(TextWriter, WritesTheMarkOnlyAtTheStart) {
 }
 
 TEST(TextWriter, MarksOfEveryEncoding) {
-  const struct {
-    int encoding;
-    bool bigEndian;
-    Bytes mark;
-  } cases[] = {
-      {CTextWriter::ENCODING_NONE, false, {}},
-      {CTextWriter::ENCODING_UTF8, false, {0xEF, 0xBB, 0xBF}},
-      {CTextWriter::ENCODING_UTF16, false, {0xFF, 0xFE}},
-      {CTextWriter::ENCODING_UTF16, true, {0xFE, 0xFF}},
+  const struct { int encoding; bool bigEndian; Bytes mark; } cases[] = {
+      {CTextWriter::ENCODING_NONE, false, {}}, {CTextWriter::ENCODING_UTF8, false, {0xEF, 0xBB, 0xBF}},
+      {CTextWriter::ENCODING_UTF16, false, {0xFF, 0xFE}}, {CTextWriter::ENCODING_UTF16, true, {0xFE, 0xFF}},
       {CTextWriter::ENCODING_UTF32, false, {0xFF, 0xFE, 0x00, 0x00}},
       {CTextWriter::ENCODING_UTF32, true, {0x00, 0x00, 0xFE, 0xFF}},
   };

@@ -53,11 +53,7 @@ TEST(TextureRaw, LevelsHalveAndPixelsBecomeWordsAndBack) {
   EXPECT_EQ(texture->GetMipLevel(3), nullptr);
 }
 
-struct PngCase {
-  int colourType;
-  int depth;
-  bool interlaced;
-};
+struct PngCase { int colourType; int depth; bool interlaced; };
 
 // Sample s of pixel x in row y, and what an 8-bit channel of it becomes.
 std::uint32_t Sample(std::uint32_t x, std::uint32_t y, std::uint32_t channel, int depth) {
@@ -124,15 +120,10 @@ TEST(TexturePng, RefusedInputLeavesTheLevelAsItWas) {
   const Bytes good = enginetest::WritePng(2, 2, 6, 8, false, {Bytes(8, 1), Bytes(8, 2)});
   const Bytes palette = enginetest::WritePng(2, 1, 3, 8, false, {{0, 1}}, {1, 2, 3, 4, 5, 6});
   const Bytes tooWide = enginetest::WritePng(CMipLevel::kMaxSide + 1, 1, 0, 1, false, {Bytes(2049, 0)});
-  const struct {
-    const char* what;
-    Bytes bytes;
-  } cases[] = {
-      {"palette", palette},
-      {"truncated", Bytes(good.begin(), good.end() - 20)},
+  const struct { const char* what; Bytes bytes; } cases[] = {
+      {"palette", palette}, {"truncated", Bytes(good.begin(), good.end() - 20)},
       {"no signature", Bytes(good.begin() + 8, good.end())},
-      {"damaged signature", [&] { Bytes b = good; b[5] ^= 1; return b; }()},
-      {"too wide", tooWide},
+      {"damaged signature", [&] { Bytes b = good; b[5] ^= 1; return b; }()}, {"too wide", tooWide},
   };
   for (const auto& c : cases) {
     CMipLevel level;

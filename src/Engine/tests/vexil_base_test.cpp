@@ -301,7 +301,6 @@ TEST(BaseObject, CreateArgumentHoldsAReference) {
   EXPECT_EQ((std::tuple{whileHeld, destroyed}), (std::tuple{0, 1}));
 }
 
-// ---------------------------------------------------------------------------------------------
 
 TEST(PoolAllocator, PooledObjectReturnsItsBlockOnLastRelease) {
   int destroyed = 0;
@@ -360,16 +359,10 @@ TEST(PoolAllocator, RefusesPointersThatAreNotLiveBlocks) {
   int outside = 0;
 
   const char16_t* kLive = u"m_pSlots[index].m_uInUse && m_pSlots[index].m_iSpan > 0";
-  const struct {
-    const char* what;
-    void* pointer;
-    const char16_t* expression;
-  } cases[] = {
-      {"outside the pool", &outside, u"Exists(p)"},
-      {"null", nullptr, u"Exists(p)"},
+  const struct { const char* what; void* pointer; const char16_t* expression; } cases[] = {
+      {"outside the pool", &outside, u"Exists(p)"}, {"null", nullptr, u"Exists(p)"},
       {"not on a block boundary", static_cast<char*>(b) + 4, u"Exists(p)"},
-      {"inside a run", static_cast<char*>(a) + 16, kLive},
-      {"a free block", static_cast<char*>(b) + 16, kLive},
+      {"inside a run", static_cast<char*>(a) + 16, kLive}, {"a free block", static_cast<char*>(b) + 16, kLive},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -397,20 +390,11 @@ TEST(PoolAllocator, RefusesPointersThatAreNotLiveBlocks) {
   EXPECT_TRUE(asserts.LastNames(u"Exists(p)"));
 }
 
-// ---------------------------------------------------------------------------------------------
 
 TEST(NameHash, IsTheCrcOfTheUtf8Form) {
-  const struct {
-    const char16_t* name;
-    bool fold;
-    std::uint32_t expected;
-  } cases[] = {
-      {u"", false, 0u},
-      {u"abc", false, 0x352441C2u},
-      {u"ABC", false, 0xA3830348u},
-      {u"ABC", true, 0x352441C2u},
-      {u"Hello World", false, 0x4A17B156u},
-      {u"\u00E9/Data.tar", false, 0x3EC65FEFu},
+  const struct { const char16_t* name; bool fold; std::uint32_t expected; } cases[] = {
+      {u"", false, 0u}, {u"abc", false, 0x352441C2u}, {u"ABC", false, 0xA3830348u}, {u"ABC", true, 0x352441C2u},
+      {u"Hello World", false, 0x4A17B156u}, {u"\u00E9/Data.tar", false, 0x3EC65FEFu},
       {u"\u00C9/DATA.TAR", true, GetNameHash(u"\u00C9/data.tar", false)},  // only ASCII folds
   };
   for (const auto& c : cases) {
