@@ -302,83 +302,61 @@ TEST_F(StreamTest, FileStreamStartsWhereTheHandleStandsAndRefusesUnknownOrigins)
   EXPECT_EQ(root_.Read("wo.bin"), "0123WXYZ89abcdef");
 }
 
-std::atomic<int> g_destroyed{0};
+// Runs both at once. Deadlocked threads cannot be joined: past a deadline only a hang reaches, the process ends.
+void RunTogether(const std::function<void()>& first, const std::function<void()>& second) {
+  auto both = std::async(std::launch::async, [&] { std::thread other(second); first(), other.join(); });
+  if (both.wait_for(std::chrono::seconds(60)) != std::future_status::ready)
+    std::fprintf(stderr, "the two loops deadlocked\n"), std::_Exit(EXIT_FAILURE);
+}
 
-struct CountedStream : CByteArrayStream {
-  using CByteArrayStream::CByteArrayStream;
+std::atomic<int> g_destroyed{0};
+struct CountedStream : Bytes {
+  using Bytes::Bytes;
   ~CountedStream() override { ++g_destroyed; }
 };
 
+// References taken and dropped on four threads, a view's own included, end in one deletion.
 TEST(StreamThreads, ConcurrentReferencesEndInOneDeletion) {
-  g_destroyed = 0;
   std::uint8_t buffer[4] = {};
   CStream* stream = new CountedStream(buffer, sizeof buffer);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([stream] {
-      for (int i = 0; i < 5000; ++i) {
-        stream->AddRef();
-        (new CStreamStream(stream))->Release();  // a view takes and drops its own reference as well
-        EXPECT_GE(stream->Release(), 1);
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  auto churn = [stream] {
+    for (int i = 0; i < 5000; ++i) {
+      stream->AddRef(), (new CStreamStream(stream))->Release();
+      EXPECT_GE(stream->Release(), 1);
+    }
+  };
+  RunTogether([&] { RunTogether(churn, churn); }, [&] { RunTogether(churn, churn); });
   EXPECT_EQ((std::tuple{g_destroyed.load(), stream->Release(), g_destroyed.load()}), (std::tuple{0, 0, 1}));
 }
 
+// One view writes the first half of a file while another reads the second; neither moves the file's own position.
 TEST_F(StreamTest, OneViewWritesWhileAnotherReadsTheSameFile) {
   constexpr std::uint32_t kBlock = 512, kHalf = kBlock * 64;
-  // The second half holds a known pattern for the reader; the writer fills the first half.
-  std::string initial(kHalf * 2, '\0');
+  std::string initial(kHalf * 2, '\0'), seen;
   for (std::size_t i = kHalf; i < initial.size(); ++i) initial[i] = static_cast<char>('a' + i % 26);
-  Ref file(File("shared.bin", initial));
-  Ref writerView(new CStreamStream(file.get())), readerView(new CStreamStream(file.get()));
-  ASSERT_TRUE(readerView->Seek(kHalf, CStream::kSeekBegin));
+  Ref file(File("shared.bin", initial)), writer(new CStreamStream(file.get())), reader(new CStreamStream(file.get()));
+  ASSERT_TRUE(reader->Seek(kHalf, CStream::kSeekBegin));
   auto blockOf = [](std::uint32_t at) { return std::string(kBlock, static_cast<char>('A' + at / kBlock % 26)); };
-  std::thread writer([&] {
-    for (std::uint32_t at = 0; at < kHalf; at += kBlock)
-      EXPECT_EQ(writerView->Write(blockOf(at).data(), kBlock, 1), 1u);
-  });
-  std::string seen;
-  for (std::uint32_t at = 0; at < kHalf; at += kBlock) seen += ReadText(readerView.get(), kBlock);
-  writer.join();
-  EXPECT_EQ(seen, initial.substr(kHalf));
-  EXPECT_EQ((std::tuple{PositionOf(writerView.get()), PositionOf(file.get())}), (std::tuple{kHalf, 0u}))
-      << "the views never move the file's own position";
+  RunTogether(
+      [&] {
+        for (std::uint32_t at = 0; at < kHalf; at += kBlock)
+          EXPECT_EQ(writer->Write(blockOf(at).data(), kBlock, 1), 1u);
+      },
+      [&] {
+        for (std::uint32_t at = 0; at < kHalf; at += kBlock) seen += ReadText(reader.get(), kBlock);
+      });
+  EXPECT_EQ((std::tuple{seen == initial.substr(kHalf), PositionOf(writer.get()), PositionOf(file.get())}),
+            (std::tuple{true, kHalf, 0u}));
   for (std::uint32_t at = 0; at < kHalf; at += kBlock) EXPECT_EQ(ReadText(file.get(), kBlock), blockOf(at));
-}
-
-// Runs both loops at once. Deadlocked threads cannot be joined: past a deadline that only a hang reaches, the test
-// process ends.
-void RunTogether(const std::function<void()>& first, const std::function<void()>& second) {
-  std::promise<void> done;
-  std::future<void> finished = done.get_future();
-  std::thread runner([&] {
-    std::thread other(second);
-    first();
-    other.join();
-    done.set_value();
-  });
-  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-    std::fprintf(stderr, "the two copies deadlocked\n");
-    std::_Exit(EXIT_FAILURE);
-  }
-  runner.join();
 }
 
 // The stream loads from its own wrapper while the wrapper reads on another thread; two streams copy into each other.
 TEST(StreamThreads, CopiesBetweenAWrapperAndItsStreamNeverDeadlock) {
-  constexpr int kRounds = 2000;
   std::uint8_t innerBytes[64] = {}, otherBytes[64] = {};
-  Ref inner(new Bytes(innerBytes, sizeof innerBytes)), other(new Bytes(otherBytes, 64));
-  Ref view(new CStreamStream(inner.get()));
+  Ref inner(new Bytes(innerBytes, 64)), other(new Bytes(otherBytes, 64)), view(new CStreamStream(inner.get()));
   auto copier = [](CStream* to, CStream* from) {
     return [to, from] {
-      for (int i = 0; i < kRounds; ++i) {
-        from->Rewind();
-        to->LoadFrom(nullptr, nullptr, from);
-      }
+      for (int i = 0; i < 2000; ++i) from->Rewind(), to->LoadFrom(nullptr, nullptr, from);
     };
   };
   RunTogether(copier(inner.get(), view.get()), copier(other.get(), view.get()));
