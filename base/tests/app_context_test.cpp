@@ -215,12 +215,10 @@ TEST(ShowMessageConcurrency, SettingsStayReachableWhileADialogIsUp) {
   tAppContext context("T", nullptr, MessageDisplayMode::Default);
   std::thread shower([&context] { Show(&context, MessageButtons::OK); });
   dialogs.up.get_future().wait();
-  context.SetOwnerWindow(kOwner);
-  context.SetDisplayMode(MessageDisplayMode::InGame);
+  context.SetOwnerWindow(kOwner), context.SetDisplayMode(MessageDisplayMode::InGame);
   EXPECT_EQ((std::tuple{context.GetOwnerWindow(), context.GetDisplayMode()}),
             (std::tuple{kOwner, MessageDisplayMode::InGame}));
-  dialogs.settingsDone.set_value();
-  shower.join();
+  dialogs.settingsDone.set_value(), shower.join();
   EXPECT_TRUE(dialogs.reachedInTime);
 }
 
@@ -254,10 +252,7 @@ class ShowErrorsTest : public ::testing::Test {
 // One blank between messages, put in only when something is already there.
 TEST_F(ShowErrorsTest, MessagesAreJoinedWithOneBlankAsAnError) {
   const std::pair<std::vector<const char*>, std::u16string> cases[] = {
-      {{}, u""},
-      {{"a", "b", "\xC3\xA9t\xC3\xA9"}, u"a b \u00e9t\u00e9"},
-      {{"", "b"}, u"b"},
-      {{"a", "", "b"}, u"a  b"},
+      {{}, u""}, {{"a", "b", "\xC3\xA9t\xC3\xA9"}, u"a b \u00e9t\u00e9"}, {{"", "b"}, u"b"}, {{"a", "", "b"}, u"a  b"},
       {{"a", ""}, u"a "}};
   for (const auto& [messages, shown] : cases) {
     SCOPED_TRACE(messages.size());
@@ -284,11 +279,10 @@ TEST_F(ShowErrorsTest, JoinedTextIsBoundedWithoutSplittingACharacter) {
   std::string accents;
   for (int i = 0; i < 511; ++i) accents += "\xC3\xA9";
   for (int i = 0; i < 3; ++i) mixed.AddError(std::string(1000, 'y').c_str());
-  mixed.AddError(accents.c_str());
-  mixed.AddError(accents.c_str());
+  mixed.AddError(accents.c_str()), mixed.AddError(accents.c_str());
   const std::string utf8 = text::Utf16ToUtf8(Shown(&mixed));
-  EXPECT_EQ(utf8.find("\xEF\xBF\xBD"), std::string::npos) << "no broken character";
-  EXPECT_EQ(utf8.size(), 4094u) << "4095 would end inside a character";
+  // No broken character; 4095 would end inside one.
+  EXPECT_EQ((std::tuple{utf8.find("\xEF\xBF\xBD"), utf8.size()}), (std::tuple{std::string::npos, 4094u}));
 }
 
 TEST_F(ShowErrorsTest, JoinWaitsForTheTasksLock) {
@@ -300,8 +294,7 @@ TEST_F(ShowErrorsTest, JoinWaitsForTheTasksLock) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(shown.load());
   task.AddError("second");  // re-entered on the owning thread
-  task.Unlock();
-  shower.join();
+  task.Unlock(), shower.join();
   EXPECT_EQ(dialogs_.CallsOf(Kind::TaskDialog).back().content, u"first second");
 }
 
