@@ -456,9 +456,11 @@ TEST_F(FileSystemTest, RetryFindsAFileThatAppearedAndCreatesOnceTheWayIsClear) {
   EXPECT_EQ(dialogs_.ConsoleOutput(), Prompt(u"file could not be created", u"/GameData/blocked/new.txt"));
 }
 
+using FileSystemDeathTest = FileSystemTest;
+
 // Each prompt's icon and buttons in a message box; at the end of console input each gives its fallback: never Close
-// (which would end the process), never a second question.
-TEST_F(FileSystemTest, EachPromptInAMessageBoxAndAtTheEndOfInput) {
+// (which would end the process), never a second question. Close, where offered, ends the process with exit code 0.
+TEST_F(FileSystemDeathTest, EachPromptInAMessageBoxAtTheEndOfInputAndClosed) {
   PromptLayout();
   const struct {
     std::function<CStream*()> ask;
@@ -492,6 +494,11 @@ TEST_F(FileSystemTest, EachPromptInAMessageBoxAndAtTheEndOfInput) {
   }
   EXPECT_EQ((std::tuple{dialogs_.prompts, Host({"game/none.txt", "game/save.dat"}), Errors()}),
             (std::tuple{4, Names{"<none>", "precious"}, Names{}}));
+  const auto host = [&] { OpenHostFile(&context_, &context_, root_.WideSub("x").c_str(), false, true, false); };
+  const std::function<void()> closes[] = {prompts[0].ask, prompts[2].ask, prompts[3].ask, host};
+  for (const auto& close : closes)
+    EXPECT_EXIT((dialogs_.QueueConsoleInput(u"c\n"), close(), std::exit(42)),  // 42: Close did not end the process
+                testing::ExitedWithCode(0), "");
 }
 
 // Paths that do not fit are reported, never written past a buffer, and an error in the context is not also a prompt.
@@ -529,20 +536,6 @@ TEST_F(FileSystemTest, OverlongPathsHostDirectoryChainsAndHostListings) {
   EXPECT_EQ(Errors(), (Names{kBufferFull, kCopyTooShort, kCopyTooShort, kBufferFull, kBufferFull, kBufferFull,
                              kBufferFull, kCopyTooShort}));
   EXPECT_TRUE(dialogs_.Calls().empty()) << "the host chain and listings report nothing";
-}
-
-using FileSystemDeathTest = FileSystemTest;
-
-TEST_F(FileSystemDeathTest, CloseEndsTheProcessWithExitCodeZero) {
-  PromptLayout();
-  const std::function<void()> prompts[] = {
-      [&] { fs_->OpenFile(u"/GameData/missing.txt", kOpenFileRead | kOpenFilePromptIfMissing); },
-      [&] { fs_->CreateFile(u"/GameData/save.dat", true, false); },
-      [&] { fs_->CreateFile(u"/ReadOnly/new.txt", false, true); },
-      [&] { OpenHostFile(&context_, &context_, root_.WideSub("nothing").c_str(), false, true, false); }};
-  for (const auto& prompt : prompts)
-    EXPECT_EXIT((dialogs_.QueueConsoleInput(u"c\n"), prompt(), std::exit(42)),  // 42: Close did not end the process
-                testing::ExitedWithCode(0), "");
 }
 
 // Run as an ordinary user: root reads every directory. Exit code 10 when that is not possible here.
