@@ -53,14 +53,13 @@ TEST(CopyStringChecked, RefusedCopiesLeaveTheBufferUntouched) {
 TEST(CopyStringChecked, CopiesAndAppendsThatFitExactly) {
   tTaskContext errors;
   char16_t buffer[6] = {u'#', u'#', u'#', u'#', u'#', u'#'};
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, u"hello", false));
-  EXPECT_EQ(std::u16string(buffer), u"hello");
+  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, u"hello", false) && std::u16string(buffer) == u"hello");
   EXPECT_TRUE(CopyStringChecked(&errors, buffer, 3, u"a", false) && CopyStringChecked(&errors, buffer, 3, u"b", true) &&
               CopyStringChecked(&errors, buffer, 6, u"", true) && CopyStringChecked(&errors, buffer, 6, nullptr, true));
   EXPECT_EQ(std::u16string(buffer), u"ab");
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 0x7FFFFFFFu, u"q", false)) << "the largest capacity";
-  EXPECT_EQ(std::u16string(buffer), u"q");
-  EXPECT_EQ(errors.GetErrorCount(), 0u);
+  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 0x7FFFFFFFu, u"q", false) && std::u16string(buffer) == u"q" &&
+              errors.GetErrorCount() == 0)
+      << "the largest capacity";
 
   char bytes[8] = "zz";
   EXPECT_TRUE(CopyStringCheckedA(bytes, 8, "abc", false) && CopyStringCheckedA(bytes, 8, "defg", true));
