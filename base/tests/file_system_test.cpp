@@ -198,12 +198,12 @@ TEST_F(FileSystemTest, NewestMountIsTheOnlyOneAskedForItsPath) {
                         fs_->Exists(u"/GameData/data", true, false)}),
             (std::tuple{false, true, false}))
       << "a directory is not a file";
-  EXPECT_EQ(Sorted(List(u"/GameData")), (Names{"Both.txt", "Data/"}));
-  EXPECT_EQ(Create(u"/GameData/only-old.txt"), "");
+  EXPECT_EQ((std::tuple{Sorted(List(u"/GameData")), Create(u"/GameData/only-old.txt")}),
+            (std::tuple{Names{"Both.txt", "Data/"}, ""}));
   EXPECT_EQ(Host({"new/only-old.txt", "old/only-old.txt"}), (Names{"", "old"}));
   delete newer;
-  EXPECT_EQ(Open(u"/GameData/both.txt"), "old both");
-  EXPECT_EQ(fs_->GetNewestMountPoint(), fs_->GetOldestMountPoint());
+  EXPECT_EQ((std::tuple{Open(u"/GameData/both.txt"), fs_->GetNewestMountPoint()}),
+            (std::tuple{"old both", fs_->GetOldestMountPoint()}));
 }
 
 // A shared physical mount (the game CD over the install directory) covers only what it holds; the read-only CD
@@ -402,13 +402,11 @@ TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
 // first the host's own prompt, then the file system's once the chain gives up.
 TEST_F(FileSystemTest, ConsolePromptsAndTheirAnswers) {
   PromptLayout();
-  const std::u16string notFound = Prompt(u"file was not found", u"GameData//missing.txt"),
-                       create = Prompt(u"file does not exist", u"/GameData/new.txt\n\nWould you like to create it?",
-                                       u"[Y]es [N]o"),
-                       overwrite =
-                           Prompt(u"file already exists", u"/GameData/save.dat\n\nWould you like to overwrite it?",
-                                  u"[Y]es [N]o [C]lose"),
-                       noDir = u"directory could not be created";
+  const std::u16string noDir = u"directory could not be created",
+      notFound = Prompt(u"file was not found", u"GameData//missing.txt"),
+      create = Prompt(u"file does not exist", u"/GameData/new.txt\n\nWould you like to create it?", u"[Y]es [N]o"),
+      overwrite = Prompt(u"file already exists", u"/GameData/save.dat\n\nWould you like to overwrite it?",
+                         u"[Y]es [N]o [C]lose");
   const struct {
     const char16_t* input;
     std::function<std::string()> ask;
