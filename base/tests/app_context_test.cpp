@@ -183,8 +183,7 @@ TEST(ShowMessageConcurrency, OneContextShowsOneMessageAtATime) {
       const int now = ++inside;
       for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) continue;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      --inside;
-      ++shown;
+      --inside, ++shown;
       return ScriptedDialogs::TaskDialog(config, pressed);
     }
   } dialogs;
