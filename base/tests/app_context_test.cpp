@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <functional>
 #include <future>
-#include <map>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -32,80 +32,53 @@ MessageResult Show(tAppContext* context, MessageButtons buttons, MessageIcon ico
   return ShowMessage(context, icon, buttons, u"Body", heading, forceMessageBox);
 }
 
-// Per button set: task dialog buttons (TDCBF_*), message box style, console prompt line, then for the pressed task
-// dialog button, the message box answer and the lower-case console letter the result, and the result of any other.
-struct ButtonSetRow {
-  std::uint32_t set;
-  int taskButtons;
-  UINT boxStyle;
-  std::u16string prompt;
-  std::map<int, R> taskResults;
-  R taskOther;
-  std::map<int, R> boxResults;
-  R boxOther;
-  std::map<char16_t, R> consoleResults;
-  R consoleOther;  // also the end of input
-};
+// Results as letters: O(K) C(ancel) (C)L(ose) Y(es) N(o) A(bort) R(etry) I(gnore), in MessageResult order.
+R Result(char letter) { return static_cast<R>(std::string_view("OCLYNARI").find(letter)); }
 
-template <typename K>
-R Expected(const std::map<K, R>& table, K key, R other) {
-  auto found = table.find(key);
-  return found != table.end() ? found->second : other;
-}
-
+// Per button set: task dialog buttons (TDCBF_*), message box style, console prompt line, then the result of each
+// answer 0 to IDHELP from the task dialog and from the message box, and of each console letter of "oycnarix" (the
+// last, no letter of any prompt, is also the end of input).
 TEST(ShowMessage, EveryButtonSetInEveryModeMapsEveryAnswer) {
-  const std::map<int, R> plainBox = {{IDOK, R::OK},       {IDYES, R::Yes},     {IDNO, R::No},
-                                     {IDRETRY, R::Retry}, {IDABORT, R::Abort}, {IDIGNORE, R::Ignore}};
-  // clang-format off
-  const ButtonSetRow rows[] = {
-      {0, 1, MB_OK, u"[O]K", {{IDOK, R::OK}}, R::Cancel, plainBox, R::Cancel, {}, R::OK},
-      {1, 9, MB_OKCANCEL, u"[O]K [C]ancel", {{IDOK, R::OK}}, R::Cancel, plainBox, R::Cancel, {{u'o', R::OK}},
-       R::Cancel},
-      {2, 33, MB_OKCANCEL, u"[O]K [C]lose", {{IDOK, R::OK}, {IDCLOSE, R::Close}}, R::Cancel, {{IDOK, R::OK}}, R::Close,
-       {{u'o', R::OK}}, R::Close},
-      {3, 6, MB_YESNO, u"[Y]es [N]o", {{IDYES, R::Yes}, {IDNO, R::No}}, R::Cancel, plainBox, R::Cancel,
-       {{u'y', R::Yes}}, R::No},
-      {4, 34, MB_OKCANCEL, u"[Y]es [C]lose", {{IDYES, R::Yes}, {IDCLOSE, R::Close}}, R::Cancel, {{IDOK, R::Yes}},
-       R::Close, {{u'y', R::Yes}}, R::Close},
-      {5, 14, MB_YESNOCANCEL, u"[Y]es [N]o [C]ancel", {{IDYES, R::Yes}, {IDNO, R::No}}, R::Cancel, plainBox, R::Cancel,
-       {{u'y', R::Yes}, {u'c', R::Cancel}}, R::No},
-      {6, 38, MB_YESNOCANCEL, u"[Y]es [N]o [C]lose", {{IDYES, R::Yes}, {IDNO, R::No}, {IDCLOSE, R::Close}}, R::Cancel,
-       {{IDYES, R::Yes}, {IDNO, R::No}}, R::Close, {{u'y', R::Yes}, {u'c', R::Close}}, R::No},
-      {7, 25, MB_ABORTRETRYIGNORE, u"[A]bort [R]etry [I]gnore", {{IDOK, R::Ignore}, {IDRETRY, R::Retry}}, R::Abort,
-       plainBox, R::Cancel, {{u'a', R::Abort}, {u'r', R::Retry}}, R::Ignore},
-      {8, 49, MB_ABORTRETRYIGNORE, u"[C]lose [R]etry [I]gnore", {{IDOK, R::Ignore}, {IDRETRY, R::Retry}}, R::Close,
-       {{IDRETRY, R::Retry}, {IDIGNORE, R::Ignore}}, R::Close, {{u'c', R::Close}, {u'r', R::Retry}}, R::Ignore},
-      {9, 24, MB_RETRYCANCEL, u"[R]etry [C]ancel", {{IDRETRY, R::Retry}}, R::Cancel, plainBox, R::Cancel,
-       {{u'r', R::Retry}}, R::Cancel},
-      {10, 48, MB_RETRYCANCEL, u"[R]etry [C]lose", {{IDRETRY, R::Retry}, {IDCLOSE, R::Close}}, R::Cancel,
-       {{IDRETRY, R::Retry}}, R::Close, {{u'r', R::Retry}}, R::Close},
-      {11, 32, MB_OK, u"[C]lose", {{IDCLOSE, R::Close}}, R::Cancel, {}, R::Close, {}, R::Close},
-      // Every set beyond the table behaves as set 0.
-      {12, 1, MB_OK, u"[O]K", {{IDOK, R::OK}}, R::Cancel, plainBox, R::Cancel, {}, R::OK},
+  const struct {
+    std::uint32_t set;
+    int taskButtons;
+    UINT boxStyle;
+    std::u16string prompt;
+    std::string_view task, box, console;
+  } rows[] = {
+      {0, 1, MB_OK, u"[O]K", "COCCCCCCCC", "COCARIYNCC", "OOOOOOOO"},
+      {1, 9, MB_OKCANCEL, u"[O]K [C]ancel", "COCCCCCCCC", "COCARIYNCC", "OCCCCCCC"},
+      {2, 33, MB_OKCANCEL, u"[O]K [C]lose", "COCCCCCCLC", "LOLLLLLLLL", "OLLLLLLL"},
+      {3, 6, MB_YESNO, u"[Y]es [N]o", "CCCCCCYNCC", "COCARIYNCC", "NYNNNNNN"},
+      {4, 34, MB_OKCANCEL, u"[Y]es [C]lose", "CCCCCCYCLC", "LYLLLLLLLL", "LYLLLLLL"},
+      {5, 14, MB_YESNOCANCEL, u"[Y]es [N]o [C]ancel", "CCCCCCYNCC", "COCARIYNCC", "NYCNNNNN"},
+      {6, 38, MB_YESNOCANCEL, u"[Y]es [N]o [C]lose", "CCCCCCYNLC", "LLLLLLYNLL", "NYLNNNNN"},
+      {7, 25, MB_ABORTRETRYIGNORE, u"[A]bort [R]etry [I]gnore", "AIAARAAAAA", "COCARIYNCC", "IIIIARII"},
+      {8, 49, MB_ABORTRETRYIGNORE, u"[C]lose [R]etry [I]gnore", "LILLRLLLLL", "LLLLRILLLL", "IILIIRII"},
+      {9, 24, MB_RETRYCANCEL, u"[R]etry [C]ancel", "CCCCRCCCCC", "COCARIYNCC", "CCCCCRCC"},
+      {10, 48, MB_RETRYCANCEL, u"[R]etry [C]lose", "CCCCRCCCLC", "LLLLRLLLLL", "LLLLLRLL"},
+      {11, 32, MB_OK, u"[C]lose", "CCCCCCCCLC", "LLLLLLLLLL", "LLLLLLLL"},
+      {12, 1, MB_OK, u"[O]K", "COCCCCCCCC", "COCARIYNCC", "OOOOOOOO"},  // every set beyond the table is set 0
   };
-  // clang-format on
-  const int everyAnswer[] = {0, IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO, IDCLOSE, IDHELP};
   // Icons by row, in turn: each value's task dialog and message box icon (none above 2).
-  const std::tuple<std::uint32_t, LPCWSTR, UINT> icons[] = {{0, TD_ERROR_ICON, MB_ICONERROR},
-                                                            {1, TD_WARNING_ICON, MB_ICONWARNING},
-                                                            {2, TD_INFORMATION_ICON, MB_ICONINFORMATION},
-                                                            {3, nullptr, 0},
-                                                            {77, nullptr, 0}};
+  const std::tuple<std::uint32_t, LPCWSTR, UINT> icons[] = {
+      {0, TD_ERROR_ICON, MB_ICONERROR}, {1, TD_WARNING_ICON, MB_ICONWARNING},
+      {2, TD_INFORMATION_ICON, MB_ICONINFORMATION}, {3, nullptr, 0}, {77, nullptr, 0}};
   ScriptedDialogs dialogs;
   tAppContext dialog("Test Title \xC3\xA9", kOwner, MessageDisplayMode::Default);
   tAppContext console("Test Title", kOwner, MessageDisplayMode::Console);
-  for (const ButtonSetRow& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.set);
     const auto buttons = static_cast<MessageButtons>(row.set);
     const auto& [iconValue, taskIcon, boxIcon] = icons[row.set % std::size(icons)];
     const auto icon = static_cast<MessageIcon>(iconValue);
-    for (int answer : everyAnswer) {
+    for (int answer = 0; answer <= IDHELP; ++answer) {
       SCOPED_TRACE(answer);
       dialogs.ClearCalls();
       dialogs.QueueTaskDialog(answer);
       dialogs.QueueMessageBox(answer);
-      EXPECT_EQ(Show(&dialog, buttons, icon, u"Head"), Expected(row.taskResults, answer, row.taskOther));
-      EXPECT_EQ(Show(&dialog, buttons, icon, u"Head", true), Expected(row.boxResults, answer, row.boxOther));
+      EXPECT_EQ(Show(&dialog, buttons, icon, u"Head"), Result(row.task[answer]));
+      EXPECT_EQ(Show(&dialog, buttons, icon, u"Head", true), Result(row.box[answer]));
       const auto calls = dialogs.Calls();
       ASSERT_EQ(calls.size(), 2u);
       const TASKDIALOGCONFIG& shown = calls[0].config;
@@ -119,23 +92,21 @@ TEST(ShowMessage, EveryButtonSetInEveryModeMapsEveryAnswer) {
                 (std::tuple{Kind::MessageBox, row.boxStyle | boxIcon, u"Body", u"Head", kOwner}));
     }
     // Console: the first letter of the line answers, in either case; the whole line is read, nothing more.
-    for (const char16_t letter : std::u16string_view(u"oycnarix")) {
-      for (const std::u16string& line :
-           {std::u16string(1, letter) + u"\n", char16_t(letter - 32) + std::u16string(u"es, more\n")}) {
+    for (std::size_t i = 0; i < row.console.size(); ++i)
+      for (const std::u16string& line : {std::u16string(1, u"oycnarix"[i]) + u"\n",
+                                         char16_t(u"OYCNARIX"[i]) + std::u16string(u"es, more\n")}) {
         SCOPED_TRACE(std::string(line.begin(), line.end()));
         dialogs.ClearCalls();
         dialogs.QueueConsoleInput(line);
-        EXPECT_EQ(Show(&console, buttons, MessageIcon::Error, u"Head"),
-                  Expected(row.consoleResults, letter, row.consoleOther));
+        EXPECT_EQ(Show(&console, buttons, MessageIcon::Error, u"Head"), Result(row.console[i]));
         EXPECT_EQ(
             (std::tuple{dialogs.ConsoleOutput(), dialogs.CallsOf(Kind::ConsoleRead).size(), dialogs.DialogCount()}),
             (std::tuple{u"Body\n" + row.prompt + u"\n", line.size(), 0u}));
       }
-    }
     // End of input gives the fallback at once.
     dialogs.ClearCalls();
     EXPECT_EQ((std::tuple{Show(&console, buttons), dialogs.CallsOf(Kind::ConsoleRead).size()}),
-              (std::tuple{row.consoleOther, 1u}));
+              (std::tuple{Result(row.console.back()), 1u}));
   }
 }
 
@@ -212,8 +183,7 @@ TEST(ShowMessageConcurrency, OneContextShowsOneMessageAtATime) {
       const int now = ++inside;
       for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) continue;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      --inside;
-      ++shown;
+      --inside, ++shown;
       return ScriptedDialogs::TaskDialog(config, pressed);
     }
   } dialogs;
@@ -241,15 +211,13 @@ TEST(ShowMessageConcurrency, SettingsStayReachableWhileADialogIsUp) {
     }
   } dialogs;
   dialogs.SetDefaultTaskDialogButton(IDOK);
-  tAppContext context("T", nullptr, MessageDisplayMode::Default);
+  tAppContext context(std::string(100, 't').c_str(), nullptr, MessageDisplayMode::Default);  // cut to 63
   std::thread shower([&context] { Show(&context, MessageButtons::OK); });
   dialogs.up.get_future().wait();
-  context.SetOwnerWindow(kOwner);
-  context.SetDisplayMode(MessageDisplayMode::InGame);
-  EXPECT_EQ((std::tuple{context.GetOwnerWindow(), context.GetDisplayMode()}),
-            (std::tuple{kOwner, MessageDisplayMode::InGame}));
-  dialogs.settingsDone.set_value();
-  shower.join();
+  context.SetOwnerWindow(kOwner), context.SetDisplayMode(MessageDisplayMode::InGame);
+  EXPECT_EQ((std::tuple{context.GetOwnerWindow(), context.GetDisplayMode(), std::string(context.GetTitle())}),
+            (std::tuple{kOwner, MessageDisplayMode::InGame, std::string(63, 't')}));
+  dialogs.settingsDone.set_value(), shower.join();
   EXPECT_TRUE(dialogs.reachedInTime);
 }
 
@@ -283,10 +251,7 @@ class ShowErrorsTest : public ::testing::Test {
 // One blank between messages, put in only when something is already there.
 TEST_F(ShowErrorsTest, MessagesAreJoinedWithOneBlankAsAnError) {
   const std::pair<std::vector<const char*>, std::u16string> cases[] = {
-      {{}, u""},
-      {{"a", "b", "\xC3\xA9t\xC3\xA9"}, u"a b \u00e9t\u00e9"},
-      {{"", "b"}, u"b"},
-      {{"a", "", "b"}, u"a  b"},
+      {{}, u""}, {{"a", "b", "\xC3\xA9t\xC3\xA9"}, u"a b \u00e9t\u00e9"}, {{"", "b"}, u"b"}, {{"a", "", "b"}, u"a  b"},
       {{"a", ""}, u"a "}};
   for (const auto& [messages, shown] : cases) {
     SCOPED_TRACE(messages.size());
@@ -313,11 +278,10 @@ TEST_F(ShowErrorsTest, JoinedTextIsBoundedWithoutSplittingACharacter) {
   std::string accents;
   for (int i = 0; i < 511; ++i) accents += "\xC3\xA9";
   for (int i = 0; i < 3; ++i) mixed.AddError(std::string(1000, 'y').c_str());
-  mixed.AddError(accents.c_str());
-  mixed.AddError(accents.c_str());
+  mixed.AddError(accents.c_str()), mixed.AddError(accents.c_str());
   const std::string utf8 = text::Utf16ToUtf8(Shown(&mixed));
-  EXPECT_EQ(utf8.find("\xEF\xBF\xBD"), std::string::npos) << "no broken character";
-  EXPECT_EQ(utf8.size(), 4094u) << "4095 would end inside a character";
+  // No broken character; 4095 would end inside one.
+  EXPECT_EQ((std::tuple{utf8.find("\xEF\xBF\xBD"), utf8.size()}), (std::tuple{std::string::npos, 4094u}));
 }
 
 TEST_F(ShowErrorsTest, JoinWaitsForTheTasksLock) {
@@ -329,14 +293,8 @@ TEST_F(ShowErrorsTest, JoinWaitsForTheTasksLock) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(shown.load());
   task.AddError("second");  // re-entered on the owning thread
-  task.Unlock();
-  shower.join();
+  task.Unlock(), shower.join();
   EXPECT_EQ(dialogs_.CallsOf(Kind::TaskDialog).back().content, u"first second");
-}
-
-TEST(AppContext, OverlongTitleIsCut) {
-  tAppContext context(std::string(100, 't').c_str(), nullptr, MessageDisplayMode::Default);
-  EXPECT_EQ(std::string(context.GetTitle()), std::string(63, 't'));
 }
 
 // The launcher reads exit code 0 as "started": a fatal error must never end with it. The message is written before

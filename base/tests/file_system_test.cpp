@@ -187,8 +187,7 @@ TEST_F(FileSystemTest, MountPathCoversPathsAtOrBelowIt) {
 // The newest mount is the only one asked for its path, creating included; deleting a mount point unlinks it.
 TEST_F(FileSystemTest, NewestMountIsTheOnlyOneAskedForItsPath) {
   Files({{"old/only-old.txt", "old"}, {"old/both.txt", "old both"}, {"new/Both.txt", "new both"}});
-  root_.MakeDir("new/Data");
-  Physical(u"/GameData", "old");
+  root_.MakeDir("new/Data"), Physical(u"/GameData", "old");
   Mount* newer = Physical(u"/GameData", "new");
   ASSERT_EQ(fs_->GetNewestMountPoint(), newer);
   // Host names in any case.
@@ -199,23 +198,21 @@ TEST_F(FileSystemTest, NewestMountIsTheOnlyOneAskedForItsPath) {
                         fs_->Exists(u"/GameData/data", true, false)}),
             (std::tuple{false, true, false}))
       << "a directory is not a file";
-  EXPECT_EQ(Sorted(List(u"/GameData")), (Names{"Both.txt", "Data/"}));
-  EXPECT_EQ(Create(u"/GameData/only-old.txt"), "");
+  EXPECT_EQ((std::tuple{Sorted(List(u"/GameData")), Create(u"/GameData/only-old.txt")}),
+            (std::tuple{Names{"Both.txt", "Data/"}, ""}));
   EXPECT_EQ(Host({"new/only-old.txt", "old/only-old.txt"}), (Names{"", "old"}));
   delete newer;
-  EXPECT_EQ(Open(u"/GameData/both.txt"), "old both");
-  EXPECT_EQ(fs_->GetNewestMountPoint(), fs_->GetOldestMountPoint());
+  EXPECT_EQ((std::tuple{Open(u"/GameData/both.txt"), fs_->GetNewestMountPoint()}),
+            (std::tuple{"old both", fs_->GetOldestMountPoint()}));
 }
 
 // A shared physical mount (the game CD over the install directory) covers only what it holds; the read-only CD
 // takes no file, so creating reaches the writable install directory.
 TEST_F(FileSystemTest, SharedPhysicalMountLeavesTheRestToOlderMounts) {
   Files({{"install/only-install.txt", "install"}, {"install/both.txt", "install both"}, {"cd/both.txt", "cd both"}});
-  Physical(u"/GameDir", "install");
-  Virtual(u"/GameData", true, true, u"/GameDir");
+  Physical(u"/GameDir", "install"), Virtual(u"/GameData", true, true, u"/GameDir");
   Mount* cd = MountSharedPhysicalDirectory(u"/GameDir", false, root_.WideSub("cd").c_str());
-  ASSERT_NE(cd, nullptr);
-  EXPECT_FALSE(cd->IsExclusive());
+  ASSERT_TRUE(cd != nullptr && !cd->IsExclusive());
   EXPECT_EQ((Names{Open(u"/GameData/both.txt"), Open(u"/GameData/only-install.txt"), Create(u"/GameData/saved.txt")}),
             (Names{"cd both", "install", ""}));
   EXPECT_EQ(Host({"install/saved.txt", "cd/saved.txt"}), (Names{"", "<none>"}));
@@ -244,16 +241,14 @@ TEST_F(FileSystemTest, NonExclusiveVirtualMountFallsThroughExclusiveDoesNot) {
 // goes to the first covering mount that can create it.
 TEST_F(FileSystemTest, FilesAreMadeThroughVirtualMountsAndReplacedWhereTheyAre) {
   Files({{"game/save.dat", "old content"}});
-  Physical(u"/GameDir", "game");
-  Virtual(u"/GameData", true, true, u"/GameDir");
+  Physical(u"/GameDir", "game"), Virtual(u"/GameData", true, true, u"/GameDir");
   Virtual(u"/UserData/SavedGames", true, true, u"/GameData");
   EXPECT_EQ(Open(u"/UserData/SavedGames/savegame.0", kReadWrite), kNoStream);
   EXPECT_TRUE(WriteAndRelease(fs_->OpenFile(u"/UserData/SavedGames/savegame.0", kReadWriteCreate), "saved"));
   EXPECT_EQ(Open(u"/UserData/SavedGames/savegame.0", kReadWrite), "saved");
   EXPECT_TRUE(fs_->CreateDirectory(u"/UserData/SavedGames/slot/deep") &&
               fs_->CreateDirectory(u"/UserData/SavedGames/slot"));
-  Physical(u"/User", "user");
-  Virtual(u"/GameData", false, true, u"/User");
+  Physical(u"/User", "user"), Virtual(u"/GameData", false, true, u"/User");
   CStream* stream = fs_->CreateFile(u"/GameData/save.dat", false, false);
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(stream->GetSize(true), 0u);
@@ -269,17 +264,12 @@ TEST_F(FileSystemTest, FilesAreMadeThroughVirtualMountsAndReplacedWhereTheyAre) 
 // (the mod's directory "Data" over the game's file), names that differ in case both.
 TEST_F(FileSystemTest, ListingsOfMountsAndTheirDirectories) {
   Files({{"root/readme.txt", "r"}, {"sub/hidden", ""}, {"game/a", ""}});
-  root_.MakeDir("root/GameData");
-  root_.MakeDir("root/Other");
-  for (const auto& [path, host] : {std::pair{u"/", "root"},
-                                   {u"/GameData/Sub", "sub"},
-                                   {u"/GameData", "game"},
-                                   {u"/UserData/SavedGames", "saves"},
-                                   {u"/UserData/Caches", "caches"}})
+  root_.MakeDir("root/GameData"), root_.MakeDir("root/Other");
+  for (const auto& [path, host] : {std::pair{u"/", "root"}, {u"/GameData/Sub", "sub"}, {u"/GameData", "game"},
+                                   {u"/UserData/SavedGames", "saves"}, {u"/UserData/Caches", "caches"}})
     Physical(path, host);
   const Names newest = List(u"/"), oldest = List(u"/", true);
-  ASSERT_EQ(newest.size(), 4u);
-  ASSERT_EQ(oldest.size(), 4u);
+  ASSERT_EQ(newest.size() + oldest.size(), 8u);
   EXPECT_EQ((Names{newest[0], newest[1], oldest[0], oldest[1]}),
             (Names{"UserData/", "GameData/", "GameData/", "UserData/"}));
   EXPECT_EQ(Sorted(Names(newest.begin() + 2, newest.end())), (Names{"Other/", "readme.txt"}));
@@ -287,26 +277,20 @@ TEST_F(FileSystemTest, ListingsOfMountsAndTheirDirectories) {
   EXPECT_EQ(List(u"/GameData"), Names{"a"});
   for (const char16_t* path : {u"/GameData", u"/"}) {
     int calls = 0;
-    EXPECT_FALSE(fs_->Enumerate(path, CountAndStop, &calls, false));
-    EXPECT_EQ(calls, 1);
+    EXPECT_EQ((std::tuple{fs_->Enumerate(path, CountAndStop, &calls, false), calls}), (std::tuple{false, 1}));
   }
   bool result = false;
-  EXPECT_TRUE(List(u"/Nowhere", false, &result).empty());
-  EXPECT_TRUE(result);
+  EXPECT_EQ((std::tuple{List(u"/Nowhere", false, &result), result}), (std::tuple{Names{}, true}));
   Files({{"game/title.wad", "game"}, {"game/Title.wad", "game"}, {"game/Data", "a file"}, {"mod/Title.wad", "mod"}});
   root_.MakeDir("mod/Data");
-  Physical(u"/Mods/m", "mod", false);
-  Virtual(u"/GameData", false, false, u"/Mods/m");
+  Physical(u"/Mods/m", "mod", false), Virtual(u"/GameData", false, false, u"/Mods/m");
   EXPECT_EQ(Sorted(List(u"/GameData")), (Names{"Data/", "Title.wad", "a", "title.wad"}));
 }
 
 TEST_F(FileSystemTest, EveryOperationRefusesTraversalAndTouchesNothingOutside) {
-  Files({{"outside.txt", "secret"},
-         {"mnt/inside.txt", "inside"},
-         {"mnt/sub/deeper.txt", "deeper"},
+  Files({{"outside.txt", "secret"}, {"mnt/inside.txt", "inside"}, {"mnt/sub/deeper.txt", "deeper"},
          {"mnt/C/x", "drive-relative"}});
-  Physical(u"/GameData", "mnt");
-  Virtual(u"/Alias", true, true, u"/GameData");
+  Physical(u"/GameData", "mnt"), Virtual(u"/Alias", true, true, u"/GameData");
   Virtual(u"/Overlay", false, true, u"/GameData/sub");
   Virtual(u"/Escape", true, true, u"/GameData/..");  // a mod name such as ".." ends up inside a target path
   // clang-format off
@@ -340,8 +324,7 @@ TEST_F(FileSystemTest, EveryOperationRefusesTraversalAndTouchesNothingOutside) {
 // answer to CreateDirectory, a new one is refused.
 TEST_F(FileSystemTest, ReadOnlyMountRefusesCreateAndWritableOpen) {
   Files({{"ro/data.txt", "original"}});
-  root_.MakeDir("ro/sub");
-  Physical(u"/GameData", "ro", false);
+  root_.MakeDir("ro/sub"), Physical(u"/GameData", "ro", false);
   EXPECT_EQ((Names{Open(u"/GameData/data.txt"), Open(u"/GameData/data.txt", kReadWrite),
                    Open(u"/GameData/data.txt", kReadWriteCreate), Create(u"/GameData/data.txt"),
                    Create(u"/GameData/new.txt"), Open(u"/GameData/new2.txt", kReadWriteCreate)}),
@@ -350,11 +333,9 @@ TEST_F(FileSystemTest, ReadOnlyMountRefusesCreateAndWritableOpen) {
   dialogs_.QueueConsoleInput(u"i\n");
   EXPECT_EQ(Create(u"/GameData/new.txt", false, true), kNoStream);
   EXPECT_EQ(dialogs_.ConsoleOutput(), Prompt(u"file could not be created", u"/GameData/new.txt"));
-  EXPECT_TRUE(fs_->CreateDirectory(u"/GameData/sub"));
-  EXPECT_FALSE(fs_->CreateDirectory(u"/GameData/made"));
+  EXPECT_TRUE(fs_->CreateDirectory(u"/GameData/sub") && !fs_->CreateDirectory(u"/GameData/made"));
   EXPECT_EQ(root_.Snapshot().size(), 3u) << "nothing made beside data.txt and sub";
-  EXPECT_EQ(Host({"ro/data.txt"}), Names{"original"});
-  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ((std::tuple{Host({"ro/data.txt"}), Errors()}), (std::tuple{Names{"original"}, Names{}}));
 }
 
 TEST_F(FileSystemTest, CyclesOfVirtualMountsAreReportedAndFail) {
@@ -367,9 +348,8 @@ TEST_F(FileSystemTest, CyclesOfVirtualMountsAreReportedAndFail) {
     std::vector<std::unique_ptr<Mount>> mounts;
     for (const auto& [path, target] : cycle) mounts.emplace_back(Virtual(path, true, true, target));
     const std::size_t before = Errors().size();
-    EXPECT_FALSE(fs_->Exists(u"/a/f", true, true));
-    EXPECT_EQ((Names{Open(u"/a/f"), Create(u"/a/f")}), Names(2, kNoStream));
-    EXPECT_TRUE(List(u"/a").empty());
+    EXPECT_EQ((std::tuple{fs_->Exists(u"/a/f", true, true), Open(u"/a/f"), Create(u"/a/f"), List(u"/a")}),
+              (std::tuple{false, kNoStream, kNoStream, Names{}}));
     const Names errors = Errors();
     EXPECT_EQ(Names(errors.begin() + before, errors.end()), Names(4, kCycle)) << "once per operation";
   }
@@ -378,15 +358,15 @@ TEST_F(FileSystemTest, CyclesOfVirtualMountsAreReportedAndFail) {
 // A read-only file cannot be opened for writing; creating it would clear the attribute and truncate it, whatever the
 // prompt flags. Retry asks again, Ignore gives up, and reading it still works.
 TEST_F(FileSystemTest, ExistingFileThatFailsToOpenIsNeverCreatedAnew) {
-  Files({{"game/keep.txt", "keep me"}});
-  Physical(u"/GameData", "game");
+  Files({{"game/keep.txt", "keep me"}}), Physical(u"/GameData", "game");
   const std::u16string host = root_.WideSub("game/keep.txt");
   ASSERT_TRUE(SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(Open(u"/GameData/keep.txt", kReadWriteCreate), kNoStream);
-  EXPECT_TRUE(dialogs_.Calls().empty());
+  EXPECT_EQ((std::tuple{Open(u"/GameData/keep.txt", kReadWriteCreate), dialogs_.Calls().size()}),
+            (std::tuple{kNoStream, 0u}));
   dialogs_.QueueConsoleInput(u"r\ni\ni\n");
-  EXPECT_EQ(Open(u"/GameData/keep.txt", kReadWriteCreate | kPromptAlways), kNoStream);
-  EXPECT_EQ(Open(u"/GameData/keep.txt", kReadWriteCreate | kOpenFilePromptOnFailure), kNoStream);
+  EXPECT_EQ((Names{Open(u"/GameData/keep.txt", kReadWriteCreate | kPromptAlways),
+                   Open(u"/GameData/keep.txt", kReadWriteCreate | kOpenFilePromptOnFailure)}),
+            Names(2, kNoStream));
   EXPECT_NE(GetFileAttributesW(host.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   const std::u16string prompt = Prompt(u"file could not be opened", u"/GameData/keep.txt");
   EXPECT_EQ(dialogs_.ConsoleOutput(), prompt + prompt + prompt);
@@ -396,8 +376,7 @@ TEST_F(FileSystemTest, ExistingFileThatFailsToOpenIsNeverCreatedAnew) {
 // A socket file exists and takes attributes, but can never be opened as a file: a failed create puts its read-only
 // attribute back. A create that works replaces the content of an ordinary read-only file.
 TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
-  Files({{"game/plain.sav", "old"}});
-  Physical(u"/GameData", "game");
+  Files({{"game/plain.sav", "old"}}), Physical(u"/GameData", "game");
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::snprintf(address.sun_path, sizeof address.sun_path, "%s", root_.Sub("game/locked.sav").c_str());
@@ -411,11 +390,11 @@ TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
   ASSERT_NE(before, INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(Create(u"/GameData/locked.sav"), kNoStream);
   EXPECT_EQ(GetFileAttributesW(host.c_str()), before) << "the read-only attribute must come back";
-  EXPECT_EQ(CreateHostFile(&context_, &context_, host.c_str(), false, false), nullptr);
-  EXPECT_EQ(GetFileAttributesW(host.c_str()), before);
+  EXPECT_EQ(
+      (std::tuple{CreateHostFile(&context_, &context_, host.c_str(), false, false), GetFileAttributesW(host.c_str())}),
+      (std::tuple{nullptr, before}));
   EXPECT_TRUE(WriteAndRelease(fs_->CreateFile(u"/GameData/plain.sav", false, false), "new"));
-  EXPECT_EQ(Host({"game/plain.sav"}), Names{"new"});
-  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ((std::tuple{Host({"game/plain.sav"}), Errors()}), (std::tuple{Names{"new"}, Names{}}));
 }
 
 // Each console prompt with its answers: Retry asks again, the path shown as the caller gave it; Create asks once and
@@ -423,13 +402,11 @@ TEST_F(FileSystemTest, FailedCreateRestoresTheFilesAttributes) {
 // first the host's own prompt, then the file system's once the chain gives up.
 TEST_F(FileSystemTest, ConsolePromptsAndTheirAnswers) {
   PromptLayout();
-  const std::u16string notFound = Prompt(u"file was not found", u"GameData//missing.txt"),
-                       create = Prompt(u"file does not exist", u"/GameData/new.txt\n\nWould you like to create it?",
-                                       u"[Y]es [N]o"),
-                       overwrite =
-                           Prompt(u"file already exists", u"/GameData/save.dat\n\nWould you like to overwrite it?",
-                                  u"[Y]es [N]o [C]lose"),
-                       noDir = u"directory could not be created";
+  const std::u16string noDir = u"directory could not be created",
+      notFound = Prompt(u"file was not found", u"GameData//missing.txt"),
+      create = Prompt(u"file does not exist", u"/GameData/new.txt\n\nWould you like to create it?", u"[Y]es [N]o"),
+      overwrite = Prompt(u"file already exists", u"/GameData/save.dat\n\nWould you like to overwrite it?",
+                         u"[Y]es [N]o [C]lose");
   const struct {
     const char16_t* input;
     std::function<std::string()> ask;
@@ -465,14 +442,11 @@ TEST_F(FileSystemTest, ConsolePromptsAndTheirAnswers) {
 
 // Retry after the user fixed things: a file that appeared is found, a file is created once its way is clear.
 TEST_F(FileSystemTest, RetryFindsAFileThatAppearedAndCreatesOnceTheWayIsClear) {
-  Physical(u"/GameData", "game");
-  dialogs_.onFirstPrompt = [this] { root_.Write("game/late.txt", "arrived"); };
+  Physical(u"/GameData", "game"), dialogs_.onFirstPrompt = [this] { root_.Write("game/late.txt", "arrived"); };
   dialogs_.QueueConsoleInput(u"r\n");
-  EXPECT_EQ(Open(u"/GameData/late.txt", kOpenFileRead | kOpenFilePromptIfMissing), "arrived");
-  EXPECT_EQ(dialogs_.prompts, 1);
-  Files({{"game/blocked", "a file"}});
-  dialogs_.ClearCalls();
-  dialogs_.prompts = 0;
+  EXPECT_EQ((std::tuple{Open(u"/GameData/late.txt", kOpenFileRead | kOpenFilePromptIfMissing), dialogs_.prompts}),
+            (std::tuple{"arrived", 1}));
+  Files({{"game/blocked", "a file"}}), dialogs_.ClearCalls(), dialogs_.prompts = 0;
   dialogs_.onFirstPrompt = [this] { std::remove(root_.Sub("game/blocked").c_str()), root_.MakeDir("game/blocked"); };
   dialogs_.QueueConsoleInput(u"r\n");
   EXPECT_TRUE(WriteAndRelease(fs_->CreateFile(u"/GameData/blocked/new.txt", false, true), "made"));
@@ -480,9 +454,11 @@ TEST_F(FileSystemTest, RetryFindsAFileThatAppearedAndCreatesOnceTheWayIsClear) {
   EXPECT_EQ(dialogs_.ConsoleOutput(), Prompt(u"file could not be created", u"/GameData/blocked/new.txt"));
 }
 
+using FileSystemDeathTest = FileSystemTest;
+
 // Each prompt's icon and buttons in a message box; at the end of console input each gives its fallback: never Close
-// (which would end the process), never a second question.
-TEST_F(FileSystemTest, EachPromptInAMessageBoxAndAtTheEndOfInput) {
+// (which would end the process), never a second question. Close, where offered, ends the process with exit code 0.
+TEST_F(FileSystemDeathTest, EachPromptInAMessageBoxAtTheEndOfInputAndClosed) {
   PromptLayout();
   const struct {
     std::function<CStream*()> ask;
@@ -514,9 +490,13 @@ TEST_F(FileSystemTest, EachPromptInAMessageBoxAndAtTheEndOfInput) {
                 (std::tuple{prompt.type | MB_SERVICE_NOTIFICATION, prompt.text}));
     }
   }
-  EXPECT_EQ(dialogs_.prompts, 4);
-  EXPECT_EQ(Host({"game/none.txt", "game/save.dat"}), (Names{"<none>", "precious"}));
-  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ((std::tuple{dialogs_.prompts, Host({"game/none.txt", "game/save.dat"}), Errors()}),
+            (std::tuple{4, Names{"<none>", "precious"}, Names{}}));
+  const auto host = [&] { OpenHostFile(&context_, &context_, root_.WideSub("x").c_str(), false, true, false); };
+  const std::function<void()> closes[] = {prompts[0].ask, prompts[2].ask, prompts[3].ask, host};
+  for (const auto& close : closes)
+    EXPECT_EXIT((dialogs_.QueueConsoleInput(u"c\n"), close(), std::exit(42)),  // 42: Close did not end the process
+                testing::ExitedWithCode(0), "");
 }
 
 // Paths that do not fit are reported, never written past a buffer, and an error in the context is not also a prompt.
@@ -530,8 +510,9 @@ TEST_F(FileSystemTest, OverlongPathsHostDirectoryChainsAndHostListings) {
   EXPECT_EQ(fs_->GetNewestMountPoint(), nullptr);
   const std::u16string game = root_.WideSub("game/");  // 250 characters leave no room for a long component
   ASSERT_NE(MountPhysicalDirectory(u"/Deep", true, (game + std::u16string(250 - game.size(), u'd')).c_str()), nullptr);
-  EXPECT_FALSE(fs_->Exists(u"/Deep/a-name-that-does-not-fit", true, true));
-  EXPECT_EQ(Create(u"/Deep/a-name-that-does-not-fit", false, true), kNoStream);
+  EXPECT_EQ((std::tuple{fs_->Exists(u"/Deep/a-name-that-does-not-fit", true, true),
+                        Create(u"/Deep/a-name-that-does-not-fit", false, true)}),
+            (std::tuple{false, kNoStream}));
   Virtual(u"/V", true, true, (u"/Deep/" + std::u16string(200, u'x')).c_str());  // target plus relative path too long
   EXPECT_FALSE(fs_->Exists((u"/V/" + std::u16string(100, u'y')).c_str(), true, true));
   // The directory chain is checked before anything is made; a prompt text too long for its buffer is not shown.
@@ -545,30 +526,14 @@ TEST_F(FileSystemTest, OverlongPathsHostDirectoryChainsAndHostListings) {
               CreateHostDirectoryChain(&context_, &context_, chain.c_str()));
   Files({{"a/one", "1"}});
   Names entries;
+  int calls = 0;
   EXPECT_TRUE(EnumerateHostDirectory(root_.WideSub("a").c_str(), Collect, &entries) &&
               EnumerateHostDirectory(root_.WideSub("missing").c_str(), Collect, &entries));
-  EXPECT_EQ(Sorted(entries), (Names{"b/", "one"}));
-  int calls = 0;
   EXPECT_FALSE(EnumerateHostDirectory(root_.WideSub("a").c_str(), CountAndStop, &calls));
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(Host({"a/b/c"}), Names{"<dir>"});
+  EXPECT_EQ((std::tuple{Sorted(entries), calls, Host({"a/b/c"})}), (std::tuple{Names{"b/", "one"}, 1, Names{"<dir>"}}));
   EXPECT_EQ(Errors(), (Names{kBufferFull, kCopyTooShort, kCopyTooShort, kBufferFull, kBufferFull, kBufferFull,
                              kBufferFull, kCopyTooShort}));
   EXPECT_TRUE(dialogs_.Calls().empty()) << "the host chain and listings report nothing";
-}
-
-using FileSystemDeathTest = FileSystemTest;
-
-TEST_F(FileSystemDeathTest, CloseEndsTheProcessWithExitCodeZero) {
-  PromptLayout();
-  const std::function<void()> prompts[] = {
-      [&] { fs_->OpenFile(u"/GameData/missing.txt", kOpenFileRead | kOpenFilePromptIfMissing); },
-      [&] { fs_->CreateFile(u"/GameData/save.dat", true, false); },
-      [&] { fs_->CreateFile(u"/ReadOnly/new.txt", false, true); },
-      [&] { OpenHostFile(&context_, &context_, root_.WideSub("nothing").c_str(), false, true, false); }};
-  for (const auto& prompt : prompts)
-    EXPECT_EXIT((dialogs_.QueueConsoleInput(u"c\n"), prompt(), std::exit(42)),  // 42: Close did not end the process
-                testing::ExitedWithCode(0), "");
 }
 
 // Run as an ordinary user: root reads every directory. Exit code 10 when that is not possible here.

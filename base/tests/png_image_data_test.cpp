@@ -77,10 +77,8 @@ struct PixelCase {
 
 TEST(PNGImageData, PixelsAfterTransformations) {
   const PixelCase cases[] = {
-      {"palette with a transparent entry",
-       {2, 1, 8, PNG_COLOR_TYPE_PALETTE, {0, 1}, {{0xFF, 0, 0}, {0, 0xFF, 0}}, {0xFF, 0}},
-       true,
-       {0xFFFF0000, 0x0000FF00}},
+      {"palette with a transparent entry", {2, 1, 8, PNG_COLOR_TYPE_PALETTE, {0, 1}, {{0xFF, 0, 0}, {0, 0xFF, 0}},
+       {0xFF, 0}}, true, {0xFFFF0000, 0x0000FF00}},
       {"1-bit grey", {2, 1, 1, PNG_COLOR_TYPE_GRAY, {0x40}}, false, {0xFF000000, 0xFFFFFFFF}},
       {"2-bit grey", {2, 1, 2, PNG_COLOR_TYPE_GRAY, {0x70}}, false, {0xFF555555, 0xFFFFFFFF}},
       {"grey and alpha", {1, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {0x80, 0x40}}, true, {0x40808080}},
@@ -104,8 +102,7 @@ TEST(PNGImageData, InterlacedEqualsPlainTwin) {
   std::mt19937 random(7);
   for (auto& b : plain.rows) b = std::uint8_t(random());
   PngSpec interlaced = plain;
-  interlaced.interlaced = true;
-  const Decoded a = DecodeBytes(WritePng(plain)), b = DecodeBytes(WritePng(interlaced));
+  const Decoded a = DecodeBytes(WritePng(plain)), b = DecodeBytes(WritePng((interlaced.interlaced = true, interlaced)));
   ASSERT_TRUE(a.decoded && b.decoded);
   for (std::uint32_t y = 0; y < plain.height; ++y)
     for (std::uint32_t x = 0; x < plain.width; ++x) ASSERT_EQ(a.image->GetPixel(x, y), b.image->GetPixel(x, y));
@@ -129,8 +126,7 @@ TEST(PNGImageData, DamagedFilesFailWithAMessage) {
   for (const auto& [name, bytes] : damaged) {
     SCOPED_TRACE(name);
     const Decoded d = DecodeBytes(bytes);
-    EXPECT_FALSE(d.decoded);
-    EXPECT_FALSE(d.errors.empty());
+    EXPECT_FALSE(d.decoded || d.errors.empty());
   }
 }
 

@@ -18,8 +18,7 @@ TEST(Releasable, AddedReferencesKeepItAliveUntilTheLastRelease) {
     ~Tracked() override { destroyed = true; }
   };
   auto* object = new Tracked;
-  object->AddRef();
-  object->AddRef();
+  object->AddRef(), object->AddRef();
   EXPECT_EQ((std::tuple{object->Release(), object->Release(), destroyed}), (std::tuple{2u, 1u, false}));
   EXPECT_EQ((std::tuple{object->Release(), destroyed}), (std::tuple{0u, true}));
 }

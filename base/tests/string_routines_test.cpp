@@ -53,14 +53,13 @@ TEST(CopyStringChecked, RefusedCopiesLeaveTheBufferUntouched) {
 TEST(CopyStringChecked, CopiesAndAppendsThatFitExactly) {
   tTaskContext errors;
   char16_t buffer[6] = {u'#', u'#', u'#', u'#', u'#', u'#'};
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, u"hello", false));
-  EXPECT_EQ(std::u16string(buffer), u"hello");
+  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 6, u"hello", false) && std::u16string(buffer) == u"hello");
   EXPECT_TRUE(CopyStringChecked(&errors, buffer, 3, u"a", false) && CopyStringChecked(&errors, buffer, 3, u"b", true) &&
               CopyStringChecked(&errors, buffer, 6, u"", true) && CopyStringChecked(&errors, buffer, 6, nullptr, true));
   EXPECT_EQ(std::u16string(buffer), u"ab");
-  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 0x7FFFFFFFu, u"q", false)) << "the largest capacity";
-  EXPECT_EQ(std::u16string(buffer), u"q");
-  EXPECT_EQ(errors.GetErrorCount(), 0u);
+  EXPECT_TRUE(CopyStringChecked(&errors, buffer, 0x7FFFFFFFu, u"q", false) && std::u16string(buffer) == u"q" &&
+              errors.GetErrorCount() == 0)
+      << "the largest capacity";
 
   char bytes[8] = "zz";
   EXPECT_TRUE(CopyStringCheckedA(bytes, 8, "abc", false) && CopyStringCheckedA(bytes, 8, "defg", true));
@@ -106,13 +105,12 @@ TEST(AppendToStringBuffer, StopsAtTheFirstCharacterThatDoesNotFit) {
   char16_t storage[6];
   std::fill(std::begin(storage), std::end(storage), u'#');
   tStringBuffer buffer{storage, 5, 0};
-  EXPECT_TRUE(AppendToStringBuffer(&buffer, &errors, u"ab"));
-  EXPECT_TRUE(AppendToStringBuffer(&buffer, &errors, "c\xE9"));  // bytes widen one to one
-  EXPECT_FALSE(AppendToStringBuffer(&buffer, &errors, u"xyz"));
-  EXPECT_EQ(buffer.length, 5u);
+  // Bytes widen one to one.
+  EXPECT_EQ((std::tuple{AppendToStringBuffer(&buffer, &errors, u"ab"), AppendToStringBuffer(&buffer, &errors, "c\xE9"),
+                        AppendToStringBuffer(&buffer, &errors, u"xyz"), buffer.length}),
+            (std::tuple{true, true, false, 5u}));
   EXPECT_EQ(std::u16string(storage, 6), u"abc\u00e9x#") << "never terminated, never written past the capacity";
-  EXPECT_TRUE(AppendToStringBuffer(&buffer, &errors, ""));
-  EXPECT_FALSE(AppendToStringBuffer(&buffer, &errors, "q"));
+  EXPECT_TRUE(AppendToStringBuffer(&buffer, &errors, "") && !AppendToStringBuffer(&buffer, &errors, "q"));
   tStringBuffer empty{nullptr, 0, 0};
   EXPECT_FALSE(AppendToStringBuffer(&empty, &errors, u"a") || empty.length != 0);
   EXPECT_EQ(errors.GetErrors(), Strings(3, kBufferMessage));
@@ -124,8 +122,7 @@ TEST(StringList, AppendsCopiesInOrderAndFreesThem) {
   char16_t source[] = u"first";
   EXPECT_TRUE(AppendStringCopy(&list, &errors, source));
   source[0] = u'F';  // the list holds its own copy
-  EXPECT_TRUE(AppendStringCopy(&list, &errors, u"second"));
-  EXPECT_TRUE(AppendStringCopy(&list, &errors, u""));
+  EXPECT_TRUE(AppendStringCopy(&list, &errors, u"second") && AppendStringCopy(&list, &errors, u""));
   // A failed task reports and leaves the list alone.
   errors.AddError("earlier");
   EXPECT_FALSE(AppendStringCopy(&list, &errors, u"dropped"));
@@ -150,11 +147,11 @@ TEST(UCS2Units, RoundTripInBothByteOrdersAndWholeUnitsOnly) {
   EXPECT_TRUE(ReadUCS2Unit(stream, &units[0], false) && ReadUCS2Unit(stream, &units[1], true));
   EXPECT_EQ(std::u16string(units, 2), u"\x1234\x1234");
   ASSERT_TRUE(stream->TruncateAt(5, false));
-  EXPECT_FALSE(ReadUCS2Unit(stream, &units[0], false));  // one byte left: no unit
-  EXPECT_EQ(units[0], 0x1234);
+  EXPECT_EQ((std::tuple{ReadUCS2Unit(stream, &units[0], false), units[0]}), (std::tuple{false, 0x1234}))
+      << "one byte left: no unit";
   ASSERT_TRUE(stream->Seek(7, CStream::kSeekBegin));
-  EXPECT_FALSE(WriteUCS2Unit(stream, 0x4141, false));  // one byte of room: nothing written
-  EXPECT_EQ(data[7], 0);
+  EXPECT_EQ((std::tuple{WriteUCS2Unit(stream, 0x4141, false), data[7]}), (std::tuple{false, 0}))
+      << "one byte of room: nothing written";
   stream->Release();
 }
 

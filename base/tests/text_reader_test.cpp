@@ -75,9 +75,8 @@ TEST(TextReader, ChoosesTheReaderFromTheMarkAndReadsTheText) {
     EXPECT_EQ(reader.GetTextStart(), c.textStart);
     EXPECT_EQ(ReadAll<char32_t>(reader, &task), c.characters);
     // Rewind goes back to the text after the mark, and UCS-2 reads agree, as do 8-bit reads where they can.
-    ASSERT_TRUE(reader.Rewind());
-    EXPECT_EQ(ReadAll<char16_t>(reader, &task), c.characters);
-    ASSERT_TRUE(reader.Rewind());
+    EXPECT_EQ((std::tuple{reader.Rewind(), ReadAll<char16_t>(reader, &task), reader.Rewind()}),
+              (std::tuple{true, c.characters, true}));
     std::u32string eightBit;
     for (char byte; reader.ReadANSI(&task, &byte, true);) eightBit.push_back(static_cast<unsigned char>(byte));
     for (char32_t& character : expected) character = character > 0xFF ? U'?' : character;
@@ -98,8 +97,7 @@ TEST(TextReader, TextStartsWhereTheStreamStoodAndTheReaderKeepsItsStream) {
   EXPECT_EQ(reader->GetTextStart(), 4u);
   tTaskContext task;
   char c = 0;
-  ASSERT_TRUE(reader->ReadANSI(&task, &c, false));
-  ASSERT_TRUE(reader->Rewind());
+  ASSERT_TRUE(reader->ReadANSI(&task, &c, false) && reader->Rewind());
   std::string read;
   while (reader->ReadANSI(&task, &c, false)) read += c;
   EXPECT_EQ(read, "hi") << "Rewind goes back to the text after the mark, not to the stream's start";
