@@ -169,8 +169,8 @@ TEST_P(CustomFilesTest, ThePatchedPlacesAndReplacedCallsRunThroughTheFileSystem)
   std::uint32_t count = 0xFFFF;
   call(kSeek, {s, 0, 0});
   const gamedouble::RunResult read = game->Run(slot(kWin32ReadSlot), {s, b, 3, Address(&count), 0});
-  EXPECT_EQ((Words{read.after.eax, std::uint32_t(read.stackDelta), count}), (Words{3, 20, 3}));
-  EXPECT_EQ(game->Run(slot(kWin32ReadSlot), {s, b, 3, 0, 0}).after.eax, 3u);
+  EXPECT_EQ((Words{read.after.eax, std::uint32_t(read.stackDelta), count,
+                   game->Run(slot(kWin32ReadSlot), {s, b, 3, 0, 0}).after.eax}), (Words{3, 20, 3, 3}));
   EXPECT_EQ(std::string(digits, 3), "345");
   reinterpret_cast<CStream*>(std::uintptr_t(s))->Release();
   const char letters[] = "abcdef";
@@ -182,15 +182,12 @@ TEST_P(CustomFilesTest, ThePatchedPlacesAndReplacedCallsRunThroughTheFileSystem)
   // The Win32-style close the patched call reaches: one word removed, the stream released.
   const std::uint32_t target = At(kClose) + 5 + game->Read<std::uint32_t>(kClose.In(B()) + 1);
   EXPECT_EQ(game->Run(target, {opened[5]}).stackDelta, 4);
-  EXPECT_EQ(root.Read("install/written.txt"), "abcdef");
-  EXPECT_EQ(saves, (Words{1, 0, 1, 0}));
-  EXPECT_STREQ(buffer, text);
-  EXPECT_EQ(root.Read("install/savegame.4"), std::string(text, sizeof text));
+  EXPECT_EQ(std::tuple(root.Read("install/written.txt"), saves, std::string(buffer), root.Read("install/savegame.4")),
+            std::tuple("abcdef"s, Words{1, 0, 1, 0}, std::string(text), std::string(text, sizeof text)));
   // Each close place releases one reference; the last releases here.
   auto* stream = reinterpret_cast<CStream*>(std::uintptr_t(opened[0]));
-  const Routine closers[] = {Routine::CloseCaller1,  Routine::CloseCaller2,  Routine::CloseCaller3,
-                             Routine::CloseCaller4,  Routine::CloseCallerV1, Routine::CloseCallerV2,
-                             Routine::CloseCallerV3};
+  const Routine closers[] = {Routine::CloseCaller1, Routine::CloseCaller2, Routine::CloseCaller3, Routine::CloseCaller4,
+                             Routine::CloseCallerV1, Routine::CloseCallerV2, Routine::CloseCallerV3};
   const std::size_t places = V() ? std::size(closers) : 4;
   for (std::size_t i = 0; i < places; ++i) stream->AddRef();
   for (std::size_t i = 0; i < places; ++i) game->Run(closers[i], {opened[0]});

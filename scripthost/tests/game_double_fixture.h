@@ -24,6 +24,8 @@ struct tHackModule;
 class CStream;
 
 namespace doubletest {
+// Numbers of several kinds compared as one list.
+using Nums = std::vector<long long>;
 
 // Image data of given pixels (0xAARRGGBB, rows top to bottom).
 std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height,

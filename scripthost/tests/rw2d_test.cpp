@@ -133,22 +133,6 @@ TEST_P(Rw2DTest, CornerColoursBlendAcrossTheQuad) {
   }
 }
 
-TEST_P(Rw2DTest, GameTextureIsMadeOnceAndAgainAfterItsRelease) {
-  Vexil3D::Strong<Vexil3D::Texture> texture;
-  const auto material = Textured(2, 2, {0xFF010203, 0xFF040506, 0xFF070809, 0xFF0A0B0C}, texture);
-  Draw(material, {{0, 0}, {2, 2}});
-  Draw(material, {{4, 0}, {2, 2}});
-  EXPECT_EQ(Surfaces(), 1u);
-  auto* hardware = static_cast<CRwTexture*>(texture->GetHWResource());
-  ASSERT_NE(hardware, nullptr);
-  EXPECT_TRUE(hardware->IsCreated());
-  texture->ReleaseHWResource();
-  EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);
-  Draw(material, {{0, 4}, {2, 2}});
-  EXPECT_EQ(Surfaces(), 2u);
-  EXPECT_EQ(game->Frame().At(1, 5), 0xFF0A0B0Cu);
-}
-
 // A refused surface (or interface, or lock) draws untextured, leaks nothing, and the next draw tries again.
 TEST_P(Rw2DTest, RefusedTextureDrawsUntexturedAndIsTriedAgain) {
   Vexil3D::Strong<Vexil3D::Texture> texture;

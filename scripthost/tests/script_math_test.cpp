@@ -1,5 +1,6 @@
-// The matrix and vector formulas against double-precision references on random input, the inverse against the
-// identity, and what degenerate input, NaN and aliased operands give.
+// The product, transforms and rotations against double-precision references on random input, and what degenerate
+// input, NaN and aliased operands give (projections, look-at and the inverse times its matrix have exact expected
+// values in the script corpus's matrix.nut).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -69,7 +70,7 @@ Sample Transform(std::mt19937& random, bool coordinate) {
   return s;
 }
 
-// Every element of a projection or rotation is one term: its own size is the scale.
+// Every element of a rotation is one term: its own size is the scale.
 Sample Single(const Matrix4& actual, const std::vector<double>& expected) {
   Sample s{{}, expected, {}};
   for (std::uint32_t i = 0; i < Matrix4::kElements; ++i) s.actual.push_back(actual.Element(i));
@@ -92,70 +93,6 @@ Sample Rotate(std::mt19937& random, int axis) {
   return Single(m, e);
 }
 
-Sample Perspective(std::mt19937& random, bool leftHanded) {
-  const float fovy = std::uniform_real_distribution<float>(0.1f, 3.0f)(random);
-  const float aspect = std::uniform_real_distribution<float>(0.5f, 2.0f)(random);
-  const float zn = std::uniform_real_distribution<float>(0.1f, 10.0f)(random);
-  const float zf = zn + std::uniform_real_distribution<float>(1.0f, 1000.0f)(random);
-  const double h = 1.0 / std::tan(double(fovy) / 2.0);
-  std::vector<double> e(Matrix4::kElements, 0.0);
-  e[0] = h / aspect, e[5] = h;
-  Matrix4 m;
-  if (leftHanded) {
-    MatrixPerspectiveFOVLH(m, fovy, aspect, zn, zf);
-    e[10] = zf / (double(zf) - zn), e[11] = 1, e[14] = -double(zn) * zf / (double(zf) - zn);
-  } else {
-    MatrixPerspectiveFOVRH(m, fovy, aspect, zn, zf);
-    e[10] = zf / (double(zn) - zf), e[11] = -1, e[14] = double(zn) * zf / (double(zn) - zf);
-  }
-  return Single(m, e);
-}
-
-Sample Ortho(std::mt19937& random) {
-  const float l = Random(random), r = l + 1 + Random(random, 5) + 5, b = Random(random), t = b + 7;
-  const float zn = Random(random), zf = zn - 3;
-  Matrix4 m;
-  MatrixOrthoOffCentreRH(m, l, r, b, t, zn, zf);
-  std::vector<double> e(Matrix4::kElements, 0.0);
-  e[0] = 2 / (double(r) - l), e[5] = 2 / (double(t) - b), e[10] = 1 / (double(zn) - zf);
-  e[12] = (double(l) + r) / (double(l) - r), e[13] = (double(t) + b) / (double(b) - t);
-  e[14] = zn / (double(zn) - zf), e[15] = 1;
-  return Single(m, e);
-}
-
-Sample LookAt(std::mt19937& random) {
-  const float eye[3] = {Random(random), Random(random), Random(random)};
-  const float at[3] = {eye[0] + Random(random) + 11, eye[1] + Random(random), eye[2] + Random(random)};
-  const float up[3] = {0, 1, 0};
-  Matrix4 m;
-  MatrixLookAtLH(m, eye, at, up);
-  double z[3], x[3], y[3];
-  const auto normalise = [](double* v) {
-    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    for (int i = 0; i < 3; ++i) v[i] /= length;
-  };
-  const auto cross = [](double* out, const double* a, const double* b) {
-    out[0] = a[1] * b[2] - b[1] * a[2], out[1] = b[0] * a[2] - a[0] * b[2], out[2] = b[1] * a[0] - b[0] * a[1];
-  };
-  for (int i = 0; i < 3; ++i) z[i] = double(at[i]) - eye[i];
-  normalise(z);
-  const double u[3] = {0, 1, 0};
-  cross(x, u, z);
-  normalise(x);
-  cross(y, z, x);
-  std::vector<double> e(Matrix4::kElements, 0.0);
-  const double* axes[3] = {x, y, z};
-  for (int c = 0; c < 3; ++c) {
-    for (int r = 0; r < 3; ++r) e[r * 4 + c] = axes[c][r];
-    e[12 + c] = -(axes[c][0] * eye[0] + axes[c][1] * eye[1] + axes[c][2] * eye[2]);
-  }
-  e[15] = 1;
-  Sample s = Single(m, e);
-  // The view's translation sums three products with the eye.
-  for (int c = 0; c < 3; ++c) s.scale[12 + c] += std::fabs(eye[0]) + std::fabs(eye[1]) + std::fabs(eye[2]);
-  return s;
-}
-
 TEST(ScriptMath, FormulasAgreeWithDoublePrecisionReferences) {
   const std::pair<const char*, std::function<Sample(std::mt19937&)>> formulas[] = {
       {"product", Multiply},
@@ -164,10 +101,6 @@ TEST(ScriptMath, FormulasAgreeWithDoublePrecisionReferences) {
       {"rotate X", [](std::mt19937& r) { return Rotate(r, 0); }},
       {"rotate Y", [](std::mt19937& r) { return Rotate(r, 1); }},
       {"rotate Z", [](std::mt19937& r) { return Rotate(r, 2); }},
-      {"perspective LH", [](std::mt19937& r) { return Perspective(r, true); }},
-      {"perspective RH", [](std::mt19937& r) { return Perspective(r, false); }},
-      {"ortho", Ortho},
-      {"look-at", LookAt},
   };
   for (const auto& [name, make] : formulas) {
     SCOPED_TRACE(name);
@@ -179,25 +112,6 @@ TEST(ScriptMath, FormulasAgreeWithDoublePrecisionReferences) {
         ASSERT_NEAR(s.actual[i], s.expected[i], kRelative * s.scale[i] + 1e-30) << "sample " << n << " element " << i;
       }
     }
-  }
-}
-
-TEST(ScriptMath, InverseTimesMatrixIsTheIdentityForWellConditionedMatrices) {
-  constexpr double kTolerance = 1e-4;
-  std::mt19937 random(11);
-  for (int n = 0; n < kSamples; ++n) {
-    // Diagonally dominant: every eigenvalue lies well away from zero, so the condition stays far below 100.
-    Matrix4 m;
-    for (std::uint32_t i = 0; i < Matrix4::kElements; ++i) m.Element(i) = Random(random, 1.0f);
-    for (std::uint32_t i = 0; i < kN; ++i) m[i][i] = 5.0f + Random(random, 1.0f);
-    Matrix4 inverse, product;
-    float reciprocal = 0;
-    MatrixInverse(inverse, m, &reciprocal);
-    MatrixMultiply(product, m, inverse);
-    for (std::uint32_t i = 0; i < Matrix4::kElements; ++i) {
-      ASSERT_NEAR(product.Element(i), i % 5 == 0 ? 1.0 : 0.0, kTolerance) << "sample " << n;
-    }
-    EXPECT_TRUE(std::isfinite(reciprocal));
   }
 }
 

@@ -23,6 +23,8 @@
 namespace hosttest {
 
 using Lines = std::vector<std::string>;
+// Numbers of several kinds compared as one list.
+using Nums = std::vector<long long>;
 
 inline std::string Narrow(const std::u16string& s) { return text::Utf16ToUtf8(s); }
 
