@@ -116,16 +116,11 @@ class GameHooksTest : public GameDoubleTest {
     auto& g = *game;
     const auto plain = [&g](const char* name, Routine r) { return RoutineCase{name, [&g, r] { return g.Run(r); }}; };
     std::vector<RoutineCase> cases = {
-        plain("DefineAllObjects", Routine::DefineAllObjects),
-        plain("SetUpItemLinkedLists", Routine::SetUpItemLinkedLists),
-        plain("Frame", Routine::Frame),
-        plain("ScriptLoaded", Routine::ScriptLoaded),
-        plain("LoadItems", Routine::LoadItems),
-        plain("RollingBallDeath", Routine::RollingBallDeath),
+        plain("DefineAllObjects", Routine::DefineAllObjects), plain("Frame", Routine::Frame),
+        plain("SetUpItemLinkedLists", Routine::SetUpItemLinkedLists), plain("ScriptLoaded", Routine::ScriptLoaded),
+        plain("LoadItems", Routine::LoadItems), plain("RollingBallDeath", Routine::RollingBallDeath),
         {"QueryFlagA",
-         [&g] {
-           return g.Write(Place{0x4BF5C0, 0x4BF6F0, 0x4BF730, 0x51D01C}, 5u), g.Run(Routine::QueryFlagA);
-         },
+         [&g] { return g.Write(Place{0x4BF5C0, 0x4BF6F0, 0x4BF730, 0x51D01C}, 5u), g.Run(Routine::QueryFlagA); },
          kFlags},
         {"QueryFlagB",
          [&g, this] {
@@ -135,26 +130,15 @@ class GameHooksTest : public GameDoubleTest {
          kFlags},
         {"GetKeyStates", [&g, this] { return g.Run(Routine::GetKeyStates, {Buffer(buffers.keys)}); }},
         {"GetJoypadStates",
-         [&g, this] {
-           return g.Run(Routine::GetJoypadStates, {Buffer(&buffers.pads[0]), Buffer(&buffers.pads[1])});
-         },
+         [&g, this] { return g.Run(Routine::GetJoypadStates, {Buffer(&buffers.pads[0]), Buffer(&buffers.pads[1])}); },
          V() ? kCdecl : kKeepsAll},
-        {"LoadSampleCaller",
-         [&g, this] {
-           return g.Run(Routine::LoadSampleCaller, {Buffer(buffers.keys), 16, 3, 9});
-         },
+        {"LoadSampleCaller", [&g, this] { return g.Run(Routine::LoadSampleCaller, {Buffer(buffers.keys), 16, 3, 9}); },
          kCdecl},
-        {"FallDamage",
-         [&g] {
-           g.Item(0)[32] = 150;  // e = 10
-           return g.Run(Routine::FallDamage, {Address(g.Item(0))});
-         },
-         kCdecl},
+        // A fall speed of 150: e = 10.
+        {"FallDamage", [&g] { return g.Item(0)[32] = 150, g.Run(Routine::FallDamage, {Address(g.Item(0))}); }, kCdecl},
         {"DivingRollLandDeath", [&g] { return g.Run(Routine::DivingRollLandDeath, {Address(g.Item(0))}); }},
         {"FlipeffectCaller", [&g] { return g.Run(Routine::FlipeffectCaller, {5}); }},
-        {"ReplacedCall", [&g] {
-           return g.Run(Routine::ReplacedCall, {0x10, 0x20, 0x30, 0x40});
-         }}};
+        {"ReplacedCall", [&g] { return g.Run(Routine::ReplacedCall, {0x10, 0x20, 0x30, 0x40}); }}};
     if (!Editor()) cases.push_back(plain("LoadItemsSecond", Routine::LoadItemsSecond));
     for (std::uint32_t exit = 0; exit < 5; ++exit) {
       cases.push_back({"Main", [&g, exit] {
@@ -245,25 +229,6 @@ TEST_P(GameHooksTest, RepliesDecideWhatTheGameGets) {
     const RunResult run = game->Run(Routine::QueryFlagB);
     EXPECT_EQ(run.after.eax, flag);
     EXPECT_EQ(run.stackDelta, 0);
-  }
-}
-
-TEST_P(GameHooksTest, FallDamageFollowsTheGamesRuleWhenNoModuleDecides) {
-  InstallCoreHooks(core);
-  std::uint8_t* item = game->Item(7);
-  struct Row {
-    std::int16_t speed;  // e = speed - 140 in 16 bits
-    std::uint32_t dead;
-    std::int16_t health;
-  };
-  Module<>(MODULEEVENT_FALLDAMAGE, 1);
-  for (const Row& row : {Row{140, 0, 1000}, Row{141, 0, 995}, Row{154, 1, 0}, Row{155, 1, -1}, Row{-32700, 1, -1}}) {
-    SCOPED_TRACE(row.speed);
-    std::int16_t words[2] = {row.speed, 1000};
-    std::memcpy(item + 32, words, sizeof words);
-    EXPECT_EQ(game->Call(Routine::FallDamage, {Address(item)}), row.dead);
-    std::memcpy(words, item + 32, sizeof words);
-    EXPECT_EQ(words[1], row.health);
   }
 }
 

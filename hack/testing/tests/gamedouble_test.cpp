@@ -1,6 +1,9 @@
 // Tests of the game double: its unpatched routines run and record as the game's would, per build and base.
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include <hack/GameVersion.h>
 #include <hack/testing/GameDouble.h>
 
@@ -34,11 +37,9 @@ TEST_P(GameDoubleRoutines, MainLeavesByEachReturnAndRegistersTheWindow) {
     SCOPED_TRACE(exit);
     game->SetMainBehaviour(0x10000 + exit, exit);
     const RunResult run = game->Run(Routine::Main, {game->At(0x400000), 0, 0, 1});
-    EXPECT_EQ(run.after.eax, kMainExitCode + exit);
-    EXPECT_EQ(run.stackDelta, 16);
-    EXPECT_EQ(run.after.ebx, run.before.ebx);
-    EXPECT_EQ(run.after.ebp, run.before.ebp);
-    EXPECT_EQ(game->Read<std::uint32_t>(WindowGlobal()), 0x10000 + exit);
+    EXPECT_EQ((std::tuple{run.after.eax, run.stackDelta, run.after.ebx, run.after.ebp,
+                          game->Read<std::uint32_t>(WindowGlobal())}),
+              (std::tuple{kMainExitCode + exit, 16, run.before.ebx, run.before.ebp, 0x10000 + exit}));
   }
   ASSERT_EQ(game->RegisteredWindowProcedure(), game->Address(Routine::WindowProcedure));
   game->SetResult(Routine::WindowProcedure, 77);
@@ -50,15 +51,13 @@ TEST_P(GameDoubleRoutines, MainLeavesByEachReturnAndRegistersTheWindow) {
 
 TEST_P(GameDoubleRoutines, FrameTailCallsItsRoutinesInOrder) {
   const RunResult run = game->Run(Routine::Frame);
-  EXPECT_EQ(run.stackDelta, 0);
-  EXPECT_EQ(run.after.ebx, run.before.ebx);
-  EXPECT_EQ(run.after.esi, run.before.esi);
-  EXPECT_EQ(run.after.edi, run.before.edi);
+  EXPECT_EQ((std::tuple{run.stackDelta, run.after.ebx, run.after.esi, run.after.edi}),
+            (std::tuple{0, run.before.ebx, run.before.esi, run.before.edi}));
   const auto& calls = game->Calls();
   ASSERT_EQ(calls.size(), 4u);
-  const Routine order[] = {Routine::FrameRoutine1, Routine::FrameRoutine2, Routine::FrameRoutine3,
-                           Routine::FrameRoutine4};
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(calls[i].routine, order[i]);
+  EXPECT_EQ((std::vector{calls[0].routine, calls[1].routine, calls[2].routine, calls[3].routine}),
+            (std::vector{Routine::FrameRoutine1, Routine::FrameRoutine2, Routine::FrameRoutine3,
+                         Routine::FrameRoutine4}));
   const Place value{0x660B50, 0x660C88, 0x660CC8, 0xBA4384}, address{0x660B60, 0x660C94, 0x660CD4, 0xBA4390};
   EXPECT_EQ(calls[1].arguments, (std::vector<std::uint32_t>{game->Read<std::uint32_t>(value), game->At(address)}));
   EXPECT_EQ(calls[3].arguments[0], game->At(Place{0x5353E8, 0x53551C, 0x53555C, 0x878654}));
@@ -75,9 +74,7 @@ TEST_P(GameDoubleRoutines, InputRoutinesReadTheDevices) {
   std::uint32_t a = 9, b = 9;
   const auto pa = std::uint32_t(std::uintptr_t(&a)), pb = std::uint32_t(std::uintptr_t(&b));
   game->SetJoypad(true, 0x11, 0x22, 0x33);
-  EXPECT_EQ(game->Call(Routine::GetJoypadStates, {pa, pb}), 0x33u);
-  EXPECT_EQ(a, 0x11u);
-  EXPECT_EQ(b, 0x22u);
+  EXPECT_EQ((std::tuple{game->Call(Routine::GetJoypadStates, {pa, pb}), a, b}), (std::tuple{0x33u, 0x11u, 0x22u}));
   game->SetJoypad(false, 0x11, 0x22, 0x33);
   EXPECT_EQ(game->Call(Routine::GetJoypadStates, {pa, pb}), 0u);
   EXPECT_EQ(a | b, 0u);
@@ -93,8 +90,7 @@ TEST_P(GameDoubleRoutines, FlagQueries) {
   for (std::uint32_t value : {0u, 4u, 0xFFFFFFFBu}) {
     *word = value;
     const RunResult run = game->Run(Routine::QueryFlagB);
-    EXPECT_EQ(run.after.eax, (value & 4) ? 0u : 1u) << value;
-    EXPECT_EQ(run.stackDelta, 0);
+    EXPECT_EQ((std::tuple{run.after.eax, run.stackDelta}), (std::tuple{(value & 4) ? 0u : 1u, 0})) << value;
   }
 }
 
@@ -108,14 +104,12 @@ TEST_P(GameDoubleRoutines, RoutinesEndingAtAHookPlaceKeepStackAndRegisters) {
     }
     SCOPED_TRACE(NameOf(routine));
     const RunResult run = game->Run(routine);
-    EXPECT_EQ(run.stackDelta, 0);
-    EXPECT_EQ(run.after.esi, run.before.esi);
-    EXPECT_EQ(run.after.ebx, run.before.ebx);
+    EXPECT_EQ((std::tuple{run.stackDelta, run.after.esi, run.after.ebx}),
+              (std::tuple{0, run.before.esi, run.before.ebx}));
   }
   EXPECT_EQ(game->Call(Routine::SetUpItemLinkedLists), 0u);
   const RunResult replaced = game->Run(Routine::ReplacedCall, {1, 2, 3, 4});
-  EXPECT_EQ(replaced.after.eax, 0x12345601u);
-  EXPECT_EQ(replaced.stackDelta, 0);
+  EXPECT_EQ((std::tuple{replaced.after.eax, replaced.stackDelta}), (std::tuple{0x12345601u, 0}));
 }
 
 TEST_P(GameDoubleRoutines, ItemRules) {
@@ -130,13 +124,11 @@ TEST_P(GameDoubleRoutines, ItemRules) {
   const auto itemAddress = std::uint32_t(std::uintptr_t(item));
   for (const Fall& fall : falls) {
     SCOPED_TRACE(fall.speed);
-    std::memcpy(item + 32, &fall.speed, 2);
-    const std::int16_t health = 1000;
-    std::memcpy(item + 34, &health, 2);
+    std::int16_t words[2] = {fall.speed, 1000};
+    std::memcpy(item + 32, words, sizeof words);
     EXPECT_EQ(game->Call(Routine::FallDamage, {itemAddress}), fall.result);
-    std::int16_t after = 0;
-    std::memcpy(&after, item + 34, 2);
-    EXPECT_EQ(after, fall.health);
+    std::memcpy(words, item + 32, sizeof words);
+    EXPECT_EQ(words[1], fall.health);
   }
   // RollingBallDeath kills the player's item (record 0) between its two resume places.
   EXPECT_EQ(game->Call(Routine::RollingBallDeath), 1u);
@@ -150,11 +142,9 @@ TEST_P(GameDoubleRoutines, FlipeffectsAndSamplesReachTheirStubs) {
   for (std::uint32_t number : {0u, limit - 1, limit, 200u}) game->Run(Routine::FlipeffectCaller, {number});
   const auto& calls = game->Calls();
   ASSERT_EQ(calls.size(), 4u);
-  EXPECT_EQ(calls[1].routine, Routine::Flipeffect);
-  EXPECT_EQ(calls[1].index, limit - 1);
-  EXPECT_EQ(calls[1].arguments, std::vector<std::uint32_t>{0});
-  EXPECT_EQ(calls[2].routine, Routine::FlipeffectOutOfRange);
-  EXPECT_EQ(calls[3].index, 200u);
+  EXPECT_EQ((std::tuple{calls[1].routine, calls[1].index, calls[1].arguments, calls[2].routine, calls[3].index}),
+            (std::tuple{Routine::Flipeffect, limit - 1, std::vector<std::uint32_t>{0}, Routine::FlipeffectOutOfRange,
+                        200u}));
   game->ClearCalls();
   game->SetResult(Routine::SampleLoader, 1);
   const RunResult run = game->Run(Routine::LoadSampleCaller, {10, 20, 30, 40});
@@ -180,11 +170,8 @@ TEST_P(GameDoubleRoutines, StubsRecordArgumentsAndAnswer) {
     EXPECT_EQ(run.after.eax, 0x500 + call.arguments.size());
     EXPECT_EQ(std::vector<std::uint32_t>(run.arguments.begin(), run.arguments.begin() + call.arguments.size()),
               call.arguments);
-    EXPECT_EQ(call.ecx, kDefaultRegisters.ecx);
-    EXPECT_EQ(run.after.ebx, run.before.ebx);
-    EXPECT_EQ(run.after.esi, run.before.esi);
-    EXPECT_EQ(run.after.edi, run.before.edi);
-    EXPECT_EQ(run.after.ebp, run.before.ebp);
+    EXPECT_EQ((std::tuple{call.ecx, run.after.ebx, run.after.esi, run.after.edi, run.after.ebp}),
+              (std::tuple{kDefaultRegisters.ecx, run.before.ebx, run.before.esi, run.before.edi, run.before.ebp}));
   }
 }
 
@@ -195,9 +182,8 @@ TEST_P(GameDoubleRoutines, AStubsHandlerMayRunTheGameAgain) {
     return ++depth < 3 ? game->Call(Routine::RoutineC) + game->Call(Routine::QueryFlagA) : 0u;
   });
   const RunResult run = game->Run(Routine::RoutineC);
-  EXPECT_EQ(run.after.eax, 2u);
-  EXPECT_EQ(run.after.esi, run.before.esi);
-  EXPECT_EQ(game->CallsOf(Routine::RoutineC).size(), 3u);
+  EXPECT_EQ((std::tuple{run.after.eax, run.after.esi, game->CallsOf(Routine::RoutineC).size()}),
+            (std::tuple{2u, run.before.esi, 3u}));
 }
 
 TEST_P(GameDoubleRoutines, BuildIsDetectedAndPlacesTranslate) {
@@ -210,12 +196,13 @@ TEST_P(GameDoubleRoutines, BuildIsDetectedAndPlacesTranslate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, GameDoubleRoutines,
-                         ::testing::Values(Case{Build::IVEditor, gameimage::kPreferredBase},
-                                           Case{Build::IVReleasePatched, gameimage::kPreferredBase},
-                                           Case{Build::IVDemoCorvel, gameimage::kPreferredBase},
-                                           Case{Build::VReleasePatched, gameimage::kPreferredBase},
-                                           Case{Build::IVEditor, gameimage::kRelocatedBase},
-                                           Case{Build::VReleasePatched, gameimage::kRelocatedBase}),
+                         ::testing::ValuesIn(std::vector<Case>{
+                             {Build::IVEditor, gameimage::kPreferredBase},
+                             {Build::IVReleasePatched, gameimage::kPreferredBase},
+                             {Build::IVDemoCorvel, gameimage::kPreferredBase},
+                             {Build::VReleasePatched, gameimage::kPreferredBase},
+                             {Build::IVEditor, gameimage::kRelocatedBase},
+                             {Build::VReleasePatched, gameimage::kRelocatedBase}}),
                          CaseName);
 
 }  // namespace

@@ -90,59 +90,47 @@ TEST(RendererDouble, RasterRulesOnHandWorkedPictures) {
     std::vector<std::uint32_t> texels;  // 2 × 2, empty: untextured
     CPicture expected;
   };
-  std::vector<Case> cases;
-  {  // Edges through pixel centres (integers): top and left edges take them, right and bottom do not.
-    CPicture expected(4, 4, kBlack);
-    expected.FillRect(1, 0, 2, 2, 0xFF00FF00);
-    cases.push_back({"topleft", Quad(1, 0, 3, 2, 0xFF00FF00), {}, expected});
-  }
-  {  // The bridge's −0.5: a quad at (1, 1) of size 2 × 3 covers exactly those pixels.
-    CPicture expected(4, 5, kBlack);
-    expected.FillRect(1, 1, 2, 3, 0xFF00FF00);
-    cases.push_back({"bridge", Quad(0.5f, 0.5f, 2.5f, 3.5f, 0xFF00FF00), {}, expected});
-  }
+  struct Rect {
+    std::int32_t x, y, w, h;
+    std::uint32_t colour;
+  };
+  const auto filled = [](std::uint32_t w, std::uint32_t h, std::initializer_list<Rect> rects) {
+    CPicture picture(w, h, kBlack);
+    for (const Rect& r : rects) picture.FillRect(r.x, r.y, r.w, r.h, r.colour);
+    return picture;
+  };
+  std::vector<Case> cases = {
+      // Edges through pixel centres (integers): top and left edges take them, right and bottom do not.
+      {"topleft", Quad(1, 0, 3, 2, 0xFF00FF00), {}, filled(4, 4, {{1, 0, 2, 2, 0xFF00FF00}})},
+      // The bridge's −0.5: a quad at (1, 1) of size 2 × 3 covers exactly those pixels.
+      {"bridge", Quad(0.5f, 0.5f, 2.5f, 3.5f, 0xFF00FF00), {}, filled(4, 5, {{1, 1, 2, 3, 0xFF00FF00}})},
+      // Nearest texel, clamped beyond the texture; texel × colour.
+      {"clamp", Quad(0, 0, 4, 4, 0xFFFFFFFF, 2), {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF7F7F7F},
+       filled(4, 4, {{0, 0, 1, 1, 0xFF0000FF}, {1, 0, 3, 1, 0xFF00FF00}, {0, 1, 1, 3, 0xFFFF0000},
+                     {1, 1, 3, 3, 0xFF7F7F7F}})},
+      // Source alpha over the frame; the shared diagonal is drawn once.
+      {"blend", Quad(1, 1, 3, 3, 0x80FF0000), {}, filled(4, 4, {{1, 1, 2, 2, 0xFF800000}})},
+  };
   {  // Corners in the engine quad's order, Gouraud over (top left, top right, bottom left) and
      // (top right, bottom right, bottom left); the diagonal belongs to the second.
-    CPicture expected(2, 2, kBlack);
-    expected.Set(0, 0, 0xFF804040);
-    expected.Set(1, 0, 0xFF00BF40);
-    expected.Set(0, 1, 0xFF0040BF);
-    expected.Set(1, 1, 0xFF80BFBF);
     QuadRecord corners = Quad(-0.5f, -0.5f, 1.5f, 1.5f, 0);
     const std::uint32_t colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
     for (int i = 0; i < 4; ++i) corners.vertices[i].colour = colours[i];
-    cases.push_back({"corners", corners, {}, expected});
-  }
-  {  // Nearest texel, clamped beyond the texture; texel × colour.
-    CPicture expected(4, 4, kBlack);
-    expected.FillRect(0, 0, 1, 1, 0xFF0000FF);
-    expected.FillRect(1, 0, 3, 1, 0xFF00FF00);
-    expected.FillRect(0, 1, 1, 3, 0xFFFF0000);
-    expected.FillRect(1, 1, 3, 3, 0xFF7F7F7F);
-    cases.push_back({"clamp", Quad(0, 0, 4, 4, 0xFFFFFFFF, 2), {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF7F7F7F},
-                     expected});
-  }
-  {  // Source alpha over the frame; the shared diagonal is drawn once.
-    CPicture expected(4, 4, kBlack);
-    expected.FillRect(1, 1, 2, 2, 0xFF800000);
-    cases.push_back({"blend", Quad(1, 1, 3, 3, 0x80FF0000), {}, expected});
+    cases.push_back({"corners", corners, {}, filled(2, 2, {{0, 0, 1, 1, 0xFF804040}, {1, 0, 1, 1, 0xFF00BF40},
+                                                           {0, 1, 1, 1, 0xFF0040BF}, {1, 1, 1, 1, 0xFF80BFBF}})});
   }
   {  // Colour interpolated at the centres: 0.25 and 0.75 of the way.
-    CPicture expected(2, 1, kBlack);
-    expected.Set(0, 0, 0xFF404040);
-    expected.Set(1, 0, 0xFFBFBFBF);
     QuadRecord ramp = Quad(-0.5f, -0.5f, 1.5f, 0.5f, 0xFF000000);
     ramp.vertices[kCornerTopRight].colour = ramp.vertices[kCornerBottomRight].colour = 0xFFFFFFFF;
-    cases.push_back({"ramp", ramp, {}, expected});
+    cases.push_back({"ramp", ramp, {}, filled(2, 1, {{0, 0, 1, 1, 0xFF404040}, {1, 0, 1, 1, 0xFFBFBFBF}})});
   }
   {  // Texture coordinates that are no number take the first texel (a fuzzed script may hand them in).
-    CPicture expected(4, 4, kBlack);
-    expected.FillRect(0, 0, 4, 4, 0xFF0000FF);
     QuadRecord wild = Quad(-0.5f, -0.5f, 3.5f, 3.5f, 0xFFFFFFFF);
     wild.vertices[kCornerTopLeft].u = wild.vertices[kCornerBottomLeft].u = std::numeric_limits<float>::quiet_NaN();
     wild.vertices[kCornerTopRight].u = wild.vertices[kCornerBottomRight].u = 1e30f;
     for (TLVertex& vertex : wild.vertices) vertex.v = 0;
-    cases.push_back({"wild", wild, {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF7F7F7F}, expected});
+    cases.push_back(
+        {"wild", wild, {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF7F7F7F}, filled(4, 4, {{0, 0, 4, 4, 0xFF0000FF}})});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
