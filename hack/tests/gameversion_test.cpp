@@ -83,21 +83,19 @@ TEST(HackDetection, OnlyThatOffsetCounts) {
 
 // The marker's four bytes must all lie inside the image.
 TEST(HackDetection, ImageTooSmallForTheMarkerIsUnrecognised) {
-  const struct {
-    std::uint32_t size;
-    std::uint32_t build;
-  } cases[] = {{0x6B487, 9}, {0x6B488, 9}, {0x6B48A, 9}, {0x6B48B, 2}, {0x6C000, 2}, {0x1000, 9}};
-  for (const auto& c : cases) {
+  // Image sizes and the build each gives.
+  for (const auto& c :
+       {std::pair{0x6B487u, 9u}, {0x6B488u, 9u}, {0x6B48Au, 9u}, {0x6B48Bu, 2u}, {0x6C000u, 2u}, {0x1000u, 9u}}) {
     // Mapped generously: only the registered size may decide.
     CGameImage image(gameimage::kPreferredBase, 0x80000);
     ASSERT_TRUE(image.IsMapped());
     image.WriteBuildMarker(GAMEVERSION_IV_RELEASE_PATCHED);
-    platform::RegisterGameImage(reinterpret_cast<void*>(std::uintptr_t(image.Base())), c.size,
+    platform::RegisterGameImage(reinterpret_cast<void*>(std::uintptr_t(image.Base())), c.first,
                                 u"C:\\Games\\Quorvant\\quorvant.exe");
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(DetectGameVersion(), c.build) << std::hex << c.size;
+    EXPECT_EQ(DetectGameVersion(), c.second) << std::hex << c.first;
     const std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.empty(), c.build == 9) << out;
+    EXPECT_EQ(out.empty(), c.second == 9) << out;
   }
 }
 

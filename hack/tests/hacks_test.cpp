@@ -106,12 +106,8 @@ TEST_F(HackTest, TooLittleRoomIsFatal) {
     std::function<void()> write;
     const char* message;
   };
-  const auto jump = [at](std::int32_t distance, std::uint32_t size) {
-    return [=] { WriteJump(at, at + std::uint32_t(distance), size); };
-  };
-  const auto adjust = [at](std::uint32_t size, std::int32_t adjustment) {
-    return [=] { WriteStackAdjust(at, size, adjustment); };
-  };
+  const auto jump = [at](std::int32_t d, std::uint32_t n) { return [=] { WriteJump(at, at + std::uint32_t(d), n); }; };
+  const auto adjust = [at](std::uint32_t size, std::int32_t by) { return [=] { WriteStackAdjust(at, size, by); }; };
   const char* const noJump = "Not enough space to write jump\\.";
   const char* const noSub = "Not enough space to write subtract\\.";
   const char* const noAdd = "Not enough space to write add\\.";
@@ -414,26 +410,21 @@ TEST_F(HackTest, OverlapNamesTheOldestModulesOldestPatch) {
   }
 }
 
-TEST_F(HackTest, OverlapWithTheSameModulesOwnPatch) {
+TEST_F(HackTest, AdjacentPatchesDoNotOverlap) {
   const std::uint32_t at = image.At(0x409000);
   CHackValueHack kept(first, at, std::uint32_t(1));
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        CHackValueHack clash(first, at + 3, std::uint32_t(2));
-      },
-      ::testing::ExitedWithCode(2), OverlapPattern(image, at + 3, "First", at, "First"));
-  // One byte either side touches without overlapping.
+  // One byte either side touches without overlapping; nothing at all overlaps nothing.
   CHackValueHack below(second, at - 4, std::uint32_t(3));
   CHackValueHack above(second, at + 4, std::uint8_t(4));
-  CHackNOPHack empty(third, at, 0, 0);  // nothing at all overlaps nothing
-  EXPECT_EQ(image.Read<std::uint32_t>(at - 4), 3u);
-  EXPECT_EQ(image.Read<std::uint32_t>(at), 1u);
-  EXPECT_EQ(image.Read<std::uint8_t>(at + 4), 4u);
+  CHackNOPHack empty(third, at, 0, 0);
+  EXPECT_EQ((std::tuple{image.Read<std::uint32_t>(at - 4), image.Read<std::uint32_t>(at),
+                        image.Read<std::uint8_t>(at + 4)}),
+            (std::tuple{3u, 1u, std::uint8_t(4)}));
 }
 
 struct OverlapCase {
   std::uint32_t firstAt, firstSize, secondAt, secondSize;
+  bool sameModule = false;  // the clash comes from the module that holds the kept patch
 };
 
 class HackOverlap : public HackTest, public ::testing::WithParamInterface<OverlapCase> {};
@@ -446,16 +437,17 @@ TEST_P(HackOverlap, NamesBothPatchesAndExitsWith2) {
   EXPECT_EXIT(
       {
         ShowMessagesOnStderr();
-        CHackNOPHack clash(second, clashing, c.secondSize, 0);
+        CHackNOPHack clash(c.sameModule ? first : second, clashing, c.secondSize, 0);
       },
-      ::testing::ExitedWithCode(2), OverlapPattern(image, clashing, "Second", kept, "First"));
+      ::testing::ExitedWithCode(2), OverlapPattern(image, clashing, c.sameModule ? "First" : "Second", kept, "First"));
 }
 
-// Tail, head, inside, around, the same.
+// Tail, head, inside, around, the same, and a tail of the module's own patch.
 INSTANTIATE_TEST_SUITE_P(Ranges, HackOverlap,
                          ::testing::ValuesIn(std::vector<OverlapCase>{
                              {0x401000, 5, 0x401004, 2}, {0x401004, 4, 0x401000, 5}, {0x401000, 10, 0x401002, 2},
-                             {0x401002, 2, 0x401000, 10}, {0x401000, 4, 0x401000, 4}}));
+                             {0x401002, 2, 0x401000, 10}, {0x401000, 4, 0x401000, 4},
+                             {0x401000, 4, 0x401003, 4, true}}));
 
 TEST(HackRelocated, OverlapMessageUsesTheImageOffset) {
   hack::testing::ResetHackRegistry();
@@ -540,8 +532,8 @@ TEST_F(HackTest, PatchedCallLandsWithRegistersFlagsAndStackIntact) {
   image.Place(game);
 
   gameimage::CallGame(game.Origin());
-  EXPECT_EQ(image.Read<std::uint32_t>(eaxAfter), 0x12345678u);
-  EXPECT_EQ(image.Read<gameimage::RegisterCapture>(capture).calls, 0u);
+  EXPECT_EQ((std::tuple{image.Read<std::uint32_t>(eaxAfter), image.Read<gameimage::RegisterCapture>(capture).calls}),
+            (std::tuple{0x12345678u, 0u}));
 
   {
     CHackCallHack hack(first, patchAt, probe.Origin(), 7);
@@ -550,16 +542,14 @@ TEST_F(HackTest, PatchedCallLandsWithRegistersFlagsAndStackIntact) {
     EXPECT_EQ((std::tuple{seen.calls, seen.eax, seen.ecx, seen.edx, seen.ebx, seen.esi, seen.edi, seen.ebp}),
               (std::tuple{1u, 0xA1A1A1A1u, 0xC1C1C1C1u, 0xD1D1D1D1u, 0xB1B1B1B1u, 0x51515151u, 0xD2D2D2D2u,
                           0xB0B0B0B0u}));
-    EXPECT_EQ(seen.eflags & 1u, 1u);  // the carry set before the call
-    EXPECT_EQ(seen.returnAddress, patchAt + 5);
-    EXPECT_EQ(seen.esp, image.Read<std::uint32_t>(espAtPatch) - 4);
-    // Back from the call, the NOP fill runs into the game's next instruction.
-    EXPECT_EQ(image.Read<std::uint32_t>(eaxAfter), 0xA1A1A1A1u);
-    EXPECT_EQ(image.Read<std::uint32_t>(flagsAfter) & 1u, 1u);
+    // The carry set before the call; back from the call, the NOP fill runs into the game's next instruction.
+    EXPECT_EQ((std::tuple{seen.eflags & 1u, seen.returnAddress, seen.esp, image.Read<std::uint32_t>(eaxAfter),
+                          image.Read<std::uint32_t>(flagsAfter) & 1u}),
+              (std::tuple{1u, patchAt + 5, image.Read<std::uint32_t>(espAtPatch) - 4, 0xA1A1A1A1u, 1u}));
   }
   gameimage::CallGame(game.Origin());
-  EXPECT_EQ(image.Read<std::uint32_t>(eaxAfter), 0x12345678u);
-  EXPECT_EQ(image.Read<gameimage::RegisterCapture>(capture).calls, 1u);
+  EXPECT_EQ((std::tuple{image.Read<std::uint32_t>(eaxAfter), image.Read<gameimage::RegisterCapture>(capture).calls}),
+            (std::tuple{0x12345678u, 1u}));
 }
 
 // The game keeps its stack 4-byte aligned; an entry it calls directly must not
@@ -590,10 +580,9 @@ TEST_F(HackTest, GameCodeCallsIntoTheProgramFromAnyStackAlignment) {
     image.Place(game);
     CHackCallHack hack(first, patchAt, target, 6);
     g_LocalAddress = 1;
-    EXPECT_EQ(gameimage::CallGame(game.Origin()), 123u) << padding;
-    EXPECT_EQ(g_Arguments[0], 1u);
-    EXPECT_EQ(g_Arguments[2], 3u);
-    EXPECT_EQ(g_LocalAddress % 16, 0u) << padding;
+    EXPECT_EQ((std::tuple{gameimage::CallGame(game.Origin()), g_Arguments[0], g_Arguments[2], g_LocalAddress % 16}),
+              (std::tuple{123u, 1u, 3u, 0u}))
+        << padding;
   }
 }
 

@@ -99,20 +99,17 @@ TEST_F(HackOptions, FirstDuplicateWinsAndAbsentGivesNull) {
   AddModuleOption(u"SquirrelSupport", u"Nickname", &squirrel);
 
   tModuleOptionTable* table = FindModuleOption(u"multiplayer");
-  ASSERT_NE(table, nullptr);
-  EXPECT_EQ(table, FindModuleOption(u"Multiplayer"));
   const ModuleOption* found = FindModuleOptionEntry(table, u"NICKNAME");
-  ASSERT_NE(found, nullptr);
+  ASSERT_TRUE(table != nullptr && found != nullptr && table == FindModuleOption(u"Multiplayer"));
   // Callers read the value at byte 260 of the record.
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(found) + 260)), u"Kelv");
   EXPECT_NE(found, &nick);  // a copy
   EXPECT_EQ(std::u16string(FindModuleOptionEntry(table, u"Server")->value), u"127.0.0.1:7777");
-  EXPECT_EQ(FindModuleOptionEntry(table, u"Password"), nullptr);
   EXPECT_EQ(std::u16string(FindModuleOptionEntry(FindModuleOption(u"SquirrelSupport"), u"Nickname")->value),
             u"Script");
-  EXPECT_EQ(FindModuleOption(u"CustomFiles"), nullptr);
-  EXPECT_EQ(FindModuleOptionEntry(nullptr, u"Nickname"), nullptr);
-  EXPECT_EQ(FindModuleOptionEntry(FindModuleOption(u"CustomFiles"), u"Nickname"), nullptr);
+  EXPECT_EQ((std::tuple{FindModuleOptionEntry(table, u"Password"), FindModuleOption(u"CustomFiles"),
+                        FindModuleOptionEntry(nullptr, u"Nickname")}),
+            (std::tuple{nullptr, nullptr, nullptr}));
 }
 
 TEST_F(HackOptions, ManyModulesAndOptionsShareBucketsCorrectly) {
@@ -152,11 +149,10 @@ TEST_F(HackOptions, KeysAloneDecide) {
   EXPECT_EQ(std::u16string(FindModuleOptionEntry(table, u"Plumless")->value), u"first");
   // A module named by a colliding name finds the other's table.
   tModuleOptionTable* other = FindModuleOption(u"Buckeroo");
-  ASSERT_NE(other, nullptr);
-  EXPECT_EQ(other, FindModuleOption(u"plumless"));
+  ASSERT_TRUE(other != nullptr && other == FindModuleOption(u"plumless"));
   EXPECT_EQ(std::u16string(FindModuleOptionEntry(other, u"NICKNAME")->value), u"third");
-  EXPECT_EQ(FindModuleOptionEntry(other, u"plumless"), nullptr);
-  EXPECT_EQ(FindModuleOptionEntry(table, u"Nickname"), nullptr);
+  EXPECT_EQ((std::tuple{FindModuleOptionEntry(other, u"plumless"), FindModuleOptionEntry(table, u"Nickname")}),
+            (std::tuple{nullptr, nullptr}));
   // Empty names hash to 0 and are a name like any other.
   const ModuleOption d = MakeOption(u"", u"", u"empty");
   AddModuleOption(u"", u"", &d);

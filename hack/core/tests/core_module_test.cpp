@@ -152,8 +152,7 @@ class CoreStart : public hacktest::HackRegistryTest {
 struct Refusal {
   const char* what;
   std::function<void(InitialisationData*)> change;
-  std::uint32_t marker;  // 0: the build's own
-  std::uint32_t reply;
+  std::uint32_t marker, reply;  // marker 0: the build's own
 };
 
 TEST_F(CoreStart, InitRefusesOtherHeadersAndUnknownBuildsWithoutTouchingTheGame) {
@@ -223,7 +222,7 @@ struct Ending {
   const char* what;
   std::uint32_t initReply, gameStartReply, gameStartExitCode;
   bool disableGame;
-  DWORD exitCode;
+  DWORD exitCode;  // the main thread's
 };
 
 void EndThreadInstead(UINT code) { ExitThread(code); }
@@ -267,19 +266,15 @@ TEST_F(CoreStart, EveryWayOutUnloadsEverythingAndRestoresTheImage) {
   platform::SetExitHook(previous);
 }
 
-struct Flip {
-  Build build;
-  std::uint32_t number, reply;
-};
-
 TEST_F(CoreStart, FlipeffectsPastTheTableAreRefused) {
-  const Flip cases[] = {{Build::IVEditor, 46, 1},        {Build::IVEditor, 47, 7}, {Build::IVReleasePatched, 47, 7},
-                        {Build::VReleasePatched, 58, 1}, {Build::VReleasePatched, 59, 7}};
-  for (const Flip& c : cases) {
-    SCOPED_TRACE(c.number);
-    ASSERT_EQ(Start(c.build), MODULEREPLY_HANDLED);
-    FlipeffectEventData flip{{sizeof(FlipeffectEventData)}, c.number, 0};
-    EXPECT_EQ(CoreModuleHandler(MODULEEVENT_FLIPEFFECT, &flip), c.reply);
+  const std::tuple<Build, std::uint32_t, std::uint32_t> cases[] = {
+      {Build::IVEditor, 46, 1}, {Build::IVEditor, 47, 7}, {Build::IVReleasePatched, 47, 7},
+      {Build::VReleasePatched, 58, 1}, {Build::VReleasePatched, 59, 7}};
+  for (const auto& [build, number, reply] : cases) {
+    SCOPED_TRACE(number);
+    ASSERT_EQ(Start(build), MODULEREPLY_HANDLED);
+    FlipeffectEventData flip{{sizeof(FlipeffectEventData)}, number, 0};
+    EXPECT_EQ(CoreModuleHandler(MODULEEVENT_FLIPEFFECT, &flip), reply);
     UnloadCoreModule();
     hack::testing::ResetHackRegistry();
     game.reset();

@@ -162,8 +162,7 @@ TEST_F(CrashInTheGameDeathTest, EndsWithTheExceptionCodeAndLeavesADumpOfTheFault
     const std::uint64_t address = e->ExceptionRecord.ExceptionAddress;
     EXPECT_TRUE(address >= game->BaseOfImage && address < game->BaseOfImage + game->SizeOfImage);
     const auto* context = dump.At<CONTEXT>(e->ThreadContext.Rva);
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(context->Eip, address);
+    ASSERT_TRUE(context != nullptr && context->Eip == address);
     EXPECT_EQ(dump.Memory(address, 2), std::vector<std::uint8_t>(kFaultingCode + kLoadOffset,
                                                                   kFaultingCode + kLoadOffset + 2));
   }

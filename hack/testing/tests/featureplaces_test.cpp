@@ -103,9 +103,7 @@ TEST_P(FeaturePlaces, Win32SaveRoutinesCreateWriteReadAndClose) {
 TEST_P(FeaturePlaces, SmallFeatureRoutinesAnswerAsTheGameWould) {
   EXPECT_EQ(game->Address(Routine::LimitStore) != 0, Is(Build::IVEditor));
   EXPECT_EQ(game->Address(Routine::AspectRatio) == 0, Is(Build::VReleasePatched));
-  if (Is(Build::IVEditor)) {
-    EXPECT_EQ(game->Call(Routine::LimitStore, {0x1234}), 0x34u);
-  }
+  EXPECT_EQ(Is(Build::IVEditor) ? game->Call(Routine::LimitStore, {0x1234}) : 0x34u, 0x34u);  // only the editor has it
   if (!Is(Build::VReleasePatched)) {
     game->SetScreenSize(800, 480);
     EXPECT_EQ(std::bit_cast<float>(game->Call(Routine::AspectRatio)), 1.25f);
@@ -136,12 +134,12 @@ TEST_P(FeaturePlaces, PlayerPlacesCallTheGamesRoutines) {
   }
   game->ClearCalls();
   game->Run(Routine::ItemRoutineCaller, {7, game->Address(Routine::ItemRoutine)});
-  EXPECT_EQ(Only(Routine::ItemRoutine).arguments[0], 7u);
   std::uint8_t structure[40] = {};
-  EXPECT_EQ(game->Call(Routine::ItemCreationCaller, {Address(structure), 5}), 5u);
-  EXPECT_EQ(structure[34] | structure[35] << 8, 0x4210);
+  const std::uint32_t created = game->Call(Routine::ItemCreationCaller, {Address(structure), 5});
   game->Run(Routine::ObjectRoutineCaller, {3, 0, 9});
-  EXPECT_EQ(Only(Routine::ObjectDefaultRoutine).arguments[0], 3u);
+  EXPECT_EQ((std::tuple{Only(Routine::ItemRoutine).arguments[0], created, structure[34] | structure[35] << 8,
+                        Only(Routine::ObjectDefaultRoutine).arguments[0]}),
+            (std::tuple{7u, 5u, 0x4210, 3u}));
 }
 
 // MultipleInstanceSupport's removals leave a Main that skips the check and the release and keeps its stack:

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include <hack/testing/GameDouble.h>
 
@@ -40,18 +41,17 @@ TEST(RendererDouble, SurfacesLockWithAPaddedPitchAndCountReferences) {
   DdSurfaceDesc2 locked{};
   locked.size = sizeof locked;
   ASSERT_EQ(Slot<HRESULT32>(surface, kSlotSurfaceLock, nullptr, &locked, kDdLockNoSysLock, 0u), kDdOk);
-  EXPECT_GT(std::uint32_t(locked.pitch), 3u * 4);
-  EXPECT_EQ(Slot<HRESULT32>(surface, kSlotSurfaceLock, nullptr, &locked, 0u, 0u), std::int32_t(0x887601AEu));
+  // Padded past the row, and a second lock refused as busy.
+  EXPECT_TRUE(std::uint32_t(locked.pitch) > 3u * 4 &&
+              Slot<HRESULT32>(surface, kSlotSurfaceLock, nullptr, &locked, 0u, 0u) == std::int32_t(0x887601AEu));
   const std::uint32_t pixel = 0x80402010;
   std::memcpy(reinterpret_cast<std::uint8_t*>(std::uintptr_t(locked.surface)) + locked.pitch + 2 * 4, &pixel, 4);
-  EXPECT_EQ(Slot<HRESULT32>(surface, kSlotSurfaceUnlock, nullptr), kDdOk);
-  EXPECT_EQ(renderer.Pixel(surface, 2, 1), pixel);
-  EXPECT_TRUE(renderer.PaddingIntact(surface));
-  EXPECT_EQ(renderer.Find(texture)->lockFlags, kDdLockNoSysLock);
-  EXPECT_EQ(Slot<std::uint32_t>(texture, kSlotRelease), 1u);
-  EXPECT_EQ(Slot<std::uint32_t>(surface, kSlotRelease), 0u);
-  EXPECT_EQ(renderer.LiveSurfaces(), 0u);
-  EXPECT_EQ(renderer.DirectDrawReferences(), 1u);
+  EXPECT_EQ((std::tuple{Slot<HRESULT32>(surface, kSlotSurfaceUnlock, nullptr), renderer.Pixel(surface, 2, 1),
+                        renderer.PaddingIntact(surface), renderer.Find(texture)->lockFlags}),
+            (std::tuple{kDdOk, pixel, true, kDdLockNoSysLock}));
+  EXPECT_EQ((std::tuple{Slot<std::uint32_t>(texture, kSlotRelease), Slot<std::uint32_t>(surface, kSlotRelease),
+                        renderer.LiveSurfaces(), renderer.DirectDrawReferences()}),
+            (std::tuple{1u, 0u, 0u, 1u}));
 }
 
 TEST(RendererDouble, InjectedFailuresAnswerTheirCodeOnce) {
@@ -70,8 +70,8 @@ TEST(RendererDouble, InjectedFailuresAnswerTheirCodeOnce) {
                             kTextureAddressClamp), kEFail);
   EXPECT_EQ(Slot<HRESULT32>(renderer.Device(), kSlotDeviceSetRenderState, kRenderStateTextureAddressU,
                             kTextureAddressClamp), kDdOk);
-  EXPECT_EQ(renderer.RenderStates().size(), 1u);
-  EXPECT_EQ(renderer.CallCount(Method::SetRenderState), 2u);
+  EXPECT_EQ((std::tuple{renderer.RenderStates().size(), renderer.CallCount(Method::SetRenderState)}),
+            (std::tuple{1u, 2u}));
 }
 
 // A quad of the bridge's shape: corners (x0, y0) .. (x1, y1) in the engine quad's order, one colour, UV 0..1.
@@ -209,16 +209,12 @@ TEST(GameDoubleDrawing, AMismatchWritesActualAndDifferencePictures) {
   std::remove((PictureOutputDirectory() + "/fraction.difference.png").c_str());
   actual.Set(0, 1, 0xFF000000);
   const PictureComparison comparison = ComparePictures(actual, expected, "mismatch");
-  EXPECT_EQ(comparison.differingPixels, 1u);
-  EXPECT_EQ(comparison.firstX, 1u);
-  CPicture difference;
+  EXPECT_EQ((std::tuple{comparison.differingPixels, comparison.firstX}), (std::tuple{1u, 1u}));
+  CPicture difference, written;
   const std::string base = PictureOutputDirectory() + "/mismatch";
-  ASSERT_TRUE(LoadPng(base + ".difference.png", difference));
-  EXPECT_EQ(difference.At(1, 0), 0xFFFF0000u);
-  EXPECT_EQ(difference.At(0, 0), 0xFF000000u);
-  CPicture written;
-  ASSERT_TRUE(LoadPng(base + ".actual.png", written));
-  EXPECT_EQ(written, actual);
+  ASSERT_TRUE(LoadPng(base + ".difference.png", difference) && LoadPng(base + ".actual.png", written));
+  EXPECT_EQ((std::tuple{difference.At(1, 0), difference.At(0, 0), written}),
+            (std::tuple{0xFFFF0000u, 0xFF000000u, actual}));
   std::remove((base + ".difference.png").c_str());
   std::remove((base + ".actual.png").c_str());
   EXPECT_FALSE(ComparePictureWithFile(actual, base + ".missing.png", "missing").same);
