@@ -26,8 +26,7 @@ inline std::string DoubleCaseName(const ::testing::TestParamInfo<DoubleCase>& in
 inline std::vector<DoubleCase> AllBuilds() {
   std::vector<DoubleCase> cases;
   for (auto build : gamedouble::kBuilds) {
-    cases.push_back({build, gameimage::kPreferredBase});
-    cases.push_back({build, gameimage::kRelocatedBase});
+    cases.insert(cases.end(), {{build, gameimage::kPreferredBase}, {build, gameimage::kRelocatedBase}});
   }
   return cases;
 }

@@ -23,10 +23,7 @@ namespace hacktest {
 // the message that was shown before the process ended.
 class StderrDialogs : public platform::IDialogBackend {
  public:
-  int MessageBox(HWND, std::u16string_view text, std::u16string_view, UINT) override {
-    Print(text);
-    return 0;
-  }
+  int MessageBox(HWND, std::u16string_view text, std::u16string_view, UINT) override { return Print(text), 0; }
   HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
     Print(config.pszContent ? std::u16string_view(config.pszContent) : std::u16string_view());
     if (pressed) *pressed = 8;  // IDCLOSE

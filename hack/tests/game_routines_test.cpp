@@ -2,6 +2,8 @@
 #include <hack/GameRoutines.h>
 
 #include <functional>
+#include <tuple>
+#include <vector>
 
 #include "GameDoubleFixture.h"
 
@@ -26,27 +28,22 @@ TEST_P(GameRoutinesTest, ReadsAnswerTheGamesData) {
   game->SetDirectSound(0x5D5D5D);
   game->SetRendererPresent(true, true);
 
-  EXPECT_EQ(Game::GetScreenWidth(), 640u);
-  EXPECT_EQ(Game::GetScreenHeight(), 480u);
-  EXPECT_EQ(Game::GetFontHeight(), 17u);
-  EXPECT_EQ(Address(Game::GetWindow()), 0xA1B2u);
-  EXPECT_EQ(Game::GetStateByte(), 11);
-  EXPECT_EQ(Game::GetItemArray(), game->Item(0));
-  EXPECT_EQ(Game::GetPlayerItem(), game->Item(0));
-  EXPECT_EQ(Address(Game::GetPlayerRecord()), game->At(record));
-  EXPECT_EQ(Game::GetPlayerItemNumber(), 42);
-  EXPECT_EQ(Game::GetPlayerRecordWord(4), -3);
-  EXPECT_EQ(Game::GetPlayerRecordLong(), -70000);
-  EXPECT_EQ(Address(Game::GetPlayerStateWord()), game->At(Place{0x5355D8, 0x535704, 0x535744, 0x878D98}));
-  EXPECT_EQ(Address(Game::GetPlayerUpdateWord()), game->At(Place{0x4BF2C0, 0x4BF3E8, 0x4BF428, 0x51CA34}));
-  EXPECT_EQ(Address(Game::GetDirectSound()), 0x5D5D5Du);
-  EXPECT_EQ(Address(Game::GetWaveFormat()), game->At(Place{0x52A968, 0x52AA98, 0x52AAD8, 0x86BEC8}));
-  EXPECT_EQ(Address(Game::GetSampleTable()), game->At(Place{0x52A990, 0x52AAC0, 0x52AB00, 0x86BEF0}));
-  EXPECT_EQ(Address(Game::GetDirectDraw()), game->Renderer().DirectDraw());
-  EXPECT_EQ(Address(Game::GetDirect3DDevice()), game->Renderer().Device());
+  EXPECT_EQ((std::tuple{Game::GetScreenWidth(), Game::GetScreenHeight(), Game::GetFontHeight(),
+                        Address(Game::GetWindow()), Game::GetStateByte(), Game::GetItemArray(), Game::GetPlayerItem()}),
+            (std::tuple{640u, 480u, 17u, 0xA1B2u, std::uint8_t(11), game->Item(0), game->Item(0)}));
+  EXPECT_EQ((std::tuple{Address(Game::GetPlayerRecord()), Game::GetPlayerItemNumber(), Game::GetPlayerRecordWord(4),
+                        Game::GetPlayerRecordLong(), Address(Game::GetDirectSound())}),
+            (std::tuple{game->At(record), std::uint16_t(42), std::int16_t(-3), std::int32_t(-70000), 0x5D5D5Du}));
+  EXPECT_EQ((std::vector{Address(Game::GetPlayerStateWord()), Address(Game::GetPlayerUpdateWord()),
+                         Address(Game::GetWaveFormat()), Address(Game::GetSampleTable()),
+                         Address(Game::GetDirectDraw()), Address(Game::GetDirect3DDevice())}),
+            (std::vector{game->At(Place{0x5355D8, 0x535704, 0x535744, 0x878D98}),
+                         game->At(Place{0x4BF2C0, 0x4BF3E8, 0x4BF428, 0x51CA34}),
+                         game->At(Place{0x52A968, 0x52AA98, 0x52AAD8, 0x86BEC8}),
+                         game->At(Place{0x52A990, 0x52AAC0, 0x52AB00, 0x86BEF0}), game->Renderer().DirectDraw(),
+                         game->Renderer().Device()}));
   game->SetRendererPresent(false, false);
-  EXPECT_EQ(Game::GetDirectDraw(), nullptr);
-  EXPECT_EQ(Game::GetDirect3DDevice(), nullptr);
+  EXPECT_EQ((std::tuple{Game::GetDirectDraw(), Game::GetDirect3DDevice()}), (std::tuple{nullptr, nullptr}));
 }
 
 TEST_P(GameRoutinesTest, CallsReachTheGamesRoutinesWithTheirArguments) {
@@ -66,10 +63,8 @@ TEST_P(GameRoutinesTest, CallsReachTheGamesRoutinesWithTheirArguments) {
       {Routine::CallItemRoutineB, [] { return Game::CallItemRoutineB(8), 0u; }, {8}, 0},
       {Routine::MoveItemToRoom, [] { return Game::MoveItemToRoom(9, 12), 0u; }, {9, 12}, 0},
       {Routine::RemoveEffect, [] { return Game::RemoveEffect(10), 0u; }, {10}, 0},
-      {Routine::PlaySoundEffect,
-       [&] { return std::uint32_t(Game::PlaySoundEffect(4, position, 2)); },
-       {4, Address(position), 2},
-       1},
+      {Routine::PlaySoundEffect, [&] { return std::uint32_t(Game::PlaySoundEffect(4, position, 2)); },
+       {4, Address(position), 2}, 1},
       {Routine::RenderString, [&] { return Game::RenderString(1, 2, 3, text, 5), 0u; }, {1, 2, 3, Address(text), 5}, 0},
       {Routine::RoutineC, [] { return Game::CallRoutineC(), 0u; }, {}, 0},
       {Routine::RoutineD, [] { return Game::CallRoutineD(), 0u; }, {}, 0},
@@ -77,28 +72,23 @@ TEST_P(GameRoutinesTest, CallsReachTheGamesRoutinesWithTheirArguments) {
   };
   if (V()) {
     rows.push_back({Routine::RoutineDV, [] { return Game::CallRoutineDV(1), 0u; }, {1}, 0});
-    rows.push_back({Routine::ProgressBarV,
-                    [] { return Game::RenderProgressBarV(1, 2, 3, 4, 5, 6, 7), 0u; },
-                    {1, 2, 3, 4, 5, 6, 7},
-                    0});
+    rows.push_back({Routine::ProgressBarV, [] { return Game::RenderProgressBarV(1, 2, 3, 4, 5, 6, 7), 0u; },
+                    {1, 2, 3, 4, 5, 6, 7}, 0});
   } else {
-    rows.push_back({Routine::ProgressBar,
-                    [] { return Game::RenderProgressBar(1, 2, 3, 4, 5, 6, 7), 0u; },
-                    {1, 2, 3, 4, 5, 6, 7},
-                    0});
+    rows.push_back({Routine::ProgressBar, [] { return Game::RenderProgressBar(1, 2, 3, 4, 5, 6, 7), 0u; },
+                    {1, 2, 3, 4, 5, 6, 7}, 0});
   }
   rows.push_back({Routine::SampleLoader,
                   [&] { return Editor() ? Game::LoadSampleEditor(text, 4, 3, 2) : Game::LoadSample(text, 4, 3, 2); },
-                  {Address(text), 4, 3, 2},
-                  1});
+                  {Address(text), 4, 3, 2}, 1});
   for (const Row& row : rows) {
     SCOPED_TRACE(gamedouble::NameOf(row.routine));
     game->ClearCalls();
     game->SetResult(row.routine, row.result);
     EXPECT_EQ(row.call(), row.result);
     ASSERT_EQ(game->Calls().size(), 1u);
-    EXPECT_EQ(game->Calls()[0].routine, row.routine);
-    EXPECT_EQ(game->Calls()[0].arguments, row.arguments);
+    EXPECT_EQ((std::tuple{game->Calls()[0].routine, game->Calls()[0].arguments}),
+              (std::tuple{row.routine, row.arguments}));
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include <hack/GameVersion.h>
 #include <hack/Messages.h>
@@ -59,8 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
         MarkerCase{0x00000000, 0, "BRINDLECORE: Game version detected as II (Release)\n"},
         MarkerCase{0x0146820F, 1, "BRINDLECORE: Game version detected as III (Release)\n"},
         MarkerCase{0xEAE82C46, 8, "BRINDLECORE: Game version detected as V (Release)\n"},
+        // Byte order matters: the last is the IV Release Patched value read the other way round.
         MarkerCase{0x12E82C47, 9, ""}, MarkerCase{0xFFFFFFFF, 9, ""}, MarkerCase{0x892424C7, 9, ""},
-        // Byte order matters: the IV Release Patched value read the other way round.
         MarkerCase{0x897C2424, 9, ""}));
 
 // The marker is the four raw bytes at +0x6B487; the same bytes one byte to either side are nothing.
@@ -82,21 +83,19 @@ TEST(HackDetection, OnlyThatOffsetCounts) {
 
 // The marker's four bytes must all lie inside the image.
 TEST(HackDetection, ImageTooSmallForTheMarkerIsUnrecognised) {
-  const struct {
-    std::uint32_t size;
-    std::uint32_t build;
-  } cases[] = {{0x6B487, 9}, {0x6B488, 9}, {0x6B48A, 9}, {0x6B48B, 2}, {0x6C000, 2}, {0x1000, 9}};
-  for (const auto& c : cases) {
+  // Image sizes and the build each gives.
+  for (const auto& c :
+       {std::pair{0x6B487u, 9u}, {0x6B488u, 9u}, {0x6B48Au, 9u}, {0x6B48Bu, 2u}, {0x6C000u, 2u}, {0x1000u, 9u}}) {
     // Mapped generously: only the registered size may decide.
     CGameImage image(gameimage::kPreferredBase, 0x80000);
     ASSERT_TRUE(image.IsMapped());
     image.WriteBuildMarker(GAMEVERSION_IV_RELEASE_PATCHED);
-    platform::RegisterGameImage(reinterpret_cast<void*>(std::uintptr_t(image.Base())), c.size,
+    platform::RegisterGameImage(reinterpret_cast<void*>(std::uintptr_t(image.Base())), c.first,
                                 u"C:\\Games\\Quorvant\\quorvant.exe");
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(DetectGameVersion(), c.build) << std::hex << c.size;
+    EXPECT_EQ(DetectGameVersion(), c.second) << std::hex << c.first;
     const std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.empty(), c.build == 9) << out;
+    EXPECT_EQ(out.empty(), c.second == 9) << out;
   }
 }
 
@@ -128,23 +127,9 @@ TEST_P(HackTranslation, RelocatedImagePicksTheBuildsColumn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, HackTranslation,
-                         ::testing::Values(ColumnCase{GAMEVERSION_IV_EDITOR, 0},
-                                           ColumnCase{GAMEVERSION_IV_RELEASE_PATCHED, 1},
-                                           ColumnCase{GAMEVERSION_IV_DEMO_CORVEL, 2},
-                                           ColumnCase{GAMEVERSION_V_RELEASE_PATCHED, 3}));
-
-TEST(HackTranslation, PreferredBaseAndOneMegabyteUp) {
-  const std::uint32_t bases[2] = {0x400000, 0x500000};
-  const std::uint32_t expected[2] = {0x48E9C0, 0x58E9C0};
-  for (int i = 0; i < 2; ++i) {
-    CGameImage image(bases[i], 0x80000);
-    ASSERT_TRUE(image.IsMapped()) << std::hex << bases[i];
-    image.WriteBuildMarker(GAMEVERSION_IV_RELEASE_PATCHED);
-    DetectQuietly();
-    ASSERT_TRUE(SelectGameBuild());
-    EXPECT_EQ(TranslateGameAddress(0, 0x48C720, 0x48E9C0, 0x48E830, 0x4D1C00), expected[i]);
-  }
-}
+                         ::testing::ValuesIn(std::vector<ColumnCase>{
+                             {GAMEVERSION_IV_EDITOR, 0}, {GAMEVERSION_IV_RELEASE_PATCHED, 1},
+                             {GAMEVERSION_IV_DEMO_CORVEL, 2}, {GAMEVERSION_V_RELEASE_PATCHED, 3}}));
 
 TEST(HackTranslation, BeforeABuildIsSelectedIsFatal) {
   EXPECT_EXIT(
@@ -175,10 +160,10 @@ TEST_P(HackUnsupported, ShowsWhyAndRefuses) {
     EXPECT_FALSE(SelectGameBuild());
     const auto shown = dialogs.CallsOf(ScriptedDialogs::Kind::TaskDialog);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].content, c.message);
-    EXPECT_EQ(shown[0].mainIcon, std::uintptr_t(0xFFFE));
     // OK alone, or Close alone when the launcher asked for it.
-    EXPECT_EQ(shown[0].config.dwCommonButtons, closeOnly ? 32 : 1);
+    EXPECT_EQ((std::tuple{shown[0].content, shown[0].mainIcon, shown[0].config.dwCommonButtons}),
+              (std::tuple{std::u16string(c.message), std::uintptr_t(0xFFFE),
+                          decltype(shown[0].config.dwCommonButtons)(closeOnly ? 32 : 1)}));
   }
   SetCloseOnlyMessages(false);
 }

@@ -51,8 +51,6 @@ class HackTest : public HackRegistryTest {
   tHackModule* third = nullptr;
 };
 
-// --- Jumps: every (distance, room) pair around the short/near boundary -----
-
 struct JumpRow {
   std::int32_t distance;
   std::uint32_t size;
@@ -86,18 +84,18 @@ TEST_P(HackJumps, BytesAndLanding) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HackJumps,
-    ::testing::Values(
+    ::testing::ValuesIn(std::vector<JumpRow>{
         // Short: -126 .. 129 with room for two bytes; EB and d - 2.
-        JumpRow{-126, 2, {0xEB, 0x80}}, JumpRow{-126, 5, {0xEB, 0x80}}, JumpRow{-125, 2, {0xEB, 0x81}},
-        JumpRow{-7, 2, {0xEB, 0xF7}}, JumpRow{7, 2, {0xEB, 0x05}}, JumpRow{127, 2, {0xEB, 0x7D}},
-        JumpRow{128, 2, {0xEB, 0x7E}}, JumpRow{129, 2, {0xEB, 0x7F}}, JumpRow{129, 6, {0xEB, 0x7F}},
+        {-126, 2, {0xEB, 0x80}}, {-126, 5, {0xEB, 0x80}}, {-125, 2, {0xEB, 0x81}}, {-7, 2, {0xEB, 0xF7}},
+        {7, 2, {0xEB, 0x05}}, {127, 2, {0xEB, 0x7D}}, {128, 2, {0xEB, 0x7E}}, {129, 2, {0xEB, 0x7F}},
+        {129, 6, {0xEB, 0x7F}},
         // Near: E9 and d - 5 as 32 bits.
-        JumpRow{-127, 5, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}}, JumpRow{-128, 5, {0xE9, 0x7B, 0xFF, 0xFF, 0xFF}},
-        JumpRow{-200, 5, {0xE9, 0x33, 0xFF, 0xFF, 0xFF}}, JumpRow{130, 5, {0xE9, 0x7D, 0x00, 0x00, 0x00}},
-        JumpRow{131, 7, {0xE9, 0x7E, 0x00, 0x00, 0x00}}, JumpRow{0x1FF, 5, {0xE9, 0xFA, 0x01, 0x00, 0x00}},
+        {-127, 5, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}}, {-128, 5, {0xE9, 0x7B, 0xFF, 0xFF, 0xFF}},
+        {-200, 5, {0xE9, 0x33, 0xFF, 0xFF, 0xFF}}, {130, 5, {0xE9, 0x7D, 0x00, 0x00, 0x00}},
+        {131, 7, {0xE9, 0x7E, 0x00, 0x00, 0x00}}, {0x1FF, 5, {0xE9, 0xFA, 0x01, 0x00, 0x00}},
         // Short distances in rooms too small for a near jump.
-        JumpRow{60, 3, {0xEB, 0x3A}}, JumpRow{-60, 4, {0xEB, 0xC2}}, JumpRow{-127, 8, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}},
-        JumpRow{0x10000, 5, {0xE9, 0xFB, 0xFF, 0x00, 0x00}}));
+        {60, 3, {0xEB, 0x3A}}, {-60, 4, {0xEB, 0xC2}}, {-127, 8, {0xE9, 0x7C, 0xFF, 0xFF, 0xFF}},
+        {0x10000, 5, {0xE9, 0xFB, 0xFF, 0x00, 0x00}}}));
 
 // Too little room for what a writer has to write is fatal, with the writer's own text.
 TEST_F(HackTest, TooLittleRoomIsFatal) {
@@ -108,25 +106,17 @@ TEST_F(HackTest, TooLittleRoomIsFatal) {
     std::function<void()> write;
     const char* message;
   };
-  const auto jump = [at](std::int32_t distance, std::uint32_t size) {
-    return [=] { WriteJump(at, at + std::uint32_t(distance), size); };
-  };
-  const auto adjust = [at](std::uint32_t size, std::int32_t adjustment) {
-    return [=] { WriteStackAdjust(at, size, adjustment); };
-  };
+  const auto jump = [at](std::int32_t d, std::uint32_t n) { return [=] { WriteJump(at, at + std::uint32_t(d), n); }; };
+  const auto adjust = [at](std::uint32_t size, std::int32_t by) { return [=] { WriteStackAdjust(at, size, by); }; };
+  const char* const noJump = "Not enough space to write jump\\.";
+  const char* const noSub = "Not enough space to write subtract\\.";
+  const char* const noAdd = "Not enough space to write add\\.";
   const Row rows[] = {
       // A short distance in one byte of room; near distances in 2 to 4 bytes.
-      {"short in 1", jump(10, 1), "Not enough space to write jump\\."},
-      {"short back in 1", jump(-126, 1), "Not enough space to write jump\\."},
-      {"near in 4", jump(130, 4), "Not enough space to write jump\\."},
-      {"near back in 4", jump(-127, 4), "Not enough space to write jump\\."},
-      {"near back in 2", jump(-127, 2), "Not enough space to write jump\\."},
-      {"near in 3", jump(130, 3), "Not enough space to write jump\\."},
-      {"sub8 in 2", adjust(2, -127), "Not enough space to write subtract\\."},
-      {"add8 in 2", adjust(2, 127), "Not enough space to write add\\."},
-      {"sub32 in 5", adjust(5, -128), "Not enough space to write subtract\\."},
-      {"add32 in 5", adjust(5, 128), "Not enough space to write add\\."},
-      {"sub in 0", adjust(0, -1), "Not enough space to write subtract\\."},
+      {"short 1", jump(10, 1), noJump}, {"short back 1", jump(-126, 1), noJump}, {"near 4", jump(130, 4), noJump},
+      {"near back 4", jump(-127, 4), noJump}, {"near back 2", jump(-127, 2), noJump}, {"near 3", jump(130, 3), noJump},
+      {"sub8 in 2", adjust(2, -127), noSub}, {"add8 in 2", adjust(2, 127), noAdd}, {"sub32 5", adjust(5, -128), noSub},
+      {"add32 in 5", adjust(5, 128), noAdd}, {"sub in 0", adjust(0, -1), noSub},
       {"values", [&] { WriteValues(at, 2, three, 3); }, "Not enough space to write values\\."},
       {"call", [&] { CHackCallHack call(first, at, at + 100, 4); }, "Not enough space to write call\\."},
   };
@@ -140,8 +130,6 @@ TEST_F(HackTest, TooLittleRoomIsFatal) {
         ::testing::ExitedWithCode(kFatalExitCode), row.message);
   }
 }
-
-// --- Calls ---------------------------------------------------------------------
 
 struct CallRow {
   std::int32_t distance;
@@ -170,33 +158,6 @@ INSTANTIATE_TEST_SUITE_P(
         CallRow{5, 5, {0xE8, 0x00, 0x00, 0x00, 0x00}}, CallRow{0, 5, {0xE8, 0xFB, 0xFF, 0xFF, 0xFF}},
         CallRow{10, 5, {0xE8, 0x05, 0x00, 0x00, 0x00}}, CallRow{-0x80, 6, {0xE8, 0x7B, 0xFF, 0xFF, 0xFF, 0x90}},
         CallRow{0x90, 9, {0xE8, 0x8B, 0x00, 0x00, 0x00, 0x90, 0x90, 0x90, 0x90}}));
-
-// A call placed backwards and forwards lands on its target and comes back to
-// the NOP fill, which runs into the game's next instruction.
-TEST_F(HackTest, CallsRunBothWays) {
-  const std::uint32_t place = image.At(0x403000);
-  CEmitter back(image.At(0x402F00));
-  back.AddImm(gameimage::EAX, 0x10).Ret();
-  CEmitter ahead(image.At(0x403100));
-  ahead.AddImm(gameimage::EAX, 0x20).Ret();
-  image.Place(back);
-  image.Place(ahead);
-  CEmitter game(place);
-  game.MovImm(gameimage::EAX, 1);
-  const std::uint32_t patchAt = game.Here();
-  game.Raw({kTrap, kTrap, kTrap, kTrap, kTrap, kTrap, kTrap}).AddImm(gameimage::EAX, 0x100).Ret();
-  image.Place(game);
-  {
-    CHackCallHack hack(first, patchAt, back.Origin(), 7);
-    EXPECT_EQ(gameimage::CallGame(place), 0x111u);
-  }
-  {
-    CHackCallHack hack(first, patchAt, ahead.Origin(), 7);
-    EXPECT_EQ(gameimage::CallGame(place), 0x121u);
-  }
-}
-
-// --- Stack adjustments -------------------------------------------------------
 
 struct AdjustRow {
   std::uint32_t size;
@@ -232,27 +193,22 @@ TEST_P(HackStackAdjusts, BytesAndTheStackPointerMove) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HackStackAdjusts,
-    ::testing::Values(
-        // 83 /5 (sub) and 83 /0 (add) with one byte up to 127.
-        AdjustRow{3, -1, {0x83, 0xEC, 0x01}}, AdjustRow{3, 1, {0x83, 0xC4, 0x01}},
-        AdjustRow{3, -127, {0x83, 0xEC, 0x7F}}, AdjustRow{3, 127, {0x83, 0xC4, 0x7F}},
-        // 81 with 32 bits from 128 on, both signs.
-        AdjustRow{6, -128, {0x81, 0xEC, 0x80, 0x00, 0x00, 0x00}},
-        AdjustRow{6, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00}},
-        AdjustRow{6, -0x300, {0x81, 0xEC, 0x00, 0x03, 0x00, 0x00}},
+    ::testing::ValuesIn(std::vector<AdjustRow>{
+        // 83 /5 (sub) and 83 /0 (add) with one byte up to 127; 81 with 32 bits from 128 on, both signs.
+        {3, -1, {0x83, 0xEC, 0x01}}, {3, 1, {0x83, 0xC4, 0x01}}, {3, -127, {0x83, 0xEC, 0x7F}},
+        {3, 127, {0x83, 0xC4, 0x7F}}, {6, -128, {0x81, 0xEC, 0x80, 0x00, 0x00, 0x00}},
+        {6, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00}}, {6, -0x300, {0x81, 0xEC, 0x00, 0x03, 0x00, 0x00}},
         // What is left: NOPs while a jump would be as long, then a jump over it.
-        AdjustRow{4, -4, {0x83, 0xEC, 0x04, 0x90}}, AdjustRow{5, 4, {0x83, 0xC4, 0x04, 0x90, 0x90}},
-        AdjustRow{6, -4, {0x83, 0xEC, 0x04, 0xEB, 0x01}}, AdjustRow{7, -128, {0x81, 0xEC, 0x80, 0x00, 0x00, 0x00, 0x90}},
-        AdjustRow{8, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00, 0x90, 0x90}},
-        AdjustRow{9, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00, 0xEB, 0x01}},
-        AdjustRow{10, -200, {0x81, 0xEC, 0xC8, 0x00, 0x00, 0x00, 0xEB, 0x02}},
+        {4, -4, {0x83, 0xEC, 0x04, 0x90}}, {5, 4, {0x83, 0xC4, 0x04, 0x90, 0x90}},
+        {6, -4, {0x83, 0xEC, 0x04, 0xEB, 0x01}}, {7, -128, {0x81, 0xEC, 0x80, 0x00, 0x00, 0x00, 0x90}},
+        {8, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00, 0x90, 0x90}},
+        {9, 128, {0x81, 0xC4, 0x80, 0x00, 0x00, 0x00, 0xEB, 0x01}},
+        {10, -200, {0x81, 0xEC, 0xC8, 0x00, 0x00, 0x00, 0xEB, 0x02}},
         // Jump over 129 left bytes is short, over 130 near.
-        AdjustRow{132, -16, {0x83, 0xEC, 0x10, 0xEB, 0x7F}},
-        AdjustRow{133, 16, {0x83, 0xC4, 0x10, 0xE9, 0x7D, 0x00, 0x00, 0x00}},
+        {132, -16, {0x83, 0xEC, 0x10, 0xEB, 0x7F}}, {133, 16, {0x83, 0xC4, 0x10, 0xE9, 0x7D, 0x00, 0x00, 0x00}},
         // No adjustment: the whole stretch is what is left.
-        AdjustRow{0, 0, {}}, AdjustRow{1, 0, {0x90}}, AdjustRow{2, 0, {0x90, 0x90}}, AdjustRow{3, 0, {0xEB, 0x01}},
-        AdjustRow{5, 0, {0xEB, 0x03}}, AdjustRow{129, 0, {0xEB, 0x7F}},
-        AdjustRow{130, 0, {0xE9, 0x7D, 0x00, 0x00, 0x00}}, AdjustRow{200, 0, {0xE9, 0xC3, 0x00, 0x00, 0x00}}));
+        {0, 0, {}}, {1, 0, {0x90}}, {2, 0, {0x90, 0x90}}, {3, 0, {0xEB, 0x01}}, {5, 0, {0xEB, 0x03}},
+        {129, 0, {0xEB, 0x7F}}, {130, 0, {0xE9, 0x7D, 0x00, 0x00, 0x00}}, {200, 0, {0xE9, 0xC3, 0x00, 0x00, 0x00}}}));
 
 // Magnitudes no frame can move by: only the bytes. INT32_MIN keeps its meaning as a subtraction.
 TEST_F(HackTest, ExtremeAdjustmentsEncodeTheirMagnitude) {
@@ -264,29 +220,20 @@ TEST_F(HackTest, ExtremeAdjustmentsEncodeTheirMagnitude) {
   EXPECT_EQ(ReadBytes(at, 7), (Bytes{0x81, 0xEC, 0x00, 0x00, 0x00, 0x80, 0x90}));
 }
 
-// --- Values ------------------------------------------------------------------
-
 TEST_F(HackTest, ValuesAreLittleEndianAndExactlyTheirWidth) {
   const std::uint32_t at = image.At(0x405000);
-  Fill(at, 8, kTrap);
+  Fill(at, 20, kTrap);
   {
     CHackValueHack wide(first, at + 1, std::uint32_t(0xDEADBEEF));
     CHackValueHack narrow(first, at + 6, std::uint8_t(0x00));
-    EXPECT_EQ(ReadBytes(at, 8), (Bytes{kTrap, 0xEF, 0xBE, 0xAD, 0xDE, kTrap, 0x00, kTrap}));
-    EXPECT_EQ((std::tuple{wide.GetAddress(), narrow.GetAddress(), wide.GetSize(), narrow.GetSize()}),
-              (std::tuple{at + 1, at + 6, 4u, 1u}));
+    CHackValueHack quad(first, at + 9, std::uint64_t(0x0807060504030201ull));
+    EXPECT_EQ(ReadBytes(at, 18), (Bytes{kTrap, 0xEF, 0xBE, 0xAD, 0xDE, kTrap, 0x00, kTrap, kTrap, 1, 2, 3, 4, 5, 6, 7,
+                                        8, kTrap}));
+    EXPECT_EQ((std::tuple{wide.GetAddress(), narrow.GetAddress(), wide.GetSize(), narrow.GetSize(), quad.GetSize()}),
+              (std::tuple{at + 1, at + 6, 4u, 1u, 8u}));
   }
-  EXPECT_EQ(ReadBytes(at, 8), Bytes(8, kTrap));
-  Fill(at, 10, kTrap);
-  {
-    CHackValueHack quad(first, at + 1, std::uint64_t(0x0807060504030201ull));
-    EXPECT_EQ(ReadBytes(at, 10), (Bytes{kTrap, 1, 2, 3, 4, 5, 6, 7, 8, kTrap}));
-    EXPECT_EQ(quad.GetSize(), 8u);
-  }
-  EXPECT_EQ(ReadBytes(at, 10), Bytes(10, kTrap));
+  EXPECT_EQ(ReadBytes(at, 20), Bytes(20, kTrap));
 }
-
-// --- Restoration -------------------------------------------------------------
 
 std::vector<int> g_Destroyed;
 
@@ -431,8 +378,6 @@ TEST_F(HackTest, DestructionRestoresBytesAndProtection) {
   EXPECT_EQ(Protections(code, data), kCodeAndData);
 }
 
-// --- Overlap -----------------------------------------------------------------
-
 std::string OverlapPattern(const CGameImage& image, std::uint32_t newAt, const char* newName, std::uint32_t oldAt,
                            const char* oldName) {
   char pattern[512];
@@ -465,26 +410,21 @@ TEST_F(HackTest, OverlapNamesTheOldestModulesOldestPatch) {
   }
 }
 
-TEST_F(HackTest, OverlapWithTheSameModulesOwnPatch) {
+TEST_F(HackTest, AdjacentPatchesDoNotOverlap) {
   const std::uint32_t at = image.At(0x409000);
   CHackValueHack kept(first, at, std::uint32_t(1));
-  EXPECT_EXIT(
-      {
-        ShowMessagesOnStderr();
-        CHackValueHack clash(first, at + 3, std::uint32_t(2));
-      },
-      ::testing::ExitedWithCode(2), OverlapPattern(image, at + 3, "First", at, "First"));
-  // One byte either side touches without overlapping.
+  // One byte either side touches without overlapping; nothing at all overlaps nothing.
   CHackValueHack below(second, at - 4, std::uint32_t(3));
   CHackValueHack above(second, at + 4, std::uint8_t(4));
-  CHackNOPHack empty(third, at, 0, 0);  // nothing at all overlaps nothing
-  EXPECT_EQ(image.Read<std::uint32_t>(at - 4), 3u);
-  EXPECT_EQ(image.Read<std::uint32_t>(at), 1u);
-  EXPECT_EQ(image.Read<std::uint8_t>(at + 4), 4u);
+  CHackNOPHack empty(third, at, 0, 0);
+  EXPECT_EQ((std::tuple{image.Read<std::uint32_t>(at - 4), image.Read<std::uint32_t>(at),
+                        image.Read<std::uint8_t>(at + 4)}),
+            (std::tuple{3u, 1u, std::uint8_t(4)}));
 }
 
 struct OverlapCase {
   std::uint32_t firstAt, firstSize, secondAt, secondSize;
+  bool sameModule = false;  // the clash comes from the module that holds the kept patch
 };
 
 class HackOverlap : public HackTest, public ::testing::WithParamInterface<OverlapCase> {};
@@ -497,17 +437,17 @@ TEST_P(HackOverlap, NamesBothPatchesAndExitsWith2) {
   EXPECT_EXIT(
       {
         ShowMessagesOnStderr();
-        CHackNOPHack clash(second, clashing, c.secondSize, 0);
+        CHackNOPHack clash(c.sameModule ? first : second, clashing, c.secondSize, 0);
       },
-      ::testing::ExitedWithCode(2), OverlapPattern(image, clashing, "Second", kept, "First"));
+      ::testing::ExitedWithCode(2), OverlapPattern(image, clashing, c.sameModule ? "First" : "Second", kept, "First"));
 }
 
+// Tail, head, inside, around, the same, and a tail of the module's own patch.
 INSTANTIATE_TEST_SUITE_P(Ranges, HackOverlap,
-                         ::testing::Values(OverlapCase{0x401000, 5, 0x401004, 2},   // tail
-                                           OverlapCase{0x401004, 4, 0x401000, 5},   // head
-                                           OverlapCase{0x401000, 10, 0x401002, 2},  // inside
-                                           OverlapCase{0x401002, 2, 0x401000, 10},  // around
-                                           OverlapCase{0x401000, 4, 0x401000, 4}));
+                         ::testing::ValuesIn(std::vector<OverlapCase>{
+                             {0x401000, 5, 0x401004, 2}, {0x401004, 4, 0x401000, 5}, {0x401000, 10, 0x401002, 2},
+                             {0x401002, 2, 0x401000, 10}, {0x401000, 4, 0x401000, 4},
+                             {0x401000, 4, 0x401003, 4, true}}));
 
 TEST(HackRelocated, OverlapMessageUsesTheImageOffset) {
   hack::testing::ResetHackRegistry();
@@ -531,9 +471,7 @@ TEST(HackRelocated, OverlapMessageUsesTheImageOffset) {
     EXPECT_EQ(std::u16string(text), u"quorvant.exe+0x12A0 (0x14012A0)");
   }
   hack::testing::ResetHackRegistry();
-}
-
-TEST_F(HackTest, AddressOutsideEveryModuleIsPlainHex) {
+  // An address outside every module is plain hex.
   void* page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(page, MAP_FAILED);
   const auto address = std::uint32_t(reinterpret_cast<std::uintptr_t>(page)) + 0x10;
@@ -594,8 +532,8 @@ TEST_F(HackTest, PatchedCallLandsWithRegistersFlagsAndStackIntact) {
   image.Place(game);
 
   gameimage::CallGame(game.Origin());
-  EXPECT_EQ(image.Read<std::uint32_t>(eaxAfter), 0x12345678u);
-  EXPECT_EQ(image.Read<gameimage::RegisterCapture>(capture).calls, 0u);
+  EXPECT_EQ((std::tuple{image.Read<std::uint32_t>(eaxAfter), image.Read<gameimage::RegisterCapture>(capture).calls}),
+            (std::tuple{0x12345678u, 0u}));
 
   {
     CHackCallHack hack(first, patchAt, probe.Origin(), 7);
@@ -604,16 +542,14 @@ TEST_F(HackTest, PatchedCallLandsWithRegistersFlagsAndStackIntact) {
     EXPECT_EQ((std::tuple{seen.calls, seen.eax, seen.ecx, seen.edx, seen.ebx, seen.esi, seen.edi, seen.ebp}),
               (std::tuple{1u, 0xA1A1A1A1u, 0xC1C1C1C1u, 0xD1D1D1D1u, 0xB1B1B1B1u, 0x51515151u, 0xD2D2D2D2u,
                           0xB0B0B0B0u}));
-    EXPECT_EQ(seen.eflags & 1u, 1u);  // the carry set before the call
-    EXPECT_EQ(seen.returnAddress, patchAt + 5);
-    EXPECT_EQ(seen.esp, image.Read<std::uint32_t>(espAtPatch) - 4);
-    // Back from the call, the NOP fill runs into the game's next instruction.
-    EXPECT_EQ(image.Read<std::uint32_t>(eaxAfter), 0xA1A1A1A1u);
-    EXPECT_EQ(image.Read<std::uint32_t>(flagsAfter) & 1u, 1u);
+    // The carry set before the call; back from the call, the NOP fill runs into the game's next instruction.
+    EXPECT_EQ((std::tuple{seen.eflags & 1u, seen.returnAddress, seen.esp, image.Read<std::uint32_t>(eaxAfter),
+                          image.Read<std::uint32_t>(flagsAfter) & 1u}),
+              (std::tuple{1u, patchAt + 5, image.Read<std::uint32_t>(espAtPatch) - 4, 0xA1A1A1A1u, 1u}));
   }
   gameimage::CallGame(game.Origin());
-  EXPECT_EQ(image.Read<std::uint32_t>(eaxAfter), 0x12345678u);
-  EXPECT_EQ(image.Read<gameimage::RegisterCapture>(capture).calls, 1u);
+  EXPECT_EQ((std::tuple{image.Read<std::uint32_t>(eaxAfter), image.Read<gameimage::RegisterCapture>(capture).calls}),
+            (std::tuple{0x12345678u, 1u}));
 }
 
 // The game keeps its stack 4-byte aligned; an entry it calls directly must not
@@ -644,10 +580,9 @@ TEST_F(HackTest, GameCodeCallsIntoTheProgramFromAnyStackAlignment) {
     image.Place(game);
     CHackCallHack hack(first, patchAt, target, 6);
     g_LocalAddress = 1;
-    EXPECT_EQ(gameimage::CallGame(game.Origin()), 123u) << padding;
-    EXPECT_EQ(g_Arguments[0], 1u);
-    EXPECT_EQ(g_Arguments[2], 3u);
-    EXPECT_EQ(g_LocalAddress % 16, 0u) << padding;
+    EXPECT_EQ((std::tuple{gameimage::CallGame(game.Origin()), g_Arguments[0], g_Arguments[2], g_LocalAddress % 16}),
+              (std::tuple{123u, 1u, 3u, 0u}))
+        << padding;
   }
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <hack/List.h>
@@ -41,9 +43,7 @@ TEST(HackList, AppendAndRemoveKeepHeadTailAndCount) {
   ListNode::Remove(nodes[3]);  // tail
   EXPECT_EQ(Walk(list), (std::vector<int>{2}));
   ListNode::Remove(nodes[2]);  // last
-  EXPECT_EQ(list.m_pHead, nullptr);
-  EXPECT_EQ(list.m_pTail, nullptr);
-  EXPECT_EQ(list.m_Count, 0u);
+  EXPECT_EQ((std::tuple{list.m_pHead, list.m_pTail, list.m_Count}), (std::tuple{nullptr, nullptr, 0u}));
   ListNode::Remove(nullptr);
   list.Append(&records[0]);
   list.Append(&records[1]);
@@ -65,28 +65,24 @@ TEST_P(HackHashName, StandardCrcOverLowBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Vectors, HackHashName,
-    ::testing::Values(HashCase{u"abc", false, 0x352441C2}, HashCase{u"abc", true, 0x352441C2},
-                      HashCase{u"ABC", true, 0x352441C2}, HashCase{u"ABC", false, 0xA3830348},
-                      HashCase{u"AbC", true, 0x352441C2}, HashCase{u"", false, 0}, HashCase{u"", true, 0},
-                      HashCase{nullptr, true, 0}, HashCase{u"a", false, 0xE8B7BE43},
-                      HashCase{u"The quick brown fox jumps over the lazy dog", false, 0x414FA339},
-                      // Only the low byte counts, and only A-Z fold: U+0141 is an "A".
-                      HashCase{u"\u0141", false, 0xD3D99E8B}, HashCase{u"\u0141", true, 0xD3D99E8B},
-                      HashCase{u"\u0161", false, 0xE8B7BE43},
-                      // "[" and "@" lie next to the letters and do not fold.
-                      HashCase{u"[", true, 0x2EBB67F1}, HashCase{u"@", true, 0xA4DEAE1D},
-                      HashCase{u"Nickname", false, 0x58FE9C32}, HashCase{u"Nickname", true, 0xA188FE64},
-                      HashCase{u"MULTIPLAYER", false, 0xC81C89CD}, HashCase{u"MULTIPLAYER", true, 0x451F1B25},
-                      HashCase{u"SquirrelSupport", true, 0x7D98835C}, HashCase{u"Z", false, 0x59BC5767},
-                      HashCase{u"Z", true, 0x62D277AF}, HashCase{u"z", true, 0x62D277AF},
-                      // Two names of one CRC (used below).
-                      HashCase{u"plumless", true, 0x4DDB0C25}, HashCase{u"buckeroo", false, 0x4DDB0C25}));
+    ::testing::ValuesIn(std::vector<HashCase>{
+        {u"abc", false, 0x352441C2}, {u"abc", true, 0x352441C2}, {u"ABC", true, 0x352441C2},
+        {u"ABC", false, 0xA3830348}, {u"AbC", true, 0x352441C2}, {u"", false, 0}, {u"", true, 0}, {nullptr, true, 0},
+        {u"a", false, 0xE8B7BE43}, {u"The quick brown fox jumps over the lazy dog", false, 0x414FA339},
+        // Only the low byte counts, and only A-Z fold: U+0141 is an "A". "[" and "@" lie next to the letters.
+        {u"\u0141", false, 0xD3D99E8B}, {u"\u0141", true, 0xD3D99E8B}, {u"\u0161", false, 0xE8B7BE43},
+        {u"[", true, 0x2EBB67F1}, {u"@", true, 0xA4DEAE1D}, {u"Nickname", false, 0x58FE9C32},
+        {u"Nickname", true, 0xA188FE64}, {u"MULTIPLAYER", false, 0xC81C89CD}, {u"MULTIPLAYER", true, 0x451F1B25},
+        {u"SquirrelSupport", true, 0x7D98835C}, {u"Z", false, 0x59BC5767}, {u"Z", true, 0x62D277AF},
+        {u"z", true, 0x62D277AF},
+        // Two names of one CRC (used below).
+        {u"plumless", true, 0x4DDB0C25}, {u"buckeroo", false, 0x4DDB0C25}}));
 
 ModuleOption MakeOption(const char16_t* module, const char16_t* name, const char16_t* value) {
   ModuleOption option{};
-  std::memcpy(option.optionName, name, (std::char_traits<char16_t>::length(name) + 1) * 2);
-  std::memcpy(option.moduleName, module, (std::char_traits<char16_t>::length(module) + 1) * 2);
-  std::memcpy(option.value, value, (std::char_traits<char16_t>::length(value) + 1) * 2);
+  for (auto [field, text] : {std::pair{option.optionName, name}, {option.moduleName, module}, {option.value, value}}) {
+    std::memcpy(field, text, (std::char_traits<char16_t>::length(text) + 1) * 2);
+  }
   return option;
 }
 
@@ -103,20 +99,17 @@ TEST_F(HackOptions, FirstDuplicateWinsAndAbsentGivesNull) {
   AddModuleOption(u"SquirrelSupport", u"Nickname", &squirrel);
 
   tModuleOptionTable* table = FindModuleOption(u"multiplayer");
-  ASSERT_NE(table, nullptr);
-  EXPECT_EQ(table, FindModuleOption(u"Multiplayer"));
   const ModuleOption* found = FindModuleOptionEntry(table, u"NICKNAME");
-  ASSERT_NE(found, nullptr);
+  ASSERT_TRUE(table != nullptr && found != nullptr && table == FindModuleOption(u"Multiplayer"));
   // Callers read the value at byte 260 of the record.
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(found) + 260)), u"Kelv");
   EXPECT_NE(found, &nick);  // a copy
   EXPECT_EQ(std::u16string(FindModuleOptionEntry(table, u"Server")->value), u"127.0.0.1:7777");
-  EXPECT_EQ(FindModuleOptionEntry(table, u"Password"), nullptr);
   EXPECT_EQ(std::u16string(FindModuleOptionEntry(FindModuleOption(u"SquirrelSupport"), u"Nickname")->value),
             u"Script");
-  EXPECT_EQ(FindModuleOption(u"CustomFiles"), nullptr);
-  EXPECT_EQ(FindModuleOptionEntry(nullptr, u"Nickname"), nullptr);
-  EXPECT_EQ(FindModuleOptionEntry(FindModuleOption(u"CustomFiles"), u"Nickname"), nullptr);
+  EXPECT_EQ((std::tuple{FindModuleOptionEntry(table, u"Password"), FindModuleOption(u"CustomFiles"),
+                        FindModuleOptionEntry(nullptr, u"Nickname")}),
+            (std::tuple{nullptr, nullptr, nullptr}));
 }
 
 TEST_F(HackOptions, ManyModulesAndOptionsShareBucketsCorrectly) {
@@ -142,16 +135,11 @@ TEST_F(HackOptions, ManyModulesAndOptionsShareBucketsCorrectly) {
   }
 }
 
-ModuleOption Option(const char16_t* value) {
-  ModuleOption option{};
-  text::Copy(option.value, 64, value);
-  return option;
-}
-
 // Entries are told apart by their 32-bit key alone: two names of one CRC are
 // one name to the tables, and the first stored wins.
 TEST_F(HackOptions, KeysAloneDecide) {
-  const ModuleOption a = Option(u"first"), b = Option(u"second"), c = Option(u"third");
+  const ModuleOption a = MakeOption(u"", u"", u"first"), b = MakeOption(u"", u"", u"second"),
+                     c = MakeOption(u"", u"", u"third");
   AddModuleOption(u"Multiplayer", u"plumless", &a);
   AddModuleOption(u"Multiplayer", u"BUCKEROO", &b);
   AddModuleOption(u"plumless", u"Nickname", &c);
@@ -161,13 +149,12 @@ TEST_F(HackOptions, KeysAloneDecide) {
   EXPECT_EQ(std::u16string(FindModuleOptionEntry(table, u"Plumless")->value), u"first");
   // A module named by a colliding name finds the other's table.
   tModuleOptionTable* other = FindModuleOption(u"Buckeroo");
-  ASSERT_NE(other, nullptr);
-  EXPECT_EQ(other, FindModuleOption(u"plumless"));
+  ASSERT_TRUE(other != nullptr && other == FindModuleOption(u"plumless"));
   EXPECT_EQ(std::u16string(FindModuleOptionEntry(other, u"NICKNAME")->value), u"third");
-  EXPECT_EQ(FindModuleOptionEntry(other, u"plumless"), nullptr);
-  EXPECT_EQ(FindModuleOptionEntry(table, u"Nickname"), nullptr);
+  EXPECT_EQ((std::tuple{FindModuleOptionEntry(other, u"plumless"), FindModuleOptionEntry(table, u"Nickname")}),
+            (std::tuple{nullptr, nullptr}));
   // Empty names hash to 0 and are a name like any other.
-  const ModuleOption d = Option(u"empty");
+  const ModuleOption d = MakeOption(u"", u"", u"empty");
   AddModuleOption(u"", u"", &d);
   EXPECT_EQ(std::u16string(FindModuleOptionEntry(FindModuleOption(u""), u"")->value), u"empty");
 }

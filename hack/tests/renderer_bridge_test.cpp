@@ -87,8 +87,7 @@ TEST_P(RendererBridgeTest, TextureSurfaceHoldsTheImageAtThePitch) {
   for (std::uint32_t y = 0; y < 3; ++y) {
     for (std::uint32_t x = 0; x < 5; ++x) EXPECT_EQ(game->Renderer().Pixel(Address(surface), x, y), pixels[y * 5 + x]);
   }
-  EXPECT_TRUE(game->Renderer().PaddingIntact(Address(surface)));
-  EXPECT_EQ(info->references, 2u);
+  EXPECT_EQ((std::tuple{game->Renderer().PaddingIntact(Address(surface)), info->references}), (std::tuple{true, 2u}));
   ComRelease(texture);
   ComRelease(surface);
   EXPECT_EQ(game->Renderer().LiveSurfaces(), 0u);
@@ -118,8 +117,7 @@ TEST_P(RendererBridgeTest, EveryFailureReleasesWhatWasMade) {
   EXPECT_EQ(game->Renderer().CallCount(Method::CreateSurface), 3u);
   game->SetRendererPresent(true, false);
   Draw(nullptr, {1, 1}, {4, 4}, 0xFFFFFFFF);
-  EXPECT_TRUE(game->Renderer().Submitted().empty());
-  EXPECT_TRUE(game->Calls().empty());
+  EXPECT_TRUE(game->Renderer().Submitted().empty() && game->Calls().empty());
 }
 
 TEST_P(RendererBridgeTest, CornersFollowPivotRotationAndScale) {
@@ -152,12 +150,11 @@ TEST_P(RendererBridgeTest, CornersFollowPivotRotationAndScale) {
                             i >= 2 ? 0.75f : 0.5f}));
     }
   }
-  EXPECT_EQ(state[0] + state[1], 0u);
-  EXPECT_EQ(game->Read<std::uint32_t>(Place{0x7E70D0, 0x7E71E0, 0x7E7220, 0xE4B100}), 4u);
+  EXPECT_EQ((std::tuple{state[0] + state[1], game->Read<std::uint32_t>(Place{0x7E70D0, 0x7E71E0, 0x7E7220, 0xE4B100})}),
+            (std::tuple{0u, 4u}));
   const auto& states = game->Renderer().RenderStates();
   ASSERT_GE(states.size(), 2u);
-  EXPECT_EQ(states[0], (std::array<std::uint32_t, 2>{44, 3}));
-  EXPECT_EQ(states[1], (std::array<std::uint32_t, 2>{45, 3}));
+  EXPECT_EQ((std::vector{states[0], states[1]}), (std::vector<std::array<std::uint32_t, 2>>{{44, 3}, {45, 3}}));
 }
 
 // A tinted quad of a white texture covers exactly the pixels whose centres lie
@@ -209,11 +206,10 @@ TEST_P(RendererBridgeTest, DrawingPutsTheGamesTextureBack) {
   }
   const Bytes before = ReadBytes(where, V() ? Game::kRenderStateBlockSize : 4);
   Draw(&ours, {0, 0}, {4, 4}, 0xFFFFFFFF);
-  EXPECT_EQ(ReadBytes(where, V() ? Game::kRenderStateBlockSize : 4), before);
-  EXPECT_EQ(game->Frame().At(1, 1), 0xFFFF0000u);
   // Flushed before and after: the quad never waits for the game's next frame.
-  EXPECT_EQ(game->CallsOf(Routine::FrameRoutine1).size(), 2u);
-  EXPECT_TRUE(game->Renderer().Queued().empty());
+  EXPECT_EQ((std::tuple{ReadBytes(where, V() ? Game::kRenderStateBlockSize : 4), game->Frame().At(1, 1),
+                        game->CallsOf(Routine::FrameRoutine1).size(), game->Renderer().Queued().empty()}),
+            (std::tuple{before, 0xFFFF0000u, 2u, true}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, RendererBridgeTest, ::testing::ValuesIn(AllBuilds()), DoubleCaseName);

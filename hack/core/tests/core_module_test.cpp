@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -151,8 +152,7 @@ class CoreStart : public hacktest::HackRegistryTest {
 struct Refusal {
   const char* what;
   std::function<void(InitialisationData*)> change;
-  std::uint32_t marker;  // 0: the build's own
-  std::uint32_t reply;
+  std::uint32_t marker, reply;  // marker 0: the build's own
 };
 
 TEST_F(CoreStart, InitRefusesOtherHeadersAndUnknownBuildsWithoutTouchingTheGame) {
@@ -174,10 +174,8 @@ TEST_F(CoreStart, InitRefusesOtherHeadersAndUnknownBuildsWithoutTouchingTheGame)
     pristine = hacktest::ReadBytes(game->At(0x401000), game->CodeEnd() - game->At(0x401000));
     auto block = SerialiseInitialisationData(header, 1, descriptors, options);
     const std::uint32_t reply = StartCoreModule(block.data(), block.size());
-    EXPECT_EQ(reply, c.reply);
-    EXPECT_TRUE(CoreRefused(reply));
-    EXPECT_TRUE(ImagePristine());
-    EXPECT_EQ(g_FileSystem, nullptr);
+    EXPECT_EQ((std::tuple{reply, CoreRefused(reply), ImagePristine(), g_FileSystem}),
+              (std::tuple{c.reply, true, true, nullptr}));
     hack::testing::ResetHackRegistry();
     game.reset();
   }
@@ -210,12 +208,10 @@ TEST_P(CoreStartOnEveryBuild, StartsModulesRaisesStartEventsAndLeavesTheImageAsI
   ASSERT_GE(seen.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 3),
             (std::vector<std::string>{"0 option", "2 window 0", "5 started"}));
-  EXPECT_EQ(seen.back(), "1");
-  EXPECT_EQ(mountsAtInit.size(), 7u);  // the six and "/Mods/Levels", never "/Mods/.."
-  EXPECT_EQ(mountsAtInit.back(), u"/Mods/Levels");
-  EXPECT_TRUE(ImagePristine());
-  EXPECT_EQ(g_FileSystem, nullptr);
-  EXPECT_EQ(g_pCoreModule->m_hModule, nullptr);
+  // The six and "/Mods/Levels", never "/Mods/..".
+  EXPECT_EQ((std::tuple{seen.back(), mountsAtInit.size(), mountsAtInit.back(), ImagePristine(), g_FileSystem,
+                        g_pCoreModule->m_hModule}),
+            (std::tuple{"1", 7u, u"/Mods/Levels", true, nullptr, nullptr}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, CoreStartOnEveryBuild, ::testing::ValuesIn(gamedouble::kBuilds),
@@ -226,7 +222,7 @@ struct Ending {
   const char* what;
   std::uint32_t initReply, gameStartReply, gameStartExitCode;
   bool disableGame;
-  DWORD exitCode;
+  DWORD exitCode;  // the main thread's
 };
 
 void EndThreadInstead(UINT code) { ExitThread(code); }
@@ -258,11 +254,9 @@ TEST_F(CoreStart, EveryWayOutUnloadsEverythingAndRestoresTheImage) {
     DWORD code = 0;
     GetExitCodeThread(thread, &code);
     CloseHandle(thread);
-    EXPECT_EQ(code, c.exitCode);
-    EXPECT_EQ(seen.back(), c.initReply == MODULEREPLY_HANDLED ? "1" : "0");  // Unload last, when it was loaded
-    EXPECT_TRUE(ImagePristine());
-    EXPECT_EQ(g_FileSystem, nullptr);
-    EXPECT_EQ(g_pCoreModule->m_hModule, nullptr);
+    // Unload last, when it was loaded.
+    EXPECT_EQ((std::tuple{code, seen.back(), ImagePristine(), g_FileSystem, g_pCoreModule->m_hModule}),
+              (std::tuple{c.exitCode, c.initReply == MODULEREPLY_HANDLED ? "1" : "0", true, nullptr, nullptr}));
     hack::testing::ResetHackRegistry();
     hack::testing::ClearModuleOptions();
     FreeInitDataLists(&descriptors, &options);
@@ -272,19 +266,15 @@ TEST_F(CoreStart, EveryWayOutUnloadsEverythingAndRestoresTheImage) {
   platform::SetExitHook(previous);
 }
 
-struct Flip {
-  Build build;
-  std::uint32_t number, reply;
-};
-
 TEST_F(CoreStart, FlipeffectsPastTheTableAreRefused) {
-  const Flip cases[] = {{Build::IVEditor, 46, 1},        {Build::IVEditor, 47, 7}, {Build::IVReleasePatched, 47, 7},
-                        {Build::VReleasePatched, 58, 1}, {Build::VReleasePatched, 59, 7}};
-  for (const Flip& c : cases) {
-    SCOPED_TRACE(c.number);
-    ASSERT_EQ(Start(c.build), MODULEREPLY_HANDLED);
-    FlipeffectEventData flip{{sizeof(FlipeffectEventData)}, c.number, 0};
-    EXPECT_EQ(CoreModuleHandler(MODULEEVENT_FLIPEFFECT, &flip), c.reply);
+  const std::tuple<Build, std::uint32_t, std::uint32_t> cases[] = {
+      {Build::IVEditor, 46, 1}, {Build::IVEditor, 47, 7}, {Build::IVReleasePatched, 47, 7},
+      {Build::VReleasePatched, 58, 1}, {Build::VReleasePatched, 59, 7}};
+  for (const auto& [build, number, reply] : cases) {
+    SCOPED_TRACE(number);
+    ASSERT_EQ(Start(build), MODULEREPLY_HANDLED);
+    FlipeffectEventData flip{{sizeof(FlipeffectEventData)}, number, 0};
+    EXPECT_EQ(CoreModuleHandler(MODULEEVENT_FLIPEFFECT, &flip), reply);
     UnloadCoreModule();
     hack::testing::ResetHackRegistry();
     game.reset();
@@ -314,8 +304,7 @@ TEST_F(CoreStart, TheSixMountsResolveToTheirHostDirectories) {
     char16_t translated[CFileSystem::kMaxPath] = {};
     bool exists = false;
     ASSERT_TRUE(g_FileSystem->TranslatePath(path.c_str(), true, false, &exists, translated, CFileSystem::kMaxPath));
-    EXPECT_TRUE(exists);
-    EXPECT_TRUE(fs::equivalent(platform::ToHostPath(translated), host / "level.dat"));
+    EXPECT_TRUE(exists && fs::equivalent(platform::ToHostPath(translated), host / "level.dat"));
     fs::remove(host / "level.dat");
   }
   fs::remove_all(root);
@@ -323,16 +312,13 @@ TEST_F(CoreStart, TheSixMountsResolveToTheirHostDirectories) {
 
 // The frames as vorbisfile decodes them, mixed to one channel as the game's mono format asks.
 std::vector<float> DecodeToMono(const std::vector<std::uint8_t>& ogg) {
-  struct Source {
-    const std::vector<std::uint8_t>* bytes;
-    std::size_t at;
-  } source{&ogg, 0};
+  std::pair<const std::vector<std::uint8_t>*, std::size_t> source{&ogg, 0};  // the bytes and how far read
   ov_callbacks callbacks{};
   callbacks.read_func = [](void* out, std::size_t size, std::size_t count, void* raw) -> std::size_t {
-    auto* s = static_cast<Source*>(raw);
-    const std::size_t n = std::min(size * count, s->bytes->size() - s->at);
-    std::memcpy(out, s->bytes->data() + s->at, n);
-    s->at += n;
+    auto& [bytes, at] = *static_cast<std::pair<const std::vector<std::uint8_t>*, std::size_t>*>(raw);
+    const std::size_t n = std::min(size * count, bytes->size() - at);
+    std::memcpy(out, bytes->data() + at, n);
+    at += n;
     return size == 0 ? 0 : n / size;
   };
   OggVorbis_File file;
@@ -369,9 +355,9 @@ TEST_F(CoreStart, AFloatOggSampleBecomesTheGamesSixteenBitSamplesInItsTableEntry
   EXPECT_EQ(game->Call(Routine::LoadSampleCaller, {std::uint32_t(std::uintptr_t(game->SampleReadBuffer())),
                                                    std::uint32_t(ogg.size()), 0, kIndex}),
             1u);
-  EXPECT_TRUE(game->CallsOf(Routine::SampleLoader).empty());  // the game's own loader never ran
-  EXPECT_EQ(entry->rate, 22050u);
-  EXPECT_EQ(entry->third, kUntouched);
+  // The game's own loader never ran.
+  EXPECT_EQ((std::tuple{game->CallsOf(Routine::SampleLoader).size(), entry->rate, entry->third}),
+            (std::tuple{0u, 22050u, kUntouched}));
   auto* buffer = reinterpret_cast<IDirectSoundBuffer*>(std::uintptr_t(entry->buffer));
   ASSERT_NE(buffer, nullptr);
   void* bytes = nullptr;
@@ -382,8 +368,7 @@ TEST_F(CoreStart, AFloatOggSampleBecomesTheGamesSixteenBitSamplesInItsTableEntry
   buffer->Unlock(bytes, size, nullptr, 0);
   buffer->Release();
   const std::vector<float> expected = DecodeToMono(ogg);
-  ASSERT_EQ(samples.size(), std::size_t(kFrames));
-  ASSERT_EQ(expected.size(), samples.size());
+  ASSERT_TRUE(samples.size() == std::size_t(kFrames) && expected.size() == samples.size());
   int off = 0;
   for (std::size_t i = 0; i < samples.size(); ++i) {
     off += std::abs(samples[i] - int(std::lround(expected[i] * 32767))) > 1;
@@ -405,10 +390,9 @@ TEST(CoreModule, ANonPngImageLeavesTheStreamWhereItWas) {
   auto* stream = new CByteArrayStream(bytes, sizeof bytes);
   ASSERT_TRUE(stream->Seek(4, CStream::kSeekBegin));
   LoadImageEventData load{{sizeof(LoadImageEventData)}, nullptr, stream};
-  EXPECT_EQ(CoreModuleHandler(MODULEEVENT_LOADIMAGE, &load), MODULEREPLY_HANDLED);
-  EXPECT_EQ(load.result, nullptr);
   std::uint64_t position = 0;
-  EXPECT_TRUE(stream->GetPosition(&position));
+  EXPECT_EQ((std::tuple{CoreModuleHandler(MODULEEVENT_LOADIMAGE, &load), load.result, stream->GetPosition(&position)}),
+            (std::tuple{std::uint32_t(MODULEREPLY_HANDLED), nullptr, true}));
   EXPECT_EQ(position, 4u);
   stream->Release();
 }

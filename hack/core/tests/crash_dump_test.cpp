@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <core/CrashDump.h>
@@ -97,12 +98,8 @@ struct Crash {
   bool dumpExpected;
 };
 
-const Crash kCrashes[] = {
-    {"dump", true, false, false, true},
-    {"dump then terminate", true, true, false, true},
-    {"no dumps asked", false, false, false, false},
-    {"name too long", true, false, true, false},
-};
+const Crash kCrashes[] = {{"dump", true, false, false, true}, {"dump then terminate", true, true, false, true},
+                           {"no dumps asked", false, false, false, false}, {"name too long", true, false, true, false}};
 
 std::string DirectoryFor(pid_t parent, const Crash& c) {
   std::string directory = DumpDirectory(parent, c.what);
@@ -150,25 +147,22 @@ TEST_F(CrashInTheGameDeathTest, EndsWithTheExceptionCodeAndLeavesADumpOfTheFault
     fs::remove_all(DumpDirectory(::getpid(), c.what));
     ASSERT_EQ(dumps.size(), c.dumpExpected ? 1u : 0u);
     if (!c.dumpExpected) continue;
-    EXPECT_EQ(dumps[0].extension(), ".dmp");
     ASSERT_TRUE(dump.Valid());
-    EXPECT_GE(dump.Header().NumberOfStreams, 6u);
+    EXPECT_TRUE(dumps[0].extension() == ".dmp" && dump.Header().NumberOfStreams >= 6u);
     const auto* e = dump.Stream<MINIDUMP_EXCEPTION_STREAM>(ExceptionStream);
     const auto* threads = dump.Stream<DWORD>(ThreadListStream);
     const auto* modules = dump.Stream<DWORD>(ModuleListStream);
     ASSERT_TRUE(e != nullptr && threads != nullptr && modules != nullptr);
-    EXPECT_EQ(e->ExceptionRecord.ExceptionCode, EXCEPTION_ACCESS_VIOLATION);
-    EXPECT_EQ(e->ExceptionRecord.ExceptionInformation[1], 0x10u);
-    ASSERT_EQ(*threads, 1u);
-    EXPECT_EQ(reinterpret_cast<const MINIDUMP_THREAD*>(threads + 1)->ThreadId, e->ThreadId);
+    ASSERT_TRUE(*threads == 1u && *modules >= 1u);
+    EXPECT_EQ((std::tuple{e->ExceptionRecord.ExceptionCode, e->ExceptionRecord.ExceptionInformation[1],
+                          reinterpret_cast<const MINIDUMP_THREAD*>(threads + 1)->ThreadId}),
+              (std::tuple{DWORD(EXCEPTION_ACCESS_VIOLATION), 0x10u, e->ThreadId}));
     // The fault lies in the game image, the first module.
-    ASSERT_GE(*modules, 1u);
     const auto* game = reinterpret_cast<const MINIDUMP_MODULE*>(modules + 1);
     const std::uint64_t address = e->ExceptionRecord.ExceptionAddress;
     EXPECT_TRUE(address >= game->BaseOfImage && address < game->BaseOfImage + game->SizeOfImage);
     const auto* context = dump.At<CONTEXT>(e->ThreadContext.Rva);
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(context->Eip, address);
+    ASSERT_TRUE(context != nullptr && context->Eip == address);
     EXPECT_EQ(dump.Memory(address, 2), std::vector<std::uint8_t>(kFaultingCode + kLoadOffset,
                                                                   kFaultingCode + kLoadOffset + 2));
   }

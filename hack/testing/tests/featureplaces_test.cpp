@@ -4,6 +4,8 @@
 
 #include <bit>
 #include <cstring>
+#include <string>
+#include <tuple>
 
 #include <hack/testing/GameDouble.h>
 
@@ -42,11 +44,11 @@ TEST_P(FeaturePlaces, FileRoutinesOpenAndCloseThroughTheRuntime) {
     if (opens[i] == Routine::OpenGameData || (opens[i] == Routine::OpenSavedGame && !Is(Build::VReleasePatched))) {
       EXPECT_EQ(run.after.edx, 0x5100 + i);  // the stream is in ESI too
     }
-    EXPECT_EQ(run.stackDelta, 0);
     const StubCall open = Only(Routine::FileOpen);
     ASSERT_EQ(open.arguments.size(), 2u);
-    EXPECT_EQ(open.arguments[0], Address(path));
-    EXPECT_STREQ(reinterpret_cast<const char*>(std::uintptr_t(open.arguments[1])), modes[i]);
+    const char* mode = reinterpret_cast<const char*>(std::uintptr_t(open.arguments[1]));
+    EXPECT_EQ((std::tuple{run.stackDelta, open.arguments[0], std::string(mode)}),
+              (std::tuple{0, Address(path), std::string(modes[i])}));
   }
   const Routine closes[] = {Routine::CloseCaller1,  Routine::CloseCaller2,  Routine::CloseCaller3, Routine::CloseCaller4,
                             Routine::CloseCallerV1, Routine::CloseCallerV2, Routine::CloseCallerV3};
@@ -63,8 +65,7 @@ TEST_P(FeaturePlaces, FileRoutinesOpenAndCloseThroughTheRuntime) {
   for (std::uint8_t flag : {0, 1}) {
     object[32] = flag;
     const RunResult run = game->Run(Routine::ObjectTest, {Address(object)});
-    EXPECT_EQ(run.after.edx, flag != 0 ? 1u : 2u);
-    EXPECT_EQ(run.after.eax, Address(object));
+    EXPECT_EQ((std::tuple{run.after.edx, run.after.eax}), (std::tuple{flag != 0 ? 1u : 2u, Address(object)}));
   }
 }
 
@@ -77,21 +78,20 @@ TEST_P(FeaturePlaces, Win32SaveRoutinesCreateWriteReadAndClose) {
       game->ClearCalls();
       game->SetResult(Routine::CreateFileW32, handle);
       const RunResult run = game->Run(routine, {Address("savegame.3"), Address(buffer), sizeof buffer});
-      EXPECT_EQ(run.stackDelta, 0);
       const StubCall create = Only(Routine::CreateFileW32);
-      EXPECT_STREQ(reinterpret_cast<const char*>(std::uintptr_t(create.arguments[0])), "savegame.3");
-      EXPECT_EQ(create.arguments[1], routine == Routine::SaveWriter ? 0x40000000u : 0x80000000u);
+      const char* name = reinterpret_cast<const char*>(std::uintptr_t(create.arguments[0]));
+      EXPECT_EQ((std::tuple{run.stackDelta, std::string(name), create.arguments[1], run.after.eax}),
+                (std::tuple{0, std::string("savegame.3"), routine == Routine::SaveWriter ? 0x40000000u : 0x80000000u,
+                            handle == 0xFFFFFFFFu ? 0u : 1u}));
       if (handle == 0xFFFFFFFFu) {
-        EXPECT_EQ(run.after.eax, 0u);
         EXPECT_TRUE(game->CallsOf(transfer).empty());
         continue;
       }
-      EXPECT_EQ(run.after.eax, 1u);
       const StubCall call = Only(transfer);
-      EXPECT_EQ(std::vector<std::uint32_t>(call.arguments.begin(), call.arguments.begin() + 3),
-                (std::vector<std::uint32_t>{handle, Address(buffer), sizeof buffer}));
-      EXPECT_NE(call.arguments[3], 0u);  // the count pointer
-      EXPECT_EQ(call.arguments[4], 0u);
+      // Handle, buffer, size, the count pointer, no overlapped block.
+      EXPECT_EQ((std::vector<std::uint32_t>{call.arguments[0], call.arguments[1], call.arguments[2],
+                                            call.arguments[3] != 0, call.arguments[4]}),
+                (std::vector<std::uint32_t>{handle, Address(buffer), sizeof buffer, 1, 0}));
       EXPECT_EQ(Only(Routine::CloseHandleW32).arguments[0], handle);
       // Where the game goes on, EAX holds 0 on the editor's writer and the handle elsewhere.
       const std::uint32_t eax = routine == Routine::SaveWriter ? run.after.ecx : call.eax;
@@ -103,9 +103,7 @@ TEST_P(FeaturePlaces, Win32SaveRoutinesCreateWriteReadAndClose) {
 TEST_P(FeaturePlaces, SmallFeatureRoutinesAnswerAsTheGameWould) {
   EXPECT_EQ(game->Address(Routine::LimitStore) != 0, Is(Build::IVEditor));
   EXPECT_EQ(game->Address(Routine::AspectRatio) == 0, Is(Build::VReleasePatched));
-  if (Is(Build::IVEditor)) {
-    EXPECT_EQ(game->Call(Routine::LimitStore, {0x1234}), 0x34u);
-  }
+  EXPECT_EQ(Is(Build::IVEditor) ? game->Call(Routine::LimitStore, {0x1234}) : 0x34u, 0x34u);  // only the editor has it
   if (!Is(Build::VReleasePatched)) {
     game->SetScreenSize(800, 480);
     EXPECT_EQ(std::bit_cast<float>(game->Call(Routine::AspectRatio)), 1.25f);
@@ -116,9 +114,8 @@ TEST_P(FeaturePlaces, SmallFeatureRoutinesAnswerAsTheGameWould) {
   game->SetMainBehaviour(0x3D0000, 0);
   game->SetResult(Routine::InstanceCheck, 1);
   const RunResult refused = game->Run(Routine::Main, {game->At(0x400000), 0, 0, 1});
-  EXPECT_EQ(refused.after.eax, kMainAnotherInstanceCode);
-  EXPECT_EQ(refused.stackDelta, 16);
-  EXPECT_TRUE(game->CallsOf(Routine::InstanceRelease).empty());
+  EXPECT_EQ((std::tuple{refused.after.eax, refused.stackDelta, game->CallsOf(Routine::InstanceRelease).size()}),
+            (std::tuple{kMainAnotherInstanceCode, 16, 0u}));
   game->SetResult(Routine::InstanceCheck, 0);
   EXPECT_EQ(game->Run(Routine::Main, {game->At(0x400000), 0, 0, 1}).after.eax, kMainExitCode);
   EXPECT_EQ(game->CallsOf(Routine::InstanceRelease).size(), 1u);
@@ -137,12 +134,12 @@ TEST_P(FeaturePlaces, PlayerPlacesCallTheGamesRoutines) {
   }
   game->ClearCalls();
   game->Run(Routine::ItemRoutineCaller, {7, game->Address(Routine::ItemRoutine)});
-  EXPECT_EQ(Only(Routine::ItemRoutine).arguments[0], 7u);
   std::uint8_t structure[40] = {};
-  EXPECT_EQ(game->Call(Routine::ItemCreationCaller, {Address(structure), 5}), 5u);
-  EXPECT_EQ(structure[34] | structure[35] << 8, 0x4210);
+  const std::uint32_t created = game->Call(Routine::ItemCreationCaller, {Address(structure), 5});
   game->Run(Routine::ObjectRoutineCaller, {3, 0, 9});
-  EXPECT_EQ(Only(Routine::ObjectDefaultRoutine).arguments[0], 3u);
+  EXPECT_EQ((std::tuple{Only(Routine::ItemRoutine).arguments[0], created, structure[34] | structure[35] << 8,
+                        Only(Routine::ObjectDefaultRoutine).arguments[0]}),
+            (std::tuple{7u, 5u, 0x4210, 3u}));
 }
 
 // MultipleInstanceSupport's removals leave a Main that skips the check and the release and keeps its stack:
@@ -164,28 +161,24 @@ TEST_P(FeaturePlaces, MainRunsWithTheSingleInstanceCodeRemoved) {
   game->SetResult(Routine::InstanceCheck, 1);
   game->SetMainBehaviour(0x3D0001, 1);
   const RunResult run = game->Run(Routine::Main, {game->At(0x400000), 0, 0, 1});
-  EXPECT_EQ(run.after.eax, kMainExitCode + 1);
-  EXPECT_EQ(run.stackDelta, 16);
-  EXPECT_EQ(run.after.ebx, run.before.ebx);
-  EXPECT_EQ(run.after.ebp, run.before.ebp);
-  EXPECT_TRUE(game->CallsOf(Routine::InstanceCheck).empty());
-  EXPECT_TRUE(game->CallsOf(Routine::InstanceRelease).empty());
+  EXPECT_EQ((std::tuple{run.after.eax, run.stackDelta, run.after.ebx, run.after.ebp}),
+            (std::tuple{kMainExitCode + 1, 16, run.before.ebx, run.before.ebp}));
+  EXPECT_TRUE(game->CallsOf(Routine::InstanceCheck).empty() && game->CallsOf(Routine::InstanceRelease).empty());
 }
 
 // NoDrawDistance's bytes jump from each check to where the item is drawn, whatever its distance.
 TEST(FeaturePlacesEditor, DrawDistanceChecksAndTheirShortJumps) {
   CGameDouble game(Build::IVEditor);
   ASSERT_TRUE(game.IsReady());
-  const std::pair<Routine, std::uint32_t> checks[] = {{Routine::DrawDistanceCheck1, 0x4702A6},
-                                                      {Routine::DrawDistanceCheck2, 0x470492},
-                                                      {Routine::DrawDistanceCheck3, 0x4706A8}};
-  const std::uint8_t written[3][2] = {{0xEB, 0x0E}, {0xEB, 0x0D}, {0xEB, 0x0D}};
-  for (std::size_t i = 0; i < std::size(checks); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(game.Call(checks[i].first, {100}), 1u);
-    EXPECT_EQ(game.Call(checks[i].first, {1000000}), 0u);
-    game.Image().Write(game.At(checks[i].second), written[i], sizeof written[i]);
-    EXPECT_EQ(game.Call(checks[i].first, {1000000}), 1u);
+  const std::tuple<Routine, std::uint32_t, std::uint8_t> checks[] = {{Routine::DrawDistanceCheck1, 0x4702A6, 0x0E},
+                                                                      {Routine::DrawDistanceCheck2, 0x470492, 0x0D},
+                                                                      {Routine::DrawDistanceCheck3, 0x4706A8, 0x0D}};
+  for (const auto& [check, place, distance] : checks) {
+    SCOPED_TRACE(NameOf(check));
+    const std::uint32_t near = game.Call(check, {100}), far = game.Call(check, {1000000});
+    const std::uint8_t jump[2] = {0xEB, distance};
+    game.Image().Write(game.At(place), jump, sizeof jump);
+    EXPECT_EQ((std::tuple{near, far, game.Call(check, {1000000})}), (std::tuple{1u, 0u, 1u}));
   }
 }
 

@@ -1,6 +1,9 @@
 // Tests of the game double: its unpatched routines run and record as the game's would, per build and base.
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 #include <hack/GameVersion.h>
 #include <hack/testing/GameDouble.h>
 
@@ -34,31 +37,26 @@ TEST_P(GameDoubleRoutines, MainLeavesByEachReturnAndRegistersTheWindow) {
     SCOPED_TRACE(exit);
     game->SetMainBehaviour(0x10000 + exit, exit);
     const RunResult run = game->Run(Routine::Main, {game->At(0x400000), 0, 0, 1});
-    EXPECT_EQ(run.after.eax, kMainExitCode + exit);
-    EXPECT_EQ(run.stackDelta, 16);
-    EXPECT_EQ(run.after.ebx, run.before.ebx);
-    EXPECT_EQ(run.after.ebp, run.before.ebp);
-    EXPECT_EQ(game->Read<std::uint32_t>(WindowGlobal()), 0x10000 + exit);
+    EXPECT_EQ((std::tuple{run.after.eax, run.stackDelta, run.after.ebx, run.after.ebp,
+                          game->Read<std::uint32_t>(WindowGlobal())}),
+              (std::tuple{kMainExitCode + exit, 16, run.before.ebx, run.before.ebp, 0x10000 + exit}));
   }
   ASSERT_EQ(game->RegisteredWindowProcedure(), game->Address(Routine::WindowProcedure));
   game->SetResult(Routine::WindowProcedure, 77);
   EXPECT_EQ(game->DispatchMessage(5, 6, 7, 8), 77u);
   const auto calls = game->CallsOf(Routine::WindowProcedure);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].arguments, (std::vector<std::uint32_t>{5, 6, 7, 8}));
+  EXPECT_TRUE(calls.size() == 1u && calls[0].arguments == (std::vector<std::uint32_t>{5, 6, 7, 8}));
 }
 
 TEST_P(GameDoubleRoutines, FrameTailCallsItsRoutinesInOrder) {
   const RunResult run = game->Run(Routine::Frame);
-  EXPECT_EQ(run.stackDelta, 0);
-  EXPECT_EQ(run.after.ebx, run.before.ebx);
-  EXPECT_EQ(run.after.esi, run.before.esi);
-  EXPECT_EQ(run.after.edi, run.before.edi);
+  EXPECT_EQ((std::tuple{run.stackDelta, run.after.ebx, run.after.esi, run.after.edi}),
+            (std::tuple{0, run.before.ebx, run.before.esi, run.before.edi}));
   const auto& calls = game->Calls();
   ASSERT_EQ(calls.size(), 4u);
-  const Routine order[] = {Routine::FrameRoutine1, Routine::FrameRoutine2, Routine::FrameRoutine3,
-                           Routine::FrameRoutine4};
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(calls[i].routine, order[i]);
+  EXPECT_EQ((std::vector{calls[0].routine, calls[1].routine, calls[2].routine, calls[3].routine}),
+            (std::vector{Routine::FrameRoutine1, Routine::FrameRoutine2, Routine::FrameRoutine3,
+                         Routine::FrameRoutine4}));
   const Place value{0x660B50, 0x660C88, 0x660CC8, 0xBA4384}, address{0x660B60, 0x660C94, 0x660CD4, 0xBA4390};
   EXPECT_EQ(calls[1].arguments, (std::vector<std::uint32_t>{game->Read<std::uint32_t>(value), game->At(address)}));
   EXPECT_EQ(calls[3].arguments[0], game->At(Place{0x5353E8, 0x53551C, 0x53555C, 0x878654}));
@@ -72,29 +70,23 @@ TEST_P(GameDoubleRoutines, InputRoutinesReadTheDevices) {
   game->Run(Routine::GetKeyStates, {std::uint32_t(std::uintptr_t(table))});
   EXPECT_EQ(0, std::memcmp(table, keys, sizeof keys));
 
-  std::uint32_t a = 9, b = 9;
-  const auto pa = std::uint32_t(std::uintptr_t(&a)), pb = std::uint32_t(std::uintptr_t(&b));
+  std::uint32_t a = 9, b = 9, pa = std::uint32_t(std::uintptr_t(&a)), pb = std::uint32_t(std::uintptr_t(&b));
   game->SetJoypad(true, 0x11, 0x22, 0x33);
-  EXPECT_EQ(game->Call(Routine::GetJoypadStates, {pa, pb}), 0x33u);
-  EXPECT_EQ(a, 0x11u);
-  EXPECT_EQ(b, 0x22u);
+  EXPECT_EQ((std::tuple{game->Call(Routine::GetJoypadStates, {pa, pb}), a, b}), (std::tuple{0x33u, 0x11u, 0x22u}));
   game->SetJoypad(false, 0x11, 0x22, 0x33);
-  EXPECT_EQ(game->Call(Routine::GetJoypadStates, {pa, pb}), 0u);
-  EXPECT_EQ(a | b, 0u);
+  EXPECT_EQ((std::tuple{game->Call(Routine::GetJoypadStates, {pa, pb}), a, b}), (std::tuple{0u, 0u, 0u}));
 }
 
 TEST_P(GameDoubleRoutines, FlagQueries) {
   const Place flagA{0x4BF5C0, 0x4BF6F0, 0x4BF730, 0x51D01C}, pointerB{0x7FD158, 0x7FD278, 0x7FD2B8, 0xE5C2BC};
   for (std::uint32_t value : {0u, 5u}) {
-    game->Write<std::uint32_t>(flagA, value);
-    EXPECT_EQ(game->Call(Routine::QueryFlagA), value != 0 ? 1u : 0u);
+    EXPECT_EQ((game->Write<std::uint32_t>(flagA, value), game->Call(Routine::QueryFlagA)), value != 0 ? 1u : 0u);
   }
   auto* word = reinterpret_cast<std::uint32_t*>(std::uintptr_t(game->Read<std::uint32_t>(pointerB)));
   for (std::uint32_t value : {0u, 4u, 0xFFFFFFFBu}) {
     *word = value;
     const RunResult run = game->Run(Routine::QueryFlagB);
-    EXPECT_EQ(run.after.eax, (value & 4) ? 0u : 1u) << value;
-    EXPECT_EQ(run.stackDelta, 0);
+    EXPECT_EQ((std::tuple{run.after.eax, run.stackDelta}), (std::tuple{(value & 4) ? 0u : 1u, 0})) << value;
   }
 }
 
@@ -108,14 +100,12 @@ TEST_P(GameDoubleRoutines, RoutinesEndingAtAHookPlaceKeepStackAndRegisters) {
     }
     SCOPED_TRACE(NameOf(routine));
     const RunResult run = game->Run(routine);
-    EXPECT_EQ(run.stackDelta, 0);
-    EXPECT_EQ(run.after.esi, run.before.esi);
-    EXPECT_EQ(run.after.ebx, run.before.ebx);
+    EXPECT_EQ((std::tuple{run.stackDelta, run.after.esi, run.after.ebx}),
+              (std::tuple{0, run.before.esi, run.before.ebx}));
   }
   EXPECT_EQ(game->Call(Routine::SetUpItemLinkedLists), 0u);
   const RunResult replaced = game->Run(Routine::ReplacedCall, {1, 2, 3, 4});
-  EXPECT_EQ(replaced.after.eax, 0x12345601u);
-  EXPECT_EQ(replaced.stackDelta, 0);
+  EXPECT_EQ((std::tuple{replaced.after.eax, replaced.stackDelta}), (std::tuple{0x12345601u, 0}));
 }
 
 TEST_P(GameDoubleRoutines, ItemRules) {
@@ -130,19 +120,16 @@ TEST_P(GameDoubleRoutines, ItemRules) {
   const auto itemAddress = std::uint32_t(std::uintptr_t(item));
   for (const Fall& fall : falls) {
     SCOPED_TRACE(fall.speed);
-    std::memcpy(item + 32, &fall.speed, 2);
-    const std::int16_t health = 1000;
-    std::memcpy(item + 34, &health, 2);
+    std::int16_t words[2] = {fall.speed, 1000};
+    std::memcpy(item + 32, words, sizeof words);
     EXPECT_EQ(game->Call(Routine::FallDamage, {itemAddress}), fall.result);
-    std::int16_t after = 0;
-    std::memcpy(&after, item + 34, 2);
-    EXPECT_EQ(after, fall.health);
+    std::memcpy(words, item + 32, sizeof words);
+    EXPECT_EQ(words[1], fall.health);
   }
   // RollingBallDeath kills the player's item (record 0) between its two resume places.
   EXPECT_EQ(game->Call(Routine::RollingBallDeath), 1u);
-  EXPECT_EQ(game->Item(0)[34], 0xFF);
   game->Run(Routine::DivingRollLandDeath, {itemAddress});
-  EXPECT_EQ(item[16], 8);
+  EXPECT_EQ((std::tuple{game->Item(0)[34], item[16]}), (std::tuple{0xFF, 8}));
 }
 
 TEST_P(GameDoubleRoutines, FlipeffectsAndSamplesReachTheirStubs) {
@@ -150,26 +137,23 @@ TEST_P(GameDoubleRoutines, FlipeffectsAndSamplesReachTheirStubs) {
   for (std::uint32_t number : {0u, limit - 1, limit, 200u}) game->Run(Routine::FlipeffectCaller, {number});
   const auto& calls = game->Calls();
   ASSERT_EQ(calls.size(), 4u);
-  EXPECT_EQ(calls[1].routine, Routine::Flipeffect);
-  EXPECT_EQ(calls[1].index, limit - 1);
-  EXPECT_EQ(calls[1].arguments, std::vector<std::uint32_t>{0});
-  EXPECT_EQ(calls[2].routine, Routine::FlipeffectOutOfRange);
-  EXPECT_EQ(calls[3].index, 200u);
+  EXPECT_EQ((std::tuple{calls[1].routine, calls[1].index, calls[1].arguments, calls[2].routine, calls[3].index}),
+            (std::tuple{Routine::Flipeffect, limit - 1, std::vector<std::uint32_t>{0}, Routine::FlipeffectOutOfRange,
+                        200u}));
   game->ClearCalls();
   game->SetResult(Routine::SampleLoader, 1);
-  const RunResult run = game->Run(Routine::LoadSampleCaller, {10, 20, 30, 40});
-  EXPECT_EQ(run.after.eax, 1u);
+  EXPECT_EQ(game->Run(Routine::LoadSampleCaller, {10, 20, 30, 40}).after.eax, 1u);
   ASSERT_EQ(game->Calls().size(), 1u);
   EXPECT_EQ(game->Calls()[0].arguments, (std::vector<std::uint32_t>{10, 20, 30, 40}));
 }
 
 TEST_P(GameDoubleRoutines, StubsRecordArgumentsAndAnswer) {
-  const Routine stubs[] = {Routine::AllocateItem,  Routine::SetUpItem,      Routine::MoveItemToRoom,
-                           Routine::RenderString,  Routine::PlaySoundEffect, Routine::RoutineDV,
-                           Routine::ProgressBar,   Routine::ProgressBarV};
+  const Routine stubs[] = {Routine::AllocateItem, Routine::SetUpItem,   Routine::MoveItemToRoom, Routine::RenderString,
+                           Routine::PlaySoundEffect, Routine::RoutineDV, Routine::ProgressBar, Routine::ProgressBarV};
   for (Routine stub : stubs) {
     SCOPED_TRACE(NameOf(stub));
-    const bool present = stub == Routine::RoutineDV || stub == Routine::ProgressBarV ? V() : stub != Routine::ProgressBar || !V();
+    const bool present =
+        stub == Routine::RoutineDV || stub == Routine::ProgressBarV ? V() : stub != Routine::ProgressBar || !V();
     ASSERT_EQ(game->Address(stub) != 0, present);
     if (!present) continue;
     game->ClearCalls();
@@ -180,11 +164,8 @@ TEST_P(GameDoubleRoutines, StubsRecordArgumentsAndAnswer) {
     EXPECT_EQ(run.after.eax, 0x500 + call.arguments.size());
     EXPECT_EQ(std::vector<std::uint32_t>(run.arguments.begin(), run.arguments.begin() + call.arguments.size()),
               call.arguments);
-    EXPECT_EQ(call.ecx, kDefaultRegisters.ecx);
-    EXPECT_EQ(run.after.ebx, run.before.ebx);
-    EXPECT_EQ(run.after.esi, run.before.esi);
-    EXPECT_EQ(run.after.edi, run.before.edi);
-    EXPECT_EQ(run.after.ebp, run.before.ebp);
+    EXPECT_EQ((std::tuple{call.ecx, run.after.ebx, run.after.esi, run.after.edi, run.after.ebp}),
+              (std::tuple{kDefaultRegisters.ecx, run.before.ebx, run.before.esi, run.before.edi, run.before.ebp}));
   }
 }
 
@@ -195,9 +176,8 @@ TEST_P(GameDoubleRoutines, AStubsHandlerMayRunTheGameAgain) {
     return ++depth < 3 ? game->Call(Routine::RoutineC) + game->Call(Routine::QueryFlagA) : 0u;
   });
   const RunResult run = game->Run(Routine::RoutineC);
-  EXPECT_EQ(run.after.eax, 2u);
-  EXPECT_EQ(run.after.esi, run.before.esi);
-  EXPECT_EQ(game->CallsOf(Routine::RoutineC).size(), 3u);
+  EXPECT_EQ((std::tuple{run.after.eax, run.after.esi, game->CallsOf(Routine::RoutineC).size()}),
+            (std::tuple{2u, run.before.esi, 3u}));
 }
 
 TEST_P(GameDoubleRoutines, BuildIsDetectedAndPlacesTranslate) {
@@ -205,17 +185,18 @@ TEST_P(GameDoubleRoutines, BuildIsDetectedAndPlacesTranslate) {
   EXPECT_EQ(DetectGameVersion(), GameVersionOf(GetParam().build));
   ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(SelectGameBuild());
-  EXPECT_EQ(TranslateGameAddress(0, 0x48C720, 0x48E9C0, 0x48E830, 0x4D1C00), game->Address(Routine::Main));
-  EXPECT_EQ(game->At(chosen::kRoutineC), game->Address(Routine::RoutineC));
+  EXPECT_EQ((std::tuple{TranslateGameAddress(0, 0x48C720, 0x48E9C0, 0x48E830, 0x4D1C00), game->At(chosen::kRoutineC)}),
+            (std::tuple{game->Address(Routine::Main), game->Address(Routine::RoutineC)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, GameDoubleRoutines,
-                         ::testing::Values(Case{Build::IVEditor, gameimage::kPreferredBase},
-                                           Case{Build::IVReleasePatched, gameimage::kPreferredBase},
-                                           Case{Build::IVDemoCorvel, gameimage::kPreferredBase},
-                                           Case{Build::VReleasePatched, gameimage::kPreferredBase},
-                                           Case{Build::IVEditor, gameimage::kRelocatedBase},
-                                           Case{Build::VReleasePatched, gameimage::kRelocatedBase}),
+                         ::testing::ValuesIn(std::vector<Case>{
+                             {Build::IVEditor, gameimage::kPreferredBase},
+                             {Build::IVReleasePatched, gameimage::kPreferredBase},
+                             {Build::IVDemoCorvel, gameimage::kPreferredBase},
+                             {Build::VReleasePatched, gameimage::kPreferredBase},
+                             {Build::IVEditor, gameimage::kRelocatedBase},
+                             {Build::VReleasePatched, gameimage::kRelocatedBase}}),
                          CaseName);
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include <hack/testing/GameDouble.h>
 
@@ -40,18 +41,17 @@ TEST(RendererDouble, SurfacesLockWithAPaddedPitchAndCountReferences) {
   DdSurfaceDesc2 locked{};
   locked.size = sizeof locked;
   ASSERT_EQ(Slot<HRESULT32>(surface, kSlotSurfaceLock, nullptr, &locked, kDdLockNoSysLock, 0u), kDdOk);
-  EXPECT_GT(std::uint32_t(locked.pitch), 3u * 4);
-  EXPECT_EQ(Slot<HRESULT32>(surface, kSlotSurfaceLock, nullptr, &locked, 0u, 0u), std::int32_t(0x887601AEu));
+  // Padded past the row, and a second lock refused as busy.
+  EXPECT_TRUE(std::uint32_t(locked.pitch) > 3u * 4 &&
+              Slot<HRESULT32>(surface, kSlotSurfaceLock, nullptr, &locked, 0u, 0u) == std::int32_t(0x887601AEu));
   const std::uint32_t pixel = 0x80402010;
   std::memcpy(reinterpret_cast<std::uint8_t*>(std::uintptr_t(locked.surface)) + locked.pitch + 2 * 4, &pixel, 4);
-  EXPECT_EQ(Slot<HRESULT32>(surface, kSlotSurfaceUnlock, nullptr), kDdOk);
-  EXPECT_EQ(renderer.Pixel(surface, 2, 1), pixel);
-  EXPECT_TRUE(renderer.PaddingIntact(surface));
-  EXPECT_EQ(renderer.Find(texture)->lockFlags, kDdLockNoSysLock);
-  EXPECT_EQ(Slot<std::uint32_t>(texture, kSlotRelease), 1u);
-  EXPECT_EQ(Slot<std::uint32_t>(surface, kSlotRelease), 0u);
-  EXPECT_EQ(renderer.LiveSurfaces(), 0u);
-  EXPECT_EQ(renderer.DirectDrawReferences(), 1u);
+  EXPECT_EQ((std::tuple{Slot<HRESULT32>(surface, kSlotSurfaceUnlock, nullptr), renderer.Pixel(surface, 2, 1),
+                        renderer.PaddingIntact(surface), renderer.Find(texture)->lockFlags}),
+            (std::tuple{kDdOk, pixel, true, kDdLockNoSysLock}));
+  EXPECT_EQ((std::tuple{Slot<std::uint32_t>(texture, kSlotRelease), Slot<std::uint32_t>(surface, kSlotRelease),
+                        renderer.LiveSurfaces(), renderer.DirectDrawReferences()}),
+            (std::tuple{1u, 0u, 0u, 1u}));
 }
 
 TEST(RendererDouble, InjectedFailuresAnswerTheirCodeOnce) {
@@ -70,8 +70,8 @@ TEST(RendererDouble, InjectedFailuresAnswerTheirCodeOnce) {
                             kTextureAddressClamp), kEFail);
   EXPECT_EQ(Slot<HRESULT32>(renderer.Device(), kSlotDeviceSetRenderState, kRenderStateTextureAddressU,
                             kTextureAddressClamp), kDdOk);
-  EXPECT_EQ(renderer.RenderStates().size(), 1u);
-  EXPECT_EQ(renderer.CallCount(Method::SetRenderState), 2u);
+  EXPECT_EQ((std::tuple{renderer.RenderStates().size(), renderer.CallCount(Method::SetRenderState)}),
+            (std::tuple{1u, 2u}));
 }
 
 // A quad of the bridge's shape: corners (x0, y0) .. (x1, y1) in the engine quad's order, one colour, UV 0..1.
@@ -90,59 +90,47 @@ TEST(RendererDouble, RasterRulesOnHandWorkedPictures) {
     std::vector<std::uint32_t> texels;  // 2 × 2, empty: untextured
     CPicture expected;
   };
-  std::vector<Case> cases;
-  {  // Edges through pixel centres (integers): top and left edges take them, right and bottom do not.
-    CPicture expected(4, 4, kBlack);
-    expected.FillRect(1, 0, 2, 2, 0xFF00FF00);
-    cases.push_back({"topleft", Quad(1, 0, 3, 2, 0xFF00FF00), {}, expected});
-  }
-  {  // The bridge's −0.5: a quad at (1, 1) of size 2 × 3 covers exactly those pixels.
-    CPicture expected(4, 5, kBlack);
-    expected.FillRect(1, 1, 2, 3, 0xFF00FF00);
-    cases.push_back({"bridge", Quad(0.5f, 0.5f, 2.5f, 3.5f, 0xFF00FF00), {}, expected});
-  }
+  struct Rect {
+    std::int32_t x, y, w, h;
+    std::uint32_t colour;
+  };
+  const auto filled = [](std::uint32_t w, std::uint32_t h, std::initializer_list<Rect> rects) {
+    CPicture picture(w, h, kBlack);
+    for (const Rect& r : rects) picture.FillRect(r.x, r.y, r.w, r.h, r.colour);
+    return picture;
+  };
+  std::vector<Case> cases = {
+      // Edges through pixel centres (integers): top and left edges take them, right and bottom do not.
+      {"topleft", Quad(1, 0, 3, 2, 0xFF00FF00), {}, filled(4, 4, {{1, 0, 2, 2, 0xFF00FF00}})},
+      // The bridge's −0.5: a quad at (1, 1) of size 2 × 3 covers exactly those pixels.
+      {"bridge", Quad(0.5f, 0.5f, 2.5f, 3.5f, 0xFF00FF00), {}, filled(4, 5, {{1, 1, 2, 3, 0xFF00FF00}})},
+      // Nearest texel, clamped beyond the texture; texel × colour.
+      {"clamp", Quad(0, 0, 4, 4, 0xFFFFFFFF, 2), {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF7F7F7F},
+       filled(4, 4, {{0, 0, 1, 1, 0xFF0000FF}, {1, 0, 3, 1, 0xFF00FF00}, {0, 1, 1, 3, 0xFFFF0000},
+                     {1, 1, 3, 3, 0xFF7F7F7F}})},
+      // Source alpha over the frame; the shared diagonal is drawn once.
+      {"blend", Quad(1, 1, 3, 3, 0x80FF0000), {}, filled(4, 4, {{1, 1, 2, 2, 0xFF800000}})},
+  };
   {  // Corners in the engine quad's order, Gouraud over (top left, top right, bottom left) and
      // (top right, bottom right, bottom left); the diagonal belongs to the second.
-    CPicture expected(2, 2, kBlack);
-    expected.Set(0, 0, 0xFF804040);
-    expected.Set(1, 0, 0xFF00BF40);
-    expected.Set(0, 1, 0xFF0040BF);
-    expected.Set(1, 1, 0xFF80BFBF);
     QuadRecord corners = Quad(-0.5f, -0.5f, 1.5f, 1.5f, 0);
     const std::uint32_t colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
     for (int i = 0; i < 4; ++i) corners.vertices[i].colour = colours[i];
-    cases.push_back({"corners", corners, {}, expected});
-  }
-  {  // Nearest texel, clamped beyond the texture; texel × colour.
-    CPicture expected(4, 4, kBlack);
-    expected.FillRect(0, 0, 1, 1, 0xFF0000FF);
-    expected.FillRect(1, 0, 3, 1, 0xFF00FF00);
-    expected.FillRect(0, 1, 1, 3, 0xFFFF0000);
-    expected.FillRect(1, 1, 3, 3, 0xFF7F7F7F);
-    cases.push_back({"clamp", Quad(0, 0, 4, 4, 0xFFFFFFFF, 2), {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF7F7F7F},
-                     expected});
-  }
-  {  // Source alpha over the frame; the shared diagonal is drawn once.
-    CPicture expected(4, 4, kBlack);
-    expected.FillRect(1, 1, 2, 2, 0xFF800000);
-    cases.push_back({"blend", Quad(1, 1, 3, 3, 0x80FF0000), {}, expected});
+    cases.push_back({"corners", corners, {}, filled(2, 2, {{0, 0, 1, 1, 0xFF804040}, {1, 0, 1, 1, 0xFF00BF40},
+                                                           {0, 1, 1, 1, 0xFF0040BF}, {1, 1, 1, 1, 0xFF80BFBF}})});
   }
   {  // Colour interpolated at the centres: 0.25 and 0.75 of the way.
-    CPicture expected(2, 1, kBlack);
-    expected.Set(0, 0, 0xFF404040);
-    expected.Set(1, 0, 0xFFBFBFBF);
     QuadRecord ramp = Quad(-0.5f, -0.5f, 1.5f, 0.5f, 0xFF000000);
     ramp.vertices[kCornerTopRight].colour = ramp.vertices[kCornerBottomRight].colour = 0xFFFFFFFF;
-    cases.push_back({"ramp", ramp, {}, expected});
+    cases.push_back({"ramp", ramp, {}, filled(2, 1, {{0, 0, 1, 1, 0xFF404040}, {1, 0, 1, 1, 0xFFBFBFBF}})});
   }
   {  // Texture coordinates that are no number take the first texel (a fuzzed script may hand them in).
-    CPicture expected(4, 4, kBlack);
-    expected.FillRect(0, 0, 4, 4, 0xFF0000FF);
     QuadRecord wild = Quad(-0.5f, -0.5f, 3.5f, 3.5f, 0xFFFFFFFF);
     wild.vertices[kCornerTopLeft].u = wild.vertices[kCornerBottomLeft].u = std::numeric_limits<float>::quiet_NaN();
     wild.vertices[kCornerTopRight].u = wild.vertices[kCornerBottomRight].u = 1e30f;
     for (TLVertex& vertex : wild.vertices) vertex.v = 0;
-    cases.push_back({"wild", wild, {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF7F7F7F}, expected});
+    cases.push_back(
+        {"wild", wild, {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF7F7F7F}, filled(4, 4, {{0, 0, 4, 4, 0xFF0000FF}})});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -221,16 +209,12 @@ TEST(GameDoubleDrawing, AMismatchWritesActualAndDifferencePictures) {
   std::remove((PictureOutputDirectory() + "/fraction.difference.png").c_str());
   actual.Set(0, 1, 0xFF000000);
   const PictureComparison comparison = ComparePictures(actual, expected, "mismatch");
-  EXPECT_EQ(comparison.differingPixels, 1u);
-  EXPECT_EQ(comparison.firstX, 1u);
-  CPicture difference;
+  EXPECT_EQ((std::tuple{comparison.differingPixels, comparison.firstX}), (std::tuple{1u, 1u}));
+  CPicture difference, written;
   const std::string base = PictureOutputDirectory() + "/mismatch";
-  ASSERT_TRUE(LoadPng(base + ".difference.png", difference));
-  EXPECT_EQ(difference.At(1, 0), 0xFFFF0000u);
-  EXPECT_EQ(difference.At(0, 0), 0xFF000000u);
-  CPicture written;
-  ASSERT_TRUE(LoadPng(base + ".actual.png", written));
-  EXPECT_EQ(written, actual);
+  ASSERT_TRUE(LoadPng(base + ".difference.png", difference) && LoadPng(base + ".actual.png", written));
+  EXPECT_EQ((std::tuple{difference.At(1, 0), difference.At(0, 0), written}),
+            (std::tuple{0xFFFF0000u, 0xFF000000u, actual}));
   std::remove((base + ".difference.png").c_str());
   std::remove((base + ".actual.png").c_str());
   EXPECT_FALSE(ComparePictureWithFile(actual, base + ".missing.png", "missing").same);
