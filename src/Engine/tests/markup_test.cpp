@@ -43,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MarkupCase{u"[#GG8000]", u"[#GG8000]"}, MarkupCase{u"[# F8000]", u"[# F8000]"},
                       MarkupCase{u"[#-F8000]", u"[#-F8000]"}, MarkupCase{u"[FF8000]", u"[FF8000]"},
                       MarkupCase{u"[#", u"[#"}, MarkupCase{u"[", u"["}, MarkupCase{u"[#FF800", u"[#FF800"},
-                      MarkupCase{u"a]b[#c", u"a]b[#c"}, MarkupCase{u"\U0001F600[#abcdef]", u"\U0001F600\x0001" u"ffabcdef"}));
+                      MarkupCase{u"a]b[#c", u"a]b[#c"},
+                      MarkupCase{u"\U0001F600[#abcdef]", u"\U0001F600\x0001" u"ffabcdef"}));
 
 TEST(ColourMarkup, HonoursTheGivenLength) {
   const std::u16string text = u"[#112233]tail";
