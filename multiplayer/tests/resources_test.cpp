@@ -212,12 +212,9 @@ TEST_P(ResourcesTest, OpenFileStaysInsideItsOwnCacheFolder) {
   } cases[] = {
       {u"/UserData/Caches/res/d.txt", true},
       {u"/UserData/Caches/res/missing.txt", false},  // without asking anyone
-      {u"/UserData/Caches/other/secret.txt", false},
-      {u"/UserData/Caches/res/../other/secret.txt", false},
-      {u"/UserData/Caches/res/./d.txt", false},
-      {u"/UserData/Caches/res\\d.txt", false},
-      {u"/UserData/Caches/res/c:d.txt", false},
-      {u"/UserData/Caches/RES/d.txt", false},
+      {u"/UserData/Caches/other/secret.txt", false},   {u"/UserData/Caches/res/../other/secret.txt", false},
+      {u"/UserData/Caches/res/./d.txt", false},        {u"/UserData/Caches/res\\d.txt", false},
+      {u"/UserData/Caches/res/c:d.txt", false},        {u"/UserData/Caches/RES/d.txt", false},
       {u"/UserData/Caches/res", false},
       {u"/UserData/Caches/res/" + std::u16string(256, u'a'), false},
       {u"/UserData/Caches/res/" + std::u16string(200, u'a') + u"/" + std::u16string(50, u'b'), false},
