@@ -1,12 +1,15 @@
 #pragma once
 // The network client's tests on the game double: one build, MultiplePlayerSupport loaded (and IncreasedLimits
 // when asked), the module-wide state with a recording chat sink and resource table, and helpers that hand the
-// client packets built by the test server's own encoders.
+// client packets built by the test server's own encoders; the loopback test server when a test starts it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <features/ItemLimit.h>
@@ -19,6 +22,7 @@
 
 #include <multiplayer/QVNetClient.h>
 #include <multiplayer/RemotePlayers.h>
+#include <netserver/TestServer.h>
 
 #include "../../tools/netserver/ServerProtocol.h"
 
@@ -27,6 +31,11 @@ namespace nettest {
 using gamedouble::Build;
 using gamedouble::Routine;
 using netserver::Bytes;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPumpTimeout = std::chrono::seconds(20);
+constexpr std::uint8_t kLevel = 5, kSecondLevel = 9;
+constexpr gamedouble::Place kStateByte{0x7FD170, 0x7FD290, 0x7FD2D0, 0xE5C2D0};
 
 struct ClientCase {
   Build build;
@@ -95,6 +104,7 @@ class ClientTest : public ::testing::TestWithParam<ClientCase> {
 
   void TearDown() override {
     state.reset();
+    server.reset();
     hack::testing::ResetHackRegistry();
     game.reset();
   }
@@ -137,12 +147,55 @@ class ClientTest : public ::testing::TestWithParam<ClientCase> {
   }
   std::size_t CallCount(Routine routine) const { return game->CallsOf(routine).size(); }
 
+  // The loopback test server serving the folder, and the connection's settings it reads back.
+  void StartServer(const std::string& files = "") {
+    ASSERT_EQ(0, enet_initialize());
+    server = files.empty() ? std::make_unique<CTestServer>() : std::make_unique<CTestServer>(files);
+    ASSERT_TRUE(server->Started());
+    state->m_Nickname = "Kelv";
+    state->m_Password = "pw";
+    state->m_ClientValue = 5;
+  }
+  // Runs the frame's network work and the delivery of finished downloads until done() or the time-out (false).
+  bool PumpUntil(const std::function<bool()>& done, Clock::duration timeout = kPumpTimeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+      if (Clock::now() >= deadline) return false;
+      ProcessNetFrame(state.get());
+      CServerInfo* info = state->m_pClient ? state->m_pClient->GetServerInfo() : nullptr;
+      if (info != nullptr) info->GetLoader().ProcessFinished();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+  NetClientState StateNow() const { return state->m_pClient ? state->m_pClient->GetState() : NETCLIENT_NONE; }
+  virtual void OnConnecting() {}
+  // Connects, has the server read message 1 and accept; the client is connected afterwards.
+  void ConnectAndAccept(std::uint32_t ownId, std::uint32_t flags) {
+    ASSERT_TRUE(ConnectToServer(state.get(), "127.0.0.1", server->EnetPort()));
+    OnConnecting();
+    EXPECT_EQ("Waiting for server...", chat.back());
+    EXPECT_EQ("connect 24 " + std::to_string(GameVersion) + " 5 pw Kelv", server->Command("wait 1 5000"));
+    ASSERT_EQ("ok", server->Command("accept " + std::to_string(ownId) + " " + std::to_string(kLevel) + " " +
+                                    std::to_string(kSecondLevel) + " " + std::to_string(flags) + " 77"));
+    ASSERT_TRUE(PumpUntil([&] { return StateNow() == NETCLIENT_CONNECTED; }));
+    EXPECT_EQ("Connected", chat.back());
+  }
+  void EnterGame() {
+    game->Write<std::uint8_t>(kStateByte, kLevel);
+    OnLoadItems(state.get());
+    ProcessNetFrame(state.get());
+    ASSERT_EQ(NETCLIENT_IN_GAME, StateNow());
+    EXPECT_EQ("ready", server->Command("wait 3 5000"));
+  }
+
   std::unique_ptr<gamedouble::CGameDouble> game;
   std::vector<std::uint8_t> items;
   tHackModule* module = nullptr;
   std::unique_ptr<CMultiplayerState> state;
   std::vector<std::string> chat;
   std::vector<std::string> table;
+  std::unique_ptr<CTestServer> server;
   std::uint32_t nextItem = kFirstFreeItem;
   bool freeItems = true;
 };

@@ -3,26 +3,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <thread>
-
-#include <netserver/TestServer.h>
 #include "client_fixture.h"
 
 namespace nettest {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kPumpTimeout = std::chrono::seconds(10);
-constexpr std::uint8_t kLevel = 5, kSecondLevel = 9;
 constexpr gamedouble::Place kJumpFromA{0x44A78E, 0x44B11C, 0x44B10C, 0x416EC8};
 constexpr gamedouble::Place kJumpFromB{0x44A872, 0x44B1FA, 0x44B1EA, 0x416FA3};
 constexpr gamedouble::Place kJumpTarget{0x44AB6A, 0x44B4E2, 0x44B4D2, 0x4171FC};
 constexpr gamedouble::Place kNopPlace{0x44AA7F, 0x44B3FB, 0x44B3EB, 0x4171C1};
-constexpr gamedouble::Place kStateByte{0x7FD170, 0x7FD290, 0x7FD2D0, 0xE5C2D0};
 constexpr gamedouble::Place kSecondLevelByte{0x7FD150, 0x7FD270, 0x7FD2B0, 0xE5C2B4};
 constexpr gamedouble::Place kLevelByte{0x7FD190, 0x7FD2B0, 0x7FD2F0, 0xE5C2F0};
 constexpr std::uint8_t kJumpOpcode = 0xE9;
@@ -31,54 +20,12 @@ class ConnectionTest : public ClientTest {
  protected:
   void SetUp() override {
     ClientTest::SetUp();
-    ASSERT_EQ(0, enet_initialize());
-    server = std::make_unique<CTestServer>();
-    ASSERT_TRUE(server->Started());
-    state->m_Nickname = "Kelv";
-    state->m_Password = "pw";
-    state->m_ClientValue = 5;
-  }
-  void TearDown() override {
-    state.reset();
-    server.reset();
-    ClientTest::TearDown();
-  }
-
-  // Runs the frame's network work until done() or the time-out; false on the time-out.
-  bool PumpUntil(const std::function<bool()>& done, Clock::duration timeout = kPumpTimeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-      if (Clock::now() >= deadline) return false;
-      ProcessNetFrame(state.get());
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
-  NetClientState StateNow() const { return state->m_pClient ? state->m_pClient->GetState() : NETCLIENT_NONE; }
-
-  // Connects, has the server read message 1 and accept; the client is connected afterwards.
-  void ConnectAndAccept(std::uint32_t ownId, std::uint32_t flags) {
-    ASSERT_TRUE(ConnectToServer(state.get(), "127.0.0.1", server->EnetPort()));
-    EXPECT_EQ("Waiting for server...", chat.back());
-    EXPECT_EQ("connect 24 " + std::to_string(GameVersion) + " 5 pw Kelv", server->Command("wait 1 5000"));
-    ASSERT_EQ("ok", server->Command("accept " + std::to_string(ownId) + " " + std::to_string(kLevel) + " " +
-                                    std::to_string(kSecondLevel) + " " + std::to_string(flags) + " 77"));
-    ASSERT_TRUE(PumpUntil([&] { return StateNow() == NETCLIENT_CONNECTED; }));
-    EXPECT_EQ("Connected", chat.back());
-  }
-  void EnterGame() {
-    game->Write<std::uint8_t>(kStateByte, kLevel);
-    OnLoadItems(state.get());
-    ProcessNetFrame(state.get());
-    ASSERT_EQ(NETCLIENT_IN_GAME, StateNow());
-    EXPECT_EQ("ready", server->Command("wait 3 5000"));
+    StartServer();
   }
   Bytes Code(const gamedouble::Place& place, std::size_t size) {
     const auto* at = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(place)));
     return Bytes(at, at + size);
   }
-
-  std::unique_ptr<CTestServer> server;
 };
 
 // Cases that wait for ENet's own time-outs run on one build.
@@ -221,35 +168,6 @@ TEST_P(ConnectionTest, QuitRemovesThePuppetsKeepsTheLocalItemAndSaysWhy) {
   ProcessNetFrame(state.get());
   EXPECT_EQ(nullptr, state->m_pClient);
   EXPECT_EQ(0u, game->CallsOf(Routine::RemoveItem).size());
-}
-
-TEST_P(SlowConnectionTest, AScenarioFileDrivesTheServer) {
-  const std::filesystem::path root =
-      std::filesystem::temp_directory_path() / ("netserver_scenario_" + std::to_string(getpid()));
-  std::filesystem::create_directories(root / "race");
-  std::ofstream(root / "race" / "client.nut") << "print(1)";
-  std::ofstream(root / "scenario.txt") << "# a client joins, chats and gets one resource\n"
-                                          "wait 1 5000\naccept 1 5 9 0 0\nchat from the scenario\n"
-                                          "wait 3 5000\nresources race:1\n";
-  {
-    CTestServer scripted(root.string(), (root / "scenario.txt").string());
-    ASSERT_TRUE(scripted.Started());
-    ASSERT_TRUE(ConnectToServer(state.get(), "127.0.0.1", scripted.EnetPort()));
-    state->m_pClient->SetResourceTable(std::make_unique<CRecordingTable>(&table, state->m_pClient.get()));
-    EXPECT_EQ(0u, scripted.Reply().rfind("connect 24 ", 0));
-    EXPECT_EQ("ok", scripted.Reply());
-    EXPECT_EQ("ok", scripted.Reply());
-    ASSERT_TRUE(PumpUntil([&] { return !chat.empty() && chat.back() == "from the scenario"; }));
-    game->Write<std::uint8_t>(kStateByte, kLevel);
-    OnLoadItems(state.get());
-    ProcessNetFrame(state.get());
-    ASSERT_EQ(NETCLIENT_IN_GAME, StateNow());
-    EXPECT_EQ("ready", scripted.Reply());
-    EXPECT_EQ("ok", scripted.Reply());
-    EXPECT_TRUE(PumpUntil([&] { return !table.empty() && table.back() == "list 1"; }));
-    state.reset();
-  }
-  std::filesystem::remove_all(root);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ConnectionTest,

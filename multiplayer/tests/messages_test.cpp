@@ -1,4 +1,5 @@
-// Each server message in each state: acted on only where it belongs, and never when cut short or foreign.
+// Each server message in each state: acted on only where it belongs, and never when cut short (at every byte, so
+// every reader's every field) or foreign.
 #include "client_fixture.h"
 
 namespace nettest {
@@ -13,19 +14,16 @@ struct MessageCase {
 };
 
 std::vector<MessageCase> Messages() {
-  netserver::Update update;
-  update.flags = 0x0F;
-  update.id = 2;
-  update.room = 4;
   return {
       {"accepted", netserver::Accepted(1, 1, 2, 0, 0), true},
       {"chat", netserver::Chat("hello"), true},
       {"states", netserver::PlayerStates({{3, StateIn(3)}}), false},
       {"left", netserver::PlayerLeft(2), false},
-      {"update", netserver::PlayerUpdate(update), false},
-      {"list", netserver::ResourceList({{"race", true, {{1, "client.nut", 1, 2}}}}), false},
+      {"update", netserver::PlayerUpdate({0x1F, 2, 4}), false},
+      {"list", netserver::ResourceList({{"race", true, {{1, "client.nut", 1, 2}, {0, "b", 3, 4}}}, {"s", false, {}}}),
+       false},
       {"resource state", netserver::ResourceState(7, 1), false},
-      {"event", netserver::ScriptEvent("onRace", {1, 0, 0, 0, 3, 1}), false},
+      {"event", netserver::ScriptEvent("onRace", {2, 0, 0, 0, 3, 1, 4, 2, 0, 'h', 'i'}), false},
   };
 }
 

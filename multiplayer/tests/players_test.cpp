@@ -79,12 +79,9 @@ TEST_P(PlayersTest, IdsOutsideTheTableAndTheOwnIdAreLeftAlone) {
   const Bytes local = LocalState();
   for (const std::uint32_t id : outside) {
     SCOPED_TRACE(id);
-    netserver::Update u;
-    u.flags = 0x1F;
-    u.id = id;
     Receive(netserver::PlayerStates({{id, StateIn(3)}}));
     Receive(netserver::PlayerLeft(id));
-    Receive(netserver::PlayerUpdate(u));
+    Receive(netserver::PlayerUpdate({0x1F, id}));
   }
   Receive(netserver::PlayerLeft(1));  // the own id
   EXPECT_EQ(1u, CallCount(Routine::AllocateItem));
@@ -102,18 +99,10 @@ TEST_P(PlayersTest, RoomsOutsideTheLevelNeverReachTheGame) {
   state->m_SavedStart.room = std::int16_t(kRooms);
   game->ClearCalls();
   for (const std::int16_t room : {std::int16_t(kRooms), std::int16_t(-5)}) {
-    netserver::Update u;
-    u.flags = 0x01;
-    u.id = 2;
-    u.room = room;
-    Receive(netserver::PlayerUpdate(u));
+    Receive(netserver::PlayerUpdate({1, 2, room}));
   }
-  netserver::Update respawn;
-  respawn.flags = 0x10;
-  respawn.id = 2;
-  Receive(netserver::PlayerUpdate(respawn));  // to a saved start outside the level: stays in its room
-  respawn.id = 3;
-  Receive(netserver::PlayerUpdate(respawn));  // from a stored state outside the level: no puppet
+  Receive(netserver::PlayerUpdate({0x10, 2}));  // to a saved start outside the level: stays in its room
+  Receive(netserver::PlayerUpdate({0x10, 3}));  // from a stored state outside the level: no puppet
   EXPECT_EQ(0u, CallCount(Routine::MoveItemToRoom));
   EXPECT_EQ(0u, CallCount(Routine::AllocateItem));
   EXPECT_EQ(-1, state->m_RemotePlayers[3].m_Item);
@@ -151,16 +140,7 @@ TEST_P(PlayersTest, PlayerUpdateActsOnEachFlag) {
     std::uint32_t* updateWord = Game::GetPlayerUpdateWord();
     *updateWord = 0;
     game->ClearCalls();
-    netserver::Update u;
-    u.flags = c.flags;
-    u.id = id;
-    u.room = 9;
-    u.x = -11;
-    u.y = -22;
-    u.z = -33;
-    u.heading = 0x7777;
-    u.word34 = 0x3434;
-    Receive(netserver::PlayerUpdate(u));
+    Receive(netserver::PlayerUpdate({c.flags, id, 9, -11, -22, -33, 0x7777, 0x3434}));
     const bool respawn = c.flags == 0x10;
     const std::vector<std::uint32_t> moved = FirstArguments(game->CallsOf(Routine::MoveItemToRoom));
     EXPECT_EQ(c.flags == 0x01 || respawn ? std::vector<std::uint32_t>{item} : std::vector<std::uint32_t>{}, moved);
@@ -205,10 +185,7 @@ TEST_P(GameVPlayersTest, RespawnPassesItsByte) {
     game->Write<std::uint8_t>(0xE5C2D0, c.level);
     game->Write<std::uint8_t>(0x5082C1, c.gameByte);
     game->ClearCalls();
-    netserver::Update u;
-    u.flags = 0x10;
-    u.id = 2;
-    Receive(netserver::PlayerUpdate(u));
+    Receive(netserver::PlayerUpdate({0x10, 2}));
     const auto calls = game->CallsOf(Routine::RoutineDV);
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ(c.argument, calls[0].arguments[0] & 0xFF);

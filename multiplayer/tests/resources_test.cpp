@@ -1,13 +1,121 @@
-// Server resources on the client: messages 9, 10 and 11 over a cache tree, with scripts in a real script host.
-#include "resources_fixture.h"
+// Server resources on the client: messages 9, 10 and 11 over a cache tree with scripts in a real script host, and
+// against the loopback test server: its downloads, and a script's TriggerServerEvent as the server reads it.
+#include <curl/curl.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <base/FileSystem.h>
+#include <platform/text.h>
+#include <scripthost/ScriptHost.h>
+
+#include <multiplayer/ClientResource.h>
+#include <multiplayer/ClientScripting.h>
+
+#include "client_fixture.h"
 
 namespace nettest {
 namespace {
 
-using ResourcesTest = ResourceTest;
 using Lines = std::vector<std::string>;
 
 bool Has(const std::string& console, const std::string& line) { return console.find(line) != std::string::npos; }
+
+// A handler script of the client events: each event says "<event> <own resource> <arguments>" in the chat; its
+// loading tells the server too.
+inline const char kReportingScript[] = R"(
+local me = Multiplayer.GetResourceName(Multiplayer.GetThisResource());
+Multiplayer.OutputChatBox("loaded " + me);
+Multiplayer.TriggerServerEvent("loaded", me, 5, true);
+local function On(name, report) {
+  Engine.EventSystem.GetEventType(name).AddHandler(function(e, ...) { Multiplayer.OutputChatBox(report(vargv)); });
+}
+On("OnResourceStart", @(a) "start " + me + " " + Multiplayer.GetResourceName(a[0]));
+On("OnResourceStop", @(a) "stop " + me + " " + Multiplayer.GetResourceName(a[0]) + " " + a[1]);
+On("OnResourceReady", @(a) "ready " + me + " " + Multiplayer.GetResourceName(a[0]));
+On("OnFileDownload", @(a) "file " + me + " " + a[0]);
+)";
+
+
+// The client fixture with a real script host, the client's script side, a game-side file system whose "/UserData"
+// is a temporary folder (the cache tree), and the loopback test server serving its "server" folder. Scripts report
+// through OutputChatBox, which lands in `chat`.
+class ResourcesTest : public ClientTest {
+ protected:
+  void SetUp() override {
+    ClientTest::SetUp();
+    char pattern[] = "/tmp/brindle_cache_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root = pattern;
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    appContext = std::make_unique<tAppContext>("Test", nullptr, MessageDisplayMode::Console);
+    fileSystem = std::make_unique<CFileSystem>(appContext.get());
+    ASSERT_NE(MountPhysicalDirectory(u"/UserData", true, text::Utf8ToUtf16(root).c_str()), nullptr);
+    host = std::make_unique<CScriptHost>();
+    g_ScriptHost = host.get();
+    state->m_pScripting = CClientScripting::Create(host.get(), state.get());
+    ASSERT_NE(state->m_pScripting, nullptr);
+    std::filesystem::create_directories(root + "/server/race");
+    StartServer(root + "/server");
+  }
+  void TearDown() override {
+    state.reset();
+    server.reset();
+    g_ScriptHost = nullptr;
+    host.reset();
+    fileSystem.reset();
+    std::filesystem::remove_all(root);
+    curl_global_cleanup();
+    ClientTest::TearDown();
+  }
+
+  // A client in game with the real resource table, nothing sent yet.
+  CQVNetClient* MakeResourceClient() {
+    state->m_pClient = std::make_unique<CQVNetClient>(state.get());
+    CQVNetClient* client = state->m_pClient.get();
+    client->SetResourceTable(CreateClientResourceTable(state.get(), client));
+    client->SetServerInfo(std::make_unique<CServerInfo>("127.0.0.1", 22000));
+    client->SetState(NETCLIENT_IN_GAME);
+    return client;
+  }
+  CClientResources* Resources() { return CClientResources::GetCurrent(); }
+  CClientResource* Find(const char16_t* name) { return Resources()->FindClientResource(HashResourceName(name)); }
+
+  // Writes a file below the root (the cache tree's "Caches/<resource>" or the server's "server/race") and answers
+  // its entry of a resource list.
+  netserver::File Write(const std::string& folder, const std::string& file, const std::string& content,
+                        std::uint8_t type = RESOURCE_FILE_SCRIPT) {
+    std::filesystem::create_directories(root + "/" + folder);
+    std::ofstream(root + "/" + folder + "/" + file, std::ios::binary) << content;
+    return {type, file, std::uint32_t(content.size()),
+            netserver::Crc32(reinterpret_cast<const std::uint8_t*>(content.data()), content.size())};
+  }
+  netserver::File Cache(const std::string& resource, const std::string& file, const std::string& content,
+                        std::uint8_t type = RESOURCE_FILE_SCRIPT) {
+    return Write("Caches/" + resource, file, content, type);
+  }
+  // What went to the console meanwhile.
+  std::string Console(const std::function<void()>& work) {
+    testing::internal::CaptureStdout();
+    work();
+    return testing::internal::GetCapturedStdout();
+  }
+  void OnConnecting() override {
+    state->m_pClient->SetResourceTable(CreateClientResourceTable(state.get(), state->m_pClient.get()));
+  }
+  void ConnectAndEnterGame() {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndAccept(1, 0));
+    ASSERT_NO_FATAL_FAILURE(EnterGame());
+    // The test server's files come from a port of their own.
+    state->m_pClient->SetServerInfo(std::make_unique<CServerInfo>("127.0.0.1", server->HttpPort()));
+  }
+
+  std::string root;
+  std::unique_ptr<tAppContext> appContext;
+  std::unique_ptr<CFileSystem> fileSystem;
+  std::unique_ptr<CScriptHost> host;
+};
 
 // A name byte above 0x7F is one character: in its folder, to scripts and on the console.
 TEST_P(ResourcesTest, AllCachedResourceStartsAndIsReadyInTheSameMessageWithoutBytesToShow) {
@@ -104,12 +212,9 @@ TEST_P(ResourcesTest, OpenFileStaysInsideItsOwnCacheFolder) {
   } cases[] = {
       {u"/UserData/Caches/res/d.txt", true},
       {u"/UserData/Caches/res/missing.txt", false},  // without asking anyone
-      {u"/UserData/Caches/other/secret.txt", false},
-      {u"/UserData/Caches/res/../other/secret.txt", false},
-      {u"/UserData/Caches/res/./d.txt", false},
-      {u"/UserData/Caches/res\\d.txt", false},
-      {u"/UserData/Caches/res/c:d.txt", false},
-      {u"/UserData/Caches/RES/d.txt", false},
+      {u"/UserData/Caches/other/secret.txt", false},   {u"/UserData/Caches/res/../other/secret.txt", false},
+      {u"/UserData/Caches/res/./d.txt", false},        {u"/UserData/Caches/res\\d.txt", false},
+      {u"/UserData/Caches/res/c:d.txt", false},        {u"/UserData/Caches/RES/d.txt", false},
       {u"/UserData/Caches/res", false},
       {u"/UserData/Caches/res/" + std::u16string(256, u'a'), false},
       {u"/UserData/Caches/res/" + std::u16string(200, u'a') + u"/" + std::u16string(50, u'b'), false},
@@ -223,6 +328,101 @@ TEST_P(ResourcesTest, ScriptCommandsRunAndLeaveWithTheirEnvironment) {
   EXPECT_EQ(0u, scripting->RunCommand(u"stop", u""));
   Find(u"res")->Stop(false);
   EXPECT_EQ(0u, scripting->GetCommandCount());
+}
+
+// Files not cached come from the server: a script runs when it arrives, OnFileDownload reaches its own resource
+// alone, OnResourceReady follows the last file; a file that fails fires nothing and is never run, yet the resource
+// gets ready. A second list finds everything cached and asks the server for nothing.
+TEST_P(ResourcesTest, DownloadedFilesRunAndReachOnlyTheirResource) {
+  for (const char* fault : {"none", "404"}) {
+    SCOPED_TRACE(fault);
+    std::filesystem::remove_all(root + "/Caches");
+    const netserver::File other = Cache("other", "other.nut", kReportingScript, 1);
+    Write("server/race", "client.nut", kReportingScript);
+    Write("server/race", "track.dat", "track");
+    ASSERT_NO_FATAL_FAILURE(ConnectAndEnterGame());
+    ASSERT_EQ("ok", server->Command(std::string("fault race/client.nut ") + fault));
+    const bool ok = std::string(fault) == "none";
+    const auto has = [&](const std::string& line) { return std::find(chat.begin(), chat.end(), line) != chat.end(); };
+    chat.clear();
+    // "other" is the list's own, cached resource; "race" comes from the server's folder.
+    Receive(netserver::ResourceList({{"other", true, {other}}}));
+    // Its script's event as the server reads it: "other", 5, true.
+    if (ok) {
+      EXPECT_EQ("event loaded 030000000405006f7468657201050000000301", server->Command("wait 11 5000"));
+    }
+    const std::string console = Console([&] {
+      ASSERT_EQ("ok", server->Command("resources race:1"));
+      ASSERT_TRUE(PumpUntil([&] { return has("ready other race"); }));
+    });
+    for (const char* line : {"loaded race", "file race client.nut", "file race track.dat"}) EXPECT_EQ(ok, has(line));
+    EXPECT_TRUE(has("start other race"));
+    EXPECT_FALSE(has("file other track.dat") || has("file other client.nut"));
+    EXPECT_EQ(!ok, Has(console, "Unable to download"));
+    // The second list: nothing requested, the scripts that arrived run at once.
+    ASSERT_EQ("ok", server->Command("unmute"));  // collects the request log so far
+    const std::size_t requests = server->HttpLog().size();
+    EXPECT_GE(requests, 2u);
+    chat.clear();
+    ASSERT_EQ("ok", server->Command("resources race:1"));
+    ASSERT_TRUE(PumpUntil([&] { return has("ready other race"); }));
+    EXPECT_EQ(ok, has("loaded race"));
+    ASSERT_EQ("ok", server->Command("unmute"));
+    EXPECT_EQ(requests + (ok ? 0 : 1), server->HttpLog().size());
+    state->m_pClient.reset();
+  }
+}
+
+// A resource stopped while its script still downloads: the transfer ends, and its delivery reaches no environment
+// and runs nothing; the next start runs without the script that never arrived.
+TEST_P(ResourcesTest, StoppingDuringADownloadEndsItWithoutEvents) {
+  Write("server/race", "client.nut", kReportingScript);
+  ASSERT_NO_FATAL_FAILURE(ConnectAndEnterGame());
+  ASSERT_EQ("ok", server->Command("fault race/client.nut stalled"));
+  ASSERT_EQ("ok", server->Command("resources race:1"));
+  ASSERT_TRUE(PumpUntil([&] { return Resources() != nullptr && Find(u"race") != nullptr; }));
+  chat.clear();
+  ASSERT_EQ("ok", server->Command("resstate race 0"));
+  ASSERT_TRUE(PumpUntil([&] { return Find(u"race")->GetPendingCount() == 0; }));
+  EXPECT_FALSE(Find(u"race")->IsRunning());
+  EXPECT_TRUE(chat.empty());
+  EXPECT_TRUE(Find(u"race")->GetScripts().empty());
+  EXPECT_TRUE(Find(u"race")->Start());
+}
+
+// A list whose files the connection's loader fetches: only whole, right files reach the resource's scripts and
+// events, and the resource becomes ready however its files end.
+TEST_P(ResourcesTest, OnlyGoodFilesReachTheResourceAndItBecomesReady) {
+  for (const char* fault : {"none", "crc", "404", "truncated"}) {
+    SCOPED_TRACE(fault);
+    const bool delivered = std::string(fault) == "none";
+    CQVNetClient* client = MakeResourceClient();
+    client->SetServerInfo(std::make_unique<CServerInfo>("127.0.0.1", server->HttpPort()));
+    ASSERT_EQ("ok", server->Command(std::string("fault race/data.txt ") + fault));
+    const std::vector<netserver::File> files = {Write("server/race", "client.nut", kReportingScript),
+                                                Write("server/race", "data.txt", "track data", 0)};
+    std::filesystem::remove_all(root + "/Caches");
+    chat.clear();
+    const std::string console = Console([&] {
+      Receive(netserver::ResourceList({{"race", true, files}}));
+      CBackgroundLoader& loader = client->GetServerInfo()->GetLoader();
+      const auto deadline = Clock::now() + kPumpTimeout;
+      do {
+        loader.ProcessFinished();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      } while ((loader.IsStarted() || loader.GetJobCount() != 0) && Clock::now() < deadline);
+    });
+    // The script arrives first (one loading thread, list order), loads into the running resource, and then hears
+    // of the data file only when that one counts.
+    Lines expected = {"loaded race", "file race client.nut"};
+    if (delivered) expected.push_back("file race data.txt");
+    expected.push_back("ready race race");
+    EXPECT_EQ(expected, chat) << console;
+    EXPECT_EQ(delivered, std::filesystem::exists(root + "/Caches/race/data.txt"));
+    EXPECT_EQ(!delivered, Has(console, "Unable to download http://127.0.0.1:" + std::to_string(server->HttpPort()) +
+                                           "/race/clientfile?data.txt"));
+    state->m_pClient.reset();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ResourcesTest, ::testing::Values(ClientCase{Build::IVEditor, false}), CaseName);
