@@ -1,6 +1,7 @@
 // CScriptEnvironment: making, entering, calling into and tearing down one environment; CompileScriptFile.
 #include <scripthost/ScriptEnvironment.h>
 
+#include <string>
 #include <vector>
 
 #include <base/FileSystem.h>
@@ -112,7 +113,9 @@ void CScriptEnvironment::DetachFromHost() {
 }
 
 CStream* CScriptEnvironment::OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing) {
-  if (g_FileSystem == nullptr) return nullptr;
+  // A path the file system cannot hold would be reported to its context, which ends the game: a script's
+  // argument must end as a missing file at worst.
+  if (g_FileSystem == nullptr || std::char_traits<char16_t>::length(path) >= CFileSystem::kMaxPath) return nullptr;
   return g_FileSystem->OpenFile(path, (readable ? kOpenFileRead : 0u) | (writable ? kOpenFileWrite : 0u) |
                                           (createIfMissing ? kOpenFileCreateIfMissing : 0u));
 }
