@@ -123,6 +123,7 @@ SQInteger base_suspend(HSQUIRRELVM v) {
   return sq_suspendvm(v);
 }
 
+SQInteger base_dummy(HSQUIRRELVM) { return 0; }
 SQInteger base_collectgarbage(HSQUIRRELVM v) { return Ret(v, Value::Integer(sq_collectgarbage(v))); }
 SQInteger base_resurrectunreachable(HSQUIRRELVM v) {
   sq_resurrectunreachable(v);
@@ -217,7 +218,7 @@ bool SliceRange(HSQUIRRELVM v, SQInteger len, SQInteger& start, SQInteger& end) 
 SQInteger str_slice(HSQUIRRELVM v) {
   String* s = Arg(v, 1).str();
   SQInteger a, b;
-  if (!SliceRange(v, s->len, a, b)) return Throw(v, u"slice out of range");
+  if (!SliceRange(v, s->len, a, b)) return Throw(v, u"wrong indexes");
   return Ret(v, v->ss->Str(s->chars() + a, b - a));
 }
 
@@ -380,7 +381,7 @@ SQInteger arr_reverse(HSQUIRRELVM v) {
 SQInteger arr_slice(HSQUIRRELVM v) {
   Array* a = Arr(v);
   SQInteger s, e;
-  if (!SliceRange(v, SQInteger(a->items.size()), s, e)) return Throw(v, u"slice out of range");
+  if (!SliceRange(v, SQInteger(a->items.size()), s, e)) return Throw(v, u"wrong indexes");
   Array* out = new Array(v->ss, 0);
   Value ov(out);
   out->items.assign(a->items.begin() + s, a->items.begin() + e);
@@ -620,10 +621,20 @@ SQInteger gen_getstatus(HSQUIRRELVM v) {
   return Ret(v, v->ss->Str(names[Arg(v, 1).generator()->state]));
 }
 
+// Whether an error reaching the calling script at this point would be reported there: no try of the
+// current host call catches it (or every error is to be reported). A thread reports its own error only
+// then, so a try around thread.call() or wakeup() keeps it quiet while an uncaught one still shows the
+// thread's frames.
+bool CallerWouldReport(const VM* v) {
+  const bool trapped = !v->traps.empty() && v->traps.back().frame >= v->raiseBoundary;
+  return v->raiseError && (!trapped || v->ss->notifyAll);
+}
+
 SQInteger ThreadResult(HSQUIRRELVM v, VM* t, SQRESULT r) {
   if (SQ_FAILED(r)) {
     v->lastError = t->lastError;
-    v->errorReported = true;
+    // Not yet reported (the caller was quiet or catches it): the calling script decides, as for its own errors.
+    v->errorReported = t->errorReported;
     return SQ_ERROR;
   }
   if (t->state == SQ_VMSTATE_SUSPENDED) return Ret(v, t->suspendValue);
@@ -642,7 +653,7 @@ SQInteger thread_call(HSQUIRRELVM v) {
   t->Push(fn);
   t->Push(t->roottable);
   for (SQInteger i = 2; i <= n; ++i) t->Push(Arg(v, i));
-  SQRESULT r = sq_call(t, n, SQTrue, v->raiseError ? SQTrue : SQFalse);
+  SQRESULT r = sq_call(t, n, SQTrue, CallerWouldReport(v) ? SQTrue : SQFalse);
   return ThreadResult(v, t, r);
 }
 
@@ -650,7 +661,7 @@ SQInteger thread_wakeup(HSQUIRRELVM v) {
   VM* t = Arg(v, 1).thread();
   if (t->state != SQ_VMSTATE_SUSPENDED) return Throw(v, t->state == SQ_VMSTATE_IDLE ? u"cannot wakeup a idle thread" : u"cannot wakeup a running thread");
   t->Push(NArgs(v) >= 2 ? Arg(v, 2) : Value());
-  SQRESULT r = sq_wakeupvm(t, SQTrue, SQTrue, v->raiseError ? SQTrue : SQFalse, SQFalse);
+  SQRESULT r = sq_wakeupvm(t, SQTrue, SQTrue, CallerWouldReport(v) ? SQTrue : SQFalse, SQFalse);
   return ThreadResult(v, t, r);
 }
 
@@ -722,6 +733,7 @@ void RegisterBaseLib(VM* v) {
       {u"compilestring", base_compilestring, -2, u".ss"},
       {u"newthread", base_newthread, 2, u".c"},
       {u"suspend", base_suspend, -1, nullptr},
+      {u"dummy", base_dummy, 0, nullptr},
       {u"collectgarbage", base_collectgarbage, 0, nullptr},
       {u"resurrectunreachable", base_resurrectunreachable, 0, nullptr},
       {u"getstackinfos", base_getstackinfos, 2, u".n"},

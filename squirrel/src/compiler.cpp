@@ -1653,7 +1653,7 @@ class Compiler {
     }
   }
 
-  // function := 'function' ident { '::' ident } funcbody
+  // function := 'function' ident { '::' ( ident | 'constructor' ) } funcbody
   void FunctionStatement() {
     Lex();
     std::u16string name = ExpectIdentifier();
@@ -1662,7 +1662,13 @@ class Compiler {
       Discharge(e);
       for (;;) {
         Lex();  // '::'
-        name = ExpectIdentifier();
+        // A class's constructor may be defined outside its body: `function Toggle::constructor(s) {...}`.
+        if (tok_ == TK_CONSTRUCTOR) {
+          Lex();
+          name = u"constructor";
+        } else {
+          name = ExpectIdentifier();
+        }
         if (tok_ != TK_DOUBLECOLON) break;
         Emit(OP_GETK, StringConstant(name));
       }

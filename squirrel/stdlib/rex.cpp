@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <unordered_set>
 #include <vector>
 
 #include "rex_internal.h"
@@ -21,7 +22,20 @@ constexpr int kMaxProgram = 8192;      // instructions after expanding counted r
 constexpr int kMaxGroups = 128;        // capturing groups
 constexpr int kMaxRepeatCount = 0xFFFF;
 
-enum class Op : uint8_t { Char, Any, Class, Split, Jmp, Save, Bol, Eol, WordBoundary, NotWordBoundary, Match };
+enum class Op : uint8_t {
+  Char,
+  Any,
+  Class,
+  Balanced,  // x opens, y closes: consumes one character a step until the run that began here is balanced
+  Split,
+  Jmp,
+  Save,
+  Bol,
+  Eol,
+  WordBoundary,
+  NotWordBoundary,
+  Match
+};
 
 struct Inst {
   Op op;
@@ -106,13 +120,27 @@ char16_t EscapedChar(char16_t c) {
 
 // ---- parse tree -----------------------------------------------------------------------------------
 
-enum class NodeKind : uint8_t { Empty, Char, Any, Class, Bol, Eol, WordBoundary, NotWordBoundary, Group, Concat, Alt, Repeat };
+enum class NodeKind : uint8_t {
+  Empty,
+  Char,
+  Any,
+  Class,
+  Balanced,
+  Bol,
+  Eol,
+  WordBoundary,
+  NotWordBoundary,
+  Group,
+  Concat,
+  Alt,
+  Repeat
+};
 
 struct Node {
   explicit Node(NodeKind k) : kind(k) {}
   NodeKind kind;
-  int value = 0;      // character, class index or capture number (-1: not capturing)
-  int min = 0, max = 0;  // repetition bounds, max -1 for unbounded
+  int value = 0;         // character, class index, opening character or capture number (-1: not capturing)
+  int min = 0, max = 0;  // repetition bounds, max -1 for unbounded; min is the closing character of a balanced run
   int depth = 0;
   std::vector<int> children;
 };
@@ -134,6 +162,7 @@ class Parser {
   }
   std::vector<Node>& Nodes() { return nodes_; }
   int Groups() const { return groups_; }
+  bool HasBalanced() const { return hasBalanced_; }
 
  private:
   int Add(Node n) {
@@ -256,6 +285,15 @@ class Parser {
         ++p_;
         if (e == u'b') return Leaf(NodeKind::WordBoundary);
         if (e == u'B') return Leaf(NodeKind::NotWordBoundary);
+        if (e == u'm') {
+          if (!p_[0] || !p_[1]) throw ParseError{u"balanced chars expected"};
+          Node balanced(NodeKind::Balanced);
+          balanced.value = p_[0];
+          balanced.min = p_[1];
+          p_ += 2;
+          hasBalanced_ = true;
+          return Add(std::move(balanced));
+        }
         if (IsNamedClassLetter(e)) {
           CharClass cc;
           cc.named.push_back(e);
@@ -319,6 +357,7 @@ class Parser {
   std::vector<CharClass>& classes_;
   std::vector<Node> nodes_;
   int groups_ = 0;
+  bool hasBalanced_ = false;
 };
 
 // ---- code generation ------------------------------------------------------------------------------
@@ -341,6 +380,9 @@ class Emitter {
       case NodeKind::Char: Emit(Op::Char, n.value); break;
       case NodeKind::Any: Emit(Op::Any); break;
       case NodeKind::Class: Emit(Op::Class, n.value); break;
+      case NodeKind::Balanced:
+        Emit(Op::Balanced, n.value, n.min);
+        break;
       case NodeKind::Bol: Emit(Op::Bol); break;
       case NodeKind::Eol: Emit(Op::Eol); break;
       case NodeKind::WordBoundary: Emit(Op::WordBoundary); break;
@@ -408,6 +450,9 @@ struct SQRex {
   const SQChar* resultBase = nullptr;
   bool hasResult = false;
   int firstChar = -1;  // the character every match starts with, when the pattern fixes one
+  // A thread inside a balanced run keeps where the run ends in one extra slot past the captures (-1 outside a
+  // run); threads at the same place differ by it, so they are told apart by it rather than merged.
+  int wakeSlot = -1;
 
   // Matcher work areas, kept between calls to avoid reallocating.
   struct Thread {
@@ -436,7 +481,32 @@ struct SQRex {
 
  private:
   void AddThread(ThreadList& list, int pc, const int* caps, int pos, const SQChar* begin, int len);
+  // True when a thread at pc with this run end is already in the list being built (the earlier one has the
+  // higher priority and the same future); records it otherwise.
+  bool Waiting(int pc, int wake) {
+    if (waitingGeneration != generation) {
+      waiting.clear();
+      waitingGeneration = generation;
+    }
+    return !waiting.insert((std::uint64_t(std::uint32_t(pc)) << 32) | std::uint32_t(wake)).second;
+  }
+  std::unordered_set<std::uint64_t> waiting;
+  unsigned waitingGeneration = 0;
+  std::vector<int> stepCaps;
 };
+
+// The end (one past the closing character) of the balanced run that opens at pos, or -1 when the text ends first.
+static int BalancedEnd(const SQChar* begin, int pos, int len, char16_t open, char16_t close) {
+  int depth = 1;
+  for (int i = pos + 1; i < len; ++i) {
+    if (begin[i] == close) {
+      if (--depth == 0) return i + 1;
+    } else if (begin[i] == open) {
+      ++depth;
+    }
+  }
+  return -1;
+}
 
 void SQRex::AddThread(ThreadList& list, int pc, const int* caps, int pos, const SQChar* begin, int len) {
   stack.clear();
@@ -445,9 +515,13 @@ void SQRex::AddThread(ThreadList& list, int pc, const int* caps, int pos, const 
   while (!stack.empty()) {
     Pending e = stack.back();
     stack.pop_back();
-    if (marks[size_t(e.pc)] == generation) continue;
-    marks[size_t(e.pc)] = generation;
     const Inst& in = prog[size_t(e.pc)];
+    if (in.op == Op::Balanced) {
+      if (Waiting(e.pc, scratch[size_t(e.caps + wakeSlot)])) continue;
+    } else {
+      if (marks[size_t(e.pc)] == generation) continue;
+      marks[size_t(e.pc)] = generation;
+    }
     switch (in.op) {
       case Op::Jmp: stack.push_back(Pending{in.x, e.caps}); break;
       case Op::Split:
@@ -490,6 +564,8 @@ bool SQRex::Run(const SQChar* begin, const SQChar* end, bool whole) {
   int len = int(end - begin);
   marks.assign(prog.size(), 0);
   generation = 0;
+  waiting.clear();
+  waitingGeneration = 0;
   std::vector<int> none(size_t(slots), -1);
   std::vector<int> best;
   bool matched = false;
@@ -511,6 +587,17 @@ bool SQRex::Run(const SQChar* begin, const SQChar* end, bool whole) {
         best.assign(caps, caps + slots);
         matched = true;
         break;  // every thread after this one has a lower priority
+      }
+      if (in.op == Op::Balanced) {
+        int wake = caps[wakeSlot];
+        if (wake < 0 && pos < len && begin[pos] == char16_t(in.x))
+          wake = BalancedEnd(begin, pos, len, char16_t(in.x), char16_t(in.y));
+        if (wake < 0) continue;
+        stepCaps.assign(caps, caps + slots);
+        const bool done = pos + 1 == wake;
+        stepCaps[size_t(wakeSlot)] = done ? -1 : wake;
+        AddThread(*nlist, done ? t.pc + 1 : t.pc, stepCaps.data(), pos + 1, begin, len);
+        continue;
       }
       switch (in.op) {
         case Op::Char: step = pos < len && begin[pos] == char16_t(in.x); break;
@@ -568,6 +655,7 @@ SQRex* sqstd_rex_compile(const SQChar* pattern, const SQChar** error) {
     emitter.Emit(Op::Save, 1);
     emitter.Emit(Op::Match);
     rex->slots = (parser.Groups() + 1) * 2;
+    if (parser.HasBalanced()) rex->wakeSlot = rex->slots++;
     size_t first = 1;
     while (rex->prog[first].op == Op::Save && first + 1 < rex->prog.size()) ++first;
     if (rex->prog[first].op == Op::Char) rex->firstChar = rex->prog[first].x;

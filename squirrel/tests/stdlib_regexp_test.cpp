@@ -2,6 +2,7 @@
 // alternatives and closures, captures, compile errors and hostile patterns.
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "stdlib_fixture.h"
 
@@ -52,6 +53,18 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"[\\d_]+", "ab1_2c", "2,5"}, SearchCase{"[\\]]", "a]", "1,2"}, SearchCase{"[\\t]", "a\\t", "1,2"},
         SearchCase{"(a*)*b", "aaab", "0,4"}, SearchCase{"(a|)+b", "aab", "0,3"}, SearchCase{"\\u4e2d", "x", "null"},
         SearchCase{"\u4e2d+", "x\u4e2d\u4e2dy", "1,3"}, SearchCase{"[\u00e0-\u00ff]", "caf\u00e9", "3,4"}));
+
+// \m followed by an opening and a closing character: the shortest balanced run from an opening one.
+INSTANTIATE_TEST_SUITE_P(
+    BalancedRuns, StdlibRegexpSearch,
+    ::testing::Values(SearchCase{"\\m()", "x(a,(b),c)y", "1,10"}, SearchCase{"\\m()", "((a)", "1,4"},
+                      SearchCase{"\\m()", ")(", "null"}, SearchCase{"\\m()", "(((", "null"},
+                      SearchCase{"\\m()", "()()", "0,2"}, SearchCase{"\\m()+", "()(())x", "0,6"},
+                      SearchCase{"\\m()*x", "(a)(b)x", "0,7"}, SearchCase{"\\m()*x", "(a(b)x", "2,6"},
+                      SearchCase{"a\\m()|a\\m[]", "a[1]a(2)", "0,4"}, SearchCase{"(\\m())", "z(1)", "1,4"},
+                      SearchCase{"\\m''", "it 'is' so", "3,7"}, SearchCase{"\\m()b", "(a)c(d)b", "4,8"},
+                      SearchCase{"(x|\\m())\\m()", "x()(a)()", "0,3"}, SearchCase{"\\m{}$", "{}{a}", "2,5"},
+                      SearchCase{"\\m\\t", "x\\ty\\t", "null"}, SearchCase{"\\m\\t", "a\\\\bt", "1,4"}));
 
 TEST_F(StdlibRegexp, InvalidPatternsAreCompileErrors) {
   const char* patterns[] = {"(ab", "ab)", "[ab", "[]", "[z-a]", "a{", "a{2", "a{3,1}", "a{x}", "\\",
@@ -169,6 +182,55 @@ TEST(StdlibRexApi, CompileSearchAndSubexpressions) {
   EXPECT_FALSE(sqstd_rex_match(rex, u"1-2xx"));
   EXPECT_FALSE(sqstd_rex_match(rex, nullptr));
   EXPECT_FALSE(sqstd_rex_search(rex, nullptr, &b, &e));
+  sqstd_rex_free(rex);
+}
+
+// A balanced run keeps its state beside the captures: the count of sub-expressions does not show it, and many
+// runs alive at once (one from every opening character) stay apart.
+TEST(StdlibRexApi, BalancedRunsKeepTheirCapturesAndCount) {
+  using Offsets = std::vector<long long>;
+  const struct {
+    const char16_t* pattern;
+    SQInteger count;
+    const char16_t* text;
+    int begin, end, firstBegin, firstEnd;
+  } cases[] = {
+      {u"\\m()", 1, u"ab(c(d))e", 2, 8, 2, 8},
+      {u"(\\m())(\\w+)", 3, u"-(x(y))tail-", 1, 11, 1, 7},
+      {u"(\\m[])+!", 2, u"[a][[b]]!", 0, 9, 3, 8},
+      {u"(.)\\m()", 2, u"((((((a)", 4, 8, 4, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(text::Utf16ToUtf8(c.pattern));
+    const SQChar* error = u"untouched";
+    SQRex* rex = sqstd_rex_compile(c.pattern, &error);
+    ASSERT_NE(rex, nullptr);
+    EXPECT_EQ(sqstd_rex_getsubexpcount(rex), c.count);
+    const SQChar* b = nullptr;
+    const SQChar* e = nullptr;
+    ASSERT_TRUE(sqstd_rex_search(rex, c.text, &b, &e));
+    EXPECT_EQ((Offsets{b - c.text, e - c.text}), (Offsets{c.begin, c.end}));
+    SQRexMatch m;
+    ASSERT_TRUE(sqstd_rex_getsubexp(rex, c.count > 1 ? 1 : 0, &m));
+    EXPECT_EQ((Offsets{m.begin - c.text, m.len}), (Offsets{c.firstBegin, c.firstEnd - c.firstBegin}));
+    EXPECT_FALSE(sqstd_rex_getsubexp(rex, c.count, &m));
+    sqstd_rex_free(rex);
+  }
+  for (const char16_t* broken : {u"\\m", u"\\m(", u"a\\m)"}) {
+    const SQChar* error = nullptr;
+    EXPECT_EQ(sqstd_rex_compile(broken, &error), nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(std::u16string(error), u"balanced chars expected");
+  }
+  // Thousands of runs open at once, one from each opening character, of which only the outermost closes.
+  std::u16string deep(3000, u'(');
+  deep += u"x" + std::u16string(1500, u')');
+  SQRex* rex = sqstd_rex_compile(u"\\m()", nullptr);
+  ASSERT_NE(rex, nullptr);
+  const SQChar* b = nullptr;
+  const SQChar* e = nullptr;
+  ASSERT_TRUE(sqstd_rex_search(rex, deep.c_str(), &b, &e));
+  EXPECT_EQ((Offsets{b - deep.c_str(), e - deep.c_str()}), (Offsets{1500, 4501}));
   sqstd_rex_free(rex);
 }
 

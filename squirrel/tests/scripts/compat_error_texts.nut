@@ -26,7 +26,7 @@ check(function() { local pt = Point(); delete pt.x })
 // clone of a value that cannot be cloned
 check(@() clone 1)
 check(@() clone "s")
-// a negative resize, a slice out of range
+// a negative resize, a slice out of range (wrong indexes)
 check(@() [1].resize(-1))
 check(@() [1, 2].slice(1, 5))
 check(@() "ab".slice(3))
