@@ -111,6 +111,87 @@ TEST(AudioInstanceThread, TwoSourcesPlayBackToBackThenEnd) {
   }
 }
 
+// Stopping keeps the place under the cursor even when the half it lies in began in the source before:
+// the frame counts on into the next source, and Play resumes there.
+TEST(AudioInstanceThread, StopAcrossASourceBoundaryKeepsThePlaceInTheNextSource) {
+  for (const std::uint32_t stopAt : {240u, 299u, 300u, 301u, 450u, 520u, 699u}) {
+    SCOPED_TRACE(stopAt);
+    Rig rig({{300, 1000, false}, {400, 5000, false}});
+    rig.Play();
+    const auto counted = [](std::uint32_t f) {
+      return f < 300 ? 1000.0f + f : f < 700 ? 5000.0f + (f - 300) : kSilence;
+    };
+    rig.Advance(stopAt, counted);
+    rig.Stop();
+    CAudioQueueEntry* entry = nullptr;
+    const std::uint32_t frame = rig.Sample(nullptr, &entry);
+    CAudioQueueEntry* const first = rig.instance->GetFirstEntry();
+    EXPECT_EQ(frame, stopAt < 300 ? stopAt : stopAt - 300);
+    EXPECT_EQ(entry, stopAt < 300 ? first : first->m_pNext);
+    rig.Play();
+    rig.Advance(700 - stopAt + 20, [&](std::uint32_t t) { return counted(stopAt + t); });
+    EXPECT_FALSE(rig.instance->IsPlaying());
+  }
+}
+
+// A looping entry that has wrapped fills its halves from the restarted source: a stop keeps the frame within
+// the loop, not the count of frames played.
+TEST(AudioInstanceThread, StopInALoopingEntryAfterItWrapped) {
+  for (const std::uint32_t stopAt : {299u, 300u, 301u, 610u, 899u, 1234u}) {
+    SCOPED_TRACE(stopAt);
+    Rig rig({{300, 0, true}});
+    rig.Play();
+    rig.Advance(stopAt, [](std::uint32_t t) { return static_cast<float>(t % 300); });
+    rig.Stop();
+    CAudioQueueEntry* entry = nullptr;
+    EXPECT_EQ(rig.Sample(nullptr, &entry), stopAt % 300);
+    EXPECT_EQ(entry, rig.instance->GetFirstEntry());
+    rig.Play();
+    rig.Advance(400, [&](std::uint32_t t) { return static_cast<float>((stopAt + t) % 300); });
+    EXPECT_TRUE(rig.instance->IsPlaying());
+  }
+}
+
+// The rate is the buffer's: twice the source's plays two frames an output frame and the halves stay as they
+// were made.
+TEST(AudioInstanceThread, SamplesPerSecChangesThePlaybackRateOnly) {
+  Rig rig({{3000, 0, false}});
+  EXPECT_EQ(rig.instance->GetSamplesPerSec(), kRate);
+  // {rate asked, rate read back}: 0 asks for the source's own rate; what the buffer refuses leaves the rate.
+  const std::pair<std::uint32_t, std::uint32_t> rates[] = {{2 * kRate, 2 * kRate},
+                                                           {99, 2 * kRate},
+                                                           {200001, 2 * kRate},
+                                                           {0xFFFFFFFF, 2 * kRate},
+                                                           {0, kRate},
+                                                           {100, 100},
+                                                           {200000, 200000},
+                                                           {2 * kRate, 2 * kRate}};
+  for (const auto& [asked, read] : rates) {
+    rig.instance->SetSamplesPerSec(asked);
+    EXPECT_EQ(rig.instance->GetSamplesPerSec(), read) << asked;
+  }
+  rig.Play();
+  // Every kHalf / 2 output frames the cursor enters the other half, which the thread then refills.
+  for (std::uint32_t step = 0; step < 8; ++step) {
+    SCOPED_TRACE(step);
+    rig.clock.Advance(kHalf / 2);
+    rig.fills += 1;
+    rig.Settle();
+    const std::vector<float> out = rig.clock.Output();
+    for (std::uint32_t t = 0; t < kHalf / 2; ++t) ASSERT_EQ(out[2 * t], float(step * kHalf + 2 * t)) << t;
+  }
+  EXPECT_EQ(rig.Sample(), 8 * kHalf);
+  rig.Stop();
+  rig.instance->SetSamplesPerSec(kRate);
+  EXPECT_EQ(rig.instance->GetSamplesPerSec(), kRate);
+  void* ring = nullptr;
+  DWORD bytes = 0;
+  IDirectSoundBuffer* buffer = static_cast<CDSoundAudioInstance*>(rig.instance.get())->GetBuffer();
+  ASSERT_EQ(buffer->Lock(0, 0, &ring, &bytes, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+  buffer->Unlock(ring, bytes, nullptr, 0);
+  EXPECT_EQ(bytes, kRing * 4);
+}
+
 TEST(AudioInstanceThread, LoopingEntryNeverEnds) {
   Rig rig({{300, 0, true}});
   rig.Play();
