@@ -18,6 +18,7 @@ void WriteText(std::FILE* file, const std::u16string& text) {
 
 const SQChar kUnknownFunction[] = u"unknown_function";
 const SQChar kUnknownSource[] = u"unknown_source_file";
+constexpr SQInteger kDumpEndLevels = 10;  // levels shown at each end of a long stack dump
 
 }  // namespace
 
@@ -45,7 +46,18 @@ SQInteger ScriptRuntimeErrorHandler(HSQUIRRELVM v) {
   }
   text += u"Stack Dump:\n";
   SQStackInfos info;
-  for (SQInteger level = 1; SQ_SUCCEEDED(sq_stackinfos(v, level, &info)); ++level) {
+  SQInteger levels = 0;
+  while (SQ_SUCCEEDED(sq_stackinfos(v, levels + 1, &info))) ++levels;
+  // A runaway recursion has hundreds of thousands of levels, which would hold up the game for as long as
+  // the console takes to show them: its two ends say where it began and what repeated.
+  const SQInteger hidden = levels > 2 * kDumpEndLevels ? levels - 2 * kDumpEndLevels : 0;
+  for (SQInteger level = 1; level <= levels; ++level) {
+    if (hidden != 0 && level == kDumpEndLevels + 1) {
+      text += text::FormatString(u"... %d levels not shown ...\n", int(hidden));
+      level += hidden - 1;
+      continue;
+    }
+    sq_stackinfos(v, level, &info);
     text += text::FormatString(u"[%d]: function [%s()] %s line [%d]\n", int(level),
                                info.funcname != nullptr ? info.funcname : kUnknownFunction,
                                info.source != nullptr ? info.source : kUnknownSource, int(info.line));

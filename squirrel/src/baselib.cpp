@@ -24,6 +24,15 @@ SQInteger Safe(HSQUIRRELVM v, F&& body) {
   }
 }
 
+// Whether an error reaching the calling script at this point would be reported there: no try of the
+// current host call catches it (or every error is to be reported). What a script calls through call(),
+// acall() or a thread reports its own error only then, so a try around the call keeps it quiet while an
+// uncaught one is reported where it was thrown, with the frames that led there.
+bool CallerWouldReport(const VM* v) {
+  const bool trapped = !v->traps.empty() && v->traps.back().frame >= v->raiseBoundary;
+  return v->raiseError && (!trapped || v->ss->notifyAll);
+}
+
 SQInteger NArgs(HSQUIRRELVM v) { return sq_gettop(v); }
 Value& Arg(HSQUIRRELVM v, SQInteger i) { return v->At(i); }
 SQInteger Ret(HSQUIRRELVM v, Value r) {
@@ -507,9 +516,9 @@ SQInteger fn_call_common(HSQUIRRELVM v, bool raise) {
   // Stack: fn this args... ; call fn with the given this and args.
   v->Push(Arg(v, 1));
   for (SQInteger i = 2; i <= n; ++i) v->Push(Arg(v, i));
-  // A script function reached through call() runs as if the script had called it directly: whether
-  // its error is reported is decided where the calling script does or does not catch it.
-  if (raise && Arg(v, 1).type == OT_CLOSURE) raise = false;
+  // A function reached through call() runs as if the script had called it directly: its error is
+  // reported only when the calling script does not catch it.
+  if (raise) raise = CallerWouldReport(v);
   if (SQ_FAILED(sq_call(v, n - 1, SQTrue, raise ? SQTrue : SQFalse))) return SQ_ERROR;
   return 1;
 }
@@ -520,8 +529,8 @@ SQInteger fn_acall_common(HSQUIRRELVM v, bool raise) {
   Value args = Arg(v, 2);
   v->Push(Arg(v, 1));
   for (const Value& a : args.array()->items) v->Push(a);
-  // As with call(): a script function's error is reported where the calling script does not catch it.
-  if (raise && Arg(v, 1).type == OT_CLOSURE) raise = false;
+  // As with call(): reported only when the calling script does not catch it.
+  if (raise) raise = CallerWouldReport(v);
   if (SQ_FAILED(sq_call(v, SQInteger(args.array()->items.size()), SQTrue, raise ? SQTrue : SQFalse))) return SQ_ERROR;
   return 1;
 }
@@ -619,15 +628,6 @@ SQInteger inst_getclass(HSQUIRRELVM v) { return Ret(v, Value(Arg(v, 1).instance(
 SQInteger gen_getstatus(HSQUIRRELVM v) {
   static const char16_t* names[] = {u"suspended", u"running", u"dead"};
   return Ret(v, v->ss->Str(names[Arg(v, 1).generator()->state]));
-}
-
-// Whether an error reaching the calling script at this point would be reported there: no try of the
-// current host call catches it (or every error is to be reported). A thread reports its own error only
-// then, so a try around thread.call() or wakeup() keeps it quiet while an uncaught one still shows the
-// thread's frames.
-bool CallerWouldReport(const VM* v) {
-  const bool trapped = !v->traps.empty() && v->traps.back().frame >= v->raiseBoundary;
-  return v->raiseError && (!trapped || v->ss->notifyAll);
 }
 
 SQInteger ThreadResult(HSQUIRRELVM v, VM* t, SQRESULT r) {

@@ -113,7 +113,8 @@ void ScriptPrint(HSQUIRRELVM v, const SQChar* format, ...);
 void ScriptCompilerErrorHandler(HSQUIRRELVM v, const SQChar* description, const SQChar* source, SQInteger line,
                                 SQInteger column);
 // The machine's handler of uncaught errors (error value at index 2): "sqvm: <error>.\n" for a string error,
-// then "Stack Dump:\n" and one line per call level, to standard error. Returns 0.
+// then "Stack Dump:\n" and one line per call level, to standard error; of more than twenty levels only the
+// first and last ten, with "... <n> levels not shown ...\n" between them. Returns 0.
 SQInteger ScriptRuntimeErrorHandler(HSQUIRRELVM v);
 
 // Registration helpers. Names are 16-bit strings; each works on the stack as its line says.
