@@ -1,5 +1,6 @@
-// Errors thrown inside a thread and caught by the script that called or woke it print nothing; only an
-// error that nothing catches is reported, with the frames of the thread where it was thrown.
+// Errors caught by the calling script print nothing, whatever they went through: a thread called or woken,
+// a function or a native reached through call() or acall(). Only an error that nothing catches is reported,
+// with the frames of the thread where it was thrown.
 function p(x) { print(x + "\n") }
 function fail(what) { throw what }
 local called = newthread(function(x) { fail("in call " + x) })
@@ -20,6 +21,11 @@ function gen() { yield newthread(@() fail("in generator")).call() }
 try { foreach (x in gen()) p(x) } catch (e) p("caught: " + e)
 // caught inside the thread itself
 p(newthread(function() { try { fail("inside") } catch (e) return "thread caught: " + e }).call())
+// natives and script functions through call() and acall(), caught
+try { split.call(this, "a", "") } catch (e) p("caught: " + e)
+try { split.acall([this, "a", ""]) } catch (e) p("caught: " + e)
+try { fail.call.call(fail, this, "call of call") } catch (e) p("caught: " + e)
+try { [3, 1, 2].sort(@(a, b) fail.call(this, "in sort")) } catch (e) p("caught: " + e)
 // pcall and acall, caught
 try { (@() newthread(@() fail("pcall")).call()).pcall(this) } catch (e) p("caught: " + e)
 try { (@(a) newthread(@() fail(a)).call()).acall([this, "acall"]) } catch (e) p("caught: " + e)
