@@ -3,8 +3,11 @@
 // A pattern is parsed into a small tree, then compiled into a program for a thread-list matcher
 // (every alternative advances in step over the text). Alternatives and greedy closures keep the
 // usual leftmost-first priorities, but the matcher needs no backtracking: time grows with
-// text length times program size and the C stack is never used for the text. Parsing depth,
-// program size and the number of groups are bounded, so no pattern can exhaust the stack or memory.
+// text length times program size and the C stack is never used for the text. A balanced run (\m)
+// is the exception: its end is found by scanning ahead, and runs that began at different places
+// stay apart, so a pattern with one may take time growing with the square of the text's length.
+// Parsing depth, program size and the number of groups are bounded, so no pattern can exhaust the
+// stack or memory.
 #include <sqstdstring.h>
 
 #include <cstdint>
