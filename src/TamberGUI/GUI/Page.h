@@ -51,6 +51,11 @@ class CPage : public CElement {
   const std::u32string& GetTitle() const { return m_Title; }
   bool IsRoot() const { return m_pParentContainer == nullptr; }
 
+  // The page's own flags for a "Width" and "Height" its element file gave (the file a "FileName"
+  // names, when it has one); a window drag changes only a size its file gave.
+  std::uint8_t m_bWidth = 0;
+  std::uint8_t m_bHeight = 0;
+
  private:
   void LoadFontStacks(const Vexil3D::CElementChunk* chunk);
 

@@ -43,8 +43,13 @@ class CRectangle : public CElement {
   bool IsBlendModeSet() const { return m_bBlendSet != 0; }
 
  private:
+  // Most repetitions a tiled rectangle draws one quad each for; see RenderTiles.
+  static constexpr double kMaxTiles = 1024;
+
   // The texture's size in pixels; false without a texture or with an empty one.
   bool TextureSize(float* width, float* height) const;
+  // The texture repeated over the rectangle from its top-left corner, tiles this large on screen.
+  void RenderTiles(Vexil3D::I2D* renderer, float tileWidth, float tileHeight);
 
   std::uint8_t m_bFocus = 0;
   Vexil3D::CARGB m_Colour = Vexil3D::COLOUR_TRANSPARENT;

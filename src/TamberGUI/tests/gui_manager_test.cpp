@@ -220,21 +220,25 @@ TEST_F(Manager, ColoursParseOrAssert) {
   struct Case {
     const char16_t* text;
     std::uint32_t argb;
-    bool asserts;
+    const char16_t* assertion;  // the expression the dialog shows, or null
   };
   const Case cases[] = {
-      {u"#ff8000", 0xFFFF8000u, false},
-      {u"#80FF8000", 0x80FF8000u, false},
-      {u"ff8000", 0, true},
-      {u"#ff80", 0, true},
-      {u"#ff80zz", 0, true},
-      {u"#", 0, true},
+      {u"#ff8000", 0xFFFF8000u, nullptr},
+      {u"#80FF8000", 0x80FF8000u, nullptr},
+      {u"ff8000", 0, u"*psz == '#'"},
+      {u"", 0, u"*psz == '#'"},
+      {u"#ff80", 0, u"ok"},
+      {u"#ff80zz", 0, u"ok"},
+      {u"#", 0, u"ok"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)));
     capture.Clear();
     EXPECT_EQ(std::uint32_t(CElement::ParseColour(c.text)), c.argb);
-    EXPECT_EQ(capture.Count() != 0, c.asserts);
+    EXPECT_EQ(capture.Count(), c.assertion != nullptr ? 1u : 0u);
+    if (c.assertion != nullptr) {
+      EXPECT_TRUE(capture.LastNames(c.assertion));
+    }
   }
 }
 

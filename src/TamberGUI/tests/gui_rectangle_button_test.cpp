@@ -84,11 +84,16 @@ TEST_F(RectangleTest, TexturesTileOrCutTheirSource) {
 
   RecordingI2D renderer;
   manager.GetRoot()->Render(&renderer);
-  ASSERT_EQ(renderer.draws.size(), 3u);  // the empty texture draws nothing
+  ASSERT_EQ(renderer.draws.size(), 4u);  // the empty texture draws nothing
+  // 128 x 96 px over a 64 x 32 texture at scale 2: a whole copy, then its top half cut at the edge.
   const auto& tiled = renderer.draws[1];
-  EXPECT_FLOAT_EQ(tiled.uExtent, 1.0f);  // 128 px over a 64 px texture at scale 2
-  EXPECT_FLOAT_EQ(tiled.vExtent, 1.5f);
-  const auto& cut = renderer.draws[2];
+  EXPECT_FLOAT_EQ(tiled.uExtent, 1.0f);
+  EXPECT_FLOAT_EQ(tiled.vExtent, 1.0f);
+  EXPECT_FLOAT_EQ(renderer.draws[2].y, 64.0f);
+  EXPECT_FLOAT_EQ(renderer.draws[2].height, 32.0f);
+  EXPECT_FLOAT_EQ(renderer.draws[2].v, 0.0f);
+  EXPECT_FLOAT_EQ(renderer.draws[2].vExtent, 0.5f);
+  const auto& cut = renderer.draws[3];
   EXPECT_FLOAT_EQ(cut.u, 0.25f);
   EXPECT_FLOAT_EQ(cut.v, 0.25f);
   EXPECT_FLOAT_EQ(cut.uExtent, 0.5f);
@@ -252,7 +257,7 @@ TEST_F(ButtonTest, MoveAndSizeGripFindTheirWindows) {
   const float before = loose->m_Width.value;
   size->OnMouseDown({loose->m_fLeft, loose->m_fTopEdge});
   size->OnMouseMove({loose->m_fLeft + 5, loose->m_fTopEdge});
-  EXPECT_TRUE(capture.LastNames(u"m_pDraggingWindow->m_Width.given"));
+  EXPECT_TRUE(capture.LastNames(u"m_pDraggingWindow->m_bWidth"));
   EXPECT_EQ(loose->m_Width.value, before);
   size->OnMouseUp({0, 0});
 
@@ -260,7 +265,7 @@ TEST_F(ButtonTest, MoveAndSizeGripFindTheirWindows) {
   move->OnMouseDown({12, 12});
   window->m_fScale = 0;
   move->OnMouseMove({20, 20});
-  EXPECT_TRUE(capture.LastNames(u"fScalar != 0.0f"));
+  EXPECT_TRUE(capture.LastNames(u"fScalar != 0.0"));
   EXPECT_FLOAT_EQ(window->m_Left.value, 13);
 }
 
