@@ -400,4 +400,31 @@ TEST_F(Manager, TextFindsTheFontStackOfTheNearestPageThatHasIt) {
   }
 }
 
+// With UseClip an element is hit inside its clip rectangle (what shows of it), not its own box.
+TEST_F(Manager, UseClipHitsByTheClipRectangle) {
+  ASSERT_TRUE(Load(R"(<Page>
+    <HtmlView Name="free" Left="60" Top="80" Width="5" Height="5" UseClip="true"/>
+    <Rectangle Left="10" Top="10" Width="20" Height="20" Clip="true">
+      <HtmlView Name="clipped" Left="-10" Top="-10" Width="60" Height="60" UseClip="true"/></Rectangle>
+    <Rectangle Left="110" Top="10" Width="20" Height="20" Clip="true">
+      <HtmlView Name="boxed" Left="-10" Top="-10" Width="60" Height="60"/></Rectangle>
+  </Page>)"));
+  Probe* clipped = FindProbe(u"clipped");
+  Probe* boxed = FindProbe(u"boxed");
+  Probe* free = FindProbe(u"free");
+  struct Case {
+    float x, y;
+    CElement* hit;
+  };
+  const Case cases[] = {
+      {10, 10, clipped},  {29, 29, clipped},  {30, 20, free},  {5, 5, free},  // the clip's edges; outside it
+      {101, 1, boxed},    {110, 10, boxed},   {159, 49, boxed}, {160, 20, free},
+      {190, 95, free},  // no clipping above it: everywhere
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+    EXPECT_EQ(manager.GetRoot()->HitTest({c.x, c.y}), c.hit);
+  }
+}
+
 }  // namespace
