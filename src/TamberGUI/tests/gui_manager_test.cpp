@@ -417,8 +417,8 @@ TEST_F(Manager, UseClipHitsByTheClipRectangle) {
     CElement* hit;
   };
   const Case cases[] = {
-      {10, 10, clipped},  {29, 29, clipped},  {30, 20, free},  {5, 5, free},  // the clip's edges; outside it
-      {101, 1, boxed},    {110, 10, boxed},   {159, 49, boxed}, {160, 20, free},
+      {10, 10, clipped}, {29, 29, clipped}, {30, 20, free},   {5, 5, free},  // the clip's edges; outside it
+      {101, 1, boxed},   {110, 10, boxed},  {159, 49, boxed}, {160, 20, free},
       {190, 95, free},  // no clipping above it: everywhere
   };
   for (const Case& c : cases) {
