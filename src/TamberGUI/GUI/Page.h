@@ -3,7 +3,9 @@
 // title, which may pull its content from another element file ("FileName").
 //
 // Errors: a duplicate font-stack name asserts ("Result.second") and keeps the first; "FileName"
-// chains deeper than kMaxFileDepth stop loading (after an assertion); missing fonts are skipped.
+// chains deeper than kMaxFileDepth stop loading (after an assertion), as does a file that does not
+// open, while one that opens without an element tree is passed over (the page reads its own
+// chunk); missing fonts are skipped.
 // Locking: none (the game's main thread only).
 #include <memory>
 #include <string>

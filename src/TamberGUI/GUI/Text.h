@@ -4,7 +4,9 @@
 // (CF_UNICODETEXT, LF written as CR LF), a context menu (ids 5 to 9) and OLE drag and drop of text.
 //
 // Positions in the text are UTF-32 indices; the selection's start is its anchor and its end the
-// moving end where the caret stands.
+// moving end where the caret stands. Both ends keep the side of their character (Place), so a
+// caret at the end of a soft-wrapped line stays on it. The page font stack named by "FontStack"
+// is looked up in the nearest page that has one of that name, from the element's own page out.
 // Errors: a missing "Size" (or one not positive and finite) or "Colour", "Align" without a fixed
 // width, an unknown "Transform" and a failing OLE query are engine assertions, after which the
 // element goes on with defaults (no size: no font stack, nothing drawn). A missing or empty font
