@@ -313,7 +313,8 @@ void CText::Select(const Place& anchor, const Place& caret) {
   // A place after a character needs the character; past the end it is the end.
   const auto clamp = [size](const Place& place) {
     if (place.after && place.index < size) return place;
-    return Place{std::min(place.index + place.after, size), 0};
+    return Place{static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t(place.index) + place.after, size)),
+                 0};
   };
   const Place a = clamp(anchor), c = clamp(caret);
   TamberGUI::CText::tSelection* range = m_Layout.GetSelection(true);
