@@ -1,7 +1,8 @@
 #pragma once
 // The rectangle element: a coloured or textured box (tiled, or cut to a source rectangle) that is
 // also a container of child elements, optionally scaling its children to a native size and
-// clipping them to itself.
+// clipping them to itself. A tiled texture is drawn one clipped quad per copy in view, up to
+// kMaxTiles copies; past that as one quad, which the renderer's clamping stretches.
 //
 // Errors: unknown "BlendMode" or "TextureFilter" names and source coordinates on a tiled rectangle
 // are engine assertions; a texture with no pixels (zero width or height) sizes and draws nothing.
