@@ -167,6 +167,10 @@ class CText {
   // The caret nearest to the point (relative to the origin). With clamp the point must lie inside
   // the bounds and on a piece; false when it does not.
   bool GetCaretPosition(float x, float y, bool clamp, tCaretPosition* caret) const;
+  // The caret nearest to x (relative to the origin) on the line of that index, by the same piece
+  // test; false when there is no such line. Vertical caret moves pick their line by index, since
+  // line tops summed in floats need not land inside the line a point test takes.
+  bool GetCaretPositionOnLine(std::size_t line, float x, tCaretPosition* caret) const;
   // The line and piece holding a character index.
   bool FindCharacter(const tCharacterIndex& index, tCaretPosition* caret) const;
   std::uint32_t CaretToIndex(const tCaretPosition& caret) const;
@@ -203,6 +207,7 @@ class CText {
 
   char32_t Transform(char32_t c) const;
   bool IsJoiner(char32_t c) const;
+  bool CaretOnLine(const tLine& line, float x, bool clamp, tCaretPosition* caret) const;
   CGlyph* Kerned(CGlyph* glyph, const char32_t* next, CFontStack* fonts, float* advance) const;
   void OpenLine(std::uint32_t first);
   void CloseLine(std::uint32_t end, bool openNext);

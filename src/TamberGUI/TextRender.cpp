@@ -30,19 +30,29 @@ bool CText::GetCaretPosition(float x, float y, bool clamp, tCaretPosition* caret
     }
   }
   if (taken == nullptr) return false;
-  const float dx = x - (taken->startX + taken->alignmentOffset);
-  for (std::size_t i = 0; i < taken->pieces.size(); ++i) {
-    const tPiece& piece = taken->pieces[i];
+  return CaretOnLine(*taken, x, clamp, caret);
+}
+
+bool CText::GetCaretPositionOnLine(std::size_t line, float x, tCaretPosition* caret) const {
+  VEXIL_ASSERT(m_bUpdated);
+  if (!m_bUpdated || line >= m_Lines.size()) return false;
+  return CaretOnLine(*m_Lines[line], x, false, caret);
+}
+
+bool CText::CaretOnLine(const tLine& line, float x, bool clamp, tCaretPosition* caret) const {
+  const float dx = x - (line.startX + line.alignmentOffset);
+  for (std::size_t i = 0; i < line.pieces.size(); ++i) {
+    const tPiece& piece = line.pieces[i];
     if (dx - piece.x < piece.width) {
-      *caret = {taken, 1, static_cast<std::uint32_t>(i), static_cast<std::uint8_t>(dx - piece.x >= piece.width / 2)};
+      *caret = {&line, 1, static_cast<std::uint32_t>(i), static_cast<std::uint8_t>(dx - piece.x >= piece.width / 2)};
       return true;
     }
   }
   if (clamp) return false;
-  if (taken->pieces.empty()) {
-    *caret = {taken, 0, 0, static_cast<std::uint8_t>(dx >= 0)};
+  if (line.pieces.empty()) {
+    *caret = {&line, 0, 0, static_cast<std::uint8_t>(dx >= 0)};
   } else {
-    *caret = {taken, 1, static_cast<std::uint32_t>(taken->pieces.size() - 1), 1};
+    *caret = {&line, 1, static_cast<std::uint32_t>(line.pieces.size() - 1), 1};
   }
   return true;
 }

@@ -106,8 +106,6 @@ constexpr HRESULT DSERR_NOAGGREGATION = static_cast<HRESULT>(0x80040110u);
 constexpr HRESULT DSERR_BUFFERLOST = MakeDSoundError(150);
 constexpr HRESULT DSERR_UNINITIALIZED = MakeDSoundError(170);
 constexpr HRESULT DSERR_NOINTERFACE = static_cast<HRESULT>(0x80004002u);  // E_NOINTERFACE
-constexpr bool SUCCEEDED(HRESULT result) { return result >= 0; }
-constexpr bool FAILED(HRESULT result) { return result < 0; }
 
 constexpr DWORD DSSCL_NORMAL = 1;
 constexpr DWORD DSSCL_PRIORITY = 2;

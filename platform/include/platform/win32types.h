@@ -113,3 +113,5 @@ constexpr HRESULT S_OK = 0;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+constexpr bool SUCCEEDED(HRESULT result) { return result >= 0; }
+constexpr bool FAILED(HRESULT result) { return result < 0; }

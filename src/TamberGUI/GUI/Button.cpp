@@ -9,6 +9,12 @@
 #include <TamberGUI/GUI/Page.h>
 #include <TamberGUI/GUI/Rectangle.h>
 
+// A failed check reported under the text a window author reads in the dialog: the flag it names
+// is the given flag of the window's anchor.
+#define BUTTON_ASSERT_NAMED(condition, text)           \
+  (static_cast<bool>(condition) ? static_cast<void>(0) \
+                                : ::Vexil3D::AssertionFailed(text, VEXIL_SOURCE_PATH, __PRETTY_FUNCTION__, __LINE__))
+
 namespace TamberGUI::GUI {
 namespace {
 
@@ -97,7 +103,7 @@ void CButton::OnClick() {
   }
 }
 
-CElement* CButton::FindDragWindow() const {
+CPage* CButton::FindDragWindow() const {
   const DragAction* action = FindDragAction(m_Action);
   if (action == nullptr) return nullptr;
   CPage* page = GetNearestPage();
@@ -115,16 +121,17 @@ void CButton::OnMouseDown(const Vexil3D::CVector2D& point) {
   m_LastPointer = point;
   m_Dragged = {0, 0};
   if (m_pDraggingWindow != nullptr) {
-    const CElement* window = m_pDraggingWindow;
+    const CPage* window = m_pDraggingWindow;
     m_Start = {window->m_Left.value, window->m_Top.value, window->m_Width.value, window->m_Height.value};
   }
 }
 
 void CButton::OnMouseMove(const Vexil3D::CVector2D& point) {
   CElement::OnMouseMove(point);
-  if (m_pDraggingWindow == nullptr) return;
+  // A drag lives only as long as this button's press.
+  if (m_pDraggingWindow == nullptr || m_pManager->GetPressed() != this) return;
   const float fScalar = m_pDraggingWindow->m_fScale;
-  VEXIL_ASSERT(fScalar != 0.0f);
+  VEXIL_ASSERT(fScalar != 0.0);
   if (fScalar == 0.0f) return;
   const float dx = (point.x - m_LastPointer.x) / fScalar, dy = (point.y - m_LastPointer.y) / fScalar;
   ApplyDelta(dx, dy);
@@ -133,26 +140,26 @@ void CButton::OnMouseMove(const Vexil3D::CVector2D& point) {
 
 void CButton::ApplyDelta(float dx, float dy) {
   const DragAction* action = FindDragAction(m_Action);
-  CElement* window = m_pDraggingWindow;
+  CPage* window = m_pDraggingWindow;
   if (action == nullptr || window == nullptr) return;
-  // The assertion texts name the anchors as the window's fields.
-  CElement* m_pDraggingWindow = window;
+  // Width and Height must have come from the window's own file (its page flags, which imply the
+  // anchors layout uses); Left and Top are the anchors' own flags.
   bool anchored = true;
   if (action->dLeft != 0) {
-    VEXIL_ASSERT(m_pDraggingWindow->m_Left.given);
-    anchored = anchored && m_pDraggingWindow->m_Left.given;
+    BUTTON_ASSERT_NAMED(window->m_Left.given, "m_pDraggingWindow->m_bLeft");
+    anchored = anchored && window->m_Left.given;
   }
   if (action->dTop != 0) {
-    VEXIL_ASSERT(m_pDraggingWindow->m_Top.given);
-    anchored = anchored && m_pDraggingWindow->m_Top.given;
+    BUTTON_ASSERT_NAMED(window->m_Top.given, "m_pDraggingWindow->m_bTop");
+    anchored = anchored && window->m_Top.given;
   }
   if (action->dWidth != 0) {
-    VEXIL_ASSERT(m_pDraggingWindow->m_Width.given);
-    anchored = anchored && m_pDraggingWindow->m_Width.given;
+    VEXIL_ASSERT(m_pDraggingWindow->m_bWidth);
+    anchored = anchored && window->m_bWidth && window->m_Width.given;
   }
   if (action->dHeight != 0) {
-    VEXIL_ASSERT(m_pDraggingWindow->m_Height.given);
-    anchored = anchored && m_pDraggingWindow->m_Height.given;
+    VEXIL_ASSERT(m_pDraggingWindow->m_bHeight);
+    anchored = anchored && window->m_bHeight && window->m_Height.given;
   }
   if (!anchored) return;
   window->Invalidate();
@@ -173,7 +180,7 @@ void CButton::OnMouseUp(const Vexil3D::CVector2D& point) {
 void CButton::OnMouseCancel() {
   if (m_pDraggingWindow != nullptr) {
     // Undoing the accumulated offset by arithmetic could leave rounding behind: restore instead.
-    CElement* window = m_pDraggingWindow;
+    CPage* window = m_pDraggingWindow;
     window->Invalidate();
     window->m_Left.value = m_Start.left;
     window->m_Top.value = m_Start.top;

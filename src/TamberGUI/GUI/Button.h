@@ -14,6 +14,8 @@
 
 namespace TamberGUI::GUI {
 
+class CPage;
+
 class CButton : public CElement {
  public:
   explicit CButton(CManager* manager) : CElement(manager) {}
@@ -40,7 +42,7 @@ class CButton : public CElement {
   }
   void SetCustomCallback(std::function<void()> callback) { m_Custom = std::move(callback); }
   // The page a drag of this button's action moves or sizes, or null.
-  CElement* FindDragWindow() const;
+  CPage* FindDragWindow() const;
   bool IsDragging() const { return m_pDraggingWindow != nullptr; }
   const Vexil3D::CVector2D& GetDragOffset() const { return m_Dragged; }
 
@@ -51,7 +53,9 @@ class CButton : public CElement {
   std::uint8_t m_bActionGiven = 0;
   std::u16string m_Action;
   std::function<void()> m_Custom;
-  Vexil3D::Strong<CElement> m_pDraggingWindow;
+  // Watched, not held: the window holds this button, and a drag left open at teardown must not
+  // keep the two alive through each other.
+  Vexil3D::Weak<CPage> m_pDraggingWindow;
   Vexil3D::CVector2D m_LastPointer;
   Vexil3D::CVector2D m_Dragged;  // the offset applied since the press
   struct {

@@ -146,7 +146,7 @@ void CElement::OnMouseUp(const Vexil3D::CVector2D& point) {
   Vexil3D::Strong<CElement> pressed(m_pManager->GetPressed());
   if (pressed == nullptr) return;
   if (pressed->ContainsPoint(point)) pressed->OnClick();
-  if (m_pManager->GetPressed() == pressed) m_pManager->SetPressed(nullptr);
+  m_pManager->EndPress(pressed);
 }
 
 void CElement::OnMouseMove(const Vexil3D::CVector2D&) {
@@ -157,7 +157,14 @@ void CElement::OnMouseMove(const Vexil3D::CVector2D&) {
   m_pManager->SetHovered(this);
 }
 
-void CElement::OnMouseCancel() { m_pManager->SetPressed(nullptr); }
+void CElement::OnMouseCancel() {
+  // Its own press ends quietly; another element's press ends with that element's cancel.
+  if (m_pManager->GetPressed() == this) {
+    m_pManager->EndPress(this);
+  } else {
+    m_pManager->SetPressed(nullptr);
+  }
+}
 
 void CElement::OnMouseLeave() {
   if (m_pManager->GetHovered() == this) m_pManager->SetHovered(nullptr);
@@ -216,8 +223,9 @@ void CElement::SetVisible(bool visible) {
 void CElement::Invalidate() { m_pManager->Invalidate({m_fLeft, m_fTopEdge}, {m_fWidthPx, m_fHeightPx}); }
 
 Vexil3D::CARGB CElement::ParseColour(const char16_t* psz) {
-  VEXIL_ASSERT(psz != nullptr && *psz == '#');
-  if (psz == nullptr || *psz != '#') return Vexil3D::COLOUR_TRANSPARENT;
+  if (psz == nullptr) return Vexil3D::COLOUR_TRANSPARENT;
+  VEXIL_ASSERT(*psz == '#');
+  if (*psz != '#') return Vexil3D::COLOUR_TRANSPARENT;
   const char16_t* digits = psz + 1;
   std::size_t count = 0;
   while (digits[count] != 0) ++count;

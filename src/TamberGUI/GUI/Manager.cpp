@@ -190,12 +190,17 @@ bool CManager::Drop(IDataObject* data, DWORD keyState, const Vexil3D::CVector2D&
   return false;
 }
 
+void CManager::SetPressed(CElement* element) {
+  if (m_pPressed == element) return;
+  // Cleared before the cancel runs: the loser's own cancel asks to clear the press again.
+  Vexil3D::Strong<CElement> previous(m_pPressed);
+  m_pPressed = nullptr;
+  if (previous != nullptr) previous->OnMouseCancel();
+  m_pPressed = element;
+}
+
 void CManager::ForgetSubtree(CElement* element) {
-  if (m_pPressed != nullptr && IsWithin(m_pPressed, element)) {
-    Vexil3D::Strong<CElement> pressed(m_pPressed);
-    pressed->OnMouseCancel();
-    if (m_pPressed == pressed) m_pPressed = nullptr;
-  }
+  if (m_pPressed != nullptr && IsWithin(m_pPressed, element)) SetPressed(nullptr);
   if (m_pHovered != nullptr && IsWithin(m_pHovered, element)) {
     Vexil3D::Strong<CElement> hovered(m_pHovered);
     hovered->OnMouseLeave();

@@ -97,7 +97,13 @@ class CManager {
 
   // Mouse capture, hover and drag target, set by the elements' own mouse operations.
   CElement* GetPressed() const { return m_pPressed; }
-  void SetPressed(CElement* element) { m_pPressed = element; }
+  // Moves the press: an element that loses it to another (or to none) gets its OnMouseCancel, so
+  // that what its press began (a window drag, a drag selection) cannot outlive the press.
+  void SetPressed(CElement* element);
+  // The press of that element ends as it should (a release): no cancel. Nothing when another holds it.
+  void EndPress(CElement* element) {
+    if (m_pPressed == element) m_pPressed = nullptr;
+  }
   CElement* GetHovered() const { return m_pHovered; }
   void SetHovered(CElement* element) { m_pHovered = element; }
   CElement* GetDragTarget() const { return m_pDragTarget; }

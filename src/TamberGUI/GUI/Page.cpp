@@ -42,11 +42,13 @@ void CPage::Load(const Vexil3D::CElementChunk* chunk) {
     Vexil3D::Strong<Vexil3D::Stream> stream;
     stream.Attach(files->Open((std::u16string(kGuiFolder) + fileName).c_str(), false));
     if (stream == nullptr) return;
+    // A file that opens but holds no element tree leaves this chunk to be read as it stands.
     std::unique_ptr<Vexil3D::CElementChunk> tree(Vexil3D::CElementChunk::Load(stream));
-    if (tree == nullptr) return;
-    FileDepthScope scope(depth);
-    Load(tree.get());
-    return;
+    if (tree != nullptr) {
+      FileDepthScope scope(depth);
+      Load(tree.get());
+      return;
+    }
   }
 
   std::uint32_t titleLength = 0;
@@ -59,6 +61,9 @@ void CPage::Load(const Vexil3D::CElementChunk* chunk) {
   } else if (const char16_t* given = chunk->GetStringAttribute(u"Title")) {
     m_Title = utf16_to_utf32(given);
   }
+  float size = 0;
+  if (chunk->GetFloatAttribute(u"Width", &size)) m_bWidth = 1;
+  if (chunk->GetFloatAttribute(u"Height", &size)) m_bHeight = 1;
   LoadFontStacks(chunk);
   m_Children.LoadChildren(chunk);
 }

@@ -3,7 +3,9 @@
 // title, which may pull its content from another element file ("FileName").
 //
 // Errors: a duplicate font-stack name asserts ("Result.second") and keeps the first; "FileName"
-// chains deeper than kMaxFileDepth stop loading (after an assertion); missing fonts are skipped.
+// chains deeper than kMaxFileDepth stop loading (after an assertion), as does a file that does not
+// open, while one that opens without an element tree is passed over (the page reads its own
+// chunk); missing fonts are skipped.
 // Locking: none (the game's main thread only).
 #include <memory>
 #include <string>
@@ -50,6 +52,11 @@ class CPage : public CElement {
   CElementContainer& GetContainer() { return m_Children; }
   const std::u32string& GetTitle() const { return m_Title; }
   bool IsRoot() const { return m_pParentContainer == nullptr; }
+
+  // The page's own flags for a "Width" and "Height" its element file gave (the file a "FileName"
+  // names, when it has one); a window drag changes only a size its file gave.
+  std::uint8_t m_bWidth = 0;
+  std::uint8_t m_bHeight = 0;
 
  private:
   void LoadFontStacks(const Vexil3D::CElementChunk* chunk);

@@ -166,14 +166,44 @@ void CRectangle::Render(Vexil3D::I2D* renderer) {
       m_pManager->DrawQuad(renderer, nullptr, m_Colour, m_fLeft, m_fTopEdge, m_fWidthPx, m_fHeightPx, m_Clip, 0, 0, 1,
                            1, 0, 0);
     } else if (sized && m_bTile && m_fScale > 0) {
-      m_pManager->DrawQuad(renderer, m_pMaterial, m_Colour, m_fLeft, m_fTopEdge, m_fWidthPx, m_fHeightPx, m_Clip, 0, 0,
-                           m_fWidthPx / (width * m_fScale), m_fHeightPx / (height * m_fScale), 1, 1);
+      RenderTiles(renderer, width * m_fScale, height * m_fScale);
     } else if (sized && !m_bTile) {
       m_pManager->DrawQuad(renderer, m_pMaterial, m_Colour, m_fLeft, m_fTopEdge, m_fWidthPx, m_fHeightPx, m_Clip,
                            m_fSourceU, m_fSourceV, m_fSourceWidth, m_fSourceHeight, 1, 1);
     }
   }
   m_Children.RenderChildren(renderer, false);
+}
+
+void CRectangle::RenderTiles(Vexil3D::I2D* renderer, float tileWidth, float tileHeight) {
+  // Only the repetitions that can show: those over the part of the rectangle inside the clip, which
+  // also cuts the last row and column at the rectangle's edge.
+  CClipRect area = m_Clip;
+  area.x1 = std::max(area.x1, m_fLeft);
+  area.y1 = std::max(area.y1, m_fTopEdge);
+  area.x2 = std::min(area.x2, m_fLeft + m_fWidthPx);
+  area.y2 = std::min(area.y2, m_fTopEdge + m_fHeightPx);
+  if (!(area.x2 > area.x1) || !(area.y2 > area.y1)) return;
+  const double firstColumn = std::floor((area.x1 - m_fLeft) / tileWidth);
+  const double endColumn = std::ceil((area.x2 - m_fLeft) / tileWidth);
+  const double firstRow = std::floor((area.y1 - m_fTopEdge) / tileHeight);
+  const double endRow = std::ceil((area.y2 - m_fTopEdge) / tileHeight);
+  const double tiles = (endColumn - firstColumn) * (endRow - firstRow);
+  if (!(tiles <= kMaxTiles)) {
+    // The renderer clamps texture coordinates, so this one quad with coordinates past 1 shows one
+    // copy and stretches the texture's last row and column over the rest. A texture this small for
+    // its rectangle would cost thousands of quads a frame drawn copy by copy.
+    m_pManager->DrawQuad(renderer, m_pMaterial, m_Colour, m_fLeft, m_fTopEdge, m_fWidthPx, m_fHeightPx, m_Clip, 0, 0,
+                         m_fWidthPx / tileWidth, m_fHeightPx / tileHeight, 1, 1);
+    return;
+  }
+  for (double row = firstRow; row < endRow; ++row) {
+    const float y = m_fTopEdge + static_cast<float>(row) * tileHeight;
+    for (double column = firstColumn; column < endColumn; ++column) {
+      const float x = m_fLeft + static_cast<float>(column) * tileWidth;
+      m_pManager->DrawQuad(renderer, m_pMaterial, m_Colour, x, y, tileWidth, tileHeight, area, 0, 0, 1, 1, 1, 1);
+    }
+  }
 }
 
 void CRectangle::RenderDebug(Vexil3D::I2D* renderer) {

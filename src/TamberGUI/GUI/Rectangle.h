@@ -1,7 +1,8 @@
 #pragma once
 // The rectangle element: a coloured or textured box (tiled, or cut to a source rectangle) that is
 // also a container of child elements, optionally scaling its children to a native size and
-// clipping them to itself.
+// clipping them to itself. A tiled texture is drawn one clipped quad per copy in view, up to
+// kMaxTiles copies; past that as one quad, which the renderer's clamping stretches.
 //
 // Errors: unknown "BlendMode" or "TextureFilter" names and source coordinates on a tiled rectangle
 // are engine assertions; a texture with no pixels (zero width or height) sizes and draws nothing.
@@ -43,8 +44,13 @@ class CRectangle : public CElement {
   bool IsBlendModeSet() const { return m_bBlendSet != 0; }
 
  private:
+  // Most repetitions a tiled rectangle draws one quad each for; see RenderTiles.
+  static constexpr double kMaxTiles = 1024;
+
   // The texture's size in pixels; false without a texture or with an empty one.
   bool TextureSize(float* width, float* height) const;
+  // The texture repeated over the rectangle from its top-left corner, tiles this large on screen.
+  void RenderTiles(Vexil3D::I2D* renderer, float tileWidth, float tileHeight);
 
   std::uint8_t m_bFocus = 0;
   Vexil3D::CARGB m_Colour = Vexil3D::COLOUR_TRANSPARENT;

@@ -121,8 +121,12 @@ void CText::Load(const Vexil3D::CElementChunk* chunk) {
 
 void CText::RebuildFontStack() {
   m_pFonts.reset();
-  CPage* page = GetNearestPage();
-  const CPage::FontStack* fonts = page != nullptr ? page->GetFontStack(m_FontStackName) : nullptr;
+  // The nearest page that names the stack: a page nested in another (a window in the main page)
+  // uses the stacks of the pages around it unless it defines its own of that name.
+  const CPage::FontStack* fonts = nullptr;
+  for (CPage* page = GetNearestPage(); page != nullptr && fonts == nullptr; page = page->GetNearestPage()) {
+    fonts = page->GetFontStack(m_FontStackName);
+  }
   if (fonts == nullptr || fonts->empty() || m_uPixelSize == 0) return;
   std::shared_ptr<CFontSize> primary = fonts->front()->GetSize(m_uPixelSize);
   if (primary == nullptr) return;
@@ -188,9 +192,9 @@ void CText::UpdateClipRect() {
 
 bool CText::IsFocused() { return m_pManager->GetFocusedElement() == this; }
 
-void CText::RenderCaretAt(Vexil3D::I2D* renderer, std::uint32_t position, float width, float shadowOffset) {
+void CText::RenderCaretAt(Vexil3D::I2D* renderer, const Place& place, float width, float shadowOffset) {
   TamberGUI::CText::tCaretPosition caret;
-  if (!m_Layout.FindCharacter({position, 0}, &caret)) return;
+  if (!m_Layout.FindCharacter(place, &caret)) return;
   if (m_bDropShadow) m_Layout.RenderCaret(renderer, caret, width, Vexil3D::COLOUR_BLACK, {shadowOffset, shadowOffset});
   m_Layout.RenderCaret(renderer, caret, width, m_Colour, {0, 0});
 }
@@ -214,8 +218,9 @@ void CText::Render(Vexil3D::I2D* renderer) {
     m_Layout.RenderCharacters(renderer, ignoreSelection, true, true, Vexil3D::COLOUR_BLACK, {shadow, shadow});
   }
   m_Layout.RenderCharacters(renderer, ignoreSelection, true, false, m_Colour, {0, 0});
-  if (m_bDropCaretShown) RenderCaretAt(renderer, m_uDropPosition, m_fDropWidth * m_fScale, shadow);
-  if (focused && m_bCaretVisible && HasCaret()) RenderCaretAt(renderer, GetCaret(), m_fCaretWidth * m_fScale, shadow);
+  if (m_bDropCaretShown) RenderCaretAt(renderer, {m_uDropPosition, 0}, m_fDropWidth * m_fScale, shadow);
+  if (focused && m_bCaretVisible && HasCaret())
+    RenderCaretAt(renderer, GetCaretPlace(), m_fCaretWidth * m_fScale, shadow);
 }
 
 void CText::RenderDebug(Vexil3D::I2D*) {}
@@ -286,20 +291,44 @@ std::uint32_t CText::GetCaret() const {
   return range == nullptr ? 0 : range->end + range->endAfter;
 }
 
-void CText::Select(std::uint32_t anchor, std::uint32_t caret) {
-  const auto size = static_cast<std::uint32_t>(m_Text.size());
-  TamberGUI::CText::tSelection* range = m_Layout.GetSelection(true);
-  *range = {std::min(anchor, size), 0, std::min(caret, size), 0};
-  // Vertical moves start from where the caret was put.
-  TamberGUI::CText::tCaretPosition at;
-  if (m_Layout.IsUpdated() && m_Layout.GetLineCount() != 0 && m_Layout.FindCharacter({range->end, 0}, &at)) {
-    m_fDesiredX = m_Layout.GetCaretX(at);
-  }
+CText::Place CText::GetCaretPlace() const {
+  const auto* range = const_cast<TamberGUI::CText&>(m_Layout).GetSelection(false);
+  return range == nullptr ? Place{} : Place{range->end, range->endAfter};
 }
 
-void CText::SelectTo(std::uint32_t position) {
+bool CText::FindCaret(TamberGUI::CText::tCaretPosition* caret) const {
+  return m_Layout.IsUpdated() && m_Layout.GetLineCount() != 0 && m_Layout.FindCharacter(GetCaretPlace(), caret) &&
+         caret->line != nullptr;
+}
+
+std::size_t CText::GetCaretLine() const {
+  TamberGUI::CText::tCaretPosition caret;
+  return FindCaret(&caret) ? caret.line->index : 0;
+}
+
+void CText::Select(std::uint32_t anchor, std::uint32_t caret) { Select(Place{anchor, 0}, Place{caret, 0}); }
+
+void CText::Select(const Place& anchor, const Place& caret) {
+  const auto size = static_cast<std::uint32_t>(m_Text.size());
+  // A place after a character needs the character; past the end it is the end.
+  const auto clamp = [size](const Place& place) {
+    if (place.after && place.index < size) return place;
+    return Place{static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t(place.index) + place.after, size)),
+                 0};
+  };
+  const Place a = clamp(anchor), c = clamp(caret);
   TamberGUI::CText::tSelection* range = m_Layout.GetSelection(true);
-  Select(range->start + range->startAfter, position);
+  *range = {a.index, a.after, c.index, c.after};
+  // Vertical moves start from where the caret was put.
+  TamberGUI::CText::tCaretPosition at;
+  if (FindCaret(&at)) m_fDesiredX = m_Layout.GetCaretX(at);
+}
+
+void CText::SelectTo(std::uint32_t position) { SelectTo(Place{position, 0}); }
+
+void CText::SelectTo(const Place& place) {
+  TamberGUI::CText::tSelection* range = m_Layout.GetSelection(true);
+  Select(Place{range->start, range->startAfter}, place);
 }
 
 std::uint32_t CText::PositionAt(const Vexil3D::CVector2D& point) const {
@@ -310,6 +339,25 @@ std::uint32_t CText::PositionAt(const Vexil3D::CVector2D& point) const {
     return 0;
   }
   return m_Layout.CaretToIndex(caret);
+}
+
+CText::Place CText::PlaceOf(const TamberGUI::CText::tCaretPosition& caret) const {
+  const Place place = m_Layout.CaretToCharacterIndex(caret);
+  // The caret never stands after a line break: that place is the next line's start, drawn here.
+  if (place.after && place.index < m_Text.size() && m_Text[place.index] == U'\n' &&
+      m_Layout.GetSettings().allowNewLines)
+    return {place.index, 0};
+  return place;
+}
+
+CText::Place CText::PlaceAt(const Vexil3D::CVector2D& point) const {
+  const auto& settings = m_Layout.GetSettings();
+  TamberGUI::CText::tCaretPosition caret;
+  if (!m_Layout.IsUpdated() || m_Layout.GetLineCount() == 0 ||
+      !m_Layout.GetCaretPosition(point.x - settings.originX, point.y - settings.originY, false, &caret)) {
+    return {};
+  }
+  return PlaceOf(caret);
 }
 
 bool CText::IsOverSelection(const Vexil3D::CVector2D& point) const {
@@ -344,51 +392,50 @@ std::uint32_t CText::PreviousPosition(std::uint32_t position) const {
   return position - 1;
 }
 
-bool CText::VerticalPosition(int direction, std::uint32_t* position) const {
-  if (!m_Layout.IsUpdated() || m_Layout.GetLineCount() == 0) return false;
+bool CText::VerticalPlace(int direction, Place* place) const {
   TamberGUI::CText::tCaretPosition caret;
-  if (!m_Layout.FindCharacter({GetCaret(), 0}, &caret) || caret.line == nullptr) return false;
-  std::size_t current = 0;
-  while (current < m_Layout.GetLineCount() && &m_Layout.GetLine(current) != caret.line) ++current;
-  const std::size_t target = current + direction;
-  if (current >= m_Layout.GetLineCount() || target >= m_Layout.GetLineCount()) return false;
+  if (!FindCaret(&caret)) return false;
+  const std::size_t target = caret.line->index + direction;
+  if (target >= m_Layout.GetLineCount()) return false;
   TamberGUI::CText::tCaretPosition found;
-  if (!m_Layout.GetCaretPosition(m_fDesiredX, m_Layout.GetLine(target).top, false, &found)) return false;
-  *position = m_Layout.CaretToIndex(found);
+  if (!m_Layout.GetCaretPositionOnLine(target, m_fDesiredX, &found)) return false;
+  *place = PlaceOf(found);
   return true;
 }
 
-bool CText::LineBounds(std::uint32_t* first, std::uint32_t* last) const {
-  if (!m_Layout.IsUpdated() || m_Layout.GetLineCount() == 0) return false;
+bool CText::LineBounds(Place* home, Place* end) const {
   TamberGUI::CText::tCaretPosition caret;
-  if (!m_Layout.FindCharacter({GetCaret(), 0}, &caret) || caret.line == nullptr) return false;
-  if (caret.line->pieces.empty()) {
-    *first = *last = caret.line->first;
-  } else {
-    *first = caret.line->pieces.front().start;
-    *last = caret.line->pieces.back().end;
-    // The caret stands before a line's closing line feed, not after it.
-    if (*last > *first && *last <= m_Text.size() && m_Text[*last - 1] == U'\n') --*last;
+  if (!FindCaret(&caret)) return false;
+  const auto& pieces = caret.line->pieces;
+  if (pieces.empty()) {
+    *home = *end = {caret.line->first, 0};
+    return true;
   }
+  *home = {pieces.front().start, 0};
+  *end = PlaceOf({caret.line, 1, static_cast<std::uint32_t>(pieces.size() - 1), 1});
   return true;
 }
 
 void CText::CaretMoved(bool keepDesiredX) {
-  if (!keepDesiredX && m_Layout.IsUpdated() && m_Layout.GetLineCount() != 0) {
-    TamberGUI::CText::tCaretPosition caret;
-    if (m_Layout.FindCharacter({GetCaret(), 0}, &caret)) m_fDesiredX = m_Layout.GetCaretX(caret);
-  }
+  TamberGUI::CText::tCaretPosition caret;
+  if (!keepDesiredX && FindCaret(&caret)) m_fDesiredX = m_Layout.GetCaretX(caret);
   m_bCaretVisible = 1;
   m_fBlink = 0;
   Invalidate();
 }
 
 void CText::MoveCaret(std::uint32_t position, bool extend, bool keepDesiredX) {
+  MoveCaret(Place{position, 0}, extend, keepDesiredX);
+}
+
+void CText::MoveCaret(const Place& place, bool extend, bool keepDesiredX) {
+  const float desired = m_fDesiredX;
   if (extend) {
-    SelectTo(position);
+    SelectTo(place);
   } else {
-    Select(position, position);
+    Select(Place{place}, place);
   }
+  if (keepDesiredX) m_fDesiredX = desired;
   CaretMoved(keepDesiredX);
 }
 

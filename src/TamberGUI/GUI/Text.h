@@ -4,7 +4,9 @@
 // (CF_UNICODETEXT, LF written as CR LF), a context menu (ids 5 to 9) and OLE drag and drop of text.
 //
 // Positions in the text are UTF-32 indices; the selection's start is its anchor and its end the
-// moving end where the caret stands.
+// moving end where the caret stands. Both ends keep the side of their character (Place), so a
+// caret at the end of a soft-wrapped line stays on it. The page font stack named by "FontStack"
+// is looked up in the nearest page that has one of that name, from the element's own page out.
 // Errors: a missing "Size" (or one not positive and finite) or "Colour", "Align" without a fixed
 // width, an unknown "Transform" and a failing OLE query are engine assertions, after which the
 // element goes on with defaults (no size: no font stack, nothing drawn). A missing or empty font
@@ -67,9 +69,15 @@ class CText : public CElement {
   void SetTextUTF32(const std::u32string& text);
   // Replaces the selection with the character and puts the caret after it.
   void InsertCharacter(char32_t c);
+  // A place in the text as the layout keeps it: the index of a character and whether the caret
+  // stands after it, so that the end of a soft-wrapped line and the start of the next stay apart.
+  using Place = TamberGUI::CText::tCharacterIndex;
+
   // Moves the selection's moving end.
   void SelectTo(std::uint32_t position);
+  void SelectTo(const Place& place);
   void Select(std::uint32_t anchor, std::uint32_t caret);
+  void Select(const Place& anchor, const Place& caret);
   bool SelectAll();
   // Deletes the selection, or one character after (forward) or before the caret. False when nothing went.
   bool DeleteForward();
@@ -86,6 +94,10 @@ class CText : public CElement {
   std::uint32_t GetSelectionFirst() const;
   std::uint32_t GetSelectionLast() const;
   std::uint32_t GetCaret() const;
+  // The caret with the side of its character it stands on.
+  Place GetCaretPlace() const;
+  // The line of the layout the caret is drawn on (0 without lines).
+  std::size_t GetCaretLine() const;
   bool HasCaret() const { return const_cast<CText*>(this)->m_Layout.GetSelection(false) != nullptr; }
   bool IsCaretVisible() const { return m_bCaretVisible != 0; }
   bool IsDropCaretShown() const { return m_bDropCaretShown != 0; }
@@ -109,18 +121,24 @@ class CText : public CElement {
   void RebuildFontStack();
   void Relayout();
   bool IsFocused();
-  // The text position under a screen point.
+  // The text position under a screen point, and the same as a place.
   std::uint32_t PositionAt(const Vexil3D::CVector2D& point) const;
+  Place PlaceAt(const Vexil3D::CVector2D& point) const;
+  // The place of a caret of the layout; after a line break it stands before it, on its line.
+  Place PlaceOf(const TamberGUI::CText::tCaretPosition& caret) const;
+  bool FindCaret(TamberGUI::CText::tCaretPosition* caret) const;
   bool IsOverSelection(const Vexil3D::CVector2D& point) const;
   std::uint32_t NextPosition(std::uint32_t position) const;
   std::uint32_t PreviousPosition(std::uint32_t position) const;
-  // The position on the line before (-1) or after (+1) the caret's at the desired x; false without one.
-  bool VerticalPosition(int direction, std::uint32_t* position) const;
-  bool LineBounds(std::uint32_t* first, std::uint32_t* last) const;
+  // The place on the line before (-1) or after (+1) the caret's at the desired x; false without one.
+  bool VerticalPlace(int direction, Place* place) const;
+  // The places before the first and after the last piece of the caret's line.
+  bool LineBounds(Place* home, Place* end) const;
   void ReplaceRange(std::uint32_t first, std::uint32_t last, const std::u32string& text);
   void CaretMoved(bool keepDesiredX);
   void MoveCaret(std::uint32_t position, bool extend, bool keepDesiredX);
-  void RenderCaretAt(Vexil3D::I2D* renderer, std::uint32_t position, float width, float shadowOffset);
+  void MoveCaret(const Place& place, bool extend, bool keepDesiredX);
+  void RenderCaretAt(Vexil3D::I2D* renderer, const Place& place, float width, float shadowOffset);
   void StartTextDrag();
   // The dropped text of the data object, bounded by its memory block; false when it has none.
   bool ReadDropText(IDataObject* data, std::u32string* text);

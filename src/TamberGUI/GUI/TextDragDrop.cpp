@@ -13,7 +13,6 @@ namespace TamberGUI::GUI {
 namespace {
 
 constexpr LONG kAllIndices = -1;
-constexpr bool Failed(HRESULT hr) { return hr < 0; }
 
 FORMATETC TextFormat() {
   return {static_cast<CLIPFORMAT>(CF_UNICODETEXT), nullptr, DVASPECT_CONTENT, kAllIndices, TYMED_HGLOBAL};
@@ -138,7 +137,8 @@ bool CText::OnDragEnter(IDataObject* data, DWORD keyState, const Vexil3D::CVecto
   if (!m_bSelectable || !m_bEditable) return CElement::OnDragEnter(data, keyState, point, effect);
   FORMATETC format = TextFormat();
   const HRESULT hr = data != nullptr ? data->QueryGetData(&format) : E_INVALIDARG;
-  VEXIL_ASSERT(!Failed(hr) || hr == S_FALSE);
+  // S_FALSE (no text offered) is a success code: the check is the call's failure alone.
+  VEXIL_ASSERT(SUCCEEDED(hr));
   m_bDropAccepted = hr == S_OK;
   if (!m_bDropAccepted) {
     *effect = DROPEFFECT_NONE;

@@ -118,15 +118,15 @@ bool CText::OnKeyDown(const SDL_Keysym& key) {
     case SDLK_UP:
     case SDLK_DOWN: {
       if (ctrl || !caret) return false;
-      std::uint32_t position = 0;
-      if (VerticalPosition(key.sym == SDLK_UP ? -1 : 1, &position)) MoveCaret(position, shift, true);
+      Place place;
+      if (VerticalPlace(key.sym == SDLK_UP ? -1 : 1, &place)) MoveCaret(place, shift, true);
       return true;
     }
     case SDLK_HOME:
     case SDLK_END: {
       if (ctrl || !caret) return false;
-      std::uint32_t first = 0, last = 0;
-      if (LineBounds(&first, &last)) MoveCaret(key.sym == SDLK_HOME ? first : last, shift, false);
+      Place home, end;
+      if (LineBounds(&home, &end)) MoveCaret(key.sym == SDLK_HOME ? home : end, shift, false);
       return true;
     }
     case SDLK_RETURN:
@@ -199,7 +199,7 @@ void CText::OnMouseDown(const Vexil3D::CVector2D& point) {
   Vexil3D::Strong<CElement> self(this);
   CElement::OnMouseDown(point);
   if (!m_bSelectable) return;
-  const std::uint32_t position = PositionAt(point);
+  const Place position = PlaceAt(point);
   if ((Vexil3D::GetModState() & (Vexil3D::MOD_LSHIFT | Vexil3D::MOD_RSHIFT)) != 0) {
     MoveCaret(position, true, false);
   } else if (!IsOverSelection(point)) {
@@ -216,7 +216,7 @@ void CText::OnMouseMove(const Vexil3D::CVector2D& point) {
   m_fHoverX = point.x;
   m_fHoverY = point.y;
   if (m_bDragSelecting) {
-    MoveCaret(PositionAt(point), true, false);
+    MoveCaret(PlaceAt(point), true, false);
   } else if (m_bDragPending && m_bDraggable) {
     m_bDragPending = 0;
     StartTextDrag();
@@ -226,7 +226,7 @@ void CText::OnMouseMove(const Vexil3D::CVector2D& point) {
 void CText::OnMouseUp(const Vexil3D::CVector2D& point) {
   Vexil3D::Strong<CElement> self(this);
   // A press on the selection that never became a drag places the caret.
-  if (m_bDragPending) MoveCaret(PositionAt(point), false, false);
+  if (m_bDragPending) MoveCaret(PlaceAt(point), false, false);
   m_bDragSelecting = 0;
   m_bDragPending = 0;
   CElement::OnMouseUp(point);

@@ -15,6 +15,8 @@ using namespace guitest;
 namespace {
 
 constexpr std::uint32_t kWidth = 200, kHeight = 64, kBlack = 0xFF000000, kSide = 4;
+// A drop shadow moves one pixel per 900 lines of viewport: this frame shows it two pixels off.
+constexpr std::uint32_t kShadowHeight = 1800;
 constexpr std::uint32_t kLime = 0xFF00FF00, kWhite = 0xFFFFFFFF;
 constexpr const char* kFonts =
     R"(<FontStack Name="Body"><Font Family="Open Sans"/><Font Family="Noto Color Emoji"/></FontStack>)";
@@ -44,6 +46,7 @@ struct Scene {
   std::function<void(PageFixture&)> prepare;  // before drawing, or the whole drawing when no page
   Fill expected;                              // exact expectations; without, the reviewed PNG
   std::vector<ProbePixel> probes;             // pixels checked beside the PNG
+  std::uint32_t height = kHeight;             // of the frame
 };
 
 class GuiImageTest : public doubletest::GameDoubleTest {
@@ -60,9 +63,10 @@ class GuiImageTest : public doubletest::GameDoubleTest {
     GameDoubleTest::TearDown();
   }
   void Draw(const Scene& scene) {
+    game->SetScreenSize(kWidth, scene.height);
     game->Frame().Fill(kBlack);
     pages = std::make_unique<PageFixture>();
-    pages->manager.SetScreen(0, 0, kWidth, kHeight, 1);
+    pages->manager.SetScreen(0, 0, kWidth, static_cast<float>(scene.height), 1);
     pages->manager.SetTextureProvider([](const char16_t*) { return MakePattern(); });
     if (!scene.page.empty()) {
       ASSERT_TRUE(pages->Load("<Page>" + std::string(kFonts) + scene.page + "</Page>"));
@@ -102,6 +106,20 @@ TEST_P(GuiImageTest, ScenesMatchTheirPictures) {
        {},
        pattern(9, 7, 3, 2),
        {}},
+      // Larger than its texture: repeated copy by copy, the last row and column cut.
+      {"tile-repeat",
+       R"(<Rectangle Left="9" Top="7" Width="10" Height="9" Texture="Pattern" Tile="true"/>)",
+       {},
+       pattern(9, 7, 10, 9),
+       {}},
+      {"tile-scaled",
+       R"(<Rectangle Left="20" Top="4" Width="7" Height="6" Texture="Pattern" Tile="true" TextureFilter="Point"/>)",
+       [](PageFixture& f) { f.manager.SetScreen(0, 0, kWidth, kHeight, 2); },
+       [](CPicture& p) {
+         for (std::uint32_t y = 0; y < 12; ++y)
+           for (std::uint32_t x = 0; x < 14; ++x) p.Set(40 + x, 8 + y, Texel(x / 2 % kSide, y / 2 % kSide));
+       },
+       {}},
       {"clip",
        R"(<Rectangle Left="10" Top="10" Width="20" Height="20" Clip="true">
             <Rectangle Left="10" Top="10" Width="40" Height="40" Colour="#ff00ff00"/></Rectangle>)",
@@ -117,7 +135,8 @@ TEST_P(GuiImageTest, ScenesMatchTheirPictures) {
        },
        {}},
       {"text",
-       R"(<Text Name="sel" Left="2" Top="0" FontStack="Body" Size="16" Colour="#ffffffff" Editable="true"
+       R"(<Rectangle Left="40" Top="0" Width="80" Height="30" Colour="#ff808080"/>
+          <Text Name="sel" Left="2" Top="0" FontStack="Body" Size="16" Colour="#ffffffff" Editable="true"
                 SelectionHighlightColour="#ff2040c0" DropShadow="true" CaretWidth="2" Text="Edit me"/>
           <Text Left="0" Top="40" Width="200" FontStack="Body" Size="14" Colour="#ffffd040" Align="1" Text="right"/>)",
        [](PageFixture& f) {
@@ -129,7 +148,16 @@ TEST_P(GuiImageTest, ScenesMatchTheirPictures) {
        },
        {},
        // The highlight from the element's left edge, the 2-pixel caret after "Edit", a stem of "right".
-       {{1, 1, kBlack}, {3, 1, 0xFF2040C0}, {31, 10, kWhite}, {32, 10, kWhite}, {183, 46, 0xFFFFD040}}},
+       // The shadow of a stem of "m" two pixels down and right, over the grey behind it.
+       {{1, 1, kBlack},
+        {3, 1, 0xFF2040C0},
+        {31, 10, kWhite},
+        {32, 10, kWhite},
+        {183, 46, 0xFFFFD040},
+        {42, 13, kWhite},
+        {44, 15, kBlack},
+        {100, 20, 0xFF808080}},
+       kShadowHeight},
       {"chat",
        "",
        [target](PageFixture& f) {
@@ -149,7 +177,7 @@ TEST_P(GuiImageTest, ScenesMatchTheirPictures) {
     if (HasFatalFailure()) return;
     const std::string name = std::string("gui-") + scene.name + "." + gamedouble::NameOf(GetParam());
     if (scene.expected) {
-      CPicture expected(kWidth, kHeight, kBlack);
+      CPicture expected(kWidth, scene.height, kBlack);
       scene.expected(expected);
       const auto result = gamedouble::ComparePictures(game->Frame(), expected, name);
       EXPECT_TRUE(result.same) << result.report;

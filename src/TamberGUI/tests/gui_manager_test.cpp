@@ -4,6 +4,8 @@
 
 #include <platform/window.h>
 
+#include <TamberGUI/GUI/Text.h>
+
 #include "AssertionCapture.h"
 #include "GuiPages.h"
 
@@ -220,21 +222,25 @@ TEST_F(Manager, ColoursParseOrAssert) {
   struct Case {
     const char16_t* text;
     std::uint32_t argb;
-    bool asserts;
+    const char16_t* assertion;  // the expression the dialog shows, or null
   };
   const Case cases[] = {
-      {u"#ff8000", 0xFFFF8000u, false},
-      {u"#80FF8000", 0x80FF8000u, false},
-      {u"ff8000", 0, true},
-      {u"#ff80", 0, true},
-      {u"#ff80zz", 0, true},
-      {u"#", 0, true},
+      {u"#ff8000", 0xFFFF8000u, nullptr},
+      {u"#80FF8000", 0x80FF8000u, nullptr},
+      {u"ff8000", 0, u"*psz == '#'"},
+      {u"", 0, u"*psz == '#'"},
+      {u"#ff80", 0, u"ok"},
+      {u"#ff80zz", 0, u"ok"},
+      {u"#", 0, u"ok"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)));
     capture.Clear();
     EXPECT_EQ(std::uint32_t(CElement::ParseColour(c.text)), c.argb);
-    EXPECT_EQ(capture.Count() != 0, c.asserts);
+    EXPECT_EQ(capture.Count(), c.assertion != nullptr ? 1u : 0u);
+    if (c.assertion != nullptr) {
+      EXPECT_TRUE(capture.LastNames(c.assertion));
+    }
   }
 }
 
@@ -284,6 +290,141 @@ TEST_F(Manager, FontStacksHoldTheirFonts) {
   ASSERT_EQ(stack->size(), 2u);  // DejaVu Sans has no "Regular"; the unknown family is skipped
   fonts.Clear();
   EXPECT_NE((*stack)[1]->GetSize(12 * 64), nullptr);  // still held by the page
+}
+
+TEST_F(Manager, APressLostToAnotherEndsWithACancelAReleaseWithout) {
+  ASSERT_TRUE(Load(kTwoProbes));
+  Probe* under = FindProbe(u"under");
+  Probe* over = FindProbe(u"over");
+  Click(10, 10);  // an ordinary press and release: no cancel
+  EXPECT_EQ(under->cancels, 0);
+  EXPECT_EQ(under->clicks, 1);
+
+  // A press on another element before the release (the release was lost outside the window).
+  Mouse(SDL_MOUSEBUTTONDOWN, 10, 10);
+  Mouse(SDL_MOUSEBUTTONDOWN, 120, 10);
+  EXPECT_EQ(under->cancels, 1);
+  EXPECT_EQ(over->cancels, 0);
+  EXPECT_EQ(manager.GetPressed(), over);
+  Mouse(SDL_MOUSEBUTTONDOWN, 120, 10);  // pressed again itself: nothing to cancel
+  EXPECT_EQ(over->cancels, 0);
+  Mouse(SDL_MOUSEBUTTONUP, 120, 10);
+  EXPECT_EQ(over->clicks, 1);
+  EXPECT_EQ(manager.GetPressed(), nullptr);
+
+  // The window loses the mouse: the hovered element gets the cancel, and a press another element
+  // holds ends with that element's cancel.
+  SDL_Event leave{};
+  leave.type = SDL_WINDOWEVENT;
+  leave.window.event = SDL_WINDOWEVENT_LEAVE;
+  manager.HandleEvent(leave);  // nothing hovered: nothing happens
+  EXPECT_EQ(under->cancels + over->cancels, 1);
+  Mouse(SDL_MOUSEMOTION, 120, 10);
+  ASSERT_EQ(manager.GetHovered(), over);
+  manager.HandleEvent(leave);
+  EXPECT_EQ(over->cancels, 1);
+  Mouse(SDL_MOUSEBUTTONDOWN, 10, 10);
+  manager.HandleEvent(leave);
+  EXPECT_EQ(over->cancels, 2);
+  EXPECT_EQ(under->cancels, 2);
+  EXPECT_EQ(manager.GetPressed(), nullptr);
+  Mouse(SDL_MOUSEBUTTONUP, 10, 10);
+  EXPECT_EQ(under->clicks, 1);  // the press was over before its release
+}
+
+TEST_F(Manager, PagesKeepTheirOwnSizeFlagsAndReadFilesWithoutElements) {
+  files->files[u"/GUI/Wide.xml"] = R"(<Page Width="30"/>)";
+  files->files[u"/GUI/Broken.xml"] = "this is no element file";
+  ASSERT_TRUE(Load(R"(<Page>
+    <Page Name="sized" Left="0" Top="0" Width="10" Height="20"/>
+    <Page Name="anchored" Left="0" Right="0" Top="0" Bottom="0"/>
+    <Page Name="filed" FileName="Wide.xml" Left="0" Top="0" Height="5"/>
+    <Page Name="broken" FileName="Broken.xml" Left="0" Top="0" Right="0" Height="7">
+      <HtmlView Name="kept" Width="5" Height="5"/></Page>
+    <Page Name="missing" FileName="Missing.xml" Left="0" Top="0" Right="0" Height="7">
+      <HtmlView Name="lost" Width="5" Height="5"/></Page>
+  </Page>)"));
+  struct Case {
+    const char16_t* page;
+    std::uint8_t width, height;
+  };
+  // The page's own flags come from its own file: "filed" took its Height anchor from the chunk
+  // that named the file, whose other attributes a page loaded from a file does not read.
+  const Case cases[] = {{u"sized", 1, 1}, {u"anchored", 0, 0}, {u"filed", 1, 0}, {u"broken", 0, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.page, c.page + std::char_traits<char16_t>::length(c.page)));
+    auto* page = dynamic_cast<CPage*>(Find(c.page));
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->m_bWidth, c.width);
+    EXPECT_EQ(page->m_bHeight, c.height);
+  }
+  EXPECT_FLOAT_EQ(Find(u"filed")->m_fWidthPx, 30);
+  EXPECT_FLOAT_EQ(Find(u"filed")->m_fHeightPx, 5);
+  // A file that opens but holds no elements leaves the page as its chunk gives it; one that does
+  // not open stops the page.
+  EXPECT_NE(dynamic_cast<CPage*>(Find(u"broken"))->FindElement(u"kept"), nullptr);
+  EXPECT_EQ(dynamic_cast<CPage*>(Find(u"missing"))->FindElement(u"lost"), nullptr);
+}
+
+TEST_F(Manager, TextFindsTheFontStackOfTheNearestPageThatHasIt) {
+  ASSERT_TRUE(Load(R"(<Page>
+    <FontStack Name="Body"><Font Family="Open Sans"/></FontStack>
+    <FontStack Name="Mono"><Font Family="DejaVu Sans" Style="Book"/></FontStack>
+    <Page Name="CmdWindow" Left="0" Top="0" Width="200" Height="100">
+      <FontStack Name="Mono"><Font Family="Open Sans"/></FontStack>
+      <Rectangle Left="0" Top="0" Width="200" Height="100">
+        <Text Name="Input" Left="0" Top="0" FontStack="Body" Size="12" Colour="#ffffff" Text="x"/>
+        <Text Name="Own" Left="0" Top="20" FontStack="Mono" Size="12" Colour="#ffffff" Text="x"/>
+        <Text Name="None" Left="0" Top="40" FontStack="Nope" Size="12" Colour="#ffffff" Text="x"/>
+      </Rectangle></Page>
+  </Page>)"));
+  auto* window = dynamic_cast<CPage*>(Find(u"CmdWindow"));
+  ASSERT_NE(window, nullptr);
+  struct Case {
+    const char16_t* name;
+    const char16_t* family;  // of the primary size, or null for no font stack
+  };
+  // "Mono" of the main page is DejaVu Sans: the window's own stack of that name comes first.
+  const Case cases[] = {{u"Input", u"Open Sans"}, {u"Own", u"Open Sans"}, {u"None", nullptr}};
+  for (const Case& c : cases) {
+    auto* text = dynamic_cast<TamberGUI::GUI::CText*>(window->FindElement(c.name));
+    ASSERT_NE(text, nullptr);
+    ASSERT_EQ(text->HasFontStack(), c.family != nullptr);
+    if (c.family == nullptr) continue;
+    const auto& layout = text->GetLayout();
+    ASSERT_EQ(layout.GetLineCount(), 1u);
+    ASSERT_FALSE(layout.GetLine(0).pieces.empty());
+    const TamberGUI::CGlyph* glyph = layout.GetLine(0).pieces[0].glyphs[0].glyph;
+    ASSERT_NE(glyph, nullptr);
+    EXPECT_EQ(glyph->GetFontSize()->GetFont()->GetFamily(), c.family);
+  }
+}
+
+// With UseClip an element is hit inside its clip rectangle (what shows of it), not its own box.
+TEST_F(Manager, UseClipHitsByTheClipRectangle) {
+  ASSERT_TRUE(Load(R"(<Page>
+    <HtmlView Name="free" Left="60" Top="80" Width="5" Height="5" UseClip="true"/>
+    <Rectangle Left="10" Top="10" Width="20" Height="20" Clip="true">
+      <HtmlView Name="clipped" Left="-10" Top="-10" Width="60" Height="60" UseClip="true"/></Rectangle>
+    <Rectangle Left="110" Top="10" Width="20" Height="20" Clip="true">
+      <HtmlView Name="boxed" Left="-10" Top="-10" Width="60" Height="60"/></Rectangle>
+  </Page>)"));
+  Probe* clipped = FindProbe(u"clipped");
+  Probe* boxed = FindProbe(u"boxed");
+  Probe* free = FindProbe(u"free");
+  struct Case {
+    float x, y;
+    CElement* hit;
+  };
+  const Case cases[] = {
+      {10, 10, clipped}, {29, 29, clipped}, {30, 20, free},   {5, 5, free},  // the clip's edges; outside it
+      {101, 1, boxed},   {110, 10, boxed},  {159, 49, boxed}, {160, 20, free},
+      {190, 95, free},  // no clipping above it: everywhere
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+    EXPECT_EQ(manager.GetRoot()->HitTest({c.x, c.y}), c.hit);
+  }
 }
 
 }  // namespace

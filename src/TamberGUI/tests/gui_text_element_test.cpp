@@ -331,8 +331,39 @@ TEST_F(TextTest, DropsFromElsewhere) {
   failing.query = E_FAIL;
   DWORD effect = DROPEFFECT_COPY;
   manager.DragEnter(&failing, 0, start, &effect);
-  EXPECT_TRUE(capture.LastNames(u"!Failed(hr) || hr == S_FALSE"));
+  EXPECT_TRUE(capture.LastNames(u"SUCCEEDED(hr)"));
   EXPECT_EQ(effect, DROPEFFECT_NONE);
+}
+
+// The drop caret during a drag over the element: DropWidth times the scale, in the text colour,
+// after its shadow.
+TEST_F(TextTest, TheDropCaretIsDropWidthWide) {
+  for (const float scale : {1.0f, 2.0f, 3.5f}) {
+    SCOPED_TRACE(scale);
+    manager.SetScreen(0, 0, kScreenWidth, kScreenHeight, scale);
+    editable->SetText(u"drop here");
+    selectable->Focus();  // no caret of the element's own
+    manager.UpdateLayout();
+    manager.UpdateClipRect();
+    TestData data;
+    data.units = {u'x', 0};
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    const Vexil3D::CVector2D point{editable->m_fLeft + 2, editable->m_fTopEdge + 2};
+    ASSERT_TRUE(manager.DragEnter(&data, 0, point, &effect));
+    ASSERT_TRUE(editable->IsDropCaretShown());
+    RecordingI2D renderer;
+    editable->Render(&renderer);
+    std::vector<RecordingI2D::Draw> carets;
+    for (const auto& d : renderer.draws) {
+      if (d.material == nullptr) carets.push_back(d);
+    }
+    ASSERT_EQ(carets.size(), 2u);
+    EXPECT_EQ(std::uint32_t(carets[0].colour), 0xFF000000u);
+    EXPECT_EQ(std::uint32_t(carets[1].colour), 0xFF00FF00u);
+    for (const auto& caret : carets) EXPECT_FLOAT_EQ(caret.width, 2.0f * scale);
+    manager.DragLeave();
+    EXPECT_FALSE(editable->IsDropCaretShown());
+  }
 }
 
 TEST_F(TextTest, DraggingOwnTextMovesOrCopiesIt) {

@@ -3,6 +3,8 @@
 // a command that removes the console).
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <TamberGUI/Windows/ChatWindow.h>
 #include <TamberGUI/Windows/CmdWindow.h>
 
@@ -93,6 +95,43 @@ TEST_F(ChatTest, DrawsWithFontsAndNothingWithout) {
   bare.Printf(u"%d", 5);
   bare.Draw(&renderer);
   EXPECT_TRUE(renderer.draws.empty());
+}
+
+// A line of 600 characters breaks by characters wherever it reaches the wrap width, line feeds
+// included: every row but the last is filled to within one glyph of the window's right edge.
+TEST_F(ChatTest, ALongLineBreaksByCharacters) {
+  struct ViewportI2D : RecordingI2D {
+    void GetViewport(Vexil3D::CViewport* viewport) override { *viewport = {0, 1, 0, 0, 500, 400}; }
+  };
+  const std::u16string words[] = {u"word ", u"x", u"ab\ncd "};
+  for (const std::u16string& word : words) {
+    std::u16string line;
+    while (line.size() < 600) line += word;
+    line.resize(600);
+    SCOPED_TRACE(std::string(word.begin(), word.end()));
+    Vexil3D::CChatWindow chat(nullptr, &fonts, 1);
+    chat.AddLine(line.c_str(), 1);
+    EXPECT_EQ(chat.GetLine(6).text, line);
+    ViewportI2D renderer;
+    chat.Draw(&renderer);
+    // Glyph quads of the text (drawn after their shadows), grouped into rows by their tops.
+    std::map<int, std::pair<float, float>> rows;  // row's baseline area -> leftmost x, rightmost edge
+    float widest = 0;
+    for (const auto& d : renderer.draws) {
+      if (std::uint32_t(d.colour) != 0xFFFFFFFFu) continue;
+      const int row = static_cast<int>((d.y - 30) / 31);  // (gap 3 + line height 28) per row
+      auto [at, fresh] = rows.try_emplace(row, d.x, d.x + d.width);
+      at->second.first = std::min(at->second.first, d.x);
+      at->second.second = std::max(at->second.second, d.x + d.width);
+      widest = std::max(widest, d.width);
+    }
+    ASSERT_GE(rows.size(), 3u);
+    for (auto it = rows.begin(); it != rows.end(); ++it) {
+      EXPECT_LE(it->second.second, 500 + 1.0f) << it->first;
+      if (std::next(it) == rows.end()) break;
+      EXPECT_GE(it->second.second, 500 - 2.5f * widest) << it->first;
+    }
+  }
 }
 
 constexpr const char* kConsole = R"(<Page>
