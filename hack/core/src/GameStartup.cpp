@@ -26,6 +26,7 @@ tList g_InitDescriptors;
 tList g_InitOptions;
 HMODULE g_hModule = nullptr;
 HANDLE g_StartEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE g_InitThread = nullptr;
 
 namespace {
 
@@ -44,6 +45,14 @@ struct InitListsFreer {
 } g_initListsFreer;
 
 std::string Utf8(const std::u16string& text) { return text::Utf16ToUtf8(text); }
+
+// The launcher learns "started" from the initialisation thread's own end; it must come before the process's.
+void LetInitThreadFinish() {
+  if (g_InitThread == nullptr) return;
+  WaitForSingleObject(g_InitThread, INFINITE);
+  CloseHandle(g_InitThread);
+  g_InitThread = nullptr;
+}
 
 // Ends the start: everything the start routine loaded and the core itself are unloaded, then the main thread.
 [[noreturn]] void EndMainThread() {
@@ -171,6 +180,7 @@ void GameStartRoutine() {
   WindowChangedEventData window{{sizeof(WindowChangedEventData)}, nullptr};
   RaiseModuleEvent(MODULEEVENT_WINDOWCHANGED, &window);
   SetEvent(g_StartEvent);
+  LetInitThreadFinish();
   GameStartEventData start{{sizeof(GameStartEventData)}, kGameStartExitCode};
   const std::uint32_t reply = RaiseModuleEvent(MODULEEVENT_GAMESTART, &start);
   if (ReplyHolds(reply, MODULEREPLY_VALUE)) {
