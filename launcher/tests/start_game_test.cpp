@@ -114,6 +114,9 @@ TEST(StartGame, TheRealLauncherOnTheDouble) {
       {"SDL2's loader", "BRINDLE_FORCE_FAILURE=CreateRemoteThread:1", "", "", 1,
        {kFailedToStartLoader, "Failed to inject SDL2.dll"}, 0, false, false},
       {"SDL2 missing", "", "--sdl /nonexistent", "", 1, {"Failed to inject SDL2.dll"}, 0, false, false},
+      // The loader's thread never ends by itself: the game's end must end the wait, and no handle is taken from it.
+      {"the game dies as SDL2 loads", "", "--sdl " BRINDLE_DYING_DIR, "", 1, {"Failed to inject SDL2.dll"}, 0, false,
+       false},
       {"the library's loader", "BRINDLE_FORCE_FAILURE=CreateRemoteThread:2", "", "", 1,
        {kFailedToStartLoader, kFailedToInjectSelf}, 0, false, false},
       {"the block", "BRINDLE_FORCE_FAILURE=VirtualAllocEx:3", "", "", 1, {kFailedToAllocateBlock}, 0, false, false},

@@ -85,8 +85,9 @@ void AddOptions() {
   }
 }
 
-// Loads and registers every record not loaded yet, oldest first; a refusal with 7 ends the start.
-void LoadModules() {
+// Loads and registers every record not loaded yet, oldest first. A refusal with 7 unloads every module and answers
+// false: the caller ends the start, once this frame's own memory is gone (ending the thread unwinds nothing).
+bool LoadModules() {
   LockHackRegistry();
   std::vector<tHackModule*> records(GetHackModules(nullptr, 0));
   records.resize(GetHackModules(records.data(), std::uint32_t(records.size())));
@@ -102,10 +103,11 @@ void LoadModules() {
     if (ReplyHolds(reply, MODULEREPLY_SKIP)) {
       UnloadAllHackModules();
       UnlockHackRegistry();
-      EndMainThread();
+      return false;
     }
   }
   UnlockHackRegistry();
+  return true;
 }
 
 }  // namespace
@@ -171,7 +173,7 @@ void GameStartRoutine() {
   SetThreadStackGuarantee(&crashStack);
   MakeRecordsAndMounts();
   AddOptions();
-  LoadModules();
+  if (!LoadModules()) EndMainThread();
   if (g_InitialisationData.disableGame != 0) {
     ShowMessage(&g_AppContext, MessageIcon::Information, FatalMessageButtons(),
                 u"Game disabled for debugging purposes.", nullptr, false);
