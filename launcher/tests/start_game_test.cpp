@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <launcher/StartGame.h>
@@ -150,6 +155,50 @@ TEST(StartGame, AGameThatEndsAtOnceStillStartedAndEndsWithItsOwnCode) {
     SCOPED_TRACE(round);
     for (const Case& c : cases) Check(c);
   }
+}
+
+// The game double run on its own saves the frames asked as PNG pictures of the screen's size: the last by default,
+// numbered ones beside it, nothing for a frame it never runs.
+TEST(GameProgram, SavesTheFramesAskedAsPictures) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("brindle-pictures-" + std::to_string(::getpid()));
+  struct Row {
+    const char* what;
+    std::string arguments;
+    std::vector<std::string> files;  // in the folder afterwards
+  };
+  const std::string base = (folder / "frame.png").string(), bare = (folder / "frame").string();
+  const Row rows[] = {
+      {"the last", "--frames 2 --png " + base, {"frame.png"}},
+      {"numbered", "--frames 3 --png " + base + " --png-frame 0 --png-frame 2", {"frame-0.png", "frame-2.png"}},
+      {"without an extension", "--frames 1 --png " + bare + " --png-frame 0", {"frame-0"}},
+      {"a frame never run", "--frames 2 --png " + base + " --png-frame 5", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string command = std::string(BRINDLE_GAME) + " " + row.arguments + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, row.files);
+    for (const std::string& file : files) {
+      // The signature, then the header chunk's width and height (big-endian).
+      std::ifstream in(folder / file, std::ios::binary);
+      unsigned char head[24] = {};
+      in.read(reinterpret_cast<char*>(head), sizeof head);
+      const auto be32 = [&](int at) {
+        return std::uint32_t(head[at]) << 24 | std::uint32_t(head[at + 1]) << 16 | std::uint32_t(head[at + 2]) << 8 |
+               head[at + 3];
+      };
+      EXPECT_EQ((std::tuple{std::string(reinterpret_cast<char*>(head) + 1, 3), be32(16), be32(20)}),
+                (std::tuple{std::string("PNG"), 640u, 480u}))
+          << file;
+    }
+  }
+  fs::remove_all(folder);
 }
 
 }  // namespace
