@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -166,20 +167,31 @@ TEST(GameProgram, SavesTheFramesAskedAsPictures) {
     const char* what;
     std::string arguments;
     std::vector<std::string> files;  // in the folder afterwards
+    std::vector<int> frames;          // the frames said to be saved, in order
   };
   const std::string base = (folder / "frame.png").string(), bare = (folder / "frame").string();
   const Row rows[] = {
-      {"the last", "--frames 2 --png " + base, {"frame.png"}},
-      {"numbered", "--frames 3 --png " + base + " --png-frame 0 --png-frame 2", {"frame-0.png", "frame-2.png"}},
-      {"without an extension", "--frames 1 --png " + bare + " --png-frame 0", {"frame-0"}},
-      {"a frame never run", "--frames 2 --png " + base + " --png-frame 5", {}},
+      {"the last", "--frames 2 --png " + base, {"frame.png"}, {1}},
+      {"numbered", "--frames 3 --png " + base + " --png-frame 2 --png-frame 0", {"frame-0.png", "frame-2.png"}, {0, 2}},
+      {"without an extension", "--frames 1 --png " + bare + " --png-frame 0", {"frame-0"}, {0}},
+      {"a frame never run", "--frames 2 --png " + base + " --png-frame 5", {}, {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     fs::remove_all(folder);
     fs::create_directories(folder);
-    const std::string command = std::string(BRINDLE_GAME) + " " + row.arguments + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string command = std::string(BRINDLE_GAME) + " " + row.arguments + " 2>&1";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[1024];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, got);
+    ASSERT_EQ(::pclose(pipe), 0) << output;
+    std::vector<int> said;
+    for (std::size_t at = output.find("quorvant: frame "); at != std::string::npos;
+         at = output.find("quorvant: frame ", at + 1))
+      said.push_back(std::atoi(output.c_str() + at + std::strlen("quorvant: frame ")));
+    EXPECT_EQ(said, row.frames) << output;
     std::vector<std::string> files;
     for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
