@@ -19,8 +19,8 @@
 
 #include <base/FileSystem.h>
 #include <features/CustomFiles.h>
+#include <features/FeatureModules.h>
 #include <features/MultiplePlayerSupport.h>
-#include <hack/BuiltInModules.h>
 #include <hack/GameVersion.h>
 #include <hack/ModuleRegistry.h>
 #include <hack/testing/GameDouble.h>
@@ -93,7 +93,8 @@ struct Setup {
     }
     QuietOutput quiet;
     tHackModule* module = CreateHackModule(u"module.dll", u"CustomFiles");
-    ok = RegisterBuiltInModule(module, reinterpret_cast<HMODULE>(0x2000)) == MODULEREPLY_HANDLED;
+    ok = RegisterHackModule(module, reinterpret_cast<HMODULE>(0x2000), false, CustomFilesModuleHandler) ==
+         MODULEREPLY_HANDLED;
   }
   ~Setup() { hack::testing::ResetHackRegistry(); }
 };
@@ -213,7 +214,8 @@ void SwitchedOverBare(benchmark::State& state) {
   DetectGameVersion();
   SelectGameBuild();
   tHackModule* module = CreateHackModule(u"module.dll", u"MultiplePlayerSupport");
-  bool ok = RegisterBuiltInModule(module, reinterpret_cast<HMODULE>(0x2000)) == MODULEREPLY_HANDLED;
+  bool ok = RegisterHackModule(module, reinterpret_cast<HMODULE>(0x2000), false, MultiplePlayerSupportModuleHandler) ==
+            MODULEREPLY_HANDLED;
   for (std::uint16_t item = 1; item <= kRemotePlayers; ++item) ok = ok && MultiplePlayerSupport::LinkPlayer(item);
   std::uint64_t calls = 0;
   game.OnCall(gamedouble::Routine::PlayerControlRoutine, [&calls](const gamedouble::StubCall&) -> std::uint32_t {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <base/Stream.h>
+#include <features/FeatureModules.h>
 #include <features/MultiplePlayerSupport.h>
 #include <hack/GameVersion.h>
 #include <hack/ModuleRegistry.h>
@@ -136,7 +137,8 @@ void ApplyStates(benchmark::State& state) {
   }
   DetectGameVersion();
   SelectGameBuild();
-  RegisterBuiltInModule(CreateHackModule(u"module.dll", u"MultiplePlayerSupport"), reinterpret_cast<HMODULE>(0x2000));
+  RegisterHackModule(CreateHackModule(u"module.dll", u"MultiplePlayerSupport"), reinterpret_cast<HMODULE>(0x2000),
+                     false, MultiplePlayerSupportModuleHandler);
   tHackModule* module = CreateHackModule(u"multiplayer.dll", u"Multiplayer");
   game.Write<std::uint16_t>(0x533A5C, 20);  // rooms
   constexpr std::uint32_t kFirstItem = 40;

@@ -2,16 +2,42 @@
 # The main job: set up, build, start the loopback test server with a small resource, and play the game double
 # through the launcher with the core, the feature modules, SquirrelSupport and Multiplayer connected to it: the
 # player joins, chats, meets another player, says hello and quits. Console and chat lines ("CHAT: ") of the game and
-# the server's view of the traffic ("SERVER: ") come on this terminal.
+# the server's view of the traffic ("SERVER: ") come on this terminal. The set-up and the build say one line each
+# (their whole output only when they fail); two frames of the game, one under the download bar and the last, are
+# saved as pictures, whose paths the last lines give.
 #   bash tools/play.sh [--build A|B|C|D] [--frames N] [--exit 0..4] [game options]
 # Builds: A IV Editor, B IV Release Patched, C IV Demo Corvel, D V Release Patched (the default). The options go to
 # the game after the play's own, so they win.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 game_arguments=("$@")
-bash tools/setup.sh
-cmake -S . -B build >/dev/null
-cmake --build build -j"$(nproc)" --target brindle_launch Brindlecore quorvant netserver
+
+# Runs a step with its output kept aside: one line saying what it does and that it is done, or all of it on failure.
+step() {
+  local what=$1 log status=0
+  shift
+  log=$(mktemp)
+  printf 'play.sh: %s... ' "$what"
+  "$@" >"$log" 2>&1 || status=$?
+  if [ "$status" -eq 0 ]; then
+    echo done
+    rm -f "$log"
+    return
+  fi
+  echo "failed (exit status $status):"
+  cat "$log"
+  rm -f "$log"
+  exit "$status"
+}
+build() {
+  cmake -S . -B build && cmake --build build -j"$(nproc)" --target brindle_launch Brindlecore quorvant netserver
+}
+step "setting up the machine (tools/setup.sh)" bash tools/setup.sh
+step "building the launcher, the library, the game double and the test server" build
+# Two frames as the player saw them: one under the download bar, and the last.
+pictures="$PWD/build/play"
+rm -rf "$pictures"
+mkdir -p "$pictures"
 # Without a sound card the audio library would print its failed device probes; the game then plays silently.
 if [ ! -e /dev/snd ] && [ -z "${SDL_AUDIODRIVER:-}" ]; then export SDL_AUDIODRIVER=dummy; fi
 # Without a display the client's windows live in memory only.
@@ -91,7 +117,12 @@ build/brindle_launch --game "$PWD/build/hack/testing/program/quorvant" --client-
   --caches "$play/caches" "${modules[@]}" \
   --option Multiplayer.Server="127.0.0.1:$port" --option Multiplayer.Nickname=Kelv \
   -- --frames 500 --frame-time 10 --level 5 --type 300:/say+Hello,+everyone --type 450:/quit \
+  --png "$pictures/frame.png" --png-frame 70 --png-frame 499 \
   "${game_arguments[@]}" || status=$?
 # The server's last lines (the quit) come within moments; then it goes.
 sleep 0.5
+for frame in 70 499; do
+  picture="$pictures/frame-$frame.png"
+  if [ -s "$picture" ]; then echo "play.sh: frame $frame as the player saw it: $picture"; fi
+done
 exit "$status"

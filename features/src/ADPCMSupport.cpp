@@ -3,7 +3,7 @@
 
 #include <platform/acm.h>
 
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/GameVersion.h>
 #include <hack/Messages.h>
 #include <hack/ModuleEventData.h>
@@ -36,22 +36,22 @@ const std::uint8_t* GameAcmOutput() {
 }
 
 std::uint32_t LoadSample(LoadSampleEventData* block) {
-  IDirectSound8* device = features::GameDirectSound();
+  IDirectSound8* device = samples::GameDirectSound();
   const void* data = block->data;
   if (device == nullptr || data == nullptr || block->dataSize < kHeaderFieldsBytes ||
-      !features::HasTag(data, 0, "RIFF") || features::ReadU16(data, kFormatTagOffset) != WAVE_FORMAT_ADPCM) {
+      !samples::HasTag(data, 0, "RIFF") || samples::ReadU16(data, kFormatTagOffset) != WAVE_FORMAT_ADPCM) {
     return MODULEREPLY_HANDLED;
   }
-  const std::uint32_t dataOffset = kDataOffsetBeforeExtra + features::ReadU16(data, kExtraSizeOffset);
+  const std::uint32_t dataOffset = kDataOffsetBeforeExtra + samples::ReadU16(data, kExtraSizeOffset);
   if (block->dataSize < dataOffset || block->third < kThirdArgumentBias) return MODULEREPLY_HANDLED;
   ACMSTREAMHEADER* header = GameAcmHeader();
   header->cbSrcLength = block->dataSize - dataOffset;
   if (acmStreamConvert(GameAcmStream(), header, kConvertFlags) != MMSYSERR_NOERROR) return MODULEREPLY_HANDLED;
   // Never more than the conversion produced.
   const std::uint32_t bytes = std::min(block->third - kThirdArgumentBias, header->cbDstLengthUsed);
-  IDirectSoundBuffer* buffer = features::CreateSampleBuffer(device, GameAcmOutput(), bytes);
+  IDirectSoundBuffer* buffer = samples::CreateSampleBuffer(device, GameAcmOutput(), bytes);
   if (buffer == nullptr) return MODULEREPLY_HANDLED;
-  features::StoreSample(block->index, buffer);
+  samples::StoreSample(block->index, buffer);
   block->result = 1;
   return MODULEREPLY_VALUE;
 }

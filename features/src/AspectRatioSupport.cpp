@@ -1,5 +1,5 @@
 // The AspectRatioSupport module: the game's aspect-ratio computation is replaced by the constant 1.0.
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/Hacks.h>
 #include <hack/Messages.h>
 #include <hack/ModuleEventData.h>

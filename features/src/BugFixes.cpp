@@ -1,5 +1,5 @@
 // The BugFixes module: two game checks jumped over, the window kept at its size, no input while in the background.
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/GameRoutines.h>
 #include <hack/Hacks.h>
 #include <hack/Messages.h>

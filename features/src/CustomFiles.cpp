@@ -9,7 +9,7 @@
 #include <base/AppContext.h>
 #include <base/FileSystem.h>
 #include <core/GameStartup.h>
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/Hacks.h>
 #include <hack/Messages.h>
 #include <hack/ModuleEventData.h>
@@ -249,7 +249,7 @@ const char* PathIn(std::uint32_t reg) { return static_cast<const char*>(GamePoin
 
 // Mode 1, path in ECX (EDX on the Corvel demo); the stream to ESI and EAX, then the 8-byte frame the overwritten
 // code reserved.
-extern "C" void HookBodyFilesOpenData(HookContext* context) {
+extern "C" void HookFilesOpenData(HookContext* context) {
   const bool demo = GameVersion == GAMEVERSION_IV_DEMO_CORVEL;
   const std::uint32_t stream = Address(MapGameFile(PathIn(demo ? context->edx : context->ecx), kMapOpenData));
   context->eax = context->esi = stream;
@@ -260,7 +260,7 @@ extern "C" void HookBodyFilesOpenData(HookContext* context) {
 
 // Mode 2: game IV path in EDX, the stream to EAX and ESI, 12 bytes released; game V path in ECX, the stream to EAX,
 // 8 bytes reserved.
-extern "C" void HookBodyFilesOpenSaved(HookContext* context) {
+extern "C" void HookFilesOpenSaved(HookContext* context) {
   const std::uint32_t esp = context->GameEsp();
   if (IsGameV()) {
     context->eax = Address(MapGameFile(PathIn(context->ecx), kMapOpenSaved));
@@ -274,7 +274,7 @@ extern "C" void HookBodyFilesOpenSaved(HookContext* context) {
 }
 
 // Mode 0, path in EAX; the stream to EBP on the IV Editor, EBX elsewhere, and EAX; 20 bytes released.
-extern "C" void HookBodyFilesCreate(HookContext* context) {
+extern "C" void HookFilesCreate(HookContext* context) {
   const std::uint32_t stream = Address(MapGameFile(PathIn(context->eax), kMapCreate));
   // The replaced `mov ebp / ebx, eax` left the stream in both.
   (GameVersion == GAMEVERSION_IV_EDITOR ? context->ebp : context->ebx) = context->eax = stream;
@@ -283,13 +283,13 @@ extern "C" void HookBodyFilesCreate(HookContext* context) {
   context->Resume(g_At.createBack, esp + kCreateReleased);
 }
 
-extern "C" void HookBodyFilesObjectTest(HookContext* context) {
+extern "C" void HookFilesObjectTest(HookContext* context) {
   const bool zero = ReadGame<std::uint8_t>(context->eax + kObjectFlagOffset) == 0;
   context->ResumeAt(zero ? g_At.objectTestZero : g_At.objectTestSet);
 }
 
 // Creates the save file (mode 0, path in EDX); without one the game's routine returns 0.
-extern "C" void HookBodyFilesSaveWriter(HookContext* context) {
+extern "C" void HookFilesSaveWriter(HookContext* context) {
   const std::uint32_t stream = Address(MapGameFile(PathIn(context->edx), kMapCreate));
   const std::uint32_t esp = context->GameEsp();
   if (stream == 0) {
@@ -304,7 +304,7 @@ extern "C" void HookBodyFilesSaveWriter(HookContext* context) {
 }
 
 // Opens the save file (mode 2, path in EDX); without one the game's routine returns 0.
-extern "C" void HookBodyFilesSaveLoader(HookContext* context) {
+extern "C" void HookFilesSaveLoader(HookContext* context) {
   const std::uint32_t stream = Address(MapGameFile(PathIn(context->edx), kMapOpenSaved));
   const std::uint32_t esp = context->GameEsp();
   if (stream == 0) {

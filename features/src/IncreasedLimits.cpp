@@ -1,7 +1,7 @@
 // The IncreasedLimits module: raises the IV Editor's fixed limits, the item array among them, by patching constants.
 #include <features/ItemLimit.h>
 
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/Hacks.h>
 #include <hack/Messages.h>
 #include <hack/ModuleEventData.h>

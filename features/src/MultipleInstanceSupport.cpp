@@ -1,5 +1,5 @@
 // The MultipleInstanceSupport module: the game's main function no longer keeps a second copy from running.
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/Hacks.h>
 #include <hack/ModuleEventData.h>
 

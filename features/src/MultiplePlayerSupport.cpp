@@ -8,7 +8,7 @@
 #include <iterator>
 #include <memory>
 
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/Hacks.h>
 #include <hack/ModuleEventData.h>
 
@@ -328,24 +328,24 @@ void RecordItemOwner(std::uint32_t item, std::uint32_t structure) {
 BRINDLE_PLAYER_TRAMPOLINES(BRINDLE_DECLARE_TRAMPOLINE)
 BRINDLE_PLAYER_TRAMPOLINES(BRINDLE_EMIT_TRAMPOLINE)
 
-extern "C" void HookBodyPlayersDraw(HookContext* context) {
+extern "C" void HookPlayersDraw(HookContext* context) {
   DrawPlayers(false);
   context->ResumeAt(g_At.drawBack);
 }
 
 // The game pushed one word for the draw routine the patch replaced; it goes with the call.
-extern "C" void HookBodyPlayersMirroredDraw(HookContext* context) {
+extern "C" void HookPlayersMirroredDraw(HookContext* context) {
   DrawPlayers(true);
   context->Resume(g_At.mirroredDrawBack, context->GameEsp() + kStackWord);
 }
 
-extern "C" void HookBodyPlayersControl(HookContext* context) {
+extern "C" void HookPlayersControl(HookContext* context) {
   ControlPlayers();
   context->ResumeAt(g_At.controlBack);
 }
 
 // `push ecx; call eax; add esp, 4`: the item's routine with its number, inside its owner's state.
-extern "C" void HookBodyPlayersItemRoutine(HookContext* context) {
+extern "C" void HookPlayersItemRoutine(HookContext* context) {
   const std::uint32_t item = context->ecx & kLowWord;
   const bool switched = EnterItemOwner(item);
   using ItemRoutine = std::uint32_t (*)(std::uint32_t);
@@ -356,7 +356,7 @@ extern "C" void HookBodyPlayersItemRoutine(HookContext* context) {
 }
 
 // The overwritten `mov word [ecx + 34], 0x4210`, and the new item's owner.
-extern "C" void HookBodyPlayersItemCreation(HookContext* context) {
+extern "C" void HookPlayersItemCreation(HookContext* context) {
   RecordItemOwner(context->eax & kLowWord, context->ecx);
   context->ResumeAt(g_At.itemCreationBack);
 }

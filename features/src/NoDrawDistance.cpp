@@ -1,5 +1,5 @@
 // The NoDrawDistance module: the IV Editor's draw-distance checks are jumped over.
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/Hacks.h>
 #include <hack/Messages.h>
 #include <hack/ModuleEventData.h>

@@ -1,7 +1,7 @@
 // The OggVorbisSupport module: answers OpenAudioSource with an Ogg Vorbis source over the event's stream.
 #include <base/OggAudioSource.h>
 #include <base/Stream.h>
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/ModuleEventData.h>
 
 namespace {

@@ -1,5 +1,5 @@
 // The PCMSupport module: loads canonical RIFF/WAVE PCM samples into the game's sample table.
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/GameVersion.h>
 #include <hack/Messages.h>
 #include <hack/ModuleEventData.h>
@@ -15,20 +15,20 @@ constexpr std::uint32_t kDataSizeOffset = 40;
 constexpr std::uint32_t kCanonicalHeaderBytes = 44;
 
 std::uint32_t LoadSample(LoadSampleEventData* block) {
-  IDirectSound8* device = features::GameDirectSound();
+  IDirectSound8* device = samples::GameDirectSound();
   const void* data = block->data;
   // Anything else is the game's to load.
   if (device == nullptr || data == nullptr || block->dataSize < kCanonicalHeaderBytes ||
-      !features::HasTag(data, 0, "RIFF") || features::ReadU16(data, kFormatTagOffset) != WAVE_FORMAT_PCM ||
-      !features::HasTag(data, kDataTagOffset, "data")) {
+      !samples::HasTag(data, 0, "RIFF") || samples::ReadU16(data, kFormatTagOffset) != WAVE_FORMAT_PCM ||
+      !samples::HasTag(data, kDataTagOffset, "data")) {
     return MODULEREPLY_HANDLED;
   }
-  const std::uint32_t bytes = features::ReadU32(data, kDataSizeOffset);
+  const std::uint32_t bytes = samples::ReadU32(data, kDataSizeOffset);
   if (bytes == 0 || bytes > block->dataSize - kCanonicalHeaderBytes) return MODULEREPLY_HANDLED;
   IDirectSoundBuffer* buffer =
-      features::CreateSampleBuffer(device, static_cast<const std::uint8_t*>(data) + kCanonicalHeaderBytes, bytes);
+      samples::CreateSampleBuffer(device, static_cast<const std::uint8_t*>(data) + kCanonicalHeaderBytes, bytes);
   if (buffer == nullptr) return MODULEREPLY_HANDLED;
-  features::StoreSample(block->index, buffer);
+  samples::StoreSample(block->index, buffer);
   block->result = 1;
   return MODULEREPLY_VALUE;
 }

@@ -1,10 +1,16 @@
 // CustomFiles: the path mapper in its three modes, the CD mount, mod overlays and the replaced file calls.
 #include <features/CustomFiles.h>
 
+#include <filesystem>
+#include <fstream>
 #include <tuple>
 
+#include <unistd.h>
+
+#include <base/AppContext.h>
 #include <base/FileSystem.h>
 #include <core/GameStartup.h>
+#include <platform/dialogs.h>
 #include <platform/files.h>
 
 #include "feature_fixture.h"
@@ -21,6 +27,25 @@ constexpr P kWin32WriteSlot{0x4756C4, 0x4774C5, 0x477325, 0x4A8C55}, kClose{0x47
 constexpr P kWin32ReadSlot{0x475813, 0x477643, 0x4774A3, 0x4A8E53};
 constexpr char kCdMessage[] =
     "CUSTOM FILES: Game attempting to access file from CD for the first time; mounting \"D:\\\" over \"/GameDir\"\n";
+
+// Shows the messages of a death test's child where the parent reads them.
+class StderrDialogs : public platform::IDialogBackend {
+ public:
+  int MessageBox(HWND, std::u16string_view text, std::u16string_view, UINT) override { return Print(text), 0; }
+  HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
+    Print(config.pszContent != nullptr ? std::u16string_view(config.pszContent) : std::u16string_view());
+    if (pressed != nullptr) *pressed = IDCLOSE;
+    return S_OK;
+  }
+  void ConsoleWrite(std::u16string_view text) override { Print(text); }
+  int ConsoleReadChar() override { return -1; }
+
+ private:
+  static void Print(std::u16string_view text) {
+    std::fprintf(stderr, "%s\n", text::Utf16ToUtf8(text).c_str());
+    std::fflush(stderr);
+  }
+};
 
 std::string ReadAll(CStream* stream) {
   if (stream == nullptr) return "<null>";
@@ -112,10 +137,12 @@ TEST_P(CustomFilesTest, TheCdIsMountedOnceBesideTheInstallDirectory) {
   const std::string opening = "CUSTOM FILES: Opening file \"/GameData/data/title.wad\"\n";
   const std::string title = HasCd() ? "from the cd" : "<null>";
   const auto first = Map("D:\\data\\title.wad", kMapOpenData), second = Map("d:\\data\\title.wad", kMapOpenData);
-  const auto cdLines = std::pair(kCdMessage + opening, opening);
-  EXPECT_EQ((Words{first.first == title, second.first == title, first.second.find("CD") != std::string::npos}),
-            (Words{1, 1, HasCd()}));
-  EXPECT_EQ(HasCd() ? std::pair(first.second, second.second) : cdLines, cdLines);
+  // Without a CD the drive's name is a part of the game data's path like any other.
+  const auto lines = HasCd() ? std::pair(kCdMessage + opening, opening)
+                             : std::pair("CUSTOM FILES: Opening file \"/GameData/D:/data/title.wad\"\n"s,
+                                         "CUSTOM FILES: Opening file \"/GameData/d:/data/title.wad\"\n"s);
+  EXPECT_EQ((Words{first.first == title, second.first == title}), (Words{1, 1}));
+  EXPECT_EQ(std::pair(first.second, second.second), lines);
   // The install directory stays reachable for reading and writing.
   EXPECT_EQ(Map("D:\\only-installed.txt", kMapOpenData).first, HasCd() ? "installed" : "<null>");
   EXPECT_EQ(Map("only-installed.txt", kMapOpenData).first + Map("savegame.1", kMapCreate).first, "installed");
@@ -126,6 +153,42 @@ TEST_P(CustomFilesTest, TheCdIsMountedOnceBesideTheInstallDirectory) {
   ASSERT_EQ(Register(u"CustomFiles"), 1u);
   const auto again = Map("D:\\data\\title.wad", kMapOpenData);
   EXPECT_EQ(std::pair(again.first, again.second.find("CD") != std::string::npos), std::pair(title, HasCd()));
+}
+
+// The game data's path holds 259 units after "/GameData/" and the terminator: a game path of 249 units opens, one of
+// 250 is the string routine's message, which ends the process; a saved game's name is not widened and never too long.
+TEST_P(CustomFilesTest, AGamePathThatJustFitsOpensAndOneMoreEndsTheProcess) {
+  ASSERT_EQ(Register(u"CustomFiles"), 1u);
+  constexpr std::size_t kLongest = CFileSystem::kMaxPath - 1 - std::size("/GameData/") + 1;
+  ASSERT_EQ(kLongest, 249u);
+  // The host's own path holds the game data's directory as well: it is mounted on a directory short enough here.
+  std::string first = "brindle-" + std::to_string(::getpid()) + "-";
+  first.resize(120, 'a');
+  const std::string second(120, 'b'), name = "end.dat";
+  const std::string fits = first + "\\" + second + "\\" + name;  // the game's separators
+  ASSERT_EQ(fits.size(), kLongest);
+  const std::filesystem::path host = std::filesystem::path("/tmp") / first;
+  std::filesystem::create_directories(host / second);
+  std::ofstream(host / second / name) << "deep";
+  MountPhysicalDirectory(u"/GameData", false, u"/tmp");
+  const std::string opened = Map(fits.c_str(), kMapOpenData).first;
+  std::filesystem::remove_all(host);
+  EXPECT_EQ(opened, "deep");
+  const std::string saved = "savegame." + std::string(kLongest, '7');
+  EXPECT_EQ(Map(saved.c_str(), kMapOpenSaved).second.rfind("CUSTOM FILES: Opening file \"/UserData/SavedGames/", 0),
+            0u);
+  for (std::uint32_t mode : {kMapCreate, kMapOpenData, kMapOpenSaved}) {
+    SCOPED_TRACE(mode);
+    const std::string longer = fits + "x";
+    EXPECT_EXIT(
+        {
+          static StderrDialogs dialogs;
+          platform::SetDialogBackend(&dialogs);
+          MapGameFile(longer.c_str(), mode);
+        },
+        ::testing::ExitedWithCode(int(kFatalExitCode)),
+        "An attempt was made to copy a string into a buffer too short to hold the string\\.");
+  }
 }
 
 // The patched places run as the game runs them: paths from the game's registers, streams where it expects them, the

@@ -4,8 +4,8 @@
 // before/after comparisons. The item limit goes back to the game's at the end of each test.
 #include <gtest/gtest.h>
 
+#include <features/FeatureModules.h>
 #include <features/ItemLimit.h>
-#include <hack/BuiltInModules.h>
 #include <hack/GameHooks.h>
 #include <hack/GameVersion.h>
 #include <hack/ModuleRegistry.h>
@@ -19,6 +19,20 @@ using gamedouble::Routine;
 using Bytes = std::vector<std::uint8_t>;
 using Words = std::vector<std::uint32_t>;
 using namespace std::string_literals;
+
+// The feature modules by their built-in names, handed to the registry for each test.
+inline const tBuiltInModule kFeatureModules[] = {
+    {u"ADPCMSupport", ADPCMSupportModuleHandler},
+    {u"AspectRatioSupport", AspectRatioSupportModuleHandler},
+    {u"MultipleInstanceSupport", MultipleInstanceSupportModuleHandler},
+    {u"BugFixes", BugFixesModuleHandler},
+    {u"CustomFiles", CustomFilesModuleHandler},
+    {u"IncreasedLimits", IncreasedLimitsModuleHandler},
+    {u"MultiplePlayerSupport", MultiplePlayerSupportModuleHandler},
+    {u"NoDrawDistance", NoDrawDistanceModuleHandler},
+    {u"OggVorbisSupport", OggVorbisSupportModuleHandler},
+    {u"PCMSupport", PCMSupportModuleHandler},
+};
 
 inline std::string BuildName(const ::testing::TestParamInfo<Build>& info) { return gamedouble::NameOf(info.param); }
 inline std::uint32_t Address(const void* p) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(p)); }
@@ -35,6 +49,7 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
  protected:
   void SetUp() override {
     hack::testing::ResetHackRegistry();
+    SetBuiltInModules(kFeatureModules, std::size(kFeatureModules));
     game = std::make_unique<gamedouble::CGameDouble>(GetParam());
     ASSERT_TRUE(game->IsReady());
     DetectGameVersion();
@@ -46,6 +61,7 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
   }
   void TearDown() override {
     hack::testing::ResetHackRegistry();
+    SetBuiltInModules(nullptr, 0);
     game.reset();
     g_ItemLimit = kGameItemLimit;
   }

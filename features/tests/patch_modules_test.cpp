@@ -60,7 +60,8 @@ TEST_P(PatchModulesTest, AllTogetherAndBackAgain) {
     if (const auto at = line.find("%s"); at != std::string::npos) line.replace(at, 2, kGameNames[build]);
     EXPECT_EQ((Words{reply, records[i]->m_hModule != nullptr}),
               (Words{loads ? MODULEREPLY_HANDLED : MODULEREPLY_UNLOADNOW, loads}));
-    EXPECT_EQ(loads ? line : lines, line);
+    // A module that loads says nothing; a refusal says its line.
+    EXPECT_EQ(lines, loads ? "" : line);
   }
   EXPECT_NE(Image(), before);
   EXPECT_EQ(g_ItemLimit, Editor() ? kIncreasedItemLimit : kGameItemLimit);
@@ -75,6 +76,26 @@ TEST_P(PatchModulesTest, AllTogetherAndBackAgain) {
     if (records[i]->m_hModule != nullptr) UnloadHackModule(records[i]);
   EXPECT_TRUE(Image() == before);
   EXPECT_EQ(g_ItemLimit, kGameItemLimit);
+}
+
+// A module refused on its own (IncreasedLimits on every build but the IV Editor, among others) says its line and
+// leaves every game byte, the item limit and its record as they were.
+TEST_P(PatchModulesTest, ARefusedModuleAloneChangesNoGameByte) {
+  const Bytes before = Image();
+  const std::size_t build = std::size_t(B());
+  std::size_t refused = 0;
+  for (const auto& [name, loadsOn, refusal] : kModules) {
+    if (loadsOn[build] == '+') continue;
+    SCOPED_TRACE(text::Utf16ToUtf8(name));
+    ++refused;
+    std::string lines, line = refusal;
+    if (const auto at = line.find("%s"); at != std::string::npos) line.replace(at, 2, kGameNames[build]);
+    tHackModule* record = nullptr;
+    EXPECT_EQ(Register(name, &record, &lines), MODULEREPLY_UNLOADNOW);
+    EXPECT_EQ((std::tuple{lines, Image() == before, g_ItemLimit, record->m_hModule, record->m_Hacks.m_Count}),
+              (std::tuple{line, true, kGameItemLimit, nullptr, 0u}));
+  }
+  EXPECT_EQ(refused, Editor() ? 1u : V() ? 4u : 3u);
 }
 
 // The game's code at the patched places, before and after: each module's stub or jump as the game runs it. Main's

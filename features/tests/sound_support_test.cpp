@@ -1,6 +1,7 @@
 // PCMSupport and ADPCMSupport loading samples into the game's table on every build, and OggVorbisSupport
 // answering OpenAudioSource.
 #include <functional>
+#include <optional>
 #include <tuple>
 
 #include <base/AudioSource.h>
@@ -87,36 +88,52 @@ TEST_P(SampleSupportTest, LoadSample) {
   pcmTagged[20] = 1;
   hugeExtra[36] = hugeExtra[37] = 0xFF;
   const Bytes& native = Editor() ? adpcm.bytes : pcm;
-  const auto fail = [&](platform::DSoundCall call) { return [&, call] { clock.FailNext(call, DSERR_GENERIC); }; };
-  // Name, file, third, size, what to arrange first, what the buffer holds when the build's module takes the file (null:
-  // refused), and whether the IV Editor's module is the one to take it.
-  using Case = std::tuple<const char*, Bytes, std::uint32_t, std::uint32_t, std::function<void()>, const Bytes*, bool>;
+  const auto noSound = [&] { game->SetDirectSound(0); };
+  using platform::DSoundCall;
+  // Name, file, third, size, what to arrange first, the call made to fail once, what the buffer holds when the
+  // build's module takes the file (null: refused), and whether the IV Editor's module is the one to take it.
+  using Case = std::tuple<const char*, Bytes, std::uint32_t, std::uint32_t, std::function<void()>,
+                          std::optional<DSoundCall>, const Bytes*, bool>;
   const Case cases[] = {
-      {"PCM", pcm, 0, 0, nullptr, &samples, false},
-      {"PCM, 18-byte format chunk", PcmWave(1, 18, samples, 3000), 0, 0, nullptr, nullptr, false},
-      {"PCM, format tag 2", PcmWave(2, 16, samples, 3000), third, 0, nullptr, nullptr, false},
-      {"PCM, shorter than its header", Bytes(pcm.begin(), pcm.begin() + 43), 0, 0, nullptr, nullptr, false},
-      {"PCM, empty data chunk", PcmWave(1, 16, samples, 0), 0, 0, nullptr, nullptr, false},
-      {"PCM, data chunk past the sample", PcmWave(1, 16, samples, 3001), 0, 0, nullptr, nullptr, false},
-      {"PCM, size short of the data chunk", pcm, 0, 44 + 2999, nullptr, nullptr, false},
-      {"ADPCM", adpcm.bytes, third, 0, nullptr, &decoded, true},
-      {"ADPCM, third past the conversion", adpcm.bytes, third + 4000, 0, nullptr, &decoded, true},
-      {"ADPCM, third short of it", adpcm.bytes, third - 1000, 0, nullptr, &less, true},
-      {"ADPCM layout, format tag 1", pcmTagged, third, 0, nullptr, nullptr, true},
+      {"PCM", pcm, 0, 0, nullptr, {}, &samples, false},
+      {"PCM, 18-byte format chunk", PcmWave(1, 18, samples, 3000), 0, 0, nullptr, {}, nullptr, false},
+      {"PCM, format tag 2", PcmWave(2, 16, samples, 3000), third, 0, nullptr, {}, nullptr, false},
+      {"PCM, shorter than its header", Bytes(pcm.begin(), pcm.begin() + 43), 0, 0, nullptr, {}, nullptr, false},
+      {"PCM, empty data chunk", PcmWave(1, 16, samples, 0), 0, 0, nullptr, {}, nullptr, false},
+      {"PCM, data chunk past the sample", PcmWave(1, 16, samples, 3001), 0, 0, nullptr, {}, nullptr, false},
+      {"PCM, size short of the data chunk", pcm, 0, 44 + 2999, nullptr, {}, nullptr, false},
+      {"ADPCM", adpcm.bytes, third, 0, nullptr, {}, &decoded, true},
+      {"ADPCM, third past the conversion", adpcm.bytes, third + 4000, 0, nullptr, {}, &decoded, true},
+      {"ADPCM, third short of it", adpcm.bytes, third - 1000, 0, nullptr, {}, &less, true},
+      {"ADPCM layout, format tag 1", pcmTagged, third, 0, nullptr, {}, nullptr, true},
       {"ADPCM, shorter than its format fields", Bytes(adpcm.bytes.begin(), adpcm.bytes.begin() + 37), third, 0,
-       nullptr, nullptr, true},
-      {"ADPCM, extension past the sample", hugeExtra, third, 0, nullptr, nullptr, true},
-      {"ADPCM, third below its bias", adpcm.bytes, 31, 0, nullptr, nullptr, true},
-      {"ADPCM, size past the prepared source", adpcm.bytes, third, 0x20000, nullptr, nullptr, true},
-      {"no DirectSound", native, third, 0, [&] { game->SetDirectSound(0); }, nullptr, Editor()},
-      {"CreateSoundBuffer fails", native, third, 0, fail(platform::DSoundCall::CreateSoundBuffer), nullptr, Editor()},
-      {"Lock fails", native, third, 0, fail(platform::DSoundCall::Lock), nullptr, Editor()},
+       nullptr, {}, nullptr, true},
+      {"ADPCM, extension past the sample", hugeExtra, third, 0, nullptr, {}, nullptr, true},
+      {"ADPCM, third below its bias", adpcm.bytes, 31, 0, nullptr, {}, nullptr, true},
+      {"ADPCM, size past the prepared source", adpcm.bytes, third, 0x20000, nullptr, {}, nullptr, true},
+      {"no DirectSound", native, third, 0, noSound, {}, nullptr, Editor()},
+      {"CreateSoundBuffer fails", native, third, 0, nullptr, DSoundCall::CreateSoundBuffer, nullptr, Editor()},
+      {"Lock fails", native, third, 0, nullptr, DSoundCall::Lock, nullptr, Editor()},
+      // After each failure the next sample loads again: the failure was the only thing in the way.
+      {"PCM after the failures", pcm, 0, 0, nullptr, {}, &samples, false},
+      {"ADPCM after the failures", adpcm.bytes, third, 0, nullptr, {}, &decoded, true},
   };
-  for (const auto& [name, file, third, size, arrange, loaded, editor] : cases) {
+  for (const auto& [name, file, third, size, arrange, failing, loaded, editor] : cases) {
     SCOPED_TRACE(name);
+    // Each row has a device of its own: one a row before removed or broke is no sign of this row's refusal.
+    ASSERT_TRUE(game->StartSound());
     if (arrange) arrange();
+    std::uint32_t callsBefore = 0;
+    if (failing) {
+      clock.FailNext(*failing, DSERR_GENERIC);
+      callsBefore = clock.Calls(*failing);
+    }
     const bool loads = loaded != nullptr && editor == Editor();
     EXPECT_EQ(Load(file, third, size), std::tuple(loads ? 1u : 0u, loads ? 0u : 1u, loads ? *loaded : Bytes{}));
+    // The refusal came from the failure injected, which the module's own call met.
+    if (failing) {
+      EXPECT_GT(clock.Calls(*failing), callsBefore);
+    }
   }
 }
 

@@ -157,7 +157,7 @@ HookStandInCalls& GetHookStandInCalls() { return g_StandInCalls; }
 // ---- Trampoline bodies (each renders the game code its patch replaced) -------
 
 // The main function's prologue, after the start routine.
-extern "C" void HookBodyStart(HookContext* context) {
+extern "C" void HookStart(HookContext* context) {
   g_GameStartRoutine();
   std::uint32_t esp = context->GameEsp();
   const std::uint32_t frame = MainFrameBytes();
@@ -173,13 +173,13 @@ extern "C" void HookBodyStart(HookContext* context) {
 }
 
 // Each of the main function's returns: unload, then `add esp, frame; ret 16`.
-extern "C" void HookBodyExit(HookContext* context) {
+extern "C" void HookExit(HookContext* context) {
   g_UnloadCoreModule();
   ReleaseAndReturn(context, context->GameEsp(), MainFrameBytes(), kMainArgumentBytes);
 }
 
 // The overwritten `mov [window], eax`.
-extern "C" void HookBodyWindowChanged(HookContext* context) {
+extern "C" void HookWindowChanged(HookContext* context) {
   const std::uint32_t window = context->eax;
   WriteGame(g_Translated.window, window);
   WindowChangedEventData data{};
@@ -189,13 +189,13 @@ extern "C" void HookBodyWindowChanged(HookContext* context) {
   context->ResumeAt(g_Translated.windowChangedBack);
 }
 
-extern "C" void HookBodyDefineAllObjects(HookContext* context) {
+extern "C" void HookDefineAllObjects(HookContext* context) {
   Raise(MODULEEVENT_DEFINEALLOBJECTS);
   ReleaseAndReturn(context, context->GameEsp(), kDefineAllObjectsFrame);
 }
 
 // `add esp, 12; xor ecx, ecx`, then on.
-extern "C" void HookBodySetUpItemLinkedLists(HookContext* context) {
+extern "C" void HookSetUpItemLinkedLists(HookContext* context) {
   Raise(MODULEEVENT_SETUPITEMLINKEDLISTS);
   context->ecx = 0;
   context->SetFlagsOfClear();
@@ -203,7 +203,7 @@ extern "C" void HookBodySetUpItemLinkedLists(HookContext* context) {
 }
 
 // The tail of the game's frame routine, with the two events in it.
-extern "C" void HookBodyFrame(HookContext* context) {
+extern "C" void HookFrame(HookContext* context) {
   Raise(MODULEEVENT_PROCESS);
   Game::RunFrameRoutine1();
   Raise(MODULEEVENT_RENDER2D);
@@ -215,7 +215,7 @@ extern "C" void HookBodyFrame(HookContext* context) {
   ReleaseAndReturn(context, esp, kFrameFrame);
 }
 
-extern "C" void HookBodyQueryFlagA(HookContext* context) {
+extern "C" void HookQueryFlagA(HookContext* context) {
   QueryFlagEventData data{};
   data.size = sizeof data;
   const std::uint32_t reply = Raise(MODULEEVENT_QUERYFLAGA, &data);
@@ -226,7 +226,7 @@ extern "C" void HookBodyQueryFlagA(HookContext* context) {
 }
 
 // At the routine's entry: the key table is its first argument.
-extern "C" void HookBodyGetKeyStates(HookContext* context) {
+extern "C" void HookGetKeyStates(HookContext* context) {
   const std::uint32_t esp = context->GameEsp();
   GetKeyStatesEventData data{};
   data.size = sizeof data;
@@ -244,7 +244,7 @@ extern "C" void HookBodyGetKeyStates(HookContext* context) {
 }
 
 // At the routine's entry: the two result pointers are its arguments.
-extern "C" void HookBodyGetJoypadStates(HookContext* context) {
+extern "C" void HookGetJoypadStates(HookContext* context) {
   const std::uint32_t esp = context->GameEsp();
   GetJoypadStatesEventData data{};
   data.size = sizeof data;
@@ -268,14 +268,14 @@ extern "C" void HookBodyGetJoypadStates(HookContext* context) {
 }
 
 // At the routine's end: `pop reg; add esp, 24; ret`.
-extern "C" void HookBodyScriptLoaded(HookContext* context) {
+extern "C" void HookScriptLoaded(HookContext* context) {
   Raise(MODULEEVENT_SCRIPTLOADED);
   const std::uint32_t esp = context->GameEsp();
   context->*kOneSavedRegister = ReadGameWord(esp);
   ReleaseAndReturn(context, esp + kStackWord, kScriptLoadedFrame);
 }
 
-extern "C" void HookBodyQueryFlagB(HookContext* context) {
+extern "C" void HookQueryFlagB(HookContext* context) {
   QueryFlagEventData data{};
   data.size = sizeof data;
   const std::uint32_t reply = Raise(MODULEEVENT_QUERYFLAGB, &data);
@@ -307,14 +307,14 @@ extern "C" void HookBodyQueryFlagB(HookContext* context) {
 }
 
 // At the routine's end: `pop reg; add esp, 28; ret`.
-extern "C" void HookBodyLoadItems(HookContext* context) {
+extern "C" void HookLoadItems(HookContext* context) {
   Raise(MODULEEVENT_LOADITEMS);
   const std::uint32_t esp = context->GameEsp();
   context->*kOneSavedRegister = ReadGameWord(esp);
   ReleaseAndReturn(context, esp + kStackWord, kLoadItemsFrame);
 }
 
-extern "C" void HookBodyRollingBallDeath(HookContext* context) {
+extern "C" void HookRollingBallDeath(HookContext* context) {
   const std::uint32_t reply = Raise(MODULEEVENT_ROLLINGBALLDEATH);
   if (ReplyHolds(reply, MODULEREPLY_SKIP)) {
     context->ResumeAt(g_Translated.rollingBallDeathSkip);
@@ -325,7 +325,7 @@ extern "C" void HookBodyRollingBallDeath(HookContext* context) {
 }
 
 // The item is in ESI; the skipped game code sets its state word to 8.
-extern "C" void HookBodyDivingRollLandDeath(HookContext* context) {
+extern "C" void HookDivingRollLandDeath(HookContext* context) {
   DivingRollLandDeathEventData data{};
   data.size = sizeof data;
   data.item = GamePointer(context->esi);
@@ -338,7 +338,7 @@ extern "C" void HookBodyDivingRollLandDeath(HookContext* context) {
 // The number is in EAX. A module may change it, and the core's range check
 // may not have run (a Stop before it): the table is indexed only within the
 // build's count.
-extern "C" void HookBodyFlipeffect(HookContext* context) {
+extern "C" void HookFlipeffect(HookContext* context) {
   FlipeffectEventData data{};
   data.size = sizeof data;
   data.number = context->eax;
@@ -354,7 +354,7 @@ extern "C" void HookBodyFlipeffect(HookContext* context) {
 }
 
 // `mov al, 1; add esp, 56; ret`, with the routine's four arguments in the event.
-extern "C" void HookBodyReplacedCall(HookContext* context) {
+extern "C" void HookReplacedCall(HookContext* context) {
   const std::uint32_t esp = context->GameEsp();
   ReplacedCallEventData data{};
   data.size = sizeof data;

@@ -128,7 +128,7 @@ void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
 //   mov  %esp, %ebx             EBX survives the body (callee-saved) and is restored below
 //   and  $-16, %esp             the game keeps its stack 4-byte aligned only
 //   sub  $12, %esp; push %ebx   one argument, 16-byte aligned at the call
-//   call HookBody<name>
+//   call Hook<name>
 //   mov  %ebx, %esp
 //   (flags from the context)    POPFD costs more than the rest of the trampoline: OF is
 //                               set by adding 1 to 0x7F or 0 in AL, then SAHF loads SF, ZF,
@@ -156,7 +156,7 @@ static_assert(offsetof(HookContext, eflags) == 0x20, "the trampoline text below 
       "  and $-16, %esp\n" \
       "  sub $12, %esp\n" \
       "  push %ebx\n" \
-      "  call HookBody" #name "\n" \
+      "  call Hook" #name "\n" \
       "  mov %ebx, %esp\n" \
       "  mov 32(%esp), %eax\n" \
       "  mov %eax, %ecx\n" \
@@ -176,7 +176,7 @@ static_assert(offsetof(HookContext, eflags) == 0x20, "the trampoline text below 
       ".popsection\n");
 #define BRINDLE_DECLARE_TRAMPOLINE(name)  \
   extern "C" void HookTrampoline##name(); \
-  extern "C" __attribute__((visibility("hidden"))) void HookBody##name(HookContext* context);
+  extern "C" __attribute__((visibility("hidden"))) void Hook##name(HookContext* context);
 BRINDLE_HOOK_TRAMPOLINES(BRINDLE_DECLARE_TRAMPOLINE)
 
 inline std::uint32_t CodeAddress(void (*code)()) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(code)); }

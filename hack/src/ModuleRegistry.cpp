@@ -5,7 +5,6 @@
 #include <iterator>
 #include <string>
 
-#include <hack/BuiltInModules.h>
 #include <hack/Hacks.h>
 #include <hack/Messages.h>
 #include <platform/modules.h>
@@ -183,10 +182,24 @@ std::uint32_t RegisterHackModule(tHackModule* module, HMODULE handle, bool freeL
   return reply;
 }
 
+namespace {
+
+// The table handed down; read only before the game runs and at module loading.
+const tBuiltInModule* g_BuiltInModules = nullptr;
+std::size_t g_BuiltInModuleCount = 0;
+
+}  // namespace
+
+void SetBuiltInModules(const tBuiltInModule* modules, std::size_t count) {
+  g_BuiltInModules = modules;
+  g_BuiltInModuleCount = modules != nullptr ? count : 0;
+}
+
 ModuleHandler FindBuiltInHandler(const char16_t* name) {
   if (name == nullptr) return nullptr;
-  for (const tBuiltInModule& builtIn : g_BuiltInModules) {
-    if (text::CompareNoCase(name, builtIn.name) == 0) return builtIn.handler;
+  for (std::size_t i = 0; i < g_BuiltInModuleCount; ++i) {
+    const tBuiltInModule& builtIn = g_BuiltInModules[i];
+    if (builtIn.name != nullptr && text::CompareNoCase(name, builtIn.name) == 0) return builtIn.handler;
   }
   return nullptr;
 }

@@ -250,6 +250,37 @@ TEST_P(GameHooksTest, DeathHooksAndTheReplacedCall) {
   EXPECT_EQ(seen, (std::vector<std::uint32_t>{0x10, 0x20, 0x30, 0x40}));
 }
 
+// The game's fall-damage rule, as the double's own routine has it and as the hook applies it when no module decides:
+// e = speed - 140 in 16 bits; e <= 0 spares, e > 14 kills (health -1), else health -= trunc(e * e * 1000 / 196).
+TEST_P(GameHooksTest, FallDamageFollowsTheGamesRuleWhenNoModuleDecides) {
+  struct Row {
+    std::int16_t speed, health, healthAfter;
+    std::uint32_t dead;
+  };
+  const Row rows[] = {
+      {140, 100, 100, 0}, {139, 100, 100, 0},  {141, 100, 95, 0},  // e = 0, -1, 1 (5)
+      {141, 5, 0, 1},     {153, 1000, 138, 0}, {154, 1001, 1, 0},  // e = 1 to death, 13 (862), 14 (1000)
+      {154, 1000, 0, 1},  {155, 30000, -1, 1}, {32767, 7, -1, 1},  // e = 14 to death, 15, the largest
+      {-32768, 7, -1, 1}, {-100, 7, 7, 0},     {0, 7, 7, 0},       // wraps in 16 bits: deadly, then spared
+  };
+  std::uint8_t* item = game->Item(3);
+  for (const bool hooked : {false, true}) {
+    if (hooked) {
+      InstallCoreHooks(core);
+      Module<>(MODULEEVENT_FALLDAMAGE, MODULEREPLY_HANDLED);  // handled, but no value: the game's rule decides
+    }
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::to_string(row.speed) + (hooked ? " hooked" : " the game's"));
+      std::memcpy(item + 32, &row.speed, 2);
+      std::memcpy(item + 34, &row.health, 2);
+      const std::uint32_t dead = game->Call(Routine::FallDamage, {Address(item)});
+      std::int16_t health = 0;
+      std::memcpy(&health, item + 34, 2);
+      EXPECT_EQ((std::tuple{health, dead}), (std::tuple{row.healthAfter, row.dead}));
+    }
+  }
+}
+
 TEST_P(GameHooksTest, FlipeffectsStayInsideTheTable) {
   InstallCoreHooks(core);
   const std::uint32_t limit = gamedouble::FlipeffectLimit(GetParam().build);

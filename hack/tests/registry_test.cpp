@@ -8,14 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
-#include <set>
 #include <thread>
 #include <tuple>
-#include <string>
 #include <vector>
 
-#include <hack/BuiltInModules.h>
 #include <hack/Hacks.h>
 #include <hack/Messages.h>
 #include <hack/ModuleEventData.h>
@@ -376,38 +374,58 @@ TEST_F(HackRegistryTest, UnloadAllSparesTheCoreAndGoesNewestFirst) {
   EXPECT_EQ((std::tuple{order, core->m_hModule != nullptr}), (std::tuple{std::vector<int>{3, 1}, true}));
 }
 
-TEST_F(HackRegistryTest, BuiltInNamesFindTheirHandlersInTheirOrder) {
-  const char16_t* const names[12] = {u"ADPCMSupport", u"AspectRatioSupport", u"MultipleInstanceSupport", u"BugFixes",
-                                     u"CustomFiles", u"IncreasedLimits", u"Multiplayer", u"MultiplePlayerSupport",
-                                     u"NoDrawDistance", u"OggVorbisSupport", u"PCMSupport", u"SquirrelSupport"};
-  for (int i = 0; i < 12; ++i) {
-    EXPECT_EQ(std::u16string(g_BuiltInModules[i].name), names[i]) << i;
-    std::u16string upper(names[i]);
-    for (char16_t& c : upper) c = text::ToUpperAscii(c);
-    EXPECT_EQ(FindBuiltInHandler(upper.c_str()), g_BuiltInModules[i].handler) << i;
+// The table handed down is the only source of names: before it and after a null one nothing is known; names fold
+// ASCII case, the first of two equal names wins, and an entry changed in place is seen at once.
+TEST_F(HackRegistryTest, BuiltInNamesAreLookedUpInTheTableHandedDown) {
+  tBuiltInModule table[] = {{u"Alpha", g_SlotHandlers[0]},
+                            {u"BETA", g_SlotHandlers[1]},
+                            {nullptr, g_SlotHandlers[2]},
+                            {u"beta", g_SlotHandlers[2]},
+                            {u"Gamma", nullptr}};
+  const struct {
+    const char16_t* name;
+    ModuleHandler handler;
+  } rows[] = {{u"Alpha", g_SlotHandlers[0]},
+              {u"ALPHA", g_SlotHandlers[0]},
+              {u"alpha", g_SlotHandlers[0]},
+              {u"Beta", g_SlotHandlers[1]},
+              {u"Gamma", nullptr},
+              {u"Alpha ", nullptr},
+              {u"Alph", nullptr},
+              {u"", nullptr},
+              {nullptr, nullptr}};
+  SetBuiltInModules(nullptr, 5);
+  EXPECT_EQ(FindBuiltInHandler(u"Alpha"), nullptr);
+  SetBuiltInModules(table, std::size(table));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name != nullptr ? text::Utf16ToUtf8(row.name) : "null");
+    EXPECT_EQ(FindBuiltInHandler(row.name), row.handler);
   }
-  for (const char16_t* other : {u"BugFixes ", u"Bug", u"", static_cast<const char16_t*>(nullptr)})
-    EXPECT_EQ(FindBuiltInHandler(other), nullptr);
-  std::set<ModuleHandler> distinct;
-  for (const tBuiltInModule& builtIn : g_BuiltInModules) distinct.insert(builtIn.handler);
-  EXPECT_EQ(distinct.size(), 12u);
-  // An unknown name has no handler and is refused with 17.
-  tHackModule* unknown = CreateHackModule(u"u.dll", u"NoSuchModule");
-  EXPECT_EQ((std::tuple{RegisterBuiltInModule(unknown, reinterpret_cast<HMODULE>(0x2000)), unknown->m_hModule}),
-            (std::tuple{17u, nullptr}));
+  // A count short of the table hides what lies past it.
+  SetBuiltInModules(table, 1);
+  EXPECT_EQ((std::tuple{FindBuiltInHandler(u"Alpha"), FindBuiltInHandler(u"Beta")}),
+            (std::tuple{g_SlotHandlers[0], nullptr}));
+  SetBuiltInModules(table, std::size(table));
+  table[0].handler = g_SlotHandlers[3];
+  EXPECT_EQ(FindBuiltInHandler(u"alpha"), g_SlotHandlers[3]);
+  // An unknown name, and a known name without a handler, are refused with 17.
+  for (const char16_t* name : {u"NoSuchModule", u"Gamma"}) {
+    tHackModule* unknown = CreateHackModule(u"u.dll", name);
+    EXPECT_EQ((std::tuple{RegisterBuiltInModule(unknown, reinterpret_cast<HMODULE>(0x2000)), unknown->m_hModule}),
+              (std::tuple{17u, nullptr}));
+  }
+  SetBuiltInModules(nullptr, 0);
+  EXPECT_EQ(FindBuiltInHandler(u"Alpha"), nullptr);
 }
 
 TEST_F(HackRegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
-  // Put an accepting handler behind one name for the length of the test.
-  tBuiltInModule& entry = g_BuiltInModules[4];
-  ASSERT_EQ(std::u16string(entry.name), u"CustomFiles");
-  const ModuleHandler original = entry.handler;
   int inits = 0;
   g_Slots[0] = [&](std::uint32_t event, ModuleEventData*) -> std::uint32_t {
     if (event == MODULEEVENT_INIT) ++inits;
     return 1;
   };
-  entry.handler = g_SlotHandlers[0];
+  const tBuiltInModule table[] = {{u"CustomFiles", g_SlotHandlers[0]}};
+  SetBuiltInModules(table, std::size(table));
 
   tHackModule* first = CreateHackModule(u"a.dll", u"CustomFiles");
   tHackModule* second = CreateHackModule(u"b.dll", u"customfiles");
@@ -416,8 +434,12 @@ TEST_F(HackRegistryTest, SecondModuleOfOneBuiltInNameIsRefused) {
   EXPECT_EQ(RegisterBuiltInModule(second, reinterpret_cast<HMODULE>(0x3001)), 17u);
   EXPECT_EQ((std::tuple{inits, second->m_hModule, CountModuleSubscribers(MODULEEVENT_PROCESS)}),
             (std::tuple{1, nullptr, 1u}));
-  entry.handler = original;
+  // Once the first is unloaded the name is free again.
   first->m_FreeLibraryOnUnload = 0;  // the handle is made up
+  ASSERT_EQ(UnloadHackModule(first), 1u);
+  EXPECT_EQ((std::tuple{RegisterBuiltInModule(second, reinterpret_cast<HMODULE>(0x3001)), inits}), (std::tuple{1u, 2}));
+  second->m_FreeLibraryOnUnload = 0;
+  SetBuiltInModules(nullptr, 0);
 }
 
 TEST_F(HackRegistryTest, RecordsKeepTheirNamesCutToSize) {

@@ -130,16 +130,18 @@ TEST_P(RendererBridgeTest, CornersFollowPivotRotationAndScale) {
     float angle;
     FloatPair scale;
     std::uint16_t textureIndex;
+    bool flag;         // the game's quad mode: 2 when set, 3 when not
     float corners[8];  // x, y of top left, top right, bottom left, bottom right
   };
   const float half = std::numbers::pi_v<float> / 2;
-  for (const Row& row : {Row{0, {1, 1}, 0, {79.5f, 39.5f, 119.5f, 39.5f, 79.5f, 59.5f, 119.5f, 59.5f}},
-                         Row{half, {2, 1}, 513, {119.5f, 29.5f, 119.5f, 69.5f, 79.5f, 29.5f, 79.5f, 69.5f}}}) {
-    SCOPED_TRACE(row.angle);
-    Game::DrawRotatedQuad(&position, &size, &uvOrigin, &uvSize, 1, 2, 3, 4, &pivot, row.angle, &row.scale, true,
+  for (const Row& row : {Row{0, {1, 1}, 0, true, {79.5f, 39.5f, 119.5f, 39.5f, 79.5f, 59.5f, 119.5f, 59.5f}},
+                         Row{half, {2, 1}, 513, true, {119.5f, 29.5f, 119.5f, 69.5f, 79.5f, 29.5f, 79.5f, 69.5f}},
+                         Row{0, {1, 1}, 0, false, {79.5f, 39.5f, 119.5f, 39.5f, 79.5f, 59.5f, 119.5f, 59.5f}}}) {
+    SCOPED_TRACE(std::to_string(row.angle) + (row.flag ? " mode 2" : " mode 3"));
+    Game::DrawRotatedQuad(&position, &size, &uvOrigin, &uvSize, 1, 2, 3, 4, &pivot, row.angle, &row.scale, row.flag,
                           row.textureIndex);
     const auto& quad = game->Renderer().Submitted().back();
-    EXPECT_EQ((std::tuple{quad.mode, quad.textureIndex}), (std::tuple{2, row.textureIndex}));
+    EXPECT_EQ((std::tuple{quad.mode, quad.textureIndex}), (std::tuple{row.flag ? 2 : 3, row.textureIndex}));
     for (int i = 0; i < 4; ++i) {
       SCOPED_TRACE(i);
       const auto& v = quad.vertices[i];
@@ -155,6 +157,30 @@ TEST_P(RendererBridgeTest, CornersFollowPivotRotationAndScale) {
   const auto& states = game->Renderer().RenderStates();
   ASSERT_GE(states.size(), 2u);
   EXPECT_EQ((std::vector{states[0], states[1]}), (std::vector<std::array<std::uint32_t, 2>>{{44, 3}, {45, 3}}));
+}
+
+// A flush runs the game's frame routines 2 (with the queue's count and address), 3 and then 1; a quad of the build's
+// own drawing call has one flush before and one after it.
+TEST_P(RendererBridgeTest, FlushingRunsTheGamesRoutinesTwoThreeThenOne) {
+  const Place kQueueCount{0x660B50, 0x660C88, 0x660CC8, 0xBA4384}, kQueue{0x660B60, 0x660C94, 0x660CD4, 0xBA4390};
+  game->Write(kQueueCount, 0x1234u);
+  using Seen = std::vector<std::pair<Routine, std::vector<std::uint32_t>>>;
+  const auto seen = [&] {
+    Seen calls;
+    for (const gamedouble::StubCall& call : game->Calls())
+      if (call.routine != Routine::QuadRoutine) calls.emplace_back(call.routine, call.arguments);
+    return calls;
+  };
+  const Seen flush{
+      {Routine::FrameRoutine2, {0x1234, game->At(kQueue)}}, {Routine::FrameRoutine3, {}}, {Routine::FrameRoutine1, {}}};
+  game->ClearCalls();
+  Game::FlushGameDrawing();
+  EXPECT_EQ(seen(), flush);
+  game->ClearCalls();
+  Draw(nullptr, {1, 1}, {4, 4}, 0xFFFFFFFF);
+  Seen twice = flush;
+  twice.insert(twice.end(), flush.begin(), flush.end());
+  EXPECT_EQ((std::tuple{seen(), game->Renderer().Submitted().size()}), (std::tuple{twice, std::size_t(1)}));
 }
 
 // A tinted quad of a white texture covers exactly the pixels whose centres lie

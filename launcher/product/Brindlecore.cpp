@@ -1,8 +1,14 @@
-// The product library's entry: the loader's attach call, and the exports that launchers and the game look up.
+// The product library's entry: the loader's attach call, the table of built-in modules handed to the registry,
+// and the exports that launchers and the game look up.
 #include <core/GameStartup.h>
+#include <hack/ModuleRegistry.h>
 #include <launcher/InitialisationData.h>
 #include <launcher/StartGame.h>
 #include <platform/modules.h>
+
+#include <iterator>
+
+#include "BuiltInModules.h"
 
 namespace {
 
@@ -19,6 +25,7 @@ __attribute__((constructor)) void AttachLibrary() {
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                      reinterpret_cast<LPCWSTR>(&AttachLibrary), &self);
   DllMain(self, kDllProcessAttach, nullptr);
+  SetBuiltInModules(g_BuiltInModules, std::size(g_BuiltInModules));
 }
 
 }  // namespace

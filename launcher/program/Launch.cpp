@@ -22,7 +22,6 @@
 #include <vector>
 
 #include <base/TaskContext.h>
-#include <hack/BuiltInModules.h>
 #include <hack/List.h>
 #include <launcher/InitialisationData.h>
 #include <launcher/StartGame.h>
@@ -32,6 +31,8 @@
 #include <platform/process.h>
 #include <platform/sync.h>
 #include <platform/text.h>
+
+#include "../product/BuiltInModules.h"
 
 namespace {
 

@@ -155,13 +155,12 @@ bool WaitForGameToStart(tTaskContext* errors, HANDLE initThread, HANDLE process,
   if (WaitForSingleObject(initThread, 0) != WAIT_OBJECT_0) return false;
   DWORD code = 1;
   GetExitCodeThread(initThread, &code);
-  // A game that ended meanwhile did not start, whatever the thread said before the end.
-  const bool ended = HasEnded(process);
-  if (code == 0 && !ended) {
+  // 0 is the start event's own answer: the game started, whenever it ended after.
+  if (code == 0) {
     *started = true;
     return true;
   }
-  if (code == 1 || ended) errors->AddError(kTerminatedWhileInitialising);
+  if (code == 1) errors->AddError(kTerminatedWhileInitialising);
   TerminateProcess(process, 0);
   *started = false;
   return true;

@@ -6,12 +6,13 @@
 #include <string>
 
 #include <core/GameStartup.h>
-#include <hack/BuiltInModules.h>
 #include <hack/ModuleEventData.h>
 #include <hack/ModuleOptions.h>
 #include <launcher/InitialisationData.h>
 #include <platform/sync.h>
 #include <platform/text.h>
+
+#include "../product/BuiltInModules.h"
 
 namespace {
 

@@ -3,9 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <launcher/StartGame.h>
@@ -50,70 +58,159 @@ struct Case {
   std::vector<const char*> expected;  // in this order
   std::size_t unloads;
   bool gameCodeRan;
+  bool started;  // the launcher says "the game has started"
 };
+
+constexpr const char* kStarted = "the game has started";
+
+// Runs one row and checks everything it promises.
+void Check(const Case& c) {
+  SCOPED_TRACE(c.what);
+  const LaunchRun run = Launch(c.environment, c.launcher, c.game);
+  SCOPED_TRACE(run.output);
+  EXPECT_EQ(run.status, c.status);
+  std::size_t at = 0;
+  for (const char* piece : c.expected) {
+    at = run.output.find(piece, at);
+    EXPECT_NE(at, std::string::npos) << piece;
+    if (at == std::string::npos) break;
+  }
+  EXPECT_EQ(Count(run.output, kUnloading), c.unloads);
+  EXPECT_EQ(run.output.find(kNoGameCode) != std::string::npos, c.gameCodeRan);
+  EXPECT_EQ(run.output.find("differs from its pristine copy"), std::string::npos);
+  EXPECT_EQ(run.output.find(kStarted) != std::string::npos, c.started);
+  // The message only where the row expects it: never for a game that started.
+  const bool terminatedExpected = std::find(c.expected.begin(), c.expected.end(), std::string_view(
+                                                kTerminatedWhileInitialising)) != c.expected.end();
+  EXPECT_EQ(Count(run.output, kTerminatedWhileInitialising), terminatedExpected ? 1u : 0u);
+}
 
 TEST(StartGame, TheRealLauncherOnTheDouble) {
   const Case cases[] = {
       {"started with every module", "", "--all-modules", "--frames 2 --exit 1 --frame-time 40", 1,
        {"BRINDLECORE: Game version detected as V", "quorvant: 2 frames run", kUnloading,
-        "the main function returned 0x101", "exit code 0x101"}, 1, true},
+        "the main function returned 0x101", "exit code 0x101"}, 1, true, true},
       {"another magic", "", "--magic KAVX", "", 2,
        {"The hack \"Brindlecore\" is not compatible with this version of Quorvant Mod Launcher.",
-        "did not start (initialisation ended with 2)"}, 0, false},
+        "did not start (initialisation ended with 2)"}, 0, false, false},
       {"an unsupported build", "", "", "--marker 5 --build B", 2,
-       {"Unrecognised game version.", "did not start"}, 0, false},
+       {"Unrecognised game version.", "did not start"}, 0, false, false},
       {"a module refuses with 7", kScripted, "--module BugFixes --option BugFixes.Init=7", "", 2,
-       {"SCRIPTED: 0", kUnloading, "did not start"}, 1, false},
+       {"SCRIPTED: 0", kUnloading, "did not start"}, 1, false, false},
       {"the game disabled", "", "--disable-game", "", 2,
-       {"Game disabled for debugging purposes.", kUnloading, "did not start"}, 1, false},
+       {"Game disabled for debugging purposes.", kUnloading, "did not start"}, 1, false, false},
       {"an unknown name is skipped", kScripted, "--module Nameless --module BugFixes", "--exit 0 --frame-time 40", 0,
        {"SCRIPTED: 0", "SCRIPTED: 2 window 0", "SCRIPTED: 5 started", "SCRIPTED: 10", kUnloading, "SCRIPTED: 1",
-        "exit code 0x100"}, 1, true},
+        "exit code 0x100"}, 1, true, true},
       {"GameStart 11", kScripted, "--module BugFixes --option BugFixes.GameStart=11 --option BugFixes.ExitCode=42", "",
-       42, {"SCRIPTED: 5 started", kUnloading, "SCRIPTED: 1", "exit code 0x2A"}, 1, false},
+       42, {"SCRIPTED: 5 started", kUnloading, "SCRIPTED: 1", "exit code 0x2A"}, 1, false, true},
       {"GameStart 7", kScripted, "--module BugFixes --option BugFixes.GameStart=7 --option BugFixes.ExitCode=42", "",
-       0, {"SCRIPTED: 5 started", kUnloading, "exit code 0x0"}, 1, false},
+       0, {"SCRIPTED: 5 started", kUnloading, "exit code 0x0"}, 1, false, true},
       {"the main thread ends with 0 first", kScripted, "--module BugFixes --option BugFixes.EndMainThread=0", "", 1,
        {"SCRIPTED: 0 ending the main thread", kTerminatedWhileInitialising, "did not start (initialisation ended with 1)"},
-       0, false},
+       0, false, false},
       {"the main thread ends with 5 first", kScripted, "--module BugFixes --option BugFixes.EndMainThread=5", "", 5,
-       {"SCRIPTED: 0 ending the main thread", "did not start (initialisation ended with 5)"}, 0, false},
-      {"Ctrl+C ends the game", "", "", "--interrupt 1", 0, {"quorvant: 3 frames run", "exit code 0x0"}, 0, true},
-      {"no process", "BRINDLE_FORCE_FAILURE=CreateProcessW:1", "", "", 1, {kFailedToStartGame}, 0, false},
+       {"SCRIPTED: 0 ending the main thread", "did not start (initialisation ended with 5)"}, 0, false, false},
+      {"Ctrl+C ends the game", "", "", "--interrupt 1", 0, {"quorvant: 3 frames run", "exit code 0x0"}, 0, true, true},
+      {"no process", "BRINDLE_FORCE_FAILURE=CreateProcessW:1", "", "", 1, {kFailedToStartGame}, 0, false, false},
       {"SDL2's path", "BRINDLE_FORCE_FAILURE=VirtualAllocEx:1", "", "", 1,
-       {kFailedToAllocatePath, "Failed to inject SDL2.dll"}, 0, false},
+       {kFailedToAllocatePath, "Failed to inject SDL2.dll"}, 0, false, false},
       {"SDL2's path written short", "BRINDLE_FORCE_FAILURE=WriteProcessMemory:1", "", "", 1,
-       {kFailedToWritePath, "Failed to inject SDL2.dll"}, 0, false},
+       {kFailedToWritePath, "Failed to inject SDL2.dll"}, 0, false, false},
       {"SDL2's loader", "BRINDLE_FORCE_FAILURE=CreateRemoteThread:1", "", "", 1,
-       {kFailedToStartLoader, "Failed to inject SDL2.dll"}, 0, false},
-      {"SDL2 missing", "", "--sdl /nonexistent", "", 1, {"Failed to inject SDL2.dll"}, 0, false},
-      {"the library's loader", "BRINDLE_FORCE_FAILURE=CreateRemoteThread:2", "", "", 1,
-       {kFailedToStartLoader, kFailedToInjectSelf}, 0, false},
-      {"the block", "BRINDLE_FORCE_FAILURE=VirtualAllocEx:3", "", "", 1, {kFailedToAllocateBlock}, 0, false},
-      {"the block written short", "BRINDLE_FORCE_FAILURE=WriteProcessMemory:3", "", "", 1, {kFailedToWriteBlock}, 0,
+       {kFailedToStartLoader, "Failed to inject SDL2.dll"}, 0, false, false},
+      {"SDL2 missing", "", "--sdl /nonexistent", "", 1, {"Failed to inject SDL2.dll"}, 0, false, false},
+      // The loader's thread never ends by itself: the game's end must end the wait, and no handle is taken from it.
+      {"the game dies as SDL2 loads", "", "--sdl " BRINDLE_DYING_DIR, "", 1, {"Failed to inject SDL2.dll"}, 0, false,
        false},
+      {"the library's loader", "BRINDLE_FORCE_FAILURE=CreateRemoteThread:2", "", "", 1,
+       {kFailedToStartLoader, kFailedToInjectSelf}, 0, false, false},
+      {"the block", "BRINDLE_FORCE_FAILURE=VirtualAllocEx:3", "", "", 1, {kFailedToAllocateBlock}, 0, false, false},
+      {"the block written short", "BRINDLE_FORCE_FAILURE=WriteProcessMemory:3", "", "", 1, {kFailedToWriteBlock}, 0,
+       false, false},
       {"the initialisation thread", "BRINDLE_FORCE_FAILURE=CreateRemoteThread:3", "", "", 1,
-       {kFailedToStartInitThread}, 0, false},
+       {kFailedToStartInitThread}, 0, false, false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const LaunchRun run = Launch(c.environment, c.launcher, c.game);
-    SCOPED_TRACE(run.output);
-    EXPECT_EQ(run.status, c.status);
-    std::size_t at = 0;
-    for (const char* piece : c.expected) {
-      at = run.output.find(piece, at);
-      EXPECT_NE(at, std::string::npos) << piece;
-      if (at == std::string::npos) break;
-    }
-    EXPECT_EQ(Count(run.output, kUnloading), c.unloads);
-    EXPECT_EQ(run.output.find(kNoGameCode) != std::string::npos, c.gameCodeRan);
-    EXPECT_EQ(run.output.find("differs from its pristine copy"), std::string::npos);
-    // The launcher's own lines interleave with the game's; a game paced to run on after its start is seen so.
-    if (std::string(c.game).find("--frame-time") != std::string::npos) {
-      EXPECT_NE(run.output.find("the game has started"), std::string::npos);
+  for (const Case& c : cases) Check(c);
+}
+
+// A game that ends right after its start (one frame, or GameStart ending the process) ends before the launcher's
+// first poll: it still started, and the launcher still ends with the game's own code. Run often, for the two
+// processes' order differs from run to run.
+TEST(StartGame, AGameThatEndsAtOnceStillStartedAndEndsWithItsOwnCode) {
+  const Case cases[] = {
+      {"one frame", "", "", "--frames 1 --exit 3", 3, {"quorvant: 1 frames run", kUnloading, "exit code 0x103"}, 1,
+       true, true},
+      {"one frame, every module", "", "--all-modules", "--frames 1 --exit 2", 2,
+       {"quorvant: 1 frames run", kUnloading, "exit code 0x102"}, 1, true, true},
+      {"GameStart 11", kScripted, "--module BugFixes --option BugFixes.GameStart=11 --option BugFixes.ExitCode=42", "",
+       42, {"SCRIPTED: 5 started", kUnloading, "exit code 0x2A"}, 1, false, true},
+      {"GameStart 11 with 0", kScripted,
+       "--module BugFixes --option BugFixes.GameStart=11 --option BugFixes.ExitCode=0", "", 0,
+       {"SCRIPTED: 5 started", kUnloading, "exit code 0x0"}, 1, false, true},
+      {"GameStart 7", kScripted, "--module BugFixes --option BugFixes.GameStart=7 --option BugFixes.ExitCode=42", "",
+       0, {"SCRIPTED: 5 started", kUnloading, "exit code 0x0"}, 1, false, true},
+  };
+  constexpr int kRounds = 8;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    for (const Case& c : cases) Check(c);
+  }
+}
+
+// The game double run on its own saves the frames asked as PNG pictures of the screen's size: the last by default,
+// numbered ones beside it, nothing for a frame it never runs.
+TEST(GameProgram, SavesTheFramesAskedAsPictures) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("brindle-pictures-" + std::to_string(::getpid()));
+  struct Row {
+    const char* what;
+    std::string arguments;
+    std::vector<std::string> files;  // in the folder afterwards
+    std::vector<int> frames;          // the frames said to be saved, in order
+  };
+  const std::string base = (folder / "frame.png").string(), bare = (folder / "frame").string();
+  const Row rows[] = {
+      {"the last", "--frames 2 --png " + base, {"frame.png"}, {1}},
+      {"numbered", "--frames 3 --png " + base + " --png-frame 2 --png-frame 0", {"frame-0.png", "frame-2.png"}, {0, 2}},
+      {"without an extension", "--frames 1 --png " + bare + " --png-frame 0", {"frame-0"}, {0}},
+      {"a frame never run", "--frames 2 --png " + base + " --png-frame 5", {}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string command = std::string(BRINDLE_GAME) + " " + row.arguments + " 2>&1";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[1024];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, got);
+    ASSERT_EQ(::pclose(pipe), 0) << output;
+    std::vector<int> said;
+    for (std::size_t at = output.find("quorvant: frame "); at != std::string::npos;
+         at = output.find("quorvant: frame ", at + 1))
+      said.push_back(std::atoi(output.c_str() + at + std::strlen("quorvant: frame ")));
+    EXPECT_EQ(said, row.frames) << output;
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, row.files);
+    for (const std::string& file : files) {
+      // The signature, then the header chunk's width and height (big-endian).
+      std::ifstream in(folder / file, std::ios::binary);
+      unsigned char head[24] = {};
+      in.read(reinterpret_cast<char*>(head), sizeof head);
+      const auto be32 = [&](int at) {
+        return std::uint32_t(head[at]) << 24 | std::uint32_t(head[at + 1]) << 16 | std::uint32_t(head[at + 2]) << 8 |
+               head[at + 3];
+      };
+      EXPECT_EQ((std::tuple{std::string(reinterpret_cast<char*>(head) + 1, 3), be32(16), be32(20)}),
+                (std::tuple{std::string("PNG"), 640u, 480u}))
+          << file;
     }
   }
+  fs::remove_all(folder);
 }
 
 }  // namespace

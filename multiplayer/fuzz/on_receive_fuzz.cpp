@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include <features/FeatureModules.h>
 #include <features/MultiplePlayerSupport.h>
 #include <hack/GameVersion.h>
 #include <hack/ModuleRegistry.h>
@@ -35,7 +36,9 @@ struct Harness {
     DetectGameVersion();
     if (!SelectGameBuild()) std::abort();
     tHackModule* mps = CreateHackModule(u"module.dll", u"MultiplePlayerSupport");
-    if ((RegisterBuiltInModule(mps, reinterpret_cast<HMODULE>(0x2000)) & 1) == 0) std::abort();
+    if ((RegisterHackModule(mps, reinterpret_cast<HMODULE>(0x2000), false, MultiplePlayerSupportModuleHandler) & 1) ==
+        0)
+      std::abort();
     module = CreateHackModule(u"multiplayer.dll", u"Multiplayer");
     RegisterHackModule(module, reinterpret_cast<HMODULE>(0x3000), false,
                        [](std::uint32_t, ModuleEventData*) -> std::uint32_t { return 1; });

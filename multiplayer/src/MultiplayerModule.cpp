@@ -13,7 +13,6 @@
 #include <engine/Stream.h>
 #include <engine/Tar.h>
 #include <features/MultiplePlayerSupport.h>
-#include <hack/BuiltInModules.h>
 #include <hack/GameRoutines.h>
 #include <hack/Hacks.h>
 #include <hack/Messages.h>

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include <features/FeatureModules.h>
 #include <features/ItemLimit.h>
 #include <features/MultiplePlayerSupport.h>
 #include <hack/GameRoutines.h>
@@ -27,6 +28,12 @@
 #include "../../tools/netserver/ServerProtocol.h"
 
 namespace nettest {
+
+// The modules these tests load by name.
+inline const tBuiltInModule kClientModules[] = {
+    {u"IncreasedLimits", IncreasedLimitsModuleHandler},
+    {u"MultiplePlayerSupport", MultiplePlayerSupportModuleHandler},
+};
 
 using gamedouble::Build;
 using gamedouble::Routine;
@@ -75,6 +82,7 @@ class ClientTest : public ::testing::TestWithParam<ClientCase> {
 
   void SetUp() override {
     hack::testing::ResetHackRegistry();
+    SetBuiltInModules(kClientModules, std::size(kClientModules));
     game = std::make_unique<gamedouble::CGameDouble>(GetParam().build);
     ASSERT_TRUE(game->IsReady());
     DetectGameVersion();

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include <features/ItemLimit.h>
-#include <hack/BuiltInModules.h>
 #include <hack/GameRoutines.h>
 #include <hack/ModuleRegistry.h>
 #include <platform/window.h>
@@ -39,6 +38,7 @@ void Register(const char16_t* name) {
 void ModuleTest::SetUp() {
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   hack::testing::ResetHackRegistry();
+  SetBuiltInModules(kTestModules, std::size(kTestModules));
   previousDialogs = platform::SetDialogBackend(&messages);
   game = std::make_unique<gamedouble::CGameDouble>(GetParam());
   ASSERT_TRUE(game->IsReady());

@@ -15,7 +15,7 @@
 #include <base/AppContext.h>
 #include <base/FileSystem.h>
 #include <core/GameStartup.h>
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/GameVersion.h>
 #include <hack/ModuleEventData.h>
 #include <hack/ModuleOptions.h>
@@ -25,9 +25,17 @@
 #include <platform/text.h>
 
 #include <multiplayer/MultiplayerModule.h>
+#include <scripthost/SquirrelSupport.h>
 #include <netserver/TestServer.h>
 
 namespace mptest {
+
+// The modules these tests load by name.
+inline const tBuiltInModule kTestModules[] = {
+    {u"Multiplayer", MultiplayerModuleHandler},
+    {u"MultiplePlayerSupport", MultiplePlayerSupportModuleHandler},
+    {u"SquirrelSupport", SquirrelSupportModuleHandler},
+};
 
 // A console page: the chat's font family and the command window with its input.
 constexpr const char* kMainPage = R"(<Page>

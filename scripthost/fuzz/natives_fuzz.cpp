@@ -11,9 +11,9 @@
 #include <vector>
 
 #include <base/Stream.h>
-#include <hack/BuiltInModules.h>
-#include <hack/Hacks.h>
+#include <features/FeatureModules.h>
 #include <hack/GameVersion.h>
+#include <hack/Hacks.h>
 #include <hack/ModuleRegistry.h>
 #include <hack/testing/GameDouble.h>
 #include <hack/testing/RegistryReset.h>

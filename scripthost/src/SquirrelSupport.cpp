@@ -2,7 +2,6 @@
 // audio device and the tear-down.
 #include <scripthost/SquirrelSupport.h>
 
-#include <hack/BuiltInModules.h>
 #include <hack/GameRoutines.h>
 #include <hack/ModuleEventData.h>
 

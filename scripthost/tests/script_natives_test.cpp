@@ -5,7 +5,7 @@
 #include <cstring>
 #include <tuple>
 
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/Hacks.h>
 #include <hack/ModuleRegistry.h>
 #include <platform/testing/DSoundClock.h>

@@ -12,7 +12,6 @@
 #include <base/Stream.h>
 #include <core/CoreModule.h>
 #include <core/GameStartup.h>
-#include <hack/BuiltInModules.h>
 #include <hack/GameHooks.h>
 #include <hack/GameVersion.h>
 #include <hack/ModuleEventData.h>
@@ -82,7 +81,7 @@ class SquirrelSupportTest : public hacktest::HackRegistryTest, public ::testing:
     const auto block = SerialiseInitialisationData(MakeInitialisationHeader(), kMainThreadId, descriptors, options);
     ASSERT_EQ(StartCoreModule(block.data(), block.size()), MODULEREPLY_HANDLED);
     module = CreateHackModule(u"SquirrelSupport.dll", u"SquirrelSupport");
-    ASSERT_EQ(RegisterBuiltInModule(module, kLibraryHandle), MODULEREPLY_HANDLED);
+    ASSERT_EQ(RegisterHackModule(module, kLibraryHandle, true, SquirrelSupportModuleHandler), MODULEREPLY_HANDLED);
     ASSERT_NE(g_ScriptHost, nullptr);
     const HSQUIRRELVM v = g_ScriptHost->GetVM();
     g_ScriptHost->GetEngineTable().Push(v);

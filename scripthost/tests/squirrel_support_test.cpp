@@ -189,7 +189,7 @@ TEST_P(SquirrelSupportTest, APreventedOnLoadTearsDownAndRepliesSeven) {
                                u"::Shared.type <- Engine.EventType(\"Early\");");
   });
   tHackModule* refused = CreateHackModule(u"SquirrelSupport.dll", u"SquirrelSupport");
-  EXPECT_EQ(RegisterBuiltInModule(refused, kLibraryHandle), MODULEREPLY_SKIP);
+  EXPECT_EQ(RegisterHackModule(refused, kLibraryHandle, true, SquirrelSupportModuleHandler), MODULEREPLY_SKIP);
   scripthost::testing::SetHostReadyHook(nullptr);
   EXPECT_EQ(g_ScriptHost, nullptr);
   EXPECT_EQ(refused->m_hModule, nullptr);

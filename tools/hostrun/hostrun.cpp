@@ -20,7 +20,7 @@
 #include <base/Stream.h>
 #include <core/CoreModule.h>
 #include <core/GameStartup.h>
-#include <hack/BuiltInModules.h>
+#include <features/FeatureModules.h>
 #include <hack/GameVersion.h>
 #include <hack/ModuleEventData.h>
 #include <hack/testing/GameDouble.h>
@@ -30,6 +30,7 @@
 
 #include <scripthost/ScriptEnvironment.h>
 #include <scripthost/ScriptHost.h>
+#include <scripthost/SquirrelSupport.h>
 
 namespace {
 
@@ -92,9 +93,9 @@ bool ParseOptions(int argc, char** argv, tOptions* options) {
   return !options->script.empty();
 }
 
-void RegisterBuiltIn(const char16_t* name) {
+void RegisterBuiltIn(const char16_t* name, ModuleHandler handler) {
   tHackModule* module = CreateHackModule(name, name);
-  RegisterBuiltInModule(module, kLibraryHandle);
+  RegisterHackModule(module, kLibraryHandle, true, handler);
 }
 
 // Compiles and runs the file in the environment as a resource start does; true when both succeeded.
@@ -142,8 +143,8 @@ int main(int argc, char** argv) {
     std::fputs("hostrun: the core refused the game double\n", stderr);
     return kExitUsage;
   }
-  RegisterBuiltIn(u"OggVorbisSupport");
-  RegisterBuiltIn(u"SquirrelSupport");
+  RegisterBuiltIn(u"OggVorbisSupport", OggVorbisSupportModuleHandler);
+  RegisterBuiltIn(u"SquirrelSupport", SquirrelSupportModuleHandler);
   WindowChangedEventData noWindow{{sizeof(WindowChangedEventData)}, nullptr};
   RaiseModuleEvent(MODULEEVENT_WINDOWCHANGED, &noWindow);
   WindowChangedEventData window{{sizeof(WindowChangedEventData)}, kGameWindow};

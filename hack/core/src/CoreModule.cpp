@@ -82,7 +82,7 @@ std::uint32_t Flipeffect(const FlipeffectEventData* data) {
 
 // Any source a module decodes becomes a static buffer in the game's own format in the sample table entry.
 std::uint32_t LoadSample(LoadSampleEventData* data) {
-  IDirectSound8* device = features::GameDirectSound();
+  IDirectSound8* device = samples::GameDirectSound();
   if (device == nullptr) return MODULEREPLY_HANDLED;
   auto* stream = new CByteArrayStream(const_cast<void*>(data->data), data->dataSize);
   CAudioSource* source = OpenAudioSourceFromStream(stream);
@@ -94,9 +94,9 @@ std::uint32_t LoadSample(LoadSampleEventData* data) {
   source->Release();
   if (!read) return MODULEREPLY_HANDLED;
   IDirectSoundBuffer* buffer =
-      features::CreateSampleBuffer(device, samples.data(), std::uint32_t(samples.size() * sizeof(std::int16_t)));
+      samples::CreateSampleBuffer(device, samples.data(), std::uint32_t(samples.size() * sizeof(std::int16_t)));
   if (buffer == nullptr) return MODULEREPLY_HANDLED;
-  features::StoreSample(data->index, buffer);
+  samples::StoreSample(data->index, buffer);
   data->result = 1;
   return MODULEREPLY_VALUE;
 }

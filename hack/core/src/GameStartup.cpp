@@ -26,6 +26,7 @@ tList g_InitDescriptors;
 tList g_InitOptions;
 HMODULE g_hModule = nullptr;
 HANDLE g_StartEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE g_InitThread = nullptr;
 
 namespace {
 
@@ -44,6 +45,14 @@ struct InitListsFreer {
 } g_initListsFreer;
 
 std::string Utf8(const std::u16string& text) { return text::Utf16ToUtf8(text); }
+
+// The launcher learns "started" from the initialisation thread's own end; it must come before the process's.
+void LetInitThreadFinish() {
+  if (g_InitThread == nullptr) return;
+  WaitForSingleObject(g_InitThread, INFINITE);
+  CloseHandle(g_InitThread);
+  g_InitThread = nullptr;
+}
 
 // Ends the start: everything the start routine loaded and the core itself are unloaded, then the main thread.
 [[noreturn]] void EndMainThread() {
@@ -76,8 +85,9 @@ void AddOptions() {
   }
 }
 
-// Loads and registers every record not loaded yet, oldest first; a refusal with 7 ends the start.
-void LoadModules() {
+// Loads and registers every record not loaded yet, oldest first. A refusal with 7 unloads every module and answers
+// false: the caller ends the start, once this frame's own memory is gone (ending the thread unwinds nothing).
+bool LoadModules() {
   LockHackRegistry();
   std::vector<tHackModule*> records(GetHackModules(nullptr, 0));
   records.resize(GetHackModules(records.data(), std::uint32_t(records.size())));
@@ -93,10 +103,11 @@ void LoadModules() {
     if (ReplyHolds(reply, MODULEREPLY_SKIP)) {
       UnloadAllHackModules();
       UnlockHackRegistry();
-      EndMainThread();
+      return false;
     }
   }
   UnlockHackRegistry();
+  return true;
 }
 
 }  // namespace
@@ -162,7 +173,7 @@ void GameStartRoutine() {
   SetThreadStackGuarantee(&crashStack);
   MakeRecordsAndMounts();
   AddOptions();
-  LoadModules();
+  if (!LoadModules()) EndMainThread();
   if (g_InitialisationData.disableGame != 0) {
     ShowMessage(&g_AppContext, MessageIcon::Information, FatalMessageButtons(),
                 u"Game disabled for debugging purposes.", nullptr, false);
@@ -171,6 +182,7 @@ void GameStartRoutine() {
   WindowChangedEventData window{{sizeof(WindowChangedEventData)}, nullptr};
   RaiseModuleEvent(MODULEEVENT_WINDOWCHANGED, &window);
   SetEvent(g_StartEvent);
+  LetInitThreadFinish();
   GameStartEventData start{{sizeof(GameStartEventData)}, kGameStartExitCode};
   const std::uint32_t reply = RaiseModuleEvent(MODULEEVENT_GAMESTART, &start);
   if (ReplyHolds(reply, MODULEREPLY_VALUE)) {

@@ -36,16 +36,25 @@ std::uint32_t InitThreadMain(void* block) {
   HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME, FALSE,
                              g_InitialisationData.gameMainThreadId);
   if (thread == nullptr) return kStartFailed;
+  // Opened while the game is suspended, so the start routine always finds it.
+  g_InitThread = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
   std::uint32_t result = kStartFailed;
+  bool mainThreadGone = true;
   if (ResumeThread(thread) != DWORD(-1)) {
     const HANDLE either[] = {g_StartEvent, thread};
     const DWORD waited = WaitForMultipleObjects(DWORD(std::size(either)), either, FALSE, INFINITE);
     DWORD code = 0;
+    mainThreadGone = waited == WAIT_OBJECT_0 + 1;
     if (waited == WAIT_OBJECT_0) {
       result = kStarted;
-    } else if (waited == WAIT_OBJECT_0 + 1 && GetExitCodeThread(thread, &code) && code != kStarted) {
+    } else if (mainThreadGone && GetExitCodeThread(thread, &code) && code != kStarted) {
       result = code;  // a main thread that ended with 0 would read as started: it stays a failure
     }
+  }
+  // A main thread that never ran or ended never reaches the start routine's wait: the handle is nobody's now.
+  if (mainThreadGone && g_InitThread != nullptr) {
+    CloseHandle(g_InitThread);
+    g_InitThread = nullptr;
   }
   CloseHandle(thread);
   return result;

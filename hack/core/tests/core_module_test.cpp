@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,14 +17,17 @@
 #include <vorbis/vorbisfile.h>
 
 #include <base/FileSystem.h>
+#include <base/ImageData.h>
+#include <base/LoadedImageData.h>
+#include <base/OggAudioSource.h>
 #include <core/CoreModule.h>
 #include <core/GameStartup.h>
-#include <hack/BuiltInModules.h>
 #include <hack/GameHooks.h>
 #include <hack/GameRoutines.h>
 #include <hack/ModuleEventData.h>
 #include <hack/ModuleOptions.h>
 #include <hack/testing/GameDouble.h>
+#include <hack/testing/Picture.h>
 #include <platform/dsound.h>
 #include <platform/files.h>
 #include <platform/process.h>
@@ -43,6 +47,24 @@ using gamedouble::Routine;
 constexpr const char16_t* kScripted = u"CustomFiles";
 std::function<std::uint32_t(std::uint32_t, ModuleEventData*)> g_script;
 std::uint32_t ScriptedHandler(std::uint32_t event, ModuleEventData* data) { return g_script(event, data); }
+
+// A sound-format module of the test's own: an Ogg Vorbis source for the stream of OpenAudioSource.
+std::uint32_t OggSourceHandler(std::uint32_t event, ModuleEventData* data) {
+  if (event == MODULEEVENT_INIT) return MODULEREPLY_HANDLED;
+  if (event != MODULEEVENT_OPENAUDIOSOURCE) return 0;
+  auto* block = static_cast<OpenAudioSourceEventData*>(data);
+  auto* source = new COggAudioSource(block->stream);
+  tTaskContext task;
+  if (!source->Open(&task)) {
+    source->Release();
+    return MODULEREPLY_HANDLED;
+  }
+  block->result = source;
+  return MODULEREPLY_VALUE;
+}
+
+// The modules this test's start routine can load by name.
+const tBuiltInModule kTestModules[] = {{kScripted, ScriptedHandler}, {u"OggSource", OggSourceHandler}};
 
 // The library's handle in this process, as DllMain would have stored it.
 const HMODULE kCoreHandle = reinterpret_cast<HMODULE>(0x7000);
@@ -73,15 +95,11 @@ class CoreStart : public hacktest::HackRegistryTest {
     HackRegistryTest::SetUp();
     header = MakeInitialisationHeader();
     DllMain(kCoreHandle, kDllProcessAttach, nullptr);
-    for (tBuiltInModule& module : g_BuiltInModules) {
-      if (std::u16string_view(module.name) == kScripted) saved = std::exchange(module.handler, ScriptedHandler);
-    }
+    SetBuiltInModules(kTestModules, std::size(kTestModules));
     g_script = [this](std::uint32_t event, ModuleEventData* data) { return Record(event, data); };
   }
   void TearDown() override {
-    for (tBuiltInModule& module : g_BuiltInModules) {
-      if (std::u16string_view(module.name) == kScripted) module.handler = saved;
-    }
+    SetBuiltInModules(nullptr, 0);
     hack::testing::ResetHackRegistry();
     delete g_FileSystem;
     game.reset();
@@ -109,6 +127,7 @@ class CoreStart : public hacktest::HackRegistryTest {
       static_cast<GameStartEventData*>(data)->exitCode = gameStartExitCode;
     }
     if (event == MODULEEVENT_INIT) {
+      initAt = std::chrono::steady_clock::now();
       line += FindModuleOptionEntry(FindModuleOption(kScripted), u"mode") != nullptr ? " option" : "";
       mountsAtInit = MountPaths();
     }
@@ -142,11 +161,11 @@ class CoreStart : public hacktest::HackRegistryTest {
   std::unique_ptr<platform::testing::DSoundClock> clock;  // outlives the game's sound
   std::unique_ptr<CGameDouble> game;
   hacktest::Bytes pristine;
-  ModuleHandler saved = nullptr;
   std::vector<std::string> seen;
   std::vector<std::u16string> mountsAtInit;
   std::uint32_t replies[MODULEEVENT_COUNT] = {1, 1, 1, 0, 0, 1};
   std::uint32_t gameStartExitCode = 255;
+  std::chrono::steady_clock::time_point initAt;
 };
 
 struct Refusal {
@@ -216,6 +235,60 @@ TEST_P(CoreStartOnEveryBuild, StartsModulesRaisesStartEventsAndLeavesTheImageAsI
 
 INSTANTIATE_TEST_SUITE_P(Builds, CoreStartOnEveryBuild, ::testing::ValuesIn(gamedouble::kBuilds),
                          [](const auto& info) { return std::string(gamedouble::NameOf(info.param)); });
+
+// A module whose library does not load is logged by its path and skipped; the next one still loads and starts.
+TEST_F(CoreStart, AModuleThatCannotBeLoadedIsLoggedAndTheNextStillLoads) {
+  descriptors.Append(Descriptor(kModuleKindLibrary, u"BugFixes", u"/no/such/directory/module.so"));
+  descriptors.Append(Descriptor(kModuleKindLibrary, kScripted, kAnyLibrary));
+  ASSERT_EQ(Start(Build::IVReleasePatched), MODULEREPLY_HANDLED);
+  game->SetMainBehaviour(0x777, 0);
+  ::testing::internal::CaptureStdout();
+  game->Run(Routine::Main, {0, 0, 0, 0});
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  const std::size_t at = out.find("BRINDLECORE: Hack module \"/no/such/directory/module.so\" could not be loaded\n");
+  EXPECT_NE(at, std::string::npos) << out;
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 3),
+            (std::vector<std::string>{"0", "2 window 0", "5 started"}));
+  tHackModule* records[4];
+  ASSERT_EQ(GetHackModules(records, 4), 3u);
+  EXPECT_EQ((std::tuple{std::u16string(records[1]->m_Name), records[1]->m_hModule}),
+            (std::tuple{std::u16string(u"BugFixes"), nullptr}));
+}
+
+// The start routine sleeps for the header's delay before it loads any module.
+TEST_F(CoreStart, TheStartDelayComesBeforeTheModulesLoad) {
+  for (const std::uint32_t delay : {60u, 150u}) {
+    SCOPED_TRACE(delay);
+    header.startDelay = delay;
+    descriptors.Append(Descriptor(kModuleKindLibrary, kScripted, kAnyLibrary));
+    ASSERT_EQ(Start(Build::VReleasePatched), MODULEREPLY_HANDLED);
+    game->SetMainBehaviour(0x777, 0);
+    const auto before = std::chrono::steady_clock::now();
+    game->Run(Routine::Main, {0, 0, 0, 0});
+    EXPECT_GE(initAt - before, std::chrono::milliseconds(delay));
+    hack::testing::ResetHackRegistry();
+    hack::testing::ClearModuleOptions();
+    FreeInitDataLists(&descriptors, &options);
+    ResetEvent(g_StartEvent);
+    game.reset();
+  }
+}
+
+// Messages are owned by the header's window until WindowChanged names another: the start routine's (no window),
+// then the game's.
+TEST_F(CoreStart, TheOwnerWindowComesFromTheHeaderUntilWindowChanged) {
+  constexpr std::uint32_t kLaunchersWindow = 0x4242, kGameWindow = 0x10010;
+  header.ownerWindow = kLaunchersWindow;
+  ASSERT_EQ(Start(Build::IVEditor), MODULEREPLY_HANDLED);
+  EXPECT_EQ(g_AppContext.GetOwnerWindow(), reinterpret_cast<HWND>(std::uintptr_t(kLaunchersWindow)));
+  for (const std::uint32_t window : {kGameWindow, 0u, kLaunchersWindow + 1}) {
+    WindowChangedEventData changed{{sizeof(WindowChangedEventData)}, reinterpret_cast<HWND>(std::uintptr_t(window))};
+    EXPECT_EQ(RaiseModuleEvent(MODULEEVENT_WINDOWCHANGED, &changed) & MODULEREPLY_HANDLED, MODULEREPLY_HANDLED);
+    EXPECT_EQ(g_AppContext.GetOwnerWindow(), reinterpret_cast<HWND>(std::uintptr_t(window)));
+  }
+  g_AppContext.SetOwnerWindow(nullptr);
+}
 
 // Ways the start routine ends the game's main thread or the process; the thread's exit code tells which.
 struct Ending {
@@ -339,8 +412,7 @@ TEST_F(CoreStart, AFloatOggSampleBecomesTheGamesSixteenBitSamplesInItsTableEntry
   clock = std::make_unique<platform::testing::DSoundClock>(kClockRate);
   ASSERT_EQ(Start(Build::IVReleasePatched), MODULEREPLY_HANDLED);
   ASSERT_TRUE(game->StartSound());
-  ASSERT_EQ(RegisterBuiltInModule(CreateHackModule(u"module.dll", u"OggVorbisSupport"), HMODULE(0x2000)),
-            MODULEREPLY_HANDLED);
+  ASSERT_EQ(RegisterBuiltInModule(CreateHackModule(u"module.dll", u"OggSource"), HMODULE(0x2000)), MODULEREPLY_HANDLED);
   constexpr long kFrames = 3000;
   const std::vector<std::uint8_t> ogg = oggfixture::Encode(2, 22050, kFrames);
   ASSERT_LE(ogg.size(), gamedouble::CGameDouble::kSampleReadBufferBytes);
@@ -383,6 +455,59 @@ TEST(CoreModule, NameIsTheFileNameCutAtItsLastDot) {
   };
   for (const auto& [path, name] : cases) EXPECT_EQ(CoreModuleName(path), name);
   EXPECT_EQ(CoreModuleName(std::u16string(70, u'x') + u".dll"), std::u16string(64, u'x'));
+}
+
+// A PNG image, whole, is handed out decoded with one reference for the caller (reply 11); cut short it is not, and
+// the stream goes back to where it stood.
+TEST(CoreModule, APngImageIsHandedOutWithOneReference) {
+  gamedouble::CPicture picture(3, 2);
+  const std::uint32_t pixels[] = {0xFF102030, 0x80FFFFFF, 0x00000000, 0xFFFF0000, 0xFF00FF00, 0x7F0000FF};
+  picture.Pixels().assign(std::begin(pixels), std::end(pixels));
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("brindle-core-image-" + std::to_string(::getpid()) + ".png")).string();
+  ASSERT_TRUE(gamedouble::SavePng(picture, path));
+  std::ifstream file(path, std::ios::binary);
+  std::vector<std::uint8_t> png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::filesystem::remove(path);
+  ASSERT_GT(png.size(), 8u);
+  struct Row {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t at;  // where the stream stands when asked
+    std::uint32_t reply;
+  };
+  std::vector<std::uint8_t> behindJunk(5 + png.size(), 0xAB);
+  std::copy(png.begin(), png.end(), behindJunk.begin() + 5);
+  const Row rows[] = {
+      {"whole", png, 0, MODULEREPLY_VALUE},
+      {"behind five bytes", behindJunk, 5, MODULEREPLY_VALUE},
+      {"cut in half", std::vector<std::uint8_t>(png.begin(), png.begin() + png.size() / 2), 0, MODULEREPLY_HANDLED},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<std::uint8_t> bytes = row.bytes;
+    auto* stream = new CByteArrayStream(bytes.data(), std::uint32_t(bytes.size()));
+    ASSERT_TRUE(stream->Seek(row.at, CStream::kSeekBegin));
+    LoadImageEventData load{{sizeof(LoadImageEventData)}, nullptr, stream};
+    EXPECT_EQ(CoreModuleHandler(MODULEEVENT_LOADIMAGE, &load), row.reply);
+    if (row.reply == MODULEREPLY_VALUE) {
+      ASSERT_NE(load.result, nullptr);
+      EXPECT_EQ((std::tuple{load.result->GetWidth(), load.result->GetHeight(), load.result->GetRefCount()}),
+                (std::tuple{3u, 2u, 1u}));
+      // Loaded, the rows come when the caller decodes them.
+      auto* loaded = dynamic_cast<CLoadedImageData*>(load.result);
+      tTaskContext task;
+      ASSERT_TRUE(loaded != nullptr && loaded->Decode(&task));
+      for (std::uint32_t i = 0; i < std::size(pixels); ++i)
+        EXPECT_EQ(load.result->GetPixel(i % 3, i / 3), pixels[i]) << i;
+      EXPECT_EQ(load.result->Release(), 0u);
+    } else {
+      std::uint64_t position = 0;
+      EXPECT_EQ((std::tuple{load.result, stream->GetPosition(&position), position}),
+                (std::tuple{nullptr, true, std::uint64_t(row.at)}));
+    }
+    stream->Release();
+  }
 }
 
 TEST(CoreModule, ANonPngImageLeavesTheStreamWhereItWas) {

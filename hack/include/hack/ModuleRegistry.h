@@ -1,5 +1,6 @@
 #pragma once
 // Modules, their records and the event bus that the game's hooks raise.
+#include <cstddef>
 #include <cstdint>
 
 #include <hack/List.h>
@@ -131,7 +132,18 @@ std::uint32_t RaiseModuleEvent(std::uint32_t event, ModuleEventData* data);
 // registers, unloads, makes or removes a patch, or lists the modules).
 std::uint32_t RegisterHackModule(tHackModule* module, HMODULE handle, bool freeLibraryOnUnload, ModuleHandler handler);
 std::uint32_t RegisterBuiltInModule(tHackModule* module, HMODULE handle);
-// The built-in handler of that name (ASCII case folded), or null.
+
+// A built-in module: a name the launcher's module list may give, and the handler behind it.
+struct tBuiltInModule {
+  const char16_t* name;
+  ModuleHandler handler;
+};
+// Hands the registry the table of built-in modules that the names are looked up in, first match first. The
+// modules live in the libraries above this one: whoever links them (the product library, at load; a test, with
+// the modules it needs) hands their table down. The table is not copied and must outlive its use; entries may be
+// changed in place. Before a table is handed, and after a null one, no name is known. Set it before the game runs.
+void SetBuiltInModules(const tBuiltInModule* modules, std::size_t count);
+// The built-in handler of that name (ASCII case folded) in the table handed down, or null.
 ModuleHandler FindBuiltInHandler(const char16_t* name);
 // See RegisterHackModule.
 std::uint32_t UnloadHackModule(tHackModule* module);

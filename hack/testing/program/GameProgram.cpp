@@ -1,13 +1,15 @@
 // The game double as a program: the game executable a launcher starts, injects into and waits for.
 //
 //   quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] [--interrupt 1]
-//                             [--frame-time MS] [--level L] [--type FRAME:TEXT]...
+//                             [--frame-time MS] [--level L] [--type FRAME:TEXT]... [--png FILE [--png-frame N]...]
 //
 // --marker writes another build marker (a build no launcher supports); --interrupt sends the program Ctrl+C
 // (SIGINT) after its frames and waits for it to end the process; --frame-time paces each frame as a game would.
 // --level makes L the current level and loads its items before the first frame; --type has the player type TEXT
 // ("+" for a blank) into the console before frame FRAME: the console key, the text and Return, as SDL events on the
-// game window, which holds the keyboard focus.
+// game window, which holds the keyboard focus. --png saves the picture of the
+// last frame as a PNG file: what the frame drew, the modules' drawing and the game's progress bars among it; with
+// --png-frame, frame N is saved instead, as FILE with "-N" before its extension (the option may be repeated).
 // The host part maps the double (the loader's work), puts the frame loop between the window's creation and the
 // main function's returns, keeps a pristine copy of the code and hands over at platform::EnterGameMain, where a
 // suspended start waits. The game part is the double's main function: the start hook's place, the window places,
@@ -28,6 +30,7 @@
 #include <SDL.h>
 
 #include <hack/testing/GameDouble.h>
+#include <hack/testing/Picture.h>
 #include <platform/memory.h>
 #include <platform/process.h>
 #include <platform/sync.h>
@@ -78,6 +81,41 @@ bool g_Interrupt = false;
 std::uint32_t g_FrameTime = 0;
 std::int32_t g_Level = -1;
 std::vector<Typed> g_Typed;
+std::string g_PictureFile;
+std::vector<std::uint32_t> g_PictureFrames;  // none: the last
+
+void SavePicture(std::uint32_t frame, const std::string& file) {
+  std::string error;
+  if (gamedouble::SavePng(g_Game->Frame(), file, &error))
+    std::printf("quorvant: frame %u saved as %s\n", frame, file.c_str());
+  else
+    std::printf("quorvant: frame %u could not be saved as %s: %s\n", frame, file.c_str(), error.c_str());
+}
+
+// FILE for the last frame, FILE with "-N" before its extension for a frame asked by number.
+void SavePictureOf(std::uint32_t frame) {
+  if (g_PictureFile.empty()) return;
+  if (g_PictureFrames.empty()) {
+    if (frame + 1 == g_Frames) SavePicture(frame, g_PictureFile);
+    return;
+  }
+  if (std::find(g_PictureFrames.begin(), g_PictureFrames.end(), frame) == g_PictureFrames.end()) return;
+  const std::size_t slash = g_PictureFile.find_last_of('/');
+  std::size_t dot = g_PictureFile.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = g_PictureFile.size();
+  SavePicture(frame, g_PictureFile.substr(0, dot) + "-" + std::to_string(frame) + g_PictureFile.substr(dot));
+}
+
+// The game's progress bar as the player sees it: its track, and the part done (value of 100) in its colour.
+constexpr std::uint32_t kBarTrack = 0xFF303030, kOpaque = 0xFF000000, kWhole = 100;
+std::uint32_t DrawProgressBar(const gamedouble::StubCall& call) {
+  const std::vector<std::uint32_t>& a = call.arguments;  // x, y, width, height, value, colour, colour
+  const auto x = std::int32_t(a[0]), y = std::int32_t(a[1]), width = std::int32_t(a[2]), height = std::int32_t(a[3]);
+  g_Game->Frame().FillRect(x, y, width, height, kBarTrack);
+  g_Game->Frame().FillRect(x, y, width * std::int32_t(std::min(a[4], kWhole)) / std::int32_t(kWhole), height,
+                           kOpaque | a[5]);
+  return 0;
+}
 
 template <typename F>
 F Entry(Routine routine) {
@@ -141,6 +179,7 @@ __attribute__((force_align_arg_pointer)) void RunFrames() {
           sample, sizeof sample, 0, kSampleIndex);
     }
     Entry<void (*)()>(Routine::Frame)();
+    SavePictureOf(frame);
     if (g_FrameTime != 0) Sleep(g_FrameTime);
   }
   std::printf("quorvant: %u frames run, %zu progress bars drawn\n", g_Frames,
@@ -176,8 +215,13 @@ bool Parse(int argc, char** argv, Options* options) {
       std::string text = std::strchr(value, ':') + 1;
       std::replace(text.begin(), text.end(), '+', ' ');
       g_Typed.push_back({std::uint32_t(std::strtoul(value, nullptr, 0)), text});
-    }    else
+    } else if (name == "--png" && value[0] != 0) {
+      g_PictureFile = value;
+    } else if (name == "--png-frame") {
+      g_PictureFrames.push_back(std::uint32_t(std::strtoul(value, nullptr, 0)));
+    } else {
       return false;
+    }
   }
   return argc % 2 == 1;
 }
@@ -206,8 +250,10 @@ bool PutFrameLoop(CGameDouble& game) {
 int main(int argc, char** argv) {
   Options options;
   if (!Parse(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] "
-                         "[--interrupt 1] [--frame-time MS] [--level L] [--type FRAME:TEXT]\n");
+    std::fprintf(stderr,
+                 "usage: quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] "
+                 "[--interrupt 1] [--frame-time MS] [--level L] [--type FRAME:TEXT] "
+                 "[--png FILE [--png-frame N]...]\n");
     return int(kUsage);
   }
   CGameDouble game(options.build);
@@ -220,6 +266,7 @@ int main(int argc, char** argv) {
   g_Interrupt = options.interrupt;
   g_FrameTime = options.frameTime;
   g_Level = options.level;
+  for (Routine bar : {Routine::ProgressBar, Routine::ProgressBarV}) game.OnCall(bar, DrawProgressBar);
   if (options.marker) game.Image().WriteMarkerValue(options.markerValue);
   game.SetScreenSize(kScreenWidth, kScreenHeight);
   game.SetMainBehaviour(options.window, options.exitIndex);

@@ -239,29 +239,35 @@ RunResult CGameDouble::Run(std::uint32_t address, std::initializer_list<std::uin
   result.before = options.registers;
   result.before.eflags = options.registers.eflags & kLoadableFlags;
   const Registers& in = result.before;
-  CEmitter code(At(kOwnCode.In(m_Build) + kRunThunksOffset + m_RunDepth * kRunThunkSlot));
-  code.Push(EBP).Push(EBX).Push(ESI).Push(EDI).Store(block + kSavedEsp, ESP);
-  code.AndEsp16();
-  // At the entry ESP + 4 would be 16-aligned with skew 0.
-  const std::uint32_t pad = (options.stackSkew - kWord * count) % kStackAlignment;
-  if (pad != 0) code.AddEsp(-std::int32_t(pad));
-  for (auto it = std::rbegin(arguments); it != std::rend(arguments); ++it) code.PushImm(*it);
-  code.Store(block + kCallEsp, ESP);
-  code.PushImm(in.eflags).Popfd();
-  code.MovImm(EAX, in.eax).MovImm(ECX, in.ecx).MovImm(EDX, in.edx).MovImm(EBX, in.ebx);
-  code.MovImm(ESI, in.esi).MovImm(EDI, in.edi).MovImm(EBP, in.ebp);
-  code.Call(address);
-  code.Pushfd();
-  code.Store(out(0), EAX).Store(out(1), ECX).Store(out(2), EDX).Store(out(3), EBX);
-  code.Store(out(5), EBP).Store(out(6), ESI).Store(out(7), EDI);
-  code.Pop(EAX).Store(out(8), EAX).Store(out(4), ESP);
-  code.Load(ESI, block + kCallEsp).MovImm(EDI, block + kArguments).MovImm(ECX, count).Cld().RepMovsd();
-  code.Load(ESP, block + kSavedEsp).Pop(EDI).Pop(ESI).Pop(EBX).Pop(EBP).Ret();
-  if (code.Code().size() > kRunThunkSlot) Fatal("run thunk too long", address);
-  m_Image->Place(code);
+  // The thunk's bytes are freed before the game runs: game code may end this thread (the start routine's ways out
+  // do), and nothing of this frame is unwound then.
+  std::uint32_t thunk = 0;
+  {
+    CEmitter code(At(kOwnCode.In(m_Build) + kRunThunksOffset + m_RunDepth * kRunThunkSlot));
+    code.Push(EBP).Push(EBX).Push(ESI).Push(EDI).Store(block + kSavedEsp, ESP);
+    code.AndEsp16();
+    // At the entry ESP + 4 would be 16-aligned with skew 0.
+    const std::uint32_t pad = (options.stackSkew - kWord * count) % kStackAlignment;
+    if (pad != 0) code.AddEsp(-std::int32_t(pad));
+    for (auto it = std::rbegin(arguments); it != std::rend(arguments); ++it) code.PushImm(*it);
+    code.Store(block + kCallEsp, ESP);
+    code.PushImm(in.eflags).Popfd();
+    code.MovImm(EAX, in.eax).MovImm(ECX, in.ecx).MovImm(EDX, in.edx).MovImm(EBX, in.ebx);
+    code.MovImm(ESI, in.esi).MovImm(EDI, in.edi).MovImm(EBP, in.ebp);
+    code.Call(address);
+    code.Pushfd();
+    code.Store(out(0), EAX).Store(out(1), ECX).Store(out(2), EDX).Store(out(3), EBX);
+    code.Store(out(5), EBP).Store(out(6), ESI).Store(out(7), EDI);
+    code.Pop(EAX).Store(out(8), EAX).Store(out(4), ESP);
+    code.Load(ESI, block + kCallEsp).MovImm(EDI, block + kArguments).MovImm(ECX, count).Cld().RepMovsd();
+    code.Load(ESP, block + kSavedEsp).Pop(EDI).Pop(ESI).Pop(EBX).Pop(EBP).Ret();
+    if (code.Code().size() > kRunThunkSlot) Fatal("run thunk too long", address);
+    m_Image->Place(code);
+    thunk = code.Origin();
+  }
 
   ++m_RunDepth;
-  CallGame(code.Origin());
+  CallGame(thunk);
   --m_RunDepth;
 
   result.after = m_Image->Read<Registers>(block + kOut);

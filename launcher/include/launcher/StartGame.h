@@ -35,8 +35,8 @@ HANDLE BeginStartingGame(tTaskContext* errors, LPCWSTR workingDirectory, LPCWSTR
                          HANDLE* initThread);
 
 // False while the initialisation thread runs. Once it has ended: true, with started set when it reported the start
-// (exit code 0) and the game still runs; otherwise the game is terminated and started is false (exit code 1, or a
-// game that had already ended, also reports kTerminatedWhileInitialising).
+// (exit code 0), whether or not the game has ended since; otherwise the game is terminated and started is false
+// (exit code 1 also reports kTerminatedWhileInitialising).
 bool WaitForGameToStart(tTaskContext* errors, HANDLE initThread, HANDLE process, bool* started);
 
 // Loads a library into the game by a remote LoadLibraryW thread: the module handle it returned there (its load

@@ -25,6 +25,9 @@
 
 class CTaskQueue;
 
+// The module's handler, the built-in module "Multiplayer".
+std::uint32_t MultiplayerModuleHandler(std::uint32_t event, ModuleEventData* data);
+
 namespace multiplayer {
 
 constexpr std::uint16_t kDefaultPort = 22000;

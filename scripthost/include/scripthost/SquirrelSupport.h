@@ -1,5 +1,5 @@
 #pragma once
-// The SquirrelSupport module: its handler (SquirrelSupportModuleHandler, declared with the built-in handlers),
+// The SquirrelSupport module: its handler (SquirrelSupportModuleHandler, the built-in module "SquirrelSupport"),
 // the sixteen game event types it fires, its key-event queue, its audio device and its module record.
 //
 // Ownership: the module owns the script host (g_ScriptHost), the game event types (one reference each in
@@ -11,8 +11,9 @@
 // procedure's thread and carries its own lock.
 #include <cstdint>
 
-#include <hack/BuiltInModules.h>
 #include <hack/ModuleRegistry.h>
+
+std::uint32_t SquirrelSupportModuleHandler(std::uint32_t event, ModuleEventData* data);
 
 class CAudio;
 class CEventType;

@@ -22,6 +22,10 @@ extern tList g_InitOptions;
 extern HMODULE g_hModule;
 // Manual-reset, not set until the start routine has raised WindowChanged: the launcher then sees "started".
 extern HANDLE g_StartEvent;
+// The initialisation thread while it waits for the start (null when none waits). Once the start event is set the
+// start routine lets that thread finish before any game code runs: a way out of the process taken while the thread
+// was still waking would end it with the process's exit code in place of "started".
+extern HANDLE g_InitThread;
 
 constexpr std::uint32_t kStartRefused = 2;
 constexpr BOOL kDllProcessAttach = 1;
@@ -41,7 +45,8 @@ void DeactivateStartContext();
 // Whether a core Init reply refuses the start (17 or 7 held as a whole).
 bool CoreRefused(std::uint32_t reply);
 
-// Runs once on the game's main thread before the game's own code (the start hook's routine).
+// Runs once on the game's main thread before the game's own code (the start hook's routine). After setting the
+// start event it waits for the initialisation thread to end (see g_InitThread).
 void GameStartRoutine();
 // The exit hooks' routine: unloads the core, which unloads every other module first.
 void UnloadCoreModule();

@@ -1,6 +1,6 @@
 #pragma once
 // Static DirectSound buffers for the game's sample table, shared by the modules
-// that load sample formats the game lacks (PCMSupport, ADPCMSupport).
+// that load sample formats the game lacks (PCMSupport, ADPCMSupport) and the core.
 //
 // Errors: a refused creation or Lock answers null and leaves nothing behind.
 // Locking: none; sample loading runs on the game's main thread.
@@ -8,7 +8,7 @@
 
 #include <platform/dsound.h>
 
-namespace features {
+namespace samples {
 
 // The game's device as the stand-in's interface (the game keeps an IDirectSound,
 // whose slots IDirectSound8 begins with); null while the game's sound is off.
@@ -26,4 +26,4 @@ std::uint16_t ReadU16(const void* data, std::uint32_t offset);
 std::uint32_t ReadU32(const void* data, std::uint32_t offset);
 bool HasTag(const void* data, std::uint32_t offset, const char (&tag)[5]);
 
-}  // namespace features
+}  // namespace samples

@@ -5,7 +5,7 @@
 
 #include <hack/GameRoutines.h>
 
-namespace features {
+namespace samples {
 
 namespace {
 // DSBCAPS_STATIC | DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLPAN | DSBCAPS_CTRLVOLUME: the game's own sample buffers.
@@ -63,4 +63,4 @@ bool HasTag(const void* data, std::uint32_t offset, const char (&tag)[5]) {
   return std::memcmp(static_cast<const std::uint8_t*>(data) + offset, tag, kTagBytes) == 0;
 }
 
-}  // namespace features
+}  // namespace samples

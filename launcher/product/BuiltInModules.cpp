@@ -1,5 +1,9 @@
-// The table of built-in modules, by name.
-#include <hack/BuiltInModules.h>
+// The table of built-in modules: the product links every module and is the one place that names them all.
+#include "BuiltInModules.h"
+
+#include <features/FeatureModules.h>
+#include <multiplayer/MultiplayerModule.h>
+#include <scripthost/SquirrelSupport.h>
 
 tBuiltInModule g_BuiltInModules[12] = {
     {u"ADPCMSupport", ADPCMSupportModuleHandler},
