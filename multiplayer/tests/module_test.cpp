@@ -52,11 +52,27 @@ TEST_P(ModuleTest, WithoutAUsableServerTheModuleRunsUnconnected) {
     Frame();
     ASSERT_NE(nullptr, Client());
     EXPECT_EQ(CClient::kWelcomeLine, LastChat());
-    Client()->GetCommands()->ExecuteLine(u"/say hello", true);
-    EXPECT_EQ("Not connected to a server!", LastChat());
-    Client()->GetCommands()->ExecuteLine(u"/kick Bob", true);
-    EXPECT_EQ("'kick' is not recognized as an internal or external command, operable program or batch file.",
-              LastChat());
+    // Every refusal reaches the chat window and the console alike.
+    const std::string unknown =
+        "' is not recognized as an internal or external command, operable program or batch file.";
+    const struct {
+      const char16_t* line;
+      std::string said;
+    } refusals[] = {
+        {u"/say hello", "Not connected to a server!"},
+        {u"/say", "Not connected to a server!"},
+        {u"/kick Bob", "'kick" + unknown},
+        {u"/Zoom", "'Zoom" + unknown},
+        {u"/caf\u00e9 au lait", "'caf\xC3\xA9" + unknown},
+    };
+    for (const auto& refusal : refusals) {
+      SCOPED_TRACE(refusal.said);
+      ::testing::internal::CaptureStdout();
+      Client()->GetCommands()->ExecuteLine(refusal.line, true);
+      const std::string said = ::testing::internal::GetCapturedStdout();
+      EXPECT_EQ(refusal.said, LastChat());
+      EXPECT_EQ("CHAT: " + refusal.said + "\n", said);
+    }
     Send(MODULEEVENT_UNLOAD);
     EXPECT_EQ(nullptr, multiplayer::GetModule());
     EXPECT_TRUE(messages.shown.empty());
@@ -64,11 +80,17 @@ TEST_P(ModuleTest, WithoutAUsableServerTheModuleRunsUnconnected) {
 }
 
 TEST_P(ModuleTest, EachReasonAtInitShowsItsTextAndRefuses) {
-  for (const std::uint32_t reason : {std::uint32_t(DISCONNECT_SERVER_FULL), std::uint32_t(DISCONNECT_WRONG_PASSWORD), 99u}) {
+  const std::pair<std::uint32_t, const char*> reasons[] = {{DISCONNECT_SERVER_FULL, "reason 1 (server full)"},
+                                                           {DISCONNECT_WRONG_PASSWORD, "reason 4 (wrong password)"},
+                                                           {99, "reason 99"}};
+  for (const auto& [reason, said] : reasons) {
     SCOPED_TRACE(reason);
     Serve({"wait 1 5000", "reject " + std::to_string(reason)});
     EXPECT_EQ(MODULEREPLY_SKIP, Start(Address()));
-    EXPECT_EQ("connect 24 " + std::to_string(GameVersion) + " 0 pw Kelv", server->Reply());
+    EXPECT_EQ("the player \"Kelv\" asks to join (protocol 24, game " + std::to_string(GameVersion) +
+                  ", client value 0, password \"pw\")",
+              server->Reply());
+    EXPECT_EQ(std::string("refused the player, ") + said, server->Reply());
     ASSERT_FALSE(messages.shown.empty());
     EXPECT_EQ(GetDisconnectMessageText(reason), messages.shown.back());
     EXPECT_EQ(nullptr, multiplayer::GetModule());
@@ -121,7 +143,9 @@ TEST_P(ModuleTest, AStalledDownloadHoldsNeitherQuitNorUnload) {
       Send(MODULEEVENT_UNLOAD);
     }
     EXPECT_LT(Clock::now() - start, kBound);
-    for (const char* reply : {"connect", "ok", "ready", "ok", "ok", "disconnect 6"})
+    for (const char* reply : {"the player \"Kelv\" asks to join", "accepted the player as player 0 on level 5",
+                              "the player is in the game", "will serve big/data.bin with the fault stalled",
+                              "listed the resource big (running, 1 file)", "the player disconnected, reason 6 (quit)"})
       EXPECT_EQ(0u, server->Reply().rfind(reply, 0)) << reply;
   }
 }
@@ -326,7 +350,9 @@ TEST_P(ModuleTest, TheConsoleOpensOnTheTextAfterItsKeyAndKeepsItsHistory) {
   PushText("draft");
   Frame();
   const std::pair<SDL_Keycode, const char*> steps[] = {
-      {SDLK_UP, "/two"}, {SDLK_UP, "/one"}, {SDLK_UP, "/one"}, {SDLK_DOWN, "/two"}, {SDLK_DOWN, "draft"},
+      // Up past the oldest line keeps it shown and counts on; Down walks those steps back before it moves.
+      {SDLK_UP, "/two"},   {SDLK_UP, "/one"},   {SDLK_UP, "/one"},   {SDLK_UP, "/one"},
+      {SDLK_DOWN, "/one"}, {SDLK_DOWN, "/one"}, {SDLK_DOWN, "/two"}, {SDLK_DOWN, "draft"},
   };
   for (const auto& [key, shown] : steps) {
     PushKey(key);
@@ -376,18 +402,18 @@ TEST_P(ModuleTest, WithoutTheMainPageKeysGoToTheKeyBinds) {
 TEST_P(ModuleTest, CommandsReachTheServerAndQuitClosesTheLink) {
   Serve({"wait 1 5000", "accept 0 5 9 0 0", "wait 7 10000", "wait 6 10000", "wait 7 10000", "wait disconnect 10000"});
   ASSERT_EQ(MODULEREPLY_HANDLED, Start(Address()));
-  EXPECT_EQ(0u, server->Reply().rfind("connect ", 0));
-  EXPECT_EQ("ok", server->Reply());
+  EXPECT_EQ(0u, server->Reply().rfind("the player \"Kelv\" asks to join (", 0));
+  EXPECT_EQ("accepted the player as player 0 on level 5 (second level 9, features 0, value 0)", server->Reply());
   Frame();
   Client()->GetCommands()->ExecuteLine(u"/kick Bob now", true);
-  EXPECT_EQ("command kick Bob now", server->Reply());
+  EXPECT_EQ("received command: kick Bob now", server->Reply());
   Client()->GetCommands()->ExecuteLine(u"/say", true);  // nothing to say: nothing sent
   Client()->GetCommands()->ExecuteLine(u"hi there", true);
-  EXPECT_EQ("chat hi there", server->Reply());
+  EXPECT_EQ("received chat: hi there", server->Reply());
   Client()->GetCommands()->ExecuteLine(u"/ping", true);
-  EXPECT_EQ("command ping", server->Reply());
+  EXPECT_EQ("received command: ping", server->Reply());
   Client()->GetCommands()->ExecuteLine(u"/quit", true);
-  EXPECT_EQ("disconnect 6", server->Reply());
+  EXPECT_EQ("the player disconnected, reason 6 (quit)", server->Reply());
   EXPECT_EQ(nullptr, multiplayer::GetModule()->m_pState->m_pClient);
   Frame();  // the module goes on without a connection
 }

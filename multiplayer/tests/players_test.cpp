@@ -211,6 +211,41 @@ TEST_P(PlayersTest, TheStateFlagCallsRoutineEOrEndsTheFlagBit) {
   EXPECT_EQ(1u, CallCount(Routine::RoutineE));
 }
 
+// A respawn ends the flag bit of the player it respawns: the puppet's, or the local player's own for the own id,
+// never the other one, whatever else the flags hold.
+TEST_P(PlayersTest, ARespawnEndsTheFlagBitOfItsOwnPlayerAlone) {
+  const struct {
+    const char* label;
+    bool own;
+    std::int32_t local, puppet, localAfter, puppetAfter;
+  } cases[] = {
+      {"remote, both set", false, 0x08, 0x08, 0x08, 0x00},
+      {"remote, the local bit alone", false, 0x0F, 0x00, 0x0F, 0x00},
+      {"remote, the puppet's bit alone", false, 0x00, 0x7F, 0x00, 0x77},
+      {"remote, high bits kept", false, std::int32_t(0x80000008), 0x40000008, std::int32_t(0x80000008), 0x40000000},
+      {"own, both set", true, 0x08, 0x08, 0x00, 0x08},
+      {"own, the puppet's bit alone", true, 0x00, 0x08, 0x00, 0x08},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeClient(NETCLIENT_IN_GAME, 1);
+    Receive(netserver::PlayerStates({{2, StateIn(3)}}));
+    const std::uint16_t puppet = std::uint16_t(state->m_RemotePlayers[2].m_Item);
+    std::uint8_t* snapshot = mps::GetPlayerSnapshot(puppet);
+    ASSERT_NE(nullptr, snapshot);
+    std::memcpy(Game::GetPlayerRecord() + kRecordFlags, &c.local, sizeof c.local);
+    std::memcpy(snapshot + kRecordFlags, &c.puppet, sizeof c.puppet);
+    Receive(netserver::PlayerUpdate({0x10, c.own ? 1u : 2u}));
+    ASSERT_FALSE(mps::IsRemoteCurrent());
+    std::int32_t local, after;
+    std::memcpy(&local, Game::GetPlayerRecord() + kRecordFlags, sizeof local);
+    std::memcpy(&after, snapshot + kRecordFlags, sizeof after);
+    EXPECT_EQ(c.localAfter, local);
+    EXPECT_EQ(c.puppetAfter, after);
+    state->m_pClient.reset();
+  }
+}
+
 TEST_P(PlayersTest, ThePuppetsEffectsEndWithItsFlagAndWithIt) {
   MakeClient(NETCLIENT_IN_GAME, 1);
   Receive(netserver::PlayerStates({{2, StateIn(3)}}));
