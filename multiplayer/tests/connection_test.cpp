@@ -1,5 +1,6 @@
 // The connection against the loopback test server: connect, accept, level changes, reasons, hostile peers.
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -61,6 +62,28 @@ TEST_P(ConnectionTest, LevelsAndTheOptionalPatchesFollowMessage2) {
   EnterGame();
   const std::string own = server->Command("wait 4 5000");
   EXPECT_EQ(0u, own.rfind("received the player's state: room ", 0)) << own;
+}
+
+// Without a socket to be had the ENet host cannot be made: the chat says so and no client is left.
+TEST_P(ConnectionTest, WithoutASocketTheNetgameCannotBeCreated) {
+  rlimit saved{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &saved));
+  // The lowest free descriptor is the next one a socket would take: the limit stops there.
+  const int next = dup(0);
+  ASSERT_GE(next, 0);
+  close(next);
+  rlimit low = saved;
+  low.rlim_cur = rlim_t(next);
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &low));
+  const bool connected = ConnectToServer(state.get(), "127.0.0.1", server->EnetPort());
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_FALSE(connected);
+  EXPECT_EQ(std::vector<std::string>{"Error creating netgame!"}, chat);
+  EXPECT_EQ(nullptr, state->m_pClient);
+  // With descriptors again the same call connects.
+  chat.clear();
+  EXPECT_TRUE(ConnectToServer(state.get(), "127.0.0.1", server->EnetPort()));
+  EXPECT_EQ(std::vector<std::string>{"Waiting for server..."}, chat);
 }
 
 TEST_P(ConnectionTest, EachReasonGivesItsChatText) {

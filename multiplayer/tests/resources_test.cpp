@@ -216,6 +216,44 @@ TEST_P(ResourcesTest, PreventedStartFailsAndStopsAndPreventedStopKeepsRunning) {
   }
 }
 
+// Starting a running resource and stopping a stopped one say so and change nothing: no event, no script, the same
+// environment.
+TEST_P(ResourcesTest, StartingARunningOneOrStoppingAStoppedOneChangesNothing) {
+  MakeResourceClient();
+  Receive(netserver::ResourceList({{"race", true, {Cache("race", "client.nut", kReportingScript)}}}));
+  CClientResource* record = Find(u"race");
+  ASSERT_TRUE(record->IsRunning());
+  const CClientResourceScriptEnvironment* environment = record->GetEnvironment();
+  const struct {
+    const char* label;
+    std::function<bool()> call;
+    const char* console;
+    bool running;
+  } cases[] = {
+      {"start while running", [&] { return record->Start(); },
+       "START: Starting resource race...\nSTART: Resource race already running!\n", true},
+      {"stop", [&] { return record->Stop(false); }, nullptr, false},
+      {"stop while stopped", [&] { return record->Stop(false); },
+       "STOP: Stopping resource race...\nSTOP: Resource race already stopped!\n", false},
+      {"restarting stop while stopped", [&] { return record->Stop(true); },
+       "STOP: Stopping resource race...\nSTOP: Resource race already stopped!\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    chat.clear();
+    bool result = true;
+    const std::string console = Console([&] { result = c.call(); });
+    EXPECT_EQ(c.running, record->IsRunning());
+    if (c.console == nullptr) continue;  // a step of the set-up
+    EXPECT_FALSE(result);
+    EXPECT_EQ(c.console, console);
+    EXPECT_TRUE(chat.empty());
+    if (c.running) {
+      EXPECT_EQ(environment, record->GetEnvironment());
+    }
+  }
+}
+
 TEST_P(ResourcesTest, OpenFileStaysInsideItsOwnCacheFolder) {
   MakeResourceClient();
   Cache("other", "secret.txt", "x", 0);
