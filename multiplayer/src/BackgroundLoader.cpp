@@ -103,14 +103,22 @@ void CBackgroundLoader::ProcessFinished() {
 }
 
 void CBackgroundLoader::CancelAll() {
-  std::list<tLoadable*> queued, finished;
+  std::list<tLoadable*> queued, finished, running;
   {
     tLockGuard guard(*this);
     queued.swap(m_Queued);
     finished.swap(m_Finished);
     ResetEvent(m_WorkEvent);
-    // Running jobs stay where they are: their threads finish them early and move them on.
-    for (tLoadable* job : m_Running) job->Cancel(false);
+    // Running jobs stay in their list: their threads finish them early and move them on. They are told after the
+    // lock is let go (a cancel takes locks of its own), kept meanwhile by a reference of this call's.
+    for (tLoadable* job : m_Running) {
+      job->AddRef();
+      running.push_back(job);
+    }
+  }
+  for (tLoadable* job : running) {
+    job->Cancel(false);
+    job->Release();
   }
   ReleaseAll(&finished, true);
   ReleaseAll(&queued, false);

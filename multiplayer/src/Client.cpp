@@ -1,6 +1,8 @@
 // CClient: the client's fonts, GUI, chat and command windows, fixed-step clock and console keys.
 #include <multiplayer/Client.h>
 
+#include <limits>
+
 #include <engine/FileSystem.h>
 #include <engine/HBFChunk.h>
 #include <engine/OS.h>
@@ -150,7 +152,8 @@ void CClient::HistoryBack() {
     console.WorkingLine().Set(current.c_str(), current.size());
     console.Browsing() = true;
     console.HistoryCursor() = 0;
-  } else if (console.HistoryCursor() + 1 < console.GetCount()) {
+  } else if (console.HistoryCursor() != std::numeric_limits<std::uint32_t>::max()) {
+    // Past the oldest line the steps still count (the input keeps the oldest): Down walks them back one by one.
     ++console.HistoryCursor();
   }
   if (console.HistoryCursor() < console.GetCount())

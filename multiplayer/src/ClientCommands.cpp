@@ -2,6 +2,7 @@
 #include <multiplayer/MultiplayerModule.h>
 
 #include <hack/GameRoutines.h>
+#include <hack/Messages.h>
 #include <multiplayer/ClientScripting.h>
 #include <platform/text.h>
 
@@ -10,8 +11,10 @@ namespace multiplayer {
 namespace {
 
 constexpr char kNotConnected[] = "Not connected to a server!";
-constexpr char16_t kUnknownCommand[] =
-    u"'%s' is not recognized as an internal or external command, operable program or batch file.";
+// The line of a command nobody knows: the opening quote, the name, then the rest.
+constexpr char16_t kUnknownCommandOpening[] = u"'";
+constexpr char16_t kUnknownCommandRest[] =
+    u"' is not recognized as an internal or external command, operable program or batch file.";
 constexpr const char16_t* kExitCommands[] = {u"quit", u"q", u"exit"};
 
 CQVNetClient* NetClient() {
@@ -21,13 +24,21 @@ CQVNetClient* NetClient() {
 
 std::string Utf8(const char16_t* text) { return text != nullptr ? text::Utf16ToUtf8(text) : std::string(); }
 
+// A refusal reaches the console as every chat line does, and the chat window in its error colour.
+void PrintRefusal(const std::u16string& line) {
+  LogConsole("CHAT: %s\n", text::Utf16ToUtf8(line).c_str());
+  CModule* module = GetModule();
+  if (module != nullptr && module->m_pClient != nullptr && module->m_pClient->GetChat() != nullptr)
+    module->m_pClient->GetChat()->PrintfError(u"%s", line.c_str());
+}
+
 }  // namespace
 
 void OnSayCommand(const char16_t*, const char16_t* parameters, Vexil3D::CBaseObject*) {
   CQVNetClient* client = NetClient();
   if (client == nullptr) {
-    if (CModule* module = GetModule(); module != nullptr && module->m_pClient != nullptr)
-      module->m_pClient->PrintChatLine(kNotConnected);
+    if (CModule* module = GetModule(); module != nullptr && module->m_pState != nullptr)
+      PrintChatLine(module->m_pState.get(), kNotConnected);
     return;
   }
   std::vector<std::uint8_t> message;
@@ -41,9 +52,7 @@ void OnUnknownCommand(const char16_t* name, const char16_t* parameters, Vexil3D:
     running->m_pState->m_pScripting->RunCommand(name != nullptr ? name : u"", parameters != nullptr ? parameters : u"");
   CQVNetClient* client = NetClient();
   if (client == nullptr) {
-    CModule* module = GetModule();
-    if (module != nullptr && module->m_pClient != nullptr && module->m_pClient->GetChat() != nullptr)
-      module->m_pClient->GetChat()->PrintfError(kUnknownCommand, name != nullptr ? name : u"");
+    PrintRefusal(kUnknownCommandOpening + std::u16string(name != nullptr ? name : u"") + kUnknownCommandRest);
     return;
   }
   client->SendCommand(Utf8(name), Utf8(parameters));

@@ -36,6 +36,9 @@ constexpr long kLowSpeedBytesPerSecond = 1;
 constexpr long kLowSpeedSeconds = 30;
 constexpr std::uint32_t kMaxNarrowChar = 0xFF;
 constexpr char16_t kTemporarySuffix[] = u".part";
+constexpr char kNonLatinCharacterError[] =
+    "An attempt was made to copy a string into a buffer of a type that does not support a character in the "
+    "string.";
 
 using IsWow64ProcessFn = BOOL (*)(HANDLE, BOOL*);
 
@@ -57,9 +60,12 @@ bool Narrow(std::u16string_view text, std::string* out) {
   return true;
 }
 
-bool AppendEscaped(std::u16string_view text, std::string* url) {
+bool AppendEscaped(std::u16string_view text, std::string* url, tTaskContext* task) {
   std::string narrow;
-  if (!Narrow(text, &narrow)) return false;
+  if (!Narrow(text, &narrow)) {
+    if (task != nullptr) task->AddError(kNonLatinCharacterError);
+    return false;
+  }
   char* escaped = curl_easy_escape(nullptr, narrow.data(), int(narrow.size()));
   if (escaped == nullptr) return false;
   url->append(escaped);
@@ -78,16 +84,19 @@ std::u16string TemporaryPathOf(const std::u16string& host, const void* job) {
 }  // namespace
 
 bool BuildDownloadUrl(std::u16string_view host, std::uint16_t port, std::u16string_view resource,
-                      std::u16string_view file, std::string* url) {
+                      std::u16string_view file, std::string* url, tTaskContext* task) {
   std::string narrowHost;
-  if (!Narrow(host, &narrowHost)) return false;
+  if (!Narrow(host, &narrowHost)) {
+    if (task != nullptr) task->AddError(kNonLatinCharacterError);
+    return false;
+  }
   const bool bracketed = narrowHost.find(':') != std::string::npos;
   *url = "http://";
   *url += bracketed ? "[" + narrowHost + "]" : narrowHost;
   *url += ":" + std::to_string(port) + "/";
-  if (!AppendEscaped(resource, url)) return false;
+  if (!AppendEscaped(resource, url, task)) return false;
   *url += kFilePath;
-  if (!AppendEscaped(file, url)) return false;
+  if (!AppendEscaped(file, url, task)) return false;
   return url->size() <= CClientFile::kMaxUrlLength;
 }
 
@@ -125,9 +134,7 @@ CClientFile::CClientFile(CServerInfo* info, CClientResourceBase* resource, std::
 CClientFile::~CClientFile() { CloseHandle(m_StopEvent); }
 
 bool CClientFile::Prepare() {
-  tLockGuard guard(m_Lock);
-  if (m_pInfo != nullptr && !m_Counted) m_pInfo->AddTotalBytes(m_Size);
-  m_Counted = true;
+  if (m_pInfo != nullptr) m_pInfo->CountShare(&m_Share, m_Size);
   return true;
 }
 
@@ -141,11 +148,7 @@ void CClientFile::Cancel(bool finished) {
 bool CClientFile::IsCancelled() const { return WaitForSingleObject(m_StopEvent, 0) == WAIT_OBJECT_0; }
 
 void CClientFile::TakeOutShare() {
-  tLockGuard guard(m_Lock);
-  if (!m_Counted) return;
-  if (m_pInfo != nullptr) m_pInfo->RemoveBytes(m_Size, m_CountedDownloaded);
-  m_Counted = false;
-  m_CountedDownloaded = 0;
+  if (m_pInfo != nullptr) m_pInfo->TakeOutShare(&m_Share, m_Size);
 }
 
 std::uint32_t CClientFile::GetProgress() const {
@@ -160,7 +163,12 @@ void CClientFile::Load() {
   const bool named = MakeCachePath(m_ResourceName, m_FileName, &cachePath);
   const std::u16string hostName = m_pInfo != nullptr ? m_pInfo->GetHost() : std::u16string();
   const std::uint16_t port = m_pInfo != nullptr ? m_pInfo->GetPort() : 0;
-  if (!BuildDownloadUrl(hostName, port, m_ResourceName, m_FileName, &url)) url = text::Utf16ToUtf8(m_FileName);
+  // The loading thread's own task context: what it collects goes to the console, never to a fatal report.
+  tTaskContext task;
+  if (!BuildDownloadUrl(hostName, port, m_ResourceName, m_FileName, &url, &task)) {
+    task.ForEachError([](const char* error) { LogConsole("%s\n", error); });
+    url = text::Utf16ToUtf8(m_FileName);
+  }
   if (named && cache::HostPathOf(cachePath, true, &host)) {
     // An older copy goes first: a file that fails leaves nothing behind that a later start could run.
     DeleteFileW(host.c_str());
@@ -225,14 +233,8 @@ std::size_t CClientFile::OnWrite(char* data, std::size_t size, std::size_t count
   const std::uint32_t written = self->m_pStream->Write(data, 1, std::uint32_t(bytes));
   self->m_Written += written;
   self->m_RunningCrc = std::uint32_t(crc32(self->m_RunningCrc, reinterpret_cast<const Bytef*>(data), written));
-  {
-    // The server info's lock is taken inside the file's: both counts move together with the file's share.
-    tLockGuard guard(self->m_Lock);
-    if (self->m_Counted) {
-      self->m_CountedDownloaded += written;
-      if (self->m_pInfo != nullptr) self->m_pInfo->AddDownloadedBytes(written);
-    }
-  }
+  // The share lives under the server info's lock alone, so both counts and the share move together.
+  if (self->m_pInfo != nullptr) self->m_pInfo->AddToShare(&self->m_Share, written);
   return written;
 }
 

@@ -103,6 +103,9 @@ bool CClientResource::Start() {
 bool CClientResource::Stop(bool restarting) { return StopResource(restarting, false); }
 
 bool CClientResource::StopResource(bool restarting, bool force) {
+  // Held throughout, on every path: a loading thread that asks whether the resource runs waits for the answer
+  // until the stop has settled it.
+  tLockGuard guard(*this);
   const std::string name = PrintableName();
   LogConsole("STOP: Stopping resource %s...\n", name.c_str());
   if (!IsRunning()) {
@@ -115,12 +118,8 @@ bool CClientResource::StopResource(bool restarting, bool force) {
     LogConsole("STOP: Resource %s failed to stop!\n", name.c_str());
     return false;
   }
-  CClientResourceScriptEnvironment* environment = nullptr;
-  {
-    tLockGuard guard(*this);
-    environment = m_pEnvironment;
-    m_pEnvironment = nullptr;
-  }
+  CClientResourceScriptEnvironment* environment = m_pEnvironment;
+  m_pEnvironment = nullptr;
   delete environment;
   LogConsole("STOP: Resource %s stopped.\n", name.c_str());
   return true;
@@ -135,10 +134,10 @@ void CClientResource::CreateFromList(CClientResources* table, const ResourceList
 }
 
 void CClientResource::ReadFileList(const ResourceRecord& record) {
-  {
-    tLockGuard guard(*this);
-    m_Pending = 0;
-  }
+  // Held throughout (it is recursive: the stop, the start and the counts below take it again). Meanwhile this
+  // thread takes the loader's, the server info's and the files' locks, one at a time (Downloads.h).
+  tLockGuard guard(*this);
+  m_Pending = 0;
   if (IsRunning()) Stop(record.running);
   // The connection's jobs of the old list are cancelled by now: nothing points into the old entries.
   m_Scripts.clear();
@@ -149,7 +148,6 @@ void CClientResource::ReadFileList(const ResourceRecord& record) {
     if (script) m_Scripts.push_back(tScript{!cached, fileName});
     if (cached) continue;
     if (resourcecache::QueueDownload(m_pTable->GetClient(), this, fileName, file.size, file.crc, script)) {
-      tLockGuard guard(*this);
       ++m_Pending;
     } else if (script) {
       m_Scripts.pop_back();  // never arrives

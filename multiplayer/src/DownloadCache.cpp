@@ -11,6 +11,7 @@
 #include <platform/files.h>
 
 #include <multiplayer/Downloads.h>
+#include <multiplayer/Protocol.h>
 
 namespace {
 
@@ -23,7 +24,8 @@ bool IsSoundComponent(std::u16string_view name) {
   for (const char16_t c : name) {
     if (c < 0x20 || c == 0x7F || c == u'/' || c == u'\\' || c == u':') return false;
   }
-  return true;
+  // On the real platform these would reach a device or an aliased file instead of the cache's own.
+  return !IsSpecialHostName(name);
 }
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }

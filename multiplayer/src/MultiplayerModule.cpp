@@ -273,10 +273,8 @@ void OnProcess(CModule* module) {
     }
   }
   CMultiplayerState* state = module->m_pState.get();
+  // In game it also delivers the finished downloads, on this thread.
   ProcessNetFrame(state);
-  // Finished downloads are delivered on this thread; a client the frame destroyed took its loader with it.
-  if (state->m_pClient != nullptr && state->m_pClient->GetServerInfo() != nullptr)
-    state->m_pClient->GetServerInfo()->GetLoader().ProcessFinished();
   ProcessTaskQueue();
 }
 

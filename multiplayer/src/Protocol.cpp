@@ -1,7 +1,10 @@
 // The multiplayer protocol's encoders, readers and disconnect texts.
 #include <multiplayer/Protocol.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <type_traits>
 
 #include <base/Stream.h>
 #include <base/TaskContext.h>
@@ -90,7 +93,38 @@ bool IsSoundComponent(std::string_view name) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\' || c == ':') return false;
   }
-  return true;
+  return !IsSpecialHostName(name);
+}
+
+// The device names, upper case; "COM" and "LPT" take one more character from kDeviceDigits.
+constexpr std::u16string_view kDevices[] = {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"};
+constexpr std::u16string_view kNumberedDevices[] = {u"COM", u"LPT"};
+constexpr std::u16string_view kDeviceDigits = u"123456789\u00B9\u00B2\u00B3";
+
+template <typename Char>
+bool IsSpecialName(std::basic_string_view<Char> name) {
+  if (name.empty()) return false;
+  const char16_t last = char16_t(std::make_unsigned_t<Char>(name.back()));
+  if (last == u'.' || last == u' ') return true;
+  // The device part: up to the first dot, without the spaces before it.
+  std::size_t end = std::min(name.find(Char('.')), name.size());
+  while (end > 0 && name[end - 1] == Char(' ')) --end;
+  std::u16string base;
+  for (std::size_t i = 0; i < end; ++i) {
+    char16_t c = char16_t(std::make_unsigned_t<Char>(name[i]));
+    if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
+    base.push_back(c);
+  }
+  for (const std::u16string_view device : kDevices) {
+    if (base == device) return true;
+  }
+  for (const std::u16string_view device : kNumberedDevices) {
+    if (base.size() == device.size() + 1 && std::u16string_view(base).substr(0, device.size()) == device &&
+        kDeviceDigits.find(base.back()) != std::u16string_view::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string Refusal(const char* what, std::string_view name) {
@@ -368,3 +402,6 @@ bool ReadScriptEvent(CStream* stream, ScriptEventMessage* out) {
   }
   return true;
 }
+
+bool IsSpecialHostName(std::u16string_view name) { return IsSpecialName(name); }
+bool IsSpecialHostName(std::string_view name) { return IsSpecialName(name); }

@@ -130,6 +130,29 @@ void CServerInfo::RemoveBytes(std::uint64_t total, std::uint64_t downloaded) {
   m_DownloadedBytes -= std::min(downloaded, m_DownloadedBytes);
 }
 
+void CServerInfo::CountShare(tDownloadShare* share, std::uint64_t size) {
+  tLockGuard guard(*this);
+  if (share->m_Counted) return;
+  m_TotalBytes += size;
+  share->m_Counted = true;
+}
+
+void CServerInfo::AddToShare(tDownloadShare* share, std::uint64_t bytes) {
+  tLockGuard guard(*this);
+  if (!share->m_Counted) return;
+  share->m_Downloaded += bytes;
+  m_DownloadedBytes += bytes;
+}
+
+void CServerInfo::TakeOutShare(tDownloadShare* share, std::uint64_t size) {
+  tLockGuard guard(*this);
+  if (!share->m_Counted) return;
+  m_TotalBytes -= std::min(size, m_TotalBytes);
+  m_DownloadedBytes -= std::min(share->m_Downloaded, m_DownloadedBytes);
+  share->m_Counted = false;
+  share->m_Downloaded = 0;
+}
+
 void CServerInfo::ResetByteCounts() {
   tLockGuard guard(*this);
   m_TotalBytes = 0;
@@ -376,5 +399,8 @@ void ProcessNetFrame(CMultiplayerState* state) {
   if (client->GetState() == NETCLIENT_IN_GAME && (state->m_Flags & ACCEPTED_FLAG_MARK_ITEMS) != 0) MarkItems();
   // ENet is serviced in every state, or a level load or a stay in the menus would time the link out.
   client->Process();
-  if (state->m_pClient.get() == client && client->GetState() == NETCLIENT_IN_GAME) client->SendPlayerState();
+  if (state->m_pClient.get() != client || client->GetState() != NETCLIENT_IN_GAME) return;
+  client->SendPlayerState();
+  // Finished downloads reach their resources in game only: while a level changes they wait in the loader.
+  if (CServerInfo* info = client->GetServerInfo()) info->GetLoader().ProcessFinished();
 }

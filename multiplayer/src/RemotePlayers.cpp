@@ -247,8 +247,11 @@ void RespawnRemotePlayer(CRemotePlayer* entry) {
     if (IsValidRoom(entry->m_State.room)) CreateRemotePlayerItem(entry);
     return;
   }
-  ApplyRemotePlayerStateFlag(entry, 0);
-  const bool switchedHere = !IsCurrentPlayer(*entry) && SwitchIn(entry->m_Item);
+  // The flag step reads and clears the game's current player record: it runs once the puppet is the player, or
+  // it would end the local player's flag bit and effects instead of the puppet's.
+  const bool current = IsCurrentPlayer(*entry);
+  const bool switchedHere = !current && SwitchIn(entry->m_Item);
+  if (current || switchedHere) ApplyRemotePlayerStateFlag(entry, 0);
   const std::uint16_t item = std::uint16_t(entry->m_Item);
   Set<std::uint32_t>(entry->m_pItem, kItemStatusLong,
                      Get<std::uint32_t>(entry->m_pItem, kItemStatusLong) | kRespawnStatusLong);

@@ -28,7 +28,8 @@ bool IsInsideCacheFolder(std::u16string_view resource, std::u16string_view path)
   for (;;) {
     const std::size_t end = std::min(path.find(u'/'), path.size());
     const std::u16string_view component = path.substr(0, end);
-    if (component.empty() || component.size() > kMaxPathComponent || component == u"." || component == u"..") {
+    if (component.empty() || component.size() > kMaxPathComponent || component == u"." || component == u".." ||
+        IsSpecialHostName(component)) {
       return false;
     }
     for (const char16_t c : component) {
@@ -86,5 +87,9 @@ bool CClientResourceScriptEnvironment::LoadScript(const std::u16string& fileName
   host->PopRunningEnvironment();
   sq_settop(t, top);
   stream->Release();
-  return compiled && CallHandler(closure, nullptr);
+  if (!compiled) return false;
+  // A script that raises at its top level has run as far as it got, and its error is reported as every script
+  // error is; it counts as loaded, so a cached start and a downloaded one end alike.
+  CallHandler(closure, nullptr);
+  return true;
 }

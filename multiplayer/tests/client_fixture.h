@@ -113,6 +113,11 @@ class ClientTest : public ::testing::TestWithParam<ClientCase> {
   void TearDown() override {
     state.reset();
     server.reset();
+    // Unloaded, newest first, not only forgotten: MultiplePlayerSupport frees its tables at its Unload.
+    tHackModule* records[8] = {};
+    const std::uint32_t count = GetHackModules(records, std::uint32_t(std::size(records)));
+    for (std::uint32_t i = std::min<std::uint32_t>(count, std::uint32_t(std::size(records))); i > 0; --i)
+      UnloadHackModule(records[i - 1]);
     hack::testing::ResetHackRegistry();
     game.reset();
   }
@@ -183,9 +188,14 @@ class ClientTest : public ::testing::TestWithParam<ClientCase> {
     ASSERT_TRUE(ConnectToServer(state.get(), "127.0.0.1", server->EnetPort()));
     OnConnecting();
     EXPECT_EQ("Waiting for server...", chat.back());
-    EXPECT_EQ("connect 24 " + std::to_string(GameVersion) + " 5 pw Kelv", server->Command("wait 1 5000"));
-    ASSERT_EQ("ok", server->Command("accept " + std::to_string(ownId) + " " + std::to_string(kLevel) + " " +
-                                    std::to_string(kSecondLevel) + " " + std::to_string(flags) + " 77"));
+    EXPECT_EQ("the player \"Kelv\" asks to join (protocol 24, game " + std::to_string(GameVersion) +
+                  ", client value 5, password \"pw\")",
+              server->Command("wait 1 5000"));
+    ASSERT_EQ("accepted the player as player " + std::to_string(ownId) + " on level " + std::to_string(kLevel) +
+                  " (second level " + std::to_string(kSecondLevel) + ", features " + std::to_string(flags) +
+                  ", value 77)",
+              server->Command("accept " + std::to_string(ownId) + " " + std::to_string(kLevel) + " " +
+                              std::to_string(kSecondLevel) + " " + std::to_string(flags) + " 77"));
     ASSERT_TRUE(PumpUntil([&] { return StateNow() == NETCLIENT_CONNECTED; }));
     EXPECT_EQ("Connected", chat.back());
   }
@@ -194,7 +204,7 @@ class ClientTest : public ::testing::TestWithParam<ClientCase> {
     OnLoadItems(state.get());
     ProcessNetFrame(state.get());
     ASSERT_EQ(NETCLIENT_IN_GAME, StateNow());
-    EXPECT_EQ("ready", server->Command("wait 3 5000"));
+    EXPECT_EQ("the player is in the game", server->Command("wait 3 5000"));
   }
 
   std::unique_ptr<gamedouble::CGameDouble> game;

@@ -66,7 +66,8 @@ class DownloadWorld : public ::testing::Environment {
     std::ofstream(root / "files" / resource / file, std::ios::binary) << bytes;
   }
   bool SetFault(const std::string& key, const std::string& mode) const {
-    return server->Command("fault " + key + " " + mode) == "ok";
+    return server->Command("fault " + key + " " + mode) ==
+           (mode == "none" ? "will serve " + key + " as it is" : "will serve " + key + " with the fault " + mode);
   }
   // Every path below the root (relative), to see what a download left anywhere.
   std::set<std::string> Tree() const {

@@ -90,7 +90,8 @@ TEST(DownloadRequest, TheServerSeesTheEscapedUrlAndTheUserAgent) {
   ASSERT_TRUE(World().SetFault("x/y", "none"));
   const std::vector<std::string>& log = World().server->HttpLog();
   ASSERT_FALSE(log.empty());
-  EXPECT_EQ("http /r%20s/clientfile a%20b%26c.txt QuorvantModLauncher/1.0.12 (Windows NT 10.0; WOW64)", log.back());
+  EXPECT_EQ("http: asked for /r%20s/clientfile?a%20b%26c.txt by QuorvantModLauncher/1.0.12 (Windows NT 10.0; WOW64)",
+            log.back());
 }
 
 TEST(DownloadRequest, UrlsBracketIpv6HostsEscapeNamesAndStayShort) {
@@ -109,11 +110,51 @@ TEST(DownloadRequest, UrlsBracketIpv6HostsEscapeNamesAndStayShort) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url != nullptr ? c.url : "refused");
     std::string url;
-    const bool built = BuildDownloadUrl(c.host, 22000, c.resource, c.file, &url);
+    tTaskContext task;
+    const bool built = BuildDownloadUrl(c.host, 22000, c.resource, c.file, &url, &task);
     EXPECT_EQ(c.url != nullptr, built);
     if (c.url != nullptr) {
       EXPECT_EQ(c.url, url);
     }
+    // Only a character the URL cannot carry is reported; a URL too long is refused quietly.
+    const std::u16string all = c.host + c.resource + c.file;
+    const bool wide = std::any_of(all.begin(), all.end(), [](char16_t unit) { return unit > 0xFF; });
+    EXPECT_EQ(wide ? 1u : 0u, task.GetErrorCount());
+  }
+}
+
+// A character above 0xFF in the host or a name fails the file with the report of that character, on the console
+// before its "Unable to download" line; the resource hears of a failed file.
+TEST(DownloadRequest, ACharacterAboveLatin1IsReportedBeforeTheFailure) {
+  const std::string report =
+      "An attempt was made to copy a string into a buffer of a type that does not support a character in the "
+      "string.\n";
+  const struct {
+    const char* host;  // UTF-8
+    std::u16string resource;
+    const char* file;  // UTF-8
+  } cases[] = {
+      {"h\xC4\x80st", u"r", "a.txt"},
+      {"\xE2\x82\xAC.example", u"r", "b.txt"},
+      {"127.0.0.1", u"r\u0101", "c.txt"},
+      {"127.0.0.1", u"r", "d\xE4\xB8\xAD.txt"},
+      {"127.0.0.1", u"\uFFFF", "\xF0\x9F\x98\x80.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.host) + " " + c.file);
+    CRecordingResource resource(c.resource);
+    CServerInfo info(c.host, World().server->HttpPort());
+    testing::internal::CaptureStdout();
+    CClientFile* job = QueueFile(&info, &resource, c.file, "bytes");
+    ASSERT_NE(nullptr, job);
+    const bool idle = RunUntilIdle(info.GetLoader());
+    const std::string console = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(idle);
+    const std::size_t reported = console.find(report);
+    ASSERT_NE(std::string::npos, reported) << console;
+    EXPECT_EQ(reported + report.size(), console.find("Unable to download ")) << console;
+    EXPECT_EQ(std::vector<std::string>{std::string("file ") + c.file + " failed"}, resource.log);
+    job->Release();
   }
 }
 
@@ -187,6 +228,9 @@ TEST(DownloadCache, PathsStayInTheResourceFolder) {
       {u"C:", u"x", false},        {u"res", u"\\\\server\\share", false},                 {u"res", u"a\u0001b", false},
       {u"res", u"a\u007F", false}, {u"re\ns", u"a", false},     {u"", u"a", false},         {u"res", u"", false},
       {u"res", std::u16string(u"a\0b", 3), false},
+      // Names a Win32 host would take for a device or another file.
+      {u"res", u"CON", false},     {u"nul", u"a", false},       {u"res", u"a.", false},     {u"res", u"...", false},
+      {u"res", u"com1.txt", false}, {u"res", u"a ", false},     {u"LPT\u00B9", u"a", false}, {u"res", u"icon", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Utf8(c.resource) + " / " + Utf8(c.file));

@@ -33,6 +33,16 @@ void Register(const char16_t* name) {
   ASSERT_EQ(MODULEREPLY_HANDLED, RegisterBuiltInModule(record, kLibraryHandle) & MODULEREPLY_HANDLED);
 }
 
+// Unloads every registered module, newest first (MultiplePlayerSupport frees its tables, SquirrelSupport its host),
+// then forgets them all.
+void ResetRegistry() {
+  tHackModule* records[16] = {};
+  const std::uint32_t count = GetHackModules(records, std::uint32_t(std::size(records)));
+  for (std::uint32_t i = std::min<std::uint32_t>(count, std::uint32_t(std::size(records))); i > 0; --i)
+    UnloadHackModule(records[i - 1]);
+  hack::testing::ResetHackRegistry();
+}
+
 }  // namespace
 
 void ModuleTest::SetUp() {
@@ -67,8 +77,7 @@ void ModuleTest::SetUp() {
 
 void ModuleTest::TearDown() {
   if (multiplayer::GetModule() != nullptr) Send(MODULEEVENT_UNLOAD);
-  SquirrelSupportModuleHandler(MODULEEVENT_UNLOAD, nullptr);
-  hack::testing::ResetHackRegistry();
+  ResetRegistry();
   hack::testing::ClearModuleOptions();
   fileSystem.reset();
   appContext.reset();
@@ -84,7 +93,7 @@ std::uint32_t ModuleTest::Start(const std::string& serverText, bool page) {
   if (module != nullptr) {
     // A second start in one test: a fresh registry, as a new game would have.
     if (multiplayer::GetModule() != nullptr) Send(MODULEEVENT_UNLOAD);
-    hack::testing::ResetHackRegistry();
+    ResetRegistry();
     Register(u"MultiplePlayerSupport");
     Register(u"SquirrelSupport");
   }

@@ -2,10 +2,14 @@
 // object inside it: the console's keys and history, timers, key binds without a console page, and console commands
 // reaching the test server.
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 
 #include <features/MultiplePlayerSupport.h>
 #include <hack/GameRoutines.h>
+#include <hack/ModuleRegistry.h>
 #include <multiplayer/Protocol.h>
+#include <platform/window.h>
 #include <scripting/KeyBinds.h>
 
 #include "module_fixture.h"
@@ -52,11 +56,27 @@ TEST_P(ModuleTest, WithoutAUsableServerTheModuleRunsUnconnected) {
     Frame();
     ASSERT_NE(nullptr, Client());
     EXPECT_EQ(CClient::kWelcomeLine, LastChat());
-    Client()->GetCommands()->ExecuteLine(u"/say hello", true);
-    EXPECT_EQ("Not connected to a server!", LastChat());
-    Client()->GetCommands()->ExecuteLine(u"/kick Bob", true);
-    EXPECT_EQ("'kick' is not recognized as an internal or external command, operable program or batch file.",
-              LastChat());
+    // Every refusal reaches the chat window and the console alike.
+    const std::string unknown =
+        "' is not recognized as an internal or external command, operable program or batch file.";
+    const struct {
+      const char16_t* line;
+      std::string said;
+    } refusals[] = {
+        {u"/say hello", "Not connected to a server!"},
+        {u"/say", "Not connected to a server!"},
+        {u"/kick Bob", "'kick" + unknown},
+        {u"/Zoom", "'Zoom" + unknown},
+        {u"/caf\u00e9 au lait", "'caf\xC3\xA9" + unknown},
+    };
+    for (const auto& refusal : refusals) {
+      SCOPED_TRACE(refusal.said);
+      ::testing::internal::CaptureStdout();
+      Client()->GetCommands()->ExecuteLine(refusal.line, true);
+      const std::string said = ::testing::internal::GetCapturedStdout();
+      EXPECT_EQ(refusal.said, LastChat());
+      EXPECT_EQ("CHAT: " + refusal.said + "\n", said);
+    }
     Send(MODULEEVENT_UNLOAD);
     EXPECT_EQ(nullptr, multiplayer::GetModule());
     EXPECT_TRUE(messages.shown.empty());
@@ -64,11 +84,17 @@ TEST_P(ModuleTest, WithoutAUsableServerTheModuleRunsUnconnected) {
 }
 
 TEST_P(ModuleTest, EachReasonAtInitShowsItsTextAndRefuses) {
-  for (const std::uint32_t reason : {std::uint32_t(DISCONNECT_SERVER_FULL), std::uint32_t(DISCONNECT_WRONG_PASSWORD), 99u}) {
+  const std::pair<std::uint32_t, const char*> reasons[] = {{DISCONNECT_SERVER_FULL, "reason 1 (server full)"},
+                                                           {DISCONNECT_WRONG_PASSWORD, "reason 4 (wrong password)"},
+                                                           {99, "reason 99"}};
+  for (const auto& [reason, said] : reasons) {
     SCOPED_TRACE(reason);
     Serve({"wait 1 5000", "reject " + std::to_string(reason)});
     EXPECT_EQ(MODULEREPLY_SKIP, Start(Address()));
-    EXPECT_EQ("connect 24 " + std::to_string(GameVersion) + " 0 pw Kelv", server->Reply());
+    EXPECT_EQ("the player \"Kelv\" asks to join (protocol 24, game " + std::to_string(GameVersion) +
+                  ", client value 0, password \"pw\")",
+              server->Reply());
+    EXPECT_EQ(std::string("refused the player, ") + said, server->Reply());
     ASSERT_FALSE(messages.shown.empty());
     EXPECT_EQ(GetDisconnectMessageText(reason), messages.shown.back());
     EXPECT_EQ(nullptr, multiplayer::GetModule());
@@ -121,7 +147,9 @@ TEST_P(ModuleTest, AStalledDownloadHoldsNeitherQuitNorUnload) {
       Send(MODULEEVENT_UNLOAD);
     }
     EXPECT_LT(Clock::now() - start, kBound);
-    for (const char* reply : {"connect", "ok", "ready", "ok", "ok", "disconnect 6"})
+    for (const char* reply : {"the player \"Kelv\" asks to join", "accepted the player as player 0 on level 5",
+                              "the player is in the game", "will serve big/data.bin with the fault stalled",
+                              "listed the resource big (running, 1 file)", "the player disconnected, reason 6 (quit)"})
       EXPECT_EQ(0u, server->Reply().rfind(reply, 0)) << reply;
   }
 }
@@ -326,7 +354,9 @@ TEST_P(ModuleTest, TheConsoleOpensOnTheTextAfterItsKeyAndKeepsItsHistory) {
   PushText("draft");
   Frame();
   const std::pair<SDL_Keycode, const char*> steps[] = {
-      {SDLK_UP, "/two"}, {SDLK_UP, "/one"}, {SDLK_UP, "/one"}, {SDLK_DOWN, "/two"}, {SDLK_DOWN, "draft"},
+      // Up past the oldest line keeps it shown and counts on; Down walks those steps back before it moves.
+      {SDLK_UP, "/two"},   {SDLK_UP, "/one"},   {SDLK_UP, "/one"},   {SDLK_UP, "/one"},
+      {SDLK_DOWN, "/one"}, {SDLK_DOWN, "/one"}, {SDLK_DOWN, "/two"}, {SDLK_DOWN, "draft"},
   };
   for (const auto& [key, shown] : steps) {
     PushKey(key);
@@ -376,21 +406,156 @@ TEST_P(ModuleTest, WithoutTheMainPageKeysGoToTheKeyBinds) {
 TEST_P(ModuleTest, CommandsReachTheServerAndQuitClosesTheLink) {
   Serve({"wait 1 5000", "accept 0 5 9 0 0", "wait 7 10000", "wait 6 10000", "wait 7 10000", "wait disconnect 10000"});
   ASSERT_EQ(MODULEREPLY_HANDLED, Start(Address()));
-  EXPECT_EQ(0u, server->Reply().rfind("connect ", 0));
-  EXPECT_EQ("ok", server->Reply());
+  EXPECT_EQ(0u, server->Reply().rfind("the player \"Kelv\" asks to join (", 0));
+  EXPECT_EQ("accepted the player as player 0 on level 5 (second level 9, features 0, value 0)", server->Reply());
   Frame();
   Client()->GetCommands()->ExecuteLine(u"/kick Bob now", true);
-  EXPECT_EQ("command kick Bob now", server->Reply());
+  EXPECT_EQ("received command: kick Bob now", server->Reply());
   Client()->GetCommands()->ExecuteLine(u"/say", true);  // nothing to say: nothing sent
   Client()->GetCommands()->ExecuteLine(u"hi there", true);
-  EXPECT_EQ("chat hi there", server->Reply());
+  EXPECT_EQ("received chat: hi there", server->Reply());
   Client()->GetCommands()->ExecuteLine(u"/ping", true);
-  EXPECT_EQ("command ping", server->Reply());
+  EXPECT_EQ("received command: ping", server->Reply());
   Client()->GetCommands()->ExecuteLine(u"/quit", true);
-  EXPECT_EQ("disconnect 6", server->Reply());
+  EXPECT_EQ("the player disconnected, reason 6 (quit)", server->Reply());
   EXPECT_EQ(nullptr, multiplayer::GetModule()->m_pState->m_pClient);
   Frame();  // the module goes on without a connection
 }
+
+// "quit", "q" and "exit" close the game's window, connected or not.
+std::vector<UINT>& WindowMessages() {
+  static std::vector<UINT> messages;
+  return messages;
+}
+LRESULT RecordingProcedure(HWND, UINT message, WPARAM, LPARAM) {
+  WindowMessages().push_back(message);
+  return 0;
+}
+
+TEST_P(ModuleTest, EachExitCommandClosesTheGamesWindow) {
+  constexpr UINT kClose = 0x0010;
+  const HWND window = Game::GetWindow();
+  for (const char16_t* line : {u"/quit", u"/q", u"/exit"}) {
+    SCOPED_TRACE(text::Utf16ToUtf8(line));
+    ASSERT_EQ(MODULEREPLY_HANDLED, Start(""));
+    Frame();
+    platform::SetWindowProcedure(window, &RecordingProcedure);
+    WindowMessages().clear();
+    Client()->GetCommands()->ExecuteLine(line, true);
+    platform::SetWindowProcedure(window, nullptr);
+    EXPECT_EQ(std::vector<UINT>{kClose}, WindowMessages());
+    EXPECT_EQ(nullptr, multiplayer::GetModule()->m_pState->m_pClient);
+  }
+}
+
+// A server that cannot be reached at Init: the start-up message and reply 7, nothing of the module left.
+TEST_P(ModuleTest, AServerThatCannotBeReachedRefusesTheModuleWithItsMessage) {
+  for (const char* server : {"[]:22000", ":22000", "[]"}) {
+    SCOPED_TRACE(server);
+    messages.shown.clear();
+    EXPECT_EQ(MODULEREPLY_SKIP, Start(server));
+    EXPECT_EQ(std::vector<std::string>{"Failed to connect to the multiplayer server."}, messages.shown);
+    EXPECT_EQ(nullptr, multiplayer::GetModule());
+  }
+}
+
+// The server ends the link in play: the frame that hears it keeps the client (its reason in the chat and on the
+// console), the next removes it, and the game goes on without one.
+TEST_P(ModuleTest, ADisconnectInPlayRemovesTheClientAtTheNextFrame) {
+  const gamedouble::Place stateByte{0x7FD170, 0x7FD290, 0x7FD2D0, 0xE5C2D0};
+  Serve({"wait 1 5000", "accept 0 5 9 0 0", "wait 3 5000", "kick 4"});
+  ASSERT_EQ(MODULEREPLY_HANDLED, Start(Address()));
+  game->Write<std::uint8_t>(stateByte, 5);
+  Send(MODULEEVENT_LOADITEMS);
+  CMultiplayerState* state = multiplayer::GetModule()->m_pState.get();
+  ::testing::internal::CaptureStdout();
+  for (const auto deadline = Clock::now() + std::chrono::seconds(10);
+       !state->m_Disconnected && state->m_pClient != nullptr && Clock::now() < deadline;) {
+    Frame();
+  }
+  const std::string console = ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(state->m_Disconnected);
+  EXPECT_NE(nullptr, state->m_pClient);
+  EXPECT_EQ(GetDisconnectChatText(DISCONNECT_WRONG_PASSWORD), LastChat());
+  EXPECT_NE(std::string::npos, console.find(std::string("CHAT: ") + GetDisconnectChatText(DISCONNECT_WRONG_PASSWORD)));
+  Frame();
+  EXPECT_EQ(nullptr, state->m_pClient);
+  EXPECT_FALSE(state->m_Disconnected);
+  Send(MODULEEVENT_LOADITEMS);
+  Frame();
+  EXPECT_EQ(nullptr, state->m_pClient);
+  // The server's view: it let the player in, saw it in the game, and kicked it.
+  EXPECT_EQ(0u, server->Reply().rfind("the player \"Kelv\" asks to join (", 0));
+  for (const char* said : {"accepted the player as player 0 on level 5 (second level 9, features 0, value 0)",
+                           "the player is in the game", "kicked the player, reason 4 (wrong password)"})
+    EXPECT_EQ(said, server->Reply());
+}
+
+// A level without the player's item ends the game after its message.
+class CStderrMessages : public CMessages {
+ public:
+  HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
+    if (config.pszContent != nullptr) std::fprintf(stderr, "%s\n", text::Utf16ToUtf8(config.pszContent).c_str());
+    return CMessages::TaskDialog(config, pressed);
+  }
+  int MessageBox(HWND window, std::u16string_view text, std::u16string_view caption, UINT type) override {
+    std::fprintf(stderr, "%s\n", text::Utf16ToUtf8(text).c_str());
+    return CMessages::MessageBox(window, text, caption, type);
+  }
+};
+
+TEST_P(ModuleTest, ALevelWithoutThePlayersItemEndsTheGameAfterItsMessage) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  ASSERT_EQ(MODULEREPLY_HANDLED, Start(""));
+  Frame();
+  EXPECT_EXIT(
+      {
+        static CStderrMessages shown;
+        platform::SetDialogBackend(&shown);
+        const std::uint16_t none = 0xFFFF;
+        std::memcpy(Game::GetPlayerRecord(), &none, sizeof none);
+        Send(MODULEEVENT_LOADITEMS);
+      },
+      ::testing::ExitedWithCode(1), "The KELV item is missing from this map\\.");
+}
+
+// Init's two patches stand while the module is loaded, on every build, and their bytes come back when it goes.
+using InitPatchesTest = ModuleTest;
+
+TEST_P(InitPatchesTest, StandWhileLoadedAndGoWithTheModule) {
+  const gamedouble::Place nop{0x4303BA, 0x430842, 0x430842, 0x455EAC};
+  const gamedouble::Place from{0x4303BF, 0x430847, 0x430847, 0x455EB0};
+  const gamedouble::Place target{0x4303FF, 0x430887, 0x430887, 0x455EEE};
+  const auto code = [&](const gamedouble::Place& place, std::size_t size) {
+    const auto* at = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(game->At(place)));
+    return std::vector<std::uint8_t>(at, at + size);
+  };
+  const std::vector<std::uint8_t> nopBefore = code(nop, 4), jumpBefore = code(from, 2);
+  // Four bytes passed over: a short jump over the two after it.
+  const std::vector<std::uint8_t> skip = {0xEB, 0x02};
+  ASSERT_NE(skip, code(nop, 2));
+  for (const bool unload : {true, false}) {
+    SCOPED_TRACE(unload ? "unloaded" : "refused");
+    if (unload) {
+      ASSERT_EQ(MODULEREPLY_HANDLED, Start(""));
+      EXPECT_EQ(skip, code(nop, 2));
+      const std::vector<std::uint8_t> jump = code(from, 2);
+      EXPECT_EQ(0xEB, jump[0]);  // a short jump
+      EXPECT_EQ(game->At(target), game->At(from) + 2 + std::uint32_t(std::int32_t(std::int8_t(jump[1]))));
+      UnloadHackModule(module);
+    } else {
+      ASSERT_EQ(MODULEREPLY_SKIP, Start("[]:1"));  // refused: the registry takes its patches away
+    }
+    EXPECT_EQ(nullptr, multiplayer::GetModule());
+    EXPECT_EQ(nopBefore, code(nop, 4));
+    EXPECT_EQ(jumpBefore, code(from, 2));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, InitPatchesTest,
+                         ::testing::Values(gamedouble::Build::IVEditor, gamedouble::Build::IVReleasePatched,
+                                           gamedouble::Build::IVDemoCorvel, gamedouble::Build::VReleasePatched),
+                         [](const auto& info) { return std::string(gamedouble::NameOf(info.param)); });
 
 INSTANTIATE_TEST_SUITE_P(Builds, ModuleTest, ::testing::Values(gamedouble::Build::VReleasePatched),
                          [](const auto& info) { return std::string(gamedouble::NameOf(info.param)); });

@@ -211,6 +211,41 @@ TEST_P(PlayersTest, TheStateFlagCallsRoutineEOrEndsTheFlagBit) {
   EXPECT_EQ(1u, CallCount(Routine::RoutineE));
 }
 
+// A respawn ends the flag bit of the player it respawns: the puppet's, or the local player's own for the own id,
+// never the other one, whatever else the flags hold.
+TEST_P(PlayersTest, ARespawnEndsTheFlagBitOfItsOwnPlayerAlone) {
+  const struct {
+    const char* label;
+    bool own;
+    std::int32_t local, puppet, localAfter, puppetAfter;
+  } cases[] = {
+      {"remote, both set", false, 0x08, 0x08, 0x08, 0x00},
+      {"remote, the local bit alone", false, 0x0F, 0x00, 0x0F, 0x00},
+      {"remote, the puppet's bit alone", false, 0x00, 0x7F, 0x00, 0x77},
+      {"remote, high bits kept", false, std::int32_t(0x80000008), 0x40000008, std::int32_t(0x80000008), 0x40000000},
+      {"own, both set", true, 0x08, 0x08, 0x00, 0x08},
+      {"own, the puppet's bit alone", true, 0x00, 0x08, 0x00, 0x08},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeClient(NETCLIENT_IN_GAME, 1);
+    Receive(netserver::PlayerStates({{2, StateIn(3)}}));
+    const std::uint16_t puppet = std::uint16_t(state->m_RemotePlayers[2].m_Item);
+    std::uint8_t* snapshot = mps::GetPlayerSnapshot(puppet);
+    ASSERT_NE(nullptr, snapshot);
+    std::memcpy(Game::GetPlayerRecord() + kRecordFlags, &c.local, sizeof c.local);
+    std::memcpy(snapshot + kRecordFlags, &c.puppet, sizeof c.puppet);
+    Receive(netserver::PlayerUpdate({0x10, c.own ? 1u : 2u}));
+    ASSERT_FALSE(mps::IsRemoteCurrent());
+    std::int32_t local, after;
+    std::memcpy(&local, Game::GetPlayerRecord() + kRecordFlags, sizeof local);
+    std::memcpy(&after, snapshot + kRecordFlags, sizeof after);
+    EXPECT_EQ(c.localAfter, local);
+    EXPECT_EQ(c.puppetAfter, after);
+    state->m_pClient.reset();
+  }
+}
+
 TEST_P(PlayersTest, ThePuppetsEffectsEndWithItsFlagAndWithIt) {
   MakeClient(NETCLIENT_IN_GAME, 1);
   Receive(netserver::PlayerStates({{2, StateIn(3)}}));
@@ -278,6 +313,146 @@ TEST_P(PlayersTest, ANewOwnIdForgetsTheOldEntryWithoutRemovingTheLocalItem) {
   Receive(netserver::Accepted(std::uint32_t(TableSize()), 1, 2, 0, 0));
   OnLoadItems(state.get());
   EXPECT_EQ(NETCLIENT_LEVEL_LOADED, client->GetState());
+}
+
+// Feature bit 2 marks the items of the game's list whose object ids the build's game names: the status bits, both
+// item routines, in list order; no other item, no other state, and a walk that ends whatever the links say.
+TEST_P(PlayersTest, FeatureBitTwoMarksTheListedItemsOfItsObjects) {
+  constexpr std::uint32_t kNext = 28, kObject = 12, kStatusWord = 40, kStatusLong = 5610;
+  const gamedouble::Place head{0x7FD0EA, 0x7FD20A, 0x7FD24A, 0xE5BF22};
+  // Object ids on both sides of each range of both games, chained from item 10 on.
+  const std::int16_t objects[] = {30, 31, 34, 35, 96, 97, 102, 103, 105, 106, 107, 108};
+  const auto marked = [&](std::int16_t object) {
+    return V() ? object >= 31 && object <= 96 : (object >= 35 && object <= 102) || object == 106 || object == 107;
+  };
+  const auto link = [&](std::uint16_t item, std::uint16_t next, std::int16_t object) {
+    std::memcpy(Item(item) + kNext, &next, sizeof next);
+    std::memcpy(Item(item) + kObject, &object, sizeof object);
+    const std::uint16_t word = 0x0001;
+    const std::uint32_t status = 0x10;
+    std::memcpy(Item(item) + kStatusWord, &word, sizeof word);
+    std::memcpy(Item(item) + kStatusLong, &status, sizeof status);
+  };
+  const std::uint16_t first = 10;
+  for (std::size_t i = 0; i < std::size(objects); ++i) {
+    link(std::uint16_t(first + i), i + 1 < std::size(objects) ? std::uint16_t(first + i + 1) : 0xFFFF, objects[i]);
+  }
+  // An item outside the chain that would be marked: the walk never reaches it.
+  link(60, 0xFFFF, 40);
+  game->Write<std::uint16_t>(head, first);
+  CQVNetClient* client = MakeClient(NETCLIENT_CONNECTED);
+  state->m_Flags = ACCEPTED_FLAG_MARK_ITEMS;
+  for (const NetClientState s : {NETCLIENT_CONNECTED, NETCLIENT_NONE, NETCLIENT_IN_GAME}) {
+    SCOPED_TRACE(s);
+    client->SetState(s);
+    game->ClearCalls();
+    ProcessNetFrame(state.get());
+    const bool inGame = s == NETCLIENT_IN_GAME;
+    std::vector<std::uint32_t> expected;
+    for (std::size_t i = 0; i < std::size(objects); ++i) {
+      SCOPED_TRACE(objects[i]);
+      const std::uint32_t number = std::uint32_t(first + i);
+      const bool mark = inGame && marked(objects[i]);
+      if (mark) expected.push_back(number);
+      EXPECT_EQ(mark ? 0x0101 : 0x0001, ItemField<std::uint16_t>(number, kStatusWord));
+      EXPECT_EQ(mark ? 0x16u : 0x10u, ItemField<std::uint32_t>(number, kStatusLong));
+    }
+    EXPECT_EQ(expected, FirstArguments(game->CallsOf(Routine::CallItemRoutineA)));
+    EXPECT_EQ(expected, FirstArguments(game->CallsOf(Routine::CallItemRoutineB)));
+    EXPECT_EQ(0x10u, ItemField<std::uint32_t>(60, kStatusLong));
+  }
+  // A loop in the links, and a link past the item limit: the walk ends within the limit's count of steps.
+  link(first + std::size(objects) - 1, first, objects[std::size(objects) - 1]);
+  game->ClearCalls();
+  ProcessNetFrame(state.get());
+  EXPECT_LE(game->CallsOf(Routine::CallItemRoutineA).size(), std::size_t(g_ItemLimit));
+  EXPECT_GT(game->CallsOf(Routine::CallItemRoutineA).size(), 0u);
+  link(first, std::uint16_t(g_ItemLimit), 40);
+  game->ClearCalls();
+  ProcessNetFrame(state.get());
+  EXPECT_EQ(std::vector<std::uint32_t>{first}, FirstArguments(game->CallsOf(Routine::CallItemRoutineA)));
+  state->m_Flags = 0;
+  game->ClearCalls();
+  ProcessNetFrame(state.get());
+  EXPECT_TRUE(game->CallsOf(Routine::CallItemRoutineA).empty());
+}
+
+// The own state that goes out: the item's fields, the state word, word 6 by its rule, the build's two record words
+// and bit 3 of the record's flags, as the server reads them back.
+TEST_P(PlayersTest, TheOwnStateCarriesTheBuildsWordsAndTheWordSixRule) {
+  constexpr std::uint32_t kWord2 = 2, kWord6 = 6, kWord44 = 44;
+  const std::uint32_t wordA = V() ? 164 : 162, wordB = V() ? 216 : 214;
+  const struct {
+    std::int16_t word2, word6;
+    std::int32_t flags;
+    std::uint16_t sentWord6;
+    std::uint32_t flag;
+  } cases[] = {
+      {0, 5, 0x08, 0, 1}, {2, 5, 0x00, 5, 0}, {4, 5, 0x0F, 5, 1},
+      {3, 5, 0x07, 0, 0}, {0, 7, 0x10, 7, 0}, {1, -3, std::int32_t(0xFFFFFFFF), 0, 1},
+      {2, 0, 0, 0, 0},
+  };
+  MakeClient(NETCLIENT_IN_GAME, 1);
+  std::uint8_t* item = Game::GetPlayerItem();
+  std::uint8_t* record = Game::GetPlayerRecord();
+  const auto put = [](std::uint8_t* at, auto value) { std::memcpy(at, &value, sizeof value); };
+  put(item + kItemRoom, std::int16_t(6));
+  put(item + kItemWord, std::uint16_t(0x3344));
+  put(item + kItemX, std::int32_t(-100));
+  put(item + kItemY, std::int32_t(200));
+  put(item + kItemZ, std::int32_t(-300));
+  put(item + kItemHeading, std::uint16_t(0x8001));
+  *Game::GetPlayerStateWord() = 0xCAFEF00D;
+  // The other build's offsets hold decoys: only the build's own words may go out.
+  put(record + (V() ? 162 : 164), std::uint16_t(0xDEAD));
+  put(record + (V() ? 214 : 216), std::uint16_t(0xBEEF));
+  put(record + wordA, std::uint16_t(0x1111));
+  put(record + wordB, std::uint16_t(0x2222));
+  put(record + kWord44, std::uint16_t(0x4444));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.word2) + " " + std::to_string(c.word6));
+    put(record + kWord2, c.word2);
+    put(record + kWord6, c.word6);
+    put(record + kRecordFlags, c.flags);
+    PlayerStateFormat own;
+    ASSERT_TRUE(FillPlayerState(&own));
+    std::uint8_t message[kPlayerStateMessageSize];
+    EncodePlayerState(own, message);
+    netserver::State read;
+    ASSERT_TRUE(netserver::DecodePlayerState(Bytes(message, message + sizeof message), read));
+    EXPECT_EQ(6, read.room);
+    EXPECT_EQ(0x3344, read.word34);
+    EXPECT_EQ(-100, read.x);
+    EXPECT_EQ(200, read.y);
+    EXPECT_EQ(-300, read.z);
+    EXPECT_EQ(0x8001, read.heading);
+    EXPECT_EQ(0xCAFEF00Du, read.stateWord);
+    EXPECT_EQ(c.sentWord6, read.word6);
+    EXPECT_EQ(0x1111, read.wordA);
+    EXPECT_EQ(0x2222, read.wordB);
+    EXPECT_EQ(0x4444, read.word44);
+    EXPECT_EQ(c.flag, read.flag);
+  }
+}
+
+// A level without the player's item: the entries forget their puppets, and nothing else moves.
+TEST_P(PlayersTest, LoadItemsWithoutAPlayerItemOnlyForgetsThePuppets) {
+  CQVNetClient* client = MakeClient(NETCLIENT_IN_GAME, 1);
+  Receive(netserver::PlayerStates({{2, StateIn(3)}}));
+  client->SetState(NETCLIENT_CONNECTED);
+  state->m_SavedStart = {7, 1, 2, 3, 4};
+  const std::uint16_t none = 0xFFFF;
+  std::memcpy(Game::GetPlayerRecord(), &none, sizeof none);
+  OnLoadItems(state.get());
+  for (const CRemotePlayer& entry : state->m_RemotePlayers) EXPECT_EQ(-1, entry.m_Item);
+  EXPECT_EQ(NETCLIENT_CONNECTED, client->GetState());
+  EXPECT_EQ(7, state->m_SavedStart.room);
+  EXPECT_EQ(4, state->m_SavedStart.heading);
+  const std::uint16_t local = 0;
+  std::memcpy(Game::GetPlayerRecord(), &local, sizeof local);
+  OnLoadItems(state.get());
+  EXPECT_EQ(NETCLIENT_LEVEL_LOADED, client->GetState());
+  EXPECT_EQ(0, state->m_RemotePlayers[1].m_Item);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, PlayersTest,

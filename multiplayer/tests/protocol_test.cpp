@@ -233,6 +233,9 @@ TEST(Protocol, UnsoundNamesAreSkippedWithAConsoleLine) {
       {"resource leaves no room", std::string(longest, 'r'), "f", false, false},
       {"long component", "r", std::string(255, 'f'), true, false},
       {"dots inside", "r", "a..b", true, true},
+      {"device file", "r", "CON", true, false},    {"device resource", "nul.d", "f", false, false},
+      {"trailing dot", "r", "f.", true, false},    {"trailing space", "r ", "f", false, false},
+      {"three dots", "r", "...", true, false},     {"numbered device", "r", "Lpt3.txt", true, false},
   };
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.label);
@@ -249,6 +252,39 @@ TEST(Protocol, UnsoundNamesAreSkippedWithAConsoleLine) {
     if (c.resourceKept) {
       EXPECT_EQ(c.fileKept ? 1u : 0u, list.resources[0].files.size());
     }
+  }
+}
+
+// Names the Win32 file systems treat specially, in both forms (8-bit names read each byte as its character).
+TEST(Protocol, SpecialHostNamesAreDevicesAndNamesEndingInADotOrASpace) {
+  const struct {
+    std::string name;
+    bool special;
+  } cases[] = {
+      {"CON", true},         {"con", true},      {"Con.txt", true},   {"NUL", true},      {"nul.tar.gz", true},
+      {"PRN", true},         {"aux.nut", true},  {"COM1", true},      {"com9.log", true}, {"LPT1", true},
+      {"lpt9", true},        {"COM\xB9", true},  {"LPT\xB2.x", true}, {"lpt\xB3", true},  {"CONIN$", true},
+      {"conout$.txt", true}, {"NUL .txt", true}, {"CON  ", true},     {"a.", true},       {"a ", true},
+      {"...", true},         {"..", true},       {"x.y.", true},      {"COM0", false},    {"COM10", false},
+      {"LPT", false},        {"CONSOLE", false}, {"icon", false},     {"NULL", false},    {"xCON", false},
+      {"con_", false},       {"a.b", false},     {" a", false},       {".hidden", false}, {"COM\xB4", false},
+      {"AUXx.txt", false},   {"", false},        {"nu l", false},     {"CON.", true},     {"com1 .", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.special, IsSpecialHostName(std::string_view(c.name)));
+    std::u16string wide;
+    for (const char b : c.name) wide.push_back(char16_t(static_cast<unsigned char>(b)));
+    EXPECT_EQ(c.special, IsSpecialHostName(std::u16string_view(wide)));
+    // A special name is never a resource's folder nor a file in one.
+    if (c.special) {
+      EXPECT_FALSE(IsSoundResourceName(c.name));
+      EXPECT_FALSE(IsSoundFileName(c.name, 1));
+    }
+  }
+  // Wide characters that only look like digits name no device.
+  for (const char16_t* name : {u"COM\u2081", u"LPT\u0661", u"CO\u0147"}) {
+    EXPECT_FALSE(IsSpecialHostName(std::u16string_view(name)));
   }
 }
 
@@ -279,6 +315,11 @@ TEST(Protocol, CountsAreBoundedByTheBytesLeft) {
   Bytes many = {0x01, 0x04, 0, 0};  // 1025 values
   many.resize(many.size() + 1025, 0);
   EXPECT_FALSE(ReadPacket(netserver::ScriptEvent("e", many), [&](CStream* s) { return ReadScriptEvent(s, &event); }));
+  // The limit itself is read whole.
+  Bytes limit = {0x00, 0x04, 0, 0};  // 1024 values
+  limit.resize(limit.size() + 1024, 0);
+  ASSERT_TRUE(ReadPacket(netserver::ScriptEvent("e", limit), [&](CStream* s) { return ReadScriptEvent(s, &event); }));
+  EXPECT_EQ(kMaxScriptArguments, event.argumentCount);
   EXPECT_FALSE(
       ReadPacket(netserver::ScriptEvent("e", {2, 0, 0, 0, 0}), [&](CStream* s) { return ReadScriptEvent(s, &event); }));
   EXPECT_FALSE(ReadPacket(netserver::ScriptEvent("e", {1, 0, 0, 0, 4, 9, 0, 'a'}),

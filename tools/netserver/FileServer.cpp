@@ -144,7 +144,7 @@ bool CFileServer::Serve(MHD_Connection* connection, const std::string& uri) {
   const char* agent = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_USER_AGENT);
   {
     std::lock_guard<std::mutex> guard(m_Lock);
-    m_Log("http " + path + " " + query + " " + (agent != nullptr ? agent : "-"));
+    m_Log("http: asked for " + path + "?" + query + " by " + (agent != nullptr ? agent : "no user agent"));
   }
   const bool redirected = path.rfind(kRedirectPrefix, 0) == 0 && path.size() > std::strlen(kRedirectPrefix) &&
                           path[std::strlen(kRedirectPrefix)] == '/';

@@ -1,7 +1,7 @@
 #pragma once
 // The test server's HTTP file server: "/<resource>/clientfile?<file>" serves <root>/<resource>/<file> with its
 // true length, on an ephemeral port of 127.0.0.1, with a fault mode per file. Every request is logged as one
-// line "http <path> <query> <user agent>" through the log function.
+// line "http: asked for <path>?<query> by <user agent>" through the log function.
 //
 // Errors: Start answers false when the daemon cannot start. Unknown files answer 404.
 // Threads: the daemon serves each connection on a thread of its own; faults and the log take one lock.

@@ -2,6 +2,7 @@
 #include "ServerProtocol.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace netserver {
 
@@ -213,24 +214,28 @@ std::string Describe(const Bytes& p) {
     case kConnect: {
       Connect c;
       if (!DecodeConnect(p, c)) break;
-      std::snprintf(line, sizeof line, "connect %u %u %u ", c.fixed, c.gameVersion, c.clientValue);
-      return line + c.password + " " + c.nickname;
+      std::snprintf(line, sizeof line, " asks to join (protocol %u, game %u, client value %u, password \"", c.fixed,
+                    c.gameVersion, c.clientValue);
+      return "the player \"" + c.nickname + "\"" + line + c.password + "\")";
     }
     case kReady:
-      if (DecodeReady(p)) return "ready";
+      if (DecodeReady(p)) return "the player is in the game";
       break;
     case kPlayerState: {
       State s;
       if (!DecodePlayerState(p, s)) break;
-      std::snprintf(line, sizeof line, "state %d %u %d %d %d %u %u %u %u %u %u %u", s.room, s.word34, s.x, s.y, s.z,
-                    s.heading, s.stateWord, s.word6, s.wordA, s.wordB, s.word44, s.flag);
+      std::snprintf(line, sizeof line,
+                    "received the player's state: room %d at %d %d %d heading %u, item word %u, state word %u, "
+                    "words %u %u %u %u, flag %u",
+                    s.room, s.x, s.y, s.z, s.heading, s.word34, s.stateWord, s.word6, s.wordA, s.wordB, s.word44,
+                    s.flag);
       return line;
     }
     case kChat:
     case kCommand: {
       std::string text;
       if (!DecodeText(p, MessageOf(p), text)) break;
-      return (MessageOf(p) == kChat ? "chat " : "command ") + text;
+      return (MessageOf(p) == kChat ? "received chat: " : "received command: ") + text;
     }
     case kScriptEvent: {
       Event e;
@@ -240,17 +245,24 @@ std::string Describe(const Bytes& p) {
         std::snprintf(line, sizeof line, "%02x", b);
         hex += line;
       }
-      return "event " + e.name + " " + hex;
+      return "received event " + e.name + " with arguments " + hex;
     }
     default:
       break;
   }
-  std::string hex = "raw ";
+  std::string hex;
   for (std::uint8_t b : p) {
     std::snprintf(line, sizeof line, "%02x", b);
     hex += line;
   }
-  return hex;
+  return "received " + std::to_string(p.size()) + " bytes it cannot read: " + hex;
+}
+
+std::string DescribeReason(std::uint32_t reason) {
+  static const char* const kReasons[] = {
+      "timed out", "server full", "old client", "wrong game", "wrong password", "unsupported executable", "quit"};
+  const std::string number = "reason " + std::to_string(reason);
+  return reason < std::size(kReasons) ? number + " (" + kReasons[reason] + ")" : number;
 }
 
 }  // namespace netserver

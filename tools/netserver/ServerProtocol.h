@@ -103,7 +103,11 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t size);
 // The case-folded name key of message 10: CRC-32 over the bytes with A-Z lowered.
 std::uint32_t NameHash(const std::string& name);
 
-// One line describing a client packet, as the server prints it ("connect 24 2 7 pw nick", "state 5 ...").
+// What the server heard, in words, as it prints it: "the player \"nick\" asks to join (...)", "the player is in
+// the game", "received the player's state: room 5 at ...", "received chat: ...", "received command: ...",
+// "received event NAME with arguments HEX", or "received N bytes it cannot read: HEX".
 std::string Describe(const Bytes& packet);
+// A disconnect's reason in words: "reason 4 (wrong password)"; a value without a name as "reason 99".
+std::string DescribeReason(std::uint32_t reason);
 
 }  // namespace netserver

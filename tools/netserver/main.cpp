@@ -4,8 +4,10 @@
 //
 // Prints "enet <port>" and "http <port>" first (one number, as a real server's, unless that TCP port was taken).
 // Then reads one command per line from FILE, or from standard input (ENet is serviced between lines, so the link
-// stays up while it waits), and answers each with one line: "ok", the result of a wait, or "error <why>". The HTTP
-// server's request log comes as "http ..." lines at any time. End of input ends the server.
+// stays up while it waits), and answers each with one line that says in words what it did ("accepted the player
+// as player 0 on level 5 ...", "sent chat: ...") or heard ("the player \"Kelv\" asks to join (...)", "received the
+// player's state: ...", "the player disconnected, reason 6 (quit)", "heard nothing in time"), or "error <why>". The
+// HTTP server's requests come as "http: asked for ..." lines at any time. End of input ends the server.
 //
 //   accept ID LEVEL SECOND FLAGS VALUE    message 2
 //   reject REASON | kick REASON           disconnect with the reason
@@ -92,14 +94,14 @@ class CServer {
     if (command == "wait") return Wait(in);
     if (command == "mute" || command == "unmute") {
       m_Muted = command == "mute";
-      return "ok";
+      return m_Muted ? "stopped answering the player" : "answers the player again";
     }
     if (command == "fault") {
       std::string key, mode;
       netserver::Fault fault;
       if (!(in >> key >> mode) || !netserver::ParseFault(mode, &fault)) return "error fault";
       m_pFiles->SetFault(key, fault);
-      return "ok";
+      return mode == "none" ? "will serve " + key + " as it is" : "will serve " + key + " with the fault " + mode;
     }
     if (m_pPeer == nullptr) return "error no client";
     if (command == "reject" || command == "kick") {
@@ -107,30 +109,32 @@ class CServer {
       in >> reason;
       enet_peer_disconnect(m_pPeer, reason);
       enet_host_flush(m_pHost);
-      return "ok";
+      return (command == "reject" ? "refused the player, " : "kicked the player, ") + netserver::DescribeReason(reason);
     }
     if (command == "drop") {
       enet_peer_reset(m_pPeer);
       m_pPeer = nullptr;
-      return "ok";
+      return "dropped the link without a word";
     }
     if (command == "timeout") {
       std::uint32_t limit = 0, minimum = 0, maximum = 0;
       in >> limit >> minimum >> maximum;
       enet_peer_timeout(m_pPeer, limit, minimum, maximum);
-      return "ok";
+      return "set the link's time-outs: limit " + std::to_string(limit) + ", " + std::to_string(minimum) + " to " +
+             std::to_string(maximum) + " ms";
     }
     if (command == "flood") {
       std::uint32_t count = 0;
       in >> count;
       for (std::uint32_t i = 0; i < count; ++i) Send(netserver::Chat("flood " + std::to_string(i)), false);
       enet_host_flush(m_pHost);
-      return "ok";
+      return "sent " + std::to_string(count) + " chat lines at once";
     }
     Bytes packet;
-    if (!Encode(command, in, packet)) return "error " + command;
+    std::string said;
+    if (!Encode(command, in, packet, said)) return "error " + command;
     Send(packet, true);
-    return "ok";
+    return said;
   }
 
  private:
@@ -141,11 +145,20 @@ class CServer {
     return true;
   }
 
-  bool Encode(const std::string& command, std::istringstream& in, Bytes& packet) {
+  static std::string Where(const netserver::State& s) {
+    return "room " + std::to_string(s.room) + " at " + std::to_string(s.x) + " " + std::to_string(s.y) + " " +
+           std::to_string(s.z);
+  }
+
+  // The packet of a command, and in words what sending it does.
+  bool Encode(const std::string& command, std::istringstream& in, Bytes& packet, std::string& said) {
     if (command == "accept") {
       std::uint32_t id = 0, level = 0, second = 0, flags = 0, value = 0;
       if (!(in >> id >> level >> second >> flags >> value)) return false;
       packet = netserver::Accepted(id, std::uint8_t(level), std::uint8_t(second), flags, value);
+      said = "accepted the player as player " + std::to_string(id) + " on level " + std::to_string(level) +
+             " (second level " + std::to_string(second) + ", features " + std::to_string(flags) + ", value " +
+             std::to_string(value) + ")";
     } else if (command == "states") {
       std::vector<std::pair<std::uint32_t, netserver::State>> players;
       std::string entry;
@@ -172,14 +185,21 @@ class CServer {
         players.emplace_back(std::uint32_t(v[0]), s);
       }
       packet = netserver::PlayerStates(players);
+      said = players.size() == 1 ? "sent another player's state:" : "sent other players' states:";
+      for (std::size_t i = 0; i < players.size(); ++i) {
+        said +=
+            (i == 0 ? " player " : "; player ") + std::to_string(players[i].first) + " in " + Where(players[i].second);
+      }
     } else if (command == "left") {
       long long id = 0;
       if (!(in >> id)) return false;
       packet = netserver::PlayerLeft(std::uint32_t(id));
+      said = "told the player that player " + std::to_string(std::uint32_t(id)) + " left";
     } else if (command == "chat") {
       std::string text;
       std::getline(in >> std::ws, text);
       packet = netserver::Chat(text);
+      said = "sent chat: " + text;
     } else if (command == "update") {
       netserver::Update u;
       long long flags = 0, id = 0, room = 0, heading = 0, word = 0;
@@ -190,6 +210,19 @@ class CServer {
       u.heading = std::uint16_t(heading);
       u.word34 = std::uint16_t(word);
       packet = netserver::PlayerUpdate(u);
+      said = "sent an update of player " + std::to_string(u.id) + ":";
+      const std::string parts[] = {
+          " room " + std::to_string(u.room),
+          " position " + std::to_string(u.x) + " " + std::to_string(u.y) + " " + std::to_string(u.z),
+          " heading " + std::to_string(u.heading),
+          " item word " + std::to_string(u.word34),
+          " respawn",
+          " reset word"};
+      std::string list;
+      for (std::size_t bit = 0; bit < std::size(parts); ++bit) {
+        if ((u.flags & (1u << bit)) != 0) list += (list.empty() ? "" : ",") + parts[bit];
+      }
+      said += list.empty() ? " nothing" : list;
     } else if (command == "resources") {
       std::vector<netserver::Resource> resources;
       std::string spec;
@@ -215,19 +248,30 @@ class CServer {
         resources.push_back(std::move(r));
       }
       packet = netserver::ResourceList(resources);
+      said = resources.size() == 1 ? "listed the resource" : "listed the resources";
+      for (std::size_t i = 0; i < resources.size(); ++i) {
+        said += (i == 0 ? " " : ", ") + resources[i].name + (resources[i].running ? " (running, " : " (stopped, ") +
+                std::to_string(resources[i].files.size()) + (resources[i].files.size() == 1 ? " file)" : " files)");
+      }
     } else if (command == "resstate") {
       std::string name;
       std::uint32_t action = 0;
       if (!(in >> name >> action)) return false;
       packet = netserver::ResourceState(netserver::NameHash(name), std::uint8_t(action));
+      static const char* const kActions[] = {"stop", "start", "restart"};
+      said = action < std::size(kActions)
+                 ? std::string("told the player to ") + kActions[action] + " the resource " + name
+                 : "told the player action " + std::to_string(action) + " for the resource " + name;
     } else if (command == "event") {
       std::string name, hex;
       Bytes arguments;
       if (!(in >> name >> hex) || !ParseHex(hex, arguments)) return false;
       packet = netserver::ScriptEvent(name, arguments);
+      said = "sent event " + name + " with arguments " + hex;
     } else if (command == "raw") {
       std::string hex;
       if (!(in >> hex) || !ParseHex(hex, packet)) return false;
+      said = "sent " + std::to_string(packet.size()) + " raw bytes";
     } else {
       return false;
     }
@@ -253,7 +297,7 @@ class CServer {
         return line;
       }
       const auto now = Clock::now();
-      if (now >= deadline) return "timeout";
+      if (now >= deadline) return "heard nothing in time";
       if (m_Muted) {
         usleep(kIdlePollMs * 1000);
         continue;
@@ -271,8 +315,8 @@ class CServer {
   }
 
   static std::string Describe(const Event& e) {
-    if (e.type == ENET_EVENT_TYPE_CONNECT) return "connect";
-    if (e.type == ENET_EVENT_TYPE_DISCONNECT) return "disconnect " + std::to_string(e.data);
+    if (e.type == ENET_EVENT_TYPE_CONNECT) return "a player connected";
+    if (e.type == ENET_EVENT_TYPE_DISCONNECT) return "the player disconnected, " + netserver::DescribeReason(e.data);
     return netserver::Describe(e.packet);
   }
 

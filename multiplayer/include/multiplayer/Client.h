@@ -48,7 +48,9 @@ class CClient {
   void Start(Vexil3D::I2D* renderer);
   // The frame's work before the SDL events: clock, GUI layout, deferred engine events, timers.
   void Process();
-  // True when the console took the key.
+  // True when the console took the key. Up and Down walk the command history: Up past the oldest line keeps
+  // showing it but still counts its steps, which Down walks back before it shows a newer line; past the newest the
+  // line being typed comes back.
   bool OnKeyDown(const SDL_KeyboardEvent& event);
   // A text input event: opens the console when a key asked for it (the character that asked is not typed).
   void OnTextInput();

@@ -11,8 +11,12 @@
 // Ownership: the table owns its records (destroyed with it or by DestroyResources); a record owns its
 // environment and its script list. A download job refers to its record; the connection cancels and joins its
 // loader before any record goes.
-// Locking: all of it runs on the game's main thread, but for the record's lock, which guards the environment
-// pointer and the pending count (the loading thread reads IsRunning). No lock is held while scripts run.
+// Locking: all of it runs on the game's main thread, but for the record's lock (recursive), which guards the
+// environment pointer and the pending count (the loading thread reads IsRunning). ReadFileList and Stop hold it
+// throughout, the scripts that they start or stop included; meanwhile the game thread may take the loader's, the
+// server info's or a file's lock, one at a time, inside it. That is the only nesting of the client's locks, and
+// its order is fixed: a resource's lock first. The loading thread takes a resource's lock holding no other, and
+// the game thread never waits for a loading thread while it holds one, so the order cannot deadlock.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,8 +48,9 @@ class CClientResourceScriptEnvironment : public CScriptEnvironment {
   // Opens a path only when it lies inside "/UserData/Caches/<own resource>/" (IsInsideCacheFolder), without
   // prompting; one reference for the caller, or null.
   CStream* OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing) override;
-  // Compiles and runs the cached script "/UserData/Caches/<resource>/<file>" with the root table as this. False
-  // (with a console line for a path too long, the host's output for script errors) when it did not run whole.
+  // Compiles and runs the cached script "/UserData/Caches/<resource>/<file>" with the root table as this. True once
+  // it compiled and was called, even when it raised at its top level (the host reports that error as every script
+  // error); false when the path is too long (with a console line), the file does not open or does not compile.
   bool LoadScript(const std::u16string& fileName);
 
   CClientResource* GetResource() const { return m_pResource; }
@@ -56,7 +61,8 @@ class CClientResourceScriptEnvironment : public CScriptEnvironment {
 
 // Whether path names something inside the cache folder of the resource: "/UserData/Caches/" + resource + "/"
 // (case-sensitive) followed by one or more components that are not empty, ".", "..", hold no "\", ":" or control
-// character, keep within the file system's component length, the whole within its path length.
+// character, name nothing special to the Win32 file systems (IsSpecialHostName), keep within the file system's
+// component length, the whole within its path length.
 bool IsInsideCacheFolder(std::u16string_view resource, std::u16string_view path);
 
 class CClientResources;

@@ -8,8 +8,15 @@
 // status, another size or CRC-32 than announced, a transfer error, a cancel) prints "Unable to download %s\n"
 // with its URL, leaves nothing in the cache and takes its share out of both byte counts.
 // Locking: the loader's lock guards its three job lists and each job's thread field; Load runs unlocked on a
-// loading thread. A file's lock guards its progress. The resource's IsRunning takes the resource's own lock; no
-// two of these locks are ever held together. Everything else runs on the game thread.
+// loading thread. A file's lock guards its progress; the server info's lock guards the byte counts and every
+// file's share of them. The resource's IsRunning takes the resource's own lock. None of these code paths holds two
+// of these locks at once: a job is cancelled (Cancel takes the server info's lock) after the loader's lock is let
+// go, and the progress callback takes the resource's lock and the file's one after the other. The one nesting is
+// the resource's: its record holds its own lock throughout reading its file list and stopping (ClientResource.h),
+// and while it does, the game thread may take the loader's, the server info's or a file's lock, one at a time;
+// the loading thread never takes a resource's lock while it holds another, so no cycle can form.
+// Waiting: a loading thread with nothing queued waits on the loader's stop and work events (no polling, no
+// time-out); the game thread never waits for a loading thread while it holds a lock.
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -22,6 +29,13 @@
 
 class CServerInfo;
 class CStream;
+
+// One file's share of the server info's byte counts: whether its size is in the total, and the bytes of it in the
+// downloaded count. Read and written under the server info's lock alone (CServerInfo's share calls).
+struct tDownloadShare {
+  bool m_Counted = false;
+  std::uint64_t m_Downloaded = 0;
+};
 class CBackgroundLoadingThread;
 
 // One job of the loader, reference-counted: the loader holds one reference from Queue until the job is delivered
@@ -155,7 +169,7 @@ class CClientFile : public tLoadable {
   std::u16string m_ResourceName;  // whole: the cache folder is named by all of it
   std::u16string m_FileName;
   HANDLE m_StopEvent;  // manual reset, set by Cancel
-  tLockable m_Lock;    // the progress and the share's state
+  tLockable m_Lock;    // the progress
   std::uint32_t m_Size;
   std::uint32_t m_Crc;
   std::uint32_t m_Progress = 0;
@@ -164,9 +178,7 @@ class CClientFile : public tLoadable {
   std::uint64_t m_Written = 0;
   std::uint32_t m_RunningCrc = 0;
   bool m_TooLong = false;
-  // Under m_Lock: the size is in the total, and the written bytes in the downloaded count.
-  bool m_Counted = false;
-  std::uint64_t m_CountedDownloaded = 0;
+  tDownloadShare m_Share;  // under the server info's lock
   bool m_Ok = false;
 };
 
@@ -179,14 +191,17 @@ class CClientScriptFile : public CClientFile {
 
 // The cache path "/UserData/Caches/<resource>/<file>"; false when it would leave that folder or break the file
 // system's limits ("." / ".." components, "/", "\\", ":", control bytes, a component over 255 characters, a path
-// over 259, empty names).
+// over 259, empty names) or name something the Win32 file systems treat specially (IsSpecialHostName).
 bool MakeCachePath(std::u16string_view resource, std::u16string_view file, std::u16string* path);
 // Whether the cached copy at path (a cache path) exists, opens and has the CRC-32 (read in chunks, zlib crc32).
 bool IsCachedCopyCurrent(const std::u16string& path, std::uint32_t crc);
 // The download URL: "http://" host (in brackets when it holds a ':') ":" port "/" escaped resource
-// "/clientfile?" escaped file. False when a name holds a character above 0xFF or the URL passes kMaxUrlLength.
+// "/clientfile?" escaped file. False when a name holds a character above 0xFF (reported to task, when given, as
+// "An attempt was made to copy a string into a buffer of a type that does not support a character in the
+// string.") or the URL passes kMaxUrlLength. A file whose URL cannot be built prints that report on the console
+// before its "Unable to download %s\n".
 bool BuildDownloadUrl(std::u16string_view host, std::uint16_t port, std::u16string_view resource,
-                      std::u16string_view file, std::string* url);
+                      std::u16string_view file, std::string* url, tTaskContext* task = nullptr);
 // "QuorvantModLauncher/1.0.12 (Windows NT <major>.<minor><suffix>)", the suffix "; WOW64", "; Win64; x64",
 // "; Win64; IA64" or nothing.
 std::string BuildUserAgent();

@@ -69,7 +69,10 @@ void ProcessTaskQueue();
 // The game window's procedure while the module runs (see CModule).
 LRESULT GameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The console commands; the table calls them with the command's name and its parameters (null for none).
+// The console commands; the table calls them with the command's name and its parameters (null for none). Without
+// a server "say" answers "Not connected to a server!" and any other command "'<name>' is not recognized as an
+// internal or external command, operable program or batch file."; both reach the console as chat lines do
+// ("CHAT: ") as well as the chat window.
 void OnSayCommand(const char16_t* name, const char16_t* parameters, Vexil3D::CBaseObject* caller);
 void OnUnknownCommand(const char16_t* name, const char16_t* parameters, Vexil3D::CBaseObject* caller);
 // "quit", "q" and "exit": destroys the net client (it says reason 6) and closes the game window.

@@ -192,7 +192,16 @@ constexpr std::string_view kResourceCacheRoot = "/UserData/Caches/";
 constexpr std::size_t kMaxPathComponent = 255;
 constexpr std::size_t kMaxPathLength = 259;
 bool ReadResourceList(CStream* stream, ResourceListMessage* out);
-// Whether name can be a resource's folder, or a file in the folder of a resource of resourceLength bytes.
+// Whether a path component names something the Win32 file systems treat specially, which a server must never
+// reach through the cache: a device ("CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "COM" or "LPT" with a digit
+// 1 to 9 or a superscript 1 to 3; any case; alone or before an extension, spaces before the dot ignored), or a
+// name ending in a dot or a space (the host drops those, so the name aliases another; "..." among them). The 8-bit
+// form reads each byte as the character of that code, as the names are widened.
+bool IsSpecialHostName(std::u16string_view name);
+bool IsSpecialHostName(std::string_view name);
+// Whether name can be a resource's folder, or a file in the folder of a resource of resourceLength bytes: a
+// component within the limits, without separators, ":" or control characters, not "." or "..", and no special
+// host name.
 bool IsSoundResourceName(std::string_view name);
 bool IsSoundFileName(std::string_view name, std::size_t resourceLength);
 
@@ -206,6 +215,8 @@ bool ReadResourceState(CStream* stream, ResourceStateMessage* out);
 
 // Message 11: the name and the argument list in its network form, whose structure (count within the value
 // limit and the bytes left, every string within the packet) is checked here; its values are not made here.
+// A list of more than kMaxScriptArguments arguments is dropped whole (the message is not read), so a server
+// cannot make the client build an argument list of any size; a list up to it is read as it is.
 struct ScriptEventMessage {
   std::string name;
   std::uint32_t argumentCount;

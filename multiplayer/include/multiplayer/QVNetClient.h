@@ -7,9 +7,9 @@
 // state allows it, it reads whole (Protocol.h) and every player id and room it names is within its table;
 // otherwise it is dropped, at most with a console line ("MULTIPLAYER: ..."). Failures of the connection show as
 // chat lines. Nothing throws but std::bad_alloc.
-// Locking: everything runs on the game's main thread; only CServerInfo's byte counts are locked (the loading
-// thread writes them) and its loader's lists (Downloads.h). Game data is reached through the Game accessors and
-// MultiplePlayerSupport's interface.
+// Locking: everything runs on the game's main thread; only CServerInfo's byte counts and the files' shares of them
+// are locked (the loading thread writes them) and its loader's lists (Downloads.h gives the order). Game data is
+// reached through the Game accessors and MultiplePlayerSupport's interface.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -53,6 +53,12 @@ class CServerInfo : public tLockable {
   void AddTotalBytes(std::uint64_t bytes);
   void AddDownloadedBytes(std::uint64_t bytes);
   void RemoveBytes(std::uint64_t total, std::uint64_t downloaded);
+  // A file's share: its size joins the total once; its written bytes join the downloaded count while its size is
+  // in; taken out, both leave and the share is empty again. Each under this lock alone, so the counts and the
+  // share never disagree and no other lock is held meanwhile.
+  void CountShare(tDownloadShare* share, std::uint64_t size);
+  void AddToShare(tDownloadShare* share, std::uint64_t bytes);
+  void TakeOutShare(tDownloadShare* share, std::uint64_t size);
   void ResetByteCounts();
   void GetByteCounts(std::uint64_t* total, std::uint64_t* downloaded) const;
 
@@ -179,5 +185,5 @@ void OnLoadItems(CMultiplayerState* state);
 // A frame's connection work: a disconnected client is destroyed; level loaded goes in game (message 3) on
 // message 2's level, else writes the level bytes into the game and goes back to connected; in game the items
 // are marked when the flags ask; then, in every state with a host, ENet is serviced; in game the own state is
-// sent.
+// sent and the loader delivers its finished downloads (in no other state: they wait while a level changes).
 void ProcessNetFrame(CMultiplayerState* state);

@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 constexpr auto kExitGrace = std::chrono::milliseconds(2000);
 constexpr auto kExitPoll = std::chrono::milliseconds(5);
-constexpr char kHttpLogPrefix[] = "http /";
+constexpr char kHttpLogPrefix[] = "http: ";
 
 }  // namespace
 
