@@ -12,6 +12,7 @@
 #include <engine/CoreLibrary.h>
 #include <engine/Native.h>
 #include <engine/Scripting.h>
+#include <platform/text.h>
 
 using namespace Vexil3D;
 
@@ -231,6 +232,43 @@ TEST_F(CoreLibraryTest, StringsLinesAndClosing) {
   ASSERT_TRUE(Method(reader, u"close"));
   EXPECT_EQ(Failure(Method(reader, u"readLine")), "TextReader is closed");
   EXPECT_FALSE(Call(global.FindClass(u"TextReader")->GetConstructor(), nullptr, Args(1)));
+}
+
+// Lines longer than the reader's buffer come back whole from both natives, at every length around the
+// buffer's size, after each line ending and with a surrogate pair across a cut; the next line follows.
+TEST_F(CoreLibraryTest, LongLinesComeBackWhole) {
+  const std::uint32_t room = CTextReader::kLineCapacity - 1;
+  const std::uint32_t lengths[] = {0, 1, room - 2, room - 1, room, room + 1, room + 2, 2 * room - 1, 2 * room,
+                                   2 * room + 1, 3 * room + 5};
+  for (const char16_t* ending : {u"\n", u"\r\n", u""}) {
+    for (std::uint32_t length : lengths) {
+      for (const bool pair : {false, true}) {
+        if (length == 0 && std::u16string(ending).empty()) continue;  // no text: no line
+        SCOPED_TRACE(testing::Message() << length << (pair ? " with a pair" : "") << " ending " << Narrow(ending).size());
+        std::u16string line(length, u'x');
+        for (std::uint32_t i = 0; i < length; ++i) line[i] = char16_t(u'a' + i % 26);
+        // A pair placed so that it straddles the buffer's last unit.
+        if (pair && length >= room + 1) line.replace(room - 1, 2, u"\U0001F600");
+        const std::string utf8 =
+            text::Utf16ToUtf8(line + ending + (std::u16string(ending).empty() ? u"" : u"next"));
+        std::vector<std::uint8_t> copy(utf8.begin(), utf8.end());
+        Strong<CBaseObject> stream = Memory(copy.data(), static_cast<std::uint32_t>(copy.size()), CMemoryStream::ACCESS_READ);
+        Strong<CBaseObject> again = Memory(copy.data(), static_cast<std::uint32_t>(copy.size()), CMemoryStream::ACCESS_READ);
+        Strong<CBaseObject> reader = New(u"TextReader", Args(again.Get()));
+        for (CBaseObject* self : {stream.Get(), reader.Get()}) {
+          ASSERT_TRUE(Method(self, u"readLine")) << error;
+          auto got = [&] { return results.Get(0)->IsString() ? std::u16string(results.Get(0)->ToString()) : u"(nil)"; };
+          EXPECT_TRUE(got() == line);
+          if (!std::u16string(ending).empty()) {
+            ASSERT_TRUE(Method(self, u"readLine"));
+            EXPECT_TRUE(got() == u"next");
+          }
+          ASSERT_TRUE(Method(self, u"readLine"));
+          EXPECT_TRUE(results.Get(0)->IsNil());
+        }
+      }
+    }
+  }
 }
 
 TEST_F(CoreLibraryTest, MatrixElementsProductsAndInverse) {
