@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -174,6 +175,64 @@ TEST_F(ResourceTest, DependenciesRestartAndTheScriptsLoaded) {
             "START: Starting resource b...\nSTART: Resource b started.\n");
   EXPECT_EQ(Logged([&] { EXPECT_FALSE(a->Start()); }),
             "START: Starting resource a...\nSTART: Resource a already running!\n");
+}
+
+// Handlers that stop resources from inside a stop or a start: a stop inside a stop of the same resource
+// does nothing and answers false (for one resource, and for two whose handlers stop each other, in both
+// orders), and a start whose handler stopped the resource fails.
+TEST_F(ResourceTest, StopsAndStartsFromTheirOwnHandlers) {
+  for (const bool mutual : {false, true}) {
+    for (const bool fromSecond : {false, true}) {
+      SCOPED_TRACE(testing::Message() << (mutual ? "two resources" : "one resource") << (fromSecond ? ", b first" : ""));
+      manager = std::make_unique<CResourceMgr>(&context);
+      CResource* a = Add(u"a");
+      CResource* b = Add(u"b");
+      a->SetDirectoryPath(u"/a");
+      b->SetDirectoryPath(u"/b");
+      ASSERT_TRUE(a->Start() && b->Start());
+      std::vector<bool> inner;
+      int calls = 0;  // bounds the recursion of a missing guard
+      manager->GetStopEvent()->BindHandler(nullptr, nullptr, Function([&](CNativeState* state) {
+        auto* self = static_cast<CResource*>(state->GetArgument(1)->ToObject());
+        CResource* other = self == a ? b : a;
+        if (++calls <= 4) inner.push_back((mutual ? other : self)->Stop(false));
+      }));
+      CResource* first = fromSecond ? b : a;
+      CResource* second = first == a ? b : a;
+      EXPECT_TRUE(first->Stop(false));
+      EXPECT_FALSE(first->IsRunning());
+      EXPECT_EQ(second->IsRunning(), !mutual);
+      // One resource: its own stop refused once. Two: the other stops, and its handler's stop of the
+      // first is refused.
+      EXPECT_EQ(inner, mutual ? (std::vector<bool>{false, true}) : (std::vector<bool>{false}));
+    }
+  }
+  manager = std::make_unique<CResourceMgr>(&context);
+  CResource* r = Add(u"r");
+  r->SetDirectoryPath(u"/r");
+  manager->GetStartEvent()->BindHandler(nullptr, nullptr, Function([&](CNativeState*) { r->Stop(false); }));
+  EXPECT_EQ(Logged([&] { EXPECT_FALSE(r->Start()); }),
+            "START: Starting resource r...\nSTOP: Stopping resource r...\nSTOP: Resource r stopped.\n"
+            "START: Resource r failed to load!\n");
+  EXPECT_FALSE(r->IsRunning() || r->IsStarting());
+}
+
+// Resources that depend on each other go with the manager, and when all resources are stopped.
+TEST_F(ResourceTest, DependencyCyclesAreReleased) {
+  for (const bool stopAll : {false, true}) {
+    SCOPED_TRACE(stopAll ? "stop all" : "manager goes");
+    manager = std::make_unique<CResourceMgr>(&context);
+    Weak<CResource> a(Add(u"a")), b(Add(u"b")), c(Add(u"c"));
+    a->AddDependency(b);
+    b->AddDependency(c);
+    c->AddDependency(a);
+    for (CResource* resource : {a.Get(), b.Get(), c.Get()}) resource->SetDirectoryPath(u"/d");
+    ASSERT_TRUE(a->Start());
+    EXPECT_TRUE(b->IsRunning() && c->IsRunning());
+    if (stopAll) manager->StopAllResources();
+    else manager.reset();
+    EXPECT_EQ((std::tuple{a.Get(), b.Get(), c.Get()}), (std::tuple{nullptr, nullptr, nullptr}));
+  }
 }
 
 TEST_F(ResourceTest, StopAllResourcesFromAStopHandlerAndWhatAStopTakesAway) {
