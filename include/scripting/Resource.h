@@ -10,7 +10,8 @@
 // answers false.
 // Ownership: the resource owns its file lists, contexts (released on stop), archive and exports; its
 // dependencies are counted, and let go when the manager stops all resources, so that resources that
-// depend on each other do not keep each other alive. Locking: the paged-loader lock only; everything else on the game's main thread.
+// depend on each other do not keep each other alive.
+// Locking: the paged-loader lock only; everything else on the game's main thread.
 #include <cstdint>
 #include <memory>
 #include <string>

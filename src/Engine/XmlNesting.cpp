@@ -156,23 +156,23 @@ Markup Classify(const char* p) {
 // Anything a '<' opens but an element.
 const char* SkipMarkup(Markup kind, const char* p) {
   switch (kind) {
-  case Markup::Declaration:
-    return SkipDeclaration(p);
-  case Markup::Comment:
-    return SkipRaw(p + std::strlen("<!--"), "-->");
-  case Markup::Data: {
-    // The section's bytes are taken raw; the parser then wants something after its "]]>".
-    const char* q = SkipRaw(p + std::strlen("<![CDATA["), "]]>");
-    return *q ? q : nullptr;
-  }
-  default:
-    return SkipRaw(p + 1, ">");
+    case Markup::Declaration:
+      return SkipDeclaration(p);
+    case Markup::Comment:
+      return SkipRaw(p + std::strlen("<!--"), "-->");
+    case Markup::Data: {
+      // The section's bytes are taken raw; the parser then wants something after its "]]>".
+      const char* q = SkipRaw(p + std::strlen("<![CDATA["), "]]>");
+      return *q ? q : nullptr;
+    }
+    default:
+      return SkipRaw(p + 1, ">");
   }
 }
 
 // Element nesting over one walk of the text; the open elements' names are kept for matching end tags.
 class Gauge {
-public:
+ public:
   explicit Gauge(std::uint32_t limit) : m_Limit(limit) {}
 
   // document := S? ( markup S? )*   -- text outside every element ends the parse
@@ -186,7 +186,7 @@ public:
     return m_Deepest;
   }
 
-private:
+ private:
   // element := '<' name attribute* S? ( '/>' | '>' content '</' name S? '>' )
   // content := S? ( ( text | markup | element ) S? )*
   // Walked with a stack of open names instead of the parser's recursion.

@@ -239,22 +239,24 @@ TEST_F(CoreLibraryTest, StringsLinesAndClosing) {
 // buffer's size, after each line ending and with a surrogate pair across a cut; the next line follows.
 TEST_F(CoreLibraryTest, LongLinesComeBackWhole) {
   const std::uint32_t room = CTextReader::kLineCapacity - 1;
-  const std::uint32_t lengths[] = {0, 1, room - 2, room - 1, room, room + 1, room + 2, 2 * room - 1, 2 * room,
-                                   2 * room + 1, 3 * room + 5};
+  const std::uint32_t lengths[] = {
+      0, 1, room - 2, room - 1, room, room + 1, room + 2, 2 * room - 1, 2 * room, 2 * room + 1, 3 * room + 5};
   for (const char16_t* ending : {u"\n", u"\r\n", u""}) {
     for (std::uint32_t length : lengths) {
       for (const bool pair : {false, true}) {
         if (length == 0 && std::u16string(ending).empty()) continue;  // no text: no line
-        SCOPED_TRACE(testing::Message() << length << (pair ? " with a pair" : "") << " ending " << Narrow(ending).size());
+        SCOPED_TRACE(testing::Message() << length << (pair ? " with a pair" : "") << " ending "
+                                        << Narrow(ending).size());
         std::u16string line(length, u'x');
         for (std::uint32_t i = 0; i < length; ++i) line[i] = char16_t(u'a' + i % 26);
         // A pair placed so that it straddles the buffer's last unit.
         if (pair && length >= room + 1) line.replace(room - 1, 2, u"\U0001F600");
-        const std::string utf8 =
-            text::Utf16ToUtf8(line + ending + (std::u16string(ending).empty() ? u"" : u"next"));
+        const std::string utf8 = text::Utf16ToUtf8(line + ending + (std::u16string(ending).empty() ? u"" : u"next"));
         std::vector<std::uint8_t> copy(utf8.begin(), utf8.end());
-        Strong<CBaseObject> stream = Memory(copy.data(), static_cast<std::uint32_t>(copy.size()), CMemoryStream::ACCESS_READ);
-        Strong<CBaseObject> again = Memory(copy.data(), static_cast<std::uint32_t>(copy.size()), CMemoryStream::ACCESS_READ);
+        Strong<CBaseObject> stream =
+            Memory(copy.data(), static_cast<std::uint32_t>(copy.size()), CMemoryStream::ACCESS_READ);
+        Strong<CBaseObject> again =
+            Memory(copy.data(), static_cast<std::uint32_t>(copy.size()), CMemoryStream::ACCESS_READ);
         Strong<CBaseObject> reader = New(u"TextReader", Args(again.Get()));
         for (CBaseObject* self : {stream.Get(), reader.Get()}) {
           ASSERT_TRUE(Method(self, u"readLine")) << error;
@@ -275,7 +277,12 @@ TEST_F(CoreLibraryTest, LongLinesComeBackWhole) {
 // loadText gives the whole decoded text whatever was read before, for each encoding the reader loads,
 // and null for those it only detects.
 TEST_F(CoreLibraryTest, TextReaderLoadText) {
-  struct Row { const char* name; std::vector<std::uint8_t> bytes; bool loads; std::u16string text; };
+  struct Row {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool loads;
+    std::u16string text;
+  };
   const Row rows[] = {
       {"UTF-8", {'a', 0xE2, 0x82, 0xAC, '\n', 'b'}, true, u"a\u20AC\nb"},
       {"UTF-8 with its mark", {0xEF, 0xBB, 0xBF, 'h', 'i', '\n'}, true, u"hi\n"},
@@ -400,10 +407,10 @@ TEST_F(CoreLibraryTest, VectorMembersOnWorkedValues) {
     const char16_t* cls;
     CVector3D self;
     const char16_t* member;
-    std::vector<double> numbers;      // arguments after the vector (when any)
-    bool withVector;                  // a vector argument first: other
+    std::vector<double> numbers;  // arguments after the vector (when any)
+    bool withVector;              // a vector argument first: other
     CVector3D other;
-    std::vector<float> expected;      // a number's one value, or the new vector
+    std::vector<float> expected;  // a number's one value, or the new vector
   };
   const CVector3D a{1, 2, 2}, b{4, 6, 2};
   const Row rows[] = {
@@ -439,8 +446,10 @@ TEST_F(CoreLibraryTest, VectorMembersOnWorkedValues) {
     Strong<CBaseObject> self = New(row.cls, Args(double(row.self.x), double(row.self.y), double(row.self.z)));
     Args args;
     if (row.withVector) {
-      if (std::u16string(row.cls) == u"Vec3") args.Add(row.other);
-      else args.Add(CVector2D{row.other.x, row.other.y});
+      if (std::u16string(row.cls) == u"Vec3")
+        args.Add(row.other);
+      else
+        args.Add(CVector2D{row.other.x, row.other.y});
     }
     for (double number : row.numbers) args.Add(number);
     ASSERT_TRUE(Method(self, row.member, std::move(args))) << error;
@@ -467,7 +476,13 @@ TEST_F(CoreLibraryTest, MatrixRotationsAndIdentity) {
   EXPECT_EQ(elements(m), identity);
 
   const double half = M_PI / 2;
-  struct Axis { const char16_t* method; CVector3D angles; CVector3D kept; CVector3D turned; CVector3D onto; };
+  struct Axis {
+    const char16_t* method;
+    CVector3D angles;
+    CVector3D kept;
+    CVector3D turned;
+    CVector3D onto;
+  };
   const Axis axes[] = {
       {u"setRotateX", {float(half), 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
       {u"setRotateY", {0, float(half), 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 0}},

@@ -60,7 +60,13 @@ std::string Repeat(std::string_view piece, std::uint32_t count) {
 // Nesting as deep as the limit loads whole, one level more is refused, whatever the text wraps around the
 // nest or puts into its tags: the parser reads through each of these wrappings into the elements.
 TEST(ElementXml, NestingBeyondTheLimitIsRefusedBeforeParsing) {
-  struct Wrap { const char* name; const char* before; const char* open; const char* after; std::uint32_t levels; };
+  struct Wrap {
+    const char* name;
+    const char* before;
+    const char* open;
+    const char* after;
+    std::uint32_t levels;
+  };
   const Wrap wraps[] = {
       {"plain", "", "<e>", "", 0},
       {"quoted '>' in tags", "", "<e a='>'>", "", 0},
@@ -94,7 +100,11 @@ TEST(ElementXml, NestingBeyondTheLimitIsRefusedBeforeParsing) {
 // measure stops too: each text loads, and the measure agrees with the tree the parser built.
 TEST(ElementXml, MarkupThatDoesNotNestLoads) {
   const std::uint32_t many = 2 * CChunk::kMaxDepth;
-  struct Case { const char* name; std::string text; std::uint32_t depth; };
+  struct Case {
+    const char* name;
+    std::string text;
+    std::uint32_t depth;
+  };
   const Case cases[] = {
       {"siblings", "<r>" + Repeat("<s/><t></t>", many) + "</r>", 2},
       {"not a tag", "<r>" + Repeat("< e>", many) + "</r>", 1},

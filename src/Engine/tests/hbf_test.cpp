@@ -77,7 +77,8 @@ TEST(Hbf, Version6HeadersOfEitherWriterWithExtraBytes) {
         written.SetName(std::u16string(length, u'r'));
         auto* outer = static_cast<CDataChunk*>(Add(&written, new CDataChunk, std::u16string(length, u'a')));
         outer->SetData("\x01\x02", 2);
-        static_cast<CDataChunk*>(Add(outer, new CDataChunk(40), std::u16string(length / 2 + 1, u'b')))->SetData("\x03", 1);
+        static_cast<CDataChunk*>(Add(outer, new CDataChunk(40), std::u16string(length / 2 + 1, u'b')))
+            ->SetData("\x03", 1);
         Add(&written, new CDataChunk(500), u"c");
         const Bytes file = enginetest::WriteFile(&written, 6, false, oneByte, extra);
         CRootChunk read;

@@ -157,7 +157,11 @@ TEST(ClassViewTest, ViewsOfADeletedClassRefuseEverywhere) {
     ASSERT_EQ(argument->ToObject(&instance, nullptr), kResultOk);
 
     const int accepted = deleted ? 0 : 1;
-    struct Row { const char* call; int answer; int expected; };
+    struct Row {
+      const char* call;
+      int answer;
+      int expected;
+    };
     IBaseObject* out = nullptr;
     auto take = [&](int answer) {
       if (out) out->Release();

@@ -184,9 +184,9 @@ TEST_F(EventTest, EventsKeptPastClear) {
     CEventType* type = table.CreateEventType(u"kept", nullptr, -1, true);
     Strong<CBaseObject> kept;
     type->BindHandler(nullptr, resource, Function([&](CNativeState* state) {
-      kept = state->GetArgument(0)->ToObject();
-      if (duringTrigger) table.Clear();
-    }));
+                        kept = state->GetArgument(0)->ToObject();
+                        if (duringTrigger) table.Clear();
+                      }));
     EXPECT_TRUE(type->Trigger(nullptr, nullptr));
     if (!duringTrigger) table.Clear();
     ASSERT_TRUE(kept);
@@ -206,7 +206,8 @@ TEST_F(EventTest, EventsKeptPastClear) {
   // A plain event of the deferred queue, kept the same way.
   CEventType* type = table.CreateEventType(u"deferred", nullptr, -1, false);
   Strong<CBaseObject> kept;
-  type->BindHandler(nullptr, resource, Function([&](CNativeState* state) { kept = state->GetArgument(0)->ToObject(); }));
+  type->BindHandler(nullptr, resource,
+                    Function([&](CNativeState* state) { kept = state->GetArgument(0)->ToObject(); }));
   table.Defer(type, nullptr, 0, nullptr);
   table.ProcessDeferred();
   table.Clear();
@@ -238,7 +239,11 @@ TEST_F(EventTest, WarningTexts) {
        "TriggerWithEvent: Event 'Two' triggered with 0 arguments but requires 2 arguments\n", "2"},
       {"not cancellable", [&] { plain->Trigger(nullptr, nullptr); },
        "Trigger: Event 'Plain' used with 'preventDefault' but not registered that way\n", "P"},
-      {"enough arguments", [&] { two->Trigger(Arguments({resource.Get(), resource.Get()}), nullptr); }, "", "2"},
+      {"enough arguments",
+       [&] {
+         two->Trigger(Arguments({resource.Get(), resource.Get()}), nullptr);
+       },
+       "", "2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

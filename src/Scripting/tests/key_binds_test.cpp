@@ -158,8 +158,10 @@ TEST_F(KeyBindsTest, KeyEventModifiersAndPreventDefault) {
     CArgumentArray out;
     EXPECT_TRUE(CallMember(event, member, nullptr, &out)) << text::Utf16ToUtf8(member);
     std::int64_t value = -1;
-    if (out.Get(0) && out.Get(0)->IsBoolean()) value = out.Get(0)->ToBoolean();
-    else if (out.Get(0)) out.Get(0)->ToNumber(&value);
+    if (out.Get(0) && out.Get(0)->IsBoolean())
+      value = out.Get(0)->ToBoolean();
+    else if (out.Get(0))
+      out.Get(0)->ToNumber(&value);
     return value;
   };
   Bind(SDLK_x, KEYSTATE_DOWN, [&](CNativeState* state) {
@@ -189,7 +191,8 @@ TEST_F(KeyBindsTest, UnbindAllKeysTakesTheCallersBindsOnEveryKey) {
   for (SDL_Keycode key : {SDLK_a, SDLK_b, SDLK_c}) {
     Bind(key, KEYSTATE_DOWN, [](CNativeState*) {});
     Bind(key, KEYSTATE_UP, [](CNativeState*) {});
-    Bind(key, KEYSTATE_BOTH, [](CNativeState*) {}, {}, other);
+    Bind(
+        key, KEYSTATE_BOTH, [](CNativeState*) {}, {}, other);
   }
   CArgumentArray none;
   ASSERT_TRUE(CallGlobal(scripting, u"unbindAllKeys", nullptr, none));
@@ -198,7 +201,8 @@ TEST_F(KeyBindsTest, UnbindAllKeysTakesTheCallersBindsOnEveryKey) {
   EXPECT_EQ(results.GetCount(), 0u);  // no result
   EXPECT_EQ(table.GetCount(), 4u);
   int calls = 0;
-  Bind(SDLK_d, KEYSTATE_DOWN, [&](CNativeState*) { ++calls; }, {}, other);
+  Bind(
+      SDLK_d, KEYSTATE_DOWN, [&](CNativeState*) { ++calls; }, {}, other);
   EXPECT_TRUE(table.Dispatch(Key(SDLK_b), 0, true));  // other's bind on b is still there
   ASSERT_TRUE(CallGlobal(scripting, u"unbindAllKeys", other, none));
   EXPECT_EQ(table.GetCount(), 1u);  // the native bind stays

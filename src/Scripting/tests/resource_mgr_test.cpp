@@ -185,7 +185,8 @@ TEST_F(ResourceTest, DependenciesRestartAndTheScriptsLoaded) {
 TEST_F(ResourceTest, StopsAndStartsFromTheirOwnHandlers) {
   for (const bool mutual : {false, true}) {
     for (const bool fromSecond : {false, true}) {
-      SCOPED_TRACE(testing::Message() << (mutual ? "two resources" : "one resource") << (fromSecond ? ", b first" : ""));
+      SCOPED_TRACE(testing::Message() << (mutual ? "two resources" : "one resource")
+                                      << (fromSecond ? ", b first" : ""));
       manager = std::make_unique<CResourceMgr>(&context);
       CResource* a = Add(u"a");
       CResource* b = Add(u"b");
@@ -195,10 +196,10 @@ TEST_F(ResourceTest, StopsAndStartsFromTheirOwnHandlers) {
       std::vector<bool> inner;
       int calls = 0;  // bounds the recursion of a missing guard
       manager->GetStopEvent()->BindHandler(nullptr, nullptr, Function([&](CNativeState* state) {
-        auto* self = static_cast<CResource*>(state->GetArgument(1)->ToObject());
-        CResource* other = self == a ? b : a;
-        if (++calls <= 4) inner.push_back((mutual ? other : self)->Stop(false));
-      }));
+                                             auto* self = static_cast<CResource*>(state->GetArgument(1)->ToObject());
+                                             CResource* other = self == a ? b : a;
+                                             if (++calls <= 4) inner.push_back((mutual ? other : self)->Stop(false));
+                                           }));
       CResource* first = fromSecond ? b : a;
       CResource* second = first == a ? b : a;
       EXPECT_TRUE(first->Stop(false));
@@ -231,8 +232,10 @@ TEST_F(ResourceTest, DependencyCyclesAreReleased) {
     for (CResource* resource : {a.Get(), b.Get(), c.Get()}) resource->SetDirectoryPath(u"/d");
     ASSERT_TRUE(a->Start());
     EXPECT_TRUE(b->IsRunning() && c->IsRunning());
-    if (stopAll) manager->StopAllResources();
-    else manager.reset();
+    if (stopAll)
+      manager->StopAllResources();
+    else
+      manager.reset();
     EXPECT_EQ((std::tuple{a.Get(), b.Get(), c.Get()}), (std::tuple{nullptr, nullptr, nullptr}));
   }
 }
@@ -392,13 +395,18 @@ TEST_F(ResourceTest, ScriptFunctionsOfResources) {
   EXPECT_TRUE(got.Get(0)->IsNil());
 
   // Files, each row as resource a's script.
-  struct Row { const char16_t* function; std::vector<const char16_t*> path; int flags; bool found; };
+  struct Row {
+    const char16_t* function;
+    std::vector<const char16_t*> path;
+    int flags;
+    bool found;
+  };
   const Row rows[] = {
-      {u"openFile", {u"in.txt"}, -1, true},        {u"openFile", {u"missing.txt"}, -1, false},
-      {u"openFile", {u"../a/in.txt"}, -1, false},  {u"openFile", {u"/a/in.txt"}, 1, false},
-      {u"openFile", {u"/a/in.txt"}, 0, true},      {u"createFile", {u"made.txt"}, -1, true},
+      {u"openFile", {u"in.txt"}, -1, true},         {u"openFile", {u"missing.txt"}, -1, false},
+      {u"openFile", {u"../a/in.txt"}, -1, false},   {u"openFile", {u"/a/in.txt"}, 1, false},
+      {u"openFile", {u"/a/in.txt"}, 0, true},       {u"createFile", {u"made.txt"}, -1, true},
       {u"createFile", {u"../made.txt"}, -1, false}, {u"createFile", {u"/made.txt"}, -1, false},
-      {u"fileExists", {u"made.txt"}, -1, true},    {u"fileExists", {u"in.txt"}, 0, false},
+      {u"fileExists", {u"made.txt"}, -1, true},     {u"fileExists", {u"in.txt"}, 0, false},
       {u"fileExists", {u"../a/in.txt"}, -1, false}, {u"fileExists", {u"/a"}, 0, true},
   };
   for (const Row& row : rows) {
@@ -409,8 +417,10 @@ TEST_F(ResourceTest, ScriptFunctionsOfResources) {
     if (row.flags >= 0 && std::u16string(row.function) == u"fileExists") given.AppendBoolean(true);
     CArgument* result = call(row.function, a, given);
     ASSERT_NE(result, nullptr);
-    if (std::u16string(row.function) == u"fileExists") EXPECT_EQ(result->ToBoolean(), row.found);
-    else EXPECT_EQ(!result->IsNil(), row.found);
+    if (std::u16string(row.function) == u"fileExists")
+      EXPECT_EQ(result->ToBoolean(), row.found);
+    else
+      EXPECT_EQ(!result->IsNil(), row.found);
   }
   // Without a calling resource nothing is opened or found.
   EXPECT_TRUE(call(u"openFile", nullptr, strings({u"in.txt"}))->IsNil());

@@ -136,8 +136,9 @@ TEST_F(TimerTest, AddingATimerThatIsInATableIsRefused) {
     const int references = timer->GetRefCount();
     calls = 0;
     EXPECT_FALSE(target->AddTimer(timer));
-    EXPECT_EQ((std::tuple{timer->GetSlot(), timer->GetTable(), timer->GetRefCount(), table.GetCount(), other.GetCount()}),
-              (std::tuple{slot, &table, references, 1u, 0u}));
+    EXPECT_EQ(
+        (std::tuple{timer->GetSlot(), timer->GetTable(), timer->GetRefCount(), table.GetCount(), other.GetCount()}),
+        (std::tuple{slot, &table, references, 1u, 0u}));
     table.Step(1.0);
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(table.RemoveTimer(timer));

@@ -25,10 +25,10 @@ struct TextureTableTest : testing::Test, PageFixture {
 
 TEST_F(TextureTableTest, RectanglesFindTheirTexturesInTheTable) {
   const auto brick = Named(new Vexil3D::Texture(1), u"Brick");
-  const auto later = Named(new Vexil3D::Texture(1), u"Brick");    // a later group: never reached
-  const auto stone = Named(new Vexil3D::Texture(1), u"Stone");    // only in a second list
-  const auto lower = Named(new Vexil3D::Texture(1), u"brick");    // another name: the case is kept
-  const auto plain = Named(new Vexil3D::Surface(), u"Surface");   // a surface that is no texture
+  const auto later = Named(new Vexil3D::Texture(1), u"Brick");   // a later group: never reached
+  const auto stone = Named(new Vexil3D::Texture(1), u"Stone");   // only in a second list
+  const auto lower = Named(new Vexil3D::Texture(1), u"brick");   // another name: the case is kept
+  const auto plain = Named(new Vexil3D::Surface(), u"Surface");  // a surface that is no texture
   table.GetList(1, 0).Add(brick);
   table.GetList(3, 0).Add(later);
   table.GetList(3, 0).Add(lower);
@@ -47,9 +47,15 @@ TEST_F(TextureTableTest, RectanglesFindTheirTexturesInTheTable) {
     <Rectangle Name="surface" Texture="Surface"/>
     <Rectangle Name="missing" Texture="Missing"/>
   </Page>)"));
-  struct Row { const char16_t* name; Vexil3D::Resource* texture; };
-  const Row rows[] = {{u"brick", brick.Get()}, {u"lower", lower.Get()}, {u"stone", nullptr},
-                      {u"surface", nullptr}, {u"missing", nullptr}};
+  struct Row {
+    const char16_t* name;
+    Vexil3D::Resource* texture;
+  };
+  const Row rows[] = {{u"brick", brick.Get()},
+                      {u"lower", lower.Get()},
+                      {u"stone", nullptr},
+                      {u"surface", nullptr},
+                      {u"missing", nullptr}};
   for (const Row& row : rows) {
     SCOPED_TRACE(text::Utf16ToUtf8(row.name));
     auto* rectangle = dynamic_cast<CRectangle*>(Find(row.name));
