@@ -208,6 +208,7 @@ TEST_F(ResourceTest, StopsAndStartsFromTheirOwnHandlers) {
       // One resource: its own stop refused once. Two: the other stops, and its handler's stop of the
       // first is refused.
       EXPECT_EQ(inner, mutual ? (std::vector<bool>{false, true}) : (std::vector<bool>{false}));
+      manager.reset();  // stops what still runs while the handler's captures live
     }
   }
   manager = std::make_unique<CResourceMgr>(&context);
