@@ -80,8 +80,15 @@ class CChunk : public CBase {
   static CChunk* Create(std::uint32_t type);
 
  protected:
+  struct Reading;
+  // A whole tree at the stream's position, ending by `end`. Version 6 writers disagree on how much of
+  // the header a long name takes (its whole length prefix, or one byte): a tree that does not read the
+  // first way is read again the second way when a long name left the choice open.
+  bool ReadTree(Stream* stream, std::uint64_t end);
   // The record reader; depth counts the chunks above this one.
-  bool ReadRecord(Stream* stream, std::uint64_t end, std::uint32_t depth);
+  bool ReadRecord(Stream* stream, Reading* reading, std::uint32_t depth);
+  // Destroys the children, as before a fresh read.
+  void DropChildren();
 
   std::uint32_t m_uIndex = 0;
   std::uint32_t m_uVersion = kNewChunkVersion;

@@ -102,9 +102,14 @@ class CResourceTable {
   static constexpr unsigned kGroupCount = 4;
   static constexpr unsigned kListsPerGroup = 5;
 
+  // The lists whose hardware sides go when the device does: the first and the fifth of each group.
+  static constexpr unsigned kHardwareLists[] = {0, 4};
+
   CLockedResourceList& GetList(unsigned group, unsigned list) { return m_Groups[group].lists[list]; }
   // The first match in the first list of each group, in group order.
   Strong<Resource> Find(const char16_t* name);
+  // The hardware sides of the device lists of every group (each under its list's lock); how many went.
+  std::uint32_t ReleaseHardware();
 
  private:
   struct Group {

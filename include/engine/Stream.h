@@ -134,6 +134,9 @@ class CTextReader {
   // most kLineCapacity). A line longer than the buffer comes back in pieces, never splitting a
   // surrogate pair. False at the end of the text or when it cannot be loaded.
   bool ReadLine(char16_t* buffer, unsigned int capacity, unsigned int* length);
+  // The whole next line however long, its pieces joined up to the line feed or the end of the text.
+  // False as ReadLine.
+  bool ReadLine(std::u16string* line);
 
   int GetEncoding();
   bool IsBigEndian();

@@ -67,20 +67,25 @@ class CScriptEventHandler : public CEventHandler {
   void Call(CEvent* event, void* reserved, CArgumentArray* arguments) override;
 };
 
+// An event may outlive its type (a handler keeps it past CEventMgr::Clear): the type detaches it when it
+// goes, and the event keeps its script class from its creation.
 class CEvent : public CBaseObject {
  public:
-  explicit CEvent(CEventType* type) : m_pType(type) {}
-  ReflectedClass* GetReflectedClass() override;
+  explicit CEvent(CEventType* type);
+  ~CEvent() override;
+  ReflectedClass* GetReflectedClass() override { return m_pClass; }
+  // Null once the type is gone.
   CEventType* GetType() const { return m_pType; }
 
  protected:
+  friend class CEventType;
   CEventType* m_pType;
+  ReflectedClass* m_pClass;
 };
 
 class CCancellableEvent : public CEvent {
  public:
-  using CEvent::CEvent;
-  ReflectedClass* GetReflectedClass() override;
+  explicit CCancellableEvent(CEventType* type);
   bool IsDefaultPrevented() const { return m_bDefaultPrevented; }
   void PreventDefault() { m_bDefaultPrevented = true; }
 
@@ -125,6 +130,7 @@ class CEventType {
 
  private:
   friend class CEventMgr;
+  friend class CEvent;
 
   CEventType(CEventMgr* table, std::uint32_t key, const char16_t* name, const char16_t* description,
              std::int32_t argumentCount, bool cancellable);
@@ -142,6 +148,7 @@ class CEventType {
   bool m_bCancellable;
   std::int32_t m_iBindableIndex = -1;
   bool m_bCleared = false;  // out of the table, waiting for the outermost trigger to end
+  std::vector<CEvent*> m_Events;  // alive, not counted: detached when the type goes
 };
 
 class CEventMgr {

@@ -5,9 +5,13 @@
 //
 // Errors: Start, Stop and Restart log their lines ("START:", "STOP:", "RESTART:") and answer false; file
 // access answers null or false. A resource runs from the moment Start has made its contexts (with any
-// engines or none) until a Stop succeeds; a failed Start ends stopped.
+// engines or none) until a Stop succeeds; a failed Start ends stopped, also when a start handler stopped
+// it. A Stop entered while a stop of the same resource runs (from a stop handler) does nothing and
+// answers false.
 // Ownership: the resource owns its file lists, contexts (released on stop), archive and exports; its
-// dependencies are counted. Locking: the paged-loader lock only; everything else on the game's main thread.
+// dependencies are counted, and let go when the manager stops all resources, so that resources that
+// depend on each other do not keep each other alive.
+// Locking: the paged-loader lock only; everything else on the game's main thread.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -80,6 +84,7 @@ class CResource : public CBaseObject {
 
   // What the owner fills (no loader in the program does).
   void AddDependency(CResource* resource);
+  void ClearDependencies();
   void AddFile(bool secondList, std::uint32_t type, std::u16string_view name, std::vector<std::uint8_t> data);
   void SetDirectoryPath(std::u16string_view path) { m_DirectoryPath = path; }
   void SetArchivePath(std::u16string_view path) { m_ArchivePath = path; }
@@ -104,6 +109,7 @@ class CResource : public CBaseObject {
   bool m_bStarting = false;
   bool m_bPrivileged = false;
   bool m_bRunning = false;
+  bool m_bStopping = false;  // the stop handlers run
   std::u16string m_DirectoryPath;
   std::u16string m_ArchivePath;
   // Guards the loader pointer: the loader's own worker thread may be at work on its slots.

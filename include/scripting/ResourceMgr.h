@@ -48,7 +48,8 @@ class CResourceMgr {
   // Adds the resource under its name's key (taking a reference); false when the key is taken.
   bool AddResource(CResource* resource);
   CResource* FindResource(const char16_t* name) const;
-  // Stops each running resource and drops every resource, then collects the engines' garbage.
+  // Stops each running resource, then drops every resource with its dependency list (so that resources
+  // that depend on each other go too), then collects the engines' garbage.
   void StopAllResources();
   std::size_t GetResourceCount() const { return m_Resources.size(); }
 

@@ -69,7 +69,8 @@ class CTimerMgr {
   CTimerMgr& operator=(const CTimerMgr&) = delete;
   ~CTimerMgr();
 
-  // The lowest free slot, with a reference for the table; false when every slot is used.
+  // The lowest free slot, with a reference for the table; false when every slot is used, and false
+  // without any change for a timer that already stands in a table (this one or another).
   bool AddTimer(CScriptTimer* timer);
   // A new timer with room for argumentCount arguments, holding one reference for the caller, or null.
   CScriptTimer* CreateTimer(CResource* resource, CFunction* function, std::int32_t repeatCount,

@@ -39,6 +39,7 @@ CClient::CClient(Vexil3D::Context* context)
       m_pGuiFonts(std::make_unique<TamberGUI::CFonts>(NewFreeTypeLibrary())),
       m_pResources(std::make_unique<Vexil3D::CResourceMgr>(context)),
       m_pGui(std::make_unique<TamberGUI::GUI::CManager>(context->GetFileSystem(), m_pGuiFonts.get())) {
+  m_pGui->SetResourceTable(&m_ResourceTable);
   Vexil3D::StartTicks();
   m_uLastTick = Vexil3D::GetTicks();
   // The names are gathered first: loading a font opens files, which must not happen inside the walk.
@@ -222,7 +223,7 @@ void CClient::Render() {
 
 void CClient::Shutdown() {
   m_pResources->StopAllResources();
-  Vexil3D::HWResource::ReleaseAll();
+  m_ResourceTable.ReleaseHardware();
   m_pConsole.reset();
   m_pChat.reset();
 }

@@ -13,70 +13,11 @@
 
 #include <platform/text.h>
 
+#include "XmlNesting.h"
+
 namespace Vexil3D {
 
 namespace {
-
-// Skips to just past the terminator; the end of the text when it is missing.
-const char* SkipPast(const char* p, const char* end, std::string_view terminator) {
-  for (; p + terminator.size() <= end; ++p)
-    if (std::memcmp(p, terminator.data(), terminator.size()) == 0) return p + terminator.size();
-  return end;
-}
-
-bool StartsWith(const char* p, const char* end, std::string_view prefix) {
-  return static_cast<std::size_t>(end - p) >= prefix.size() && std::memcmp(p, prefix.data(), prefix.size()) == 0;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-constexpr std::string_view kCommentOpen = "<!--";
-constexpr std::string_view kCommentClose = "-->";
-constexpr std::string_view kDataOpen = "<![CDATA[";
-constexpr std::string_view kDataClose = "]]>";
-
-// The deepest element nesting in the text, counted the way the parser will nest (comments, CDATA,
-// declarations and quoted attribute values hold no tags), or kMaxDepth + 1 as soon as it is passed.
-// The parser recurses once per level, so deep text must be refused before it runs.
-std::uint32_t MeasureXmlDepth(const char* p, const char* end) {
-  std::uint32_t depth = 0;
-  while (p < end) {
-    if (*p != '<') {
-      ++p;
-      continue;
-    }
-    const bool more = end - p > 1;
-    if (StartsWith(p, end, kCommentOpen)) {
-      p = SkipPast(p + kCommentOpen.size(), end, kCommentClose);
-    } else if (StartsWith(p, end, kDataOpen)) {
-      p = SkipPast(p + kDataOpen.size(), end, kDataClose);
-    } else if (more && (p[1] == '?' || p[1] == '!')) {
-      p = SkipPast(p + 1, end, ">");
-    } else if (more && p[1] == '/') {
-      if (depth > 0) --depth;
-      p = SkipPast(p + 1, end, ">");
-    } else {
-      // An opening tag: attributes up to '>', quoted values taken whole.
-      ++p;
-      bool selfClosing = false;
-      while (p < end && *p != '>') {
-        if (*p == '=') {
-          ++p;
-          while (p < end && IsBlank(*p)) ++p;
-          if (p < end && (*p == '"' || *p == '\'')) {
-            p = SkipPast(p + 1, end, std::string_view(p, 1));
-          }
-          continue;
-        }
-        selfClosing = *p == '/';
-        ++p;
-      }
-      if (p < end) ++p;
-      if (!selfClosing && ++depth > CChunk::kMaxDepth) return depth;
-    }
-  }
-  return depth;
-}
 
 // Names and values are nearly always ASCII: those widen unit by unit.
 std::u16string FromUtf8(const char* text) {
@@ -165,7 +106,9 @@ CElementChunk* CElementChunk::Load(Stream* stream) {
   }
   std::uint32_t utf8Length = 0;
   std::unique_ptr<char[]> utf8 = ReadUtf8Text(stream, &utf8Length);
-  if (!utf8 || MeasureXmlDepth(utf8.get(), utf8.get() + utf8Length) > kMaxDepth) return nullptr;
+  // The parser recurses once per element level: text nested deeper than a chunk tree may be is refused
+  // before it runs, whatever the text hides its elements in.
+  if (!utf8 || MeasureXmlNesting(utf8.get(), kMaxDepth) > kMaxDepth) return nullptr;
 
   // The text is UTF-8 whatever the file was: character references must come out as UTF-8 too.
   TiXmlDocument document;

@@ -134,10 +134,7 @@ CChunk* CChunk::Create(std::uint32_t type) {
 
 CChunk::~CChunk() {
   Detach();
-  for (CChunk* child : m_Children) {
-    child->m_pParent = nullptr;
-    delete child;
-  }
+  DropChildren();
 }
 
 bool CChunk::ReadData(Stream*) { return true; }
@@ -166,12 +163,42 @@ void CChunk::AppendChild(CChunk* child) {
   m_Children.push_back(child);
 }
 
+// How one pass reads a tree: where its bytes end, how a version 6 header counts a long name, and whether
+// a long name was met that the other count would have read differently.
+struct CChunk::Reading {
+  std::uint64_t end;
+  bool oneByteNames;
+  bool eitherCount = false;
+};
+
 bool CChunk::Read(Stream* stream) {
   if (!stream) return false;
-  return ReadRecord(stream, stream->GetLength(), 0);
+  return ReadTree(stream, stream->GetLength());
 }
 
-bool CChunk::ReadRecord(Stream* stream, std::uint64_t end, std::uint32_t depth) {
+void CChunk::DropChildren() {
+  for (CChunk* child : m_Children) {
+    child->m_pParent = nullptr;
+    delete child;
+  }
+  m_Children.clear();
+}
+
+bool CChunk::ReadTree(Stream* stream, std::uint64_t end) {
+  const std::uint64_t start = stream->Tell();
+  const bool fresh = m_Children.empty();  // a chunk that has children fails (and asserts) once
+  Reading whole{end, false};
+  if (ReadRecord(stream, &whole, 0)) return true;
+  if (!whole.eitherCount || !fresh) return false;
+  // The one-byte writer's file: what the first pass stored goes, and the tree is read again.
+  DropChildren();
+  if (!stream->Seek(static_cast<std::int64_t>(start), STREAM_SEEK_BEGIN)) return false;
+  Reading oneByte{end, true};
+  return ReadRecord(stream, &oneByte, 0);
+}
+
+bool CChunk::ReadRecord(Stream* stream, Reading* reading, std::uint32_t depth) {
+  const std::uint64_t end = reading->end;
   if (depth > kMaxDepth) return false;
   const bool old = m_uVersion <= kLastHeaderSizeVersion;
 
@@ -190,9 +217,12 @@ bool CChunk::ReadRecord(Stream* stream, std::uint64_t end, std::uint32_t depth) 
   }
   if (old) {
     const std::uint64_t taken = stream->Tell() - nameStart;
-    // Writers disagree on the name's share of the header: the whole compact prefix, or one byte.
-    std::int64_t rest = std::int64_t(headerSize) - std::int64_t(taken);
-    if (rest < 0) rest = std::int64_t(headerSize) - std::int64_t(NameByteCount(taken) + 1);
+    // Writers disagree on the name's share of the header: the whole compact prefix, or one byte. Where
+    // the whole prefix does not fit the header only the one byte can be meant.
+    const std::int64_t wholeRest = std::int64_t(headerSize) - std::int64_t(taken);
+    const std::int64_t oneByteRest = std::int64_t(headerSize) - std::int64_t(NameByteCount(taken) + 1);
+    if (wholeRest >= 0 && oneByteRest != wholeRest) reading->eitherCount = true;
+    const std::int64_t rest = wholeRest < 0 || reading->oneByteNames ? oneByteRest : wholeRest;
     if (rest < 0) return false;
     if (!SkipForward(stream, static_cast<std::uint64_t>(rest))) return false;
   }
@@ -235,7 +265,7 @@ bool CChunk::ReadRecord(Stream* stream, std::uint64_t end, std::uint32_t depth) 
     child->m_uVersion = m_uVersion;
     child->m_pParent = this;
     child->m_uIndex = i;
-    if (!child->ReadRecord(stream, end, depth + 1)) {
+    if (!child->ReadRecord(stream, reading, depth + 1)) {
       delete child;
       return false;
     }
@@ -290,7 +320,7 @@ bool CRootChunk::Read(Stream* source) {
     return false;
   }
   if (!ReadValue(body.Get(), &skipped)) return false;
-  return ReadRecord(body, end, 0);
+  return ReadTree(body, end);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -436,7 +436,11 @@ class CReflectedClassImpl : public CountedView<IReflectedClass> {
     if (m_pClass) Cache<CReflectedClassImpl, ReflectedClass>().erase(m_pClass);
   }
   ReflectedClass* GetClass() const { return m_pClass; }
-  void Detach() { m_pClass = nullptr; }
+  // The name outlives the class, for the errors of checks that name a class that is gone.
+  void Detach() {
+    GetName();
+    m_pClass = nullptr;
+  }
 
   int QueryInterface(const GUID& iid, void** out) override {
     if (!out) return kResultNullPointer;
@@ -607,8 +611,17 @@ bool CNativeStateImpl::CheckMatrix4x4(int index, float* elements) {
   return true;
 }
 
+// A view whose class was deleted asks for a class nothing is an instance of; it must not read as a check
+// that asks for none.
+bool IsDetachedClass(IReflectedClass* cls) { return cls && !ClassOf(cls); }
+
 bool CNativeStateImpl::CheckObject(IReflectedClass* cls, int index, bool optional, IBaseObject** out) {
   if (out) *out = nullptr;
+  if (IsDetachedClass(cls)) {
+    CArgument* argument = m_pState->GetArgument(index);
+    if (optional && argument && (argument->IsNil() || argument->IsUndefined())) return true;
+    return m_pState->Error(u"Expected %s for argument %d", text::Utf8ToUtf16(cls->GetName()).c_str(), index + 1);
+  }
   CBaseObject* object = nullptr;
   if (!m_pState->CheckObject(cls ? ClassOf(cls) : nullptr, index, optional, &object)) return false;
   if (out) *out = GetObjectView(object);
@@ -632,6 +645,10 @@ bool CNativeStateImpl::CheckReserved(int, void** out) {
 
 bool CNativeStateImpl::GetThis(IBaseObject** out, IReflectedClass* cls) {
   if (out) *out = nullptr;
+  if (IsDetachedClass(cls)) {
+    if (!m_pState->GetThisObject()) return m_pState->Error(u"'this' is null");
+    return m_pState->Error(u"%s expected for 'this'", text::Utf8ToUtf16(cls->GetName()).c_str());
+  }
   CBaseObject* object = nullptr;
   if (!m_pState->GetThis(cls ? ClassOf(cls) : nullptr, &object)) return false;
   if (out) *out = GetObjectView(object);
@@ -643,6 +660,10 @@ int CNativeStateImpl::GetThisChecked(IBaseObject** out, IReflectedClass* cls) {
   *out = nullptr;
   CBaseObject* object = m_pState->GetThisObject();
   if (!object) return kResultNotFound;
+  if (IsDetachedClass(cls)) {
+    m_pState->Error(u"%s expected for 'this'", text::Utf8ToUtf16(cls->GetName()).c_str());
+    return kResultFailed;
+  }
   ReflectedClass* wanted = cls ? ClassOf(cls) : nullptr;
   if (wanted) {
     ReflectedClass* own = object->GetReflectedClass();

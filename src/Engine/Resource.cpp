@@ -163,4 +163,11 @@ Strong<Resource> CResourceTable::Find(const char16_t* name) {
   return nullptr;
 }
 
+std::uint32_t CResourceTable::ReleaseHardware() {
+  std::uint32_t released = 0;
+  for (Group& group : m_Groups)
+    for (unsigned list : kHardwareLists) released += group.lists[list].ReleaseHWResources();
+  return released;
+}
+
 }  // namespace Vexil3D

@@ -3,6 +3,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include <engine/Native.h>
@@ -81,15 +82,19 @@ bool ReadCompactString(CNativeState* state, int, void* user) {
   return state->ReturnString(text.get(), length);
 }
 
+// The whole next line, however many pieces the reader gives it in; null at the end.
+bool ReturnLine(CNativeState* state, CTextReader* reader) {
+  std::u16string line;
+  if (!reader->ReadLine(&line)) return state->GetResults().AppendNil();
+  return state->ReturnString(line.data(), static_cast<std::uint32_t>(line.size()));
+}
+
 bool ReadStreamLine(CNativeState* state, int, void* user) {
   CScriptStream* self = OpenThis(state, user, u"stream closed");
   if (!self) return false;
   CTextReader* reader = self->GetReader();
   if (!reader) return state->Error(u"out of memory");
-  char16_t line[CTextReader::kLineCapacity];
-  unsigned int length = 0;
-  if (!reader->ReadLine(line, CTextReader::kLineCapacity, &length)) return state->GetResults().AppendNil();
-  return state->ReturnString(line, length);
+  return ReturnLine(state, reader);
 }
 
 bool WriteBytes(CNativeState* state, int, void* user) {
@@ -219,10 +224,7 @@ bool LoadText(CNativeState* state, int, void* user) {
 bool ReaderLine(CNativeState* state, int, void* user) {
   CTextReader* reader = OpenReader(state, user);
   if (!reader) return false;
-  char16_t line[CTextReader::kLineCapacity];
-  unsigned int length = 0;
-  if (!reader->ReadLine(line, CTextReader::kLineCapacity, &length)) return state->GetResults().AppendNil();
-  return state->ReturnString(line, length);
+  return ReturnLine(state, reader);
 }
 
 bool ReadCharacter(CNativeState* state, int, void* user) {

@@ -460,6 +460,19 @@ bool CTextReader::ReadLine(char16_t* buffer, unsigned int capacity, unsigned int
   return true;
 }
 
+bool CTextReader::ReadLine(std::u16string* line) {
+  line->clear();
+  char16_t piece[kLineCapacity];
+  unsigned int length = 0;
+  if (!ReadLine(piece, kLineCapacity, &length)) return false;
+  line->append(piece, length);
+  // A piece that ran out of room stops short of its line feed, which is still ahead; a finished line
+  // has stepped over it, or ended with the text.
+  while (m_uPosition < m_uLength && m_pText[m_uPosition - 1] != u'\n' && ReadLine(piece, kLineCapacity, &length))
+    line->append(piece, length);
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // CTextWriter
 

@@ -77,12 +77,17 @@ void CScriptEventHandler::Call(CEvent* event, void*, CArgumentArray* arguments) 
   function->Call(&state, static_cast<int>(call.GetCount()));
 }
 
-ReflectedClass* CEvent::GetReflectedClass() {
-  return m_pType && m_pType->GetTable() ? m_pType->GetTable()->GetEventClass() : nullptr;
+CEvent::CEvent(CEventType* type)
+    : m_pType(type), m_pClass(type && type->GetTable() ? type->GetTable()->GetEventClass() : nullptr) {
+  if (type) type->m_Events.push_back(this);
 }
 
-ReflectedClass* CCancellableEvent::GetReflectedClass() {
-  return m_pType && m_pType->GetTable() ? m_pType->GetTable()->GetCancellableEventClass() : nullptr;
+CEvent::~CEvent() {
+  if (m_pType) std::erase(m_pType->m_Events, this);
+}
+
+CCancellableEvent::CCancellableEvent(CEventType* type) : CEvent(type) {
+  if (type && type->GetTable()) m_pClass = type->GetTable()->GetCancellableEventClass();
 }
 
 // -------------------------------------------------------------------------------------------------
@@ -99,6 +104,7 @@ CEventType::CEventType(CEventMgr* table, std::uint32_t key, const char16_t* name
 
 CEventType::~CEventType() {
   for (CEventHandler* handler : m_Handlers) delete handler;
+  for (CEvent* event : m_Events) event->m_pType = nullptr;
 }
 
 bool CEventType::AddHandler(CEventHandler* handler) {

@@ -70,6 +70,12 @@ void CResource::AddDependency(CResource* resource) {
   if (resource && resource != this) m_Dependencies.emplace_back(resource);
 }
 
+void CResource::ClearDependencies() {
+  // Taken out first: releasing one may destroy resources whose teardown reaches this list.
+  std::vector<Strong<CResource>> going;
+  going.swap(m_Dependencies);
+}
+
 void CResource::AddFile(bool secondList, std::uint32_t type, std::u16string_view name, std::vector<std::uint8_t> data) {
   m_Files[secondList ? 1 : 0].push_back(FileRecord{type, std::u16string(name), std::move(data)});
 }
@@ -109,11 +115,12 @@ bool CResource::Start() {
     arguments->AppendObject(this);
     bool prevented = false;
     m_pManager->GetStartEvent()->Trigger(arguments.Get(), &prevented);
-    started = !prevented;
+    // A start handler that stopped the resource has failed the start as surely as one that prevented it.
+    started = !prevented && m_bRunning;
   }
   if (!started) {
     LogF(LOG_ERROR, u"START: Resource %s failed to load!", name);
-    StopRunning(false, true);
+    if (m_bRunning) StopRunning(false, true);
     m_bStarting = false;
     return false;
   }
@@ -125,6 +132,9 @@ bool CResource::Start() {
 bool CResource::Stop(bool restarting) { return StopRunning(restarting, false); }
 
 bool CResource::StopRunning(bool restarting, bool force) {
+  // A stop handler that stops this resource again (itself, or through another resource's handler)
+  // would trigger the handlers without end.
+  if (m_bStopping) return false;
   const char16_t* name = m_Name.c_str();
   LogF(LOG_INFO, u"STOP: Stopping resource %s...", name);
   if (!m_bRunning) {
@@ -139,7 +149,9 @@ bool CResource::StopRunning(bool restarting, bool force) {
     arguments->AppendObject(this);
     arguments->AppendBoolean(restarting);
     bool prevented = false;
+    m_bStopping = true;
     m_pManager->GetStopEvent()->Trigger(arguments.Get(), &prevented);
+    m_bStopping = false;
     if (prevented && !force) {
       LogF(LOG_ERROR, u"STOP: Resource %s failed to stop!", name);
       return false;

@@ -228,8 +228,11 @@ void CResourceMgr::StopAllResources() {
   // Stop handlers may call back into the map (even stop everything again): walk a map taken out first.
   std::unordered_map<std::uint32_t, CResource*> resources;
   resources.swap(m_Resources);
-  for (auto& [key, resource] : resources) {
+  for (auto& [key, resource] : resources)
     if (resource->IsRunning()) resource->Stop(false);
+  // Only once every stop has run: a resource still to be stopped may be held by a dependency list alone.
+  for (auto& [key, resource] : resources) {
+    resource->ClearDependencies();
     resource->Release();
   }
   if (m_pScripting) m_pScripting->CollectGarbage();

@@ -28,7 +28,8 @@ CTimerMgr::CTimerMgr(CResourceMgr* owner, CScripting* scripting)
 CTimerMgr::~CTimerMgr() { Clear(); }
 
 bool CTimerMgr::AddTimer(CScriptTimer* timer) {
-  if (!timer) return false;
+  // A timer in two slots would fire for ever and keep a reference no removal gives back.
+  if (!timer || timer->m_uSlot != CScriptTimer::kNoSlot) return false;
   timer->m_pTable = this;
   if (m_uUsed >= m_uCapacity) return false;
   std::uint32_t slot = 0;

@@ -15,6 +15,7 @@
 
 #include <engine/Context.h>
 #include <engine/I2D.h>
+#include <engine/Resource.h>
 #include <scripting/ResourceMgr.h>
 
 #include <TamberFont/Fonts.h>
@@ -56,7 +57,8 @@ class CClient {
   void OnTextInput();
   // Draws the chat window and the GUI.
   void Render();
-  // Stops every resource, releases the hardware resources and destroys both windows.
+  // Stops every resource, releases the hardware sides of the resource table's device lists and destroys both
+  // windows.
   void Shutdown();
 
   // One chat line of UTF-8 text (markup turned into colours); nothing before Start or after Shutdown.
@@ -69,6 +71,8 @@ class CClient {
   Vexil3D::CChatWindow* GetChat() const { return m_pChat.get(); }
   Vexil3D::CCmdWindow2* GetConsole() const { return m_pConsole.get(); }
   TamberGUI::GUI::CManager* GetGui() const { return m_pGui.get(); }
+  // The named resources: the GUI finds rectangle textures in it, the hardware shutdown releases it.
+  Vexil3D::CResourceTable& GetResourceTable() { return m_ResourceTable; }
   TamberGUI::CFonts* GetGuiFonts() const { return m_pGuiFonts.get(); }
   // The whole fixed steps of the last Process and the frame step it ran with (seconds).
   std::int32_t GetFrameTicks() const { return m_iFrameTicks; }
@@ -95,6 +99,7 @@ class CClient {
   std::unique_ptr<Vexil3D::CFonts> m_pEngineFonts;
   std::unique_ptr<TamberGUI::CFonts> m_pGuiFonts;
   std::unique_ptr<Vexil3D::CResourceMgr> m_pResources;
+  Vexil3D::CResourceTable m_ResourceTable;  // outlives the GUI, which looks in it
   std::unique_ptr<TamberGUI::GUI::CManager> m_pGui;
   Vexil3D::Strong<TamberGUI::GUI::CPage> m_pRoot;
   std::unique_ptr<Vexil3D::CChatWindow> m_pChat;

@@ -77,17 +77,21 @@ inline void PutName(Bytes* out, const std::string& utf8) {
 }
 
 // One chunk record and its subtree (type ids of children included) as a writer of that version
-// lays it out; version 6 headers count the whole name prefix unless oneBytePrefix is set.
-inline void WriteRecord(Bytes* out, Vexil3D::CChunk* chunk, std::uint32_t version, bool oneBytePrefix = false) {
+// lays it out; version 6 headers count the whole name prefix unless oneBytePrefix is set, and carry
+// extraHeaderBytes zero bytes after the name.
+inline void WriteRecord(Bytes* out, Vexil3D::CChunk* chunk, std::uint32_t version, bool oneBytePrefix = false,
+                        std::uint16_t extraHeaderBytes = 0) {
   GrowingStream payload;
   chunk->WriteData(&payload);
   const std::string name = text::Utf16ToUtf8(chunk->GetName());
   Bytes nameBytes;
   PutName(&nameBytes, name);
   if (version <= 6) {
-    Put<std::uint16_t>(out, static_cast<std::uint16_t>(oneBytePrefix ? name.size() + 1 : nameBytes.size()));
+    Put<std::uint16_t>(
+        out, static_cast<std::uint16_t>((oneBytePrefix ? name.size() + 1 : nameBytes.size()) + extraHeaderBytes));
   }
   out->insert(out->end(), nameBytes.begin(), nameBytes.end());
+  if (version <= 6) out->insert(out->end(), extraHeaderBytes, 0);
   if (version <= 6) Put<std::uint32_t>(out, static_cast<std::uint32_t>(4 + payload.bytes.size()));
   Put<std::uint32_t>(out, static_cast<std::uint32_t>(payload.bytes.size()));
   out->insert(out->end(), payload.bytes.begin(), payload.bytes.end());
@@ -95,15 +99,16 @@ inline void WriteRecord(Bytes* out, Vexil3D::CChunk* chunk, std::uint32_t versio
   else Put<std::uint32_t>(out, chunk->GetChildCount());
   for (std::uint32_t i = 0; i < chunk->GetChildCount(); ++i) {
     Put<std::uint32_t>(out, chunk->GetChild(i)->GetType());
-    WriteRecord(out, chunk->GetChild(i), version, oneBytePrefix);
+    WriteRecord(out, chunk->GetChild(i), version, oneBytePrefix, extraHeaderBytes);
   }
 }
 
 // A whole file: header, then the body (the skipped u32 and the root record), compressed on request.
-inline Bytes WriteFile(Vexil3D::CChunk* root, std::uint32_t version, bool compressed, bool oneBytePrefix = false) {
+inline Bytes WriteFile(Vexil3D::CChunk* root, std::uint32_t version, bool compressed, bool oneBytePrefix = false,
+                       std::uint16_t extraHeaderBytes = 0) {
   Bytes body;
   Put<std::uint32_t>(&body, 0);
-  WriteRecord(&body, root, version, oneBytePrefix);
+  WriteRecord(&body, root, version, oneBytePrefix, extraHeaderBytes);
   Bytes file = {'H', 'B', 'F', static_cast<std::uint8_t>(compressed ? 'Z' : 0xFF)};
   Put<std::uint32_t>(&file, version);
   if (version >= 8) Put<std::uint32_t>(&file, 0);

@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <engine/Context.h>
 #include <engine/CoreLibrary.h>
 #include <engine/Native.h>
 #include <engine/Scripting.h>
+#include <platform/text.h>
 
 using namespace Vexil3D;
 
@@ -233,6 +235,101 @@ TEST_F(CoreLibraryTest, StringsLinesAndClosing) {
   EXPECT_FALSE(Call(global.FindClass(u"TextReader")->GetConstructor(), nullptr, Args(1)));
 }
 
+// Lines longer than the reader's buffer come back whole from both natives, at every length around the
+// buffer's size, after each line ending and with a surrogate pair across a cut; the next line follows.
+TEST_F(CoreLibraryTest, LongLinesComeBackWhole) {
+  const std::uint32_t room = CTextReader::kLineCapacity - 1;
+  const std::uint32_t lengths[] = {
+      0, 1, room - 2, room - 1, room, room + 1, room + 2, 2 * room - 1, 2 * room, 2 * room + 1, 3 * room + 5};
+  for (const char16_t* ending : {u"\n", u"\r\n", u""}) {
+    for (std::uint32_t length : lengths) {
+      for (const bool pair : {false, true}) {
+        if (length == 0 && std::u16string(ending).empty()) continue;  // no text: no line
+        SCOPED_TRACE(testing::Message() << length << (pair ? " with a pair" : "") << " ending "
+                                        << Narrow(ending).size());
+        std::u16string line(length, u'x');
+        for (std::uint32_t i = 0; i < length; ++i) line[i] = char16_t(u'a' + i % 26);
+        // A pair placed so that it straddles the buffer's last unit.
+        if (pair && length >= room + 1) line.replace(room - 1, 2, u"\U0001F600");
+        const std::string utf8 = text::Utf16ToUtf8(line + ending + (std::u16string(ending).empty() ? u"" : u"next"));
+        std::vector<std::uint8_t> copy(utf8.begin(), utf8.end());
+        Strong<CBaseObject> stream =
+            Memory(copy.data(), static_cast<std::uint32_t>(copy.size()), CMemoryStream::ACCESS_READ);
+        Strong<CBaseObject> again =
+            Memory(copy.data(), static_cast<std::uint32_t>(copy.size()), CMemoryStream::ACCESS_READ);
+        Strong<CBaseObject> reader = New(u"TextReader", Args(again.Get()));
+        for (CBaseObject* self : {stream.Get(), reader.Get()}) {
+          ASSERT_TRUE(Method(self, u"readLine")) << error;
+          auto got = [&] { return results.Get(0)->IsString() ? std::u16string(results.Get(0)->ToString()) : u"(nil)"; };
+          EXPECT_TRUE(got() == line);
+          if (!std::u16string(ending).empty()) {
+            ASSERT_TRUE(Method(self, u"readLine"));
+            EXPECT_TRUE(got() == u"next");
+          }
+          ASSERT_TRUE(Method(self, u"readLine"));
+          EXPECT_TRUE(results.Get(0)->IsNil());
+        }
+      }
+    }
+  }
+}
+
+// loadText gives the whole decoded text whatever was read before, for each encoding the reader loads,
+// and null for those it only detects.
+TEST_F(CoreLibraryTest, TextReaderLoadText) {
+  struct Row {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool loads;
+    std::u16string text;
+  };
+  const Row rows[] = {
+      {"UTF-8", {'a', 0xE2, 0x82, 0xAC, '\n', 'b'}, true, u"a\u20AC\nb"},
+      {"UTF-8 with its mark", {0xEF, 0xBB, 0xBF, 'h', 'i', '\n'}, true, u"hi\n"},
+      {"UTF-16", {0xFF, 0xFE, 'h', 0, 0xAC, 0x20, '\n', 0, 'x', 0}, true, u"h\u20AC\nx"},
+      {"UTF-16 with an odd byte", {0xFF, 0xFE, 'o', 0, 'k', 0, 'z'}, true, u"ok"},
+      {"FF FE 00 00 read as UTF-16", {0xFF, 0xFE, 0, 0, 'n', 0}, true, std::u16string(u"\0n", 2)},
+      {"big-endian UTF-16", {0xFE, 0xFF, 0, 'n', 0, 'o'}, false, u""},
+      {"UTF-32", {0, 0, 0xFE, 0xFF, 0, 0, 0, 'n'}, false, u""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::uint8_t> bytes = row.bytes;
+    Strong<CBaseObject> source =
+        Memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), CMemoryStream::ACCESS_READ);
+    Strong<CBaseObject> reader = New(u"TextReader", Args(source.Get()));
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(Method(reader, u"readCharacter"));  // a read first: loadText still gives all of it
+    ASSERT_TRUE(Method(reader, u"loadText")) << error;
+    ASSERT_EQ(results.Get(0)->IsString(), row.loads);
+    if (row.loads) {
+      std::uint32_t length = 0;
+      const char16_t* text = results.Get(0)->ToString(&length);
+      EXPECT_TRUE(std::u16string(text, length) == row.text);
+    }
+    ASSERT_TRUE(Method(reader, u"close"));
+    ASSERT_TRUE(Method(source, u"close"));
+  }
+}
+
+// A script stream that goes without being closed says so in the log; a closed one goes quietly.
+TEST_F(CoreLibraryTest, StreamsLeftOpenAreReportedWhenCollected) {
+  Context context;
+  context.GetLogWriter().SetStream(nullptr);
+  context.Initialise();
+  for (const bool closed : {false, true}) {
+    SCOPED_TRACE(closed ? "closed" : "left open");
+    char bytes[4] = {};
+    Strong<CBaseObject> stream = Memory(bytes, sizeof bytes, CMemoryStream::ACCESS_READ);
+    if (closed) {
+      ASSERT_TRUE(Method(stream, u"close"));
+    }
+    ::testing::internal::CaptureStdout();
+    stream = nullptr;
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), closed ? "" : "Script stream closed via garbage collection!\n");
+  }
+}
+
 TEST_F(CoreLibraryTest, MatrixElementsProductsAndInverse) {
   Strong<CBaseObject> m = New(u"Matrix4x4");
   for (int bad : {16, -1})
@@ -299,6 +396,117 @@ TEST_F(CoreLibraryTest, VectorsNeverGiveNaN) {
     const std::vector<float> got = Vector();
     ASSERT_EQ(got.size(), c.expected.size());
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], c.expected[i], 1e-6) << i;
+  }
+}
+
+// Every measuring and moving member of the vectors, on hand-worked values: numbers first, then new vectors.
+TEST_F(CoreLibraryTest, VectorMembersOnWorkedValues) {
+  const double half = M_PI / 2;
+  const float atan43 = float(std::atan2(4.0, 3.0));
+  struct Row {
+    const char16_t* cls;
+    CVector3D self;
+    const char16_t* member;
+    std::vector<double> numbers;  // arguments after the vector (when any)
+    bool withVector;              // a vector argument first: other
+    CVector3D other;
+    std::vector<float> expected;  // a number's one value, or the new vector
+  };
+  const CVector3D a{1, 2, 2}, b{4, 6, 2};
+  const Row rows[] = {
+      {u"Vec3", a, u"length", {}, false, {}, {3}},
+      {u"Vec3", a, u"squaredLength", {}, false, {}, {9}},
+      {u"Vec3", a, u"distance", {}, true, b, {5}},
+      {u"Vec3", a, u"squaredDistance", {}, true, b, {25}},
+      {u"Vec3", a, u"dotProduct", {}, true, b, {20}},
+      {u"Vec3", a, u"dotProduct", {}, true, {-4, -6, -2}, {-20}},
+      {u"Vec3", a, u"absDotProduct", {}, true, {-4, -6, -2}, {20}},
+      {u"Vec3", a, u"midPoint", {}, true, b, {2.5f, 4, 2}},
+      {u"Vec3", a, u"addPolar", {2, half}, false, {}, {1, 4, 2}},
+      {u"Vec3", a, u"addPolar", {-1, 0}, false, {}, {0, 2, 2}},
+      {u"Vec3", a, u"addSpherical", {2, half, 0}, false, {}, {3, 2, 2}},
+      {u"Vec3", a, u"addSpherical", {3, 0, 1}, false, {}, {1, 2, 5}},
+      {u"Vec3", a, u"addSpherical", {1, half, half}, false, {}, {1, 3, 2}},
+      {u"Vec3", a, u"interpolate", {0.5}, true, b, {2.5f, 4, 2}},
+      {u"Vec3", a, u"interpolate", {2}, true, b, {4, 6, 2}},
+      {u"Vec3", a, u"interpolate", {-1}, true, b, {1, 2, 2}},
+      {u"Vec3", a, u"extrapolate", {2}, true, b, {7, 10, 2}},
+      {u"Vec3", a, u"extrapolate", {-1}, true, b, {-2, -2, 2}},
+      {u"Vec3", {3, 4, 7}, u"cartesianToPolar", {}, false, {}, {5, atan43, 7}},
+      {u"Vec3", {0, -2, 1}, u"cartesianToPolar", {}, false, {}, {2, float(-half), 1}},
+      {u"Vec2", {1, 2, 0}, u"addPolar", {2, 0}, false, {}, {3, 2}},
+      {u"Vec2", {1, 2, 0}, u"addPolar", {2, half}, false, {}, {1, 4}},
+      {u"Vec2", {1, 2, 0}, u"interpolate", {0.25}, true, {5, 6, 0}, {2, 3}},
+      {u"Vec2", {1, 2, 0}, u"interpolate", {1.5}, true, {5, 6, 0}, {5, 6}},
+      {u"Vec2", {1, 2, 0}, u"extrapolate", {1.5}, true, {5, 6, 0}, {7, 8}},
+      {u"Vec2", {3, 4, 0}, u"cartesianToPolar", {}, false, {}, {5, atan43}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Narrow(row.cls) + "." + Narrow(row.member));
+    Strong<CBaseObject> self = New(row.cls, Args(double(row.self.x), double(row.self.y), double(row.self.z)));
+    Args args;
+    if (row.withVector) {
+      if (std::u16string(row.cls) == u"Vec3")
+        args.Add(row.other);
+      else
+        args.Add(CVector2D{row.other.x, row.other.y});
+    }
+    for (double number : row.numbers) args.Add(number);
+    ASSERT_TRUE(Method(self, row.member, std::move(args))) << error;
+    const bool vector = results.Get(0) && results.Get(0)->IsObject();
+    const std::vector<float> got = vector ? Vector() : std::vector<float>{float(Number())};
+    ASSERT_EQ(got.size(), row.expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], row.expected[i], 1e-5) << i;
+  }
+}
+
+// setIdentity clears whatever was set; setRotate by (x, 0, 0), (0, y, 0), (0, 0, z) is the rotation about that
+// one axis; each axis rotation keeps its axis and turns the next axis a quarter turn onto the third.
+TEST_F(CoreLibraryTest, MatrixRotationsAndIdentity) {
+  auto elements = [&](CBaseObject* m) {
+    std::vector<double> out;
+    for (int i = 0; i < 16; ++i) out.push_back(Got(Method(m, u"getElement", Args(i))));
+    return out;
+  };
+  Strong<CBaseObject> m = New(u"Matrix4x4");
+  ASSERT_TRUE(Method(m, u"setTranslate", Args(CVector3D{5, 6, 7})));
+  ASSERT_TRUE(Method(m, u"setIdentity"));
+  std::vector<double> identity(16, 0.0);
+  for (int i = 0; i < 4; ++i) identity[i * 5] = 1;
+  EXPECT_EQ(elements(m), identity);
+
+  const double half = M_PI / 2;
+  struct Axis {
+    const char16_t* method;
+    CVector3D angles;
+    CVector3D kept;
+    CVector3D turned;
+    CVector3D onto;
+  };
+  const Axis axes[] = {
+      {u"setRotateX", {float(half), 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+      {u"setRotateY", {0, float(half), 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 0}},
+      {u"setRotateZ", {0, 0, float(half)}, {0, 0, 1}, {1, 0, 0}, {0, 1, 0}},
+  };
+  for (const Axis& axis : axes) {
+    SCOPED_TRACE(Narrow(axis.method));
+    Strong<CBaseObject> single = New(u"Matrix4x4");
+    ASSERT_TRUE(Method(single, axis.method, Args(half)));
+    Strong<CBaseObject> combined = New(u"Matrix4x4");
+    ASSERT_TRUE(Method(combined, u"setRotate", Args(axis.angles)));
+    const std::vector<double> left = elements(single), right = elements(combined);
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(left[i], right[i], 1e-6) << i;
+    ASSERT_TRUE(Method(single, u"transformCoordinate", Args(axis.kept)));
+    const std::vector<float> kept = Vector();
+    ASSERT_TRUE(Method(single, u"transformCoordinate", Args(axis.turned)));
+    const std::vector<float> turned = Vector();
+    ASSERT_EQ((std::tuple{kept.size(), turned.size()}), (std::tuple{3u, 3u}));
+    const float keptAxis[] = {axis.kept.x, axis.kept.y, axis.kept.z};
+    const float onto[] = {axis.onto.x, axis.onto.y, axis.onto.z};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_NEAR(kept[i], keptAxis[i], 1e-6) << i;
+      EXPECT_NEAR(std::fabs(turned[i]), onto[i], 1e-6) << i;  // the sign is the convention's
+    }
   }
 }
 

@@ -2,10 +2,13 @@
 // the attribute getters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string_view>
 #include <tuple>
 
 #include "ChunkFixtures.h"
+#include "XmlNesting.h"
 
 using namespace Vexil3D;
 using enginetest::Bytes;
@@ -41,19 +44,85 @@ TEST(ElementXml, TextIsUtf8WhateverTheFileWas) {
   EXPECT_EQ(std::u16string(utf16->GetStringAttribute(u"v")), expected);
 }
 
+// Element levels of a loaded tree, the root counted as 1.
+std::uint32_t TreeDepth(const CChunk* chunk) {
+  std::uint32_t deepest = 0;
+  for (std::uint32_t i = 0; i < chunk->GetChildCount(); ++i) deepest = std::max(deepest, TreeDepth(chunk->GetChild(i)));
+  return deepest + 1;
+}
+
+std::string Repeat(std::string_view piece, std::uint32_t count) {
+  std::string text;
+  for (std::uint32_t i = 0; i < count; ++i) text += piece;
+  return text;
+}
+
+// Nesting as deep as the limit loads whole, one level more is refused, whatever the text wraps around the
+// nest or puts into its tags: the parser reads through each of these wrappings into the elements.
 TEST(ElementXml, NestingBeyondTheLimitIsRefusedBeforeParsing) {
-  struct Case { std::uint32_t depth; bool loads; };
-  for (const Case& c : {Case{CChunk::kMaxDepth, true}, Case{CChunk::kMaxDepth + 1, false}, Case{100000, false}}) {
-    SCOPED_TRACE(c.depth);
-    std::string text;
-    for (std::uint32_t i = 0; i < c.depth; ++i) text += "<e a='>'>";
-    for (std::uint32_t i = 0; i < c.depth; ++i) text += "</e>";
-    EXPECT_EQ(LoadText(text) != nullptr, c.loads);
+  struct Wrap {
+    const char* name;
+    const char* before;
+    const char* open;
+    const char* after;
+    std::uint32_t levels;
+  };
+  const Wrap wraps[] = {
+      {"plain", "", "<e>", "", 0},
+      {"quoted '>' in tags", "", "<e a='>'>", "", 0},
+      {"tags end past a quote after odd blanks", "", "<e a=\f'/>' b=\v\"<!--\">", "", 0},
+      {"declaration value holding '>'", "<?xml version='>' <!-- '?>", "<e>", " -->", 0},
+      {"declaration in capitals", "<?XML encoding=\">\" <![CDATA[ \"?>", "<e>", "]]>", 0},
+      {"declaration inside an element", "<r><?xml standalone='>' <!-- '?>", "<e>", "--></r>", 1},
+      {"attribute value opening a comment", "<r a=\v'><!--'>", "<e>", "--></r>", 1},
+      {"hex reference over a CDATA opener", "<r>&#x<![CDATA[x1;", "<e>", "]]></r>", 1},
+      {"decimal reference over a comment opener", "<r>&#<!--#1;", "<e>", "--></r>", 1},
+      {"reference in a value over its quote", "<r a='&#x'><!--x1;'>", "<e>", "--></r>", 1},
+      {"empty innermost element", "", "<e>", "", 0},
+  };
+  for (const Wrap& w : wraps) {
+    for (std::uint32_t depth : {CChunk::kMaxDepth, CChunk::kMaxDepth + 1, 3 * CChunk::kMaxDepth}) {
+      SCOPED_TRACE(testing::Message() << w.name << " at " << depth);
+      const bool empty = std::string_view(w.name) == "empty innermost element";
+      const std::uint32_t nest = depth - w.levels - (empty ? 1 : 0);
+      std::string text = w.before + Repeat(w.open, nest) + (empty ? "<e/>" : "") + Repeat("</e>", nest) + w.after;
+      auto loaded = LoadText(text);
+      ASSERT_EQ(loaded != nullptr, depth <= CChunk::kMaxDepth);
+      if (loaded) {
+        EXPECT_EQ(TreeDepth(loaded.get()), depth);  // whole, never cut
+      }
+      EXPECT_EQ(MeasureXmlNesting(text.c_str(), CChunk::kMaxDepth), std::min(depth, CChunk::kMaxDepth + 1));
+    }
   }
-  // Siblings and self-closed elements do not nest.
-  std::string wide = "<r>";
-  for (int i = 0; i < 5000; ++i) wide += "<s/><t></t>";
-  EXPECT_TRUE(LoadText(wide + "</r>"));
+}
+
+// What the parser does not nest is not counted against the limit, and where it stops at an error the
+// measure stops too: each text loads, and the measure agrees with the tree the parser built.
+TEST(ElementXml, MarkupThatDoesNotNestLoads) {
+  const std::uint32_t many = 2 * CChunk::kMaxDepth;
+  struct Case {
+    const char* name;
+    std::string text;
+    std::uint32_t depth;
+  };
+  const Case cases[] = {
+      {"siblings", "<r>" + Repeat("<s/><t></t>", many) + "</r>", 2},
+      {"not a tag", "<r>" + Repeat("< e>", many) + "</r>", 1},
+      {"comments", "<r>" + Repeat("<!-- <e> -->", many) + "</r>", 1},
+      {"CDATA", "<r>" + Repeat("<![CDATA[<e>]]>", many) + "</r>", 1},
+      {"instructions", "<r>" + Repeat("<?pi <e> ?>", many) + "</r>", 1},
+      {"quoted tags", "<r>" + Repeat("<e a='<e>'/>", many) + "</r>", 2},
+      {"references", "<r>" + Repeat("&#x3C;e&#62;", many) + "</r>", 1},
+      {"stray quote stops the parser", "<r><e a=b'c>" + Repeat("<e>", many), 2},
+      {"bad reference stops the parser", "<r>&#1x;" + Repeat("<e>", many), 1},
+      {"text before the root", "text" + Repeat("<e>", many), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(MeasureXmlNesting(c.text.c_str(), CChunk::kMaxDepth), c.depth);
+    auto loaded = LoadText(c.text);
+    EXPECT_EQ(loaded ? TreeDepth(loaded.get()) : 0u, c.depth);
+  }
 }
 
 TEST(ElementHbf, FirstChunkDecides) {

@@ -64,6 +64,34 @@ INSTANTIATE_TEST_SUITE_P(Versions, HbfLayout,
                                            Layout{7, false, false}, Layout{7, true, false}, Layout{8, false, false},
                                            Layout{8, true, false}));
 
+// Version 6 headers of either writer, long names (prefixes of one to three bytes) and bytes after the
+// name in the header: every tree reads back with its names and payloads.
+TEST(Hbf, Version6HeadersOfEitherWriterWithExtraBytes) {
+  for (const bool oneByte : {false, true}) {
+    for (const std::uint16_t extra : {0, 1, 2, 3, 7}) {
+      for (const std::size_t length : {std::size_t(0), std::size_t(127), std::size_t(128), std::size_t(200),
+                                       std::size_t(16383), std::size_t(16384), std::size_t(40000)}) {
+        SCOPED_TRACE(testing::Message() << (oneByte ? "one-byte" : "whole prefix") << ", " << extra
+                                        << " extra, name of " << length);
+        CRootChunk written;
+        written.SetName(std::u16string(length, u'r'));
+        auto* outer = static_cast<CDataChunk*>(Add(&written, new CDataChunk, std::u16string(length, u'a')));
+        outer->SetData("\x01\x02", 2);
+        static_cast<CDataChunk*>(Add(outer, new CDataChunk(40), std::u16string(length / 2 + 1, u'b')))
+            ->SetData("\x03", 1);
+        Add(&written, new CDataChunk(500), u"c");
+        const Bytes file = enginetest::WriteFile(&written, 6, false, oneByte, extra);
+        CRootChunk read;
+        ASSERT_TRUE(read.Read(enginetest::Over(file)));
+        ASSERT_EQ(read.GetChildCount(), 2u);
+        ASSERT_EQ(read.GetChild(0)->GetChildCount(), 1u);
+        // Written again without the extra bytes, it gives what the same tree gives.
+        EXPECT_EQ(enginetest::WriteFile(&read, 6, false), enginetest::WriteFile(&written, 6, false));
+      }
+    }
+  }
+}
+
 // Offsets into a version-8 plain file of one data chunk named "a" with payload [7]:
 // 0 magic, 4 version, 8 skipped, 12 skipped, 16 root name, 17 root P, 21 root N, 25 child type,
 // 29 child name, 31 child P, 35 payload, 36 child N. Compressed: 12 inflated size (28), 16 compressed

@@ -97,4 +97,49 @@ TEST(ResourceTableThreads, AddingAndFindingAtOnce) {
   EXPECT_EQ(list.Clear(), 2u * kEach);
 }
 
+// A thread that waits on a gate, then on its exit event when told to, and ends.
+struct GatedThread : Thread {
+  HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  bool waitForExit = false;
+  ~GatedThread() override {
+    Stop();
+    CloseHandle(gate);
+  }
+  DWORD Run() override {
+    WaitForSingleObject(gate, INFINITE);
+    if (waitForExit) WaitForSingleObject(GetExitEvent(), INFINITE);
+    return 0;
+  }
+};
+
+// Signalled exactly from the thread's end until the handle goes: not before Start, not while it runs (held
+// at its gate, or waiting for its exit event), yes once it has returned, and no longer after Stop.
+TEST(ThreadState, IsSignalledOnlyOnceTheThreadHasEnded) {
+  for (const bool waitForExit : {false, true}) {
+    SCOPED_TRACE(waitForExit ? "ended by Stop" : "ends by itself");
+    GatedThread thread;
+    thread.waitForExit = waitForExit;
+    EXPECT_FALSE(thread.IsSignalled());
+    ASSERT_TRUE(thread.Start());
+    EXPECT_FALSE(thread.Start());  // one thread at a time
+    EXPECT_FALSE(thread.IsSignalled());
+    SetEvent(thread.gate);
+    if (waitForExit) {
+      // Past its gate it waits for the exit event, so it still runs however long we look.
+      for (int i = 0; i < 50; ++i) EXPECT_FALSE(thread.IsSignalled());
+      thread.Stop();
+    } else {
+      bool ended = false;
+      for (int i = 0; i < 10000 && !ended; ++i) {
+        ended = thread.IsSignalled();
+        if (!ended) Sleep(1);
+      }
+      EXPECT_TRUE(ended);
+      EXPECT_TRUE(thread.IsSignalled());  // it stays signalled
+      thread.Stop();
+    }
+    EXPECT_FALSE(thread.IsSignalled());
+  }
+}
+
 }  // namespace

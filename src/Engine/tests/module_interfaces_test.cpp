@@ -134,4 +134,75 @@ TEST_F(ModuleTest, QueryInterfaceOfEachViewWithEachId) {
   EXPECT_EQ(object->GetRefCount(), 1);  // the object view let its reference go
 }
 
+// Every check that names a class refuses once the class is deleted: asked through a view of a class that
+// is gone, no object is an instance, and the error names the class as it was.
+TEST(ClassViewTest, ViewsOfADeletedClassRefuseEverywhere) {
+  for (const bool deleted : {false, true}) {
+    SCOPED_TRACE(deleted ? "class deleted" : "class alive");
+    auto* cls = new ReflectedClass(u"Thing", nullptr);
+    IReflectedClass* view = GetClassView(cls);
+    Strong<CBaseObject> object;
+    object.Attach(new CBaseObject());
+    object->SetReflectedClass(cls);
+    if (deleted) delete cls;
+    CArgumentArray arguments;
+    arguments.AppendObject(object);
+    arguments.AppendNil();
+    CNativeState state(nullptr, nullptr, &arguments);
+    state.SetThis(object);
+    CNativeStateImpl calls(&state);
+    IArgument* argument = nullptr;
+    ASSERT_EQ(calls.GetArgument(0, &argument), kResultOk);
+    IBaseObject* instance = nullptr;
+    ASSERT_EQ(argument->ToObject(&instance, nullptr), kResultOk);
+
+    const int accepted = deleted ? 0 : 1;
+    struct Row {
+      const char* call;
+      int answer;
+      int expected;
+    };
+    IBaseObject* out = nullptr;
+    auto take = [&](int answer) {
+      if (out) out->Release();
+      out = nullptr;
+      return answer;
+    };
+    IBaseObject* viaObject = nullptr;
+    const Row rows[] = {
+        {"CheckObject", take(calls.CheckObject(view, 0, false, &out)), accepted},
+        {"CheckObject optional nil", calls.CheckObject(view, 1, true, nullptr), 1},
+        {"GetThis", take(calls.GetThis(&out, view)), accepted},
+        {"GetThisChecked", take(calls.GetThisChecked(&out, view)), deleted ? kResultFailed : kResultOk},
+        {"IsInstanceOf", instance->IsInstanceOf(view), deleted ? 1 : kResultOk},
+        {"ToObject", argument->ToObject(&viaObject, view), deleted ? kResultNotFound : kResultOk},
+    };
+    if (viaObject) viaObject->Release();
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.call);
+      EXPECT_EQ(row.answer, row.expected);
+    }
+    // The refusals' texts name the class that is gone.
+    CNativeState named(nullptr, nullptr, &arguments);
+    CNativeStateImpl namedCalls(&named);
+    EXPECT_EQ(namedCalls.CheckObject(view, 0, false, nullptr), !deleted);
+    if (deleted) {
+      EXPECT_EQ(std::u16string(GetLastErrorText()), u"Expected Thing for argument 1");
+      // No this object: the refusal says so.
+      EXPECT_FALSE(namedCalls.GetThis(nullptr, view));
+      EXPECT_EQ(std::u16string(GetLastErrorText()), u"'this' is null");
+      named.SetThis(object);
+      EXPECT_FALSE(namedCalls.GetThis(nullptr, view));
+      EXPECT_EQ(std::u16string(GetLastErrorText()), u"Thing expected for 'this'");
+    }
+    instance->Release();
+    argument->Release();
+    view->Release();
+    if (!deleted) {
+      object = nullptr;
+      delete cls;
+    }
+  }
+}
+
 }  // namespace

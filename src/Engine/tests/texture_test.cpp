@@ -248,4 +248,34 @@ TEST(ResourceTable, AddFindReleaseClear) {
             (std::tuple{0u, 1u, 0u}));
 }
 
+// The device's release takes the hardware sides of the first and fifth list of every group and no
+// other, whatever the group; a resource in several lists loses its side once.
+TEST(ResourceTable, HardwareReleaseTakesTheFirstAndFifthLists) {
+  CResourceTable table;
+  std::vector<Strong<Texture>> textures;
+  std::string expected;
+  for (unsigned group = 0; group < CResourceTable::kGroupCount; ++group) {
+    for (unsigned list = 0; list < CResourceTable::kListsPerGroup; ++list) {
+      textures.push_back(nullptr);
+      textures.back().Attach(new Texture(1));
+      textures.back()->SetHWResource(new CountedSide(textures.back()));
+      table.GetList(group, list).Add(textures.back());
+      expected += list == 0 || list == 4 ? '-' : 'x';
+    }
+  }
+  table.GetList(3, 4).Add(textures[1]);  // in a kept list and a released one
+  expected[1] = '-';
+  const int before = CountedSide::live;
+  EXPECT_EQ(table.ReleaseHardware(), 9u);
+  std::string kept;
+  for (const auto& texture : textures) kept += texture->GetHWResource() ? 'x' : '-';
+  EXPECT_EQ(kept, expected);
+  EXPECT_EQ(CountedSide::live, before - 9);
+  EXPECT_EQ(table.ReleaseHardware(), 0u);  // nothing left to release
+  for (unsigned group = 0; group < CResourceTable::kGroupCount; ++group)
+    for (unsigned list = 0; list < CResourceTable::kListsPerGroup; ++list) table.GetList(group, list).Clear();
+  textures.clear();
+  EXPECT_EQ(CountedSide::live, 0);
+}
+
 }  // namespace

@@ -1,10 +1,14 @@
 // Engine events: handler order, names, cancelling, bound sources, handlers that change the table while a
 // trigger walks it, and the deferred queue.
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include <engine/Context.h>
+#include <platform/text.h>
 #include <scripting/EventHandlers.h>
 
 #include "ScriptFixture.h"
@@ -170,6 +174,85 @@ TEST_F(EventTest, DeferredQueue) {
   EXPECT_EQ(trace, "1222c");
   EXPECT_EQ(table.GetDeferredCount(), 0u);
   EXPECT_EQ(table.GetTypeCount(), 0u);
+}
+
+// An event a handler keeps past Clear is detached from its type, and its class and methods still answer.
+TEST_F(EventTest, EventsKeptPastClear) {
+  for (const bool duringTrigger : {false, true}) {
+    SCOPED_TRACE(duringTrigger ? "cleared by the handler" : "cleared afterwards");
+    table.Clear();
+    CEventType* type = table.CreateEventType(u"kept", nullptr, -1, true);
+    Strong<CBaseObject> kept;
+    type->BindHandler(nullptr, resource, Function([&](CNativeState* state) {
+                        kept = state->GetArgument(0)->ToObject();
+                        if (duringTrigger) table.Clear();
+                      }));
+    EXPECT_TRUE(type->Trigger(nullptr, nullptr));
+    if (!duringTrigger) table.Clear();
+    ASSERT_TRUE(kept);
+    auto* event = static_cast<CCancellableEvent*>(kept.Get());
+    EXPECT_EQ((std::tuple{event->GetType(), event->GetReflectedClass()}),
+              (std::tuple{nullptr, table.GetCancellableEventClass()}));
+    auto call = [&](const char16_t* name) {
+      CNativeState state(&scripting, nullptr, nullptr);
+      state.SetThis(event);
+      EXPECT_TRUE(event->GetReflectedClass()->FindMethod(name)->callable.Call(&state, 0)) << text::Utf16ToUtf8(name);
+      return state.GetResults().GetCount() ? state.GetResults().Get(0)->ToBoolean() : false;
+    };
+    EXPECT_FALSE(call(u"isDefaultPrevented"));
+    call(u"preventDefault");
+    EXPECT_TRUE(call(u"isDefaultPrevented"));
+  }
+  // A plain event of the deferred queue, kept the same way.
+  CEventType* type = table.CreateEventType(u"deferred", nullptr, -1, false);
+  Strong<CBaseObject> kept;
+  type->BindHandler(nullptr, resource,
+                    Function([&](CNativeState* state) { kept = state->GetArgument(0)->ToObject(); }));
+  table.Defer(type, nullptr, 0, nullptr);
+  table.ProcessDeferred();
+  table.Clear();
+  ASSERT_TRUE(kept);
+  EXPECT_EQ((std::tuple{static_cast<CEvent*>(kept.Get())->GetType(), kept->GetReflectedClass()}),
+            (std::tuple{nullptr, table.GetEventClass()}));
+}
+
+// The three warnings, word for word, and the handlers still run after each.
+TEST_F(EventTest, WarningTexts) {
+  Context context;
+  context.GetLogWriter().SetStream(nullptr);
+  context.Initialise();
+  CEventType* two = table.CreateEventType(u"Two", nullptr, 2, true);
+  CEventType* plain = table.CreateEventType(u"Plain", nullptr, -1, false);
+  two->BindHandler(nullptr, resource, Mark('2'));
+  plain->BindHandler(nullptr, resource, Mark('P'));
+  const struct {
+    const char* name;
+    std::function<void()> action;
+    const char* line;
+    const char* trace;
+  } cases[] = {
+      {"missing event", [&] { Script(u"addEventHandler", {u"Missing"}, Mark('X')); },
+       "AddEventHandler: Event 'Missing' doesn't exist\n", ""},
+      {"too few arguments", [&] { two->TriggerWithEvent(nullptr, Arguments({resource.Get()})); },
+       "TriggerWithEvent: Event 'Two' triggered with 1 arguments but requires 2 arguments\n", "2"},
+      {"none at all", [&] { two->Trigger(nullptr, nullptr); },
+       "TriggerWithEvent: Event 'Two' triggered with 0 arguments but requires 2 arguments\n", "2"},
+      {"not cancellable", [&] { plain->Trigger(nullptr, nullptr); },
+       "Trigger: Event 'Plain' used with 'preventDefault' but not registered that way\n", "P"},
+      {"enough arguments",
+       [&] {
+         two->Trigger(Arguments({resource.Get(), resource.Get()}), nullptr);
+       },
+       "", "2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    trace.clear();
+    ::testing::internal::CaptureStdout();
+    c.action();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.line);
+    EXPECT_EQ(trace, c.trace);
+  }
 }
 
 }  // namespace

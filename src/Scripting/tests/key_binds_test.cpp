@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <platform/text.h>
 #include <scripting/KeyBinds.h>
 
 #include "ScriptFixture.h"
@@ -147,6 +148,66 @@ TEST_F(KeyBindsTest, UnbindKeyTakesOnlyTheCallersBinds) {
   ASSERT_TRUE(CallGlobal(scripting, u"unbindKey", nullptr, arguments));
   EXPECT_FALSE(results.Get(0)->ToBoolean());
   EXPECT_EQ(table.GetCount(), 1u);  // the native bind stays
+}
+
+// The modifier mask as given, and the default-prevented flag: clear in each new event, set by
+// preventDefault, seen by the next bind of the same dispatch.
+TEST_F(KeyBindsTest, KeyEventModifiersAndPreventDefault) {
+  std::vector<std::int64_t> seen;
+  auto read = [&](CKeyEvent* event, const char16_t* member) {
+    CArgumentArray out;
+    EXPECT_TRUE(CallMember(event, member, nullptr, &out)) << text::Utf16ToUtf8(member);
+    std::int64_t value = -1;
+    if (out.Get(0) && out.Get(0)->IsBoolean())
+      value = out.Get(0)->ToBoolean();
+    else if (out.Get(0))
+      out.Get(0)->ToNumber(&value);
+    return value;
+  };
+  Bind(SDLK_x, KEYSTATE_DOWN, [&](CNativeState* state) {
+    auto* event = static_cast<CKeyEvent*>(state->GetArgument(0)->ToObject());
+    seen.push_back(read(event, u"mod"));
+    seen.push_back(read(event, u"isDefaultPrevented"));
+    EXPECT_TRUE(CallMember(event, u"preventDefault", nullptr, nullptr));
+  });
+  Bind(SDLK_x, KEYSTATE_DOWN, [&](CNativeState* state) {
+    seen.push_back(read(static_cast<CKeyEvent*>(state->GetArgument(0)->ToObject()), u"isDefaultPrevented"));
+  });
+  for (const std::uint16_t mod : {std::uint16_t(KMOD_NONE), std::uint16_t(KMOD_LSHIFT | KMOD_RCTRL),
+                                  std::uint16_t(KMOD_CAPS | KMOD_NUM | KMOD_LALT)}) {
+    SCOPED_TRACE(mod);
+    seen.clear();
+    SDL_Keysym key = Key(SDLK_x);
+    key.mod = mod;
+    EXPECT_TRUE(table.Dispatch(key, 0, true));
+    EXPECT_EQ(seen, (std::vector<std::int64_t>{mod, 0, 1}));
+  }
+}
+
+// unbindAllKeys takes every bind of the calling resource on every key, and nothing of anyone else's;
+// without a calling resource it takes nothing.
+TEST_F(KeyBindsTest, UnbindAllKeysTakesTheCallersBindsOnEveryKey) {
+  table.AddKeyBind(new CScriptKeyBind(nullptr, Function([](CNativeState*) {})), SDLK_a, KEYSTATE_DOWN, false);
+  for (SDL_Keycode key : {SDLK_a, SDLK_b, SDLK_c}) {
+    Bind(key, KEYSTATE_DOWN, [](CNativeState*) {});
+    Bind(key, KEYSTATE_UP, [](CNativeState*) {});
+    Bind(
+        key, KEYSTATE_BOTH, [](CNativeState*) {}, {}, other);
+  }
+  CArgumentArray none;
+  ASSERT_TRUE(CallGlobal(scripting, u"unbindAllKeys", nullptr, none));
+  EXPECT_EQ(table.GetCount(), 10u);
+  ASSERT_TRUE(CallGlobal(scripting, u"unbindAllKeys", resource, none));
+  EXPECT_EQ(results.GetCount(), 0u);  // no result
+  EXPECT_EQ(table.GetCount(), 4u);
+  int calls = 0;
+  Bind(
+      SDLK_d, KEYSTATE_DOWN, [&](CNativeState*) { ++calls; }, {}, other);
+  EXPECT_TRUE(table.Dispatch(Key(SDLK_b), 0, true));  // other's bind on b is still there
+  ASSERT_TRUE(CallGlobal(scripting, u"unbindAllKeys", other, none));
+  EXPECT_EQ(table.GetCount(), 1u);  // the native bind stays
+  EXPECT_FALSE(table.Dispatch(Key(SDLK_d), 0, true));
+  EXPECT_EQ(calls, 0);
 }
 
 }  // namespace

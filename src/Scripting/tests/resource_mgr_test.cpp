@@ -6,7 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -176,6 +179,68 @@ TEST_F(ResourceTest, DependenciesRestartAndTheScriptsLoaded) {
             "START: Starting resource a...\nSTART: Resource a already running!\n");
 }
 
+// Handlers that stop resources from inside a stop or a start: a stop inside a stop of the same resource
+// does nothing and answers false (for one resource, and for two whose handlers stop each other, in both
+// orders), and a start whose handler stopped the resource fails.
+TEST_F(ResourceTest, StopsAndStartsFromTheirOwnHandlers) {
+  for (const bool mutual : {false, true}) {
+    for (const bool fromSecond : {false, true}) {
+      SCOPED_TRACE(testing::Message() << (mutual ? "two resources" : "one resource")
+                                      << (fromSecond ? ", b first" : ""));
+      manager = std::make_unique<CResourceMgr>(&context);
+      CResource* a = Add(u"a");
+      CResource* b = Add(u"b");
+      a->SetDirectoryPath(u"/a");
+      b->SetDirectoryPath(u"/b");
+      ASSERT_TRUE(a->Start() && b->Start());
+      std::vector<bool> inner;
+      int calls = 0;  // bounds the recursion of a missing guard
+      manager->GetStopEvent()->BindHandler(nullptr, nullptr, Function([&](CNativeState* state) {
+                                             auto* self = static_cast<CResource*>(state->GetArgument(1)->ToObject());
+                                             CResource* other = self == a ? b : a;
+                                             if (++calls <= 4) inner.push_back((mutual ? other : self)->Stop(false));
+                                           }));
+      CResource* first = fromSecond ? b : a;
+      CResource* second = first == a ? b : a;
+      EXPECT_TRUE(first->Stop(false));
+      EXPECT_FALSE(first->IsRunning());
+      EXPECT_EQ(second->IsRunning(), !mutual);
+      // One resource: its own stop refused once. Two: the other stops, and its handler's stop of the
+      // first is refused.
+      EXPECT_EQ(inner, mutual ? (std::vector<bool>{false, true}) : (std::vector<bool>{false}));
+      manager.reset();  // stops what still runs while the handler's captures live
+    }
+  }
+  manager = std::make_unique<CResourceMgr>(&context);
+  CResource* r = Add(u"r");
+  r->SetDirectoryPath(u"/r");
+  manager->GetStartEvent()->BindHandler(nullptr, nullptr, Function([&](CNativeState*) { r->Stop(false); }));
+  EXPECT_EQ(Logged([&] { EXPECT_FALSE(r->Start()); }),
+            "START: Starting resource r...\nSTOP: Stopping resource r...\nSTOP: Resource r stopped.\n"
+            "START: Resource r failed to load!\n");
+  EXPECT_FALSE(r->IsRunning() || r->IsStarting());
+}
+
+// Resources that depend on each other go with the manager, and when all resources are stopped.
+TEST_F(ResourceTest, DependencyCyclesAreReleased) {
+  for (const bool stopAll : {false, true}) {
+    SCOPED_TRACE(stopAll ? "stop all" : "manager goes");
+    manager = std::make_unique<CResourceMgr>(&context);
+    Weak<CResource> a(Add(u"a")), b(Add(u"b")), c(Add(u"c"));
+    a->AddDependency(b);
+    b->AddDependency(c);
+    c->AddDependency(a);
+    for (CResource* resource : {a.Get(), b.Get(), c.Get()}) resource->SetDirectoryPath(u"/d");
+    ASSERT_TRUE(a->Start());
+    EXPECT_TRUE(b->IsRunning() && c->IsRunning());
+    if (stopAll)
+      manager->StopAllResources();
+    else
+      manager.reset();
+    EXPECT_EQ((std::tuple{a.Get(), b.Get(), c.Get()}), (std::tuple{nullptr, nullptr, nullptr}));
+  }
+}
+
 TEST_F(ResourceTest, StopAllResourcesFromAStopHandlerAndWhatAStopTakesAway) {
   CResource* r = Add(u"r");
   r->SetDirectoryPath(u"/r");
@@ -270,6 +335,97 @@ TEST_F(ResourceTest, FilesOverTheArchiveAndTheDirectory) {
   load.AppendString(u"out.txt", 7);
   ASSERT_TRUE(CallGlobal(manager->GetScripting(), u"loadTextFile", loose, load));
   EXPECT_TRUE(std::u16string(results.Get(0)->ToString()) == text);
+}
+
+// The resource script functions as a resource's script calls them: the resources and their names, the
+// calling resource, exports, and file access with its refusals.
+TEST_F(ResourceTest, ScriptFunctionsOfResources) {
+  CScripting& scripting = manager->GetScripting();
+  // The arguments of a call are kept until the next one.
+  auto arguments = std::make_unique<CArgumentArray>();
+  auto strings = [&](std::initializer_list<const char16_t*> texts) -> CArgumentArray& {
+    arguments = std::make_unique<CArgumentArray>();
+    for (const char16_t* text : texts) arguments->AppendString(text, std::char_traits<char16_t>::length(text));
+    return *arguments;
+  };
+  auto call = [&](const char16_t* name, CResource* as, CArgumentArray& given) {
+    const bool ok = CallGlobal(scripting, name, as, given);
+    EXPECT_TRUE(ok) << text::Utf16ToUtf8(name);
+    return ok ? results.Get(0) : nullptr;
+  };
+  // An empty manager: an empty array, and no resource by any name.
+  CArgument* all = call(u"getResources", nullptr, strings({}));
+  ASSERT_TRUE(all && all->GetType() == ARGUMENT_ARRAY);
+  EXPECT_EQ(static_cast<CArgumentArray*>(all)->GetCount(), 0u);
+  EXPECT_TRUE(call(u"findResourceByName", nullptr, strings({u"a"}))->IsNil());
+
+  std::filesystem::create_directories(root / "a");
+  std::ofstream(root / "a" / "in.txt") << "inside";
+  CResource* a = Add(u"a");
+  CResource* b = Add(u"b");
+  a->SetDirectoryPath(u"/a");
+  all = call(u"getResources", nullptr, strings({}));
+  ASSERT_EQ(static_cast<CArgumentArray*>(all)->GetCount(), 2u);
+  std::set<CBaseObject*> listed{static_cast<CArgumentArray*>(all)->Get(0)->ToObject(),
+                                static_cast<CArgumentArray*>(all)->Get(1)->ToObject()};
+  EXPECT_EQ(listed, (std::set<CBaseObject*>{a, b}));
+  EXPECT_EQ(call(u"findResourceByName", nullptr, strings({u"B"}))->ToObject(), b);  // case folded
+
+  // thisResource is the caller.
+  const ValueEntry* self = scripting.m_Global.FindValue(u"thisResource");
+  ASSERT_NE(self, nullptr);
+  for (CResource* as : {a, b}) {
+    CNativeState state(&scripting, as, nullptr);
+    ASSERT_TRUE(self->getter.Call(&state, 0));
+    EXPECT_EQ(state.GetResults().Get(0)->ToObject(), as);
+  }
+
+  // exportFunction stores into the caller's exports; getExport reads them, null for another name.
+  Strong<CFunction> exported = Function([](CNativeState* state) { state->ReturnInteger(7); });
+  CArgumentArray& exportArguments = strings({u"seven"});
+  AppendFunction(exportArguments, exported);
+  call(u"exportFunction", a, exportArguments);
+  CArgumentArray got;
+  CArgumentArray& name = strings({u"seven"});
+  ASSERT_TRUE(CallMember(a, u"getExport", &name, &got));
+  ASSERT_TRUE(got.Get(0)->IsFunction());
+  EXPECT_EQ(got.Get(0)->ToFunction<CFunction>(), exported.Get());
+  ASSERT_TRUE(CallMember(b, u"getExport", &name, &got));
+  EXPECT_TRUE(got.Get(0)->IsNil());
+  ASSERT_TRUE(CallMember(a, u"getExport", &strings({u"eight"}), &got));
+  EXPECT_TRUE(got.Get(0)->IsNil());
+
+  // Files, each row as resource a's script.
+  struct Row {
+    const char16_t* function;
+    std::vector<const char16_t*> path;
+    int flags;
+    bool found;
+  };
+  const Row rows[] = {
+      {u"openFile", {u"in.txt"}, -1, true},         {u"openFile", {u"missing.txt"}, -1, false},
+      {u"openFile", {u"../a/in.txt"}, -1, false},   {u"openFile", {u"/a/in.txt"}, 1, false},
+      {u"openFile", {u"/a/in.txt"}, 0, true},       {u"createFile", {u"made.txt"}, -1, true},
+      {u"createFile", {u"../made.txt"}, -1, false}, {u"createFile", {u"/made.txt"}, -1, false},
+      {u"fileExists", {u"made.txt"}, -1, true},     {u"fileExists", {u"in.txt"}, 0, false},
+      {u"fileExists", {u"../a/in.txt"}, -1, false}, {u"fileExists", {u"/a"}, 0, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(text::Utf16ToUtf8(row.function) + " " + text::Utf16ToUtf8(row.path[0]));
+    CArgumentArray& given = strings({row.path[0]});
+    // openFile's flag is "write"; fileExists's 0 asks for directories only.
+    if (row.flags >= 0) given.AppendBoolean(row.flags == 1);
+    if (row.flags >= 0 && std::u16string(row.function) == u"fileExists") given.AppendBoolean(true);
+    CArgument* result = call(row.function, a, given);
+    ASSERT_NE(result, nullptr);
+    if (std::u16string(row.function) == u"fileExists")
+      EXPECT_EQ(result->ToBoolean(), row.found);
+    else
+      EXPECT_EQ(!result->IsNil(), row.found);
+  }
+  // Without a calling resource nothing is opened or found.
+  EXPECT_TRUE(call(u"openFile", nullptr, strings({u"in.txt"}))->IsNil());
+  EXPECT_FALSE(call(u"fileExists", nullptr, strings({u"in.txt"}))->ToBoolean());
 }
 
 }  // namespace

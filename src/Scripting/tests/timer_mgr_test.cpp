@@ -1,6 +1,7 @@
 // Timer table: firing schedules by chosen steps, calls that change the table while a step runs, the
 // argument pass-through, the capacity and clearing twice.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -120,6 +121,35 @@ TEST_F(TimerTest, ExtraArgumentsReachTheFunctionInOrder) {
   }, {7, 8, 9});
   table.Step(0.0);
   EXPECT_EQ(seen, (std::vector<int>{7, 8, 9}));
+}
+
+// A timer that stands in a table is refused by every table, and nothing changes: not its slot or table,
+// not the count, not its references; it fires once a step and removes once. Out of the table it may be
+// added again.
+TEST_F(TimerTest, AddingATimerThatIsInATableIsRefused) {
+  CTimerMgr other{nullptr, nullptr};
+  for (CTimerMgr* target : {&table, &other}) {
+    SCOPED_TRACE(target == &table ? "same table" : "another table");
+    CScriptTimer* timer = table.CreateTimer(resource, Function([this](CNativeState*) { ++calls; }), 0, 0, 0.0);
+    ASSERT_TRUE(timer);
+    const std::uint32_t slot = timer->GetSlot();
+    const int references = timer->GetRefCount();
+    calls = 0;
+    EXPECT_FALSE(target->AddTimer(timer));
+    EXPECT_EQ(
+        (std::tuple{timer->GetSlot(), timer->GetTable(), timer->GetRefCount(), table.GetCount(), other.GetCount()}),
+        (std::tuple{slot, &table, references, 1u, 0u}));
+    table.Step(1.0);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(table.RemoveTimer(timer));
+    EXPECT_FALSE(table.RemoveTimer(timer));
+    EXPECT_EQ((std::tuple{timer->GetRefCount(), table.GetCount()}), (std::tuple{references - 1, 0u}));
+    // Removed, it is a timer like a new one.
+    EXPECT_TRUE(target->AddTimer(timer));
+    EXPECT_EQ(target->GetCount(), 1u);
+    EXPECT_TRUE(target->RemoveTimer(timer));
+    timer->Release();
+  }
 }
 
 TEST_F(TimerTest, CapacityAndSecondClear) {

@@ -260,6 +260,12 @@ void CManager::SetString(const char16_t* name, std::u16string text) {
 }
 
 Vexil3D::Texture* CManager::ProvideTexture(const char16_t* name) const {
+  if (m_pResourceTable != nullptr) {
+    const Vexil3D::Strong<Vexil3D::Resource> found = m_pResourceTable->Find(name);
+    auto* texture = dynamic_cast<Vexil3D::Texture*>(found.Get());
+    if (texture != nullptr) texture->AddRef();
+    return texture;
+  }
   return m_TextureProvider ? m_TextureProvider(name) : nullptr;
 }
 

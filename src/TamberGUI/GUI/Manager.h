@@ -16,6 +16,7 @@
 
 #include <engine/FileSystem.h>
 #include <engine/Material.h>
+#include <engine/Resource.h>
 #include <engine/Texture.h>
 #include <platform/window.h>
 
@@ -115,6 +116,8 @@ class CManager {
   CElement* GetScriptElement() const { return m_pScript; }
   Vexil3D::CVirtualFileMgr* GetFiles() const { return m_pFiles; }
   CFonts* GetFonts() const { return m_pFonts; }
+  // A texture by name (one reference for the caller) for a rectangle's "Texture": found in the owner's
+  // resource table when one is set, else through the texture provider; null when neither has it.
   Vexil3D::Texture* ProvideTexture(const char16_t* name) const;
 
   // Owner settings.
@@ -131,6 +134,8 @@ class CManager {
   const ActionCallback& GetActionCallback() const { return m_ActionCallback; }
   void SetHtmlViewFactory(ElementFactory factory) { m_HtmlViewFactory = std::move(factory); }
   void SetTextureProvider(TextureProvider provider) { m_TextureProvider = std::move(provider); }
+  // The owner's resource table (not owned; null: none), which outlives the manager.
+  void SetResourceTable(Vexil3D::CResourceTable* table) { m_pResourceTable = table; }
   void SetClientPage(bool load) { m_bClientPage = load; }
   void SetDebugDraw(bool debug) { m_bDebugDraw = debug; }
   bool GetDebugDraw() const { return m_bDebugDraw; }
@@ -171,6 +176,7 @@ class CManager {
   ActionCallback m_ActionCallback;
   ElementFactory m_HtmlViewFactory;
   TextureProvider m_TextureProvider;
+  Vexil3D::CResourceTable* m_pResourceTable = nullptr;
   std::unordered_map<std::uint32_t, std::u16string> m_Strings;
   DirtyRect m_Dirty;
   std::uint32_t m_uContextMenuCount = 0;

@@ -69,6 +69,7 @@ __attribute__((visibility("default"))) bool Probe(INativeState* state, int, void
   note(map->QueryInterface(IID_IDictionary, reinterpret_cast<void**>(&dictionary)));
   IArgument* value = nullptr;
   note(dictionary->Get("a", &value));
+  value->Release();
   note(dictionary->Get("zz", &value) + (value == nullptr ? 0 : 100));
   note(dictionary->Remove("zz"));
   IArray* list = nullptr;
