@@ -724,7 +724,7 @@ static Value* HandleSlot(HSQUIRRELVM v, const Value& o, const HSQMEMBERHANDLE* h
     Instance* inst = o.instance();
     if (handle->_static) {
       if (size_t(handle->_index) < inst->cls->methods.size()) return &inst->cls->methods[size_t(handle->_index)].val;
-    } else if (size_t(handle->_index) < inst->fields.size()) {
+    } else if (size_t(handle->_index) < inst->nfields) {
       return &inst->fields[size_t(handle->_index)];
     }
   } else if (o.type == OT_CLASS) {

@@ -535,10 +535,16 @@ void Class::VisitRefs(RefVisitor fn, void* ctx) {
   VisitValue(constructor, fn, ctx);
 }
 
-Instance::Instance(SharedState* ss, Class* c) : Object(OT_INSTANCE), cls(c) {
+Instance* Instance::Make(SharedState* ss, Class* c) {
+  size_t n = c->fields.size();
+  void* mem = ::operator new(sizeof(Instance) + n * sizeof(Value));
+  return new (mem) Instance(ss, c, reinterpret_cast<Value*>(static_cast<Instance*>(mem) + 1));
+}
+
+Instance::Instance(SharedState* ss, Class* c, Value* storage)
+    : Object(OT_INSTANCE), cls(c), classSerial(c->serial), nfields(uint32_t(c->fields.size())), fields(storage) {
   cls->AddRef();
-  fields.reserve(c->fields.size());
-  for (const ClassMember& m : c->fields) fields.push_back(m.val);
+  for (uint32_t i = 0; i < nfields; ++i) new (&fields[i]) Value(c->fields[i].val);
   if (c->udsize > 0) {
     userMemory.assign(size_t(c->udsize), 0);
     up = userMemory.data();
@@ -548,8 +554,14 @@ Instance::Instance(SharedState* ss, Class* c) : Object(OT_INSTANCE), cls(c) {
 
 Instance::~Instance() {
   if (hook) hook(up, SQInteger(userMemory.size()));
-  fields.clear();
+  for (uint32_t i = nfields; i > 0; --i) fields[i - 1].~Value();
+  nfields = 0;
   if (cls) cls->Release();
+}
+
+void Instance::Destroy() {
+  this->~Instance();
+  ::operator delete(static_cast<void*>(this));
 }
 
 bool Instance::Get(const Value& key, Value& out) const {
@@ -567,11 +579,14 @@ bool Instance::InstanceOf(const Class* c) const {
   return false;
 }
 
-void Instance::ClearRefs() { std::vector<Value>().swap(fields); }
+void Instance::ClearRefs() {
+  // The storage is part of the instance and stays, nulled: a handle found earlier still lands inside it.
+  for (uint32_t i = 0; i < nfields; ++i) fields[i].SetNull();
+}
 
 void Instance::VisitRefs(RefVisitor fn, void* ctx) {
   if (cls) fn(cls, ctx);
-  VisitValues(fields, fn, ctx);
+  for (uint32_t i = 0; i < nfields; ++i) VisitValue(fields[i], fn, ctx);
 }
 
 // ---- weak references ----------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #pragma once
 // Internal object kinds of the runtime and the virtual machine state.
+#include <bit>
 #include <deque>
 #include <string>
 #include <unordered_map>
@@ -89,10 +90,12 @@ struct UserData : Object {
 
 // What one member-reading or -writing instruction last found on an instance: the class (by serial,
 // which no other class ever reuses) and the member handle of Class::members. Handles of a class never
-// change once made, so a matching serial makes the lookup unnecessary.
+// change once made, so a matching serial makes the lookup unnecessary. A key that is no member is cached
+// too, as the complement of the class's member count then: members are only ever added, so an unchanged
+// count means the key is still missing.
 struct MemberCache {
   uint32_t classSerial = 0;  // 0: empty
-  SQInteger handle = 0;
+  SQInteger handle = 0;      // > 0 a member handle; < 0 ~(member count) when the key was not a member
 };
 
 // The VM's function-prototype object around a compiled prototype.
@@ -181,18 +184,27 @@ constexpr SQInteger kMemberField = 0x1;
 constexpr SQInteger kMemberMethod = 0x2;
 inline SQInteger MemberIndex(SQInteger h) { return h >> 2; }
 
+// The fields live in the same allocation, right after the instance: making an instance costs one
+// allocation, and a member read finds its field at a fixed distance from the instance.
 struct Instance : Object {
-  Class* cls = nullptr;  // counted
-  std::vector<Value> fields;
+  Class* cls = nullptr;  // counted; never null
+  uint32_t classSerial;  // cls->serial, kept here so that a member cache check reads the instance only
+  uint32_t nfields;      // the class's field count when the instance was made
+  Value* fields;         // nfields values, stored after the instance
   SQUserPointer up = nullptr;
   SQRELEASEHOOK hook = nullptr;
   std::vector<unsigned char> userMemory;  // sq_setclassudsize
-  Instance(SharedState* ss, Class* cls);
+  // One reference for the caller is not taken: wrap the result in a Value.
+  static Instance* Make(SharedState* ss, Class* cls);
   ~Instance() override;
+  void Destroy() override;
   bool Get(const Value& key, Value& out) const;
   bool InstanceOf(const Class* c) const;
   void ClearRefs() override;
   void VisitRefs(RefVisitor fn, void* ctx) override;
+
+ private:
+  Instance(SharedState* ss, Class* cls, Value* storage);
 };
 
 struct Trap {
@@ -227,10 +239,20 @@ class FrameStack {
   const Frame& operator[](size_t i) const { return chunks_[i >> kShift][i & kMask]; }
   Frame& back() { return (*this)[count_ - 1]; }
   // A frame with every field at its default.
-  Frame& emplace_back() {
-    if ((count_ >> kShift) >= chunks_.size()) chunks_.push_back(std::make_unique<Frame[]>(kChunk));
+  [[gnu::always_inline]] Frame& emplace_back() {
+    if ((count_ >> kShift) >= chunks_.size()) [[unlikely]] AddChunk();
     Frame& f = (*this)[count_++];
-    f = Frame();
+    // Field by field: the callee of a free slot is already null (pop_back), so no temporary is needed.
+    f.closure = nullptr;
+    f.code = nullptr;
+    f.proto = nullptr;
+    f.pc = 0;
+    f.base = 0;
+    f.fslot = 0;
+    f.entry = f.native = f.constructor = false;
+    f.generator = nullptr;
+    f.savedTop = 0;
+    f.hookLine = -1;
     return f;
   }
   void push_back(Frame&& f) { emplace_back() = std::move(f); }
@@ -246,6 +268,7 @@ class FrameStack {
   }
 
  private:
+  [[gnu::noinline]] void AddChunk() { chunks_.push_back(std::make_unique<Frame[]>(kChunk)); }
   static constexpr size_t kShift = 8;
   static constexpr size_t kChunk = size_t(1) << kShift;
   static constexpr size_t kMask = kChunk - 1;
@@ -315,7 +338,11 @@ struct SharedState {
   Value Str(const std::u16string& s) { return Value(Intern(s.data(), SQInteger(s.size()))); }
 };
 
-int RawTypeIndex(SQObjectType t);
+// The position of a type's raw bit (0 for none): the index of its default delegate.
+inline int RawTypeIndex(SQObjectType t) {
+  unsigned raw = _RAW_TYPE(unsigned(t));
+  return raw > 1 ? int(std::bit_width(raw)) - 1 : 0;
+}
 
 struct VM : Object {
   SharedState* ss = nullptr;
@@ -384,6 +411,10 @@ struct VM : Object {
     return idx != 0 && a >= stackBase && a < top;
   }
   void SetTop(SQInteger newTop);
+  // SetTop for a lower top with no open outer at or above it (a returning frame closed its own).
+  [[gnu::always_inline]] void DropTo(SQInteger newTop) {
+    while (top > newTop) stack[size_t(--top)].SetNull();
+  }
   void CloseOuters(SQInteger fromSlot);
 
   // Errors.

@@ -41,16 +41,6 @@ const SQChar* TypeName(SQObjectType t) {
   }
 }
 
-int RawTypeIndex(SQObjectType t) {
-  unsigned raw = _RAW_TYPE(unsigned(t));
-  int i = 0;
-  while (raw > 1) {
-    raw >>= 1;
-    ++i;
-  }
-  return i;
-}
-
 std::u16string FormatFloat(SQFloat f) {
   char16_t buf[64];
   text::Format(buf, 64, u"%g", double(f));
@@ -606,9 +596,9 @@ Value VM::Clone(const Value& v) {
     }
     case OT_INSTANCE: {
       Instance* src = v.instance();
-      Instance* inst = new Instance(ss, src->cls);
+      Instance* inst = Instance::Make(ss, src->cls);
       Value r(inst);
-      inst->fields = src->fields;
+      for (uint32_t i = 0; i < inst->nfields && i < src->nfields; ++i) inst->fields[i] = src->fields[i];
       if (src->cls && !src->cls->metamethods[MT_CLONED].IsNull()) CallValue(src->cls->metamethods[MT_CLONED], r, 1, &v);
       return r;
     }
@@ -618,7 +608,7 @@ Value VM::Clone(const Value& v) {
 
 Value VM::CreateInstanceRaw(Class* c) {
   c->locked = true;
-  Instance* inst = new Instance(ss, c);
+  Instance* inst = Instance::Make(ss, c);
   // A hook set on a base class after this class was declared still covers its instances.
   for (const Class* k = c; k && !inst->hook; k = k->base) inst->hook = k->hook;
   return Value(inst);
@@ -1054,14 +1044,13 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
                                            SQInteger& handle) {
   const Class* c = inst->cls;
   if (!c) return false;
-  if (mc.classSerial != c->serial) [[unlikely]] {
+  if (mc.classSerial != inst->classSerial || (mc.handle < 0 && mc.handle != ~c->members->count)) [[unlikely]] {
     Value h;
-    if (!c->members->Get(key, h)) return false;
     mc.classSerial = c->serial;
-    mc.handle = h.v.nInteger;
+    mc.handle = c->members->Get(key, h) ? h.v.nInteger : ~c->members->count;
   }
   handle = mc.handle;
-  return true;
+  return handle > 0;
 }
 
 // Reads a member of an instance through the cache of the instruction at pc; false when not a member.
@@ -1076,11 +1065,20 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
 
 // The cached forms of GETENV, SETENV, GETK and PREPCALLK on an instance; false leaves the work to the
 // general path. Out of line, like the helpers above.
-[[gnu::noinline]] static bool GetEnvCached(VM* v, Frame* f, const Value& key) {
+// GETENV with an instance as `this`: its member, else what an index of the instance finds after its
+// members (the default delegate, then _get), else the slot of the closure's root table. The member lookup
+// is not repeated for a key that the cache knows to be no member.
+[[gnu::noinline]] static void GetEnvInstance(VM* v, Frame* f, const Value& key) {
+  Value self = v->stack[size_t(f->base)];
   Value out;
-  if (!CachedMemberGet(f->proto, f->pc - 1, v->stack[size_t(f->base)].instance(), key, out)) return false;
+  if (!CachedMemberGet(f->proto, f->pc - 1, self.instance(), key, out) && !DefaultDelegateGet(v, self, key, out)) {
+    Value mm;
+    if (!v->GetMeta(self, MT_GET, mm) || !v->CallQuietMeta(mm, self, 1, &key, out)) {
+      Value root = RootOf(v, f->closure);
+      if (!v->Get(root, key, out)) v->ErrorIndex(key);
+    }
+  }
   v->Push(std::move(out));
-  return true;
 }
 
 [[gnu::noinline]] static bool SetEnvCached(VM* v, Frame* f, const Value& key) {
@@ -1107,6 +1105,17 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
   slot = std::move(out);
   v->Push(std::move(obj));
   return true;
+}
+
+// The hit path of an instruction's member cache, inline in the loop: the member of the instance that the
+// instruction found last time on an instance of the same class, or null (a miss, or a weak reference that
+// the general path resolves).
+[[gnu::always_inline]] static inline const Value* CachedMember(const MemberCache& mc, const Instance* inst) {
+  if (mc.classSerial != inst->classSerial || mc.handle < 0) return nullptr;
+  SQInteger h = mc.handle;
+  const Value* m = (h & kMemberField) ? &inst->fields[size_t(MemberIndex(h))]
+                                      : &inst->cls->methods[size_t(MemberIndex(h))].val;
+  return m->type == OT_WEAKREF ? nullptr : m;
 }
 
 // Collects unreachable cycles when enough containers were made since the last collection. Only from the
@@ -1180,7 +1189,14 @@ static void RunLoop(VM* v, size_t entry) {
       }
       case sq::OP_GETENV: {
         const Value& key = consts[ins.a];
-        if (stack[size_t(base)].type == OT_INSTANCE && GetEnvCached(v, f, key)) break;
+        if (stack[size_t(base)].type == OT_INSTANCE) {
+          if (const Value* m = CachedMember(f->proto->memberCache[f->pc - 1], stack[size_t(base)].instance())) {
+            v->Push(*m);
+            break;
+          }
+          GetEnvInstance(v, f, key);
+          break;
+        }
         // A slot of a table `this` (the root table for plain function calls), as VM::Get finds it first.
         if (stack[size_t(base)].type == OT_TABLE && v->top < SQInteger(stack.size())) {
           Value& dst = stack[size_t(v->top)];
@@ -1204,7 +1220,15 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_SETENV: {
-        if (stack[size_t(base)].type == OT_INSTANCE && SetEnvCached(v, f, consts[ins.a])) break;
+        if (stack[size_t(base)].type == OT_INSTANCE) {
+          Instance* inst = stack[size_t(base)].instance();
+          const MemberCache& mc = f->proto->memberCache[f->pc - 1];
+          if (mc.classSerial == inst->classSerial && (mc.handle & kMemberField)) {
+            inst->fields[size_t(MemberIndex(mc.handle))] = TOP(1);
+            break;
+          }
+          if (SetEnvCached(v, f, consts[ins.a])) break;
+        }
         Value self = stack[size_t(base)];
         const Value& key = consts[ins.a];
         Value val = TOP(1);
@@ -1212,6 +1236,21 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_GET: {
+        // A slot of a table or an element of an array found at once; anything else takes the general path.
+        const Value& obj = TOP(2);
+        const Value* found = nullptr;
+        if (obj.type == OT_TABLE) {
+          if (const Table::Node* n = obj.table()->Find(TOP(1))) found = &n->val;
+        } else if (obj.type == OT_ARRAY && TOP(1).type == OT_INTEGER) {
+          const std::vector<Value>& items = obj.array()->items;
+          if (size_t(TOP(1).v.nInteger) < items.size()) found = &items[size_t(TOP(1).v.nInteger)];
+        }
+        if (found && found->type != OT_WEAKREF) {
+          Value r = *found;  // holds its own reference before the container's slot lets go
+          TOP(2) = std::move(r);
+          v->Pop();
+          break;
+        }
         Value out;
         v->GetOrThrow(TOP(2), TOP(1), out);
         TOP(2) = std::move(out);
@@ -1219,7 +1258,13 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_GETK: {
-        if (TOP(1).type == OT_INSTANCE && GetKCached(v, f, consts[ins.a])) break;
+        if (TOP(1).type == OT_INSTANCE) {
+          if (const Value* m = CachedMember(f->proto->memberCache[f->pc - 1], TOP(1).instance())) {
+            TOP(1) = *m;  // takes its reference before the slot lets go of the instance that holds *m
+            break;
+          }
+          if (GetKCached(v, f, consts[ins.a])) break;
+        }
         Value out;
         v->GetOrThrow(TOP(1), consts[ins.a], out);
         TOP(1) = std::move(out);
@@ -1254,7 +1299,16 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_PREPCALLK: {
-        if (TOP(1).type == OT_INSTANCE && PrepCallKCached(v, f, consts[ins.a])) break;
+        if (TOP(1).type == OT_INSTANCE) {
+          if (const Value* m = CachedMember(f->proto->memberCache[f->pc - 1], TOP(1).instance())) {
+            Value& slot = TOP(1);
+            Value obj = std::move(slot);
+            slot = *m;
+            v->Push(std::move(obj));
+            break;
+          }
+          if (PrepCallKCached(v, f, consts[ins.a])) break;
+        }
         Value obj = TOP(1), out;
         v->GetOrThrow(obj, consts[ins.a], out);
         TOP(1) = std::move(out);
@@ -1292,7 +1346,8 @@ static void RunLoop(VM* v, size_t entry) {
         SQInteger fslot = f->fslot;
         PopFrame(v);
         stack[size_t(fslot)] = std::move(r);
-        v->SetTop(fslot + 1);
+        if (v->openOuters && v->openOuters->slot > fslot) v->CloseOuters(fslot + 1);
+        v->DropTo(fslot + 1);
         if (isEntry) return;
         REFRESH();
         break;
