@@ -224,6 +224,7 @@ struct Frame {
   bool entry = false;       // the execution loop returns when this frame returns
   bool native = false;
   bool constructor = false; // a class's script constructor: returns `this` (the new instance), not its value
+  bool meta = false;        // an arithmetic metamethod run as a frame of the calling loop: cannot suspend
   Generator* generator = nullptr;
   SQInteger savedTop = 0;   // native frames: top to restore
   int32_t hookLine = -1;    // last line reported to the debug hook
@@ -249,7 +250,7 @@ class FrameStack {
     f.pc = 0;
     f.base = 0;
     f.fslot = 0;
-    f.entry = f.native = f.constructor = false;
+    f.entry = f.native = f.constructor = f.meta = false;
     f.generator = nullptr;
     f.savedTop = 0;
     f.hookLine = -1;

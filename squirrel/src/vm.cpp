@@ -1,6 +1,7 @@
 // The virtual machine: object protocol (get/set/arithmetic/comparison), calls and the
-// execution loop. Script-to-script calls push frames inside one loop; only natives,
-// metamethods, constructors and generator resumptions nest on the C stack.
+// execution loop. Script-to-script calls, script constructors and script arithmetic metamethods push
+// frames inside one loop; only natives, other metamethods, native constructors and generator
+// resumptions nest on the C stack.
 #include <bit>
 #include <new>
 #include <stdexcept>
@@ -680,10 +681,11 @@ struct DepthGuard {
 };
 }  // namespace
 
-// Whether a constructor frame is running: a constructor cannot be suspended, wherever it was called from.
-static bool InConstructor(VM* v) {
+// Whether a constructor or metamethod frame is running: neither can be suspended, wherever it was called
+// from (they would nest an execution loop if they were not frames of the calling one).
+static bool InUnsuspendable(VM* v) {
   for (size_t i = 0; i < v->frames.size(); ++i)
-    if (v->frames[i].constructor) return true;
+    if (v->frames[i].constructor || v->frames[i].meta) return true;
   return false;
 }
 
@@ -716,7 +718,7 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   stackBase = savedBase;
   frames.pop_back();
   if (ret == kSuspendFlag) {
-    if (executeDepth > 1 || frames.empty() || InConstructor(this)) Error(kSuspendThroughNative);
+    if (executeDepth > 1 || frames.empty() || InUnsuspendable(this)) Error(kSuspendThroughNative);
     Value sv = suspendValue;
     SetTop(fslot);
     Push(Value());
@@ -1118,6 +1120,35 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
   return m->type == OT_WEAKREF ? nullptr : m;
 }
 
+// An arithmetic operator whose left operand's metamethod is a script function: the call becomes a frame of
+// the running loop instead of a nested one. [.. a b] turns into [.. mm a b] with the result landing where a
+// was, as the operator's own result does. False when the general path (Arith) must decide: numbers, string
+// concatenation, native or missing metamethods.
+[[gnu::noinline]] static bool StartArithMeta(VM* v, int op) {
+  const Value& a = v->stack[size_t(v->top - 2)];
+  const Value& b = v->stack[size_t(v->top - 1)];
+  if (a.type != OT_INSTANCE && a.type != OT_TABLE && a.type != OT_USERDATA) return false;
+  if (op == sq::OP_ADD && b.type == OT_STRING) return false;  // concatenation comes before _add
+  Meta m;
+  switch (op) {
+    case sq::OP_ADD: m = MT_ADD; break;
+    case sq::OP_SUB: m = MT_SUB; break;
+    case sq::OP_MUL: m = MT_MUL; break;
+    case sq::OP_DIV: m = MT_DIV; break;
+    case sq::OP_MOD: m = MT_MODULO; break;
+    default: return false;
+  }
+  Value mm;
+  if (!v->GetMeta(a, m, mm) || mm.type != OT_CLOSURE) return false;
+  SQInteger fslot = v->top - 2;
+  v->Push(Value());
+  v->stack[size_t(fslot + 2)] = std::move(v->stack[size_t(fslot + 1)]);
+  v->stack[size_t(fslot + 1)] = std::move(v->stack[size_t(fslot)]);
+  v->stack[size_t(fslot)] = std::move(mm);
+  if (v->StartCall(fslot, 2, false)) v->frames.back().meta = true;
+  return true;
+}
+
 // Collects unreachable cycles when enough containers were made since the last collection. Only from the
 // outermost execution loop: no native is then half-way through building an object it holds uncounted.
 static void AutoCollect(VM* v) {
@@ -1319,7 +1350,7 @@ static void RunLoop(VM* v, size_t entry) {
         SQInteger fslot = v->top - ins.a - 1;
         // `return f(...)` into a script function: the finished caller frame is dropped first, so
         // tail recursion and tail-calling state machines run in constant stack.
-        if (code[f->pc].op == sq::OP_RETURN && !f->generator && !f->constructor && !v->hooked &&
+        if (code[f->pc].op == sq::OP_RETURN && !f->generator && !f->constructor && !f->meta && !v->hooked &&
             stack[size_t(fslot)].type == OT_CLOSURE && !stack[size_t(fslot)].closure()->fp()->code->generator &&
             (v->traps.empty() || v->traps.back().frame < v->frames.size() - 1)) {
           SQInteger dst = f->fslot;
@@ -1346,8 +1377,7 @@ static void RunLoop(VM* v, size_t entry) {
         SQInteger fslot = f->fslot;
         PopFrame(v);
         stack[size_t(fslot)] = std::move(r);
-        if (v->openOuters && v->openOuters->slot > fslot) v->CloseOuters(fslot + 1);
-        v->DropTo(fslot + 1);
+        v->DropTo(fslot + 1);  // PopFrame closed the outers from the frame's base, fslot + 1, up
         if (isEntry) return;
         REFRESH();
         break;
@@ -1404,6 +1434,12 @@ static void RunLoop(VM* v, size_t entry) {
           x.v.nInteger = ir;
           v->top--;
           break;
+        }
+        if (_RAW_TYPE(unsigned(x.type)) & (_RT_INSTANCE | _RT_TABLE | _RT_USERDATA)) [[unlikely]] {
+          if (StartArithMeta(v, ins.op)) {
+            REFRESH();
+            break;
+          }
         }
         Value a = TOP(2), b = TOP(1);
         Value r = v->Arith(ins.op, a, b);
