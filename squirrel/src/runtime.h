@@ -32,16 +32,20 @@ struct WeakRef : Object {
   ~WeakRef() override;
 };
 
+// A table of up to kInlineNodes slots keeps them inside the object: a small table costs one allocation.
+// Larger ones keep nodes and bucket heads in one block.
 struct Table : Object {
   struct Node {
     Value key;
     Value val;
     int32_t next = -1;
   };
-  std::vector<Node> nodes;      // capacity-sized; a null key marks a free node
-  std::vector<int32_t> buckets;  // heads of the collision chains
+  static constexpr uint32_t kInlineNodes = 4;
+  Node* nodes;                   // capacity nodes; a null key marks a free node
+  int32_t* buckets;              // capacity heads of the collision chains
+  uint32_t capacity;             // a power of two
   int32_t freeHead = -1;
-  int32_t used = 0;              // nodes handed out (up to nodes.size())
+  int32_t used = 0;              // nodes handed out (up to capacity)
   SQInteger count = 0;
   Table* delegate = nullptr;     // counted
   int32_t delegators = 0;        // tables whose delegate this is: none means no delegate chain can reach it
@@ -64,6 +68,12 @@ struct Table : Object {
  private:
   void Rehash(size_t newCapacity);
   int32_t AllocNode();
+  // Points nodes and buckets at storage for newCapacity empty slots (inline when it fits).
+  void Allocate(size_t newCapacity);
+  // Destroys the nodes and gives back a heap block; leaves the table without storage.
+  void FreeStorage(Node* block, uint32_t cap);
+  Node inlineNodes_[kInlineNodes];
+  int32_t inlineBuckets_[kInlineNodes];
 };
 
 SQHash HashValue(const Value& key);
