@@ -697,12 +697,11 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   if (!nc->env.IsNull()) stack[size_t(base)] = WeakRefValue(nc->env);
   Reserve(SQInteger(nc->outers.size()) + 20);
   for (const Value& o : nc->outers) Push(o);
-  Frame f;
+  Frame& f = frames.emplace_back();
   f.callee = Value(nc);
   f.native = true;
   f.base = base;
   f.fslot = fslot;
-  frames.push_back(std::move(f));
   SQInteger savedBase = stackBase;
   stackBase = base;
   SQInteger ret;
@@ -851,7 +850,7 @@ Value VM::Resume(Generator* g) {
     o->nextOpen = *link;
     *link = o;
   }
-  Frame f;
+  Frame& f = frames.emplace_back();
   f.callee = g->closure;
   f.closure = c;
   f.proto = c->fp();
@@ -861,7 +860,6 @@ Value VM::Resume(Generator* g) {
   f.entry = true;
   f.generator = g;
   f.pc = g->pc;
-  frames.push_back(std::move(f));
   for (const Trap& t : g->traps) traps.push_back({frames.size() - 1, base + t.height, t.target});
   g->traps.clear();
   g->state = Generator::Running;
@@ -1396,7 +1394,8 @@ static void RunLoop(VM* v, size_t entry) {
           o->slot -= base;
           g->parkedOuters.push_back(o);
         }
-        g->stack.assign(stack.begin() + base, stack.begin() + v->top);
+        // The frame's slots move into the generator: the loop below drops them anyway.
+        g->stack.assign(std::make_move_iterator(stack.begin() + base), std::make_move_iterator(stack.begin() + v->top));
         g->stack[0] = NewWeakRef(v->ss, g->stack[0]);
         g->pc = f->pc;
         g->traps.clear();
