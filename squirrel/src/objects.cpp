@@ -470,17 +470,33 @@ Value& Outer::Ref() {
 void Outer::ClearRefs() { closed.SetNull(); }
 void Outer::VisitRefs(RefVisitor fn, void* ctx) { VisitValue(closed, fn, ctx); }
 
-Closure::Closure(SharedState* ss, const Value& p) : Object(OT_CLOSURE), proto(p) { Track(ss); }
-Closure::~Closure() = default;
+Closure* Closure::Make(SharedState* ss, const Value& proto, size_t nouters) {
+  void* mem = ::operator new(sizeof(Closure) + nouters * sizeof(Value));
+  return new (mem) Closure(ss, proto, reinterpret_cast<Value*>(static_cast<Closure*>(mem) + 1), nouters);
+}
+Closure::Closure(SharedState* ss, const Value& p, Value* cells, size_t nouters) : Object(OT_CLOSURE), proto(p) {
+  outers.data_ = cells;
+  outers.n_ = uint32_t(nouters);
+  for (size_t i = 0; i < nouters; ++i) new (&cells[i]) Value();
+  Track(ss);
+}
+Closure::~Closure() {
+  for (uint32_t i = outers.n_; i > 0; --i) outers.data_[i - 1].~Value();
+}
+void Closure::Destroy() {
+  this->~Closure();
+  ::operator delete(static_cast<void*>(this));
+}
 void Closure::ClearRefs() {
-  std::vector<Value>().swap(outers);
+  // The cells are part of the closure and stay, nulled.
+  for (Value& o : outers) o.SetNull();
   std::vector<Value>().swap(defaults);
   env.SetNull();
   root.SetNull();
   ownerBase.SetNull();
 }
 void Closure::VisitRefs(RefVisitor fn, void* ctx) {
-  VisitValues(outers, fn, ctx);
+  for (const Value& o : outers) VisitValue(o, fn, ctx);
   VisitValues(defaults, fn, ctx);
   VisitValue(env, fn, ctx);
   VisitValue(root, fn, ctx);

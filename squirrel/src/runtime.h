@@ -136,19 +136,43 @@ struct Outer : Object {
 
 struct Class;
 
+// A closure's outer cells, stored right after the closure in its own allocation: a closure that captures
+// variables costs one allocation for itself and its cells. The count is fixed when the closure is made.
+class OuterCells {
+ public:
+  size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  Value& operator[](size_t i) { return data_[i]; }
+  const Value& operator[](size_t i) const { return data_[i]; }
+  Value* begin() { return data_; }
+  Value* end() { return data_ + n_; }
+  const Value* begin() const { return data_; }
+  const Value* end() const { return data_ + n_; }
+
+ private:
+  friend struct Closure;
+  Value* data_ = nullptr;
+  uint32_t n_ = 0;
+};
+
 struct Closure : Object {
   Value proto;                    // FuncProto
-  std::vector<Value> outers;      // Outer cells
+  OuterCells outers;              // Outer cells
   std::vector<Value> defaults;    // default parameter values
   Value env;                      // weak reference to the bound environment, or null
   Value root;                     // weak reference to the root table current at creation
   Value ownerBase;                // base class of the class the closure is a member of
   bool owned = false;             // stored in a class as a member
-  Closure(SharedState* ss, const Value& proto);
+  // A closure of the prototype with nouters null cells; wrap the result in a Value (count starts at 0).
+  static Closure* Make(SharedState* ss, const Value& proto, size_t nouters);
   ~Closure() override;
+  void Destroy() override;
   FuncProto* fp() const { return proto.proto(); }
   void ClearRefs() override;
   void VisitRefs(RefVisitor fn, void* ctx) override;
+
+ private:
+  Closure(SharedState* ss, const Value& proto, Value* cells, size_t nouters);
 };
 
 struct NativeClosure : Object {

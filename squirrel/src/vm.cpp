@@ -1635,7 +1635,7 @@ static void RunLoop(VM* v, size_t entry) {
         Value& pv = fp->functions[size_t(ins.a)];
         if (pv.IsNull()) pv = WrapProto(v->ss, fp->code->functions[size_t(ins.a)]);
         const sq::CompiledFunction* np = pv.proto()->code.get();
-        Closure* c = new Closure(v->ss, pv);
+        Closure* c = Closure::Make(v->ss, pv, np->outers.size());
         Value cv(c);
         Value env;
         if (ins.b == 1) {
@@ -1646,10 +1646,10 @@ static void RunLoop(VM* v, size_t entry) {
         c->defaults.resize(nd);
         for (size_t i = 0; i < nd; ++i) c->defaults[i] = stack[size_t(v->top) - nd + i];
         v->Pop(SQInteger(nd));
-        c->outers.reserve(np->outers.size());
-        for (const sq::OuterInfo& oi : np->outers) {
-          if (oi.fromLocal) c->outers.push_back(Value(CaptureSlot(v, base + SQInteger(oi.index))));
-          else c->outers.push_back(f->closure->outers[oi.index]);
+        for (size_t i = 0; i < np->outers.size(); ++i) {
+          const sq::OuterInfo& oi = np->outers[i];
+          if (oi.fromLocal) c->outers[i] = Value(CaptureSlot(v, base + SQInteger(oi.index)));
+          else c->outers[i] = f->closure->outers[oi.index];
         }
         if (!env.IsNull()) c->env = NewWeakRef(v->ss, env);
         if (v->roottable.type == OT_TABLE) c->root = NewWeakRef(v->ss, v->roottable);
