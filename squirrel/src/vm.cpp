@@ -697,11 +697,12 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   if (!nc->env.IsNull()) stack[size_t(base)] = WeakRefValue(nc->env);
   Reserve(SQInteger(nc->outers.size()) + 20);
   for (const Value& o : nc->outers) Push(o);
-  Frame& f = frames.emplace_back();
+  Frame f;
   f.callee = Value(nc);
   f.native = true;
   f.base = base;
   f.fslot = fslot;
+  frames.push_back(std::move(f));
   SQInteger savedBase = stackBase;
   stackBase = base;
   SQInteger ret;
