@@ -41,11 +41,11 @@ struct Table : Object {
     int32_t next = -1;
   };
   static constexpr uint32_t kInlineNodes = 4;
-  Node* nodes;                   // capacity nodes; a null key marks a free node
-  int32_t* buckets;              // capacity heads of the collision chains
-  uint32_t capacity;             // a power of two
+  Node* nodes;                    // capacity nodes; a null key marks a free node
+  int32_t* buckets;               // capacity heads of the collision chains
+  uint32_t capacity;              // a power of two
   int32_t freeHead = -1;
-  int32_t used = 0;              // nodes handed out (up to capacity)
+  int32_t used = 0;               // nodes handed out (up to capacity)
   SQInteger count = 0;
   Table* delegate = nullptr;     // counted
   int32_t delegators = 0;        // tables whose delegate this is: none means no delegate chain can reach it

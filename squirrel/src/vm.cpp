@@ -1114,8 +1114,8 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
 [[gnu::always_inline]] static inline const Value* CachedMember(const MemberCache& mc, const Instance* inst) {
   if (mc.classSerial != inst->classSerial || mc.handle < 0) return nullptr;
   SQInteger h = mc.handle;
-  const Value* m = (h & kMemberField) ? &inst->fields[size_t(MemberIndex(h))]
-                                      : &inst->cls->methods[size_t(MemberIndex(h))].val;
+  const Value* m =
+      (h & kMemberField) ? &inst->fields[size_t(MemberIndex(h))] : &inst->cls->methods[size_t(MemberIndex(h))].val;
   return m->type == OT_WEAKREF ? nullptr : m;
 }
 
