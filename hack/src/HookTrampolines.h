@@ -4,7 +4,7 @@
 //
 // A jump patch sends the game to a trampoline (HookTrampolines.cpp). It keeps
 // kHookStackGap bytes of the game's free stack below the game's stack pointer,
-// saves EFLAGS and all registers (a HookContext), realigns the stack, calls its
+// saves the status flags and all registers (a HookContext), realigns the stack, calls its
 // body with the context and, once the body returns, restores every register
 // and the flags from the context, sets the stack pointer to the context's
 // target and returns through the address stored there. A body therefore
@@ -123,8 +123,11 @@ void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
 //
 // Each trampoline (AT&T syntax), entered by a jump with the game's stack
 // pointer E:
-//   lea  -(gap+4)(%esp), %esp   keep the gap and a target word; LEA leaves the flags alone
-//   pushfl; pushal              the flags, then every register: the HookContext
+//   lea  -(gap+8)(%esp), %esp   keep the gap, a target word and a flags word; LEA leaves the flags alone
+//   pushal                      every register: the HookContext
+//   lahf; seto %al; ...         the status flags into the flags word (SF, ZF, AF, PF and CF from AH,
+//                               OF at bit 11): PUSHFD costs more than the rest, and only the status
+//                               flags are ever given back
 //   mov  %esp, %ebx             EBX survives the body (callee-saved) and is restored below
 //   and  $-16, %esp             the game keeps its stack 4-byte aligned only
 //   sub  $12, %esp; push %ebx   one argument, 16-byte aligned at the call
@@ -140,7 +143,7 @@ void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
 //   lea  4(%esp), %esp          the game's stack as the body asked
 //   jmp  *-4(%esp)              to the resume address; a jump, not a return, so the
 //                               processor's return predictions stay paired with the game's calls
-static_assert(kHookStackGap + 4 == 260, "the trampoline text below spells out the gap");
+static_assert(kHookStackGap + 8 == 264, "the trampoline text below spells out the gap and the flags word");
 static_assert(offsetof(HookContext, eflags) == 0x20, "the trampoline text below reads the flags there");
 #define BRINDLE_EMIT_TRAMPOLINE(name) \
   asm(".pushsection .text\n" \
@@ -149,9 +152,15 @@ static_assert(offsetof(HookContext, eflags) == 0x20, "the trampoline text below 
       ".type HookTrampoline" #name ", @function\n" \
       ".p2align 4\n" \
       "HookTrampoline" #name ":\n" \
-      "  lea -260(%esp), %esp\n" \
-      "  pushfl\n" \
+      "  lea -264(%esp), %esp\n" \
       "  pushal\n" \
+      "  lahf\n" \
+      "  seto %al\n" \
+      "  movzbl %al, %ecx\n" \
+      "  shl $11, %ecx\n" \
+      "  movzbl %ah, %eax\n" \
+      "  or %ecx, %eax\n" \
+      "  mov %eax, 32(%esp)\n" \
       "  mov %esp, %ebx\n" \
       "  and $-16, %esp\n" \
       "  sub $12, %esp\n" \

@@ -178,6 +178,29 @@ TEST_P(GameHooksTest, PatchedRoutinesLeaveWhatTheOriginalsLeave) {
   }
 }
 
+// The trampolines give the game back each status flag it arrived with, alone and all together: the
+// routines above start with none set.
+TEST_P(GameHooksTest, PatchedRoutinesKeepEveryStatusFlag) {
+  constexpr std::uint32_t kStatus = 0x8D5;  // OF SF ZF AF PF CF
+  const auto flagsAfter = [this](const gamedouble::RunOptions& o) {
+    return std::vector<std::uint32_t>{
+        game->Run(Routine::Frame, {}, o).after.eflags & kStatus,
+        game->Run(Routine::ScriptLoaded, {}, o).after.eflags & kStatus,
+        game->Run(Routine::GetKeyStates, {Buffer(buffers.keys)}, o).after.eflags & kStatus};
+  };
+  for (std::uint32_t flags : {0x001u, 0x004u, 0x010u, 0x040u, 0x080u, 0x800u, kStatus}) {
+    SCOPED_TRACE(flags);
+    gamedouble::RunOptions options;
+    options.registers.eflags = 0x202 | flags;
+    hack::testing::ResetHackRegistry();
+    const std::vector<std::uint32_t> original = flagsAfter(options);
+    core = Load(u"core", 0);
+    InstallCoreHooks(core);
+    g_Slots[0] = [](std::uint32_t, ModuleEventData*) { return 1u; };  // handled: the game's own code goes on
+    EXPECT_EQ(flagsAfter(options), original);
+  }
+}
+
 // Replies 11 and 7 (reply 1 behaves as the unpatched game, above).
 TEST_P(GameHooksTest, RepliesDecideWhatTheGameGets) {
   InstallCoreHooks(core);

@@ -61,7 +61,7 @@ SQRESULT Guard(HSQUIRRELVM v, F&& body) {
 }
 
 Value CloseFunc(HSQUIRRELVM v, const Value& proto) {
-  Closure* c = new Closure(v->ss, proto);
+  Closure* c = Closure::Make(v->ss, proto, 0);
   Value cv(c);
   if (v->roottable.type == OT_TABLE) c->root = NewWeakRef(v->ss, v->roottable);
   return cv;
@@ -338,9 +338,9 @@ SQRESULT sq_bindenv(HSQUIRRELVM v, SQInteger idx) {
   Value result;
   if (fn.type == OT_CLOSURE) {
     Closure* src = fn.closure();
-    Closure* c = new Closure(v->ss, src->proto);
+    Closure* c = Closure::Make(v->ss, src->proto, src->outers.size());
     result = Value(c);
-    c->outers = src->outers;
+    for (size_t i = 0; i < src->outers.size(); ++i) c->outers[i] = src->outers[i];
     c->defaults = src->defaults;
     c->root = src->root;
     c->ownerBase = src->ownerBase;
@@ -724,7 +724,7 @@ static Value* HandleSlot(HSQUIRRELVM v, const Value& o, const HSQMEMBERHANDLE* h
     Instance* inst = o.instance();
     if (handle->_static) {
       if (size_t(handle->_index) < inst->cls->methods.size()) return &inst->cls->methods[size_t(handle->_index)].val;
-    } else if (size_t(handle->_index) < inst->fields.size()) {
+    } else if (size_t(handle->_index) < inst->nfields) {
       return &inst->fields[size_t(handle->_index)];
     }
   } else if (o.type == OT_CLASS) {

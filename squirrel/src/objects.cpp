@@ -176,12 +176,38 @@ SQHash HashValue(const Value& key) {
   }
 }
 
-Table::Table(SharedState* ss, SQInteger capacity) : Object(OT_TABLE) {
-  size_t cap = 4;
-  while (cap < size_t(capacity)) cap <<= 1;
-  nodes.resize(cap);
-  buckets.assign(cap, -1);
+Table::Table(SharedState* ss, SQInteger wanted) : Object(OT_TABLE) {
+  size_t cap = kInlineNodes;
+  while (cap < size_t(wanted)) cap <<= 1;
+  Allocate(cap);
   Track(ss);
+}
+
+void Table::Allocate(size_t newCapacity) {
+  capacity = uint32_t(newCapacity);
+  if (newCapacity <= kInlineNodes) {
+    nodes = inlineNodes_;
+    buckets = inlineBuckets_;
+  } else {
+    void* block = ::operator new(newCapacity * (sizeof(Node) + sizeof(int32_t)));
+    nodes = static_cast<Node*>(block);
+    for (size_t i = 0; i < newCapacity; ++i) new (&nodes[i]) Node();
+    buckets = reinterpret_cast<int32_t*>(nodes + newCapacity);
+  }
+  for (size_t i = 0; i < newCapacity; ++i) buckets[i] = -1;
+}
+
+void Table::FreeStorage(Node* block, uint32_t cap) {
+  if (block == inlineNodes_) {
+    for (uint32_t i = 0; i < cap; ++i) {
+      block[i].key.SetNull();
+      block[i].val.SetNull();
+      block[i].next = -1;
+    }
+    return;
+  }
+  for (uint32_t i = 0; i < cap; ++i) block[i].~Node();
+  ::operator delete(static_cast<void*>(block));
 }
 
 Table::~Table() {
@@ -189,11 +215,12 @@ Table::~Table() {
     --delegate->delegators;
     delegate->Release();
   }
+  if (nodes != inlineNodes_) FreeStorage(nodes, capacity);  // inline nodes go with the object
 }
 
 Table::Node* Table::Find(const Value& key) const {
   if (key.type == OT_NULL) return nullptr;
-  SQHash h = HashValue(key) & SQHash(buckets.size() - 1);
+  SQHash h = HashValue(key) & SQHash(capacity - 1);
   for (int32_t i = buckets[h]; i >= 0; i = nodes[size_t(i)].next) {
     const Node& n = nodes[size_t(i)];
     if (SameKey(n.key, key)) return const_cast<Node*>(&n);
@@ -223,22 +250,33 @@ int32_t Table::AllocNode() {
     freeHead = nodes[size_t(i)].next;
     return i;
   }
-  if (size_t(used) < nodes.size()) return used++;
+  if (uint32_t(used) < capacity) return used++;
   return -1;
 }
 
 void Table::Rehash(size_t newCapacity) {
-  std::vector<Node> old;
-  old.swap(nodes);
-  nodes.clear();
-  nodes.resize(newCapacity);
-  buckets.assign(newCapacity, -1);
+  // The old nodes' keys and values move over; the old storage goes once they are all placed. A grown table
+  // never fits inline, so the inline nodes are never both source and destination.
+  Node* old = nodes;
+  uint32_t oldCapacity = capacity;
+  int32_t oldUsed = used;
+  Allocate(newCapacity);
   freeHead = -1;
   used = 0;
   count = 0;
-  for (Node& n : old) {
-    if (n.key.type != OT_NULL) NewSlot(n.key, n.val);
+  for (int32_t i = 0; i < oldUsed; ++i) {
+    Node& n = old[size_t(i)];
+    if (n.key.type == OT_NULL) continue;
+    int32_t slot = AllocNode();
+    Node& dst = nodes[size_t(slot)];
+    dst.key = std::move(n.key);
+    dst.val = std::move(n.val);
+    SQHash h = HashValue(dst.key) & SQHash(capacity - 1);
+    dst.next = buckets[h];
+    buckets[h] = slot;
+    ++count;
   }
+  FreeStorage(old, oldCapacity);
 }
 
 void Table::NewSlot(const Value& key, const Value& val) {
@@ -248,13 +286,13 @@ void Table::NewSlot(const Value& key, const Value& val) {
   }
   int32_t i = AllocNode();
   if (i < 0) {
-    Rehash(nodes.size() * 2);
+    Rehash(size_t(capacity) * 2);
     i = AllocNode();
   }
   Node& n = nodes[size_t(i)];
   n.key = key;
   n.val = val;
-  SQHash h = HashValue(key) & SQHash(buckets.size() - 1);
+  SQHash h = HashValue(key) & SQHash(capacity - 1);
   n.next = buckets[h];
   buckets[h] = i;
   ++count;
@@ -262,7 +300,7 @@ void Table::NewSlot(const Value& key, const Value& val) {
 
 bool Table::Remove(const Value& key, Value* removed) {
   if (key.type == OT_NULL) return false;
-  SQHash h = HashValue(key) & SQHash(buckets.size() - 1);
+  SQHash h = HashValue(key) & SQHash(capacity - 1);
   int32_t* link = &buckets[h];
   while (*link >= 0) {
     Node& n = nodes[size_t(*link)];
@@ -283,13 +321,26 @@ bool Table::Remove(const Value& key, Value* removed) {
 }
 
 void Table::Clear() {
-  std::vector<Node> old;
-  old.swap(nodes);
-  nodes.resize(4);
-  buckets.assign(4, -1);
+  // Detached first: releasing a value may run code that reads this table, which then finds it empty.
+  Node* old = nodes;
+  uint32_t oldCapacity = capacity;
+  if (old == inlineNodes_) {
+    Node moved[kInlineNodes];
+    for (uint32_t i = 0; i < oldCapacity; ++i) {
+      moved[i].key = std::move(old[i].key);
+      moved[i].val = std::move(old[i].val);
+    }
+    Allocate(kInlineNodes);
+    freeHead = -1;
+    used = 0;
+    count = 0;
+    return;  // moved's destructor releases the values
+  }
+  Allocate(kInlineNodes);
   freeHead = -1;
   used = 0;
   count = 0;
+  FreeStorage(old, oldCapacity);
 }
 
 int32_t Table::Next(int32_t pos, Value& key, Value& val) const {
@@ -419,17 +470,33 @@ Value& Outer::Ref() {
 void Outer::ClearRefs() { closed.SetNull(); }
 void Outer::VisitRefs(RefVisitor fn, void* ctx) { VisitValue(closed, fn, ctx); }
 
-Closure::Closure(SharedState* ss, const Value& p) : Object(OT_CLOSURE), proto(p) { Track(ss); }
-Closure::~Closure() = default;
+Closure* Closure::Make(SharedState* ss, const Value& proto, size_t nouters) {
+  void* mem = ::operator new(sizeof(Closure) + nouters * sizeof(Value));
+  return new (mem) Closure(ss, proto, reinterpret_cast<Value*>(static_cast<Closure*>(mem) + 1), nouters);
+}
+Closure::Closure(SharedState* ss, const Value& p, Value* cells, size_t nouters) : Object(OT_CLOSURE), proto(p) {
+  outers.data_ = cells;
+  outers.n_ = uint32_t(nouters);
+  for (size_t i = 0; i < nouters; ++i) new (&cells[i]) Value();
+  Track(ss);
+}
+Closure::~Closure() {
+  for (uint32_t i = outers.n_; i > 0; --i) outers.data_[i - 1].~Value();
+}
+void Closure::Destroy() {
+  this->~Closure();
+  ::operator delete(static_cast<void*>(this));
+}
 void Closure::ClearRefs() {
-  std::vector<Value>().swap(outers);
+  // The cells are part of the closure and stay, nulled.
+  for (Value& o : outers) o.SetNull();
   std::vector<Value>().swap(defaults);
   env.SetNull();
   root.SetNull();
   ownerBase.SetNull();
 }
 void Closure::VisitRefs(RefVisitor fn, void* ctx) {
-  VisitValues(outers, fn, ctx);
+  for (const Value& o : outers) VisitValue(o, fn, ctx);
   VisitValues(defaults, fn, ctx);
   VisitValue(env, fn, ctx);
   VisitValue(root, fn, ctx);
@@ -535,10 +602,16 @@ void Class::VisitRefs(RefVisitor fn, void* ctx) {
   VisitValue(constructor, fn, ctx);
 }
 
-Instance::Instance(SharedState* ss, Class* c) : Object(OT_INSTANCE), cls(c) {
+Instance* Instance::Make(SharedState* ss, Class* c) {
+  size_t n = c->fields.size();
+  void* mem = ::operator new(sizeof(Instance) + n * sizeof(Value));
+  return new (mem) Instance(ss, c, reinterpret_cast<Value*>(static_cast<Instance*>(mem) + 1));
+}
+
+Instance::Instance(SharedState* ss, Class* c, Value* storage)
+    : Object(OT_INSTANCE), cls(c), classSerial(c->serial), nfields(uint32_t(c->fields.size())), fields(storage) {
   cls->AddRef();
-  fields.reserve(c->fields.size());
-  for (const ClassMember& m : c->fields) fields.push_back(m.val);
+  for (uint32_t i = 0; i < nfields; ++i) new (&fields[i]) Value(c->fields[i].val);
   if (c->udsize > 0) {
     userMemory.assign(size_t(c->udsize), 0);
     up = userMemory.data();
@@ -548,8 +621,14 @@ Instance::Instance(SharedState* ss, Class* c) : Object(OT_INSTANCE), cls(c) {
 
 Instance::~Instance() {
   if (hook) hook(up, SQInteger(userMemory.size()));
-  fields.clear();
+  for (uint32_t i = nfields; i > 0; --i) fields[i - 1].~Value();
+  nfields = 0;
   if (cls) cls->Release();
+}
+
+void Instance::Destroy() {
+  this->~Instance();
+  ::operator delete(static_cast<void*>(this));
 }
 
 bool Instance::Get(const Value& key, Value& out) const {
@@ -567,11 +646,14 @@ bool Instance::InstanceOf(const Class* c) const {
   return false;
 }
 
-void Instance::ClearRefs() { std::vector<Value>().swap(fields); }
+void Instance::ClearRefs() {
+  // The storage is part of the instance and stays, nulled: a handle found earlier still lands inside it.
+  for (uint32_t i = 0; i < nfields; ++i) fields[i].SetNull();
+}
 
 void Instance::VisitRefs(RefVisitor fn, void* ctx) {
   if (cls) fn(cls, ctx);
-  VisitValues(fields, fn, ctx);
+  for (uint32_t i = 0; i < nfields; ++i) VisitValue(fields[i], fn, ctx);
 }
 
 // ---- weak references ----------------------------------------------------------------------------

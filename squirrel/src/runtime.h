@@ -1,5 +1,6 @@
 #pragma once
 // Internal object kinds of the runtime and the virtual machine state.
+#include <bit>
 #include <deque>
 #include <string>
 #include <unordered_map>
@@ -31,16 +32,20 @@ struct WeakRef : Object {
   ~WeakRef() override;
 };
 
+// A table of up to kInlineNodes slots keeps them inside the object: a small table costs one allocation.
+// Larger ones keep nodes and bucket heads in one block.
 struct Table : Object {
   struct Node {
     Value key;
     Value val;
     int32_t next = -1;
   };
-  std::vector<Node> nodes;      // capacity-sized; a null key marks a free node
-  std::vector<int32_t> buckets;  // heads of the collision chains
+  static constexpr uint32_t kInlineNodes = 4;
+  Node* nodes;                    // capacity nodes; a null key marks a free node
+  int32_t* buckets;               // capacity heads of the collision chains
+  uint32_t capacity;              // a power of two
   int32_t freeHead = -1;
-  int32_t used = 0;              // nodes handed out (up to nodes.size())
+  int32_t used = 0;               // nodes handed out (up to capacity)
   SQInteger count = 0;
   Table* delegate = nullptr;     // counted
   int32_t delegators = 0;        // tables whose delegate this is: none means no delegate chain can reach it
@@ -63,6 +68,12 @@ struct Table : Object {
  private:
   void Rehash(size_t newCapacity);
   int32_t AllocNode();
+  // Points nodes and buckets at storage for newCapacity empty slots (inline when it fits).
+  void Allocate(size_t newCapacity);
+  // Destroys the nodes and gives back a heap block; leaves the table without storage.
+  void FreeStorage(Node* block, uint32_t cap);
+  Node inlineNodes_[kInlineNodes];
+  int32_t inlineBuckets_[kInlineNodes];
 };
 
 SQHash HashValue(const Value& key);
@@ -89,10 +100,12 @@ struct UserData : Object {
 
 // What one member-reading or -writing instruction last found on an instance: the class (by serial,
 // which no other class ever reuses) and the member handle of Class::members. Handles of a class never
-// change once made, so a matching serial makes the lookup unnecessary.
+// change once made, so a matching serial makes the lookup unnecessary. A key that is no member is cached
+// too, as the complement of the class's member count then: members are only ever added, so an unchanged
+// count means the key is still missing.
 struct MemberCache {
   uint32_t classSerial = 0;  // 0: empty
-  SQInteger handle = 0;
+  SQInteger handle = 0;      // > 0 a member handle; < 0 ~(member count) when the key was not a member
 };
 
 // The VM's function-prototype object around a compiled prototype.
@@ -123,19 +136,43 @@ struct Outer : Object {
 
 struct Class;
 
+// A closure's outer cells, stored right after the closure in its own allocation: a closure that captures
+// variables costs one allocation for itself and its cells. The count is fixed when the closure is made.
+class OuterCells {
+ public:
+  size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  Value& operator[](size_t i) { return data_[i]; }
+  const Value& operator[](size_t i) const { return data_[i]; }
+  Value* begin() { return data_; }
+  Value* end() { return data_ + n_; }
+  const Value* begin() const { return data_; }
+  const Value* end() const { return data_ + n_; }
+
+ private:
+  friend struct Closure;
+  Value* data_ = nullptr;
+  uint32_t n_ = 0;
+};
+
 struct Closure : Object {
   Value proto;                    // FuncProto
-  std::vector<Value> outers;      // Outer cells
+  OuterCells outers;              // Outer cells
   std::vector<Value> defaults;    // default parameter values
   Value env;                      // weak reference to the bound environment, or null
   Value root;                     // weak reference to the root table current at creation
   Value ownerBase;                // base class of the class the closure is a member of
   bool owned = false;             // stored in a class as a member
-  Closure(SharedState* ss, const Value& proto);
+  // A closure of the prototype with nouters null cells; wrap the result in a Value (count starts at 0).
+  static Closure* Make(SharedState* ss, const Value& proto, size_t nouters);
   ~Closure() override;
+  void Destroy() override;
   FuncProto* fp() const { return proto.proto(); }
   void ClearRefs() override;
   void VisitRefs(RefVisitor fn, void* ctx) override;
+
+ private:
+  Closure(SharedState* ss, const Value& proto, Value* cells, size_t nouters);
 };
 
 struct NativeClosure : Object {
@@ -181,18 +218,27 @@ constexpr SQInteger kMemberField = 0x1;
 constexpr SQInteger kMemberMethod = 0x2;
 inline SQInteger MemberIndex(SQInteger h) { return h >> 2; }
 
+// The fields live in the same allocation, right after the instance: making an instance costs one
+// allocation, and a member read finds its field at a fixed distance from the instance.
 struct Instance : Object {
-  Class* cls = nullptr;  // counted
-  std::vector<Value> fields;
+  Class* cls = nullptr;  // counted; never null
+  uint32_t classSerial;  // cls->serial, kept here so that a member cache check reads the instance only
+  uint32_t nfields;      // the class's field count when the instance was made
+  Value* fields;         // nfields values, stored after the instance
   SQUserPointer up = nullptr;
   SQRELEASEHOOK hook = nullptr;
   std::vector<unsigned char> userMemory;  // sq_setclassudsize
-  Instance(SharedState* ss, Class* cls);
+  // One reference for the caller is not taken: wrap the result in a Value.
+  static Instance* Make(SharedState* ss, Class* cls);
   ~Instance() override;
+  void Destroy() override;
   bool Get(const Value& key, Value& out) const;
   bool InstanceOf(const Class* c) const;
   void ClearRefs() override;
   void VisitRefs(RefVisitor fn, void* ctx) override;
+
+ private:
+  Instance(SharedState* ss, Class* cls, Value* storage);
 };
 
 struct Trap {
@@ -212,6 +258,7 @@ struct Frame {
   bool entry = false;       // the execution loop returns when this frame returns
   bool native = false;
   bool constructor = false; // a class's script constructor: returns `this` (the new instance), not its value
+  bool meta = false;        // an arithmetic metamethod run as a frame of the calling loop: cannot suspend
   Generator* generator = nullptr;
   SQInteger savedTop = 0;   // native frames: top to restore
   int32_t hookLine = -1;    // last line reported to the debug hook
@@ -227,10 +274,20 @@ class FrameStack {
   const Frame& operator[](size_t i) const { return chunks_[i >> kShift][i & kMask]; }
   Frame& back() { return (*this)[count_ - 1]; }
   // A frame with every field at its default.
-  Frame& emplace_back() {
-    if ((count_ >> kShift) >= chunks_.size()) chunks_.push_back(std::make_unique<Frame[]>(kChunk));
+  [[gnu::always_inline]] Frame& emplace_back() {
+    if ((count_ >> kShift) >= chunks_.size()) [[unlikely]] AddChunk();
     Frame& f = (*this)[count_++];
-    f = Frame();
+    // Field by field: the callee of a free slot is already null (pop_back), so no temporary is needed.
+    f.closure = nullptr;
+    f.code = nullptr;
+    f.proto = nullptr;
+    f.pc = 0;
+    f.base = 0;
+    f.fslot = 0;
+    f.entry = f.native = f.constructor = f.meta = false;
+    f.generator = nullptr;
+    f.savedTop = 0;
+    f.hookLine = -1;
     return f;
   }
   void push_back(Frame&& f) { emplace_back() = std::move(f); }
@@ -246,6 +303,7 @@ class FrameStack {
   }
 
  private:
+  [[gnu::noinline]] void AddChunk() { chunks_.push_back(std::make_unique<Frame[]>(kChunk)); }
   static constexpr size_t kShift = 8;
   static constexpr size_t kChunk = size_t(1) << kShift;
   static constexpr size_t kMask = kChunk - 1;
@@ -315,7 +373,11 @@ struct SharedState {
   Value Str(const std::u16string& s) { return Value(Intern(s.data(), SQInteger(s.size()))); }
 };
 
-int RawTypeIndex(SQObjectType t);
+// The position of a type's raw bit (0 for none): the index of its default delegate.
+inline int RawTypeIndex(SQObjectType t) {
+  unsigned raw = _RAW_TYPE(unsigned(t));
+  return raw > 1 ? int(std::bit_width(raw)) - 1 : 0;
+}
 
 struct VM : Object {
   SharedState* ss = nullptr;
@@ -384,6 +446,10 @@ struct VM : Object {
     return idx != 0 && a >= stackBase && a < top;
   }
   void SetTop(SQInteger newTop);
+  // SetTop for a lower top with no open outer at or above it (a returning frame closed its own).
+  [[gnu::always_inline]] void DropTo(SQInteger newTop) {
+    while (top > newTop) stack[size_t(--top)].SetNull();
+  }
   void CloseOuters(SQInteger fromSlot);
 
   // Errors.

@@ -227,7 +227,7 @@ SQRESULT sq_readclosure(HSQUIRRELVM v, SQREADFUNC readf, SQUserPointer up) {
     return sq_throwerror(v, u"the stream was written by a differently configured runtime");
   std::shared_ptr<sq::CompiledFunction> proto = ReadProto(r, 0);
   if (!proto || r.U32() != kTail || !r.ok) return sq_throwerror(v, u"invalid stream");
-  Closure* c = new Closure(v->ss, WrapProto(v->ss, proto));
+  Closure* c = Closure::Make(v->ss, WrapProto(v->ss, proto), 0);
   Value cv(c);
   if (v->roottable.type == OT_TABLE) c->root = NewWeakRef(v->ss, v->roottable);
   v->Push(std::move(cv));

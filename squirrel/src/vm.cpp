@@ -1,6 +1,7 @@
 // The virtual machine: object protocol (get/set/arithmetic/comparison), calls and the
-// execution loop. Script-to-script calls push frames inside one loop; only natives,
-// metamethods, constructors and generator resumptions nest on the C stack.
+// execution loop. Script-to-script calls, script constructors and script arithmetic metamethods push
+// frames inside one loop; only natives, other metamethods, native constructors and generator
+// resumptions nest on the C stack.
 #include <bit>
 #include <new>
 #include <stdexcept>
@@ -39,16 +40,6 @@ const SQChar* TypeName(SQObjectType t) {
     case _RT_OUTER: return u"outer";
     default: return u"unknown";
   }
-}
-
-int RawTypeIndex(SQObjectType t) {
-  unsigned raw = _RAW_TYPE(unsigned(t));
-  int i = 0;
-  while (raw > 1) {
-    raw >>= 1;
-    ++i;
-  }
-  return i;
 }
 
 std::u16string FormatFloat(SQFloat f) {
@@ -606,9 +597,9 @@ Value VM::Clone(const Value& v) {
     }
     case OT_INSTANCE: {
       Instance* src = v.instance();
-      Instance* inst = new Instance(ss, src->cls);
+      Instance* inst = Instance::Make(ss, src->cls);
       Value r(inst);
-      inst->fields = src->fields;
+      for (uint32_t i = 0; i < inst->nfields && i < src->nfields; ++i) inst->fields[i] = src->fields[i];
       if (src->cls && !src->cls->metamethods[MT_CLONED].IsNull()) CallValue(src->cls->metamethods[MT_CLONED], r, 1, &v);
       return r;
     }
@@ -618,7 +609,7 @@ Value VM::Clone(const Value& v) {
 
 Value VM::CreateInstanceRaw(Class* c) {
   c->locked = true;
-  Instance* inst = new Instance(ss, c);
+  Instance* inst = Instance::Make(ss, c);
   // A hook set on a base class after this class was declared still covers its instances.
   for (const Class* k = c; k && !inst->hook; k = k->base) inst->hook = k->hook;
   return Value(inst);
@@ -690,10 +681,11 @@ struct DepthGuard {
 };
 }  // namespace
 
-// Whether a constructor frame is running: a constructor cannot be suspended, wherever it was called from.
-static bool InConstructor(VM* v) {
+// Whether a constructor or metamethod frame is running: neither can be suspended, wherever it was called
+// from (they would nest an execution loop if they were not frames of the calling one).
+static bool InUnsuspendable(VM* v) {
   for (size_t i = 0; i < v->frames.size(); ++i)
-    if (v->frames[i].constructor) return true;
+    if (v->frames[i].constructor || v->frames[i].meta) return true;
   return false;
 }
 
@@ -726,7 +718,7 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   stackBase = savedBase;
   frames.pop_back();
   if (ret == kSuspendFlag) {
-    if (executeDepth > 1 || frames.empty() || InConstructor(this)) Error(kSuspendThroughNative);
+    if (executeDepth > 1 || frames.empty() || InUnsuspendable(this)) Error(kSuspendThroughNative);
     Value sv = suspendValue;
     SetTop(fslot);
     Push(Value());
@@ -859,7 +851,7 @@ Value VM::Resume(Generator* g) {
     o->nextOpen = *link;
     *link = o;
   }
-  Frame f;
+  Frame& f = frames.emplace_back();
   f.callee = g->closure;
   f.closure = c;
   f.proto = c->fp();
@@ -869,7 +861,6 @@ Value VM::Resume(Generator* g) {
   f.entry = true;
   f.generator = g;
   f.pc = g->pc;
-  frames.push_back(std::move(f));
   for (const Trap& t : g->traps) traps.push_back({frames.size() - 1, base + t.height, t.target});
   g->traps.clear();
   g->state = Generator::Running;
@@ -1054,14 +1045,13 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
                                            SQInteger& handle) {
   const Class* c = inst->cls;
   if (!c) return false;
-  if (mc.classSerial != c->serial) [[unlikely]] {
+  if (mc.classSerial != inst->classSerial || (mc.handle < 0 && mc.handle != ~c->members->count)) [[unlikely]] {
     Value h;
-    if (!c->members->Get(key, h)) return false;
     mc.classSerial = c->serial;
-    mc.handle = h.v.nInteger;
+    mc.handle = c->members->Get(key, h) ? h.v.nInteger : ~c->members->count;
   }
   handle = mc.handle;
-  return true;
+  return handle > 0;
 }
 
 // Reads a member of an instance through the cache of the instruction at pc; false when not a member.
@@ -1076,11 +1066,20 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
 
 // The cached forms of GETENV, SETENV, GETK and PREPCALLK on an instance; false leaves the work to the
 // general path. Out of line, like the helpers above.
-[[gnu::noinline]] static bool GetEnvCached(VM* v, Frame* f, const Value& key) {
+// GETENV with an instance as `this`: its member, else what an index of the instance finds after its
+// members (the default delegate, then _get), else the slot of the closure's root table. The member lookup
+// is not repeated for a key that the cache knows to be no member.
+[[gnu::noinline]] static void GetEnvInstance(VM* v, Frame* f, const Value& key) {
+  Value self = v->stack[size_t(f->base)];
   Value out;
-  if (!CachedMemberGet(f->proto, f->pc - 1, v->stack[size_t(f->base)].instance(), key, out)) return false;
+  if (!CachedMemberGet(f->proto, f->pc - 1, self.instance(), key, out) && !DefaultDelegateGet(v, self, key, out)) {
+    Value mm;
+    if (!v->GetMeta(self, MT_GET, mm) || !v->CallQuietMeta(mm, self, 1, &key, out)) {
+      Value root = RootOf(v, f->closure);
+      if (!v->Get(root, key, out)) v->ErrorIndex(key);
+    }
+  }
   v->Push(std::move(out));
-  return true;
 }
 
 [[gnu::noinline]] static bool SetEnvCached(VM* v, Frame* f, const Value& key) {
@@ -1106,6 +1105,46 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
   Value obj = std::move(slot);
   slot = std::move(out);
   v->Push(std::move(obj));
+  return true;
+}
+
+// The hit path of an instruction's member cache, inline in the loop: the member of the instance that the
+// instruction found last time on an instance of the same class, or null (a miss, or a weak reference that
+// the general path resolves).
+[[gnu::always_inline]] static inline const Value* CachedMember(const MemberCache& mc, const Instance* inst) {
+  if (mc.classSerial != inst->classSerial || mc.handle < 0) return nullptr;
+  SQInteger h = mc.handle;
+  const Value* m =
+      (h & kMemberField) ? &inst->fields[size_t(MemberIndex(h))] : &inst->cls->methods[size_t(MemberIndex(h))].val;
+  return m->type == OT_WEAKREF ? nullptr : m;
+}
+
+// An arithmetic operator whose left operand's metamethod is a script function: the call becomes a frame of
+// the running loop instead of a nested one. [.. a b] turns into [.. mm a b] with the result landing where a
+// was, as the operator's own result does. False when the general path (Arith) must decide: numbers, string
+// concatenation, native or missing metamethods.
+[[gnu::noinline]] static bool StartArithMeta(VM* v, int op) {
+  const Value& a = v->stack[size_t(v->top - 2)];
+  const Value& b = v->stack[size_t(v->top - 1)];
+  if (a.type != OT_INSTANCE && a.type != OT_TABLE && a.type != OT_USERDATA) return false;
+  if (op == sq::OP_ADD && b.type == OT_STRING) return false;  // concatenation comes before _add
+  Meta m;
+  switch (op) {
+    case sq::OP_ADD: m = MT_ADD; break;
+    case sq::OP_SUB: m = MT_SUB; break;
+    case sq::OP_MUL: m = MT_MUL; break;
+    case sq::OP_DIV: m = MT_DIV; break;
+    case sq::OP_MOD: m = MT_MODULO; break;
+    default: return false;
+  }
+  Value mm;
+  if (!v->GetMeta(a, m, mm) || mm.type != OT_CLOSURE) return false;
+  SQInteger fslot = v->top - 2;
+  v->Push(Value());
+  v->stack[size_t(fslot + 2)] = std::move(v->stack[size_t(fslot + 1)]);
+  v->stack[size_t(fslot + 1)] = std::move(v->stack[size_t(fslot)]);
+  v->stack[size_t(fslot)] = std::move(mm);
+  if (v->StartCall(fslot, 2, false)) v->frames.back().meta = true;
   return true;
 }
 
@@ -1180,7 +1219,14 @@ static void RunLoop(VM* v, size_t entry) {
       }
       case sq::OP_GETENV: {
         const Value& key = consts[ins.a];
-        if (stack[size_t(base)].type == OT_INSTANCE && GetEnvCached(v, f, key)) break;
+        if (stack[size_t(base)].type == OT_INSTANCE) {
+          if (const Value* m = CachedMember(f->proto->memberCache[f->pc - 1], stack[size_t(base)].instance())) {
+            v->Push(*m);
+            break;
+          }
+          GetEnvInstance(v, f, key);
+          break;
+        }
         // A slot of a table `this` (the root table for plain function calls), as VM::Get finds it first.
         if (stack[size_t(base)].type == OT_TABLE && v->top < SQInteger(stack.size())) {
           Value& dst = stack[size_t(v->top)];
@@ -1204,7 +1250,15 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_SETENV: {
-        if (stack[size_t(base)].type == OT_INSTANCE && SetEnvCached(v, f, consts[ins.a])) break;
+        if (stack[size_t(base)].type == OT_INSTANCE) {
+          Instance* inst = stack[size_t(base)].instance();
+          const MemberCache& mc = f->proto->memberCache[f->pc - 1];
+          if (mc.classSerial == inst->classSerial && (mc.handle & kMemberField)) {
+            inst->fields[size_t(MemberIndex(mc.handle))] = TOP(1);
+            break;
+          }
+          if (SetEnvCached(v, f, consts[ins.a])) break;
+        }
         Value self = stack[size_t(base)];
         const Value& key = consts[ins.a];
         Value val = TOP(1);
@@ -1212,6 +1266,21 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_GET: {
+        // A slot of a table or an element of an array found at once; anything else takes the general path.
+        const Value& obj = TOP(2);
+        const Value* found = nullptr;
+        if (obj.type == OT_TABLE) {
+          if (const Table::Node* n = obj.table()->Find(TOP(1))) found = &n->val;
+        } else if (obj.type == OT_ARRAY && TOP(1).type == OT_INTEGER) {
+          const std::vector<Value>& items = obj.array()->items;
+          if (size_t(TOP(1).v.nInteger) < items.size()) found = &items[size_t(TOP(1).v.nInteger)];
+        }
+        if (found && found->type != OT_WEAKREF) {
+          Value r = *found;  // holds its own reference before the container's slot lets go
+          TOP(2) = std::move(r);
+          v->Pop();
+          break;
+        }
         Value out;
         v->GetOrThrow(TOP(2), TOP(1), out);
         TOP(2) = std::move(out);
@@ -1219,7 +1288,13 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_GETK: {
-        if (TOP(1).type == OT_INSTANCE && GetKCached(v, f, consts[ins.a])) break;
+        if (TOP(1).type == OT_INSTANCE) {
+          if (const Value* m = CachedMember(f->proto->memberCache[f->pc - 1], TOP(1).instance())) {
+            TOP(1) = *m;  // takes its reference before the slot lets go of the instance that holds *m
+            break;
+          }
+          if (GetKCached(v, f, consts[ins.a])) break;
+        }
         Value out;
         v->GetOrThrow(TOP(1), consts[ins.a], out);
         TOP(1) = std::move(out);
@@ -1254,7 +1329,16 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_PREPCALLK: {
-        if (TOP(1).type == OT_INSTANCE && PrepCallKCached(v, f, consts[ins.a])) break;
+        if (TOP(1).type == OT_INSTANCE) {
+          if (const Value* m = CachedMember(f->proto->memberCache[f->pc - 1], TOP(1).instance())) {
+            Value& slot = TOP(1);
+            Value obj = std::move(slot);
+            slot = *m;
+            v->Push(std::move(obj));
+            break;
+          }
+          if (PrepCallKCached(v, f, consts[ins.a])) break;
+        }
         Value obj = TOP(1), out;
         v->GetOrThrow(obj, consts[ins.a], out);
         TOP(1) = std::move(out);
@@ -1265,7 +1349,7 @@ static void RunLoop(VM* v, size_t entry) {
         SQInteger fslot = v->top - ins.a - 1;
         // `return f(...)` into a script function: the finished caller frame is dropped first, so
         // tail recursion and tail-calling state machines run in constant stack.
-        if (code[f->pc].op == sq::OP_RETURN && !f->generator && !f->constructor && !v->hooked &&
+        if (code[f->pc].op == sq::OP_RETURN && !f->generator && !f->constructor && !f->meta && !v->hooked &&
             stack[size_t(fslot)].type == OT_CLOSURE && !stack[size_t(fslot)].closure()->fp()->code->generator &&
             (v->traps.empty() || v->traps.back().frame < v->frames.size() - 1)) {
           SQInteger dst = f->fslot;
@@ -1292,7 +1376,7 @@ static void RunLoop(VM* v, size_t entry) {
         SQInteger fslot = f->fslot;
         PopFrame(v);
         stack[size_t(fslot)] = std::move(r);
-        v->SetTop(fslot + 1);
+        v->DropTo(fslot + 1);  // PopFrame closed the outers from the frame's base, fslot + 1, up
         if (isEntry) return;
         REFRESH();
         break;
@@ -1311,7 +1395,8 @@ static void RunLoop(VM* v, size_t entry) {
           o->slot -= base;
           g->parkedOuters.push_back(o);
         }
-        g->stack.assign(stack.begin() + base, stack.begin() + v->top);
+        // The frame's slots move into the generator: the loop below drops them anyway.
+        g->stack.assign(std::make_move_iterator(stack.begin() + base), std::make_move_iterator(stack.begin() + v->top));
         g->stack[0] = NewWeakRef(v->ss, g->stack[0]);
         g->pc = f->pc;
         g->traps.clear();
@@ -1349,6 +1434,12 @@ static void RunLoop(VM* v, size_t entry) {
           x.v.nInteger = ir;
           v->top--;
           break;
+        }
+        if (_RAW_TYPE(unsigned(x.type)) & (_RT_INSTANCE | _RT_TABLE | _RT_USERDATA)) [[unlikely]] {
+          if (StartArithMeta(v, ins.op)) {
+            REFRESH();
+            break;
+          }
         }
         Value a = TOP(2), b = TOP(1);
         Value r = v->Arith(ins.op, a, b);
@@ -1545,7 +1636,7 @@ static void RunLoop(VM* v, size_t entry) {
         Value& pv = fp->functions[size_t(ins.a)];
         if (pv.IsNull()) pv = WrapProto(v->ss, fp->code->functions[size_t(ins.a)]);
         const sq::CompiledFunction* np = pv.proto()->code.get();
-        Closure* c = new Closure(v->ss, pv);
+        Closure* c = Closure::Make(v->ss, pv, np->outers.size());
         Value cv(c);
         Value env;
         if (ins.b == 1) {
@@ -1556,10 +1647,10 @@ static void RunLoop(VM* v, size_t entry) {
         c->defaults.resize(nd);
         for (size_t i = 0; i < nd; ++i) c->defaults[i] = stack[size_t(v->top) - nd + i];
         v->Pop(SQInteger(nd));
-        c->outers.reserve(np->outers.size());
-        for (const sq::OuterInfo& oi : np->outers) {
-          if (oi.fromLocal) c->outers.push_back(Value(CaptureSlot(v, base + SQInteger(oi.index))));
-          else c->outers.push_back(f->closure->outers[oi.index]);
+        for (size_t i = 0; i < np->outers.size(); ++i) {
+          const sq::OuterInfo& oi = np->outers[i];
+          if (oi.fromLocal) c->outers[i] = Value(CaptureSlot(v, base + SQInteger(oi.index)));
+          else c->outers[i] = f->closure->outers[oi.index];
         }
         if (!env.IsNull()) c->env = NewWeakRef(v->ss, env);
         if (v->roottable.type == OT_TABLE) c->root = NewWeakRef(v->ss, v->roottable);
