@@ -14,6 +14,7 @@
 
 #include <features/ItemLimit.h>
 #include <features/MultiplePlayerSupport.h>
+#include <hack/BuiltInModules.h>
 #include <hack/GameRoutines.h>
 #include <hack/GameVersion.h>
 #include <hack/ModuleRegistry.h>
@@ -105,6 +106,8 @@ class ClientTest : public ::testing::TestWithParam<ClientCase> {
   void TearDown() override {
     state.reset();
     server.reset();
+    // The reset drops records without unloading: the module's state goes with its unload, as at the game's end.
+    MultiplePlayerSupportModuleHandler(MODULEEVENT_UNLOAD, nullptr);
     hack::testing::ResetHackRegistry();
     game.reset();
   }

@@ -65,9 +65,16 @@ void ModuleTest::SetUp() {
   ASSERT_NE(nullptr, MountPhysicalDirectory(u"/UserData", true, text::Utf8ToUtf16((folder / "UserData").string()).c_str()));
 }
 
-void ModuleTest::TearDown() {
+// The registry's reset drops records without unloading them: each module the fixture loaded gets its unload first, as
+// the game's shutdown sends it, the last loaded first (a second Init over a loaded module would lose its state).
+void ModuleTest::UnloadModules() {
   if (multiplayer::GetModule() != nullptr) Send(MODULEEVENT_UNLOAD);
   SquirrelSupportModuleHandler(MODULEEVENT_UNLOAD, nullptr);
+  MultiplePlayerSupportModuleHandler(MODULEEVENT_UNLOAD, nullptr);
+}
+
+void ModuleTest::TearDown() {
+  UnloadModules();
   hack::testing::ResetHackRegistry();
   hack::testing::ClearModuleOptions();
   fileSystem.reset();
@@ -83,7 +90,7 @@ std::uint32_t ModuleTest::Start(const std::string& serverText, bool page) {
   hack::testing::ClearModuleOptions();
   if (module != nullptr) {
     // A second start in one test: a fresh registry, as a new game would have.
-    if (multiplayer::GetModule() != nullptr) Send(MODULEEVENT_UNLOAD);
+    UnloadModules();
     hack::testing::ResetHackRegistry();
     Register(u"MultiplePlayerSupport");
     Register(u"SquirrelSupport");
