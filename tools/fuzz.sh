@@ -26,6 +26,15 @@ run_target() {
     tail -40 "$dir/$target.log"
     return 1
   fi
+  # Targets keep the code under test quiet: a passing run's log holds libFuzzer's own lines alone.
+  local printed
+  printed=$(awk '/^###### Recommended dictionary/ { skip = 1 } skip { if (/^###### End of/) skip = 0; next }
+                 !/^(INFO: |#[0-9]|\tNEW_FUNC|Done |stat::|MS: |WARNING: |$)/' "$dir/$target.log" | head -5)
+  if [ -n "$printed" ]; then
+    echo "== $target: FAILED: the code under test printed"
+    echo "$printed"
+    return 1
+  fi
   echo "== $target: $(grep -E '^stat::number_of_executed_units' "$dir/$target.log" || true)"
 }
 

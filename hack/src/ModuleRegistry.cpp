@@ -1,9 +1,11 @@
 // The module registry and the event bus: registration, Init and Unload, raising events.
 #include <hack/ModuleRegistry.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <hack/Hacks.h>
 #include <hack/Messages.h>
@@ -280,6 +282,13 @@ void ResetHackRegistry() {
     ListNode::Remove(registry.modules.m_pTail);
     delete module;
   }
+}
+
+void UnloadAndResetHackRegistry() {
+  std::vector<tHackModule*> records(GetHackModules(nullptr, 0));
+  records.resize(std::min<std::size_t>(records.size(), GetHackModules(records.data(), std::uint32_t(records.size()))));
+  for (auto record = records.rbegin(); record != records.rend(); ++record) UnloadHackModule(*record);
+  ResetHackRegistry();
 }
 
 }  // namespace hack::testing

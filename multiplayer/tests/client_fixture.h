@@ -113,12 +113,8 @@ class ClientTest : public ::testing::TestWithParam<ClientCase> {
   void TearDown() override {
     state.reset();
     server.reset();
-    // Unloaded, newest first, not only forgotten: MultiplePlayerSupport frees its tables at its Unload.
-    tHackModule* records[8] = {};
-    const std::uint32_t count = GetHackModules(records, std::uint32_t(std::size(records)));
-    for (std::uint32_t i = std::min<std::uint32_t>(count, std::uint32_t(std::size(records))); i > 0; --i)
-      UnloadHackModule(records[i - 1]);
-    hack::testing::ResetHackRegistry();
+    // Unloaded, not only forgotten: MultiplePlayerSupport frees its tables at its Unload.
+    hack::testing::UnloadAndResetHackRegistry();
     game.reset();
   }
 

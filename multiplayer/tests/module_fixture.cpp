@@ -33,16 +33,6 @@ void Register(const char16_t* name) {
   ASSERT_EQ(MODULEREPLY_HANDLED, RegisterBuiltInModule(record, kLibraryHandle) & MODULEREPLY_HANDLED);
 }
 
-// Unloads every registered module, newest first (MultiplePlayerSupport frees its tables, SquirrelSupport its host),
-// then forgets them all.
-void ResetRegistry() {
-  tHackModule* records[16] = {};
-  const std::uint32_t count = GetHackModules(records, std::uint32_t(std::size(records)));
-  for (std::uint32_t i = std::min<std::uint32_t>(count, std::uint32_t(std::size(records))); i > 0; --i)
-    UnloadHackModule(records[i - 1]);
-  hack::testing::ResetHackRegistry();
-}
-
 }  // namespace
 
 void ModuleTest::SetUp() {
@@ -75,9 +65,15 @@ void ModuleTest::SetUp() {
   ASSERT_NE(nullptr, MountPhysicalDirectory(u"/UserData", true, text::Utf8ToUtf16((folder / "UserData").string()).c_str()));
 }
 
-void ModuleTest::TearDown() {
+// The multiplayer module first, as the game's shutdown sends it, then every other module the fixture loaded, newest
+// first: a second Init over a loaded module would lose its state.
+void ModuleTest::UnloadModules() {
   if (multiplayer::GetModule() != nullptr) Send(MODULEEVENT_UNLOAD);
-  ResetRegistry();
+  hack::testing::UnloadAndResetHackRegistry();
+}
+
+void ModuleTest::TearDown() {
+  UnloadModules();
   hack::testing::ClearModuleOptions();
   fileSystem.reset();
   appContext.reset();
@@ -92,8 +88,7 @@ std::uint32_t ModuleTest::Start(const std::string& serverText, bool page) {
   hack::testing::ClearModuleOptions();
   if (module != nullptr) {
     // A second start in one test: a fresh registry, as a new game would have.
-    if (multiplayer::GetModule() != nullptr) Send(MODULEEVENT_UNLOAD);
-    ResetRegistry();
+    UnloadModules();
     Register(u"MultiplePlayerSupport");
     Register(u"SquirrelSupport");
   }

@@ -68,6 +68,7 @@ class ModuleTest : public ::testing::TestWithParam<gamedouble::Build> {
  protected:
   void SetUp() override;
   void TearDown() override;
+  void UnloadModules();
 
   // Writes the client data folder (fonts always, the page when asked), sets the options and registers the module,
   // whose Init runs at once; its reply.

@@ -6,4 +6,8 @@ namespace hack::testing {
 // Empties the registry and the subscriber lists without unloading anything.
 void ResetHackRegistry();
 
+// Unloads every registered module, the newest first as the game's shutdown does (a module frees its process-wide
+// state at its Unload, and a second Init over a loaded module would lose it), then empties the registry.
+void UnloadAndResetHackRegistry();
+
 }  // namespace hack::testing
