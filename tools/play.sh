@@ -3,8 +3,8 @@
 # through the launcher with the core, the feature modules, SquirrelSupport and Multiplayer connected to it: the
 # player joins, chats, meets another player, says hello and quits. Console and chat lines ("CHAT: ") of the game and
 # the server's view of the traffic ("SERVER: ") come on this terminal. The set-up and the build say one line each
-# (their whole output only when they fail); two frames of the game, one under the download bar and the last, are
-# saved as pictures, whose paths the last lines give.
+# (their whole output only when they fail); two frames of the game, one with the console open over the download bar
+# and the last, are saved as pictures, whose paths the last lines give.
 #   bash tools/play.sh [--build A|B|C|D] [--frames N] [--exit 0..4] [game options]
 # Builds: A IV Editor, B IV Release Patched, C IV Demo Corvel, D V Release Patched (the default). The options go to
 # the game after the play's own, so they win.
@@ -34,7 +34,7 @@ build() {
 }
 step "setting up the machine (tools/setup.sh)" bash tools/setup.sh
 step "building the launcher, the library, the game double and the test server" build
-# Two frames as the player saw them: one under the download bar, and the last.
+# Two frames as the player saw them: one with the console open over the download bar, and the last.
 pictures="$PWD/build/play"
 rm -rf "$pictures"
 mkdir -p "$pictures"
@@ -78,21 +78,23 @@ Engine.EventSystem.GetEventType("OnFileDownload").AddHandler(function(e, file) {
 EOF
 head -c 2000 /dev/zero | tr '\0' 'm' > "$play/files/welcome/motd.txt"
 
-# What the server does: accept, greet, list the resource (its data file comes slowly, under the download bar), hear
-# the script's event, show another player who moves and leaves, then wait for the player's words and the quit.
+# What the server does: accept, greet, list the resource and hold its data file half-way, so the download bar stays
+# until the player's words come; then let the file finish, hear the script's event, show another player who moves
+# and leaves, and wait for the quit.
 cat > "$play/scenario.txt" <<'EOF'
 wait 1 15000
 accept 0 5 9 0 0
 chat Welcome aboard, Kelv!
 wait 3 15000
-fault welcome/motd.txt slow
+fault welcome/motd.txt held
 resources welcome:1
+wait 6 15000
+fault welcome/motd.txt none
 wait 11 10000
 states 1,3,1000,-50,7
 wait 4 5000
 update 1 1 3 2000 -50 7 0 0
 wait 4 5000
-wait 6 15000
 left 1
 wait 4 5000
 wait disconnect 15000
@@ -116,12 +118,12 @@ status=0
 build/brindle_launch --game "$PWD/build/hack/testing/program/quorvant" --client-data "$play/client" \
   --caches "$play/caches" "${modules[@]}" \
   --option Multiplayer.Server="127.0.0.1:$port" --option Multiplayer.Nickname=Kelv \
-  -- --frames 500 --frame-time 10 --level 5 --type 300:/say+Hello,+everyone --type 450:/quit \
-  --png "$pictures/frame.png" --png-frame 70 --png-frame 499 \
+  -- --frames 500 --frame-time 10 --level 5 --type 300-301:/say+Hello,+everyone --type 450:/quit \
+  --await-bar 300:15000 --png "$pictures/frame.png" --png-frame 300 --png-frame 499 \
   "${game_arguments[@]}" || status=$?
 # The server's last lines (the quit) come within moments; then it goes.
 sleep 0.5
-for frame in 70 499; do
+for frame in 300 499; do
   picture="$pictures/frame-$frame.png"
   if [ -s "$picture" ]; then echo "play.sh: frame $frame as the player saw it: $picture"; fi
 done

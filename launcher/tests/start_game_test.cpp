@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -211,6 +212,77 @@ TEST(GameProgram, SavesTheFramesAskedAsPictures) {
     }
   }
   fs::remove_all(folder);
+}
+
+// The game double on its own: the output, the exit status, and how long it ran.
+struct GameRun {
+  LaunchRun run;
+  std::chrono::steady_clock::duration took{};
+};
+
+GameRun RunGame(const std::string& arguments) {
+  GameRun game;
+  const auto start = std::chrono::steady_clock::now();
+  std::FILE* pipe = ::popen((std::string(BRINDLE_GAME) + " " + arguments + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return game;
+  char buffer[1024];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) game.run.output.append(buffer, got);
+  const int status = ::pclose(pipe);
+  game.took = std::chrono::steady_clock::now() - start;
+  game.run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return game;
+}
+
+// A typed line whose Return would come before it, and frame options without their parts, are usage errors; the
+// forms that parse run the game.
+TEST(GameProgram, RefusesTypingAndAwaitingOptionsItCannotRead) {
+  constexpr int kUsage = 64;
+  const struct {
+    const char* arguments;
+    int status;
+  } rows[] = {
+      {"--frames 1 --type 3-2:/say+hi", kUsage}, {"--frames 1 --type 3x:/say+hi", kUsage},
+      {"--frames 1 --type 3-:/say+hi", kUsage},  {"--frames 1 --type 3-4x:/say+hi", kUsage},
+      {"--frames 1 --await-bar 3", kUsage},      {"--frames 1 --await-bar 3-4:10", kUsage},
+      {"--frames 1 --type 3:/say+hi", 0},        {"--frames 1 --type 3-3:/say+hi", 0},
+      {"--frames 1 --type 3-40:/say+hi", 0},     {"--frames 1 --await-bar 3:10", 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.arguments);
+    const GameRun game = RunGame(row.arguments);
+    EXPECT_EQ(row.status, game.run.status) << game.run.output;
+    EXPECT_EQ(row.status == kUsage, game.run.output.find("usage: quorvant") != std::string::npos) << game.run.output;
+  }
+}
+
+// Alone, the double draws no progress bar: an awaited frame runs again for its whole bound, says so, and the frames
+// go on; a frame never run is never awaited.
+TEST(GameProgram, AnAwaitedFrameWithoutABarGivesUpAfterItsBound) {
+  using std::chrono::milliseconds;
+  const struct {
+    const char* arguments;
+    const char* said;  // "" when nothing is said
+    milliseconds atLeast;
+  } rows[] = {
+      {"--frames 3 --frame-time 5 --await-bar 1:300",
+       "quorvant: frame 1 drew no progress bar with part done within 300 ms\nquorvant: 3 frames run",
+       milliseconds(300)},
+      {"--frames 3 --await-bar 0:100", "quorvant: frame 0 drew no progress bar with part done within 100 ms\n",
+       milliseconds(100)},
+      {"--frames 2 --await-bar 5:20000", "", milliseconds(0)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.arguments);
+    const GameRun game = RunGame(row.arguments);
+    EXPECT_EQ(0, game.run.status) << game.run.output;
+    if (*row.said != 0) {
+      EXPECT_NE(std::string::npos, game.run.output.find(row.said)) << game.run.output;
+    } else {
+      EXPECT_EQ(std::string::npos, game.run.output.find("drew no progress bar")) << game.run.output;
+    }
+    EXPECT_GE(game.took, row.atLeast);
+    EXPECT_LT(game.took, row.atLeast + std::chrono::seconds(10));
+  }
 }
 
 }  // namespace

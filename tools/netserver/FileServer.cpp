@@ -39,11 +39,12 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
-// What a callback-served body sends: the bytes, where it stops early, and how.
+// What a callback-served body sends: the bytes, where it stops early, and how; the file's key for a held body.
 struct Body {
   CFileServer* server;
   std::vector<char> bytes;
   Fault fault;
+  std::string key;
 };
 
 ssize_t ReadBody(void* context, std::uint64_t position, char* buffer, std::size_t room) {
@@ -54,9 +55,17 @@ ssize_t ReadBody(void* context, std::uint64_t position, char* buffer, std::size_
     while (!body->server->Stopping()) std::this_thread::sleep_for(kStallStep);
     return MHD_CONTENT_READER_END_WITH_ERROR;
   }
+  // A held body goes on as begun once its file is served otherwise: the client sees one slow transfer.
+  if (body->fault == Fault::Held && position == half) {
+    while (body->server->FaultOf(body->key) == Fault::Held) {
+      if (body->server->Stopping()) return MHD_CONTENT_READER_END_WITH_ERROR;
+      std::this_thread::sleep_for(kStallStep);
+    }
+  }
   if (position >= body->bytes.size()) return MHD_CONTENT_READER_END_OF_STREAM;
   std::size_t count = std::min(room, body->bytes.size() - std::size_t(position));
-  const bool stopsAtHalf = body->fault == Fault::Truncated || body->fault == Fault::Stalled;
+  const bool stopsAtHalf =
+      body->fault == Fault::Truncated || body->fault == Fault::Stalled || body->fault == Fault::Held;
   if (stopsAtHalf && position < half && count > half - position) {
     count = half - std::size_t(position);
   }
@@ -96,10 +105,10 @@ void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
 
 bool ParseFault(const std::string& name, Fault* fault) {
   static const std::map<std::string, Fault> kNames = {
-      {"none", Fault::None},         {"404", Fault::NotFound},    {"500", Fault::ServerError},
-      {"short", Fault::Short},       {"long", Fault::Long},       {"truncated", Fault::Truncated},
-      {"slow", Fault::Slow},         {"stalled", Fault::Stalled}, {"crc", Fault::WrongCrc},
-      {"redirect", Fault::Redirect},
+      {"none", Fault::None},    {"404", Fault::NotFound},      {"500", Fault::ServerError},
+      {"short", Fault::Short},  {"long", Fault::Long},         {"truncated", Fault::Truncated},
+      {"slow", Fault::Slow},    {"stalled", Fault::Stalled},   {"held", Fault::Held},
+      {"crc", Fault::WrongCrc}, {"redirect", Fault::Redirect},
   };
   const auto found = kNames.find(name);
   if (found == kNames.end()) return false;
@@ -160,7 +169,8 @@ bool CFileServer::Serve(MHD_Connection* connection, const std::string& uri) {
       file == ".." || file.empty()) {
     return Reply(connection, MHD_HTTP_NOT_FOUND, "refused\n") == MHD_YES;
   }
-  const Fault fault = redirected ? Fault::None : FaultOf(resource + "/" + file);
+  const std::string key = resource + "/" + file;
+  const Fault fault = redirected ? Fault::None : FaultOf(key);
   switch (fault) {
     case Fault::NotFound:
       return Reply(connection, MHD_HTTP_NOT_FOUND, "not found\n") == MHD_YES;
@@ -181,6 +191,7 @@ bool CFileServer::Serve(MHD_Connection* connection, const std::string& uri) {
   auto body = std::make_unique<Body>();
   body->server = this;
   body->fault = fault;
+  body->key = key;
   body->bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (fault == Fault::Short && !body->bytes.empty()) body->bytes.pop_back();
   if (fault == Fault::Long) body->bytes.push_back('+');

@@ -26,10 +26,11 @@ enum class Fault {
   Truncated,    // the true length announced, the connection closed after half
   Slow,         // small pieces with pauses between them
   Stalled,      // half the body, then nothing until the server stops
+  Held,         // half the body, then the rest once the file's fault is changed (or nothing until the server stops)
   WrongCrc,     // same size, one byte changed
   Redirect,     // 302 to a second path that serves the file
 };
-// "404", "500", "short", "long", "truncated", "slow", "stalled", "crc", "redirect", "none".
+// "404", "500", "short", "long", "truncated", "slow", "stalled", "held", "crc", "redirect", "none".
 bool ParseFault(const std::string& name, Fault* fault);
 
 class CFileServer {
@@ -43,6 +44,7 @@ class CFileServer {
   std::uint16_t Port() const { return m_Port; }
   // key: "<resource>/<file>"
   void SetFault(const std::string& key, Fault fault);
+  Fault FaultOf(const std::string& key);
   const std::string& Root() const { return m_Root; }
 
   // The daemon's callbacks (FileServer.cpp): a request by its raw URI; whether the server is stopping.
@@ -50,8 +52,6 @@ class CFileServer {
   bool Stopping() const { return m_Stopping; }
 
  private:
-  Fault FaultOf(const std::string& key);
-
   std::string m_Root;
   LogFunction m_Log;
   MHD_Daemon* m_pDaemon = nullptr;

@@ -22,7 +22,8 @@
 //   flood COUNT                           COUNT chat messages at once
 //   raw HEX                               any bytes
 //   timeout LIMIT MIN MAX                 the link's ENet time-outs (ms)
-//   fault RESOURCE/FILE MODE              HTTP fault: none 404 500 short long truncated slow stalled crc redirect
+//   fault RESOURCE/FILE MODE              HTTP fault: none 404 500 short long truncated slow stalled held crc
+//                                         redirect (a held file comes in full once its fault is changed)
 #include <poll.h>
 #include <unistd.h>
 

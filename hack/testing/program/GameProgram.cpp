@@ -1,29 +1,34 @@
 // The game double as a program: the game executable a launcher starts, injects into and waits for.
 //
 //   quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] [--interrupt 1]
-//                             [--frame-time MS] [--level L] [--type FRAME:TEXT]... [--png FILE [--png-frame N]...]
+//                             [--frame-time MS] [--level L] [--type FRAME[-ENTER]:TEXT]... [--await-bar FRAME:MS]
+//                             [--png FILE [--png-frame N]...]
 //
 // --marker writes another build marker (a build no launcher supports); --interrupt sends the program Ctrl+C
 // (SIGINT) after its frames and waits for it to end the process; --frame-time paces each frame as a game would.
 // --level makes L the current level and loads its items before the first frame; --type has the player type TEXT
-// ("+" for a blank) into the console before frame FRAME: the console key, the text and Return, as SDL events on the
-// game window, which holds the keyboard focus. --png saves the picture of the
-// last frame as a PNG file: what the frame drew, the modules' drawing and the game's progress bars among it; with
-// --png-frame, frame N is saved instead, as FILE with "-N" before its extension (the option may be repeated).
-// The host part maps the double (the loader's work), puts the frame loop between the window's creation and the
-// main function's returns, keeps a pristine copy of the code and hands over at platform::EnterGameMain, where a
-// suspended start waits. The game part is the double's main function: the start hook's place, the window places,
-// N frames through the frame hook (keys read, a quad drawn, a sample loaded on the first), and the chosen return.
-// After the exit hooks the code must equal its pristine copy. The process ends with the main function's result
-// (0x100 + the return's index), or kImageChanged.
+// ("+" for a blank) into the console: the console key and the text before frame FRAME, Return before frame ENTER
+// (FRAME when not given; never before it), as SDL events on the game window, which holds the keyboard focus: the
+// frames between show the open console with the line. --await-bar runs frame FRAME again, paced, until it draws a
+// progress bar with part of it done, for at most MS milliseconds (then it says so and goes on): its picture shows a
+// download under way that began whenever the server got round to it. --png saves the picture of the last frame as a PNG
+// file: what the frame drew, the modules' drawing and the game's progress bars among it; with --png-frame, frame N is
+// saved instead, as FILE with "-N" before its extension (the option may be repeated). The host part maps the double
+// (the loader's work), puts the frame loop between the window's creation and the main function's returns, keeps a
+// pristine copy of the code and hands over at platform::EnterGameMain, where a suspended start waits. The game part is
+// the double's main function: the start hook's place, the window places, N frames through the frame hook (keys read, a
+// quad drawn, a sample loaded on the first), and the chosen return. After the exit hooks the code must equal its
+// pristine copy. The process ends with the main function's result (0x100 + the return's index), or kImageChanged.
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,10 +74,17 @@ struct Options {
   std::int32_t level = -1;
 };
 
-// A line the player types before a frame.
+// A line the player types: the console opened and the text before one frame, Return before another.
 struct Typed {
   std::uint32_t frame;
+  std::uint32_t enter;
   std::string text;
+};
+
+// A frame run again until it draws a progress bar with part of it done, for at most `ms`.
+struct AwaitedBar {
+  std::uint32_t frame;
+  std::uint32_t ms;
 };
 
 CGameDouble* g_Game = nullptr;
@@ -83,6 +95,8 @@ std::int32_t g_Level = -1;
 std::vector<Typed> g_Typed;
 std::string g_PictureFile;
 std::vector<std::uint32_t> g_PictureFrames;  // none: the last
+std::optional<AwaitedBar> g_AwaitedBar;
+std::uint32_t g_BarsThisRun = 0;  // progress bars with part done that the running frame drew
 
 void SavePicture(std::uint32_t frame, const std::string& file) {
   std::string error;
@@ -90,6 +104,7 @@ void SavePicture(std::uint32_t frame, const std::string& file) {
     std::printf("quorvant: frame %u saved as %s\n", frame, file.c_str());
   else
     std::printf("quorvant: frame %u could not be saved as %s: %s\n", frame, file.c_str(), error.c_str());
+  std::fflush(stdout);  // the line takes its place among the other processes' lines on a shared terminal
 }
 
 // FILE for the last frame, FILE with "-N" before its extension for a frame asked by number.
@@ -111,6 +126,7 @@ constexpr std::uint32_t kBarTrack = 0xFF303030, kOpaque = 0xFF000000, kWhole = 1
 std::uint32_t DrawProgressBar(const gamedouble::StubCall& call) {
   const std::vector<std::uint32_t>& a = call.arguments;  // x, y, width, height, value, colour, colour
   const auto x = std::int32_t(a[0]), y = std::int32_t(a[1]), width = std::int32_t(a[2]), height = std::int32_t(a[3]);
+  if (a[4] != 0) ++g_BarsThisRun;
   g_Game->Frame().FillRect(x, y, width, height, kBarTrack);
   g_Game->Frame().FillRect(x, y, width * std::int32_t(std::min(a[4], kWhole)) / std::int32_t(kWhole), height,
                            kOpaque | a[5]);
@@ -145,12 +161,51 @@ void PushText(const std::string& text) {
   SDL_PushEvent(&event);
 }
 
-void TypeLine(const std::string& line) {
+void FocusGameWindow() {
   SetFocus(reinterpret_cast<HWND>(std::uintptr_t(g_Game->Read<std::uint32_t>(gamedouble::places::kWindowGlobal))));
+}
+
+// The console key comes as a key and as its character, as a keyboard sends both.
+void OpenConsoleAndType(const std::string& line) {
+  FocusGameWindow();
   PushKey(SDLK_t);
   PushText("t");
   PushText(line);
+}
+
+void PressReturn() {
+  FocusGameWindow();
   PushKey(SDLK_RETURN);
+}
+
+// One frame's work; `again` when the frame runs once more for its bar (the first frame's sample loads once).
+void RunFrame(std::uint32_t frame, bool again) {
+  g_BarsThisRun = 0;
+  std::uint8_t keys[256] = {};
+  keys[frame % std::size(keys)] = kKeyDown;
+  g_Game->SetKeyboard(keys);
+  std::uint8_t states[256] = {};
+  Entry<void (*)(std::uint8_t*)>(Routine::GetKeyStates)(states);
+  gamedouble::QuadRecord quad = QuadAt(float(frame * 8), 16.0f, 32.0f, 0xFF20A040u + frame);
+  Entry<void (*)(gamedouble::QuadRecord*)>(Routine::QuadRoutine)(&quad);
+  if (frame == 0 && !again) {
+    static char sample[] = "RIFF not a sample this game decodes";
+    Entry<std::uint32_t (*)(void*, std::uint32_t, std::uint32_t, std::uint32_t)>(Routine::LoadSampleCaller)(
+        sample, sizeof sample, 0, kSampleIndex);
+  }
+  Entry<void (*)()>(Routine::Frame)();
+}
+
+void AwaitBar(std::uint32_t frame) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_AwaitedBar->ms);
+  while (g_BarsThisRun == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      std::printf("quorvant: frame %u drew no progress bar with part done within %u ms\n", frame, g_AwaitedBar->ms);
+      return;
+    }
+    Sleep(std::max<std::uint32_t>(g_FrameTime, 1));
+    RunFrame(frame, true);
+  }
 }
 
 // The frames, run from game code between the window's creation and the main function's returns.
@@ -164,21 +219,11 @@ __attribute__((force_align_arg_pointer)) void RunFrames() {
   }
   for (std::uint32_t frame = 0; frame < g_Frames; ++frame) {
     for (const Typed& typed : g_Typed) {
-      if (typed.frame == frame) TypeLine(typed.text);
+      if (typed.frame == frame) OpenConsoleAndType(typed.text);
+      if (typed.enter == frame) PressReturn();
     }
-    std::uint8_t keys[256] = {};
-    keys[frame % std::size(keys)] = kKeyDown;
-    g_Game->SetKeyboard(keys);
-    std::uint8_t states[256] = {};
-    Entry<void (*)(std::uint8_t*)>(Routine::GetKeyStates)(states);
-    gamedouble::QuadRecord quad = QuadAt(float(frame * 8), 16.0f, 32.0f, 0xFF20A040u + frame);
-    Entry<void (*)(gamedouble::QuadRecord*)>(Routine::QuadRoutine)(&quad);
-    if (frame == 0) {
-      static char sample[] = "RIFF not a sample this game decodes";
-      Entry<std::uint32_t (*)(void*, std::uint32_t, std::uint32_t, std::uint32_t)>(Routine::LoadSampleCaller)(
-          sample, sizeof sample, 0, kSampleIndex);
-    }
-    Entry<void (*)()>(Routine::Frame)();
+    RunFrame(frame, false);
+    if (g_AwaitedBar.has_value() && g_AwaitedBar->frame == frame) AwaitBar(frame);
     SavePictureOf(frame);
     if (g_FrameTime != 0) Sleep(g_FrameTime);
   }
@@ -212,9 +257,19 @@ bool Parse(int argc, char** argv, Options* options) {
     else if (name == "--level")
       options->level = std::int32_t(std::strtoul(value, nullptr, 0) & 0xFF);
     else if (name == "--type" && std::strchr(value, ':') != nullptr) {
-      std::string text = std::strchr(value, ':') + 1;
+      char* end = nullptr;
+      const auto frame = std::uint32_t(std::strtoul(value, &end, 0));
+      auto enter = frame;
+      if (*end == '-') enter = std::uint32_t(std::strtoul(end + 1, &end, 0));
+      if (*end != ':' || enter < frame) return false;
+      std::string text = end + 1;
       std::replace(text.begin(), text.end(), '+', ' ');
-      g_Typed.push_back({std::uint32_t(std::strtoul(value, nullptr, 0)), text});
+      g_Typed.push_back({frame, enter, text});
+    } else if (name == "--await-bar" && std::strchr(value, ':') != nullptr) {
+      char* end = nullptr;
+      const auto frame = std::uint32_t(std::strtoul(value, &end, 0));
+      if (*end != ':') return false;
+      g_AwaitedBar = AwaitedBar{frame, std::uint32_t(std::strtoul(end + 1, nullptr, 0))};
     } else if (name == "--png" && value[0] != 0) {
       g_PictureFile = value;
     } else if (name == "--png-frame") {
@@ -252,8 +307,8 @@ int main(int argc, char** argv) {
   if (!Parse(argc, argv, &options)) {
     std::fprintf(stderr,
                  "usage: quorvant [--build A|B|C|D] [--frames N] [--exit 0..4] [--window W] [--marker M] "
-                 "[--interrupt 1] [--frame-time MS] [--level L] [--type FRAME:TEXT] "
-                 "[--png FILE [--png-frame N]...]\n");
+                 "[--interrupt 1] [--frame-time MS] [--level L] [--type FRAME[-ENTER]:TEXT] "
+                 "[--await-bar FRAME:MS] [--png FILE [--png-frame N]...]\n");
     return int(kUsage);
   }
   CGameDouble game(options.build);
@@ -278,8 +333,8 @@ int main(int argc, char** argv) {
   const std::vector<std::uint8_t> pristine(code, code + (game.CodeEnd() - game.At(gameimage::kPreferredBase)));
 
   platform::EnterGameMain();
-  using MainFunction = __attribute__((stdcall)) std::uint32_t (*)(std::uint32_t, std::uint32_t, std::uint32_t,
-                                                                  std::uint32_t);
+  using MainFunction =
+      __attribute__((stdcall)) std::uint32_t (*)(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
   const std::uint32_t result = reinterpret_cast<MainFunction>(std::uintptr_t(game.Address(Routine::Main)))(
       game.At(gameimage::kPreferredBase), 0, 0, 1);
   if (std::memcmp(code, pristine.data(), pristine.size()) != 0) {

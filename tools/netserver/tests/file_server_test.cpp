@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 
 #include "ServerProtocol.h"
@@ -32,7 +33,7 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* out) 
   return size * count;
 }
 
-Fetched Fetch(std::uint16_t port, const std::string& path, bool follow) {
+Fetched Fetch(std::uint16_t port, const std::string& path, bool follow, long timeoutMs = kStallTimeoutMs) {
   Fetched result;
   CURL* curl = curl_easy_init();
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
@@ -41,7 +42,7 @@ Fetched Fetch(std::uint16_t port, const std::string& path, bool follow) {
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kStallTimeoutMs);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
   const auto start = Clock::now();
   result.code = curl_easy_perform(curl);
   result.took = Clock::now() - start;
@@ -89,6 +90,7 @@ TEST_F(FileServerTest, EachFaultModeServesAsItSays) {
       {"truncated", false, CURLE_PARTIAL_FILE, 200, long(kFileSize / 2), false},
       {"slow", false, CURLE_OK, 200, long(kFileSize), true},
       {"stalled", false, CURLE_OPERATION_TIMEDOUT, 200, long(kFileSize / 2), false},
+      {"held", false, CURLE_OPERATION_TIMEDOUT, 200, long(kFileSize / 2), false},
       {"crc", false, CURLE_OK, 200, long(kFileSize), false},
       {"redirect", false, CURLE_OK, 302, -1, false},
       {"redirect", true, CURLE_OK, 200, long(kFileSize), true},
@@ -113,6 +115,35 @@ TEST_F(FileServerTest, EachFaultModeServesAsItSays) {
     }
     if (std::string(c.mode) == "slow") {
       EXPECT_GE(got.took, std::chrono::milliseconds(200));
+    }
+  }
+}
+
+// A held file stops at half until its fault is changed, to whatever: then the transfer ends as it began, with the
+// whole true file, while a new request meets the new fault.
+TEST_F(FileServerTest, AHeldFileComesWholeOnceItsFaultIsChanged) {
+  constexpr auto kHeldFor = std::chrono::milliseconds(300);
+  constexpr long kPatientMs = 10000;
+  const struct {
+    const char* release;
+    long laterStatus;  // of a request after the release
+  } cases[] = {{"none", 200}, {"404", 404}, {"crc", 200}, {"stalled", 200}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.release);
+    ASSERT_EQ("will serve race/client.nut with the fault held", server->Command("fault race/client.nut held"));
+    std::future<Fetched> held = std::async(std::launch::async, [&] {
+      return Fetch(server->HttpPort(), "/race/clientfile?client.nut", false, kPatientMs);
+    });
+    EXPECT_EQ(std::future_status::timeout, held.wait_for(kHeldFor));
+    const auto released = Clock::now();
+    server->Command(std::string("fault race/client.nut ") + c.release);
+    const Fetched got = held.get();
+    EXPECT_LT(Clock::now() - released, std::chrono::seconds(2));
+    EXPECT_EQ(CURLE_OK, got.code) << curl_easy_strerror(got.code);
+    EXPECT_EQ(200, got.status);
+    EXPECT_TRUE(got.body == content) << got.body.size() << " bytes";
+    if (std::string(c.release) != "stalled") {
+      EXPECT_EQ(c.laterStatus, Fetch(server->HttpPort(), "/race/clientfile?client.nut", false).status);
     }
   }
 }
