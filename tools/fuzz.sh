@@ -29,7 +29,7 @@ run_target() {
   # Targets keep the code under test quiet: a passing run's log holds libFuzzer's own lines alone.
   local printed
   printed=$(awk '/^###### Recommended dictionary/ { skip = 1 } skip { if (/^###### End of/) skip = 0; next }
-                 !/^(INFO: |#[0-9]|\tNEW_FUNC|Done |stat::|MS: |WARNING: |$)/' "$dir/$target.log" | head -5)
+                 !/^(INFO: |#[0-9]|\tNEW_FUNC|Done |stat::|MS: |WARNING: |Slowest unit: |artifact_prefix=|$)/' "$dir/$target.log" | head -5)
   if [ -n "$printed" ]; then
     echo "== $target: FAILED: the code under test printed"
     echo "$printed"
