@@ -143,6 +143,8 @@ class CManager {
   void* GetUserPointer() const { return m_pUserPointer; }
   // The element-file loads under way inside one another (pages through "FileName").
   std::uint32_t& FileDepth() { return m_uFileDepth; }
+  // The files the outermost of those loads has opened so far, its nested ones included.
+  std::uint32_t& FileLoads() { return m_uFileLoads; }
 
   struct DirtyRect {
     float x = 0, y = 0, width = 0, height = 0;
@@ -183,6 +185,7 @@ class CManager {
   CContextMenuItem m_ContextMenu[kMaxContextMenuItems];
   void* m_pUserPointer = nullptr;
   std::uint32_t m_uFileDepth = 0;
+  std::uint32_t m_uFileLoads = 0;
 };
 
 }  // namespace TamberGUI::GUI

@@ -37,6 +37,17 @@ void CPage::Load(const Vexil3D::CElementChunk* chunk) {
     std::uint32_t& depth = m_pManager->FileDepth();
     VEXIL_ASSERT(depth < kMaxFileDepth);
     if (depth >= kMaxFileDepth) return;
+    // The depth alone leaves the fan-out free: a file naming itself (or the next of a chain) a few times over would
+    // load that many to the power of the depth. One outermost "FileName" load and all it pulls in share one budget.
+    std::uint32_t& loads = m_pManager->FileLoads();
+    if (depth == 0) loads = 0;
+    if (loads >= kMaxFileLoads) {
+      // Reported once per outermost load; the files it still names are passed over quietly.
+      if (loads == kMaxFileLoads) VEXIL_ASSERT(loads < kMaxFileLoads);
+      loads = kMaxFileLoads + 1;
+      return;
+    }
+    ++loads;
     Vexil3D::CVirtualFileMgr* files = m_pManager->GetFiles();
     if (files == nullptr) return;
     Vexil3D::Strong<Vexil3D::Stream> stream;

@@ -3,7 +3,8 @@
 // title, which may pull its content from another element file ("FileName").
 //
 // Errors: a duplicate font-stack name asserts ("Result.second") and keeps the first; "FileName"
-// chains deeper than kMaxFileDepth stop loading (after an assertion), as does a file that does not
+// chains deeper than kMaxFileDepth, and files past the kMaxFileLoads that one outermost "FileName"
+// load may open with all it nests, stop loading (after an assertion), as does a file that does not
 // open, while one that opens without an element tree is passed over (the page reads its own
 // chunk); missing fonts are skipped.
 // Locking: none (the game's main thread only).
@@ -22,6 +23,8 @@ class CPage : public CElement {
  public:
   // Pages loaded through "FileName" inside one another.
   static constexpr std::uint32_t kMaxFileDepth = 8;
+  // Files one outermost "FileName" load may open, its nested ones included.
+  static constexpr std::uint32_t kMaxFileLoads = 64;
 
   using FontStack = std::vector<std::shared_ptr<CFont>>;
 

@@ -2,6 +2,9 @@
 // pages from files, name maps, the context menu, strings and removal during dispatch.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include <platform/text.h>
 #include <platform/window.h>
 
 #include <TamberGUI/GUI/Text.h>
@@ -197,6 +200,40 @@ TEST_F(Manager, PagesFromFilesAndTheClientPage) {
   files->files.erase(u"/GUI/Client.xml");
   ASSERT_TRUE(Load("<Page/>"));
   EXPECT_EQ(Find(u"Client"), nullptr);
+}
+
+// Pages that name files many times over: the fan-out is bounded by one budget per outermost load (one report), a
+// later load has a budget of its own, and what is under the budget loads whole.
+TEST_F(Manager, FilesNamedManyTimesOverShareOneBudget) {
+  // The file "F<i>.xml" names "F<next>.xml" `fanOut` times; `chain` files in a ring (1: a file naming itself).
+  const struct {
+    int fanOut, chain;
+    bool overBudget;
+  } cases[] = {{1, 1, false}, {2, 1, true}, {3, 1, true}, {8, 1, true}, {4, 3, true}, {3, 8, true},
+               {2, 9, true},  {1, 5, false}, {63, 1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.fanOut << " names, a ring of " << c.chain);
+    files->files.clear();
+    for (int i = 0; i < c.chain; ++i) {
+      std::string xml = "<Page>";
+      for (int k = 0; k < c.fanOut; ++k)
+        xml += "<Page FileName=\"F" + std::to_string((i + 1) % c.chain) + ".xml\"/>";
+      files->files[u"/GUI/F" + text::Utf8ToUtf16(std::to_string(i)) + u".xml"] = xml + "</Page>";
+    }
+    for (int load = 0; load < 2; ++load) {
+      enginetest::AssertionCapture capture;
+      files->opens = 0;
+      ASSERT_TRUE(Load(R"(<Page><Page Name="top" FileName="F0.xml"/><Page Name="again" FileName="F0.xml"/></Page>)"));
+      // Two outermost loads, each within its budget (the depth limit stops a ring earlier where it fans out less).
+      EXPECT_LE(files->opens, int(2 * CPage::kMaxFileLoads));
+      EXPECT_GE(files->opens, 2 * std::min<int>(CPage::kMaxFileDepth, int(CPage::kMaxFileLoads)));
+      const auto texts = capture.Texts();
+      const auto budgetReports = std::count_if(texts.begin(), texts.end(), [](const std::u16string& text) {
+        return text.find(u"Expression: loads < kMaxFileLoads") != std::u16string::npos;
+      });
+      EXPECT_EQ(budgetReports, c.overBudget ? 2 : 0);
+    }
+  }
 }
 
 TEST_F(Manager, DeepTreesStopLoading) {
