@@ -752,6 +752,7 @@ void DestroyShared(SharedState* ss) {
   for (Value& m : ss->metaNames) m.SetNull();
   ss->constructorName.SetNull();
   ss->outOfMemoryText.SetNull();
+  for (Value& s : ss->statusNames) s.SetNull();
 }
 
 }  // namespace bsq
