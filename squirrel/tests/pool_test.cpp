@@ -94,7 +94,9 @@ TEST(Pool, AFreedBlockIsTheNextOfItsClass) {
     size_t sameClass = (n - 1) / bsq::kPoolGranule * bsq::kPoolGranule + 1;
     EXPECT_EQ(bsq::PoolAlloc(sameClass), a) << n;
     bsq::PoolFree(a, sameClass);
-    EXPECT_NE(bsq::PoolAlloc(n + bsq::kPoolGranule), a) << n;
+    void* other = bsq::PoolAlloc(n + bsq::kPoolGranule);
+    EXPECT_NE(other, a) << n;
+    bsq::PoolFree(other, n + bsq::kPoolGranule);
     bsq::PoolFree(b, n);
   }
 #endif
