@@ -76,6 +76,8 @@ HSQUIRRELVM sq_open(SQInteger initialstacksize) {
   for (int i = 0; i < MT_COUNT; ++i) ss->metaNames[i] = ss->Str(kMetaNames[i]);
   ss->constructorName = ss->Str(u"constructor");
   ss->outOfMemoryText = ss->Str(u"not enough memory");
+  static const char16_t* const statusTexts[] = {u"idle", u"running", u"suspended", u"dead"};
+  for (int i = 0; i < SharedState::kStatusNames; ++i) ss->statusNames[i] = ss->Str(statusTexts[i]);
   ss->registry = Value(new Table(ss, 0));
   ss->consttable = Value(new Table(ss, 0));
   VM* v = new VM(ss, initialstacksize);

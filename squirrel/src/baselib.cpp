@@ -626,8 +626,9 @@ SQInteger inst_getclass(HSQUIRRELVM v) { return Ret(v, Value(Arg(v, 1).instance(
 // ---- generator, thread, weakref -------------------------------------------------------------------
 
 SQInteger gen_getstatus(HSQUIRRELVM v) {
-  static const char16_t* names[] = {u"suspended", u"running", u"dead"};
-  return Ret(v, v->ss->Str(names[Arg(v, 1).generator()->state]));
+  static constexpr SharedState::StatusName names[] = {SharedState::kSuspended, SharedState::kRunning,
+                                                      SharedState::kDead};
+  return Ret(v, v->ss->statusNames[names[Arg(v, 1).generator()->state]]);
 }
 
 SQInteger ThreadResult(HSQUIRRELVM v, VM* t, SQRESULT r) {
@@ -676,8 +677,9 @@ SQInteger thread_wakeupthrow(HSQUIRRELVM v) {
 }
 
 SQInteger thread_getstatus(HSQUIRRELVM v) {
-  static const char16_t* names[] = {u"idle", u"running", u"suspended"};
-  return Ret(v, v->ss->Str(names[Arg(v, 1).thread()->state]));
+  static constexpr SharedState::StatusName names[] = {SharedState::kIdle, SharedState::kRunning,
+                                                      SharedState::kSuspended};
+  return Ret(v, v->ss->statusNames[names[Arg(v, 1).thread()->state]]);
 }
 
 SQInteger thread_getstackinfos(HSQUIRRELVM v) {

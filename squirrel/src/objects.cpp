@@ -25,6 +25,9 @@ thread_local Object* t_pendingFree = nullptr;
 thread_local bool t_freeing = false;
 }  // namespace
 
+void* Object::operator new(size_t n) { return PoolAlloc(n); }
+void Object::operator delete(void* p, size_t n) { PoolFree(p, n); }
+
 void Object::Free() {
   if (t_freeing) {
     // A dead object waits off the collector's list (a collection run by a release hook meanwhile
@@ -85,15 +88,16 @@ String* String::Make(SharedState* ss, const SQChar* s, SQInteger len) { return s
 
 void String::Destroy() {
   shared->Unintern(this);
+  size_t bytes = Bytes(len);
   this->~String();
-  ::operator delete(static_cast<void*>(this));
+  PoolFree(this, bytes);
 }
 
 // Concatenation writes both operands once into an exactly sized string, which the intern table
 // adopts unless an equal string already exists.
 String* SharedState::Concat(const SQChar* a, SQInteger alen, const SQChar* b, SQInteger blen) {
   SQInteger len = alen + blen;
-  void* mem = ::operator new(sizeof(String) + size_t(len + 1) * sizeof(SQChar));
+  void* mem = PoolAlloc(String::Bytes(len));
   String* str = new (mem) String();
   str->len = len;
   if (alen) std::memcpy(str->chars(), a, size_t(alen) * sizeof(SQChar));
@@ -105,7 +109,7 @@ String* SharedState::Concat(const SQChar* a, SQInteger alen, const SQChar* b, SQ
   for (String* p = strBuckets[bucket]; p; p = p->chainNext) {
     if (p->hash == h && p->len == len && std::memcmp(p->chars(), str->chars(), size_t(len) * sizeof(SQChar)) == 0) {
       str->~String();
-      ::operator delete(mem);
+      PoolFree(mem, String::Bytes(len));
       return p;
     }
   }
@@ -144,7 +148,7 @@ String* SharedState::Intern(const SQChar* s, SQInteger len) {
   for (String* p = strBuckets[b]; p; p = p->chainNext) {
     if (p->hash == h && p->len == len && std::memcmp(p->chars(), s, size_t(len) * sizeof(SQChar)) == 0) return p;
   }
-  void* mem = ::operator new(sizeof(String) + size_t(len + 1) * sizeof(SQChar));
+  void* mem = PoolAlloc(String::Bytes(len));
   String* str = new (mem) String();
   str->len = len;
   str->hash = h;
@@ -189,7 +193,7 @@ void Table::Allocate(size_t newCapacity) {
     nodes = inlineNodes_;
     buckets = inlineBuckets_;
   } else {
-    void* block = ::operator new(newCapacity * (sizeof(Node) + sizeof(int32_t)));
+    void* block = PoolAlloc(newCapacity * (sizeof(Node) + sizeof(int32_t)));
     nodes = static_cast<Node*>(block);
     for (size_t i = 0; i < newCapacity; ++i) new (&nodes[i]) Node();
     buckets = reinterpret_cast<int32_t*>(nodes + newCapacity);
@@ -207,7 +211,7 @@ void Table::FreeStorage(Node* block, uint32_t cap) {
     return;
   }
   for (uint32_t i = 0; i < cap; ++i) block[i].~Node();
-  ::operator delete(static_cast<void*>(block));
+  PoolFree(block, cap * (sizeof(Node) + sizeof(int32_t)));
 }
 
 Table::~Table() {
@@ -471,7 +475,7 @@ void Outer::ClearRefs() { closed.SetNull(); }
 void Outer::VisitRefs(RefVisitor fn, void* ctx) { VisitValue(closed, fn, ctx); }
 
 Closure* Closure::Make(SharedState* ss, const Value& proto, size_t nouters) {
-  void* mem = ::operator new(sizeof(Closure) + nouters * sizeof(Value));
+  void* mem = PoolAlloc(sizeof(Closure) + nouters * sizeof(Value));
   return new (mem) Closure(ss, proto, reinterpret_cast<Value*>(static_cast<Closure*>(mem) + 1), nouters);
 }
 Closure::Closure(SharedState* ss, const Value& p, Value* cells, size_t nouters) : Object(OT_CLOSURE), proto(p) {
@@ -484,8 +488,9 @@ Closure::~Closure() {
   for (uint32_t i = outers.n_; i > 0; --i) outers.data_[i - 1].~Value();
 }
 void Closure::Destroy() {
+  size_t bytes = sizeof(Closure) + outers.n_ * sizeof(Value);
   this->~Closure();
-  ::operator delete(static_cast<void*>(this));
+  PoolFree(this, bytes);
 }
 void Closure::ClearRefs() {
   // The cells are part of the closure and stay, nulled.
@@ -604,7 +609,7 @@ void Class::VisitRefs(RefVisitor fn, void* ctx) {
 
 Instance* Instance::Make(SharedState* ss, Class* c) {
   size_t n = c->fields.size();
-  void* mem = ::operator new(sizeof(Instance) + n * sizeof(Value));
+  void* mem = PoolAlloc(sizeof(Instance) + n * sizeof(Value));
   return new (mem) Instance(ss, c, reinterpret_cast<Value*>(static_cast<Instance*>(mem) + 1));
 }
 
@@ -627,8 +632,9 @@ Instance::~Instance() {
 }
 
 void Instance::Destroy() {
+  size_t bytes = sizeof(Instance) + nfields * sizeof(Value);
   this->~Instance();
-  ::operator delete(static_cast<void*>(this));
+  PoolFree(this, bytes);
 }
 
 bool Instance::Get(const Value& key, Value& out) const {
@@ -752,6 +758,7 @@ void DestroyShared(SharedState* ss) {
   for (Value& m : ss->metaNames) m.SetNull();
   ss->constructorName.SetNull();
   ss->outOfMemoryText.SetNull();
+  for (Value& s : ss->statusNames) s.SetNull();
 }
 
 }  // namespace bsq

@@ -349,6 +349,9 @@ struct SharedState {
   Value constructorName;
   // Interned for the VM's lifetime, so that reporting exhausted memory finds the text without allocating.
   Value outOfMemoryText;
+  // What getstatus() answers, interned once: a loop polling a thread's status asks on every turn.
+  enum StatusName { kIdle, kRunning, kSuspended, kDead, kStatusNames };
+  Value statusNames[kStatusNames];
   Value defaultDelegates[18];  // indexed by raw type bit position
   SQPRINTFUNCTION printfn = nullptr;
   SQPRINTFUNCTION errorfn = nullptr;

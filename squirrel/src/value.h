@@ -23,6 +23,8 @@
 #include <memory>
 #include <utility>
 
+#include "pool.h"
+
 namespace sq {
 struct CompiledFunction;
 }
@@ -43,6 +45,13 @@ struct Object {
   SQUnsignedInteger gcMark = 0;  // scratch for the collector
 
   explicit Object(SQObjectType k) : kind(k) {}
+  // Objects of a fixed size come from the small-block pool; those with trailing storage say their
+  // size to PoolAlloc and PoolFree themselves.
+  // Out of line: inlined, the allocation costs the interpreter's loop registers on paths that make
+  // no object.
+  static void* operator new(size_t n);
+  static void* operator new(size_t, void* at) noexcept { return at; }
+  static void operator delete(void* p, size_t n);
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
   virtual ~Object();
@@ -204,6 +213,8 @@ struct String : Object {
   // Interned string of `len` units (or up to the terminator when len < 0). Always
   // zero-terminated. Count starts at zero.
   static String* Make(SharedState* ss, const SQChar* s, SQInteger len = -1);
+  // The allocation holding a string of `len` units and its terminator.
+  static size_t Bytes(SQInteger len) { return sizeof(String) + size_t(len + 1) * sizeof(SQChar); }
   void Destroy() override;
 
  private:

@@ -1581,11 +1581,13 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       }
       case sq::OP_NEWTABLE:
-        v->Push(Value(new Table(v->ss, ins.a)));
+        // Placed in a pool block here rather than through the class's out-of-line operator new:
+        // scripts making garbage run this instruction most.
+        v->Push(Value(new (PoolAlloc(sizeof(Table))) Table(v->ss, ins.a)));
         if (v->ss->gcCount >= v->ss->gcThreshold) [[unlikely]] AutoCollect(v);
         break;
       case sq::OP_NEWARRAY: {
-        Array* a = new Array(v->ss, 0);
+        Array* a = new (PoolAlloc(sizeof(Array))) Array(v->ss, 0);
         a->items.reserve(size_t(std::max(ins.a, 0)));
         v->Push(Value(a));
         if (v->ss->gcCount >= v->ss->gcThreshold) [[unlikely]] AutoCollect(v);
