@@ -232,9 +232,11 @@ extern "C" void HookGetKeyStates(HookContext* context) {
   data.size = sizeof data;
   data.keys = static_cast<std::uint8_t*>(GamePointer(ReadGameWord(esp + kFirstArgument)));
   const std::uint32_t reply = Raise(MODULEEVENT_GETKEYSTATES, &data);
-  if (ReplyHolds(reply, MODULEREPLY_VALUE)) {
+  // Called every frame: the usual reply (neither a value nor a skip, which both stop) is told by one test.
+  const bool stops = ReplyHolds(reply, MODULEREPLY_HANDLED | MODULEREPLY_STOP);
+  if (stops && ReplyHolds(reply, MODULEREPLY_VALUE)) {
     context->ReturnFrom(esp);
-  } else if (ReplyHolds(reply, MODULEREPLY_SKIP)) {
+  } else if (stops && ReplyHolds(reply, MODULEREPLY_SKIP)) {
     if (data.keys != nullptr) std::memset(data.keys, 0, kKeyTableBytes);
     context->ReturnFrom(esp);
   } else {

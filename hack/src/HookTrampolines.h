@@ -58,7 +58,8 @@ struct HookContext {
   // resume address is written into the word below esp, which the game treats
   // as free.
   inline void Resume(std::uint32_t address, std::uint32_t esp);
-  void ResumeAt(std::uint32_t address) { Resume(address, GameEsp()); }
+  // The game's own stack pointer is always within reach: no check.
+  inline void ResumeAt(std::uint32_t address);
   // Returns as the game's `ret argumentBytes` would with the stack pointer at
   // esp: to the address stored there, dropping it and argumentBytes more.
   inline void ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes = 0);
@@ -94,6 +95,11 @@ void HookContext::Resume(std::uint32_t address, std::uint32_t esp) {
   target = esp - kStackWord;
 }
 
+void HookContext::ResumeAt(std::uint32_t address) {
+  WriteGameWord(GameEsp() - kStackWord, address);
+  target = GameEsp() - kStackWord;
+}
+
 void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
   Resume(ReadGameWord(esp), esp + kStackWord + argumentBytes);
 }
@@ -126,17 +132,19 @@ void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
 //   lea  -(gap+8)(%esp), %esp   keep the gap, a target word and a flags word; LEA leaves the flags alone
 //   pushal                      every register: the HookContext
 //   lahf; seto %al; ...         the status flags into the flags word (SF, ZF, AF, PF and CF from AH,
-//                               OF at bit 11): PUSHFD costs more than the rest, and only the status
-//                               flags are ever given back
+//                               OF shifted to bit 3 of AL, the two bytes swapped: OF at bit 11):
+//                               PUSHFD costs more than the rest, and only the status flags are ever
+//                               given back
 //   mov  %esp, %ebx             EBX survives the body (callee-saved) and is restored below
 //   and  $-16, %esp             the game keeps its stack 4-byte aligned only
 //   sub  $12, %esp; push %ebx   one argument, 16-byte aligned at the call
 //   call Hook<name>
 //   mov  %ebx, %esp
-//   (flags from the context)    POPFD costs more than the rest of the trampoline: OF is
-//                               set by adding 1 to 0x7F or 0 in AL, then SAHF loads SF, ZF,
-//                               AF, PF and CF from AH; the direction and system flags are
-//                               never changed by a body
+//   (flags from the context)    POPFD costs more than the rest of the trampoline: bit 11 is
+//                               shifted to the top of AH and kept alone there, AH added to itself
+//                               overflows exactly when it was set (0x80 + 0x80), then SAHF loads
+//                               SF, ZF, AF, PF and CF from the low byte; the direction and system
+//                               flags are never changed by a body
 //   popal                       registers as the body left them (POPAD leaves the flags)
 //   lea  4(%esp), %esp          past the flags word
 //   pop  %esp                   the target word: the game's stack, one word below its resume point
@@ -145,43 +153,45 @@ void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
 //                               processor's return predictions stay paired with the game's calls
 static_assert(kHookStackGap + 8 == 264, "the trampoline text below spells out the gap and the flags word");
 static_assert(offsetof(HookContext, eflags) == 0x20, "the trampoline text below reads the flags there");
-#define BRINDLE_EMIT_TRAMPOLINE(name) \
-  asm(".pushsection .text\n" \
-      ".globl HookTrampoline" #name "\n" \
-      ".hidden HookTrampoline" #name "\n" \
-      ".type HookTrampoline" #name ", @function\n" \
-      ".p2align 4\n" \
-      "HookTrampoline" #name ":\n" \
-      "  lea -264(%esp), %esp\n" \
-      "  pushal\n" \
-      "  lahf\n" \
-      "  seto %al\n" \
-      "  movzbl %al, %ecx\n" \
-      "  shl $11, %ecx\n" \
-      "  movzbl %ah, %eax\n" \
-      "  or %ecx, %eax\n" \
-      "  mov %eax, 32(%esp)\n" \
-      "  mov %esp, %ebx\n" \
-      "  and $-16, %esp\n" \
-      "  sub $12, %esp\n" \
-      "  push %ebx\n" \
-      "  call Hook" #name "\n" \
-      "  mov %ebx, %esp\n" \
-      "  mov 32(%esp), %eax\n" \
-      "  mov %eax, %ecx\n" \
-      "  shr $11, %ecx\n" \
-      "  and $1, %ecx\n" \
-      "  imul $0x7F, %ecx, %ecx\n" \
-      "  mov %al, %ah\n" \
-      "  mov %cl, %al\n" \
-      "  add $1, %al\n" \
-      "  sahf\n" \
-      "  popal\n" \
-      "  lea 4(%esp), %esp\n" \
-      "  pop %esp\n" \
-      "  lea 4(%esp), %esp\n" \
-      "  jmp *-4(%esp)\n" \
-      ".size HookTrampoline" #name ", .-HookTrampoline" #name "\n" \
+#define BRINDLE_EMIT_TRAMPOLINE(name)                         \
+  asm(".pushsection .text\n"                                  \
+      ".globl HookTrampoline" #name                           \
+      "\n"                                                    \
+      ".hidden HookTrampoline" #name                          \
+      "\n"                                                    \
+      ".type HookTrampoline" #name                            \
+      ", @function\n"                                         \
+      ".p2align 4\n"                                          \
+      "HookTrampoline" #name                                  \
+      ":\n"                                                   \
+      "  lea -264(%esp), %esp\n"                              \
+      "  pushal\n"                                            \
+      "  lahf\n"                                              \
+      "  seto %al\n"                                          \
+      "  shl $3, %al\n"                                       \
+      "  xchg %al, %ah\n"                                     \
+      "  movzwl %ax, %eax\n"                                  \
+      "  mov %eax, 32(%esp)\n"                                \
+      "  mov %esp, %ebx\n"                                    \
+      "  and $-16, %esp\n"                                    \
+      "  sub $12, %esp\n"                                     \
+      "  push %ebx\n"                                         \
+      "  call Hook" #name                                     \
+      "\n"                                                    \
+      "  mov %ebx, %esp\n"                                    \
+      "  movzwl 32(%esp), %eax\n"                             \
+      "  shl $4, %ah\n"                                       \
+      "  and $0x80, %ah\n"                                    \
+      "  add %ah, %ah\n"                                      \
+      "  mov %al, %ah\n"                                      \
+      "  sahf\n"                                              \
+      "  popal\n"                                             \
+      "  lea 4(%esp), %esp\n"                                 \
+      "  pop %esp\n"                                          \
+      "  lea 4(%esp), %esp\n"                                 \
+      "  jmp *-4(%esp)\n"                                     \
+      ".size HookTrampoline" #name ", .-HookTrampoline" #name \
+      "\n"                                                    \
       ".popsection\n");
 #define BRINDLE_DECLARE_TRAMPOLINE(name)  \
   extern "C" void HookTrampoline##name(); \

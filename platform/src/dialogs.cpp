@@ -2,6 +2,7 @@
 #include <platform/dialogs.h>
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <atomic>
 #include <cstdio>
@@ -50,6 +51,22 @@ std::u16string PromptLabel(const Choice& choice) {
     }
   }
   return result;
+}
+
+// SDL is reached through the process's own symbols, never linked: a program that shows no box of its own (a script
+// runner, a tool) then loads no display libraries, and where the game has SDL loaded its boxes appear as before.
+struct SdlBoxes {
+  decltype(&SDL_WasInit) wasInit = nullptr;
+  decltype(&SDL_ShowMessageBox) showMessageBox = nullptr;
+};
+
+// Looked up on every box (boxes are rare): a library loading SDL after the first box still gets its boxes.
+SdlBoxes LoadedSdl() {
+  SdlBoxes found;
+  found.wasInit = reinterpret_cast<decltype(&SDL_WasInit)>(dlsym(RTLD_DEFAULT, "SDL_WasInit"));
+  found.showMessageBox = reinterpret_cast<decltype(&SDL_ShowMessageBox)>(dlsym(RTLD_DEFAULT, "SDL_ShowMessageBox"));
+  if (found.wasInit == nullptr || found.showMessageBox == nullptr) return SdlBoxes{};
+  return found;
 }
 
 // The console's answer at the end of input where the dialog has none of its own.
@@ -115,9 +132,14 @@ class DefaultBackend final : public platform::IDialogBackend {
     AssignKeys(choices);
     SDL_MessageBoxFlags flags = SDL_MESSAGEBOX_INFORMATION;
     switch (type & MB_ICONMASK) {
-      case MB_ICONERROR: flags = SDL_MESSAGEBOX_ERROR; break;
-      case MB_ICONWARNING: flags = SDL_MESSAGEBOX_WARNING; break;
-      default: break;
+      case MB_ICONERROR:
+        flags = SDL_MESSAGEBOX_ERROR;
+        break;
+      case MB_ICONWARNING:
+        flags = SDL_MESSAGEBOX_WARNING;
+        break;
+      default:
+        break;
     }
     int answer = 0;
     if (ShowWithSdl(flags, caption, text, choices, fallback, answer)) return answer;
@@ -180,8 +202,9 @@ class DefaultBackend final : public platform::IDialogBackend {
  private:
   static bool ShowWithSdl(SDL_MessageBoxFlags flags, std::u16string_view title, std::u16string_view text,
                           const std::vector<Choice>& choices, int fallback, int& answer) {
-    // The game owns SDL: a box can only be shown once its video is up.
-    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return false;
+    // The game owns SDL: a box can only be shown once it is loaded and its video is up.
+    const SdlBoxes sdl = LoadedSdl();
+    if (sdl.wasInit == nullptr || sdl.wasInit(SDL_INIT_VIDEO) == 0) return false;
     const std::string title8 = text::Utf16ToUtf8(title);
     const std::string text8 = text::Utf16ToUtf8(text);
     std::vector<std::string> labels;
@@ -204,7 +227,7 @@ class DefaultBackend final : public platform::IDialogBackend {
     data.numbuttons = static_cast<int>(buttons.size());
     data.buttons = buttons.data();
     int pressed = -1;
-    if (SDL_ShowMessageBox(&data, &pressed) != 0) return false;
+    if (sdl.showMessageBox(&data, &pressed) != 0) return false;
     answer = pressed < 0 ? fallback : pressed;
     return true;
   }

@@ -16,21 +16,6 @@
 
 namespace {
 
-// A movable global block: the handle points at this header, the bytes follow it.
-struct GlobalBlock {
-  std::uint32_t magic;
-  std::uint32_t locks;
-  SIZE_T size;
-  alignas(8) unsigned char bytes[1];
-};
-constexpr std::uint32_t kGlobalMagic = 0x474C4F42u;  // "GLOB"
-
-GlobalBlock* BlockOf(HGLOBAL memory) {
-  auto* block = static_cast<GlobalBlock*>(memory);
-  if (block == nullptr || block->magic != kGlobalMagic) return nullptr;
-  return block;
-}
-
 bool VideoUp() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
 
 struct Clipboard {
@@ -65,15 +50,22 @@ HGLOBAL CopyToGlobal(const std::u16string& text) {
   return memory;
 }
 
+bool IsGlobalBlock(HGLOBAL memory) {
+  if (GlobalLock(memory) == nullptr) return false;
+  GlobalUnlock(memory);
+  return true;
+}
+
 // The text of a CF_UNICODETEXT block: up to its terminator or its end.
 std::u16string TextOfGlobal(HGLOBAL memory) {
-  GlobalBlock* block = BlockOf(memory);
-  if (block == nullptr) return {};
-  const auto* units = reinterpret_cast<const char16_t*>(block->bytes);
-  const SIZE_T count = block->size / sizeof(char16_t);
+  const auto* units = static_cast<const char16_t*>(GlobalLock(memory));
+  if (units == nullptr) return {};
+  const SIZE_T count = GlobalSize(memory) / sizeof(char16_t);
   SIZE_T n = 0;
   while (n < count && units[n] != u'\0') ++n;
-  return std::u16string(units, n);
+  std::u16string text(units, n);
+  GlobalUnlock(memory);
+  return text;
 }
 
 }  // namespace
@@ -86,47 +78,6 @@ struct HDC__ {
 namespace {
 HDC__ g_ScreenDC{};
 }  // namespace
-
-HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
-  const SIZE_T header = offsetof(GlobalBlock, bytes);
-  if (bytes > SIZE_MAX - header - 8) return nullptr;
-  void* raw = std::malloc(header + (bytes == 0 ? 1 : bytes));
-  if (raw == nullptr) return nullptr;
-  auto* block = static_cast<GlobalBlock*>(raw);
-  block->magic = kGlobalMagic;
-  block->locks = 0;
-  block->size = bytes;
-  if (flags & GMEM_ZEROINIT) std::memset(block->bytes, 0, bytes);
-  return block;
-}
-
-LPVOID WINAPI GlobalLock(HGLOBAL memory) {
-  GlobalBlock* block = BlockOf(memory);
-  if (block == nullptr) return nullptr;
-  ++block->locks;
-  return block->bytes;
-}
-
-BOOL WINAPI GlobalUnlock(HGLOBAL memory) {
-  GlobalBlock* block = BlockOf(memory);
-  if (block == nullptr || block->locks == 0) return FALSE;
-  --block->locks;
-  return block->locks != 0 ? TRUE : FALSE;
-}
-
-SIZE_T WINAPI GlobalSize(HGLOBAL memory) {
-  GlobalBlock* block = BlockOf(memory);
-  return block == nullptr ? 0 : block->size;
-}
-
-HGLOBAL WINAPI GlobalFree(HGLOBAL memory) {
-  if (memory == nullptr) return nullptr;
-  GlobalBlock* block = BlockOf(memory);
-  if (block == nullptr) return memory;
-  block->magic = 0;
-  std::free(block);
-  return nullptr;
-}
 
 BOOL WINAPI OpenClipboard(HWND) {
   Clipboard& c = TheClipboard();
@@ -163,7 +114,7 @@ BOOL WINAPI EmptyClipboard() {
 HANDLE WINAPI SetClipboardData(UINT format, HANDLE memory) {
   Clipboard& c = TheClipboard();
   std::lock_guard<std::mutex> guard(c.lock);
-  if (!OpenedByThisThread(c) || format != CF_UNICODETEXT || BlockOf(memory) == nullptr) return nullptr;
+  if (!OpenedByThisThread(c) || format != CF_UNICODETEXT || !IsGlobalBlock(memory)) return nullptr;
   DropFetched(c);
   if (VideoUp()) {
     const std::string utf8 = text::Utf16ToUtf8(TextOfGlobal(memory));
@@ -207,21 +158,36 @@ SHORT WINAPI GetKeyState(int virtualKey) {
   auto down = [&](unsigned bits) -> SHORT { return (mods & bits) != 0 ? kDown : SHORT(0); };
   auto toggled = [&](unsigned bits) -> SHORT { return (mods & bits) != 0 ? SHORT(1) : SHORT(0); };
   switch (virtualKey) {
-    case VK_SHIFT: return down(KMOD_SHIFT);
-    case VK_LSHIFT: return down(KMOD_LSHIFT);
-    case VK_RSHIFT: return down(KMOD_RSHIFT);
-    case VK_CONTROL: return down(KMOD_CTRL);
-    case VK_LCONTROL: return down(KMOD_LCTRL);
-    case VK_RCONTROL: return down(KMOD_RCTRL);
-    case VK_MENU: return down(KMOD_ALT);
-    case VK_LMENU: return down(KMOD_LALT);
-    case VK_RMENU: return down(KMOD_RALT);
-    case VK_LWIN: return down(KMOD_LGUI);
-    case VK_RWIN: return down(KMOD_RGUI);
-    case VK_CAPITAL: return toggled(KMOD_CAPS);
-    case VK_NUMLOCK: return toggled(KMOD_NUM);
-    case VK_SCROLL: return toggled(KMOD_SCROLL);
-    default: return 0;
+    case VK_SHIFT:
+      return down(KMOD_SHIFT);
+    case VK_LSHIFT:
+      return down(KMOD_LSHIFT);
+    case VK_RSHIFT:
+      return down(KMOD_RSHIFT);
+    case VK_CONTROL:
+      return down(KMOD_CTRL);
+    case VK_LCONTROL:
+      return down(KMOD_LCTRL);
+    case VK_RCONTROL:
+      return down(KMOD_RCTRL);
+    case VK_MENU:
+      return down(KMOD_ALT);
+    case VK_LMENU:
+      return down(KMOD_LALT);
+    case VK_RMENU:
+      return down(KMOD_RALT);
+    case VK_LWIN:
+      return down(KMOD_LGUI);
+    case VK_RWIN:
+      return down(KMOD_RGUI);
+    case VK_CAPITAL:
+      return toggled(KMOD_CAPS);
+    case VK_NUMLOCK:
+      return toggled(KMOD_NUM);
+    case VK_SCROLL:
+      return toggled(KMOD_SCROLL);
+    default:
+      return 0;
   }
 }
 

@@ -208,3 +208,53 @@ void CEvent::Trigger(CScriptArguments* arguments, CScriptEnvironment* filter) {
   type->Release();
   Release();
 }
+
+// ---------------------------------------------------------------------------------------------------------------
+// Reused events
+
+void CReusedEvent::Drop() {
+  // Letting go of the instance frees it, and its release hook drops the instance's reference on the event.
+  m_instance.Release();
+  if (m_pEvent != nullptr) {
+    CEvent* event = m_pEvent;
+    m_pEvent = nullptr;
+    event->Release();
+  }
+}
+
+bool CReusedEvent::Fire(CEventType* type, CScriptArguments* arguments) {
+  // Taken out for the firing: a handler firing this type again makes an event of its own.
+  CEvent* event = std::exchange(m_pEvent, nullptr);
+  CScriptObjectRef instance = std::move(m_instance);
+  if (event != nullptr && event->GetType() != type) {
+    instance.Release();
+    event->Release();
+    event = nullptr;
+  }
+  if (event == nullptr) event = new CEvent(type);
+  CScriptHost* host = type->GetHost();
+  if (instance.IsNull() && host != nullptr && type->m_handlers.m_pHead != nullptr) {
+    // Held through the firing, so that afterwards the count tells whether anything else kept it.
+    const HSQUIRRELVM v = host->GetVM();
+    event->PushInstance(v);
+    if (sq_gettype(v, -1) == OT_INSTANCE) instance.SetFromStack(v, -1);
+    sq_poptop(v);
+  }
+  event->Trigger(arguments, nullptr);
+  const bool prevented = event->IsDefaultPrevented();
+  const HSQOBJECT& held = instance.GetObject();
+  // Our reference and the instance's on the event, and our hold on the instance: nothing else.
+  const bool unkept = !instance.IsNull() && event->HasInstance() &&
+                      event->GetCachedInstance()._unVal.pInstance == held._unVal.pInstance &&
+                      event->GetRefCount() == 2 && sq_getvmrefcount(instance.GetVM(), &held) == 1 &&
+                      !sq_hasweakref(&held);
+  if (unkept) {
+    event->m_preventDefault = 0;
+    m_pEvent = event;
+    m_instance = std::move(instance);
+  } else {
+    instance.Release();
+    event->Release();
+  }
+  return prevented;
+}

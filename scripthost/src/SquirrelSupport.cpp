@@ -13,10 +13,22 @@
 #include <scripthost/TaskQueue.h>
 
 const char16_t* const kGameEventTypeNames[kGameEventTypeCount] = {
-    u"OnLoadedScript", u"OnDefineAllObjects", u"OnSetUpItemLinkedLists", u"OnLoadItems",
-    u"OnProcess",      u"OnRender2D",         u"OnFallDamage",           u"OnRollingBallDeath",
-    u"OnDivingRollLandDeath", u"OnFlipeffect", u"OnKeyDown",             u"OnKeyUp",
-    u"OnLoad",         u"OnUnload",           u"OnGetKeyStates",         u"OnGetJoypadStates",
+    u"OnLoadedScript",
+    u"OnDefineAllObjects",
+    u"OnSetUpItemLinkedLists",
+    u"OnLoadItems",
+    u"OnProcess",
+    u"OnRender2D",
+    u"OnFallDamage",
+    u"OnRollingBallDeath",
+    u"OnDivingRollLandDeath",
+    u"OnFlipeffect",
+    u"OnKeyDown",
+    u"OnKeyUp",
+    u"OnLoad",
+    u"OnUnload",
+    u"OnGetKeyStates",
+    u"OnGetJoypadStates",
 };
 CEventType* g_GameEventTypes[kGameEventTypeCount] = {};
 tHackModule* g_pSquirrelSupportModule = nullptr;
@@ -32,15 +44,15 @@ constexpr std::uint32_t kSystemKeyUpMessage = 0x105;
 
 scripthost::testing::tHostReadyHook g_hostReadyHook = nullptr;
 
+// One per game event type: their instances live in the host's machine, so they go with the types.
+CReusedEvent g_firedEvents[kGameEventTypeCount];
+
 // Fires a game event with the arguments (cleared afterwards) and answers whether a handler prevented the default.
 // Without the module's types (before Init, after the tear-down) nothing runs.
 bool Fire(GameEventType which, CListScriptArguments* arguments = nullptr) {
   CEventType* type = g_GameEventTypes[which];
   if (type == nullptr) return false;
-  auto* event = new CEvent(type);
-  event->Trigger(arguments, nullptr);
-  const bool prevented = event->IsDefaultPrevented();
-  event->Release();
+  const bool prevented = g_firedEvents[which].Fire(type, arguments);
   if (arguments != nullptr) arguments->Clear();
   return prevented;
 }
@@ -126,26 +138,44 @@ void WindowMessage(const WindowMessageEventData* data) {
 
 std::uint32_t SquirrelSupportModuleHandler(std::uint32_t event, ModuleEventData* data) {
   switch (event) {
-    case MODULEEVENT_INIT: return Init(static_cast<ModuleInitData*>(data));
+    case MODULEEVENT_INIT:
+      return Init(static_cast<ModuleInitData*>(data));
     case MODULEEVENT_UNLOAD:
       Fire(kOnUnload);
       TearDown();
       return MODULEREPLY_HANDLED;
-    case MODULEEVENT_WINDOWCHANGED: WindowChanged(static_cast<WindowChangedEventData*>(data)); return MODULEREPLY_HANDLED;
-    case MODULEEVENT_WINDOWMESSAGE: WindowMessage(static_cast<WindowMessageEventData*>(data)); return MODULEREPLY_HANDLED;
-    case MODULEEVENT_SCRIPTLOADED: Fire(kOnLoadedScript); return MODULEREPLY_HANDLED;
-    case MODULEEVENT_DEFINEALLOBJECTS: Fire(kOnDefineAllObjects); return MODULEREPLY_HANDLED;
-    case MODULEEVENT_SETUPITEMLINKEDLISTS: Fire(kOnSetUpItemLinkedLists); return MODULEREPLY_HANDLED;
-    case MODULEEVENT_LOADITEMS: Fire(kOnLoadItems); return MODULEREPLY_HANDLED;
-    case MODULEEVENT_RENDER2D: Fire(kOnRender2D); return MODULEREPLY_HANDLED;
+    case MODULEEVENT_WINDOWCHANGED:
+      WindowChanged(static_cast<WindowChangedEventData*>(data));
+      return MODULEREPLY_HANDLED;
+    case MODULEEVENT_WINDOWMESSAGE:
+      WindowMessage(static_cast<WindowMessageEventData*>(data));
+      return MODULEREPLY_HANDLED;
+    case MODULEEVENT_SCRIPTLOADED:
+      Fire(kOnLoadedScript);
+      return MODULEREPLY_HANDLED;
+    case MODULEEVENT_DEFINEALLOBJECTS:
+      Fire(kOnDefineAllObjects);
+      return MODULEREPLY_HANDLED;
+    case MODULEEVENT_SETUPITEMLINKEDLISTS:
+      Fire(kOnSetUpItemLinkedLists);
+      return MODULEREPLY_HANDLED;
+    case MODULEEVENT_LOADITEMS:
+      Fire(kOnLoadItems);
+      return MODULEREPLY_HANDLED;
+    case MODULEEVENT_RENDER2D:
+      Fire(kOnRender2D);
+      return MODULEREPLY_HANDLED;
     case MODULEEVENT_PROCESS:
       DispatchKeyEvents();
       UnlistStoppedAudioInstances();
       Fire(kOnProcess);
       return MODULEREPLY_HANDLED;
-    case MODULEEVENT_GETKEYSTATES: return Reply(Fire(kOnGetKeyStates));
-    case MODULEEVENT_GETJOYPADSTATES: return Reply(Fire(kOnGetJoypadStates));
-    case MODULEEVENT_ROLLINGBALLDEATH: return Reply(Fire(kOnRollingBallDeath));
+    case MODULEEVENT_GETKEYSTATES:
+      return Reply(Fire(kOnGetKeyStates));
+    case MODULEEVENT_GETJOYPADSTATES:
+      return Reply(Fire(kOnGetJoypadStates));
+    case MODULEEVENT_ROLLINGBALLDEATH:
+      return Reply(Fire(kOnRollingBallDeath));
     // The hooks always hand these blocks; without one there is nothing to fire with.
     case MODULEEVENT_FALLDAMAGE:
       if (data == nullptr) return MODULEREPLY_HANDLED;
@@ -194,6 +224,7 @@ void CreateGameEventTypes(CScriptHost* host) {
 }
 
 void ReleaseGameEventTypes() {
+  for (CReusedEvent& fired : g_firedEvents) fired.Drop();
   for (CEventType*& type : g_GameEventTypes) {
     if (type != nullptr) type->Release();
     type = nullptr;

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <functional>
+#include <iterator>
 
 #include <hack/GameHooks.h>
 #include <platform/testing/DSoundClock.h>
@@ -47,48 +47,63 @@ TEST_P(SquirrelSupportTest, EachGameEventCarriesItsArgumentsAndPreventingSkipsTh
   // Routines that only continue the game's code: "ran" when they returned.
   const auto runs = [](Routine routine) { return [routine](Game& g) { return g.Run(routine), std::string("ran"); }; };
   const std::vector<GameEventCase> cases = {
-      {"FallDamage", {"OnFallDamage 3"},
+      {"FallDamage",
+       {"OnFallDamage 3"},
        [](Game& g) {
          SetWord(g.Item(3), kFallOffset, 150), SetWord(g.Item(3), kHealthOffset, 1000);
          const std::uint32_t killed = g.Call(Routine::FallDamage, {Address(g.Item(3))});
          return Str(killed) + " " + Str(Word(g.Item(3), kHealthOffset));
        },
-       "0 490", "0 1000"},
-      {"DivingRollLandDeath", {"OnDivingRollLandDeath 5"},
+       "0 490",
+       "0 1000"},
+      {"DivingRollLandDeath",
+       {"OnDivingRollLandDeath 5"},
        [](Game& g) {
          return g.Run(Routine::DivingRollLandDeath, {Address(g.Item(5))}), Str(Word(g.Item(5), kStateOffset));
        },
-       "8", "2"},
-      {"RollingBallDeath", {"OnRollingBallDeath"}, [](Game& g) { return Str(g.Call(Routine::RollingBallDeath)); }, "1",
+       "8",
+       "2"},
+      {"RollingBallDeath",
+       {"OnRollingBallDeath"},
+       [](Game& g) { return Str(g.Call(Routine::RollingBallDeath)); },
+       "1",
        "0"},
-      {"Flipeffect", {"OnFlipeffect 5 null"},
+      {"Flipeffect",
+       {"OnFlipeffect 5 null"},
        [](Game& g) {
          g.ClearCalls(), g.Run(Routine::FlipeffectCaller, {5});
          return Str(g.CallsOf(Routine::Flipeffect).size());
        },
-       "1", "0"},
-      {"GetKeyStates", {"OnGetKeyStates"},
+       "1",
+       "0"},
+      {"GetKeyStates",
+       {"OnGetKeyStates"},
        [](Game& g) {
          std::uint8_t keyboard[256], table[256];
          std::memset(keyboard, 0x80, sizeof keyboard), std::memset(table, 0xEE, sizeof table);
          g.SetKeyboard(keyboard), g.Run(Routine::GetKeyStates, {Address(table)});
          return Str(std::uint32_t(std::count(std::begin(table), std::end(table), 0)));
        },
-       "0", "256"},
-      {"GetJoypadStates", {"OnGetJoypadStates"},
+       "0",
+       "256"},
+      {"GetJoypadStates",
+       {"OnGetJoypadStates"},
        [](Game& g) {
          std::uint32_t pads[2] = {0xEEEE, 0xEEEE};
          g.SetJoypad(true, 3, 4, 9);
          const std::uint32_t result = g.Call(Routine::GetJoypadStates, {Address(&pads[0]), Address(&pads[1])});
          return Str(result) + " " + Str(pads[0]) + " " + Str(pads[1]);
        },
-       "9 3 4", "0 0 0"},
-      {"Frame", {"OnProcess", "OnRender2D"},
+       "9 3 4",
+       "0 0 0"},
+      {"Frame",
+       {"OnProcess", "OnRender2D"},
        [](Game& g) {
          g.ClearCalls(), g.Run(Routine::Frame);
          return Str(g.CallsOf(Routine::FrameRoutine1).size() + g.CallsOf(Routine::FrameRoutine4).size());
        },
-       "2", "2"},
+       "2",
+       "2"},
       {"ScriptLoaded", {"OnLoadedScript"}, runs(Routine::ScriptLoaded), "ran", "ran"},
       {"DefineAllObjects", {"OnDefineAllObjects"}, runs(Routine::DefineAllObjects), "ran", "ran"},
       {"SetUpItemLinkedLists", {"OnSetUpItemLinkedLists"}, runs(Routine::SetUpItemLinkedLists), "ran", "ran"},
@@ -123,9 +138,10 @@ TEST_P(SquirrelSupportTest, RepliesAndItemArgumentsOfTheHandlerItself) {
   GameStartEventData start{{sizeof(GameStartEventData)}, 0};
   LoadSampleEventData sample{{sizeof(LoadSampleEventData)}, 0, nullptr, 0, 0, 0};
   QueryFlagEventData flagA{{sizeof(QueryFlagEventData)}, 0}, flagB{{sizeof(QueryFlagEventData)}, 0};
-  const std::pair<std::uint32_t, ModuleEventData*> others[] = {
-      {MODULEEVENT_GAMESTART, &start}, {MODULEEVENT_LOADSAMPLE, &sample},
-      {MODULEEVENT_QUERYFLAGA, &flagA}, {MODULEEVENT_QUERYFLAGB, &flagB}};
+  const std::pair<std::uint32_t, ModuleEventData*> others[] = {{MODULEEVENT_GAMESTART, &start},
+                                                               {MODULEEVENT_LOADSAMPLE, &sample},
+                                                               {MODULEEVENT_QUERYFLAGA, &flagA},
+                                                               {MODULEEVENT_QUERYFLAGB, &flagB}};
   for (const auto& [event, data] : others) {
     SCOPED_TRACE(event);
     EXPECT_EQ(SquirrelSupportModuleHandler(event, data), 0u);
@@ -166,8 +182,9 @@ TEST_P(SquirrelSupportTest, OneAudioDeviceWhateverTheWindowChanges) {
 }
 
 TEST_P(SquirrelSupportTest, UnloadFiresOnUnloadTearsDownAndPutsTheImageBack) {
-  ASSERT_TRUE(Run(u"Engine.EventSystem.GetEventType(\"OnUnload\").AddHandler(@(e) Engine.Record(\"unload\"));"
-                  u"::kept <- Engine.EventType(\"Mine\"); Engine.EventSystem.AddEventType(kept);"));
+  ASSERT_TRUE(
+      Run(u"Engine.EventSystem.GetEventType(\"OnUnload\").AddHandler(@(e) Engine.Record(\"unload\"));"
+          u"::kept <- Engine.EventType(\"Mine\"); Engine.EventSystem.AddEventType(kept);"));
   ShutDown();
   EXPECT_EQ(Logged(), (Lines{"unload"}));
   EXPECT_EQ(g_ScriptHost, nullptr);
@@ -179,14 +196,71 @@ TEST_P(SquirrelSupportTest, UnloadFiresOnUnloadTearsDownAndPutsTheImageBack) {
   DispatchKeyEvents();
 }
 
+struct FiringsCase {
+  const char* name;
+  // The body of an OnFallDamage handler (e is the event, n the firing's number from 0) and what it recorded
+  // over four firings, the handler preventing the default of the second. A weak reference read from a global
+  // is its target or null.
+  const char16_t* handler;
+  Lines logged;
+};
+
+TEST_P(SquirrelSupportTest, EveryFiringSeesAnEventOfItsOwnAndAKeptOneStaysAsItWas) {
+  const FiringsCase cases[] = {
+      {"fresh flag on every firing",
+       u"Engine.Record(n, e.IsDefaultPrevented() ? 1 : 0);",
+       {"0 0", "1 0", "2 0", "3 0"}},
+      {"a kept event is never handed out again",
+       u"foreach (i, old in ::kept) if (old == e) Engine.Record(n, \"same as\", i); ::kept.append(e);",
+       {}},
+      {"a kept event keeps its flag",
+       u"::kept.append(e); local flags = ::kept.map(@(k) k.IsDefaultPrevented() ? 1 : 0);"
+       u"Engine.Record.acall([this, n].extend(flags));",
+       {"0 0", "1 0 0", "2 0 1 0", "3 0 1 0 0"}},
+      {"a weak reference ends with its firing",
+       u"if (n > 0) Engine.Record(n, ::weak == null ? \"gone\" : \"alive\"); ::weak = e.weakref();",
+       {"1 gone", "2 gone", "3 gone"}},
+      {"a kept and dropped event is gone",
+       u"if (n > 0) Engine.Record(n, ::weak == null ? \"gone\" : \"alive\");"
+       u"::kept.append(e); ::weak = e.weakref(); ::kept.clear();",
+       {"1 gone", "2 gone", "3 gone"}},
+  };
+  // One handler for every case; each case puts its own body behind it.
+  ASSERT_TRUE(
+      Run(u"::handler <- null; ::kept <- []; ::weak <- null; ::firing <- 0;"
+          u"Engine.EventSystem.GetEventType(\"OnFallDamage\").AddHandler(@(e, ...) ::handler(e));"));
+  for (const FiringsCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(Run(u"::kept = []; ::weak = null; ::handler = function(e) { local n = ::firing; " +
+                    std::u16string(c.handler) + u" if (n == 1) e.PreventDefault(); };"));
+    Logged().clear();
+    FallDamageEventData fall{{sizeof(FallDamageEventData)}, game->Item(0), 0};
+    for (std::uint32_t firing = 0; firing < 4; ++firing) {
+      ASSERT_TRUE(Run(u"::firing = " + std::u16string(1, char16_t(u'0' + firing)) + u";"));
+      // Only the firing whose handler prevented the default skips the game's code.
+      EXPECT_EQ(SquirrelSupportModuleHandler(MODULEEVENT_FALLDAMAGE, &fall),
+                firing == 1 ? MODULEREPLY_SKIP : MODULEREPLY_HANDLED)
+          << firing;
+    }
+    EXPECT_EQ(Logged(), c.logged);
+  }
+  // Kept events outlive the module's own: the tear-down leaves them to the machine's close.
+  ASSERT_TRUE(
+      Run(u"local t = Engine.EventSystem.GetEventType(\"OnProcess\"); ::held <- [];"
+          u"t.AddHandler(@(e) ::held.append(e));"));
+  for (int i = 0; i < 3; ++i) SquirrelSupportModuleHandler(MODULEEVENT_PROCESS, nullptr);
+  ShutDown();
+}
+
 CScriptEnvironment* g_onLoadEnvironment = nullptr;
 
 TEST_P(SquirrelSupportTest, APreventedOnLoadTearsDownAndRepliesSeven) {
   ShutDown();
   scripthost::testing::SetHostReadyHook([](CScriptHost* host) {
     g_onLoadEnvironment = new CScriptEnvironment(host, u"early");
-    RunIn(g_onLoadEnvironment, u"Engine.EventSystem.GetEventType(\"OnLoad\").AddHandler(@(e) e.PreventDefault());"
-                               u"::Shared.type <- Engine.EventType(\"Early\");");
+    RunIn(g_onLoadEnvironment,
+          u"Engine.EventSystem.GetEventType(\"OnLoad\").AddHandler(@(e) e.PreventDefault());"
+          u"::Shared.type <- Engine.EventType(\"Early\");");
   });
   tHackModule* refused = CreateHackModule(u"SquirrelSupport.dll", u"SquirrelSupport");
   EXPECT_EQ(RegisterHackModule(refused, kLibraryHandle, true, SquirrelSupportModuleHandler), MODULEREPLY_SKIP);

@@ -323,6 +323,8 @@ SQUIRREL_API SQFloat sq_objtofloat(const HSQOBJECT* o);
 SQUIRREL_API SQUserPointer sq_objtouserpointer(const HSQOBJECT* o);
 SQUIRREL_API SQRESULT sq_getobjtypetag(const HSQOBJECT* o, SQUserPointer* typetag);
 SQUIRREL_API SQUnsignedInteger sq_getvmrefcount(HSQUIRRELVM v, const HSQOBJECT* po);
+/* whether a weak reference to the object was ever made (it stays with the object for its life) */
+SQUIRREL_API SQBool sq_hasweakref(const HSQOBJECT* po);
 
 /* garbage collection */
 SQUIRREL_API SQInteger sq_collectgarbage(HSQUIRRELVM v);

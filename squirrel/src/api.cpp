@@ -1250,6 +1250,10 @@ SQUnsignedInteger sq_getvmrefcount(HSQUIRRELVM, const HSQOBJECT* po) {
   return ISREFCOUNTED(po->_type) ? po->_unVal.pRefCounted->refCount : 0;
 }
 
+SQBool sq_hasweakref(const HSQOBJECT* po) {
+  return ISREFCOUNTED(po->_type) && po->_unVal.pRefCounted->weak != nullptr ? SQTrue : SQFalse;
+}
+
 void sq_resetobject(HSQOBJECT* po) {
   po->_type = OT_NULL;
   po->_unVal.raw = 0;

@@ -143,6 +143,29 @@ TEST_F(SquirrelApi, NextIteratesEverySlot) {
   EXPECT_EQ(sq_gettop(v), 2);
 }
 
+TEST_F(SquirrelApi, AWeakReferenceOnceMadeStaysKnownToItsTarget) {
+  HSQOBJECT table, number;
+  sq_newtable(v);
+  sq_getstackobj(v, -1, &table);
+  sq_pushinteger(v, 5);
+  sq_getstackobj(v, -1, &number);
+  EXPECT_FALSE(sq_hasweakref(&table));
+  EXPECT_FALSE(sq_hasweakref(&number)) << "values without a count have no weak reference";
+  sq_weakref(v, -2);
+  EXPECT_TRUE(sq_hasweakref(&table));
+  sq_pop(v, 1);
+  // Dropping the weak reference value leaves the target's own link.
+  EXPECT_TRUE(sq_hasweakref(&table));
+  sq_weakref(v, -1);
+  EXPECT_EQ(sq_gettype(v, -1), OT_INTEGER) << "an integer's weak reference is the integer";
+  sq_pop(v, 3);
+  HSQOBJECT other;
+  sq_newarray(v, 0);
+  sq_getstackobj(v, -1, &other);
+  EXPECT_FALSE(sq_hasweakref(&other));
+  sq_pop(v, 1);
+}
+
 TEST_F(SquirrelApi, ReferencesKeepObjectsAlive) {
   HSQOBJECT obj;
   sq_resetobject(&obj);

@@ -86,6 +86,7 @@ class CEventType : public tSquirrelReferenceableReleasable<CEventType>, public t
 
  private:
   friend class CEvent;
+  friend class CReusedEvent;
   friend class CEventTypeRegistry;
 
   void DropHostValues() override;
@@ -118,6 +119,30 @@ class CEvent : public tSquirrelReferenceableReleasable<CEvent> {
   CEventType* GetType() const { return m_pType; }
 
  private:
+  friend class CReusedEvent;
+
   CEventType* m_pType;
   std::uint8_t m_preventDefault = 0;
+};
+
+// The events native code fires of one type, one firing after another. Making the script instance handed to the
+// handlers is most of a firing's own cost, so an event that nothing kept after its firing (no script value, no
+// weak reference, no native reference) serves the next firing, instance and all: no script can tell it from a
+// new one. An event that a handler kept stays the handler's as it was, and the next firing makes a new one.
+class CReusedEvent {
+ public:
+  CReusedEvent() = default;
+  CReusedEvent(const CReusedEvent&) = delete;
+  CReusedEvent& operator=(const CReusedEvent&) = delete;
+  ~CReusedEvent() { Drop(); }
+
+  // Fires an event of the type (arguments may be none) to every handler; answers whether one prevented the
+  // default.
+  bool Fire(CEventType* type, CScriptArguments* arguments);
+  // Lets go of the kept event and its instance: before the machine that holds the instance closes.
+  void Drop();
+
+ private:
+  CEvent* m_pEvent = nullptr;
+  CScriptObjectRef m_instance;
 };
