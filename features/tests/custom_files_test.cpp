@@ -12,6 +12,7 @@
 #include <core/GameStartup.h>
 #include <platform/dialogs.h>
 #include <platform/files.h>
+#include <platform/testing/StderrDialogs.h>
 
 #include "feature_fixture.h"
 #include "file_system_test_support.h"
@@ -27,25 +28,6 @@ constexpr P kWin32WriteSlot{0x4756C4, 0x4774C5, 0x477325, 0x4A8C55}, kClose{0x47
 constexpr P kWin32ReadSlot{0x475813, 0x477643, 0x4774A3, 0x4A8E53};
 constexpr char kCdMessage[] =
     "CUSTOM FILES: Game attempting to access file from CD for the first time; mounting \"D:\\\" over \"/GameDir\"\n";
-
-// Shows the messages of a death test's child where the parent reads them.
-class StderrDialogs : public platform::IDialogBackend {
- public:
-  int MessageBox(HWND, std::u16string_view text, std::u16string_view, UINT) override { return Print(text), 0; }
-  HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
-    Print(config.pszContent != nullptr ? std::u16string_view(config.pszContent) : std::u16string_view());
-    if (pressed != nullptr) *pressed = IDCLOSE;
-    return S_OK;
-  }
-  void ConsoleWrite(std::u16string_view text) override { Print(text); }
-  int ConsoleReadChar() override { return -1; }
-
- private:
-  static void Print(std::u16string_view text) {
-    std::fprintf(stderr, "%s\n", text::Utf16ToUtf8(text).c_str());
-    std::fflush(stderr);
-  }
-};
 
 std::string ReadAll(CStream* stream) {
   if (stream == nullptr) return "<null>";
@@ -182,7 +164,7 @@ TEST_P(CustomFilesTest, AGamePathThatJustFitsOpensAndOneMoreEndsTheProcess) {
     const std::string longer = fits + "x";
     EXPECT_EXIT(
         {
-          static StderrDialogs dialogs;
+          static platform::testing::StderrDialogs dialogs;
           platform::SetDialogBackend(&dialogs);
           MapGameFile(longer.c_str(), mode);
         },

@@ -15,33 +15,14 @@
 #include <hack/testing/RegistryReset.h>
 #include <platform/dialogs.h>
 #include <platform/memory.h>
+#include <platform/testing/StderrDialogs.h>
 #include <platform/text.h>
 
 namespace hacktest {
 
-// Writes every dialog's text to standard error, so that death tests can match
-// the message that was shown before the process ended.
-class StderrDialogs : public platform::IDialogBackend {
- public:
-  int MessageBox(HWND, std::u16string_view text, std::u16string_view, UINT) override { return Print(text), 0; }
-  HRESULT TaskDialog(const TASKDIALOGCONFIG& config, int* pressed) override {
-    Print(config.pszContent ? std::u16string_view(config.pszContent) : std::u16string_view());
-    if (pressed) *pressed = 8;  // IDCLOSE
-    return S_OK;
-  }
-  void ConsoleWrite(std::u16string_view text) override { Print(text); }
-  int ConsoleReadChar() override { return -1; }
-
- private:
-  static void Print(std::u16string_view text) {
-    std::fprintf(stderr, "%s\n", text::Utf16ToUtf8(text).c_str());
-    std::fflush(stderr);
-  }
-};
-
 // Makes the shown messages visible to death tests; call first in the statement.
 inline void ShowMessagesOnStderr() {
-  static StderrDialogs dialogs;
+  static platform::testing::StderrDialogs dialogs;
   platform::SetDialogBackend(&dialogs);
 }
 
