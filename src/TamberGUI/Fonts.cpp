@@ -211,6 +211,10 @@ CGlyphLayer::~CGlyphLayer() = default;
 Vexil3D::Texture* CGlyphLayer::GetSurface() {
   if (m_pSurface) return m_pSurface;
   if (!m_bMetricsValid || m_Metrics.width < 1 || m_Metrics.height < 1) return nullptr;
+  // A page may ask for any size: a glyph of a million pixels would take seconds to render and hundreds of megabytes
+  // to hold, for a picture no screen shows. Its metrics still lay the text out.
+  constexpr FT_Pos kMaxSide = FT_Pos(kMaxSurfaceSide) * FT_Pos(kUnitsPerPixel);
+  if (m_Metrics.width > kMaxSide || m_Metrics.height > kMaxSide) return nullptr;
   CFontSize* size = m_pGlyph->m_pFontSize;
   if (!size->SetSize()) return nullptr;
   FT_Face face = size->GetFace();

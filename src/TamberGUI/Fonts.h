@@ -175,8 +175,10 @@ class CGlyphLayer {
   CGlyphLayer(const CGlyphLayer&) = delete;
   CGlyphLayer& operator=(const CGlyphLayer&) = delete;
 
+  // Glyphs wider or taller than this many pixels (before a strike's scale) are never rendered.
+  static constexpr std::uint32_t kMaxSurfaceSide = 2048;
   // The rendered bitmap as a one-level texture of 0xAARRGGBB words, made once. Null for glyphs
-  // without ink (spaces) and when loading or rendering fails.
+  // without ink (spaces), for glyphs past kMaxSurfaceSide and when loading or rendering fails.
   Vexil3D::Texture* GetSurface();
   // A material drawing the surface, made once; null when there is no surface.
   Vexil3D::Material* GetMaterial();

@@ -114,6 +114,33 @@ TEST(Fonts, EmojiStrikeIsScaledToTheRequestedSize) {
   EXPECT_NEAR(glyph->GetHorizontalAdvance(), 23.0f * 1.2f, 23.0f * 0.3f);
 }
 
+// Sizes around the largest glyph surface: under it the glyph renders at its size, past it there is no surface (at
+// once, however large) while the metrics still lay the text out.
+TEST(Fonts, GlyphsPastTheLargestSurfaceAreNotRendered) {
+  Registry r;
+  CFont* font = r.fonts.GetFont(u"Open Sans", u"Regular");
+  const FT_UInt index = FT_Get_Char_Index(font->GetFace(), 'H');
+  const struct {
+    std::uint32_t pixels;
+    bool rendered;
+  } cases[] = {{64, true}, {1024, true}, {2400, true}, {3000, false}, {20000, false}, {60000, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pixels);
+    auto size = font->GetSize(c.pixels * kPixels);
+    ASSERT_TRUE(size);
+    CGlyph* glyph = size->GetGlyph(index);
+    ASSERT_NE(glyph, nullptr);
+    // 'H' stands about 0.71 of the size tall in this face: 2400 pixels give a glyph just under the side.
+    EXPECT_GT(glyph->GetLayer()->GetMetrics().height, 0.5f * float(c.pixels) * kPixels);
+    Vexil3D::Texture* surface = glyph->GetLayer()->GetSurface();
+    EXPECT_EQ(surface != nullptr, c.rendered);
+    if (surface != nullptr) {
+      EXPECT_LE(surface->GetHeight(), CGlyphLayer::kMaxSurfaceSide);
+      EXPECT_GT(surface->GetHeight(), c.pixels / 2);
+    }
+  }
+}
+
 TEST(Fonts, BlankGlyphsHaveNoSurface) {
   Registry r;
   auto size = r.fonts.GetFont(u"Open Sans", u"Regular")->GetSize(23 * kPixels);
