@@ -673,6 +673,19 @@ bool CheckParams(VM* v, NativeClosure* nc, SQInteger base, SQInteger nargs) {
   return true;
 }
 
+// CheckParams' verdict without its message: the common case of a native call, kept inline.
+[[gnu::always_inline]] static inline bool ParamsPass(const VM* v, const NativeClosure* nc, SQInteger base,
+                                                     SQInteger nargs) {
+  SQInteger n = nc->nparamscheck;
+  if ((n > 0 && nargs != n) || (n < 0 && nargs < -n)) return false;
+  const SQInteger* masks = nc->typecheck.data();
+  size_t checks = std::min(nc->typecheck.size(), size_t(nargs));
+  const Value* args = v->stack.data() + base;
+  for (size_t i = 0; i < checks; ++i)
+    if (masks[i] != -1 && !(masks[i] & SQInteger(_RAW_TYPE(unsigned(args[i].type))))) return false;
+  return true;
+}
+
 namespace {
 struct DepthGuard {
   int& depth;
@@ -690,19 +703,22 @@ static bool InUnsuspendable(VM* v) {
 }
 
 void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
-  if (ss->nativeDepth + 1 > kMaxNativeDepth) Error(u"Native stack overflow");
+  if (ss->nativeDepth + 1 > kMaxNativeDepth) [[unlikely]]
+    Error(u"Native stack overflow");
   SQInteger base = fslot + 1;
-  CheckParams(this, nc, base, nargs);
-  SetTop(base + nargs);
+  if (!ParamsPass(this, nc, base, nargs)) [[unlikely]]
+    CheckParams(this, nc, base, nargs);
+  // Calls from the loop and the API leave exactly the arguments above the function slot.
+  if (top != base + nargs) [[unlikely]]
+    SetTop(base + nargs);
   if (!nc->env.IsNull()) stack[size_t(base)] = WeakRefValue(nc->env);
   Reserve(SQInteger(nc->outers.size()) + 20);
   for (const Value& o : nc->outers) Push(o);
-  Frame f;
+  Frame& f = frames.emplace_back();
   f.callee = Value(nc);
   f.native = true;
   f.base = base;
   f.fslot = fslot;
-  frames.push_back(std::move(f));
   SQInteger savedBase = stackBase;
   stackBase = base;
   SQInteger ret;
@@ -717,7 +733,7 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   }
   stackBase = savedBase;
   frames.pop_back();
-  if (ret == kSuspendFlag) {
+  if (ret == kSuspendFlag) [[unlikely]] {
     if (executeDepth > 1 || frames.empty() || InUnsuspendable(this)) Error(kSuspendThroughNative);
     Value sv = suspendValue;
     SetTop(fslot);
@@ -727,11 +743,17 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
     state = SQ_VMSTATE_SUSPENDED;
     return;
   }
-  if (ret < 0) throw ScriptThrow{};
-  Value result;
-  if (ret > 0 && top > 0) result = stack[size_t(top - 1)];
-  SetTop(fslot);
-  Push(std::move(result));
+  if (ret < 0) [[unlikely]]
+    throw ScriptThrow{};
+  // The result takes the function's slot; the slots above it are dropped.
+  if (ret > 0 && top > fslot + 1) {
+    stack[size_t(fslot)] = std::move(stack[size_t(top - 1)]);
+  } else if (ret > 0 && top == fslot + 1) {
+    // A native that dropped its arguments and `this` returns the function itself.
+  } else {
+    stack[size_t(fslot)].SetNull();
+  }
+  SetTop(fslot + 1);
 }
 
 bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
@@ -1108,6 +1130,46 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
   return true;
 }
 
+// A method call on a value whose only members are its type's built-in methods (numbers, arrays, strings,
+// functions, threads, generators...): the lookup goes straight to the type's default delegate, through the
+// instruction's cache of the node that held the name last time. A node that still holds the same
+// interned name is that name's slot, wherever the table has been changed since; no other check is needed.
+// False leaves the work (and the error) to the general path.
+[[gnu::noinline]] static bool PrepCallKBuiltin(VM* v, Frame* f, const Value& key) {
+  Value& slot = v->stack[size_t(v->top - 1)];
+  switch (slot.type) {
+    case OT_TABLE:
+    case OT_USERDATA:
+    case OT_INSTANCE:
+    case OT_CLASS:
+      return false;
+    default:
+      break;
+  }
+  if (key.type != OT_STRING) return false;
+  const Value& dd = v->ss->defaultDelegates[RawTypeIndex(slot.type)];
+  if (dd.type != OT_TABLE) return false;
+  const Table* t = dd.table();
+  MemberCache& mc = f->proto->memberCache[f->pc - 1];
+  uint32_t node = uint32_t(mc.handle - 1);
+  const Table::Node* n = nullptr;
+  if (mc.classSerial == 0 && node < t->capacity && t->nodes[node].key.type == OT_STRING &&
+      t->nodes[node].key.str() == key.str()) [[likely]] {
+    n = &t->nodes[node];
+  } else {
+    n = t->Find(key);
+    if (!n) return false;
+    mc.classSerial = 0;  // no instance's class carries serial 0, so the instance path misses
+    mc.handle = SQInteger(n - t->nodes) + 1;
+  }
+  Value method = n->val;
+  ResolveWeak(method);
+  Value obj = std::move(slot);
+  slot = std::move(method);
+  v->Push(std::move(obj));
+  return true;
+}
+
 // The hit path of an instruction's member cache, inline in the loop: the member of the instance that the
 // instruction found last time on an instance of the same class, or null (a miss, or a weak reference that
 // the general path resolves).
@@ -1339,6 +1401,7 @@ static void RunLoop(VM* v, size_t entry) {
           }
           if (PrepCallKCached(v, f, consts[ins.a])) break;
         }
+        if (PrepCallKBuiltin(v, f, consts[ins.a])) break;
         Value obj = TOP(1), out;
         v->GetOrThrow(obj, consts[ins.a], out);
         TOP(1) = std::move(out);
@@ -1411,8 +1474,8 @@ static void RunLoop(VM* v, size_t entry) {
         f->generator = nullptr;
         v->frames.pop_back();
         stack[size_t(fslot)] = std::move(r);
-        v->SetTop(fslot + 1);
-        g->state = Generator::Suspended;
+        // The frame's slots were moved out (null now) and its outers parked: nothing is left to close or drop.
+        v->top = fslot + 1;
         return;
       }
       case sq::OP_ADD:
