@@ -25,6 +25,12 @@ CClassBinding::CClassBinding(HSQUIRRELVM v, bool clonable) {
 
 SQRESULT CClassBinding::GetInstance(CClassBinding* binding, HSQUIRRELVM v, SQInteger index, SQUserPointer* out) {
   *out = nullptr;
+  SQUserPointer bound = nullptr;
+  // Natives read their operands on every call: the usual case, a bound instance of the class, takes one query.
+  if (SQ_SUCCEEDED(sq_getinstanceup(v, index, &bound, binding, SQFalse)) && bound != nullptr) {
+    *out = bound;
+    return SQ_OK;
+  }
   const SQObjectType type = sq_gettype(v, index);
   if (type == OT_NULL) return SQ_OK;
   if (type != OT_INSTANCE) return sq_throwerror(v, u"the object is not a class instance");
