@@ -1085,8 +1085,17 @@ SQRESULT sq_clear(HSQUIRRELVM v, SQInteger idx) {
 SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerror) {
   SQInteger fslot = v->top - params - 1;
   if (params < 0 || fslot < v->stackBase) return Fail(v, u"not enough parameters in the stack");
-  v->Reserve(params + 1);
-  for (SQInteger i = 0; i <= params; ++i) v->Push(v->stack[size_t(fslot + i)]);
+  // A native called from outside any script runs on the caller's own values: it cannot suspend there, so its
+  // frame never outlives the call, and only the function needs keeping for the caller. Anything else runs on
+  // copies, which a suspended call leaves above the caller's values.
+  bool inPlace = v->frames.empty() && v->stack[size_t(fslot)].type == OT_NATIVECLOSURE;
+  Value callee;
+  if (inPlace) {
+    callee = v->stack[size_t(fslot)];
+  } else {
+    v->Reserve(params + 1);
+    for (SQInteger i = 0; i <= params; ++i) v->Push(v->stack[size_t(fslot + i)]);
+  }
   RaiseFlagScope raise(v, raiseerror != 0);
   size_t savedBoundary = v->raiseBoundary;
   v->raiseBoundary = v->frames.size();
@@ -1095,7 +1104,13 @@ SQRESULT sq_call(HSQUIRRELVM v, SQInteger params, SQBool retval, SQBool raiseerr
   if (outermost) v->state = SQ_VMSTATE_RUNNING;
   bool failed = false;
   try {
-    v->Call(params, result);
+    if (inPlace) {
+      v->CallNative(callee.nclosure(), fslot, params);
+      result = std::move(v->stack[size_t(fslot)]);
+      v->stack[size_t(fslot)] = std::move(callee);
+    } else {
+      v->Call(params, result);
+    }
   } catch (ScriptThrow&) {
     failed = true;
   } catch (const std::exception&) {
