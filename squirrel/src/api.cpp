@@ -1,4 +1,4 @@
-// The public C interface over the virtual machine.
+// The public C interface over the virtual machine: its life, compiling, the stack, values, functions and calls.
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
@@ -6,6 +6,7 @@
 
 #include <platform/text.h>
 
+#include "api_support.h"
 #include "compiler.h"
 #include "runtime.h"
 
@@ -34,31 +35,6 @@ const char16_t* kMetaNames[MT_COUNT] = {u"_add",    u"_sub",  u"_mul",   u"_div"
                                         u"_set",    u"_get",  u"_typeof", u"_nexti",  u"_cmp",     u"_call",
                                         u"_cloned", u"_newslot", u"_delslot", u"_tostring", u"_newmember",
                                         u"_inherited"};
-
-SQRESULT Fail(HSQUIRRELVM v, const SQChar* msg) {
-  v->lastError = v->ss->Str(msg);
-  v->errorReported = false;
-  return SQ_ERROR;
-}
-
-// Operands taken from the top must lie in the current frame: a host call made with too few values
-// pushed must not read or pop the caller's stack below it.
-bool HasOperands(HSQUIRRELVM v, SQInteger n) { return v->top - v->stackBase >= n; }
-
-SQRESULT TypeFail(HSQUIRRELVM v, const Value& o) {
-  return Fail(v, text::FormatString(u"unexpected type %s", TypeName(o.type)).c_str());
-}
-
-template <typename F>
-SQRESULT Guard(HSQUIRRELVM v, F&& body) {
-  SQInteger savedTop = v->top;
-  try {
-    return body();
-  } catch (ScriptThrow&) {
-    if (v->top > savedTop) v->SetTop(savedTop);
-    return SQ_ERROR;
-  }
-}
 
 Value CloseFunc(HSQUIRRELVM v, const Value& proto) {
   Closure* c = Closure::Make(v->ss, proto, 0);
@@ -252,16 +228,108 @@ void sq_move(HSQUIRRELVM dest, HSQUIRRELVM src, SQInteger idx) {
   dest->Push(std::move(val));
 }
 
-// ---- object creation ------------------------------------------------------------------------------
+// ---- values ---------------------------------------------------------------------------------------
 
-SQUserPointer sq_newuserdata(HSQUIRRELVM v, SQUnsignedInteger size) {
-  UserData* u = new UserData(v->ss, size);
-  v->Push(Value(u));
-  return u->data;
+void sq_pushstring(HSQUIRRELVM v, const SQChar* s, SQInteger len) {
+  if (!s) v->Push(Value());
+  else v->Push(v->ss->Str(s, len));
 }
-void sq_newtable(HSQUIRRELVM v) { v->Push(Value(new Table(v->ss, 0))); }
-void sq_newtableex(HSQUIRRELVM v, SQInteger initialcapacity) { v->Push(Value(new Table(v->ss, initialcapacity))); }
-void sq_newarray(HSQUIRRELVM v, SQInteger size) { v->Push(Value(new Array(v->ss, size))); }
+void sq_pushfloat(HSQUIRRELVM v, SQFloat f) { v->Push(Value::Float(f)); }
+void sq_pushinteger(HSQUIRRELVM v, SQInteger n) { v->Push(Value::Integer(n)); }
+void sq_pushbool(HSQUIRRELVM v, SQBool b) { v->Push(Value::Bool(b != 0)); }
+void sq_pushuserpointer(HSQUIRRELVM v, SQUserPointer p) { v->Push(Value::UserPointer(p)); }
+void sq_pushnull(HSQUIRRELVM v) { v->Push(Value()); }
+void sq_pushthread(HSQUIRRELVM v, HSQUIRRELVM thread) { v->Push(Value(static_cast<Object*>(thread))); }
+
+SQObjectType sq_gettype(HSQUIRRELVM v, SQInteger idx) { return v->At(idx).type; }
+
+SQRESULT sq_typeof(HSQUIRRELVM v, SQInteger idx) {
+  return Guard(v, [&] {
+    Value o = v->At(idx);
+    v->Push(v->TypeOf(o));
+    return SQ_OK;
+  });
+}
+
+SQInteger sq_getsize(HSQUIRRELVM v, SQInteger idx) {
+  const Value& o = v->At(idx);
+  switch (o.type) {
+    case OT_STRING: return o.str()->len;
+    case OT_TABLE: return o.table()->count;
+    case OT_ARRAY: return SQInteger(o.array()->items.size());
+    case OT_USERDATA: return SQInteger(o.userdata()->size);
+    case OT_INSTANCE: return o.instance()->cls ? o.instance()->cls->udsize : 0;
+    case OT_CLASS: return o.cls()->udsize;
+    default: return TypeFail(v, o);
+  }
+}
+
+SQHash sq_gethash(HSQUIRRELVM v, SQInteger idx) { return HashValue(v->At(idx)); }
+
+SQRESULT sq_tostring(HSQUIRRELVM v, SQInteger idx) {
+  return Guard(v, [&] {
+    Value o = v->At(idx);
+    v->Push(v->ToString(o));
+    return SQ_OK;
+  });
+}
+
+void sq_tobool(HSQUIRRELVM v, SQInteger idx, SQBool* b) { *b = v->At(idx).Truthy() ? SQTrue : SQFalse; }
+
+SQRESULT sq_getstringandsize(HSQUIRRELVM v, SQInteger idx, const SQChar** c, SQInteger* size) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_STRING) return TypeFail(v, o);
+  *c = o.str()->chars();
+  *size = o.str()->len;
+  return SQ_OK;
+}
+
+SQRESULT sq_getstring(HSQUIRRELVM v, SQInteger idx, const SQChar** c) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_STRING) return TypeFail(v, o);
+  *c = o.str()->chars();
+  return SQ_OK;
+}
+
+SQRESULT sq_getinteger(HSQUIRRELVM v, SQInteger idx, SQInteger* i) {
+  const Value& o = v->At(idx);
+  switch (o.type) {
+    case OT_INTEGER:
+    case OT_BOOL: *i = o.v.nInteger; return SQ_OK;
+    case OT_FLOAT: *i = Value::FloatToInt(o.v.fFloat); return SQ_OK;
+    default: return TypeFail(v, o);
+  }
+}
+
+SQRESULT sq_getfloat(HSQUIRRELVM v, SQInteger idx, SQFloat* f) {
+  const Value& o = v->At(idx);
+  if (!o.IsNumeric()) return TypeFail(v, o);
+  *f = o.AsFloat();
+  return SQ_OK;
+}
+
+SQRESULT sq_getbool(HSQUIRRELVM v, SQInteger idx, SQBool* b) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_BOOL) return TypeFail(v, o);
+  *b = o.v.nInteger ? SQTrue : SQFalse;
+  return SQ_OK;
+}
+
+SQRESULT sq_getthread(HSQUIRRELVM v, SQInteger idx, HSQUIRRELVM* thread) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_THREAD) return TypeFail(v, o);
+  *thread = o.thread();
+  return SQ_OK;
+}
+
+SQRESULT sq_getuserpointer(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p) {
+  const Value& o = v->At(idx);
+  if (o.type != OT_USERPOINTER) return TypeFail(v, o);
+  *p = o.v.pUserPointer;
+  return SQ_OK;
+}
+
+// ---- closures -------------------------------------------------------------------------------------
 
 void sq_newclosure(HSQUIRRELVM v, SQFUNCTION func, SQUnsignedInteger nfreevars) {
   NativeClosure* nc = new NativeClosure(v->ss, func);
@@ -383,183 +451,6 @@ SQRESULT sq_getclosureroot(HSQUIRRELVM v, SQInteger idx) {
   return SQ_OK;
 }
 
-void sq_pushstring(HSQUIRRELVM v, const SQChar* s, SQInteger len) {
-  if (!s) v->Push(Value());
-  else v->Push(v->ss->Str(s, len));
-}
-void sq_pushfloat(HSQUIRRELVM v, SQFloat f) { v->Push(Value::Float(f)); }
-void sq_pushinteger(HSQUIRRELVM v, SQInteger n) { v->Push(Value::Integer(n)); }
-void sq_pushbool(HSQUIRRELVM v, SQBool b) { v->Push(Value::Bool(b != 0)); }
-void sq_pushuserpointer(HSQUIRRELVM v, SQUserPointer p) { v->Push(Value::UserPointer(p)); }
-void sq_pushnull(HSQUIRRELVM v) { v->Push(Value()); }
-void sq_pushthread(HSQUIRRELVM v, HSQUIRRELVM thread) { v->Push(Value(static_cast<Object*>(thread))); }
-
-SQObjectType sq_gettype(HSQUIRRELVM v, SQInteger idx) { return v->At(idx).type; }
-
-SQRESULT sq_typeof(HSQUIRRELVM v, SQInteger idx) {
-  return Guard(v, [&] {
-    Value o = v->At(idx);
-    v->Push(v->TypeOf(o));
-    return SQ_OK;
-  });
-}
-
-SQInteger sq_getsize(HSQUIRRELVM v, SQInteger idx) {
-  const Value& o = v->At(idx);
-  switch (o.type) {
-    case OT_STRING: return o.str()->len;
-    case OT_TABLE: return o.table()->count;
-    case OT_ARRAY: return SQInteger(o.array()->items.size());
-    case OT_USERDATA: return SQInteger(o.userdata()->size);
-    case OT_INSTANCE: return o.instance()->cls ? o.instance()->cls->udsize : 0;
-    case OT_CLASS: return o.cls()->udsize;
-    default: return TypeFail(v, o);
-  }
-}
-
-SQHash sq_gethash(HSQUIRRELVM v, SQInteger idx) { return HashValue(v->At(idx)); }
-
-SQRESULT sq_getbase(HSQUIRRELVM v, SQInteger idx) {
-  Value o = v->At(idx);
-  if (o.type != OT_CLASS) return TypeFail(v, o);
-  v->Push(o.cls()->base ? Value(o.cls()->base) : Value());
-  return SQ_OK;
-}
-
-SQBool sq_instanceof(HSQUIRRELVM v) {
-  const Value& inst = v->At(-2);
-  const Value& cls = v->At(-1);
-  if (inst.type != OT_INSTANCE || cls.type != OT_CLASS) return SQFalse;
-  return inst.instance()->InstanceOf(cls.cls()) ? SQTrue : SQFalse;
-}
-
-SQRESULT sq_tostring(HSQUIRRELVM v, SQInteger idx) {
-  return Guard(v, [&] {
-    Value o = v->At(idx);
-    v->Push(v->ToString(o));
-    return SQ_OK;
-  });
-}
-
-void sq_tobool(HSQUIRRELVM v, SQInteger idx, SQBool* b) { *b = v->At(idx).Truthy() ? SQTrue : SQFalse; }
-
-SQRESULT sq_getstringandsize(HSQUIRRELVM v, SQInteger idx, const SQChar** c, SQInteger* size) {
-  const Value& o = v->At(idx);
-  if (o.type != OT_STRING) return TypeFail(v, o);
-  *c = o.str()->chars();
-  *size = o.str()->len;
-  return SQ_OK;
-}
-
-SQRESULT sq_getstring(HSQUIRRELVM v, SQInteger idx, const SQChar** c) {
-  const Value& o = v->At(idx);
-  if (o.type != OT_STRING) return TypeFail(v, o);
-  *c = o.str()->chars();
-  return SQ_OK;
-}
-
-SQRESULT sq_getinteger(HSQUIRRELVM v, SQInteger idx, SQInteger* i) {
-  const Value& o = v->At(idx);
-  switch (o.type) {
-    case OT_INTEGER:
-    case OT_BOOL: *i = o.v.nInteger; return SQ_OK;
-    case OT_FLOAT: *i = Value::FloatToInt(o.v.fFloat); return SQ_OK;
-    default: return TypeFail(v, o);
-  }
-}
-
-SQRESULT sq_getfloat(HSQUIRRELVM v, SQInteger idx, SQFloat* f) {
-  const Value& o = v->At(idx);
-  if (!o.IsNumeric()) return TypeFail(v, o);
-  *f = o.AsFloat();
-  return SQ_OK;
-}
-
-SQRESULT sq_getbool(HSQUIRRELVM v, SQInteger idx, SQBool* b) {
-  const Value& o = v->At(idx);
-  if (o.type != OT_BOOL) return TypeFail(v, o);
-  *b = o.v.nInteger ? SQTrue : SQFalse;
-  return SQ_OK;
-}
-
-SQRESULT sq_getthread(HSQUIRRELVM v, SQInteger idx, HSQUIRRELVM* thread) {
-  const Value& o = v->At(idx);
-  if (o.type != OT_THREAD) return TypeFail(v, o);
-  *thread = o.thread();
-  return SQ_OK;
-}
-
-SQRESULT sq_getuserpointer(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p) {
-  const Value& o = v->At(idx);
-  if (o.type != OT_USERPOINTER) return TypeFail(v, o);
-  *p = o.v.pUserPointer;
-  return SQ_OK;
-}
-
-SQRESULT sq_getuserdata(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p, SQUserPointer* typetag) {
-  const Value& o = v->At(idx);
-  if (o.type != OT_USERDATA) return TypeFail(v, o);
-  *p = o.userdata()->data;
-  if (typetag) *typetag = o.userdata()->typetag;
-  return SQ_OK;
-}
-
-SQRESULT sq_settypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer typetag) {
-  const Value& o = v->At(idx);
-  if (o.type == OT_USERDATA) o.userdata()->typetag = typetag;
-  else if (o.type == OT_CLASS) o.cls()->typetag = typetag;
-  else return Fail(v, u"invalid object type");
-  return SQ_OK;
-}
-
-SQRESULT sq_getobjtypetag(const HSQOBJECT* o, SQUserPointer* typetag) {
-  switch (o->_type) {
-    case OT_INSTANCE: *typetag = o->_unVal.pInstance->cls ? o->_unVal.pInstance->cls->typetag : nullptr; break;
-    case OT_USERDATA: *typetag = o->_unVal.pUserData->typetag; break;
-    case OT_CLASS: *typetag = o->_unVal.pClass->typetag; break;
-    default: return SQ_ERROR;
-  }
-  return SQ_OK;
-}
-
-SQRESULT sq_gettypetag(HSQUIRRELVM v, SQInteger idx, SQUserPointer* typetag) {
-  const Value& o = v->At(idx);
-  if (SQ_FAILED(sq_getobjtypetag(&o.raw(), typetag))) return Fail(v, u"invalid object type");
-  return SQ_OK;
-}
-
-void sq_setreleasehook(HSQUIRRELVM v, SQInteger idx, SQRELEASEHOOK hook) {
-  const Value& o = v->At(idx);
-  if (o.type == OT_USERDATA) o.userdata()->hook = hook;
-  else if (o.type == OT_INSTANCE) o.instance()->hook = hook;
-  else if (o.type == OT_CLASS) o.cls()->hook = hook;
-}
-
-SQRELEASEHOOK sq_getreleasehook(HSQUIRRELVM v, SQInteger idx) {
-  const Value& o = v->At(idx);
-  if (o.type == OT_USERDATA) return o.userdata()->hook;
-  if (o.type == OT_INSTANCE) return o.instance()->hook;
-  if (o.type == OT_CLASS) return o.cls()->hook;
-  return nullptr;
-}
-
-SQChar* sq_getscratchpad(HSQUIRRELVM v, SQInteger minsize) {
-  if (minsize < 0) minsize = 0;
-  if (v->ss->scratch.size() < size_t(minsize) + 1) v->ss->scratch.resize(size_t(minsize) + 16);
-  return v->ss->scratch.data();
-}
-
-SQRESULT sq_getfunctioninfo(HSQUIRRELVM v, SQInteger level, SQFunctionInfo* fi) {
-  if (level < 0 || size_t(level) >= v->frames.size()) return Fail(v, u"the level doesn't exist");
-  const Frame& f = v->frames[v->frames.size() - 1 - size_t(level)];
-  if (f.native) return Fail(v, u"the object is not a closure");
-  fi->funcid = f.proto;
-  fi->name = f.proto->name.type == OT_STRING ? f.proto->name.str()->chars() : u"unknown";
-  fi->source = f.proto->sourceName.type == OT_STRING ? f.proto->sourceName.str()->chars() : u"unknown";
-  fi->line = f.code->firstLine;
-  return SQ_OK;
-}
-
 SQRESULT sq_getclosureinfo(HSQUIRRELVM v, SQInteger idx, SQInteger* nparams, SQInteger* nfreevars) {
   const Value& o = v->At(idx);
   if (o.type == OT_CLOSURE) {
@@ -591,416 +482,6 @@ SQRESULT sq_setnativeclosurename(HSQUIRRELVM v, SQInteger idx, const SQChar* nam
   return SQ_OK;
 }
 
-SQRESULT sq_setinstanceup(HSQUIRRELVM v, SQInteger idx, SQUserPointer p) {
-  const Value& o = v->At(idx);
-  if (o.type != OT_INSTANCE) return Fail(v, u"the object is not a class instance");
-  o.instance()->up = p;
-  return SQ_OK;
-}
-
-SQRESULT sq_getinstanceup(HSQUIRRELVM v, SQInteger idx, SQUserPointer* p, SQUserPointer typetag, SQBool throwerror) {
-  const Value& o = v->At(idx);
-  if (o.type != OT_INSTANCE) {
-    if (throwerror) return Fail(v, u"the object is not a class instance");
-    return SQ_ERROR;
-  }
-  if (typetag) {
-    bool match = false;
-    for (const Class* c = o.instance()->cls; c; c = c->base) {
-      if (c->typetag == typetag) {
-        match = true;
-        break;
-      }
-    }
-    if (!match) {
-      if (throwerror) return Fail(v, u"invalid type tag");
-      return SQ_ERROR;
-    }
-  }
-  *p = o.instance()->up;
-  return SQ_OK;
-}
-
-SQRESULT sq_setclassudsize(HSQUIRRELVM v, SQInteger idx, SQInteger udsize) {
-  const Value& o = v->At(idx);
-  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
-  if (o.cls()->locked) return Fail(v, u"the class is locked");
-  o.cls()->udsize = udsize;
-  return SQ_OK;
-}
-
-SQRESULT sq_newclass(HSQUIRRELVM v, SQBool hasbase) {
-  Class* base = nullptr;
-  Value bv;
-  if (hasbase) {
-    bv = v->At(-1);
-    if (bv.type != OT_CLASS) return Fail(v, u"invalid base type");
-    base = bv.cls();
-  }
-  Class* c = new Class(v->ss, base);
-  Value cv(c);
-  if (hasbase) v->Pop();
-  v->Push(std::move(cv));
-  return SQ_OK;
-}
-
-SQRESULT sq_createinstance(HSQUIRRELVM v, SQInteger idx) {
-  Value o = v->At(idx);
-  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
-  v->Push(v->CreateInstanceRaw(o.cls()));
-  return SQ_OK;
-}
-
-static ClassMember* FindMember(Class* c, const Value& key) {
-  Value h;
-  if (!c->members->Get(key, h)) return nullptr;
-  SQInteger i = MemberIndex(h.v.nInteger);
-  return (h.v.nInteger & kMemberField) ? &c->fields[size_t(i)] : &c->methods[size_t(i)];
-}
-
-SQRESULT sq_setattributes(HSQUIRRELVM v, SQInteger idx) {
-  Value o = v->At(idx);
-  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
-  Value key = v->At(-2), val = v->At(-1);
-  Value old;
-  if (key.IsNull()) {
-    old = o.cls()->attrs;
-    o.cls()->attrs = val;
-  } else if (ClassMember* m = FindMember(o.cls(), key)) {
-    old = m->attrs;
-    m->attrs = val;
-  } else {
-    return Fail(v, u"wrong index");
-  }
-  v->Pop(2);
-  v->Push(std::move(old));
-  return SQ_OK;
-}
-
-SQRESULT sq_getattributes(HSQUIRRELVM v, SQInteger idx) {
-  Value o = v->At(idx);
-  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
-  Value key = v->At(-1);
-  Value r;
-  if (key.IsNull()) r = o.cls()->attrs;
-  else if (ClassMember* m = FindMember(o.cls(), key)) r = m->attrs;
-  else return Fail(v, u"wrong index");
-  v->Pop();
-  v->Push(std::move(r));
-  return SQ_OK;
-}
-
-SQRESULT sq_getclass(HSQUIRRELVM v, SQInteger idx) {
-  Value o = v->At(idx);
-  if (o.type != OT_INSTANCE) return Fail(v, u"the object is not a class instance");
-  v->Push(Value(o.instance()->cls));
-  return SQ_OK;
-}
-
-void sq_weakref(HSQUIRRELVM v, SQInteger idx) {
-  Value o = v->At(idx);
-  v->Push(NewWeakRef(v->ss, o));
-}
-
-SQRESULT sq_getdefaultdelegate(HSQUIRRELVM v, SQObjectType t) {
-  const Value& d = v->ss->defaultDelegates[RawTypeIndex(t)];
-  if (d.IsNull()) return Fail(v, u"the type doesn't have a default delegate");
-  v->Push(d);
-  return SQ_OK;
-}
-
-SQRESULT sq_getmemberhandle(HSQUIRRELVM v, SQInteger idx, HSQMEMBERHANDLE* handle) {
-  Value o = v->At(idx);
-  if (o.type != OT_CLASS) return Fail(v, u"the object is not a class");
-  Value key = v->At(-1);
-  Value h;
-  if (!o.cls()->members->Get(key, h)) return Fail(v, u"wrong index");
-  handle->_static = (h.v.nInteger & kMemberField) ? SQFalse : SQTrue;
-  handle->_index = MemberIndex(h.v.nInteger);
-  v->Pop();
-  return SQ_OK;
-}
-
-static Value* HandleSlot(HSQUIRRELVM v, const Value& o, const HSQMEMBERHANDLE* handle) {
-  if (o.type == OT_INSTANCE) {
-    Instance* inst = o.instance();
-    if (handle->_static) {
-      if (size_t(handle->_index) < inst->cls->methods.size()) return &inst->cls->methods[size_t(handle->_index)].val;
-    } else if (size_t(handle->_index) < inst->nfields) {
-      return &inst->fields[size_t(handle->_index)];
-    }
-  } else if (o.type == OT_CLASS) {
-    Class* c = o.cls();
-    if (handle->_static) {
-      if (size_t(handle->_index) < c->methods.size()) return &c->methods[size_t(handle->_index)].val;
-    } else if (size_t(handle->_index) < c->fields.size()) {
-      return &c->fields[size_t(handle->_index)].val;
-    }
-  }
-  (void)v;
-  return nullptr;
-}
-
-SQRESULT sq_getbyhandle(HSQUIRRELVM v, SQInteger idx, const HSQMEMBERHANDLE* handle) {
-  Value o = v->At(idx);
-  Value* slot = HandleSlot(v, o, handle);
-  if (!slot) return Fail(v, u"wrong handle");
-  Value r = *slot;
-  v->Push(std::move(r));
-  return SQ_OK;
-}
-
-SQRESULT sq_setbyhandle(HSQUIRRELVM v, SQInteger idx, const HSQMEMBERHANDLE* handle) {
-  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
-  Value o = v->At(idx);
-  Value* slot = HandleSlot(v, o, handle);
-  if (!slot) return Fail(v, u"wrong handle");
-  *slot = v->Top();
-  v->Pop();
-  return SQ_OK;
-}
-
-// ---- object manipulation ----------------------------------------------------------------------------
-
-void sq_pushroottable(HSQUIRRELVM v) { v->Push(v->roottable); }
-void sq_pushregistrytable(HSQUIRRELVM v) { v->Push(v->ss->registry); }
-void sq_pushconsttable(HSQUIRRELVM v) { v->Push(v->ss->consttable); }
-
-SQRESULT sq_setroottable(HSQUIRRELVM v) {
-  if (v->top <= v->stackBase) return Fail(v, u"invalid type");
-  Value o = v->Top();
-  if (o.type != OT_TABLE && o.type != OT_NULL) return Fail(v, u"invalid type");
-  v->roottable = o;
-  v->Pop();
-  return SQ_OK;
-}
-
-SQRESULT sq_setconsttable(HSQUIRRELVM v) {
-  Value o = v->At(-1);
-  if (o.type != OT_TABLE) return Fail(v, u"invalid type, expected table");
-  v->ss->consttable = o;
-  v->Pop();
-  return SQ_OK;
-}
-
-SQRESULT sq_newslot(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) {
-  if (v->top - v->stackBase < 3) return Fail(v, u"not enough parameters in the stack");
-  Value self = v->At(idx);
-  if (self.type != OT_TABLE && self.type != OT_CLASS) return Fail(v, u"invalid type");
-  Value key = v->At(-2), val = v->At(-1);
-  if (key.IsNull()) return Fail(v, u"null is not a valid key");
-  // The key and the value leave the stack whether or not the slot could be made.
-  SQRESULT r = Guard(v, [&] {
-    v->NewSlot(self, key, val, bstatic != 0);
-    return SQ_OK;
-  });
-  v->Pop(2);
-  return r;
-}
-
-SQRESULT sq_deleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
-  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
-  Value self = v->At(idx);
-  Value key = v->Top();
-  if (key.IsNull()) return Fail(v, u"null is not a valid key");
-  Value removed;
-  SQRESULT r = Guard(v, [&] {
-    Value mm;
-    // A missing slot is not an error here, unlike the script's delete operator.
-    if (self.type != OT_TABLE || self.table()->Find(key) || v->GetMeta(self, MT_DELSLOT, mm)) removed = v->Delete(self, key);
-    return SQ_OK;
-  });
-  v->Pop();
-  if (SQ_SUCCEEDED(r) && pushval) v->Push(std::move(removed));
-  return r;
-}
-
-SQRESULT sq_set(HSQUIRRELVM v, SQInteger idx) {
-  Value self = v->At(idx);
-  Value key = v->At(-2), val = v->At(-1);
-  SQRESULT r = Guard(v, [&] {
-    v->Set(self, key, val);
-    return SQ_OK;
-  });
-  sq_pop(v, 2);
-  return r;
-}
-
-SQRESULT sq_get(HSQUIRRELVM v, SQInteger idx) {
-  if (v->top <= v->stackBase) return Fail(v, u"no key on the stack");
-  Value self = v->At(idx);
-  Value key = v->Top();
-  SQInteger keySlot = v->top - 1;
-  try {
-    Value out;
-    if (v->Get(self, key, out)) {
-      v->SetTop(keySlot + 1);
-      v->stack[size_t(keySlot)] = std::move(out);
-      return SQ_OK;
-    }
-    v->lastError = v->ss->Str(u"the index doesn't exist");
-  } catch (ScriptThrow&) {
-  }
-  v->SetTop(keySlot);
-  return SQ_ERROR;
-}
-
-SQRESULT sq_rawget(HSQUIRRELVM v, SQInteger idx) {
-  Value self = v->At(idx);
-  Value key = v->Top();
-  v->Pop();
-  if (self.type != OT_TABLE && self.type != OT_ARRAY && self.type != OT_CLASS && self.type != OT_INSTANCE)
-    return Fail(v, u"rawget works only on array/table/instance and class");
-  Value out;
-  if (!v->Get(self, key, out, true)) return Fail(v, u"the index doesn't exist");
-  v->Push(std::move(out));
-  return SQ_OK;
-}
-
-SQRESULT sq_rawset(HSQUIRRELVM v, SQInteger idx) {
-  if (!HasOperands(v, 2)) return Fail(v, u"missing operand on the stack");
-  Value self = v->At(idx);
-  Value key = v->At(-2), val = v->At(-1);
-  v->Pop(2);
-  if (key.IsNull()) return Fail(v, u"null key");
-  return Guard(v, [&] {
-    switch (self.type) {
-      case OT_TABLE: self.table()->NewSlot(key, val); return SQ_OK;
-      case OT_CLASS: v->AddMember(self.cls(), key, val, Value(), false, true); return SQ_OK;
-      case OT_INSTANCE:
-      case OT_ARRAY: v->Set(self, key, val, true); return SQ_OK;
-      default: return Fail(v, u"rawset works only on array/table/class and instance");
-    }
-  });
-}
-
-SQRESULT sq_rawdeleteslot(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
-  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
-  Value self = v->At(idx);
-  Value key = v->Top();
-  v->Pop();
-  if (self.type != OT_TABLE) return Fail(v, u"invalid type");
-  Value removed;
-  self.table()->Remove(key, &removed);
-  if (pushval) v->Push(std::move(removed));
-  return SQ_OK;
-}
-
-static SQRESULT NewMember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic, bool raw) {
-  Value self = v->At(idx);
-  if (self.type != OT_CLASS) return Fail(v, u"new member only works with classes");
-  Value key = v->At(-3), val = v->At(-2), attrs = v->At(-1);
-  if (key.IsNull()) return Fail(v, u"null key");
-  SQRESULT r = Guard(v, [&] {
-    v->AddMember(self.cls(), key, val, attrs, bstatic != 0, raw);
-    return SQ_OK;
-  });
-  v->Pop(3);
-  return r;
-}
-SQRESULT sq_newmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) { return NewMember(v, idx, bstatic, false); }
-SQRESULT sq_rawnewmember(HSQUIRRELVM v, SQInteger idx, SQBool bstatic) { return NewMember(v, idx, bstatic, true); }
-
-static Array* ArrayAt(HSQUIRRELVM v, SQInteger idx) {
-  const Value& o = v->At(idx);
-  return o.type == OT_ARRAY ? o.array() : nullptr;
-}
-
-SQRESULT sq_arrayappend(HSQUIRRELVM v, SQInteger idx) {
-  Array* a = ArrayAt(v, idx);
-  if (!a) return Fail(v, u"the object is not an array");
-  if (!v->ValidIndex(-1)) return Fail(v, u"nothing to append");
-  a->items.push_back(v->Top());
-  v->Pop();
-  return SQ_OK;
-}
-
-SQRESULT sq_arraypop(HSQUIRRELVM v, SQInteger idx, SQBool pushval) {
-  Array* a = ArrayAt(v, idx);
-  if (!a) return Fail(v, u"the object is not an array");
-  if (a->items.empty()) return Fail(v, u"empty array");
-  Value last = std::move(a->items.back());
-  a->items.pop_back();
-  if (pushval) v->Push(std::move(last));
-  return SQ_OK;
-}
-
-SQRESULT sq_arrayresize(HSQUIRRELVM v, SQInteger idx, SQInteger newsize) {
-  Array* a = ArrayAt(v, idx);
-  if (!a) return Fail(v, u"the object is not an array");
-  if (newsize < 0) return Fail(v, u"negative size");
-  a->items.resize(size_t(newsize));
-  return SQ_OK;
-}
-
-SQRESULT sq_arrayreverse(HSQUIRRELVM v, SQInteger idx) {
-  Array* a = ArrayAt(v, idx);
-  if (!a) return Fail(v, u"the object is not an array");
-  std::reverse(a->items.begin(), a->items.end());
-  return SQ_OK;
-}
-
-SQRESULT sq_arrayremove(HSQUIRRELVM v, SQInteger idx, SQInteger itemidx) {
-  Array* a = ArrayAt(v, idx);
-  if (!a) return Fail(v, u"the object is not an array");
-  if (itemidx < 0 || size_t(itemidx) >= a->items.size()) return Fail(v, u"index out of range");
-  a->items.erase(a->items.begin() + itemidx);
-  return SQ_OK;
-}
-
-SQRESULT sq_arrayinsert(HSQUIRRELVM v, SQInteger idx, SQInteger destpos) {
-  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
-  Array* a = ArrayAt(v, idx);
-  if (!a) return Fail(v, u"the object is not an array");
-  if (destpos < 0 || size_t(destpos) > a->items.size()) {
-    v->Pop();
-    return Fail(v, u"index out of range");
-  }
-  a->items.insert(a->items.begin() + destpos, v->Top());
-  v->Pop();
-  return SQ_OK;
-}
-
-SQRESULT sq_setdelegate(HSQUIRRELVM v, SQInteger idx) {
-  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
-  Value self = v->At(idx);
-  Value d = v->Top();
-  if (d.type != OT_TABLE && d.type != OT_NULL) return Fail(v, u"only tables can be delegates");
-  Table* dt = d.type == OT_TABLE ? d.table() : nullptr;
-  if (self.type == OT_TABLE) {
-    // Only a table that already serves as a delegate can close a cycle; then one walk of the chain decides.
-    if (dt == self.table() || self.table()->delegators > 0)
-      for (Table* t = dt; t; t = t->delegate)
-        if (t == self.table()) return Fail(v, u"delegate cycle");
-    self.table()->SetDelegate(dt);
-  } else if (self.type == OT_USERDATA) {
-    UserData* u = self.userdata();
-    if (dt) dt->AddRef();
-    if (u->delegate) u->delegate->Release();
-    u->delegate = dt;
-  } else {
-    return TypeFail(v, self);
-  }
-  v->Pop();
-  return SQ_OK;
-}
-
-SQRESULT sq_getdelegate(HSQUIRRELVM v, SQInteger idx) {
-  Value self = v->At(idx);
-  if (self.type == OT_TABLE) v->Push(self.table()->delegate ? Value(self.table()->delegate) : Value());
-  else if (self.type == OT_USERDATA) v->Push(self.userdata()->delegate ? Value(self.userdata()->delegate) : Value());
-  else return TypeFail(v, self);
-  return SQ_OK;
-}
-
-SQRESULT sq_clone(HSQUIRRELVM v, SQInteger idx) {
-  return Guard(v, [&] {
-    Value o = v->At(idx);
-    v->Push(v->Clone(o));
-    return SQ_OK;
-  });
-}
-
 SQRESULT sq_setfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval) {
   if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
   Value self = v->At(idx);
@@ -1020,64 +501,23 @@ SQRESULT sq_setfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval
   return SQ_OK;
 }
 
-SQRESULT sq_next(HSQUIRRELVM v, SQInteger idx) {
-  if (!HasOperands(v, 1)) return Fail(v, u"missing operand on the stack");
+const SQChar* sq_getfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval) {
   Value self = v->At(idx);
-  Value iter = v->Top();
-  SQInteger pos = iter.type == OT_INTEGER ? iter.v.nInteger : 0;
-  Value key, val;
-  switch (self.type) {
-    case OT_TABLE: {
-      int32_t next = self.table()->Next(pos, key, val);
-      if (next < 0) return SQ_ERROR;
-      v->Top() = Value::Integer(next);
-      break;
-    }
-    case OT_ARRAY: {
-      Array* a = self.array();
-      if (size_t(pos) >= a->items.size()) return SQ_ERROR;
-      key = Value::Integer(pos);
-      val = a->items[size_t(pos)];
-      v->Top() = Value::Integer(pos + 1);
-      break;
-    }
-    case OT_CLASS: {
-      Value h;
-      int32_t next = self.cls()->members->Next(pos, key, h);
-      if (next < 0) return SQ_ERROR;
-      self.cls()->GetMember(key, val);
-      v->Top() = Value::Integer(next);
-      break;
-    }
-    case OT_INSTANCE: {
-      Value h;
-      Instance* inst = self.instance();
-      int32_t next = inst->cls->members->Next(pos, key, h);
-      if (next < 0) return SQ_ERROR;
-      inst->Get(key, val);
-      v->Top() = Value::Integer(next);
-      break;
-    }
-    default: return Fail(v, u"cannot iterate a generator");
+  if (self.type == OT_CLOSURE) {
+    Closure* c = self.closure();
+    const sq::CompiledFunction* p = c->fp()->code.get();
+    if (nval >= c->outers.size()) return nullptr;
+    Value val = c->outers[nval].outer()->Ref();
+    v->Push(std::move(val));
+    return p->outers[nval].name.c_str();
   }
-  v->Push(std::move(key));
-  v->Push(std::move(val));
-  return SQ_OK;
-}
-
-SQRESULT sq_getweakrefval(HSQUIRRELVM v, SQInteger idx) {
-  Value o = v->At(idx);
-  if (o.type != OT_WEAKREF) return Fail(v, u"the object must be a weakref");
-  v->Push(WeakRefValue(o));
-  return SQ_OK;
-}
-
-SQRESULT sq_clear(HSQUIRRELVM v, SQInteger idx) {
-  Value o = v->At(idx);
-  if (o.type == OT_TABLE) o.table()->Clear();
-  else if (o.type == OT_ARRAY) o.array()->items.clear();
-  else return Fail(v, u"clear only works on table and array");
-  return SQ_OK;
+  if (self.type == OT_NATIVECLOSURE) {
+    NativeClosure* c = self.nclosure();
+    if (nval >= c->outers.size()) return nullptr;
+    v->Push(c->outers[nval]);
+    return u"@NATIVE";
+  }
+  return nullptr;
 }
 
 // ---- calls ----------------------------------------------------------------------------------------
@@ -1147,54 +587,10 @@ SQRESULT sq_resume(HSQUIRRELVM v, SQBool retval, SQBool raiseerror) {
   });
 }
 
-const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInteger idx) {
-  if (level >= v->frames.size()) return nullptr;
-  const Frame& f = v->frames[v->frames.size() - 1 - level];
-  if (f.native) return nullptr;
-  // Free variables come first.
-  const sq::CompiledFunction* p = f.code;
-  if (idx < f.closure->outers.size()) {
-    Value val = f.closure->outers[idx].outer()->Ref();
-    v->Push(std::move(val));
-    return p->outers[idx].name.c_str();
-  }
-  idx -= SQUnsignedInteger(f.closure->outers.size());
-  // Then the live locals, the most recently declared first (`this` comes last).
-  uint32_t pc = f.pc > 0 ? f.pc - 1 : 0;
-  for (auto it = p->locals.rbegin(); it != p->locals.rend(); ++it) {
-    if (pc < it->startPc || pc >= it->endPc) continue;
-    if (idx-- == 0) {
-      Value val = v->stack[size_t(f.base + SQInteger(it->slot))];
-      v->Push(std::move(val));
-      return it->name.c_str();  // owned by the prototype, which the frame keeps alive
-    }
-  }
-  return nullptr;
-}
-
 SQRESULT sq_getcallee(HSQUIRRELVM v) {
   if (v->frames.empty()) return Fail(v, u"no closure in the calls stack");
   v->Push(v->frames.back().callee);
   return SQ_OK;
-}
-
-const SQChar* sq_getfreevariable(HSQUIRRELVM v, SQInteger idx, SQUnsignedInteger nval) {
-  Value self = v->At(idx);
-  if (self.type == OT_CLOSURE) {
-    Closure* c = self.closure();
-    const sq::CompiledFunction* p = c->fp()->code.get();
-    if (nval >= c->outers.size()) return nullptr;
-    Value val = c->outers[nval].outer()->Ref();
-    v->Push(std::move(val));
-    return p->outers[nval].name.c_str();
-  }
-  if (self.type == OT_NATIVECLOSURE) {
-    NativeClosure* c = self.nclosure();
-    if (nval >= c->outers.size()) return nullptr;
-    v->Push(c->outers[nval]);
-    return u"@NATIVE";
-  }
-  return nullptr;
 }
 
 SQRESULT sq_throwerror(HSQUIRRELVM v, const SQChar* err) {
@@ -1224,72 +620,63 @@ SQRESULT sq_tailcall(HSQUIRRELVM v, SQInteger nparams) {
   });
 }
 
-// ---- raw objects ----------------------------------------------------------------------------------
+// ---- debug ----------------------------------------------------------------------------------------
 
-SQRESULT sq_getstackobj(HSQUIRRELVM v, SQInteger idx, HSQOBJECT* po) {
-  *po = v->At(idx).raw();
+SQRESULT sq_getfunctioninfo(HSQUIRRELVM v, SQInteger level, SQFunctionInfo* fi) {
+  if (level < 0 || size_t(level) >= v->frames.size()) return Fail(v, u"the level doesn't exist");
+  const Frame& f = v->frames[v->frames.size() - 1 - size_t(level)];
+  if (f.native) return Fail(v, u"the object is not a closure");
+  fi->funcid = f.proto;
+  fi->name = f.proto->name.type == OT_STRING ? f.proto->name.str()->chars() : u"unknown";
+  fi->source = f.proto->sourceName.type == OT_STRING ? f.proto->sourceName.str()->chars() : u"unknown";
+  fi->line = f.code->firstLine;
   return SQ_OK;
 }
 
-void sq_pushobject(HSQUIRRELVM v, HSQOBJECT obj) { v->Push(Value(obj)); }
-
-void sq_addref(HSQUIRRELVM v, HSQOBJECT* po) {
-  if (!ISREFCOUNTED(po->_type)) return;
-  po->_unVal.pRefCounted->AddRef();
-  ++v->ss->hostRefs[po->_unVal.pRefCounted];
-}
-
-SQBool sq_release(HSQUIRRELVM v, HSQOBJECT* po) {
-  if (!ISREFCOUNTED(po->_type)) return SQTrue;
-  Object* o = po->_unVal.pRefCounted;
-  auto& counts = v->ss->hostRefs;
-  auto it = counts.find(o);
-  if (it == counts.end()) return SQFalse;
-  bool last = --it->second == 0;
-  if (last) {
-    counts.erase(it);
-    sq_resetobject(po);  // the handle no longer keeps anything alive
+const SQChar* sq_getlocal(HSQUIRRELVM v, SQUnsignedInteger level, SQUnsignedInteger idx) {
+  if (level >= v->frames.size()) return nullptr;
+  const Frame& f = v->frames[v->frames.size() - 1 - level];
+  if (f.native) return nullptr;
+  // Free variables come first.
+  const sq::CompiledFunction* p = f.code;
+  if (idx < f.closure->outers.size()) {
+    Value val = f.closure->outers[idx].outer()->Ref();
+    v->Push(std::move(val));
+    return p->outers[idx].name.c_str();
   }
-  o->Release();
-  return last ? SQTrue : SQFalse;
+  idx -= SQUnsignedInteger(f.closure->outers.size());
+  // Then the live locals, the most recently declared first (`this` comes last).
+  uint32_t pc = f.pc > 0 ? f.pc - 1 : 0;
+  for (auto it = p->locals.rbegin(); it != p->locals.rend(); ++it) {
+    if (pc < it->startPc || pc >= it->endPc) continue;
+    if (idx-- == 0) {
+      Value val = v->stack[size_t(f.base + SQInteger(it->slot))];
+      v->Push(std::move(val));
+      return it->name.c_str();  // owned by the prototype, which the frame keeps alive
+    }
+  }
+  return nullptr;
 }
 
-SQUnsignedInteger sq_getrefcount(HSQUIRRELVM v, HSQOBJECT* po) {
-  if (!ISREFCOUNTED(po->_type)) return 0;
-  auto& counts = v->ss->hostRefs;
-  auto it = counts.find(po->_unVal.pRefCounted);
-  return it == counts.end() ? 0 : it->second;
+SQRESULT sq_stackinfos(HSQUIRRELVM v, SQInteger level, SQStackInfos* si) {
+  return v->StackInfo(level, si) ? SQ_OK : SQ_ERROR;
 }
 
-SQUnsignedInteger sq_getvmrefcount(HSQUIRRELVM, const HSQOBJECT* po) {
-  return ISREFCOUNTED(po->_type) ? po->_unVal.pRefCounted->refCount : 0;
+void sq_setdebughook(HSQUIRRELVM v) {
+  if (!HasOperands(v, 1)) return;
+  Value h = v->Top();
+  if (h.type == OT_CLOSURE || h.type == OT_NATIVECLOSURE || h.type == OT_NULL) {
+    v->debugHook = h;
+    v->nativeDebugHook = nullptr;
+    v->UpdateHooked();
+    v->Pop();
+  }
 }
 
-SQBool sq_hasweakref(const HSQOBJECT* po) {
-  return ISREFCOUNTED(po->_type) && po->_unVal.pRefCounted->weak != nullptr ? SQTrue : SQFalse;
-}
-
-void sq_resetobject(HSQOBJECT* po) {
-  po->_type = OT_NULL;
-  po->_unVal.raw = 0;
-}
-
-const SQChar* sq_objtostring(const HSQOBJECT* o) {
-  return o->_type == OT_STRING ? o->_unVal.pString->chars() : nullptr;
-}
-SQBool sq_objtobool(const HSQOBJECT* o) { return o->_type == OT_BOOL && o->_unVal.nInteger ? SQTrue : SQFalse; }
-SQInteger sq_objtointeger(const HSQOBJECT* o) {
-  if (o->_type == OT_INTEGER || o->_type == OT_BOOL) return o->_unVal.nInteger;
-  if (o->_type == OT_FLOAT) return Value::FloatToInt(o->_unVal.fFloat);
-  return 0;
-}
-SQFloat sq_objtofloat(const HSQOBJECT* o) {
-  if (o->_type == OT_FLOAT) return o->_unVal.fFloat;
-  if (o->_type == OT_INTEGER) return SQFloat(o->_unVal.nInteger);
-  return 0;
-}
-SQUserPointer sq_objtouserpointer(const HSQOBJECT* o) {
-  return o->_type == OT_USERPOINTER ? o->_unVal.pUserPointer : nullptr;
+void sq_setnativedebughook(HSQUIRRELVM v, SQDEBUGHOOK hook) {
+  v->nativeDebugHook = hook;
+  v->debugHook.SetNull();
+  v->UpdateHooked();
 }
 
 // ---- garbage collection ---------------------------------------------------------------------------
@@ -1320,25 +707,8 @@ void* sq_malloc(SQUnsignedInteger size) { return std::malloc(size ? size : 1); }
 void* sq_realloc(void* p, SQUnsignedInteger, SQUnsignedInteger newsize) { return std::realloc(p, newsize ? newsize : 1); }
 void sq_free(void* p, SQUnsignedInteger) { std::free(p); }
 
-// ---- debug ----------------------------------------------------------------------------------------
-
-SQRESULT sq_stackinfos(HSQUIRRELVM v, SQInteger level, SQStackInfos* si) {
-  return v->StackInfo(level, si) ? SQ_OK : SQ_ERROR;
-}
-
-void sq_setdebughook(HSQUIRRELVM v) {
-  if (!HasOperands(v, 1)) return;
-  Value h = v->Top();
-  if (h.type == OT_CLOSURE || h.type == OT_NATIVECLOSURE || h.type == OT_NULL) {
-    v->debugHook = h;
-    v->nativeDebugHook = nullptr;
-    v->UpdateHooked();
-    v->Pop();
-  }
-}
-
-void sq_setnativedebughook(HSQUIRRELVM v, SQDEBUGHOOK hook) {
-  v->nativeDebugHook = hook;
-  v->debugHook.SetNull();
-  v->UpdateHooked();
+SQChar* sq_getscratchpad(HSQUIRRELVM v, SQInteger minsize) {
+  if (minsize < 0) minsize = 0;
+  if (v->ss->scratch.size() < size_t(minsize) + 1) v->ss->scratch.resize(size_t(minsize) + 16);
+  return v->ss->scratch.data();
 }
