@@ -301,7 +301,6 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
     mc.handle = SQInteger(n - t->nodes) + 1;
   }
   Value method = n->val;
-  ResolveWeak(method);
   Value obj = std::move(slot);
   slot = std::move(method);
   v->Push(std::move(obj));
