@@ -1,4 +1,13 @@
 // The base library (global functions) and the default delegates of every type.
+//
+// Sections:
+//   global functions                 print, assert, getroottable, collectgarbage, type, callee, dummy...
+//   number, bool / string / table    each type's default delegate
+//   array                            the array delegate: growing and cutting, slice, find, sort, map and reduce
+//   functions                        call, pcall, acall, pacall, setroot, getroot, bindenv, getinfos
+//   class and instance               the class and instance delegates
+//   generator, thread, weakref       the delegates of the suspendable kinds and of weak references
+//   registration                     RegisterBaseLib: the tables made once per machine
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>

@@ -1,6 +1,11 @@
 // The virtual machine's thread object and its execution loop. Script-to-script calls, script constructors and
 // script arithmetic metamethods push frames inside one loop; only natives, other metamethods, native
 // constructors and generator resumptions nest on the C stack.
+//
+// Sections:
+//   VM object       the thread's stack, its growth and height, open outers
+//   execution loop  Execute (errors and traps), the member and built-in method caches the loop calls out of
+//                   line, RunLoop (one case per opcode), ForEachStep
 #include <bit>
 #include <new>
 #include <stdexcept>

@@ -120,13 +120,12 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   }
   if (ret < 0) [[unlikely]]
     throw ScriptThrow{};
-  // The result takes the function's slot; the slots above it are dropped.
-  if (ret > 0 && top > fslot + 1) {
-    stack[size_t(fslot)] = std::move(stack[size_t(top - 1)]);
-  } else if (ret > 0 && top == fslot + 1) {
-    // A native that dropped its arguments and `this` returns the function itself.
-  } else {
+  // The result takes the function's slot and the slots above it are dropped. A native that returns a value
+  // after dropping its arguments and `this` returns the function itself, the value left on top.
+  if (ret == 0) {
     stack[size_t(fslot)].SetNull();
+  } else if (top > fslot + 1) {
+    stack[size_t(fslot)] = std::move(stack[size_t(top - 1)]);
   }
   SetTop(fslot + 1);
 }

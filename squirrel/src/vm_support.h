@@ -1,5 +1,9 @@
+// Small pieces the machine's object protocol (vm_objects.cpp), its calls (vm_calls.cpp) and its execution loop
+// (vm.cpp) share.
+//
+// Errors: none of these raise; the lookup answers false when the type has no such built-in method. No locking: a
+// VM runs on one thread at a time.
 #pragma once
-// Small pieces the machine's object protocol, its calls and its execution loop share.
 #include "runtime.h"
 
 namespace bsq {
