@@ -12,7 +12,7 @@
 #include <platform/sync.h>
 #include <platform/text.h>
 
-#include "../product/BuiltInModules.h"
+#include "../BuiltInModules.h"
 
 namespace {
 
