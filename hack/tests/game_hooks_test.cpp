@@ -142,7 +142,9 @@ class GameHooksTest : public GameDoubleTest {
          },
          V() ? kCdecl : kKeepsAll},
         {"LoadSampleCaller",
-         [&g, this](const Options& o) { return g.Run(Routine::LoadSampleCaller, {Buffer(buffers.keys), 16, 3, 9}, o); },
+         [&g, this](const Options& o) {
+           return g.Run(Routine::LoadSampleCaller, {Buffer(buffers.keys), 16, 3, 9}, o);
+         },
          kCdecl},
         // A fall speed of 150: e = 10.
         {"FallDamage",

@@ -178,8 +178,9 @@ class CText {
   float GetCaretX(const tCaretPosition& caret) const;
 
   // Draws the glyphs (shadows first) at offset from the origin. A glyph's surface is made only when its
-  // quad can reach the clip rectangle and the renderer's drawing area (when the renderer reports one);
-  // glyphs outside both still lay the text out but are neither rendered nor sent. Nothing is made
+  // quad, measured from the glyph's metrics with two pixels (at a strike's scale) for the bitmap's rounding,
+  // reaches into the clip rectangle and into the renderer's drawing area when the renderer reports one;
+  // glyphs wholly outside still lay the text out but are neither rendered nor sent. Nothing is made
   // without a renderer.
   void RenderCharacters(Vexil3D::I2D* renderer, bool ignoreSelection, bool drawSelected, bool forceColour,
                         Vexil3D::CARGB colour, const Vexil3D::CVector2D& offset);

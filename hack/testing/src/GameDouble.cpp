@@ -34,8 +34,7 @@ constexpr std::uint8_t kPushadEaxOffset = 4 * kEax;
 // Flags a run may load: CF, PF, AF, ZF, SF, OF, the fixed bit 1, IF and DF (the
 // game may reach a hook with it set; the thunk and the stubs clear it before
 // C++ runs). The trap flag stays clear.
-constexpr std::uint32_t kLoadableFlags =
-    0x0001 | 0x0004 | 0x0010 | 0x0040 | 0x0080 | 0x0800 | 0x0002 | 0x0200 | 0x0400;
+constexpr std::uint32_t kLoadableFlags = 0x0001 | 0x0004 | 0x0010 | 0x0040 | 0x0080 | 0x0800 | 0x0002 | 0x0200 | 0x0400;
 constexpr std::uint32_t kStackAlignment = 16;
 constexpr std::uint32_t kWord = 4;
 
