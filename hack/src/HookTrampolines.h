@@ -4,9 +4,10 @@
 //
 // A jump patch sends the game to a trampoline (HookTrampolines.cpp). It keeps
 // kHookStackGap bytes of the game's free stack below the game's stack pointer,
-// saves the status flags and all registers (a HookContext), realigns the stack, calls its
-// body with the context and, once the body returns, restores every register
-// and the flags from the context, sets the stack pointer to the context's
+// saves the flags and all registers (a HookContext), clears the direction flag,
+// realigns the stack, calls its body with the context and, once the body
+// returns, restores every register, the status flags and the game's direction
+// flag from the context, sets the stack pointer to the context's
 // target and returns through the address stored there. A body therefore
 // performs the overwritten instructions (or the replacement the event asks
 // for) on the context: it changes saved registers and flags, reads and writes
@@ -31,6 +32,9 @@ constexpr std::uint32_t kHookStackGap = 256;
 // The game's stack words.
 constexpr std::uint32_t kStackWord = 4;
 
+// The direction flag: string instructions run downwards while it is set.
+constexpr std::uint32_t kFlagDirection = 0x400;
+
 // EFLAGS bits that arithmetic instructions define.
 constexpr std::uint32_t kFlagCarry = 0x001;
 constexpr std::uint32_t kFlagParity = 0x004;
@@ -45,7 +49,7 @@ constexpr std::uint32_t kStatusFlags = kFlagCarry | kFlagParity | kFlagAdjust | 
 // patch is the address just past the gap.
 struct HookContext {
   std::uint32_t edi, esi, ebp, espAtPushad, ebx, edx, ecx, eax;
-  std::uint32_t eflags;
+  std::uint32_t eflags;  // as the game left them; status flags and direction flag are given back
   std::uint32_t target;  // the stack pointer before the final return; the resume address lies there
   std::uint8_t gap[kHookStackGap];
 
@@ -129,29 +133,31 @@ void HookContext::ReturnFrom(std::uint32_t esp, std::uint32_t argumentBytes) {
 //
 // Each trampoline (AT&T syntax), entered by a jump with the game's stack
 // pointer E:
-//   lea  -(gap+8)(%esp), %esp   keep the gap, a target word and a flags word; LEA leaves the flags alone
+//   lea  -(gap+4)(%esp), %esp   keep the gap and a target word; LEA leaves the flags alone
+//   pushfl                      every flag, the direction flag among them: the flags word
 //   pushal                      every register: the HookContext
-//   lahf; seto %al; ...         the status flags into the flags word (SF, ZF, AF, PF and CF from AH,
-//                               OF shifted to bit 3 of AL, the two bytes swapped: OF at bit 11):
-//                               PUSHFD costs more than the rest, and only the status flags are ever
-//                               given back
+//   cld                         the body is C++, whose calling convention wants the direction
+//                               flag clear: the string instructions it compiles to (a key table
+//                               cleared by `rep stos`) would otherwise run downwards
 //   mov  %esp, %ebx             EBX survives the body (callee-saved) and is restored below
 //   and  $-16, %esp             the game keeps its stack 4-byte aligned only
 //   sub  $12, %esp; push %ebx   one argument, 16-byte aligned at the call
 //   call Hook<name>
 //   mov  %ebx, %esp
+//   bt $10; jnc; std            the game's own direction flag back, tested before the status
+//                               flags are loaded, since BT defines the carry
 //   (flags from the context)    POPFD costs more than the rest of the trampoline: bit 11 is
 //                               shifted to the top of AH and kept alone there, AH added to itself
 //                               overflows exactly when it was set (0x80 + 0x80), then SAHF loads
-//                               SF, ZF, AF, PF and CF from the low byte; the direction and system
-//                               flags are never changed by a body
+//                               SF, ZF, AF, PF and CF from the low byte; the system flags are never
+//                               changed by a body
 //   popal                       registers as the body left them (POPAD leaves the flags)
 //   lea  4(%esp), %esp          past the flags word
 //   pop  %esp                   the target word: the game's stack, one word below its resume point
 //   lea  4(%esp), %esp          the game's stack as the body asked
 //   jmp  *-4(%esp)              to the resume address; a jump, not a return, so the
 //                               processor's return predictions stay paired with the game's calls
-static_assert(kHookStackGap + 8 == 264, "the trampoline text below spells out the gap and the flags word");
+static_assert(kHookStackGap + 4 == 260, "the trampoline text below spells out the gap and the target word");
 static_assert(offsetof(HookContext, eflags) == 0x20, "the trampoline text below reads the flags there");
 #define BRINDLE_EMIT_TRAMPOLINE(name)                         \
   asm(".pushsection .text\n"                                  \
@@ -164,14 +170,10 @@ static_assert(offsetof(HookContext, eflags) == 0x20, "the trampoline text below 
       ".p2align 4\n"                                          \
       "HookTrampoline" #name                                  \
       ":\n"                                                   \
-      "  lea -264(%esp), %esp\n"                              \
+      "  lea -260(%esp), %esp\n"                              \
+      "  pushfl\n"                                            \
       "  pushal\n"                                            \
-      "  lahf\n"                                              \
-      "  seto %al\n"                                          \
-      "  shl $3, %al\n"                                       \
-      "  xchg %al, %ah\n"                                     \
-      "  movzwl %ax, %eax\n"                                  \
-      "  mov %eax, 32(%esp)\n"                                \
+      "  cld\n"                                               \
       "  mov %esp, %ebx\n"                                    \
       "  and $-16, %esp\n"                                    \
       "  sub $12, %esp\n"                                     \
@@ -179,6 +181,10 @@ static_assert(offsetof(HookContext, eflags) == 0x20, "the trampoline text below 
       "  call Hook" #name                                     \
       "\n"                                                    \
       "  mov %ebx, %esp\n"                                    \
+      "  btl $10, 32(%esp)\n"                                 \
+      "  jnc 1f\n"                                            \
+      "  std\n"                                               \
+      "1:\n"                                                  \
       "  movzwl 32(%esp), %eax\n"                             \
       "  shl $4, %ah\n"                                       \
       "  and $0x80, %ah\n"                                    \

@@ -25,7 +25,7 @@ enum Scratch : std::uint32_t { kKeepsAll, kFlags, kCdecl };
 
 struct RoutineCase {
   const char* name;
-  std::function<RunResult()> run;
+  std::function<RunResult(const gamedouble::RunOptions&)> run;
   Scratch scratch = kKeepsAll;
 };
 
@@ -58,13 +58,13 @@ class GameHooksTest : public GameDoubleTest {
   std::uint32_t DataStart() const { return game->CodeEnd(); }
   Bytes Data() const { return ReadBytes(DataStart(), game->Image().Base() + game->Image().Size() - DataStart()); }
 
-  Observation Observe(const RoutineCase& c, const Bytes& initialData) {
+  Observation Observe(const RoutineCase& c, const Bytes& initialData, const gamedouble::RunOptions& options = {}) {
     std::memcpy(reinterpret_cast<void*>(std::uintptr_t(DataStart())), initialData.data(), initialData.size());
     std::memset(&buffers, 0x5A, sizeof buffers);
     buffers.flagWord = 4;
     std::memset(game->Item(0), 0, gamedouble::CGameDouble::kItemSize);
     game->ClearCalls();
-    const RunResult run = c.run();
+    const RunResult run = c.run(options);
     const auto& r = run.after;
     Observation o{{r.eax, r.ecx, r.edx, r.ebx, r.ebp, r.esi, r.edi, r.eflags},
                   run.stackDelta,
@@ -115,36 +115,51 @@ class GameHooksTest : public GameDoubleTest {
 
   std::vector<RoutineCase> Cases() {
     auto& g = *game;
-    const auto plain = [&g](const char* name, Routine r) { return RoutineCase{name, [&g, r] { return g.Run(r); }}; };
+    using Options = gamedouble::RunOptions;
+    const auto plain = [&g](const char* name, Routine r) {
+      return RoutineCase{name, [&g, r](const Options& o) { return g.Run(r, {}, o); }};
+    };
     std::vector<RoutineCase> cases = {
         plain("DefineAllObjects", Routine::DefineAllObjects), plain("Frame", Routine::Frame),
         plain("SetUpItemLinkedLists", Routine::SetUpItemLinkedLists), plain("ScriptLoaded", Routine::ScriptLoaded),
         plain("LoadItems", Routine::LoadItems), plain("RollingBallDeath", Routine::RollingBallDeath),
         {"QueryFlagA",
-         [&g] { return g.Write(Place{0x4BF5C0, 0x4BF6F0, 0x4BF730, 0x51D01C}, 5u), g.Run(Routine::QueryFlagA); },
-         kFlags},
-        {"QueryFlagB",
-         [&g, this] {
-           g.Write(Place{0x7FD158, 0x7FD278, 0x7FD2B8, 0xE5C2BC}, Buffer(&buffers.flagWord));
-           return g.Run(Routine::QueryFlagB);
+         [&g](const Options& o) {
+           return g.Write(Place{0x4BF5C0, 0x4BF6F0, 0x4BF730, 0x51D01C}, 5u), g.Run(Routine::QueryFlagA, {}, o);
          },
          kFlags},
-        {"GetKeyStates", [&g, this] { return g.Run(Routine::GetKeyStates, {Buffer(buffers.keys)}); }},
+        {"QueryFlagB",
+         [&g, this](const Options& o) {
+           g.Write(Place{0x7FD158, 0x7FD278, 0x7FD2B8, 0xE5C2BC}, Buffer(&buffers.flagWord));
+           return g.Run(Routine::QueryFlagB, {}, o);
+         },
+         kFlags},
+        {"GetKeyStates",
+         [&g, this](const Options& o) { return g.Run(Routine::GetKeyStates, {Buffer(buffers.keys)}, o); }},
         {"GetJoypadStates",
-         [&g, this] { return g.Run(Routine::GetJoypadStates, {Buffer(&buffers.pads[0]), Buffer(&buffers.pads[1])}); },
+         [&g, this](const Options& o) {
+           return g.Run(Routine::GetJoypadStates, {Buffer(&buffers.pads[0]), Buffer(&buffers.pads[1])}, o);
+         },
          V() ? kCdecl : kKeepsAll},
-        {"LoadSampleCaller", [&g, this] { return g.Run(Routine::LoadSampleCaller, {Buffer(buffers.keys), 16, 3, 9}); },
+        {"LoadSampleCaller",
+         [&g, this](const Options& o) {
+           return g.Run(Routine::LoadSampleCaller, {Buffer(buffers.keys), 16, 3, 9}, o);
+         },
          kCdecl},
         // A fall speed of 150: e = 10.
-        {"FallDamage", [&g] { return g.Item(0)[32] = 150, g.Run(Routine::FallDamage, {Address(g.Item(0))}); }, kCdecl},
-        {"DivingRollLandDeath", [&g] { return g.Run(Routine::DivingRollLandDeath, {Address(g.Item(0))}); }},
-        {"FlipeffectCaller", [&g] { return g.Run(Routine::FlipeffectCaller, {5}); }},
-        {"ReplacedCall", [&g] { return g.Run(Routine::ReplacedCall, {0x10, 0x20, 0x30, 0x40}); }}};
+        {"FallDamage",
+         [&g](const Options& o) { return g.Item(0)[32] = 150, g.Run(Routine::FallDamage, {Address(g.Item(0))}, o); },
+         kCdecl},
+        {"DivingRollLandDeath",
+         [&g](const Options& o) { return g.Run(Routine::DivingRollLandDeath, {Address(g.Item(0))}, o); }},
+        {"FlipeffectCaller", [&g](const Options& o) { return g.Run(Routine::FlipeffectCaller, {5}, o); }},
+        {"ReplacedCall",
+         [&g](const Options& o) { return g.Run(Routine::ReplacedCall, {0x10, 0x20, 0x30, 0x40}, o); }}};
     if (!Editor()) cases.push_back(plain("LoadItemsSecond", Routine::LoadItemsSecond));
     for (std::uint32_t exit = 0; exit < 5; ++exit) {
-      cases.push_back({"Main", [&g, exit] {
+      cases.push_back({"Main", [&g, exit](const Options& o) {
                          g.SetMainBehaviour(0x3D0000 + exit, exit);
-                         return g.Run(Routine::Main, {g.At(0x400000), 0, 0, 1});
+                         return g.Run(Routine::Main, {g.At(0x400000), 0, 0, 1}, o);
                        }});
     }
     return cases;
@@ -178,17 +193,42 @@ TEST_P(GameHooksTest, PatchedRoutinesLeaveWhatTheOriginalsLeave) {
   }
 }
 
-// The trampolines give the game back each status flag it arrived with, alone and all together: the
-// routines above start with none set.
-TEST_P(GameHooksTest, PatchedRoutinesKeepEveryStatusFlag) {
-  constexpr std::uint32_t kStatus = 0x8D5;  // OF SF ZF AF PF CF
-  const auto flagsAfter = [this](const gamedouble::RunOptions& o) {
-    return std::vector<std::uint32_t>{
-        game->Run(Routine::Frame, {}, o).after.eflags & kStatus,
-        game->Run(Routine::ScriptLoaded, {}, o).after.eflags & kStatus,
-        game->Run(Routine::GetKeyStates, {Buffer(buffers.keys)}, o).after.eflags & kStatus};
+std::uint32_t CurrentFlags() {
+  std::uint32_t flags;
+  asm volatile("pushfl\n\tpopl %0" : "=r"(flags));
+  return flags;
+}
+
+constexpr std::uint32_t kStatus = 0x8D5;     // OF SF ZF AF PF CF
+constexpr std::uint32_t kDirection = 0x400;  // DF
+
+// The trampolines give the game back each status flag and the direction flag it arrived with, alone and all
+// together, and run their C++ with the direction flag clear. Entries the game calls as functions (cdecl rows)
+// are left out: the game's calls reach them with the flag clear, and they define the status flags themselves.
+TEST_P(GameHooksTest, PatchedRoutinesKeepEveryStatusFlagAndTheDirectionFlag) {
+  // Flags the unpatched double carries from entry to return, so that a hook losing one shows; the rest are
+  // set by game code (an `add esp` that releases a frame, QueryFlagA's test, QueryFlagB's subtraction,
+  // the key routine's own `cld`).
+  const std::pair<const char*, std::uint32_t> carriers[] = {{"RollingBallDeath", kStatus | kDirection},
+                                                            {"DivingRollLandDeath", kStatus | kDirection},
+                                                            {"QueryFlagA", kDirection},
+                                                            {"QueryFlagB", kDirection},
+                                                            {"Frame", kDirection},
+                                                            {"ScriptLoaded", kDirection},
+                                                            {"GetKeyStates", kStatus}};
+  std::vector<RoutineCase> cases = Cases();
+  std::erase_if(cases, [](const RoutineCase& c) { return c.scratch == kCdecl; });
+  const auto flagsAfter = [&](const gamedouble::RunOptions& o) {
+    std::vector<std::uint32_t> flags;
+    for (const RoutineCase& c : cases) {
+      std::memset(&buffers, 0x5A, sizeof buffers);
+      buffers.flagWord = 4;
+      flags.push_back(c.run(o).after.eflags & (kStatus | kDirection));
+    }
+    return flags;
   };
-  for (std::uint32_t flags : {0x001u, 0x004u, 0x010u, 0x040u, 0x080u, 0x800u, kStatus}) {
+  std::uint32_t handlerSawDirection = 0, events = 0;
+  for (std::uint32_t flags : {0x001u, 0x004u, 0x010u, 0x040u, 0x080u, 0x800u, kDirection, kStatus | kDirection}) {
     SCOPED_TRACE(flags);
     gamedouble::RunOptions options;
     options.registers.eflags = 0x202 | flags;
@@ -196,8 +236,53 @@ TEST_P(GameHooksTest, PatchedRoutinesKeepEveryStatusFlag) {
     const std::vector<std::uint32_t> original = flagsAfter(options);
     core = Load(u"core", 0);
     InstallCoreHooks(core);
-    g_Slots[0] = [](std::uint32_t, ModuleEventData*) { return 1u; };  // handled: the game's own code goes on
-    EXPECT_EQ(flagsAfter(options), original);
+    g_Slots[0] = [&](std::uint32_t, ModuleEventData*) {  // handled: the game's own code goes on
+      handlerSawDirection |= CurrentFlags() & kDirection;
+      ++events;
+      return 1u;
+    };
+    const std::vector<std::uint32_t> patched = flagsAfter(options);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      SCOPED_TRACE(cases[i].name);
+      const std::uint32_t compared = cases[i].scratch == kFlags ? kDirection : kStatus | kDirection;
+      EXPECT_EQ(patched[i] & compared, original[i] & compared);
+      for (const auto& [name, carried] : carriers) {
+        if (std::strcmp(name, cases[i].name) == 0) {
+          EXPECT_EQ(original[i] & carried, flags & carried) << "the row cannot catch a lost flag";
+        }
+      }
+    }
+  }
+  EXPECT_GT(events, 0u);
+  EXPECT_EQ(handlerSawDirection, 0u);
+}
+
+// Reply 7 clears the key table with the game's direction flag set or clear: exactly its 256 bytes, nothing
+// below or above it; the other replies leave the table as the modules or the game's reading left it.
+TEST_P(GameHooksTest, GetKeyStatesTouchesOnlyItsTableWhateverTheDirectionFlag) {
+  InstallCoreHooks(core);
+  std::uint8_t keyboard[256];
+  for (int i = 0; i < 256; ++i) keyboard[i] = std::uint8_t(i | 1);
+  game->SetKeyboard(keyboard);
+  constexpr std::size_t kGuard = 512;
+  std::vector<std::uint8_t> memory(kGuard + 256 + kGuard);
+  std::uint8_t* table = memory.data() + kGuard;
+  for (std::uint32_t direction : {0u, kDirection}) {
+    for (std::uint32_t reply : {7u, 11u, 1u}) {
+      SCOPED_TRACE(std::to_string(reply) + (direction != 0 ? " DF" : ""));
+      std::fill(memory.begin(), memory.end(), 0xA5);
+      Module<>(MODULEEVENT_GETKEYSTATES, reply);
+      gamedouble::RunOptions options;
+      options.registers.eflags = 0x202 | direction;
+      const RunResult run = game->Run(Routine::GetKeyStates, {Address(table)}, options);
+      EXPECT_EQ(run.after.eflags & kDirection, reply == 1 ? 0 : direction);  // the game's reading clears it
+      std::vector<std::uint8_t> expected;
+      for (std::size_t i = 0; i < memory.size(); ++i) {
+        const bool inTable = i >= kGuard && i < kGuard + 256;
+        expected.push_back(!inTable || reply == 11 ? 0xA5 : reply == 7 ? 0 : keyboard[i - kGuard]);
+      }
+      EXPECT_EQ(memory, expected);
+    }
   }
 }
 

@@ -258,6 +258,12 @@ class CArgumentFunction : public CArgument {
   Strong<CBaseObject> m_pFunction;
 };
 
+// The stream forms of arrays and maps: an array or map holding an element that cannot be serialised (an
+// object, or a nested value that cannot) reports no size (GetSerialisedSize false) rather than a size that
+// leaves the element out, since such a size would announce bytes that no Write produces; Write fails on it
+// too. Reading, a count larger than the bytes left in the stream (each element takes at least its type
+// byte, each map entry also its key's count byte) fails before anything is read or reserved: a count comes
+// from the sender and must not size an allocation by itself.
 class CArgumentArray : public CArgument {
  public:
   // At most this many elements fit the one-byte count of the stream form.

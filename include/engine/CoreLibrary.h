@@ -17,7 +17,9 @@ class CScripting;
 constexpr std::uint32_t kMaxPolygonPoints = 128;
 
 // Registers every entry of the library, in its fixed order, into the scripting object's "global"
-// namespace. Done once, by the scripting object's constructor.
+// namespace. Done once, by the scripting object's constructor. The values sdl.ticks and platform.ticks
+// are 64-bit integers (the tick counter as GetTicks keeps it): a 32-bit script integer would turn
+// negative after 24.8 days of uptime and wrap after 49.7.
 void RegisterCoreLibrary(CScripting* scripting);
 
 // The even-odd test of inPoly: the point lies inside when an odd number of edges (the last point joins

@@ -1,5 +1,17 @@
 #pragma once
 // Read-only TAR (ustar) archives as file managers. Paths inside an archive are case-sensitive.
+//
+// Where the reading departs from the plain ustar rule, and why:
+// - a ustar prefix is joined to the name with "/" ("dir" + "file.txt" is "dir/file.txt"), since writers
+//   split a long path at a "/" and drop that slash; joining them bare would name a file no one stored;
+// - empty and "." components ("a//b", "./a") name no directory of their own;
+// - a file that lies below a file, or a second entry of a name already in the tree, is logged
+//   ("TAR: ... lies below the file ...", "... is already in the archive ...") and ignored, the first
+//   entry kept: an archive is data from a server, so its faults are warnings, never assertions;
+// - octal fields skip leading blanks before their digits (as older writers pad them), then stop at the
+//   first character that is no octal digit; a field of blanks or NULs reads 0.
+// Errors: a header whose checksum fails empties the archive (false); an entry cut off by the end of the
+// stream keeps what there is and ends the reading, with a warning. Locking: none (the game's main thread).
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -2,6 +2,11 @@
 // Textures: surfaces of mip levels holding CARGB (0xAARRGGBB) words, and the PNG decoder that fills a
 // level from an engine stream.
 //
+// A level's pixels are CARGB words (bytes B, G, R, A in memory), not the bytes R, G, B, A in that order:
+// every user (the GUI's glyphs and quads, the 2-D renderer's surfaces, script colours) speaks CARGB, so
+// the conversion happens once, where bytes come in and go out: the PNG decoder and the texture chunk
+// (whose stored format-1 pixels stay R, G, B, A bytes) convert, nothing else does.
+//
 // Errors: false or null results; a level that cannot be filled keeps what it held. Sides above
 // kMaxSide are refused. Locking: none (a texture is loaded on one thread and then only read).
 #include <cstdint>

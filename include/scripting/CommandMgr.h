@@ -131,7 +131,10 @@ class CCommandMgr {
   CScripting* GetScripting() const { return m_pScripting; }
   Logger* GetLogger() const { return m_pLogger.Get(); }
 
-  // addCommandHandler, removeCommandHandler, hasCommandHandler and consoleCommand.
+  // addCommandHandler, removeCommandHandler, hasCommandHandler and consoleCommand. addCommandHandler and
+  // removeCommandHandler answer false to a caller with no resource (a handler must belong to the resource
+  // that stops it; a removal for no resource would take native handlers too); consoleCommand from such a
+  // caller runs unprivileged.
   void RegisterFunctions(CScripting* scripting);
 
  private:

@@ -187,6 +187,12 @@ class CEventMgr {
   ReflectedClass* GetEventClass() const { return m_pEventClass; }
   ReflectedClass* GetCancellableEventClass() const { return m_pCancellableClass; }
 
+  // addEvent, addEventHandler, removeEventHandler, bindEventHandler, unbindEventHandler and triggerEvent,
+  // with the classes Event and CancellableEvent. The type masks use the core library's letters, in which
+  // "c" is a function and "f" a number: addEventHandler is "sc" and bindEventHandler "sxc", not "sf" and
+  // "sxf", which would refuse every handler. removeEventHandler and unbindEventHandler answer false to a
+  // caller with no resource: a removal on behalf of no resource would take every handler of the type, the
+  // native ones too.
   void RegisterFunctions(CScripting* scripting);
 
  private:

@@ -117,6 +117,10 @@ class CKeyBinds {
   CResourceMgr* GetOwner() const { return m_pOwner; }
   CScripting* GetScripting() const { return m_pScripting; }
 
+  // bindKey, unbindKey, unbindAllKeys and the class KeyEvent. bindKey's mask is "iic|b": key code, key
+  // state, function, and the optional allow-repeat boolean stated in the mask rather than left unchecked
+  // ("iic" would accept no fourth argument). unbindKey answers false, and unbindAllKeys does nothing, for a
+  // caller with no resource: a removal on behalf of no resource would take the native binds too.
   void RegisterFunctions(CScripting* scripting);
 
  private:

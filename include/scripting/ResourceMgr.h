@@ -75,6 +75,11 @@ class CResourceMgr {
   void SetLoadSecondList(bool second) { m_bSecondList = second; }
 
  protected:
+  // platform, thisResource, findResourceByName, getResources, exportFunction, openFile, createFile,
+  // fileExists, loadTextFile and saveTextFile, with the class Resource. exportFunction's mask is "sc" (the
+  // name and the function it reads) where a bare "c" would refuse the name. The file functions and
+  // exportFunction act for the calling resource only: a caller with no resource gets null or false (and
+  // nothing is exported), since no resource's folder and rights stand behind its paths.
   void RegisterFunctions();
   void RegisterConstants();
 

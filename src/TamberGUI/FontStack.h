@@ -26,6 +26,10 @@ class CFontStack {
   CFontSize* GetPrimary() const { return m_pPrimary.get(); }
   const std::shared_ptr<CFontSize>& GetSharedPrimary() const { return m_pPrimary; }
   const std::vector<std::shared_ptr<CFontSize>>& GetFallbacks() const { return m_Fallbacks; }
+  // The advance of the stack's own glyph for U+0020 (as GetGlyph finds it), not of the primary size's glyph
+  // looked up there alone: the two agree whenever the primary face has a space, and a face without one
+  // (a symbol or emoji face as primary) then measures tabs and line ends by the fallback's space the text
+  // draws, not by its glyph 0 box. 0 without a primary size.
   float GetSpaceAdvance() const { return m_fSpaceAdvance; }
   float GetTabWidth() const { return m_fTabWidth; }
 

@@ -175,7 +175,8 @@ class CGlyphLayer {
   CGlyphLayer(const CGlyphLayer&) = delete;
   CGlyphLayer& operator=(const CGlyphLayer&) = delete;
 
-  // Glyphs wider or taller than this many pixels (before a strike's scale) are never rendered.
+  // Glyphs wider or taller than this many pixels (before a strike's scale) are never rendered. The cap
+  // bounds one glyph, not a page: the text layout asks only for the surfaces of glyphs that can show.
   static constexpr std::uint32_t kMaxSurfaceSide = 2048;
   // The rendered bitmap as a one-level texture of 0xAARRGGBB words, made once. Null for glyphs
   // without ink (spaces), for glyphs past kMaxSurfaceSide and when loading or rendering fails.
@@ -183,6 +184,8 @@ class CGlyphLayer {
   // A material drawing the surface, made once; null when there is no surface.
   Vexil3D::Material* GetMaterial();
 
+  // Whether the surface was made (it is made by the first GetSurface or GetMaterial).
+  bool HasSurface() const { return m_pSurface.Get() != nullptr; }
   const Metrics& GetMetrics() const { return m_Metrics; }
   const PixelMetrics& GetPixelMetrics() const { return m_Pixels; }
   bool AreMetricsValid() const { return m_bMetricsValid; }

@@ -177,7 +177,11 @@ class CText {
   tCharacterIndex CaretToCharacterIndex(const tCaretPosition& caret) const;
   float GetCaretX(const tCaretPosition& caret) const;
 
-  // Draws the glyphs (shadows first) at offset from the origin.
+  // Draws the glyphs (shadows first) at offset from the origin. A glyph's surface is made only when its
+  // quad, measured from the glyph's metrics with two pixels (at a strike's scale) for the bitmap's rounding,
+  // reaches into the clip rectangle and into the renderer's drawing area when the renderer reports one;
+  // glyphs wholly outside still lay the text out but are neither rendered nor sent. Nothing is made
+  // without a renderer.
   void RenderCharacters(Vexil3D::I2D* renderer, bool ignoreSelection, bool drawSelected, bool forceColour,
                         Vexil3D::CARGB colour, const Vexil3D::CVector2D& offset);
   // A filled quad per line of the first selection in the selection colour.

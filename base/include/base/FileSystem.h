@@ -37,7 +37,9 @@ class tReportedNames {
   std::unordered_set<std::u16string> m_names;
 };
 
-// How CFileSystem::OpenFile opens a file; OR them together.
+// How CFileSystem::OpenFile opens a file; OR them together. One flags word stands for five booleans in a
+// row (readable, writable, create if missing, prompt if missing, prompt on failure): a call names what it
+// asks for, and two swapped booleans cannot turn into the other request unseen.
 enum OpenFileFlags : std::uint32_t {
   kOpenFileRead = 1u << 0,
   kOpenFileWrite = 1u << 1,
@@ -68,7 +70,10 @@ class CFileSystem {
     // directory when directoryOk) sets it to false and succeeds without a host path.
     virtual bool TranslatePath(const char16_t* relative, bool fileOk, bool directoryOk, bool* exists,
                                char16_t* out, std::uint32_t outSize) = 0;
-    // True when the file was found; *stream is null when it exists but could not be opened.
+    // True when the file was found; *stream is null when it exists but could not be opened. A read-only
+    // mount point (physical or virtual) finds the file but refuses a writable open (null stream): the
+    // writable flag then guards writes as it guards creation, where a plain open would hand out a
+    // stream that writes through a mount made read-only.
     virtual bool OpenFile(const char16_t* relative, bool readable, bool writable, CStream** stream) = 0;
     virtual bool Exists(const char16_t* relative, bool fileOk, bool directoryOk) = 0;
     // An empty file (an existing one is replaced), or null.

@@ -2,6 +2,12 @@
 // The CustomFiles module's path mapper: a path the game asks for becomes a
 // stream of the game-side file system (base/FileSystem.h, g_FileSystem).
 //
+// The module also puts streams under the game's C runtime and Win32 file calls
+// (read, seek, write, length, close). The Win32-style read and write store the
+// bytes moved through their count pointer, when one is given, besides returning
+// them: the game's callers pass a count pointer as ReadFile and WriteFile take
+// one, and a caller that reads it must not see what the stack held before.
+//
 // Errors: a file no mount point opens or creates gives null; a path too long
 // for the file system's 260-character buffers is reported through g_AppContext
 // (fatal). Locking: none; all file traffic runs on the game's main thread.

@@ -6,6 +6,20 @@
 // game's globals to each remote player around the game's own control, draw and
 // item code.
 //
+// The module's tables (remote snapshots, list links, owners) hold an entry for
+// each of kMaxItemLimit (1,024) item numbers, not 256: IncreasedLimits raises the
+// item limit to 1,024, and the tables must cover every item number the game
+// may hand out whichever of the two modules loads first. The snapshots take
+// 3.9 MB, made at Init and freed at Unload.
+//
+// Owner rules, stricter than "switch to the owner whenever it is not the
+// current player": around an item's routine the module switches only to an
+// owner that is a linked remote player, and only while no remote player is
+// current already; it switches back only when it switched. An owner that is no
+// linked remote player (a player item gone since, an item made before the
+// list held it) has no snapshot worth loading, and a switch inside a switch
+// would save one remote player's state over the local snapshot.
+//
 // Errors: every call answers safely whatever the module's state: before the
 // module's Init, after its Unload, or with an item number outside the item
 // limit (features/ItemLimit.h), nothing is linked, no snapshot is reached (null)

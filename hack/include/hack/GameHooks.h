@@ -3,7 +3,8 @@
 // routine that installs them all as patches of the core module's record.
 //
 // Jump hooks go through trampolines that keep every register and the flags
-// the game relies on; the entries below are called by the game directly
+// the game relies on, and run their C++ with the direction flag clear (the
+// game gets its own back); the entries below are called by the game directly
 // (window procedure, sample loader call, replaced routines) or by the system
 // (crash filter). Every one of them copes with the game's 4-byte aligned
 // stack. What a hook carries from its event to its return path lives on the
@@ -40,6 +41,13 @@ HookStandInCalls& GetHookStandInCalls();
 // places, the second not on the IV Editor), FallDamage, RollingBallDeath,
 // DivingRollLandDeath, Flipeffect and ReplacedCall. The module's patches own
 // them: unloading the module puts the game's bytes back.
+//
+// The registers the hooks at a routine's end give back, where the game's
+// table says only "one" or "three": ScriptLoaded and LoadItems pop ESI (the
+// one word below the frame); game V's frame pops EDI, ESI and EBX, in that
+// order, before its frame is released. These are the registers the game's
+// routines saved there; restoring any other would hand the caller a
+// register it relies on with the routine's own value in it.
 void InstallCoreHooks(tHackModule* module);
 
 // The game's window procedure, replaced: raises WindowMessage; a combined

@@ -31,9 +31,10 @@ CGameDouble* g_Double = nullptr;
 enum PushadSlot : std::uint32_t { kEdi, kEsi, kEbp, kEsp, kEbx, kEdx, kEcx, kEax };
 constexpr std::uint8_t kPushadEaxOffset = 4 * kEax;
 
-// Flags a run may load: CF, PF, AF, ZF, SF, OF, the fixed bit 1 and IF. The
-// direction and trap flags stay clear, as the C++ side expects.
-constexpr std::uint32_t kLoadableFlags = 0x0001 | 0x0004 | 0x0010 | 0x0040 | 0x0080 | 0x0800 | 0x0002 | 0x0200;
+// Flags a run may load: CF, PF, AF, ZF, SF, OF, the fixed bit 1, IF and DF (the
+// game may reach a hook with it set; the thunk and the stubs clear it before
+// C++ runs). The trap flag stays clear.
+constexpr std::uint32_t kLoadableFlags = 0x0001 | 0x0004 | 0x0010 | 0x0040 | 0x0080 | 0x0800 | 0x0002 | 0x0200 | 0x0400;
 constexpr std::uint32_t kStackAlignment = 16;
 constexpr std::uint32_t kWord = 4;
 
@@ -101,11 +102,13 @@ extern "C" __attribute__((cdecl, force_align_arg_pointer)) std::uint32_t GameDou
   return g_Double->Dispatch(tag, pushad);
 }
 
+// A stub stands for a game routine, which gives its caller back every flag it
+// arrived with (the direction flag above all), whatever the C++ behind it does.
 void EmitStub(CEmitter& code, std::uint32_t tag, std::uint16_t argumentBytes) {
-  code.Pushad().Mov(EAX, ESP).Cld().Push(EAX).PushImm(tag);
+  code.Pushfd().Pushad().Mov(EAX, ESP).Cld().Push(EAX).PushImm(tag);
   code.Xor(EBP, EBP);  // ends the frame chain for unwinders in the C++ side
   code.Call(std::uint32_t(std::uintptr_t(&GameDoubleStubEntry))).AddEsp(2 * kWord);
-  code.StoreStack(kPushadEaxOffset, EAX).Popad();
+  code.StoreStack(kPushadEaxOffset, EAX).Popad().Popfd();
   if (argumentBytes != 0) {
     code.RetN(argumentBytes);
   } else {
@@ -488,7 +491,7 @@ std::uint32_t CGameDouble::Dispatch(std::uint32_t tag, std::uint32_t* pushad) {
   call.index = tag >> kTagIndexShift;
   call.eax = pushad[kEax], call.ecx = pushad[kEcx], call.edx = pushad[kEdx], call.ebx = pushad[kEbx];
   call.ebp = pushad[kEbp], call.esi = pushad[kEsi], call.edi = pushad[kEdi];
-  call.stackPointer = pushad[kEsp];
+  call.stackPointer = pushad[kEsp] + kWord;  // past the caller's flags, which the stub keeps
   const auto* stack = reinterpret_cast<const std::uint32_t*>(std::uintptr_t(call.stackPointer));
   call.returnAddress = stack[0];
   call.arguments.assign(stack + 1, stack + 1 + Arity(routine));

@@ -261,7 +261,7 @@ void WriteFallDamage(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
 
 void WriteRollingBallDeath(CCodeWriter& w, std::vector<std::uint32_t>& entries) {
   entries[std::size_t(Routine::RollingBallDeath)] =
-      w.PutBefore(In(w, kRollingBallDeath), [](CEmitter& e) { e.Xor(EDX, EDX); });
+      w.PutBefore(In(w, kRollingBallDeath), [](CEmitter& e) { e.MovImm(EDX, 0); });  // leaves the flags as they came
   CEmitter code = w.At(In(w, kRollingBallDeath));
   code.Load(EAX, Rt(w, kPlayerItemPointer));  // the 5 bytes of the place
   // The game code between the two resume places: the player dies.

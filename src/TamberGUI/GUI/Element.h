@@ -99,7 +99,8 @@ class CElement : public Vexil3D::CBaseObject {
   // Gives this element (or, when it cannot take it, its nearest focusable ancestor) the focus and
   // makes every ancestor that contains something focusable the focused child of its container.
   void Focus();
-  // Hands the focus on when this element is its container's focused child.
+  // Hands the focus on when this element is its container's focused child; the walk up ends where the
+  // focus lies in another branch (CElementContainer::FocusNext).
   void FocusNext();
   // The element's rectangle into the manager's dirty rectangle.
   void Invalidate();

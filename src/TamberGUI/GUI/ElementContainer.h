@@ -34,7 +34,11 @@ class CElementContainer {
   // state in it, the focus moves on, the name leaves the page's map and the parent links are
   // cleared. False when the element is not a child here.
   bool RemovePage(CElement* element);
-  // Hands the focus on from the leaving child (see CElement::FocusNext); walks up to the root.
+  // Hands the focus on from the leaving child (see CElement::FocusNext): the last other visible child that
+  // contains something focusable takes it; with none, the focus is cleared here and the walk goes one level
+  // up. It stops below the root at the first container whose focused child is not the one it came from:
+  // the focus there lies in another branch, which the leaving element never held, and climbing on would
+  // take it from that branch.
   void FocusNext(CElement* leaving);
   // Moves the child to the end of the list.
   void BringToTop(CElement* element);

@@ -47,7 +47,7 @@ inline FT_Library NewLibrary() {
   return library;
 }
 
-// Keeps every quad drawn.
+// Keeps every quad drawn; reports the viewport it is given.
 class RecordingI2D : public Vexil3D::I2D {
  public:
   struct Draw {
@@ -59,7 +59,7 @@ class RecordingI2D : public Vexil3D::I2D {
   bool IsReady() override { return true; }
   void BeginFrame() override {}
   void SetOption(int, int) override {}
-  void GetViewport(Vexil3D::CViewport* viewport) override { *viewport = {}; }
+  void GetViewport(Vexil3D::CViewport* out) override { *out = viewport; }
   bool DrawQuad(Vexil3D::Material* material, const Vexil3D::CQuad* quad) override {
     draws.push_back({material, quad->GetPosition().x, quad->GetPosition().y, quad->GetSize().x, quad->GetSize().y,
                      quad->GetColour(Vexil3D::CQuad::TOP_LEFT), quad->GetTextureOrigin().x,
@@ -68,6 +68,7 @@ class RecordingI2D : public Vexil3D::I2D {
   }
   void EndFrame() override {}
   std::vector<Draw> draws;
+  Vexil3D::CViewport viewport{};  // none by default: the renderer reports no drawing area
 };
 
 }  // namespace guitest

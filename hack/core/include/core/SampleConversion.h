@@ -2,6 +2,11 @@
 // Turning a decoded audio source into the game's own sample format: 16-bit signed samples with the game's
 // channel count, at the source's own rate (the game plays every sample at its device's rate, by design).
 //
+// The core's LoadSample converts where a plain copy would take two bytes per frame whatever the source
+// holds: a stereo, 8-bit, 24-bit or floating-point source copied that way fills the game's buffer with
+// half its frames or with noise, while converted it plays as the game's own samples do. A mono 16-bit
+// source, the common case, comes out byte for byte as the copy would give it.
+//
 // Errors: false when the source has no known length, no frames, a format it cannot be read in, or more frames
 // than one DirectSound buffer holds; nothing is kept then. Locks: none.
 #include <cstdint>
