@@ -325,7 +325,8 @@ TEST_P(SquirrelSupportTest, NativeClosuresAsHandlersLeaveTheThreadAndRunningList
   EXPECT_EQ(g_ScriptHost->GetRunningEnvironment(), nullptr);
   // Every handler of every firing ran: each Record twice; print of the event alone on OnProcess and OnRender2D.
   std::size_t instances = 0;
-  for (std::size_t at = printed.find("(instance : "); at != std::string::npos; at = printed.find("(instance : ", at + 1)) {
+  for (std::size_t at = printed.find("(instance : "); at != std::string::npos;
+       at = printed.find("(instance : ", at + 1)) {
     ++instances;
   }
   EXPECT_EQ(instances, std::size_t(2 * kRounds));
