@@ -243,6 +243,8 @@ void CReusedEvent::ResetFields(const CScriptObjectRef& instance) {
 void CReusedEvent::Drop() {
   // Letting go of the instance frees it, and its release hook drops the instance's reference on the event.
   m_instance.Release();
+  m_fields.clear();
+  m_fieldsKnown = false;
   if (m_pEvent != nullptr) {
     CEvent* event = m_pEvent;
     m_pEvent = nullptr;
@@ -255,9 +257,12 @@ bool CReusedEvent::Fire(CEventType* type, CScriptArguments* arguments) {
   CEvent* event = std::exchange(m_pEvent, nullptr);
   CScriptObjectRef instance = std::move(m_instance);
   if (event != nullptr && event->GetType() != type) {
+    // Another type may be of another host, whose class of events is another.
     instance.Release();
     event->Release();
     event = nullptr;
+    m_fields.clear();
+    m_fieldsKnown = false;
   }
   if (event == nullptr) event = new CEvent(type);
   // The defaults as a new event would read them now: a closure may have replaced one since the last firing.
@@ -267,10 +272,10 @@ bool CReusedEvent::Fire(CEventType* type, CScriptArguments* arguments) {
     // Held through the firing, so that afterwards the count tells whether anything else kept it.
     const HSQUIRRELVM v = host->GetVM();
     event->PushInstance(v);
-    m_fields.clear();
     if (sq_gettype(v, -1) == OT_INSTANCE) {
       instance.SetFromStack(v, -1);
-      FieldsOf(v, m_fields);
+      if (!m_fieldsKnown) FieldsOf(v, m_fields);
+      m_fieldsKnown = true;
     }
     sq_poptop(v);
   }

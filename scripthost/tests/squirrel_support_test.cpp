@@ -254,17 +254,20 @@ TEST_P(SquirrelSupportTest, EveryFiringSeesAnEventOfItsOwnAndAKeptOneStaysAsItWa
 
 // Fields a script gave Engine.Event before any event existed start at the class's default in every firing,
 // whatever the handler left in them, and what the handler stored goes with the firing: on the module's reused
-// event as on a new one. A field's default that changes later (a closure may still replace it) is the one the
-// next firing reads; a default array is the class's own, shared by every event.
+// event as on a new one, also after a kept event made the module start a new one. A field's default that
+// changes later (a closure may still replace it) is the one the next firing reads; a default array is the
+// class's own, shared by every event.
 TEST_P(SquirrelSupportTest, AReusedEventStartsWithEveryFieldAtItsClassDefault) {
   ASSERT_TRUE(
       Run(u"Engine.Event.count <- 0; Engine.Event.tag <- \"new\"; Engine.Event.held <- null;"
-          u"Engine.Event.shared <- []; Engine.Event.later <- 1; ::firing <- 0; ::weak <- null;"
+          u"Engine.Event.shared <- []; Engine.Event.later <- 1; ::firing <- 0; ::weak <- null; ::kept <- [];"
           u"local record = function(e, ...) {"
           u"  Engine.Record(::firing, e.count, e.tag, e.held, e.shared.len(), typeof e.later,"
           u"                e.IsDefaultPrevented() ? 1 : 0, ::weak == null ? \"gone\" : \"alive\");"
           u"  e.count += 10; e.tag = \"set\"; e.held = Engine.Vector3D(1, 2, 3); e.shared.append(::firing);"
-          u"  e.later = 5; ::weak = e.held.weakref(); e.PreventDefault(); ::firing++;"
+          u"  e.later = 5; ::weak = e.held.weakref(); e.PreventDefault();"
+          u"  if (::firing % 5 == 1) { ::kept.append(e); ::weak = null; }"  // a new event next time
+          u"  ::firing++;"
           u"};"
           u"foreach (name in [\"OnProcess\", \"OnRender2D\", \"OnFallDamage\"])"
           u"  Engine.EventSystem.GetEventType(name).AddHandler(record);"));

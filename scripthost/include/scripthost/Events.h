@@ -154,6 +154,8 @@ class CReusedEvent {
 
   CEvent* m_pEvent = nullptr;
   CScriptObjectRef m_instance;
-  // The instance's fields, found when it was made: a class gains no field once it has an instance.
+  // The fields of the class of events, found with its first instance here: a class gains no field once it has
+  // an instance, and every event of the machine is of that one class.
   std::vector<HSQMEMBERHANDLE> m_fields;
+  bool m_fieldsKnown = false;
 };
