@@ -28,6 +28,19 @@ class Guard {
   pthread_mutex_t& m_mutex;
 };
 
+// The real-time clock's reading milliseconds from now.
+timespec Deadline(std::uint32_t milliseconds) {
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += milliseconds / kMillisecondsPerSecond;
+  deadline.tv_nsec += static_cast<long>(milliseconds % kMillisecondsPerSecond) * kNanosecondsPerMillisecond;
+  if (deadline.tv_nsec >= kNanosecondsPerSecond) {
+    deadline.tv_nsec -= kNanosecondsPerSecond;
+    ++deadline.tv_sec;
+  }
+  return deadline;
+}
+
 }  // namespace
 
 DSoundClock::DSoundClock(std::uint32_t rate) : m_rate(rate), m_previous(SetDSoundBackend(this)) {}
@@ -75,15 +88,29 @@ std::uint32_t DSoundClock::Calls(DSoundCall call) const {
   return m_calls[static_cast<std::size_t>(call)];
 }
 
-bool DSoundClock::WaitForCalls(DSoundCall call, std::uint32_t count, std::uint32_t milliseconds) const {
-  timespec deadline{};
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += milliseconds / kMillisecondsPerSecond;
-  deadline.tv_nsec += static_cast<long>(milliseconds % kMillisecondsPerSecond) * kNanosecondsPerMillisecond;
-  if (deadline.tv_nsec >= kNanosecondsPerSecond) {
-    deadline.tv_nsec -= kNanosecondsPerSecond;
-    ++deadline.tv_sec;
+void DSoundClock::HoldNext(DSoundCall call) {
+  Guard guard(m_mutex);
+  m_hold = call;
+}
+
+bool DSoundClock::WaitUntilHeld(std::uint32_t milliseconds) const {
+  const timespec deadline = Deadline(milliseconds);
+  Guard guard(m_mutex);
+  while (!m_holding) {
+    if (pthread_cond_timedwait(&m_called, &m_mutex, &deadline) != 0) return m_holding;
   }
+  return true;
+}
+
+void DSoundClock::Resume() {
+  Guard guard(m_mutex);
+  m_hold = DSoundCall::Count;
+  m_holding = false;
+  pthread_cond_broadcast(&m_called);
+}
+
+bool DSoundClock::WaitForCalls(DSoundCall call, std::uint32_t count, std::uint32_t milliseconds) const {
+  const timespec deadline = Deadline(milliseconds);
   Guard guard(m_mutex);
   while (m_calls[static_cast<std::size_t>(call)] < count) {
     if (pthread_cond_timedwait(&m_called, &m_mutex, &deadline) != 0) return m_calls[static_cast<std::size_t>(call)] >= count;
@@ -110,6 +137,12 @@ void DSoundClock::CloseDevice(DSoundMixer& mixer) {
 
 HRESULT DSoundClock::BeforeCall(DSoundCall call) {
   Guard guard(m_mutex);
+  if (call == m_hold && !m_holding) {
+    m_hold = DSoundCall::Count;
+    m_holding = true;
+    pthread_cond_broadcast(&m_called);
+    while (m_holding) pthread_cond_wait(&m_called, &m_mutex);
+  }
   for (auto it = m_failures.begin(); it != m_failures.end(); ++it) {
     if (it->call != call) continue;
     const HRESULT result = it->result;

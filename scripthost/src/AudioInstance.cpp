@@ -179,24 +179,91 @@ std::uint32_t CDSoundAudioInstance::FillHalf(std::uint32_t half) {
   return flag;
 }
 
+std::uint32_t CDSoundAudioInstance::TakeCursor(std::uint32_t* entered) {
+  const auto cursorHalf = [this] {
+    DWORD play = 0;
+    if (FAILED(m_pBuffer->GetCurrentPosition(&play, nullptr))) play = 0;
+    return std::min<std::uint32_t>(play / m_BlockAlign / m_HalfFrames, kHalves - 1);
+  };
+  for (;;) {
+    const std::uint32_t before = cursorHalf();
+    for (std::uint32_t half = 0; half < kHalves; ++half) {
+      if (WaitForSingleObject(m_Halves[half].m_hEvent, 0) == WAIT_OBJECT_0) *entered |= 1u << half;
+    }
+    // A crossing between the reads may have set an event after it was looked at: look again.
+    const std::uint32_t after = cursorHalf();
+    if (after == before) return after;
+  }
+}
+
+void CDSoundAudioInstance::EndPlayback() {
+  m_pBuffer->Stop();
+  m_pBuffer->SetCurrentPosition(0);
+  if (m_pCurrent != nullptr) m_pCurrent->m_pSource->Seek(0);
+  m_Halves[0].m_StartFrame = 0;
+  m_Halves[0].m_pEntry = m_pCurrent;
+  m_Halves[0].m_Holding = false;
+  m_PausedFrame = 0;
+}
+
+void CDSoundAudioInstance::Hold(std::uint32_t half, CAudioQueueEntry* entry, std::uint32_t frame) {
+  void* region = nullptr;
+  DWORD bytes = 0;
+  if (SUCCEEDED(m_pBuffer->Lock(half * m_HalfBytes, m_HalfBytes, &region, &bytes, nullptr, nullptr, 0))) {
+    std::memset(region, 0, bytes);
+    m_pBuffer->Unlock(region, bytes, nullptr, 0);
+  }
+  tHalf& record = m_Halves[half];
+  record.m_Flag = kHalfEmpty;
+  record.m_StartFrame = frame;
+  record.m_pEntry = entry;
+  record.m_Holding = true;
+}
+
+bool CDSoundAudioInstance::Refill(std::uint32_t half) {
+  for (;;) {
+    tHalf& record = m_Halves[half];
+    const std::int32_t position = m_pCurrent != nullptr ? m_pCurrent->m_pSource->GetPosition() : 0;
+    record.m_StartFrame = static_cast<std::uint32_t>(std::max<std::int32_t>(position, 0));
+    record.m_pEntry = m_pCurrent;
+    record.m_Holding = false;
+    record.m_Flag = FillHalf(half);
+    m_Ahead = half;
+    // Entries during the fill were of the half's old sound.
+    std::uint32_t entered = 0;
+    const std::uint32_t cursor = TakeCursor(&entered);
+    if ((entered & (1u << half)) == 0) return true;
+    if (cursor != half) {
+      // The cursor crossed all of the half before its sound was there and plays the other half again.
+      Hold(cursor, record.m_pEntry, record.m_StartFrame);
+      return true;
+    }
+    // The cursor overtook the fill inside the half: it plays on from there, and the other half is due now.
+    if (record.m_Flag == kHalfEmpty) {
+      EndPlayback();
+      return false;
+    }
+    half = 1 - half;
+  }
+}
+
 bool CDSoundAudioInstance::OnHalfEntered(std::uint32_t half) {
   tLockGuard guard(*this);
-  if (m_Halves[half].m_Flag == kHalfEmpty) {
+  std::uint32_t entered = 1u << half;
+  const std::uint32_t cursor = TakeCursor(&entered);
+  // The cursor has not reached the next sound yet (an event already taken with the position it showed).
+  if ((entered & (1u << m_Ahead)) == 0) return true;
+  if (m_Halves[m_Ahead].m_Flag == kHalfEmpty) {
     // The cursor entered a half with nothing new: playback ends here, ready to start over.
-    m_pBuffer->Stop();
-    m_pBuffer->SetCurrentPosition(0);
-    if (m_pCurrent != nullptr) m_pCurrent->m_pSource->Seek(0);
-    m_Halves[0].m_StartFrame = 0;
-    m_Halves[0].m_pEntry = m_pCurrent;
-    m_PausedFrame = 0;
+    EndPlayback();
     return false;
   }
-  tHalf& other = m_Halves[1 - half];
-  const std::int32_t position = m_pCurrent != nullptr ? m_pCurrent->m_pSource->GetPosition() : 0;
-  other.m_StartFrame = static_cast<std::uint32_t>(std::max<std::int32_t>(position, 0));
-  other.m_pEntry = m_pCurrent;
-  other.m_Flag = FillHalf(1 - half);
-  return true;
+  // The cursor left the next sound behind, or came round to it again: it plays what it played before.
+  if (cursor != m_Ahead || (entered & (1u << (1 - m_Ahead))) != 0) {
+    const std::int32_t position = m_pCurrent != nullptr ? m_pCurrent->m_pSource->GetPosition() : 0;
+    Hold(cursor, m_pCurrent, static_cast<std::uint32_t>(std::max<std::int32_t>(position, 0)));
+  }
+  return Refill(1 - cursor);
 }
 
 bool CDSoundAudioInstance::BufferPlaying() {
@@ -213,12 +280,12 @@ bool CDSoundAudioInstance::Locate(CAudioQueueEntry** entry, std::uint32_t* frame
   const tHalf& record = m_Halves[half];
   CAudioQueueEntry* at = record.m_pEntry;
   if (at == nullptr) {
-    // Nothing was written for that half yet: the resume point stands.
+    // No Play has set the halves yet.
     *entry = m_pCurrent;
     *frame = m_PausedFrame;
     return false;
   }
-  std::uint64_t position = std::uint64_t{record.m_StartFrame} + (frames - half * m_HalfFrames);
+  std::uint64_t position = std::uint64_t{record.m_StartFrame} + (record.m_Holding ? 0 : frames - half * m_HalfFrames);
   std::uint32_t length = 0;
   while (at->m_pSource->GetLength(&length) && position >= length) {
     *advanced = true;
@@ -281,10 +348,15 @@ void CDSoundAudioInstance::Play() {
     m_pBuffer->SetCurrentPosition(0);
     m_Halves[0].m_StartFrame = frame;
     m_Halves[0].m_pEntry = start;
+    m_Halves[0].m_Holding = false;
     m_Halves[0].m_Flag = FillHalf(0);
+    m_Ahead = 0;
     ResetEvent(m_Halves[0].m_hEvent);
-    m_Halves[1].m_Flag = kHalfEmpty;
-    m_Halves[1].m_pEntry = nullptr;
+    // Until the thread fills it, half 1 holds old sound: should the cursor reach it first, the position waits
+    // where half 0's sound ends (in the entry current after the fill, not the paused frame's).
+    const std::int32_t next = m_pCurrent->m_pSource->GetPosition();
+    m_Halves[1] = {kHalfEmpty, static_cast<std::uint32_t>(std::max<std::int32_t>(next, 0)), m_Halves[1].m_hEvent,
+                   m_pCurrent, true};
     ResetEvent(m_Halves[1].m_hEvent);
     if (FAILED(m_pBuffer->Play(0, 0, DSBPLAY_LOOPING))) return;
     ResetEvent(m_Thread.m_hStopEvent);

@@ -17,6 +17,22 @@ CClassBinding* BindingOf(CEventTypeRegistry* registry, ScriptClass which) {
   return host != nullptr ? host->GetBinding(which) : nullptr;
 }
 
+// The per-instance fields of the class of the instance on top of the stack (not the methods and statics, which
+// the class keeps).
+void FieldsOf(HSQUIRRELVM v, std::vector<HSQMEMBERHANDLE>& fields) {
+  if (SQ_FAILED(sq_getclass(v, -1))) return;
+  sq_pushnull(v);
+  while (SQ_SUCCEEDED(sq_next(v, -2))) {
+    // Key and value on the iterator: the lookup takes a copy of the key.
+    const SQInteger iterator = sq_gettop(v) - 2;
+    sq_push(v, -2);
+    HSQMEMBERHANDLE handle;
+    if (SQ_SUCCEEDED(sq_getmemberhandle(v, iterator - 1, &handle)) && !handle._static) fields.push_back(handle);
+    sq_settop(v, iterator);
+  }
+  sq_pop(v, 2);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -212,9 +228,23 @@ void CEvent::Trigger(CScriptArguments* arguments, CScriptEnvironment* filter) {
 // ---------------------------------------------------------------------------------------------------------------
 // Reused events
 
+void CReusedEvent::ResetFields(const CScriptObjectRef& instance) {
+  const HSQUIRRELVM v = instance.GetVM();
+  instance.Push(v);
+  if (SQ_SUCCEEDED(sq_getclass(v, -1))) {
+    for (const HSQMEMBERHANDLE& field : m_fields) {
+      if (SQ_SUCCEEDED(sq_getbyhandle(v, -1, &field))) sq_setbyhandle(v, -3, &field);
+    }
+    sq_poptop(v);
+  }
+  sq_poptop(v);
+}
+
 void CReusedEvent::Drop() {
   // Letting go of the instance frees it, and its release hook drops the instance's reference on the event.
   m_instance.Release();
+  m_fields.clear();
+  m_fieldsKnown = false;
   if (m_pEvent != nullptr) {
     CEvent* event = m_pEvent;
     m_pEvent = nullptr;
@@ -227,17 +257,26 @@ bool CReusedEvent::Fire(CEventType* type, CScriptArguments* arguments) {
   CEvent* event = std::exchange(m_pEvent, nullptr);
   CScriptObjectRef instance = std::move(m_instance);
   if (event != nullptr && event->GetType() != type) {
+    // Another type may be of another host, whose class of events is another.
     instance.Release();
     event->Release();
     event = nullptr;
+    m_fields.clear();
+    m_fieldsKnown = false;
   }
   if (event == nullptr) event = new CEvent(type);
+  // The defaults as a new event would read them now: a closure may have replaced one since the last firing.
+  if (!instance.IsNull() && !m_fields.empty()) ResetFields(instance);
   CScriptHost* host = type->GetHost();
   if (instance.IsNull() && host != nullptr && type->m_handlers.m_pHead != nullptr) {
     // Held through the firing, so that afterwards the count tells whether anything else kept it.
     const HSQUIRRELVM v = host->GetVM();
     event->PushInstance(v);
-    if (sq_gettype(v, -1) == OT_INSTANCE) instance.SetFromStack(v, -1);
+    if (sq_gettype(v, -1) == OT_INSTANCE) {
+      instance.SetFromStack(v, -1);
+      if (!m_fieldsKnown) FieldsOf(v, m_fields);
+      m_fieldsKnown = true;
+    }
     sq_poptop(v);
   }
   event->Trigger(arguments, nullptr);
@@ -252,6 +291,8 @@ bool CReusedEvent::Fire(CEventType* type, CScriptArguments* arguments) {
     event->m_preventDefault = 0;
     m_pEvent = event;
     m_instance = std::move(instance);
+    // What the handlers stored goes now, as it would with the event.
+    if (!m_fields.empty()) ResetFields(m_instance);
   } else {
     instance.Release();
     event->Release();

@@ -263,6 +263,215 @@ TEST(AudioInstanceThread, QueueingWhilePlaying) {
   rig.Advance(900, [](std::uint32_t t) { return t < 600 ? t : t < 800 ? 900.0f + (t - 600) : kSilence; });
 }
 
+// ---- A late streaming thread --------------------------------------------------------------------------------
+
+using Entries = std::vector<std::tuple<std::uint32_t, float, bool>>;
+
+// The sound of a queue from its first frame: each entry's counting values in turn (a looping entry forever),
+// then silence. Index i is the i-th frame of that sound.
+struct Sound {
+  Entries entries;
+  // The entry (by its place in the queue) and frame of index i; past the end, ended at frame 0 of the first.
+  std::pair<std::uint32_t, std::uint32_t> Place(std::uint32_t i, bool* ended = nullptr) const {
+    for (std::uint32_t n = 0; n < entries.size(); ++n) {
+      const auto& [frames, base, loop] = entries[n];
+      if (loop && frames != 0) return {n, i % frames};
+      if (i < frames) return {n, i};
+      i -= frames;
+    }
+    if (ended != nullptr) *ended = true;
+    return {0, 0};
+  }
+  float Value(std::uint32_t i) const {
+    bool ended = false;
+    const auto [n, frame] = Place(i, &ended);
+    return ended ? kSilence : std::get<1>(entries[n]) + float(frame);
+  }
+};
+
+std::uint32_t PlaceInQueue(CAudioInstance& instance, CAudioQueueEntry* entry) {
+  std::uint32_t n = 0;
+  for (CAudioQueueEntry* at = instance.GetFirstEntry(); at != nullptr && at != entry; at = at->m_pNext) ++n;
+  return n;
+}
+
+// Plays from `from` to `to` (frames since Play, the thread settled) and checks every frame and the position
+// after each step: silence until resumeAt with the position held at index resumeFrom, then the sound on from
+// resumeFrom. Steps end at every half so that the refills keep up.
+void PlayOn(Rig& rig, const Sound& sound, std::uint32_t from, std::uint32_t to, std::uint32_t resumeAt,
+            std::uint32_t resumeFrom) {
+  const auto indexAt = [&](std::uint32_t t) { return t < resumeAt ? resumeFrom : resumeFrom + (t - resumeAt); };
+  for (std::uint32_t t = from; t < to;) {
+    const std::uint32_t chunk = std::min(to - t, kHalf - t % kHalf);
+    rig.clock.Advance(chunk);
+    rig.fills += (t % kRing + chunk) / kHalf - (t % kRing) / kHalf;
+    rig.Settle();
+    const std::vector<float> out = rig.clock.Output();
+    for (std::uint32_t k = 0; k < chunk; ++k) {
+      const std::uint32_t now = t + k;
+      const float want = now < resumeAt ? kSilence : sound.Value(indexAt(now));
+      ASSERT_EQ(out[2 * k], want == kSilence ? 0.0f : want) << "at " << now;
+    }
+    t += chunk;
+    bool ended = false;
+    CAudioQueueEntry* entry = nullptr;
+    const std::uint32_t frame = rig.Sample(&ended, &entry);
+    bool past = false;
+    const auto [n, expected] = sound.Place(indexAt(t), &past);
+    ASSERT_EQ((std::vector<std::uint32_t>{PlaceInQueue(*rig.instance, entry), frame, ended}),
+              (std::vector<std::uint32_t>{n, expected, past}))
+        << "position at " << t;
+  }
+}
+
+enum class Late { Fill, Wake };
+
+// Halves of 250 frames; the cursor enters half 1 at 250, and the refill of half 0 (frames 500-749) is due by
+// 500. The thread is held from 250 to `release`: inside that refill (Fill, as a slow decoder would) or before
+// it looks at the cursor at all (Wake, as a thread the system left waiting). From then on the sound must go on
+// in order, worked by hand: silence (the position held) until resumeAt, then index resumeFrom onward.
+struct UnderrunCase {
+  Late late;
+  std::uint32_t release;
+  std::uint32_t resumeAt, resumeFrom;
+  std::uint32_t writes;  // buffer writes the thread makes at its release
+};
+
+const UnderrunCase kUnderruns[] = {
+    // In time: nothing to see.
+    {Late::Fill, 450, 450, 450, 1},
+    {Late::Wake, 300, 300, 300, 1},
+    {Late::Wake, 499, 499, 499, 1},
+    // The refill ends inside its own half, under the cursor: the half plays on from the cursor.
+    {Late::Fill, 500, 500, 500, 2},
+    {Late::Fill, 510, 510, 510, 2},
+    {Late::Fill, 740, 740, 740, 2},
+    // The refill ends with the cursor past it, both half events pending (the half under the cursor was
+    // played before): silence until the cursor reaches the refilled half, which plays from 500.
+    {Late::Fill, 750, 1000, 500, 2},
+    {Late::Fill, 760, 1000, 500, 2},
+    {Late::Fill, 990, 1000, 500, 2},
+    // A whole turn late: the cursor is back in the refilled half and plays on from there.
+    {Late::Fill, 1000, 1000, 500, 2},
+    {Late::Fill, 1100, 1100, 600, 2},
+    // A late wake-up: the half under the cursor is silenced and 500 on goes into the other.
+    {Late::Wake, 500, 750, 500, 2},
+    {Late::Wake, 510, 750, 500, 2},
+    {Late::Wake, 760, 1000, 500, 2},
+    {Late::Wake, 1010, 1250, 500, 2},
+};
+
+// Queues whose entries end inside the late halves, on the held position and right after it, and a loop.
+const Entries kLayouts[] = {
+    {{3000, 0, false}},
+    {{600, 10000, false}, {2400, 20000, false}},
+    {{500, 10000, false}, {250, 20000, false}, {1500, 30000, false}},
+    {{520, 10000, false}, {230, 20000, false}, {1500, 30000, false}},
+    {{700, 0, true}},
+};
+
+// Makes the thread late for the cursor's entry into half 1 and lets it go at release; settled afterwards.
+void MakeLate(Rig& rig, Late late, std::uint32_t release, std::uint32_t writes) {
+  auto* instance = static_cast<CDSoundAudioInstance*>(rig.instance.get());
+  if (late == Late::Fill) {
+    rig.clock.HoldNext(DSoundCall::Lock);
+  } else {
+    instance->Lock();
+  }
+  rig.clock.Advance(1);
+  if (late == Late::Fill) {
+    ASSERT_TRUE(rig.clock.WaitUntilHeld(kDeadlineMs));
+  }
+  rig.clock.Advance(release - kHalf);
+  late == Late::Fill ? rig.clock.Resume() : instance->Unlock();
+  rig.fills += writes;
+  rig.cursor = release % kRing;
+  rig.Settle();
+}
+
+TEST(AudioInstanceThread, ALateThreadPlaysTheHalvesInOrderAndThePositionNeverGoesBack) {
+  for (const Entries& layout : kLayouts) {
+    const Sound sound{layout};
+    for (const UnderrunCase& c : kUnderruns) {
+      SCOPED_TRACE(testing::Message() << (c.late == Late::Fill ? "late fill " : "late wake ") << c.release
+                                      << ", first entry " << std::get<0>(layout[0]));
+      Rig rig(std::initializer_list<std::tuple<std::uint32_t, float, bool>>{});
+      for (const auto& [frames, base, loop] : layout) {
+        auto* source = new CountingSource(frames, kRate, 1, 32, base);
+        rig.instance ? rig.instance->QueueSource(source, loop)
+                     : rig.instance.reset(rig.device->CreateInstance(nullptr, source, loop));
+        source->Release();
+      }
+      rig.Play();
+      PlayOn(rig, sound, 0, kHalf - 1, 0, 0);
+      MakeLate(rig, c.late, c.release, c.writes);
+      PlayOn(rig, sound, c.release, c.resumeAt + 2 * kRing, c.resumeAt, c.resumeFrom);
+    }
+  }
+}
+
+// Stop keeps the held position while the cursor crosses the silenced half, and Play goes on from there with
+// nothing skipped.
+TEST(AudioInstanceThread, StopAfterALateRefillKeepsAPlaceInsideItsEntry) {
+  const Sound sound{{{600, 10000, false}, {2400, 20000, false}}};
+  // {stop at, index kept}: in the silence, on its end, in the refilled half across the entries' boundary.
+  const std::pair<std::uint32_t, std::uint32_t> stops[] = {
+      {770, 500}, {999, 500}, {1000, 500}, {1100, 600}, {1260, 760}};
+  for (const auto& [stopAt, kept] : stops) {
+    SCOPED_TRACE(stopAt);
+    Rig rig({{600, 10000, false}, {2400, 20000, false}});
+    rig.Play();
+    PlayOn(rig, sound, 0, kHalf - 1, 0, 0);
+    MakeLate(rig, Late::Fill, 760, 2);
+    PlayOn(rig, sound, 760, stopAt, 1000, 500);
+    rig.Stop();
+    CAudioQueueEntry* entry = nullptr;
+    const std::uint32_t frame = rig.Sample(nullptr, &entry);
+    const auto [n, expected] = sound.Place(kept);
+    EXPECT_EQ((std::vector<std::uint32_t>{PlaceInQueue(*rig.instance, entry), frame}),
+              (std::vector<std::uint32_t>{n, expected}));
+    rig.Play();
+    PlayOn(rig, sound, 0, 2 * kRing, 0, kept);
+  }
+}
+
+// The first refill late: the position waits where half 0's sound ends, in the entry that sound ended in (not
+// at the paused frame of the entry Play began in), and the sound goes on from there.
+TEST(AudioInstanceThread, ALateFirstRefillHoldsThePositionInTheEntryWhereHalfZeroEnded) {
+  const Sound sound{{{700, 1000, false}, {300, 5000, false}, {2000, 9000, false}}};
+  // {release, resumeAt}: the cursor in half 1 (silenced until 500) or back in half 0 (silenced until 750).
+  for (const auto& [release, resumeAt] : {std::pair{260u, 500u}, std::pair{499u, 500u}, std::pair{600u, 750u}}) {
+    SCOPED_TRACE(release);
+    Rig rig({{700, 1000, false}, {300, 5000, false}, {2000, 9000, false}});
+    rig.instance->SetSample(rig.instance->GetFirstEntry(), 600);
+    auto* instance = static_cast<CDSoundAudioInstance*>(rig.instance.get());
+    instance->Lock();
+    instance->Play();
+    rig.playing = true;
+    // {time, index}: half 0 plays 600-749 of the queue (into the second entry); past it the position holds.
+    // Back in half 0 with the thread still held, the position is the old sound's: not looked at.
+    for (const auto& [at, index] : {std::pair{50u, 650u}, std::pair{100u, 700u}, std::pair{249u, 849u},
+                                    std::pair{250u, 850u}, std::pair{std::min(release, 2 * kHalf - 1), 850u}}) {
+      rig.clock.Advance(at - rig.cursor);
+      rig.cursor = at;
+      CAudioQueueEntry* entry = nullptr;
+      bool ended = true;
+      const std::uint32_t frame = rig.Sample(&ended, &entry);
+      const auto [n, expected] = sound.Place(index);
+      EXPECT_EQ((std::vector<std::uint32_t>{PlaceInQueue(*rig.instance, entry), frame, ended}),
+                (std::vector<std::uint32_t>{n, expected, 0}))
+          << "at " << at;
+    }
+    rig.clock.Advance(release - rig.cursor);
+    rig.cursor = release;
+    instance->Unlock();
+    // Play's own fill, then the silenced half and the refill.
+    rig.fills = 3;
+    rig.Settle();
+    PlayOn(rig, sound, release, resumeAt + 2 * kRing, resumeAt, 850);
+  }
+}
+
 TEST(AudioInstanceThread, DestructionInEveryState) {
   enum class State { Created, Playing, Stopped, Ended, Lost, DeviceGone };
   for (State state : {State::Created, State::Playing, State::Stopped, State::Ended, State::Lost, State::DeviceGone}) {

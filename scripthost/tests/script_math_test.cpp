@@ -115,6 +115,50 @@ TEST(ScriptMath, FormulasAgreeWithDoublePrecisionReferences) {
   }
 }
 
+// Views whose basis is no axis and whose up is neither unit nor square to the view, worked by hand in
+// sevenths and thirds (Pythagorean triples keep every axis rational): m[0..2][c] holds axis c, row 3 the
+// negated dot products with the eye. A transposed basis, swapped axes or a dropped normalisation fails here,
+// which the axis-aligned views (identity bases) let through.
+struct LookAtCase {
+  bool leftHanded;
+  float eye[3], at[3], up[3];
+  float expected[16];
+  float divisor;  // of every expected element but m[3][3]
+};
+
+TEST(ScriptMath, LookAtOfSkewedViewsMatchesTheHandWorkedBasis) {
+  const LookAtCase cases[] = {
+      // at - eye = (2, 1, 2): z = (2, 1, 2) / 3, up x z = (1, 2, -2), y = (-2, 2, 1) / 3.
+      {true, {1, 2, 3}, {3, 3, 5}, {0, 3, 3}, {1, -2, 2, 0, 2, 2, 1, 0, -2, 1, 2, 0, 1, -5, -10, 3}, 3},
+      // z = (eye - at) / 3 = -(2, 1, 2) / 3: x flips with z, y stays.
+      {false, {1, 2, 3}, {3, 3, 5}, {0, 3, 3}, {-1, -2, -2, 0, -2, 2, -1, 0, 2, 1, -2, 0, -1, -5, 10, 3}, 3},
+      // at - eye = 2 x (-6, 3, 2): z = (-6, 3, 2) / 7, up x z = (2, 6, -3), y = (-3, -2, -6) / 7.
+      {true, {-4, 5, -1}, {-16, 11, 3}, {3, -5, -8}, {2, -3, -6, 0, 6, -2, 3, 0, -3, -6, 2, 0, -25, -8, -37, 7}, 7},
+      {false, {-4, 5, -1}, {-16, 11, 3}, {3, -5, -8}, {-2, -3, 6, 0, -6, -2, -3, 0, 3, -6, -2, 0, 25, -8, 37, 7}, 7},
+  };
+  for (const LookAtCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+    Matrix4 m;
+    (c.leftHanded ? MatrixLookAtLH : MatrixLookAtRH)(m, c.eye, c.at, c.up);
+    for (std::uint32_t i = 0; i < Matrix4::kElements; ++i) {
+      const float expected = i == 15 ? 1.0f : c.expected[i] / c.divisor;
+      EXPECT_NEAR(m.Element(i), expected, 2e-6) << "element " << i;
+    }
+    // The eye goes to the origin and the target onto the view axis, ahead (LH) or behind (RH).
+    float eye[3], at[3];
+    MatrixTransformCoordinate(eye, m, c.eye);
+    MatrixTransformCoordinate(at, m, c.at);
+    const float distance =
+        std::sqrt((c.at[0] - c.eye[0]) * (c.at[0] - c.eye[0]) + (c.at[1] - c.eye[1]) * (c.at[1] - c.eye[1]) +
+                  (c.at[2] - c.eye[2]) * (c.at[2] - c.eye[2]));
+    const float viewed[3] = {0, 0, c.leftHanded ? distance : -distance};
+    for (std::uint32_t k = 0; k < 3; ++k) {
+      EXPECT_NEAR(eye[k], 0.0f, 1e-5) << k;
+      EXPECT_NEAR(at[k], viewed[k], 1e-5) << k;
+    }
+  }
+}
+
 TEST(ScriptMath, DegenerateInputGivesNonFiniteElementsWithoutError) {
   const auto anyNonFinite = [](const Matrix4& m) {
     for (std::uint32_t i = 0; i < Matrix4::kElements; ++i) {

@@ -252,6 +252,94 @@ TEST_P(SquirrelSupportTest, EveryFiringSeesAnEventOfItsOwnAndAKeptOneStaysAsItWa
   ShutDown();
 }
 
+// Fields a script gave Engine.Event before any event existed start at the class's default in every firing,
+// whatever the handler left in them, and what the handler stored goes with the firing: on the module's reused
+// event as on a new one, also after a kept event made the module start a new one. A field's default that
+// changes later (a closure may still replace it) is the one the next firing reads; a default array is the
+// class's own, shared by every event.
+TEST_P(SquirrelSupportTest, AReusedEventStartsWithEveryFieldAtItsClassDefault) {
+  ASSERT_TRUE(
+      Run(u"Engine.Event.count <- 0; Engine.Event.tag <- \"new\"; Engine.Event.held <- null;"
+          u"Engine.Event.shared <- []; Engine.Event.later <- 1; ::firing <- 0; ::weak <- null; ::kept <- [];"
+          u"local record = function(e, ...) {"
+          u"  Engine.Record(::firing, e.count, e.tag, e.held, e.shared.len(), typeof e.later,"
+          u"                e.IsDefaultPrevented() ? 1 : 0, ::weak == null ? \"gone\" : \"alive\");"
+          u"  e.count += 10; e.tag = \"set\"; e.held = Engine.Vector3D(1, 2, 3); e.shared.append(::firing);"
+          u"  e.later = 5; ::weak = e.held.weakref(); e.PreventDefault();"
+          u"  if (::firing % 5 == 1) { ::kept.append(e); ::weak = null; }"  // a new event next time
+          u"  ::firing++;"
+          u"};"
+          u"foreach (name in [\"OnProcess\", \"OnRender2D\", \"OnFallDamage\"])"
+          u"  Engine.EventSystem.GetEventType(name).AddHandler(record);"));
+  FallDamageEventData fall{{sizeof(FallDamageEventData)}, game->Item(0), 0};
+  const std::function<void()> fire[] = {
+      [] { SquirrelSupportModuleHandler(MODULEEVENT_PROCESS, nullptr); },
+      [] { SquirrelSupportModuleHandler(MODULEEVENT_RENDER2D, nullptr); },
+      [&] { SquirrelSupportModuleHandler(MODULEEVENT_FALLDAMAGE, &fall); },
+  };
+  constexpr int kRounds = 4;
+  Lines expected;
+  for (int round = 0; round < 2 * kRounds; ++round) {
+    // Halfway the default of `later` becomes a function; only a function may replace a default by then.
+    if (round == kRounds) {
+      ASSERT_TRUE(Run(u"Engine.Event.later <- function() {};"));
+    }
+    for (const auto& one : fire) {
+      const int n = int(expected.size());
+      expected.push_back(std::to_string(n) + " 0 new null " + std::to_string(n) + " " +
+                         (round < kRounds ? "integer" : "function") + " 0 gone");
+      one();
+    }
+  }
+  EXPECT_EQ(Logged(), expected);
+}
+
+// Native closures handed straight to AddHandler run in the environment like script closures, whether they
+// succeed (print of the event alone, Engine.Record), refuse their arguments (print of an event with arguments,
+// Engine.Sleep of an event, GetEventType) or suspend: after many firings the environment's thread has no frame
+// left and its stack top where it was, the host's machine too, and nothing stays on the running list.
+TEST_P(SquirrelSupportTest, NativeClosuresAsHandlersLeaveTheThreadAndRunningListAsTheyWere) {
+  ASSERT_TRUE(
+      Run(u"foreach (name in [\"OnProcess\", \"OnRender2D\", \"OnFallDamage\", \"OnKeyDown\"]) {"
+          u"  local type = Engine.EventSystem.GetEventType(name);"
+          u"  foreach (handler in [print, Engine.Sleep, Engine.Record, Engine.EventSystem.GetEventType, suspend,"
+          u"                       Engine.Record])"
+          u"    type.AddHandler(handler);"
+          u"}"));
+  const HSQUIRRELVM thread = environment->GetThread(), vm = g_ScriptHost->GetVM();
+  const SQInteger threadTop = sq_gettop(thread), vmTop = sq_gettop(vm);
+  FallDamageEventData fall{{sizeof(FallDamageEventData)}, game->Item(2), 0};
+  constexpr int kRounds = 150;
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  for (int round = 0; round < kRounds; ++round) {
+    QueueKeyEvent(kKeyEventDown, 65);
+    SquirrelSupportModuleHandler(MODULEEVENT_PROCESS, nullptr);  // OnKeyDown, then OnProcess
+    SquirrelSupportModuleHandler(MODULEEVENT_RENDER2D, nullptr);
+    SquirrelSupportModuleHandler(MODULEEVENT_FALLDAMAGE, &fall);
+  }
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+  ::testing::internal::GetCapturedStderr();
+  SQStackInfos frame;
+  EXPECT_TRUE(SQ_FAILED(sq_stackinfos(thread, 0, &frame)));
+  EXPECT_EQ((std::vector<SQInteger>{sq_gettop(thread), sq_gettop(vm), SQInteger(sq_getvmstate(thread)),
+                                    SQInteger(g_ScriptHost->GetRunningEnvironments().m_Count)}),
+            (std::vector<SQInteger>{threadTop, vmTop, SQ_VMSTATE_IDLE, 0}));
+  EXPECT_EQ(g_ScriptHost->GetRunningEnvironment(), nullptr);
+  // Every handler of every firing ran: each Record twice; print of the event alone on OnProcess and OnRender2D.
+  std::size_t instances = 0;
+  for (std::size_t at = printed.find("(instance : "); at != std::string::npos;
+       at = printed.find("(instance : ", at + 1)) {
+    ++instances;
+  }
+  EXPECT_EQ(instances, std::size_t(2 * kRounds));
+  EXPECT_EQ(Logged().size(), std::size_t(4 * 2 * kRounds));
+  // The environment still runs script code afterwards.
+  Logged().clear();
+  ASSERT_TRUE(Run(u"Engine.Record(\"after\");"));
+  EXPECT_EQ(Logged(), (Lines{"after"}));
+}
+
 CScriptEnvironment* g_onLoadEnvironment = nullptr;
 
 TEST_P(SquirrelSupportTest, APreventedOnLoadTearsDownAndRepliesSeven) {

@@ -13,6 +13,15 @@
 // the current entry, the half records and every refill. Play, Stop, SetSample and
 // destruction stop and join that thread first, never while holding the lock.
 // Lock order: an instance's lock, then DirectSound's.
+//
+// A late streaming thread (a refill that took too long, a wake-up that came late)
+// lets the cursor play sound it played before. Once the thread runs again it
+// silences the half under the cursor, the play position holds where the next
+// sound begins, and that sound follows in order in the other half: sound is
+// delayed, never played out of order, and GetSample never goes back. A refill that
+// the cursor overtook inside its own half plays on from the cursor (the frames it
+// passed are lost), which keeps the order too. While the thread is held up, what
+// the cursor plays and where GetSample places it are those of the old sound.
 #include <cstdint>
 
 #include <base/AudioSource.h>
@@ -123,6 +132,9 @@ class CDSoundAudioInstance : public CAudioInstance, public tLockable {
     std::uint32_t m_StartFrame;  // of m_pEntry's source at the half's first byte
     HANDLE m_hEvent;             // auto-reset; set as the play cursor enters the half
     CAudioQueueEntry* m_pEntry;
+    // Silence over sound already played: the position holds at m_StartFrame of m_pEntry, where the sound of
+    // the other half begins, while the cursor crosses this half.
+    bool m_Holding;
   };
 
   class CThread : public tThread {
@@ -149,6 +161,9 @@ class CDSoundAudioInstance : public CAudioInstance, public tLockable {
   std::uint32_t GetSample(CAudioQueueEntry** entry, bool* advanced, bool* ended) override;
   void SetSamplesPerSec(std::uint32_t rate) override;
   std::uint32_t GetSamplesPerSec() override;
+  // The buffer's level is -2000 x log10(1 / (volume x master volume)) hundredths of a decibel, truncated toward
+  // zero; 0 from a product of 1 up. It is clamped to -10000 (DirectSound's floor, which it refuses to pass): a
+  // product below about 1e-5, zero, negative or NaN sets -10000.
   void SetVolume(float volume) override;
   void QueueSource(CAudioSource* source, bool loop) override;
 
@@ -163,12 +178,24 @@ class CDSoundAudioInstance : public CAudioInstance, public tLockable {
   bool Locate(CAudioQueueEntry** entry, std::uint32_t* frame, bool* advanced);
   bool BufferPlaying();
   void ApplyVolume();
-  // The streaming thread's work after half's event; false ends the thread.
+  // The streaming thread's work after half's event; false ends the thread. Under the lock below.
   bool OnHalfEntered(std::uint32_t half);
+  // The half under the play cursor, every pending half event taken into entered (a bit per half) as read
+  // with it: the events are exactly the entries that the position shows.
+  std::uint32_t TakeCursor(std::uint32_t* entered);
+  // Fills half with the sound that follows and makes it the next to play; goes on with the other half while
+  // the cursor overtook the fill inside it. False when playback ended.
+  bool Refill(std::uint32_t half);
+  // Silences half, which the cursor crosses, holding the position where the sound of the other half begins.
+  void Hold(std::uint32_t half, CAudioQueueEntry* entry, std::uint32_t frame);
+  // Stops at the end of the sound, ready to start over.
+  void EndPlayback();
 
   CThread m_Thread;
   IDirectSoundBuffer* m_pBuffer = nullptr;
   tHalf m_Halves[2] = {};
+  // The half whose sound plays next, once the cursor enters it (the last one filled).
+  std::uint32_t m_Ahead = 0;
   std::uint32_t m_PausedFrame = 0;
   float m_Volume = 1.0f;
   ListNode* m_pNode = nullptr;  // in the device's list; null once detached

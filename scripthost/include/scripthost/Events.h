@@ -32,7 +32,9 @@ class CEventTypeRegistry {
   void Add(CEventType* type);
   // The first type entered under the name's hash, or null.
   CEventType* Find(const char16_t* name) const;
-  // Removes the type's entry, when it has one, and drops the registry's reference.
+  // Removes the type's latest entry, when it has one, and drops that entry's reference. A type entered twice
+  // stays registered through its other entry, which becomes its link: it is still found and still reads as
+  // added until that entry goes too.
   void Remove(CEventType* type);
   // Removes every entry whose type's owner is the environment (null: the types made natively).
   void RemoveOwnedBy(CScriptEnvironment* owner);
@@ -127,8 +129,12 @@ class CEvent : public tSquirrelReferenceableReleasable<CEvent> {
 
 // The events native code fires of one type, one firing after another. Making the script instance handed to the
 // handlers is most of a firing's own cost, so an event that nothing kept after its firing (no script value, no
-// weak reference, no native reference) serves the next firing, instance and all: no script can tell it from a
-// new one. An event that a handler kept stays the handler's as it was, and the next firing makes a new one.
+// weak reference, no native reference) serves the next firing, instance and all: its prevented-default flag is
+// cleared, and every field of its class (a script may add fields to Engine.Event before the first event exists)
+// goes back to the class's default when the firing ends (releasing what handlers stored, as a freed event
+// would) and again when the next begins (a closure may have replaced a default meanwhile), so no script can
+// tell it from a new one. An event
+// that a handler kept stays the handler's as it was, and the next firing makes a new one.
 class CReusedEvent {
  public:
   CReusedEvent() = default;
@@ -143,6 +149,13 @@ class CReusedEvent {
   void Drop();
 
  private:
+  // Puts the instance's fields back to its class's defaults as they are now.
+  void ResetFields(const CScriptObjectRef& instance);
+
   CEvent* m_pEvent = nullptr;
   CScriptObjectRef m_instance;
+  // The fields of the class of events, found with its first instance here: a class gains no field once it has
+  // an instance, and every event of the machine is of that one class.
+  std::vector<HSQMEMBERHANDLE> m_fields;
+  bool m_fieldsKnown = false;
 };

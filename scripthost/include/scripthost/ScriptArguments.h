@@ -76,6 +76,9 @@ class CEventScriptArguments : public CScriptArguments {
 };
 
 // Writes the network form of the values from the first stack index to the top (none when first is above the
-// top). Writes nothing and answers false for a first index below 1, more than kMaxValues values or a string
-// of more than kMaxStringBytes bytes of UTF-8; false also when the stream takes less than it was given.
+// top). Strings go as their UTF-8 bytes, the length field counting bytes: U+0080 to U+00FF take two bytes
+// each, not one byte per UTF-16 unit, so that every string reads back as it was written (the reader decodes
+// UTF-8); ASCII is one byte either way. Writes nothing and answers false for a first index below 1, more than
+// kMaxValues values or a string of more than kMaxStringBytes bytes of UTF-8; false also when the stream takes
+// less than it was given.
 bool WriteStackArguments(HSQUIRRELVM v, SQInteger first, CStream* stream);

@@ -35,9 +35,13 @@ class tScriptMatrix4x4 : public tSquirrelReleasableReferenceableValue<tMatrix4x4
 float* VectorComponents(CScriptHost* host, tSquirrelReferenceable* object);
 
 // With Engine.EventSystem on the stack top: GetEventType, AddEventType, RemoveEventType, IsEventTypeAdded.
+// RemoveEventType of a type added twice removes one entry; the other keeps the type registered and found
+// (CEventTypeRegistry::Remove).
 void RegisterEventSystem(HSQUIRRELVM v);
 // With Engine on the stack top, which stays: the EventType and Event classes, then Vector1D to Vector4D, then
-// Matrix4x4, each with its binding in the host.
+// Matrix4x4, each with its binding in the host. EventType.AddHandler called while no environment runs (a
+// closure called from native code outside every environment) is refused with kNoEnvironmentMessage: a handler
+// belongs to the environment that added it and has no other place to run.
 void RegisterEventClasses(CScriptHost* host, HSQUIRRELVM v);
 void RegisterVectorClasses(CScriptHost* host, HSQUIRRELVM v);
 void RegisterMatrixClass(CScriptHost* host, HSQUIRRELVM v);

@@ -34,7 +34,8 @@ class CScriptEnvironment {
   CScriptEnvironment& operator=(const CScriptEnvironment&) = delete;
 
   // A file for the environment's scripts through the game-side file system (no restriction of the path);
-  // one reference for the caller, or null.
+  // one reference for the caller, or null. A path of CFileSystem::kMaxPath units or more is refused (null)
+  // before the file system sees it, since the file system reports it to its context, which ends the game.
   virtual CStream* OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing);
 
   // Makes the environment's constant table the machine's, keeping the previous one on the thread's stack.

@@ -74,6 +74,11 @@ view.SetLookAtLH(V3(0, 0, -5), V3(0, 0, 0), V3(0, 1, 0));
 print("look-at LH: " + view + "\n");
 view.SetLookAtRH(V3(0, 0, 5), V3(0, 0, 0), V3(0, 1, 0));
 print("look-at RH: " + view + "\n");
+// A skewed view: every axis off the coordinate axes, up neither unit nor square to the view.
+view.SetLookAtLH(V3(1, 2, 3), V3(3, 3, 5), V3(0, 3, 3));
+print("skewed look-at LH: " + view + "\n");
+view.SetLookAtRH(V3(1, 2, 3), V3(3, 3, 5), V3(0, 3, 3));
+print("skewed look-at RH: " + view + "\n");
 view.SetLookAtLH(V3(1, 1, 1), V3(1, 1, 1), V3(0, 1, 0));
 print("eye = at: " + view.X + "\n");
 attempt("a Vector2D for a Vector3D", @() m.SetTranslate(Engine.Vector2D(1, 2)));
