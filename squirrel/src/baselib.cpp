@@ -430,17 +430,20 @@ SQInteger arr_find(HSQUIRRELVM v) {
 
 // Merge sort: stable, and well defined whatever the comparator answers. The comparator's answer counts as an
 // integer (a float truncated toward zero, a bool as 0 or 1). It sees the array as it was before the sort, and
-// one that resizes it stops the sort, since the order it was answering for is gone.
+// one that resizes it stops the sort (by the end of the pass it did so in), since the order it was answering
+// for is gone.
 void MergeSort(VM* v, Array* array, std::vector<Value>& items, const Value& cmp) {
   const size_t size = items.size();
   auto less = [&](const Value& a, const Value& b) -> bool {
     if (cmp.IsNull()) return v->Compare(a, b) < 0;
     Value args[2] = {a, b};
     Value r = v->CallValue(cmp, v->roottable, 2, args);
-    if (array->items.size() != size) v->Error(u"array resized during sort operation");
-    if (r.type != OT_INTEGER && r.type != OT_FLOAT && r.type != OT_BOOL)
-      v->Error(u"numeric value expected as return value of the compare function");
-    return r.AsInt() < 0;
+    switch (r.type) {
+      case OT_INTEGER: return r.v.nInteger < 0;
+      case OT_FLOAT: return Value::FloatToInt(r.v.fFloat) < 0;
+      case OT_BOOL: return false;  // 0 or 1
+      default: v->Error(u"numeric value expected as return value of the compare function");
+    }
   };
   std::vector<Value> tmp(size);
   for (size_t width = 1; width < size; width *= 2) {
@@ -451,6 +454,8 @@ void MergeSort(VM* v, Array* array, std::vector<Value>& items, const Value& cmp)
       while (i < mid) tmp[k++] = items[i++];
       while (j < hi) tmp[k++] = items[j++];
     }
+    // Asked once a pass: the comparator works on a copy, so a late answer costs nothing but time.
+    if (array->items.size() != size) v->Error(u"array resized during sort operation");
     items.swap(tmp);
   }
 }
