@@ -187,8 +187,8 @@ SQInteger obj_weakref(HSQUIRRELVM v) { return Ret(v, NewWeakRef(v->ss, Arg(v, 1)
 
 // ---- string ---------------------------------------------------------------------------------------
 
-// A text holding '.', 'e' or 'E' reads as a float whatever the base asked for ("1e3".tointeger(2) is 1000), so
-// a word such as "hello" never reads as a number in any base. An invalid base reads the rest as 0.
+// A text holding '.', 'e' or 'E' reads as a float whatever the base asked for ("1e3".tointeger(2) is 1000, and
+// "hello" reads in no base). Without them, a base the C library cannot use reads as 0.
 bool ParseNumber(const String* s, SQInteger base, Value& out) {
   std::string narrow;
   for (SQInteger i = 0; i < s->len; ++i) {
