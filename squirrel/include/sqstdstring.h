@@ -16,7 +16,8 @@ SQUIRREL_API SQRex* sqstd_rex_compile(const SQChar* pattern, const SQChar** erro
 SQUIRREL_API void sqstd_rex_free(SQRex* exp);
 // True when the whole zero-terminated text matches.
 SQUIRREL_API SQBool sqstd_rex_match(SQRex* exp, const SQChar* text);
-// First match in a zero-terminated text / in [text_begin, text_end).
+// First match in a zero-terminated text / in [text_begin, text_end); an empty text has none. A group
+// repeated within a match reports its first pass.
 SQUIRREL_API SQBool sqstd_rex_search(SQRex* exp, const SQChar* text, const SQChar** out_begin,
                                      const SQChar** out_end);
 SQUIRREL_API SQBool sqstd_rex_searchrange(SQRex* exp, const SQChar* text_begin, const SQChar* text_end,

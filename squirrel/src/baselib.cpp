@@ -187,22 +187,23 @@ SQInteger obj_weakref(HSQUIRRELVM v) { return Ret(v, NewWeakRef(v->ss, Arg(v, 1)
 
 // ---- string ---------------------------------------------------------------------------------------
 
+// A text holding '.', 'e' or 'E' reads as a float whatever the base asked for ("1e3".tointeger(2) is 1000, and
+// "hello" reads in no base). Without them, a base the C library cannot use reads as 0.
 bool ParseNumber(const String* s, SQInteger base, Value& out) {
   std::string narrow;
   for (SQInteger i = 0; i < s->len; ++i) {
     SQChar c = s->chars()[i];
     narrow.push_back(c < 128 ? char(c) : '?');
   }
-  bool isFloat = false;
-  if (base == 10)
-    for (char c : narrow)
-      if (c == '.' || c == 'e' || c == 'E') isFloat = true;
+  const bool isFloat = narrow.find_first_of(".eE") != std::string::npos;
   const char* begin = narrow.c_str();
   char* end = nullptr;
   if (isFloat) {
     double d = std::strtod(begin, &end);
     if (end == begin) return false;
     out = Value::Float(SQFloat(d));
+  } else if (base == 1 || base < 0 || base > 36) {
+    out = Value::Integer(0);
   } else {
     // Saturates at the 32-bit limits as the C library's strtol does where long has 32 bits.
     long long n = std::strtoll(begin, &end, int(base));
@@ -225,19 +226,24 @@ SQInteger str_tofloat(HSQUIRRELVM v) {
   return Ret(v, Value::Float(out.AsFloat()));
 }
 
-bool SliceRange(HSQUIRRELVM v, SQInteger len, SQInteger& start, SQInteger& end) {
-  start = Arg(v, 2).AsInt();
-  end = NArgs(v) >= 3 && !Arg(v, 3).IsNull() ? Arg(v, 3).AsInt() : len;
+// The range [start, end) of a slice-like call, negative indexes counting from the end; the end defaults to the
+// length. Raises "wrong indexes" for a reversed range before "slice out of range" for one past either end.
+void SliceRange(HSQUIRRELVM v, SQInteger len, SQInteger& start, SQInteger& end) {
+  start = NArgs(v) >= 2 ? Arg(v, 2).AsInt() : 0;
+  end = NArgs(v) >= 3 ? Arg(v, 3).AsInt() : len;
   if (start < 0) start += len;
   if (end < 0) end += len;
-  return start >= 0 && end <= len && start <= end;
+  if (end < start) v->Error(u"wrong indexes");
+  if (start < 0 || end > len) v->Error(u"slice out of range");
 }
 
 SQInteger str_slice(HSQUIRRELVM v) {
-  String* s = Arg(v, 1).str();
-  SQInteger a, b;
-  if (!SliceRange(v, s->len, a, b)) return Throw(v, u"wrong indexes");
-  return Ret(v, v->ss->Str(s->chars() + a, b - a));
+  return Safe(v, [&] {
+    String* s = Arg(v, 1).str();
+    SQInteger a, b;
+    SliceRange(v, s->len, a, b);
+    return Ret(v, v->ss->Str(s->chars() + a, b - a));
+  });
 }
 
 SQInteger str_find(HSQUIRRELVM v) {
@@ -250,11 +256,19 @@ SQInteger str_find(HSQUIRRELVM v) {
   return Ret(v, Value::Integer(SQInteger(pos)));
 }
 
+// toupper/tolower([start, [end]]): only the range changes, the rest is copied as it is.
 SQInteger str_case(HSQUIRRELVM v, bool upper) {
-  String* s = Arg(v, 1).str();
-  std::u16string r(s->chars(), size_t(s->len));
-  for (char16_t& c : r) c = upper ? text::ToUpperAscii(c) : text::ToLowerAscii(c);
-  return Ret(v, v->ss->Str(r));
+  return Safe(v, [&] {
+    String* s = Arg(v, 1).str();
+    SQInteger a, b;
+    SliceRange(v, s->len, a, b);
+    std::u16string r(s->chars(), size_t(s->len));
+    for (SQInteger i = a; i < b; ++i) {
+      char16_t& c = r[size_t(i)];
+      c = upper ? text::ToUpperAscii(c) : text::ToLowerAscii(c);
+    }
+    return Ret(v, v->ss->Str(r));
+  });
 }
 SQInteger str_tolower(HSQUIRRELVM v) { return str_case(v, false); }
 SQInteger str_toupper(HSQUIRRELVM v) { return str_case(v, true); }
@@ -397,13 +411,15 @@ SQInteger arr_reverse(HSQUIRRELVM v) {
   return Ret(v, Arg(v, 1));
 }
 SQInteger arr_slice(HSQUIRRELVM v) {
-  Array* a = Arr(v);
-  SQInteger s, e;
-  if (!SliceRange(v, SQInteger(a->items.size()), s, e)) return Throw(v, u"wrong indexes");
-  Array* out = new Array(v->ss, 0);
-  Value ov(out);
-  out->items.assign(a->items.begin() + s, a->items.begin() + e);
-  return Ret(v, ov);
+  return Safe(v, [&] {
+    Array* a = Arr(v);
+    SQInteger s, e;
+    SliceRange(v, SQInteger(a->items.size()), s, e);
+    Array* out = new Array(v->ss, 0);
+    Value ov(out);
+    out->items.assign(a->items.begin() + s, a->items.begin() + e);
+    return Ret(v, ov);
+  });
 }
 SQInteger arr_find(HSQUIRRELVM v) {
   Array* a = Arr(v);
@@ -412,25 +428,34 @@ SQInteger arr_find(HSQUIRRELVM v) {
   return Ret(v, Value());
 }
 
-// Merge sort: stays well defined whatever the comparator answers.
-void MergeSort(VM* v, std::vector<Value>& items, const Value& cmp) {
+// Merge sort: stable, and well defined whatever the comparator answers. The comparator's answer counts as an
+// integer (a float truncated toward zero, a bool as 0 or 1). It sees the array as it was before the sort, and
+// one that resizes it stops the sort (by the end of the pass it did so in), since the order it was answering
+// for is gone.
+void MergeSort(VM* v, Array* array, std::vector<Value>& items, const Value& cmp) {
+  const size_t size = items.size();
   auto less = [&](const Value& a, const Value& b) -> bool {
     if (cmp.IsNull()) return v->Compare(a, b) < 0;
     Value args[2] = {a, b};
     Value r = v->CallValue(cmp, v->roottable, 2, args);
-    if (r.type != OT_INTEGER && r.type != OT_FLOAT)
-      v->Error(u"numeric value expected as return value of the compare function");
-    return r.AsFloat() < 0;
+    switch (r.type) {
+      case OT_INTEGER: return r.v.nInteger < 0;
+      case OT_FLOAT: return Value::FloatToInt(r.v.fFloat) < 0;
+      case OT_BOOL: return false;  // 0 or 1
+      default: v->Error(u"numeric value expected as return value of the compare function");
+    }
   };
-  std::vector<Value> tmp(items.size());
-  for (size_t width = 1; width < items.size(); width *= 2) {
-    for (size_t lo = 0; lo < items.size(); lo += 2 * width) {
-      size_t mid = std::min(lo + width, items.size()), hi = std::min(lo + 2 * width, items.size());
+  std::vector<Value> tmp(size);
+  for (size_t width = 1; width < size; width *= 2) {
+    for (size_t lo = 0; lo < size; lo += 2 * width) {
+      size_t mid = std::min(lo + width, size), hi = std::min(lo + 2 * width, size);
       size_t i = lo, j = mid, k = lo;
       while (i < mid && j < hi) tmp[k++] = less(items[j], items[i]) ? items[j++] : items[i++];
       while (i < mid) tmp[k++] = items[i++];
       while (j < hi) tmp[k++] = items[j++];
     }
+    // Asked once a pass: the comparator works on a copy, so a late answer costs nothing but time.
+    if (array->items.size() != size) v->Error(u"array resized during sort operation");
     items.swap(tmp);
   }
 }
@@ -440,7 +465,7 @@ SQInteger arr_sort(HSQUIRRELVM v) {
     Value self = Arg(v, 1);
     Value cmp = NArgs(v) >= 2 ? Arg(v, 2) : Value();
     std::vector<Value> items = self.array()->items;
-    MergeSort(v, items, cmp);
+    MergeSort(v, self.array(), items, cmp);
     self.array()->items = std::move(items);
     return Ret(v, self);
   });
@@ -458,13 +483,16 @@ SQInteger CallArity(const Value& fn) {
   return 2;
 }
 
+// map and apply visit the elements the array held when the call began: what the callback appends is not
+// visited, and a callback that shrinks the array ends the walk where the array now ends.
 SQInteger arr_map_apply(HSQUIRRELVM v, bool inPlace) {
   return Safe(v, [&] {
     Value self = Arg(v, 1), fn = Arg(v, 2);
     Array* a = self.array();
     SQInteger arity = std::min<SQInteger>(CallArity(fn), 4);
+    const size_t count = a->items.size();
     std::vector<Value> out;
-    for (size_t i = 0; i < a->items.size(); ++i) {
+    for (size_t i = 0; i < count && i < a->items.size(); ++i) {
       Value args[3] = {a->items[i], Value::Integer(SQInteger(i)), self};
       Value r = v->CallValue(fn, self, int(std::max<SQInteger>(arity - 1, 1)), args);
       if (inPlace) {
@@ -622,14 +650,6 @@ SQInteger cls_newmember_common(HSQUIRRELVM v, bool raw) {
 }
 SQInteger cls_newmember(HSQUIRRELVM v) { return cls_newmember_common(v, false); }
 SQInteger cls_rawnewmember(HSQUIRRELVM v) { return cls_newmember_common(v, true); }
-SQInteger cls_getfuncinfos(HSQUIRRELVM v) {
-  Value self = Arg(v, 1);
-  Value mm;
-  if (self.type == OT_CLASS) mm = self.cls()->metamethods[MT_CALL];
-  else v->GetMeta(self, MT_CALL, mm);
-  if (mm.IsNull()) return Ret(v, Value());
-  return Ret(v, FuncInfos(v, mm));
-}
 SQInteger inst_getclass(HSQUIRRELVM v) { return Ret(v, Value(Arg(v, 1).instance()->cls)); }
 
 // ---- generator, thread, weakref -------------------------------------------------------------------
@@ -770,10 +790,10 @@ void RegisterBaseLib(VM* v) {
                        {u"tointeger", str_tointeger, -1, u"sn"},
                        {u"tofloat", str_tofloat, 1, u"s"},
                        {u"tostring", obj_tostring, 1, nullptr},
-                       {u"slice", str_slice, -2, u"s n n|o"},
+                       {u"slice", str_slice, -2, u"snn"},
                        {u"find", str_find, -2, u"s s n"},
-                       {u"tolower", str_tolower, 1, u"s"},
-                       {u"toupper", str_toupper, 1, u"s"},
+                       {u"tolower", str_tolower, -1, u"snn"},
+                       {u"toupper", str_toupper, -1, u"snn"},
                        {u"weakref", obj_weakref, 1, nullptr}});
   ss->defaultDelegates[RawTypeIndex(OT_TABLE)] =
       MakeDelegate(v, {{u"len", tbl_len, 1, u"t"},
@@ -802,7 +822,7 @@ void RegisterBaseLib(VM* v) {
                        {u"resize", arr_resize, -2, u"an"},
                        {u"sort", arr_sort, -1, u"ac"},
                        {u"reverse", arr_reverse, 1, u"a"},
-                       {u"slice", arr_slice, -2, u"an n|o"},
+                       {u"slice", arr_slice, -2, u"ann"},
                        {u"weakref", obj_weakref, 1, nullptr},
                        {u"tostring", obj_tostring, 1, nullptr},
                        {u"clear", tbl_clear, 1, u"a"},
@@ -835,16 +855,14 @@ void RegisterBaseLib(VM* v) {
                        {u"tostring", obj_tostring, 1, nullptr},
                        {u"getbase", cls_getbase, 1, u"y"},
                        {u"newmember", cls_newmember, -3, u"y"},
-                       {u"rawnewmember", cls_rawnewmember, -3, u"y"},
-                       {u"getfuncinfos", cls_getfuncinfos, 1, u"y"}});
+                       {u"rawnewmember", cls_rawnewmember, -3, u"y"}});
   ss->defaultDelegates[RawTypeIndex(OT_INSTANCE)] =
       MakeDelegate(v, {{u"getclass", inst_getclass, 1, u"x"},
                        {u"rawget", obj_rawget, 2, u"x"},
                        {u"rawset", obj_rawset, 3, u"x"},
                        {u"rawin", obj_rawin, 2, u"x"},
                        {u"weakref", obj_weakref, 1, nullptr},
-                       {u"tostring", obj_tostring, 1, nullptr},
-                       {u"getfuncinfos", cls_getfuncinfos, 1, u"x"}});
+                       {u"tostring", obj_tostring, 1, nullptr}});
   ss->defaultDelegates[RawTypeIndex(OT_GENERATOR)] =
       MakeDelegate(v, {{u"getstatus", gen_getstatus, 1, u"g"},
                        {u"weakref", obj_weakref, 1, nullptr},

@@ -42,11 +42,9 @@ float Acos(float x) { return std::acos(x); }
 float Atan(float x) { return std::atan(x); }
 float Exp(float x) { return std::exp(x); }
 float Log(float x) { return std::log(x); }
-float Log2(float x) { return std::log2(x); }
 float Log10(float x) { return std::log10(x); }
 float Floor(float x) { return std::floor(x); }
 float Ceil(float x) { return std::ceil(x); }
-float Round(float x) { return std::round(x); }
 float Atan2(float y, float x) { return std::atan2(y, x); }
 float Pow(float x, float y) { return std::pow(x, y); }
 
@@ -78,7 +76,6 @@ const SQRegFunction kMathFunctions[] = {
     {u"asin", Unary<Asin>, 2, u".n"},
     {u"acos", Unary<Acos>, 2, u".n"},
     {u"log", Unary<Log>, 2, u".n"},
-    {u"log2", Unary<Log2>, 2, u".n"},
     {u"log10", Unary<Log10>, 2, u".n"},
     {u"tan", Unary<Tan>, 2, u".n"},
     {u"atan", Unary<Atan>, 2, u".n"},
@@ -86,7 +83,6 @@ const SQRegFunction kMathFunctions[] = {
     {u"pow", Binary<Pow>, 3, u".nn"},
     {u"floor", Unary<Floor>, 2, u".n"},
     {u"ceil", Unary<Ceil>, 2, u".n"},
-    {u"round", Unary<Round>, 2, u".n"},
     {u"exp", Unary<Exp>, 2, u".n"},
     {u"fabs", Unary<Fabs>, 2, u".n"},
     {u"abs", Abs, 2, u".n"},

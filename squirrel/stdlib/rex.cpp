@@ -149,6 +149,8 @@ struct Node {
 };
 
 constexpr const SQChar* kEscapeArgumentExpected = u"letter expected for argument of escape sequence";
+constexpr const SQChar* kInvalidRange = u"invalid range";
+constexpr const SQChar* kExpectedParen = u"expected paren";
 
 struct ParseError {
   const SQChar* message;
@@ -184,6 +186,8 @@ class Parser {
     alt.children.push_back(ParseSequence(depth));
     while (*p_ == u'|') {
       ++p_;
+      // An alternative with nothing after the bar is refused rather than matching the empty text.
+      if (!*p_ || *p_ == u'|' || *p_ == u')') throw ParseError{u"letter expected"};
       alt.children.push_back(ParseSequence(depth));
     }
     if (alt.children.size() == 1) return alt.children[0];
@@ -264,8 +268,10 @@ class Parser {
           if (groups_ >= kMaxGroups) throw ParseError{u"too many capturing groups"};
           capture = ++groups_;
         }
+        // A group must hold something and must be closed; both faults are one fault, a missing paren.
+        if (*p_ == u')') throw ParseError{kExpectedParen};
         int inner = ParseAlternation(depth + 1);
-        if (*p_ != u')') throw ParseError{u"letter expected"};
+        if (*p_ != u')') throw ParseError{kExpectedParen};
         ++p_;
         Node g(NodeKind::Group);
         g.value = capture;
@@ -333,19 +339,21 @@ class Parser {
       } else {
         first = *p_++;
       }
-      if (p_[0] == u'-' && p_[1] != u']' && p_[1] != 0) {
+      if (p_[0] == u'-') {
         ++p_;
+        if (*p_ == u']') throw ParseError{kInvalidRange};
+        if (!*p_) throw ParseError{u"letter expected"};
         char16_t last;
         if (*p_ == u'\\') {
           ++p_;
           if (!*p_) throw ParseError{u"letter expected"};
           char16_t e = *p_++;
-          if (IsNamedClassLetter(e)) throw ParseError{u"invalid range in character class"};
+          if (IsNamedClassLetter(e)) throw ParseError{kInvalidRange};
           last = EscapedChar(e);
         } else {
           last = *p_++;
         }
-        if (last < first) throw ParseError{u"invalid range in character class"};
+        if (last < first) throw ParseError{kInvalidRange};
         cc.ranges.emplace_back(first, last);
       } else {
         cc.ranges.emplace_back(first, first);
@@ -532,6 +540,11 @@ void SQRex::AddThread(ThreadList& list, int pc, const int* caps, int pos, const 
         stack.push_back(Pending{in.x, e.caps});
         break;
       case Op::Save: {
+        // A group passed more than once (under a repetition) keeps where its first pass began and ended.
+        if (scratch[size_t(e.caps + in.x)] >= 0) {
+          stack.push_back(Pending{e.pc + 1, e.caps});
+          break;
+        }
         int copy = int(scratch.size());
         scratch.insert(scratch.end(), scratch.begin() + e.caps, scratch.begin() + e.caps + slots);
         scratch[size_t(copy + in.x)] = pos;
@@ -679,9 +692,10 @@ SQBool sqstd_rex_match(SQRex* exp, const SQChar* text) {
   return exp->Run(text, text + Length(text), true) ? SQTrue : SQFalse;
 }
 
+// An empty text holds no match to search for, even for a pattern that matches the empty text.
 SQBool sqstd_rex_searchrange(SQRex* exp, const SQChar* text_begin, const SQChar* text_end, const SQChar** out_begin,
                              const SQChar** out_end) {
-  if (!exp || !exp->Run(text_begin, text_end, false)) return SQFalse;
+  if (!exp || text_begin >= text_end || !exp->Run(text_begin, text_end, false)) return SQFalse;
   if (out_begin) *out_begin = text_begin + exp->result[0];
   if (out_end) *out_end = text_begin + exp->result[1];
   return SQTrue;

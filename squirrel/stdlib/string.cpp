@@ -14,9 +14,10 @@ namespace {
 constexpr SQChar kFirstPrintable = 0x20;  // printable ASCII: the characters escape() keeps as they are
 constexpr SQChar kLastPrintable = 0x7E;
 
-// Widths and precisions beyond this are refused: a script must not make one conversion allocate
-// megabytes.
+// Precisions beyond this are refused: a script must not make one conversion allocate megabytes. A width
+// has two digits at most.
 constexpr int kMaxFieldSize = 1024;
+constexpr int kMaxWidth = 100;
 
 bool IsBlank(SQChar c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
@@ -68,17 +69,18 @@ SQRESULT FormatInto(HSQUIRRELVM v, SQInteger formatIdx, std::u16string& out) {
       ++i;
       continue;
     }
+    // Repeated flags say nothing more than one of each, so any number is accepted and each kept once.
     std::string flags;
     while (i < fmtLen && IsFlag(fmt[i])) {
-      if (flags.size() >= 5) return sq_throwerror(v, u"invalid format");
-      flags.push_back(char(fmt[i++]));
+      if (flags.find(char(fmt[i])) == std::string::npos) flags.push_back(char(fmt[i]));
+      ++i;
     }
     int width = -1, precision = -1;
     if (i < fmtLen && fmt[i] >= u'0' && fmt[i] <= u'9') {
       width = 0;
       while (i < fmtLen && fmt[i] >= u'0' && fmt[i] <= u'9') {
         width = width * 10 + (fmt[i++] - u'0');
-        if (width > kMaxFieldSize) return sq_throwerror(v, u"invalid format");
+        if (width >= kMaxWidth) return sq_throwerror(v, u"width format too long");
       }
     }
     if (i < fmtLen && fmt[i] == u'.') {
@@ -89,8 +91,6 @@ SQRESULT FormatInto(HSQUIRRELVM v, SQInteger formatIdx, std::u16string& out) {
         if (precision > kMaxFieldSize) return sq_throwerror(v, u"invalid format");
       }
     }
-    // Size modifiers mean nothing for script values; C-style formats may still carry them.
-    while (i < fmtLen && (fmt[i] == u'h' || fmt[i] == u'l')) ++i;
     if (i >= fmtLen) return sq_throwerror(v, u"invalid format");
     SQChar conv = fmt[i++];
     if (param > top) return sq_throwerror(v, u"not enough parameters for the given format string");
@@ -128,7 +128,7 @@ SQRESULT FormatInto(HSQUIRRELVM v, SQInteger formatIdx, std::u16string& out) {
         }
         break;
       }
-      case u'f': case u'F': case u'e': case u'E': case u'g': case u'G': case u'a': case u'A': {
+      case u'f': case u'F': case u'e': case u'E': case u'g': case u'G': {
         if (!(type & SQOBJECT_NUMERIC)) return sq_throwerror(v, u"float expected for the specified format");
         SQFloat f = 0;
         sq_getfloat(v, param, &f);
@@ -293,11 +293,13 @@ SQInteger RegexpConstructor(HSQUIRRELVM v) {
   return 0;
 }
 
-// Reads the optional start index at idx for a subject of `len` units.
+// Reads the optional start index at idx for a subject of `len` units. A start past the end is kept: the
+// search there finds nothing.
 bool StartIndex(HSQUIRRELVM v, SQInteger idx, SQInteger len, SQInteger& start) {
   start = 0;
   if (sq_gettop(v) >= idx) sq_getinteger(v, idx, &start);
-  if (start < 0 || start > len) {
+  if (start > len) start = len;
+  if (start < 0) {
     sq_throwerror(v, u"invalid starting position");
     return false;
   }

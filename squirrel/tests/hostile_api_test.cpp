@@ -301,7 +301,10 @@ TEST_F(HostileApi, ReleaseHookRunsScripts) {
       u"for (local i = 0; i < 20; i++) a.push(hooked());"
       u"a.clear();"
       u"local b = array(10).map(@(x) hooked());"
-      u"b.sort(function(x, y) { b.resize(0); return 0; });"
+      u"local stopped = false;"
+      u"try { b.sort(function(x, y) { b.resize(0); return 0; }); }"
+      u"catch (e) stopped = e == \"array resized during sort operation\";"
+      u"assert(stopped);"
       u"local t = {}; for (local i = 0; i < 10; i++) t[i] <- hooked();"
       u"foreach (k, v in t) { delete t[k]; collectgarbage(); }"
       u"local c = {}; c.self <- c; c.h <- hooked(); c = null; collectgarbage();"));

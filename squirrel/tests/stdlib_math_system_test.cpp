@@ -27,13 +27,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ExprCase{"fabs(-2.5) + \" \" + typeof fabs(-3)", "2.5 float"},
                       ExprCase{"sqrt(16) + \" \" + typeof sqrt(16)", "4 float"},
                       ExprCase{"pow(2, 10) + \" \" + pow(2, 0.5)", "1024 1.41421"},
-                      ExprCase{"floor(-2.5) + \" \" + ceil(-2.5) + \" \" + round(2.5) + \" \" + round(-2.5)",
-                               "-3 -2 3 -3"},
+                      ExprCase{"floor(-2.5) + \" \" + ceil(-2.5) + \" \" + floor(2.5)", "-3 -2 2"},
                       ExprCase{"typeof floor(3) + \" \" + floor(3)", "float 3"},
                       ExprCase{"sin(0) + \" \" + cos(0) + \" \" + tan(0)", "0 1 0"},
                       ExprCase{"asin(1) + \" \" + acos(1) + \" \" + atan(1)", "1.5708 0 0.785398"},
                       ExprCase{"atan2(1, 1) + \" \" + atan2(1, -1)", "0.785398 2.35619"},
-                      ExprCase{"exp(0) + \" \" + log(1) + \" \" + log2(8) + \" \" + log10(1000)", "1 0 3 3"},
+                      ExprCase{"exp(0) + \" \" + log(1) + \" \" + log10(1000)", "1 0 3"},
                       ExprCase{"PI + \" \" + typeof PI + \" \" + RAND_MAX", "3.14159 float 32767"},
                       ExprCase{"(sqrt(-1) != sqrt(-1)) + \" \" + log(0)", "true -inf"}));
 

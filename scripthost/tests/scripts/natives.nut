@@ -30,7 +30,7 @@ attempt("sleep of text", @() Engine.Sleep("1"));
 attempt("texture index", @() Engine.QVUtil.DrawRectangle(65536 * 3 + 4000, 0, 0, 1, 1));
 attempt("texture file", @() Engine.Texture("no such file.png"));
 attempt("audio file", @() Engine.AudioInstance("no such file.ogg", false));
-local overlong = "/GameDir/" + format("%0300d", 0);
+local overlong = "/GameDir/" + array(300, "0").reduce(@(a, b) a + b);
 attempt("overlong texture path", @() Engine.Texture(overlong));
 attempt("overlong audio path", @() Engine.AudioInstance(overlong, false));
 attempt("unbound texture", @() Engine.Texture.instance().GetWidth());

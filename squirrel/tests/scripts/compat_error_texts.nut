@@ -26,9 +26,11 @@ check(function() { local pt = Point(); delete pt.x })
 // clone of a value that cannot be cloned
 check(@() clone 1)
 check(@() clone "s")
-// a negative resize, a slice out of range (wrong indexes)
+// a negative resize; slices out of range, and reversed ones (asked first)
 check(@() [1].resize(-1))
 check(@() [1, 2].slice(1, 5))
+check(@() "ab".slice(-3))
+check(@() [1, 2].slice(1, 0))
 check(@() "ab".slice(3))
 // rawget of a missing key
 check(@() {}.rawget("k"))

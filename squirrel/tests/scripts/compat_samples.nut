@@ -1,5 +1,5 @@
 // Constructs that real scripts use: a constructor defined outside its class body calling its base's, balanced
-// runs in regular expressions, the base library's do-nothing function, and slices refused with one text.
+// runs in regular expressions, the base library's do-nothing function, and slices refused with two texts.
 function p(x) { print(x + "\n") }
 
 class Base {
@@ -58,7 +58,8 @@ p(dm.begin + " " + dm.end)
 // dummy: takes anything, does nothing
 p(type(dummy) + " " + dummy() + " " + dummy(1, "two", [3]))
 
-// slices: out of range at either end, or reversed, after negative indexes count from the end
+// slices: reversed ("wrong indexes", asked first) or out of range at either end, after negative indexes count
+// from the end
 local arr = [1, 2, 3, 4, 5]
 local slices = [[0, 5], [5], [-5], [-1], [2, -1], [0, 6], [6], [-6], [3, 1], [-1, -3], [0, -6], [4, 3]]
 foreach (s in slices) {

@@ -14,7 +14,7 @@ local tests = [
   [@"(?:ab)*c", "ababc"],
   [@"[^\s]+", "no spaces"],
   [@"\bword\b", "word"],
-  [@"x|y|", ""],
+  [@"x|y|z?", ""],
 ];
 foreach (t in tests) print(t[0] + " ~ \"" + t[1] + "\" : " + regexp(t[0]).match(t[1]) + "\n");
 local words = [], text = "one, two;three  four", pos = 0, word = regexp(@"\a+");
