@@ -390,6 +390,8 @@ std::uint32_t Init(tHackModule* module) {
   g_At = {kPlayerItemPointer.At(), kItemArrayPointer.At(),     kPlayerState.At(),
           kPlayerStateSecond.At(), kDrawHook.back.At(),        kMirroredDrawHook.back.At(),
           kControlHook.back.At(),  kItemRoutineHook.back.At(), kItemCreationHook.back.At()};
+  // An Init over a loaded module (a registry dropped without unloading) starts over rather than keep two states.
+  delete g_State;
   g_State = new State{};
   g_List = {};
   g_RemoteCurrent = false;

@@ -60,7 +60,8 @@ class FeatureTest : public ::testing::TestWithParam<Build> {
     InstallCoreHooks(core);
   }
   void TearDown() override {
-    hack::testing::ResetHackRegistry();
+    // Unloaded, not dropped: a module frees its process-wide state at its Unload.
+    hack::testing::UnloadAndResetHackRegistry();
     SetBuiltInModules(nullptr, 0);
     game.reset();
     g_ItemLimit = kGameItemLimit;

@@ -2,6 +2,8 @@
 // state; its hooks on the double's code (control, draw, mirrored draw, item routines and owners).
 #include <features/MultiplePlayerSupport.h>
 
+#include <malloc.h>
+
 #include <functional>
 
 #include "feature_fixture.h"
@@ -132,6 +134,28 @@ TEST_P(MultiplePlayerSupportTest, TheClientsCallsFromInitToUnload) {
   mps::SwitchToLocalPlayer();
   EXPECT_EQ(objects(), (Words{0x11223344, 3}));
   EXPECT_EQ(game->Read<std::uint32_t>(kPlayerItem), playerItem);
+}
+
+// A registry dropped without unloading leaves the module loaded; each Init over it starts a fresh state and frees the
+// one before, so the bytes held stay those of one state however often it comes (LeakSanitizer sees the rest).
+TEST_P(MultiplePlayerSupportTest, AnInitOverALoadedModuleHoldsOneState) {
+  const auto held = [] {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+  };
+  constexpr std::size_t kSnapshots = std::size_t(kMaxItemLimit) * mps::kSnapshotSize;
+  Start();
+  ASSERT_TRUE(mps::LinkPlayer(kFirst));
+  const std::size_t once = held();
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    hack::testing::ResetHackRegistry();
+    Start();
+    EXPECT_LT(held(), once + kSnapshots / 2);
+    // Nothing of the earlier state shows through the new one.
+    EXPECT_EQ((Words{mps::CountPlayers(), mps::IsPlayerLinked(kFirst)}), (Words{0, 0}));
+    ASSERT_TRUE(mps::LinkPlayer(kFirst));
+  }
 }
 
 // Item numbers are checked against the item limit, whichever order the two modules load in.

@@ -74,8 +74,8 @@ void PrintChat(const char* text) {
 std::string OptionText(const tModuleOptionTable* table, const char16_t* name) {
   const ModuleOption* option = FindModuleOptionEntry(table, name);
   if (option == nullptr) return {};
-  const std::size_t length = std::char_traits<char16_t>::length(option->value);
-  return text::Utf16ToUtf8(std::u16string_view(option->value, std::min(length, std::size(option->value))));
+  // A value that fills its 64 units carries no terminator: the field's end bounds the read, not a search for 0.
+  return text::Utf16ToUtf8(FieldText(option->value));
 }
 
 MessageButtons StartMessageButtons() {

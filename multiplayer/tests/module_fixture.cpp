@@ -28,6 +28,13 @@ void SetOption(const char16_t* name, const std::string& value) {
   AddModuleOption(u"Multiplayer", name, &option);
 }
 
+// The value as the launcher's field holds it: cut to 64 units, unterminated when it fills them.
+void SetOptionUnits(const char16_t* name, std::u16string_view units) {
+  ModuleOption option{};
+  SetFieldText(option.value, units);
+  AddModuleOption(u"Multiplayer", name, &option);
+}
+
 void Register(const char16_t* name) {
   tHackModule* record = CreateHackModule(u"Brindlecore.so", name);
   ASSERT_EQ(MODULEREPLY_HANDLED, RegisterBuiltInModule(record, kLibraryHandle) & MODULEREPLY_HANDLED);
@@ -97,8 +104,8 @@ std::uint32_t ModuleTest::Start(const std::string& serverText, bool page) {
   std::memset(g_InitialisationData.clientDataDirectory, 0, sizeof g_InitialisationData.clientDataDirectory);
   std::memcpy(g_InitialisationData.clientDataDirectory, directory.data(), directory.size() * sizeof(char16_t));
   SetOption(u"Server", serverText);
-  SetOption(u"Nickname", "Kelv");
-  SetOption(u"Password", "pw");
+  SetOptionUnits(u"Nickname", nickname);
+  SetOptionUnits(u"Password", password);
   module = CreateHackModule(u"Brindlecore.so", u"Multiplayer");
   return RegisterBuiltInModule(module, kLibraryHandle);
 }

@@ -98,6 +98,8 @@ class ModuleTest : public ::testing::TestWithParam<gamedouble::Build> {
   platform::IDialogBackend* previousDialogs = nullptr;
   tHackModule* module = nullptr;
   bool loaded = false;
+  // The options Start sets, as the launcher's fields hold them.
+  std::u16string nickname = u"Kelv", password = u"pw";
 };
 
 }  // namespace mptest

@@ -83,6 +83,24 @@ TEST_P(ModuleTest, WithoutAUsableServerTheModuleRunsUnconnected) {
   }
 }
 
+// An option value fills at most its 64 units, and then carries no terminator: the value read stops at the field's
+// end whatever follows the record, and a longer text given to the launcher was cut to the field.
+TEST_P(ModuleTest, OptionValuesAreReadWithinTheirField) {
+  constexpr std::size_t kField = std::size(ModuleOption{}.value);
+  for (const std::size_t length : {std::size_t(0), std::size_t(1), kField - 1, kField, kField + 1, 4 * kField}) {
+    SCOPED_TRACE(length);
+    std::u16string value;
+    for (std::size_t i = 0; i < length; ++i) value += char16_t(u'a' + i % 26);
+    nickname = value;
+    password = value.empty() ? value : u"\u00e9" + value.substr(1);
+    ASSERT_EQ(MODULEREPLY_HANDLED, Start(""));
+    const CMultiplayerState* state = multiplayer::GetModule()->m_pState.get();
+    EXPECT_EQ(text::Utf16ToUtf8(nickname.substr(0, kField)), state->m_Nickname);
+    EXPECT_EQ(text::Utf16ToUtf8(password.substr(0, kField)), state->m_Password);
+    Send(MODULEEVENT_UNLOAD);
+  }
+}
+
 TEST_P(ModuleTest, EachReasonAtInitShowsItsTextAndRefuses) {
   const std::pair<std::uint32_t, const char*> reasons[] = {{DISCONNECT_SERVER_FULL, "reason 1 (server full)"},
                                                            {DISCONNECT_WRONG_PASSWORD, "reason 4 (wrong password)"},

@@ -142,7 +142,9 @@ void Describe(int signal, const siginfo_t* info, const ucontext_t* uc, EXCEPTION
   }
 }
 
-void FillContext(const ucontext_t* uc, CONTEXT* context) {
+}  // namespace
+
+void platform::detail::FillContext(const ucontext_t* uc, CONTEXT* context) {
   std::memset(context, 0, sizeof *context);
   const greg_t* r = uc->uc_mcontext.gregs;
   context->ContextFlags = CONTEXT_FULL;
@@ -172,6 +174,10 @@ void FillContext(const ucontext_t* uc, CONTEXT* context) {
   context->ContextFlags |= CONTEXT_EXTENDED_REGISTERS;
   std::memcpy(context->ExtendedRegisters, fpu + kFxsaveOffset, MAXIMUM_SUPPORTED_EXTENSION);
 }
+
+namespace {
+
+using platform::detail::FillContext;
 
 // The integer and control registers as the filter left them; the thread resumes with them.
 void ApplyContext(const CONTEXT* context, ucontext_t* uc) {

@@ -1,10 +1,12 @@
-// MiniDumpWriteDump: a minidump of the own process written from a fault handler, without locks or allocation.
+// MiniDumpWriteDump: a minidump of the own process written from a fault handler, without locks or allocation; the
+// other threads report their registers through a signal and hold still while their stacks are copied.
 #include <platform/crash.h>
 
 #include <cpuid.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -66,6 +68,21 @@ constexpr unsigned kCpuidVendor = 0;
 constexpr unsigned kCpuidVersion = 1;
 constexpr unsigned kCpuidExtended = 0x80000001;
 constexpr unsigned kStatStartTimeField = 22;
+// The other threads of a dump: at most this many, each asked by a real-time signal (this far above the first)
+// to report its registers and hold still; the dump waits this long for the last answer, in steps of a millisecond.
+constexpr std::size_t kMaxThreads = 256;
+constexpr int kReportSignalOffset = 3;
+constexpr unsigned kReportWaitMilliseconds = 250;
+constexpr long kReportStepNanoseconds = 1000000;
+constexpr std::size_t kTaskBytes = 32 * 1024;
+
+// One thread asked for its registers: its id (0: the slot is free), the dump that asked it once it has answered,
+// and its context. Written by the thread's signal handler, read by the dump: accessed atomically.
+struct ThreadReport {
+  int tid;
+  int answered;
+  CONTEXT context;
+};
 
 struct Region {
   std::uint32_t start, end;
@@ -96,10 +113,98 @@ struct Arena {
   char16_t mainName[kMaxNameUnits + 1];
   DWORD mainNameUnits;
   bool mainKnown;
+  // The other threads: the dump that asks (a count) and the last that let its threads go.
+  ThreadReport reports[kMaxThreads];
+  int asking;
+  int finished;
+  char tasks[kTaskBytes];
+  // The threads that answered: their ids, their contexts' places and their stacks' ranges.
+  DWORD heldId[kMaxThreads];
+  RVA heldContext[kMaxThreads];
+  std::size_t heldStack[kMaxThreads];
 };
 
 std::once_flag g_reserveOnce;
 Arena* g_arena = nullptr;
+int g_reportSignal = 0;
+
+void PauseOneStep() {
+  const timespec step{0, kReportStepNanoseconds};
+  ::nanosleep(&step, nullptr);
+}
+
+// A thread asked by a dump: its registers into its slot, then it waits until that dump is written, so that the
+// stack the dump copies is the one the registers describe. A thread the dump no longer asks returns at once.
+void OnReport(int, siginfo_t*, void* raw) {
+  const int savedErrno = errno;
+  Arena* arena = g_arena;
+  const int self = int(::syscall(SYS_gettid));
+  const int dump = arena != nullptr ? __atomic_load_n(&arena->asking, __ATOMIC_ACQUIRE) : 0;
+  for (std::size_t i = 0; arena != nullptr && i < kMaxThreads; ++i) {
+    ThreadReport& report = arena->reports[i];
+    if (__atomic_load_n(&report.tid, __ATOMIC_ACQUIRE) != self) continue;
+    platform::detail::FillContext(static_cast<const ucontext_t*>(raw), &report.context);
+    __atomic_store_n(&report.answered, dump, __ATOMIC_RELEASE);
+    while (__atomic_load_n(&arena->finished, __ATOMIC_ACQUIRE) < dump) PauseOneStep();
+    break;
+  }
+  errno = savedErrno;
+}
+
+// The kernel's directory entry as getdents64 gives it.
+struct TaskEntry {
+  std::uint64_t inode;
+  std::int64_t offset;
+  std::uint16_t length;
+  std::uint8_t type;
+  char name[1];
+};
+
+// Asks every other thread of the process to report; the slots asked (0..count), and the dump's number in *dump.
+// Only system calls: the caller may be a fault handler.
+std::size_t AskOtherThreads(int self, int* dump) {
+  Arena& a = *g_arena;
+  *dump = __atomic_load_n(&a.asking, __ATOMIC_RELAXED) + 1;
+  __atomic_store_n(&a.asking, *dump, __ATOMIC_RELEASE);
+  if (g_reportSignal == 0) return 0;
+  const int tasks = ::open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (tasks < 0) return 0;
+  const int process = int(::getpid());
+  std::size_t asked = 0;
+  for (long n; (n = ::syscall(SYS_getdents64, tasks, a.tasks, kTaskBytes)) > 0;) {
+    for (long at = 0; at < n;) {
+      const auto* entry = reinterpret_cast<const TaskEntry*>(a.tasks + at);
+      if (entry->length == 0) break;
+      at += entry->length;
+      int tid = 0;
+      for (const char* c = entry->name; *c >= '0' && *c <= '9'; ++c) tid = tid * kDecimal + (*c - '0');
+      if (tid == 0 || tid == self || asked == kMaxThreads) continue;
+      ThreadReport& report = a.reports[asked];
+      __atomic_store_n(&report.answered, 0, __ATOMIC_RELAXED);
+      __atomic_store_n(&report.tid, tid, __ATOMIC_RELEASE);
+      if (::syscall(SYS_tgkill, process, tid, g_reportSignal) == 0) {
+        ++asked;
+      } else {
+        __atomic_store_n(&report.tid, 0, __ATOMIC_RELEASE);  // it has ended meanwhile
+      }
+    }
+  }
+  ::close(tasks);
+  for (unsigned waited = 0; waited < kReportWaitMilliseconds; ++waited) {
+    bool all = true;
+    for (std::size_t i = 0; i < asked && all; ++i)
+      all = __atomic_load_n(&a.reports[i].answered, __ATOMIC_ACQUIRE) == *dump;
+    if (all) break;
+    PauseOneStep();
+  }
+  return asked;
+}
+
+// Lets the asked threads go on, answered or not (a late answer then finds its dump finished).
+void ReleaseOtherThreads(std::size_t asked, int dump) {
+  for (std::size_t i = 0; i < asked; ++i) __atomic_store_n(&g_arena->reports[i].tid, 0, __ATOMIC_RELEASE);
+  __atomic_store_n(&g_arena->finished, dump, __ATOMIC_RELEASE);
+}
 
 // The system call itself: a library's wrapper may check the bytes it is given, which here are any memory at all.
 ssize_t WriteRaw(int fd, const void* bytes, std::size_t size, off_t offset) {
@@ -271,20 +376,30 @@ bool SameName(const Region& a, const Region& b) {
   return a.nameLength == b.nameLength && std::memcmp(g_arena->maps + a.name, g_arena->maps + b.name, a.nameLength) == 0;
 }
 
-// Adds the block around a value that points into readable memory outside the stack; blocks never overlap.
-void AddReferenced(std::uint32_t value, std::size_t regions, const Range& stack, std::size_t* count) {
-  if (value >= stack.start && value - stack.start < stack.size) return;
+// Adds the block around a value that points into readable memory outside the stacks (ranges[0..stacks)); blocks
+// never overlap.
+void AddReferenced(std::uint32_t value, std::size_t regions, std::size_t stacks, std::size_t* count) {
   const Region* r = RegionOf(value, regions);
   if (r == nullptr || !r->readable || *count >= kMaxRanges) return;
   const std::uint32_t block = value & ~(kReferencedBlock - 1);
   const std::uint32_t start = std::max(block, r->start);
   const std::uint32_t end = std::min<std::uint64_t>(std::uint64_t(block) + kReferencedBlock, r->end);
-  // The stack block itself is kept whole already.
-  if (start < stack.start + stack.size && end > stack.start) return;
-  for (std::size_t i = 1; i < *count; ++i) {
+  // The stacks are kept whole already.
+  for (std::size_t i = 0; i < stacks; ++i) {
+    const Range& stack = g_arena->ranges[i];
+    if (start < stack.start + stack.size && end > stack.start) return;
+  }
+  for (std::size_t i = stacks; i < *count; ++i) {
     if (g_arena->ranges[i].start == start) return;
   }
   g_arena->ranges[(*count)++] = Range{start, end - start, 0};
+}
+
+// The stack from the stack pointer to its mapping's end (at most kMaxStackBytes); empty where it cannot be read.
+Range StackAt(std::uint32_t esp, std::size_t regions) {
+  const Region* stack = RegionOf(esp, regions);
+  if (stack == nullptr || !stack->readable) return Range{};
+  return Range{esp, std::min(stack->end - esp, kMaxStackBytes), 0};
 }
 
 DWORD ProtectOf(const Region& r) {
@@ -466,8 +581,9 @@ void WriteMemoryInfo(DumpFile& out, std::size_t regions, MINIDUMP_DIRECTORY* ent
   *entry = {MemoryInfoListStream, {DWORD(sizeof header + regions * sizeof(MINIDUMP_MEMORY_INFO)), at}};
 }
 
-void WriteThreadInfo(DumpFile& out, DWORD threadId, MINIDUMP_DIRECTORY* entry) {
-  MINIDUMP_THREAD_INFO_LIST header{sizeof header, sizeof(MINIDUMP_THREAD_INFO), 1};
+// The dump's thread first, with its times and affinity, then each thread that answered, with its id alone.
+void WriteThreadInfo(DumpFile& out, DWORD threadId, std::size_t others, MINIDUMP_DIRECTORY* entry) {
+  MINIDUMP_THREAD_INFO_LIST header{sizeof header, sizeof(MINIDUMP_THREAD_INFO), DWORD(1 + others)};
   MINIDUMP_THREAD_INFO info{};
   info.ThreadId = threadId;
   rusage usage{};
@@ -482,7 +598,12 @@ void WriteThreadInfo(DumpFile& out, DWORD threadId, MINIDUMP_DIRECTORY* entry) {
   }
   const RVA at = out.Append(&header, sizeof header);
   out.Append(&info, sizeof info);
-  *entry = {ThreadInfoListStream, {DWORD(sizeof header + sizeof info), at}};
+  for (std::size_t i = 0; i < others; ++i) {
+    MINIDUMP_THREAD_INFO other{};
+    other.ThreadId = g_arena->heldId[i];
+    out.Append(&other, sizeof other);
+  }
+  *entry = {ThreadInfoListStream, {DWORD(sizeof header + (1 + others) * sizeof info), at}};
 }
 
 // A word of the faulting thread's stack, read whatever state the sanitizers keep for that memory.
@@ -507,7 +628,14 @@ void PrepareDumps() {
   std::call_once(g_reserveOnce, [] {
     void* memory = ::mmap(nullptr, sizeof(Arena), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE,
                           -1, 0);
-    if (memory != MAP_FAILED) g_arena = static_cast<Arena*>(memory);
+    if (memory == MAP_FAILED) return;
+    g_arena = static_cast<Arena*>(memory);
+    struct sigaction report {};
+    report.sa_sigaction = OnReport;
+    report.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
+    sigemptyset(&report.sa_mask);
+    const int requestSignal = SIGRTMIN + kReportSignalOffset;
+    if (::sigaction(requestSignal, &report, nullptr) == 0) g_reportSignal = requestSignal;
   });
   if (g_arena == nullptr) return;
   // The module queries lock and allocate, which a dump written from a fault must not: ask them now.
@@ -569,25 +697,36 @@ BOOL MiniDumpWriteDump(HANDLE process, DWORD processId, HANDLE file, MINIDUMP_TY
   } else {
     CurrentContext(&own);
   }
+  // The other threads hold still from here until their stacks are written.
+  int dump = 0;
+  const std::size_t asked = AskOtherThreads(int(::syscall(SYS_gettid)), &dump);
   thread.context = out.Append(context, sizeof *context);
   const std::size_t regions = ReadRegions();
-  const Region* stack = RegionOf(context->Esp, regions);
-  if (stack != nullptr && stack->readable) {
-    thread.stack.start = context->Esp;
-    thread.stack.size = std::min(stack->end - context->Esp, kMaxStackBytes);
-  }
+  thread.stack = StackAt(context->Esp, regions);
   std::size_t ranges = 0;
   a.ranges[ranges++] = thread.stack;
+  std::size_t others = 0;
+  for (std::size_t i = 0; i < asked; ++i) {
+    const ThreadReport& report = a.reports[i];
+    if (__atomic_load_n(&report.answered, __ATOMIC_ACQUIRE) != dump) continue;
+    a.heldId[others] = DWORD(__atomic_load_n(&report.tid, __ATOMIC_ACQUIRE));
+    a.heldContext[others] = out.Append(&report.context, sizeof report.context);
+    a.heldStack[others] = ranges;
+    a.ranges[ranges++] = StackAt(report.context.Esp, regions);
+    ++others;
+  }
+  const std::size_t stacks = ranges;
   if ((dumpType & MiniDumpWithIndirectlyReferencedMemory) != 0) {
     const DWORD registers[] = {context->Eip, context->Eax, context->Ebx, context->Ecx,
                                context->Edx, context->Esi, context->Edi, context->Ebp};
-    for (DWORD value : registers) AddReferenced(value, regions, thread.stack, &ranges);
+    for (DWORD value : registers) AddReferenced(value, regions, stacks, &ranges);
     const std::uint32_t scanned = std::min(thread.stack.size, kScannedStackBytes) / sizeof(std::uint32_t);
     for (std::uint32_t i = 0; i < scanned; ++i) {
-      AddReferenced(StackWord(thread.stack.start, i), regions, thread.stack, &ranges);
+      AddReferenced(StackWord(thread.stack.start, i), regions, stacks, &ranges);
     }
   }
   for (std::size_t i = 0; i < ranges; ++i) a.ranges[i].rva = out.AppendMemory(a.ranges[i].start, a.ranges[i].size);
+  ReleaseOtherThreads(asked, dump);
   const MINIDUMP_LOCATION_DESCRIPTOR contextLocation{sizeof(CONTEXT), thread.context};
 
   if (exceptionParam != nullptr) {
@@ -605,15 +744,25 @@ BOOL MiniDumpWriteDump(HANDLE process, DWORD processId, HANDLE file, MINIDUMP_TY
     a.directory[streams++] = {ExceptionStream, {sizeof e, out.Append(&e, sizeof e)}};
   }
 
-  const DWORD one = 1;
+  // The dump's thread first, then the others in the order the host lists them.
+  const DWORD threadCount = DWORD(1 + others);
   MINIDUMP_THREAD t{};
   t.ThreadId = thread.id;
   t.PriorityClass = kNormalPriorityClass;
   t.Stack = {a.ranges[0].start, {a.ranges[0].size, a.ranges[0].rva}};
   t.ThreadContext = contextLocation;
-  const RVA threadList = out.Append(&one, sizeof one);
+  const RVA threadList = out.Append(&threadCount, sizeof threadCount);
   out.Append(&t, sizeof t);
-  a.directory[streams++] = {ThreadListStream, {sizeof one + sizeof t, threadList}};
+  for (std::size_t i = 0; i < others; ++i) {
+    const Range& stack = a.ranges[a.heldStack[i]];
+    MINIDUMP_THREAD other{};
+    other.ThreadId = a.heldId[i];
+    other.PriorityClass = kNormalPriorityClass;
+    other.Stack = {stack.start, {stack.size, stack.rva}};
+    other.ThreadContext = {sizeof(CONTEXT), a.heldContext[i]};
+    out.Append(&other, sizeof other);
+  }
+  a.directory[streams++] = {ThreadListStream, {DWORD(sizeof threadCount + threadCount * sizeof t), threadList}};
 
   WriteModules(out, regions, &a.directory[streams++]);
 
@@ -634,7 +783,7 @@ BOOL MiniDumpWriteDump(HANDLE process, DWORD processId, HANDLE file, MINIDUMP_TY
     a.directory[streams++] = {UnloadedModuleListStream, {sizeof none, out.Append(&none, sizeof none)}};
   }
   if ((dumpType & MiniDumpWithFullMemoryInfo) != 0) WriteMemoryInfo(out, regions, &a.directory[streams++]);
-  if ((dumpType & MiniDumpWithThreadInfo) != 0) WriteThreadInfo(out, thread.id, &a.directory[streams++]);
+  if ((dumpType & MiniDumpWithThreadInfo) != 0) WriteThreadInfo(out, thread.id, others, &a.directory[streams++]);
 
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);

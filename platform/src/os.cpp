@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -243,6 +244,25 @@ BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD numberOfCharsToWrit
   }
   if (numberOfCharsWritten != nullptr) *numberOfCharsWritten = numberOfCharsToWrite;
   return TRUE;
+}
+
+HRESULT SHGetFolderPathW(HWND, int folder, HANDLE, DWORD, LPWSTR path) {
+  if (path == nullptr || folder != CSIDL_LOCAL_APPDATA) return E_INVALIDARG;
+  path[0] = 0;
+  // A relative value would name a folder that moves with the current directory: the rules pass over it.
+  const auto absolute = [](const char* value) { return value != nullptr && value[0] == '/'; };
+  std::string folderPath;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); absolute(data)) {
+    folderPath = data;
+  } else if (const char* home = std::getenv("HOME"); absolute(home)) {
+    folderPath = std::string(home) + "/.local/share";
+  } else {
+    return E_FAIL;
+  }
+  const std::u16string wide = text::Utf8ToUtf16(folderPath);
+  if (wide.size() >= MAX_PATH) return E_FAIL;
+  std::char_traits<char16_t>::copy(reinterpret_cast<char16_t*>(path), wide.c_str(), wide.size() + 1);
+  return S_OK;
 }
 
 namespace platform {

@@ -1,19 +1,25 @@
 // Faults as exceptions in child processes: the record and context the filter sees, the dump it writes, the exit
-// code, resuming, a filter that faults or never returns.
+// code, resuming, a filter that faults or never returns; the other threads a dump holds.
 #include <platform/crash.h>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <platform/errors.h>
@@ -268,12 +274,112 @@ TEST(MiniDump, WithoutAnExceptionDumpsTheCallingThreadWhereTheFileStands) {
   EXPECT_EQ(dump.Stream<MINIDUMP_EXCEPTION_STREAM>(ExceptionStream), nullptr);
   EXPECT_EQ(dump.Stream<MINIDUMP_MEMORY_INFO_LIST>(MemoryInfoListStream), nullptr);  // not asked for
   const auto* threads = dump.Stream<DWORD>(ThreadListStream);
-  ASSERT_TRUE(threads != nullptr && *threads == 1u);
+  ASSERT_TRUE(threads != nullptr && *threads >= 1u);  // threads earlier tests left running come after it
   EXPECT_EQ(reinterpret_cast<const MINIDUMP_THREAD*>(threads + 1)->ThreadId, GetCurrentThreadId());
   const auto* system = dump.Stream<MINIDUMP_SYSTEM_INFO>(SystemInfoStream);
   ASSERT_NE(system, nullptr);
   EXPECT_GE(system->NumberOfProcessors, 1u);
   EXPECT_NE(dump.String(system->CSDVersionRva).find(u"Linux"), std::u16string::npos);
+}
+
+// A thread parked with marks on its stack, counting rounds until told to stop; it may block the dump's request.
+struct ParkedThread {
+  static constexpr std::uint32_t kMarks = 64;
+  explicit ParkedThread(std::uint32_t seed, bool blocks) : seed(seed), blocks(blocks) {
+    thread = std::thread([this] { Run(); });
+  }
+  ~ParkedThread() {
+    stop = true;
+    thread.join();
+  }
+  void Run() {
+    if (blocks) {
+      sigset_t set;
+      sigemptyset(&set);
+      sigaddset(&set, SIGRTMIN + 3);
+      pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    }
+    volatile std::uint32_t marks[kMarks];
+    for (std::uint32_t i = 0; i < kMarks; ++i) marks[i] = seed + i;
+    id = GetCurrentThreadId();
+    while (!stop) {
+      rounds.fetch_add(1);
+      ::usleep(200);
+    }
+    EXPECT_EQ(marks[kMarks - 1], seed + kMarks - 1);
+  }
+  const std::uint32_t seed;
+  const bool blocks;
+  std::atomic<DWORD> id{0};
+  std::atomic<unsigned> rounds{0};
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
+// Every other thread that answers is in the dump after the calling one, with its context where it stood and its
+// stack from that stack pointer (its marks in it); each goes on afterwards; one that blocks the request is left
+// out once the wait is over, and the dump is still whole. Both with and without the thread-info stream.
+TEST(MiniDump, HoldsEveryThreadThatAnswersWithItsContextAndStack) {
+  std::vector<std::unique_ptr<ParkedThread>> parked;
+  parked.push_back(std::make_unique<ParkedThread>(0xA1000000, false));
+  parked.push_back(std::make_unique<ParkedThread>(0xB2000000, false));
+  parked.push_back(std::make_unique<ParkedThread>(0xC3000000, true));
+  for (const auto& p : parked) {
+    while (p->id == 0) ::usleep(1000);
+  }
+  for (const MINIDUMP_TYPE type : {MiniDumpNormal, kCoreDumpType}) {
+    SCOPED_TRACE(type);
+    const std::string path = DumpPath(::getpid(), "threads");
+    const HANDLE file = CreateFileW(text::Utf8ToUtf16(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_TRUE(MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file, type, nullptr, nullptr, nullptr));
+    CloseHandle(file);
+    std::vector<unsigned> before;
+    for (const auto& p : parked) before.push_back(p->rounds);
+    MinidumpReader dump(path);
+    ::unlink(path.c_str());
+    ASSERT_TRUE(dump.Valid());
+    DWORD size = 0;
+    const auto* count = dump.Stream<DWORD>(ThreadListStream, &size);
+    ASSERT_TRUE(count != nullptr && *count >= 3u);
+    ASSERT_EQ(size, sizeof(DWORD) + *count * sizeof(MINIDUMP_THREAD));
+    const auto* threads = reinterpret_cast<const MINIDUMP_THREAD*>(count + 1);
+    EXPECT_EQ(threads[0].ThreadId, GetCurrentThreadId());
+    for (const auto& p : parked) {
+      SCOPED_TRACE(p->seed);
+      const MINIDUMP_THREAD* found = nullptr;
+      for (DWORD i = 0; i < *count; ++i) {
+        if (threads[i].ThreadId == p->id) found = &threads[i];
+      }
+      ASSERT_EQ(found != nullptr, !p->blocks);
+      if (found == nullptr) continue;
+      const auto* context = dump.At<CONTEXT>(found->ThreadContext.Rva);
+      ASSERT_TRUE(context != nullptr && found->ThreadContext.DataSize == sizeof(CONTEXT));
+      EXPECT_EQ(context->ContextFlags & CONTEXT_FULL, CONTEXT_FULL);
+      EXPECT_NE(context->Eip, 0u);
+      EXPECT_EQ(found->Stack.StartOfMemoryRange, context->Esp);
+      const std::vector<std::uint8_t> stack =
+          dump.Memory(found->Stack.StartOfMemoryRange, found->Stack.Memory.DataSize);
+      ASSERT_FALSE(stack.empty());
+      std::vector<std::uint32_t> marks(ParkedThread::kMarks);
+      for (std::uint32_t i = 0; i < ParkedThread::kMarks; ++i) marks[i] = p->seed + i;
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(marks.data());
+      EXPECT_NE(std::search(stack.begin(), stack.end(), bytes, bytes + marks.size() * sizeof(std::uint32_t)),
+                stack.end());
+    }
+    DWORD infoSize = 0;
+    const auto* info = dump.Stream<MINIDUMP_THREAD_INFO_LIST>(ThreadInfoListStream, &infoSize);
+    EXPECT_EQ(info != nullptr, type == kCoreDumpType);
+    if (info != nullptr) {
+      EXPECT_EQ(info->NumberOfEntries, *count);
+      EXPECT_EQ(infoSize, sizeof *info + *count * sizeof(MINIDUMP_THREAD_INFO));
+    }
+    // Let go: every thread counts on.
+    for (std::size_t i = 0; i < parked.size(); ++i) {
+      for (int waited = 0; parked[i]->rounds == before[i] && waited < 5000; ++waited) ::usleep(1000);
+      EXPECT_GT(parked[i]->rounds, before[i]) << i;
+    }
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <platform/files.h>
 #include <platform/process.h>
 #include <platform/sync.h>
+#include <platform/text.h>
 
 #include "temp_dir.h"
 
@@ -73,6 +75,55 @@ TEST(LocalTime, FollowsTheTimeZone) {
   else
     ::unsetenv("TZ");
   ::tzset();
+}
+
+// The per-user data folder from the host's variables: the data variable when absolute, else the home's share
+// folder, never a relative or missing value (which would land in the current directory or at the root), and
+// nothing that overflows the caller's MAX_PATH units.
+TEST(FolderPath, LocalApplicationDataFollowsTheHostsVariables) {
+  struct Saved {
+    const char* name;
+    std::string value;
+    bool set;
+  } saved[] = {{"XDG_DATA_HOME", "", false}, {"HOME", "", false}};
+  for (Saved& variable : saved) {
+    const char* value = std::getenv(variable.name);
+    variable.set = value != nullptr;
+    if (value != nullptr) variable.value = value;
+  }
+  const std::string longHome = "/" + std::string(MAX_PATH - 14, 'h');  // its share folder needs MAX_PATH units
+  const std::string longestHome = longHome.substr(0, longHome.size() - 1);
+  const struct {
+    const char* data;  // null: unset
+    const char* home;
+    HRESULT result;
+    std::string path;
+  } rows[] = {
+      {"/data/u", "/home/u", S_OK, "/data/u"},
+      {nullptr, "/home/u", S_OK, "/home/u/.local/share"},
+      {"", "/home/u", S_OK, "/home/u/.local/share"},
+      {"relative", "/home/u", S_OK, "/home/u/.local/share"},
+      {nullptr, nullptr, E_FAIL, ""},
+      {nullptr, "", E_FAIL, ""},
+      {"relative", "home", E_FAIL, ""},
+      {nullptr, longHome.c_str(), E_FAIL, ""},
+      {nullptr, longestHome.c_str(), S_OK, longestHome + "/.local/share"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.data ? row.data : "(unset)") + " " + (row.home ? row.home : "(unset)"));
+    row.data ? ::setenv("XDG_DATA_HOME", row.data, 1) : ::unsetenv("XDG_DATA_HOME");
+    row.home ? ::setenv("HOME", row.home, 1) : ::unsetenv("HOME");
+    char16_t path[MAX_PATH];
+    std::fill(std::begin(path), std::end(path), u'x');
+    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, reinterpret_cast<LPWSTR>(path)), row.result);
+    EXPECT_EQ(text::Utf16ToUtf8(path), row.path);
+  }
+  char16_t path[MAX_PATH];
+  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA + 1, nullptr, 0, reinterpret_cast<LPWSTR>(path)),
+            E_INVALIDARG);
+  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, nullptr), E_INVALIDARG);
+  for (const Saved& variable : saved)
+    variable.set ? ::setenv(variable.name, variable.value.c_str(), 1) : ::unsetenv(variable.name);
 }
 
 TEST(Version, ReportsWindowsTenAndChecksTheSize) {

@@ -10,14 +10,19 @@
 //     --mod NAME=DIR         a mod directory mounted as /Mods/NAME
 //     --option MODULE.NAME=VALUE
 //     --client-data DIR      the multiplayer client's data (fonts, GUI pages), mounted at "/" of its files
-//     --caches DIR, --debug DIR, --start-delay MS, --disable-game, --close-only-messages
+//     --caches DIR, --debug DIR   where /UserData/Caches and /UserData/Debug write (default: the folders
+//                            "Brindlecore/Caches" and "Brindlecore/Debug" of the user's data folder, made when missing)
+//     --start-delay MS, --disable-game, --close-only-messages
 //     --magic TEXT, --header-build N   (for trying a launcher of another version)
+// The first line says where the caches and the debug files go.
 // Exit status: the game's exit code (its low 8 bits, as the host keeps them) once it reported its start; else the
 // initialisation thread's code (2: the start was refused) or 1.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,6 +33,7 @@
 #include <platform/console.h>
 #include <platform/files.h>
 #include <platform/modules.h>
+#include <platform/os.h>
 #include <platform/process.h>
 #include <platform/sync.h>
 #include <platform/text.h>
@@ -147,6 +153,33 @@ bool Apply(Settings* settings, const std::vector<std::string>& words) {
   return true;
 }
 
+// A directory left empty would be mounted on the host's root, where a server's downloads would land: an empty one
+// gets its folder under the user's data folder. False, having said why, when there is none to give.
+bool GiveUserDirectories(InitialisationData* header) {
+  char16_t* const fields[] = {header->cachesDirectory, header->debugDirectory};
+  const char16_t* const names[] = {u"/Brindlecore/Caches", u"/Brindlecore/Debug"};
+  for (std::size_t i = 0; i < std::size(fields); ++i) {
+    if (fields[i][0] != 0) continue;
+    char16_t data[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, reinterpret_cast<LPWSTR>(data)) != S_OK) {
+      std::fprintf(stderr,
+                   "brindle_launch: the user has no data folder to keep the caches and debug files in; "
+                   "give --caches DIR and --debug DIR\n");
+      return false;
+    }
+    const std::u16string folder = std::u16string(data) + names[i];
+    const bool fits = folder.size() < kInitPathLength;  // with its terminator
+    const auto made = fits ? DWORD(SHCreateDirectoryExW(nullptr, reinterpret_cast<LPCWSTR>(folder.c_str()), nullptr))
+                           : DWORD(ERROR_FILENAME_EXCED_RANGE);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) {
+      std::fprintf(stderr, "brindle_launch: the folder \"%s\" cannot be made\n", text::Utf16ToUtf8(folder).c_str());
+      return false;
+    }
+    std::copy(folder.c_str(), folder.c_str() + folder.size() + 1, fields[i]);
+  }
+  return true;
+}
+
 void PrintErrors(const tTaskContext& errors) {
   for (const std::string& error : errors.GetErrors()) std::fprintf(stderr, "brindle_launch: %s\n", error.c_str());
 }
@@ -163,6 +196,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: brindle_launch --game PATH [options] [-- game arguments] (see Launch.cpp)\n");
     return kUsage;
   }
+  if (!GiveUserDirectories(&settings.header)) return kDidNotStart;
+  std::fprintf(stderr, "brindle_launch: caches in \"%s\", debug files in \"%s\"\n",
+               text::Utf16ToUtf8(FieldText(settings.header.cachesDirectory)).c_str(),
+               text::Utf16ToUtf8(FieldText(settings.header.debugDirectory)).c_str());
   SetConsoleCtrlHandler(KeepWaiting, TRUE);
   tTaskContext errors;
   HANDLE initThread = nullptr;

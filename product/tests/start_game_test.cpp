@@ -2,6 +2,7 @@
 // step of the start forced to fail in the platform layer.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,9 +27,25 @@ struct LaunchRun {
   int status = -1;
 };
 
+// The user's data folder of every run: the launcher makes its caches and debug folders there unless told others.
+// It goes with the test program.
+const std::filesystem::path& UserData() {
+  static const struct Folder {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("brindle-launch-user-" + std::to_string(::getpid()));
+    ~Folder() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  } folder;
+  return folder.path;
+}
+
 // Runs the launcher on the double with the environment given; the output of both processes, and the exit status.
 LaunchRun Launch(const std::string& environment, const std::string& launcherArguments, const std::string& gameArguments) {
-  const std::string command = "env " + environment + " " BRINDLE_LAUNCH " --game " BRINDLE_GAME " " +
+  const std::string dataHome =
+      environment.find("XDG_DATA_HOME") == std::string::npos ? " XDG_DATA_HOME=" + UserData().string() : "";
+  const std::string command = "env " + environment + dataHome + " " BRINDLE_LAUNCH " --game " BRINDLE_GAME " " +
                               launcherArguments + " -- " + gameArguments + " </dev/null 2>&1";
   LaunchRun run;
   std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -133,6 +150,133 @@ TEST(StartGame, TheRealLauncherOnTheDouble) {
        {kFailedToStartInitThread}, 0, false, false},
   };
   for (const Case& c : cases) Check(c);
+}
+
+// Without --caches or --debug each goes to its folder under the user's data folder, made when missing, and the
+// first line says where; a directory given keeps its place; with no user folder at all the launcher starts nothing
+// (an empty directory would have the game mount the host's root).
+TEST(StartGame, CachesAndDebugFilesGoToTheUsersFolderUnlessGiven) {
+  namespace fs = std::filesystem;
+  const fs::path root = UserData() / "defaults";
+  const fs::path home = root / "home", data = root / "data", mine = root / "mine";
+  const std::string share = (home / ".local/share/Brindlecore").string(), ours = (data / "Brindlecore").string();
+  // A data folder whose caches folder needs the block's 260 units and so no room for its terminator.
+  const std::string caches = "/Brindlecore/Caches";
+  const std::string deep = (root / std::string(260 - caches.size() - root.string().size() - 1, 'd')).string();
+  const std::string fits = deep.substr(0, deep.size() - 1);
+  const std::string noFolder =
+      "brindle_launch: the user has no data folder to keep the caches and debug files in; give --caches DIR and "
+      "--debug DIR";
+  const struct {
+    const char* what;
+    std::string environment, launcher;
+    std::string caches, debug;  // said on the first line and made
+    std::string refusal;        // instead, the first line of a launcher that starts nothing
+  } rows[] = {
+      {"the home's share folder", "XDG_DATA_HOME= HOME=" + home.string(), "", share + "/Caches", share + "/Debug", ""},
+      {"a relative data folder", "XDG_DATA_HOME=data HOME=" + home.string(), "", share + "/Caches", share + "/Debug",
+       ""},
+      {"the data folder", "XDG_DATA_HOME=" + data.string(), "", ours + "/Caches", ours + "/Debug", ""},
+      {"caches given", "XDG_DATA_HOME=" + data.string(), "--caches " + mine.string(), mine.string(), ours + "/Debug",
+       ""},
+      {"debug given", "XDG_DATA_HOME=" + data.string(), "--debug " + mine.string(), ours + "/Caches", mine.string(),
+       ""},
+      {"both given", "-u XDG_DATA_HOME -u HOME", "--caches " + mine.string() + " --debug " + mine.string(),
+       mine.string(), mine.string(), ""},
+      {"no user folder", "-u XDG_DATA_HOME -u HOME", "", "", "", noFolder},
+      {"no user folder, caches given", "-u XDG_DATA_HOME -u HOME", "--caches " + mine.string(), "", "", noFolder},
+      {"the longest folder", "XDG_DATA_HOME=" + fits, "", fits + caches, fits + "/Brindlecore/Debug", ""},
+      {"a folder too long", "XDG_DATA_HOME=" + deep, "", "", "",
+       "brindle_launch: the folder \"" + deep + caches + "\" cannot be made"},
+      {"a folder that cannot be made", "XDG_DATA_HOME=/proc/brindle", "", "", "",
+       "brindle_launch: the folder \"/proc/brindle/Brindlecore/Caches\" cannot be made"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(root);
+    fs::create_directories(mine);
+    const LaunchRun run = Launch(row.environment, row.launcher, "--frames 1 --exit 0");
+    SCOPED_TRACE(run.output);
+    const std::string firstLine = run.output.substr(0, run.output.find('\n'));
+    if (!row.refusal.empty()) {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(firstLine, row.refusal);
+      EXPECT_EQ(run.output.find(kStarted), std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(firstLine, "brindle_launch: caches in \"" + row.caches + "\", debug files in \"" + row.debug + "\"");
+    EXPECT_TRUE(fs::is_directory(row.caches) && fs::is_directory(row.debug));
+    EXPECT_NE(run.output.find(kStarted), std::string::npos);
+    EXPECT_EQ(run.output.find("No host directory was given"), std::string::npos);
+  }
+  fs::remove_all(root);
+}
+
+// Ctrl+C (SIGINT to the launcher's process group, as a terminal sends it) once the line is seen: during the start
+// delay the game ends as not started, the launcher says so and fails; once started the game ends with 0.
+TEST(StartGame, CtrlCBeforeTheStartIsNotAStart) {
+  const struct {
+    const char* what;
+    std::vector<std::string> arguments;
+    const char* sendAfter;
+    int status;
+    bool started;
+  } rows[] = {
+      {"during the start delay", {"--start-delay", "5000", "--", "--frames", "1"}, "Game version detected", 1, false},
+      {"during the start delay, every module",
+       {"--start-delay", "5000", "--all-modules"},
+       "Game version detected",
+       1,
+       false},
+      {"while the game runs", {"--", "--frames", "100000", "--frame-time", "10"}, kStarted, 0, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const std::string dataHome = "XDG_DATA_HOME=" + UserData().string();
+    std::vector<std::string> words = {"env", dataHome, BRINDLE_LAUNCH, "--game", BRINDLE_GAME};
+    words.insert(words.end(), row.arguments.begin(), row.arguments.end());
+    const auto began = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::setpgid(0, 0);
+      ::dup2(out[1], 1);
+      ::dup2(out[1], 2);
+      ::close(out[0]);
+      ::close(out[1]);
+      std::vector<char*> argv;
+      for (std::string& word : words) argv.push_back(word.data());
+      argv.push_back(nullptr);
+      ::execvp(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::setpgid(child, child);  // either side may come first
+    ::close(out[1]);
+    std::string output;
+    bool sent = false;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+      output.append(buffer, std::size_t(got));
+      if (!sent && output.find(row.sendAfter) != std::string::npos) {
+        sent = ::kill(-child, SIGINT) == 0;
+      }
+    }
+    ::close(out[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    SCOPED_TRACE(output);
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, row.status);
+    EXPECT_EQ(output.find(kStarted) != std::string::npos, row.started);
+    EXPECT_EQ(output.find("the game did not start") != std::string::npos, !row.started);
+    if (!row.started) {
+      EXPECT_EQ(output.find(kNoGameCode), std::string::npos);
+      EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));  // the delay was cut short
+    }
+  }
 }
 
 // A game that ends right after its start (one frame, or GameStart ending the process) ends before the launcher's

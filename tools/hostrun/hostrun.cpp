@@ -1,16 +1,20 @@
 // hostrun: runs a script on the script host inside the game double, as a game with the SquirrelSupport module
-// would: the double of one build is mapped, the core (with every hook), OggVorbisSupport and SquirrelSupport are
-// registered, WindowChanged comes without and then with a window, the file runs in a script environment, and the
-// game's frame routine runs N times (Process, then Render2D, then the game's drawing). print() goes to standard
-// output, errors to standard error; the last frame the double drew is written as a PNG when asked.
+// would: the double of one build is mapped, the core (with every hook, and caches and debug folders of the run's
+// own), OggVorbisSupport and SquirrelSupport are registered, WindowChanged comes without and then with a window,
+// the file runs in a script environment, and the game's frame routine runs N times (Process, then Render2D, then
+// the game's drawing). print() goes to standard output, errors to standard error; the last frame the double drew
+// is written as a PNG when asked.
 //
 //   hostrun [--build editor|release|demo|v] [--frames N] [--png file.png] script.nut
 //
 // Exit code: 0 when the script compiled and ran, 1 when it did not, 2 for a bad command line or a double that
 // could not be mapped.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -138,7 +142,15 @@ int main(int argc, char** argv) {
   }
   DllMain(kLibraryHandle, kDllProcessAttach, nullptr);
   tList descriptors, moduleOptions;
-  const auto block = SerialiseInitialisationData(MakeInitialisationHeader(), kMainThreadId, descriptors, moduleOptions);
+  // The caches and debug folders a launcher gives, of this run alone.
+  const std::filesystem::path user = std::filesystem::temp_directory_path() / ("hostrun-" + std::to_string(::getpid()));
+  std::error_code ignored;
+  std::filesystem::create_directories(user / "Caches", ignored);
+  std::filesystem::create_directories(user / "Debug", ignored);
+  InitialisationData header = MakeInitialisationHeader();
+  SetFieldText(header.cachesDirectory, (user / "Caches").u16string());
+  SetFieldText(header.debugDirectory, (user / "Debug").u16string());
+  const auto block = SerialiseInitialisationData(header, kMainThreadId, descriptors, moduleOptions);
   if (CoreRefused(StartCoreModule(block.data(), block.size()))) {
     std::fputs("hostrun: the core refused the game double\n", stderr);
     return kExitUsage;
@@ -174,5 +186,6 @@ int main(int argc, char** argv) {
   hack::testing::ResetHackRegistry();
   delete g_FileSystem;
   g_FileSystem = nullptr;
+  std::filesystem::remove_all(user, ignored);
   return exitCode;
 }

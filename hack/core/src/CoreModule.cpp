@@ -18,6 +18,7 @@
 #include <launcher/InitialisationData.h>
 #include <platform/files.h>
 #include <platform/process.h>
+#include <platform/text.h>
 #include <platform/ui.h>
 
 #include <cstring>
@@ -34,18 +35,29 @@ bool HeaderIsOurs(const InitialisationData& header) {
          header.minor == kInitMinor && header.build == kInitBuild && header.revision == kInitRevision;
 }
 
+// An empty host directory names the root of the host's file system: mounted writable, whatever a server sends
+// to that virtual path would land there. Such a mount is refused, and said so; the path stays unmounted.
+void MountWritableHostDirectory(const char16_t* virtualPath, const std::u16string& hostDirectory) {
+  if (hostDirectory.empty()) {
+    LogConsole("BRINDLECORE: No host directory was given for \"%s\"; it is not mounted\n",
+               text::Utf16ToUtf8(virtualPath).c_str());
+    return;
+  }
+  MountPhysicalDirectory(virtualPath, true, hostDirectory.c_str());
+}
+
 // The six fixed mounts, in the order later mounts rely on (a virtual mount names one made before it).
 void MountFixedDirectories(const InitialisationData& header) {
   char16_t current[kInitPathLength + 1] = {};
   GetCurrentDirectoryW(DWORD(kInitPathLength), reinterpret_cast<LPWSTR>(current));
   constexpr bool kWritable = true;
   constexpr bool kExclusive = true;
-  MountPhysicalDirectory(u"/GameDir", kWritable, current);
-  MountPhysicalDirectory(u"/UserData/Caches", kWritable, FieldText(header.cachesDirectory).c_str());
+  MountWritableHostDirectory(u"/GameDir", current);
+  MountWritableHostDirectory(u"/UserData/Caches", FieldText(header.cachesDirectory));
   MountVirtualDirectory(u"/GameData", kExclusive, kWritable, u"/GameDir");
   MountVirtualDirectory(u"/UserData/SavedGames", kExclusive, kWritable, u"/GameData");
   MountVirtualDirectory(u"/UserData/Screenshots", kExclusive, kWritable, u"/GameData");
-  MountPhysicalDirectory(u"/UserData/Debug", kWritable, FieldText(header.debugDirectory).c_str());
+  MountWritableHostDirectory(u"/UserData/Debug", FieldText(header.debugDirectory));
 }
 
 std::uint32_t Init(ModuleInitData* data) {

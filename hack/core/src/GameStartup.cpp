@@ -199,6 +199,9 @@ void UnloadCoreModule() { UnloadHackModule(g_pCoreModule); }
 
 BOOL ConsoleCtrlHandler(DWORD type) {
   if (type != kCtrlCEvent && type != kCtrlCloseEvent) return FALSE;
-  TerminateProcess(GetCurrentProcess(), 0);
+  // Until the start event is set the initialisation thread still waits, and a thread the process takes with it
+  // ends with the process's code: 0 would tell the launcher the game had started.
+  const bool started = WaitForSingleObject(g_StartEvent, 0) == WAIT_OBJECT_0;
+  TerminateProcess(GetCurrentProcess(), started ? kEndedByConsole : kEndedByConsoleBeforeStart);
   return TRUE;
 }

@@ -94,6 +94,9 @@ class CoreStart : public hacktest::HackRegistryTest {
   void SetUp() override {
     HackRegistryTest::SetUp();
     header = MakeInitialisationHeader();
+    // Directories to mount; an empty one is refused (a test of its own).
+    SetFieldText(header.cachesDirectory, std::filesystem::temp_directory_path().u16string());
+    SetFieldText(header.debugDirectory, std::filesystem::temp_directory_path().u16string());
     DllMain(kCoreHandle, kDllProcessAttach, nullptr);
     SetBuiltInModules(kTestModules, std::size(kTestModules));
     g_script = [this](std::uint32_t event, ModuleEventData* data) { return Record(event, data); };
@@ -379,6 +382,50 @@ TEST_F(CoreStart, TheSixMountsResolveToTheirHostDirectories) {
     ASSERT_TRUE(g_FileSystem->TranslatePath(path.c_str(), true, false, &exists, translated, CFileSystem::kMaxPath));
     EXPECT_TRUE(exists && fs::equivalent(platform::ToHostPath(translated), host / "level.dat"));
     fs::remove(host / "level.dat");
+  }
+  fs::remove_all(root);
+}
+
+// A header that names no caches or debug directory would mount the host's root writable under that path: each
+// empty one is refused with its line and left unmounted, so nothing below it reaches the host; the other stays.
+TEST_F(CoreStart, AnEmptyHostDirectoryIsNeverMounted) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("brindle-empty-mounts-" + std::to_string(::getpid()));
+  fs::create_directories(root / "etc");
+  std::ofstream(root / "etc/passwd") << "x";
+  const struct {
+    bool caches, debug;  // given
+  } rows[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+  const auto refusal = [](const char* path) {
+    return "BRINDLECORE: No host directory was given for \"" + std::string(path) + "\"; it is not mounted\n";
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.caches) + std::to_string(row.debug));
+    SetFieldText(header.cachesDirectory, row.caches ? root.u16string() : u"");
+    SetFieldText(header.debugDirectory, row.debug ? root.u16string() : u"");
+    ::testing::internal::CaptureStdout();
+    const std::uint32_t reply = Start(Build::VReleasePatched);
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(reply, MODULEREPLY_HANDLED);
+    const std::pair<const char*, bool> paths[] = {{"/UserData/Caches", row.caches}, {"/UserData/Debug", row.debug}};
+    for (const auto& [path, given] : paths) {
+      SCOPED_TRACE(path);
+      EXPECT_EQ(said.find(refusal(path)) == std::string::npos, given) << said;
+      const std::u16string wide = text::Utf8ToUtf16(std::string(path) + "/etc/passwd");
+      char16_t translated[CFileSystem::kMaxPath] = {};
+      bool exists = false;
+      const bool mounted =
+          g_FileSystem->TranslatePath(wide.c_str(), true, false, &exists, translated, CFileSystem::kMaxPath);
+      EXPECT_EQ(mounted, given);
+      if (mounted) {
+        EXPECT_EQ(fs::path(platform::ToHostPath(translated)), root / "etc/passwd");
+      }
+      const std::vector<std::u16string> mounts = MountPaths();
+      EXPECT_EQ(std::count(mounts.begin(), mounts.end(), text::Utf8ToUtf16(path)), given ? 1 : 0);
+    }
+    UnloadCoreModule();
+    hack::testing::ResetHackRegistry();
+    game.reset();
   }
   fs::remove_all(root);
 }

@@ -338,13 +338,19 @@ struct MINIDUMP_CALLBACK_INFORMATION;
 
 // Writes a minidump of the current process (GetCurrentProcess() and its id) into the file from its current start:
 // the header, the stream directory and the streams ExceptionStream (with exceptionParam), ThreadListStream (the
-// calling thread: the context of exceptionParam, else its own at the call; its stack from the stack pointer to the
+// calling thread first: the context of exceptionParam, else its own at the call; then every other thread that
+// answers, each with its context where the request found it; each with its stack from the stack pointer to the
 // stack's end), ModuleListStream (the main module as recorded, then the host files mapped in), MemoryListStream,
 // SystemInfoStream and MiscInfoStream, and as the dump type asks HandleDataStream (the open descriptors),
 // UnloadedModuleListStream (empty: libraries leave no record), MemoryInfoListStream (every mapping),
-// ThreadInfoListStream, and memory that the registers and stack words point at. Memory that cannot be read is
-// left out. Process thread data and tokens do not exist on this host and give no stream. User streams,
-// callbacks and client pointers are not supported (ERROR_NOT_SUPPORTED).
+// ThreadInfoListStream (times for the calling thread alone), and memory that the calling thread's registers and
+// stack words point at. Memory that cannot be read is left out. Process thread data and tokens do not exist on
+// this host and give no stream. User streams, callbacks and client pointers are not supported (ERROR_NOT_SUPPORTED).
+//
+// The other threads: this host cannot read another thread's registers from outside it, so each is asked by the
+// real-time signal SIGRTMIN + 3 (taken once a filter is set or a dump written) and answers from its handler, then
+// holds still until its stack is written. A thread that blocks that signal, or has not answered within 250 ms (at
+// most 256 are asked), is left out of the dump. The program leaves that signal to the writer.
 BOOL MiniDumpWriteDump(HANDLE process, DWORD processId, HANDLE file, MINIDUMP_TYPE dumpType,
                        const MINIDUMP_EXCEPTION_INFORMATION* exceptionParam,
                        const MINIDUMP_USER_STREAM_INFORMATION* userStreamParam,

@@ -32,6 +32,13 @@ struct SYSTEMTIME {
 // The current local date and time, in the host's time zone (TZ included).
 void GetLocalTime(SYSTEMTIME* localTime);
 
+// The per-user folder of the kind asked, as a path of at most MAX_PATH - 1 units: CSIDL_LOCAL_APPDATA is the
+// host's per-user data folder ($XDG_DATA_HOME when it is an absolute path, else $HOME/.local/share, HOME absolute
+// too). S_OK; E_FAIL with an empty path when the host names no such folder or it does not fit; E_INVALIDARG for
+// another kind or a null path. The folder need not exist yet.
+constexpr int CSIDL_LOCAL_APPDATA = 0x001C;
+HRESULT SHGetFolderPathW(HWND window, int folder, HANDLE token, DWORD flags, LPWSTR path);
+
 // TRUE in *wow64 for a 32-bit process on a 64-bit (x86_64) kernel.
 BOOL IsWow64Process(HANDLE process, BOOL* wow64);
 

@@ -6,7 +6,10 @@
 // Line kinds: 1 ordinary (white), 2 status and notices, 3 errors; any other kind is drawn in the
 // colour whose value equals the kind.
 // Errors: without "Open Sans" in the registry the window has no font stack and draws nothing.
-// Printf output is cut at kFormatCapacity units (terminated); lines are stored whole.
+// Printf output is cut at kFormatCapacity units (terminated); lines are stored whole, but a frame lays out and
+// draws only what the window (the renderer's viewport) shows of them: slots that start below it are skipped, and a
+// slot's layout stops below the window's bottom edge and is clipped to the window, so the work and the quads of a
+// frame are bounded by the window's size, not by the lines' lengths.
 // Locking: none (the game's main thread only).
 #include <cstdint>
 #include <memory>
@@ -17,6 +20,10 @@
 #include <engine/I2D.h>
 
 #include <TamberGUI/FontStack.h>
+
+namespace TamberGUI {
+class CText;
+}
 
 namespace Vexil3D {
 
@@ -29,6 +36,9 @@ class CChatWindow : public Logger {
   static constexpr std::size_t kWrapColumn = 64;
   static constexpr std::size_t kWrapSearch = 9;
   static constexpr std::size_t kMaxRest = 129;
+  // A frame's layout of a slot: the units of its first try, and the factor of each next one (see Draw).
+  static constexpr std::size_t kFirstLayoutUnits = 256;
+  static constexpr std::size_t kLayoutGrowth = 4;
 
   enum eLineKind : std::uint32_t { LINE_ORDINARY = 1, LINE_STATUS = 2, LINE_ERROR = 3 };
 
@@ -46,6 +56,8 @@ class CChatWindow : public Logger {
   // Turns "[#RRGGBB]" markup into colour codes, then pushes the line.
   void AddLine(const char16_t* text, std::uint32_t kind);
   void PushLine(const std::u16string& text, std::uint32_t kind);
+  // Draws the slots from the oldest down, each laid out anew (nothing while hidden, without a font stack or with
+  // a viewport of no area).
   void Draw(I2D* renderer);
 
   const Line& GetLine(std::uint32_t slot) const { return m_Lines[slot]; }
@@ -60,6 +72,8 @@ class CChatWindow : public Logger {
 
  private:
   void Scroll();
+  // Lays out the start of text that can show in room pixels below the layout's origin.
+  void LayOutShown(TamberGUI::CText* layout, const std::u16string& text, float room) const;
 
   void* m_pOwner;
   TamberGUI::CFonts* m_pRegistry;

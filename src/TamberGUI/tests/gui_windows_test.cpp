@@ -3,7 +3,9 @@
 // a command that removes the console).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
+#include <string_view>
 
 #include <TamberGUI/Windows/ChatWindow.h>
 #include <TamberGUI/Windows/CmdWindow.h>
@@ -19,6 +21,13 @@ struct ChatTest : testing::Test {
   FontFiles files;
   TamberGUI::CFonts fonts{NewLibrary()};
   ChatTest() { files.Fill(&fonts); }
+};
+
+// A renderer whose window has the size given.
+struct WindowI2D : RecordingI2D {
+  WindowI2D(float width, float height) : width(width), height(height) {}
+  void GetViewport(Vexil3D::CViewport* viewport) override { *viewport = {0, 1, 0, 0, width, height}; }
+  float width, height;
 };
 
 TEST_F(ChatTest, SevenSlotsNewestAtTheBottom) {
@@ -78,7 +87,7 @@ TEST_F(ChatTest, PrintfAndWrapBounds) {
 TEST_F(ChatTest, DrawsWithFontsAndNothingWithout) {
   Vexil3D::CChatWindow chat(nullptr, &fonts, 1);
   chat.AddLine(u"hi [#ff0000]red \U0001F600", 1);
-  RecordingI2D renderer;
+  WindowI2D renderer(640, 480);
   chat.Draw(&renderer);
   ASSERT_FALSE(renderer.draws.empty());
   bool red = false;
@@ -95,6 +104,78 @@ TEST_F(ChatTest, DrawsWithFontsAndNothingWithout) {
   bare.Printf(u"%d", 5);
   bare.Draw(&renderer);
   EXPECT_TRUE(renderer.draws.empty());
+}
+
+// A line far longer than the window holds is stored whole, but a frame lays out and draws only what the window
+// shows: for lines of every shape (plain, words, pairs, marks without advance, colour codes) in every slot and
+// windows of several sizes, the quads lie in the window, are no more than a unit per pixel of its rows allows, and
+// are exactly those of the lines cut well past what shows. A window of no area shows nothing.
+TEST_F(ChatTest, AHugeLineDrawsOnlyWhatTheWindowShows) {
+  constexpr std::size_t kHuge = 1000000;
+  const auto repeat = [&](std::u16string_view piece) {
+    std::u16string line;
+    line.reserve(kHuge + piece.size());
+    while (line.size() < kHuge) line += piece;
+    line.resize(kHuge);
+    return line;
+  };
+  const struct {
+    const char* what;
+    std::u16string line;
+  } shapes[] = {
+      {"letters", repeat(u"x")},
+      {"words", repeat(u"word ")},
+      {"pairs", repeat(u"\U0001F600")},
+      {"marks", u"a" + repeat(u"\u0301")},
+      {"codes", repeat(u"\x01"
+                       u"ffff0000")},
+  };
+  const std::pair<float, float> windows[] = {{640, 480}, {1280, 720}, {1920, 1080}, {320, 100}, {200, 40}, {60, 400}};
+  const float rowHeight = fonts.GetFont(u"Open Sans", u"Regular")->GetSize(23 * 64)->GetLineHeight();
+  ASSERT_GT(rowHeight, 0);
+  for (const auto& [width, height] : windows) {
+    // Two quads (the shadow's and the glyph's) per unit of each slot's rows that can show, at most.
+    const double rows = std::floor((height - 30) / rowHeight) + 2;
+    const double bound = 2 * Vexil3D::CChatWindow::kLines * rows * (width - 25 + 1);
+    for (const auto& shape : shapes) {
+      SCOPED_TRACE(std::string(shape.what) + " " + std::to_string(int(width)) + "x" + std::to_string(int(height)));
+      Vexil3D::CChatWindow chat(nullptr, &fonts, 1), cut(nullptr, &fonts, 1);
+      const std::u16string shorter = shape.line.substr(0, std::size_t(4 * rows * width) + 64);
+      for (std::uint32_t slot = 0; slot < Vexil3D::CChatWindow::kLines; ++slot) {
+        chat.PushLine(shape.line, 1);
+        cut.PushLine(shorter, 1);
+      }
+      EXPECT_EQ(chat.GetLine(0).text, shape.line);  // stored whole
+      WindowI2D whole(width, height), part(width, height);
+      chat.Draw(&whole);
+      cut.Draw(&part);
+      EXPECT_LE(double(whole.draws.size()), bound);
+      ASSERT_EQ(whole.draws.size(), part.draws.size());
+      bool same = true, inside = true;
+      for (std::size_t i = 0; i < whole.draws.size(); ++i) {
+        const auto &a = whole.draws[i], &b = part.draws[i];
+        same = same && a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height &&
+               std::uint32_t(a.colour) == std::uint32_t(b.colour) && a.material == b.material;
+        constexpr float kRounding = 0.01f;
+        inside = inside && a.x >= 0 && a.y >= 0 && a.x + a.width <= width + kRounding &&
+                 a.y + a.height <= height + kRounding;
+      }
+      EXPECT_TRUE(same);
+      EXPECT_TRUE(inside);
+      // What shows is still drawn (a window 40 pixels high ends above the first row's letters).
+      if ((std::string(shape.what) == "letters" || std::string(shape.what) == "words") && height >= 100) {
+        EXPECT_FALSE(whole.draws.empty());
+      }
+    }
+  }
+  Vexil3D::CChatWindow chat(nullptr, &fonts, 1);
+  chat.PushLine(repeat(u"x"), 1);
+  const std::pair<float, float> empty[] = {{0, 0}, {0, 480}, {640, 0}, {-5, 480}, {640, std::nanf("")}};
+  for (const auto& [width, height] : empty) {
+    WindowI2D renderer(width, height);
+    chat.Draw(&renderer);
+    EXPECT_TRUE(renderer.draws.empty()) << width << "x" << height;
+  }
 }
 
 // A line of 600 characters breaks by characters wherever it reaches the wrap width, line feeds

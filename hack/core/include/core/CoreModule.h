@@ -1,6 +1,7 @@
 #pragma once
 // The core module: named after the library's own file, registered first and asked last on every event. Its Init
-// checks the launcher's header copy and the game build, makes the game-side file system with its six mounts,
+// checks the launcher's header copy and the game build, makes the game-side file system with its six mounts (a
+// physical one whose host directory is empty is refused with a console line, never mounted on the host's root),
 // installs the crash filter and every hook; it answers WindowChanged, LoadSample, Flipeffect, UnhandledException
 // and LoadImage itself, every other event with 0.
 //

@@ -21,5 +21,6 @@ constexpr std::size_t kCrashDumpNameCapacity = 260;  // units, the terminator in
 bool CrashDumpName(const char16_t* directory, const SYSTEMTIME& time, char16_t* out, std::size_t capacity);
 
 // UnhandledException: when the launcher asked for dumps and the directory exists or can be made, writes the dump
-// of the faulting thread's exception. Replies 1.
+// of the faulting thread's exception, with the process's other threads as the platform can ask them
+// (platform/crash.h). Replies 1.
 std::uint32_t WriteCrashDump(const UnhandledExceptionEventData* data);

@@ -12,6 +12,7 @@
 #include <hack/List.h>
 #include <launcher/InitialisationData.h>
 #include <platform/actctx.h>
+#include <platform/console.h>
 #include <platform/win32types.h>
 
 // The header copy and its lists (ModuleDescriptor and ModuleOption records), filled by StartCoreModule.
@@ -53,5 +54,9 @@ void UnloadCoreModule();
 
 constexpr DWORD kCtrlCEvent = 0;
 constexpr DWORD kCtrlCloseEvent = 2;
-// Ctrl+C and closing the console end the game with exit code 0 (TRUE); other types are not handled (FALSE).
+// The game's exit code when Ctrl+C or closing the console ends it: 0 once it has started; before the start event
+// STATUS_CONTROL_C_EXIT, which the launcher reads as a start that did not happen (any code but 0 does).
+constexpr std::uint32_t kEndedByConsole = 0;
+constexpr std::uint32_t kEndedByConsoleBeforeStart = STATUS_CONTROL_C_EXIT;
+// Ctrl+C and closing the console end the game with the code above (TRUE); other types are not handled (FALSE).
 BOOL ConsoleCtrlHandler(DWORD type);
