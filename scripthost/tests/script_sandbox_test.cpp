@@ -180,6 +180,37 @@ TEST_F(Sandbox, BuildingAnEnvironmentRunsNoScriptWhateverTheSharedTablesDelegate
   }
 }
 
+// A script changes the Debug tables' contents and slots rather than their delegates: entries waiting under the
+// next environment's name (with delegates of their own), emptied tables, and the Debug slots replaced by tables
+// of its own. The next environment is built into the tables the host holds, running nothing.
+TEST_F(Sandbox, BuildingAnEnvironmentRunsNoScriptAfterTheDebugTablesChanged) {
+  const std::vector<const char16_t*> changes = {
+      u"Debug.RootTables.next <- {}.setdelegate(hostile(\"waiting root\"));",
+      u"Debug.ConstantTables.next <- {}.setdelegate(hostile(\"waiting constants\"));",
+      u"Debug.RootTables.clear(); Debug.ConstantTables.clear();",
+      u"delete Debug.RootTables; Debug.RootTables <- {}.setdelegate(hostile(\"replaced\"));",
+      u"Debug.ConstantTables = {}.setdelegate(hostile(\"replaced\")); Debug.setdelegate(hostile(\"Debug\"));",
+      u"for (local i = 0; i < 1000; ++i) Debug.RootTables[i] <- Debug.ConstantTables[i] <- i;",
+  };
+  for (const char16_t* change : changes) {
+    SCOPED_TRACE(Narrow(change));
+    CScriptEnvironment* hostile = MakeProbing(u"hostile");
+    ASSERT_TRUE(Run(hostile, change));
+    Recorded().clear();
+    Reached().clear();
+    CScriptEnvironment* next = MakeEnvironment(u"next");
+    EXPECT_EQ(Recorded(), Lines{});
+    EXPECT_EQ(Reached(), Lines{});
+    ExpectBuiltClean(next, u"next");
+    EXPECT_EQ(Errors(next, kProbe + u"foreach (k, v in getroottable()) probe(v);"), "");
+    EXPECT_EQ(Reached(), Lines{});
+    environments.clear();
+    // A fresh host for the next row: the change stays in the shared tables.
+    TearDown();
+    SetUp();
+  }
+}
+
 // Building the next environment while a script's metamethod would try to take it over: replacing the new
 // thread's root or the machine's constant table from inside the building. Nothing runs, so nothing is replaced.
 TEST_F(Sandbox, NoScriptReplacesTheRootOrConstantsOfAnEnvironmentBeingBuilt) {
