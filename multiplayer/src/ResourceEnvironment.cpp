@@ -49,7 +49,8 @@ CClientResourceScriptEnvironment::CClientResourceScriptEnvironment(CScriptHost* 
   sq_pushroottable(t);
   sq_pushstring(t, kMultiplayerSlot, -1);
   natives.Push(t);
-  sq_newslot(t, -3, SQFalse);
+  // Raw, as the base part builds the root: no script code runs while an environment is built.
+  sq_rawset(t, -3);
   sq_settop(t, top);
 }
 

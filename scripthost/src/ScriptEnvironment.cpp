@@ -25,16 +25,28 @@ const SQChar* const CScriptEnvironment::kCopiedNames[kCopiedNameCount] = {
     u"escape", u"startswith", u"endswith",
 };
 
+const SQChar kHandlerSuspendedMessage[] = u"a handler cannot suspend its environment's thread";
+
 namespace {
 
-// Stores the value on the top under name in the table held by `table`, on the thread t.
+// Stores the value on the top under name in the table held by `table`, on the thread t, and leaves the value.
+// Raw: the table is shared with every environment, whose scripts may have given it a delegate.
 void StoreUnderName(HSQUIRRELVM t, const CScriptObjectRef& table, const char16_t* name) {
   const SQInteger value = sq_gettop(t);
   table.Push(t);
   sq_pushstring(t, name, -1);
   sq_push(t, value);
-  sq_newslot(t, value + 1, SQFalse);
+  sq_rawset(t, value + 1);
   sq_settop(t, value);
+}
+
+// Replaces the table on the top with a new table of its slots: a clone would keep its delegate and run _cloned.
+void ReplaceWithCopyOfSlots(HSQUIRRELVM t) {
+  sq_newtable(t);
+  sq_pushnull(t);
+  while (SQ_SUCCEEDED(sq_next(t, -3))) sq_rawset(t, -4);
+  sq_poptop(t);
+  sq_remove(t, -2);
 }
 
 }  // namespace
@@ -55,6 +67,9 @@ CScriptEnvironment::CScriptEnvironment(CScriptHost* host, const char16_t* name) 
   m_heldThread.SetFromStack(vm, -1);
   sq_settop(vm, hostTop);
 
+  // No script code runs while the environment is built: it would run on the new thread, whose root is the host's
+  // own until it gets its own, and could replace the tables being built. So every lookup and store is raw, and the
+  // constant table is copied slot by slot.
   const HSQUIRRELVM t = m_thread;
   sq_pushroottable(t);
   sq_newtable(t);
@@ -62,16 +77,15 @@ CScriptEnvironment::CScriptEnvironment(CScriptHost* host, const char16_t* name) 
     sq_pushstring(t, copied, -1);
     sq_pushstring(t, copied, -1);
     // A name the host lacks is stored as null rather than shifting the stack.
-    if (SQ_FAILED(sq_get(t, -4))) sq_pushnull(t);
-    sq_newslot(t, -3, SQFalse);
+    if (SQ_FAILED(sq_rawget(t, -4))) sq_pushnull(t);
+    sq_rawset(t, -3);
   }
   sq_remove(t, -2);
   StoreUnderName(t, host->GetRootTables(), name);
   sq_setroottable(t);
 
   sq_pushconsttable(t);
-  sq_clone(t, -1);
-  sq_remove(t, -2);
+  ReplaceWithCopyOfSlots(t);
   StoreUnderName(t, host->GetConstantTables(), name);
   HSQOBJECT constants;
   sq_getstackobj(t, -1, &constants);
@@ -162,9 +176,11 @@ bool CScriptEnvironment::CallEntered(const CScriptObjectRef& closure, CScriptArg
   }
   bool succeeded = SQ_SUCCEEDED(sq_call(t, parameters, SQFalse, SQTrue));
   // suspend() in a handler parks the thread in the middle of its call: wake it with an error until it has
-  // unwound, or it stays wedged and every later call piles onto its stack.
+  // unwound, or it stays wedged and every later call piles onto its stack. The error says why, rather than
+  // repeating whatever the thread last failed with.
   while (sq_getvmstate(t) == SQ_VMSTATE_SUSPENDED) {
     succeeded = false;
+    sq_throwerror(t, kHandlerSuspendedMessage);
     if (SQ_FAILED(sq_wakeupvm(t, SQFalse, SQFalse, SQTrue, SQTrue))) break;
   }
   // Back to the constant table that Enter left on the stack.

@@ -171,7 +171,9 @@ typedef struct tagSQFunctionInfo {
 
 /* virtual machine */
 SQUIRREL_API HSQUIRRELVM sq_open(SQInteger initialstacksize);
+/* A new thread starts with its friend's root table, foreign pointer, error handler and debug hook. */
 SQUIRREL_API HSQUIRRELVM sq_newthread(HSQUIRRELVM friendvm, SQInteger initialstacksize);
+/* Pops a closure, native closure or null and makes it the error handler of v alone: each thread has its own. */
 SQUIRREL_API void sq_seterrorhandler(HSQUIRRELVM v);
 SQUIRREL_API void sq_close(HSQUIRRELVM v);
 SQUIRREL_API void sq_setforeignptr(HSQUIRRELVM v, SQUserPointer p);

@@ -22,9 +22,12 @@ bool DebugInfoEnabled(HSQUIRRELVM v) { return v->ss->debugInfo; }
 
 void ReportCompileError(HSQUIRRELVM v, const SQChar* desc, const SQChar* source, SQInteger line, SQInteger column,
                         bool raiseerror) {
-  if (raiseerror && v->ss->compilerError) v->ss->compilerError(v, desc, source, line, column);
+  // Reported here only when the compiler's handler saw it; otherwise the error is the caller's, and one that a
+  // script does not catch (compilestring's) reaches the runtime handler as every uncaught error does.
+  const bool reported = raiseerror && v->ss->compilerError != nullptr;
+  if (reported) v->ss->compilerError(v, desc, source, line, column);
   v->lastError = v->ss->Str(desc);
-  v->errorReported = true;
+  v->errorReported = reported;
 }
 
 }  // namespace bsq
@@ -68,6 +71,7 @@ HSQUIRRELVM sq_newthread(HSQUIRRELVM friendvm, SQInteger initialstacksize) {
   VM* t = new VM(friendvm->ss, initialstacksize);
   t->roottable = friendvm->roottable;
   t->foreignPtr = friendvm->foreignPtr;
+  t->errorHandler = friendvm->errorHandler;
   t->debugHook = friendvm->debugHook;
   t->nativeDebugHook = friendvm->nativeDebugHook;
   t->UpdateHooked();
@@ -79,7 +83,7 @@ void sq_seterrorhandler(HSQUIRRELVM v) {
   if (!v->ValidIndex(-1)) return;
   Value h = v->At(-1);
   if (h.type == OT_CLOSURE || h.type == OT_NATIVECLOSURE || h.type == OT_NULL) {
-    v->ss->errorHandler = h;
+    v->errorHandler = h;
     v->Pop();
   }
 }

@@ -92,7 +92,7 @@ SQInteger base_setconsttable(HSQUIRRELVM v) {
   return Ret(v, old);
 }
 SQInteger base_seterrorhandler(HSQUIRRELVM v) {
-  v->ss->errorHandler = Arg(v, 2);
+  v->errorHandler = Arg(v, 2);
   return 0;
 }
 SQInteger base_setdebughook(HSQUIRRELVM v) {

@@ -741,7 +741,6 @@ void CollectCycles(SharedState* ss, std::vector<Value>* unreachable) {
 void DestroyShared(SharedState* ss) {
   ss->closing = true;
   ss->registry.SetNull();
-  ss->errorHandler.SetNull();
   ss->consttable.SetNull();
   for (Value& d : ss->defaultDelegates) d.SetNull();
   ss->unreachable.clear();

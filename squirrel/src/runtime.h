@@ -343,7 +343,6 @@ struct SharedState {
   bool closing = false;
 
   Value registry;
-  Value errorHandler;  // shared by every thread of the VM
   Value consttable;
   Value metaNames[MT_COUNT];
   Value constructorName;
@@ -391,6 +390,8 @@ struct VM : Object {
   std::vector<Trap> traps;
   Outer* openOuters = nullptr;   // sorted by slot, highest first
   Value lastError;
+  // Called for errors nothing catches on this thread; a new thread starts with its parent's.
+  Value errorHandler;
   Value debugHook;
   SQDEBUGHOOK nativeDebugHook = nullptr;
   Value roottable;

@@ -230,8 +230,8 @@ Table* ConstTableOf(HSQUIRRELVM v);
 Table* NewTable(SharedState* ss, SQInteger capacity = 0);
 bool TableGet(Table* t, const Value& key, Value& out);
 void TableNewSlot(Table* t, const Value& key, const Value& value);
-// Reports a compile error: calls the compiler error handler set with sq_setcompilererrorhandler
-// and, when raiseerror, makes the description the VM's last error.
+// A compile error: the description becomes the VM's last error; when raiseerror, the compiler error handler set
+// with sq_setcompilererrorhandler reports it, and only then does it count as reported.
 void ReportCompileError(HSQUIRRELVM v, const SQChar* desc, const SQChar* source, SQInteger line, SQInteger column,
                         bool raiseerror);
 // Wraps a compiled prototype (funcproto.h) into the VM's function-prototype object, kind

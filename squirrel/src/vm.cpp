@@ -39,6 +39,7 @@ void VM::ClearRefs() {
   top = 0;
   stackBase = 0;
   lastError.SetNull();
+  errorHandler.SetNull();
   debugHook.SetNull();
   hooked = false;
   roottable.SetNull();
@@ -50,7 +51,7 @@ void VM::VisitRefs(RefVisitor fn, void* ctx) {
     if (stack[size_t(i)].IsRefCounted()) fn(stack[size_t(i)].obj(), ctx);
   for (size_t i = 0; i < frames.size(); ++i)
     if (frames[i].callee.IsRefCounted()) fn(frames[i].callee.obj(), ctx);
-  for (const Value* v : {&lastError, &debugHook, &roottable, &suspendValue})
+  for (const Value* v : {&lastError, &errorHandler, &debugHook, &roottable, &suspendValue})
     if (v->IsRefCounted()) fn(v->obj(), ctx);
   for (Outer* o = openOuters; o; o = o->nextOpen) fn(o, ctx);
 }

@@ -274,7 +274,6 @@ Value VM::Resume(Generator* g) {
 
 void VM::ReportError() {
   errorReported = true;
-  const Value& errorHandler = ss->errorHandler;
   if (errorHandler.type != OT_CLOSURE && errorHandler.type != OT_NATIVECLOSURE) return;
   Value err = lastError;
   Value handler = errorHandler;

@@ -534,6 +534,44 @@ TEST_F(SquirrelApi, CompileThroughAReader) {
   EXPECT_EQ(sq_gettop(t), 0);
 }
 
+// compilestring raises the compiler's description without the compiler's handler: when nothing catches it, the
+// runtime handler reports it once, in the words a catch would see, from the frame that called compilestring.
+TEST_F(SquirrelApi, AnUncaughtCompileErrorOfCompilestringIsReportedOnce) {
+  g_compileErrors.clear();
+  sq_setcompilererrorhandler(v, RecordCompileError);
+  sq_newclosure(v, ErrorHandler, 0);
+  sq_seterrorhandler(v);
+  // Script literals of texts that fail in the lexer, the parser and the code generator.
+  for (const char16_t* quoted : {uR"("local x = ;")", uR"("local s = \"open")", uR"("/* never closed")", uR"("break")",
+                                 uR"("1 = 2")", uR"("x = (1 + 2")"}) {
+    SCOPED_TRACE(text::Utf16ToUtf8(quoted));
+    const std::u16string source = quoted;
+    ASSERT_TRUE(Run(u"try { compilestring(" + source + u"); } catch (e) { ::caught <- e; }"));
+    sq_pushroottable(v);
+    sq_pushstring(v, u"caught", -1);
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_get(v, -2)));
+    const SQChar* caught = nullptr;
+    ASSERT_TRUE(SQ_SUCCEEDED(sq_getstring(v, -1, &caught)));
+    const std::u16string description = caught;
+    sq_settop(v, 0);
+    EXPECT_FALSE(description.empty());
+    const std::pair<std::u16string, std::u16string> rows[] = {
+        {u"\ncompilestring(" + source + u");", description + u"@main:2"},
+        {u"\ncompilestring.call(this, " + source + u");", description + u"@call:-1"},
+        {u"try { throw \"first\"; } catch (e) {}\ncompilestring(" + source + u");", description + u"@main:2"},
+        {u"newthread(function() {\ncompilestring(" + source + u");\n}).call();", description + u"@unnamed:2"},
+        {u"try {\ncompilestring(" + source + u");\n} catch (e) {}", u""},
+    };
+    for (const auto& [code, handled] : rows) {
+      SCOPED_TRACE(text::Utf16ToUtf8(code));
+      g_handled.clear();
+      EXPECT_EQ(Run(code), handled.empty());
+      EXPECT_EQ(g_handled, handled.empty() ? std::vector<std::u16string>{} : std::vector<std::u16string>{handled});
+    }
+  }
+  EXPECT_TRUE(g_compileErrors.empty());
+}
+
 TEST_F(SquirrelApi, CompileBufferTakesSizeCharacters) {
   const SQChar* src = u"return 5; this is not squirrel";
   ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(v, src, 9, u"prefix", SQFalse)));

@@ -487,24 +487,71 @@ TEST_F(SquirrelApi, RootAndConstTablesRefuseOtherValues) {
   }
 }
 
-SQInteger g_handled;
-SQInteger CountHandler(HSQUIRRELVM) {
-  ++g_handled;
+// Which handler saw each error: 'a' or 'b' per call, in order.
+std::string g_handledBy;
+SQInteger HandlerA(HSQUIRRELVM) {
+  g_handledBy += 'a';
+  return 0;
+}
+SQInteger HandlerB(HSQUIRRELVM) {
+  g_handledBy += 'b';
   return 0;
 }
 
-TEST_F(SquirrelApi, ErrorHandlerIsSharedWithThreads) {
-  g_handled = 0;
-  HSQUIRRELVM t = sq_newthread(v, 32);
-  sq_newclosure(t, CountHandler, 0);
-  sq_seterrorhandler(t);  // set through the thread, used by the friend
-  EXPECT_EQ(sq_gettop(t), 0);
-  EXPECT_FALSE(Run(u"throw \"x\";"));
-  EXPECT_EQ(g_handled, 1);
-  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(t, u"throw \"y\";", -1, u"t", SQTrue)));
+// Compiles and calls the code on the thread t with its root table as this; true on success.
+bool RunOn(HSQUIRRELVM t, const std::u16string& code) {
+  const SQInteger top = sq_gettop(t);
+  if (SQ_FAILED(sq_compilebuffer(t, code.c_str(), SQInteger(code.size()), u"t", SQTrue))) return false;
   sq_pushroottable(t);
-  EXPECT_TRUE(SQ_FAILED(sq_call(t, 1, SQFalse, SQTrue)));
-  EXPECT_EQ(g_handled, 2);
+  const bool ok = SQ_SUCCEEDED(sq_call(t, 1, SQFalse, SQTrue));
+  sq_settop(t, top);
+  return ok;
+}
+
+// Each thread reports through its own handler; a new thread starts with its parent's at the time it is made,
+// and setting or clearing one thread's handler (from the host or from a script) changes no other's.
+TEST_F(SquirrelApi, EachThreadHasItsOwnErrorHandler) {
+  g_handledBy.clear();
+  sq_newclosure(v, HandlerA, 0);
+  sq_seterrorhandler(v);
+  HSQUIRRELVM child = sq_newthread(v, 32);  // takes a
+  sq_newclosure(child, HandlerB, 0);
+  sq_seterrorhandler(child);
+  EXPECT_EQ(sq_gettop(child), 0);
+  HSQUIRRELVM grandchild = sq_newthread(child, 32);  // takes b
+  HSQUIRRELVM silenced = sq_newthread(v, 32);
+  sq_pushnull(silenced);
+  sq_seterrorhandler(silenced);
+  HSQUIRRELVM sibling = sq_newthread(v, 32);  // made after the others changed theirs: still a
+  struct Row {
+    HSQUIRRELVM thread;
+    const char* handledBy;
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (const Row& row : {Row{v, "a"}, Row{child, "b"}, Row{grandchild, "b"}, Row{silenced, ""}, Row{sibling, "a"}}) {
+      SCOPED_TRACE(row.handledBy);
+      g_handledBy.clear();
+      EXPECT_FALSE(RunOn(row.thread, u"throw \"x\";"));
+      EXPECT_EQ(g_handledBy, row.handledBy);
+      // A thread a script makes takes the handler of the thread that made it; its error is reported there once.
+      g_handledBy.clear();
+      EXPECT_FALSE(RunOn(row.thread, u"newthread(function() { throw \"y\"; }).call();"));
+      EXPECT_EQ(g_handledBy, row.handledBy);
+    }
+  }
+  // A script's seterrorhandler: its own thread only, also when it clears the handler.
+  ASSERT_TRUE(RunOn(child, u"seterrorhandler(function(e) { ::seen <- e; });"));
+  g_handledBy.clear();
+  EXPECT_FALSE(RunOn(grandchild, u"throw \"z\";"));
+  EXPECT_FALSE(RunOn(v, u"throw \"z\";"));
+  EXPECT_EQ(g_handledBy, "ba");
+  EXPECT_FALSE(RunOn(child, u"throw \"mine\";"));
+  EXPECT_TRUE(RunOn(v, u"assert(::seen == \"mine\");"));
+  ASSERT_TRUE(RunOn(grandchild, u"seterrorhandler(null);"));
+  g_handledBy.clear();
+  EXPECT_FALSE(RunOn(grandchild, u"throw \"z\";"));
+  EXPECT_FALSE(RunOn(sibling, u"throw \"z\";"));
+  EXPECT_EQ(g_handledBy, "a");
 }
 
 TEST_F(SquirrelApi, WeakReferences) {

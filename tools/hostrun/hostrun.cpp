@@ -102,10 +102,21 @@ void RegisterBuiltIn(const char16_t* name, ModuleHandler handler) {
   RegisterHackModule(module, kLibraryHandle, true, handler);
 }
 
-// Compiles and runs the file in the environment as a resource start does; true when both succeeded.
+// The machine's constant table as an identity.
+SQRawObjectVal MachineConstants(HSQUIRRELVM v) {
+  sq_pushconsttable(v);
+  HSQOBJECT table;
+  sq_getstackobj(v, -1, &table);
+  sq_poptop(v);
+  return table._unVal.raw;
+}
+
+// Compiles and runs the file in the environment as a resource start does; true when both succeeded and the
+// machine has its own constant table back, as every later environment's copy is taken from it.
 bool RunScript(CScriptEnvironment* environment, const std::string& path, std::vector<char>& source) {
   CScriptHost* host = environment->GetHost();
   const HSQUIRRELVM t = environment->GetThread();
+  const SQRawObjectVal machineConstants = MachineConstants(host->GetVM());
   const SQInteger top = sq_gettop(t);
   auto* stream = new CByteArrayStream(source.data(), std::uint32_t(source.size()));
   const std::u16string name = text::Utf8ToUtf16(std::string_view(path));
@@ -116,10 +127,16 @@ bool RunScript(CScriptEnvironment* environment, const std::string& path, std::ve
     sq_pushroottable(t);
     ran = SQ_SUCCEEDED(sq_call(t, 1, SQFalse, SQTrue));
   }
-  sq_settop(t, top);
+  // Down to the table Enter kept, which Leave restores.
+  sq_settop(t, top + 1);
   environment->Leave();
   host->PopRunningEnvironment();
+  sq_settop(t, top);
   stream->Release();
+  if (MachineConstants(host->GetVM()) != machineConstants) {
+    std::fputs("hostrun: the machine kept the environment's constant table\n", stderr);
+    return false;
+  }
   return ran;
 }
 

@@ -3,8 +3,10 @@
 // table (67 names copied from the host's root) and its own constant table, swapped in by Enter and out by Leave.
 // CompileScriptFile compiles a stream of script text into a closure.
 //
-// Errors: script errors are printed by the host's handlers and answered as false (CallHandler) or a negative
-// result (CompileScriptFile); no script error ends or wedges the environment.
+// Errors: script errors are reported by the environment thread's error handler, which starts as the host's and
+// which the environment's scripts may replace or clear for that environment alone (seterrorhandler); they are
+// answered as false (CallHandler) or a negative result (CompileScriptFile); no script error ends or wedges the
+// environment.
 // Ownership: the creator owns the environment; it holds its thread and constant table in the machine. An
 // environment that outlives its host has been detached by it and touches neither host nor machine again.
 // Locking: none; the game's main thread alone uses environments.
@@ -15,6 +17,9 @@
 #include <hack/List.h>
 
 #include <scripthost/ScriptObjectRef.h>
+
+// The error a handler's thread is woken with, as often as it suspends, until its call has unwound.
+extern const SQChar kHandlerSuspendedMessage[];
 
 class CScriptArguments;
 class CScriptHost;
@@ -27,7 +32,9 @@ class CScriptEnvironment {
   static constexpr std::uint32_t kCopiedNameCount = 67;
   static const SQChar* const kCopiedNames[kCopiedNameCount];
 
-  // Name keys the environment's entries in Debug.RootTables and Debug.ConstantTables.
+  // Name keys the environment's entries in Debug.RootTables and Debug.ConstantTables. The root table and a copy
+  // of the machine's constant table's slots (without its delegate) are stored there raw: building an environment
+  // runs no script code, whatever delegates scripts gave the shared tables.
   CScriptEnvironment(CScriptHost* host, const char16_t* name);
   virtual ~CScriptEnvironment();
   CScriptEnvironment(const CScriptEnvironment&) = delete;
@@ -44,8 +51,8 @@ class CScriptEnvironment {
   // Keeps the machine's constant table as the environment's and restores the one Enter kept.
   void Leave();
   // Calls the closure with the root table as this and the arguments after it, between PushRunningEnvironment
-  // and Enter and their undoing. A thread left suspended by the handler is woken with an error until it has
-  // unwound; the thread's stack ends as it began. True when the call succeeded.
+  // and Enter and their undoing. A thread left suspended by the handler is woken with kHandlerSuspendedMessage
+  // until it has unwound; the thread's stack ends as it began. True when the call succeeded.
   bool CallHandler(const CScriptObjectRef& closure, CScriptArguments* arguments);
 
   CScriptHost* GetHost() const { return m_pHost; }

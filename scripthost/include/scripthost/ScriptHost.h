@@ -112,7 +112,9 @@ void ScriptPrint(HSQUIRRELVM v, const SQChar* format, ...);
 // Writes "sqvm: '<source>' (Ln:<line> Col:<column>) : <description>.\n" to standard error.
 void ScriptCompilerErrorHandler(HSQUIRRELVM v, const SQChar* description, const SQChar* source, SQInteger line,
                                 SQInteger column);
-// The machine's handler of uncaught errors (error value at index 2): "sqvm: <error>.\n" for a string error,
+// The main machine's handler of uncaught errors, which every environment's thread starts with (each thread has
+// its own, so an environment's seterrorhandler changes no other's). The error value is at index 2:
+// "sqvm: <error>.\n" for a string error,
 // then "Stack Dump:\n" and one line per call level, to standard error; of more than twenty levels only the
 // first and last ten, with "... <n> levels not shown ...\n" between them. Returns 0.
 SQInteger ScriptRuntimeErrorHandler(HSQUIRRELVM v);
