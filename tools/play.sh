@@ -52,7 +52,7 @@ finish() {
 trap finish EXIT
 
 # The client's data: the fonts and a console page.
-mkdir -p "$play/client/Fonts" "$play/client/GUI" "$play/files/welcome" "$play/caches"
+mkdir -p "$play/client/Fonts" "$play/client/GUI" "$play/files/welcome" "$play/caches" "$play/debug"
 cp /usr/share/fonts/truetype/open-sans/OpenSans-Regular.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf \
    "$play/client/Fonts/"
 cat > "$play/client/GUI/Main.xml" <<'EOF'
@@ -116,7 +116,7 @@ for module in ADPCMSupport AspectRatioSupport MultipleInstanceSupport BugFixes C
 done
 status=0
 build/brindle_launch --game "$PWD/build/hack/testing/program/quorvant" --client-data "$play/client" \
-  --caches "$play/caches" "${modules[@]}" \
+  --caches "$play/caches" --debug "$play/debug" "${modules[@]}" \
   --option Multiplayer.Server="127.0.0.1:$port" --option Multiplayer.Nickname=Kelv \
   -- --frames 500 --frame-time 10 --level 5 --type 300-301:/say+Hello,+everyone --type 450:/quit \
   --await-bar 300:15000 --png "$pictures/frame.png" --png-frame 300 --png-frame 499 \

@@ -55,6 +55,7 @@ class EndToEndTest : public ::testing::Test {
     fs::create_directories(folder / "client" / "GUI");
     fs::create_directories(folder / "files" / "welcome");
     fs::create_directories(folder / "caches");
+    fs::create_directories(folder / "debug");
     std::ofstream(folder / "files" / "welcome" / "client.nut") << kScript;
     std::ofstream(folder / "files" / "welcome" / "motd.txt") << std::string(kDataBytes, 'm');
     for (const char* font : {GUI_FONT_OPEN_SANS, GUI_FONT_DEJAVU})
@@ -81,7 +82,8 @@ class EndToEndTest : public ::testing::Test {
                                      ":/say+Hello+there --type " + std::to_string(kQuitFrame) + ":/quit") {
     std::ostringstream command;
     command << "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy " << BRINDLE_LAUNCH << " --game " << BRINDLE_GAME
-            << " --client-data " << (folder / "client").string() << " --caches " << (folder / "caches").string();
+            << " --client-data " << (folder / "client").string() << " --caches " << (folder / "caches").string()
+            << " --debug " << (folder / "debug").string();
     for (const char* module : kModules) command << " --module " << module;
     command << " --option Multiplayer.Server=127.0.0.1:" << server->EnetPort()
             << " --option Multiplayer.Nickname=Kelv -- --frame-time " << kFrameTimeMs << " --level " << kLevel << play
