@@ -467,10 +467,7 @@ Value MakeFuncProto(HSQUIRRELVM v, std::shared_ptr<sq::CompiledFunction> proto) 
 
 Outer::Outer(SharedState* ss) : Object(OT_OUTER) { Track(ss); }
 Outer::~Outer() = default;
-Value& Outer::Ref() {
-  if (parked) return parked->stack[size_t(slot)];
-  return slot >= 0 ? owner->stack[size_t(slot)] : closed;
-}
+Value& Outer::Ref() { return slot >= 0 ? owner->stack[size_t(slot)] : closed; }
 void Outer::ClearRefs() { closed.SetNull(); }
 void Outer::VisitRefs(RefVisitor fn, void* ctx) { VisitValue(closed, fn, ctx); }
 
@@ -522,19 +519,8 @@ void NativeClosure::VisitRefs(RefVisitor visit, void* ctx) {
 }
 
 Generator::Generator(SharedState* ss, const Value& c) : Object(OT_GENERATOR), closure(c) { Track(ss); }
-Generator::~Generator() { CloseParked(); }
-void Generator::CloseParked() {
-  std::vector<Outer*> parkedNow;
-  parkedNow.swap(parkedOuters);
-  for (Outer* o : parkedNow) {
-    o->closed = size_t(o->slot) < stack.size() ? stack[size_t(o->slot)] : Value();
-    o->parked = nullptr;
-    o->slot = -1;
-    o->Release();
-  }
-}
+Generator::~Generator() = default;
 void Generator::ClearRefs() {
-  CloseParked();
   closure.SetNull();
   std::vector<Value>().swap(stack);
   state = Dead;
@@ -542,7 +528,6 @@ void Generator::ClearRefs() {
 void Generator::VisitRefs(RefVisitor fn, void* ctx) {
   VisitValue(closure, fn, ctx);
   VisitValues(stack, fn, ctx);
-  for (Outer* o : parkedOuters) fn(o, ctx);
 }
 
 // ---- classes ------------------------------------------------------------------------------------

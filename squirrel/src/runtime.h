@@ -123,8 +123,7 @@ Value WrapProto(SharedState* ss, const std::shared_ptr<sq::CompiledFunction>& pr
 
 struct Outer : Object {
   VM* owner = nullptr;     // thread whose stack holds the variable while it is open
-  Generator* parked = nullptr;  // suspended generator whose saved slots hold the variable
-  SQInteger slot = -1;     // absolute stack index while open (saved-slot index while parked), -1 once closed
+  SQInteger slot = -1;     // absolute stack index while open, -1 once closed
   Value closed;
   Outer* nextOpen = nullptr;
   explicit Outer(SharedState* ss);
@@ -317,10 +316,8 @@ struct Generator : Object {
   Value closure;
   std::vector<Value> stack;   // saved frame slots while suspended
   uint32_t pc = 0;
-  std::vector<Trap> traps;    // saved, frame index relative (0)
-  std::vector<Outer*> parkedOuters;  // captured variables living in `stack` (counted)
+  std::vector<Trap> traps;  // saved, frame index relative (0)
   Generator(SharedState* ss, const Value& closure);
-  void CloseParked();
   ~Generator() override;
   void ClearRefs() override;
   void VisitRefs(RefVisitor fn, void* ctx) override;

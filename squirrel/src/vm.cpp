@@ -232,14 +232,15 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
 // The cached forms of GETENV, SETENV, GETK and PREPCALLK on an instance; false leaves the work to the
 // general path. Out of line, like the helpers above.
 // GETENV with an instance as `this`: its member, else what an index of the instance finds after its
-// members (the default delegate, then _get), else the slot of the closure's root table. The member lookup
+// members (_get, then the default delegate), else the slot of the closure's root table. The member lookup
 // is not repeated for a key that the cache knows to be no member.
 [[gnu::noinline]] static void GetEnvInstance(VM* v, Frame* f, const Value& key) {
   Value self = v->stack[size_t(f->base)];
   Value out;
-  if (!CachedMemberGet(f->proto, f->pc - 1, self.instance(), key, out) && !DefaultDelegateGet(v, self, key, out)) {
+  if (!CachedMemberGet(f->proto, f->pc - 1, self.instance(), key, out)) {
     Value mm;
-    if (!v->GetMeta(self, MT_GET, mm) || !v->CallQuietMeta(mm, self, 1, &key, out)) {
+    if ((!v->GetMeta(self, MT_GET, mm) || !v->CallQuietMeta(mm, self, 1, &key, out)) &&
+        !DefaultDelegateGet(v, self, key, out)) {
       Value root = RootOf(v, f->closure);
       if (!v->Get(root, key, out)) v->ErrorIndex(key);
     }
@@ -591,15 +592,9 @@ static void RunLoop(VM* v, size_t entry) {
         if (!g) v->Error(u"cannot yield outside a generator");
         Value r = std::move(TOP(1));
         v->Pop();
-        // Variables captured from this frame follow it into the generator.
-        while (v->openOuters && v->openOuters->slot >= base) {
-          Outer* o = v->openOuters;
-          v->openOuters = o->nextOpen;
-          o->nextOpen = nullptr;
-          o->parked = g;
-          o->slot -= base;
-          g->parkedOuters.push_back(o);
-        }
+        // A closure made before the yield keeps the value its variable had here; the generator's later
+        // changes to the variable are its own.
+        if (v->openOuters && v->openOuters->slot >= base) v->CloseOuters(base);
         // The frame's slots move into the generator: the loop below drops them anyway.
         g->stack.assign(std::make_move_iterator(stack.begin() + base), std::make_move_iterator(stack.begin() + v->top));
         g->stack[0] = NewWeakRef(v->ss, g->stack[0]);
@@ -616,7 +611,7 @@ static void RunLoop(VM* v, size_t entry) {
         f->generator = nullptr;
         v->frames.pop_back();
         stack[size_t(fslot)] = std::move(r);
-        // The frame's slots were moved out (null now) and its outers parked: nothing is left to close or drop.
+        // The frame's slots were moved out (null now) and its outers closed: nothing is left to close or drop.
         v->top = fslot + 1;
         return;
       }
@@ -694,7 +689,7 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_INSTANCEOF: {
         Value obj = TOP(2), cls = TOP(1);
         if (cls.type != OT_CLASS)
-          v->Error(u"cannot apply instanceof between a %s and a %s", TypeName(obj.type), TypeName(cls.type));
+          v->Error(u"cannot apply instanceof between a %s and a %s", TypeName(cls.type), TypeName(obj.type));
         bool r = obj.type == OT_INSTANCE && obj.instance()->InstanceOf(cls.cls());
         TOP(2) = Value::Bool(r);
         v->Pop();

@@ -236,17 +236,6 @@ Value VM::Resume(Generator* g) {
   for (Value& v : g->stack) stack[size_t(top++)] = std::move(v);
   g->stack.clear();
   if (stack[size_t(base)].type == OT_WEAKREF) stack[size_t(base)] = WeakRefValue(stack[size_t(base)]);
-  std::vector<Outer*> parked;
-  parked.swap(g->parkedOuters);
-  for (Outer* o : parked) {
-    o->parked = nullptr;
-    o->owner = this;
-    o->slot += base;
-    Outer** link = &openOuters;
-    while (*link && (*link)->slot > o->slot) link = &(*link)->nextOpen;
-    o->nextOpen = *link;
-    *link = o;
-  }
   Frame& f = frames.emplace_back();
   f.callee = g->closure;
   f.closure = c;
@@ -323,7 +312,9 @@ bool VM::StackInfo(SQInteger level, SQStackInfos* si) {
     si->source = u"NATIVE";
     si->line = -1;
   } else {
-    si->funcname = f.proto->name.type == OT_STRING ? f.proto->name.str()->chars() : u"unknown";
+    // A function expression carries the compiler's placeholder name; it has no name of its own.
+    bool named = f.proto->name.type == OT_STRING && f.code->name != u"unnamed";
+    si->funcname = named ? f.proto->name.str()->chars() : u"unknown";
     si->source = f.proto->sourceName.type == OT_STRING ? f.proto->sourceName.str()->chars() : u"unknown";
     si->line = f.code->LineOf(f.pc > 0 ? f.pc - 1 : 0);
   }
