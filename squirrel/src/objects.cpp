@@ -649,7 +649,7 @@ void Instance::VisitRefs(RefVisitor fn, void* ctx) {
 
 // ---- weak references ----------------------------------------------------------------------------
 
-Value NewWeakRef(SharedState*, const Value& v) {
+Value MakeWeakRef(SharedState*, const Value& v) {
   if (!v.IsRefCounted()) return v;
   Object* o = v.obj();
   if (!o->weak) {
@@ -660,17 +660,6 @@ Value NewWeakRef(SharedState*, const Value& v) {
     o->weak = w;
   }
   return Value(o->weak);
-}
-
-Value WeakRefValue(const Value& weak) {
-  if (weak.type != OT_WEAKREF) return weak;
-  WeakRef* w = weak.weakref();
-  if (!w->target) return Value();
-  Value r;
-  r.type = w->targetType;
-  r.v.pRefCounted = w->target;
-  w->target->AddRef();
-  return r;
 }
 
 // ---- cycle collection ---------------------------------------------------------------------------

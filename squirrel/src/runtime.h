@@ -445,7 +445,17 @@ struct VM : Object {
     SQInteger a = AbsIndex(idx);
     return idx != 0 && a >= stackBase && a < top;
   }
-  void SetTop(SQInteger newTop);
+  // Inline: natives, thread wake-ups and generator resumptions set the top on every call.
+  [[gnu::always_inline]] void SetTop(SQInteger newTop) {
+    if (newTop < top) {
+      if (openOuters && openOuters->slot >= newTop) [[unlikely]]
+        CloseOuters(newTop);
+      DropTo(newTop);
+    } else {
+      Reserve(newTop - top);
+      top = newTop;
+    }
+  }
   // SetTop for a lower top with no open outer at or above it (a returning frame closed its own).
   [[gnu::always_inline]] void DropTo(SQInteger newTop) {
     while (top > newTop) stack[size_t(--top)].SetNull();
@@ -513,8 +523,24 @@ class RaiseFlagScope {
 };
 
 const SQChar* TypeName(SQObjectType t);
-Value NewWeakRef(SharedState* ss, const Value& v);
-Value WeakRefValue(const Value& weak);
+Value MakeWeakRef(SharedState* ss, const Value& v);
+// The object's weak reference, made on first use (closures take one of the root table each time one is made).
+inline Value NewWeakRef(SharedState* ss, const Value& v) {
+  if (v.IsRefCounted() && v.obj()->weak) [[likely]]
+    return Value(v.obj()->weak);
+  return MakeWeakRef(ss, v);
+}
+// The object a weak reference points to (null once it died); any other value as it is.
+inline Value WeakRefValue(const Value& weak) {
+  if (weak.type != OT_WEAKREF) return weak;
+  const WeakRef* w = weak.weakref();
+  if (!w->target) return Value();
+  Value r;
+  r.type = w->targetType;
+  r.v.pRefCounted = w->target;
+  w->target->AddRef();
+  return r;
+}
 void RegisterBaseLib(VM* v);
 bool CheckParams(VM* v, NativeClosure* nc, SQInteger base, SQInteger nargs);
 std::u16string FormatFloat(SQFloat f);

@@ -60,16 +60,6 @@ void VM::Grow(SQInteger needed) {
   stack.resize(n);
 }
 
-void VM::SetTop(SQInteger newTop) {
-  if (newTop < top) {
-    if (openOuters && openOuters->slot >= newTop) CloseOuters(newTop);
-    while (top > newTop) stack[size_t(--top)].SetNull();
-  } else {
-    Reserve(newTop - top);
-    top = newTop;
-  }
-}
-
 void VM::CloseOuters(SQInteger fromSlot) {
   while (openOuters && openOuters->slot >= fromSlot) {
     Outer* o = openOuters;
@@ -235,6 +225,26 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
 // members (_get, then the default delegate), else the slot of the closure's root table. The member lookup
 // is not repeated for a key that the cache knows to be no member.
 [[gnu::noinline]] static void GetEnvInstance(VM* v, Frame* f, const Value& key) {
+  const Instance* inst = v->stack[size_t(f->base)].instance();
+  // A global named inside a method (a class, a function): no member, no _get, no built-in method of that
+  // name, and a plain slot of the root table, read in place without taking the root table's reference.
+  SQInteger h;
+  if (!MemberHandle(f->proto->memberCache[f->pc - 1], inst, key, h) && inst->cls &&
+      inst->cls->metamethods[MT_GET].IsNull()) {
+    const Value& dd = v->ss->defaultDelegates[RawTypeIndex(OT_INSTANCE)];
+    const Closure* c = f->closure;
+    const Value& root = c && !c->root.IsNull() ? c->root : v->roottable;
+    const Table* rt = root.type == OT_TABLE ? root.table()
+                      : root.type == OT_WEAKREF && root.weakref()->targetType == OT_TABLE
+                          ? static_cast<Table*>(root.weakref()->target)
+                          : nullptr;
+    if (rt && (dd.type != OT_TABLE || !dd.table()->Find(key))) {
+      if (const Table::Node* n = rt->Find(key); n && n->val.type != OT_WEAKREF) {
+        v->Push(n->val);
+        return;
+      }
+    }
+  }
   Value self = v->stack[size_t(f->base)];
   Value out;
   if (!CachedMemberGet(f->proto, f->pc - 1, self.instance(), key, out)) {
@@ -596,7 +606,9 @@ static void RunLoop(VM* v, size_t entry) {
         // changes to the variable are its own.
         if (v->openOuters && v->openOuters->slot >= base) v->CloseOuters(base);
         // The frame's slots move into the generator: the loop below drops them anyway.
-        g->stack.assign(std::make_move_iterator(stack.begin() + base), std::make_move_iterator(stack.begin() + v->top));
+        size_t nslots = size_t(v->top - base);
+        g->stack.resize(nslots);  // keeps its capacity from the last yield: no allocation after the first
+        for (size_t i = 0; i < nslots; ++i) g->stack[i] = std::move(stack[size_t(base) + i]);
         g->stack[0] = NewWeakRef(v->ss, g->stack[0]);
         g->pc = f->pc;
         g->traps.clear();

@@ -233,8 +233,8 @@ Value VM::Resume(Generator* g) {
   Closure* c = g->closure.closure();
   const sq::CompiledFunction* p = c->fp()->code.get();
   Reserve(SQInteger(g->stack.size()) + SQInteger(p->stackSize) + 8);
+  // The saved slots stay behind as nulls: the next yield refills them without reallocating.
   for (Value& v : g->stack) stack[size_t(top++)] = std::move(v);
-  g->stack.clear();
   if (stack[size_t(base)].type == OT_WEAKREF) stack[size_t(base)] = WeakRefValue(stack[size_t(base)]);
   Frame& f = frames.emplace_back();
   f.callee = g->closure;
