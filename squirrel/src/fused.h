@@ -113,7 +113,7 @@ template <bool kConstant, uint8_t kOp>
   auto& stack = v->stack;
   SQInteger top = v->top;
   const Value& x = stack[size_t(base + ins.a)];
-  if (x.type != OT_INTEGER || top >= SQInteger(stack.size())) return false;
+  if (x.type != OT_INTEGER || top >= v->stackCap) return false;
   SQInteger y, r;
   if constexpr (kConstant) {
     y = code[f->pc].a;

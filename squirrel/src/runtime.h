@@ -382,6 +382,7 @@ inline int RawTypeIndex(SQObjectType t) {
 struct VM : Object {
   SharedState* ss = nullptr;
   std::vector<Value> stack;
+  SQInteger stackCap = 0;  // stack.size(), kept apart: the loop compares the top with it on every push
   SQInteger top = 0;
   SQInteger stackBase = 0;       // base for the public API's positive indices
   FrameStack frames;
@@ -399,7 +400,7 @@ struct VM : Object {
   bool errorReported = false;
   bool pendingThrow = false;
   bool inHook = false;           // the debug hook is running
-  bool hooked = false;           // a debug hook is set (checked before every instruction)
+  bool hooked = false;           // a debug hook is set and not running (checked before every instruction)
   void UpdateHooked() { hooked = nativeDebugHook != nullptr || !debugHook.IsNull(); }     // resume a suspended VM by raising lastError
   int executeDepth = 0;          // nested execution loops
   size_t suspendEntry = 0;       // frame index of the loop that was suspended
@@ -415,15 +416,17 @@ struct VM : Object {
 
   // Stack.
   void Reserve(SQInteger extra) {
-    if (top + extra > SQInteger(stack.size())) Grow(top + extra);
+    if (top + extra > stackCap) Grow(top + extra);
   }
   void Grow(SQInteger needed);
   [[gnu::always_inline]] void Push(const Value& val) {
-    if (top >= SQInteger(stack.size())) [[unlikely]] Grow(top + 1);
+    if (top >= stackCap) [[unlikely]]
+      Grow(top + 1);
     stack[size_t(top++)] = val;
   }
   [[gnu::always_inline]] void Push(Value&& val) {
-    if (top >= SQInteger(stack.size())) [[unlikely]] Grow(top + 1);
+    if (top >= stackCap) [[unlikely]]
+      Grow(top + 1);
     stack[size_t(top++)] = std::move(val);
   }
   void Pop(SQInteger n = 1) {

@@ -22,6 +22,7 @@ using sq::Instruction;
 
 VM::VM(SharedState* s, SQInteger stackSize) : Object(OT_THREAD), ss(s) {
   stack.resize(size_t(std::max<SQInteger>(stackSize, 64)));
+  stackCap = SQInteger(stack.size());
   Track(s);
 }
 
@@ -36,6 +37,7 @@ void VM::ClearRefs() {
   frames.clear();
   traps.clear();
   std::vector<Value>().swap(stack);
+  stackCap = 0;
   top = 0;
   stackBase = 0;
   lastError.SetNull();
@@ -58,6 +60,7 @@ void VM::VisitRefs(RefVisitor fn, void* ctx) {
 void VM::Grow(SQInteger needed) {
   size_t n = std::max(size_t(needed), stack.size() * 2);
   stack.resize(n);
+  stackCap = SQInteger(stack.size());
 }
 
 void VM::CloseOuters(SQInteger fromSlot) {
@@ -103,7 +106,7 @@ Value RootOf(VM* v, Closure* c) {
 
 }  // namespace
 
-static void PopFrame(VM* v) {
+[[gnu::always_inline]] static inline void PopFrame(VM* v) {
   Frame& f = v->frames.back();
   if (v->openOuters && v->openOuters->slot >= f.base) v->CloseOuters(f.base);
   while (!v->traps.empty() && v->traps.back().frame >= v->frames.size() - 1) v->traps.pop_back();
@@ -391,7 +394,7 @@ static void RunLoop(VM* v, size_t entry) {
     v->Throw(e);
   }
   for (;;) {
-    if (v->hooked && !v->inHook) [[unlikely]] {
+    if (v->hooked) [[unlikely]] {  // false while the hook itself runs
       int32_t line = f->code->LineOf(f->pc);
       if (f->pc == 0 && f->hookLine < 0) v->DebugHook('c', *f, line);
       if (line != f->hookLine) {
@@ -412,7 +415,7 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_LOADROOT: v->Push(RootOf(v, f->closure)); break;
       case sq::OP_LOADCONSTS: v->Push(v->ss->consttable); break;
       case sq::OP_LOADLOCAL:
-        if (v->top < SQInteger(stack.size())) [[likely]] {
+        if (v->top < v->stackCap) [[likely]] {
           stack[size_t(v->top)] = stack[size_t(base + ins.a)];
           v->top++;
         } else {
@@ -443,7 +446,7 @@ static void RunLoop(VM* v, size_t entry) {
           break;
         }
         // A slot of a table `this` (the root table for plain function calls), as VM::Get finds it first.
-        if (stack[size_t(base)].type == OT_TABLE && v->top < SQInteger(stack.size())) {
+        if (stack[size_t(base)].type == OT_TABLE && v->top < v->stackCap) {
           Value& dst = stack[size_t(v->top)];
           if (stack[size_t(base)].table()->Get(key, dst)) {
             ResolveWeak(dst);
@@ -771,7 +774,7 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       case sq::OP_INCLOCAL: {
         Value& slot = stack[size_t(base + ins.a)];
-        if (slot.type == OT_INTEGER && v->top < SQInteger(stack.size())) [[likely]] {
+        if (slot.type == OT_INTEGER && v->top < v->stackCap) [[likely]] {
           SQInteger before = slot.v.nInteger;
           slot.v.nInteger = SQInteger(uint32_t(before) + uint32_t(int32_t(int16_t(ins.c))));
           stack[size_t(v->top++)] = Value::Integer(ins.b ? before : slot.v.nInteger);

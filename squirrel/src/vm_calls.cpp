@@ -285,7 +285,9 @@ void VM::ReportError() {
 
 void VM::DebugHook(int type, Frame& f, int32_t line) {
   if (inHook) return;
+  // While the hook runs the loop sees no hook at all: one flag to test per instruction instead of two.
   inHook = true;
+  hooked = false;
   const SQChar* src = f.proto->sourceName.type == OT_STRING ? f.proto->sourceName.str()->chars() : u"unknown";
   const SQChar* name = f.proto->name.type == OT_STRING ? f.proto->name.str()->chars() : u"unknown";
   try {
@@ -296,11 +298,13 @@ void VM::DebugHook(int type, Frame& f, int32_t line) {
       Value hook = debugHook;
       CallValue(hook, roottable, 4, args);
     }
-  } catch (ScriptThrow&) {
+  } catch (...) {
     inHook = false;
+    UpdateHooked();
     throw;
   }
   inHook = false;
+  UpdateHooked();
 }
 
 bool VM::StackInfo(SQInteger level, SQStackInfos* si) {
