@@ -44,8 +44,12 @@ bool CallerWouldReport(const VM* v) {
 
 SQInteger NArgs(HSQUIRRELVM v) { return sq_gettop(v); }
 Value& Arg(HSQUIRRELVM v, SQInteger i) { return v->At(i); }
-SQInteger Ret(HSQUIRRELVM v, Value r) {
+SQInteger Ret(HSQUIRRELVM v, Value&& r) {
   v->Push(std::move(r));
+  return 1;
+}
+SQInteger Ret(HSQUIRRELVM v, const Value& r) {  // a value that stays where it is: one counted copy
+  v->Push(r);
   return 1;
 }
 

@@ -87,8 +87,11 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   if (top != base + nargs) [[unlikely]]
     SetTop(base + nargs);
   if (!nc->env.IsNull()) stack[size_t(base)] = WeakRefValue(nc->env);
-  Reserve(SQInteger(nc->outers.size()) + 20);
-  for (const Value& o : nc->outers) Push(o);
+  Reserve(20);  // a native may push this much without asking
+  if (!nc->outers.empty()) [[unlikely]] {
+    Reserve(SQInteger(nc->outers.size()) + 20);
+    for (const Value& o : nc->outers) Push(o);
+  }
   Frame& f = frames.emplace_back();
   f.callee = Value(nc);
   f.native = true;
@@ -127,7 +130,11 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   } else if (top > fslot + 1) {
     stack[size_t(fslot)] = std::move(stack[size_t(top - 1)]);
   }
-  SetTop(fslot + 1);
+  // No variable of the caller lives above its function slot, so no captured one is left to close.
+  if (top > fslot + 1)
+    DropTo(fslot + 1);
+  else
+    SetTop(fslot + 1);
 }
 
 bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
