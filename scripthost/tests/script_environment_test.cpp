@@ -177,7 +177,7 @@ TEST_F(HostTest, ErrorsAreReportedOnlyWhenNothingCatchesThem) {
       {u"fail.acall([this])", dump({"fail()@1", "acall()", "main()@1"})},
       // the lambda's call of fail is a tail call: its frame is gone
       {u"(@() fail()).call(this)", dump({"fail()@1", "call()", "main()@1"})},
-      {u"(@() fail() + 1).call(this)", dump({"fail()@1", "unnamed()@1", "call()", "main()@1"})},
+      {u"(@() fail() + 1).call(this)", dump({"fail()@1", "unknown()@1", "call()", "main()@1"})},
       {u"fail.call.call(fail, this)", dump({"fail()@1", "call()", "call()", "main()@1"})},
       // pcall and pacall never report: what they let through is reported where the script did not catch it
       {u"fail.pcall(this)", dump({"main()@1"})},

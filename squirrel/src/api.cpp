@@ -131,8 +131,8 @@ SQRESULT sq_wakeupvm(HSQUIRRELVM v, SQBool resumedret, SQBool retval, SQBool rai
   if (v->state != SQ_VMSTATE_SUSPENDED) return Fail(v, u"cannot resume a vm that is not running any code");
   Value wake;
   if (resumedret) {
-    wake = v->Top();
-    v->Pop();
+    wake = std::move(v->Top());
+    --v->top;
   }
   size_t entry = v->suspendEntry;
   SQInteger fslot = v->frames[entry].fslot;

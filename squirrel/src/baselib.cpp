@@ -44,8 +44,12 @@ bool CallerWouldReport(const VM* v) {
 
 SQInteger NArgs(HSQUIRRELVM v) { return sq_gettop(v); }
 Value& Arg(HSQUIRRELVM v, SQInteger i) { return v->At(i); }
-SQInteger Ret(HSQUIRRELVM v, Value r) {
+SQInteger Ret(HSQUIRRELVM v, Value&& r) {
   v->Push(std::move(r));
+  return 1;
+}
+SQInteger Ret(HSQUIRRELVM v, const Value& r) {  // a value that stays where it is: one counted copy
+  v->Push(r);
   return 1;
 }
 
@@ -81,12 +85,14 @@ SQInteger base_assert(HSQUIRRELVM v) {
 
 SQInteger base_getroottable(HSQUIRRELVM v) { return Ret(v, v->roottable); }
 SQInteger base_setroottable(HSQUIRRELVM v) {
+  if (Arg(v, 2).type != OT_TABLE && Arg(v, 2).type != OT_NULL) return Throw(v, u"invalid type");
   Value old = v->roottable;
   v->roottable = Arg(v, 2);
   return Ret(v, old);
 }
 SQInteger base_getconsttable(HSQUIRRELVM v) { return Ret(v, v->ss->consttable); }
 SQInteger base_setconsttable(HSQUIRRELVM v) {
+  if (Arg(v, 2).type != OT_TABLE) return Throw(v, u"invalid type, expected table");
   Value old = v->ss->consttable;
   v->ss->consttable = Arg(v, 2);
   return Ret(v, old);
@@ -157,15 +163,15 @@ Value StackInfoTable(HSQUIRRELVM v, VM* target, SQInteger level) {
   t->NewSlot(v->ss->Str(u"src"), v->ss->Str(si.source));
   t->NewSlot(v->ss->Str(u"line"), Value::Integer(si.line));
   const Frame& f = target->frames[target->frames.size() - 1 - size_t(level)];
+  Table* locals = new Table(v->ss, 0);
+  Value lv(locals);
+  t->NewSlot(v->ss->Str(u"locals"), lv);  // empty for a native's level
   if (!f.native) {
-    Table* locals = new Table(v->ss, 0);
-    Value lv(locals);
     uint32_t pc = f.pc > 0 ? f.pc - 1 : 0;
     for (const sq::LocalInfo& li : f.code->locals) {
       if (pc >= li.startPc && pc < li.endPc && size_t(f.base + SQInteger(li.slot)) < target->stack.size())
         locals->NewSlot(v->ss->Str(li.name), target->stack[size_t(f.base + SQInteger(li.slot))]);
     }
-    t->NewSlot(v->ss->Str(u"locals"), lv);
   }
   return tv;
 }
@@ -577,7 +583,7 @@ SQInteger fn_pacall(HSQUIRRELVM v) { return fn_acall_common(v, false); }
 SQInteger fn_setroot(HSQUIRRELVM v) {
   v->Push(Arg(v, 2));
   if (SQ_FAILED(sq_setclosureroot(v, 1))) return SQ_ERROR;
-  return 0;
+  return Ret(v, Arg(v, 1));  // the function itself
 }
 SQInteger fn_getroot(HSQUIRRELVM v) {
   if (SQ_FAILED(sq_getclosureroot(v, 1))) return SQ_ERROR;
@@ -602,6 +608,7 @@ Value FuncInfos(HSQUIRRELVM v, const Value& fn) {
     Array* params = new Array(ss, 0);
     Value pv(params);
     for (const std::u16string& n : p->paramNames) params->items.push_back(ss->Str(n));
+    if (p->varargs) params->items.push_back(ss->Str(u"vargv"));  // the hidden parameter holding the extra arguments
     t->NewSlot(ss->Str(u"parameters"), pv);
     Array* defs = new Array(ss, 0);
     Value dv(defs);
@@ -613,9 +620,12 @@ Value FuncInfos(HSQUIRRELVM v, const Value& fn) {
     t->NewSlot(ss->Str(u"native"), Value::Bool(true));
     t->NewSlot(ss->Str(u"name"), nc->name);
     t->NewSlot(ss->Str(u"paramscheck"), Value::Integer(nc->nparamscheck));
-    Array* tc = new Array(ss, 0);
-    Value tcv(tc);
-    for (SQInteger m : nc->typecheck) tc->items.push_back(Value::Integer(m));
+    Value tcv;  // null for a native registered without a type mask
+    if (!nc->typecheck.empty()) {
+      Array* tc = new Array(ss, 0);
+      tcv = Value(tc);
+      for (SQInteger m : nc->typecheck) tc->items.push_back(Value::Integer(m));
+    }
     t->NewSlot(ss->Str(u"typecheck"), tcv);
   }
   return tv;
@@ -645,7 +655,7 @@ SQInteger cls_newmember_common(HSQUIRRELVM v, bool raw) {
     Value attrs = NArgs(v) >= 4 ? Arg(v, 4) : Value();
     bool isStatic = NArgs(v) >= 5 && Arg(v, 5).Truthy();
     v->AddMember(Arg(v, 1).cls(), Arg(v, 2), Arg(v, 3), attrs, isStatic, raw);
-    return SQInteger(0);
+    return Ret(v, Arg(v, 1));
   });
 }
 SQInteger cls_newmember(HSQUIRRELVM v) { return cls_newmember_common(v, false); }
@@ -697,7 +707,8 @@ SQInteger thread_wakeup(HSQUIRRELVM v) {
 
 SQInteger thread_wakeupthrow(HSQUIRRELVM v) {
   VM* t = Arg(v, 1).thread();
-  if (t->state != SQ_VMSTATE_SUSPENDED) return Throw(v, u"cannot wakeup a thread that is not suspended");
+  if (t->state != SQ_VMSTATE_SUSPENDED)
+    return Throw(v, t->state == SQ_VMSTATE_IDLE ? u"cannot wakeup a idle thread" : u"cannot wakeup a running thread");
   t->lastError = Arg(v, 2);
   bool propagate = NArgs(v) < 3 || Arg(v, 3).Truthy();
   SQRESULT r = sq_wakeupvm(t, SQFalse, SQTrue, SQFalse, SQTrue);
@@ -752,9 +763,9 @@ void RegisterBaseLib(VM* v) {
       {u"error", base_error, 2, nullptr},
       {u"assert", base_assert, -2, nullptr},
       {u"getroottable", base_getroottable, 1, nullptr},
-      {u"setroottable", base_setroottable, 2, u".t|o"},
+      {u"setroottable", base_setroottable, 2, nullptr},
       {u"getconsttable", base_getconsttable, 1, nullptr},
-      {u"setconsttable", base_setconsttable, 2, u".t"},
+      {u"setconsttable", base_setconsttable, 2, nullptr},
       {u"seterrorhandler", base_seterrorhandler, 2, u".c|o"},
       {u"setdebughook", base_setdebughook, 2, u".c|o"},
       {u"enabledebuginfo", base_enabledebuginfo, 2, nullptr},

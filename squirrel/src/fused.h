@@ -47,7 +47,8 @@ constexpr int kArithOps = sq::OP_USHR - sq::OP_ADD + 1;
 constexpr uint8_t ArithFusedOp(int form, uint8_t arith) {
   return uint8_t(XOP_ARITH_FIRST + form * kArithOps + (arith - sq::OP_ADD));
 }
-static_assert(XOP_ARITH_FIRST + kArithForms * kArithOps <= 256, "fused opcodes fit in a byte");
+constexpr unsigned kFusedOpLimit = XOP_ARITH_FIRST + kArithForms * kArithOps;  // one past the last opcode
+static_assert(kFusedOpLimit <= 256, "fused opcodes fit in a byte");
 
 // How many original instructions the fused instruction `op` covers (1 for an instruction left as it was).
 size_t FusedLength(uint8_t op);
@@ -113,7 +114,7 @@ template <bool kConstant, uint8_t kOp>
   auto& stack = v->stack;
   SQInteger top = v->top;
   const Value& x = stack[size_t(base + ins.a)];
-  if (x.type != OT_INTEGER || top >= SQInteger(stack.size())) return false;
+  if (x.type != OT_INTEGER || top >= v->stackCap) return false;
   SQInteger y, r;
   if constexpr (kConstant) {
     y = code[f->pc].a;

@@ -467,10 +467,7 @@ Value MakeFuncProto(HSQUIRRELVM v, std::shared_ptr<sq::CompiledFunction> proto) 
 
 Outer::Outer(SharedState* ss) : Object(OT_OUTER) { Track(ss); }
 Outer::~Outer() = default;
-Value& Outer::Ref() {
-  if (parked) return parked->stack[size_t(slot)];
-  return slot >= 0 ? owner->stack[size_t(slot)] : closed;
-}
+Value& Outer::Ref() { return slot >= 0 ? owner->stack[size_t(slot)] : closed; }
 void Outer::ClearRefs() { closed.SetNull(); }
 void Outer::VisitRefs(RefVisitor fn, void* ctx) { VisitValue(closed, fn, ctx); }
 
@@ -522,19 +519,8 @@ void NativeClosure::VisitRefs(RefVisitor visit, void* ctx) {
 }
 
 Generator::Generator(SharedState* ss, const Value& c) : Object(OT_GENERATOR), closure(c) { Track(ss); }
-Generator::~Generator() { CloseParked(); }
-void Generator::CloseParked() {
-  std::vector<Outer*> parkedNow;
-  parkedNow.swap(parkedOuters);
-  for (Outer* o : parkedNow) {
-    o->closed = size_t(o->slot) < stack.size() ? stack[size_t(o->slot)] : Value();
-    o->parked = nullptr;
-    o->slot = -1;
-    o->Release();
-  }
-}
+Generator::~Generator() = default;
 void Generator::ClearRefs() {
-  CloseParked();
   closure.SetNull();
   std::vector<Value>().swap(stack);
   state = Dead;
@@ -542,7 +528,6 @@ void Generator::ClearRefs() {
 void Generator::VisitRefs(RefVisitor fn, void* ctx) {
   VisitValue(closure, fn, ctx);
   VisitValues(stack, fn, ctx);
-  for (Outer* o : parkedOuters) fn(o, ctx);
 }
 
 // ---- classes ------------------------------------------------------------------------------------
@@ -664,7 +649,7 @@ void Instance::VisitRefs(RefVisitor fn, void* ctx) {
 
 // ---- weak references ----------------------------------------------------------------------------
 
-Value NewWeakRef(SharedState*, const Value& v) {
+Value MakeWeakRef(SharedState*, const Value& v) {
   if (!v.IsRefCounted()) return v;
   Object* o = v.obj();
   if (!o->weak) {
@@ -675,17 +660,6 @@ Value NewWeakRef(SharedState*, const Value& v) {
     o->weak = w;
   }
   return Value(o->weak);
-}
-
-Value WeakRefValue(const Value& weak) {
-  if (weak.type != OT_WEAKREF) return weak;
-  WeakRef* w = weak.weakref();
-  if (!w->target) return Value();
-  Value r;
-  r.type = w->targetType;
-  r.v.pRefCounted = w->target;
-  w->target->AddRef();
-  return r;
 }
 
 // ---- cycle collection ---------------------------------------------------------------------------

@@ -74,9 +74,11 @@ enum Op : uint8_t {
     OP_NEWSLOT,      // [.. obj key v] -> [.. v]; obj[key] <- v. Tables: create/overwrite (delegate
                      //   _newslot when present). Classes: add a member (after the first instance was
                      //   created: "trying to modify a class that has already been instantiated").
-                     //   Instances: "class instances do not support the new slot operator".
+                     //   Instances: their class's _newslot, else "class instances do not support the new
+                     //   slot operator".
                      //   A null key: "null cannot be used as index".
-    OP_DELETE,       // [.. obj key] -> [.. removed value]; tables only (or _delslot of the delegate).
+    OP_DELETE,       // [.. obj key] -> [.. removed value]; tables (or _delslot of the delegate), instances
+                     //   through their class's _delslot ("cannot delete a slot from instance" without).
                      //   Missing key: "the index '<key>' does not exist".
 
     // ---- calls ---------------------------------------------------------------------------------------
@@ -114,8 +116,9 @@ enum Op : uint8_t {
     OP_EQ,           // ==  -> bool; numbers compare by value (1 == 1.0), everything else by identity;
                      //     never throws
     OP_NE,           // !=  -> bool
-    OP_LT,           // <   -> bool; numbers and strings among themselves, _cmp for tables/instances;
-                     //     other mixes: "comparison between '<x>' and '<y>'"
+    OP_LT,           // <   -> bool; numbers and strings among themselves, _cmp between two tables,
+                     //     instances or userdata (an integer answer, else "_cmp must return an integer");
+                     //     null below all; other mixes: "comparison between '<x>' and '<y>'"
     OP_LE,           // <=
     OP_GT,           // >
     OP_GE,           // >=

@@ -123,8 +123,7 @@ Value WrapProto(SharedState* ss, const std::shared_ptr<sq::CompiledFunction>& pr
 
 struct Outer : Object {
   VM* owner = nullptr;     // thread whose stack holds the variable while it is open
-  Generator* parked = nullptr;  // suspended generator whose saved slots hold the variable
-  SQInteger slot = -1;     // absolute stack index while open (saved-slot index while parked), -1 once closed
+  SQInteger slot = -1;     // absolute stack index while open, -1 once closed
   Value closed;
   Outer* nextOpen = nullptr;
   explicit Outer(SharedState* ss);
@@ -317,10 +316,8 @@ struct Generator : Object {
   Value closure;
   std::vector<Value> stack;   // saved frame slots while suspended
   uint32_t pc = 0;
-  std::vector<Trap> traps;    // saved, frame index relative (0)
-  std::vector<Outer*> parkedOuters;  // captured variables living in `stack` (counted)
+  std::vector<Trap> traps;  // saved, frame index relative (0)
   Generator(SharedState* ss, const Value& closure);
-  void CloseParked();
   ~Generator() override;
   void ClearRefs() override;
   void VisitRefs(RefVisitor fn, void* ctx) override;
@@ -384,6 +381,7 @@ inline int RawTypeIndex(SQObjectType t) {
 struct VM : Object {
   SharedState* ss = nullptr;
   std::vector<Value> stack;
+  SQInteger stackCap = 0;  // stack.size(), kept apart: the loop compares the top with it on every push
   SQInteger top = 0;
   SQInteger stackBase = 0;       // base for the public API's positive indices
   FrameStack frames;
@@ -403,7 +401,7 @@ struct VM : Object {
   bool errorReported = false;
   bool pendingThrow = false;
   bool inHook = false;           // the debug hook is running
-  bool hooked = false;           // a debug hook is set (checked before every instruction)
+  bool hooked = false;           // a debug hook is set and not running (checked before every instruction)
   void UpdateHooked() { hooked = nativeDebugHook != nullptr || !debugHook.IsNull(); }     // resume a suspended VM by raising lastError
   int executeDepth = 0;          // nested execution loops
   size_t suspendEntry = 0;       // frame index of the loop that was suspended
@@ -419,15 +417,17 @@ struct VM : Object {
 
   // Stack.
   void Reserve(SQInteger extra) {
-    if (top + extra > SQInteger(stack.size())) Grow(top + extra);
+    if (top + extra > stackCap) Grow(top + extra);
   }
   void Grow(SQInteger needed);
   [[gnu::always_inline]] void Push(const Value& val) {
-    if (top >= SQInteger(stack.size())) [[unlikely]] Grow(top + 1);
+    if (top >= stackCap) [[unlikely]]
+      Grow(top + 1);
     stack[size_t(top++)] = val;
   }
   [[gnu::always_inline]] void Push(Value&& val) {
-    if (top >= SQInteger(stack.size())) [[unlikely]] Grow(top + 1);
+    if (top >= stackCap) [[unlikely]]
+      Grow(top + 1);
     stack[size_t(top++)] = std::move(val);
   }
   void Pop(SQInteger n = 1) {
@@ -449,7 +449,17 @@ struct VM : Object {
     SQInteger a = AbsIndex(idx);
     return idx != 0 && a >= stackBase && a < top;
   }
-  void SetTop(SQInteger newTop);
+  // Inline: natives, thread wake-ups and generator resumptions set the top on every call.
+  [[gnu::always_inline]] void SetTop(SQInteger newTop) {
+    if (newTop < top) {
+      if (openOuters && openOuters->slot >= newTop) [[unlikely]]
+        CloseOuters(newTop);
+      DropTo(newTop);
+    } else {
+      Reserve(newTop - top);
+      top = newTop;
+    }
+  }
   // SetTop for a lower top with no open outer at or above it (a returning frame closed its own).
   [[gnu::always_inline]] void DropTo(SQInteger newTop) {
     while (top > newTop) stack[size_t(--top)].SetNull();
@@ -517,8 +527,24 @@ class RaiseFlagScope {
 };
 
 const SQChar* TypeName(SQObjectType t);
-Value NewWeakRef(SharedState* ss, const Value& v);
-Value WeakRefValue(const Value& weak);
+Value MakeWeakRef(SharedState* ss, const Value& v);
+// The object's weak reference, made on first use (closures take one of the root table each time one is made).
+inline Value NewWeakRef(SharedState* ss, const Value& v) {
+  if (v.IsRefCounted() && v.obj()->weak) [[likely]]
+    return Value(v.obj()->weak);
+  return MakeWeakRef(ss, v);
+}
+// The object a weak reference points to (null once it died); any other value as it is.
+inline Value WeakRefValue(const Value& weak) {
+  if (weak.type != OT_WEAKREF) return weak;
+  const WeakRef* w = weak.weakref();
+  if (!w->target) return Value();
+  Value r;
+  r.type = w->targetType;
+  r.v.pRefCounted = w->target;
+  w->target->AddRef();
+  return r;
+}
 void RegisterBaseLib(VM* v);
 bool CheckParams(VM* v, NativeClosure* nc, SQInteger base, SQInteger nargs);
 std::u16string FormatFloat(SQFloat f);

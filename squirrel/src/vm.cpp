@@ -22,6 +22,7 @@ using sq::Instruction;
 
 VM::VM(SharedState* s, SQInteger stackSize) : Object(OT_THREAD), ss(s) {
   stack.resize(size_t(std::max<SQInteger>(stackSize, 64)));
+  stackCap = SQInteger(stack.size());
   Track(s);
 }
 
@@ -36,6 +37,7 @@ void VM::ClearRefs() {
   frames.clear();
   traps.clear();
   std::vector<Value>().swap(stack);
+  stackCap = 0;
   top = 0;
   stackBase = 0;
   lastError.SetNull();
@@ -59,16 +61,7 @@ void VM::VisitRefs(RefVisitor fn, void* ctx) {
 void VM::Grow(SQInteger needed) {
   size_t n = std::max(size_t(needed), stack.size() * 2);
   stack.resize(n);
-}
-
-void VM::SetTop(SQInteger newTop) {
-  if (newTop < top) {
-    if (openOuters && openOuters->slot >= newTop) CloseOuters(newTop);
-    while (top > newTop) stack[size_t(--top)].SetNull();
-  } else {
-    Reserve(newTop - top);
-    top = newTop;
-  }
+  stackCap = SQInteger(stack.size());
 }
 
 void VM::CloseOuters(SQInteger fromSlot) {
@@ -114,7 +107,7 @@ Value RootOf(VM* v, Closure* c) {
 
 }  // namespace
 
-static void PopFrame(VM* v) {
+[[gnu::always_inline]] static inline void PopFrame(VM* v) {
   Frame& f = v->frames.back();
   if (v->openOuters && v->openOuters->slot >= f.base) v->CloseOuters(f.base);
   while (!v->traps.empty() && v->traps.back().frame >= v->frames.size() - 1) v->traps.pop_back();
@@ -233,14 +226,35 @@ static void ForEachStep(VM* v, Frame& f, const Instruction& ins);
 // The cached forms of GETENV, SETENV, GETK and PREPCALLK on an instance; false leaves the work to the
 // general path. Out of line, like the helpers above.
 // GETENV with an instance as `this`: its member, else what an index of the instance finds after its
-// members (the default delegate, then _get), else the slot of the closure's root table. The member lookup
+// members (_get, then the default delegate), else the slot of the closure's root table. The member lookup
 // is not repeated for a key that the cache knows to be no member.
 [[gnu::noinline]] static void GetEnvInstance(VM* v, Frame* f, const Value& key) {
+  const Instance* inst = v->stack[size_t(f->base)].instance();
+  // A global named inside a method (a class, a function): no member, no _get, no built-in method of that
+  // name, and a plain slot of the root table, read in place without taking the root table's reference.
+  SQInteger h;
+  if (!MemberHandle(f->proto->memberCache[f->pc - 1], inst, key, h) && inst->cls &&
+      inst->cls->metamethods[MT_GET].IsNull()) {
+    const Value& dd = v->ss->defaultDelegates[RawTypeIndex(OT_INSTANCE)];
+    const Closure* c = f->closure;
+    const Value& root = c && !c->root.IsNull() ? c->root : v->roottable;
+    const Table* rt = root.type == OT_TABLE ? root.table()
+                      : root.type == OT_WEAKREF && root.weakref()->targetType == OT_TABLE
+                          ? static_cast<Table*>(root.weakref()->target)
+                          : nullptr;
+    if (rt && (dd.type != OT_TABLE || !dd.table()->Find(key))) {
+      if (const Table::Node* n = rt->Find(key); n && n->val.type != OT_WEAKREF) {
+        v->Push(n->val);
+        return;
+      }
+    }
+  }
   Value self = v->stack[size_t(f->base)];
   Value out;
-  if (!CachedMemberGet(f->proto, f->pc - 1, self.instance(), key, out) && !DefaultDelegateGet(v, self, key, out)) {
+  if (!CachedMemberGet(f->proto, f->pc - 1, self.instance(), key, out)) {
     Value mm;
-    if (!v->GetMeta(self, MT_GET, mm) || !v->CallQuietMeta(mm, self, 1, &key, out)) {
+    if ((!v->GetMeta(self, MT_GET, mm) || !v->CallQuietMeta(mm, self, 1, &key, out)) &&
+        !DefaultDelegateGet(v, self, key, out)) {
       Value root = RootOf(v, f->closure);
       if (!v->Get(root, key, out)) v->ErrorIndex(key);
     }
@@ -381,7 +395,7 @@ static void RunLoop(VM* v, size_t entry) {
     v->Throw(e);
   }
   for (;;) {
-    if (v->hooked && !v->inHook) [[unlikely]] {
+    if (v->hooked) [[unlikely]] {  // false while the hook itself runs
       int32_t line = f->code->LineOf(f->pc);
       if (f->pc == 0 && f->hookLine < 0) v->DebugHook('c', *f, line);
       if (line != f->hookLine) {
@@ -393,6 +407,10 @@ static void RunLoop(VM* v, size_t entry) {
     const Instruction* ip = &code[f->pc++];
   dispatch:
     const Instruction& ins = *ip;
+    // Every byte the loop runs is an opcode or a fused opcode: the compiler writes them, a loaded image is
+    // refused when it holds any other (serialize.cpp), and fusing adds only its own. Telling the compiler
+    // so drops the jump table's range check from every instruction.
+    if (ins.op >= kFusedOpLimit) __builtin_unreachable();
     switch (ins.op) {
       case sq::OP_LOADNULL: v->Push(Value()); break;
       case sq::OP_LOADBOOL: v->Push(Value::Bool(ins.a != 0)); break;
@@ -402,7 +420,7 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_LOADROOT: v->Push(RootOf(v, f->closure)); break;
       case sq::OP_LOADCONSTS: v->Push(v->ss->consttable); break;
       case sq::OP_LOADLOCAL:
-        if (v->top < SQInteger(stack.size())) [[likely]] {
+        if (v->top < v->stackCap) [[likely]] {
           stack[size_t(v->top)] = stack[size_t(base + ins.a)];
           v->top++;
         } else {
@@ -433,7 +451,7 @@ static void RunLoop(VM* v, size_t entry) {
           break;
         }
         // A slot of a table `this` (the root table for plain function calls), as VM::Get finds it first.
-        if (stack[size_t(base)].type == OT_TABLE && v->top < SQInteger(stack.size())) {
+        if (stack[size_t(base)].type == OT_TABLE && v->top < v->stackCap) {
           Value& dst = stack[size_t(v->top)];
           if (stack[size_t(base)].table()->Get(key, dst)) {
             ResolveWeak(dst);
@@ -553,6 +571,15 @@ static void RunLoop(VM* v, size_t entry) {
       }
       case sq::OP_CALL: {
         SQInteger fslot = v->top - ins.a - 1;
+        // A native straight away: its frame holds its own reference, so the slot needs no copy.
+        if (stack[size_t(fslot)].type == OT_NATIVECLOSURE) {
+          v->CallNative(stack[size_t(fslot)].nclosure(), fslot, ins.a);
+          if (v->state == SQ_VMSTATE_SUSPENDED) [[unlikely]] {
+            v->suspendEntry = entry;
+            return;
+          }
+          break;
+        }
         // `return f(...)` into a script function: the finished caller frame is dropped first, so
         // tail recursion and tail-calling state machines run in constant stack.
         if (code[f->pc].op == sq::OP_RETURN && !f->generator && !f->constructor && !f->meta && !v->hooked &&
@@ -592,17 +619,13 @@ static void RunLoop(VM* v, size_t entry) {
         if (!g) v->Error(u"cannot yield outside a generator");
         Value r = std::move(TOP(1));
         v->Pop();
-        // Variables captured from this frame follow it into the generator.
-        while (v->openOuters && v->openOuters->slot >= base) {
-          Outer* o = v->openOuters;
-          v->openOuters = o->nextOpen;
-          o->nextOpen = nullptr;
-          o->parked = g;
-          o->slot -= base;
-          g->parkedOuters.push_back(o);
-        }
+        // A closure made before the yield keeps the value its variable had here; the generator's later
+        // changes to the variable are its own.
+        if (v->openOuters && v->openOuters->slot >= base) v->CloseOuters(base);
         // The frame's slots move into the generator: the loop below drops them anyway.
-        g->stack.assign(std::make_move_iterator(stack.begin() + base), std::make_move_iterator(stack.begin() + v->top));
+        size_t nslots = size_t(v->top - base);
+        g->stack.resize(nslots);  // keeps its capacity from the last yield: no allocation after the first
+        for (size_t i = 0; i < nslots; ++i) g->stack[i] = std::move(stack[size_t(base) + i]);
         g->stack[0] = NewWeakRef(v->ss, g->stack[0]);
         g->pc = f->pc;
         g->traps.clear();
@@ -617,7 +640,7 @@ static void RunLoop(VM* v, size_t entry) {
         f->generator = nullptr;
         v->frames.pop_back();
         stack[size_t(fslot)] = std::move(r);
-        // The frame's slots were moved out (null now) and its outers parked: nothing is left to close or drop.
+        // The frame's slots were moved out (null now) and its outers closed: nothing is left to close or drop.
         v->top = fslot + 1;
         return;
       }
@@ -695,7 +718,7 @@ static void RunLoop(VM* v, size_t entry) {
       case sq::OP_INSTANCEOF: {
         Value obj = TOP(2), cls = TOP(1);
         if (cls.type != OT_CLASS)
-          v->Error(u"cannot apply instanceof between a %s and a %s", TypeName(obj.type), TypeName(cls.type));
+          v->Error(u"cannot apply instanceof between a %s and a %s", TypeName(cls.type), TypeName(obj.type));
         bool r = obj.type == OT_INSTANCE && obj.instance()->InstanceOf(cls.cls());
         TOP(2) = Value::Bool(r);
         v->Pop();
@@ -765,7 +788,7 @@ static void RunLoop(VM* v, size_t entry) {
         break;
       case sq::OP_INCLOCAL: {
         Value& slot = stack[size_t(base + ins.a)];
-        if (slot.type == OT_INTEGER && v->top < SQInteger(stack.size())) [[likely]] {
+        if (slot.type == OT_INTEGER && v->top < v->stackCap) [[likely]] {
           SQInteger before = slot.v.nInteger;
           slot.v.nInteger = SQInteger(uint32_t(before) + uint32_t(int32_t(int16_t(ins.c))));
           stack[size_t(v->top++)] = Value::Integer(ins.b ? before : slot.v.nInteger);

@@ -87,8 +87,11 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   if (top != base + nargs) [[unlikely]]
     SetTop(base + nargs);
   if (!nc->env.IsNull()) stack[size_t(base)] = WeakRefValue(nc->env);
-  Reserve(SQInteger(nc->outers.size()) + 20);
-  for (const Value& o : nc->outers) Push(o);
+  Reserve(20);  // a native may push this much without asking
+  if (!nc->outers.empty()) [[unlikely]] {
+    Reserve(SQInteger(nc->outers.size()) + 20);
+    for (const Value& o : nc->outers) Push(o);
+  }
   Frame& f = frames.emplace_back();
   f.callee = Value(nc);
   f.native = true;
@@ -127,7 +130,11 @@ void VM::CallNative(NativeClosure* nc, SQInteger fslot, SQInteger nargs) {
   } else if (top > fslot + 1) {
     stack[size_t(fslot)] = std::move(stack[size_t(top - 1)]);
   }
-  SetTop(fslot + 1);
+  // No variable of the caller lives above its function slot, so no captured one is left to close.
+  if (top > fslot + 1)
+    DropTo(fslot + 1);
+  else
+    SetTop(fslot + 1);
 }
 
 bool VM::StartCall(SQInteger fslot, SQInteger nargs, bool entry) {
@@ -233,20 +240,9 @@ Value VM::Resume(Generator* g) {
   Closure* c = g->closure.closure();
   const sq::CompiledFunction* p = c->fp()->code.get();
   Reserve(SQInteger(g->stack.size()) + SQInteger(p->stackSize) + 8);
+  // The saved slots stay behind as nulls: the next yield refills them without reallocating.
   for (Value& v : g->stack) stack[size_t(top++)] = std::move(v);
-  g->stack.clear();
   if (stack[size_t(base)].type == OT_WEAKREF) stack[size_t(base)] = WeakRefValue(stack[size_t(base)]);
-  std::vector<Outer*> parked;
-  parked.swap(g->parkedOuters);
-  for (Outer* o : parked) {
-    o->parked = nullptr;
-    o->owner = this;
-    o->slot += base;
-    Outer** link = &openOuters;
-    while (*link && (*link)->slot > o->slot) link = &(*link)->nextOpen;
-    o->nextOpen = *link;
-    *link = o;
-  }
   Frame& f = frames.emplace_back();
   f.callee = g->closure;
   f.closure = c;
@@ -295,7 +291,9 @@ void VM::ReportError() {
 
 void VM::DebugHook(int type, Frame& f, int32_t line) {
   if (inHook) return;
+  // While the hook runs the loop sees no hook at all: one flag to test per instruction instead of two.
   inHook = true;
+  hooked = false;
   const SQChar* src = f.proto->sourceName.type == OT_STRING ? f.proto->sourceName.str()->chars() : u"unknown";
   const SQChar* name = f.proto->name.type == OT_STRING ? f.proto->name.str()->chars() : u"unknown";
   try {
@@ -306,11 +304,13 @@ void VM::DebugHook(int type, Frame& f, int32_t line) {
       Value hook = debugHook;
       CallValue(hook, roottable, 4, args);
     }
-  } catch (ScriptThrow&) {
+  } catch (...) {
     inHook = false;
+    UpdateHooked();
     throw;
   }
   inHook = false;
+  UpdateHooked();
 }
 
 bool VM::StackInfo(SQInteger level, SQStackInfos* si) {
@@ -322,7 +322,9 @@ bool VM::StackInfo(SQInteger level, SQStackInfos* si) {
     si->source = u"NATIVE";
     si->line = -1;
   } else {
-    si->funcname = f.proto->name.type == OT_STRING ? f.proto->name.str()->chars() : u"unknown";
+    // A function expression carries the compiler's placeholder name; it has no name of its own.
+    bool named = f.proto->name.type == OT_STRING && f.code->name != u"unnamed";
+    si->funcname = named ? f.proto->name.str()->chars() : u"unknown";
     si->source = f.proto->sourceName.type == OT_STRING ? f.proto->sourceName.str()->chars() : u"unknown";
     si->line = f.code->LineOf(f.pc > 0 ? f.pc - 1 : 0);
   }

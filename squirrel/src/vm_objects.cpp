@@ -154,8 +154,9 @@ bool VM::Get(const Value& self, const Value& key, Value& out, bool raw, bool def
         return true;
       }
   }
-  // The type's built-in methods come before _get, so that a handler can reach rawget, rawset and the like.
-  bool builtinsFirst = defaults && (self.type == OT_TABLE || self.type == OT_USERDATA || self.type == OT_INSTANCE);
+  // A table's built-in methods come before _get, so that a handler can reach rawget, rawset and the like;
+  // an instance's _get is asked first, so that a class can answer for names such as getclass itself.
+  bool builtinsFirst = defaults && (self.type == OT_TABLE || self.type == OT_USERDATA);
   if (builtinsFirst && DefaultDelegateGet(this, self, key, out)) return true;
   if (self.type == OT_TABLE || self.type == OT_USERDATA || self.type == OT_INSTANCE) {
     // A null thrown by _get means "no such index": the default delegate may still answer.
@@ -276,7 +277,7 @@ void VM::NewSlot(const Value& self, const Value& key, const Value& val, bool isS
     }
     // _newmember hears only of members declared in the class body (and class.newmember()).
     case OT_CLASS: AddMember(self.cls(), key, val, Value(), isStatic, true); return;
-    case OT_INSTANCE: Error(u"class instances do not support the new slot operator");
+    case OT_INSTANCE:
     case OT_USERDATA: {
       Value mm;
       if (!raw && GetMeta(self, MT_NEWSLOT, mm)) {
@@ -284,6 +285,7 @@ void VM::NewSlot(const Value& self, const Value& key, const Value& val, bool isS
         CallValue(mm, self, 2, args);
         return;
       }
+      if (self.type == OT_INSTANCE) Error(u"class instances do not support the new slot operator");
       Error(u"trying to set '%s'", TypeName(self.type));
     }
     default: Error(u"indexing %s with %s", TypeName(self.type), TypeName(key.type));
@@ -297,11 +299,11 @@ Value VM::Delete(const Value& self, const Value& key, bool raw) {
     case OT_USERDATA: break;
     default: Error(u"attempt to delete a slot from a %s", TypeName(self.type));
   }
-  if (self.type == OT_INSTANCE) Error(u"cannot delete a slot from instance");
   if (!raw) {
     Value mm;
     if (GetMeta(self, MT_DELSLOT, mm)) return CallValue(mm, self, 1, &key);
   }
+  if (self.type == OT_INSTANCE) Error(u"cannot delete a slot from instance");
   if (self.type == OT_TABLE) {
     Value removed;
     if (self.table()->Remove(key, &removed)) return removed;
@@ -411,16 +413,16 @@ SQInteger VM::Compare(const Value& a, const Value& b) {
   } else if (a.type == OT_NULL || b.type == OT_NULL) {
     return a.type == OT_NULL ? -1 : 1;  // null orders below every other value
   }
-  if (a.type == OT_TABLE || a.type == OT_INSTANCE || a.type == OT_USERDATA) {
-    Value mm;
-    if (GetMeta(a, MT_CMP, mm)) {
-      Value r = CallValue(mm, a, 1, &b);
-      if (r.type == OT_INTEGER) return r.v.nInteger;
-      if (r.type == OT_FLOAT) return r.v.fFloat < 0 ? -1 : r.v.fFloat > 0 ? 1 : 0;
-      Error(u"_cmp must return an integer");
-    }
-  }
+  // _cmp orders values of its own type only: against any other type the operands do not compare.
   if (a.type == b.type) {
+    if (a.type == OT_TABLE || a.type == OT_INSTANCE || a.type == OT_USERDATA) {
+      Value mm;
+      if (GetMeta(a, MT_CMP, mm)) {
+        Value r = CallValue(mm, a, 1, &b);
+        if (r.type != OT_INTEGER) Error(u"_cmp must return an integer");
+        return r.v.nInteger;
+      }
+    }
     uintptr_t x = uintptr_t(a.v.pUserPointer), y = uintptr_t(b.v.pUserPointer);
     return x < y ? -1 : x > y ? 1 : 0;
   }

@@ -543,7 +543,7 @@ TEST_F(CompilerVm, LineInformationReachesStackInfos) {
     ASSERT_TRUE(SQ_SUCCEEDED(sq_call(v, 1, SQTrue, SQFalse)));
     const SQChar* result = nullptr;
     ASSERT_TRUE(SQ_SUCCEEDED(sq_getstring(v, -1, &result)));
-    EXPECT_EQ(std::u16string(result), u"main@1 named@5 unnamed@7 main@11");
+    EXPECT_EQ(std::u16string(result), u"main@1 named@5 unknown@7 main@11");
     sq_settop(v, top);
 }
 

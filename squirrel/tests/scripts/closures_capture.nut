@@ -1,4 +1,5 @@
-// Captured variables survive break, continue, exceptions and generator death with their last values.
+// Captured variables survive break, continue, exceptions and generator death with their last values; a
+// yield closes them with the values they had there.
 local fns = []
 for (local i = 0; i < 5; i++) {
   local x = i * 10

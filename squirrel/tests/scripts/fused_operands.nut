@@ -37,8 +37,8 @@ class Num {
 local a = Num(4);
 local b = a + 1;
 local c = a * b;
-print(b + " " + c + " " + (a < 5) + " " + (c > b) + "\n");
-if (a < 5) print("branch taken\n");
+print(b + " " + c + " " + (a < Num(5)) + " " + (c > b) + "\n");
+if (a < Num(5)) print("branch taken\n");
 a += 10;
 a++;
 print(a + "\n");
