@@ -1,5 +1,7 @@
 // XML documents: mirroring, attribute getters, clear with kept children, reloading, release order and deep
 // trees (the ownership cases are meant for the sanitizer build).
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -129,6 +131,51 @@ TEST_F(XmlTest, DeepTreesMirrorAndGoWithinTheNestingCap) {
   EXPECT_EQ(depth, levels);
   document = nullptr;  // the chain above the kept deepest element goes
   EXPECT_EQ(deepest->GetParent(), nullptr);
+}
+
+// An element over `count` child chunks: every other one mirrored as an element, the rest data chunks,
+// so that both kinds of child are cleared.
+Strong<CXmlElement> Wide(CXmlClasses* classes, std::uint32_t count) {
+  auto* top = new CElementChunk();
+  for (std::uint32_t i = 0; i < count; ++i)
+    top->AppendChild(i % 2 ? static_cast<CChunk*>(new CDataChunk) : new CElementChunk);
+  Strong<CXmlElement> element;
+  element.Attach(new CXmlElement(classes, top));
+  element->Mirror(1);
+  return element;
+}
+
+// Clearing an element and its end take time in proportion to its children: four times the children may
+// cost about four times as long (the best of three runs is compared), where erasing each child from the
+// front of a list costs sixteen times as long.
+TEST_F(XmlTest, ClearAndTeardownAreLinearInTheChildCount) {
+  using Clock = std::chrono::steady_clock;
+  constexpr std::uint32_t kSmall = 25000;
+  constexpr double kMostRatio = 9.0;
+  for (bool teardown : {false, true}) {
+    double best[2] = {1e9, 1e9};
+    for (int run = 0; run < 3; ++run) {
+      for (int size = 0; size < 2; ++size) {
+        const std::uint32_t count = kSmall << (2 * size);
+        Strong<CXmlElement> element = Wide(&classes, count);
+        ASSERT_EQ(element->GetChildren().size(), count / 2);
+        Strong<CXmlElement> kept = element->GetChildren()[count / 4];
+        const auto start = Clock::now();
+        if (teardown)
+          element = nullptr;
+        else
+          element->Clear();
+        best[size] = std::min(best[size], std::chrono::duration<double>(Clock::now() - start).count());
+        if (!teardown) {
+          EXPECT_TRUE(element->GetChildren().empty() && element->GetChunk()->GetChildCount() == 0);
+        }
+        EXPECT_EQ(kept->GetParent(), nullptr);  // a detached root that outlives the clear
+        EXPECT_EQ(kept->GetChunk()->GetParent(), nullptr);
+      }
+    }
+    EXPECT_LT(best[1], kMostRatio * std::max(best[0], 1e-4))
+        << (teardown ? "teardown" : "clear") << ": " << best[0] << " s, then " << best[1] << " s";
+  }
 }
 
 }  // namespace
