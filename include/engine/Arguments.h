@@ -61,6 +61,9 @@ class CArgument : public CRefCounted {
   virtual bool Read(Stream* stream);
   // False when the value cannot be serialised.
   virtual bool GetSerialisedSize(std::uint32_t* size);
+  // False when the value cannot be serialised. An array or map that cannot (an element that cannot, or
+  // an array of more than kMaxSerialisedCount elements at any depth) writes nothing at all; only a
+  // failing stream leaves part of a value written.
   virtual bool Write(Stream* stream);
   virtual CArgument* Clone();
 

@@ -63,6 +63,9 @@ class CChunk : public CBase {
   void Detach();
   // Appends a chunk that has no parent; this chunk owns it from now on.
   void AppendChild(CChunk* child);
+  // Hands every child to the caller at once, in order, each without a parent or index; the caller owns
+  // them. Linear in the child count, where detaching the children one by one is quadratic.
+  std::vector<CChunk*> ReleaseChildren();
 
   std::uint32_t GetIndex() const { return m_uIndex; }
   std::uint32_t GetVersion() const { return m_uVersion; }
@@ -171,13 +174,20 @@ class CTextureChunk : public CChunk {
 // An element: a name (the chunk's), a text and string-keyed attributes; the chunk form of XML.
 class CElementChunk : public CChunk {
  public:
+  // Most attributes on one element of XML text that is loaded: the parser checks each attribute against
+  // those before it, so the work grows with the square of their number.
+  static constexpr std::uint32_t kMaxXmlAttributes = 1024;
+
   CElementChunk() : CChunk(CHUNK_ELEMENT) {}
 
   bool ReadData(Stream* payload) override;
   bool WriteData(Stream* stream) override;
 
-  // The element tree in the stream (HBF or XML text in UTF-8, UTF-16 or UTF-32), owned by the
-  // caller, or null. A readable HBF file whose first chunk is not an element gives null.
+  // The element tree in the stream (HBF, or XML text in UTF-8 with or without a byte-order mark or in
+  // little-endian UTF-16 after its mark), owned by the caller, or null. UTF-32, big-endian UTF-16 and
+  // unmarked UTF-16 text give null, and so does a readable HBF file whose first chunk is not an element. XML nested
+  // deeper than kMaxDepth, or with more than kMaxXmlAttributes attributes on one element, is refused before it is
+  // parsed.
   static CElementChunk* Load(Stream* stream);
   // Fills this element and its subtree from a parsed XML element.
   void FromXml(const TiXmlElement* element);

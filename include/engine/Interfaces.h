@@ -75,6 +75,7 @@ class IBaseObject : public IUnknown {
   virtual int IsInstanceOf(IReflectedClass* cls) = 0;
   // -6 for a null callback, -2 when the object has user data already.
   virtual int AddUserData(DestructionCallback callback, void* context) = 0;
+  // -6 for null; -5 (the object unchanged) when the view's class was deleted.
   virtual int SetReflectedClass(IReflectedClass* cls) = 0;
   // out null when the object has no class; -6 for a null out.
   virtual int GetReflectedClass(IReflectedClass** out) = 0;

@@ -62,8 +62,11 @@ char16_t* Utf8ToWide(const char* text, std::uint32_t length, std::uint32_t* outL
 // value unchanged.
 bool ParseBool(const char16_t* text, bool* value);
 
-// Turns each "[#RRGGBB]" of chat text into the GUI colour code U+0001 "ff" RRGGBB; everything else is
-// copied unchanged. Returns a new zero-terminated buffer (free with delete[]).
+// Turns the colour markup of chat text into GUI colour codes: each "[#" followed by six hexadecimal digits
+// becomes U+0001, "ff" and the six digits as written; what follows is copied, except that the next "]"
+// after such a tag is dropped (one "]" for all the tags before it). A "[" or "[#" that does not go on so
+// is copied unchanged. The result may be longer than the text (by one unit per tag with no "]" after it).
+// Returns a new zero-terminated buffer (free with delete[]).
 char16_t* ConvertColourMarkup(const char16_t* text, std::uint32_t length, std::uint32_t* outLength);
 
 // Console text attributes used by the log.

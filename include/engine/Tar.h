@@ -31,7 +31,7 @@ class CTARArchive : public CVirtualFileMgr {
   // One kept header.
   struct Record {
     char16_t m_Name[kNameCapacity];  // zero-terminated
-    char16_t m_Type;                 // '0' file, '5' directory
+    char16_t m_Type;                 // '0' file ('0' or NUL with a name ending in "/": a directory), '5' directory
     char16_t m_Padding[3];
     std::uint64_t m_uOffset;  // of the data in the archive stream
     std::uint64_t m_uSize;

@@ -54,7 +54,7 @@ class CEventHandler {
 
   CEventType* m_pType = nullptr;
   Weak<CBaseObject> m_pBound;
-  bool m_bBound = false;  // bound handlers match only their source (none once the object died)
+  bool m_bBound = false;   // bound handlers match only their source; once it died, only triggers with no source
   CResource* m_pResource;  // null for native handlers; not counted
   Strong<CFunction> m_pFunction;
   bool m_bRemoved = false;

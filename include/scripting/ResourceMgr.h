@@ -69,8 +69,10 @@ class CResourceMgr {
   CKeyBinds& GetKeyBinds() { return *m_pKeyBinds; }
   CXmlClasses& GetXmlClasses() { return *m_pXml; }
   ReflectedClass* GetResourceClass() const { return m_pResourceClass; }
-  EventHandlers::CEventType* GetStartEvent() const { return m_pOnResourceStart; }
-  EventHandlers::CEventType* GetStopEvent() const { return m_pOnResourceStop; }
+  // The types "OnResourceStart" and "OnResourceStop" as the event table holds them now, looked up by name
+  // each time: null after the table was cleared, a script's own type once it declared that name again.
+  EventHandlers::CEventType* GetStartEvent() const;
+  EventHandlers::CEventType* GetStopEvent() const;
   bool GetLoadSecondList() const { return m_bSecondList; }
   void SetLoadSecondList(bool second) { m_bSecondList = second; }
 
@@ -100,9 +102,7 @@ class CResourceMgr {
   std::unique_ptr<TimerHandlers::CTimerMgr> m_pTimers;
   std::unique_ptr<CKeyBinds> m_pKeyBinds;
   std::unique_ptr<CXmlClasses> m_pXml;
-  ReflectedClass* m_pResourceClass = nullptr;  // owned by the registry
-  EventHandlers::CEventType* m_pOnResourceStart = nullptr;
-  EventHandlers::CEventType* m_pOnResourceStop = nullptr;
+  ReflectedClass* m_pResourceClass = nullptr;                 // owned by the registry
   std::unordered_map<std::uint32_t, CResource*> m_Resources;  // one reference each
   std::vector<NativeModule> m_Modules;
   bool m_bSecondList = false;

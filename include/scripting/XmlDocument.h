@@ -33,7 +33,7 @@ class CXmlElement : public CBaseObject {
   // Makes an element for each element chunk below this one, depth first, at most depth levels deep.
   void Mirror(std::uint32_t depth);
   // Drops every child: element children are unhooked (their chunks leave this chunk; a kept child lives
-  // on as a root), other child chunks are destroyed.
+  // on as a root), other child chunks are destroyed. Linear in the child count, as is the element's end.
   void Clear();
 
   CElementChunk* GetChunk() const { return m_pChunk; }
@@ -45,8 +45,6 @@ class CXmlElement : public CBaseObject {
   bool GetIntegerAttribute(const char16_t* name, std::int32_t* out) const;
 
  private:
-  void Unhook();
-
   CXmlClasses* m_pClasses;
   CElementChunk* m_pChunk;  // owned
   Weak<CXmlElement> m_pParent;

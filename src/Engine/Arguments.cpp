@@ -47,6 +47,10 @@ class NestingGuard {
   bool m_bEntered;
 };
 
+// Whether a container about to be written holds something that cannot be. The outermost container asks
+// once for its whole tree, so that a refused value writes nothing instead of a count and some elements.
+bool CannotWrite(CArgument* container) { return t_NestingDepth == 0 && !container->GetSerialisedSize(nullptr); }
+
 bool ReadExact(Stream* stream, void* buffer, std::uint32_t size) {
   return stream && stream->Read(buffer, size) == size;
 }
@@ -529,7 +533,7 @@ bool CArgumentArray::GetSerialisedSize(std::uint32_t* size) {
 bool CArgumentArray::Write(Stream* stream) {
   // The count is one byte: a longer array is refused outright rather than written with a count
   // that no longer matches its elements.
-  if (!stream || m_Elements.size() > kMaxSerialisedCount) return false;
+  if (!stream || m_Elements.size() > kMaxSerialisedCount || CannotWrite(this)) return false;
   NestingGuard guard;
   if (!guard) return false;
   const auto count = static_cast<std::uint8_t>(m_Elements.size());
@@ -657,7 +661,7 @@ bool CArgumentMap::GetSerialisedSize(std::uint32_t* size) {
 }
 
 bool CArgumentMap::Write(Stream* stream) {
-  if (!stream) return false;
+  if (!stream || CannotWrite(this)) return false;
   NestingGuard guard;
   if (!guard) return false;
   if (!WriteCompactInteger(stream, GetCount())) return false;

@@ -106,9 +106,12 @@ CElementChunk* CElementChunk::Load(Stream* stream) {
   }
   std::uint32_t utf8Length = 0;
   std::unique_ptr<char[]> utf8 = ReadUtf8Text(stream, &utf8Length);
-  // The parser recurses once per element level: text nested deeper than a chunk tree may be is refused
-  // before it runs, whatever the text hides its elements in.
-  if (!utf8 || MeasureXmlNesting(utf8.get(), kMaxDepth) > kMaxDepth) return nullptr;
+  // The parser recurses once per element level and checks each attribute against the others: text nested
+  // deeper than a chunk tree may be, or with too many attributes on one element, is refused before it
+  // runs, whatever the text hides its elements in.
+  if (!utf8) return nullptr;
+  const XmlMeasure measure = MeasureXml(utf8.get(), kMaxDepth, kMaxXmlAttributes);
+  if (measure.depth > kMaxDepth || measure.attributes > kMaxXmlAttributes) return nullptr;
 
   // The text is UTF-8 whatever the file was: character references must come out as UTF-8 too.
   TiXmlDocument document;

@@ -163,6 +163,16 @@ void CChunk::AppendChild(CChunk* child) {
   m_Children.push_back(child);
 }
 
+std::vector<CChunk*> CChunk::ReleaseChildren() {
+  std::vector<CChunk*> children;
+  children.swap(m_Children);
+  for (CChunk* child : children) {
+    child->m_pParent = nullptr;
+    child->m_uIndex = 0;
+  }
+  return children;
+}
+
 // How one pass reads a tree: where its bytes end, how a version 6 header counts a long name, and whether
 // a long name was met that the other count would have read differently.
 struct CChunk::Reading {

@@ -104,7 +104,8 @@ class CBaseObjectImpl : public CountedView<IBaseObject> {
   int AddUserData(DestructionCallback callback, void* context) override;
   int SetReflectedClass(IReflectedClass* cls) override {
     if (!cls) return kResultNullPointer;
-    if (!m_pObject) return kResultNotFound;
+    // A view whose class was deleted names no class: taking it would clear the object's class.
+    if (!m_pObject || !ClassOf(cls)) return kResultNotFound;
     m_pObject->SetReflectedClass(ClassOf(cls));
     return kResultOk;
   }

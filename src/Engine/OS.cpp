@@ -256,15 +256,43 @@ bool IsHexDigit(char16_t c) {
   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
-// Length of the colour tag at text[i], or 0 when none starts there.
-constexpr std::uint32_t kTagLength = 9;  // "[#" + six digits + "]"
+constexpr std::uint32_t kTagLength = 8;   // "[#" and six hexadecimal digits
+constexpr std::uint32_t kCodeLength = 9;  // U+0001, "ff" and the six digits
 
+// Whether a colour tag starts at text[i].
 bool IsColourTag(const char16_t* text, std::uint32_t length, std::uint32_t i) {
   if (length - i < kTagLength) return false;
-  if (text[i] != u'[' || text[i + 1] != u'#' || text[i + 8] != u']') return false;
-  for (std::uint32_t k = 2; k < 8; ++k)
+  if (text[i] != u'[' || text[i + 1] != u'#') return false;
+  for (std::uint32_t k = 2; k < kTagLength; ++k)
     if (!IsHexDigit(text[i + k])) return false;
   return true;
+}
+
+// One pass over the text: writes the result when out is given, and answers its length either way.
+std::uint64_t Convert(const char16_t* text, std::uint32_t length, char16_t* out) {
+  std::uint64_t o = 0;
+  bool closing = false;  // a tag waits for the "]" that closes it
+  for (std::uint32_t i = 0; i < length;) {
+    if (IsColourTag(text, length, i)) {
+      if (out) {
+        out[o] = u'\x0001';
+        out[o + 1] = u'f';
+        out[o + 2] = u'f';
+        for (std::uint32_t k = 2; k < kTagLength; ++k) out[o + 1 + k] = text[i + k];
+      }
+      o += kCodeLength;
+      i += kTagLength;
+      closing = true;
+    } else if (closing && text[i] == u']') {
+      closing = false;
+      i += 1;
+    } else {
+      if (out) out[o] = text[i];
+      o += 1;
+      i += 1;
+    }
+  }
+  return o;
 }
 
 }  // namespace
@@ -272,35 +300,14 @@ bool IsColourTag(const char16_t* text, std::uint32_t length, std::uint32_t i) {
 char16_t* ConvertColourMarkup(const char16_t* text, std::uint32_t length, std::uint32_t* outLength) {
   if (text == nullptr) return nullptr;
   length = MeasureWide(text, length);
-  // Every tag becomes exactly as many units as it had (U+0001 "ff" and six digits), so the output
-  // never outgrows the input; count anyway so that the size follows the conversion, not the guess.
-  std::uint64_t needed = 0;
-  for (std::uint32_t i = 0; i < length;) {
-    if (IsColourTag(text, length, i)) {
-      needed += 9;
-      i += kTagLength;
-    } else {
-      needed += 1;
-      i += 1;
-    }
-  }
+  // A tag whose "]" never comes grows by one unit: the size is counted by the conversion itself.
+  const std::uint64_t needed = Convert(text, length, nullptr);
   if (needed >= 0x7FFFFFFFu) return nullptr;
   auto* out = new (std::nothrow) char16_t[static_cast<std::size_t>(needed) + 1];
   if (out == nullptr) return nullptr;
-  std::uint32_t o = 0;
-  for (std::uint32_t i = 0; i < length;) {
-    if (IsColourTag(text, length, i)) {
-      out[o++] = u'\x0001';
-      out[o++] = u'f';
-      out[o++] = u'f';
-      for (std::uint32_t k = 2; k < 8; ++k) out[o++] = text[i + k];
-      i += kTagLength;
-    } else {
-      out[o++] = text[i++];
-    }
-  }
-  out[o] = u'\0';
-  if (outLength != nullptr) *outLength = o;
+  const auto written = static_cast<std::uint32_t>(Convert(text, length, out));
+  out[written] = u'\0';
+  if (outLength != nullptr) *outLength = written;
   return out;
 }
 

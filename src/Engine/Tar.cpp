@@ -136,6 +136,10 @@ void CTARArchive::BuildTree() {
   for (std::uint32_t index = 0; index < m_Records.size(); ++index) {
     const Record& record = m_Records[index];
     if (record.m_Type != u'0') continue;
+    // Older writers give a directory the file type and mark it by a trailing "/" alone: it is a
+    // directory, which (as a type '5' record) exists through the files below it.
+    const std::u16string_view whole(record.m_Name);
+    if (!whole.empty() && whole.back() == u'/') continue;
 
     // Empty and "." components (from "a//b" or "./a") name no directory of their own.
     std::vector<std::u16string_view> parts;

@@ -1,7 +1,8 @@
 // Measuring element nesting the way the element-file parser walks the text. Each reader below takes the
 // position of a construct and answers the position just past it, or null where the parser reports an
-// error and stops; the parser's own whitespace, name, entity and multi-byte rules are followed, because
-// any difference lets a crafted file hide elements from the measure that the parser then descends into.
+// error and stops; the parser's own whitespace, name, entity and multi-byte rules are followed. A null
+// is not believed, though: the rest of the text is then over-counted, since a reader that disagrees with
+// the parser would otherwise hide from the measure whatever the parser goes on to descend into.
 #include "XmlNesting.h"
 
 #include <cctype>
@@ -170,33 +171,72 @@ const char* SkipMarkup(Markup kind, const char* p) {
   }
 }
 
-// Element nesting over one walk of the text; the open elements' names are kept for matching end tags.
+// Whether the parser could take this '<' for the start of an element: end tags, comments, declarations
+// and other "<!" and "<?" markup never open one.
+bool MayOpenElement(const char* p) { return p[1] != '\0' && p[1] != '/' && p[1] != '!' && p[1] != '?'; }
+
+// Element nesting and attributes per element over one walk of the text; the open elements' names are kept
+// for matching end tags.
 class Gauge {
  public:
-  explicit Gauge(std::uint32_t limit) : m_Limit(limit) {}
+  Gauge(std::uint32_t depthLimit, std::uint32_t attributeLimit)
+      : m_DepthLimit(depthLimit), m_AttributeLimit(attributeLimit) {}
 
   // document := S? ( markup S? )*   -- text outside every element ends the parse
-  std::uint32_t Measure(const char* p) {
+  XmlMeasure Measure(const char* p) {
     p = SkipBlanks(p);
-    while (p && *p == '<' && m_Deepest <= m_Limit) {
+    Mark(p);
+    while (p && *p == '<' && !Passed()) {
       const Markup kind = Classify(p);
       p = kind == Markup::Element ? SkipElement(p) : SkipMarkup(kind, p);
-      if (p) p = SkipBlanks(p);
+      if (p) {
+        p = SkipBlanks(p);
+        Mark(p);
+      }
     }
-    return m_Deepest;
+    if (!Passed() && (!p || *p)) CountTheRest();
+    return m_Measure;
   }
 
  private:
-  // element := '<' name attribute* S? ( '/>' | '>' content '</' name S? '>' )
+  bool Passed() const { return m_Measure.depth > m_DepthLimit || m_Measure.attributes > m_AttributeLimit; }
+
+  // A point where the walk and the parser agree: the parser has m_Open.size() elements open here.
+  void Mark(const char* p) {
+    m_pMark = p;
+    m_uMarkOpen = static_cast<std::uint32_t>(m_Open.size());
+  }
+
+  // The walk stopped before the end of the text. The parser may have read on from the last mark, so the
+  // rest is taken at its worst: every '<' that may open an element opens one more level, and every '='
+  // is one more attribute of a single element (the parser wants an '=' for each attribute).
+  void CountTheRest() {
+    std::uint64_t depth = m_uMarkOpen;
+    std::uint64_t attributes = 0;
+    for (const char* p = m_pMark; *p; ++p) {
+      if (*p == '<' && MayOpenElement(p)) ++depth;
+      if (*p == '=') ++attributes;
+    }
+    Raise(&m_Measure.depth, depth, m_DepthLimit);
+    Raise(&m_Measure.attributes, attributes, m_AttributeLimit);
+  }
+
+  static void Raise(std::uint32_t* value, std::uint64_t count, std::uint32_t limit) {
+    const std::uint64_t capped = count > limit ? std::uint64_t(limit) + 1 : count;
+    if (capped > *value) *value = static_cast<std::uint32_t>(capped);
+  }
+
+  // element := '<' S? name attribute* S? ( '/>' | '>' content '</' name S? '>' )
   // content := S? ( ( text | markup | element ) S? )*
   // Walked with a stack of open names instead of the parser's recursion.
   const char* SkipElement(const char* p) {
     for (;;) {
       // p is at the '<' of an element: the parser has entered one more level.
-      const std::uint32_t level = static_cast<std::uint32_t>(m_Open.size()) + 1;
-      if (level > m_Deepest) m_Deepest = level;
-      if (m_Deepest > m_Limit) return nullptr;
-      const char* name = p + 1;
+      Mark(p);
+      Raise(&m_Measure.depth, m_Open.size() + 1, m_DepthLimit);
+      if (Passed()) return nullptr;
+      // The parser passes over blanks between '<' and the name; U+FEFF and its kin get here.
+      const char* name = SkipBlanks(p + 1);
       p = SkipName(name);
       if (!p || !*p) return nullptr;
       const std::string_view opened(name, static_cast<std::size_t>(p - name));
@@ -217,12 +257,14 @@ class Gauge {
         }
         if (m_Open.empty()) return p;
         p = SkipBlanks(p);
+        Mark(p);
       }
     }
   }
 
   // Attributes up to '>' or "/>" (which sets empty); the element's name is behind p.
   const char* SkipOpenTagRest(const char* p, bool* empty) {
+    std::uint32_t attributes = 0;
     for (;;) {
       p = SkipBlanks(p);
       if (!*p) return nullptr;
@@ -232,6 +274,9 @@ class Gauge {
         return p + 2;
       }
       if (*p == '>') return p + 1;
+      // Each attribute is checked against those before it: a long list costs the parser its square.
+      Raise(&m_Measure.attributes, ++attributes, m_AttributeLimit);
+      if (Passed()) return nullptr;
       p = SkipAttribute(p);
       if (!p || !*p) return nullptr;
     }
@@ -242,6 +287,7 @@ class Gauge {
   const char* SkipContent(const char* p) {
     p = SkipBlanks(p);
     while (*p) {
+      Mark(p);
       if (*p != '<') {
         p = SkipText(p, "<");
         if (!p) return nullptr;
@@ -269,16 +315,19 @@ class Gauge {
     return *p == '>' ? p + 1 : nullptr;
   }
 
-  std::uint32_t m_Limit;
-  std::uint32_t m_Deepest = 0;
+  std::uint32_t m_DepthLimit;
+  std::uint32_t m_AttributeLimit;
+  XmlMeasure m_Measure;
   std::vector<std::string_view> m_Open;
+  const char* m_pMark = "";
+  std::uint32_t m_uMarkOpen = 0;
 };
 
 }  // namespace
 
-std::uint32_t MeasureXmlNesting(const char* text, std::uint32_t limit) {
-  if (!text) return 0;
-  return Gauge(limit).Measure(text);
+XmlMeasure MeasureXml(const char* text, std::uint32_t depthLimit, std::uint32_t attributeLimit) {
+  if (!text) return XmlMeasure{};
+  return Gauge(depthLimit, attributeLimit).Measure(text);
 }
 
 }  // namespace Vexil3D

@@ -91,8 +91,12 @@ bool CResource::Start() {
     LogF(LOG_WARN, u"START: Resource %s already running!", name);
     return false;
   }
+  // A start handler (this resource's, or a dependency's) may stop every resource, which releases the
+  // manager's reference and empties the dependency lists: the resource and the list walked are held here.
+  Strong<CResource> self(this);
+  const std::vector<Strong<CResource>> dependencies = m_Dependencies;
   m_bStarting = true;
-  for (const auto& dependency : m_Dependencies) {
+  for (const auto& dependency : dependencies) {
     if (dependency->IsStarting() || dependency->IsRunning()) continue;
     if (!dependency->Start()) {
       LogF(LOG_ERROR, u"START: Failed to start dependant resources for %s!", name);
@@ -114,7 +118,7 @@ bool CResource::Start() {
     arguments.Attach(new CArgumentArray());
     arguments->AppendObject(this);
     bool prevented = false;
-    m_pManager->GetStartEvent()->Trigger(arguments.Get(), &prevented);
+    if (EventHandlers::CEventType* type = m_pManager->GetStartEvent()) type->Trigger(arguments.Get(), &prevented);
     // A start handler that stopped the resource has failed the start as surely as one that prevented it.
     started = !prevented && m_bRunning;
   }
@@ -150,7 +154,7 @@ bool CResource::StopRunning(bool restarting, bool force) {
     arguments->AppendBoolean(restarting);
     bool prevented = false;
     m_bStopping = true;
-    m_pManager->GetStopEvent()->Trigger(arguments.Get(), &prevented);
+    if (EventHandlers::CEventType* type = m_pManager->GetStopEvent()) type->Trigger(arguments.Get(), &prevented);
     m_bStopping = false;
     if (prevented && !force) {
       LogF(LOG_ERROR, u"STOP: Resource %s failed to stop!", name);

@@ -16,6 +16,8 @@ constexpr int kThirdArgument = 2;
 constexpr std::int32_t kOneArgument = 1;
 constexpr std::int32_t kTwoArguments = 2;
 constexpr std::int32_t kSourceIndex = 0;
+constexpr const char16_t* kStartEventName = u"OnResourceStart";
+constexpr const char16_t* kStopEventName = u"OnResourceStop";
 
 std::uint32_t ResourceKey(const char16_t* name) {
   return GetNameHash(name, static_cast<std::uint32_t>(text::Length(name)), true);
@@ -176,12 +178,19 @@ CResourceMgr::CResourceMgr(Context* context) : m_pContext(context) {
   RegisterFunctions();
   m_pScripting->m_pConstants = &m_Constants;
   RegisterConstants();
-  m_pOnResourceStart =
-      m_pEvents->CreateEventType(u"OnResourceStart", u"Called when a resource starts", kOneArgument, true);
-  m_pOnResourceStop =
-      m_pEvents->CreateEventType(u"OnResourceStop", u"Called when a resource stops", kTwoArguments, true);
-  m_pOnResourceStart->SetBindableIndex(kSourceIndex);
-  m_pOnResourceStop->SetBindableIndex(kSourceIndex);
+  m_pEvents->CreateEventType(kStartEventName, u"Called when a resource starts", kOneArgument, true)
+      ->SetBindableIndex(kSourceIndex);
+  m_pEvents->CreateEventType(kStopEventName, u"Called when a resource stops", kTwoArguments, true)
+      ->SetBindableIndex(kSourceIndex);
+}
+
+// The table owns its types and a clear deletes them: a pointer kept from the constructor would dangle.
+EventHandlers::CEventType* CResourceMgr::GetStartEvent() const {
+  return m_pEvents ? m_pEvents->FindEventType(kStartEventName) : nullptr;
+}
+
+EventHandlers::CEventType* CResourceMgr::GetStopEvent() const {
+  return m_pEvents ? m_pEvents->FindEventType(kStopEventName) : nullptr;
 }
 
 CResourceMgr::~CResourceMgr() {

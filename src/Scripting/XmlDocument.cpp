@@ -2,6 +2,7 @@
 #include <scripting/XmlDocument.h>
 
 #include <limits>
+#include <unordered_set>
 
 #include <engine/Scripting.h>
 
@@ -163,17 +164,23 @@ void CXmlElement::Mirror(std::uint32_t depth) {
   }
 }
 
-void CXmlElement::Unhook() {
-  m_pChunk->Detach();
-  m_pParent = nullptr;
-}
-
 void CXmlElement::Clear() {
   std::vector<Strong<CXmlElement>> children;
   children.swap(m_Children);
-  for (auto& child : children) child->Unhook();
-  // What is left below this chunk has no element of its own.
-  while (CChunk* rest = m_pChunk->GetChild(0)) delete rest;
+  // All child chunks leave at once: unhooking them one by one would erase each from the front of the
+  // chunk's list, a cost that grows with the square of the child count.
+  std::vector<CChunk*> chunks = m_pChunk->ReleaseChildren();
+  std::unordered_set<const CChunk*> kept;
+  kept.reserve(children.size());
+  for (auto& child : children) {
+    kept.insert(child->m_pChunk);
+    child->m_pParent = nullptr;
+  }
+  // What was below this chunk without an element of its own goes with it.
+  for (CChunk* chunk : chunks)
+    if (!kept.count(chunk)) delete chunk;
+  // The children are released last, each ending (when nothing else holds it) with a chunk that has no
+  // parent left to detach from.
 }
 
 bool CXmlElement::GetIntegerAttribute(const char16_t* name, std::int32_t* out) const {

@@ -1,6 +1,7 @@
 // Fuzzes loading an element tree from HBF or XML text, and the attribute getters of the result. For
-// ASCII text the nesting measure is checked against the parser itself: the parser must never reach a
-// level the measure did not count, or deep text could pass the guard.
+// well-formed UTF-8 text (what the loader hands the parser) the measure is checked against the parser
+// itself: the parser must never reach a level, or put more attributes on one element, than the measure
+// counted, or deep or wide text could pass the guard.
 #include <engine/HBFChunk.h>
 
 #include <tinyxml.h>
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+
+#include <platform/text.h>
 
 #include "../XmlNesting.h"
 #include "FuzzStream.h"
@@ -27,21 +30,31 @@ void Visit(const Vexil3D::CElementChunk* element) {
     if (auto* child = dynamic_cast<const Vexil3D::CElementChunk*>(element->GetChild(i))) Visit(child);
 }
 
-std::uint32_t ParsedDepth(const TiXmlNode* node) {
-  std::uint32_t deepest = 0;
-  for (const TiXmlElement* child = node->FirstChildElement(); child; child = child->NextSiblingElement())
-    deepest = std::max(deepest, ParsedDepth(child) + 1);
-  return deepest;
+// The deepest level below the node and the most attributes on one element there.
+Vexil3D::XmlMeasure Parsed(const TiXmlNode* node) {
+  Vexil3D::XmlMeasure most;
+  for (const TiXmlElement* child = node->FirstChildElement(); child; child = child->NextSiblingElement()) {
+    const Vexil3D::XmlMeasure below = Parsed(child);
+    std::uint32_t attributes = 0;
+    for (const TiXmlAttribute* a = child->FirstAttribute(); a; a = a->Next()) ++attributes;
+    most.depth = std::max(most.depth, below.depth + 1);
+    most.attributes = std::max({most.attributes, below.attributes, attributes});
+  }
+  return most;
 }
 
 void CheckMeasure(const std::uint8_t* data, std::size_t size) {
-  if (std::any_of(data, data + size, [](std::uint8_t byte) { return byte == 0 || byte >= 0x80; })) return;
+  if (std::any_of(data, data + size, [](std::uint8_t byte) { return byte == 0; })) return;
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const std::uint32_t measured = Vexil3D::MeasureXmlNesting(text.c_str(), Vexil3D::CChunk::kMaxDepth);
-  if (measured > Vexil3D::CChunk::kMaxDepth) return;
+  if (text::Utf16ToUtf8(text::Utf8ToUtf16(text)) != text) return;  // not well-formed UTF-8
+  const Vexil3D::XmlMeasure measured =
+      Vexil3D::MeasureXml(text.c_str(), Vexil3D::CChunk::kMaxDepth, Vexil3D::CElementChunk::kMaxXmlAttributes);
+  if (measured.depth > Vexil3D::CChunk::kMaxDepth || measured.attributes > Vexil3D::CElementChunk::kMaxXmlAttributes)
+    return;
   TiXmlDocument document;
   document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-  if (ParsedDepth(&document) > measured) std::abort();
+  const Vexil3D::XmlMeasure parsed = Parsed(&document);
+  if (parsed.depth > measured.depth || parsed.attributes > measured.attributes) std::abort();
 }
 
 }  // namespace

@@ -301,13 +301,56 @@ TEST(ArgumentArrayLimits, MoreThan255ElementsOrAnObjectFailToWriteAndWriteNothin
   SizeOf(array, false);
   EXPECT_EQ((std::tuple{Serialise(array, &ok).size(), ok}), (std::tuple{0u, false}));
 
-  auto withObject = Own(new CArgumentArray());
-  withObject->AppendInteger(1);
+  // An element that cannot be written, first, last or alone, at any depth, in arrays and maps: the
+  // container reports no size, and writing it fails before a byte is written.
   Strong<Thing> thing = Own(new Thing());
-  withObject->AppendObject(thing);
-  SizeOf(withObject, false);
-  Serialise(withObject, &ok);
-  EXPECT_FALSE(ok);
+  auto objectAt = [&](int position, int count) {
+    auto array = Own(new CArgumentArray());
+    for (int i = 0; i < count; ++i) {
+      if (i == position)
+        array->AppendObject(thing);
+      else
+        array->AppendInteger(i);
+    }
+    return Strong<CArgument>(array);
+  };
+  // Containers that hold the value itself (a clone of an object could come out as another type).
+  auto held = [](const Strong<CArgument>& value) {
+    value->AddRef();
+    return value.Get();
+  };
+  auto inArray = [&](Strong<CArgument> inner) {
+    auto outer = Own(new CArgumentArray());
+    outer->AppendInteger(7);
+    outer->Adopt(held(inner));
+    return Strong<CArgument>(outer);
+  };
+  auto inMap = [&](Strong<CArgument> inner) {
+    auto map = Own(new CArgumentMap());
+    map->Set(u"first", new CArgumentString(u"kept"));
+    map->Set(u"z", held(inner));
+    return Strong<CArgument>(map);
+  };
+  auto tooLong = Own(new CArgumentArray());
+  for (int i = 0; i < 256; ++i) tooLong->AppendInteger(i);
+  const struct {
+    const char* name;
+    Strong<CArgument> value;
+  } unwritable[] = {
+      {"object alone", objectAt(0, 1)},
+      {"object first", objectAt(0, 3)},
+      {"object last", objectAt(2, 3)},
+      {"object two arrays deep", inArray(inArray(objectAt(1, 2)))},
+      {"object in a map", inMap(objectAt(1, 2))},
+      {"object in a map in an array", inArray(inMap(objectAt(0, 1)))},
+      {"256 elements in a map", inMap(tooLong)},
+      {"256 elements in an array", inArray(tooLong)},
+  };
+  for (const auto& c : unwritable) {
+    SCOPED_TRACE(c.name);
+    SizeOf(c.value, false);
+    EXPECT_EQ((std::tuple{Serialise(c.value, &ok).size(), ok}), (std::tuple{0u, false}));
+  }
 }
 
 TEST(ArgumentHostile, CountsBeyondTheStreamFailWithoutAllocating) {

@@ -57,6 +57,10 @@ std::string Repeat(std::string_view piece, std::uint32_t count) {
   return text;
 }
 
+XmlMeasure Measure(const std::string& text) {
+  return MeasureXml(text.c_str(), CChunk::kMaxDepth, CElementChunk::kMaxXmlAttributes);
+}
+
 // Nesting as deep as the limit loads whole, one level more is refused, whatever the text wraps around the
 // nest or puts into its tags: the parser reads through each of these wrappings into the elements.
 TEST(ElementXml, NestingBeyondTheLimitIsRefusedBeforeParsing) {
@@ -91,13 +95,13 @@ TEST(ElementXml, NestingBeyondTheLimitIsRefusedBeforeParsing) {
       if (loaded) {
         EXPECT_EQ(TreeDepth(loaded.get()), depth);  // whole, never cut
       }
-      EXPECT_EQ(MeasureXmlNesting(text.c_str(), CChunk::kMaxDepth), std::min(depth, CChunk::kMaxDepth + 1));
+      EXPECT_EQ(Measure(text).depth, std::min(depth, CChunk::kMaxDepth + 1));
     }
   }
 }
 
-// What the parser does not nest is not counted against the limit, and where it stops at an error the
-// measure stops too: each text loads, and the measure agrees with the tree the parser built.
+// What the parser does not nest is not counted against the limit: each text loads, and the measure
+// agrees with the tree the parser built.
 TEST(ElementXml, MarkupThatDoesNotNestLoads) {
   const std::uint32_t many = 2 * CChunk::kMaxDepth;
   struct Case {
@@ -113,15 +117,176 @@ TEST(ElementXml, MarkupThatDoesNotNestLoads) {
       {"instructions", "<r>" + Repeat("<?pi <e> ?>", many) + "</r>", 1},
       {"quoted tags", "<r>" + Repeat("<e a='<e>'/>", many) + "</r>", 2},
       {"references", "<r>" + Repeat("&#x3C;e&#62;", many) + "</r>", 1},
-      {"stray quote stops the parser", "<r><e a=b'c>" + Repeat("<e>", many), 2},
-      {"bad reference stops the parser", "<r>&#1x;" + Repeat("<e>", many), 1},
-      {"text before the root", "text" + Repeat("<e>", many), 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(MeasureXmlNesting(c.text.c_str(), CChunk::kMaxDepth), c.depth);
+    EXPECT_EQ(Measure(c.text).depth, c.depth);
     auto loaded = LoadText(c.text);
     EXPECT_EQ(loaded ? TreeDepth(loaded.get()) : 0u, c.depth);
+  }
+}
+
+// Every byte sequence the parser passes over as a blank: whitespace, and the bytes of U+FEFF, U+FFFE and
+// U+FFFF, which it also skips between '<' and the element's name.
+struct Blank {
+  const char* name;
+  std::string bytes;
+  bool afterOpener;  // the parser takes '<' and this for an element (a plain blank there is no element)
+};
+const Blank kBlanks[] = {
+    {"space", " ", false},
+    {"tab", "\t", false},
+    {"line feed", "\n", false},
+    {"vertical tab", "\v", false},
+    {"form feed", "\f", false},
+    {"carriage return", "\r", false},
+    {"U+FEFF", "\xEF\xBB\xBF", true},
+    {"U+FFFE", "\xEF\xBF\xBE", true},
+    {"U+FFFF", "\xEF\xBF\xBF", true},
+};
+
+// Blanks in every place the parser skips them, around the limit and far past it: the measure sees each
+// level the parser would enter, so the deep texts are refused before the parser's recursion runs out of
+// stack, and the texts within the limit load whole.
+TEST(ElementXml, BlanksWhereverTheParserSkipsThemHideNoLevel) {
+  for (const Blank& b : kBlanks) {
+    // Bytes of 128 or more after a name belong to it: a plain blank ends each name first. After '<' the
+    // marks are followed by a blank, so that a walk reading them as the name would stop at what follows.
+    const std::string lead = b.afterOpener ? b.bytes + "\t" + b.bytes + " " : "";
+    const std::string open =
+        "<" + lead + "e " + b.bytes + "a " + b.bytes + "=" + b.bytes + "'1' " + b.bytes + ">" + b.bytes;
+    const std::string close = "</e " + b.bytes + ">" + b.bytes;
+    for (std::uint32_t depth : {CChunk::kMaxDepth, CChunk::kMaxDepth + 1, 300u, 5000u, 50000u}) {
+      SCOPED_TRACE(testing::Message() << b.name << " at " << depth);
+      const std::string text = b.bytes + Repeat(open, depth) + Repeat(close, depth);
+      EXPECT_EQ(Measure(text).depth, std::min(depth, CChunk::kMaxDepth + 1));
+      auto loaded = LoadText(text);
+      ASSERT_EQ(loaded != nullptr, depth <= CChunk::kMaxDepth);
+      if (loaded) {
+        EXPECT_EQ(TreeDepth(loaded.get()), depth);
+        EXPECT_NE(loaded->GetStringAttribute(u"a"), nullptr);
+      }
+    }
+    // As many siblings do not nest: the walk follows each of them, so nothing is over-counted.
+    const std::string siblings =
+        "<r>" + Repeat("<" + lead + "e " + b.bytes + "a" + b.bytes + "='1'/>" + b.bytes, 5000) + "</r" + b.bytes + ">";
+    SCOPED_TRACE(testing::Message() << b.name << " in 5000 siblings");
+    EXPECT_EQ(Measure(siblings).depth, 2u);
+    auto loaded = LoadText(siblings);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->GetChildCount(), 5000u);
+  }
+}
+
+// Where the walk cannot follow the text (an error of the text, or a reading of it that may differ from
+// the parser's), everything after the last point it followed is counted at its worst: each '<' that may
+// open an element one level more, each '=' one more attribute. A text with little after such a point
+// still loads what the parser built; one with enough to pass a limit is refused.
+TEST(ElementXml, WhereTheWalkStopsTheRestIsCountedAtItsWorst) {
+  const std::uint32_t limit = CChunk::kMaxDepth;
+  struct Stop {
+    const char* name;
+    const char* before;   // up to and including where the walk stops
+    std::uint32_t base;   // the measure with nothing after the stop
+    std::uint32_t built;  // levels the parser builds
+  };
+  const Stop stops[] = {
+      {"stray quote in a bare value", "<r><e a=b'c>", 2, 2},
+      {"incomplete reference", "<r>&#1x;", 1, 1},
+      {"text before the root", "text", 0, 0},
+      {"wrong end tag", "<r><e></f>", 2, 2},
+      {"attribute without a value", "<r a>", 1, 1},
+      {"the same attribute twice", "<r a='1' a='2'>", 1, 1},
+      {"mark then a character no name starts with", "<r><\xEF\xBB\xBF-x>", 2, 2},
+  };
+  for (const Stop& s : stops) {
+    for (std::uint32_t after : {0u, 3u, limit - s.base, limit + 1 - s.base, 5000u}) {
+      SCOPED_TRACE(testing::Message() << s.name << " with " << after << " tags after it");
+      const std::string text = s.before + Repeat("<e>", after);
+      const bool refused = s.base + after > limit;
+      EXPECT_EQ(Measure(text).depth, refused ? limit + 1 : s.base + after);
+      auto loaded = LoadText(text);
+      ASSERT_EQ(loaded != nullptr, !refused && s.built > 0);
+      if (loaded) {
+        EXPECT_EQ(TreeDepth(loaded.get()), s.built);
+      }
+    }
+    // Attributes behind the stop are counted by their '=' signs.
+    for (std::uint32_t attributes : {CElementChunk::kMaxXmlAttributes - 8, CElementChunk::kMaxXmlAttributes + 1}) {
+      std::string text = std::string(s.before) + "<w";
+      for (std::uint32_t i = 0; i < attributes; ++i) text += " a" + std::to_string(i) + "='1'";
+      text += "/>";
+      EXPECT_EQ(Measure(text).attributes > CElementChunk::kMaxXmlAttributes,
+                attributes > CElementChunk::kMaxXmlAttributes)
+          << s.name << " with " << attributes << " attributes after it";
+    }
+  }
+}
+
+// The parser checks each attribute of an element against the ones before it: one element may carry
+// kMaxXmlAttributes of them, one more refuses the text before the parser runs, wherever the element
+// stands and however its attributes are spaced.
+TEST(ElementXml, AttributesPerElementAreBounded) {
+  const std::uint32_t limit = CElementChunk::kMaxXmlAttributes;
+  for (const Blank& b : {kBlanks[0], kBlanks[2], kBlanks[6], kBlanks[8]}) {
+    for (std::uint32_t count : {limit - 1, limit, limit + 1, 60000u}) {
+      for (bool nested : {false, true}) {
+        SCOPED_TRACE(testing::Message() << b.name << ", " << count << " attributes, nested " << nested);
+        std::string tag = "<w";
+        for (std::uint32_t i = 0; i < count; ++i)
+          tag += " " + b.bytes + "a" + std::to_string(i) + "=" + b.bytes + "'1'";
+        tag += "/>";
+        const std::string text = nested ? "<r><s x='1' y='2'/>" + tag + "<s/></r>" : tag;
+        const XmlMeasure measure = Measure(text);
+        EXPECT_EQ(measure.attributes, std::min(count, limit + 1));
+        auto loaded = LoadText(text);
+        ASSERT_EQ(loaded != nullptr, count <= limit);
+        if (loaded) {
+          const CChunk* w = nested ? loaded->GetChild(1) : loaded.get();
+          ASSERT_NE(w, nullptr);
+          const std::string last = "a" + std::to_string(count - 1);
+          const char16_t* value = static_cast<const CElementChunk*>(w)->GetStringAttribute(
+              std::u16string(last.begin(), last.end()).c_str());
+          EXPECT_EQ(value ? std::u16string(value) : u"(none)", u"1");
+        }
+      }
+    }
+  }
+}
+
+// What the element loader reads as text: UTF-8 with or without a mark, little-endian UTF-16 after its mark;
+// the other encodings give no tree.
+TEST(ElementXml, TextEncodings) {
+  const std::u16string text = u"<r v=\"\u00E9\"/>";
+  // Each unit of the text (after a mark when asked) in `width` bytes, low byte first or last.
+  auto encode = [&](bool mark, std::uint32_t width, bool bigEndian) {
+    Bytes bytes;
+    for (char16_t unit : (mark ? u"\uFEFF" : u"") + text)
+      for (std::uint32_t i = 0; i < width; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(std::uint32_t(unit) >> 8 * (bigEndian ? width - 1 - i : i)));
+    return bytes;
+  };
+  const std::string utf8 = "<r v=\"\xC3\xA9\"/>";
+  const std::string marked = "\xEF\xBB\xBF" + utf8;
+  const struct {
+    const char* name;
+    Bytes bytes;
+    bool loads;
+  } cases[] = {
+      {"UTF-8", Bytes(utf8.begin(), utf8.end()), true},
+      {"UTF-8 with a mark", Bytes(marked.begin(), marked.end()), true},
+      {"UTF-16 LE with a mark", encode(true, 2, false), true},
+      {"UTF-16 LE without a mark", encode(false, 2, false), false},
+      {"UTF-16 BE with a mark", encode(true, 2, true), false},
+      {"UTF-32 LE with a mark", encode(true, 4, false), false},
+      {"UTF-32 BE with a mark", encode(true, 4, true), false},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<CElementChunk> loaded(CElementChunk::Load(enginetest::Over(c.bytes)));
+    ASSERT_EQ(loaded != nullptr, c.loads) << c.name;
+    if (loaded) {
+      EXPECT_EQ(std::u16string(loaded->GetStringAttribute(u"v")), u"\u00E9") << c.name;
+    }
   }
 }
 

@@ -205,4 +205,34 @@ TEST(ClassViewTest, ViewsOfADeletedClassRefuseEverywhere) {
   }
 }
 
+// Setting an object's class through a view: a live class is taken; a deleted one is refused like every
+// other class check, and the object keeps the class it had (with none, or with one of its own).
+TEST(ClassViewTest, SetReflectedClassThroughADeletedClassLeavesTheObject) {
+  auto* kept = new ReflectedClass(u"Kept", nullptr);
+  for (const bool deleted : {false, true}) {
+    for (ReflectedClass* before : {static_cast<ReflectedClass*>(nullptr), kept}) {
+      SCOPED_TRACE(testing::Message() << (deleted ? "class deleted" : "class alive") << ", class before "
+                                      << (before ? "Kept" : "none"));
+      auto* cls = new ReflectedClass(u"Thing", nullptr);
+      IReflectedClass* view = GetClassView(cls);
+      Strong<CBaseObject> object;
+      object.Attach(new CBaseObject());
+      object->SetReflectedClass(before);
+      IBaseObject* objectView = GetObjectView(object);
+      if (deleted) delete cls;
+      EXPECT_EQ(objectView->SetReflectedClass(view), deleted ? kResultNotFound : kResultOk);
+      EXPECT_EQ(object->GetReflectedClass(), deleted ? before : cls);
+      IReflectedClass* answered = nullptr;
+      EXPECT_EQ(objectView->GetReflectedClass(&answered), kResultOk);
+      EXPECT_EQ(answered ? ClassOf(answered) : nullptr, deleted ? before : cls);
+      if (answered) answered->Release();
+      objectView->Release();
+      view->Release();
+      object = nullptr;
+      if (!deleted) delete cls;
+    }
+  }
+  delete kept;
+}
+
 }  // namespace

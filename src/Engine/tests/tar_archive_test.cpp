@@ -218,6 +218,39 @@ TEST_F(TarArchiveTest, DirectoryRecordsAddNoNodeOfTheirOwn) {
             (std::tuple{3u, false, true, false, true, false, false, false}));
 }
 
+// Older writers store a directory as a file entry ('0' or NUL) whose name ends in "/": it is a directory,
+// before or after the files below it, at any depth, in the name or in the ustar prefix.
+TEST_F(TarArchiveTest, FileTypedEntriesEndingInASlashAreDirectories) {
+  for (const char type : {'0', '\0'}) {
+    for (const bool directoryFirst : {true, false}) {
+      SCOPED_TRACE(testing::Message() << "type " << (type ? "'0'" : "NUL")
+                                      << (directoryFirst ? ", directory first" : ", files first"));
+      std::vector<Entry> files = {{"dir/file.txt", "below"}, {"dir/sub/deep.txt", "deeper"}};
+      std::vector<Entry> directories = {Typed("dir/", "", type), Typed("dir/sub/", "", type),
+                                        With(Typed("sub/", "", type), [](Entry& e) { e.prefix = "dir/"; }),
+                                        Typed("dir//", "", type)};
+      std::vector<Entry> all = directoryFirst ? directories : files;
+      all.insert(all.end(), (directoryFirst ? files : directories).begin(),
+                 (directoryFirst ? files : directories).end());
+      Archive a(Build(all));
+      ASSERT_TRUE(a.opened);
+      auto& t = a.archive;
+      EXPECT_EQ((std::tuple{a.Read(u"/dir/file.txt"), a.Read(u"/dir/sub/deep.txt"), a.Read(u"/dir"),
+                            t.Exists(u"/dir", false, true), t.Exists(u"/dir", true, false),
+                            t.Exists(u"/dir/sub", false, true), t.Exists(u"/dir/sub", true, false)}),
+                (std::tuple{"below", "deeper", "<null>", true, false, true, false}));
+      std::set<std::u16string> names;
+      EXPECT_TRUE(t.Enumerate(u"/dir", &Collect, &names));
+      EXPECT_EQ(names, (std::set<std::u16string>{u"file.txt", u"sub/"}));
+    }
+  }
+  // Alone, such an entry is an empty directory, which (like a type '5' one) has no node.
+  Archive alone(Build({Typed("empty/", "", '0')}));
+  EXPECT_EQ((std::tuple{alone.opened, alone.archive.GetRecordCount(), alone.archive.Exists(u"/empty", true, true)}),
+            (std::tuple{true, 1u, false}));
+  EXPECT_EQ(dialogs.DialogCount(), 0u);
+}
+
 TEST_F(TarArchiveTest, OctalFieldsMayHaveLeadingSpaces) {
   Archive a(Build({With(Entry{"spaced.txt", "12345"}, [](Entry& e) {
     e.sizeField = "          5";

@@ -108,6 +108,32 @@ TEST_F(EventTest, BoundSources) {
   EXPECT_EQ(trace, "U");
 }
 
+// A handler bound to an object that has died stays attached: it matches the triggers that have no source
+// (no arguments, or nil in the source place), and no trigger whose source is an object.
+TEST_F(EventTest, HandlerBoundToADeadObjectMatchesOnlyTriggersWithoutASource) {
+  CEventType* type = table.CreateEventType(u"bound", nullptr, -1, true);
+  type->SetBindableIndex(0);
+  Strong<CResource> gone = Resource(u"gone"), other = Resource(u"other");
+  ASSERT_TRUE(Script(u"bindEventHandler", {u"bound"}, Mark('D'), gone));
+  gone = nullptr;
+  EXPECT_EQ(type->GetHandlerCount(), 1u);
+  const struct {
+    const char* name;
+    Strong<CArgumentArray> arguments;
+    const char* trace;
+  } cases[] = {
+      {"no arguments", Arguments({}), "D"},
+      {"nil source", Arguments({nullptr}), "D"},
+      {"another object", Arguments({other}), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    trace.clear();
+    EXPECT_EQ(type->Trigger(c.arguments.Get(), nullptr), *c.trace != '\0');
+    EXPECT_EQ(trace, c.trace);
+  }
+}
+
 // Handlers A, B (which acts in its first call), C on one type; two triggers.
 TEST_F(EventTest, HandlersThatChangeTheTableWhileATriggerWalksIt) {
   enum Action { kRemoveSelf, kRemoveNext, kAdd, kClear, kRecurse, kStopResource };

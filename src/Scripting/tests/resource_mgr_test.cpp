@@ -221,6 +221,79 @@ TEST_F(ResourceTest, StopsAndStartsFromTheirOwnHandlers) {
   EXPECT_FALSE(r->IsRunning() || r->IsStarting());
 }
 
+// A start handler that stops every resource releases the manager's references and empties the dependency
+// lists while starts are under way: the resource whose handler runs, and each resource whose start is
+// waiting for its dependencies, lives until its own start returns, and the starts fail.
+TEST_F(ResourceTest, StartHandlerThatStopsEverything) {
+  const struct {
+    const char* name;
+    int chain;     // resources; each depends on the next
+    int stopping;  // the one whose start handler stops everything
+  } cases[] = {
+      {"the resource itself", 1, 0},
+      {"its dependency", 2, 1},
+      {"the dependent, after its dependency started", 2, 0},
+      {"a dependency's dependency", 3, 2},
+      {"the middle of three", 3, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    manager = std::make_unique<CResourceMgr>(&context);
+    std::vector<Weak<CResource>> chain;
+    for (int i = 0; i < c.chain; ++i) {
+      const std::u16string name(1, static_cast<char16_t>(u'a' + i));
+      chain.emplace_back(Add(name.c_str()));
+      chain.back()->SetDirectoryPath(u"/d");
+      if (i > 0) chain[i - 1]->AddDependency(chain[i]);
+    }
+    CResource* stopping = chain[c.stopping].Get();
+    std::vector<bool> aliveAfterStop;
+    manager->GetStartEvent()->BindHandler(nullptr, nullptr, Function([&](CNativeState* state) {
+                                            if (state->GetArgument(1)->ToObject() != stopping) return;
+                                            manager->StopAllResources();
+                                            for (const auto& resource : chain)
+                                              aliveAfterStop.push_back(resource.Get() != nullptr);
+                                          }));
+    ::testing::internal::CaptureStdout();
+    const bool started = chain[0]->Start();
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(started);
+    // Inside the handler: the resources whose starts were under way were still there.
+    ASSERT_EQ(aliveAfterStop.size(), static_cast<std::size_t>(c.chain));
+    for (int i = 0; i <= c.stopping; ++i) EXPECT_TRUE(aliveAfterStop[i]) << "resource " << i;
+    for (const auto& resource : chain) EXPECT_EQ(resource.Get(), nullptr);  // gone once the starts returned
+    EXPECT_EQ(manager->GetResourceCount(), 0u);
+    EXPECT_NE(log.find("START: Resource " + std::string(1, static_cast<char>('a' + c.stopping)) + " failed to load!"),
+              std::string::npos)
+        << log;
+    if (c.stopping > 0) {
+      EXPECT_NE(log.find("START: Failed to start dependant resources for a!"), std::string::npos);
+    }
+    manager.reset();
+  }
+}
+
+// The event table may be cleared under the manager: starts and stops then find the types by name, so they
+// run without handlers, and a type declared again under the name is the one triggered.
+TEST_F(ResourceTest, StartAndStopAfterTheEventTableWasCleared) {
+  CResource* r = Add(u"r");
+  r->SetDirectoryPath(u"/r");
+  manager->GetEvents().Clear();
+  EXPECT_EQ((std::tuple{manager->GetStartEvent(), manager->GetStopEvent()}), (std::tuple{nullptr, nullptr}));
+  EXPECT_EQ(Logged([&] { EXPECT_TRUE(r->Start() && r->Stop(false)); }), kStarted + std::string(kStopped));
+  std::vector<std::string> calls;
+  for (const char16_t* name : {u"OnResourceStart", u"OnResourceStop"}) {
+    EventHandlers::CEventType* type = manager->GetEvents().CreateEventType(name, nullptr, -1, true);
+    ASSERT_NE(type, nullptr);
+    type->BindHandler(nullptr, nullptr,
+                      Function([&calls, name](CNativeState*) { calls.push_back(text::Utf16ToUtf8(name)); }));
+  }
+  EXPECT_EQ((std::tuple{manager->GetStartEvent()->GetName(), manager->GetStopEvent()->GetName()}),
+            (std::tuple{u"OnResourceStart", u"OnResourceStop"}));
+  EXPECT_TRUE(r->Start() && r->Stop(false));
+  EXPECT_EQ(calls, (std::vector<std::string>{"OnResourceStart", "OnResourceStop"}));
+}
+
 // Resources that depend on each other go with the manager, and when all resources are stopped.
 TEST_F(ResourceTest, DependencyCyclesAreReleased) {
   for (const bool stopAll : {false, true}) {
