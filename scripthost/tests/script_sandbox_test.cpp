@@ -396,7 +396,7 @@ TEST_F(Sandbox, AnUncaughtCompileErrorOfCompilestringIsReportedOnce) {
     EXPECT_EQ(Recorded(), Lines{std::string("string:") + row.text});
     EXPECT_EQ(Errors(environment, call + u";"), Report(row.text));
     EXPECT_EQ(Errors(environment, u"newthread(@() " + call + u").call();"),
-              "sqvm: " + std::string(row.text) + ".\nStack Dump:\n[1]: function [unnamed()] test.nut line [1]\n");
+              "sqvm: " + std::string(row.text) + ".\nStack Dump:\n[1]: function [unknown()] test.nut line [1]\n");
   }
 }
 

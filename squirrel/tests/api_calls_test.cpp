@@ -559,7 +559,7 @@ TEST_F(SquirrelApi, AnUncaughtCompileErrorOfCompilestringIsReportedOnce) {
         {u"\ncompilestring(" + source + u");", description + u"@main:2"},
         {u"\ncompilestring.call(this, " + source + u");", description + u"@call:-1"},
         {u"try { throw \"first\"; } catch (e) {}\ncompilestring(" + source + u");", description + u"@main:2"},
-        {u"newthread(function() {\ncompilestring(" + source + u");\n}).call();", description + u"@unnamed:2"},
+        {u"newthread(function() {\ncompilestring(" + source + u");\n}).call();", description + u"@unknown:2"},
         {u"try {\ncompilestring(" + source + u");\n} catch (e) {}", u""},
     };
     for (const auto& [code, handled] : rows) {
