@@ -103,6 +103,10 @@ class CClientResourceTable {
 
 class CQVNetClient : public CNetClient {
  public:
+  // The work budget of a frame's Process: one resource list at its bounds (a unit per resource and per file),
+  // or a frame's share of events; a frame handles at most about twice this however the server sends.
+  static constexpr std::uint64_t kWorkPerFrame = std::uint64_t(kMaxResourcesPerList) + kMaxFilesPerList;
+
   explicit CQVNetClient(CMultiplayerState* state);
   // In order: the server info (its loader cancels every job and joins), the client resources, every puppet but
   // the local player's item, the disconnect with reason 6, the resource table, then the host.
