@@ -185,7 +185,7 @@ bool CFileSystem::tPhysicalDirectoryMountPoint::BuildHostPath(const char16_t* re
 }
 
 bool CFileSystem::tPhysicalDirectoryMountPoint::BuildHostPath(const char16_t* relative, char16_t* out,
-                                                               std::uint32_t outSize, tTaskContext* errors) {
+                                                              std::uint32_t outSize, tTaskContext* errors) {
   if (relative == nullptr || out == nullptr || outSize == 0) return false;
   // Refuse before building anything: such a path names nothing inside this mount.
   if (HasUnsafeComponent(relative)) return false;

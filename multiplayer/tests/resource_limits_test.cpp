@@ -132,7 +132,8 @@ TEST_P(ResourcesTest, ListsAtTheirBoundsAreTakenAndPastThemRefusedWhole) {
       {"files of one", Stopped("c", 0, 1, kMaxFilesPerResource), nullptr},
       {"files of one + 1", Stopped("d", 0, 1, kMaxFilesPerResource + 1), "10001 files in one resource (at most 10000)"},
       {"files", Stopped("e", 0, 2, half), nullptr},
-      {"files + 1", [&] {
+      {"files + 1",
+       [&] {
          auto resources = Stopped("f", 0, 2, half);
          resources[1].files.push_back({0, "extra.dat", 1, 0});
          return resources;
@@ -149,7 +150,7 @@ TEST_P(ResourcesTest, ListsAtTheirBoundsAreTakenAndPastThemRefusedWhole) {
       EXPECT_FALSE(Has(console, "Refused")) << console.substr(0, 200);
     } else {
       EXPECT_EQ(0u, made);
-      EXPECT_EQ("MULTIPLAYER: Refused a resource list of " + std::string(c.refusal) + "\n", console);
+      EXPECT_EQ("MULTIPLAYER: Refused a resource list of " + std::string(c.refusal) + "\n", console.substr(0, 200));
     }
   }
   // The records held: a list that would reach kMaxResourcesHeld is refused, one that names held records is not.
@@ -221,9 +222,9 @@ TEST_P(ResourcesTest, AListAtItsBoundsTakesAFractionOfASecond) {
     EXPECT_LT(took, std::chrono::milliseconds(kListTimeBoundMs))
         << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
     EXPECT_EQ(c.records, Resources()->GetResources().size());
-    EXPECT_EQ(c.records, std::size_t(std::count_if(Resources()->GetResources().begin(),
-                                                   Resources()->GetResources().end(),
-                                                   [&](CClientResource* r) { return r->IsRunning() == (c.jobs == 0); })));
+    EXPECT_EQ(c.records,
+              std::size_t(std::count_if(Resources()->GetResources().begin(), Resources()->GetResources().end(),
+                                        [&](CClientResource* r) { return r->IsRunning() == (c.jobs == 0); })));
     EXPECT_EQ(c.jobs, client->GetServerInfo()->GetLoader().GetJobCount());
     state->m_pClient.reset();
   }
@@ -269,8 +270,7 @@ TEST_P(ResourcesTest, ARepeatedListingReplacesTheFirstAndReadyWaitsForEveryFile)
     EXPECT_EQ(1u, Find(u"race")->GetPendingCount());
     ASSERT_TRUE(Fault("race/b.txt", "none"));
     Drain(client);
-    EXPECT_EQ((Lines{"loaded race", "start race race", "file race a.txt", "file race b.txt", "ready race race"}),
-              chat);
+    EXPECT_EQ((Lines{"loaded race", "start race race", "file race a.txt", "file race b.txt", "ready race race"}), chat);
     EXPECT_EQ("second file", ReadFile(root + "/Caches/race/b.txt"));
     state->m_pClient.reset();
   }

@@ -27,8 +27,8 @@
 #include <multiplayer/ClientResource.h>
 #include <multiplayer/ClientScripting.h>
 #include <multiplayer/QVNetClient.h>
-#include "../../tools/netserver/ServerProtocol.h"
 #include <netserver/TestServer.h>
+#include "../../tools/netserver/ServerProtocol.h"
 
 namespace {
 
@@ -87,8 +87,7 @@ class ResourceStress : public ::testing::Test {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     context = std::make_unique<CollectingContext>();
     fileSystem = std::make_unique<CFileSystem>(context.get());
-    ASSERT_NE(MountPhysicalDirectory(u"/UserData", true, text::Utf8ToUtf16((root / "user").string()).c_str()),
-              nullptr);
+    ASSERT_NE(MountPhysicalDirectory(u"/UserData", true, text::Utf8ToUtf16((root / "user").string()).c_str()), nullptr);
     server = std::make_unique<nettest::CTestServer>((root / "files").string());
     ASSERT_TRUE(server->Started());
     host = std::make_unique<CScriptHost>();
@@ -169,8 +168,8 @@ TEST_F(ResourceStress, StopRestartNewListAndDestructionDuringTransfers) {
   Serve("client.nut", kScript);
   Serve("big.bin", big);
   Serve("small.bin", small);
-  const netserver::Bytes list = netserver::ResourceList(
-      {{"drd", true, {Entry("client.nut", 1), Entry("big.bin", 0), Entry("small.bin", 0)}}});
+  const netserver::Bytes list =
+      netserver::ResourceList({{"drd", true, {Entry("client.nut", 1), Entry("big.bin", 0), Entry("small.bin", 0)}}});
   testing::internal::CaptureStdout();
   const int rounds = RUNNING_ON_VALGRIND ? kRoundsUnderValgrind : kRounds;
   for (int round = 0; round < rounds; ++round) {

@@ -41,7 +41,6 @@ On("OnResourceReady", @(a) "ready " + me + " " + Multiplayer.GetResourceName(a[0
 On("OnFileDownload", @(a) "file " + me + " " + a[0]);
 )";
 
-
 // An application context whose errors are collected and the process goes on, so that a test sees an error that
 // would have ended the game.
 class CCollectingAppContext : public tAppContext {
