@@ -107,23 +107,28 @@ void CClientResources::OnResourceList(const ResourceListMessage& list) {
   CClientResource::CreateFromList(this, merged);
 }
 
-void CClientResources::OnResourceState(const ResourceStateMessage& state) {
+std::uint32_t CClientResources::OnResourceState(const ResourceStateMessage& state) {
   CClientResource* record = FindClientResource(state.nameHash);
-  if (record == nullptr) return;
+  if (record == nullptr) return 0;
+  // A start that fails has loaded scripts too: every attempt counts.
+  bool starting = false;
   switch (state.action) {
     case RESOURCE_STOP:
       if (record->IsRunning()) record->Stop(false);
       break;
     case RESOURCE_START:
-      if (!record->IsRunning()) record->Start();
+      starting = !record->IsRunning();
+      if (starting) record->Start();
       break;
     case RESOURCE_RESTART:
       if (record->IsRunning()) record->Stop(false);
+      starting = true;
       record->Start();
       break;
     default:
       break;
   }
+  return starting ? std::uint32_t(record->GetScripts().size()) : 0;
 }
 
 void CClientResources::OnScriptEvent(const ScriptEventMessage& event) {

@@ -288,7 +288,7 @@ void CQVNetClient::ReceivePacket(std::uint8_t* data, std::size_t size) {
     }
     case PACKET_RESOURCE_STATE: {
       ResourceStateMessage message;
-      if (ReadResourceState(stream, &message) && m_pResources) m_pResources->OnResourceState(message);
+      if (ReadResourceState(stream, &message) && m_pResources) SpendWork(m_pResources->OnResourceState(message));
       break;
     }
     case PACKET_SCRIPT_EVENT: {

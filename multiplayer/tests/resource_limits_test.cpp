@@ -230,6 +230,36 @@ TEST_P(ResourcesTest, AListAtItsBoundsTakesAFractionOfASecond) {
   }
 }
 
+// Starts cost the frame's work budget their scripts: restarts of a resource of many scripts that arrive together
+// spread over frames, each frame starting no more than the budget holds, and none is lost.
+TEST_P(ResourcesTest, RestartsSpreadOverFramesByTheirScripts) {
+  ASSERT_NO_FATAL_FAILURE(ConnectAndEnterGame());
+  constexpr std::uint32_t kScripts = 1000, kRestarts = 60;
+  std::vector<netserver::Resource> resources = Stopped("storm", 0, 1);
+  for (std::uint32_t i = 0; i < kScripts; ++i) resources[0].files.push_back({1, std::to_string(i) + ".nut", 1, 0});
+  Console([&] { Receive(netserver::ResourceList(resources)); });
+  for (std::uint32_t i = 0; i < kRestarts; ++i) {
+    ASSERT_EQ("told the player to restart the resource storm0", server->Command("resstate storm0 2"));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::size_t most = 0, total = 0;
+  const auto deadline = Clock::now() + kPumpTimeout;
+  while (total < kRestarts && Clock::now() < deadline) {
+    const std::string console = Console([&] { ProcessNetFrame(state.get()); });
+    std::size_t started = 0;
+    for (std::size_t at = console.find("started.\n"); at != std::string::npos;
+         at = console.find("started.\n", at + 1)) {
+      ++started;
+    }
+    most = std::max(most, started);
+    total += started;
+  }
+  EXPECT_EQ(kRestarts, total);
+  // Each restart spends its event and its scripts; the one that passes the budget is made whole.
+  EXPECT_LE(most, std::size_t((CQVNetClient::kWorkPerFrame + kScripts) / (kScripts + 1)));
+  EXPECT_GT(most, 1u);
+}
+
 // One list that names a record twice (by its name or another spelling of its key), or a file of a record twice:
 // the later listing replaces the earlier, so each file is fetched once and the record is ready only when every
 // file listed is in. Here the last file is held half-way by the server meanwhile.

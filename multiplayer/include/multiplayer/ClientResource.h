@@ -136,8 +136,9 @@ class CClientResources : public CClientResourceTable {
   // kMaxResourcesHeld records or more (a console line, nothing changed), else cancels the connection's downloads
   // and resets its byte counts, then CreateFromList.
   void OnResourceList(const ResourceListMessage& list) override;
-  // Stop: stop when running; start: start when stopped; restart: stop when running, then start.
-  void OnResourceState(const ResourceStateMessage& state) override;
+  // Stop: stop when running; start: start when stopped; restart: stop when running, then start. The work is the
+  // record's script count when a start was made.
+  std::uint32_t OnResourceState(const ResourceStateMessage& state) override;
   void OnScriptEvent(const ScriptEventMessage& event) override;
   void DestroyResources() override;
 
