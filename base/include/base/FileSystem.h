@@ -8,8 +8,9 @@
 // Virtual paths are UTF-16 and separated by "/"; host paths use "\". Errors (a
 // path too long for its buffer, virtual mount points nested more than 16 deep as
 // a cycle of them makes) go to the file system's context and fail the operation; for the one
-// instance that is g_AppContext, so they are fatal. Failures can be put to the
-// user as retry / ignore / close, create and overwrite prompts.
+// instance that is g_AppContext, so they are fatal (FitsLimits tells beforehand, quietly, whether a
+// path would make one). Failures can be put to the user as retry / ignore / close, create and
+// overwrite prompts.
 //
 // Nothing here takes a lock: mount lists are built during start-up and stay as
 // they are while files are in use.
