@@ -193,7 +193,10 @@ TEST_F(ResourceStress, StopRestartNewListAndDestructionDuringTransfers) {
       state->m_pClient->GetServerInfo()->GetLoader().ProcessFinished();
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    EXPECT_EQ(0, std::count(chat.begin(), chat.end(), "file small.bin"));
+    // Behind a stalled or held file nothing else arrives (a slow one may have ended on a busy machine).
+    if (std::string(fault) != "slow") {
+      EXPECT_EQ(0, std::count(chat.begin(), chat.end(), "file small.bin"));
+    }
     switch (action) {
       case kStop:
         Receive(netserver::ResourceState(netserver::NameHash("drd"), RESOURCE_STOP));
@@ -210,6 +213,7 @@ TEST_F(ResourceStress, StopRestartNewListAndDestructionDuringTransfers) {
         // A new list cancels the transfer; a restart leaves it running, so a stalled one ends only with the client.
         const bool ends = action == kNewList || std::string(fault) != "stalled";
         ASSERT_TRUE(Fault("big.bin", "none"));
+        chat.clear();
         if (action == kRestart) {
           Receive(netserver::ResourceState(netserver::NameHash("drd"), RESOURCE_RESTART));
         } else {
