@@ -48,6 +48,41 @@ bool IsUnsafeComponent(const char16_t* begin, std::size_t length) {
   return false;
 }
 
+bool HasUnsafeComponent(const char16_t* relative) {
+  for (const char16_t* p = relative; *p != 0;) {
+    while (*p == u'/') ++p;
+    const char16_t* begin = p;
+    while (*p != 0 && *p != u'/') ++p;
+    if (p != begin && IsUnsafeComponent(begin, std::size_t(p - begin))) return true;
+  }
+  return false;
+}
+
+// "/" followed by the "/"-separated components of path, empty ones dropped; false when a component or the
+// whole does not fit (nothing reported: the caller decides).
+bool ResolveInto(const char16_t* path, char16_t out[kMaxPath]) {
+  std::size_t length = 0;
+  out[length++] = u'/';
+  out[length] = 0;
+  const char16_t* p = path != nullptr ? path : u"";
+  for (;;) {
+    const char16_t* begin = p;
+    while (*p != 0 && *p != u'/') ++p;
+    const std::size_t componentLength = std::size_t(p - begin);
+    const bool separator = out[length - 1] != u'/';
+    if (componentLength > CFileSystem::kMaxComponent || length + (separator ? 1 : 0) + componentLength >= kMaxPath) {
+      return false;
+    }
+    if (separator) out[length++] = u'/';
+    std::memcpy(out + length, begin, componentLength * sizeof(char16_t));
+    length += componentLength;
+    out[length] = 0;
+    if (*p == 0) break;
+    ++p;  // the "/"
+  }
+  return true;
+}
+
 // Virtual mount points hand their operations back to the file system, so mounts that lead into each
 // other (/a -> /b -> /a, or a target below its own mount) would recurse without end. The depth is
 // counted per thread (the loader thread uses the file system beside the main thread); the cycle is
@@ -109,6 +144,8 @@ CFileSystem::tMountPoint::~tMountPoint() {
 
 bool CFileSystem::tMountPoint::TranslateForCreate(const char16_t*, char16_t*, std::uint32_t) { return false; }
 
+bool CFileSystem::tMountPoint::FitsLimits(const char16_t*, std::uint32_t) { return true; }
+
 bool CFileSystem::tMountPoint::MatchPath(const char16_t* resolvedPath, char16_t relative[kMaxPath]) const {
   if (resolvedPath == nullptr) return false;
   const char16_t* rest = resolvedPath;
@@ -144,16 +181,15 @@ CFileSystem::tPhysicalDirectoryMountPoint::tPhysicalDirectoryMountPoint(CFileSys
 
 bool CFileSystem::tPhysicalDirectoryMountPoint::BuildHostPath(const char16_t* relative, char16_t* out,
                                                                std::uint32_t outSize) {
+  return BuildHostPath(relative, out, outSize, m_fileSystem != nullptr ? m_fileSystem->GetContext() : nullptr);
+}
+
+bool CFileSystem::tPhysicalDirectoryMountPoint::BuildHostPath(const char16_t* relative, char16_t* out,
+                                                              std::uint32_t outSize, tTaskContext* errors) {
   if (relative == nullptr || out == nullptr || outSize == 0) return false;
   // Refuse before building anything: such a path names nothing inside this mount.
-  for (const char16_t* p = relative; *p != 0;) {
-    while (*p == u'/') ++p;
-    const char16_t* begin = p;
-    while (*p != 0 && *p != u'/') ++p;
-    if (p != begin && IsUnsafeComponent(begin, std::size_t(p - begin))) return false;
-  }
+  if (HasUnsafeComponent(relative)) return false;
 
-  tTaskContext* errors = m_fileSystem != nullptr ? m_fileSystem->GetContext() : nullptr;
   std::size_t length = text::Length(m_hostDirectory);
   if (length >= outSize) {
     ReportTo(errors, kStringBufferTooShortMessage);
@@ -197,6 +233,13 @@ bool CFileSystem::tPhysicalDirectoryMountPoint::TranslatePath(const char16_t* re
 bool CFileSystem::tPhysicalDirectoryMountPoint::TranslateForCreate(const char16_t* relative, char16_t* out,
                                                                     std::uint32_t outSize) {
   return m_writable && BuildHostPath(relative, out, outSize);
+}
+
+bool CFileSystem::tPhysicalDirectoryMountPoint::FitsLimits(const char16_t* relative, std::uint32_t) {
+  if (relative == nullptr) return true;
+  // A refused component builds nothing, so it cannot overflow either.
+  char16_t host[kMaxPath];
+  return HasUnsafeComponent(relative) || BuildHostPath(relative, host, kMaxPath, nullptr);
 }
 
 bool CFileSystem::tPhysicalDirectoryMountPoint::Exists(const char16_t* relative, bool fileOk, bool directoryOk) {
@@ -268,6 +311,12 @@ bool CFileSystem::tVirtualDirectoryMountPoint::TranslateForCreate(const char16_t
   return m_target->TranslateForCreate(TargetOf(relative).c_str(), out, outSize);
 }
 
+bool CFileSystem::tVirtualDirectoryMountPoint::FitsLimits(const char16_t* relative, std::uint32_t depth) {
+  // Entering this mount point one level deeper than the search allows is reported as a cycle.
+  if (depth + 1 > kMaxVirtualDepth) return false;
+  return m_target == nullptr || m_target->FitsLimitsAt(TargetOf(relative).c_str(), depth + 1);
+}
+
 bool CFileSystem::tVirtualDirectoryMountPoint::OpenFile(const char16_t* relative, bool readable, bool writable,
                                                          CStream** stream) {
   *stream = nullptr;
@@ -336,25 +385,23 @@ void CFileSystem::Unlink(tMountPoint* mountPoint) {
 }
 
 bool CFileSystem::ResolvePath(const char16_t* path, char16_t out[kMaxPath]) {
-  std::size_t length = 0;
-  out[length++] = u'/';
-  out[length] = 0;
-  const char16_t* p = path != nullptr ? path : u"";
-  for (;;) {
-    const char16_t* begin = p;
-    while (*p != 0 && *p != u'/') ++p;
-    const std::size_t componentLength = std::size_t(p - begin);
-    const bool separator = out[length - 1] != u'/';
-    if (componentLength > kMaxComponent || length + (separator ? 1 : 0) + componentLength >= kMaxPath) {
-      ReportTo(m_context, kStringBufferTooShortMessage);
-      return false;
-    }
-    if (separator) out[length++] = u'/';
-    std::memcpy(out + length, begin, componentLength * sizeof(char16_t));
-    length += componentLength;
-    out[length] = 0;
-    if (*p == 0) break;
-    ++p;  // the "/"
+  if (ResolveInto(path, out)) return true;
+  ReportTo(m_context, kStringBufferTooShortMessage);
+  return false;
+}
+
+bool CFileSystem::FitsLimits(const char16_t* path) { return FitsLimitsAt(path, 0); }
+
+bool CFileSystem::FitsLimitsAt(const char16_t* path, std::uint32_t depth) {
+  char16_t resolved[kMaxPath];
+  if (!ResolveInto(path, resolved)) return false;
+  char16_t relative[kMaxPath];
+  // Every mount point the searches might ask, whether or not it has the file: which one answers depends on the
+  // host, which may change between this check and the operation.
+  for (tMountPoint* mount = m_head; mount != nullptr; mount = mount->m_next) {
+    if (!mount->MatchPath(resolved, relative)) continue;
+    if (!mount->FitsLimits(relative, depth)) return false;
+    if (mount->IsExclusive()) break;
   }
   return true;
 }

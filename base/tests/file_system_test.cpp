@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -534,6 +535,54 @@ TEST_F(FileSystemTest, OverlongPathsHostDirectoryChainsAndHostListings) {
   EXPECT_EQ(Errors(), (Names{kBufferFull, kCopyTooShort, kCopyTooShort, kBufferFull, kBufferFull, kBufferFull,
                              kBufferFull, kCopyTooShort}));
   EXPECT_TRUE(dialogs_.Calls().empty()) << "the host chain and listings report nothing";
+}
+
+// The quiet check agrees with the operations: with the host directory at several lengths, behind a physical mount
+// and behind a virtual one, each name length around the host and the virtual limits fits exactly when testing,
+// opening and creating the path report nothing. The check itself reports nothing, and refuses a cycle quietly.
+TEST_F(FileSystemTest, FitsLimitsAgreesWithWhatTheOperationsReport) {
+  Virtual(u"/C", true, true, u"/C/x");
+  for (const std::size_t hostLength : {40u, 120u, 200u, 250u}) {
+    SCOPED_TRACE(hostLength);
+    // The host directory: components of at most 100 characters up to the length.
+    std::string host = "h" + std::to_string(hostLength);
+    while (root_.Sub(host).size() < hostLength) {
+      const std::size_t left = hostLength - root_.Sub(host).size();
+      host += left == 1 ? std::string("x") : "/" + std::string(std::min<std::size_t>(left - 1, 100), 'd');
+    }
+    ASSERT_EQ(root_.Sub(host).size(), hostLength);
+    std::unique_ptr<Mount> physical(Physical(u"/P", host));
+    std::unique_ptr<Mount> virtualMount(Virtual(u"/V", true, true, u"/P/sub"));
+    root_.MakeDir(host + "/sub");
+    // The first name length that overflows the host path ("<host>/<name>"), and the virtual one's.
+    const std::size_t hostFirst = CFileSystem::kMaxPath - 1 - hostLength;
+    std::set<std::size_t> lengths{1, 250, 251, 252, 253, 254, 255, 256};
+    for (std::size_t n = hostFirst - 6; n <= hostFirst + 2; ++n) lengths.insert(n);
+    std::size_t fitting = 0, overflowing = 0;
+    for (const std::size_t n : lengths) {
+      for (const std::u16string prefix : {u"/P/", u"/V/", u"/C/"}) {
+        const std::u16string path = prefix + std::u16string(n, u'n');
+        SCOPED_TRACE(Narrow(prefix) + std::to_string(n));
+        const std::size_t before = Errors().size();
+        const bool fits = fs_->FitsLimits(path.c_str());
+        ASSERT_EQ(Errors().size(), before) << "the check reports nothing";
+        if (prefix == std::u16string(u"/P/")) {
+          EXPECT_EQ(fits, n < hostFirst && n <= CFileSystem::kMaxComponent);
+        }
+        if (prefix == std::u16string(u"/C/")) {
+          EXPECT_FALSE(fits);
+          continue;  // a cycle is reported by every operation: the check is what keeps it from them
+        }
+        (fits ? fitting : overflowing) += 1;
+        fs_->Exists(path.c_str(), true, true);
+        Open(path.c_str());
+        Create(path.c_str());
+        Open(path.c_str(), kOpenFileRead | kOpenFileWrite);
+        EXPECT_EQ(Errors().size() == before, fits) << (Errors().size() > before ? Errors().back() : "");
+      }
+    }
+    EXPECT_TRUE(fitting != 0 && overflowing != 0);
+  }
 }
 
 // Run as an ordinary user: root reads every directory. Exit code 10 when that is not possible here.

@@ -25,7 +25,7 @@ constexpr std::int32_t kOwnId = 1;
 class CCountingTable : public CClientResourceTable {
  public:
   void OnResourceList(const ResourceListMessage&) override {}
-  void OnResourceState(const ResourceStateMessage&) override {}
+  std::uint32_t OnResourceState(const ResourceStateMessage&) override { return 0; }
   void OnScriptEvent(const ScriptEventMessage&) override {}
   void DestroyResources() override {}
 };

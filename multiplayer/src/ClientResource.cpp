@@ -193,8 +193,12 @@ void CClientResource::OnScriptDelivered(const std::u16string& fileName, bool ok)
       break;
     }
     m_Scripts[i].m_Pending = false;
-    if (CClientResourceScriptEnvironment* environment = IsRunning() ? m_pEnvironment : nullptr) {
-      environment->LoadScript(fileName);
+    // A script that does not load ends its resource as it does at a start from the cache, so that where a
+    // script came from never decides whether its resource runs.
+    CClientResourceScriptEnvironment* environment = IsRunning() ? m_pEnvironment : nullptr;
+    if (environment != nullptr && !environment->LoadScript(fileName)) {
+      LogConsole("START: Resource %s failed to load!\n", PrintableName().c_str());
+      StopResource(false, true);
     }
     break;
   }

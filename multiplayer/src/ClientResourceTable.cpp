@@ -2,12 +2,49 @@
 #include <multiplayer/ClientResource.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 #include <multiplayer/ClientScripting.h>
+
+#include <hack/Messages.h>
 
 namespace {
 
 CClientResources* g_CurrentResources = nullptr;
+
+// A file name as the cache's hosts compare it: their file systems fold letter case.
+std::string FoldedFileName(std::string name) {
+  for (char& c : name) c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+  return name;
+}
+
+// A list in which each record and each file of a record is listed once: a later listing of the same key (a
+// repeated name, or another spelling of it) replaces the earlier one's running flag and files in its place,
+// under the first spelling (the one a new record is made with), and a later listing of the same file within a
+// record replaces the earlier one. Two listings of one record or file would otherwise share its pending count or
+// cache file while being counted and written twice.
+std::vector<ResourceRecord> MergeRepeatedListings(const ResourceListMessage& list) {
+  std::vector<ResourceRecord> merged;
+  std::unordered_map<std::uint32_t, std::size_t> places;
+  for (const ResourceRecord& record : list.resources) {
+    const auto [place, first] = places.emplace(HashResourceName(WidenBytes(record.name)), merged.size());
+    if (first) merged.push_back(ResourceRecord{record.name, record.running, {}});
+    ResourceRecord& target = merged[place->second];
+    target.running = record.running;
+    target.files.clear();
+    std::vector<ResourceFileRecord>& files = target.files;
+    std::unordered_map<std::string, std::size_t> filePlaces;
+    for (const ResourceFileRecord& file : record.files) {
+      const auto [filePlace, firstFile] = filePlaces.emplace(FoldedFileName(file.name), files.size());
+      if (firstFile) {
+        files.push_back(file);
+      } else {
+        files[filePlace->second] = file;
+      }
+    }
+  }
+  return merged;
+}
 
 }  // namespace
 
@@ -48,32 +85,50 @@ bool CClientResources::Contains(const void* record) const {
 }
 
 void CClientResources::OnResourceList(const ResourceListMessage& list) {
+  ResourceListMessage merged;
+  merged.resources = MergeRepeatedListings(list);
+  // Records live as long as the client: the bound on them is kept by refusing what would pass it, before
+  // anything changes.
+  std::uint32_t added = 0;
+  for (const ResourceRecord& record : merged.resources) {
+    if (FindClientResource(HashResourceName(WidenBytes(record.name))) == nullptr) ++added;
+  }
+  const std::uint32_t held = std::uint32_t(m_Ordered.size()) + added;
+  if (held >= kMaxResourcesHeld) {
+    LogConsole("%s", ResourceListRefusal(held, "resources held", kMaxResourcesHeld - 1).c_str());
+    return;
+  }
   // The old list's jobs point into the records' script lists, which the new list replaces.
   if (CServerInfo* info = m_pClient != nullptr ? m_pClient->GetServerInfo() : nullptr) {
     info->GetLoader().CancelAll();
     info->GetLoader().WaitForThreads();
     info->ResetByteCounts();
   }
-  CClientResource::CreateFromList(this, list);
+  CClientResource::CreateFromList(this, merged);
 }
 
-void CClientResources::OnResourceState(const ResourceStateMessage& state) {
+std::uint32_t CClientResources::OnResourceState(const ResourceStateMessage& state) {
   CClientResource* record = FindClientResource(state.nameHash);
-  if (record == nullptr) return;
+  if (record == nullptr) return 0;
+  // A start that fails has loaded scripts too: every attempt counts.
+  bool starting = false;
   switch (state.action) {
     case RESOURCE_STOP:
       if (record->IsRunning()) record->Stop(false);
       break;
     case RESOURCE_START:
-      if (!record->IsRunning()) record->Start();
+      starting = !record->IsRunning();
+      if (starting) record->Start();
       break;
     case RESOURCE_RESTART:
       if (record->IsRunning()) record->Stop(false);
+      starting = true;
       record->Start();
       break;
     default:
       break;
   }
+  return starting ? std::uint32_t(record->GetScripts().size()) : 0;
 }
 
 void CClientResources::OnScriptEvent(const ScriptEventMessage& event) {

@@ -24,9 +24,10 @@ CNetClient::~CNetClient() {
   if (m_pHost != nullptr) enet_host_destroy(m_pHost);
 }
 
-bool CNetClient::CreateHost() {
+bool CNetClient::CreateHost(std::size_t maximumPacketSize) {
   if (m_pHost != nullptr) return false;
   m_pHost = enet_host_create(nullptr, 1, kChannels, 0, 0);
+  if (m_pHost != nullptr && maximumPacketSize != 0) m_pHost->maximumPacketSize = maximumPacketSize;
   return m_pHost != nullptr;
 }
 
@@ -69,8 +70,10 @@ bool CNetClient::Send(const void* bytes, std::size_t length) {
 void CNetClient::Process() {
   if (m_pHost == nullptr) return;
   ENetEvent event;
-  for (std::uint32_t handled = 0; handled < kMaxEventsPerProcess; ++handled) {
+  m_WorkSpent = 0;
+  for (std::uint32_t handled = 0; handled < kMaxEventsPerProcess && m_WorkSpent < m_WorkBudget; ++handled) {
     if (enet_host_service(m_pHost, &event, 0) <= 0) break;
+    ++m_WorkSpent;
     switch (event.type) {
       case ENET_EVENT_TYPE_CONNECT:
         event.peer->data = nullptr;

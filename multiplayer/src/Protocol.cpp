@@ -313,6 +313,11 @@ bool IsSoundFileName(std::string_view name, std::size_t resourceLength) {
   return IsSoundComponent(name) && kResourceCacheRoot.size() + resourceLength + 1 + name.size() <= kMaxPathLength;
 }
 
+std::string ResourceListRefusal(std::uint32_t count, const char* what, std::uint32_t bound) {
+  return "MULTIPLAYER: Refused a resource list of " + std::to_string(count) + " " + what + " (at most " +
+         std::to_string(bound) + ")\n";
+}
+
 bool ReadResourceList(CStream* stream, ResourceListMessage* out) {
   // The smallest records: a resource of (name length, running, file count) and a file of (type, name length,
   // size, CRC-32); a count above what the bytes left could hold of them is a damaged list.
@@ -320,18 +325,36 @@ bool ReadResourceList(CStream* stream, ResourceListMessage* out) {
   constexpr std::uint32_t kSmallestFile = 1 + 1 + 4 + 4;
   out->resources.clear();
   out->refusals.clear();
+  out->refusedWhole.clear();
   CFieldReader in(stream);
   std::uint32_t resourceCount = 0;
-  if (!in.Value(&resourceCount) || resourceCount > in.Left() / kSmallestResource) return false;
+  if (!in.Value(&resourceCount)) return false;
+  // The bounds before the bytes: a list over them is refused for that, however much of it arrived.
+  if (resourceCount > kMaxResourcesPerList) {
+    out->refusedWhole = ResourceListRefusal(resourceCount, "resources", kMaxResourcesPerList);
+    return false;
+  }
+  if (resourceCount > in.Left() / kSmallestResource) return false;
   out->resources.reserve(resourceCount);
+  std::uint32_t filesInList = 0;
   for (std::uint32_t r = 0; r < resourceCount; ++r) {
     ResourceRecord resource;
     std::uint8_t nameLength = 0, running = 0;
     std::uint32_t fileCount = 0;
     if (!in.Value(&nameLength) || !in.String(nameLength, &resource.name) || !in.Value(&running) ||
-        !in.Value(&fileCount) || fileCount > in.Left() / kSmallestFile) {
+        !in.Value(&fileCount)) {
       return false;
     }
+    if (fileCount > kMaxFilesPerResource) {
+      out->refusedWhole = ResourceListRefusal(fileCount, "files in one resource", kMaxFilesPerResource);
+      return false;
+    }
+    filesInList += fileCount;
+    if (filesInList > kMaxFilesPerList) {
+      out->refusedWhole = ResourceListRefusal(filesInList, "files or more", kMaxFilesPerList);
+      return false;
+    }
+    if (fileCount > in.Left() / kSmallestFile) return false;
     resource.running = running != 0;
     const bool keepResource = IsSoundResourceName(resource.name);
     if (!keepResource) out->refusals.push_back(Refusal("resource", resource.name));

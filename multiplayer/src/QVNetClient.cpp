@@ -183,7 +183,7 @@ bool ConnectToServer(CMultiplayerState* state, const char* host, std::uint16_t p
   state->m_pClient.reset();
   state->m_pClient = std::make_unique<CQVNetClient>(state);
   CQVNetClient* client = state->m_pClient.get();
-  if (!client->CreateHost()) {
+  if (!client->CreateHost(kMaxPacketSize)) {
     PrintChatLine(state, "Error creating netgame!");
     state->m_pClient.reset();
     return false;
@@ -208,7 +208,7 @@ bool ConnectToServer(CMultiplayerState* state, const char* host, std::uint16_t p
 
 // ---- CQVNetClient -------------------------------------------------------------------------------------------------
 
-CQVNetClient::CQVNetClient(CMultiplayerState* state) : m_pModule(state) {}
+CQVNetClient::CQVNetClient(CMultiplayerState* state) : m_pModule(state) { m_WorkBudget = kWorkPerFrame; }
 
 CQVNetClient::~CQVNetClient() {
   // The server info's loader reads the client resources' records until it has cancelled every job and
@@ -275,16 +275,20 @@ void CQVNetClient::ReceivePacket(std::uint8_t* data, std::size_t size) {
     case PACKET_RESOURCE_LIST: {
       ResourceListMessage list;
       if (!ReadResourceList(stream, &list)) {
-        LogConsole("MULTIPLAYER: Dropped a damaged resource list\n");
+        LogConsole("%s", list.refusedWhole.empty() ? "MULTIPLAYER: Dropped a damaged resource list\n"
+                                                   : list.refusedWhole.c_str());
         break;
       }
       for (const std::string& line : list.refusals) LogConsole("%s", line.c_str());
+      std::uint32_t work = std::uint32_t(list.resources.size());
+      for (const ResourceRecord& record : list.resources) work += std::uint32_t(record.files.size());
+      SpendWork(work);
       if (m_pResources) m_pResources->OnResourceList(list);
       break;
     }
     case PACKET_RESOURCE_STATE: {
       ResourceStateMessage message;
-      if (ReadResourceState(stream, &message) && m_pResources) m_pResources->OnResourceState(message);
+      if (ReadResourceState(stream, &message) && m_pResources) SpendWork(m_pResources->OnResourceState(message));
       break;
     }
     case PACKET_SCRIPT_EVENT: {

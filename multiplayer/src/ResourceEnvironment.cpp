@@ -56,11 +56,9 @@ CClientResourceScriptEnvironment::CClientResourceScriptEnvironment(CScriptHost* 
 
 CStream* CClientResourceScriptEnvironment::OpenFile(const char16_t* path, bool readable, bool writable,
                                                     bool createIfMissing) {
-  if (path == nullptr || g_FileSystem == nullptr) return nullptr;
-  if (!IsInsideCacheFolder(m_pResource->GetName(), path)) return nullptr;
-  // Never a prompt: nothing a server's script asks for may stop the game for the user.
-  return g_FileSystem->OpenFile(path, (readable ? kOpenFileRead : 0u) | (writable ? kOpenFileWrite : 0u) |
-                                          (createIfMissing ? kOpenFileCreateIfMissing : 0u));
+  if (path == nullptr || !IsInsideCacheFolder(m_pResource->GetName(), path)) return nullptr;
+  // The base checks the path as the host will see it: the cache folder's host path may be long.
+  return CScriptEnvironment::OpenFile(path, readable, writable, createIfMissing);
 }
 
 bool CClientResourceScriptEnvironment::LoadScript(const std::u16string& fileName) {

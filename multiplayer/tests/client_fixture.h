@@ -59,8 +59,9 @@ class CRecordingTable : public CClientResourceTable {
   void OnResourceList(const ResourceListMessage& list) override {
     m_pLog->push_back("list " + std::to_string(list.resources.size()));
   }
-  void OnResourceState(const ResourceStateMessage& state) override {
+  std::uint32_t OnResourceState(const ResourceStateMessage& state) override {
     m_pLog->push_back("state " + std::to_string(state.action));
+    return 0;
   }
   void OnScriptEvent(const ScriptEventMessage& event) override { m_pLog->push_back("event " + event.name); }
   // The loader that reads the resources must be gone by now.

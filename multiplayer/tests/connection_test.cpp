@@ -157,6 +157,50 @@ TEST_P(ConnectionTest, UnderAFloodProcessAndQuitStayBounded) {
   EXPECT_EQ("the player disconnected, reason 6 (quit)", server->Command("wait disconnect 5000"));
 }
 
+// A receiver whose events each cost ten units of a hundred-unit budget: every frame stops once the budget is spent,
+// whatever has arrived, and the rest comes in the next frames, none lost.
+TEST_P(ConnectionTest, AFrameStopsOnceItsWorkBudgetIsSpent) {
+  class CWorkingClient : public CNetClient {
+   public:
+    explicit CWorkingClient(std::uint64_t budget, std::uint32_t cost) : m_Cost(cost) { m_WorkBudget = budget; }
+    void OnReceive(ENetPeer*, ENetPacket*) override {
+      ++received;
+      SpendWork(m_Cost - 1);
+    }
+    std::size_t received = 0;
+
+   private:
+    std::uint32_t m_Cost;
+  };
+  constexpr std::size_t kFlood = 600;
+  // {budget, cost of an event, most events a frame may handle}: the event that passes the budget is handled.
+  const std::tuple<std::uint64_t, std::uint32_t, std::size_t> rows[] = {
+      {100, 10, 10}, {100, 1, 64}, {100, 1000, 1}, {101, 25, 5}};
+  for (const auto& [budget, cost, most] : rows) {
+    SCOPED_TRACE(std::to_string(budget) + " " + std::to_string(cost));
+    CWorkingClient client(budget, cost);
+    ASSERT_TRUE(client.CreateHost());
+    ASSERT_TRUE(client.Connect("127.0.0.1", server->EnetPort()));
+    // The server hears of the connection once the client's acknowledgement goes out.
+    enet_host_flush(client.GetHost());
+    ASSERT_EQ("a player connected", server->Command("wait connect 5000"));
+    ASSERT_EQ("sent 600 chat lines at once", server->Command("flood " + std::to_string(kFlood)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::size_t largest = 0;
+    const auto deadline = Clock::now() + kPumpTimeout;
+    while (client.received < kFlood && Clock::now() < deadline) {
+      const std::size_t before = client.received;
+      client.Process();
+      largest = std::max(largest, client.received - before);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(kFlood, client.received);
+    EXPECT_TRUE(largest > 0 && largest <= most) << largest;
+    client.Disconnect(DISCONNECT_CLOSED);
+    server->Command("wait disconnect 5000");
+  }
+}
+
 TEST_P(ConnectionTest, AMuteServerCannotHoldTheQuit) {
   ConnectAndAccept(1, 0);
   ASSERT_EQ("stopped answering the player", server->Command("mute"));

@@ -127,9 +127,9 @@ void CScriptEnvironment::DetachFromHost() {
 }
 
 CStream* CScriptEnvironment::OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing) {
-  // A path the file system cannot hold would be reported to its context, which ends the game: a script's
-  // argument must end as a missing file at worst.
-  if (g_FileSystem == nullptr || std::char_traits<char16_t>::length(path) >= CFileSystem::kMaxPath) return nullptr;
+  // A path the file system cannot hold, virtually or on the host behind a mount point, would be reported to its
+  // context, which ends the game: a script's argument must end as a missing file at worst.
+  if (path == nullptr || g_FileSystem == nullptr || !g_FileSystem->FitsLimits(path)) return nullptr;
   return g_FileSystem->OpenFile(path, (readable ? kOpenFileRead : 0u) | (writable ? kOpenFileWrite : 0u) |
                                           (createIfMissing ? kOpenFileCreateIfMissing : 0u));
 }

@@ -8,8 +8,9 @@
 // Virtual paths are UTF-16 and separated by "/"; host paths use "\". Errors (a
 // path too long for its buffer, virtual mount points nested more than 16 deep as
 // a cycle of them makes) go to the file system's context and fail the operation; for the one
-// instance that is g_AppContext, so they are fatal. Failures can be put to the
-// user as retry / ignore / close, create and overwrite prompts.
+// instance that is g_AppContext, so they are fatal (FitsLimits tells beforehand, quietly, whether a
+// path would make one). Failures can be put to the user as retry / ignore / close, create and
+// overwrite prompts.
 //
 // Nothing here takes a lock: mount lists are built during start-up and stay as
 // they are while files are in use.
@@ -86,6 +87,9 @@ class CFileSystem {
     // The host path at which a directory may be made; false on a read-only mount point (and for
     // mount points that make no directories, the default).
     virtual bool TranslateForCreate(const char16_t* relative, char16_t* out, std::uint32_t outSize);
+    // Whether every path this mount point would build for relative fits its buffer (CFileSystem::FitsLimits;
+    // depth: virtual mount points entered so far). Reports nothing. True by default: nothing built.
+    virtual bool FitsLimits(const char16_t* relative, std::uint32_t depth);
 
     // Whether the resolved path lies at or below the mount path; relative receives the
     // rest of it from its "/" ("/" for the mount path itself, the whole path for a
@@ -125,13 +129,15 @@ class CFileSystem {
     bool Enumerate(const char16_t* relative, tEnumerateCallback callback, void* user, tReportedNames* reported,
                    bool oldestFirst) override;
     bool TranslateForCreate(const char16_t* relative, char16_t* out, std::uint32_t outSize) override;
+    bool FitsLimits(const char16_t* relative, std::uint32_t depth) override;
 
     const char16_t* GetHostDirectory() const { return m_hostDirectory; }
     bool IsWritable() const { return m_writable != 0; }
 
    private:
     // The host path of a relative path; false (nothing reported) for a refused
-    // component, false with an error in the context for one that does not fit.
+    // component, false with an error in errors (when given) for one that does not fit.
+    bool BuildHostPath(const char16_t* relative, char16_t* out, std::uint32_t outSize, tTaskContext* errors);
     bool BuildHostPath(const char16_t* relative, char16_t* out, std::uint32_t outSize);
 
     char16_t m_hostDirectory[kMaxPath];
@@ -152,6 +158,7 @@ class CFileSystem {
     bool Enumerate(const char16_t* relative, tEnumerateCallback callback, void* user, tReportedNames* reported,
                    bool oldestFirst) override;
     bool TranslateForCreate(const char16_t* relative, char16_t* out, std::uint32_t outSize) override;
+    bool FitsLimits(const char16_t* relative, std::uint32_t depth) override;
 
     CFileSystem* GetTargetFileSystem() const { return m_target; }
     const char16_t* GetTargetPath() const { return m_targetPath; }
@@ -177,6 +184,13 @@ class CFileSystem {
   // trailing "/" is kept). "." and ".." are ordinary components here. False, with an
   // error in the context, when a component or the result does not fit.
   bool ResolvePath(const char16_t* path, char16_t out[kMaxPath]);
+  // Whether an operation on path builds every path it needs within the buffers: the resolved path, and at each
+  // mount point that covers it up to the first exclusive one, its host path or (virtual mount points followed
+  // to their targets) its target path; mount points that lead into each other more than the search allows do
+  // not fit. Reports nothing and touches no host file. A path that fits never makes an operation report a buffer
+  // too short; one that does not must not be given to them when the context's errors are fatal (a path that
+  // comes from a script or a server).
+  bool FitsLimits(const char16_t* path);
 
   bool Exists(const char16_t* path, bool fileOk, bool directoryOk);
   // One reference for the caller, or null. flags: OpenFileFlags OR-ed together.
@@ -210,6 +224,7 @@ class CFileSystem {
  private:
   void Link(tMountPoint* mountPoint);
   void Unlink(tMountPoint* mountPoint);
+  bool FitsLimitsAt(const char16_t* path, std::uint32_t depth);
 
   tMountPoint* m_head = nullptr;  // newest
   tMountPoint* m_tail = nullptr;  // oldest

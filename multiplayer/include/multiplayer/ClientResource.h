@@ -45,8 +45,8 @@ class CClientResourceScriptEnvironment : public CScriptEnvironment {
 
   CClientResourceScriptEnvironment(CScriptHost* host, CClientResource* resource, const CScriptObjectRef& natives);
 
-  // Opens a path only when it lies inside "/UserData/Caches/<own resource>/" (IsInsideCacheFolder), without
-  // prompting; one reference for the caller, or null.
+  // Opens a path only when it lies inside "/UserData/Caches/<own resource>/" (IsInsideCacheFolder) and the base
+  // can hold it on the host; without prompting; one reference for the caller, or null.
   CStream* OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing) override;
   // Compiles and runs the cached script "/UserData/Caches/<resource>/<file>" with the root table as this. True once
   // it compiled and was called, even when it raised at its top level (the host reports that error as every script
@@ -85,7 +85,8 @@ class CClientResource : public CClientResourceBase {
   // and OnResourceReady goes to every environment when it reaches 0.
   void OnFileDelivered(const std::u16string& fileName, bool ok) override;
   // A finished script: its pending entry is done; loaded when ok and running, dropped from the list when not ok
-  // (it never arrived); then as OnFileDelivered.
+  // (it never arrived); then as OnFileDelivered. A script that does not load (does not compile, or its path does
+  // not open) fails the resource as at a start: "START: Resource %s failed to load!\n" and a forced stop.
   void OnScriptDelivered(const std::u16string& fileName, bool ok) override;
 
   // Message 9: a resource list's records, created in the table when new, each with ReadFileList.
@@ -130,10 +131,14 @@ class CClientResources : public CClientResourceTable {
   CClientResources(CMultiplayerState* state, CQVNetClient* client);
   ~CClientResources() override;
 
-  // Cancels the connection's downloads and resets its byte counts, then CreateFromList.
+  // Merges repeated listings (a later listing of a record's key, or of a file of one record with letter case
+  // folded, replaces the earlier one in its place), refuses a list that would make the table hold
+  // kMaxResourcesHeld records or more (a console line, nothing changed), else cancels the connection's downloads
+  // and resets its byte counts, then CreateFromList.
   void OnResourceList(const ResourceListMessage& list) override;
-  // Stop: stop when running; start: start when stopped; restart: stop when running, then start.
-  void OnResourceState(const ResourceStateMessage& state) override;
+  // Stop: stop when running; start: start when stopped; restart: stop when running, then start. The work is the
+  // record's script count when a start was made.
+  std::uint32_t OnResourceState(const ResourceStateMessage& state) override;
   void OnScriptEvent(const ScriptEventMessage& event) override;
   void DestroyResources() override;
 

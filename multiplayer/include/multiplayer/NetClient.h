@@ -4,7 +4,8 @@
 //
 // Errors: operations answer false; nothing is reported elsewhere and nothing throws. Every wait is bounded:
 // Connect by kConnectWaitMs, Disconnect by kDisconnectTotalMs whatever the server keeps sending, and Process
-// handles at most kMaxEventsPerProcess events per call, so a flooding server cannot hold the caller.
+// handles at most kMaxEventsPerProcess events and at most its work budget per call, so a flooding server cannot
+// hold the caller; the host takes no packet over the largest size it is given.
 // Locking: none; the game's main thread alone uses a client. enet_initialize must have run.
 #include <cstddef>
 #include <cstdint>
@@ -35,17 +36,20 @@ class CNetClient : public CNetGame {
   CNetClient(const CNetClient&) = delete;
   CNetClient& operator=(const CNetClient&) = delete;
 
-  // Creates the client host (one peer, kChannels channels); false when ENet refuses or a host exists.
-  bool CreateHost();
+  // Creates the client host (one peer, kChannels channels), which refuses any packet over maximumPacketSize
+  // bytes (ENet's own bound when 0); false when ENet refuses or a host exists.
+  bool CreateHost(std::size_t maximumPacketSize = 0);
   // Resolves host (a name, else a dotted quad) and connects; true on the connect event within kConnectWaitMs,
   // else the peer is reset and cleared. False without a host.
   bool Connect(const char* host, std::uint16_t port);
   // A reliable packet of the bytes on channel 0 to the host's peers, flushed at once; false without a host or
   // peer.
   bool Send(const void* bytes, std::size_t length);
-  // Services the host with a time-out of 0 until no event is left or kMaxEventsPerProcess were handled:
-  // connect clears the peer's user data and calls OnConnect, disconnect OnDisconnect, receive OnReceive and
-  // then destroys the packet. Nothing without a host.
+  // Services the host with a time-out of 0 until no event is left, kMaxEventsPerProcess were handled or the
+  // work budget is spent (each event counts 1 and what a receiver adds with SpendWork; the event that passes the
+  // budget is handled whole): connect clears the peer's user data and calls OnConnect, disconnect OnDisconnect,
+  // receive OnReceive and then destroys the packet. What is left waits in ENet for the next call. Nothing
+  // without a host.
   void Process();
   // Asks ENet to disconnect the peer with the reason and services in kDisconnectStepMs waits, destroying
   // received packets, until the disconnect event (true). A wait that yields nothing, or kDisconnectTotalMs in
@@ -56,6 +60,14 @@ class CNetClient : public CNetGame {
   ENetPeer* GetPeer() const { return m_pPeer; }
 
  protected:
+  // The work an event made its receiver do beyond the 1 that Process counts, in the budget's units.
+  void SpendWork(std::uint32_t units) { m_WorkSpent += units; }
+
   ENetHost* m_pHost = nullptr;
   ENetPeer* m_pPeer = nullptr;
+  // Work units per Process; a subclass whose events do more than one unit's work sets its own.
+  std::uint64_t m_WorkBudget = kMaxEventsPerProcess;
+
+ private:
+  std::uint64_t m_WorkSpent = 0;
 };

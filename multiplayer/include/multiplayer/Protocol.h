@@ -170,7 +170,8 @@ bool ReadPlayerUpdate(CStream* stream, PlayerUpdateMessage* out);
 // Message 9, read whole. Names travel one byte per character; each must be one sound path component that
 // keeps "/UserData/Caches/<resource>/<file>" within the game-side file system's limits. A refused resource
 // (with its files) or file is left out, and a console line saying why joins refusals. False for a list cut
-// short or whose counts run past the bytes left.
+// short or whose counts run past the bytes left, and for a list over the bounds below, which is refused whole
+// (nothing of it is acted on) with the console line saying so in refusedWhole.
 enum : std::uint8_t { RESOURCE_FILE_SCRIPT = 1 };
 struct ResourceFileRecord {
   std::uint8_t type;  // RESOURCE_FILE_SCRIPT, any other value a plain file
@@ -186,12 +187,32 @@ struct ResourceRecord {
 struct ResourceListMessage {
   std::vector<ResourceRecord> resources;
   std::vector<std::string> refusals;
+  std::string refusedWhole;
 };
+// The bounds of the resource lists: far above what a real server lists (hundreds), low enough that acting on one
+// list (a script environment per running resource, a cache check and a job per file) stays a fraction of a
+// second of the game thread's. Per list: resources and files in all (refused resources' and files' entries
+// count too: they were read), and files of one resource. The client holds fewer than kMaxResourcesHeld records,
+// which live as long as it: a list that would make it hold more is refused whole.
+constexpr std::uint32_t kMaxResourcesPerList = 10000;
+constexpr std::uint32_t kMaxFilesPerList = 10000;
+constexpr std::uint32_t kMaxFilesPerResource = 10000;
+constexpr std::uint32_t kMaxResourcesHeld = 50000;
+// The largest valid message: a resource list at its bounds with every name at its 255 bytes. Every other
+// message is smaller or, as a script event's strings, shares this bound; the client takes no larger packet.
+constexpr std::uint32_t kLongestWireName = 0xFF;
+constexpr std::uint32_t kMaxListedResourceSize = 1 + kLongestWireName + 1 + 4;  // name length, name, running, files
+constexpr std::uint32_t kMaxListedFileSize = 1 + 1 + kLongestWireName + 4 + 4;  // type, name length, name, size, CRC
+constexpr std::uint32_t kMaxPacketSize =
+    kPacketHeaderSize + 4 + kMaxResourcesPerList * kMaxListedResourceSize + kMaxFilesPerList * kMaxListedFileSize;
 // The cache folder every resource's files go to, and the file system's limits that paths below it must keep.
 constexpr std::string_view kResourceCacheRoot = "/UserData/Caches/";
 constexpr std::size_t kMaxPathComponent = 255;
 constexpr std::size_t kMaxPathLength = 259;
 bool ReadResourceList(CStream* stream, ResourceListMessage* out);
+// The console line of a list refused whole: "MULTIPLAYER: Refused a resource list of <count> <what> (at most
+// <bound>)\n".
+std::string ResourceListRefusal(std::uint32_t count, const char* what, std::uint32_t bound);
 // Whether a path component names something the Win32 file systems treat specially, which a server must never
 // reach through the cache: a device ("CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "COM" or "LPT" with a digit
 // 1 to 9 or a superscript 1 to 3; any case; alone or before an extension, spaces before the dot ignored), or a
@@ -216,7 +237,8 @@ bool ReadResourceState(CStream* stream, ResourceStateMessage* out);
 // Message 11: the name and the argument list in its network form, whose structure (count within the value
 // limit and the bytes left, every string within the packet) is checked here; its values are not made here.
 // A list of more than kMaxScriptArguments arguments is dropped whole (the message is not read), so a server
-// cannot make the client build an argument list of any size; a list up to it is read as it is.
+// cannot make the client build an argument list of any size; a list up to it is read as it is (within
+// kMaxPacketSize, which bounds its strings).
 struct ScriptEventMessage {
   std::string name;
   std::uint32_t argumentCount;

@@ -95,7 +95,8 @@ class CClientResourceTable {
   virtual ~CClientResourceTable() = default;
   // A resource list read whole; the table cancels downloads before it changes any record.
   virtual void OnResourceList(const ResourceListMessage& list) = 0;
-  virtual void OnResourceState(const ResourceStateMessage& state) = 0;
+  // Answers the work it made in the frame's work units: the scripts that a start loaded.
+  virtual std::uint32_t OnResourceState(const ResourceStateMessage& state) = 0;
   virtual void OnScriptEvent(const ScriptEventMessage& event) = 0;
   // Destroys every client resource (the first step of the client's destruction).
   virtual void DestroyResources() = 0;
@@ -103,6 +104,11 @@ class CClientResourceTable {
 
 class CQVNetClient : public CNetClient {
  public:
+  // The work budget of a frame's Process: one resource list at its bounds (a unit per resource and per file, and
+  // per script of a resource that a message 10 starts), or a frame's share of events; a frame handles at most
+  // about twice this however the server sends.
+  static constexpr std::uint64_t kWorkPerFrame = std::uint64_t(kMaxResourcesPerList) + kMaxFilesPerList;
+
   explicit CQVNetClient(CMultiplayerState* state);
   // In order: the server info (its loader cancels every job and joins), the client resources, every puppet but
   // the local player's item, the disconnect with reason 6, the resource table, then the host.

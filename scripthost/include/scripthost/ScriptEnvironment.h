@@ -40,9 +40,10 @@ class CScriptEnvironment {
   CScriptEnvironment(const CScriptEnvironment&) = delete;
   CScriptEnvironment& operator=(const CScriptEnvironment&) = delete;
 
-  // A file for the environment's scripts through the game-side file system (no restriction of the path);
-  // one reference for the caller, or null. A path of CFileSystem::kMaxPath units or more is refused (null)
-  // before the file system sees it, since the file system reports it to its context, which ends the game.
+  // A file for the environment's scripts through the game-side file system, without prompting; one reference for
+  // the caller, or null. Any path is tried that the file system can hold as it is and as the host will see it
+  // behind every mount point (CFileSystem::FitsLimits); any other is null without a report. Overrides that
+  // narrow the paths open through this one.
   virtual CStream* OpenFile(const char16_t* path, bool readable, bool writable, bool createIfMissing);
 
   // Makes the environment's constant table the machine's, keeping the previous one on the thread's stack.
