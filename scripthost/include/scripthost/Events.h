@@ -4,8 +4,8 @@
 //
 // Ownership: the registry holds one reference on each entry; an event holds one on its type. A handler
 // holds its closure in the machine until its environment goes or the host closes.
-// Errors: none reported here; a handler's script error is printed by the host's runtime error handler and
-// the firing goes on.
+// Errors: none reported here; a handler's script error goes to the error handler of its environment's thread
+// (the host's report unless the environment set its own with seterrorhandler) and the firing goes on.
 // Locking: none; the game's main thread alone uses these.
 #include <cstdint>
 #include <vector>

@@ -53,7 +53,8 @@ class CChatWindow : public Logger {
   void Log(int level, const char16_t* text) override;
   void Printf(const char16_t* format, ...);
   void PrintfError(const char16_t* format, ...);
-  // Turns "[#RRGGBB]" markup into colour codes, then pushes the line.
+  // Turns colour markup ("[#" and six hexadecimal digits, the next "]" dropped; ConvertColourMarkup) into colour
+  // codes, then pushes the line.
   void AddLine(const char16_t* text, std::uint32_t kind);
   void PushLine(const std::u16string& text, std::uint32_t kind);
   // Draws the slots from the oldest down, each laid out anew (nothing while hidden, without a font stack or with
