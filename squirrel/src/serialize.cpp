@@ -5,6 +5,7 @@
 // followed by UTF-16 units; counts are 32-bit. Everything is little-endian as on the host.
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "runtime.h"
 
@@ -53,10 +54,25 @@ struct Reader {
     if (n > limit) ok = false;
     return ok ? n : 0;
   }
+  // Storage grows with what the stream has delivered, never ahead of it by more than a chunk: a count near the
+  // bound in a short stream fails at its end instead of first allocating what the count asks for.
+  static constexpr uint32_t kChunk = 4096;
   std::u16string Str() {
-    std::u16string s(Count(), u'\0');
-    Bytes(s.data(), s.size() * sizeof(char16_t));
-    return s;
+    std::u16string s;
+    for (uint32_t left = Count(); ok && left > 0;) {
+      const uint32_t n = left < kChunk ? left : kChunk;
+      s.resize(s.size() + n);
+      Bytes(s.data() + s.size() - n, n * sizeof(char16_t));
+      left -= n;
+    }
+    return ok ? s : std::u16string();
+  }
+  // count elements read one by one by read(element), stopping at the first failure.
+  template <class T, class F>
+  void List(std::vector<T>& out, F read) {
+    const uint32_t count = Count();
+    out.clear();
+    for (uint32_t i = 0; ok && i < count; ++i) read(out.emplace_back());
   }
 };
 
@@ -110,37 +126,36 @@ std::shared_ptr<sq::CompiledFunction> ReadProto(Reader& r, int depth) {
   auto p = std::make_shared<sq::CompiledFunction>();
   p->name = r.Str();
   p->sourceName = r.Str();
-  p->code.resize(r.Count());
-  r.Bytes(p->code.data(), p->code.size() * sizeof(sq::Instruction));
-  p->constants.resize(r.Count());
-  for (sq::Constant& c : p->constants) {
+  for (uint32_t left = r.Count(); r.ok && left > 0;) {
+    const uint32_t n = left < Reader::kChunk ? left : Reader::kChunk;
+    p->code.resize(p->code.size() + n);
+    r.Bytes(p->code.data() + p->code.size() - n, n * sizeof(sq::Instruction));
+    left -= n;
+  }
+  r.List(p->constants, [&](sq::Constant& c) {
     uint32_t kind = r.U32();
     if (kind > sq::Constant::String) r.ok = false;
     c.kind = sq::Constant::Kind(kind);
     if (c.kind == sq::Constant::Float) r.Bytes(&c.f, 4);
     else if (c.kind == sq::Constant::String) c.s = r.Str();
     else c.i = r.I32();
-  }
-  p->outers.resize(r.Count());
-  for (sq::OuterInfo& o : p->outers) {
+  });
+  r.List(p->outers, [&](sq::OuterInfo& o) {
     o.name = r.Str();
     o.fromLocal = r.U32() != 0;
     o.index = r.U32();
-  }
-  p->locals.resize(r.Count());
-  for (sq::LocalInfo& l : p->locals) {
+  });
+  r.List(p->locals, [&](sq::LocalInfo& l) {
     l.name = r.Str();
     l.slot = r.U32();
     l.startPc = r.U32();
     l.endPc = r.U32();
-  }
-  p->lines.resize(r.Count());
-  for (sq::LineInfo& l : p->lines) {
+  });
+  r.List(p->lines, [&](sq::LineInfo& l) {
     l.pc = r.U32();
     l.line = r.I32();
-  }
-  p->paramNames.resize(r.Count());
-  for (std::u16string& n : p->paramNames) n = r.Str();
+  });
+  r.List(p->paramNames, [&](std::u16string& n) { n = r.Str(); });
   p->nparams = r.U32();
   p->ndefaults = r.U32();
   uint32_t flags = r.U32();
@@ -148,11 +163,8 @@ std::shared_ptr<sq::CompiledFunction> ReadProto(Reader& r, int depth) {
   p->generator = (flags & 2) != 0;
   p->stackSize = r.U32();
   p->firstLine = r.I32();
-  p->functions.resize(r.Count());
-  for (auto& f : p->functions) {
-    f = ReadProto(r, depth + 1);
-    if (!r.ok) return nullptr;
-  }
+  r.List(p->functions, [&](std::shared_ptr<sq::CompiledFunction>& f) { f = ReadProto(r, depth + 1); });
+  if (!r.ok) return nullptr;
   // Every operand that indexes a table of the prototype must stay inside it.
   for (const sq::Instruction& ins : p->code) {
     if (ins.op >= sq::OP_COUNT) r.ok = false;

@@ -3,7 +3,13 @@
 // crash or corrupt the VM; every failure is a failed SQRESULT and the VM stays usable.
 #include "api_fixture.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -524,6 +530,52 @@ TEST_F(HostileApi, DamagedCompiledClosuresFailToLoad) {
     }
   }
   ExpectUsable(0);
+}
+
+// A length field at its bound (2^24) in a short stream, at each list of a prototype: the read fails when the
+// stream ends, having allocated about what the stream held. Run in a child whose address space is capped a little
+// above what it uses, where any allocation the cap refuses ends the child with its own code.
+TEST_F(HostileApi, LengthFieldsInAShortStreamAllocateNoMoreThanTheStreamHolds) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's shadow memory defeats an address-space cap";
+#else
+  const std::u16string code = u"local k = \"text\"; function f(a, b) { local c = a + b; return @() c + k; } return f;";
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_compilebuffer(v, code.c_str(), SQInteger(code.size()), u"lengths", SQTrue)));
+  std::vector<unsigned char> bytes;
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_writeclosure(v, WriteBytes, &bytes)));
+  sq_settop(v, 0);
+  // Every 32-bit word of the image that could be a count: each in turn claims 2^24 and the stream ends 64
+  // bytes on (always short of the whole image).
+  std::vector<size_t> offsets;
+  for (size_t at = 2 + 12; at + 4 <= bytes.size(); at += 2) offsets.push_back(at);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    long pages = 0, resident = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) pages = 0;
+      std::fclose(statm);
+    }
+    if (pages == 0) ::_exit(4);
+    const rlim_t cap = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (rlim_t(48) << 20);
+    const rlimit limit{cap, cap};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(4);
+    std::set_new_handler([] { ::_exit(3); });
+    for (size_t at : offsets) {
+      std::vector<unsigned char> hostile(bytes.begin(), bytes.begin() + std::min(bytes.size() - 1, at + 4 + 64));
+      const std::uint32_t claim = 1u << 24;
+      std::memcpy(hostile.data() + at, &claim, 4);
+      ByteSource src{&hostile};
+      if (SQ_SUCCEEDED(sq_readclosure(v, ReadBytes, &src))) ::_exit(5);
+      sq_settop(v, 0);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "3: an allocation past the cap; 5: a damaged image loaded; 4: no cap set";
+#endif
 }
 
 }  // namespace
