@@ -83,6 +83,7 @@ void CNetClient::Process() {
         OnDisconnect(&event, event.peer);
         break;
       case ENET_EVENT_TYPE_RECEIVE:
+        m_WorkSpent += event.packet->dataLength / kPacketBytesPerWork;
         OnReceive(event.peer, event.packet);
         enet_packet_destroy(event.packet);
         break;

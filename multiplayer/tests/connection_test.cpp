@@ -201,6 +201,44 @@ TEST_P(ConnectionTest, AFrameStopsOnceItsWorkBudgetIsSpent) {
   }
 }
 
+// Received bytes spend the budget too: a flood of long chat lines (or any long message) is spread over frames by
+// its bytes, so a frame handles a bounded number of bytes whatever kind of message carries them.
+TEST_P(ConnectionTest, AFrameStopsOnceItsReceivedBytesSpendItsBudget) {
+  class CCountingClient : public CNetClient {
+   public:
+    explicit CCountingClient(std::uint64_t budget) { m_WorkBudget = budget; }
+    void OnReceive(ENetPeer*, ENetPacket*) override { ++received; }
+    std::size_t received = 0;
+  };
+  constexpr std::size_t kFlood = 40;
+  // {budget, bytes of a chat line, most events a frame may handle}: a line costs 1 and a unit per
+  // kPacketBytesPerWork of its packet; the event that passes the budget is handled.
+  const std::tuple<std::uint64_t, std::uint32_t, std::size_t> rows[] = {
+      {100, 16 * 1024, 2}, {100, 64 * 1024, 1}, {300, 2 * 1024, 34}, {1000, 100, 64}};
+  for (const auto& [budget, size, most] : rows) {
+    SCOPED_TRACE(std::to_string(budget) + " " + std::to_string(size));
+    CCountingClient client(budget);
+    ASSERT_TRUE(client.CreateHost());
+    ASSERT_TRUE(client.Connect("127.0.0.1", server->EnetPort()));
+    enet_host_flush(client.GetHost());
+    ASSERT_EQ("a player connected", server->Command("wait connect 5000"));
+    ASSERT_EQ("sent 40 chat lines at once", server->Command("flood 40 " + std::to_string(size)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::size_t largest = 0;
+    const auto deadline = Clock::now() + kPumpTimeout;
+    while (client.received < kFlood && Clock::now() < deadline) {
+      const std::size_t before = client.received;
+      client.Process();
+      largest = std::max(largest, client.received - before);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(kFlood, client.received);
+    EXPECT_TRUE(largest > 0 && largest <= most) << largest;
+    client.Disconnect(DISCONNECT_CLOSED);
+    server->Command("wait disconnect 5000");
+  }
+}
+
 TEST_P(ConnectionTest, AMuteServerCannotHoldTheQuit) {
   ConnectAndAccept(1, 0);
   ASSERT_EQ("stopped answering the player", server->Command("mute"));

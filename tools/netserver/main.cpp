@@ -19,7 +19,7 @@
 //   update FLAGS ID ROOM X Y Z HEADING WORD34                           message 8 (unflagged fields unsent)
 //   resources NAME:RUNNING ...            message 9 of the files under DIR/NAME with true sizes and CRC-32s
 //   event NAME HEXARGS                    message 11
-//   flood COUNT                           COUNT chat messages at once
+//   flood COUNT [SIZE]                    COUNT chat messages at once, each padded to SIZE bytes with dots
 //   raw HEX                               any bytes
 //   timeout LIMIT MIN MAX                 the link's ENet time-outs (ms)
 //   fault RESOURCE/FILE MODE              HTTP fault: none 404 500 short long truncated slow stalled held crc
@@ -125,9 +125,13 @@ class CServer {
              std::to_string(maximum) + " ms";
     }
     if (command == "flood") {
-      std::uint32_t count = 0;
-      in >> count;
-      for (std::uint32_t i = 0; i < count; ++i) Send(netserver::Chat("flood " + std::to_string(i)), false);
+      std::uint32_t count = 0, size = 0;
+      in >> count >> size;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        std::string line = "flood " + std::to_string(i);
+        if (line.size() < size) line.resize(size, '.');
+        Send(netserver::Chat(line), false);
+      }
       enet_host_flush(m_pHost);
       return "sent " + std::to_string(count) + " chat lines at once";
     }

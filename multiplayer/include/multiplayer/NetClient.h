@@ -29,6 +29,9 @@ class CNetClient : public CNetGame {
   static constexpr std::uint32_t kDisconnectStepMs = 500;
   static constexpr std::uint32_t kDisconnectTotalMs = 3000;
   static constexpr std::uint32_t kMaxEventsPerProcess = 64;
+  // A received packet also costs a work unit per this many of its bytes, so a frame's bytes are bounded by its
+  // budget whatever kind of message carries them (a chat line or a script event as much as a resource list).
+  static constexpr std::uint32_t kPacketBytesPerWork = 256;
 
   CNetClient() = default;
   // Disconnect with reason 0, then destroys the host.
@@ -46,10 +49,10 @@ class CNetClient : public CNetGame {
   // peer.
   bool Send(const void* bytes, std::size_t length);
   // Services the host with a time-out of 0 until no event is left, kMaxEventsPerProcess were handled or the
-  // work budget is spent (each event counts 1 and what a receiver adds with SpendWork; the event that passes the
-  // budget is handled whole): connect clears the peer's user data and calls OnConnect, disconnect OnDisconnect,
-  // receive OnReceive and then destroys the packet. What is left waits in ENet for the next call. Nothing
-  // without a host.
+  // work budget is spent (each event counts 1, a received packet its bytes / kPacketBytesPerWork more, and what a
+  // receiver adds with SpendWork; the event that passes the budget is handled whole): connect clears the peer's user
+  // data and calls OnConnect, disconnect OnDisconnect, receive OnReceive and then destroys the packet. What is left
+  // waits in ENet for the next call. Nothing without a host.
   void Process();
   // Asks ENet to disconnect the peer with the reason and services in kDisconnectStepMs waits, destroying
   // received packets, until the disconnect event (true). A wait that yields nothing, or kDisconnectTotalMs in
