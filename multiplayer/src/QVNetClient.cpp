@@ -280,9 +280,9 @@ void CQVNetClient::ReceivePacket(std::uint8_t* data, std::size_t size) {
         break;
       }
       for (const std::string& line : list.refusals) LogConsole("%s", line.c_str());
-      std::uint32_t work = std::uint32_t(list.resources.size());
-      for (const ResourceRecord& record : list.resources) work += std::uint32_t(record.files.size());
-      SpendWork(work);
+      // A list spends the frame whatever its size: it first stops the old list's jobs and waits for their threads,
+      // which a stalled download makes last a cancel's time, so lists that arrive together wait a frame each.
+      SpendWork(std::uint32_t(kWorkPerFrame));
       if (m_pResources) m_pResources->OnResourceList(list);
       break;
     }

@@ -264,6 +264,34 @@ TEST_P(ResourcesTest, RestartsSpreadOverFramesByTheirScripts) {
   EXPECT_GT(most, 1u);
 }
 
+// Each list first stops the jobs of the one before and waits for their threads, which a stalled download holds for
+// a cancel's time: lists that arrive together are handled one a frame, small or large, and none is lost.
+TEST_P(ResourcesTest, ListsThatArriveTogetherAreHandledOneAFrame) {
+  ASSERT_NO_FATAL_FAILURE(ConnectAndEnterGame());
+  Write("server/race", "slow.txt", "a file the server stalls", 0);
+  for (const char* fault : {"stalled", "none"}) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(Fault("race/slow.txt", fault));
+    constexpr std::size_t kLists = 6;
+    for (std::size_t i = 0; i < kLists; ++i) ASSERT_EQ("listed the resource race (running, 1 file)", server->Command("resources race:1"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::size_t most = 0, total = 0;
+    const auto deadline = Clock::now() + kPumpTimeout;
+    while (total < kLists && Clock::now() < deadline) {
+      const std::string console = Console([&] { ProcessNetFrame(state.get()); });
+      std::size_t lists = 0;
+      for (std::size_t at = console.find("downloading count"); at != std::string::npos;
+           at = console.find("downloading count", at + 1)) {
+        ++lists;
+      }
+      most = std::max(most, lists);
+      total += lists;
+    }
+    EXPECT_EQ(kLists, total);
+    EXPECT_EQ(1u, most);
+  }
+}
+
 // One list that names a record twice (by its name or another spelling of its key), or a file of a record twice:
 // the later listing replaces the earlier, so each file is fetched once and the record is ready only when every
 // file listed is in. Here the last file is held half-way by the server meanwhile.
