@@ -11,9 +11,15 @@ foreach (n in [0, 1, 2, 5]) {
   local applied = clone twice
   applied.apply(function(x) { applied.append(x); applied.append(x); return x + 1 })
   local seen = 0
-  shrink.map(function(x) { seen++; shrink.pop(); return x })
+  local shrunk = shrink.map(function(x) { seen++; shrink.pop(); return x })
   p(n + ": map " + mapped.len() + "/" + grow.len() + " apply " + applied.len() + " " + show(applied) +
-    " shrinking " + seen + "/" + shrink.len())
+    " shrinking " + seen + "/" + shrink.len() + " " + show(shrunk))
+}
+// a callback that removes or clears during apply: the walk ends where the array now ends
+foreach (how in ["pop", "clear", "remove"]) {
+  local s = [1, 2, 3, 4, 5], seen = 0
+  s.apply(function(x) { seen++; if (how == "remove") s.remove(0); else s[how](); return x * 10 })
+  p("apply " + how + ": " + seen + " " + show(s))
 }
 local a = [1, 2]
 local r = a.map(function(x) { a.append(x); return x * 4 })

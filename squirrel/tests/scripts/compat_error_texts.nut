@@ -1,4 +1,5 @@
-// Error texts a script can catch, as Squirrel 3.2 words them (one case each).
+// Error texts a script can catch, as Squirrel 3.2 words them (one case each), except where a case says the words
+// are our own.
 function check(f) { try { f(); print("no error\n") } catch (e) print(e + "\n") }
 function two(a, b) {}
 function withDefault(a, b = 1) {}
@@ -10,7 +11,8 @@ check(@() two(1, 2, 3))
 check(@() withDefault())
 check(@() Pair(1))
 check(@() two.acall([this]))
-// a missing expression at the end of a compiled string
+// a missing expression at the end of a compiled string: the compiler's words are our own, as squirrel/README.md
+// declares
 check(@() compilestring("return 1 +"))
 check(@() compilestring("local x ="))
 // assigning to a class member after creation

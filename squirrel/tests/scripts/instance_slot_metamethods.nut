@@ -29,3 +29,17 @@ foreach (key in ["a", "b", 1]) {
   try { delete p[key]; } catch (e) print("delete " + key + ": " + e + "\n");
 }
 print("a is still " + p.a + "\n");
+
+// A subclass's own metamethods replace the inherited ones; rawset goes around _newslot.
+class Counted extends Bag {
+  function _newslot(k, v) { print("counted newslot " + k + "\n"); }
+  function _delslot(k) { print("counted delslot " + k + "\n"); return "gone"; }
+}
+local c = Counted();
+c.x <- 1;
+print("delete gives " + (delete c.x) + ", kept " + c.extra.len() + "\n");
+foreach (inst in [Bag(), Counted()]) {
+  local outcome = "set";
+  try { inst.rawset("fresh", 1); } catch (e) outcome = "refused";
+  print("rawset on a new key: " + outcome + ", extra holds it " + ("fresh" in inst.extra) + "\n");
+}
