@@ -326,6 +326,104 @@ std::string Report(const std::string& text) {
   return "sqvm: " + text + ".\nStack Dump:\n[1]: function [main()] test.nut line [1]\n";
 }
 
+// One environment prepares shared objects, its own thread and what it can reach of another's, then the host does
+// what it does later: builds the next environment, fires the other's handler (a new event and a reused one, whose
+// instance the host makes and resets on its own machine) and reports the other's uncaught errors. None of the
+// host's paths runs the hostile code, and the other keeps its report. Some rows end with the victim calling what
+// the hostile one shared: that code runs, but only on the victim's thread, with the victim's root.
+TEST_F(Sandbox, NothingOneEnvironmentPreparesReachesTheHostOrSilencesAnother) {
+  struct Row {
+    const char16_t* hostile;
+    const char16_t* victim;  // code of the victim's own, after the host's paths ran
+    bool victimRunsHostile;
+  };
+  const std::u16string ran =
+      u"function ran(what) {\n"
+      u"  Engine.Record(what); probe(getroottable()); probe(::getroottable());\n"
+      u"  newthread(@() probe(getroottable())).call(); seterrorhandler(null);\n"
+      u"}\n";
+  const char16_t* loud =
+      u"class Loud { function _tostring() { ran(\"_tostring\"); return \"loud\"; } }"
+      u" Shared.loud <- Loud(); Shared.table <- {}.setdelegate({ _tostring = @() ran(\"_tostring\") });";
+  const std::vector<Row> rows = {
+      // Metamethods, a constructor and an _inherited of the shared class of events, before its first instance.
+      {u"local n = 0; foreach (k, f in hostile(\"Event\")) try { Engine.Event.newmember(k, f); ++n; } catch (e) {}"
+       u" Engine.Event.newmember(\"constructor\", @(...) ran(\"constructor\"));"
+       u" Engine.Event.newmember(\"_inherited\", @(...) ran(\"_inherited\")); assert(n >= 10);",
+       u"", false},
+      // Delegates on every shared table, the registry and the victim's own root and constants.
+      {u"foreach (t in [Debug.RootTables, Debug.ConstantTables, Debug, Shared, Engine, getconsttable(),"
+       u" Debug.GetRegistryTable(), Debug.RootTables.victim, Debug.ConstantTables.victim])"
+       u" t.setdelegate(hostile(\"delegate\"));",
+       u"", false},
+      // The hostile thread's own hook and handler, set by name through the victim's root too.
+      // (A hook that makes threads would run again in each: they take its hook.)
+      {u"local hook = @(...) (Engine.Record(\"hook\"), probe(getroottable()), probe(::getroottable()));"
+       u" setdebughook(hook); seterrorhandler(@(e) ran(\"handler\")); enabledebuginfo(true);"
+       u" Debug.RootTables.victim.seterrorhandler(null); Debug.RootTables.victim.setdebughook(hook);",
+       u"", false},
+      // Natives as its error handler and debug hook, with its uncaught errors on threads of its own.
+      {u"foreach (f in [getroottable, newthread, compilestring, setroottable, print, Engine.Handler]) {"
+       u"  seterrorhandler(f);"
+       u"  foreach (x in [null, @() probe(getroottable()), \"return ::getroottable()\", {}]) {"
+       u"    try { newthread(function(x) { throw x; }).call(x); } catch (e) {}"
+       u"    try { setdebughook(f); newthread(@(x) x).call(x); } catch (e) {} setdebughook(null); } }",
+       u"", false},
+      // A value whose conversion to text runs script, thrown by the victim: the report does not convert it.
+      {loud, u"throw Shared.loud;", false},
+      {loud, u"throw Shared.table;", false},
+      // A generator, a suspended thread and closures bound to the victim's root, used by the victim.
+      {u"Shared.gen <- (function() { while (true) { ran(\"gen\"); yield ::getroottable(); } })();"
+       u" Shared.th <- newthread(function() { while (true) { ran(\"thread\"); suspend(::getroottable()); } });"
+       u" probe(Shared.th.call());"
+       u" Shared.bound <- (function() { ran(\"bound\"); return ::getroottable(); }).bindenv(Debug.RootTables.victim);"
+       u" Shared.rooted <- function() { ran(\"rooted\"); return ::getroottable(); };"
+       u" Shared.rooted.setroot(Debug.RootTables.victim); Shared.weak <- getroottable().weakref();",
+       u"probe(resume Shared.gen); probe(Shared.th.wakeup()); probe(Shared.bound()); probe(Shared.rooted());"
+       u" probe(Shared.weak.ref()); foreach (i, v in Shared.th.getstackinfos(0).locals) probe(v);",
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Narrow(row.hostile));
+    CEventType* type = AddEventType(u"OnVictim");
+    CScriptEnvironment* victim = MakeProbing(u"victim");
+    ASSERT_TRUE(Run(victim, u"Engine.AddHandler(\"OnVictim\", function(e) { throw \"bad\"; });"));
+    CScriptEnvironment* hostile = MakeProbing(u"hostile");
+    bool prepared = false;
+    Errors(hostile, ran + row.hostile, &prepared);
+    ASSERT_TRUE(prepared);
+    Recorded().clear();
+    Reached().clear();
+
+    CScriptEnvironment* next = MakeEnvironment(u"next");
+    ExpectBuiltClean(next, u"next");
+    const std::string fired = "sqvm: bad.\nStack Dump:\n[1]: function [unknown()] test.nut line [1]\n";
+    ::testing::internal::CaptureStderr();
+    auto* event = new CEvent(type);
+    event->Trigger(nullptr, nullptr);
+    event->Release();
+    CReusedEvent reused;
+    for (int firing = 0; firing < 3; ++firing) reused.Fire(type, nullptr);
+    reused.Drop();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), fired + fired + fired + fired);
+    EXPECT_EQ(Errors(victim, u"throw \"bad\";"), Report("bad"));
+    EXPECT_EQ(Recorded(), Lines{});
+
+    // A value that is not text is reported by its stack alone.
+    const bool throws = std::u16string_view(row.victim).starts_with(u"throw");
+    EXPECT_EQ(Errors(victim, row.victim), throws ? "Stack Dump:\n[1]: function [main()] test.nut line [1]\n" : "");
+    if (row.victimRunsHostile) {
+      EXPECT_FALSE(Recorded().empty());
+    } else {
+      EXPECT_EQ(Recorded(), Lines{});
+    }
+    EXPECT_EQ(Reached(), Lines{});
+    environments.clear();
+    TearDown();
+    SetUp();
+  }
+}
+
 // One environment replaces or clears its error handler: its own uncaught errors go there (run on its own thread,
 // with its own root), while every other environment's, the threads they make and environments built afterwards
 // keep the host's report. Both orders of the pair.
