@@ -370,6 +370,18 @@ TEST_F(Sandbox, NothingOneEnvironmentPreparesReachesTheHostOrSilencesAnother) {
        u"    try { setdebughook(f); newthread(@(x) x).call(x); } catch (e) {} setdebughook(null); } }",
        u"", false},
       // A value whose conversion to text runs script, thrown by the victim: the report does not convert it.
+      // The machine's default delegates, which every environment's strings, arrays and numbers share, and the
+      // class the blob natives make their results of, kept in the registry.
+      {u"foreach (x in [\"\", [], 1, 1.0, true, {}, print, newthread(print), {}.weakref()])"
+       u"  foreach (k in [\"len\", \"tostring\", \"_get\", \"_call\"]) {"
+       u"    try { x[k] <- @(...) ran(\"default\"); } catch (e) {}"
+       u"    try { x[k] = @(...) ran(\"default\"); } catch (e) {} }"
+       u" foreach (k, v in Debug.GetRegistryTable()) Debug.GetRegistryTable()[k] = class { constructor(...) {"
+       u" ran(\"registry\"); } };",
+       u"\"abc\".len(); [1].len(); (1).tostring(); print.tostring();"
+       u" try { blob(4).readblob(2); } catch (e) {}"
+       u" foreach (x in [\"\", [], 1, {}]) try { x._get(); } catch (e) {}",
+       false},
       {loud, u"throw Shared.loud;", false},
       {loud, u"throw Shared.table;", false},
       // A generator, a suspended thread and closures bound to the victim's root, used by the victim.
@@ -416,6 +428,7 @@ TEST_F(Sandbox, NothingOneEnvironmentPreparesReachesTheHostOrSilencesAnother) {
       EXPECT_FALSE(Recorded().empty());
     } else {
       EXPECT_EQ(Recorded(), Lines{});
+      EXPECT_EQ(Errors(victim, u"throw \"bad\";"), Report("bad"));
     }
     EXPECT_EQ(Reached(), Lines{});
     environments.clear();
