@@ -273,6 +273,15 @@ TEST_F(Sandbox, NoRouteAtRunTimeYieldsTheHostsRoot) {
       u"setdebughook(function(...) { probe(getroottable()); }); dummy(); setdebughook(null);",
       u"local c = {}; c.self <- c; c = null; probe(getroottable()); local u = resurrectunreachable();"
       u" if (u != null) foreach (o in u) probe(o);",
+      // A null root: threads, compiled closures and the constants made meanwhile fall back to a root of the
+      // environment's, never the host's.
+      u"local g = @(get) get(); local old = setroottable(null); local th = newthread(g); local f = compilestring("
+      u"\"return ::getroottable()\"); local c = getconsttable(); setroottable(old); probe(th.call(getroottable));"
+      u" probe(f()); probe(c);",
+      u"local th = newthread(function() { local r = getroottable(); suspend(r); }); probe(th.call());"
+      u" foreach (k, v in th.getstackinfos(0).locals) probe(v); th.wakeup();",
+      u"foreach (x in [\"\", [], 1, {}, print, getroottable]) try { probe(x.tostring.bindenv({}).getroot()); }"
+      u" catch (e) {}",
       u"for (local i = 0, info; (info = getstackinfos(i)) != null; ++i) {"
       u"  foreach (v in info) probe(v); if (\"locals\" in info) foreach (v in info.locals) probe(v); }",
   };

@@ -532,7 +532,7 @@ SQUserPointer sqstd_createblob(HSQUIRRELVM v, SQInteger size) {
   }
   sq_setinstanceup(v, -1, b);
   sq_setreleasehook(v, -1, ReleaseBlob);
-  sq_remove(v, -2);          // the class
-  sq_remove(v, -2);          // the registry
+  sq_remove(v, -2);  // the class
+  sq_remove(v, -2);  // the registry
   return b->bytes.data();
 }
