@@ -273,6 +273,15 @@ TEST_F(Sandbox, NoRouteAtRunTimeYieldsTheHostsRoot) {
       u"setdebughook(function(...) { probe(getroottable()); }); dummy(); setdebughook(null);",
       u"local c = {}; c.self <- c; c = null; probe(getroottable()); local u = resurrectunreachable();"
       u" if (u != null) foreach (o in u) probe(o);",
+      // A null root: threads, compiled closures and the constants made meanwhile fall back to a root of the
+      // environment's, never the host's.
+      u"local g = @(get) get(); local old = setroottable(null); local th = newthread(g); local f = compilestring("
+      u"\"return ::getroottable()\"); local c = getconsttable(); setroottable(old); probe(th.call(getroottable));"
+      u" probe(f()); probe(c);",
+      u"local th = newthread(function() { local r = getroottable(); suspend(r); }); probe(th.call());"
+      u" foreach (k, v in th.getstackinfos(0).locals) probe(v); th.wakeup();",
+      u"foreach (x in [\"\", [], 1, {}, print, getroottable]) try { probe(x.tostring.bindenv({}).getroot()); }"
+      u" catch (e) {}",
       u"for (local i = 0, info; (info = getstackinfos(i)) != null; ++i) {"
       u"  foreach (v in info) probe(v); if (\"locals\" in info) foreach (v in info.locals) probe(v); }",
   };
@@ -324,6 +333,117 @@ TEST_F(Sandbox, NothingReachableFromAnEnvironmentIsTheHostsRoot) {
 // The host's report of an uncaught error: "sqvm: <text>." and one frame.
 std::string Report(const std::string& text) {
   return "sqvm: " + text + ".\nStack Dump:\n[1]: function [main()] test.nut line [1]\n";
+}
+
+// One environment prepares shared objects, its own thread and what it can reach of another's, then the host does
+// what it does later: builds the next environment, fires the other's handler (a new event and a reused one, whose
+// instance the host makes and resets on its own machine) and reports the other's uncaught errors. None of the
+// host's paths runs the hostile code, and the other keeps its report. Some rows end with the victim calling what
+// the hostile one shared: that code runs, but only on the victim's thread, with the victim's root.
+TEST_F(Sandbox, NothingOneEnvironmentPreparesReachesTheHostOrSilencesAnother) {
+  struct Row {
+    const char16_t* hostile;
+    const char16_t* victim;  // code of the victim's own, after the host's paths ran
+    bool victimRunsHostile;
+  };
+  const std::u16string ran =
+      u"function ran(what) {\n"
+      u"  Engine.Record(what); probe(getroottable()); probe(::getroottable());\n"
+      u"  newthread(@() probe(getroottable())).call(); seterrorhandler(null);\n"
+      u"}\n";
+  const char16_t* loud =
+      u"class Loud { function _tostring() { ran(\"_tostring\"); return \"loud\"; } }"
+      u" Shared.loud <- Loud(); Shared.table <- {}.setdelegate({ _tostring = @() ran(\"_tostring\") });";
+  const std::vector<Row> rows = {
+      // Metamethods, a constructor and an _inherited of the shared class of events, before its first instance.
+      {u"local n = 0; foreach (k, f in hostile(\"Event\")) try { Engine.Event.newmember(k, f); ++n; } catch (e) {}"
+       u" Engine.Event.newmember(\"constructor\", @(...) ran(\"constructor\"));"
+       u" Engine.Event.newmember(\"_inherited\", @(...) ran(\"_inherited\")); assert(n >= 10);",
+       u"", false},
+      // Delegates on every shared table, the registry and the victim's own root and constants.
+      {u"foreach (t in [Debug.RootTables, Debug.ConstantTables, Debug, Shared, Engine, getconsttable(),"
+       u" Debug.GetRegistryTable(), Debug.RootTables.victim, Debug.ConstantTables.victim])"
+       u" t.setdelegate(hostile(\"delegate\"));",
+       u"", false},
+      // The hostile thread's own hook and handler, set by name through the victim's root too.
+      // (A hook that makes threads would run again in each: they take its hook.)
+      {u"local hook = @(...) (Engine.Record(\"hook\"), probe(getroottable()), probe(::getroottable()));"
+       u" setdebughook(hook); seterrorhandler(@(e) ran(\"handler\")); enabledebuginfo(true);"
+       u" Debug.RootTables.victim.seterrorhandler(null); Debug.RootTables.victim.setdebughook(hook);",
+       u"", false},
+      // Natives as its error handler and debug hook, with its uncaught errors on threads of its own.
+      {u"foreach (f in [getroottable, newthread, compilestring, setroottable, print, Engine.Handler]) {"
+       u"  seterrorhandler(f);"
+       u"  foreach (x in [null, @() probe(getroottable()), \"return ::getroottable()\", {}]) {"
+       u"    try { newthread(function(x) { throw x; }).call(x); } catch (e) {}"
+       u"    try { setdebughook(f); newthread(@(x) x).call(x); } catch (e) {} setdebughook(null); } }",
+       u"", false},
+      // A value whose conversion to text runs script, thrown by the victim: the report does not convert it.
+      // The machine's default delegates, which every environment's strings, arrays and numbers share, and the
+      // class the blob natives make their results of, kept in the registry.
+      {u"foreach (x in [\"\", [], 1, 1.0, true, {}, print, newthread(print), {}.weakref()])"
+       u"  foreach (k in [\"len\", \"tostring\", \"_get\", \"_call\"]) {"
+       u"    try { x[k] <- @(...) ran(\"default\"); } catch (e) {}"
+       u"    try { x[k] = @(...) ran(\"default\"); } catch (e) {} }"
+       u" foreach (k, v in Debug.GetRegistryTable()) Debug.GetRegistryTable()[k] = class { constructor(...) {"
+       u" ran(\"registry\"); } };",
+       u"\"abc\".len(); [1].len(); (1).tostring(); print.tostring();"
+       u" try { blob(4).readblob(2); } catch (e) {}"
+       u" foreach (x in [\"\", [], 1, {}]) try { x._get(); } catch (e) {}",
+       false},
+      {loud, u"throw Shared.loud;", false},
+      {loud, u"throw Shared.table;", false},
+      // A generator, a suspended thread and closures bound to the victim's root, used by the victim.
+      {u"Shared.gen <- (function() { while (true) { ran(\"gen\"); yield ::getroottable(); } })();"
+       u" Shared.th <- newthread(function() { while (true) { ran(\"thread\"); suspend(::getroottable()); } });"
+       u" probe(Shared.th.call());"
+       u" Shared.bound <- (function() { ran(\"bound\"); return ::getroottable(); }).bindenv(Debug.RootTables.victim);"
+       u" Shared.rooted <- function() { ran(\"rooted\"); return ::getroottable(); };"
+       u" Shared.rooted.setroot(Debug.RootTables.victim); Shared.weak <- getroottable().weakref();",
+       u"probe(resume Shared.gen); probe(Shared.th.wakeup()); probe(Shared.bound()); probe(Shared.rooted());"
+       u" probe(Shared.weak.ref()); foreach (i, v in Shared.th.getstackinfos(0).locals) probe(v);",
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Narrow(row.hostile));
+    CEventType* type = AddEventType(u"OnVictim");
+    CScriptEnvironment* victim = MakeProbing(u"victim");
+    ASSERT_TRUE(Run(victim, u"Engine.AddHandler(\"OnVictim\", function(e) { throw \"bad\"; });"));
+    CScriptEnvironment* hostile = MakeProbing(u"hostile");
+    bool prepared = false;
+    Errors(hostile, ran + row.hostile, &prepared);
+    ASSERT_TRUE(prepared);
+    Recorded().clear();
+    Reached().clear();
+
+    CScriptEnvironment* next = MakeEnvironment(u"next");
+    ExpectBuiltClean(next, u"next");
+    const std::string fired = "sqvm: bad.\nStack Dump:\n[1]: function [unknown()] test.nut line [1]\n";
+    ::testing::internal::CaptureStderr();
+    auto* event = new CEvent(type);
+    event->Trigger(nullptr, nullptr);
+    event->Release();
+    CReusedEvent reused;
+    for (int firing = 0; firing < 3; ++firing) reused.Fire(type, nullptr);
+    reused.Drop();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), fired + fired + fired + fired);
+    EXPECT_EQ(Errors(victim, u"throw \"bad\";"), Report("bad"));
+    EXPECT_EQ(Recorded(), Lines{});
+
+    // A value that is not text is reported by its stack alone.
+    const bool throws = std::u16string_view(row.victim).starts_with(u"throw");
+    EXPECT_EQ(Errors(victim, row.victim), throws ? "Stack Dump:\n[1]: function [main()] test.nut line [1]\n" : "");
+    if (row.victimRunsHostile) {
+      EXPECT_FALSE(Recorded().empty());
+    } else {
+      EXPECT_EQ(Recorded(), Lines{});
+      EXPECT_EQ(Errors(victim, u"throw \"bad\";"), Report("bad"));
+    }
+    EXPECT_EQ(Reached(), Lines{});
+    environments.clear();
+    TearDown();
+    SetUp();
+  }
 }
 
 // One environment replaces or clears its error handler: its own uncaught errors go there (run on its own thread,

@@ -507,24 +507,32 @@ SQInteger sqstd_getblobsize(HSQUIRRELVM v, SQInteger idx) {
 
 SQUserPointer sqstd_createblob(HSQUIRRELVM v, SQInteger size) {
   SQInteger top = sq_gettop(v);
+  if (size < 0) {
+    sq_throwerror(v, u"cannot create blob with negative size");
+    return nullptr;
+  }
+  // Made here rather than by calling the class: scripts reach the registry, and a native's result must not run
+  // whatever a script left under the key (or added to the class) on the caller's thread. Only the class this
+  // library made carries its tag.
   sq_pushregistrytable(v);
   sq_pushstring(v, kRegistryKey, -1);
-  if (SQ_FAILED(sq_rawget(v, -2)) || sq_gettype(v, -1) != OT_CLASS) {
+  SQUserPointer tag = nullptr;
+  if (SQ_FAILED(sq_rawget(v, -2)) || sq_gettype(v, -1) != OT_CLASS || SQ_FAILED(sq_gettypetag(v, -1, &tag)) ||
+      tag != &kBlobTypeTag || SQ_FAILED(sq_createinstance(v, -1))) {
     sq_settop(v, top);
+    sq_throwerror(v, u"the blob class is missing");
     return nullptr;
   }
-  sq_remove(v, -2);          // the class
-  sq_pushroottable(v);       // `this` of the constructor call
-  sq_pushinteger(v, size);
-  if (SQ_FAILED(sq_call(v, 2, SQTrue, SQFalse))) {
+  Blob* b = new Blob();
+  if (!b->Resize(size)) {
+    delete b;
     sq_settop(v, top);
+    SizeError(v, size);
     return nullptr;
   }
-  sq_remove(v, -2);          // leaves the new instance
-  Blob* b = BlobAt(v, -1);
-  if (!b) {
-    sq_settop(v, top);
-    return nullptr;
-  }
+  sq_setinstanceup(v, -1, b);
+  sq_setreleasehook(v, -1, ReleaseBlob);
+  sq_remove(v, -2);  // the class
+  sq_remove(v, -2);  // the registry
   return b->bytes.data();
 }

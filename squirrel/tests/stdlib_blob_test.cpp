@@ -184,6 +184,71 @@ TEST_F(StdlibBlob, CreateBlobWorksAfterScriptsReplaceTheGlobal) {
   sq_settop(v, top);
 }
 
+// Scripts may reach the registry (a host can hand it out) and change the class blobs are made of: what is kept
+// under its key, or the members of the class itself. A blob made for readblob or from C runs none of it; it is a
+// blob of the library's class with the size asked for, or an error when the library's class is gone.
+TEST_F(StdlibBlob, BlobsMadeByTheLibraryRunNoScriptWhateverTheRegistryHolds) {
+  sq_pushroottable(v);
+  sq_pushstring(v, u"registry", -1);
+  sq_pushregistrytable(v);
+  ASSERT_TRUE(SQ_SUCCEEDED(sq_newslot(v, -3, SQFalse)));
+  sq_poptop(v);
+  ASSERT_TRUE(
+      Exec("::original <- {}; foreach (k, m in blob) original[k] <- m; ::ran <- 0; ::key <- null; foreach (k, c in "
+           "registry) if (c == blob) ::key = k; assert(key != null);"));
+  struct Row {
+    const char* change;
+    bool madeAfter;  // the library's class is still under its key
+  };
+  const Row rows[] = {
+      {"registry[key] = class { constructor(...) { ::ran++; } function len() { ::ran++; return 2; } };", false},
+      {"registry[key] = class extends blob { constructor(...) { ::ran++; base.constructor(2); } };", false},
+      {"registry[key] = function(...) { ::ran++; return blob(2); };", false},
+      {"registry[key] = blob(2);", false},
+      {"delete registry[key];", false},
+      // Methods may be added to a class that has instances; the library's own are replaced here.
+      {"registry[key].constructor <- function(...) { ::ran++; }; registry[key].resize <- @(...) ::ran++;"
+       " registry[key]._inherited <- @(...) ::ran++; registry[key]._get <- @(k) ::ran++;"
+       " registry[key]._set <- @(k, v) ::ran++; registry[key]._cloned <- @(o) ::ran++;",
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.change);
+    ASSERT_TRUE(Exec("::saved <- registry[key]; ::made <- blob(); made.writen(0x04030201, 'i');"));
+    Exec(row.change);
+    ASSERT_TRUE(Exec("::ran = 0;"));
+    // The blob read from is made before the change, so only readblob's own result is new.
+    const std::string read = "::r <- made.readblob(2);";
+    ASSERT_TRUE(Exec("::ran = 0; made.seek(1);"));
+    const SQInteger top = sq_gettop(v);
+    if (row.madeAfter) {
+      ASSERT_TRUE(Exec(read)) << LastError();
+      sq_pushroottable(v);
+      sq_pushstring(v, u"r", -1);
+      ASSERT_TRUE(SQ_SUCCEEDED(sq_rawget(v, -2)));
+      SQUserPointer bytes = nullptr;
+      ASSERT_TRUE(SQ_SUCCEEDED(sqstd_getblob(v, -1, &bytes)));
+      EXPECT_EQ(sqstd_getblobsize(v, -1), 2);
+      EXPECT_EQ(std::memcmp(bytes, "\x02\x03", 2), 0);
+      sq_settop(v, top);
+    } else {
+      const std::string error = Err(read);
+      EXPECT_NE(error.find("blob"), std::string::npos) << error;
+    }
+    void* made = sqstd_createblob(v, 3);
+    EXPECT_EQ(made != nullptr, row.madeAfter);
+    EXPECT_EQ(sq_gettop(v), top + (row.madeAfter ? 1 : 0));
+    if (row.madeAfter) {
+      EXPECT_EQ(sqstd_getblobsize(v, -1), 3);
+    }
+    sq_settop(v, top);
+    EXPECT_EQ(Out("print(::ran);"), "0");
+    ASSERT_TRUE(Exec("registry[key] <- saved;"));
+    // Put the library's own methods back for the next row (the metamethods are replaced in the last row only).
+    ASSERT_TRUE(Exec("foreach (k, m in original) saved[k] <- m;"));
+  }
+}
+
 TEST_F(StdlibBlob, RegistrationNeedsATable) {
   sq_pushinteger(v, 1);
   EXPECT_TRUE(SQ_FAILED(sqstd_register_bloblib(v)));
