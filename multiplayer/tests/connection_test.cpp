@@ -157,6 +157,34 @@ TEST_P(ConnectionTest, UnderAFloodProcessAndQuitStayBounded) {
   EXPECT_EQ("the player disconnected, reason 6 (quit)", server->Command("wait disconnect 5000"));
 }
 
+// Connects client to the test server, has it send a flood (`flood` is the server's command, `reply` its answer) of
+// `count` events, and pumps frames until all came in: the most events one frame handled (0 when not all came).
+template <class Client>
+std::size_t MostEventsInAFrameOfAFlood(Client& client, CTestServer& server, const std::string& flood,
+                                       const std::string& reply, std::size_t count) {
+  if (!client.CreateHost() || !client.Connect("127.0.0.1", server.EnetPort())) {
+    ADD_FAILURE() << "the client could not connect";
+    return 0;
+  }
+  // The server hears of the connection once the client's acknowledgement goes out.
+  enet_host_flush(client.GetHost());
+  EXPECT_EQ("a player connected", server.Command("wait connect 5000"));
+  EXPECT_EQ(reply, server.Command(flood));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::size_t largest = 0;
+  const auto deadline = Clock::now() + kPumpTimeout;
+  while (client.received < count && Clock::now() < deadline) {
+    const std::size_t before = client.received;
+    client.Process();
+    largest = std::max(largest, client.received - before);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(count, client.received);
+  client.Disconnect(DISCONNECT_CLOSED);
+  server.Command("wait disconnect 5000");
+  return client.received == count ? largest : 0;
+}
+
 // A receiver whose events each cost ten units of a hundred-unit budget: every frame stops once the budget is spent,
 // whatever has arrived, and the rest comes in the next frames, none lost.
 TEST_P(ConnectionTest, AFrameStopsOnceItsWorkBudgetIsSpent) {
@@ -179,25 +207,9 @@ TEST_P(ConnectionTest, AFrameStopsOnceItsWorkBudgetIsSpent) {
   for (const auto& [budget, cost, most] : rows) {
     SCOPED_TRACE(std::to_string(budget) + " " + std::to_string(cost));
     CWorkingClient client(budget, cost);
-    ASSERT_TRUE(client.CreateHost());
-    ASSERT_TRUE(client.Connect("127.0.0.1", server->EnetPort()));
-    // The server hears of the connection once the client's acknowledgement goes out.
-    enet_host_flush(client.GetHost());
-    ASSERT_EQ("a player connected", server->Command("wait connect 5000"));
-    ASSERT_EQ("sent 600 chat lines at once", server->Command("flood " + std::to_string(kFlood)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::size_t largest = 0;
-    const auto deadline = Clock::now() + kPumpTimeout;
-    while (client.received < kFlood && Clock::now() < deadline) {
-      const std::size_t before = client.received;
-      client.Process();
-      largest = std::max(largest, client.received - before);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(kFlood, client.received);
+    const std::size_t largest = MostEventsInAFrameOfAFlood(client, *server, "flood " + std::to_string(kFlood),
+                                                           "sent 600 chat lines at once", kFlood);
     EXPECT_TRUE(largest > 0 && largest <= most) << largest;
-    client.Disconnect(DISCONNECT_CLOSED);
-    server->Command("wait disconnect 5000");
   }
 }
 
@@ -218,24 +230,9 @@ TEST_P(ConnectionTest, AFrameStopsOnceItsReceivedBytesSpendItsBudget) {
   for (const auto& [budget, size, most] : rows) {
     SCOPED_TRACE(std::to_string(budget) + " " + std::to_string(size));
     CCountingClient client(budget);
-    ASSERT_TRUE(client.CreateHost());
-    ASSERT_TRUE(client.Connect("127.0.0.1", server->EnetPort()));
-    enet_host_flush(client.GetHost());
-    ASSERT_EQ("a player connected", server->Command("wait connect 5000"));
-    ASSERT_EQ("sent 40 chat lines at once", server->Command("flood 40 " + std::to_string(size)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::size_t largest = 0;
-    const auto deadline = Clock::now() + kPumpTimeout;
-    while (client.received < kFlood && Clock::now() < deadline) {
-      const std::size_t before = client.received;
-      client.Process();
-      largest = std::max(largest, client.received - before);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(kFlood, client.received);
+    const std::size_t largest = MostEventsInAFrameOfAFlood(client, *server, "flood 40 " + std::to_string(size),
+                                                           "sent 40 chat lines at once", kFlood);
     EXPECT_TRUE(largest > 0 && largest <= most) << largest;
-    client.Disconnect(DISCONNECT_CLOSED);
-    server->Command("wait disconnect 5000");
   }
 }
 
