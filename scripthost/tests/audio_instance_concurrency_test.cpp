@@ -370,8 +370,9 @@ const Entries kLayouts[] = {
     {{700, 0, true}},
 };
 
-// Makes the thread late for the cursor's entry into half 1 and lets it go at release; settled afterwards.
-void MakeLate(Rig& rig, Late late, std::uint32_t release, std::uint32_t writes) {
+// Makes the thread late for the cursor's entry into a half at `crossing` (the cursor one frame before it) and lets
+// it go at release; settled afterwards.
+void MakeLateAt(Rig& rig, Late late, std::uint32_t crossing, std::uint32_t release, std::uint32_t writes) {
   auto* instance = static_cast<CDSoundAudioInstance*>(rig.instance.get());
   if (late == Late::Fill) {
     rig.clock.HoldNext(DSoundCall::Lock);
@@ -382,11 +383,16 @@ void MakeLate(Rig& rig, Late late, std::uint32_t release, std::uint32_t writes) 
   if (late == Late::Fill) {
     ASSERT_TRUE(rig.clock.WaitUntilHeld(kDeadlineMs));
   }
-  rig.clock.Advance(release - kHalf);
+  rig.clock.Advance(release - crossing);
   late == Late::Fill ? rig.clock.Resume() : instance->Unlock();
   rig.fills += writes;
   rig.cursor = release % kRing;
   rig.Settle();
+}
+
+// Makes the thread late for the cursor's entry into half 1.
+void MakeLate(Rig& rig, Late late, std::uint32_t release, std::uint32_t writes) {
+  MakeLateAt(rig, late, kHalf, release, writes);
 }
 
 TEST(AudioInstanceThread, ALateThreadPlaysTheHalvesInOrderAndThePositionNeverGoesBack) {
@@ -469,6 +475,61 @@ TEST(AudioInstanceThread, ALateFirstRefillHoldsThePositionInTheEntryWhereHalfZer
     rig.fills = 3;
     rig.Settle();
     PlayOn(rig, sound, release, resumeAt + 2 * kRing, resumeAt, 850);
+  }
+}
+
+// The rule of the table above for a refill due at `dueAt` (the sound's index dueIndex from there), the thread let
+// go at release: in time, the sound goes on as it was (resumeAt, resumeFrom); a late wake-up silences the half
+// under the cursor and resumes at the next half; a late fill plays on from the cursor when the cursor is in the
+// refilled half, else from the next half.
+UnderrunCase Expected(Late late, std::uint32_t dueAt, std::uint32_t dueIndex, std::uint32_t release,
+                      std::uint32_t resumeAt, std::uint32_t resumeFrom) {
+  const std::uint32_t nextHalf = (release / kHalf + 1) * kHalf;
+  if (release < dueAt) return {late, release, resumeAt, resumeFrom, 1};
+  const std::uint32_t into = (release - dueAt) % kRing;
+  if (late == Late::Fill && into < kHalf) return {late, release, release, dueIndex + into, 2};
+  return {late, release, nextHalf, dueIndex, 2};
+}
+
+// Late at a later crossing than the first, over queues of entries shorter than a half, empty ones and a short
+// loop, and late twice: each underrun keeps the order of the sound the one before left.
+TEST(AudioInstanceThread, ALateThreadAtAnyCrossingAndTwiceKeepsTheOrder) {
+  const Entries layouts[] = {
+      {{100, 10000, false}, {90, 20000, false}, {0, 30000, false}, {120, 40000, false}, {3000, 50000, false}},
+      {{130, 0, true}},
+  };
+  for (const Entries& layout : layouts) {
+    const Sound sound{layout};
+    for (const auto& [crossing, first] : {std::pair{kRing, Late::Fill}, std::pair{kRing + kHalf, Late::Wake}}) {
+      // First late at the half 1 entry or in time there, then late at `crossing` or a turn after the first.
+      for (const std::uint32_t firstRelease : {kHalf + 10, 3 * kHalf + 10}) {
+        const UnderrunCase once = Expected(first, 2 * kHalf, 2 * kHalf, firstRelease, 0, 0);
+        const std::uint32_t second = firstRelease < crossing ? crossing : crossing + 2 * kRing;
+        for (const Late late : {Late::Fill, Late::Wake}) {
+          for (const std::uint32_t offset : {kHalf + 20, 2 * kHalf + 20, 3 * kHalf + 20, 4 * kHalf + 20}) {
+            const std::uint32_t dueAt = second + kHalf;
+            const UnderrunCase c = Expected(late, dueAt, once.resumeFrom + (dueAt - once.resumeAt), second + offset,
+                                            once.resumeAt, once.resumeFrom);
+            SCOPED_TRACE(testing::Message()
+                         << "first " << firstRelease << ", late at " << second << " until " << c.release
+                         << (late == Late::Fill ? " (fill)" : " (wake)") << ", first entry " << std::get<0>(layout[0]));
+            Rig rig(std::initializer_list<std::tuple<std::uint32_t, float, bool>>{});
+            for (const auto& [frames, base, loop] : layout) {
+              auto* source = new CountingSource(frames, kRate, 1, 32, base);
+              rig.instance ? rig.instance->QueueSource(source, loop)
+                           : rig.instance.reset(rig.device->CreateInstance(nullptr, source, loop));
+              source->Release();
+            }
+            rig.Play();
+            PlayOn(rig, sound, 0, kHalf - 1, 0, 0);
+            MakeLateAt(rig, first, kHalf, firstRelease, once.writes);
+            PlayOn(rig, sound, firstRelease, second - 1, once.resumeAt, once.resumeFrom);
+            MakeLateAt(rig, late, second, c.release, c.writes);
+            PlayOn(rig, sound, c.release, c.resumeAt + kRing, c.resumeAt, c.resumeFrom);
+          }
+        }
+      }
+    }
   }
 }
 

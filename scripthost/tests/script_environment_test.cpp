@@ -226,6 +226,52 @@ TEST_F(HostTest, ErrorsAreReportedOnlyWhenNothingCatchesThem) {
   }
 }
 
+// Consecutive handlers of one environment run in one entry: each one's uncaught error is reported once in its own
+// words, whatever the handler before it failed with, caught or left suspended.
+TEST_F(HostTest, EachHandlerOfAFiringIsReportedInItsOwnWords) {
+  CScriptEnvironment* environment = MakeEnvironment(u"firing");
+  struct Handler {
+    const char16_t* code;
+    const char* report;  // the text of its one report, or none
+  };
+  const std::string suspended = Narrow(kHandlerSuspendedMessage);
+  const std::vector<Handler> handlers = {
+      {u"function(e) { throw \"first\"; }", "first"},
+      {u"function(e) { compilestring(\"local x = ;\"); }", "expression expected"},
+      {u"function(e) { try { throw \"caught\"; } catch (x) {} }", nullptr},
+      {u"function(e) { try { compilestring(\"local x = ;\"); } catch (x) {} }", nullptr},
+      {u"function(e) { suspend(); }", suspended.c_str()},
+      {u"function(e) { newthread(@() compilestring(\"local y = ;\")).call(); }", "expression expected"},
+      {u"function(e) { local th = newthread(function() { throw \"in thread\"; }); try { th.call(); } catch (x) {} }",
+       nullptr},
+      {u"function(e) { throw \"last\"; }", "last"},
+  };
+  for (const Handler& first : handlers) {
+    for (const Handler& second : handlers) {
+      SCOPED_TRACE(Narrow(first.code) + " then " + Narrow(second.code));
+      CEventType* type = AddEventType(u"OnPair");
+      ASSERT_TRUE(Run(environment, u"Engine.AddHandler(\"OnPair\", " + std::u16string(first.code) +
+                                       u"); Engine.AddHandler(\"OnPair\", " + std::u16string(second.code) + u");"));
+      ::testing::internal::CaptureStderr();
+      auto* event = new CEvent(type);
+      event->Trigger(nullptr, nullptr);
+      event->Release();
+      const std::string out = ::testing::internal::GetCapturedStderr();
+      Lines reports, expected;
+      for (std::size_t at = out.find("Stack Dump:"); at != std::string::npos; at = out.find("Stack Dump:", at + 1)) {
+        const std::size_t line = out.rfind("sqvm: ", at);
+        reports.push_back(line == std::string::npos ? "?" : out.substr(line + 6, at - line - 8));
+      }
+      for (const Handler* handler : {&first, &second}) {
+        if (handler->report != nullptr) expected.push_back(handler->report);
+      }
+      EXPECT_EQ(reports, expected) << out;
+      EXPECT_EQ(sq_gettop(environment->GetThread()), 0);
+      host->GetEventTypes().Remove(type);
+    }
+  }
+}
+
 // More than twenty levels show as the first and last ten with a count of those between.
 TEST_F(HostTest, AStackDumpShowsTheEndsOfALongCallChain) {
   CScriptEnvironment* environment = MakeEnvironment(u"deep");

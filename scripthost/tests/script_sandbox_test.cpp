@@ -537,6 +537,11 @@ TEST_F(Sandbox, AHandlerThatSuspendsIsReportedForThat) {
       {u"function(...) { try { suspend(); } catch (e) Engine.Record(e); }", 0, {"string:" + suspended}},
       {u"function(...) { try { suspend(); } catch (e) Engine.Record(e); suspend(); }", 1, {"string:" + suspended}},
       {u"function(...) { for (local i = 0; i < 3; ++i) try { suspend(); } catch (e) {} suspend(); }", 1, {}},
+      // suspend called through the function's own natives
+      {u"function(...) { suspend.call(this); }", 1, {}},
+      {u"function(...) { suspend.acall([this]); }", 1, {}},
+      {u"function(...) { suspend.pcall(this); }", 1, {}},
+      {u"function(...) { suspend.bindenv({})(); }", 1, {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(Narrow(row.handler));
