@@ -440,13 +440,17 @@ SQInteger arr_find(HSQUIRRELVM v) {
 // answering for is gone, and no later comparison runs, so a resize undone by a later one is caught too.
 void MergeSort(VM* v, Array* array, std::vector<Value>& items, const Value& cmp) {
   const size_t size = items.size();
+  const std::vector<Value>& live = array->items;
   auto resized = [&] {
-    if (array->items.size() != size) v->Error(u"array resized during sort operation");
+    if (live.size() != size) v->Error(u"array resized during sort operation");
   };
   auto less = [&](const Value& a, const Value& b) -> bool {
     if (cmp.IsNull()) {
+      // Two integers, the common case, order without the general comparison's call.
+      if (a.type == OT_INTEGER && b.type == OT_INTEGER) return a.v.nInteger < b.v.nInteger;
       const bool before = v->Compare(a, b) < 0;
-      resized();
+      // Only a delegable value's _cmp runs script code in the default order.
+      if (a.type & SQOBJECT_DELEGABLE) resized();
       return before;
     }
     Value args[2] = {a, b};
