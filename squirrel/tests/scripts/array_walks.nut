@@ -75,6 +75,13 @@ foreach (n in [2, 5, 33]) {
   }
 }
 local sorted = [], cmpCalls = 0
-class Grows { n = 0; constructor(x) { n = x } function _cmp(o) { if (++cmpCalls == 2) sorted.push(0); return n - o.n } }
-sorted = [Grows(3), Grows(1), Grows(2), Grows(0)]
-p("_cmp: " + fails(@() sorted.sort()) + " after " + cmpCalls + " calls, length " + sorted.len())
+class Grows {
+  n = 0
+  constructor(x) { n = x }
+  function _cmp(o) { if (++cmpCalls == 2) sorted.push(0); else if (cmpCalls == 3) sorted.pop(); return n - o.n }
+}
+foreach (n in [4, 9]) {
+  sorted = array(n, 0).map(@(x, i) Grows(n - i))
+  cmpCalls = 0
+  p("_cmp over " + n + ": " + fails(@() sorted.sort()) + " after " + cmpCalls + " calls, length " + sorted.len())
+}
