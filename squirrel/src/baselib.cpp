@@ -436,14 +436,26 @@ SQInteger arr_find(HSQUIRRELVM v) {
 
 // Merge sort: stable, and well defined whatever the comparator answers. The comparator's answer counts as an
 // integer (a float truncated toward zero, a bool as 0 or 1). It sees the array as it was before the sort, and
-// one that resizes it stops the sort (by the end of the pass it did so in), since the order it was answering
-// for is gone.
+// one that resizes it (or a _cmp the default order calls) stops the sort at that comparison: the order it was
+// answering for is gone, and no later comparison runs, so a resize undone by a later one is caught too.
 void MergeSort(VM* v, Array* array, std::vector<Value>& items, const Value& cmp) {
   const size_t size = items.size();
+  const std::vector<Value>& live = array->items;
+  auto resized = [&] {
+    if (live.size() != size) v->Error(u"array resized during sort operation");
+  };
   auto less = [&](const Value& a, const Value& b) -> bool {
-    if (cmp.IsNull()) return v->Compare(a, b) < 0;
+    if (cmp.IsNull()) {
+      // Two integers, the common case, order without the general comparison's call.
+      if (a.type == OT_INTEGER && b.type == OT_INTEGER) return a.v.nInteger < b.v.nInteger;
+      const bool before = v->Compare(a, b) < 0;
+      // Only a delegable value's _cmp runs script code in the default order.
+      if (a.type & SQOBJECT_DELEGABLE) resized();
+      return before;
+    }
     Value args[2] = {a, b};
     Value r = v->CallValue(cmp, v->roottable, 2, args);
+    resized();
     switch (r.type) {
       case OT_INTEGER: return r.v.nInteger < 0;
       case OT_FLOAT: return Value::FloatToInt(r.v.fFloat) < 0;
@@ -460,8 +472,6 @@ void MergeSort(VM* v, Array* array, std::vector<Value>& items, const Value& cmp)
       while (i < mid) tmp[k++] = items[i++];
       while (j < hi) tmp[k++] = items[j++];
     }
-    // Asked once a pass: the comparator works on a copy, so a late answer costs nothing but time.
-    if (array->items.size() != size) v->Error(u"array resized during sort operation");
     items.swap(tmp);
   }
 }

@@ -62,3 +62,26 @@ foreach (n in [2, 7, 16, 41]) {
     if (s[i - 1].key > s[i].key || (s[i - 1].key == s[i].key && s[i - 1].at > s[i].at)) stable = false
   p(n + " stable " + stable)
 }
+// the comparison that resizes is the last one made, even where the next would undo it; the same holds for a _cmp
+// that the default order calls
+foreach (n in [2, 5, 33]) {
+  foreach (when in [1, 2, 4]) {
+    local s = array(n, 0).map(@(x, i) n - i), calls = 0
+    local e = fails(@() s.sort(function(x, y) {
+      if (++calls == when) s.append(0); else if (calls == when + 1) s.pop()
+      return x <=> y
+    }))
+    p(n + " append at " + when + ", pop after: " + e + " after " + calls + " calls, length " + s.len())
+  }
+}
+local sorted = [], cmpCalls = 0
+class Grows {
+  n = 0
+  constructor(x) { n = x }
+  function _cmp(o) { if (++cmpCalls == 2) sorted.push(0); else if (cmpCalls == 3) sorted.pop(); return n - o.n }
+}
+foreach (n in [4, 9]) {
+  sorted = array(n, 0).map(@(x, i) Grows(n - i))
+  cmpCalls = 0
+  p("_cmp over " + n + ": " + fails(@() sorted.sort()) + " after " + cmpCalls + " calls, length " + sorted.len())
+}
