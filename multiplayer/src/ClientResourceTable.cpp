@@ -65,10 +65,9 @@ CClientScripting* CClientResources::GetScripting() const {
 }
 
 CClientResource* CClientResources::FindClientResource(std::uint32_t key) const {
-  for (CClientResource* record : m_Buckets[key % kBucketCount]) {
-    if (record->GetNameHash() == key) return record;
-  }
-  return nullptr;
+  const auto& bucket = m_Buckets[key % kBucketCount];
+  const auto found = bucket.find(key);
+  return found != bucket.end() ? found->second : nullptr;
 }
 
 CClientResource* CClientResources::FindOrCreate(const std::u16string& name) {
@@ -76,7 +75,7 @@ CClientResource* CClientResources::FindOrCreate(const std::u16string& name) {
   if (CClientResource* record = FindClientResource(key)) return record;
   auto* record = new CClientResource(this, name);
   m_Ordered.push_back(record);
-  m_Buckets[key % kBucketCount].push_back(record);
+  m_Buckets[key % kBucketCount].emplace(key, record);
   return record;
 }
 

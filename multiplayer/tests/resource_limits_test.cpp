@@ -2,6 +2,7 @@
 // host, resource lists at and over their bounds, lists that name a record or a file twice, and scripts that do not
 // compile, each ending the same way wherever the script came from.
 #include <chrono>
+#include <set>
 
 #include <base/Stream.h>
 
@@ -231,6 +232,51 @@ TEST_P(ResourcesTest, AListAtItsBoundsTakesAFractionOfASecond) {
                                         [&](CClientResource* r) { return r->IsRunning() == (c.jobs == 0); })));
     EXPECT_EQ(c.jobs, client->GetServerInfo()->GetLoader().GetJobCount());
     state->m_pClient.reset();
+  }
+}
+
+// A server names its resources, and with them the bucket of the table each falls in: the table filled to its bound
+// with names of one bucket costs a list no more than names spread over every bucket do, each list of the filling and
+// a list naming records already held. Both shapes run in one process, so the comparison holds on a busy machine.
+TEST_P(ResourcesTest, ListsCostTheSameWhateverBucketsTheirNamesFallIn) {
+  const struct {
+    const char* label;
+    std::uint32_t mask, bucket;
+  } shapes[] = {{"every bucket", 0, 0},
+                {"bucket 0", CClientResources::kBucketCount - 1, 0},
+                {"bucket 63", CClientResources::kBucketCount - 1, CClientResources::kBucketCount - 1}};
+  std::vector<double> seconds;
+  for (const auto& shape : shapes) {
+    SCOPED_TRACE(shape.label);
+    std::vector<netserver::Resource> names;
+    std::set<std::uint32_t> keys;
+    for (std::uint32_t i = 0; names.size() < kMaxResourcesHeld - 1; ++i) {
+      netserver::Resource resource;
+      resource.name = "b" + std::to_string(i);
+      const std::uint32_t key = HashResourceName(WidenBytes(resource.name));
+      if ((key & shape.mask) == shape.bucket && keys.insert(key).second) names.push_back(std::move(resource));
+    }
+    MakeResourceClient();
+    std::vector<std::vector<netserver::Resource>> lists;
+    for (std::size_t first = 0; first < names.size(); first += kMaxResourcesPerList) {
+      lists.emplace_back(names.begin() + std::ptrdiff_t(first),
+                         names.begin() + std::ptrdiff_t(std::min(names.size(), first + kMaxResourcesPerList)));
+    }
+    lists.push_back(lists.front());
+    Clock::duration took{};
+    for (const auto& list : lists) {
+      Bytes packet = netserver::ResourceList(list);
+      const auto start = Clock::now();
+      Console([&] { Receive(packet); });
+      took += Clock::now() - start;
+    }
+    EXPECT_EQ(names.size(), Resources()->GetResources().size());
+    seconds.push_back(std::chrono::duration<double>(took).count());
+    state->m_pClient.reset();
+  }
+  // Before the buckets were ordered, one bucket made the lists more than ten times dearer than spread names.
+  for (std::size_t i = 1; i < std::size(shapes); ++i) {
+    EXPECT_LT(seconds[i], 3 * seconds[0] + 0.2) << shapes[i].label << ": " << seconds[i] << " s against " << seconds[0];
   }
 }
 
