@@ -97,10 +97,12 @@ void CClientResources::OnResourceList(const ResourceListMessage& list) {
     LogConsole("%s", ResourceListRefusal(held, "resources held", kMaxResourcesHeld - 1).c_str());
     return;
   }
-  // The old list's jobs point into the records' script lists, which the new list replaces.
+  // The old list's jobs must deliver nothing into the records the new list refreshes. A running one is told and
+  // ends at its transfer's next progress call, up to a second later, delivering nothing: waiting for it here
+  // would let a server that stalls a file and lists again every frame hold every frame that long. Its share of
+  // the byte counts left with the cancel, and it names its file by value, never through a record's script list.
   if (CServerInfo* info = m_pClient != nullptr ? m_pClient->GetServerInfo() : nullptr) {
     info->GetLoader().CancelAll();
-    info->GetLoader().WaitForThreads();
     info->ResetByteCounts();
   }
   CClientResource::CreateFromList(this, merged);

@@ -310,8 +310,8 @@ TEST_P(ResourcesTest, RestartsSpreadOverFramesByTheirScripts) {
   EXPECT_GT(most, 1u);
 }
 
-// Each list first stops the jobs of the one before and waits for their threads, which a stalled download holds for
-// a cancel's time: lists that arrive together are handled one a frame, small or large, and none is lost.
+// Each list first cancels the jobs of the one before: lists that arrive together are handled one a frame, small or
+// large, with a stalled download and without, and none is lost.
 TEST_P(ResourcesTest, ListsThatArriveTogetherAreHandledOneAFrame) {
   ASSERT_NO_FATAL_FAILURE(ConnectAndEnterGame());
   Write("server/race", "slow.txt", "a file the server stalls", 0);
@@ -335,6 +335,45 @@ TEST_P(ResourcesTest, ListsThatArriveTogetherAreHandledOneAFrame) {
     }
     EXPECT_EQ(kLists, total);
     EXPECT_EQ(1u, most);
+  }
+}
+
+// A list cancels the downloads of the one before, but never waits for a transfer its server keeps from ending: a
+// server that lists a resource again every frame while a file of it stalls, is held half-way or drips slowly keeps
+// the frames short, and once it serves the file the last list's copy arrives whole.
+TEST_P(ResourcesTest, AListNeverWaitsForTheTransfersItCancels) {
+  ASSERT_NO_FATAL_FAILURE(ConnectAndEnterGame());
+  const std::string content(100000, 'x');
+  Write("server/race", "slow.txt", content, 0);
+  for (const char* fault : {"stalled", "held", "slow"}) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(Fault("race/slow.txt", fault));
+    // Spacings of the lists: the cancelled transfer's next progress call comes up to a second later, wherever in
+    // its wait the cancel finds it.
+    const int spacingsMs[] = {100, 250, 400, 550, 700, 850};
+    for (const int spacing : spacingsMs) {
+      ASSERT_EQ("listed the resource race (running, 1 file)", server->Command("resources race:1"));
+      std::this_thread::sleep_for(std::chrono::milliseconds(spacing));
+      const auto start = Clock::now();
+      Console([&] { ProcessNetFrame(state.get()); });
+      const auto took = Clock::now() - start;
+      // Before, each list waited for the cancelled transfer's next progress call: up to a second.
+      EXPECT_LT(took, std::chrono::milliseconds(300))
+          << "lists " << spacing << " ms apart: " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+          << " ms";
+    }
+    ASSERT_TRUE(Fault("race/slow.txt", "none"));
+    ASSERT_EQ("listed the resource race (running, 1 file)", server->Command("resources race:1"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    Console([&] { ProcessNetFrame(state.get()); });
+    ASSERT_TRUE(PumpUntil([&] { return Find(u"race")->GetPendingCount() == 0; }));
+    EXPECT_EQ(content, ReadFile(root + "/Caches/race/slow.txt"));
+    Drain(state->m_pClient.get());
+    std::size_t left = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root + "/Caches/race"))
+      left += entry.is_regular_file();
+    EXPECT_EQ(1u, left) << "only the file itself stays, no partial copy";
+    std::filesystem::remove_all(root + "/Caches/race");
   }
 }
 
