@@ -2,6 +2,7 @@
 #include <multiplayer/ClientResource.h>
 
 #include <algorithm>
+#include <map>
 #include <unordered_map>
 
 #include <multiplayer/ClientScripting.h>
@@ -25,7 +26,8 @@ std::string FoldedFileName(std::string name) {
 // cache file while being counted and written twice.
 std::vector<ResourceRecord> MergeRepeatedListings(const ResourceListMessage& list) {
   std::vector<ResourceRecord> merged;
-  std::unordered_map<std::uint32_t, std::size_t> places;
+  // Ordered, as the table's buckets are: the server chooses the keys, and with them any hash table's buckets.
+  std::map<std::uint32_t, std::size_t> places;
   for (const ResourceRecord& record : list.resources) {
     const auto [place, first] = places.emplace(HashResourceName(WidenBytes(record.name)), merged.size());
     if (first) merged.push_back(ResourceRecord{record.name, record.running, {}});
