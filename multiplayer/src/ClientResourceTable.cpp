@@ -2,6 +2,7 @@
 #include <multiplayer/ClientResource.h>
 
 #include <algorithm>
+#include <map>
 #include <unordered_map>
 
 #include <multiplayer/ClientScripting.h>
@@ -25,7 +26,8 @@ std::string FoldedFileName(std::string name) {
 // cache file while being counted and written twice.
 std::vector<ResourceRecord> MergeRepeatedListings(const ResourceListMessage& list) {
   std::vector<ResourceRecord> merged;
-  std::unordered_map<std::uint32_t, std::size_t> places;
+  // Ordered, as the table's buckets are: the server chooses the keys, and with them any hash table's buckets.
+  std::map<std::uint32_t, std::size_t> places;
   for (const ResourceRecord& record : list.resources) {
     const auto [place, first] = places.emplace(HashResourceName(WidenBytes(record.name)), merged.size());
     if (first) merged.push_back(ResourceRecord{record.name, record.running, {}});
@@ -65,10 +67,9 @@ CClientScripting* CClientResources::GetScripting() const {
 }
 
 CClientResource* CClientResources::FindClientResource(std::uint32_t key) const {
-  for (CClientResource* record : m_Buckets[key % kBucketCount]) {
-    if (record->GetNameHash() == key) return record;
-  }
-  return nullptr;
+  const auto& bucket = m_Buckets[key % kBucketCount];
+  const auto found = bucket.find(key);
+  return found != bucket.end() ? found->second : nullptr;
 }
 
 CClientResource* CClientResources::FindOrCreate(const std::u16string& name) {
@@ -76,7 +77,7 @@ CClientResource* CClientResources::FindOrCreate(const std::u16string& name) {
   if (CClientResource* record = FindClientResource(key)) return record;
   auto* record = new CClientResource(this, name);
   m_Ordered.push_back(record);
-  m_Buckets[key % kBucketCount].push_back(record);
+  m_Buckets[key % kBucketCount].emplace(key, record);
   return record;
 }
 
@@ -98,10 +99,12 @@ void CClientResources::OnResourceList(const ResourceListMessage& list) {
     LogConsole("%s", ResourceListRefusal(held, "resources held", kMaxResourcesHeld - 1).c_str());
     return;
   }
-  // The old list's jobs point into the records' script lists, which the new list replaces.
+  // The old list's jobs must deliver nothing into the records the new list refreshes. A running one is told and
+  // ends at its transfer's next progress call, up to a second later, delivering nothing: waiting for it here
+  // would let a server that stalls a file and lists again every frame hold every frame that long. Its share of
+  // the byte counts left with the cancel, and it names its file by value, never through a record's script list.
   if (CServerInfo* info = m_pClient != nullptr ? m_pClient->GetServerInfo() : nullptr) {
     info->GetLoader().CancelAll();
-    info->GetLoader().WaitForThreads();
     info->ResetByteCounts();
   }
   CClientResource::CreateFromList(this, merged);

@@ -280,8 +280,7 @@ void CQVNetClient::ReceivePacket(std::uint8_t* data, std::size_t size) {
         break;
       }
       for (const std::string& line : list.refusals) LogConsole("%s", line.c_str());
-      // A list spends the frame whatever its size: it first stops the old list's jobs and waits for their threads,
-      // which a stalled download makes last a cancel's time, so lists that arrive together wait a frame each.
+      // A list spends the frame whatever its size, so lists that arrive together are acted on a frame each.
       SpendWork(std::uint32_t(kWorkPerFrame));
       if (m_pResources) m_pResources->OnResourceList(list);
       break;

@@ -1,7 +1,11 @@
 // What a hostile server can ask of the resource records: paths its scripts name that fit virtually but not on the
 // host, resource lists at and over their bounds, lists that name a record or a file twice, and scripts that do not
 // compile, each ending the same way wherever the script came from.
+#include <array>
 #include <chrono>
+#include <functional>
+#include <set>
+#include <unordered_map>
 
 #include <base/Stream.h>
 
@@ -234,6 +238,97 @@ TEST_P(ResourcesTest, AListAtItsBoundsTakesAFractionOfASecond) {
   }
 }
 
+// Stopped resources of distinct keys, none of them held before, whose keys satisfy `wanted`: "k<n>_" and four more
+// letters or digits, whose CRC-32 (the key of a name without capitals) is taken a byte at a time so that a search
+// over millions of names stays short.
+std::vector<netserver::Resource> NamesOfKeys(std::size_t count, const std::function<bool(std::uint32_t)>& wanted) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> entries{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t crc = i;
+      for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ ((crc & 1) != 0 ? 0xEDB88320u : 0);
+      entries[i] = crc;
+    }
+    return entries;
+  }();
+  const auto step = [&](std::uint32_t crc, char c) { return (crc >> 8) ^ table[(crc ^ std::uint8_t(c)) & 0xFF]; };
+  static const std::string kLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::vector<netserver::Resource> names;
+  std::set<std::uint32_t> keys;
+  for (std::uint32_t prefix = 0; names.size() < count; ++prefix) {
+    const std::string head = "k" + std::to_string(prefix) + "_";
+    std::uint32_t headCrc = 0xFFFFFFFFu;
+    for (const char c : head) headCrc = step(headCrc, c);
+    for (const char a : kLetters) {
+      for (const char b : kLetters) {
+        for (const char c : kLetters) {
+          const std::uint32_t partial = step(step(step(headCrc, a), b), c);
+          for (const char d : kLetters) {
+            const std::uint32_t key = ~step(partial, d);
+            if (names.size() < count && wanted(key) && keys.insert(key).second) {
+              names.push_back({head + a + b + c + d, false, {}});
+            }
+          }
+        }
+      }
+    }
+  }
+  for (const auto& name : names) EXPECT_TRUE(wanted(HashResourceName(WidenBytes(name.name)))) << name.name;
+  return names;
+}
+
+// A server names its resources, and with them their keys: the bucket of the table each falls in, and the bucket of
+// any hash table keyed by them. Lists of names whose keys share one bucket of the table (filling it to its bound,
+// then naming records already held), or one bucket of a hash table of a list's keys, cost a list no more than names
+// spread over every bucket do. All shapes run in one process, so the comparison holds on a busy machine.
+TEST_P(ResourcesTest, ListsCostTheSameWhateverKeysTheirNamesHave) {
+  std::unordered_map<std::uint32_t, std::size_t> sized;
+  for (std::uint32_t i = 0; i < kMaxResourcesPerList; ++i) sized.emplace(i, i);
+  const std::uint32_t hashBuckets = std::uint32_t(sized.bucket_count());
+  const auto anyKey = [](std::uint32_t) { return true; };
+  const auto tableBucket = [](std::uint32_t bucket) {
+    return [bucket](std::uint32_t key) { return key % CClientResources::kBucketCount == bucket; };
+  };
+  const struct {
+    const char* label;
+    std::size_t names;
+    std::function<bool(std::uint32_t)> wanted;
+  } shapes[] = {
+      {"every bucket", kMaxResourcesHeld - 1, anyKey},
+      {"table bucket 0", kMaxResourcesHeld - 1, tableBucket(0)},
+      {"table bucket 63", kMaxResourcesHeld - 1, tableBucket(CClientResources::kBucketCount - 1)},
+      {"one hash-table bucket", kMaxResourcesPerList, [&](std::uint32_t key) { return key % hashBuckets == 0; }},
+  };
+  std::vector<double> secondsPerList;
+  for (const auto& shape : shapes) {
+    SCOPED_TRACE(shape.label);
+    const std::vector<netserver::Resource> names = NamesOfKeys(shape.names, shape.wanted);
+    MakeResourceClient();
+    std::vector<std::vector<netserver::Resource>> lists;
+    for (std::size_t first = 0; first < names.size(); first += kMaxResourcesPerList) {
+      lists.emplace_back(names.begin() + std::ptrdiff_t(first),
+                         names.begin() + std::ptrdiff_t(std::min(names.size(), first + kMaxResourcesPerList)));
+    }
+    lists.push_back(lists.front());
+    Clock::duration took{};
+    for (const auto& list : lists) {
+      Bytes packet = netserver::ResourceList(list);
+      const auto start = Clock::now();
+      Console([&] { Receive(packet); });
+      took += Clock::now() - start;
+    }
+    EXPECT_EQ(names.size(), Resources()->GetResources().size());
+    secondsPerList.push_back(std::chrono::duration<double>(took).count() / double(lists.size()));
+    state->m_pClient.reset();
+  }
+  // Before the buckets were ordered, a list of one table bucket cost ten times a spread one, and of one hash-table
+  // bucket twenty.
+  for (std::size_t i = 1; i < std::size(shapes); ++i) {
+    EXPECT_LT(secondsPerList[i], 3 * secondsPerList[0] + 0.1)
+        << shapes[i].label << ": " << secondsPerList[i] << " s a list against " << secondsPerList[0];
+  }
+}
+
 // Starts cost the frame's work budget their scripts: restarts of a resource of many scripts that arrive together
 // spread over frames, each frame starting no more than the budget holds, and none is lost.
 TEST_P(ResourcesTest, RestartsSpreadOverFramesByTheirScripts) {
@@ -264,8 +359,8 @@ TEST_P(ResourcesTest, RestartsSpreadOverFramesByTheirScripts) {
   EXPECT_GT(most, 1u);
 }
 
-// Each list first stops the jobs of the one before and waits for their threads, which a stalled download holds for
-// a cancel's time: lists that arrive together are handled one a frame, small or large, and none is lost.
+// Each list first cancels the jobs of the one before: lists that arrive together are handled one a frame, small or
+// large, with a stalled download and without, and none is lost.
 TEST_P(ResourcesTest, ListsThatArriveTogetherAreHandledOneAFrame) {
   ASSERT_NO_FATAL_FAILURE(ConnectAndEnterGame());
   Write("server/race", "slow.txt", "a file the server stalls", 0);
@@ -289,6 +384,45 @@ TEST_P(ResourcesTest, ListsThatArriveTogetherAreHandledOneAFrame) {
     }
     EXPECT_EQ(kLists, total);
     EXPECT_EQ(1u, most);
+  }
+}
+
+// A list cancels the downloads of the one before, but never waits for a transfer its server keeps from ending: a
+// server that lists a resource again every frame while a file of it stalls, is held half-way or drips slowly keeps
+// the frames short, and once it serves the file the last list's copy arrives whole.
+TEST_P(ResourcesTest, AListNeverWaitsForTheTransfersItCancels) {
+  ASSERT_NO_FATAL_FAILURE(ConnectAndEnterGame());
+  const std::string content(100000, 'x');
+  Write("server/race", "slow.txt", content, 0);
+  for (const char* fault : {"stalled", "held", "slow"}) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(Fault("race/slow.txt", fault));
+    // Spacings of the lists: the cancelled transfer's next progress call comes up to a second later, wherever in
+    // its wait the cancel finds it.
+    const int spacingsMs[] = {100, 250, 400, 550, 700, 850};
+    for (const int spacing : spacingsMs) {
+      ASSERT_EQ("listed the resource race (running, 1 file)", server->Command("resources race:1"));
+      std::this_thread::sleep_for(std::chrono::milliseconds(spacing));
+      const auto start = Clock::now();
+      Console([&] { ProcessNetFrame(state.get()); });
+      const auto took = Clock::now() - start;
+      // Before, each list waited for the cancelled transfer's next progress call: up to a second.
+      EXPECT_LT(took, std::chrono::milliseconds(300))
+          << "lists " << spacing << " ms apart: " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+          << " ms";
+    }
+    ASSERT_TRUE(Fault("race/slow.txt", "none"));
+    ASSERT_EQ("listed the resource race (running, 1 file)", server->Command("resources race:1"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    Console([&] { ProcessNetFrame(state.get()); });
+    ASSERT_TRUE(PumpUntil([&] { return Find(u"race")->GetPendingCount() == 0; }));
+    EXPECT_EQ(content, ReadFile(root + "/Caches/race/slow.txt"));
+    Drain(state->m_pClient.get());
+    std::size_t left = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root + "/Caches/race"))
+      left += entry.is_regular_file();
+    EXPECT_EQ(1u, left) << "only the file itself stays, no partial copy";
+    std::filesystem::remove_all(root + "/Caches/race");
   }
 }
 

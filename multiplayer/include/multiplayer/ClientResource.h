@@ -18,6 +18,7 @@
 // its order is fixed: a resource's lock first. The loading thread takes a resource's lock holding no other, and
 // the game thread never waits for a loading thread while it holds one, so the order cannot deadlock.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -123,7 +124,8 @@ class CClientResource : public CClientResourceBase {
 };
 
 // The client's table of resources: 64 buckets by HashResourceName (keys compared whole) and the records in
-// order of creation.
+// order of creation. Each bucket is ordered by key: the server chooses the names, and with them the bucket each
+// falls in, so a lookup costs the logarithm of the records held, never their number.
 class CClientResources : public CClientResourceTable {
  public:
   static constexpr std::uint32_t kBucketCount = 64;
@@ -159,6 +161,6 @@ class CClientResources : public CClientResourceTable {
  private:
   CMultiplayerState* m_pState;
   CQVNetClient* m_pClient;
-  std::vector<CClientResource*> m_Buckets[kBucketCount];
+  std::map<std::uint32_t, CClientResource*> m_Buckets[kBucketCount];
   std::vector<CClientResource*> m_Ordered;  // owned
 };

@@ -105,9 +105,8 @@ class CClientResourceTable {
 class CQVNetClient : public CNetClient {
  public:
   // The work budget of a frame's Process: one resource list at its bounds (a unit per resource and per file; any
-  // list spends it all, as it waits for the old list's jobs to stop), the starts of a message 10 (a unit per
-  // script), or a frame's share of events or of received bytes; a frame handles at most about twice this however
-  // the server sends, and at most one resource list.
+  // list spends it all), the starts of a message 10 (a unit per script), or a frame's share of events or of received
+  // bytes; a frame handles at most about twice this however the server sends, and at most one resource list.
   static constexpr std::uint64_t kWorkPerFrame = std::uint64_t(kMaxResourcesPerList) + kMaxFilesPerList;
 
   explicit CQVNetClient(CMultiplayerState* state);
