@@ -349,6 +349,66 @@ TEST(StartGame, CtrlCWhileTheGameIsMadeStopsIt) {
   EXPECT_GT(endedOnTheirOwn, 0);
 }
 
+// Whether a process of the group is alive (a zombie waits for its reaping, it does not run).
+bool GroupRuns(pid_t group) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream in(entry.path() / "stat");
+    std::string stat;
+    if (!std::getline(in, stat)) continue;
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int parent = 0, processGroup = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &parent, &processGroup) == 3 &&
+        processGroup == group && state != 'Z')
+      return true;
+  }
+  return false;
+}
+
+// SIGTERM to the launcher's process group, once the game runs with every module: the game ends with the launcher,
+// none of its libraries having taken the signal for itself.
+TEST(StartGame, SigtermToTheGroupEndsTheGame) {
+  for (const char* modules : {"--all-modules", "--module Multiplayer"}) {
+    SCOPED_TRACE(modules);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::setpgid(0, 0);
+      ::dup2(out[1], 1);
+      ::dup2(out[1], 2);
+      ::close(out[0]);
+      ::close(out[1]);
+      const std::string command = "XDG_DATA_HOME=" + UserData().string() +
+                                  " exec " BRINDLE_LAUNCH " --game " BRINDLE_GAME " " + modules +
+                                  " -- --frames 100000 --frame-time 10";
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::setpgid(child, child);
+    ::close(out[1]);
+    std::string output;
+    char buffer[4096];
+    while (output.find(kStarted) == std::string::npos) {
+      const ssize_t got = ::read(out[0], buffer, sizeof buffer);
+      if (got <= 0) break;
+      output.append(buffer, std::size_t(got));
+    }
+    ASSERT_NE(output.find(kStarted), std::string::npos) << output;
+    ::kill(-child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    bool runs = true;
+    for (int waited = 0; (runs = GroupRuns(child)) && waited < 300; ++waited) ::usleep(10000);
+    EXPECT_FALSE(runs) << "the game outlived its launcher";
+    if (runs) ::kill(-child, SIGKILL);
+    ::close(out[0]);
+  }
+}
+
 // A game that ends right after its start (one frame, or GameStart ending the process) ends before the launcher's
 // first poll: it still started, and the launcher still ends with the game's own code. Run often, for the two
 // processes' order differs from run to run.
