@@ -171,6 +171,9 @@ std::uint32_t Init(ModuleInitData* data) {
     Vexil3D::MountPhysicalDirectory(fileSystem, u"/", g_InitialisationData.clientDataDirectory);
   MountDataArchive(fileSystem);
   module->m_pRenderer = std::make_unique<CRw2D>();
+  // Left to itself SDL takes SIGINT and SIGTERM for a quit event that nothing here reads, and the game would
+  // outlive the signals meant to end it.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   module->m_bVideo = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
 
   module->m_pState = std::make_unique<CMultiplayerState>(module->m_pModule);

@@ -22,6 +22,8 @@ constexpr DWORD kMaxPlainChannels = 2;
 class SdlBackend final : public IDSoundBackend {
  public:
   HRESULT OpenDevice(DSoundMixer& mixer) override {
+    // Left to itself SDL takes SIGINT and SIGTERM for a quit event that nothing here reads.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return DSERR_NODRIVER;
     SDL_AudioSpec wanted{};
     wanted.freq = kOutputRate;

@@ -224,6 +224,62 @@ TEST_F(CrashDeathTest, AFilterThatFaultsOrHangsStillEndsWithTheFirstCode) {
       ::testing::ExitedWithCode(int(EXCEPTION_INT_DIVIDE_BY_ZERO & 0xFF)), "");
 }
 
+std::atomic<bool> g_inFilter{false};
+__attribute__((stdcall)) LONG WriteDumpSlowly(void* raw) {
+  g_inFilter = true;
+  ::usleep(100000);  // time for the other thread to fault
+  return WriteDump(raw);
+}
+
+// A fault off the main thread: the dump names that thread, first, with the fault's context, and holds the main
+// thread too; a second thread that faults while the dump is written waits, answers it from its own handler, and
+// the process ends with the first fault's code.
+TEST_F(CrashDeathTest, AFaultOffTheMainThreadIsDumpedFirstAndAnotherFaultWaits) {
+  for (const bool second : {false, true}) {
+    SCOPED_TRACE(second ? "a second fault meanwhile" : "one fault");
+    const char* name = second ? "two threads" : "other thread";
+    EXPECT_EXIT(
+        {
+          g_dumpPath = text::Utf8ToUtf16(DumpPath(::getppid(), name));
+          SetUnhandledExceptionFilter(second ? WriteDumpSlowly : WriteDump);
+          std::thread late;
+          if (second) {
+            late = std::thread([] {
+              while (!g_inFilter) ::usleep(100);
+              RunCode({0x0F, 0x0B}, PROT_READ | PROT_EXEC, false);
+            });
+          }
+          std::thread faulting([] { RunCode({MARK, 0x8B, 0x0D, 0x10, 0, 0, 0, 0xC3}, PROT_READ | PROT_EXEC, false); });
+          faulting.join();
+          std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(int(EXCEPTION_ACCESS_VIOLATION & 0xFF)), "");
+  }
+  // Read only after both children ran, as above.
+  for (const bool second : {false, true}) {
+    SCOPED_TRACE(second ? "a second fault meanwhile" : "one fault");
+    const std::string path = DumpPath(::getpid(), second ? "two threads" : "other thread");
+    MinidumpReader dump(path);
+    ::unlink(path.c_str());
+    ASSERT_TRUE(dump.Valid());
+    const auto* e = dump.Stream<MINIDUMP_EXCEPTION_STREAM>(ExceptionStream);
+    const auto* misc = dump.Stream<MINIDUMP_MISC_INFO>(MiscInfoStream);
+    const auto* count = dump.Stream<DWORD>(ThreadListStream);
+    ASSERT_TRUE(e != nullptr && misc != nullptr && count != nullptr);
+    EXPECT_EQ(e->ExceptionRecord.ExceptionCode, EXCEPTION_ACCESS_VIOLATION);
+    EXPECT_EQ(*count, second ? 3u : 2u);
+    const auto* threads = reinterpret_cast<const MINIDUMP_THREAD*>(count + 1);
+    EXPECT_EQ(threads[0].ThreadId, e->ThreadId);
+    EXPECT_NE(e->ThreadId, misc->ProcessId);
+    const auto* context = dump.At<CONTEXT>(threads[0].ThreadContext.Rva);
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(context->Eax, kMarker);
+    bool mainThread = false;
+    for (DWORD i = 0; i < *count; ++i) mainThread |= threads[i].ThreadId == misc->ProcessId;
+    EXPECT_TRUE(mainThread);
+  }
+}
+
 TEST(MiniDump, RefusesWhatItCannotWrite) {
   struct Case {
     const char* what;
@@ -380,6 +436,45 @@ TEST(MiniDump, HoldsEveryThreadThatAnswersWithItsContextAndStack) {
       EXPECT_GT(parked[i]->rounds, before[i]) << i;
     }
   }
+}
+
+// More threads than a dump asks: the first 256 others are in it after the calling one, and every thread goes on.
+TEST(MiniDump, AsksAtMost256OtherThreads) {
+  constexpr int kThreads = 300;
+  std::atomic<bool> stop{false};
+  std::atomic<int> running{0};
+  std::atomic<unsigned> rounds{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&] {
+      ++running;
+      while (!stop) {
+        ::usleep(500);
+        ++rounds;
+      }
+    });
+  }
+  while (running < kThreads) ::usleep(1000);
+  const std::string path = DumpPath(::getpid(), "many");
+  const HANDLE file = CreateFileW(text::Utf8ToUtf16(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_TRUE(
+      MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file, kCoreDumpType, nullptr, nullptr, nullptr));
+  CloseHandle(file);
+  const unsigned before = rounds;
+  MinidumpReader dump(path);
+  ::unlink(path.c_str());
+  ASSERT_TRUE(dump.Valid());
+  const auto* count = dump.Stream<DWORD>(ThreadListStream);
+  ASSERT_NE(count, nullptr);
+  EXPECT_EQ(*count, 257u);
+  const auto* info = dump.Stream<MINIDUMP_THREAD_INFO_LIST>(ThreadInfoListStream);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->NumberOfEntries, *count);
+  for (int waited = 0; rounds < before + kThreads && waited < 5000; ++waited) ::usleep(1000);
+  EXPECT_GE(rounds, before + kThreads);
+  stop = true;
+  for (auto& t : threads) t.join();
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 // Exit status: the game's exit code (its low 8 bits, as the host keeps them) once it reported its start; else the
 // initialisation thread's code (2: the start was refused) or 1.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -184,8 +185,15 @@ void PrintErrors(const tTaskContext& errors) {
   for (const std::string& error : errors.GetErrors()) std::fprintf(stderr, "brindle_launch: %s\n", error.c_str());
 }
 
-// Ctrl+C reaches the game too, which ends itself: the launcher waits for it rather than leave first.
-BOOL KeepWaiting(DWORD) { return TRUE; }
+// Ctrl+C reaches the game too, which ends itself: the launcher waits for it rather than leave first. One that
+// comes before the game exists reaches the launcher alone (or the game's process before it runs its own code, whose
+// events the launcher receives): the game is ended as soon as it exists, before its start.
+std::atomic<bool> g_GameExists{false};
+std::atomic<bool> g_CtrlCBeforeTheGame{false};
+BOOL KeepWaiting(DWORD) {
+  if (!g_GameExists.load()) g_CtrlCBeforeTheGame.store(true);
+  return TRUE;
+}
 
 }  // namespace
 
@@ -206,11 +214,13 @@ int main(int argc, char** argv) {
   HANDLE process = BeginStartingGame(&errors, settings.directory.empty() ? nullptr : settings.directory.c_str(),
                                      settings.game.c_str(), settings.arguments.c_str(), &settings.header,
                                      &settings.descriptors, &settings.options, &initThread);
+  g_GameExists.store(true);
   FreeInitDataLists(&settings.descriptors, &settings.options);
   if (process == nullptr) {
     PrintErrors(errors);
     return kDidNotStart;
   }
+  if (g_CtrlCBeforeTheGame.load()) TerminateProcess(process, STATUS_CONTROL_C_EXIT);
   bool started = false;
   while (!WaitForGameToStart(&errors, initThread, process, &started))
     WaitForSingleObject(initThread, kPollMilliseconds);

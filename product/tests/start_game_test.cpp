@@ -2,6 +2,7 @@
 // step of the start forced to fail in the platform layer.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -276,6 +277,135 @@ TEST(StartGame, CtrlCBeforeTheStartIsNotAStart) {
       EXPECT_EQ(output.find(kNoGameCode), std::string::npos);
       EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));  // the delay was cut short
     }
+  }
+}
+
+// A Ctrl+C that comes while the launcher is making the game (after it took the console's events, before the game
+// exists to take them too) still stops the start. The signal goes to the process group as the launcher says what
+// folders it uses, the line right before it takes the events, and a little later at every step of a range: each
+// run ends soon (the game alone would run for minutes), says it started only where it ended with 0, leaves no
+// process behind, and the ones that ended on their own say the game did not start.
+TEST(StartGame, CtrlCWhileTheGameIsMadeStopsIt) {
+  const std::string dataHome = "XDG_DATA_HOME=" + UserData().string();
+  std::vector<std::string> words = {"env", dataHome,   BRINDLE_LAUNCH, "--game",       BRINDLE_GAME,
+                                    "--",  "--frames", "100000",       "--frame-time", "10"};
+  int endedOnTheirOwn = 0;
+  for (int microseconds = 0; microseconds <= 40000; microseconds += microseconds < 2000 ? 250 : 2000) {
+    SCOPED_TRACE(microseconds);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::setpgid(0, 0);
+      ::dup2(out[1], 1);
+      ::dup2(out[1], 2);
+      ::close(out[0]);
+      ::close(out[1]);
+      std::vector<char*> argv;
+      for (std::string& word : words) argv.push_back(word.data());
+      argv.push_back(nullptr);
+      ::execvp(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::setpgid(child, child);
+    ::close(out[1]);
+    const auto began = std::chrono::steady_clock::now();
+    std::string output;
+    bool sent = false, killed = false;
+    char buffer[4096];
+    for (;;) {
+      pollfd ready{out[0], POLLIN, 0};
+      if (::poll(&ready, 1, 100) > 0) {
+        const ssize_t got = ::read(out[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        output.append(buffer, std::size_t(got));
+      }
+      if (!sent && output.find("debug files in") != std::string::npos) {
+        ::usleep(useconds_t(microseconds));
+        sent = ::kill(-child, SIGINT) == 0;
+      }
+      if (!killed && std::chrono::steady_clock::now() - began > std::chrono::seconds(10)) {
+        killed = ::kill(-child, SIGKILL) == 0;
+      }
+    }
+    ::close(out[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    SCOPED_TRACE(output);
+    EXPECT_TRUE(sent);
+    EXPECT_FALSE(killed) << "the launcher and the game went on after the Ctrl+C";
+    if (killed) continue;
+    for (int waited = 0; ::kill(-child, 0) == 0 && waited < 100; ++waited) ::usleep(10000);
+    EXPECT_NE(::kill(-child, 0), 0) << "a process of the group outlived the launcher";
+    if (!WIFEXITED(status)) continue;  // the signal came before the launcher took the console's events
+    ++endedOnTheirOwn;
+    const bool started = output.find(kStarted) != std::string::npos;
+    EXPECT_EQ(WEXITSTATUS(status), started ? 0 : 1);
+    if (!started) {
+      EXPECT_EQ(output.find(kNoGameCode), std::string::npos);
+    }
+  }
+  EXPECT_GT(endedOnTheirOwn, 0);
+}
+
+// Whether a process of the group is alive (a zombie waits for its reaping, it does not run).
+bool GroupRuns(pid_t group) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream in(entry.path() / "stat");
+    std::string stat;
+    if (!std::getline(in, stat)) continue;
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int parent = 0, processGroup = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &parent, &processGroup) == 3 &&
+        processGroup == group && state != 'Z')
+      return true;
+  }
+  return false;
+}
+
+// SIGTERM to the launcher's process group, once the game runs with every module: the game ends with the launcher,
+// none of its libraries having taken the signal for itself.
+TEST(StartGame, SigtermToTheGroupEndsTheGame) {
+  for (const char* modules : {"--all-modules", "--module Multiplayer"}) {
+    SCOPED_TRACE(modules);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::setpgid(0, 0);
+      ::dup2(out[1], 1);
+      ::dup2(out[1], 2);
+      ::close(out[0]);
+      ::close(out[1]);
+      const std::string command = "XDG_DATA_HOME=" + UserData().string() +
+                                  " exec " BRINDLE_LAUNCH " --game " BRINDLE_GAME " " + modules +
+                                  " -- --frames 100000 --frame-time 10";
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::setpgid(child, child);
+    ::close(out[1]);
+    std::string output;
+    char buffer[4096];
+    while (output.find(kStarted) == std::string::npos) {
+      const ssize_t got = ::read(out[0], buffer, sizeof buffer);
+      if (got <= 0) break;
+      output.append(buffer, std::size_t(got));
+    }
+    ASSERT_NE(output.find(kStarted), std::string::npos) << output;
+    ::kill(-child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    bool runs = true;
+    for (int waited = 0; (runs = GroupRuns(child)) && waited < 300; ++waited) ::usleep(10000);
+    EXPECT_FALSE(runs) << "the game outlived its launcher";
+    if (runs) ::kill(-child, SIGKILL);
+    ::close(out[0]);
   }
 }
 

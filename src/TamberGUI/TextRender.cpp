@@ -5,6 +5,7 @@
 #include <engine/VexilAssert.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace TamberGUI {
 namespace {
@@ -15,13 +16,15 @@ constexpr std::uint32_t kAlphaMask = 0xFF000000u;
 // outline's box outwards), at the strike's scale.
 constexpr float kBitmapSlack = 2.0f;
 
-// Whether a glyph's quad, whose corner lies at (left, top) and whose bitmap the metrics measure, can put a
-// pixel inside the area. Decided before the glyph has a surface: a page at a size of thousands of pixels
-// holds hundreds of glyphs of megabytes each, and only the few on screen are ever drawn. The near edges are
-// exact (the quad's corner comes from the metrics); the far edges allow for the bitmap's rounding. A NaN
-// anywhere never rules a glyph out. A glyph that has its surface already goes to the quad routine, which
-// clips it exactly.
+// Whether a glyph's quad, whose corner lies at (left, top) on the screen and whose bitmap the metrics
+// measure, can put a pixel inside the area. Decided before the glyph has a surface: a page at a size of
+// thousands of pixels holds hundreds of glyphs of megabytes each, and only the few on screen are ever drawn.
+// The near edges are exact (the quad's corner comes from the metrics); the far edges allow for the bitmap's
+// rounding. As the quad routine does, a corner that is not a finite number shows nowhere, and an area of no
+// size (or turned inside out) shows nothing; a NaN edge of the area cuts nothing, so it rules nothing out.
+// A glyph that has its surface already goes to the quad routine, which clips it exactly.
 bool CanShow(float left, float top, const CGlyphLayer::PixelMetrics& metrics, float scale, const CRect& area) {
+  if (!std::isfinite(left) || !std::isfinite(top) || area.x2 <= area.x1 || area.y2 <= area.y1) return false;
   const float right = left + metrics.width + kBitmapSlack * scale;
   const float bottom = top + metrics.height + kBitmapSlack * scale;
   return !(right <= area.x1 || left >= area.x2 || bottom <= area.y1 || top >= area.y2);
@@ -171,8 +174,8 @@ void CText::RenderCharacters(Vexil3D::I2D* renderer, bool ignoreSelection, bool 
 void CText::RenderGlyphs(Vexil3D::I2D* renderer, bool ignoreSelection, bool drawSelected, bool forceColour,
                          Vexil3D::CARGB forced, const Vexil3D::CVector2D& offset) {
   if (renderer == nullptr) return;
-  // Where a quad can show, in the layout's own plane (DrawQuad adds the origin): the clip rectangle, cut to
-  // the renderer's drawing area when it reports one.
+  // Where a quad can show, on the screen, where DrawQuad places it once it adds the origin: the clip
+  // rectangle, cut to the renderer's drawing area when it reports one.
   CRect area{m_Settings.clipX1, m_Settings.clipY1, m_Settings.clipX2, m_Settings.clipY2};
   Vexil3D::CViewport viewport;
   renderer->GetViewport(&viewport);
@@ -180,8 +183,6 @@ void CText::RenderGlyphs(Vexil3D::I2D* renderer, bool ignoreSelection, bool draw
     area = {std::max(area.x1, viewport.x), std::max(area.y1, viewport.y),
             std::min(area.x2, viewport.x + viewport.width), std::min(area.y2, viewport.y + viewport.height)};
   }
-  area = {area.x1 - m_Settings.originX, area.y1 - m_Settings.originY, area.x2 - m_Settings.originX,
-          area.y2 - m_Settings.originY};
   for (std::uint32_t l = 0; l < m_uVisibleLines && l < m_Lines.size(); ++l) {
     const tLine& line = *m_Lines[l];
     const float y = std::trunc(line.top + line.baselineOffset + offset.y);
@@ -201,7 +202,8 @@ void CText::RenderGlyphs(Vexil3D::I2D* renderer, bool ignoreSelection, bool draw
         const float scale = entry.glyph->GetFontSize()->GetScale();
         const CGlyphLayer::PixelMetrics& metrics = layer->GetPixelMetrics();
         const float left = x + metrics.horiBearingX, top = y - metrics.horiBearingY;
-        if (!layer->HasSurface() && !CanShow(left, top, metrics, scale, area)) continue;
+        if (!layer->HasSurface() && !CanShow(left + m_Settings.originX, top + m_Settings.originY, metrics, scale, area))
+          continue;
         Vexil3D::Material* material = layer->GetMaterial();
         if (material == nullptr) continue;
         Vexil3D::Texture* surface = material->GetTexture();

@@ -350,7 +350,10 @@ struct MINIDUMP_CALLBACK_INFORMATION;
 // The other threads: this host cannot read another thread's registers from outside it, so each is asked by the
 // real-time signal SIGRTMIN + 3 (taken once a filter is set or a dump written) and answers from its handler, then
 // holds still until its stack is written. A thread that blocks that signal, or has not answered within 250 ms (at
-// most 256 are asked), is left out of the dump. The program leaves that signal to the writer.
+// most 256 are asked), is left out of the dump. The program leaves that signal to the writer. The request interrupts
+// each thread asked: a wait the host restarts after a handler (read, write, a futex) goes on, one it never restarts
+// (poll, select, epoll_wait, nanosleep) returns EINTR, as after any signal. One dump at a time, as on Win32: two
+// threads writing at once share the writer's memory (the fault handler's filters never overlap).
 BOOL MiniDumpWriteDump(HANDLE process, DWORD processId, HANDLE file, MINIDUMP_TYPE dumpType,
                        const MINIDUMP_EXCEPTION_INFORMATION* exceptionParam,
                        const MINIDUMP_USER_STREAM_INFORMATION* userStreamParam,

@@ -170,3 +170,61 @@ TEST_F(RenderCase, NoRendererMakesNoSurface) {
   text.RenderCharacters(nullptr, false, true, false, 0, {});
   EXPECT_TRUE(Layers(text, true).empty());
 }
+
+// Where nothing can be drawn (a clip or drawing area of no size or turned inside out, a position that is not
+// a number or lies at infinity), no glyph gets a surface, whatever the size, the alignment or the shadow; the
+// same text drawn afterwards through an open window still shows.
+TEST_F(RenderCase, NothingDrawableMakesNoSurface) {
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  const std::u32string line = U"Wide glyphs WAVE \U0001F600 over and over and over again, and again";
+  const Area open{-kInfinity, -kInfinity, kInfinity, kInfinity}, none{0, 0, 0, 0};
+  const struct {
+    const char* what;
+    Area clip, screen;
+    float originX, originY, offsetX;
+  } rows[] = {
+      {"clip of no width", {300, -kInfinity, 300, kInfinity}, none, 0, 0, 0},
+      {"clip of no height", {-kInfinity, 40, kInfinity, 40}, none, 0, 0, 0},
+      {"clip of no size", {300, 40, 300, 40}, none, 0, 0, 0},
+      {"clip turned inside out", {900, 600, 100, 10}, none, 0, 0, 0},
+      {"clip turned inside out in x", {900, -kInfinity, 100, kInfinity}, none, 0, 0, 0},
+      {"clip turned inside out in y", {-kInfinity, 600, kInfinity, 10}, none, 0, 0, 0},
+      {"clip turned inside out by less than a glyph", {310, -kInfinity, 300, kInfinity}, none, 0, 0, 0},
+      {"clip outside a screen", {2000, 2000, 3000, 3000}, {0, 0, 800, 600}, 0, 0, 0},
+      {"clip inside out in a screen", {700, 500, 100, 100}, {0, 0, 800, 600}, 0, 0, 0},
+      {"origin not a number", open, none, kNaN, 0, 0},
+      {"origin not a number in y", open, none, 0, kNaN, 0},
+      {"origin not a number on a screen", open, {0, 0, 800, 600}, kNaN, kNaN, 0},
+      {"origin at infinity", open, none, kInfinity, 0, 0},
+      {"origin at minus infinity", open, none, -kInfinity, -kInfinity, 0},
+      {"offset not a number", open, none, 0, 0, kNaN},
+      {"offset not a number on a screen", open, {0, 0, 800, 600}, 0, 0, kNaN},
+  };
+  for (std::uint32_t pixels : {24u, 600u}) {
+    for (float alignment : {0.0f, 0.5f, 1.0f}) {
+      for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.what) + " at " + std::to_string(pixels) + ", aligned " +
+                     std::to_string(alignment));
+        const auto stack = Stack(pixels);
+        CText text;
+        auto& s = text.GetSettings();
+        s.alignment = alignment;
+        s.wrapWidth = float(pixels) * 20;
+        s.originX = row.originX;
+        s.originY = row.originY;
+        text.AddShadow(2, 2, 0xFF000000u);
+        text.Update(line.c_str(), stack.get());
+        std::tie(s.clipX1, s.clipY1, s.clipX2, s.clipY2) =
+            std::tuple{row.clip.x1, row.clip.y1, row.clip.x2, row.clip.y2};
+        guitest::RecordingI2D renderer;
+        renderer.viewport = {
+            0, 1, row.screen.x1, row.screen.y1, row.screen.x2 - row.screen.x1, row.screen.y2 - row.screen.y1};
+        text.RenderCharacters(&renderer, true, false, false, 0, {row.offsetX, 0});
+        EXPECT_TRUE(renderer.draws.empty());
+        EXPECT_EQ(Layers(text, true).size(), 0u);
+        s.originX = s.originY = 0;
+        EXPECT_FALSE(Draw(text, open, {0, 0, 800, 600}).empty());
+      }
+    }
+  }
+}
