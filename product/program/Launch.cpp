@@ -220,7 +220,13 @@ int main(int argc, char** argv) {
     PrintErrors(errors);
     return kDidNotStart;
   }
-  if (g_CtrlCBeforeTheGame.load()) TerminateProcess(process, STATUS_CONTROL_C_EXIT);
+  // The initialisation thread already runs and may report the start before the game ends: the start is called off
+  // all the same, whatever the game reached.
+  const bool calledOff = g_CtrlCBeforeTheGame.load();
+  if (calledOff) {
+    std::fprintf(stderr, "brindle_launch: Ctrl+C came while the game was being made; it is stopped\n");
+    TerminateProcess(process, STATUS_CONTROL_C_EXIT);
+  }
   bool started = false;
   while (!WaitForGameToStart(&errors, initThread, process, &started))
     WaitForSingleObject(initThread, kPollMilliseconds);
@@ -228,6 +234,7 @@ int main(int argc, char** argv) {
   DWORD initCode = 0;
   GetExitCodeThread(initThread, &initCode);
   CloseHandle(initThread);
+  if (calledOff) started = false;
   if (started) std::fprintf(stderr, "brindle_launch: the game has started\n");
   WaitForSingleObject(process, INFINITE);
   DWORD exitCode = 0;
@@ -235,6 +242,7 @@ int main(int argc, char** argv) {
   CloseHandle(process);
   std::fprintf(stderr, "brindle_launch: the game ended with exit code 0x%X\n", exitCode);
   if (!started) std::fprintf(stderr, "brindle_launch: the game did not start (initialisation ended with %u)\n", initCode);
+  if (calledOff) return kDidNotStart;
   // A game that reported its start and ended before the poll saw it running still ends with its own code.
   if (initCode == 0) return int(exitCode & 0xFF);
   return initCode > 1 && initCode < 256 ? int(initCode) : kDidNotStart;
