@@ -433,6 +433,48 @@ TEST_F(ResourceTest, HandlersThatStartStopOrRestartAnyResourceOrClearTheTable) {
   }
 }
 
+// A resource's handler that stops every resource releases the manager's reference to its own resource as
+// well: the resource lives until the handler returns, since the natives it calls still read it from the
+// state. Handlers of a start and of a stop, belonging to the resource the event is about, to another one,
+// and to a dependency of the resource starting or stopping.
+TEST_F(ResourceTest, HandlerThatStopsEverythingKeepsItsResourceForItsCall) {
+  enum Owner { kSubject, kOther, kDependency };
+  for (const bool onStop : {false, true}) {
+    for (const Owner owner : {kSubject, kOther, kDependency}) {
+      SCOPED_TRACE(testing::Message() << (onStop ? "stop" : "start") << " handler of resource " << owner);
+      manager = std::make_unique<CResourceMgr>(&context);
+      CResourceMgr* table = manager.get();
+      Weak<CResource> subject(Add(u"subject")), other(Add(u"other")), dependency(Add(u"dependency"));
+      for (CResource* resource : {subject.Get(), other.Get(), dependency.Get()}) resource->SetDirectoryPath(u"/d");
+      subject->AddDependency(dependency);
+      ASSERT_TRUE(other->Start());
+      if (onStop) {
+        ASSERT_TRUE(subject->Start());
+      }
+      Weak<CResource> mine(owner == kSubject ? subject : owner == kOther ? other : dependency);
+      const std::u16string name = mine->GetName();
+      std::vector<std::u16string> seen;  // the handler's resource by its name, after everything stopped
+      EventHandlers::CEventType* type = onStop ? manager->GetStopEvent() : manager->GetStartEvent();
+      type->BindHandler(nullptr, mine, Function([&](CNativeState* state) {
+                          if (state->GetArgument(1)->ToObject() != subject.Get() || !seen.empty()) return;
+                          table->StopAllResources();
+                          seen.push_back(mine.Get() == state->GetResource() ? state->GetResource()->GetName() : u"");
+                        }));
+      ::testing::internal::CaptureStdout();
+      if (onStop)
+        subject->Stop(false);
+      else
+        subject->Start();
+      ::testing::internal::GetCapturedStdout();
+      EXPECT_EQ(seen, (std::vector<std::u16string>{name}));
+      // Once the handler has returned, nothing holds any of them.
+      EXPECT_EQ((std::tuple{subject.Get(), other.Get(), dependency.Get(), manager->GetResourceCount()}),
+                (std::tuple{nullptr, nullptr, nullptr, 0u}));
+      manager.reset();
+    }
+  }
+}
+
 // Resources that depend on each other go with the manager, and when all resources are stopped.
 TEST_F(ResourceTest, DependencyCyclesAreReleased) {
   for (const bool stopAll : {false, true}) {
