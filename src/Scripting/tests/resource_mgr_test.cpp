@@ -475,6 +475,103 @@ TEST_F(ResourceTest, HandlerThatStopsEverythingKeepsItsResourceForItsCall) {
   }
 }
 
+// The same for every other caller of a resource's script function: a timeout, an interval, a command and a
+// key bind, each set up by its script function as the resource's script would, besides an event of the
+// script's own. The resource runs alone, beside another one, and as the dependency of another one.
+TEST_F(ResourceTest, ScriptFunctionThatStopsEverythingKeepsItsResourceForItsCall) {
+  enum Caller { kEvent, kTimeout, kInterval, kCommand, kKeyBind };
+  enum Company { kAlone, kBesideAnother, kDependencyOfAnother };
+  const char* const callerNames[] = {"event", "timeout", "interval", "command", "key bind"};
+  for (const Caller caller : {kEvent, kTimeout, kInterval, kCommand, kKeyBind}) {
+    for (const Company company : {kAlone, kBesideAnother, kDependencyOfAnother}) {
+      SCOPED_TRACE(testing::Message() << callerNames[caller] << ", company " << company);
+      manager = std::make_unique<CResourceMgr>(&context);
+      CResourceMgr* table = manager.get();
+      CScripting& scripting = manager->GetScripting();
+      Weak<CResource> mine(Add(u"mine")), other(Add(u"other"));
+      for (CResource* resource : {mine.Get(), other.Get()}) resource->SetDirectoryPath(u"/d");
+      if (company == kDependencyOfAnother) other->AddDependency(mine);
+      ASSERT_TRUE(mine->Start());
+      if (company != kAlone) {
+        ASSERT_TRUE(other->Start());
+      }
+      const ValueEntry* self = scripting.m_Global.FindValue(u"thisResource");
+      ASSERT_NE(self, nullptr);
+      // The function's resource by its name, from the state and from the native that reads it there, once
+      // everything has stopped.
+      std::vector<std::u16string> seen;
+      Strong<CFunction> function = Function([&](CNativeState* state) {
+        if (!seen.empty()) return;
+        table->StopAllResources();
+        CResource* given = state->GetResource();
+        seen.push_back(given && given == mine.Get() ? given->GetName() : u"");
+        const bool read = self->getter.Call(state, 0);
+        CArgumentArray& returned = state->GetResults();
+        CBaseObject* object = read && returned.GetCount() ? returned.Get(returned.GetCount() - 1)->ToObject() : nullptr;
+        seen.push_back(object && object == mine.Get() ? static_cast<CResource*>(object)->GetName() : u"");
+      });
+      CArgumentArray arguments;
+      auto text = [&](const char16_t* value) {
+        arguments.AppendString(value, std::char_traits<char16_t>::length(value));
+      };
+      SDL_Keysym key{};
+      key.sym = SDLK_a;
+      switch (caller) {
+        case kEvent:
+          text(u"onPoke");
+          ASSERT_TRUE(CallGlobal(scripting, u"addEvent", mine, arguments));
+          AppendFunction(arguments, function);
+          ASSERT_TRUE(CallGlobal(scripting, u"addEventHandler", mine, arguments));
+          break;
+        case kTimeout:
+        case kInterval:
+          AppendFunction(arguments, function);
+          arguments.AppendInteger(1);
+          ASSERT_TRUE(CallGlobal(scripting, caller == kTimeout ? u"setTimeout" : u"setInterval", mine, arguments));
+          break;
+        case kCommand:
+          text(u"poke");
+          AppendFunction(arguments, function);
+          ASSERT_TRUE(CallGlobal(scripting, u"addCommandHandler", mine, arguments));
+          break;
+        case kKeyBind:
+          arguments.AppendInteger(key.sym);
+          arguments.AppendInteger(KEYSTATE_DOWN);
+          AppendFunction(arguments, function);
+          ASSERT_TRUE(CallGlobal(scripting, u"bindKey", mine, arguments));
+          break;
+      }
+      results.Clear();
+      function = nullptr;  // the table holds it now
+      Logged([&] {
+        CArgumentArray none;
+        switch (caller) {
+          case kEvent:
+            manager->GetEvents().FindEventType(u"onPoke")->Trigger(&none, nullptr);
+            break;
+          case kTimeout:
+          case kInterval:
+            manager->GetTimers().Step(1.0);
+            break;
+          case kCommand:
+            manager->GetCommands().ExecuteLine(u"/poke now", true);
+            break;
+          case kKeyBind:
+            manager->GetKeyBinds().Dispatch(key, 0, true);
+            break;
+        }
+      });
+      EXPECT_EQ(seen, (std::vector<std::u16string>{u"mine", u"mine"}));
+      // Once the function has returned, nothing holds either of them, nor anything of the resource.
+      EXPECT_EQ((std::tuple{mine.Get(), other.Get(), manager->GetResourceCount()}), (std::tuple{nullptr, nullptr, 0u}));
+      EXPECT_EQ((std::tuple{manager->GetCommands().GetCount(), manager->GetTimers().GetCount(),
+                            manager->GetKeyBinds().GetCount()}),
+                (std::tuple{std::size_t{0}, 0u, std::size_t{0}}));
+      manager.reset();
+    }
+  }
+}
+
 // Resources that depend on each other go with the manager, and when all resources are stopped.
 TEST_F(ResourceTest, DependencyCyclesAreReleased) {
   for (const bool stopAll : {false, true}) {
