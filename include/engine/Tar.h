@@ -4,7 +4,8 @@
 // Where the reading departs from the plain ustar rule, and why:
 // - a ustar prefix is joined to the name with "/" ("dir" + "file.txt" is "dir/file.txt"), since writers
 //   split a long path at a "/" and drop that slash; joining them bare would name a file no one stored;
-// - empty and "." components ("a//b", "./a") name no directory of their own;
+// - empty and "." components ("a//b", "./a") name no directory of their own, and a file-typed entry whose
+//   name ends in "/" or in a "." component ("dir/", "dir/.") is its directory, not a file;
 // - a file that lies below a file, or a second entry of a name already in the tree, is logged
 //   ("TAR: ... lies below the file ...", "... is already in the archive ...") and ignored, the first
 //   entry kept: an archive is data from a server, so its faults are warnings, never assertions;
@@ -31,7 +32,7 @@ class CTARArchive : public CVirtualFileMgr {
   // One kept header.
   struct Record {
     char16_t m_Name[kNameCapacity];  // zero-terminated
-    char16_t m_Type;                 // '0' file ('0' or NUL with a name ending in "/": a directory), '5' directory
+    char16_t m_Type;                 // '0' file (NUL too; named "x/" or "x/.": a directory), '5' directory
     char16_t m_Padding[3];
     std::uint64_t m_uOffset;  // of the data in the archive stream
     std::uint64_t m_uSize;

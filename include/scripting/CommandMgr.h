@@ -56,7 +56,8 @@ class CCommandHandler {
 };
 
 // A script function of a resource: called with the name, the parameters (null when none) and, when
-// the table passes callers, the caller. Not restricted; the call's result is ignored.
+// the table passes callers, the caller, as its resource, which it holds for the call. Not restricted; the
+// call's result is ignored.
 class CScriptCommandHandler : public CCommandHandler {
  public:
   CScriptCommandHandler(CResource* resource, CFunction* function);

@@ -60,7 +60,8 @@ class CEventHandler {
   bool m_bRemoved = false;
 };
 
-// Calls its function with the event followed by the trigger's arguments, as its own resource.
+// Calls its function with the event followed by the trigger's arguments, as its own resource, which it holds
+// for the call.
 class CScriptEventHandler : public CEventHandler {
  public:
   using CEventHandler::CEventHandler;

@@ -58,7 +58,8 @@ class CKeyBind {
   bool m_bAllowRepeat = false;
 };
 
-// Calls a script function with the event (and the caller, when the table passes callers).
+// Calls a script function with the event (and the caller, when the table passes callers), as its resource,
+// which it holds for the call.
 class CScriptKeyBind : public CKeyBind {
  public:
   CScriptKeyBind(CResource* resource, CFunction* function) : CKeyBind(resource), m_pFunction(function) {}

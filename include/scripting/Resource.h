@@ -10,7 +10,7 @@
 // answers false.
 // Ownership: the resource owns its file lists, contexts (released on stop), archive and exports; its
 // dependencies are counted, and let go when the manager stops all resources, so that resources that
-// depend on each other do not keep each other alive. Start and Stop hold the resource (and Start its
+// depend on each other do not keep each other alive. Start, Stop and Restart hold the resource (and Start its
 // dependencies) for their own length: a handler may stop every resource, releasing the manager's
 // references, without ending a resource whose start or stop is under way.
 // Locking: the paged-loader lock only; everything else on the game's main thread.

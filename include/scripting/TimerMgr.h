@@ -82,7 +82,8 @@ class CTimerMgr {
   std::uint32_t Clear();
 
   // Advances each timer by seconds and fires those that are due, at most once each, in slot order.
-  // Each slot is read when the step reaches it, so a call may remove or add timers freely.
+  // Each slot is read when the step reaches it, so a call may remove or add timers freely; a call holds
+  // its timer's resource.
   void Step(double seconds);
 
   std::uint32_t GetCount() const { return m_uUsed; }

@@ -137,9 +137,12 @@ void CTARArchive::BuildTree() {
     const Record& record = m_Records[index];
     if (record.m_Type != u'0') continue;
     // Older writers give a directory the file type and mark it by a trailing "/" alone: it is a
-    // directory, which (as a type '5' record) exists through the files below it.
+    // directory, which (as a type '5' record) exists through the files below it. A last component of "."
+    // names the directory before it in the same way; dropped like the other "." components, it would
+    // leave that directory as a file and refuse everything below it.
     const std::u16string_view whole(record.m_Name);
-    if (!whole.empty() && whole.back() == u'/') continue;
+    const std::u16string_view last = whole.substr(whole.rfind(u'/') + 1);
+    if (last.empty() || last == u".") continue;
 
     // Empty and "." components (from "a//b" or "./a") name no directory of their own.
     std::vector<std::u16string_view> parts;

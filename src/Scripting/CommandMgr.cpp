@@ -71,6 +71,9 @@ void CScriptCommandHandler::Execute(const char16_t* name, const char16_t* parame
   else
     arguments.AppendNil();
   if (m_pTable && m_pTable->GetPassCaller()) arguments.AppendObject(caller);
+  // The handler may stop every resource, its own among them, which releases the manager's reference; the
+  // natives it calls afterwards still read its resource from the state.
+  Strong<CResource> resource(m_pResource);
   CNativeState state(m_pTable ? m_pTable->GetScripting() : nullptr, m_pResource, &arguments);
   function->Call(&state, static_cast<int>(arguments.GetCount()));
 }

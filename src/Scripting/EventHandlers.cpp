@@ -8,6 +8,7 @@
 #include <engine/Context.h>
 #include <engine/Scripting.h>
 #include <platform/text.h>
+#include <scripting/Resource.h>
 
 namespace Vexil3D::EventHandlers {
 
@@ -69,6 +70,9 @@ class CEventMgr::TriggerScope {
 void CScriptEventHandler::Call(CEvent* event, void*, CArgumentArray* arguments) {
   if (!m_pFunction) return;
   Strong<CFunction> function = m_pFunction;
+  // The handler may stop every resource, its own among them, which releases the manager's reference; the
+  // natives it calls afterwards still read its resource from the state.
+  Strong<CResource> resource(m_pResource);
   CArgumentArray call;
   call.AppendObject(event);
   if (arguments) arguments->AppendTo(&call);

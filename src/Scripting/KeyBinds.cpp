@@ -6,6 +6,7 @@
 
 #include <engine/Scripting.h>
 #include <engine/VexilAssert.h>
+#include <scripting/Resource.h>
 
 namespace Vexil3D {
 
@@ -95,6 +96,9 @@ void CScriptKeyBind::Call(CBaseObject* caller, CKeyEvent* event) {
   arguments.AppendObject(event);
   CKeyBinds* table = GetTable();
   if (table && table->GetPassCaller()) arguments.AppendObject(caller);
+  // The bind may stop every resource, its own among them, which releases the manager's reference; the
+  // natives it calls afterwards still read its resource from the state.
+  Strong<CResource> resource(GetResource());
   CNativeState state(table ? table->GetScripting() : nullptr, GetResource(), &arguments);
   function->Call(&state, static_cast<int>(arguments.GetCount()));
 }

@@ -174,6 +174,9 @@ bool CResource::StopRunning(bool restarting, bool force) {
 bool CResource::Restart() {
   LogF(LOG_INFO, u"RESTART: Restarting resource %s...", m_Name.c_str());
   if (!m_bRunning) return false;
+  // A stop handler may stop every resource, which releases the manager's reference: the start that follows
+  // needs the resource still there.
+  Strong<CResource> self(this);
   return Stop(true) && Start();
 }
 

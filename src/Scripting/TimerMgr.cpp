@@ -2,6 +2,7 @@
 #include <scripting/TimerMgr.h>
 
 #include <engine/Scripting.h>
+#include <scripting/Resource.h>
 
 namespace Vexil3D::TimerHandlers {
 
@@ -104,6 +105,9 @@ void CTimerMgr::Fire(CScriptTimer* timer) {
   Strong<CScriptTimer> hold(timer);
   Strong<CFunction> function = timer->m_pFunction;
   if (function) {
+    // The call may stop every resource, its own among them, which releases the manager's reference; the
+    // natives it calls afterwards still read its resource from the state.
+    Strong<CResource> resource(timer->m_pResource);
     CNativeState state(m_pScripting, timer->m_pResource, &timer->m_Arguments);
     function->Call(&state, static_cast<int>(timer->m_Arguments.GetCount()));
   }

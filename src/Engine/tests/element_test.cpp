@@ -7,6 +7,8 @@
 #include <string_view>
 #include <tuple>
 
+#include <platform/text.h>
+
 #include "ChunkFixtures.h"
 #include "XmlNesting.h"
 
@@ -166,6 +168,12 @@ TEST(ElementXml, BlanksWhereverTheParserSkipsThemHideNoLevel) {
         EXPECT_EQ(TreeDepth(loaded.get()), depth);
         EXPECT_NE(loaded->GetStringAttribute(u"a"), nullptr);
       }
+      // As UTF-16 after its mark, the text reaches the measure as the same UTF-8.
+      const std::u16string wide = u"\uFEFF" + text::Utf8ToUtf16(text);
+      const auto* units = reinterpret_cast<const std::uint8_t*>(wide.data());
+      std::unique_ptr<CElementChunk> fromWide(
+          CElementChunk::Load(enginetest::Over(Bytes(units, units + wide.size() * 2))));
+      EXPECT_EQ(fromWide ? TreeDepth(fromWide.get()) : 0u, depth <= CChunk::kMaxDepth ? depth : 0u);
     }
     // As many siblings do not nest: the walk follows each of them, so nothing is over-counted.
     const std::string siblings =

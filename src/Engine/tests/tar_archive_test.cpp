@@ -226,9 +226,12 @@ TEST_F(TarArchiveTest, FileTypedEntriesEndingInASlashAreDirectories) {
       SCOPED_TRACE(testing::Message() << "type " << (type ? "'0'" : "NUL")
                                       << (directoryFirst ? ", directory first" : ", files first"));
       std::vector<Entry> files = {{"dir/file.txt", "below"}, {"dir/sub/deep.txt", "deeper"}};
+      // A last "." component names the directory as a trailing "/" does, however it is spelt.
       std::vector<Entry> directories = {Typed("dir/", "", type), Typed("dir/sub/", "", type),
                                         With(Typed("sub/", "", type), [](Entry& e) { e.prefix = "dir/"; }),
-                                        Typed("dir//", "", type)};
+                                        Typed("dir//", "", type), Typed("dir/.", "", type),
+                                        Typed("./dir/sub/.", "", type), Typed("dir//./.", "", type),
+                                        With(Typed(".", "", type), [](Entry& e) { e.prefix = "dir/sub"; })};
       std::vector<Entry> all = directoryFirst ? directories : files;
       all.insert(all.end(), (directoryFirst ? files : directories).begin(),
                  (directoryFirst ? files : directories).end());

@@ -294,6 +294,284 @@ TEST_F(ResourceTest, StartAndStopAfterTheEventTableWasCleared) {
   EXPECT_EQ(calls, (std::vector<std::string>{"OnResourceStart", "OnResourceStop"}));
 }
 
+// A restart whose stop handler stops every resource: the manager lets go of the resource during the stop,
+// and the start that follows still has it (restarted alone, as a dependent, as a dependency, directly and
+// through the script method). Nothing is left behind once the restart returns.
+TEST_F(ResourceTest, RestartWhoseStopHandlerStopsEverything) {
+  for (const bool scriptMethod : {false, true}) {
+    for (int restarted = 0; restarted < 3; ++restarted) {  // a alone; a, which needs b; b, which a needs
+      SCOPED_TRACE(testing::Message() << (scriptMethod ? "script method" : "direct") << ", case " << restarted);
+      manager = std::make_unique<CResourceMgr>(&context);
+      Engines(3);
+      Weak<CResource> a(Add(u"a")), b(Add(u"b"));
+      for (CResource* resource : {a.Get(), b.Get()}) {
+        resource->SetDirectoryPath(u"/d");
+        resource->AddFile(false, RESOURCE_FILE_SQUIRREL, u"s.nut", {'x'});
+      }
+      if (restarted > 0) a->AddDependency(b);
+      ASSERT_TRUE(a->Start());
+      CResource* target = restarted == 2 ? b.Get() : a.Get();
+      int stops = 0;
+      CResourceMgr* owner = manager.get();
+      manager->GetStopEvent()->BindHandler(nullptr, nullptr, Function([&](CNativeState*) {
+                                             if (++stops == 1) owner->StopAllResources();
+                                           }));
+      ::testing::internal::CaptureStdout();
+      CArgumentArray none;
+      if (scriptMethod)
+        EXPECT_TRUE(CallMember(target, u"restart", &none, nullptr));
+      else
+        target->Restart();
+      const std::string log = ::testing::internal::GetCapturedStdout();
+      EXPECT_NE(log.find("RESTART: Restarting resource "), std::string::npos) << log;
+      EXPECT_EQ((std::tuple{a.Get(), b.Get(), manager->GetResourceCount()}), (std::tuple{nullptr, nullptr, 0u})) << log;
+      manager.reset();
+    }
+  }
+}
+
+// Handlers of either event that stop, start or restart any resource, stop everything (and start it all
+// again), or clear the event table, for every resource of a single one, a chain of two or three, a diamond
+// and a cycle, around a start, a restart of each, a stop of each and a stop of everything. Each must leave
+// no start under way and every resource released with the manager (the sanitizer build watches the rest).
+TEST_F(ResourceTest, HandlersThatStartStopOrRestartAnyResourceOrClearTheTable) {
+  enum Action { kStop, kStart, kRestart, kStopAll, kStopAllStartAll, kClear, kClearRestart, kClearStopAll, kActions };
+  struct Graph {
+    const char* name;
+    int count;
+    std::vector<std::pair<int, int>> needs;  // (dependent, dependency)
+  };
+  const Graph graphs[] = {
+      {"one", 1, {}},
+      {"chain of two", 2, {{0, 1}}},
+      {"chain of three", 3, {{0, 1}, {1, 2}}},
+      {"diamond", 4, {{0, 1}, {0, 2}, {1, 3}, {2, 3}}},
+      {"cycle", 2, {{0, 1}, {1, 0}}},
+  };
+  for (const Graph& g : graphs) {
+    for (const bool onStop : {false, true}) {
+      for (int source = 0; source < g.count; ++source) {
+        for (int action = 0; action < kActions; ++action) {
+          for (int target = 0; target < g.count; ++target) {
+            for (int steps = 1; steps <= 4; ++steps) {
+              SCOPED_TRACE(testing::Message() << g.name << (onStop ? ", stop" : ", start") << " handler of " << source
+                                              << ", action " << action << " on " << target << ", steps " << steps);
+              manager = std::make_unique<CResourceMgr>(&context);
+              CResourceMgr* owner = manager.get();  // the handler may run while the manager goes
+              Engines(3);
+              std::vector<Weak<CResource>> rs;
+              for (int i = 0; i < g.count; ++i) {
+                const std::u16string name(1, static_cast<char16_t>(u'a' + i));
+                rs.emplace_back(Add(name.c_str()));
+                rs.back()->SetDirectoryPath(u"/d");
+                rs.back()->AddFile(false, RESOURCE_FILE_SQUIRREL, u"s.nut", {'x'});
+              }
+              for (auto [dependent, dependency] : g.needs) rs[dependent]->AddDependency(rs[dependency].Get());
+              int budget = 6;  // bounds the handlers' own recursion
+              auto act = [&] {
+                if (--budget < 0) return;
+                CResource* t = rs[target].Get();
+                switch (action) {
+                  case kStop:
+                    if (t) t->Stop(false);
+                    break;
+                  case kStart:
+                    if (t) t->Start();
+                    break;
+                  case kRestart:
+                    if (t) t->Restart();
+                    break;
+                  case kStopAll:
+                    owner->StopAllResources();
+                    break;
+                  case kStopAllStartAll:
+                    owner->StopAllResources();
+                    for (auto& r : rs)
+                      if (r.Get()) r->Start();
+                    break;
+                  case kClear:
+                    owner->GetEvents().Clear();
+                    break;
+                  case kClearRestart:
+                    owner->GetEvents().Clear();
+                    if (t) t->Restart();
+                    break;
+                  case kClearStopAll:
+                    owner->GetEvents().Clear();
+                    owner->StopAllResources();
+                    break;
+                }
+              };
+              EventHandlers::CEventType* type = onStop ? manager->GetStopEvent() : manager->GetStartEvent();
+              // Handlers before and after the one that acts, which a clear must not upset.
+              type->BindHandler(nullptr, nullptr, Function([](CNativeState*) {}));
+              type->BindHandler(nullptr, nullptr, Function([&](CNativeState* state) {
+                                  if (state->GetArgument(1)->ToObject() == rs[source].Get()) act();
+                                }));
+              type->BindHandler(nullptr, nullptr, Function([](CNativeState*) {}));
+              auto each = [&](auto call) {
+                for (auto& r : rs)
+                  if (r.Get()) call(r.Get());
+              };
+              ::testing::internal::CaptureStdout();
+              if (rs[0].Get()) rs[0]->Start();
+              if (steps >= 2) each([](CResource* r) { r->Restart(); });
+              if (steps >= 3) each([](CResource* r) { r->Stop(false); });
+              if (steps >= 4) {
+                each([](CResource* r) { r->Start(); });
+                owner->StopAllResources();
+              }
+              ::testing::internal::GetCapturedStdout();
+              each([](CResource* r) { EXPECT_FALSE(r->IsStarting()); });
+              manager.reset();
+              for (auto& r : rs) EXPECT_EQ(r.Get(), nullptr);
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// A resource's handler that stops every resource releases the manager's reference to its own resource as
+// well: the resource lives until the handler returns, since the natives it calls still read it from the
+// state. Handlers of a start and of a stop, belonging to the resource the event is about, to another one,
+// and to a dependency of the resource starting or stopping.
+TEST_F(ResourceTest, HandlerThatStopsEverythingKeepsItsResourceForItsCall) {
+  enum Owner { kSubject, kOther, kDependency };
+  for (const bool onStop : {false, true}) {
+    for (const Owner owner : {kSubject, kOther, kDependency}) {
+      SCOPED_TRACE(testing::Message() << (onStop ? "stop" : "start") << " handler of resource " << owner);
+      manager = std::make_unique<CResourceMgr>(&context);
+      CResourceMgr* table = manager.get();
+      Weak<CResource> subject(Add(u"subject")), other(Add(u"other")), dependency(Add(u"dependency"));
+      for (CResource* resource : {subject.Get(), other.Get(), dependency.Get()}) resource->SetDirectoryPath(u"/d");
+      subject->AddDependency(dependency);
+      ASSERT_TRUE(other->Start());
+      if (onStop) {
+        ASSERT_TRUE(subject->Start());
+      }
+      Weak<CResource> mine(owner == kSubject ? subject : owner == kOther ? other : dependency);
+      const std::u16string name = mine->GetName();
+      std::vector<std::u16string> seen;  // the handler's resource by its name, after everything stopped
+      EventHandlers::CEventType* type = onStop ? manager->GetStopEvent() : manager->GetStartEvent();
+      type->BindHandler(nullptr, mine, Function([&](CNativeState* state) {
+                          if (state->GetArgument(1)->ToObject() != subject.Get() || !seen.empty()) return;
+                          table->StopAllResources();
+                          seen.push_back(mine.Get() == state->GetResource() ? state->GetResource()->GetName() : u"");
+                        }));
+      ::testing::internal::CaptureStdout();
+      if (onStop)
+        subject->Stop(false);
+      else
+        subject->Start();
+      ::testing::internal::GetCapturedStdout();
+      EXPECT_EQ(seen, (std::vector<std::u16string>{name}));
+      // Once the handler has returned, nothing holds any of them.
+      EXPECT_EQ((std::tuple{subject.Get(), other.Get(), dependency.Get(), manager->GetResourceCount()}),
+                (std::tuple{nullptr, nullptr, nullptr, 0u}));
+      manager.reset();
+    }
+  }
+}
+
+// The same for every other caller of a resource's script function: a timeout, an interval, a command and a
+// key bind, each set up by its script function as the resource's script would, besides an event of the
+// script's own. The resource runs alone, beside another one, and as the dependency of another one.
+TEST_F(ResourceTest, ScriptFunctionThatStopsEverythingKeepsItsResourceForItsCall) {
+  enum Caller { kEvent, kTimeout, kInterval, kCommand, kKeyBind };
+  enum Company { kAlone, kBesideAnother, kDependencyOfAnother };
+  const char* const callerNames[] = {"event", "timeout", "interval", "command", "key bind"};
+  for (const Caller caller : {kEvent, kTimeout, kInterval, kCommand, kKeyBind}) {
+    for (const Company company : {kAlone, kBesideAnother, kDependencyOfAnother}) {
+      SCOPED_TRACE(testing::Message() << callerNames[caller] << ", company " << company);
+      manager = std::make_unique<CResourceMgr>(&context);
+      CResourceMgr* table = manager.get();
+      CScripting& scripting = manager->GetScripting();
+      Weak<CResource> mine(Add(u"mine")), other(Add(u"other"));
+      for (CResource* resource : {mine.Get(), other.Get()}) resource->SetDirectoryPath(u"/d");
+      if (company == kDependencyOfAnother) other->AddDependency(mine);
+      ASSERT_TRUE(mine->Start());
+      if (company != kAlone) {
+        ASSERT_TRUE(other->Start());
+      }
+      const ValueEntry* self = scripting.m_Global.FindValue(u"thisResource");
+      ASSERT_NE(self, nullptr);
+      // The function's resource by its name, from the state and from the native that reads it there, once
+      // everything has stopped.
+      std::vector<std::u16string> seen;
+      Strong<CFunction> function = Function([&](CNativeState* state) {
+        if (!seen.empty()) return;
+        table->StopAllResources();
+        CResource* given = state->GetResource();
+        seen.push_back(given && given == mine.Get() ? given->GetName() : u"");
+        const bool read = self->getter.Call(state, 0);
+        CArgumentArray& returned = state->GetResults();
+        CBaseObject* object = read && returned.GetCount() ? returned.Get(returned.GetCount() - 1)->ToObject() : nullptr;
+        seen.push_back(object && object == mine.Get() ? static_cast<CResource*>(object)->GetName() : u"");
+      });
+      CArgumentArray arguments;
+      auto text = [&](const char16_t* value) {
+        arguments.AppendString(value, std::char_traits<char16_t>::length(value));
+      };
+      SDL_Keysym key{};
+      key.sym = SDLK_a;
+      switch (caller) {
+        case kEvent:
+          text(u"onPoke");
+          ASSERT_TRUE(CallGlobal(scripting, u"addEvent", mine, arguments));
+          AppendFunction(arguments, function);
+          ASSERT_TRUE(CallGlobal(scripting, u"addEventHandler", mine, arguments));
+          break;
+        case kTimeout:
+        case kInterval:
+          AppendFunction(arguments, function);
+          arguments.AppendInteger(1);
+          ASSERT_TRUE(CallGlobal(scripting, caller == kTimeout ? u"setTimeout" : u"setInterval", mine, arguments));
+          break;
+        case kCommand:
+          text(u"poke");
+          AppendFunction(arguments, function);
+          ASSERT_TRUE(CallGlobal(scripting, u"addCommandHandler", mine, arguments));
+          break;
+        case kKeyBind:
+          arguments.AppendInteger(key.sym);
+          arguments.AppendInteger(KEYSTATE_DOWN);
+          AppendFunction(arguments, function);
+          ASSERT_TRUE(CallGlobal(scripting, u"bindKey", mine, arguments));
+          break;
+      }
+      results.Clear();
+      function = nullptr;  // the table holds it now
+      Logged([&] {
+        CArgumentArray none;
+        switch (caller) {
+          case kEvent:
+            manager->GetEvents().FindEventType(u"onPoke")->Trigger(&none, nullptr);
+            break;
+          case kTimeout:
+          case kInterval:
+            manager->GetTimers().Step(1.0);
+            break;
+          case kCommand:
+            manager->GetCommands().ExecuteLine(u"/poke now", true);
+            break;
+          case kKeyBind:
+            manager->GetKeyBinds().Dispatch(key, 0, true);
+            break;
+        }
+      });
+      EXPECT_EQ(seen, (std::vector<std::u16string>{u"mine", u"mine"}));
+      // Once the function has returned, nothing holds either of them, nor anything of the resource.
+      EXPECT_EQ((std::tuple{mine.Get(), other.Get(), manager->GetResourceCount()}), (std::tuple{nullptr, nullptr, 0u}));
+      EXPECT_EQ((std::tuple{manager->GetCommands().GetCount(), manager->GetTimers().GetCount(),
+                            manager->GetKeyBinds().GetCount()}),
+                (std::tuple{std::size_t{0}, 0u, std::size_t{0}}));
+      manager.reset();
+    }
+  }
+}
+
 // Resources that depend on each other go with the manager, and when all resources are stopped.
 TEST_F(ResourceTest, DependencyCyclesAreReleased) {
   for (const bool stopAll : {false, true}) {
