@@ -136,7 +136,10 @@ class CClientResources : public CClientResourceTable {
   // Merges repeated listings (a later listing of a record's key, or of a file of one record with letter case
   // folded, replaces the earlier one in its place), refuses a list that would make the table hold
   // kMaxResourcesHeld records or more (a console line, nothing changed), else cancels the connection's downloads
-  // and resets its byte counts, then CreateFromList.
+  // and resets its byte counts, then CreateFromList. It does not wait for the loading thread to end a cancelled
+  // transfer (a stalled one notices at its next progress call, up to a second later): a server that stalls a file
+  // and lists every frame would hold every frame that long. A cancelled job delivers nothing, and the one loading
+  // thread ends it before it takes the next job.
   void OnResourceList(const ResourceListMessage& list) override;
   // Stop: stop when running; start: start when stopped; restart: stop when running, then start. The work is the
   // record's script count when a start was made.
