@@ -3,12 +3,15 @@
 
 #include <zlib.h>
 
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include <base/FileSystem.h>
 #include <base/Stream.h>
 #include <base/TaskContext.h>
 #include <platform/files.h>
+#include <platform/sync.h>
 
 #include <multiplayer/Downloads.h>
 #include <multiplayer/Protocol.h>
@@ -30,6 +33,33 @@ bool IsSoundComponent(std::u16string_view name) {
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
+// A cached file as last checked: its size and last write time when its CRC-32 was read.
+struct CheckedFile {
+  std::uint64_t size = 0;
+  std::uint64_t written = 0;
+  std::uint32_t crc = 0;
+};
+
+// Every list names its files again, and a server may list every frame: reading a large cached file whole each
+// time would hold every frame that long. A file's CRC-32 is read again only when its size or last write time
+// changed. The table forgets everything once full, which costs one more read of each file.
+constexpr std::size_t kMaxCheckedFiles = 65536;
+std::mutex g_CheckedLock;
+std::map<std::u16string, CheckedFile> g_Checked;  // by host path; ordered, as a server chooses the names
+
+bool ReadStamp(const std::u16string& host, CheckedFile* stamp) {
+  const HANDLE file = CreateFileW(host.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  FILETIME written{};
+  const bool read = GetFileSizeEx(file, &size) && GetFileTime(file, nullptr, nullptr, &written);
+  CloseHandle(file);
+  stamp->size = std::uint64_t(size.QuadPart);
+  stamp->written = std::uint64_t(written.dwHighDateTime) << 32 | written.dwLowDateTime;
+  return read;
+}
+
 }  // namespace
 
 bool MakeCachePath(std::u16string_view resource, std::u16string_view file, std::u16string* path) {
@@ -45,8 +75,20 @@ bool MakeCachePath(std::u16string_view resource, std::u16string_view file, std::
 
 bool IsCachedCopyCurrent(const std::u16string& path, std::uint32_t crc) {
   std::u16string host;
-  std::uint32_t actual = 0;
-  return cache::HostPathOf(path, false, &host) && cache::HostFileCrc(host, &actual) && actual == crc;
+  CheckedFile now;
+  // The stamp is taken before the read: a file replaced meanwhile has another stamp at the next check.
+  if (!cache::HostPathOf(path, false, &host) || PathIsDirectoryW(host.c_str()) || !ReadStamp(host, &now)) return false;
+  {
+    std::lock_guard<std::mutex> lock(g_CheckedLock);
+    const auto found = g_Checked.find(host);
+    if (found != g_Checked.end() && found->second.size == now.size && found->second.written == now.written)
+      return found->second.crc == crc;
+  }
+  if (!cache::HostFileCrc(host, &now.crc)) return false;
+  std::lock_guard<std::mutex> lock(g_CheckedLock);
+  if (g_Checked.size() >= kMaxCheckedFiles) g_Checked.clear();
+  g_Checked[host] = now;
+  return now.crc == crc;
 }
 
 namespace cache {

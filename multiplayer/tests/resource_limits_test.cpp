@@ -3,8 +3,12 @@
 // compile, each ending the same way wherever the script came from.
 #include <array>
 #include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
+#include <thread>
 #include <unordered_map>
 
 #include <base/Stream.h>
@@ -368,7 +372,8 @@ TEST_P(ResourcesTest, ListsThatArriveTogetherAreHandledOneAFrame) {
     SCOPED_TRACE(fault);
     ASSERT_TRUE(Fault("race/slow.txt", fault));
     constexpr std::size_t kLists = 6;
-    for (std::size_t i = 0; i < kLists; ++i) ASSERT_EQ("listed the resource race (running, 1 file)", server->Command("resources race:1"));
+    for (std::size_t i = 0; i < kLists; ++i)
+      ASSERT_EQ("listed the resource race (running, 1 file)", server->Command("resources race:1"));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     std::size_t most = 0, total = 0;
     const auto deadline = Clock::now() + kPumpTimeout;
@@ -507,5 +512,68 @@ TEST_P(ResourcesTest, AScriptThatDoesNotCompileFailsItsResourceCachedOrDownloade
   }
 }
 
+// A server may list the same cached files every frame: a file's CRC-32 is read when it is first checked and again
+// only once its size or last write time changed, so a list costs no read of files it named before. The rows change
+// the file between lists; the one that keeps both its size and its time shows the check trusts what it read.
+TEST_P(ResourcesTest, ACachedFileIsReadAgainOnlyWhenItChanged) {
+  CQVNetClient* client = MakeResourceClient();
+  std::string bytes(16 << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 2654435761u >> 24);
+  const std::string host = root + "/Caches/big/data.bin";
+  netserver::Resource listed{"big", false, {Cache("big", "data.bin", bytes, 0)}};
+  // Process time of one list and whether it found the cached copy current.
+  auto list = [&](double* seconds) {
+    const std::clock_t began = std::clock();
+    Console([&] { Receive(netserver::ResourceList({listed})); });
+    *seconds = double(std::clock() - began) / CLOCKS_PER_SEC;
+    client->GetServerInfo()->GetLoader().CancelAll();
+    return Find(u"big")->GetPendingCount() == 0;
+  };
+  double first = 0, again = 0;
+  ASSERT_TRUE(list(&first));
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_TRUE(list(&again));
+    EXPECT_LT(again, first / 4) << "a list read the file again: " << again << " s against " << first << " s";
+  }
+
+  const auto kept = std::filesystem::last_write_time(host);
+  const struct {
+    const char* label;
+    std::function<void()> change;
+    bool current;  // with the list's CRC-32 of the first bytes
+  } rows[] = {
+      {"other bytes, its size and time kept",
+       [&] {
+         std::string other = bytes;
+         other[7] ^= 1;
+         std::ofstream(host, std::ios::binary) << other;
+         std::filesystem::last_write_time(host, kept);
+       },
+       true},
+      {"other bytes of the same size",
+       [&] {
+         std::string other = bytes;
+         other[7] ^= 1;
+         std::ofstream(host, std::ios::binary) << other;
+       },
+       false},
+      {"its bytes written again", [&] { std::ofstream(host, std::ios::binary) << bytes; }, true},
+      {"one byte more", [&] { std::ofstream(host, std::ios::binary) << bytes << 'x'; }, false},
+      {"its bytes, its time kept",
+       [&] {
+         std::ofstream(host, std::ios::binary) << bytes;
+         std::filesystem::last_write_time(host, kept);
+       },
+       true},
+      {"removed", [&] { std::filesystem::remove(host); }, false},
+      {"made again", [&] { std::ofstream(host, std::ios::binary) << bytes; }, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a new write gets a later time
+    row.change();
+    EXPECT_EQ(row.current, list(&again));
+  }
+}
 }  // namespace
 }  // namespace nettest

@@ -194,6 +194,8 @@ class CClientScriptFile : public CClientFile {
 // over 259, empty names) or name something the Win32 file systems treat specially (IsSpecialHostName).
 bool MakeCachePath(std::u16string_view resource, std::u16string_view file, std::u16string* path);
 // Whether the cached copy at path (a cache path) exists, opens and has the CRC-32 (read in chunks, zlib crc32).
+// A file's CRC-32 is read again only when its size or last write time changed since it was last read (a server
+// lists the same files again and again); a file rewritten in place with both kept is taken as it was.
 bool IsCachedCopyCurrent(const std::u16string& path, std::uint32_t crc);
 // The download URL: "http://" host (in brackets when it holds a ':') ":" port "/" escaped resource
 // "/clientfile?" escaped file. False when a name holds a character above 0xFF (reported to task, when given, as
