@@ -215,6 +215,31 @@ TEST(StartGame, CachesAndDebugFilesGoToTheUsersFolderUnlessGiven) {
   fs::remove_all(root);
 }
 
+// The launcher, started with these words in a process group of its own (as a terminal starts a job, so a signal to
+// the group reaches it and the game), its output and errors going to the pipe whose read end comes back in output.
+pid_t LaunchInOwnGroup(std::vector<std::string> words, int* output) {
+  int out[2];
+  if (::pipe(out) != 0) return -1;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setpgid(0, 0);
+    ::dup2(out[1], 1);
+    ::dup2(out[1], 2);
+    ::close(out[0]);
+    ::close(out[1]);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::setpgid(child, child);  // either side may come first
+  ::close(out[1]);
+  if (child < 0) ::close(out[0]);
+  *output = out[0];
+  return child;
+}
+
 // Ctrl+C (SIGINT to the launcher's process group, as a terminal sends it) once the line is seen: during the start
 // delay the game ends as not started, the launcher says so and fails; once started the game ends with 0.
 TEST(StartGame, CtrlCBeforeTheStartIsNotAStart) {
@@ -235,38 +260,23 @@ TEST(StartGame, CtrlCBeforeTheStartIsNotAStart) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
     const std::string dataHome = "XDG_DATA_HOME=" + UserData().string();
     std::vector<std::string> words = {"env", dataHome, BRINDLE_LAUNCH, "--game", BRINDLE_GAME};
     words.insert(words.end(), row.arguments.begin(), row.arguments.end());
     const auto began = std::chrono::steady_clock::now();
-    const pid_t child = ::fork();
+    int out = -1;
+    const pid_t child = LaunchInOwnGroup(words, &out);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::setpgid(0, 0);
-      ::dup2(out[1], 1);
-      ::dup2(out[1], 2);
-      ::close(out[0]);
-      ::close(out[1]);
-      std::vector<char*> argv;
-      for (std::string& word : words) argv.push_back(word.data());
-      argv.push_back(nullptr);
-      ::execvp(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::setpgid(child, child);  // either side may come first
-    ::close(out[1]);
     std::string output;
     bool sent = false;
     char buffer[4096];
-    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+    for (ssize_t got; (got = ::read(out, buffer, sizeof buffer)) > 0;) {
       output.append(buffer, std::size_t(got));
       if (!sent && output.find(row.sendAfter) != std::string::npos) {
         sent = ::kill(-child, SIGINT) == 0;
       }
     }
-    ::close(out[0]);
+    ::close(out);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     SCOPED_TRACE(output);
@@ -310,32 +320,17 @@ TEST(StartGame, CtrlCWhileTheGameIsMadeStopsIt) {
   int endedOnTheirOwn = 0;
   for (int microseconds = 0; microseconds <= 40000; microseconds += microseconds < 2000 ? 250 : 2000) {
     SCOPED_TRACE(microseconds);
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t child = ::fork();
+    int out = -1;
+    const pid_t child = LaunchInOwnGroup(words, &out);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::setpgid(0, 0);
-      ::dup2(out[1], 1);
-      ::dup2(out[1], 2);
-      ::close(out[0]);
-      ::close(out[1]);
-      std::vector<char*> argv;
-      for (std::string& word : words) argv.push_back(word.data());
-      argv.push_back(nullptr);
-      ::execvp(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::setpgid(child, child);
-    ::close(out[1]);
     const auto began = std::chrono::steady_clock::now();
     std::string output;
     bool sent = false, killed = false;
     char buffer[4096];
     for (;;) {
-      pollfd ready{out[0], POLLIN, 0};
+      pollfd ready{out, POLLIN, 0};
       if (::poll(&ready, 1, 100) > 0) {
-        const ssize_t got = ::read(out[0], buffer, sizeof buffer);
+        const ssize_t got = ::read(out, buffer, sizeof buffer);
         if (got <= 0) break;
         output.append(buffer, std::size_t(got));
       }
@@ -347,7 +342,7 @@ TEST(StartGame, CtrlCWhileTheGameIsMadeStopsIt) {
         killed = ::kill(-child, SIGKILL) == 0;
       }
     }
-    ::close(out[0]);
+    ::close(out);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     SCOPED_TRACE(output);
@@ -376,30 +371,20 @@ TEST(StartGame, CtrlCWhileTheGameIsMadeStopsIt) {
 // SIGTERM to the launcher's process group, once the game runs with every module: the game ends with the launcher,
 // none of its libraries having taken the signal for itself.
 TEST(StartGame, SigtermToTheGroupEndsTheGame) {
-  for (const char* modules : {"--all-modules", "--module Multiplayer"}) {
-    SCOPED_TRACE(modules);
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t child = ::fork();
+  const std::vector<std::vector<std::string>> choices = {{"--all-modules"}, {"--module", "Multiplayer"}};
+  for (const auto& modules : choices) {
+    SCOPED_TRACE(modules.back());
+    std::vector<std::string> words = {"env", "XDG_DATA_HOME=" + UserData().string(), BRINDLE_LAUNCH, "--game",
+                                      BRINDLE_GAME};
+    words.insert(words.end(), modules.begin(), modules.end());
+    words.insert(words.end(), {"--", "--frames", "100000", "--frame-time", "10"});
+    int out = -1;
+    const pid_t child = LaunchInOwnGroup(words, &out);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::setpgid(0, 0);
-      ::dup2(out[1], 1);
-      ::dup2(out[1], 2);
-      ::close(out[0]);
-      ::close(out[1]);
-      const std::string command = "XDG_DATA_HOME=" + UserData().string() +
-                                  " exec " BRINDLE_LAUNCH " --game " BRINDLE_GAME " " + modules +
-                                  " -- --frames 100000 --frame-time 10";
-      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::setpgid(child, child);
-    ::close(out[1]);
     std::string output;
     char buffer[4096];
     while (output.find(kStarted) == std::string::npos) {
-      const ssize_t got = ::read(out[0], buffer, sizeof buffer);
+      const ssize_t got = ::read(out, buffer, sizeof buffer);
       if (got <= 0) break;
       output.append(buffer, std::size_t(got));
     }
@@ -412,7 +397,7 @@ TEST(StartGame, SigtermToTheGroupEndsTheGame) {
     for (int waited = 0; (runs = GroupRuns(child)) && waited < 300; ++waited) ::usleep(10000);
     EXPECT_FALSE(runs) << "the game outlived its launcher";
     if (runs) ::kill(-child, SIGKILL);
-    ::close(out[0]);
+    ::close(out);
   }
 }
 
