@@ -37,7 +37,7 @@ struct Rig {
   bool playing = false;
 
   // Sources: {frames, base of their counting samples, loop}.
-  explicit Rig(std::initializer_list<std::tuple<std::uint32_t, float, bool>> queue) {
+  explicit Rig(const std::vector<std::tuple<std::uint32_t, float, bool>>& queue) {
     // The wait functions make their lock on first use; make it before any thread
     // (DRD does not take the guard of a local static as ordering).
     WaitForSingleObject(nullptr, 0);
@@ -401,13 +401,7 @@ TEST(AudioInstanceThread, ALateThreadPlaysTheHalvesInOrderAndThePositionNeverGoe
     for (const UnderrunCase& c : kUnderruns) {
       SCOPED_TRACE(testing::Message() << (c.late == Late::Fill ? "late fill " : "late wake ") << c.release
                                       << ", first entry " << std::get<0>(layout[0]));
-      Rig rig(std::initializer_list<std::tuple<std::uint32_t, float, bool>>{});
-      for (const auto& [frames, base, loop] : layout) {
-        auto* source = new CountingSource(frames, kRate, 1, 32, base);
-        rig.instance ? rig.instance->QueueSource(source, loop)
-                     : rig.instance.reset(rig.device->CreateInstance(nullptr, source, loop));
-        source->Release();
-      }
+      Rig rig(layout);
       rig.Play();
       PlayOn(rig, sound, 0, kHalf - 1, 0, 0);
       MakeLate(rig, c.late, c.release, c.writes);
@@ -513,13 +507,7 @@ TEST(AudioInstanceThread, ALateThreadAtAnyCrossingAndTwiceKeepsTheOrder) {
             SCOPED_TRACE(testing::Message()
                          << "first " << firstRelease << ", late at " << second << " until " << c.release
                          << (late == Late::Fill ? " (fill)" : " (wake)") << ", first entry " << std::get<0>(layout[0]));
-            Rig rig(std::initializer_list<std::tuple<std::uint32_t, float, bool>>{});
-            for (const auto& [frames, base, loop] : layout) {
-              auto* source = new CountingSource(frames, kRate, 1, 32, base);
-              rig.instance ? rig.instance->QueueSource(source, loop)
-                           : rig.instance.reset(rig.device->CreateInstance(nullptr, source, loop));
-              source->Release();
-            }
+            Rig rig(layout);
             rig.Play();
             PlayOn(rig, sound, 0, kHalf - 1, 0, 0);
             MakeLateAt(rig, first, kHalf, firstRelease, once.writes);
