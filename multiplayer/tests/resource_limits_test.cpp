@@ -345,18 +345,7 @@ TEST_P(ResourcesTest, RestartsSpreadOverFramesByTheirScripts) {
     ASSERT_EQ("told the player to restart the resource storm0", server->Command("resstate storm0 2"));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  std::size_t most = 0, total = 0;
-  const auto deadline = Clock::now() + kPumpTimeout;
-  while (total < kRestarts && Clock::now() < deadline) {
-    const std::string console = Console([&] { ProcessNetFrame(state.get()); });
-    std::size_t started = 0;
-    for (std::size_t at = console.find("started.\n"); at != std::string::npos;
-         at = console.find("started.\n", at + 1)) {
-      ++started;
-    }
-    most = std::max(most, started);
-    total += started;
-  }
+  const auto [most, total] = CountPerFrame("started.\n", kRestarts);
   EXPECT_EQ(kRestarts, total);
   // Each restart spends its event and its scripts; the one that passes the budget is made whole.
   EXPECT_LE(most, std::size_t((CQVNetClient::kWorkPerFrame + kScripts) / (kScripts + 1)));
@@ -375,18 +364,7 @@ TEST_P(ResourcesTest, ListsThatArriveTogetherAreHandledOneAFrame) {
     for (std::size_t i = 0; i < kLists; ++i)
       ASSERT_EQ("listed the resource race (running, 1 file)", server->Command("resources race:1"));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    std::size_t most = 0, total = 0;
-    const auto deadline = Clock::now() + kPumpTimeout;
-    while (total < kLists && Clock::now() < deadline) {
-      const std::string console = Console([&] { ProcessNetFrame(state.get()); });
-      std::size_t lists = 0;
-      for (std::size_t at = console.find("downloading count"); at != std::string::npos;
-           at = console.find("downloading count", at + 1)) {
-        ++lists;
-      }
-      most = std::max(most, lists);
-      total += lists;
-    }
+    const auto [most, total] = CountPerFrame("downloading count", kLists);
     EXPECT_EQ(kLists, total);
     EXPECT_EQ(1u, most);
   }

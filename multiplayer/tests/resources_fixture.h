@@ -5,11 +5,13 @@
 #include <curl/curl.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include <base/FileSystem.h>
 #include <platform/text.h>
@@ -106,6 +108,20 @@ class ResourcesTest : public ClientTest {
     } while ((loader.IsStarted() || loader.GetJobCount() != 0) && Clock::now() < deadline);
   }
   CClientResource* Find(const char16_t* name) { return Resources()->FindClientResource(HashResourceName(name)); }
+  // Game frames until wanted lines holding text have reached the console, or the pump's bound passed: the most one
+  // frame printed, and how many in all.
+  std::pair<std::size_t, std::size_t> CountPerFrame(const std::string& text, std::size_t wanted) {
+    std::size_t most = 0, total = 0;
+    const auto deadline = Clock::now() + kPumpTimeout;
+    while (total < wanted && Clock::now() < deadline) {
+      const std::string console = Console([&] { ProcessNetFrame(state.get()); });
+      std::size_t lines = 0;
+      for (std::size_t at = console.find(text); at != std::string::npos; at = console.find(text, at + 1)) ++lines;
+      most = std::max(most, lines);
+      total += lines;
+    }
+    return {most, total};
+  }
 
   // Writes a file below the root (the cache tree's "Caches/<resource>" or the server's "server/race") and answers
   // its entry of a resource list.
